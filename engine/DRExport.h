@@ -1,0 +1,5 @@
+// Symbols the host process reaches in the system library. Everything else is
+// hidden.
+#pragma once
+
+#define DR_EXPORT __attribute__((visibility("default")))

@@ -1,0 +1,35 @@
+#include "FXNamedMutex.h"
+
+#include <stdint.h>
+
+FXNamedMutex::FXNamedMutex(const std::string& name) : m_mutex(name) {}
+
+FXNamedMutex::~FXNamedMutex() = default;
+
+bool FXNamedMutex::TryLock() {
+  if (!m_mutex.lock(1)) return false;
+  SetLockOwner();
+  return true;
+}
+
+bool FXNamedMutex::TryLock(CTimeInterval timeout) {
+  // A negative span must not turn into an endless wait, nor a huge one into
+  // a wrapped count.
+  long long ms = timeout.AsMilliseconds();
+  if (ms < 0) ms = 0;
+  if (ms > INT32_MAX) ms = INT32_MAX;
+  if (!m_mutex.lock(static_cast<unsigned long>(ms))) return false;
+  SetLockOwner();
+  return true;
+}
+
+void FXNamedMutex::Lock() {
+  // The platform wait ends early only when this thread is being stopped;
+  // then nothing is held and the owner stays as it was.
+  if (m_mutex.lock()) SetLockOwner();
+}
+
+void FXNamedMutex::Unlock() {
+  if (m_mutex.getLockCnt() == 1) ClearLockOwner();
+  m_mutex.unlock();
+}

@@ -1,0 +1,23 @@
+// The in-process mutex of the system (recursive). Owners say in their own
+// headers which data each section guards.
+#pragma once
+
+class ZnCriticalSectionH;
+
+class ZnCriticalSection {
+ public:
+  // Throws "Not enough memory to initialize ZnCriticalSection" (a const char*)
+  // when the platform section cannot be made.
+  ZnCriticalSection();
+  ~ZnCriticalSection();
+  ZnCriticalSection(const ZnCriticalSection&) = delete;
+  ZnCriticalSection& operator=(const ZnCriticalSection&) = delete;
+
+  // wait = false only tries. True when entered.
+  bool enter(bool wait = true);
+  // 0 on success, non-zero when the calling thread did not hold the section.
+  int leave();
+
+ private:
+  ZnCriticalSectionH* m_cs;
+};

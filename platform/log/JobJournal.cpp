@@ -1,0 +1,94 @@
+#include "log/JobJournal.h"
+
+#include <algorithm>
+
+#include "log/LogSink.h"
+
+namespace {
+
+const char* SeverityText(EEventSeverity s) {
+  switch (s) {
+    case EEventSeverity::Info: return "INFO";
+    case EEventSeverity::Minor: return "MINOR";
+    case EEventSeverity::Major: return "MAJOR";
+    case EEventSeverity::Critical: return "CRITICAL";
+  }
+  return "?";
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string out;
+  for (const std::string& a : args) {
+    if (!out.empty()) out += "] [";
+    out += a;
+  }
+  return out;
+}
+
+}  // namespace
+
+CJobJournal& CJobJournal::Instance() {
+  static CJobJournal* journal = new CJobJournal();
+  return *journal;
+}
+
+void CJobJournal::AddEvent(const SJobEvent& ev) {
+  {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_events.push_back(ev);
+  }
+  CLogSink::Instance().Write(1, "JobEvent", "Job [%lld] event [%s] code [0x%08X] args [%s]",
+                             static_cast<long long>(ev.jobId), SeverityText(ev.severity), ev.code,
+                             Joined(ev.args).c_str());
+}
+
+void CJobJournal::AddPendingCause(const SPendingCause& cause) {
+  {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_causes.push_back(cause);
+  }
+  CLogSink::Instance().Write(1, "PendingCause", "Job [%lld] pending cause code [0x%08X] args [%s]",
+                             static_cast<long long>(cause.jobId), cause.code, Joined(cause.args).c_str());
+}
+
+void CJobJournal::SetPercentComplete(int64_t jobId, int percent) {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  for (auto& p : m_percent) {
+    if (p.first == jobId) {
+      p.second = percent;
+      return;
+    }
+  }
+  m_percent.emplace_back(jobId, percent);
+}
+
+std::vector<SJobEvent> CJobJournal::Events() const {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  return m_events;
+}
+
+std::vector<SPendingCause> CJobJournal::PendingCauses() const {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  return m_causes;
+}
+
+int CJobJournal::PercentComplete(int64_t jobId) const {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  for (const auto& p : m_percent) {
+    if (p.first == jobId) return p.second;
+  }
+  return -1;
+}
+
+size_t CJobJournal::CountEvents(uint32_t code) const {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  return static_cast<size_t>(
+      std::count_if(m_events.begin(), m_events.end(), [code](const SJobEvent& e) { return e.code == code; }));
+}
+
+void CJobJournal::Clear() {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  m_events.clear();
+  m_causes.clear();
+  m_percent.clear();
+}

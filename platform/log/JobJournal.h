@@ -1,0 +1,47 @@
+// What a job tells the outside world besides its log: job events, pending
+// causes and its percent complete. The host and tests read it back.
+#pragma once
+
+#include <stdint.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+enum class EEventSeverity { Info, Minor, Major, Critical };
+
+struct SJobEvent {
+  int64_t jobId;
+  EEventSeverity severity;
+  uint32_t code;
+  std::vector<std::string> args;
+};
+
+struct SPendingCause {
+  int64_t jobId;
+  uint32_t code;
+  std::vector<std::string> args;
+};
+
+class CJobJournal {
+ public:
+  static CJobJournal& Instance();
+
+  void AddEvent(const SJobEvent& ev);
+  void AddPendingCause(const SPendingCause& cause);
+  void SetPercentComplete(int64_t jobId, int percent);
+
+  std::vector<SJobEvent> Events() const;
+  std::vector<SPendingCause> PendingCauses() const;
+  // -1 when the job never reported progress.
+  int PercentComplete(int64_t jobId) const;
+  size_t CountEvents(uint32_t code) const;
+  void Clear();
+
+ private:
+  CJobJournal() = default;
+  mutable std::mutex m_mutex;
+  std::vector<SJobEvent> m_events;
+  std::vector<SPendingCause> m_causes;
+  std::vector<std::pair<int64_t, int>> m_percent;
+};

@@ -1,0 +1,30 @@
+// Event a thread can wait for. With manual reset it stays signalled until
+// reset(); otherwise one successful wait consumes the signal.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+class ZnEvent {
+ public:
+  // Throws "Not enough memory to initialize ZnEvent" (a const char*) when the
+  // event cannot be made.
+  explicit ZnEvent(bool manualReset = false);
+  ZnEvent(const ZnEvent&) = delete;
+  ZnEvent& operator=(const ZnEvent&) = delete;
+
+  void set();
+  void reset();
+  bool isSet() const;
+  // Waits without a time limit. True when signalled; false when the wait was
+  // cut short by a stop request or the watchdog.
+  bool wait();
+  // Waits at most ms (scaled). True when signalled.
+  bool wait(unsigned long ms);
+
+ private:
+  mutable std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_manualReset;
+  bool m_signalled;
+};

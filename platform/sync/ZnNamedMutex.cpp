@@ -1,0 +1,170 @@
+#include "sync/ZnNamedMutex.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "core/RunFolder.h"
+#include "log/LogSink.h"
+#include "time/PlatformClock.h"
+
+namespace {
+
+// How often a thread retries a lock file another process holds.
+constexpr std::chrono::microseconds kFileRetry(2000);
+// Longest path component we write; longer encodings become nested folders.
+constexpr size_t kMaxComponent = 200;
+
+}  // namespace
+
+struct ZnNamedMutex::SGate {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::thread::id owner;
+  int count = 0;
+  int fd = -1;
+  std::string path;
+  ~SGate() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+std::string ZnNamedMutex::EncodeName(const std::string& name) {
+  // Lower case first (names ignore case), then every byte outside
+  // [a-z0-9_-] as %XX. '.', '/' and '%' are always escaped, so the result
+  // never climbs out of the folder and "a/b" stays apart from "a_b".
+  static const char* hex = "0123456789ABCDEF";
+  std::string enc;
+  for (unsigned char c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-') {
+      enc += static_cast<char>(c);
+    } else {
+      enc += '%';
+      enc += hex[c >> 4];
+      enc += hex[c & 15];
+    }
+  }
+  // Split long encodings into folders "<chunk>.d/"; the file always ends in
+  // ".lock". '.' never appears unescaped, so the suffixes cannot collide.
+  std::string path;
+  while (enc.size() > kMaxComponent) {
+    path += enc.substr(0, kMaxComponent) + ".d/";
+    enc.erase(0, kMaxComponent);
+  }
+  return path + enc + ".lock";
+}
+
+ZnNamedMutex::ZnNamedMutex(const char* name) : ZnNamedMutex(std::string(name ? name : "")) {}
+
+ZnNamedMutex::ZnNamedMutex(const std::string& name)
+    : m_name(name), m_gate(AcquireGate(CRunFolder::LockPath() + "/" + EncodeName(name))) {}
+
+ZnNamedMutex::~ZnNamedMutex() { ReleaseGate(m_gate); }
+
+namespace {
+std::mutex g_gatesMutex;
+}
+
+// One gate per lock file, shared by every ZnNamedMutex of that name in this
+// process and freed with the last of them.
+std::shared_ptr<ZnNamedMutex::SGate> ZnNamedMutex::AcquireGate(const std::string& path) {
+  static auto* gates = new std::map<std::string, std::weak_ptr<SGate>>();
+  std::lock_guard<std::mutex> lk(g_gatesMutex);
+  std::weak_ptr<SGate>& slot = (*gates)[path];
+  std::shared_ptr<SGate> gate = slot.lock();
+  if (!gate) {
+    gate = std::make_shared<SGate>();
+    gate->path = path;
+    slot = gate;
+  }
+  // Forget slots whose gates are gone, so the map does not grow with names.
+  for (auto it = gates->begin(); it != gates->end();) {
+    it = it->second.expired() ? gates->erase(it) : std::next(it);
+  }
+  return gate;
+}
+
+void ZnNamedMutex::ReleaseGate(std::shared_ptr<SGate>& gate) {
+  std::lock_guard<std::mutex> lk(g_gatesMutex);
+  gate.reset();
+}
+
+bool ZnNamedMutex::lock() { return LockUntil(kWaitForever, false); }
+
+bool ZnNamedMutex::lock(unsigned long ms) { return LockUntil(ms, true); }
+
+bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
+  CPlatformClock& clock = CPlatformClock::Instance();
+  const std::thread::id me = std::this_thread::get_id();
+  SGate& g = *m_gate;
+  std::unique_lock<std::mutex> lk(g.mutex);
+  if (g.count > 0 && g.owner == me) {
+    ++g.count;
+    return true;
+  }
+
+  // The in-process gate first, then the lock file, both within one deadline.
+  auto deadline = clock.DeadlineFor(ms);
+  EWaitResult r = record ? clock.WaitOn(lk, g.cv, ms, "ZnNamedMutex::lock", [&] { return g.count == 0; })
+                         : clock.WaitUntil(lk, g.cv, deadline, "ZnNamedMutex::lock", [&] { return g.count == 0; });
+  if (r != EWaitResult::Ready) return false;
+  if (g.fd < 0) {
+    std::string dir = g.path.substr(0, g.path.rfind('/'));
+    CRunFolder::MakeDirs(dir);
+    g.fd = open(g.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (g.fd < 0) {
+      CLogSink::Instance().Write(0, "ZnNamedMutex::lock", "Cannot open lock file [%s] for [%s]: [%s]",
+                                 g.path.c_str(), m_name.c_str(), strerror(errno));
+      return false;
+    }
+  }
+  // Claim the gate while polling the file, so threads of this process queue
+  // on the condition variable rather than on the file.
+  g.owner = me;
+  g.count = -1;
+  int fd = g.fd;
+  lk.unlock();
+  std::mutex pollMutex;
+  std::condition_variable pollCv;
+  std::unique_lock<std::mutex> plk(pollMutex);
+  r = clock.WaitUntil(plk, pollCv, deadline, "ZnNamedMutex::lock", [fd] { return flock(fd, LOCK_EX | LOCK_NB) == 0; },
+                      kFileRetry);
+  plk.unlock();
+  lk.lock();
+  if (r != EWaitResult::Ready) {
+    g.owner = std::thread::id();
+    g.count = 0;
+    lk.unlock();
+    g.cv.notify_one();
+    return false;
+  }
+  g.count = 1;
+  return true;
+}
+
+bool ZnNamedMutex::unlock() {
+  SGate& g = *m_gate;
+  {
+    std::lock_guard<std::mutex> lk(g.mutex);
+    if (g.count <= 0 || g.owner != std::this_thread::get_id()) return false;
+    if (--g.count > 0) return true;
+    flock(g.fd, LOCK_UN);
+    g.owner = std::thread::id();
+  }
+  g.cv.notify_one();
+  return true;
+}
+
+int ZnNamedMutex::getLockCnt() const {
+  SGate& g = *m_gate;
+  std::lock_guard<std::mutex> lk(g.mutex);
+  return (g.count > 0 && g.owner == std::this_thread::get_id()) ? g.count : 0;
+}

@@ -1,0 +1,47 @@
+// A mutex named across processes: one holder thread at a time among all
+// threads of all processes on this machine that use the same name, with a
+// recursion count per holder.
+//
+// Names compare without regard to letter case. Each name maps to a lock file
+// in the host-wide lock folder (CRunFolder::LockPath) through an injective,
+// path-safe encoding, and the file is held with flock, so the kernel releases
+// the mutex when the holding process dies. Within a process, threads are
+// excluded by an in-process gate per name: flock alone would let two threads
+// sharing one descriptor both "hold" it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class ZnNamedMutex {
+ public:
+  explicit ZnNamedMutex(const std::string& name);
+  explicit ZnNamedMutex(const char* name);
+  ~ZnNamedMutex();
+  ZnNamedMutex(const ZnNamedMutex&) = delete;
+  ZnNamedMutex& operator=(const ZnNamedMutex&) = delete;
+
+  // Waits without a limit. False only when the wait was cut short (stop
+  // request, watchdog) or the lock file cannot be opened.
+  bool lock();
+  // Waits at most ms (scaled). True when the calling thread now holds it.
+  bool lock(unsigned long ms);
+  // Ends one hold of the calling thread. A thread that does not hold the
+  // mutex changes nothing and gets false.
+  bool unlock();
+  // The calling thread's own recursion count (0 when it does not hold it).
+  int getLockCnt() const;
+
+  const std::string& getName() const { return m_name; }
+  // Lock-file path for a name (relative to the lock folder); exposed for tests.
+  static std::string EncodeName(const std::string& name);
+
+ private:
+  struct SGate;
+  static std::shared_ptr<SGate> AcquireGate(const std::string& path);
+  static void ReleaseGate(std::shared_ptr<SGate>& gate);
+  bool LockUntil(unsigned long long ms, bool record);
+
+  std::string m_name;
+  std::shared_ptr<SGate> m_gate;
+};

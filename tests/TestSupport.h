@@ -1,0 +1,45 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace drtest {
+
+// Real milliseconds per requested millisecond in tests.
+constexpr double kTestScale = 0.001;
+// Real-time limit of any single wait in tests.
+constexpr unsigned long kWatchdogMs = 60000;
+
+std::string MakeTempDir(const std::string& prefix);
+void RemoveTree(const std::string& path);
+
+// A child process whose standard output the test reads line by line.
+class CChildProcess {
+ public:
+  CChildProcess() = default;
+  ~CChildProcess();
+  CChildProcess(const CChildProcess&) = delete;
+  CChildProcess& operator=(const CChildProcess&) = delete;
+
+  bool Start(const std::vector<std::string>& argv);
+  // Reads one line (without the newline); false on end of output or after
+  // timeoutMs of real time.
+  bool ReadLine(std::string& line, int timeoutMs = 20000);
+  // Closes the child's standard input (the helpers take it as "finish").
+  void CloseInput();
+  void Kill();
+  // Exit status as from waitpid; -1 when it cannot be had.
+  int Wait();
+  pid_t Pid() const { return m_pid; }
+
+ private:
+  pid_t m_pid = -1;
+  int m_out = -1;
+  int m_in = -1;
+  std::string m_buffer;
+};
+
+}  // namespace drtest

@@ -1,0 +1,168 @@
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "core/RunFolder.h"
+#include "sync/ZnEvent.h"
+#include "sync/ZnNamedMutex.h"
+#include "sync/ZnThread.h"
+
+namespace {
+
+// Starts the helper holding `name`; returns once it reports the lock.
+bool StartHolder(drtest::CChildProcess& child, const std::string& name) {
+  if (!child.Start({DR_MUTEX_HELPER, CRunFolder::LockPath(), name, "hold"})) return false;
+  std::string line;
+  return child.ReadLine(line) && line == "LOCKED";
+}
+
+std::string HelperTry(const std::string& name) {
+  drtest::CChildProcess child;
+  if (!child.Start({DR_MUTEX_HELPER, CRunFolder::LockPath(), name, "try", "0"})) return "not started";
+  std::string line;
+  if (!child.ReadLine(line)) line = "no answer";
+  child.Wait();
+  return line;
+}
+
+}  // namespace
+
+TEST(NamedMutexConcurrency, ExcludesThreadsOfOneProcess) {
+  // Each thread uses its own object of the same name, as the lock tables do.
+  const int kThreads = 8, kRounds = 200;
+  long counter = 0;  // guarded by the named mutex only
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ZnNamedMutex m("shared-counter");
+      for (int i = 0; i < kRounds; ++i) {
+        ASSERT_TRUE(m.lock());
+        long v = counter;
+        std::this_thread::yield();
+        counter = v + 1;
+        ASSERT_TRUE(m.unlock());
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(kThreads * kRounds, counter);
+}
+
+TEST(NamedMutexConcurrency, UnlockByNonHolderDoesNothing) {
+  ZnNamedMutex holder("held-by-one");
+  ASSERT_TRUE(holder.lock());
+  bool unlocked = true, took = true;
+  int countSeenByOther = -1;
+  std::thread t([&] {
+    ZnNamedMutex other("held-by-one");
+    unlocked = other.unlock();
+    countSeenByOther = other.getLockCnt();
+    took = other.lock(10);
+  });
+  t.join();
+  EXPECT_FALSE(unlocked);
+  EXPECT_EQ(0, countSeenByOther);
+  EXPECT_FALSE(took) << "a stray unlock must not free the holder's mutex";
+  EXPECT_EQ(1, holder.getLockCnt());
+  EXPECT_TRUE(holder.unlock());
+  EXPECT_FALSE(holder.unlock());
+}
+
+TEST(NamedMutexConcurrency, StopRequestEndsAnUnboundedLock) {
+  ZnNamedMutex holder("stop-while-waiting");
+  ASSERT_TRUE(holder.lock());
+  struct SArgs {
+    ZnEvent started{true};
+    std::atomic<int> result{-1};
+  } args;
+  ZnThread waiter;
+  ASSERT_TRUE(waiter.createThread(
+      [](void* p) -> void* {
+        auto* a = static_cast<SArgs*>(p);
+        ZnNamedMutex m("stop-while-waiting");
+        a->started.set();
+        a->result = m.lock() ? 1 : 0;
+        return nullptr;
+      },
+      &args));
+  ASSERT_TRUE(args.started.wait(10000));
+  waiter.requestStop();
+  ASSERT_TRUE(waiter.join());
+  EXPECT_EQ(0, args.result.load());
+  holder.unlock();
+}
+
+TEST(NamedMutex, RecursionCountIsPerHolder) {
+  ZnNamedMutex m("recursive");
+  ASSERT_TRUE(m.lock());
+  ASSERT_TRUE(m.lock(0));
+  EXPECT_EQ(2, m.getLockCnt());
+  ZnNamedMutex sameName("RECURSIVE");
+  EXPECT_EQ(2, sameName.getLockCnt()) << "one mutex per name, whatever the object";
+  EXPECT_TRUE(m.unlock());
+  EXPECT_EQ(1, m.getLockCnt());
+  EXPECT_TRUE(sameName.unlock());
+  EXPECT_EQ(0, m.getLockCnt());
+}
+
+TEST(NamedMutex, ExcludesAnotherProcess) {
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(StartHolder(holder, "cross-process"));
+  ZnNamedMutex m("cross-process");
+  EXPECT_FALSE(m.lock(50));
+  holder.CloseInput();
+  std::string line;
+  ASSERT_TRUE(holder.ReadLine(line));
+  EXPECT_EQ("RELEASED", line);
+  EXPECT_TRUE(m.lock(10000));
+  EXPECT_EQ("BUSY", HelperTry("cross-process")) << "and the other way round";
+  m.unlock();
+  EXPECT_EQ("LOCKED", HelperTry("cross-process"));
+  EXPECT_EQ(0, holder.Wait());
+}
+
+TEST(NamedMutex, ReleasedWhenTheHolderDies) {
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(StartHolder(holder, "holder-dies"));
+  ZnNamedMutex m("holder-dies");
+  EXPECT_FALSE(m.lock(20));
+  holder.Kill();
+  int status = holder.Wait();
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(m.lock(10000));
+  m.unlock();
+}
+
+TEST(NamedMutex, NamesAreDistinctButIgnoreCase) {
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(StartHolder(holder, "DS/Volume1"));
+  ZnNamedMutex slash("ds/volume1");
+  ZnNamedMutex underscore("DS_Volume1");
+  EXPECT_FALSE(slash.lock(20)) << "names differing only in case are one mutex";
+  EXPECT_TRUE(underscore.lock(20)) << "'/' and '_' must stay different locks";
+  underscore.unlock();
+  holder.CloseInput();
+  holder.Wait();
+}
+
+TEST(NamedMutex, EncodingStaysInsideTheLockFolder) {
+  for (const std::string& name : std::vector<std::string>{"../x", "..", "/etc/passwd", "a/../../b", std::string(1000, '.')}) {
+    std::string enc = ZnNamedMutex::EncodeName(name);
+    EXPECT_EQ(std::string::npos, enc.find("..")) << name;
+    EXPECT_NE('/', enc.front()) << name;
+  }
+  EXPECT_NE(ZnNamedMutex::EncodeName("a/b"), ZnNamedMutex::EncodeName("a_b"));
+  EXPECT_NE(ZnNamedMutex::EncodeName("a%2Fb"), ZnNamedMutex::EncodeName("a/b"));
+  EXPECT_EQ(ZnNamedMutex::EncodeName("Store"), ZnNamedMutex::EncodeName("sTORE"));
+  // A very long name still works as a lock.
+  ZnNamedMutex longName(std::string(700, 'x') + "/tail");
+  EXPECT_TRUE(longName.lock(100));
+  EXPECT_TRUE(longName.unlock());
+}
