@@ -106,22 +106,24 @@ TEST(DRHelperMappings, BatchOperationOfEveryPhaseSiteAndScriptSwitch) {
 }
 
 TEST(DRHelperMappings, BatchOperationEdgeCases) {
-  using namespace Api;
-  EXPECT_EQ(21, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_SCRIPT_EXECUTION, DR_SITE_DESTINATION, false));
-  EXPECT_EQ(19, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_SCRIPT_EXECUTION, DR_SITE_DESTINATION, true));
-  EXPECT_EQ(11, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DISABLE_NETWORK_ADAPTERS, DR_SITE_SOURCE, false));
-  EXPECT_EQ(10, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DISABLE_NETWORK_ADAPTERS, DR_SITE_DESTINATION, false));
-  EXPECT_EQ(32, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT, DR_SITE_SOURCE, false));
-  EXPECT_EQ(31, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT, DR_SITE_DESTINATION, false));
-  EXPECT_EQ(0, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT, As<Site>(2), false));
-  EXPECT_EQ(40, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DISABLE_SYNC, As<Site>(2), false));
+  const auto op = [](int phase, int site, bool pre) {
+    return static_cast<int>(DRHelper::GetBatchOp(As<Phase>(phase), As<Site>(site), pre));
+  };
+  EXPECT_EQ(21, op(0, 1, false));
+  EXPECT_EQ(19, op(0, 1, true));
+  EXPECT_EQ(11, op(20, 0, false));
+  EXPECT_EQ(10, op(20, 1, false));
+  EXPECT_EQ(32, op(37, 0, false));
+  EXPECT_EQ(31, op(37, 1, false));
+  EXPECT_EQ(0, op(34, 2, false));
+  EXPECT_EQ(40, op(15, 2, false));
   // The script phase depends on the site even for the pre-scripts.
-  EXPECT_EQ(0, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_SCRIPT_EXECUTION, As<Site>(2), true));
+  EXPECT_EQ(0, op(0, 2, true));
   // The test mounts are loaded from batch operations 33 and 34 but never
   // mapped back to them.
   for (int site : {0, 1}) {
-    EXPECT_EQ(0, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT, As<Site>(site), false));
-    EXPECT_EQ(0, DRHelper::GetBatchOp(VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT, As<Site>(site), false));
+    EXPECT_EQ(0, op(38, site, false));
+    EXPECT_EQ(0, op(39, site, false));
   }
 }
 
