@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "DRHelper.h"
+#include "DRInfoUtils.h"
+#include "SDROperationCtx.h"
 
 namespace {
 
@@ -76,6 +78,19 @@ const std::map<int, std::pair<int, int>> kPhaseDetailRows = {
 const Site kUntouchedSite = As<Site>(77);
 const Phase kUntouchedPhase = As<Phase>(99);
 
+// A step at a phase and site; the other fields keep their defaults.
+SDROperationCtx Step(int phase, int site, bool preScript = false) {
+  SDROperationCtx ctx;
+  ctx.phase = As<Phase>(phase);
+  ctx.site = As<Site>(site);
+  ctx.preScript = preScript;
+  return ctx;
+}
+
+int BatchOpOf(int phase, int site, bool preScript) {
+  return static_cast<int>(DRInfoUtils::GetBatchOp(Step(phase, site, preScript)));
+}
+
 }  // namespace
 
 TEST(DRHelperMappings, PhaseToVMOperation) {
@@ -93,22 +108,19 @@ TEST(DRHelperMappings, PhaseToChildJobTypeAndVendorToPolicyType) {
   EXPECT_EQ(0, DRHelper::GetPolicyType(Common::VS_VENDOR_17));
 }
 
-TEST(DRHelperMappings, BatchOperationOfEveryPhaseSiteAndScriptSwitch) {
+TEST(DRInfoUtilsMappings, BatchOperationOfEveryPhaseSiteAndScriptSwitch) {
   for (int phase : Probe()) {
     for (int site : {-1, 0, 1, 2, 3}) {
       for (bool pre : {false, true}) {
-        EXPECT_EQ(ExpectedBatchOp(phase, site, pre),
-                  DRHelper::GetBatchOp(As<Phase>(phase), As<Site>(site), pre))
+        EXPECT_EQ(ExpectedBatchOp(phase, site, pre), BatchOpOf(phase, site, pre))
             << "phase " << phase << " site " << site << " pre " << pre;
       }
     }
   }
 }
 
-TEST(DRHelperMappings, BatchOperationEdgeCases) {
-  const auto op = [](int phase, int site, bool pre) {
-    return static_cast<int>(DRHelper::GetBatchOp(As<Phase>(phase), As<Site>(site), pre));
-  };
+TEST(DRInfoUtilsMappings, BatchOperationEdgeCases) {
+  const auto op = BatchOpOf;
   EXPECT_EQ(21, op(0, 1, false));
   EXPECT_EQ(19, op(0, 1, true));
   EXPECT_EQ(11, op(20, 0, false));
@@ -127,62 +139,63 @@ TEST(DRHelperMappings, BatchOperationEdgeCases) {
   }
 }
 
-TEST(DRHelperMappings, LoadBasicPhaseDetailsSetsSiteAndPhaseOrNothing) {
+TEST(DRInfoUtilsMappings, LoadBasicPhaseDetailsSetsSiteAndPhaseOrNothing) {
   for (int op : Probe()) {
-    Site site = kUntouchedSite;
-    Phase phase = kUntouchedPhase;
-    DRHelper::LoadBasicPhaseDetails(As<BatchOp>(op), site, phase);
+    SDROperationCtx ctx = Step(kUntouchedPhase, kUntouchedSite, true);
+    DRInfoUtils::LoadBasicPhaseDetails(ctx, As<BatchOp>(op));
     auto it = kPhaseDetailRows.find(op);
     if (it == kPhaseDetailRows.end()) {
-      EXPECT_EQ(kUntouchedSite, site) << "op " << op;
-      EXPECT_EQ(kUntouchedPhase, phase) << "op " << op;
+      EXPECT_EQ(kUntouchedSite, ctx.site) << "op " << op;
+      EXPECT_EQ(kUntouchedPhase, ctx.phase) << "op " << op;
     } else {
-      EXPECT_EQ(it->second.first, site) << "op " << op;
-      EXPECT_EQ(it->second.second, phase) << "op " << op;
+      EXPECT_EQ(it->second.first, ctx.site) << "op " << op;
+      EXPECT_EQ(it->second.second, ctx.phase) << "op " << op;
     }
+    // Only site and phase are loaded: the step runner still derives and
+    // stores the batch operation itself, and the script switch stays.
+    EXPECT_EQ(ZNDR::BATCH_OP_NONE, ctx.batchOp) << "op " << op;
+    EXPECT_TRUE(ctx.preScript) << "op " << op;
   }
   // A script operation leaves a context's site and phase as they were.
-  Site site = Api::DR_SITE_DESTINATION;
-  Phase phase = Api::VIRTUAL_APP_PHASE_POWER_ON;
-  DRHelper::LoadBasicPhaseDetails(ZNDR::BATCH_OP_RUN_PRE_SCRIPTS_PRIMARY, site, phase);
-  EXPECT_EQ(Api::DR_SITE_DESTINATION, site);
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_POWER_ON, phase);
+  SDROperationCtx ctx = Step(Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_DESTINATION);
+  DRInfoUtils::LoadBasicPhaseDetails(ctx, ZNDR::BATCH_OP_RUN_PRE_SCRIPTS_PRIMARY);
+  EXPECT_EQ(Api::DR_SITE_DESTINATION, ctx.site);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_POWER_ON, ctx.phase);
 }
 
-TEST(DRHelperMappings, LoadedPhaseDetailsGiveTheBatchOperationBack) {
+TEST(DRInfoUtilsMappings, LoadedPhaseDetailsGiveTheBatchOperationBack) {
   for (const auto& row : kPhaseDetailRows) {
     const int op = row.first;
     for (bool pre : {false, true}) {
       // Start from the other site and an unrelated phase, so that a loader
       // that forgot one of the two fields is caught.
-      Site site = As<Site>(row.second.first == 0 ? 1 : 0);
-      Phase phase = Api::VIRTUAL_APP_PHASE_REPLICATION;
-      DRHelper::LoadBasicPhaseDetails(As<BatchOp>(op), site, phase);
+      SDROperationCtx ctx =
+          Step(Api::VIRTUAL_APP_PHASE_REPLICATION, row.second.first == 0 ? 1 : 0, pre);
+      DRInfoUtils::LoadBasicPhaseDetails(ctx, As<BatchOp>(op));
       const int expected = (op == 33 || op == 34) ? 0 : op;
-      EXPECT_EQ(expected, DRHelper::GetBatchOp(phase, site, pre)) << "op " << op << " pre " << pre;
+      EXPECT_EQ(expected, DRInfoUtils::GetBatchOp(ctx)) << "op " << op << " pre " << pre;
     }
   }
 }
 
-TEST(DRHelperMappings, EveryLoadableOperationOfAStepLoadsAPhaseOfTheSameOperation) {
+TEST(DRInfoUtilsMappings, EveryLoadableOperationOfAStepLoadsAPhaseOfTheSameOperation) {
   // Whatever a step's phase and site map to, loading that operation's phase
   // details must describe a step of the same operation (37 is reached from
   // phases 29 and 31 and loads 29), or leave the context alone.
   for (int phase = 0; phase <= 43; ++phase) {
     for (int site : {0, 1}) {
-      const BatchOp op = DRHelper::GetBatchOp(As<Phase>(phase), As<Site>(site), false);
+      const BatchOp op = DRInfoUtils::GetBatchOp(Step(phase, site));
       if (op == ZNDR::BATCH_OP_NONE) continue;
-      Site loadedSite = kUntouchedSite;
-      Phase loadedPhase = kUntouchedPhase;
-      DRHelper::LoadBasicPhaseDetails(op, loadedSite, loadedPhase);
-      if (loadedPhase == kUntouchedPhase) continue;
-      EXPECT_EQ(op, DRHelper::GetBatchOp(loadedPhase, loadedSite, false))
+      SDROperationCtx loaded = Step(kUntouchedPhase, kUntouchedSite);
+      DRInfoUtils::LoadBasicPhaseDetails(loaded, op);
+      if (loaded.phase == kUntouchedPhase) continue;
+      EXPECT_EQ(op, DRInfoUtils::GetBatchOp(loaded))
           << "phase " << phase << " site " << site << " op " << op;
     }
   }
 }
 
-TEST(DRHelperMappings, PhaseWeights) {
+TEST(DRInfoUtilsMappings, PhaseWeights) {
   // phase -> (weight, weight in an unplanned failover)
   const std::map<int, std::pair<int, int>> rows = {
       {0, {2, 15}},   {1, {2, 15}},   {2, {2, 15}},   {17, {2, 15}},  {18, {2, 15}},
@@ -195,15 +208,16 @@ TEST(DRHelperMappings, PhaseWeights) {
       auto it = rows.find(phase);
       int expected = 0;
       if (it != rows.end()) expected = drType == 3 ? it->second.second : it->second.first;
-      EXPECT_EQ(expected, DRHelper::GetPhaseWeightage(As<Phase>(phase), As<DrType>(drType)))
+      EXPECT_EQ(expected,
+                DRInfoUtils::GetPhaseWeightage(As<Phase>(phase), As<DrType>(drType)))
           << "phase " << phase << " type " << drType;
     }
   }
   // Same text, different weight.
-  EXPECT_EQ(20, DRHelper::GetPhaseWeightage(Api::VIRTUAL_APP_PHASE_POST_VM_MOUNT_FAILOVER,
-                                            TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
-  EXPECT_EQ(0, DRHelper::GetPhaseWeightage(Api::VIRTUAL_APP_PHASE_POST_VM_FAILOVER,
-                                           TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
+  EXPECT_EQ(20, DRInfoUtils::GetPhaseWeightage(Api::VIRTUAL_APP_PHASE_POST_VM_MOUNT_FAILOVER,
+                                               TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
+  EXPECT_EQ(0, DRInfoUtils::GetPhaseWeightage(Api::VIRTUAL_APP_PHASE_POST_VM_FAILOVER,
+                                              TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
 }
 
 TEST(DRHelperMappings, FailoverStatusesByDrType) {
@@ -262,7 +276,7 @@ TEST(DRHelperMappings, TestFailoverStatuses) {
                                            Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS));
 }
 
-TEST(DRHelperMappings, FailoverStatusesThatAllowADrType) {
+TEST(DRInfoUtilsMappings, FailoverStatusesThatAllowADrType) {
   const std::set<int> fromNeutral = {0, 4, 5, 13};
   const std::set<int> fromFailedOver = {1, 8, 15};
   for (int drType = -2; drType <= 20; ++drType) {
@@ -272,24 +286,24 @@ TEST(DRHelperMappings, FailoverStatusesThatAllowADrType) {
       if (drType == 2 || drType == 6) expected = fromFailedOver.count(status) > 0;
       if (drType == 9) expected = status != 6;
       EXPECT_EQ(expected,
-                DRHelper::IsFailoverStatusValid(As<FailoverStatus>(status), As<DrType>(drType)))
+                DRInfoUtils::IsFailoverStatusValid(As<FailoverStatus>(status), As<DrType>(drType)))
           << "type " << drType << " status " << status;
     }
   }
-  EXPECT_FALSE(DRHelper::IsFailoverStatusValid(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
-                                               TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
-  EXPECT_FALSE(DRHelper::IsFailoverStatusValid(App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS,
-                                               TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION));
-  EXPECT_TRUE(DRHelper::IsFailoverStatusValid(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
-                                              TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER));
+  EXPECT_FALSE(DRInfoUtils::IsFailoverStatusValid(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
+                                                  TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
+  EXPECT_FALSE(DRInfoUtils::IsFailoverStatusValid(App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS,
+                                                  TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION));
+  EXPECT_TRUE(DRInfoUtils::IsFailoverStatusValid(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
+                                                 TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER));
 }
 
-TEST(DRHelperMappings, ThreadKindAndRelationshipStatusOfAPhase) {
+TEST(DRInfoUtilsMappings, ThreadKindAndRelationshipStatusOfAPhase) {
   for (int phase : Probe()) {
     const int kind = phase == 35 ? 3 : phase == 36 ? 4 : 2;
     const int status = phase == 35 ? 1 : phase == 36 ? 0 : 8;
-    EXPECT_EQ(kind, DRHelper::GetDRThreadType(As<Phase>(phase))) << phase;
-    EXPECT_EQ(status, DRHelper::GetSuccessStatus(As<Phase>(phase))) << phase;
+    EXPECT_EQ(kind, DRInfoUtils::GetDRThreadType(As<Phase>(phase))) << phase;
+    EXPECT_EQ(status, DRInfoUtils::GetSuccessStatus(As<Phase>(phase))) << phase;
   }
 }
 
@@ -298,11 +312,6 @@ TEST(DRHelperMappings, PhaseAndDrTypePredicates) {
     const Phase p = As<Phase>(phase);
     EXPECT_EQ(phase == 34 || phase == 38, DRHelper::IsSnapMount(p)) << phase;
     EXPECT_EQ(phase == 37 || phase == 39, DRHelper::IsSnapUnmount(p)) << phase;
-    for (int drType : {0, 1, 3, 11, 13}) {
-      EXPECT_EQ(phase != 37 && phase != 39,
-                DRHelper::IsThreadsApplicableForPhase(p, As<DrType>(drType)))
-          << "phase " << phase << " type " << drType;
-    }
   }
   for (int drType : Probe()) {
     const DrType t = As<DrType>(drType);
@@ -312,11 +321,29 @@ TEST(DRHelperMappings, PhaseAndDrTypePredicates) {
   }
 }
 
-TEST(DRHelperMappings, ReplicationTypeAndBackupStatus) {
+TEST(DRInfoUtilsMappings, ThreadsApplyToEveryStepButTheSnapUnmounts) {
+  // Only the phase decides: neither the DR type nor the step's site matters.
+  for (int phase : Probe()) {
+    for (int site : {0, 1}) {
+      const SDROperationCtx ctx = Step(phase, site);
+      for (int drType : {0, 1, 3, 11, 13}) {
+        EXPECT_EQ(phase != 37 && phase != 39,
+                  DRInfoUtils::IsThreadsApplicableForPhase(ctx, As<DrType>(drType)))
+            << "phase " << phase << " site " << site << " type " << drType;
+      }
+    }
+  }
+}
+
+TEST(DRInfoUtilsMappings, PrioritiesFollowTheBootOrderOnlyForStorageArrayReplication) {
   for (int value : Probe()) {
-    EXPECT_EQ(value == 3,
-              DRHelper::IsPriorityBootBased(As<TMMsg::DRReplicationType>(value)))
+    EXPECT_EQ(value == 3, DRInfoUtils::IsPriorityBootBased(As<TMMsg::DRReplicationType>(value)))
         << value;
+  }
+}
+
+TEST(DRHelperMappings, BackupPhaseStatus) {
+  for (int value : Probe()) {
     EXPECT_EQ((value == 0 || value == 3) ? 0 : 1,
               DRHelper::GetBackupPhaseStatus(As<App::VmStatusEnum>(value)))
         << value;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "DRHelper.h"
+#include "DRInfoUtils.h"
 
 namespace {
 
@@ -85,8 +86,8 @@ TEST(DRHelperTexts, PhaseNameEdgeCases) {
             DRHelper::GetPhaseNameStr(Api::VIRTUAL_APP_PHASE_POST_VM_MOUNT_FAILOVER));
 }
 
-TEST(DRHelperTexts, BatchOperationNames) {
-  ExpectTexts(&DRHelper::GetBatchOpStr,
+TEST(DRInfoUtilsTexts, BatchOperationNames) {
+  ExpectTexts(&DRInfoUtils::GetBatchOpStr,
               {{1, "Power off Primary"},
                {2, "Power on Primary"},
                {3, "Power on Secondary"},
@@ -122,11 +123,11 @@ TEST(DRHelperTexts, BatchOperationNames) {
               "Gen Op");
 }
 
-TEST(DRHelperTexts, BatchOperationsWithoutTextOfTheirOwn) {
+TEST(DRInfoUtilsTexts, BatchOperationsWithoutTextOfTheirOwn) {
   // Operations the step mappings produce but that have no text: backup,
   // replication, storage operation, network adapters, disable sync, post-DR.
   for (int op : {0, 10, 11, 22, 23, 24, 25, 26, 27, 28, 40, 41, 44}) {
-    EXPECT_EQ("Gen Op", DRHelper::GetBatchOpStr(static_cast<ZNDR::BatchOperation>(op))) << op;
+    EXPECT_EQ("Gen Op", DRInfoUtils::GetBatchOpStr(static_cast<ZNDR::BatchOperation>(op))) << op;
   }
 }
 
@@ -214,8 +215,8 @@ TEST(DRHelperTexts, SitesSourcesAndJobOperations) {
   ExpectTexts(&DRHelper::GetJobOpStr, {{0, "Suspend"}, {2, "Resume"}, {3, "Kill"}}, "");
 }
 
-TEST(DRHelperTexts, ThreadKinds) {
-  ExpectTexts(&DRHelper::GetDRThreadTypeStr,
+TEST(DRInfoUtilsTexts, ThreadKinds) {
+  ExpectTexts(&DRInfoUtils::GetDRThreadTypeStr,
               {{0, "Subclient"},
                {1, "Sub-Priority"},
                {3, "Break Volume Relationship"},
@@ -223,8 +224,8 @@ TEST(DRHelperTexts, ThreadKinds) {
               "Gen-Op");
   // The generic kind says "Gen-Op" with a hyphen; a batch operation without
   // text says "Gen Op" with a blank.
-  EXPECT_EQ("Gen-Op", DRHelper::GetDRThreadTypeStr(DR_THREAD_GENERIC_OP));
-  EXPECT_EQ("Gen Op", DRHelper::GetBatchOpStr(ZNDR::BATCH_OP_NONE));
+  EXPECT_EQ("Gen-Op", DRInfoUtils::GetDRThreadTypeStr(DR_THREAD_GENERIC_OP));
+  EXPECT_EQ("Gen Op", DRInfoUtils::GetBatchOpStr(ZNDR::BATCH_OP_NONE));
 }
 
 TEST(DRHelperTexts, EnumeratorNumbersAreTheWireValues) {

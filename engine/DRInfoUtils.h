@@ -1,0 +1,82 @@
+// DRInfoUtils: stateless helpers that describe one DR step (an operation
+// context) in terms of the DR enumerations.
+//
+// - The batch operation a step performs on its site, and the site and phase
+//   a batch operation implies.
+// - The step's weight in the job's progress, its worker-thread kind, whether
+//   its machines may run on worker threads, and the relationship status a
+//   replica group records when a volume-relationship step succeeds.
+// - Whether a replication may run a DR type, and whether priorities follow
+//   the machines' boot order.
+// - The display texts of batch operations and worker-thread kinds. Each
+//   returns a new string and never fails; a value without a text of its own
+//   gives the default text.
+//
+// Everything here is a pure function of its arguments: no instances, no
+// state, no locks, no logging; safe from any thread as long as no other
+// thread writes the context passed in. The helpers that do not depend on a
+// step (phase names, statuses, VM operations, failover statuses) live in
+// DRHelper.
+#pragma once
+
+#include <string>
+
+#include "DRThreadType.h"
+#include "msg/MsgEnums.h"
+
+struct SDROperationCtx;
+
+class DRInfoUtils {
+ public:
+  DRInfoUtils() = delete;
+
+  // ---- Display texts ------------------------------------------------------
+
+  // Default "Gen Op".
+  static std::string GetBatchOpStr(ZNDR::BatchOperation op);
+  // Default "Gen-Op" (the generic per-machine kind 2 included).
+  static std::string GetDRThreadTypeStr(DRThreadType type);
+
+  // ---- Step mappings ------------------------------------------------------
+
+  // Batch operation of the step from the context's phase, site and
+  // pre-script switch (the switch only matters for the script phase). The
+  // context's own batch operation is not read: the step runner calls this
+  // to fill it in. Site-dependent phases give BATCH_OP_NONE for a site other
+  // than source or destination; phases that run the same operation on either
+  // site ignore the site. Phases without an operation (the test-mount phases
+  // 38 and 39 included) give BATCH_OP_NONE.
+  static ZNDR::BatchOperation GetBatchOp(const SDROperationCtx& ctx);
+  // Sets the context's site and phase to those a batch operation implies;
+  // no other field is written. Operations that imply none (scripts,
+  // snapshots, ...) leave the context untouched. Not the exact inverse of
+  // GetBatchOp: the test mounts 33 and 34 load phases 38 and 39, which
+  // GetBatchOp does not map back.
+  static void LoadBasicPhaseDetails(SDROperationCtx& ctx, ZNDR::BatchOperation op);
+
+  // Percentage points a phase adds to a machine's progress when it succeeds.
+  static int GetPhaseWeightage(Api::VirtualAppJobPhaseType phase,
+                               TMMsg::DROrchestrationType drType);
+
+  // Worker-thread kind of a phase: the volume-relationship phases have their
+  // own, every other phase is a generic per-machine operation.
+  static DRThreadType GetDRThreadType(Api::VirtualAppJobPhaseType phase);
+  // Relationship status a replica group records when a break or re-sync
+  // step succeeds; VOLUME_RELATIONSHIP_NOT_RECORDED for any other phase.
+  static E_VOLUME_RELATIONSHIP_STATUS GetSuccessStatus(Api::VirtualAppJobPhaseType phase);
+  // Whether the step may run its machines on worker threads: not for the
+  // snap unmounts. Only the context's phase is read; the DR type does not
+  // matter today.
+  static bool IsThreadsApplicableForPhase(const SDROperationCtx& ctx,
+                                          TMMsg::DROrchestrationType drType);
+
+  // ---- Replications -------------------------------------------------------
+
+  // Whether a replication whose failover status is `current` may run the
+  // DR type.
+  static bool IsFailoverStatusValid(App::VSAFailoverStatus current,
+                                    TMMsg::DROrchestrationType drType);
+  // Whether priorities follow the machines' boot order (storage-array
+  // replication).
+  static bool IsPriorityBootBased(TMMsg::DRReplicationType replicationType);
+};
