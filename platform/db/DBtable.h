@@ -98,6 +98,18 @@ class DBtable {
   const std::string& getValuesClause() const { return m_values; }
   size_t getValuesReserved() const { return m_valuesReserved; }
 
+  // What the generated constructor set.
+  int getKind() const { return m_kind; }
+  char const* getSelectList() const { return m_selectList; }
+  char const* getSerialName() const { return m_serialName; }
+  void* getSerialField() const { return m_serialField; }
+  char const* getDescription() const { return m_description; }
+  char const* getVersion() const { return m_version; }
+  const std::string& getOrderBy() const { return m_orderBy; }
+  ZNDBRowBase* getDescriptor() const { return m_descriptor; }
+  bool getInputsBound() const { return m_inputsBound; }
+  void* getExtIndicatorArray() const { return m_conn.getExtIndicatorArray(); }
+
   // Library fetch entry points (see getOneRow / getNextRow).
   int FetchOne();
   int FetchNext(int* state);
