@@ -238,6 +238,8 @@ int CDBConnection::Commit() {
 
 int CDBConnection::Rollback() {
   if (!InTransaction()) return DB_OK;
+  // A table created inside the transaction goes with it.
+  m_ensured.clear();
   return Exec("ROLLBACK");
 }
 
