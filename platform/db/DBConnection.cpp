@@ -1,5 +1,7 @@
 #include "db/DBConnection.h"
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -42,6 +44,8 @@ const char* SqlType(char kind) {
 std::string CDBConnection::Path() {
   std::lock_guard<std::mutex> lk(g_configMutex);
   if (!g_path.empty()) return g_path;
+  const char* env = getenv("DR_DB_PATH");
+  if (env && *env) return env;
   return CRunFolder::File("drorch.db");
 }
 

@@ -35,7 +35,8 @@ struct SDBTableSchema {
 
 class CDBConnection {
  public:
-  // The database file: the last one set, else the run folder's "drorch.db".
+  // The database file: the last one set, else $DR_DB_PATH, else the run
+  // folder's "drorch.db".
   static std::string Path();
   static void SetPath(const std::string& path);
   // Real-time limit on waiting for another writer (not scaled: the lock is

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "db/App_ExecuteSP.h"
 #include "db/DBConnection.h"
+#include "db/DBDateTime.h"
 #include "db/DBProcRegistry.h"
 #include "db/DBtable.h"
 #include "db/DBtran.h"
@@ -214,4 +216,70 @@ TEST_F(DBtableTest, EachThreadHasItsOwnConnection) {
   ASSERT_EQ(conn.ExecuteSQL("PRAGMA journal_mode"), 0);
   ASSERT_EQ(conn.FetchRow(), 0);
   EXPECT_EQ(conn.GetColumnString(0), "wal");
+}
+
+namespace {
+
+struct SMeasure {
+  int id = 0;
+  float ratio = 0.0f;
+  DB_DATETIME at;
+};
+
+const SDBColumnBind kMeasureColumns[] = {
+    {"id", "i", offsetof(SMeasure, id)},
+    {"ratio", "f", offsetof(SMeasure, ratio)},
+    {"at", "t", offsetof(SMeasure, at)},
+};
+
+class CMeasureTable : public DBtable {
+ public:
+  CMeasureTable() : DBtable("LibMeasure", 0, nullptr) {
+    m_serialName = "id";
+    m_serialField = &m_data.id;
+    BindColumns(&m_data, kMeasureColumns, 3, m_ind);
+  }
+  SMeasure m_data;
+  long long m_ind[3] = {0, 0, 0};
+};
+
+}  // namespace
+
+TEST_F(DBtableTest, FloatAndDateTimeColumnsRoundTrip) {
+  bool saved = DBtable::b_newDBBase;
+  for (bool typed : {true, false}) {
+    DBtable::b_newDBBase = typed;
+    CMeasureTable w;
+    w.m_data.id = 0;
+    w.m_data.ratio = 0.25f;
+    w.m_data.at.year = 2024;
+    w.m_data.at.month = 2;
+    w.m_data.at.day = 29;
+    w.m_data.at.hour = 23;
+    w.m_data.at.minute = 59;
+    w.m_data.at.second = 58;
+    ASSERT_EQ(w.rowInsert(true), 0);
+    CMeasureTable r;
+    r.setWhere("id = %d", w.m_data.id);
+    ASSERT_EQ(getOneRow(&r, false, -1, 0), 0);
+    EXPECT_FLOAT_EQ(r.m_data.ratio, 0.25f);
+    EXPECT_EQ(r.m_data.at.year, 2024);
+    EXPECT_EQ(r.m_data.at.day, 29);
+    EXPECT_EQ(r.m_data.at.second, 58);
+    EXPECT_STREQ(r.m_data.at.text, "2024-02-29 23:59:58.000");
+  }
+  DBtable::b_newDBBase = saved;
+}
+
+TEST_F(DBtableTest, StoredProcedureAdapterServesRegisteredTypes) {
+  App_ExecuteSP sp;
+  std::string resp;
+  EXPECT_NE(sp.executeGetStoredProcedure(1987535406UL, "<req/>", resp, nullptr), 0);
+  App_ExecuteSP::RegisterHandler(1987535406UL, [](const std::string& req, std::string& out) {
+    out = "<resp>" + req + "</resp>";
+    return 0;
+  });
+  EXPECT_EQ(sp.executeGetStoredProcedure(1987535406UL, "<req/>", resp, nullptr), 0);
+  EXPECT_EQ(resp, "<resp><req/></resp>");
+  App_ExecuteSP::UnregisterHandler(1987535406UL);
 }
