@@ -143,18 +143,20 @@ CDBConnection::~CDBConnection() {
   if (m_db) sqlite3_close_v2(m_db);
 }
 
-int CDBConnection::MapError(int rc) {
+int CDBConnection::ResultCode(int rc) {
   if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW) return DB_OK;
-  m_lastErrorText = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
   int primary = rc & 0xff;
-  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
-    m_lastError = DB_BUSY;
-  } else if (primary == SQLITE_CONSTRAINT) {
-    m_lastError = DB_CONSTRAINT;
-  } else {
-    m_lastError = DB_ERROR;
-  }
-  return m_lastError;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return DB_BUSY;
+  if (primary == SQLITE_CONSTRAINT) return DB_CONSTRAINT;
+  return DB_ERROR;
+}
+
+int CDBConnection::MapError(int rc) {
+  int code = ResultCode(rc);
+  if (code == DB_OK) return DB_OK;
+  m_lastErrorText = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+  m_lastError = code;
+  return code;
 }
 
 int CDBConnection::EnsureTable(const std::string& name) {

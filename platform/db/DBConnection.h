@@ -86,6 +86,8 @@ class CDBConnection {
   int Rollback();
   bool InTransaction() const;
 
+  // The library's code of a SQLite result.
+  static int ResultCode(int sqliteRc);
   // Maps a SQLite result to the library's codes and remembers its text.
   int MapError(int sqliteRc);
   int LastErrorCode() const { return m_lastError; }

@@ -38,7 +38,6 @@ DBtable::DBtable(char const* name, int, DBtran* tran)
       m_row(nullptr),
       m_indicators(nullptr),
       m_select(nullptr),
-      m_selectConn(nullptr),
       m_rowCount(0),
       m_cursorOpen(false),
       m_valuesReserved(0),
@@ -123,16 +122,10 @@ std::string DBtable::SelectSql(bool countOnly) const {
 }
 
 void DBtable::EndSelect() {
-  if (m_select) {
-    CDBConnection* c = CDBConnection::ForThread();
-    if (c == m_selectConn && c) {
-      c->Release(m_select);
-    } else {
-      sqlite3_finalize(m_select);
-    }
-    m_select = nullptr;
-    m_selectConn = nullptr;
-  }
+  // Selects are never cached, and finalising needs no connection object (a
+  // connection closed meanwhile stays usable until its statements are gone).
+  if (m_select) sqlite3_finalize(m_select);
+  m_select = nullptr;
 }
 
 int DBtable::StartSelect() {
@@ -142,7 +135,6 @@ int DBtable::StartSelect() {
   if (!c) return m_lastError;
   m_select = c->Prepare(SelectSql(false), false);
   if (!m_select) return SetError(c->LastErrorCode(), c->LastErrorText());
-  m_selectConn = c;
   return DB_OK;
 }
 
@@ -157,8 +149,8 @@ int DBtable::StepSelect() {
     EndSelect();
     return DB_NO_ROW;
   }
-  int code = m_selectConn->MapError(rc);
-  SetError(code, m_selectConn->LastErrorText());
+  int code = CDBConnection::ResultCode(rc);
+  SetError(code, sqlite3_errmsg(sqlite3_db_handle(m_select)));
   EndSelect();
   return code;
 }

@@ -152,7 +152,6 @@ class DBtable {
   std::vector<SDBColumnBind> m_columns;
   long long* m_indicators;
   sqlite3_stmt* m_select;
-  CDBConnection* m_selectConn;
   int m_rowCount;
   bool m_cursorOpen;
   // Procedures.

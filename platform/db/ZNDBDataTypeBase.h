@@ -46,6 +46,7 @@ class ZNDBDataTypeBase {
  protected:
   void clearIndicatorByte() { m_indicatorByte = false; }
   void setTextForm(const std::string& text) const { m_text = text; }
+  void setIndicatorByte(bool on) { m_indicatorByte = on; }
 
  private:
   bool m_isNull;
@@ -56,8 +57,4 @@ class ZNDBDataTypeBase {
   bool m_flag2;
   bool m_indicatorByte;  // cleared whenever the null flag changes or a value is stored
   int64_t m_word;
-
- protected:
-  // Set by the library for values it fills; kept for layout fidelity.
-  void setIndicatorByte(bool on) { m_indicatorByte = on; }
 };

@@ -31,11 +31,8 @@ int ZNSimpleDBConnObject::OpenSQLConnection(int) {
 }
 
 int ZNSimpleDBConnObject::ExecuteSQL(char const* sql) {
-  if (m_stmt) {
-    CDBConnection* c = CDBConnection::ForThread();
-    if (c) c->Release(m_stmt);
-    m_stmt = nullptr;
-  }
+  if (m_stmt) sqlite3_finalize(m_stmt);  // direct SQL is never cached
+  m_stmt = nullptr;
   m_hasRow = false;
   if (!m_open && OpenSQLConnection(0) != DB_OK) return DB_ERROR;
   CDBConnection* c = CDBConnection::ForThread();
@@ -57,26 +54,14 @@ int ZNSimpleDBConnObject::FetchRow() {
     m_hasRow = true;
     return 0;
   }
-  CDBConnection* c = CDBConnection::ForThread();
   if (rc == SQLITE_DONE) return 1;
-  if (c) {
-    int code = c->MapError(rc);
-    m_lastError = c->LastErrorText();
-    return code;
-  }
-  return DB_ERROR;
+  m_lastError = sqlite3_errmsg(sqlite3_db_handle(m_stmt));
+  return CDBConnection::ResultCode(rc);
 }
 
 int ZNSimpleDBConnObject::CloseSQLConnection() {
-  if (m_stmt) {
-    CDBConnection* c = CDBConnection::ForThread();
-    if (c) {
-      c->Release(m_stmt);
-    } else {
-      sqlite3_finalize(m_stmt);
-    }
-    m_stmt = nullptr;
-  }
+  if (m_stmt) sqlite3_finalize(m_stmt);
+  m_stmt = nullptr;
   m_hasRow = false;
   m_open = false;
   return DB_OK;
