@@ -1,0 +1,13 @@
+// The procedure wrappers in use, instantiated once here.
+#include "SprocWrapper.h"
+
+#include "Proc/AppGetVSMemberServers.h"
+#include "Proc/AppVSAReplicationsDeleteOptions.h"
+#include "Proc/TM_GetTaskDetail.h"
+
+template class CursorWrapper<AppGetVSMemberServers, AppGetVSMemberServers_t>;
+template class SprocWrapper<AppGetVSMemberServers, AppGetVSMemberServers_t>;
+template class CursorWrapper<TM_GetTaskDetail, TM_GetTaskDetail_t>;
+template class SprocWrapper<TM_GetTaskDetail, TM_GetTaskDetail_t>;
+template class CursorWrapper<AppVSAReplicationsDeleteOptions, AppVSAReplicationsDeleteOptions_t>;
+template class SprocWrapper<AppVSAReplicationsDeleteOptions, AppVSAReplicationsDeleteOptions_t>;

@@ -1,0 +1,3 @@
+#include "ZNDB_datetime.h"
+
+ZNDB_datetime::~ZNDB_datetime() = default;

@@ -1,0 +1,3 @@
+#include "ZNDB_string.h"
+
+ZNDB_string::~ZNDB_string() = default;

@@ -1,0 +1,41 @@
+#include "db/App_ExecuteSP.h"
+
+#include <map>
+#include <mutex>
+
+namespace {
+std::mutex g_mutex;
+std::map<unsigned long, ExecuteSPHandler>& Handlers() {
+  static auto* m = new std::map<unsigned long, ExecuteSPHandler>();
+  return *m;
+}
+}  // namespace
+
+App_ExecuteSP::App_ExecuteSP() : AdaptersBase() {}
+
+void App_ExecuteSP::RegisterHandler(unsigned long messageType, ExecuteSPHandler handler) {
+  std::lock_guard<std::mutex> lk(g_mutex);
+  Handlers()[messageType] = std::move(handler);
+}
+
+void App_ExecuteSP::UnregisterHandler(unsigned long messageType) {
+  std::lock_guard<std::mutex> lk(g_mutex);
+  Handlers().erase(messageType);
+}
+
+int App_ExecuteSP::executeGetStoredProcedure(unsigned long messageType, const std::string& request,
+                                             std::string& response, void*) {
+  ExecuteSPHandler handler;
+  {
+    std::lock_guard<std::mutex> lk(g_mutex);
+    auto it = Handlers().find(messageType);
+    if (it != Handlers().end()) handler = it->second;
+  }
+  if (!handler) {
+    m_lastError = "no stored procedure serves message type " + std::to_string(messageType);
+    return -1;
+  }
+  int rc = handler(request, response);
+  if (rc != 0) m_lastError = "stored procedure for message type " + std::to_string(messageType) + " failed";
+  return rc;
+}

@@ -1,0 +1,252 @@
+#include "db/DBConnection.h"
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "core/RunFolder.h"
+
+namespace {
+
+std::mutex g_configMutex;
+std::string g_path;  // empty: the run folder's file
+std::atomic<int> g_busyTimeoutMs{30000};
+
+std::mutex g_schemaMutex;
+std::map<std::string, SDBTableSchema>& Schemas() {
+  static std::map<std::string, SDBTableSchema>* s = new std::map<std::string, SDBTableSchema>();
+  return *s;
+}
+
+// The calling thread's open connections, one per database file.
+struct SThreadConnections {
+  std::map<std::string, std::unique_ptr<CDBConnection>> byPath;
+};
+thread_local SThreadConnections t_connections;
+
+const char* SqlType(char kind) {
+  switch (kind) {
+    case 'i':
+    case 'b':
+    case 'x':
+      return "INTEGER";
+    case 'f':
+      return "REAL";
+    default:
+      return "TEXT";
+  }
+}
+
+}  // namespace
+
+std::string CDBConnection::Path() {
+  std::lock_guard<std::mutex> lk(g_configMutex);
+  if (!g_path.empty()) return g_path;
+  const char* env = getenv("DR_DB_PATH");
+  if (env && *env) return env;
+  return CRunFolder::File("drorch.db");
+}
+
+void CDBConnection::SetPath(const std::string& path) {
+  std::lock_guard<std::mutex> lk(g_configMutex);
+  g_path = path;
+}
+
+void CDBConnection::SetBusyTimeoutMs(int ms) { g_busyTimeoutMs.store(ms); }
+
+void CDBConnection::RegisterTable(const char* name, const SDBColumnBind* columns, int count, const char* serial) {
+  if (!name || !*name || !columns || count <= 0) return;
+  std::lock_guard<std::mutex> lk(g_schemaMutex);
+  auto& m = Schemas();
+  if (m.count(name)) return;
+  SDBTableSchema s;
+  s.name = name;
+  s.columns.assign(columns, columns + count);
+  s.serial = serial ? serial : "";
+  m[name] = s;
+}
+
+bool CDBConnection::FindTable(const std::string& name, SDBTableSchema& out) {
+  std::lock_guard<std::mutex> lk(g_schemaMutex);
+  auto it = Schemas().find(name);
+  if (it == Schemas().end()) return false;
+  out = it->second;
+  return true;
+}
+
+std::vector<std::string> CDBConnection::RegisteredTables() {
+  std::lock_guard<std::mutex> lk(g_schemaMutex);
+  std::vector<std::string> names;
+  for (auto& kv : Schemas()) names.push_back(kv.first);
+  return names;
+}
+
+std::string CDBConnection::CreateTableSql(const SDBTableSchema& s) {
+  std::string sql = "CREATE TABLE IF NOT EXISTS \"" + s.name + "\" (";
+  for (size_t i = 0; i < s.columns.size(); ++i) {
+    const SDBColumnBind& c = s.columns[i];
+    if (i) sql += ", ";
+    sql += "\"";
+    sql += c.name;
+    sql += "\" ";
+    if (!s.serial.empty() && s.serial == c.name) {
+      sql += "INTEGER PRIMARY KEY";
+    } else {
+      sql += SqlType(DBParseColumnToken(c.token).kind);
+    }
+  }
+  sql += ")";
+  return sql;
+}
+
+CDBConnection* CDBConnection::ForThread() {
+  std::string path = Path();
+  auto& slot = t_connections.byPath[path];
+  if (!slot) {
+    std::unique_ptr<CDBConnection> c(new CDBConnection(path));
+    if (!c->IsOpen()) {
+      t_connections.byPath.erase(path);
+      return nullptr;
+    }
+    slot = std::move(c);
+  }
+  return slot.get();
+}
+
+void CDBConnection::CloseThreadConnections() { t_connections.byPath.clear(); }
+
+CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullptr), m_lastError(0) {
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) CRunFolder::MakeDirs(path.substr(0, slash));
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    m_lastErrorText = db ? sqlite3_errmsg(db) : "cannot open database";
+    m_lastError = DB_ERROR;
+    if (db) sqlite3_close(db);
+    return;
+  }
+  m_db = db;
+  // The timeout first: switching to WAL briefly needs the lock another
+  // connection may hold.
+  sqlite3_busy_timeout(m_db, g_busyTimeoutMs.load());
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=NORMAL");
+}
+
+CDBConnection::~CDBConnection() {
+  for (auto& kv : m_cache) sqlite3_finalize(kv.second);
+  m_cache.clear();
+  if (m_db) sqlite3_close_v2(m_db);
+}
+
+int CDBConnection::ResultCode(int rc) {
+  if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW) return DB_OK;
+  int primary = rc & 0xff;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return DB_BUSY;
+  if (primary == SQLITE_CONSTRAINT) return DB_CONSTRAINT;
+  return DB_ERROR;
+}
+
+int CDBConnection::MapError(int rc) {
+  int code = ResultCode(rc);
+  if (code == DB_OK) return DB_OK;
+  m_lastErrorText = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+  m_lastError = code;
+  return code;
+}
+
+int CDBConnection::EnsureTable(const std::string& name) {
+  if (m_ensured.count(name)) return DB_OK;
+  SDBTableSchema s;
+  if (!FindTable(name, s)) {
+    m_lastError = DB_NOT_FOUND;
+    m_lastErrorText = "no description of table " + name;
+    return DB_NOT_FOUND;
+  }
+  int rc = Exec(CreateTableSql(s));
+  if (rc == DB_OK) m_ensured[name] = true;
+  return rc;
+}
+
+int CDBConnection::EnsureAllTables() {
+  for (const std::string& n : RegisteredTables()) {
+    int rc = EnsureTable(n);
+    if (rc != DB_OK) return rc;
+  }
+  return DB_OK;
+}
+
+sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
+  if (!m_db) return nullptr;
+  if (cache) {
+    auto it = m_cache.find(sql);
+    if (it != m_cache.end() && !sqlite3_stmt_busy(it->second)) {
+      sqlite3_reset(it->second);
+      sqlite3_clear_bindings(it->second);
+      return it->second;
+    }
+  }
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    MapError(rc);
+    if (stmt) sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  if (!stmt) {
+    m_lastError = DB_ERROR;
+    m_lastErrorText = "empty statement";
+    return nullptr;
+  }
+  if (cache && !m_cache.count(sql)) m_cache[sql] = stmt;
+  return stmt;
+}
+
+void CDBConnection::Release(sqlite3_stmt* stmt) {
+  if (!stmt) return;
+  const char* sql = sqlite3_sql(stmt);
+  auto it = sql ? m_cache.find(sql) : m_cache.end();
+  if (it != m_cache.end() && it->second == stmt) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return;
+  }
+  sqlite3_finalize(stmt);
+}
+
+int CDBConnection::Exec(const std::string& sql) {
+  if (!m_db) return DB_ERROR;
+  char* err = nullptr;
+  int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
+  if (err) sqlite3_free(err);
+  return MapError(rc);
+}
+
+int CDBConnection::BeginWrite() {
+  sqlite3_stmt* s = Prepare("BEGIN IMMEDIATE");
+  if (!s) return m_lastError;
+  int rc = sqlite3_step(s);
+  Release(s);
+  return MapError(rc);
+}
+
+int CDBConnection::Commit() {
+  sqlite3_stmt* s = Prepare("COMMIT");
+  if (!s) return m_lastError;
+  int rc = sqlite3_step(s);
+  Release(s);
+  return MapError(rc);
+}
+
+int CDBConnection::Rollback() {
+  if (!InTransaction()) return DB_OK;
+  // A table created inside the transaction goes with it.
+  m_ensured.clear();
+  return Exec("ROLLBACK");
+}
+
+bool CDBConnection::InTransaction() const { return m_db && !sqlite3_get_autocommit(m_db); }

@@ -1,0 +1,103 @@
+// The management database underneath the library: one SQLite file (by
+// default "drorch.db" in the run folder), opened once per thread in WAL mode
+// with a busy timeout, so up to 20 threads can write at once.
+//
+// Tables are created from the column lists the bindings register: the first
+// use of a table on a connection creates it when it is missing.
+#pragma once
+
+#include <sqlite3.h>
+#include <stddef.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "db/DBColumnBind.h"
+
+// Library result codes. 0 success or a row, 100 no (more) row; errors are
+// negative (SQLite's own codes never pass through).
+enum EDBResult {
+  DB_OK = 0,
+  DB_NO_ROW = 100,
+  DB_ERROR = -1,
+  DB_BUSY = -2,
+  DB_NOT_FOUND = -3,  // no such procedure or table description
+  DB_BAD_STATE = -4,  // call out of order (no open cursor, nothing executed)
+  DB_CONSTRAINT = -5,
+};
+
+struct SDBTableSchema {
+  std::string name;
+  std::vector<SDBColumnBind> columns;
+  std::string serial;  // empty when none
+};
+
+class CDBConnection {
+ public:
+  // The database file: the last one set, else $DR_DB_PATH, else the run
+  // folder's "drorch.db".
+  static std::string Path();
+  static void SetPath(const std::string& path);
+  // Real-time limit on waiting for another writer (not scaled: the lock is
+  // held for real time, whatever the clock's scale).
+  static void SetBusyTimeoutMs(int ms);
+
+  // Registers a table's columns (the first registration of a name wins).
+  static void RegisterTable(const char* name, const SDBColumnBind* columns, int count, const char* serial);
+  static bool FindTable(const std::string& name, SDBTableSchema& out);
+  static std::vector<std::string> RegisteredTables();
+  // CREATE TABLE text of a registered table.
+  static std::string CreateTableSql(const SDBTableSchema& schema);
+
+  // The calling thread's connection to the current path (opened on first
+  // use, closed when the thread ends); null when it cannot be opened.
+  static CDBConnection* ForThread();
+  // Closes the calling thread's connections (tests moving to a new file).
+  static void CloseThreadConnections();
+
+  explicit CDBConnection(const std::string& path);
+  ~CDBConnection();
+  CDBConnection(const CDBConnection&) = delete;
+  CDBConnection& operator=(const CDBConnection&) = delete;
+
+  bool IsOpen() const { return m_db != nullptr; }
+  sqlite3* Handle() const { return m_db; }
+  const std::string& FilePath() const { return m_path; }
+
+  // Makes sure the registered table exists on this database.
+  int EnsureTable(const std::string& name);
+  // Every registered table.
+  int EnsureAllTables();
+
+  // A prepared statement, cached by text; reset and cleared before reuse.
+  // Null on error (code and text in LastError*).
+  sqlite3_stmt* Prepare(const std::string& sql, bool cache = true);
+  // Gives back a statement from Prepare (finalised unless it is cached).
+  void Release(sqlite3_stmt* stmt);
+
+  // Runs one statement to its end. DB_OK or an error.
+  int Exec(const std::string& sql);
+
+  // Write transactions: BEGIN IMMEDIATE takes the write lock up front, so a
+  // writer waits its turn (busy timeout) instead of failing on an upgrade.
+  int BeginWrite();
+  int Commit();
+  int Rollback();
+  bool InTransaction() const;
+
+  // The library's code of a SQLite result.
+  static int ResultCode(int sqliteRc);
+  // Maps a SQLite result to the library's codes and remembers its text.
+  int MapError(int sqliteRc);
+  int LastErrorCode() const { return m_lastError; }
+  const std::string& LastErrorText() const { return m_lastErrorText; }
+
+ private:
+  std::string m_path;
+  sqlite3* m_db;
+  std::map<std::string, sqlite3_stmt*> m_cache;
+  std::map<std::string, bool> m_ensured;
+  int m_lastError;
+  std::string m_lastErrorText;
+};

@@ -1,0 +1,20 @@
+// Global parameters of the management database (table OBGlobalParam: one
+// row per name, the value as text).
+#pragma once
+
+#include <string>
+
+class ZNGlobalParam {
+ public:
+  // True when the parameter exists (and, for the number forms, its value is
+  // a whole number); the output is left unchanged otherwise.
+  static bool get(const char* name, std::string& value);
+  static bool get(const char* name, int& value);
+  static bool get(const char* name, long long& value);
+  // "nDelayTimeBeforeSync" in seconds.
+  static bool getDelayTimeBeforeSync(int& value);
+
+  // Creates or replaces the parameter (fixtures, the host's set-up). True on
+  // success; needs the OBGlobalParam table description to be registered.
+  static bool set(const char* name, const std::string& value);
+};
