@@ -1,0 +1,51 @@
+#include "msg/MsgCatalog.h"
+
+#include <iterator>
+
+#include "msg/MsgClasses.h"
+
+namespace {
+
+template <class T>
+CNMessageBase* NewTyped() {
+  return new T();
+}
+
+// Field rows, one array per class; a sentinel row ends each so that a class
+// without fields still has an array.
+#define DR_MSG_CLASS(ns, name, module, id, typeId) const SMsgFieldDef kFields_##module##_##id[] = {
+#define DR_MSG_ANON(module, id, typeId) const SMsgFieldDef kFields_##module##_##id[] = {
+#define DR_MSG_FIELD(a, b, hash, kind) {a, b, hash, EMsgKind::kind, false, 0, 0},
+#define DR_MSG_FIELD_LIST(a, b, hash, kind) {a, b, hash, EMsgKind::kind, true, 0, 0},
+#define DR_MSG_OBJECT(a, b, hash, module, id) {a, b, hash, EMsgKind::Message, false, module, id},
+#define DR_MSG_OBJECT_LIST(a, b, hash, module, id) {a, b, hash, EMsgKind::Message, true, module, id},
+#define DR_MSG_END() {-1, -1, 0, EMsgKind::Bool, false, 0, 0}};
+#include "msg/catalog/MsgCatalog.def"
+#undef DR_MSG_CLASS
+#undef DR_MSG_ANON
+#undef DR_MSG_FIELD
+#undef DR_MSG_FIELD_LIST
+#undef DR_MSG_OBJECT
+#undef DR_MSG_OBJECT_LIST
+#undef DR_MSG_END
+
+#define DR_MSG_CLASS(ns, name, module, id, typeId)                                                \
+  {#ns, #name, module, id, typeId, kFields_##module##_##id, std::size(kFields_##module##_##id) - 1, \
+   &NewTyped<ns::name>},
+#define DR_MSG_ANON(module, id, typeId) \
+  {"", "", module, id, typeId, kFields_##module##_##id, std::size(kFields_##module##_##id) - 1, nullptr},
+#define DR_MSG_FIELD(a, b, hash, kind)
+#define DR_MSG_FIELD_LIST(a, b, hash, kind)
+#define DR_MSG_OBJECT(a, b, hash, module, id)
+#define DR_MSG_OBJECT_LIST(a, b, hash, module, id)
+#define DR_MSG_END()
+const SMsgClassDef kClasses[] = {
+#include "msg/catalog/MsgCatalog.def"
+};
+
+}  // namespace
+
+const SMsgClassDef* CMsgCatalog::Classes(size_t* count) {
+  *count = std::size(kClasses);
+  return kClasses;
+}
