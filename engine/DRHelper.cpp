@@ -1,6 +1,13 @@
 #include "DRHelper.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <stdint.h>
+#include <stdlib.h>
+
+#include "appmgr/ApplicationId.h"
+#include "log/EvEvent.h"
+#include "msg/XMLSerializer.h"
 
 #include "EnumLookup.h"
 
@@ -266,4 +273,143 @@ App::DRTestFailoverStatus DRHelper::GetTestFailoverStatus(TMMsg::DROrchestration
   if (statuses == nullptr) return App::DR_TEST_FAILOVER_STATUS_NONE;
   return static_cast<App::DRTestFailoverStatus>(
       drType == TMMsg::DR_ORCHESTRATION_TEST_FAILOVER ? statuses->test : statuses->undo);
+}
+
+// ---- Job-status tests -------------------------------------------------------
+
+namespace {
+
+void UpperInPlace(std::string& text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+}
+
+bool MatchesAny(std::string& status, std::initializer_list<const char*> texts) {
+  UpperInPlace(status);
+  for (const char* t : texts) {
+    if (status == t) return true;
+  }
+  return false;
+}
+
+// Field pairs of the DR group messages.
+constexpr int kAppConfig = 8, kAppConfigB = 11;       // Api::VirtualApp -> (12,186)
+constexpr int kConfigGroups = 4, kConfigGroupsB = 7;  // (12,186) -> list of TMMsg::VMGroup
+constexpr int kGroupSequence = 4, kGroupSequenceB = 4;
+constexpr int kSequenceReplId = 9;
+constexpr int kOptionReplInfo = 3;  // TMMsg::DROrchestrationOption -> (12,545)
+constexpr int kReplInfoIds = 1;
+constexpr int kTaskRespJobIds = 2;
+constexpr int kDsSource = 1, kDsDestination = 2, kDsId = 3;
+constexpr int kDatastoreField1 = 1, kDatastoreField2 = 2, kDatastoreField2B = 5;
+
+}  // namespace
+
+bool DRHelper::IsJobSuccessful(std::string& status) {
+  return MatchesAny(status, {"COMPLETED", "COMPLETED W/ ONE OR MORE ERRORS", "COMPLETED WITH ERRORS"});
+}
+
+bool DRHelper::IsJobSuspended(std::string& status) { return MatchesAny(status, {"SUSPENDED", "SUSPEND PENDING"}); }
+
+bool DRHelper::IsJobKilledIssued(std::string& status) { return MatchesAny(status, {"KILLED", "KILL PENDING"}); }
+
+bool DRHelper::IsJobFailed(std::string& status) { return MatchesAny(status, {"FAILED"}); }
+
+// ---- DR group readers ---------------------------------------------------------
+
+bool DRHelper::GetVMPriorities(const Api::VirtualApp& app, std::vector<TMMsg::VMGroup>& out) {
+  if (!app.Has(kAppConfig)) {
+    EvEvent().Error("GetVMPriorities", "vapp config not set");
+    return false;
+  }
+  const CNMessageBase& config = app.GetMsg(kAppConfig, kAppConfigB);
+  size_t n = config.ListSize(kConfigGroups, kConfigGroupsB);
+  std::vector<TMMsg::VMGroup> groups;
+  groups.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    groups.push_back(config.GetListMsgAs<TMMsg::VMGroup>(kConfigGroups, kConfigGroupsB, i));
+  }
+  out.swap(groups);
+  return true;
+}
+
+bool DRHelper::GetReplList(const TMMsg::DROrchestrationOption& option, std::vector<int>& out) {
+  const CNMessageBase& info = option.GetMsg(kOptionReplInfo, kOptionReplInfo);
+  if (!option.Has(kOptionReplInfo) || !info.Has(kReplInfoIds)) {
+    EvEvent().Error("GetReplList", "Replication info not set OR replication id(s) not found");
+    return false;
+  }
+  size_t n = info.ListSize(kReplInfoIds, kReplInfoIds);
+  std::vector<int> ids;
+  ids.reserve(n);
+  for (size_t i = 0; i < n; ++i) ids.push_back(info.GetListInt32(kReplInfoIds, kReplInfoIds, i));
+  out.swap(ids);
+  return true;
+}
+
+bool DRHelper::GetReplicationList(const TMMsg::VMGroup& group, std::vector<int>& out) {
+  out.clear();
+  if (!group.Has(kGroupSequence)) return false;
+  size_t n = group.ListSize(kGroupSequence, kGroupSequenceB);
+  for (size_t i = 0; i < n; ++i) {
+    out.push_back(group.GetListMsg(kGroupSequence, kGroupSequenceB, i).GetInt32(kSequenceReplId));
+  }
+  return true;
+}
+
+void DRHelper::GetDRStep(const Api::DRSequence&, Api::VirtualAppJobPhaseType, Api::DRStep&) {}
+
+// ---- Task, entity and XML helpers -------------------------------------------
+
+bool DRHelper::GetJobId(const TMMsg::CreateTaskResp& resp, long long& jobId) {
+  if (resp.ListSize(kTaskRespJobIds, kTaskRespJobIds) == 0) return false;
+  const std::string& text = resp.GetListString(kTaskRespJobIds, kTaskRespJobIds, 0);
+  if (text.empty() || !isdigit(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  long long value = strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || value <= 0) return false;
+  jobId = value;
+  return true;
+}
+
+void DRHelper::GetApplicationInfo(const ApplicationId& app, ZnEntities::GenericEntity& entity) {
+  entity.SetInt32(14, 38, static_cast<int32_t>(app.getApplicationId()));
+  entity.SetInt32(11, 29, static_cast<int32_t>(app.getInstanceId()));
+  entity.SetInt32(8, 20, static_cast<int32_t>(app.getBackupSetId()));
+  entity.SetInt32(5, 11, static_cast<int32_t>(app.getSubclientId()));
+  entity.SetInt64(17, 47, app.getClientId());
+}
+
+bool DRHelper::GetFormattedXML(const CNMessageBase& msg, std::string& xml) {
+  // Indented, with the type id, no field hashes, UTF-8.
+  EncodingFlags flags = {1, 0, 1, 0, 0, -1, 0, 0, 1, 0, 0};
+  XMLSerializer serializer(flags);
+  return serializer.serialize(msg, xml, true) == 0;
+}
+
+// ---- Datastore replications ---------------------------------------------------
+
+void DRHelper::UpdateSiteDatastores(const std::vector<Ida::VMDatastoreReplication>& vmSide,
+                                    std::vector<Api::DatastoreReplication>& apiSide, Api::DRSite site,
+                                    Api::VirtualAppJobPhaseType phase) {
+  if (site != Api::DR_SITE_DESTINATION || phase != Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT) return;
+  for (Api::DatastoreReplication& api : apiSide) {
+    for (const Ida::VMDatastoreReplication& vm : vmSide) {
+      if (api.GetInt32(kDsId) != vm.GetInt32(kDsId)) continue;
+      const CNMessageBase& from = vm.GetMsg(kDsDestination, kDsDestination);
+      CNMessageBase& to = api.MutableMsg(kDsDestination, kDsDestination);
+      to.SetString(kDatastoreField2, kDatastoreField2B, from.GetString(kDatastoreField2, kDatastoreField2B));
+      to.SetString(kDatastoreField1, kDatastoreField1, from.GetString(kDatastoreField1, kDatastoreField1));
+    }
+  }
+}
+
+void DRHelper::ConstructSiteDatastores(const std::vector<Api::DatastoreReplication>& apiSide,
+                                       std::vector<Ida::VMDatastoreReplication>& vmSide) {
+  for (const Api::DatastoreReplication& api : apiSide) {
+    Ida::VMDatastoreReplication vm;
+    vm.SetMsg(kDsSource, kDsSource, api.GetMsg(kDsSource, kDsSource));
+    vm.SetMsg(kDsDestination, kDsDestination, api.GetMsg(kDsDestination, kDsDestination));
+    vm.SetInt32(kDsId, kDsId, api.GetInt32(kDsId));
+    vmSide.push_back(std::move(vm));
+  }
 }

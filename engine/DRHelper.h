@@ -9,8 +9,12 @@
 //   of a phase, the policy type of a vendor, the snap-mount phases and DR
 //   types, and the failover status a DR type records on a replication.
 //
-// Everything here is a pure function of its arguments: no instances, no
-// state, no locks, no logging; safe from any thread.
+// - Job-status tests on a child job's status text, readers of the DR group's
+//   configuration messages, datastore-replication converters, and small
+//   helpers around task responses, entities, XML and id lists.
+//
+// No instances, no state, no locks; safe from any thread. Only the message
+// readers log, and only their failures.
 //
 // What describes one DR step through its operation context (batch
 // operation, site and phase, progress weight, worker-thread kind), the
@@ -18,9 +22,15 @@
 // replication before a DR type runs live in DRInfoUtils.
 #pragma once
 
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
+
+class ApplicationId;
 
 class DRHelper {
  public:
@@ -90,4 +100,66 @@ class DRHelper {
   // states other than in progress, success and failed.
   static App::DRTestFailoverStatus GetTestFailoverStatus(TMMsg::DROrchestrationType drType,
                                                          Api::VirtualAppPhaseState state);
+
+  // ---- Job-status tests ---------------------------------------------------
+  // Each upper-cases the caller's text in place, then compares it whole with
+  // its texts (no trimming).
+
+  // "COMPLETED", "COMPLETED W/ ONE OR MORE ERRORS", "COMPLETED WITH ERRORS".
+  static bool IsJobSuccessful(std::string& status);
+  // "SUSPENDED", "SUSPEND PENDING".
+  static bool IsJobSuspended(std::string& status);
+  // "KILLED", "KILL PENDING".
+  static bool IsJobKilledIssued(std::string& status);
+  // "FAILED".
+  static bool IsJobFailed(std::string& status);
+
+  // ---- DR group readers ---------------------------------------------------
+
+  // Replaces out with the group's priorities; false (out untouched) when the
+  // group has no configuration.
+  static bool GetVMPriorities(const Api::VirtualApp& app, std::vector<TMMsg::VMGroup>& out);
+  // Replaces out with the option's replication ids; false (out untouched)
+  // when there is no replication information or no id list.
+  static bool GetReplList(const TMMsg::DROrchestrationOption& option, std::vector<int>& out);
+  // Clears out, then appends the replication id of each VM sequence entry;
+  // false when the group has no sequence.
+  static bool GetReplicationList(const TMMsg::VMGroup& group, std::vector<int>& out);
+  // Leaves the step as the caller passed it: per-phase step settings are not
+  // read from the sequence, so callers see the step's initial values.
+  static void GetDRStep(const Api::DRSequence& sequence, Api::VirtualAppJobPhaseType phase, Api::DRStep& step);
+
+  // ---- Task, entity and XML helpers ---------------------------------------
+
+  // The first job id of a task-creation response. False, with jobId left
+  // untouched, when there is none or it does not start with a positive
+  // 64-bit number ("123abc" gives 123).
+  static bool GetJobId(const TMMsg::CreateTaskResp& resp, long long& jobId);
+  // Sets the entity's application, instance, backup set, subclient and
+  // client ids, in that order.
+  static void GetApplicationInfo(const ApplicationId& app, ZnEntities::GenericEntity& entity);
+  // Indented XML of the message; false when the serializer fails.
+  static bool GetFormattedXML(const CNMessageBase& msg, std::string& xml);
+
+  // ---- Datastore replications ---------------------------------------------
+
+  // For destination site and the DR-VM snap mount phase only: every API entry
+  // takes the destination datastore (fields 2, then 1) of each VM-side entry
+  // with the same id; with duplicate ids the last VM-side entry wins.
+  static void UpdateSiteDatastores(const std::vector<Ida::VMDatastoreReplication>& vmSide,
+                                   std::vector<Api::DatastoreReplication>& apiSide, Api::DRSite site,
+                                   Api::VirtualAppJobPhaseType phase);
+  // Appends one VM-side entry per API entry (source, destination, id).
+  static void ConstructSiteDatastores(const std::vector<Api::DatastoreReplication>& apiSide,
+                                      std::vector<Ida::VMDatastoreReplication>& vmSide);
+
+  // "1,2,3": the elements in iteration order, no blanks, no trailing comma.
+  template <class TCollection>
+  static std::string GetCollCSVStr(const TCollection& values) {
+    std::ostringstream out;
+    for (const auto& v : values) out << v << ",";
+    std::string text = out.str();
+    if (!text.empty()) text.pop_back();
+    return text;
+  }
 };
