@@ -1,0 +1,158 @@
+// CDRJobManager: the DR job's own state inside the engine and its hold on
+// child jobs.
+//
+// The host builds one per DR job and calls Initialize with the job's DR
+// orchestration client before it hands the object to the orchestrator (first
+// member of DRInitParams). Every worker thread then reaches it through the
+// orchestrator: quit, kill and suspend detection, progress, pending cause,
+// the logged waits, the child-job operations and queries, and the waits on
+// child jobs.
+//
+// Threads: the query, operation and wait members keep no state of their own
+// and may run on any thread at once. The kill and suspend flags are atomic
+// and sticky. Progress, pending cause and the start of the job-wait service
+// are serialised by m_lock; the backup child-job cache has its own lock.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "engine/DRExport.h"
+#include "engine/ZnCriticalSection.h"
+#include "log/EvEvent.h"
+#include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
+
+class ArgumentInfo;
+class CDRSrvcAgent;
+class ZNDROrchestrationClnt;
+class ZNJobCtrlClient;
+class ZNJobQuery;
+
+class DR_EXPORT CDRJobManager {
+ public:
+  // Wait flag: the caller owns the child, so a DR quit kills or suspends it.
+  static constexpr int kWaitFlagOwnsChild = 2;
+  // Registration result when the child has already ended.
+  static constexpr int kJobAlreadyCompleted = 0xa00016;
+
+  CDRJobManager();
+  ~CDRJobManager();
+  CDRJobManager(const CDRJobManager&) = delete;
+  CDRJobManager& operator=(const CDRJobManager&) = delete;
+
+  // ---- start-up ------------------------------------------------------------
+  // Must succeed before any other call; after false the object is only
+  // destroyed. initArg is handed on with every completion registration.
+  bool Initialize(ZNDROrchestrationClnt& client, int initArg, int haldenId);
+  bool LoadJobOptions();
+  void CheckForRestart();
+
+  // ---- job state and control -----------------------------------------------
+  bool IsQuitFlagSet();
+  void UpdatePercentComplete(int percent);
+  void SetPendingCause(int code, ArgumentInfo* args);
+  void SetGenericError(std::string text);
+  bool IsJobPendingApplicable();
+  bool IsLastAttempt();
+  // Logged sleep that every wait loop goes through.
+  void Wait(int milliseconds, std::string reason);
+  std::string GetDRJobLaunchDesc();
+
+  long long GetJobId() const { return m_jobId; }
+  int GetUserID() const { return m_userId; }
+  TMMsg::JobOption& GetJobOptions() { return m_jobOptions; }
+  int GetHDID() const { return m_haldenId; }
+  bool IsJobRestarted() const { return m_restarted; }
+  std::vector<Api::VirtualAppJob>& GetJobRestartHistory() { return m_restartHistory; }
+  Api::VirtualAppPhaseState GetDRJobState() const { return m_drJobState; }
+  void SetDRJobState(Api::VirtualAppPhaseState state) { m_drJobState = state; }
+  int GetJobBeginPercentage() const { return m_beginPercentage; }
+  void SetAllowJobPending(bool allow) { m_allowJobPending = allow; }
+  bool IsJobSuspended() const { return m_suspended.load(); }
+  bool IsJobKillIssued() const { return m_killIssued.load(); }
+  bool IsDRJobCleanupPhase() const { return m_cleanupPhase; }
+  // The host marks a run of the job's clean-up phase before Initialize.
+  void SetDRJobCleanupPhase(bool cleanup) { m_cleanupPhase = cleanup; }
+  int GetAttempt() const { return m_attempt; }
+
+  // ---- child-job waits -----------------------------------------------------
+  bool WaitForJobCompletion(long long& jobId, int flags);
+  bool WaitForJobCompletionDBPoll(long long& jobId, int flags);
+  bool WaitForAuxJobCompletion(long long& backupJobId, long long& auxJobId, long copyId, bool& copied, int flags);
+  bool WaitForSyncJobCompletion(long long& syncJobId, long long& backupJobId, const std::vector<int>& replicationIds,
+                                int flags);
+  bool IsAllVMsSynced(long long& backupJobId, const std::vector<int>& replicationIds, bool& allSynced);
+  bool GetBackupChildJobs(long long& parentJobId, std::vector<std::pair<long long, int>>& children, bool& vmChildren);
+  bool IsBackupJobAuxCopied(long long& backupJobId, long copyId, bool& copied);
+  bool RegisterForJobCompletionNotification(long long jobId, std::string& token, int& code, int flags);
+  void GetJobCompletionSrvcToken(long long& drJobId, long long& jobId, std::string& token);
+  bool InitDRJobWaitService();
+  bool isDisableDRJobWaitService();
+  void WaitOnRunningBkpJobsForSubclient(long appId, long long& jobId);
+  void WaitonRunningAuxJobsForCopy(long long& backupJobId, long copyId, long long& auxJobId, bool& copied);
+  void WaitonRunningBackupCopyJobsForSP(long storagePolicyId, long long& jobId);
+  bool WaitonRunningSyncJobs(long taskId, long long& backupJobId, const std::vector<int>& replicationIds,
+                             std::vector<JobManager::JobInfo>& jobs);
+  bool GetRunningSyncJobs(long taskId, std::vector<JobManager::JobInfo>& jobs);
+
+  // ---- job operations and queries ------------------------------------------
+  bool PerformJobOperation(long long childJobId, long long parentJobId, JobManager::JobOperation op);
+  bool GetJobStatusResponse(std::vector<long long>& jobIds, JobManager::JobListResponse& response);
+  bool GetJobSummary(long long jobId, JobManager::JobSummary* summary);
+  bool GetJobStatus(long long jobId, std::string& status);
+  float GetJobPercentageComplete(long long jobId);
+  bool IsJobRunning(long long jobId, bool& running);
+  bool IsJobKillIssuedForJob(long long& jobId);
+  bool IsJobFailed(long long& jobId, bool notSuccessfulCounts);
+  bool GetPhasesForJob(long long jobId, std::vector<Api::VirtualAppJob>& out);
+  void GetDRChildJobs(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppPhaseState state,
+                      std::set<long long>& out, bool filterByState);
+  void GetSuspendedChildJobs(std::vector<Api::VirtualAppJob>& records, std::set<long long>& out);
+  void GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppJobPhaseType phase,
+                        int replicationId, long long& jobId);
+  int GetVirtualAppPhaseState(long long jobId, int phase);
+  bool GetVirtualAppPhaseDetails(long long jobId, int phase, int replicationId, std::string& details);
+  bool StartWorkflowJob(const std::string& workflowName, const std::string& inputs, int clientId, int userId,
+                        long long& jobId);
+  bool StartDRApprovalJob(const std::string& action, int userId, int clientId, int vAppId, long long drJobId,
+                          long long& jobId);
+  bool DeleteSnapsForJob(long long snapJobId);
+  bool InitZNJobQuery(ZNJobQuery& query);
+
+ private:
+  // Reaction to a DR quit seen while waiting on a child: kill or suspend the
+  // child when the caller owns it.
+  bool HandleQuitDuringWait(long long childJobId, int flags);
+  static long long ChildJobOfPhase(const Api::VirtualAppJobPhase& phase);
+
+  EvEvent m_event;
+  int m_userId;
+  int m_initArg;
+  int m_haldenId;
+  bool m_restarted;
+  bool m_cleanupPhase;
+  long long m_jobId;
+  TMMsg::JobOption m_jobOptions;
+  ZNJobCtrlClient* m_jobCtrl;
+  std::string m_jobMgrToken;
+  std::atomic<bool> m_killIssued;
+  std::atomic<bool> m_suspended;
+  ZNDROrchestrationClnt* m_orchClient;
+  ZnCriticalSection m_lock;
+  std::vector<Api::VirtualAppJob> m_restartHistory;
+  CDRSrvcAgent* m_srvcAgent;
+  std::string m_srvcName;
+  Api::VirtualAppPhaseState m_drJobState;
+  bool m_allowJobPending;
+  int m_attempt;
+  int m_beginPercentage;
+  std::unordered_map<long long, std::vector<std::pair<long long, int>>> m_backupChildJobCache;
+  ZnCriticalSection m_backupChildJobCacheLock;
+};
