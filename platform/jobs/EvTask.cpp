@@ -22,8 +22,6 @@ std::map<unsigned long, TaskRequestHandler>& Handlers() {
 
 EvTask::EvTask(long long jobId, int, void*, bool) : m_jobId(jobId) {}
 
-EvTask::EvTask(int, int, void*, bool) : m_jobId(0) {}
-
 int EvTask::getXMLOptions(std::string& xml) {
   SJobRecord job;
   if (!CJobStore::GetJob(m_jobId, job)) return -1;

@@ -15,8 +15,8 @@ using TaskRequestHandler =
 
 class EvTask {
  public:
+  // A fresh task for a new request is made with job id 0.
   EvTask(long long jobId, int flags, void* reserved, bool verbose);
-  EvTask(int a, int b, void* reserved, bool verbose);
 
   // The job's options XML; 0 on success, non-zero when the job is unknown.
   int getXMLOptions(std::string& xml);
