@@ -186,6 +186,10 @@ void CJobRequestHandlers::Install() {
   std::lock_guard<std::recursive_mutex> lock(s_mutex);
   if (s_installed) return;
   s_installed = true;
+  Restore();
+}
+
+void CJobRequestHandlers::Restore() {
   XMLHandler::RegisterHandler(kGetVirtualAppReq, GetVirtualApp);
   XMLHandler::RegisterHandler(kJobListRequest, JobList);
   XMLHandler::RegisterHandler(kMultiCellJobOp, JobOperation);
