@@ -1,29 +1,55 @@
 // drjob: the DR job process. It hosts the system library the way the backup
 // server's job process does.
 #include <stdio.h>
-#include <string.h>
+#include <unistd.h>
 
+#include "DrJobArgs.h"
 #include "core/RunFolder.h"
 #include "log/EvEvent.h"
 
 namespace {
 
 int Usage() {
-  fprintf(stderr, "usage: drjob <command> [options]\n");
+  fprintf(stderr,
+          "usage: drjob seed --db PATH\n"
+          "       drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n"
+          "       drjob control --db PATH --job N kill|suspend\n");
   return 2;
+}
+
+// The job records, job controller and DR group store these commands work on
+// are not part of the platform layer yet.
+int NotAvailable(const char* what) {
+  fprintf(stderr, "drjob: cannot %s: the job services (jobs table, job controller, DR group store) are not "
+                  "available yet\n", what);
+  return 3;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  if (strcmp(argv[1], "demo") == 0) {
+  CDrJobArgs args;
+  if (!args.Parse(argc, argv)) {
+    fprintf(stderr, "drjob: %s\n", args.Error().c_str());
+    return Usage();
+  }
+  if (args.Command() == CDrJobArgs::kDemo) {
     EvEvent event;
     event.Debug("main", "DR job host started in run folder [%s]", CRunFolder::Path().c_str());
     printf("drjob: the host and the platform layer are up (run folder %s);\n", CRunFolder::Path().c_str());
-    printf("drjob: no DR operation can run yet: the orchestrator is not built.\n");
+    printf("drjob: no DR operation can run yet: the job services are not built.\n");
     return 0;
   }
-  fprintf(stderr, "drjob: unknown command [%s]\n", argv[1]);
-  return Usage();
+  if (args.Command() != CDrJobArgs::kSeed && access(args.DbPath().c_str(), R_OK) != 0) {
+    fprintf(stderr, "drjob: cannot read the database [%s]\n", args.DbPath().c_str());
+    return 4;
+  }
+  switch (args.Command()) {
+    case CDrJobArgs::kSeed:
+      return NotAvailable("seed the lab");
+    case CDrJobArgs::kRun:
+      return NotAvailable("run the DR job");
+    default:
+      return NotAvailable("control the DR job");
+  }
 }
