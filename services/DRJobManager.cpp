@@ -1,5 +1,34 @@
 #include "DRJobManager.h"
 
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <cctype>
+#include <list>
+
+#include "Db/Tbl/App_VirtualAppJobStats.h"
+#include "appmgr/ZNClient.h"
+#include "DRAppManager.h"
+#include "engine/DRHelper.h"
+#include "engine/ZnCriticalSectionLock.h"
+#include "jobs/EvTask.h"
+#include "jobs/ZNDROrchestrationClnt.h"
+#include "jobs/ZNJobCtrlClient.h"
+#include "jobs/ZNJobQuery.h"
+#include "jobs/ZNManageDBForJM.h"
+#include "jobs/ZNPI_PlatformBase.h"
+#include "settings/ZNPlatformInfo.h"
+#include "time/PlatformClock.h"
+#include "xmlreq/XMLHandler.h"
+
+namespace {
+
+const int kDRApprovalPendingCause = 0x4800006a;
+const unsigned long kWorkflowTaskType = 216380445UL;
+
+}  // namespace
+
 CDRJobManager::CDRJobManager()
     : m_userId(1),
       m_initArg(0),
@@ -17,4 +46,501 @@ CDRJobManager::CDRJobManager()
       m_attempt(1),
       m_beginPercentage(1) {}
 
-CDRJobManager::~CDRJobManager() {}
+CDRJobManager::~CDRJobManager() {
+  // The job-wait service agent joins with a later change; nothing creates
+  // it before then.
+  if (m_jobCtrl) {
+    delete m_jobCtrl;
+    m_jobCtrl = nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+bool CDRJobManager::Initialize(ZNDROrchestrationClnt& client, int initArg, int haldenId) {
+  m_jobId = client.getJobId();
+  m_event.setJobId(m_jobId);
+  m_initArg = initArg;
+  m_haldenId = haldenId;
+  m_orchClient = &client;
+
+  if (!LoadJobOptions()) return false;
+
+  char hostName[1024];
+  memset(hostName, 0, sizeof(hostName));
+  ZNPI_CommClient comm;
+  if (comm.getDromhallHostName(hostName, sizeof(hostName)) != 0) {
+    m_event.Error("Initialize", "Failed to get Dromhall hostname.");
+    return false;
+  }
+
+  m_event.Debug("Initialize", "Initializing Job manager object");
+  m_jobCtrl = new (std::nothrow) ZNJobCtrlClient(0);
+  if (!m_jobCtrl) {
+    m_event.Error("Initialize", "Memory allocation failed for the job controller object.");
+    return false;
+  }
+  m_event.DebugLvl(2, "Initialize", "Initializing Job manager controller...");
+  if (m_jobCtrl->Init2(m_jobId, hostName, 1, 4, m_jobMgrToken, nullptr) != 0) {
+    m_event.Error("Initialize", "Failed to initialize job controller. DHName [%s], jobId [%llu], JobMgrToken [%s]",
+                  hostName, static_cast<unsigned long long>(m_jobId), m_jobMgrToken.c_str());
+    return false;
+  }
+
+  if (!m_jobOptions.Has(3) || !m_jobOptions.GetMsg(3, 3).Has(32)) {
+    m_event.Error("Initialize", "DR Orchestration option not set.");
+    return false;
+  }
+
+  CheckForRestart();
+  if (m_restarted) {
+    GetPhasesForJob(m_jobId, m_restartHistory);
+    if (!m_restartHistory.empty()) {
+      m_event.Debug("Initialize", "Found [%zu] phase(s) set from previous run for job [%lld]",
+                    m_restartHistory.size(), m_jobId);
+      std::set<long long> suspended;
+      GetSuspendedChildJobs(m_restartHistory, suspended);
+      m_event.Debug("Initialize", "Found [%zu] suspended child job(s)", suspended.size());
+      for (long long child : suspended) {
+        if (!PerformJobOperation(child, m_jobId, static_cast<JobManager::JobOperation>(2)))
+          m_event.Error("Initialize", "Failed to resume job [%lld]", child);
+      }
+    }
+    m_beginPercentage = static_cast<int>(GetJobPercentageComplete(m_jobId));
+  }
+
+  if (!IsDRJobCleanupPhase())
+    ZNManageDBForJM::setRestartStringForJobId(m_jobId, std::to_string(m_attempt + 1),
+                                              ZNManageDBForJM::getDefaultHaldenID());
+  return true;
+}
+
+bool CDRJobManager::LoadJobOptions() {
+  EvTask task(m_jobId, 0, nullptr, false);
+  std::string xml;
+  if (task.getXMLOptions(xml) != 0) {
+    m_event.Error("LoadJobOptions", "Failed to get the xml options");
+    return false;
+  }
+  m_event.Debug("LoadJobOptions", "%s", xml.c_str());
+  if (!m_jobOptions.Unserialize(xml)) {
+    m_event.Error("LoadJobOptions", "Failed to unserialize job options [%s]", xml.c_str());
+    return false;
+  }
+  m_userId = task.getOwnerId();
+  return true;
+}
+
+void CDRJobManager::CheckForRestart() {
+  std::string text;
+  if (m_orchClient) m_orchClient->getRestartString(text, 0);
+  if (text.empty()) return;
+  m_event.Debug("CheckForRestart", "Job restart detected");
+  m_restarted = true;
+  m_attempt = atoi(text.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Job state and control
+
+bool CDRJobManager::IsQuitFlagSet() {
+  if (m_killIssued.load() || m_suspended.load()) {
+    m_event.DebugLvl(2, "IsQuitFlagSet", "DR Job [%lld] quit flag is set. Job was interrupted", m_jobId);
+    return true;
+  }
+  if (!m_jobCtrl || !m_jobCtrl->checkQuitFlag()) return false;
+  m_event.Debug("IsQuitFlagSet", "DR Job [%lld] quit flag is set", m_jobId);
+  switch (m_jobCtrl->getJMControlOperation()) {
+    case 1:
+    case 4:
+    case 10:
+    case 14:
+      m_killIssued.store(true);
+      break;
+    case 2:
+      m_suspended.store(true);
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+void CDRJobManager::UpdatePercentComplete(int percent) {
+  ZnCriticalSectionLock lock(&m_lock);
+  if (percent > 99) percent = 99;
+  if (percent <= 0 || !m_orchClient) return;
+  m_orchClient->setPercentComplete(percent);
+  m_orchClient->updateInfo();
+}
+
+void CDRJobManager::SetPendingCause(int code, ArgumentInfo* args) {
+  ZnCriticalSectionLock lock(&m_lock);
+  if (!m_orchClient) return;
+  if (args) m_orchClient->AppendArguments(args);
+  m_orchClient->setPendingCause(static_cast<unsigned int>(code), nullptr, false, 300, 0, 0, 0, true, 0, 0, 0, 0);
+  Wait(3000, "Updating pending cause");
+}
+
+void CDRJobManager::SetGenericError(std::string text) {
+  ArgumentInfo args;
+  args.AddArgument(text.c_str(), ArgumentInfo::kTextArgument);
+  SetPendingCause(kDRApprovalPendingCause, &args);
+}
+
+bool CDRJobManager::IsJobPendingApplicable() { return !m_killIssued.load() && m_allowJobPending && !IsLastAttempt(); }
+
+bool CDRJobManager::IsLastAttempt() { return m_attempt >= 3; }
+
+void CDRJobManager::Wait(int milliseconds, std::string reason) {
+  if (milliseconds < 60000)
+    m_event.DebugLvl(4, "Wait", "[%s]. Checking back in [%d] seconds ...", reason.c_str(), milliseconds / 1000);
+  else
+    m_event.Debug("Wait", "[%s]. Checking back in [%d] seconds ...", reason.c_str(), milliseconds / 1000);
+  CPlatformClock::Instance().Sleep(milliseconds, "DRJobManager");
+}
+
+std::string CDRJobManager::GetDRJobLaunchDesc() {
+  return "Launched by DR Orchestration Job [" + std::to_string(m_jobId) + "]";
+}
+
+// ---------------------------------------------------------------------------
+// Child-job waits
+
+bool CDRJobManager::HandleQuitDuringWait(long long childJobId, int flags) {
+  if (m_killIssued.load()) {
+    if (flags & kWaitFlagOwnsChild) PerformJobOperation(childJobId, m_jobId, static_cast<JobManager::JobOperation>(3));
+    return false;
+  }
+  if (m_suspended.load()) {
+    if (flags & kWaitFlagOwnsChild) PerformJobOperation(childJobId, m_jobId, static_cast<JobManager::JobOperation>(0));
+    return true;
+  }
+  return false;
+}
+
+bool CDRJobManager::WaitForJobCompletionDBPoll(long long& jobId, int flags) {
+  m_event.Debug("WaitForJobCompletionDBPoll", "Falling back to DBPoll wait mechanism for job[%lld]", jobId);
+  for (;;) {
+    bool running = false;
+    if (!IsJobRunning(jobId, running)) return false;
+    if (IsQuitFlagSet()) return HandleQuitDuringWait(jobId, flags);
+    if (!running) return true;
+    CPlatformClock::Instance().Sleep(30000, "DRJobManager");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Job operations and queries
+
+bool CDRJobManager::PerformJobOperation(long long childJobId, long long parentJobId, JobManager::JobOperation op) {
+  std::string word = DRHelper::GetJobOpStr(op);
+  std::string reason =
+      word + "ed as parent DR job [" + std::to_string(parentJobId) + "] was " + word + "ed";
+  std::string child = std::to_string(childJobId);
+
+  JobManager::PerformMultiCellJobOpReq req;
+  CNMessageBase& opReq = req.MutableMsg(1, 1);
+  opReq.SetInt32(1, 1, op);
+  opReq.AddMsg(2, 2).SetInt64(1, 1, childJobId);
+  req.SetInt32(3, 3, 1);
+  req.SetString(5, 5, reason);
+  std::string xml, error;
+  if (!req.serializeUTF8(xml)) {
+    m_event.Error("PerformJobOperation", "Failed to serialize message request");
+    return false;
+  }
+  if (XMLHandler::handleXMLReq(1, 361508698UL, xml, error, "", 0) != 0) {
+    m_event.Error("PerformJobOperation", "Error [%s] %sing job [%s] ", error.c_str(), word.c_str(), child.c_str());
+    return false;
+  }
+  m_event.Error("PerformJobOperation", "[%s] request issued for job [%s] ", word.c_str(), child.c_str());
+
+  if (op == 3) {
+    for (int i = 0; i < 60; ++i) {
+      Wait(30000, "Waiting for child jobs to cleanup");
+      std::string status;
+      if (!GetJobStatus(childJobId, status)) break;
+      std::transform(status.begin(), status.end(), status.begin(),
+                     [](unsigned char c) { return static_cast<char>(toupper(c)); });
+      if (status == "COMPLETED" || status == "KILLED" || status == "FAILED") break;
+    }
+  } else if (op == 0) {
+    Wait(5000, "Waiting for child job(s) to suspend");
+  }
+  return true;
+}
+
+bool CDRJobManager::GetJobStatusResponse(std::vector<long long>& jobIds, JobManager::JobListResponse& response) {
+  JobManager::JobListRequest req;
+  req.SetInt32(3, 3, 1);
+  CNMessageBase& sort = req.MutableMsg(1, 1);
+  sort.SetString(1, 1, "jobId");
+  sort.SetInt32(2, 5, 1);
+  JobManager::JobFilter filter;
+  filter.SetInt32(8, 11, 86400);
+  filter.TouchField(4, 4);
+  for (long long id : jobIds) filter.AddInt32(4, 4, static_cast<int32_t>(id));
+  req.SetMsg(2, 2, filter);
+
+  std::string xml, error;
+  if (!req.serializeUTF8(xml)) {
+    m_event.Error("GetJobStatusResponse", "Error in serializing jobListReq message.");
+    return false;
+  }
+  m_event.DebugLvl(2, "GetJobStatusResponse", "Job List Req %s", xml.c_str());
+  if (XMLHandler::handleXMLReq(1, req.TypeId(), xml, error, "", 0) != 0) {
+    m_event.Error("GetJobStatusResponse", "Error [%s] in sending job list request", error.c_str());
+    return false;
+  }
+  m_event.DebugLvl(2, "GetJobStatusResponse", "Job Response is -> %s", xml.c_str());
+  if (!response.Unserialize(xml)) {
+    m_event.Error("GetJobStatusResponse", "Error in unserializing Job List response");
+    return false;
+  }
+  return true;
+}
+
+bool CDRJobManager::GetJobSummary(long long jobId, JobManager::JobSummary* summary) {
+  std::vector<long long> ids{jobId};
+  JobManager::JobListResponse response;
+  if (!GetJobStatusResponse(ids, response)) {
+    m_event.Error("GetJobSummary", "Failed to get the job status.");
+    return false;
+  }
+  if (response.ListSize(1, 1) == 0) {
+    m_event.Error("GetJobSummary", "Failed to get JobSummary for job [%lld]", jobId);
+    return false;
+  }
+  std::string xml;
+  if (!response.GetListMsg(1, 1, 0).GetMsg(1, 1).serializeUTF8(xml)) {
+    m_event.Error("GetJobSummary", "Failed to serialize JobSummary");
+    return false;
+  }
+  if (!summary || !summary->Unserialize(xml)) {
+    m_event.Error("GetJobSummary", "Failed to unserialize JobMananger::JobSummary");
+    return false;
+  }
+  return true;
+}
+
+bool CDRJobManager::GetJobStatus(long long jobId, std::string& status) {
+  JobManager::JobSummary summary;
+  if (!GetJobSummary(jobId, &summary)) {
+    m_event.Error("GetJobStatus", "Failed to get job status for job [%lld]", jobId);
+    return false;
+  }
+  status = summary.GetString(4, 10);
+  m_event.Debug("GetJobStatus", "Retrieved job status as [%s] for job [%lld]", status.c_str(), jobId);
+  return true;
+}
+
+float CDRJobManager::GetJobPercentageComplete(long long jobId) {
+  JobManager::JobSummary summary;
+  if (!GetJobSummary(jobId, &summary)) return 0.0f;
+  return summary.GetFloat(18);
+}
+
+bool CDRJobManager::IsJobRunning(long long jobId, bool& running) {
+  JobManager::JobSummary summary;
+  if (!GetJobSummary(jobId, &summary)) return false;
+  float percent = summary.GetFloat(18);
+  m_event.DebugLvl(6, "IsJobRunning", "JobId[%lld] JobStatus[%s] PercentComplete[%f]", jobId,
+                   summary.GetString(4, 10).c_str(), static_cast<double>(percent));
+  running = percent != 100.0f;
+  return true;
+}
+
+bool CDRJobManager::IsJobKillIssuedForJob(long long& jobId) {
+  std::string status;
+  if (!GetJobStatus(jobId, status)) return false;
+  return DRHelper::IsJobKilledIssued(status);
+}
+
+bool CDRJobManager::IsJobFailed(long long& jobId, bool notSuccessfulCounts) {
+  std::string status;
+  if (!GetJobStatus(jobId, status)) return true;
+  if (notSuccessfulCounts) return !DRHelper::IsJobSuccessful(status);
+  return DRHelper::IsJobFailed(status);
+}
+
+bool CDRJobManager::GetPhasesForJob(long long jobId, std::vector<Api::VirtualAppJob>& out) {
+  Api::VirtualAppJobDetailsReq req;
+  req.SetInt32(4, 4, static_cast<int32_t>(jobId));
+  std::string xml, error;
+  if (!req.serializeUTF8(xml)) {
+    m_event.Error("GetPhasesForJob", "Failed to serialize message request");
+    return false;
+  }
+  if (XMLHandler::handleXMLReq(1, req.TypeId(), xml, error, "", 0) != 0) {
+    m_event.Error("GetPhasesForJob", "Error [%s] during VirtualAppJobDetailsReq", error.c_str());
+    return false;
+  }
+  Api::VirtualAppJobDetailsResp resp;
+  if (!resp.Unserialize(xml)) {
+    m_event.Error("GetPhasesForJob", "Failed to unserialize VirtualAppJobDetailsResp response");
+    return false;
+  }
+  for (size_t i = 0; i < resp.ListSize(1, 1); ++i) out.push_back(resp.GetListMsgAs<Api::VirtualAppJob>(1, 1, i));
+  return true;
+}
+
+long long CDRJobManager::ChildJobOfPhase(const Api::VirtualAppJobPhase& phase) {
+  if (!phase.Has(8)) return 0;
+  const CNMessageBase& info = phase.GetMsg(8, 11);
+  if (!info.Has(1) || info.ListSize(1, 1) == 0) return 0;
+  return info.GetListMsg(1, 1, 0).GetInt64(4);
+}
+
+void CDRJobManager::GetDRChildJobs(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppPhaseState state,
+                                   std::set<long long>& out, bool filterByState) {
+  for (const Api::VirtualAppJob& record : records) {
+    for (size_t i = 0; i < record.ListSize(5, 5); ++i) {
+      const Api::VirtualAppJobPhase& phase = record.GetListMsgAs<Api::VirtualAppJobPhase>(5, 5, i);
+      long long child = ChildJobOfPhase(phase);
+      if (child <= 0) continue;
+      if (filterByState && phase.GetInt32(2) != state) continue;
+      out.insert(child);
+    }
+  }
+}
+
+void CDRJobManager::GetSuspendedChildJobs(std::vector<Api::VirtualAppJob>& records, std::set<long long>& out) {
+  std::set<long long> children;
+  GetDRChildJobs(records, static_cast<Api::VirtualAppPhaseState>(2), children, true);
+  for (long long child : children) {
+    std::string status;
+    if (GetJobStatus(child, status) && DRHelper::IsJobSuspended(status)) out.insert(child);
+  }
+}
+
+void CDRJobManager::GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppJobPhaseType phase,
+                                     int replicationId, long long& jobId) {
+  long long found = 0;
+  for (const Api::VirtualAppJob& record : records) {
+    if (record.GetInt32(4) != replicationId) continue;
+    for (size_t i = 0; i < record.ListSize(5, 5) && found == 0; ++i) {
+      const Api::VirtualAppJobPhase& p = record.GetListMsgAs<Api::VirtualAppJobPhase>(5, 5, i);
+      if (p.GetInt32(1) != phase) continue;
+      found = ChildJobOfPhase(p);
+    }
+    break;
+  }
+  if (found == 0) {
+    std::string xml;
+    if (GetVirtualAppPhaseDetails(m_jobId, phase, replicationId, xml)) {
+      Api::VirtualAppPhaseInfo info;
+      if (!info.Unserialize(xml))
+        m_event.Error("GetJobIDForPhase", "Failed to unserialize VirtualAppPhaseInfo response");
+      else if (info.Has(1) && info.ListSize(1, 1) > 0)
+        found = info.GetListMsg(1, 1, 0).GetInt64(4);
+    }
+  }
+  if (found != 0) {
+    jobId = found;
+    m_event.Error("GetJobIDForPhase", "Found existing job [%llu] for phase [%d] replication [%d] in PhaseTbl",
+                  static_cast<unsigned long long>(jobId), static_cast<int>(phase), replicationId);
+  }
+}
+
+int CDRJobManager::GetVirtualAppPhaseState(long long jobId, int phase) {
+  App_VirtualAppJobStats table(nullptr);
+  table.setWhere("jobId = '%lld' AND phase = '%d' ", jobId, phase);
+  table.setTop(1);
+  if (getOneRow(&table, false, -1, 0) != 0) {
+    m_event.Debug("GetVirtualAppPhaseState", "Failed to fetch Virtual app phase from jobId [%lld] phaseId [%d]",
+                  jobId, phase);
+    return -1;
+  }
+  return table.getDataPtr()->status;
+}
+
+bool CDRJobManager::GetVirtualAppPhaseDetails(long long jobId, int phase, int replicationId, std::string& details) {
+  App_VirtualAppJobStats table(nullptr);
+  table.setWhere("jobId = '%lld' AND phase = '%d' AND replicationId = '%d' ", jobId, phase, replicationId);
+  table.setTop(1);
+  if (getOneRow(&table, false, -1, 0) != 0) {
+    m_event.Debug("GetVirtualAppPhaseDetails",
+                  "Failed to fetch Virtual app phase from jobId [%lld] phaseId [%d] repl [%d]", jobId, phase,
+                  replicationId);
+    return false;
+  }
+  const char* text = table.getDataPtr()->details;
+  if (!text) return false;
+  details = text;
+  return true;
+}
+
+bool CDRJobManager::StartWorkflowJob(const std::string& workflowName, const std::string& inputs, int clientId,
+                                     int userId, long long& jobId) {
+  TMMsg::CreateTaskReq req;
+  CNMessageBase& info = req.MutableMsg(2, 2);
+  CNMessageBase& sub = info.AddMsg(5, 5);
+  CNMessageBase& entity = info.AddMsg(3, 3);
+  CNMessageBase& task = info.MutableMsg(1, 1);
+  task.SetInt32(9, 12, 2);
+  task.SetInt32(5, 8, 1);
+  CNMessageBase& subTask = sub.MutableMsg(1, 1);
+  subTask.SetInt32(4, 7, 2001);
+  subTask.SetInt32(3, 6, 1);
+  m_event.DebugLvl(3, "StartWorkflowJob", "Setting workflow name: [%s]", workflowName.c_str());
+  m_event.DebugLvl(3, "StartWorkflowJob", "Workflow Input : [%s]", inputs.c_str());
+  sub.MutableMsg(4, 4).SetString(11, 11, inputs);
+  entity.SetInt32(0, 0, 83);
+  int haldenId = 0;
+  ZNClient(clientId).getHaldenId(haldenId);
+  entity.SetInt64(17, 47, haldenId);
+  entity.SetString(91, 220, workflowName);
+
+  std::string xml;
+  if (!req.serializeUTF8(xml)) {
+    m_event.Error("StartWorkflowJob", "Failed to serialize worflow task request ");
+    return false;
+  }
+  m_event.DebugLvl(3, "StartWorkflowJob", "Workflow Task XML: [%s]", xml.c_str());
+  EvTask evTask(0, 0, nullptr, false);
+  std::list<long long> jobIds;
+  int code = 0;
+  std::string error;
+  int rc = evTask.TaskRequest(xml, jobIds, code, userId, error, kWorkflowTaskType, 0, 0, false, false);
+  if (rc != 0) {
+    m_event.Error("StartWorkflowJob", "Failed to create workflow task with code [%d]: %s", rc, error.c_str());
+    return false;
+  }
+  if (jobIds.empty()) {
+    m_event.Error("StartWorkflowJob", "Failed to get workflow job id");
+    return false;
+  }
+  m_event.DebugLvl(3, "StartWorkflowJob", "Workflow [%s] successfully initiated for user [%d]", workflowName.c_str(),
+                   userId);
+  jobId = jobIds.front();
+  return true;
+}
+
+bool CDRJobManager::StartDRApprovalJob(const std::string& action, int userId, int clientId, int vAppId,
+                                       long long drJobId, long long& jobId) {
+  std::string inputs = "<inputs><vappId>" + std::to_string(vAppId) + "</vappId><jobId>" + std::to_string(drJobId) +
+                       "</jobId><Action>" + action + "</Action></inputs>";
+  const std::string name = "DRApproval";
+  if (!StartWorkflowJob(name, inputs, clientId, userId, jobId)) {
+    m_event.Error("StartDRApprovalJob", "Failed to launch worflow [%s]", name.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CDRJobManager::InitZNJobQuery(ZNJobQuery& query) {
+  char hostName[1024];
+  memset(hostName, 0, sizeof(hostName));
+  if (ZNPlatformInfo::getCommClientDHHostName(hostName, 1023) != 0) {
+    m_event.Error("InitZNJobQuery", "Failed to fetch the server name");
+    return false;
+  }
+  query.setPlatformType(4);
+  if (query.init(hostName) != 0) {
+    m_event.Error("InitZNJobQuery", "Error in initializing the jobQry object");
+    return false;
+  }
+  return true;
+}

@@ -4,6 +4,9 @@
 
 #include <string>
 
+// Name of the global parameter that caps the DR threads run in parallel.
+static const char* const DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT = "DRPlanMaxParallelThreadCount";
+
 class ZNGlobalParam {
  public:
   // True when the parameter exists (and, for the number forms, its value is

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "jobs/ZNPI_PlatformBase.h"
 #include "settings/SettingsStore.h"
 
 int ZNPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
@@ -39,4 +40,9 @@ std::string ZNPlatformInfo::getPhysicalMachine() {
   char host[256] = {0};
   if (gethostname(host, sizeof host - 1) != 0) return std::string();
   return host;
+}
+
+int ZNPlatformInfo::getCommClientDHHostName(char* buffer, int length) {
+  ZNPI_CommClient client;
+  return client.getDromhallHostName(buffer, length + 1);
 }

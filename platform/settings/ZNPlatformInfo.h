@@ -24,6 +24,10 @@ class ZNPlatformInfo {
   // Name of the local physical machine (the client this process runs on):
   // setting "Machine"/"PhysicalMachine", else the host name. Empty on failure.
   static std::string getPhysicalMachine();
+
+  // The management server's host name as the local communication client
+  // knows it (at most length characters and a terminator); 0 on success.
+  static int getCommClientDHHostName(char* buffer, int length);
 };
 
 // Some callers spell the class this way.

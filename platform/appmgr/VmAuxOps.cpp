@@ -1,0 +1,29 @@
+#include "appmgr/VmAuxOps.h"
+
+#include "jobs/LabStore.h"
+
+int VmAuxOps::GetUserEMail(int userId, std::string& email, std::string& error) {
+  if (!CLabStore::GetUserEmail(userId, email)) {
+    error = "User [" + std::to_string(userId) + "] not found";
+    return -1;
+  }
+  return 0;
+}
+
+int VmAuxOps::SendEmail(const std::string& recipient, const std::string& subject, const std::string& body,
+                        int userId, std::string& error) {
+  if (recipient.empty()) {
+    error = "No recipient";
+    return -1;
+  }
+  SOutboxMail mail;
+  mail.recipient = recipient;
+  mail.subject = subject;
+  mail.body = body;
+  mail.userId = userId;
+  if (!CLabStore::AddMail(mail)) {
+    error = "Failed to queue the mail";
+    return -1;
+  }
+  return 0;
+}

@@ -1,0 +1,154 @@
+#include "jobs/LabStore.h"
+
+#include <sqlite3.h>
+
+#include "db/DBConnection.h"
+#include "jobs/PlatformTables.h"
+
+namespace {
+
+std::string Text(sqlite3_stmt* s, int col) {
+  const unsigned char* t = sqlite3_column_text(s, col);
+  return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+}  // namespace
+
+bool CLabStore::AddUser(int userId, const std::string& name, const std::string& email) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_Users (id, name, email) VALUES (?, ?, ?)");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, userId);
+  sqlite3_bind_text(s, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 3, email.c_str(), -1, SQLITE_TRANSIENT);
+  bool ok = sqlite3_step(s) == SQLITE_DONE;
+  c->Release(s);
+  return ok;
+}
+
+bool CLabStore::GetUserEmail(int userId, std::string& email) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("SELECT email FROM PLT_Users WHERE id = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, userId);
+  bool found = sqlite3_step(s) == SQLITE_ROW;
+  if (found) email = Text(s, 0);
+  c->Release(s);
+  return found;
+}
+
+bool CLabStore::PutDRGroup(int groupId, const std::string& name, const std::string& virtualAppXml) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_DRGroups (id, name, xml) VALUES (?, ?, ?)");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, groupId);
+  sqlite3_bind_text(s, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 3, virtualAppXml.c_str(), -1, SQLITE_TRANSIENT);
+  bool ok = sqlite3_step(s) == SQLITE_DONE;
+  c->Release(s);
+  return ok;
+}
+
+bool CLabStore::GetDRGroup(int groupId, std::string& virtualAppXml) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("SELECT xml FROM PLT_DRGroups WHERE id = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, groupId);
+  bool found = sqlite3_step(s) == SQLITE_ROW;
+  if (found) virtualAppXml = Text(s, 0);
+  c->Release(s);
+  return found;
+}
+
+int CLabStore::FindDRGroup(const std::string& name) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return 0;
+  sqlite3_stmt* s = c->Prepare("SELECT id FROM PLT_DRGroups WHERE name = ?");
+  if (!s) return 0;
+  sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  int id = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : 0;
+  c->Release(s);
+  return id;
+}
+
+bool CLabStore::AddMail(const SOutboxMail& mail) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("INSERT INTO PLT_Outbox (recipient, subject, body, userId) VALUES (?, ?, ?, ?)");
+  if (!s) return false;
+  sqlite3_bind_text(s, 1, mail.recipient.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 2, mail.subject.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 3, mail.body.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(s, 4, mail.userId);
+  bool ok = sqlite3_step(s) == SQLITE_DONE;
+  c->Release(s);
+  return ok;
+}
+
+std::vector<SOutboxMail> CLabStore::Outbox() {
+  std::vector<SOutboxMail> out;
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return out;
+  sqlite3_stmt* s = c->Prepare("SELECT id, recipient, subject, body, userId FROM PLT_Outbox ORDER BY id");
+  if (!s) return out;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    SOutboxMail m;
+    m.id = sqlite3_column_int64(s, 0);
+    m.recipient = Text(s, 1);
+    m.subject = Text(s, 2);
+    m.body = Text(s, 3);
+    m.userId = sqlite3_column_int(s, 4);
+    out.push_back(m);
+  }
+  c->Release(s);
+  return out;
+}
+
+bool CLabStore::SetKnob(const std::string& name, const std::string& value) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_Knobs (name, value) VALUES (?, ?)");
+  if (!s) return false;
+  sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 2, value.c_str(), -1, SQLITE_TRANSIENT);
+  bool ok = sqlite3_step(s) == SQLITE_DONE;
+  c->Release(s);
+  return ok;
+}
+
+bool CLabStore::ClearKnob(const std::string& name) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("DELETE FROM PLT_Knobs WHERE name = ?");
+  if (!s) return false;
+  sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  bool ok = sqlite3_step(s) == SQLITE_DONE;
+  c->Release(s);
+  return ok;
+}
+
+bool CLabStore::HasKnob(const std::string& name) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("SELECT 1 FROM PLT_Knobs WHERE name = ?");
+  if (!s) return false;
+  sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  bool found = sqlite3_step(s) == SQLITE_ROW;
+  c->Release(s);
+  return found;
+}
+
+std::string CLabStore::GetKnob(const std::string& name, const std::string& def) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return def;
+  sqlite3_stmt* s = c->Prepare("SELECT value FROM PLT_Knobs WHERE name = ?");
+  if (!s) return def;
+  sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  std::string value = sqlite3_step(s) == SQLITE_ROW ? Text(s, 0) : def;
+  c->Release(s);
+  return value;
+}

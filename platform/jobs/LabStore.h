@@ -1,0 +1,54 @@
+// The simulated management server's lab: users with their e-mail
+// addresses, DR groups (stored as the XML of their Api::VirtualApp message),
+// the mail outbox, and the knobs tests and the host use to steer the
+// simulated services. Everything lives in the management database.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SOutboxMail {
+  long long id = 0;
+  std::string recipient;
+  std::string subject;
+  std::string body;
+  int userId = 0;
+};
+
+class CLabStore {
+ public:
+  // Outcomes of the "DRApproval" workflow.
+  static constexpr const char* kApprove = "approve";
+  static constexpr const char* kDeny = "deny";
+  // The workflow job cannot be started.
+  static constexpr const char* kFailStart = "fail-start";
+
+  // Users. An empty e-mail address means the user has none.
+  static bool AddUser(int userId, const std::string& name, const std::string& email);
+  static bool GetUserEmail(int userId, std::string& email);
+
+  // DR groups: the XML of an Api::VirtualApp message under an id and a name.
+  static bool PutDRGroup(int groupId, const std::string& name, const std::string& virtualAppXml);
+  static bool GetDRGroup(int groupId, std::string& virtualAppXml);
+  // 0 when no group has that name.
+  static int FindDRGroup(const std::string& name);
+
+  // Outbox of the simulated mail service.
+  static bool AddMail(const SOutboxMail& mail);
+  static std::vector<SOutboxMail> Outbox();
+
+  // Knobs: named texts. Absent reads as the default.
+  static bool SetKnob(const std::string& name, const std::string& value);
+  static bool ClearKnob(const std::string& name);
+  static std::string GetKnob(const std::string& name, const std::string& def = std::string());
+  static bool HasKnob(const std::string& name);
+
+  // What the next "DRApproval" workflow decides: kApprove (default), kDeny
+  // or kFailStart.
+  static void SetApprovalOutcome(const std::string& outcome) { SetKnob("approval", outcome); }
+  static std::string ApprovalOutcome() { return GetKnob("approval", kApprove); }
+  // The job controller refuses to connect (Init2 fails).
+  static void SetJobControllerDown(bool down) { down ? SetKnob("jobctrl.down", "1") : ClearKnob("jobctrl.down"); }
+  // The management server's host name; set to "" to make the lookup fail.
+  static void SetDromhallHostName(const std::string& name) { SetKnob("dromhall.host", name); }
+};

@@ -1,0 +1,28 @@
+#include "jobs/PlatformTables.h"
+
+#include "db/DBConnection.h"
+
+namespace {
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS PLT_Jobs ("
+    " jobId INTEGER PRIMARY KEY, jobType INTEGER NOT NULL DEFAULT 0, status TEXT NOT NULL DEFAULT 'Running',"
+    " percent REAL NOT NULL DEFAULT 0, ownerId INTEGER NOT NULL DEFAULT 1, optionsXml TEXT,"
+    " restartString TEXT, pendingCause INTEGER NOT NULL DEFAULT 0, controlOp INTEGER NOT NULL DEFAULT 0,"
+    " parentJobId INTEGER NOT NULL DEFAULT 0, name TEXT, inputs TEXT, clientId INTEGER NOT NULL DEFAULT 0,"
+    " ignoreOps INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS PLT_Users (id INTEGER PRIMARY KEY, name TEXT, email TEXT);"
+    "CREATE TABLE IF NOT EXISTS PLT_DRGroups (id INTEGER PRIMARY KEY, name TEXT UNIQUE, xml TEXT);"
+    "CREATE TABLE IF NOT EXISTS PLT_Outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, recipient TEXT,"
+    " subject TEXT, body TEXT, userId INTEGER);"
+    "CREATE TABLE IF NOT EXISTS PLT_Knobs (name TEXT PRIMARY KEY, value TEXT);";
+
+}  // namespace
+
+CDBConnection* CPlatformTables::Ready() {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (!c) return nullptr;
+  // Cheap when the tables exist; a test may have moved to a new file.
+  if (c->Exec(kSchema) != DB_OK) return nullptr;
+  return c;
+}

@@ -1,0 +1,47 @@
+#include "xmlreq/XMLHandler.h"
+
+#include <map>
+#include <mutex>
+
+#include "jobs/JobRequestHandlers.h"
+
+namespace {
+
+std::mutex& Mutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::map<unsigned long, XMLRequestHandler>& Handlers() {
+  static std::map<unsigned long, XMLRequestHandler> h;
+  return h;
+}
+
+}  // namespace
+
+int XMLHandler::handleXMLReq(int userId, unsigned long messageType, std::string& xml, std::string& error,
+                             const std::string&, int) {
+  CJobRequestHandlers::Install();
+  XMLRequestHandler handler;
+  {
+    std::lock_guard<std::mutex> lock(Mutex());
+    auto it = Handlers().find(messageType);
+    if (it != Handlers().end()) handler = it->second;
+  }
+  if (!handler) {
+    error = "No handler for message type [" + std::to_string(messageType) + "]";
+    return -1;
+  }
+  return handler(userId, xml, error);
+}
+
+void XMLHandler::RegisterHandler(unsigned long messageType, XMLRequestHandler handler) {
+  CJobRequestHandlers::Install();
+  std::lock_guard<std::mutex> lock(Mutex());
+  Handlers()[messageType] = std::move(handler);
+}
+
+void XMLHandler::UnregisterHandler(unsigned long messageType) {
+  std::lock_guard<std::mutex> lock(Mutex());
+  Handlers().erase(messageType);
+}

@@ -1,0 +1,161 @@
+// Application manager start-up: DR option, DR group, thread count.
+#include "DRAppManager.h"
+#include "db/App_ExecuteSP.h"
+#include "jobs/JobRequestHandlers.h"
+#include "xmlreq/XMLHandler.h"
+#include "db/ZNGlobalParam.h"
+#include "services/ServicesTestSupport.h"
+
+namespace {
+
+class DRAppManagerTest : public CServicesTestBase {
+ protected:
+  static void PutGroup(int id, bool withConfig, int priorities) {
+    Api::VirtualApp app;
+    if (withConfig) {
+      CNMessageBase& config = app.MutableMsg(8, 11);
+      config.TouchField(4, 7);
+      for (int i = 1; i <= priorities; ++i) config.AddMsg(4, 7).SetInt32(1, 1, i);
+    }
+    ASSERT_TRUE(CLabStore::PutDRGroup(id, "group" + std::to_string(id), Xml(app)));
+  }
+  CDRAppManager m_am;
+};
+
+TEST_F(DRAppManagerTest, MissingDROptionFails) {
+  TMMsg::JobOption options = MakeOptions(-1);
+  EXPECT_FALSE(m_am.Initialize(kOwner, &options));
+  EXPECT_TRUE(Logged("DR parameter (initiatedfromMonitor) not set. Exiting"));
+  CDRAppManager other;
+  EXPECT_FALSE(other.Initialize(kOwner, nullptr));
+  // Defaults stay.
+  EXPECT_EQ(m_am.GetMaxParallelThreadCount(), 10);
+  EXPECT_EQ(m_am.GetDelayTimeBeforeSync(), 60);
+  EXPECT_EQ(m_am.GetReplicationType(), 0);
+  EXPECT_TRUE(m_am.IsPowerOnVMAllowed());
+  EXPECT_TRUE(m_am.IsDisableNetworkAdapterAllowed());
+}
+
+TEST_F(DRAppManagerTest, MonitorBasedJobLoadsNoGroupButReadsSettings) {
+  PutGroup(3, true, 2);
+  ASSERT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "7"));
+  ASSERT_TRUE(ZNGlobalParam::set("nDelayTimeBeforeSync", "90"));
+  TMMsg::JobOption options = MakeOptions(1, 3);
+  ASSERT_TRUE(m_am.Initialize(kOwner, &options));
+  EXPECT_TRUE(m_am.IsMonitorBasedDR());
+  EXPECT_EQ(m_am.GetVAppId(), 0);
+  EXPECT_TRUE(m_am.GetVAppGroups().empty());
+  EXPECT_EQ(m_am.GetMaxParallelThreadCount(), 7);
+  EXPECT_EQ(m_am.GetDelayTimeBeforeSync(), 90);
+  EXPECT_EQ(m_am.GetClientID(), kClientId);
+  EXPECT_TRUE(Logged("Initiated from Monitor set as [true]"));
+}
+
+TEST_F(DRAppManagerTest, GroupJobLoadsItsPriorities) {
+  PutGroup(3, true, 2);
+  TMMsg::JobOption options = MakeOptions(0, 3);
+  ASSERT_TRUE(m_am.Initialize(kOwner, &options));
+  EXPECT_EQ(m_am.GetVAppId(), 3);
+  ASSERT_EQ(m_am.GetVAppGroups().size(), 2u);
+  EXPECT_EQ(m_am.GetVAppGroups()[1].GetInt32(1), 2);
+  EXPECT_EQ(m_am.GetUserID(), kOwner);
+  EXPECT_TRUE(Logged("Found vApp Id as [3]"));
+}
+
+TEST_F(DRAppManagerTest, GroupNotFoundOrWithoutConfigFails) {
+  TMMsg::JobOption options = MakeOptions(0, 77);
+  EXPECT_FALSE(m_am.Initialize(kOwner, &options));
+  EXPECT_TRUE(Logged("Failed to get VApp config for vapp Id [77]"));
+  PutGroup(4, false, 0);
+  CDRAppManager other;
+  TMMsg::JobOption options4 = MakeOptions(0, 4);
+  EXPECT_FALSE(other.Initialize(kOwner, &options4));
+  EXPECT_TRUE(Logged("vapp config not set"));
+}
+
+TEST_F(DRAppManagerTest, EmptyGroupResponseFails) {
+  XMLHandler::RegisterHandler(1988615698UL, [](int, std::string& xml, std::string&) {
+    xml = "not a reply";
+    return 0;
+  });
+  TMMsg::JobOption options = MakeOptions(0, 3);
+  EXPECT_FALSE(m_am.Initialize(kOwner, &options));
+  EXPECT_TRUE(Logged("Failed to un-serialize GetVirtualAppResp response"));
+  XMLHandler::RegisterHandler(1988615698UL, [](int, std::string& xml, std::string&) {
+    xml = "err";
+    return 5;
+  });
+  CDRAppManager other;
+  EXPECT_FALSE(other.Initialize(kOwner, &options));
+  EXPECT_TRUE(Logged("contacting db for fetching virtual app"));
+  CJobRequestHandlers::Restore();
+}
+
+TEST_F(DRAppManagerTest, NoGroupEntityStillStarts) {
+  TMMsg::JobOption options = MakeOptions(0, 0);
+  ASSERT_TRUE(m_am.Initialize(kOwner, &options));
+  EXPECT_TRUE(Logged("VApp not found."));
+  EXPECT_EQ(m_am.GetVAppId(), 0);
+  EXPECT_TRUE(m_am.GetVAppGroups().empty());
+}
+
+TEST_F(DRAppManagerTest, ThreadCountAbsentOrEmpty) {
+  TMMsg::JobOption options = MakeOptions(0, 0);
+  ASSERT_TRUE(m_am.Initialize(kOwner, &options));
+  EXPECT_EQ(m_am.GetMaxParallelThreadCount(), 10);
+  EXPECT_TRUE(Logged("key missing in DHDB."));
+  ASSERT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, ""));
+  CDRAppManager other;
+  ASSERT_TRUE(other.Initialize(kOwner, &options));
+  EXPECT_EQ(other.GetMaxParallelThreadCount(), 0);
+}
+
+TEST_F(DRAppManagerTest, UnknownLocalClientFails) {
+  ZNPlatformInfo::setString("Machine", "PhysicalMachine", "elsewhere");
+  TMMsg::JobOption options = MakeOptions(0, 0);
+  EXPECT_FALSE(m_am.Initialize(kOwner, &options));
+  EXPECT_TRUE(Logged("Couldn't derive local Client and Halden IDs"));
+}
+
+TEST_F(DRAppManagerTest, OptionReaders) {
+  TMMsg::JobOption options = MakeOptions(0, 0);
+  CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
+  CNMessageBase& info = dr.MutableMsg(3, 3);
+  info.MutableMsg(3, 3).SetInt32(0, 0, 106);
+  info.SetInt32(2, 2, 3);
+  CNMessageBase& adv = dr.MutableMsg(7, 7);
+  adv.SetInt32(1, 1, 1);
+  adv.SetInt32(2, 2, 15);
+  adv.SetInt32(3, 3, 0);
+  ASSERT_TRUE(m_am.Initialize(kOwner, &options));
+  EXPECT_EQ(m_am.GetMonitorType(), 0);
+  EXPECT_EQ(m_am.GetReplicationType(), 3);
+  EXPECT_FALSE(m_am.IsDisableNetworkAdapterAllowed());
+  EXPECT_EQ(m_am.GetAdvancedOptsDelay(), 15);
+  EXPECT_FALSE(m_am.IsPowerOnVMAllowed());
+  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).MutableMsg(3, 3).SetInt32(0, 0, 22);
+  EXPECT_EQ(m_am.GetMonitorType(), 2);
+  // No ids and no replication group.
+  std::vector<int> ids;
+  EXPECT_FALSE(m_am.GetReplList(ids));
+  EXPECT_TRUE(Logged("Replication group id is not set"));
+  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).SetInt32List(1, 1, {4, 9});
+  ASSERT_TRUE(m_am.GetReplList(ids));
+  EXPECT_EQ(ids, (std::vector<int>{4, 9}));
+}
+
+TEST_F(DRAppManagerTest, StoredProcedureRequestsAndEmail) {
+  Api::GenericResp req;
+  std::string out;
+  EXPECT_FALSE(CDRAppManager::ExecuteStoredProcedure(req, out, 4242424UL));
+  EXPECT_TRUE(Logged("Failed to execute sp for message [4242424]"));
+  App_ExecuteSP::RegisterHandler(4242424UL, [](const std::string& in, std::string& resp) {
+    resp = "echo:" + in.substr(0, 5);
+    return 0;
+  });
+  EXPECT_TRUE(CDRAppManager::ExecuteStoredProcedure(req, out, 4242424UL));
+  EXPECT_EQ(out.rfind("echo:", 0), 0u);
+  App_ExecuteSP::UnregisterHandler(4242424UL);
+}
+
+}  // namespace
