@@ -7,7 +7,7 @@
 #include "DRJobManager.h"
 #include "IDRBaseInfo.h"
 #include "log/ArgumentInfo.h"
-#include "InterimServiceBodies.h"
+#include "appmgr/VmAuxOps.h"
 
 namespace {
 
