@@ -265,6 +265,21 @@ TEST_F(OrchestratorRun, CleanupRunCallsOnlyCleanupAndSendsNothing) {
   EXPECT_TRUE(Logged("[Planned Failover Cleanup] has finished "));
 }
 
+TEST_F(OrchestratorRun, ProgressReachesTheJournalsListenerAsItIsReported) {
+  Start();
+  AddPriorities(2);
+  AddInfo(true, false);
+  AddInfo(false, false, "");
+  std::vector<std::pair<int64_t, int>> seen;
+  CJobJournal::Instance().SetPercentListener([&seen](int64_t id, int percent) { seen.emplace_back(id, percent); });
+  m_dr->Run();
+  CJobJournal::Instance().SetPercentListener(nullptr);
+
+  // The begin percentage, then after each priority (100 + 0) / 2 + 1.
+  EXPECT_EQ((std::vector<std::pair<int64_t, int>>{{kJob, 1}, {kJob, 51}, {kJob, 51}}), seen);
+  EXPECT_EQ(51, CJobJournal::Instance().PercentComplete(kJob));
+}
+
 // ---- the finalize phase row ------------------------------------------------
 
 class FinalizeStatus : public CServicesTestBase {
