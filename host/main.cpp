@@ -1,29 +1,40 @@
 // drjob: the DR job process. It hosts the system library the way the backup
-// server's job process does.
+// server's job process does: seeds a lab, runs one DR job on a DR group, or
+// asks a running DR job to stop.
 #include <stdio.h>
-#include <string.h>
 
-#include "core/RunFolder.h"
-#include "log/EvEvent.h"
+#include "DrJobArgs.h"
+#include "DrJobCommands.h"
 
 namespace {
 
 int Usage() {
-  fprintf(stderr, "usage: drjob <command> [options]\n");
-  return 2;
+  fprintf(stderr,
+          "usage: drjob seed --db PATH\n"
+          "       drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n"
+          "       drjob control --db PATH --job N kill|suspend\n"
+          "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
+          "  7 the orchestrator could not be initialised (nothing ran), 6 the job manager could not start,\n"
+          "  5 unknown DR group or job, 4 unreadable database, 2 bad arguments\n");
+  return CDrJobCommands::kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  if (strcmp(argv[1], "demo") == 0) {
-    EvEvent event;
-    event.Debug("main", "DR job host started in run folder [%s]", CRunFolder::Path().c_str());
-    printf("drjob: the host and the platform layer are up (run folder %s);\n", CRunFolder::Path().c_str());
-    printf("drjob: no DR operation can run yet: the orchestrator is not built.\n");
-    return 0;
+  CDrJobArgs args;
+  if (!args.Parse(argc, argv)) {
+    fprintf(stderr, "drjob: %s\n", args.Error().c_str());
+    return Usage();
   }
-  fprintf(stderr, "drjob: unknown command [%s]\n", argv[1]);
-  return Usage();
+  switch (args.Command()) {
+    case CDrJobArgs::kSeed:
+      return CDrJobCommands::Seed(args);
+    case CDrJobArgs::kRun:
+      return CDrJobCommands::Run(args);
+    case CDrJobArgs::kControl:
+      return CDrJobCommands::Control(args);
+    default:
+      return Usage();
+  }
 }

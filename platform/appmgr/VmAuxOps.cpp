@@ -10,20 +10,12 @@ int VmAuxOps::GetUserEMail(int userId, std::string& email, std::string& error) {
   return 0;
 }
 
-int VmAuxOps::SendEmail(const std::string& recipient, const std::string& subject, const std::string& body,
-                        int userId, std::string& error) {
-  if (recipient.empty()) {
-    error = "No recipient";
-    return -1;
-  }
+int VmAuxOps::SendEmail(const std::string& subject, const std::string& body, const std::string& recipient,
+                        const std::string& /*copyTo*/, const std::string& /*attachment*/) {
+  if (recipient.empty()) return -1;
   SOutboxMail mail;
   mail.recipient = recipient;
   mail.subject = subject;
   mail.body = body;
-  mail.userId = userId;
-  if (!CLabStore::AddMail(mail)) {
-    error = "Failed to queue the mail";
-    return -1;
-  }
-  return 0;
+  return CLabStore::AddMail(mail) ? 0 : -1;
 }

@@ -10,7 +10,8 @@ class VmAuxOps {
   // 0 on success; an unknown user fails with error set. A user without an
   // address succeeds with an empty email.
   static int GetUserEMail(int userId, std::string& email, std::string& error);
-  // 0 on success; an empty recipient fails.
-  static int SendEmail(const std::string& recipient, const std::string& subject, const std::string& body,
-                       int userId, std::string& error);
+  // Queues a mail in the outbox: 0 on success; an empty recipient fails.
+  // Copy recipients and attachments are not supported and are ignored.
+  static int SendEmail(const std::string& subject, const std::string& body, const std::string& recipient,
+                       const std::string& copyTo, const std::string& attachment);
 };

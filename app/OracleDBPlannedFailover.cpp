@@ -1,0 +1,20 @@
+#include "OracleDBPlannedFailover.h"
+
+#include "DRJobManager.h"
+#include "GenericDR.h"
+#include "SDRPriority.h"
+
+COracleDBPlannedFailover::COracleDBPlannedFailover(CGenericDR& orchestrator)
+    : COracleDBDRBase(orchestrator), m_genericDR(&orchestrator) {
+  if (m_jobManager != nullptr) m_event.setJobId(m_jobManager->GetJobId());
+}
+
+COracleDBPlannedFailover::~COracleDBPlannedFailover() {
+  m_event.DebugLvl(2, "~COracleDBPlannedFailover", "Invoking COracleDBPlannedFailover destructor");
+}
+
+bool COracleDBPlannedFailover::ProcessPriority(const SDRPriority& priority) {
+  m_event.Error("ProcessPriority", "The planned failover of databases is not built yet: priority [%d] not run",
+                priority.order);
+  return false;
+}

@@ -1,0 +1,19 @@
+// The test failover of storage-array replications, one object per priority.
+#pragma once
+
+#include "SnapArrayDRBase.h"
+#include "log/EvEvent.h"
+
+class CGenericDR;
+
+class CSnapArrayTestFailover : public CSnapArrayDRBase {
+ public:
+  explicit CSnapArrayTestFailover(CGenericDR& orchestrator);
+  ~CSnapArrayTestFailover() override;
+
+  bool ProcessPriority(const SDRPriority& priority) override;
+
+ private:
+  CGenericDR* m_genericDR;
+  EvEvent m_event;
+};

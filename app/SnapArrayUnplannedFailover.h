@@ -1,0 +1,19 @@
+// The unplanned failover of storage-array replications, one object per priority.
+#pragma once
+
+#include "SnapArrayDRBase.h"
+#include "log/EvEvent.h"
+
+class CGenericDR;
+
+class CSnapArrayUnplannedFailover : public CSnapArrayDRBase {
+ public:
+  explicit CSnapArrayUnplannedFailover(CGenericDR& orchestrator);
+  ~CSnapArrayUnplannedFailover() override;
+
+  bool ProcessPriority(const SDRPriority& priority) override;
+
+ private:
+  CGenericDR* m_genericDR;
+  EvEvent m_event;
+};

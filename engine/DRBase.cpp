@@ -1,0 +1,214 @@
+#include "DRBase.h"
+
+#include <stdint.h>
+
+#include <algorithm>
+
+#include "DRDataSource.h"
+#include "DRHelper.h"
+#include "DRInfo.h"
+#include "DRInfoUtils.h"
+#include "DRJobManager.h"
+#include "IDRBaseInfo.h"
+#include "IDRContext.h"
+#include "IRepInfo.h"
+#include "SDRPriority.h"
+#include "SDRThreadInfo.h"
+#include "sync/ZnThreadPool.h"
+
+namespace {
+
+const char kSeparator[] = "---------------------------------------------------";
+
+// Minutes to milliseconds without overflowing: large settings would wrap in
+// 32 bits and negative ones would turn into huge waits.
+int32_t DelayMinutesToMs(int32_t minutes) {
+  int64_t ms = static_cast<int64_t>(minutes) * 60000;
+  if (ms < 0) return 0;
+  if (ms > INT32_MAX) return INT32_MAX;
+  return static_cast<int32_t>(ms);
+}
+
+}  // namespace
+
+CDRBase::CDRBase(TMMsg::DROrchestrationType drType)
+    : m_jobId(0),
+      m_drType(drType),
+      m_priorityDelayMs(0),
+      m_continueOnFailure(true),
+      m_jobManager(nullptr) {}
+
+CDRBase::~CDRBase() {
+  m_event.DebugLvl(2, "~CDRBase", "Running CDRBase destructor");
+  m_event.DebugLvl(2, "~CDRBase", "Cleaning up IDRBaseInfo objects");
+  for (IDRBaseInfo* info : m_drInfoList) delete info;
+  m_drInfoList.clear();
+  m_event.DebugLvl(2, "~CDRBase", "Cleaning up SDRPriorities");
+  for (auto& entry : m_priorityQueue) {
+    for (SDRPriority* priority : entry.second) delete priority;
+  }
+  m_priorityQueue.clear();
+  m_priorities.clear();
+  m_event.DebugLvl(2, "~CDRBase", "Cleaning up VSDR datasources");
+  for (CDRDataSource* source : m_dataSources) delete source;
+  m_dataSources.clear();
+}
+
+bool CDRBase::Initialize(DRInitParams& params) {
+  m_jobManager = params.jobManager;
+  if (m_jobManager == nullptr) {
+    m_event.Error("Initialize", "No job manager given. Exiting.");
+    return false;
+  }
+  m_jobId = m_jobManager->GetJobId();
+  m_event.setJobId(m_jobId);
+  if (!m_appManager.Initialize(m_jobManager->GetUserID(), &m_jobManager->GetJobOptions())) {
+    m_event.Error("Initialize", "DRAppManager initialization failed. Exiting.");
+    return false;
+  }
+  return InitInvocation();
+}
+
+bool CDRBase::InitInvocation() {
+  // The queue is built from the DR group or the monitor's list once the
+  // machine records and data managers exist; until then the job cannot run.
+  m_event.Error("InitInvocation",
+                "Cannot build the priority queue for DR job [%lld]: DR group and monitor based invocation are not "
+                "available yet",
+                static_cast<long long>(m_jobId));
+  return false;
+}
+
+int32_t CDRBase::Run() {
+  std::string banner = DRHelper::GetDrTypeStr(m_drType);
+  if (m_jobManager->IsDRJobCleanupPhase()) banner += " Cleanup";
+  m_event.Debug("", "[%s] has started ", banner.c_str());
+  m_jobManager->UpdatePercentComplete(m_jobManager->GetJobBeginPercentage());
+  m_event.Debug("Run", "Beginning Orchestration with userId [%d]", m_jobManager->GetUserID());
+
+  if (!GetDRApproval()) {
+    m_event.Error("Run", "Approval Denied for the orchestration operation [%s]",
+                  DRHelper::GetDrTypeStr(m_drType).c_str());
+    return Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+  }
+  if (m_jobManager->IsQuitFlagSet()) {
+    m_event.Error("Run", "Failing job as DR job [%lld] quit flag is set", static_cast<long long>(m_jobId));
+    return Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+  }
+  PriorityDR();
+  LogResults();
+  m_event.Debug("", "[%s] has finished ", banner.c_str());
+  return m_jobManager->GetDRJobState();
+}
+
+bool CDRBase::PriorityDR() {
+  size_t done = 0;
+  for (auto& entry : m_priorityQueue) {
+    const int32_t order = entry.first;
+    std::vector<SDRPriority*>& list = entry.second;
+    m_event.DebugLvl(5, "PriorityDR", "%s", kSeparator);
+    m_event.Debug("PriorityDR", "Processing PRIORITY [%d]", order);
+    if (done == 0) LoadPriorityIterationCfg(list);
+
+    if (list.size() > 1) {
+      if (!RunParallelSubPriorities(list) && !m_continueOnFailure) return false;
+      size_t succeeded = std::count_if(list.begin(), list.end(), [](SDRPriority* p) { return p->success; });
+      if (succeeded == 0 && !m_continueOnFailure) return false;
+    } else {
+      for (SDRPriority* priority : list) {
+        if (!RunPriority(*priority)) {
+          if (m_jobManager->IsQuitFlagSet()) {
+            m_event.Debug("PriorityDR", "Halting DR operations as job [%lld] quit flag is set",
+                          static_cast<long long>(m_jobId));
+            return false;
+          }
+          m_event.Debug("PriorityDR", "Failures encountered while processing priority [%d]", order);
+          if (!m_continueOnFailure) return false;
+        }
+        Refresh();
+      }
+    }
+
+    m_event.Debug("PriorityDR", "Finished  processing PRIORITY [%d]", order);
+    m_event.DebugLvl(5, "PriorityDR", "%s", kSeparator);
+    ++done;
+    if (m_priorityQueue.size() > 1 && done < m_priorityQueue.size()) {
+      m_jobManager->Wait(m_priorityDelayMs, "Wait before processing next priority");
+    }
+  }
+  return true;
+}
+
+void CDRBase::LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list) {
+  if (list.empty()) return;
+  const TMMsg::VMGroup& group = list.front()->vmGroup;
+  int32_t minutes = group.GetInt32(2);
+  m_priorityDelayMs = DelayMinutesToMs(minutes);
+  m_continueOnFailure = group.GetInt32(3) != 0;
+  m_event.Debug("LoadPriorityIterationCfg",
+                "Priority Config => Delay between priorities : [%d] minutes , Continue on Failure : [%s]", minutes,
+                m_continueOnFailure ? "True" : "False");
+}
+
+bool CDRBase::RunParallelSubPriorities(std::vector<SDRPriority*>& list) {
+  ZnThreadPool* pool = InitDrThreadPool(5);
+  if (pool == nullptr) return false;
+  for (SDRPriority* priority : list) {
+    m_event.Debug("RunParallelSubPriorities", "Spawning DR process thread for sub-priority [%s] in order [%d]",
+                  DRHelper::GetInfoSourceStr(priority->infoSource).c_str(), priority->order);
+    SDRThreadInfo* item = new SDRThreadInfo(nullptr, priority);
+    item->SetDRObject(this);
+    if (!pool->doWork(&CDRBase::DRThreadStatic, item)) delete item;
+  }
+  ThreadPoolWait(pool, DRInfoUtils::GetDRThreadTypeStr(DR_THREAD_SUB_PRIORITY),
+                 std::to_string(list.front()->order), false);
+  return true;
+}
+
+bool CDRBase::_ExecPriority(IDRContext* context, const SDRPriority& priority) {
+  bool result = true;
+  if (!m_jobManager->IsDRJobCleanupPhase()) {
+    result = context->ProcessPriority(priority);
+    context->PostProcessPriority(priority);
+  }
+  m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> BEGIN CLEAN-UP operation >>>>>>>>>>>>> ");
+  context->Cleanup(priority);
+  m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> END CLEAN-UP operation >>>>>>>>>>>>>>>> ");
+  delete context;
+  return result;
+}
+
+void CDRBase::Refresh() { m_jobManager->UpdatePercentComplete(ComputePercentComplete()); }
+
+int32_t CDRBase::ComputePercentComplete() {
+  if (m_drInfoList.empty()) return 0;
+  int64_t sum = 0;
+  for (IDRBaseInfo* info : m_drInfoList) sum += info->GetPercentageComplete();
+  return static_cast<int32_t>(sum / static_cast<int64_t>(m_drInfoList.size())) +
+         m_jobManager->GetJobBeginPercentage();
+}
+
+bool CDRBase::IsDRInfoApplicableForCurrentPriority(const SDRPriority& priority, CDRInfo* info) {
+  switch (priority.infoSource) {
+    case TMMsg::DR_OP_SOURCE_VSA_REPLICATION:
+    case TMMsg::DR_OP_SOURCE_DB_REPLICATION:
+    case TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION:
+      break;
+    default:
+      return false;
+  }
+  return std::find(priority.replIds.begin(), priority.replIds.end(), info->GetReplId()) != priority.replIds.end();
+}
+
+int32_t CDRBase::GetApplicationId(const SDRPriority& priority) {
+  for (IDRBaseInfo* base : m_drInfoList) {
+    CDRInfo* info = dynamic_cast<CDRInfo*>(base);
+    if (info == nullptr) return 0;
+    if (info->GetInfoSource() != priority.infoSource || !IsDRInfoApplicableForCurrentPriority(priority, info)) {
+      continue;
+    }
+    IRepInfo* rep = info->GetRepInfo();
+    return rep != nullptr ? rep->GetApplicationId() : 0;
+  }
+  return 0;
+}

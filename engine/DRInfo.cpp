@@ -1,0 +1,129 @@
+#include "DRInfo.h"
+
+#include "DRDataSource.h"
+#include "DRHelper.h"
+#include "DRJobManager.h"
+#include "SDRPriority.h"
+#include "log/ArgumentInfo.h"
+
+namespace {
+
+const int kPhaseFailedCause = 0x480000A7;
+// ZnEntities::GenericEntity: the client name.
+const int kClientNameA = 18;
+const int kClientNameB = 48;
+const uint32_t kNoState = 0xFFFFFFFFu;
+
+}  // namespace
+
+CDRInfo::CDRInfo(SDRInfoCtx& ctx)
+    : m_sourceInfo(ctx.dsInfo),
+      m_drType(ctx.drType),
+      m_dataSource(ctx.dataSource),
+      m_priority(ctx.priority),
+      m_success(false),
+      m_skipped(false),
+      m_pending(false),
+      m_percent(0),
+      m_jobManager(ctx.jobManager),
+      m_appManager(ctx.appManager) {}
+
+CDRInfo::~CDRInfo() {}
+
+bool CDRInfo::IsDRComplete() {
+  if (m_dataSource == nullptr) return false;
+  return m_dataSource->IsDRComplete(m_sourceInfo);
+}
+
+void CDRInfo::SetStatus(Api::VirtualAppPhaseState state) {
+  m_sourceInfo.status = state;
+  switch (state) {
+    case Api::VIRTUAL_APP_PHASE_STATE_SUCCESS:
+      m_success = true;
+      if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
+      break;
+    case Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS:
+      if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
+      break;
+    case Api::VIRTUAL_APP_PHASE_STATE_SKIPPED:
+      m_skipped = true;
+      break;
+    case Api::VIRTUAL_APP_PHASE_STATE_PENDING:
+      m_pending = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void CDRInfo::GetErrors(std::vector<std::string>& errors) {
+  for (const std::string& error : m_errors) {
+    if (!error.empty()) errors.push_back(error);
+  }
+}
+
+int CDRInfo::GetPercentageComplete() { return IsSuccess() ? 100 : m_percent; }
+
+void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
+  if (m_jobManager != nullptr && m_jobManager->IsJobSuspended()) return;
+  UpdatePhaseMap(phase);
+  if (!phase.notLastPhase) m_lastPhase = phase;
+  if (phase.state == Api::VIRTUAL_APP_PHASE_STATE_FAILED) {
+    UpdateError(phase, phase.raisePendingCause);
+    if (phase.markRowAsFailedOnFailure) {
+      m_sourceInfo.status = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+      if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
+    }
+  }
+  // Progress weights and the phase row itself are written once the phase
+  // rows of the data source exist.
+}
+
+void CDRInfo::UpdateError(SDRPhaseCtx& phase, bool raisePendingCause) {
+  std::string phaseName = DRHelper::GetPhaseNameStr(phase.phase);
+  std::string clientName = phase.clientEntity.GetString(kClientNameA, kClientNameB);
+  std::string error = " " + phaseName + " failed for machine " + clientName + " [" + phase.message + "]";
+  if (raisePendingCause && m_jobManager != nullptr) {
+    ArgumentInfo args;
+    args << phaseName.c_str() << phase.message.c_str() << clientName.c_str();
+    m_jobManager->SetPendingCause(kPhaseFailedCause, &args);
+  }
+  m_errors.push_back(error);
+}
+
+int32_t CDRInfo::GetEntityId() const {
+  if (m_priority == nullptr) return 0;
+  switch (m_priority->infoSource) {
+    case TMMsg::DR_OP_SOURCE_VSA_REPLICATION:
+    case TMMsg::DR_OP_SOURCE_DB_REPLICATION:
+    case TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION:
+      return m_sourceInfo.replId;
+    default:
+      return 0;
+  }
+}
+
+IRepInfo* CDRInfo::GetRepInfo() {
+  if (m_dataSource == nullptr) return nullptr;
+  return m_dataSource->FetchReplData(m_sourceInfo);
+}
+
+TMMsg::DROpSourceType CDRInfo::GetInfoSource() const {
+  return m_priority != nullptr ? m_priority->infoSource : TMMsg::DR_OP_SOURCE_VSA_REPLICATION;
+}
+
+std::string CDRInfo::GetId() const {
+  return std::to_string(m_priority != nullptr ? m_priority->order : 0) + ":" + std::to_string(m_sourceInfo.replId);
+}
+
+int32_t CDRInfo::GetVAppId() const { return m_priority != nullptr ? m_priority->drGroupId : 0; }
+
+void CDRInfo::UpdatePhaseMap(const SDRPhaseCtx& phase) { m_phaseMap[phase.phase][phase.site] = phase.state; }
+
+uint32_t CDRInfo::GetPhaseState(Api::VirtualAppJobPhaseType phase, Api::DRSite site) const {
+  auto byPhase = m_phaseMap.find(phase);
+  if (byPhase == m_phaseMap.end()) return kNoState;
+  auto bySite = byPhase->second.find(site);
+  if (bySite == byPhase->second.end()) return kNoState;
+  return static_cast<uint32_t>(bySite->second);
+}

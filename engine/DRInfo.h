@@ -1,0 +1,98 @@
+// The machine record: one replication (machine, database or volume set) of
+// the DR job with the state of its phases per site, its errors, flags,
+// progress and per-operation outcomes. Phase changes are written through the
+// record's data source.
+//
+// A record is touched by one thread at a time (the orchestrator's or the one
+// DR worker running its machine); it takes no lock of its own.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "IDRBaseInfo.h"
+#include "SDRInfoCtx.h"
+#include "SDRPhaseCtx.h"
+#include "SDataSourceInfo.h"
+#include "msg/MsgEnums.h"
+
+class CDRAppManager;
+class CDRDataSource;
+class CDRJobManager;
+class IRepInfo;
+struct SDROperationCtx;
+struct SDRPriority;
+
+class CDRInfo : public IDRBaseInfo {
+ public:
+  explicit CDRInfo(SDRInfoCtx& ctx);
+  ~CDRInfo() override;
+
+  // ---- IDRBaseInfo ----
+  bool IsSuccess() override { return m_success; }
+  bool IsSkipped() override { return m_skipped; }
+  // False without a data source.
+  bool IsDRComplete() override;
+  bool IsPending() override { return m_pending; }
+  void SetStatus(Api::VirtualAppPhaseState state) override;
+  void GetErrors(std::vector<std::string>& errors) override;
+  // 100 once the machine succeeded, else the weight gathered so far.
+  int GetPercentageComplete() override;
+  void UpdatePhase(SDRPhaseCtx& phase) override;
+  std::string GetReportMsg() override { return m_reportMsg; }
+
+  void SetReportMsg(const std::string& text) { m_reportMsg = text; }
+  int32_t GetReplId() const { return m_sourceInfo.replId; }
+  // The replication id when the record's priority has a replication source
+  // (0, 2 or 4); 0 otherwise.
+  int32_t GetEntityId() const;
+  // The data source's record; null without one.
+  IRepInfo* GetRepInfo();
+  CDRDataSource* getDataSource() const { return m_dataSource; }
+  TMMsg::DROrchestrationType GetDRType() const { return m_drType; }
+  CDRAppManager* GetAppMgrPtr() const { return m_appManager; }
+  CDRJobManager* GetJobMgrPtr() const { return m_jobManager; }
+  SDRPriority* GetPriority() const { return m_priority; }
+  // The priority's information source; VM replication without a priority.
+  TMMsg::DROpSourceType GetInfoSource() const;
+  SDRPhaseCtx GetLastPhase() const { return m_lastPhase; }
+
+  // phase map[phase][site] := state.
+  void UpdatePhaseMap(const SDRPhaseCtx& phase);
+  // 0xFFFFFFFF when the phase or the site has no state.
+  uint32_t GetPhaseState(Api::VirtualAppJobPhaseType phase, Api::DRSite site) const;
+  // "<order number>:<replication id>".
+  std::string GetId() const;
+  // The DR group id of the record's priority.
+  int32_t GetVAppId() const;
+
+  // Built with the phase rows.
+  void UpdatePhasePercentage(Api::VirtualAppJobPhaseType phase);
+  void UpdateError(SDRPhaseCtx& phase, bool raisePendingCause);
+  bool IsScriptsConfigured(bool post);
+  bool IsBatchOpSuccess(SDROperationCtx& ctx);
+  void SetBatchOpStatus(SDROperationCtx& ctx, bool ok);
+  bool UpdateProperty(ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo* info);
+  bool IsIndexingV2();
+
+ private:
+  SDataSourceInfo m_sourceInfo;
+  TMMsg::DROrchestrationType m_drType;
+  std::unordered_map<int32_t, std::unordered_map<int32_t, int32_t>> m_phaseMap;
+  std::vector<std::string> m_errors;
+  SDRPhaseCtx m_lastPhase;
+  CDRDataSource* m_dataSource;
+  SDRPriority* m_priority;
+  bool m_success;
+  bool m_skipped;
+  bool m_pending;
+  int32_t m_percent;
+  std::map<std::string, bool> m_batchOpStatusMap;
+  CDRJobManager* m_jobManager;
+  CDRAppManager* m_appManager;
+  std::string m_reportMsg;
+};

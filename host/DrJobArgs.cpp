@@ -1,0 +1,105 @@
+#include "DrJobArgs.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+struct STypeName {
+  const char* name;
+  TMMsg::DROrchestrationType type;
+};
+
+const STypeName kTypes[] = {
+    {"planned-failover", TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER},
+    {"failback", TMMsg::DR_ORCHESTRATION_FAILBACK},
+    {"unplanned-failover", TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER},
+    {"revert-failover", TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER},
+    {"undo-failover", TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER},
+    {"testboot", TMMsg::DR_ORCHESTRATION_TESTBOOT},
+    {"point-in-time-failover", TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER},
+    {"reverse-replication", TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION},
+    {"cleanup-destination-vm", TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM},
+    {"test-failover", TMMsg::DR_ORCHESTRATION_TEST_FAILOVER},
+    {"undo-test-failover", TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER},
+};
+
+}  // namespace
+
+bool CDrJobArgs::Fail(const std::string& error) {
+  m_error = error;
+  return false;
+}
+
+bool CDrJobArgs::ParseId(const std::string& text, int64_t& id) {
+  if (text.empty() || text.size() > 19) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  errno = 0;
+  long long value = strtoll(text.c_str(), nullptr, 10);
+  if (errno != 0 || value <= 0) return false;
+  id = value;
+  return true;
+}
+
+bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& type) {
+  int64_t number = 0;
+  for (const STypeName& t : kTypes) {
+    if (text == t.name || (ParseId(text, number) && number == t.type)) {
+      type = t.type;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CDrJobArgs::Parse(int argc, char** argv) {
+  if (argc < 2) return Fail("no command given (seed, run or control)");
+  std::string command = argv[1];
+  if (command == "seed") {
+    m_command = kSeed;
+  } else if (command == "run") {
+    m_command = kRun;
+  } else if (command == "control") {
+    m_command = kControl;
+  } else {
+    return Fail("unknown command [" + command + "]");
+  }
+
+  bool haveJob = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool takesValue = arg == "--db" || arg == "--group" || arg == "--type" || arg == "--job-id" || arg == "--job";
+    if (takesValue && i + 1 >= argc) return Fail("option " + arg + " needs a value");
+    if (arg == "--db") {
+      m_dbPath = argv[++i];
+      if (m_dbPath.empty()) return Fail("--db needs a path");
+    } else if (arg == "--group" && m_command == kRun) {
+      m_group = argv[++i];
+      if (m_group.empty()) return Fail("--group needs a name or an id");
+    } else if (arg == "--type" && m_command == kRun) {
+      std::string value = argv[++i];
+      if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]");
+    } else if ((arg == "--job-id" && m_command == kRun) || (arg == "--job" && m_command == kControl)) {
+      std::string value = argv[++i];
+      if (!ParseId(value, m_jobId)) return Fail("bad job id [" + value + "]");
+      haveJob = true;
+    } else if (m_command == kControl && (arg == "kill" || arg == "suspend") && m_operation.empty()) {
+      m_operation = arg;
+    } else {
+      return Fail("unexpected argument [" + arg + "] for " + command);
+    }
+  }
+  if (m_dbPath.empty()) return Fail(command + " needs --db PATH");
+  if (m_command == kRun) {
+    if (m_group.empty()) return Fail("run needs --group NAME|ID");
+    if (m_type == TMMsg::DR_ORCHESTRATION_NONE) return Fail("run needs --type TYPE");
+  }
+  if (m_command == kControl) {
+    if (!haveJob) return Fail("control needs --job N");
+    if (m_operation.empty()) return Fail("control needs kill or suspend");
+  }
+  return true;
+}

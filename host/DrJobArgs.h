@@ -1,0 +1,42 @@
+// Command line of drjob: which command, and its options, checked before any
+// work starts so bad input gives one clear error line.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+#include "msg/MsgEnums.h"
+
+class CDrJobArgs {
+ public:
+  enum ECommand { kNone, kSeed, kRun, kControl };
+
+  // False with the reason in Error().
+  bool Parse(int argc, char** argv);
+
+  ECommand Command() const { return m_command; }
+  const std::string& DbPath() const { return m_dbPath; }
+  const std::string& Group() const { return m_group; }
+  TMMsg::DROrchestrationType Type() const { return m_type; }
+  int64_t JobId() const { return m_jobId; }
+  // "kill" or "suspend".
+  const std::string& Operation() const { return m_operation; }
+  const std::string& Error() const { return m_error; }
+
+  // A DR type from its number or its name ("planned-failover", ...).
+  static bool ParseType(const std::string& text, TMMsg::DROrchestrationType& type);
+  // A positive decimal 64-bit number, nothing else.
+  static bool ParseId(const std::string& text, int64_t& id);
+
+ private:
+  bool Fail(const std::string& error);
+
+  ECommand m_command = kNone;
+  std::string m_dbPath;
+  std::string m_group;
+  TMMsg::DROrchestrationType m_type = TMMsg::DR_ORCHESTRATION_NONE;
+  int64_t m_jobId = 0;
+  std::string m_operation;
+  std::string m_error;
+};

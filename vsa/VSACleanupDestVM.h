@@ -1,0 +1,19 @@
+// The clean-up of destination VMs of VM replications, one object per priority.
+#pragma once
+
+#include "VSADRBase.h"
+#include "log/EvEvent.h"
+
+class CGenericDR;
+
+class CVSACleanupDestVM : public CVSADRBase {
+ public:
+  explicit CVSACleanupDestVM(CGenericDR& orchestrator);
+  ~CVSACleanupDestVM() override;
+
+  bool ProcessPriority(const SDRPriority& priority) override;
+
+ private:
+  CGenericDR* m_drObject;
+  EvEvent m_event;
+};

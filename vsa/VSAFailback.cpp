@@ -1,0 +1,16 @@
+#include "VSAFailback.h"
+
+#include "GenericDR.h"
+#include "SDRPriority.h"
+
+CVSAFailback::CVSAFailback(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
+  m_event.setJobId(m_jobId);
+}
+
+CVSAFailback::~CVSAFailback() { m_event.DebugLvl(2, "~CVSAFailback", "Invoking CVSAFailback destructor"); }
+
+bool CVSAFailback::ProcessPriority(const SDRPriority& priority) {
+  m_event.Error("ProcessPriority", "The failback of VM replications is not built yet: priority [%d] not run",
+                priority.order);
+  return false;
+}

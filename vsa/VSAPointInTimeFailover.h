@@ -1,0 +1,19 @@
+// The point-in-time failover of VM replications, one object per priority.
+#pragma once
+
+#include "VSADRBase.h"
+#include "log/EvEvent.h"
+
+class CGenericDR;
+
+class CVSAPointInTimeFailover : public CVSADRBase {
+ public:
+  explicit CVSAPointInTimeFailover(CGenericDR& orchestrator);
+  ~CVSAPointInTimeFailover() override;
+
+  bool ProcessPriority(const SDRPriority& priority) override;
+
+ private:
+  CGenericDR* m_drObject;
+  EvEvent m_event;
+};

@@ -1,0 +1,19 @@
+// The undo failover of VM replications, one object per priority.
+#pragma once
+
+#include "VSADRBase.h"
+#include "log/EvEvent.h"
+
+class CGenericDR;
+
+class CVSAUndoFailover : public CVSADRBase {
+ public:
+  explicit CVSAUndoFailover(CGenericDR& orchestrator);
+  ~CVSAUndoFailover() override;
+
+  bool ProcessPriority(const SDRPriority& priority) override;
+
+ private:
+  CGenericDR* m_drObject;
+  EvEvent m_event;
+};

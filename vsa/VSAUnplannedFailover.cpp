@@ -1,0 +1,16 @@
+#include "VSAUnplannedFailover.h"
+
+#include "GenericDR.h"
+#include "SDRPriority.h"
+
+CVSAUnplannedFailover::CVSAUnplannedFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
+  m_event.setJobId(m_jobId);
+}
+
+CVSAUnplannedFailover::~CVSAUnplannedFailover() { m_event.DebugLvl(2, "~CVSAUnplannedFailover", "Invoking CVSAUnplannedFailover destructor"); }
+
+bool CVSAUnplannedFailover::ProcessPriority(const SDRPriority& priority) {
+  m_event.Error("ProcessPriority", "The unplanned failover of VM replications is not built yet: priority [%d] not run",
+                priority.order);
+  return false;
+}

@@ -1,0 +1,19 @@
+// The unplanned failover of VM replications, one object per priority.
+#pragma once
+
+#include "VSADRBase.h"
+#include "log/EvEvent.h"
+
+class CGenericDR;
+
+class CVSAUnplannedFailover : public CVSADRBase {
+ public:
+  explicit CVSAUnplannedFailover(CGenericDR& orchestrator);
+  ~CVSAUnplannedFailover() override;
+
+  bool ProcessPriority(const SDRPriority& priority) override;
+
+ private:
+  CGenericDR* m_drObject;
+  EvEvent m_event;
+};
