@@ -123,6 +123,7 @@ class CTestDRInfo : public IDRBaseInfo {
 class CDRBaseTestPeer {
  public:
   static void SetJobManager(CDRBase& dr, CDRJobManager* jm) { dr.m_jobManager = jm; }
+  static void SetJobId(CDRBase& dr, int64_t jobId) { dr.m_jobId = jobId; }
   // Files a sub-priority under its order number; the orchestrator owns it.
   static SDRPriority* AddPriority(CDRBase& dr, int order, TMMsg::DROpSourceType source, int delayMinutes = 0,
                                   bool continueOnFailure = true) {
