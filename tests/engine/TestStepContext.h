@@ -18,6 +18,7 @@
 #include "DRBase.h"
 #include "DRInfo.h"
 #include "DRInfoUtils.h"
+#include "DRJobManager.h"
 #include "IDRContext.h"
 #include "SDROSubclient.h"
 #include "SDROperationCtx.h"
