@@ -80,7 +80,8 @@ TEST_F(DRThreadPoolConcurrency, SubclientGroupsRunOnAPoolOfTwenty) {
 }
 
 TEST_F(DRThreadPoolConcurrency, VolumeRelationshipItemsRecordTheStatusOnlyOnSuccess) {
-  std::vector<CDRInfo*> m = m_machines.Add(1, 2);
+  // One machine per item: a machine is touched by one worker at a time.
+  std::vector<CDRInfo*> m = m_machines.Add(1, 3);
   ZnThreadPool* pool = m_dr.InitDrThreadPool(2);
   ASSERT_NE(nullptr, pool);
   SSMReplicaGroup broken, resynced, failed;
@@ -88,7 +89,7 @@ TEST_F(DRThreadPoolConcurrency, VolumeRelationshipItemsRecordTheStatusOnlyOnSucc
   breakCtx.drInfoList = {m[0]};
   breakCtx.phase = Api::VIRTUAL_APP_PHASE_BREAK_VOLUME_RELATIONSHIP;
   breakCtx.replicaGroup = &broken;
-  resyncCtx.drInfoList = {m[0]};
+  resyncCtx.drInfoList = {m[2]};
   resyncCtx.phase = Api::VIRTUAL_APP_PHASE_RESYNC_VOLUME_RELATIONSHIP;
   resyncCtx.replicaGroup = &resynced;
   failCtx.drInfoList = {m[1]};
