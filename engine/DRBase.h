@@ -14,6 +14,7 @@
 
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ class CDRJobManager;
 class IDRBaseInfo;
 class IDRContext;
 class ZnThreadPool;
+struct SDROperationCtx;
+struct SDROSubclient;
 struct SDRPriority;
 
 class CDRBase : public IDROrchestrator {
@@ -74,6 +77,70 @@ class CDRBase : public IDROrchestrator {
 
   // Whether a machine record belongs to the priority.
   bool IsDRInfoApplicableForCurrentPriority(const SDRPriority& priority, CDRInfo* info);
+
+  // ---- Steps, batch operations and parallel work ----
+  // The DR job's id, for the phase records the contexts write.
+  int64_t GetJobId() const { return m_jobId; }
+
+  // One step: optional success filter, the all-must-succeed mandate, then
+  // RunStep. True when the step ran and succeeded or was skipped.
+  bool RunOperation(IDRContext& context, SDROperationCtx& ctx, bool filterFirst);
+  // Quit check (unless ignore-quit), skip, pre-step pause, the context's
+  // PerformOperation, post-step reset.
+  bool RunStep(SDROperationCtx& ctx, IDRContext& context);
+  // True when the DR sequence asks to skip the step; the machines are then
+  // recorded SKIPPED for the step's phase.
+  bool SkipStep(SDROperationCtx& ctx);
+  // A diagnostic pause before the phase named by the "Session" settings.
+  bool RunPreStep(SDROperationCtx& ctx);
+  void DumpPhaseDetails(SDROperationCtx& ctx);
+  // Clears the batch operation, sets the post-step switch, publishes progress.
+  bool RunPostStep(SDROperationCtx& ctx);
+  // Keeps the machines whose last phase ended SUCCESS or SKIPPED, in order.
+  void FilterSuccessList(SDROperationCtx& ctx);
+  void LoadPhaseContext(SDROperationCtx& ctx, bool markRowAsFailedOnFailure, bool updatePhaseInfoTbl,
+                        Api::VirtualAppJobPhaseType phase, Api::DRSite site, bool filter);
+  SDROperationCtx GetDROpCtx(Api::VirtualAppJobPhaseType phase, Api::DRSite site, bool updatePhaseInfoTbl);
+  // One batch operation on every active machine of the priority; false when
+  // none is active or none succeeded.
+  bool ProcessIDAPriority(IDRContext& context, const SDRPriority& priority, ZNDR::BatchOperation op);
+  // The context's per-machine body for every machine of ctx, inline or on a
+  // pool; true when at least one machine succeeded.
+  bool ProcessIDABatchOp(IDRContext& context, SDROperationCtx& ctx);
+  // Marks every machine that is still on course successful.
+  void Complete(SDROperationCtx& ctx);
+  // Records one phase state for every machine of the list, 500 ms apart.
+  void UpdatePhaseForList(int64_t jobId, std::vector<CDRInfo*>& list, SDROperationCtx& ctx,
+                          Api::VirtualAppPhaseState state, const std::string& message);
+
+  // The context's per-machine body on a pool of min(machines, maximum
+  // parallel thread count); each machine's outcome is then read with
+  // CDRInfo::IsBatchOpSuccess. False when the pool cannot run.
+  bool RunParallelDROperation(SDROperationCtx& ctx, IDRContext* context);
+  // The context's per-group body for every group on a pool of 20; each
+  // group's outcome is its success flag.
+  bool RunParallelSubclientOps(std::vector<SDROSubclient>& subclients, IDRContext* context);
+  // Groups the priority's machines by subclient and runs every group; true
+  // when at least one group succeeded.
+  bool ProcessSubclientsInPriority(const SDRPriority& priority, std::vector<SDROSubclient>& subclients,
+                                   IDRContext* context);
+  // Called by the contexts when a subclient group starts.
+  bool InitDRSubclient(SDROperationCtx& ctx);
+  // More than one machine and a phase that allows threads.
+  bool IsThreadsApplicable(SDROperationCtx& ctx, std::vector<CDRInfo*>& list);
+  template <class T>
+  bool IsThreadsApplicable(std::vector<T>& list) {
+    return list.size() > 1;
+  }
+
+  // Eligibility filters over the orchestrator's machine list.
+  bool PrepareEligibleMachinesForPriority(const SDRPriority& priority, std::vector<CDRInfo*>& out,
+                                          IDRContext* context);
+  bool PrepareEligibleSubclientsForPriority(const SDRPriority& priority, std::set<int>& out, IDRContext* context);
+  // Machines of the priority that are neither skipped nor pending (of the
+  // application when appId >= 1).
+  bool GetDRInfoListForPriority(const SDRPriority& priority, std::vector<CDRInfo*>& out, int appId);
+  bool GetSubclientsForPriority(const SDRPriority& priority, std::vector<SDROSubclient>& out, IDRContext* context);
   // Application id of the priority's first machine of its information source;
   // 0 when none.
   int32_t GetApplicationId(const SDRPriority& priority);

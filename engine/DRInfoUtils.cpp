@@ -2,9 +2,17 @@
 
 #include <stdint.h>
 
+#include <sstream>
+
+#include "DRAppManager.h"
 #include "DRHelper.h"
+#include "DRInfo.h"
 #include "EnumLookup.h"
+#include "IRepInfo.h"
 #include "SDROperationCtx.h"
+#include "SDRPriority.h"
+#include "log/EvEvent.h"
+#include "time/PlatformClock.h"
 
 namespace {
 
@@ -208,4 +216,266 @@ bool DRInfoUtils::IsFailoverStatusValid(App::VSAFailoverStatus current,
 
 bool DRInfoUtils::IsPriorityBootBased(TMMsg::DRReplicationType replicationType) {
   return replicationType == TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY;
+}
+
+// =============================================================================
+// Machine lists
+// =============================================================================
+
+namespace {
+
+IRepInfo* RepOf(CDRInfo* info) { return info != nullptr ? info->GetRepInfo() : nullptr; }
+
+bool IsReplicationSource(TMMsg::DROpSourceType source) {
+  return source == TMMsg::DR_OP_SOURCE_VSA_REPLICATION || source == TMMsg::DR_OP_SOURCE_DB_REPLICATION ||
+         source == TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION;
+}
+
+}  // namespace
+
+std::string DRInfoUtils::GetSitePropStr(CDRInfo* info, DR_SITE_PROPERTY property, Api::DRSite site) {
+  IRepInfo* rep = RepOf(info);
+  if (rep == nullptr) return std::string();
+  const bool destination = site != Api::DR_SITE_SOURCE;
+  switch (property) {
+    case DR_SITE_PROPERTY_NAME:
+      return destination ? rep->GetDestinationName() : rep->GetSourceName();
+    case DR_SITE_PROPERTY_GUID:
+      return destination ? rep->GetDestinationGuid() : rep->GetSourceGuid();
+    default:
+      return std::string();
+  }
+}
+
+long DRInfoUtils::GetSiteProp(CDRInfo* info, DR_SITE_PROPERTY property, Api::DRSite site) {
+  IRepInfo* rep = RepOf(info);
+  if (rep == nullptr || property != DR_SITE_PROPERTY_INSTANCE_ID) return 0;
+  return site != Api::DR_SITE_SOURCE ? rep->GetDestInstanceId() : rep->GetSrcInstanceId();
+}
+
+std::string DRInfoUtils::GetDRInfoMesg(CDRInfo* info, const std::string& message, const std::string& detail,
+                                       Api::DRSite site) {
+  std::ostringstream out;
+  out << message << " for [" << GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site) << "] RId ["
+      << (info != nullptr ? info->GetReplId() : 0) << "]";
+  if (!detail.empty()) out << " - " << detail;
+  return out.str();
+}
+
+void DRInfoUtils::GetReplIds(const std::vector<CDRInfo*>& list, std::vector<int>& out) {
+  for (CDRInfo* info : list) {
+    if (info != nullptr) out.push_back(info->GetReplId());
+  }
+}
+
+std::string DRInfoUtils::GetReplStr(const std::vector<CDRInfo*>& list) {
+  std::vector<int> ids;
+  GetReplIds(list, ids);
+  return DRHelper::GetCollCSVStr(ids);
+}
+
+std::string DRInfoUtils::GetDRListStr(const std::vector<CDRInfo*>& list) {
+  if (list.empty() || list.front() == nullptr) return std::string();
+  SDRPriority* priority = list.front()->GetPriority();
+  if (priority == nullptr || !IsReplicationSource(priority->infoSource)) return std::string();
+  return GetReplStr(list);
+}
+
+int32_t DRInfoUtils::GetAppId(CDRInfo* info) {
+  IRepInfo* rep = RepOf(info);
+  return rep != nullptr ? static_cast<int32_t>(rep->getSubclientId()) : 0;
+}
+
+void DRInfoUtils::GetTaskIds(const std::vector<CDRInfo*>& list, std::set<long>& out, bool copyPrecedenceOnly) {
+  for (CDRInfo* info : list) {
+    IRepInfo* rep = RepOf(info);
+    if (rep == nullptr) continue;
+    if (copyPrecedenceOnly && !rep->IsCopyPrecedenceApplicable()) continue;
+    out.insert(rep->GetTaskId());
+  }
+}
+
+void DRInfoUtils::GetDRInfoTaskMap(std::unordered_map<long, std::vector<CDRInfo*>>& taskMap,
+                                   const std::vector<CDRInfo*>& list) {
+  for (CDRInfo* info : list) {
+    IRepInfo* rep = RepOf(info);
+    if (rep != nullptr) taskMap[rep->GetTaskId()].push_back(info);
+  }
+}
+
+void DRInfoUtils::GetDRInfoForTasks(const std::set<long>& taskIds, const std::vector<CDRInfo*>& list,
+                                    std::vector<CDRInfo*>& out) {
+  for (CDRInfo* info : list) {
+    IRepInfo* rep = RepOf(info);
+    if (rep != nullptr && taskIds.count(rep->GetTaskId()) != 0) out.push_back(info);
+  }
+}
+
+void DRInfoUtils::UpdateSubclientReplicationMap(std::unordered_map<int, std::set<int>>& subclientMap,
+                                                CDRInfo* info) {
+  if (info == nullptr) return;
+  subclientMap[GetAppId(info)].insert(info->GetReplId());
+}
+
+std::string DRInfoUtils::GetDRClientName(CDRInfo* info, TMMsg::DROrchestrationType drType) {
+  IRepInfo* rep = RepOf(info);
+  if (rep == nullptr) return std::string();
+  return drType == TMMsg::DR_ORCHESTRATION_FAILBACK ? rep->GetDestinationName() : rep->GetSourceName();
+}
+
+void DRInfoUtils::SetRunning(const std::vector<CDRInfo*>& list) {
+  for (CDRInfo* info : list) {
+    if (info != nullptr) info->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
+  }
+}
+
+void DRInfoUtils::GetGuidToDRInfoMap(const std::vector<CDRInfo*>& list, Api::DRSite site,
+                                     std::unordered_map<std::string, CDRInfo*>& out) {
+  out.clear();
+  EvEvent event;
+  for (CDRInfo* info : list) {
+    IRepInfo* rep = RepOf(info);
+    if (rep == nullptr) continue;
+    std::string guid = site != Api::DR_SITE_SOURCE ? rep->GetDestinationGuid() : rep->GetSourceGuid();
+    if (!out.emplace(guid, info).second) {
+      event.Debug("GetGuidToDRInfoMap", "Duplicate GUID [%s] found in DRList", guid.c_str());
+    }
+  }
+}
+
+void DRInfoUtils::GetDSQueueByVMCount(const std::map<std::string, std::vector<CDRInfo*>>& dsMap,
+                                      std::vector<std::string>& queue, int order) {
+  // Runs until every datastore is placed, whatever the queue held on entry.
+  std::set<std::string> remaining;
+  for (const auto& entry : dsMap) remaining.insert(entry.first);
+  while (!remaining.empty()) {
+    auto best = remaining.begin();
+    size_t bestCount = dsMap.at(*best).size();
+    for (auto it = remaining.begin(); it != remaining.end(); ++it) {
+      size_t count = dsMap.at(*it).size();
+      if ((order == 0 && count < bestCount) || (order == 1 && count > bestCount)) {
+        best = it;
+        bestCount = count;
+      }
+    }
+    queue.push_back(*best);
+    remaining.erase(best);
+  }
+}
+
+std::string DRInfoUtils::GetCloneVMName(CDRInfo* info) {
+  EvEvent event;
+  std::ostringstream out;
+  out << GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_DESTINATION) << "-Clone-"
+      << EvEvent::getProcessId() << "-" << event.getJobId();
+  return out.str();
+}
+
+// =============================================================================
+// Step rules
+// =============================================================================
+
+namespace {
+
+const long kVMOpThreadMinFreeMemMB = 65536;
+// Ida::VMAllocationPolicy
+const int kPolicyFound = 1;
+const int kPolicyDays = 3;
+const int kPolicyHours = 4;
+
+}  // namespace
+
+bool DRInfoUtils::IsScriptExecutionSet(SDROperationCtx& ctx) {
+  const bool post = !ctx.preScript;
+  const char* kind = post ? "POST" : "PRE";
+  for (CDRInfo* info : ctx.drInfoList) {
+    if (info != nullptr && info->IsScriptsConfigured(post)) continue;
+    EvEvent event;
+    event.Debug("IsScriptExecutionSet", "No [%s]-scripts configured on [%s] vm(s).", kind,
+                DRHelper::GetSiteStr(ctx.site).c_str());
+    return false;
+  }
+  return true;
+}
+
+bool DRInfoUtils::IsFailoverSnapshotType(SDROperationCtx& ctx) { return ctx.snapType == 2; }
+
+bool DRInfoUtils::IsVMOpThreadApplicable(SDROperationCtx& ctx, TMMsg::DRReplicationType replicationType) {
+  if (replicationType == TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY) return false;
+  if (ctx.batchOp != ZNDR::BATCH_OP_POWER_ON_PRIMARY) return false;
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr || info->GetAppMgrPtr() == nullptr) return false;
+  return info->GetAppMgrPtr()->GetFreeMemSizeMB() >= kVMOpThreadMinFreeMemMB;
+}
+
+bool DRInfoUtils::GetVMExpirationTime(CDRInfo* info, int& expiry) {
+  EvEvent event;
+  int64_t now = CPlatformClock::Instance().NowEpochSeconds();
+  if (now > INT32_MAX) now = INT32_MAX;
+  expiry = static_cast<int>(now);
+  IRepInfo* rep = RepOf(info);
+  CDRAppManager* appMgr = info != nullptr ? info->GetAppMgrPtr() : nullptr;
+  Ida::VMAllocationPolicy policy;
+  if (rep != nullptr && appMgr != nullptr) {
+    long targetId = rep->GetTargetId();
+    if (targetId < 1) {
+      appMgr->QueryVMAllocationPolicyFromTask(rep->GetTaskId(), policy);
+    } else {
+      appMgr->QueryVMAllocationPolicy(targetId, policy);
+    }
+  }
+  if (!policy.Has(kPolicyFound)) {
+    event.Error("GetVMExpirationTime",
+                "Failed to VMAllocationPolicy from Target/Task. Please check if Replication target configured "
+                "properly.");
+    return false;
+  }
+  // In 64 bits and clamped: a long retention must not wrap into an expiry in
+  // the past.
+  int64_t seconds = now;
+  if (policy.Has(kPolicyHours) && policy.GetInt32(kPolicyHours) > 0) {
+    seconds += static_cast<int64_t>(policy.GetInt32(kPolicyHours)) * 3600;
+  } else if (policy.Has(kPolicyDays) && policy.GetInt32(kPolicyDays) > 0) {
+    seconds += static_cast<int64_t>(policy.GetInt32(kPolicyDays)) * 86400;
+  }
+  expiry = seconds > INT32_MAX ? INT32_MAX : static_cast<int>(seconds);
+  event.Debug("GetVMExpirationTime", "VM Expiration time [%d]", expiry);
+  return true;
+}
+
+bool DRInfoUtils::IsVendorOfFamily(int32_t vendor, int32_t family) {
+  if (vendor == family) return true;
+  return family == Common::VS_VENDOR_5 && (vendor == Common::VS_VENDOR_7 || vendor == Common::VS_VENDOR_17);
+}
+
+bool DRInfoUtils::CanSkipVMOpForVendor(TMMsg::VMOperationType op, TMMsg::DROrchestrationType drType,
+                                       const SDROperationCtx& ctx, int32_t destVendor, bool createDRVMOption) {
+  const bool destination = ctx.site == Api::DR_SITE_DESTINATION;
+  const bool failoverSnapshot = ctx.snapType == 2;
+  switch (destVendor) {
+    case 4:
+    case 19:
+      return op == 3 || op == 15;
+    case 5:
+    case 7:
+    case 17:
+      if (ctx.site == Api::DR_SITE_SOURCE) return op == 15;
+      if (!destination) return false;
+      if (op == 15) return true;
+      if (op == 10 || op == 16 || op == 29) return createDRVMOption;
+      if (op == 3) return (createDRVMOption && drType == TMMsg::DR_ORCHESTRATION_FAILBACK) || failoverSnapshot;
+      return false;
+    case 12:
+      if (destination && drType != TMMsg::DR_ORCHESTRATION_FAILBACK) {
+        return op == 3 || op == 10 || op == 15 || op == 29;
+      }
+      return op == 3 || op == 15;
+    case 16:
+      if (op == 3) return true;
+      if (op == 15) return failoverSnapshot;
+      if (op == 10 || op == 16 || op == 29) return destination && createDRVMOption;
+      return false;
+    default:
+      return false;
+  }
 }

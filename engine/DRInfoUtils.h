@@ -17,14 +17,34 @@
 // thread writes the context passed in. The helpers that do not depend on a
 // step (phase names, statuses, VM operations, failover statuses) live in
 // DRHelper.
+//
+// Machine lists and step rules (blocks below): helpers over lists of machine
+// records, the selection orders of the snapshot work, and yes/no rules a
+// step asks before it touches a machine. These read machine records and the
+// application manager; a few log through a local event. A null record or an
+// empty list never crashes: yes/no rules answer no, texts are empty, ids 0.
 #pragma once
 
+#include <stdint.h>
+
+#include <map>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "DRThreadType.h"
 #include "msg/MsgEnums.h"
 
+class CDRInfo;
 struct SDROperationCtx;
+
+// A per-site property of a machine record.
+enum DR_SITE_PROPERTY : int32_t {
+  DR_SITE_PROPERTY_NAME = 0,
+  DR_SITE_PROPERTY_GUID = 1,
+  DR_SITE_PROPERTY_INSTANCE_ID = 2,
+};
 
 class DRInfoUtils {
  public:
@@ -79,4 +99,63 @@ class DRInfoUtils {
   // Whether priorities follow the machines' boot order (storage-array
   // replication).
   static bool IsPriorityBootBased(TMMsg::DRReplicationType replicationType);
+
+  // ---- Machine lists ------------------------------------------------------
+  // A site other than 0 is the destination.
+
+  // Property 0 the name, 1 the GUID; empty for others or without a record.
+  static std::string GetSitePropStr(CDRInfo* info, DR_SITE_PROPERTY property, Api::DRSite site);
+  // Property 2 the instance id; 0 for others or without a record.
+  static long GetSiteProp(CDRInfo* info, DR_SITE_PROPERTY property, Api::DRSite site);
+  // "<message> for [<site name>] RId [<id>]", then " - <detail>" when given.
+  static std::string GetDRInfoMesg(CDRInfo* info, const std::string& message, const std::string& detail,
+                                   Api::DRSite site);
+  static void GetReplIds(const std::vector<CDRInfo*>& list, std::vector<int>& out);
+  // "1,2,3" in list order.
+  static std::string GetReplStr(const std::vector<CDRInfo*>& list);
+  // GetReplStr when the first machine's priority is a replication source
+  // (0, 2 or 4); empty otherwise.
+  static std::string GetDRListStr(const std::vector<CDRInfo*>& list);
+  // The replication's subclient id; 0 without a record.
+  static int32_t GetAppId(CDRInfo* info);
+  static void GetTaskIds(const std::vector<CDRInfo*>& list, std::set<long>& out, bool copyPrecedenceOnly);
+  // Adds to the map; the map is not cleared.
+  static void GetDRInfoTaskMap(std::unordered_map<long, std::vector<CDRInfo*>>& taskMap,
+                               const std::vector<CDRInfo*>& list);
+  static void GetDRInfoForTasks(const std::set<long>& taskIds, const std::vector<CDRInfo*>& list,
+                                std::vector<CDRInfo*>& out);
+  static void UpdateSubclientReplicationMap(std::unordered_map<int, std::set<int>>& subclientMap, CDRInfo* info);
+  // The destination name for a failback, the source name otherwise.
+  static std::string GetDRClientName(CDRInfo* info, TMMsg::DROrchestrationType drType);
+  // Every machine IN-PROGRESS.
+  static void SetRunning(const std::vector<CDRInfo*>& list);
+  // Clears the map, then maps each GUID of the site to its first machine.
+  static void GetGuidToDRInfoMap(const std::vector<CDRInfo*>& list, Api::DRSite site,
+                                 std::unordered_map<std::string, CDRInfo*>& out);
+  // Datastore names in processing order: order 0 fewest machines first,
+  // order 1 most first, any other order by name; ties go to the name that
+  // sorts first. Appends one entry per datastore of the map.
+  static void GetDSQueueByVMCount(const std::map<std::string, std::vector<CDRInfo*>>& dsMap,
+                                  std::vector<std::string>& queue, int order);
+  // "<destination name>-Clone-<process id>-<job id>".
+  static std::string GetCloneVMName(CDRInfo* info);
+
+  // ---- Step rules ---------------------------------------------------------
+
+  // Every machine has scripts of the context's kind (pre or post); true for
+  // an empty list.
+  static bool IsScriptExecutionSet(SDROperationCtx& ctx);
+  static bool IsFailoverSnapshotType(SDROperationCtx& ctx);
+  // A power-on of the primary on its own threads, when memory allows; false
+  // without machines.
+  static bool IsVMOpThreadApplicable(SDROperationCtx& ctx, TMMsg::DRReplicationType replicationType);
+  // Now plus the VM allocation policy's hours (else days), in seconds since
+  // the epoch, clamped to INT32_MAX; false (expiry = now) without a policy.
+  static bool GetVMExpirationTime(CDRInfo* info, int& expiry);
+  // The vendor table of CanSkipVMOp once the replication has been read: the
+  // option is the create-DR-VM option of the replication's task.
+  static bool CanSkipVMOpForVendor(TMMsg::VMOperationType op, TMMsg::DROrchestrationType drType,
+                                   const SDROperationCtx& ctx, int32_t destVendor, bool createDRVMOption);
+  // Whether a vendor is of the family the argument stands for (5 with 7, 17).
+  static bool IsVendorOfFamily(int32_t vendor, int32_t family);
 };

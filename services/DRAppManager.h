@@ -141,6 +141,9 @@ class DR_EXPORT CDRAppManager {
   bool SelectProxy(int instanceId, App::MemberServer& proxy);
   bool QueryFBRServerForInstance(long instanceId, std::string& hostName);
   long GetFreeMemSizeMB();
+  // The memory-information file GetFreeMemSizeMB reads ("/proc/meminfo");
+  // tests point it elsewhere. An empty path restores the default.
+  static void SetMemInfoPath(const std::string& path);
   bool PrepareBrowseRequest(databrowse::BrowseRequest& req, ApplicationId appId, int browseMode,
                             const std::string& path, int fromTime, int toTime);
   bool GetBrowseResponse(const databrowse::BrowseRequest& req, databrowse::BrowseResponseList& resp);

@@ -128,6 +128,7 @@ class CTestDRInfo : public IDRBaseInfo {
 class CDRBaseTestPeer {
  public:
   static void SetJobManager(CDRBase& dr, CDRJobManager* jm) { dr.m_jobManager = jm; }
+  static void SetJobId(CDRBase& dr, int64_t jobId) { dr.m_jobId = jobId; }
   // What Initialize does before it builds the queue: the job manager, the
   // job id and the application manager (DR group, options).
   static bool StartUp(CDRBase& dr, CDRJobManager* jm) {
