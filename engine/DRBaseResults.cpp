@@ -5,6 +5,7 @@
 #include "DRBase.h"
 #include "DRHelper.h"
 #include "DRJobManager.h"
+#include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "IDRBaseInfo.h"
 #include "log/ArgumentInfo.h"
 #include "appmgr/VmAuxOps.h"
@@ -134,4 +135,18 @@ void CDRBase::LogMessage(const char* function, std::string message, ZNDR::E_DR_E
     default:
       break;
   }
+}
+
+bool CDRBase::SetFinalizeStatus(int64_t jobId, int32_t status) {
+  EvEvent event(jobId);
+  App_VirtualAppJobStats table(nullptr);
+  // Job ids are 64-bit: narrowing one here would finalize another job's row.
+  table.setWhere("jobId =%lld and phase =26", static_cast<long long>(jobId));
+  event.Debug("SetFinalizeStatus", "Setting finalize status as [%d] for VSDR ", status);
+  int rc = table.rowUpdate("status = %d", status);
+  if (rc == 0 || rc == 100) return true;
+  event.Error("SetFinalizeStatus",
+              "Failed to update finalize status in App_VirtualAppJobStats tbl RetCode[%d] ErrorString[%s]", rc,
+              table.getErrorStr(rc).c_str());
+  return false;
 }

@@ -64,9 +64,6 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     m_command = kRun;
   } else if (command == "control") {
     m_command = kControl;
-  } else if (command == "demo") {
-    m_command = kDemo;
-    return true;
   } else {
     return Fail("unknown command [" + command + "]");
   }

@@ -10,7 +10,7 @@
 
 class CDrJobArgs {
  public:
-  enum ECommand { kNone, kSeed, kRun, kControl, kDemo };
+  enum ECommand { kNone, kSeed, kRun, kControl };
 
   // False with the reason in Error().
   bool Parse(int argc, char** argv);

@@ -1,6 +1,7 @@
 #include "log/JobJournal.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "log/LogSink.h"
 
@@ -52,14 +53,26 @@ void CJobJournal::AddPendingCause(const SPendingCause& cause) {
 }
 
 void CJobJournal::SetPercentComplete(int64_t jobId, int percent) {
-  std::lock_guard<std::mutex> lk(m_mutex);
-  for (auto& p : m_percent) {
-    if (p.first == jobId) {
-      p.second = percent;
-      return;
+  PercentListener listener;
+  {
+    std::lock_guard<std::mutex> lk(m_mutex);
+    listener = m_percentListener;
+    bool found = false;
+    for (auto& p : m_percent) {
+      if (p.first == jobId) {
+        p.second = percent;
+        found = true;
+        break;
+      }
     }
+    if (!found) m_percent.emplace_back(jobId, percent);
   }
-  m_percent.emplace_back(jobId, percent);
+  if (listener) listener(jobId, percent);
+}
+
+void CJobJournal::SetPercentListener(PercentListener listener) {
+  std::lock_guard<std::mutex> lk(m_mutex);
+  m_percentListener = std::move(listener);
 }
 
 std::vector<SJobEvent> CJobJournal::Events() const {

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ class CJobJournal {
   void AddEvent(const SJobEvent& ev);
   void AddPendingCause(const SPendingCause& cause);
   void SetPercentComplete(int64_t jobId, int percent);
+  // Told of every percent complete as it is reported (the host's progress
+  // line); called on the reporting thread, outside the journal's lock. An
+  // empty function removes the listener.
+  using PercentListener = std::function<void(int64_t jobId, int percent)>;
+  void SetPercentListener(PercentListener listener);
 
   std::vector<SJobEvent> Events() const;
   std::vector<SPendingCause> PendingCauses() const;
@@ -44,4 +50,5 @@ class CJobJournal {
   std::vector<SJobEvent> m_events;
   std::vector<SPendingCause> m_causes;
   std::vector<std::pair<int64_t, int>> m_percent;
+  PercentListener m_percentListener;
 };

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -29,6 +30,9 @@ struct STestScript {
   int running = 0;
   int maxRunning = 0;
   std::condition_variable cv;
+  // Called at the start of every ProcessPriority with the order number, to
+  // steer the job (a kill or suspend from "outside") mid-run.
+  std::function<void(int)> onProcess;
 
   void Add(const std::string& call) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -50,6 +54,7 @@ class CTestDRContext : public IDRContext {
   bool PerformOperation(SDROperationCtx&) override { return false; }
   bool ProcessPriority(const SDRPriority& p) override {
     m_script.Add("Process:" + std::to_string(p.order));
+    if (m_script.onProcess) m_script.onProcess(p.order);
     {
       std::unique_lock<std::mutex> lock(m_script.mutex);
       ++m_script.running;
@@ -123,6 +128,14 @@ class CTestDRInfo : public IDRBaseInfo {
 class CDRBaseTestPeer {
  public:
   static void SetJobManager(CDRBase& dr, CDRJobManager* jm) { dr.m_jobManager = jm; }
+  // What Initialize does before it builds the queue: the job manager, the
+  // job id and the application manager (DR group, options).
+  static bool StartUp(CDRBase& dr, CDRJobManager* jm) {
+    dr.m_jobManager = jm;
+    dr.m_jobId = jm->GetJobId();
+    dr.m_event.setJobId(dr.m_jobId);
+    return dr.m_appManager.Initialize(jm->GetUserID(), &jm->GetJobOptions());
+  }
   // Files a sub-priority under its order number; the orchestrator owns it.
   static SDRPriority* AddPriority(CDRBase& dr, int order, TMMsg::DROpSourceType source, int delayMinutes = 0,
                                   bool continueOnFailure = true) {

@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "DRJobManager.h"
 #include "DrJobArgs.h"
+#include "TestSupport.h"
+#include "db/DBConnection.h"
+#include "jobs/JobStore.h"
+#include "jobs/ZNDROrchestrationClnt.h"
+#include "msg/MsgClasses.h"
 
 namespace {
 
@@ -14,8 +20,13 @@ struct SResult {
   std::string output;
 };
 
-SResult RunDrJob(const std::string& args) {
-  std::string command = std::string(DR_DRJOB) + " " + args + " 2>&1";
+// The host runs in a run folder of its own, at the tests' time scale.
+SResult RunDrJob(const std::string& args, const std::string& runDir = std::string()) {
+  std::string env;
+  if (!runDir.empty()) {
+    env = "DR_RUN_DIR='" + runDir + "/run' DR_LOCK_DIR='" + runDir + "/locks' DR_TIME_SCALE=0.001 ";
+  }
+  std::string command = env + std::string(DR_DRJOB) + " " + args + " 2>&1";
   SResult result{-1, std::string()};
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
@@ -52,6 +63,142 @@ TEST(E2EDrJobHost, UnreadableDatabaseIsRefused) {
   SResult r = RunDrJob("run --db /nonexistent/dir/lab.db --group Sample --type planned-failover");
   EXPECT_EQ(4, r.code);
   EXPECT_NE(std::string::npos, r.output.find("drjob: cannot read the database [/nonexistent/dir/lab.db]"));
+}
+
+bool Has(const SResult& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
+
+// A seeded lab in a folder of its own; the test process opens the same
+// database file to read back and steer what the host did.
+class E2EDrJobLab : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = drtest::MakeTempDir("drjob");
+    m_db = m_dir + "/lab.db";
+    SResult seed = Host("seed --db " + m_db);
+    ASSERT_EQ(0, seed.code) << seed.output;
+    ASSERT_TRUE(Has(seed, "drjob: seeded the sample lab")) << seed.output;
+    CDBConnection::SetPath(m_db);
+  }
+  void TearDown() override {
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    drtest::RemoveTree(m_dir);
+  }
+  SResult Host(const std::string& args) { return RunDrJob(args, m_dir); }
+
+  // A DR job on the sample group, made the way the job manager service
+  // would make it.
+  static void CreateDRJob(long long jobId) {
+    TMMsg::JobOption options;
+    CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
+    dr.SetInt32(2, 2, 0);
+    dr.MutableMsg(6, 6).SetInt32(0, 0, 1);
+    SJobRecord job;
+    job.jobId = jobId;
+    job.jobType = CJobStore::kTypeDR;
+    job.ownerId = 2;
+    ASSERT_TRUE(options.serializeUTF8(job.optionsXml));
+    ASSERT_EQ(jobId, CJobStore::CreateJob(job));
+  }
+
+  std::string m_dir;
+  std::string m_db;
+};
+
+TEST_F(E2EDrJobLab, RunReachesInitializeAndSaysWhyNothingRan) {
+  SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 4242");
+
+  EXPECT_EQ(7, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "drjob: DR job [4242] on DR group [Sample] (id 1)")) << r.output;
+  EXPECT_TRUE(Has(r, "the orchestrator could not be initialised for DR group [Sample]; no DR operation was run"))
+      << r.output;
+  EXPECT_TRUE(Has(r, "Cannot build the priority queue")) << r.output;
+  EXPECT_FALSE(Has(r, "finished with state")) << r.output;
+  EXPECT_FALSE(Has(r, "restart")) << r.output;
+  SJobRecord job;
+  ASSERT_TRUE(CJobStore::GetJob(4242, job));
+  EXPECT_EQ("Failed", job.status);
+  // The job manager started and stored the next attempt.
+  EXPECT_EQ("2", job.restartString);
+}
+
+TEST_F(E2EDrJobLab, RunningAJobIdAgainIsARestart) {
+  ASSERT_EQ(7, Host("run --db " + m_db + " --group 1 --type 1 --job-id 5000000001").code);
+  SResult again = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 5000000001");
+
+  EXPECT_EQ(7, again.code) << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [5000000001] ran before: this run is a restart, attempt [2]"))
+      << again.output;
+  EXPECT_EQ("3", CJobStore::GetRestartString(5000000001LL));
+}
+
+TEST_F(E2EDrJobLab, RunWithoutAJobIdTakesTheNextFreeOne) {
+  SResult r = Host("run --db " + m_db + " --group Sample --type test-failover");
+  EXPECT_EQ(7, r.code) << r.output;
+  ASSERT_EQ(1u, CJobStore::Jobs().size());
+  EXPECT_TRUE(Has(r, "drjob: DR job [" + std::to_string(CJobStore::Jobs()[0].jobId) + "] on DR group [Sample]"));
+}
+
+TEST_F(E2EDrJobLab, KillFromASecondProcessIsSeenByTheJobsManager) {
+  const long long jobId = 5000000002LL;
+  CreateDRJob(jobId);
+  ZNDROrchestrationClnt client(jobId);
+  CDRJobManager jm;
+  ASSERT_TRUE(jm.Initialize(client, 0, 2));
+  EXPECT_FALSE(jm.IsQuitFlagSet());
+
+  SResult r = Host("control --db " + m_db + " --job 5000000002 kill");
+
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "drjob: kill requested for DR job [5000000002]"));
+  EXPECT_TRUE(jm.IsQuitFlagSet());
+  EXPECT_TRUE(jm.IsJobKillIssued());
+  EXPECT_FALSE(jm.IsJobSuspended());
+}
+
+TEST_F(E2EDrJobLab, SuspendFromASecondProcessIsSeenByTheJobsManager) {
+  const long long jobId = 31;
+  CreateDRJob(jobId);
+  ZNDROrchestrationClnt client(jobId);
+  CDRJobManager jm;
+  ASSERT_TRUE(jm.Initialize(client, 0, 2));
+
+  ASSERT_EQ(0, Host("control --db " + m_db + " --job 31 suspend").code);
+
+  EXPECT_TRUE(jm.IsQuitFlagSet());
+  EXPECT_TRUE(jm.IsJobSuspended());
+  EXPECT_FALSE(jm.IsJobKillIssued());
+}
+
+TEST_F(E2EDrJobLab, UnknownGroupJobOrForeignJobGiveOneErrorLine) {
+  SResult group = Host("run --db " + m_db + " --group Nowhere --type 1");
+  EXPECT_EQ(5, group.code);
+  EXPECT_EQ("drjob: unknown DR group [Nowhere]\n", group.output);
+
+  SResult control = Host("control --db " + m_db + " --job 99 kill");
+  EXPECT_EQ(5, control.code);
+  EXPECT_EQ("drjob: no DR job [99]\n", control.output);
+
+  // A job that is not a DR job is not run as one.
+  SJobRecord child;
+  child.jobId = 55;
+  child.jobType = CJobStore::kTypeChild;
+  ASSERT_EQ(55, CJobStore::CreateJob(child));
+  SResult foreign = Host("run --db " + m_db + " --group Sample --type 1 --job-id 55");
+  EXPECT_EQ(5, foreign.code);
+  EXPECT_EQ("drjob: job [55] is not a DR job\n", foreign.output);
+  EXPECT_TRUE(CJobStore::Jobs().size() == 1u);
+}
+
+TEST_F(E2EDrJobLab, AFileThatIsNotADatabaseIsRefused) {
+  std::string bad = m_dir + "/notes.db";
+  FILE* f = fopen(bad.c_str(), "w");
+  ASSERT_NE(nullptr, f);
+  fputs("these are not tables\n", f);
+  fclose(f);
+  SResult r = Host("run --db " + bad + " --group Sample --type 1");
+  EXPECT_EQ(4, r.code);
+  EXPECT_TRUE(Has(r, "drjob: [" + bad + "] is not a readable management database")) << r.output;
 }
 
 TEST(DrJobArgs, TypesByNumberAndName) {

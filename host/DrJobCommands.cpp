@@ -1,0 +1,199 @@
+#include "DrJobCommands.h"
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "DRInitParams.h"
+#include "DRJobManager.h"
+#include "DrJobLab.h"
+#include "IDROrchestrator.h"
+#include "core/JobContext.h"
+#include "jobs/JobStore.h"
+#include "jobs/ZNDROrchestrationClnt.h"
+#include "jobs/ZNManageDBForJM.h"
+#include "log/JobJournal.h"
+#include "log/LogSink.h"
+
+namespace {
+
+const int kStateSuccess = 0;
+const int kStateFailed = 1;
+const int kStateCompletedWithErrors = 4;
+const int kStateKilled = 16;
+const int kStateSuspended = 32;
+const int kStatePending = 64;
+
+int Error(int code, const std::string& text) {
+  fprintf(stderr, "drjob: %s\n", text.c_str());
+  return code;
+}
+
+// The job manager's words for the DR job's own record.
+const char* JobStatusOfState(int state) {
+  switch (state) {
+    case kStateSuccess: return "Completed";
+    case kStateFailed: return "Failed";
+    case kStateCompletedWithErrors: return "Completed w/ one or more errors";
+    case kStateKilled: return "Killed";
+    case kStateSuspended: return "Suspended";
+    case kStatePending: return "Pending";
+    default: return "Failed";
+  }
+}
+
+// Error lines logged while capture was on: what the user needs to see when a
+// start-up step fails. Capture stays on only around start-up.
+void PrintCapturedErrors() {
+  for (const SLogLine& line : CLogSink::Instance().Captured()) {
+    if (line.level == 0) fprintf(stderr, "drjob:   %s(): %s\n", line.function.c_str(), line.text.c_str());
+  }
+}
+
+void StopCapture() {
+  CLogSink::Instance().SetCapture(false);
+  CLogSink::Instance().ClearCapture();
+}
+
+}  // namespace
+
+const char* CDrJobCommands::StateText(int state) {
+  switch (state) {
+    case kStateSuccess: return "SUCCESS";
+    case kStateFailed: return "FAILED";
+    case kStateCompletedWithErrors: return "COMPLETED WITH ERRORS";
+    case kStateKilled: return "KILLED";
+    case kStateSuspended: return "SUSPENDED";
+    case kStatePending: return "PENDING";
+    default: return "UNKNOWN";
+  }
+}
+
+int CDrJobCommands::ExitCodeOfState(int state) {
+  switch (state) {
+    case kStateSuccess: return kExitSuccess;
+    case kStateFailed: return kExitFailed;
+    case kStateCompletedWithErrors: return kExitCompletedWithErrors;
+    case kStateKilled: return kExitKilled;
+    case kStateSuspended: return kExitSuspended;
+    case kStatePending: return kExitPending;
+    default: return kExitOtherState;
+  }
+}
+
+int CDrJobCommands::Seed(const CDrJobArgs& args) {
+  std::string error;
+  if (!CDrJobLab::Open(args.DbPath(), true, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Seed(error)) return Error(kExitDatabase, "cannot seed the lab: " + error);
+  printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
+         "owner [%s]\n",
+         args.DbPath().c_str(), CDrJobLab::kSampleGroup, CDrJobLab::kSampleGroupId, CDrJobLab::kSampleOwnerEmail);
+  return kExitSuccess;
+}
+
+int CDrJobCommands::Control(const CDrJobArgs& args) {
+  std::string error;
+  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  const long long jobId = args.JobId();
+  SJobRecord job;
+  if (!CJobStore::GetJob(jobId, job) || job.jobType != CJobStore::kTypeDR) {
+    return Error(kExitUnknown, "no DR job [" + std::to_string(jobId) + "]");
+  }
+  const int op = args.Operation() == "kill" ? 1 : 2;
+  if (!CJobStore::SetControlOperation(jobId, op)) {
+    return Error(kExitDatabase, "cannot record the " + args.Operation() + " request for DR job [" +
+                                    std::to_string(jobId) + "]");
+  }
+  printf("drjob: %s requested for DR job [%lld]\n", args.Operation().c_str(), jobId);
+  return kExitSuccess;
+}
+
+int CDrJobCommands::Run(const CDrJobArgs& args) {
+  std::string error;
+  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  const int groupId = CDrJobLab::FindGroup(args.Group());
+  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+
+  // A job id that ran before is the same job again: the job manager finds
+  // its restart string and treats this run as the next attempt.
+  long long jobId = args.JobId();
+  SJobRecord job;
+  const bool known = jobId > 0 && CJobStore::GetJob(jobId, job);
+  if (known) {
+    if (job.jobType != CJobStore::kTypeDR) {
+      return Error(kExitUnknown, "job [" + std::to_string(jobId) + "] is not a DR job");
+    }
+    const int jobGroup = CDrJobLab::GroupOfJob(job.optionsXml);
+    if (jobGroup != groupId) {
+      return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
+                                     std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
+    }
+    // A kill or suspend of the earlier attempt does not carry over.
+    CJobStore::SetControlOperation(jobId, 0);
+    CJobStore::SetStatus(jobId, "Running", job.percent);
+  } else {
+    SJobRecord record;
+    record.jobId = jobId;
+    record.jobType = CJobStore::kTypeDR;
+    record.ownerId = CDrJobLab::OwnerId();
+    record.optionsXml = CDrJobLab::JobOptionsXml(groupId);
+    record.status = "Running";
+    record.name = "DR Orchestration";
+    jobId = CJobStore::CreateJob(record);
+    if (jobId == 0) return Error(kExitDatabase, "cannot create the DR job in [" + args.DbPath() + "]");
+  }
+  CJobContext::SetCurrentJobId(jobId);
+  printf("drjob: DR job [%lld] on DR group [%s] (id %d)\n", jobId, args.Group().c_str(), groupId);
+  fflush(stdout);
+
+  CJobJournal::Instance().SetPercentListener([](int64_t id, int percent) {
+    printf("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(id), percent);
+    fflush(stdout);
+  });
+
+  CLogSink::Instance().ClearCapture();
+  CLogSink::Instance().SetCapture(true);
+  ZNDROrchestrationClnt client(jobId);
+  CDRJobManager jobManager;
+  if (!jobManager.Initialize(client, 0, ZNManageDBForJM::getDefaultHaldenID())) {
+    CJobJournal::Instance().SetPercentListener(nullptr);
+    CJobStore::SetStatus(jobId, "Failed", job.percent);
+    fprintf(stderr, "drjob: DR job [%lld]: the job manager could not start; no DR operation was run:\n", jobId);
+    PrintCapturedErrors();
+    StopCapture();
+    return kExitJobManager;
+  }
+  if (jobManager.IsJobRestarted()) {
+    printf("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
+  }
+
+  IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(args.Type());
+  DRInitParams params{&jobManager};
+  const bool initialized = orchestrator->Initialize(params);
+  if (!initialized) {
+    fprintf(stderr,
+            "drjob: DR job [%lld]: the orchestrator could not be initialised for DR group [%s]; no DR operation "
+            "was run:\n",
+            jobId, args.Group().c_str());
+    PrintCapturedErrors();
+  }
+  StopCapture();
+  int state = -1;
+  if (initialized) state = orchestrator->Run();
+  IDROrchestrator::DeleteObject(orchestrator);
+  CJobJournal::Instance().SetPercentListener(nullptr);
+
+  if (!initialized) {
+    CJobStore::SetStatus(jobId, "Failed", CJobJournal::Instance().PercentComplete(jobId) > 0
+                                              ? CJobJournal::Instance().PercentComplete(jobId)
+                                              : job.percent);
+    fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", jobId, kExitNotInitialized);
+    return kExitNotInitialized;
+  }
+  SJobRecord after;
+  double percent = CJobStore::GetJob(jobId, after) ? after.percent : 0.0;
+  CJobStore::SetStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent);
+  printf("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
+  return ExitCodeOfState(state);
+}

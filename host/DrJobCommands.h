@@ -1,0 +1,32 @@
+// The three commands of drjob. Each returns the process's exit code and
+// writes one clear line to stderr when it cannot do its work.
+#pragma once
+
+#include "DrJobArgs.h"
+
+class CDrJobCommands {
+ public:
+  // Exit codes. A finished DR job exits with the code of its final state.
+  enum EExit {
+    kExitSuccess = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+    kExitDatabase = 4,
+    kExitUnknown = 5,           // no such DR group or DR job
+    kExitJobManager = 6,        // the job manager could not start
+    kExitNotInitialized = 7,    // the orchestrator could not be initialised; nothing ran
+    kExitCompletedWithErrors = 8,
+    kExitKilled = 9,
+    kExitSuspended = 10,
+    kExitPending = 11,
+    kExitOtherState = 12,
+  };
+
+  static int Seed(const CDrJobArgs& args);
+  static int Run(const CDrJobArgs& args);
+  static int Control(const CDrJobArgs& args);
+
+  // The text of a DR job's final state and the exit code it gives.
+  static const char* StateText(int state);
+  static int ExitCodeOfState(int state);
+};

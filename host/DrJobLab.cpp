@@ -1,0 +1,164 @@
+#include "DrJobLab.h"
+
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "db/DBConnection.h"
+#include "jobs/LabStore.h"
+#include "jobs/PlatformTables.h"
+#include "msg/MsgClasses.h"
+#include "settings/ZNPlatformInfo.h"
+
+namespace {
+
+const char kOwnerKnob[] = "drjob.owner";
+const int kClientId = 1;
+
+struct SSampleVM {
+  int priority;
+  int replicationId;
+  const char* source;
+  const char* destination;
+};
+
+// Two priorities: two VMs first, the application VM after them.
+const SSampleVM kSampleVMs[] = {
+    {1, 101, "db-primary", "db-primary-DR"},
+    {1, 102, "db-replica", "db-replica-DR"},
+    {2, 201, "app-server", "app-server-DR"},
+};
+const int kReplicationTaskId = 11;
+const int kReplicationSubclientId = 21;
+
+bool Fail(std::string& error, const std::string& text) {
+  error = text;
+  return false;
+}
+
+// One statement with its values bound, never pasted into the text.
+bool Run(CDBConnection* c, const char* sql, const std::vector<std::string>& texts, const std::vector<long long>& ints,
+         std::string& error) {
+  sqlite3_stmt* s = c->Prepare(sql, false);
+  if (s == nullptr) return Fail(error, c->LastErrorText());
+  int index = 1;
+  for (long long v : ints) sqlite3_bind_int64(s, index++, v);
+  for (const std::string& t : texts) sqlite3_bind_text(s, index++, t.c_str(), -1, SQLITE_TRANSIENT);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_DONE) {
+    error = sqlite3_errmsg(c->Handle());
+    c->Release(s);
+    return false;
+  }
+  c->Release(s);
+  return true;
+}
+
+std::string SampleGroupXml() {
+  Api::VirtualApp app;
+  CNMessageBase& config = app.MutableMsg(8, 11);
+  for (int priority = 1; priority <= 2; ++priority) {
+    CNMessageBase& group = config.AddMsg(4, 7);
+    group.SetInt32(1, 1, priority);
+    group.SetInt32(2, 2, 1);  // one minute between the priorities
+    group.SetInt32(3, 3, 1);  // go on after a failed priority
+    for (const SSampleVM& vm : kSampleVMs) {
+      if (vm.priority != priority) continue;
+      CNMessageBase& entry = group.AddMsg(4, 4);
+      entry.MutableMsg(1, 1).SetString(0, 0, vm.source);
+      entry.SetInt32(4, 4, priority);
+      entry.SetInt64(9, 9, vm.replicationId);
+      entry.SetInt32(10, 10, 0);  // VM replication
+    }
+  }
+  // No approval workflow for the sample group.
+  app.SetInt32(23, 32, 0);
+  std::string xml;
+  app.serializeUTF8(xml);
+  return xml;
+}
+
+}  // namespace
+
+bool CDrJobLab::Open(const std::string& path, bool create, std::string& error) {
+  if (!create && access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
+  CDBConnection::SetPath(path);
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c == nullptr) return Fail(error, "cannot open the database [" + path + "]");
+  // Any read proves the file is a database at all.
+  if (c->Exec("SELECT count(*) FROM sqlite_master") != 0 || CPlatformTables::Ready() == nullptr) {
+    return Fail(error, "[" + path + "] is not a readable management database: " + c->LastErrorText());
+  }
+  return true;
+}
+
+bool CDrJobLab::Seed(std::string& error) {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c == nullptr) return Fail(error, "no database");
+  if (c->EnsureTable("APP_Client") != 0 || c->EnsureTable("APP_VSAReplication") != 0) {
+    return Fail(error, c->LastErrorText());
+  }
+  // The client the DR job runs on is this machine.
+  const std::string machine = ZNPlatformInfo::getPhysicalMachine();
+  if (machine.empty()) return Fail(error, "cannot tell this machine's name");
+  if (!Run(c, "DELETE FROM APP_Client WHERE id = ?", {}, {kClientId}, error)) return false;
+  if (!Run(c, "INSERT INTO APP_Client (id, name, net_hostname, displayName) VALUES (?, ?, ?, ?)",
+           {machine, machine, machine}, {kClientId}, error)) {
+    return false;
+  }
+  for (const SSampleVM& vm : kSampleVMs) {
+    if (!Run(c, "DELETE FROM APP_VSAReplication WHERE replicationId = ?", {}, {vm.replicationId}, error)) return false;
+    if (!Run(c,
+             "INSERT INTO APP_VSAReplication (replicationId, taskId, subclientId, status, FailoverStatus, flags, "
+             "sourceName, destinationName) VALUES (?, ?, ?, 0, 0, 0, ?, ?)",
+             {vm.source, vm.destination}, {vm.replicationId, kReplicationTaskId, kReplicationSubclientId}, error)) {
+      return false;
+    }
+  }
+  if (!CLabStore::AddUser(kSampleOwnerId, "dr-operator", kSampleOwnerEmail)) return Fail(error, "cannot add the owner");
+  if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(kSampleOwnerId))) return Fail(error, "cannot record the owner");
+  if (!CLabStore::PutDRGroup(kSampleGroupId, kSampleGroup, SampleGroupXml())) {
+    return Fail(error, "cannot store the DR group");
+  }
+  return true;
+}
+
+int CDrJobLab::FindGroup(const std::string& nameOrId) {
+  bool digits = !nameOrId.empty() && nameOrId.size() < 10;
+  for (char ch : nameOrId) digits = digits && ch >= '0' && ch <= '9';
+  if (digits) {
+    int id = atoi(nameOrId.c_str());
+    std::string xml;
+    if (id > 0 && CLabStore::GetDRGroup(id, xml)) return id;
+  }
+  return CLabStore::FindDRGroup(nameOrId);
+}
+
+int CDrJobLab::OwnerId() {
+  int owner = atoi(CLabStore::GetKnob(kOwnerKnob, "1").c_str());
+  return owner > 0 ? owner : 1;
+}
+
+std::string CDrJobLab::JobOptionsXml(int groupId) {
+  TMMsg::JobOption options;
+  CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
+  dr.SetInt32(2, 2, 0);  // started for the group, not from a monitor
+  dr.MutableMsg(6, 6).SetInt32(0, 0, groupId);
+  std::string xml;
+  options.serializeUTF8(xml);
+  return xml;
+}
+
+int CDrJobLab::GroupOfJob(const std::string& optionsXml) {
+  TMMsg::JobOption options;
+  std::string error;
+  if (!options.Unserialize(optionsXml, &error) || !options.Has(3)) return 0;
+  const CNMessageBase& job = options.GetMsg(3, 3);
+  if (!job.Has(32)) return 0;
+  const CNMessageBase& dr = job.GetMsg(32, 32);
+  if (!dr.Has(6)) return 0;
+  const CNMessageBase& entity = dr.GetMsg(6, 6);
+  return entity.Has(0) ? entity.GetInt32(0) : 0;
+}
