@@ -2,7 +2,8 @@
 # The project's two entry points:
 #   ./dr.sh demo   build, then run a DR job on the sample DR group
 #   ./dr.sh test   build, run the whole suite, again under AddressSanitizer +
-#                  UndefinedBehaviorSanitizer, and the concurrency tests under
+#                  UndefinedBehaviorSanitizer, a bounded run of the fuzz
+#                  targets (clang), and the concurrency tests under
 #                  ThreadSanitizer
 # Both install what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
@@ -31,13 +32,13 @@ ensure_packages() {
 }
 
 # build <dir> [cmake options...]: configure and build quietly; the log is
-# shown when something fails.
+# shown when something fails. BUILD_TARGET, when set, builds only that target.
 build() {
   local dir=$1; shift
   local log="$ROOT/$dir.log"
   mkdir -p "$dir"
   say "building $dir"
-  if ! { cmake -S "$ROOT" -B "$dir" "$@" && cmake --build "$dir" -j"$JOBS"; } >"$log" 2>&1; then
+  if ! { cmake -S "$ROOT" -B "$dir" "$@" && cmake --build "$dir" -j"$JOBS" ${BUILD_TARGET:+--target "$BUILD_TARGET"}; } >"$log" 2>&1; then
     tail -n 60 "$log"
     say "build of $dir failed (full log: $log)"
     exit 1
@@ -106,6 +107,9 @@ cmd_test() {
   build build/asan -DCMAKE_BUILD_TYPE=Debug "-DDR_SANITIZE=address;undefined" -DDR_BUILD_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest build/asan -LE fuzz
+  CC=clang CXX=clang++ BUILD_TARGET=dr_fuzz \
+    build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDR_BUILD_FUZZ=ON -DDR_BUILD_BENCH=OFF
+  run_ctest build/fuzz -L fuzz
   build build/tsan -DCMAKE_BUILD_TYPE=Debug -DDR_SANITIZE=thread -DDR_BUILD_BENCH=OFF
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest build/tsan -L concurrency

@@ -16,6 +16,20 @@ bool DBtable::b_newDBBase = true;
 
 namespace {
 
+// A row's date-time field as the codec's timestamp.
+ZNTIMESTAMP_STRUCT TimestampOf(const char* field) {
+  const DB_DATETIME* d = reinterpret_cast<const DB_DATETIME*>(field);
+  ZNTIMESTAMP_STRUCT ts;
+  ts.year = d->year;
+  ts.month = d->month;
+  ts.day = d->day;
+  ts.hour = d->hour;
+  ts.minute = d->minute;
+  ts.second = d->second;
+  ts.fraction = d->fraction;
+  return ts;
+}
+
 const long long kNullData = -1;
 
 std::string Quoted(const char* name) { return std::string("\"") + name + "\""; }
@@ -285,16 +299,7 @@ int DBtable::BindRowParams(sqlite3_stmt* stmt, int& index) {
         break;
       }
       case 't': {
-        const DB_DATETIME* d = reinterpret_cast<const DB_DATETIME*>(field);
-        ZNTIMESTAMP_STRUCT ts;
-        ts.year = d->year;
-        ts.month = d->month;
-        ts.day = d->day;
-        ts.hour = d->hour;
-        ts.minute = d->minute;
-        ts.second = d->second;
-        ts.fraction = d->fraction;
-        std::string s = CDBValueCodec::RenderTimestamp(ts);
+        std::string s = CDBValueCodec::RenderTimestamp(TimestampOf(field));
         rc = sqlite3_bind_text(stmt, index, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
         break;
       }
@@ -345,16 +350,7 @@ std::string DBtable::RowLiterals() const {
         break;
       }
       case 't': {
-        const DB_DATETIME* d = reinterpret_cast<const DB_DATETIME*>(field);
-        ZNTIMESTAMP_STRUCT ts;
-        ts.year = d->year;
-        ts.month = d->month;
-        ts.day = d->day;
-        ts.hour = d->hour;
-        ts.minute = d->minute;
-        ts.second = d->second;
-        ts.fraction = d->fraction;
-        out += CDBSqlText::QuoteLiteral(CDBValueCodec::RenderTimestamp(ts));
+        out += CDBSqlText::QuoteLiteral(CDBValueCodec::RenderTimestamp(TimestampOf(field)));
         break;
       }
       default: {

@@ -7,10 +7,12 @@
 #include "log/LogSink.h"
 
 void log_error(char const* file, int line, char const* format, ...) {
-  char text[4096];
-  va_list ap;
-  va_start(ap, format);
-  vsnprintf(text, sizeof(text), format ? format : "", ap);
-  va_end(ap);
+  char text[4096] = {0};
+  if (format) {
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+  }
   CLogSink::Instance().Write(0, "log_error", "%s:%d %s", file ? file : "", line, text);
 }

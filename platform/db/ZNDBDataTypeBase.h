@@ -51,10 +51,10 @@ class ZNDBDataTypeBase {
  private:
   bool m_isNull;
   UpdatedStatus m_updated;
-  bool m_flag1;
+  [[maybe_unused]] bool m_flag1;
   mutable std::string m_text;
   std::string m_second;
-  bool m_flag2;
+  [[maybe_unused]] bool m_flag2;
   bool m_indicatorByte;  // cleared whenever the null flag changes or a value is stored
-  int64_t m_word;
+  [[maybe_unused]] int64_t m_word;
 };

@@ -706,10 +706,30 @@ std::unique_ptr<CNMessageBase> CNMessageBase::CreateFromXml(const std::string& x
 
 // ---------------------------------------------------------------- equality
 
+namespace {
+
+// Reals compare by value, except that every NaN equals every other NaN: a
+// message read back from its own XML must equal the original.
+bool SameReal(double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); }
+
+bool SameValue(const VMsgValue& x, const VMsgValue& y) {
+  if (x.index() != y.index()) return false;
+  if (x.index() == 2) return SameReal(std::get<2>(x), std::get<2>(y));
+  if (x.index() == 7) {
+    const auto& vx = std::get<7>(x);
+    const auto& vy = std::get<7>(y);
+    return vx.size() == vy.size() && std::equal(vx.begin(), vx.end(), vy.begin(), SameReal);
+  }
+  return x == y;
+}
+
+}  // namespace
+
 bool CNMessageBase::operator==(const CNMessageBase& other) const {
   if (m_class != other.m_class || m_slots.size() != other.m_slots.size()) return false;
   for (size_t i = 0; i < m_slots.size(); ++i) {
-    if (m_slots[i].field != other.m_slots[i].field || !(m_slots[i].value == other.m_slots[i].value)) return false;
+    if (m_slots[i].field != other.m_slots[i].field || !SameValue(m_slots[i].value, other.m_slots[i].value))
+      return false;
   }
   return true;
 }

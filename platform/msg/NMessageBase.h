@@ -172,7 +172,7 @@ class CNMessageBase {
   // when it is not a valid message.
   static std::unique_ptr<CNMessageBase> CreateFromXml(const std::string& xml, std::string* error = nullptr);
 
-  // Same class and equal fields, compared deeply.
+  // Same class and equal fields, compared deeply (NaN equals NaN).
   bool operator==(const CNMessageBase& other) const;
   bool operator!=(const CNMessageBase& other) const { return !(*this == other); }
 

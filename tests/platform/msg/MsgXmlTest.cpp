@@ -44,7 +44,9 @@ MsgTest::AllKinds RichMessage() {
   m.AddString(13, 23, "  spaced  ");
   m.AddUInt64(14, 24, 0);
   m.AddUInt64(14, 24, UINT64_MAX);
-  for (double v : {0.1, -0.0, 1e308, 5e-324, double(INFINITY), -double(INFINITY)}) m.AddDouble(15, 25, v);
+  for (double v : {0.1, -0.0, 1e308, 5e-324, double(INFINITY), -double(INFINITY), double(NAN)}) {
+    m.AddDouble(15, 25, v);
+  }
   m.AddBool(16, 26, false);
   m.AddBool(16, 26, true);
   return m;

@@ -1,0 +1,176 @@
+// The message catalogue as a whole: no class declares an index twice, type
+// ids and addresses are unique, every sub-message class exists, the typed
+// wrappers match their entries, and the values the system relies on are the
+// ones it was given.
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "msg/MsgClasses.h"
+#include "msg/MsgRegistry.h"
+
+namespace {
+
+// Problems of one class, in words.
+std::vector<std::string> ClassProblems(const CMsgClassInfo& cls, const CMsgRegistry& registry) {
+  std::vector<std::string> problems;
+  std::set<int> as, bs;
+  std::set<uint32_t> hashes;
+  for (const SMsgFieldInfo& f : cls.Fields()) {
+    const std::string field = cls.Name() + " field (" + std::to_string(f.a) + "," + std::to_string(f.b) + ")";
+    if (f.a < 0 || f.b < 0) problems.push_back(field + ": negative index");
+    if (!as.insert(f.a).second) problems.push_back(field + ": a index used twice");
+    if (!bs.insert(f.b).second) problems.push_back(field + ": b index used twice");
+    if (!hashes.insert(f.hash).second) problems.push_back(field + ": hash used twice");
+    if (f.kind == EMsgKind::Message && !registry.Find(f.subModule, f.subId))
+      problems.push_back(field + ": sub-message class (" + std::to_string(f.subModule) + "," +
+                         std::to_string(f.subId) + ") is not registered");
+    if (f.kind != EMsgKind::Message && (f.subModule || f.subId)) problems.push_back(field + ": scalar with a class");
+  }
+  return problems;
+}
+
+std::vector<std::string> RegistryProblems(const std::vector<const CMsgClassInfo*>& classes,
+                                          const CMsgRegistry& registry) {
+  std::vector<std::string> problems;
+  std::map<uint32_t, std::string> typeIds;
+  std::map<std::pair<int, int>, std::string> addresses;
+  std::set<std::string> names;
+  for (const CMsgClassInfo* cls : classes) {
+    for (const std::string& p : ClassProblems(*cls, registry)) problems.push_back(p);
+    auto t = typeIds.emplace(cls->TypeId(), cls->Name());
+    if (!t.second) problems.push_back(cls->Name() + ": type id of " + t.first->second);
+    auto a = addresses.emplace(std::make_pair(cls->Module(), cls->Id()), cls->Name());
+    if (!a.second) problems.push_back(cls->Name() + ": (module, id) of " + a.first->second);
+    if (!names.insert(cls->Name()).second) problems.push_back(cls->Name() + ": name used twice");
+  }
+  return problems;
+}
+
+}  // namespace
+
+TEST(MsgRegistry, TheWholeCatalogueIsConsistent) {
+  const CMsgRegistry& registry = CMsgRegistry::Instance();
+  std::vector<const CMsgClassInfo*> classes;
+  for (const auto& cls : registry.Classes()) classes.push_back(cls.get());
+  ASSERT_GE(classes.size(), 25u);
+  const std::vector<std::string> problems = RegistryProblems(classes, registry);
+  for (const std::string& p : problems) ADD_FAILURE() << p;
+
+  for (const CMsgClassInfo* cls : classes) {
+    SCOPED_TRACE(cls->Name());
+    EXPECT_EQ(cls, registry.Find(cls->Module(), cls->Id()));
+    EXPECT_EQ(cls, registry.FindByTypeId(cls->TypeId()));
+    for (const SMsgFieldInfo& f : cls->Fields()) {
+      EXPECT_NE(0u, f.hash);
+      if (f.kind == EMsgKind::Message) {
+        EXPECT_EQ(registry.Find(f.subModule, f.subId), f.sub);
+      }
+    }
+    // Every class builds, writes and reads back an empty message.
+    std::unique_ptr<CNMessageBase> m(cls->NewInstance());
+    std::string xml;
+    ASSERT_TRUE(m->serializeUTF8(xml));
+    std::unique_ptr<CNMessageBase> back = CNMessageBase::CreateFromXml(xml);
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(cls, back->Class());
+  }
+}
+
+TEST(MsgRegistry, TheCheckFindsEachKindOfCatalogueError) {
+  const SMsgFieldDef fields[] = {
+      {1, 1, 5, EMsgKind::Int32, false, 0, 0},
+      {1, 2, 6, EMsgKind::Int32, false, 0, 0},           // a again
+      {3, 2, 7, EMsgKind::String, false, 0, 0},          // b again
+      {4, 4, 5, EMsgKind::Int32, false, 0, 0},           // hash again
+      {5, 5, 8, EMsgKind::Message, false, 12, 99999},    // no such class
+  };
+  const SMsgClassDef bad = {"Broken", "One", 12, 244, 215684616, fields, 5, nullptr};
+  CMsgClassInfo broken(bad);
+  std::vector<const CMsgClassInfo*> classes = {&broken, &TMMsg::VMGroup::ClassInfo()};
+  const std::vector<std::string> problems = RegistryProblems(classes, CMsgRegistry::Instance());
+  std::string all;
+  for (const std::string& p : problems) all += p + "\n";
+  EXPECT_NE(std::string::npos, all.find("field (1,2): a index used twice")) << all;
+  EXPECT_NE(std::string::npos, all.find("field (3,2): b index used twice")) << all;
+  EXPECT_NE(std::string::npos, all.find("field (4,4): hash used twice")) << all;
+  EXPECT_NE(std::string::npos, all.find("(12,99999) is not registered")) << all;
+  EXPECT_NE(std::string::npos, all.find("TMMsg::VMGroup: type id of Broken::One")) << all;
+  EXPECT_NE(std::string::npos, all.find("TMMsg::VMGroup: (module, id) of Broken::One")) << all;
+  // Lookups on a broken class still answer (the first declaration wins).
+  EXPECT_EQ(1, broken.FieldByA(1)->b);
+  EXPECT_EQ(1, broken.FieldByB(2)->a);
+}
+
+TEST(MsgRegistry, WrappersAndGivenValuesMatchTheCatalogue) {
+  struct SExpected {
+    const CMsgClassInfo& cls;
+    int module, id;
+    uint32_t typeId;
+  };
+  const SExpected classes[] = {
+      {Api::VirtualApp::ClassInfo(), 118, 132, 1988517686u},
+      {TMMsg::VMGroup::ClassInfo(), 12, 244, 215684616u},
+      {TMMsg::VMDependencyOrder::ClassInfo(), 12, 9001, 216670988u},
+      {TMMsg::DROrchestrationOption::ClassInfo(), 12, 544, 207794856u},
+      {TMMsg::CreateTaskResp::ClassInfo(), 12, 100, 215011377u},
+      {ZnEntities::GenericEntity::ClassInfo(), 18, 46, 311168122u},
+      {ZnEntities::VirtualAppEntity::ClassInfo(), 18, 129, 311848633u},
+      {Api::VirtualAppJobUpdateReq::ClassInfo(), 118, 9002, 1987535406u},
+      {Api::VirtualAppJob::ClassInfo(), 118, 206, 1979904167u},
+      {Api::VirtualAppJobPhase::ClassInfo(), 118, 202, 1994684692u},
+      {Ida::VMAllocationPolicy::ClassInfo(), 22, 132, 371899145u},
+  };
+  for (const SExpected& e : classes) {
+    SCOPED_TRACE(e.cls.Name());
+    EXPECT_EQ(e.module, e.cls.Module());
+    EXPECT_EQ(e.id, e.cls.Id());
+    EXPECT_EQ(e.typeId, e.cls.TypeId());
+    EXPECT_EQ(&e.cls, CMsgRegistry::Instance().FindByName(e.cls.Name()));
+  }
+  EXPECT_EQ(nullptr, dynamic_cast<Api::VirtualApp*>(std::unique_ptr<CNMessageBase>(
+                         CMsgRegistry::Instance().Find(12, 186)->NewInstance()).get()));
+  EXPECT_NE(nullptr, dynamic_cast<TMMsg::VMGroup*>(std::unique_ptr<CNMessageBase>(
+                         CMsgRegistry::Instance().Find(12, 244)->NewInstance()).get()));
+
+  struct SField {
+    const CMsgClassInfo& cls;
+    int a, b;
+    uint32_t hash;
+    bool list;
+    int subModule, subId;
+  };
+  const SField fields[] = {
+      {Api::VirtualApp::ClassInfo(), 8, 11, 4162370u, false, 12, 186},
+      {Api::VirtualApp::ClassInfo(), 23, 32, 0x340302u, false, 0, 0},
+      {*CMsgRegistry::Instance().Find(12, 186), 4, 7, 7647083u, true, 12, 244},
+      {TMMsg::VMGroup::ClassInfo(), 4, 4, 4735896u, true, 12, 9001},
+      {TMMsg::VMDependencyOrder::ClassInfo(), 2, 2, 5679438u, false, 12, 113},
+      {TMMsg::VMDependencyOrder::ClassInfo(), 9, 9, 13192711u, false, 0, 0},
+      {TMMsg::DROrchestrationOption::ClassInfo(), 3, 3, 11410074u, false, 12, 545},
+      {*CMsgRegistry::Instance().Find(12, 545), 1, 1, 13192711u, true, 0, 0},
+      {TMMsg::CreateTaskResp::ClassInfo(), 2, 2, 2854331u, true, 0, 0},
+      {ZnEntities::GenericEntity::ClassInfo(), 18, 48, 11732214u, false, 0, 0},
+      {ZnEntities::GenericEntity::ClassInfo(), 17, 47, 2438726u, false, 0, 0},
+      {Api::VirtualAppJobUpdateReq::ClassInfo(), 1, 1, 105405u, true, 118, 206},
+      {Api::VirtualAppJobPhase::ClassInfo(), 8, 11, 9874633u, false, 118, 292},
+      {Ida::VMDatastoreReplication::ClassInfo(), 2, 2, 0, false, 26, 10},
+  };
+  for (const SField& e : fields) {
+    SCOPED_TRACE(e.cls.Name() + " field " + std::to_string(e.a));
+    const SMsgFieldInfo* f = e.cls.Field(e.a, e.b);
+    ASSERT_NE(nullptr, f);
+    if (e.hash) {
+      EXPECT_EQ(e.hash, f->hash);
+    }
+    EXPECT_EQ(e.list, f->list);
+    if (e.subModule) {
+      ASSERT_NE(nullptr, f->sub);
+      EXPECT_EQ(e.subModule, f->sub->Module());
+      EXPECT_EQ(e.subId, f->sub->Id());
+    }
+  }
+}
