@@ -86,14 +86,14 @@ cmd_demo() {
   "${drjob[@]}" run --db "$run/lab.db" --group Sample --type planned-failover || rc=$?
   case $rc in
     0) say "the planned failover of the sample group finished successfully" ;;
-    7)
-      if ! grep -q "Cannot build the priority queue" "$run/drorch.log"; then
-        say "the orchestrator could not be initialised (see above and $run/drorch.log)"
+    1)
+      if ! grep -q "JOB SUMMARY REPORT DR OPERATION" "$run/drorch.log"; then
+        say "the DR job failed before its summary (see above and $run/drorch.log)"
         return "$rc"
       fi
-      say "expected at this stage: the DR job started (job manager up, DR group and options loaded), but the"
-      say "orchestrator cannot build the priority queue of a DR group yet, so no failover was done"
-      say "the job's log is $run/drorch.log" ;;
+      say "expected at this stage: the DR job built its priority queue from the sample group, ran every"
+      say "priority and ended FAILED with its summary report, because the VM operations are not built yet;"
+      say "no failover was done. The job's log is $run/drorch.log" ;;
     *)
       say "the DR job ended with exit code $rc (see above and $run/drorch.log)"
       return "$rc" ;;

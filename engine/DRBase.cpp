@@ -44,11 +44,11 @@ CDRBase::~CDRBase() {
   for (IDRBaseInfo* info : m_drInfoList) delete info;
   m_drInfoList.clear();
   m_event.DebugLvl(2, "~CDRBase", "Cleaning up SDRPriorities");
-  for (auto& entry : m_priorityQueue) {
-    for (SDRPriority* priority : entry.second) delete priority;
-  }
-  m_priorityQueue.clear();
+  // Through the creation-order list: it also holds the records a failed
+  // Initialize made but never filed into the queue.
+  for (SDRPriority* priority : m_priorities) delete priority;
   m_priorities.clear();
+  m_priorityQueue.clear();
   m_event.DebugLvl(2, "~CDRBase", "Cleaning up VSDR datasources");
   for (CDRDataSource* source : m_dataSources) delete source;
   m_dataSources.clear();
@@ -67,16 +67,6 @@ bool CDRBase::Initialize(DRInitParams& params) {
     return false;
   }
   return InitInvocation();
-}
-
-bool CDRBase::InitInvocation() {
-  // The queue is built from the DR group or the monitor's list once the
-  // machine records and data managers exist; until then the job cannot run.
-  m_event.Error("InitInvocation",
-                "Cannot build the priority queue for DR job [%lld]: DR group and monitor based invocation are not "
-                "available yet",
-                static_cast<long long>(m_jobId));
-  return false;
 }
 
 int32_t CDRBase::Run() {

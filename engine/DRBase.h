@@ -21,6 +21,7 @@
 #include "DRAppManager.h"
 #include "IDROrchestrator.h"
 #include "log/EvEvent.h"
+#include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 
 class CDRDataSource;
@@ -169,9 +170,11 @@ class CDRBase : public IDROrchestrator {
   void SummarizeDRList(int32_t& succeeded, int32_t& skipped, int32_t& skippedDRComplete, int32_t& failed,
                        int32_t& pending);
 
-  std::map<int32_t, std::vector<SDRPriority*>> m_priorityQueue;  // owns the records
+  // The queue files the records under their order numbers; the creation-order
+  // list owns them, so a record made before a failed Initialize is freed too.
+  std::map<int32_t, std::vector<SDRPriority*>> m_priorityQueue;  // not owning
   std::list<CDRDataSource*> m_dataSources;                        // owned
-  std::vector<SDRPriority*> m_priorities;                         // creation order, not owning
+  std::vector<SDRPriority*> m_priorities;                         // creation order, owns the records
   int64_t m_jobId;
   TMMsg::DROrchestrationType m_drType;
   std::vector<IDRBaseInfo*> m_drInfoList;  // owned
@@ -179,4 +182,27 @@ class CDRBase : public IDROrchestrator {
   bool m_continueOnFailure;
   CDRJobManager* m_jobManager;  // not owned
   CDRAppManager m_appManager;
+
+  // ---- Priority queue construction (Initialize, host's thread) ----
+ public:
+  // Clears the map, then files the priority's VM-sequence entries under their
+  // boot order, in sequence order. The result carries no meaning.
+  bool GetBootMap(const SDRPriority& priority, std::map<int32_t, std::vector<TMMsg::VMDependencyOrder>>& bootMap);
+
+ private:
+  friend class CDRBasePriorityQueueTestPeer;
+  // One sub-priority per information source and group priority.
+  bool InitDRGroupInvocation();
+  bool GenerateSDRPriority();
+  // One priority (order 0) with every selected VM, stamped with its group's
+  // priority as boot order.
+  bool GenerateBootBasedSDRPriority();
+  // One priority (order 0) from the replication monitor's list.
+  bool InitMonitorBasedInvocation();
+  bool SetInfoSource(SDRPriority& priority);
+  bool SetupDataSource(SDRPriority& priority);
+  bool SetupReplDataSource(SDRPriority& priority);
+  bool CreateReplBasedDRInfoObjects(SDRPriority& priority);
+  // A hook per information source; nothing to prepare today.
+  bool SetupSequence(TMMsg::DROpSourceType source, SDRPriority& priority);
 };

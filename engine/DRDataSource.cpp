@@ -1,9 +1,25 @@
 #include "DRDataSource.h"
 
+#include "AppReplDataMgr.h"
+#include "DRAppManager.h"
+#include "DRInfoUtils.h"
 #include "IDRDataMgr.h"
+#include "SDRPhaseCtx.h"
+#include "SnapArrayDRReplDataMgr.h"
+#include "VSAReplDataMgr.h"
+#include "ZnCriticalSectionLock.h"
+#include "msg/MsgClasses.h"
+
+namespace {
+
+// Api::VirtualAppJobUpdateReq, run as the phase-row procedure.
+const unsigned long kPhaseRowRequestType = 1987535406UL;
+
+}  // namespace
 
 CDRDataSource::CDRDataSource(SDataSourceInfo info)
     : m_infoSource(info.infoSource), m_dataMgr(nullptr), m_loaded(false), m_sourceInfo(info) {
+  m_event.setJobId(info.jobId);
   Init(info.infoSource);
   m_loaded = LoadData(info);
   if (!m_loaded) m_event.Error("CDRDataSource", "Error fetching ReplicationInfo object(s)");
@@ -18,10 +34,18 @@ CDRDataSource::~CDRDataSource() {
 
 bool CDRDataSource::Init(TMMsg::DROpSourceType type) {
   m_infoSource = type;
-  // The replication data managers of the three sources join here; until
-  // then no source has one and loading fails.
-  if (m_dataMgr == nullptr) {
-    m_event.Error("Init", "No replication data manager for information source [%d]", static_cast<int>(type));
+  switch (type) {
+    case TMMsg::DR_OP_SOURCE_VSA_REPLICATION:
+      m_dataMgr = new CVSAReplDataMgr(m_sourceInfo);
+      break;
+    case TMMsg::DR_OP_SOURCE_DB_REPLICATION:
+      m_dataMgr = new CAppReplDataMgr(SDataSourceInfo(m_sourceInfo));
+      break;
+    case TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION:
+      m_dataMgr = new CSnapArrayDRReplDataMgr(m_sourceInfo);
+      break;
+    default:
+      break;
   }
   return m_dataMgr != nullptr;
 }
@@ -44,4 +68,20 @@ bool CDRDataSource::UpdateProperty(ZNDR::DR_ORCHESTRATION_PROPERTY property, SDa
 
 bool CDRDataSource::IsDRComplete(SDataSourceInfo& info) {
   return m_dataMgr != nullptr && m_dataMgr->IsDRComplete(info);
+}
+
+bool CDRDataSource::UpdatePhaseDetails(SDataSourceInfo& info, SDRPhaseCtx& phase) {
+  ZnCriticalSectionLock lock(&m_lock);
+  Api::VirtualAppJobUpdateReq request;
+  std::string response;
+  if (!DRInfoUtils::PopulateVAppJobUpdateReq(info, phase, request)) {
+    m_event.Error("UpdatePhaseDetails", "Error populating VirtualAppJobUpdateReq");
+    return false;
+  }
+  if (!CDRAppManager::ExecuteStoredProcedure(request, response, kPhaseRowRequestType)) {
+    m_event.Error("UpdatePhaseDetails", "Error executing stored procedure App_VirtualAppJobStats");
+    return false;
+  }
+  m_event.DebugLvl(6, "UpdatePhaseDetails", "Update request response [%s]", response.c_str());
+  return true;
 }

@@ -2,9 +2,13 @@
 
 #include "DRDataSource.h"
 #include "DRHelper.h"
+#include "DRInfoUtils.h"
 #include "DRJobManager.h"
+#include "IRepInfo.h"
+#include "SDROperationCtx.h"
 #include "SDRPriority.h"
 #include "log/ArgumentInfo.h"
+#include "log/EvEvent.h"
 
 namespace {
 
@@ -13,6 +17,15 @@ const int kPhaseFailedCause = 0x480000A7;
 const int kClientNameA = 18;
 const int kClientNameB = 48;
 const uint32_t kNoState = 0xFFFFFFFFu;
+
+// TMMsg::VMGroup field 4: the VM sequence; TMMsg::VMDependencyOrder fields:
+// 9 replication id, 2 pre-script, 3 post-script.
+const int kVmSequence = 4;
+const int kEntryReplId = 9;
+const int kPreScript = 2;
+const int kPostScript = 3;
+// The fields of a script record that must all be set.
+const int kScriptFields[] = {6, 2, 7, 4};
 
 }  // namespace
 
@@ -62,7 +75,7 @@ void CDRInfo::GetErrors(std::vector<std::string>& errors) {
   }
 }
 
-int CDRInfo::GetPercentageComplete() { return IsSuccess() ? 100 : m_percent; }
+int CDRInfo::GetPercentageComplete() { return IsSuccess() ? 100 : m_percent.load(); }
 
 void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
   if (m_jobManager != nullptr && m_jobManager->IsJobSuspended()) return;
@@ -75,8 +88,86 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
       if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
     }
   }
-  // Progress weights and the phase row itself are written once the phase
-  // rows of the data source exist.
+  if (phase.state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && !phase.notLastPhase) {
+    // A restarted job does not count again what its previous run already
+    // succeeded in.
+    uint32_t previous = kNoState;
+    if (m_jobManager != nullptr) {
+      previous = static_cast<uint32_t>(
+          DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase.phase, this));
+    }
+    if (previous != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && phase.updatePhaseInfoTbl) {
+      UpdatePhasePercentage(phase.phase);
+    }
+  }
+  if (!phase.updatePhaseInfoTbl) return;
+  if (phase.clientEntity.GetString(kClientNameA, kClientNameB).empty()) {
+    IRepInfo* rep = GetRepInfo();
+    if (rep != nullptr) phase.clientEntity.SetString(kClientNameA, kClientNameB, rep->GetSourceName());
+  }
+  if (m_dataSource != nullptr) m_dataSource->UpdatePhaseDetails(m_sourceInfo, phase);
+}
+
+void CDRInfo::UpdatePhasePercentage(Api::VirtualAppJobPhaseType phase) {
+  m_percent += DRInfoUtils::GetPhaseWeightage(phase, m_drType);
+}
+
+bool CDRInfo::IsScriptsConfigured(bool post) {
+  EvEvent event(m_sourceInfo.jobId);
+  if (m_priority == nullptr) return false;
+  const TMMsg::VMGroup& group = m_priority->vmGroup;
+  if (!group.Has(kVmSequence) || group.ListSize(kVmSequence, kVmSequence) == 0) return false;
+  const CNMessageBase* entry = nullptr;
+  for (size_t i = 0; i < group.ListSize(kVmSequence, kVmSequence); ++i) {
+    const CNMessageBase& e = group.GetListMsg(kVmSequence, kVmSequence, i);
+    if (e.GetInt64(kEntryReplId) == m_sourceInfo.replId) {
+      entry = &e;
+      break;
+    }
+  }
+  if (entry == nullptr) {
+    event.DebugLvl(2, "IsScriptsConfigured", "No scripts found for replication [%d]", m_sourceInfo.replId);
+    return false;
+  }
+  const int field = post ? kPostScript : kPreScript;
+  if (!entry->Has(field)) {
+    event.DebugLvl(2, "IsScriptsConfigured", post ? "Post script not found for replication [%d]"
+                                                  : "Pre script not found for replication [%d]",
+                   m_sourceInfo.replId);
+    return false;
+  }
+  const CNMessageBase& script = entry->GetMsg(field, field);
+  for (int f : kScriptFields) {
+    if (!script.Has(f)) return false;
+  }
+  return true;
+}
+
+bool CDRInfo::IsBatchOpSuccess(SDROperationCtx& ctx) {
+  auto it = m_batchOpStatusMap.find(ctx.GetHash());
+  return it != m_batchOpStatusMap.end() && it->second;
+}
+
+void CDRInfo::SetBatchOpStatus(SDROperationCtx& ctx, bool ok) {
+  const std::string key = ctx.GetHash();
+  if (m_batchOpStatusMap.find(key) == m_batchOpStatusMap.end()) {
+    m_batchOpStatusMap[key] = ok;
+    return;
+  }
+  EvEvent event(m_sourceInfo.jobId);
+  event.Debug("SetBatchOpStatus",
+              "Attempt to override m_batchOpStatusMap key for operation [%s] with val [%s]. Invalid request!",
+              DRInfoUtils::GetBatchOpStr(ctx.batchOp).c_str(), ok ? "true" : "false");
+}
+
+bool CDRInfo::UpdateProperty(ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo* info) {
+  if (m_dataSource == nullptr) return false;
+  return m_dataSource->UpdateProperty(property, info != nullptr ? *info : m_sourceInfo);
+}
+
+bool CDRInfo::IsIndexingV2() {
+  IRepInfo* rep = GetRepInfo();
+  return rep != nullptr && rep->IsIndexingV2();
 }
 
 void CDRInfo::UpdateError(SDRPhaseCtx& phase, bool raisePendingCause) {

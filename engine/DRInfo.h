@@ -3,12 +3,15 @@
 // progress and per-operation outcomes. Phase changes are written through the
 // record's data source.
 //
-// A record is touched by one thread at a time (the orchestrator's or the one
-// DR worker running its machine); it takes no lock of its own.
+// A record is updated by one thread at a time (the orchestrator's or the one
+// DR worker running its machine); it takes no lock of its own. Progress and
+// the success, skipped and pending flags are also read by other threads
+// (the progress refresh, the sub-priority workers), so they are atomic.
 #pragma once
 
 #include <stdint.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -33,11 +36,11 @@ class CDRInfo : public IDRBaseInfo {
   ~CDRInfo() override;
 
   // ---- IDRBaseInfo ----
-  bool IsSuccess() override { return m_success; }
-  bool IsSkipped() override { return m_skipped; }
+  bool IsSuccess() override { return m_success.load(); }
+  bool IsSkipped() override { return m_skipped.load(); }
   // False without a data source.
   bool IsDRComplete() override;
-  bool IsPending() override { return m_pending; }
+  bool IsPending() override { return m_pending.load(); }
   void SetStatus(Api::VirtualAppPhaseState state) override;
   void GetErrors(std::vector<std::string>& errors) override;
   // 100 once the machine succeeded, else the weight gathered so far.
@@ -70,7 +73,6 @@ class CDRInfo : public IDRBaseInfo {
   // The DR group id of the record's priority.
   int32_t GetVAppId() const;
 
-  // Built with the phase rows.
   void UpdatePhasePercentage(Api::VirtualAppJobPhaseType phase);
   void UpdateError(SDRPhaseCtx& phase, bool raisePendingCause);
   bool IsScriptsConfigured(bool post);
@@ -87,10 +89,10 @@ class CDRInfo : public IDRBaseInfo {
   SDRPhaseCtx m_lastPhase;
   CDRDataSource* m_dataSource;
   SDRPriority* m_priority;
-  bool m_success;
-  bool m_skipped;
-  bool m_pending;
-  int32_t m_percent;
+  std::atomic<bool> m_success;
+  std::atomic<bool> m_skipped;
+  std::atomic<bool> m_pending;
+  std::atomic<int32_t> m_percent;
   std::map<std::string, bool> m_batchOpStatusMap;
   CDRJobManager* m_jobManager;
   CDRAppManager* m_appManager;

@@ -5,12 +5,17 @@
 #include <sstream>
 
 #include "DRAppManager.h"
+#include "DRDataSource.h"
 #include "DRHelper.h"
 #include "DRInfo.h"
 #include "EnumLookup.h"
 #include "IRepInfo.h"
 #include "SDROperationCtx.h"
+#include "SDRPhaseCtx.h"
 #include "SDRPriority.h"
+#include "SDataSourceInfo.h"
+#include "SnapDRRepInfo.h"
+#include "VSARepInfo.h"
 #include "log/EvEvent.h"
 #include "time/PlatformClock.h"
 
@@ -478,4 +483,96 @@ bool DRInfoUtils::CanSkipVMOpForVendor(TMMsg::VMOperationType op, TMMsg::DROrche
     default:
       return false;
   }
+}
+
+// ---- Machine records, replication records and phase rows --------------------
+
+VSARepInfo* DRInfoUtils::GetVSARepInfo(CDRInfo* info) {
+  if (info == nullptr) return nullptr;
+  EvEvent event;
+  CDRDataSource* source = info->getDataSource();
+  const int infoSource = source != nullptr ? static_cast<int>(source->GetInfoSource()) : -1;
+  if (infoSource != TMMsg::DR_OP_SOURCE_VSA_REPLICATION) {
+    event.DebugLvl(2, "GetVSARepInfo", "Info source = [%d] . Will not fetch VSARepInfo", infoSource);
+    return nullptr;
+  }
+  IRepInfo* rep = info->GetRepInfo();
+  if (rep == nullptr) {
+    event.Debug("GetVSARepInfo", "Error fetching VSARepInfo");
+    return nullptr;
+  }
+  return dynamic_cast<VSARepInfo*>(rep);
+}
+
+SnapDRRepInfo* DRInfoUtils::GetSnapRepInfo(CDRInfo* info) {
+  if (info == nullptr || info->GetInfoSource() != TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION) return nullptr;
+  IRepInfo* rep = info->GetRepInfo();
+  return rep != nullptr ? dynamic_cast<SnapDRRepInfo*>(rep) : nullptr;
+}
+
+bool DRInfoUtils::CanSkipPreCheck(CDRInfo* info, TMMsg::DROrchestrationType& drType) {
+  if (info != nullptr && info->GetAppMgrPtr() != nullptr && info->GetAppMgrPtr()->IsFirstTimeSyncDuringFailoverSet()) {
+    return true;
+  }
+  return drType == TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM;
+}
+
+Api::VirtualAppPhaseState DRInfoUtils::GetPhaseStatusForReplication(std::vector<Api::VirtualAppJob>& jobs,
+                                                                    Api::VirtualAppJobPhaseType phase,
+                                                                    CDRInfo* info) {
+  const Api::VirtualAppPhaseState notFound = static_cast<Api::VirtualAppPhaseState>(0xFFFFFFFFu);
+  if (info == nullptr) return notFound;
+  for (const Api::VirtualAppJob& job : jobs) {
+    if (job.GetInt32(4) != info->GetReplId()) continue;
+    for (size_t i = 0; i < job.ListSize(5, 5); ++i) {
+      const CNMessageBase& entry = job.GetListMsg(5, 5, i);
+      if (entry.GetInt32(1) == phase) return static_cast<Api::VirtualAppPhaseState>(entry.GetInt32(2));
+    }
+    return notFound;
+  }
+  return notFound;
+}
+
+bool DRInfoUtils::PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& phase,
+                                           Api::VirtualAppJobUpdateReq& request) {
+  // ZnEntities::GenericEntity: client name, and the new name and GUID a VM
+  // operation may report.
+  const int kClientNameA = 18, kClientNameB = 48;
+  const int kExtraFields[][2] = {{24, 69}, {23, 65}};
+
+  Api::VirtualAppJobInfo jobInfo;
+  jobInfo.SetInt64(4, 4, phase.jobId);
+  jobInfo.SetInt32(2, 2, DRHelper::GetZNOptype(phase.phase));
+  jobInfo.MutableMsg(3, 3).SetString(2, 2, phase.message);
+  CNMessageBase& entity = jobInfo.MutableMsg(5, 5);
+  entity.SetString(kClientNameA, kClientNameB, phase.clientEntity.GetString(kClientNameA, kClientNameB));
+  for (const auto& field : kExtraFields) {
+    if (!phase.clientEntity.Has(field[0])) continue;
+    const std::string& value = phase.clientEntity.GetString(field[0], field[1]);
+    if (!value.empty()) entity.SetString(field[0], field[1], value);
+  }
+
+  Api::VirtualAppPhaseInfo phaseInfo;
+  phaseInfo.AppendMsg(1, 1, jobInfo);
+  std::string phaseXml;
+  if (!phaseInfo.serializeUTF8(phaseXml, true)) {
+    EvEvent event;
+    event.Error("PopulateVAppJobUpdateReq", "Failed to serialize message request");
+    return false;
+  }
+
+  Api::VirtualAppJob job;
+  job.MutableMsg(2, 2).SetInt32(0, 0, info.drGroupId);
+  job.SetInt32(4, 4, info.replId);
+  job.SetInt64(6, 6, info.jobId);
+  job.SetInt32(7, 7, info.appId);
+
+  Api::VirtualAppJobPhase jobPhase;
+  jobPhase.SetInt32(1, 1, phase.phase);
+  jobPhase.SetInt32(2, 2, phase.state);
+  jobPhase.SetString(3, 3, phaseXml);
+
+  request.AppendMsg(1, 1, job);
+  request.MutableListMsg(1, 1, 0).AppendMsg(5, 5, jobPhase);
+  return true;
 }

@@ -34,9 +34,14 @@
 #include <vector>
 
 #include "DRThreadType.h"
+#include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 
 class CDRInfo;
+class SnapDRRepInfo;
+class VSARepInfo;
+struct SDataSourceInfo;
+struct SDRPhaseCtx;
 struct SDROperationCtx;
 
 // A per-site property of a machine record.
@@ -158,4 +163,27 @@ class DRInfoUtils {
                                    const SDROperationCtx& ctx, int32_t destVendor, bool createDRVMOption);
   // Whether a vendor is of the family the argument stands for (5 with 7, 17).
   static bool IsVendorOfFamily(int32_t vendor, int32_t family);
+  // ---- Machine records, replication records and phase rows ----------------
+  // These read machine records and their replication records; a null record,
+  // a missing replication record or an empty list gives the negative
+  // answer, an empty text or 0, never a crash.
+
+  // The machine's VM replication record; null when the machine's data source
+  // is not of VM replications or holds no record for it.
+  static VSARepInfo* GetVSARepInfo(CDRInfo* info);
+  // The machine's storage-array record; null for a null machine or one whose
+  // priority is not of storage-array replications.
+  static SnapDRRepInfo* GetSnapRepInfo(CDRInfo* info);
+  // Pre-checks are skipped with first-time sync during failover, and for the
+  // clean-up of destination VMs.
+  static bool CanSkipPreCheck(CDRInfo* info, TMMsg::DROrchestrationType& drType);
+  // State of the phase for the machine's replication in a previous run's job
+  // list: the first job of the replication, its first entry of the phase.
+  // All bits set (matching no state) when there is none.
+  static Api::VirtualAppPhaseState GetPhaseStatusForReplication(std::vector<Api::VirtualAppJob>& jobs,
+                                                                Api::VirtualAppJobPhaseType phase, CDRInfo* info);
+  // Fills the phase-row update request: exactly one job holding exactly one
+  // phase. False when the phase information cannot be serialised.
+  static bool PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& phase,
+                                       Api::VirtualAppJobUpdateReq& request);
 };

@@ -10,6 +10,7 @@
 #include "jobs/LabStore.h"
 #include "jobs/PlatformTables.h"
 #include "msg/MsgClasses.h"
+#include "SeedReplications.h"
 #include "settings/ZNPlatformInfo.h"
 
 namespace {
@@ -117,6 +118,7 @@ bool CDrJobLab::Seed(std::string& error) {
       return false;
     }
   }
+  if (!SeedSampleReplications(error)) return false;
   if (!CLabStore::AddUser(kSampleOwnerId, "dr-operator", kSampleOwnerEmail)) return Fail(error, "cannot add the owner");
   if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(kSampleOwnerId))) return Fail(error, "cannot record the owner");
   if (!CLabStore::PutDRGroup(kSampleGroupId, kSampleGroup, SampleGroupXml())) {

@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "jobs/PhaseRowProcedure.h"
+
 namespace {
 std::mutex g_mutex;
 std::map<unsigned long, ExecuteSPHandler>& Handlers() {
@@ -14,6 +16,7 @@ std::map<unsigned long, ExecuteSPHandler>& Handlers() {
 App_ExecuteSP::App_ExecuteSP() : AdaptersBase() {}
 
 void App_ExecuteSP::RegisterHandler(unsigned long messageType, ExecuteSPHandler handler) {
+  CPhaseRowProcedure::Install();
   std::lock_guard<std::mutex> lk(g_mutex);
   Handlers()[messageType] = std::move(handler);
 }
@@ -25,6 +28,7 @@ void App_ExecuteSP::UnregisterHandler(unsigned long messageType) {
 
 int App_ExecuteSP::executeGetStoredProcedure(unsigned long messageType, const std::string& request,
                                              std::string& response, void*) {
+  CPhaseRowProcedure::Install();
   ExecuteSPHandler handler;
   {
     std::lock_guard<std::mutex> lk(g_mutex);

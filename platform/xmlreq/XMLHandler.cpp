@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "jobs/JobRequestHandlers.h"
+#include "repl/ReplicationStore.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ std::map<unsigned long, XMLRequestHandler>& Handlers() {
 int XMLHandler::handleXMLReq(int userId, unsigned long messageType, std::string& xml, std::string& error,
                              const std::string&, int) {
   CJobRequestHandlers::Install();
+  CReplicationStore::Install();
   XMLRequestHandler handler;
   {
     std::lock_guard<std::mutex> lock(Mutex());
@@ -37,6 +39,7 @@ int XMLHandler::handleXMLReq(int userId, unsigned long messageType, std::string&
 
 void XMLHandler::RegisterHandler(unsigned long messageType, XMLRequestHandler handler) {
   CJobRequestHandlers::Install();
+  CReplicationStore::Install();
   std::lock_guard<std::mutex> lock(Mutex());
   Handlers()[messageType] = std::move(handler);
 }

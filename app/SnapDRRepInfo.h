@@ -1,0 +1,30 @@
+// The record of one VM replicated by storage-array snapshots. It holds its
+// own replication message and hands it out through GetBaseRepInfo, so the
+// inherited getters read it.
+#pragma once
+
+#include <vector>
+
+#include "AppRepInfo.h"
+#include "msg/MsgClasses.h"
+
+class SnapDRRepInfo : public AppRepInfo {
+ public:
+  SnapDRRepInfo();
+  explicit SnapDRRepInfo(const Api::SnapDRReplicationInfo& info);
+  SnapDRRepInfo(const SnapDRRepInfo&) = default;
+  SnapDRRepInfo& operator=(const SnapDRRepInfo&) = default;
+  ~SnapDRRepInfo() override;
+
+  CNMessageBase& GetBaseRepInfo() override { return m_info; }
+
+  bool IsToolsInstalled();
+  // Clears out, then one entry per distinct source datastore name, in the
+  // order of the datastore volumes.
+  void GetSourceDatastores(std::vector<VirtualServer::VMDatastoreInfo>& out);
+  unsigned GetDSCount();
+
+ private:
+  Api::SnapDRReplicationInfo m_info;
+  Ida::VirtualMachine m_vmInfo;
+};

@@ -1,0 +1,285 @@
+// Building the DR job's priority queue at Initialize: from the DR group's
+// VM groups (one sub-priority per information source and group priority, or
+// one boot-ordered priority), or from the replication monitor's list; each
+// priority gets its data source and the machine records of its replications.
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DRBase.h"
+#include "DRDataSource.h"
+#include "DRHelper.h"
+#include "DRInfo.h"
+#include "DRInfoUtils.h"
+#include "IRepInfo.h"
+#include "SDRInfoCtx.h"
+#include "SDRPriority.h"
+#include "SDataSourceInfo.h"
+
+namespace {
+
+// TMMsg::VMGroup fields.
+const int kGroupPriority = 1;
+const int kGroupDelay = 2;
+const int kGroupContinue = 3;
+const int kGroupSequence = 4;
+// TMMsg::VMDependencyOrder fields.
+const int kEntryVm = 1;
+const int kEntryBootOrder = 4;
+const int kEntryReplId = 9;
+const int kEntryInfoSource = 10;
+
+TMMsg::DROpSourceType EntrySource(const CNMessageBase& entry) {
+  return static_cast<TMMsg::DROpSourceType>(entry.Has(kEntryInfoSource) ? entry.GetInt32(kEntryInfoSource) : 0);
+}
+
+// The delay and continue settings of a priority come from its first group.
+void TakeGroupSettings(const TMMsg::VMGroup& from, TMMsg::VMGroup& to, int32_t priority) {
+  to.SetInt32(kGroupDelay, kGroupDelay, from.GetInt32(kGroupDelay));
+  to.SetInt32(kGroupContinue, kGroupContinue, from.GetInt32(kGroupContinue) != 0 ? 1 : 0);
+  to.SetInt32(kGroupPriority, kGroupPriority, priority);
+}
+
+}  // namespace
+
+bool CDRBase::InitInvocation() {
+  if (m_appManager.IsMonitorBasedDR()) {
+    m_event.Debug("InitInvocation", "Starting Monitor based DR");
+    return InitMonitorBasedInvocation();
+  }
+  m_event.Debug("InitInvocation", "Initiated from Monitor set as [false]. Starting Group based DR");
+  return InitDRGroupInvocation();
+}
+
+bool CDRBase::InitDRGroupInvocation() {
+  if (!GenerateSDRPriority()) {
+    m_event.Error("InitDRGroupInvocation", "Error in generating SDRPriorities.");
+    return false;
+  }
+  // A priority failing here leaves the ones already filed in the queue;
+  // every record stays owned by the creation-order list.
+  for (SDRPriority* priority : m_priorities) {
+    SetInfoSource(*priority);
+    if (!SetupDataSource(*priority)) return false;
+    m_priorityQueue[priority->order].push_back(priority);
+  }
+  m_event.Debug("InitDRGroupInvocation", "DR Priority-Queue initialized with [%zu] member(s)", m_priorityQueue.size());
+  return true;
+}
+
+bool CDRBase::GenerateSDRPriority() {
+  if (DRInfoUtils::IsPriorityBootBased(m_appManager.GetReplicationType())) return GenerateBootBasedSDRPriority();
+
+  // Buckets in the order their key is first met, so sub-priorities of one
+  // order number are made (and later logged and started) in DR group order.
+  typedef std::pair<const TMMsg::VMGroup*, const CNMessageBase*> SPair;
+  std::vector<std::string> keys;
+  std::map<std::string, std::vector<SPair>> buckets;
+  const std::vector<TMMsg::VMGroup>& groups = m_appManager.GetVAppGroups();
+  for (const TMMsg::VMGroup& group : groups) {
+    if (!group.Has(kGroupSequence)) {
+      m_event.Error("GenerateSDRPriority", "VmSequence not set for one or more groups. Exiting");
+      return false;
+    }
+    for (size_t i = 0; i < group.ListSize(kGroupSequence, kGroupSequence); ++i) {
+      const CNMessageBase& entry = group.GetListMsg(kGroupSequence, kGroupSequence, i);
+      std::string key = std::to_string(static_cast<int>(EntrySource(entry))) + "_" +
+                        std::to_string(group.GetInt32(kGroupPriority));
+      auto it = buckets.find(key);
+      if (it == buckets.end()) {
+        keys.push_back(key);
+        it = buckets.emplace(key, std::vector<SPair>()).first;
+      }
+      it->second.push_back(SPair(&group, &entry));
+    }
+  }
+
+  for (const std::string& key : keys) {
+    const std::vector<SPair>& bucket = buckets[key];
+    const TMMsg::VMGroup& first = *bucket.front().first;
+    SDRPriority* priority = new SDRPriority();
+    TakeGroupSettings(first, priority->vmGroup, first.GetInt32(kGroupPriority));
+    priority->vmGroup.TouchField(kGroupSequence, kGroupSequence);
+    for (const SPair& pair : bucket) priority->vmGroup.AppendMsg(kGroupSequence, kGroupSequence, *pair.second);
+    SetupSequence(EntrySource(*bucket.front().second), *priority);
+    priority->order = first.GetInt32(kGroupPriority);
+    m_priorities.push_back(priority);
+  }
+  m_event.Debug("GenerateSDRPriority", "Extracted [%zu] sub-priorities from DRGroup configuration",
+                m_priorities.size());
+  return true;
+}
+
+bool CDRBase::GenerateBootBasedSDRPriority() {
+  SDRPriority* priority = new SDRPriority();
+  priority->vmGroup.TouchField(kGroupSequence, kGroupSequence);
+  bool result = true;
+
+  const bool selective = m_appManager.IsUseSelectiveVMReplicationSet();
+  std::vector<int> selected;
+  if (selective && !m_appManager.GetReplList(selected)) {
+    delete priority;
+    return false;
+  }
+
+  bool first = true;
+  for (const TMMsg::VMGroup& group : m_appManager.GetVAppGroups()) {
+    if (!group.Has(kGroupSequence)) {
+      m_event.Error("GenerateBootBasedSDRPriority", "VmSequence not set for one or more groups. Exiting");
+      result = false;
+      break;
+    }
+    const int32_t order = group.GetInt32(kGroupPriority);
+    for (size_t i = 0; i < group.ListSize(kGroupSequence, kGroupSequence); ++i) {
+      const CNMessageBase& entry = group.GetListMsg(kGroupSequence, kGroupSequence, i);
+      if (selective) {
+        const int64_t replId = entry.GetInt64(kEntryReplId);
+        bool kept = false;
+        for (int id : selected) kept = kept || id == replId;
+        if (!kept) continue;
+      }
+      CNMessageBase& kept = priority->vmGroup.AddMsg(kGroupSequence, kGroupSequence);
+      kept = entry;
+      kept.SetInt32(kEntryBootOrder, kEntryBootOrder, order);
+      m_event.Debug("GenerateBootBasedSDRPriority", "VM %-25s => Priority list order [%d]",
+                    entry.GetMsg(kEntryVm, kEntryVm).GetString(0, 0).c_str(), order);
+    }
+    if (first) {
+      TakeGroupSettings(group, priority->vmGroup, 0);
+      first = false;
+    }
+  }
+  if (!result) {
+    delete priority;
+    return false;
+  }
+  priority->drGroupId = m_appManager.GetVAppId();
+  m_priorities.push_back(priority);
+  return true;
+}
+
+bool CDRBase::InitMonitorBasedInvocation() {
+  std::vector<int> ids;
+  if (!m_appManager.GetReplList(ids)) return false;
+  SDRPriority* priority = new SDRPriority();
+  priority->infoSource = static_cast<TMMsg::DROpSourceType>(m_appManager.GetMonitorType());
+  m_event.Debug("InitMonitorBasedInvocation", "Found Info Source for Monitor invocation as [%s]",
+                DRHelper::GetInfoSourceStr(priority->infoSource).c_str());
+  m_priorities.push_back(priority);
+  priority->replIds.assign(ids.begin(), ids.end());
+  priority->vmGroup.SetInt32(kGroupPriority, kGroupPriority, 0);
+  if (!SetupDataSource(*priority)) return false;
+  m_priorityQueue[0].push_back(priority);
+  return true;
+}
+
+bool CDRBase::SetInfoSource(SDRPriority& priority) {
+  const TMMsg::VMGroup& group = priority.vmGroup;
+  if (group.Has(kGroupSequence) && group.ListSize(kGroupSequence, kGroupSequence) > 0) {
+    priority.infoSource = EntrySource(group.GetListMsg(kGroupSequence, kGroupSequence, 0));
+  }
+  if (m_appManager.GetReplicationType() == TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY) {
+    priority.infoSource = TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION;
+  }
+  return true;
+}
+
+bool CDRBase::SetupDataSource(SDRPriority& priority) {
+  switch (priority.infoSource) {
+    case TMMsg::DR_OP_SOURCE_VSA_REPLICATION:
+    case TMMsg::DR_OP_SOURCE_DB_REPLICATION:
+    case TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION: {
+      bool result = SetupReplDataSource(priority);
+      if (m_drInfoList.empty()) m_event.Error("SetupDataSource", "DR list empty for priority [%d]", priority.order);
+      return result;
+    }
+    default:
+      // Physical machines need no data source.
+      return true;
+  }
+}
+
+bool CDRBase::SetupReplDataSource(SDRPriority& priority) {
+  if (!m_appManager.IsMonitorBasedDR()) {
+    std::vector<int> ids;
+    if (!DRHelper::GetReplicationList(priority.vmGroup, ids)) return false;
+    priority.replIds.assign(ids.begin(), ids.end());
+  }
+  if (priority.replIds.empty()) {
+    m_event.Error("SetupReplDataSource", "Replication list empty for priority [%d]", priority.order);
+    return false;
+  }
+  SDataSourceInfo info;
+  info.jobId = m_jobId;
+  info.drGroupId = m_appManager.GetVAppId();
+  info.drType = m_drType;
+  info.infoSource = priority.infoSource;
+  info.replIds = priority.replIds;
+  info.jobManager = m_jobManager;
+
+  CDRDataSource* source = new CDRDataSource(info);
+  if (!source->IsDataLoaded()) {
+    m_event.Error("SetupReplDataSource", "Error in loading data for priority [%d] ", priority.order);
+    // Nobody else holds it yet.
+    delete source;
+    return false;
+  }
+  m_dataSources.push_back(source);
+  priority.dataSource = source;
+  if (!CreateReplBasedDRInfoObjects(priority)) {
+    m_event.Error("SetupReplDataSource", "Error setting up CDRInfo for priority [%d] ", priority.order);
+    return false;
+  }
+  m_event.Debug("SetupReplDataSource", "Successfully setup [Replication] datasource for priority [%d]",
+                priority.order);
+  return true;
+}
+
+bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
+  m_event.DebugLvl(2, "CreateReplBasedDRInfoObjects", "Setting up CDRInfo for priority [%d]", priority.order);
+  const size_t before = m_drInfoList.size();
+  for (int32_t replId : priority.replIds) {
+    SDataSourceInfo info;
+    info.replId = replId;
+    info.jobId = m_jobId;
+    IRepInfo* rep = priority.dataSource != nullptr ? priority.dataSource->FetchReplData(info) : nullptr;
+    // A replication without its record fails the whole priority.
+    if (rep == nullptr) return false;
+    info.drGroupId = m_appManager.GetVAppId();
+    info.appId = rep->GetApplicationId();
+
+    SDRInfoCtx ctx(priority.dataSource, info, priority);
+    ctx.drType = m_drType;
+    ctx.jobManager = m_jobManager;
+    ctx.appManager = &m_appManager;
+    CDRInfo* record = new CDRInfo(ctx);
+
+    m_appManager.QueryFirstTimeSyncDuringFailover(rep->GetTaskId());
+    TMMsg::DROrchestrationType drType = m_drType;
+    const bool preChecksDue = !DRInfoUtils::CanSkipPreCheck(record, drType) &&
+                              !m_appManager.IsFirstTimeSyncDuringFailoverSet();
+    if (preChecksDue && !rep->RunPreChecks()) {
+      m_event.Debug("CreateReplBasedDRInfoObjects", "Pre-checks failed for repl [%d]", replId);
+      delete record;
+      continue;
+    }
+    m_drInfoList.push_back(record);
+  }
+  return m_drInfoList.size() > before;
+}
+
+bool CDRBase::SetupSequence(TMMsg::DROpSourceType, SDRPriority&) { return true; }
+
+bool CDRBase::GetBootMap(const SDRPriority& priority,
+                         std::map<int32_t, std::vector<TMMsg::VMDependencyOrder>>& bootMap) {
+  bootMap.clear();
+  const TMMsg::VMGroup& group = priority.vmGroup;
+  for (size_t i = 0; i < group.ListSize(kGroupSequence, kGroupSequence); ++i) {
+    const TMMsg::VMDependencyOrder& entry = group.GetListMsgAs<TMMsg::VMDependencyOrder>(kGroupSequence, kGroupSequence, i);
+    bootMap[entry.GetInt32(kEntryBootOrder)].push_back(entry);
+  }
+  return true;
+}

@@ -1,0 +1,55 @@
+#include "SeedReplications.h"
+
+#include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
+#include "repl/ReplicationStore.h"
+
+namespace {
+
+struct SSampleReplication {
+  int replicationId;
+  const char* source;
+  const char* destination;
+};
+
+// The sample DR group's VMs (see DrJobLab.cpp).
+const SSampleReplication kReplications[] = {
+    {101, "db-primary", "db-primary-DR"},
+    {102, "db-replica", "db-replica-DR"},
+    {201, "app-server", "app-server-DR"},
+};
+const int kReplicationTaskId = 11;
+const int kReplicationSubclientId = 21;
+const int kClientId = 1;
+// Both sites are hypervisors of vendor 1.
+const int kVendor = 1;
+
+}  // namespace
+
+bool SeedSampleReplications(std::string& error) {
+  for (const SSampleReplication& r : kReplications) {
+    const std::string id = std::to_string(r.replicationId);
+    App::VSAReplicationInfo info;
+    info.SetInt32(1, 1, r.replicationId);
+    info.SetString(2, 2, "repl-" + id);
+    info.SetString(3, 3, "src-" + id);
+    info.SetString(4, 4, r.source);
+    info.SetString(5, 5, "dst-" + id);
+    info.SetString(6, 6, r.destination);
+    info.MutableMsg(9, 9).SetInt32(0, 0, kReplicationTaskId * 10);
+    info.MutableMsg(9, 9).SetInt32(1, 1, kReplicationTaskId);
+    CNMessageBase& subclient = info.MutableMsg(38, 38);
+    subclient.SetInt32(0, 0, kReplicationSubclientId);
+    subclient.SetInt32(2, 2, kClientId);
+    info.SetInt32(17, 17, App::VSA_REPL_STATUS_IN_SYNC);
+    info.SetInt32(23, 23, App::VSA_FAILOVER_STATUS_NONE);
+    info.SetInt32(54, 54, kVendor);
+    info.SetInt32(58, 58, kVendor);
+    info.SetInt32(64, 64, 1);
+    if (!CReplicationStore::Put(info, kReplicationTaskId)) {
+      error = "cannot store replication [" + id + "]";
+      return false;
+    }
+  }
+  return true;
+}

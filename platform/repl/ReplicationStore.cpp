@@ -1,0 +1,391 @@
+#include "repl/ReplicationStore.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "db/DBConnection.h"
+#include "jobs/PlatformTables.h"
+#include "msg/MsgSlot.h"
+#include "time/PlatformClock.h"
+#include "xmlreq/XMLHandler.h"
+
+namespace {
+
+const char* kReplTable = "APP_VSAReplication";
+const char* kPropTable = "APP_VSAReplicationProp";
+const char* kMsgSchema =
+    "CREATE TABLE IF NOT EXISTS PLT_VSAReplicationMsg (replicationId INTEGER PRIMARY KEY, xml TEXT)";
+
+// Field numbers of App::VSAReplicationInfo with a column of their own.
+enum {
+  kId = 1,
+  kReplGuid = 2,
+  kSourceGuid = 3,
+  kSourceName = 4,
+  kDestGuid = 5,
+  kDestName = 6,
+  kLastRestoreTime = 7,
+  kSubtask = 9,
+  kSyncStatus = 17,
+  kFlags = 18,
+  kSyncedTill = 20,
+  kFailoverStatus = 23,
+  kProperties = 25,
+  kLastSyncedJob = 66,
+};
+
+std::string Text(sqlite3_stmt* s, int col) {
+  const unsigned char* t = sqlite3_column_text(s, col);
+  return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+// The calling thread's connection with the replication tables in place.
+CDBConnection* Ready() {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return nullptr;
+  if (c->EnsureTable(kReplTable) != DB_OK || c->EnsureTable(kPropTable) != DB_OK) return nullptr;
+  if (c->Exec(kMsgSchema) != DB_OK) return nullptr;
+  return c;
+}
+
+// A write transaction of its own unless the caller already holds one.
+class CWriteScope {
+ public:
+  explicit CWriteScope(CDBConnection* c) : m_c(c), m_own(!c->InTransaction()) {
+    m_ok = !m_own || c->BeginWrite() == DB_OK;
+  }
+  ~CWriteScope() {
+    if (m_own && m_ok && !m_done) m_c->Rollback();
+  }
+  bool Ok() const { return m_ok; }
+  bool Commit() {
+    m_done = true;
+    return !m_own || m_c->Commit() == DB_OK;
+  }
+
+ private:
+  CDBConnection* m_c;
+  bool m_own;
+  bool m_ok = false;
+  bool m_done = false;
+};
+
+int Step(CDBConnection* c, const std::string& sql, const std::vector<std::string>& texts,
+         const std::vector<long long>& numbers, bool textsFirst = true) {
+  sqlite3_stmt* s = c->Prepare(sql);
+  if (!s) return SQLITE_ERROR;
+  int i = 1;
+  auto bindTexts = [&] {
+    for (const std::string& t : texts) sqlite3_bind_text(s, i++, t.c_str(), -1, SQLITE_TRANSIENT);
+  };
+  auto bindNumbers = [&] {
+    for (long long n : numbers) sqlite3_bind_int64(s, i++, n);
+  };
+  if (textsFirst) {
+    bindTexts();
+    bindNumbers();
+  } else {
+    bindNumbers();
+    bindTexts();
+  }
+  int rc = sqlite3_step(s);
+  c->Release(s);
+  return rc;
+}
+
+bool Exists(CDBConnection* c, int id) {
+  sqlite3_stmt* s = c->Prepare("SELECT 1 FROM APP_VSAReplication WHERE replicationId = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, id);
+  bool found = sqlite3_step(s) == SQLITE_ROW;
+  c->Release(s);
+  return found;
+}
+
+bool ReadStoredMessage(CDBConnection* c, int id, App::VSAReplicationInfo& out) {
+  sqlite3_stmt* s = c->Prepare("SELECT xml FROM PLT_VSAReplicationMsg WHERE replicationId = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, id);
+  std::string xml;
+  if (sqlite3_step(s) == SQLITE_ROW) xml = Text(s, 0);
+  c->Release(s);
+  if (!xml.empty() && !out.Unserialize(xml)) return false;
+  return true;
+}
+
+bool WriteStoredMessage(CDBConnection* c, int id, const App::VSAReplicationInfo& msg) {
+  std::string xml;
+  if (!msg.serializeUTF8(xml)) return false;
+  return Step(c, "INSERT OR REPLACE INTO PLT_VSAReplicationMsg (xml, replicationId) VALUES (?, ?)", {xml}, {id}) ==
+         SQLITE_DONE;
+}
+
+// Copies field `slot` of a message into `to`, replacing what `to` held.
+void CopyField(const SMsgSlot& slot, CNMessageBase& to) {
+  const SMsgFieldInfo& f = *slot.field;
+  to.ClearField(f.a);
+  to.TouchField(f.a, f.b);
+  switch (slot.value.index()) {
+    case 0: to.SetInt64(f.a, f.b, std::get<int64_t>(slot.value)); break;
+    case 1: to.SetUInt64(f.a, f.b, std::get<uint64_t>(slot.value)); break;
+    case 2: to.SetDouble(f.a, f.b, std::get<double>(slot.value)); break;
+    case 3: to.SetString(f.a, f.b, std::get<std::string>(slot.value)); break;
+    case 4: {
+      const CMsgPtr& p = std::get<CMsgPtr>(slot.value);
+      if (p.Get()) to.SetMsg(f.a, f.b, *p);
+      break;
+    }
+    case 5:
+      for (int64_t v : std::get<std::vector<int64_t>>(slot.value)) to.AddInt64(f.a, f.b, v);
+      break;
+    case 6:
+      for (uint64_t v : std::get<std::vector<uint64_t>>(slot.value)) to.AddUInt64(f.a, f.b, v);
+      break;
+    case 7:
+      for (double v : std::get<std::vector<double>>(slot.value)) to.AddDouble(f.a, f.b, v);
+      break;
+    case 8:
+      for (const std::string& v : std::get<std::vector<std::string>>(slot.value)) to.AddString(f.a, f.b, v);
+      break;
+    case 9:
+      for (const CMsgPtr& p : std::get<std::vector<CMsgPtr>>(slot.value)) {
+        if (p.Get()) to.AppendMsg(f.a, f.b, *p);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Updates every property row of the id, or adds one.
+bool MergeProperty(CDBConnection* c, int replId, int propId, const std::string& value, long long now) {
+  if (Step(c, "UPDATE APP_VSAReplicationProp SET propertyValue = ?, modified = ? WHERE replicationId = ? AND "
+              "propertyTypeId = ?",
+           {value}, {now, replId, propId}) != SQLITE_DONE) {
+    return false;
+  }
+  if (sqlite3_changes(c->Handle()) > 0) return true;
+  return Step(c, "INSERT INTO APP_VSAReplicationProp (propertyValue, replicationId, propertyTypeId, created, "
+                 "modified) VALUES (?, ?, ?, ?, 0)",
+              {value}, {replId, propId, now}) == SQLITE_DONE;
+}
+
+bool UpdateColumn(CDBConnection* c, const char* column, int id, const std::string* text, long long number) {
+  std::string sql = std::string("UPDATE APP_VSAReplication SET \"") + column + "\" = ? WHERE replicationId = ?";
+  sqlite3_stmt* s = c->Prepare(sql);
+  if (!s) return false;
+  if (text) {
+    sqlite3_bind_text(s, 1, text->c_str(), -1, SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_int64(s, 1, number);
+  }
+  sqlite3_bind_int(s, 2, id);
+  int rc = sqlite3_step(s);
+  c->Release(s);
+  return rc == SQLITE_DONE;
+}
+
+// Writes the column-backed fields the message holds.
+bool WriteColumns(CDBConnection* c, int id, const App::VSAReplicationInfo& m) {
+  struct SText {
+    int field;
+    const char* column;
+  };
+  static const SText kTexts[] = {{kReplGuid, "replicationGuid"}, {kSourceGuid, "sourceGuid"},
+                                 {kSourceName, "sourceName"},    {kDestGuid, "destinationGuid"},
+                                 {kDestName, "destinationName"}};
+  for (const SText& t : kTexts) {
+    if (!m.Has(t.field)) continue;
+    const std::string& v = m.GetString(t.field, t.field);
+    if (!UpdateColumn(c, t.column, id, &v, 0)) return false;
+  }
+  struct SNumber {
+    int field;
+    const char* column;
+  };
+  static const SNumber kNumbers[] = {{kLastRestoreTime, "lastRestoreTime"}, {kSyncStatus, "status"},
+                                     {kFlags, "flags"},                     {kSyncedTill, "VMSyncedTillTime"},
+                                     {kFailoverStatus, "FailoverStatus"},  {kLastSyncedJob, "lastSyncedBkpJob"}};
+  for (const SNumber& n : kNumbers) {
+    if (!m.Has(n.field)) continue;
+    if (!UpdateColumn(c, n.column, id, nullptr, m.GetInt64(n.field))) return false;
+  }
+  if (m.Has(kSubtask) && m.GetMsg(kSubtask, kSubtask).Has(1)) {
+    if (!UpdateColumn(c, "taskId", id, nullptr, m.GetMsg(kSubtask, kSubtask).GetInt32(1))) return false;
+  }
+  return true;
+}
+
+std::mutex g_installMutex;
+bool g_installed = false;
+
+}  // namespace
+
+bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
+  if (!info.Has(kId)) return false;
+  const int id = info.GetInt32(kId);
+  CDBConnection* c = Ready();
+  if (!c) return false;
+  CWriteScope scope(c);
+  if (!scope.Ok()) return false;
+  const long long now = CPlatformClock::Instance().NowEpochSeconds();
+  if (Step(c, "DELETE FROM APP_VSAReplication WHERE replicationId = ?", {}, {id}) != SQLITE_DONE) return false;
+  if (Step(c, "DELETE FROM APP_VSAReplicationProp WHERE replicationId = ?", {}, {id}) != SQLITE_DONE) return false;
+  if (Step(c, "INSERT INTO APP_VSAReplication (replicationId, taskId, created, modified) VALUES (?, ?, ?, 0)", {},
+           {id, taskId, now}) != SQLITE_DONE) {
+    return false;
+  }
+  if (!WriteColumns(c, id, info)) return false;
+  for (size_t i = 0; i < info.ListSize(kProperties, kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(kProperties, kProperties, i);
+    if (Step(c, "INSERT INTO APP_VSAReplicationProp (propertyValue, replicationId, propertyTypeId, created, "
+                "modified) VALUES (?, ?, ?, ?, 0)",
+             {p.GetString(2, 2)}, {id, p.GetInt32(1), now}) != SQLITE_DONE) {
+      return false;
+    }
+  }
+  App::VSAReplicationInfo stored(info);
+  stored.ClearField(kProperties);
+  if (!WriteStoredMessage(c, id, stored)) return false;
+  return scope.Commit();
+}
+
+bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
+  CDBConnection* c = Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare(
+      "SELECT replicationGuid, sourceGuid, sourceName, destinationGuid, destinationName, lastRestoreTime, taskId, "
+      "status, flags, VMSyncedTillTime, FailoverStatus, lastSyncedBkpJob FROM APP_VSAReplication WHERE "
+      "replicationId = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, replicationId);
+  if (sqlite3_step(s) != SQLITE_ROW) {
+    c->Release(s);
+    return false;
+  }
+  App::VSAReplicationInfo msg;
+  std::string texts[5];
+  for (int i = 0; i < 5; ++i) texts[i] = Text(s, i);
+  long long restore = sqlite3_column_int64(s, 5);
+  int taskId = sqlite3_column_int(s, 6);
+  int status = sqlite3_column_int(s, 7);
+  int flags = sqlite3_column_int(s, 8);
+  long long syncedTill = sqlite3_column_int64(s, 9);
+  int failover = sqlite3_column_int(s, 10);
+  long long lastJob = sqlite3_column_int64(s, 11);
+  c->Release(s);
+
+  if (!ReadStoredMessage(c, replicationId, msg)) return false;
+  msg.SetInt32(kId, kId, replicationId);
+  msg.SetString(kReplGuid, kReplGuid, texts[0]);
+  msg.SetString(kSourceGuid, kSourceGuid, texts[1]);
+  msg.SetString(kSourceName, kSourceName, texts[2]);
+  msg.SetString(kDestGuid, kDestGuid, texts[3]);
+  msg.SetString(kDestName, kDestName, texts[4]);
+  msg.SetInt64(kLastRestoreTime, kLastRestoreTime, restore);
+  msg.SetInt32(kSyncStatus, kSyncStatus, status);
+  msg.SetInt32(kFlags, kFlags, flags);
+  msg.SetInt64(kSyncedTill, kSyncedTill, syncedTill);
+  msg.SetInt32(kFailoverStatus, kFailoverStatus, failover);
+  if (lastJob != 0) msg.SetInt64(kLastSyncedJob, kLastSyncedJob, lastJob);
+  if (taskId != 0) msg.MutableMsg(kSubtask, kSubtask).SetInt32(1, 1, taskId);
+
+  msg.ClearField(kProperties);
+  s = c->Prepare(
+      "SELECT propertyTypeId, propertyValue FROM APP_VSAReplicationProp WHERE replicationId = ? ORDER BY id");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, replicationId);
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    CNMessageBase& p = msg.AddMsg(kProperties, kProperties);
+    p.SetInt32(1, 1, sqlite3_column_int(s, 0));
+    p.SetString(2, 2, Text(s, 1));
+  }
+  c->Release(s);
+  out = msg;
+  return true;
+}
+
+int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string& error) {
+  if (!partial.Has(kId)) {
+    error = "Replication id not set";
+    return 1;
+  }
+  const int id = partial.GetInt32(kId);
+  CDBConnection* c = Ready();
+  if (!c) {
+    error = "Management database not available";
+    return 2;
+  }
+  CWriteScope scope(c);
+  if (!scope.Ok()) {
+    error = "Cannot start a write: " + c->LastErrorText();
+    return 3;
+  }
+  if (!Exists(c, id)) {
+    error = "Replication [" + std::to_string(id) + "] not found";
+    return 4;
+  }
+  const long long now = CPlatformClock::Instance().NowEpochSeconds();
+  bool ok = WriteColumns(c, id, partial) && UpdateColumn(c, "modified", id, nullptr, now);
+  for (size_t i = 0; ok && i < partial.ListSize(kProperties, kProperties); ++i) {
+    const CNMessageBase& p = partial.GetListMsg(kProperties, kProperties, i);
+    ok = MergeProperty(c, id, p.GetInt32(1), p.GetString(2, 2), now);
+  }
+  if (ok) {
+    App::VSAReplicationInfo stored;
+    ok = ReadStoredMessage(c, id, stored);
+    if (ok) {
+      for (const SMsgSlot& slot : partial.Slots()) {
+        if (slot.field->a != kProperties) CopyField(slot, stored);
+      }
+      ok = WriteStoredMessage(c, id, stored);
+    }
+  }
+  if (!ok || !scope.Commit()) {
+    error = "Failed to store replication [" + std::to_string(id) + "]: " + c->LastErrorText();
+    return 5;
+  }
+  return 0;
+}
+
+std::vector<int> CReplicationStore::IdsOfTask(int taskId) {
+  std::vector<int> ids;
+  CDBConnection* c = Ready();
+  if (!c) return ids;
+  sqlite3_stmt* s = c->Prepare("SELECT replicationId FROM APP_VSAReplication WHERE taskId = ? ORDER BY replicationId");
+  if (!s) return ids;
+  sqlite3_bind_int(s, 1, taskId);
+  while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int(s, 0));
+  c->Release(s);
+  return ids;
+}
+
+int CReplicationStore::HandleGetReplications(int, std::string& xml, std::string& error) {
+  App::GetVSAReplicationReq req;
+  if (!req.Unserialize(xml, &error)) return -1;
+  App::GetVSAReplicationResp resp;
+  resp.TouchField(1, 1);
+  for (size_t i = 0; i < req.ListSize(5, 5); ++i) {
+    App::VSAReplicationInfo info;
+    if (Get(req.GetListInt32(5, 5, i), info)) resp.AppendMsg(1, 1, info);
+  }
+  if (!resp.serializeUTF8(xml)) {
+    error = "Failed to write the replication reply";
+    return -1;
+  }
+  return 0;
+}
+
+void CReplicationStore::Install() {
+  {
+    std::lock_guard<std::mutex> lock(g_installMutex);
+    if (g_installed) return;
+    g_installed = true;
+  }
+  Restore();
+}
+
+void CReplicationStore::Restore() {
+  XMLHandler::RegisterHandler(kGetVSAReplicationReq, HandleGetReplications);
+}

@@ -1,0 +1,41 @@
+// The simulated management server's VM replications. A replication is its
+// row of APP_VSAReplication, its property rows in APP_VSAReplicationProp
+// (one per property, in insertion order) and the stored replication message
+// for every field that has no column (sub-records, vendors, tracking ids).
+//
+// A replication exists while its APP_VSAReplication row exists. Reads put
+// the three together again: the stored message, overlaid with the columns,
+// with the property rows as its property list (field 25).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "msg/MsgClasses.h"
+
+class CReplicationStore {
+ public:
+  // Stores the whole replication, replacing what was stored under its id
+  // (properties included). False when the message has no replication id or
+  // the database cannot be written.
+  static bool Put(const App::VSAReplicationInfo& info, int taskId);
+  // The stored replication; false when there is none with that id.
+  static bool Get(int replicationId, App::VSAReplicationInfo& out);
+  // Merges a partial replication into the stored one: only the fields the
+  // message holds change (a present empty text counts as set), and each
+  // property of its list (field 25) is updated or added by property id.
+  // 0 on success; otherwise non-zero with the reason in error.
+  static int Merge(const App::VSAReplicationInfo& partial, std::string& error);
+  // Ids of the replications of a replication (sync) task, in id order.
+  static std::vector<int> IdsOfTask(int taskId);
+
+  // Answers App::GetVSAReplicationReq (type 518937344) with every requested
+  // replication that exists, in request order.
+  static int HandleGetReplications(int userId, std::string& xml, std::string& error);
+  // Registers the request handler once per process; XMLHandler calls it
+  // before routing, so a test's own handler registered later wins.
+  static void Install();
+  static void Restore();
+
+  static constexpr unsigned long kGetVSAReplicationReq = 518937344UL;
+};

@@ -1,0 +1,240 @@
+// Building the priority queue: sub-priorities by information source and
+// group priority, the boot-ordered and monitor-based queues, and whole
+// Initialize runs over stored VM replications, failures included.
+#include <map>
+#include <memory>
+
+#include "DRDataSource.h"
+#include "DRInitParams.h"
+#include "DRInfo.h"
+#include "GenericDR.h"
+#include "IRepInfo.h"
+#include "SDRPriority.h"
+#include "engine/DRRecordsTestSupport.h"
+
+class CDRBasePriorityQueueTestPeer {
+ public:
+  static bool InitApp(CDRBase& dr, CDRJobManager& jm) {
+    dr.m_jobManager = &jm;
+    dr.m_jobId = jm.GetJobId();
+    return dr.m_appManager.Initialize(jm.GetUserID(), &jm.GetJobOptions());
+  }
+  static bool Generate(CDRBase& dr) { return dr.GenerateSDRPriority(); }
+  static bool SetInfoSource(CDRBase& dr, SDRPriority& p) { return dr.SetInfoSource(p); }
+  static bool Monitor(CDRBase& dr) { return dr.InitMonitorBasedInvocation(); }
+  static const std::vector<SDRPriority*>& Created(CDRBase& dr) { return dr.m_priorities; }
+  static const std::map<int32_t, std::vector<SDRPriority*>>& Queue(CDRBase& dr) { return dr.m_priorityQueue; }
+  static std::vector<CDRInfo*> Machines(CDRBase& dr) {
+    std::vector<CDRInfo*> out;
+    for (IDRBaseInfo* info : dr.m_drInfoList) out.push_back(dynamic_cast<CDRInfo*>(info));
+    return out;
+  }
+  static size_t DataSources(CDRBase& dr) { return dr.m_dataSources.size(); }
+};
+
+namespace {
+
+typedef CDRBasePriorityQueueTestPeer Peer;
+
+class PriorityQueueTest : public CDRRecordsTestBase {
+ protected:
+  // The orchestrator with its application manager started on the job's
+  // options (no queue built yet).
+  CGenericDR& Prepared(const TMMsg::JobOption& options,
+                       TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
+    StartJob(options);
+    m_dr.reset(new CGenericDR(type));
+    EXPECT_TRUE(Peer::InitApp(*m_dr, *m_jm));
+    return *m_dr;
+  }
+  bool Initialize(const TMMsg::JobOption& options,
+                  TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
+    StartJob(options);
+    m_dr.reset(new CGenericDR(type));
+    DRInitParams params{m_jm.get()};
+    return m_dr->Initialize(params);
+  }
+  static std::vector<int64_t> ReplIdsOf(const SDRPriority& p) {
+    std::vector<int64_t> ids;
+    for (size_t i = 0; i < p.vmGroup.ListSize(4, 4); ++i) ids.push_back(p.vmGroup.GetListMsg(4, 4, i).GetInt64(9));
+    return ids;
+  }
+
+  std::unique_ptr<CGenericDR> m_dr;
+};
+
+TEST_F(PriorityQueueTest, SubPrioritiesPerInformationSourceAndGroupPriority) {
+  PutGroup({Group(1, {Entry(1, 0)}, 3, 0), Group(1, {Entry(2, 2)}, 9, 1), Group(2, {Entry(3)}, 5, 1),
+            Group(1, {Entry(4, 0)}, 7, 1)});
+  CGenericDR& dr = Prepared(JobOptions(false));
+  ASSERT_TRUE(Peer::Generate(dr));
+
+  const std::vector<SDRPriority*>& made = Peer::Created(dr);
+  ASSERT_EQ(3u, made.size());
+  // 0_1 takes the entries of both its groups and the first group's settings.
+  EXPECT_EQ(1, made[0]->order);
+  EXPECT_EQ((std::vector<int64_t>{1, 4}), ReplIdsOf(*made[0]));
+  EXPECT_EQ(3, made[0]->vmGroup.GetInt32(2));
+  EXPECT_EQ(0, made[0]->vmGroup.GetInt32(3));
+  EXPECT_EQ(1, made[1]->order);
+  EXPECT_EQ((std::vector<int64_t>{2}), ReplIdsOf(*made[1]));
+  EXPECT_EQ(2, made[2]->order);
+  EXPECT_EQ((std::vector<int64_t>{3}), ReplIdsOf(*made[2]));
+  EXPECT_TRUE(Logged("Extracted [3] sub-priorities from DRGroup configuration"));
+
+  for (SDRPriority* p : made) Peer::SetInfoSource(dr, *p);
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_VSA_REPLICATION, made[0]->infoSource);
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_DB_REPLICATION, made[1]->infoSource);
+  // An entry without field 10 counts as VM replication.
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_VSA_REPLICATION, made[2]->infoSource);
+}
+
+TEST_F(PriorityQueueTest, StorageArrayReplicationMakesEverySourceStorageArray) {
+  PutGroup({Group(1, {Entry(1, 0)})});
+  CGenericDR& dr = Prepared(JobOptions(false, {}, TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY));
+  SDRPriority p;
+  p.vmGroup = Group(1, {Entry(1, 2)});
+  EXPECT_TRUE(Peer::SetInfoSource(dr, p));
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION, p.infoSource);
+}
+
+TEST_F(PriorityQueueTest, GroupWithoutVmSequenceFailsBothWays) {
+  TMMsg::VMGroup bare;
+  bare.SetInt32(1, 1, 2);
+  PutGroup({Group(1, {Entry(1)}), bare});
+  CGenericDR& dr = Prepared(JobOptions(false));
+  EXPECT_FALSE(Peer::Generate(dr));
+  EXPECT_TRUE(Peer::Created(dr).empty());
+  EXPECT_TRUE(Logged("VmSequence not set for one or more groups. Exiting"));
+
+  CLogSink::Instance().ClearCapture();
+  CGenericDR& boot = Prepared(JobOptions(false, {}, TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY));
+  EXPECT_FALSE(Peer::Generate(boot));
+  EXPECT_TRUE(Peer::Created(boot).empty());
+  EXPECT_TRUE(Logged("VmSequence not set for one or more groups. Exiting"));
+}
+
+TEST_F(PriorityQueueTest, BootOrderQueueKeepsTheSelectedVMsStampedWithTheirGroupsPriority) {
+  PutGroup({Group(1, {Entry(1), Entry(2)}, 4, 0), Group(3, {Entry(3), Entry(5)}, 8, 1)});
+  CGenericDR& dr = Prepared(JobOptions(false, {1, 3, 5}, TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY, true));
+  ASSERT_TRUE(Peer::Generate(dr));
+
+  ASSERT_EQ(1u, Peer::Created(dr).size());
+  const SDRPriority& p = *Peer::Created(dr)[0];
+  EXPECT_EQ(0, p.order);
+  EXPECT_EQ(kGroup, p.drGroupId);
+  EXPECT_EQ((std::vector<int64_t>{1, 3, 5}), ReplIdsOf(p));
+  EXPECT_EQ(4, p.vmGroup.GetInt32(2));
+  EXPECT_EQ(0, p.vmGroup.GetInt32(3));
+  EXPECT_EQ(0, p.vmGroup.GetInt32(1));
+  std::map<int32_t, std::vector<TMMsg::VMDependencyOrder>> boot;
+  dr.GetBootMap(p, boot);
+  ASSERT_EQ(2u, boot.size());
+  EXPECT_EQ(1u, boot[1].size());
+  EXPECT_EQ(2u, boot[3].size());
+  EXPECT_EQ(5, boot[3][1].GetInt64(9));
+  EXPECT_TRUE(Logged("VM vm3" + std::string(22, ' ') + " => Priority list order [3]"));
+}
+
+TEST_F(PriorityQueueTest, MonitorBasedRunBuildsOnePriorityUnderOrderZero) {
+  for (int id : {7, 8}) StoreRepl(Repl(id));
+  CGenericDR& dr = Prepared(JobOptions(true, {7, 8}));
+  ASSERT_TRUE(Peer::Monitor(dr));
+  ASSERT_EQ(1u, Peer::Queue(dr).size());
+  ASSERT_EQ(1u, Peer::Queue(dr).at(0).size());
+  const SDRPriority& p = *Peer::Queue(dr).at(0)[0];
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_VSA_REPLICATION, p.infoSource);
+  EXPECT_EQ((std::vector<int32_t>{7, 8}), p.replIds);
+  EXPECT_EQ(2u, Peer::Machines(dr).size());
+}
+
+TEST_F(PriorityQueueTest, DatabaseMonitorGivesADatabasePriorityWhoseDataCannotLoadYet) {
+  CGenericDR& dr = Prepared(JobOptions(true, {7}, 0, false, 22));
+  EXPECT_FALSE(Peer::Monitor(dr));
+  ASSERT_EQ(1u, Peer::Created(dr).size());
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_DB_REPLICATION, Peer::Created(dr)[0]->infoSource);
+  EXPECT_TRUE(Logged("Found Info Source for Monitor invocation as [DB Replication]"));
+  EXPECT_TRUE(Logged("Error in loading data for priority [0] "));
+  // The data source that could not load was freed, not kept.
+  EXPECT_EQ(0u, Peer::DataSources(dr));
+  EXPECT_TRUE(Peer::Queue(dr).empty());
+}
+
+TEST_F(PriorityQueueTest, InitializeBuildsTheQueueWithItsMachineRecords) {
+  for (int id : {1, 2, 3}) StoreRepl(Repl(id));
+  PutGroup({Group(1, {Entry(1, 0), Entry(2, 0)}), Group(2, {Entry(3, 0)})});
+  ASSERT_TRUE(Initialize(JobOptions(false)));
+
+  EXPECT_TRUE(Logged("Initiated from Monitor set as [false]. Starting Group based DR"));
+  EXPECT_TRUE(Logged("DR Priority-Queue initialized with [2] member(s)"));
+  EXPECT_TRUE(Logged("Successfully setup [Replication] datasource for priority [2]"));
+  ASSERT_EQ(2u, Peer::Queue(*m_dr).size());
+  EXPECT_EQ(2u, Peer::DataSources(*m_dr));
+  std::vector<CDRInfo*> machines = Peer::Machines(*m_dr);
+  ASSERT_EQ(3u, machines.size());
+  EXPECT_EQ("1:1", machines[0]->GetId());
+  EXPECT_EQ("2:3", machines[2]->GetId());
+  EXPECT_EQ(106, machines[0]->GetRepInfo()->GetApplicationId());
+  EXPECT_EQ(machines[0]->getDataSource(), Peer::Queue(*m_dr).at(1)[0]->dataSource);
+}
+
+TEST_F(PriorityQueueTest, ReplicationFailingItsPreChecksIsLeftOut) {
+  StoreRepl(Repl(1, 0));
+  StoreRepl(Repl(2, 5));
+  PutGroup({Group(1, {Entry(1, 0), Entry(2, 0)})});
+  ASSERT_TRUE(Initialize(JobOptions(false)));
+  EXPECT_TRUE(Logged("Pre-checks failed for repl [1]"));
+  ASSERT_EQ(1u, Peer::Machines(*m_dr).size());
+  EXPECT_EQ(2, Peer::Machines(*m_dr)[0]->GetReplId());
+}
+
+TEST_F(PriorityQueueTest, PriorityWhoseReplicationsAllFailPreChecksFailsInitialize) {
+  StoreRepl(Repl(1));
+  StoreRepl(Repl(2, 0));
+  StoreRepl(Repl(3, 0));
+  PutGroup({Group(1, {Entry(1, 0)}), Group(2, {Entry(2, 0), Entry(3, 0)})});
+  EXPECT_FALSE(Initialize(JobOptions(false)));
+  EXPECT_TRUE(Logged("Pre-checks failed for repl [2]"));
+  EXPECT_TRUE(Logged("Pre-checks failed for repl [3]"));
+  EXPECT_TRUE(Logged("Error setting up CDRInfo for priority [2] "));
+  // What was built stays until the orchestrator is destroyed.
+  EXPECT_EQ(1u, Peer::Queue(*m_dr).size());
+  EXPECT_EQ(2u, Peer::Created(*m_dr).size());
+  EXPECT_EQ(1u, Peer::Machines(*m_dr).size());
+}
+
+TEST_F(PriorityQueueTest, CleanupOfDestinationVMsSkipsThePreChecks) {
+  StoreRepl(Repl(1, 0));
+  PutGroup({Group(1, {Entry(1, 0)})});
+  ASSERT_TRUE(Initialize(JobOptions(false), TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM));
+  EXPECT_EQ(1u, Peer::Machines(*m_dr).size());
+}
+
+TEST_F(PriorityQueueTest, MissingReplicationRecordFailsThePriority) {
+  StoreRepl(Repl(1));
+  PutGroup({Group(1, {Entry(1, 0), Entry(2, 0)}), Group(2, {Entry(3, 0)})});
+  EXPECT_FALSE(Initialize(JobOptions(false)));
+  EXPECT_TRUE(Logged("Error setting up CDRInfo for priority [1] "));
+  // The record made before the missing one stays; priority 2 was never built.
+  EXPECT_EQ(1u, Peer::Machines(*m_dr).size());
+  EXPECT_TRUE(Peer::Queue(*m_dr).empty());
+  EXPECT_EQ(2u, Peer::Created(*m_dr).size());
+}
+
+TEST_F(PriorityQueueTest, DatabasePriorityCannotLoadAndNothingLeaks) {
+  StoreRepl(Repl(1));
+  PutGroup({Group(1, {Entry(1, 0)}), Group(2, {Entry(2, 2)})});
+  EXPECT_FALSE(Initialize(JobOptions(false)));
+  EXPECT_TRUE(Logged("Error in loading data for priority [2] "));
+  EXPECT_EQ(1u, Peer::DataSources(*m_dr));
+  EXPECT_EQ(1u, Peer::Queue(*m_dr).size());
+}
+
+TEST_F(PriorityQueueTest, GroupWithAnEmptyVmSequenceMakesNoPriority) {
+  PutGroup({Group(1, {})});
+  EXPECT_TRUE(Initialize(JobOptions(false)));
+  EXPECT_TRUE(Logged("DR Priority-Queue initialized with [0] member(s)"));
+  EXPECT_TRUE(Peer::Created(*m_dr).empty());
+}
+
+}  // namespace

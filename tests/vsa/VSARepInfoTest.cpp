@@ -1,0 +1,139 @@
+// The VM replication record: getters over the replication message, the
+// property list and the snapshot records.
+#include <gtest/gtest.h>
+
+#include "VSARepInfo.h"
+
+namespace {
+
+App::VSAReplicationInfo WithProperty(App::VSAReplicationInfo info, int id, const std::string& value) {
+  CNMessageBase& p = info.AddMsg(25, 25);
+  p.SetInt32(1, 1, id);
+  p.SetString(2, 2, value);
+  return info;
+}
+
+TEST(VSARepInfoTest, EntityComesFromField38ThenField10ThenNothing) {
+  App::VSAReplicationInfo info;
+  CNMessageBase& source = info.MutableMsg(10, 10);
+  source.SetInt32(0, 0, 7);
+  source.SetInt32(7, 7, 70);
+  source.SetInt32(2, 2, 700);
+  VSARepInfo fromSource(info);
+  EXPECT_EQ(7, fromSource.getSubclientId());
+  EXPECT_EQ(70, fromSource.GetSrcInstanceId());
+  EXPECT_EQ(700, fromSource.GetSourceVClientId());
+
+  info.MutableMsg(38, 38).SetInt32(0, 0, 8);
+  VSARepInfo fromSubclient(info);
+  EXPECT_EQ(8, fromSubclient.getSubclientId());
+  EXPECT_EQ(0, fromSubclient.GetSrcInstanceId());
+
+  // A sub-record without a subclient id does not count.
+  App::VSAReplicationInfo bare;
+  bare.MutableMsg(38, 38).SetInt32(7, 7, 5);
+  VSARepInfo none(bare);
+  EXPECT_EQ(nullptr, none.GetEntity());
+  EXPECT_EQ(0, none.getSubclientId());
+  EXPECT_EQ(0, none.GetSrcInstanceId());
+  EXPECT_EQ(0, none.GetSourceVClientId());
+}
+
+TEST(VSARepInfoTest, EmptyRecordAnswersNeutrally) {
+  VSARepInfo rep;
+  EXPECT_EQ(0, rep.GetReplId());
+  EXPECT_EQ(106, rep.GetApplicationId());
+  EXPECT_FALSE(rep.RunPreChecks());
+  EXPECT_FALSE(rep.IsIndexingV2());
+  EXPECT_EQ(0, rep.GetTaskId());
+  EXPECT_EQ(0, rep.GetSubTaskId());
+  EXPECT_EQ(0, rep.GetTargetId());
+  EXPECT_EQ(0, rep.GetDestInstanceId());
+  EXPECT_EQ(0, rep.GetDestInstanceClientId());
+  EXPECT_EQ(0, rep.GetDestProxyId());
+  EXPECT_EQ("", rep.GetDestProxyName());
+  EXPECT_EQ("", rep.GetHostName());
+  EXPECT_FALSE(rep.IsReplicaSyncFromSnap());
+  std::vector<App::VSAReplicationTrakingIdInfo> ids;
+  EXPECT_FALSE(rep.GetTrackingIds(ids));
+  EXPECT_TRUE(ids.empty());
+}
+
+TEST(VSARepInfoTest, VendorsToolsAndIdsComeFromTheirFields) {
+  App::VSAReplicationInfo info;
+  info.SetInt32(54, 54, 17);
+  info.SetInt32(58, 58, 1);
+  info.SetInt32(64, 64, 1);
+  info.MutableMsg(9, 9).SetInt32(0, 0, 31);
+  info.MutableMsg(9, 9).SetInt32(1, 1, 30);
+  info.MutableMsg(33, 33).SetInt32(0, 0, 44);
+  info.MutableMsg(33, 33).SetString(1, 1, "proxy");
+  info.AddMsg(12, 12).SetString(6, 6, "t1");
+  info.AddMsg(12, 12).SetString(6, 6, "t2");
+  VSARepInfo rep(info);
+  EXPECT_EQ(17, rep.GetDestinationVendor());
+  EXPECT_EQ(1, rep.GetSourceVendor());
+  EXPECT_TRUE(rep.IsToolsInstalled());
+  EXPECT_TRUE(rep.RunPreChecks());
+  EXPECT_EQ(30, rep.GetTaskId());
+  EXPECT_EQ(31, rep.GetSubTaskId());
+  EXPECT_EQ(44, rep.GetDestProxyId());
+  EXPECT_EQ("proxy", rep.GetDestProxyName());
+  std::vector<App::VSAReplicationTrakingIdInfo> ids(1);
+  EXPECT_TRUE(rep.GetTrackingIds(ids));
+  ASSERT_EQ(3u, ids.size());
+  EXPECT_EQ("t2", ids[2].GetString(6, 6));
+}
+
+TEST(VSARepInfoTest, PropertiesTakeTheFirstEntryOfAnId) {
+  App::VSAReplicationInfo info = WithProperty(App::VSAReplicationInfo(), 2220, "4 clones");
+  info = WithProperty(info, 2220, "9");
+  info = WithProperty(info, 2204, "12x");
+  info = WithProperty(info, 2212, "77");
+  info = WithProperty(info, 2205, "");
+  VSARepInfo rep(info);
+  EXPECT_EQ(4, rep.GetCloneVMCount());
+  EXPECT_EQ(0, rep.GetDestBackupTaskId());  // not a number
+  EXPECT_EQ(77, rep.GetReverseReplicationTaskId());
+  // Presence alone counts, also with an empty value.
+  EXPECT_TRUE(rep.IsReplicaSyncFromSnap());
+}
+
+TEST(VSARepInfoTest, RestoreTimesKeepSixtyFourBits) {
+  VSARepInfo rep;
+  const int64_t late = 4102444800LL;  // year 2100, beyond 32 bits
+  rep.setLastRestoreTime(late);
+  EXPECT_EQ(late, rep.GetRepInfoMsg().GetInt64(7));
+}
+
+TEST(VSARepInfoTest, SnapshotsAreKeptUnderTheRecordsIdAndRemovedOneAtATime) {
+  App::VSAReplicationInfo info;
+  info.SetInt32(1, 1, 5);
+  VSARepInfo rep(info);
+  SDRSnapshotInfo snap;
+  snap.replId = 99;
+  snap.site = 1;
+  snap.snapType = 2;
+  snap.snapRef = "first";
+  rep.addSnapshotInfo(snap);
+  snap.snapRef = "second";
+  rep.addSnapshotInfo(snap);
+
+  SDRSnapshotInfo query;
+  query.replId = 99;
+  query.site = 1;
+  query.snapType = 2;
+  EXPECT_EQ(nullptr, rep.getSnapshotInfo(query));
+  query.replId = 5;
+  ASSERT_NE(nullptr, rep.getSnapshotInfo(query));
+  EXPECT_EQ("first", rep.getSnapshotInfo(query)->snapRef);
+  rep.removeSnapshotInfo(query);
+  ASSERT_NE(nullptr, rep.getSnapshotInfo(query));
+  EXPECT_EQ("second", rep.getSnapshotInfo(query)->snapRef);
+  query.snapType = 3;
+  rep.removeSnapshotInfo(query);  // nothing matches
+  query.snapType = 2;
+  EXPECT_NE(nullptr, rep.getSnapshotInfo(query));
+}
+
+}  // namespace
