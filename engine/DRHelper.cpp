@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "appmgr/ApplicationId.h"
+#include "jobs/ZNJobQuery.h"
 #include "log/EvEvent.h"
 #include "msg/XMLSerializer.h"
 
@@ -412,4 +413,12 @@ void DRHelper::ConstructSiteDatastores(const std::vector<Api::DatastoreReplicati
     vm.SetInt32(kDsId, kDsId, api.GetInt32(kDsId));
     vmSide.push_back(std::move(vm));
   }
+}
+
+bool DRHelper::IsSnapJob(long long jobId, ZNJobQuery& query) {
+  // A failed query leaves the type at "none" rather than whatever the
+  // caller's stack held.
+  ZNOpType opType = ZN_OP_NONE;
+  if (query.getOpTypeForJob(jobId, opType) != 0) return false;
+  return opType == ZN_OP_SNAP_BACKUP;
 }

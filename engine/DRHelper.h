@@ -31,6 +31,7 @@
 #include "msg/MsgEnums.h"
 
 class ApplicationId;
+class ZNJobQuery;
 
 class DRHelper {
  public:
@@ -140,6 +141,12 @@ class DRHelper {
   static void GetApplicationInfo(const ApplicationId& app, ZnEntities::GenericEntity& entity);
   // Indented XML of the message; false when the serializer fails.
   static bool GetFormattedXML(const CNMessageBase& msg, std::string& xml);
+
+  // ---- Jobs ---------------------------------------------------------------
+
+  // Whether the job is a snap backup. False when the job query cannot tell
+  // the job's operation type.
+  static bool IsSnapJob(long long jobId, ZNJobQuery& query);
 
   // ---- Datastore replications ---------------------------------------------
 

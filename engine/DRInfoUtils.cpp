@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include <strings.h>
+
 #include <sstream>
 
 #include "DRAppManager.h"
@@ -368,6 +370,56 @@ void DRInfoUtils::GetDSQueueByVMCount(const std::map<std::string, std::vector<CD
   }
 }
 
+void DRInfoUtils::GetDatastoreToVMList(const std::vector<CDRInfo*>& list,
+                                       std::map<std::string, std::vector<CDRInfo*>>& dsMap) {
+  std::vector<VirtualServer::VMDatastoreInfo> datastores;
+  for (CDRInfo* info : list) {
+    SnapDRRepInfo* snap = GetSnapRepInfo(info);
+    if (snap == nullptr) continue;
+    snap->GetSourceDatastores(datastores);
+    for (const VirtualServer::VMDatastoreInfo& ds : datastores) dsMap[ds.GetString(2, 5)].push_back(info);
+  }
+}
+
+void DRInfoUtils::GetVMQueueByDSCount(const std::vector<CDRInfo*>& list, std::vector<CDRInfo*>& out, int order) {
+  std::unordered_map<std::string, CDRInfo*> byGuid;
+  GetGuidToDRInfoMap(list, Api::DR_SITE_SOURCE, byGuid);
+  // Weights are read once; a machine without a storage-array record weighs 0.
+  std::map<std::string, unsigned> remaining;
+  for (const auto& entry : byGuid) {
+    SnapDRRepInfo* snap = GetSnapRepInfo(entry.second);
+    remaining[entry.first] = snap != nullptr ? snap->GetDSCount() : 0;
+  }
+  // Runs until every machine is placed, whatever the output held on entry.
+  while (!remaining.empty()) {
+    auto best = remaining.begin();
+    for (auto it = remaining.begin(); it != remaining.end(); ++it) {
+      if ((order == 0 && it->second < best->second) || (order == 1 && it->second > best->second)) best = it;
+    }
+    out.push_back(byGuid[best->first]);
+    remaining.erase(best);
+  }
+}
+
+CDRInfo* DRInfoUtils::GetDRInfoForBrowseData(databrowse::BrowseData& data, const std::vector<CDRInfo*>& list) {
+  const std::string& guid = data.GetString(5, 5);
+  for (CDRInfo* info : list) {
+    IRepInfo* rep = RepOf(info);
+    if (rep != nullptr && strcasecmp(rep->GetSourceGuid().c_str(), guid.c_str()) == 0) return info;
+  }
+  return nullptr;
+}
+
+std::string DRInfoUtils::GetSnapshotId(CDRInfo* info, App::VSAReplicationTrakingIdInfo& entry) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return std::string();
+  std::string id = IsVendorOfFamily(vsa->GetDestinationVendor(), Common::VS_VENDOR_5) ? entry.GetString(2, 2)
+                                                                                      : entry.GetString(8, 8);
+  EvEvent event;
+  event.DebugLvl(2, "GetSnapshotId", "Integrity snapshot [%s] retrieved.", id.c_str());
+  return id;
+}
+
 std::string DRInfoUtils::GetCloneVMName(CDRInfo* info) {
   EvEvent event;
   std::ostringstream out;
@@ -575,4 +627,138 @@ bool DRInfoUtils::PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& p
   request.AppendMsg(1, 1, job);
   request.MutableListMsg(1, 1, 0).AppendMsg(5, 5, jobPhase);
   return true;
+}
+
+// ---- Vendor rules and the VM-operation skip rule ----------------------------
+
+namespace {
+
+const char kNoVSARepInfo[] = "No valid VSARepInfo retrieved";
+
+bool IsFamily5(int32_t vendor) { return DRInfoUtils::IsVendorOfFamily(vendor, Common::VS_VENDOR_5); }
+
+}  // namespace
+
+bool DRInfoUtils::IsSiteVendor(CDRInfo* info, Api::DRSite site, Common::VSVendor vendor) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return false;
+  const int32_t actual = site == Api::DR_SITE_SOURCE ? vsa->GetSourceVendor() : vsa->GetDestinationVendor();
+  return IsVendorOfFamily(actual, vendor);
+}
+
+bool DRInfoUtils::IsDestinationVMSnapshotCreationAllowed(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  return vsa != nullptr && vsa->GetDestinationVendor() != Common::VS_VENDOR_HYPERV;
+}
+
+bool DRInfoUtils::IsCleanupSnapshotsRequired(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  return vsa != nullptr && vsa->GetDestinationVendor() != Common::VS_VENDOR_HYPERV_19;
+}
+
+bool DRInfoUtils::IsDRTypeApplicable(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return false;
+  if (info->GetDRType() != TMMsg::DR_ORCHESTRATION_TEST_FAILOVER) return true;
+  const int32_t dest = vsa->GetDestinationVendor();
+  return IsFamily5(dest) || dest == Common::VS_VENDOR_4;
+}
+
+bool DRInfoUtils::IsReplicaSyncDirectEnabled(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || info->GetAppMgrPtr() == nullptr) return false;
+  return info->GetAppMgrPtr()->IsReplicaSyncDirectEnabled(vsa->GetTaskId());
+}
+
+bool DRInfoUtils::IsVSAFailbackSupported(CDRInfo* info) {
+  EvEvent event;
+  event.Debug("IsVSAFailbackSupported", "Check failback support for vm [%s]",
+              GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_SOURCE).c_str());
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) {
+    event.Error("IsVSAFailbackSupported", "%s", kNoVSARepInfo);
+    return false;
+  }
+  if (vsa->IsReplicaSyncFromSnap()) {
+    if (IsReplicaSyncDirectEnabled(info)) {
+      event.Debug("IsVSAFailbackSupported", "Replica Sync Direct configuration found. Failback SUPPORT [TRUE].");
+      return true;
+    }
+    event.Debug("IsVSAFailbackSupported", "Failback not supported for replica sync from snap configuration");
+    return false;
+  }
+  const int32_t dest = vsa->GetDestinationVendor();
+  if (dest == Common::VS_VENDOR_HYPERV || dest == Common::VS_VENDOR_HYPERV_19) {
+    event.Debug("IsVSAFailbackSupported", "Failback not supported as Destination Vendor is HyperV");
+    return false;
+  }
+  event.Debug("IsVSAFailbackSupported", "Failback SUPPORT [TRUE]");
+  return true;
+}
+
+bool DRInfoUtils::IsVSAPostVMFailoverSupported(CDRInfo* info) {
+  EvEvent event;
+  event.DebugLvl(2, "IsVSAPostVMFailoverSupported", "Check PostVMFailover support for vm [%s]",
+                 GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_SOURCE).c_str());
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) {
+    event.Error("IsVSAPostVMFailoverSupported", "%s", kNoVSARepInfo);
+    return false;
+  }
+  const int32_t dest = vsa->GetDestinationVendor();
+  if (IsFamily5(dest) || dest == Common::VS_VENDOR_1) {
+    event.DebugLvl(2, "IsVSAPostVMFailoverSupported", "PostVMFailover SUPPORT [TRUE]");
+    return true;
+  }
+  event.DebugLvl(2, "IsVSAPostVMFailoverSupported", "PostVMFailover SUPPORT [FALSE]");
+  return false;
+}
+
+bool DRInfoUtils::IsToolsInstalled(CDRInfo* info) {
+  if (info == nullptr || info->getDataSource() == nullptr) return false;
+  switch (info->getDataSource()->GetInfoSource()) {
+    case TMMsg::DR_OP_SOURCE_VSA_REPLICATION: {
+      VSARepInfo* vsa = GetVSARepInfo(info);
+      return vsa != nullptr && vsa->IsToolsInstalled();
+    }
+    case TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION: {
+      SnapDRRepInfo* snap = dynamic_cast<SnapDRRepInfo*>(info->GetRepInfo());
+      return snap != nullptr && snap->IsToolsInstalled();
+    }
+    default:
+      return false;
+  }
+}
+
+bool DRInfoUtils::CanSkipVMOp(TMMsg::VMOperationType op, TMMsg::DROrchestrationType drType, SDROperationCtx& ctx,
+                              std::string& reason) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  CDRAppManager* appMgr = info->GetAppMgrPtr();
+
+  if (appMgr != nullptr && vsa != nullptr && appMgr->IsFirstTimeSyncDuringFailoverSet() &&
+      drType == TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER && vsa->GetDestinationGuid().empty() &&
+      op == TMMsg::VM_OPERATION_POWER_OFF) {
+    return true;
+  }
+
+  // Without a VM replication record the vendors are unknown (0): neither
+  // create-VM nor clone-VM is needed then.
+  const int32_t source = vsa != nullptr ? vsa->GetSourceVendor() : 0;
+  const int32_t dest = vsa != nullptr ? vsa->GetDestinationVendor() : 0;
+  if (op == TMMsg::VM_OPERATION_CREATE_VM) return !(source == Common::VS_VENDOR_1 && dest == Common::VS_VENDOR_1);
+  if (op == TMMsg::VM_OPERATION_CLONE_VM) return !(IsFamily5(dest) || dest == Common::VS_VENDOR_4);
+
+  if (info->GetInfoSource() != TMMsg::DR_OP_SOURCE_VSA_REPLICATION) return false;
+  reason = "Operation not required for VSVendor type";
+  if (vsa == nullptr) return false;
+
+  // The option costs a task lookup: ask only where the vendor table reads it.
+  bool option = false;
+  if (ctx.site == Api::DR_SITE_DESTINATION && (IsFamily5(dest) || dest == Common::VS_VENDOR_16) &&
+      appMgr != nullptr) {
+    option = appMgr->IsCreateDRVMOptionEnabled(vsa->GetTaskId());
+  }
+  return CanSkipVMOpForVendor(op, drType, ctx, dest, option);
 }

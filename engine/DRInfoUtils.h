@@ -144,6 +144,23 @@ class DRInfoUtils {
                                   std::vector<std::string>& queue, int order);
   // "<destination name>-Clone-<process id>-<job id>".
   static std::string GetCloneVMName(CDRInfo* info);
+  // Appends each storage-array machine under the name of every source
+  // datastore of its replication; the map is not cleared. Machines without
+  // a storage-array record are passed over.
+  static void GetDatastoreToVMList(const std::vector<CDRInfo*>& list,
+                                   std::map<std::string, std::vector<CDRInfo*>>& dsMap);
+  // Storage-array machines in processing order by their datastore count:
+  // order 0 fewest first, order 1 most first, any other order by source
+  // GUID; ties go to the GUID that sorts first. One entry per source GUID
+  // (the first machine of a GUID), appended to out.
+  static void GetVMQueueByDSCount(const std::vector<CDRInfo*>& list, std::vector<CDRInfo*>& out, int order);
+  // The first machine whose source GUID equals the browse entry's GUID
+  // (field 5), ignoring case; null when none.
+  static CDRInfo* GetDRInfoForBrowseData(databrowse::BrowseData& data, const std::vector<CDRInfo*>& list);
+  // The integrity snapshot of a replicated disk: field 2 of the entry for
+  // the vendor-5 family at the destination, field 8 otherwise; empty
+  // without a VM replication record.
+  static std::string GetSnapshotId(CDRInfo* info, App::VSAReplicationTrakingIdInfo& entry);
 
   // ---- Step rules ---------------------------------------------------------
 
@@ -163,6 +180,30 @@ class DRInfoUtils {
                                    const SDROperationCtx& ctx, int32_t destVendor, bool createDRVMOption);
   // Whether a vendor is of the family the argument stands for (5 with 7, 17).
   static bool IsVendorOfFamily(int32_t vendor, int32_t family);
+  // Whether the VM operation is not needed for the context's first machine:
+  // first-time sync skips the power-off of a planned failover whose DR VM
+  // does not exist yet; create-VM and clone-VM depend on the vendors; the
+  // other operations follow the destination vendor's table (reason set to
+  // the vendor text). False without machines.
+  static bool CanSkipVMOp(TMMsg::VMOperationType op, TMMsg::DROrchestrationType drType, SDROperationCtx& ctx,
+                          std::string& reason);
+
+  // ---- Vendor rules ---------------------------------------------------------
+  // Each reads the machine's VM replication record and answers no without
+  // one.
+
+  // Site 0 the source vendor, any other site the destination vendor.
+  static bool IsSiteVendor(CDRInfo* info, Api::DRSite site, Common::VSVendor vendor);
+  static bool IsDestinationVMSnapshotCreationAllowed(CDRInfo* info);
+  static bool IsCleanupSnapshotsRequired(CDRInfo* info);
+  // A test failover needs a destination of the vendor-5 family or 4.
+  static bool IsDRTypeApplicable(CDRInfo* info);
+  static bool IsReplicaSyncDirectEnabled(CDRInfo* info);
+  static bool IsVSAFailbackSupported(CDRInfo* info);
+  static bool IsVSAPostVMFailoverSupported(CDRInfo* info);
+  // From the VM replication record or the storage-array record, by the
+  // machine's data source; false for other sources.
+  static bool IsToolsInstalled(CDRInfo* info);
   // ---- Machine records, replication records and phase rows ----------------
   // These read machine records and their replication records; a null record,
   // a missing replication record or an empty list gives the negative

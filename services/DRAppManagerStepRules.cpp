@@ -1,6 +1,5 @@
 // Application-manager operations that the DR step rules ask: free memory of
-// the DR host, the VM allocation policy of a replication target or task, and
-// the create-DR-VM option of a replication task.
+// the DR host and the VM allocation policy of a replication target or task.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -78,10 +77,5 @@ bool CDRAppManager::QueryVMAllocationPolicy(long policyId, Ida::VMAllocationPoli
 // as "not set".
 bool CDRAppManager::QueryVMAllocationPolicyFromTask(long taskId, Ida::VMAllocationPolicy& /*policy*/) {
   m_event.DebugLvl(2, "QueryVMAllocationPolicyFromTask", "Task [%ld] details are not available", taskId);
-  return false;
-}
-
-bool CDRAppManager::IsCreateDRVMOptionEnabled(long taskId) {
-  m_event.DebugLvl(2, "IsCreateDRVMOptionEnabled", "Task [%ld] details are not available", taskId);
   return false;
 }

@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "jobs/TaskStore.h"
+
 namespace {
 std::mutex g_mutex;
 std::map<std::string, DBProcHandler>& Handlers() {
@@ -20,6 +22,7 @@ std::map<std::string, int>& Closes() {
 }  // namespace
 
 void CDBProcRegistry::Register(const std::string& name, DBProcHandler handler) {
+  CTaskStore::Install();
   std::lock_guard<std::mutex> lk(g_mutex);
   Handlers()[name] = std::move(handler);
 }
@@ -30,6 +33,7 @@ void CDBProcRegistry::Unregister(const std::string& name) {
 }
 
 bool CDBProcRegistry::Find(const std::string& name, DBProcHandler& out) {
+  CTaskStore::Install();
   std::lock_guard<std::mutex> lk(g_mutex);
   auto it = Handlers().find(name);
   if (it == Handlers().end()) return false;

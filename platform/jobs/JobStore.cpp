@@ -9,7 +9,7 @@ namespace {
 
 const char* kColumns =
     "jobId, jobType, status, percent, ownerId, optionsXml, restartString, pendingCause, controlOp, parentJobId, name,"
-    " inputs, clientId, ignoreOps";
+    " inputs, clientId, ignoreOps, opType";
 
 std::string Text(sqlite3_stmt* s, int col) {
   const unsigned char* t = sqlite3_column_text(s, col);
@@ -31,6 +31,7 @@ void Read(sqlite3_stmt* s, SJobRecord& r) {
   r.inputs = Text(s, 11);
   r.clientId = sqlite3_column_int(s, 12);
   r.ignoreOps = sqlite3_column_int(s, 13) != 0;
+  r.opType = sqlite3_column_int(s, 14);
 }
 
 // Runs an UPDATE on one job; true when the job exists.
@@ -54,7 +55,7 @@ long long CJobStore::CreateJob(const SJobRecord& job) {
   CDBConnection* c = CPlatformTables::Ready();
   if (!c) return 0;
   std::string sql = std::string("INSERT OR REPLACE INTO PLT_Jobs (") + kColumns +
-                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   sqlite3_stmt* s = c->Prepare(sql);
   if (!s) return 0;
   if (job.jobId > 0)
@@ -77,6 +78,7 @@ long long CJobStore::CreateJob(const SJobRecord& job) {
   sqlite3_bind_text(s, 12, job.inputs.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_int(s, 13, job.clientId);
   sqlite3_bind_int(s, 14, job.ignoreOps ? 1 : 0);
+  sqlite3_bind_int(s, 15, job.opType);
   int rc = sqlite3_step(s);
   c->Release(s);
   if (rc != SQLITE_DONE) return 0;
@@ -154,6 +156,20 @@ bool CJobStore::SetControlOperation(long long jobId, int op) {
 int CJobStore::GetControlOperation(long long jobId) {
   SJobRecord r;
   return GetJob(jobId, r) ? r.controlOp : 0;
+}
+
+bool CJobStore::SetOperationType(long long jobId, int opType) {
+  return UpdateJob("UPDATE PLT_Jobs SET opType = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
+    sqlite3_bind_int(s, 1, opType);
+    return 2;
+  });
+}
+
+bool CJobStore::GetOperationType(long long jobId, int& opType) {
+  SJobRecord r;
+  if (!GetJob(jobId, r)) return false;
+  opType = r.opType;
+  return true;
 }
 
 bool CJobStore::SetRestartString(long long jobId, const std::string& text) {

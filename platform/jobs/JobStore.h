@@ -25,6 +25,8 @@ struct SJobRecord {
   int clientId = 0;
   // Job operations are accepted but leave the job as it is.
   bool ignoreOps = false;
+  // The job's operation type (ZNOpType); 0 when not known.
+  int opType = 0;
 };
 
 class CJobStore {
@@ -50,6 +52,10 @@ class CJobStore {
   // 2 suspend, ...; 0 clears it). One call is all "drjob control" needs.
   static bool SetControlOperation(long long jobId, int op);
   static int GetControlOperation(long long jobId);
+
+  static bool SetOperationType(long long jobId, int opType);
+  // The job's operation type; false when the job does not exist.
+  static bool GetOperationType(long long jobId, int& opType);
 
   static bool SetRestartString(long long jobId, const std::string& text);
   // Empty when the job has none (or does not exist).

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "msg/MsgEnums.h"
+
 class ZNJobQuery {
  public:
   ZNJobQuery() : m_platformType(0) {}
@@ -11,6 +13,10 @@ class ZNJobQuery {
   int init(const char* hostName);
   const std::string& hostName() const { return m_host; }
   int platformType() const { return m_platformType; }
+  // The operation type the job manager records for the job. 0 on success;
+  // non-zero (opType untouched) when the query is not initialised or the
+  // job is unknown.
+  int getOpTypeForJob(long long jobId, ZNOpType& opType);
 
  private:
   int m_platformType;

@@ -11,6 +11,7 @@
 #include "SprocWrapper.h"
 #include "Tbl/APP_Application.h"
 #include "Tbl/APP_Client.h"
+#include "jobs/TaskStore.h"
 #include "Tbl/APP_ClientProp.h"
 #include "Tbl/APP_InstanceProp.h"
 #include "Tbl/APP_VSAReplication.h"
@@ -316,7 +317,7 @@ TEST_P(CDbModeTest, ProcedureInputsInTheirMode) {
     EXPECT_EQ(del.getValuesReserved(), 7u);
     EXPECT_EQ(del.getValuesClause(), "'abc'");
   }
-  CDBProcRegistry::Unregister("TM_GetTaskDetail");
+  CTaskStore::Restore();
 }
 
 TEST_P(CDbModeTest, GlobalParametersReadTheirTable) {

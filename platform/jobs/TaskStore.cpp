@@ -1,0 +1,97 @@
+#include "jobs/TaskStore.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+#include <vector>
+
+#include "db/DBConnection.h"
+#include "db/DBProcRegistry.h"
+#include "jobs/PlatformTables.h"
+#include "msg/MsgClasses.h"
+
+namespace {
+
+std::mutex g_installMutex;
+bool g_installed = false;
+
+const char kProcName[] = "TM_GetTaskDetail";
+
+int GetTaskDetail(const std::vector<SDBProcValue>& inputs, SDBProcResult& result) {
+  if (inputs.empty() || inputs[0].isNull) {
+    result.error = "task id missing";
+    return -1;
+  }
+  const long long taskId = inputs[0].AsInt();
+  std::string xml;
+  if (!CTaskStore::GetTask(static_cast<int>(taskId), xml)) {
+    result.error = "task " + std::to_string(taskId) + " does not exist";
+    return -2;
+  }
+  TMMsg::TaskInfo task;
+  if (!task.Unserialize(xml)) {
+    result.error = "task " + std::to_string(taskId) + " is not readable";
+    return -3;
+  }
+  TMMsg::GetTaskDetailResp resp;
+  resp.SetMsg(1, 1, task);
+  std::string out;
+  // The caller's wrapper adds the declaration.
+  if (!resp.serializeUTF8(out, false)) {
+    result.error = "task " + std::to_string(taskId) + " cannot be written";
+    return -4;
+  }
+  result.rows.push_back({SDBProcValue::Text(out)});
+  return 0;
+}
+
+}  // namespace
+
+bool CTaskStore::PutTask(int taskId, const std::string& taskInfoXml) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_Tasks (id, xml) VALUES (?, ?)");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, taskId);
+  sqlite3_bind_text(s, 2, taskInfoXml.c_str(), -1, SQLITE_TRANSIENT);
+  int rc = sqlite3_step(s);
+  c->Release(s);
+  return rc == SQLITE_DONE;
+}
+
+bool CTaskStore::GetTask(int taskId, std::string& taskInfoXml) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("SELECT xml FROM PLT_Tasks WHERE id = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, taskId);
+  bool found = sqlite3_step(s) == SQLITE_ROW;
+  if (found) {
+    const unsigned char* t = sqlite3_column_text(s, 0);
+    taskInfoXml = t ? reinterpret_cast<const char*>(t) : "";
+  }
+  c->Release(s);
+  return found;
+}
+
+bool CTaskStore::RemoveTask(int taskId) {
+  CDBConnection* c = CPlatformTables::Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare("DELETE FROM PLT_Tasks WHERE id = ?");
+  if (!s) return false;
+  sqlite3_bind_int(s, 1, taskId);
+  int rc = sqlite3_step(s);
+  c->Release(s);
+  return rc == SQLITE_DONE;
+}
+
+void CTaskStore::Install() {
+  {
+    std::lock_guard<std::mutex> lock(g_installMutex);
+    if (g_installed) return;
+    g_installed = true;
+  }
+  Restore();
+}
+
+void CTaskStore::Restore() { CDBProcRegistry::Register(kProcName, GetTaskDetail); }
