@@ -22,5 +22,6 @@ class CSnapArrayDRReplDataMgr : public CAppReplDataMgr {
   bool UpdateFailoverStatus(SDataSourceInfo& info, App::VSAFailoverStatus status) override;
 
  private:
+  friend class CSnapArrayDRReplDataMgrTestPeer;
   std::unordered_map<int64_t, SnapDRRepInfo> m_snapRepInfoMap;
 };
