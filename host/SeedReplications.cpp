@@ -2,6 +2,7 @@
 
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
+#include "jobs/TaskStore.h"
 #include "repl/ReplicationStore.h"
 
 namespace {
@@ -27,6 +28,17 @@ const int kVendor = 1;
 }  // namespace
 
 bool SeedSampleReplications(std::string& error) {
+  // The replication task: VM restore options with every DR switch off.
+  TMMsg::TaskInfo task;
+  CNMessageBase& vmOptions =
+      task.AddMsg(5, 5).MutableMsg(4, 4).MutableMsg(2, 2).MutableMsg(25, 25).MutableMsg(1, 1);
+  vmOptions.SetInt32(37, 67, 0);
+  vmOptions.SetInt32(41, 74, 0);
+  std::string taskXml;
+  if (!task.serializeUTF8(taskXml) || !CTaskStore::PutTask(kReplicationTaskId, taskXml)) {
+    error = "cannot store replication task [" + std::to_string(kReplicationTaskId) + "]";
+    return false;
+  }
   for (const SSampleReplication& r : kReplications) {
     const std::string id = std::to_string(r.replicationId);
     App::VSAReplicationInfo info;
