@@ -11,6 +11,7 @@
 #include "IRepInfo.h"
 #include "SDRPriority.h"
 #include "engine/DRRecordsTestSupport.h"
+#include "engine/TestDRContext.h"
 
 class CDRBasePriorityQueueTestPeer {
  public:
@@ -30,6 +31,9 @@ class CDRBasePriorityQueueTestPeer {
     return out;
   }
   static size_t DataSources(CDRBase& dr) { return dr.m_dataSources.size(); }
+  // A record of another kind ahead of the machine records; the orchestrator
+  // owns it.
+  static void PrependInfo(CDRBase& dr, IDRBaseInfo* info) { dr.m_drInfoList.insert(dr.m_drInfoList.begin(), info); }
 };
 
 namespace {
@@ -235,6 +239,48 @@ TEST_F(PriorityQueueTest, GroupWithAnEmptyVmSequenceMakesNoPriority) {
   EXPECT_TRUE(Initialize(JobOptions(false)));
   EXPECT_TRUE(Logged("DR Priority-Queue initialized with [0] member(s)"));
   EXPECT_TRUE(Peer::Created(*m_dr).empty());
+}
+
+TEST_F(PriorityQueueTest, ApplicationIdComesFromThePrioritysOwnMachineOfItsSource) {
+  for (int id : {1, 2, 3}) StoreRepl(Repl(id));
+  PutGroup({Group(1, {Entry(1, 0), Entry(2, 0)}), Group(2, {Entry(3, 0)})});
+  ASSERT_TRUE(Initialize(JobOptions(false)));
+  SDRPriority& second = *Peer::Queue(*m_dr).at(2)[0];
+  EXPECT_EQ(106, m_dr->GetApplicationId(second));
+
+  // Replications outside the run, or a source the machines do not have.
+  SDRPriority stranger;
+  stranger.replIds = {99};
+  EXPECT_EQ(0, m_dr->GetApplicationId(stranger));
+  SDRPriority database;
+  database.infoSource = TMMsg::DR_OP_SOURCE_DB_REPLICATION;
+  database.replIds = {3};
+  EXPECT_EQ(0, m_dr->GetApplicationId(database));
+  SDRPriority physical;
+  physical.infoSource = TMMsg::DR_OP_SOURCE_PHYSICAL_MACHINE;
+  physical.replIds = {3};
+  EXPECT_EQ(0, m_dr->GetApplicationId(physical));
+
+  // A record that is not a replication machine ends the walk.
+  Peer::PrependInfo(*m_dr, new CTestDRInfo(true, false, false));
+  EXPECT_EQ(0, m_dr->GetApplicationId(second));
+}
+
+TEST_F(PriorityQueueTest, DatabasePriorityOfANonOracleMachineFailsEvenInACleanupRun) {
+  StoreRepl(Repl(1));
+  PutGroup({Group(1, {Entry(1, 0)})});
+  ASSERT_TRUE(Initialize(JobOptions(false)));
+  SDRPriority& priority = *Peer::Queue(*m_dr).at(1)[0];
+  // The machine now counts as a database replication with application id 106.
+  priority.infoSource = TMMsg::DR_OP_SOURCE_DB_REPLICATION;
+  ASSERT_EQ(106, m_dr->GetApplicationId(priority));
+  m_jm->SetDRJobCleanupPhase(true);
+  CLogSink::Instance().ClearCapture();
+
+  EXPECT_FALSE(m_dr->RunPriority(priority));
+  EXPECT_TRUE(Logged("Priority [1] is a [DB Replication] type priority"));
+  EXPECT_FALSE(Logged("COracleDBPlannedFailover"));
+  EXPECT_FALSE(Logged("CLEAN-UP operation"));
 }
 
 }  // namespace
