@@ -20,6 +20,7 @@
 
 #include "DRAppManager.h"
 #include "IDROrchestrator.h"
+#include "ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
@@ -182,6 +183,9 @@ class CDRBase : public IDROrchestrator {
   bool m_continueOnFailure;
   CDRJobManager* m_jobManager;  // not owned
   CDRAppManager m_appManager;
+  // Contexts on worker threads raise events through the one logger: its
+  // pending event arguments and the raise that consumes them go together.
+  ZnCriticalSection m_eventLock;
 
   // ---- Priority queue construction (Initialize, host's thread) ----
  public:

@@ -7,6 +7,7 @@
 #include "DRJobManager.h"
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "IDRBaseInfo.h"
+#include "ZnCriticalSectionLock.h"
 #include "log/ArgumentInfo.h"
 #include "appmgr/VmAuxOps.h"
 
@@ -115,6 +116,7 @@ void CDRBase::SendEmails() {
 void CDRBase::LogMessage(const char* function, std::string message, ZNDR::E_DR_EVENT_TYPE type, bool raiseEvent) {
   m_event.Debug(function, "%s", message.c_str());
   if (!raiseEvent) return;
+  ZnCriticalSectionLock lock(&m_eventLock);
   switch (type) {
     case ZNDR::DR_EVENT_INFO:
       m_event << message.c_str();

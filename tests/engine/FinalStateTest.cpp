@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "DRJobManager.h"
 #include "GenericDR.h"
 #include "TestDRContext.h"
+#include "log/JobJournal.h"
 #include "log/LogSink.h"
 
 namespace {
@@ -108,9 +114,72 @@ TEST_F(FinalState, ApprovalNotNeededWithoutADRGroup) {
   EXPECT_TRUE(Logged("[Planned Failover] has finished "));
 }
 
+const uint32_t kDRMessageEvent = 0x4800006A;
+
+std::vector<SJobEvent> DRMessageEvents() {
+  std::vector<SJobEvent> out;
+  for (const SJobEvent& ev : CJobJournal::Instance().Events()) {
+    if (ev.code == kDRMessageEvent) out.push_back(ev);
+  }
+  return out;
+}
+
 TEST_F(FinalState, LogMessageRaisesOnlyTheFourEventTypes) {
+  CJobJournal::Instance().Clear();
   m_dr.LogMessage("Fn", "plain text", static_cast<ZNDR::E_DR_EVENT_TYPE>(5), true);
+  m_dr.LogMessage("Fn", "type zero", static_cast<ZNDR::E_DR_EVENT_TYPE>(0), true);
+  m_dr.LogMessage("Fn", "not raised", ZNDR::DR_EVENT_CRITICAL, false);
   EXPECT_TRUE(CLogSink::Instance().Contains("plain text", "Fn"));
+  EXPECT_TRUE(CLogSink::Instance().Contains("not raised", "Fn"));
+  EXPECT_TRUE(DRMessageEvents().empty());
+
+  const std::pair<ZNDR::E_DR_EVENT_TYPE, EEventSeverity> cases[] = {
+      {ZNDR::DR_EVENT_INFO, EEventSeverity::Info},
+      {ZNDR::DR_EVENT_CRITICAL, EEventSeverity::Critical},
+      {ZNDR::DR_EVENT_MINOR, EEventSeverity::Minor},
+      {ZNDR::DR_EVENT_MAJOR, EEventSeverity::Major},
+  };
+  for (const auto& c : cases) {
+    m_dr.LogMessage("Fn", "message " + std::to_string(static_cast<int>(c.first)), c.first, true);
+  }
+  std::vector<SJobEvent> events = DRMessageEvents();
+  ASSERT_EQ(4u, events.size());
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(cases[i].second, events[i].severity) << i;
+    // The message is the event's only argument: none is left over for the
+    // next event.
+    EXPECT_EQ(std::vector<std::string>{"message " + std::to_string(static_cast<int>(cases[i].first))},
+              events[i].args);
+  }
+}
+
+TEST(LogMessageConcurrency, EventsFromWorkerThreadsKeepTheirOwnMessage) {
+  STestScript script;
+  CDRJobManager jm;
+  CTestDR dr(script);
+  CDRBaseTestPeer::SetJobManager(dr, &jm);
+  CJobJournal::Instance().Clear();
+  const int kThreads = 4;
+  const int kPerThread = 300;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&dr, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        dr.LogMessage("Worker", "m" + std::to_string(t) + "_" + std::to_string(i),
+                      static_cast<ZNDR::E_DR_EVENT_TYPE>(1 + (t + i) % 4), true);
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+
+  std::vector<SJobEvent> events = DRMessageEvents();
+  ASSERT_EQ(static_cast<size_t>(kThreads * kPerThread), events.size());
+  std::set<std::string> seen;
+  for (const SJobEvent& ev : events) {
+    ASSERT_EQ(1u, ev.args.size());
+    seen.insert(ev.args[0]);
+  }
+  EXPECT_EQ(static_cast<size_t>(kThreads * kPerThread), seen.size());
 }
 
 }  // namespace
