@@ -158,4 +158,42 @@ TEST_F(DRAppManagerTest, StoredProcedureRequestsAndEmail) {
   App_ExecuteSP::UnregisterHandler(4242424UL);
 }
 
+
+TEST_F(DRAppManagerTest, ReplicationListFromTheReplicationGroupAndConfigOptions) {
+  Sql("INSERT INTO APP_VSAReplication (replicationId, taskId, status) VALUES (21, 8, 1)", "APP_VSAReplication");
+  Sql("INSERT INTO APP_VSAReplication (replicationId, taskId, status) VALUES (22, 9, 1)");
+  Sql("INSERT INTO APP_VSAReplication (replicationId, taskId, status) VALUES (23, 8, 1)");
+  TMMsg::JobOption options = MakeOptions(0, 0);
+  CNMessageBase& info = options.MutableMsg(3, 3).MutableMsg(32, 32).MutableMsg(3, 3);
+  info.SetInt32(5, 5, 8);
+  ASSERT_TRUE(m_am.Initialize(kOwner, &options));
+  std::vector<int> ids;
+  ASSERT_TRUE(m_am.GetReplList(ids));
+  EXPECT_EQ(ids, (std::vector<int>{21, 23}));
+  EXPECT_TRUE(Logged("Populating Replication id list from Replication group [8]"));
+
+  // Without replication ids the config options cannot be read; with them
+  // the list is taken when present and left alone when absent.
+  std::vector<TMMsg::DRConfigOption> configs(1);
+  EXPECT_FALSE(m_am.GetReplConfigOptionList(configs));
+  EXPECT_TRUE(Logged("Replication info not set OR replication id(s) not found"));
+  EXPECT_FALSE(m_am.IsUseSelectiveVMReplicationSet());
+  CNMessageBase& live = m_am.GetDROrchestrationOption()->MutableMsg(3, 3);
+  live.SetInt32List(1, 1, {21});
+  live.SetInt32(6, 6, 1);
+  EXPECT_TRUE(m_am.IsUseSelectiveVMReplicationSet());
+  ASSERT_TRUE(m_am.GetReplConfigOptionList(configs));
+  EXPECT_EQ(configs.size(), 1u);
+  live.AddMsg(4, 4);
+  live.AddMsg(4, 4);
+  ASSERT_TRUE(m_am.GetReplConfigOptionList(configs));
+  EXPECT_EQ(configs.size(), 2u);
+
+  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).SetInt32(5, 5, 99);
+  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).ListClear(1, 1);
+  std::vector<int> none;
+  EXPECT_FALSE(m_am.GetReplList(none));
+  EXPECT_TRUE(Logged("No Replication ids are associated with Replication group [99]"));
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // Job operations on child jobs, job queries, phase records, workflows and
 // the polling wait.
 #include <memory>
+#include <thread>
 
 #include "DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
@@ -199,6 +200,31 @@ TEST_F(DRJobOperationsTest, PollingWaitReactsToKillAndSuspend) {
 
   long long missing = 92;
   EXPECT_FALSE(jm.WaitForJobCompletionDBPoll(missing, 2));
+}
+
+
+TEST_F(DRJobOperationsTest, PollingWaitSleepsUntilTheChildEndsAndStopsOnOtherQuits) {
+  CreateChild(93, "Running");
+  long long child = 93;
+  // The child ends once the wait has slept at least once.
+  std::thread finisher([] {
+    while (CPlatformClock::Instance().CountWaits(30000) == 0) std::this_thread::yield();
+    CJobStore::SetStatus(93, "Completed", 100.0);
+  });
+  EXPECT_TRUE(m_jm.WaitForJobCompletionDBPoll(child, 2));
+  finisher.join();
+  EXPECT_GE(CPlatformClock::Instance().CountWaits(30000), 1u);
+  EXPECT_EQ(Status(93), "Completed");
+
+  // A quit that is neither kill nor suspend ends the wait with false and
+  // leaves even an owned child alone.
+  CreateChild(94, "Running");
+  child = 94;
+  CJobStore::SetControlOperation(kJob, 3);
+  EXPECT_FALSE(m_jm.WaitForJobCompletionDBPoll(child, 2));
+  EXPECT_EQ(Status(94), "Running");
+  EXPECT_FALSE(m_jm.IsJobKillIssued());
+  EXPECT_FALSE(m_jm.IsJobSuspended());
 }
 
 }  // namespace
