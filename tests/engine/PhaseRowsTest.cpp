@@ -137,4 +137,44 @@ TEST_F(PhaseRowsTest, FailedRowWriteIsLoggedAndDoesNotStopTheRecord) {
   EXPECT_TRUE(PhaseRows().empty());
 }
 
+TEST_F(PhaseRowsTest, BackupPhaseCarriesItsJobOperationType) {
+  SDataSourceInfo info;
+  info.replId = 7;
+  SDRPhaseCtx phase(11, Api::VIRTUAL_APP_PHASE_BACKUP, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, Api::DR_SITE_SOURCE,
+                    true);
+  phase.message = "done";
+  Api::VirtualAppJobUpdateReq req;
+  ASSERT_TRUE(DRInfoUtils::PopulateVAppJobUpdateReq(info, phase, req));
+  const CNMessageBase& jobPhase = req.GetListMsg(1, 1, 0).GetListMsg(5, 5, 0);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_BACKUP, jobPhase.GetInt32(1));
+  Api::VirtualAppPhaseInfo phaseInfo;
+  ASSERT_TRUE(phaseInfo.Unserialize(jobPhase.GetString(3, 3)));
+  ASSERT_EQ(1u, phaseInfo.ListSize(1, 1));
+  const CNMessageBase& jobInfo = phaseInfo.GetListMsg(1, 1, 0);
+  EXPECT_EQ(4, jobInfo.GetInt32(2));
+  EXPECT_EQ(11, jobInfo.GetInt64(4));
+  EXPECT_EQ("done", jobInfo.GetMsg(3, 3).GetString(2, 2));
+}
+
+TEST_F(PhaseRowsTest, SourceWithoutDataManagerStaysButAnswersNothing) {
+  StartJob(JobOptions(false));
+  SDataSourceInfo info;
+  info.jobId = kJob;
+  info.infoSource = TMMsg::DR_OP_SOURCE_PHYSICAL_MACHINE;
+  info.replIds = {41};
+  info.replId = 41;
+  {
+    CDRDataSource source(info);
+    EXPECT_FALSE(source.IsDataLoaded());
+    EXPECT_EQ(nullptr, source.GetDataManager());
+    EXPECT_TRUE(Logged("Error fetching ReplicationInfo object(s)"));
+    EXPECT_EQ(nullptr, source.FetchReplData(info));
+    EXPECT_FALSE(source.IsDRComplete(info));
+    EXPECT_FALSE(source.UpdateStatus(info));
+    EXPECT_FALSE(source.Init(TMMsg::DR_OP_SOURCE_PHYSICAL_MACHINE));
+  }
+  EXPECT_TRUE(Logged("Running CDRDataSource destructor"));
+  EXPECT_TRUE(Logged("Cleaning up VSDRDataManager object"));
+}
+
 }  // namespace
