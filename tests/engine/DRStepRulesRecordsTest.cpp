@@ -3,6 +3,9 @@
 // records in their data manager, task definitions in the task store.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <string.h>
+
 #include <memory>
 
 #include "DRAppManager.h"
@@ -13,6 +16,8 @@
 #include "SDROperationCtx.h"
 #include "SDRPriority.h"
 #include "SnapArrayDRReplDataMgr.h"
+#include "Db/Tbl/App_VmAllocationPolicy.h"
+#include "time/PlatformClock.h"
 #include "VSARepInfo.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "jobs/JobStore.h"
@@ -501,3 +506,49 @@ TEST_F(DRSubclientRecordsConcurrency, GroupsBySubclientRunOnThePoolOfTwenty) {
 }
 
 }  // namespace
+
+namespace {
+
+// Stores an allocation policy keeping test VMs for the given days and hours.
+void PutPolicy(int policyId, int days, int hours) {
+  Ida::VMAllocationPolicy policy;
+  policy.MutableMsg(1, 1).SetString(9, 9, "region-1");
+  policy.SetInt32(3, 3, days);
+  policy.SetInt32(4, 4, hours);
+  std::string xml;
+  ASSERT_TRUE(policy.serializeUTF8(xml));
+  App_VmAllocationPolicy table(nullptr);
+  App_VmAllocationPolicy_t* row = table.getDataPtr();
+  row->id = policyId;
+  snprintf(row->name, sizeof row->name, "policy-%d", policyId);
+  row->vxml = strdup(xml.c_str());
+  ASSERT_EQ(0, table.rowInsert(true));
+}
+
+}  // namespace
+
+TEST_F(DRStepRulesRecords, VMExpirationFollowsTheTargetPolicy) {
+  PutPolicy(71, 3, 2);       // hours win over days
+  PutPolicy(72, 2, 0);       // days when no hours
+  PutPolicy(73, 40000, 0);   // past 2038: clamped, never wrapped into the past
+  std::vector<App::VSAReplicationInfo> repls;
+  for (int i = 0; i < 3; ++i) {
+    App::VSAReplicationInfo r = Vm(81 + i, 1, 1, kTaskOff);
+    r.MutableMsg(31, 31).SetInt32(0, 0, 71 + i);
+    repls.push_back(r);
+  }
+  std::vector<CDRInfo*> m = Machines(repls);
+  const int64_t now = CPlatformClock::Instance().NowEpochSeconds();
+  int expiry = 0;
+  ASSERT_TRUE(DRInfoUtils::GetVMExpirationTime(m[0], expiry));
+  EXPECT_NEAR(static_cast<double>(now + 2 * 3600), expiry, 5);
+  ASSERT_TRUE(DRInfoUtils::GetVMExpirationTime(m[1], expiry));
+  EXPECT_NEAR(static_cast<double>(now + 2 * 86400), expiry, 5);
+  ASSERT_TRUE(DRInfoUtils::GetVMExpirationTime(m[2], expiry));
+  EXPECT_EQ(INT32_MAX, expiry);
+
+  Ida::VMAllocationPolicy cached;
+  EXPECT_TRUE(m_am.QueryVMAllocationPolicy(71, cached));
+  EXPECT_EQ(2, cached.GetInt32(4));
+  EXPECT_FALSE(m_am.QueryVMAllocationPolicy(999, cached)) << "no such policy";
+}
