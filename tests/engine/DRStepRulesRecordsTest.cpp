@@ -521,7 +521,8 @@ void PutPolicy(int policyId, int days, int hours) {
   App_VmAllocationPolicy_t* row = table.getDataPtr();
   row->id = policyId;
   snprintf(row->name, sizeof row->name, "policy-%d", policyId);
-  row->vxml = strdup(xml.c_str());
+  row->vxml = new char[xml.size() + 1];  // the row owns its texts (delete[])
+  memcpy(row->vxml, xml.c_str(), xml.size() + 1);
   ASSERT_EQ(0, table.rowInsert(true));
 }
 
