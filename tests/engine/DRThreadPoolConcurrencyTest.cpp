@@ -8,6 +8,7 @@
 #include "DRJobManager.h"
 #include "SDRThreadInfo.h"
 #include "SSMReplicaGroup.h"
+#include "StepJobTestBase.h"
 #include "TestStepContext.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "log/LogSink.h"
@@ -17,27 +18,14 @@
 
 namespace {
 
-class DRThreadPoolConcurrency : public CServicesTestBase {
+class DRThreadPoolConcurrency : public CStepJobTestBase {
  protected:
   static constexpr long long kJob = 4200;
-  void SetUp() override {
-    CServicesTestBase::SetUp();
-    CreateJob(kJob, Xml(MakeOptions(1)));
-    m_client.reset(new ZNDROrchestrationClnt(kJob));
-    ASSERT_TRUE(m_jm.Initialize(*m_client, 0, 2));
-    CDRBaseTestPeer::SetJobManager(m_dr, &m_jm);
-    CDRBaseTestPeer::SetJobId(m_dr, kJob);
-  }
+  DRThreadPoolConcurrency() : CStepJobTestBase(kJob) {}
   static size_t Outcomes(const std::vector<CDRInfo*>& list, SDROperationCtx& asked) {
     return static_cast<size_t>(
         std::count_if(list.begin(), list.end(), [&asked](CDRInfo* i) { return i->IsBatchOpSuccess(asked); }));
   }
-
-  std::unique_ptr<ZNDROrchestrationClnt> m_client;
-  CDRJobManager m_jm;
-  CStepTestDR m_dr;
-  CStepTestContext m_context{m_dr};
-  CStepTestMachines m_machines{m_dr, &m_jm, m_dr.GetDRAppMgr()};
 };
 
 TEST_F(DRThreadPoolConcurrency, TwentyFiveMachinesRunTenAtATime) {

@@ -5,6 +5,7 @@
 #include "DRJobManager.h"
 #include "SSMReplicaGroup.h"
 #include "db/ZNGlobalParam.h"
+#include "StepJobTestBase.h"
 #include "TestStepContext.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "log/LogSink.h"
@@ -298,22 +299,10 @@ TEST_F(StepRunner, NonMachineEntryEndsTheEligibilityWalk) {
 
 // ---- Quit and the job's thread count, on a real DR job ----------------------
 
-class StepRunnerJob : public CServicesTestBase {
+class StepRunnerJob : public CStepJobTestBase {
  protected:
   static constexpr long long kJob = 4100;
-  void SetUp() override {
-    CServicesTestBase::SetUp();
-    CreateJob(kJob, Xml(MakeOptions(1)));
-    m_client.reset(new ZNDROrchestrationClnt(kJob));
-    ASSERT_TRUE(m_jm.Initialize(*m_client, 0, 2));
-    CDRBaseTestPeer::SetJobManager(m_dr, &m_jm);
-    CDRBaseTestPeer::SetJobId(m_dr, kJob);
-  }
-  std::unique_ptr<ZNDROrchestrationClnt> m_client;
-  CDRJobManager m_jm;
-  CStepTestDR m_dr;
-  CStepTestContext m_context{m_dr};
-  CStepTestMachines m_machines{m_dr, &m_jm, m_dr.GetDRAppMgr()};
+  StepRunnerJob() : CStepJobTestBase(kJob) {}
 };
 
 TEST_F(StepRunnerJob, QuitHaltsAStepUnlessItIgnoresQuit) {
