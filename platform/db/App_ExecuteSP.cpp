@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "core/RequestTap.h"
 #include "jobs/PhaseRowProcedure.h"
 
 namespace {
@@ -37,9 +38,11 @@ int App_ExecuteSP::executeGetStoredProcedure(unsigned long messageType, const st
   }
   if (!handler) {
     m_lastError = "no stored procedure serves message type " + std::to_string(messageType);
+    CRequestTap::Record("sp", messageType, request, m_lastError, -1);
     return -1;
   }
   int rc = handler(request, response);
+  CRequestTap::Record("sp", messageType, request, response, rc);
   if (rc != 0) m_lastError = "stored procedure for message type " + std::to_string(messageType) + " failed";
   return rc;
 }

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "core/RequestTap.h"
 #include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
 
@@ -46,9 +47,15 @@ int EvTask::TaskRequest(const std::string& xml, std::list<long long>& jobIds, in
   if (!handler) {
     error = "No task handler for message type [" + std::to_string(messageType) + "]";
     code = -1;
+    CRequestTap::Record("task", messageType, xml, error, -1);
     return -1;
   }
   code = handler(xml, userId, jobIds, error);
+  if (CRequestTap::Enabled()) {
+    std::string ids;
+    for (long long id : jobIds) ids += (ids.empty() ? "" : ",") + std::to_string(id);
+    CRequestTap::Record("task", messageType, xml, code == 0 ? "jobs " + ids : error, code);
+  }
   return code;
 }
 

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "core/RequestTap.h"
 #include "jobs/JobRequestHandlers.h"
 #include "repl/ReplicationStore.h"
 
@@ -30,11 +31,15 @@ int XMLHandler::handleXMLReq(int userId, unsigned long messageType, std::string&
     auto it = Handlers().find(messageType);
     if (it != Handlers().end()) handler = it->second;
   }
+  const std::string request = CRequestTap::Enabled() ? xml : std::string();
   if (!handler) {
     error = "No handler for message type [" + std::to_string(messageType) + "]";
+    CRequestTap::Record("xml", messageType, request, error, -1);
     return -1;
   }
-  return handler(userId, xml, error);
+  int rc = handler(userId, xml, error);
+  CRequestTap::Record("xml", messageType, request, rc == 0 ? xml : error, rc);
+  return rc;
 }
 
 void XMLHandler::RegisterHandler(unsigned long messageType, XMLRequestHandler handler) {
