@@ -8,7 +8,7 @@
 
 #include <boost/interprocess/sync/interprocess_recursive_mutex.hpp>
 
-#include "FXLockableResource.h"
+#include "engine/FXLockableResource.h"
 
 class FXCriticalSection : public FXLockableResource {
  public:

@@ -1,9 +1,9 @@
 #include "AppDRBase.h"
 
-#include "DRBase.h"
-#include "DRJobManager.h"
-#include "SDROperationCtx.h"
-#include "SDRPriority.h"
+#include "engine/DRBase.h"
+#include "drorch/DRJobManager.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPriority.h"
 
 CAppDRBase::CAppDRBase(IDROrchestrator& orchestrator)
     : m_priority(nullptr),

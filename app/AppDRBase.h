@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "IDRContext.h"
+#include "engine/IDRContext.h"
 #include "log/EvEvent.h"
 
 class CDRAppManager;

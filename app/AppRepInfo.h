@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "IRepInfo.h"
+#include "engine/IRepInfo.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 

@@ -1,6 +1,6 @@
 #include "AppReplDataMgr.h"
 
-#include "ZnCriticalSectionLock.h"
+#include "engine/ZnCriticalSectionLock.h"
 
 CAppReplDataMgr::CAppReplDataMgr(SDataSourceInfo info)
     : m_jobManager(info.jobManager),

@@ -12,8 +12,8 @@
 #include <unordered_map>
 
 #include "AppRepInfo.h"
-#include "IDRDataMgr.h"
-#include "ZnCriticalSection.h"
+#include "engine/IDRDataMgr.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 
 class CDRJobManager;

@@ -1,7 +1,7 @@
 #include "OracleDBDRBase.h"
 
-#include "DRBase.h"
-#include "DRJobManager.h"
+#include "engine/DRBase.h"
+#include "drorch/DRJobManager.h"
 
 COracleDBDRBase::COracleDBDRBase(IDROrchestrator& orchestrator) : CAppDRBase(orchestrator) {
   if (m_jobManager != nullptr) m_event.setJobId(m_jobManager->GetJobId());

@@ -1,8 +1,8 @@
 #include "OracleDBPlannedFailover.h"
 
-#include "DRJobManager.h"
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "drorch/DRJobManager.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 COracleDBPlannedFailover::COracleDBPlannedFailover(CGenericDR& orchestrator)
     : COracleDBDRBase(orchestrator), m_genericDR(&orchestrator) {

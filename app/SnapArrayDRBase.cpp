@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "DRJobManager.h"
-#include "SDRPriority.h"
-#include "VSADRBase.h"
+#include "drorch/DRJobManager.h"
+#include "engine/SDRPriority.h"
+#include "vsa/VSADRBase.h"
 
 CSnapArrayDRBase::CSnapArrayDRBase(IDROrchestrator& orchestrator)
     : CAppDRBase(orchestrator), m_vsaDRBase(nullptr) {

@@ -1,6 +1,6 @@
 #include "SnapArrayDRReplDataMgr.h"
 
-#include "ZnCriticalSectionLock.h"
+#include "engine/ZnCriticalSectionLock.h"
 
 CSnapArrayDRReplDataMgr::CSnapArrayDRReplDataMgr(SDataSourceInfo& info) : CAppReplDataMgr(info) {}
 

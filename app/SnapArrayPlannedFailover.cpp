@@ -1,8 +1,8 @@
 #include "SnapArrayPlannedFailover.h"
 
-#include "DRJobManager.h"
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "drorch/DRJobManager.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CSnapArrayPlannedFailover::CSnapArrayPlannedFailover(CGenericDR& orchestrator)
     : CSnapArrayDRBase(orchestrator), m_genericDR(&orchestrator), m_powerBackOnFailure(true) {

@@ -1,8 +1,8 @@
 #include "SnapArrayUndoTestFailover.h"
 
-#include "DRJobManager.h"
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "drorch/DRJobManager.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CSnapArrayUndoTestFailover::CSnapArrayUndoTestFailover(CGenericDR& orchestrator)
     : CSnapArrayDRBase(orchestrator), m_genericDR(&orchestrator) {

@@ -1,8 +1,8 @@
 #include "SnapArrayUnplannedFailover.h"
 
-#include "DRJobManager.h"
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "drorch/DRJobManager.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CSnapArrayUnplannedFailover::CSnapArrayUnplannedFailover(CGenericDR& orchestrator)
     : CSnapArrayDRBase(orchestrator), m_genericDR(&orchestrator) {

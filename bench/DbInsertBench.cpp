@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "Tbl/APP_ClientProp.h"
+#include "Db/Tbl/APP_ClientProp.h"
 #include "db/DBConnection.h"
 
 namespace {

@@ -12,13 +12,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include "DRDataSource.h"
-#include "DRInfo.h"
-#include "SDRInfoCtx.h"
-#include "SDRPhaseCtx.h"
-#include "SDRPriority.h"
-#include "Tbl/APP_VSAReplication.h"
-#include "Tbl/APP_VSAReplicationProp.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRInfo.h"
+#include "engine/SDRInfoCtx.h"
+#include "engine/SDRPhaseCtx.h"
+#include "engine/SDRPriority.h"
+#include "Db/Tbl/APP_VSAReplication.h"
+#include "Db/Tbl/APP_VSAReplicationProp.h"
 #include "db/DBConnection.h"
 #include "repl/ReplicationStore.h"
 

@@ -12,15 +12,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include "DRBase.h"
-#include "DRInfo.h"
-#include "DRInfoUtils.h"
-#include "DRJobManager.h"
-#include "IDRBaseInfo.h"
-#include "IDRContext.h"
-#include "SDROperationCtx.h"
-#include "SDRPhaseCtx.h"
-#include "SDRPriority.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "drorch/DRJobManager.h"
+#include "engine/IDRBaseInfo.h"
+#include "engine/IDRContext.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
+#include "engine/SDRPriority.h"
 #include "time/PlatformClock.h"
 
 // The orchestrator's state set up the way Initialize would.

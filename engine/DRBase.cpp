@@ -8,7 +8,7 @@
 #include "DRHelper.h"
 #include "DRInfo.h"
 #include "DRInfoUtils.h"
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "IDRBaseInfo.h"
 #include "IDRContext.h"
 #include "IRepInfo.h"

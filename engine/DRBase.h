@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "DRAppManager.h"
-#include "IDROrchestrator.h"
-#include "ZnCriticalSection.h"
+#include "services/DRAppManager.h"
+#include "drorch/IDROrchestrator.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"

@@ -4,7 +4,7 @@
 
 #include "DRBase.h"
 #include "DRHelper.h"
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "IDRBaseInfo.h"
 #include "ZnCriticalSectionLock.h"

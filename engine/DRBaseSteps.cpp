@@ -11,7 +11,7 @@
 #include "DRHelper.h"
 #include "DRInfo.h"
 #include "DRInfoUtils.h"
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "IDRContext.h"
 #include "IRepInfo.h"
 #include "SDROperationCtx.h"

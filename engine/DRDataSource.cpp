@@ -1,12 +1,12 @@
 #include "DRDataSource.h"
 
-#include "AppReplDataMgr.h"
-#include "DRAppManager.h"
+#include "app/AppReplDataMgr.h"
+#include "services/DRAppManager.h"
 #include "DRInfoUtils.h"
 #include "IDRDataMgr.h"
 #include "SDRPhaseCtx.h"
-#include "SnapArrayDRReplDataMgr.h"
-#include "VSAReplDataMgr.h"
+#include "app/SnapArrayDRReplDataMgr.h"
+#include "vsa/VSAReplDataMgr.h"
 #include "ZnCriticalSectionLock.h"
 #include "msg/MsgClasses.h"
 

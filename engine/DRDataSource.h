@@ -4,7 +4,7 @@
 #pragma once
 
 #include "SDataSourceInfo.h"
-#include "ZnCriticalSection.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgEnums.h"
 

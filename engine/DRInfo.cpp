@@ -3,7 +3,7 @@
 #include "DRDataSource.h"
 #include "DRHelper.h"
 #include "DRInfoUtils.h"
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "IRepInfo.h"
 #include "SDROperationCtx.h"
 #include "SDRPriority.h"

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "DRAppManager.h"
+#include "services/DRAppManager.h"
 #include "DRDataSource.h"
 #include "DRHelper.h"
 #include "DRInfo.h"
@@ -16,8 +16,8 @@
 #include "SDRPhaseCtx.h"
 #include "SDRPriority.h"
 #include "SDataSourceInfo.h"
-#include "SnapDRRepInfo.h"
-#include "VSARepInfo.h"
+#include "app/SnapDRRepInfo.h"
+#include "vsa/VSARepInfo.h"
 #include "log/EvEvent.h"
 #include "time/PlatformClock.h"
 

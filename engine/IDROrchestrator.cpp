@@ -1,4 +1,4 @@
-#include "IDROrchestrator.h"
+#include "drorch/IDROrchestrator.h"
 
 #include "DRBase.h"
 #include "GenericDR.h"

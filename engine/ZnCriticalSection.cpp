@@ -1,4 +1,4 @@
-#include "ZnCriticalSection.h"
+#include "drorch/ZnCriticalSection.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
 #include "ZnCriticalSectionLock.h"
 
-#include "ZnCriticalSection.h"
+#include "drorch/ZnCriticalSection.h"
 
 ZnCriticalSectionLock::ZnCriticalSectionLock(ZnCriticalSection* section) : m_section(section) {
   if (m_section) m_section->enter(true);

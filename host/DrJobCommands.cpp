@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "DRInitParams.h"
-#include "DRJobManager.h"
+#include "drorch/DRInitParams.h"
+#include "drorch/DRJobManager.h"
 #include "DrJobLab.h"
-#include "IDROrchestrator.h"
+#include "drorch/IDROrchestrator.h"
 #include "core/JobContext.h"
 #include "jobs/JobStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "appmgr/ApplicationId.h"
-#include "engine/DRExport.h"
-#include "engine/ZnCriticalSection.h"
+#include "drorch/DRExport.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"

@@ -1,7 +1,7 @@
 // The VM replication records of the DR group, read from the management
 // server.
 #include "DRAppManager.h"
-#include "DRHelper.h"
+#include "engine/DRHelper.h"
 #include "xmlreq/XMLHandler.h"
 
 namespace {

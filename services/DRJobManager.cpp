@@ -1,4 +1,4 @@
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "DRConstants.h"
+#include "engine/DRConstants.h"
 
 struct SDRSnapshotInfo {
   int replId = 0;

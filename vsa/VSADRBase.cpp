@@ -1,9 +1,9 @@
 #include "VSADRBase.h"
 
-#include "DRBase.h"
-#include "DRJobManager.h"
-#include "SDROperationCtx.h"
-#include "SDRPriority.h"
+#include "engine/DRBase.h"
+#include "drorch/DRJobManager.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPriority.h"
 
 CVSADRBase::CVSADRBase(IDROrchestrator& orchestrator)
     : m_jobId(0),

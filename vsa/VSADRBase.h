@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "IDRContext.h"
-#include "ZnCriticalSection.h"
+#include "engine/IDRContext.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgEnums.h"
 

@@ -1,7 +1,7 @@
 #include "VSAFailback.h"
 
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CVSAFailback::CVSAFailback(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);

@@ -1,7 +1,7 @@
 #include "VSAPointInTimeFailover.h"
 
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CVSAPointInTimeFailover::CVSAPointInTimeFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);

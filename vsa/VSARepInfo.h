@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "IRepInfo.h"
+#include "engine/IRepInfo.h"
 #include "SDRSnapshotInfo.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"

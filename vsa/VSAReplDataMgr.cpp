@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "DRAppManager.h"
-#include "DRHelper.h"
-#include "ZnCriticalSectionLock.h"
+#include "services/DRAppManager.h"
+#include "engine/DRHelper.h"
+#include "engine/ZnCriticalSectionLock.h"
 #include "repl/VSASiteReplication.h"
 #include "time/PlatformClock.h"
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "IDRDataMgr.h"
+#include "engine/IDRDataMgr.h"
 #include "VSARepInfo.h"
-#include "ZnCriticalSection.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 
 class CVSAReplDataMgr : public IDRDataMgr {

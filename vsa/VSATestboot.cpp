@@ -1,7 +1,7 @@
 #include "VSATestboot.h"
 
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CVSATestboot::CVSATestboot(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);

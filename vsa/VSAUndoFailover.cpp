@@ -1,7 +1,7 @@
 #include "VSAUndoFailover.h"
 
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 
 CVSAUndoFailover::CVSAUndoFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);

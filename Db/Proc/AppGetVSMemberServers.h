@@ -2,8 +2,8 @@
 // Binding of the stored procedure "AppGetVSMemberServers".
 #pragma once
 
-#include "ZNDBGeneratedBinding.h"
-#include "ZNDBGeneratedRow.h"
+#include "Db/ZNDBGeneratedBinding.h"
+#include "Db/ZNDBGeneratedRow.h"
 
 // One row of the output columns.
 struct AppGetVSMemberServers_t {

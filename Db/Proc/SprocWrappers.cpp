@@ -1,9 +1,9 @@
 // The procedure wrappers in use, instantiated once here.
-#include "SprocWrapper.h"
+#include "Db/SprocWrapper.h"
 
-#include "Proc/AppGetVSMemberServers.h"
-#include "Proc/AppVSAReplicationsDeleteOptions.h"
-#include "Proc/TM_GetTaskDetail.h"
+#include "Db/Proc/AppGetVSMemberServers.h"
+#include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
+#include "Db/Proc/TM_GetTaskDetail.h"
 
 template class CursorWrapper<AppGetVSMemberServers, AppGetVSMemberServers_t>;
 template class SprocWrapper<AppGetVSMemberServers, AppGetVSMemberServers_t>;

@@ -3,8 +3,8 @@
 // Binding of the table "App_VirtualAppJobStats".
 #pragma once
 
-#include "ZNDBGeneratedBinding.h"
-#include "ZNDBGeneratedRow.h"
+#include "Db/ZNDBGeneratedBinding.h"
+#include "Db/ZNDBGeneratedRow.h"
 
 // One row.
 struct App_VirtualAppJobStats_t {

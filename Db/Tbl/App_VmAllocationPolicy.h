@@ -2,8 +2,8 @@
 // Binding of the table "App_VmAllocationPolicy".
 #pragma once
 
-#include "ZNDBGeneratedBinding.h"
-#include "ZNDBGeneratedRow.h"
+#include "Db/ZNDBGeneratedBinding.h"
+#include "Db/ZNDBGeneratedRow.h"
 
 // One row.
 struct App_VmAllocationPolicy_t {

@@ -2,8 +2,8 @@
 // Binding of the table "OBGlobalParam".
 #pragma once
 
-#include "ZNDBGeneratedBinding.h"
-#include "ZNDBGeneratedRow.h"
+#include "Db/ZNDBGeneratedBinding.h"
+#include "Db/ZNDBGeneratedRow.h"
 
 // One row.
 struct OBGlobalParam_t {

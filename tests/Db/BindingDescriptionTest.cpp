@@ -6,19 +6,19 @@
 
 #include <gtest/gtest.h>
 
-#include "Proc/AppGetVSMemberServers.h"
-#include "Proc/AppVSAReplicationsDeleteOptions.h"
-#include "Proc/TM_GetTaskDetail.h"
-#include "Tbl/APP_Application.h"
-#include "Tbl/APP_Client.h"
-#include "Tbl/APP_ClientProp.h"
-#include "Tbl/APP_InstanceProp.h"
-#include "Tbl/APP_VSAReplication.h"
-#include "Tbl/APP_VSAReplicationProp.h"
-#include "Tbl/App_VirtualAppProp.h"
-#include "Tbl/App_VmAllocationPolicy.h"
-#include "Tbl/OBGlobalParam.h"
-#include "ZNSimpleDBSem.h"
+#include "Db/Proc/AppGetVSMemberServers.h"
+#include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
+#include "Db/Proc/TM_GetTaskDetail.h"
+#include "Db/Tbl/APP_Application.h"
+#include "Db/Tbl/APP_Client.h"
+#include "Db/Tbl/APP_ClientProp.h"
+#include "Db/Tbl/APP_InstanceProp.h"
+#include "Db/Tbl/APP_VSAReplication.h"
+#include "Db/Tbl/APP_VSAReplicationProp.h"
+#include "Db/Tbl/App_VirtualAppProp.h"
+#include "Db/Tbl/App_VmAllocationPolicy.h"
+#include "Db/Tbl/OBGlobalParam.h"
+#include "Db/ZNSimpleDBSem.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "DbTestSupport.h"
-#include "Tbl/APP_ClientProp.h"
-#include "ZNDBGeneratedRow.h"
+#include "Db/Tbl/APP_ClientProp.h"
+#include "Db/ZNDBGeneratedRow.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FXCriticalSection.h"
-#include "Tbl/APP_Client.h"
+#include "Db/FXCriticalSection.h"
+#include "Db/Tbl/APP_Client.h"
 #include "db/DBtran.h"
 #include "log/LogSink.h"
 

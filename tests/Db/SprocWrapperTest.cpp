@@ -1,7 +1,7 @@
 #include "DbTestSupport.h"
-#include "Proc/AppVSAReplicationsDeleteOptions.h"
-#include "Proc/TM_GetTaskDetail.h"
-#include "SprocWrapper.h"
+#include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
+#include "Db/Proc/TM_GetTaskDetail.h"
+#include "Db/SprocWrapper.h"
 #include "log/LogSink.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "ZNDBPrimitiveType.h"
-#include "ZNDBRowBase.h"
-#include "ZNDB_datetime.h"
-#include "ZNDB_string.h"
+#include "Db/ZNDBPrimitiveType.h"
+#include "Db/ZNDBRowBase.h"
+#include "Db/ZNDB_datetime.h"
+#include "Db/ZNDB_string.h"
 #include "db/DBDateTime.h"
 
 TEST(ValueTypes, DefaultValuesAreNullNotUpdatedWithTheirTypeCode) {

@@ -17,9 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DRDataSource.h"
-#include "DRInfo.h"
-#include "SDRPriority.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRInfo.h"
+#include "engine/SDRPriority.h"
 #include "TestSupport.h"
 #include "core/RequestTap.h"
 #include "engine/DRRecordsTestSupport.h"

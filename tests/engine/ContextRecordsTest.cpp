@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "SDROSubclient.h"
-#include "SDROperationCtx.h"
-#include "SDRPhaseCtx.h"
-#include "SDRPriority.h"
-#include "SDRStorage.h"
-#include "SDRThreadInfo.h"
-#include "SDataSourceInfo.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
+#include "engine/SDRPriority.h"
+#include "engine/SDRStorage.h"
+#include "engine/SDRThreadInfo.h"
+#include "engine/SDataSourceInfo.h"
 
 namespace {
 CDRInfo* FakeInfo(int n) { return reinterpret_cast<CDRInfo*>(static_cast<uintptr_t>(0x1000 * n)); }

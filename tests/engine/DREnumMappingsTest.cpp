@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DRHelper.h"
-#include "DRInfoUtils.h"
-#include "SDROperationCtx.h"
+#include "engine/DRHelper.h"
+#include "engine/DRInfoUtils.h"
+#include "engine/SDROperationCtx.h"
 
 namespace {
 

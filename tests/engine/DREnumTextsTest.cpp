@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DRHelper.h"
-#include "DRInfoUtils.h"
+#include "engine/DRHelper.h"
+#include "engine/DRInfoUtils.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DRHelper.h"
+#include "engine/DRHelper.h"
 #include "appmgr/ApplicationId.h"
 #include "log/LogSink.h"
 

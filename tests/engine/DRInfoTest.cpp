@@ -2,10 +2,10 @@
 // progress weights, phase rows, flags and batch-operation outcomes.
 #include <memory>
 
-#include "DRDataSource.h"
-#include "DRInfo.h"
-#include "SDROperationCtx.h"
-#include "SDRPriority.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRInfo.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPriority.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "jobs/JobStore.h"
 #include "log/JobJournal.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "repl/ReplicationStore.h"
 #include "services/ServicesTestSupport.h"

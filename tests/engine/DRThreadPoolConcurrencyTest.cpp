@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "DRJobManager.h"
-#include "SDRThreadInfo.h"
-#include "SSMReplicaGroup.h"
+#include "drorch/DRJobManager.h"
+#include "engine/SDRThreadInfo.h"
+#include "app/SSMReplicaGroup.h"
 #include "StepJobTestBase.h"
 #include "TestStepContext.h"
 #include "jobs/ZNDROrchestrationClnt.h"

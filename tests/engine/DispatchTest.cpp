@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "DRJobManager.h"
-#include "GenericDR.h"
-#include "SDRPriority.h"
+#include "drorch/DRJobManager.h"
+#include "engine/GenericDR.h"
+#include "engine/SDRPriority.h"
 #include "TestDRContext.h"
 #include "log/LogSink.h"
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "DRJobManager.h"
-#include "GenericDR.h"
+#include "drorch/DRJobManager.h"
+#include "engine/GenericDR.h"
 #include "TestDRContext.h"
 #include "log/JobJournal.h"
 #include "log/LogSink.h"

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "TestDRContext.h"
 #include "core/JobContext.h"

@@ -3,9 +3,9 @@
 #include <memory>
 #include <thread>
 
-#include "DRDataSource.h"
-#include "DRInfo.h"
-#include "SDRPriority.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRInfo.h"
+#include "engine/SDRPriority.h"
 #include "db/App_ExecuteSP.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "jobs/PhaseRowProcedure.h"

@@ -2,10 +2,10 @@
 // DR job's phase table, read back from the database and by a restarted job.
 #include <memory>
 
-#include "DRDataSource.h"
-#include "DRInfo.h"
-#include "DRInfoUtils.h"
-#include "SDRPriority.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "engine/SDRPriority.h"
 #include "db/App_ExecuteSP.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "jobs/PhaseRowProcedure.h"

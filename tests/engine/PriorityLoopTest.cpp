@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "TestDRContext.h"
 #include "log/LogSink.h"
 #include "time/PlatformClock.h"

@@ -4,12 +4,12 @@
 #include <map>
 #include <memory>
 
-#include "DRDataSource.h"
-#include "DRInitParams.h"
-#include "DRInfo.h"
-#include "GenericDR.h"
-#include "IRepInfo.h"
-#include "SDRPriority.h"
+#include "engine/DRDataSource.h"
+#include "drorch/DRInitParams.h"
+#include "engine/DRInfo.h"
+#include "engine/GenericDR.h"
+#include "engine/IRepInfo.h"
+#include "engine/SDRPriority.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "engine/TestDRContext.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "TestStepContext.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "services/ServicesTestSupport.h"

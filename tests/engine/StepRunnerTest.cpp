@@ -2,8 +2,8 @@
 // pre-step pause, post-step reset, the batch operation inline and on pools.
 #include <gtest/gtest.h>
 
-#include "DRJobManager.h"
-#include "SSMReplicaGroup.h"
+#include "drorch/DRJobManager.h"
+#include "app/SSMReplicaGroup.h"
 #include "db/ZNGlobalParam.h"
 #include "StepJobTestBase.h"
 #include "TestStepContext.h"

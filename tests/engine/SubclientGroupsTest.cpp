@@ -6,10 +6,10 @@
 #include <set>
 #include <vector>
 
-#include "DRDataSource.h"
-#include "DRInfo.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRInfo.h"
 #include "DRRecordsTestSupport.h"
-#include "SDRInfoCtx.h"
+#include "engine/SDRInfoCtx.h"
 #include "TestStepContext.h"
 #include "log/LogSink.h"
 

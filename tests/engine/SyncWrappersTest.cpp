@@ -8,15 +8,15 @@
 
 #include <gtest/gtest.h>
 
-#include "AutoLock.h"
-#include "DRConstants.h"
-#include "FXNamedMutex.h"
-#include "FXString.h"
-#include "LessNoCaseCmp.h"
-#include "PlatformCompat.h"
-#include "TimeInterval.h"
-#include "ZnCriticalSection.h"
-#include "ZnCriticalSectionLock.h"
+#include "engine/AutoLock.h"
+#include "engine/DRConstants.h"
+#include "engine/FXNamedMutex.h"
+#include "engine/FXString.h"
+#include "engine/LessNoCaseCmp.h"
+#include "engine/PlatformCompat.h"
+#include "engine/TimeInterval.h"
+#include "drorch/ZnCriticalSection.h"
+#include "engine/ZnCriticalSectionLock.h"
 #include "time/PlatformClock.h"
 
 namespace {

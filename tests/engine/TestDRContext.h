@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "DRBase.h"
-#include "IDRBaseInfo.h"
-#include "IDRContext.h"
-#include "SDRPriority.h"
+#include "engine/DRBase.h"
+#include "engine/IDRBaseInfo.h"
+#include "engine/IDRContext.h"
+#include "engine/SDRPriority.h"
 
 struct STestScript {
   std::mutex mutex;

@@ -15,15 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "DRBase.h"
-#include "DRInfo.h"
-#include "DRInfoUtils.h"
-#include "DRJobManager.h"
-#include "IDRContext.h"
-#include "SDROSubclient.h"
-#include "SDROperationCtx.h"
-#include "SDRPhaseCtx.h"
-#include "SDRPriority.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "drorch/DRJobManager.h"
+#include "engine/IDRContext.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
+#include "engine/SDRPriority.h"
 #include "TestDRContext.h"
 #include "time/PlatformClock.h"
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DRJobManager.h"
-#include "DrJobArgs.h"
+#include "drorch/DRJobManager.h"
+#include "host/DrJobArgs.h"
 #include "TestSupport.h"
 #include "db/DBConnection.h"
 #include "jobs/JobStore.h"

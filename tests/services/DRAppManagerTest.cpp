@@ -1,5 +1,5 @@
 // Application manager start-up: DR option, DR group, thread count.
-#include "DRAppManager.h"
+#include "services/DRAppManager.h"
 #include "db/App_ExecuteSP.h"
 #include "jobs/JobRequestHandlers.h"
 #include "xmlreq/XMLHandler.h"

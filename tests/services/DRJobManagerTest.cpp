@@ -1,7 +1,7 @@
 // Job manager start-up, attempts, quit detection, progress and waits.
 #include <memory>
 
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "services/ServicesTestSupport.h"

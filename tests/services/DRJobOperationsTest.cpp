@@ -3,7 +3,7 @@
 #include <memory>
 #include <thread>
 
-#include "DRJobManager.h"
+#include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "services/ServicesTestSupport.h"
 

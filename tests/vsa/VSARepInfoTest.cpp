@@ -2,7 +2,7 @@
 // property list and the snapshot records.
 #include <gtest/gtest.h>
 
-#include "VSARepInfo.h"
+#include "vsa/VSARepInfo.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <atomic>
 #include <thread>
 
-#include "VSAReplDataMgr.h"
+#include "vsa/VSAReplDataMgr.h"
 #include "engine/DRRecordsTestSupport.h"
 
 namespace {

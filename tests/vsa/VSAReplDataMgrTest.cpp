@@ -2,7 +2,7 @@
 // partial stores with their pauses.
 #include <thread>
 
-#include "VSAReplDataMgr.h"
+#include "vsa/VSAReplDataMgr.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "xmlreq/XMLHandler.h"
 

@@ -1,7 +1,7 @@
 // The simulated server's VM replications: partial stores merge, reads put
 // the columns, properties and stored message back together.
 #include "engine/DRRecordsTestSupport.h"
-#include "DRAppManager.h"
+#include "services/DRAppManager.h"
 #include "repl/VSASiteReplication.h"
 
 namespace {

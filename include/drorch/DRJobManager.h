@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/DRExport.h"
-#include "engine/ZnCriticalSection.h"
+#include "drorch/DRExport.h"
+#include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
