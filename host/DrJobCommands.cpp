@@ -1,20 +1,24 @@
 #include "DrJobCommands.h"
 
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "DrJobLab.h"
+#include "core/JobContext.h"
 #include "drorch/DRInitParams.h"
 #include "drorch/DRJobManager.h"
-#include "DrJobLab.h"
 #include "drorch/IDROrchestrator.h"
-#include "core/JobContext.h"
 #include "jobs/JobStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "log/JobJournal.h"
 #include "log/LogSink.h"
+#include "sync/ZnNamedMutex.h"
 
 namespace {
 
@@ -54,6 +58,14 @@ void PrintCapturedErrors() {
 void StopCapture() {
   CLogSink::Instance().SetCapture(false);
   CLogSink::Instance().ClearCapture();
+}
+
+// The job manager's words for a job that will not run again.
+bool IsEndedStatus(const std::string& status) {
+  for (int state : {kStateSuccess, kStateFailed, kStateCompletedWithErrors, kStateKilled}) {
+    if (status == JobStatusOfState(state)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -96,18 +108,51 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
   std::string error;
   if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
   const long long jobId = args.JobId();
+  const std::string id = std::to_string(jobId);
   SJobRecord job;
-  if (!CJobStore::GetJob(jobId, job) || job.jobType != CJobStore::kTypeDR) {
-    return Error(kExitUnknown, "no DR job [" + std::to_string(jobId) + "]");
+  const EStoreResult read = CJobStore::GetJob(jobId, job);
+  if (read == EStoreResult::kFailed) return Error(kExitDatabase, "cannot read DR job [" + id + "]");
+  if (read == EStoreResult::kMissing || job.jobType != CJobStore::kTypeDR) {
+    return Error(kExitUnknown, "no DR job [" + id + "]");
+  }
+  if (IsEndedStatus(job.status)) {
+    return Error(kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status + "]; nothing to " +
+                                    args.Operation());
   }
   const int op = args.Operation() == "kill" ? 1 : 2;
-  if (!CJobStore::SetControlOperation(jobId, op)) {
-    return Error(kExitDatabase, "cannot record the " + args.Operation() + " request for DR job [" +
-                                    std::to_string(jobId) + "]");
+  const EStoreResult stored = CJobStore::SetControlOperation(jobId, op);
+  if (stored == EStoreResult::kMissing) return Error(kExitUnknown, "no DR job [" + id + "]");
+  if (stored != EStoreResult::kOk) {
+    return Error(kExitDatabase, "cannot record the " + args.Operation() + " request for DR job [" + id + "]");
   }
   printf("drjob: %s requested for DR job [%lld]\n", args.Operation().c_str(), jobId);
   return kExitSuccess;
 }
+
+namespace {
+
+// One run per DR job: held for the whole run, so a second process asked to
+// run the same job of the same database is refused before it changes
+// anything. The kernel frees it when the process dies, so a run killed
+// outright leaves the job to the next run, which takes it over as a restart.
+std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId) {
+  char resolved[PATH_MAX];
+  const std::string db = realpath(dbPath.c_str(), resolved) != nullptr ? std::string(resolved) : dbPath;
+  std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex("DRJOB_RUN|" + db + "|" + std::to_string(jobId)));
+  if (!lock->lock(0)) lock.reset();
+  return lock;
+}
+
+// Stores the job's status; an error line naming the state when it cannot.
+bool StoreStatus(long long jobId, const char* status, double percent) {
+  const EStoreResult stored = CJobStore::SetStatus(jobId, status, percent);
+  if (stored == EStoreResult::kOk) return true;
+  fprintf(stderr, "drjob: DR job [%lld]: cannot store its state [%s] (%s)\n", jobId, status,
+          stored == EStoreResult::kMissing ? "the job record is gone" : "database error, see the log");
+  return false;
+}
+
+}  // namespace
 
 int CDrJobCommands::Run(const CDrJobArgs& args) {
   std::string error;
@@ -118,9 +163,20 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   // A job id that ran before is the same job again: the job manager finds
   // its restart string and treats this run as the next attempt.
   long long jobId = args.JobId();
+  std::unique_ptr<ZnNamedMutex> runLock;
   SJobRecord job;
-  const bool known = jobId > 0 && CJobStore::GetJob(jobId, job);
-  if (known) {
+  EStoreResult read = EStoreResult::kMissing;
+  if (jobId > 0) {
+    runLock = TakeRunLock(args.DbPath(), jobId);
+    if (!runLock) {
+      return Error(kExitAlreadyRunning, "DR job [" + std::to_string(jobId) +
+                                            "] is already running in another process (or its run lock cannot be "
+                                            "taken, see the log); nothing was changed");
+    }
+    read = CJobStore::GetJob(jobId, job);
+    if (read == EStoreResult::kFailed) return Error(kExitDatabase, "cannot read DR job [" + std::to_string(jobId) + "]");
+  }
+  if (read == EStoreResult::kOk) {
     if (job.jobType != CJobStore::kTypeDR) {
       return Error(kExitUnknown, "job [" + std::to_string(jobId) + "] is not a DR job");
     }
@@ -129,9 +185,15 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
       return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
                                      std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
     }
+    if (job.status == "Running" && !job.restartString.empty()) {
+      printf("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
+             jobId);
+    }
     // A kill or suspend of the earlier attempt does not carry over.
-    CJobStore::SetControlOperation(jobId, 0);
-    CJobStore::SetStatus(jobId, "Running", job.percent);
+    if (CJobStore::SetControlOperation(jobId, 0) != EStoreResult::kOk) {
+      return Error(kExitDatabase, "cannot clear the earlier control request of DR job [" + std::to_string(jobId) + "]");
+    }
+    if (!StoreStatus(jobId, "Running", job.percent)) return kExitDatabase;
   } else {
     SJobRecord record;
     record.jobId = jobId;
@@ -142,6 +204,10 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     record.name = "DR Orchestration";
     jobId = CJobStore::CreateJob(record);
     if (jobId == 0) return Error(kExitDatabase, "cannot create the DR job in [" + args.DbPath() + "]");
+    if (!runLock) runLock = TakeRunLock(args.DbPath(), jobId);
+    if (!runLock) {
+      return Error(kExitAlreadyRunning, "DR job [" + std::to_string(jobId) + "] was taken by another process");
+    }
   }
   CJobContext::SetCurrentJobId(jobId);
   printf("drjob: DR job [%lld] on DR group [%s] (id %d)\n", jobId, args.Group().c_str(), groupId);
@@ -158,11 +224,10 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   CDRJobManager jobManager;
   if (!jobManager.Initialize(client, 0, ZNManageDBForJM::getDefaultHaldenID())) {
     CJobJournal::Instance().SetPercentListener(nullptr);
-    CJobStore::SetStatus(jobId, "Failed", job.percent);
     fprintf(stderr, "drjob: DR job [%lld]: the job manager could not start; no DR operation was run:\n", jobId);
     PrintCapturedErrors();
     StopCapture();
-    return kExitJobManager;
+    return StoreStatus(jobId, "Failed", job.percent) ? kExitJobManager : kExitStateNotStored;
   }
   if (jobManager.IsJobRestarted()) {
     printf("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
@@ -184,16 +249,23 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   IDROrchestrator::DeleteObject(orchestrator);
   CJobJournal::Instance().SetPercentListener(nullptr);
 
+  const double journalled = CJobJournal::Instance().PercentComplete(jobId);
   if (!initialized) {
-    CJobStore::SetStatus(jobId, "Failed", CJobJournal::Instance().PercentComplete(jobId) > 0
-                                              ? CJobJournal::Instance().PercentComplete(jobId)
-                                              : job.percent);
+    if (!StoreStatus(jobId, "Failed", journalled > 0 ? journalled : job.percent)) {
+      fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
+              jobId, kExitStateNotStored);
+      return kExitStateNotStored;
+    }
     fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", jobId, kExitNotInitialized);
     return kExitNotInitialized;
   }
   SJobRecord after;
-  double percent = CJobStore::GetJob(jobId, after) ? after.percent : 0.0;
-  CJobStore::SetStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent);
+  const double percent = CJobStore::GetJob(jobId, after) == EStoreResult::kOk ? after.percent : journalled;
+  if (!StoreStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent)) {
+    printf("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
+           StateText(state));
+    return kExitStateNotStored;
+  }
   printf("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
   return ExitCodeOfState(state);
 }

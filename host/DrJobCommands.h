@@ -11,6 +11,7 @@ class CDrJobCommands {
     kExitSuccess = 0,
     kExitFailed = 1,
     kExitUsage = 2,
+    kExitAlreadyRunning = 3,    // another process runs this DR job; nothing was changed
     kExitDatabase = 4,
     kExitUnknown = 5,           // no such DR group or DR job
     kExitJobManager = 6,        // the job manager could not start
@@ -20,6 +21,8 @@ class CDrJobCommands {
     kExitSuspended = 10,
     kExitPending = 11,
     kExitOtherState = 12,
+    kExitStateNotStored = 13,   // the DR job ran, but its final state could not be stored
+    kExitJobEnded = 14,         // control of a DR job that has already ended
   };
 
   static int Seed(const CDrJobArgs& args);

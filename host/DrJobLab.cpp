@@ -1,17 +1,17 @@
 #include "DrJobLab.h"
 
-#include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "SeedReplications.h"
+#include "appmgr/ClientStore.h"
 #include "db/DBConnection.h"
 #include "jobs/LabStore.h"
-#include "jobs/PlatformTables.h"
 #include "msg/MsgClasses.h"
-#include "SeedReplications.h"
 #include "settings/ZNPlatformInfo.h"
+#include "sim/Simulators.h"
 
 namespace {
 
@@ -31,30 +31,10 @@ const SSampleVM kSampleVMs[] = {
     {1, 102, "db-replica", "db-replica-DR"},
     {2, 201, "app-server", "app-server-DR"},
 };
-const int kReplicationTaskId = 11;
-const int kReplicationSubclientId = 21;
 
 bool Fail(std::string& error, const std::string& text) {
   error = text;
   return false;
-}
-
-// One statement with its values bound, never pasted into the text.
-bool Run(CDBConnection* c, const char* sql, const std::vector<std::string>& texts, const std::vector<long long>& ints,
-         std::string& error) {
-  sqlite3_stmt* s = c->Prepare(sql, false);
-  if (s == nullptr) return Fail(error, c->LastErrorText());
-  int index = 1;
-  for (long long v : ints) sqlite3_bind_int64(s, index++, v);
-  for (const std::string& t : texts) sqlite3_bind_text(s, index++, t.c_str(), -1, SQLITE_TRANSIENT);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_DONE) {
-    error = sqlite3_errmsg(c->Handle());
-    c->Release(s);
-    return false;
-  }
-  c->Release(s);
-  return true;
 }
 
 std::string SampleGroupXml() {
@@ -84,40 +64,38 @@ std::string SampleGroupXml() {
 }  // namespace
 
 bool CDrJobLab::Open(const std::string& path, bool create, std::string& error) {
-  if (!create && access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
+  if (!create) {
+    if (access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
+    // Only seed makes a lab: anything else is checked without being opened
+    // for writing, so a wrong file is left exactly as it was.
+    std::string missing, reason;
+    const int rc = CDBConnection::CheckTables(path, CSimulators::TableNames(), missing, reason);
+    if (rc == DB_NOT_FOUND) {
+      return Fail(error, "[" + path + "] is not a management database: it has no table [" + missing +
+                             "] (drjob seed makes one)");
+    }
+    if (rc != DB_OK) return Fail(error, "[" + path + "] is not a readable management database: " + reason);
+  }
   CDBConnection::SetPath(path);
   CDBConnection* c = CDBConnection::ForThread();
   if (c == nullptr) return Fail(error, "cannot open the database [" + path + "]");
   // Any read proves the file is a database at all.
-  if (c->Exec("SELECT count(*) FROM sqlite_master") != 0 || CPlatformTables::Ready() == nullptr) {
+  if (c->Exec("SELECT count(*) FROM sqlite_master") != 0) {
     return Fail(error, "[" + path + "] is not a readable management database: " + c->LastErrorText());
   }
+  if (create && !CSimulators::CreateTables(error)) return Fail(error, "[" + path + "]: " + error);
   return true;
 }
 
 bool CDrJobLab::Seed(std::string& error) {
-  CDBConnection* c = CDBConnection::ForThread();
-  if (c == nullptr) return Fail(error, "no database");
-  if (c->EnsureTable("APP_Client") != 0 || c->EnsureTable("APP_VSAReplication") != 0) {
-    return Fail(error, c->LastErrorText());
-  }
   // The client the DR job runs on is this machine.
-  const std::string machine = ZNPlatformInfo::getPhysicalMachine();
-  if (machine.empty()) return Fail(error, "cannot tell this machine's name");
-  if (!Run(c, "DELETE FROM APP_Client WHERE id = ?", {}, {kClientId}, error)) return false;
-  if (!Run(c, "INSERT INTO APP_Client (id, name, net_hostname, displayName) VALUES (?, ?, ?, ?)",
-           {machine, machine, machine}, {kClientId}, error)) {
-    return false;
-  }
-  for (const SSampleVM& vm : kSampleVMs) {
-    if (!Run(c, "DELETE FROM APP_VSAReplication WHERE replicationId = ?", {}, {vm.replicationId}, error)) return false;
-    if (!Run(c,
-             "INSERT INTO APP_VSAReplication (replicationId, taskId, subclientId, status, FailoverStatus, flags, "
-             "sourceName, destinationName) VALUES (?, ?, ?, 0, 0, 0, ?, ?)",
-             {vm.source, vm.destination}, {vm.replicationId, kReplicationTaskId, kReplicationSubclientId}, error)) {
-      return false;
-    }
-  }
+  SClientRecord client;
+  client.id = kClientId;
+  client.name = ZNPlatformInfo::getPhysicalMachine();
+  if (client.name.empty()) return Fail(error, "cannot tell this machine's name");
+  client.hostName = client.name;
+  client.displayName = client.name;
+  if (!CClientStore::PutClient(client)) return Fail(error, "cannot store the client [" + client.name + "]");
   if (!SeedSampleReplications(error)) return false;
   if (!CLabStore::AddUser(kSampleOwnerId, "dr-operator", kSampleOwnerEmail)) return Fail(error, "cannot add the owner");
   if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(kSampleOwnerId))) return Fail(error, "cannot record the owner");

@@ -5,6 +5,7 @@
 
 #include "DrJobArgs.h"
 #include "DrJobCommands.h"
+#include "sim/Simulators.h"
 
 namespace {
 
@@ -14,14 +15,19 @@ int Usage() {
           "       drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n"
           "       drjob control --db PATH --job N kill|suspend\n"
           "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
-          "  7 the orchestrator could not be initialised (nothing ran), 6 the job manager could not start,\n"
-          "  5 unknown DR group or job, 4 unreadable database, 2 bad arguments\n");
+          "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
+          "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
+          "  3 the DR job is already running in another process, 2 bad arguments\n"
+          "exit codes of control: 0 requested, 14 the DR job has already ended, 5 unknown DR job,\n"
+          "  4 unreadable database, 2 bad arguments\n");
   return CDrJobCommands::kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The simulated management server answers this process's requests.
+  CSimulators::Install();
   CDrJobArgs args;
   if (!args.Parse(argc, argv)) {
     fprintf(stderr, "drjob: %s\n", args.Error().c_str());

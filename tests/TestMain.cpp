@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "core/RunFolder.h"
 #include "log/LogSink.h"
+#include "sim/Simulators.h"
 #include "time/PlatformClock.h"
 
 namespace {
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   CRunFolder::Set(runDir);
   CRunFolder::SetLockPath(runDir + "/locks");
   CLogSink::Instance().SetCapture(true);
+  CSimulators::Install();
   CPlatformClock& clock = CPlatformClock::Instance();
   clock.SetScale(drtest::kTestScale);
   clock.SetRecording(true);

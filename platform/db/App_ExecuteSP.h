@@ -5,10 +5,12 @@
 #include <functional>
 #include <string>
 
+#include "core/HandlerRegistry.h"
 #include "db/AdaptersBase.h"
 
 // 0 on success; the response XML is written into response.
 using ExecuteSPHandler = std::function<int(const std::string& request, std::string& response)>;
+using ExecuteSPRegistry = CHandlerRegistry<unsigned long, ExecuteSPHandler>;
 
 class App_ExecuteSP : public AdaptersBase {
  public:
@@ -21,4 +23,6 @@ class App_ExecuteSP : public AdaptersBase {
 
   static void RegisterHandler(unsigned long messageType, ExecuteSPHandler handler);
   static void UnregisterHandler(unsigned long messageType);
+  // For a test's CScopedHandler.
+  static ExecuteSPRegistry& Handlers();
 };

@@ -115,6 +115,40 @@ CDBConnection* CDBConnection::ForThread() {
   return slot.get();
 }
 
+int CDBConnection::CheckTables(const std::string& path, const std::vector<std::string>& tables,
+                               std::string& missing, std::string& error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : "cannot open the file";
+    if (db) sqlite3_close(db);
+    return DB_ERROR;
+  }
+  sqlite3_busy_timeout(db, g_busyTimeoutMs.load());
+  sqlite3_stmt* s = nullptr;
+  rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1, &s, nullptr);
+  int result = DB_OK;
+  if (rc != SQLITE_OK) {
+    error = sqlite3_errmsg(db);
+    result = DB_ERROR;
+  }
+  for (size_t i = 0; result == DB_OK && i < tables.size(); ++i) {
+    sqlite3_reset(s);
+    sqlite3_bind_text(s, 1, tables[i].c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) {
+      missing = tables[i];
+      result = DB_NOT_FOUND;
+    } else if (rc != SQLITE_ROW) {
+      error = sqlite3_errmsg(db);
+      result = DB_ERROR;
+    }
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return result;
+}
+
 void CDBConnection::CloseThreadConnections() { t_connections.byPath.clear(); }
 
 CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullptr), m_lastError(0) {
@@ -157,6 +191,13 @@ int CDBConnection::MapError(int rc) {
   m_lastErrorText = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
   m_lastError = code;
   return code;
+}
+
+int CDBConnection::EnsureSchema(const std::string& key, const std::function<int(CDBConnection&)>& create) {
+  if (m_ensured.count(key)) return DB_OK;
+  int rc = create(*this);
+  if (rc == DB_OK) m_ensured[key] = true;
+  return rc;
 }
 
 int CDBConnection::EnsureTable(const std::string& name) {

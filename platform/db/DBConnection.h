@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <stddef.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ class CDBConnection {
   // CREATE TABLE text of a registered table.
   static std::string CreateTableSql(const SDBTableSchema& schema);
 
+  // Opens the file read-only (never creating or changing it) and checks that
+  // it is a database holding every table named. DB_OK when it does;
+  // DB_NOT_FOUND with the first absent table in missing; DB_ERROR with the
+  // reason in error when the file cannot be read as a database.
+  static int CheckTables(const std::string& path, const std::vector<std::string>& tables, std::string& missing,
+                         std::string& error);
+
   // The calling thread's connection to the current path (opened on first
   // use, closed when the thread ends); null when it cannot be opened.
   static CDBConnection* ForThread();
@@ -69,6 +77,9 @@ class CDBConnection {
   int EnsureTable(const std::string& name);
   // Every registered table.
   int EnsureAllTables();
+  // Runs create once per connection under the key (a simulated store's own
+  // tables, which no binding describes); DB_OK or create's error.
+  int EnsureSchema(const std::string& key, const std::function<int(CDBConnection&)>& create);
 
   // A prepared statement, cached by text; reset and cleared before reuse.
   // Null on error (code and text in LastError*).

@@ -3,14 +3,9 @@
 #include <map>
 #include <mutex>
 
-#include "jobs/TaskStore.h"
 
 namespace {
 std::mutex g_mutex;
-std::map<std::string, DBProcHandler>& Handlers() {
-  static auto* m = new std::map<std::string, DBProcHandler>();
-  return *m;
-}
 std::map<std::string, int>& Faults() {
   static auto* m = new std::map<std::string, int>();
   return *m;
@@ -21,25 +16,18 @@ std::map<std::string, int>& Closes() {
 }
 }  // namespace
 
+DBProcHandlerRegistry& CDBProcRegistry::Handlers() {
+  static auto* registry = new DBProcHandlerRegistry();
+  return *registry;
+}
+
 void CDBProcRegistry::Register(const std::string& name, DBProcHandler handler) {
-  CTaskStore::Install();
-  std::lock_guard<std::mutex> lk(g_mutex);
-  Handlers()[name] = std::move(handler);
+  Handlers().Register(name, std::move(handler));
 }
 
-void CDBProcRegistry::Unregister(const std::string& name) {
-  std::lock_guard<std::mutex> lk(g_mutex);
-  Handlers().erase(name);
-}
+void CDBProcRegistry::Unregister(const std::string& name) { Handlers().Unregister(name); }
 
-bool CDBProcRegistry::Find(const std::string& name, DBProcHandler& out) {
-  CTaskStore::Install();
-  std::lock_guard<std::mutex> lk(g_mutex);
-  auto it = Handlers().find(name);
-  if (it == Handlers().end()) return false;
-  out = it->second;
-  return true;
-}
+bool CDBProcRegistry::Find(const std::string& name, DBProcHandler& out) { return Handlers().Find(name, out); }
 
 void CDBProcRegistry::SetFault(const std::string& name, int fault) {
   std::lock_guard<std::mutex> lk(g_mutex);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HandlerRegistry.h"
 #include "db/DBSqlText.h"
 
 struct SDBProcResult {
@@ -18,6 +19,7 @@ struct SDBProcResult {
 
 // 0 on success; any other value is the procedure's error code.
 using DBProcHandler = std::function<int(const std::vector<SDBProcValue>& inputs, SDBProcResult& result)>;
+using DBProcHandlerRegistry = CHandlerRegistry<std::string, DBProcHandler>;
 
 // Faults a test can inject into one procedure's steps.
 enum EDBProcFault {
@@ -33,6 +35,8 @@ class CDBProcRegistry {
   static void Register(const std::string& name, DBProcHandler handler);
   static void Unregister(const std::string& name);
   static bool Find(const std::string& name, DBProcHandler& out);
+  // For a test's CScopedHandler.
+  static DBProcHandlerRegistry& Handlers();
 
   // Fault injection and close counting for tests.
   static void SetFault(const std::string& name, int fault);

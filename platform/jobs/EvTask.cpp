@@ -1,50 +1,26 @@
 #include "jobs/EvTask.h"
 
-#include <map>
-#include <mutex>
-
 #include "core/RequestTap.h"
-#include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
-
-namespace {
-
-std::mutex& Mutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::map<unsigned long, TaskRequestHandler>& Handlers() {
-  static std::map<unsigned long, TaskRequestHandler> h;
-  return h;
-}
-
-}  // namespace
 
 EvTask::EvTask(long long jobId, int, void*, bool) : m_jobId(jobId) {}
 
 int EvTask::getXMLOptions(std::string& xml) {
   SJobRecord job;
-  if (!CJobStore::GetJob(m_jobId, job)) return -1;
+  if (CJobStore::GetJob(m_jobId, job) != EStoreResult::kOk) return -1;
   xml = job.optionsXml;
   return 0;
 }
 
 int EvTask::getOwnerId() {
   SJobRecord job;
-  return CJobStore::GetJob(m_jobId, job) ? job.ownerId : 0;
+  return CJobStore::GetJob(m_jobId, job) == EStoreResult::kOk ? job.ownerId : 0;
 }
 
 int EvTask::TaskRequest(const std::string& xml, std::list<long long>& jobIds, int& code, int userId,
                         std::string& error, unsigned long messageType, int, int, bool, bool) {
-  CJobRequestHandlers::Install();
   TaskRequestHandler handler;
-  {
-    std::lock_guard<std::mutex> lock(Mutex());
-    auto it = Handlers().find(messageType);
-    if (it != Handlers().end()) handler = it->second;
-  }
-  if (!handler) {
+  if (!Handlers().Find(messageType, handler)) {
     error = "No task handler for message type [" + std::to_string(messageType) + "]";
     code = -1;
     CRequestTap::Record("task", messageType, xml, error, -1);
@@ -59,13 +35,13 @@ int EvTask::TaskRequest(const std::string& xml, std::list<long long>& jobIds, in
   return code;
 }
 
-void EvTask::RegisterHandler(unsigned long messageType, TaskRequestHandler handler) {
-  CJobRequestHandlers::Install();
-  std::lock_guard<std::mutex> lock(Mutex());
-  Handlers()[messageType] = std::move(handler);
+TaskHandlerRegistry& EvTask::Handlers() {
+  static auto* registry = new TaskHandlerRegistry();
+  return *registry;
 }
 
-void EvTask::UnregisterHandler(unsigned long messageType) {
-  std::lock_guard<std::mutex> lock(Mutex());
-  Handlers().erase(messageType);
+void EvTask::RegisterHandler(unsigned long messageType, TaskRequestHandler handler) {
+  Handlers().Register(messageType, std::move(handler));
 }
+
+void EvTask::UnregisterHandler(unsigned long messageType) { Handlers().Unregister(messageType); }

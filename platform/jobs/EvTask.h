@@ -9,9 +9,12 @@
 #include <list>
 #include <string>
 
+#include "core/HandlerRegistry.h"
+
 // 0 on success; the new jobs' ids are appended to jobIds.
 using TaskRequestHandler =
     std::function<int(const std::string& xml, int userId, std::list<long long>& jobIds, std::string& error)>;
+using TaskHandlerRegistry = CHandlerRegistry<unsigned long, TaskRequestHandler>;
 
 class EvTask {
  public:
@@ -28,6 +31,8 @@ class EvTask {
 
   static void RegisterHandler(unsigned long messageType, TaskRequestHandler handler);
   static void UnregisterHandler(unsigned long messageType);
+  // For a test's CScopedHandler.
+  static TaskHandlerRegistry& Handlers();
 
  private:
   long long m_jobId;

@@ -1,15 +1,14 @@
 #include "jobs/JobRequestHandlers.h"
 
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <map>
-#include <mutex>
+#include <vector>
 
-#include "db/DBConnection.h"
 #include "jobs/EvTask.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
+#include "jobs/PhaseRowStore.h"
 #include "msg/MsgClasses.h"
 #include "xmlreq/XMLHandler.h"
 
@@ -20,13 +19,6 @@ const unsigned long kJobListRequest = 356490292UL;
 const unsigned long kMultiCellJobOp = 361508698UL;
 const unsigned long kJobDetailsReq = 1986164483UL;
 const unsigned long kCreateTaskReq = 216380445UL;
-const char* kPhaseTable = "App_VirtualAppJobStats";
-
-std::string Text(sqlite3_stmt* s, int col) {
-  const unsigned char* t = sqlite3_column_text(s, col);
-  return t ? reinterpret_cast<const char*>(t) : "";
-}
-
 int GetVirtualApp(int, std::string& xml, std::string& error) {
   Api::GetVirtualAppReq req;
   if (!req.Unserialize(xml, &error)) return -1;
@@ -49,7 +41,13 @@ int JobList(int, std::string& xml, std::string& error) {
   const CNMessageBase& filter = req.GetMsg(2, 2);
   for (size_t i = 0; i < filter.ListSize(4, 4); ++i) {
     SJobRecord job;
-    if (!CJobStore::GetJob(filter.GetListInt32(4, 4, i), job)) continue;
+    const long long jobId = filter.GetListInt32(4, 4, i);
+    const EStoreResult read = CJobStore::GetJob(jobId, job);
+    if (read == EStoreResult::kMissing) continue;
+    if (read != EStoreResult::kOk) {
+      error = "Cannot read job [" + std::to_string(jobId) + "]";
+      return -1;
+    }
     CNMessageBase& entry = resp.AddMsg(1, 1);
     CNMessageBase& summary = entry.MutableMsg(1, 1);
     summary.SetInt64(1, 1, job.jobId);
@@ -68,8 +66,9 @@ int JobOperation(int, std::string& xml, std::string& error) {
   int operation = op.GetInt32(1);
   for (size_t i = 0; i < op.ListSize(2, 2); ++i) {
     long long jobId = op.GetListMsg(2, 2, i).GetInt64(1);
-    if (!CJobStore::ApplyOperation(jobId, operation)) {
-      error = "Job [" + std::to_string(jobId) + "] not found";
+    const EStoreResult applied = CJobStore::ApplyOperation(jobId, operation);
+    if (applied != EStoreResult::kOk) {
+      error = "Job [" + std::to_string(jobId) + (applied == EStoreResult::kMissing ? "] not found" : "] not changed");
       return -1;
     }
   }
@@ -80,34 +79,30 @@ int JobOperation(int, std::string& xml, std::string& error) {
 int JobDetails(int, std::string& xml, std::string& error) {
   Api::VirtualAppJobDetailsReq req;
   if (!req.Unserialize(xml, &error)) return -1;
+  const long long jobId = req.GetInt32(4);
+  std::vector<SPhaseRowRecord> rows;
+  // A failed read is an error, never an empty history: a restarted job
+  // would redo the phases it already completed.
+  if (CPhaseRowStore::ReadJob(jobId, rows) != EStoreResult::kOk) {
+    error = "Cannot read the phase rows of job [" + std::to_string(jobId) + "]";
+    return -1;
+  }
   Api::VirtualAppJobDetailsResp resp;
   resp.TouchField(1, 1);
-  CDBConnection* c = CDBConnection::ForThread();
-  if (c && c->EnsureTable(kPhaseTable) == DB_OK) {
-    sqlite3_stmt* s = c->Prepare(
-        "SELECT replicationId, phase, status, details FROM App_VirtualAppJobStats WHERE jobId = ? "
-        "ORDER BY replicationId, phase");
-    if (s) {
-      sqlite3_bind_int64(s, 1, req.GetInt32(4));
-      std::map<int, size_t> byRepl;
-      while (sqlite3_step(s) == SQLITE_ROW) {
-        int repl = sqlite3_column_int(s, 0);
-        auto it = byRepl.find(repl);
-        if (it == byRepl.end()) {
-          CNMessageBase& job = resp.AddMsg(1, 1);
-          job.SetInt32(4, 4, repl);
-          job.SetInt64(6, 6, req.GetInt32(4));
-          it = byRepl.emplace(repl, resp.ListSize(1, 1) - 1).first;
-        }
-        CNMessageBase& phase = resp.MutableListMsg(1, 1, it->second).AddMsg(5, 5);
-        phase.SetInt32(1, 1, sqlite3_column_int(s, 1));
-        phase.SetInt32(2, 2, sqlite3_column_int(s, 2));
-        std::string details = Text(s, 3);
-        Api::VirtualAppPhaseInfo info;
-        if (!details.empty() && info.Unserialize(details)) phase.SetMsg(8, 11, info);
-      }
-      c->Release(s);
+  std::map<int, size_t> byRepl;
+  for (const SPhaseRowRecord& row : rows) {
+    auto it = byRepl.find(row.replicationId);
+    if (it == byRepl.end()) {
+      CNMessageBase& job = resp.AddMsg(1, 1);
+      job.SetInt32(4, 4, row.replicationId);
+      job.SetInt64(6, 6, jobId);
+      it = byRepl.emplace(row.replicationId, resp.ListSize(1, 1) - 1).first;
     }
+    CNMessageBase& phase = resp.MutableListMsg(1, 1, it->second).AddMsg(5, 5);
+    phase.SetInt32(1, 1, row.phase);
+    phase.SetInt32(2, 2, row.status);
+    Api::VirtualAppPhaseInfo info;
+    if (!row.details.empty() && info.Unserialize(row.details)) phase.SetMsg(8, 11, info);
   }
   return resp.serializeUTF8(xml) ? 0 : -1;
 }
@@ -120,23 +115,6 @@ std::string InputValue(const std::string& inputs, const std::string& tag) {
   a += open.size();
   size_t b = inputs.find(close, a);
   return b == std::string::npos ? std::string() : inputs.substr(a, b - a);
-}
-
-void WriteApprovalRow(long long drJobId, int vAppId, int clientId, int status) {
-  CDBConnection* c = CDBConnection::ForThread();
-  if (!c || c->EnsureTable(kPhaseTable) != DB_OK) return;
-  sqlite3_stmt* s = c->Prepare(
-      "INSERT INTO App_VirtualAppJobStats (jobId, haldenId, vappId, clientId, replicationId, phase, phaseName, "
-      "status, startTime, endTime, details, failureReason, appTypeId) VALUES (?, 2, ?, ?, 0, ?, 'DR Approval', ?, "
-      "strftime('%s','now'), strftime('%s','now'), NULL, '', 0)");
-  if (!s) return;
-  sqlite3_bind_int64(s, 1, drJobId);
-  sqlite3_bind_int(s, 2, vAppId);
-  sqlite3_bind_int(s, 3, clientId);
-  sqlite3_bind_int(s, 4, CJobRequestHandlers::kApprovalPhase);
-  sqlite3_bind_int(s, 5, status);
-  sqlite3_step(s);
-  c->Release(s);
 }
 
 int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>& jobIds, std::string& error) {
@@ -171,25 +149,19 @@ int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>&
     error = "Failed to record the workflow job";
     return -1;
   }
-  if (approval && drJobId > 0)
-    WriteApprovalRow(drJobId, atoi(InputValue(inputs, "vappId").c_str()), job.clientId,
-                     outcome == CLabStore::kDeny ? 1 : 0);
+  if (approval && drJobId > 0 &&
+      !CPhaseRowStore::AddApprovalRow(drJobId, atoi(InputValue(inputs, "vappId").c_str()), job.clientId,
+                                      outcome == CLabStore::kDeny ? 1 : 0)) {
+    error = "Failed to record the approval of DR job [" + std::to_string(drJobId) + "]";
+    return -1;
+  }
   jobIds.push_back(id);
   return 0;
 }
 
 }  // namespace
 
-void CJobRequestHandlers::Install() {
-  static std::recursive_mutex s_mutex;
-  static bool s_installed = false;
-  std::lock_guard<std::recursive_mutex> lock(s_mutex);
-  if (s_installed) return;
-  s_installed = true;
-  Restore();
-}
-
-void CJobRequestHandlers::Restore() {
+void CJobRequestHandlers::Register() {
   XMLHandler::RegisterHandler(kGetVirtualAppReq, GetVirtualApp);
   XMLHandler::RegisterHandler(kJobListRequest, JobList);
   XMLHandler::RegisterHandler(kMultiCellJobOp, JobOperation);

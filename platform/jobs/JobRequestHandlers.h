@@ -7,12 +7,6 @@
 
 class CJobRequestHandlers {
  public:
-  // Registers the handlers with XMLHandler and EvTask once per process;
-  // both call it before routing, so a test's own handler registered later
-  // replaces the built-in one.
-  static void Install();
-  // Puts the built-in handlers back (after a test replaced one).
-  static void Restore();
-  // Phase of the DR job's approval row.
-  static constexpr int kApprovalPhase = 27;
+  // Registers the handlers with XMLHandler and EvTask (CSimulators::Install).
+  static void Register();
 };

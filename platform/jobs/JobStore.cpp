@@ -3,13 +3,49 @@
 #include <sqlite3.h>
 
 #include "db/DBConnection.h"
-#include "jobs/PlatformTables.h"
+#include "log/EvEvent.h"
 
 namespace {
 
 const char* kColumns =
     "jobId, jobType, status, percent, ownerId, optionsXml, restartString, pendingCause, controlOp, parentJobId, name,"
     " inputs, clientId, ignoreOps, opType";
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS PLT_Jobs ("
+    " jobId INTEGER PRIMARY KEY, jobType INTEGER NOT NULL DEFAULT 0, status TEXT NOT NULL DEFAULT 'Running',"
+    " percent REAL NOT NULL DEFAULT 0, ownerId INTEGER NOT NULL DEFAULT 1, optionsXml TEXT,"
+    " restartString TEXT, pendingCause INTEGER NOT NULL DEFAULT 0, controlOp INTEGER NOT NULL DEFAULT 0,"
+    " parentJobId INTEGER NOT NULL DEFAULT 0, name TEXT, inputs TEXT, clientId INTEGER NOT NULL DEFAULT 0,"
+    " ignoreOps INTEGER NOT NULL DEFAULT 0, opType INTEGER NOT NULL DEFAULT 0)";
+
+// A database written before jobs had an operation type gets the column.
+int CreateTable(CDBConnection& c) {
+  int rc = c.Exec(kSchema);
+  if (rc != DB_OK) return rc;
+  sqlite3_stmt* s = c.Prepare("SELECT opType FROM PLT_Jobs LIMIT 0", false);
+  if (s != nullptr) {
+    c.Release(s);
+    return DB_OK;
+  }
+  return c.Exec("ALTER TABLE PLT_Jobs ADD COLUMN opType INTEGER NOT NULL DEFAULT 0");
+}
+
+// The calling thread's connection with the jobs table; null (logged) when
+// the database cannot be reached.
+CDBConnection* Ready(const char* function) {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c != nullptr && c->EnsureSchema(CJobStore::kTable, CreateTable) == DB_OK) return c;
+  EvDebug().Error(function, "Cannot reach table [%s]: [%s]", CJobStore::kTable,
+                  c != nullptr ? c->LastErrorText().c_str() : "no database");
+  return nullptr;
+}
+
+EStoreResult Failed(CDBConnection* c, const char* function, long long jobId) {
+  EvDebug().Error(function, "Database error on job [%lld] in [%s]: [%s]", jobId, CJobStore::kTable,
+                  c->LastErrorText().c_str());
+  return EStoreResult::kFailed;
+}
 
 std::string Text(sqlite3_stmt* s, int col) {
   const unsigned char* t = sqlite3_column_text(s, col);
@@ -34,43 +70,54 @@ void Read(sqlite3_stmt* s, SJobRecord& r) {
   r.opType = sqlite3_column_int(s, 14);
 }
 
-// Runs an UPDATE on one job; true when the job exists.
+// Runs an UPDATE of one job: kMissing when no job has the id.
 template <class Bind>
-bool UpdateJob(const char* sql, long long jobId, Bind bind) {
-  CDBConnection* c = CPlatformTables::Ready();
-  if (!c) return false;
+EStoreResult UpdateJob(const char* function, const char* sql, long long jobId, Bind bind) {
+  CDBConnection* c = Ready(function);
+  if (!c) return EStoreResult::kFailed;
   sqlite3_stmt* s = c->Prepare(sql);
-  if (!s) return false;
-  int next = bind(s);
+  if (!s) return Failed(c, function, jobId);
+  const int next = bind(s);
   sqlite3_bind_int64(s, next, jobId);
-  int rc = sqlite3_step(s);
-  bool ok = rc == SQLITE_DONE && sqlite3_changes(c->Handle()) > 0;
+  const int rc = sqlite3_step(s);
   c->Release(s);
-  return ok;
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    return Failed(c, function, jobId);
+  }
+  return sqlite3_changes(c->Handle()) > 0 ? EStoreResult::kOk : EStoreResult::kMissing;
 }
 
 }  // namespace
 
+bool CJobStore::CreateTables() { return Ready("CreateTables") != nullptr; }
+
 long long CJobStore::CreateJob(const SJobRecord& job) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready("CreateJob");
   if (!c) return 0;
-  std::string sql = std::string("INSERT OR REPLACE INTO PLT_Jobs (") + kColumns +
-                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  // A plain INSERT: a taken id is a constraint error, never a replacement.
+  const std::string sql =
+      std::string("INSERT INTO PLT_Jobs (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   sqlite3_stmt* s = c->Prepare(sql);
-  if (!s) return 0;
-  if (job.jobId > 0)
+  if (!s) {
+    Failed(c, "CreateJob", job.jobId);
+    return 0;
+  }
+  if (job.jobId > 0) {
     sqlite3_bind_int64(s, 1, job.jobId);
-  else
+  } else {
     sqlite3_bind_null(s, 1);
+  }
   sqlite3_bind_int(s, 2, job.jobType);
   sqlite3_bind_text(s, 3, job.status.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_double(s, 4, job.percent);
   sqlite3_bind_int(s, 5, job.ownerId);
   sqlite3_bind_text(s, 6, job.optionsXml.c_str(), -1, SQLITE_TRANSIENT);
-  if (job.restartString.empty())
+  if (job.restartString.empty()) {
     sqlite3_bind_null(s, 7);
-  else
+  } else {
     sqlite3_bind_text(s, 7, job.restartString.c_str(), -1, SQLITE_TRANSIENT);
+  }
   sqlite3_bind_int(s, 8, job.pendingCause);
   sqlite3_bind_int(s, 9, job.controlOp);
   sqlite3_bind_int64(s, 10, job.parentJobId);
@@ -79,115 +126,134 @@ long long CJobStore::CreateJob(const SJobRecord& job) {
   sqlite3_bind_int(s, 13, job.clientId);
   sqlite3_bind_int(s, 14, job.ignoreOps ? 1 : 0);
   sqlite3_bind_int(s, 15, job.opType);
-  int rc = sqlite3_step(s);
+  const int rc = sqlite3_step(s);
   c->Release(s);
-  if (rc != SQLITE_DONE) return 0;
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    Failed(c, "CreateJob", job.jobId);
+    return 0;
+  }
   return job.jobId > 0 ? job.jobId : sqlite3_last_insert_rowid(c->Handle());
 }
 
-bool CJobStore::GetJob(long long jobId, SJobRecord& out) {
-  CDBConnection* c = CPlatformTables::Ready();
-  if (!c) return false;
+EStoreResult CJobStore::GetJob(long long jobId, SJobRecord& out) {
+  CDBConnection* c = Ready("GetJob");
+  if (!c) return EStoreResult::kFailed;
   sqlite3_stmt* s = c->Prepare(std::string("SELECT ") + kColumns + " FROM PLT_Jobs WHERE jobId = ?");
-  if (!s) return false;
+  if (!s) return Failed(c, "GetJob", jobId);
   sqlite3_bind_int64(s, 1, jobId);
-  bool found = sqlite3_step(s) == SQLITE_ROW;
-  if (found) Read(s, out);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) Read(s, out);
   c->Release(s);
-  return found;
+  if (rc == SQLITE_ROW) return EStoreResult::kOk;
+  if (rc == SQLITE_DONE) return EStoreResult::kMissing;
+  c->MapError(rc);
+  return Failed(c, "GetJob", jobId);
 }
 
-bool CJobStore::Exists(long long jobId) {
-  SJobRecord r;
-  return GetJob(jobId, r);
-}
-
-std::vector<SJobRecord> CJobStore::Jobs() {
-  std::vector<SJobRecord> out;
-  CDBConnection* c = CPlatformTables::Ready();
-  if (!c) return out;
+EStoreResult CJobStore::Jobs(std::vector<SJobRecord>& out) {
+  CDBConnection* c = Ready("Jobs");
+  if (!c) return EStoreResult::kFailed;
   sqlite3_stmt* s = c->Prepare(std::string("SELECT ") + kColumns + " FROM PLT_Jobs ORDER BY jobId");
-  if (!s) return out;
-  while (sqlite3_step(s) == SQLITE_ROW) {
+  if (!s) return Failed(c, "Jobs", 0);
+  std::vector<SJobRecord> jobs;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     SJobRecord r;
     Read(s, r);
-    out.push_back(r);
+    jobs.push_back(r);
   }
   c->Release(s);
-  return out;
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    return Failed(c, "Jobs", 0);
+  }
+  out.swap(jobs);
+  return EStoreResult::kOk;
 }
 
-bool CJobStore::SetStatus(long long jobId, const std::string& status, double percent) {
-  return UpdateJob("UPDATE PLT_Jobs SET status = ?, percent = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
-    sqlite3_bind_text(s, 1, status.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_double(s, 2, percent);
-    return 3;
-  });
+EStoreResult CJobStore::SetStatus(long long jobId, const std::string& status, double percent) {
+  return UpdateJob("SetStatus", "UPDATE PLT_Jobs SET status = ?, percent = ? WHERE jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_text(s, 1, status.c_str(), -1, SQLITE_TRANSIENT);
+                     sqlite3_bind_double(s, 2, percent);
+                     return 3;
+                   });
 }
 
-bool CJobStore::SetPercent(long long jobId, double percent) {
-  return UpdateJob("UPDATE PLT_Jobs SET percent = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
+EStoreResult CJobStore::SetPercent(long long jobId, double percent) {
+  return UpdateJob("SetPercent", "UPDATE PLT_Jobs SET percent = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
     sqlite3_bind_double(s, 1, percent);
     return 2;
   });
 }
 
-bool CJobStore::SetIgnoreOperations(long long jobId, bool ignore) {
-  return UpdateJob("UPDATE PLT_Jobs SET ignoreOps = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
-    sqlite3_bind_int(s, 1, ignore ? 1 : 0);
-    return 2;
-  });
+EStoreResult CJobStore::SetIgnoreOperations(long long jobId, bool ignore) {
+  return UpdateJob("SetIgnoreOperations", "UPDATE PLT_Jobs SET ignoreOps = ? WHERE jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_int(s, 1, ignore ? 1 : 0);
+                     return 2;
+                   });
 }
 
-bool CJobStore::SetPendingCause(long long jobId, int code) {
-  return UpdateJob("UPDATE PLT_Jobs SET pendingCause = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
-    sqlite3_bind_int(s, 1, code);
-    return 2;
-  });
+EStoreResult CJobStore::SetPendingCause(long long jobId, int code) {
+  return UpdateJob("SetPendingCause", "UPDATE PLT_Jobs SET pendingCause = ? WHERE jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_int(s, 1, code);
+                     return 2;
+                   });
 }
 
-bool CJobStore::SetControlOperation(long long jobId, int op) {
-  return UpdateJob("UPDATE PLT_Jobs SET controlOp = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
-    sqlite3_bind_int(s, 1, op);
-    return 2;
-  });
+EStoreResult CJobStore::SetControlOperation(long long jobId, int op) {
+  return UpdateJob("SetControlOperation", "UPDATE PLT_Jobs SET controlOp = ? WHERE jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_int(s, 1, op);
+                     return 2;
+                   });
 }
 
-int CJobStore::GetControlOperation(long long jobId) {
+EStoreResult CJobStore::GetControlOperation(long long jobId, int& op) {
   SJobRecord r;
-  return GetJob(jobId, r) ? r.controlOp : 0;
+  const EStoreResult result = GetJob(jobId, r);
+  if (result == EStoreResult::kOk) op = r.controlOp;
+  return result;
 }
 
-bool CJobStore::SetOperationType(long long jobId, int opType) {
-  return UpdateJob("UPDATE PLT_Jobs SET opType = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
-    sqlite3_bind_int(s, 1, opType);
-    return 2;
-  });
+EStoreResult CJobStore::SetOperationType(long long jobId, int opType) {
+  return UpdateJob("SetOperationType", "UPDATE PLT_Jobs SET opType = ? WHERE jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_int(s, 1, opType);
+                     return 2;
+                   });
 }
 
-bool CJobStore::GetOperationType(long long jobId, int& opType) {
+EStoreResult CJobStore::GetOperationType(long long jobId, int& opType) {
   SJobRecord r;
-  if (!GetJob(jobId, r)) return false;
-  opType = r.opType;
-  return true;
+  const EStoreResult result = GetJob(jobId, r);
+  if (result == EStoreResult::kOk) opType = r.opType;
+  return result;
 }
 
-bool CJobStore::SetRestartString(long long jobId, const std::string& text) {
-  return UpdateJob("UPDATE PLT_Jobs SET restartString = ? WHERE jobId = ?", jobId, [&](sqlite3_stmt* s) {
-    sqlite3_bind_text(s, 1, text.c_str(), -1, SQLITE_TRANSIENT);
-    return 2;
-  });
+EStoreResult CJobStore::SetRestartString(long long jobId, const std::string& text) {
+  return UpdateJob("SetRestartString", "UPDATE PLT_Jobs SET restartString = ? WHERE jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_text(s, 1, text.c_str(), -1, SQLITE_TRANSIENT);
+                     return 2;
+                   });
 }
 
-std::string CJobStore::GetRestartString(long long jobId) {
+EStoreResult CJobStore::GetRestartString(long long jobId, std::string& text) {
   SJobRecord r;
-  return GetJob(jobId, r) ? r.restartString : std::string();
+  const EStoreResult result = GetJob(jobId, r);
+  if (result == EStoreResult::kOk) text = r.restartString;
+  return result;
 }
 
-bool CJobStore::ApplyOperation(long long jobId, int op) {
+EStoreResult CJobStore::ApplyOperation(long long jobId, int op) {
   SJobRecord r;
-  if (!GetJob(jobId, r)) return false;
-  if (r.ignoreOps) return true;
+  const EStoreResult found = GetJob(jobId, r);
+  if (found != EStoreResult::kOk) return found;
+  if (r.ignoreOps) return EStoreResult::kOk;
   switch (op) {
     case 0:
       return SetStatus(jobId, "Suspended", r.percent);
@@ -196,6 +262,6 @@ bool CJobStore::ApplyOperation(long long jobId, int op) {
     case 3:
       return SetStatus(jobId, "Killed", 100.0);
     default:
-      return true;
+      return EStoreResult::kOk;
   }
 }

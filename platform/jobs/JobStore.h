@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/StoreResult.h"
+
 struct SJobRecord {
   long long jobId = 0;
   int jobType = 0;
@@ -31,38 +33,45 @@ struct SJobRecord {
 
 class CJobStore {
  public:
+  static constexpr const char* kTable = "PLT_Jobs";
   // Job types the simulator knows.
   static constexpr int kTypeDR = 1;
   static constexpr int kTypeWorkflow = 2;
   static constexpr int kTypeChild = 3;
 
-  // Creates or replaces the job. A job id of 0 takes the next free id.
-  // Returns the job id, 0 on failure.
-  static long long CreateJob(const SJobRecord& job);
-  static bool GetJob(long long jobId, SJobRecord& out);
-  static bool Exists(long long jobId);
-  static std::vector<SJobRecord> Jobs();
+  // Every read tells a missing job (kMissing) from a failed read (kFailed,
+  // logged); every write tells a job that does not exist from a write that
+  // failed. Nothing here ever replaces a job record wholesale.
 
-  static bool SetStatus(long long jobId, const std::string& status, double percent);
-  static bool SetPercent(long long jobId, double percent);
-  static bool SetIgnoreOperations(long long jobId, bool ignore);
-  static bool SetPendingCause(long long jobId, int code);
+  // Adds a new job; a job id of 0 takes the next free id. A job id that is
+  // already taken is refused: a job record is never overwritten. Returns the
+  // job id, 0 on failure (logged).
+  static long long CreateJob(const SJobRecord& job);
+  static EStoreResult GetJob(long long jobId, SJobRecord& out);
+  // Every job by id; kOk or kFailed.
+  static EStoreResult Jobs(std::vector<SJobRecord>& out);
+
+  static EStoreResult SetStatus(long long jobId, const std::string& status, double percent);
+  static EStoreResult SetPercent(long long jobId, double percent);
+  static EStoreResult SetIgnoreOperations(long long jobId, bool ignore);
+  static EStoreResult SetPendingCause(long long jobId, int code);
 
   // The control operation the job controller reports for the job (1 kill,
   // 2 suspend, ...; 0 clears it). One call is all "drjob control" needs.
-  static bool SetControlOperation(long long jobId, int op);
-  static int GetControlOperation(long long jobId);
+  static EStoreResult SetControlOperation(long long jobId, int op);
+  static EStoreResult GetControlOperation(long long jobId, int& op);
 
-  static bool SetOperationType(long long jobId, int opType);
-  // The job's operation type; false when the job does not exist.
-  static bool GetOperationType(long long jobId, int& opType);
+  static EStoreResult SetOperationType(long long jobId, int opType);
+  static EStoreResult GetOperationType(long long jobId, int& opType);
 
-  static bool SetRestartString(long long jobId, const std::string& text);
-  // Empty when the job has none (or does not exist).
-  static std::string GetRestartString(long long jobId);
+  static EStoreResult SetRestartString(long long jobId, const std::string& text);
+  // Empty when the job has none.
+  static EStoreResult GetRestartString(long long jobId, std::string& text);
 
   // The job manager's reaction to an operation on a job: 0 suspend gives
-  // "Suspended", 2 resume "Running", 3 kill "Killed" (percent 100). False
-  // when the job does not exist.
-  static bool ApplyOperation(long long jobId, int op);
+  // "Suspended", 2 resume "Running", 3 kill "Killed" (percent 100).
+  static EStoreResult ApplyOperation(long long jobId, int op);
+
+  // Creates the jobs table on the calling thread's database.
+  static bool CreateTables();
 };

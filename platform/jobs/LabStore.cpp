@@ -3,9 +3,22 @@
 #include <sqlite3.h>
 
 #include "db/DBConnection.h"
-#include "jobs/PlatformTables.h"
 
 namespace {
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS PLT_Users (id INTEGER PRIMARY KEY, name TEXT, email TEXT);"
+    "CREATE TABLE IF NOT EXISTS PLT_DRGroups (id INTEGER PRIMARY KEY, name TEXT UNIQUE, xml TEXT);"
+    "CREATE TABLE IF NOT EXISTS PLT_Outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, recipient TEXT,"
+    " subject TEXT, body TEXT, userId INTEGER);"
+    "CREATE TABLE IF NOT EXISTS PLT_Knobs (name TEXT PRIMARY KEY, value TEXT);";
+
+// The calling thread's connection with the lab's tables in place.
+CDBConnection* Ready() {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (!c || c->EnsureSchema("PLT_Lab", [](CDBConnection& db) { return db.Exec(kSchema); }) != DB_OK) return nullptr;
+  return c;
+}
 
 std::string Text(sqlite3_stmt* s, int col) {
   const unsigned char* t = sqlite3_column_text(s, col);
@@ -15,7 +28,7 @@ std::string Text(sqlite3_stmt* s, int col) {
 }  // namespace
 
 bool CLabStore::AddUser(int userId, const std::string& name, const std::string& email) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_Users (id, name, email) VALUES (?, ?, ?)");
   if (!s) return false;
@@ -28,7 +41,7 @@ bool CLabStore::AddUser(int userId, const std::string& name, const std::string& 
 }
 
 bool CLabStore::GetUserEmail(int userId, std::string& email) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("SELECT email FROM PLT_Users WHERE id = ?");
   if (!s) return false;
@@ -40,7 +53,7 @@ bool CLabStore::GetUserEmail(int userId, std::string& email) {
 }
 
 bool CLabStore::PutDRGroup(int groupId, const std::string& name, const std::string& virtualAppXml) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_DRGroups (id, name, xml) VALUES (?, ?, ?)");
   if (!s) return false;
@@ -53,7 +66,7 @@ bool CLabStore::PutDRGroup(int groupId, const std::string& name, const std::stri
 }
 
 bool CLabStore::GetDRGroup(int groupId, std::string& virtualAppXml) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("SELECT xml FROM PLT_DRGroups WHERE id = ?");
   if (!s) return false;
@@ -65,7 +78,7 @@ bool CLabStore::GetDRGroup(int groupId, std::string& virtualAppXml) {
 }
 
 int CLabStore::FindDRGroup(const std::string& name) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return 0;
   sqlite3_stmt* s = c->Prepare("SELECT id FROM PLT_DRGroups WHERE name = ?");
   if (!s) return 0;
@@ -76,7 +89,7 @@ int CLabStore::FindDRGroup(const std::string& name) {
 }
 
 bool CLabStore::AddMail(const SOutboxMail& mail) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("INSERT INTO PLT_Outbox (recipient, subject, body, userId) VALUES (?, ?, ?, ?)");
   if (!s) return false;
@@ -91,7 +104,7 @@ bool CLabStore::AddMail(const SOutboxMail& mail) {
 
 std::vector<SOutboxMail> CLabStore::Outbox() {
   std::vector<SOutboxMail> out;
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return out;
   sqlite3_stmt* s = c->Prepare("SELECT id, recipient, subject, body, userId FROM PLT_Outbox ORDER BY id");
   if (!s) return out;
@@ -109,7 +122,7 @@ std::vector<SOutboxMail> CLabStore::Outbox() {
 }
 
 bool CLabStore::SetKnob(const std::string& name, const std::string& value) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_Knobs (name, value) VALUES (?, ?)");
   if (!s) return false;
@@ -121,7 +134,7 @@ bool CLabStore::SetKnob(const std::string& name, const std::string& value) {
 }
 
 bool CLabStore::ClearKnob(const std::string& name) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("DELETE FROM PLT_Knobs WHERE name = ?");
   if (!s) return false;
@@ -132,7 +145,7 @@ bool CLabStore::ClearKnob(const std::string& name) {
 }
 
 bool CLabStore::HasKnob(const std::string& name) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("SELECT 1 FROM PLT_Knobs WHERE name = ?");
   if (!s) return false;
@@ -143,7 +156,7 @@ bool CLabStore::HasKnob(const std::string& name) {
 }
 
 std::string CLabStore::GetKnob(const std::string& name, const std::string& def) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return def;
   sqlite3_stmt* s = c->Prepare("SELECT value FROM PLT_Knobs WHERE name = ?");
   if (!s) return def;
@@ -152,3 +165,5 @@ std::string CLabStore::GetKnob(const std::string& name, const std::string& def) 
   c->Release(s);
   return value;
 }
+
+bool CLabStore::CreateTables() { return Ready() != nullptr; }

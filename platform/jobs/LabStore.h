@@ -17,6 +17,11 @@ struct SOutboxMail {
 
 class CLabStore {
  public:
+  // The tables the lab owns.
+  static constexpr const char* kTables[] = {"PLT_Users", "PLT_DRGroups", "PLT_Outbox", "PLT_Knobs"};
+  // Creates the lab's tables on the calling thread's database.
+  static bool CreateTables();
+
   // Outcomes of the "DRApproval" workflow.
   static constexpr const char* kApprove = "approve";
   static constexpr const char* kDeny = "deny";

@@ -1,8 +1,8 @@
 // The simulated management server's procedure behind the phase-row update
 // request (Api::VirtualAppJobUpdateReq, type 1987535406): each phase of each
-// job of the request becomes the DR job's row in App_VirtualAppJobStats for
-// that replication and phase, added or updated in place. A restarted DR job
-// reads these rows back as its previous run.
+// job of the request becomes the DR job's row for that replication and phase
+// (CPhaseRowStore), added or updated in place. A restarted DR job reads these
+// rows back as its previous run.
 #pragma once
 
 #include <string>
@@ -13,8 +13,6 @@ class CPhaseRowProcedure {
 
   // 0 on success; the response is an Api::GenericResp.
   static int Execute(const std::string& request, std::string& response);
-  // Registers the procedure with App_ExecuteSP once per process (the adapter
-  // calls it before routing, so a test's own handler registered later wins).
-  static void Install();
-  static void Restore();
+  // Registers the procedure with App_ExecuteSP (CSimulators::Install).
+  static void Register();
 };

@@ -2,18 +2,23 @@
 
 #include <sqlite3.h>
 
-#include <mutex>
 #include <vector>
 
 #include "db/DBConnection.h"
 #include "db/DBProcRegistry.h"
-#include "jobs/PlatformTables.h"
 #include "msg/MsgClasses.h"
 
 namespace {
 
-std::mutex g_installMutex;
-bool g_installed = false;
+const char* kSchema = "CREATE TABLE IF NOT EXISTS PLT_Tasks (id INTEGER PRIMARY KEY, xml TEXT)";
+
+CDBConnection* Ready() {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (!c || c->EnsureSchema(CTaskStore::kTable, [](CDBConnection& db) { return db.Exec(kSchema); }) != DB_OK) {
+    return nullptr;
+  }
+  return c;
+}
 
 const char kProcName[] = "TM_GetTaskDetail";
 
@@ -48,7 +53,7 @@ int GetTaskDetail(const std::vector<SDBProcValue>& inputs, SDBProcResult& result
 }  // namespace
 
 bool CTaskStore::PutTask(int taskId, const std::string& taskInfoXml) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("INSERT OR REPLACE INTO PLT_Tasks (id, xml) VALUES (?, ?)");
   if (!s) return false;
@@ -60,7 +65,7 @@ bool CTaskStore::PutTask(int taskId, const std::string& taskInfoXml) {
 }
 
 bool CTaskStore::GetTask(int taskId, std::string& taskInfoXml) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("SELECT xml FROM PLT_Tasks WHERE id = ?");
   if (!s) return false;
@@ -75,7 +80,7 @@ bool CTaskStore::GetTask(int taskId, std::string& taskInfoXml) {
 }
 
 bool CTaskStore::RemoveTask(int taskId) {
-  CDBConnection* c = CPlatformTables::Ready();
+  CDBConnection* c = Ready();
   if (!c) return false;
   sqlite3_stmt* s = c->Prepare("DELETE FROM PLT_Tasks WHERE id = ?");
   if (!s) return false;
@@ -85,13 +90,6 @@ bool CTaskStore::RemoveTask(int taskId) {
   return rc == SQLITE_DONE;
 }
 
-void CTaskStore::Install() {
-  {
-    std::lock_guard<std::mutex> lock(g_installMutex);
-    if (g_installed) return;
-    g_installed = true;
-  }
-  Restore();
-}
+bool CTaskStore::CreateTables() { return Ready() != nullptr; }
 
-void CTaskStore::Restore() { CDBProcRegistry::Register(kProcName, GetTaskDetail); }
+void CTaskStore::Register() { CDBProcRegistry::Register(kProcName, GetTaskDetail); }

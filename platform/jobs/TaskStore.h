@@ -14,9 +14,10 @@ class CTaskStore {
   static bool GetTask(int taskId, std::string& taskInfoXml);
   static bool RemoveTask(int taskId);
 
-  // Registers "TM_GetTaskDetail" once per process (the procedure registry
-  // calls it before every lookup, so a test's own handler registered later
-  // wins); Restore puts the built-in one back.
-  static void Install();
-  static void Restore();
+  static constexpr const char* kTable = "PLT_Tasks";
+
+  // Registers "TM_GetTaskDetail" (CSimulators::Install).
+  static void Register();
+  // Creates the task table on the calling thread's database.
+  static bool CreateTables();
 };

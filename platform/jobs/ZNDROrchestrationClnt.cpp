@@ -10,8 +10,7 @@ void ZNDROrchestrationClnt::setPercentComplete(int percent) { m_percent = percen
 int ZNDROrchestrationClnt::updateInfo() {
   if (m_percent < 0) return 0;
   CJobJournal::Instance().SetPercentComplete(getJobId(), m_percent);
-  CJobStore::SetPercent(getJobId(), m_percent);
-  return 0;
+  return CJobStore::SetPercent(getJobId(), m_percent) == EStoreResult::kOk ? 0 : -1;
 }
 
 int ZNDROrchestrationClnt::setPendingCause(unsigned int code, std::list<long long>*, bool, int, int, int, int, bool,
@@ -19,13 +18,17 @@ int ZNDROrchestrationClnt::setPendingCause(unsigned int code, std::list<long lon
   SPendingCause cause;
   cause.jobId = getJobId();
   cause.code = code;
-  cause.args = Arguments().Texts();
+  cause.args = TakeArgumentTexts();
   CJobJournal::Instance().AddPendingCause(cause);
-  CJobStore::SetPendingCause(getJobId(), static_cast<int>(code));
-  return 0;
+  return CJobStore::SetPendingCause(getJobId(), static_cast<int>(code)) == EStoreResult::kOk ? 0 : -1;
 }
 
 int ZNDROrchestrationClnt::getRestartString(std::string& out, int) {
-  out = CJobStore::GetRestartString(getJobId());
+  std::string text;
+  // A job the job manager does not know has no restart text; a failed read
+  // is an error, never an empty text.
+  const EStoreResult read = CJobStore::GetRestartString(getJobId(), text);
+  if (read == EStoreResult::kFailed) return -1;
+  out = text;
   return 0;
 }

@@ -14,6 +14,12 @@ int ZNJobCtrlClient::Init2(long long jobId, const char* hostName, int, int, std:
   return 0;
 }
 
-bool ZNJobCtrlClient::checkQuitFlag() { return m_ready && CJobStore::GetControlOperation(m_jobId) != 0; }
+bool ZNJobCtrlClient::checkQuitFlag() { return getJMControlOperation() != 0; }
 
-int ZNJobCtrlClient::getJMControlOperation() { return m_ready ? CJobStore::GetControlOperation(m_jobId) : 0; }
+int ZNJobCtrlClient::getJMControlOperation() {
+  int op = 0;
+  // A read that fails reports no operation this time (the store logs it);
+  // the caller polls again.
+  if (m_ready && CJobStore::GetControlOperation(m_jobId, op) != EStoreResult::kOk) op = 0;
+  return op;
+}

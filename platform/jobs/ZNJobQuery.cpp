@@ -11,7 +11,7 @@ int ZNJobQuery::init(const char* hostName) {
 int ZNJobQuery::getOpTypeForJob(long long jobId, ZNOpType& opType) {
   if (m_host.empty()) return -1;
   int stored = 0;
-  if (!CJobStore::GetOperationType(jobId, stored)) return -2;
+  if (CJobStore::GetOperationType(jobId, stored) != EStoreResult::kOk) return -2;
   opType = static_cast<ZNOpType>(stored);
   return 0;
 }

@@ -6,8 +6,8 @@ class ZNPI_PlatformBase {
  public:
   virtual ~ZNPI_PlatformBase() = default;
   // Writes the management server's host name (at most size - 1 characters
-  // and a terminator); 0 on success. The name is the CLabStore knob
-  // "dromhall.host" when set (an empty value fails), else this machine's.
+  // and a terminator); 0 on success. As ZNPlatformInfo tells it: the lab's
+  // knob "dromhall.host" when set (an empty value fails), else this machine.
   virtual int getDromhallHostName(char* buffer, int size);
 };
 

@@ -49,9 +49,14 @@ void EvEvent::AppendArguments(const ArgumentInfo* args) {
   for (size_t i = 0; i < args->Count(); ++i) m_args.AddArgument(args->Text(i).c_str(), args->Type(i));
 }
 
-int EvEvent::Raise(EEventSeverity severity, uint32_t code) {
-  SJobEvent ev{m_jobId, severity, code, m_args.Texts()};
+std::vector<std::string> EvEvent::TakeArgumentTexts() {
+  std::vector<std::string> texts = m_args.Texts();
   m_args.Clear();
+  return texts;
+}
+
+int EvEvent::Raise(EEventSeverity severity, uint32_t code) {
+  SJobEvent ev{m_jobId, severity, code, TakeArgumentTexts()};
   CJobJournal::Instance().AddEvent(ev);
   return 0;
 }

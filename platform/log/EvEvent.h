@@ -56,6 +56,11 @@ class EvEvent : public EvDebug {
   int MajorEvent(uint32_t code, int reserved1 = 0, int reserved2 = 0);
   int CriticalEvent(uint32_t code, int reserved1 = 0, int reserved2 = 0);
 
+ protected:
+  // The texts of the arguments gathered so far, which are then forgotten:
+  // whatever consumes them (an event, a pending cause) carries only its own.
+  std::vector<std::string> TakeArgumentTexts();
+
  private:
   int Raise(EEventSeverity severity, uint32_t code);
   ArgumentInfo m_args;

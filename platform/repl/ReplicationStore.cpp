@@ -2,18 +2,16 @@
 
 #include <sqlite3.h>
 
-#include <mutex>
-
 #include "db/DBConnection.h"
-#include "jobs/PlatformTables.h"
+#include "db/DBWriteScope.h"
 #include "msg/MsgSlot.h"
 #include "time/PlatformClock.h"
 #include "xmlreq/XMLHandler.h"
 
 namespace {
 
-const char* kReplTable = "APP_VSAReplication";
-const char* kPropTable = "APP_VSAReplicationProp";
+const char* kReplTable = CReplicationStore::kTables[0];
+const char* kPropTable = CReplicationStore::kTables[1];
 const char* kMsgSchema =
     "CREATE TABLE IF NOT EXISTS PLT_VSAReplicationMsg (replicationId INTEGER PRIMARY KEY, xml TEXT)";
 
@@ -40,36 +38,19 @@ std::string Text(sqlite3_stmt* s, int col) {
   return t ? reinterpret_cast<const char*>(t) : "";
 }
 
-// The calling thread's connection with the replication tables in place.
-CDBConnection* Ready() {
-  CDBConnection* c = CPlatformTables::Ready();
-  if (!c) return nullptr;
-  if (c->EnsureTable(kReplTable) != DB_OK || c->EnsureTable(kPropTable) != DB_OK) return nullptr;
-  if (c->Exec(kMsgSchema) != DB_OK) return nullptr;
-  return c;
+int CreateTables(CDBConnection& c) {
+  int rc = c.EnsureTable(kReplTable);
+  if (rc == DB_OK) rc = c.EnsureTable(kPropTable);
+  if (rc == DB_OK) rc = c.Exec(kMsgSchema);
+  return rc;
 }
 
-// A write transaction of its own unless the caller already holds one.
-class CWriteScope {
- public:
-  explicit CWriteScope(CDBConnection* c) : m_c(c), m_own(!c->InTransaction()) {
-    m_ok = !m_own || c->BeginWrite() == DB_OK;
-  }
-  ~CWriteScope() {
-    if (m_own && m_ok && !m_done) m_c->Rollback();
-  }
-  bool Ok() const { return m_ok; }
-  bool Commit() {
-    m_done = true;
-    return !m_own || m_c->Commit() == DB_OK;
-  }
-
- private:
-  CDBConnection* m_c;
-  bool m_own;
-  bool m_ok = false;
-  bool m_done = false;
-};
+// The calling thread's connection with the replication tables in place.
+CDBConnection* Ready() {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (!c || c->EnsureSchema("PLT_VSAReplicationMsg", CreateTables) != DB_OK) return nullptr;
+  return c;
+}
 
 int Step(CDBConnection* c, const std::string& sql, const std::vector<std::string>& texts,
          const std::vector<long long>& numbers, bool textsFirst = true) {
@@ -217,9 +198,6 @@ bool WriteColumns(CDBConnection* c, int id, const App::VSAReplicationInfo& m) {
   return true;
 }
 
-std::mutex g_installMutex;
-bool g_installed = false;
-
 }  // namespace
 
 bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
@@ -227,7 +205,7 @@ bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
   const int id = info.GetInt32(kId);
   CDBConnection* c = Ready();
   if (!c) return false;
-  CWriteScope scope(c);
+  CDBWriteScope scope(c);
   if (!scope.Ok()) return false;
   const long long now = CPlatformClock::Instance().NowEpochSeconds();
   if (Step(c, "DELETE FROM APP_VSAReplication WHERE replicationId = ?", {}, {id}) != SQLITE_DONE) return false;
@@ -317,7 +295,7 @@ int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string
     error = "Management database not available";
     return 2;
   }
-  CWriteScope scope(c);
+  CDBWriteScope scope(c);
   if (!scope.Ok()) {
     error = "Cannot start a write: " + c->LastErrorText();
     return 3;
@@ -377,15 +355,6 @@ int CReplicationStore::HandleGetReplications(int, std::string& xml, std::string&
   return 0;
 }
 
-void CReplicationStore::Install() {
-  {
-    std::lock_guard<std::mutex> lock(g_installMutex);
-    if (g_installed) return;
-    g_installed = true;
-  }
-  Restore();
-}
+bool CReplicationStore::CreateTables() { return Ready() != nullptr; }
 
-void CReplicationStore::Restore() {
-  XMLHandler::RegisterHandler(kGetVSAReplicationReq, HandleGetReplications);
-}
+void CReplicationStore::Register() { XMLHandler::RegisterHandler(kGetVSAReplicationReq, HandleGetReplications); }

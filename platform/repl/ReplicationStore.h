@@ -1,4 +1,5 @@
-// The simulated management server's VM replications. A replication is its
+// The simulated management server's VM replications, and the one owner of
+// their tables. A replication is its
 // row of APP_VSAReplication, its property rows in APP_VSAReplicationProp
 // (one per property, in insertion order) and the stored replication message
 // for every field that has no column (sub-records, vendors, tracking ids).
@@ -15,6 +16,9 @@
 
 class CReplicationStore {
  public:
+  // The tables the replication store owns.
+  static constexpr const char* kTables[] = {"APP_VSAReplication", "APP_VSAReplicationProp", "PLT_VSAReplicationMsg"};
+
   // Stores the whole replication, replacing what was stored under its id
   // (properties included). False when the message has no replication id or
   // the database cannot be written.
@@ -32,10 +36,10 @@ class CReplicationStore {
   // Answers App::GetVSAReplicationReq (type 518937344) with every requested
   // replication that exists, in request order.
   static int HandleGetReplications(int userId, std::string& xml, std::string& error);
-  // Registers the request handler once per process; XMLHandler calls it
-  // before routing, so a test's own handler registered later wins.
-  static void Install();
-  static void Restore();
+  // Registers the request handler (CSimulators::Install).
+  static void Register();
+  // Creates the replication tables on the calling thread's database.
+  static bool CreateTables();
 
   static constexpr unsigned long kGetVSAReplicationReq = 518937344UL;
 };

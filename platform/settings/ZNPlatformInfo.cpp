@@ -2,9 +2,11 @@
 
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
-#include "jobs/ZNPI_PlatformBase.h"
+#include <mutex>
+
 #include "settings/SettingsStore.h"
 
 int ZNPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
@@ -42,7 +44,33 @@ std::string ZNPlatformInfo::getPhysicalMachine() {
   return host;
 }
 
+namespace {
+
+std::mutex g_sourceMutex;
+
+ZNPlatformInfo::ServerNameSource& Source() {
+  static auto* source = new ZNPlatformInfo::ServerNameSource();
+  return *source;
+}
+
+}  // namespace
+
+void ZNPlatformInfo::SetServerNameSource(ServerNameSource source) {
+  std::lock_guard<std::mutex> lock(g_sourceMutex);
+  Source() = std::move(source);
+}
+
 int ZNPlatformInfo::getCommClientDHHostName(char* buffer, int length) {
-  ZNPI_CommClient client;
-  return client.getDromhallHostName(buffer, length + 1);
+  if (!buffer || length < 1) return -1;
+  ServerNameSource source;
+  {
+    std::lock_guard<std::mutex> lock(g_sourceMutex);
+    source = Source();
+  }
+  std::string name;
+  if (!source || !source(name)) name = getPhysicalMachine();
+  if (name.empty()) return -1;
+  strncpy(buffer, name.c_str(), static_cast<size_t>(length));
+  buffer[length] = '\0';
+  return 0;
 }

@@ -1,6 +1,7 @@
 // Platform settings and facts about the local machine.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class ZNPlatformInfo {
@@ -28,6 +29,13 @@ class ZNPlatformInfo {
   // The management server's host name as the local communication client
   // knows it (at most length characters and a terminator); 0 on success.
   static int getCommClientDHHostName(char* buffer, int length);
+
+  // Where the management server's host name comes from: the simulated
+  // server installs its own (CSimulators::Install). A source answers true
+  // with the name (an empty name is a failed lookup) or false to leave it
+  // to this machine's name. Without a source this machine is the server.
+  using ServerNameSource = std::function<bool(std::string& name)>;
+  static void SetServerNameSource(ServerNameSource source);
 };
 
 // Some callers spell the class this way.

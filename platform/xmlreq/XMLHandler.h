@@ -6,10 +6,12 @@
 #include <functional>
 #include <string>
 
+#include "core/HandlerRegistry.h"
 #include "db/AdaptersBase.h"
 
 // 0 on success; the reply replaces xml. On failure error says why.
 using XMLRequestHandler = std::function<int(int userId, std::string& xml, std::string& error)>;
+using XMLHandlerRegistry = CHandlerRegistry<unsigned long, XMLRequestHandler>;
 
 class XMLHandler : public AdaptersBase {
  public:
@@ -18,4 +20,6 @@ class XMLHandler : public AdaptersBase {
                           const std::string& extra, int flags);
   static void RegisterHandler(unsigned long messageType, XMLRequestHandler handler);
   static void UnregisterHandler(unsigned long messageType);
+  // For a test's CScopedHandler.
+  static XMLHandlerRegistry& Handlers();
 };

@@ -21,6 +21,7 @@
 #include "Db/Tbl/OBGlobalParam.h"
 #include "db/ZNGlobalParam.h"
 #include "db/ZNSimpleDBConnObject.h"
+#include "sim/Simulators.h"
 
 namespace {
 
@@ -317,7 +318,7 @@ TEST_P(CDbModeTest, ProcedureInputsInTheirMode) {
     EXPECT_EQ(del.getValuesReserved(), 7u);
     EXPECT_EQ(del.getValuesClause(), "'abc'");
   }
-  CTaskStore::Restore();
+  CSimulators::Install();
 }
 
 TEST_P(CDbModeTest, GlobalParametersReadTheirTable) {

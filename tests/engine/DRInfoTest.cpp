@@ -148,7 +148,7 @@ TEST_F(DRInfoTest, WithoutUpdatePhaseInfoTblNothingIsWrittenAndNoWeightAdded) {
 
 TEST_F(DRInfoTest, SuspendedJobFreezesEveryPhaseUpdate) {
   Make();
-  ASSERT_TRUE(CJobStore::SetControlOperation(kJob, 2));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
   ASSERT_TRUE(m_jm->IsQuitFlagSet());
   ASSERT_TRUE(m_jm->IsJobSuspended());
   SDRPhaseCtx failed = Phase(Api::VIRTUAL_APP_PHASE_POWER_ON, Api::VIRTUAL_APP_PHASE_STATE_FAILED);

@@ -444,7 +444,7 @@ TEST_F(DRHelperJobs, SnapJobByTheJobsOperationType) {
   EXPECT_TRUE(DRHelper::IsSnapJob(71, query));
   EXPECT_FALSE(DRHelper::IsSnapJob(72, query));
   EXPECT_FALSE(DRHelper::IsSnapJob(73, query));
-  ASSERT_TRUE(CJobStore::SetOperationType(72, ZN_OP_SNAP_BACKUP));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetOperationType(72, ZN_OP_SNAP_BACKUP));
   EXPECT_TRUE(DRHelper::IsSnapJob(72, query));
 }
 

@@ -105,7 +105,7 @@ TEST_F(DRThreadPoolConcurrency, QuitEndsAPolledPoolAfterItsGraceAndDropsQueuedIt
   std::vector<CDRInfo*> m = m_machines.Add(1, 25);
   m_context.perMachineMs = 30000000;  // far beyond the grace: only the stop request ends it
   m_context.innerStep = true;
-  ASSERT_TRUE(CJobStore::SetControlOperation(kJob, 3));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 3));
   SDROperationCtx ctx;
   ctx.priority = &m_machines.priority;
   ctx.drInfoList = m;
@@ -129,7 +129,7 @@ TEST_F(DRThreadPoolConcurrency, QuitEndsAPolledPoolAfterItsGraceAndDropsQueuedIt
 TEST_F(DRThreadPoolConcurrency, KillShortensTheGraceToSixtySeconds) {
   std::vector<CDRInfo*> m = m_machines.Add(1, 3);
   m_context.perMachineMs = 30000000;
-  ASSERT_TRUE(CJobStore::SetControlOperation(kJob, 1));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
   SDROperationCtx ctx;
   ctx.drInfoList = m;
   ctx.batchOp = ZNDR::BATCH_OP_FAILOVER;
@@ -148,7 +148,7 @@ TEST_F(DRThreadPoolConcurrency, BlockingWaitAndCleanupPhaseIgnoreTheQuit) {
     CStepTestContext context(m_dr);
     std::vector<CDRInfo*> m = m_machines.Add(cleanupPhase ? 10 : 20, 3);
     context.perMachineMs = 200000;
-    ASSERT_TRUE(CJobStore::SetControlOperation(kJob, 3));
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 3));
     m_jm.SetDRJobCleanupPhase(cleanupPhase);
     SDROperationCtx ctx;
     ctx.drInfoList = m;

@@ -11,6 +11,7 @@
 #include "core/JobContext.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "services/ServicesTestSupport.h"
+#include "JobTestSupport.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ class OrchestratorRun : public CServicesTestBase {
 
   std::vector<SJobRecord> ApprovalJobs() {
     std::vector<SJobRecord> out;
-    for (const SJobRecord& j : CJobStore::Jobs()) {
+    for (const SJobRecord& j : drtest::AllJobs()) {
       if (j.name == "DRApproval") out.push_back(j);
     }
     return out;
@@ -129,7 +130,7 @@ TEST_F(OrchestratorRun, DeniedApprovalFailsBeforeTheLoopAndLeavesTheJobState) {
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, m_jm.GetDRJobState());
   EXPECT_FALSE(Logged("JOB SUMMARY REPORT"));
   SJobRecord job;
-  ASSERT_TRUE(CJobStore::GetJob(kJob, job));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(kJob, job));
   EXPECT_EQ(0, job.pendingCause);
 }
 
@@ -143,7 +144,7 @@ TEST_F(OrchestratorRun, ApprovalThatCannotStartLeavesThePendingCause) {
   EXPECT_TRUE(m_script.calls.empty());
   EXPECT_TRUE(Logged("Approval Denied for the orchestration operation [Planned Failover]"));
   SJobRecord job;
-  ASSERT_TRUE(CJobStore::GetJob(kJob, job));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(kJob, job));
   EXPECT_EQ(static_cast<int>(kApprovalCannotStart), job.pendingCause);
   bool journalled = false;
   for (const SPendingCause& c : CJobJournal::Instance().PendingCauses()) {
@@ -158,7 +159,7 @@ TEST_F(OrchestratorRun, QuitBeforeTheLoopFailsTheJob) {
   Start(bigJob);
   AddPriorities(2);
   AddInfo(true, false);
-  ASSERT_TRUE(CJobStore::SetControlOperation(bigJob, 1));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(bigJob, 1));
 
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, m_dr->Run());
 

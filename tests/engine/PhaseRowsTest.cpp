@@ -9,13 +9,14 @@
 #include "db/App_ExecuteSP.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "jobs/PhaseRowProcedure.h"
+#include "sim/Simulators.h"
 
 namespace {
 
 class PhaseRowsTest : public CDRRecordsTestBase {
  protected:
   void TearDown() override {
-    CPhaseRowProcedure::Restore();
+    CSimulators::Install();
     CDRRecordsTestBase::TearDown();
   }
   void Make(const std::vector<int>& ids, const std::string& restart = "") {

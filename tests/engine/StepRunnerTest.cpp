@@ -307,7 +307,7 @@ class StepRunnerJob : public CStepJobTestBase {
 
 TEST_F(StepRunnerJob, QuitHaltsAStepUnlessItIgnoresQuit) {
   std::vector<CDRInfo*> m = m_machines.Add(1, 1);
-  ASSERT_TRUE(CJobStore::SetControlOperation(kJob, 3));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 3));
   SDROperationCtx ctx = m_dr.GetDROpCtx(Api::VirtualAppJobPhaseType(1), Api::DR_SITE_SOURCE, true);
   ctx.drInfoList = m;
   EXPECT_FALSE(m_dr.RunOperation(m_context, ctx, true));

@@ -12,6 +12,7 @@
 #include "jobs/JobStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "msg/MsgClasses.h"
+#include "JobTestSupport.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ TEST_F(E2EDrJobLab, RunGoesFromInitializeToTheFinalStateWithTheSummary) {
   EXPECT_NE(std::string::npos, log.find("Total machines failed        [3]")) << log;
   EXPECT_NE(std::string::npos, log.find("[Planned Failover] has finished ")) << log;
   SJobRecord job;
-  ASSERT_TRUE(CJobStore::GetJob(4242, job));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(4242, job));
   EXPECT_EQ("Failed", job.status);
   // The job manager started and stored the next attempt.
   EXPECT_EQ("2", job.restartString);
@@ -148,14 +149,14 @@ TEST_F(E2EDrJobLab, RunningAJobIdAgainIsARestart) {
   EXPECT_TRUE(Has(again, "drjob: DR job [5000000001] ran before: this run is a restart, attempt [2]"))
       << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [5000000001] finished with state [1] FAILED")) << again.output;
-  EXPECT_EQ("3", CJobStore::GetRestartString(5000000001LL));
+  EXPECT_EQ("3", drtest::RestartString(5000000001LL));
 }
 
 TEST_F(E2EDrJobLab, RunWithoutAJobIdTakesTheNextFreeOne) {
   SResult r = Host("run --db " + m_db + " --group Sample --type test-failover");
   EXPECT_EQ(1, r.code) << r.output;
-  ASSERT_EQ(1u, CJobStore::Jobs().size());
-  EXPECT_TRUE(Has(r, "drjob: DR job [" + std::to_string(CJobStore::Jobs()[0].jobId) + "] on DR group [Sample]"));
+  ASSERT_EQ(1u, drtest::AllJobs().size());
+  EXPECT_TRUE(Has(r, "drjob: DR job [" + std::to_string(drtest::AllJobs()[0].jobId) + "] on DR group [Sample]"));
 }
 
 TEST_F(E2EDrJobLab, KillFromASecondProcessIsSeenByTheJobsManager) {
@@ -206,7 +207,7 @@ TEST_F(E2EDrJobLab, UnknownGroupJobOrForeignJobGiveOneErrorLine) {
   SResult foreign = Host("run --db " + m_db + " --group Sample --type 1 --job-id 55");
   EXPECT_EQ(5, foreign.code);
   EXPECT_EQ("drjob: job [55] is not a DR job\n", foreign.output);
-  EXPECT_TRUE(CJobStore::Jobs().size() == 1u);
+  EXPECT_TRUE(drtest::AllJobs().size() == 1u);
 }
 
 TEST_F(E2EDrJobLab, AFileThatIsNotADatabaseIsRefused) {

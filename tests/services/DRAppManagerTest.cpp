@@ -5,6 +5,7 @@
 #include "xmlreq/XMLHandler.h"
 #include "db/ZNGlobalParam.h"
 #include "services/ServicesTestSupport.h"
+#include "sim/Simulators.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST_F(DRAppManagerTest, EmptyGroupResponseFails) {
   CDRAppManager other;
   EXPECT_FALSE(other.Initialize(kOwner, &options));
   EXPECT_TRUE(Logged("contacting db for fetching virtual app"));
-  CJobRequestHandlers::Restore();
+  CSimulators::Install();
 }
 
 TEST_F(DRAppManagerTest, NoGroupEntityStillStarts) {

@@ -32,7 +32,7 @@ TEST_F(DRJobManagerConcurrencyTest, KillSeenByEveryThreadAndStaysSet) {
   ZNDROrchestrationClnt client(600);
   CDRJobManager jm;
   ASSERT_TRUE(jm.Initialize(client, 0, 2));
-  ASSERT_TRUE(CJobStore::SetControlOperation(600, 1));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(600, 1));
   std::atomic<int> quitSeen(0);
   RunWorkers(jm, quitSeen);
   EXPECT_EQ(quitSeen.load(), 8 * 50);

@@ -5,6 +5,7 @@
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "services/ServicesTestSupport.h"
+#include "JobTestSupport.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST_F(DRJobManagerTest, FirstRunIsAttemptOneAndStoresTwo) {
   EXPECT_FALSE(m_jm.IsJobRestarted());
   EXPECT_EQ(m_jm.GetAttempt(), 1);
   EXPECT_EQ(m_jm.GetJobBeginPercentage(), 1);
-  EXPECT_EQ(CJobStore::GetRestartString(kJob), "2");
+  EXPECT_EQ(drtest::RestartString(kJob), "2");
   m_jm.SetAllowJobPending(true);
   EXPECT_TRUE(m_jm.IsJobPendingApplicable());
 }
@@ -48,7 +49,7 @@ TEST_F(DRJobManagerTest, RestartStringGivesAttemptAndStoresNext) {
   EXPECT_TRUE(m_jm.IsJobRestarted());
   EXPECT_EQ(m_jm.GetAttempt(), 2);
   EXPECT_FALSE(m_jm.IsLastAttempt());
-  EXPECT_EQ(CJobStore::GetRestartString(kJob), "3");
+  EXPECT_EQ(drtest::RestartString(kJob), "3");
   // No phase rows from the earlier run: the percentage is still carried on.
   EXPECT_TRUE(m_jm.GetJobRestartHistory().empty());
   EXPECT_EQ(m_jm.GetJobBeginPercentage(), 40);
@@ -59,13 +60,13 @@ TEST_F(DRJobManagerTest, ThirdAttemptIsLastAndCannotGoPending) {
   EXPECT_TRUE(m_jm.IsLastAttempt());
   m_jm.SetAllowJobPending(true);
   EXPECT_FALSE(m_jm.IsJobPendingApplicable());
-  EXPECT_EQ(CJobStore::GetRestartString(kJob), "4");
+  EXPECT_EQ(drtest::RestartString(kJob), "4");
 }
 
 TEST_F(DRJobManagerTest, CleanupRunDoesNotStoreTheNextAttempt) {
   m_jm.SetDRJobCleanupPhase(true);
   ASSERT_TRUE(Init("2"));
-  EXPECT_EQ(CJobStore::GetRestartString(kJob), "2");
+  EXPECT_EQ(drtest::RestartString(kJob), "2");
 }
 
 TEST_F(DRJobManagerTest, RestartResumesSuspendedChildrenInAscendingOrder) {
@@ -82,11 +83,11 @@ TEST_F(DRJobManagerTest, RestartResumesSuspendedChildrenInAscendingOrder) {
   EXPECT_TRUE(Logged("Found [4] phase(s) set from previous run for job [4242]"));
   EXPECT_TRUE(Logged("Found [2] suspended child job(s)"));
   SJobRecord r;
-  ASSERT_TRUE(CJobStore::GetJob(10, r));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(10, r));
   EXPECT_EQ(r.status, "Running");
-  ASSERT_TRUE(CJobStore::GetJob(30, r));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(30, r));
   EXPECT_EQ(r.status, "Running");
-  ASSERT_TRUE(CJobStore::GetJob(40, r));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(40, r));
   EXPECT_EQ(r.status, "Suspended");
   m_lines = CLogSink::Instance().Captured();
   int first = -1, second = -1;
@@ -146,7 +147,7 @@ TEST_F(DRJobManagerTest, InitializeFailurePaths) {
     EXPECT_FALSE(jm.Initialize(client, 0, 2));
     EXPECT_TRUE(Logged("DR Orchestration option not set."));
     // A failed start-up stores no attempt.
-    EXPECT_EQ(CJobStore::GetRestartString(9005), "");
+    EXPECT_EQ(drtest::RestartString(9005), "");
   }
 }
 
@@ -160,14 +161,14 @@ TEST_F(DRJobManagerTest, PercentIsCappedAndNonPositiveIsNotSent) {
   m_jm.UpdatePercentComplete(37);
   EXPECT_EQ(CJobJournal::Instance().PercentComplete(kJob), 37);
   SJobRecord r;
-  ASSERT_TRUE(CJobStore::GetJob(kJob, r));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(kJob, r));
   EXPECT_DOUBLE_EQ(r.percent, 37.0);
 }
 
 TEST_F(DRJobManagerTest, KillStaysSetWithoutAskingTheControllerAgain) {
   ASSERT_TRUE(Init());
   EXPECT_FALSE(m_jm.IsQuitFlagSet());
-  ASSERT_TRUE(CJobStore::SetControlOperation(kJob, 1));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
   EXPECT_TRUE(m_jm.IsQuitFlagSet());
   EXPECT_TRUE(m_jm.IsJobKillIssued());
   EXPECT_FALSE(m_jm.IsJobSuspended());

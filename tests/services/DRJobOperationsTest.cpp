@@ -23,7 +23,7 @@ class DRJobOperationsTest : public CServicesTestBase {
 
   static std::string Status(long long id) {
     SJobRecord r;
-    return CJobStore::GetJob(id, r) ? r.status : std::string();
+    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : std::string();
   }
 
   std::unique_ptr<ZNDROrchestrationClnt> m_client;
@@ -163,7 +163,7 @@ TEST_F(DRJobOperationsTest, ApprovalWorkflowInputsAndOutcomes) {
   long long approvalJob = 0;
   ASSERT_TRUE(m_jm.StartDRApprovalJob("Planned Failover", kOwner, kClientId, 5, 42, approvalJob));
   SJobRecord r;
-  ASSERT_TRUE(CJobStore::GetJob(approvalJob, r));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(approvalJob, r));
   EXPECT_EQ(r.name, "DRApproval");
   EXPECT_EQ(r.inputs, "<inputs><vappId>5</vappId><jobId>42</jobId><Action>Planned Failover</Action></inputs>");
   EXPECT_EQ(m_jm.GetVirtualAppPhaseState(42, 27), 0);

@@ -5,6 +5,7 @@
 #include "vsa/VSAReplDataMgr.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "xmlreq/XMLHandler.h"
+#include "sim/Simulators.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ class VSAReplDataMgrTest : public CDRRecordsTestBase {
     m_info.replIds = {1, 2};
   }
   void TearDown() override {
-    CReplicationStore::Restore();
+    CSimulators::Install();
     CDRRecordsTestBase::TearDown();
   }
   static App::VSAReplicationInfo WithSync(int id, int sync) {

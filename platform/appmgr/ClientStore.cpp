@@ -1,0 +1,89 @@
+#include "appmgr/ClientStore.h"
+
+#include <sqlite3.h>
+
+#include "db/DBConnection.h"
+#include "db/DBWriteScope.h"
+#include "log/EvEvent.h"
+
+namespace {
+
+CDBConnection* Ready(const char* function) {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c != nullptr && c->EnsureTable(CClientStore::kTable) == DB_OK) return c;
+  EvDebug().Error(function, "Cannot reach table [%s]: [%s]", CClientStore::kTable,
+                  c != nullptr ? c->LastErrorText().c_str() : "no database");
+  return nullptr;
+}
+
+std::string Text(sqlite3_stmt* s, int col) {
+  const unsigned char* t = sqlite3_column_text(s, col);
+  return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+template <class Bind>
+EStoreResult Find(const char* function, const char* sql, Bind bind, SClientRecord& out) {
+  CDBConnection* c = Ready(function);
+  if (c == nullptr) return EStoreResult::kFailed;
+  sqlite3_stmt* s = c->Prepare(sql);
+  if (s == nullptr) return EStoreResult::kFailed;
+  bind(s);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) {
+    out.id = sqlite3_column_int(s, 0);
+    out.name = Text(s, 1);
+    out.hostName = Text(s, 2);
+    out.displayName = Text(s, 3);
+  }
+  c->Release(s);
+  if (rc == SQLITE_ROW) return EStoreResult::kOk;
+  if (rc == SQLITE_DONE) return EStoreResult::kMissing;
+  c->MapError(rc);
+  EvDebug().Error(function, "Cannot read [%s]: [%s]", CClientStore::kTable, c->LastErrorText().c_str());
+  return EStoreResult::kFailed;
+}
+
+bool Step(CDBConnection* c, sqlite3_stmt* s) {
+  const int rc = sqlite3_step(s);
+  c->Release(s);
+  return rc == SQLITE_DONE || c->MapError(rc) == DB_OK;
+}
+
+}  // namespace
+
+bool CClientStore::PutClient(const SClientRecord& client) {
+  CDBConnection* c = Ready("PutClient");
+  if (c == nullptr) return false;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return false;
+  sqlite3_stmt* s = c->Prepare("DELETE FROM APP_Client WHERE id = ?");
+  if (s == nullptr) return false;
+  sqlite3_bind_int(s, 1, client.id);
+  if (!Step(c, s)) return false;
+  s = c->Prepare("INSERT INTO APP_Client (id, name, net_hostname, displayName) VALUES (?, ?, ?, ?)");
+  if (s == nullptr) return false;
+  sqlite3_bind_int(s, 1, client.id);
+  sqlite3_bind_text(s, 2, client.name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 3, client.hostName.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 4, client.displayName.c_str(), -1, SQLITE_TRANSIENT);
+  if (!Step(c, s)) {
+    EvDebug().Error("PutClient", "Cannot store client [%d]: [%s]", client.id, c->LastErrorText().c_str());
+    return false;
+  }
+  return scope.Commit();
+}
+
+EStoreResult CClientStore::FindById(int clientId, SClientRecord& out) {
+  return Find(
+      "FindById", "SELECT id, name, net_hostname, displayName FROM APP_Client WHERE id = ? LIMIT 1",
+      [&](sqlite3_stmt* s) { sqlite3_bind_int(s, 1, clientId); }, out);
+}
+
+EStoreResult CClientStore::FindByName(const std::string& name, SClientRecord& out) {
+  return Find(
+      "FindByName",
+      "SELECT id, name, net_hostname, displayName FROM APP_Client WHERE name = ? COLLATE NOCASE LIMIT 1",
+      [&](sqlite3_stmt* s) { sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT); }, out);
+}
+
+bool CClientStore::CreateTables() { return Ready("CreateTables") != nullptr; }

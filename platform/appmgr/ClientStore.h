@@ -1,0 +1,28 @@
+// The one owner of the simulated management server's clients (APP_Client):
+// the machines a DR job runs on or reaches. ZNClient reads through it and
+// the lab seeding writes through it.
+#pragma once
+
+#include <string>
+
+#include "core/StoreResult.h"
+
+struct SClientRecord {
+  int id = 0;
+  std::string name;
+  std::string hostName;
+  std::string displayName;
+};
+
+class CClientStore {
+ public:
+  static constexpr const char* kTable = "APP_Client";
+
+  // Adds the client or replaces the one with its id.
+  static bool PutClient(const SClientRecord& client);
+  // By id, or by name without regard to case.
+  static EStoreResult FindById(int clientId, SClientRecord& out);
+  static EStoreResult FindByName(const std::string& name, SClientRecord& out);
+  // Creates the table on the calling thread's database.
+  static bool CreateTables();
+};

@@ -1,0 +1,62 @@
+// The one owner of the DR jobs' phase rows (App_VirtualAppJobStats) on the
+// simulated management server: the phase-row procedure writes through it,
+// the approval workflow adds its row through it and the previous-run query
+// reads through it. Every time it stores is the platform clock's (scaled)
+// epoch time, so rows written at any time scale read back consistently.
+//
+// Threads: any; each call runs on the calling thread's connection.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/StoreResult.h"
+
+// One phase of one replication of a DR job, as the procedure receives it.
+struct SPhaseRowChange {
+  long long jobId = 0;
+  int vappId = 0;
+  int clientId = 0;  // 0 keeps the client an existing row has
+  int replicationId = 0;
+  int appTypeId = 0;
+  int phase = 0;
+  int state = 0;
+  std::string details;        // the phase information XML, may be empty
+  std::string failureReason;  // stored for a failed phase
+};
+
+struct SPhaseRowRecord {
+  long long jobId = 0;
+  int haldenId = 0;
+  int vappId = 0;
+  int clientId = 0;
+  int replicationId = 0;
+  int phase = 0;
+  std::string phaseName;
+  int status = 0;
+  long long startTime = 0;
+  long long endTime = 0;
+  bool hasDetails = false;
+  std::string details;
+  std::string failureReason;
+  int appTypeId = 0;
+};
+
+class CPhaseRowStore {
+ public:
+  static constexpr const char* kTable = "App_VirtualAppJobStats";
+  // The approval phase of a DR job and the row's display name.
+  static constexpr int kApprovalPhase = 27;
+
+  // Adds each change as the row of its job, replication and phase, or
+  // updates that row in place; all changes or none (the caller's open
+  // transaction is joined). A phase in progress has no end time yet.
+  static bool Apply(const std::vector<SPhaseRowChange>& changes);
+  // The DR job's approval row (replication 0), started and ended now.
+  static bool AddApprovalRow(long long drJobId, int vappId, int clientId, int status);
+  // Every row of the job, by replication then phase. kFailed when the rows
+  // cannot be read (the caller must not take that for "no rows").
+  static EStoreResult ReadJob(long long jobId, std::vector<SPhaseRowRecord>& rows);
+  // Creates the table on the calling thread's database.
+  static bool CreateTables();
+};

@@ -1,0 +1,62 @@
+#include "sim/Simulators.h"
+
+#include "appmgr/ClientStore.h"
+#include "jobs/JobRequestHandlers.h"
+#include "jobs/JobStore.h"
+#include "jobs/LabStore.h"
+#include "jobs/PhaseRowProcedure.h"
+#include "jobs/PhaseRowStore.h"
+#include "jobs/TaskStore.h"
+#include "repl/ReplicationStore.h"
+#include "settings/ZNPlatformInfo.h"
+
+namespace {
+
+const char kServerHostKnob[] = "dromhall.host";
+
+// The lab can name another management server, or none (an empty name).
+bool LabServerName(std::string& name) {
+  if (!CLabStore::HasKnob(kServerHostKnob)) return false;
+  name = CLabStore::GetKnob(kServerHostKnob);
+  return true;
+}
+
+}  // namespace
+
+void CSimulators::Install() {
+  CJobRequestHandlers::Register();
+  CReplicationStore::Register();
+  CPhaseRowProcedure::Register();
+  CTaskStore::Register();
+  ZNPlatformInfo::SetServerNameSource(LabServerName);
+}
+
+bool CSimulators::CreateTables(std::string& error) {
+  struct SOwner {
+    const char* name;
+    bool (*create)();
+  };
+  static const SOwner kOwners[] = {
+      {"jobs", CJobStore::CreateTables},
+      {"lab", CLabStore::CreateTables},
+      {"tasks", CTaskStore::CreateTables},
+      {"phase rows", CPhaseRowStore::CreateTables},
+      {"replications", CReplicationStore::CreateTables},
+      {"clients", CClientStore::CreateTables},
+  };
+  for (const SOwner& owner : kOwners) {
+    if (!owner.create()) {
+      error = std::string("cannot create the tables of the ") + owner.name;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> CSimulators::TableNames() {
+  std::vector<std::string> names = {CJobStore::kTable, CTaskStore::kTable, CPhaseRowStore::kTable,
+                                    CClientStore::kTable};
+  for (const char* t : CLabStore::kTables) names.push_back(t);
+  for (const char* t : CReplicationStore::kTables) names.push_back(t);
+  return names;
+}

@@ -1,0 +1,35 @@
+// The simulated management server, put together. The platform's request
+// entries (XMLHandler, EvTask, App_ExecuteSP, CDBProcRegistry) know no
+// handler of their own; Install registers the simulators' handlers with
+// them, explicitly and in one place, so no lower platform area reaches up
+// into the simulators and nothing depends on static initialisers.
+//
+// The host calls Install once at start-up, before any command; the test
+// and benchmark programs do the same. Calling it again puts every built-in
+// handler back (a test that replaced one without a CScopedHandler).
+//
+// Each stored table of the simulated server has one owner class, and only
+// that class names the table:
+//   PLT_Jobs                                  CJobStore        (jobs/)
+//   PLT_Users, PLT_DRGroups, PLT_Outbox,      CLabStore        (jobs/)
+//   PLT_Knobs
+//   PLT_Tasks                                 CTaskStore       (jobs/)
+//   App_VirtualAppJobStats                    CPhaseRowStore   (jobs/)
+//   APP_VSAReplication, APP_VSAReplicationProp,
+//   PLT_VSAReplicationMsg                     CReplicationStore (repl/)
+//   APP_Client                                CClientStore     (appmgr/)
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CSimulators {
+ public:
+  static void Install();
+
+  // Creates every table the simulators own on the calling thread's
+  // database (a new lab); false with the reason in error.
+  static bool CreateTables(std::string& error);
+  // The tables a lab database must hold, as CreateTables leaves them.
+  static std::vector<std::string> TableNames();
+};
