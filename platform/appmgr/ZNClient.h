@@ -1,5 +1,5 @@
 // A client (machine) of the management server, by name or by id, read from
-// the APP_Client table.
+// the clients the simulated server keeps (CClientStore).
 #pragma once
 
 #include <string>

@@ -9,15 +9,9 @@
 // handler back (a test that replaced one without a CScopedHandler).
 //
 // Each stored table of the simulated server has one owner class, and only
-// that class names the table:
-//   PLT_Jobs                                  CJobStore        (jobs/)
-//   PLT_Users, PLT_DRGroups, PLT_Outbox,      CLabStore        (jobs/)
-//   PLT_Knobs
-//   PLT_Tasks                                 CTaskStore       (jobs/)
-//   App_VirtualAppJobStats                    CPhaseRowStore   (jobs/)
-//   APP_VSAReplication, APP_VSAReplicationProp,
-//   PLT_VSAReplicationMsg                     CReplicationStore (repl/)
-//   APP_Client                                CClientStore     (appmgr/)
+// that class names the table: CJobStore, CLabStore, CTaskStore,
+// CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore (appmgr/).
+// docs/architecture.md lists which owns what.
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 #include "drorch/DRJobManager.h"
 #include "host/DrJobArgs.h"
 #include "TestSupport.h"
+#include "host/DrJobTestSupport.h"
 #include "db/DBConnection.h"
 #include "jobs/JobStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"
@@ -16,27 +17,13 @@
 
 namespace {
 
-struct SResult {
-  int code;
-  std::string output;
-};
+using drtest::Has;
+using drtest::ReadFile;
+using drtest::RunDrJob;
+using drtest::SResult;
 
-// The host runs in a run folder of its own, at the tests' time scale.
-SResult RunDrJob(const std::string& args, const std::string& runDir = std::string()) {
-  std::string env;
-  if (!runDir.empty()) {
-    env = "DR_RUN_DIR='" + runDir + "/run' DR_LOCK_DIR='" + runDir + "/locks' DR_TIME_SCALE=0.001 ";
-  }
-  std::string command = env + std::string(DR_DRJOB) + " " + args + " 2>&1";
-  SResult result{-1, std::string()};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[512];
-  while (fgets(buffer, sizeof(buffer), pipe) != nullptr) result.output += buffer;
-  int status = pclose(pipe);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+class E2EDrJobLab : public drtest::CDrJobLabTest {};
+
 
 TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
   const std::pair<const char*, const char*> cases[] = {
@@ -65,57 +52,6 @@ TEST(E2EDrJobHost, UnreadableDatabaseIsRefused) {
   EXPECT_EQ(4, r.code);
   EXPECT_NE(std::string::npos, r.output.find("drjob: cannot read the database [/nonexistent/dir/lab.db]"));
 }
-
-bool Has(const SResult& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
-
-std::string ReadFile(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "r");
-  if (f == nullptr) return text;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
-
-// A seeded lab in a folder of its own; the test process opens the same
-// database file to read back and steer what the host did.
-class E2EDrJobLab : public testing::Test {
- protected:
-  void SetUp() override {
-    m_dir = drtest::MakeTempDir("drjob");
-    m_db = m_dir + "/lab.db";
-    SResult seed = Host("seed --db " + m_db);
-    ASSERT_EQ(0, seed.code) << seed.output;
-    ASSERT_TRUE(Has(seed, "drjob: seeded the sample lab")) << seed.output;
-    CDBConnection::SetPath(m_db);
-  }
-  void TearDown() override {
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-    drtest::RemoveTree(m_dir);
-  }
-  SResult Host(const std::string& args) { return RunDrJob(args, m_dir); }
-
-  // A DR job on the sample group, made the way the job manager service
-  // would make it.
-  static void CreateDRJob(long long jobId) {
-    TMMsg::JobOption options;
-    CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
-    dr.SetInt32(2, 2, 0);
-    dr.MutableMsg(6, 6).SetInt32(0, 0, 1);
-    SJobRecord job;
-    job.jobId = jobId;
-    job.jobType = CJobStore::kTypeDR;
-    job.ownerId = 2;
-    ASSERT_TRUE(options.serializeUTF8(job.optionsXml));
-    ASSERT_EQ(jobId, CJobStore::CreateJob(job));
-  }
-
-  std::string m_dir;
-  std::string m_db;
-};
 
 TEST_F(E2EDrJobLab, RunGoesFromInitializeToTheFinalStateWithTheSummary) {
   SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 4242");

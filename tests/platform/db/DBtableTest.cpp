@@ -272,14 +272,19 @@ TEST_F(DBtableTest, FloatAndDateTimeColumnsRoundTrip) {
 }
 
 TEST_F(DBtableTest, StoredProcedureAdapterServesRegisteredTypes) {
+  const unsigned long kType = 4242425UL;
   App_ExecuteSP sp;
   std::string resp;
-  EXPECT_NE(sp.executeGetStoredProcedure(1987535406UL, "<req/>", resp, nullptr), 0);
-  App_ExecuteSP::RegisterHandler(1987535406UL, [](const std::string& req, std::string& out) {
-    out = "<resp>" + req + "</resp>";
-    return 0;
-  });
-  EXPECT_EQ(sp.executeGetStoredProcedure(1987535406UL, "<req/>", resp, nullptr), 0);
-  EXPECT_EQ(resp, "<resp><req/></resp>");
-  App_ExecuteSP::UnregisterHandler(1987535406UL);
+  EXPECT_NE(sp.executeGetStoredProcedure(kType, "<req/>", resp, nullptr), 0);
+  {
+    CScopedHandler<unsigned long, ExecuteSPHandler> echo(App_ExecuteSP::Handlers(), kType,
+                                                         [](const std::string& req, std::string& out) {
+                                                           out = "<resp>" + req + "</resp>";
+                                                           return 0;
+                                                         });
+    EXPECT_EQ(sp.executeGetStoredProcedure(kType, "<req/>", resp, nullptr), 0);
+    EXPECT_EQ(resp, "<resp><req/></resp>");
+  }
+  // The replacement ends with its scope.
+  EXPECT_NE(sp.executeGetStoredProcedure(kType, "<req/>", resp, nullptr), 0);
 }

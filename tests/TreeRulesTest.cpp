@@ -1,0 +1,140 @@
+// The house rules of the source tree, checked on every test run so they
+// cannot erode unseen: one owner per stored table of the simulated server,
+// includes that name the folder they cross into, platform areas that only
+// reach down, and a host that sees the exported surface and the platform
+// only. docs/architecture.md explains each rule.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kRoot(DR_SOURCE_DIR);
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Source files under a folder of the tree, as paths relative to the root.
+std::vector<std::string> Sources(const std::string& folder) {
+  std::vector<std::string> out;
+  if (!fs::exists(kRoot / folder)) return out;
+  for (const auto& entry : fs::recursive_directory_iterator(kRoot / folder)) {
+    const std::string ext = entry.path().extension().string();
+    if (entry.is_regular_file() && (ext == ".h" || ext == ".cpp")) {
+      out.push_back(fs::relative(entry.path(), kRoot).generic_string());
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Includes(const std::string& file) {
+  static const std::regex include(R"(#include\s+"([^"]+)\")");
+  std::vector<std::string> out;
+  const std::string text = Read(kRoot / file);
+  for (std::sregex_iterator it(text.begin(), text.end(), include), end; it != end; ++it) out.push_back((*it)[1]);
+  return out;
+}
+
+std::string FirstComponent(const std::string& path) { return path.substr(0, path.find('/')); }
+std::string Folder(const std::string& file) { return fs::path(file).parent_path().generic_string(); }
+
+// Platform areas by level: an area includes its own level and below.
+const std::map<std::string, int> kPlatformLevels = {
+    {"core", 0}, {"log", 1}, {"time", 2}, {"sync", 2}, {"settings", 2}, {"msg", 3}, {"db", 4},
+    {"xmlreq", 5}, {"jobs", 6}, {"repl", 7}, {"appmgr", 7}, {"sim", 8},
+};
+const std::set<std::string> kSystemFolders = {"engine", "services", "Db", "vsa", "app"};
+
+bool IsPlatformHeader(const std::string& include) {
+  return kPlatformLevels.count(FirstComponent(include)) && fs::exists(kRoot / "platform" / include);
+}
+
+TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
+  // Table -> the only platform files that may name it.
+  const std::map<std::string, std::string> owners = {
+      {"PLT_Jobs", "platform/jobs/JobStore"},
+      {"PLT_Users", "platform/jobs/LabStore"},
+      {"PLT_DRGroups", "platform/jobs/LabStore"},
+      {"PLT_Outbox", "platform/jobs/LabStore"},
+      {"PLT_Knobs", "platform/jobs/LabStore"},
+      {"PLT_Tasks", "platform/jobs/TaskStore"},
+      {"App_VirtualAppJobStats", "platform/jobs/PhaseRowStore"},
+      {"APP_VSAReplication", "platform/repl/ReplicationStore"},
+      {"APP_VSAReplicationProp", "platform/repl/ReplicationStore"},
+      {"PLT_VSAReplicationMsg", "platform/repl/ReplicationStore"},
+      {"APP_Client", "platform/appmgr/ClientStore"},
+      {"OBGlobalParam", "platform/db/ZNGlobalParam"},
+  };
+  for (const std::string& file : Sources("platform")) {
+    const std::string text = Read(kRoot / file);
+    const std::string stem = file.substr(0, file.rfind('.'));
+    for (const auto& owner : owners) {
+      if (stem == owner.second) continue;
+      const std::regex word("\\b" + owner.first + "\\b");
+      EXPECT_FALSE(std::regex_search(text, word))
+          << file << " names table " << owner.first << ", which only " << owner.second << " may touch";
+    }
+  }
+}
+
+TEST(TreeRules, IncludesNameTheFolderTheyCrossInto) {
+  for (const char* top : {"engine", "services", "Db", "vsa", "app", "include", "host", "tests", "bench"}) {
+    for (const std::string& file : Sources(top)) {
+      const std::string folder = Folder(file);
+      for (const std::string& inc : Includes(file)) {
+        if (fs::exists(kRoot / folder / inc)) {
+          // Short within the folder; the long form of one's own folder is noise.
+          EXPECT_NE(0u, inc.rfind(folder + "/", 0)) << file << " includes its own folder's " << inc << " long";
+          continue;
+        }
+        if (IsPlatformHeader(inc)) continue;
+        if (std::string(top) == "tests" && fs::exists(kRoot / "tests" / inc)) continue;
+        const std::string first = FirstComponent(inc);
+        const bool named = ((kSystemFolders.count(first) || first == "host") && fs::exists(kRoot / inc)) ||
+                           (first == "drorch" && fs::exists(kRoot / "include" / inc));
+        EXPECT_TRUE(named) << file << " includes " << inc << " without naming the folder it lives in";
+      }
+    }
+  }
+}
+
+TEST(TreeRules, PlatformAreasOnlyReachDownAndNeverIntoTheSystem) {
+  for (const std::string& file : Sources("platform")) {
+    const std::string area = FirstComponent(file.substr(std::string("platform/").size()));
+    ASSERT_TRUE(kPlatformLevels.count(area)) << "platform area " << area << " has no level";
+    for (const std::string& inc : Includes(file)) {
+      const std::string to = FirstComponent(inc);
+      if (!kPlatformLevels.count(to)) {
+        ADD_FAILURE() << file << " includes " << inc << ", which is not a platform header";
+        continue;
+      }
+      EXPECT_LE(kPlatformLevels.at(to), kPlatformLevels.at(area))
+          << file << " (" << area << ") reaches up into " << to;
+    }
+  }
+}
+
+TEST(TreeRules, TheHostSeesTheExportedSurfaceAndThePlatformOnly) {
+  for (const std::string& file : Sources("host")) {
+    for (const std::string& inc : Includes(file)) {
+      const bool own = fs::exists(kRoot / "host" / inc);
+      const bool exported = FirstComponent(inc) == "drorch";
+      EXPECT_TRUE(own || exported || IsPlatformHeader(inc)) << file << " includes " << inc;
+    }
+  }
+}
+
+}  // namespace

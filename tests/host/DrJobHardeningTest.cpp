@@ -1,0 +1,192 @@
+// The host under bad input, faults and two processes at once: one run per
+// DR job, no write lost or reported as done when it failed, and only seed
+// makes a database.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "JobTestSupport.h"
+#include "TestSupport.h"
+#include "host/DrJobTestSupport.h"
+#include "jobs/JobStore.h"
+#include "jobs/LabStore.h"
+
+namespace {
+
+using drtest::Has;
+using drtest::SResult;
+
+class E2EDrJobHardening : public drtest::CDrJobLabTest {
+ protected:
+  // A run in the background, slow enough (the sample group waits a minute
+  // between its priorities: three seconds at this scale) for a second
+  // process to meet it. Returns once the run reports progress: it holds its
+  // job and its job manager has counted the attempt.
+  void StartSlowRun(drtest::CChildProcess& run, long long jobId) {
+    ASSERT_TRUE(run.Start({"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                           "DR_TIME_SCALE=0.05", DR_DRJOB, "run", "--db", m_db, "--group", "Sample", "--type",
+                           "planned-failover", "--job-id", std::to_string(jobId)}));
+    const std::string started = "drjob: DR job [" + std::to_string(jobId) + "] progress [";
+    std::string line;
+    while (run.ReadLine(line)) {
+      if (line.find(started) != std::string::npos) return;
+    }
+    FAIL() << "the background run never started";
+  }
+
+  static void Sql(const std::string& sql) {
+    CDBConnection* c = CDBConnection::ForThread();
+    ASSERT_NE(nullptr, c);
+    ASSERT_EQ(DB_OK, c->Exec(sql)) << c->LastErrorText();
+  }
+
+  static SJobRecord Job(long long jobId) {
+    SJobRecord job;
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
+    return job;
+  }
+
+  static int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+TEST_F(E2EDrJobHardening, SecondRunOfARunningJobIsRefusedAndLeavesTheKillForTheFirst) {
+  const long long jobId = 4294967301LL;
+  drtest::CChildProcess first;
+  StartSlowRun(first, jobId);
+
+  ASSERT_EQ(0, Host("control --db " + m_db + " --job 4294967301 kill").code);
+  SResult second = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 4294967301");
+
+  EXPECT_EQ(3, second.code) << second.output;
+  EXPECT_EQ("drjob: DR job [4294967301] is already running in another process (or its run lock cannot be taken, see "
+            "the log); nothing was changed\n",
+            second.output);
+  // The refused run neither cleared the kill nor counted an attempt.
+  EXPECT_EQ(1, Job(jobId).controlOp);
+  EXPECT_EQ("2", drtest::RestartString(jobId));
+
+  EXPECT_EQ(9, ExitCode(first.Wait()));  // the first run saw the kill
+  EXPECT_EQ("Killed", Job(jobId).status);
+}
+
+TEST_F(E2EDrJobHardening, RunKilledOutrightIsTakenOverByTheNextRunAsARestart) {
+  const long long jobId = 77;
+  drtest::CChildProcess first;
+  StartSlowRun(first, jobId);
+  first.Kill();
+  first.Wait();
+  EXPECT_EQ("Running", Job(jobId).status);
+
+  SResult again = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 77");
+
+  EXPECT_EQ(1, again.code) << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [77] was left running by a run that ended without finishing; this run takes "
+                         "it over"))
+      << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [77] ran before: this run is a restart, attempt [2]")) << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [77] finished with state [1] FAILED")) << again.output;
+  EXPECT_EQ("Failed", Job(jobId).status);
+  EXPECT_EQ("3", drtest::RestartString(jobId));
+}
+
+TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
+  ASSERT_EQ(1, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 500").code);
+  const SJobRecord before = Job(500);
+
+  // The restart string cannot be stored: the job manager goes on (its
+  // result is not checked there), but the record is never recreated.
+  Sql("CREATE TRIGGER frozen_restart BEFORE UPDATE OF restartString ON PLT_Jobs "
+      "BEGIN SELECT RAISE(ABORT, 'restart string frozen'); END");
+  SResult restart = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 500");
+  EXPECT_EQ(1, restart.code) << restart.output;
+  SJobRecord after = Job(500);
+  EXPECT_EQ(before.optionsXml, after.optionsXml);
+  EXPECT_EQ(before.ownerId, after.ownerId);
+  EXPECT_EQ(before.name, after.name);
+  EXPECT_EQ(before.restartString, after.restartString);
+  EXPECT_NE(std::string::npos,
+            drtest::ReadFile(m_dir + "/run/drorch.log").find("restart string frozen"));
+
+  // The final state cannot be stored: the last line says so.
+  Sql("CREATE TRIGGER frozen_status BEFORE UPDATE OF status ON PLT_Jobs "
+      "BEGIN SELECT RAISE(ABORT, 'status frozen'); END");
+  SResult status = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 501");
+  EXPECT_EQ(13, status.code) << status.output;
+  EXPECT_TRUE(Has(status, "drjob: DR job [501]: cannot store its state [Failed] (database error, see the log)"))
+      << status.output;
+  EXPECT_TRUE(Has(status, "drjob: DR job [501] finished with state [1] FAILED, but the state could not be stored"))
+      << status.output;
+  EXPECT_EQ("Running", Job(501).status);
+
+  // A rerun of a known job must clear the old control request first, and
+  // does not run when it cannot.
+  Sql("CREATE TRIGGER frozen_control BEFORE UPDATE OF controlOp ON PLT_Jobs "
+      "BEGIN SELECT RAISE(ABORT, 'control frozen'); END");
+  SResult control = Host("control --db " + m_db + " --job 501 kill");
+  EXPECT_EQ(4, control.code);
+  EXPECT_EQ("drjob: cannot record the kill request for DR job [501]\n", control.output);
+  EXPECT_EQ(0, Job(501).controlOp);
+  SResult rerun = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 500");
+  EXPECT_EQ(4, rerun.code);
+  EXPECT_EQ("drjob: cannot clear the earlier control request of DR job [500]\n", rerun.output);
+}
+
+TEST_F(E2EDrJobHardening, ControlOfAnEndedJobSaysSo) {
+  ASSERT_EQ(1, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 600").code);
+  SResult r = Host("control --db " + m_db + " --job 600 suspend");
+  EXPECT_EQ(14, r.code);
+  EXPECT_EQ("drjob: DR job [600] has already ended [Failed]; nothing to suspend\n", r.output);
+  EXPECT_EQ(0, Job(600).controlOp);
+}
+
+// Bytes and modification time of a file.
+struct SFileState {
+  std::string bytes;
+  long long mtimeNs = 0;
+  bool operator==(const SFileState& o) const { return bytes == o.bytes && mtimeNs == o.mtimeNs; }
+};
+
+SFileState StateOf(const std::string& path) {
+  SFileState s;
+  s.bytes = drtest::ReadFile(path);
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) s.mtimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  return s;
+}
+
+TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) {
+  const std::string empty = m_dir + "/empty.db";
+  FILE* f = fopen(empty.c_str(), "w");
+  ASSERT_NE(nullptr, f);
+  fclose(f);
+  const std::string foreign = m_dir + "/foreign.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(foreign.c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "CREATE TABLE notes (id INTEGER, text TEXT); INSERT INTO notes VALUES (1, 'x')",
+                                    nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+
+  for (const std::string& path : {empty, foreign}) {
+    const SFileState before = StateOf(path);
+    for (const std::string& command :
+         {"run --db " + path + " --group Sample --type planned-failover", "control --db " + path + " --job 1 kill"}) {
+      SResult r = Host(command);
+      EXPECT_EQ(4, r.code) << command;
+      EXPECT_TRUE(Has(r, "drjob: [" + path + "] is not a management database: it has no table [PLT_Jobs] (drjob "
+                                              "seed makes one)"))
+          << r.output;
+    }
+    EXPECT_TRUE(before == StateOf(path)) << path;
+  }
+  // Seed makes one of either.
+  EXPECT_EQ(0, Host("seed --db " + empty).code);
+  EXPECT_EQ(1, Host("run --db " + empty + " --group Sample --type planned-failover").code);
+}
+
+}  // namespace
