@@ -18,20 +18,6 @@ namespace {
 const char kOwnerKnob[] = "drjob.owner";
 const int kClientId = 1;
 
-struct SSampleVM {
-  int priority;
-  int replicationId;
-  const char* source;
-  const char* destination;
-};
-
-// Two priorities: two VMs first, the application VM after them.
-const SSampleVM kSampleVMs[] = {
-    {1, 101, "db-primary", "db-primary-DR"},
-    {1, 102, "db-replica", "db-replica-DR"},
-    {2, 201, "app-server", "app-server-DR"},
-};
-
 bool Fail(std::string& error, const std::string& text) {
   error = text;
   return false;

@@ -7,18 +7,6 @@
 
 namespace {
 
-struct SSampleReplication {
-  int replicationId;
-  const char* source;
-  const char* destination;
-};
-
-// The sample DR group's VMs (see DrJobLab.cpp).
-const SSampleReplication kReplications[] = {
-    {101, "db-primary", "db-primary-DR"},
-    {102, "db-replica", "db-replica-DR"},
-    {201, "app-server", "app-server-DR"},
-};
 const int kReplicationTaskId = 11;
 const int kReplicationSubclientId = 21;
 const int kClientId = 1;
@@ -39,7 +27,7 @@ bool SeedSampleReplications(std::string& error) {
     error = "cannot store replication task [" + std::to_string(kReplicationTaskId) + "]";
     return false;
   }
-  for (const SSampleReplication& r : kReplications) {
+  for (const SSampleVM& r : kSampleVMs) {
     const std::string id = std::to_string(r.replicationId);
     App::VSAReplicationInfo info;
     info.SetInt32(1, 1, r.replicationId);

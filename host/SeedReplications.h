@@ -5,6 +5,21 @@
 
 #include <string>
 
+// One VM of the sample DR group.
+struct SSampleVM {
+  int priority;
+  int replicationId;
+  const char* source;
+  const char* destination;
+};
+
+// Two priorities: two VMs first, the application VM after them.
+constexpr SSampleVM kSampleVMs[] = {
+    {1, 101, "db-primary", "db-primary-DR"},
+    {1, 102, "db-replica", "db-replica-DR"},
+    {2, 201, "app-server", "app-server-DR"},
+};
+
 // Stores (or replaces) the sample group's replications. False with the
 // reason when one cannot be stored.
 bool SeedSampleReplications(std::string& error);
