@@ -178,8 +178,8 @@ bool CVSAReplDataMgr::SetVMSyncedTillTime(int replId, unsigned long time) {
 }
 
 // The one store the write section leaves out: only the worker of the
-// machine resets its own record, and no other store of that record runs
-// on another thread at the same time.
+// machine resets its own record, and nothing else (no store, no reload)
+// changes that record on another thread meanwhile.
 bool CVSAReplDataMgr::ResetDestinationVMGuid(int replId) DR_NO_THREAD_SAFETY_ANALYSIS {
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->SetDestinationGuid(std::string());
