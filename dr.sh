@@ -4,7 +4,8 @@
 #   ./dr.sh test   build, run the whole suite, again under AddressSanitizer +
 #                  UndefinedBehaviorSanitizer, a bounded run of the fuzz
 #                  targets (clang), and the concurrency tests under
-#                  ThreadSanitizer
+#                  ThreadSanitizer (clang, which also checks the lock rules
+#                  at compile time: -Wthread-safety, errors)
 # Both install what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -33,10 +34,19 @@ ensure_packages() {
 
 # build <dir> [cmake options...]: configure and build quietly; the log is
 # shown when something fails. BUILD_TARGET, when set, builds only that target.
+# A tree configured for another compiler than $CXX starts afresh.
 build() {
   local dir=$1; shift
   local log="$ROOT/$dir.log"
   mkdir -p "$dir"
+  if [ -n "${CXX:-}" ] && [ -f "$dir/CMakeCache.txt" ]; then
+    local cached
+    cached=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
+    if [ "$cached" != "$(command -v "$CXX")" ]; then
+      say "$dir was configured for ${cached:-another compiler}; configuring it for $CXX"
+      rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
+  fi
   say "building $dir"
   if ! { cmake -S "$ROOT" -B "$dir" "$@" && cmake --build "$dir" -j"$JOBS" ${BUILD_TARGET:+--target "$BUILD_TARGET"}; } >"$log" 2>&1; then
     tail -n 60 "$log"
@@ -110,9 +120,18 @@ cmd_test() {
   CC=clang CXX=clang++ BUILD_TARGET=dr_fuzz \
     build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDR_BUILD_FUZZ=ON -DDR_BUILD_BENCH=OFF
   run_ctest build/fuzz -L fuzz
-  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DDR_SANITIZE=thread -DDR_BUILD_BENCH=OFF
+  # clang here: besides ThreadSanitizer, the whole tree is compiled with the
+  # lock rules checked, and a guarded member touched without its lock fails
+  # the build. The concurrency label includes the test that a rule broken on
+  # purpose still fails to compile.
+  CC=clang CXX=clang++ \
+    build build/tsan -DCMAKE_BUILD_TYPE=Debug -DDR_SANITIZE=thread -DDR_BUILD_BENCH=OFF -DDR_THREAD_SAFETY=ON
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest build/tsan -L concurrency
+  if ! grep -q 'LockRules\.UnguardedAccessDoesNotCompile' "$ROOT/build/tsan.ctest.log"; then
+    say "the lock rules were not checked in build/tsan (LockRules.UnguardedAccessDoesNotCompile did not run)"
+    FAILED=$((FAILED + 1))
+  fi
   echo
   echo "total: ${PASSED} passed, ${FAILED} failed"
   [ "$FAILED" -eq 0 ]

@@ -8,24 +8,26 @@
 
 #include <boost/interprocess/sync/interprocess_recursive_mutex.hpp>
 
+#include "core/ThreadSafety.h"
 #include "engine/FXLockableResource.h"
 
-class FXCriticalSection : public FXLockableResource {
+class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY FXCriticalSection : public FXLockableResource {
  public:
   FXCriticalSection();
   ~FXCriticalSection() override;
 
-  bool TryLock() override;
+  bool TryLock() override DR_TRY_ACQUIRE(true);
   // Waits at most the interval.
-  bool TryLock(CTimeInterval timeout) override;
+  bool TryLock(CTimeInterval timeout) override DR_TRY_ACQUIRE(true);
   // A mutex that fails to lock is swallowed here (the slot returns nothing);
-  // callers that must know use LockChecked().
-  void Lock() override;
+  // callers that must know use LockChecked(). For the lock checks the section
+  // is held afterwards.
+  void Lock() override DR_ACQUIRE();
   // Lock() that tells whether this call took (one more level of) the lock.
-  bool LockChecked();
+  bool LockChecked() DR_TRY_ACQUIRE(true);
   // Ends one hold of the calling thread; a thread that holds nothing changes
   // nothing.
-  void Unlock() override;
+  void Unlock() override DR_RELEASE();
 
   bool IsHeldByCurrentThread() const;
   int GetLockCount() const { return m_depth.load(std::memory_order_relaxed); }

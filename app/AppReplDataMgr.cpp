@@ -12,7 +12,10 @@ CAppReplDataMgr::CAppReplDataMgr(SDataSourceInfo info)
 
 CAppReplDataMgr::~CAppReplDataMgr() {}
 
-IRepInfo* CAppReplDataMgr::FetchReplData(SDataSourceInfo& info) {
+// Lock-free by contract, like the stores that call it: the map is filled
+// when the data source is made, before any worker runs, and not reshaped
+// afterwards.
+IRepInfo* CAppReplDataMgr::FetchReplData(SDataSourceInfo& info) DR_NO_THREAD_SAFETY_ANALYSIS {
   auto it = m_repInfoMap.find(info.replId);
   return it == m_repInfoMap.end() ? nullptr : &it->second;
 }

@@ -41,6 +41,8 @@ class CAppReplDataMgr : public IDRDataMgr {
 
   EvEvent m_event;
   CDRJobManager* m_jobManager;
+  // Held by LoadData for the whole load (re-entrant: the storage-array
+  // manager enters it again).
   ZnCriticalSection m_loadLock;
   ZnCriticalSection m_updateLock;  // the storage-array manager's mounts and statuses
   uint64_t m_jobId;
@@ -48,5 +50,6 @@ class CAppReplDataMgr : public IDRDataMgr {
   int32_t m_drType;
 
  private:
-  std::unordered_map<int64_t, AppRepInfo> m_repInfoMap;
+  // Filled by LoadData; FetchReplData reads it without a lock (see there).
+  std::unordered_map<int64_t, AppRepInfo> m_repInfoMap DR_GUARDED_BY(m_loadLock);
 };

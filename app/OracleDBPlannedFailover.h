@@ -15,6 +15,6 @@ class COracleDBPlannedFailover : public COracleDBDRBase {
   bool ProcessPriority(const SDRPriority& priority) override;
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

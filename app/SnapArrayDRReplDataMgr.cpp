@@ -6,7 +6,9 @@ CSnapArrayDRReplDataMgr::CSnapArrayDRReplDataMgr(SDataSourceInfo& info) : CAppRe
 
 CSnapArrayDRReplDataMgr::~CSnapArrayDRReplDataMgr() {}
 
-IRepInfo* CSnapArrayDRReplDataMgr::FetchReplData(SDataSourceInfo& info) {
+// Lock-free by contract (the contexts look records up from every worker):
+// the map is filled when the data source is made, before any worker runs.
+IRepInfo* CSnapArrayDRReplDataMgr::FetchReplData(SDataSourceInfo& info) DR_NO_THREAD_SAFETY_ANALYSIS {
   auto it = m_snapRepInfoMap.find(info.replId);
   return it == m_snapRepInfoMap.end() ? nullptr : &it->second;
 }

@@ -23,5 +23,6 @@ class CSnapArrayDRReplDataMgr : public CAppReplDataMgr {
 
  private:
   friend class CSnapArrayDRReplDataMgrTestPeer;
-  std::unordered_map<int64_t, SnapDRRepInfo> m_snapRepInfoMap;
+  // Filled by LoadData; FetchReplData reads it without a lock (see there).
+  std::unordered_map<int64_t, SnapDRRepInfo> m_snapRepInfoMap DR_GUARDED_BY(m_loadLock);
 };

@@ -14,7 +14,7 @@ class CSnapArrayPlannedFailover : public CSnapArrayDRBase {
   bool ProcessPriority(const SDRPriority& priority) override;
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
-  bool m_powerBackOnFailure;
+  [[maybe_unused]] bool m_powerBackOnFailure;
 };

@@ -14,6 +14,6 @@ class CSnapArrayUnplannedFailover : public CSnapArrayDRBase {
   bool ProcessPriority(const SDRPriority& priority) override;
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

@@ -186,6 +186,8 @@ class CDRBase : public IDROrchestrator {
   // Contexts on worker threads raise events through the one logger: its
   // pending event arguments and the raise that consumes them go together.
   ZnCriticalSection m_eventLock;
+  // The message as the event's argument, raised with the type's severity.
+  void RaiseMessageEvent(const std::string& message, ZNDR::E_DR_EVENT_TYPE type) DR_REQUIRES(m_eventLock);
 
   // ---- Priority queue construction (Initialize, host's thread) ----
  public:

@@ -117,6 +117,10 @@ void CDRBase::LogMessage(const char* function, std::string message, ZNDR::E_DR_E
   m_event.Debug(function, "%s", message.c_str());
   if (!raiseEvent) return;
   ZnCriticalSectionLock lock(&m_eventLock);
+  RaiseMessageEvent(message, type);
+}
+
+void CDRBase::RaiseMessageEvent(const std::string& message, ZNDR::E_DR_EVENT_TYPE type) {
   switch (type) {
     case ZNDR::DR_EVENT_INFO:
       m_event << message.c_str();

@@ -7,19 +7,21 @@
 #include "FXLockableResource.h"
 #include "sync/ZnNamedMutex.h"
 
-class FXNamedMutex : public FXLockableResource {
+class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY FXNamedMutex : public FXLockableResource {
  public:
   explicit FXNamedMutex(const std::string& name);
   ~FXNamedMutex() override;
 
   // Waits at most 1 ms.
-  bool TryLock() override;
+  bool TryLock() override DR_TRY_ACQUIRE(true);
   // Waits at most the interval, clamped to [0, INT32_MAX] ms.
-  bool TryLock(CTimeInterval timeout) override;
-  void Lock() override;
+  bool TryLock(CTimeInterval timeout) override DR_TRY_ACQUIRE(true);
+  // For the lock checks the mutex is held afterwards; only a thread that is
+  // being stopped comes back without it.
+  void Lock() override DR_ACQUIRE();
   // Ends one hold of the calling thread; the owner is cleared when the
   // outermost hold ends. A thread that does not hold it changes nothing.
-  void Unlock() override;
+  void Unlock() override DR_RELEASE();
 
   int GetLockCount() const { return m_mutex.getLockCnt(); }
 

@@ -1,7 +1,5 @@
 #include "ZnCriticalSectionLock.h"
 
-#include "drorch/ZnCriticalSection.h"
-
 ZnCriticalSectionLock::ZnCriticalSectionLock(ZnCriticalSection* section) : m_section(section) {
   if (m_section) m_section->enter(true);
 }

@@ -1,12 +1,13 @@
 // Scoped hold of a ZnCriticalSection; a null section is allowed and ignored.
 #pragma once
 
-class ZnCriticalSection;
+#include "core/ThreadSafety.h"
+#include "drorch/ZnCriticalSection.h"
 
-class ZnCriticalSectionLock {
+class DR_SCOPED_CAPABILITY ZnCriticalSectionLock {
  public:
-  explicit ZnCriticalSectionLock(ZnCriticalSection* section);
-  ~ZnCriticalSectionLock();
+  explicit ZnCriticalSectionLock(ZnCriticalSection* section) DR_ACQUIRE(section);
+  ~ZnCriticalSectionLock() DR_RELEASE();
   ZnCriticalSectionLock(const ZnCriticalSectionLock&) = delete;
   ZnCriticalSectionLock& operator=(const ZnCriticalSectionLock&) = delete;
 

@@ -165,22 +165,27 @@ class DR_EXPORT CDRAppManager {
   bool m_monitorBased;
   int m_maxParallelThreadCount;
   int m_delayTimeBeforeSync;
-  std::unordered_map<int, TMMsg::TaskInfo> m_taskCache;
-  std::set<int> m_schedulesDeletedByDRJob;
-  std::set<int> m_tasksMarkedForEdit;
-  std::unordered_map<std::string, std::set<long long>> m_copyTaskMap;
-  std::unordered_map<long, Ida::VMAllocationPolicy> m_policyCache;
-  std::unordered_map<std::string, int> m_clientIdByUUID;
+  std::unordered_map<int, TMMsg::TaskInfo> m_taskCache DR_GUARDED_BY(m_taskLock);
+  std::set<int> m_schedulesDeletedByDRJob DR_GUARDED_BY(m_taskLock);
+  std::set<int> m_tasksMarkedForEdit DR_GUARDED_BY(m_taskLock);
+  std::unordered_map<std::string, std::set<long long>> m_copyTaskMap DR_GUARDED_BY(m_copyTaskLock);
+  std::unordered_map<long, Ida::VMAllocationPolicy> m_policyCache DR_GUARDED_BY(m_policyLock);
+  std::unordered_map<std::string, int> m_clientIdByUUID DR_GUARDED_BY(m_dbLock);
+  // Task operations call one another while they hold it (re-entrant).
   ZnCriticalSection m_taskLock;
   ZnCriticalSection m_copyTaskLock;
+  // Serialises the DR group property update; guards no member.
   ZnCriticalSection m_vAppPropLock;
   ZnCriticalSection m_fbrLock;
   ZnCriticalSection m_memberServerLock;
-  ZnCriticalSection m_proxyLock;
+  // Proxy selection holds it around the member-server query, never the other
+  // way round.
+  ZnCriticalSection m_proxyLock DR_ACQUIRED_BEFORE(m_memberServerLock);
+  // Serialises the table queries and updates; guards the client-id cache.
   ZnCriticalSection m_dbLock;
-  std::unordered_map<long long, std::string> m_fbrServerCache;
+  std::unordered_map<long long, std::string> m_fbrServerCache DR_GUARDED_BY(m_fbrLock);
   ZnCriticalSection m_policyLock;
-  std::unordered_map<int, std::vector<App::MemberServer>> m_memberServerCache;
-  int m_lastSelectedProxyClientId;
+  std::unordered_map<int, std::vector<App::MemberServer>> m_memberServerCache DR_GUARDED_BY(m_memberServerLock);
+  int m_lastSelectedProxyClientId DR_GUARDED_BY(m_proxyLock);
   bool m_firstTimeSyncDuringFailover;
 };

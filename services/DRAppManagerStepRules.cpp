@@ -4,12 +4,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <mutex>
 #include <string>
 
 #include "DRAppManager.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
 #include "engine/ZnCriticalSectionLock.h"
+#include "sync/Mutex.h"
 
 namespace {
 
@@ -19,18 +19,18 @@ const long kUnknownFreeMemMB = 576;
 // Ida::VMAllocationPolicy: present when a policy was found.
 const int kPolicyFound = 1;
 
-std::mutex g_memInfoMutex;
-std::string g_memInfoPath = kDefaultMemInfoPath;
+CMutex g_memInfoMutex;
+std::string g_memInfoPath DR_GUARDED_BY(g_memInfoMutex) = kDefaultMemInfoPath;
 
 std::string MemInfoPath() {
-  std::lock_guard<std::mutex> lock(g_memInfoMutex);
+  CMutexLock lock(g_memInfoMutex);
   return g_memInfoPath;
 }
 
 }  // namespace
 
 void CDRAppManager::SetMemInfoPath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_memInfoMutex);
+  CMutexLock lock(g_memInfoMutex);
   g_memInfoPath = path.empty() ? kDefaultMemInfoPath : path;
 }
 

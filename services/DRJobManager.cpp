@@ -132,7 +132,10 @@ bool CDRJobManager::LoadJobOptions() {
   return true;
 }
 
-void CDRJobManager::CheckForRestart() {
+// Runs inside Initialize, before the host hands the manager to the
+// orchestrator: no other thread can reach the client yet, so the client is
+// read without m_lock.
+void CDRJobManager::CheckForRestart() DR_NO_THREAD_SAFETY_ANALYSIS {
   std::string text;
   if (m_orchClient) m_orchClient->getRestartString(text, 0);
   if (text.empty()) return;

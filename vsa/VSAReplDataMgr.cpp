@@ -39,14 +39,20 @@ CVSAReplDataMgr::~CVSAReplDataMgr() {}
 
 IRepInfo* CVSAReplDataMgr::FetchReplData(SDataSourceInfo& info) { return FetchData(info.replId); }
 
-IRepInfo* CVSAReplDataMgr::FetchData(int replId) { return Cached(replId); }
+// Lock-free by contract: the workers look their records up while stores
+// run. The ids are loaded when the data source is made, before any worker
+// runs, and a reload of a loaded id assigns into its entry, so neither the
+// map's shape nor a record's address changes under a reader.
+IRepInfo* CVSAReplDataMgr::FetchData(int replId) DR_NO_THREAD_SAFETY_ANALYSIS { return Cached(replId); }
 
 VSARepInfo* CVSAReplDataMgr::Cached(int replId) {
   auto it = m_repInfoMap.find(replId);
   return it == m_repInfoMap.end() ? nullptr : &it->second;
 }
 
-App::VSAReplicationStatus CVSAReplDataMgr::GetOriginalSyncStatus(int replId) {
+// Lock-free by contract: the initial records are written by the first load
+// only, which runs before any worker.
+App::VSAReplicationStatus CVSAReplDataMgr::GetOriginalSyncStatus(int replId) DR_NO_THREAD_SAFETY_ANALYSIS {
   auto it = m_initialRepInfoMap.find(replId);
   return it == m_initialRepInfoMap.end() ? static_cast<App::VSAReplicationStatus>(0) : it->second.GetStatus();
 }
@@ -171,7 +177,10 @@ bool CVSAReplDataMgr::SetVMSyncedTillTime(int replId, unsigned long time) {
   return Store(msg);
 }
 
-bool CVSAReplDataMgr::ResetDestinationVMGuid(int replId) {
+// The one store the write section leaves out: only the worker of the
+// machine resets its own record, and nothing else (no store, no reload)
+// changes that record on another thread meanwhile.
+bool CVSAReplDataMgr::ResetDestinationVMGuid(int replId) DR_NO_THREAD_SAFETY_ANALYSIS {
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->SetDestinationGuid(std::string());
   App::VSAReplicationInfo msg = Partial(replId);

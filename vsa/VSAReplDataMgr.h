@@ -12,7 +12,8 @@
 // section and then the load section, always in that order; both sections
 // are re-entrant. FetchData, FetchReplData and GetOriginalSyncStatus take no
 // lock: a reload assigns into the same map entry, so a record's address
-// stays valid.
+// stays valid. These and the destination-GUID reset are the commented
+// exceptions to the lock rules below.
 #pragma once
 
 #include <stdint.h>
@@ -61,18 +62,20 @@ class CVSAReplDataMgr : public IDRDataMgr {
 
  private:
   // The cached record as a VM record; null when the id is not loaded.
-  VSARepInfo* Cached(int replId);
-  std::string VMName(int replId);
+  VSARepInfo* Cached(int replId) DR_REQUIRES(m_writeLock);
+  std::string VMName(int replId) DR_REQUIRES(m_writeLock);
   // A fresh partial message holding only the replication id.
   static App::VSAReplicationInfo Partial(int replId);
   static bool Store(App::VSAReplicationInfo& partial);
 
   ZnCriticalSection m_loadLock;
-  ZnCriticalSection m_writeLock;
-  std::unordered_map<int64_t, VSARepInfo> m_repInfoMap;
-  std::unordered_map<int64_t, VSARepInfo> m_initialRepInfoMap;
+  ZnCriticalSection m_writeLock DR_ACQUIRED_BEFORE(m_loadLock);
+  // Replaced by loads (which hold both sections), changed by the stores.
+  std::unordered_map<int64_t, VSARepInfo> m_repInfoMap DR_GUARDED_BY(m_writeLock);
+  // Filled by the first load, then only read.
+  std::unordered_map<int64_t, VSARepInfo> m_initialRepInfoMap DR_GUARDED_BY(m_writeLock);
   EvEvent m_event;
-  uint64_t m_jobId;
-  int32_t m_vAppId;
+  [[maybe_unused]] uint64_t m_jobId;
+  [[maybe_unused]] int32_t m_vAppId;
   TMMsg::DROrchestrationType m_drType;
 };

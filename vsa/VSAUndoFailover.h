@@ -14,6 +14,6 @@ class CVSAUndoFailover : public CVSADRBase {
   bool ProcessPriority(const SDRPriority& priority) override;
 
  private:
-  CGenericDR* m_drObject;
+  [[maybe_unused]] CGenericDR* m_drObject;
   EvEvent m_event;
 };

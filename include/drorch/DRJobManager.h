@@ -144,15 +144,18 @@ class DR_EXPORT CDRJobManager {
   std::string m_jobMgrToken;
   std::atomic<bool> m_killIssued;
   std::atomic<bool> m_suspended;
-  ZNDROrchestrationClnt* m_orchClient;
+  // Progress and pending cause go to the client one at a time.
+  ZNDROrchestrationClnt* m_orchClient DR_PT_GUARDED_BY(m_lock);
   ZnCriticalSection m_lock;
   std::vector<Api::VirtualAppJob> m_restartHistory;
-  CDRSrvcAgent* m_srvcAgent;
-  std::string m_srvcName;
+  // Made once, by the first thread that starts the job-wait service.
+  CDRSrvcAgent* m_srvcAgent DR_GUARDED_BY(m_lock);
+  std::string m_srvcName DR_GUARDED_BY(m_lock);
   Api::VirtualAppPhaseState m_drJobState;
   bool m_allowJobPending;
   int m_attempt;
   int m_beginPercentage;
-  std::unordered_map<long long, std::vector<std::pair<long long, int>>> m_backupChildJobCache;
+  std::unordered_map<long long, std::vector<std::pair<long long, int>>> m_backupChildJobCache
+      DR_GUARDED_BY(m_backupChildJobCacheLock);
   ZnCriticalSection m_backupChildJobCacheLock;
 };

@@ -1,10 +1,10 @@
 #include "appmgr/ApplicationId.h"
 
-#include <mutex>
+#include "sync/Mutex.h"
 
 namespace {
-std::mutex g_mutex;
-ApplicationId::Resolver& TheResolver() {
+CMutex g_mutex;
+ApplicationId::Resolver& TheResolver() DR_REQUIRES(g_mutex) {
   static ApplicationId::Resolver* resolver = new ApplicationId::Resolver();
   return *resolver;
 }
@@ -15,7 +15,7 @@ ApplicationId::ApplicationId(int haldenId, long subclientId) : m_haldenId(halden
   m_ids.subclientId = subclientId;
   Resolver resolver;
   {
-    std::lock_guard<std::mutex> lk(g_mutex);
+    CMutexLock lk(g_mutex);
     resolver = TheResolver();
   }
   SApplicationIds found;
@@ -26,6 +26,6 @@ ApplicationId::ApplicationId(int haldenId, long subclientId) : m_haldenId(halden
 }
 
 void ApplicationId::SetResolver(Resolver resolver) {
-  std::lock_guard<std::mutex> lk(g_mutex);
+  CMutexLock lk(g_mutex);
   TheResolver() = std::move(resolver);
 }

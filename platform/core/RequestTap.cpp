@@ -1,14 +1,15 @@
 #include "core/RequestTap.h"
 
 #include <atomic>
-#include <mutex>
+
+#include "sync/Mutex.h"
 
 namespace {
 
 std::atomic<bool> g_enabled{false};
-std::mutex g_mutex;
+CMutex g_mutex;
 
-std::vector<STappedRequest>& Requests() {
+std::vector<STappedRequest>& Requests() DR_REQUIRES(g_mutex) {
   static auto* v = new std::vector<STappedRequest>();
   return *v;
 }
@@ -22,16 +23,16 @@ bool CRequestTap::Enabled() { return g_enabled.load(); }
 void CRequestTap::Record(const char* entry, unsigned long messageType, const std::string& request,
                          const std::string& reply, int result) {
   if (!g_enabled.load()) return;
-  std::lock_guard<std::mutex> lock(g_mutex);
+  CMutexLock lock(g_mutex);
   Requests().push_back(STappedRequest{entry, messageType, request, reply, result});
 }
 
 std::vector<STappedRequest> CRequestTap::Taken() {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  CMutexLock lock(g_mutex);
   return Requests();
 }
 
 void CRequestTap::Clear() {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  CMutexLock lock(g_mutex);
   Requests().clear();
 }

@@ -4,13 +4,13 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <mutex>
+#include "sync/Mutex.h"
 
 namespace {
 
-std::mutex g_mutex;
-std::string g_runPath;
-std::string g_lockPath;
+CMutex g_mutex;
+std::string g_runPath DR_GUARDED_BY(g_mutex);
+std::string g_lockPath DR_GUARDED_BY(g_mutex);
 
 std::string FromEnv(const char* name, const char* fallback) {
   const char* v = getenv(name);
@@ -34,7 +34,7 @@ bool CRunFolder::MakeDirs(const std::string& path) {
 }
 
 std::string CRunFolder::Path() {
-  std::lock_guard<std::mutex> lk(g_mutex);
+  CMutexLock lk(g_mutex);
   if (g_runPath.empty()) {
     g_runPath = FromEnv("DR_RUN_DIR", "./run");
     MakeDirs(g_runPath);
@@ -43,7 +43,7 @@ std::string CRunFolder::Path() {
 }
 
 void CRunFolder::Set(const std::string& path) {
-  std::lock_guard<std::mutex> lk(g_mutex);
+  CMutexLock lk(g_mutex);
   g_runPath = path;
   MakeDirs(g_runPath);
 }
@@ -51,7 +51,7 @@ void CRunFolder::Set(const std::string& path) {
 std::string CRunFolder::File(const std::string& name) { return Path() + "/" + name; }
 
 std::string CRunFolder::LockPath() {
-  std::lock_guard<std::mutex> lk(g_mutex);
+  CMutexLock lk(g_mutex);
   if (g_lockPath.empty()) {
     g_lockPath = FromEnv("DR_LOCK_DIR", "/tmp/drorch-locks");
     MakeDirs(g_lockPath);
@@ -60,7 +60,7 @@ std::string CRunFolder::LockPath() {
 }
 
 void CRunFolder::SetLockPath(const std::string& path) {
-  std::lock_guard<std::mutex> lk(g_mutex);
+  CMutexLock lk(g_mutex);
   g_lockPath = path;
   MakeDirs(g_lockPath);
 }

@@ -4,18 +4,18 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "core/RunFolder.h"
+#include "sync/Mutex.h"
 
 namespace {
 
-std::mutex g_configMutex;
-std::string g_path;  // empty: the run folder's file
+CMutex g_configMutex;
+std::string g_path DR_GUARDED_BY(g_configMutex);  // empty: the run folder's file
 std::atomic<int> g_busyTimeoutMs{30000};
 
-std::mutex g_schemaMutex;
-std::map<std::string, SDBTableSchema>& Schemas() {
+CMutex g_schemaMutex;
+std::map<std::string, SDBTableSchema>& Schemas() DR_REQUIRES(g_schemaMutex) {
   static std::map<std::string, SDBTableSchema>* s = new std::map<std::string, SDBTableSchema>();
   return *s;
 }
@@ -42,7 +42,7 @@ const char* SqlType(char kind) {
 }  // namespace
 
 std::string CDBConnection::Path() {
-  std::lock_guard<std::mutex> lk(g_configMutex);
+  CMutexLock lk(g_configMutex);
   if (!g_path.empty()) return g_path;
   const char* env = getenv("DR_DB_PATH");
   if (env && *env) return env;
@@ -50,7 +50,7 @@ std::string CDBConnection::Path() {
 }
 
 void CDBConnection::SetPath(const std::string& path) {
-  std::lock_guard<std::mutex> lk(g_configMutex);
+  CMutexLock lk(g_configMutex);
   g_path = path;
 }
 
@@ -58,7 +58,7 @@ void CDBConnection::SetBusyTimeoutMs(int ms) { g_busyTimeoutMs.store(ms); }
 
 void CDBConnection::RegisterTable(const char* name, const SDBColumnBind* columns, int count, const char* serial) {
   if (!name || !*name || !columns || count <= 0) return;
-  std::lock_guard<std::mutex> lk(g_schemaMutex);
+  CMutexLock lk(g_schemaMutex);
   auto& m = Schemas();
   if (m.count(name)) return;
   SDBTableSchema s;
@@ -69,7 +69,7 @@ void CDBConnection::RegisterTable(const char* name, const SDBColumnBind* columns
 }
 
 bool CDBConnection::FindTable(const std::string& name, SDBTableSchema& out) {
-  std::lock_guard<std::mutex> lk(g_schemaMutex);
+  CMutexLock lk(g_schemaMutex);
   auto it = Schemas().find(name);
   if (it == Schemas().end()) return false;
   out = it->second;
@@ -77,7 +77,7 @@ bool CDBConnection::FindTable(const std::string& name, SDBTableSchema& out) {
 }
 
 std::vector<std::string> CDBConnection::RegisteredTables() {
-  std::lock_guard<std::mutex> lk(g_schemaMutex);
+  CMutexLock lk(g_schemaMutex);
   std::vector<std::string> names;
   for (auto& kv : Schemas()) names.push_back(kv.first);
   return names;

@@ -35,7 +35,7 @@ CJobJournal& CJobJournal::Instance() {
 
 void CJobJournal::AddEvent(const SJobEvent& ev) {
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     m_events.push_back(ev);
   }
   CLogSink::Instance().Write(1, "JobEvent", "Job [%lld] event [%s] code [0x%08X] args [%s]",
@@ -45,7 +45,7 @@ void CJobJournal::AddEvent(const SJobEvent& ev) {
 
 void CJobJournal::AddPendingCause(const SPendingCause& cause) {
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     m_causes.push_back(cause);
   }
   CLogSink::Instance().Write(1, "PendingCause", "Job [%lld] pending cause code [0x%08X] args [%s]",
@@ -55,7 +55,7 @@ void CJobJournal::AddPendingCause(const SPendingCause& cause) {
 void CJobJournal::SetPercentComplete(int64_t jobId, int percent) {
   PercentListener listener;
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     listener = m_percentListener;
     bool found = false;
     for (auto& p : m_percent) {
@@ -71,22 +71,22 @@ void CJobJournal::SetPercentComplete(int64_t jobId, int percent) {
 }
 
 void CJobJournal::SetPercentListener(PercentListener listener) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_percentListener = std::move(listener);
 }
 
 std::vector<SJobEvent> CJobJournal::Events() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_events;
 }
 
 std::vector<SPendingCause> CJobJournal::PendingCauses() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_causes;
 }
 
 int CJobJournal::PercentComplete(int64_t jobId) const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   for (const auto& p : m_percent) {
     if (p.first == jobId) return p.second;
   }
@@ -94,13 +94,13 @@ int CJobJournal::PercentComplete(int64_t jobId) const {
 }
 
 size_t CJobJournal::CountEvents(uint32_t code) const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return static_cast<size_t>(
       std::count_if(m_events.begin(), m_events.end(), [code](const SJobEvent& e) { return e.code == code; }));
 }
 
 void CJobJournal::Clear() {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_events.clear();
   m_causes.clear();
   m_percent.clear();

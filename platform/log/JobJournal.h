@@ -5,9 +5,10 @@
 #include <stdint.h>
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "sync/Mutex.h"
 
 enum class EEventSeverity { Info, Minor, Major, Critical };
 
@@ -46,9 +47,9 @@ class CJobJournal {
 
  private:
   CJobJournal() = default;
-  mutable std::mutex m_mutex;
-  std::vector<SJobEvent> m_events;
-  std::vector<SPendingCause> m_causes;
-  std::vector<std::pair<int64_t, int>> m_percent;
-  PercentListener m_percentListener;
+  mutable CMutex m_mutex;
+  std::vector<SJobEvent> m_events DR_GUARDED_BY(m_mutex);
+  std::vector<SPendingCause> m_causes DR_GUARDED_BY(m_mutex);
+  std::vector<std::pair<int64_t, int>> m_percent DR_GUARDED_BY(m_mutex);
+  PercentListener m_percentListener DR_GUARDED_BY(m_mutex);
 };

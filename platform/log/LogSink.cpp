@@ -36,44 +36,44 @@ CLogSink::~CLogSink() {
 }
 
 void CLogSink::SetLevel(int level) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_level = level;
 }
 
 int CLogSink::Level() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_level;
 }
 
 void CLogSink::SetFile(const std::string& path) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   if (m_file && m_file != stderr) fclose(m_file);
   m_file = nullptr;
   m_path = path;
 }
 
 std::string CLogSink::FilePath() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_path.empty() ? CRunFolder::File("drorch.log") : m_path;
 }
 
 void CLogSink::SetCapture(bool on) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_capture = on;
 }
 
 void CLogSink::ClearCapture() {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_captured.clear();
 }
 
 std::vector<SLogLine> CLogSink::Captured() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_captured;
 }
 
 size_t CLogSink::Count(const std::string& fragment, const std::string& function) const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return static_cast<size_t>(std::count_if(m_captured.begin(), m_captured.end(), [&](const SLogLine& l) {
     return l.text.find(fragment) != std::string::npos && (function.empty() || l.function == function);
   }));
@@ -102,7 +102,7 @@ void CLogSink::Write(int level, const char* function, const char* fmt, ...) {
 
 void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char* fmt, va_list ap) {
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     if (level > m_level && level != 0) return;
   }
   char stackBuf[1024];
@@ -133,7 +133,7 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
     snprintf(levelTag, sizeof levelTag, "%d", level);
   }
 
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   OpenLocked();
   if (m_file) {
     fprintf(m_file, "%d %lx %02d/%02d %02d:%02d:%02d.%03d %lld %s %s(): %s\n", static_cast<int>(getpid()),

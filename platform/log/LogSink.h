@@ -9,11 +9,11 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/Printf.h"
+#include "sync/Mutex.h"
 
 struct SLogLine {
   int level;  // 0 = error
@@ -51,12 +51,12 @@ class CLogSink {
  private:
   CLogSink();
   ~CLogSink();
-  void OpenLocked();
+  void OpenLocked() DR_REQUIRES(m_mutex);
 
-  mutable std::mutex m_mutex;
-  int m_level;
-  std::string m_path;
-  FILE* m_file;
-  bool m_capture;
-  std::vector<SLogLine> m_captured;
+  mutable CMutex m_mutex;
+  int m_level DR_GUARDED_BY(m_mutex);
+  std::string m_path DR_GUARDED_BY(m_mutex);
+  FILE* m_file DR_GUARDED_BY(m_mutex);
+  bool m_capture DR_GUARDED_BY(m_mutex);
+  std::vector<SLogLine> m_captured DR_GUARDED_BY(m_mutex);
 };

@@ -24,8 +24,8 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-std::mutex g_storeMutex;
-std::unique_ptr<ISettingsStore> g_store;
+CMutex g_storeMutex;
+std::unique_ptr<ISettingsStore> g_store DR_GUARDED_BY(g_storeMutex);
 
 }  // namespace
 
@@ -74,7 +74,7 @@ bool CFileSettingsStore::SaveLocked() {
 }
 
 bool CFileSettingsStore::Get(const std::string& section, const std::string& key, std::string& value) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   LoadLocked();
   auto it = m_entries.find(Key(section, key));
   if (it == m_entries.end()) return false;
@@ -84,26 +84,26 @@ bool CFileSettingsStore::Get(const std::string& section, const std::string& key,
 
 bool CFileSettingsStore::Set(const std::string& section, const std::string& key, const std::string& value) {
   if (value.find('\n') != std::string::npos || key.find('=') != std::string::npos) return false;
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   LoadLocked();
   m_entries[Key(section, key)] = SEntry{section, key, value};
   return SaveLocked();
 }
 
 bool CFileSettingsStore::Remove(const std::string& section, const std::string& key) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   LoadLocked();
   if (m_entries.erase(Key(section, key)) == 0) return false;
   return SaveLocked();
 }
 
 ISettingsStore& CSettings::Store() {
-  std::lock_guard<std::mutex> lk(g_storeMutex);
+  CMutexLock lk(g_storeMutex);
   if (!g_store) g_store.reset(new CFileSettingsStore(CRunFolder::File("settings.ini")));
   return *g_store;
 }
 
 void CSettings::SetStore(std::unique_ptr<ISettingsStore> store) {
-  std::lock_guard<std::mutex> lk(g_storeMutex);
+  CMutexLock lk(g_storeMutex);
   g_store = std::move(store);
 }

@@ -7,8 +7,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "sync/Mutex.h"
 
 class ISettingsStore {
  public:
@@ -26,18 +27,18 @@ class CFileSettingsStore : public ISettingsStore {
   bool Remove(const std::string& section, const std::string& key) override;
 
  private:
-  void LoadLocked();
-  bool SaveLocked();
+  void LoadLocked() DR_REQUIRES(m_mutex);
+  bool SaveLocked() DR_REQUIRES(m_mutex);
   static std::string Key(const std::string& section, const std::string& key);
 
-  std::mutex m_mutex;
+  CMutex m_mutex;
   std::string m_path;
-  bool m_loaded;
+  bool m_loaded DR_GUARDED_BY(m_mutex);
   // "section\nkey" in lower case -> (section, key, value) as written.
   struct SEntry {
     std::string section, key, value;
   };
-  std::map<std::string, SEntry> m_entries;
+  std::map<std::string, SEntry> m_entries DR_GUARDED_BY(m_mutex);
 };
 
 class CSettings {

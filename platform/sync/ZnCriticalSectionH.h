@@ -7,7 +7,9 @@
 #include <mutex>
 #include <thread>
 
-class ZnCriticalSectionH {
+#include "core/ThreadSafety.h"
+
+class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY ZnCriticalSectionH {
  public:
   ZnCriticalSectionH() : m_count(0) {}
   ZnCriticalSectionH(const ZnCriticalSectionH&) = delete;
@@ -15,15 +17,15 @@ class ZnCriticalSectionH {
 
   // wait = true blocks until entered; wait = false only tries. True when
   // the calling thread now holds the section.
-  bool enter(bool wait = true);
+  bool enter(bool wait = true) DR_TRY_ACQUIRE(true);
   // 0 on success; -1 when the calling thread does not hold the section (the
   // section is then left untouched).
-  int leave();
+  int leave() DR_RELEASE();
   // True when the calling thread holds the section.
   bool heldByMe() const;
 
  private:
   std::recursive_mutex m_mutex;
   std::atomic<std::thread::id> m_owner;
-  int m_count;  // guarded by m_mutex
+  int m_count;  // guarded by m_mutex (the standard mutex carries no annotation)
 };

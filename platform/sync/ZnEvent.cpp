@@ -6,29 +6,30 @@ ZnEvent::ZnEvent(bool manualReset) : m_manualReset(manualReset), m_signalled(fal
 
 void ZnEvent::set() {
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     m_signalled = true;
   }
   m_cv.notify_all();
 }
 
 void ZnEvent::reset() {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_signalled = false;
 }
 
 bool ZnEvent::isSet() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_signalled;
 }
 
 bool ZnEvent::wait() { return wait(static_cast<unsigned long>(-1)); }
 
 bool ZnEvent::wait(unsigned long ms) {
-  std::unique_lock<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   uint64_t req = (ms == static_cast<unsigned long>(-1)) ? kWaitForever : ms;
-  EWaitResult r =
-      CPlatformClock::Instance().WaitOn(lk, m_cv, req, "ZnEvent::wait", [this] { return m_signalled; }, req != kWaitForever);
+  EWaitResult r = CPlatformClock::Instance().WaitOn(
+      lk.Native(), m_cv, req, "ZnEvent::wait", [this]() DR_REQUIRES(m_mutex) { return m_signalled; },
+      req != kWaitForever);
   if (r != EWaitResult::Ready) return false;
   if (!m_manualReset) m_signalled = false;
   return true;

@@ -3,7 +3,8 @@
 #pragma once
 
 #include <condition_variable>
-#include <mutex>
+
+#include "sync/Mutex.h"
 
 class ZnEvent {
  public:
@@ -23,8 +24,8 @@ class ZnEvent {
   bool wait(unsigned long ms);
 
  private:
-  mutable std::mutex m_mutex;
+  mutable CMutex m_mutex;
   std::condition_variable m_cv;
   bool m_manualReset;
-  bool m_signalled;
+  bool m_signalled DR_GUARDED_BY(m_mutex);
 };

@@ -13,6 +13,7 @@
 
 #include "core/RunFolder.h"
 #include "log/LogSink.h"
+#include "sync/Mutex.h"
 #include "time/PlatformClock.h"
 
 namespace {
@@ -25,12 +26,14 @@ constexpr size_t kMaxComponent = 200;
 }  // namespace
 
 struct ZnNamedMutex::SGate {
-  std::mutex mutex;
+  CMutex mutex;
   std::condition_variable cv;
-  std::thread::id owner;
-  int count = 0;
-  int fd = -1;
-  std::string path;
+  // The holding thread and its recursion count; -1 while the holder polls
+  // the lock file.
+  std::thread::id owner DR_GUARDED_BY(mutex);
+  int count DR_GUARDED_BY(mutex) = 0;
+  int fd DR_GUARDED_BY(mutex) = -1;
+  std::string path;  // set before the gate is shared, then only read
   ~SGate() {
     if (fd >= 0) close(fd);
   }
@@ -70,14 +73,15 @@ ZnNamedMutex::ZnNamedMutex(const std::string& name)
 ZnNamedMutex::~ZnNamedMutex() { ReleaseGate(m_gate); }
 
 namespace {
-std::mutex g_gatesMutex;
+// Guards the gate map of AcquireGate and the release of a gate.
+CMutex g_gatesMutex;
 }
 
 // One gate per lock file, shared by every ZnNamedMutex of that name in this
 // process and freed with the last of them.
 std::shared_ptr<ZnNamedMutex::SGate> ZnNamedMutex::AcquireGate(const std::string& path) {
   static auto* gates = new std::map<std::string, std::weak_ptr<SGate>>();
-  std::lock_guard<std::mutex> lk(g_gatesMutex);
+  CMutexLock lk(g_gatesMutex);
   std::weak_ptr<SGate>& slot = (*gates)[path];
   std::shared_ptr<SGate> gate = slot.lock();
   if (!gate) {
@@ -93,19 +97,21 @@ std::shared_ptr<ZnNamedMutex::SGate> ZnNamedMutex::AcquireGate(const std::string
 }
 
 void ZnNamedMutex::ReleaseGate(std::shared_ptr<SGate>& gate) {
-  std::lock_guard<std::mutex> lk(g_gatesMutex);
+  CMutexLock lk(g_gatesMutex);
   gate.reset();
 }
 
-bool ZnNamedMutex::lock() { return LockUntil(kWaitForever, false); }
+// lock and unlock are this mutex's own operations: what they take is the
+// gate and the lock file, which the analysis does not know to be this mutex.
+bool ZnNamedMutex::lock() DR_NO_THREAD_SAFETY_ANALYSIS { return LockUntil(kWaitForever, false); }
 
-bool ZnNamedMutex::lock(unsigned long ms) { return LockUntil(ms, true); }
+bool ZnNamedMutex::lock(unsigned long ms) DR_NO_THREAD_SAFETY_ANALYSIS { return LockUntil(ms, true); }
 
 bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
   CPlatformClock& clock = CPlatformClock::Instance();
   const std::thread::id me = std::this_thread::get_id();
   SGate& g = *m_gate;
-  std::unique_lock<std::mutex> lk(g.mutex);
+  CMutexLock lk(g.mutex);
   if (g.count > 0 && g.owner == me) {
     ++g.count;
     return true;
@@ -113,8 +119,9 @@ bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
 
   // The in-process gate first, then the lock file, both within one deadline.
   auto deadline = clock.DeadlineFor(ms);
-  EWaitResult r = record ? clock.WaitOn(lk, g.cv, ms, "ZnNamedMutex::lock", [&] { return g.count == 0; })
-                         : clock.WaitUntil(lk, g.cv, deadline, "ZnNamedMutex::lock", [&] { return g.count == 0; });
+  auto gateFree = [&g]() DR_REQUIRES(g.mutex) { return g.count == 0; };
+  EWaitResult r = record ? clock.WaitOn(lk.Native(), g.cv, ms, "ZnNamedMutex::lock", gateFree)
+                         : clock.WaitUntil(lk.Native(), g.cv, deadline, "ZnNamedMutex::lock", gateFree);
   if (r != EWaitResult::Ready) return false;
   if (g.fd < 0) {
     std::string dir = g.path.substr(0, g.path.rfind('/'));
@@ -131,18 +138,18 @@ bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
   g.owner = me;
   g.count = -1;
   int fd = g.fd;
-  lk.unlock();
+  lk.Unlock();
   std::mutex pollMutex;
   std::condition_variable pollCv;
   std::unique_lock<std::mutex> plk(pollMutex);
   r = clock.WaitUntil(plk, pollCv, deadline, "ZnNamedMutex::lock", [fd] { return flock(fd, LOCK_EX | LOCK_NB) == 0; },
                       kFileRetry);
   plk.unlock();
-  lk.lock();
+  lk.Lock();
   if (r != EWaitResult::Ready) {
     g.owner = std::thread::id();
     g.count = 0;
-    lk.unlock();
+    lk.Unlock();
     g.cv.notify_one();
     return false;
   }
@@ -150,10 +157,12 @@ bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
   return true;
 }
 
-bool ZnNamedMutex::unlock() {
+bool ZnNamedMutex::unlock() DR_NO_THREAD_SAFETY_ANALYSIS { return UnlockGate(); }
+
+bool ZnNamedMutex::UnlockGate() {
   SGate& g = *m_gate;
   {
-    std::lock_guard<std::mutex> lk(g.mutex);
+    CMutexLock lk(g.mutex);
     if (g.count <= 0 || g.owner != std::this_thread::get_id()) return false;
     if (--g.count > 0) return true;
     flock(g.fd, LOCK_UN);
@@ -165,6 +174,6 @@ bool ZnNamedMutex::unlock() {
 
 int ZnNamedMutex::getLockCnt() const {
   SGate& g = *m_gate;
-  std::lock_guard<std::mutex> lk(g.mutex);
+  CMutexLock lk(g.mutex);
   return (g.count > 0 && g.owner == std::this_thread::get_id()) ? g.count : 0;
 }

@@ -13,7 +13,9 @@
 #include <memory>
 #include <string>
 
-class ZnNamedMutex {
+#include "core/ThreadSafety.h"
+
+class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY ZnNamedMutex {
  public:
   explicit ZnNamedMutex(const std::string& name);
   explicit ZnNamedMutex(const char* name);
@@ -23,12 +25,12 @@ class ZnNamedMutex {
 
   // Waits without a limit. False only when the wait was cut short (stop
   // request, watchdog) or the lock file cannot be opened.
-  bool lock();
+  bool lock() DR_TRY_ACQUIRE(true);
   // Waits at most ms (scaled). True when the calling thread now holds it.
-  bool lock(unsigned long ms);
+  bool lock(unsigned long ms) DR_TRY_ACQUIRE(true);
   // Ends one hold of the calling thread. A thread that does not hold the
   // mutex changes nothing and gets false.
-  bool unlock();
+  bool unlock() DR_RELEASE();
   // The calling thread's own recursion count (0 when it does not hold it).
   int getLockCnt() const;
 
@@ -41,6 +43,7 @@ class ZnNamedMutex {
   static std::shared_ptr<SGate> AcquireGate(const std::string& path);
   static void ReleaseGate(std::shared_ptr<SGate>& gate);
   bool LockUntil(unsigned long long ms, bool record);
+  bool UnlockGate();
 
   std::string m_name;
   std::shared_ptr<SGate> m_gate;

@@ -7,10 +7,11 @@ ZnSemaphoreH::ZnSemaphoreH(int initialCount) : m_count(initialCount < 0 ? 0 : in
 bool ZnSemaphoreH::wait() { return wait(static_cast<unsigned long>(-1)); }
 
 bool ZnSemaphoreH::wait(unsigned long ms) {
-  std::unique_lock<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   uint64_t req = (ms == static_cast<unsigned long>(-1)) ? kWaitForever : ms;
-  EWaitResult r = CPlatformClock::Instance().WaitOn(lk, m_cv, req, "ZnSemaphoreH::wait",
-                                                    [this] { return m_count > 0; }, req != kWaitForever);
+  EWaitResult r = CPlatformClock::Instance().WaitOn(
+      lk.Native(), m_cv, req, "ZnSemaphoreH::wait", [this]() DR_REQUIRES(m_mutex) { return m_count > 0; },
+      req != kWaitForever);
   if (r != EWaitResult::Ready) return false;
   --m_count;
   return true;
@@ -19,7 +20,7 @@ bool ZnSemaphoreH::wait(unsigned long ms) {
 bool ZnSemaphoreH::release(int count) {
   if (count < 1) return false;
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     m_count += count;
   }
   if (count == 1) {
@@ -31,6 +32,6 @@ bool ZnSemaphoreH::release(int count) {
 }
 
 int ZnSemaphoreH::count() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_count;
 }

@@ -2,7 +2,8 @@
 #pragma once
 
 #include <condition_variable>
-#include <mutex>
+
+#include "sync/Mutex.h"
 
 class ZnSemaphoreH {
  public:
@@ -20,7 +21,7 @@ class ZnSemaphoreH {
   int count() const;
 
  private:
-  mutable std::mutex m_mutex;
+  mutable CMutex m_mutex;
   std::condition_variable m_cv;
-  int m_count;
+  int m_count DR_GUARDED_BY(m_mutex);
 };

@@ -24,13 +24,13 @@ ZnThreadPool::ZnThreadPool()
 ZnThreadPool::~ZnThreadPool() { terminateAllThreads(); }
 
 void ZnThreadPool::setItemDeleter(ItemDeleter deleter) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_deleter = deleter;
 }
 
 bool ZnThreadPool::initThreadPool(unsigned long idleTimeoutMs, unsigned long minThreads, unsigned int maxThreads,
                                   unsigned int initialThreads) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   if (m_initialised || m_terminated || maxThreads == 0) return false;
   m_idleTimeoutMs = idleTimeoutMs;
   m_maxThreads = maxThreads;
@@ -62,7 +62,7 @@ bool ZnThreadPool::doWork(WorkFunc fn, void* arg) {
   std::list<std::unique_ptr<SWorker>> reaped;
   bool notify;
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     if (!m_initialised || m_terminated) return false;
     m_queue.push_back(SItem{fn, arg});
     ReapExitedLocked(reaped);
@@ -82,15 +82,15 @@ bool ZnThreadPool::doWork(WorkFunc fn, void* arg) {
 
 void ZnThreadPool::WorkerLoop(SWorker* self) {
   CStopState::SetCurrent(&self->stop);
-  std::unique_lock<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   for (;;) {
     ++m_idle;
     bool timedOut = false;
-    auto ready = [this] { return m_terminated || !m_queue.empty(); };
+    auto ready = [this]() DR_REQUIRES(m_mutex) { return m_terminated || !m_queue.empty(); };
     if (m_idleTimeoutMs == kKeepIdleForever || m_alive <= m_minThreads) {
-      m_workCv.wait(lk, ready);
+      m_workCv.wait(lk.Native(), ready);
     } else {
-      timedOut = !m_workCv.wait_for(lk, CPlatformClock::Instance().ToReal(m_idleTimeoutMs), ready);
+      timedOut = !m_workCv.wait_for(lk.Native(), CPlatformClock::Instance().ToReal(m_idleTimeoutMs), ready);
     }
     --m_idle;
     if (m_terminated) break;
@@ -101,9 +101,9 @@ void ZnThreadPool::WorkerLoop(SWorker* self) {
     SItem item = m_queue.front();
     m_queue.pop_front();
     ++m_busy;
-    lk.unlock();
+    lk.Unlock();
     item.fn(item.arg);
-    lk.lock();
+    lk.Lock();
     --m_busy;
     // Only a waiter cares, and only once the queue or the workers run dry.
     if (m_waiters > 0 && (m_queue.empty() || m_busy == 0)) m_doneCv.notify_all();
@@ -111,7 +111,7 @@ void ZnThreadPool::WorkerLoop(SWorker* self) {
   --m_alive;
   self->exited = true;  // last touch of the pool by this thread
   m_doneCv.notify_all();
-  lk.unlock();
+  lk.Unlock();
   CStopState::SetCurrent(nullptr);
 }
 
@@ -142,29 +142,30 @@ void ZnThreadPool::JoinAll(std::list<std::unique_ptr<SWorker>>& workers) {
 }
 
 bool ZnThreadPool::waitForAllThreads(bool waitQueued, bool waitBusy, bool failIfTerminated, int timeoutMs) {
-  std::unique_lock<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   uint64_t ms = timeoutMs < 0 ? kWaitForever : static_cast<uint64_t>(timeoutMs);
   ++m_waiters;
   EWaitResult r = CPlatformClock::Instance().WaitOn(
-      lk, m_doneCv, ms, "ZnThreadPool::waitForAllThreads",
-      [&] { return (!waitQueued || m_queue.empty()) && (!waitBusy || m_busy == 0); }, timeoutMs >= 0);
+      lk.Native(), m_doneCv, ms, "ZnThreadPool::waitForAllThreads",
+      [&]() DR_REQUIRES(m_mutex) { return (!waitQueued || m_queue.empty()) && (!waitBusy || m_busy == 0); },
+      timeoutMs >= 0);
   --m_waiters;
   if (r != EWaitResult::Ready) return false;
   return !(failIfTerminated && m_terminated);
 }
 
 unsigned long ZnThreadPool::getTotalWorkerListCount() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return static_cast<unsigned long>(m_queue.size());
 }
 
 unsigned long ZnThreadPool::getCurrentBusyThreadCount() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_busy;
 }
 
 unsigned long ZnThreadPool::getThreadCount() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_alive;
 }
 
@@ -173,7 +174,7 @@ void ZnThreadPool::terminateAllThreads() {
   std::list<std::unique_ptr<SWorker>> workers;
   ItemDeleter deleter;
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     m_terminated = true;
     dropped.swap(m_queue);
     workers.swap(m_workers);

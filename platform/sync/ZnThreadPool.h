@@ -15,9 +15,9 @@
 #include <deque>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <thread>
 
+#include "sync/Mutex.h"
 #include "sync/StopState.h"
 
 class ZnThreadPool {
@@ -68,27 +68,27 @@ class ZnThreadPool {
   struct SWorker {
     std::thread thread;
     CStopState stop;
-    bool exited = false;
+    bool exited = false;  // under the pool's m_mutex
   };
 
-  bool StartWorkerLocked();
+  bool StartWorkerLocked() DR_REQUIRES(m_mutex);
   void WorkerLoop(SWorker* self);
-  void ReapExitedLocked(std::list<std::unique_ptr<SWorker>>& reaped);
+  void ReapExitedLocked(std::list<std::unique_ptr<SWorker>>& reaped) DR_REQUIRES(m_mutex);
   static void JoinAll(std::list<std::unique_ptr<SWorker>>& workers);
 
-  mutable std::mutex m_mutex;
+  mutable CMutex m_mutex;
   std::condition_variable m_workCv;  // work queued, or termination
   std::condition_variable m_doneCv;  // an item finished
-  std::deque<SItem> m_queue;
-  std::list<std::unique_ptr<SWorker>> m_workers;
-  ItemDeleter m_deleter;
-  unsigned long m_idleTimeoutMs;
-  unsigned long m_minThreads;
-  unsigned int m_maxThreads;
-  unsigned long m_busy;
-  unsigned long m_idle;
-  unsigned long m_alive;
-  unsigned long m_waiters;  // threads in waitForAllThreads
-  bool m_initialised;
-  bool m_terminated;
+  std::deque<SItem> m_queue DR_GUARDED_BY(m_mutex);
+  std::list<std::unique_ptr<SWorker>> m_workers DR_GUARDED_BY(m_mutex);
+  ItemDeleter m_deleter DR_GUARDED_BY(m_mutex);
+  unsigned long m_idleTimeoutMs DR_GUARDED_BY(m_mutex);
+  unsigned long m_minThreads DR_GUARDED_BY(m_mutex);
+  unsigned int m_maxThreads DR_GUARDED_BY(m_mutex);
+  unsigned long m_busy DR_GUARDED_BY(m_mutex);
+  unsigned long m_idle DR_GUARDED_BY(m_mutex);
+  unsigned long m_alive DR_GUARDED_BY(m_mutex);
+  unsigned long m_waiters DR_GUARDED_BY(m_mutex);  // threads in waitForAllThreads
+  bool m_initialised DR_GUARDED_BY(m_mutex);
+  bool m_terminated DR_GUARDED_BY(m_mutex);
 };

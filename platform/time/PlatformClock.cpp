@@ -45,7 +45,7 @@ CPlatformClock::CPlatformClock()
 
 void CPlatformClock::SetScale(double scale) {
   if (!(scale > 0.0)) return;
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   SteadyClock::time_point now = SteadyClock::now();
   double realMs = std::chrono::duration<double, std::milli>(now - m_realAnchor).count();
   m_virtualAtAnchorMs += realMs / m_scale;
@@ -54,7 +54,7 @@ void CPlatformClock::SetScale(double scale) {
 }
 
 double CPlatformClock::Scale() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_scale;
 }
 
@@ -66,71 +66,71 @@ std::chrono::microseconds CPlatformClock::ToReal(uint64_t ms) const {
 }
 
 int64_t CPlatformClock::NowMs() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   double realMs = std::chrono::duration<double, std::milli>(SteadyClock::now() - m_realAnchor).count();
   return static_cast<int64_t>(m_virtualAtAnchorMs + realMs / m_scale);
 }
 
 int64_t CPlatformClock::NowEpochSeconds() const {
   int64_t elapsedSec = NowMs() / 1000;
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_epochAtStartSec + m_epochShiftSec + elapsedSec;
 }
 
 void CPlatformClock::ShiftEpochSeconds(int64_t seconds) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_epochShiftSec += seconds;
 }
 
 void CPlatformClock::SetRecording(bool on) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_recording = on;
 }
 
 std::vector<SWaitRecord> CPlatformClock::Records() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_records;
 }
 
 void CPlatformClock::ClearRecords() {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_records.clear();
 }
 
 size_t CPlatformClock::CountWaits(uint64_t ms, const std::string& reasonPart) const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return static_cast<size_t>(std::count_if(m_records.begin(), m_records.end(), [&](const SWaitRecord& r) {
     return r.requestedMs == ms && r.reason.find(reasonPart) != std::string::npos;
   }));
 }
 
 void CPlatformClock::SetWatchdogMs(uint64_t realMs) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_watchdogMs = realMs;
 }
 
 uint64_t CPlatformClock::WatchdogMs() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_watchdogMs;
 }
 
 size_t CPlatformClock::WatchdogFirings() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_watchdogReasons.size();
 }
 
 std::vector<std::string> CPlatformClock::WatchdogReasons() const {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   return m_watchdogReasons;
 }
 
 void CPlatformClock::ClearWatchdogFirings() {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   m_watchdogReasons.clear();
 }
 
 void CPlatformClock::Record(uint64_t ms, const char* reason) {
-  std::lock_guard<std::mutex> lk(m_mutex);
+  CMutexLock lk(m_mutex);
   if (!m_recording || m_records.size() >= kMaxRecords) return;
   m_records.push_back(SWaitRecord{ms, reason ? reason : ""});
 }
@@ -138,7 +138,7 @@ void CPlatformClock::Record(uint64_t ms, const char* reason) {
 void CPlatformClock::FireWatchdog(const char* reason) {
   uint64_t limit;
   {
-    std::lock_guard<std::mutex> lk(m_mutex);
+    CMutexLock lk(m_mutex);
     m_watchdogReasons.push_back(reason ? reason : "");
     limit = m_watchdogMs;
   }

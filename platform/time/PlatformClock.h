@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "sync/Mutex.h"
+
 enum class EWaitResult {
   Ready,     // the awaited condition became true
   Timeout,   // the requested time passed (for a sleep: it slept in full)
@@ -105,16 +107,16 @@ class CPlatformClock {
   void Record(uint64_t ms, const char* reason);
   void FireWatchdog(const char* reason);
 
-  mutable std::mutex m_mutex;
-  double m_scale;
-  SteadyClock::time_point m_realAnchor;  // real time at the last scale change
-  double m_virtualAtAnchorMs;            // scaled time at that moment
-  int64_t m_epochAtStartSec;
-  int64_t m_epochShiftSec;
-  bool m_recording;
-  std::vector<SWaitRecord> m_records;
-  uint64_t m_watchdogMs;
-  std::vector<std::string> m_watchdogReasons;
+  mutable CMutex m_mutex;
+  double m_scale DR_GUARDED_BY(m_mutex);
+  SteadyClock::time_point m_realAnchor DR_GUARDED_BY(m_mutex);  // real time at the last scale change
+  double m_virtualAtAnchorMs DR_GUARDED_BY(m_mutex);            // scaled time at that moment
+  int64_t m_epochAtStartSec DR_GUARDED_BY(m_mutex);
+  int64_t m_epochShiftSec DR_GUARDED_BY(m_mutex);
+  bool m_recording DR_GUARDED_BY(m_mutex);
+  std::vector<SWaitRecord> m_records DR_GUARDED_BY(m_mutex);
+  uint64_t m_watchdogMs DR_GUARDED_BY(m_mutex);
+  std::vector<std::string> m_watchdogReasons DR_GUARDED_BY(m_mutex);
 };
 
 // The platform pause, tagged with the calling function's name.

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "Db/FXCriticalSection.h"
 #include "Db/Tbl/APP_Client.h"
 #include "db/DBtran.h"
 #include "log/LogSink.h"
+
+DR_TEST_LOCK_RULES_OFF
 
 TEST(FXCriticalSection, NestedHoldKeepsTheOwnerUntilTheOutermostRelease) {
   FXCriticalSection cs;
@@ -55,6 +58,8 @@ TEST(FXCriticalSection, FailedLockIsSwallowedAndNotRecorded) {
   EXPECT_TRUE(cs.IsHeldByCurrentThread());
   cs.Unlock();
 }
+
+DR_TEST_LOCK_RULES_ON
 
 TEST(BindingEnlisting, AConstructorThatCannotTakeTheSectionNeitherEnlistsNorUnlocks) {
   DBtran tran;

@@ -20,13 +20,16 @@
 #include "time/PlatformClock.h"
 #include "vsa/VSARepInfo.h"
 #include "engine/DRRecordsTestSupport.h"
+#include "engine/ZnCriticalSectionLock.h"
 #include "jobs/JobStore.h"
 #include "jobs/TaskStore.h"
 #include "jobs/ZNJobQuery.h"
 
 class CSnapArrayDRReplDataMgrTestPeer {
  public:
+  // Records go in as a load would put them: under the load lock.
   static void Add(CSnapArrayDRReplDataMgr& mgr, int replId, const SnapDRRepInfo& rec) {
+    ZnCriticalSectionLock lock(&mgr.m_loadLock);
     mgr.m_snapRepInfoMap[replId] = rec;
   }
 };

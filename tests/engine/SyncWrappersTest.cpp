@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "engine/AutoLock.h"
 #include "engine/DRConstants.h"
 #include "engine/FXNamedMutex.h"
@@ -35,14 +36,18 @@ class CCountingResource : public FXLockableResource {
 bool TryEnterFromOtherThread(ZnCriticalSection& cs) {
   bool entered = false;
   std::thread t([&] {
-    entered = cs.enter(false);
-    if (entered) cs.leave();
+    if (cs.enter(false)) {
+      entered = true;
+      cs.leave();
+    }
   });
   t.join();
   return entered;
 }
 
 }  // namespace
+
+DR_TEST_LOCK_RULES_OFF
 
 TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
   ZnCriticalSection cs;
@@ -155,6 +160,8 @@ TEST(FXNamedMutex, TryLockFailsWhileAnotherThreadHoldsIt) {
   EXPECT_FALSE(took);
   m.Unlock();
 }
+
+DR_TEST_LOCK_RULES_ON
 
 TEST(TimeInterval, ConvertsTicksToMilliseconds) {
   EXPECT_EQ(1000, CTimeInterval::FromSeconds(1).AsMilliseconds());

@@ -34,6 +34,8 @@ std::string HelperTry(const std::string& name) {
 
 }  // namespace
 
+DR_TEST_LOCK_RULES_OFF
+
 TEST(NamedMutexConcurrency, ExcludesThreadsOfOneProcess) {
   // Each thread uses its own object of the same name, as the lock tables do.
   const int kThreads = 8, kRounds = 200;
@@ -166,3 +168,5 @@ TEST(NamedMutex, EncodingStaysInsideTheLockFolder) {
   EXPECT_TRUE(longName.lock(100));
   EXPECT_TRUE(longName.unlock());
 }
+
+DR_TEST_LOCK_RULES_ON
