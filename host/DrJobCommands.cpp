@@ -10,6 +10,7 @@
 
 #include "DrJobLab.h"
 #include "core/JobContext.h"
+#include "core/ThreadSafety.h"
 #include "drorch/DRInitParams.h"
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
@@ -135,7 +136,10 @@ namespace {
 // run the same job of the same database is refused before it changes
 // anything. The kernel frees it when the process dies, so a run killed
 // outright leaves the job to the next run, which takes it over as a restart.
-std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId) {
+// The lock outlives this function on purpose (its owner releases it when the
+// run ends, or the kernel when the process does), which the lock checks
+// cannot follow through a returned pointer.
+std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId) DR_NO_THREAD_SAFETY_ANALYSIS {
   char resolved[PATH_MAX];
   const std::string db = realpath(dbPath.c_str(), resolved) != nullptr ? std::string(resolved) : dbPath;
   std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex("DRJOB_RUN|" + db + "|" + std::to_string(jobId)));

@@ -9,7 +9,7 @@
 #include "DRAppManager.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
 #include "engine/ZnCriticalSectionLock.h"
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "appmgr/ApplicationId.h"
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 namespace {
 CMutex g_mutex;

@@ -13,26 +13,27 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <utility>
+
+#include "core/Mutex.h"
 
 template <class Key, class Handler>
 class CHandlerRegistry {
  public:
   // Replaces a handler already registered under the key.
   void Register(const Key& key, Handler handler) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CMutexLock lock(m_mutex);
     m_handlers[key] = std::move(handler);
   }
 
   void Unregister(const Key& key) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CMutexLock lock(m_mutex);
     m_handlers.erase(key);
   }
 
   // A copy of the handler, so the caller can run it without the lock.
   bool Find(const Key& key, Handler& out) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CMutexLock lock(m_mutex);
     auto it = m_handlers.find(key);
     if (it == m_handlers.end()) return false;
     out = it->second;
@@ -40,8 +41,8 @@ class CHandlerRegistry {
   }
 
  private:
-  mutable std::mutex m_mutex;
-  std::map<Key, Handler> m_handlers;
+  mutable CMutex m_mutex;
+  std::map<Key, Handler> m_handlers DR_GUARDED_BY(m_mutex);
 };
 
 // Replaces one handler for the life of the object and puts back what was

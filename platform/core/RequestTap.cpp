@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 namespace {
 

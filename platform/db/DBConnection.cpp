@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "core/RunFolder.h"
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 namespace {
 

@@ -1,19 +1,18 @@
 #include "db/DBProcRegistry.h"
 
 #include <map>
-#include <mutex>
 
+#include "core/Mutex.h"
 
 namespace {
-std::mutex g_mutex;
-std::map<std::string, int>& Faults() {
-  static auto* m = new std::map<std::string, int>();
-  return *m;
-}
-std::map<std::string, int>& Closes() {
-  static auto* m = new std::map<std::string, int>();
-  return *m;
-}
+
+// The faults and close counts tests set and read; the handlers have a
+// registry of their own. Never destroyed: a procedure may still close while
+// the process exits.
+CMutex g_mutex;
+std::map<std::string, int>* const g_faults DR_PT_GUARDED_BY(g_mutex) = new std::map<std::string, int>();
+std::map<std::string, int>* const g_closes DR_PT_GUARDED_BY(g_mutex) = new std::map<std::string, int>();
+
 }  // namespace
 
 DBProcHandlerRegistry& CDBProcRegistry::Handlers() {
@@ -30,34 +29,34 @@ void CDBProcRegistry::Unregister(const std::string& name) { Handlers().Unregiste
 bool CDBProcRegistry::Find(const std::string& name, DBProcHandler& out) { return Handlers().Find(name, out); }
 
 void CDBProcRegistry::SetFault(const std::string& name, int fault) {
-  std::lock_guard<std::mutex> lk(g_mutex);
+  CMutexLock lk(g_mutex);
   if (fault == DB_PROC_FAIL_NONE) {
-    Faults().erase(name);
+    g_faults->erase(name);
   } else {
-    Faults()[name] = fault;
+    (*g_faults)[name] = fault;
   }
 }
 
 int CDBProcRegistry::Fault(const std::string& name) {
-  std::lock_guard<std::mutex> lk(g_mutex);
-  if (Faults().empty()) return DB_PROC_FAIL_NONE;
-  auto it = Faults().find(name);
-  return it == Faults().end() ? DB_PROC_FAIL_NONE : it->second;
+  CMutexLock lk(g_mutex);
+  if (g_faults->empty()) return DB_PROC_FAIL_NONE;
+  auto it = g_faults->find(name);
+  return it == g_faults->end() ? DB_PROC_FAIL_NONE : it->second;
 }
 
 void CDBProcRegistry::CountClose(const std::string& name) {
-  std::lock_guard<std::mutex> lk(g_mutex);
-  ++Closes()[name];
+  CMutexLock lk(g_mutex);
+  ++(*g_closes)[name];
 }
 
 int CDBProcRegistry::CloseCount(const std::string& name) {
-  std::lock_guard<std::mutex> lk(g_mutex);
-  auto it = Closes().find(name);
-  return it == Closes().end() ? 0 : it->second;
+  CMutexLock lk(g_mutex);
+  auto it = g_closes->find(name);
+  return it == g_closes->end() ? 0 : it->second;
 }
 
 void CDBProcRegistry::ResetCounters() {
-  std::lock_guard<std::mutex> lk(g_mutex);
-  Closes().clear();
-  Faults().clear();
+  CMutexLock lk(g_mutex);
+  g_closes->clear();
+  g_faults->clear();
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 enum class EEventSeverity { Info, Minor, Major, Critical };
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/Printf.h"
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 struct SLogLine {
   int level;  // 0 = error

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 class ISettingsStore {
  public:

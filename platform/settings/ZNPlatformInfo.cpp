@@ -5,9 +5,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <mutex>
 
 #include "settings/SettingsStore.h"
+#include "core/Mutex.h"
 
 int ZNPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
   if (!section || !key || !value) return 0;
@@ -46,26 +46,23 @@ std::string ZNPlatformInfo::getPhysicalMachine() {
 
 namespace {
 
-std::mutex g_sourceMutex;
-
-ZNPlatformInfo::ServerNameSource& Source() {
-  static auto* source = new ZNPlatformInfo::ServerNameSource();
-  return *source;
-}
+CMutex g_sourceMutex;
+// Set at start-up, read by any thread.
+ZNPlatformInfo::ServerNameSource* const g_source DR_PT_GUARDED_BY(g_sourceMutex) = new ZNPlatformInfo::ServerNameSource();
 
 }  // namespace
 
 void ZNPlatformInfo::SetServerNameSource(ServerNameSource source) {
-  std::lock_guard<std::mutex> lock(g_sourceMutex);
-  Source() = std::move(source);
+  CMutexLock lock(g_sourceMutex);
+  *g_source = std::move(source);
 }
 
 int ZNPlatformInfo::getCommClientDHHostName(char* buffer, int length) {
   if (!buffer || length < 1) return -1;
   ServerNameSource source;
   {
-    std::lock_guard<std::mutex> lock(g_sourceMutex);
-    source = Source();
+    CMutexLock lock(g_sourceMutex);
+    source = *g_source;
   }
   std::string name;
   if (!source || !source(name)) name = getPhysicalMachine();

@@ -4,7 +4,7 @@
 
 #include <condition_variable>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 class ZnEvent {
  public:

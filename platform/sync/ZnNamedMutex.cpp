@@ -13,7 +13,7 @@
 
 #include "core/RunFolder.h"
 #include "log/LogSink.h"
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 #include "time/PlatformClock.h"
 
 namespace {

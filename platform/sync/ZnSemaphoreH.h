@@ -3,7 +3,7 @@
 
 #include <condition_variable>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 class ZnSemaphoreH {
  public:

@@ -17,7 +17,7 @@
 #include <memory>
 #include <thread>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 #include "sync/StopState.h"
 
 class ZnThreadPool {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 enum class EWaitResult {
   Ready,     // the awaited condition became true

@@ -5,7 +5,7 @@
 
 #include "drorch/ZnCriticalSection.h"
 #include "engine/ZnCriticalSectionLock.h"
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 class CGuardedCounts {
  public:

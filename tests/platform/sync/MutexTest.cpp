@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sync/Mutex.h"
+#include "core/Mutex.h"
 
 namespace {
 
