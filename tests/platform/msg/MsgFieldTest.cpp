@@ -289,3 +289,162 @@ TEST(MsgField, AnonymousClassesAreReachedByModuleAndId) {
   EXPECT_FALSE(unknown.serializeUTF8(out));
   EXPECT_EQ("kept", out);
 }
+
+namespace {
+
+size_t ErrorLines() {
+  size_t n = 0;
+  for (const SLogLine& line : CLogSink::Instance().Captured()) n += line.level == 0 ? 1 : 0;
+  return n;
+}
+
+}  // namespace
+
+TEST(MsgField, FieldConstantsPassTheIndexEachAccessNeeds) {
+  // Every field of AllKinds has a != b, and kCrossedInt32's b is kInt32's a:
+  // a constant form that passed the wrong index would be refused (logged) or
+  // read the other field.
+  using K = MsgTest::AllKinds;
+  using N = MsgTest::Node;
+  CLogSink::Instance().ClearCapture();
+  K m;
+  ASSERT_TRUE(m.SetBool(K::kBool, true));
+  ASSERT_TRUE(m.SetInt32(K::kInt32, 7));
+  ASSERT_TRUE(m.SetInt32(K::kCrossedInt32, 99));
+  ASSERT_TRUE(m.SetUInt32(K::kUInt32, 8));
+  ASSERT_TRUE(m.SetInt64(K::kInt64, -9));
+  ASSERT_TRUE(m.SetUInt64(K::kUInt64, 10));
+  ASSERT_TRUE(m.SetFloat(K::kFloat, 1.5f));
+  ASSERT_TRUE(m.SetDouble(K::kDouble, 2.5));
+  ASSERT_TRUE(m.SetString(K::kString, "s"));
+  EXPECT_TRUE(m.GetBool(K::kBool));
+  EXPECT_EQ(7, m.GetInt32(K::kInt32));
+  EXPECT_EQ(99, m.GetInt32(K::kCrossedInt32));
+  EXPECT_EQ(8u, m.GetUInt32(K::kUInt32));
+  EXPECT_EQ(-9, m.GetInt64(K::kInt64));
+  EXPECT_EQ(10u, m.GetUInt64(K::kUInt64));
+  EXPECT_EQ(1.5f, m.GetFloat(K::kFloat));
+  EXPECT_EQ(2.5, m.GetDouble(K::kDouble));
+  EXPECT_EQ("s", m.GetString(K::kString));
+  EXPECT_TRUE(m.Has(K::kInt32));
+  m.ClearField(K::kCrossedInt32);
+  EXPECT_FALSE(m.Has(K::kCrossedInt32));
+  EXPECT_EQ(7, m.GetInt32(K::kInt32));
+
+  m.MutableMsg(K::kNode).SetString(N::kName, "child");
+  m.MutableMsgAs<N>(K::kNode).SetInt32(N::kValue, 3);
+  EXPECT_EQ("child", m.GetMsg(K::kNode).GetString(N::kName));
+  EXPECT_EQ(3, m.GetMsgAs<N>(K::kNode).GetInt32(N::kValue));
+  N replacement;
+  replacement.SetString(N::kName, "replaced");
+  ASSERT_TRUE(m.SetMsg(K::kNode, replacement));
+  EXPECT_EQ("replaced", m.GetMsgAs<N>(K::kNode).GetString(N::kName));
+
+  m.AddMsg(K::kNodes).SetInt32(N::kValue, 1);
+  m.AddMsgAs<N>(K::kNodes).SetInt32(N::kValue, 2);
+  ASSERT_TRUE(m.AppendMsg(K::kNodes, replacement));
+  m.MutableListMsg(K::kNodes, 0).SetString(N::kName, "first");
+  m.MutableListMsgAs<N>(K::kNodes, 1).SetString(N::kName, "second");
+  EXPECT_EQ(3u, m.ListSize(K::kNodes));
+  EXPECT_EQ("first", m.GetListMsg(K::kNodes, 0).GetString(N::kName));
+  EXPECT_EQ(2, m.GetListMsgAs<N>(K::kNodes, 1).GetInt32(N::kValue));
+  ASSERT_TRUE(m.ListRemove(K::kNodes, 0));
+  EXPECT_EQ("replaced", m.GetListMsgAs<N>(K::kNodes, 1).GetString(N::kName));
+
+  ASSERT_TRUE(m.AddInt32(K::kInt32List, 1));
+  ASSERT_TRUE(m.AddInt32(K::kInt32List, 2));
+  ASSERT_TRUE(m.AddInt64(K::kInt64List, 3));
+  ASSERT_TRUE(m.SetListInt64(K::kInt64List, 0, 4));
+  ASSERT_TRUE(m.AddUInt32(K::kUInt64List, 5));
+  ASSERT_TRUE(m.AddUInt64(K::kUInt64List, 6));
+  ASSERT_TRUE(m.SetListUInt64(K::kUInt64List, 0, 7));
+  ASSERT_TRUE(m.AddFloat(K::kDoubleList, 0.5f));
+  ASSERT_TRUE(m.AddDouble(K::kDoubleList, 8.5));
+  ASSERT_TRUE(m.SetListDouble(K::kDoubleList, 0, 9.5));
+  ASSERT_TRUE(m.AddBool(K::kBoolList, true));
+  ASSERT_TRUE(m.AddString(K::kStringList, "a"));
+  ASSERT_TRUE(m.SetListString(K::kStringList, 0, "b"));
+  EXPECT_EQ(2, m.GetListInt32(K::kInt32List, 1));
+  EXPECT_EQ(4, m.GetListInt64(K::kInt64List, 0));
+  EXPECT_EQ(7u, m.GetListUInt64(K::kUInt64List, 0));
+  EXPECT_EQ(6u, m.GetListUInt32(K::kUInt64List, 1));
+  EXPECT_EQ(9.5, m.GetListDouble(K::kDoubleList, 0));
+  EXPECT_TRUE(m.GetListBool(K::kBoolList, 0));
+  EXPECT_EQ("b", m.GetListString(K::kStringList, 0));
+  std::vector<int32_t> ints;
+  ASSERT_TRUE(m.GetInt32List(K::kInt32List, ints));
+  EXPECT_EQ((std::vector<int32_t>{1, 2}), ints);
+  ASSERT_TRUE(m.SetInt32List(K::kInt32List, {4, 5, 6}));
+  EXPECT_EQ(3u, m.ListSize(K::kInt32List));
+  ASSERT_TRUE(m.ListClear(K::kInt32List));
+  EXPECT_EQ(0u, m.ListSize(K::kInt32List));
+  K touched;
+  ASSERT_TRUE(touched.TouchField(K::kStringList));
+  EXPECT_TRUE(touched.Has(K::kStringList));
+  EXPECT_EQ(0u, ErrorLines()) << "no access by constant was refused";
+
+  // The same content written by index pairs is the same message.
+  K byPairs;
+  byPairs.SetBool(1, 1, true);
+  byPairs.SetInt32(2, 12, 7);
+  byPairs.SetUInt32(3, 13, 8);
+  byPairs.SetInt64(4, 14, -9);
+  byPairs.SetUInt64(5, 15, 10);
+  byPairs.SetFloat(6, 16, 1.5f);
+  byPairs.SetDouble(7, 17, 2.5);
+  byPairs.SetString(8, 18, "s");
+  byPairs.MutableMsg(9, 19).SetString(1, 1, "replaced");
+  CNMessageBase& second = byPairs.AddMsg(10, 20);
+  second.SetString(1, 1, "second");
+  second.SetInt32(2, 2, 2);
+  byPairs.AppendMsg(10, 20, replacement);
+  byPairs.TouchField(11, 21);
+  byPairs.AddInt64(12, 22, 4);
+  byPairs.AddUInt64(14, 24, 7);
+  byPairs.AddUInt64(14, 24, 6);
+  byPairs.AddDouble(15, 25, 9.5);
+  byPairs.AddDouble(15, 25, 8.5);
+  byPairs.AddBool(16, 26, true);
+  byPairs.AddString(13, 23, "b");
+  EXPECT_EQ(Xml(byPairs), Xml(m));
+}
+
+TEST(MsgField, AConstantOfAnotherClassIsRefusedEvenWhereItsPairFits) {
+  // The details request's job id and the job's replication id are both (4, 4)
+  // int32: by pair the mix-up would pass unnoticed.
+  Api::VirtualAppJob job;
+  ASSERT_TRUE(job.SetInt32(Api::VirtualAppJob::kReplicationId, 5));
+  CLogSink::Instance().ClearCapture();
+  EXPECT_FALSE(job.SetInt32(Api::VirtualAppJobDetailsReq::kJobId, 6));
+  EXPECT_EQ(0, job.GetInt32(Api::VirtualAppJobDetailsReq::kJobId));
+  EXPECT_FALSE(job.Has(Api::VirtualAppJobDetailsReq::kJobId));
+  EXPECT_TRUE(CLogSink::Instance().Contains("Field [4,4] of class [118,203] used on a [Api::VirtualAppJob] message",
+                                            "SetInt32"));
+  EXPECT_EQ(5, job.GetInt32(Api::VirtualAppJob::kReplicationId));
+
+  // Reads give defaults, writes go nowhere, and the message is unchanged.
+  const std::string before = Xml(job);
+  job.MutableMsg(Api::VirtualAppJobPhase::kPhaseInfo).SetInt32(Api::VirtualAppJobInfo::kOperationType, 1);
+  job.AddMsg(Api::VirtualAppJobDetailsResp::kJobs).SetInt32(Api::VirtualAppJob::kReplicationId, 1);
+  job.AddMsgAs<Api::VirtualAppJobPhase>(Api::VirtualAppJobDetailsResp::kJobs);
+  job.MutableMsgAs<Api::VirtualAppPhaseInfo>(Api::VirtualAppJobPhase::kPhaseInfo);
+  EXPECT_FALSE(job.AppendMsg(Api::VirtualAppJobDetailsResp::kJobs, Api::VirtualAppJob()));
+  EXPECT_FALSE(job.SetString(Api::GenericResp::kText, "x"));
+  EXPECT_FALSE(job.TouchField(Api::VirtualAppJobUpdateReq::kJobs));
+  job.ClearField(Api::VirtualAppJobDetailsReq::kJobId);
+  EXPECT_EQ(0u, job.ListSize(Api::VirtualAppJobDetailsResp::kJobs));
+  EXPECT_EQ(0u, job.GetMsg(Api::VirtualAppJobPhase::kPhaseInfo).FieldCount());
+  EXPECT_EQ("", job.GetString(Api::GenericResp::kText));
+  EXPECT_EQ(before, Xml(job));
+  EXPECT_GE(CLogSink::Instance().Count("used on a [Api::VirtualAppJob] message"), 10u);
+
+  // Classes without a wrapper carry their constants in a ...Fields struct.
+  CNMessageBase config(TMMsg::DRGroupConfigFields::ClassInfo());
+  config.AddMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities).SetInt32(TMMsg::VMGroup::kPriority, 2);
+  Api::VirtualApp app;
+  ASSERT_TRUE(app.SetMsg(Api::VirtualApp::kConfig, config));
+  EXPECT_EQ(2, app.GetMsg(Api::VirtualApp::kConfig)
+                   .GetListMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities, 0)
+                   .GetInt32(TMMsg::VMGroup::kPriority));
+  EXPECT_EQ(TMMsg::DRGroupConfigFields::kTypeId, app.GetMsg(Api::VirtualApp::kConfig).TypeId());
+}
