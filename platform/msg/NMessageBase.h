@@ -31,7 +31,10 @@
 // XML. serializeUTF8 writes the compact form; XMLSerializer (with
 // EncodingFlags) writes the formatted one. Unserialize accepts only a
 // document of this message's class and changes nothing unless the whole
-// document is valid; CreateFromXml accepts any registered class.
+// document is valid; CreateFromXml accepts any registered class. Both refuse,
+// before parsing, a document longer than kMsgXmlMaxInputBytes (64 MB, see
+// msg/MsgXmlStyle.h), so an oversized input cannot take the memory its parse
+// would.
 //
 // Thread safety: a message is a value; distinct messages may be used from
 // different threads at once, one message only by one thread at a time

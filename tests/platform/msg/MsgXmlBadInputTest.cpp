@@ -7,6 +7,7 @@
 
 #include "log/LogSink.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgXmlReader.h"
 
 namespace {
 
@@ -169,4 +170,43 @@ TEST(MsgXmlBadInput, HarmlessVariationsAreAccepted) {
   ASSERT_TRUE(node.Unserialize(Node("<str a=\"1\" b=\"1\">" + Repeat("&amp;&lt;&#65;", 2000) + "</str>"), &error))
       << error;
   EXPECT_EQ(6000u, node.GetString(1, 1).size());
+}
+
+TEST(MsgXmlBadInput, ADocumentOverTheSizeLimitIsRefusedBeforeItIsParsed) {
+  MsgTest::Node target;
+  target.SetString(MsgTest::Node::kName, "before");
+  const MsgTest::Node snapshot = target;
+
+  // At the library's limit: a valid document one byte too long. It is built
+  // once; parsing it would take far more memory than the text.
+  const std::string head = kDecl + kNodeOpen + "<str a=\"1\" b=\"1\">";
+  const std::string tail = "</str>" + kNodeClose;
+  std::string huge;
+  huge.reserve(kMsgXmlMaxInputBytes + 1);
+  huge = head;
+  huge.append(kMsgXmlMaxInputBytes + 1 - head.size() - tail.size(), 'x');
+  huge += tail;
+  ASSERT_EQ(kMsgXmlMaxInputBytes + 1, huge.size());
+  CLogSink::Instance().ClearCapture();
+  std::string error;
+  EXPECT_FALSE(target.Unserialize(huge, &error));
+  EXPECT_NE(std::string::npos, error.find("bytes exceeds the limit of 67108864 bytes")) << error;
+  EXPECT_TRUE(target == snapshot) << "the target is untouched";
+  EXPECT_TRUE(CLogSink::Instance().Contains("exceeds the limit", "Unserialize"));
+  error.clear();
+  EXPECT_EQ(nullptr, CNMessageBase::CreateFromXml(huge, &error));
+  EXPECT_NE(std::string::npos, error.find("exceeds the limit")) << error;
+  huge.clear();
+  huge.shrink_to_fit();
+
+  // The boundary itself, on a small document under a lowered limit: exactly
+  // the limit parses, one byte more does not.
+  const std::string doc = Node("<str a=\"1\" b=\"1\">" + std::string(1000, 'y') + "</str>");
+  std::unique_ptr<CNMessageBase> parsed = CMsgXmlReader::Parse(doc, &MsgTest::Node::ClassInfo(), &error, doc.size());
+  ASSERT_NE(nullptr, parsed) << error;
+  EXPECT_EQ(std::string(1000, 'y'), parsed->GetString(MsgTest::Node::kName));
+  error.clear();
+  EXPECT_EQ(nullptr, CMsgXmlReader::Parse(doc, &MsgTest::Node::ClassInfo(), &error, doc.size() - 1));
+  EXPECT_NE(std::string::npos, error.find("exceeds the limit")) << error;
+  EXPECT_TRUE(target.Unserialize(doc)) << "far below the library's limit";
 }
