@@ -44,9 +44,9 @@ class CServicesTestBase : public CDbTestBase {
   // monitor flag out, groupId 0 leaves the DR group entity out.
   static TMMsg::JobOption MakeOptions(int monitor = 0, int groupId = 0) {
     TMMsg::JobOption options;
-    TMMsg::DROrchestrationOption& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
-                                           .MutableMsgAs<TMMsg::DROrchestrationOption>(
-                                               TMMsg::BackupOptionFields::kDROrchestrationOption);
+    TMMsg::DROrchestrationOption& dr =
+        options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+            .MutableMsgAs<TMMsg::DROrchestrationOption>(TMMsg::BackupOptionFields::kDROrchestrationOption);
     if (monitor >= 0) dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, monitor);
     if (groupId > 0)
       dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity)
