@@ -80,7 +80,8 @@ TEST_F(VSAReplDataMgrTest, FailedLoadLeavesBothMapsUntouched) {
 TEST_F(VSAReplDataMgrTest, RecordWithoutIdIsSkipped) {
   XMLHandler::RegisterHandler(CReplicationStore::kGetVSAReplicationReq, [](int, std::string& xml, std::string&) {
     App::GetVSAReplicationResp resp;
-    resp.AddMsg(App::GetVSAReplicationResp::kReplications).SetString(App::VSAReplicationInfo::kSourceVMName, "nameless");
+    resp.AddMsg(App::GetVSAReplicationResp::kReplications)
+        .SetString(App::VSAReplicationInfo::kSourceVMName, "nameless");
     resp.AddMsg(App::GetVSAReplicationResp::kReplications).SetInt32(App::VSAReplicationInfo::kReplicationId, 2);
     return resp.serializeUTF8(xml) ? 0 : -1;
   });
@@ -166,8 +167,9 @@ TEST_F(VSAReplDataMgrTest, StatusStoreMapsTheDRTypeAndRecordsTheJob) {
   App::VSAReplicationInfo out = Stored(1);
   EXPECT_EQ(0, out.GetInt32(App::VSAReplicationInfo::kFailoverStatus));  // a successful revert stores 0, not 13
   ASSERT_EQ(1u, out.ListSize(App::VSAReplicationInfo::kProperties));
-  EXPECT_EQ(2216, out.GetListMsg(App::VSAReplicationInfo::kProperties, 0).GetInt32(App::VSAReplicationProperties::kPropertyId));
-  EXPECT_EQ(std::to_string(kJob), out.GetListMsg(App::VSAReplicationInfo::kProperties, 0).GetString(App::VSAReplicationProperties::kValue));
+  const CNMessageBase& property = out.GetListMsg(App::VSAReplicationInfo::kProperties, 0);
+  EXPECT_EQ(2216, property.GetInt32(App::VSAReplicationProperties::kPropertyId));
+  EXPECT_EQ(std::to_string(kJob), property.GetString(App::VSAReplicationProperties::kValue));
 
   StoreRepl(Repl(1));
   m_info.drType = TMMsg::DR_ORCHESTRATION_TEST_FAILOVER;
