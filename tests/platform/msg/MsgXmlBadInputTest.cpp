@@ -99,8 +99,8 @@ std::vector<SBadCase> BadNodeDocuments() {
 
 TEST(MsgXmlBadInput, EveryBadDocumentIsRefusedAndLeavesTheTargetAlone) {
   MsgTest::Node target;
-  target.SetString(1, 1, "before");
-  target.MutableMsg(3, 3).SetInt32(2, 2, 7);
+  target.SetString(MsgTest::Node::kName, "before");
+  target.MutableMsg(MsgTest::Node::kChild).SetInt32(MsgTest::Node::kValue, 7);
   const MsgTest::Node snapshot = target;
 
   for (const SBadCase& c : BadNodeDocuments()) {
@@ -137,7 +137,7 @@ TEST(MsgXmlBadInput, ValuesOutsideTheFieldKindAreRefused) {
       {"int list item text", "<list a=\"12\" b=\"22\"><i64>one</i64></list>"},
   };
   MsgTest::AllKinds target;
-  target.SetInt32(2, 12, 1);
+  target.SetInt32(MsgTest::AllKinds::kInt32, 1);
   const MsgTest::AllKinds snapshot = target;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -149,9 +149,9 @@ TEST(MsgXmlBadInput, ValuesOutsideTheFieldKindAreRefused) {
   // The limits themselves are fine.
   EXPECT_TRUE(target.Unserialize(All("<u32 a=\"3\" b=\"13\">4294967295</u32><i64 a=\"4\" b=\"14\">-9223372036854775808"
                                      "</i64><f32 a=\"6\" b=\"16\">3.4028235e38</f32><bool a=\"1\" b=\"1\">true</bool>")));
-  EXPECT_EQ(UINT32_MAX, target.GetUInt32(13));
-  EXPECT_EQ(INT64_MIN, target.GetInt64(14));
-  EXPECT_TRUE(target.GetBool(1));
+  EXPECT_EQ(UINT32_MAX, target.GetUInt32(MsgTest::AllKinds::kUInt32));
+  EXPECT_EQ(INT64_MIN, target.GetInt64(MsgTest::AllKinds::kInt64));
+  EXPECT_TRUE(target.GetBool(MsgTest::AllKinds::kBool));
 }
 
 TEST(MsgXmlBadInput, HarmlessVariationsAreAccepted) {
@@ -164,12 +164,12 @@ TEST(MsgXmlBadInput, HarmlessVariationsAreAccepted) {
                           "\r\n  <i32 a=\"2\" b=\"2\">-0</i32>\r\n" + kNodeClose + "\r\n";
   std::string error;
   ASSERT_TRUE(node.Unserialize(xml, &error)) << error;
-  EXPECT_EQ("<raw & text>\xE2\x98\xBA", node.GetString(1, 1));
-  EXPECT_EQ(0, node.GetInt32(2));
+  EXPECT_EQ("<raw & text>\xE2\x98\xBA", node.GetString(MsgTest::Node::kName));
+  EXPECT_EQ(0, node.GetInt32(MsgTest::Node::kValue));
   // Many character references are not an entity expansion attack.
   ASSERT_TRUE(node.Unserialize(Node("<str a=\"1\" b=\"1\">" + Repeat("&amp;&lt;&#65;", 2000) + "</str>"), &error))
       << error;
-  EXPECT_EQ(6000u, node.GetString(1, 1).size());
+  EXPECT_EQ(6000u, node.GetString(MsgTest::Node::kName).size());
 }
 
 TEST(MsgXmlBadInput, ADocumentOverTheSizeLimitIsRefusedBeforeItIsParsed) {
