@@ -16,22 +16,26 @@ namespace {
 
 Api::VirtualApp MakeDrGroup() {
   Api::VirtualApp app;
-  app.SetInt32(23, 32, 1);
-  CNMessageBase& config = app.MutableMsg(8, 11);
+  using Entry = TMMsg::VMDependencyOrder;
+  using Vm = ZnEntities::VirtualMachineEntity;
+  app.SetInt32(Api::VirtualApp::kApprovalRequired, 1);
+  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
   for (int p = 1; p <= 10; ++p) {
-    auto& group = config.AddMsgAs<TMMsg::VMGroup>(4, 7);
-    group.SetInt32(1, 1, p);
-    group.SetInt32(2, 2, 5);
-    group.SetInt32(3, 3, 1);
+    auto& group = config.AddMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities);
+    group.SetInt32(TMMsg::VMGroup::kPriority, p);
+    group.SetInt32(TMMsg::VMGroup::kDelayMinutes, 5);
+    group.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
     for (int v = 0; v < 4; ++v) {
-      auto& entry = group.AddMsgAs<TMMsg::VMDependencyOrder>(4, 4);
-      auto& vm = entry.MutableMsgAs<ZnEntities::VirtualMachineEntity>(1, 1);
-      vm.SetString(0, 0, "prod-vm-" + std::to_string(p * 10 + v));
-      vm.SetString(1, 4, "4237c4de-1b7e-9f3a-55aa-00000000" + std::to_string(1000 + p * 10 + v));
-      entry.SetInt32(4, 4, v);
-      entry.SetInt64(9, 9, 5000 + p * 10 + v);
-      entry.SetInt32(10, 10, 0);
-      entry.MutableMsg(2, 2).SetString(2, 2, "/opt/dr/pre-failover.sh --vm \"" + vm.GetString(0, 0) + "\"");
+      auto& entry = group.AddMsgAs<Entry>(TMMsg::VMGroup::kVMSequence);
+      auto& vm = entry.MutableMsgAs<Vm>(Entry::kVMEntity);
+      vm.SetString(Vm::kName, "prod-vm-" + std::to_string(p * 10 + v));
+      vm.SetString(Vm::kGuid, "4237c4de-1b7e-9f3a-55aa-00000000" + std::to_string(1000 + p * 10 + v));
+      entry.SetInt32(Entry::kBootOrder, v);
+      entry.SetInt64(Entry::kReplicationId, 5000 + p * 10 + v);
+      entry.SetInt32(Entry::kInformationSource, 0);
+      entry.MutableMsg(Entry::kPreScript)
+          .SetString(TMMsg::ScriptFields::kScriptText,
+                     "/opt/dr/pre-failover.sh --vm \"" + vm.GetString(Vm::kName) + "\"");
     }
   }
   return app;

@@ -60,9 +60,9 @@ SPhaseBenchLab* Lab() {
     info.drGroupId = 1;
     for (int i = 1; i <= kMaxThreads; ++i) {
       App::VSAReplicationInfo repl;
-      repl.SetInt32(1, 1, i);
-      repl.SetString(4, 4, "vm" + std::to_string(i));
-      repl.SetInt32(54, 54, 1);
+      repl.SetInt32(App::VSAReplicationInfo::kReplicationId, i);
+      repl.SetString(App::VSAReplicationInfo::kSourceVMName, "vm" + std::to_string(i));
+      repl.SetInt32(App::VSAReplicationInfo::kDestinationVendor, 1);
       if (!CReplicationStore::Put(repl, 0)) return;
       info.replIds.push_back(i);
     }

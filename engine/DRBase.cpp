@@ -132,9 +132,9 @@ bool CDRBase::PriorityDR() {
 void CDRBase::LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list) {
   if (list.empty()) return;
   const TMMsg::VMGroup& group = list.front()->vmGroup;
-  int32_t minutes = group.GetInt32(2);
+  int32_t minutes = group.GetInt32(TMMsg::VMGroup::kDelayMinutes);
   m_priorityDelayMs = DelayMinutesToMs(minutes);
-  m_continueOnFailure = group.GetInt32(3) != 0;
+  m_continueOnFailure = group.GetInt32(TMMsg::VMGroup::kContinueOnFailure) != 0;
   m_event.Debug("LoadPriorityIterationCfg",
                 "Priority Config => Delay between priorities : [%d] minutes , Continue on Failure : [%s]", minutes,
                 m_continueOnFailure ? "True" : "False");

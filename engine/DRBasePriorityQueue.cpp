@@ -21,26 +21,17 @@
 
 namespace {
 
-// TMMsg::VMGroup fields.
-const int kGroupPriority = 1;
-const int kGroupDelay = 2;
-const int kGroupContinue = 3;
-const int kGroupSequence = 4;
-// TMMsg::VMDependencyOrder fields.
-const int kEntryVm = 1;
-const int kEntryBootOrder = 4;
-const int kEntryReplId = 9;
-const int kEntryInfoSource = 10;
-
 TMMsg::DROpSourceType EntrySource(const CNMessageBase& entry) {
-  return static_cast<TMMsg::DROpSourceType>(entry.Has(kEntryInfoSource) ? entry.GetInt32(kEntryInfoSource) : 0);
+  return static_cast<TMMsg::DROpSourceType>(entry.Has(TMMsg::VMDependencyOrder::kInformationSource)
+                                                ? entry.GetInt32(TMMsg::VMDependencyOrder::kInformationSource)
+                                                : 0);
 }
 
 // The delay and continue settings of a priority come from its first group.
 void TakeGroupSettings(const TMMsg::VMGroup& from, TMMsg::VMGroup& to, int32_t priority) {
-  to.SetInt32(kGroupDelay, kGroupDelay, from.GetInt32(kGroupDelay));
-  to.SetInt32(kGroupContinue, kGroupContinue, from.GetInt32(kGroupContinue) != 0 ? 1 : 0);
-  to.SetInt32(kGroupPriority, kGroupPriority, priority);
+  to.SetInt32(TMMsg::VMGroup::kDelayMinutes, from.GetInt32(TMMsg::VMGroup::kDelayMinutes));
+  to.SetInt32(TMMsg::VMGroup::kContinueOnFailure, from.GetInt32(TMMsg::VMGroup::kContinueOnFailure) != 0 ? 1 : 0);
+  to.SetInt32(TMMsg::VMGroup::kPriority, priority);
 }
 
 }  // namespace
@@ -80,14 +71,14 @@ bool CDRBase::GenerateSDRPriority() {
   std::map<std::string, std::vector<SPair>> buckets;
   const std::vector<TMMsg::VMGroup>& groups = m_appManager.GetVAppGroups();
   for (const TMMsg::VMGroup& group : groups) {
-    if (!group.Has(kGroupSequence)) {
+    if (!group.Has(TMMsg::VMGroup::kVMSequence)) {
       m_event.Error("GenerateSDRPriority", "VmSequence not set for one or more groups. Exiting");
       return false;
     }
-    for (size_t i = 0; i < group.ListSize(kGroupSequence, kGroupSequence); ++i) {
-      const CNMessageBase& entry = group.GetListMsg(kGroupSequence, kGroupSequence, i);
+    for (size_t i = 0; i < group.ListSize(TMMsg::VMGroup::kVMSequence); ++i) {
+      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, i);
       std::string key = std::to_string(static_cast<int>(EntrySource(entry))) + "_" +
-                        std::to_string(group.GetInt32(kGroupPriority));
+                        std::to_string(group.GetInt32(TMMsg::VMGroup::kPriority));
       auto it = buckets.find(key);
       if (it == buckets.end()) {
         keys.push_back(key);
@@ -101,11 +92,11 @@ bool CDRBase::GenerateSDRPriority() {
     const std::vector<SPair>& bucket = buckets[key];
     const TMMsg::VMGroup& first = *bucket.front().first;
     SDRPriority* priority = new SDRPriority();
-    TakeGroupSettings(first, priority->vmGroup, first.GetInt32(kGroupPriority));
-    priority->vmGroup.TouchField(kGroupSequence, kGroupSequence);
-    for (const SPair& pair : bucket) priority->vmGroup.AppendMsg(kGroupSequence, kGroupSequence, *pair.second);
+    TakeGroupSettings(first, priority->vmGroup, first.GetInt32(TMMsg::VMGroup::kPriority));
+    priority->vmGroup.TouchField(TMMsg::VMGroup::kVMSequence);
+    for (const SPair& pair : bucket) priority->vmGroup.AppendMsg(TMMsg::VMGroup::kVMSequence, *pair.second);
     SetupSequence(EntrySource(*bucket.front().second), *priority);
-    priority->order = first.GetInt32(kGroupPriority);
+    priority->order = first.GetInt32(TMMsg::VMGroup::kPriority);
     m_priorities.push_back(priority);
   }
   m_event.Debug("GenerateSDRPriority", "Extracted [%zu] sub-priorities from DRGroup configuration",
@@ -115,7 +106,7 @@ bool CDRBase::GenerateSDRPriority() {
 
 bool CDRBase::GenerateBootBasedSDRPriority() {
   SDRPriority* priority = new SDRPriority();
-  priority->vmGroup.TouchField(kGroupSequence, kGroupSequence);
+  priority->vmGroup.TouchField(TMMsg::VMGroup::kVMSequence);
   bool result = true;
 
   const bool selective = m_appManager.IsUseSelectiveVMReplicationSet();
@@ -127,25 +118,26 @@ bool CDRBase::GenerateBootBasedSDRPriority() {
 
   bool first = true;
   for (const TMMsg::VMGroup& group : m_appManager.GetVAppGroups()) {
-    if (!group.Has(kGroupSequence)) {
+    if (!group.Has(TMMsg::VMGroup::kVMSequence)) {
       m_event.Error("GenerateBootBasedSDRPriority", "VmSequence not set for one or more groups. Exiting");
       result = false;
       break;
     }
-    const int32_t order = group.GetInt32(kGroupPriority);
-    for (size_t i = 0; i < group.ListSize(kGroupSequence, kGroupSequence); ++i) {
-      const CNMessageBase& entry = group.GetListMsg(kGroupSequence, kGroupSequence, i);
+    const int32_t order = group.GetInt32(TMMsg::VMGroup::kPriority);
+    for (size_t i = 0; i < group.ListSize(TMMsg::VMGroup::kVMSequence); ++i) {
+      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, i);
       if (selective) {
-        const int64_t replId = entry.GetInt64(kEntryReplId);
+        const int64_t replId = entry.GetInt64(TMMsg::VMDependencyOrder::kReplicationId);
         bool kept = false;
         for (int id : selected) kept = kept || id == replId;
         if (!kept) continue;
       }
-      CNMessageBase& kept = priority->vmGroup.AddMsg(kGroupSequence, kGroupSequence);
+      CNMessageBase& kept = priority->vmGroup.AddMsg(TMMsg::VMGroup::kVMSequence);
       kept = entry;
-      kept.SetInt32(kEntryBootOrder, kEntryBootOrder, order);
+      kept.SetInt32(TMMsg::VMDependencyOrder::kBootOrder, order);
+      const CNMessageBase& vm = entry.GetMsg(TMMsg::VMDependencyOrder::kVMEntity);
       m_event.Debug("GenerateBootBasedSDRPriority", "VM %-25s => Priority list order [%d]",
-                    entry.GetMsg(kEntryVm, kEntryVm).GetString(0, 0).c_str(), order);
+                    vm.GetString(ZnEntities::VirtualMachineEntity::kName).c_str(), order);
     }
     if (first) {
       TakeGroupSettings(group, priority->vmGroup, 0);
@@ -170,7 +162,7 @@ bool CDRBase::InitMonitorBasedInvocation() {
                 DRHelper::GetInfoSourceStr(priority->infoSource).c_str());
   m_priorities.push_back(priority);
   priority->replIds.assign(ids.begin(), ids.end());
-  priority->vmGroup.SetInt32(kGroupPriority, kGroupPriority, 0);
+  priority->vmGroup.SetInt32(TMMsg::VMGroup::kPriority, 0);
   if (!SetupDataSource(*priority)) return false;
   m_priorityQueue[0].push_back(priority);
   return true;
@@ -178,8 +170,8 @@ bool CDRBase::InitMonitorBasedInvocation() {
 
 bool CDRBase::SetInfoSource(SDRPriority& priority) {
   const TMMsg::VMGroup& group = priority.vmGroup;
-  if (group.Has(kGroupSequence) && group.ListSize(kGroupSequence, kGroupSequence) > 0) {
-    priority.infoSource = EntrySource(group.GetListMsg(kGroupSequence, kGroupSequence, 0));
+  if (group.Has(TMMsg::VMGroup::kVMSequence) && group.ListSize(TMMsg::VMGroup::kVMSequence) > 0) {
+    priority.infoSource = EntrySource(group.GetListMsg(TMMsg::VMGroup::kVMSequence, 0));
   }
   if (m_appManager.GetReplicationType() == TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY) {
     priority.infoSource = TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION;
@@ -277,9 +269,10 @@ bool CDRBase::GetBootMap(const SDRPriority& priority,
                          std::map<int32_t, std::vector<TMMsg::VMDependencyOrder>>& bootMap) {
   bootMap.clear();
   const TMMsg::VMGroup& group = priority.vmGroup;
-  for (size_t i = 0; i < group.ListSize(kGroupSequence, kGroupSequence); ++i) {
-    const TMMsg::VMDependencyOrder& entry = group.GetListMsgAs<TMMsg::VMDependencyOrder>(kGroupSequence, kGroupSequence, i);
-    bootMap[entry.GetInt32(kEntryBootOrder)].push_back(entry);
+  for (size_t i = 0; i < group.ListSize(TMMsg::VMGroup::kVMSequence); ++i) {
+    const TMMsg::VMDependencyOrder& entry =
+        group.GetListMsgAs<TMMsg::VMDependencyOrder>(TMMsg::VMGroup::kVMSequence, i);
+    bootMap[entry.GetInt32(TMMsg::VMDependencyOrder::kBootOrder)].push_back(entry);
   }
   return true;
 }

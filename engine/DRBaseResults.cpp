@@ -15,9 +15,6 @@ namespace {
 
 const uint32_t kDRMessageEvent = 0x4800006A;
 const int kApprovalCannotStart = 0x480000A6;
-// Api::VirtualApp: whether the group asks for an approval before a DR run.
-const int kApprovalPresence = 23;
-const int kApprovalValue = 32;
 // The phase row the approval workflow writes its outcome to.
 const int kApprovalPhase = 27;
 
@@ -27,7 +24,8 @@ bool CDRBase::GetDRApproval() {
   const int32_t vAppId = m_appManager.GetVAppId();
   if (vAppId <= 0) return true;
   const Api::VirtualApp& app = m_appManager.GetVirtualApp();
-  if (!app.Has(kApprovalPresence) || app.GetInt32(kApprovalValue) == 0) return true;
+  if (!app.Has(Api::VirtualApp::kApprovalRequired) || app.GetInt32(Api::VirtualApp::kApprovalRequired) == 0)
+    return true;
 
   long long approvalJobId = 0;
   if (!m_jobManager->StartDRApprovalJob(DRHelper::GetDrTypeStr(m_drType), m_jobManager->GetUserID(),

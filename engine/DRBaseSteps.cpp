@@ -24,11 +24,6 @@ namespace {
 
 const char kSession[] = "Session";
 const unsigned int kDefaultPhasePauseSeconds = 30;
-// Api::DRStep: a non-zero value skips the step.
-const int kStepSkip = 3;
-// ZnEntities::GenericEntity: the client name.
-const int kClientNameA = 18;
-const int kClientNameB = 48;
 const int kPhaseWriteGapMs = 500;
 
 }  // namespace
@@ -75,7 +70,7 @@ bool CDRBase::SkipStep(SDROperationCtx& ctx) {
   if (ctx.priority == nullptr) return false;
   Api::DRStep step;
   DRHelper::GetDRStep(ctx.priority->drSequence, ctx.phase, step);
-  if (!step.Has(kStepSkip) || step.GetInt64(kStepSkip) == 0) return false;
+  if (!step.Has(Api::DRStep::kSkip) || step.GetInt64(Api::DRStep::kSkip) == 0) return false;
   for (CDRInfo* info : ctx.drInfoList) {
     if (info == nullptr) continue;
     SDRPhaseCtx phase(m_jobId, ctx.phase, Api::VIRTUAL_APP_PHASE_STATE_SKIPPED, ctx.site, true);
@@ -189,7 +184,7 @@ void CDRBase::UpdatePhaseForList(int64_t jobId, std::vector<CDRInfo*>& list, SDR
   for (CDRInfo* info : list) {
     if (info == nullptr) continue;
     SDRPhaseCtx phase(jobId, ctx.phase, state, ctx.site, true);
-    phase.clientEntity.SetString(kClientNameA, kClientNameB, DRInfoUtils::GetDRClientName(info, m_drType));
+    phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, DRInfoUtils::GetDRClientName(info, m_drType));
     phase.message = message;
     phase.markRowAsFailedOnFailure = ctx.markRowAsFailedOnFailure;
     phase.updatePhaseInfoTbl = ctx.updatePhaseInfoTbl;

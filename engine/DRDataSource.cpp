@@ -10,13 +10,6 @@
 #include "ZnCriticalSectionLock.h"
 #include "msg/MsgClasses.h"
 
-namespace {
-
-// Api::VirtualAppJobUpdateReq, run as the phase-row procedure.
-const unsigned long kPhaseRowRequestType = 1987535406UL;
-
-}  // namespace
-
 CDRDataSource::CDRDataSource(SDataSourceInfo info)
     : m_infoSource(info.infoSource), m_dataMgr(nullptr), m_loaded(false), m_sourceInfo(info) {
   m_event.setJobId(info.jobId);
@@ -78,7 +71,7 @@ bool CDRDataSource::UpdatePhaseDetails(SDataSourceInfo& info, SDRPhaseCtx& phase
     m_event.Error("UpdatePhaseDetails", "Error populating VirtualAppJobUpdateReq");
     return false;
   }
-  if (!CDRAppManager::ExecuteStoredProcedure(request, response, kPhaseRowRequestType)) {
+  if (!CDRAppManager::ExecuteStoredProcedure(request, response, Api::VirtualAppJobUpdateReq::kTypeId)) {
     m_event.Error("UpdatePhaseDetails", "Error executing stored procedure App_VirtualAppJobStats");
     return false;
   }

@@ -292,17 +292,6 @@ bool MatchesAny(std::string& status, std::initializer_list<const char*> texts) {
   return false;
 }
 
-// Field pairs of the DR group messages.
-constexpr int kAppConfig = 8, kAppConfigB = 11;       // Api::VirtualApp -> (12,186)
-constexpr int kConfigGroups = 4, kConfigGroupsB = 7;  // (12,186) -> list of TMMsg::VMGroup
-constexpr int kGroupSequence = 4, kGroupSequenceB = 4;
-constexpr int kSequenceReplId = 9;
-constexpr int kOptionReplInfo = 3;  // TMMsg::DROrchestrationOption -> (12,545)
-constexpr int kReplInfoIds = 1;
-constexpr int kTaskRespJobIds = 2;
-constexpr int kDsSource = 1, kDsDestination = 2, kDsId = 3;
-constexpr int kDatastoreField1 = 1, kDatastoreField2 = 2, kDatastoreField2B = 5;
-
 }  // namespace
 
 bool DRHelper::IsJobSuccessful(std::string& status) {
@@ -318,41 +307,42 @@ bool DRHelper::IsJobFailed(std::string& status) { return MatchesAny(status, {"FA
 // ---- DR group readers ---------------------------------------------------------
 
 bool DRHelper::GetVMPriorities(const Api::VirtualApp& app, std::vector<TMMsg::VMGroup>& out) {
-  if (!app.Has(kAppConfig)) {
+  if (!app.Has(Api::VirtualApp::kConfig)) {
     EvEvent().Error("GetVMPriorities", "vapp config not set");
     return false;
   }
-  const CNMessageBase& config = app.GetMsg(kAppConfig, kAppConfigB);
-  size_t n = config.ListSize(kConfigGroups, kConfigGroupsB);
+  const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
+  size_t n = config.ListSize(TMMsg::DRGroupConfigFields::kPriorities);
   std::vector<TMMsg::VMGroup> groups;
   groups.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    groups.push_back(config.GetListMsgAs<TMMsg::VMGroup>(kConfigGroups, kConfigGroupsB, i));
+    groups.push_back(config.GetListMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities, i));
   }
   out.swap(groups);
   return true;
 }
 
 bool DRHelper::GetReplList(const TMMsg::DROrchestrationOption& option, std::vector<int>& out) {
-  const CNMessageBase& info = option.GetMsg(kOptionReplInfo, kOptionReplInfo);
-  if (!option.Has(kOptionReplInfo) || !info.Has(kReplInfoIds)) {
+  const CNMessageBase& info = option.GetMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  if (!option.Has(TMMsg::DROrchestrationOption::kReplicationInfo) ||
+      !info.Has(TMMsg::DRReplicationInfoFields::kReplicationIds)) {
     EvEvent().Error("GetReplList", "Replication info not set OR replication id(s) not found");
     return false;
   }
-  size_t n = info.ListSize(kReplInfoIds, kReplInfoIds);
+  size_t n = info.ListSize(TMMsg::DRReplicationInfoFields::kReplicationIds);
   std::vector<int> ids;
   ids.reserve(n);
-  for (size_t i = 0; i < n; ++i) ids.push_back(info.GetListInt32(kReplInfoIds, kReplInfoIds, i));
+  for (size_t i = 0; i < n; ++i) ids.push_back(info.GetListInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, i));
   out.swap(ids);
   return true;
 }
 
 bool DRHelper::GetReplicationList(const TMMsg::VMGroup& group, std::vector<int>& out) {
   out.clear();
-  if (!group.Has(kGroupSequence)) return false;
-  size_t n = group.ListSize(kGroupSequence, kGroupSequenceB);
+  if (!group.Has(TMMsg::VMGroup::kVMSequence)) return false;
+  size_t n = group.ListSize(TMMsg::VMGroup::kVMSequence);
   for (size_t i = 0; i < n; ++i) {
-    out.push_back(group.GetListMsg(kGroupSequence, kGroupSequenceB, i).GetInt32(kSequenceReplId));
+    out.push_back(group.GetListMsg(TMMsg::VMGroup::kVMSequence, i).GetInt32(TMMsg::VMDependencyOrder::kReplicationId));
   }
   return true;
 }
@@ -362,8 +352,8 @@ void DRHelper::GetDRStep(const Api::DRSequence&, Api::VirtualAppJobPhaseType, Ap
 // ---- Task, entity and XML helpers -------------------------------------------
 
 bool DRHelper::GetJobId(const TMMsg::CreateTaskResp& resp, long long& jobId) {
-  if (resp.ListSize(kTaskRespJobIds, kTaskRespJobIds) == 0) return false;
-  const std::string& text = resp.GetListString(kTaskRespJobIds, kTaskRespJobIds, 0);
+  if (resp.ListSize(TMMsg::CreateTaskResp::kJobIds) == 0) return false;
+  const std::string& text = resp.GetListString(TMMsg::CreateTaskResp::kJobIds, 0);
   if (text.empty() || !isdigit(static_cast<unsigned char>(text[0]))) return false;
   errno = 0;
   long long value = strtoll(text.c_str(), nullptr, 10);
@@ -373,11 +363,11 @@ bool DRHelper::GetJobId(const TMMsg::CreateTaskResp& resp, long long& jobId) {
 }
 
 void DRHelper::GetApplicationInfo(const ApplicationId& app, ZnEntities::GenericEntity& entity) {
-  entity.SetInt32(14, 38, static_cast<int32_t>(app.getApplicationId()));
-  entity.SetInt32(11, 29, static_cast<int32_t>(app.getInstanceId()));
-  entity.SetInt32(8, 20, static_cast<int32_t>(app.getBackupSetId()));
-  entity.SetInt32(5, 11, static_cast<int32_t>(app.getSubclientId()));
-  entity.SetInt64(17, 47, app.getClientId());
+  entity.SetInt32(ZnEntities::GenericEntity::kApplicationId, static_cast<int32_t>(app.getApplicationId()));
+  entity.SetInt32(ZnEntities::GenericEntity::kInstanceId, static_cast<int32_t>(app.getInstanceId()));
+  entity.SetInt32(ZnEntities::GenericEntity::kBackupSetId, static_cast<int32_t>(app.getBackupSetId()));
+  entity.SetInt32(ZnEntities::GenericEntity::kSubclientId, static_cast<int32_t>(app.getSubclientId()));
+  entity.SetInt64(ZnEntities::GenericEntity::kClientId, app.getClientId());
 }
 
 bool DRHelper::GetFormattedXML(const CNMessageBase& msg, std::string& xml) {
@@ -395,11 +385,15 @@ void DRHelper::UpdateSiteDatastores(const std::vector<Ida::VMDatastoreReplicatio
   if (site != Api::DR_SITE_DESTINATION || phase != Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT) return;
   for (Api::DatastoreReplication& api : apiSide) {
     for (const Ida::VMDatastoreReplication& vm : vmSide) {
-      if (api.GetInt32(kDsId) != vm.GetInt32(kDsId)) continue;
-      const CNMessageBase& from = vm.GetMsg(kDsDestination, kDsDestination);
-      CNMessageBase& to = api.MutableMsg(kDsDestination, kDsDestination);
-      to.SetString(kDatastoreField2, kDatastoreField2B, from.GetString(kDatastoreField2, kDatastoreField2B));
-      to.SetString(kDatastoreField1, kDatastoreField1, from.GetString(kDatastoreField1, kDatastoreField1));
+      if (api.GetInt32(Api::DatastoreReplication::kReplicationId) !=
+          vm.GetInt32(Ida::VMDatastoreReplication::kReplicationId))
+        continue;
+      const CNMessageBase& from = vm.GetMsg(Ida::VMDatastoreReplication::kDestinationDatastore);
+      CNMessageBase& to = api.MutableMsg(Api::DatastoreReplication::kDestinationDatastore);
+      to.SetString(VirtualServer::VMDatastoreInfo::kDatastoreName,
+                   from.GetString(VirtualServer::VMDatastoreInfo::kDatastoreName));
+      to.SetString(VirtualServer::VMDatastoreInfo::kDatastoreId,
+                   from.GetString(VirtualServer::VMDatastoreInfo::kDatastoreId));
     }
   }
 }
@@ -408,9 +402,10 @@ void DRHelper::ConstructSiteDatastores(const std::vector<Api::DatastoreReplicati
                                        std::vector<Ida::VMDatastoreReplication>& vmSide) {
   for (const Api::DatastoreReplication& api : apiSide) {
     Ida::VMDatastoreReplication vm;
-    vm.SetMsg(kDsSource, kDsSource, api.GetMsg(kDsSource, kDsSource));
-    vm.SetMsg(kDsDestination, kDsDestination, api.GetMsg(kDsDestination, kDsDestination));
-    vm.SetInt32(kDsId, kDsId, api.GetInt32(kDsId));
+    vm.SetMsg(Ida::VMDatastoreReplication::kSourceDatastore, api.GetMsg(Api::DatastoreReplication::kSourceDatastore));
+    vm.SetMsg(Ida::VMDatastoreReplication::kDestinationDatastore,
+              api.GetMsg(Api::DatastoreReplication::kDestinationDatastore));
+    vm.SetInt32(Ida::VMDatastoreReplication::kReplicationId, api.GetInt32(Api::DatastoreReplication::kReplicationId));
     vmSide.push_back(std::move(vm));
   }
 }

@@ -13,19 +13,11 @@
 namespace {
 
 const int kPhaseFailedCause = 0x480000A7;
-// ZnEntities::GenericEntity: the client name.
-const int kClientNameA = 18;
-const int kClientNameB = 48;
 const uint32_t kNoState = 0xFFFFFFFFu;
 
-// TMMsg::VMGroup field 4: the VM sequence; TMMsg::VMDependencyOrder fields:
-// 9 replication id, 2 pre-script, 3 post-script.
-const int kVmSequence = 4;
-const int kEntryReplId = 9;
-const int kPreScript = 2;
-const int kPostScript = 3;
 // The fields of a script record that must all be set.
-const int kScriptFields[] = {6, 2, 7, 4};
+const SMsgField kScriptFields[] = {TMMsg::ScriptFields::kFlag, TMMsg::ScriptFields::kScriptText,
+                                   TMMsg::ScriptFields::kSubRecord7, TMMsg::ScriptFields::kSubRecord4};
 
 }  // namespace
 
@@ -101,9 +93,9 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
     }
   }
   if (!phase.updatePhaseInfoTbl) return;
-  if (phase.clientEntity.GetString(kClientNameA, kClientNameB).empty()) {
+  if (phase.clientEntity.GetString(ZnEntities::GenericEntity::kClientName).empty()) {
     IRepInfo* rep = GetRepInfo();
-    if (rep != nullptr) phase.clientEntity.SetString(kClientNameA, kClientNameB, rep->GetSourceName());
+    if (rep != nullptr) phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, rep->GetSourceName());
   }
   if (m_dataSource != nullptr) m_dataSource->UpdatePhaseDetails(m_sourceInfo, phase);
 }
@@ -116,11 +108,11 @@ bool CDRInfo::IsScriptsConfigured(bool post) {
   EvEvent event(m_sourceInfo.jobId);
   if (m_priority == nullptr) return false;
   const TMMsg::VMGroup& group = m_priority->vmGroup;
-  if (!group.Has(kVmSequence) || group.ListSize(kVmSequence, kVmSequence) == 0) return false;
+  if (!group.Has(TMMsg::VMGroup::kVMSequence) || group.ListSize(TMMsg::VMGroup::kVMSequence) == 0) return false;
   const CNMessageBase* entry = nullptr;
-  for (size_t i = 0; i < group.ListSize(kVmSequence, kVmSequence); ++i) {
-    const CNMessageBase& e = group.GetListMsg(kVmSequence, kVmSequence, i);
-    if (e.GetInt64(kEntryReplId) == m_sourceInfo.replId) {
+  for (size_t i = 0; i < group.ListSize(TMMsg::VMGroup::kVMSequence); ++i) {
+    const CNMessageBase& e = group.GetListMsg(TMMsg::VMGroup::kVMSequence, i);
+    if (e.GetInt64(TMMsg::VMDependencyOrder::kReplicationId) == m_sourceInfo.replId) {
       entry = &e;
       break;
     }
@@ -129,15 +121,15 @@ bool CDRInfo::IsScriptsConfigured(bool post) {
     event.DebugLvl(2, "IsScriptsConfigured", "No scripts found for replication [%d]", m_sourceInfo.replId);
     return false;
   }
-  const int field = post ? kPostScript : kPreScript;
+  const SMsgField& field = post ? TMMsg::VMDependencyOrder::kPostScript : TMMsg::VMDependencyOrder::kPreScript;
   if (!entry->Has(field)) {
     event.DebugLvl(2, "IsScriptsConfigured", post ? "Post script not found for replication [%d]"
                                                   : "Pre script not found for replication [%d]",
                    m_sourceInfo.replId);
     return false;
   }
-  const CNMessageBase& script = entry->GetMsg(field, field);
-  for (int f : kScriptFields) {
+  const CNMessageBase& script = entry->GetMsg(field);
+  for (const SMsgField& f : kScriptFields) {
     if (!script.Has(f)) return false;
   }
   return true;
@@ -172,7 +164,7 @@ bool CDRInfo::IsIndexingV2() {
 
 void CDRInfo::UpdateError(SDRPhaseCtx& phase, bool raisePendingCause) {
   std::string phaseName = DRHelper::GetPhaseNameStr(phase.phase);
-  std::string clientName = phase.clientEntity.GetString(kClientNameA, kClientNameB);
+  std::string clientName = phase.clientEntity.GetString(ZnEntities::GenericEntity::kClientName);
   std::string error = " " + phaseName + " failed for machine " + clientName + " [" + phase.message + "]";
   if (raisePendingCause && m_jobManager != nullptr) {
     ArgumentInfo args;

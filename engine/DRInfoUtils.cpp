@@ -377,7 +377,8 @@ void DRInfoUtils::GetDatastoreToVMList(const std::vector<CDRInfo*>& list,
     SnapDRRepInfo* snap = GetSnapRepInfo(info);
     if (snap == nullptr) continue;
     snap->GetSourceDatastores(datastores);
-    for (const VirtualServer::VMDatastoreInfo& ds : datastores) dsMap[ds.GetString(2, 5)].push_back(info);
+    for (const VirtualServer::VMDatastoreInfo& ds : datastores)
+      dsMap[ds.GetString(VirtualServer::VMDatastoreInfo::kDatastoreName)].push_back(info);
   }
 }
 
@@ -402,7 +403,7 @@ void DRInfoUtils::GetVMQueueByDSCount(const std::vector<CDRInfo*>& list, std::ve
 }
 
 CDRInfo* DRInfoUtils::GetDRInfoForBrowseData(databrowse::BrowseData& data, const std::vector<CDRInfo*>& list) {
-  const std::string& guid = data.GetString(5, 5);
+  const std::string& guid = data.GetString(databrowse::BrowseData::kName);
   for (CDRInfo* info : list) {
     IRepInfo* rep = RepOf(info);
     if (rep != nullptr && strcasecmp(rep->GetSourceGuid().c_str(), guid.c_str()) == 0) return info;
@@ -413,8 +414,9 @@ CDRInfo* DRInfoUtils::GetDRInfoForBrowseData(databrowse::BrowseData& data, const
 std::string DRInfoUtils::GetSnapshotId(CDRInfo* info, App::VSAReplicationTrakingIdInfo& entry) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return std::string();
-  std::string id = IsVendorOfFamily(vsa->GetDestinationVendor(), Common::VS_VENDOR_5) ? entry.GetString(2, 2)
-                                                                                      : entry.GetString(8, 8);
+  std::string id = IsVendorOfFamily(vsa->GetDestinationVendor(), Common::VS_VENDOR_5)
+                       ? entry.GetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshotFamily5)
+                       : entry.GetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot);
   EvEvent event;
   event.DebugLvl(2, "GetSnapshotId", "Integrity snapshot [%s] retrieved.", id.c_str());
   return id;
@@ -435,10 +437,6 @@ std::string DRInfoUtils::GetCloneVMName(CDRInfo* info) {
 namespace {
 
 const long kVMOpThreadMinFreeMemMB = 65536;
-// Ida::VMAllocationPolicy
-const int kPolicyFound = 1;
-const int kPolicyDays = 3;
-const int kPolicyHours = 4;
 
 }  // namespace
 
@@ -481,7 +479,7 @@ bool DRInfoUtils::GetVMExpirationTime(CDRInfo* info, int& expiry) {
       appMgr->QueryVMAllocationPolicy(targetId, policy);
     }
   }
-  if (!policy.Has(kPolicyFound)) {
+  if (!policy.Has(Ida::VMAllocationPolicy::kInstance)) {
     event.Error("GetVMExpirationTime",
                 "Failed to VMAllocationPolicy from Target/Task. Please check if Replication target configured "
                 "properly.");
@@ -490,10 +488,11 @@ bool DRInfoUtils::GetVMExpirationTime(CDRInfo* info, int& expiry) {
   // In 64 bits and clamped: a long retention must not wrap into an expiry in
   // the past.
   int64_t seconds = now;
-  if (policy.Has(kPolicyHours) && policy.GetInt32(kPolicyHours) > 0) {
-    seconds += static_cast<int64_t>(policy.GetInt32(kPolicyHours)) * 3600;
-  } else if (policy.Has(kPolicyDays) && policy.GetInt32(kPolicyDays) > 0) {
-    seconds += static_cast<int64_t>(policy.GetInt32(kPolicyDays)) * 86400;
+  if (policy.Has(Ida::VMAllocationPolicy::kTestVMHours) && policy.GetInt32(Ida::VMAllocationPolicy::kTestVMHours) > 0) {
+    seconds += static_cast<int64_t>(policy.GetInt32(Ida::VMAllocationPolicy::kTestVMHours)) * 3600;
+  } else if (policy.Has(Ida::VMAllocationPolicy::kTestVMDays) &&
+             policy.GetInt32(Ida::VMAllocationPolicy::kTestVMDays) > 0) {
+    seconds += static_cast<int64_t>(policy.GetInt32(Ida::VMAllocationPolicy::kTestVMDays)) * 86400;
   }
   expiry = seconds > INT32_MAX ? INT32_MAX : static_cast<int>(seconds);
   event.Debug("GetVMExpirationTime", "VM Expiration time [%d]", expiry);
@@ -575,10 +574,11 @@ Api::VirtualAppPhaseState DRInfoUtils::GetPhaseStatusForReplication(std::vector<
   const Api::VirtualAppPhaseState notFound = static_cast<Api::VirtualAppPhaseState>(0xFFFFFFFFu);
   if (info == nullptr) return notFound;
   for (const Api::VirtualAppJob& job : jobs) {
-    if (job.GetInt32(4) != info->GetReplId()) continue;
-    for (size_t i = 0; i < job.ListSize(5, 5); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(5, 5, i);
-      if (entry.GetInt32(1) == phase) return static_cast<Api::VirtualAppPhaseState>(entry.GetInt32(2));
+    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
+    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+      if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == phase)
+        return static_cast<Api::VirtualAppPhaseState>(entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState));
     }
     return notFound;
   }
@@ -587,25 +587,24 @@ Api::VirtualAppPhaseState DRInfoUtils::GetPhaseStatusForReplication(std::vector<
 
 bool DRInfoUtils::PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& phase,
                                            Api::VirtualAppJobUpdateReq& request) {
-  // ZnEntities::GenericEntity: client name, and the new name and GUID a VM
-  // operation may report.
-  const int kClientNameA = 18, kClientNameB = 48;
-  const int kExtraFields[][2] = {{24, 69}, {23, 65}};
+  // The new name and GUID a VM operation may report go with the client name.
+  using Entity = ZnEntities::GenericEntity;
+  const SMsgField kReportedFields[] = {Entity::kNewClientName, Entity::kClientGuid};
 
   Api::VirtualAppJobInfo jobInfo;
-  jobInfo.SetInt64(4, 4, phase.jobId);
-  jobInfo.SetInt32(2, 2, DRHelper::GetZNOptype(phase.phase));
-  jobInfo.MutableMsg(3, 3).SetString(2, 2, phase.message);
-  CNMessageBase& entity = jobInfo.MutableMsg(5, 5);
-  entity.SetString(kClientNameA, kClientNameB, phase.clientEntity.GetString(kClientNameA, kClientNameB));
-  for (const auto& field : kExtraFields) {
-    if (!phase.clientEntity.Has(field[0])) continue;
-    const std::string& value = phase.clientEntity.GetString(field[0], field[1]);
-    if (!value.empty()) entity.SetString(field[0], field[1], value);
+  jobInfo.SetInt64(Api::VirtualAppJobInfo::kJobId, phase.jobId);
+  jobInfo.SetInt32(Api::VirtualAppJobInfo::kOperationType, DRHelper::GetZNOptype(phase.phase));
+  jobInfo.MutableMsg(Api::VirtualAppJobInfo::kMessage).SetString(Api::GenericResp::kText, phase.message);
+  CNMessageBase& entity = jobInfo.MutableMsg(Api::VirtualAppJobInfo::kClientEntity);
+  entity.SetString(Entity::kClientName, phase.clientEntity.GetString(Entity::kClientName));
+  for (const SMsgField& field : kReportedFields) {
+    if (!phase.clientEntity.Has(field)) continue;
+    const std::string& value = phase.clientEntity.GetString(field);
+    if (!value.empty()) entity.SetString(field, value);
   }
 
   Api::VirtualAppPhaseInfo phaseInfo;
-  phaseInfo.AppendMsg(1, 1, jobInfo);
+  phaseInfo.AppendMsg(Api::VirtualAppPhaseInfo::kJobInfos, jobInfo);
   std::string phaseXml;
   if (!phaseInfo.serializeUTF8(phaseXml, true)) {
     EvEvent event;
@@ -614,18 +613,19 @@ bool DRInfoUtils::PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& p
   }
 
   Api::VirtualAppJob job;
-  job.MutableMsg(2, 2).SetInt32(0, 0, info.drGroupId);
-  job.SetInt32(4, 4, info.replId);
-  job.SetInt64(6, 6, info.jobId);
-  job.SetInt32(7, 7, info.appId);
+  job.MutableMsg(Api::VirtualAppJob::kVirtualAppEntity)
+      .SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, info.drGroupId);
+  job.SetInt32(Api::VirtualAppJob::kReplicationId, info.replId);
+  job.SetInt64(Api::VirtualAppJob::kJobId, info.jobId);
+  job.SetInt32(Api::VirtualAppJob::kApplicationId, info.appId);
 
   Api::VirtualAppJobPhase jobPhase;
-  jobPhase.SetInt32(1, 1, phase.phase);
-  jobPhase.SetInt32(2, 2, phase.state);
-  jobPhase.SetString(3, 3, phaseXml);
+  jobPhase.SetInt32(Api::VirtualAppJobPhase::kPhaseType, phase.phase);
+  jobPhase.SetInt32(Api::VirtualAppJobPhase::kPhaseState, phase.state);
+  jobPhase.SetString(Api::VirtualAppJobPhase::kPhaseInfoXml, phaseXml);
 
-  request.AppendMsg(1, 1, job);
-  request.MutableListMsg(1, 1, 0).AppendMsg(5, 5, jobPhase);
+  request.AppendMsg(Api::VirtualAppJobUpdateReq::kJobs, job);
+  request.MutableListMsg(Api::VirtualAppJobUpdateReq::kJobs, 0).AppendMsg(Api::VirtualAppJob::kPhases, jobPhase);
   return true;
 }
 

@@ -13,12 +13,6 @@
 #include "settings/ZNPlatformInfo.h"
 #include "xmlreq/XMLHandler.h"
 
-namespace {
-
-const unsigned long kGetVirtualAppReq = 1988615698UL;
-
-}  // namespace
-
 CDRAppManager::CDRAppManager()
     : m_vAppId(0),
       m_clientId(0),
@@ -61,29 +55,30 @@ bool CDRAppManager::Initialize(int userId, TMMsg::JobOption* jobOption) {
   if (!InitClient()) return false;
   m_userId = userId;
   m_drOption = nullptr;
-  if (jobOption && jobOption->Has(3)) {
-    CNMessageBase& dr = jobOption->MutableMsg(3, 3);
-    if (dr.Has(32)) m_drOption = &dr.MutableMsgAs<TMMsg::DROrchestrationOption>(32, 32);
+  if (jobOption && jobOption->Has(TMMsg::JobOption::kBackupOptions)) {
+    CNMessageBase& dr = jobOption->MutableMsg(TMMsg::JobOption::kBackupOptions);
+    if (dr.Has(TMMsg::BackupOptionFields::kDROrchestrationOption))
+      m_drOption = &dr.MutableMsgAs<TMMsg::DROrchestrationOption>(TMMsg::BackupOptionFields::kDROrchestrationOption);
   }
-  if (!m_drOption || !m_drOption->Has(2)) {
+  if (!m_drOption || !m_drOption->Has(TMMsg::DROrchestrationOption::kInitiatedFromMonitor)) {
     m_event.Error("Initialize", "DR parameter (initiatedfromMonitor) not set. Exiting");
     return false;
   }
-  if (m_drOption->GetInt32(2) != 0) {
+  if (m_drOption->GetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor) != 0) {
     m_monitorBased = true;
     m_event.Debug("Initialize", "Initiated from Monitor set as [true]");
   }
   if (!m_monitorBased) QueryVAppId();
   if (m_vAppId > 0) {
     if (!QueryVirtualApp()) return false;
-    if (!m_virtualApp.Has(8)) {
+    if (!m_virtualApp.Has(Api::VirtualApp::kConfig)) {
       m_event.Error("Initialize", "vapp config not set");
       return false;
     }
-    const CNMessageBase& config = m_virtualApp.GetMsg(8, 11);
+    const CNMessageBase& config = m_virtualApp.GetMsg(Api::VirtualApp::kConfig);
     m_vAppGroups.clear();
-    for (size_t i = 0; i < config.ListSize(4, 7); ++i)
-      m_vAppGroups.push_back(config.GetListMsgAs<TMMsg::VMGroup>(4, 7, i));
+    for (size_t i = 0; i < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++i)
+      m_vAppGroups.push_back(config.GetListMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities, i));
   }
   std::string value;
   if (QueryObGlobalParam(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, value))
@@ -93,13 +88,13 @@ bool CDRAppManager::Initialize(int userId, TMMsg::JobOption* jobOption) {
 }
 
 bool CDRAppManager::QueryVAppId() {
-  if (!m_drOption || !m_drOption->Has(6)) {
+  if (!m_drOption || !m_drOption->Has(TMMsg::DROrchestrationOption::kVirtualAppEntity)) {
     m_event.Debug("QueryVAppId", "VApp not found.");
     return true;
   }
-  const CNMessageBase& entity = m_drOption->GetMsg(6, 6);
-  if (entity.Has(0)) {
-    m_vAppId = entity.GetInt32(0);
+  const CNMessageBase& entity = m_drOption->GetMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity);
+  if (entity.Has(ZnEntities::VirtualAppEntity::kVirtualAppId)) {
+    m_vAppId = entity.GetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId);
     m_event.Debug("QueryVAppId", "Found vApp Id as [%d]", m_vAppId);
   }
   return true;
@@ -107,17 +102,17 @@ bool CDRAppManager::QueryVAppId() {
 
 bool CDRAppManager::QueryVirtualApp() {
   Api::GetVirtualAppReq req;
-  req.SetInt32(3, 3, 1);
-  req.SetInt32(4, 4, 1);
-  req.MutableMsg(5, 5).SetInt32(2, 2, 3);
-  req.SetInt32(2, 2, m_vAppId);
+  req.SetInt32(Api::GetVirtualAppReq::kFlag3, 1);
+  req.SetInt32(Api::GetVirtualAppReq::kFlag4, 1);
+  req.MutableMsg(Api::GetVirtualAppReq::kFetchLevel).SetInt32(Api::FetchLevelFields::kLevel, 3);
+  req.SetInt32(Api::GetVirtualAppReq::kVirtualAppId, m_vAppId);
   std::string xml, error;
   if (!req.serializeUTF8(xml)) {
     m_event.Error("QueryVirtualApp", "Failed to serialize GetVirtualAppReq request");
     return false;
   }
   m_event.DebugLvl(6, "QueryVirtualApp", "GetVirtualAppReq request %s", xml.c_str());
-  if (XMLHandler::handleXMLReq(1, kGetVirtualAppReq, xml, error, "", 0) != 0) {
+  if (XMLHandler::handleXMLReq(1, Api::GetVirtualAppReq::kTypeId, xml, error, "", 0) != 0) {
     m_event.Error("QueryVirtualApp", "Error [%s] contacting db for fetching virtual app", error.c_str());
     return false;
   }
@@ -126,11 +121,11 @@ bool CDRAppManager::QueryVirtualApp() {
     m_event.Error("QueryVirtualApp", "Failed to un-serialize GetVirtualAppResp response");
     return false;
   }
-  if (resp.ListSize(1, 1) == 0) {
+  if (resp.ListSize(Api::GetVirtualAppResp::kVirtualApps) == 0) {
     m_event.Error("QueryVirtualApp", "Failed to get VApp config for vapp Id [%d]", m_vAppId);
     return false;
   }
-  m_virtualApp = resp.GetListMsg(1, 1, 0);
+  m_virtualApp = resp.GetListMsg(Api::GetVirtualAppResp::kVirtualApps, 0);
   m_event.DebugLvl(6, "QueryVirtualApp", "response=[%s]", xml.c_str());
   return true;
 }
@@ -142,19 +137,20 @@ int CDRAppManager::QueryDelayTimeBeforeSync() {
 }
 
 const CNMessageBase* CDRAppManager::ReplicationInfo() const {
-  if (!m_drOption || !m_drOption->Has(3)) return nullptr;
-  return &m_drOption->GetMsg(3, 3);
+  if (!m_drOption || !m_drOption->Has(TMMsg::DROrchestrationOption::kReplicationInfo)) return nullptr;
+  return &m_drOption->GetMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
 }
 
 const CNMessageBase* CDRAppManager::AdvancedOptions() const {
-  if (!m_drOption || !m_drOption->Has(7)) return nullptr;
-  return &m_drOption->GetMsg(7, 7);
+  if (!m_drOption || !m_drOption->Has(TMMsg::DROrchestrationOption::kAdvancedOptions)) return nullptr;
+  return &m_drOption->GetMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
 }
 
 TMMsg::DRReplicationType CDRAppManager::GetReplicationType() {
   const CNMessageBase* info = ReplicationInfo();
-  if (!info || !info->Has(2)) return static_cast<TMMsg::DRReplicationType>(0);
-  int type = info->GetInt32(2);
+  if (!info || !info->Has(TMMsg::DRReplicationInfoFields::kReplicationType))
+    return static_cast<TMMsg::DRReplicationType>(0);
+  int type = info->GetInt32(TMMsg::DRReplicationInfoFields::kReplicationType);
   m_event.DebugLvl(6, "GetReplicationType", "DRReplication Type : [%d]", type);
   return static_cast<TMMsg::DRReplicationType>(type);
 }
@@ -162,13 +158,14 @@ TMMsg::DRReplicationType CDRAppManager::GetReplicationType() {
 bool CDRAppManager::GetReplConfigOptionList(std::vector<TMMsg::DRConfigOption>& out) {
   if (!m_drOption) return false;
   const CNMessageBase* info = ReplicationInfo();
-  if (!info || !info->Has(1)) {
+  if (!info || !info->Has(TMMsg::DRReplicationInfoFields::kReplicationIds)) {
     m_event.Error("GetReplConfigOptionList", "Replication info not set OR replication id(s) not found");
     return false;
   }
-  if (info->Has(4)) {
+  if (info->Has(TMMsg::DRReplicationInfoFields::kConfigOptions)) {
     out.clear();
-    for (size_t i = 0; i < info->ListSize(4, 4); ++i) out.push_back(info->GetListMsgAs<TMMsg::DRConfigOption>(4, 4, i));
+    for (size_t i = 0; i < info->ListSize(TMMsg::DRReplicationInfoFields::kConfigOptions); ++i)
+      out.push_back(info->GetListMsgAs<TMMsg::DRConfigOption>(TMMsg::DRReplicationInfoFields::kConfigOptions, i));
   }
   return true;
 }
@@ -179,9 +176,10 @@ bool CDRAppManager::GetReplList(std::vector<int>& out) {
     m_event.Error("GetReplList", "Replication info not set");
     return false;
   }
-  if (info->Has(1) && info->ListSize(1, 1) > 0) {
+  if (info->Has(TMMsg::DRReplicationInfoFields::kReplicationIds) &&
+      info->ListSize(TMMsg::DRReplicationInfoFields::kReplicationIds) > 0) {
     std::vector<int32_t> ids;
-    info->GetInt32List(1, 1, ids);
+    info->GetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
     out.assign(ids.begin(), ids.end());
     return true;
   }
@@ -194,20 +192,23 @@ bool CDRAppManager::IsUseSelectiveVMReplicationSet() {
     m_event.Error("IsUseSelectiveVMReplicationSet", "Replication info not set");
     return false;
   }
-  if (info->Has(1) && info->Has(6)) return info->GetInt32(6) != 0;
+  if (info->Has(TMMsg::DRReplicationInfoFields::kReplicationIds) &&
+      info->Has(TMMsg::DRReplicationInfoFields::kSelectiveVMReplication))
+    return info->GetInt32(TMMsg::DRReplicationInfoFields::kSelectiveVMReplication) != 0;
   return false;
 }
 
 bool CDRAppManager::IsLinkedCloneOptionEnabled() {
-  if (!m_virtualApp.Has(7)) return false;
-  const CNMessageBase& policy = m_virtualApp.GetMsg(7, 7);
-  if (!policy.Has(38)) return false;
-  return policy.GetInt32(50) != 0;
+  if (!m_virtualApp.Has(Api::VirtualApp::kAllocationPolicy)) return false;
+  const CNMessageBase& policy = m_virtualApp.GetMsg(Api::VirtualApp::kAllocationPolicy);
+  if (!policy.Has(Ida::VMAllocationPolicy::kLinkedClone)) return false;
+  return policy.GetInt32(Ida::VMAllocationPolicy::kLinkedClone) != 0;
 }
 
 bool CDRAppManager::IsDisableNetworkAdapterAllowed() {
   const CNMessageBase* adv = AdvancedOptions();
-  bool allowed = !(adv && adv->Has(1) && adv->GetInt32(1) != 0);
+  bool allowed = !(adv && adv->Has(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter) &&
+                   adv->GetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter) != 0);
   m_event.Debug("IsDisableNetworkAdapterAllowed", "Disable Network Adapter config set as [%s]",
                 allowed ? "true" : "false");
   return allowed;
@@ -215,8 +216,8 @@ bool CDRAppManager::IsDisableNetworkAdapterAllowed() {
 
 int CDRAppManager::GetAdvancedOptsDelay() {
   const CNMessageBase* adv = AdvancedOptions();
-  if (!adv || !adv->Has(2)) return 0;
-  int delay = adv->GetInt32(2);
+  if (!adv || !adv->Has(TMMsg::DRAdvancedOptionFields::kDelayTime)) return 0;
+  int delay = adv->GetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime);
   m_event.Debug("GetAdvancedOptsDelay", "DROrchestration Advanced Options delay time set as [%d]", delay);
   return delay;
 }
@@ -224,15 +225,17 @@ int CDRAppManager::GetAdvancedOptsDelay() {
 bool CDRAppManager::IsPowerOnVMAllowed() {
   const CNMessageBase* adv = AdvancedOptions();
   bool allowed = true;
-  if (adv && adv->Has(3)) allowed = adv->GetInt32(3) != 0;
+  if (adv && adv->Has(TMMsg::DRAdvancedOptionFields::kPowerOnVM))
+    allowed = adv->GetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM) != 0;
   m_event.DebugLvl(2, "IsPowerOnVMAllowed", "PowerOn VM set as [%s]", allowed ? "true" : "false");
   return allowed;
 }
 
 int CDRAppManager::GetMonitorType() {
   const CNMessageBase* info = ReplicationInfo();
-  if (info && info->Has(3) && info->GetMsg(3, 3).GetInt32(0) == 22) return 2;
-  return 0;
+  if (!info || !info->Has(TMMsg::DRReplicationInfoFields::kMonitorEntity)) return 0;
+  const CNMessageBase& monitor = info->GetMsg(TMMsg::DRReplicationInfoFields::kMonitorEntity);
+  return monitor.GetInt32(ZnEntities::MonitorEntityFields::kMonitorType) == 22 ? 2 : 0;
 }
 
 bool CDRAppManager::CheckIfEmailsCanBeSend(std::string& email) {
@@ -288,7 +291,7 @@ bool CDRAppManager::QueryObGlobalParam(std::string name, std::string& value) {
 
 bool CDRAppManager::GetReplListFromRepGroup(std::vector<int>& list) {
   const CNMessageBase* info = ReplicationInfo();
-  int groupId = info ? info->GetInt32(5) : 0;
+  int groupId = info ? info->GetInt32(TMMsg::DRReplicationInfoFields::kReplicationGroupId) : 0;
   if (groupId == 0) {
     m_event.Error("GetReplListFromRepGroup", "Replication group id is not set");
     return false;

@@ -6,7 +6,6 @@
 
 namespace {
 
-const unsigned long kGetVSAReplicationReq = 518937344UL;
 // Fetch level of the request: the whole replication.
 const int kFetchLevel = 20;
 
@@ -15,8 +14,9 @@ const int kFetchLevel = 20;
 bool CDRAppManager::GetVSAReplicationResp(std::vector<int>& replicationIds, App::GetVSAReplicationResp& resp) {
   EvEvent event;
   App::GetVSAReplicationReq req;
-  req.SetInt32List(5, 5, std::vector<int32_t>(replicationIds.begin(), replicationIds.end()));
-  req.SetInt32(2, 2, kFetchLevel);
+  req.SetInt32List(App::GetVSAReplicationReq::kReplicationIds,
+                   std::vector<int32_t>(replicationIds.begin(), replicationIds.end()));
+  req.SetInt32(App::GetVSAReplicationReq::kFetchLevel, kFetchLevel);
   std::string xml;
   if (!DRHelper::GetFormattedXML(req, xml)) {
     event.Error("GetVSAReplicationResp", "Failed to serialize GetVSAReplicationReq request");
@@ -24,7 +24,7 @@ bool CDRAppManager::GetVSAReplicationResp(std::vector<int>& replicationIds, App:
   }
   event.Debug("GetVSAReplicationResp", "GetVSAReplicationReq request %s", xml.c_str());
   std::string error;
-  if (XMLHandler::handleXMLReq(1, kGetVSAReplicationReq, xml, error, "", 0) != 0) {
+  if (XMLHandler::handleXMLReq(1, App::GetVSAReplicationReq::kTypeId, xml, error, "", 0) != 0) {
     event.Error("GetVSAReplicationResp", "Error [%s] contacting dhdb for VSA Replication Info ", error.c_str());
     return false;
   }

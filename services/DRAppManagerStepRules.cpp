@@ -16,8 +16,6 @@ namespace {
 const char kDefaultMemInfoPath[] = "/proc/meminfo";
 // What a host that cannot tell its free memory is taken to have.
 const long kUnknownFreeMemMB = 576;
-// Ida::VMAllocationPolicy: present when a policy was found.
-const int kPolicyFound = 1;
 
 CMutex g_memInfoMutex;
 std::string g_memInfoPath DR_GUARDED_BY(g_memInfoMutex) = kDefaultMemInfoPath;
@@ -67,7 +65,8 @@ bool CDRAppManager::QueryVMAllocationPolicy(long policyId, Ida::VMAllocationPoli
     return false;
   }
   m_event.DebugLvl(7, "QueryVMAllocationPolicy", "VMAllocationPolicy output XML[%s]", text.c_str());
-  if (!policy.Has(kPolicyFound)) return false;
+  // The instance is present when a policy was found.
+  if (!policy.Has(Ida::VMAllocationPolicy::kInstance)) return false;
   m_policyCache[policyId] = policy;
   return true;
 }

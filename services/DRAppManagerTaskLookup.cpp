@@ -34,11 +34,11 @@ bool CDRAppManager::_QueryTaskInfo(int taskId) {
     m_event.Error("_QueryTaskInfo", "Unserialize for taskId [%d] Failed. ", taskId);
     return false;
   }
-  if (!resp.Has(1)) {
+  if (!resp.Has(TMMsg::GetTaskDetailResp::kTaskInfo)) {
     m_event.Error("_QueryTaskInfo", "TaskInfo not set for response [%s]. taskId [%d] ", xml.c_str(), taskId);
     return false;
   }
-  m_taskCache[taskId] = TMMsg::TaskInfo(resp.GetMsg(1, 1));
+  m_taskCache[taskId] = TMMsg::TaskInfo(resp.GetMsg(TMMsg::GetTaskDetailResp::kTaskInfo));
   return true;
 }
 

@@ -4,26 +4,29 @@
 
 namespace {
 
-// Path from a task definition to its restore options: first sub-task (5),
-// its job options (4), restore options (2).
+using RestoreOption = TMMsg::RestoreOptionFields;
+using VMRestoreOption = TMMsg::VMRestoreOptionFields;
+
+// Path from a task definition to its restore options: first sub-task, its
+// job options, restore options.
 const CNMessageBase* RestoreOptions(const TMMsg::TaskInfo& task) {
-  if (task.ListSize(5, 5) == 0) return nullptr;
-  const CNMessageBase& subtask = task.GetListMsg(5, 5, 0);
-  if (!subtask.Has(4)) return nullptr;
-  const CNMessageBase& jobOptions = subtask.GetMsg(4, 4);
-  if (!jobOptions.Has(2)) return nullptr;
-  return &jobOptions.GetMsg(2, 2);
+  if (task.ListSize(TMMsg::TaskInfo::kSubTasks) == 0) return nullptr;
+  const CNMessageBase& subtask = task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0);
+  if (!subtask.Has(TMMsg::SubTaskInfo::kJobOptions)) return nullptr;
+  const CNMessageBase& jobOptions = subtask.GetMsg(TMMsg::SubTaskInfo::kJobOptions);
+  if (!jobOptions.Has(TMMsg::JobOption::kRestoreOptions)) return nullptr;
+  return &jobOptions.GetMsg(TMMsg::JobOption::kRestoreOptions);
 }
 
-// Further on: virtual server restore options (25), VM restore options (1).
+// Further on: virtual server restore options, VM restore options.
 const CNMessageBase* VMRestoreOptions(const TMMsg::TaskInfo& task) {
   const CNMessageBase* found = RestoreOptions(task);
   if (found == nullptr) return nullptr;
   const CNMessageBase& restore = *found;
-  if (!restore.Has(25)) return nullptr;
-  const CNMessageBase& vsRestore = restore.GetMsg(25, 25);
-  if (!vsRestore.Has(1)) return nullptr;
-  return &vsRestore.GetMsg(1, 1);
+  if (!restore.Has(RestoreOption::kVirtualServerRestoreOptions)) return nullptr;
+  const CNMessageBase& vsRestore = restore.GetMsg(RestoreOption::kVirtualServerRestoreOptions);
+  if (!vsRestore.Has(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)) return nullptr;
+  return &vsRestore.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
 }
 
 }  // namespace
@@ -34,8 +37,8 @@ void CDRAppManager::QueryFirstTimeSyncDuringFailover(long taskId) {
   // A task that cannot be loaded changes nothing.
   if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return;
   const CNMessageBase* options = VMRestoreOptions(task);
-  if (options == nullptr || !options->Has(41)) return;
-  m_firstTimeSyncDuringFailover = options->GetInt32(74) != 0;
+  if (options == nullptr || !options->Has(VMRestoreOption::kFirstSyncDuringFailover)) return;
+  m_firstTimeSyncDuringFailover = options->GetInt32(VMRestoreOption::kFirstSyncDuringFailover) != 0;
   m_event.Debug("QueryFirstTimeSyncDuringFailover", "First time Sync during failover is set [%s] for task [%ld]",
                 m_firstTimeSyncDuringFailover ? "true" : "false", taskId);
 }
@@ -46,7 +49,8 @@ bool CDRAppManager::IsReplicaSyncDirectEnabled(long taskId) {
   bool found = false;
   if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
   const CNMessageBase* restore = RestoreOptions(task);
-  return restore != nullptr && restore->Has(55) && restore->GetInt32(70) == 1;
+  return restore != nullptr && restore->Has(RestoreOption::kReplicaSyncDirect) &&
+         restore->GetInt32(RestoreOption::kReplicaSyncDirect) == 1;
 }
 
 bool CDRAppManager::IsJobBucketingEnabledInSync(long taskId) {
@@ -54,7 +58,9 @@ bool CDRAppManager::IsJobBucketingEnabledInSync(long taskId) {
   bool found = false;
   if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
   const CNMessageBase* options = VMRestoreOptions(task);
-  if (options == nullptr || !options->Has(31) || options->GetInt32(61) <= 0) return false;
+  if (options == nullptr || !options->Has(VMRestoreOption::kJobBucketingInSync) ||
+      options->GetInt32(VMRestoreOption::kJobBucketingInSync) <= 0)
+    return false;
   m_event.Debug("IsJobBucketingEnabledInSync", "Job bucketing enabled for task [%ld]", taskId);
   return true;
 }
@@ -64,7 +70,8 @@ bool CDRAppManager::IsCreateDRVMOptionEnabled(long taskId) {
   bool found = false;
   if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
   const CNMessageBase* options = VMRestoreOptions(task);
-  const bool enabled = options != nullptr && options->Has(37) && options->GetInt32(67) != 0;
+  const bool enabled = options != nullptr && options->Has(VMRestoreOption::kDeployVMAtFailover) &&
+                       options->GetInt32(VMRestoreOption::kDeployVMAtFailover) != 0;
   m_event.Debug("IsCreateDRVMOptionEnabled", "Deploy VM when failover is [%s] for task [%ld]",
                 enabled ? "true" : "false", taskId);
   return enabled;

@@ -25,7 +25,6 @@
 namespace {
 
 const int kDRApprovalPendingCause = 0x4800006a;
-const unsigned long kWorkflowTaskType = 216380445UL;
 
 }  // namespace
 
@@ -88,7 +87,8 @@ bool CDRJobManager::Initialize(ZNDROrchestrationClnt& client, int initArg, int h
     return false;
   }
 
-  if (!m_jobOptions.Has(3) || !m_jobOptions.GetMsg(3, 3).Has(32)) {
+  if (!m_jobOptions.Has(TMMsg::JobOption::kBackupOptions) ||
+      !m_jobOptions.GetMsg(TMMsg::JobOption::kBackupOptions).Has(TMMsg::BackupOptionFields::kDROrchestrationOption)) {
     m_event.Error("Initialize", "DR Orchestration option not set.");
     return false;
   }
@@ -244,17 +244,17 @@ bool CDRJobManager::PerformJobOperation(long long childJobId, long long parentJo
   std::string child = std::to_string(childJobId);
 
   JobManager::PerformMultiCellJobOpReq req;
-  CNMessageBase& opReq = req.MutableMsg(1, 1);
-  opReq.SetInt32(1, 1, op);
-  opReq.AddMsg(2, 2).SetInt64(1, 1, childJobId);
-  req.SetInt32(3, 3, 1);
-  req.SetString(5, 5, reason);
+  CNMessageBase& opReq = req.MutableMsg(JobManager::PerformMultiCellJobOpReq::kOperationReq);
+  opReq.SetInt32(JobManager::PerformJobOperationReq::kOperation, op);
+  opReq.AddMsg(JobManager::PerformJobOperationReq::kJobs).SetInt64(JobManager::JobSummary::kJobId, childJobId);
+  req.SetInt32(JobManager::PerformMultiCellJobOpReq::kFlag3, 1);
+  req.SetString(JobManager::PerformMultiCellJobOpReq::kReason, reason);
   std::string xml, error;
   if (!req.serializeUTF8(xml)) {
     m_event.Error("PerformJobOperation", "Failed to serialize message request");
     return false;
   }
-  if (XMLHandler::handleXMLReq(1, 361508698UL, xml, error, "", 0) != 0) {
+  if (XMLHandler::handleXMLReq(1, JobManager::PerformMultiCellJobOpReq::kTypeId, xml, error, "", 0) != 0) {
     m_event.Error("PerformJobOperation", "Error [%s] %sing job [%s] ", error.c_str(), word.c_str(), child.c_str());
     return false;
   }
@@ -277,15 +277,15 @@ bool CDRJobManager::PerformJobOperation(long long childJobId, long long parentJo
 
 bool CDRJobManager::GetJobStatusResponse(std::vector<long long>& jobIds, JobManager::JobListResponse& response) {
   JobManager::JobListRequest req;
-  req.SetInt32(3, 3, 1);
-  CNMessageBase& sort = req.MutableMsg(1, 1);
-  sort.SetString(1, 1, "jobId");
-  sort.SetInt32(2, 5, 1);
+  req.SetInt32(JobManager::JobListRequest::kFlag3, 1);
+  CNMessageBase& sort = req.MutableMsg(JobManager::JobListRequest::kSortOrder);
+  sort.SetString(JobManager::JobSortOrderFields::kColumn, "jobId");
+  sort.SetInt32(JobManager::JobSortOrderFields::kDirection, 1);
   JobManager::JobFilter filter;
-  filter.SetInt32(8, 11, 86400);
-  filter.TouchField(4, 4);
-  for (long long id : jobIds) filter.AddInt32(4, 4, static_cast<int32_t>(id));
-  req.SetMsg(2, 2, filter);
+  filter.SetInt32(JobManager::JobFilter::kTimeWindowSeconds, 86400);
+  filter.TouchField(JobManager::JobFilter::kJobIds);
+  for (long long id : jobIds) filter.AddInt32(JobManager::JobFilter::kJobIds, static_cast<int32_t>(id));
+  req.SetMsg(JobManager::JobListRequest::kFilter, filter);
 
   std::string xml, error;
   if (!req.serializeUTF8(xml)) {
@@ -312,12 +312,14 @@ bool CDRJobManager::GetJobSummary(long long jobId, JobManager::JobSummary* summa
     m_event.Error("GetJobSummary", "Failed to get the job status.");
     return false;
   }
-  if (response.ListSize(1, 1) == 0) {
+  if (response.ListSize(JobManager::JobListResponse::kEntries) == 0) {
     m_event.Error("GetJobSummary", "Failed to get JobSummary for job [%lld]", jobId);
     return false;
   }
   std::string xml;
-  if (!response.GetListMsg(1, 1, 0).GetMsg(1, 1).serializeUTF8(xml)) {
+  if (!response.GetListMsg(JobManager::JobListResponse::kEntries, 0)
+           .GetMsg(JobManager::JobListEntryFields::kSummary)
+           .serializeUTF8(xml)) {
     m_event.Error("GetJobSummary", "Failed to serialize JobSummary");
     return false;
   }
@@ -334,7 +336,7 @@ bool CDRJobManager::GetJobStatus(long long jobId, std::string& status) {
     m_event.Error("GetJobStatus", "Failed to get job status for job [%lld]", jobId);
     return false;
   }
-  status = summary.GetString(4, 10);
+  status = summary.GetString(JobManager::JobSummary::kStatus);
   m_event.Debug("GetJobStatus", "Retrieved job status as [%s] for job [%lld]", status.c_str(), jobId);
   return true;
 }
@@ -342,15 +344,15 @@ bool CDRJobManager::GetJobStatus(long long jobId, std::string& status) {
 float CDRJobManager::GetJobPercentageComplete(long long jobId) {
   JobManager::JobSummary summary;
   if (!GetJobSummary(jobId, &summary)) return 0.0f;
-  return summary.GetFloat(18);
+  return summary.GetFloat(JobManager::JobSummary::kPercentComplete);
 }
 
 bool CDRJobManager::IsJobRunning(long long jobId, bool& running) {
   JobManager::JobSummary summary;
   if (!GetJobSummary(jobId, &summary)) return false;
-  float percent = summary.GetFloat(18);
+  float percent = summary.GetFloat(JobManager::JobSummary::kPercentComplete);
   m_event.DebugLvl(6, "IsJobRunning", "JobId[%lld] JobStatus[%s] PercentComplete[%f]", jobId,
-                   summary.GetString(4, 10).c_str(), static_cast<double>(percent));
+                   summary.GetString(JobManager::JobSummary::kStatus).c_str(), static_cast<double>(percent));
   running = percent != 100.0f;
   return true;
 }
@@ -370,7 +372,7 @@ bool CDRJobManager::IsJobFailed(long long& jobId, bool notSuccessfulCounts) {
 
 bool CDRJobManager::GetPhasesForJob(long long jobId, std::vector<Api::VirtualAppJob>& out) {
   Api::VirtualAppJobDetailsReq req;
-  req.SetInt32(4, 4, static_cast<int32_t>(jobId));
+  req.SetInt32(Api::VirtualAppJobDetailsReq::kJobId, static_cast<int32_t>(jobId));
   std::string xml, error;
   if (!req.serializeUTF8(xml)) {
     m_event.Error("GetPhasesForJob", "Failed to serialize message request");
@@ -385,25 +387,28 @@ bool CDRJobManager::GetPhasesForJob(long long jobId, std::vector<Api::VirtualApp
     m_event.Error("GetPhasesForJob", "Failed to unserialize VirtualAppJobDetailsResp response");
     return false;
   }
-  for (size_t i = 0; i < resp.ListSize(1, 1); ++i) out.push_back(resp.GetListMsgAs<Api::VirtualAppJob>(1, 1, i));
+  for (size_t i = 0; i < resp.ListSize(Api::VirtualAppJobDetailsResp::kJobs); ++i)
+    out.push_back(resp.GetListMsgAs<Api::VirtualAppJob>(Api::VirtualAppJobDetailsResp::kJobs, i));
   return true;
 }
 
 long long CDRJobManager::ChildJobOfPhase(const Api::VirtualAppJobPhase& phase) {
-  if (!phase.Has(8)) return 0;
-  const CNMessageBase& info = phase.GetMsg(8, 11);
-  if (!info.Has(1) || info.ListSize(1, 1) == 0) return 0;
-  return info.GetListMsg(1, 1, 0).GetInt64(4);
+  if (!phase.Has(Api::VirtualAppJobPhase::kPhaseInfo)) return 0;
+  const CNMessageBase& info = phase.GetMsg(Api::VirtualAppJobPhase::kPhaseInfo);
+  if (!info.Has(Api::VirtualAppPhaseInfo::kJobInfos) || info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0)
+    return 0;
+  return info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId);
 }
 
 void CDRJobManager::GetDRChildJobs(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppPhaseState state,
                                    std::set<long long>& out, bool filterByState) {
   for (const Api::VirtualAppJob& record : records) {
-    for (size_t i = 0; i < record.ListSize(5, 5); ++i) {
-      const Api::VirtualAppJobPhase& phase = record.GetListMsgAs<Api::VirtualAppJobPhase>(5, 5, i);
+    for (size_t i = 0; i < record.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const Api::VirtualAppJobPhase& phase =
+          record.GetListMsgAs<Api::VirtualAppJobPhase>(Api::VirtualAppJob::kPhases, i);
       long long child = ChildJobOfPhase(phase);
       if (child <= 0) continue;
-      if (filterByState && phase.GetInt32(2) != state) continue;
+      if (filterByState && phase.GetInt32(Api::VirtualAppJobPhase::kPhaseState) != state) continue;
       out.insert(child);
     }
   }
@@ -422,10 +427,10 @@ void CDRJobManager::GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, A
                                      int replicationId, long long& jobId) {
   long long found = 0;
   for (const Api::VirtualAppJob& record : records) {
-    if (record.GetInt32(4) != replicationId) continue;
-    for (size_t i = 0; i < record.ListSize(5, 5) && found == 0; ++i) {
-      const Api::VirtualAppJobPhase& p = record.GetListMsgAs<Api::VirtualAppJobPhase>(5, 5, i);
-      if (p.GetInt32(1) != phase) continue;
+    if (record.GetInt32(Api::VirtualAppJob::kReplicationId) != replicationId) continue;
+    for (size_t i = 0; i < record.ListSize(Api::VirtualAppJob::kPhases) && found == 0; ++i) {
+      const Api::VirtualAppJobPhase& p = record.GetListMsgAs<Api::VirtualAppJobPhase>(Api::VirtualAppJob::kPhases, i);
+      if (p.GetInt32(Api::VirtualAppJobPhase::kPhaseType) != phase) continue;
       found = ChildJobOfPhase(p);
     }
     break;
@@ -436,8 +441,8 @@ void CDRJobManager::GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, A
       Api::VirtualAppPhaseInfo info;
       if (!info.Unserialize(xml))
         m_event.Error("GetJobIDForPhase", "Failed to unserialize VirtualAppPhaseInfo response");
-      else if (info.Has(1) && info.ListSize(1, 1) > 0)
-        found = info.GetListMsg(1, 1, 0).GetInt64(4);
+      else if (info.Has(Api::VirtualAppPhaseInfo::kJobInfos) && info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) > 0)
+        found = info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId);
     }
   }
   if (found != 0) {
@@ -478,23 +483,23 @@ bool CDRJobManager::GetVirtualAppPhaseDetails(long long jobId, int phase, int re
 bool CDRJobManager::StartWorkflowJob(const std::string& workflowName, const std::string& inputs, int clientId,
                                      int userId, long long& jobId) {
   TMMsg::CreateTaskReq req;
-  CNMessageBase& info = req.MutableMsg(2, 2);
-  CNMessageBase& sub = info.AddMsg(5, 5);
-  CNMessageBase& entity = info.AddMsg(3, 3);
-  CNMessageBase& task = info.MutableMsg(1, 1);
-  task.SetInt32(9, 12, 2);
-  task.SetInt32(5, 8, 1);
-  CNMessageBase& subTask = sub.MutableMsg(1, 1);
-  subTask.SetInt32(4, 7, 2001);
-  subTask.SetInt32(3, 6, 1);
+  CNMessageBase& info = req.MutableMsg(TMMsg::CreateTaskReq::kTaskInfo);
+  CNMessageBase& sub = info.AddMsg(TMMsg::TaskInfo::kSubTasks);
+  CNMessageBase& entity = info.AddMsg(TMMsg::TaskInfo::kAssociations);
+  CNMessageBase& task = info.MutableMsg(TMMsg::TaskInfo::kTask);
+  task.SetInt32(TMMsg::TaskObjectFields::kTaskType, 2);
+  task.SetInt32(TMMsg::TaskObjectFields::kFlag5, 1);
+  CNMessageBase& subTask = sub.MutableMsg(TMMsg::SubTaskInfo::kSubTask);
+  subTask.SetInt32(TMMsg::SubTaskObjectFields::kOperationCode, 2001);
+  subTask.SetInt32(TMMsg::SubTaskObjectFields::kFlag3, 1);
   m_event.DebugLvl(3, "StartWorkflowJob", "Setting workflow name: [%s]", workflowName.c_str());
   m_event.DebugLvl(3, "StartWorkflowJob", "Workflow Input : [%s]", inputs.c_str());
-  sub.MutableMsg(4, 4).SetString(11, 11, inputs);
-  entity.SetInt32(0, 0, 83);
+  sub.MutableMsg(TMMsg::SubTaskInfo::kJobOptions).SetString(TMMsg::JobOption::kWorkflowInputXml, inputs);
+  entity.SetInt32(ZnEntities::GenericEntity::kEntityKind, 83);
   int haldenId = 0;
   ZNClient(clientId).getHaldenId(haldenId);
-  entity.SetInt64(17, 47, haldenId);
-  entity.SetString(91, 220, workflowName);
+  entity.SetInt64(ZnEntities::GenericEntity::kClientId, haldenId);
+  entity.SetString(ZnEntities::GenericEntity::kWorkflowName, workflowName);
 
   std::string xml;
   if (!req.serializeUTF8(xml)) {
@@ -506,7 +511,7 @@ bool CDRJobManager::StartWorkflowJob(const std::string& workflowName, const std:
   std::list<long long> jobIds;
   int code = 0;
   std::string error;
-  int rc = evTask.TaskRequest(xml, jobIds, code, userId, error, kWorkflowTaskType, 0, 0, false, false);
+  int rc = evTask.TaskRequest(xml, jobIds, code, userId, error, TMMsg::CreateTaskReq::kTypeId, 0, 0, false, false);
   if (rc != 0) {
     m_event.Error("StartWorkflowJob", "Failed to create workflow task with code [%d]: %s", rc, error.c_str());
     return false;

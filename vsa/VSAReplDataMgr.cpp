@@ -10,18 +10,7 @@
 
 namespace {
 
-enum {
-  kId = 1,
-  kReplGuid = 2,
-  kSourceGuid = 3,
-  kDestGuid = 5,
-  kLastRestoreTime = 7,
-  kSyncStatus = 17,
-  kFlags = 18,
-  kSyncedTill = 20,
-  kFailoverStatus = 23,
-  kProperties = 25,
-};
+using Info = App::VSAReplicationInfo;
 
 // Bit of the flags that a flags store always clears.
 const int kClearedFlag = 4;
@@ -67,11 +56,12 @@ bool CVSAReplDataMgr::LoadData(SDataSourceInfo& info) {
   std::vector<int> ids(info.replIds.begin(), info.replIds.end());
   App::GetVSAReplicationResp resp;
   if (!CDRAppManager::GetVSAReplicationResp(ids, resp)) return false;
-  if (!resp.Has(1)) return false;
-  for (size_t i = 0; i < resp.ListSize(1, 1); ++i) {
-    const App::VSAReplicationInfo& msg = resp.GetListMsgAs<App::VSAReplicationInfo>(1, 1, i);
-    if (!msg.Has(kId)) continue;
-    m_repInfoMap[msg.GetInt32(kId)] = VSARepInfo(msg);
+  if (!resp.Has(App::GetVSAReplicationResp::kReplications)) return false;
+  for (size_t i = 0; i < resp.ListSize(App::GetVSAReplicationResp::kReplications); ++i) {
+    const App::VSAReplicationInfo& msg =
+        resp.GetListMsgAs<App::VSAReplicationInfo>(App::GetVSAReplicationResp::kReplications, i);
+    if (!msg.Has(Info::kReplicationId)) continue;
+    m_repInfoMap[msg.GetInt32(Info::kReplicationId)] = VSARepInfo(msg);
   }
   if (firstLoad) m_initialRepInfoMap = m_repInfoMap;
   return true;
@@ -123,7 +113,7 @@ std::string CVSAReplDataMgr::VMName(int replId) {
 
 App::VSAReplicationInfo CVSAReplDataMgr::Partial(int replId) {
   App::VSAReplicationInfo msg;
-  msg.SetInt32(kId, kId, replId);
+  msg.SetInt32(Info::kReplicationId, replId);
   return msg;
 }
 
@@ -138,7 +128,7 @@ bool CVSAReplDataMgr::UpdateFailoverStatus(int replId, App::VSAFailoverStatus st
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->setFailoverStatus(status);
   App::VSAReplicationInfo msg = Partial(replId);
-  msg.SetInt32(kFailoverStatus, kFailoverStatus, status);
+  msg.SetInt32(Info::kFailoverStatus, status);
   m_event.Debug("UpdateFailoverStatus", "[%s] for replication [%d] VM [%s]",
                 DRHelper::GetVSAFailoverStatusStr(status).c_str(), replId, VMName(replId).c_str());
   XOSLEEP(kStatusPauseMs);
@@ -150,7 +140,7 @@ bool CVSAReplDataMgr::UpdateSyncStatus(int replId, App::VSAReplicationStatus sta
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->setSyncStatus(status);
   App::VSAReplicationInfo msg = Partial(replId);
-  msg.SetInt32(kSyncStatus, kSyncStatus, status);
+  msg.SetInt32(Info::kSyncStatus, status);
   m_event.Debug("UpdateSyncStatus", "Setting sync status as [%s] for replication [%d] VM [%s]",
                 DRHelper::GetVSASyncStatusStr(status).c_str(), replId, VMName(replId).c_str());
   XOSLEEP(kStatusPauseMs);
@@ -162,7 +152,7 @@ bool CVSAReplDataMgr::SetLastRestoreTime(int replId, unsigned long time) {
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->setLastRestoreTime(static_cast<int64_t>(time));
   App::VSAReplicationInfo msg = Partial(replId);
-  msg.SetInt64(kLastRestoreTime, kLastRestoreTime, static_cast<int64_t>(time));
+  msg.SetInt64(Info::kLastRestoreTime, static_cast<int64_t>(time));
   m_event.Debug("SetLastRestoreTime", "Setting last restore time as [%lu] for replication [%d] VM [%s]", time, replId,
                 VMName(replId).c_str());
   return Store(msg);
@@ -171,7 +161,7 @@ bool CVSAReplDataMgr::SetLastRestoreTime(int replId, unsigned long time) {
 bool CVSAReplDataMgr::SetVMSyncedTillTime(int replId, unsigned long time) {
   ZnCriticalSectionLock lock(&m_writeLock);
   App::VSAReplicationInfo msg = Partial(replId);
-  msg.SetInt64(kSyncedTill, kSyncedTill, static_cast<int64_t>(time));
+  msg.SetInt64(Info::kVMSyncedTillTime, static_cast<int64_t>(time));
   m_event.Debug("SetVMSyncedTillTime", "Setting VM synced till time as [%lu] for replication [%d] VM [%s]", time,
                 replId, VMName(replId).c_str());
   return Store(msg);
@@ -184,7 +174,7 @@ bool CVSAReplDataMgr::ResetDestinationVMGuid(int replId) DR_NO_THREAD_SAFETY_ANA
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->SetDestinationGuid(std::string());
   App::VSAReplicationInfo msg = Partial(replId);
-  msg.SetString(kDestGuid, kDestGuid, std::string());
+  msg.SetString(Info::kDestinationVMGuid, std::string());
   m_event.Debug("ResetDestinationVMGuid", "Clearing DR VMGuid for replication [%d]", replId);
   return Store(msg);
 }
@@ -193,7 +183,7 @@ bool CVSAReplDataMgr::UpdateFlags(int replId, int flags) {
   ZnCriticalSectionLock lock(&m_writeLock);
   const int sent = flags & ~kClearedFlag;
   App::VSAReplicationInfo msg = Partial(replId);
-  msg.SetInt32(kFlags, kFlags, sent);
+  msg.SetInt32(Info::kFlags, sent);
   m_event.Debug("UpdateFlags", "Setting flags as [%d] for replication [%d] VM [%s]", sent, replId,
                 VMName(replId).c_str());
   XOSLEEP(kFlagsPauseMs);
@@ -205,13 +195,13 @@ bool CVSAReplDataMgr::UpdateReplPropTbl(int replId, int propertyId, std::string 
   App::VSAReplicationInfo msg = Partial(replId);
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) {
-    msg.SetString(kReplGuid, kReplGuid, rep->GetReplicationGuid());
-    msg.SetString(kSourceGuid, kSourceGuid, rep->GetSourceGuid());
-    msg.SetString(kDestGuid, kDestGuid, rep->GetDestinationGuid());
+    msg.SetString(Info::kReplicationGuid, rep->GetReplicationGuid());
+    msg.SetString(Info::kSourceVMGuid, rep->GetSourceGuid());
+    msg.SetString(Info::kDestinationVMGuid, rep->GetDestinationGuid());
   }
-  CNMessageBase& property = msg.AddMsg(kProperties, kProperties);
-  property.SetInt32(1, 1, propertyId);
-  property.SetString(2, 2, value);
+  CNMessageBase& property = msg.AddMsg(Info::kProperties);
+  property.SetInt32(App::VSAReplicationProperties::kPropertyId, propertyId);
+  property.SetString(App::VSAReplicationProperties::kValue, value);
   m_event.Debug("UpdateReplPropTbl", "Setting property value as [%s] for property [%d]", value.c_str(), propertyId);
   XOSLEEP(kFlagsPauseMs);
   bool stored = Store(msg);

@@ -21,7 +21,7 @@ CMsgClassInfo::CMsgClassInfo(const SMsgClassDef& def)
   for (size_t i = 0; i < def.fieldCount; ++i) {
     const SMsgFieldDef& d = def.fields[i];
     uint32_t hash = d.hash ? d.hash : DeriveFieldHash(m_module, m_id, d.a, d.b);
-    m_fields.push_back(SMsgFieldInfo{d.a, d.b, hash, d.kind, d.list, d.subModule, d.subId, nullptr});
+    m_fields.push_back(SMsgFieldInfo{d.a, d.b, hash, d.kind, d.list, d.subModule, d.subId, nullptr, d.name});
   }
   std::stable_sort(m_fields.begin(), m_fields.end(),
                    [](const SMsgFieldInfo& x, const SMsgFieldInfo& y) { return x.a < y.a; });
@@ -57,12 +57,6 @@ CNMessageBase* CMsgClassInfo::NewInstance() const {
 const CNMessageBase& CMsgClassInfo::Empty() const {
   std::call_once(m_emptyOnce, [this] { m_empty.reset(NewInstance()); });
   return *m_empty;
-}
-
-uint32_t CMsgClassInfo::DeriveTypeId(int module, int id) {
-  // Outside the range of the type ids the catalogue gives (the registry test
-  // checks that no two classes share one).
-  return 0x70000000u | ((static_cast<uint32_t>(module) & 0xFFFu) << 16) | (static_cast<uint32_t>(id) & 0xFFFFu);
 }
 
 uint32_t CMsgClassInfo::DeriveFieldHash(int module, int id, int a, int b) {

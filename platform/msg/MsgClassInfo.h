@@ -61,8 +61,13 @@ class CMsgClassInfo {
   // sub-message return.
   const CNMessageBase& Empty() const;
 
-  // Derived values used when the catalogue leaves them open.
-  static uint32_t DeriveTypeId(int module, int id);
+  // Derived values used when the catalogue leaves them open. The type id is
+  // a compile-time value, so the generated kTypeId of every class is one.
+  // It lies outside the range of the type ids the catalogue gives (the
+  // registry test checks that no two classes share one).
+  static constexpr uint32_t DeriveTypeId(int module, int id) {
+    return 0x70000000u | ((static_cast<uint32_t>(module) & 0xFFFu) << 16) | (static_cast<uint32_t>(id) & 0xFFFFu);
+  }
   static uint32_t DeriveFieldHash(int module, int id, int a, int b);
 
  private:

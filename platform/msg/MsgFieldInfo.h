@@ -21,6 +21,7 @@ struct SMsgFieldDef {
   bool list;
   int subModule;  // sub-message class of Message fields
   int subId;
+  const char* name;  // the generated constant, e.g. "kReplicationId"
 };
 
 // A field as the registry holds it: the catalogue row with its hash filled in
@@ -35,4 +36,5 @@ struct SMsgFieldInfo {
   int subModule;
   int subId;
   const CMsgClassInfo* sub;
+  const char* name;
 };

@@ -86,10 +86,13 @@ bool RunParser(SAX2XMLReader& reader, const std::string& xml, CMsgSaxHandler& ha
 }  // namespace
 
 std::unique_ptr<CNMessageBase> CMsgXmlReader::Parse(const std::string& xml, const CMsgClassInfo* expected,
-                                                    std::string* error) {
+                                                    std::string* error, size_t maxBytes) {
   std::string why;
   std::unique_ptr<CNMessageBase> result;
-  if (!CXercesInit::Ensure(&why)) {
+  if (xml.size() > maxBytes) {
+    why = "document of " + std::to_string(xml.size()) + " bytes exceeds the limit of " + std::to_string(maxBytes) +
+          " bytes";
+  } else if (!CXercesInit::Ensure(&why)) {
     // reported below
   } else if (xml.find("<!DOCTYPE") != std::string::npos) {
     // Read as UTF-8 whatever the document declares, a DTD cannot hide from

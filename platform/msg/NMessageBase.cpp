@@ -682,6 +682,131 @@ bool CNMessageBase::SetInt32List(int a, int b, const std::vector<int32_t>& value
   return true;
 }
 
+// ---------------------------------------------------------------- by field constant
+
+bool CNMessageBase::Owns(const SMsgField& f, const char* op) const {
+  if (!m_class || (m_class->Module() == f.module && m_class->Id() == f.id)) return true;
+  LogError(op, "Field [%d,%d] of class [%d,%d] used on a [%s] message", f.a, f.b, f.module, f.id,
+           m_class->Name().c_str());
+  return false;
+}
+
+bool CNMessageBase::Has(const SMsgField& f) const { return Owns(f, "Has") && Has(f.a); }
+void CNMessageBase::ClearField(const SMsgField& f) {
+  if (Owns(f, "ClearField")) ClearField(f.a);
+}
+bool CNMessageBase::TouchField(const SMsgField& f) { return Owns(f, "TouchField") && TouchField(f.a, f.b); }
+
+bool CNMessageBase::SetBool(const SMsgField& f, bool v) { return Owns(f, "SetBool") && SetBool(f.a, f.b, v); }
+bool CNMessageBase::SetInt32(const SMsgField& f, int32_t v) { return Owns(f, "SetInt32") && SetInt32(f.a, f.b, v); }
+bool CNMessageBase::SetUInt32(const SMsgField& f, uint32_t v) {
+  return Owns(f, "SetUInt32") && SetUInt32(f.a, f.b, v);
+}
+bool CNMessageBase::SetInt64(const SMsgField& f, int64_t v) { return Owns(f, "SetInt64") && SetInt64(f.a, f.b, v); }
+bool CNMessageBase::SetUInt64(const SMsgField& f, uint64_t v) {
+  return Owns(f, "SetUInt64") && SetUInt64(f.a, f.b, v);
+}
+bool CNMessageBase::SetFloat(const SMsgField& f, float v) { return Owns(f, "SetFloat") && SetFloat(f.a, f.b, v); }
+bool CNMessageBase::SetDouble(const SMsgField& f, double v) { return Owns(f, "SetDouble") && SetDouble(f.a, f.b, v); }
+bool CNMessageBase::SetString(const SMsgField& f, const std::string& v) {
+  return Owns(f, "SetString") && SetString(f.a, f.b, v);
+}
+
+bool CNMessageBase::GetBool(const SMsgField& f) const { return Owns(f, "GetBool") && GetBool(f.b); }
+int32_t CNMessageBase::GetInt32(const SMsgField& f) const { return Owns(f, "GetInt32") ? GetInt32(f.b) : 0; }
+uint32_t CNMessageBase::GetUInt32(const SMsgField& f) const { return Owns(f, "GetUInt32") ? GetUInt32(f.b) : 0; }
+int64_t CNMessageBase::GetInt64(const SMsgField& f) const { return Owns(f, "GetInt64") ? GetInt64(f.b) : 0; }
+uint64_t CNMessageBase::GetUInt64(const SMsgField& f) const { return Owns(f, "GetUInt64") ? GetUInt64(f.b) : 0; }
+float CNMessageBase::GetFloat(const SMsgField& f) const { return Owns(f, "GetFloat") ? GetFloat(f.b) : 0.0f; }
+double CNMessageBase::GetDouble(const SMsgField& f) const { return Owns(f, "GetDouble") ? GetDouble(f.b) : 0.0; }
+const std::string& CNMessageBase::GetString(const SMsgField& f) const {
+  return Owns(f, "GetString") ? GetString(f.a, f.b) : EmptyString();
+}
+
+const CNMessageBase& CNMessageBase::GetMsg(const SMsgField& f) const {
+  return Owns(f, "GetMsg") ? GetMsg(f.a, f.b) : EmptyClassless();
+}
+CNMessageBase& CNMessageBase::MutableMsg(const SMsgField& f) {
+  return Owns(f, "MutableMsg") ? MutableMsg(f.a, f.b) : Scratch();
+}
+bool CNMessageBase::SetMsg(const SMsgField& f, const CNMessageBase& value) {
+  return Owns(f, "SetMsg") && SetMsg(f.a, f.b, value);
+}
+
+size_t CNMessageBase::ListSize(const SMsgField& f) const { return Owns(f, "ListSize") ? ListSize(f.a, f.b) : 0; }
+bool CNMessageBase::ListClear(const SMsgField& f) { return Owns(f, "ListClear") && ListClear(f.a, f.b); }
+bool CNMessageBase::ListRemove(const SMsgField& f, size_t index) {
+  return Owns(f, "ListRemove") && ListRemove(f.a, f.b, index);
+}
+
+CNMessageBase& CNMessageBase::AddMsg(const SMsgField& f) { return Owns(f, "AddMsg") ? AddMsg(f.a, f.b) : Scratch(); }
+bool CNMessageBase::AppendMsg(const SMsgField& f, const CNMessageBase& value) {
+  return Owns(f, "AppendMsg") && AppendMsg(f.a, f.b, value);
+}
+const CNMessageBase& CNMessageBase::GetListMsg(const SMsgField& f, size_t index) const {
+  return Owns(f, "GetListMsg") ? GetListMsg(f.a, f.b, index) : EmptyClassless();
+}
+CNMessageBase& CNMessageBase::MutableListMsg(const SMsgField& f, size_t index) {
+  return Owns(f, "MutableListMsg") ? MutableListMsg(f.a, f.b, index) : Scratch();
+}
+
+bool CNMessageBase::AddBool(const SMsgField& f, bool v) { return Owns(f, "AddBool") && AddBool(f.a, f.b, v); }
+bool CNMessageBase::AddInt32(const SMsgField& f, int32_t v) { return Owns(f, "AddInt32") && AddInt32(f.a, f.b, v); }
+bool CNMessageBase::AddUInt32(const SMsgField& f, uint32_t v) {
+  return Owns(f, "AddUInt32") && AddUInt32(f.a, f.b, v);
+}
+bool CNMessageBase::AddInt64(const SMsgField& f, int64_t v) { return Owns(f, "AddInt64") && AddInt64(f.a, f.b, v); }
+bool CNMessageBase::AddUInt64(const SMsgField& f, uint64_t v) {
+  return Owns(f, "AddUInt64") && AddUInt64(f.a, f.b, v);
+}
+bool CNMessageBase::AddFloat(const SMsgField& f, float v) { return Owns(f, "AddFloat") && AddFloat(f.a, f.b, v); }
+bool CNMessageBase::AddDouble(const SMsgField& f, double v) { return Owns(f, "AddDouble") && AddDouble(f.a, f.b, v); }
+bool CNMessageBase::AddString(const SMsgField& f, const std::string& v) {
+  return Owns(f, "AddString") && AddString(f.a, f.b, v);
+}
+
+bool CNMessageBase::GetListBool(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListBool") && GetListBool(f.a, f.b, i);
+}
+int32_t CNMessageBase::GetListInt32(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListInt32") ? GetListInt32(f.a, f.b, i) : 0;
+}
+uint32_t CNMessageBase::GetListUInt32(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListUInt32") ? GetListUInt32(f.a, f.b, i) : 0;
+}
+int64_t CNMessageBase::GetListInt64(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListInt64") ? GetListInt64(f.a, f.b, i) : 0;
+}
+uint64_t CNMessageBase::GetListUInt64(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListUInt64") ? GetListUInt64(f.a, f.b, i) : 0;
+}
+double CNMessageBase::GetListDouble(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListDouble") ? GetListDouble(f.a, f.b, i) : 0.0;
+}
+const std::string& CNMessageBase::GetListString(const SMsgField& f, size_t i) const {
+  return Owns(f, "GetListString") ? GetListString(f.a, f.b, i) : EmptyString();
+}
+
+bool CNMessageBase::SetListInt64(const SMsgField& f, size_t i, int64_t v) {
+  return Owns(f, "SetListInt64") && SetListInt64(f.a, f.b, i, v);
+}
+bool CNMessageBase::SetListUInt64(const SMsgField& f, size_t i, uint64_t v) {
+  return Owns(f, "SetListUInt64") && SetListUInt64(f.a, f.b, i, v);
+}
+bool CNMessageBase::SetListDouble(const SMsgField& f, size_t i, double v) {
+  return Owns(f, "SetListDouble") && SetListDouble(f.a, f.b, i, v);
+}
+bool CNMessageBase::SetListString(const SMsgField& f, size_t i, const std::string& v) {
+  return Owns(f, "SetListString") && SetListString(f.a, f.b, i, v);
+}
+
+bool CNMessageBase::GetInt32List(const SMsgField& f, std::vector<int32_t>& out) const {
+  return Owns(f, "GetInt32List") && GetInt32List(f.a, f.b, out);
+}
+bool CNMessageBase::SetInt32List(const SMsgField& f, const std::vector<int32_t>& values) {
+  return Owns(f, "SetInt32List") && SetInt32List(f.a, f.b, values);
+}
+
 // ---------------------------------------------------------------- XML
 
 bool CNMessageBase::serializeUTF8(std::string& out, bool withDeclaration) const {

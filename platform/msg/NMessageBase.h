@@ -1,11 +1,15 @@
 // A platform message: an object of one registered message class holding the
 // fields that have been set, each addressed by its index pair (a, b).
 //
-// Addressing. Setting a field and reading a string or a sub-message pass
+// Addressing. Code names a field by the constant the catalogue generates for
+// it (Api::VirtualAppJob::kReplicationId, see msg/MsgClasses.h): every
+// accessor takes one and passes on the index it needs. Generic code may pass
+// indices instead: setting a field and reading a string or a sub-message pass
 // both indices; the presence test (Has) passes a; reading a number passes b.
 // List operations pass both indices. A pair the class does not declare (an a
-// it lacks, or an a whose descriptor has another b) is a programming error:
-// it is logged, a setter then returns false and a getter its default.
+// it lacks, or an a whose descriptor has another b), or a constant of another
+// class, is a programming error: it is logged, a setter then returns false
+// and a getter its default.
 //
 // Presence. A field is present once it has been set, once a mutable access
 // has reached it (MutableMsg creates a missing sub-message of the class its
@@ -27,7 +31,10 @@
 // XML. serializeUTF8 writes the compact form; XMLSerializer (with
 // EncodingFlags) writes the formatted one. Unserialize accepts only a
 // document of this message's class and changes nothing unless the whole
-// document is valid; CreateFromXml accepts any registered class.
+// document is valid; CreateFromXml accepts any registered class. Both refuse,
+// before parsing, a document longer than kMsgXmlMaxInputBytes (64 MB, see
+// msg/MsgXmlStyle.h), so an oversized input cannot take the memory its parse
+// would.
 //
 // Thread safety: a message is a value; distinct messages may be used from
 // different threads at once, one message only by one thread at a time
@@ -42,6 +49,7 @@
 #include <vector>
 
 #include "msg/MsgClassInfo.h"
+#include "msg/MsgField.h"
 #include "msg/MsgSlot.h"
 
 class CNMessageBase {
@@ -160,6 +168,80 @@ class CNMessageBase {
   bool GetInt32List(int a, int b, std::vector<int32_t>& out) const;
   bool SetInt32List(int a, int b, const std::vector<int32_t>& values);
 
+  // ---- the same accesses by field constant (e.g. Api::VirtualAppJob::
+  // kReplicationId): each passes the index its form above takes. A constant
+  // of another class than this message's is logged and acts like a pair the
+  // class does not declare.
+  bool Has(const SMsgField& f) const;
+  void ClearField(const SMsgField& f);
+  bool TouchField(const SMsgField& f);
+
+  bool SetBool(const SMsgField& f, bool value);
+  bool SetInt32(const SMsgField& f, int32_t value);
+  bool SetUInt32(const SMsgField& f, uint32_t value);
+  bool SetInt64(const SMsgField& f, int64_t value);
+  bool SetUInt64(const SMsgField& f, uint64_t value);
+  bool SetFloat(const SMsgField& f, float value);
+  bool SetDouble(const SMsgField& f, double value);
+  bool SetString(const SMsgField& f, const std::string& value);
+
+  bool GetBool(const SMsgField& f) const;
+  int32_t GetInt32(const SMsgField& f) const;
+  uint32_t GetUInt32(const SMsgField& f) const;
+  int64_t GetInt64(const SMsgField& f) const;
+  uint64_t GetUInt64(const SMsgField& f) const;
+  float GetFloat(const SMsgField& f) const;
+  double GetDouble(const SMsgField& f) const;
+  const std::string& GetString(const SMsgField& f) const;
+
+  const CNMessageBase& GetMsg(const SMsgField& f) const;
+  CNMessageBase& MutableMsg(const SMsgField& f);
+  bool SetMsg(const SMsgField& f, const CNMessageBase& value);
+  template <class T>
+  const T& GetMsgAs(const SMsgField& f) const;
+  template <class T>
+  T& MutableMsgAs(const SMsgField& f);
+
+  size_t ListSize(const SMsgField& f) const;
+  bool ListClear(const SMsgField& f);
+  bool ListRemove(const SMsgField& f, size_t index);
+
+  CNMessageBase& AddMsg(const SMsgField& f);
+  bool AppendMsg(const SMsgField& f, const CNMessageBase& value);
+  const CNMessageBase& GetListMsg(const SMsgField& f, size_t index) const;
+  CNMessageBase& MutableListMsg(const SMsgField& f, size_t index);
+  template <class T>
+  T& AddMsgAs(const SMsgField& f);
+  template <class T>
+  const T& GetListMsgAs(const SMsgField& f, size_t index) const;
+  template <class T>
+  T& MutableListMsgAs(const SMsgField& f, size_t index);
+
+  bool AddBool(const SMsgField& f, bool value);
+  bool AddInt32(const SMsgField& f, int32_t value);
+  bool AddUInt32(const SMsgField& f, uint32_t value);
+  bool AddInt64(const SMsgField& f, int64_t value);
+  bool AddUInt64(const SMsgField& f, uint64_t value);
+  bool AddFloat(const SMsgField& f, float value);
+  bool AddDouble(const SMsgField& f, double value);
+  bool AddString(const SMsgField& f, const std::string& value);
+
+  bool GetListBool(const SMsgField& f, size_t index) const;
+  int32_t GetListInt32(const SMsgField& f, size_t index) const;
+  uint32_t GetListUInt32(const SMsgField& f, size_t index) const;
+  int64_t GetListInt64(const SMsgField& f, size_t index) const;
+  uint64_t GetListUInt64(const SMsgField& f, size_t index) const;
+  double GetListDouble(const SMsgField& f, size_t index) const;
+  const std::string& GetListString(const SMsgField& f, size_t index) const;
+
+  bool SetListInt64(const SMsgField& f, size_t index, int64_t value);
+  bool SetListUInt64(const SMsgField& f, size_t index, uint64_t value);
+  bool SetListDouble(const SMsgField& f, size_t index, double value);
+  bool SetListString(const SMsgField& f, size_t index, const std::string& value);
+
+  bool GetInt32List(const SMsgField& f, std::vector<int32_t>& out) const;
+  bool SetInt32List(const SMsgField& f, const std::vector<int32_t>& values);
+
   // ---- XML
   // Compact UTF-8 XML; false (out unchanged) when the message cannot be
   // written (no class, nesting deeper than the parser accepts).
@@ -182,6 +264,9 @@ class CNMessageBase {
  private:
   struct SNumber;
 
+  // Whether f belongs to this message's class; logs when not. A message
+  // without a class passes, so that the index form logs that instead.
+  bool Owns(const SMsgField& f, const char* op) const;
   const SMsgFieldInfo* Resolve(int a, int b, const char* op) const;
   const SMsgFieldInfo* ResolveB(int b, const char* op) const;
   const SMsgSlot* FindSlot(int a) const;
@@ -197,6 +282,8 @@ class CNMessageBase {
   const SMsgFieldInfo* ListField(int a, int b, const char* op) const;
   const SMsgFieldInfo* MsgField(int a, int b, bool list, const char* op) const;
   static CNMessageBase& Scratch();
+  template <class T>
+  static T& ScratchAs();
   static void LogWrongType(const char* op, const char* found, const char* wanted);
 
   const CMsgClassInfo* m_class;
@@ -206,6 +293,13 @@ class CNMessageBase {
 // ---- typed access: the element is of the wrapper class the field declares.
 // A field of another class is logged; const reads then give the wrapper's
 // shared empty message and mutable ones a scratch message that is discarded.
+
+template <class T>
+T& CNMessageBase::ScratchAs() {
+  static thread_local T scratch;
+  scratch.Clear();
+  return scratch;
+}
 
 template <class T>
 const T& CNMessageBase::GetMsgAs(int a, int b) const {
@@ -221,9 +315,7 @@ T& CNMessageBase::MutableMsgAs(int a, int b) {
   T* p = dynamic_cast<T*>(&m);
   if (p) return *p;
   LogWrongType("MutableMsgAs", m.ClassName().c_str(), T::ClassInfo().Name().c_str());
-  static thread_local T scratch;
-  scratch.Clear();
-  return scratch;
+  return ScratchAs<T>();
 }
 
 template <class T>
@@ -231,9 +323,7 @@ T& CNMessageBase::AddMsgAs(int a, int b) {
   const SMsgFieldInfo* field = MsgField(a, b, true, "AddMsgAs");
   if (field && field->sub == &T::ClassInfo()) return static_cast<T&>(AddMsg(a, b));
   if (field) LogWrongType("AddMsgAs", field->sub ? field->sub->Name().c_str() : "?", T::ClassInfo().Name().c_str());
-  static thread_local T scratch;
-  scratch.Clear();
-  return scratch;
+  return ScratchAs<T>();
 }
 
 template <class T>
@@ -251,7 +341,30 @@ T& CNMessageBase::MutableListMsgAs(int a, int b, size_t index) {
   T* p = dynamic_cast<T*>(&m);
   if (p) return *p;
   LogWrongType("MutableListMsgAs", m.ClassName().c_str(), T::ClassInfo().Name().c_str());
-  static thread_local T scratch;
-  scratch.Clear();
-  return scratch;
+  return ScratchAs<T>();
+}
+
+template <class T>
+const T& CNMessageBase::GetMsgAs(const SMsgField& f) const {
+  return Owns(f, "GetMsgAs") ? GetMsgAs<T>(f.a, f.b) : static_cast<const T&>(T::ClassInfo().Empty());
+}
+
+template <class T>
+T& CNMessageBase::MutableMsgAs(const SMsgField& f) {
+  return Owns(f, "MutableMsgAs") ? MutableMsgAs<T>(f.a, f.b) : ScratchAs<T>();
+}
+
+template <class T>
+T& CNMessageBase::AddMsgAs(const SMsgField& f) {
+  return Owns(f, "AddMsgAs") ? AddMsgAs<T>(f.a, f.b) : ScratchAs<T>();
+}
+
+template <class T>
+const T& CNMessageBase::GetListMsgAs(const SMsgField& f, size_t index) const {
+  return Owns(f, "GetListMsgAs") ? GetListMsgAs<T>(f.a, f.b, index) : static_cast<const T&>(T::ClassInfo().Empty());
+}
+
+template <class T>
+T& CNMessageBase::MutableListMsgAs(const SMsgField& f, size_t index) {
+  return Owns(f, "MutableListMsgAs") ? MutableListMsgAs<T>(f.a, f.b, index) : ScratchAs<T>();
 }

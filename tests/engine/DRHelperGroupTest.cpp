@@ -13,13 +13,13 @@ namespace {
 // A DR group with two priorities of two VMs each (replications 10+i).
 Api::VirtualApp MakeGroup() {
   Api::VirtualApp app;
-  CNMessageBase& config = app.MutableMsg(8, 11);
+  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
   for (int p = 1; p <= 2; ++p) {
-    auto& group = config.AddMsgAs<TMMsg::VMGroup>(4, 7);
-    group.SetInt32(1, 1, p);
+    auto& group = config.AddMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities);
+    group.SetInt32(TMMsg::VMGroup::kPriority, p);
     for (int v = 0; v < 2; ++v) {
-      CNMessageBase& entry = group.AddMsg(4, 4);
-      entry.SetInt32(9, 9, 10 * p + v);
+      CNMessageBase& entry = group.AddMsg(TMMsg::VMGroup::kVMSequence);
+      entry.SetInt32(TMMsg::VMDependencyOrder::kReplicationId, 10 * p + v);
     }
   }
   return app;
@@ -66,7 +66,7 @@ TEST(DRHelperGroup, ReadsPrioritiesAndReplicationIds) {
   std::vector<TMMsg::VMGroup> groups;
   ASSERT_TRUE(DRHelper::GetVMPriorities(app, groups));
   ASSERT_EQ(2u, groups.size());
-  EXPECT_EQ(2, groups[1].GetInt32(1));
+  EXPECT_EQ(2, groups[1].GetInt32(TMMsg::VMGroup::kPriority));
 
   std::vector<int> ids = {99};
   ASSERT_TRUE(DRHelper::GetReplicationList(groups[1], ids));
@@ -81,7 +81,7 @@ TEST(DRHelperGroup, ReadsPrioritiesAndReplicationIds) {
   EXPECT_FALSE(DRHelper::GetVMPriorities(noConfig, groups));
   EXPECT_EQ(1u, groups.size()) << "left alone on failure";
   EXPECT_TRUE(CLogSink::Instance().Contains("vapp config not set", "GetVMPriorities"));
-  EXPECT_FALSE(noConfig.Has(8)) << "a failed read creates nothing";
+  EXPECT_FALSE(noConfig.Has(Api::VirtualApp::kConfig)) << "a failed read creates nothing";
 }
 
 TEST(DRHelperGroup, ReplicationListOfTheJobOption) {
@@ -89,13 +89,13 @@ TEST(DRHelperGroup, ReplicationListOfTheJobOption) {
   std::vector<int> ids = {7, 8};
   EXPECT_FALSE(DRHelper::GetReplList(option, ids));
   EXPECT_EQ((std::vector<int>{7, 8}), ids) << "old contents kept on failure";
-  option.MutableMsg(3, 3);  // information without an id list
+  option.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);  // information without an id list
   EXPECT_FALSE(DRHelper::GetReplList(option, ids));
   EXPECT_TRUE(CLogSink::Instance().Contains("Replication info not set OR replication id(s) not found"));
 
-  CNMessageBase& info = option.MutableMsg(3, 3);
-  info.AddInt32(1, 1, 5);
-  info.AddInt32(1, 1, 3);
+  CNMessageBase& info = option.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  info.AddInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, 5);
+  info.AddInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, 3);
   ASSERT_TRUE(DRHelper::GetReplList(option, ids));
   EXPECT_EQ((std::vector<int>{5, 3}), ids);
 }
@@ -103,9 +103,9 @@ TEST(DRHelperGroup, ReplicationListOfTheJobOption) {
 TEST(DRHelperGroup, DRStepIsLeftAsPassed) {
   Api::DRSequence sequence;
   Api::DRStep step;
-  step.SetInt64(3, 3, 42);
+  step.SetInt64(Api::DRStep::kSkip, 42);
   DRHelper::GetDRStep(sequence, Api::VIRTUAL_APP_PHASE_POWER_ON, step);
-  EXPECT_EQ(42, step.GetInt64(3));
+  EXPECT_EQ(42, step.GetInt64(Api::DRStep::kSkip));
 }
 
 TEST(DRHelperTask, JobIdParsesTheFirstFullId) {
@@ -128,7 +128,7 @@ TEST(DRHelperTask, JobIdParsesTheFirstFullId) {
   };
   for (const auto& r : rows) {
     TMMsg::CreateTaskResp resp;
-    for (const std::string& id : r.ids) resp.AddString(2, 2, id);
+    for (const std::string& id : r.ids) resp.AddString(TMMsg::CreateTaskResp::kJobIds, id);
     long long jobId = -1;
     EXPECT_EQ(r.ok, DRHelper::GetJobId(resp, jobId)) << (r.ids.empty() ? "(none)" : r.ids[0]);
     EXPECT_EQ(r.expected, jobId) << "the output is untouched on failure";
@@ -144,11 +144,11 @@ TEST(DRHelperTask, ApplicationInfoFillsTheEntity) {
   ids.clientId = 7;
   ZnEntities::GenericEntity entity;
   DRHelper::GetApplicationInfo(ApplicationId(ids), entity);
-  EXPECT_EQ(501, entity.GetInt32(38));
-  EXPECT_EQ(2, entity.GetInt32(29));
-  EXPECT_EQ(3, entity.GetInt32(20));
-  EXPECT_EQ(501, entity.GetInt32(11));
-  EXPECT_EQ(7, entity.GetInt64(47));
+  EXPECT_EQ(501, entity.GetInt32(ZnEntities::GenericEntity::kApplicationId));
+  EXPECT_EQ(2, entity.GetInt32(ZnEntities::GenericEntity::kInstanceId));
+  EXPECT_EQ(3, entity.GetInt32(ZnEntities::GenericEntity::kBackupSetId));
+  EXPECT_EQ(501, entity.GetInt32(ZnEntities::GenericEntity::kSubclientId));
+  EXPECT_EQ(7, entity.GetInt64(ZnEntities::GenericEntity::kClientId));
 }
 
 TEST(DRHelperTask, FormattedXmlParsesBack) {
@@ -165,20 +165,23 @@ TEST(DRHelperTask, FormattedXmlParsesBack) {
 }
 
 TEST(DRHelperDatastores, UpdateOnlyForDestinationSnapMount) {
+  using Datastore = VirtualServer::VMDatastoreInfo;
   auto makeApi = [](int id, const char* dest) {
     Api::DatastoreReplication r;
-    r.SetInt32(3, 3, id);
-    r.MutableMsg(2, 2).SetString(1, 1, dest);
+    r.SetInt32(Api::DatastoreReplication::kReplicationId, id);
+    r.MutableMsg(Api::DatastoreReplication::kDestinationDatastore).SetString(Datastore::kDatastoreId, dest);
     return r;
   };
   auto makeVm = [](int id, const char* f1, const char* f2) {
     Ida::VMDatastoreReplication r;
-    r.SetInt32(3, 3, id);
-    CNMessageBase& d = r.MutableMsg(2, 2);
-    d.SetString(1, 1, f1);
-    d.SetString(2, 5, f2);
+    r.SetInt32(Ida::VMDatastoreReplication::kReplicationId, id);
+    CNMessageBase& d = r.MutableMsg(Ida::VMDatastoreReplication::kDestinationDatastore);
+    d.SetString(Datastore::kDatastoreId, f1);
+    d.SetString(Datastore::kDatastoreName, f2);
     return r;
   };
+  const SMsgField& apiDest = Api::DatastoreReplication::kDestinationDatastore;
+  const SMsgField& vmDest = Ida::VMDatastoreReplication::kDestinationDatastore;
   std::vector<Ida::VMDatastoreReplication> vm = {makeVm(1, "a1", "a2"), makeVm(2, "b1", "b2"), makeVm(1, "c1", "c2")};
   std::vector<Api::DatastoreReplication> api = {makeApi(1, "old1"), makeApi(3, "old3")};
 
@@ -193,16 +196,17 @@ TEST(DRHelperDatastores, UpdateOnlyForDestinationSnapMount) {
   }
 
   DRHelper::UpdateSiteDatastores(vm, api, Api::DR_SITE_DESTINATION, Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT);
-  EXPECT_EQ("c1", api[0].GetMsg(2, 2).GetString(1, 1)) << "the last VM-side entry with the id wins";
-  EXPECT_EQ("c2", api[0].GetMsg(2, 2).GetString(2, 5));
-  EXPECT_EQ("old3", api[1].GetMsg(2, 2).GetString(1, 1));
+  EXPECT_EQ("c1", api[0].GetMsg(apiDest).GetString(Datastore::kDatastoreId))
+      << "the last VM-side entry with the id wins";
+  EXPECT_EQ("c2", api[0].GetMsg(apiDest).GetString(Datastore::kDatastoreName));
+  EXPECT_EQ("old3", api[1].GetMsg(apiDest).GetString(Datastore::kDatastoreId));
 
   std::vector<Ida::VMDatastoreReplication> built = {makeVm(9, "keep", "me")};
   DRHelper::ConstructSiteDatastores(api, built);
   ASSERT_EQ(3u, built.size()) << "appended, not replaced";
-  EXPECT_EQ(1, built[1].GetInt32(3));
-  EXPECT_EQ("c1", built[1].GetMsg(2, 2).GetString(1, 1));
-  EXPECT_EQ(3, built[2].GetInt32(3));
+  EXPECT_EQ(1, built[1].GetInt32(Ida::VMDatastoreReplication::kReplicationId));
+  EXPECT_EQ("c1", built[1].GetMsg(vmDest).GetString(Datastore::kDatastoreId));
+  EXPECT_EQ(3, built[2].GetInt32(Ida::VMDatastoreReplication::kReplicationId));
 }
 
 TEST(DRHelperCsv, JoinsInIterationOrder) {

@@ -80,7 +80,7 @@ TEST_F(DRInfoTest, FailedPhaseRecordsItsErrorAndRaisesThePendingCause) {
   CJobJournal::Instance().Clear();
   SDRPhaseCtx failed = Phase(Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::VIRTUAL_APP_PHASE_STATE_FAILED);
   failed.message = "timed out";
-  failed.clientEntity.SetString(18, 48, "web01");
+  failed.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, "web01");
   m_info->UpdatePhase(failed);
   SDRPhaseCtx quiet = Phase(Api::VIRTUAL_APP_PHASE_SHUTDOWN, Api::VIRTUAL_APP_PHASE_STATE_FAILED);
   quiet.raisePendingCause = false;
@@ -190,12 +190,13 @@ TEST_F(DRInfoTest, ScriptsCountOnlyWhenTheirFourFieldsAreSet) {
   Make();
   EXPECT_FALSE(m_info->IsScriptsConfigured(false));  // no VM sequence
   TMMsg::VMDependencyOrder entry = Entry(kRepl);
-  CNMessageBase& pre = entry.MutableMsg(2, 2);
-  pre.SetInt32(6, 6, 1);
-  pre.SetString(2, 2, "pre.sh");
-  pre.MutableMsg(7, 7);
-  pre.MutableMsg(4, 4);
-  entry.MutableMsg(3, 3).SetString(2, 2, "post.sh");
+  using Script = TMMsg::ScriptFields;
+  CNMessageBase& pre = entry.MutableMsg(TMMsg::VMDependencyOrder::kPreScript);
+  pre.SetInt32(Script::kFlag, 1);
+  pre.SetString(Script::kScriptText, "pre.sh");
+  pre.MutableMsg(Script::kSubRecord7);
+  pre.MutableMsg(Script::kSubRecord4);
+  entry.MutableMsg(TMMsg::VMDependencyOrder::kPostScript).SetString(Script::kScriptText, "post.sh");
   m_priority.vmGroup = Group(1, {Entry(99), entry});
   EXPECT_TRUE(m_info->IsScriptsConfigured(false));
   EXPECT_FALSE(m_info->IsScriptsConfigured(true));

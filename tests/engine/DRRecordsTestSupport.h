@@ -33,15 +33,16 @@ class CDRRecordsTestBase : public CServicesTestBase {
   // A stored VM replication; destination vendor 0 fails the pre-checks.
   static App::VSAReplicationInfo Repl(int id, int destVendor = 1, const std::string& name = std::string(),
                                       int taskId = 0) {
-    App::VSAReplicationInfo info;
-    info.SetInt32(1, 1, id);
-    info.SetString(4, 4, name.empty() ? "vm" + std::to_string(id) : name);
-    info.SetString(3, 3, "src-guid-" + std::to_string(id));
-    info.SetString(5, 5, "dst-guid-" + std::to_string(id));
-    info.SetString(6, 6, "vm" + std::to_string(id) + "-DR");
-    info.SetInt32(54, 54, destVendor);
-    info.SetInt32(58, 58, 1);
-    if (taskId) info.MutableMsg(9, 9).SetInt32(1, 1, taskId);
+    using Info = App::VSAReplicationInfo;
+    Info info;
+    info.SetInt32(Info::kReplicationId, id);
+    info.SetString(Info::kSourceVMName, name.empty() ? "vm" + std::to_string(id) : name);
+    info.SetString(Info::kSourceVMGuid, "src-guid-" + std::to_string(id));
+    info.SetString(Info::kDestinationVMGuid, "dst-guid-" + std::to_string(id));
+    info.SetString(Info::kDestinationVMName, "vm" + std::to_string(id) + "-DR");
+    info.SetInt32(Info::kDestinationVendor, destVendor);
+    info.SetInt32(Info::kSourceVendor, 1);
+    if (taskId) info.MutableMsg(Info::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kTaskId, taskId);
     return info;
   }
   static void StoreRepl(const App::VSAReplicationInfo& info, int taskId = 0) {
@@ -50,27 +51,29 @@ class CDRRecordsTestBase : public CServicesTestBase {
 
   // A VM-sequence entry.
   static TMMsg::VMDependencyOrder Entry(int replId, int source = -1, const std::string& name = std::string()) {
-    TMMsg::VMDependencyOrder e;
-    e.SetInt64(9, 9, replId);
-    if (source >= 0) e.SetInt32(10, 10, source);
-    e.MutableMsg(1, 1).SetString(0, 0, name.empty() ? "vm" + std::to_string(replId) : name);
+    using Entry = TMMsg::VMDependencyOrder;
+    Entry e;
+    e.SetInt64(Entry::kReplicationId, replId);
+    if (source >= 0) e.SetInt32(Entry::kInformationSource, source);
+    e.MutableMsg(Entry::kVMEntity)
+        .SetString(ZnEntities::VirtualMachineEntity::kName, name.empty() ? "vm" + std::to_string(replId) : name);
     return e;
   }
   static TMMsg::VMGroup Group(int priority, const std::vector<TMMsg::VMDependencyOrder>& entries, int delay = 0,
                               int cont = 1) {
     TMMsg::VMGroup g;
-    g.SetInt32(1, 1, priority);
-    g.SetInt32(2, 2, delay);
-    g.SetInt32(3, 3, cont);
-    g.TouchField(4, 4);
-    for (const TMMsg::VMDependencyOrder& e : entries) g.AppendMsg(4, 4, e);
+    g.SetInt32(TMMsg::VMGroup::kPriority, priority);
+    g.SetInt32(TMMsg::VMGroup::kDelayMinutes, delay);
+    g.SetInt32(TMMsg::VMGroup::kContinueOnFailure, cont);
+    g.TouchField(TMMsg::VMGroup::kVMSequence);
+    for (const TMMsg::VMDependencyOrder& e : entries) g.AppendMsg(TMMsg::VMGroup::kVMSequence, e);
     return g;
   }
   static void PutGroup(const std::vector<TMMsg::VMGroup>& groups) {
     Api::VirtualApp app;
-    CNMessageBase& config = app.MutableMsg(8, 11);
-    config.TouchField(4, 7);
-    for (const TMMsg::VMGroup& g : groups) config.AppendMsg(4, 7, g);
+    CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
+    config.TouchField(TMMsg::DRGroupConfigFields::kPriorities);
+    for (const TMMsg::VMGroup& g : groups) config.AppendMsg(TMMsg::DRGroupConfigFields::kPriorities, g);
     ASSERT_TRUE(CLabStore::PutDRGroup(kGroup, "group", Xml(app)));
   }
 
@@ -78,13 +81,17 @@ class CDRRecordsTestBase : public CServicesTestBase {
   static TMMsg::JobOption JobOptions(bool monitor, const std::vector<int>& replIds = {}, int replType = 0,
                                      bool selective = false, int monitorType = 0) {
     TMMsg::JobOption options = MakeOptions(monitor ? 1 : 0, monitor ? 0 : kGroup);
-    CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
+    using ReplInfo = TMMsg::DRReplicationInfoFields;
+    CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                            .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
     if (!replIds.empty() || replType || selective || monitorType) {
-      CNMessageBase& info = dr.MutableMsg(3, 3);
-      if (!replIds.empty()) info.SetInt32List(1, 1, std::vector<int32_t>(replIds.begin(), replIds.end()));
-      if (replType) info.SetInt32(2, 2, replType);
-      if (selective) info.SetInt32(6, 6, 1);
-      if (monitorType) info.MutableMsg(3, 3).SetInt32(0, 0, monitorType);
+      CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+      if (!replIds.empty())
+        info.SetInt32List(ReplInfo::kReplicationIds, std::vector<int32_t>(replIds.begin(), replIds.end()));
+      if (replType) info.SetInt32(ReplInfo::kReplicationType, replType);
+      if (selective) info.SetInt32(ReplInfo::kSelectiveVMReplication, 1);
+      if (monitorType)
+        info.MutableMsg(ReplInfo::kMonitorEntity).SetInt32(ZnEntities::MonitorEntityFields::kMonitorType, monitorType);
     }
     return options;
   }

@@ -48,11 +48,14 @@ const TMMsg::DROrchestrationType kTest = TMMsg::DR_ORCHESTRATION_TEST_FAILOVER;
 
 void PutTask(int taskId, int createDRVM, int syncDirect, int firstSync) {
   TMMsg::TaskInfo task;
-  CNMessageBase& restore = task.AddMsg(5, 5).MutableMsg(4, 4).MutableMsg(2, 2);
-  if (syncDirect) restore.SetInt32(55, 70, syncDirect);
-  CNMessageBase& vm = restore.MutableMsg(25, 25).MutableMsg(1, 1);
-  vm.SetInt32(37, 67, createDRVM);
-  if (firstSync) vm.SetInt32(41, 74, firstSync);
+  CNMessageBase& restore = task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+                               .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+                               .MutableMsg(TMMsg::JobOption::kRestoreOptions);
+  if (syncDirect) restore.SetInt32(TMMsg::RestoreOptionFields::kReplicaSyncDirect, syncDirect);
+  CNMessageBase& vm = restore.MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+                          .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  vm.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, createDRVM);
+  if (firstSync) vm.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, firstSync);
   std::string xml;
   ASSERT_TRUE(task.serializeUTF8(xml));
   ASSERT_TRUE(CTaskStore::PutTask(taskId, xml));
@@ -76,7 +79,7 @@ class DRStepRulesRecords : public CDRRecordsTestBase {
 
   static App::VSAReplicationInfo Vm(int id, int sourceVendor, int destVendor, int taskId) {
     App::VSAReplicationInfo info = Repl(id, destVendor, "", taskId);
-    info.SetInt32(58, 58, sourceVendor);
+    info.SetInt32(App::VSAReplicationInfo::kSourceVendor, sourceVendor);
     return info;
   }
 
@@ -89,8 +92,11 @@ class DRStepRulesRecords : public CDRRecordsTestBase {
     info.drGroupId = kGroup;
     info.drType = type;
     for (const App::VSAReplicationInfo& r : repls) {
-      StoreRepl(r, r.Has(9) ? r.GetMsg(9, 9).GetInt32(1) : 0);
-      info.replIds.push_back(r.GetInt32(1));
+      const int taskId = r.Has(App::VSAReplicationInfo::kSubtask)
+                             ? r.GetMsg(App::VSAReplicationInfo::kSubtask).GetInt32(ZnEntities::SubtaskEntity::kTaskId)
+                             : 0;
+      StoreRepl(r, taskId);
+      info.replIds.push_back(r.GetInt32(App::VSAReplicationInfo::kReplicationId));
     }
     m_sources.emplace_back(new CDRDataSource(info));
     EXPECT_TRUE(m_sources.back()->IsDataLoaded());
@@ -109,9 +115,11 @@ class DRStepRulesRecords : public CDRRecordsTestBase {
     int id = 500;
     for (const auto& vm : vms) {
       Api::SnapDRReplicationInfo msg;
-      msg.SetString(19, 19, vm.first);
+      msg.SetString(Api::SnapDRReplicationInfo::kSourceVMGuid, vm.first);
       for (const std::string& ds : vm.second) {
-        msg.AddMsg(1, 1).MutableMsg(1, 1).SetString(2, 5, ds);
+        msg.AddMsg(Api::SnapDRReplicationInfo::kDatastoreReplications)
+            .MutableMsg(Api::SnapDRDatastoreReplication::kSourceDatastore)
+            .SetString(VirtualServer::VMDatastoreInfo::kDatastoreName, ds);
       }
       CSnapArrayDRReplDataMgrTestPeer::Add(*mgr, ++id, SnapDRRepInfo(msg));
       info.replIds.push_back(id);
@@ -234,7 +242,7 @@ TEST_F(DRStepRulesRecords, CreateAndCloneVMDependOnTheVendorsAndKeepTheCallersRe
 
 TEST_F(DRStepRulesRecords, FirstTimeSyncSkipsPowerOffOfAPlannedFailoverWithoutADRVM) {
   App::VSAReplicationInfo noGuid = Vm(1, 1, 1, kTaskFirstSync);
-  noGuid.ClearField(5);
+  noGuid.ClearField(App::VSAReplicationInfo::kDestinationVMGuid);
   std::vector<CDRInfo*> m = Machines({noGuid, Vm(2, 1, 1, kTaskFirstSync)});
   SDROperationCtx ctx;
   ctx.drInfoList = {m[0]};
@@ -314,9 +322,9 @@ TEST_F(DRStepRulesRecords, VendorRules) {
 TEST_F(DRStepRulesRecords, ReplicaSyncFromSnapshotFailsBackOnlyWithReplicaSyncDirect) {
   auto fromSnap = [](int id, int taskId) {
     App::VSAReplicationInfo info = Vm(id, 1, 5, taskId);
-    CNMessageBase& prop = info.AddMsg(25, 25);
-    prop.SetInt32(1, 1, VSARepInfo::kPropReplicaSyncFromSnap);
-    prop.SetString(2, 2, "0");
+    CNMessageBase& prop = info.AddMsg(App::VSAReplicationInfo::kProperties);
+    prop.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropReplicaSyncFromSnap);
+    prop.SetString(App::VSAReplicationProperties::kValue, "0");
     return info;
   };
   std::vector<CDRInfo*> m = Machines({fromSnap(1, kTaskSyncDirect), fromSnap(2, kTaskOff)});
@@ -330,14 +338,14 @@ TEST_F(DRStepRulesRecords, ReplicaSyncFromSnapshotFailsBackOnlyWithReplicaSyncDi
 
 TEST_F(DRStepRulesRecords, ToolsAndSnapshotIdsFromTheRecordOfTheMachinesSource) {
   App::VSAReplicationInfo tools = Vm(1, 1, 7, kTaskOff);
-  tools.SetInt32(64, 64, 1);
+  tools.SetInt32(App::VSAReplicationInfo::kToolsInstalled, 1);
   std::vector<CDRInfo*> m = Machines({tools, Vm(2, 1, 1, kTaskOff)});
   EXPECT_TRUE(DRInfoUtils::IsToolsInstalled(m[0]));
   EXPECT_FALSE(DRInfoUtils::IsToolsInstalled(m[1]));
 
   App::VSAReplicationTrakingIdInfo disk;
-  disk.SetString(2, 2, "snap-family5");
-  disk.SetString(8, 8, "snap-other");
+  disk.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshotFamily5, "snap-family5");
+  disk.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "snap-other");
   EXPECT_EQ("snap-family5", DRInfoUtils::GetSnapshotId(m[0], disk));
   EXPECT_EQ("snap-other", DRInfoUtils::GetSnapshotId(m[1], disk));
   EXPECT_TRUE(Logged("Integrity snapshot [snap-other] retrieved."));
@@ -372,9 +380,9 @@ TEST_F(DRStepRulesRecords, NullRecordsAnswerNo) {
 TEST_F(DRStepRulesRecords, BrowseEntryFindsTheFirstMachineOfItsGuidIgnoringCase) {
   std::vector<CDRInfo*> m = Machines({Vm(1, 1, 1, kTaskOff), Vm(2, 1, 1, kTaskOff)});
   databrowse::BrowseData entry;
-  entry.SetString(5, 5, "SRC-GUID-2");
+  entry.SetString(databrowse::BrowseData::kName, "SRC-GUID-2");
   EXPECT_EQ(m[1], DRInfoUtils::GetDRInfoForBrowseData(entry, m));
-  entry.SetString(5, 5, "src-guid-3");
+  entry.SetString(databrowse::BrowseData::kName, "src-guid-3");
   EXPECT_EQ(nullptr, DRInfoUtils::GetDRInfoForBrowseData(entry, m));
 }
 
@@ -473,7 +481,7 @@ TEST_F(DRSubclientRecordsConcurrency, GroupsBySubclientRunOnThePoolOfTwenty) {
   info.drType = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
   for (int i = 0; i < 6; ++i) {
     App::VSAReplicationInfo repl = Repl(61 + i);
-    repl.MutableMsg(38, 38).SetInt32(0, 0, appIds[i]);
+    repl.MutableMsg(App::VSAReplicationInfo::kSubclient).SetInt32(ZnEntities::SubClientEntity::kSubclientId, appIds[i]);
     StoreRepl(repl);
     info.replIds.push_back(61 + i);
   }
@@ -515,9 +523,10 @@ namespace {
 // Stores an allocation policy keeping test VMs for the given days and hours.
 void PutPolicy(int policyId, int days, int hours) {
   Ida::VMAllocationPolicy policy;
-  policy.MutableMsg(1, 1).SetString(9, 9, "region-1");
-  policy.SetInt32(3, 3, days);
-  policy.SetInt32(4, 4, hours);
+  policy.MutableMsg(Ida::VMAllocationPolicy::kInstance)
+      .SetString(ZnEntities::PolicyInstanceFields::kRegion, "region-1");
+  policy.SetInt32(Ida::VMAllocationPolicy::kTestVMDays, days);
+  policy.SetInt32(Ida::VMAllocationPolicy::kTestVMHours, hours);
   std::string xml;
   ASSERT_TRUE(policy.serializeUTF8(xml));
   App_VmAllocationPolicy table(nullptr);
@@ -538,7 +547,8 @@ TEST_F(DRStepRulesRecords, VMExpirationFollowsTheTargetPolicy) {
   std::vector<App::VSAReplicationInfo> repls;
   for (int i = 0; i < 3; ++i) {
     App::VSAReplicationInfo r = Vm(81 + i, 1, 1, kTaskOff);
-    r.MutableMsg(31, 31).SetInt32(0, 0, 71 + i);
+    r.MutableMsg(App::VSAReplicationInfo::kReplicationTarget)
+        .SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, 71 + i);
     repls.push_back(r);
   }
   std::vector<CDRInfo*> m = Machines(repls);
@@ -553,6 +563,6 @@ TEST_F(DRStepRulesRecords, VMExpirationFollowsTheTargetPolicy) {
 
   Ida::VMAllocationPolicy cached;
   EXPECT_TRUE(m_am.QueryVMAllocationPolicy(71, cached));
-  EXPECT_EQ(2, cached.GetInt32(4));
+  EXPECT_EQ(2, cached.GetInt32(Ida::VMAllocationPolicy::kTestVMHours));
   EXPECT_FALSE(m_am.QueryVMAllocationPolicy(999, cached)) << "no such policy";
 }

@@ -32,10 +32,11 @@ class OrchestratorRun : public CServicesTestBase {
   // field out.
   static void PutGroup(int orders, int approval) {
     Api::VirtualApp app;
-    CNMessageBase& config = app.MutableMsg(8, 11);
-    config.TouchField(4, 7);
-    for (int i = 1; i <= orders; ++i) config.AddMsg(4, 7).SetInt32(1, 1, i);
-    if (approval >= 0) app.SetInt32(23, 32, approval);
+    CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
+    config.TouchField(TMMsg::DRGroupConfigFields::kPriorities);
+    for (int i = 1; i <= orders; ++i)
+      config.AddMsg(TMMsg::DRGroupConfigFields::kPriorities).SetInt32(TMMsg::VMGroup::kPriority, i);
+    if (approval >= 0) app.SetInt32(Api::VirtualApp::kApprovalRequired, approval);
     ASSERT_TRUE(CLabStore::PutDRGroup(kGroupId, "Sample", Xml(app)));
   }
 

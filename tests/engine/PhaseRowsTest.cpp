@@ -71,13 +71,14 @@ TEST_F(PhaseRowsTest, EachUpdateIsOneRowChangeWithWhatTheRequestCarries) {
   EXPECT_EQ("disk full", rows[0].failureReason);
   Api::VirtualAppPhaseInfo info;
   ASSERT_TRUE(info.Unserialize(rows[0].details));
-  ASSERT_EQ(1u, info.ListSize(1, 1));
-  const CNMessageBase& job = info.GetListMsg(1, 1, 0);
-  EXPECT_EQ(kJob, job.GetInt64(4));
-  EXPECT_EQ(4, job.GetInt32(2));  // a backup phase carries job operation 4
-  EXPECT_EQ("disk full", job.GetMsg(3, 3).GetString(2, 2));
+  ASSERT_EQ(1u, info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos));
+  const CNMessageBase& job = info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0);
+  EXPECT_EQ(kJob, job.GetInt64(Api::VirtualAppJobInfo::kJobId));
+  EXPECT_EQ(4, job.GetInt32(Api::VirtualAppJobInfo::kOperationType));  // a backup phase carries job operation 4
+  EXPECT_EQ("disk full", job.GetMsg(Api::VirtualAppJobInfo::kMessage).GetString(Api::GenericResp::kText));
   // The client name was filled from the replication record.
-  EXPECT_EQ("vm41", job.GetMsg(5, 5).GetString(18, 48));
+  EXPECT_EQ("vm41",
+            job.GetMsg(Api::VirtualAppJobInfo::kClientEntity).GetString(ZnEntities::GenericEntity::kClientName));
   EXPECT_EQ(42, rows[1].replicationId);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_POWER_OFF, rows[1].phase);
   EXPECT_EQ(0, rows[1].status);
@@ -108,22 +109,25 @@ TEST_F(PhaseRowsTest, RequestHoldsOneJobWithOnePhaseAndOnlyTheFieldsThePhaseHas)
   info.drGroupId = 3;
   SDRPhaseCtx phase(info.jobId, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
                     Api::DR_SITE_DESTINATION, true);
-  phase.clientEntity.SetString(18, 48, "vm7");
-  phase.clientEntity.SetString(24, 69, "");
+  using Entity = ZnEntities::GenericEntity;
+  phase.clientEntity.SetString(Entity::kClientName, "vm7");
+  phase.clientEntity.SetString(Entity::kNewClientName, "");
   Api::VirtualAppJobUpdateReq req;
   ASSERT_TRUE(DRInfoUtils::PopulateVAppJobUpdateReq(info, phase, req));
-  ASSERT_EQ(1u, req.ListSize(1, 1));
-  const CNMessageBase& job = req.GetListMsg(1, 1, 0);
-  EXPECT_EQ(5000000000LL, job.GetInt64(6));
-  EXPECT_EQ(3, job.GetMsg(2, 2).GetInt32(0));
-  ASSERT_EQ(1u, job.ListSize(5, 5));
+  ASSERT_EQ(1u, req.ListSize(Api::VirtualAppJobUpdateReq::kJobs));
+  const CNMessageBase& job = req.GetListMsg(Api::VirtualAppJobUpdateReq::kJobs, 0);
+  EXPECT_EQ(5000000000LL, job.GetInt64(Api::VirtualAppJob::kJobId));
+  EXPECT_EQ(3, job.GetMsg(Api::VirtualAppJob::kVirtualAppEntity).GetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId));
+  ASSERT_EQ(1u, job.ListSize(Api::VirtualAppJob::kPhases));
   Api::VirtualAppPhaseInfo phaseInfo;
-  ASSERT_TRUE(phaseInfo.Unserialize(job.GetListMsg(5, 5, 0).GetString(3, 3)));
-  const CNMessageBase& entity = phaseInfo.GetListMsg(1, 1, 0).GetMsg(5, 5);
-  EXPECT_EQ("vm7", entity.GetString(18, 48));
-  EXPECT_FALSE(entity.Has(24));
-  EXPECT_FALSE(entity.Has(23));
-  EXPECT_EQ(0, phaseInfo.GetListMsg(1, 1, 0).GetInt32(2));  // no job operation for snapshots
+  ASSERT_TRUE(phaseInfo.Unserialize(
+      job.GetListMsg(Api::VirtualAppJob::kPhases, 0).GetString(Api::VirtualAppJobPhase::kPhaseInfoXml)));
+  const CNMessageBase& jobInfo = phaseInfo.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0);
+  const CNMessageBase& entity = jobInfo.GetMsg(Api::VirtualAppJobInfo::kClientEntity);
+  EXPECT_EQ("vm7", entity.GetString(Entity::kClientName));
+  EXPECT_FALSE(entity.Has(Entity::kNewClientName));
+  EXPECT_FALSE(entity.Has(Entity::kClientGuid));
+  EXPECT_EQ(0, jobInfo.GetInt32(Api::VirtualAppJobInfo::kOperationType));  // no job operation for snapshots
 }
 
 TEST_F(PhaseRowsTest, FailedRowWriteIsLoggedAndDoesNotStopTheRecord) {
@@ -146,15 +150,16 @@ TEST_F(PhaseRowsTest, BackupPhaseCarriesItsJobOperationType) {
   phase.message = "done";
   Api::VirtualAppJobUpdateReq req;
   ASSERT_TRUE(DRInfoUtils::PopulateVAppJobUpdateReq(info, phase, req));
-  const CNMessageBase& jobPhase = req.GetListMsg(1, 1, 0).GetListMsg(5, 5, 0);
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_BACKUP, jobPhase.GetInt32(1));
+  const CNMessageBase& jobPhase =
+      req.GetListMsg(Api::VirtualAppJobUpdateReq::kJobs, 0).GetListMsg(Api::VirtualAppJob::kPhases, 0);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_BACKUP, jobPhase.GetInt32(Api::VirtualAppJobPhase::kPhaseType));
   Api::VirtualAppPhaseInfo phaseInfo;
-  ASSERT_TRUE(phaseInfo.Unserialize(jobPhase.GetString(3, 3)));
-  ASSERT_EQ(1u, phaseInfo.ListSize(1, 1));
-  const CNMessageBase& jobInfo = phaseInfo.GetListMsg(1, 1, 0);
-  EXPECT_EQ(4, jobInfo.GetInt32(2));
-  EXPECT_EQ(11, jobInfo.GetInt64(4));
-  EXPECT_EQ("done", jobInfo.GetMsg(3, 3).GetString(2, 2));
+  ASSERT_TRUE(phaseInfo.Unserialize(jobPhase.GetString(Api::VirtualAppJobPhase::kPhaseInfoXml)));
+  ASSERT_EQ(1u, phaseInfo.ListSize(Api::VirtualAppPhaseInfo::kJobInfos));
+  const CNMessageBase& jobInfo = phaseInfo.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0);
+  EXPECT_EQ(4, jobInfo.GetInt32(Api::VirtualAppJobInfo::kOperationType));
+  EXPECT_EQ(11, jobInfo.GetInt64(Api::VirtualAppJobInfo::kJobId));
+  EXPECT_EQ("done", jobInfo.GetMsg(Api::VirtualAppJobInfo::kMessage).GetString(Api::GenericResp::kText));
 }
 
 TEST_F(PhaseRowsTest, SourceWithoutDataManagerStaysButAnswersNothing) {

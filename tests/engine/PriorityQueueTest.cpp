@@ -60,7 +60,9 @@ class PriorityQueueTest : public CDRRecordsTestBase {
   }
   static std::vector<int64_t> ReplIdsOf(const SDRPriority& p) {
     std::vector<int64_t> ids;
-    for (size_t i = 0; i < p.vmGroup.ListSize(4, 4); ++i) ids.push_back(p.vmGroup.GetListMsg(4, 4, i).GetInt64(9));
+    for (size_t i = 0; i < p.vmGroup.ListSize(TMMsg::VMGroup::kVMSequence); ++i)
+      ids.push_back(
+          p.vmGroup.GetListMsg(TMMsg::VMGroup::kVMSequence, i).GetInt64(TMMsg::VMDependencyOrder::kReplicationId));
     return ids;
   }
 
@@ -78,8 +80,8 @@ TEST_F(PriorityQueueTest, SubPrioritiesPerInformationSourceAndGroupPriority) {
   // 0_1 takes the entries of both its groups and the first group's settings.
   EXPECT_EQ(1, made[0]->order);
   EXPECT_EQ((std::vector<int64_t>{1, 4}), ReplIdsOf(*made[0]));
-  EXPECT_EQ(3, made[0]->vmGroup.GetInt32(2));
-  EXPECT_EQ(0, made[0]->vmGroup.GetInt32(3));
+  EXPECT_EQ(3, made[0]->vmGroup.GetInt32(TMMsg::VMGroup::kDelayMinutes));
+  EXPECT_EQ(0, made[0]->vmGroup.GetInt32(TMMsg::VMGroup::kContinueOnFailure));
   EXPECT_EQ(1, made[1]->order);
   EXPECT_EQ((std::vector<int64_t>{2}), ReplIdsOf(*made[1]));
   EXPECT_EQ(2, made[2]->order);
@@ -104,7 +106,7 @@ TEST_F(PriorityQueueTest, StorageArrayReplicationMakesEverySourceStorageArray) {
 
 TEST_F(PriorityQueueTest, GroupWithoutVmSequenceFailsBothWays) {
   TMMsg::VMGroup bare;
-  bare.SetInt32(1, 1, 2);
+  bare.SetInt32(TMMsg::VMGroup::kPriority, 2);
   PutGroup({Group(1, {Entry(1)}), bare});
   CGenericDR& dr = Prepared(JobOptions(false));
   EXPECT_FALSE(Peer::Generate(dr));
@@ -128,15 +130,15 @@ TEST_F(PriorityQueueTest, BootOrderQueueKeepsTheSelectedVMsStampedWithTheirGroup
   EXPECT_EQ(0, p.order);
   EXPECT_EQ(kGroup, p.drGroupId);
   EXPECT_EQ((std::vector<int64_t>{1, 3, 5}), ReplIdsOf(p));
-  EXPECT_EQ(4, p.vmGroup.GetInt32(2));
-  EXPECT_EQ(0, p.vmGroup.GetInt32(3));
-  EXPECT_EQ(0, p.vmGroup.GetInt32(1));
+  EXPECT_EQ(4, p.vmGroup.GetInt32(TMMsg::VMGroup::kDelayMinutes));
+  EXPECT_EQ(0, p.vmGroup.GetInt32(TMMsg::VMGroup::kContinueOnFailure));
+  EXPECT_EQ(0, p.vmGroup.GetInt32(TMMsg::VMGroup::kPriority));
   std::map<int32_t, std::vector<TMMsg::VMDependencyOrder>> boot;
   dr.GetBootMap(p, boot);
   ASSERT_EQ(2u, boot.size());
   EXPECT_EQ(1u, boot[1].size());
   EXPECT_EQ(2u, boot[3].size());
-  EXPECT_EQ(5, boot[3][1].GetInt64(9));
+  EXPECT_EQ(5, boot[3][1].GetInt64(TMMsg::VMDependencyOrder::kReplicationId));
   EXPECT_TRUE(Logged("VM vm3" + std::string(22, ' ') + " => Priority list order [3]"));
 }
 

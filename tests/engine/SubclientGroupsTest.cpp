@@ -34,7 +34,8 @@ class SubclientGroups : public CDRRecordsTestBase {
     for (size_t i = 0; i < appIds.size(); ++i) {
       const int id = 71 + static_cast<int>(i);
       App::VSAReplicationInfo repl = Repl(id);
-      repl.MutableMsg(38, 38).SetInt32(0, 0, appIds[i]);
+      repl.MutableMsg(App::VSAReplicationInfo::kSubclient)
+          .SetInt32(ZnEntities::SubClientEntity::kSubclientId, appIds[i]);
       StoreRepl(repl);
       info.replIds.push_back(id);
     }

@@ -143,9 +143,9 @@ class CDRBaseTestPeer {
     SDRPriority* p = new SDRPriority();
     p->order = order;
     p->infoSource = source;
-    p->vmGroup.SetInt32(1, 1, order);
-    p->vmGroup.SetInt32(2, 2, delayMinutes);
-    p->vmGroup.SetInt32(3, 3, continueOnFailure ? 1 : 0);
+    p->vmGroup.SetInt32(TMMsg::VMGroup::kPriority, order);
+    p->vmGroup.SetInt32(TMMsg::VMGroup::kDelayMinutes, delayMinutes);
+    p->vmGroup.SetInt32(TMMsg::VMGroup::kContinueOnFailure, continueOnFailure ? 1 : 0);
     dr.m_priorities.push_back(p);
     dr.m_priorityQueue[order].push_back(p);
     return p;

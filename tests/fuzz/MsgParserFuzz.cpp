@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Parsing into a typed message must leave it untouched on failure.
   MsgTest::Node node;
-  node.SetString(1, 1, "kept");
+  node.SetString(MsgTest::Node::kName, "kept");
   const MsgTest::Node before = node;
   if (!node.Unserialize(xml) && !(node == before)) abort();
 

@@ -14,12 +14,18 @@ class DRAppManagerTest : public CServicesTestBase {
   static void PutGroup(int id, bool withConfig, int priorities) {
     Api::VirtualApp app;
     if (withConfig) {
-      CNMessageBase& config = app.MutableMsg(8, 11);
-      config.TouchField(4, 7);
-      for (int i = 1; i <= priorities; ++i) config.AddMsg(4, 7).SetInt32(1, 1, i);
+      CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
+      config.TouchField(TMMsg::DRGroupConfigFields::kPriorities);
+      for (int i = 1; i <= priorities; ++i)
+        config.AddMsg(TMMsg::DRGroupConfigFields::kPriorities).SetInt32(TMMsg::VMGroup::kPriority, i);
     }
     ASSERT_TRUE(CLabStore::PutDRGroup(id, "group" + std::to_string(id), Xml(app)));
   }
+  // The replication information of the options the manager was initialised with.
+  CNMessageBase& LiveReplicationInfo() {
+    return m_am.GetDROrchestrationOption()->MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  }
+  using ReplInfo = TMMsg::DRReplicationInfoFields;
   CDRAppManager m_am;
 };
 
@@ -58,7 +64,7 @@ TEST_F(DRAppManagerTest, GroupJobLoadsItsPriorities) {
   ASSERT_TRUE(m_am.Initialize(kOwner, &options));
   EXPECT_EQ(m_am.GetVAppId(), 3);
   ASSERT_EQ(m_am.GetVAppGroups().size(), 2u);
-  EXPECT_EQ(m_am.GetVAppGroups()[1].GetInt32(1), 2);
+  EXPECT_EQ(m_am.GetVAppGroups()[1].GetInt32(TMMsg::VMGroup::kPriority), 2);
   EXPECT_EQ(m_am.GetUserID(), kOwner);
   EXPECT_TRUE(Logged("Found vApp Id as [3]"));
 }
@@ -120,27 +126,30 @@ TEST_F(DRAppManagerTest, UnknownLocalClientFails) {
 
 TEST_F(DRAppManagerTest, OptionReaders) {
   TMMsg::JobOption options = MakeOptions(0, 0);
-  CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
-  CNMessageBase& info = dr.MutableMsg(3, 3);
-  info.MutableMsg(3, 3).SetInt32(0, 0, 106);
-  info.SetInt32(2, 2, 3);
-  CNMessageBase& adv = dr.MutableMsg(7, 7);
-  adv.SetInt32(1, 1, 1);
-  adv.SetInt32(2, 2, 15);
-  adv.SetInt32(3, 3, 0);
+  CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                          .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
+  CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  info.MutableMsg(ReplInfo::kMonitorEntity).SetInt32(ZnEntities::MonitorEntityFields::kMonitorType, 106);
+  info.SetInt32(ReplInfo::kReplicationType, 3);
+  CNMessageBase& adv = dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
+  adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter, 1);
+  adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, 15);
+  adv.SetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM, 0);
   ASSERT_TRUE(m_am.Initialize(kOwner, &options));
   EXPECT_EQ(m_am.GetMonitorType(), 0);
   EXPECT_EQ(m_am.GetReplicationType(), 3);
   EXPECT_FALSE(m_am.IsDisableNetworkAdapterAllowed());
   EXPECT_EQ(m_am.GetAdvancedOptsDelay(), 15);
   EXPECT_FALSE(m_am.IsPowerOnVMAllowed());
-  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).MutableMsg(3, 3).SetInt32(0, 0, 22);
+  LiveReplicationInfo()
+      .MutableMsg(ReplInfo::kMonitorEntity)
+      .SetInt32(ZnEntities::MonitorEntityFields::kMonitorType, 22);
   EXPECT_EQ(m_am.GetMonitorType(), 2);
   // No ids and no replication group.
   std::vector<int> ids;
   EXPECT_FALSE(m_am.GetReplList(ids));
   EXPECT_TRUE(Logged("Replication group id is not set"));
-  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).SetInt32List(1, 1, {4, 9});
+  LiveReplicationInfo().SetInt32List(ReplInfo::kReplicationIds, {4, 9});
   ASSERT_TRUE(m_am.GetReplList(ids));
   EXPECT_EQ(ids, (std::vector<int>{4, 9}));
 }
@@ -165,8 +174,10 @@ TEST_F(DRAppManagerTest, ReplicationListFromTheReplicationGroupAndConfigOptions)
   Sql("INSERT INTO APP_VSAReplication (replicationId, taskId, status) VALUES (22, 9, 1)");
   Sql("INSERT INTO APP_VSAReplication (replicationId, taskId, status) VALUES (23, 8, 1)");
   TMMsg::JobOption options = MakeOptions(0, 0);
-  CNMessageBase& info = options.MutableMsg(3, 3).MutableMsg(32, 32).MutableMsg(3, 3);
-  info.SetInt32(5, 5, 8);
+  CNMessageBase& info = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                            .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
+                            .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  info.SetInt32(ReplInfo::kReplicationGroupId, 8);
   ASSERT_TRUE(m_am.Initialize(kOwner, &options));
   std::vector<int> ids;
   ASSERT_TRUE(m_am.GetReplList(ids));
@@ -179,19 +190,19 @@ TEST_F(DRAppManagerTest, ReplicationListFromTheReplicationGroupAndConfigOptions)
   EXPECT_FALSE(m_am.GetReplConfigOptionList(configs));
   EXPECT_TRUE(Logged("Replication info not set OR replication id(s) not found"));
   EXPECT_FALSE(m_am.IsUseSelectiveVMReplicationSet());
-  CNMessageBase& live = m_am.GetDROrchestrationOption()->MutableMsg(3, 3);
-  live.SetInt32List(1, 1, {21});
-  live.SetInt32(6, 6, 1);
+  CNMessageBase& live = LiveReplicationInfo();
+  live.SetInt32List(ReplInfo::kReplicationIds, {21});
+  live.SetInt32(ReplInfo::kSelectiveVMReplication, 1);
   EXPECT_TRUE(m_am.IsUseSelectiveVMReplicationSet());
   ASSERT_TRUE(m_am.GetReplConfigOptionList(configs));
   EXPECT_EQ(configs.size(), 1u);
-  live.AddMsg(4, 4);
-  live.AddMsg(4, 4);
+  live.AddMsg(ReplInfo::kConfigOptions);
+  live.AddMsg(ReplInfo::kConfigOptions);
   ASSERT_TRUE(m_am.GetReplConfigOptionList(configs));
   EXPECT_EQ(configs.size(), 2u);
 
-  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).SetInt32(5, 5, 99);
-  m_am.GetDROrchestrationOption()->MutableMsg(3, 3).ListClear(1, 1);
+  LiveReplicationInfo().SetInt32(ReplInfo::kReplicationGroupId, 99);
+  LiveReplicationInfo().ListClear(ReplInfo::kReplicationIds);
   std::vector<int> none;
   EXPECT_FALSE(m_am.GetReplList(none));
   EXPECT_TRUE(Logged("No Replication ids are associated with Replication group [99]"));

@@ -140,7 +140,7 @@ TEST_F(DRJobManagerTest, InitializeFailurePaths) {
   // Options without the DR orchestration option.
   {
     TMMsg::JobOption options;
-    options.SetString(11, 11, "x");
+    options.SetString(TMMsg::JobOption::kWorkflowInputXml, "x");
     CreateJob(9005, Xml(options));
     ZNDROrchestrationClnt client(9005);
     CDRJobManager jm;

@@ -128,10 +128,12 @@ TEST_F(DRJobOperationsTest, JobOfAPhaseFromRecordsThenFromPhaseTable) {
 
   std::vector<Api::VirtualAppJob> records;
   Api::VirtualAppJob rec;
-  rec.SetInt32(4, 4, 5);
-  CNMessageBase& phase = rec.AddMsg(5, 5);
-  phase.SetInt32(1, 1, 8);
-  phase.MutableMsg(8, 11).AddMsg(1, 1).SetInt64(4, 4, 55);
+  rec.SetInt32(Api::VirtualAppJob::kReplicationId, 5);
+  CNMessageBase& phase = rec.AddMsg(Api::VirtualAppJob::kPhases);
+  phase.SetInt32(Api::VirtualAppJobPhase::kPhaseType, 8);
+  phase.MutableMsg(Api::VirtualAppJobPhase::kPhaseInfo)
+      .AddMsg(Api::VirtualAppPhaseInfo::kJobInfos)
+      .SetInt64(Api::VirtualAppJobInfo::kJobId, 55);
   records.push_back(rec);
   AddPhaseRow(kJob, 5, 8, 0, 66);
   long long found = -1;

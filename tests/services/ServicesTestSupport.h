@@ -44,9 +44,13 @@ class CServicesTestBase : public CDbTestBase {
   // monitor flag out, groupId 0 leaves the DR group entity out.
   static TMMsg::JobOption MakeOptions(int monitor = 0, int groupId = 0) {
     TMMsg::JobOption options;
-    CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
-    if (monitor >= 0) dr.SetInt32(2, 2, monitor);
-    if (groupId > 0) dr.MutableMsg(6, 6).SetInt32(0, 0, groupId);
+    TMMsg::DROrchestrationOption& dr =
+        options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+            .MutableMsgAs<TMMsg::DROrchestrationOption>(TMMsg::BackupOptionFields::kDROrchestrationOption);
+    if (monitor >= 0) dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, monitor);
+    if (groupId > 0)
+      dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity)
+          .SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, groupId);
     return options;
   }
 
@@ -83,7 +87,7 @@ class CServicesTestBase : public CDbTestBase {
     std::string details = "NULL";
     if (childJobId > 0) {
       Api::VirtualAppPhaseInfo info;
-      info.AddMsg(1, 1).SetInt64(4, 4, childJobId);
+      info.AddMsg(Api::VirtualAppPhaseInfo::kJobInfos).SetInt64(Api::VirtualAppJobInfo::kJobId, childJobId);
       details = "'" + Xml(info) + "'";
     }
     Sql("INSERT INTO App_VirtualAppJobStats (jobId, haldenId, vappId, clientId, replicationId, phase, phaseName, "

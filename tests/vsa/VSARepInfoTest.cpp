@@ -6,32 +6,35 @@
 
 namespace {
 
-App::VSAReplicationInfo WithProperty(App::VSAReplicationInfo info, int id, const std::string& value) {
-  CNMessageBase& p = info.AddMsg(25, 25);
-  p.SetInt32(1, 1, id);
-  p.SetString(2, 2, value);
+using Info = App::VSAReplicationInfo;
+using Subclient = ZnEntities::SubClientEntity;
+
+Info WithProperty(Info info, int id, const std::string& value) {
+  CNMessageBase& p = info.AddMsg(Info::kProperties);
+  p.SetInt32(App::VSAReplicationProperties::kPropertyId, id);
+  p.SetString(App::VSAReplicationProperties::kValue, value);
   return info;
 }
 
-TEST(VSARepInfoTest, EntityComesFromField38ThenField10ThenNothing) {
-  App::VSAReplicationInfo info;
-  CNMessageBase& source = info.MutableMsg(10, 10);
-  source.SetInt32(0, 0, 7);
-  source.SetInt32(7, 7, 70);
-  source.SetInt32(2, 2, 700);
+TEST(VSARepInfoTest, EntityComesFromTheSubclientThenTheSourceSubclientThenNothing) {
+  Info info;
+  CNMessageBase& source = info.MutableMsg(Info::kSourceSubclient);
+  source.SetInt32(Subclient::kSubclientId, 7);
+  source.SetInt32(Subclient::kInstanceId, 70);
+  source.SetInt32(Subclient::kClientId, 700);
   VSARepInfo fromSource(info);
   EXPECT_EQ(7, fromSource.getSubclientId());
   EXPECT_EQ(70, fromSource.GetSrcInstanceId());
   EXPECT_EQ(700, fromSource.GetSourceVClientId());
 
-  info.MutableMsg(38, 38).SetInt32(0, 0, 8);
+  info.MutableMsg(Info::kSubclient).SetInt32(Subclient::kSubclientId, 8);
   VSARepInfo fromSubclient(info);
   EXPECT_EQ(8, fromSubclient.getSubclientId());
   EXPECT_EQ(0, fromSubclient.GetSrcInstanceId());
 
   // A sub-record without a subclient id does not count.
   App::VSAReplicationInfo bare;
-  bare.MutableMsg(38, 38).SetInt32(7, 7, 5);
+  bare.MutableMsg(Info::kSubclient).SetInt32(Subclient::kInstanceId, 5);
   VSARepInfo none(bare);
   EXPECT_EQ(nullptr, none.GetEntity());
   EXPECT_EQ(0, none.getSubclientId());
@@ -61,15 +64,15 @@ TEST(VSARepInfoTest, EmptyRecordAnswersNeutrally) {
 
 TEST(VSARepInfoTest, VendorsToolsAndIdsComeFromTheirFields) {
   App::VSAReplicationInfo info;
-  info.SetInt32(54, 54, 17);
-  info.SetInt32(58, 58, 1);
-  info.SetInt32(64, 64, 1);
-  info.MutableMsg(9, 9).SetInt32(0, 0, 31);
-  info.MutableMsg(9, 9).SetInt32(1, 1, 30);
-  info.MutableMsg(33, 33).SetInt32(0, 0, 44);
-  info.MutableMsg(33, 33).SetString(1, 1, "proxy");
-  info.AddMsg(12, 12).SetString(6, 6, "t1");
-  info.AddMsg(12, 12).SetString(6, 6, "t2");
+  info.SetInt32(Info::kDestinationVendor, 17);
+  info.SetInt32(Info::kSourceVendor, 1);
+  info.SetInt32(Info::kToolsInstalled, 1);
+  info.MutableMsg(Info::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, 31);
+  info.MutableMsg(Info::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kTaskId, 30);
+  info.MutableMsg(Info::kDestinationProxy).SetInt32(ZnEntities::ClientEntity::kClientId, 44);
+  info.MutableMsg(Info::kDestinationProxy).SetString(ZnEntities::ClientEntity::kClientName, "proxy");
+  info.AddMsg(Info::kTrackingIds).SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "t1");
+  info.AddMsg(Info::kTrackingIds).SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "t2");
   VSARepInfo rep(info);
   EXPECT_EQ(17, rep.GetDestinationVendor());
   EXPECT_EQ(1, rep.GetSourceVendor());
@@ -82,7 +85,7 @@ TEST(VSARepInfoTest, VendorsToolsAndIdsComeFromTheirFields) {
   std::vector<App::VSAReplicationTrakingIdInfo> ids(1);
   EXPECT_TRUE(rep.GetTrackingIds(ids));
   ASSERT_EQ(3u, ids.size());
-  EXPECT_EQ("t2", ids[2].GetString(6, 6));
+  EXPECT_EQ("t2", ids[2].GetString(App::VSAReplicationTrakingIdInfo::kTrackingId));
 }
 
 TEST(VSARepInfoTest, PropertiesTakeTheFirstEntryOfAnId) {
@@ -103,12 +106,12 @@ TEST(VSARepInfoTest, RestoreTimesKeepSixtyFourBits) {
   VSARepInfo rep;
   const int64_t late = 4102444800LL;  // year 2100, beyond 32 bits
   rep.setLastRestoreTime(late);
-  EXPECT_EQ(late, rep.GetRepInfoMsg().GetInt64(7));
+  EXPECT_EQ(late, rep.GetRepInfoMsg().GetInt64(Info::kLastRestoreTime));
 }
 
 TEST(VSARepInfoTest, SnapshotsAreKeptUnderTheRecordsIdAndRemovedOneAtATime) {
   App::VSAReplicationInfo info;
-  info.SetInt32(1, 1, 5);
+  info.SetInt32(Info::kReplicationId, 5);
   VSARepInfo rep(info);
   SDRSnapshotInfo snap;
   snap.replId = 99;

@@ -23,7 +23,7 @@ class VSAReplDataMgrTest : public CDRRecordsTestBase {
   }
   static App::VSAReplicationInfo WithSync(int id, int sync) {
     App::VSAReplicationInfo info = Repl(id);
-    info.SetInt32(17, 17, sync);
+    info.SetInt32(App::VSAReplicationInfo::kSyncStatus, sync);
     return info;
   }
   VSARepInfo* Rep(CVSAReplDataMgr& mgr, int id) { return static_cast<VSARepInfo*>(mgr.FetchData(id)); }
@@ -81,8 +81,9 @@ TEST_F(VSAReplDataMgrTest, FailedLoadLeavesBothMapsUntouched) {
 TEST_F(VSAReplDataMgrTest, RecordWithoutIdIsSkipped) {
   XMLHandler::RegisterHandler(CReplicationStore::kGetVSAReplicationReq, [](int, std::string& xml, std::string&) {
     App::GetVSAReplicationResp resp;
-    resp.AddMsg(1, 1).SetString(4, 4, "nameless");
-    resp.AddMsg(1, 1).SetInt32(1, 1, 2);
+    resp.AddMsg(App::GetVSAReplicationResp::kReplications)
+        .SetString(App::VSAReplicationInfo::kSourceVMName, "nameless");
+    resp.AddMsg(App::GetVSAReplicationResp::kReplications).SetInt32(App::VSAReplicationInfo::kReplicationId, 2);
     return resp.serializeUTF8(xml) ? 0 : -1;
   });
   CVSAReplDataMgr mgr(m_info);
@@ -98,41 +99,41 @@ TEST_F(VSAReplDataMgrTest, EachStoreSendsOnlyTheIdAndItsOwnFieldsAfterItsPause) 
   // Changed behind the manager's back: a store that sent more than its own
   // fields would overwrite these.
   App::VSAReplicationInfo other = WithSync(1, 3);
-  other.SetString(6, 6, "renamed");
-  other.SetInt32(23, 23, 4);
+  other.SetString(App::VSAReplicationInfo::kDestinationVMName, "renamed");
+  other.SetInt32(App::VSAReplicationInfo::kFailoverStatus, 4);
   StoreRepl(other);
 
   CPlatformClock::Instance().ClearRecords();
   EXPECT_TRUE(mgr.UpdateFailoverStatus(1, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE));
   EXPECT_EQ(1u, CPlatformClock::Instance().CountWaits(800, "UpdateFailoverStatus"));
   App::VSAReplicationInfo out = Stored(1);
-  EXPECT_EQ(1, out.GetInt32(23));
-  EXPECT_EQ(3, out.GetInt32(17));
-  EXPECT_EQ("renamed", out.GetString(6, 6));
+  EXPECT_EQ(1, out.GetInt32(App::VSAReplicationInfo::kFailoverStatus));
+  EXPECT_EQ(3, out.GetInt32(App::VSAReplicationInfo::kSyncStatus));
+  EXPECT_EQ("renamed", out.GetString(App::VSAReplicationInfo::kDestinationVMName));
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Rep(mgr, 1)->GetFailoverStatus());
 
   EXPECT_TRUE(mgr.UpdateSyncStatus(1, App::VSA_REPL_STATUS_SYNC_DISABLED));
   EXPECT_EQ(1u, CPlatformClock::Instance().CountWaits(800, "UpdateSyncStatus"));
   EXPECT_TRUE(Logged("Setting sync status as [Sync Disabled] for replication [1] VM [vm1]"));
-  EXPECT_EQ(6, Stored(1).GetInt32(17));
-  EXPECT_EQ(1, Stored(1).GetInt32(23));
+  EXPECT_EQ(6, Stored(1).GetInt32(App::VSAReplicationInfo::kSyncStatus));
+  EXPECT_EQ(1, Stored(1).GetInt32(App::VSAReplicationInfo::kFailoverStatus));
 
   const unsigned long late = 4102444800UL;
   EXPECT_TRUE(mgr.SetLastRestoreTime(1, late));
-  EXPECT_EQ(static_cast<int64_t>(late), Stored(1).GetInt64(7));
+  EXPECT_EQ(static_cast<int64_t>(late), Stored(1).GetInt64(App::VSAReplicationInfo::kLastRestoreTime));
   EXPECT_TRUE(mgr.SetVMSyncedTillTime(1, 1234));
-  EXPECT_EQ(1234, Stored(1).GetInt64(20));
+  EXPECT_EQ(1234, Stored(1).GetInt64(App::VSAReplicationInfo::kVMSyncedTillTime));
 
   EXPECT_TRUE(mgr.UpdateFlags(1, 5));
-  EXPECT_EQ(1, Stored(1).GetInt32(18));
+  EXPECT_EQ(1, Stored(1).GetInt32(App::VSAReplicationInfo::kFlags));
   EXPECT_EQ(1u, CPlatformClock::Instance().CountWaits(700, "UpdateFlags"));
   EXPECT_TRUE(mgr.UpdateFlags(1, 4));
-  EXPECT_EQ(0, Stored(1).GetInt32(18));
+  EXPECT_EQ(0, Stored(1).GetInt32(App::VSAReplicationInfo::kFlags));
 
   EXPECT_TRUE(mgr.ResetDestinationVMGuid(1));
-  EXPECT_EQ("", Stored(1).GetString(5, 5));
+  EXPECT_EQ("", Stored(1).GetString(App::VSAReplicationInfo::kDestinationVMGuid));
   EXPECT_EQ("", Rep(mgr, 1)->GetDestinationGuid());
-  EXPECT_EQ("renamed", Stored(1).GetString(6, 6));
+  EXPECT_EQ("renamed", Stored(1).GetString(App::VSAReplicationInfo::kDestinationVMName));
 
   // Property 5 and above store nothing and succeed.
   m_info.replId = 1;
@@ -165,24 +166,25 @@ TEST_F(VSAReplDataMgrTest, StatusStoreMapsTheDRTypeAndRecordsTheJob) {
   ASSERT_TRUE(revert.UpdateFailoverStatus(1, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE));
   EXPECT_TRUE(revert.UpdateStatus(m_info));
   App::VSAReplicationInfo out = Stored(1);
-  EXPECT_EQ(0, out.GetInt32(23));  // a successful revert stores 0, not 13
-  ASSERT_EQ(1u, out.ListSize(25, 25));
-  EXPECT_EQ(2216, out.GetListMsg(25, 25, 0).GetInt32(1));
-  EXPECT_EQ(std::to_string(kJob), out.GetListMsg(25, 25, 0).GetString(2, 2));
+  EXPECT_EQ(0, out.GetInt32(App::VSAReplicationInfo::kFailoverStatus));  // a successful revert stores 0, not 13
+  ASSERT_EQ(1u, out.ListSize(App::VSAReplicationInfo::kProperties));
+  const CNMessageBase& property = out.GetListMsg(App::VSAReplicationInfo::kProperties, 0);
+  EXPECT_EQ(2216, property.GetInt32(App::VSAReplicationProperties::kPropertyId));
+  EXPECT_EQ(std::to_string(kJob), property.GetString(App::VSAReplicationProperties::kValue));
 
   StoreRepl(Repl(1));
   m_info.drType = TMMsg::DR_ORCHESTRATION_TEST_FAILOVER;
   CVSAReplDataMgr test(m_info);
   ASSERT_TRUE(test.LoadData(m_info));
   EXPECT_TRUE(test.UpdateStatus(m_info));
-  EXPECT_EQ(0u, Stored(1).ListSize(25, 25));
+  EXPECT_EQ(0u, Stored(1).ListSize(App::VSAReplicationInfo::kProperties));
 
   m_info.drType = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
   CVSAReplDataMgr planned(m_info);
   ASSERT_TRUE(planned.LoadData(m_info));
   EXPECT_FALSE(planned.IsDRComplete(m_info));
   EXPECT_TRUE(planned.UpdateStatus(m_info));
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(1).GetInt32(23));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(1).GetInt32(App::VSAReplicationInfo::kFailoverStatus));
   EXPECT_TRUE(planned.IsDRComplete(m_info));
 }
 

@@ -15,14 +15,16 @@ namespace {
 
 Api::VirtualApp MakeGroup(int seed) {
   Api::VirtualApp app;
-  app.SetInt32(23, 32, seed % 2);
-  CNMessageBase& config = app.MutableMsg(8, 11);
+  using Entry = TMMsg::VMDependencyOrder;
+  app.SetInt32(Api::VirtualApp::kApprovalRequired, seed % 2);
+  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
   for (int p = 0; p < 3; ++p) {
-    auto& group = config.AddMsgAs<TMMsg::VMGroup>(4, 7);
-    group.SetInt32(1, 1, seed + p);
-    auto& entry = group.AddMsgAs<TMMsg::VMDependencyOrder>(4, 4);
-    entry.MutableMsgAs<ZnEntities::VirtualMachineEntity>(1, 1).SetString(0, 0, "vm-" + std::to_string(seed));
-    entry.SetInt64(9, 9, seed * 1000 + p);
+    auto& group = config.AddMsgAs<TMMsg::VMGroup>(TMMsg::DRGroupConfigFields::kPriorities);
+    group.SetInt32(TMMsg::VMGroup::kPriority, seed + p);
+    auto& entry = group.AddMsgAs<Entry>(TMMsg::VMGroup::kVMSequence);
+    entry.MutableMsgAs<ZnEntities::VirtualMachineEntity>(Entry::kVMEntity)
+        .SetString(ZnEntities::VirtualMachineEntity::kName, "vm-" + std::to_string(seed));
+    entry.SetInt64(Entry::kReplicationId, seed * 1000 + p);
   }
   return app;
 }
@@ -34,8 +36,8 @@ TEST(MsgConcurrency, EightThreadsWriteAndReadMessagesAtOnce) {
   constexpr int kRounds = 150;
   const MsgTest::AllKinds shared = [] {
     MsgTest::AllKinds m;
-    m.SetString(8, 18, "shared \xE2\x98\xBA");
-    m.AddMsg(10, 20).SetInt32(2, 2, 1);
+    m.SetString(MsgTest::AllKinds::kString, "shared \xE2\x98\xBA");
+    m.AddMsg(MsgTest::AllKinds::kNodes).SetInt32(MsgTest::Node::kValue, 1);
     return m;
   }();
   std::atomic<int> failures{0};

@@ -1,7 +1,9 @@
-// The message catalogue as a whole: no class declares an index twice, type
-// ids and addresses are unique, every sub-message class exists, the typed
-// wrappers match their entries, and the values the system relies on are the
-// ones it was given.
+// The message catalogue as a whole: no class declares an index or a field
+// name twice, type ids and addresses are unique, every sub-message class
+// exists, the typed wrappers and generated constants match their entries, and
+// the values the system relies on are the ones it was given.
+#include <ctype.h>
+
 #include <map>
 #include <set>
 #include <string>
@@ -19,12 +21,18 @@ std::vector<std::string> ClassProblems(const CMsgClassInfo& cls, const CMsgRegis
   std::vector<std::string> problems;
   std::set<int> as, bs;
   std::set<uint32_t> hashes;
+  std::set<std::string> names;
   for (const SMsgFieldInfo& f : cls.Fields()) {
     const std::string field = cls.Name() + " field (" + std::to_string(f.a) + "," + std::to_string(f.b) + ")";
     if (f.a < 0 || f.b < 0) problems.push_back(field + ": negative index");
     if (!as.insert(f.a).second) problems.push_back(field + ": a index used twice");
     if (!bs.insert(f.b).second) problems.push_back(field + ": b index used twice");
     if (!hashes.insert(f.hash).second) problems.push_back(field + ": hash used twice");
+    const std::string name = f.name ? f.name : "";
+    if (name.size() < 2 || name[0] != 'k' || !isupper(static_cast<unsigned char>(name[1])))
+      problems.push_back(field + ": name [" + name + "] is not kUpperCamelCase");
+    else if (!names.insert(name).second)
+      problems.push_back(field + ": name " + name + " used twice");
     if (f.kind == EMsgKind::Message && !registry.Find(f.subModule, f.subId))
       problems.push_back(field + ": sub-message class (" + std::to_string(f.subModule) + "," +
                          std::to_string(f.subId) + ") is not registered");
@@ -80,15 +88,78 @@ TEST(MsgRegistry, TheWholeCatalogueIsConsistent) {
   }
 }
 
+// The generated constants of one class against the registry's entry.
+class CConstantCheck {
+ public:
+  void Class(const CMsgClassInfo& cls, int module, int id, uint32_t typeId) {
+    m_cls = &cls;
+    if (cls.Module() != module || cls.Id() != id || cls.TypeId() != typeId)
+      m_problems.push_back(cls.Name() + ": kModule, kId or kTypeId differ from the registry");
+  }
+  void Field(const char* name, const SMsgField& f) {
+    const std::string where = m_cls->Name() + "::" + name;
+    const SMsgFieldInfo* info = m_cls->Field(f.a, f.b);
+    if (!info)
+      m_problems.push_back(where + ": no field (" + std::to_string(f.a) + "," + std::to_string(f.b) + ")");
+    else if (!info->name || std::string(info->name) != name)
+      m_problems.push_back(where + ": the registry names the field " + (info->name ? info->name : "(none)"));
+    if (f.module != m_cls->Module() || f.id != m_cls->Id()) m_problems.push_back(where + ": names another class");
+  }
+  const std::vector<std::string>& Problems() const { return m_problems; }
+
+ private:
+  const CMsgClassInfo* m_cls = nullptr;
+  std::vector<std::string> m_problems;
+};
+
+TEST(MsgRegistry, EveryGeneratedConstantNamesItsCatalogueEntry) {
+  CConstantCheck check;
+  size_t classes = 0;
+#define DR_MSG_CLASS(ns, name, module, id, typeId) \
+  {                                                \
+    using C = ns::name;                            \
+    ++classes;                                     \
+    check.Class(C::ClassInfo(), C::kModule, C::kId, C::kTypeId);
+#define DR_MSG_ANON(ns, name, module, id, typeId) \
+  {                                               \
+    using C = ns::name##Fields;                   \
+    ++classes;                                    \
+    check.Class(C::ClassInfo(), C::kModule, C::kId, C::kTypeId);
+#define DR_MSG_FIELD(name, a, b, hash, kind) check.Field(#name, C::name);
+#define DR_MSG_FIELD_LIST(name, a, b, hash, kind) check.Field(#name, C::name);
+#define DR_MSG_OBJECT(name, a, b, hash, module, id) check.Field(#name, C::name);
+#define DR_MSG_OBJECT_LIST(name, a, b, hash, module, id) check.Field(#name, C::name);
+#define DR_MSG_END() }
+#include "msg/catalog/MsgCatalog.def"
+#undef DR_MSG_CLASS
+#undef DR_MSG_ANON
+#undef DR_MSG_FIELD
+#undef DR_MSG_FIELD_LIST
+#undef DR_MSG_OBJECT
+#undef DR_MSG_OBJECT_LIST
+#undef DR_MSG_END
+  EXPECT_EQ(CMsgRegistry::Instance().Classes().size(), classes);
+  for (const std::string& p : check.Problems()) ADD_FAILURE() << p;
+
+  // Type ids are compile-time values, given or derived.
+  static_assert(Api::VirtualAppJobUpdateReq::kTypeId == 1987535406u);
+  static_assert(TMMsg::DRGroupConfigFields::kTypeId == 211123931u);
+  static_assert(App::VSAReplicationInfo::kTypeId == CMsgClassInfo::DeriveTypeId(30, 9));
+  static_assert(Api::VirtualApp::kConfig.a == 8 && Api::VirtualApp::kConfig.b == 11);
+}
+
 TEST(MsgRegistry, TheCheckFindsEachKindOfCatalogueError) {
   const SMsgFieldDef fields[] = {
-      {1, 1, 5, EMsgKind::Int32, false, 0, 0},
-      {1, 2, 6, EMsgKind::Int32, false, 0, 0},           // a again
-      {3, 2, 7, EMsgKind::String, false, 0, 0},          // b again
-      {4, 4, 5, EMsgKind::Int32, false, 0, 0},           // hash again
-      {5, 5, 8, EMsgKind::Message, false, 12, 99999},    // no such class
+      {1, 1, 5, EMsgKind::Int32, false, 0, 0, "kFirst"},
+      {1, 2, 6, EMsgKind::Int32, false, 0, 0, "kSecond"},          // a again
+      {3, 2, 7, EMsgKind::String, false, 0, 0, "kThird"},          // b again
+      {4, 4, 5, EMsgKind::Int32, false, 0, 0, "kFourth"},          // hash again
+      {5, 5, 8, EMsgKind::Message, false, 12, 99999, "kFifth"},    // no such class
+      {6, 6, 9, EMsgKind::Int32, false, 0, 0, "kFirst"},           // name again
+      {7, 7, 10, EMsgKind::Int32, false, 0, 0, "Seventh"},         // name without k
+      {8, 8, 11, EMsgKind::Int32, false, 0, 0, nullptr},           // no name
   };
-  const SMsgClassDef bad = {"Broken", "One", 12, 244, 215684616, fields, 5, nullptr};
+  const SMsgClassDef bad = {"Broken", "One", 12, 244, 215684616, fields, 8, nullptr};
   CMsgClassInfo broken(bad);
   std::vector<const CMsgClassInfo*> classes = {&broken, &TMMsg::VMGroup::ClassInfo()};
   const std::vector<std::string> problems = RegistryProblems(classes, CMsgRegistry::Instance());
@@ -98,6 +169,10 @@ TEST(MsgRegistry, TheCheckFindsEachKindOfCatalogueError) {
   EXPECT_NE(std::string::npos, all.find("field (3,2): b index used twice")) << all;
   EXPECT_NE(std::string::npos, all.find("field (4,4): hash used twice")) << all;
   EXPECT_NE(std::string::npos, all.find("(12,99999) is not registered")) << all;
+  EXPECT_NE(std::string::npos, all.find("field (6,6): name kFirst used twice")) << all;
+  EXPECT_NE(std::string::npos, all.find("field (7,7): name [Seventh] is not kUpperCamelCase")) << all;
+  EXPECT_NE(std::string::npos, all.find("field (8,8): name [] is not kUpperCamelCase")) << all;
+  EXPECT_EQ(std::string::npos, all.find("field (1,1)")) << all;
   EXPECT_NE(std::string::npos, all.find("TMMsg::VMGroup: type id of Broken::One")) << all;
   EXPECT_NE(std::string::npos, all.find("TMMsg::VMGroup: (module, id) of Broken::One")) << all;
   // Lookups on a broken class still answer (the first declaration wins).

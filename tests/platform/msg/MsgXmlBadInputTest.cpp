@@ -7,6 +7,7 @@
 
 #include "log/LogSink.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgXmlReader.h"
 
 namespace {
 
@@ -98,8 +99,8 @@ std::vector<SBadCase> BadNodeDocuments() {
 
 TEST(MsgXmlBadInput, EveryBadDocumentIsRefusedAndLeavesTheTargetAlone) {
   MsgTest::Node target;
-  target.SetString(1, 1, "before");
-  target.MutableMsg(3, 3).SetInt32(2, 2, 7);
+  target.SetString(MsgTest::Node::kName, "before");
+  target.MutableMsg(MsgTest::Node::kChild).SetInt32(MsgTest::Node::kValue, 7);
   const MsgTest::Node snapshot = target;
 
   for (const SBadCase& c : BadNodeDocuments()) {
@@ -136,7 +137,7 @@ TEST(MsgXmlBadInput, ValuesOutsideTheFieldKindAreRefused) {
       {"int list item text", "<list a=\"12\" b=\"22\"><i64>one</i64></list>"},
   };
   MsgTest::AllKinds target;
-  target.SetInt32(2, 12, 1);
+  target.SetInt32(MsgTest::AllKinds::kInt32, 1);
   const MsgTest::AllKinds snapshot = target;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -148,9 +149,9 @@ TEST(MsgXmlBadInput, ValuesOutsideTheFieldKindAreRefused) {
   // The limits themselves are fine.
   EXPECT_TRUE(target.Unserialize(All("<u32 a=\"3\" b=\"13\">4294967295</u32><i64 a=\"4\" b=\"14\">-9223372036854775808"
                                      "</i64><f32 a=\"6\" b=\"16\">3.4028235e38</f32><bool a=\"1\" b=\"1\">true</bool>")));
-  EXPECT_EQ(UINT32_MAX, target.GetUInt32(13));
-  EXPECT_EQ(INT64_MIN, target.GetInt64(14));
-  EXPECT_TRUE(target.GetBool(1));
+  EXPECT_EQ(UINT32_MAX, target.GetUInt32(MsgTest::AllKinds::kUInt32));
+  EXPECT_EQ(INT64_MIN, target.GetInt64(MsgTest::AllKinds::kInt64));
+  EXPECT_TRUE(target.GetBool(MsgTest::AllKinds::kBool));
 }
 
 TEST(MsgXmlBadInput, HarmlessVariationsAreAccepted) {
@@ -163,10 +164,49 @@ TEST(MsgXmlBadInput, HarmlessVariationsAreAccepted) {
                           "\r\n  <i32 a=\"2\" b=\"2\">-0</i32>\r\n" + kNodeClose + "\r\n";
   std::string error;
   ASSERT_TRUE(node.Unserialize(xml, &error)) << error;
-  EXPECT_EQ("<raw & text>\xE2\x98\xBA", node.GetString(1, 1));
-  EXPECT_EQ(0, node.GetInt32(2));
+  EXPECT_EQ("<raw & text>\xE2\x98\xBA", node.GetString(MsgTest::Node::kName));
+  EXPECT_EQ(0, node.GetInt32(MsgTest::Node::kValue));
   // Many character references are not an entity expansion attack.
   ASSERT_TRUE(node.Unserialize(Node("<str a=\"1\" b=\"1\">" + Repeat("&amp;&lt;&#65;", 2000) + "</str>"), &error))
       << error;
-  EXPECT_EQ(6000u, node.GetString(1, 1).size());
+  EXPECT_EQ(6000u, node.GetString(MsgTest::Node::kName).size());
+}
+
+TEST(MsgXmlBadInput, ADocumentOverTheSizeLimitIsRefusedBeforeItIsParsed) {
+  MsgTest::Node target;
+  target.SetString(MsgTest::Node::kName, "before");
+  const MsgTest::Node snapshot = target;
+
+  // At the library's limit: a valid document one byte too long. It is built
+  // once; parsing it would take far more memory than the text.
+  const std::string head = kDecl + kNodeOpen + "<str a=\"1\" b=\"1\">";
+  const std::string tail = "</str>" + kNodeClose;
+  std::string huge;
+  huge.reserve(kMsgXmlMaxInputBytes + 1);
+  huge = head;
+  huge.append(kMsgXmlMaxInputBytes + 1 - head.size() - tail.size(), 'x');
+  huge += tail;
+  ASSERT_EQ(kMsgXmlMaxInputBytes + 1, huge.size());
+  CLogSink::Instance().ClearCapture();
+  std::string error;
+  EXPECT_FALSE(target.Unserialize(huge, &error));
+  EXPECT_NE(std::string::npos, error.find("bytes exceeds the limit of 67108864 bytes")) << error;
+  EXPECT_TRUE(target == snapshot) << "the target is untouched";
+  EXPECT_TRUE(CLogSink::Instance().Contains("exceeds the limit", "Unserialize"));
+  error.clear();
+  EXPECT_EQ(nullptr, CNMessageBase::CreateFromXml(huge, &error));
+  EXPECT_NE(std::string::npos, error.find("exceeds the limit")) << error;
+  huge.clear();
+  huge.shrink_to_fit();
+
+  // The boundary itself, on a small document under a lowered limit: exactly
+  // the limit parses, one byte more does not.
+  const std::string doc = Node("<str a=\"1\" b=\"1\">" + std::string(1000, 'y') + "</str>");
+  std::unique_ptr<CNMessageBase> parsed = CMsgXmlReader::Parse(doc, &MsgTest::Node::ClassInfo(), &error, doc.size());
+  ASSERT_NE(nullptr, parsed) << error;
+  EXPECT_EQ(std::string(1000, 'y'), parsed->GetString(MsgTest::Node::kName));
+  error.clear();
+  EXPECT_EQ(nullptr, CMsgXmlReader::Parse(doc, &MsgTest::Node::ClassInfo(), &error, doc.size() - 1));
+  EXPECT_NE(std::string::npos, error.find("exceeds the limit")) << error;
+  EXPECT_TRUE(target.Unserialize(doc)) << "far below the library's limit";
 }

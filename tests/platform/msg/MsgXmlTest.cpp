@@ -13,42 +13,45 @@
 
 namespace {
 
+using K = MsgTest::AllKinds;
+using N = MsgTest::Node;
+
 // The flags the DR group helpers build their formatted XML with.
 const EncodingFlags kFormatted = {1, 0, 1, 0, 0, -1, 0, 0, 1, 0, 0};
 
 MsgTest::AllKinds RichMessage() {
   MsgTest::AllKinds m;
-  m.SetBool(1, 1, true);
-  m.SetInt32(2, 12, INT32_MIN);
-  m.SetUInt32(3, 13, UINT32_MAX);
-  m.SetInt64(4, 14, INT64_MIN);
-  m.SetUInt64(5, 15, UINT64_MAX);
-  m.SetFloat(6, 16, 3.4028235e38f);
-  m.SetDouble(7, 17, -2.2250738585072014e-308);
-  m.SetString(8, 18, "Gr\xC3\xBC\xC3\x9F" "e, \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x9A\x80 a<b & c>\"d\" 'e' ]]> \r\n\t end ");
-  m.SetInt32(17, 2, INT32_MAX);
+  m.SetBool(K::kBool, true);
+  m.SetInt32(K::kInt32, INT32_MIN);
+  m.SetUInt32(K::kUInt32, UINT32_MAX);
+  m.SetInt64(K::kInt64, INT64_MIN);
+  m.SetUInt64(K::kUInt64, UINT64_MAX);
+  m.SetFloat(K::kFloat, 3.4028235e38f);
+  m.SetDouble(K::kDouble, -2.2250738585072014e-308);
+  m.SetString(K::kString, "Gr\xC3\xBC\xC3\x9F" "e, \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x9A\x80 a<b & c>\"d\" 'e' ]]> \r\n\t end ");
+  m.SetInt32(K::kCrossedInt32, INT32_MAX);
 
-  CNMessageBase& child = m.MutableMsg(9, 19);
-  child.SetString(1, 1, "child");
-  child.MutableMsg(3, 3).MutableMsg(3, 3).SetInt32(2, 2, -1);
-  m.AddMsg(10, 20);  // an empty element
-  CNMessageBase& second = m.AddMsg(10, 20);
-  second.SetString(1, 1, "");
-  second.TouchField(4, 4);  // present and empty
-  second.AddMsg(4, 4).SetInt32(2, 2, 5);
+  CNMessageBase& child = m.MutableMsg(K::kNode);
+  child.SetString(N::kName, "child");
+  child.MutableMsg(N::kChild).MutableMsg(N::kChild).SetInt32(N::kValue, -1);
+  m.AddMsg(K::kNodes);  // an empty element
+  CNMessageBase& second = m.AddMsg(K::kNodes);
+  second.SetString(N::kName, "");
+  second.TouchField(N::kChildren);  // present and empty
+  second.AddMsg(N::kChildren).SetInt32(N::kValue, 5);
 
-  for (int32_t v : {INT32_MIN, 0, INT32_MAX}) m.AddInt32(11, 21, v);
-  for (int64_t v : {INT64_MIN, INT64_C(-1), INT64_MAX}) m.AddInt64(12, 22, v);
-  m.AddString(13, 23, "");
-  m.AddString(13, 23, std::string("bytes \x01\x02\xFF\x00 end", 14));  // not XML text
-  m.AddString(13, 23, "  spaced  ");
-  m.AddUInt64(14, 24, 0);
-  m.AddUInt64(14, 24, UINT64_MAX);
+  for (int32_t v : {INT32_MIN, 0, INT32_MAX}) m.AddInt32(K::kInt32List, v);
+  for (int64_t v : {INT64_MIN, INT64_C(-1), INT64_MAX}) m.AddInt64(K::kInt64List, v);
+  m.AddString(K::kStringList, "");
+  m.AddString(K::kStringList, std::string("bytes \x01\x02\xFF\x00 end", 14));  // not XML text
+  m.AddString(K::kStringList, "  spaced  ");
+  m.AddUInt64(K::kUInt64List, 0);
+  m.AddUInt64(K::kUInt64List, UINT64_MAX);
   for (double v : {0.1, -0.0, 1e308, 5e-324, double(INFINITY), -double(INFINITY), double(NAN)}) {
-    m.AddDouble(15, 25, v);
+    m.AddDouble(K::kDoubleList, v);
   }
-  m.AddBool(16, 26, false);
-  m.AddBool(16, 26, true);
+  m.AddBool(K::kBoolList, false);
+  m.AddBool(K::kBoolList, true);
   return m;
 }
 
@@ -71,14 +74,14 @@ TEST(MsgXml, RoundTripKeepsEveryKindValueAndStructure) {
     std::string error;
     ASSERT_TRUE(parsed.Unserialize(xml, &error)) << error << "\n" << xml;
     EXPECT_TRUE(parsed == original) << Compact(parsed) << "\n" << Compact(original);
-    EXPECT_EQ(INT64_MIN, parsed.GetInt64(14));
-    EXPECT_EQ(UINT64_MAX, parsed.GetUInt64(15));
-    EXPECT_EQ(original.GetString(8, 18), parsed.GetString(8, 18));
-    EXPECT_EQ(std::string("bytes \x01\x02\xFF\x00 end", 14), parsed.GetListString(13, 23, 1));
-    EXPECT_TRUE(parsed.Has(10));
-    EXPECT_TRUE(parsed.GetListMsg(10, 20, 1).Has(4)) << "an empty present list survives";
-    EXPECT_EQ(0u, parsed.GetListMsg(10, 20, 0).FieldCount());
-    EXPECT_EQ(-1, parsed.GetMsg(9, 19).GetMsg(3, 3).GetMsg(3, 3).GetInt32(2));
+    EXPECT_EQ(INT64_MIN, parsed.GetInt64(K::kInt64));
+    EXPECT_EQ(UINT64_MAX, parsed.GetUInt64(K::kUInt64));
+    EXPECT_EQ(original.GetString(K::kString), parsed.GetString(K::kString));
+    EXPECT_EQ(std::string("bytes \x01\x02\xFF\x00 end", 14), parsed.GetListString(K::kStringList, 1));
+    EXPECT_TRUE(parsed.Has(K::kNodes));
+    EXPECT_TRUE(parsed.GetListMsg(K::kNodes, 1).Has(N::kChildren)) << "an empty present list survives";
+    EXPECT_EQ(0u, parsed.GetListMsg(K::kNodes, 0).FieldCount());
+    EXPECT_EQ(-1, parsed.GetMsg(K::kNode).GetMsg(N::kChild).GetMsg(N::kChild).GetInt32(N::kValue));
 
     std::unique_ptr<CNMessageBase> any = CNMessageBase::CreateFromXml(xml, &error);
     ASSERT_NE(nullptr, any) << error;
@@ -90,11 +93,12 @@ TEST(MsgXml, RoundTripKeepsEveryKindValueAndStructure) {
 
 TEST(MsgXml, FormattedXmlIsIndentedAndReadsBack) {
   TMMsg::VMGroup group;
-  group.SetInt32(1, 1, 2);
-  auto& entry = group.AddMsgAs<TMMsg::VMDependencyOrder>(4, 4);
-  entry.MutableMsg(1, 1).SetString(0, 0, "vm <a> & \"b\"");
-  entry.SetInt64(9, 9, 42);
-  group.AddMsg(4, 4);
+  group.SetInt32(TMMsg::VMGroup::kPriority, 2);
+  auto& entry = group.AddMsgAs<TMMsg::VMDependencyOrder>(TMMsg::VMGroup::kVMSequence);
+  entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity)
+      .SetString(ZnEntities::VirtualMachineEntity::kName, "vm <a> & \"b\"");
+  entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, 42);
+  group.AddMsg(TMMsg::VMGroup::kVMSequence);
 
   std::string xml;
   XMLSerializer serializer(kFormatted);
@@ -127,9 +131,9 @@ TEST(MsgXml, FormattedXmlIsIndentedAndReadsBack) {
 
 TEST(MsgXml, SerializerFlagsAreHonoured) {
   MsgTest::AllKinds m;
-  m.SetBool(1, 1, true);
-  m.SetString(8, 18, "\xC3\xA9t\xC3\xA9");
-  m.TouchField(9, 19);
+  m.SetBool(K::kBool, true);
+  m.SetString(K::kString, "\xC3\xA9t\xC3\xA9");
+  m.TouchField(K::kNode);
 
   EncodingFlags flags;
   flags.writeFieldHashes = true;
@@ -175,14 +179,14 @@ TEST(MsgXml, SerializerFlagsAreHonoured) {
 TEST(MsgXml, NestingIsCappedOnWriteAsOnRead) {
   MsgTest::Node root;
   CNMessageBase* node = &root;
-  for (int depth = 1; depth < 64; ++depth) node = &node->MutableMsg(3, 3);
+  for (int depth = 1; depth < 64; ++depth) node = &node->MutableMsg(N::kChild);
   std::string xml;
   ASSERT_TRUE(root.serializeUTF8(xml)) << "64 levels are fine";
   MsgTest::Node back;
   ASSERT_TRUE(back.Unserialize(xml));
   EXPECT_TRUE(back == root);
 
-  node->AddMsg(4, 4);  // level 65, through a list
+  node->AddMsg(N::kChildren);  // level 65, through a list
   std::string kept = "kept";
   EXPECT_FALSE(root.serializeUTF8(kept));
   EXPECT_EQ("kept", kept);
@@ -190,17 +194,20 @@ TEST(MsgXml, NestingIsCappedOnWriteAsOnRead) {
 
 TEST(MsgXml, ADrGroupRoundTripsThroughItsAnonymousConfiguration) {
   Api::VirtualApp app;
-  app.SetInt32(23, 32, 1);
-  CNMessageBase& config = app.MutableMsg(8, 11);
+  using Entry = TMMsg::VMDependencyOrder;
+  using Priorities = TMMsg::DRGroupConfigFields;
+  app.SetInt32(Api::VirtualApp::kApprovalRequired, 1);
+  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
   for (int p = 1; p <= 3; ++p) {
-    auto& group = config.AddMsgAs<TMMsg::VMGroup>(4, 7);
-    group.SetInt32(1, 1, p);
-    group.SetInt32(3, 3, p % 2);
+    auto& group = config.AddMsgAs<TMMsg::VMGroup>(Priorities::kPriorities);
+    group.SetInt32(TMMsg::VMGroup::kPriority, p);
+    group.SetInt32(TMMsg::VMGroup::kContinueOnFailure, p % 2);
     for (int v = 0; v < 2; ++v) {
-      auto& entry = group.AddMsgAs<TMMsg::VMDependencyOrder>(4, 4);
-      entry.MutableMsgAs<ZnEntities::VirtualMachineEntity>(1, 1).SetString(0, 0, "vm" + std::to_string(p * 10 + v));
-      entry.SetInt64(9, 9, p * 10 + v);
-      entry.MutableMsg(2, 2).SetString(2, 2, "echo pre");
+      auto& entry = group.AddMsgAs<Entry>(TMMsg::VMGroup::kVMSequence);
+      entry.MutableMsgAs<ZnEntities::VirtualMachineEntity>(Entry::kVMEntity)
+          .SetString(ZnEntities::VirtualMachineEntity::kName, "vm" + std::to_string(p * 10 + v));
+      entry.SetInt64(Entry::kReplicationId, p * 10 + v);
+      entry.MutableMsg(Entry::kPreScript).SetString(TMMsg::ScriptFields::kScriptText, "echo pre");
     }
   }
   std::string xml;
@@ -208,10 +215,12 @@ TEST(MsgXml, ADrGroupRoundTripsThroughItsAnonymousConfiguration) {
   Api::VirtualApp back;
   ASSERT_TRUE(back.Unserialize(xml));
   ASSERT_TRUE(back == app);
-  const CNMessageBase& groups = static_cast<const Api::VirtualApp&>(back).GetMsg(8, 11);
-  ASSERT_EQ(3u, groups.ListSize(4, 7));
-  const auto& third = groups.GetListMsgAs<TMMsg::VMGroup>(4, 7, 2);
-  EXPECT_EQ(3, third.GetInt32(1));
-  EXPECT_EQ(31, third.GetListMsgAs<TMMsg::VMDependencyOrder>(4, 4, 1).GetInt32(9));
-  EXPECT_EQ("echo pre", third.GetListMsg(4, 4, 0).GetMsg(2, 2).GetString(2, 2));
+  const CNMessageBase& groups = static_cast<const Api::VirtualApp&>(back).GetMsg(Api::VirtualApp::kConfig);
+  ASSERT_EQ(3u, groups.ListSize(Priorities::kPriorities));
+  const auto& third = groups.GetListMsgAs<TMMsg::VMGroup>(Priorities::kPriorities, 2);
+  EXPECT_EQ(3, third.GetInt32(TMMsg::VMGroup::kPriority));
+  EXPECT_EQ(31, third.GetListMsgAs<Entry>(TMMsg::VMGroup::kVMSequence, 1).GetInt32(Entry::kReplicationId));
+  EXPECT_EQ("echo pre", third.GetListMsg(TMMsg::VMGroup::kVMSequence, 0)
+                            .GetMsg(Entry::kPreScript)
+                            .GetString(TMMsg::ScriptFields::kScriptText));
 }
