@@ -10,6 +10,7 @@
 #include "db/DBConnection.h"
 #include "jobs/LabStore.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
 #include "settings/ZNPlatformInfo.h"
 #include "sim/Simulators.h"
 
@@ -25,23 +26,23 @@ bool Fail(std::string& error, const std::string& text) {
 
 std::string SampleGroupXml() {
   Api::VirtualApp app;
-  CNMessageBase& config = app.MutableMsg(8, 11);
+  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
   for (int priority = 1; priority <= 2; ++priority) {
-    CNMessageBase& group = config.AddMsg(4, 7);
-    group.SetInt32(1, 1, priority);
-    group.SetInt32(2, 2, 1);  // one minute between the priorities
-    group.SetInt32(3, 3, 1);  // go on after a failed priority
+    CNMessageBase& group = config.AddMsg(TMMsg::DRGroupConfigFields::kPriorities);
+    group.SetInt32(TMMsg::VMGroup::kPriority, priority);
+    group.SetInt32(TMMsg::VMGroup::kDelayMinutes, 1);
+    group.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
     for (const SSampleVM& vm : kSampleVMs) {
       if (vm.priority != priority) continue;
-      CNMessageBase& entry = group.AddMsg(4, 4);
-      entry.MutableMsg(1, 1).SetString(0, 0, vm.source);
-      entry.SetInt32(4, 4, priority);
-      entry.SetInt64(9, 9, vm.replicationId);
-      entry.SetInt32(10, 10, 0);  // VM replication
+      CNMessageBase& entry = group.AddMsg(TMMsg::VMGroup::kVMSequence);
+      entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kName, vm.source);
+      entry.SetInt32(TMMsg::VMDependencyOrder::kBootOrder, priority);
+      entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, vm.replicationId);
+      entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_VSA_REPLICATION);
     }
   }
   // No approval workflow for the sample group.
-  app.SetInt32(23, 32, 0);
+  app.SetInt32(Api::VirtualApp::kApprovalRequired, 0);
   std::string xml;
   app.serializeUTF8(xml);
   return xml;
@@ -109,9 +110,11 @@ int CDrJobLab::OwnerId() {
 
 std::string CDrJobLab::JobOptionsXml(int groupId) {
   TMMsg::JobOption options;
-  CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
-  dr.SetInt32(2, 2, 0);  // started for the group, not from a monitor
-  dr.MutableMsg(6, 6).SetInt32(0, 0, groupId);
+  CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                          .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
+  dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, 0);
+  dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity)
+      .SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, groupId);
   std::string xml;
   options.serializeUTF8(xml);
   return xml;
@@ -120,11 +123,13 @@ std::string CDrJobLab::JobOptionsXml(int groupId) {
 int CDrJobLab::GroupOfJob(const std::string& optionsXml) {
   TMMsg::JobOption options;
   std::string error;
-  if (!options.Unserialize(optionsXml, &error) || !options.Has(3)) return 0;
-  const CNMessageBase& job = options.GetMsg(3, 3);
-  if (!job.Has(32)) return 0;
-  const CNMessageBase& dr = job.GetMsg(32, 32);
-  if (!dr.Has(6)) return 0;
-  const CNMessageBase& entity = dr.GetMsg(6, 6);
-  return entity.Has(0) ? entity.GetInt32(0) : 0;
+  if (!options.Unserialize(optionsXml, &error) || !options.Has(TMMsg::JobOption::kBackupOptions)) return 0;
+  const CNMessageBase& job = options.GetMsg(TMMsg::JobOption::kBackupOptions);
+  if (!job.Has(TMMsg::BackupOptionFields::kDROrchestrationOption)) return 0;
+  const CNMessageBase& dr = job.GetMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
+  if (!dr.Has(TMMsg::DROrchestrationOption::kVirtualAppEntity)) return 0;
+  const CNMessageBase& entity = dr.GetMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity);
+  return entity.Has(ZnEntities::VirtualAppEntity::kVirtualAppId)
+             ? entity.GetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId)
+             : 0;
 }

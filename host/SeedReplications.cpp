@@ -18,10 +18,13 @@ const int kVendor = 1;
 bool SeedSampleReplications(std::string& error) {
   // The replication task: VM restore options with every DR switch off.
   TMMsg::TaskInfo task;
-  CNMessageBase& vmOptions =
-      task.AddMsg(5, 5).MutableMsg(4, 4).MutableMsg(2, 2).MutableMsg(25, 25).MutableMsg(1, 1);
-  vmOptions.SetInt32(37, 67, 0);
-  vmOptions.SetInt32(41, 74, 0);
+  CNMessageBase& vmOptions = task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+                                 .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+                                 .MutableMsg(TMMsg::JobOption::kRestoreOptions)
+                                 .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+                                 .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, 0);
+  vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, 0);
   std::string taskXml;
   if (!task.serializeUTF8(taskXml) || !CTaskStore::PutTask(kReplicationTaskId, taskXml)) {
     error = "cannot store replication task [" + std::to_string(kReplicationTaskId) + "]";
@@ -30,22 +33,24 @@ bool SeedSampleReplications(std::string& error) {
   for (const SSampleVM& r : kSampleVMs) {
     const std::string id = std::to_string(r.replicationId);
     App::VSAReplicationInfo info;
-    info.SetInt32(1, 1, r.replicationId);
-    info.SetString(2, 2, "repl-" + id);
-    info.SetString(3, 3, "src-" + id);
-    info.SetString(4, 4, r.source);
-    info.SetString(5, 5, "dst-" + id);
-    info.SetString(6, 6, r.destination);
-    info.MutableMsg(9, 9).SetInt32(0, 0, kReplicationTaskId * 10);
-    info.MutableMsg(9, 9).SetInt32(1, 1, kReplicationTaskId);
-    CNMessageBase& subclient = info.MutableMsg(38, 38);
-    subclient.SetInt32(0, 0, kReplicationSubclientId);
-    subclient.SetInt32(2, 2, kClientId);
-    info.SetInt32(17, 17, App::VSA_REPL_STATUS_IN_SYNC);
-    info.SetInt32(23, 23, App::VSA_FAILOVER_STATUS_NONE);
-    info.SetInt32(54, 54, kVendor);
-    info.SetInt32(58, 58, kVendor);
-    info.SetInt32(64, 64, 1);
+    using Repl = App::VSAReplicationInfo;
+    info.SetInt32(Repl::kReplicationId, r.replicationId);
+    info.SetString(Repl::kReplicationGuid, "repl-" + id);
+    info.SetString(Repl::kSourceVMGuid, "src-" + id);
+    info.SetString(Repl::kSourceVMName, r.source);
+    info.SetString(Repl::kDestinationVMGuid, "dst-" + id);
+    info.SetString(Repl::kDestinationVMName, r.destination);
+    CNMessageBase& subtask = info.MutableMsg(Repl::kSubtask);
+    subtask.SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, kReplicationTaskId * 10);
+    subtask.SetInt32(ZnEntities::SubtaskEntity::kTaskId, kReplicationTaskId);
+    CNMessageBase& subclient = info.MutableMsg(Repl::kSubclient);
+    subclient.SetInt32(ZnEntities::SubClientEntity::kSubclientId, kReplicationSubclientId);
+    subclient.SetInt32(ZnEntities::SubClientEntity::kClientId, kClientId);
+    info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
+    info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
+    info.SetInt32(Repl::kDestinationVendor, kVendor);
+    info.SetInt32(Repl::kSourceVendor, kVendor);
+    info.SetInt32(Repl::kToolsInstalled, 1);
     if (!CReplicationStore::Put(info, kReplicationTaskId)) {
       error = "cannot store replication [" + id + "]";
       return false;

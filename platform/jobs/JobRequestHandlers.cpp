@@ -14,21 +14,16 @@
 
 namespace {
 
-const unsigned long kGetVirtualAppReq = 1988615698UL;
-const unsigned long kJobListRequest = 356490292UL;
-const unsigned long kMultiCellJobOp = 361508698UL;
-const unsigned long kJobDetailsReq = 1986164483UL;
-const unsigned long kCreateTaskReq = 216380445UL;
 int GetVirtualApp(int, std::string& xml, std::string& error) {
   Api::GetVirtualAppReq req;
   if (!req.Unserialize(xml, &error)) return -1;
   Api::GetVirtualAppResp resp;
-  resp.TouchField(1, 1);
+  resp.TouchField(Api::GetVirtualAppResp::kVirtualApps);
   std::string groupXml;
-  if (CLabStore::GetDRGroup(req.GetInt32(2), groupXml)) {
+  if (CLabStore::GetDRGroup(req.GetInt32(Api::GetVirtualAppReq::kVirtualAppId), groupXml)) {
     Api::VirtualApp app;
     if (!app.Unserialize(groupXml, &error)) return -1;
-    resp.AppendMsg(1, 1, app);
+    resp.AppendMsg(Api::GetVirtualAppResp::kVirtualApps, app);
   }
   return resp.serializeUTF8(xml) ? 0 : -1;
 }
@@ -37,24 +32,24 @@ int JobList(int, std::string& xml, std::string& error) {
   JobManager::JobListRequest req;
   if (!req.Unserialize(xml, &error)) return -1;
   JobManager::JobListResponse resp;
-  resp.TouchField(1, 1);
-  const CNMessageBase& filter = req.GetMsg(2, 2);
-  for (size_t i = 0; i < filter.ListSize(4, 4); ++i) {
+  resp.TouchField(JobManager::JobListResponse::kEntries);
+  const CNMessageBase& filter = req.GetMsg(JobManager::JobListRequest::kFilter);
+  for (size_t i = 0; i < filter.ListSize(JobManager::JobFilter::kJobIds); ++i) {
     SJobRecord job;
-    const long long jobId = filter.GetListInt32(4, 4, i);
+    const long long jobId = filter.GetListInt32(JobManager::JobFilter::kJobIds, i);
     const EStoreResult read = CJobStore::GetJob(jobId, job);
     if (read == EStoreResult::kMissing) continue;
     if (read != EStoreResult::kOk) {
       error = "Cannot read job [" + std::to_string(jobId) + "]";
       return -1;
     }
-    CNMessageBase& entry = resp.AddMsg(1, 1);
-    CNMessageBase& summary = entry.MutableMsg(1, 1);
-    summary.SetInt64(1, 1, job.jobId);
-    summary.SetInt32(2, 2, job.jobType);
-    summary.SetInt32(3, 3, job.ownerId);
-    summary.SetString(4, 10, job.status);
-    summary.SetFloat(18, 18, static_cast<float>(job.percent));
+    CNMessageBase& entry = resp.AddMsg(JobManager::JobListResponse::kEntries);
+    CNMessageBase& summary = entry.MutableMsg(JobManager::JobListEntryFields::kSummary);
+    summary.SetInt64(JobManager::JobSummary::kJobId, job.jobId);
+    summary.SetInt32(JobManager::JobSummary::kJobType, job.jobType);
+    summary.SetInt32(JobManager::JobSummary::kOwnerUserId, job.ownerId);
+    summary.SetString(JobManager::JobSummary::kStatus, job.status);
+    summary.SetFloat(JobManager::JobSummary::kPercentComplete, static_cast<float>(job.percent));
   }
   return resp.serializeUTF8(xml) ? 0 : -1;
 }
@@ -62,10 +57,11 @@ int JobList(int, std::string& xml, std::string& error) {
 int JobOperation(int, std::string& xml, std::string& error) {
   JobManager::PerformMultiCellJobOpReq req;
   if (!req.Unserialize(xml, &error)) return -1;
-  const CNMessageBase& op = req.GetMsg(1, 1);
-  int operation = op.GetInt32(1);
-  for (size_t i = 0; i < op.ListSize(2, 2); ++i) {
-    long long jobId = op.GetListMsg(2, 2, i).GetInt64(1);
+  const CNMessageBase& op = req.GetMsg(JobManager::PerformMultiCellJobOpReq::kOperationReq);
+  const int operation = op.GetInt32(JobManager::PerformJobOperationReq::kOperation);
+  for (size_t i = 0; i < op.ListSize(JobManager::PerformJobOperationReq::kJobs); ++i) {
+    const long long jobId = op.GetListMsg(JobManager::PerformJobOperationReq::kJobs, i)
+                                .GetInt64(JobManager::JobSummary::kJobId);
     const EStoreResult applied = CJobStore::ApplyOperation(jobId, operation);
     if (applied != EStoreResult::kOk) {
       error = "Job [" + std::to_string(jobId) + (applied == EStoreResult::kMissing ? "] not found" : "] not changed");
@@ -79,7 +75,7 @@ int JobOperation(int, std::string& xml, std::string& error) {
 int JobDetails(int, std::string& xml, std::string& error) {
   Api::VirtualAppJobDetailsReq req;
   if (!req.Unserialize(xml, &error)) return -1;
-  const long long jobId = req.GetInt32(4);
+  const long long jobId = req.GetInt32(Api::VirtualAppJobDetailsReq::kJobId);
   std::vector<SPhaseRowRecord> rows;
   // A failed read is an error, never an empty history: a restarted job
   // would redo the phases it already completed.
@@ -88,21 +84,22 @@ int JobDetails(int, std::string& xml, std::string& error) {
     return -1;
   }
   Api::VirtualAppJobDetailsResp resp;
-  resp.TouchField(1, 1);
+  resp.TouchField(Api::VirtualAppJobDetailsResp::kJobs);
   std::map<int, size_t> byRepl;
   for (const SPhaseRowRecord& row : rows) {
     auto it = byRepl.find(row.replicationId);
     if (it == byRepl.end()) {
-      CNMessageBase& job = resp.AddMsg(1, 1);
-      job.SetInt32(4, 4, row.replicationId);
-      job.SetInt64(6, 6, jobId);
-      it = byRepl.emplace(row.replicationId, resp.ListSize(1, 1) - 1).first;
+      CNMessageBase& job = resp.AddMsg(Api::VirtualAppJobDetailsResp::kJobs);
+      job.SetInt32(Api::VirtualAppJob::kReplicationId, row.replicationId);
+      job.SetInt64(Api::VirtualAppJob::kJobId, jobId);
+      it = byRepl.emplace(row.replicationId, resp.ListSize(Api::VirtualAppJobDetailsResp::kJobs) - 1).first;
     }
-    CNMessageBase& phase = resp.MutableListMsg(1, 1, it->second).AddMsg(5, 5);
-    phase.SetInt32(1, 1, row.phase);
-    phase.SetInt32(2, 2, row.status);
+    CNMessageBase& phase =
+        resp.MutableListMsg(Api::VirtualAppJobDetailsResp::kJobs, it->second).AddMsg(Api::VirtualAppJob::kPhases);
+    phase.SetInt32(Api::VirtualAppJobPhase::kPhaseType, row.phase);
+    phase.SetInt32(Api::VirtualAppJobPhase::kPhaseState, row.status);
     Api::VirtualAppPhaseInfo info;
-    if (!row.details.empty() && info.Unserialize(row.details)) phase.SetMsg(8, 11, info);
+    if (!row.details.empty() && info.Unserialize(row.details)) phase.SetMsg(Api::VirtualAppJobPhase::kPhaseInfo, info);
   }
   return resp.serializeUTF8(xml) ? 0 : -1;
 }
@@ -120,14 +117,16 @@ std::string InputValue(const std::string& inputs, const std::string& tag) {
 int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>& jobIds, std::string& error) {
   TMMsg::CreateTaskReq req;
   if (!req.Unserialize(xml, &error)) return -1;
-  const CNMessageBase& info = req.GetMsg(2, 2);
-  if (info.ListSize(5, 5) == 0 || info.ListSize(3, 3) == 0) {
+  const TMMsg::TaskInfo& info = req.GetMsgAs<TMMsg::TaskInfo>(TMMsg::CreateTaskReq::kTaskInfo);
+  if (info.ListSize(TMMsg::TaskInfo::kSubTasks) == 0 || info.ListSize(TMMsg::TaskInfo::kAssociations) == 0) {
     error = "Task request without sub-task or entity";
     return -1;
   }
-  const CNMessageBase& entity = info.GetListMsg(3, 3, 0);
-  std::string name = entity.GetString(91, 220);
-  std::string inputs = info.GetListMsg(5, 5, 0).GetMsg(4, 4).GetString(11, 11);
+  const CNMessageBase& entity = info.GetListMsg(TMMsg::TaskInfo::kAssociations, 0);
+  const std::string name = entity.GetString(ZnEntities::GenericEntity::kWorkflowName);
+  const std::string inputs = info.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+                                 .GetMsg(TMMsg::SubTaskInfo::kJobOptions)
+                                 .GetString(TMMsg::JobOption::kWorkflowInputXml);
   bool approval = name == "DRApproval";
   std::string outcome = approval ? CLabStore::ApprovalOutcome() : std::string(CLabStore::kApprove);
   if (outcome == CLabStore::kFailStart) {
@@ -141,7 +140,7 @@ int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>&
   job.ownerId = userId;
   job.name = name;
   job.inputs = inputs;
-  job.clientId = static_cast<int>(entity.GetInt64(47));
+  job.clientId = static_cast<int>(entity.GetInt64(ZnEntities::GenericEntity::kClientId));
   long long drJobId = atoll(InputValue(inputs, "jobId").c_str());
   job.parentJobId = drJobId;
   long long id = CJobStore::CreateJob(job);
@@ -162,9 +161,9 @@ int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>&
 }  // namespace
 
 void CJobRequestHandlers::Register() {
-  XMLHandler::RegisterHandler(kGetVirtualAppReq, GetVirtualApp);
-  XMLHandler::RegisterHandler(kJobListRequest, JobList);
-  XMLHandler::RegisterHandler(kMultiCellJobOp, JobOperation);
-  XMLHandler::RegisterHandler(kJobDetailsReq, JobDetails);
-  EvTask::RegisterHandler(kCreateTaskReq, CreateWorkflowTask);
+  XMLHandler::RegisterHandler(Api::GetVirtualAppReq::kTypeId, GetVirtualApp);
+  XMLHandler::RegisterHandler(JobManager::JobListRequest::kTypeId, JobList);
+  XMLHandler::RegisterHandler(JobManager::PerformMultiCellJobOpReq::kTypeId, JobOperation);
+  XMLHandler::RegisterHandler(Api::VirtualAppJobDetailsReq::kTypeId, JobDetails);
+  EvTask::RegisterHandler(TMMsg::CreateTaskReq::kTypeId, CreateWorkflowTask);
 }

@@ -39,7 +39,7 @@ int GetTaskDetail(const std::vector<SDBProcValue>& inputs, SDBProcResult& result
     return -3;
   }
   TMMsg::GetTaskDetailResp resp;
-  resp.SetMsg(1, 1, task);
+  resp.SetMsg(TMMsg::GetTaskDetailResp::kTaskInfo, task);
   std::string out;
   // The caller's wrapper adds the declaration.
   if (!resp.serializeUTF8(out, false)) {

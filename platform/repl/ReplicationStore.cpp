@@ -15,23 +15,8 @@ const char* kPropTable = CReplicationStore::kTables[1];
 const char* kMsgSchema =
     "CREATE TABLE IF NOT EXISTS PLT_VSAReplicationMsg (replicationId INTEGER PRIMARY KEY, xml TEXT)";
 
-// Field numbers of App::VSAReplicationInfo with a column of their own.
-enum {
-  kId = 1,
-  kReplGuid = 2,
-  kSourceGuid = 3,
-  kSourceName = 4,
-  kDestGuid = 5,
-  kDestName = 6,
-  kLastRestoreTime = 7,
-  kSubtask = 9,
-  kSyncStatus = 17,
-  kFlags = 18,
-  kSyncedTill = 20,
-  kFailoverStatus = 23,
-  kProperties = 25,
-  kLastSyncedJob = 66,
-};
+using Repl = App::VSAReplicationInfo;
+using Property = App::VSAReplicationProperties;
 
 std::string Text(sqlite3_stmt* s, int col) {
   const unsigned char* t = sqlite3_column_text(s, col);
@@ -170,30 +155,36 @@ bool UpdateColumn(CDBConnection* c, const char* column, int id, const std::strin
 // Writes the column-backed fields the message holds.
 bool WriteColumns(CDBConnection* c, int id, const App::VSAReplicationInfo& m) {
   struct SText {
-    int field;
+    SMsgField field;
     const char* column;
   };
-  static const SText kTexts[] = {{kReplGuid, "replicationGuid"}, {kSourceGuid, "sourceGuid"},
-                                 {kSourceName, "sourceName"},    {kDestGuid, "destinationGuid"},
-                                 {kDestName, "destinationName"}};
+  static const SText kTexts[] = {{Repl::kReplicationGuid, "replicationGuid"},
+                                 {Repl::kSourceVMGuid, "sourceGuid"},
+                                 {Repl::kSourceVMName, "sourceName"},
+                                 {Repl::kDestinationVMGuid, "destinationGuid"},
+                                 {Repl::kDestinationVMName, "destinationName"}};
   for (const SText& t : kTexts) {
     if (!m.Has(t.field)) continue;
-    const std::string& v = m.GetString(t.field, t.field);
+    const std::string& v = m.GetString(t.field);
     if (!UpdateColumn(c, t.column, id, &v, 0)) return false;
   }
   struct SNumber {
-    int field;
+    SMsgField field;
     const char* column;
   };
-  static const SNumber kNumbers[] = {{kLastRestoreTime, "lastRestoreTime"}, {kSyncStatus, "status"},
-                                     {kFlags, "flags"},                     {kSyncedTill, "VMSyncedTillTime"},
-                                     {kFailoverStatus, "FailoverStatus"},  {kLastSyncedJob, "lastSyncedBkpJob"}};
+  static const SNumber kNumbers[] = {{Repl::kLastRestoreTime, "lastRestoreTime"},
+                                     {Repl::kSyncStatus, "status"},
+                                     {Repl::kFlags, "flags"},
+                                     {Repl::kVMSyncedTillTime, "VMSyncedTillTime"},
+                                     {Repl::kFailoverStatus, "FailoverStatus"},
+                                     {Repl::kLastSyncedBackupJobId, "lastSyncedBkpJob"}};
   for (const SNumber& n : kNumbers) {
     if (!m.Has(n.field)) continue;
     if (!UpdateColumn(c, n.column, id, nullptr, m.GetInt64(n.field))) return false;
   }
-  if (m.Has(kSubtask) && m.GetMsg(kSubtask, kSubtask).Has(1)) {
-    if (!UpdateColumn(c, "taskId", id, nullptr, m.GetMsg(kSubtask, kSubtask).GetInt32(1))) return false;
+  const CNMessageBase& subtask = m.GetMsg(Repl::kSubtask);
+  if (m.Has(Repl::kSubtask) && subtask.Has(ZnEntities::SubtaskEntity::kTaskId)) {
+    if (!UpdateColumn(c, "taskId", id, nullptr, subtask.GetInt32(ZnEntities::SubtaskEntity::kTaskId))) return false;
   }
   return true;
 }
@@ -201,8 +192,8 @@ bool WriteColumns(CDBConnection* c, int id, const App::VSAReplicationInfo& m) {
 }  // namespace
 
 bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
-  if (!info.Has(kId)) return false;
-  const int id = info.GetInt32(kId);
+  if (!info.Has(Repl::kReplicationId)) return false;
+  const int id = info.GetInt32(Repl::kReplicationId);
   CDBConnection* c = Ready();
   if (!c) return false;
   CDBWriteScope scope(c);
@@ -215,16 +206,16 @@ bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
     return false;
   }
   if (!WriteColumns(c, id, info)) return false;
-  for (size_t i = 0; i < info.ListSize(kProperties, kProperties); ++i) {
-    const CNMessageBase& p = info.GetListMsg(kProperties, kProperties, i);
+  for (size_t i = 0; i < info.ListSize(Repl::kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(Repl::kProperties, i);
     if (Step(c, "INSERT INTO APP_VSAReplicationProp (propertyValue, replicationId, propertyTypeId, created, "
                 "modified) VALUES (?, ?, ?, ?, 0)",
-             {p.GetString(2, 2)}, {id, p.GetInt32(1), now}) != SQLITE_DONE) {
+             {p.GetString(Property::kValue)}, {id, p.GetInt32(Property::kPropertyId), now}) != SQLITE_DONE) {
       return false;
     }
   }
   App::VSAReplicationInfo stored(info);
-  stored.ClearField(kProperties);
+  stored.ClearField(Repl::kProperties);
   if (!WriteStoredMessage(c, id, stored)) return false;
   return scope.Commit();
 }
@@ -255,29 +246,29 @@ bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
   c->Release(s);
 
   if (!ReadStoredMessage(c, replicationId, msg)) return false;
-  msg.SetInt32(kId, kId, replicationId);
-  msg.SetString(kReplGuid, kReplGuid, texts[0]);
-  msg.SetString(kSourceGuid, kSourceGuid, texts[1]);
-  msg.SetString(kSourceName, kSourceName, texts[2]);
-  msg.SetString(kDestGuid, kDestGuid, texts[3]);
-  msg.SetString(kDestName, kDestName, texts[4]);
-  msg.SetInt64(kLastRestoreTime, kLastRestoreTime, restore);
-  msg.SetInt32(kSyncStatus, kSyncStatus, status);
-  msg.SetInt32(kFlags, kFlags, flags);
-  msg.SetInt64(kSyncedTill, kSyncedTill, syncedTill);
-  msg.SetInt32(kFailoverStatus, kFailoverStatus, failover);
-  if (lastJob != 0) msg.SetInt64(kLastSyncedJob, kLastSyncedJob, lastJob);
-  if (taskId != 0) msg.MutableMsg(kSubtask, kSubtask).SetInt32(1, 1, taskId);
+  msg.SetInt32(Repl::kReplicationId, replicationId);
+  msg.SetString(Repl::kReplicationGuid, texts[0]);
+  msg.SetString(Repl::kSourceVMGuid, texts[1]);
+  msg.SetString(Repl::kSourceVMName, texts[2]);
+  msg.SetString(Repl::kDestinationVMGuid, texts[3]);
+  msg.SetString(Repl::kDestinationVMName, texts[4]);
+  msg.SetInt64(Repl::kLastRestoreTime, restore);
+  msg.SetInt32(Repl::kSyncStatus, status);
+  msg.SetInt32(Repl::kFlags, flags);
+  msg.SetInt64(Repl::kVMSyncedTillTime, syncedTill);
+  msg.SetInt32(Repl::kFailoverStatus, failover);
+  if (lastJob != 0) msg.SetInt64(Repl::kLastSyncedBackupJobId, lastJob);
+  if (taskId != 0) msg.MutableMsg(Repl::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kTaskId, taskId);
 
-  msg.ClearField(kProperties);
+  msg.ClearField(Repl::kProperties);
   s = c->Prepare(
       "SELECT propertyTypeId, propertyValue FROM APP_VSAReplicationProp WHERE replicationId = ? ORDER BY id");
   if (!s) return false;
   sqlite3_bind_int(s, 1, replicationId);
   while (sqlite3_step(s) == SQLITE_ROW) {
-    CNMessageBase& p = msg.AddMsg(kProperties, kProperties);
-    p.SetInt32(1, 1, sqlite3_column_int(s, 0));
-    p.SetString(2, 2, Text(s, 1));
+    CNMessageBase& p = msg.AddMsg(Repl::kProperties);
+    p.SetInt32(Property::kPropertyId, sqlite3_column_int(s, 0));
+    p.SetString(Property::kValue, Text(s, 1));
   }
   c->Release(s);
   out = msg;
@@ -285,11 +276,11 @@ bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
 }
 
 int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string& error) {
-  if (!partial.Has(kId)) {
+  if (!partial.Has(Repl::kReplicationId)) {
     error = "Replication id not set";
     return 1;
   }
-  const int id = partial.GetInt32(kId);
+  const int id = partial.GetInt32(Repl::kReplicationId);
   CDBConnection* c = Ready();
   if (!c) {
     error = "Management database not available";
@@ -306,16 +297,16 @@ int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string
   }
   const long long now = CPlatformClock::Instance().NowEpochSeconds();
   bool ok = WriteColumns(c, id, partial) && UpdateColumn(c, "modified", id, nullptr, now);
-  for (size_t i = 0; ok && i < partial.ListSize(kProperties, kProperties); ++i) {
-    const CNMessageBase& p = partial.GetListMsg(kProperties, kProperties, i);
-    ok = MergeProperty(c, id, p.GetInt32(1), p.GetString(2, 2), now);
+  for (size_t i = 0; ok && i < partial.ListSize(Repl::kProperties); ++i) {
+    const CNMessageBase& p = partial.GetListMsg(Repl::kProperties, i);
+    ok = MergeProperty(c, id, p.GetInt32(Property::kPropertyId), p.GetString(Property::kValue), now);
   }
   if (ok) {
     App::VSAReplicationInfo stored;
     ok = ReadStoredMessage(c, id, stored);
     if (ok) {
       for (const SMsgSlot& slot : partial.Slots()) {
-        if (slot.field->a != kProperties) CopyField(slot, stored);
+        if (slot.field->a != Repl::kProperties.a) CopyField(slot, stored);
       }
       ok = WriteStoredMessage(c, id, stored);
     }
@@ -343,10 +334,12 @@ int CReplicationStore::HandleGetReplications(int, std::string& xml, std::string&
   App::GetVSAReplicationReq req;
   if (!req.Unserialize(xml, &error)) return -1;
   App::GetVSAReplicationResp resp;
-  resp.TouchField(1, 1);
-  for (size_t i = 0; i < req.ListSize(5, 5); ++i) {
+  resp.TouchField(App::GetVSAReplicationResp::kReplications);
+  for (size_t i = 0; i < req.ListSize(App::GetVSAReplicationReq::kReplicationIds); ++i) {
     App::VSAReplicationInfo info;
-    if (Get(req.GetListInt32(5, 5, i), info)) resp.AppendMsg(1, 1, info);
+    if (Get(req.GetListInt32(App::GetVSAReplicationReq::kReplicationIds, i), info)) {
+      resp.AppendMsg(App::GetVSAReplicationResp::kReplications, info);
+    }
   }
   if (!resp.serializeUTF8(xml)) {
     error = "Failed to write the replication reply";
@@ -357,4 +350,6 @@ int CReplicationStore::HandleGetReplications(int, std::string& xml, std::string&
 
 bool CReplicationStore::CreateTables() { return Ready() != nullptr; }
 
-void CReplicationStore::Register() { XMLHandler::RegisterHandler(kGetVSAReplicationReq, HandleGetReplications); }
+void CReplicationStore::Register() {
+  XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, HandleGetReplications);
+}

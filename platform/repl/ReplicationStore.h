@@ -33,13 +33,11 @@ class CReplicationStore {
   // Ids of the replications of a replication (sync) task, in id order.
   static std::vector<int> IdsOfTask(int taskId);
 
-  // Answers App::GetVSAReplicationReq (type 518937344) with every requested
+  // Answers App::GetVSAReplicationReq with every requested
   // replication that exists, in request order.
   static int HandleGetReplications(int userId, std::string& xml, std::string& error);
   // Registers the request handler (CSimulators::Install).
   static void Register();
   // Creates the replication tables on the calling thread's database.
   static bool CreateTables();
-
-  static constexpr unsigned long kGetVSAReplicationReq = 518937344UL;
 };

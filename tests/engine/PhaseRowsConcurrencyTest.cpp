@@ -48,7 +48,7 @@ TEST_F(PhaseRowsConcurrencyTest, EightThreadsOnOneDataSourceNeverInterleave) {
   std::atomic<int> inFlight{0};
   std::atomic<int> overlaps{0};
   std::atomic<int> calls{0};
-  App_ExecuteSP::RegisterHandler(CPhaseRowProcedure::kRequestType,
+  App_ExecuteSP::RegisterHandler(Api::VirtualAppJobUpdateReq::kTypeId,
                                  [&](const std::string& request, std::string& response) {
                                    if (inFlight.fetch_add(1) != 0) ++overlaps;
                                    ++calls;

@@ -132,7 +132,7 @@ TEST_F(PhaseRowsTest, RequestHoldsOneJobWithOnePhaseAndOnlyTheFieldsThePhaseHas)
 
 TEST_F(PhaseRowsTest, FailedRowWriteIsLoggedAndDoesNotStopTheRecord) {
   Make({41});
-  App_ExecuteSP::RegisterHandler(CPhaseRowProcedure::kRequestType,
+  App_ExecuteSP::RegisterHandler(Api::VirtualAppJobUpdateReq::kTypeId,
                                  [](const std::string&, std::string&) { return -1; });
   SDRPhaseCtx done(kJob, Api::VIRTUAL_APP_PHASE_BACKUP, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, Api::DR_SITE_SOURCE,
                    true);

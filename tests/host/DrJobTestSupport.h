@@ -75,9 +75,10 @@ class CDrJobLabTest : public testing::Test {
   // would make it.
   static void CreateDRJob(long long jobId) {
     TMMsg::JobOption options;
-    CNMessageBase& dr = options.MutableMsg(3, 3).MutableMsg(32, 32);
-    dr.SetInt32(2, 2, 0);
-    dr.MutableMsg(6, 6).SetInt32(0, 0, 1);
+    CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                            .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
+    dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, 0);
+    dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity).SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, 1);
     SJobRecord job;
     job.jobId = jobId;
     job.jobType = CJobStore::kTypeDR;

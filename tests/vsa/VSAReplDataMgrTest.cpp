@@ -60,14 +60,14 @@ TEST_F(VSAReplDataMgrTest, FailedLoadLeavesBothMapsUntouched) {
   VSARepInfo* before = Rep(mgr, 1);
   StoreRepl(WithSync(1, 5));
 
-  XMLHandler::RegisterHandler(CReplicationStore::kGetVSAReplicationReq, [](int, std::string&, std::string& error) {
+  XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, [](int, std::string&, std::string& error) {
     error = "server down";
     return -1;
   });
   EXPECT_FALSE(mgr.LoadData(m_info));
   EXPECT_TRUE(Logged("Error [server down] contacting dhdb for VSA Replication Info "));
   // A reply without a record list is a failure too.
-  XMLHandler::RegisterHandler(CReplicationStore::kGetVSAReplicationReq, [](int, std::string& xml, std::string&) {
+  XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, [](int, std::string& xml, std::string&) {
     App::GetVSAReplicationResp empty;
     return empty.serializeUTF8(xml) ? 0 : -1;
   });
@@ -79,7 +79,7 @@ TEST_F(VSAReplDataMgrTest, FailedLoadLeavesBothMapsUntouched) {
 }
 
 TEST_F(VSAReplDataMgrTest, RecordWithoutIdIsSkipped) {
-  XMLHandler::RegisterHandler(CReplicationStore::kGetVSAReplicationReq, [](int, std::string& xml, std::string&) {
+  XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, [](int, std::string& xml, std::string&) {
     App::GetVSAReplicationResp resp;
     resp.AddMsg(App::GetVSAReplicationResp::kReplications)
         .SetString(App::VSAReplicationInfo::kSourceVMName, "nameless");

@@ -46,12 +46,12 @@ class SimulatedStores : public CServicesTestBase {
   }
   static std::string PhaseRequest(long long jobId, int replicationId, int phase, int state) {
     Api::VirtualAppJobUpdateReq req;
-    CNMessageBase& job = req.AddMsg(1, 1);
-    job.SetInt64(6, 6, jobId);
-    job.SetInt32(4, 4, replicationId);
-    CNMessageBase& p = job.AddMsg(5, 5);
-    p.SetInt32(1, 1, phase);
-    p.SetInt32(2, 2, state);
+    CNMessageBase& job = req.AddMsg(Api::VirtualAppJobUpdateReq::kJobs);
+    job.SetInt64(Api::VirtualAppJob::kJobId, jobId);
+    job.SetInt32(Api::VirtualAppJob::kReplicationId, replicationId);
+    CNMessageBase& p = job.AddMsg(Api::VirtualAppJob::kPhases);
+    p.SetInt32(Api::VirtualAppJobPhase::kPhaseType, phase);
+    p.SetInt32(Api::VirtualAppJobPhase::kPhaseState, state);
     return Xml(req);
   }
 

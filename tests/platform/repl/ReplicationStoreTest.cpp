@@ -6,6 +6,9 @@
 
 namespace {
 
+using ReplInfo = App::VSAReplicationInfo;
+using Property = App::VSAReplicationProperties;
+
 class ReplicationStoreTest : public CDRRecordsTestBase {
  protected:
   static App::VSAReplicationInfo Stored(int id) {
@@ -22,63 +25,63 @@ class ReplicationStoreTest : public CDRRecordsTestBase {
 
 TEST_F(ReplicationStoreTest, PartialStoreChangesOnlyThePresentFields) {
   App::VSAReplicationInfo info = Repl(11);
-  info.MutableMsg(38, 38).SetInt32(0, 0, 300);
-  CNMessageBase& p = info.AddMsg(25, 25);
-  p.SetInt32(1, 1, 2207);
-  p.SetString(2, 2, "esx1");
+  info.MutableMsg(ReplInfo::kSubclient).SetInt32(ZnEntities::SubClientEntity::kSubclientId, 300);
+  CNMessageBase& p = info.AddMsg(ReplInfo::kProperties);
+  p.SetInt32(Property::kPropertyId, 2207);
+  p.SetString(Property::kValue, "esx1");
   StoreRepl(info, 40);
 
   App::VSAReplicationInfo partial;
-  partial.SetInt32(1, 1, 11);
-  partial.SetInt32(23, 23, 1);
-  partial.SetString(5, 5, "");  // a present empty text is set
+  partial.SetInt32(ReplInfo::kReplicationId, 11);
+  partial.SetInt32(ReplInfo::kFailoverStatus, 1);
+  partial.SetString(ReplInfo::kDestinationVMGuid, "");  // a present empty text is set
   ASSERT_EQ(0, Store(partial));
 
   App::VSAReplicationInfo out = Stored(11);
-  EXPECT_EQ(1, out.GetInt32(23));
-  EXPECT_TRUE(out.Has(5));
-  EXPECT_EQ("", out.GetString(5, 5));
-  EXPECT_EQ("vm11", out.GetString(4, 4));
-  EXPECT_EQ("vm11-DR", out.GetString(6, 6));
-  EXPECT_EQ(1, out.GetInt32(54));
-  EXPECT_EQ(300, out.GetMsg(38, 38).GetInt32(0));
-  EXPECT_EQ(40, out.GetMsg(9, 9).GetInt32(1));
-  ASSERT_EQ(1u, out.ListSize(25, 25));
-  EXPECT_EQ("esx1", out.GetListMsg(25, 25, 0).GetString(2, 2));
+  EXPECT_EQ(1, out.GetInt32(ReplInfo::kFailoverStatus));
+  EXPECT_TRUE(out.Has(ReplInfo::kDestinationVMGuid));
+  EXPECT_EQ("", out.GetString(ReplInfo::kDestinationVMGuid));
+  EXPECT_EQ("vm11", out.GetString(ReplInfo::kSourceVMName));
+  EXPECT_EQ("vm11-DR", out.GetString(ReplInfo::kDestinationVMName));
+  EXPECT_EQ(1, out.GetInt32(ReplInfo::kDestinationVendor));
+  EXPECT_EQ(300, out.GetMsg(ReplInfo::kSubclient).GetInt32(ZnEntities::SubClientEntity::kSubclientId));
+  EXPECT_EQ(40, out.GetMsg(ReplInfo::kSubtask).GetInt32(ZnEntities::SubtaskEntity::kTaskId));
+  ASSERT_EQ(1u, out.ListSize(ReplInfo::kProperties));
+  EXPECT_EQ("esx1", out.GetListMsg(ReplInfo::kProperties, 0).GetString(Property::kValue));
 }
 
 TEST_F(ReplicationStoreTest, PropertiesMergeByIdAndAreNeverReplacedWholesale) {
   App::VSAReplicationInfo info = Repl(12);
   for (int id : {2207, 2220}) {
-    CNMessageBase& p = info.AddMsg(25, 25);
-    p.SetInt32(1, 1, id);
-    p.SetString(2, 2, "old" + std::to_string(id));
+    CNMessageBase& p = info.AddMsg(ReplInfo::kProperties);
+    p.SetInt32(Property::kPropertyId, id);
+    p.SetString(Property::kValue, "old" + std::to_string(id));
   }
   StoreRepl(info);
 
   App::VSAReplicationInfo partial;
-  partial.SetInt32(1, 1, 12);
-  CNMessageBase& changed = partial.AddMsg(25, 25);
-  changed.SetInt32(1, 1, 2220);
-  changed.SetString(2, 2, "3");
-  CNMessageBase& added = partial.AddMsg(25, 25);
-  added.SetInt32(1, 1, 2216);
-  added.SetString(2, 2, "5150");
+  partial.SetInt32(ReplInfo::kReplicationId, 12);
+  CNMessageBase& changed = partial.AddMsg(ReplInfo::kProperties);
+  changed.SetInt32(Property::kPropertyId, 2220);
+  changed.SetString(Property::kValue, "3");
+  CNMessageBase& added = partial.AddMsg(ReplInfo::kProperties);
+  added.SetInt32(Property::kPropertyId, 2216);
+  added.SetString(Property::kValue, "5150");
   ASSERT_EQ(0, Store(partial));
 
   App::VSAReplicationInfo out = Stored(12);
-  ASSERT_EQ(3u, out.ListSize(25, 25));
-  EXPECT_EQ(2207, out.GetListMsg(25, 25, 0).GetInt32(1));
-  EXPECT_EQ("old2207", out.GetListMsg(25, 25, 0).GetString(2, 2));
-  EXPECT_EQ("3", out.GetListMsg(25, 25, 1).GetString(2, 2));
-  EXPECT_EQ(2216, out.GetListMsg(25, 25, 2).GetInt32(1));
+  ASSERT_EQ(3u, out.ListSize(ReplInfo::kProperties));
+  EXPECT_EQ(2207, out.GetListMsg(ReplInfo::kProperties, 0).GetInt32(Property::kPropertyId));
+  EXPECT_EQ("old2207", out.GetListMsg(ReplInfo::kProperties, 0).GetString(Property::kValue));
+  EXPECT_EQ("3", out.GetListMsg(ReplInfo::kProperties, 1).GetString(Property::kValue));
+  EXPECT_EQ(2216, out.GetListMsg(ReplInfo::kProperties, 2).GetInt32(Property::kPropertyId));
 }
 
 TEST_F(ReplicationStoreTest, UnknownOrUnnamedReplicationIsRefused) {
   App::VSAReplicationInfo partial;
-  partial.SetInt32(23, 23, 1);
+  partial.SetInt32(ReplInfo::kFailoverStatus, 1);
   EXPECT_NE(0, Store(partial));
-  partial.SetInt32(1, 1, 999);
+  partial.SetInt32(ReplInfo::kReplicationId, 999);
   VSASiteReplication adapter;
   std::string error;
   EXPECT_NE(0, adapter.setSiteReplication(&partial, error, nullptr));
@@ -93,9 +96,9 @@ TEST_F(ReplicationStoreTest, RequestAnswersTheStoredReplicationsInRequestOrder) 
   std::vector<int> ids{22, 404, 21};
   App::GetVSAReplicationResp resp;
   ASSERT_TRUE(CDRAppManager::GetVSAReplicationResp(ids, resp));
-  ASSERT_EQ(2u, resp.ListSize(1, 1));
-  EXPECT_EQ(22, resp.GetListMsg(1, 1, 0).GetInt32(1));
-  EXPECT_EQ(21, resp.GetListMsg(1, 1, 1).GetInt32(1));
+  ASSERT_EQ(2u, resp.ListSize(App::GetVSAReplicationResp::kReplications));
+  EXPECT_EQ(22, resp.GetListMsg(App::GetVSAReplicationResp::kReplications, 0).GetInt32(ReplInfo::kReplicationId));
+  EXPECT_EQ(21, resp.GetListMsg(App::GetVSAReplicationResp::kReplications, 1).GetInt32(ReplInfo::kReplicationId));
   EXPECT_EQ((std::vector<int>{21, 22}), CReplicationStore::IdsOfTask(5));
 }
 
