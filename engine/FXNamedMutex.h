@@ -16,6 +16,8 @@ class FXNamedMutex : public FXLockableResource {
   bool TryLock() override;
   // Waits at most the interval, clamped to [0, INT32_MAX] ms.
   bool TryLock(CTimeInterval timeout) override;
+  // Returns once the mutex is held, or without it (owner unchanged) when the
+  // calling thread is asked to stop (CStopState).
   void Lock() override;
   // Ends one hold of the calling thread; the owner is cleared when the
   // outermost hold ends. A thread that does not hold it changes nothing.
