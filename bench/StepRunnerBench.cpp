@@ -27,7 +27,7 @@
 class CDRBaseTestPeer {
  public:
   static void SetJobManager(CDRBase& dr, CDRJobManager* jm) { dr.m_jobManager = jm; }
-  static void AddInfo(CDRBase& dr, IDRBaseInfo* info) { dr.m_drInfoList.push_back(info); }
+  static void AddInfo(CDRBase& dr, IDRBaseInfo* info) { dr.AdoptInfo(info); }
 };
 
 namespace {

@@ -172,10 +172,14 @@ void CDRBase::Refresh() { m_jobManager->UpdatePercentComplete(ComputePercentComp
 
 int32_t CDRBase::ComputePercentComplete() {
   if (m_drInfoList.empty()) return 0;
-  int64_t sum = 0;
-  for (IDRBaseInfo* info : m_drInfoList) sum += info->GetPercentageComplete();
-  return static_cast<int32_t>(sum / static_cast<int64_t>(m_drInfoList.size())) +
+  return static_cast<int32_t>(m_percentTotal.Get() / static_cast<int64_t>(m_drInfoList.size())) +
          m_jobManager->GetJobBeginPercentage();
+}
+
+void CDRBase::AdoptInfo(IDRBaseInfo* info) {
+  m_drInfoList.push_back(info);
+  m_percentTotal.AddPercent(info->GetPercentageComplete());
+  info->SetPercentSink(&m_percentTotal);
 }
 
 bool CDRBase::IsDRInfoApplicableForCurrentPriority(const SDRPriority& priority, CDRInfo* info) {

@@ -6,18 +6,21 @@
 // Threads: Initialize, Run and the priority loop run on the host's thread.
 // Sub-priorities of one order number run on a pool of 5 DR worker threads;
 // those call RunPriority and Refresh concurrently. Refresh and
-// ComputePercentComplete only read the machine list, which does not change
-// during Run, so they take no lock.
+// ComputePercentComplete read the machine count, which does not change during
+// Run, and the running percent total, which the records keep up to date with
+// atomic additions, so they take no lock and do not walk the machines.
 #pragma once
 
 #include <stdint.h>
 
+#include <atomic>
 #include <list>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "IDRBaseInfo.h"
 #include "services/DRAppManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "drorch/ZnCriticalSection.h"
@@ -28,12 +31,22 @@
 class CDRDataSource;
 class CDRInfo;
 class CDRJobManager;
-class IDRBaseInfo;
 class IDRContext;
 class ZnThreadPool;
 struct SDROperationCtx;
 struct SDROSubclient;
 struct SDRPriority;
+
+// The sum of GetPercentageComplete over the records an orchestrator adopted,
+// kept by the records themselves as they change.
+class CDRPercentTotal : public IDRPercentSink {
+ public:
+  void AddPercent(int64_t delta) override { m_sum.fetch_add(delta, std::memory_order_relaxed); }
+  int64_t Get() const { return m_sum.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<int64_t> m_sum{0};
+};
 
 class CDRBase : public IDROrchestrator {
  public:
@@ -159,6 +172,11 @@ class CDRBase : public IDROrchestrator {
  private:
   friend class CDRBaseTestPeer;
 
+  // Takes ownership of a machine record: appends it to the machine list and
+  // counts it in the running percent total, to which it reports from then on.
+  // Only before Run: the list does not change while workers read it.
+  void AdoptInfo(IDRBaseInfo* info);
+
   // Builds the priority queue.
   bool InitInvocation();
   bool PriorityDR();
@@ -179,6 +197,7 @@ class CDRBase : public IDROrchestrator {
   int64_t m_jobId;
   TMMsg::DROrchestrationType m_drType;
   std::vector<IDRBaseInfo*> m_drInfoList;  // owned
+  CDRPercentTotal m_percentTotal;          // of m_drInfoList
   int32_t m_priorityDelayMs;
   bool m_continueOnFailure;
   CDRJobManager* m_jobManager;  // not owned

@@ -258,7 +258,7 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
       delete record;
       continue;
     }
-    m_drInfoList.push_back(record);
+    AdoptInfo(record);
   }
   return m_drInfoList.size() > before;
 }

@@ -43,10 +43,14 @@ bool CDRInfo::IsDRComplete() {
 void CDRInfo::SetStatus(Api::VirtualAppPhaseState state) {
   m_sourceInfo.status = state;
   switch (state) {
-    case Api::VIRTUAL_APP_PHASE_STATE_SUCCESS:
+    case Api::VIRTUAL_APP_PHASE_STATE_SUCCESS: {
+      // Success shows as 100 whatever the weights gathered: the jump counts.
+      const int before = GetPercentageComplete();
       m_success = true;
+      ReportPercentChange(static_cast<int64_t>(GetPercentageComplete()) - before);
       if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
       break;
+    }
     case Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS:
       if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
       break;
@@ -101,7 +105,9 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
 }
 
 void CDRInfo::UpdatePhasePercentage(Api::VirtualAppJobPhaseType phase) {
+  const int before = GetPercentageComplete();
   m_percent += DRInfoUtils::GetPhaseWeightage(phase, m_drType);
+  ReportPercentChange(static_cast<int64_t>(GetPercentageComplete()) - before);
 }
 
 bool CDRInfo::IsScriptsConfigured(bool post) {

@@ -7,6 +7,9 @@
 // DR worker running its machine); it takes no lock of its own. Progress and
 // the success, skipped and pending flags are also read by other threads
 // (the progress refresh, the sub-priority workers), so they are atomic.
+// Because one thread at a time writes, the change of GetPercentageComplete
+// that a write causes (reported to the orchestrator's running total) is
+// exactly the difference of the values before and after it.
 #pragma once
 
 #include <stdint.h>

@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include "sync/StopState.h"
+
 FXNamedMutex::FXNamedMutex(const std::string& name) : m_mutex(name) {}
 
 FXNamedMutex::~FXNamedMutex() = default;
@@ -25,10 +27,16 @@ bool FXNamedMutex::TryLock(CTimeInterval timeout) DR_NO_THREAD_SAFETY_ANALYSIS {
   return true;
 }
 
+// Forwards to the platform mutex, like the tries above.
 void FXNamedMutex::Lock() DR_NO_THREAD_SAFETY_ANALYSIS {
-  // The platform wait ends early only when this thread is being stopped;
-  // then nothing is held and the owner stays as it was.
-  if (m_mutex.lock()) SetLockOwner();
+  // The platform's unbounded wait keeps trying while the lock file cannot be
+  // opened. Only a stop request of this thread ends it without the mutex, and
+  // then the owner stays as it was; a wait a test's watchdog gave up on is
+  // simply waited again.
+  while (!m_mutex.lock()) {
+    if (CStopState::CurrentStopRequested()) return;
+  }
+  SetLockOwner();
 }
 
 void FXNamedMutex::Unlock() DR_NO_THREAD_SAFETY_ANALYSIS {

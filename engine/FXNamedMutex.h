@@ -16,8 +16,9 @@ class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY FXNamedMutex : public FXLoc
   bool TryLock() override DR_TRY_ACQUIRE(true);
   // Waits at most the interval, clamped to [0, INT32_MAX] ms.
   bool TryLock(CTimeInterval timeout) override DR_TRY_ACQUIRE(true);
-  // For the lock checks the mutex is held afterwards; only a thread that is
-  // being stopped comes back without it.
+  // Returns once the mutex is held, or without it (owner unchanged) when the
+  // calling thread is asked to stop (CStopState). For the lock checks the
+  // mutex is held afterwards.
   void Lock() override DR_ACQUIRE();
   // Ends one hold of the calling thread; the owner is cleared when the
   // outermost hold ends. A thread that does not hold it changes nothing.

@@ -1,5 +1,13 @@
 // One machine or replication of a DR job as the orchestrator keeps it.
+//
+// The orchestrator that owns a record keeps a running total of every record's
+// GetPercentageComplete, so the job's progress costs the same whatever the
+// number of machines. An implementation therefore reports every change of
+// what GetPercentageComplete returns through ReportPercentChange, from the
+// thread that makes the change. A record nobody adopted reports to nobody.
 #pragma once
+
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -7,6 +15,15 @@
 #include "msg/MsgEnums.h"
 
 struct SDRPhaseCtx;
+
+// Where a record's changes of progress go. Called from any worker thread.
+class IDRPercentSink {
+ public:
+  virtual void AddPercent(int64_t delta) = 0;
+
+ protected:
+  ~IDRPercentSink() {}
+};
 
 class IDRBaseInfo {
  public:
@@ -22,6 +39,18 @@ class IDRBaseInfo {
   virtual void UpdatePhase(SDRPhaseCtx& phase) = 0;
   // The record's line for the summary e-mail.
   virtual std::string GetReportMsg() = 0;
+
+  // Set once by the adopting orchestrator, before any worker sees the record.
+  void SetPercentSink(IDRPercentSink* sink) { m_percentSink = sink; }
+
+ protected:
+  // delta: new GetPercentageComplete minus the old one.
+  void ReportPercentChange(int64_t delta) {
+    if (m_percentSink != nullptr && delta != 0) m_percentSink->AddPercent(delta);
+  }
+
+ private:
+  IDRPercentSink* m_percentSink = nullptr;
 };
 
 inline IDRBaseInfo::~IDRBaseInfo() {}

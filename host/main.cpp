@@ -3,9 +3,12 @@
 // asks a running DR job to stop.
 #include <stdio.h>
 
+#include <string>
+
 #include "DrJobArgs.h"
 #include "DrJobCommands.h"
 #include "sim/Simulators.h"
+#include "time/PlatformClock.h"
 
 namespace {
 
@@ -26,6 +29,14 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every wait of every command runs on the scaled clock: a scale that is not
+  // a sensible number would make them vanish or never end, so nothing starts.
+  double scale = 1.0;
+  std::string scaleError;
+  if (!CPlatformClock::ReadEnvScale(scale, scaleError)) {
+    fprintf(stderr, "drjob: %s\n", scaleError.c_str());
+    return CDrJobCommands::kExitUsage;
+  }
   // The simulated management server answers this process's requests.
   CSimulators::Install();
   CDrJobArgs args;

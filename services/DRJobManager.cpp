@@ -1,5 +1,6 @@
 #include "drorch/DRJobManager.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,6 +26,10 @@
 namespace {
 
 const int kDRApprovalPendingCause = 0x4800006a;
+
+// Some requests carry job ids in 32-bit fields. A wider id would arrive as
+// another job's id, so it is refused instead of cut.
+bool FitsInt32(long long jobId) { return jobId >= INT32_MIN && jobId <= INT32_MAX; }
 
 }  // namespace
 
@@ -276,6 +281,12 @@ bool CDRJobManager::PerformJobOperation(long long childJobId, long long parentJo
 }
 
 bool CDRJobManager::GetJobStatusResponse(std::vector<long long>& jobIds, JobManager::JobListResponse& response) {
+  for (long long id : jobIds) {
+    if (!FitsInt32(id)) {
+      m_event.Error("GetJobStatusResponse", "Job id [%lld] does not fit the 32-bit job list filter. Not queried.", id);
+      return false;
+    }
+  }
   JobManager::JobListRequest req;
   req.SetInt32(JobManager::JobListRequest::kFlag3, 1);
   CNMessageBase& sort = req.MutableMsg(JobManager::JobListRequest::kSortOrder);
@@ -371,6 +382,11 @@ bool CDRJobManager::IsJobFailed(long long& jobId, bool notSuccessfulCounts) {
 }
 
 bool CDRJobManager::GetPhasesForJob(long long jobId, std::vector<Api::VirtualAppJob>& out) {
+  if (!FitsInt32(jobId)) {
+    m_event.Error("GetPhasesForJob", "Job id [%lld] does not fit the 32-bit VirtualAppJobDetailsReq. Not queried.",
+                  jobId);
+    return false;
+  }
   Api::VirtualAppJobDetailsReq req;
   req.SetInt32(Api::VirtualAppJobDetailsReq::kJobId, static_cast<int32_t>(jobId));
   std::string xml, error;

@@ -104,6 +104,9 @@ class DR_EXPORT CDRJobManager {
 
   // ---- job operations and queries ------------------------------------------
   bool PerformJobOperation(long long childJobId, long long parentJobId, JobManager::JobOperation op);
+  // The job list request carries 32-bit ids: a wider one fails the query
+  // (logged) rather than asking about another job. So do the summary, status,
+  // percent, running, kill and failed queries built on it.
   bool GetJobStatusResponse(std::vector<long long>& jobIds, JobManager::JobListResponse& response);
   bool GetJobSummary(long long jobId, JobManager::JobSummary* summary);
   bool GetJobStatus(long long jobId, std::string& status);
@@ -111,6 +114,7 @@ class DR_EXPORT CDRJobManager {
   bool IsJobRunning(long long jobId, bool& running);
   bool IsJobKillIssuedForJob(long long& jobId);
   bool IsJobFailed(long long& jobId, bool notSuccessfulCounts);
+  // False (logged) for a job id beyond 32 bits, which the request cannot carry.
   bool GetPhasesForJob(long long jobId, std::vector<Api::VirtualAppJob>& out);
   void GetDRChildJobs(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppPhaseState state,
                       std::set<long long>& out, bool filterByState);

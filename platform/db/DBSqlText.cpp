@@ -46,12 +46,11 @@ void AppendOne(std::string& out, const std::string& spec, bool hasWidth, int wid
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
 
-std::string CDBSqlText::FormatV(const char* fmt, va_list apIn) {
+std::string CDBSqlText::FormatV(const char* fmt, va_list apIn, bool inQuote) {
   std::string out;
   if (!fmt) return out;
   va_list ap;
   va_copy(ap, apIn);
-  bool inQuote = false;
   const char* p = fmt;
   while (*p) {
     if (*p != '%') {
@@ -144,22 +143,23 @@ std::string CDBSqlText::FormatV(const char* fmt, va_list apIn) {
         }
         break;
       case 'c':
-        AppendOne(out, spec, hasWidth, width, hasPrec, prec, va_arg(ap, int));
+      case 's': {
+        // Width and precision shape the value itself; only then are its quotes
+        // doubled. Escaping first would let a precision cut a doubled quote in
+        // half and leave a lone one that closes the literal.
+        std::string value;
+        if (conv == 'c') {
+          AppendOne(value, spec, hasWidth, width, hasPrec, prec, va_arg(ap, int));
+        } else {
+          const char* s = va_arg(ap, const char*);
+          AppendOne(value, spec, hasWidth, width, hasPrec, prec, s != nullptr ? s : "(null)");
+        }
+        out += inQuote ? QuoteEscape(value) : value;
         break;
+      }
       case 'p':
         AppendOne(out, spec, hasWidth, width, hasPrec, prec, va_arg(ap, void*));
         break;
-      case 's': {
-        const char* s = va_arg(ap, const char*);
-        if (!s) s = "(null)";
-        if (inQuote) {
-          std::string escaped = QuoteEscape(s);
-          AppendOne(out, spec, hasWidth, width, hasPrec, prec, escaped.c_str());
-        } else {
-          AppendOne(out, spec, hasWidth, width, hasPrec, prec, s);
-        }
-        break;
-      }
       case 'n':
         (void)va_arg(ap, void*);  // never written: a SQL text has no use for it
         break;

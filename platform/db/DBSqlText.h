@@ -34,11 +34,13 @@ struct SDBProcValue {
 
 class CDBSqlText {
  public:
-  // printf into a string. Every %s whose conversion stands between single
-  // quotes of the format has its single quotes doubled, so a value can never
-  // close the literal it was placed in; everything else prints as printf does.
+  // printf into a string. Every %s or %c whose conversion stands between
+  // single quotes of the format is printed with its width and precision first,
+  // then has its single quotes doubled, so a value can never close the
+  // literal it was placed in; everything else prints as printf does.
   static std::string Format(const char* fmt, ...) DR_PRINTF(1, 2);
-  static std::string FormatV(const char* fmt, va_list ap);
+  // inQuote: the format continues a text that ends inside a literal.
+  static std::string FormatV(const char* fmt, va_list ap, bool inQuote = false);
 
   // Doubles every single quote.
   static std::string QuoteEscape(const std::string& text);

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "core/StrcpyS.h"
 #include "db/DBConnection.h"
 #include "db/DBDateTime.h"
@@ -512,8 +514,11 @@ void DBtable::CallDBsprintfWrapper(char const* format, ...) {
   va_list ap;
   va_start(ap, format);
   // A std::string grows as needed, so a value longer than what was reserved
-  // for it never writes past the clause.
-  m_values += CDBSqlText::FormatV(format, ap);
+  // for it never writes past the clause. The clause may be built in pieces:
+  // quotes are always doubled inside literals, so an odd count means this
+  // piece continues an open literal.
+  const bool inQuote = std::count(m_values.begin(), m_values.end(), '\'') % 2 == 1;
+  m_values += CDBSqlText::FormatV(format, ap, inQuote);
   va_end(ap);
 }
 

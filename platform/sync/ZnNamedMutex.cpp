@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -20,6 +22,9 @@ namespace {
 
 // How often a thread retries a lock file another process holds.
 constexpr std::chrono::microseconds kFileRetry(2000);
+// How long (requested, so scaled) a thread waits before it tries again to
+// open a lock file it could not open.
+constexpr uint64_t kOpenRetryMs = 1000;
 // Longest path component we write; longer encodings become nested folders.
 constexpr size_t kMaxComponent = 200;
 
@@ -123,15 +128,34 @@ bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
   EWaitResult r = record ? clock.WaitOn(lk.Native(), g.cv, ms, "ZnNamedMutex::lock", gateFree)
                          : clock.WaitUntil(lk.Native(), g.cv, deadline, "ZnNamedMutex::lock", gateFree);
   if (r != EWaitResult::Ready) return false;
-  if (g.fd < 0) {
+  // Without its file nobody holds the mutex, and giving up would leave the
+  // caller without it: say so once, then try again until the file opens, the
+  // deadline passes or the thread is asked to stop.
+  bool reported = false;
+  while (g.fd < 0) {
     std::string dir = g.path.substr(0, g.path.rfind('/'));
     CRunFolder::MakeDirs(dir);
     g.fd = open(g.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (g.fd < 0) {
-      CLogSink::Instance().Write(0, "ZnNamedMutex::lock", "Cannot open lock file [%s] for [%s]: [%s]",
+    if (g.fd >= 0) break;
+    if (!reported) {
+      CLogSink::Instance().Write(0, "ZnNamedMutex::lock", "Cannot open lock file [%s] for [%s]: [%s]. Retrying",
                                  g.path.c_str(), m_name.c_str(), strerror(errno));
-      return false;
+      reported = true;
     }
+    // Not on the gate's condition variable: this wait must not swallow the
+    // wake-up meant for a thread queued on the gate.
+    lk.Unlock();
+    std::mutex retryMutex;
+    std::condition_variable retryCv;
+    std::unique_lock<std::mutex> rlk(retryMutex);
+    r = clock.WaitUntil(rlk, retryCv, std::min(deadline, clock.DeadlineFor(kOpenRetryMs)), "ZnNamedMutex::lock",
+                        [] { return false; });
+    rlk.unlock();
+    lk.Lock();
+    if (r != EWaitResult::Timeout || CPlatformClock::SteadyClock::now() >= deadline) return false;
+    // Another thread may have opened the file and taken the gate meanwhile.
+    r = clock.WaitUntil(lk.Native(), g.cv, deadline, "ZnNamedMutex::lock", gateFree);
+    if (r != EWaitResult::Ready) return false;
   }
   // Claim the gate while polling the file, so threads of this process queue
   // on the condition variable rather than on the file.

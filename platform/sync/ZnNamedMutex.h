@@ -24,7 +24,8 @@ class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY ZnNamedMutex {
   ZnNamedMutex& operator=(const ZnNamedMutex&) = delete;
 
   // Waits without a limit. False only when the wait was cut short (stop
-  // request, watchdog) or the lock file cannot be opened.
+  // request, watchdog). A lock file that cannot be opened is logged once and
+  // tried again every second (scaled) within the same wait.
   bool lock() DR_TRY_ACQUIRE(true);
   // Waits at most ms (scaled). True when the calling thread now holds it.
   bool lock(unsigned long ms) DR_TRY_ACQUIRE(true);

@@ -1,10 +1,13 @@
 #include "time/PlatformClock.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
+#include <string>
 #include <thread>
 
 #include "log/LogSink.h"
@@ -19,15 +22,43 @@ constexpr size_t kMaxRecords = 200000;
 // Requests longer than this are treated as "forever" (no overflow in chrono).
 constexpr double kMaxRealMicros = 1e15;
 
+const char kScaleVariable[] = "DR_TIME_SCALE";
+
 double InitialScale() {
-  const char* v = getenv("DR_TIME_SCALE");
-  if (!v || !*v) return 1.0;
-  char* end = nullptr;
-  double s = strtod(v, &end);
-  return (end != v && s > 0.0) ? s : 1.0;
+  double scale = 1.0;
+  std::string error;
+  if (CPlatformClock::ReadEnvScale(scale, error)) return scale;
+  CLogSink::Instance().Write(0, "CPlatformClock", "%s; the clock runs at real time", error.c_str());
+  return 1.0;
 }
 
 }  // namespace
+
+bool CPlatformClock::ParseScale(const char* text, double& scale, std::string& error) {
+  const std::string value = text != nullptr ? text : "";
+  // strtod would skip leading blanks: a value is written in full or not at all.
+  const bool written = !value.empty() && !isspace(static_cast<unsigned char>(value[0]));
+  char* end = nullptr;
+  const double parsed = written ? strtod(value.c_str(), &end) : 0.0;
+  if (!written || end == value.c_str() || *end != '\0' || !std::isfinite(parsed) || parsed < kMinScale ||
+      parsed > kMaxScale) {
+    char bounds[64];
+    snprintf(bounds, sizeof(bounds), "%g to %g", kMinScale, kMaxScale);
+    error = std::string(kScaleVariable) + " [" + value + "] is not a number from " + bounds;
+    return false;
+  }
+  scale = parsed;
+  return true;
+}
+
+bool CPlatformClock::ReadEnvScale(double& scale, std::string& error) {
+  const char* v = getenv(kScaleVariable);
+  if (v == nullptr) {
+    scale = 1.0;
+    return true;
+  }
+  return ParseScale(v, scale, error);
+}
 
 CPlatformClock& CPlatformClock::Instance() {
   static CPlatformClock clock;

@@ -45,8 +45,24 @@ class CPlatformClock {
   static CPlatformClock& Instance();
 
   // Real milliseconds per requested millisecond. 1.0 is real time. The initial
-  // value comes from $DR_TIME_SCALE when set.
+  // value comes from $DR_TIME_SCALE when set (see ReadEnvScale).
   void SetScale(double scale);
+
+  // The scales $DR_TIME_SCALE may ask for: from a millionth of real time (an
+  // hour of waits in 3.6 ms, far below any test's need) to a thousand times
+  // slower (to watch a run). Beyond them a wait either vanishes into rounding
+  // or outlasts any run.
+  static constexpr double kMinScale = 1e-6;
+  static constexpr double kMaxScale = 1e3;
+  // Reads $DR_TIME_SCALE: true with the scale, 1.0 when the variable is not
+  // set; false, with one line in error, when it is set to anything but a
+  // finite number from kMinScale to kMaxScale written in full (no blanks or
+  // trailing characters; an empty value is refused too). Nothing falls back:
+  // a program refuses to start on false, and a clock made with such a value
+  // runs at real time and logs an error.
+  static bool ReadEnvScale(double& scale, std::string& error);
+  // The same rules for one text.
+  static bool ParseScale(const char* text, double& scale, std::string& error);
   double Scale() const;
 
   // Sleeps for the requested milliseconds (scaled). Returns Timeout after a

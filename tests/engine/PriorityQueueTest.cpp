@@ -1,6 +1,7 @@
 // Building the priority queue: sub-priorities by information source and
 // group priority, the boot-ordered and monitor-based queues, and whole
 // Initialize runs over stored VM replications, failures included.
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -33,7 +34,10 @@ class CDRBasePriorityQueueTestPeer {
   static size_t DataSources(CDRBase& dr) { return dr.m_dataSources.size(); }
   // A record of another kind ahead of the machine records; the orchestrator
   // owns it.
-  static void PrependInfo(CDRBase& dr, IDRBaseInfo* info) { dr.m_drInfoList.insert(dr.m_drInfoList.begin(), info); }
+  static void PrependInfo(CDRBase& dr, IDRBaseInfo* info) {
+    dr.AdoptInfo(info);
+    std::rotate(dr.m_drInfoList.begin(), dr.m_drInfoList.end() - 1, dr.m_drInfoList.end());
+  }
 };
 
 namespace {

@@ -150,7 +150,14 @@ class CDRBaseTestPeer {
     dr.m_priorityQueue[order].push_back(p);
     return p;
   }
-  static void AddInfo(CDRBase& dr, IDRBaseInfo* info) { dr.m_drInfoList.push_back(info); }
+  static void AddInfo(CDRBase& dr, IDRBaseInfo* info) { dr.AdoptInfo(info); }
+  // Every record's progress summed afresh, and the total the records keep.
+  static int64_t RecountPercent(CDRBase& dr) {
+    int64_t sum = 0;
+    for (IDRBaseInfo* info : dr.m_drInfoList) sum += info->GetPercentageComplete();
+    return sum;
+  }
+  static int64_t RunningPercent(CDRBase& dr) { return dr.m_percentTotal.Get(); }
   static bool PriorityDR(CDRBase& dr) { return dr.PriorityDR(); }
   static void LogResults(CDRBase& dr) { dr.LogResults(); }
   static void LoadCfg(CDRBase& dr, int order) { dr.LoadPriorityIterationCfg(dr.m_priorityQueue[order]); }

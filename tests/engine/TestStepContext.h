@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -33,8 +34,11 @@ class CStepTestDR : public CDRBase {
       : CDRBase(type) {}
   bool RunPriority(const SDRPriority&) override { return true; }
   std::atomic<int> refreshes{0};
+  // Runs before every progress refresh, on the refreshing thread.
+  std::function<void()> onRefresh;
   void Refresh() override {
     refreshes.fetch_add(1);
+    if (onRefresh) onRefresh();
     CDRBase::Refresh();
   }
 };

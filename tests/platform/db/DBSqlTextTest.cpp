@@ -1,7 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <stdarg.h>
+
+#include <string>
+#include <vector>
+
 #include "core/StrcpyS.h"
 #include "db/DBSqlText.h"
+
+namespace {
+
+std::string Continue(bool inQuote, const char* fmt, ...) DR_PRINTF(2, 3);
+std::string Continue(bool inQuote, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string out = CDBSqlText::FormatV(fmt, ap, inQuote);
+  va_end(ap);
+  return out;
+}
+
+}  // namespace
 
 TEST(DBSqlText, QuotedStringArgumentsHaveTheirQuotesDoubled) {
   EXPECT_EQ(CDBSqlText::Format("name = '%s'", "O'Brien"), "name = 'O''Brien'");
@@ -11,6 +29,37 @@ TEST(DBSqlText, QuotedStringArgumentsHaveTheirQuotesDoubled) {
   EXPECT_EQ(CDBSqlText::Format("%s = 1", "col'"), "col' = 1");
   // A literal quote pair in the format does not flip the state for later values.
   EXPECT_EQ(CDBSqlText::Format("a = 'it''s' AND b = '%s'", "q'"), "a = 'it''s' AND b = 'q'''");
+}
+
+TEST(DBSqlText, WidthAndPrecisionShapeTheValueBeforeItsQuotesAreDoubled) {
+  // A precision that cuts after the quote keeps it, and it is doubled.
+  EXPECT_EQ(CDBSqlText::Format("a = '%.2s'", "x'yz"), "a = 'x'''");
+  EXPECT_EQ(CDBSqlText::Format("a = '%.*s'", 2, "x'yz"), "a = 'x'''");
+  // Padding counts the value's own characters.
+  EXPECT_EQ(CDBSqlText::Format("a = '%5s'", "x'"), "a = '   x'''");
+  EXPECT_EQ(CDBSqlText::Format("a = '%-5s'", "x'"), "a = 'x''   '");
+  EXPECT_EQ(CDBSqlText::Format("a = '%*s'", 4, "'"), "a = '   '''");
+  EXPECT_EQ(CDBSqlText::Format("a = '%*.*s'", 3, 1, "''"), "a = '  '''");
+  // A single character between quotes is a value too.
+  EXPECT_EQ(CDBSqlText::Format("a = '%c'", '\''), "a = ''''");
+  EXPECT_EQ(CDBSqlText::Format("%c = 1", 'b'), "b = 1");
+  // Whatever the shape, the literal holds exactly the shaped value.
+  std::vector<SDBProcValue> v;
+  ASSERT_TRUE(CDBSqlText::ParseValuesClause(
+      CDBSqlText::Format("'%.2s','%5s','%-5s','%*s','%.*s','%c'", "x'yz", "x'", "x'", 3, "'", 1, "''", '\''), v));
+  ASSERT_EQ(6u, v.size());
+  EXPECT_EQ("x'", v[0].text);
+  EXPECT_EQ("   x'", v[1].text);
+  EXPECT_EQ("x'   ", v[2].text);
+  EXPECT_EQ("  '", v[3].text);
+  EXPECT_EQ("'", v[4].text);
+  EXPECT_EQ("'", v[5].text);
+}
+
+TEST(DBSqlText, AFormatContinuingAnOpenLiteralDoublesItsQuotes) {
+  EXPECT_EQ(Continue(true, "%s", "a'b"), "a''b");
+  EXPECT_EQ(Continue(true, "%s' AND b = %s", "a'", "c'"), "a''' AND b = c'");
+  EXPECT_EQ(Continue(false, "%s", "a'b"), "a'b");
 }
 
 TEST(DBSqlText, OtherConversionsPrintAsPrintfDoes) {

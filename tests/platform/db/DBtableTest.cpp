@@ -2,7 +2,12 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <functional>
+#include <map>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -203,6 +208,114 @@ TEST_F(DBtableTest, ProcedureInputsFromTheValuesClause) {
   EXPECT_EQ(p.CloseProcedure(), 0);
   CDBProcRegistry::Unregister("LibEcho");
   EXPECT_EQ(p.ExecuteProcedure(), DB_NOT_FOUND);
+}
+
+namespace {
+
+// Were its last quote left alone, this tail would close its literal and turn
+// the rest of the clause into "OR 1=1", matching every row.
+const char kTail[] = " OR 1=1 OR name = '";
+const int kTailLen = static_cast<int>(sizeof(kTail) - 1);
+
+// One shaped %s per case, each followed by the tail cut to its full length.
+struct SShapeCase {
+  const char* conversion;
+  std::function<void(DBtable&)> where;
+  std::function<int(DBtable&)> update;
+  const char* name;  // the shaped value the literal must hold
+};
+
+std::vector<SShapeCase> ShapeCases() {
+  return {
+      {"%.2s", [](DBtable& t) { t.setWhere("name = '%.2s' AND note = '%.*s'", "x'zz", kTailLen, kTail); },
+       [](DBtable& t) { return t.rowUpdate("name = '%.2s', note = '%.*s'", "x'zz", kTailLen, kTail); }, "x'"},
+      {"%5s", [](DBtable& t) { t.setWhere("name = '%5s' AND note = '%.*s'", "x'", kTailLen, kTail); },
+       [](DBtable& t) { return t.rowUpdate("name = '%5s', note = '%.*s'", "x'", kTailLen, kTail); }, "   x'"},
+      {"%-5s", [](DBtable& t) { t.setWhere("name = '%-5s' AND note = '%.*s'", "x'", kTailLen, kTail); },
+       [](DBtable& t) { return t.rowUpdate("name = '%-5s', note = '%.*s'", "x'", kTailLen, kTail); }, "x'   "},
+      {"%*s", [](DBtable& t) { t.setWhere("name = '%*s' AND note = '%.*s'", 4, "x'", kTailLen, kTail); },
+       [](DBtable& t) { return t.rowUpdate("name = '%*s', note = '%.*s'", 4, "x'", kTailLen, kTail); }, "  x'"},
+      {"%.*s", [](DBtable& t) { t.setWhere("name = '%.*s' AND note = '%.*s'", 3, "ab'cd", kTailLen, kTail); },
+       [](DBtable& t) { return t.rowUpdate("name = '%.*s', note = '%.*s'", 3, "ab'cd", kTailLen, kTail); }, "ab'"},
+  };
+}
+
+}  // namespace
+
+TEST_F(DBtableTest, ShapedValuesInAWhereClauseMatchOnlyTheirRow) {
+  // Every case's row, and decoys that a literal closed early would catch.
+  std::map<std::string, int> ids;
+  for (const SShapeCase& c : ShapeCases()) ids[c.name] = Insert(c.name, kTail, 1);
+  Insert("x'", "other", 2);
+  Insert("x", kTail, 3);
+  Insert("a", "plain", 4);
+  for (const SShapeCase& c : ShapeCases()) {
+    SCOPED_TRACE(c.conversion);
+    CPetTable t;
+    c.where(t);
+    ASSERT_EQ(t.openCursor(), 0) << t.getWhere();
+    EXPECT_EQ(t.getRowCount(), 1) << t.getWhere();
+    t.closeCursor();
+    ASSERT_EQ(getOneRow(&t, false, -1, 0), 0);
+    EXPECT_EQ(t.getDataPtr()->id, ids[c.name]);
+    EXPECT_STREQ(t.getDataPtr()->note, kTail);
+  }
+}
+
+TEST_F(DBtableTest, ShapedValuesInAnUpdateChangeOnlyTheChosenRow) {
+  for (const SShapeCase& c : ShapeCases()) {
+    SCOPED_TRACE(c.conversion);
+    CPetTable wipe;
+    wipe.rowDelete();
+    int a = Insert("a", "keep", 1);
+    int b = Insert("b", "keep", 2);
+    int d = Insert("d", "keep", 3);
+    CPetTable t;
+    t.setWhere("name = '%s'", "b");
+    ASSERT_EQ(c.update(t), 0);
+    CPetTable all;
+    int state = 0;
+    std::map<int, std::pair<std::string, std::string>> rows;
+    while (getNextRow(&all, &state, -1, 0) == 0) {
+      rows[all.getDataPtr()->id] = {all.getDataPtr()->name, all.getDataPtr()->note ? all.getDataPtr()->note : ""};
+    }
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[a], std::make_pair(std::string("a"), std::string("keep")));
+    EXPECT_EQ(rows[b], std::make_pair(std::string(c.name), std::string(kTail)));
+    EXPECT_EQ(rows[d], std::make_pair(std::string("d"), std::string("keep")));
+  }
+}
+
+TEST_F(DBtableTest, ShapedValuesInTheValuesClauseStayInTheirLiteral) {
+  std::vector<SDBProcValue> seen;
+  CDBProcRegistry::Register("LibEcho", [&seen](const std::vector<SDBProcValue>& in, SDBProcResult& out) {
+    seen = in;
+    out.rows.push_back({SDBProcValue::Text("")});
+    return 0;
+  });
+  {
+    CEchoProc p;
+    p.CallDBsprintfWrapper("%d,'%.2s','%5s','%-5s','%*s','%.*s','%.*s'", 9, "x'zz", "x'", "x'", 4, "x'", 3, "ab'cd",
+                           kTailLen, kTail);
+    ASSERT_EQ(p.ExecuteProcedure(), 0);
+    ASSERT_EQ(seen.size(), 7u) << p.getValuesClause();
+    EXPECT_EQ(seen[0].AsInt(), 9);
+    const char* expected[] = {"x'", "   x'", "x'   ", "  x'", "ab'", kTail};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(seen[i + 1].text, expected[i]);
+    p.CloseProcedure();
+  }
+  {
+    // A literal opened by one piece and filled by the next.
+    CEchoProc p;
+    p.CallDBsprintfWrapper("%d,'", 1);
+    p.CallDBsprintfWrapper("%.*s", kTailLen, kTail);
+    p.CallDBsprintfWrapper("'");
+    ASSERT_EQ(p.ExecuteProcedure(), 0);
+    ASSERT_EQ(seen.size(), 2u) << p.getValuesClause();
+    EXPECT_EQ(seen[1].text, kTail);
+    p.CloseProcedure();
+  }
+  CDBProcRegistry::Unregister("LibEcho");
 }
 
 TEST_F(DBtableTest, EachThreadHasItsOwnConnection) {

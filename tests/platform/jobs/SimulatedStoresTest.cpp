@@ -87,7 +87,7 @@ TEST_F(SimulatedStores, PhaseAndApprovalRowsTakeTheirTimesFromThePlatformClock) 
 }
 
 TEST_F(SimulatedStores, UnreadablePhaseRowsAreAnErrorNotAnEmptyHistory) {
-  const long long jobId = 4294967296LL + 11;
+  const long long jobId = 1011;
   CreateJob(jobId, Xml(MakeOptions(0, 1)), "2");
   Unreadable(CPhaseRowStore::kTable,
              "2 AS haldenId, 1 AS vappId, 1 AS clientId, 2 AS replicationId, 3 AS phase, '' AS phaseName, 0 AS status, "
