@@ -23,19 +23,11 @@
 #include "TestSupport.h"
 #include "core/RequestTap.h"
 #include "engine/DRRecordsTestSupport.h"
+#include "host/DrJobTestSupport.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "r");
-  if (f == nullptr) return text;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
+using drtest::ReadFile;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   if (from.empty()) return text;
