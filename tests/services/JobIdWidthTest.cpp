@@ -188,11 +188,12 @@ const SJobIdPlace kPlaces[] = {
                          Api::DR_SITE_SOURCE, true);
        Api::VirtualAppJobUpdateReq req;
        ASSERT_TRUE(DRInfoUtils::PopulateVAppJobUpdateReq(info, phase, req));
-       const CNMessageBase& job = req.GetListMsg(1, 1, 0);
-       EXPECT_EQ(kBig, job.GetInt64(6));
+       const CNMessageBase& job = req.GetListMsg(Api::VirtualAppJobUpdateReq::kJobs, 0);
+       EXPECT_EQ(kBig, job.GetInt64(Api::VirtualAppJob::kJobId));
        Api::VirtualAppPhaseInfo phaseInfo;
-       ASSERT_TRUE(phaseInfo.Unserialize(job.GetListMsg(5, 5, 0).GetString(3, 3)));
-       EXPECT_EQ(kBig, phaseInfo.GetListMsg(1, 1, 0).GetInt64(4));
+       ASSERT_TRUE(phaseInfo.Unserialize(
+           job.GetListMsg(Api::VirtualAppJob::kPhases, 0).GetString(Api::VirtualAppJobPhase::kPhaseInfoXml)));
+       EXPECT_EQ(kBig, phaseInfo.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId));
      }},
     {"PhaseRowWrittenThroughTheDataSource",
      [](JobIdWidth& t) {
@@ -231,9 +232,10 @@ const SJobIdPlace kPlaces[] = {
        EXPECT_TRUE(mgr.UpdateStatus(info));
        App::VSAReplicationInfo stored;
        ASSERT_TRUE(CReplicationStore::Get(1, stored));
-       ASSERT_EQ(1u, stored.ListSize(25, 25));
-       EXPECT_EQ(2216, stored.GetListMsg(25, 25, 0).GetInt32(1));
-       EXPECT_EQ(kBigText, stored.GetListMsg(25, 25, 0).GetString(2, 2));
+       ASSERT_EQ(1u, stored.ListSize(App::VSAReplicationInfo::kProperties));
+       const CNMessageBase& property = stored.GetListMsg(App::VSAReplicationInfo::kProperties, 0);
+       EXPECT_EQ(2216, property.GetInt32(App::VSAReplicationProperties::kPropertyId));
+       EXPECT_EQ(kBigText, property.GetString(App::VSAReplicationProperties::kValue));
      }},
     {"LaunchDescription",
      [](JobIdWidth& t) {
