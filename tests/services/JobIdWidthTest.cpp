@@ -193,7 +193,8 @@ const SJobIdPlace kPlaces[] = {
        Api::VirtualAppPhaseInfo phaseInfo;
        ASSERT_TRUE(phaseInfo.Unserialize(
            job.GetListMsg(Api::VirtualAppJob::kPhases, 0).GetString(Api::VirtualAppJobPhase::kPhaseInfoXml)));
-       EXPECT_EQ(kBig, phaseInfo.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId));
+       EXPECT_EQ(kBig, phaseInfo.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
+                           .GetInt64(Api::VirtualAppJobInfo::kJobId));
      }},
     {"PhaseRowWrittenThroughTheDataSource",
      [](JobIdWidth& t) {
