@@ -7,10 +7,21 @@
 #include <algorithm>
 #include <cctype>
 #include <list>
+#include <memory>
+#include <new>
 
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "appmgr/ZNClient.h"
 #include "DRAppManager.h"
+#include "DRSrvcAgent.h"
+#include "Db/Tbl/APP_VSAReplication.h"
+#include "Db/Tbl/JMAdminJobInfoTable.h"
+#include "Db/Tbl/JMBkpJobInfo.h"
+#include "Db/Tbl/JMJobDataLink.h"
+#include "db/App_MiscOptions.h"
+#include "db/ZNSimpleDBConnObject.h"
+#include "engine/PlatformCompat.h"
+#include "net/SessionPort.h"
 #include "engine/DRHelper.h"
 #include "engine/ZnCriticalSectionLock.h"
 #include "jobs/EvTask.h"
@@ -51,8 +62,18 @@ CDRJobManager::CDRJobManager()
       m_beginPercentage(1) {}
 
 CDRJobManager::~CDRJobManager() {
-  // The job-wait service agent joins with a later change; nothing creates
-  // it before then.
+  CDRSrvcAgent* agent = nullptr;
+  {
+    ZnCriticalSectionLock lock(&m_lock);
+    agent = m_srvcAgent;
+    m_srvcAgent = nullptr;
+  }
+  if (agent) {
+    // Quit returns once the receive loop and the callbacks have ended; the
+    // agent's destructor then joins its listener and wakes any waiter left.
+    agent->Quit(true, true);
+    delete agent;
+  }
   if (m_jobCtrl) {
     delete m_jobCtrl;
     m_jobCtrl = nullptr;
@@ -228,6 +249,49 @@ bool CDRJobManager::HandleQuitDuringWait(long long childJobId, int flags) {
   return false;
 }
 
+bool CDRJobManager::WaitForJobCompletion(long long& jobId, int flags) {
+  if (!isDisableDRJobWaitService()) {
+    CDRSrvcAgent* agent = nullptr;
+    if (InitDRJobWaitService()) {
+      ZnCriticalSectionLock lock(&m_lock);
+      agent = m_srvcAgent;
+    }
+    // A service whose listener has ended delivers nothing: poll instead.
+    if (agent != nullptr && agent->IsServing()) {
+      if (flags & kWaitFlagOwnsChild) Wait(20000, "Thread wait before JM checks for job completion");
+      std::string token;
+      int code = 0;
+      // Announced before the registration, so a notice that comes before
+      // the wait begins is kept for it.
+      agent->ExpectJob(jobId);
+      if (RegisterForJobCompletionNotification(jobId, token, code, flags)) {
+        if (code == kJobAlreadyCompleted) {
+          agent->ForgetJob(jobId);
+          return true;
+        }
+        const CDRSrvcAgent::EWake wake = agent->WaitOnJob(jobId, token);
+        const bool quit = IsQuitFlagSet();
+        if (wake == CDRSrvcAgent::kWakeNotice || quit) {
+          if (!quit) return true;
+          if (m_killIssued.load()) {
+            if (flags & kWaitFlagOwnsChild) PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(3));
+            return false;
+          }
+          if (m_suspended.load() && (flags & kWaitFlagOwnsChild)) {
+            PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(0));
+          }
+          return true;
+        }
+        // Woken without a notice and without a quit (the listener failed or
+        // the agent is going): the child may still run, so poll it.
+      } else {
+        agent->ForgetJob(jobId);
+      }
+    }
+  }
+  return WaitForJobCompletionDBPoll(jobId, flags);
+}
+
 bool CDRJobManager::WaitForJobCompletionDBPoll(long long& jobId, int flags) {
   m_event.Debug("WaitForJobCompletionDBPoll", "Falling back to DBPoll wait mechanism for job[%lld]", jobId);
   for (;;) {
@@ -237,6 +301,341 @@ bool CDRJobManager::WaitForJobCompletionDBPoll(long long& jobId, int flags) {
     if (!running) return true;
     CPlatformClock::Instance().Sleep(30000, "DRJobManager");
   }
+}
+
+bool CDRJobManager::RegisterForJobCompletionNotification(long long jobId, std::string& token, int& code, int flags) {
+  long long drJobId = m_jobId;
+  GetJobCompletionSrvcToken(drJobId, jobId, token);
+  if (token.empty()) {
+    m_event.Error("RegisterForJobCompletionNotification",
+                  "Token Name empty. Unable to request job completion notification for job [%lld]", jobId);
+    return false;
+  }
+  if (flags & kWaitFlagOwnsChild) Wait(5000, "Thread wait before subscription with JM for job completion notification");
+  App_MiscOptions options;
+  code = options.requestJobCompletionNotification(jobId, m_haldenId, m_initArg, 3, token, nullptr);
+  if (code == kJobAlreadyCompleted) {
+    m_event.Debug("RegisterForJobCompletionNotification", "Job [%lld] has already completed", jobId);
+    return true;
+  }
+  if (code != 0) {
+    m_event.Error("RegisterForJobCompletionNotification",
+                  "Couldn't register to receive completion notification for job [%lld]", jobId);
+    return false;
+  }
+  m_event.Debug("RegisterForJobCompletionNotification",
+                "Successfully registered to receive completion notification for job [%lld]", jobId);
+  return true;
+}
+
+void CDRJobManager::GetJobCompletionSrvcToken(long long& drJobId, long long& jobId, std::string& token) {
+  // The thread id keeps the registrations of different waiters apart.
+  token = "DRSrvc|" + std::to_string(drJobId) + "|" + std::to_string(GetCurrentThreadId()) + "|JobWait" + "|" +
+          std::to_string(jobId);
+}
+
+bool CDRJobManager::InitDRJobWaitService() {
+  ZnCriticalSectionLock lock(&m_lock);
+  if (m_srvcAgent) return true;
+  unsigned long threads = 0;
+  if (!ZNPlatformInfo::getNumber("Session", "DROrchestration_IOCPThreads", &threads) || threads == 0) {
+    threads = 1;
+    ZNPlatformInfo::setNumber("Session", "DROrchestration_IOCPThreads", threads);
+    m_event.Debug("InitDRJobWaitService", "Set DROrchestration_IOCPThreads to [%d]", static_cast<int>(threads));
+  }
+  CSessionPort port(0, 0);
+  port.SetType(4);
+  m_srvcName = "DRSrvc|" + std::to_string(m_jobId);
+  m_event.Debug("InitDRJobWaitService", "Launching DRSrvc: [%s]", m_srvcName.c_str());
+  std::unique_ptr<CDRSrvcAgent> agent(new (std::nothrow) CDRSrvcAgent(this, port, m_srvcName));
+  if (!agent || !agent->IsListening() || !agent->StartListenerThread()) {
+    m_event.Error("InitDRJobWaitService", "Failed to create Session Server object.");
+    return false;
+  }
+  m_srvcAgent = agent.release();
+  return true;
+}
+
+bool CDRJobManager::isDisableDRJobWaitService() {
+  unsigned long value = 0;
+  return ZNPlatformInfo::getNumber("Session", "bDisableDRJobWaitService", &value) && value == 1;
+}
+
+bool CDRJobManager::WaitForAuxJobCompletion(long long& backupJobId, long long& auxJobId, long copyId, bool& copied,
+                                            int flags) {
+  for (;;) {
+    Wait(30000, "Wait for aux copy job");
+    bool running = false;
+    if (!IsJobRunning(auxJobId, running)) return false;
+    if (IsQuitFlagSet()) return HandleQuitDuringWait(auxJobId, flags);
+    if (!IsBackupJobAuxCopied(backupJobId, copyId, copied)) return false;
+    if (copied || !running) return true;
+  }
+}
+
+bool CDRJobManager::WaitForSyncJobCompletion(long long& syncJobId, long long& backupJobId,
+                                             const std::vector<int>& replicationIds, int flags) {
+  bool synced = false;
+  for (;;) {
+    Wait(30000, "Wait for sync job");
+    bool running = false;
+    if (!IsJobRunning(syncJobId, running)) return false;
+    if (IsQuitFlagSet()) return HandleQuitDuringWait(syncJobId, flags);
+    if (!IsAllVMsSynced(backupJobId, replicationIds, synced)) return false;
+    if (synced || !running) return true;
+  }
+}
+
+bool CDRJobManager::IsAllVMsSynced(long long& backupJobId, const std::vector<int>& replicationIds, bool& allSynced) {
+  if (backupJobId < 1) return false;
+  std::vector<std::pair<long long, int>> children;
+  bool vmChildren = true;
+  if (!GetBackupChildJobs(backupJobId, children, vmChildren)) {
+    m_event.Error("IsAllVMsSynced", "Query backup child jobs failed for parent job [%lld]", backupJobId);
+    return false;
+  }
+  m_event.DebugLvl(2, "IsAllVMsSynced", "Check sync status for all DR VMs");
+  size_t count = 0;
+  for (int replicationId : replicationIds) {
+    APP_VSAReplication table(nullptr);
+    table.setIsolationType(4);
+    table.setWhere("replicationId = %d", replicationId);
+    if (getOneRow(&table, false, -1, 0) != 0) {
+      m_event.Error("IsAllVMsSynced",
+                    "Couldn't query replication entry in APP_VSAReplication for replication Id [%d] ", replicationId);
+      return false;
+    }
+    const APP_VSAReplication_t* row = table.getDataPtr();
+    if (row->replicationId == 0 || row->status != 1) continue;
+    const long long lastSynced = static_cast<long long>(row->lastSyncedBkpJob);
+    if (vmChildren) {
+      // The VM children of one backup all carry the subclient id every
+      // replication of the group shares, so they cannot tell this VM's job
+      // from another's: a replication counts once, when it has synced a
+      // child of its subclient.
+      for (const auto& child : children) {
+        if (child.second == row->subclientId && child.first <= lastSynced) {
+          ++count;
+          break;
+        }
+      }
+    } else if (!children.empty() && lastSynced >= children.front().first) {
+      ++count;
+    }
+  }
+  if (count == replicationIds.size()) {
+    m_event.Debug("IsAllVMsSynced", "All DR VMs are IN SYNC");
+    allSynced = true;
+  }
+  return true;
+}
+
+bool CDRJobManager::GetBackupChildJobs(long long& parentJobId, std::vector<std::pair<long long, int>>& children,
+                                       bool& vmChildren) {
+  if (parentJobId < 1) return false;
+  {
+    ZnCriticalSectionLock lock(&m_backupChildJobCacheLock);
+    auto it = m_backupChildJobCache.find(parentJobId);
+    if (it != m_backupChildJobCache.end()) {
+      // A hit tells what the first lookup found, fallback included.
+      children = it->second.children;
+      vmChildren = it->second.vmChildren;
+      return true;
+    }
+  }
+  m_event.DebugLvl(2, "GetBackupChildJobs", "Query VM childs job for parent job [%lld]", parentJobId);
+  JMJobDataLink table(nullptr);
+  table.setWhere("parentJobId = '%lld' and haldenId =2 and linkType = 7", parentJobId);
+  int rc = getOneRow(&table, false, -1, 0);
+  SBackupChildJobs found;
+  if (rc != 0) {
+    m_event.DebugLvl(4, "GetBackupChildJobs", "Query VM child jobs in table JMJobDataLink failed with Error code [%ld]",
+                     static_cast<long>(rc));
+    if (rc != 100) {
+      m_event.Error("GetBackupChildJobs", "Query VM child jobs failed for parent job [%lld]", parentJobId);
+      return false;
+    }
+    m_event.Debug("GetBackupChildJobs", "Trying with parent backup job [%lld] for V1 client", parentJobId);
+    found.children.emplace_back(parentJobId, 0);
+    found.vmChildren = false;
+  } else {
+    int state = 0;
+    do {
+      const JMJobDataLink_t* row = table.getDataPtr();
+      if (row->childJobId != 0) {
+        found.children.emplace_back(row->childJobId, row->childAppid);
+        m_event.Debug("GetBackupChildJobs", "Retrieved child backup job [%lld] for parent job [%lld]",
+                      static_cast<long long>(row->childJobId), parentJobId);
+      }
+      rc = getNextRow(&table, &state, -1, 0);
+    } while (rc == 0);
+    if (rc != 100) {
+      m_event.Error("GetBackupChildJobs", "Query VM child jobs failed for parent job [%lld]", parentJobId);
+      return false;
+    }
+    found.vmChildren = true;
+  }
+  ZnCriticalSectionLock lock(&m_backupChildJobCacheLock);
+  m_backupChildJobCache[parentJobId] = found;
+  children = found.children;
+  vmChildren = found.vmChildren;
+  return true;
+}
+
+namespace {
+
+// The direct connection of the aux-copy check, closed on every path.
+class CSqlConnection {
+ public:
+  CSqlConnection() {
+    m_conn.setRegValueDSNSource("sConnection");
+    m_conn.setRegValueDSNPermissions("pACCESS");
+  }
+  ~CSqlConnection() {
+    if (m_open) m_conn.CloseSQLConnection();
+  }
+  int Open() {
+    const int rc = m_conn.OpenSQLConnection(0);
+    m_open = rc == 0;
+    return rc;
+  }
+  ZNSimpleDBConnObject& Get() { return m_conn; }
+
+ private:
+  ZNSimpleDBConnObject m_conn;
+  bool m_open = false;
+};
+
+}  // namespace
+
+bool CDRJobManager::IsBackupJobAuxCopied(long long& backupJobId, long copyId, bool& copied) {
+  CSqlConnection connection;
+  const int opened = connection.Open();
+  if (opened != 0) {
+    m_event.Error("IsBackupJobAuxCopied", "Failed to open SQL Connection for [%s] Error Code [%d]", "sConnection",
+                  opened);
+    return false;
+  }
+  std::vector<std::pair<long long, int>> children;
+  bool vmChildren = true;
+  if (!GetBackupChildJobs(backupJobId, children, vmChildren)) {
+    m_event.Error("IsBackupJobAuxCopied", "Query backup child jobs failed for parent job [%lld]", backupJobId);
+    return false;
+  }
+  size_t copiedChildren = 0;
+  for (const auto& child : children) {
+    m_event.DebugLvl(2, "IsBackupJobAuxCopied", "Attempting to find backup job [%lld] copied to aux for copyId [%ld]",
+                     child.first, copyId);
+    char query[1024];
+    snprintf(query, sizeof(query),
+             "SELECT    JDS.jobId, JDS.haldenId, JDS.archGrpCopyId  FROM    JMJobDataStats JDS  WHERE    JDS.JobId = "
+             "%lld  AND JDS.haldenId = 2  AND JDS.archGrpCopyId = %ld  GROUP BY JDS.jobId, JDS.haldenId, "
+             "JDS.archGrpCopyId  HAVING MIN(JDS.Status) = 100 AND MAX(JDS.status) = 100",
+             child.first, copyId);
+    m_event.DebugLvl(4, "IsBackupJobAuxCopied", "Execute query [%s] to find backup job [%lld] copied to aux for copyId [%ld]",
+                     query, child.first, copyId);
+    const int executed = connection.Get().ExecuteSQL(query);
+    if (executed != 0) {
+      m_event.Error("IsBackupJobAuxCopied", "Failed to execute  SQL query [%s] Error Code [%d]", query, executed);
+      return false;
+    }
+    const int fetched = connection.Get().FetchRow();
+    if (fetched == 0) {
+      ++copiedChildren;
+      m_event.Debug("IsBackupJobAuxCopied", "Backup job [%lld] successfully copied to aux on copyId [%ld]",
+                    child.first, copyId);
+    } else if (fetched == 1) {
+      m_event.DebugLvl(2, "IsBackupJobAuxCopied", "Backup job [%lld] is not yet copied to aux on copyId [%ld]",
+                       child.first, copyId);
+    } else {
+      m_event.Error("IsBackupJobAuxCopied", "Query to check backup job [%lld] copied to aux failed for copyId [%ld]",
+                    child.first, copyId);
+      return false;
+    }
+  }
+  if (copiedChildren > 0 && copiedChildren == children.size()) {
+    m_event.Debug("IsBackupJobAuxCopied", "All Backup jobs are successfully copied to aux on copyId [%ld]", copyId);
+    copied = true;
+  }
+  return true;
+}
+
+void CDRJobManager::WaitOnRunningBkpJobsForSubclient(long appId, long long& jobId) {
+  m_event.Debug("WaitOnRunningBkpJobsForSubclient", "Attempting to find running bkp jobs for appId [%ld]", appId);
+  JMBkpJobInfo table(nullptr);
+  table.setWhere("applicationId = '%d' ", static_cast<int>(appId));
+  table.setTop(1);
+  if (getOneRow(&table, false, -1, 0) != 0 || table.getDataPtr()->jobId == 0) {
+    m_event.Debug("WaitOnRunningBkpJobsForSubclient", "No running bkp jobs found for appId [%ld]", appId);
+    return;
+  }
+  jobId = table.getDataPtr()->jobId;
+  m_event.Debug("WaitOnRunningBkpJobsForSubclient", "Waiting for backup job [%lld] to complete for subclient [%ld]",
+                jobId, appId);
+  WaitForJobCompletion(jobId, 0);
+}
+
+void CDRJobManager::WaitonRunningAuxJobsForCopy(long long& backupJobId, long copyId, long long& auxJobId,
+                                                bool& copied) {
+  m_event.Debug("WaitonRunningAuxJobsForCopy", "Attempting to find running auxcopy jobs for copy[%ld]", copyId);
+  JMAdminJobInfoTable table(nullptr);
+  table.setWhere("archGrpCopyID = '%d' ", static_cast<int>(copyId));
+  table.setTop(1);
+  if (getOneRow(&table, false, -1, 0) != 0 || table.getDataPtr()->jobId == 0) {
+    m_event.Debug("WaitonRunningAuxJobsForCopy", "No running aux jobs found for copy[%ld]", copyId);
+    return;
+  }
+  auxJobId = table.getDataPtr()->jobId;
+  m_event.Debug("WaitonRunningAuxJobsForCopy", "Waiting for aux copy job [%lld] to complete for copyId [%ld]",
+                auxJobId, copyId);
+  WaitForAuxJobCompletion(backupJobId, auxJobId, copyId, copied, kWaitFlagOwnsChild);
+}
+
+void CDRJobManager::WaitonRunningBackupCopyJobsForSP(long storagePolicyId, long long& jobId) {
+  m_event.Debug("WaitonRunningBackupCopyJobsForSP", "Attempting to find running backup copy jobs for storage policy[%ld]",
+                storagePolicyId);
+  JMAdminJobInfoTable table(nullptr);
+  table.setWhere("archGrpID = '%d' ", static_cast<int>(storagePolicyId));
+  table.setTop(1);
+  if (getOneRow(&table, false, -1, 0) != 0 || table.getDataPtr()->jobId == 0) {
+    m_event.Debug("WaitonRunningBackupCopyJobsForSP", "No running backup copy jobs found for sp[%ld]", storagePolicyId);
+    return;
+  }
+  jobId = table.getDataPtr()->jobId;
+  m_event.Debug("WaitonRunningBackupCopyJobsForSP", "Waiting for backup copy job [%lld] to complete for sp [%ld]", jobId,
+                storagePolicyId);
+  WaitForJobCompletion(jobId, 0);
+}
+
+bool CDRJobManager::WaitonRunningSyncJobs(long taskId, long long& backupJobId, const std::vector<int>& replicationIds,
+                                          std::vector<JobManager::JobInfo>& jobs) {
+  if (!GetRunningSyncJobs(taskId, jobs)) return true;
+  for (JobManager::JobInfo& job : jobs) {
+    long long syncJobId = job.GetInt64(JobManager::JobInfo::kJobId);
+    m_event.Debug("WaitonRunningSyncJobs", "Waiting for sync job [%lld] to complete", syncJobId);
+    WaitForSyncJobCompletion(syncJobId, backupJobId, replicationIds, 0);
+  }
+  return true;
+}
+
+bool CDRJobManager::GetRunningSyncJobs(long taskId, std::vector<JobManager::JobInfo>& jobs) {
+  ZnEntities::TaskEntity task;
+  task.SetInt32(ZnEntities::TaskEntity::kTaskId, static_cast<int32_t>(taskId));
+  JobManager::GetRunningSyncJobsReq req;
+  req.SetMsg(JobManager::GetRunningSyncJobsReq::kTaskEntity, task);
+  std::string response;
+  if (!CDRAppManager::ExecuteStoredProcedure(req, response, JobManager::GetRunningSyncJobsReq::kTypeId)) return false;
+  m_event.Debug("GetRunningSyncJobs", "GetRunningSyncJobsResp  [%s]", response.c_str());
+  JobManager::GetRunningSyncJobsResp resp;
+  if (!resp.Unserialize(response)) {
+    m_event.Error("GetRunningSyncJobs", "Failed to unserialize GetRunningSyncJobsResp response");
+    return false;
+  }
+  jobs.clear();
+  for (size_t i = 0; i < resp.ListSize(JobManager::GetRunningSyncJobsResp::kRunningJobs); ++i) {
+    jobs.push_back(resp.GetListMsgAs<JobManager::JobInfo>(JobManager::GetRunningSyncJobsResp::kRunningJobs, i));
+  }
+  return !jobs.empty();
 }
 
 // ---------------------------------------------------------------------------

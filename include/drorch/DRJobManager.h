@@ -130,6 +130,10 @@ class DR_EXPORT CDRJobManager {
   bool DeleteSnapsForJob(long long snapJobId);
   bool InitZNJobQuery(ZNJobQuery& query);
 
+  // The DR job id text of a completion token: its second "|" field, left
+  // untouched when the token has none or it is empty.
+  static void ParseJobSrvcToken(const std::string& token, std::string& drJobId);
+
  private:
   // Reaction to a DR quit seen while waiting on a child: kill or suspend the
   // child when the caller owns it.
@@ -159,7 +163,12 @@ class DR_EXPORT CDRJobManager {
   bool m_allowJobPending;
   int m_attempt;
   int m_beginPercentage;
-  std::unordered_map<long long, std::vector<std::pair<long long, int>>> m_backupChildJobCache
-      DR_GUARDED_BY(m_backupChildJobCacheLock);
+  // The children of a backup job as the first lookup found them, and
+  // whether they are VM children or the parent standing in for itself.
+  struct SBackupChildJobs {
+    std::vector<std::pair<long long, int>> children;
+    bool vmChildren = false;
+  };
+  std::unordered_map<long long, SBackupChildJobs> m_backupChildJobCache DR_GUARDED_BY(m_backupChildJobCacheLock);
   ZnCriticalSection m_backupChildJobCacheLock;
 };

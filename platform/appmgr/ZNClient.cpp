@@ -5,6 +5,8 @@
 
 ZNClient::ZNClient(const char* name) : m_name(name ? name : ""), m_id(0), m_loaded(false), m_found(false) {}
 
+ZNClient::ZNClient(const char* name, int, int) : ZNClient(name) {}
+
 ZNClient::ZNClient(int clientId) : m_id(clientId), m_loaded(false), m_found(false) {}
 
 bool ZNClient::Load() {
@@ -17,6 +19,7 @@ bool ZNClient::Load() {
   m_found = true;
   m_id = client.id;
   m_name = client.name;
+  m_hostName = client.hostName;
   return true;
 }
 
@@ -36,4 +39,9 @@ int ZNClient::getClientName(std::string& name) {
   if (!Load()) return -1;
   name = m_name;
   return 0;
+}
+
+std::string ZNClient::getNetworkHostnameMangled() {
+  if (Load() && !m_hostName.empty()) return m_hostName;
+  return m_name;
 }

@@ -8,16 +8,24 @@ class ZNClient {
  public:
   explicit ZNClient(const char* name);
   explicit ZNClient(int clientId);
+  // By name, as a network peer (the two further arguments are the client's
+  // lookup flags; none is used here).
+  ZNClient(const char* name, int flags, int options);
 
   // 0 on success (the client exists); the value is written only then.
   int getClientId(int& clientId);
   int getHaldenId(int& haldenId);
   int getClientName(std::string& name);
+  // The host name a connection to this client uses: its network host name
+  // when the management server knows one, else its name (loopback services
+  // of this machine are reached whatever the text says).
+  std::string getNetworkHostnameMangled();
 
  private:
   bool Load();
 
   std::string m_name;
+  std::string m_hostName;
   int m_id;
   bool m_loaded;
   bool m_found;
