@@ -7,10 +7,15 @@
 
 #include "db/DBColumnBind.h"
 
+// A relation maps one or two local columns onto the related table's columns.
+// A name given again replaces the earlier map, so a relation of two columns
+// carries its second pair in the same entry.
 struct SDBRelation {
   const char* name;
   const char* local;
   const char* foreign;
+  const char* local2 = nullptr;
+  const char* foreign2 = nullptr;
 };
 
 struct SDBBindingDesc {

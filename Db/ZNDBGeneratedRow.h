@@ -37,6 +37,7 @@ class ZNDBGeneratedRow : public ZNDBRowBase {
         for (int i = 0; i < d.relationCount; ++i) {
           std::map<std::string, std::string> pair;
           pair[d.relations[i].local] = d.relations[i].foreign;
+          if (d.relations[i].local2) pair[d.relations[i].local2] = d.relations[i].foreign2;
           m_foreignKeyMap[d.relations[i].name] = pair;
         }
         for (int i = 0; i < d.columnCount; ++i) pushColumnName(d.columns[i].name);

@@ -1,8 +1,12 @@
 // Every binding against its description: select list, struct definition,
 // keys, serial column, order-by, relations, kind and version.
+#include <string.h>
+
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <type_traits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +21,9 @@
 #include "Db/Tbl/APP_VSAReplicationProp.h"
 #include "Db/Tbl/App_VirtualAppProp.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
+#include "Db/Tbl/JMAdminJobInfoTable.h"
+#include "Db/Tbl/JMBkpJobInfo.h"
+#include "Db/Tbl/JMJobDataLink.h"
 #include "Db/Tbl/OBGlobalParam.h"
 #include "Db/ZNSimpleDBSem.h"
 
@@ -35,6 +42,12 @@ struct SObserved {
   std::vector<std::string> columns;
   Relations relations;
   std::string tableName;
+  // Per column of the descriptor: type code, and whether it starts null and
+  // not updated.
+  std::vector<int> dataTypes;
+  bool valuesStartEmpty = true;
+  // Field offsets in the value struct, in column order.
+  std::vector<size_t> offsets;
 };
 
 template <class X>
@@ -62,6 +75,11 @@ SObserved Observe() {
     for (size_t i = 0; i < d->getData().size(); ++i) o.columns.push_back(d->getColumnName(static_cast<int>(i)));
     o.relations = d->getForeignKeyMap();
     o.tableName = d->getTableName();
+    for (ZNDBDataTypeBase* v : d->getData()) {
+      o.dataTypes.push_back(v->getDataType());
+      o.valuesStartEmpty = o.valuesStartEmpty && v->isNull() && v->getUpdated() == NOT_UPDATED;
+    }
+    for (int i = 0; i < X::Desc().columnCount; ++i) o.offsets.push_back(X::Desc().columns[i].offset);
   }
   DBtable::b_newDBBase = saved;
   return o;
@@ -86,12 +104,67 @@ std::string Join(const std::vector<std::string>& v) {
   return s;
 }
 
+// The column value a struct-definition token calls for.
+std::vector<int> TypeCodes(const std::string& structDef) {
+  std::vector<int> codes;
+  size_t start = 0;
+  for (size_t bar; (bar = structDef.find('|', start)) != std::string::npos; start = bar + 1) {
+    switch (structDef[start]) {
+      case 'i':
+        codes.push_back(1);
+        break;
+      case 'f':
+        codes.push_back(2);
+        break;
+      case 'b':
+      case 'x':
+        codes.push_back(4);
+        break;
+      case 't':
+        codes.push_back(5);
+        break;
+      default:
+        codes.push_back(6);
+    }
+  }
+  return codes;
+}
+
+size_t KeyCount(const std::string& primaryWhere) {
+  size_t n = 0;
+  for (size_t at = 0; (at = primaryWhere.find(" = ?", at)) != std::string::npos; at += 4) ++n;
+  return n;
+}
+
 std::string XtoB(std::string s) {
   for (char& c : s) {
     if (c == 'x') c = 'b';
   }
   return s;
 }
+
+const char kBkpJobInfoColumns[] =
+    "jobId, haldenId, applicationId, numStreams, currentPolicy, targetCopyList, bkpLevel, indexOverride, "
+    "startNewMedia, compBytes, unCompBytes, filesToXfer, backupTaskId, scanFileFailures, scanFolderFailures, "
+    "backupFileFailures, backupFolderFailures, shadowCopyId, bkpOptions, oraSubLevel, bkpattributes, dataPolicy, "
+    "logPolicy, filesXfered, currentThroughput, averageThroughput, filesIndexed, filesFailedToIndex, "
+    "filesSkippedForIndex, contentIndexDBSize, totalMediaUsageTime, mediaAgentName, scanType, scanTypeChangeReason, "
+    "numStreamsAllocated, maxRestarts, restartInterval, cloudId, diffPolicy, targetClientId, unCompBytesToXfer, "
+    "secondaryBkpLevel, jobIdActedOn, fromTime, toTime, nwTransBytes, totSkippedObjects, bkpAttributesEx, "
+    "jobReferenceTime, totReadBytes, totReadTime, totPhysicalWriteBytes, totPhysicalWriteTime, totNwTransTime, "
+    "totSidbLookups, totSidbLookupTime, readCurrentThroughput, readAverageThroughput, writeCurrentThroughput, "
+    "writeAverageThroughput, networkCurrentThroughput, networkAverageThroughput, sidbCurrentLookups, "
+    "sidbAverageLookups";
+const char kAdminJobInfoColumns[] =
+    "jobId, opType, status, servStart, servEnd, archGrpID, archGrpName, AP_NumDays, AP_IsForecast, AP_SeqNum, "
+    "AC_NewMediaFlag, ER_BkpLevel, ER_DbName, ER_Destination, ER_SendCount, ER_MediasUsed, TotalObjects, "
+    "ObjectsDone, ObjectsFailed, archGrpCopyID, LibraryID, MI_InventoryType, currentWriteTime, noOfStreams, appID, "
+    "dependantJobId, workFlowId, srcMediaAgent, destMediaAgent, drivePoolId, mediaId, sourceJobId, TotalSize, "
+    "noOfStreamsAllocated, maxRestarts, restartInterval, embeddedObjects, uncompBytes, numFiles, skippedItems, "
+    "writeTime, reportType, cloudId, reportSetId, reportName, reportSetName, fromTime, toTime, subTaskId, "
+    "otherOpName, nwTransBytes, haldenId";
+const char kAdminJobInfoFormat[] =
+    "i|i|i|x|x|i|s|i|i|i|i|i|s|s|i|s|b|b|b|i|i|i|i|i|i|i|i|s|s|i|i|i|b|i|i|i|b|b|b|b|i|i|i|i|s|s|i|i|i|s|b|i|";
 
 const std::vector<SExpected>& Expected() {
   static const std::vector<SExpected> all = {
@@ -135,6 +208,18 @@ const std::vector<SExpected>& Expected() {
        "id", {{"APP_Client", {{"componentNameId", "id"}}}}},
       {"AppVSAReplicationsDeleteOptions", Observe<AppVSAReplicationsDeleteOptions>, 2, "00d:0000000000000000",
        "o_xmlString", "s|", "", -1, "", {}},
+      {"JMJobDataLink", Observe<JMJobDataLink>, 1, "1.13.302.2",
+       "haldenId, parentJobId, childJobId, parentAppid, childAppid, linkType, childJobStatus", "i|i|i|i|i|i|i|",
+       "haldenId = ?AND parentJobId = ?AND childJobId = ?", -1, "haldenId, parentJobId, childJobId",
+       {{"APP_Halden", {{"haldenId", "id"}}}, {"JMJobStats", {{"childJobId", "jobId"}, {"haldenId", "haldenId"}}}}},
+      {"JMBkpJobInfo", Observe<JMBkpJobInfo>, 1, "1.46.200.6", kBkpJobInfoColumns,
+       "i|i|i|i|i|s|i|i|i|b|b|b|i|i|i|i|i|s|i|i|b|i|i|b|f|f|b|b|b|b|b|s|i|s25|i|i|i|i|i|i|b|i|i|i|i|b|b|b|i|b|b|b|b|b|"
+       "b|b|f|f|f|f|f|f|f|f|",
+       "jobId = ?AND haldenId = ?", -1, "jobId, haldenId",
+       {{"JMJobInfo", {{"jobId", "jobId"}, {"haldenId", "haldenId"}}}, {"APP_Application", {{"applicationId", "id"}}}}},
+      {"JMAdminJobInfoTable", Observe<JMAdminJobInfoTable>, 1, "1.42.210.3", kAdminJobInfoColumns,
+       kAdminJobInfoFormat, "jobId = ?AND haldenId = ?", -1, "jobId, haldenId",
+       {{"JMJobInfo", {{"jobId", "jobId"}, {"haldenId", "haldenId"}}}}},
   };
   return all;
 }
@@ -154,7 +239,11 @@ TEST(BindingDescription, EveryBindingMatchesItsDescription) {
     EXPECT_EQ(o.structDef, XtoB(e.structDef));
     EXPECT_EQ(o.structDef.find('x'), std::string::npos);
     EXPECT_EQ(o.primaryWhere, e.primaryWhere);
-    EXPECT_EQ(o.primaryData, e.primaryWhere[0] ? 1u : 0u);
+    EXPECT_EQ(o.primaryData, KeyCount(e.primaryWhere));
+    EXPECT_EQ(o.dataTypes, TypeCodes(e.structDef));
+    EXPECT_TRUE(o.valuesStartEmpty);
+    // A field bound under another column's name shows as offsets out of order.
+    for (size_t i = 1; i < o.offsets.size(); ++i) EXPECT_GT(o.offsets[i], o.offsets[i - 1]) << o.columns[i];
     EXPECT_EQ(o.serialColNum, e.serialColNum);
     EXPECT_EQ(o.relations, e.relations);
     if (e.kind == 1) {
@@ -239,4 +328,110 @@ TEST(BindingDescription, WholeRowSetterCopiesAndKeepsFixedTextsTerminated) {
   EXPECT_EQ(strlen(p.getDataPtr()->attrName), sizeof(row.attrName) - 1);
   EXPECT_STREQ(p.getDataPtr()->attrVal, "v");
   EXPECT_EQ(p.getDataPtr()->created, 99);
+}
+
+namespace {
+
+// A fresh value struct read through its description: 0 in every number,
+// null in every owned text, the empty text in every fixed buffer.
+template <class T>
+T FieldAt(const char* field) {
+  T v;
+  memcpy(&v, field, sizeof(v));
+  return v;
+}
+
+template <class X>
+void ExpectFreshRow() {
+  // On the heap: the checks read fields by offset, which the compiler cannot
+  // follow on a stack object.
+  auto row = std::make_unique<std::remove_pointer_t<decltype(std::declval<X&>().getDataPtr())>>();
+  const SDBBindingDesc& d = X::Desc();
+  const char* base = reinterpret_cast<const char*>(row.get());
+  for (int i = 0; i < d.columnCount; ++i) {
+    SCOPED_TRACE(d.columns[i].name);
+    const char* field = base + d.columns[i].offset;
+    SDBColumnType t = DBParseColumnToken(d.columns[i].token);
+    switch (t.kind) {
+      case 'i':
+        EXPECT_EQ(FieldAt<int>(field), 0);
+        break;
+      case 'b':
+      case 'x':
+        EXPECT_EQ(FieldAt<long long>(field), 0);
+        break;
+      case 'f':
+        EXPECT_EQ(FieldAt<float>(field), 0.0f);
+        break;
+      default:
+        if (t.size == 0) {
+          EXPECT_EQ(FieldAt<char*>(field), nullptr);
+        } else {
+          EXPECT_EQ(field[0], 0);
+        }
+    }
+  }
+}
+
+}  // namespace
+
+TEST(BindingDescription, JobInfoRowsStartAtZeroNullAndEmpty) {
+  ExpectFreshRow<JMJobDataLink>();
+  ExpectFreshRow<JMBkpJobInfo>();
+  ExpectFreshRow<JMAdminJobInfoTable>();
+  JMBkpJobInfo_t bkp;
+  EXPECT_EQ(DBParseColumnToken(JMBkpJobInfo::Desc().columns[33].token).size, sizeof(bkp.scanTypeChangeReason));
+  EXPECT_STREQ(bkp.scanTypeChangeReason, "");
+  JMAdminJobInfoTable_t admin;
+  EXPECT_EQ(admin.servStart, 0);
+  EXPECT_EQ(admin.servEnd, 0);
+  EXPECT_EQ(sizeof(admin.servStart), 8u);
+}
+
+TEST(BindingDescription, AdminJobInfoStoresItsTimesAsSixtyFourBitColumns) {
+  JMAdminJobInfoTable_t2 d;
+  std::string def = d.getStructDef();
+  const std::string format = kAdminJobInfoFormat;
+  ASSERT_EQ(def.size(), format.size());
+  std::vector<size_t> differ;
+  for (size_t i = 0; i < def.size(); ++i) {
+    if (def[i] != format[i]) differ.push_back(i);
+  }
+  // The fourth and fifth tokens, servStart and servEnd.
+  EXPECT_EQ(differ, (std::vector<size_t>{6, 8}));
+  EXPECT_EQ(def.substr(6, 3), "b|b");
+}
+
+TEST(BindingDescription, JobInfoKeyDataAreTheKeyColumnsOwnValues) {
+  {
+    JMAdminJobInfoTable_t2 d;
+    std::vector<ZNDBDataTypeBase*> all = d.getData();
+    ASSERT_EQ(all.size(), 52u);
+    EXPECT_EQ(d.getPrimaryData(), (std::vector<ZNDBDataTypeBase*>{all[0], all[51]}));
+    EXPECT_EQ(d.getPrimaryData(), d.getPrimaryData());
+    EXPECT_EQ(d.getData(), all);
+  }
+  {
+    JMBkpJobInfo_t2 d;
+    std::vector<ZNDBDataTypeBase*> all = d.getData();
+    ASSERT_EQ(all.size(), 64u);
+    EXPECT_EQ(d.getPrimaryData(), (std::vector<ZNDBDataTypeBase*>{all[0], all[1]}));
+    EXPECT_EQ(d.getData(), all);
+  }
+  {
+    JMJobDataLink_t2 d;
+    std::vector<ZNDBDataTypeBase*> all = d.getData();
+    ASSERT_EQ(all.size(), 7u);
+    EXPECT_EQ(d.getPrimaryData(), (std::vector<ZNDBDataTypeBase*>{all[0], all[1], all[2]}));
+  }
+}
+
+TEST(BindingDescription, SecondJobInfoDescriptorLeavesTheClassMembersAlone) {
+  { JMBkpJobInfo_t2 first; }
+  ASSERT_TRUE(JMBkpJobInfo_t2::s_isInitialized.load());
+  JMBkpJobInfo_t2 second;
+  EXPECT_EQ(JMBkpJobInfo_t2::m_staticColumnVec.size(), 64u);
+  EXPECT_EQ(JMBkpJobInfo_t2::m_foreignKeyMap.size(), 2u);
+  EXPECT_STREQ(second.getColumnName_t2(63), "sidbAverageLookups");
+  EXPECT_EQ(second.getTableName(), "JMBkpJobInfo");
 }

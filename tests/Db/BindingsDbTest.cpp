@@ -18,6 +18,9 @@
 #include "Db/Tbl/APP_VSAReplicationProp.h"
 #include "Db/Tbl/App_VirtualAppProp.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
+#include "Db/Tbl/JMAdminJobInfoTable.h"
+#include "Db/Tbl/JMBkpJobInfo.h"
+#include "Db/Tbl/JMJobDataLink.h"
 #include "Db/Tbl/OBGlobalParam.h"
 #include "db/ZNGlobalParam.h"
 #include "db/ZNSimpleDBConnObject.h"
@@ -52,6 +55,16 @@ int AddClientProp(int client, const char* name, const char* value, long long mod
   p.getDataPtr()->modified = modified;
   EXPECT_EQ(p.rowInsert(true), 0);
   return p.getDataPtr()->id;
+}
+
+// Rows written the way the server's job manager does, past every binding.
+void InsertRows(const char* table, const char* columns, std::initializer_list<const char*> values) {
+  CDBConnection* c = CDBConnection::ForThread();
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->EnsureTable(table), DB_OK);
+  for (const char* v : values) {
+    ASSERT_EQ(c->Exec(std::string("INSERT INTO ") + table + " (" + columns + ") VALUES " + v), DB_OK) << v;
+  }
 }
 
 }  // namespace
@@ -338,6 +351,113 @@ TEST_P(CDbModeTest, GlobalParametersReadTheirTable) {
   ASSERT_EQ(getOneRow(&g, false, -1, 0), 0);
   EXPECT_STREQ(g.getDataPtr()->value, "O'Brien");
   EXPECT_GT(g.getDataPtr()->created, 0);
+}
+
+TEST_P(CDbModeTest, VmChildJobsComeFromTheBackupJobsLinks) {
+  InsertRows("JMJobDataLink", "haldenId, parentJobId, childJobId, parentAppid, childAppid, linkType, childJobStatus",
+             {"(2, 501, 602, 10, 12, 7, 1)", "(2, 501, 601, 10, 11, 7, 1)",
+              "(3, 501, 603, 10, 13, 7, 1)",   // another Halden
+              "(2, 501, 604, 10, 14, 5, 1)",   // another kind of link
+              "(2, 502, 605, 10, 15, 7, 1)"});  // another parent
+  const char* where = "parentJobId = '%lld' and haldenId =2 and linkType = 7";
+  JMJobDataLink link(nullptr);
+  EXPECT_EQ(link.getDescriptor() != nullptr, GetParam());
+  link.setWhere(where, 501LL);
+  ASSERT_EQ(getOneRow(&link, false, -1, 0), 0);
+  EXPECT_EQ(link.getDataPtr()->childJobId, 601);  // in key order, not insert order
+  std::vector<std::pair<int, int>> children;
+  int state = 0;
+  int rc;
+  while ((rc = getNextRow(&link, &state, -1, 0)) == 0) {
+    children.emplace_back(link.getDataPtr()->childJobId, link.getDataPtr()->childAppid);
+    EXPECT_EQ(link.getDataPtr()->parentJobId, 501);
+    EXPECT_EQ(link.getDataPtr()->childJobStatus, 1);
+  }
+  EXPECT_EQ(rc, 100);
+  EXPECT_EQ(children, (std::vector<std::pair<int, int>>{{601, 11}, {602, 12}}));
+
+  // A parent id wider than the column is printed whole, so it never selects
+  // the links of the job its low 32 bits would name.
+  link.setWhere(where, (1LL << 32) + 501);
+  EXPECT_EQ(getOneRow(&link, false, -1, 0), 100);
+  state = 0;
+  EXPECT_EQ(getNextRow(&link, &state, -1, 0), 100);
+}
+
+TEST_P(CDbModeTest, RunningBackupJobOfAnApplication) {
+  InsertRows("JMBkpJobInfo",
+             "jobId, haldenId, applicationId, targetCopyList, compBytes, currentThroughput, mediaAgentName, "
+             "scanTypeChangeReason, nwTransBytes, sidbAverageLookups",
+             {"(7002, 2, 31, 'copies', 5000000000, 12.5, 'ma-1', 'changed by the user', 6000000000, 0.25)",
+              "(7001, 2, 31, NULL, 1, 1.5, NULL, 'a reason longer than twenty-four', 2, 0)",
+              "(0, 2, 30, NULL, 0, 0, NULL, NULL, 0, 0)"});
+  JMBkpJobInfo bkp(nullptr);
+  bkp.setWhere("applicationId = '%d' ", 31);
+  bkp.setTop(1);
+  ASSERT_EQ(getOneRow(&bkp, false, -1, 0), 0);
+  const JMBkpJobInfo_t* row = bkp.getDataPtr();
+  EXPECT_EQ(row->jobId, 7001);
+  EXPECT_EQ(row->targetCopyList, nullptr);
+  EXPECT_EQ(row->mediaAgentName, nullptr);
+  // The fixed buffer holds 24 characters and its terminator.
+  EXPECT_STREQ(row->scanTypeChangeReason, "a reason longer than twe");
+  EXPECT_EQ(row->currentThroughput, 1.5f);
+
+  bkp.setWhere("applicationId = '%d' and jobId = %d", 31, 7002);
+  ASSERT_EQ(getOneRow(&bkp, false, -1, 0), 0);
+  EXPECT_STREQ(row->targetCopyList, "copies");
+  EXPECT_STREQ(row->mediaAgentName, "ma-1");
+  EXPECT_STREQ(row->scanTypeChangeReason, "changed by the user");
+  EXPECT_EQ(row->compBytes, 5000000000LL);
+  EXPECT_EQ(row->nwTransBytes, 6000000000LL);
+  EXPECT_EQ(row->sidbAverageLookups, 0.25f);
+
+  // A row whose job id is 0 is still a row: the caller reads "no job" from
+  // the id, not from the result.
+  bkp.setWhere("applicationId = '%d' ", 30);
+  bkp.setTop(1);
+  ASSERT_EQ(getOneRow(&bkp, false, -1, 0), 0);
+  EXPECT_EQ(row->jobId, 0);
+  EXPECT_STREQ(row->scanTypeChangeReason, "");
+  bkp.setWhere("applicationId = '%d' ", 32);
+  bkp.setTop(1);
+  EXPECT_EQ(getOneRow(&bkp, false, -1, 0), 100);
+}
+
+TEST_P(CDbModeTest, RunningCopyJobsOfAStoragePolicyAndItsCopies) {
+  InsertRows("JMAdminJobInfoTable",
+             "jobId, opType, status, servStart, servEnd, archGrpID, archGrpName, archGrpCopyID, srcMediaAgent, "
+             "nwTransBytes, haldenId",
+             {"(8002, 104, 1, 5000000000, 0, 50, 'policy-50', 40, 'ma-1', 7000000000, 2)",
+              "(8001, 104, 1, 1700000000, 1700000100, 50, NULL, 41, NULL, 0, 2)",
+              "(0, 104, 1, 0, 0, 51, NULL, 42, NULL, 0, 2)"});
+  JMAdminJobInfoTable admin(nullptr);
+  const JMAdminJobInfoTable_t* row = admin.getDataPtr();
+  admin.setWhere("archGrpCopyID = '%d' ", 40);
+  admin.setTop(1);
+  ASSERT_EQ(getOneRow(&admin, false, -1, 0), 0);
+  EXPECT_EQ(row->jobId, 8002);
+  EXPECT_EQ(row->servStart, 5000000000LL);  // a time past 2038 keeps its width
+  EXPECT_STREQ(row->archGrpName, "policy-50");
+  EXPECT_STREQ(row->srcMediaAgent, "ma-1");
+  EXPECT_EQ(row->nwTransBytes, 7000000000LL);
+  EXPECT_EQ(row->haldenId, 2);
+
+  admin.setWhere("archGrpID = '%d' ", 50);
+  admin.setTop(1);
+  ASSERT_EQ(getOneRow(&admin, false, -1, 0), 0);
+  EXPECT_EQ(row->jobId, 8001);
+  EXPECT_EQ(row->servEnd, 1700000100LL);
+  EXPECT_EQ(row->archGrpName, nullptr);  // the earlier row's text is gone
+  EXPECT_EQ(row->srcMediaAgent, nullptr);
+
+  admin.setWhere("archGrpID = '%d' ", 51);
+  admin.setTop(1);
+  ASSERT_EQ(getOneRow(&admin, false, -1, 0), 0);
+  EXPECT_EQ(row->jobId, 0);  // "no job" to the caller
+  admin.setWhere("archGrpCopyID = '%d' ", 43);
+  admin.setTop(1);
+  EXPECT_EQ(getOneRow(&admin, false, -1, 0), 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModes, CDbModeTest, ::testing::Values(true, false),

@@ -1,3 +1,6 @@
+#include <stdint.h>
+#include <stdio.h>
+
 #include <atomic>
 #include <thread>
 
@@ -6,6 +9,7 @@
 #include "TestSupport.h"
 #include "Db/FXCriticalSection.h"
 #include "Db/Tbl/APP_Client.h"
+#include "Db/Tbl/JMJobDataLink.h"
 #include "db/DBtran.h"
 #include "log/LogSink.h"
 
@@ -97,4 +101,16 @@ TEST(BindingEnlisting, RefusedEnlistingIsLoggedOnceAndTheObjectStaysUsable) {
   EXPECT_FALSE(DBtable::DBCriticalSection.IsHeldByCurrentThread());
   APP_Client plain(nullptr);
   EXPECT_EQ(tran.ObjectCount(), 0u);
+}
+
+TEST(BindingEnlisting, RefusedEnlistingNamesTheBindingAndItsWholeAddress) {
+  DBtran tran;
+  DBtran::SetRefuseEnlisting(true);
+  JMJobDataLink link(&tran);
+  DBtran::SetRefuseEnlisting(false);
+  char expected[96];
+  snprintf(expected, sizeof(expected), "JMJobDataLink Constructor [0x%08lx], caught an exception",
+           static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&link)));
+  EXPECT_EQ(CLogSink::Instance().Count(expected), 1u) << expected;
+  EXPECT_FALSE(tran.Contains(&link));
 }
