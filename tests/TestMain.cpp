@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "core/RunFolder.h"
 #include "log/LogSink.h"
+#include "net/ServiceDirectory.h"
 #include "sim/Simulators.h"
 #include "time/PlatformClock.h"
 
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
   std::string runDir = drtest::MakeTempDir("drtest");
   CRunFolder::Set(runDir);
   CRunFolder::SetLockPath(runDir + "/locks");
+  // Services this process publishes, and those of the programs it starts
+  // (they inherit the variable), stay in its own folder.
+  const std::string serviceDir = runDir + "/services";
+  CZnsServiceDirectory::SetPath(serviceDir);
+  setenv("DR_SERVICE_DIR", serviceDir.c_str(), 1);
   CLogSink::Instance().SetCapture(true);
   CSimulators::Install();
   CPlatformClock& clock = CPlatformClock::Instance();

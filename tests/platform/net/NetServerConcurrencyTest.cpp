@@ -1,0 +1,394 @@
+// A real server and real clients on the loopback interface: messages and
+// their receipts, notices in order, callbacks on several threads, the idle
+// callback's cadence, and broken clients that must not harm the others.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <set>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "NetTestSupport.h"
+#include "log/LogSink.h"
+#include "msg/MsgClasses.h"
+#include "net/ServiceDirectory.h"
+#include "settings/ZNPlatformInfo.h"
+
+using namespace nettest;
+
+namespace {
+
+void SetWorkers(unsigned long n) { ASSERT_NE(0, ZNPlatformInfo::setNumber("Session", "DROrchestration_IOCPThreads", n)); }
+
+bool IsClosed(const SNetCall& c) { return c.kind == ZNS_CB_CLOSED; }
+
+// Lets n callbacks through once n are waiting at once.
+class CBarrier {
+ public:
+  explicit CBarrier(int n) : m_n(n) {}
+  bool Arrive() {
+    std::unique_lock<std::mutex> lk(m_mutex);
+    if (++m_waiting >= m_n) m_cv.notify_all();
+    return m_cv.wait_for(lk, std::chrono::seconds(20), [this] { return m_waiting >= m_n; });
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  int m_n;
+  int m_waiting = 0;
+};
+
+}  // namespace
+
+TEST(NetServerConcurrency, MessagesOfManyClientsArriveInOrderOnSeveralThreads) {
+  SetWorkers(4);
+  CNetRecorder rec;
+  // The first message of two sessions meets here: it passes only when two
+  // callbacks run at the same time, on two threads.
+  CBarrier meet(2);
+  std::atomic<bool> met{true};
+  rec.hook = [&](const SNetCall& c, CZnNetworkServer*) {
+    if (c.callback == 'x' && c.jobId % 100 == 0 && c.jobId < 200) met = meet.Arrive() && met;
+  };
+  CServedService svc("DRSrvc|100");
+  svc.Start();
+  constexpr int kClients = 6, kXml = 10, kXdr = 5;
+  std::vector<std::thread> clients;
+  std::atomic<int> failures{0};
+  for (int client = 0; client < kClients; ++client) {
+    clients.emplace_back([&, client] {
+      CZnNetwork net;
+      if (Attach(net, "DRSrvc|100").IsError()) ++failures;
+      for (int i = 0; i < kXml; ++i) {
+        if (SendJob(net, client * 100 + i).IsError()) ++failures;
+        if (i < kXdr) {
+          const std::string bytes = "client " + std::to_string(client) + " bytes " + std::to_string(i);
+          bool timedOut = false;
+          if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), 120, timedOut).IsError()) ++failures;
+        }
+      }
+      if (net.Disconnect(120).IsError()) ++failures;
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(0, failures.load());
+  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == kClients; }));
+  EXPECT_TRUE(met.load()) << "two callbacks never ran at once";
+  EXPECT_FALSE(svc.Stop().IsError());
+
+  // Per session: the new-connection notice first, the messages in the order
+  // sent, the disconnect request, and the closed notice last.
+  std::map<int64_t, std::vector<SNetCall>> bySession;
+  std::set<std::thread::id> threads;
+  size_t ready = 0;
+  for (const SNetCall& c : rec.Calls()) {
+    if (c.session == 0) {
+      ready += (c.kind == ZNS_CB_CONNECTION && c.type == ZNS_PM_READY_FOR_RPC) ? 1 : 0;
+      continue;
+    }
+    bySession[c.session].push_back(c);
+    threads.insert(c.thread);
+  }
+  EXPECT_EQ(1u, ready);
+  EXPECT_GE(threads.size(), 2u);
+  ASSERT_EQ(static_cast<size_t>(kClients), bySession.size());
+  std::set<int> clientsSeen;
+  for (const auto& s : bySession) {
+    const std::vector<SNetCall>& calls = s.second;
+    ASSERT_EQ(static_cast<size_t>(1 + kXml + kXdr + 1 + 1), calls.size());
+    EXPECT_EQ(ZNS_CB_CONNECTION, calls.front().kind);
+    EXPECT_EQ(ZNS_PM_NEW_CONNECTION, calls.front().type);
+    EXPECT_EQ(ZNS_CB_CLOSED, calls.back().kind);
+    EXPECT_EQ(ZNS_PM_DISCONNECTED, calls.back().type);
+    const SNetCall& request = calls[calls.size() - 2];
+    EXPECT_EQ(ZNS_CB_MESSAGE, request.kind);
+    EXPECT_EQ(ZNS_PM_DISCONNECT_REQ, request.type);
+    const int client = static_cast<int>(calls[1].jobId / 100);
+    clientsSeen.insert(client);
+    size_t at = 1;
+    for (int i = 0; i < kXml; ++i) {
+      EXPECT_EQ('x', calls[at].callback);
+      EXPECT_EQ(Api::VirtualAppJob::kTypeId, calls[at].type);
+      EXPECT_EQ(client * 100 + i, calls[at].jobId);
+      ++at;
+      if (i < kXdr) {
+        EXPECT_EQ('d', calls[at].callback);
+        EXPECT_EQ(0x7602f0a7ul, calls[at].type);
+        EXPECT_EQ("client " + std::to_string(client) + " bytes " + std::to_string(i), calls[at].bytes);
+        ++at;
+      }
+    }
+  }
+  EXPECT_EQ(static_cast<size_t>(kClients), clientsSeen.size());
+}
+
+TEST(NetServerConcurrency, OneWorkerRunsOneCallbackAtATime) {
+  SetWorkers(1);
+  CNetRecorder rec;
+  CServedService svc("DRSrvc|101");
+  svc.Start();
+  std::vector<std::thread> clients;
+  for (int client = 0; client < 4; ++client) {
+    clients.emplace_back([client] {
+      CZnNetwork net;
+      EXPECT_FALSE(Attach(net, "DRSrvc|101").IsError());
+      for (int i = 0; i < 5; ++i) EXPECT_FALSE(SendJob(net, client * 10 + i).IsError());
+      EXPECT_FALSE(net.Disconnect(120).IsError());
+    });
+  }
+  for (auto& t : clients) t.join();
+  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 4; }));
+  svc.Stop();
+  EXPECT_EQ(1, rec.MaxInFlight());
+}
+
+TEST(NetServerConcurrency, TheReceiptComesOnlyAfterTheCallbackReturned) {
+  SetWorkers(2);
+  CNetRecorder rec;
+  std::mutex gateMutex;
+  std::condition_variable gateCv;
+  bool open = false;
+  std::atomic<bool> entered{false};
+  rec.hook = [&](const SNetCall& c, CZnNetworkServer*) {
+    if (c.callback != 'x') return;
+    entered = true;
+    std::unique_lock<std::mutex> lk(gateMutex);
+    gateCv.wait(lk, [&] { return open; });
+  };
+  CServedService svc("DRSrvc|102");
+  svc.Start();
+  CZnNetwork net;
+  ASSERT_FALSE(Attach(net, "DRSrvc|102").IsError());
+  std::atomic<bool> sent{false};
+  CXoError result(kZnsErrFailed, "not sent");
+  std::thread sender([&] {
+    result = SendJob(net, 5);
+    sent = true;
+  });
+  ASSERT_TRUE(WaitFor([&] { return entered.load(); }));
+  EXPECT_FALSE(sent.load()) << "the send returned while its callback still ran";
+  {
+    std::lock_guard<std::mutex> lk(gateMutex);
+    open = true;
+  }
+  gateCv.notify_all();
+  sender.join();
+  EXPECT_FALSE(result.IsError()) << result.AsString();
+  EXPECT_FALSE(net.Disconnect(120).IsError());
+  svc.Stop();
+}
+
+TEST(NetServerConcurrency, AMessageNobodyTakesIsRefusedAndTheSessionGoesOn) {
+  SetWorkers(1);
+  CNetRecorder rec;
+  CServedService svc("DRSrvc|103", &RecordXdr, nullptr);  // no XML callback
+  svc.Start();
+  CZnNetwork net;
+  ASSERT_FALSE(Attach(net, "DRSrvc|103").IsError());
+  CXoError xml = SendJob(net, 1);
+  EXPECT_EQ(kZnsErrNotDelivered, xml.Code()) << xml.AsString();
+  bool timedOut = false;
+  EXPECT_EQ(kZnsErrInvalid, net.SendXDRMessage(ZNS_PM_DISCONNECT_REQ, "x", 1, 120, timedOut).Code())
+      << "the server's own types are not for clients";
+  EXPECT_FALSE(net.SendXDRMessage(77, "still open", 10, 120, timedOut).IsError());
+  EXPECT_FALSE(timedOut);
+  EXPECT_FALSE(net.Disconnect(120).IsError());
+  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 1; }));
+  EXPECT_EQ(1u, rec.Count([](const SNetCall& c) { return c.type == 77 && c.bytes == "still open"; }));
+  EXPECT_TRUE(CLogSink::Instance().Contains("Not delivering XML message", "CZnNetworkServer::RunSessionEvent"));
+
+  // A client that never attached, or that disconnected, has nothing to send on.
+  CZnNetwork idle;
+  EXPECT_EQ(kZnsErrState, SendJob(idle, 1).Code());
+  EXPECT_EQ(kZnsErrState, idle.Disconnect(1).Code());
+  EXPECT_EQ(kZnsErrState, SendJob(net, 1).Code());
+  svc.Stop();
+}
+
+TEST(NetServerConcurrency, DisconnectIsAnsweredByTheCallbackOrElseByTheServer) {
+  SetWorkers(2);
+  CNetRecorder rec;
+  std::atomic<int> repliedByCallback{0};
+  std::atomic<int> secondReplyOk{0};
+  rec.hook = [&](const SNetCall& c, CZnNetworkServer* server) {
+    // Sessions with an odd id answer themselves, as the DR job's service does.
+    if (c.kind != ZNS_CB_MESSAGE || c.type != ZNS_PM_DISCONNECT_REQ || c.session % 2 == 0) return;
+    CZnNetwork* connection = nullptr;
+    ASSERT_FALSE(server->AcquireSession(c.session, &connection).IsError());
+    if (!server->ReplyDisconnect(connection, 30).IsError()) ++repliedByCallback;
+    if (!server->ReplyDisconnect(connection, 30).IsError()) ++secondReplyOk;
+    server->ReleaseSession(c.session);
+  };
+  CServedService svc("DRSrvc|104");
+  svc.Start();
+  for (int i = 0; i < 4; ++i) {
+    CZnNetwork net;
+    ASSERT_FALSE(Attach(net, "DRSrvc|104").IsError());
+    ASSERT_FALSE(SendJob(net, i).IsError());
+    CXoError done = net.Disconnect(120);
+    EXPECT_FALSE(done.IsError()) << done.AsString();
+    EXPECT_FALSE(net.IsAttached());
+  }
+  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 4; }));
+  EXPECT_EQ(2, repliedByCallback.load());
+  EXPECT_EQ(2, secondReplyOk.load()) << "a second reply is a harmless no-op";
+  EXPECT_EQ(4u, rec.Count([](const SNetCall& c) { return IsClosed(c) && c.type == ZNS_PM_DISCONNECTED; }));
+  CZnNetwork notOurs;
+  EXPECT_EQ(kZnsErrInvalid, svc.Server().ReplyDisconnect(&notOurs, 1).Code());
+  EXPECT_EQ(kZnsErrInvalid, svc.Server().ReplyDisconnect(nullptr, 1).Code());
+  svc.Stop();
+}
+
+TEST(NetServerConcurrency, TheIdleCallbackKeepsItsCadenceIdleAndUnderTraffic) {
+  SetWorkers(2);
+  CNetRecorder rec;
+  struct SIdle {
+    std::atomic<int> calls{0};
+    std::atomic<bool> onLoopThread{true};
+    std::thread::id loop;
+  } idle;
+  CServedService svc("DRSrvc|105");
+  svc.Start();
+  idle.loop = svc.LoopThread();
+  svc.Server().SetIdleAcceptCallback(
+      [](void* arg) {
+        auto* s = static_cast<SIdle*>(arg);
+        if (std::this_thread::get_id() != s->loop) s->onLoopThread = false;
+        ++s->calls;
+      },
+      5, &idle);
+  // Idle: it keeps coming.
+  ASSERT_TRUE(WaitFor([&] { return idle.calls.load() >= 5; }));
+  // Under a stream of messages that never lets the loop go idle, it still
+  // comes: count three more calls while sending without pause.
+  CZnNetwork net;
+  ASSERT_FALSE(Attach(net, "DRSrvc|105").IsError());
+  const int start = idle.calls.load();
+  int sent = 0;
+  while (idle.calls.load() < start + 3 && sent < 200000) {
+    ASSERT_FALSE(SendJob(net, sent++).IsError());
+  }
+  EXPECT_GE(idle.calls.load(), start + 3) << "after " << sent << " messages";
+  EXPECT_FALSE(net.Disconnect(120).IsError());
+  EXPECT_TRUE(idle.onLoopThread.load());
+  // Turned off, it stops.
+  svc.Server().SetIdleAcceptCallback(nullptr, 0, nullptr);
+  svc.Stop();
+}
+
+TEST(NetServerConcurrency, BrokenClientsAreDroppedAndTheOthersGoOn) {
+  SetWorkers(2);
+  CNetRecorder rec;
+  CServedService svc("DRSrvc|106");
+  svc.Start();
+  const int port = svc.Server().Port();
+  CZnNetwork good;
+  ASSERT_FALSE(Attach(good, "DRSrvc|106").IsError());
+
+  struct SCase {
+    const char* what;
+    bool hello;          // says a proper hello first
+    std::string bytes;   // then sends these
+    bool closeAfter;     // then closes its side
+    const char* logged;  // in the drop's log line
+  };
+  std::string header(5, '\0');
+  header[0] = 0x7f;  // a length far over the maximum
+  header[4] = 3;
+  SZnsFrame xml;
+  xml.kind = EZnsFrameKind::Xml;
+  xml.seq = 1;
+  xml.body = "<never/>";
+  std::string xmlBytes;
+  ASSERT_TRUE(ZnsEncodeFrame(xml, xmlBytes));
+  SZnsFrame reply;
+  reply.kind = EZnsFrameKind::Receipt;
+  std::string replyBytes;
+  ASSERT_TRUE(ZnsEncodeFrame(reply, replyBytes));
+  const std::vector<SCase> cases = {
+      {"garbage", true, "GET / HTTP/1.0\r\n\r\n", false, "malformed frame"},
+      {"oversized", true, header, false, "malformed frame"},
+      {"truncated", true, xmlBytes.substr(0, xmlBytes.size() - 3), true, "truncated frame"},
+      {"a frame only servers send", true, replyBytes, false, "does not send"},
+      {"garbage before the hello", false, "\x01\x02\x03\x04\x05\x06", false, "malformed frame"},
+      {"a message before the hello", false, xmlBytes, false, "expected a hello"},
+  };
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    CLogSink::Instance().ClearCapture();
+    CRawClient raw;
+    ASSERT_TRUE(raw.Connect(port));
+    if (c.hello) {
+      ASSERT_TRUE(raw.SendFrame(CRawClient::HelloFor("DRSrvc|106")));
+      SZnsFrame answer;
+      ASSERT_TRUE(raw.ReadFrame(answer));
+      ASSERT_EQ(EZnsFrameKind::HelloReply, answer.kind);
+      ASSERT_EQ(0, answer.status);
+    }
+    ASSERT_TRUE(raw.SendBytes(c.bytes));
+    if (c.closeAfter) {
+      // Closing our side is the truncation; wait for the server's log line.
+      raw.Close();
+    } else {
+      EXPECT_TRUE(raw.WaitClosed());
+    }
+    EXPECT_TRUE(WaitFor([&] { return CLogSink::Instance().Contains(c.logged, "CZnNetworkServer::DropConnection"); }));
+    // The well-behaved client goes on.
+    EXPECT_FALSE(SendJob(good, 1).IsError());
+  }
+  EXPECT_FALSE(good.Disconnect(120).IsError());
+  // Sessions the server dropped end with "aborted".
+  ASSERT_TRUE(WaitFor([&] {
+    return rec.Count([](const SNetCall& c) { return IsClosed(c) && c.type == ZNS_PM_CONNECTION_ABORTED; }) == 4;
+  }));
+  svc.Stop();
+}
+
+TEST(NetServerConcurrency, SessionsAreCountedWhileAcquiredAndGoneOnceClosed) {
+  SetWorkers(2);
+  CNetRecorder rec;
+  CServedService svc("DRSrvc|107");
+  svc.Start();
+  CZnNetworkServer& server = svc.Server();
+  CZnNetwork net;
+  ASSERT_FALSE(Attach(net, "DRSrvc|107").IsError());
+  const int64_t id = net.SessionId();
+  ASSERT_GT(id, 0);
+  ASSERT_TRUE(WaitFor([&] { return rec.Count([&](const SNetCall& c) { return c.session == id; }) == 1; }));
+
+  CZnNetwork* first = nullptr;
+  CZnNetwork* second = nullptr;
+  EXPECT_EQ(kZnsErrNotAcquired, server.ReleaseSession(id).Code());
+  EXPECT_EQ(0, server.AcquireCount(id)) << "a release without an acquire changes nothing";
+  ASSERT_FALSE(server.AcquireSession(id, &first).IsError());
+  ASSERT_FALSE(server.AcquireSession(id, &second).IsError());
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(2, server.AcquireCount(id));
+  EXPECT_EQ(kZnsErrState, SendJob(*first, 1).Code()) << "the server's handle sends nothing itself";
+  EXPECT_FALSE(server.ReleaseSession(id).IsError());
+  EXPECT_EQ(1, server.AcquireCount(id));
+  EXPECT_EQ(kZnsErrNoSession, server.AcquireSession(id + 1000, &second).Code());
+  EXPECT_EQ(kZnsErrNoSession, server.ReleaseSession(id + 1000).Code());
+  EXPECT_EQ(kZnsErrInvalid, server.AcquireSession(id, nullptr).Code());
+
+  // Still acquired when it closes: the handle lives on, the session cannot
+  // be acquired again, and the last release lets it go.
+  ASSERT_FALSE(net.Disconnect(120).IsError());
+  ASSERT_TRUE(WaitFor([&] {
+    CZnNetwork* again = nullptr;
+    const CXoError r = server.AcquireSession(id, &again);
+    if (!r.IsError()) server.ReleaseSession(id);  // not closed yet: give it back
+    return r.Code() == kZnsErrNoSession;
+  }));
+  EXPECT_EQ(1, server.AcquireCount(id));
+  EXPECT_EQ(id, first->SessionId());
+  EXPECT_FALSE(server.ReleaseSession(id).IsError());
+  EXPECT_EQ(-1, server.AcquireCount(id));
+  EXPECT_EQ(kZnsErrNoSession, server.ReleaseSession(id).Code());
+  svc.Stop();
+}

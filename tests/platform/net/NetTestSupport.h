@@ -1,0 +1,111 @@
+// What the session-networking tests share: callbacks that record what a
+// server hands them (with a hook a test uses to block, quit or act inside a
+// callback), a server with its loop on a thread of its own, and a raw client
+// that writes whatever bytes a test wants.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/ZnNetworkServer.h"
+#include "net/ZnsFrame.h"
+
+namespace nettest {
+
+struct SNetCall {
+  char callback = 0;  // 'x' the XML callback, 'd' the XDR one
+  int kind = 0;
+  int64_t session = 0;
+  unsigned long type = 0;  // XDR type, or the XML message's type id
+  int64_t jobId = 0;       // an Api::VirtualAppJob's job id
+  std::string bytes;       // an XDR buffer's bytes
+  bool hadBuffer = false;
+  std::thread::id thread;
+};
+
+// What the callbacks record into; one at a time, made current by its
+// constructor.
+class CNetRecorder {
+ public:
+  CNetRecorder();
+  ~CNetRecorder();
+
+  // Runs inside every callback before the call is recorded.
+  std::function<void(const SNetCall&, CZnNetworkServer*)> hook;
+
+  void Enter(const SNetCall& call, CZnNetworkServer* server);
+  std::vector<SNetCall> Calls() const;
+  size_t Count(const std::function<bool(const SNetCall&)>& pred) const;
+  // Most callbacks seen running at once.
+  int MaxInFlight() const { return m_maxInFlight.load(); }
+
+  static CNetRecorder* Current();
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<SNetCall> m_calls;
+  std::atomic<int> m_inFlight{0};
+  std::atomic<int> m_maxInFlight{0};
+};
+
+void RecordXml(int kind, CZnNetworkServer* server, int64_t session, CNMessageBase* message);
+void RecordXdr(int kind, CZnNetworkServer* server, int64_t session, unsigned long type, znsDatabuf_v2* buffer);
+
+// Polls cond every millisecond for up to 20 s of real time.
+bool WaitFor(const std::function<bool()>& cond);
+
+// A server whose loop runs on a thread of its own.
+class CServedService {
+ public:
+  explicit CServedService(const std::string& name, ZnsXdrCallback xdr = &RecordXdr, ZnsXmlCallback xml = &RecordXml);
+  ~CServedService();
+
+  CZnNetworkServer& Server() { return *m_server; }
+  void Start();
+  // Quit(true, true) and the loop thread joined; what SelectData returned.
+  CXoError Stop();
+  std::thread::id LoopThread() const { return m_loopId; }
+  // Drops the server without quitting it first (its destructor does).
+  void Destroy();
+
+ private:
+  std::unique_ptr<CZnNetworkServer> m_server;
+  std::thread m_loop;
+  std::thread::id m_loopId;
+  CXoError m_result;
+};
+
+// An Api::VirtualAppJob with a job id, sent as XML.
+CXoError SendJob(CZnNetwork& net, int64_t jobId);
+CXoError Attach(CZnNetwork& net, const std::string& service, int timeoutSeconds = 600);
+
+// A client that speaks the frames by hand.
+class CRawClient {
+ public:
+  CRawClient() = default;
+  CRawClient(const CRawClient&) = delete;
+  CRawClient& operator=(const CRawClient&) = delete;
+  ~CRawClient();
+  bool Connect(int port);
+  bool SendBytes(const std::string& bytes);
+  bool SendFrame(const SZnsFrame& frame);
+  // The hello the service's entry asks for.
+  static SZnsFrame HelloFor(const std::string& service);
+  // False at the end of the stream, on a malformed stream or after 20 s.
+  bool ReadFrame(SZnsFrame& frame);
+  // True once the server has ended the connection.
+  bool WaitClosed();
+  void Close();
+
+ private:
+  int m_fd = -1;
+  CZnsFrameReader m_reader;
+};
+
+}  // namespace nettest
