@@ -144,6 +144,7 @@ bool EndBackup(const SChildJobRecord& job) {
       child.replicationIds = {replicationId};
       child.vmChild = true;
       child.vmChildren = false;
+      child.ended = true;
       child.elapsedMs = child.durationMs;
       child.hung = false;
       child.faults = SJobFaults();
@@ -297,6 +298,7 @@ bool End(long long jobId, const std::string& status, const std::string& reason, 
     if (CJobStore::EndIfActive(jobId, status, natural) != EStoreResult::kOk) return false;
     job.status = status;
     job.endReason = reason;
+    job.ended = true;
     if (CSimJobStore::MarkEnded(jobId, status, reason) != EStoreResult::kOk ||
         !EndRows(job, CSimJobStore::IsSuccess(status)) || !CJobNotices::SettleOnEnd(job, due) || !scope.Commit()) {
       event.Error("End", "Cannot end job [%lld] as [%s]; it goes on", jobId, status.c_str());
@@ -468,6 +470,7 @@ long long CJobSimulator::StartJob(const SChildJobSpec& spec) {
   job.replicationIds = spec.replicationIds;
   job.snap = spec.snap;
   job.vmChildren = spec.vmChildren;
+  job.hung = spec.hang;
   job.durationMs = spec.durationMs > 0 ? spec.durationMs : Duration(spec.type);
   std::string error;
   {

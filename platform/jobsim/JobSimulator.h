@@ -50,6 +50,7 @@ struct SChildJobSpec {
   bool snap = false;                 // backup: a snap backup (also when the subclient is marked snap)
   long long durationMs = 0;          // platform milliseconds; 0 takes the type's duration (SetDuration)
   bool vmChildren = true;            // backup: one child job per VM at the end, or none
+  bool hang = false;                 // starts hung: makes no progress until Resume
 };
 
 // Faults a test plants on one job (SetFaults) or on the next job of a type
