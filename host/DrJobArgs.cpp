@@ -56,7 +56,7 @@ bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& 
 }
 
 bool CDrJobArgs::Parse(int argc, char** argv) {
-  if (argc < 2) return Fail("no command given (seed, run or control)");
+  if (argc < 2) return Fail("no command given (seed, run, control, jobs or job)");
   std::string command = argv[1];
   if (command == "seed") {
     m_command = kSeed;
@@ -64,6 +64,10 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     m_command = kRun;
   } else if (command == "control") {
     m_command = kControl;
+  } else if (command == "jobs") {
+    m_command = kJobs;
+  } else if (command == "job") {
+    m_command = kJob;
   } else {
     return Fail("unknown command [" + command + "]");
   }
@@ -82,12 +86,24 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     } else if (arg == "--type" && m_command == kRun) {
       std::string value = argv[++i];
       if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]");
-    } else if ((arg == "--job-id" && m_command == kRun) || (arg == "--job" && m_command == kControl)) {
+    } else if ((arg == "--job-id" && m_command == kRun) ||
+               (arg == "--job" && (m_command == kControl || m_command == kJob))) {
       std::string value = argv[++i];
       if (!ParseId(value, m_jobId)) return Fail("bad job id [" + value + "]");
       haveJob = true;
     } else if (m_command == kControl && (arg == "kill" || arg == "suspend") && m_operation.empty()) {
       m_operation = arg;
+    } else if (m_command == kJob && m_operation.empty() &&
+               (arg == "complete" || arg == "fail" || arg == "hang" || arg == "resume" || arg == "kill")) {
+      m_operation = arg;
+    } else if (m_command == kJob && m_operation.empty() && arg == "percent") {
+      m_operation = arg;
+      int64_t percent = 0;
+      const std::string value = i + 1 < argc ? argv[++i] : std::string();
+      if (value != "0" && (!ParseId(value, percent) || percent > 99)) {
+        return Fail("percent needs a number from 0 to 99, not [" + value + "]");
+      }
+      m_percent = static_cast<int>(percent);
     } else {
       return Fail("unexpected argument [" + arg + "] for " + command);
     }
@@ -100,6 +116,10 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
   if (m_command == kControl) {
     if (!haveJob) return Fail("control needs --job N");
     if (m_operation.empty()) return Fail("control needs kill or suspend");
+  }
+  if (m_command == kJob) {
+    if (!haveJob) return Fail("job needs --job N");
+    if (m_operation.empty()) return Fail("job needs complete, fail, hang, resume, kill or percent P");
   }
   return true;
 }

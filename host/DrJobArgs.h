@@ -10,7 +10,7 @@
 
 class CDrJobArgs {
  public:
-  enum ECommand { kNone, kSeed, kRun, kControl };
+  enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob };
 
   // False with the reason in Error().
   bool Parse(int argc, char** argv);
@@ -20,8 +20,11 @@ class CDrJobArgs {
   const std::string& Group() const { return m_group; }
   TMMsg::DROrchestrationType Type() const { return m_type; }
   int64_t JobId() const { return m_jobId; }
-  // "kill" or "suspend".
+  // control: "kill" or "suspend"; job: "complete", "fail", "hang", "resume",
+  // "kill" or "percent".
   const std::string& Operation() const { return m_operation; }
+  // job percent: 0 to 99.
+  int Percent() const { return m_percent; }
   const std::string& Error() const { return m_error; }
 
   // A DR type from its number or its name ("planned-failover", ...).
@@ -38,5 +41,6 @@ class CDrJobArgs {
   TMMsg::DROrchestrationType m_type = TMMsg::DR_ORCHESTRATION_NONE;
   int64_t m_jobId = 0;
   std::string m_operation;
+  int m_percent = -1;
   std::string m_error;
 };

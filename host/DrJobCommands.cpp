@@ -15,6 +15,7 @@
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "jobs/JobStore.h"
+#include "jobsim/JobSimulator.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "log/JobJournal.h"
@@ -132,6 +133,96 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
 
 namespace {
 
+const char* JobTypeText(const SJobRecord& job) {
+  switch (job.jobType) {
+    case CJobStore::kTypeDR: return "DR";
+    case CJobStore::kTypeWorkflow: return "workflow";
+    case CJobStore::kTypeChild: return "child";
+    default: return "job";
+  }
+}
+
+}  // namespace
+
+int CDrJobCommands::Jobs(const CDrJobArgs& args) {
+  std::string error;
+  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  std::vector<SJobRecord> jobs;
+  std::vector<SChildJobRecord> children;
+  if (CJobStore::Jobs(jobs) != EStoreResult::kOk || CJobSimulator::Jobs(children) != EStoreResult::kOk) {
+    return Error(kExitDatabase, "cannot read the jobs of [" + args.DbPath() + "]");
+  }
+  printf("%-12s %-12s %-32s %7s %s\n", "id", "type", "status", "percent", "parent");
+  size_t child = 0;
+  for (const SJobRecord& job : jobs) {
+    while (child < children.size() && children[child].jobId < job.jobId) ++child;
+    const bool simulated = child < children.size() && children[child].jobId == job.jobId;
+    const std::string type = !simulated                   ? JobTypeText(job)
+                             : children[child].vmChild ? std::string("VM backup")
+                                                       : CJobSimulator::TypeName(children[child].type,
+                                                                                 children[child].snap);
+    printf("%-12lld %-12s %-32s %7.0f %lld\n", job.jobId, type.c_str(), job.status.c_str(), job.percent,
+           job.parentJobId);
+  }
+  return kExitSuccess;
+}
+
+int CDrJobCommands::Job(const CDrJobArgs& args) {
+  std::string error;
+  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  const long long jobId = args.JobId();
+  const std::string id = std::to_string(jobId);
+  const std::string& op = args.Operation();
+  SChildJobRecord job;
+  const EStoreResult read = CJobSimulator::GetJob(jobId, job);
+  if (read == EStoreResult::kFailed) return Error(kExitDatabase, "cannot read job [" + id + "]");
+  if (read == EStoreResult::kMissing) return Error(kExitUnknown, "no child job [" + id + "] of the job simulator");
+  if (job.ended) return Error(kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
+  bool done = false;
+  std::string what;
+  if (op == "complete") {
+    done = CJobSimulator::Complete(jobId);
+    what = "completed";
+  } else if (op == "fail") {
+    done = CJobSimulator::Fail(jobId, "Failed by drjob job");
+    what = "failed";
+  } else if (op == "kill") {
+    done = CJobSimulator::Kill(jobId);
+    what = "killed";
+  } else if (op == "hang") {
+    done = CJobSimulator::Hang(jobId);
+    what = "hangs";
+  } else if (op == "resume") {
+    done = CJobSimulator::Resume(jobId);
+    what = "resumed";
+  } else {
+    done = CJobSimulator::SetPercent(jobId, args.Percent());
+    what = "at [" + std::to_string(args.Percent()) + "%]";
+  }
+  if (!done) {
+    // Another process or thread may have ended it in the meantime.
+    if (CJobSimulator::GetJob(jobId, job) == EStoreResult::kOk && job.ended) {
+      return Error(kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
+    }
+    return Error(kExitDatabase, "cannot " + op + " job [" + id + "] (database error, see the log)");
+  }
+  printf("drjob: job [%lld] %s\n", jobId, what.c_str());
+  return kExitSuccess;
+}
+
+namespace {
+
+// Runs the job simulator for the life of a run; stopped (its thread joined)
+// after the orchestrator is gone, or when the run returns early.
+class CSimulatorRun {
+ public:
+  CSimulatorRun() { CJobSimulator::Start(); }
+  ~CSimulatorRun() { Stop(); }
+  CSimulatorRun(const CSimulatorRun&) = delete;
+  CSimulatorRun& operator=(const CSimulatorRun&) = delete;
+  void Stop() { CJobSimulator::Stop(); }
+};
+
 // One run per DR job: held for the whole run, so a second process asked to
 // run the same job of the same database is refused before it changes
 // anything. The kernel frees it when the process dies, so a run killed
@@ -224,6 +315,8 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
 
   CLogSink::Instance().ClearCapture();
   CLogSink::Instance().SetCapture(true);
+  // The child jobs the DR job launches run while the job manager lives.
+  CSimulatorRun simulator;
   ZNDROrchestrationClnt client(jobId);
   CDRJobManager jobManager;
   if (!jobManager.Initialize(client, 0, ZNManageDBForJM::getDefaultHaldenID())) {
@@ -251,6 +344,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   int state = -1;
   if (initialized) state = orchestrator->Run();
   IDROrchestrator::DeleteObject(orchestrator);
+  simulator.Stop();
   CJobJournal::Instance().SetPercentListener(nullptr);
 
   const double journalled = CJobJournal::Instance().PercentComplete(jobId);

@@ -1,4 +1,4 @@
-// The three commands of drjob. Each returns the process's exit code and
+// The commands of drjob. Each returns the process's exit code and
 // writes one clear line to stderr when it cannot do its work.
 #pragma once
 
@@ -22,12 +22,15 @@ class CDrJobCommands {
     kExitPending = 11,
     kExitOtherState = 12,
     kExitStateNotStored = 13,   // the DR job ran, but its final state could not be stored
-    kExitJobEnded = 14,         // control of a DR job that has already ended
+    kExitJobEnded = 14,         // control of a DR job (or steering of a child job) that has already ended
   };
 
   static int Seed(const CDrJobArgs& args);
   static int Run(const CDrJobArgs& args);
   static int Control(const CDrJobArgs& args);
+  // Lists every job of the lab; steers one child job of the job simulator.
+  static int Jobs(const CDrJobArgs& args);
+  static int Job(const CDrJobArgs& args);
 
   // The text of a DR job's final state and the exit code it gives.
   static const char* StateText(int state);

@@ -3,12 +3,13 @@
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 #include "jobs/TaskStore.h"
+#include "jobsim/StoragePolicyStore.h"
 #include "repl/ReplicationStore.h"
 
 namespace {
 
-const int kReplicationTaskId = 11;
-const int kReplicationSubclientId = 21;
+const int kReplicationTaskId = kSampleTaskId;
+const int kReplicationSubclientId = kSampleSubclientId;
 const int kClientId = 1;
 // Both sites are hypervisors of vendor 1.
 const int kVendor = 1;
@@ -55,6 +56,14 @@ bool SeedSampleReplications(std::string& error) {
       error = "cannot store replication [" + id + "]";
       return false;
     }
+  }
+  SStoragePolicy policy;
+  policy.policyId = kSampleStoragePolicyId;
+  policy.copies = {SStorageCopy{kSamplePrimaryCopyId, 1, true, true}, SStorageCopy{kSampleAuxCopyId, 2, false, false}};
+  if (!CStoragePolicyStore::PutPolicy(policy) ||
+      !CStoragePolicyStore::AssignSubclient(SSubclientPolicy{kReplicationSubclientId, kSampleStoragePolicyId, false})) {
+    error = "cannot store storage policy [" + std::to_string(kSampleStoragePolicyId) + "]";
+    return false;
   }
   return true;
 }

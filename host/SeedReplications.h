@@ -20,6 +20,15 @@ constexpr SSampleVM kSampleVMs[] = {
     {2, 201, "app-server", "app-server-DR"},
 };
 
-// Stores (or replaces) the sample group's replications. False with the
+// The sample replications' subclient and replication task, and the storage
+// policy the subclient backs up to: a primary copy (also the default copy
+// replication reads from) and a secondary copy for aux copies.
+constexpr int kSampleSubclientId = 21;
+constexpr int kSampleTaskId = 11;
+constexpr int kSampleStoragePolicyId = 5;
+constexpr int kSamplePrimaryCopyId = 51;
+constexpr int kSampleAuxCopyId = 52;
+
+// Stores (or replaces) the sample group's replications and storage policy. False with the
 // reason when one cannot be stored.
 bool SeedSampleReplications(std::string& error);

@@ -1,12 +1,15 @@
 // drjob: the DR job process. It hosts the system library the way the backup
 // server's job process does: seeds a lab, runs one DR job on a DR group, or
-// asks a running DR job to stop.
+// asks a running DR job to stop; it also lists the lab's jobs and steers the
+// simulated child jobs.
 #include <stdio.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "DrJobArgs.h"
 #include "DrJobCommands.h"
+#include "jobsim/JobSimulator.h"
 #include "sim/Simulators.h"
 #include "time/PlatformClock.h"
 
@@ -17,11 +20,16 @@ int Usage() {
           "usage: drjob seed --db PATH\n"
           "       drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n"
           "       drjob control --db PATH --job N kill|suspend\n"
+          "       drjob jobs --db PATH\n"
+          "       drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n"
           "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
           "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
           "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
           "  3 the DR job is already running in another process, 2 bad arguments\n"
           "exit codes of control: 0 requested, 14 the DR job has already ended, 5 unknown DR job,\n"
+          "  4 unreadable database, 2 bad arguments\n"
+          "exit codes of jobs: 0 listed, 4 unreadable database, 2 bad arguments\n"
+          "exit codes of job: 0 done, 14 the child job has already ended, 5 no such child job,\n"
           "  4 unreadable database, 2 bad arguments\n");
   return CDrJobCommands::kExitUsage;
 }
@@ -37,8 +45,16 @@ int main(int argc, char** argv) {
     fprintf(stderr, "drjob: %s\n", scaleError.c_str());
     return CDrJobCommands::kExitUsage;
   }
-  // The simulated management server answers this process's requests.
+  // The simulated management server answers this process's requests; the
+  // child jobs it ends here notify their DR job through the notifier that
+  // lives next to this program.
   CSimulators::Install();
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (length > 0) {
+    const std::string path(self, static_cast<size_t>(length));
+    CJobSimulator::SetNotifierPath(path.substr(0, path.rfind('/') + 1) + "dr_jobdone_notifier");
+  }
   CDrJobArgs args;
   if (!args.Parse(argc, argv)) {
     fprintf(stderr, "drjob: %s\n", args.Error().c_str());
@@ -51,6 +67,10 @@ int main(int argc, char** argv) {
       return CDrJobCommands::Run(args);
     case CDrJobArgs::kControl:
       return CDrJobCommands::Control(args);
+    case CDrJobArgs::kJobs:
+      return CDrJobCommands::Jobs(args);
+    case CDrJobArgs::kJob:
+      return CDrJobCommands::Job(args);
     default:
       return Usage();
   }

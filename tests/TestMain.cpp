@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "core/RunFolder.h"
+#include "jobsim/JobSimulator.h"
 #include "log/LogSink.h"
 #include "net/ServiceDirectory.h"
 #include "sim/Simulators.h"
@@ -48,6 +49,9 @@ int main(int argc, char** argv) {
   setenv("DR_SERVICE_DIR", serviceDir.c_str(), 1);
   CLogSink::Instance().SetCapture(true);
   CSimulators::Install();
+  // Child jobs ended here tell their DR job through the notifier, as the
+  // host's do; tests that want the notices in this process say so.
+  CJobSimulator::SetNotifierPath(DR_NOTIFIER);
   CPlatformClock& clock = CPlatformClock::Instance();
   clock.SetScale(drtest::kTestScale);
   clock.SetRecording(true);

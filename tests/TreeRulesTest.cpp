@@ -54,7 +54,7 @@ std::string Folder(const std::string& file) { return fs::path(file).parent_path(
 // Platform areas by level: an area includes its own level and below.
 const std::map<std::string, int> kPlatformLevels = {
     {"core", 0}, {"log", 1}, {"time", 2}, {"sync", 2}, {"settings", 2}, {"msg", 3}, {"db", 4}, {"net", 4},
-    {"xmlreq", 5}, {"jobs", 6}, {"repl", 7}, {"appmgr", 7}, {"sim", 8},
+    {"xmlreq", 5}, {"jobs", 6}, {"repl", 7}, {"appmgr", 7}, {"jobsim", 8}, {"sim", 9},
 };
 const std::set<std::string> kSystemFolders = {"engine", "services", "Db", "vsa", "app"};
 
@@ -77,6 +77,15 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"PLT_VSAReplicationMsg", "platform/repl/ReplicationStore"},
       {"APP_Client", "platform/appmgr/ClientStore"},
       {"OBGlobalParam", "platform/db/ZNGlobalParam"},
+      {"PLT_SimJobs", "platform/jobsim/SimJobStore"},
+      {"PLT_SimSettings", "platform/jobsim/SimJobStore"},
+      {"PLT_SimNextFaults", "platform/jobsim/SimJobStore"},
+      {"PLT_SimNotices", "platform/jobsim/JobNotices"},
+      {"PLT_StoragePolicies", "platform/jobsim/StoragePolicyStore"},
+      {"JMBkpJobInfo", "platform/jobsim/JobManagerRows"},
+      {"JMAdminJobInfoTable", "platform/jobsim/JobManagerRows"},
+      {"JMJobDataLink", "platform/jobsim/JobManagerRows"},
+      {"JMJobDataStats", "platform/jobsim/JobManagerRows"},
   };
   for (const std::string& file : Sources("platform")) {
     const std::string text = Read(kRoot / file);

@@ -62,7 +62,14 @@ int JobOperation(int, std::string& xml, std::string& error) {
   for (size_t i = 0; i < op.ListSize(JobManager::PerformJobOperationReq::kJobs); ++i) {
     const long long jobId = op.GetListMsg(JobManager::PerformJobOperationReq::kJobs, i)
                                 .GetInt64(JobManager::JobSummary::kJobId);
-    const EStoreResult applied = CJobStore::ApplyOperation(jobId, operation);
+    SJobRecord job;
+    EStoreResult applied = CJobStore::GetJob(jobId, job);
+    JobOperationHandler handler;
+    if (applied == EStoreResult::kOk) {
+      applied = CJobRequestHandlers::OperationHandlers().Find(job.jobType, handler)
+                    ? handler(jobId, operation)
+                    : CJobStore::ApplyOperation(jobId, operation);
+    }
     if (applied != EStoreResult::kOk) {
       error = "Job [" + std::to_string(jobId) + (applied == EStoreResult::kMissing ? "] not found" : "] not changed");
       return -1;
@@ -159,6 +166,11 @@ int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>&
 }
 
 }  // namespace
+
+JobOperationRegistry& CJobRequestHandlers::OperationHandlers() {
+  static auto* registry = new JobOperationRegistry();
+  return *registry;
+}
 
 void CJobRequestHandlers::Register() {
   XMLHandler::RegisterHandler(Api::GetVirtualAppReq::kTypeId, GetVirtualApp);

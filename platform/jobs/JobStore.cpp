@@ -188,6 +188,35 @@ EStoreResult CJobStore::SetPercent(long long jobId, double percent) {
   });
 }
 
+EStoreResult CJobStore::EndIfActive(long long jobId, const std::string& status, bool runningOnly) {
+  const char* sql = runningOnly
+                        ? "UPDATE PLT_Jobs SET status = ?, percent = 100 WHERE status = 'Running' AND jobId = ?"
+                        : "UPDATE PLT_Jobs SET status = ?, percent = 100 WHERE status IN ('Running', 'Suspended') "
+                          "AND jobId = ?";
+  return UpdateJob("EndIfActive", sql, jobId, [&](sqlite3_stmt* s) {
+    sqlite3_bind_text(s, 1, status.c_str(), -1, SQLITE_TRANSIENT);
+    return 2;
+  });
+}
+
+EStoreResult CJobStore::ChangeStatusIf(long long jobId, const std::string& from, const std::string& to) {
+  return UpdateJob("ChangeStatusIf", "UPDATE PLT_Jobs SET status = ? WHERE status = ? AND jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_text(s, 1, to.c_str(), -1, SQLITE_TRANSIENT);
+                     sqlite3_bind_text(s, 2, from.c_str(), -1, SQLITE_TRANSIENT);
+                     return 3;
+                   });
+}
+
+EStoreResult CJobStore::SetPercentIfActive(long long jobId, double percent) {
+  return UpdateJob("SetPercentIfActive",
+                   "UPDATE PLT_Jobs SET percent = ? WHERE status IN ('Running', 'Suspended') AND jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_double(s, 1, percent);
+                     return 2;
+                   });
+}
+
 EStoreResult CJobStore::SetIgnoreOperations(long long jobId, bool ignore) {
   return UpdateJob("SetIgnoreOperations", "UPDATE PLT_Jobs SET ignoreOps = ? WHERE jobId = ?", jobId,
                    [&](sqlite3_stmt* s) {

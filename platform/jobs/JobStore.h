@@ -68,6 +68,20 @@ class CJobStore {
   // Empty when the job has none.
   static EStoreResult GetRestartString(long long jobId, std::string& text);
 
+  // Ends a job that is still running or suspended: the final status and
+  // percent 100 in one conditional update, so of two callers (threads or
+  // processes) that end the same job only one does. With runningOnly, only
+  // a job that is "Running" ends (a suspended one stays). kOk when this call
+  // ended the job; kMissing when there is no such job or it was not in a
+  // state it could end from (nothing changed).
+  static EStoreResult EndIfActive(long long jobId, const std::string& status, bool runningOnly = false);
+  // Moves a job from one status to another, percent untouched; kMissing when
+  // the job does not exist or is not in status `from`.
+  static EStoreResult ChangeStatusIf(long long jobId, const std::string& from, const std::string& to);
+  // Sets the percent of a job that is still running or suspended; kMissing
+  // when there is none.
+  static EStoreResult SetPercentIfActive(long long jobId, double percent);
+
   // The job manager's reaction to an operation on a job: 0 suspend gives
   // "Suspended", 2 resume "Running", 3 kill "Killed" (percent 100).
   static EStoreResult ApplyOperation(long long jobId, int op);

@@ -4,6 +4,7 @@
 
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
+#include "log/EvEvent.h"
 #include "msg/MsgSlot.h"
 #include "time/PlatformClock.h"
 #include "xmlreq/XMLHandler.h"
@@ -182,6 +183,14 @@ bool WriteColumns(CDBConnection* c, int id, const App::VSAReplicationInfo& m) {
     if (!m.Has(n.field)) continue;
     if (!UpdateColumn(c, n.column, id, nullptr, m.GetInt64(n.field))) return false;
   }
+  // The subclient has a column of its own: the job manager finds a
+  // subclient's VMs by it.
+  const CNMessageBase& subclient = m.GetMsg(Repl::kSubclient);
+  if (m.Has(Repl::kSubclient) && subclient.Has(ZnEntities::SubClientEntity::kSubclientId)) {
+    if (!UpdateColumn(c, "subclientId", id, nullptr, subclient.GetInt32(ZnEntities::SubClientEntity::kSubclientId))) {
+      return false;
+    }
+  }
   const CNMessageBase& subtask = m.GetMsg(Repl::kSubtask);
   if (m.Has(Repl::kSubtask) && subtask.Has(ZnEntities::SubtaskEntity::kTaskId)) {
     if (!UpdateColumn(c, "taskId", id, nullptr, subtask.GetInt32(ZnEntities::SubtaskEntity::kTaskId))) return false;
@@ -318,16 +327,48 @@ int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string
   return 0;
 }
 
+namespace {
+
+// Ids of the replications whose integer column equals value, in id order.
+EStoreResult IdsWhere(const char* function, const char* column, int value, std::vector<int>& out) {
+  CDBConnection* c = Ready();
+  const std::string sql =
+      std::string("SELECT replicationId FROM APP_VSAReplication WHERE ") + column + " = ? ORDER BY replicationId";
+  sqlite3_stmt* s = c ? c->Prepare(sql) : nullptr;
+  if (!s) {
+    EvDebug().Error(function, "Cannot read the replications of [%s] [%d]: [%s]", column, value,
+                    c ? c->LastErrorText().c_str() : "no database");
+    return EStoreResult::kFailed;
+  }
+  sqlite3_bind_int(s, 1, value);
+  std::vector<int> ids;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) ids.push_back(sqlite3_column_int(s, 0));
+  c->Release(s);
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    EvDebug().Error(function, "Cannot read the replications of [%s] [%d]: [%s]", column, value,
+                    c->LastErrorText().c_str());
+    return EStoreResult::kFailed;
+  }
+  out.swap(ids);
+  return EStoreResult::kOk;
+}
+
+}  // namespace
+
 std::vector<int> CReplicationStore::IdsOfTask(int taskId) {
   std::vector<int> ids;
-  CDBConnection* c = Ready();
-  if (!c) return ids;
-  sqlite3_stmt* s = c->Prepare("SELECT replicationId FROM APP_VSAReplication WHERE taskId = ? ORDER BY replicationId");
-  if (!s) return ids;
-  sqlite3_bind_int(s, 1, taskId);
-  while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int(s, 0));
-  c->Release(s);
+  IdsOfTask(taskId, ids);
   return ids;
+}
+
+EStoreResult CReplicationStore::IdsOfTask(int taskId, std::vector<int>& out) {
+  return IdsWhere("IdsOfTask", "taskId", taskId, out);
+}
+
+EStoreResult CReplicationStore::IdsOfSubclient(int subclientId, std::vector<int>& out) {
+  return IdsWhere("IdsOfSubclient", "subclientId", subclientId, out);
 }
 
 int CReplicationStore::HandleGetReplications(int, std::string& xml, std::string& error) {

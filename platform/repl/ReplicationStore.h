@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/StoreResult.h"
 #include "msg/MsgClasses.h"
 
 class CReplicationStore {
@@ -32,6 +33,11 @@ class CReplicationStore {
   static int Merge(const App::VSAReplicationInfo& partial, std::string& error);
   // Ids of the replications of a replication (sync) task, in id order.
   static std::vector<int> IdsOfTask(int taskId);
+  // The same, telling a failed read (kFailed, logged) from none.
+  static EStoreResult IdsOfTask(int taskId, std::vector<int>& out);
+  // Ids of the replications whose subclient (the one that backs the VM up,
+  // field kSubclient) is subclientId, in id order.
+  static EStoreResult IdsOfSubclient(int subclientId, std::vector<int>& out);
 
   // Answers App::GetVSAReplicationReq with every requested
   // replication that exists, in request order.

@@ -7,6 +7,7 @@
 #include "jobs/PhaseRowProcedure.h"
 #include "jobs/PhaseRowStore.h"
 #include "jobs/TaskStore.h"
+#include "jobsim/JobSimulator.h"
 #include "repl/ReplicationStore.h"
 #include "settings/ZNPlatformInfo.h"
 
@@ -28,6 +29,7 @@ void CSimulators::Install() {
   CReplicationStore::Register();
   CPhaseRowProcedure::Register();
   CTaskStore::Register();
+  CJobSimulator::Register();
   ZNPlatformInfo::SetServerNameSource(LabServerName);
 }
 
@@ -43,6 +45,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"phase rows", CPhaseRowStore::CreateTables},
       {"replications", CReplicationStore::CreateTables},
       {"clients", CClientStore::CreateTables},
+      {"job simulator", CJobSimulator::CreateTables},
   };
   for (const SOwner& owner : kOwners) {
     if (!owner.create()) {
@@ -58,5 +61,6 @@ std::vector<std::string> CSimulators::TableNames() {
                                     CClientStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
+  for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   return names;
 }

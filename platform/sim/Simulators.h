@@ -10,7 +10,9 @@
 //
 // Each stored table of the simulated server has one owner class, and only
 // that class names the table: CJobStore, CLabStore, CTaskStore,
-// CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore (appmgr/).
+// CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore (appmgr/),
+// and the job simulator's CSimJobStore, CJobManagerRows, CJobNotices and
+// CStoragePolicyStore (jobsim/).
 // docs/architecture.md lists which owns what.
 #pragma once
 

@@ -1,0 +1,64 @@
+// dr_jobdone_notifier: tells a DR job that one of its child jobs has ended,
+// the way the job manager service does: it loads the system library, finds
+// its completion entry by its plain name and calls it with the child job id
+// and the waiter's token. The job simulator starts it once per notice.
+//
+//   dr_jobdone_notifier [--library PATH] CHILD_JOB_ID TOKEN
+//
+// The library is found through this program's RUNPATH unless a path is
+// given. Exit 0 once the entry has returned; otherwise one line on stderr
+// and 2 (usage), 3 (no library) or 4 (no entry).
+//
+// Not part of the platform library: it links nothing of the system, so what
+// it calls is exactly what the library exports.
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+const char kEntry[] = "DRChildJobDone";
+typedef void (*ChildJobDone)(unsigned long long childJobId, std::string& token);
+
+int Fail(int code, const std::string& text) {
+  fprintf(stderr, "dr_jobdone_notifier: %s\n", text.c_str());
+  return code;
+}
+
+bool ParseJobId(const char* text, unsigned long long& id) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  id = strtoull(text, &end, 10);
+  return errno == 0 && end != nullptr && *end == '\0' && id > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string library = "libdrorch.so";
+  int next = 1;
+  if (argc > 2 && strcmp(argv[1], "--library") == 0) {
+    library = argv[2];
+    next = 3;
+  }
+  unsigned long long childJobId = 0;
+  if (argc != next + 2 || !ParseJobId(argv[next], childJobId)) {
+    return Fail(2, "usage: dr_jobdone_notifier [--library PATH] CHILD_JOB_ID TOKEN");
+  }
+  std::string token = argv[next + 1];
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) return Fail(3, "cannot load [" + library + "]: " + dlerror());
+  dlerror();
+  void* entry = dlsym(handle, kEntry);
+  const char* error = dlerror();
+  if (entry == nullptr || error != nullptr) {
+    return Fail(4, std::string("no ") + kEntry + " in [" + library + "]: " + (error != nullptr ? error : "null"));
+  }
+  reinterpret_cast<ChildJobDone>(entry)(childJobId, token);
+  return 0;
+}
