@@ -459,16 +459,17 @@ bool CDRJobManager::GetBackupChildJobs(long long& parentJobId, std::vector<std::
     found.children.emplace_back(parentJobId, 0);
     found.vmChildren = false;
   } else {
+    // The first row told that there are children; iteration state 0 runs
+    // the query again from its first row, so each row is read once.
     int state = 0;
-    do {
+    while ((rc = getNextRow(&table, &state, -1, 0)) == 0) {
       const JMJobDataLink_t* row = table.getDataPtr();
       if (row->childJobId != 0) {
         found.children.emplace_back(row->childJobId, row->childAppid);
         m_event.Debug("GetBackupChildJobs", "Retrieved child backup job [%lld] for parent job [%lld]",
                       static_cast<long long>(row->childJobId), parentJobId);
       }
-      rc = getNextRow(&table, &state, -1, 0);
-    } while (rc == 0);
+    }
     if (rc != 100) {
       m_event.Error("GetBackupChildJobs", "Query VM child jobs failed for parent job [%lld]", parentJobId);
       return false;
