@@ -1,6 +1,8 @@
 #include "DRSrvcAgent.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "appmgr/ZNClient.h"
@@ -48,7 +50,8 @@ CDRSrvcAgent::CDRSrvcAgent(CDRJobManager* owner, CSessionPort port, std::string 
       m_event(owner != nullptr ? owner->GetJobId() : 0),
       m_owner(owner),
       m_name(std::move(name)),
-      m_serving(false) {}
+      m_serving(false),
+      m_inWait(0) {}
 
 CDRSrvcAgent::~CDRSrvcAgent() {
   // Stop the server before anything of the agent goes: its callbacks reach
@@ -56,7 +59,9 @@ CDRSrvcAgent::~CDRSrvcAgent() {
   // so the listener thread is then on its way out and can be joined.
   Quit(true, true);
   if (m_listener) m_listener->join();
+  m_serving.store(false);
   Cleanup(kWakeCleanup);
+  while (m_inWait.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 bool CDRSrvcAgent::StartListenerThread() {
@@ -119,6 +124,11 @@ void CDRSrvcAgent::ReleaseExpectation(int64_t childJobId) {
 }
 
 CDRSrvcAgent::EWake CDRSrvcAgent::WaitOnJob(int64_t childJobId, std::string&) {
+  struct SInWait {
+    explicit SInWait(std::atomic<int>& n) : count(n) { ++count; }
+    ~SInWait() { --count; }
+    std::atomic<int>& count;
+  } inWait(m_inWait);
   std::shared_ptr<SJobEvent> entry;
   {
     ZnCriticalSectionLock lock(&m_lock);

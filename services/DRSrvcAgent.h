@@ -95,6 +95,9 @@ class CDRSrvcAgent : public CZnNetworkServer {
   };
   std::unordered_map<int64_t, SExpectation> m_expected DR_GUARDED_BY(m_lock);
   std::atomic<bool> m_serving;
+  // Waiters inside WaitOnJob: the destructor wakes them and waits until
+  // they have left, since a woken waiter still takes m_lock.
+  std::atomic<int> m_inWait;
   std::unique_ptr<ZnThread> m_listener;
 };
 

@@ -135,6 +135,9 @@ class DR_EXPORT CDRJobManager {
   static void ParseJobSrvcToken(const std::string& token, std::string& drJobId);
 
  private:
+  // Tests reach the job-wait service agent through it.
+  friend class CDRJobManagerTestPeer;
+
   // Reaction to a DR quit seen while waiting on a child: kill or suspend the
   // child when the caller owns it.
   bool HandleQuitDuringWait(long long childJobId, int flags);

@@ -1,0 +1,360 @@
+// The notice path of the child-job waits: a worker registers with the job
+// manager service, waits on the DR job's own loopback service, and wakes
+// when the ended child's notice arrives through DRChildJobDone; a DR quit
+// reaches blocked waiters through the service's idle callback.
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "JobSimTestSupport.h"
+#include "TestSupport.h"
+#include "drorch/DRChildJobDone.h"
+#include "drorch/DRJobManager.h"
+#include "jobs/ZNDROrchestrationClnt.h"
+#include "jobsim/JobSimulator.h"
+#include "net/ZnNetwork.h"
+#include "services/DRSrvcAgent.h"
+#include "services/ServicesTestSupport.h"
+#include "settings/ZNPlatformInfo.h"
+#include "sim/Simulators.h"
+#include "engine/ZnCriticalSectionLock.h"
+
+class CDRJobManagerTestPeer {
+ public:
+  static CDRSrvcAgent* Agent(CDRJobManager& jm) {
+    ZnCriticalSectionLock lock(&jm.m_lock);
+    return jm.m_srvcAgent;
+  }
+};
+
+namespace {
+
+using drtest::Eventually;
+
+class CJobWaitFixture : public CServicesTestBase {
+ protected:
+  static constexpr long long kJob = 4294967296LL + 800;
+
+  void SetUp() override {
+    CServicesTestBase::SetUp();
+    CreateJob(kJob, Xml(MakeOptions()));
+    m_client.reset(new ZNDROrchestrationClnt(kJob));
+    m_jm.reset(new CDRJobManager());
+    ASSERT_TRUE(m_jm->Initialize(*m_client, 0, 2));
+    CPlatformClock::Instance().ClearRecords();
+  }
+  void TearDown() override {
+    m_jm.reset();
+    m_simulator.reset();
+    CServicesTestBase::TearDown();
+  }
+  // The simulator's notices go straight to the completion entry in this
+  // process (in production a separate program calls it).
+  void StartSimulator(bool inProcess = true) {
+    m_simulator.reset(new drtest::CScopedJobSimulator());
+    if (inProcess) CJobSimulator::SetInProcessDelivery(DRChildJobDone);
+  }
+  long long HungChild() {
+    SChildJobSpec spec;
+    spec.type = EChildJobType::kBackupCopy;
+    spec.parentJobId = kJob;
+    spec.storagePolicyId = 3;
+    spec.hang = true;
+    return CJobSimulator::StartJob(spec);
+  }
+  static std::string Status(long long id) {
+    SJobRecord r;
+    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : std::string();
+  }
+  static bool Waiting(long long child) {
+    return CLogSink::Instance().Contains("Adding Job [" + std::to_string(child) + "] to jobEventMap");
+  }
+
+  // A worker blocked in WaitForJobCompletion.
+  struct SWorker {
+    std::thread thread;
+    std::atomic<bool> done{false};
+    std::atomic<bool> result{false};
+  };
+  void StartWorker(SWorker& w, long long child, int flags) {
+    w.thread = std::thread([this, &w, child, flags] {
+      long long id = child;
+      w.result = m_jm->WaitForJobCompletion(id, flags);
+      w.done = true;
+    });
+  }
+
+  std::unique_ptr<ZNDROrchestrationClnt> m_client;
+  std::unique_ptr<CDRJobManager> m_jm;
+  std::unique_ptr<drtest::CScopedJobSimulator> m_simulator;
+};
+
+class JobWaitService : public CJobWaitFixture {};
+
+TEST_F(JobWaitService, ANoticeWakesTheWaiterWithoutPolling) {
+  StartSimulator();
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  EXPECT_FALSE(w.done.load());
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  w.thread.join();
+  EXPECT_TRUE(w.result.load());
+  const std::string id = std::to_string(child);
+  EXPECT_TRUE(Logged("Launching DRSrvc: [DRSrvc|" + std::to_string(kJob) + "]"));
+  EXPECT_TRUE(Logged("Successfully registered to receive completion notification for job [" + id + "]"));
+  EXPECT_TRUE(Logged("Successfully sent notification of job [" + id + "] completion to service [DRSrvc|" +
+                     std::to_string(kJob) + "]"));
+  EXPECT_TRUE(Logged("Signalling completion for Job [" + id + "] in jobEventMap"));
+  // The owner's waits before registering, and no polling at all.
+  EXPECT_EQ(1u, CPlatformClock::Instance().CountWaits(20000, "DRJobManager"));
+  EXPECT_EQ(1u, CPlatformClock::Instance().CountWaits(5000, "DRJobManager"));
+  EXPECT_EQ(0u, CPlatformClock::Instance().CountWaits(30000, "DRJobManager"));
+  EXPECT_EQ(0u, CDRJobManagerTestPeer::Agent(*m_jm)->GetJobEventMapCount());
+}
+
+TEST_F(JobWaitService, AChildThatHasEndedIsNotWaitedFor) {
+  StartSimulator();
+  const long long child = HungChild();
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  long long id = child;
+  EXPECT_TRUE(m_jm->WaitForJobCompletion(id, 0));
+  EXPECT_TRUE(Logged("Job [" + std::to_string(child) + "] has already completed"));
+  EXPECT_FALSE(Logged("Adding Job [" + std::to_string(child) + "]"));
+}
+
+TEST_F(JobWaitService, ARefusedRegistrationFallsBackToPolling) {
+  StartSimulator();
+  SJobFaults faults;
+  faults.flags = kFaultNoticeRefused;
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, faults));
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return CPlatformClock::Instance().CountWaits(30000, "DRJobManager") >= 1; }));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  w.thread.join();
+  EXPECT_TRUE(w.result.load());
+  EXPECT_TRUE(Logged("Couldn't register to receive completion notification for job [" + std::to_string(child) + "]"));
+  EXPECT_TRUE(Logged("Falling back to DBPoll wait mechanism for job[" + std::to_string(child) + "]"));
+}
+
+TEST_F(JobWaitService, TheValueTwoOfTheDisableSettingDoesNotDisable) {
+  ZNPlatformInfo::setNumber("Session", "bDisableDRJobWaitService", 2);
+  StartSimulator();
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  w.thread.join();
+  ZNPlatformInfo::setNumber("Session", "bDisableDRJobWaitService", 0);
+  EXPECT_TRUE(w.result.load());
+  EXPECT_EQ(0u, CPlatformClock::Instance().CountWaits(30000, "DRJobManager"));
+}
+
+TEST_F(JobWaitService, AnEarlyNoticeIsKeptForItsWaiter) {
+  StartSimulator();
+  SJobFaults faults;
+  faults.flags = kFaultNoticeEarly;
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, faults));
+  const long long child = HungChild();
+  long long id = child;
+  // The notice arrives at registration, before WaitOnJob: without keeping
+  // it, this wait would last until a DR quit.
+  EXPECT_TRUE(m_jm->WaitForJobCompletion(id, 0));
+  EXPECT_TRUE(Logged("Job [" + std::to_string(child) + "] completed before the wait began"));
+}
+
+TEST_F(JobWaitService, DoubledUnknownAndForeignNoticesWakeNobodyElse) {
+  StartSimulator();
+  SJobFaults doubled;
+  doubled.flags = kFaultNoticeDoubled;
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, doubled));
+  const long long first = HungChild();
+  const long long second = HungChild();
+  SWorker a, b;
+  StartWorker(a, first, 0);
+  StartWorker(b, second, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(first) && Waiting(second); }));
+
+  // A notice for a child no waiter of this job expects changes nothing.
+  std::string token = "DRSrvc|" + std::to_string(kJob) + "|1|JobWait|999999";
+  DRChildJobDone(999999ULL, token);
+  // The XDR form of the notice signals nothing either.
+  CZnNetwork network;
+  bool timedOut = false;
+  ASSERT_FALSE(network.Attach_RemoteService("localhost", "DRSrvc|" + std::to_string(kJob), "drhost", 5, timedOut)
+                   .IsError());
+  ASSERT_FALSE(network.SendXDRMessage(0x7602f0a7, "x", 1, 5, timedOut).IsError());
+  network.Disconnect(5);
+  EXPECT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Received notification request for DR child job completion"); }));
+  EXPECT_FALSE(a.done.load());
+  EXPECT_FALSE(b.done.load());
+  EXPECT_EQ(2u, CDRJobManagerTestPeer::Agent(*m_jm)->GetJobEventMapCount());
+
+  // The doubled notice of the first wakes its waiter once; the second still waits.
+  ASSERT_TRUE(CJobSimulator::Complete(first));
+  a.thread.join();
+  EXPECT_TRUE(a.result.load());
+  EXPECT_FALSE(b.done.load());
+  ASSERT_TRUE(CJobSimulator::Complete(second));
+  b.thread.join();
+  EXPECT_TRUE(b.result.load());
+}
+
+TEST_F(JobWaitService, ADRKillReachesABlockedWaiterThroughTheIdleCallback) {
+  StartSimulator();
+  SJobFaults dropped;
+  dropped.flags = kFaultNoticeForeignToken;
+  dropped.foreignDrJobId = 12345;
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, dropped));
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  // Its notice goes to another DR job's service, which does not exist.
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Error in attaching to service [DRSrvc|12345]"); }));
+  EXPECT_FALSE(w.done.load());
+
+  // The DR job is killed: the next idle callback cleans the events up.
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
+  w.thread.join();
+  EXPECT_FALSE(w.result.load());
+  EXPECT_TRUE(Logged("Quit flag is set for DR job. Cleaning up jobs in jobEvent Map"));
+  EXPECT_TRUE(m_jm->IsJobKillIssued());
+}
+
+TEST_F(JobWaitService, AKillCleanupKillsAnOwnedRunningChild) {
+  StartSimulator();
+  SJobFaults dropped;
+  dropped.flags = kFaultNoticeDropped;
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, dropped));
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
+  w.thread.join();
+  EXPECT_FALSE(w.result.load());
+  EXPECT_EQ("Killed", Status(child));
+}
+
+TEST_F(JobWaitService, WaitersPollWhenTheListenerHasEnded) {
+  StartSimulator();
+  const long long first = HungChild();
+  SWorker w;
+  StartWorker(w, first, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(first); }));
+  // The receive loop ends (as on a socket error): the blocked waiter wakes
+  // and polls its child instead of waiting for a notice that cannot come.
+  CDRJobManagerTestPeer::Agent(*m_jm)->Quit(true, true);
+  ASSERT_TRUE(Eventually([&] {
+    return CLogSink::Instance().Contains("Falling back to DBPoll wait mechanism for job[" + std::to_string(first) + "]");
+  }));
+  ASSERT_TRUE(CJobSimulator::Complete(first));
+  w.thread.join();
+  EXPECT_TRUE(w.result.load());
+  // A later wait does not register with the dead service.
+  const long long second = HungChild();
+  ASSERT_TRUE(CJobSimulator::Complete(second));
+  long long id = second;
+  EXPECT_TRUE(m_jm->WaitForJobCompletion(id, 0));
+  EXPECT_FALSE(Logged("Successfully registered to receive completion notification for job [" +
+                      std::to_string(second) + "]"));
+}
+
+TEST_F(JobWaitService, DestroyingTheManagerWakesWaitersOnTheAgentItself) {
+  StartSimulator();
+  long long child = HungChild();
+  long long id = child;
+  // Start the service through a wait that returns at once.
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(m_jm->WaitForJobCompletion(id, 0));
+  CDRSrvcAgent* agent = CDRJobManagerTestPeer::Agent(*m_jm);
+  ASSERT_NE(nullptr, agent);
+  std::atomic<int> woken{-1};
+  agent->ExpectJob(777);
+  std::thread waiter([&] {
+    std::string token;
+    woken = agent->WaitOnJob(777, token);
+  });
+  ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Adding Job [777] to jobEventMap"); }));
+  m_jm.reset();  // Quit, join the listener, wake the waiter, then free
+  waiter.join();
+  EXPECT_NE(static_cast<int>(CDRSrvcAgent::kWakeNotice), woken.load());
+}
+
+class JobWaitServiceConcurrency : public CJobWaitFixture {};
+
+TEST_F(JobWaitServiceConcurrency, TwentyWaitersEachWakeOnceForTheirOwnChild) {
+  StartSimulator();
+  const int kWaiters = 20;
+  std::vector<long long> children;
+  for (int i = 0; i < kWaiters; ++i) children.push_back(HungChild());
+  std::vector<std::unique_ptr<SWorker>> workers;
+  for (long long child : children) {
+    workers.emplace_back(new SWorker());
+    StartWorker(*workers.back(), child, 0);
+  }
+  ASSERT_TRUE(Eventually([&] {
+    return std::all_of(children.begin(), children.end(), [](long long c) { return Waiting(c); });
+  }));
+  std::vector<size_t> order(children.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(20261207));
+  for (size_t k = 0; k < order.size(); ++k) {
+    const size_t i = order[k];
+    ASSERT_TRUE(CJobSimulator::Complete(children[i]));
+    workers[i]->thread.join();
+    EXPECT_TRUE(workers[i]->result.load());
+    // Only the waiters of ended children have woken.
+    for (size_t later = k + 1; later < order.size(); ++later) EXPECT_FALSE(workers[order[later]]->done.load());
+  }
+  EXPECT_EQ(0u, CDRJobManagerTestPeer::Agent(*m_jm)->GetJobEventMapCount());
+}
+
+// Through the notifier program and through another drjob process, as in
+// production.
+class E2EJobWaitService : public CJobWaitFixture {};
+
+TEST_F(E2EJobWaitService, TheNotifierProgramDeliversTheNotice) {
+  StartSimulator(false);
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  w.thread.join();
+  EXPECT_TRUE(w.result.load());
+  EXPECT_TRUE(Logged("Signalling completion for Job [" + std::to_string(child) + "] in jobEventMap"));
+}
+
+TEST_F(E2EJobWaitService, DrjobJobCompleteEndsAJobARunningDRJobWaitsOn) {
+  std::string error;
+  ASSERT_TRUE(CSimulators::CreateTables(error)) << error;  // drjob opens only a lab
+  StartSimulator(false);
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  const std::string command = std::string(DR_DRJOB) + " job --db '" + CDBConnection::Path() + "' --job " +
+                              std::to_string(child) + " complete >/dev/null 2>&1";
+  const int status = system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  w.thread.join();
+  EXPECT_TRUE(w.result.load());
+  EXPECT_EQ("Completed", Status(child));
+}
+
+}  // namespace
