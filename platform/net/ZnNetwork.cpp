@@ -171,13 +171,9 @@ CXoError CZnNetwork::Attach_RemoteService(const std::string& host, const std::st
 
   d.conn = conn;
   d.service = service;
-  SZnsFrame hello;
-  hello.kind = EZnsFrameKind::Hello;
-  hello.version = kZnsProtocolVersion;
-  hello.nonce = entry.nonce;
-  hello.name = service;
   SZnsFrame reply;
-  CXoError result = d.Exchange(hello, EZnsFrameKind::HelloReply, deadline, reply, timedOut);
+  CXoError result =
+      d.Exchange(ZnsHelloFrame(service, entry.nonce), EZnsFrameKind::HelloReply, deadline, reply, timedOut);
   if (result.IsError()) {
     // A peer that hangs up on a hello is not our server.
     if (result.Code() == kZnsErrClosed) result = CXoError(kZnsErrRefused, result.Text() + " after the hello");

@@ -31,7 +31,7 @@ constexpr int kMaxSessions = 256;
 constexpr int kMaxPendingHellos = 64;
 constexpr size_t kMaxQueuedEvents = 16;
 constexpr unsigned long kMaxWorkers = 64;
-constexpr uint64_t kHelloTimeoutMs = 120000;
+constexpr uint64_t kHelloTimeoutMs = 600000;
 // How long the loop leaves the listening socket alone when accept runs out
 // of descriptors or memory (real time: it is about the machine, not the code).
 constexpr std::chrono::milliseconds kAcceptPause(100);
@@ -280,12 +280,16 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
   auto now = SteadyClock::now();
   std::vector<pollfd> fds;
   fds.push_back(pollfd{m_wakeRead, POLLIN, 0});
+  size_t listenIndex = 0;  // 0: not polled
   auto wakeAt = now + std::chrono::duration_cast<SteadyClock::duration>(
                           clock.ToReal(static_cast<uint64_t>(pollSeconds > 0 ? pollSeconds : 1) * 1000u));
   {
     CMutexLock lk(m_mutex);
     if (m_state != EState::kRunning) return false;
-    if (now >= loop.acceptPausedUntil) fds.push_back(pollfd{m_listenFd, POLLIN, 0});
+    if (now >= loop.acceptPausedUntil) {
+      listenIndex = fds.size();
+      fds.push_back(pollfd{m_listenFd, POLLIN, 0});
+    }
     for (const auto& c : loop.conns) {
       auto s = c.second.session ? m_sessions.find(c.second.session) : m_sessions.end();
       // A session whose callbacks lag is not read until they catch up; its
@@ -326,18 +330,12 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
       while (read(m_wakeRead, drain, sizeof(drain)) > 0) {
       }
     }
-    int listenFd = -1;
     for (size_t i = 1; i < fds.size(); ++i) {
-      if (!fds[i].revents || fds[i].fd < 0) continue;
-      if (loop.conns.count(fds[i].fd)) {
-        ReadConnection(loop, fds[i].fd);
-      } else {
-        listenFd = fds[i].fd;
-      }
+      if (i != listenIndex && fds[i].revents && loop.conns.count(fds[i].fd)) ReadConnection(loop, fds[i].fd);
     }
-    // Accept after reading: a new descriptor may reuse the number of one
+    // Accept after reading: a new descriptor may take the number of one
     // dropped above.
-    if (listenFd >= 0) AcceptAll(loop, listenFd);
+    if (listenIndex && fds[listenIndex].revents) AcceptAll(loop, fds[listenIndex].fd);
   }
   now = SteadyClock::now();
   std::vector<int> late;

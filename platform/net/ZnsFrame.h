@@ -76,6 +76,9 @@ struct SZnsFrame {
 // not 32 hex characters, body too long).
 bool ZnsEncodeFrame(const SZnsFrame& frame, std::string& out);
 
+// The hello a client says to the service whose entry holds the nonce.
+SZnsFrame ZnsHelloFrame(const std::string& service, const std::string& nonce);
+
 // What the kinds' names are in log lines.
 const char* ZnsFrameKindName(EZnsFrameKind kind);
 
