@@ -105,7 +105,7 @@ enum EZnsCallbackKind {
 };
 
 // Notice and message type codes the callbacks see.
-constexpr unsigned long ZNS_PM_READY = 1;                     // never sent here
+constexpr unsigned long ZNS_PM_READY = 1;  // never sent here
 constexpr unsigned long ZNS_PM_NEW_CONNECTION = 2;
 constexpr unsigned long ZNS_PM_DISCONNECTED = 5;
 constexpr unsigned long ZNS_PM_READY_FOR_RPC = 0x9000101;
@@ -260,7 +260,7 @@ class CZnNetworkServer {
   void* m_idleArg DR_GUARDED_BY(m_mutex) = nullptr;
   uint64_t m_idleGeneration DR_GUARDED_BY(m_mutex) = 0;  // counts SetIdleAcceptCallback calls
   std::map<int64_t, SSession> m_sessions DR_GUARDED_BY(m_mutex);
-  std::deque<int64_t> m_ready DR_GUARDED_BY(m_mutex);      // sessions with events and no callback running
+  std::deque<int64_t> m_ready DR_GUARDED_BY(m_mutex);        // sessions with events and no callback running
   std::deque<SEvent> m_serverEvents DR_GUARDED_BY(m_mutex);  // notices of no session
   int64_t m_nextSessionId DR_GUARDED_BY(m_mutex) = 1;
   std::vector<std::unique_ptr<SWorker>> m_workers DR_GUARDED_BY(m_mutex);

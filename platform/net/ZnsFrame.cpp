@@ -151,10 +151,8 @@ bool ZnsEncodeFrame(const SZnsFrame& frame, std::string& out) {
       PutU32(payload, static_cast<uint32_t>(frame.status));
       break;
     case EZnsFrameKind::DisconnectRequest:
-    case EZnsFrameKind::DisconnectReply:
-      break;
-    default:
-      return false;
+    case EZnsFrameKind::DisconnectReply: break;
+    default: return false;
   }
   std::string encoded;
   encoded.reserve(kZnsFrameHeaderBytes + payload.size());

@@ -2,6 +2,7 @@
 // notice sent before the loop runs, Quit with callbacks in flight or from
 // inside one, destruction with clients attached, and the entry's life.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,8 +12,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "NetTestSupport.h"
 #include "log/LogSink.h"
@@ -189,7 +188,8 @@ TEST(NetLifecycleConcurrency, TheEntryLivesFromConstructionUntilQuit) {
   EXPECT_EQ(getpid(), entry.pid);
 
   svc.Start();
-  ASSERT_TRUE(WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
   EXPECT_EQ(kZnsErrState, server.SelectData(1, 1, 5).Code()) << "one loop at a time";
   EXPECT_FALSE(svc.Stop().IsError());
   EXPECT_FALSE(EntryExists("DRSrvc|400"));
@@ -346,7 +346,8 @@ TEST(NetLifecycleConcurrency, AStopRequestToTheLoopsThreadQuitsTheServer) {
         return nullptr;
       },
       &run));
-  ASSERT_TRUE(WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
   thread.requestStop();
   ASSERT_TRUE(thread.join());
   EXPECT_EQ(0, run.code.load());

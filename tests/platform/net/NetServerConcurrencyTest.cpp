@@ -1,6 +1,7 @@
 // A real server and real clients on the loopback interface: messages and
 // their receipts, notices in order, callbacks on several threads, the idle
 // callback's cadence, and broken clients that must not harm the others.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <map>
 #include <set>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "NetTestSupport.h"
 #include "log/LogSink.h"
@@ -22,7 +21,9 @@ using namespace nettest;
 
 namespace {
 
-void SetWorkers(unsigned long n) { ASSERT_NE(0, ZNPlatformInfo::setNumber("Session", "DROrchestration_IOCPThreads", n)); }
+void SetWorkers(unsigned long n) {
+  ASSERT_NE(0, ZNPlatformInfo::setNumber("Session", "DROrchestration_IOCPThreads", n));
+}
 
 bool IsClosed(const SNetCall& c) { return c.kind == ZNS_CB_CLOSED; }
 
@@ -69,7 +70,8 @@ TEST(NetServerConcurrency, MessagesOfManyClientsArriveInOrderOnSeveralThreads) {
         if (i < kXdr) {
           const std::string bytes = "client " + std::to_string(client) + " bytes " + std::to_string(i);
           bool timedOut = false;
-          if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), kTestTimeoutSeconds, timedOut).IsError()) ++failures;
+          if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), kTestTimeoutSeconds, timedOut).IsError())
+            ++failures;
         }
       }
       if (net.Disconnect(kTestTimeoutSeconds).IsError()) ++failures;
