@@ -131,8 +131,8 @@ bool ParseEntry(const std::string& text, SZnsServiceEntry& entry, std::string& e
     }
     // Other keys belong to later versions and are skipped.
   }
-  const bool nonceOk = parsed.nonce.size() == kZnsNonceChars &&
-                       parsed.nonce.find_first_not_of("0123456789abcdef") == std::string::npos;
+  const bool nonceOk =
+      parsed.nonce.size() == kZnsNonceChars && parsed.nonce.find_first_not_of("0123456789abcdef") == std::string::npos;
   if (pos < text.size() || !havePort || !havePid || !nonceOk) {
     error = "malformed service entry";
     return false;

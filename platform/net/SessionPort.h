@@ -8,7 +8,7 @@
 
 class CSessionPort {
  public:
-  explicit CSessionPort(int port = 0, int flags = 0) : m_port(port), m_flags(flags), m_type(0) {}
+  CSessionPort(int port = 0, int flags = 0) : m_port(port), m_flags(flags), m_type(0) {}
 
   void SetType(int type) { m_type = type; }
   int GetType() const { return m_type; }

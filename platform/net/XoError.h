@@ -79,6 +79,3 @@ class FXErrorUtil {
   // An error with its code, text and the place that raised it.
   static CXoError ErrorZNResult(const FXCodeLocation& where, int32_t code, const std::string& text);
 };
-
-// The location of the line that says it.
-#define FX_HERE FXCodeLocation(__FILE__, __func__, __LINE__)

@@ -72,8 +72,8 @@ struct CZnNetwork::SImpl {
     if (!result.IsError() && reply.kind != want) {
       result = reply.kind == EZnsFrameKind::DisconnectReply
                    ? CXoError(kZnsErrClosed, "the server ended the session")
-                   : CXoError(kZnsErrProtocol, std::string("unexpected ") + ZnsFrameKindName(reply.kind) +
-                                                   " from the server");
+                   : CXoError(kZnsErrProtocol,
+                              std::string("unexpected ") + ZnsFrameKindName(reply.kind) + " from the server");
     }
     // Only a message too large to encode leaves nothing sent: every other
     // failure leaves the stream in doubt.
@@ -87,13 +87,13 @@ struct CZnNetwork::SImpl {
     if (!conn) return NotAttached();
     frame.seq = nextSeq++;
     SZnsFrame receipt;
-    CXoError result = Exchange(frame, EZnsFrameKind::Receipt, ZnsDeadlineAfterSeconds(timeoutSeconds), receipt,
-                               timedOut);
+    CXoError result =
+        Exchange(frame, EZnsFrameKind::Receipt, ZnsDeadlineAfterSeconds(timeoutSeconds), receipt, timedOut);
     if (result.IsError()) return result;
     if (receipt.seq != frame.seq) {
       Close();
-      return CXoError(kZnsErrProtocol, "receipt " + std::to_string(receipt.seq) + " for message " +
-                                           std::to_string(frame.seq));
+      return CXoError(kZnsErrProtocol,
+                      "receipt " + std::to_string(receipt.seq) + " for message " + std::to_string(frame.seq));
     }
     if (receipt.status < 0) {
       return CXoError(kZnsErrNotDelivered,
@@ -126,22 +126,21 @@ CXoError CZnNetwork::Attach_RemoteService(const std::string& host, const std::st
   if (d.server) return ServerSide();
   if (d.conn) return CXoError(kZnsErrState, "attached already to [" + d.service + "]");
   const ZnsDeadline deadline = ZnsDeadlineAfterSeconds(timeoutSeconds);
-  CLogSink::Instance().Write(5, "CZnNetwork::Attach_RemoteService", "Attaching to [%s] on host [%s] machine [%s]",
-                             service.c_str(), host.c_str(), machine.c_str());
+  CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetwork::Attach_RemoteService",
+                             "Attaching to [%s] on host [%s] machine [%s]", service.c_str(), host.c_str(),
+                             machine.c_str());
 
   SZnsServiceEntry entry;
   std::string why;
   switch (CZnsServiceDirectory::Lookup(service, entry, why)) {
-    case EStoreResult::kOk:
-      break;
-    case EStoreResult::kMissing:
-      return CXoError(kZnsErrNoService, "no service entry for [" + service + "]");
+    case EStoreResult::kOk: break;
+    case EStoreResult::kMissing: return CXoError(kZnsErrNoService, "no service entry for [" + service + "]");
     case EStoreResult::kFailed:
       return CXoError(kZnsErrNoService, "cannot read the service entry for [" + service + "]: " + why);
   }
   if (kill(static_cast<pid_t>(entry.pid), 0) != 0 && errno == ESRCH) {
-    return CXoError(kZnsErrNoService, "stale service entry for [" + service + "]: process " +
-                                          std::to_string(entry.pid) + " is gone");
+    return CXoError(kZnsErrNoService,
+                    "stale service entry for [" + service + "]: process " + std::to_string(entry.pid) + " is gone");
   }
 
   const int fd = ZnsLoopbackSocket();
@@ -153,9 +152,9 @@ CXoError CZnNetwork::Attach_RemoteService(const std::string& host, const std::st
   addr.sin_port = htons(static_cast<uint16_t>(entry.port));
   if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) {
-      return CXoError(errno == ECONNREFUSED ? kZnsErrNoService : kZnsErrSystem,
-                      "cannot connect to [" + service + "] at port " + std::to_string(entry.port) + ": " +
-                          strerror(errno));
+      return CXoError(
+          errno == ECONNREFUSED ? kZnsErrNoService : kZnsErrSystem,
+          "cannot connect to [" + service + "] at port " + std::to_string(entry.port) + ": " + strerror(errno));
     }
     CXoError waited = ZnsWaitError(ZnsWaitFd(fd, POLLOUT, deadline), "connecting", timedOut);
     if (waited.IsError()) return waited;
@@ -163,21 +162,17 @@ CXoError CZnNetwork::Attach_RemoteService(const std::string& host, const std::st
     socklen_t len = sizeof(soError);
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
     if (soError != 0) {
-      return CXoError(soError == ECONNREFUSED ? kZnsErrNoService : kZnsErrSystem,
-                      "cannot connect to [" + service + "] at port " + std::to_string(entry.port) + ": " +
-                          strerror(soError));
+      return CXoError(
+          soError == ECONNREFUSED ? kZnsErrNoService : kZnsErrSystem,
+          "cannot connect to [" + service + "] at port " + std::to_string(entry.port) + ": " + strerror(soError));
     }
   }
 
   d.conn = conn;
   d.service = service;
-  SZnsFrame hello;
-  hello.kind = EZnsFrameKind::Hello;
-  hello.version = kZnsProtocolVersion;
-  hello.nonce = entry.nonce;
-  hello.name = service;
   SZnsFrame reply;
-  CXoError result = d.Exchange(hello, EZnsFrameKind::HelloReply, deadline, reply, timedOut);
+  CXoError result =
+      d.Exchange(ZnsHelloFrame(service, entry.nonce), EZnsFrameKind::HelloReply, deadline, reply, timedOut);
   if (result.IsError()) {
     // A peer that hangs up on a hello is not our server.
     if (result.Code() == kZnsErrClosed) result = CXoError(kZnsErrRefused, result.Text() + " after the hello");
@@ -189,7 +184,7 @@ CXoError CZnNetwork::Attach_RemoteService(const std::string& host, const std::st
                                         "] (status " + std::to_string(reply.status) + ")");
   }
   d.sessionId = reply.session;
-  CLogSink::Instance().Write(5, "CZnNetwork::Attach_RemoteService", "Attached to [%s] as session [%lld]",
+  CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetwork::Attach_RemoteService", "Attached to [%s] as session [%lld]",
                              service.c_str(), static_cast<long long>(d.sessionId));
   return CXoError::Success();
 }

@@ -31,7 +31,7 @@ constexpr int kMaxSessions = 256;
 constexpr int kMaxPendingHellos = 64;
 constexpr size_t kMaxQueuedEvents = 16;
 constexpr unsigned long kMaxWorkers = 64;
-constexpr uint64_t kHelloTimeoutMs = 120000;
+constexpr uint64_t kHelloTimeoutMs = 600000;
 // How long the loop leaves the listening socket alone when accept runs out
 // of descriptors or memory (real time: it is about the machine, not the code).
 constexpr std::chrono::milliseconds kAcceptPause(100);
@@ -48,9 +48,7 @@ thread_local const CZnNetworkServer* t_callbackServer = nullptr;
 
 class CCallbackScope {
  public:
-  explicit CCallbackScope(const CZnNetworkServer* server) : m_previous(t_callbackServer) {
-    t_callbackServer = server;
-  }
+  explicit CCallbackScope(const CZnNetworkServer* server) : m_previous(t_callbackServer) { t_callbackServer = server; }
   ~CCallbackScope() { t_callbackServer = m_previous; }
 
  private:
@@ -76,10 +74,8 @@ bool ZnsIsReservedType(unsigned long type) {
     case ZNS_PM_READY_FOR_RPC:
     case ZNS_PM_DISCONNECT_REQ:
     case ZNS_PM_CONNECTION_DROPPED:
-    case ZNS_PM_CONNECTION_ABORTED:
-      return true;
-    default:
-      return false;
+    case ZNS_PM_CONNECTION_ABORTED: return true;
+    default: return false;
   }
 }
 
@@ -162,7 +158,7 @@ CZnNetworkServer::CZnNetworkServer(ZnsXdrCallback xdr, ZnsXmlCallback xml, const
   m_boundPort = entry.port;
   m_listening = true;
   m_state = EState::kListening;
-  CLogSink::Instance().Write(2, "CZnNetworkServer::CZnNetworkServer", "Listening for [%s] on port [%d]",
+  CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::CZnNetworkServer", "Listening for [%s] on port [%d]",
                              m_name.c_str(), m_boundPort);
 }
 
@@ -243,8 +239,8 @@ CXoError CZnNetworkServer::SelectData(int /*a*/, int /*b*/, int pollSeconds) {
       try {
         worker->thread = std::thread(&CZnNetworkServer::WorkerMain, this, worker.get());
       } catch (const std::system_error& e) {
-        CLogSink::Instance().Write(0, "CZnNetworkServer::SelectData", "Cannot start worker [%lu] of [%s]: [%s]",
-                                   i + 1, m_name.c_str(), e.what());
+        CLogSink::Instance().Write(0, "CZnNetworkServer::SelectData", "Cannot start worker [%lu] of [%s]: [%s]", i + 1,
+                                   m_name.c_str(), e.what());
         break;
       }
       m_workers.push_back(std::move(worker));
@@ -254,8 +250,8 @@ CXoError CZnNetworkServer::SelectData(int /*a*/, int /*b*/, int pollSeconds) {
     m_serverEvents.push_back(ready);
     m_workCv.notify_one();
   }
-  CLogSink::Instance().Write(2, "CZnNetworkServer::SelectData", "Serving [%s] on port [%d] with [%lu] thread(s)",
-                             m_name.c_str(), m_boundPort, threads);
+  CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::SelectData",
+                             "Serving [%s] on port [%d] with [%lu] thread(s)", m_name.c_str(), m_boundPort, threads);
   SLoop loop;
   CXoError failure;
   bool haveWorkers;
@@ -280,12 +276,16 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
   auto now = SteadyClock::now();
   std::vector<pollfd> fds;
   fds.push_back(pollfd{m_wakeRead, POLLIN, 0});
+  size_t listenIndex = 0;  // 0: not polled
   auto wakeAt = now + std::chrono::duration_cast<SteadyClock::duration>(
                           clock.ToReal(static_cast<uint64_t>(pollSeconds > 0 ? pollSeconds : 1) * 1000u));
   {
     CMutexLock lk(m_mutex);
     if (m_state != EState::kRunning) return false;
-    if (now >= loop.acceptPausedUntil) fds.push_back(pollfd{m_listenFd, POLLIN, 0});
+    if (now >= loop.acceptPausedUntil) {
+      listenIndex = fds.size();
+      fds.push_back(pollfd{m_listenFd, POLLIN, 0});
+    }
     for (const auto& c : loop.conns) {
       auto s = c.second.session ? m_sessions.find(c.second.session) : m_sessions.end();
       // A session whose callbacks lag is not read until they catch up; its
@@ -296,9 +296,8 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
     }
     if (m_idleGeneration != loop.idleGeneration) {
       loop.idleGeneration = m_idleGeneration;
-      loop.nextIdle = (m_idle && m_idleSeconds > 0)
-                          ? now + clock.ToReal(static_cast<uint64_t>(m_idleSeconds) * 1000u)
-                          : SteadyClock::time_point::max();
+      loop.nextIdle = (m_idle && m_idleSeconds > 0) ? now + clock.ToReal(static_cast<uint64_t>(m_idleSeconds) * 1000u)
+                                                    : SteadyClock::time_point::max();
     }
   }
   wakeAt = std::min(wakeAt, loop.nextIdle);
@@ -312,7 +311,7 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
     return false;
   }
   if (CStopState::CurrentStopRequested()) {
-    CLogSink::Instance().Write(2, "CZnNetworkServer::LoopStep", "Stop requested; [%s] quits", m_name.c_str());
+    CLogSink::Instance().Write(3, "CZnNetworkServer::LoopStep", "Stop requested; [%s] quits", m_name.c_str());
     CMutexLock lk(m_mutex);
     if (m_state == EState::kRunning) {
       m_state = EState::kQuitting;
@@ -326,18 +325,12 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
       while (read(m_wakeRead, drain, sizeof(drain)) > 0) {
       }
     }
-    int listenFd = -1;
     for (size_t i = 1; i < fds.size(); ++i) {
-      if (!fds[i].revents || fds[i].fd < 0) continue;
-      if (loop.conns.count(fds[i].fd)) {
-        ReadConnection(loop, fds[i].fd);
-      } else {
-        listenFd = fds[i].fd;
-      }
+      if (i != listenIndex && fds[i].revents && loop.conns.count(fds[i].fd)) ReadConnection(loop, fds[i].fd);
     }
-    // Accept after reading: a new descriptor may reuse the number of one
+    // Accept after reading: a new descriptor may take the number of one
     // dropped above.
-    if (listenFd >= 0) AcceptAll(loop, listenFd);
+    if (listenIndex && fds[listenIndex].revents) AcceptAll(loop, fds[listenIndex].fd);
   }
   now = SteadyClock::now();
   std::vector<int> late;
@@ -386,8 +379,9 @@ void CZnNetworkServer::ReadConnection(SLoop& loop, int fd) {
   }
   if (n == 0) {
     if (c.reader.Pending()) {
-      DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED,
-                     "truncated frame: the client closed after " + std::to_string(c.reader.Pending()) + " bytes of one");
+      DropConnection(
+          loop, fd, ZNS_PM_CONNECTION_ABORTED,
+          "truncated frame: the client closed after " + std::to_string(c.reader.Pending()) + " bytes of one");
     } else {
       DropConnection(loop, fd, ZNS_PM_CONNECTION_DROPPED, "closed by the client");
     }
@@ -409,16 +403,12 @@ void CZnNetworkServer::ReadConnection(SLoop& loop, int fd) {
     SEvent event;
     event.seq = frame.seq;
     switch (frame.kind) {
-      case EZnsFrameKind::Xml:
-        event.kind = SEvent::EKind::kXml;
-        break;
+      case EZnsFrameKind::Xml: event.kind = SEvent::EKind::kXml; break;
       case EZnsFrameKind::Xdr:
         event.kind = SEvent::EKind::kXdr;
         event.type = static_cast<unsigned long>(frame.type);
         break;
-      case EZnsFrameKind::DisconnectRequest:
-        event.kind = SEvent::EKind::kDisconnectRequest;
-        break;
+      case EZnsFrameKind::DisconnectRequest: event.kind = SEvent::EKind::kDisconnectRequest; break;
       default:
         DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED,
                        std::string("a client does not send a ") + ZnsFrameKindName(frame.kind));
@@ -478,7 +468,7 @@ void CZnNetworkServer::OnHello(SLoop& loop, int fd, const SZnsFrame& hello) {
     DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED, "cannot answer the hello: " + sent.AsString());
     return;
   }
-  CLogSink::Instance().Write(5, "CZnNetworkServer::OnHello", "Session [%lld] of [%s] on connection [%d]",
+  CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::OnHello", "Session [%lld] of [%s] on connection [%d]",
                              static_cast<long long>(c.session), m_name.c_str(), fd);
 }
 
@@ -486,7 +476,7 @@ void CZnNetworkServer::DropConnection(SLoop& loop, int fd, unsigned long type, c
   auto it = loop.conns.find(fd);
   if (it == loop.conns.end()) return;
   SLoopConn& c = it->second;
-  const int level = type == ZNS_PM_CONNECTION_ABORTED ? 0 : 5;
+  const int level = type == ZNS_PM_CONNECTION_ABORTED ? 0 : kZnsTraceLevel;
   CLogSink::Instance().Write(level, "CZnNetworkServer::DropConnection", "Connection [%d] session [%lld] of [%s]: [%s]",
                              fd, static_cast<long long>(c.session), m_name.c_str(), why.c_str());
   c.conn->Shutdown(SHUT_RDWR);
@@ -560,7 +550,7 @@ void CZnNetworkServer::EndLoop(SLoop& loop) {
     }
   }
   loop.conns.clear();
-  CLogSink::Instance().Write(2, "CZnNetworkServer::EndLoop", "[%s] has quit", m_name.c_str());
+  CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::EndLoop", "[%s] has quit", m_name.c_str());
   CMutexLock lk(m_mutex);
   m_state = EState::kQuit;
   m_stateCv.notify_all();
@@ -640,8 +630,7 @@ void CZnNetworkServer::RunServerEvent(const SEvent& event) {
 
 void CZnNetworkServer::RunSessionEvent(int64_t id, SEvent& event, const std::shared_ptr<CZnsConnection>& conn) {
   switch (event.kind) {
-    case SEvent::EKind::kReady:
-      break;
+    case SEvent::EKind::kReady: break;
     case SEvent::EKind::kNewConnection:
       if (m_xdr) m_xdr(ZNS_CB_CONNECTION, this, id, ZNS_PM_NEW_CONNECTION, nullptr);
       break;
@@ -681,8 +670,9 @@ void CZnNetworkServer::RunSessionEvent(int64_t id, SEvent& event, const std::sha
       ReplyDisconnectSession(id, kReplyTimeoutSeconds);
       break;
     case SEvent::EKind::kClosed:
-      CLogSink::Instance().Write(5, "CZnNetworkServer::RunSessionEvent", "Session [%lld] of [%s] ended [%s]",
-                                 static_cast<long long>(id), m_name.c_str(), TypeName(event.type));
+      CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::RunSessionEvent",
+                                 "Session [%lld] of [%s] ended [%s]", static_cast<long long>(id), m_name.c_str(),
+                                 TypeName(event.type));
       if (m_xdr) m_xdr(ZNS_CB_CLOSED, this, id, event.type, nullptr);
       break;
   }
@@ -795,7 +785,7 @@ void CZnNetworkServer::Quit(bool waitForLoop, bool closeSessions) {
   RemoveEntry();
   Wake();
   if (endedHere) {
-    CLogSink::Instance().Write(2, "CZnNetworkServer::Quit", "[%s] has quit", m_name.c_str());
+    CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::Quit", "[%s] has quit", m_name.c_str());
     return;
   }
   if (!waitForLoop || InCallbackOfThis()) return;

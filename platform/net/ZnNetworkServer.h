@@ -36,8 +36,9 @@
 // The closed notice's type says how the session ended: ZNS_PM_DISCONNECTED
 // after a disconnect reply, ZNS_PM_CONNECTION_DROPPED when the client went
 // away without one, ZNS_PM_CONNECTION_ABORTED when the server dropped it (a
-// malformed, oversized or truncated frame, a read error). Types 1 and the
-// others named below are never sent by this server; callbacks may know them.
+// malformed, oversized or truncated frame, a read error). Sessions that a
+// Quit ends get no closed notice: no callback starts after Quit.
+// ZNS_PM_READY (1) is never sent by this server; callbacks may know it.
 //
 // Receipts and replies. The client's receipt for a message is sent when its
 // callback has returned (status 0), or at once with kZnsErrNotDelivered when
@@ -63,13 +64,17 @@
 // keep it short, nothing is read while it runs.
 //
 // Limits: at most 256 sessions and 64 connections awaiting their hello (a
-// connection over either is closed at once); a hello must come within 120 s
+// connection over either is closed at once); a hello must come within 600 s
 // (scaled) of the accept; a session with 16 frames awaiting their callbacks
 // is not read until its callbacks catch up; frames are at most
 // kZnsMaxFrameBytes (net/ZnsFrame.h).
 //
 // Thread safety: every public member may be called from any thread, the
-// callbacks included, except the destructor (never from a callback).
+// callbacks included, except the destructor (never from a callback). Quit
+// with waitForLoop waits for the callbacks: never call it holding a lock a
+// callback or the idle callback may take. A derived class quits the server
+// in its own destructor (or before it is deleted), since callbacks may reach
+// the derived part until Quit returns.
 #pragma once
 
 #include <stdint.h>
@@ -100,7 +105,7 @@ enum EZnsCallbackKind {
 };
 
 // Notice and message type codes the callbacks see.
-constexpr unsigned long ZNS_PM_READY = 1;                     // never sent here
+constexpr unsigned long ZNS_PM_READY = 1;  // never sent here
 constexpr unsigned long ZNS_PM_NEW_CONNECTION = 2;
 constexpr unsigned long ZNS_PM_DISCONNECTED = 5;
 constexpr unsigned long ZNS_PM_READY_FOR_RPC = 0x9000101;
@@ -255,7 +260,7 @@ class CZnNetworkServer {
   void* m_idleArg DR_GUARDED_BY(m_mutex) = nullptr;
   uint64_t m_idleGeneration DR_GUARDED_BY(m_mutex) = 0;  // counts SetIdleAcceptCallback calls
   std::map<int64_t, SSession> m_sessions DR_GUARDED_BY(m_mutex);
-  std::deque<int64_t> m_ready DR_GUARDED_BY(m_mutex);      // sessions with events and no callback running
+  std::deque<int64_t> m_ready DR_GUARDED_BY(m_mutex);        // sessions with events and no callback running
   std::deque<SEvent> m_serverEvents DR_GUARDED_BY(m_mutex);  // notices of no session
   int64_t m_nextSessionId DR_GUARDED_BY(m_mutex) = 1;
   std::vector<std::unique_ptr<SWorker>> m_workers DR_GUARDED_BY(m_mutex);

@@ -99,6 +99,15 @@ bool SZnsFrame::operator==(const SZnsFrame& o) const {
          session == o.session && seq == o.seq && flags == o.flags && type == o.type && body == o.body;
 }
 
+SZnsFrame ZnsHelloFrame(const std::string& service, const std::string& nonce) {
+  SZnsFrame hello;
+  hello.kind = EZnsFrameKind::Hello;
+  hello.version = kZnsProtocolVersion;
+  hello.nonce = nonce;
+  hello.name = service;
+  return hello;
+}
+
 const char* ZnsFrameKindName(EZnsFrameKind kind) {
   switch (kind) {
     case EZnsFrameKind::Hello: return "hello";
@@ -142,10 +151,8 @@ bool ZnsEncodeFrame(const SZnsFrame& frame, std::string& out) {
       PutU32(payload, static_cast<uint32_t>(frame.status));
       break;
     case EZnsFrameKind::DisconnectRequest:
-    case EZnsFrameKind::DisconnectReply:
-      break;
-    default:
-      return false;
+    case EZnsFrameKind::DisconnectReply: break;
+    default: return false;
   }
   std::string encoded;
   encoded.reserve(kZnsFrameHeaderBytes + payload.size());

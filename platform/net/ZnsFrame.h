@@ -58,15 +58,15 @@ enum class EZnsFrameKind : uint8_t {
 // keep their defaults, so two frames compare equal field by field.
 struct SZnsFrame {
   EZnsFrameKind kind = EZnsFrameKind::Hello;
-  uint16_t version = 0;   // hello
-  std::string nonce;      // hello
-  std::string name;       // hello
-  int32_t status = 0;     // hello reply, receipt
-  int64_t session = 0;    // hello reply
-  uint32_t seq = 0;       // xml, xdr, receipt
-  uint32_t flags = 0;     // xml
-  uint64_t type = 0;      // xdr
-  std::string body;       // xml text, xdr bytes
+  uint16_t version = 0;  // hello
+  std::string nonce;     // hello
+  std::string name;      // hello
+  int32_t status = 0;    // hello reply, receipt
+  int64_t session = 0;   // hello reply
+  uint32_t seq = 0;      // xml, xdr, receipt
+  uint32_t flags = 0;    // xml
+  uint64_t type = 0;     // xdr
+  std::string body;      // xml text, xdr bytes
 
   bool operator==(const SZnsFrame& o) const;
 };
@@ -75,6 +75,9 @@ struct SZnsFrame {
 // cannot be written: a field out of its range (name length, nonce that is
 // not 32 hex characters, body too long).
 bool ZnsEncodeFrame(const SZnsFrame& frame, std::string& out);
+
+// The hello a client says to the service whose entry holds the nonce.
+SZnsFrame ZnsHelloFrame(const std::string& service, const std::string& nonce);
 
 // What the kinds' names are in log lines.
 const char* ZnsFrameKindName(EZnsFrameKind kind);
@@ -103,7 +106,7 @@ class CZnsFrameReader {
  private:
   bool Fail(const std::string& why);
 
-  std::string m_buffer;             // the start of a frame not yet complete
+  std::string m_buffer;            // the start of a frame not yet complete
   std::deque<SZnsFrame> m_frames;  // decoded, not yet handed out
   std::string m_error;
   uint32_t m_maxFrameBytes = kZnsMaxFrameBytes;

@@ -48,15 +48,10 @@ EZnsWait ZnsWaitFd(int fd, short events, ZnsDeadline deadline) {
 
 CXoError ZnsWaitError(EZnsWait wait, const char* what, bool& timedOut) {
   switch (wait) {
-    case EZnsWait::Ready:
-      return CXoError::Success();
-    case EZnsWait::Timeout:
-      timedOut = true;
-      return CXoError(kZnsErrTimeout, std::string("timed out ") + what);
-    case EZnsWait::Stopped:
-      return CXoError(kZnsErrStopped, std::string("stop requested ") + what);
-    case EZnsWait::Failed:
-      break;
+    case EZnsWait::Ready: return CXoError::Success();
+    case EZnsWait::Timeout: timedOut = true; return CXoError(kZnsErrTimeout, std::string("timed out ") + what);
+    case EZnsWait::Stopped: return CXoError(kZnsErrStopped, std::string("stop requested ") + what);
+    case EZnsWait::Failed: break;
   }
   return CXoError(kZnsErrSystem, std::string("poll failed ") + what + ": " + strerror(errno));
 }

@@ -20,6 +20,12 @@
 
 using ZnsDeadline = CPlatformClock::SteadyClock::time_point;
 
+// Log level of routine events (listening, sessions opening and closing,
+// quitting): above the default level (10), since their ports, session ids
+// and order between threads differ from run to run and would make a DR job's
+// log differ with them. Faults are errors (level 0).
+constexpr int kZnsTraceLevel = 12;
+
 // The deadline of a call given in whole seconds; 0 or less takes
 // kZnsDefaultTimeoutSeconds.
 constexpr int kZnsDefaultTimeoutSeconds = 30;

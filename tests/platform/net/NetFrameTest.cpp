@@ -1,9 +1,9 @@
 // The wire format, the error value and the XDR buffer, without sockets.
+#include <gtest/gtest.h>
+
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "net/Databuf.h"
 #include "net/XoError.h"
@@ -176,8 +176,9 @@ TEST(NetError, SuccessErrorsAndSharedDetails) {
   EXPECT_EQ("success", ok.AsString());
   EXPECT_FALSE(CXoError(5, "a positive result").IsError());
 
-  CXoError e = FXErrorUtil::ErrorZNResult(FXCodeLocation("/src/services/DRJobManager", "CXoError SendXMLMessage()", 1422),
-                                          -1, "CZnNetwork object not intialized");
+  CXoError e =
+      FXErrorUtil::ErrorZNResult(FXCodeLocation("/src/services/DRJobManager", "CXoError SendXMLMessage()", 1422), -1,
+                                 "CZnNetwork object not intialized");
   EXPECT_TRUE(e.IsError());
   EXPECT_EQ(-1, e.Code());
   const std::string text = e.AsString();

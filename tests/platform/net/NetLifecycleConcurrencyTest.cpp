@@ -2,6 +2,7 @@
 // notice sent before the loop runs, Quit with callbacks in flight or from
 // inside one, destruction with clients attached, and the entry's life.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,8 +12,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "NetTestSupport.h"
 #include "log/LogSink.h"
@@ -95,7 +94,7 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   CZnNetwork net;
 
   // No entry at all.
-  CXoError r = net.Attach_RemoteService("localhost", "DRSrvc|nobody", "machine", 600, timedOut);
+  CXoError r = net.Attach_RemoteService("localhost", "DRSrvc|nobody", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrNoService, r.Code()) << r.AsString();
   EXPECT_FALSE(timedOut);
 
@@ -108,7 +107,7 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   }
   EXPECT_FALSE(EntryExists("DRSrvc|300"));
   Publish("DRSrvc|300", stale);
-  r = net.Attach_RemoteService("localhost", "DRSrvc|300", "machine", 600, timedOut);
+  r = net.Attach_RemoteService("localhost", "DRSrvc|300", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrNoService, r.Code()) << r.AsString();
 
   // The entry of a process that is gone.
@@ -119,7 +118,7 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   SZnsServiceEntry dead = stale;
   dead.pid = child;
   Publish("DRSrvc|301", dead);
-  r = net.Attach_RemoteService("localhost", "DRSrvc|301", "machine", 600, timedOut);
+  r = net.Attach_RemoteService("localhost", "DRSrvc|301", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrNoService, r.Code()) << r.AsString();
   EXPECT_NE(std::string::npos, r.Text().find("is gone")) << r.AsString();
 
@@ -130,11 +129,11 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   SZnsServiceEntry foreign = EntryOf("DRSrvc|302");
   foreign.nonce = CZnsServiceDirectory::NewNonce();
   Publish("DRSrvc|303", EntryOf("DRSrvc|302"));
-  r = net.Attach_RemoteService("localhost", "DRSrvc|303", "machine", 600, timedOut);
+  r = net.Attach_RemoteService("localhost", "DRSrvc|303", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrRefused, r.Code()) << r.AsString();
   EXPECT_TRUE(WaitFor([] { return CLogSink::Instance().Contains("refused: hello for [DRSrvc|303]"); }));
   Publish("DRSrvc|302", foreign);
-  r = net.Attach_RemoteService("localhost", "DRSrvc|302", "machine", 600, timedOut);
+  r = net.Attach_RemoteService("localhost", "DRSrvc|302", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrRefused, r.Code()) << r.AsString();
   EXPECT_TRUE(WaitFor([] { return CLogSink::Instance().Contains("refused: hello with another server's nonce"); }));
   EXPECT_FALSE(timedOut);
@@ -146,7 +145,7 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   elsewhere.port = other.Port();
   Publish("DRSrvc|304", elsewhere);
   std::thread hangUp([&] { other.HangUpOnOne(); });
-  r = net.Attach_RemoteService("localhost", "DRSrvc|304", "machine", 600, timedOut);
+  r = net.Attach_RemoteService("localhost", "DRSrvc|304", "machine", kTestTimeoutSeconds, timedOut);
   hangUp.join();
   EXPECT_EQ(kZnsErrRefused, r.Code()) << r.AsString();
   EXPECT_FALSE(timedOut);
@@ -166,7 +165,7 @@ TEST(NetAttachConcurrency, NamesThatLookLikePathsWorkEndToEnd) {
     CZnNetwork net;
     ASSERT_FALSE(Attach(net, name).IsError()) << name;
     EXPECT_FALSE(SendJob(net, 31).IsError()) << name;
-    EXPECT_FALSE(net.Disconnect(120).IsError()) << name;
+    EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError()) << name;
     svc.Stop();
     EXPECT_FALSE(EntryExists(name)) << name;
   }
@@ -189,7 +188,8 @@ TEST(NetLifecycleConcurrency, TheEntryLivesFromConstructionUntilQuit) {
   EXPECT_EQ(getpid(), entry.pid);
 
   svc.Start();
-  ASSERT_TRUE(WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
   EXPECT_EQ(kZnsErrState, server.SelectData(1, 1, 5).Code()) << "one loop at a time";
   EXPECT_FALSE(svc.Stop().IsError());
   EXPECT_FALSE(EntryExists("DRSrvc|400"));
@@ -346,7 +346,8 @@ TEST(NetLifecycleConcurrency, AStopRequestToTheLoopsThreadQuitsTheServer) {
         return nullptr;
       },
       &run));
-  ASSERT_TRUE(WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
   thread.requestStop();
   ASSERT_TRUE(thread.join());
   EXPECT_EQ(0, run.code.load());

@@ -1,6 +1,7 @@
 // A real server and real clients on the loopback interface: messages and
 // their receipts, notices in order, callbacks on several threads, the idle
 // callback's cadence, and broken clients that must not harm the others.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <map>
 #include <set>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "NetTestSupport.h"
 #include "log/LogSink.h"
@@ -22,7 +21,9 @@ using namespace nettest;
 
 namespace {
 
-void SetWorkers(unsigned long n) { ASSERT_NE(0, ZNPlatformInfo::setNumber("Session", "DROrchestration_IOCPThreads", n)); }
+void SetWorkers(unsigned long n) {
+  ASSERT_NE(0, ZNPlatformInfo::setNumber("Session", "DROrchestration_IOCPThreads", n));
+}
 
 bool IsClosed(const SNetCall& c) { return c.kind == ZNS_CB_CLOSED; }
 
@@ -69,10 +70,11 @@ TEST(NetServerConcurrency, MessagesOfManyClientsArriveInOrderOnSeveralThreads) {
         if (i < kXdr) {
           const std::string bytes = "client " + std::to_string(client) + " bytes " + std::to_string(i);
           bool timedOut = false;
-          if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), 120, timedOut).IsError()) ++failures;
+          if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), kTestTimeoutSeconds, timedOut).IsError())
+            ++failures;
         }
       }
-      if (net.Disconnect(120).IsError()) ++failures;
+      if (net.Disconnect(kTestTimeoutSeconds).IsError()) ++failures;
     });
   }
   for (auto& t : clients) t.join();
@@ -138,7 +140,7 @@ TEST(NetServerConcurrency, OneWorkerRunsOneCallbackAtATime) {
       CZnNetwork net;
       EXPECT_FALSE(Attach(net, "DRSrvc|101").IsError());
       for (int i = 0; i < 5; ++i) EXPECT_FALSE(SendJob(net, client * 10 + i).IsError());
-      EXPECT_FALSE(net.Disconnect(120).IsError());
+      EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
     });
   }
   for (auto& t : clients) t.join();
@@ -179,7 +181,7 @@ TEST(NetServerConcurrency, TheReceiptComesOnlyAfterTheCallbackReturned) {
   gateCv.notify_all();
   sender.join();
   EXPECT_FALSE(result.IsError()) << result.AsString();
-  EXPECT_FALSE(net.Disconnect(120).IsError());
+  EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
   svc.Stop();
 }
 
@@ -193,11 +195,11 @@ TEST(NetServerConcurrency, AMessageNobodyTakesIsRefusedAndTheSessionGoesOn) {
   CXoError xml = SendJob(net, 1);
   EXPECT_EQ(kZnsErrNotDelivered, xml.Code()) << xml.AsString();
   bool timedOut = false;
-  EXPECT_EQ(kZnsErrInvalid, net.SendXDRMessage(ZNS_PM_DISCONNECT_REQ, "x", 1, 120, timedOut).Code())
+  EXPECT_EQ(kZnsErrInvalid, net.SendXDRMessage(ZNS_PM_DISCONNECT_REQ, "x", 1, kTestTimeoutSeconds, timedOut).Code())
       << "the server's own types are not for clients";
-  EXPECT_FALSE(net.SendXDRMessage(77, "still open", 10, 120, timedOut).IsError());
+  EXPECT_FALSE(net.SendXDRMessage(77, "still open", 10, kTestTimeoutSeconds, timedOut).IsError());
   EXPECT_FALSE(timedOut);
-  EXPECT_FALSE(net.Disconnect(120).IsError());
+  EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
   ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 1; }));
   EXPECT_EQ(1u, rec.Count([](const SNetCall& c) { return c.type == 77 && c.bytes == "still open"; }));
   EXPECT_TRUE(CLogSink::Instance().Contains("Not delivering XML message", "CZnNetworkServer::RunSessionEvent"));
@@ -230,7 +232,7 @@ TEST(NetServerConcurrency, DisconnectIsAnsweredByTheCallbackOrElseByTheServer) {
     CZnNetwork net;
     ASSERT_FALSE(Attach(net, "DRSrvc|104").IsError());
     ASSERT_FALSE(SendJob(net, i).IsError());
-    CXoError done = net.Disconnect(120);
+    CXoError done = net.Disconnect(kTestTimeoutSeconds);
     EXPECT_FALSE(done.IsError()) << done.AsString();
     EXPECT_FALSE(net.IsAttached());
   }
@@ -274,7 +276,7 @@ TEST(NetServerConcurrency, TheIdleCallbackKeepsItsCadenceIdleAndUnderTraffic) {
     ASSERT_FALSE(SendJob(net, sent++).IsError());
   }
   EXPECT_GE(idle.calls.load(), start + 3) << "after " << sent << " messages";
-  EXPECT_FALSE(net.Disconnect(120).IsError());
+  EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
   EXPECT_TRUE(idle.onLoopThread.load());
   // Turned off, it stops.
   svc.Server().SetIdleAcceptCallback(nullptr, 0, nullptr);
@@ -317,6 +319,7 @@ TEST(NetServerConcurrency, BrokenClientsAreDroppedAndTheOthersGoOn) {
       {"a frame only servers send", true, replyBytes, false, "does not send"},
       {"garbage before the hello", false, "\x01\x02\x03\x04\x05\x06", false, "malformed frame"},
       {"a message before the hello", false, xmlBytes, false, "expected a hello"},
+      {"silence instead of a hello", false, "", false, "no hello in time"},
   };
   for (const SCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -341,7 +344,7 @@ TEST(NetServerConcurrency, BrokenClientsAreDroppedAndTheOthersGoOn) {
     // The well-behaved client goes on.
     EXPECT_FALSE(SendJob(good, 1).IsError());
   }
-  EXPECT_FALSE(good.Disconnect(120).IsError());
+  EXPECT_FALSE(good.Disconnect(kTestTimeoutSeconds).IsError());
   // Sessions the server dropped end with "aborted".
   ASSERT_TRUE(WaitFor([&] {
     return rec.Count([](const SNetCall& c) { return IsClosed(c) && c.type == ZNS_PM_CONNECTION_ABORTED; }) == 4;
@@ -378,7 +381,7 @@ TEST(NetServerConcurrency, SessionsAreCountedWhileAcquiredAndGoneOnceClosed) {
 
   // Still acquired when it closes: the handle lives on, the session cannot
   // be acquired again, and the last release lets it go.
-  ASSERT_FALSE(net.Disconnect(120).IsError());
+  ASSERT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
   ASSERT_TRUE(WaitFor([&] {
     CZnNetwork* again = nullptr;
     const CXoError r = server.AcquireSession(id, &again);

@@ -107,7 +107,7 @@ CXoError SendJob(CZnNetwork& net, int64_t jobId) {
   Api::VirtualAppJob job;
   job.SetInt64(Api::VirtualAppJob::kJobId, jobId);
   bool timedOut = false;
-  return net.SendXMLMessage(job, 0, 120, timedOut);
+  return net.SendXMLMessage(job, 0, kTestTimeoutSeconds, timedOut);
 }
 
 CXoError Attach(CZnNetwork& net, const std::string& service, int timeoutSeconds) {
@@ -144,12 +144,7 @@ SZnsFrame CRawClient::HelloFor(const std::string& service) {
   SZnsServiceEntry entry;
   std::string error;
   CZnsServiceDirectory::Lookup(service, entry, error);
-  SZnsFrame hello;
-  hello.kind = EZnsFrameKind::Hello;
-  hello.version = kZnsProtocolVersion;
-  hello.nonce = entry.nonce;
-  hello.name = service;
-  return hello;
+  return ZnsHelloFrame(service, entry.nonce);
 }
 
 bool CRawClient::ReadFrame(SZnsFrame& frame) {

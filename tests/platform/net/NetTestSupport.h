@@ -81,9 +81,13 @@ class CServedService {
   CXoError m_result;
 };
 
+// Time-out of the tests' client calls: 20 s of real time at the tests' scale,
+// so a loaded machine does not turn a slow reply into a failure.
+constexpr int kTestTimeoutSeconds = 20000;
+
 // An Api::VirtualAppJob with a job id, sent as XML.
 CXoError SendJob(CZnNetwork& net, int64_t jobId);
-CXoError Attach(CZnNetwork& net, const std::string& service, int timeoutSeconds = 600);
+CXoError Attach(CZnNetwork& net, const std::string& service, int timeoutSeconds = kTestTimeoutSeconds);
 
 // A client that speaks the frames by hand.
 class CRawClient {

@@ -1,14 +1,13 @@
 // Where services publish their ports: names that look like paths stay plain
 // files of one private folder, entries are the user's own, and an entry is
 // only ever removed by the server that wrote it.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "net/ServiceDirectory.h"
@@ -53,8 +52,9 @@ unsigned Mode(const std::string& path) {
 
 TEST(NetServiceDirectory, NamesThatLookLikePathsStayInsideTheFolder) {
   CScopedServiceDir dir;
-  const std::vector<std::string> names = {"DRSrvc|../../x", "DRSrvc|1/../../../etc/passwd", "..", "../..", "a/b",
-                                          "/abs", std::string(700, '.') + "/x", "DRSrvc|%2e%2e"};
+  const std::vector<std::string> names = {
+      "DRSrvc|../../x", "DRSrvc|1/../../../etc/passwd", "..",           "../..", "a/b",
+      "/abs",           std::string(700, '.') + "/x",   "DRSrvc|%2e%2e"};
   int port = 1000;
   for (const std::string& name : names) {
     std::string error;
