@@ -294,19 +294,6 @@ void xdrCallback(int kind, CZnNetworkServer* server, int64_t sessionId, unsigned
 // ---------------------------------------------------------------------------
 // The completion entry and its connections
 
-void CDRJobManager::ParseJobSrvcToken(const std::string& token, std::string& drJobId) {
-  EvDebug().Debug("ParseJobSrvcToken", "Received token to parse [%s]", token.c_str());
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t bar = token.find('|', start);
-    parts.push_back(token.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-    if (bar == std::string::npos) break;
-    start = bar + 1;
-  }
-  if (parts.size() >= 2 && !parts[1].empty()) drJobId = parts[1];
-}
-
 CXoError AttachToRemoteService(const std::string& service, CZnNetwork* network) {
   EvDebug log;
   CXoError result = CXoError::Success();

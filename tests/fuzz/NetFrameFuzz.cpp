@@ -7,10 +7,12 @@
 // bits 0-5 the chunk size the bytes arrive in (1 to 64), bit 7 the reader of
 // a connection that has not said hello yet (frames limited to a hello's size).
 //
-// Other inputs that arrive over the session networking (the job-wait
-// service's completion token, for one) get a target of their own: a source
-// file like this one and a dr_add_fuzz_target line in CMakeLists.txt, with
-// SYSTEM when the parser lives in the system library.
+// The same bytes, as text, are also the completion token that names the
+// job-wait service a notice goes to: its parser takes exactly the second
+// "|" field, whatever the rest holds. Other inputs that arrive over the
+// session networking get a target of their own: a source file like this one
+// and a dr_add_fuzz_target line in CMakeLists.txt, with SYSTEM when the
+// parser needs the whole system library.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "drorch/DRJobManager.h"
 #include "log/LogSink.h"
 #include "net/ZnsFrame.h"
 
@@ -26,7 +29,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+
+void CheckToken(const std::string& token) {
+  std::string id = "\x01untouched";
+  CDRJobManager::ParseJobSrvcToken(token, id);
+  const size_t first = token.find('|');
+  std::string second;
+  if (first != std::string::npos) second = token.substr(first + 1, token.find('|', first + 1) - first - 1);
+  if (second.empty() ? id != "\x01untouched" : id != second) abort();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckToken(std::string(reinterpret_cast<const char*>(data), size));
   if (size == 0) return 0;
   const size_t chunk = 1 + (data[0] & 0x3f);
   const bool beforeHello = (data[0] & 0x80) != 0;
