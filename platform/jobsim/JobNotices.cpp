@@ -237,6 +237,12 @@ void CJobNotices::Deliver(const std::vector<SNotice>& notices) {
 void CJobNotices::DeliverDelayed(long long elapsedMs) {
   CDBConnection* c = Ready("DeliverDelayed");
   if (c == nullptr) return;
+  {
+    // Most ticks have nothing delayed: no write lock for them.
+    CSimStatement any(c, "DeliverDelayed", "SELECT 1 FROM PLT_SimNotices WHERE state = ? LIMIT 1");
+    any.Bind(kDueLater);
+    if (!any.Next()) return;
+  }
   std::vector<SNotice> due;
   {
     CDBWriteScope scope(c);
