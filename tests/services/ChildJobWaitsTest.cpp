@@ -9,6 +9,7 @@
 
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
+#include "jobsim/JobSimulator.h"
 #include "services/ServicesTestSupport.h"
 #include "settings/ZNPlatformInfo.h"
 
@@ -56,11 +57,12 @@ class ChildJobWaits : public CServicesTestBase {
             std::to_string(lastSynced) + ")",
         "APP_VSAReplication");
   }
+  // A row of the per-copy data table the simulated job manager keeps.
   static void CopyStats(long long job, int copy, int status) {
-    Sql("CREATE TABLE IF NOT EXISTS JMJobDataStats (jobId INTEGER, haldenId INTEGER, archGrpCopyId INTEGER, "
-        "status INTEGER)");
-    Sql("INSERT INTO JMJobDataStats VALUES (" + std::to_string(job) + ", 2, " + std::to_string(copy) + ", " +
-        std::to_string(status) + ")");
+    std::string error;
+    ASSERT_TRUE(CJobSimulator::CreateTables()) << "the simulator's tables";
+    Sql("INSERT INTO JMJobDataStats (jobId, haldenId, archGrpCopyId, status) VALUES (" + std::to_string(job) +
+        ", 2, " + std::to_string(copy) + ", " + std::to_string(status) + ")");
   }
 
   std::unique_ptr<ZNDROrchestrationClnt> m_client;
