@@ -5,8 +5,11 @@
 //
 //   dr_jobdone_notifier [--library PATH] CHILD_JOB_ID TOKEN
 //
-// The library is found through this program's RUNPATH unless a path is
-// given. Exit 0 once the entry has returned; otherwise one line on stderr
+// Without a path the library next to this program is loaded (where the
+// build and an installation put it), else the one the loader finds by name.
+// The program's own folder is looked up rather than left to its RUNPATH:
+// under a sanitizer the dlopen call comes from the sanitizer's runtime,
+// whose search path is not this program's. Exit 0 once the entry has returned; otherwise one line on stderr
 // and 2 (usage), 3 (no library) or 4 (no entry).
 //
 // Not part of the platform library: it links nothing of the system, so what
@@ -16,6 +19,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -37,10 +41,22 @@ bool ParseJobId(const char* text, unsigned long long& id) {
   return errno == 0 && end != nullptr && *end == '\0' && id > 0;
 }
 
+std::string DefaultLibrary() {
+  const char kName[] = "libdrorch.so";
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n > 0) {
+    std::string path(self, static_cast<size_t>(n));
+    path = path.substr(0, path.rfind('/') + 1) + kName;
+    if (access(path.c_str(), R_OK) == 0) return path;
+  }
+  return kName;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string library = "libdrorch.so";
+  std::string library = DefaultLibrary();
   int next = 1;
   if (argc > 2 && strcmp(argv[1], "--library") == 0) {
     library = argv[2];
