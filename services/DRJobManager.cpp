@@ -564,7 +564,7 @@ bool CDRJobManager::IsBackupJobAuxCopied(long long& backupJobId, long copyId, bo
 void CDRJobManager::WaitOnRunningBkpJobsForSubclient(long appId, long long& jobId) {
   m_event.Debug("WaitOnRunningBkpJobsForSubclient", "Attempting to find running bkp jobs for appId [%ld]", appId);
   JMBkpJobInfo table(nullptr);
-  table.setWhere("applicationId = '%d' ", static_cast<int>(appId));
+  table.setWhere("applicationId = '%ld' ", appId);
   table.setTop(1);
   if (getOneRow(&table, false, -1, 0) != 0 || table.getDataPtr()->jobId == 0) {
     m_event.Debug("WaitOnRunningBkpJobsForSubclient", "No running bkp jobs found for appId [%ld]", appId);
@@ -580,7 +580,7 @@ void CDRJobManager::WaitonRunningAuxJobsForCopy(long long& backupJobId, long cop
                                                 bool& copied) {
   m_event.Debug("WaitonRunningAuxJobsForCopy", "Attempting to find running auxcopy jobs for copy[%ld]", copyId);
   JMAdminJobInfoTable table(nullptr);
-  table.setWhere("archGrpCopyID = '%d' ", static_cast<int>(copyId));
+  table.setWhere("archGrpCopyID = '%ld' ", copyId);
   table.setTop(1);
   if (getOneRow(&table, false, -1, 0) != 0 || table.getDataPtr()->jobId == 0) {
     m_event.Debug("WaitonRunningAuxJobsForCopy", "No running aux jobs found for copy[%ld]", copyId);
@@ -596,7 +596,7 @@ void CDRJobManager::WaitonRunningBackupCopyJobsForSP(long storagePolicyId, long 
   m_event.Debug("WaitonRunningBackupCopyJobsForSP", "Attempting to find running backup copy jobs for storage policy[%ld]",
                 storagePolicyId);
   JMAdminJobInfoTable table(nullptr);
-  table.setWhere("archGrpID = '%d' ", static_cast<int>(storagePolicyId));
+  table.setWhere("archGrpID = '%ld' ", storagePolicyId);
   table.setTop(1);
   if (getOneRow(&table, false, -1, 0) != 0 || table.getDataPtr()->jobId == 0) {
     m_event.Debug("WaitonRunningBackupCopyJobsForSP", "No running backup copy jobs found for sp[%ld]", storagePolicyId);
