@@ -18,15 +18,8 @@
 
 namespace {
 
-// Message tags and types the service sees.
-const uint32_t kDisconnectRequest = 0x9000102;  // ZNS_PM_DISCONNECT_REQ
-const uint32_t kChildJobNotice = 0x7602f0a7;    // Api::VirtualAppJob
-const unsigned long kConnectionAborted = 0x900030c;
-const unsigned long kConnectionDropped = 0x9000103;
-const unsigned long kReadyForRpcs1 = 0x9000101;
-const unsigned long kReadyForRpcs = 1;
-const unsigned long kNewConnection = 2;
-const unsigned long kDisconnected2 = 5;
+// The completion notice's tag: the type id of Api::VirtualAppJob.
+const uint32_t kChildJobNotice = 0x7602f0a7;
 const int kReplyDisconnectSeconds = 30;
 const int kAttachSeconds = 600;
 const int kSendSeconds = 120;
@@ -221,7 +214,7 @@ void xmlCallback(int kind, CZnNetworkServer* server, int64_t sessionId, CNMessag
     // The tag is read only once the message is known to be there.
     if (message == nullptr) {
       log.Debug("xmlCallback", "Buffer from message is empty.");
-    } else if (message->TypeId() == kDisconnectRequest) {
+    } else if (message->TypeId() == ZNS_PM_DISCONNECT_REQ) {
       log.Debug("xmlCallback", "Received ZNS_PM_DISCONNECT_REQ (xml).");
       server->ReplyDisconnect(connection, kReplyDisconnectSeconds);
     } else if (message->TypeId() == kChildJobNotice) {
@@ -256,25 +249,25 @@ void xdrCallback(int kind, CZnNetworkServer* server, int64_t sessionId, unsigned
       // Only the XML form of the notice signals.
       log.Debug("xdrCallback", "Received notification request for DR child job completion");
       break;
-    case kConnectionAborted:
-    case kConnectionDropped:
+    case ZNS_PM_CONNECTION_ABORTED:
+    case ZNS_PM_CONNECTION_DROPPED:
       log.Debug("xdrCallback", "Connection aborted or dropped.");
       break;
-    case kDisconnectRequest:
+    case ZNS_PM_DISCONNECT_REQ:
       log.Debug("xdrCallback", "Connection Disconnected 1.");
       if (connection != nullptr) server->ReplyDisconnect(connection, kReplyDisconnectSeconds);
       break;
-    case kDisconnected2:
+    case ZNS_PM_DISCONNECTED:
       log.Debug("xdrCallback", "Connection Disconnected 2.");
       if (connection != nullptr) server->ReplyDisconnect(connection, kReplyDisconnectSeconds);
       break;
-    case kReadyForRpcs1:
+    case ZNS_PM_READY_FOR_RPC:
       log.Debug("xdrCallback", "Ready to accept RPCs 1.");
       break;
-    case kReadyForRpcs:
+    case ZNS_PM_READY:
       log.Debug("xdrCallback", "Ready to accept RPCs.");
       break;
-    case kNewConnection:
+    case ZNS_PM_NEW_CONNECTION:
       log.Debug("xdrCallback", "Received new connection.");
       break;
     default:
