@@ -76,6 +76,8 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"APP_VSAReplicationProp", "platform/repl/ReplicationStore"},
       {"PLT_VSAReplicationMsg", "platform/repl/ReplicationStore"},
       {"APP_Client", "platform/appmgr/ClientStore"},
+      {"APP_ClientProp", "platform/appmgr/ClientProperties"},
+      {"PLT_SubclientActivity", "platform/appmgr/SubclientActivityStore"},
       {"OBGlobalParam", "platform/db/ZNGlobalParam"},
       {"PLT_SimJobs", "platform/jobsim/SimJobStore"},
       {"PLT_SimSettings", "platform/jobsim/SimJobStore"},

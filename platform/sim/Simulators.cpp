@@ -1,6 +1,8 @@
 #include "sim/Simulators.h"
 
+#include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
+#include "appmgr/SubclientActivityStore.h"
 #include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
@@ -45,6 +47,8 @@ bool CSimulators::CreateTables(std::string& error) {
       {"phase rows", CPhaseRowStore::CreateTables},
       {"replications", CReplicationStore::CreateTables},
       {"clients", CClientStore::CreateTables},
+      {"client properties", ClientProperties::CreateTables},
+      {"subclient activity", CSubclientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
   };
   for (const SOwner& owner : kOwners) {
@@ -57,8 +61,8 @@ bool CSimulators::CreateTables(std::string& error) {
 }
 
 std::vector<std::string> CSimulators::TableNames() {
-  std::vector<std::string> names = {CJobStore::kTable, CTaskStore::kTable, CPhaseRowStore::kTable,
-                                    CClientStore::kTable};
+  std::vector<std::string> names = {CJobStore::kTable,     CTaskStore::kTable,        CPhaseRowStore::kTable,
+                                    CClientStore::kTable,  ClientProperties::kTable,  CSubclientActivityStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);

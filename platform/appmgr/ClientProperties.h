@@ -1,0 +1,39 @@
+// The properties of a client (machine) as the management server keeps them:
+// named attributes in APP_ClientProp, one current row per name (modified 0;
+// a replaced value keeps its old row marked modified). ClientProperties is
+// the one owner of that table on the simulated server.
+//
+// Results: 0 on success; non-zero when the value cannot be read or written
+// (a missing attribute is such a failure for the getters).
+#pragma once
+
+#include <string>
+
+// The attribute of a VM client that holds its hypervisor instance UUID.
+static const char* const ZN_PROP_VIRTUAL_SERVER_INSTANCE_UUID = "Virtual Server Instance UUID";
+// The attribute holding a client's time zone id.
+static const char* const ZN_PROP_CLIENT_TIME_ZONE_ID = "Client Time Zone Id";
+// The attribute holding a VM client's last backup job (App::LastBackupJobInfo XML).
+static const char* const ZN_PROP_LAST_VM_BACKUP_JOB_INFO = "Last VM Backup Job Info";
+
+class ClientProperties {
+ public:
+  static constexpr const char* kTable = "APP_ClientProp";
+
+  explicit ClientProperties(int clientId);
+
+  int getClientTimeZoneId(unsigned int& timeZoneId);
+  int setClientTimeZoneId(unsigned int timeZoneId);
+  int setVMInstanceUUID(const std::string& uuid);
+  int getVMInstanceUUID(std::string& uuid);
+
+  // Any attribute (the lab and later stand-ins).
+  int getAttribute(const std::string& name, std::string& value);
+  int setAttribute(const std::string& name, const std::string& value);
+
+  // Creates the table on the calling thread's database.
+  static bool CreateTables();
+
+ private:
+  int m_clientId;
+};
