@@ -18,9 +18,11 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "IDRBaseInfo.h"
+#include "SDRStorage.h"
 #include "services/DRAppManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "drorch/ZnCriticalSection.h"
@@ -128,6 +130,21 @@ class CDRBase : public IDROrchestrator {
   void UpdatePhaseForList(int64_t jobId, std::vector<CDRInfo*>& list, SDROperationCtx& ctx,
                           Api::VirtualAppPhaseState state, const std::string& message);
 
+  // ---- storage copies ------------------------------------------------------
+  // After a group's backup: the aux copy (and, after a snap backup, first the
+  // backup copy) to every storage copy its replications read from, recorded
+  // as phases 21 and 23. A suspension ends them with false and leaves the
+  // running copy IN-PROGRESS naming its job.
+  bool HandleStorageOps(SDROperationCtx& ctx);
+  bool GetStorageDetails(std::unordered_map<long, std::vector<CDRInfo*>>& taskMap, std::set<SDRStorage>& storages,
+                         SDROperationCtx& ctx);
+  bool HandleCopyOps(std::set<SDRStorage>& storages, SDROSubclient& group, std::vector<CDRInfo*>& list);
+  bool HandleCopyOpsForSnap(const SDRStorage& storage, std::vector<CDRInfo*>& machines, bool& runAux);
+  bool RunBackupCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machines, int64_t& jobId);
+  bool RunAuxCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machines, int64_t& jobId);
+  // Fills the request that starts the sync (replication) task of the list.
+  bool LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list);
+
   // The context's per-machine body on a pool of min(machines, maximum
   // parallel thread count); each machine's outcome is then read with
   // CDRInfo::IsBatchOpSuccess. False when the pool cannot run.
@@ -166,6 +183,10 @@ class CDRBase : public IDROrchestrator {
   // Runs one priority on a context and destroys the context; the result is
   // ProcessPriority's.
   bool _ExecPriority(IDRContext* context, const SDRPriority& priority);
+
+  // One copy phase for the machines of a storage, on the storage's site.
+  void RecordCopyPhase(const SDRStorage& storage, std::vector<CDRInfo*>& machines, Api::VirtualAppJobPhaseType phase,
+                       Api::VirtualAppPhaseState state, int64_t jobId, bool updatePhaseInfoTbl);
 
   EvEvent m_event;
 

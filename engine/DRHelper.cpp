@@ -353,7 +353,10 @@ void DRHelper::GetDRStep(const Api::DRSequence&, Api::VirtualAppJobPhaseType, Ap
 
 bool DRHelper::GetJobId(const TMMsg::CreateTaskResp& resp, long long& jobId) {
   if (resp.ListSize(TMMsg::CreateTaskResp::kJobIds) == 0) return false;
-  const std::string& text = resp.GetListString(TMMsg::CreateTaskResp::kJobIds, 0);
+  return ParseJobId(resp.GetListString(TMMsg::CreateTaskResp::kJobIds, 0), jobId);
+}
+
+bool DRHelper::ParseJobId(const std::string& text, long long& jobId) {
   if (text.empty() || !isdigit(static_cast<unsigned char>(text[0]))) return false;
   errno = 0;
   long long value = strtoll(text.c_str(), nullptr, 10);

@@ -136,6 +136,8 @@ class DRHelper {
   // untouched, when there is none or it does not start with a positive
   // 64-bit number ("123abc" gives 123).
   static bool GetJobId(const TMMsg::CreateTaskResp& resp, long long& jobId);
+  // The same rule for one job id text.
+  static bool ParseJobId(const std::string& text, long long& jobId);
   // Sets the entity's application, instance, backup set, subclient and
   // client ids, in that order.
   static void GetApplicationInfo(const ApplicationId& app, ZnEntities::GenericEntity& entity);

@@ -27,7 +27,9 @@ CDRAppManager::CDRAppManager()
 
 // Modified task definitions are sent back with the task management change;
 // until then nothing marks a task for edit.
-CDRAppManager::~CDRAppManager() {}
+// The edits the job made to cached task definitions reach the task manager
+// when the job ends.
+CDRAppManager::~CDRAppManager() { CommitModifiedTasks(); }
 
 // ---------------------------------------------------------------------------
 // Start-up, DR group and options

@@ -45,11 +45,19 @@ bool CDRAppManager::_QueryTaskInfo(int taskId) {
 void CDRAppManager::UpdateTaskInfo(int taskId, TMMsg::TaskInfo& info) {
   ZnCriticalSectionLock lock(&m_taskLock);
   m_taskCache[taskId] = info;
+  // An edit is meant for the task manager: without the mark the job's end
+  // would never send it.
+  m_tasksMarkedForEdit.insert(taskId);
 }
 
 void CDRAppManager::RefreshTask(int taskId) {
   ZnCriticalSectionLock lock(&m_taskLock);
   if (m_taskCache.find(taskId) == m_taskCache.end()) return;
+  if (m_tasksMarkedForEdit.count(taskId)) {
+    // A reload would throw away the edit the job's end is to send.
+    m_event.Debug("RefreshTask", "Task [%d] holds edits not yet sent; not refreshed.", taskId);
+    return;
+  }
   m_event.Debug("RefreshTask", "Refreshing Cached Task - taskId [%d].", taskId);
   if (!_QueryTaskInfo(taskId)) m_event.Error("RefreshTask", "Failed to refresh Task - taskId [%d].", taskId);
 }
