@@ -70,11 +70,3 @@ bool CDRAppManager::QueryVMAllocationPolicy(long policyId, Ida::VMAllocationPoli
   m_policyCache[policyId] = policy;
   return true;
 }
-
-// The task's VM restore options are read with the task-management work; until
-// then a task's options cannot be loaded, which these readers already treat
-// as "not set".
-bool CDRAppManager::QueryVMAllocationPolicyFromTask(long taskId, Ida::VMAllocationPolicy& /*policy*/) {
-  m_event.DebugLvl(2, "QueryVMAllocationPolicyFromTask", "Task [%ld] details are not available", taskId);
-  return false;
-}
