@@ -1,5 +1,5 @@
 // Application-manager operations that the DR step rules ask: free memory of
-// the DR host and the VM allocation policy of a replication target or task.
+// the DR host and the VM allocation policy of a replication target.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

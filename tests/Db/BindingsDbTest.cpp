@@ -506,26 +506,12 @@ TEST_P(CDbModeTest, ActivityControlTakesTheUserAndTheTextInOrder) {
   EXPECT_EQ(CDBProcRegistry::CloseCount("APPSetActivityControl"), 1);
 }
 
-TEST_P(CDbModeTest, VMRowsAreCountedReadAndGivenAPolicy) {
+TEST_P(CDbModeTest, VMRowsAreReadAndGivenAPolicy) {
   InsertRows("APP_VM", "clientId, GUID, name, vxml, removalTimeStamp, vmAllocationPolicyId",
              {"(201, 'g-201', 'clone-1', '<vm a=''1''/>', NULL, 0)",
               "(202, 'g-202', 'clone-2', NULL, '2024-03-01 10:20:30.000', 0)",
-              "(203, 'g-203', 'clone-3', NULL, NULL, 0)",
               "(204, 'g-204', 'other', NULL, NULL, 4)"});
-  AddClientProp(201, "Source VM Client Id", "100", 0);
-  AddClientProp(202, "Source VM Client Id", "100", 0);
-  AddClientProp(203, "Source VM Client Id", "100", 1700000000);
-  AddClientProp(204, "Source VM Client Id", "101", 0);
   APP_VM vm(nullptr);
-  vm.setWhere(
-      "clientId IN (select componentNameId  from APP_ClientProp(NOLOCK) A  inner join App_VM(NOLOCK) V  on "
-      "A.componentNameId = V.clientId  where A.attrName = 'Source VM Client Id' and A.attrVal = %d and A.modified = 0 "
-      "and V.removalTimeStamp IS NULL) ",
-      100);
-  ASSERT_EQ(vm.openCursor(), 0);
-  EXPECT_EQ(vm.getRowCount(), 1);
-  EXPECT_EQ(vm.closeCursor(), 0);
-
   vm.setWhere("clientId = %d", 202);
   ASSERT_EQ(getOneRow(&vm, false, -1, 0), 0);
   const APP_VM_t* row = vm.getDataPtr();

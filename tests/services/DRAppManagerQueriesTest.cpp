@@ -182,22 +182,6 @@ TEST_F(DRAppManagerQueriesTest, CopyDetailsNeedPolicyCopyAndDefaultCopy) {
   EXPECT_TRUE(Logged("Storage policy not set in response"));
 }
 
-TEST_F(DRAppManagerQueriesTest, CopyDetailsFailWhenTheProcedureFailsOrAnswersNonsense) {
-  Start();
-  int result = 7;
-  CScopedHandler<unsigned long, ExecuteSPHandler> sp(App_ExecuteSP::Handlers(), Api::GetSyncCopyDetailsReq::kTypeId,
-                                                    [&](const std::string&, std::string& out) {
-                                                      out = "<not a reply";
-                                                      return result;
-                                                    });
-  Api::GetSyncCopyDetailsResp resp;
-  EXPECT_FALSE(m_am.GetDRCopyDetailsResp(resp, 1, 21, 0));
-  EXPECT_TRUE(LoggedAsError("Error executing stored procedure AppGetSyncCopyDetails"));
-  result = 0;
-  EXPECT_FALSE(m_am.GetDRCopyDetailsResp(resp, 1, 21, 0));
-  EXPECT_TRUE(LoggedAsError("Failed to unserialize GetSyncCopyDetailsResp"));
-}
-
 TEST_F(DRAppManagerQueriesTest, VMStatusesAreAppendedToWhatTheListHeld) {
   Start();
   Api::GetVMStatusResp reply;
@@ -237,18 +221,26 @@ TEST_F(DRAppManagerQueriesTest, VMStatusesAreAppendedToWhatTheListHeld) {
   EXPECT_EQ(list.size(), 3u);
 }
 
-TEST_F(DRAppManagerQueriesTest, VMStatusesFailWhenTheProcedureFailsOrAnswersNonsense) {
+TEST_F(DRAppManagerQueriesTest, RequestsFailWhenTheProcedureFailsOrAnswersNonsense) {
   Start();
   int result = 3;
-  CScopedHandler<unsigned long, ExecuteSPHandler> sp(App_ExecuteSP::Handlers(), Api::GetVMStatusReq::kTypeId,
-                                                    [&](const std::string&, std::string& out) {
-                                                      out = "garbage";
-                                                      return result;
-                                                    });
+  ExecuteSPHandler nonsense = [&](const std::string&, std::string& out) {
+    out = "<not a reply";
+    return result;
+  };
+  CScopedHandler<unsigned long, ExecuteSPHandler> copies(App_ExecuteSP::Handlers(),
+                                                        Api::GetSyncCopyDetailsReq::kTypeId, nonsense);
+  CScopedHandler<unsigned long, ExecuteSPHandler> states(App_ExecuteSP::Handlers(), Api::GetVMStatusReq::kTypeId,
+                                                        nonsense);
+  Api::GetSyncCopyDetailsResp resp;
   std::vector<App::VMStatusInfo> list;
+  EXPECT_FALSE(m_am.GetDRCopyDetailsResp(resp, 1, 21, 0));
+  EXPECT_TRUE(LoggedAsError("Error executing stored procedure AppGetSyncCopyDetails"));
   EXPECT_FALSE(m_am.QueryVMStatusInfoList(5, list));
   EXPECT_TRUE(LoggedAsError("Failed to execute sp for message [1990963551]"));
   result = 0;
+  EXPECT_FALSE(m_am.GetDRCopyDetailsResp(resp, 1, 21, 0));
+  EXPECT_TRUE(LoggedAsError("Failed to unserialize GetSyncCopyDetailsResp"));
   EXPECT_FALSE(m_am.QueryVMStatusInfoList(5, list));
   EXPECT_TRUE(LoggedAsError("Failed to unserialize GetVMStatusResp"));
 }
