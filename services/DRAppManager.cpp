@@ -301,8 +301,18 @@ bool CDRAppManager::GetReplListFromRepGroup(std::vector<int>& list) {
   m_event.Debug("GetReplListFromRepGroup", "Populating Replication id list from Replication group [%d]", groupId);
   APP_VSAReplication table(nullptr);
   table.setWhere("taskId = %d", groupId);
+  // Only the end of the rows ends the walk: a read error half way must not
+  // pass for a group with fewer replications.
+  std::vector<int> found;
   int state = 0;
-  while (getNextRow(&table, &state, -1, 0) == 0) list.push_back(table.getDataPtr()->replicationId);
+  int rc;
+  while ((rc = getNextRow(&table, &state, -1, 0)) == 0) found.push_back(table.getDataPtr()->replicationId);
+  if (rc != 100) {
+    m_event.Error("GetReplListFromRepGroup", "Failed to read the replications of Replication group [%d]. Error [%s]",
+                  groupId, table.getErrorStr(rc).c_str());
+    return false;
+  }
+  list.insert(list.end(), found.begin(), found.end());
   if (list.empty()) {
     m_event.Error("GetReplListFromRepGroup", "No Replication ids are associated with Replication group [%d]",
                   groupId);

@@ -1,5 +1,5 @@
 // Application-manager operations that the DR step rules ask: free memory of
-// the DR host and the VM allocation policy of a replication target or task.
+// the DR host and the VM allocation policy of a replication target.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -69,12 +69,4 @@ bool CDRAppManager::QueryVMAllocationPolicy(long policyId, Ida::VMAllocationPoli
   if (!policy.Has(Ida::VMAllocationPolicy::kInstance)) return false;
   m_policyCache[policyId] = policy;
   return true;
-}
-
-// The task's VM restore options are read with the task-management work; until
-// then a task's options cannot be loaded, which these readers already treat
-// as "not set".
-bool CDRAppManager::QueryVMAllocationPolicyFromTask(long taskId, Ida::VMAllocationPolicy& /*policy*/) {
-  m_event.DebugLvl(2, "QueryVMAllocationPolicyFromTask", "Task [%ld] details are not available", taskId);
-  return false;
 }

@@ -1,6 +1,7 @@
 // The procedure wrappers in use, instantiated once here.
 #include "Db/SprocWrapper.h"
 
+#include "Db/Proc/APPSetActivityControl.h"
 #include "Db/Proc/AppGetVSMemberServers.h"
 #include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
 #include "Db/Proc/TM_GetTaskDetail.h"
@@ -11,3 +12,5 @@ template class CursorWrapper<TM_GetTaskDetail, TM_GetTaskDetail_t>;
 template class SprocWrapper<TM_GetTaskDetail, TM_GetTaskDetail_t>;
 template class CursorWrapper<AppVSAReplicationsDeleteOptions, AppVSAReplicationsDeleteOptions_t>;
 template class SprocWrapper<AppVSAReplicationsDeleteOptions, AppVSAReplicationsDeleteOptions_t>;
+template class CursorWrapper<APPSetActivityControl, APPSetActivityControl_t>;
+template class SprocWrapper<APPSetActivityControl, APPSetActivityControl_t>;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Db/Proc/APPSetActivityControl.h"
 #include "Db/Proc/AppGetVSMemberServers.h"
 #include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
 #include "Db/Proc/TM_GetTaskDetail.h"
@@ -17,6 +18,7 @@
 #include "Db/Tbl/APP_Client.h"
 #include "Db/Tbl/APP_ClientProp.h"
 #include "Db/Tbl/APP_InstanceProp.h"
+#include "Db/Tbl/APP_VM.h"
 #include "Db/Tbl/APP_VSAReplication.h"
 #include "Db/Tbl/APP_VSAReplicationProp.h"
 #include "Db/Tbl/App_VirtualAppProp.h"
@@ -208,6 +210,12 @@ const std::vector<SExpected>& Expected() {
        "id", {{"APP_Client", {{"componentNameId", "id"}}}}},
       {"AppVSAReplicationsDeleteOptions", Observe<AppVSAReplicationsDeleteOptions>, 2, "00d:0000000000000000",
        "o_xmlString", "s|", "", -1, "", {}},
+      {"APP_VM", Observe<APP_VM>, 1, "1.9.50.3",
+       "id, vHostId, clientId, GUID, name, vxml, timeStamp, addTimeStamp, removalTimeStamp, status, "
+       "vmAllocationPolicyId",
+       "i|i|i|s257|s513|s|t|t|t|i|i|", "", 0, "id",
+       {{"App_VMHost", {{"vHostId", "id"}}}, {"APP_Client", {{"clientId", "id"}}}}},
+      {"APPSetActivityControl", Observe<APPSetActivityControl>, 2, "00010017000200190000", "", "", "", -1, "", {}},
       {"JMJobDataLink", Observe<JMJobDataLink>, 1, "1.13.302.2",
        "haldenId, parentJobId, childJobId, parentAppid, childAppid, linkType, childJobStatus", "i|i|i|i|i|i|i|",
        "haldenId = ?AND parentJobId = ?AND childJobId = ?", -1, "haldenId, parentJobId, childJobId",
@@ -341,6 +349,17 @@ T FieldAt(const char* field) {
   return v;
 }
 
+// Out of line: inlined into a row without date-time columns, the compiler
+// would warn about a read it cannot see is never made.
+__attribute__((noinline)) void ExpectClearedDateTime(const char* field) {
+  const DB_DATETIME& d = *reinterpret_cast<const DB_DATETIME*>(field);
+  EXPECT_EQ(d.year, 0);
+  EXPECT_EQ(d.month + d.day + d.hour + d.minute + d.second, 0);
+  EXPECT_EQ(d.fraction, 0u);
+  EXPECT_EQ(d.text[0], 0);
+  EXPECT_EQ(d.flag, 0);
+}
+
 template <class X>
 void ExpectFreshRow() {
   // On the heap: the checks read fields by offset, which the compiler cannot
@@ -362,6 +381,9 @@ void ExpectFreshRow() {
         break;
       case 'f':
         EXPECT_EQ(FieldAt<float>(field), 0.0f);
+        break;
+      case 't':
+        ExpectClearedDateTime(field);
         break;
       default:
         if (t.size == 0) {
@@ -434,4 +456,26 @@ TEST(BindingDescription, SecondJobInfoDescriptorLeavesTheClassMembersAlone) {
   EXPECT_EQ(JMBkpJobInfo_t2::m_foreignKeyMap.size(), 2u);
   EXPECT_STREQ(second.getColumnName_t2(63), "sidbAverageLookups");
   EXPECT_EQ(second.getTableName(), "JMBkpJobInfo");
+}
+
+TEST(BindingDescription, VMRowStartsEmptyAndItsDescriptorKeepsElevenColumns) {
+  ExpectFreshRow<APP_VM>();
+  for (int i = 0; i < 3; ++i) {
+    APP_VM_t2 d;
+    EXPECT_EQ(APP_VM_t2::m_staticColumnVec.size(), 11u);
+    EXPECT_EQ(d.getSerialColNum(), 0);
+    EXPECT_TRUE(d.getPrimaryData().empty());
+    EXPECT_STREQ(d.getColumnName_t2(8), "removalTimeStamp");
+  }
+}
+
+TEST(BindingDescription, ActivityControlDescriptorHasNoColumns) {
+  APPSetActivityControl_t2 d;
+  EXPECT_TRUE(d.getData().empty());
+  EXPECT_EQ(d.getHeaderType(), 2);
+  EXPECT_EQ(d.getStructDef(), "");
+  EXPECT_EQ(d.getSerialColNum(), -1);
+  EXPECT_TRUE(d.getForeignKeyMap().empty());
+  APPSetActivityControl p(nullptr);
+  EXPECT_EQ(p.getExtIndicatorArray(), nullptr);  // no output columns
 }

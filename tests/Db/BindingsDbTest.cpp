@@ -5,6 +5,7 @@
 #include <set>
 
 #include "DbTestSupport.h"
+#include "Db/Proc/APPSetActivityControl.h"
 #include "Db/Proc/AppGetVSMemberServers.h"
 #include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
 #include "Db/Proc/TM_GetTaskDetail.h"
@@ -14,6 +15,7 @@
 #include "jobs/TaskStore.h"
 #include "Db/Tbl/APP_ClientProp.h"
 #include "Db/Tbl/APP_InstanceProp.h"
+#include "Db/Tbl/APP_VM.h"
 #include "Db/Tbl/APP_VSAReplication.h"
 #include "Db/Tbl/APP_VSAReplicationProp.h"
 #include "Db/Tbl/App_VirtualAppProp.h"
@@ -458,6 +460,83 @@ TEST_P(CDbModeTest, RunningCopyJobsOfAStoragePolicyAndItsCopies) {
   admin.setWhere("archGrpCopyID = '%d' ", 43);
   admin.setTop(1);
   EXPECT_EQ(getOneRow(&admin, false, -1, 0), 100);
+}
+
+TEST_P(CDbModeTest, ActivityControlTakesTheUserAndTheTextInOrder) {
+  APPSetActivityControl p(nullptr);
+  p.setValues(5, "x");
+  if (GetParam()) {
+    p.setValues(6, "y");  // the first call's inputs are cleared, not kept
+    ASSERT_EQ(p.BoundInputCount(), 2u);
+    EXPECT_TRUE(p.getInputsBound());
+    EXPECT_EQ(p.BoundInputs()[0]->getDataType(), 1);
+    EXPECT_EQ(p.BoundInputs()[1]->getDataType(), 6);
+    EXPECT_FALSE(p.BoundInputs()[1]->isNull());
+    EXPECT_EQ(p.getValuesClause(), "");
+  } else {
+    EXPECT_EQ(p.getDescriptor(), nullptr);
+    EXPECT_EQ(p.BoundInputCount(), 0u);
+    EXPECT_EQ(p.getValuesReserved(), 20u);
+    EXPECT_EQ(p.getValuesClause(), "5,'x'");
+  }
+
+  // Whatever the mode, the procedure gets the user and the text as the caller
+  // wrote them, quotes included.
+  std::vector<SDBProcValue> seen;
+  CScopedHandler<std::string, DBProcHandler> proc(
+      CDBProcRegistry::Handlers(), "APPSetActivityControl",
+      [&seen](const std::vector<SDBProcValue>& in, SDBProcResult& out) {
+        seen = in;
+        out.rows.push_back({SDBProcValue::Text("<App_GenericResp errorCode=\"0\"/>")});
+        return 0;
+      });
+  const char* text = "<?xml version='1.0'?><a b='it''s'/>";
+  SprocWrapper<APPSetActivityControl, APPSetActivityControl_t> w("SetEnableBackupActivityAfterDelay", nullptr);
+  w.getCursor()->setValues(7, text);
+  if (!GetParam()) {
+    EXPECT_EQ(w.getCursor()->getValuesClause(), "7,'<?xml version=''1.0''?><a b=''it''''s''/>'");
+  }
+  std::string out;
+  ASSERT_EQ(w.getXMLFromCursor(out, nullptr, false, true), 0);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].AsInt(), 7);
+  EXPECT_TRUE(seen[1].isText);
+  EXPECT_EQ(seen[1].text, text);
+  EXPECT_EQ(out, "<?xml version='1.0' encoding='utf-8' ?><App_GenericResp errorCode=\"0\"/>");
+  EXPECT_EQ(CDBProcRegistry::CloseCount("APPSetActivityControl"), 1);
+}
+
+TEST_P(CDbModeTest, VMRowsAreReadAndGivenAPolicy) {
+  InsertRows("APP_VM", "clientId, GUID, name, vxml, removalTimeStamp, vmAllocationPolicyId",
+             {"(201, 'g-201', 'clone-1', '<vm a=''1''/>', NULL, 0)",
+              "(202, 'g-202', 'clone-2', NULL, '2024-03-01 10:20:30.000', 0)",
+              "(204, 'g-204', 'other', NULL, NULL, 4)"});
+  APP_VM vm(nullptr);
+  vm.setWhere("clientId = %d", 202);
+  ASSERT_EQ(getOneRow(&vm, false, -1, 0), 0);
+  const APP_VM_t* row = vm.getDataPtr();
+  EXPECT_STREQ(row->GUID, "g-202");
+  EXPECT_STREQ(row->name, "clone-2");
+  EXPECT_EQ(row->vxml, nullptr);
+  EXPECT_EQ(row->removalTimeStamp.year, 2024);
+  EXPECT_EQ(row->removalTimeStamp.second, 30);
+  EXPECT_EQ(row->addTimeStamp.year, 0);  // null comes back cleared
+  EXPECT_EQ(vm.getIndicators()[8], static_cast<long long>(sizeof(ZNTIMESTAMP_STRUCT)));
+  EXPECT_EQ(vm.getIndicators()[7], -1);
+
+  // A fetched text is freed once, by the next fetch or the binding's end.
+  vm.setWhere("clientId = %d", 201);
+  ASSERT_EQ(getOneRow(&vm, false, -1, 0), 0);
+  EXPECT_STREQ(row->vxml, "<vm a='1'/>");
+  EXPECT_EQ(vm.rowUpdate("vmAllocationPolicyId = %ld", 5000000L), 0);
+  vm.setWhere("clientId = %d", 999);
+  EXPECT_EQ(vm.rowUpdate("vmAllocationPolicyId = %ld", 9L), 100);
+  vm.setWhere("vmAllocationPolicyId = %d", 5000000);
+  ASSERT_EQ(vm.openCursor(), 0);
+  EXPECT_EQ(vm.getRowCount(), 1);
+  vm.setWhere("clientId = %d", 204);
+  ASSERT_EQ(getOneRow(&vm, false, -1, 0), 0);
+  EXPECT_EQ(row->vmAllocationPolicyId, 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModes, CDbModeTest, ::testing::Values(true, false),
