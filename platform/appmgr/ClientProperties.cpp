@@ -91,4 +91,17 @@ int ClientProperties::getVMInstanceUUID(std::string& uuid) {
   return getAttribute(ZN_PROP_VIRTUAL_SERVER_INSTANCE_UUID, uuid);
 }
 
+int ClientProperties::setLastVMBackupJobInfo(const App::LastBackupJobInfo& info) {
+  std::string xml;
+  if (!info.serializeUTF8(xml)) return -1;
+  return setAttribute(ZN_PROP_LAST_VM_BACKUP_JOB_INFO, xml);
+}
+
+int ClientProperties::getLastVMBackupJobInfo(App::LastBackupJobInfo& info) {
+  std::string xml;
+  const int rc = getAttribute(ZN_PROP_LAST_VM_BACKUP_JOB_INFO, xml);
+  if (rc != 0) return rc;
+  return info.Unserialize(xml) ? 0 : -1;
+}
+
 bool ClientProperties::CreateTables() { return Ready() != nullptr; }

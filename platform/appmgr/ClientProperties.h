@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "msg/MsgClasses.h"
+
 // The attribute of a VM client that holds its hypervisor instance UUID.
 static const char* const ZN_PROP_VIRTUAL_SERVER_INSTANCE_UUID = "Virtual Server Instance UUID";
 // The attribute holding a client's time zone id.
@@ -26,6 +28,12 @@ class ClientProperties {
   int setClientTimeZoneId(unsigned int timeZoneId);
   int setVMInstanceUUID(const std::string& uuid);
   int getVMInstanceUUID(std::string& uuid);
+
+  // The VM client's last backup job ("Last VM Backup Job Info"), as the
+  // backups of the simulated server leave it; getLastVMBackupJobInfo fails
+  // (non-zero) when there is none or it does not read.
+  int setLastVMBackupJobInfo(const App::LastBackupJobInfo& info);
+  int getLastVMBackupJobInfo(App::LastBackupJobInfo& info);
 
   // Any attribute (the lab and later stand-ins).
   int getAttribute(const std::string& name, std::string& value);

@@ -1,11 +1,15 @@
 #include "appmgr/JMActivityCtrl.h"
 
 #include "appmgr/SubclientActivityStore.h"
+#include "jobs/StandIns.h"
 
 int JMActivityCtrl::isSubclientActivityEnabled(int appId, int opType, bool& enabled) {
+  if (CStandIns::Fault(kStandInName) == EStandInFault::kFails) return -1;
   return CSubclientActivityStore::IsEnabled(appId, opType, enabled) == EStoreResult::kFailed ? -1 : 0;
 }
 
 int JMActivityCtrl::enableDisableSubclient(int appId, bool enable, int opType, void*) {
+  const EStandInFault fault = CStandIns::Fault(kStandInName);
+  if (fault == EStandInFault::kFails || fault == EStandInFault::kErrorCode) return 0;
   return CSubclientActivityStore::SetEnabled(appId, opType, enable) ? 1 : 0;
 }

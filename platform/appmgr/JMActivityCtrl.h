@@ -1,10 +1,16 @@
 // The activity controller of the simulated management server: whether a
 // subclient's activity of an operation type (4: backup) is enabled, and the
 // switch. A subclient with no record is enabled.
+//
+// Faults (CStandIns, by kStandInName): kFails makes both calls fail (the
+// read answers non-zero, the switch 0, nothing changes); kErrorCode makes
+// only the switch fail.
 #pragma once
 
 class JMActivityCtrl {
  public:
+  static constexpr const char* kStandInName = "JMActivityCtrl";
+
   JMActivityCtrl() = default;
 
   // 0 with the state; non-zero when it cannot be read.

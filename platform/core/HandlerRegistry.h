@@ -40,6 +40,13 @@ class CHandlerRegistry {
     return true;
   }
 
+  // A copy of every entry, in key order, for callers that ask each handler
+  // in turn (and run them without the lock).
+  std::map<Key, Handler> All() const {
+    CMutexLock lock(m_mutex);
+    return m_handlers;
+  }
+
  private:
   mutable CMutex m_mutex;
   std::map<Key, Handler> m_handlers DR_GUARDED_BY(m_mutex);

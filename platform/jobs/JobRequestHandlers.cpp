@@ -5,7 +5,6 @@
 #include <map>
 #include <vector>
 
-#include "jobs/EvTask.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "jobs/PhaseRowStore.h"
@@ -121,7 +120,10 @@ std::string InputValue(const std::string& inputs, const std::string& tag) {
   return b == std::string::npos ? std::string() : inputs.substr(a, b - a);
 }
 
-int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>& jobIds, std::string& error) {
+}  // namespace
+
+int CJobRequestHandlers::CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>& jobIds,
+                                            std::string& error) {
   TMMsg::CreateTaskReq req;
   if (!req.Unserialize(xml, &error)) return -1;
   const TMMsg::TaskInfo& info = req.GetMsgAs<TMMsg::TaskInfo>(TMMsg::CreateTaskReq::kTaskInfo);
@@ -165,8 +167,6 @@ int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>&
   return 0;
 }
 
-}  // namespace
-
 JobOperationRegistry& CJobRequestHandlers::OperationHandlers() {
   static auto* registry = new JobOperationRegistry();
   return *registry;
@@ -177,5 +177,4 @@ void CJobRequestHandlers::Register() {
   XMLHandler::RegisterHandler(JobManager::JobListRequest::kTypeId, JobList);
   XMLHandler::RegisterHandler(JobManager::PerformMultiCellJobOpReq::kTypeId, JobOperation);
   XMLHandler::RegisterHandler(Api::VirtualAppJobDetailsReq::kTypeId, JobDetails);
-  EvTask::RegisterHandler(TMMsg::CreateTaskReq::kTypeId, CreateWorkflowTask);
 }

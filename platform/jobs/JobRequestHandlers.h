@@ -2,7 +2,8 @@
 // DR group reads, job lists, job operations, a DR job's phase records, and
 // the creation of workflow jobs (the "DRApproval" workflow completes at once
 // and records its decision, CLabStore::SetApprovalOutcome, in the DR job's
-// approval phase row).
+// approval phase row). The task manager's create-task entry hands workflow
+// requests (operation code 2001) to CreateWorkflowTask.
 //
 // Job operations act on a job by its job type: a simulator that runs the
 // jobs of a type (the job simulator's child jobs) registers who carries the
@@ -11,6 +12,8 @@
 #pragma once
 
 #include <functional>
+#include <list>
+#include <string>
 
 #include "core/HandlerRegistry.h"
 #include "core/StoreResult.h"
@@ -23,8 +26,12 @@ using JobOperationRegistry = CHandlerRegistry<int, JobOperationHandler>;
 
 class CJobRequestHandlers {
  public:
-  // Registers the handlers with XMLHandler and EvTask (CSimulators::Install).
+  // Registers the handlers with XMLHandler (CSimulators::Install).
   static void Register();
+  // A workflow's create-task request (TMMsg::CreateTaskReq XML): the
+  // workflow job, completed at once; 0 with its id appended to jobIds.
+  static int CreateWorkflowTask(const std::string& xml, int userId, std::list<long long>& jobIds,
+                                std::string& error);
   // Operation handlers by job type (CJobStore::kType...).
   static JobOperationRegistry& OperationHandlers();
 };

@@ -21,6 +21,7 @@
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
+#include "repl/ReplicationSources.h"
 #include "repl/ReplicationStore.h"
 #include "time/PlatformClock.h"
 
@@ -95,7 +96,10 @@ bool PrepareStart(const SChildJobSpec& spec, SChildJobRecord& job, std::string& 
         job.snap = job.snap || assigned.snap;
         if (job.storagePolicyId == 0) job.storagePolicyId = assigned.policyId;
       }
-      if (CReplicationStore::IdsOfSubclient(spec.applicationId, job.replicationIds) != EStoreResult::kOk) return false;
+      if (job.replicationIds.empty() &&
+          CReplicationSources::IdsOfSubclient(spec.applicationId, job.replicationIds) != EStoreResult::kOk) {
+        return false;
+      }
       return CJobManagerRows::AddRunningBackup(job.jobId, job.applicationId);
     }
     case EChildJobType::kAuxCopy:
@@ -110,7 +114,8 @@ bool PrepareStart(const SChildJobSpec& spec, SChildJobRecord& job, std::string& 
         error = "a sync needs a replication task or replications";
         return false;
       }
-      if (job.replicationIds.empty() && CReplicationStore::IdsOfTask(spec.taskId, job.replicationIds) != EStoreResult::kOk) {
+      if (job.replicationIds.empty() &&
+          CReplicationSources::IdsOfTask(spec.taskId, job.replicationIds) != EStoreResult::kOk) {
         return false;
       }
       for (int id : job.replicationIds) {
@@ -268,6 +273,20 @@ bool EndRows(const SChildJobRecord& job, bool success) {
   return false;
 }
 
+// The other stores' part of an ending, inside its transaction.
+bool RunEndWriters(const SChildJobRecord& job) {
+  SChildJobRecord ended;
+  const SChildJobRecord& record = CJobSimulator::GetJob(job.jobId, ended) == EStoreResult::kOk ? ended : job;
+  for (const auto& entry : CJobSimulator::EndWriters().All()) {
+    if (entry.second.type != job.type || !entry.second.write) continue;
+    if (!entry.second.write(record)) {
+      EvDebug(job.jobId).Error("RunEndWriters", "Writer [%s] failed for job [%lld]", entry.first.c_str(), job.jobId);
+      return false;
+    }
+  }
+  return true;
+}
+
 void RunEndHooks(const SChildJobRecord& job) {
   std::vector<CJobSimulator::EndHook> hooks;
   {
@@ -300,7 +319,8 @@ bool End(long long jobId, const std::string& status, const std::string& reason, 
     job.endReason = reason;
     job.ended = true;
     if (CSimJobStore::MarkEnded(jobId, status, reason) != EStoreResult::kOk ||
-        !EndRows(job, CSimJobStore::IsSuccess(status)) || !CJobNotices::SettleOnEnd(job, due) || !scope.Commit()) {
+        !EndRows(job, CSimJobStore::IsSuccess(status)) || !RunEndWriters(job) || !CJobNotices::SettleOnEnd(job, due) ||
+        !scope.Commit()) {
       event.Error("End", "Cannot end job [%lld] as [%s]; it goes on", jobId, status.c_str());
       return false;
     }
@@ -600,6 +620,11 @@ int CJobSimulator::AddEndHook(EChildJobType type, EndHook hook) {
   const int id = h.nextId++;
   h.hooks[id] = std::make_pair(type, std::move(hook));
   return id;
+}
+
+CJobSimulator::EndWriterRegistry& CJobSimulator::EndWriters() {
+  static auto* registry = new EndWriterRegistry();
+  return *registry;
 }
 
 void CJobSimulator::RemoveEndHook(int hookId) {

@@ -8,6 +8,8 @@
 // it runs, and when it ends, the simulator writes the job manager's rows that
 // the DR job's waits read (running-job rows, child-job links, per-copy data
 // rows) and changes the replications a sync works on (CReplicationStore).
+// Which replications a backup or sync takes when the request names none
+// comes from the replication sources (CReplicationSources).
 //
 // Lifecycle: "Running" with percent below 100; "Suspended" freezes the job
 // and resume continues it; a hung job stays "Running" until told. A job ends
@@ -32,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HandlerRegistry.h"
 #include "core/StoreResult.h"
 
 enum class EChildJobType { kBackup, kAuxCopy, kBackupCopy, kSync, kRestore };
@@ -46,7 +49,9 @@ struct SChildJobSpec {
   // the policy copied.
   int storagePolicyId = 0;
   int copyId = 0;                    // aux copy: the copy written
-  std::vector<int> replicationIds;   // sync: empty means every replication of the task
+  // Sync: the replications synced, empty for every replication of the task;
+  // backup: the VMs backed up, empty for every VM of the subclient.
+  std::vector<int> replicationIds;
   bool snap = false;                 // backup: a snap backup (also when the subclient is marked snap)
   long long durationMs = 0;          // platform milliseconds; 0 takes the type's duration (SetDuration)
   bool vmChildren = true;            // backup: one child job per VM at the end, or none
@@ -152,6 +157,20 @@ class CJobSimulator {
   using EndHook = std::function<void(const SChildJobRecord&)>;
   static int AddEndHook(EChildJobType type, EndHook hook);
   static void RemoveEndHook(int hookId);
+
+  // Writes that belong to the ending of a job of the type (what the job
+  // leaves on other stores): run by whoever ends it, inside the ending's
+  // write transaction after the simulator's own rows, so whoever sees the
+  // job ended (a waiter woken by its notice, a poller) sees them too. A
+  // writer that answers false (logged) undoes the ending: the job goes on.
+  // Registered by name (CSimulators::Install; the name's earlier writer is
+  // replaced), in this process only.
+  struct SEndWriter {
+    EChildJobType type = EChildJobType::kBackup;
+    std::function<bool(const SChildJobRecord&)> write;
+  };
+  using EndWriterRegistry = CHandlerRegistry<std::string, SEndWriter>;
+  static EndWriterRegistry& EndWriters();
 
   // Completion notices (see CJobNotices): delivered in this process through
   // the function when one is set (null goes back to the notifier program),

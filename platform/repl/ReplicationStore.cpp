@@ -1,11 +1,13 @@
 #include "repl/ReplicationStore.h"
 
 #include <sqlite3.h>
+#include <stdlib.h>
 
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
 #include "log/EvEvent.h"
 #include "msg/MsgSlot.h"
+#include "repl/ReplicationSources.h"
 #include "time/PlatformClock.h"
 #include "xmlreq/XMLHandler.h"
 
@@ -59,6 +61,14 @@ int Step(CDBConnection* c, const std::string& sql, const std::vector<std::string
   int rc = sqlite3_step(s);
   c->Release(s);
   return rc;
+}
+
+// A read or write of a replication that failed: logged, and told apart from
+// a replication that is not there.
+EStoreResult Failed(const char* function, CDBConnection* c, int id) {
+  EvDebug().Error(function, "Cannot reach replication [%d]: [%s]", id,
+                  c != nullptr ? c->LastErrorText().c_str() : "no database");
+  return EStoreResult::kFailed;
 }
 
 bool Exists(CDBConnection* c, int id) {
@@ -230,17 +240,24 @@ bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
 }
 
 bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
+  return Find(replicationId, out) == EStoreResult::kOk;
+}
+
+EStoreResult CReplicationStore::Find(int replicationId, App::VSAReplicationInfo& out) {
   CDBConnection* c = Ready();
-  if (!c) return false;
+  if (!c) return Failed("Find", c, replicationId);
   sqlite3_stmt* s = c->Prepare(
       "SELECT replicationGuid, sourceGuid, sourceName, destinationGuid, destinationName, lastRestoreTime, taskId, "
       "status, flags, VMSyncedTillTime, FailoverStatus, lastSyncedBkpJob FROM APP_VSAReplication WHERE "
       "replicationId = ?");
-  if (!s) return false;
+  if (!s) return Failed("Find", c, replicationId);
   sqlite3_bind_int(s, 1, replicationId);
-  if (sqlite3_step(s) != SQLITE_ROW) {
+  const int found = sqlite3_step(s);
+  if (found != SQLITE_ROW) {
     c->Release(s);
-    return false;
+    if (found == SQLITE_DONE) return EStoreResult::kMissing;
+    c->MapError(found);
+    return Failed("Find", c, replicationId);
   }
   App::VSAReplicationInfo msg;
   std::string texts[5];
@@ -254,7 +271,7 @@ bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
   long long lastJob = sqlite3_column_int64(s, 11);
   c->Release(s);
 
-  if (!ReadStoredMessage(c, replicationId, msg)) return false;
+  if (!ReadStoredMessage(c, replicationId, msg)) return Failed("Find", c, replicationId);
   msg.SetInt32(Repl::kReplicationId, replicationId);
   msg.SetString(Repl::kReplicationGuid, texts[0]);
   msg.SetString(Repl::kSourceVMGuid, texts[1]);
@@ -272,16 +289,38 @@ bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
   msg.ClearField(Repl::kProperties);
   s = c->Prepare(
       "SELECT propertyTypeId, propertyValue FROM APP_VSAReplicationProp WHERE replicationId = ? ORDER BY id");
-  if (!s) return false;
+  if (!s) return Failed("Find", c, replicationId);
   sqlite3_bind_int(s, 1, replicationId);
-  while (sqlite3_step(s) == SQLITE_ROW) {
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     CNMessageBase& p = msg.AddMsg(Repl::kProperties);
     p.SetInt32(Property::kPropertyId, sqlite3_column_int(s, 0));
     p.SetString(Property::kValue, Text(s, 1));
   }
   c->Release(s);
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    return Failed("Find", c, replicationId);
+  }
   out = msg;
-  return true;
+  return EStoreResult::kOk;
+}
+
+EStoreResult CReplicationStore::Remove(int replicationId) {
+  CDBConnection* c = Ready();
+  if (!c) return Failed("Remove", c, replicationId);
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return Failed("Remove", c, replicationId);
+  if (Step(c, "DELETE FROM APP_VSAReplication WHERE replicationId = ?", {}, {replicationId}) != SQLITE_DONE) {
+    return Failed("Remove", c, replicationId);
+  }
+  const bool existed = sqlite3_changes(c->Handle()) > 0;
+  if (Step(c, "DELETE FROM APP_VSAReplicationProp WHERE replicationId = ?", {}, {replicationId}) != SQLITE_DONE ||
+      Step(c, "DELETE FROM PLT_VSAReplicationMsg WHERE replicationId = ?", {}, {replicationId}) != SQLITE_DONE ||
+      !scope.Commit()) {
+    return Failed("Remove", c, replicationId);
+  }
+  return existed ? EStoreResult::kOk : EStoreResult::kMissing;
 }
 
 int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string& error) {
@@ -391,6 +430,54 @@ int CReplicationStore::HandleGetReplications(int, std::string& xml, std::string&
 
 bool CReplicationStore::CreateTables() { return Ready() != nullptr; }
 
+namespace {
+
+// A VM replication as the replication sources name it.
+EStoreResult Sourced(int replicationId, SSourcedReplication& out) {
+  Repl info;
+  const EStoreResult read = CReplicationStore::Find(replicationId, info);
+  if (read != EStoreResult::kOk) return read;
+  out = SSourcedReplication();
+  out.replicationId = replicationId;
+  out.sourceGuid = info.GetString(Repl::kSourceVMGuid);
+  for (size_t i = 0; i < info.ListSize(Repl::kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(Repl::kProperties, i);
+    if (p.GetInt32(Property::kPropertyId) == CReplicationStore::kPropSourceVMClientId) {
+      out.sourceClientId = atoi(p.GetString(Property::kValue).c_str());
+    }
+  }
+  return EStoreResult::kOk;
+}
+
+// The replications of the ids; one removed meanwhile is left out.
+EStoreResult SourcedAll(EStoreResult read, const std::vector<int>& ids, std::vector<SSourcedReplication>& out) {
+  if (read != EStoreResult::kOk) return read;
+  std::vector<SSourcedReplication> all;
+  for (int id : ids) {
+    SSourcedReplication r;
+    const EStoreResult one = Sourced(id, r);
+    if (one == EStoreResult::kFailed) return one;
+    if (one == EStoreResult::kOk) all.push_back(r);
+  }
+  out.swap(all);
+  return EStoreResult::kOk;
+}
+
+}  // namespace
+
 void CReplicationStore::Register() {
   XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, HandleGetReplications);
+  SReplicationSource vms;
+  vms.ofTask = [](int taskId, std::vector<SSourcedReplication>& out) {
+    std::vector<int> ids;
+    const EStoreResult read = IdsOfTask(taskId, ids);
+    return SourcedAll(read, ids, out);
+  };
+  vms.ofSubclient = [](int subclientId, std::vector<SSourcedReplication>& out) {
+    std::vector<int> ids;
+    const EStoreResult read = IdsOfSubclient(subclientId, ids);
+    return SourcedAll(read, ids, out);
+  };
+  vms.get = Sourced;
+  CReplicationSources::Register(kSourceKind, vms);
 }

@@ -7,6 +7,9 @@
 // A replication exists while its APP_VSAReplication row exists. Reads put
 // the three together again: the stored message, overlaid with the columns,
 // with the property rows as its property list (field 25).
+//
+// The store is the replication source (CReplicationSources) of the VM
+// replications: a VM's source client is its property kPropSourceVMClientId.
 #pragma once
 
 #include <string>
@@ -19,6 +22,10 @@ class CReplicationStore {
  public:
   // The tables the replication store owns.
   static constexpr const char* kTables[] = {"APP_VSAReplication", "APP_VSAReplicationProp", "PLT_VSAReplicationMsg"};
+  // The kind of replication the store's source answers for.
+  static constexpr const char* kSourceKind = "vm";
+  // The replication property holding the source VM's client id.
+  static constexpr int kPropSourceVMClientId = 2221;
 
   // Stores the whole replication, replacing what was stored under its id
   // (properties included). False when the message has no replication id or
@@ -26,6 +33,10 @@ class CReplicationStore {
   static bool Put(const App::VSAReplicationInfo& info, int taskId);
   // The stored replication; false when there is none with that id.
   static bool Get(int replicationId, App::VSAReplicationInfo& out);
+  // The same, telling a failed read (kFailed, logged) from none (kMissing).
+  static EStoreResult Find(int replicationId, App::VSAReplicationInfo& out);
+  // Removes the replication with its properties; kMissing when there was none.
+  static EStoreResult Remove(int replicationId);
   // Merges a partial replication into the stored one: only the fields the
   // message holds change (a present empty text counts as set), and each
   // property of its list (field 25) is updated or added by property id.
@@ -42,7 +53,8 @@ class CReplicationStore {
   // Answers App::GetVSAReplicationReq with every requested
   // replication that exists, in request order.
   static int HandleGetReplications(int userId, std::string& xml, std::string& error);
-  // Registers the request handler (CSimulators::Install).
+  // Registers the request handler and the VM replication source
+  // (CSimulators::Install).
   static void Register();
   // Creates the replication tables on the calling thread's database.
   static bool CreateTables();

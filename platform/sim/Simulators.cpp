@@ -1,5 +1,6 @@
 #include "sim/Simulators.h"
 
+#include "appmgr/ActivityControlStore.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "appmgr/SubclientActivityStore.h"
@@ -10,8 +11,13 @@
 #include "jobs/PhaseRowStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
+#include "repl/DeleteOptionsProcedure.h"
 #include "repl/ReplicationStore.h"
 #include "settings/ZNPlatformInfo.h"
+#include "tasksim/BackupEffects.h"
+#include "tasksim/ManagementQueries.h"
+#include "tasksim/TaskManagerSim.h"
+#include "tasksim/VMStatusStore.h"
 
 namespace {
 
@@ -32,6 +38,11 @@ void CSimulators::Install() {
   CPhaseRowProcedure::Register();
   CTaskStore::Register();
   CJobSimulator::Register();
+  CTaskManagerSim::Register();
+  CBackupEffects::Register();
+  CManagementQueries::Register();
+  CActivityControlStore::Register();
+  CDeleteOptionsProcedure::Register();
   ZNPlatformInfo::SetServerNameSource(LabServerName);
 }
 
@@ -50,6 +61,8 @@ bool CSimulators::CreateTables(std::string& error) {
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
+      {"activity control", CActivityControlStore::CreateTables},
+      {"VM backup status", CVMStatusStore::CreateTables},
   };
   for (const SOwner& owner : kOwners) {
     if (!owner.create()) {
@@ -61,10 +74,13 @@ bool CSimulators::CreateTables(std::string& error) {
 }
 
 std::vector<std::string> CSimulators::TableNames() {
-  std::vector<std::string> names = {CJobStore::kTable,     CTaskStore::kTable,        CPhaseRowStore::kTable,
-                                    CClientStore::kTable,  ClientProperties::kTable,  CSubclientActivityStore::kTable};
+  std::vector<std::string> names = {CJobStore::kTable,        CTaskStore::kTable,
+                                    CPhaseRowStore::kTable,   CClientStore::kTable,
+                                    ClientProperties::kTable, CSubclientActivityStore::kTable,
+                                    CActivityControlStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
+  for (const char* t : CVMStatusStore::kTables) names.push_back(t);
   return names;
 }
