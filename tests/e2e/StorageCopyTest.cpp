@@ -161,8 +161,10 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     }));
     return id;
   }
+  // The copy waits poll the copy rows; either wait has begun once logged.
   static bool WaitingOn(long long child) {
-    return CLogSink::Instance().Contains("Adding Job [" + std::to_string(child) + "] to jobEventMap");
+    const std::string id = "[" + std::to_string(child) + "]";
+    return Logged("Waiting for aux copy job " + id) || Logged("Waiting for backup copy job " + id);
   }
 
   // The phase rows of one phase, by replication.
@@ -354,11 +356,14 @@ TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheR
   EXPECT_TRUE(Names(Rows(kAuxPhase)[0], aux));
 
   // The restarted job resumes its suspended child and adopts it.
-  CJobSimulator::SetDuration(EChildJobType::kAuxCopy, 0);
+  CLogSink::Instance().ClearCapture();
   Load({1}, backup, "1");
-  EXPECT_NE("Suspended", drtest::ChildJob(aux).status);
-  ASSERT_TRUE(CJobSimulator::Complete(aux) || drtest::HasEnded(aux));
-  EXPECT_TRUE(Copy());
+  EXPECT_EQ("Running", drtest::ChildJob(aux).status);
+  std::thread again = CopyLater(result);
+  ASSERT_TRUE(Eventually([&] { return WaitingOn(aux); }));
+  ASSERT_TRUE(CJobSimulator::Complete(aux));
+  again.join();
+  EXPECT_TRUE(result);
   EXPECT_EQ(1u, JobsOf(EChildJobType::kAuxCopy).size());
   EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
   EXPECT_TRUE(Names(Rows(kAuxPhase)[0], aux));
