@@ -56,7 +56,7 @@ bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& 
 }
 
 bool CDrJobArgs::Parse(int argc, char** argv) {
-  if (argc < 2) return Fail("no command given (seed, run, control, jobs or job)");
+  if (argc < 2) return Fail("no command given (seed, run, control, jobs, job or tasks)");
   std::string command = argv[1];
   if (command == "seed") {
     m_command = kSeed;
@@ -68,6 +68,8 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     m_command = kJobs;
   } else if (command == "job") {
     m_command = kJob;
+  } else if (command == "tasks") {
+    m_command = kTasks;
   } else {
     return Fail("unknown command [" + command + "]");
   }

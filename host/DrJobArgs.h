@@ -10,7 +10,7 @@
 
 class CDrJobArgs {
  public:
-  enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob };
+  enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob, kTasks };
 
   // False with the reason in Error().
   bool Parse(int argc, char** argv);

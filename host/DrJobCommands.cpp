@@ -9,17 +9,20 @@
 #include <vector>
 
 #include "DrJobLab.h"
+#include "SeedReplications.h"
 #include "core/JobContext.h"
 #include "core/ThreadSafety.h"
 #include "drorch/DRInitParams.h"
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "jobs/JobStore.h"
+#include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "log/JobJournal.h"
 #include "log/LogSink.h"
+#include "msg/MsgClasses.h"
 #include "sync/ZnNamedMutex.h"
 
 namespace {
@@ -103,6 +106,8 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
   printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
          "owner [%s]\n",
          args.DbPath().c_str(), CDrJobLab::kSampleGroup, CDrJobLab::kSampleGroupId, CDrJobLab::kSampleOwnerEmail);
+  printf("drjob: replication task [%d], DR backup schedule [%d] of subclient [%d], storage policy [%d]\n",
+         kSampleTaskId, kSampleDRBackupTaskId, kSampleSubclientId, kSampleStoragePolicyId);
   return kExitSuccess;
 }
 
@@ -207,6 +212,47 @@ int CDrJobCommands::Job(const CDrJobArgs& args) {
     return Error(kExitDatabase, "cannot " + op + " job [" + id + "] (database error, see the log)");
   }
   printf("drjob: job [%lld] %s\n", jobId, what.c_str());
+  return kExitSuccess;
+}
+
+namespace {
+
+// A task's first subtask's operation code and first association's
+// subclient, as text ("-" when the task has none).
+void TaskSummary(const std::string& xml, std::string& operation, std::string& subclient) {
+  operation = subclient = "-";
+  TMMsg::TaskInfo task;
+  if (!task.Unserialize(xml)) return;
+  if (task.ListSize(TMMsg::TaskInfo::kSubTasks) > 0) {
+    const CNMessageBase& object =
+        task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0).GetMsg(TMMsg::SubTaskInfo::kSubTask);
+    if (object.Has(TMMsg::SubTaskObjectFields::kOperationCode)) {
+      operation = std::to_string(object.GetInt32(TMMsg::SubTaskObjectFields::kOperationCode));
+    }
+  }
+  if (task.ListSize(TMMsg::TaskInfo::kAssociations) > 0) {
+    const CNMessageBase& entity = task.GetListMsg(TMMsg::TaskInfo::kAssociations, 0);
+    if (entity.Has(ZnEntities::GenericEntity::kSubclientId)) {
+      subclient = std::to_string(entity.GetInt32(ZnEntities::GenericEntity::kSubclientId));
+    }
+  }
+}
+
+}  // namespace
+
+int CDrJobCommands::Tasks(const CDrJobArgs& args) {
+  std::string error;
+  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  std::vector<STaskRecord> tasks;
+  if (CTaskStore::Tasks(tasks) != EStoreResult::kOk) {
+    return Error(kExitDatabase, "cannot read the tasks of [" + args.DbPath() + "]");
+  }
+  printf("%-10s %-9s %-10s %s\n", "id", "kind", "operation", "subclient");
+  for (const STaskRecord& task : tasks) {
+    std::string operation, subclient;
+    TaskSummary(task.xml, operation, subclient);
+    printf("%-10d %-9s %-10s %s\n", task.taskId, CTaskStore::KindText(task.kind), operation.c_str(), subclient.c_str());
+  }
   return kExitSuccess;
 }
 

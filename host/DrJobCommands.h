@@ -31,6 +31,8 @@ class CDrJobCommands {
   // Lists every job of the lab; steers one child job of the job simulator.
   static int Jobs(const CDrJobArgs& args);
   static int Job(const CDrJobArgs& args);
+  // Lists the task manager's stored tasks.
+  static int Tasks(const CDrJobArgs& args);
 
   // The text of a DR job's final state and the exit code it gives.
   static const char* StateText(int state);

@@ -14,6 +14,37 @@ const int kClientId = 1;
 // Both sites are hypervisors of vendor 1.
 const int kVendor = 1;
 
+std::string SourceGuid(int replicationId) { return "src-" + std::to_string(replicationId); }
+
+// A scheduled backup of the sample subclient that selects every sample VM.
+TMMsg::TaskInfo DRBackupSchedule() {
+  TMMsg::TaskInfo task;
+  CNMessageBase& object = task.MutableMsg(TMMsg::TaskInfo::kTask);
+  object.SetInt32(TMMsg::TaskObjectFields::kFlag5, 1);
+  object.SetInt32(TMMsg::TaskObjectFields::kTaskType, 1);
+  CNMessageBase& entity = task.AddMsg(TMMsg::TaskInfo::kAssociations);
+  entity.SetInt32(ZnEntities::GenericEntity::kSubclientId, kReplicationSubclientId);
+  entity.SetInt64(ZnEntities::GenericEntity::kClientId, kClientId);
+  CNMessageBase& subtask = task.AddMsg(TMMsg::TaskInfo::kSubTasks);
+  CNMessageBase& subtaskObject = subtask.MutableMsg(TMMsg::SubTaskInfo::kSubTask);
+  subtaskObject.SetInt32(TMMsg::SubTaskObjectFields::kSubTaskType, 2);
+  subtaskObject.SetInt32(TMMsg::SubTaskObjectFields::kFlag3, 1);
+  subtaskObject.SetInt32(TMMsg::SubTaskObjectFields::kOperationCode, 2);
+  CNMessageBase& options = subtask.MutableMsg(TMMsg::SubTaskInfo::kJobOptions);
+  options.MutableMsg(TMMsg::JobOption::kCommonOptions)
+      .SetString(TMMsg::CommonOptionFields::kDescription, "DR backup of the sample VMs");
+  CNMessageBase& vsa = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                           .MutableMsg(TMMsg::BackupOptionFields::kVSABackupOption);
+  vsa.SetInt64(TMMsg::VSABkpOption::kField1, 0);
+  vsa.SetInt64(TMMsg::VSABkpOption::kField2, 0);
+  for (const SSampleVM& vm : kSampleVMs) {
+    CNMessageBase& selected = vsa.AddMsg(TMMsg::VSABkpOption::kSelectedVMs);
+    selected.SetInt64(TMMsg::VSASelectiveVMInfo::kReplicationId, vm.replicationId);
+    selected.SetString(TMMsg::VSASelectiveVMInfo::kVMGuid, SourceGuid(vm.replicationId));
+  }
+  return task;
+}
+
 }  // namespace
 
 bool SeedSampleReplications(std::string& error) {
@@ -37,7 +68,7 @@ bool SeedSampleReplications(std::string& error) {
     using Repl = App::VSAReplicationInfo;
     info.SetInt32(Repl::kReplicationId, r.replicationId);
     info.SetString(Repl::kReplicationGuid, "repl-" + id);
-    info.SetString(Repl::kSourceVMGuid, "src-" + id);
+    info.SetString(Repl::kSourceVMGuid, SourceGuid(r.replicationId));
     info.SetString(Repl::kSourceVMName, r.source);
     info.SetString(Repl::kDestinationVMGuid, "dst-" + id);
     info.SetString(Repl::kDestinationVMName, r.destination);
@@ -56,6 +87,10 @@ bool SeedSampleReplications(std::string& error) {
       error = "cannot store replication [" + id + "]";
       return false;
     }
+  }
+  if (!CTaskStore::PutTask(kSampleDRBackupTaskId, ETaskKind::kSchedule, DRBackupSchedule())) {
+    error = "cannot store the DR backup schedule [" + std::to_string(kSampleDRBackupTaskId) + "]";
+    return false;
   }
   SStoragePolicy policy;
   policy.policyId = kSampleStoragePolicyId;

@@ -28,7 +28,11 @@ constexpr int kSampleTaskId = 11;
 constexpr int kSampleStoragePolicyId = 5;
 constexpr int kSamplePrimaryCopyId = 51;
 constexpr int kSampleAuxCopyId = 52;
+// The DR backup schedule of the sample VMs: a backup of the subclient whose
+// VSA backup option selects each of them.
+constexpr int kSampleDRBackupTaskId = 12;
 
-// Stores (or replaces) the sample group's replications and storage policy. False with the
-// reason when one cannot be stored.
+// Stores (or replaces) the sample group's replications, its replication task
+// and DR backup schedule, and the storage policy. False with the reason when
+// one cannot be stored.
 bool SeedSampleReplications(std::string& error);

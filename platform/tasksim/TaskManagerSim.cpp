@@ -151,8 +151,9 @@ int CTaskManagerSim::CreateTask(const std::string& xml, int userId, std::vector<
     error = "Cannot store the task of operation [" + std::to_string(code) + "]";
     return -1;
   }
-  EvDebug(call.parentJobId)
-      .DebugLvl(5, "CreateTask", "Task [%d] of operation [%d] started jobs [%s]", taskId, code, IdList(started).c_str());
+  // Logged against the DR job that asked, or the process's running job.
+  const EvDebug event = call.parentJobId > 0 ? EvDebug(call.parentJobId) : EvDebug();
+  event.DebugLvl(5, "CreateTask", "Task [%d] of operation [%d] started jobs [%s]", taskId, code, IdList(started).c_str());
   jobIds.insert(jobIds.end(), started.begin(), started.end());
   return 0;
 }

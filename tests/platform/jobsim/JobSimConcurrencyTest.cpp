@@ -93,9 +93,13 @@ TEST_F(JobSimConcurrency, TheRunnerAndAKillEndAJobOnce) {
     SChildJobSpec spec = Backup();
     spec.parentJobId = kDRJob;
     spec.durationMs = 5000;  // about one tick of the runner
+    // Held until its notice is registered: a tick between the start and the
+    // registration would end it first, and the registration be refused.
+    spec.hang = true;
     const long long id = CJobSimulator::StartJob(spec);
     ASSERT_NE(0, id);
     Register(id, round);
+    ASSERT_TRUE(CJobSimulator::Resume(id));
     const bool killed = CJobSimulator::Kill(id);
     ASSERT_TRUE(Eventually([&] { return drtest::HasEnded(id) && HookRuns(id) == 1; }));
     const SChildJobRecord job = ChildJob(id);
