@@ -60,12 +60,12 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     ASSERT_TRUE(CStoragePolicyStore::PutPolicy(policy));
     ASSERT_TRUE(CStoragePolicyStore::AssignSubclient(SSubclientPolicy{kSubclient, kPolicy, snap}));
   }
-  // A VM replication of the subclient reading from the copy of precedence 2.
-  static void Machine(int id, int taskId = kTask, bool copyPrecedence = true) {
+  // A VM replication of the subclient reading from the copy of the precedence.
+  static void Machine(int id, int taskId = kTask, bool copyPrecedence = true, int precedence = 2) {
     App::VSAReplicationInfo info = Repl(id, 1, "", taskId);
     using Info = App::VSAReplicationInfo;
     info.MutableMsg(Info::kSubclient).SetInt32(ZnEntities::SubClientEntity::kSubclientId, kSubclient);
-    info.SetInt32(Info::kCopyPrecedence, 2);
+    info.SetInt32(Info::kCopyPrecedence, precedence);
     info.SetInt32(Info::kCopyPrecedenceApplicable, copyPrecedence ? 1 : 0);
     info.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC);
     StoreRepl(info, taskId);
@@ -388,25 +388,51 @@ TEST_F(E2EStorageCopies, AKillDuringTheAuxWaitKillsTheCopyJob) {
   EXPECT_EQ(kFailed, Rows(kAuxPhase)[0].status);
 }
 
-TEST_F(E2EStorageCopies, AFailedBackupCopySkipsTheAuxCopyOfItsStorage) {
-  Policy(true);
+TEST_F(E2EStorageCopies, AFailedBackupCopySkipsTheAuxCopyOfItsStorageWhileAnotherStorageGoesOn) {
+  // Machine 1 reads copy kAux, machine 2 (another schedule) copy kThird.
+  constexpr int kThird = 53;
+  SStoragePolicy policy;
+  policy.policyId = kPolicy;
+  policy.copies = {SStorageCopy{kPrimary, 1, true, true}, SStorageCopy{kAux, 2, false, false},
+                   SStorageCopy{kThird, 3, false, false}};
+  ASSERT_TRUE(CStoragePolicyStore::PutPolicy(policy));
+  ASSERT_TRUE(CStoragePolicyStore::AssignSubclient(SSubclientPolicy{kSubclient, kPolicy, true}));
   Machine(1);
+  Machine(2, kTask + 1, true, 3);
   const long long backup = Backup(true);
   CJobSimulator::SetDuration(EChildJobType::kBackupCopy, 1000000000LL);
-  Load({1}, backup);
+  Load({1, 2}, backup);
 
-  bool result = true;
+  bool result = false;
   std::thread copier = CopyLater(result);
-  const long long copy = Launched(EChildJobType::kBackupCopy);
-  ASSERT_TRUE(Eventually([&] { return WaitingOn(copy); }));
-  ASSERT_TRUE(CJobSimulator::Fail(copy, "media not reachable"));
+  const long long failed = Launched(EChildJobType::kBackupCopy);
+  ASSERT_TRUE(Eventually([&] { return WaitingOn(failed); }));
+  ASSERT_TRUE(CJobSimulator::Fail(failed, "media not reachable"));
+  long long second = 0;
+  ASSERT_TRUE(Eventually([&] {
+    second = Launched(EChildJobType::kBackupCopy);
+    return second != failed;
+  }));
+  ASSERT_TRUE(Eventually([&] { return WaitingOn(second); }));
+  ASSERT_TRUE(CJobSimulator::Complete(second));
   copier.join();
-  EXPECT_FALSE(result);
-  EXPECT_TRUE(JobsOf(EChildJobType::kAuxCopy).empty());
-  ASSERT_EQ(1u, Rows(kBackupCopyPhase).size());
-  EXPECT_EQ(kFailed, Rows(kBackupCopyPhase)[0].status);
-  EXPECT_TRUE(Names(Rows(kBackupCopyPhase)[0], copy));
-  EXPECT_TRUE(Rows(kAuxPhase).empty());
+  EXPECT_TRUE(result);
+
+  std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);
+  ASSERT_EQ(1u, aux.size());
+  EXPECT_EQ(kThird, aux[0].copyId);
+  std::vector<SPhaseRow> copies = Rows(kBackupCopyPhase);
+  ASSERT_EQ(2u, copies.size());
+  EXPECT_EQ(1, copies[0].replicationId);
+  EXPECT_EQ(kFailed, copies[0].status);
+  EXPECT_TRUE(Names(copies[0], failed));
+  EXPECT_EQ(kSuccess, copies[1].status);
+  EXPECT_TRUE(Names(copies[1], second));
+  std::vector<SPhaseRow> auxRows = Rows(kAuxPhase);
+  ASSERT_EQ(1u, auxRows.size());
+  EXPECT_EQ(2, auxRows[0].replicationId);
+  EXPECT_EQ(kSuccess, auxRows[0].status);
+  EXPECT_TRUE(Names(auxRows[0], aux[0].jobId));
 }
 
 TEST_F(E2EStorageCopies, AnAuxJobThatLeavesTheBackupUncopiedFailsThePhase) {
