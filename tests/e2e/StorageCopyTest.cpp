@@ -143,6 +143,25 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     return std::thread([this, &result] { result = Copy(); });
   }
 
+  // One machine's aux copy, quit (kill or suspend) while the DR job waits
+  // on the aux job it launched; the copies must have ended badly.
+  enum { kKill = 1, kSuspend = 2 };
+  void QuitDuringAuxWait(int op, long long& backup, long long& aux) {
+    Policy();
+    Machine(1);
+    backup = Backup();
+    CJobSimulator::SetDuration(EChildJobType::kAuxCopy, 1000000000LL);
+    Load({1}, backup);
+    bool result = true;
+    std::thread copier = CopyLater(result);
+    aux = Launched(EChildJobType::kAuxCopy);
+    const bool waiting = Eventually([&] { return WaitingOn(aux); });
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, op));
+    copier.join();
+    ASSERT_TRUE(waiting);
+    EXPECT_FALSE(result);
+  }
+
   // The simulator's jobs of a type, by id.
   static std::vector<SChildJobRecord> JobsOf(EChildJobType type) {
     std::vector<SChildJobRecord> all, out;
@@ -337,19 +356,9 @@ TEST_F(E2EStorageCopies, ARestartAfterASuccessfulAuxCopyLaunchesNothingAndKeepsN
 }
 
 TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheRestartResumesTheJob) {
-  Policy();
-  Machine(1);
-  const long long backup = Backup();
-  CJobSimulator::SetDuration(EChildJobType::kAuxCopy, 1000000000LL);
-  Load({1}, backup);
-
-  bool result = true;
-  std::thread copier = CopyLater(result);
-  const long long aux = Launched(EChildJobType::kAuxCopy);
-  ASSERT_TRUE(Eventually([&] { return WaitingOn(aux); }));
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
-  copier.join();
-  EXPECT_FALSE(result);
+  long long backup = 0, aux = 0;
+  ASSERT_NO_FATAL_FAILURE(QuitDuringAuxWait(kSuspend, backup, aux));
+  bool result = false;
   EXPECT_EQ("Suspended", drtest::ChildJob(aux).status);
   ASSERT_EQ(1u, Rows(kAuxPhase).size());
   EXPECT_EQ(kRunning, Rows(kAuxPhase)[0].status);
@@ -370,19 +379,8 @@ TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheR
 }
 
 TEST_F(E2EStorageCopies, AKillDuringTheAuxWaitKillsTheCopyJob) {
-  Policy();
-  Machine(1);
-  const long long backup = Backup();
-  CJobSimulator::SetDuration(EChildJobType::kAuxCopy, 1000000000LL);
-  Load({1}, backup);
-
-  bool result = true;
-  std::thread copier = CopyLater(result);
-  const long long aux = Launched(EChildJobType::kAuxCopy);
-  ASSERT_TRUE(Eventually([&] { return WaitingOn(aux); }));
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
-  copier.join();
-  EXPECT_FALSE(result);
+  long long backup = 0, aux = 0;
+  ASSERT_NO_FATAL_FAILURE(QuitDuringAuxWait(kKill, backup, aux));
   EXPECT_EQ("Killed", drtest::ChildJob(aux).status);
   ASSERT_EQ(1u, Rows(kAuxPhase).size());
   EXPECT_EQ(kFailed, Rows(kAuxPhase)[0].status);
