@@ -9,7 +9,7 @@
 #include "IDRBaseInfo.h"
 #include "ZnCriticalSectionLock.h"
 #include "log/ArgumentInfo.h"
-#include "appmgr/VmAuxOps.h"
+#include "vm/VmAuxOps.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 
 #include "Db/Tbl/APP_VSAReplication.h"
 #include "Db/Tbl/OBGlobalParam.h"
-#include "appmgr/VmAuxOps.h"
 #include "appmgr/ZNClient.h"
 #include "db/App_ExecuteSP.h"
 #include "db/ZNGlobalParam.h"
 #include "engine/ZnCriticalSectionLock.h"
 #include "jobs/EvTask.h"
 #include "settings/ZNPlatformInfo.h"
+#include "vm/VmAuxOps.h"
 #include "xmlreq/XMLHandler.h"
 
 CDRAppManager::CDRAppManager()

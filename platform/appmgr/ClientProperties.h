@@ -17,6 +17,8 @@ static const char* const ZN_PROP_VIRTUAL_SERVER_INSTANCE_UUID = "Virtual Server 
 static const char* const ZN_PROP_CLIENT_TIME_ZONE_ID = "Client Time Zone Id";
 // The attribute holding a VM client's last backup job (App::LastBackupJobInfo XML).
 static const char* const ZN_PROP_LAST_VM_BACKUP_JOB_INFO = "Last VM Backup Job Info";
+// The attribute holding a VM client's cloud project id (vendor 16).
+static const char* const ZN_PROP_VSA_PROJECT_ID = "Virtual Server Project Id";
 
 class ClientProperties {
  public:
@@ -34,6 +36,11 @@ class ClientProperties {
   // (non-zero) when there is none or it does not read.
   int setLastVMBackupJobInfo(const App::LastBackupJobInfo& info);
   int getLastVMBackupJobInfo(App::LastBackupJobInfo& info);
+
+  // The VM client's cloud project id ("Virtual Server Project Id"); fails
+  // (non-zero) when the client has none.
+  int getVSAProjectId(std::string& projectId);
+  int setVSAProjectId(const std::string& projectId);
 
   // Any attribute (the lab and later stand-ins).
   int getAttribute(const std::string& name, std::string& value);

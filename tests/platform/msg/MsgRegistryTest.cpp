@@ -198,6 +198,16 @@ TEST(MsgRegistry, WrappersAndGivenValuesMatchTheCatalogue) {
       {Api::VirtualAppJob::ClassInfo(), 118, 206, 1979904167u},
       {Api::VirtualAppJobPhase::ClassInfo(), 118, 202, 1994684692u},
       {Ida::VMAllocationPolicy::ClassInfo(), 22, 132, 371899145u},
+      // Message types of requests: the type id is what the server routes by.
+      {EVGui::GetVirtualMachineDestinationsReq::ClassInfo(), 13, 431, 220241479u},
+      {EVGui::DiscoverVMDetailsReq::ClassInfo(), 13, 9006, 233198492u},
+      {App::GetVSMemberServersRequest::ClassInfo(), 30, 385, 512645420u},
+      {App::GetVSMemberServersResponse::ClassInfo(), 30, 386, 509903172u},
+      {App::ExecuteCommandReq::ClassInfo(), 30, 886, 514399880u},
+      {App::ExecuteToolResp::ClassInfo(), 30, 363, 511998973u},
+      {ZNGui::GenericResp::ClassInfo(), 1, 0, 0x10003F0u},
+      {ZnEntities::ClientEntity::ClassInfo(), 18, 4, 305124270u},
+      {databrowse::BrowseRequest::ClassInfo(), 100, 9002, 1682736261u},
   };
   for (const SExpected& e : classes) {
     SCOPED_TRACE(e.cls.Name());
@@ -233,6 +243,20 @@ TEST(MsgRegistry, WrappersAndGivenValuesMatchTheCatalogue) {
       {Api::VirtualAppJobUpdateReq::ClassInfo(), 1, 1, 105405u, true, 118, 206},
       {Api::VirtualAppJobPhase::ClassInfo(), 8, 11, 9874633u, false, 118, 292},
       {Ida::VMDatastoreReplication::ClassInfo(), 2, 2, 0, false, 26, 10},
+      // The one layout of a VM operation: instance 4 -> 6, flags 7, job id
+      // 9, proxy 23; answers: VMs 7, snapshots 10, executing proxy 23.
+      {Ida::VMOpReq::ClassInfo(), 4, 4, 0, false, 18, 83},
+      {*CMsgRegistry::Instance().Find(18, 83), 6, 6, 0, false, 0, 0},
+      {Ida::VMOpReq::ClassInfo(), 7, 7, 0, false, 0, 0},
+      {Ida::VMOpReq::ClassInfo(), 9, 9, 0, false, 0, 0},
+      {Ida::VMOpReq::ClassInfo(), 23, 23, 0, false, 0, 0},
+      {Ida::VMOpResp::ClassInfo(), 7, 7, 0, true, 22, 108},
+      {Ida::VMOpResp::ClassInfo(), 10, 10, 0, true, 22, 9003},
+      {Ida::VMOpResp::ClassInfo(), 23, 23, 0, false, 0, 0},
+      {App::GetVSMemberServersResponse::ClassInfo(), 2, 2, 9418274u, false, 30, 255},
+      {*CMsgRegistry::Instance().Find(30, 255), 1, 1, 2065814u, true, 30, 254},
+      {App::ExecuteCommandReq::ClassInfo(), 4, 7, 10870603u, false, 0, 0},
+      {App::ExecuteCommandReq::ClassInfo(), 1, 1, 1242059u, false, 18, 4},
   };
   for (const SField& e : fields) {
     SCOPED_TRACE(e.cls.Name() + " field " + std::to_string(e.a));
