@@ -60,8 +60,12 @@ bool RegisterVMClient(const SLabVM& vm) {
 bool CHypervisorLab::AddInstance(const SLabInstance& instance) {
   return InOneTransaction("AddInstance", [&]() {
     if (!CHypervisorStore::PutInstance(instance)) return false;
-    if (!CInstancePropStore::SetAttribute(instance.id, ZN_PROP_VIRTUAL_SERVER_HOST, instance.host) ||
-        !CInstancePropStore::SetAttribute(instance.id, ZN_PROP_FBR_UNIX_MEDIA_AGENT,
+    // Without a host of its own the server names the instance's client.
+    if (!instance.host.empty() &&
+        !CInstancePropStore::SetAttribute(instance.id, ZN_PROP_VIRTUAL_SERVER_HOST, instance.host)) {
+      return false;
+    }
+    if (!CInstancePropStore::SetAttribute(instance.id, ZN_PROP_FBR_UNIX_MEDIA_AGENT,
                                           std::to_string(instance.fbrClientId))) {
       return false;
     }

@@ -139,11 +139,10 @@ std::vector<SLabNic> NicsOf(const std::string& text) {
   return out;
 }
 
-bool Run(CDBConnection* c, const char* function, const std::string& sql, const std::vector<std::string>& texts,
-         const std::vector<long long>& numbers) {
+// A statement of one numeric argument (a delete by id).
+bool RunWith(CDBConnection* c, const char* function, const std::string& sql, long long id) {
   CSimStatement s(c, function, sql);
-  for (long long n : numbers) s.Bind(n);
-  for (const std::string& t : texts) s.Bind(t);
+  s.Bind(id);
   return s.Run() == EStoreResult::kOk;
 }
 
@@ -307,8 +306,8 @@ bool CHypervisorStore::PutInstance(const SLabInstance& i) {
   if (c == nullptr) return false;
   CDBWriteScope scope(c);
   if (!scope.Ok()) return false;
-  if (!Run(c, "PutInstance", "DELETE FROM PLT_HvInstances WHERE id = ?", {}, {i.id}) ||
-      !Run(c, "PutInstance", "DELETE FROM PLT_HvRegions WHERE instanceId = ?", {}, {i.id})) {
+  if (!RunWith(c, "PutInstance", "DELETE FROM PLT_HvInstances WHERE id = ?", i.id) ||
+      !RunWith(c, "PutInstance", "DELETE FROM PLT_HvRegions WHERE instanceId = ?", i.id)) {
     return false;
   }
   CSimStatement add(c, "PutInstance",
@@ -351,8 +350,8 @@ bool CHypervisorStore::PutProxy(const SLabProxy& p) {
   if (c == nullptr) return false;
   CDBWriteScope scope(c);
   if (!scope.Ok()) return false;
-  if (!Run(c, "PutProxy", "DELETE FROM PLT_HvProxies WHERE clientId = ?", {}, {p.clientId}) ||
-      !Run(c, "PutProxy", "DELETE FROM PLT_HvProxyInstances WHERE clientId = ?", {}, {p.clientId})) {
+  if (!RunWith(c, "PutProxy", "DELETE FROM PLT_HvProxies WHERE clientId = ?", p.clientId) ||
+      !RunWith(c, "PutProxy", "DELETE FROM PLT_HvProxyInstances WHERE clientId = ?", p.clientId)) {
     return false;
   }
   CSimStatement add(c, "PutProxy",
