@@ -464,7 +464,7 @@ TEST_F(HypervisorLab, StateFaultsAndJournalOutliveTheConnection) {
   Fault(ELabFault::kError, 10, "src-1", 1, 1, 12, "planted before");
   CDBConnection::CloseThreadConnections();
 
-  std::thread other([this] {
+  std::thread other([] {
     const SLabVM vm = VM(kSiteA, "src-1");
     EXPECT_FALSE(vm.poweredOn);
     ASSERT_EQ(1u, Snaps(kSiteA, "src-1").size());
