@@ -21,6 +21,11 @@
 #include "log/EvEvent.h"
 #include "time/PlatformClock.h"
 
+const std::string RDS = "RDS";
+const std::string DYNAMODB = "DynamoDB";
+const std::string REDSHIFT = "Redshift";
+const std::string DOCUMENTDB = "DocumentDB";
+
 namespace {
 
 using EnumLookup::Find;

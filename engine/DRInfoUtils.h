@@ -37,12 +37,19 @@
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 
+class ApplicationId;
 class CDRInfo;
 class SnapDRRepInfo;
 class VSARepInfo;
 struct SDataSourceInfo;
 struct SDRPhaseCtx;
 struct SDROperationCtx;
+
+// Names of application kinds (not read by the helpers here).
+extern const std::string RDS;
+extern const std::string DYNAMODB;
+extern const std::string REDSHIFT;
+extern const std::string DOCUMENTDB;
 
 // A per-site property of a machine record.
 enum DR_SITE_PROPERTY : int32_t {
@@ -227,4 +234,108 @@ class DRInfoUtils {
   // phase. False when the phase information cannot be serialised.
   static bool PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& phase,
                                        Api::VirtualAppJobUpdateReq& request);
+
+  // ---- VM operation requests and VM backups --------------------------------
+  // What every VM operation request carries about the machine: its identity
+  // at the site, the policy type, the host and cloud placement of its
+  // server, its disks; the VM selection and proxies of a VM backup; facts
+  // from a VM's index metadata. A machine without a VM replication record
+  // gets nothing filled and a false (or neutral) answer, never a crash.
+  // Lookups that fail are logged under the operation's name and end it; what
+  // was written stays written.
+
+  // The VM's name and GUID at the site (source 0, destination 1), the
+  // policy type, the instance's host name, then the cloud placement
+  // (PopulateAdditionalVMOpReq, whose failure does not fail the request).
+  // The caller sets the instance id (kInstance -> kInstanceId) first. False
+  // only when the host name cannot be found.
+  static bool PopulateVMOpReq(Ida::VMOpReq& req, Api::DRSite& site, CDRInfo* info);
+  // Site 0 the source name and GUID, site 1 the destination's; other sites
+  // and a null entity get nothing.
+  static void PopulateNameandGUID(ZnEntities::VirtualMachineEntity* entity, Api::DRSite site, CDRInfo* info);
+  // The policy type of the site's vendor into kInstance -> kPolicyType; 0
+  // without a VM replication, without an instance entity or for a site that
+  // is neither. Written in every case.
+  static void PopulatePolicyType(Ida::VMOpReq& req, Api::DRSite site, CDRInfo* info);
+  // Region and tenant (destination vendors 4 and 12) or project id (16) of
+  // the destination into the VM's placement; the source project id at the
+  // source of a vendor-16 source VM. The region and tenant are the data
+  // center and cluster the task places the VM in; for vendor 4 a host name
+  // of the instance other than "default" is the region. Empty values are
+  // logged and still written.
+  static bool PopulateAdditionalVMOpReq(CDRInfo* info, Api::DRSite& site, Ida::VMOpReq& req);
+  // One disk per tracking id of the replication, in order, with the disk
+  // count; then the clone details of PopulateVMOpReqToFillAdditionalDiskDetails.
+  // False without tracking ids.
+  static bool PopulateVMOpReqToFillDiskDetails(CDRInfo* info, Ida::VMOpReq& req);
+  // Each request disk named like a disk of the replicated VM's description
+  // gets that disk's parent name, label and size. False without request
+  // disks.
+  static bool PopulateVMOpReqToFillAdditionalDiskDetails(CDRInfo* info, Ida::VMOpReq& req);
+  // The disks a vendor-16 destination needs for a snapshot operation.
+  static bool PopulateAdditionalVMSnapOpReq(CDRInfo* info, Ida::VMOpReq& req);
+  // Appends each machine's source GUID and replication id to the backup's
+  // VM selection and sets the option's two switches to 0. Always true.
+  static bool GetVSABackupOptions(TMMsg::VSABkpOption& options, ApplicationId& appId, std::vector<CDRInfo*>& list);
+  // The proxies of a VM backup, from the first machine: the destination
+  // instance's member servers when selection is automatic (destination
+  // vendor 4, or the allocation policy names no proxy of its own), else the
+  // replication's destination proxy, appended to what the option holds.
+  // False for an empty list or without a VM replication record.
+  static bool SetProxiesForBackup(TMMsg::VSABkpOption& options, std::vector<CDRInfo*>& list);
+  // The datastore of the VM's index metadata; for a managed VM of the
+  // vendor-5 family, the first datastore of its data center when the source
+  // proxy names one. Empty without metadata.
+  static std::string GetDatastoreFromIndex(CDRInfo* info, IdxMetadata::VirtualServerIdxMetaData* metadata);
+  // A managed VM: vendor-5 family source and a non-zero managed flag.
+  static bool IsManagedVM(CDRInfo* info, IdxMetadata::VirtualServerIdxMetaData* metadata);
+  // The target restores managed VMs, and this VM is one.
+  static bool GetRestoreAsManagedVM(CDRInfo* info, IdxMetadata::VirtualServerIdxMetaData* metadata);
+
+  // ---- Destination queries and test-failover selections ------------------
+  // The recovery target (the allocation policy of the replication's task)
+  // and the destination's proxy tell what a test failover's clone gets: a
+  // VM size, a network and a subnet. The selections never fail their
+  // caller: they write what they could determine and log why not.
+
+  // What a data center (or region) of the site offers, asked of the
+  // replication's destination proxy: the first host's list replaces out.
+  // False without a VM replication or an application manager, when the
+  // query fails, or when the list is empty.
+  static bool GetDatastoresFromDatacenter(CDRInfo* info, const std::string& datacenter, Api::DRSite site,
+                                          std::vector<EVGui::VMDataStoreInfo>& out);
+  static bool GetNetworksFromDatacenter(CDRInfo* info, const std::string& datacenter, Api::DRSite site,
+                                        std::vector<EVGui::VMNetworkInfo>& out);
+  static bool GetVMSizesFromDatacenter(CDRInfo* info, const std::string& datacenter, Api::DRSite site,
+                                       std::vector<EVGui::VMSizeInfo>& out);
+  // The policy names no proxy, or the destination instance's own client.
+  static bool IsProxySelectionAutomaticSetInAllocPolicy(CDRInfo* info);
+  // Vendor 4: the first availability zone; vendor-5 family: the policy
+  // instance's region. Unchanged otherwise.
+  static void GetRegionFromAllocPolicy(CDRInfo* info, const Ida::VMAllocationPolicy& policy, std::string& region);
+  // The configured size, parsed; else a vendor default when the VM's own
+  // size is unknown; else the smallest offered size that holds the VM's.
+  static void SelectTestFailoverVMSize(CDRInfo* info, const Ida::VMAllocationPolicy& policy, std::string& size);
+  // Vendor-5 family: the size name of a size text ("Standard_B1s" when it
+  // does not parse); other vendors keep the text. text and name may be the
+  // same string.
+  static void ParseTestFailoverVMSize(CDRInfo* info, const std::string& text, std::string& name);
+  static void GenerateDefaultTestFailoverVMSize(CDRInfo* info, std::string& size);
+  static void SelectBestAvailableTestFailoverVMSize(CDRInfo* info, const Ida::VMAllocationPolicy& policy,
+                                                    const std::string& original, std::string& size);
+  // The entry with the fewest disks, CPUs and memory (each compared as a
+  // signed 32-bit value) that is no smaller than required in any of them;
+  // among equal ones the last. best is unchanged when none qualifies.
+  static void GetBestAvailableVMSize(const std::vector<EVGui::VMSizeInfo>& sizes, EVGui::VMSizeInfo& required,
+                                     EVGui::VMSizeInfo& best);
+  // Reads "<name> (<cpus> cores : <memory> MB : <disks> data disks : ...)":
+  // the name, CPUs, memory and disks plus the system disk. Nothing with three
+  // pieces or fewer; a number that is missing its word or out of the 32-bit
+  // range leaves its field unset.
+  static void GetVMSizeInfoFromVMSizeName(const std::string& text, EVGui::VMSizeInfo& info);
+  // The configured test network, unless it is the destination network (or
+  // none is configured): then the first network of the region that is not
+  // the destination network, with its first subnet.
+  static void SelectTestFailoverNetwork(CDRInfo* info, const Ida::VMAllocationPolicy& policy, std::string& network,
+                                        std::string& subnet);
 };

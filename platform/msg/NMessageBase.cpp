@@ -384,7 +384,10 @@ bool CNMessageBase::SetString(int a, int b, const std::string& value) {
              KindText(*f));
     return false;
   }
-  std::get<3>(Touch(f).value) = value;
+  // Copied first: value may live inside this message, and making the field
+  // present may move the other fields.
+  std::string copy(value);
+  std::get<3>(Touch(f).value) = std::move(copy);
   return true;
 }
 
@@ -614,7 +617,8 @@ bool CNMessageBase::AddString(int a, int b, const std::string& value) {
              MsgKindTag(f->kind));
     return false;
   }
-  std::get<8>(Touch(f).value).push_back(value);
+  std::string copy(value);  // as in SetString
+  std::get<8>(Touch(f).value).push_back(std::move(copy));
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include "time/PlatformClock.h"
 #include "vsa/VSARepInfo.h"
 #include "engine/DRRecordsTestSupport.h"
+#include "engine/VMMachinesTestBase.h"
 #include "engine/ZnCriticalSectionLock.h"
 #include "jobs/JobStore.h"
 #include "jobs/TaskStore.h"
@@ -63,16 +64,14 @@ void PutTask(int taskId, int createDRVM, int syncDirect, int firstSync) {
 
 TMMsg::VMOperationType Op(int op) { return static_cast<TMMsg::VMOperationType>(op); }
 
-class DRStepRulesRecords : public CDRRecordsTestBase {
+class DRStepRulesRecords : public CVMMachinesTestBase {
  protected:
   void SetUp() override {
-    CDRRecordsTestBase::SetUp();
+    CVMMachinesTestBase::SetUp();
     PutTask(kTaskOn, 1, 0, 0);
     PutTask(kTaskOff, 0, 0, 0);
     PutTask(kTaskSyncDirect, 0, 1, 0);
     PutTask(kTaskFirstSync, 0, 0, 1);
-    StartJob(JobOptions(false));
-    m_vmPriority.order = 1;
     m_snapPriority.order = 2;
     m_snapPriority.infoSource = TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION;
   }
@@ -81,26 +80,6 @@ class DRStepRulesRecords : public CDRRecordsTestBase {
     App::VSAReplicationInfo info = Repl(id, destVendor, "", taskId);
     info.SetInt32(App::VSAReplicationInfo::kSourceVendor, sourceVendor);
     return info;
-  }
-
-  // Stores the replications, loads them through one VM data source and
-  // makes a machine record of each, in order.
-  std::vector<CDRInfo*> Machines(const std::vector<App::VSAReplicationInfo>& repls,
-                                 TMMsg::DROrchestrationType type = kPlanned) {
-    SDataSourceInfo info;
-    info.jobId = kJob;
-    info.drGroupId = kGroup;
-    info.drType = type;
-    for (const App::VSAReplicationInfo& r : repls) {
-      const int taskId = r.Has(App::VSAReplicationInfo::kSubtask)
-                             ? r.GetMsg(App::VSAReplicationInfo::kSubtask).GetInt32(ZnEntities::SubtaskEntity::kTaskId)
-                             : 0;
-      StoreRepl(r, taskId);
-      info.replIds.push_back(r.GetInt32(App::VSAReplicationInfo::kReplicationId));
-    }
-    m_sources.emplace_back(new CDRDataSource(info));
-    EXPECT_TRUE(m_sources.back()->IsDataLoaded());
-    return Records(m_sources.back().get(), info, m_vmPriority, type);
   }
 
   // Storage-array machines: each gets its source GUID and datastore names.
@@ -127,21 +106,6 @@ class DRStepRulesRecords : public CDRRecordsTestBase {
     return Records(m_sources.back().get(), info, m_snapPriority, kPlanned);
   }
 
-  std::vector<CDRInfo*> Records(CDRDataSource* source, SDataSourceInfo info, SDRPriority& priority,
-                                TMMsg::DROrchestrationType type) {
-    std::vector<CDRInfo*> out;
-    for (int32_t id : info.replIds) {
-      info.replId = id;
-      SDRInfoCtx ctx(source, info, priority);
-      ctx.drType = type;
-      ctx.jobManager = m_jm.get();
-      ctx.appManager = &m_am;
-      m_infos.emplace_back(new CDRInfo(ctx));
-      out.push_back(m_infos.back().get());
-    }
-    return out;
-  }
-
   static std::set<int> Skipped(CDRInfo* info, int site, TMMsg::DROrchestrationType type, int snapType,
                                std::string* reason = nullptr) {
     SDROperationCtx ctx;
@@ -157,11 +121,7 @@ class DRStepRulesRecords : public CDRRecordsTestBase {
     return out;
   }
 
-  CDRAppManager m_am;
-  SDRPriority m_vmPriority;
   SDRPriority m_snapPriority;
-  std::vector<std::unique_ptr<CDRDataSource>> m_sources;
-  std::vector<std::unique_ptr<CDRInfo>> m_infos;
 };
 
 // The whole rule over real records: vendors, sites, DR types, snapshot types

@@ -54,6 +54,15 @@ class CServicesTestBase : public CDbTestBase {
     return options;
   }
 
+  // The VM restore options of a new subtask of the task, made on the way.
+  static CNMessageBase& NewVMRestoreOptions(TMMsg::TaskInfo& task) {
+    return task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+        .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+        .MutableMsg(TMMsg::JobOption::kRestoreOptions)
+        .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+        .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  }
+
   static std::string Xml(const CNMessageBase& msg) {
     std::string xml;
     EXPECT_TRUE(msg.serializeUTF8(xml));

@@ -35,11 +35,7 @@ class TaskManagement : public CServicesTestBase {
   // A stored task: a subtask whose VM restore options hold the VMs given.
   static TMMsg::TaskInfo Task(const std::vector<std::vector<std::string>>& vms = {}) {
     TMMsg::TaskInfo task;
-    CNMessageBase& vmOptions = task.AddMsg(TMMsg::TaskInfo::kSubTasks)
-                                   .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
-                                   .MutableMsg(TMMsg::JobOption::kRestoreOptions)
-                                   .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
-                                   .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+    CNMessageBase& vmOptions = NewVMRestoreOptions(task);
     vmOptions.TouchField(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
     for (const auto& vm : vms) {
       CNMessageBase& e = vmOptions.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);

@@ -149,6 +149,19 @@ TEST(MsgField, CopiesAreDeepAndKeepTheWrapperTypes) {
   EXPECT_EQ("child", node.GetMsg(N::kChild).GetMsg(N::kChild).GetString(N::kName));
   node = N(node.GetMsg(N::kChild));
   EXPECT_EQ("root", node.GetString(N::kName));
+
+  // So is copying a text of the message into a field it does not hold yet,
+  // whose arrival moves the fields already there.
+  const std::string text(64, 'x');  // too long to live inside the string object
+  Ida::VHardDisk disk;
+  disk.SetString(Ida::VHardDisk::kDiskId, text);
+  ASSERT_TRUE(disk.SetString(Ida::VHardDisk::kParentDiskName, disk.GetString(Ida::VHardDisk::kDiskId)));
+  EXPECT_EQ(text, disk.GetString(Ida::VHardDisk::kParentDiskName));
+  using All = MsgTest::AllKinds;
+  All all;
+  all.SetString(All::kString, text);
+  ASSERT_TRUE(all.AddString(All::kStringList, all.GetString(All::kString)));
+  EXPECT_EQ(text, all.GetListString(All::kStringList, 0));
 }
 
 TEST(MsgField, ListsAppendReadRemoveAndClear) {

@@ -257,6 +257,10 @@ TEST(MsgRegistry, WrappersAndGivenValuesMatchTheCatalogue) {
       {*CMsgRegistry::Instance().Find(30, 255), 1, 1, 2065814u, true, 30, 254},
       {App::ExecuteCommandReq::ClassInfo(), 4, 7, 10870603u, false, 0, 0},
       {App::ExecuteCommandReq::ClassInfo(), 1, 1, 1242059u, false, 18, 4},
+      // The placement: data center (or region) 4, cluster (or tenant) 12.
+      {Ida::VirtualMachine::ClassInfo(), 11, 11, 0, false, 22, 100},
+      {Ida::VMPlacement::ClassInfo(), 4, 4, 0, false, 0, 0},
+      {Ida::VMPlacement::ClassInfo(), 12, 12, 0, false, 0, 0},
   };
   for (const SField& e : fields) {
     SCOPED_TRACE(e.cls.Name() + " field " + std::to_string(e.a));
