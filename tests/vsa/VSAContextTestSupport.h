@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <deque>
@@ -221,38 +222,59 @@ class CFakeHypervisor {
   int m_answered = 0;
 };
 
-// The context as an operation class sees it, with the class hooks recorded.
+// The context as an operation class sees it, with the class hooks recorded
+// (from any thread).
 class CRecordingVSAContext : public CVSADRBase {
  public:
   explicit CRecordingVSAContext(IDROrchestrator& orchestrator) : CVSADRBase(orchestrator) {}
 
-  std::vector<std::string> hooks;
   std::set<int> refusedFailoverStatuses;
+  std::set<int> refusedSyncStatuses;
   bool callBase = false;  // Sync and Backup run the context's own versions
 
+  std::vector<std::string> Hooks() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_hooks;
+  }
+  bool Hooked(const std::string& hook) {
+    std::vector<std::string> all = Hooks();
+    return std::find(all.begin(), all.end(), hook) != all.end();
+  }
+
   bool Sync(SDROperationCtx& ctx) override {
-    hooks.push_back("Sync:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
+    Hook("Sync:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
     return callBase ? CVSADRBase::Sync(ctx) : true;
   }
   bool Backup(SDROperationCtx& ctx) override {
-    hooks.push_back("Backup:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
+    Hook("Backup:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
     return callBase ? CVSADRBase::Backup(ctx) : true;
   }
   bool Failover(SDROperationCtx& ctx) override {
-    hooks.push_back("Failover:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
+    Hook("Failover:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
     return true;
   }
   bool CleanupDROperationThread(SDROperationCtx& ctx) override {
-    hooks.push_back("Cleanup:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
+    Hook("Cleanup:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
     return true;
   }
   bool PersistSnapMoref(CDRInfo* info, Api::DRSite site, std::string& moref) override {
-    hooks.push_back("Persist:" + std::to_string(info->GetReplId()) + ":" + std::to_string(site) + ":" + moref);
+    Hook("Persist:" + std::to_string(info->GetReplId()) + ":" + std::to_string(site) + ":" + moref);
     return true;
   }
   bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override {
     return refusedFailoverStatuses.count(status) == 0;
   }
+  bool IsPermisableSyncStateForJob(App::VSAReplicationStatus status) override {
+    return refusedSyncStatuses.count(status) == 0;
+  }
+
+ private:
+  void Hook(const std::string& hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hooks.push_back(hook);
+  }
+  std::mutex m_mutex;
+  std::vector<std::string> m_hooks;
 };
 
 // One VM replication of the lab.
@@ -266,6 +288,9 @@ struct SLabVM {
   int syncStatus = 1;
   int sourceClientId = 0;       // property 2221 when set
   bool copyPrecedence = false;  // reads from a storage copy
+  int trackingIds = 0;          // replicated disks
+  std::string destSnapMoref;    // property 2213 when set
+  bool destIdentity = true;     // the DR VM's name and GUID are known
 };
 
 class CVSAContextTestBase : public CDRRecordsTestBase {
@@ -299,6 +324,12 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
         "APP_InstanceProp");
   }
 
+  static SLabVM Lab(int id) {
+    SLabVM vm;
+    vm.id = id;
+    return vm;
+  }
+
   static App::VSAReplicationInfo Vm(const SLabVM& vm) {
     using Info = App::VSAReplicationInfo;
     Info info = Repl(vm.id, vm.destVendor, "", vm.taskId);
@@ -312,12 +343,26 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
     sub.SetInt32(ZnEntities::SubClientEntity::kSubclientId, 100 + vm.id);
     sub.SetInt32(ZnEntities::SubClientEntity::kInstanceId, kSourceInstance);
     info.MutableMsg(Info::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kInstanceId, kDestInstance);
-    if (vm.sourceClientId != 0) {
-      CNMessageBase& p = info.AddMsg(Info::kProperties);
-      p.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropSourceVMClientId);
-      p.SetString(App::VSAReplicationProperties::kValue, std::to_string(vm.sourceClientId));
+    info.MutableMsg(Info::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, 77);
+    Property(info, VSARepInfo::kPropHostName, "esx-of-dr-vm");
+    if (vm.sourceClientId != 0) Property(info, VSARepInfo::kPropSourceVMClientId, std::to_string(vm.sourceClientId));
+    if (!vm.destSnapMoref.empty()) Property(info, VSARepInfo::kPropDestSnapMoref, vm.destSnapMoref);
+    for (int disk = 1; disk <= vm.trackingIds; ++disk) {
+      CNMessageBase& t = info.AddMsg(Info::kTrackingIds);
+      t.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "disk-" + std::to_string(disk));
+      t.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "snap-of-disk-" + std::to_string(disk));
+    }
+    if (!vm.destIdentity) {
+      info.ClearField(Info::kDestinationVMName);
+      info.ClearField(Info::kDestinationVMGuid);
     }
     return info;
+  }
+
+  static void Property(App::VSAReplicationInfo& info, int id, const std::string& value) {
+    CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
+    p.SetInt32(App::VSAReplicationProperties::kPropertyId, id);
+    p.SetString(App::VSAReplicationProperties::kValue, value);
   }
 
   // The DR job over the VMs: one priority whose VM sequence holds entries

@@ -19,12 +19,6 @@ namespace {
 
 using drtest::Eventually;
 
-SLabVM Lab(int id) {
-  SLabVM vm;
-  vm.id = id;
-  return vm;
-}
-
 class VSARemoteVMOps : public CVSAContextTestBase {
  protected:
   // Power-off of the primary, the machines' first step.
@@ -63,7 +57,7 @@ TEST_F(VSARemoteVMOps, EachMachinesRowIsInProgressDuringItsCallAndEndsWithItsOut
     EXPECT_EQ(row.replicationId == 2, row.details.find("failed by the lab") != std::string::npos) << row.details;
   }
   // The failed machine's body is cleaned up; the other's is not.
-  EXPECT_EQ(std::vector<std::string>{"Cleanup:2"}, m_ctx->hooks);
+  EXPECT_EQ(std::vector<std::string>{"Cleanup:2"}, m_ctx->Hooks());
   EXPECT_TRUE(m[1]->GetLastPhase().state == Api::VIRTUAL_APP_PHASE_STATE_FAILED);
 
   // What the proxy was asked: the DR VM at the destination instance, for
