@@ -19,9 +19,6 @@
 
 namespace {
 
-// A phase state nobody recorded.
-const uint32_t kNoState = 0xFFFFFFFFu;
-
 bool IsSucceededOrSkipped(uint32_t state) {
   return state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS || state == Api::VIRTUAL_APP_PHASE_STATE_SKIPPED;
 }
