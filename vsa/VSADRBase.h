@@ -201,6 +201,8 @@ class CVSADRBase : public IDRContext {
  private:
   // The job's quit flag, unless the context ignores it.
   bool IsQuitRequested(const SDROperationCtx& ctx);
+  // A wait of the job (logged with its reason).
+  void Pause(int milliseconds, const char* reason);
   // The call on a worker thread; -1 when the job quits first.
   int ExecuteOnWorkerThread(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
                             Ida::VMOpResp& response);

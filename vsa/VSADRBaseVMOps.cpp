@@ -19,6 +19,7 @@
 #include "engine/SDRPhaseCtx.h"
 #include "services/DRAppManager.h"
 #include "sync/ZnThread.h"
+#include "time/PlatformClock.h"
 #include "vm/VmOperation.h"
 
 namespace {
@@ -48,6 +49,15 @@ const std::string& VMGuid(const Ida::VMOpReq& request) {
 
 bool CVSADRBase::IsQuitRequested(const SDROperationCtx& ctx) {
   return !ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsQuitFlagSet();
+}
+
+void CVSADRBase::Pause(int milliseconds, const char* reason) {
+  if (m_jobManager != nullptr) {
+    m_jobManager->Wait(milliseconds, reason);
+  } else {
+    // Without a job there is no job's wait to log; the pause still happens.
+    CPlatformClock::Instance().Sleep(static_cast<uint64_t>(milliseconds), reason);
+  }
 }
 
 bool CVSADRBase::PerformVMOperation(SDROperationCtx& ctx) {
@@ -144,7 +154,7 @@ int CVSADRBase::ExecuteRemoteVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOpt
       m_event.Error("ExecuteRemoteVMOp", "Quit retrying VMOperation as quit flag is set");
       return -1;
     }
-    if (m_jobManager != nullptr) m_jobManager->Wait(kProxyRetryWaitMs, "Proxy connection failure. Wait before retry.");
+    Pause(kProxyRetryWaitMs, "Proxy connection failure. Wait before retry.");
     rc = VmOperation::PerformRemoteVMOperation(option, request, response, kVMOpSeconds, retry);
   }
   return rc;
@@ -171,7 +181,7 @@ int CVSADRBase::ExecuteOnWorkerThread(SDROperationCtx& ctx, TMMsg::VMProvisionin
       return -1;
     }
     if (record->isOpDone()) break;
-    if (m_jobManager != nullptr) m_jobManager->Wait(kWorkerPollMs, "Waiting for the VM operation thread");
+    Pause(kWorkerPollMs, "Waiting for the VM operation thread");
   }
   const int rc = record->GetResult();
   option = record->m_option;
