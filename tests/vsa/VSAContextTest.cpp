@@ -128,7 +128,7 @@ TEST_F(VSAContext, AMachinesBodyRunsItsVMOperationAndTakesTheAnswerIntoItsRecord
 // ---- Eligibility ---------------------------------------------------------------
 
 TEST_F(VSAContext, IneligibleMachinesAreSkippedWithTheReasonAndOthersFailOver) {
-  SLabVM done = Lab(2);
+  SContextVM done = Lab(2);
   done.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
   std::vector<CDRInfo*> m = Load({Lab(1), done, Lab(3)});
   m_ctx->refusedFailoverStatuses = {App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE};
@@ -153,7 +153,7 @@ TEST_F(VSAContext, ATestFailoverToAnUnsupportedVendorIsSkipped) {
 }
 
 TEST_F(VSAContext, FirstTimeSyncAdmitsAnySyncStatusOnceTheFailoverStatusIsPermitted) {
-  SLabVM vm = Lab(1);
+  SContextVM vm = Lab(1);
   vm.taskId = 11;
   vm.syncStatus = App::VSA_REPL_STATUS_SYNC_FAILED;
   std::vector<CDRInfo*> m = Load({vm});
@@ -189,7 +189,7 @@ TEST_F(VSAContext, AMachineWithoutAReplicationRecordIsIneligible) {
 // ---- Clones --------------------------------------------------------------------
 
 TEST_F(VSAContext, ThirtyTwoClonesAdmitOneMoreAndThirtyThreeDoNot) {
-  SLabVM a = Lab(1), b = Lab(2);
+  SContextVM a = Lab(1), b = Lab(2);
   a.sourceClientId = 100;
   b.sourceClientId = 101;
   std::vector<CDRInfo*> m = Load({a, b});
@@ -269,9 +269,9 @@ TEST_F(VSAContext, AFailedMachineIsCleanedUpUnlessTheStepIsACleanUp) {
 // ---- Sync list -----------------------------------------------------------------
 
 TEST_F(VSAContext, TheSyncListKeepsMachinesWhoseAuxCopyIsDoneOrNotNeeded) {
-  std::vector<SLabVM> vms;
+  std::vector<SContextVM> vms;
   for (int id = 1; id <= 6; ++id) {
-    SLabVM vm = Lab(id);
+    SContextVM vm = Lab(id);
     vm.copyPrecedence = id != 5;
     vms.push_back(vm);
   }

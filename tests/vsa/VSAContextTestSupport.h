@@ -278,7 +278,7 @@ class CRecordingVSAContext : public CVSADRBase {
 };
 
 // One VM replication of the lab.
-struct SLabVM {
+struct SContextVM {
   int id = 1;
   int sourceVendor = 1;
   int destVendor = 1;
@@ -324,13 +324,13 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
         "APP_InstanceProp");
   }
 
-  static SLabVM Lab(int id) {
-    SLabVM vm;
+  static SContextVM Lab(int id) {
+    SContextVM vm;
     vm.id = id;
     return vm;
   }
 
-  static App::VSAReplicationInfo Vm(const SLabVM& vm) {
+  static App::VSAReplicationInfo Vm(const SContextVM& vm) {
     using Info = App::VSAReplicationInfo;
     Info info = Repl(vm.id, vm.destVendor, "", vm.taskId);
     info.SetInt32(Info::kSourceVendor, vm.sourceVendor);
@@ -368,7 +368,7 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
   // The DR job over the VMs: one priority whose VM sequence holds entries
   // (one per VM when none are given), its machine records adopted by the
   // orchestrator, and the context.
-  std::vector<CDRInfo*> Load(const std::vector<SLabVM>& vms,
+  std::vector<CDRInfo*> Load(const std::vector<SContextVM>& vms,
                              TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER,
                              std::vector<TMMsg::VMDependencyOrder> entries = {}) {
     SDataSourceInfo info;
@@ -376,7 +376,7 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
     info.drGroupId = kGroup;
     info.drType = type;
     const bool ownEntries = entries.empty();
-    for (const SLabVM& vm : vms) {
+    for (const SContextVM& vm : vms) {
       StoreRepl(Vm(vm), vm.taskId);
       info.replIds.push_back(vm.id);
       if (ownEntries) entries.push_back(Entry(vm.id));

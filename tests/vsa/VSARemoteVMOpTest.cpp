@@ -78,7 +78,7 @@ TEST_F(VSARemoteVMOps, EachMachinesRowIsInProgressDuringItsCallAndEndsWithItsOut
 }
 
 TEST_F(VSARemoteVMOps, ASkippedOperationSucceedsWithoutACallAndWithoutARow) {
-  SLabVM vm = Lab(1);
+  SContextVM vm = Lab(1);
   vm.destVendor = 4;  // takes no snapshots of its DR VMs
   std::vector<CDRInfo*> m = Load({vm});
   SDROperationCtx ctx = Ctx(m);

@@ -54,7 +54,7 @@ class VSAVMOpOptions : public CVSAContextTestBase {
 };
 
 TEST_F(VSAVMOpOptions, APowerOnWithoutToolsAsksTheProxyNotToWaitForThem) {
-  SLabVM bare = Lab(1);
+  SContextVM bare = Lab(1);
   bare.tools = false;
   std::vector<CDRInfo*> m = Load({bare, Lab(2)});
   SDROperationCtx ctx = Ctx(m);
@@ -65,7 +65,7 @@ TEST_F(VSAVMOpOptions, APowerOnWithoutToolsAsksTheProxyNotToWaitForThem) {
 }
 
 TEST_F(VSAVMOpOptions, AnAsynchronousOperationCarriesNoJobIdAndTheSwitchClearsOnSuccess) {
-  SLabVM async = Lab(1);
+  SContextVM async = Lab(1);
   async.sourceVendor = 5;  // to vendor 1: the operation outlives the job
   std::vector<CDRInfo*> m = Load({async, Lab(2)});
 
@@ -116,7 +116,7 @@ TEST_F(VSAVMOpOptions, ASnapshotsReferenceIsKeptAndPersistedOnlyWhenTheProxyGive
 }
 
 TEST_F(VSAVMOpOptions, WithTheStoredReferenceSwitchADeleteNamesTheReplicationsProperty) {
-  SLabVM vm = Lab(1);
+  SContextVM vm = Lab(1);
   vm.destSnapMoref = "stored-ref";
   std::vector<CDRInfo*> m = Load({vm});
   SDROperationCtx ctx = Ctx(m);
@@ -129,7 +129,7 @@ TEST_F(VSAVMOpOptions, WithTheStoredReferenceSwitchADeleteNamesTheReplicationsPr
 }
 
 TEST_F(VSAVMOpOptions, ACloneIsNamedForThisJobAndCarriesItsPlacementDisksAndPolicySwitches) {
-  SLabVM vm = Lab(1);
+  SContextVM vm = Lab(1);
   vm.destVendor = 5;
   vm.taskId = 11;
   vm.trackingIds = 3;
@@ -164,7 +164,7 @@ TEST_F(VSAVMOpOptions, ACloneIsNamedForThisJobAndCarriesItsPlacementDisksAndPoli
 }
 
 TEST_F(VSAVMOpOptions, ACloneWithoutPlacementStillGoesOutWithoutDisks) {
-  SLabVM vm = Lab(1);
+  SContextVM vm = Lab(1);
   vm.destVendor = 5;
   vm.taskId = 12;  // a task nobody stored
   vm.trackingIds = 2;
@@ -179,7 +179,7 @@ TEST_F(VSAVMOpOptions, ACloneWithoutPlacementStillGoesOutWithoutDisks) {
 }
 
 TEST_F(VSAVMOpOptions, ADRVMIsCreatedOnlyWhereTheTaskDeploysItAndWhereTheTaskPlacesIt) {
-  SLabVM vm = Lab(1);
+  SContextVM vm = Lab(1);
   vm.destVendor = 4;
   vm.taskId = 11;
   vm.trackingIds = 1;
@@ -206,7 +206,7 @@ TEST_F(VSAVMOpOptions, ADRVMIsCreatedOnlyWhereTheTaskDeploysItAndWhereTheTaskPla
 }
 
 TEST_F(VSAVMOpOptions, AShutdownNeedsTheVMsNameOrGuid) {
-  SLabVM nameless = Lab(1);
+  SContextVM nameless = Lab(1);
   nameless.destIdentity = false;
   std::vector<CDRInfo*> m = Load({nameless, Lab(2)});
   SDROperationCtx ctx = Ctx({m[0]});
