@@ -56,7 +56,7 @@ bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& 
 }
 
 bool CDrJobArgs::Parse(int argc, char** argv) {
-  if (argc < 2) return Fail("no command given (seed, run, control, jobs, job or tasks)");
+  if (argc < 2) return Fail("no command given (seed, run, control, jobs, job, tasks or lab)");
   std::string command = argv[1];
   if (command == "seed") {
     m_command = kSeed;
@@ -70,6 +70,8 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     m_command = kJob;
   } else if (command == "tasks") {
     m_command = kTasks;
+  } else if (command == "lab") {
+    m_command = kLab;
   } else {
     return Fail("unknown command [" + command + "]");
   }
@@ -106,6 +108,12 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
         return Fail("percent needs a number from 0 to 99, not [" + value + "]");
       }
       m_percent = static_cast<int>(percent);
+    } else if (m_command == kLab && m_operation.empty() && (arg == "show" || arg == "release")) {
+      m_operation = arg;
+    } else if (m_command == kLab && m_operation.empty() && (arg == "down" || arg == "up")) {
+      m_operation = arg;
+      m_name = i + 1 < argc ? argv[++i] : std::string();
+      if (m_name.empty()) return Fail("lab " + arg + " needs the name of an instance or a proxy");
     } else {
       return Fail("unexpected argument [" + arg + "] for " + command);
     }
@@ -119,6 +127,7 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     if (!haveJob) return Fail("control needs --job N");
     if (m_operation.empty()) return Fail("control needs kill or suspend");
   }
+  if (m_command == kLab && m_operation.empty()) m_operation = "show";
   if (m_command == kJob) {
     if (!haveJob) return Fail("job needs --job N");
     if (m_operation.empty()) return Fail("job needs complete, fail, hang, resume, kill or percent P");

@@ -10,7 +10,7 @@
 
 class CDrJobArgs {
  public:
-  enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob, kTasks };
+  enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob, kTasks, kLab };
 
   // False with the reason in Error().
   bool Parse(int argc, char** argv);
@@ -21,8 +21,11 @@ class CDrJobArgs {
   TMMsg::DROrchestrationType Type() const { return m_type; }
   int64_t JobId() const { return m_jobId; }
   // control: "kill" or "suspend"; job: "complete", "fail", "hang", "resume",
-  // "kill" or "percent".
+  // "kill" or "percent"; lab: "show" (the default), "down", "up" or
+  // "release".
   const std::string& Operation() const { return m_operation; }
+  // lab down and up: the instance or proxy.
+  const std::string& Name() const { return m_name; }
   // job percent: 0 to 99.
   int Percent() const { return m_percent; }
   const std::string& Error() const { return m_error; }
@@ -41,6 +44,7 @@ class CDrJobArgs {
   TMMsg::DROrchestrationType m_type = TMMsg::DR_ORCHESTRATION_NONE;
   int64_t m_jobId = 0;
   std::string m_operation;
+  std::string m_name;
   int m_percent = -1;
   std::string m_error;
 };

@@ -33,6 +33,9 @@ class CDrJobCommands {
   static int Job(const CDrJobArgs& args);
   // Lists the task manager's stored tasks.
   static int Tasks(const CDrJobArgs& args);
+  // Shows the hypervisor lab, takes a site or proxy down or up, releases
+  // hung VM operations.
+  static int Lab(const CDrJobArgs& args);
 
   // The text of a DR job's final state and the exit code it gives.
   static const char* StateText(int state);

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "SeedLab.h"
 #include "SeedReplications.h"
 #include "appmgr/ClientStore.h"
 #include "db/DBConnection.h"
@@ -83,7 +84,7 @@ bool CDrJobLab::Seed(std::string& error) {
   client.hostName = client.name;
   client.displayName = client.name;
   if (!CClientStore::PutClient(client)) return Fail(error, "cannot store the client [" + client.name + "]");
-  if (!SeedSampleReplications(error)) return false;
+  if (!SeedSampleReplications(error) || !SeedHypervisorLab(error)) return false;
   if (!CLabStore::AddUser(kSampleOwnerId, "dr-operator", kSampleOwnerEmail)) return Fail(error, "cannot add the owner");
   if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(kSampleOwnerId))) return Fail(error, "cannot record the owner");
   if (!CLabStore::PutDRGroup(kSampleGroupId, kSampleGroup, SampleGroupXml())) {

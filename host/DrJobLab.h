@@ -18,9 +18,9 @@ class CDrJobLab {
   // file cannot be read or is not a management database.
   static bool Open(const std::string& path, bool create, std::string& error);
 
-  // A DR group of two priorities of VM replications, the client of this
-  // machine and the job owner with an e-mail address. Seeding again
-  // replaces the sample rows.
+  // A DR group of two priorities of VM replications with the hypervisor lab
+  // their VMs live in, the client of this machine and the job owner with an
+  // e-mail address. Seeding again replaces the sample rows.
   static bool Seed(std::string& error);
 
   // A DR group by id or by name; 0 when there is none.

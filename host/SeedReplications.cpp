@@ -1,5 +1,6 @@
 #include "SeedReplications.h"
 
+#include "SeedLab.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 #include "jobs/TaskStore.h"
@@ -78,6 +79,26 @@ bool SeedSampleReplications(std::string& error) {
     CNMessageBase& subclient = info.MutableMsg(Repl::kSubclient);
     subclient.SetInt32(ZnEntities::SubClientEntity::kSubclientId, kReplicationSubclientId);
     subclient.SetInt32(ZnEntities::SubClientEntity::kClientId, kClientId);
+    subclient.SetInt32(ZnEntities::SubClientEntity::kInstanceId, kSampleSourceInstanceId);
+    // Where the hypervisor lab keeps the DR VM, and how it is reached.
+    CNMessageBase& destination = info.MutableMsg(Repl::kDestinationInstance);
+    destination.SetInt32(ZnEntities::InstanceEntity::kInstanceId, kSampleDestinationInstanceId);
+    destination.SetInt32(ZnEntities::InstanceEntity::kClientId, kSampleDestinationInstanceId);
+    CNMessageBase& proxy = info.MutableMsg(Repl::kDestinationProxy);
+    proxy.SetInt64(ZnEntities::ClientEntity::kClientId, kSampleDestinationProxy.clientId);
+    proxy.SetString(ZnEntities::ClientEntity::kClientName, kSampleDestinationProxy.name);
+    info.MutableMsg(Repl::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, kSampleTargetId);
+    for (int disk = 0; disk < SampleDiskCount(r.replicationId); ++disk) {
+      CNMessageBase& tracking = info.AddMsg(Repl::kTrackingIds);
+      const std::string suffix = id + "-" + std::to_string(disk);
+      tracking.SetString(App::VSAReplicationTrakingIdInfo::kDiskName, std::string(r.source) + "-disk-" + std::to_string(disk));
+      tracking.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "trk-" + suffix);
+      tracking.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "isnap-" + suffix);
+    }
+    CNMessageBase& sourceClient = info.AddMsg(Repl::kProperties);
+    sourceClient.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropSourceVMClientId);
+    sourceClient.SetString(App::VSAReplicationProperties::kValue,
+                           std::to_string(kSampleSourceClientBase + r.replicationId));
     info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
     info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
     info.SetInt32(Repl::kDestinationVendor, kVendor);

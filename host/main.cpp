@@ -1,7 +1,7 @@
 // drjob: the DR job process. It hosts the system library the way the backup
 // server's job process does: seeds a lab, runs one DR job on a DR group, or
-// asks a running DR job to stop; it also lists the lab's jobs and tasks and
-// steers the simulated child jobs.
+// asks a running DR job to stop; it also lists the lab's jobs and tasks,
+// steers the simulated child jobs and shows and steers the hypervisor lab.
 #include <stdio.h>
 #include <unistd.h>
 
@@ -23,6 +23,7 @@ int Usage() {
           "       drjob jobs --db PATH\n"
           "       drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n"
           "       drjob tasks --db PATH\n"
+          "       drjob lab --db PATH [show | down NAME | up NAME | release]\n"
           "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
           "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
           "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
@@ -32,7 +33,8 @@ int Usage() {
           "exit codes of jobs: 0 listed, 4 unreadable database, 2 bad arguments\n"
           "exit codes of job: 0 done, 14 the child job has already ended, 5 no such child job,\n"
           "  4 unreadable database, 2 bad arguments\n"
-          "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments\n");
+          "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments\n"
+          "exit codes of lab: 0 done, 5 no such site or proxy, 4 unreadable database, 2 bad arguments\n");
   return CDrJobCommands::kExitUsage;
 }
 
@@ -75,6 +77,8 @@ int main(int argc, char** argv) {
       return CDrJobCommands::Job(args);
     case CDrJobArgs::kTasks:
       return CDrJobCommands::Tasks(args);
+    case CDrJobArgs::kLab:
+      return CDrJobCommands::Lab(args);
     default:
       return Usage();
   }

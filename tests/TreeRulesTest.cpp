@@ -91,6 +91,20 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"JMAdminJobInfoTable", "platform/jobsim/JobManagerRows"},
       {"JMJobDataLink", "platform/jobsim/JobManagerRows"},
       {"JMJobDataStats", "platform/jobsim/JobManagerRows"},
+      {"APP_VM", "platform/appmgr/AppVMStore"},
+      {"APP_InstanceProp", "platform/appmgr/InstancePropStore"},
+      {"APP_Application", "platform/appmgr/ApplicationStore"},
+      {"PLT_HvInstances", "platform/vm/HypervisorStore"},
+      {"PLT_HvRegions", "platform/vm/HypervisorStore"},
+      {"PLT_HvProxies", "platform/vm/HypervisorStore"},
+      {"PLT_HvProxyInstances", "platform/vm/HypervisorStore"},
+      {"PLT_HvVMs", "platform/vm/HypervisorStore"},
+      {"PLT_HvSnapshots", "platform/vm/HypervisorStore"},
+      {"PLT_HvReplicas", "platform/vm/HypervisorStore"},
+      {"PLT_HvCalls", "platform/vm/HypervisorStore"},
+      {"PLT_HvFaults", "platform/vm/HypervisorStore"},
+      {"PLT_HvCounters", "platform/vm/HypervisorStore"},
+      {"PLT_HvDatastores", "platform/vm/HypervisorStore"},
   };
   for (const std::string& file : Sources("platform")) {
     const std::string text = Read(kRoot / file);

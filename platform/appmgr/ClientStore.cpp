@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "db/DBConnection.h"
+#include "db/DBStatement.h"
 #include "db/DBWriteScope.h"
 #include "log/EvEvent.h"
 
@@ -71,6 +72,33 @@ bool CClientStore::PutClient(const SClientRecord& client) {
     return false;
   }
   return scope.Commit();
+}
+
+bool CClientStore::AddClient(SClientRecord& client, int lowestId) {
+  CDBConnection* c = Ready("AddClient");
+  if (c == nullptr) return false;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return false;
+  // The first id from lowestId on that no client holds.
+  CDBStatement next(c, "AddClient",
+                    "SELECT COALESCE(MIN(a.id + 1), ?) FROM APP_Client a WHERE a.id + 1 >= ? AND NOT EXISTS "
+                    "(SELECT 1 FROM APP_Client b WHERE b.id = a.id + 1) AND EXISTS (SELECT 1 FROM APP_Client d "
+                    "WHERE d.id = ?)");
+  next.Bind(lowestId).Bind(lowestId).Bind(lowestId);
+  if (!next.Next()) return false;
+  client.id = static_cast<int>(next.Int(0));
+  CDBStatement add(c, "AddClient",
+                   "INSERT INTO APP_Client (id, name, net_hostname, displayName) VALUES (?, ?, ?, ?)");
+  add.Bind(client.id).Bind(client.name).Bind(client.hostName).Bind(client.displayName);
+  if (add.Run() != EStoreResult::kOk) return false;
+  return scope.Commit();
+}
+
+EStoreResult CClientStore::RemoveClient(int clientId) {
+  CDBStatement s(Ready("RemoveClient"), "RemoveClient", "DELETE FROM APP_Client WHERE id = ?");
+  s.Bind(clientId);
+  if (s.Run() != EStoreResult::kOk) return EStoreResult::kFailed;
+  return s.Changes() > 0 ? EStoreResult::kOk : EStoreResult::kMissing;
 }
 
 EStoreResult CClientStore::FindById(int clientId, SClientRecord& out) {

@@ -20,6 +20,12 @@ class CClientStore {
 
   // Adds the client or replaces the one with its id.
   static bool PutClient(const SClientRecord& client);
+  // Adds a client under the lowest free id from lowestId on (written into
+  // client.id): the server's numbering of a machine it has just learnt of (a
+  // VM clone). Joins the caller's transaction; false (logged) on failure.
+  static bool AddClient(SClientRecord& client, int lowestId);
+  // Removes the client: kMissing when there was none.
+  static EStoreResult RemoveClient(int clientId);
   // By id, or by name without regard to case.
   static EStoreResult FindById(int clientId, SClientRecord& out);
   static EStoreResult FindByName(const std::string& name, SClientRecord& out);

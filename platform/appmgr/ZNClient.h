@@ -20,6 +20,11 @@ class ZNClient {
   // when the management server knows one, else its name (loopback services
   // of this machine are reached whatever the text says).
   std::string getNetworkHostnameMangled();
+  // The folder the platform is installed in on the client (its "Install
+  // Directory" property); kind and reserved select among the platform's
+  // folders, of which only the base installation is kept. 0 on success;
+  // non-zero for an unknown client or one without the property.
+  int getInstallDirectory(std::string& dir, int kind, void* reserved);
 
  private:
   bool Load();

@@ -18,6 +18,7 @@
 #include "tasksim/ManagementQueries.h"
 #include "tasksim/TaskManagerSim.h"
 #include "tasksim/VMStatusStore.h"
+#include "vm/HypervisorLab.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ void CSimulators::Install() {
   CManagementQueries::Register();
   CActivityControlStore::Register();
   CDeleteOptionsProcedure::Register();
+  CHypervisorLab::Register();
   ZNPlatformInfo::SetServerNameSource(LabServerName);
 }
 
@@ -63,6 +65,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"job simulator", CJobSimulator::CreateTables},
       {"activity control", CActivityControlStore::CreateTables},
       {"VM backup status", CVMStatusStore::CreateTables},
+      {"hypervisor lab", CHypervisorLab::CreateTables},
   };
   for (const SOwner& owner : kOwners) {
     if (!owner.create()) {
@@ -82,5 +85,6 @@ std::vector<std::string> CSimulators::TableNames() {
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   for (const char* t : CVMStatusStore::kTables) names.push_back(t);
+  for (const std::string& t : CHypervisorLab::TableNames()) names.push_back(t);
   return names;
 }

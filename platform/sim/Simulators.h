@@ -13,8 +13,10 @@
 // CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore,
 // ClientProperties, CSubclientActivityStore, CActivityControlStore
 // (appmgr/), the job simulator's CSimJobStore, CJobManagerRows, CJobNotices
-// and CStoragePolicyStore (jobsim/), and the task manager's CVMStatusStore
-// (tasksim/).
+// and CStoragePolicyStore (jobsim/), the task manager's CVMStatusStore
+// (tasksim/), the hypervisor lab's CHypervisorStore (vm/) and the owners of
+// the server's VM, instance-property and application tables, CAppVMStore,
+// CInstancePropStore and CApplicationStore (appmgr/).
 // docs/architecture.md lists which owns what.
 #pragma once
 

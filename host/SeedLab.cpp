@@ -1,0 +1,106 @@
+#include "SeedLab.h"
+
+#include "SeedReplications.h"
+#include "vm/HypervisorLab.h"
+
+namespace {
+
+const int kVendor = 1;
+
+bool Fail(std::string& error, const std::string& text) {
+  error = text;
+  return false;
+}
+
+SLabInstance Site(int id, const char* name, const char* letter) {
+  SLabInstance site;
+  site.id = id;
+  site.name = name;
+  site.vendor = kVendor;
+  site.host = std::string("hv-") + name + ".lab";
+  site.user = "lab-admin";
+  site.clientId = id;
+  SLabRegion region;
+  region.name = std::string("dc-") + letter;
+  region.datastores = {std::string("ds-") + letter + "1", std::string("ds-") + letter + "2"};
+  region.networks = {SLabNetwork{std::string("net-") + letter, {std::string("10.") + (letter[0] == 'a' ? "1" : "2") + ".0.0/24"}},
+                     SLabNetwork{std::string("test-net-") + letter, {}}};
+  region.sizes = {SLabVMSize{"Standard_B1s", 1, 1024, 2}, SLabVMSize{"Standard_D2s", 2, 8192, 4},
+                  SLabVMSize{"Standard_D4s", 4, 16384, 8}};
+  site.regions = {region};
+  return site;
+}
+
+SLabVM SampleVM(int instanceId, const std::string& guid, const std::string& name, const char* letter, int n) {
+  SLabVM vm;
+  vm.instanceId = instanceId;
+  vm.guid = guid;
+  vm.name = name;
+  vm.host = std::string("esx-") + letter + "1";
+  vm.datastores = {std::string("ds-") + letter + "1"};
+  vm.nics = {SLabNic{std::string("net-") + letter, true}};
+  vm.size = "Standard_B1s";
+  vm.diskSizeMB = 20480;
+  vm.ip = std::string("10.") + (letter[0] == 'a' ? "1" : "2") + ".0." + std::to_string(10 + n);
+  return vm;
+}
+
+}  // namespace
+
+int SampleDiskCount(int replicationId) { return replicationId == kSampleVMs[0].replicationId ? 2 : 1; }
+
+bool SeedHypervisorLab(std::string& error) {
+  if (!CHypervisorLab::AddInstance(Site(kSampleSourceInstanceId, kSampleSourceSite, "a")) ||
+      !CHypervisorLab::AddInstance(Site(kSampleDestinationInstanceId, kSampleDestinationSite, "b"))) {
+    return Fail(error, "cannot store the lab's sites");
+  }
+  int position = 0;
+  for (const SSampleProxy& sample : kSampleProxies) {
+    SLabProxy proxy;
+    proxy.clientId = sample.clientId;
+    proxy.name = sample.name;
+    proxy.installDirectory = "/opt/drlab";
+    position = position % 2 + 1;
+    proxy.instances = {SLabProxyInstance{sample.instanceId, position}};
+    if (!CHypervisorLab::AddProxy(proxy)) return Fail(error, std::string("cannot store proxy [") + sample.name + "]");
+  }
+  int n = 0;
+  for (const SSampleVM& sample : kSampleVMs) {
+    ++n;
+    const std::string id = std::to_string(sample.replicationId);
+    SLabVM source = SampleVM(kSampleSourceInstanceId, "src-" + id, sample.source, "a", n);
+    source.poweredOn = true;
+    source.diskCount = SampleDiskCount(sample.replicationId);
+    source.content = sample.replicationId;
+    source.clientId = kSampleSourceClientBase + sample.replicationId;
+    SLabVM dr = SampleVM(kSampleDestinationInstanceId, "dst-" + id, sample.destination, "b", n);
+    dr.diskCount = source.diskCount;
+    dr.content = source.content;
+    if (!CHypervisorLab::AddVM(source) || !CHypervisorLab::AddVM(dr)) {
+      return Fail(error, "cannot store the VMs of replication [" + id + "]");
+    }
+    // The DR VM as the last sync left it: one backup snapshot of its content.
+    std::vector<SLabSnapshot> snaps;
+    if (CHypervisorLab::Snapshots(dr.instanceId, dr.guid, snaps) != EStoreResult::kOk) {
+      return Fail(error, "cannot read the snapshots of [" + dr.guid + "]");
+    }
+    if (snaps.empty()) {
+      SLabSnapshot backup;
+      backup.instanceId = dr.instanceId;
+      backup.vmGuid = dr.guid;
+      backup.name = CHypervisorLab::kBackupSnapshotName;
+      backup.content = dr.content;
+      if (!CHypervisorLab::AddSnapshot(backup)) return Fail(error, "cannot store the snapshot of [" + dr.guid + "]");
+    }
+    SLabReplica replica;
+    replica.replicationId = sample.replicationId;
+    replica.sourceInstanceId = kSampleSourceInstanceId;
+    replica.sourceGuid = source.guid;
+    replica.destInstanceId = kSampleDestinationInstanceId;
+    replica.destGuid = dr.guid;
+    replica.destName = dr.name;
+    replica.backedUpContent = replica.syncedContent = source.content;
+    if (!CHypervisorLab::AddReplica(replica)) return Fail(error, "cannot store the replica of [" + id + "]");
+  }
+  return true;
+}

@@ -1,0 +1,39 @@
+// The hypervisor lab of the sample DR group: a source site and a
+// destination site with two proxies each, the source VM of every sample
+// replication (GUID "src-<id>": on, with guest tools and an address) and its
+// DR VM ("dst-<id>": off, with one "__OB_BACKUP__" snapshot of the last
+// sync), and the replicas that tie them. The sample replications name the
+// same instances, proxy, target and source clients (SeedReplications).
+#pragma once
+
+#include <string>
+
+constexpr int kSampleSourceInstanceId = 3;
+constexpr int kSampleDestinationInstanceId = 4;
+constexpr const char* kSampleSourceSite = "site-a";
+constexpr const char* kSampleDestinationSite = "site-b";
+// The instances' clients carry their ids. Each site has two proxies, in
+// this order; the replications name the destination's first.
+struct SSampleProxy {
+  int clientId;
+  int instanceId;
+  const char* name;
+};
+constexpr SSampleProxy kSampleProxies[] = {
+    {31, kSampleSourceInstanceId, "proxy-a1"},
+    {32, kSampleSourceInstanceId, "proxy-a2"},
+    {41, kSampleDestinationInstanceId, "proxy-b1"},
+    {42, kSampleDestinationInstanceId, "proxy-b2"},
+};
+inline constexpr const SSampleProxy& kSampleDestinationProxy = kSampleProxies[2];
+// The allocation policy the sample replications restore through.
+constexpr int kSampleTargetId = 301;
+// The client of a sample source VM: this plus its replication id.
+constexpr int kSampleSourceClientBase = 1000;
+
+// The disks of a sample VM.
+int SampleDiskCount(int replicationId);
+
+// Stores (or replaces) the lab. False with the reason when a part cannot be
+// stored.
+bool SeedHypervisorLab(std::string& error);

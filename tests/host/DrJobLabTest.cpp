@@ -1,0 +1,156 @@
+// drjob lab: the seeded hypervisor lab matches the sample replications, and
+// another process takes its sites and proxies down and up and releases hung
+// operations while this one calls it.
+#include <sstream>
+#include <thread>
+
+#include "JobSimTestSupport.h"
+#include "appmgr/AppVMStore.h"
+#include "host/DrJobTestSupport.h"
+#include "repl/ReplicationStore.h"
+#include "vm/HypervisorLab.h"
+#include "vm/VmOperation.h"
+
+namespace drtest {
+namespace {
+
+// The rows of one section of drjob lab show, split into words.
+std::vector<std::vector<std::string>> Section(const std::string& output, const std::string& title) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(output);
+  std::string line;
+  bool inside = false;
+  bool header = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == ':') {
+      inside = line == title + ":";
+      header = inside;
+      continue;
+    }
+    if (!inside) continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::istringstream words(line);
+    std::vector<std::string> row;
+    for (std::string w; words >> w;) row.push_back(w);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+int Call(int op, long long instance, const std::string& guid) {
+  TMMsg::VMProvisioningOption option;
+  option.SetInt32(TMMsg::VMProvisioningOption::kOperationType, op);
+  Ida::VMOpReq request;
+  request.MutableMsg(Ida::VMOpReq::kInstance).SetInt64(ZnEntities::PolicyInstanceFields::kInstanceId, instance);
+  request.MutableMsg(Ida::VMOpReq::kVirtualMachine)
+      .MutableMsg(Ida::VirtualMachine::kEntity)
+      .SetString(ZnEntities::VirtualMachineEntity::kGuid, guid);
+  Ida::VMOpResp response;
+  return VmOperation::PerformRemoteVMOperation(option, request, response, 1800, true);
+}
+
+class E2EDrJobHypervisorLab : public CDrJobLabTest {};
+
+TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
+  const SResult show = Host("lab --db " + m_db);
+  ASSERT_EQ(0, show.code) << show.output;
+  const auto replicas = Section(show.output, "replicas");
+  const auto vms = Section(show.output, "VMs");
+  const auto proxies = Section(show.output, "proxies");
+  ASSERT_EQ(3u, replicas.size()) << show.output;
+  for (int id : {101, 102, 201}) {
+    App::VSAReplicationInfo info;
+    ASSERT_TRUE(CReplicationStore::Get(id, info));
+    using Repl = App::VSAReplicationInfo;
+    const std::string source = std::to_string(info.GetMsg(Repl::kSubclient).GetInt32(ZnEntities::SubClientEntity::kInstanceId)) +
+                               ":" + info.GetString(Repl::kSourceVMGuid);
+    const std::string destinationInstance =
+        std::to_string(info.GetMsg(Repl::kDestinationInstance).GetInt32(ZnEntities::InstanceEntity::kInstanceId));
+    const std::string destination = destinationInstance + ":" + info.GetString(Repl::kDestinationVMGuid);
+    bool found = false;
+    for (const auto& r : replicas) {
+      if (r[0] != std::to_string(id)) continue;
+      found = true;
+      EXPECT_EQ(source, r[1]);
+      EXPECT_EQ(destination, r[2]);
+    }
+    EXPECT_TRUE(found) << "replica " << id;
+    // The source VM runs with an address; the DR VM is off with its one backup snapshot.
+    for (const auto& vm : vms) {
+      if (vm[0] + ":" + vm[1] == source) {
+        EXPECT_EQ(info.GetString(Repl::kSourceVMName), vm[2]);
+        EXPECT_EQ("on", vm[3]);
+        EXPECT_NE("-", vm[5]);
+      }
+      if (vm[0] + ":" + vm[1] == destination) {
+        EXPECT_EQ(info.GetString(Repl::kDestinationVMName), vm[2]);
+        EXPECT_EQ("off", vm[3]);
+        EXPECT_EQ("__OB_BACKUP__", vm[7]);
+      }
+    }
+    // The replication's proxy serves its destination.
+    const std::string proxy =
+        std::to_string(info.GetMsg(Repl::kDestinationProxy).GetInt64(ZnEntities::ClientEntity::kClientId));
+    bool serves = false;
+    for (const auto& p : proxies) serves = serves || (p[0] == proxy && p[3] == destinationInstance);
+    EXPECT_TRUE(serves) << "proxy " << proxy;
+    EXPECT_EQ("301", std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
+    EXPECT_EQ(id == 101 ? 2u : 1u, info.ListSize(Repl::kTrackingIds));
+  }
+  EXPECT_EQ(6u, vms.size());
+
+  // Seeding again leaves the same lab, not a second one.
+  ASSERT_EQ(0, Host("seed --db " + m_db).code);
+  EXPECT_EQ(show.output, Host("lab show --db " + m_db).output);
+  SAppVMRecord row;
+  ASSERT_EQ(EStoreResult::kOk, CAppVMStore::FindByClient(1101, row));
+  EXPECT_EQ("src-101", row.guid);
+}
+
+TEST_F(E2EDrJobHypervisorLab, AnotherProcessTakesSitesAndProxiesDownAndUp) {
+  ASSERT_EQ(0, Call(16, 4, "dst-101"));
+  SResult r = Host("lab --db " + m_db + " down site-b");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "drjob: [site-b] is down"));
+  EXPECT_EQ(kLabSiteDown, Call(16, 4, "dst-101"));
+  EXPECT_EQ(0, Call(16, 3, "src-101")) << "the other site is up";
+  ASSERT_EQ(0, Host("lab --db " + m_db + " up site-b").code);
+  EXPECT_EQ(0, Call(16, 4, "dst-101"));
+
+  ASSERT_EQ(0, Host("lab --db " + m_db + " down proxy-b1").code);
+  ASSERT_EQ(0, Host("lab --db " + m_db + " down proxy-b2").code);
+  EXPECT_EQ(VmOperation::kProxyConnectionFailure, Call(16, 4, "dst-101"));
+  ASSERT_EQ(0, Host("lab --db " + m_db + " up proxy-b2").code);
+  EXPECT_EQ(0, Call(16, 4, "dst-101"));
+
+  EXPECT_EQ(5, Host("lab --db " + m_db + " down nowhere").code);
+  EXPECT_EQ(2, Host("lab --db " + m_db + " down").code);
+  EXPECT_EQ(2, Host("lab --db " + m_db + " sideways").code);
+}
+
+TEST_F(E2EDrJobHypervisorLab, AnotherProcessReleasesAHungOperation) {
+  SLabFault hang;
+  hang.kind = ELabFault::kHang;
+  hang.opType = 10;
+  hang.vm = "dst-101";
+  ASSERT_TRUE(CHypervisorLab::AddFault(hang));
+  int rc = -1;
+  std::thread caller([&rc] {
+    rc = Call(10, 4, "dst-101");
+    CDBConnection::CloseThreadConnections();
+  });
+  ASSERT_TRUE(Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
+  const SResult released = Host("lab --db " + m_db + " release");
+  caller.join();
+  ASSERT_EQ(0, released.code) << released.output;
+  EXPECT_EQ(0, rc);
+  SLabVM vm;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(4, "dst-101", vm));
+  EXPECT_TRUE(vm.poweredOn);
+}
+
+}  // namespace
+}  // namespace drtest
