@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "vm/HypervisorLab.h"
 #include "vsa/VSAContextTestSupport.h"
 
 namespace {
@@ -160,6 +161,102 @@ TEST_F(VSARemoteVMOps, AVMAnsweredUnderAnotherNameIsRecordedUnderIt) {
   const std::string details = Rows(Api::VIRTUAL_APP_PHASE_POWER_ON)[0].details;
   EXPECT_NE(std::string::npos, details.find("vm1-renamed")) << details;
   EXPECT_NE(std::string::npos, details.find("guid-new")) << details;
+}
+
+// ---- Retries through the instance's other proxies ----------------------------
+
+class VSARemoteVMOpProxies : public VSARemoteVMOps {
+ protected:
+  static constexpr long long kInstance = 30;
+
+  void SetUp() override {
+    VSARemoteVMOps::SetUp();
+    ASSERT_TRUE(CHypervisorLab::CreateTables());
+    SLabInstance site;
+    site.id = kInstance;
+    site.name = "array-site";
+    site.vendor = 1;
+    ASSERT_TRUE(CHypervisorLab::AddInstance(site));
+    // The first is the proxy an operation without one goes through.
+    int position = 0;
+    for (long long proxy : {static_cast<long long>(CFakeHypervisor::kDefaultProxy), 32LL, 33LL}) {
+      SLabProxy p;
+      p.clientId = proxy;
+      p.name = "proxy-" + std::to_string(proxy);
+      p.instances = {SLabProxyInstance{kInstance, ++position}};
+      ASSERT_TRUE(CHypervisorLab::AddProxy(p));
+    }
+  }
+
+  // A loaded power-on of the machine's DR VM at the instance.
+  void Loaded(CDRInfo* info, SDROperationCtx& ctx, TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
+              long long instance = kInstance) {
+    ctx = Ctx({info});
+    ctx.site = Api::DR_SITE_DESTINATION;
+    ctx.phase = Api::VIRTUAL_APP_PHASE_POWER_ON;
+    ASSERT_TRUE(m_ctx->LoadVMOpReqOptions(ctx, info, request, option));
+    request.MutableMsg(Ida::VMOpReq::kInstance).SetInt64(ZnEntities::PolicyInstanceFields::kInstanceId, instance);
+    option.AppendMsg(TMMsg::VMProvisioningOption::kVMOpRequests, request);
+  }
+
+  static bool HeldElsewhere(SDROperationCtx&, Ida::VMOpResp& response) {
+    return response.GetMsg(Ida::VMOpResp::kError).GetInt32(ZNGui::GenericResp::kErrorCode) ==
+           VmOperation::kMountedThroughOtherProxy;
+  }
+
+  std::vector<long long> ProxiesCalled() {
+    std::vector<long long> out;
+    for (const SVMOpCall& call : m_hypervisor->Calls()) out.push_back(call.proxy);
+    return out;
+  }
+};
+
+TEST_F(VSARemoteVMOpProxies, AFailureTheCallerAcceptsMovesOnToEachProxyNotYetTriedThenStops) {
+  std::vector<CDRInfo*> m = Load({Lab(1)});
+  for (long long proxy : {31LL, 32LL, 33LL}) m_hypervisor->FailThrough(proxy, VmOperation::kMountedThroughOtherProxy);
+  SDROperationCtx ctx;
+  TMMsg::VMProvisioningOption option;
+  Ida::VMOpReq request;
+  Ida::VMOpResp response;
+  Loaded(m[0], ctx, option, request);
+  EXPECT_FALSE(m_ctx->PerformRemoteVMop(ctx, option, request, response, false, &HeldElsewhere));
+  EXPECT_EQ((std::vector<long long>{31, 32, 33}), ProxiesCalled());
+  EXPECT_EQ(0u, option.ListSize(TMMsg::VMProvisioningOption::kVMOpRequests)) << "emptied for the next proxy";
+  for (const SVMOpCall& call : m_hypervisor->Calls()) EXPECT_FALSE(call.retry);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_ON));
+}
+
+TEST_F(VSARemoteVMOpProxies, TheNextProxyThatSucceedsEndsTheRound) {
+  std::vector<CDRInfo*> m = Load({Lab(1)});
+  m_hypervisor->FailThrough(31, VmOperation::kMountedThroughOtherProxy);
+  SDROperationCtx ctx;
+  TMMsg::VMProvisioningOption option;
+  Ida::VMOpReq request;
+  Ida::VMOpResp response;
+  Loaded(m[0], ctx, option, request);
+  EXPECT_TRUE(m_ctx->PerformRemoteVMop(ctx, option, request, response, true, &HeldElsewhere));
+  EXPECT_EQ((std::vector<long long>{31, 32}), ProxiesCalled());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_ON));
+}
+
+TEST_F(VSARemoteVMOpProxies, AFailureTheCallerRefusesOrAnInstanceWithoutProxiesEndsIt) {
+  std::vector<CDRInfo*> m = Load({Lab(1)});
+  m_hypervisor->FailThrough(31, 12);
+  SDROperationCtx ctx;
+  TMMsg::VMProvisioningOption option;
+  Ida::VMOpReq request;
+  Ida::VMOpResp response;
+  Loaded(m[0], ctx, option, request);
+  EXPECT_FALSE(m_ctx->PerformRemoteVMop(ctx, option, request, response, true, &HeldElsewhere));
+  EXPECT_EQ(std::vector<long long>{31}, ProxiesCalled());
+
+  m_hypervisor->FailThrough(31, VmOperation::kMountedThroughOtherProxy);
+  option = TMMsg::VMProvisioningOption();
+  request = Ida::VMOpReq();
+  Loaded(m[0], ctx, option, request, 404);
+  EXPECT_FALSE(m_ctx->PerformRemoteVMop(ctx, option, request, response, true, &HeldElsewhere));
+  EXPECT_TRUE(LoggedError("Failed to get member servers for instance [404]"));
+  EXPECT_EQ(2u, m_hypervisor->Calls().size());
 }
 
 // ---- The worker thread of a primary's power-on ------------------------------
