@@ -303,6 +303,51 @@ TEST_F(VSAVMOpWorkerConcurrency, AQuitEndsTheWaitAtOnceAndTheWorkerFreesTheHandO
       << "the late answer changes nothing";
 }
 
+TEST_F(VSAVMOpWorkerConcurrency, OnTheLabAHungPowerOnIsLeftToItsWorkerAfterAQuit) {
+  std::vector<CDRInfo*> m = Load({Lab(1)});
+  m_hypervisor.reset();  // the lab answers
+  ASSERT_TRUE(CHypervisorLab::CreateTables());
+  SLabInstance site;
+  site.id = kSourceInstance;
+  site.name = "site-src";
+  site.vendor = 1;
+  site.host = "vcenter-src";
+  ASSERT_TRUE(CHypervisorLab::AddInstance(site));
+  SLabProxy proxy;
+  proxy.clientId = 31;
+  proxy.name = "proxy-31";
+  proxy.instances = {SLabProxyInstance{kSourceInstance, 1}};
+  ASSERT_TRUE(CHypervisorLab::AddProxy(proxy));
+  SLabVM vm;
+  vm.instanceId = kSourceInstance;
+  vm.guid = "src-guid-1";
+  vm.name = "vm1";
+  ASSERT_TRUE(CHypervisorLab::AddVM(vm));
+  SLabFault hang;
+  hang.opType = TMMsg::VM_OPERATION_POWER_ON;
+  hang.vm = "src-guid-1";
+  hang.kind = ELabFault::kHang;
+  ASSERT_TRUE(CHypervisorLab::AddFault(hang));
+
+  bool result = true;
+  std::thread caller([&] {
+    SDROperationCtx ctx = Ctx(m);
+    result = m_ctx->__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
+  });
+  ASSERT_TRUE(Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
+  Kill();
+  caller.join();
+  EXPECT_FALSE(result);
+  EXPECT_TRUE(LoggedError("Quit waiting on VMOperation as quit flag is set"));
+  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
+  EXPECT_TRUE(Eventually([] { return CHypervisorLab::HungCalls() == 0 && SDRVMTHread::Live() == 0; }));
+  std::vector<SLabCall> calls;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ(TMMsg::VM_OPERATION_POWER_ON, calls[0].opType);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_ON));
+}
+
 TEST_F(VSAVMOpWorkerConcurrency, TheWorkersAnswerReachesTheCallerWhenItIsDone) {
   std::vector<CDRInfo*> m = Load({Lab(1)});
   std::atomic<bool> onOtherThread{false};
