@@ -60,7 +60,7 @@ enum ELabCode {
 };
 
 // Told of every mount and unmount the lab carries out; a non-zero answer
-// fails the operation with that code.
+// fails the operation with that code (a negative one with kLabBadRequest).
 using LabMountHook = std::function<int(const SLabMountEvent&)>;
 using LabMountHookRegistry = CHandlerRegistry<std::string, LabMountHook>;
 

@@ -514,7 +514,11 @@ SAnswer Mount(SCall& call, bool mount) {
   }
   for (const auto& hook : CHypervisorLab::MountHooks().All()) {
     const int rc = hook.second ? hook.second(event) : 0;
-    if (rc != 0) return Fail(rc, "Mount records [" + hook.first + "] refused the " + (mount ? "mount" : "unmount"));
+    // A hook's own negative answer must not pass for a connection failure or a quit.
+    if (rc != 0) {
+      return Fail(rc > 0 ? rc : kLabBadRequest,
+                  "Mount records [" + hook.first + "] refused the " + (mount ? "mount" : "unmount"));
+    }
   }
   datastore.mountedVm = mount ? (!event.vmGuid.empty() ? event.vmGuid : event.vmName) : std::string();
   datastore.testFailover = mount && event.testFailover;
@@ -704,7 +708,14 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
     CDBWriteScope scope(c);
     if (scope.Ok()) {
       IdentifyCall(call.instance.id, call.RequestGuid(), call.RequestName(), call.journal);
-      answer = Perform(call);
+      // A call that fails keeps nothing of what it did before it failed (a
+      // second snapshot request that names no snapshot): only its journal row.
+      if (c->Exec("SAVEPOINT lab_operation") == DB_OK) {
+        answer = Perform(call);
+        if (answer.rc != 0 && c->Exec("ROLLBACK TO lab_operation") != DB_OK) {
+          answer = Fail(kLabStoreFailed, "Cannot undo the failed operation in the hypervisor lab");
+        }
+      }
       Answer(call, answer);
       if (answer.rc != kLabStoreFailed && CHypervisorStore::AddCall(call.journal) && scope.Commit()) return answer.rc;
       if (answer.rc != kLabStoreFailed) answer = Fail(kLabStoreFailed, "Cannot journal the call in the hypervisor lab");

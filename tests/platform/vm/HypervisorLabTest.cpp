@@ -464,7 +464,7 @@ TEST_F(HypervisorLab, StateFaultsAndJournalOutliveTheConnection) {
   Fault(ELabFault::kError, 10, "src-1", 1, 1, 12, "planted before");
   CDBConnection::CloseThreadConnections();
 
-  std::thread other([this] {
+  std::thread other([] {
     const SLabVM vm = VM(kSiteA, "src-1");
     EXPECT_FALSE(vm.poweredOn);
     ASSERT_EQ(1u, Snaps(kSiteA, "src-1").size());
@@ -475,4 +475,48 @@ TEST_F(HypervisorLab, StateFaultsAndJournalOutliveTheConnection) {
     CDBConnection::CloseThreadConnections();
   });
   other.join();
+}
+
+TEST_F(HypervisorLab, MountHooksHearTheLiveMountSourceAndMayRefuse) {
+  std::vector<SLabMountEvent> heard;
+  int answer = 0;
+  CScopedHandler<std::string, LabMountHook> hook(CHypervisorLab::MountHooks(), "test",
+                                                 [&](const SLabMountEvent& e) {
+                                                   heard.push_back(e);
+                                                   return answer;
+                                                 });
+  ASSERT_EQ(0, Op(55, kSiteB, "dst-1", "", Datastore("snap-ds", true)).rc);
+  ASSERT_EQ(0, Op(56, kSiteB, "dst-1", "", Datastore("snap-ds", false)).rc);
+  ASSERT_EQ(2u, heard.size());
+  EXPECT_EQ(55, heard[0].opType);
+  EXPECT_EQ("snap-ds", heard[0].datastore);
+  EXPECT_EQ("dst-1", heard[0].vmGuid);
+  EXPECT_EQ(kProxyB1, heard[0].proxyId);
+  EXPECT_TRUE(heard[0].testFailover);
+  EXPECT_TRUE(heard[0].hasSource);
+  EXPECT_EQ(777, heard[0].jobId);
+  EXPECT_EQ(52, heard[0].copyId);
+  EXPECT_EQ(56, heard[1].opType);
+  EXPECT_FALSE(heard[1].testFailover);
+
+  answer = 4321;
+  EXPECT_EQ(4321, Op(55, kSiteB, "dst-1", "", Datastore("snap-ds", false)).rc);
+  SLabDatastore d;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::GetDatastore(kSiteB, "snap-ds", d));
+  EXPECT_EQ("", d.mountedVm) << "a refused mount mounts nothing";
+  answer = -1;
+  EXPECT_EQ(kLabBadRequest, Op(55, kSiteB, "dst-1", "", Datastore("snap-ds", false)).rc);
+}
+
+TEST_F(HypervisorLab, AFailedCallKeepsNothingButItsJournalRow) {
+  const LabRequestEdit twoSnapshots = [](TMMsg::VMProvisioningOption& option, Ida::VMOpReq& req) {
+    Snapshot(CHypervisorLab::kBackupSnapshotName)(option, req);
+    Snapshot("never-taken")(option, req);
+  };
+  const SLabOpResult r = Op(15, kSiteB, "dst-1", "", twoSnapshots);
+  EXPECT_EQ(kLabSnapshotNotFound, r.rc);
+  EXPECT_EQ(0u, r.response.ListSize(Resp::kSnapshots));
+  EXPECT_EQ(1u, Snaps(kSiteB, "dst-1").size()) << "the first deletion was undone with the call";
+  ASSERT_EQ(1u, Journal().size());
+  EXPECT_EQ(kLabSnapshotNotFound, Journal()[0].result);
 }
