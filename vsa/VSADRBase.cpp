@@ -347,11 +347,13 @@ void CVSADRBase::PerformVMOperationOnFailure(std::vector<CDRInfo*>& list, Api::D
     ctx.updatePhaseInfoTbl = false;
     ctx.markRowAsFailedOnFailure = false;
     ctx.ignoreQuit = true;
-    m_event.Debug("PerformVMOperationOnFailure", "BEGIN [CLEAN-UP] operation [%s] on VM on site [%s] for replication [%d]",
-                  phaseName.c_str(), siteName, info->GetReplId());
+    m_event.Debug("PerformVMOperationOnFailure",
+                  "BEGIN [CLEAN-UP] operation [%s] on VM on site [%s] for replication [%d]", phaseName.c_str(),
+                  siteName, info->GetReplId());
     PerformVMOperation(ctx);
-    m_event.Debug("PerformVMOperationOnFailure", "END   [CLEAN-UP] operation [%s] on VM on site [%s] for replication [%d]",
-                  phaseName.c_str(), siteName, info->GetReplId());
+    m_event.Debug("PerformVMOperationOnFailure",
+                  "END   [CLEAN-UP] operation [%s] on VM on site [%s] for replication [%d]", phaseName.c_str(),
+                  siteName, info->GetReplId());
   }
 }
 

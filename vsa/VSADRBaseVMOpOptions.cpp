@@ -200,7 +200,8 @@ bool CVSADRBase::_SetDatacenterInfoInVMOpReq(CDRInfo* info, Ida::VMOpReq& reques
   if (vsa == nullptr || m_appManager == nullptr ||
       !m_appManager->GetDatacenterInfoFromTask(vsa->GetTaskId(), vsa->GetSourceName(), esxHost, datastore, datacenter,
                                                cluster, newVMName)) {
-    m_event.Error("_SetDatacenterInfoInVMOpReq", "Failed to set ESX, data store, data center and cluster name in VMOpREq");
+    m_event.Error("_SetDatacenterInfoInVMOpReq",
+                  "Failed to set ESX, data store, data center and cluster name in VMOpREq");
     return false;
   }
   EntityOf(request).SetString(VMEntity::kName, newVMName.empty() ? vsa->GetDestinationName() : newVMName);

@@ -108,11 +108,10 @@ bool CVSADRBase::PerformVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& 
   std::string responseXml;
   const bool serialized = DRHelper::GetFormattedXML(response, responseXml);
   if (rc != 0 || !serialized) {
-    const std::string error =
-        response.GetMsg(Ida::VMOpResp::kError).GetString(ZNGui::GenericResp::kErrorText);
+    const std::string error = response.GetMsg(Ida::VMOpResp::kError).GetString(ZNGui::GenericResp::kErrorText);
     UpdateVMPhase(ctx, vmName, phase, error, Api::VIRTUAL_APP_PHASE_STATE_FAILED);
-    m_event.Error("PerformVMOp", "[%s] on VM [%s] GUID [%s] failed with retcode [%d] and error [%s]",
-                  phaseName.c_str(), vmName.c_str(), vmGuid.c_str(), rc, error.c_str());
+    m_event.Error("PerformVMOp", "[%s] on VM [%s] GUID [%s] failed with retcode [%d] and error [%s]", phaseName.c_str(),
+                  vmName.c_str(), vmGuid.c_str(), rc, error.c_str());
     return false;
   }
 
@@ -133,8 +132,8 @@ bool CVSADRBase::PerformVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& 
       phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientGuid, guid);
     }
   }
-  m_event.DebugLvl(2, "PerformVMOp", "Response received for VM [%s] GUID [%s] XML [%s]", vmName.c_str(),
-                   vmGuid.c_str(), responseXml.c_str());
+  m_event.DebugLvl(2, "PerformVMOp", "Response received for VM [%s] GUID [%s] XML [%s]", vmName.c_str(), vmGuid.c_str(),
+                   responseXml.c_str());
   m_event.DebugLvl(2, "PerformVMOp", "[%s] on VM [%s] GUID [%s] successful with retcode [%d]", phaseName.c_str(),
                    vmName.c_str(), vmGuid.c_str(), rc);
   UpdateVMPhase(ctx, vmName, phase, "", Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
@@ -160,8 +159,8 @@ int CVSADRBase::ExecuteRemoteVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOpt
   return rc;
 }
 
-int CVSADRBase::ExecuteOnWorkerThread(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& option,
-                                      Ida::VMOpReq& request, Ida::VMOpResp& response) {
+int CVSADRBase::ExecuteOnWorkerThread(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
+                                      Ida::VMOpResp& response) {
   SDRVMTHread* record = new SDRVMTHread(option, request, response);
   ZnThread worker;
   if (!worker.createThread(&CVSADRBase::VMOpThreadStatic, record)) {

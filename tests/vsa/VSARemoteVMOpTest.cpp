@@ -53,7 +53,8 @@ TEST_F(VSARemoteVMOps, EachMachinesRowIsInProgressDuringItsCallAndEndsWithItsOut
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, statusDuringCall["dst-guid-2"]);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_ON));
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowStatus(2, Api::VIRTUAL_APP_PHASE_POWER_ON));
-  EXPECT_TRUE(LoggedError("[Power On] on VM [vm2-DR] GUID [dst-guid-2] failed with retcode [7] and error [failed by the lab]"));
+  EXPECT_TRUE(
+      LoggedError("[Power On] on VM [vm2-DR] GUID [dst-guid-2] failed with retcode [7] and error [failed by the lab]"));
   for (const SPhaseRow& row : Rows(Api::VIRTUAL_APP_PHASE_POWER_ON)) {
     EXPECT_EQ(row.replicationId == 2, row.details.find("failed by the lab") != std::string::npos) << row.details;
   }
@@ -84,8 +85,9 @@ TEST_F(VSARemoteVMOps, ASkippedOperationSucceedsWithoutACallAndWithoutARow) {
   std::vector<CDRInfo*> m = Load({vm});
   SDROperationCtx ctx = Ctx(m);
   EXPECT_TRUE(m_ctx->__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, false));
-  EXPECT_TRUE(LoggedError("SKIPPING [Create Snapshot] on VM [vm1-DR] GUID [dst-guid-1] as "
-                          "[Operation not required for VSVendor type]."));
+  EXPECT_TRUE(
+      LoggedError("SKIPPING [Create Snapshot] on VM [vm1-DR] GUID [dst-guid-1] as "
+                  "[Operation not required for VSVendor type]."));
   EXPECT_TRUE(m_hypervisor->Calls().empty());
   EXPECT_TRUE(PhaseRows().empty());
 }
@@ -98,7 +100,8 @@ TEST_F(VSARemoteVMOps, AProxyUnreachableSixTimesTakesFiveWaitsOfAMinuteAndFails)
   EXPECT_EQ(5u, MinuteWaits());
   EXPECT_TRUE(Logged("[Proxy connection failure. Wait before retry.]. Checking back in [60] seconds ..."));
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_OFF));
-  EXPECT_TRUE(LoggedError("[Power Off] on VM [vm1] GUID [src-guid-1] failed with retcode [-100] and error [no proxy answered]"));
+  EXPECT_TRUE(LoggedError(
+      "[Power Off] on VM [vm1] GUID [src-guid-1] failed with retcode [-100] and error [no proxy answered]"));
 }
 
 TEST_F(VSARemoteVMOps, AProxyReachedAtTheThirdCallTakesTwoWaits) {

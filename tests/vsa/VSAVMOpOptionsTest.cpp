@@ -35,9 +35,7 @@ class VSAVMOpOptions : public CVSAContextTestBase {
   }
   static const CNMessageBase& VM(const Ida::VMOpReq& r) { return r.GetMsg(Ida::VMOpReq::kVirtualMachine); }
   static const CNMessageBase& Entity(const Ida::VMOpReq& r) { return VM(r).GetMsg(Ida::VirtualMachine::kEntity); }
-  static const CNMessageBase& Placement(const Ida::VMOpReq& r) {
-    return VM(r).GetMsg(Ida::VirtualMachine::kPlacement);
-  }
+  static const CNMessageBase& Placement(const Ida::VMOpReq& r) { return VM(r).GetMsg(Ida::VirtualMachine::kPlacement); }
   static std::string Guid(const Ida::VMOpReq& r) { return Entity(r).GetString(VMEntity::kGuid); }
   static const CNMessageBase& SnapshotOf(const TMMsg::VMProvisioningOption& option) {
     return option.GetListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, 0).GetMsg(Ida::VMSnapOpReq::kSnapshot);
@@ -123,9 +121,11 @@ TEST_F(VSAVMOpOptions, WithTheStoredReferenceSwitchADeleteNamesTheReplicationsPr
   ctx.site = Api::DR_SITE_DESTINATION;
   ctx.snapType = 2;
   ctx.useStoredSnapRef = true;
-  ASSERT_TRUE(m_ctx->SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, FAILOVER_SNAPSHOT_NAME, "ref-of-record", false));
+  ASSERT_TRUE(
+      m_ctx->SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, FAILOVER_SNAPSHOT_NAME, "ref-of-record", false));
   EXPECT_EQ("stored-ref", MorefOf(OptionOf(TMMsg::VM_OPERATION_DELETE_SNAPSHOT)));
-  EXPECT_EQ(FAILOVER_SNAPSHOT_NAME, SnapshotOf(OptionOf(TMMsg::VM_OPERATION_DELETE_SNAPSHOT)).GetString(Ida::VMSnapshot::kName));
+  EXPECT_EQ(FAILOVER_SNAPSHOT_NAME,
+            SnapshotOf(OptionOf(TMMsg::VM_OPERATION_DELETE_SNAPSHOT)).GetString(Ida::VMSnapshot::kName));
 }
 
 TEST_F(VSAVMOpOptions, ACloneIsNamedForThisJobAndCarriesItsPlacementDisksAndPolicySwitches) {
@@ -155,7 +155,8 @@ TEST_F(VSAVMOpOptions, ACloneIsNamedForThisJobAndCarriesItsPlacementDisksAndPoli
   EXPECT_EQ("esx-7", Placement(r).GetString(Ida::VMPlacement::kEsxHost));
   EXPECT_EQ("dc-7", Placement(r).GetString(Ida::VMPlacement::kDatacenter));
   EXPECT_EQ("cluster-7", Placement(r).GetString(Ida::VMPlacement::kCluster));
-  EXPECT_EQ("ds-7", Placement(r).GetMsg(Ida::VMPlacement::kDatastore).GetString(ZnEntities::DataStoreEntity::kDatastoreName));
+  EXPECT_EQ("ds-7",
+            Placement(r).GetMsg(Ida::VMPlacement::kDatastore).GetString(ZnEntities::DataStoreEntity::kDatastoreName));
   EXPECT_EQ(3u, VM(r).GetMsg(Ida::VirtualMachine::kHardDisks).ListSize(Ida::HardDisks::kDisks));
   EXPECT_EQ(3, VM(r).GetInt64(Ida::VirtualMachine::kDiskCount));
   // The answer names the clone in the record.
@@ -240,9 +241,8 @@ TEST_F(VSAVMOpOptions, ARefreshAsksForTheDRVMsHostAndThenReadsItsInformation) {
 
 TEST_F(VSAVMOpOptions, ARefreshWhoseInformationCannotBeReadKeepsAnEmptyOne) {
   std::vector<CDRInfo*> m = Load({Lab(1)});
-  CScopedHandler<std::string, VMInfoHandler> info(
-      VmAuxOps::VMInfoHandlers(), VmAuxOps::kAnyVM,
-      [](const std::string&, QSMServer::QVirtualMachineReq&) { return 5; });
+  CScopedHandler<std::string, VMInfoHandler> info(VmAuxOps::VMInfoHandlers(), VmAuxOps::kAnyVM,
+                                                  [](const std::string&, QSMServer::QVirtualMachineReq&) { return 5; });
   QSMServer::QVirtualMachineReq stale;
   stale.SetString(QSMServer::QVirtualMachineReq::kIpAddress, "stale");
   Rec(m[0])->SetVMRefreshInfo(stale);
