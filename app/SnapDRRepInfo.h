@@ -24,6 +24,10 @@ class SnapDRRepInfo : public AppRepInfo {
   void GetSourceDatastores(std::vector<VirtualServer::VMDatastoreInfo>& out);
   unsigned GetDSCount();
 
+  // The VM description a VM-information step last reported for the DR VM.
+  Ida::VirtualMachine GetVMInfo() const { return m_vmInfo; }
+  void SetVMInfo(const Ida::VirtualMachine& vm) { m_vmInfo = vm; }
+
  private:
   Api::SnapDRReplicationInfo m_info;
   Ida::VirtualMachine m_vmInfo;

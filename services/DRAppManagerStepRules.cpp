@@ -47,11 +47,6 @@ long CDRAppManager::GetFreeMemSizeMB() {
   return result;
 }
 
-// Served by the proxy lookups.
-bool CDRAppManager::QueryMemberServersForInstance(int /*instanceId*/, std::vector<App::MemberServer>& /*servers*/) {
-  return false;
-}
-
 bool CDRAppManager::QueryVMAllocationPolicy(long policyId, Ida::VMAllocationPolicy& policy) {
   ZnCriticalSectionLock lock(&m_policyLock);
   auto cached = m_policyCache.find(policyId);

@@ -1,9 +1,29 @@
 #include "VSADRBase.h"
 
-#include "engine/DRBase.h"
+#include <string>
+#include <vector>
+
+#include "VSARepInfo.h"
+#include "VSAReplDataMgr.h"
 #include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRConstants.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRHelper.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "engine/IRepInfo.h"
 #include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
+#include "services/DRAppManager.h"
+
+namespace {
+
+bool IsSucceededOrSkipped(uint32_t state) {
+  return state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS || state == Api::VIRTUAL_APP_PHASE_STATE_SKIPPED;
+}
+
+}  // namespace
 
 CVSADRBase::CVSADRBase(IDROrchestrator& orchestrator)
     : m_jobId(0),
@@ -18,15 +38,42 @@ CVSADRBase::CVSADRBase(IDROrchestrator& orchestrator)
 
 CVSADRBase::~CVSADRBase() { m_event.DebugLvl(2, "~CVSADRBase", "Invoking CVSADRBase destructor"); }
 
+// =============================================================================
+// Dispatch
+// =============================================================================
+
 bool CVSADRBase::PerformOperation(SDROperationCtx& ctx) {
-  m_event.Error("PerformOperation", "VM operations are not available yet: phase [%d] not run",
-                static_cast<int>(ctx.phase));
-  return false;
+  switch (ctx.phase) {
+    case Api::VIRTUAL_APP_PHASE_SCRIPT_EXECUTION:
+    case Api::VIRTUAL_APP_PHASE_POWER_ON:
+    case Api::VIRTUAL_APP_PHASE_POWER_OFF:
+    case Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT:
+    case Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT:
+    case Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT:
+    case Api::VIRTUAL_APP_PHASE_DISABLE_NETWORK_ADAPTERS:
+    case Api::VIRTUAL_APP_PHASE_SHUTDOWN:
+    case Api::VIRTUAL_APP_PHASE_DELETE_OPERATION:
+    case Api::VIRTUAL_APP_PHASE_CREATE_VIRTUAL_MACHINE:
+    case Api::VIRTUAL_APP_PHASE_GET_VM_INFO:
+    case Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE:
+    case Api::VIRTUAL_APP_PHASE_POST_VM_FAILOVER:
+    case Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE:
+    case Api::VIRTUAL_APP_PHASE_CLONE_VM:
+    case Api::VIRTUAL_APP_PHASE_REFRESH_VM:
+      return PerformGenVMOp(ctx, this);
+    case Api::VIRTUAL_APP_PHASE_REPLICATION:
+      return Sync(ctx);
+    case Api::VIRTUAL_APP_PHASE_BACKUP:
+      return Backup(ctx);
+    case Api::VIRTUAL_APP_PHASE_STORAGE_OPERATION:
+      return m_orchestrator->HandleStorageOps(ctx);
+    default:
+      return false;
+  }
 }
 
 bool CVSADRBase::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "VM replication DR is not built yet: priority [%d] not run", priority.order);
-  return false;
+  return m_orchestrator->ProcessIDAPriority(*this, priority, ZNDR::BATCH_OP_FAILOVER);
 }
 
 bool CVSADRBase::PostProcessPriority(const SDRPriority& priority) {
@@ -35,25 +82,93 @@ bool CVSADRBase::PostProcessPriority(const SDRPriority& priority) {
 }
 
 bool CVSADRBase::ProcessDROperationThread(SDROperationCtx& ctx) {
-  m_event.Error("ProcessDROperationThread", "VM operations are not available yet: batch operation [%d] not run",
-                static_cast<int>(ctx.batchOp));
-  return false;
+  const int op = static_cast<int>(ctx.batchOp);
+  if ((op >= 1 && op <= 6) || (op >= 12 && op <= 18) || op == 20 || op == 21 || (op >= 36 && op <= 39) ||
+      (op >= 42 && op <= 44)) {
+    return PerformVMOperation(ctx);
+  }
+  switch (ctx.batchOp) {
+    case ZNDR::BATCH_OP_FAILOVER: {
+      CDRInfo* info = ctx.GetInfo();
+      if (IsMachineEligible(info)) return Failover(ctx);
+      if (info != nullptr) info->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
+      return true;
+    }
+    case ZNDR::BATCH_OP_POST_REPLICATION:
+      return PostReplicationThread(ctx);
+    case ZNDR::BATCH_OP_TESTBOOT_SECONDARY:
+      return TestBoot(ctx);
+    case ZNDR::BATCH_OP_DELETE_DESTINATION:
+      return DeleteDestVM(ctx);
+    default:
+      return false;
+  }
 }
 
 bool CVSADRBase::CleanupDROperationThread(SDROperationCtx&) { return true; }
 
 bool CVSADRBase::ProcessDRSubclientThread(SDROperationCtx&) { return false; }
 
-bool CVSADRBase::IsMachineEligible(CDRInfo*) {
-  // Eligibility reads the VM replication record, which is not loaded yet.
+bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) {
+    m_event.Error("IsMachineEligible", "No VM replication record for replication [%d]. Machine ineligible",
+                  info != nullptr ? info->GetReplId() : 0);
+    return false;
+  }
+  const App::VSAFailoverStatus failover = vsa->GetFailoverStatus();
+  const App::VSAReplicationStatus sync = vsa->GetStatus();
+  if (m_appManager != nullptr && m_appManager->IsFirstTimeSyncDuringFailoverSet() &&
+      IsPermisableFailoverStateForJob(failover)) {
+    return true;
+  }
+  if (IsPermisableSyncStateForJob(sync) && IsPermisableFailoverStateForJob(failover)) {
+    if (!DRInfoUtils::IsDRTypeApplicable(info)) {
+      m_event.Debug("IsMachineEligible", "Skipping replication [%d]. [%s] is not supported", info->GetReplId(),
+                    DRHelper::GetDrTypeStr(info->GetDRType()).c_str());
+      return false;
+    }
+    return true;
+  }
+  const std::string reason = "Machine ineligible as failover Status is [" +
+                             DRHelper::GetVSAFailoverStatusStr(failover) + "] and sync status is [" +
+                             DRHelper::GetVSASyncStatusStr(sync) + "]";
+  m_orchestrator->LogMessage("IsMachineEligible",
+                             DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
+                             ZNDR::DR_EVENT_MINOR, true);
   return false;
 }
 
 bool CVSADRBase::Cleanup(const SDRPriority&) { return true; }
 
+// =============================================================================
+// Defaults of the operation classes
+// =============================================================================
+
+bool CVSADRBase::NotBuiltYet(const char* function, const char* what) {
+  m_event.Error(function, "%s is not built yet", what);
+  return false;
+}
+
+bool CVSADRBase::Backup(SDROperationCtx&) { return NotBuiltYet("Backup", "The backup of replicated VMs"); }
+
 bool CVSADRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus) { return true; }
 
 bool CVSADRBase::IsPermisableSyncStateForJob(App::VSAReplicationStatus) { return true; }
+
+bool CVSADRBase::Sync(SDROperationCtx&) { return NotBuiltYet("Sync", "The replication sync"); }
+
+bool CVSADRBase::CreateBackupTask(TMMsg::CreateTaskReq&, int, std::vector<CDRInfo*>&) {
+  return NotBuiltYet("CreateBackupTask", "The backup task of replicated VMs");
+}
+
+bool CVSADRBase::GetVSABkpOptions(TMMsg::VSABkpOption&, ApplicationId&, std::vector<CDRInfo*>&) {
+  return NotBuiltYet("GetVSABkpOptions", "The backup options of replicated VMs");
+}
+
+bool CVSADRBase::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list) {
+  return m_orchestrator->LoadSyncTask(request, list);
+}
 
 bool CVSADRBase::PersistSnapMoref(CDRInfo*, Api::DRSite, std::string&) { return true; }
 
@@ -67,12 +182,242 @@ void CVSADRBase::LoadOperationConfig(SDROperationCtx&) {}
 
 bool CVSADRBase::PerformPostDrOps(SDROperationCtx&) { return true; }
 
+void CVSADRBase::LoadSyncList(SDROperationCtx& ctx) {
+  std::vector<CDRInfo*> kept;
+  kept.reserve(ctx.drInfoList.size());
+  for (CDRInfo* info : ctx.drInfoList) {
+    if (info == nullptr) continue;
+    IRepInfo* rep = info->GetRepInfo();
+    if (rep != nullptr && rep->IsCopyPrecedenceApplicable() &&
+        !IsSucceededOrSkipped(info->GetPhaseState(Api::VIRTUAL_APP_PHASE_AUX_COPY, ctx.site))) {
+      m_event.Debug("LoadSyncList", "Replication [%d] leaves the sync list as its aux copy did not succeed",
+                    info->GetReplId());
+      continue;
+    }
+    kept.push_back(info);
+  }
+  ctx.drInfoList.swap(kept);
+}
+
 bool CVSADRBase::_PreReplication(SDROperationCtx&) { return true; }
 
 bool CVSADRBase::DeleteDestVM(SDROperationCtx&) { return false; }
 
+bool CVSADRBase::PreFailover(SDROperationCtx&, std::vector<CDRInfo*>&) {
+  return NotBuiltYet("PreFailover", "The pre-failover step");
+}
+
 bool CVSADRBase::HandleSyncFailure(SDROperationCtx&, CDRInfo*) { return false; }
+
+void CVSADRBase::RevertSyncStatus(CDRInfo*, App::VSAReplicationStatus) {
+  NotBuiltYet("RevertSyncStatus", "Writing back a sync status");
+}
+
+// =============================================================================
+// Steps
+// =============================================================================
+
+bool CVSADRBase::PerformGenVMOp(SDROperationCtx& ctx, IDRContext* owner) {
+  if (ctx.drInfoList.empty()) {
+    m_event.Error("PerformGenVMOp", "Infolist is empty");
+    return false;
+  }
+  int succeeded = 0;
+  if (owner != nullptr && m_orchestrator->IsThreadsApplicable(ctx, ctx.drInfoList)) {
+    if (!m_orchestrator->RunParallelDROperation(ctx, owner)) return false;
+    for (CDRInfo* info : ctx.drInfoList) {
+      if (info != nullptr && info->IsBatchOpSuccess(ctx)) ++succeeded;
+    }
+    return succeeded > 0;
+  }
+  for (CDRInfo* info : ctx.drInfoList) {
+    SDROperationCtx one(ctx);
+    one.drInfoList.assign(1, info);
+    if (PerformVMOperation(one)) {
+      ++succeeded;
+    } else if (!ctx.ignoreQuit) {
+      // A clean-up never starts another clean-up.
+      CleanupDROperationThread(one);
+    }
+  }
+  return succeeded > 0;
+}
+
+bool CVSADRBase::__OP(SDROperationCtx& ctx, ZNDR::BatchOperation op, bool succeededOnly) {
+  ctx.batchOp = op;
+  switch (op) {
+    case ZNDR::BATCH_OP_POWER_OFF_PRIMARY:
+    case ZNDR::BATCH_OP_POWER_ON_PRIMARY:
+    case ZNDR::BATCH_OP_POWER_ON_SECONDARY:
+    case ZNDR::BATCH_OP_POWER_OFF_SECONDARY:
+    case ZNDR::BATCH_OP_SHUTDOWN_PRIMARY:
+    case ZNDR::BATCH_OP_SHUTDOWN_SECONDARY:
+    case ZNDR::BATCH_OP_BACKUP_PRIMARY:
+    case ZNDR::BATCH_OP_BACKUP_SECONDARY:
+    case ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY:
+    case ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY:
+    case ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION:
+    case ZNDR::BATCH_OP_CREATE_VM_DESTINATION:
+    case ZNDR::BATCH_OP_CLONE_VM_DESTINATION:
+    case ZNDR::BATCH_OP_REFRESH_VM_DESTINATION:
+      DRInfoUtils::LoadBasicPhaseDetails(ctx, op);
+      break;
+    case ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY:
+      ctx.site = Api::DR_SITE_SOURCE;
+      ctx.snapType = 1;
+      return SnapOp(ctx, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, SNAPSHOT_NAME, "", succeededOnly);
+    case ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY:
+      ctx.site = Api::DR_SITE_DESTINATION;
+      ctx.snapType = 1;
+      return SnapOp(ctx, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, SNAPSHOT_NAME, "", succeededOnly);
+    case ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY:
+      ctx.site = Api::DR_SITE_DESTINATION;
+      ctx.snapType = 1;
+      return SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, SNAPSHOT_NAME, "", succeededOnly);
+    case ZNDR::BATCH_OP_RUN_PRE_SCRIPTS_PRIMARY:
+    case ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY:
+      ctx.site = op == ZNDR::BATCH_OP_RUN_PRE_SCRIPTS_PRIMARY ? Api::DR_SITE_SOURCE : Api::DR_SITE_DESTINATION;
+      ctx.phase = Api::VIRTUAL_APP_PHASE_SCRIPT_EXECUTION;
+      // Scripts run only when every machine has them; otherwise the step
+      // passes without a phase row.
+      if (!DRInfoUtils::IsScriptExecutionSet(ctx)) return true;
+      break;
+    default:
+      return false;
+  }
+  LoadOperationConfig(ctx);
+  return m_orchestrator->RunOperation(*this, ctx, succeededOnly);
+}
+
+bool CVSADRBase::__VmOP(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, bool succeededOnly) {
+  ctx.phase = phase;
+  LoadOperationConfig(ctx);
+  return m_orchestrator->RunOperation(*this, ctx, succeededOnly);
+}
+
+bool CVSADRBase::IsCloneOpValid(SDROperationCtx& ctx) {
+  std::vector<CDRInfo*> kept;
+  kept.reserve(ctx.drInfoList.size());
+  for (CDRInfo* info : ctx.drInfoList) {
+    VSARepInfo* vsa = GetVSARepInfo(info);
+    if (vsa == nullptr) {
+      m_event.Error("IsCloneOpValid", "No VM replication record for replication [%d]. VM not cloned",
+                    info != nullptr ? info->GetReplId() : 0);
+      continue;
+    }
+    const int clientId = vsa->GetSourceVMClientId();
+    int count = 0;
+    if (m_appManager == nullptr || !m_appManager->QueryDRVMCloneCount(clientId, count)) {
+      // A count nobody could read is no reason to refuse the clone.
+      m_event.Error("IsCloneOpValid", "Failed to read the clone count of source VM client [%d]. Counting [0]",
+                    clientId);
+      count = 0;
+    }
+    if (count > kMaxCloneCount) {
+      m_event.Error("IsCloneOpValid", "VM [%s] [%s] has reached max clone count [%d] ",
+                    vsa->GetDestinationName().c_str(), vsa->GetDestinationGuid().c_str(), kMaxCloneCount);
+      continue;
+    }
+    kept.push_back(info);
+  }
+  ctx.drInfoList.swap(kept);
+  return !ctx.drInfoList.empty();
+}
+
+bool CVSADRBase::IsCleanUpOpValid(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
+  if (phase != Api::VIRTUAL_APP_PHASE_POWER_ON) return true;
+  if (info == nullptr) return false;
+  return info->GetPhaseState(Api::VIRTUAL_APP_PHASE_POWER_OFF, site) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS ||
+         info->GetPhaseState(Api::VIRTUAL_APP_PHASE_SHUTDOWN, site) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+}
+
+void CVSADRBase::PerformVMOperationOnFailure(std::vector<CDRInfo*>& list, Api::DRSite site,
+                                             Api::VirtualAppJobPhaseType phase) {
+  if (m_jobManager != nullptr && m_jobManager->IsDRJobCleanupPhase()) return;
+  const std::string phaseName = DRHelper::GetPhaseNameStr(phase);
+  const char* siteName = site == Api::DR_SITE_SOURCE ? "SOURCE" : "DESTINATION";
+  for (CDRInfo* info : list) {
+    if (info == nullptr || info->IsSuccess() || info->IsSkipped()) continue;
+    if (m_jobManager != nullptr && m_jobManager->IsJobSuspended()) continue;
+    if (!IsCleanUpOpValid(info, phase, site)) continue;
+    SDROperationCtx ctx;
+    ctx.drInfoList.assign(1, info);
+    ctx.site = site;
+    ctx.phase = phase;
+    ctx.updatePhaseInfoTbl = false;
+    ctx.markRowAsFailedOnFailure = false;
+    ctx.ignoreQuit = true;
+    m_event.Debug("PerformVMOperationOnFailure",
+                  "BEGIN [CLEAN-UP] operation [%s] on VM on site [%s] for replication [%d]", phaseName.c_str(),
+                  siteName, info->GetReplId());
+    PerformVMOperation(ctx);
+    m_event.Debug("PerformVMOperationOnFailure",
+                  "END   [CLEAN-UP] operation [%s] on VM on site [%s] for replication [%d]", phaseName.c_str(),
+                  siteName, info->GetReplId());
+  }
+}
+
+// =============================================================================
+// Records and switches
+// =============================================================================
+
+CVSAReplDataMgr* CVSADRBase::GetVSADataManager(CDRInfo* info) {
+  CDRDataSource* source = info != nullptr ? info->getDataSource() : nullptr;
+  if (source == nullptr || source->GetDataManager() == nullptr) {
+    m_event.Debug("GetVSADataManager", "VSA Datamanager not found in CDRInfo");
+    return nullptr;
+  }
+  if (source->GetInfoSource() != TMMsg::DR_OP_SOURCE_VSA_REPLICATION) {
+    m_event.Debug("GetVSADataManager", "Incorrect DataSource type -[%d]", static_cast<int>(source->GetInfoSource()));
+    return nullptr;
+  }
+  return dynamic_cast<CVSAReplDataMgr*>(source->GetDataManager());
+}
+
+VSARepInfo* CVSADRBase::GetVSARepInfo(CDRInfo* info) { return DRInfoUtils::GetVSARepInfo(info); }
+
+App::VSAReplicationStatus CVSADRBase::GetOriginalSyncStatus(CDRInfo* info) {
+  CVSAReplDataMgr* manager = GetVSADataManager(info);
+  if (manager == nullptr) return static_cast<App::VSAReplicationStatus>(0);
+  return manager->GetOriginalSyncStatus(info->GetReplId());
+}
 
 void CVSADRBase::SetVMOperationAsync(SDROperationCtx& ctx) { ctx.vmOpAsync = true; }
 
 void CVSADRBase::ResetVMOperationAsync(SDROperationCtx& ctx) { ctx.vmOpAsync = false; }
+
+bool CVSADRBase::IsVMOperationAsyncRequired(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (DRInfoUtils::IsSiteVendor(info, Api::DR_SITE_SOURCE, Common::VS_VENDOR_1) ||
+      !DRInfoUtils::IsSiteVendor(info, Api::DR_SITE_DESTINATION, Common::VS_VENDOR_1)) {
+    return false;
+  }
+  SetVMOperationAsync(ctx);
+  return true;
+}
+
+// =============================================================================
+// Snapshot steps
+// =============================================================================
+
+bool CVSADRBase::SnapOp(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, const std::string& name,
+                        const std::string& moref, bool succeededOnly) {
+  ctx.phase = phase;
+  LoadOperationConfig(ctx);
+  LoadSnapshotInfo(ctx, name, moref);
+  return m_orchestrator->RunOperation(*this, ctx, succeededOnly);
+}
+
+bool CVSADRBase::LoadSnapshotInfo(SDROperationCtx& ctx, const std::string& name, const std::string& moref) {
+  for (CDRInfo* info : ctx.drInfoList) {
+    VSARepInfo* vsa = GetVSARepInfo(info);
+    if (vsa == nullptr) continue;
+    SDRSnapshotInfo snapshot;
+    snapshot.site = ctx.site;
+    snapshot.snapType = ctx.snapType;
+    snapshot.snapName = name;
+    snapshot.snapRef = moref;
+    vsa->addSnapshotInfo(snapshot);
+  }
+  return true;
+}
