@@ -92,6 +92,14 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"JMAdminJobInfoTable", "platform/jobsim/JobManagerRows"},
       {"JMJobDataLink", "platform/jobsim/JobManagerRows"},
       {"JMJobDataStats", "platform/jobsim/JobManagerRows"},
+      {"PLT_Arrays", "platform/array/ArrayStore"},
+      {"PLT_ArrayRelationships", "platform/array/ArrayRelationshipStore"},
+      {"PLT_ArrayLuns", "platform/array/ArrayLunStore"},
+      {"PLT_ArrayLunFaults", "platform/array/ArrayLunStore"},
+      {"PLT_ArrayCalls", "platform/array/ArrayCallJournal"},
+      {"PLT_SnapReplications", "platform/array/SnapReplicationStore"},
+      {"PLT_SnapAfiles", "platform/array/AfileStore"},
+      {"PLT_SnapReplicaGroups", "platform/array/ReplicaGroupReportStore"},
   };
   for (const std::string& file : Sources("platform")) {
     const std::string text = Read(kRoot / file);

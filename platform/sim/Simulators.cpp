@@ -1,6 +1,7 @@
 #include "sim/Simulators.h"
 
 #include "appmgr/ActivityControlStore.h"
+#include "array/ArrayLab.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "appmgr/SubclientActivityStore.h"
@@ -43,6 +44,7 @@ void CSimulators::Install() {
   CManagementQueries::Register();
   CActivityControlStore::Register();
   CDeleteOptionsProcedure::Register();
+  CArrayLab::Register();
   ZNPlatformInfo::SetServerNameSource(LabServerName);
 }
 
@@ -63,6 +65,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"job simulator", CJobSimulator::CreateTables},
       {"activity control", CActivityControlStore::CreateTables},
       {"VM backup status", CVMStatusStore::CreateTables},
+      {"array lab", CArrayLab::CreateTables},
   };
   for (const SOwner& owner : kOwners) {
     if (!owner.create()) {
@@ -82,5 +85,6 @@ std::vector<std::string> CSimulators::TableNames() {
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   for (const char* t : CVMStatusStore::kTables) names.push_back(t);
+  for (const std::string& t : CArrayLab::TableNames()) names.push_back(t);
   return names;
 }

@@ -13,8 +13,10 @@
 // CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore,
 // ClientProperties, CSubclientActivityStore, CActivityControlStore
 // (appmgr/), the job simulator's CSimJobStore, CJobManagerRows, CJobNotices
-// and CStoragePolicyStore (jobsim/), and the task manager's CVMStatusStore
-// (tasksim/).
+// and CStoragePolicyStore (jobsim/), the task manager's CVMStatusStore
+// (tasksim/), and the array lab's CArrayStore, CArrayRelationshipStore,
+// CArrayLunStore, CArrayCallJournal, CSnapReplicationStore, CAfileStore and
+// CReplicaGroupReportStore (array/).
 // docs/architecture.md lists which owns what.
 #pragma once
 
