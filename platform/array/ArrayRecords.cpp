@@ -3,19 +3,19 @@
 void SVSMRelationshipInfo::Clear() {
   for (std::string* text : {&sourceArray, &sourceVServer, &sourceVolume, &sourcePath, &destinationArray,
                             &destinationVServer, &destinationVolume, &destinationPath, &mirrorState,
-                            &relationshipStatus, &relationshipType, &policy, &schedule, &lastTransferType,
-                            &lastTransferError, &lastTransferEnd, &unhealthyReason, &relationshipId, &comment}) {
+                            &relationshipStatus, &relationshipKind, &policy, &schedule, &lastTransferType,
+                            &lastTransferError, &lastTransferEnd, &problem, &relationshipKey, &comment}) {
     text->clear();
   }
   lagSeconds = 0;
-  healthy = 0;
+  consistent = 0;
   transferCount = 0;
 }
 
 void _SVSMRelationshipProgressInfo::Clear() {
   SVSMRelationshipInfo::Clear();
   for (std::string* text : {&progressState, &currentTransferType, &currentTransferError, &currentOperationId,
-                            &transferSnapshot, &newestSnapshot, &exportedSnapshot, &lastTransferFrom}) {
+                            &transferSnapshot, &latestSnapshot, &baseSnapshot, &lastTransferFrom}) {
     text->clear();
   }
   transferredKb = 0;

@@ -27,18 +27,18 @@ struct SVSMRelationshipInfo {
   std::string destinationVolume;
   std::string destinationPath;
   int32_t lagSeconds;
-  int32_t healthy;           // 1 when the array considers the relationship healthy
+  int32_t consistent;        // 1 when the destination holds a usable copy
   std::string mirrorState;   // "snapmirrored", "broken-off", "uninitialized", ...
   std::string relationshipStatus;  // "idle", "transferring", ...
-  std::string relationshipType;
+  std::string relationshipKind;
   int32_t transferCount;
   std::string policy;
   std::string schedule;
   std::string lastTransferType;
   std::string lastTransferError;
   std::string lastTransferEnd;
-  std::string unhealthyReason;
-  std::string relationshipId;
+  std::string problem;
+  std::string relationshipKey;
   std::string comment;
 };
 
@@ -54,8 +54,8 @@ struct _SVSMRelationshipProgressInfo : SVSMRelationshipInfo {
   int32_t transferredKb;
   int32_t percentDone;
   int32_t elapsedSeconds;
-  std::string newestSnapshot;
-  std::string exportedSnapshot;
+  std::string latestSnapshot;
+  std::string baseSnapshot;
   std::string lastTransferFrom;
 };
 

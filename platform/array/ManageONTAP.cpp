@@ -73,7 +73,7 @@ bool ManageONTAP::GetSnapMirrorInfoCMode(_SVSMRelationshipProgressInfo& info, co
   }
   info.mirrorState = r.mirrorState;
   info.relationshipStatus = r.status;
-  info.healthy = 1;
+  info.consistent = 1;
   return Answer("GetSnapMirrorInfoCMode", args, answer,
                 " [" + r.mirrorState + "] [" + r.status + "]");
 }

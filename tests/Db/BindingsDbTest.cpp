@@ -622,8 +622,8 @@ TEST_P(CDbModeTest, ArchiveFilesTakeTheirThreeInputsAndAnswerTenColumns) {
 
 TEST_P(CDbModeTest, ReplicaGroupReportTakesOneTextAndAnswersNineteenColumns) {
   SRecordingProc proc;
-  proc.rows = {{T("sp"), T("copy"), T("snap"), T("client"), T("sc"), T("rel-1"), T("mirror"), T("svm:src"), T("prod"),
-                T("svm_dr:dst"), T("O'Brien"), N(3), N(21), N(52), N(7), N(5), N(51), N(4), N(77)}};
+  proc.rows = {{T("sp"), T("copy"), T("snap"), T("client"), T("sc"), T("rel-1"), T("mirror"), T("vs:src"), T("prod"),
+                T("vs_dr:dst"), T("O'Brien"), N(3), N(21), N(52), N(7), N(5), N(51), N(4), N(77)}};
   CScopedHandler<std::string, DBProcHandler> scoped(CDBProcRegistry::Handlers(), "MM_SMNetAppOpenReplReport",
                                                     proc.Handler());
   MM_SMNetAppOpenReplReport p(nullptr);
@@ -652,9 +652,9 @@ TEST_P(CDbModeTest, ReplicaGroupReportTakesOneTextAndAnswersNineteenColumns) {
   const MM_SMNetAppOpenReplReport_t* r = run.getDataPtr();
   EXPECT_STREQ(r->o_spName, "sp");
   EXPECT_STREQ(r->o_relationshipType, "mirror");
-  EXPECT_STREQ(r->o_sourcePath, "svm:src");
+  EXPECT_STREQ(r->o_sourcePath, "vs:src");
   EXPECT_STREQ(r->o_sourceArray, "prod");
-  EXPECT_STREQ(r->o_targetPath, "svm_dr:dst");
+  EXPECT_STREQ(r->o_targetPath, "vs_dr:dst");
   EXPECT_STREQ(r->o_targetArray, "O'Brien");
   EXPECT_EQ(r->o_snapCount, 3);
   EXPECT_EQ(r->o_subclientId, 21);

@@ -19,29 +19,29 @@ TEST(SSMReplicaGroup, NewGroupsStartEmptyWithANormalRelationship) {
 
 TEST(SSMReplicaGroup, PathsSplitIntoVServerAndVolume) {
   SSMReplicaGroup g(1, 2, 3);
-  g.setDestVolume("svm_dr:vol_ds1");
-  EXPECT_EQ("svm_dr", g.getDestVServer());
+  g.setDestVolume("vs_dr:vol_ds1");
+  EXPECT_EQ("vs_dr", g.getDestVServer());
   EXPECT_EQ("vol_ds1", g.getDestVolume());
-  EXPECT_EQ("svm_dr:vol_ds1", g.getDestPath());
-  g.setSourceVolume("svm_prod:vol_src");
-  EXPECT_EQ("svm_prod", g.getSourceVServer());
+  EXPECT_EQ("vs_dr:vol_ds1", g.getDestPath());
+  g.setSourceVolume("vs_prod:vol_src");
+  EXPECT_EQ("vs_prod", g.getSourceVServer());
   EXPECT_EQ("vol_src", g.getSourceVolume());
-  EXPECT_EQ("svm_prod:vol_src", g.getSourcePath());
+  EXPECT_EQ("vs_prod:vol_src", g.getSourcePath());
   // Source and destination do not leak into each other.
-  EXPECT_EQ("svm_dr", g.getDestVServer());
+  EXPECT_EQ("vs_dr", g.getDestVServer());
 
   // A later volume keeps the vserver and rebuilds the path.
   g.updateDestVolume("vol_ds1_override");
-  EXPECT_EQ("svm_dr", g.getDestVServer());
-  EXPECT_EQ("svm_dr:vol_ds1_override", g.getDestPath());
+  EXPECT_EQ("vs_dr", g.getDestVServer());
+  EXPECT_EQ("vs_dr:vol_ds1_override", g.getDestPath());
 }
 
 TEST(SSMReplicaGroup, APathWithoutColonLeavesVServerAndVolumeAsTheyWere) {
   SSMReplicaGroup g;
-  g.setDestVolume("svm_dr:vol_a");
+  g.setDestVolume("vs_dr:vol_a");
   g.setDestVolume("just_a_volume");
   EXPECT_EQ("just_a_volume", g.getDestPath());
-  EXPECT_EQ("svm_dr", g.getDestVServer());
+  EXPECT_EQ("vs_dr", g.getDestVServer());
   EXPECT_EQ("vol_a", g.getDestVolume());
   g.setSourceVolume(nullptr);
   EXPECT_EQ("", g.getSourcePath());
@@ -50,10 +50,10 @@ TEST(SSMReplicaGroup, APathWithoutColonLeavesVServerAndVolumeAsTheyWere) {
 
 TEST(SSMReplicaGroup, APathWithTwoColonsTakesTheFirstTwoParts) {
   SSMReplicaGroup g;
-  g.setDestVolume("svm_dr:vol_b:qtree7");
-  EXPECT_EQ("svm_dr", g.getDestVServer());
+  g.setDestVolume("vs_dr:vol_b:part3");
+  EXPECT_EQ("vs_dr", g.getDestVServer());
   EXPECT_EQ("vol_b", g.getDestVolume());
-  EXPECT_EQ("svm_dr:vol_b:qtree7", g.getDestPath());
+  EXPECT_EQ("vs_dr:vol_b:part3", g.getDestPath());
   // Empty parts count: the vserver may be empty.
   g.setSourceVolume(":vol_c");
   EXPECT_EQ("", g.getSourceVServer());
@@ -62,20 +62,20 @@ TEST(SSMReplicaGroup, APathWithTwoColonsTakesTheFirstTwoParts) {
 
 TEST(SSMReplicaGroup, AVServerSetAloneKeepsTheOldPathUntilTheVolumeIsUpdated) {
   SSMReplicaGroup g;
-  g.setDestVolume("svm_old:vol_x");
-  g.SetDestVServer("svm_new");
-  EXPECT_EQ("svm_new", g.getDestVServer());
-  EXPECT_EQ("svm_old:vol_x", g.getDestPath());
+  g.setDestVolume("vs_old:vol_x");
+  g.SetDestVServer("vs_new");
+  EXPECT_EQ("vs_new", g.getDestVServer());
+  EXPECT_EQ("vs_old:vol_x", g.getDestPath());
   g.updateDestVolume("vol_y");
-  EXPECT_EQ("svm_new:vol_y", g.getDestPath());
+  EXPECT_EQ("vs_new:vol_y", g.getDestPath());
 }
 
 TEST(SSMReplicaGroup, ACopyCarriesEverythingAndStaysApart) {
   SSMReplicaGroup g(9, 52, 21);
   g.setSourceArray("array-prod");
   g.setTargetArray("array-dr");
-  g.setSourceVolume("svm_prod:vol_1");
-  g.setDestVolume("svm_dr:vol_1");
+  g.setSourceVolume("vs_prod:vol_1");
+  g.setDestVolume("vs_dr:vol_1");
   g.setSPId(5);
   g.setDefaultSPCopyId(51);
   g.setPairId(77);
@@ -93,8 +93,8 @@ TEST(SSMReplicaGroup, ACopyCarriesEverythingAndStaysApart) {
     EXPECT_EQ(21, c->getSubclientId());
     EXPECT_EQ("array-prod", c->getSourceArray());
     EXPECT_EQ("array-dr", c->getTargetArray());
-    EXPECT_EQ("svm_prod:vol_1", c->getSourcePath());
-    EXPECT_EQ("svm_dr:vol_1", c->getDestPath());
+    EXPECT_EQ("vs_prod:vol_1", c->getSourcePath());
+    EXPECT_EQ("vs_dr:vol_1", c->getDestPath());
     EXPECT_EQ("vol_1", c->getDestVolume());
     EXPECT_EQ(5, c->getSPId());
     EXPECT_EQ(51, c->getDefaultSPCopyId());

@@ -75,7 +75,7 @@ TEST_F(ArrayLabConcurrency, AFaultCountFailsExactlyThatManyOfTheRacingBreaks) {
   RunTogether(kThreads, [&](int) {
     ManageONTAP array;
     ASSERT_TRUE(Connect(kArray, array));
-    if (array.SMBreakRelationshipCMode("vol_ds2", "svm_dr")) ++accepted;
+    if (array.SMBreakRelationshipCMode("vol_ds2", "vs_dr")) ++accepted;
   });
   EXPECT_EQ(kThreads - 5, accepted.load());
   const SLabRelationship r = Relationship(kPath2);
@@ -89,7 +89,7 @@ TEST_F(ArrayLabConcurrency, OverlappingSnapshotsMountsReadsAndUnmapsLoseNothing)
   AddReplication(11);
   AddReplication(12);
   for (int t = 0; t < kThreads; ++t) {
-    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_many", "/vol/vol_many/lun" + std::to_string(t), true, false}));
+    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_many", "vol_many/lun" + std::to_string(t), true, false}));
   }
   std::atomic<int> failures(0);
   RunTogether(kThreads, [&](int t) {
@@ -106,7 +106,7 @@ TEST_F(ArrayLabConcurrency, OverlappingSnapshotsMountsReadsAndUnmapsLoseNothing)
       ++failures;
     }
     ManageONTAP array;
-    if (!Connect(kArray, array) || !array.UnAssignLunFromAllInitiators("/vol/vol_many/lun" + std::to_string(t))) {
+    if (!Connect(kArray, array) || !array.UnAssignLunFromAllInitiators("vol_many/lun" + std::to_string(t))) {
       ++failures;
     }
   });

@@ -1,9 +1,11 @@
 // The array lab in tests: a fresh database with every simulator table, the
 // job simulator's runner (snapshots are copied from its backups), and a
-// small lab to start from: array 3 ("array-dr", vserver "svm_dr") with two
+// small lab to start from: array 3 ("array-dr", vserver "vs_dr") with two
 // snapmirrored relationships and their LUNs, array 4 without a management
 // entry, and helpers for storage-array replications.
 #pragma once
+
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -26,25 +28,25 @@ class CArrayLabTestBase : public CJobSimTestBase {
   static constexpr int kUnmanaged = 4;
   static constexpr int kGroup = 900;
   static constexpr int kCopy = 52;
-  static constexpr const char* kPath1 = "svm_dr:vol_ds1";
-  static constexpr const char* kPath2 = "svm_dr:vol_ds2";
+  static constexpr const char* kPath1 = "vs_dr:vol_ds1";
+  static constexpr const char* kPath2 = "vs_dr:vol_ds2";
 
   void SetUp() override {
     CJobSimTestBase::SetUp();
     std::string error;
     ASSERT_TRUE(CSimulators::CreateTables(error)) << error;
-    ASSERT_TRUE(CArrayStore::Add(SLabArray{kArray, "array-dr", "svm_dr", true, true}));
+    ASSERT_TRUE(CArrayStore::Add(SLabArray{kArray, "array-dr", "vs_dr", true, true}));
     ASSERT_TRUE(CArrayStore::Add(SLabArray{kUnmanaged, "array-lost", "", false, true}));
     for (const char* path : {kPath1, kPath2}) {
       SLabRelationship r;
       r.controlHostId = kArray;
       r.destPath = path;
-      r.sourcePath = std::string("svm_prod:") + (path + 7);
+      r.sourcePath = std::string("vs_prod:") + (strchr(path, ':') + 1);
       ASSERT_TRUE(CArrayRelationshipStore::Add(r));
     }
-    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_ds1", "/vol/vol_ds1/lun0", true, false}));
-    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_ds1", "/vol/vol_ds1/lun1", true, false}));
-    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_ds2", "/vol/vol_ds2/lun0", false, false}));
+    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_ds1", "vol_ds1/lun0", true, false}));
+    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_ds1", "vol_ds1/lun1", true, false}));
+    ASSERT_TRUE(CArrayLunStore::Add(SLabLun{kArray, "vol_ds2", "vol_ds2/lun0", false, false}));
   }
 
   // An array object of a control host, connected as the data manager

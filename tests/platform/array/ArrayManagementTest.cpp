@@ -321,9 +321,9 @@ TEST_F(ArrayManagement, TheReplicaGroupReportAnswersTheCopysRows) {
     r.copyType = "snap";
     r.subclientName = "sc21";
     r.relationshipType = "mirror";
-    r.sourcePath = "svm_prod:" + volume;
+    r.sourcePath = "vs_prod:" + volume;
     r.sourceArray = "array-prod";
-    r.targetPath = "svm_dr:" + volume;
+    r.targetPath = "vs_dr:" + volume;
     r.targetArray = "array-dr";
     r.subclientId = kSubclient;
     r.copyId = copyId;
@@ -362,8 +362,8 @@ TEST_F(ArrayManagement, TheReplicaGroupReportAnswersTheCopysRows) {
   };
   std::vector<std::string> lines;
   ASSERT_EQ(100, report(kCopy, lines));
-  EXPECT_EQ((std::vector<std::string>{"sp-array|svm_prod:vol_ds1|array-prod|svm_dr:vol_ds1|array-dr|21|52|7|5|51|3|107",
-                                      "sp-array|svm_prod:vol_ds2|array-prod|svm_dr:vol_ds2|array-dr|21|52|8|5|51|3|108"}),
+  EXPECT_EQ((std::vector<std::string>{"sp-array|vs_prod:vol_ds1|array-prod|vs_dr:vol_ds1|array-dr|21|52|7|5|51|3|107",
+                                      "sp-array|vs_prod:vol_ds2|array-prod|vs_dr:vol_ds2|array-dr|21|52|8|5|51|3|108"}),
             lines);
   ASSERT_EQ(100, report(kPrimary, lines));
   ASSERT_EQ(1u, lines.size());
