@@ -9,6 +9,8 @@ SnapDRRepInfo::SnapDRRepInfo(const Api::SnapDRReplicationInfo& info) : m_info(in
 
 SnapDRRepInfo::~SnapDRRepInfo() {}
 
+std::string SnapDRRepInfo::GetSourceGuid() { return m_info.GetString(Api::SnapDRReplicationInfo::kSourceVMGuid); }
+
 bool SnapDRRepInfo::IsToolsInstalled() { return m_info.GetInt32(Api::SnapDRReplicationInfo::kToolsInstalled) != 0; }
 
 void SnapDRRepInfo::GetSourceDatastores(std::vector<VirtualServer::VMDatastoreInfo>& out) {
@@ -17,7 +19,7 @@ void SnapDRRepInfo::GetSourceDatastores(std::vector<VirtualServer::VMDatastoreIn
   for (size_t i = 0; i < m_info.ListSize(Api::SnapDRReplicationInfo::kDatastoreReplications); ++i) {
     const CNMessageBase& volume = m_info.GetListMsg(Api::SnapDRReplicationInfo::kDatastoreReplications, i);
     const VirtualServer::VMDatastoreInfo& ds =
-        volume.GetMsgAs<VirtualServer::VMDatastoreInfo>(Api::SnapDRDatastoreReplication::kSourceDatastore);
+        volume.GetMsgAs<VirtualServer::VMDatastoreInfo>(Api::DatastoreReplication::kSourceDatastore);
     if (seen.insert(ds.GetString(VirtualServer::VMDatastoreInfo::kDatastoreName)).second) out.push_back(ds);
   }
 }

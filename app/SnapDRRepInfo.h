@@ -17,6 +17,9 @@ class SnapDRRepInfo : public AppRepInfo {
   ~SnapDRRepInfo() override;
 
   CNMessageBase& GetBaseRepInfo() override { return m_info; }
+  // The source VM's GUID has another field here than in an application
+  // replication's message.
+  std::string GetSourceGuid() override;
 
   bool IsToolsInstalled();
   // Clears out, then one entry per distinct source datastore name, in the

@@ -54,7 +54,8 @@ std::string Folder(const std::string& file) { return fs::path(file).parent_path(
 // Platform areas by level: an area includes its own level and below.
 const std::map<std::string, int> kPlatformLevels = {
     {"core", 0}, {"log", 1}, {"time", 2}, {"sync", 2}, {"settings", 2}, {"msg", 3}, {"db", 4}, {"net", 4},
-    {"xmlreq", 5}, {"jobs", 6}, {"repl", 7}, {"appmgr", 7}, {"jobsim", 8}, {"tasksim", 9}, {"vm", 10}, {"sim", 11},
+    {"xmlreq", 5}, {"jobs", 6}, {"repl", 7}, {"appmgr", 7}, {"jobsim", 8}, {"tasksim", 9}, {"array", 9}, {"vm", 10},
+    {"sim", 11},
 };
 const std::set<std::string> kSystemFolders = {"engine", "services", "Db", "vsa", "app"};
 
@@ -105,6 +106,14 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"PLT_HvFaults", "platform/vm/HypervisorStore"},
       {"PLT_HvCounters", "platform/vm/HypervisorStore"},
       {"PLT_HvDatastores", "platform/vm/HypervisorStore"},
+      {"PLT_Arrays", "platform/array/ArrayStore"},
+      {"PLT_ArrayRelationships", "platform/array/ArrayRelationshipStore"},
+      {"PLT_ArrayLuns", "platform/array/ArrayLunStore"},
+      {"PLT_ArrayLunFaults", "platform/array/ArrayLunStore"},
+      {"PLT_ArrayCalls", "platform/array/ArrayCallJournal"},
+      {"PLT_SnapReplications", "platform/array/SnapReplicationStore"},
+      {"PLT_SnapAfiles", "platform/array/AfileStore"},
+      {"PLT_SnapReplicaGroups", "platform/array/ReplicaGroupReportStore"},
   };
   for (const std::string& file : Sources("platform")) {
     const std::string text = Read(kRoot / file);

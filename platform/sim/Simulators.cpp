@@ -1,6 +1,7 @@
 #include "sim/Simulators.h"
 
 #include "appmgr/ActivityControlStore.h"
+#include "array/ArrayLab.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "appmgr/SubclientActivityStore.h"
@@ -45,6 +46,7 @@ void CSimulators::Install() {
   CActivityControlStore::Register();
   CDeleteOptionsProcedure::Register();
   CHypervisorLab::Register();
+  CArrayLab::Register();
   ZNPlatformInfo::SetServerNameSource(LabServerName);
 }
 
@@ -66,6 +68,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"activity control", CActivityControlStore::CreateTables},
       {"VM backup status", CVMStatusStore::CreateTables},
       {"hypervisor lab", CHypervisorLab::CreateTables},
+      {"array lab", CArrayLab::CreateTables},
   };
   for (const SOwner& owner : kOwners) {
     if (!owner.create()) {
@@ -86,5 +89,6 @@ std::vector<std::string> CSimulators::TableNames() {
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   for (const char* t : CVMStatusStore::kTables) names.push_back(t);
   for (const std::string& t : CHypervisorLab::TableNames()) names.push_back(t);
+  for (const std::string& t : CArrayLab::TableNames()) names.push_back(t);
   return names;
 }

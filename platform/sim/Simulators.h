@@ -16,7 +16,10 @@
 // and CStoragePolicyStore (jobsim/), the task manager's CVMStatusStore
 // (tasksim/), the hypervisor lab's CHypervisorStore (vm/) and the owners of
 // the server's VM, instance-property and application tables, CAppVMStore,
-// CInstancePropStore and CApplicationStore (appmgr/).
+// CInstancePropStore and CApplicationStore (appmgr/), and the array lab's
+// CArrayStore, CArrayRelationshipStore,
+// CArrayLunStore, CArrayCallJournal, CSnapReplicationStore, CAfileStore and
+// CReplicaGroupReportStore (array/).
 // docs/architecture.md lists which owns what.
 #pragma once
 

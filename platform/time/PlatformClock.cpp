@@ -108,6 +108,12 @@ int64_t CPlatformClock::NowEpochSeconds() const {
   return m_epochAtStartSec + m_epochShiftSec + elapsedSec;
 }
 
+int64_t CPlatformClock::NowEpochMs() const {
+  const int64_t elapsedMs = NowMs();
+  CMutexLock lk(m_mutex);
+  return (m_epochAtStartSec + m_epochShiftSec) * 1000 + elapsedMs;
+}
+
 void CPlatformClock::ShiftEpochSeconds(int64_t seconds) {
   CMutexLock lk(m_mutex);
   m_epochShiftSec += seconds;

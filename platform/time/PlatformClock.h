@@ -98,6 +98,9 @@ class CPlatformClock {
   int64_t NowMs() const;
   // Scaled wall-clock time in seconds since the epoch.
   int64_t NowEpochSeconds() const;
+  // The same in milliseconds, from one reading (records kept across
+  // processes order by it).
+  int64_t NowEpochMs() const;
   // Moves the scaled wall clock (tests of expiry times).
   void ShiftEpochSeconds(int64_t seconds);
 

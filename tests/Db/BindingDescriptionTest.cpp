@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "Db/Proc/APPSetActivityControl.h"
+#include "Db/Proc/AppGetSnapDRArchiveFiles.h"
 #include "Db/Proc/AppGetVSMemberServers.h"
 #include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
+#include "Db/Proc/MM_SMNetAppOpenReplReport.h"
 #include "Db/Proc/TM_GetTaskDetail.h"
 #include "Db/Tbl/APP_Application.h"
 #include "Db/Tbl/APP_Client.h"
@@ -216,6 +218,15 @@ const std::vector<SExpected>& Expected() {
        "i|i|i|s257|s513|s|t|t|t|i|i|", "", 0, "id",
        {{"App_VMHost", {{"vHostId", "id"}}}, {"APP_Client", {{"clientId", "id"}}}}},
       {"APPSetActivityControl", Observe<APPSetActivityControl>, 2, "00010017000200190000", "", "", "", -1, "", {}},
+      {"AppGetSnapDRArchiveFiles", Observe<AppGetSnapDRArchiveFiles>, 2, "00d:0000000000000000",
+       "o_masterJobId, o_vmName, o_afileId, o_jobId, o_vmClientId, o_vmGuid, o_vmAppId, o_mountStatus, o_mountHostId, "
+       "o_isFailoverMount",
+       "i|s1021|i|i|i|s1021|i|i|i|i|", "", -1, "", {}},
+      {"MM_SMNetAppOpenReplReport", Observe<MM_SMNetAppOpenReplReport>, 2, "00d:0000000000000000",
+       "o_spName, o_copyName, o_copyType, o_clientName, o_subclientName, o_relationshipId, o_relationshipType, "
+       "o_sourcePath, o_sourceArray, o_targetPath, o_targetArray, o_snapCount, o_subclientId, o_copyId, "
+       "o_replicaGroupId, o_storagePolicyId, o_defaultSPCopy, o_controlHostId, o_replicaPairId",
+       "s1021|s1021|s1021|s1021|s1021|s1021|s1021|s1021|s1021|s1021|s1021|i|i|i|i|i|i|i|i|", "", -1, "", {}},
       {"JMJobDataLink", Observe<JMJobDataLink>, 1, "1.13.302.2",
        "haldenId, parentJobId, childJobId, parentAppid, childAppid, linkType, childJobStatus", "i|i|i|i|i|i|i|",
        "haldenId = ?AND parentJobId = ?AND childJobId = ?", -1, "haldenId, parentJobId, childJobId",
@@ -478,4 +489,25 @@ TEST(BindingDescription, ActivityControlDescriptorHasNoColumns) {
   EXPECT_TRUE(d.getForeignKeyMap().empty());
   APPSetActivityControl p(nullptr);
   EXPECT_EQ(p.getExtIndicatorArray(), nullptr);  // no output columns
+}
+
+TEST(BindingDescription, StorageArrayProcedureRowsStartEmptyAndHandTheirIndicatorsOver) {
+  ExpectFreshRow<AppGetSnapDRArchiveFiles>();
+  ExpectFreshRow<MM_SMNetAppOpenReplReport>();
+  AppGetSnapDRArchiveFiles_t afiles;
+  EXPECT_EQ(sizeof(afiles.o_vmGuid), 1021u);
+  MM_SMNetAppOpenReplReport_t report;
+  EXPECT_EQ(sizeof(report.o_targetArray), 1021u);
+  bool saved = DBtable::b_newDBBase;
+  DBtable::b_newDBBase = true;
+  {
+    AppGetSnapDRArchiveFiles a(nullptr);
+    EXPECT_EQ(a.getExtIndicatorArray(), static_cast<const void*>(a.getIndicators()));
+    EXPECT_EQ(a.getRowDescriptor()->getData().size(), 10u);
+    MM_SMNetAppOpenReplReport m(nullptr);
+    EXPECT_EQ(m.getExtIndicatorArray(), static_cast<const void*>(m.getIndicators()));
+    EXPECT_EQ(m.getRowDescriptor()->getData().size(), 19u);
+    EXPECT_STREQ(m.getRowDescriptor()->getColumnName_t2(18), "o_replicaPairId");
+  }
+  DBtable::b_newDBBase = saved;
 }

@@ -6,8 +6,10 @@
 
 #include "DbTestSupport.h"
 #include "Db/Proc/APPSetActivityControl.h"
+#include "Db/Proc/AppGetSnapDRArchiveFiles.h"
 #include "Db/Proc/AppGetVSMemberServers.h"
 #include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
+#include "Db/Proc/MM_SMNetAppOpenReplReport.h"
 #include "Db/Proc/TM_GetTaskDetail.h"
 #include "Db/SprocWrapper.h"
 #include "Db/Tbl/APP_Application.h"
@@ -537,6 +539,132 @@ TEST_P(CDbModeTest, VMRowsAreReadAndGivenAPolicy) {
   vm.setWhere("clientId = %d", 204);
   ASSERT_EQ(getOneRow(&vm, false, -1, 0), 0);
   EXPECT_EQ(row->vmAllocationPolicyId, 4);
+}
+
+namespace {
+
+// A procedure stand-in that keeps what it was called with and answers the
+// given rows.
+struct SRecordingProc {
+  std::vector<SDBProcValue> inputs;
+  int calls = 0;
+  std::vector<std::vector<SDBProcValue>> rows;
+  DBProcHandler Handler() {
+    return [this](const std::vector<SDBProcValue>& in, SDBProcResult& out) {
+      inputs = in;
+      ++calls;
+      out.rows = rows;
+      return 0;
+    };
+  }
+};
+
+SDBProcValue T(const char* text) { return SDBProcValue::Text(text); }
+SDBProcValue N(long long n) { return SDBProcValue::Number(n); }
+
+}  // namespace
+
+// Old-mode quotes stay doubled in the values clause (the text is unsafe
+// input), so a name with a quote reaches the procedure, and comes back,
+// exactly as written.
+TEST_P(CDbModeTest, ArchiveFilesTakeTheirThreeInputsAndAnswerTenColumns) {
+  SRecordingProc proc;
+  proc.rows = {{N(5001), T("O'Brien"), N(71), N(5002), N(301), T("guid-1"), N(401), N(78), N(9), N(1)},
+               {N(5001), T("vm-2"), N(72), N(5003), N(302), T("guid-2"), N(402), N(79), N(0), N(0)}};
+  CScopedHandler<std::string, DBProcHandler> scoped(CDBProcRegistry::Handlers(), "AppGetSnapDRArchiveFiles",
+                                                    proc.Handler());
+  AppGetSnapDRArchiveFiles p(nullptr);
+  p.setValues(22, 7, "x");
+  const char* xml = "<m n='O'Brien'/>";
+  if (GetParam()) {
+    p.setValues(23, 8, xml);  // the first call's inputs are cleared, not kept
+    ASSERT_EQ(p.BoundInputCount(), 3u);
+    EXPECT_TRUE(p.getInputsBound());
+    EXPECT_EQ(p.BoundInputs()[0]->getDataType(), 1);
+    EXPECT_EQ(p.BoundInputs()[1]->getDataType(), 1);
+    EXPECT_EQ(p.BoundInputs()[2]->getDataType(), 6);
+    EXPECT_EQ(p.getValuesClause(), "");
+  } else {
+    EXPECT_EQ(p.getDescriptor(), nullptr);
+    EXPECT_EQ(p.getValuesReserved(), 35u);
+    EXPECT_EQ(p.getValuesClause(), "22,7,'x'");
+  }
+  AppGetSnapDRArchiveFiles q(nullptr);
+  q.setValues(23, 8, xml);
+  if (!GetParam()) {
+    EXPECT_EQ(q.getValuesClause(), "23,8,'<m n=''O''Brien''/>'");
+  }
+  AppGetSnapDRArchiveFiles& run = GetParam() ? p : q;
+  run.setIsolationType(4);
+  int state = 0;
+  ASSERT_EQ(getNextRow(&run, &state, -1, 0), 0);
+  ASSERT_EQ(proc.inputs.size(), 3u);
+  EXPECT_EQ(proc.inputs[0].AsInt(), 23);
+  EXPECT_EQ(proc.inputs[1].AsInt(), 8);
+  EXPECT_EQ(proc.inputs[2].text, xml);
+  const AppGetSnapDRArchiveFiles_t* row = run.getDataPtr();
+  EXPECT_EQ(row->o_masterJobId, 5001);
+  EXPECT_STREQ(row->o_vmName, "O'Brien");
+  EXPECT_EQ(row->o_afileId, 71);
+  EXPECT_EQ(row->o_jobId, 5002);
+  EXPECT_EQ(row->o_vmClientId, 301);
+  EXPECT_STREQ(row->o_vmGuid, "guid-1");
+  EXPECT_EQ(row->o_vmAppId, 401);
+  EXPECT_EQ(row->o_mountStatus, 78);
+  EXPECT_EQ(row->o_mountHostId, 9);
+  EXPECT_EQ(row->o_isFailoverMount, 1);
+  ASSERT_EQ(getNextRow(&run, &state, -1, 0), 0);
+  EXPECT_STREQ(row->o_vmName, "vm-2");
+  EXPECT_EQ(row->o_isFailoverMount, 0);
+  EXPECT_EQ(getNextRow(&run, &state, -1, 0), 100);
+  EXPECT_EQ(proc.calls, 1);
+}
+
+TEST_P(CDbModeTest, ReplicaGroupReportTakesOneTextAndAnswersNineteenColumns) {
+  SRecordingProc proc;
+  proc.rows = {{T("sp"), T("copy"), T("snap"), T("client"), T("sc"), T("rel-1"), T("mirror"), T("vs:src"), T("prod"),
+                T("vs_dr:dst"), T("O'Brien"), N(3), N(21), N(52), N(7), N(5), N(51), N(4), N(77)}};
+  CScopedHandler<std::string, DBProcHandler> scoped(CDBProcRegistry::Handlers(), "MM_SMNetAppOpenReplReport",
+                                                    proc.Handler());
+  MM_SMNetAppOpenReplReport p(nullptr);
+  p.setValues("x");
+  const char* xml = "<e a='O'Brien'/>";
+  if (GetParam()) {
+    p.setValues(xml);
+    ASSERT_EQ(p.BoundInputCount(), 1u);
+    EXPECT_EQ(p.BoundInputs()[0]->getDataType(), 6);
+    EXPECT_FALSE(p.BoundInputs()[0]->isNull());
+  } else {
+    EXPECT_EQ(p.getValuesReserved(), 5u);
+    EXPECT_EQ(p.getValuesClause(), "'x'");
+  }
+  MM_SMNetAppOpenReplReport q(nullptr);
+  q.setValues(xml);
+  if (!GetParam()) {
+    EXPECT_EQ(q.getValuesClause(), "'<e a=''O''Brien''/>'");
+  }
+  MM_SMNetAppOpenReplReport& run = GetParam() ? p : q;
+  run.setIsolationType(4);
+  int state = 0;
+  ASSERT_EQ(getNextRow(&run, &state, -1, 0), 0);
+  ASSERT_EQ(proc.inputs.size(), 1u);
+  EXPECT_EQ(proc.inputs[0].text, xml);
+  const MM_SMNetAppOpenReplReport_t* r = run.getDataPtr();
+  EXPECT_STREQ(r->o_spName, "sp");
+  EXPECT_STREQ(r->o_relationshipType, "mirror");
+  EXPECT_STREQ(r->o_sourcePath, "vs:src");
+  EXPECT_STREQ(r->o_sourceArray, "prod");
+  EXPECT_STREQ(r->o_targetPath, "vs_dr:dst");
+  EXPECT_STREQ(r->o_targetArray, "O'Brien");
+  EXPECT_EQ(r->o_snapCount, 3);
+  EXPECT_EQ(r->o_subclientId, 21);
+  EXPECT_EQ(r->o_copyId, 52);
+  EXPECT_EQ(r->o_replicaGroupId, 7);
+  EXPECT_EQ(r->o_storagePolicyId, 5);
+  EXPECT_EQ(r->o_defaultSPCopy, 51);
+  EXPECT_EQ(r->o_controlHostId, 4);
+  EXPECT_EQ(r->o_replicaPairId, 77);
+  EXPECT_EQ(getNextRow(&run, &state, -1, 0), 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModes, CDbModeTest, ::testing::Values(true, false),

@@ -97,7 +97,7 @@ class DRStepRulesRecords : public CVMMachinesTestBase {
       msg.SetString(Api::SnapDRReplicationInfo::kSourceVMGuid, vm.first);
       for (const std::string& ds : vm.second) {
         msg.AddMsg(Api::SnapDRReplicationInfo::kDatastoreReplications)
-            .MutableMsg(Api::SnapDRDatastoreReplication::kSourceDatastore)
+            .MutableMsg(Api::DatastoreReplication::kSourceDatastore)
             .SetString(VirtualServer::VMDatastoreInfo::kDatastoreName, ds);
       }
       CSnapArrayDRReplDataMgrTestPeer::Add(*mgr, ++id, SnapDRRepInfo(msg));

@@ -73,6 +73,9 @@ TEST_F(DRThreadPoolConcurrency, VolumeRelationshipItemsRecordTheStatusOnlyOnSucc
   ZnThreadPool* pool = m_dr.InitDrThreadPool(2);
   ASSERT_NE(nullptr, pool);
   SSMReplicaGroup broken, resynced, failed;
+  broken.SetRelationshipStatus(VOLUME_RELATIONSHIP_NOT_RECORDED);
+  resynced.SetRelationshipStatus(VOLUME_RELATIONSHIP_BROKEN);
+  failed.SetRelationshipStatus(VOLUME_RELATIONSHIP_NOT_RECORDED);
   SDROperationCtx breakCtx, resyncCtx, failCtx;
   breakCtx.drInfoList = {m[0]};
   breakCtx.phase = Api::VIRTUAL_APP_PHASE_BREAK_VOLUME_RELATIONSHIP;
