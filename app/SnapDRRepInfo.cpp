@@ -9,6 +9,16 @@ SnapDRRepInfo::SnapDRRepInfo(const Api::SnapDRReplicationInfo& info) : m_info(in
 
 SnapDRRepInfo::~SnapDRRepInfo() {}
 
+const SAppRepFieldTable& SnapDRRepInfo::GetFieldTable() const {
+  using Info = Api::SnapDRReplicationInfo;
+  static const SAppRepFieldTable kTable = {
+      kNoRepField, kNoRepField, kNoRepField,         kNoRepField,          kNoRepField,
+      kNoRepField, kNoRepField, Info::kSourceVMGuid, Info::kDestinationVMGuid, kNoRepField,
+      kNoRepField, kNoRepField, kNoRepField,         kNoRepField,
+  };
+  return kTable;
+}
+
 bool SnapDRRepInfo::IsToolsInstalled() { return m_info.GetInt32(Api::SnapDRReplicationInfo::kToolsInstalled) != 0; }
 
 void SnapDRRepInfo::GetSourceDatastores(std::vector<VirtualServer::VMDatastoreInfo>& out) {

@@ -75,6 +75,7 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"APP_VSAReplication", "platform/repl/ReplicationStore"},
       {"APP_VSAReplicationProp", "platform/repl/ReplicationStore"},
       {"PLT_VSAReplicationMsg", "platform/repl/ReplicationStore"},
+      {"APP_ReplicaSyncReplication", "platform/repl/ReplicaSyncStore"},
       {"APP_Client", "platform/appmgr/ClientStore"},
       {"APP_ClientProp", "platform/appmgr/ClientProperties"},
       {"PLT_SubclientActivity", "platform/appmgr/SubclientActivityStore"},

@@ -1,51 +1,13 @@
-// Statements of the job simulator's stores, on the calling thread's
-// connection: bound by position, released on every path, a failure logged
-// once with the statement's owner and the database's reason.
+// Statements of the job simulator's stores (CDBStatement, on the calling
+// thread's connection) and the id lists they keep in one column.
 #pragma once
-
-#include <sqlite3.h>
 
 #include <string>
 #include <vector>
 
-#include "core/StoreResult.h"
-#include "db/DBConnection.h"
+#include "db/DBStatement.h"
 
-class CSimStatement {
- public:
-  // A null connection or a statement that does not prepare leaves !Ok().
-  CSimStatement(CDBConnection* c, const char* function, const std::string& sql);
-  ~CSimStatement();
-  CSimStatement(const CSimStatement&) = delete;
-  CSimStatement& operator=(const CSimStatement&) = delete;
-
-  bool Ok() const { return m_stmt != nullptr; }
-  CSimStatement& Bind(long long value);
-  CSimStatement& Bind(const std::string& value);
-  CSimStatement& BindReal(double value);
-
-  // The next row: true while there is one; false at the end or on an error
-  // (Failed() tells which; the error is logged).
-  bool Next();
-  // Runs a statement that returns no row: kOk, or kFailed (logged).
-  EStoreResult Run();
-  bool Failed() const { return m_failed; }
-  // Rows the last write changed.
-  int Changes() const;
-
-  long long Int(int col) const { return sqlite3_column_int64(m_stmt, col); }
-  double Real(int col) const { return sqlite3_column_double(m_stmt, col); }
-  std::string Text(int col) const;
-
- private:
-  void Fail(int rc);
-
-  CDBConnection* m_c;
-  const char* m_function;
-  sqlite3_stmt* m_stmt = nullptr;
-  int m_next = 1;
-  bool m_failed = false;
-};
+using CSimStatement = CDBStatement;
 
 // "1,2,3" and back; the simulator keeps short id lists in one column.
 std::string JoinIds(const std::vector<long long>& ids);
@@ -53,7 +15,6 @@ std::string JoinIds(const std::vector<int>& ids);
 std::vector<long long> SplitIds(const std::string& text);
 std::vector<int> SplitIntIds(const std::string& text);
 
-// The calling thread's connection with a store's tables in place: create
-// runs once per connection under the key. Null (logged) when the database
-// cannot be reached.
-CDBConnection* SimReady(const char* function, const char* key, int (*create)(CDBConnection&));
+inline CDBConnection* SimReady(const char* function, const char* key, int (*create)(CDBConnection&)) {
+  return DBStoreReady(function, key, create);
+}

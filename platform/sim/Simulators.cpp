@@ -12,6 +12,7 @@
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
 #include "repl/DeleteOptionsProcedure.h"
+#include "repl/ReplicaSyncStore.h"
 #include "repl/ReplicationStore.h"
 #include "settings/ZNPlatformInfo.h"
 #include "tasksim/BackupEffects.h"
@@ -35,6 +36,7 @@ bool LabServerName(std::string& name) {
 void CSimulators::Install() {
   CJobRequestHandlers::Register();
   CReplicationStore::Register();
+  CReplicaSyncStore::Register();
   CPhaseRowProcedure::Register();
   CTaskStore::Register();
   CJobSimulator::Register();
@@ -57,6 +59,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"tasks", CTaskStore::CreateTables},
       {"phase rows", CPhaseRowStore::CreateTables},
       {"replications", CReplicationStore::CreateTables},
+      {"replica-sync replications", CReplicaSyncStore::CreateTables},
       {"clients", CClientStore::CreateTables},
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
@@ -77,7 +80,7 @@ std::vector<std::string> CSimulators::TableNames() {
   std::vector<std::string> names = {CJobStore::kTable,        CTaskStore::kTable,
                                     CPhaseRowStore::kTable,   CClientStore::kTable,
                                     ClientProperties::kTable, CSubclientActivityStore::kTable,
-                                    CActivityControlStore::kTable};
+                                    CActivityControlStore::kTable,   CReplicaSyncStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
