@@ -78,6 +78,8 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"APP_ReplicaSyncReplication", "platform/repl/ReplicaSyncStore"},
       {"APP_Client", "platform/appmgr/ClientStore"},
       {"APP_ClientProp", "platform/appmgr/ClientProperties"},
+      {"PLT_RemoteExecJournal", "platform/appmgr/RemoteExecStore"},
+      {"PLT_ClientReachability", "platform/appmgr/RemoteExecStore"},
       {"PLT_SubclientActivity", "platform/appmgr/SubclientActivityStore"},
       {"PLT_ActivityControl", "platform/appmgr/ActivityControlStore"},
       {"PLT_VMStatus", "platform/tasksim/VMStatusStore"},

@@ -1,5 +1,6 @@
 #include "appmgr/ZNClient.h"
 
+#include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "jobs/ZNManageDBForJM.h"
 
@@ -44,4 +45,13 @@ int ZNClient::getClientName(std::string& name) {
 std::string ZNClient::getNetworkHostnameMangled() {
   if (Load() && !m_hostName.empty()) return m_hostName;
   return m_name;
+}
+
+int ZNClient::getInstallDirectory(std::string& directory, int, void*) {
+  if (!Load()) return -1;
+  std::string stored;
+  const int rc = ClientProperties(m_id).getAttribute(ZN_PROP_INSTALL_DIRECTORY, stored);
+  if (rc < 0) return rc;
+  directory = rc == 0 && !stored.empty() ? stored : kDefaultInstallDirectory;
+  return 0;
 }

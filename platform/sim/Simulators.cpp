@@ -3,6 +3,7 @@
 #include "appmgr/ActivityControlStore.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
+#include "appmgr/RemoteExecStore.h"
 #include "appmgr/SubclientActivityStore.h"
 #include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
@@ -61,6 +62,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"replications", CReplicationStore::CreateTables},
       {"replica-sync replications", CReplicaSyncStore::CreateTables},
       {"clients", CClientStore::CreateTables},
+      {"remote commands", CRemoteExecStore::CreateTables},
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
@@ -83,6 +85,7 @@ std::vector<std::string> CSimulators::TableNames() {
                                     CActivityControlStore::kTable,   CReplicaSyncStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
+  for (const char* t : CRemoteExecStore::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   for (const char* t : CVMStatusStore::kTables) names.push_back(t);
   return names;
