@@ -7,6 +7,7 @@
 #include "appmgr/RemoteExecStore.h"
 #include "appmgr/ZNClient.h"
 #include "core/RequestTap.h"
+#include "db/DBConnection.h"
 #include "core/Mutex.h"
 #include "msg/MsgClasses.h"
 #include "sync/ZnThread.h"
@@ -27,6 +28,8 @@ struct SHandlerRun {
 void* RunHandler(void* arg) {
   SHandlerRun* run = static_cast<SHandlerRun*>(arg);
   SRemoteOutcome outcome = (*run->handler)(*run->command);
+  // The handler's database connections belong to this thread.
+  CDBConnection::CloseThreadConnections();
   {
     CMutexLock lock(run->mutex);
     run->outcome = outcome;

@@ -3,6 +3,8 @@
 #include "appmgr/ActivityControlStore.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
+#include "appmgr/DatabaseHosts.h"
+#include "appmgr/InstanceProperties.h"
 #include "appmgr/RemoteExecStore.h"
 #include "appmgr/SubclientActivityStore.h"
 #include "jobs/JobRequestHandlers.h"
@@ -18,6 +20,7 @@
 #include "settings/ZNPlatformInfo.h"
 #include "tasksim/BackupEffects.h"
 #include "tasksim/ManagementQueries.h"
+#include "tasksim/ReplicaSyncEffects.h"
 #include "tasksim/TaskManagerSim.h"
 #include "tasksim/VMStatusStore.h"
 
@@ -38,11 +41,13 @@ void CSimulators::Install() {
   CJobRequestHandlers::Register();
   CReplicationStore::Register();
   CReplicaSyncStore::Register();
+  CDatabaseHosts::Register();
   CPhaseRowProcedure::Register();
   CTaskStore::Register();
   CJobSimulator::Register();
   CTaskManagerSim::Register();
   CBackupEffects::Register();
+  CReplicaSyncEffects::Register();
   CManagementQueries::Register();
   CActivityControlStore::Register();
   CDeleteOptionsProcedure::Register();
@@ -63,6 +68,8 @@ bool CSimulators::CreateTables(std::string& error) {
       {"replica-sync replications", CReplicaSyncStore::CreateTables},
       {"clients", CClientStore::CreateTables},
       {"remote commands", CRemoteExecStore::CreateTables},
+      {"instance properties", InstanceProperties::CreateTables},
+      {"database hosts", CDatabaseHosts::CreateTables},
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
@@ -86,6 +93,8 @@ std::vector<std::string> CSimulators::TableNames() {
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const char* t : CRemoteExecStore::kTables) names.push_back(t);
+  for (const char* t : CDatabaseHosts::kTables) names.push_back(t);
+  names.push_back(InstanceProperties::kTable);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   for (const char* t : CVMStatusStore::kTables) names.push_back(t);
   return names;

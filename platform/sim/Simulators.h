@@ -10,11 +10,12 @@
 //
 // Each stored table of the simulated server has one owner class, and only
 // that class names the table: CJobStore, CLabStore, CTaskStore,
-// CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore,
-// ClientProperties, CSubclientActivityStore, CActivityControlStore
-// (appmgr/), the job simulator's CSimJobStore, CJobManagerRows, CJobNotices
-// and CStoragePolicyStore (jobsim/), and the task manager's CVMStatusStore
-// (tasksim/).
+// CPhaseRowStore (jobs/), CReplicationStore, CReplicaSyncStore (repl/),
+// CClientStore, ClientProperties, InstanceProperties,
+// CSubclientActivityStore, CActivityControlStore, CRemoteExecStore,
+// CDatabaseHosts (appmgr/), the job simulator's CSimJobStore,
+// CJobManagerRows, CJobNotices and CStoragePolicyStore (jobsim/), and the
+// task manager's CVMStatusStore (tasksim/).
 // docs/architecture.md lists which owns what.
 #pragma once
 

@@ -1,11 +1,16 @@
 // Application (database) replications for the tests: the replication
-// message as the management server keeps it, stored through its owner.
+// message as the management server keeps it, and the lab around it (the
+// clients, their instances with Oracle homes, the databases on the hosts),
+// all written through the owners of their tables.
 #pragma once
 
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "appmgr/ClientStore.h"
+#include "appmgr/DatabaseHosts.h"
+#include "appmgr/InstanceProperties.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 #include "repl/ReplicaSyncStore.h"
@@ -18,6 +23,8 @@ struct SDBSite {
   std::string clientName;
   int instanceId = 0;
   std::string instanceName;
+  std::string home;      // the instance's Oracle home
+  bool running = false;  // its database on the host
 };
 
 struct SDBReplication {
@@ -60,21 +67,50 @@ inline App::ReplicaSyncReplicationInfo DBReplicationInfo(const SDBReplication& r
 }
 
 // A replication of a simple shape: source instance 100+id on client
-// "src<id>" (id 10+id), destination instance 200+id on "dst<id>" (20+id).
+// "src<id>" (id 10+id, home /u01/src<id>, running), destination instance
+// 200+id on "dst<id>" (20+id, home /u01/dst<id>, stopped).
 inline SDBReplication SimpleDBReplication(int replicationId, int subclientId = 31, int taskId = 41) {
   SDBReplication r;
   r.replicationId = replicationId;
   r.subclientId = subclientId;
   r.taskId = taskId;
-  r.source = SDBSite{10 + replicationId, "src" + std::to_string(replicationId), 100 + replicationId,
-                     "ORCL" + std::to_string(replicationId)};
-  r.destination = SDBSite{20 + replicationId, "dst" + std::to_string(replicationId), 200 + replicationId,
-                          "ORCL" + std::to_string(replicationId) + "DR"};
+  const std::string n = std::to_string(replicationId);
+  r.source = SDBSite{10 + replicationId, "src" + n, 100 + replicationId, "ORCL" + n, "/u01/src" + n, true};
+  r.destination = SDBSite{20 + replicationId, "dst" + n, 200 + replicationId, "ORCL" + n + "DR", "/u01/dst" + n,
+                          false};
   return r;
+}
+
+// One site in the lab: its client, its instance with the Oracle home (none
+// when withHome is false), and the database on the client's host.
+inline void SeedDBSite(const SDBSite& site, bool withHome = true) {
+  SClientRecord client;
+  client.id = site.clientId;
+  client.name = site.clientName;
+  ASSERT_TRUE(CClientStore::PutClient(client)) << site.clientName;
+  InstanceProperties instance(site.instanceId);
+  ASSERT_EQ(0, instance.putInstance(site.clientId, site.instanceName)) << site.instanceName;
+  if (withHome) {
+    ASSERT_EQ(0, instance.setAttribute(ZN_PROP_ORACLE_HOME, site.home)) << site.instanceName;
+  }
+  ASSERT_TRUE(CDatabaseHosts::PutDatabase(site.clientId, withHome ? site.home : std::string(), site.running));
 }
 
 inline void StoreDBReplication(const SDBReplication& r) {
   ASSERT_TRUE(CReplicaSyncStore::Create(DBReplicationInfo(r))) << r.replicationId;
+}
+
+// The replication with both sites in the lab.
+inline void SeedDBReplication(const SDBReplication& r) {
+  SeedDBSite(r.source);
+  SeedDBSite(r.destination);
+  StoreDBReplication(r);
+}
+
+inline bool DatabaseRunning(const SDBSite& site) {
+  bool running = false;
+  EXPECT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(site.clientId, site.home, running)) << site.clientName;
+  return running;
 }
 
 inline App::ReplicaSyncReplicationInfo StoredDBReplication(int replicationId) {
