@@ -15,12 +15,19 @@ const int kBaseInstallDirectory = 4;
 }  // namespace
 
 bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait) {
+  std::string error;
+  return ExecuteRemoteCommand(clientId, command, arguments, wait, error);
+}
+
+bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait,
+                                         std::string& error) {
   ZNClient client(clientId);
   std::string installDirectory;
   std::string clientName;
   if (client.getInstallDirectory(installDirectory, kBaseInstallDirectory, nullptr) != 0 ||
       client.getClientName(clientName) != 0) {
-    m_event.Error("ExecuteRemoteCommand", "Cannot read the installation folder of client [%d]", clientId);
+    error = "Cannot read the installation folder of client [" + std::to_string(clientId) + "]";
+    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
     return false;
   }
   const std::string startDirectory = installDirectory + "/" + "Base";
@@ -33,7 +40,8 @@ bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std
   request.SetInt32(App::ExecuteCommandReq::kWait, wait ? 1 : 0);
   std::string xml;
   if (!request.serializeUTF8(xml)) {
-    m_event.Error("ExecuteRemoteCommand", "Error in serializing ExecuteCommandReq request");
+    error = "Error in serializing ExecuteCommandReq request";
+    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
     return false;
   }
   m_event.Debug("ExecuteRemoteCommand", "ExecuteCommandReq request %s", xml.c_str());
@@ -44,23 +52,23 @@ bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std
   if (launched != 0) {
     ZNGui::GenericResp reply;
     reply.Unserialize(xml);
-    m_event.Error("ExecuteRemoteCommand",
-                  "Failed to launch process on remote machine [%s] with error code [%d] and error msg [%s]",
-                  clientName.c_str(), launched, reply.GetString(ZNGui::GenericResp::kErrorText).c_str());
+    error = "Failed to launch process on remote machine [" + clientName + "] with error code [" +
+            std::to_string(launched) + "] and error msg [" + reply.GetString(ZNGui::GenericResp::kErrorText) + "]";
+    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
     return false;
   }
   App::ExecuteToolResp reply;
-  std::string error;
-  if (!reply.Unserialize(xml, &error)) {
-    m_event.Error("ExecuteRemoteCommand", "Cannot read the reply of remote machine [%s]: [%s]", clientName.c_str(),
-                  error.c_str());
+  std::string unread;
+  if (!reply.Unserialize(xml, &unread)) {
+    error = "Cannot read the reply of remote machine [" + clientName + "]: [" + unread + "]";
+    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
     return false;
   }
   const int exitCode = reply.GetInt32(App::ExecuteToolResp::kExitCode);
   if (exitCode != 0) {
-    m_event.Error("ExecuteRemoteCommand",
-                  "Failed to execute process on remote machine [%s] with exit code [%d] and error msg [%s]",
-                  clientName.c_str(), exitCode, reply.GetString(App::ExecuteToolResp::kErrorText).c_str());
+    error = "Failed to execute process on remote machine [" + clientName + "] with exit code [" +
+            std::to_string(exitCode) + "] and error msg [" + reply.GetString(App::ExecuteToolResp::kErrorText) + "]";
+    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
     return false;
   }
   return true;
