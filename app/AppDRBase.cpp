@@ -1,5 +1,7 @@
 #include "AppDRBase.h"
 
+#include <ctype.h>
+
 #include "AppReplDataMgr.h"
 #include "AppRepInfo.h"
 #include "drorch/DRJobManager.h"
@@ -116,6 +118,22 @@ bool CAppDRBase::FailStep(int64_t jobId, std::vector<CDRInfo*>& machines, SDROpe
   return false;
 }
 
+bool CAppDRBase::AwaitChildJob(long long& jobId, const std::string& kind, int pauseMs,
+                               std::vector<CDRInfo*>& machines, SDROperationCtx& ctx) {
+  const std::string job = "job [" + std::to_string(jobId) + "]";
+  if (!m_jobManager->WaitForJobCompletion(jobId, 2)) {
+    return FailStep(jobId, machines, ctx, "Wait for " + kind + " " + job + " failed");
+  }
+  if (pauseMs > 0) m_jobManager->Wait(pauseMs, "");
+  std::string status;
+  if (!m_jobManager->GetJobStatus(jobId, status) || !DRHelper::IsJobSuccessful(status)) {
+    std::string named = kind;
+    named[0] = static_cast<char>(toupper(named[0]));
+    return FailStep(jobId, machines, ctx, named + " " + job + " ended [" + status + "]");
+  }
+  return true;
+}
+
 bool CAppDRBase::Backup(SDROperationCtx& ctx) {
   const ZNOpType opType = DRHelper::GetZNOptype(Api::VIRTUAL_APP_PHASE_BACKUP);
   std::vector<CDRInfo*>& machines = ctx.drInfoList;
@@ -139,15 +157,10 @@ bool CAppDRBase::Backup(SDROperationCtx& ctx) {
   // The sync step of the same group reads the backup's job.
   if (ctx.subclient != nullptr) ctx.subclient->SetBkpJobId(jobId);
   m_orchestrator->UpdatePhaseForList(jobId, machines, ctx, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, "");
-  m_event.DebugLvl(1, "Backup", "Waiting for backup job [%lld] to complete for subclient [%d] and replication list [%s]",
-                   jobId, subclientId, list.c_str());
-  if (!m_jobManager->WaitForJobCompletion(jobId, 2)) {
-    return FailStep(jobId, machines, ctx, "Wait for backup job [" + std::to_string(jobId) + "] failed");
-  }
-  std::string status;
-  if (!m_jobManager->GetJobStatus(jobId, status) || !DRHelper::IsJobSuccessful(status)) {
-    return FailStep(jobId, machines, ctx, "Backup job [" + std::to_string(jobId) + "] ended [" + status + "]");
-  }
+  m_event.DebugLvl(1, "Backup",
+                   "Waiting for backup job [%lld] to complete for subclient [%d] and replication list [%s]", jobId,
+                   subclientId, list.c_str());
+  if (!AwaitChildJob(jobId, "backup", 0, machines, ctx)) return false;
   m_event.Debug("Backup", "Backup operation job [%lld] successful", jobId);
   m_orchestrator->UpdatePhaseForList(jobId, machines, ctx, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, "");
   return true;
@@ -194,14 +207,7 @@ bool CAppDRBase::Sync(SDROperationCtx& ctx) {
   // finds the child to resume.
   m_orchestrator->UpdatePhaseForList(jobId, machines, ctx, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, "");
   m_event.DebugLvl(1, "Sync", "Waiting for sync job [%lld] to finish", jobId);
-  if (!m_jobManager->WaitForJobCompletion(jobId, 2)) {
-    return FailStep(jobId, machines, ctx, "Wait for sync job [" + std::to_string(jobId) + "] failed");
-  }
-  m_jobManager->Wait(kAfterSyncWaitMs, "");
-  std::string status;
-  if (!m_jobManager->GetJobStatus(jobId, status) || !DRHelper::IsJobSuccessful(status)) {
-    return FailStep(jobId, machines, ctx, "Sync job [" + std::to_string(jobId) + "] ended [" + status + "]");
-  }
+  if (!AwaitChildJob(jobId, "sync", kAfterSyncWaitMs, machines, ctx)) return false;
   m_event.Debug("Sync", "Sync operation job [%lld] successful", jobId);
   m_orchestrator->UpdatePhaseForList(jobId, machines, ctx, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, "");
   return true;
@@ -225,7 +231,8 @@ bool CAppDRBase::CreateBackupTask(TMMsg::CreateTaskReq& request, ApplicationId& 
   CNMessageBase& object = subtask.MutableMsg(TMMsg::SubTaskInfo::kSubTask);
   object.SetInt32(TMMsg::SubTaskObjectFields::kOperationCode, kBackupOperationCode);
   object.SetInt32(TMMsg::SubTaskObjectFields::kFlag3, kBackupSubTaskFlag3);
-  CNMessageBase& options = subtask.MutableMsg(TMMsg::SubTaskInfo::kJobOptions).MutableMsg(TMMsg::JobOption::kBackupOptions);
+  CNMessageBase& options =
+      subtask.MutableMsg(TMMsg::SubTaskInfo::kJobOptions).MutableMsg(TMMsg::JobOption::kBackupOptions);
   if (!GetBkpOptions(options, appId, machines)) {
     m_event.Error("CreateBackupTask", "Failed to set app specific bkp options");
     return false;

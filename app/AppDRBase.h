@@ -120,6 +120,11 @@ class CAppDRBase : public IDRContext {
   // was suspended meanwhile (the IN-PROGRESS row stays for the restart).
   // Always false.
   bool FailStep(int64_t jobId, std::vector<CDRInfo*>& machines, SDROperationCtx& ctx, const std::string& reason);
+  // Waits for the child job a step launched (the job's kind, "backup" or
+  // "sync", names it in the reasons), pauses pauseMs, then judges its
+  // status: true when it completed, else FailStep.
+  bool AwaitChildJob(long long& jobId, const std::string& kind, int pauseMs, std::vector<CDRInfo*>& machines,
+                     SDROperationCtx& ctx);
 
   SDRPriority* m_priority;
   EvEvent m_event;

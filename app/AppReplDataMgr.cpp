@@ -71,7 +71,9 @@ bool CAppReplDataMgr::LoadData(SDataSourceInfo& info) {
     }
     for (const Info& record : found) {
       std::string xml;
-      if (!record.serializeUTF8(xml)) m_event.Error("LoadData", "Failed to serialize ReplicaSyncReplicationInfo response");
+      if (!record.serializeUTF8(xml)) {
+        m_event.Error("LoadData", "Failed to serialize ReplicaSyncReplicationInfo response");
+      }
       m_event.Debug("LoadData", "ReplicaSyncReplicationInfo response=[%s]", xml.c_str());
     }
   }
@@ -102,43 +104,39 @@ AppRepInfo* CAppReplDataMgr::CachedForStore(const char* function, int replId) {
   return rep;
 }
 
-bool CAppReplDataMgr::Send(App::ReplicaSyncReplicationInfo& partial) {
+bool CAppReplDataMgr::Store(const char* function, int replId, const StoreChange& change) {
+  ZnCriticalSectionLock lock(&m_loadLock);
+  AppRepInfo* rep = CachedForStore(function, replId);
+  if (rep == nullptr) return false;
+  Info partial = Partial(replId);
+  change(*rep, partial);
   ReplicaSyncReplication adapter;
   std::string error;
   return adapter.setSiteReplication(&partial, error, nullptr) == 0;
 }
 
 bool CAppReplDataMgr::UpdateFailoverStatus(SDataSourceInfo& info, App::VSAFailoverStatus status) {
-  ZnCriticalSectionLock lock(&m_loadLock);
-  AppRepInfo* rep = CachedForStore("UpdateFailoverStatus", info.replId);
-  if (rep == nullptr) return false;
-  rep->setFailoverStatus(status);
-  Info msg = Partial(info.replId);
-  msg.SetInt32(Info::kFailoverStatus, status);
-  m_event.Debug("UpdateFailoverStatus", "[%s] for replication [%d]", DRHelper::GetVSAFailoverStatusStr(status).c_str(),
-                info.replId);
-  return Send(msg);
+  return Store("UpdateFailoverStatus", info.replId, [&](AppRepInfo& rep, Info& partial) {
+    rep.setFailoverStatus(status);
+    partial.SetInt32(Info::kFailoverStatus, status);
+    m_event.Debug("UpdateFailoverStatus", "[%s] for replication [%d]",
+                  DRHelper::GetVSAFailoverStatusStr(status).c_str(), info.replId);
+  });
 }
 
 bool CAppReplDataMgr::UpdateSyncStatus(int replId, App::VSAReplicationStatus status) {
-  ZnCriticalSectionLock lock(&m_loadLock);
-  AppRepInfo* rep = CachedForStore("UpdateSyncStatus", replId);
-  if (rep == nullptr) return false;
-  rep->setSyncStatus(status);
-  Info msg = Partial(replId);
-  msg.SetInt32(Info::kSyncStatus, status);
-  m_event.Debug("UpdateSyncStatus", "Setting sync status as [%s] for replication [%d]",
-                DRHelper::GetVSASyncStatusStr(status).c_str(), replId);
-  return Send(msg);
+  return Store("UpdateSyncStatus", replId, [&](AppRepInfo& rep, Info& partial) {
+    rep.setSyncStatus(status);
+    partial.SetInt32(Info::kSyncStatus, status);
+    m_event.Debug("UpdateSyncStatus", "Setting sync status as [%s] for replication [%d]",
+                  DRHelper::GetVSASyncStatusStr(status).c_str(), replId);
+  });
 }
 
 bool CAppReplDataMgr::SetLastRestoreTime(int replId, int time) {
-  ZnCriticalSectionLock lock(&m_loadLock);
-  AppRepInfo* rep = CachedForStore("SetLastRestoreTime", replId);
-  if (rep == nullptr) return false;
-  rep->setLastRestoreTime(time);
-  Info msg = Partial(replId);
-  msg.SetInt32(Info::kLastRestoreTime, time);
-  m_event.Debug("SetLastRestoreTime", "Setting last restore time as [%d] for replication [%d]", time, replId);
-  return Send(msg);
+  return Store("SetLastRestoreTime", replId, [&](AppRepInfo& rep, Info& partial) {
+    rep.setLastRestoreTime(time);
+    partial.SetInt32(Info::kLastRestoreTime, time);
+    m_event.Debug("SetLastRestoreTime", "Setting last restore time as [%d] for replication [%d]", time, replId);
+  });
 }

@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <unordered_map>
 
 #include "AppRepInfo.h"
@@ -75,8 +76,11 @@ class CAppReplDataMgr : public IDRDataMgr {
   // The cached record of a store, or null after logging that the id is not
   // loaded.
   AppRepInfo* CachedForStore(const char* function, int replId) DR_REQUIRES(m_loadLock);
-  // Sends a partial message through the adapter; true when stored.
-  static bool Send(App::ReplicaSyncReplicationInfo& partial);
+  // One store: change applies the value to the cached record and the
+  // partial message (and logs it), then the message is sent through the
+  // adapter; true when stored.
+  using StoreChange = std::function<void(AppRepInfo& record, App::ReplicaSyncReplicationInfo& partial)>;
+  bool Store(const char* function, int replId, const StoreChange& change);
 
   std::unordered_map<int64_t, AppRepInfo> m_repInfoMap DR_GUARDED_BY(m_loadLock);
 };

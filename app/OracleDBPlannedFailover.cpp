@@ -112,7 +112,9 @@ bool COracleDBPlannedFailover::Failover(SDROperationCtx& ctx) {
     return FailAfterShutdown(ctx, machine);
   }
   machine->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
-  if (!UpdateFailoverStatus(machine, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE)) return FailAfterShutdown(ctx, machine);
+  if (!UpdateFailoverStatus(machine, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE)) {
+    return FailAfterShutdown(ctx, machine);
+  }
   m_event.Debug("Failover", "Failover succeeded for replication [%d] ", replId);
   return true;
 }

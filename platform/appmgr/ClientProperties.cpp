@@ -47,7 +47,9 @@ int ClientProperties::getLastVMBackupJobInfo(App::LastBackupJobInfo& info) {
   return info.Unserialize(xml) ? 0 : -1;
 }
 
-int ClientProperties::getVSAProjectId(std::string& projectId) { return getAttribute(ZN_PROP_VSA_PROJECT_ID, projectId); }
+int ClientProperties::getVSAProjectId(std::string& projectId) {
+  return getAttribute(ZN_PROP_VSA_PROJECT_ID, projectId);
+}
 
 int ClientProperties::setVSAProjectId(const std::string& projectId) {
   return setAttribute(ZN_PROP_VSA_PROJECT_ID, projectId);

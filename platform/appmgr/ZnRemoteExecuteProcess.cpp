@@ -163,7 +163,9 @@ int ZnRemoteExecuteProcess::remoteExecuteTool(std::string& xml) {
   entry.result = result;
   entry.exitCode = result == 0 ? outcome.exitCode : 0;
   entry.error = outcome.error;
-  if (!CRemoteExecStore::Append(entry)) Error("remoteExecuteTool", "Cannot journal the command on client [%d]", entry.clientId);
+  if (!CRemoteExecStore::Append(entry)) {
+    Error("remoteExecuteTool", "Cannot journal the command on client [%d]", entry.clientId);
+  }
   DebugLvl(2, "remoteExecuteTool", "Client [%s] command [%s] arguments [%s] => result [%d] exit code [%d]",
            entry.clientName.c_str(), m_command.c_str(), m_arguments.c_str(), result, entry.exitCode);
 

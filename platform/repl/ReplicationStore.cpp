@@ -414,7 +414,6 @@ EStoreResult Sourced(int replicationId, SSourcedReplication& out) {
 
 void CReplicationStore::Register() {
   XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, HandleGetReplications);
-  CReplicationSources::Register(
-      kSourceKind, CReplicationSources::FromIds([](int taskId, std::vector<int>& ids) { return IdsOfTask(taskId, ids); },
-                                                IdsOfSubclient, Sourced));
+  ReplicationIdsLookup ofTask = [](int taskId, std::vector<int>& ids) { return IdsOfTask(taskId, ids); };
+  CReplicationSources::Register(kSourceKind, CReplicationSources::FromIds(ofTask, IdsOfSubclient, Sourced));
 }

@@ -94,7 +94,8 @@ TEST_F(AppDRContext, EveryAcceptedBatchOperationRunsItsSiteAndPhaseAndTheOthersR
   };
   const std::map<int, SExpected> accepted = {
       {1, {0, 2}},   {2, {0, 1}},   {3, {1, 1}},   {4, {1, 2}},   {5, {0, 24}},  {6, {1, 24}},
-      {23, {0, 8}},  {24, {1, 8}},  {25, {0, 7}},  {27, {0, 25}}, {28, {1, 25}}, {29, {1, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION}},
+      {23, {0, 8}},  {24, {1, 8}},  {25, {0, 7}},  {27, {0, 25}}, {28, {1, 25}},
+      {29, {1, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION}},
       {30, {1, 34}}, {31, {1, 37}}, {33, {1, 38}}, {34, {1, 39}}, {36, {1, 30}},
   };
   for (int op = 0; op <= 45; ++op) {
@@ -337,15 +338,10 @@ TEST_F(AppDRContext, SyncStatusStoresRecordTheirPhaseAndARevertRecordsNone) {
   EXPECT_FALSE(Context().UpdateFailoverStatus(m_machines[0], App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE));
 
   // A machine without a data source keeps its phase running.
-  SDataSourceInfo ds;
-  ds.replId = 77;
-  SDRInfoCtx orphanCtx(nullptr, ds, m_priority);
-  orphanCtx.jobManager = m_jm.get();
-  orphanCtx.appManager = m_generic->GetDRAppMgr();
-  CDRInfo orphan(orphanCtx);
-  EXPECT_FALSE(Context().UpdateSyncStatus(App::VSA_REPL_STATUS_SYNC_DISABLED, &orphan, ctx));
-  EXPECT_EQ(static_cast<uint32_t>(kRunning), orphan.GetPhaseState(Api::VIRTUAL_APP_PHASE_DISABLE_SYNC,
-                                                                    Api::DR_SITE_SOURCE));
+  std::unique_ptr<CDRInfo> orphan = Orphan(77);
+  EXPECT_FALSE(Context().UpdateSyncStatus(App::VSA_REPL_STATUS_SYNC_DISABLED, orphan.get(), ctx));
+  EXPECT_EQ(static_cast<uint32_t>(kRunning),
+            orphan->GetPhaseState(Api::VIRTUAL_APP_PHASE_DISABLE_SYNC, Api::DR_SITE_SOURCE));
   EXPECT_TRUE(Logged("App Replication Datamanager not found in CDRInfo"));
 }
 
@@ -451,13 +447,8 @@ TEST_F(AppDRContext, UnsafeNamesOrHomesAndUnreadableInstancesAreNeverSent) {
   EXPECT_FALSE(drtest::DatabaseRunning(source));
 
   // A machine without a record has no instance to load.
-  SDataSourceInfo ds;
-  ds.replId = 77;
-  SDRInfoCtx orphanCtx(nullptr, ds, m_priority);
-  orphanCtx.jobManager = m_jm.get();
-  orphanCtx.appManager = m_generic->GetDRAppMgr();
-  CDRInfo orphan(orphanCtx);
-  SDROperationCtx ctx = Step(&orphan, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_SHUTDOWN);
+  std::unique_ptr<CDRInfo> orphan = Orphan(77);
+  SDROperationCtx ctx = Step(orphan.get(), Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_SHUTDOWN);
   std::string command = COracleDBDRBase::kShutDownCommand;
   EXPECT_FALSE(Context().RunDBCommand(ctx, command));
   EXPECT_TRUE(Logged("Error loading context for instance(s) [77]"));

@@ -118,17 +118,18 @@ class CAppDRLabTestBase : public CDRRecordsTestBase {
     m_priority.infoSource = TMMsg::DR_OP_SOURCE_DB_REPLICATION;
     m_priority.drGroupId = kGroup;
     m_priority.replIds = ids;
-    m_machines.clear();
-    for (int id : ids) {
-      info.replId = id;
-      SDRInfoCtx ctx(m_source.get(), info, m_priority);
-      ctx.drType = info.drType;
-      ctx.jobManager = m_jm.get();
-      ctx.appManager = m_generic->GetDRAppMgr();
-      CDRInfo* record = new CDRInfo(ctx);
-      CDRBaseTestPeer::AddInfo(*m_generic, record);
-      m_machines.push_back(record);
-    }
+    m_machines = CDRBaseTestPeer::AddMachines(*m_generic, m_source.get(), info, m_priority, m_jm.get(), ids);
+  }
+
+  // A machine record without a data source (so without a replication
+  // record or data manager).
+  std::unique_ptr<CDRInfo> Orphan(int replId) {
+    SDataSourceInfo info;
+    info.replId = replId;
+    SDRInfoCtx ctx(nullptr, info, m_priority);
+    ctx.jobManager = m_jm.get();
+    ctx.appManager = m_generic->GetDRAppMgr();
+    return std::unique_ptr<CDRInfo>(new CDRInfo(ctx));
   }
 
   // The engine end to end, as the host runs it: the job's final state.
@@ -165,13 +166,7 @@ class CAppDRLabTestBase : public CDRRecordsTestBase {
     EXPECT_EQ(EStoreResult::kOk, CRemoteExecStore::Entries(entries, clientId));
     return entries;
   }
-  static std::vector<SChildJobRecord> JobsOf(EChildJobType type) {
-    std::vector<SChildJobRecord> all, out;
-    EXPECT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(all));
-    for (const SChildJobRecord& job : all)
-      if (job.type == type && !job.vmChild) out.push_back(job);
-    return out;
-  }
+  static std::vector<SChildJobRecord> JobsOf(EChildJobType type) { return drtest::ChildJobsOf(type); }
   static App::ReplicaSyncReplicationInfo Stored(int id) { return drtest::StoredDBReplication(id); }
 
   drtest::SDBLab m_lab;

@@ -148,7 +148,8 @@ TEST_F(DatabaseStandIns, FaultsHitTheNthCallOfAScriptOnAClient) {
 
   // A client marked unreachable is never asked.
   ASSERT_TRUE(CRemoteExecStore::SetReachable(5, false));
-  EXPECT_EQ(ZnRemoteExecuteProcess::kLaunchUnreachable, Script(CDatabaseHosts::kStopScript, "db5 /u01/app/oracle").result);
+  EXPECT_EQ(ZnRemoteExecuteProcess::kLaunchUnreachable,
+            Script(CDatabaseHosts::kStopScript, "db5 /u01/app/oracle").result);
   EXPECT_TRUE(Running());
 }
 
