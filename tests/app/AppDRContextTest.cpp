@@ -188,6 +188,28 @@ TEST_F(AppDRContext, AFailedBackupJobLeavesAFailedRowNamingIt) {
       << row.failureReason;
 }
 
+TEST_F(AppDRContext, ASuspensionDuringTheBackupKeepsTheRunningRowNamingTheChild) {
+  LoadMachines({1});
+  CJobSimulator::SetDuration(EChildJobType::kBackup, 1000000000LL);
+  SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_BACKUP);
+  bool result = true;
+  std::thread step([&] { result = Context().Backup(ctx); });
+  long long job = 0;
+  ASSERT_TRUE(drtest::Eventually([&] {
+    const std::vector<SChildJobRecord> jobs = JobsOf(EChildJobType::kBackup);
+    job = jobs.empty() ? 0 : jobs[0].jobId;
+    return job != 0 && Logged("Waiting for backup job [" + std::to_string(job) + "]");
+  }));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
+  step.join();
+  EXPECT_FALSE(result);
+  EXPECT_EQ("Suspended", drtest::ChildJob(job).status);
+  const SPhaseRow row = RowOf(1, Api::VIRTUAL_APP_PHASE_BACKUP);
+  ASSERT_EQ(Api::VIRTUAL_APP_PHASE_BACKUP, row.phase);
+  EXPECT_EQ(kRunning, row.status);
+  EXPECT_NE(std::string::npos, row.details.find(std::to_string(job))) << row.details;
+}
+
 TEST_F(AppDRContext, TheDatabaseBackupRequestCarriesTheOracleOptions) {
   LoadMachines({1});
   TMMsg::CreateTaskReq request;

@@ -74,6 +74,25 @@ TEST_F(E2EDatabaseFailover, EveryStepSucceedsAndTheDestinationsRunInsteadOfTheSo
   EXPECT_FALSE(Logged("is left stopped"));
 }
 
+TEST_F(E2EDatabaseFailover, TheSyncStepWaitsOnRunningSyncsWithTheBackupOfItsMachine) {
+  // A sync of the task that is still running when the step begins: the step
+  // waits on it with the backup its machine's group keeps.
+  SChildJobSpec running;
+  running.type = EChildJobType::kSync;
+  running.taskId = m_lab.taskId;
+  running.replicationIds = {2};
+  running.hang = true;
+  const long long hung = CJobSimulator::StartJob(running);
+  ASSERT_NE(0, hung);
+
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunFailover({1}));
+  const std::vector<SChildJobRecord> backups = JobsOf(EChildJobType::kBackup);
+  ASSERT_EQ(1u, backups.size());
+  EXPECT_TRUE(Logged("Waiting for sync job [" + std::to_string(hung) + "] to complete"));
+  EXPECT_TRUE(Logged("Query VM childs job for parent job [" + std::to_string(backups[0].jobId) + "]"));
+  EXPECT_TRUE(CJobSimulator::Complete(hung));
+}
+
 TEST_F(E2EDatabaseFailover, InSyncReplicationsStartNoSyncJob) {
   ASSERT_TRUE(CReplicaSyncEffects::SetBackupsLeaveSyncStatus(true));
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunFailover({1}));
