@@ -79,6 +79,21 @@ class AppDRContext : public CAppDRLabTestBase {
     ChangeStored(id, [&](Info& info) { info.SetMsg(Info::kSourceEntity, drtest::DBEntity(site, subclient, 22)); });
   }
   static size_t Waits(uint64_t ms) { return CPlatformClock::Instance().CountWaits(ms, "DRJobManager"); }
+  // Runs the backup step on a thread of its own with a job that runs until
+  // told; the job's id once the step waits on it (0 when it never does, the
+  // thread then joined).
+  long long BackupWaiting(SDROperationCtx& ctx, bool& result, std::thread& step) {
+    CJobSimulator::SetDuration(EChildJobType::kBackup, 1000000000LL);
+    step = std::thread([&] { result = Context().Backup(ctx); });
+    long long job = 0;
+    const bool waiting = drtest::Eventually([&] {
+      const std::vector<SChildJobRecord> jobs = JobsOf(EChildJobType::kBackup);
+      job = jobs.empty() ? 0 : jobs[0].jobId;
+      return job != 0 && Logged("Waiting for backup job [" + std::to_string(job) + "]");
+    });
+    if (!waiting) step.join();
+    return waiting ? job : 0;
+  }
 
   std::unique_ptr<COracleDBDRBase> m_context;
 };
@@ -168,16 +183,11 @@ TEST_F(AppDRContext, ABackupWithoutSubclientStartsNoJobAndFailsItsRow) {
 
 TEST_F(AppDRContext, AFailedBackupJobLeavesAFailedRowNamingIt) {
   LoadMachines({1});
-  CJobSimulator::SetDuration(EChildJobType::kBackup, 1000000000LL);
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_BACKUP);
   bool result = true;
-  std::thread step([&] { result = Context().Backup(ctx); });
-  long long job = 0;
-  ASSERT_TRUE(drtest::Eventually([&] {
-    const std::vector<SChildJobRecord> jobs = JobsOf(EChildJobType::kBackup);
-    job = jobs.empty() ? 0 : jobs[0].jobId;
-    return job != 0 && Logged("Waiting for backup job [" + std::to_string(job) + "]");
-  }));
+  std::thread step;
+  const long long job = BackupWaiting(ctx, result, step);
+  ASSERT_NE(0, job);
   ASSERT_TRUE(CJobSimulator::Fail(job, "media full"));
   step.join();
   EXPECT_FALSE(result);
@@ -190,16 +200,11 @@ TEST_F(AppDRContext, AFailedBackupJobLeavesAFailedRowNamingIt) {
 
 TEST_F(AppDRContext, ASuspensionDuringTheBackupKeepsTheRunningRowNamingTheChild) {
   LoadMachines({1});
-  CJobSimulator::SetDuration(EChildJobType::kBackup, 1000000000LL);
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_BACKUP);
   bool result = true;
-  std::thread step([&] { result = Context().Backup(ctx); });
-  long long job = 0;
-  ASSERT_TRUE(drtest::Eventually([&] {
-    const std::vector<SChildJobRecord> jobs = JobsOf(EChildJobType::kBackup);
-    job = jobs.empty() ? 0 : jobs[0].jobId;
-    return job != 0 && Logged("Waiting for backup job [" + std::to_string(job) + "]");
-  }));
+  std::thread step;
+  const long long job = BackupWaiting(ctx, result, step);
+  ASSERT_NE(0, job);
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
   step.join();
   EXPECT_FALSE(result);
