@@ -5,15 +5,7 @@ namespace {
 using Info = App::ReplicaSyncReplicationInfo;
 using Entity = ZnEntities::SubClientEntity;
 
-// GetBaseRepInfo may hand out a message of another class (the storage-array
-// record hands out its own), and the getters read it by this record's index
-// pairs all the same; so they pass the pairs of the constants, not the
-// constants, whose class check would refuse that message.
-bool Has(const CNMessageBase& m, const SMsgField& f) { return m.Has(f.a); }
-int32_t Int(const CNMessageBase& m, const SMsgField& f) { return m.GetInt32(f.b); }
-const std::string& Text(const CNMessageBase& m, const SMsgField& f) { return m.GetString(f.a, f.b); }
-const CNMessageBase& Sub(const CNMessageBase& m, const SMsgField& f) { return m.GetMsg(f.a, f.b); }
-void SetInt(CNMessageBase& m, const SMsgField& f, int32_t value) { m.SetInt32(f.a, f.b, value); }
+bool IsNone(const SMsgField& f) { return f.module == 0 && f.id == 0; }
 
 }  // namespace
 
@@ -25,69 +17,114 @@ AppRepInfo::~AppRepInfo() {}
 
 CNMessageBase& AppRepInfo::GetBaseRepInfo() { return m_info; }
 
-int AppRepInfo::GetReplId() { return Int(GetBaseRepInfo(), Info::kReplicationId); }
-
-std::string AppRepInfo::GetSourceName() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSourceEntity) ? Sub(m, Info::kSourceEntity).GetString(Entity::kName) : std::string();
+const SAppRepFieldTable& AppRepInfo::ApplicationFieldTable() {
+  static const SAppRepFieldTable kTable = {
+      Info::kReplicationId,     Info::kLastRestoreTime, Info::kSubtask,          Info::kSourceEntity,
+      Info::kDestinationEntity, Info::kSyncStatus,      Info::kFailoverStatus,   Info::kSourceGuid,
+      Info::kDestinationGuid,   Info::kProxyVMName,     Info::kProxyVMGuid,      Info::kTestFailoverStatus,
+      Info::kLastSyncedJobId,   Info::kIndexingV2,
+  };
+  return kTable;
 }
 
-std::string AppRepInfo::GetSourceGuid() { return Text(GetBaseRepInfo(), Info::kSourceGuid); }
+const SAppRepFieldTable& AppRepInfo::GetFieldTable() const { return ApplicationFieldTable(); }
 
-std::string AppRepInfo::GetDestinationName() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kDestinationEntity) ? Sub(m, Info::kDestinationEntity).GetString(Entity::kName) : std::string();
+// ---- field access by meaning ----
+
+bool AppRepInfo::HasField(const SMsgField& field) { return !IsNone(field) && GetBaseRepInfo().Has(field); }
+
+int32_t AppRepInfo::ReadInt32(const SMsgField& field) { return HasField(field) ? GetBaseRepInfo().GetInt32(field) : 0; }
+
+int64_t AppRepInfo::ReadInt64(const SMsgField& field) { return HasField(field) ? GetBaseRepInfo().GetInt64(field) : 0; }
+
+std::string AppRepInfo::ReadText(const SMsgField& field) {
+  return HasField(field) ? GetBaseRepInfo().GetString(field) : std::string();
 }
 
-long AppRepInfo::GetDestInstanceId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kDestinationEntity) ? Sub(m, Info::kDestinationEntity).GetInt32(Entity::kInstanceId) : 0;
+int32_t AppRepInfo::EntityInt(const SMsgField& entity, const SMsgField& field) {
+  if (!HasField(entity)) return 0;
+  const CNMessageBase& e = GetBaseRepInfo().GetMsg(entity);
+  return e.Has(field) ? e.GetInt32(field) : 0;
 }
 
-long AppRepInfo::GetSrcInstanceId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSourceEntity) ? Sub(m, Info::kSourceEntity).GetInt32(Entity::kInstanceId) : 0;
+std::string AppRepInfo::EntityText(const SMsgField& entity, const SMsgField& field) {
+  if (!HasField(entity)) return std::string();
+  const CNMessageBase& e = GetBaseRepInfo().GetMsg(entity);
+  return e.Has(field) ? e.GetString(field) : std::string();
 }
 
-std::string AppRepInfo::GetDestinationGuid() { return Text(GetBaseRepInfo(), Info::kDestinationGuid); }
-
-int AppRepInfo::GetTaskId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSubtask) ? Sub(m, Info::kSubtask).GetInt32(ZnEntities::SubtaskEntity::kTaskId) : 0;
+void AppRepInfo::WriteInt32(const SMsgField& field, int32_t value) {
+  if (!IsNone(field)) GetBaseRepInfo().SetInt32(field, value);
 }
 
-int AppRepInfo::GetSubTaskId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSubtask) ? Sub(m, Info::kSubtask).GetInt32(ZnEntities::SubtaskEntity::kSubtaskId) : 0;
-}
+// ---- IRepInfo ----
 
-long AppRepInfo::getSubclientId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSourceEntity) ? Sub(m, Info::kSourceEntity).GetInt32(Entity::kSubclientId) : 0;
-}
+int AppRepInfo::GetReplId() { return ReadInt32(GetFieldTable().replicationId); }
 
-long AppRepInfo::GetSourceVClientId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSourceEntity) ? Sub(m, Info::kSourceEntity).GetInt32(Entity::kClientId) : 0;
-}
+std::string AppRepInfo::GetSourceName() { return EntityText(GetFieldTable().sourceEntity, Entity::kName); }
 
-int AppRepInfo::GetApplicationId() {
-  CNMessageBase& m = GetBaseRepInfo();
-  return Has(m, Info::kSourceEntity) ? Sub(m, Info::kSourceEntity).GetInt32(Entity::kApplicationId) : 0;
-}
+std::string AppRepInfo::GetSourceGuid() { return ReadText(GetFieldTable().sourceGuid); }
+
+std::string AppRepInfo::GetDestinationName() { return EntityText(GetFieldTable().destinationEntity, Entity::kName); }
+
+long AppRepInfo::GetDestInstanceId() { return EntityInt(GetFieldTable().destinationEntity, Entity::kInstanceId); }
+
+long AppRepInfo::GetSrcInstanceId() { return EntityInt(GetFieldTable().sourceEntity, Entity::kInstanceId); }
+
+std::string AppRepInfo::GetDestinationGuid() { return ReadText(GetFieldTable().destinationGuid); }
+
+int AppRepInfo::GetTaskId() { return EntityInt(GetFieldTable().subtask, ZnEntities::SubtaskEntity::kTaskId); }
+
+int AppRepInfo::GetSubTaskId() { return EntityInt(GetFieldTable().subtask, ZnEntities::SubtaskEntity::kSubtaskId); }
+
+long AppRepInfo::getSubclientId() { return EntityInt(GetFieldTable().sourceEntity, Entity::kSubclientId); }
+
+long AppRepInfo::GetSourceVClientId() { return EntityInt(GetFieldTable().sourceEntity, Entity::kClientId); }
+
+int AppRepInfo::GetApplicationId() { return EntityInt(GetFieldTable().sourceEntity, Entity::kApplicationId); }
+
+bool AppRepInfo::IsIndexingV2() { return ReadInt32(GetFieldTable().indexingV2) != 0; }
+
+// ---- the record's own ----
 
 App::VSAReplicationStatus AppRepInfo::GetStatus() {
-  return static_cast<App::VSAReplicationStatus>(Int(GetBaseRepInfo(), Info::kSyncStatus));
+  return static_cast<App::VSAReplicationStatus>(ReadInt32(GetFieldTable().syncStatus));
 }
 
 App::VSAFailoverStatus AppRepInfo::GetFailoverStatus() {
-  return static_cast<App::VSAFailoverStatus>(Int(GetBaseRepInfo(), Info::kFailoverStatus));
+  return static_cast<App::VSAFailoverStatus>(ReadInt32(GetFieldTable().failoverStatus));
 }
 
-void AppRepInfo::setSyncStatus(App::VSAReplicationStatus status) {
-  SetInt(GetBaseRepInfo(), Info::kSyncStatus, status);
+App::DRTestFailoverStatus AppRepInfo::GetTestFailoverStatus() {
+  return static_cast<App::DRTestFailoverStatus>(ReadInt32(GetFieldTable().testFailoverStatus));
 }
+
+int64_t AppRepInfo::GetLastSyncedJobId() { return ReadInt64(GetFieldTable().lastSyncedJobId); }
+
+ZnEntities::SubClientEntity AppRepInfo::GetSource() {
+  const SMsgField& f = GetFieldTable().sourceEntity;
+  return HasField(f) ? ZnEntities::SubClientEntity(GetBaseRepInfo().GetMsg(f)) : ZnEntities::SubClientEntity();
+}
+
+ZnEntities::SubClientEntity AppRepInfo::GetDestination() {
+  const SMsgField& f = GetFieldTable().destinationEntity;
+  return HasField(f) ? ZnEntities::SubClientEntity(GetBaseRepInfo().GetMsg(f)) : ZnEntities::SubClientEntity();
+}
+
+std::string AppRepInfo::GetProxyVMName() { return ReadText(GetFieldTable().proxyVMName); }
+
+std::string AppRepInfo::GetProxyVMGuid() { return ReadText(GetFieldTable().proxyVMGuid); }
+
+void AppRepInfo::setSyncStatus(App::VSAReplicationStatus status) { WriteInt32(GetFieldTable().syncStatus, status); }
 
 void AppRepInfo::setFailoverStatus(App::VSAFailoverStatus status) {
-  SetInt(GetBaseRepInfo(), Info::kFailoverStatus, status);
+  WriteInt32(GetFieldTable().failoverStatus, status);
 }
+
+void AppRepInfo::setTestFailoverStatus(App::DRTestFailoverStatus status) {
+  WriteInt32(GetFieldTable().testFailoverStatus, status);
+}
+
+void AppRepInfo::setLastRestoreTime(int time) { WriteInt32(GetFieldTable().lastRestoreTime, time); }
+
+void AppRepInfo::SetRepInfo(const App::ReplicaSyncReplicationInfo& info) { m_info = info; }

@@ -1,5 +1,14 @@
-// The planned failover of a replicated Oracle database. Built on the
-// dispatcher's stack; only ProcessPriority is called.
+// The planned failover of a replicated Oracle database, machine by machine:
+// a last backup at the source, its replication, the source's shut-down, sync
+// disabled, the destination's start-up, the failover status stored. Built on
+// the dispatcher's stack; only ProcessPriority is called (no
+// post-processing, no clean-up, also in a clean-up run).
+//
+// Failures: each step's failure ends the machine with its line. Only a
+// failed start-up undoes anything (the sync status read after the shut-down
+// goes back). A failure after the shut-down leaves the source stopped on
+// purpose: starting it again while its replica may be half up risks two live
+// copies; one error line names it (replication, client, Oracle home).
 #pragma once
 
 #include "OracleDBDRBase.h"
@@ -13,8 +22,14 @@ class COracleDBPlannedFailover : public COracleDBDRBase {
   ~COracleDBPlannedFailover() override;
 
   bool ProcessPriority(const SDRPriority& priority) override;
+  bool Failover(SDROperationCtx& ctx) override;
+  // Phase rows for batch operations 3, 5, 23 and 25; a failed step fails the
+  // machine for every batch operation.
+  void LoadOperationConfig(SDROperationCtx& ctx) override;
 
  private:
+  bool FailAfterShutdown(SDROperationCtx& ctx, CDRInfo* machine);
+
   [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

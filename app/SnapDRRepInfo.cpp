@@ -9,7 +9,15 @@ SnapDRRepInfo::SnapDRRepInfo(const Api::SnapDRReplicationInfo& info) : m_info(in
 
 SnapDRRepInfo::~SnapDRRepInfo() {}
 
-std::string SnapDRRepInfo::GetSourceGuid() { return m_info.GetString(Api::SnapDRReplicationInfo::kSourceVMGuid); }
+const SAppRepFieldTable& SnapDRRepInfo::GetFieldTable() const {
+  using Info = Api::SnapDRReplicationInfo;
+  static const SAppRepFieldTable kTable = {
+      kNoRepField, kNoRepField, kNoRepField,         kNoRepField,          kNoRepField,
+      kNoRepField, kNoRepField, Info::kSourceVMGuid, Info::kDestinationVMGuid, kNoRepField,
+      kNoRepField, kNoRepField, kNoRepField,         kNoRepField,
+  };
+  return kTable;
+}
 
 bool SnapDRRepInfo::IsToolsInstalled() { return m_info.GetInt32(Api::SnapDRReplicationInfo::kToolsInstalled) != 0; }
 

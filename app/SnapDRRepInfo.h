@@ -17,9 +17,9 @@ class SnapDRRepInfo : public AppRepInfo {
   ~SnapDRRepInfo() override;
 
   CNMessageBase& GetBaseRepInfo() override { return m_info; }
-  // The source VM's GUID has another field here than in an application
-  // replication's message.
-  std::string GetSourceGuid() override;
+  // The storage-array message's fields by meaning; the meanings it does not
+  // carry yet read as absent.
+  const SAppRepFieldTable& GetFieldTable() const override;
 
   bool IsToolsInstalled();
   // Clears out, then one entry per distinct source datastore name, in the

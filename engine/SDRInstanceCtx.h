@@ -1,5 +1,6 @@
 // A database instance of a replication's source or destination, as the
-// application contexts read it from the application message.
+// application contexts read it from the site's entity of the replication
+// message (ZnEntities::SubClientEntity).
 #pragma once
 
 #include <stdint.h>
@@ -7,8 +8,8 @@
 #include <string>
 
 struct SDRInstanceCtx {
-  int32_t instanceId = 0;     // message field 19
-  std::string instanceName;   // field 20
-  int32_t clientId = 0;       // field 37
-  std::string clientName;     // field 38
+  int32_t instanceId = 0;     // entity field 7
+  std::string instanceName;   // entity field 8
+  int32_t clientId = 0;       // entity field 2
+  std::string clientName;     // entity field 14
 };

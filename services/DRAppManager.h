@@ -136,7 +136,12 @@ class DR_EXPORT CDRAppManager {
   bool ChangeSubclientActivity(int appId, bool enable);
 
   // ---- remote commands, proxies and host facts ------------------------------
+  // Runs a command on a client (in its installation's "Base" folder, at
+  // most 60 s); true when it was launched and, with wait, exited 0. The
+  // second form also gives the reason of a failure (the line it logs).
   bool ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait);
+  bool ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait,
+                            std::string& error);
   bool QueryMemberServersForInstance(int instanceId, std::vector<App::MemberServer>& servers);
   bool SelectProxy(int instanceId, App::MemberServer& proxy);
   bool QueryFBRServerForInstance(long instanceId, std::string& hostName);

@@ -89,6 +89,15 @@ inline SChildJobRecord ChildJob(long long jobId) {
   return job;
 }
 
+// The simulator's jobs of a type (VM children left out), by id.
+inline std::vector<SChildJobRecord> ChildJobsOf(EChildJobType type) {
+  std::vector<SChildJobRecord> all, out;
+  EXPECT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(all));
+  for (const SChildJobRecord& job : all)
+    if (job.type == type && !job.vmChild) out.push_back(job);
+  return out;
+}
+
 inline bool HasEnded(long long jobId) {
   SChildJobRecord job;
   return CJobSimulator::GetJob(jobId, job) == EStoreResult::kOk && job.ended;

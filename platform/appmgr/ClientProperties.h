@@ -17,13 +17,13 @@ static const char* const ZN_PROP_VIRTUAL_SERVER_INSTANCE_UUID = "Virtual Server 
 static const char* const ZN_PROP_CLIENT_TIME_ZONE_ID = "Client Time Zone Id";
 // The attribute holding a VM client's last backup job (App::LastBackupJobInfo XML).
 static const char* const ZN_PROP_LAST_VM_BACKUP_JOB_INFO = "Last VM Backup Job Info";
+// The attribute holding the folder a client's software is installed in.
+static const char* const ZN_PROP_INSTALL_DIRECTORY = "Install Directory";
 // The attribute holding a VM client's cloud project id (vendor 16).
 static const char* const ZN_PROP_VSA_PROJECT_ID = "Virtual Server Project Id";
 // The attribute of a DR VM's clone naming the client of the source VM it
 // stands for.
 static const char* const ZN_PROP_SOURCE_VM_CLIENT_ID = "Source VM Client Id";
-// The attribute holding the folder the platform is installed in on a client.
-static const char* const ZN_PROP_INSTALL_DIRECTORY = "Install Directory";
 
 class ClientProperties {
  public:

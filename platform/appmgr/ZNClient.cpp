@@ -47,11 +47,11 @@ std::string ZNClient::getNetworkHostnameMangled() {
   return m_name;
 }
 
-int ZNClient::getInstallDirectory(std::string& dir, int /*kind*/, void* /*reserved*/) {
+int ZNClient::getInstallDirectory(std::string& directory, int, void*) {
   if (!Load()) return -1;
-  std::string value;
-  const int rc = ClientProperties(m_id).getAttribute(ZN_PROP_INSTALL_DIRECTORY, value);
-  if (rc != 0) return rc;
-  dir = value;
+  std::string stored;
+  const int rc = ClientProperties(m_id).getAttribute(ZN_PROP_INSTALL_DIRECTORY, stored);
+  if (rc < 0) return rc;
+  directory = rc == 0 && !stored.empty() ? stored : kDefaultInstallDirectory;
   return 0;
 }

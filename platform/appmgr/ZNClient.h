@@ -20,11 +20,13 @@ class ZNClient {
   // when the management server knows one, else its name (loopback services
   // of this machine are reached whatever the text says).
   std::string getNetworkHostnameMangled();
-  // The folder the platform is installed in on the client (its "Install
-  // Directory" property); kind and reserved select among the platform's
-  // folders, of which only the base installation is kept. 0 on success;
-  // non-zero for an unknown client or one without the property.
-  int getInstallDirectory(std::string& dir, int kind, void* reserved);
+  // The folder the client's software is installed in (its "Install
+  // Directory" attribute, else kDefaultInstallDirectory); the kind and the
+  // last argument are the platform's (4: the base installation) and change
+  // nothing here. 0 on success; non-zero for a client that is not known.
+  int getInstallDirectory(std::string& directory, int kind, void* reserved);
+
+  static constexpr const char* kDefaultInstallDirectory = "/opt/drclient";
 
  private:
   bool Load();

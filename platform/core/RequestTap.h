@@ -1,5 +1,5 @@
 // A tap on the simulated management server's request entries (XML requests,
-// task requests, stored procedures, VM operations): when a test turns it on, every request
+// task requests, stored procedures, VM operations, remote commands): when a test turns it on, every request
 // text and its reply are kept in arrival order, so a test can compare what
 // the system sent with what it sent before a change.
 #pragma once
@@ -8,7 +8,7 @@
 #include <vector>
 
 struct STappedRequest {
-  std::string entry;  // "xml", "task", "sp" or "vm" (messageType: the VM operation type)
+  std::string entry;  // "xml", "task", "sp", "vm" (messageType: the VM operation type) or "remote"
   unsigned long messageType = 0;
   std::string request;
   std::string reply;

@@ -71,3 +71,11 @@ std::string CDBStatement::Text(int col) const {
   const unsigned char* t = sqlite3_column_text(m_stmt, col);
   return t ? reinterpret_cast<const char*>(t) : "";
 }
+
+CDBConnection* DBStoreReady(const char* function, const char* key, int (*create)(CDBConnection&)) {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c != nullptr && c->EnsureSchema(key, create) == DB_OK) return c;
+  EvDebug().Error(function, "Cannot reach the tables of [%s]: [%s]", key,
+                  c != nullptr ? c->LastErrorText().c_str() : "no database");
+  return nullptr;
+}

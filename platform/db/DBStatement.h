@@ -1,7 +1,9 @@
 // One statement of a simulated store on the calling thread's connection:
 // bound by position, released on every path, a failure logged once with the
-// statement's owner and the database's reason. The job simulator's stores
-// and the owners of the management server's tables use it alike.
+// statement's owner and the database's reason. The stores of the simulated
+// server (the job simulator's, the owners of the management server's tables,
+// the replica-sync replications, the remote commands, the database hosts)
+// use it alike.
 #pragma once
 
 #include <sqlite3.h>
@@ -48,3 +50,8 @@ class CDBStatement {
   int m_next = 1;
   bool m_failed = false;
 };
+
+// The calling thread's connection with a store's tables in place: create
+// runs once per connection under the key. Null (logged) when the database
+// cannot be reached.
+CDBConnection* DBStoreReady(const char* function, const char* key, int (*create)(CDBConnection&));

@@ -80,6 +80,21 @@ bool Contains(const std::vector<long long>& ids, long long id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
+// Whether a replication a sync works on is a VM's, whose statuses the
+// simulator writes itself; another kind's are written by that kind's end
+// writer (CJobSimulator::EndWriters). False for a replication that cannot
+// be read, and for one no source knows (with the reason in error).
+bool IsVMReplication(int replicationId, bool& isVM, std::string& error) {
+  Repl stored;
+  const EStoreResult read = CReplicationStore::Find(replicationId, stored);
+  isVM = read == EStoreResult::kOk;
+  if (read != EStoreResult::kMissing) return read == EStoreResult::kOk;
+  SSourcedReplication other;
+  const EStoreResult known = CReplicationSources::Get(replicationId, other);
+  if (known == EStoreResult::kMissing) error = "Unknown replication [" + std::to_string(replicationId) + "]";
+  return known == EStoreResult::kOk;
+}
+
 // The type's part of a job's start, inside the start's transaction: what
 // the job works on, and its running rows.
 bool PrepareStart(const SChildJobSpec& spec, SChildJobRecord& job, std::string& error) {
@@ -119,6 +134,9 @@ bool PrepareStart(const SChildJobSpec& spec, SChildJobRecord& job, std::string& 
         return false;
       }
       for (int id : job.replicationIds) {
+        bool isVM = false;
+        if (!IsVMReplication(id, isVM, error)) return false;
+        if (!isVM) continue;
         Repl partial;
         partial.SetInt32(Repl::kReplicationId, id);
         partial.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_SYNC_IN_PROGRESS);
@@ -237,6 +255,13 @@ bool EndBackupCopy(const SChildJobRecord& job) {
 // latest backup; one that did not (or a planted fault) leaves them failed.
 bool EndSync(const SChildJobRecord& job, bool success) {
   for (int id : job.replicationIds) {
+    bool isVM = false;
+    std::string unknown;
+    if (!IsVMReplication(id, isVM, unknown)) {
+      if (unknown.empty()) return false;
+      continue;  // removed since the start: nothing to write
+    }
+    if (!isVM) continue;
     Repl partial;
     partial.SetInt32(Repl::kReplicationId, id);
     const bool synced = success && !((job.faults.flags & kFaultSyncFailed) &&

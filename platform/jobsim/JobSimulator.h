@@ -7,7 +7,9 @@
 // reads, steers and ends: the DR job host, "drjob job" and the tests. While
 // it runs, and when it ends, the simulator writes the job manager's rows that
 // the DR job's waits read (running-job rows, child-job links, per-copy data
-// rows) and changes the replications a sync works on (CReplicationStore).
+// rows) and changes the VM replications a sync works on (CReplicationStore);
+// what a job leaves on other stores (other kinds of replication, VM
+// statuses) is written by the end writers registered for its type.
 // Which replications a backup or sync takes when the request names none
 // comes from the replication sources (CReplicationSources).
 //

@@ -2,8 +2,6 @@
 
 #include <stdlib.h>
 
-#include "log/EvEvent.h"
-
 namespace {
 
 template <class T>
@@ -35,12 +33,4 @@ std::vector<int> SplitIntIds(const std::string& text) {
   std::vector<int> ids;
   for (long long id : SplitIds(text)) ids.push_back(static_cast<int>(id));
   return ids;
-}
-
-CDBConnection* SimReady(const char* function, const char* key, int (*create)(CDBConnection&)) {
-  CDBConnection* c = CDBConnection::ForThread();
-  if (c != nullptr && c->EnsureSchema(key, create) == DB_OK) return c;
-  EvDebug().Error(function, "Cannot reach the tables of [%s]: [%s]", key,
-                  c != nullptr ? c->LastErrorText().c_str() : "no database");
-  return nullptr;
 }

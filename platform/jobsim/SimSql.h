@@ -1,8 +1,6 @@
-// The job simulator's stores: their statements (CDBStatement), short id lists
-// in one column and the connection with a store's tables in place.
+// Statements of the job simulator's stores (CDBStatement, on the calling
+// thread's connection) and the id lists they keep in one column.
 #pragma once
-
-#include <sqlite3.h>
 
 #include <string>
 #include <vector>
@@ -11,7 +9,6 @@
 #include "db/DBConnection.h"
 #include "db/DBStatement.h"
 
-// The simulator's stores were the first to need it.
 using CSimStatement = CDBStatement;
 
 // "1,2,3" and back; the simulator keeps short id lists in one column.
@@ -20,7 +17,6 @@ std::string JoinIds(const std::vector<int>& ids);
 std::vector<long long> SplitIds(const std::string& text);
 std::vector<int> SplitIntIds(const std::string& text);
 
-// The calling thread's connection with a store's tables in place: create
-// runs once per connection under the key. Null (logged) when the database
-// cannot be reached.
-CDBConnection* SimReady(const char* function, const char* key, int (*create)(CDBConnection&));
+inline CDBConnection* SimReady(const char* function, const char* key, int (*create)(CDBConnection&)) {
+  return DBStoreReady(function, key, create);
+}

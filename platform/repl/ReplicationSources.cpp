@@ -40,6 +40,39 @@ void CReplicationSources::Register(const std::string& kind, SReplicationSource s
   Sources().Register(kind, std::move(source));
 }
 
+namespace {
+
+EStoreResult GetEach(const ReplicationIdsLookup& lookup, const ReplicationGet& get, int key,
+                     std::vector<SSourcedReplication>& out) {
+  std::vector<int> ids;
+  const EStoreResult read = lookup(key, ids);
+  if (read != EStoreResult::kOk) return read;
+  std::vector<SSourcedReplication> all;
+  for (int id : ids) {
+    SSourcedReplication r;
+    const EStoreResult one = get(id, r);
+    if (one == EStoreResult::kFailed) return one;
+    if (one == EStoreResult::kOk) all.push_back(r);
+  }
+  out.swap(all);
+  return EStoreResult::kOk;
+}
+
+}  // namespace
+
+SReplicationSource CReplicationSources::FromIds(ReplicationIdsLookup ofTask, ReplicationIdsLookup ofSubclient,
+                                                ReplicationGet get) {
+  SReplicationSource source;
+  source.ofTask = [ofTask, get](int taskId, std::vector<SSourcedReplication>& out) {
+    return GetEach(ofTask, get, taskId, out);
+  };
+  source.ofSubclient = [ofSubclient, get](int subclientId, std::vector<SSourcedReplication>& out) {
+    return GetEach(ofSubclient, get, subclientId, out);
+  };
+  source.get = get;
+  return source;
+}
+
 EStoreResult CReplicationSources::OfTask(int taskId, std::vector<SSourcedReplication>& out) {
   return Collect(
       [taskId](const SReplicationSource& s, std::vector<SSourcedReplication>& part) {

@@ -37,9 +37,18 @@ struct SReplicationSource {
 
 using ReplicationSourceRegistry = CHandlerRegistry<std::string, SReplicationSource>;
 
+// What a store answers about its own replications, from which FromIds makes
+// its source: the ids of a task's or subclient's replications, and one
+// replication by id.
+using ReplicationIdsLookup = std::function<EStoreResult(int key, std::vector<int>& ids)>;
+using ReplicationGet = std::function<EStoreResult(int replicationId, SSourcedReplication& out)>;
+
 class CReplicationSources {
  public:
   static void Register(const std::string& kind, SReplicationSource source);
+  // A source over a store's id lookups: a task's or subclient's
+  // replications are got one by one (one removed meanwhile is left out).
+  static SReplicationSource FromIds(ReplicationIdsLookup ofTask, ReplicationIdsLookup ofSubclient, ReplicationGet get);
   static ReplicationSourceRegistry& Sources();
 
   // The replications of a replication (sync) task, or of the subclient that

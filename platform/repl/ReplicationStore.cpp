@@ -6,7 +6,7 @@
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
 #include "log/EvEvent.h"
-#include "msg/MsgSlot.h"
+#include "msg/MsgMerge.h"
 #include "repl/ReplicationSources.h"
 #include "time/PlatformClock.h"
 #include "xmlreq/XMLHandler.h"
@@ -96,43 +96,6 @@ bool WriteStoredMessage(CDBConnection* c, int id, const App::VSAReplicationInfo&
   if (!msg.serializeUTF8(xml)) return false;
   return Step(c, "INSERT OR REPLACE INTO PLT_VSAReplicationMsg (xml, replicationId) VALUES (?, ?)", {xml}, {id}) ==
          SQLITE_DONE;
-}
-
-// Copies field `slot` of a message into `to`, replacing what `to` held.
-void CopyField(const SMsgSlot& slot, CNMessageBase& to) {
-  const SMsgFieldInfo& f = *slot.field;
-  to.ClearField(f.a);
-  to.TouchField(f.a, f.b);
-  switch (slot.value.index()) {
-    case 0: to.SetInt64(f.a, f.b, std::get<int64_t>(slot.value)); break;
-    case 1: to.SetUInt64(f.a, f.b, std::get<uint64_t>(slot.value)); break;
-    case 2: to.SetDouble(f.a, f.b, std::get<double>(slot.value)); break;
-    case 3: to.SetString(f.a, f.b, std::get<std::string>(slot.value)); break;
-    case 4: {
-      const CMsgPtr& p = std::get<CMsgPtr>(slot.value);
-      if (p.Get()) to.SetMsg(f.a, f.b, *p);
-      break;
-    }
-    case 5:
-      for (int64_t v : std::get<std::vector<int64_t>>(slot.value)) to.AddInt64(f.a, f.b, v);
-      break;
-    case 6:
-      for (uint64_t v : std::get<std::vector<uint64_t>>(slot.value)) to.AddUInt64(f.a, f.b, v);
-      break;
-    case 7:
-      for (double v : std::get<std::vector<double>>(slot.value)) to.AddDouble(f.a, f.b, v);
-      break;
-    case 8:
-      for (const std::string& v : std::get<std::vector<std::string>>(slot.value)) to.AddString(f.a, f.b, v);
-      break;
-    case 9:
-      for (const CMsgPtr& p : std::get<std::vector<CMsgPtr>>(slot.value)) {
-        if (p.Get()) to.AppendMsg(f.a, f.b, *p);
-      }
-      break;
-    default:
-      break;
-  }
 }
 
 // Updates every property row of the id, or adds one.
@@ -353,9 +316,7 @@ int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string
     App::VSAReplicationInfo stored;
     ok = ReadStoredMessage(c, id, stored);
     if (ok) {
-      for (const SMsgSlot& slot : partial.Slots()) {
-        if (slot.field->a != Repl::kProperties.a) CopyField(slot, stored);
-      }
+      MsgMergeInto(partial, stored, Repl::kProperties.a);
       ok = WriteStoredMessage(c, id, stored);
     }
   }
@@ -449,35 +410,10 @@ EStoreResult Sourced(int replicationId, SSourcedReplication& out) {
   return EStoreResult::kOk;
 }
 
-// The replications of the ids; one removed meanwhile is left out.
-EStoreResult SourcedAll(EStoreResult read, const std::vector<int>& ids, std::vector<SSourcedReplication>& out) {
-  if (read != EStoreResult::kOk) return read;
-  std::vector<SSourcedReplication> all;
-  for (int id : ids) {
-    SSourcedReplication r;
-    const EStoreResult one = Sourced(id, r);
-    if (one == EStoreResult::kFailed) return one;
-    if (one == EStoreResult::kOk) all.push_back(r);
-  }
-  out.swap(all);
-  return EStoreResult::kOk;
-}
-
 }  // namespace
 
 void CReplicationStore::Register() {
   XMLHandler::RegisterHandler(App::GetVSAReplicationReq::kTypeId, HandleGetReplications);
-  SReplicationSource vms;
-  vms.ofTask = [](int taskId, std::vector<SSourcedReplication>& out) {
-    std::vector<int> ids;
-    const EStoreResult read = IdsOfTask(taskId, ids);
-    return SourcedAll(read, ids, out);
-  };
-  vms.ofSubclient = [](int subclientId, std::vector<SSourcedReplication>& out) {
-    std::vector<int> ids;
-    const EStoreResult read = IdsOfSubclient(subclientId, ids);
-    return SourcedAll(read, ids, out);
-  };
-  vms.get = Sourced;
-  CReplicationSources::Register(kSourceKind, vms);
+  ReplicationIdsLookup ofTask = [](int taskId, std::vector<int>& ids) { return IdsOfTask(taskId, ids); };
+  CReplicationSources::Register(kSourceKind, CReplicationSources::FromIds(ofTask, IdsOfSubclient, Sourced));
 }

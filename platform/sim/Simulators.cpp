@@ -4,6 +4,8 @@
 #include "array/ArrayLab.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
+#include "appmgr/DatabaseHosts.h"
+#include "appmgr/RemoteExecStore.h"
 #include "appmgr/SubclientActivityStore.h"
 #include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
@@ -13,10 +15,12 @@
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
 #include "repl/DeleteOptionsProcedure.h"
+#include "repl/ReplicaSyncStore.h"
 #include "repl/ReplicationStore.h"
 #include "settings/ZNPlatformInfo.h"
 #include "tasksim/BackupEffects.h"
 #include "tasksim/ManagementQueries.h"
+#include "tasksim/ReplicaSyncEffects.h"
 #include "tasksim/TaskManagerSim.h"
 #include "tasksim/VMStatusStore.h"
 #include "vm/HypervisorLab.h"
@@ -37,11 +41,14 @@ bool LabServerName(std::string& name) {
 void CSimulators::Install() {
   CJobRequestHandlers::Register();
   CReplicationStore::Register();
+  CReplicaSyncStore::Register();
+  CDatabaseHosts::Register();
   CPhaseRowProcedure::Register();
   CTaskStore::Register();
   CJobSimulator::Register();
   CTaskManagerSim::Register();
   CBackupEffects::Register();
+  CReplicaSyncEffects::Register();
   CManagementQueries::Register();
   CActivityControlStore::Register();
   CDeleteOptionsProcedure::Register();
@@ -61,7 +68,10 @@ bool CSimulators::CreateTables(std::string& error) {
       {"tasks", CTaskStore::CreateTables},
       {"phase rows", CPhaseRowStore::CreateTables},
       {"replications", CReplicationStore::CreateTables},
+      {"replica-sync replications", CReplicaSyncStore::CreateTables},
       {"clients", CClientStore::CreateTables},
+      {"remote commands", CRemoteExecStore::CreateTables},
+      {"database hosts", CDatabaseHosts::CreateTables},
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
@@ -83,9 +93,11 @@ std::vector<std::string> CSimulators::TableNames() {
   std::vector<std::string> names = {CJobStore::kTable,        CTaskStore::kTable,
                                     CPhaseRowStore::kTable,   CClientStore::kTable,
                                     ClientProperties::kTable, CSubclientActivityStore::kTable,
-                                    CActivityControlStore::kTable};
+                                    CActivityControlStore::kTable,   CReplicaSyncStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
+  for (const char* t : CRemoteExecStore::kTables) names.push_back(t);
+  for (const char* t : CDatabaseHosts::kTables) names.push_back(t);
   for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
   for (const char* t : CVMStatusStore::kTables) names.push_back(t);
   for (const std::string& t : CHypervisorLab::TableNames()) names.push_back(t);

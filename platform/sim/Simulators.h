@@ -10,16 +10,16 @@
 //
 // Each stored table of the simulated server has one owner class, and only
 // that class names the table: CJobStore, CLabStore, CTaskStore,
-// CPhaseRowStore (jobs/), CReplicationStore (repl/), CClientStore,
-// ClientProperties, CSubclientActivityStore, CActivityControlStore
-// (appmgr/), the job simulator's CSimJobStore, CJobManagerRows, CJobNotices
-// and CStoragePolicyStore (jobsim/), the task manager's CVMStatusStore
-// (tasksim/), the hypervisor lab's CHypervisorStore (vm/) and the owners of
+// CPhaseRowStore (jobs/), CReplicationStore, CReplicaSyncStore (repl/),
+// CClientStore, ClientProperties, CSubclientActivityStore,
+// CActivityControlStore, CRemoteExecStore, CDatabaseHosts and the owners of
 // the server's VM, instance-property and application tables, CAppVMStore,
-// CInstancePropStore and CApplicationStore (appmgr/), and the array lab's
-// CArrayStore, CArrayRelationshipStore,
-// CArrayLunStore, CArrayCallJournal, CSnapReplicationStore, CAfileStore and
-// CReplicaGroupReportStore (array/).
+// CInstancePropStore and CApplicationStore (appmgr/), the job simulator's
+// CSimJobStore, CJobManagerRows, CJobNotices and CStoragePolicyStore
+// (jobsim/), the task manager's CVMStatusStore (tasksim/), the hypervisor
+// lab's CHypervisorStore (vm/), and the array lab's CArrayStore,
+// CArrayRelationshipStore, CArrayLunStore, CArrayCallJournal,
+// CSnapReplicationStore, CAfileStore and CReplicaGroupReportStore (array/).
 // docs/architecture.md lists which owns what.
 #pragma once
 

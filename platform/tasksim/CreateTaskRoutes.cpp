@@ -123,6 +123,12 @@ int Backup(const SCreateTaskCall& call, std::vector<long long>& jobIds, std::str
   // Without a selection the simulator takes every replication of the
   // subclient from the replication sources.
   if (!SelectedVMs(call, spec.replicationIds, error)) return -1;
+  // A backup without VM options (a database's) backs the subclient up as a
+  // whole: no VM child jobs.
+  spec.vmChildren = call.task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+                        .GetMsg(TMMsg::SubTaskInfo::kJobOptions)
+                        .GetMsg(TMMsg::JobOption::kBackupOptions)
+                        .Has(TMMsg::BackupOptionFields::kVSABackupOption);
   return Start(spec, "backup of subclient [" + std::to_string(spec.applicationId) + "]", jobIds, error);
 }
 

@@ -115,17 +115,7 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     m_priority.drGroupId = kGroup;
     m_dr.reset(new CStepTestDR());
     ASSERT_TRUE(CDRBaseTestPeer::StartUp(*m_dr, m_jm.get()));
-    m_machines.clear();
-    for (int id : ids) {
-      info.replId = id;
-      SDRInfoCtx ctx(m_source.get(), info, m_priority);
-      ctx.drType = info.drType;
-      ctx.jobManager = m_jm.get();
-      ctx.appManager = m_dr->GetDRAppMgr();
-      CDRInfo* record = new CDRInfo(ctx);
-      CDRBaseTestPeer::AddInfo(*m_dr, record);
-      m_machines.push_back(record);
-    }
+    m_machines = CDRBaseTestPeer::AddMachines(*m_dr, m_source.get(), info, m_priority, m_jm.get(), ids);
     m_group.reset(new SDROSubclient(1, kSubclient));
     m_group->SetBkpJobId(backupJobId);
     m_group->Init(m_machines);
@@ -163,13 +153,7 @@ class E2EStorageCopies : public CDRRecordsTestBase {
   }
 
   // The simulator's jobs of a type, by id.
-  static std::vector<SChildJobRecord> JobsOf(EChildJobType type) {
-    std::vector<SChildJobRecord> all, out;
-    EXPECT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(all));
-    for (const SChildJobRecord& job : all)
-      if (job.type == type && !job.vmChild) out.push_back(job);
-    return out;
-  }
+  static std::vector<SChildJobRecord> JobsOf(EChildJobType type) { return drtest::ChildJobsOf(type); }
   // The one job of a type the DR job launched, once it runs.
   static long long Launched(EChildJobType type) {
     long long id = 0;

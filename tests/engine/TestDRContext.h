@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "engine/DRBase.h"
+#include "engine/DRInfo.h"
 #include "engine/IDRBaseInfo.h"
 #include "engine/IDRContext.h"
+#include "engine/SDRInfoCtx.h"
 #include "engine/SDRPriority.h"
 
 struct STestScript {
@@ -151,6 +153,24 @@ class CDRBaseTestPeer {
     return p;
   }
   static void AddInfo(CDRBase& dr, IDRBaseInfo* info) { dr.AdoptInfo(info); }
+  // One machine record per id over the data source (info gives the job, DR
+  // group and type), each adopted by the orchestrator.
+  static std::vector<CDRInfo*> AddMachines(CDRBase& dr, CDRDataSource* source, SDataSourceInfo info,
+                                           SDRPriority& priority, CDRJobManager* jm,
+                                           const std::vector<int>& ids) {
+    std::vector<CDRInfo*> machines;
+    for (int id : ids) {
+      info.replId = id;
+      SDRInfoCtx ctx(source, info, priority);
+      ctx.drType = info.drType;
+      ctx.jobManager = jm;
+      ctx.appManager = dr.GetDRAppMgr();
+      CDRInfo* record = new CDRInfo(ctx);
+      dr.AdoptInfo(record);
+      machines.push_back(record);
+    }
+    return machines;
+  }
   // Every record's progress summed afresh, and the total the records keep.
   static int64_t RecountPercent(CDRBase& dr) {
     int64_t sum = 0;

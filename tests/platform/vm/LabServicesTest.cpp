@@ -173,7 +173,9 @@ TEST_F(LabServices, TheServerKnowsTheLabsInstancesProxiesAndVMClients) {
   std::string dir;
   ASSERT_EQ(0, ZNClient(static_cast<int>(kProxyA1)).getInstallDirectory(dir, 4, nullptr));
   EXPECT_EQ("/opt/dr/proxy-a1", dir);
-  EXPECT_NE(0, ZNClient(kSourceClient).getInstallDirectory(dir, 4, nullptr)) << "a VM client has none";
+  // A client without the property is given the platform's default folder.
+  ASSERT_EQ(0, ZNClient(kSourceClient).getInstallDirectory(dir, 4, nullptr));
+  EXPECT_EQ(ZNClient::kDefaultInstallDirectory, dir);
   EXPECT_NE(0, ZNClient(424242).getInstallDirectory(dir, 4, nullptr));
 
   SLabVM cloud = VMOn(7, "cloud-1", "cloud-vm", true);
