@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# The project's two entry points:
-#   ./dr.sh demo   build, then run a DR job on the sample DR group
-#   ./dr.sh test   build, run the whole suite, again under AddressSanitizer +
-#                  UndefinedBehaviorSanitizer, a bounded run of the fuzz
-#                  targets (clang), and the concurrency tests under
-#                  ThreadSanitizer (clang, which also checks the lock rules
-#                  at compile time: -Wthread-safety, errors)
-# Both install what is missing first (Debian 12, as root or with sudo).
+# The project's entry points:
+#   ./dr.sh demo   build the host, then run a DR job on the sample DR group
+#   ./dr.sh test   build, run the whole suite (g++), again under
+#                  AddressSanitizer + UndefinedBehaviorSanitizer with a
+#                  bounded run of the fuzz targets, and the concurrency tests
+#                  under ThreadSanitizer (both clang, which also checks the
+#                  lock rules at compile time: -Wthread-safety, errors)
+#   ./dr.sh stress the concurrency and e2e tests under AddressSanitizer,
+#                  five times over, on a machine kept busy
+# Each installs what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
+# The test suite's precompiled header hides nothing ccache needs to see.
+export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 PACKAGES=(cmake make g++ clang libboost-dev libxerces-c-dev libsqlite3-dev sqlite3
           libgtest-dev libgmock-dev libbenchmark-dev ccache)
 
@@ -48,11 +52,19 @@ build() {
     fi
   fi
   say "building $dir"
-  if ! { cmake -S "$ROOT" -B "$dir" "$@" && cmake --build "$dir" -j"$JOBS" ${BUILD_TARGET:+--target "$BUILD_TARGET"}; } >"$log" 2>&1; then
+  local t0=$SECONDS t1
+  if ! cmake -S "$ROOT" -B "$dir" "$@" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    say "configuring $dir failed (full log: $log)"
+    exit 1
+  fi
+  t1=$SECONDS
+  if ! cmake --build "$dir" -j"$JOBS" ${BUILD_TARGET:+--target "$BUILD_TARGET"} >>"$log" 2>&1; then
     tail -n 60 "$log"
     say "build of $dir failed (full log: $log)"
     exit 1
   fi
+  say "$dir: configured in $((t1 - t0)) s, built in $((SECONDS - t1)) s"
 }
 
 PASSED=0
@@ -61,8 +73,9 @@ FAILED=0
 run_ctest() {
   local dir=$1; shift
   local out="$ROOT/$dir.ctest.log"
-  local rc=0
-  (cd "$dir" && ctest --output-on-failure -j"$JOBS" --timeout 900 "$@") 2>&1 | tee "$out" || rc=$?
+  local rc=0 t0=$SECONDS
+  (cd "$dir" && ctest --output-on-failure -j"${CTEST_JOBS:-$JOBS}" --timeout 900 "$@") 2>&1 | tee "$out" || rc=$?
+  say "$dir: tests ran in $((SECONDS - t0)) s"
   local line total failed
   line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1 || true)
   if [ -z "$line" ]; then
@@ -79,7 +92,9 @@ run_ctest() {
 
 cmd_demo() {
   ensure_packages
-  build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  # Only what the demo runs: the host brings both libraries and the
+  # completion notifier; a later ./dr.sh test reuses these objects.
+  BUILD_TARGET=drjob build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
   local run="$ROOT/run/demo"
   rm -rf "$run"
   mkdir -p "$run"
@@ -110,16 +125,32 @@ cmd_demo() {
   esac
 }
 
+# clang, with the lock rules checked as in build/tsan, and the fuzz targets,
+# which share its objects (every source carries the fuzzer's coverage
+# instrumentation here).
+build_asan() {
+  CC=clang CXX=clang++ build build/asan -DCMAKE_BUILD_TYPE=Debug "-DDR_SANITIZE=address;undefined" \
+    -DDR_BUILD_BENCH=OFF -DDR_BUILD_FUZZ=ON
+}
+
+run_asan_ctest() {
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest "$@"
+}
+
+print_total() {
+  echo
+  echo "total: ${PASSED} passed, ${FAILED} failed"
+  [ "$FAILED" -eq 0 ]
+}
+
 cmd_test() {
   ensure_packages
   build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
   run_ctest build/release
-  build build/asan -DCMAKE_BUILD_TYPE=Debug "-DDR_SANITIZE=address;undefined" -DDR_BUILD_BENCH=OFF
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest build/asan -LE fuzz
-  CC=clang CXX=clang++ BUILD_TARGET=dr_fuzz \
-    build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDR_BUILD_FUZZ=ON -DDR_BUILD_BENCH=OFF
-  run_ctest build/fuzz -L fuzz
+  build_asan
+  # The whole suite and a bounded run of each fuzz target (label "fuzz").
+  run_asan_ctest build/asan
   # clang here: besides ThreadSanitizer, the whole tree is compiled with the
   # lock rules checked, and a guarded member touched without its lock fails
   # the build. The concurrency label includes the test that a rule broken on
@@ -132,13 +163,53 @@ cmd_test() {
     say "the lock rules were not checked in build/tsan (LockRules.UnguardedAccessDoesNotCompile did not run)"
     FAILED=$((FAILED + 1))
   fi
-  echo
-  echo "total: ${PASSED} passed, ${FAILED} failed"
-  [ "$FAILED" -eq 0 ]
+  print_total
+}
+
+# Busy loops, one per core, for the stress run. Each also ends by itself
+# once this script is gone, so not even a SIGKILL of dr.sh leaves one behind.
+BUSY_PIDS=()
+start_busy_loops() {
+  local i parent=$$
+  for ((i = 0; i < JOBS; i++)); do
+    (
+      trap - EXIT INT TERM
+      while kill -0 "$parent" 2>/dev/null; do
+        for ((n = 0; n < 200000; n++)); do :; done
+      done
+    ) &
+    BUSY_PIDS+=($!)
+  done
+}
+
+stop_busy_loops() {
+  [ ${#BUSY_PIDS[@]} -gt 0 ] || return 0
+  kill "${BUSY_PIDS[@]}" 2>/dev/null || true
+  wait "${BUSY_PIDS[@]}" 2>/dev/null || true
+  BUSY_PIDS=()
+}
+
+# The suites where threads and processes meet, five times over, twice as
+# many at once as there are cores, while every core is kept busy: a test
+# that only passes on a quiet machine fails here.
+cmd_stress() {
+  ensure_packages
+  build_asan
+  local t0=$SECONDS
+  trap stop_busy_loops EXIT
+  trap 'stop_busy_loops; exit 130' INT TERM
+  start_busy_loops
+  say "running the concurrency and e2e tests 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
+  CTEST_JOBS=$((2 * JOBS)) run_asan_ctest build/asan -L 'concurrency|e2e' --repeat until-fail:5
+  stop_busy_loops
+  trap - EXIT INT TERM
+  say "stress run took $((SECONDS - t0)) s"
+  print_total
 }
 
 case "${1:-}" in
   demo) cmd_demo ;;
   test) cmd_test ;;
-  *) echo "usage: ./dr.sh demo | test" >&2; exit 2 ;;
+  stress) cmd_stress ;;
+  *) echo "usage: ./dr.sh demo | test | stress" >&2; exit 2 ;;
 esac

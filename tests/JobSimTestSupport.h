@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "Db/DbTestSupport.h"
+#include "TestSupport.h"
 #include "core/Mutex.h"
 #include "jobs/JobStore.h"
 #include "jobsim/JobSimulator.h"
@@ -71,17 +72,6 @@ class CScopedJobSimulator {
   CScopedJobSimulator(const CScopedJobSimulator&) = delete;
   CScopedJobSimulator& operator=(const CScopedJobSimulator&) = delete;
 };
-
-// Polls (real time) until pred holds; false when it still does not after
-// limitMs. A guard against a hang, not a measure of speed.
-inline bool Eventually(const std::function<bool()>& pred, int limitMs = 20000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 inline SChildJobRecord ChildJob(long long jobId) {
   SChildJobRecord job;

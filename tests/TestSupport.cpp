@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
+
+#include "sync/StopState.h"
 
 extern char** environ;
 
@@ -22,6 +25,15 @@ std::string MakeTempDir(const std::string& prefix) {
   buf.push_back('\0');
   char* dir = mkdtemp(buf.data());
   return dir ? std::string(dir) : std::string();
+}
+
+bool Eventually(const std::function<bool()>& pred, unsigned long limitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  for (;;) {
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() >= deadline || CStopState::CurrentStopRequested()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void RemoveTree(const std::string& path) {

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,15 @@ namespace drtest {
 constexpr double kTestScale = 0.001;
 // Real-time limit of any single wait in tests.
 constexpr unsigned long kWatchdogMs = 60000;
+
+// How a test waits for another thread, process, event or row to reach a
+// point: polls pred in real time and returns true as soon as it holds, false
+// when it still does not after limitMs. The limit only catches a real hang,
+// so it is generous; it never comes from the scaled clock, whose
+// milliseconds are microseconds in tests and vanish on a busy machine.
+// On a thread asked to stop (a CTestThread whose test has ended) it gives up
+// at once, so a thread's own polling never holds up its owner's join.
+bool Eventually(const std::function<bool()>& pred, unsigned long limitMs = kWatchdogMs);
 
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& path);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DbTestSupport.h"
+#include "TestThread.h"
 #include "Db/Tbl/APP_ClientProp.h"
 #include "Db/ZNDBGeneratedRow.h"
 
@@ -41,7 +42,7 @@ TEST_F(DbConcurrencyTest, SixteenThreadsFillOneDescriptorClassOnce) {
   ASSERT_FALSE(CRaceRow_t2::s_isInitialized.load());
   std::atomic<int> ready{0};
   std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   std::atomic<int> bad{0};
   for (int i = 0; i < 16; ++i) {
     threads.emplace_back([&] {
@@ -51,10 +52,11 @@ TEST_F(DbConcurrencyTest, SixteenThreadsFillOneDescriptorClassOnce) {
       // Whoever constructs sees the whole description.
       if (row.getStructDef() != "i|s32|b|" || row.getSerialColNum() != 0 || row.getColumnName(2) != "stamp") ++bad;
     });
+    threads.back().OnStop([&go] { go = true; });  // an early exit must not leave them spinning
   }
-  while (ready.load() < 16) std::this_thread::yield();
+  ASSERT_TRUE(drtest::Eventually([&] { return ready.load() == 16; }));
   go = true;
-  for (auto& t : threads) t.join();
+  for (auto& t : threads) ASSERT_TRUE(t.Join());
   EXPECT_EQ(bad.load(), 0);
   EXPECT_EQ(CRaceRow_t2::m_staticColumnVec.size(), 3u);  // a second fill would have appended again
   EXPECT_EQ(CRaceRow_t2::m_foreignKeyMap.size(), 1u);
@@ -66,7 +68,7 @@ TEST_F(DbConcurrencyTest, ManyWritersSeeNoBusyErrors) {
   const int kRows = 40;
   std::atomic<int> failures{0};
   std::atomic<int> lastError{0};
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kRows; ++i) {
@@ -88,7 +90,7 @@ TEST_F(DbConcurrencyTest, ManyWritersSeeNoBusyErrors) {
       CDBConnection::CloseThreadConnections();
     });
   }
-  for (auto& th : threads) th.join();
+  for (auto& th : threads) ASSERT_TRUE(th.Join());
   EXPECT_EQ(failures.load(), 0) << "last error " << lastError.load();
   APP_ClientProp all(nullptr);
   all.setWhere("attrVal = '%s'", "updated");
@@ -99,7 +101,7 @@ TEST_F(DbConcurrencyTest, ManyWritersSeeNoBusyErrors) {
 TEST_F(DbConcurrencyTest, TwentyWritersAndReadersShareTheFile) {
   const int kThreads = 20;
   std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 10; ++i) {
@@ -117,6 +119,6 @@ TEST_F(DbConcurrencyTest, TwentyWritersAndReadersShareTheFile) {
       CDBConnection::CloseThreadConnections();
     });
   }
-  for (auto& th : threads) th.join();
+  for (auto& th : threads) ASSERT_TRUE(th.Join());
   EXPECT_EQ(failures.load(), 0);
 }

@@ -2,11 +2,11 @@
 #include <stdio.h>
 
 #include <atomic>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "Db/FXCriticalSection.h"
 #include "Db/Tbl/APP_Client.h"
 #include "Db/Tbl/JMJobDataLink.h"
@@ -26,25 +26,25 @@ TEST(FXCriticalSection, NestedHoldKeepsTheOwnerUntilTheOutermostRelease) {
   EXPECT_TRUE(cs.IsHeldByCurrentThread());
   EXPECT_EQ(cs.GetLockOwner(), owner);
   std::atomic<bool> got{true};
-  std::thread other([&] { got = cs.TryLock(); });
-  other.join();
+  ASSERT_TRUE(drtest::CTestThread([&] { got = cs.TryLock(); }, "try-lock").Join());
   EXPECT_FALSE(got.load());  // still held by the outer hold
   cs.Unlock();
   EXPECT_FALSE(cs.IsHeldByCurrentThread());
   EXPECT_EQ(cs.GetLockOwner(), 0u);
-  std::thread again([&] {
-    got = cs.TryLock();
-    if (got) cs.Unlock();
-  });
-  again.join();
+  drtest::CTestThread again(
+      [&] {
+        got = cs.TryLock();
+        if (got) cs.Unlock();
+      },
+      "try-lock again");
+  ASSERT_TRUE(again.Join());
   EXPECT_TRUE(got.load());
 }
 
 TEST(FXCriticalSection, UnlockByANonHolderChangesNothing) {
   FXCriticalSection cs;
   cs.Lock();
-  std::thread other([&] { cs.Unlock(); });
-  other.join();
+  ASSERT_TRUE(drtest::CTestThread([&] { cs.Unlock(); }, "unlock by a non-holder").Join());
   EXPECT_TRUE(cs.IsHeldByCurrentThread());
   EXPECT_EQ(cs.GetLockCount(), 1);
   cs.Unlock();

@@ -5,10 +5,10 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "AppDRTestSupport.h"
+#include "TestThread.h"
 #include "app/AppReplDataMgr.h"
 #include "app/OracleDBDRBase.h"
 #include "engine/SDRInstanceCtx.h"
@@ -80,18 +80,19 @@ class AppDRContext : public CAppDRLabTestBase {
   }
   static size_t Waits(uint64_t ms) { return CPlatformClock::Instance().CountWaits(ms, "DRJobManager"); }
   // Runs the backup step on a thread of its own with a job that runs until
-  // told; the job's id once the step waits on it (0 when it never does, the
-  // thread then joined).
-  long long BackupWaiting(SDROperationCtx& ctx, bool& result, std::thread& step) {
+  // told; the job's id once the step waits on it (0 when it never does).
+  long long BackupWaiting(SDROperationCtx& ctx, bool& result, drtest::CTestThread& step) {
     CJobSimulator::SetDuration(EChildJobType::kBackup, 1000000000LL);
-    step = std::thread([&] { result = Context().Backup(ctx); });
+    step.Start([this, &ctx, &result] { result = Context().Backup(ctx); }, "backup step");
+    // The step's wait on its child outlasts a stop request (it polls on
+    // until the child ends); a kill of the DR job ends it.
+    step.OnStop([] { CJobStore::SetControlOperation(kJob, 1); });
     long long job = 0;
     const bool waiting = drtest::Eventually([&] {
       const std::vector<SChildJobRecord> jobs = JobsOf(EChildJobType::kBackup);
       job = jobs.empty() ? 0 : jobs[0].jobId;
       return job != 0 && Logged("Waiting for backup job [" + std::to_string(job) + "]");
     });
-    if (!waiting) step.join();
     return waiting ? job : 0;
   }
 
@@ -185,11 +186,11 @@ TEST_F(AppDRContext, AFailedBackupJobLeavesAFailedRowNamingIt) {
   LoadMachines({1});
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_BACKUP);
   bool result = true;
-  std::thread step;
+  drtest::CTestThread step;
   const long long job = BackupWaiting(ctx, result, step);
   ASSERT_NE(0, job);
   ASSERT_TRUE(CJobSimulator::Fail(job, "media full"));
-  step.join();
+  ASSERT_TRUE(step.Join());
   EXPECT_FALSE(result);
   const SPhaseRow row = RowOf(1, Api::VIRTUAL_APP_PHASE_BACKUP);
   ASSERT_EQ(Api::VIRTUAL_APP_PHASE_BACKUP, row.phase);
@@ -202,11 +203,11 @@ TEST_F(AppDRContext, ASuspensionDuringTheBackupKeepsTheRunningRowNamingTheChild)
   LoadMachines({1});
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_BACKUP);
   bool result = true;
-  std::thread step;
+  drtest::CTestThread step;
   const long long job = BackupWaiting(ctx, result, step);
   ASSERT_NE(0, job);
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
-  step.join();
+  ASSERT_TRUE(step.Join());
   EXPECT_FALSE(result);
   EXPECT_EQ("Suspended", drtest::ChildJob(job).status);
   const SPhaseRow row = RowOf(1, Api::VIRTUAL_APP_PHASE_BACKUP);

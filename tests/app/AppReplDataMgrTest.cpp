@@ -3,14 +3,16 @@
 // reloads that keep the record, partial stores, and stores while another
 // thread reloads.
 #include <atomic>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "AppReplTestSupport.h"
+#include "TestThread.h"
 #include "Db/DbTestSupport.h"
 #include "app/AppReplDataMgr.h"
 #include "log/LogSink.h"
 #include "repl/ReplicaSyncReplication.h"
+#include "sync/StopState.h"
 
 namespace {
 
@@ -294,33 +296,40 @@ TEST_F(AppReplDataMgrConcurrencyTest, EightStorersAndAReloaderAgreeWithTheStore)
 
   std::atomic<bool> storing{true};
   std::atomic<int> reloads{0};
-  std::thread reloader([&] {
-    CDBConnection::SetPath(path);
-    SDataSourceInfo mine = m_info;
-    while (storing.load() || reloads.load() == 0) reloads += mgr.ReloadData(mine) ? 1 : 0;
-    CDBConnection::CloseThreadConnections();
-  });
-  std::vector<std::thread> storers;
+  drtest::CTestThread reloader(
+      [&] {
+        CDBConnection::SetPath(path);
+        SDataSourceInfo mine = m_info;
+        // Its own polling loop: only the loop itself can notice a stop.
+        while ((storing.load() || reloads.load() == 0) && !CStopState::CurrentStopRequested()) {
+          reloads += mgr.ReloadData(mine) ? 1 : 0;
+        }
+        CDBConnection::CloseThreadConnections();
+      },
+      "reloader");
+  std::vector<drtest::CTestThread> storers;
   std::atomic<int> failures{0};
   for (int id : ids) {
-    storers.emplace_back([&, id] {
-      SDataSourceInfo one;
-      one.replId = id;
-      for (int round = 0; round < kRounds; ++round) {
-        const App::VSAReplicationStatus sync =
-            round % 2 ? App::VSA_REPL_STATUS_NEED_SYNC : App::VSA_REPL_STATUS_SYNC_DISABLED;
-        if (!mgr.UpdateSyncStatus(id, sync)) ++failures;
-        if (!mgr.UpdateFailoverStatus(one, static_cast<App::VSAFailoverStatus>(round % 3))) ++failures;
-        if (!mgr.SetLastRestoreTime(id, id * 100 + round)) ++failures;
-        // A worker reads its own record between its stores, as the contexts do.
-        if (mgr.FetchData(id) == nullptr) ++failures;
-      }
-      CDBConnection::CloseThreadConnections();
-    });
+    storers.emplace_back(
+        [&, id] {
+          SDataSourceInfo one;
+          one.replId = id;
+          for (int round = 0; round < kRounds; ++round) {
+            const App::VSAReplicationStatus sync =
+                round % 2 ? App::VSA_REPL_STATUS_NEED_SYNC : App::VSA_REPL_STATUS_SYNC_DISABLED;
+            if (!mgr.UpdateSyncStatus(id, sync)) ++failures;
+            if (!mgr.UpdateFailoverStatus(one, static_cast<App::VSAFailoverStatus>(round % 3))) ++failures;
+            if (!mgr.SetLastRestoreTime(id, id * 100 + round)) ++failures;
+            // A worker reads its own record between its stores, as the contexts do.
+            if (mgr.FetchData(id) == nullptr) ++failures;
+          }
+          CDBConnection::CloseThreadConnections();
+        },
+        "storer " + std::to_string(id));
   }
-  for (std::thread& t : storers) t.join();
+  for (drtest::CTestThread& t : storers) ASSERT_TRUE(t.Join());
   storing = false;
-  reloader.join();
+  ASSERT_TRUE(reloader.Join());
 
   EXPECT_EQ(0, failures.load());
   EXPECT_GT(reloads.load(), 0);

@@ -5,10 +5,10 @@
 // back the phase rows, the jobs launched and the copy rows they left.
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "JobSimTestSupport.h"
+#include "TestThread.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRJobManager.h"
 #include "engine/DRDataSource.h"
@@ -128,9 +128,12 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     return m_dr->HandleStorageOps(ctx);
   }
   // Runs the copies on a thread of their own (for a test that steers the
-  // jobs they wait on).
-  std::thread CopyLater(bool& result) {
-    return std::thread([this, &result] { result = Copy(); });
+  // jobs they wait on). A wait on a child job outlasts a stop request (it
+  // polls on until the child ends); a kill of the DR job ends it.
+  drtest::CTestThread CopyLater(bool& result) {
+    drtest::CTestThread copier([this, &result] { result = Copy(); }, "copier");
+    copier.OnStop([] { CJobStore::SetControlOperation(kJob, 1); });
+    return copier;
   }
 
   // One machine's aux copy, quit (kill or suspend) while the DR job waits
@@ -143,11 +146,11 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     CJobSimulator::SetDuration(EChildJobType::kAuxCopy, 1000000000LL);
     Load({1}, backup);
     bool result = true;
-    std::thread copier = CopyLater(result);
+    drtest::CTestThread copier = CopyLater(result);
     aux = Launched(EChildJobType::kAuxCopy);
     const bool waiting = Eventually([&] { return WaitingOn(aux); });
     EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, op));
-    copier.join();
+    ASSERT_TRUE(copier.Join());
     ASSERT_TRUE(waiting);
     EXPECT_FALSE(result);
   }
@@ -277,10 +280,10 @@ TEST_F(E2EStorageCopies, AnAuxJobAlreadyRunningForTheCopyIsAdoptedInsteadOfLaunc
   Load({1}, backup);
 
   bool result = false;
-  std::thread copier = CopyLater(result);
+  drtest::CTestThread copier = CopyLater(result);
   ASSERT_TRUE(Eventually([&] { return WaitingOn(running); }));
   ASSERT_TRUE(CJobSimulator::Resume(running));
-  copier.join();
+  ASSERT_TRUE(copier.Join());
   EXPECT_TRUE(result);
   EXPECT_EQ(1u, JobsOf(EChildJobType::kAuxCopy).size());
   ASSERT_EQ(1u, Rows(kAuxPhase).size());
@@ -305,10 +308,10 @@ TEST_F(E2EStorageCopies, ARunningAuxJobThatLeavesTheBackupUncopiedIsFollowedByAN
   Load({1}, backup);
 
   bool result = false;
-  std::thread copier = CopyLater(result);
+  drtest::CTestThread copier = CopyLater(result);
   ASSERT_TRUE(Eventually([&] { return WaitingOn(running); }));
   ASSERT_TRUE(CJobSimulator::Resume(running));
-  copier.join();
+  ASSERT_TRUE(copier.Join());
   EXPECT_TRUE(result);
   std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);
   ASSERT_EQ(2u, aux.size());
@@ -352,10 +355,10 @@ TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheR
   CLogSink::Instance().ClearCapture();
   Load({1}, backup, "1");
   EXPECT_EQ("Running", drtest::ChildJob(aux).status);
-  std::thread again = CopyLater(result);
+  drtest::CTestThread again = CopyLater(result);
   ASSERT_TRUE(Eventually([&] { return WaitingOn(aux); }));
   ASSERT_TRUE(CJobSimulator::Complete(aux));
-  again.join();
+  ASSERT_TRUE(again.Join());
   EXPECT_TRUE(result);
   EXPECT_EQ(1u, JobsOf(EChildJobType::kAuxCopy).size());
   EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
@@ -386,7 +389,7 @@ TEST_F(E2EStorageCopies, AFailedBackupCopySkipsTheAuxCopyOfItsStorageWhileAnothe
   Load({1, 2}, backup);
 
   bool result = false;
-  std::thread copier = CopyLater(result);
+  drtest::CTestThread copier = CopyLater(result);
   const long long failed = Launched(EChildJobType::kBackupCopy);
   ASSERT_TRUE(Eventually([&] { return WaitingOn(failed); }));
   ASSERT_TRUE(CJobSimulator::Fail(failed, "media not reachable"));
@@ -397,7 +400,7 @@ TEST_F(E2EStorageCopies, AFailedBackupCopySkipsTheAuxCopyOfItsStorageWhileAnothe
   }));
   ASSERT_TRUE(Eventually([&] { return WaitingOn(second); }));
   ASSERT_TRUE(CJobSimulator::Complete(second));
-  copier.join();
+  ASSERT_TRUE(copier.Join());
   EXPECT_TRUE(result);
 
   std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);

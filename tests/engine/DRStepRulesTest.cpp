@@ -86,9 +86,12 @@ TEST_F(DRMachineRecords, ScriptCheckOnAnEmptyListIsTrueAndNamesTheKindOtherwise)
 TEST_F(DRMachineRecords, ExpiryWithoutAPolicyStaysNowAndFails) {
   CPlatformClock::Instance().ShiftEpochSeconds(0);
   int expiry = -1;
-  EXPECT_FALSE(DRInfoUtils::GetVMExpirationTime(m_machines.Add(1, 1).front(), expiry));
-  int64_t now = CPlatformClock::Instance().NowEpochSeconds();
-  EXPECT_LE(now - expiry, 2);
+  CDRInfo* machine = m_machines.Add(1, 1).front();
+  const int64_t before = CPlatformClock::Instance().NowEpochSeconds();
+  EXPECT_FALSE(DRInfoUtils::GetVMExpirationTime(machine, expiry));
+  const int64_t after = CPlatformClock::Instance().NowEpochSeconds();
+  EXPECT_GE(expiry, before);
+  EXPECT_LE(expiry, after);
   EXPECT_TRUE(CLogSink::Instance().Contains("Failed to VMAllocationPolicy from Target/Task."));
   EXPECT_FALSE(DRInfoUtils::GetVMExpirationTime(nullptr, expiry));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "drorch/DRJobManager.h"
@@ -22,16 +23,27 @@ class DRThreadPoolConcurrency : public CStepJobTestBase {
  protected:
   static constexpr long long kJob = 4200;
   DRThreadPoolConcurrency() : CStepJobTestBase(kJob) {}
+  // Sets the job's control operation from the body that brings the running
+  // bodies up to `running`.
+  void QuitOnceRunning(int op, int running) {
+    m_context.onEnter = [this, op, running](int now) {
+      if (now >= running && !m_quitSet.exchange(true)) {
+        EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, op));
+      }
+    };
+  }
   static size_t Outcomes(const std::vector<CDRInfo*>& list, SDROperationCtx& asked) {
     return static_cast<size_t>(
         std::count_if(list.begin(), list.end(), [&asked](CDRInfo* i) { return i->IsBatchOpSuccess(asked); }));
   }
+  std::atomic<bool> m_quitSet{false};
 };
 
 TEST_F(DRThreadPoolConcurrency, TwentyFiveMachinesRunTenAtATime) {
   std::vector<CDRInfo*> m = m_machines.Add(1, 25);
-  m_context.perMachineMs = 100000;  // 100 ms of real time each
+  m_context.perMachineMs = 100000;
   m_context.innerStep = true;
+  m_context.holdUntilRunning = 10;
   EXPECT_TRUE(m_dr.ProcessIDAPriority(m_context, m_machines.priority, ZNDR::BATCH_OP_FAILOVER));
   EXPECT_TRUE(CLogSink::Instance().Contains("Initialized thread pool with maxDRThreadPoolCount = [10]"));
   EXPECT_EQ(10, m_context.MaxRunning());
@@ -52,6 +64,7 @@ TEST_F(DRThreadPoolConcurrency, SubclientGroupsRunOnAPoolOfTwenty) {
   }
   m_context.failIds = {101};
   m_context.perMachineMs = 50000;
+  m_context.holdUntilRunning = 3;
   EXPECT_TRUE(m_dr.RunParallelSubclientOps(groups, &m_context));
   EXPECT_TRUE(CLogSink::Instance().Contains("Initialized thread pool with maxDRThreadPoolCount = [20]"));
   EXPECT_TRUE(CLogSink::Instance().Contains("Waiting for all [Subclient] operation threads to complete => [3]"));
@@ -108,7 +121,9 @@ TEST_F(DRThreadPoolConcurrency, QuitEndsAPolledPoolAfterItsGraceAndDropsQueuedIt
   std::vector<CDRInfo*> m = m_machines.Add(1, 25);
   m_context.perMachineMs = 30000000;  // far beyond the grace: only the stop request ends it
   m_context.innerStep = true;
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 3));
+  // The quit comes once the pool is full: the grace is scaled time, and a
+  // worker that a busy machine starts after it would find its item dropped.
+  QuitOnceRunning(3, 10);
   SDROperationCtx ctx;
   ctx.priority = &m_machines.priority;
   ctx.drInfoList = m;
@@ -132,7 +147,7 @@ TEST_F(DRThreadPoolConcurrency, QuitEndsAPolledPoolAfterItsGraceAndDropsQueuedIt
 TEST_F(DRThreadPoolConcurrency, KillShortensTheGraceToSixtySeconds) {
   std::vector<CDRInfo*> m = m_machines.Add(1, 3);
   m_context.perMachineMs = 30000000;
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
+  QuitOnceRunning(1, 3);
   SDROperationCtx ctx;
   ctx.drInfoList = m;
   ctx.batchOp = ZNDR::BATCH_OP_FAILOVER;

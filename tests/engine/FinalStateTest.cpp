@@ -2,9 +2,9 @@
 
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "TestThread.h"
 #include "drorch/DRJobManager.h"
 #include "engine/GenericDR.h"
 #include "TestDRContext.h"
@@ -161,16 +161,18 @@ TEST(LogMessageConcurrency, EventsFromWorkerThreadsKeepTheirOwnMessage) {
   CJobJournal::Instance().Clear();
   const int kThreads = 4;
   const int kPerThread = 300;
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&dr, t] {
-      for (int i = 0; i < kPerThread; ++i) {
-        dr.LogMessage("Worker", "m" + std::to_string(t) + "_" + std::to_string(i),
-                      static_cast<ZNDR::E_DR_EVENT_TYPE>(1 + (t + i) % 4), true);
-      }
-    });
+    threads.emplace_back(
+        [&dr, t] {
+          for (int i = 0; i < kPerThread; ++i) {
+            dr.LogMessage("Worker", "m" + std::to_string(t) + "_" + std::to_string(i),
+                          static_cast<ZNDR::E_DR_EVENT_TYPE>(1 + (t + i) % 4), true);
+          }
+        },
+        "logger " + std::to_string(t));
   }
-  for (std::thread& th : threads) th.join();
+  for (drtest::CTestThread& th : threads) ASSERT_TRUE(th.Join());
 
   std::vector<SJobEvent> events = DRMessageEvents();
   ASSERT_EQ(static_cast<size_t>(kThreads * kPerThread), events.size());

@@ -9,15 +9,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "core/RunFolder.h"
 #include "engine/FXNamedMutex.h"
 #include "engine/PlatformCompat.h"
@@ -25,15 +23,6 @@
 #include "sync/ZnThread.h"
 
 namespace {
-
-// Real-time bound of a test's own polling; never reached when the code works.
-bool Eventually(const std::function<bool()>& pred) {
-  for (int i = 0; i < 20000; ++i) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
 
 // A lock folder below a regular file: no one, root included, can create it
 // until the file makes way for a folder.
@@ -80,31 +69,35 @@ TEST_F(FXNamedMutexConcurrency, LockWaitsForAnUnopenableFileAndHoldsOnceItOpens)
   std::atomic<int> countSeen{0};
   std::atomic<bool> release{false};
   uint32_t lockerId = 0;
-  std::thread locker([&] {
-    lockerId = static_cast<uint32_t>(GetCurrentThreadId());
-    m->Lock();
-    ownerSeen = m->GetLockOwner();
-    countSeen = m->GetLockCount();
-    returned = true;
-    Eventually([&] { return release.load(); });
-    m->Unlock();
-  });
-  ASSERT_TRUE(Eventually([&] { return Reported(); }));
+  drtest::CTestThread locker(
+      [&] {
+        lockerId = static_cast<uint32_t>(GetCurrentThreadId());
+        m->Lock();
+        ownerSeen = m->GetLockOwner();
+        countSeen = m->GetLockCount();
+        returned = true;
+        drtest::Eventually([&] { return release.load(); });
+        m->Unlock();
+      },
+      "locker");
+  // Its hold is a real-time poll, which no stop request reaches.
+  locker.OnStop([&] { release = true; });
+  ASSERT_TRUE(drtest::Eventually([&] { return Reported(); }));
   EXPECT_FALSE(returned.load()) << "Lock returned although the lock file cannot exist";
   EXPECT_EQ(0u, m->GetLockOwner());
 
   Unblock();
-  ASSERT_TRUE(Eventually([&] { return returned.load(); }));
+  ASSERT_TRUE(drtest::Eventually([&] { return returned.load(); }));
   EXPECT_EQ(1, countSeen.load());
   EXPECT_EQ(lockerId, ownerSeen.load());
   // Held for real: another thread cannot take it meanwhile.
   bool other = true;
-  std::thread([&] { other = m->TryLock(); }).join();
+  ASSERT_TRUE(drtest::CTestThread([&] { other = m->TryLock(); }, "second locker").Join());
   EXPECT_FALSE(other);
   // Said once, however often it tried.
   EXPECT_EQ(1u, CLogSink::Instance().Count("Cannot open lock file [" + m_blocker));
   release = true;
-  locker.join();
+  ASSERT_TRUE(locker.Join());
   EXPECT_EQ(0u, m->GetLockOwner());
 }
 
@@ -129,10 +122,11 @@ TEST_F(FXNamedMutexConcurrency, StopRequestEndsTheWaitWithoutAnOwner) {
         return nullptr;
       },
       &args));
-  ASSERT_TRUE(Eventually([&] { return Reported(); }));
+  drtest::CTestThread owner(locker, "locker");
+  ASSERT_TRUE(drtest::Eventually([&] { return Reported(); }));
   EXPECT_FALSE(args.returned.load());
   locker.requestStop();
-  ASSERT_TRUE(locker.join());
+  ASSERT_TRUE(owner.Join());
   EXPECT_TRUE(args.returned.load());
   EXPECT_EQ(0, args.count.load());
   EXPECT_EQ(0u, m->GetLockOwner());

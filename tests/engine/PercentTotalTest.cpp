@@ -147,6 +147,7 @@ class PercentTotalConcurrency : public PercentTotalRun {
 };
 
 TEST_F(PercentTotalConcurrency, RunningTotalEqualsRecountAfterEveryStepOnThePool) {
+  m_gated.holdUntilRunning = 10;
   Run(true);
   EXPECT_EQ(10, m_gated.MaxRunning());
 }

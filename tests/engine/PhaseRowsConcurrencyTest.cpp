@@ -1,8 +1,10 @@
 // Phase rows of one data source written from several DR worker threads.
 #include <atomic>
 #include <memory>
-#include <thread>
+#include <string>
+#include <vector>
 
+#include "TestThread.h"
 #include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
 #include "engine/SDRPriority.h"
@@ -59,20 +61,22 @@ TEST_F(PhaseRowsConcurrencyTest, EightThreadsOnOneDataSourceNeverInterleave) {
   const std::string path = CDBConnection::Path();
   const Api::VirtualAppJobPhaseType phases[] = {Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::VIRTUAL_APP_PHASE_BACKUP,
                                                 Api::VIRTUAL_APP_PHASE_REPLICATION};
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      CDBConnection::SetPath(path);
-      for (Api::VirtualAppJobPhaseType phase : phases) {
-        SDRPhaseCtx running(kJob, phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, Api::DR_SITE_SOURCE, true);
-        infos[t]->UpdatePhase(running);
-        SDRPhaseCtx done(kJob, phase, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, Api::DR_SITE_SOURCE, true);
-        infos[t]->UpdatePhase(done);
-      }
-      CDBConnection::CloseThreadConnections();
-    });
+    threads.emplace_back(
+        [&, t] {
+          CDBConnection::SetPath(path);
+          for (Api::VirtualAppJobPhaseType phase : phases) {
+            SDRPhaseCtx running(kJob, phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, Api::DR_SITE_SOURCE, true);
+            infos[t]->UpdatePhase(running);
+            SDRPhaseCtx done(kJob, phase, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, Api::DR_SITE_SOURCE, true);
+            infos[t]->UpdatePhase(done);
+          }
+          CDBConnection::CloseThreadConnections();
+        },
+        "phase writer " + std::to_string(t));
   }
-  for (std::thread& t : threads) t.join();
+  for (drtest::CTestThread& t : threads) ASSERT_TRUE(t.Join());
 
   EXPECT_EQ(0, overlaps.load());
   EXPECT_EQ(kThreads * 6, calls.load());

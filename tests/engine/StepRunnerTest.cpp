@@ -10,6 +10,7 @@
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "log/LogSink.h"
 #include "services/ServicesTestSupport.h"
+#include "settings/SettingsStore.h"
 #include "settings/ZNPlatformInfo.h"
 #include "time/PlatformClock.h"
 
@@ -18,9 +19,17 @@ namespace {
 class StepRunner : public testing::Test {
  protected:
   void SetUp() override {
+    ClearPhasePause();
     CLogSink::Instance().ClearCapture();
     CPlatformClock::Instance().ClearRecords();
     CDRBaseTestPeer::SetJobManager(m_dr, &m_jm);
+  }
+  // The pause settings live in the process's settings file: a test that
+  // sets them must not leave a pause to the steps of the tests after it.
+  void TearDown() override { ClearPhasePause(); }
+  static void ClearPhasePause() {
+    CSettings::Store().Remove("Session", "nDRPhaseType");
+    CSettings::Store().Remove("Session", "nDRPhaseWaitTime");
   }
   SDROperationCtx Ctx(const std::vector<CDRInfo*>& list, Api::VirtualAppJobPhaseType phase = Api::VirtualAppJobPhaseType(1)) {
     SDROperationCtx ctx = m_dr.GetDROpCtx(phase, Api::DR_SITE_SOURCE, true);

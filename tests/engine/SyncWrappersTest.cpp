@@ -4,11 +4,11 @@
 #include <atomic>
 #include <map>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "engine/AutoLock.h"
 #include "engine/DRConstants.h"
 #include "engine/FXNamedMutex.h"
@@ -35,13 +35,15 @@ class CCountingResource : public FXLockableResource {
 
 bool TryEnterFromOtherThread(ZnCriticalSection& cs) {
   bool entered = false;
-  std::thread t([&] {
-    if (cs.enter(false)) {
-      entered = true;
-      cs.leave();
-    }
-  });
-  t.join();
+  drtest::CTestThread t(
+      [&] {
+        if (cs.enter(false)) {
+          entered = true;
+          cs.leave();
+        }
+      },
+      "other thread");
+  EXPECT_TRUE(t.Join());
   return entered;
 }
 
@@ -64,8 +66,7 @@ TEST(CriticalSection, LeaveByNonHolderChangesNothing) {
   ZnCriticalSection cs;
   ASSERT_TRUE(cs.enter(true));
   int rc = 0;
-  std::thread t([&] { rc = cs.leave(); });
-  t.join();
+  ASSERT_TRUE(drtest::CTestThread([&] { rc = cs.leave(); }, "non-holder").Join());
   EXPECT_NE(0, rc);
   EXPECT_FALSE(TryEnterFromOtherThread(cs));
   EXPECT_EQ(0, cs.leave());
@@ -124,8 +125,7 @@ TEST(FXNamedMutex, UnlockByNonHolderKeepsTheOwner) {
   FXNamedMutex m("nonholder-test");
   m.Lock();
   const uint32_t owner = m.GetLockOwner();
-  std::thread t([&] { m.Unlock(); });
-  t.join();
+  ASSERT_TRUE(drtest::CTestThread([&] { m.Unlock(); }, "non-holder").Join());
   EXPECT_EQ(owner, m.GetLockOwner());
   EXPECT_EQ(1, m.GetLockCount());
   m.Unlock();
@@ -152,11 +152,13 @@ TEST(FXNamedMutex, TryLockFailsWhileAnotherThreadHoldsIt) {
   FXNamedMutex m("busy-test");
   m.Lock();
   bool took = true;
-  std::thread t([&] {
-    FXNamedMutex other("BUSY-TEST");  // same mutex: names ignore case
-    took = other.TryLock(CTimeInterval::FromSeconds(2));
-  });
-  t.join();
+  drtest::CTestThread t(
+      [&] {
+        FXNamedMutex other("BUSY-TEST");  // same mutex: names ignore case
+        took = other.TryLock(CTimeInterval::FromSeconds(2));
+      },
+      "second locker");
+  ASSERT_TRUE(t.Join());
   EXPECT_FALSE(took);
   m.Unlock();
 }

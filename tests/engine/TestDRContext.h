@@ -19,6 +19,7 @@
 #include "engine/IDRContext.h"
 #include "engine/SDRInfoCtx.h"
 #include "engine/SDRPriority.h"
+#include "TestSupport.h"
 
 struct STestScript {
   std::mutex mutex;
@@ -66,7 +67,7 @@ class CTestDRContext : public IDRContext {
         m_script.cv.notify_all();
         // Real time bound: a loop that runs them one after the other fails
         // the concurrency assertion instead of hanging.
-        m_script.cv.wait_for(lock, std::chrono::seconds(10),
+        m_script.cv.wait_for(lock, std::chrono::milliseconds(drtest::kWatchdogMs),
                              [this] { return m_script.arrived >= m_script.rendezvous; });
       }
       --m_script.running;

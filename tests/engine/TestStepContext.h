@@ -26,6 +26,8 @@
 #include "engine/SDRPhaseCtx.h"
 #include "engine/SDRPriority.h"
 #include "TestDRContext.h"
+#include "TestSupport.h"
+#include "sync/StopState.h"
 #include "time/PlatformClock.h"
 
 class CStepTestDR : public CDRBase {
@@ -54,6 +56,13 @@ class CStepTestContext : public IDRContext {
   ZNDR::BatchOperation innerOp = ZNDR::BATCH_OP_POWER_ON_PRIMARY;
   bool innerIgnoreQuit = false;
   bool performResult = true;       // PerformOperation's answer when no machine fails
+  // Bodies hold at their start until this many have run at once (0: none
+  // holds), so a test sees the pool's full width however slowly the machine
+  // starts its workers.
+  int holdUntilRunning = 0;
+  // Runs as a body starts, on its thread, with the number of bodies running
+  // then (itself included): to steer the job once the pool is full.
+  std::function<void(int)> onEnter;
 
   // ---- what happened ----
   std::vector<std::string> Steps() {
@@ -152,6 +161,17 @@ class CStepTestContext : public IDRContext {
     int seen = m_maxRunning.load();
     while (now > seen && !m_maxRunning.compare_exchange_weak(seen, now)) {
     }
+    if (onEnter) onEnter(now);
+    if (holdUntilRunning > 0 && !m_holdGaveUp.load()) {
+      // Held in real time, never on the scaled clock. A pool narrower than
+      // the hold is a fault the test's width check reports: the first body
+      // to give up opens the hold for all, so it costs one limit, not one
+      // per body. A stop request (a terminated pool) ends the hold too.
+      const bool full = drtest::Eventually([this] {
+        return m_maxRunning.load() >= holdUntilRunning || m_holdGaveUp.load() || CStopState::CurrentStopRequested();
+      });
+      if (!full) m_holdGaveUp.store(true);
+    }
   }
   void Leave() {
     m_running.fetch_sub(1);
@@ -168,6 +188,7 @@ class CStepTestContext : public IDRContext {
   std::atomic<int> m_running{0};
   std::atomic<int> m_maxRunning{0};
   std::atomic<int> m_finished{0};
+  std::atomic<bool> m_holdGaveUp{false};
 };
 
 // Machine records of one priority, owned by the orchestrator once added.

@@ -5,9 +5,9 @@
 #include <stdio.h>
 
 #include <atomic>
-#include <thread>
 
 #include "JobSimTestSupport.h"
+#include "TestThread.h"
 #include "db/App_MiscOptions.h"
 #include "host/DrJobTestSupport.h"
 #include "host/SeedReplications.h"
@@ -151,9 +151,10 @@ TEST_F(E2EDrJobChildJobs, ACompleteFromAnotherProcessAndAKillHereEndTheJobOnce) 
     const long long job = StartHeld(EChildJobType::kBackup);
     Register(job);
     SResult other{-1, std::string()};
-    std::thread host([&] { other = Steer(job, "complete"); });
+    // The other process ends by itself: nothing to release on an early exit.
+    drtest::CTestThread host([&] { other = Steer(job, "complete"); }, "steering process");
     const bool killed = CJobSimulator::Kill(job);
-    host.join();
+    ASSERT_TRUE(host.Join());
     ASSERT_NE(killed, other.code == 0) << other.output;
     if (killed) {
       EXPECT_EQ(14, other.code) << other.output;

@@ -2,9 +2,9 @@
 // another process takes its sites and proxies down and up and releases hung
 // operations while this one calls it.
 #include <sstream>
-#include <thread>
 
 #include "JobSimTestSupport.h"
+#include "TestThread.h"
 #include "appmgr/AppVMStore.h"
 #include "host/DrJobTestSupport.h"
 #include "repl/ReplicationStore.h"
@@ -40,7 +40,7 @@ std::vector<std::vector<std::string>> Section(const std::string& output, const s
   return rows;
 }
 
-int Call(int op, long long instance, const std::string& guid) {
+int Call(int op, long long instance, const std::string& guid, int seconds = 1800) {
   TMMsg::VMProvisioningOption option;
   option.SetInt32(TMMsg::VMProvisioningOption::kOperationType, op);
   Ida::VMOpReq request;
@@ -49,7 +49,7 @@ int Call(int op, long long instance, const std::string& guid) {
       .MutableMsg(Ida::VirtualMachine::kEntity)
       .SetString(ZnEntities::VirtualMachineEntity::kGuid, guid);
   Ida::VMOpResp response;
-  return VmOperation::PerformRemoteVMOperation(option, request, response, 1800, true);
+  return VmOperation::PerformRemoteVMOperation(option, request, response, seconds, true);
 }
 
 class E2EDrJobHypervisorLab : public CDrJobLabTest {};
@@ -138,13 +138,20 @@ TEST_F(E2EDrJobHypervisorLab, AnotherProcessReleasesAHungOperation) {
   hang.vm = "dst-101";
   ASSERT_TRUE(CHypervisorLab::AddFault(hang));
   int rc = -1;
-  std::thread caller([&rc] {
-    rc = Call(10, 4, "dst-101");
-    CDBConnection::CloseThreadConnections();
-  });
+  // A hung call gives up at the call's own time, on the scaled clock; the
+  // other process may take longer than any scaled time to start on a busy
+  // machine, so the call is given a week: only the release ends it.
+  constexpr int kWeek = 7 * 24 * 3600;
+  drtest::CTestThread caller(
+      [&rc] {
+        rc = Call(10, 4, "dst-101", kWeek);
+        CDBConnection::CloseThreadConnections();
+      },
+      "hung caller");
+  caller.OnStop([] { CHypervisorLab::ReleaseHangs(); });
   ASSERT_TRUE(Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
   const SResult released = Host("lab --db " + m_db + " release");
-  caller.join();
+  ASSERT_TRUE(caller.Join());
   ASSERT_EQ(0, released.code) << released.output;
   EXPECT_EQ(0, rc);
   SLabVM vm;

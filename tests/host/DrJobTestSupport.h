@@ -14,6 +14,7 @@
 #include "db/DBConnection.h"
 #include "jobs/JobStore.h"
 #include "msg/MsgClasses.h"
+#include "settings/ZNPlatformInfo.h"
 
 namespace drtest {
 
@@ -63,6 +64,9 @@ class CDrJobLabTest : public testing::Test {
     ASSERT_EQ(0, seed.code) << seed.output;
     ASSERT_TRUE(Has(seed, "drjob: seeded the sample lab")) << seed.output;
     CDBConnection::SetPath(m_db);
+    // The seed named the local client after this machine; a machine name an
+    // earlier test of this process left in the settings would not find it.
+    ZNPlatformInfo::setString("Machine", "PhysicalMachine", "");
   }
   void TearDown() override {
     CDBConnection::CloseThreadConnections();

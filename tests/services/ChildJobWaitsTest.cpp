@@ -2,11 +2,12 @@
 // the polling wait and its quit handling, the backup child-job lookup and
 // its cache, the sync and aux-copy checks, and the waits on jobs already
 // running. The notice path has its own tests (JobWaitServiceTest).
+#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "TestThread.h"
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobsim/JobSimulator.h"
@@ -37,12 +38,19 @@ class ChildJobWaits : public CServicesTestBase {
     SJobRecord r;
     return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : std::string();
   }
-  // Ends a child after the waiter has polled it a few times.
-  static std::thread EndLater(long long id, const std::string& status) {
-    return std::thread([id, status] {
-      while (CPlatformClock::Instance().CountWaits(30000) < 2) std::this_thread::yield();
-      CJobStore::SetStatus(id, status, 100.0);
-    });
+  // Ends a child after the waiter has polled it a few times (or, should it
+  // never poll, after the watchdog's time, so that the waiter still ends
+  // and the test fails on its counts instead of hanging).
+  static drtest::CTestThread EndLater(long long id, const std::string& status) {
+    auto giveUp = std::make_shared<std::atomic<bool>>(false);
+    drtest::CTestThread ender(
+        [id, status, giveUp] {
+          drtest::Eventually([&] { return giveUp->load() || CPlatformClock::Instance().CountWaits(30000) >= 2; });
+          if (!giveUp->load()) CJobStore::SetStatus(id, status, 100.0);
+        },
+        "ender of child " + std::to_string(id));
+    ender.OnStop([giveUp] { giveUp->store(true); });
+    return ender;
   }
   static void LinkRow(long long parent, long long child, int childApp, int halden = 2, int linkType = 7) {
     Sql("INSERT INTO JMJobDataLink (haldenId, parentJobId, childJobId, parentAppid, childAppid, linkType, "
@@ -71,10 +79,10 @@ class ChildJobWaits : public CServicesTestBase {
 
 TEST_F(ChildJobWaits, DisabledServicePollsEveryThirtySecondsUntilTheChildEnds) {
   CreateChild(71, "Running");
-  std::thread ender = EndLater(71, "Completed");
+  drtest::CTestThread ender = EndLater(71, "Completed");
   long long child = 71;
   EXPECT_TRUE(m_jm.WaitForJobCompletion(child, 0));
-  ender.join();
+  ASSERT_TRUE(ender.Join());
   EXPECT_TRUE(Logged("Falling back to DBPoll wait mechanism for job[71]"));
   EXPECT_GE(CPlatformClock::Instance().CountWaits(30000, "DRJobManager"), 2u);
   EXPECT_EQ(0u, CPlatformClock::Instance().CountWaits(20000));
@@ -246,9 +254,9 @@ TEST_F(ChildJobWaits, RunningJobWaitsFindTheirJobAndIgnoreJobZero) {
   // A running backup of the subclient is waited for.
   CreateChild(81, "Running");
   Sql("INSERT INTO JMBkpJobInfo (jobId, haldenId, applicationId) VALUES (81, 2, 21)");
-  std::thread ender = EndLater(81, "Completed");
+  drtest::CTestThread ender = EndLater(81, "Completed");
   m_jm.WaitOnRunningBkpJobsForSubclient(21, found);
-  ender.join();
+  ASSERT_TRUE(ender.Join());
   EXPECT_EQ(81, found);
   EXPECT_TRUE(Logged("Waiting for backup job [81] to complete for subclient [21]"));
 

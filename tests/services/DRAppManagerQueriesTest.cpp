@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
-#include <thread>
 #include <vector>
 
 #include "Db/Tbl/APP_ClientProp.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
+#include "TestThread.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/JMActivityCtrl.h"
 #include "core/HandlerRegistry.h"
@@ -751,18 +751,20 @@ class DRAppManagerQueriesConcurrencyTest : public CQueriesTestBase {
   // wrong or missing answers.
   int AskFromThreads() {
     std::atomic<int> wrong(0);
-    std::vector<std::thread> threads;
+    std::vector<drtest::CTestThread> threads;
     for (int t = 0; t < 8; ++t) {
-      threads.emplace_back([this, t, &wrong] {
-        for (int k = 0; k < kUUIDs; ++k) {
-          const int i = (k * 5 + t) % kUUIDs;
-          int clientId = 0;
-          if (!m_am.QueryClientIdWithClientUUID(UUID(i), clientId) || clientId != 1000 + i) wrong.fetch_add(1);
-        }
-        CDBConnection::CloseThreadConnections();
-      });
+      threads.emplace_back(
+          [this, t, &wrong] {
+            for (int k = 0; k < kUUIDs; ++k) {
+              const int i = (k * 5 + t) % kUUIDs;
+              int clientId = 0;
+              if (!m_am.QueryClientIdWithClientUUID(UUID(i), clientId) || clientId != 1000 + i) wrong.fetch_add(1);
+            }
+            CDBConnection::CloseThreadConnections();
+          },
+          "client id asker " + std::to_string(t));
     }
-    for (std::thread& th : threads) th.join();
+    for (drtest::CTestThread& th : threads) EXPECT_TRUE(th.Join());
     return wrong.load();
   }
 };

@@ -1,8 +1,9 @@
 // Kill and suspend flags seen by many worker threads at once.
 #include <atomic>
-#include <thread>
+#include <string>
 #include <vector>
 
+#include "TestThread.h"
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "services/ServicesTestSupport.h"
@@ -12,19 +13,21 @@ namespace {
 class DRJobManagerConcurrencyTest : public CServicesTestBase {};
 
 void RunWorkers(CDRJobManager& jm, std::atomic<int>& quitSeen) {
-  std::vector<std::thread> workers;
+  std::vector<drtest::CTestThread> workers;
   for (int t = 0; t < 8; ++t) {
-    workers.emplace_back([&jm, &quitSeen] {
-      for (int i = 0; i < 50; ++i) {
-        if (jm.IsQuitFlagSet()) quitSeen.fetch_add(1);
-        jm.UpdatePercentComplete(i);
-        (void)jm.IsJobKillIssued();
-        (void)jm.IsJobSuspended();
-      }
-      CDBConnection::CloseThreadConnections();
-    });
+    workers.emplace_back(
+        [&jm, &quitSeen] {
+          for (int i = 0; i < 50; ++i) {
+            if (jm.IsQuitFlagSet()) quitSeen.fetch_add(1);
+            jm.UpdatePercentComplete(i);
+            (void)jm.IsJobKillIssued();
+            (void)jm.IsJobSuspended();
+          }
+          CDBConnection::CloseThreadConnections();
+        },
+        "flag poller " + std::to_string(t));
   }
-  for (std::thread& w : workers) w.join();
+  for (drtest::CTestThread& w : workers) EXPECT_TRUE(w.Join());
 }
 
 TEST_F(DRJobManagerConcurrencyTest, KillSeenByEveryThreadAndStaysSet) {
@@ -48,12 +51,14 @@ TEST_F(DRJobManagerConcurrencyTest, SuspendSetWhileThreadsPoll) {
   CDRJobManager jm;
   ASSERT_TRUE(jm.Initialize(client, 0, 2));
   std::atomic<int> quitSeen(0);
-  std::thread setter([] {
-    CJobStore::SetControlOperation(601, 2);
-    CDBConnection::CloseThreadConnections();
-  });
+  drtest::CTestThread setter(
+      [] {
+        CJobStore::SetControlOperation(601, 2);
+        CDBConnection::CloseThreadConnections();
+      },
+      "suspend setter");
   RunWorkers(jm, quitSeen);
-  setter.join();
+  ASSERT_TRUE(setter.Join());
   EXPECT_TRUE(jm.IsQuitFlagSet());
   EXPECT_TRUE(jm.IsJobSuspended());
   EXPECT_FALSE(jm.IsJobKillIssued());

@@ -1,8 +1,9 @@
 // Job operations on child jobs, job queries, phase records, workflows and
 // the polling wait.
+#include <atomic>
 #include <memory>
-#include <thread>
 
+#include "TestThread.h"
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "services/ServicesTestSupport.h"
@@ -209,12 +210,20 @@ TEST_F(DRJobOperationsTest, PollingWaitSleepsUntilTheChildEndsAndStopsOnOtherQui
   CreateChild(93, "Running");
   long long child = 93;
   // The child ends once the wait has slept at least once.
-  std::thread finisher([] {
-    while (CPlatformClock::Instance().CountWaits(30000) == 0) std::this_thread::yield();
-    CJobStore::SetStatus(93, "Completed", 100.0);
-  });
+  std::atomic<bool> giveUp{false};
+  drtest::CTestThread finisher(
+      [&giveUp] {
+        if (drtest::Eventually([&] { return giveUp.load() || CPlatformClock::Instance().CountWaits(30000) > 0; }) &&
+            !giveUp.load()) {
+          CJobStore::SetStatus(93, "Completed", 100.0);
+        }
+      },
+      "child finisher");
+  finisher.OnStop([&giveUp] { giveUp = true; });
   EXPECT_TRUE(m_jm.WaitForJobCompletionDBPoll(child, 2));
-  finisher.join();
+  // A wait that returned without sleeping leaves the finisher nothing to do.
+  giveUp = true;
+  ASSERT_TRUE(finisher.Join());
   EXPECT_GE(CPlatformClock::Instance().CountWaits(30000), 1u);
   EXPECT_EQ(Status(93), "Completed");
 

@@ -10,11 +10,11 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "JobSimTestSupport.h"
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
@@ -37,6 +37,10 @@ class CDRJobManagerTestPeer {
 namespace {
 
 using drtest::Eventually;
+
+// Time limit of the test's own network calls: given in scaled seconds, so
+// as many as make the watchdog's real time.
+constexpr int kNetSeconds = static_cast<int>(drtest::kWatchdogMs / 1000 / drtest::kTestScale);
 
 class CJobWaitFixture : public CServicesTestBase {
  protected:
@@ -79,16 +83,22 @@ class CJobWaitFixture : public CServicesTestBase {
 
   // A worker blocked in WaitForJobCompletion.
   struct SWorker {
-    std::thread thread;
     std::atomic<bool> done{false};
     std::atomic<bool> result{false};
+    drtest::CTestThread thread;  // last: stopped and joined before the flags go
   };
   void StartWorker(SWorker& w, long long child, int flags) {
-    w.thread = std::thread([this, &w, child, flags] {
-      long long id = child;
-      w.result = m_jm->WaitForJobCompletion(id, flags);
-      w.done = true;
-    });
+    w.thread.Start(
+        [this, &w, child, flags] {
+          long long id = child;
+          w.result = m_jm->WaitForJobCompletion(id, flags);
+          w.done = true;
+        },
+        "waiter for child " + std::to_string(child));
+    // A stop request cuts the notice wait short, but the poll that follows
+    // goes on until the child ends or the DR job quits: a kill of the DR job
+    // ends it whatever it waits for.
+    w.thread.OnStop([] { CJobStore::SetControlOperation(kJob, 1); });
   }
 
   std::unique_ptr<ZNDROrchestrationClnt> m_client;
@@ -106,7 +116,7 @@ TEST_F(JobWaitService, ANoticeWakesTheWaiterWithoutPolling) {
   ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
   EXPECT_FALSE(w.done.load());
   ASSERT_TRUE(CJobSimulator::Complete(child));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_TRUE(w.result.load());
   const std::string id = std::to_string(child);
   EXPECT_TRUE(Logged("Launching DRSrvc: [DRSrvc|" + std::to_string(kJob) + "]"));
@@ -141,7 +151,7 @@ TEST_F(JobWaitService, ARefusedRegistrationFallsBackToPolling) {
   StartWorker(w, child, 0);
   ASSERT_TRUE(Eventually([&] { return CPlatformClock::Instance().CountWaits(30000, "DRJobManager") >= 1; }));
   ASSERT_TRUE(CJobSimulator::Complete(child));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_TRUE(w.result.load());
   EXPECT_TRUE(Logged("Couldn't register to receive completion notification for job [" + std::to_string(child) + "]"));
   EXPECT_TRUE(Logged("Falling back to DBPoll wait mechanism for job[" + std::to_string(child) + "]"));
@@ -155,7 +165,7 @@ TEST_F(JobWaitService, TheValueTwoOfTheDisableSettingDoesNotDisable) {
   StartWorker(w, child, 0);
   ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
   ASSERT_TRUE(CJobSimulator::Complete(child));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   ZNPlatformInfo::setNumber("Session", "bDisableDRJobWaitService", 0);
   EXPECT_TRUE(w.result.load());
   EXPECT_EQ(0u, CPlatformClock::Instance().CountWaits(30000, "DRJobManager"));
@@ -192,10 +202,13 @@ TEST_F(JobWaitService, DoubledUnknownAndForeignNoticesWakeNobodyElse) {
   // The XDR form of the notice signals nothing either.
   CZnNetwork network;
   bool timedOut = false;
-  ASSERT_FALSE(network.Attach_RemoteService("localhost", "DRSrvc|" + std::to_string(kJob), "drhost", 5, timedOut)
-                   .IsError());
-  ASSERT_FALSE(network.SendXDRMessage(0x7602f0a7, "x", 1, 5, timedOut).IsError());
-  network.Disconnect(5);
+  ASSERT_FALSE(
+      network.Attach_RemoteService("localhost", "DRSrvc|" + std::to_string(kJob), "drhost", kNetSeconds, timedOut)
+          .IsError());
+  ASSERT_FALSE(network.SendXDRMessage(0x7602f0a7, "x", 1, kNetSeconds, timedOut).IsError());
+  network.Disconnect(kNetSeconds);
+  // Both have been handled before the waiters are looked at.
+  EXPECT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Received VirtualAppJob (xml) for job [999999]"); }));
   EXPECT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Received notification request for DR child job completion"); }));
   EXPECT_FALSE(a.done.load());
   EXPECT_FALSE(b.done.load());
@@ -203,11 +216,11 @@ TEST_F(JobWaitService, DoubledUnknownAndForeignNoticesWakeNobodyElse) {
 
   // The doubled notice of the first wakes its waiter once; the second still waits.
   ASSERT_TRUE(CJobSimulator::Complete(first));
-  a.thread.join();
+  ASSERT_TRUE(a.thread.Join());
   EXPECT_TRUE(a.result.load());
   EXPECT_FALSE(b.done.load());
   ASSERT_TRUE(CJobSimulator::Complete(second));
-  b.thread.join();
+  ASSERT_TRUE(b.thread.Join());
   EXPECT_TRUE(b.result.load());
 }
 
@@ -228,7 +241,7 @@ TEST_F(JobWaitService, ADRKillReachesABlockedWaiterThroughTheIdleCallback) {
 
   // The DR job is killed: the next idle callback cleans the events up.
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_FALSE(w.result.load());
   EXPECT_TRUE(Logged("Quit flag is set for DR job. Cleaning up jobs in jobEvent Map"));
   EXPECT_TRUE(m_jm->IsJobKillIssued());
@@ -244,7 +257,7 @@ TEST_F(JobWaitService, AKillCleanupKillsAnOwnedRunningChild) {
   StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
   ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_FALSE(w.result.load());
   EXPECT_EQ("Killed", Status(child));
 }
@@ -262,7 +275,7 @@ TEST_F(JobWaitService, WaitersPollWhenTheListenerHasEnded) {
     return CLogSink::Instance().Contains("Falling back to DBPoll wait mechanism for job[" + std::to_string(first) + "]");
   }));
   ASSERT_TRUE(CJobSimulator::Complete(first));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_TRUE(w.result.load());
   // A later wait does not register with the dead service.
   const long long second = HungChild();
@@ -284,13 +297,16 @@ TEST_F(JobWaitService, DestroyingTheManagerWakesWaitersOnTheAgentItself) {
   ASSERT_NE(nullptr, agent);
   std::atomic<int> woken{-1};
   agent->ExpectJob(777);
-  std::thread waiter([&] {
-    std::string token;
-    woken = agent->WaitOnJob(777, token);
-  });
+  // A stop request cuts the wait short, should the test end early.
+  drtest::CTestThread waiter(
+      [&] {
+        std::string token;
+        woken = agent->WaitOnJob(777, token);
+      },
+      "waiter on the agent");
   ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Adding Job [777] to jobEventMap"); }));
   m_jm.reset();  // Quit, join the listener, wake the waiter, then free
-  waiter.join();
+  ASSERT_TRUE(waiter.Join());
   EXPECT_NE(static_cast<int>(CDRSrvcAgent::kWakeNotice), woken.load());
 }
 
@@ -315,7 +331,7 @@ TEST_F(JobWaitServiceConcurrency, TwentyWaitersEachWakeOnceForTheirOwnChild) {
   for (size_t k = 0; k < order.size(); ++k) {
     const size_t i = order[k];
     ASSERT_TRUE(CJobSimulator::Complete(children[i]));
-    workers[i]->thread.join();
+    ASSERT_TRUE(workers[i]->thread.Join());
     EXPECT_TRUE(workers[i]->result.load());
     // Only the waiters of ended children have woken.
     for (size_t later = k + 1; later < order.size(); ++later) EXPECT_FALSE(workers[order[later]]->done.load());
@@ -334,7 +350,7 @@ TEST_F(E2EJobWaitService, TheNotifierProgramDeliversTheNotice) {
   StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
   ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
   ASSERT_TRUE(CJobSimulator::Complete(child));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_TRUE(w.result.load());
   EXPECT_TRUE(Logged("Signalling completion for Job [" + std::to_string(child) + "] in jobEventMap"));
 }
@@ -352,7 +368,7 @@ TEST_F(E2EJobWaitService, DrjobJobCompleteEndsAJobARunningDRJobWaitsOn) {
   const int status = system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
-  w.thread.join();
+  ASSERT_TRUE(w.thread.Join());
   EXPECT_TRUE(w.result.load());
   EXPECT_EQ("Completed", Status(child));
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ServicesTestSupport.h"
+#include "TestSupport.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "appmgr/RemoteExecStore.h"
@@ -67,9 +68,17 @@ class CRecordingHandler {
 class RemoteCommandTest : public CServicesTestBase {
  protected:
   static constexpr int kDbClient = 5;
+  // The application manager gives a remote command sixty seconds, which the
+  // test scale makes sixty real milliseconds: less than a busy machine may
+  // take to start the handler's thread. These tests expect the handler to
+  // answer, so the clock runs slower for them (thirty real seconds), and
+  // only the test of the time-out itself runs it at the test scale.
+  static constexpr double kAnswerScale = 0.5;
 
   void SetUp() override {
     CServicesTestBase::SetUp();
+    m_scale = CPlatformClock::Instance().Scale();
+    CPlatformClock::Instance().SetScale(kAnswerScale);
     SClientRecord client;
     client.id = kDbClient;
     client.name = "db5";
@@ -77,6 +86,7 @@ class RemoteCommandTest : public CServicesTestBase {
     ASSERT_TRUE(CRemoteExecStore::CreateTables());
   }
   void TearDown() override {
+    CPlatformClock::Instance().SetScale(m_scale);
     CRequestTap::SetEnabled(false);
     CRequestTap::Clear();
     CServicesTestBase::TearDown();
@@ -92,6 +102,7 @@ class RemoteCommandTest : public CServicesTestBase {
 
   CDRAppManager m_app;
   CRecordingHandler m_handler;
+  double m_scale = drtest::kTestScale;
 };
 
 TEST_F(RemoteCommandTest, TheRequestCarriesEveryFieldAndTheHandlerTheSplitArguments) {
@@ -193,9 +204,12 @@ TEST_F(RemoteCommandTest, AnUnknownClientIsNotLaunched) {
 }
 
 TEST_F(RemoteCommandTest, AHandlerOutlivingTheTimeOutIsStoppedAndTheLaunchFails) {
+  CPlatformClock::Instance().SetScale(m_scale);
   CScopedHandler<int, RemoteExecHandler> served(Remote::Handlers(), kDbClient, m_handler.Handler());
   bool stopped = false;
-  m_handler.during = [&stopped] { stopped = XOSLEEP(3600000) == EWaitResult::Stopped; };
+  // Without an end of its own, so that only the time-out's stop request,
+  // however late a slow machine makes it, ends it.
+  m_handler.during = [&stopped] { stopped = XOSLEEP(kWaitForever) == EWaitResult::Stopped; };
 
   EXPECT_FALSE(Run(kDbClient, "sh dbstartup.sh", "db5 /u01"));
   EXPECT_TRUE(stopped);

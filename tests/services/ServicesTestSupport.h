@@ -30,6 +30,12 @@ class CServicesTestBase : public CDbTestBase {
     CPlatformClock::Instance().ClearRecords();
     CJobJournal::Instance().Clear();
   }
+  void TearDown() override {
+    // The settings file outlives the test; the next test of this process
+    // must find this machine under its own name again.
+    ZNPlatformInfo::setString("Machine", "PhysicalMachine", "");
+    CDbTestBase::TearDown();
+  }
 
   static void Sql(const std::string& sql, const char* table = nullptr) {
     CDBConnection* c = CDBConnection::ForThread();

@@ -5,9 +5,9 @@
 #include <list>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "TestThread.h"
 #include "core/HandlerRegistry.h"
 #include "jobs/EvTask.h"
 #include "jobs/TaskStore.h"
@@ -245,14 +245,16 @@ TEST_F(TaskManagement, TheTaskLockIsReentrantAcrossTheCacheCalls) {
   Store(61, Task());
   // IsReplicaSyncDirectEnabled holds the lock while QueryTaskInfo, then
   // _QueryTaskInfo take it again; another thread keeps asking meanwhile.
-  std::thread other([this] {
-    for (int i = 0; i < 50; ++i) m_am->IsScheduleDeletedByDRJob(61);
-  });
+  drtest::CTestThread other(
+      [this] {
+        for (int i = 0; i < 50; ++i) m_am->IsScheduleDeletedByDRJob(61);
+      },
+      "schedule asker");
   for (int i = 0; i < 50; ++i) {
     EXPECT_FALSE(m_am->IsReplicaSyncDirectEnabled(61));
     m_am->RefreshTask(61);
   }
-  other.join();
+  ASSERT_TRUE(other.Join());
 }
 
 TEST_F(TaskManagement, CopyTasksAreKeptPerStoragePolicyCopy) {

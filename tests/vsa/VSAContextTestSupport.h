@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <deque>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "JobSimTestSupport.h"
+#include "TestSupport.h"
 #include "core/JobContext.h"
 #include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
@@ -152,7 +154,9 @@ class CFakeHypervisor {
       if (call.opType == m_hangOp && !m_released) {
         ++m_hanging;
         // Real time: the operation hangs at the proxy, not on the job's clock.
-        m_cv.wait_for(lock, std::chrono::seconds(30), [this] { return m_released; });
+        // Only a forgotten Release meets the cap: a test asserts that the
+        // hang outlasts whatever it waits for meanwhile.
+        m_cv.wait_for(lock, std::chrono::milliseconds(drtest::kWatchdogMs), [this] { return m_released; });
         --m_hanging;
       }
       auto failing = m_proxyFailures.find(call.proxy);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "vm/HypervisorLab.h"
 #include "vsa/VSAContextTestSupport.h"
 
@@ -285,14 +286,18 @@ TEST_F(VSAVMOpWorkerConcurrency, AQuitEndsTheWaitAtOnceAndTheWorkerFreesTheHandO
   std::vector<CDRInfo*> m = Load({Lab(1)});
   m_hypervisor->HangOn(TMMsg::VM_OPERATION_POWER_ON);
   bool result = true;
-  std::thread caller([&] {
-    SDROperationCtx ctx = Ctx(m);
-    result = m_ctx->__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
-  });
+  drtest::CTestThread caller(
+      [&] {
+        SDROperationCtx ctx = Ctx(m);
+        result = m_ctx->__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
+      },
+      "power-on caller");
+  // The caller waits on its worker, which only the hypervisor's answer frees.
+  caller.OnStop([&] { m_hypervisor->Release(); });
   ASSERT_TRUE(Eventually([&] { return m_hypervisor->Hanging(); }));
   EXPECT_EQ(1, SDRVMTHread::Live());
   Kill();
-  caller.join();
+  ASSERT_TRUE(caller.Join());
   // The caller came back while the operation still hangs at the proxy.
   EXPECT_TRUE(m_hypervisor->Hanging());
   EXPECT_FALSE(result);
@@ -333,13 +338,16 @@ TEST_F(VSAVMOpWorkerConcurrency, OnTheLabAHungPowerOnIsLeftToItsWorkerAfterAQuit
   ASSERT_TRUE(CHypervisorLab::AddFault(hang));
 
   bool result = true;
-  std::thread caller([&] {
-    SDROperationCtx ctx = Ctx(m);
-    result = m_ctx->__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
-  });
+  drtest::CTestThread caller(
+      [&] {
+        SDROperationCtx ctx = Ctx(m);
+        result = m_ctx->__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
+      },
+      "power-on caller");
+  caller.OnStop([] { CHypervisorLab::ReleaseHangs(); });
   ASSERT_TRUE(Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
   Kill();
-  caller.join();
+  ASSERT_TRUE(caller.Join());
   EXPECT_FALSE(result);
   EXPECT_TRUE(LoggedError("Quit waiting on VMOperation as quit flag is set"));
   ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
@@ -371,22 +379,27 @@ TEST_F(VSAVMOpWorkerConcurrency, ACleanUpWaitsForItsWorkerDespiteAQuit) {
   Kill();
   std::atomic<bool> done{false};
   bool result = false;
-  std::thread caller([&] {
-    SDROperationCtx ctx = Ctx(m);
-    ctx.ignoreQuit = true;
-    ctx.batchOp = ZNDR::BATCH_OP_POWER_ON_PRIMARY;
-    ctx.site = Api::DR_SITE_SOURCE;
-    ctx.phase = Api::VIRTUAL_APP_PHASE_POWER_ON;
-    result = m_ctx->PerformVMOperation(ctx);
-    done = true;
-  });
+  drtest::CTestThread caller(
+      [&] {
+        SDROperationCtx ctx = Ctx(m);
+        ctx.ignoreQuit = true;
+        ctx.batchOp = ZNDR::BATCH_OP_POWER_ON_PRIMARY;
+        ctx.site = Api::DR_SITE_SOURCE;
+        ctx.phase = Api::VIRTUAL_APP_PHASE_POWER_ON;
+        result = m_ctx->PerformVMOperation(ctx);
+        done = true;
+      },
+      "clean-up caller");
+  caller.OnStop([&] { m_hypervisor->Release(); });
   ASSERT_TRUE(Eventually([&] { return m_hypervisor->Hanging(); }));
-  // It keeps polling its worker with the job's quit flag set.
+  // It keeps polling its worker with the job's quit flag set. The hang ends
+  // only at Release (its cap is the watchdog's limit), so done cannot turn
+  // true here however slowly the polls come.
   const size_t polls = CPlatformClock::Instance().CountWaits(5000);
   EXPECT_TRUE(Eventually([&] { return CPlatformClock::Instance().CountWaits(5000) >= polls + 3; }));
   EXPECT_FALSE(done);
   m_hypervisor->Release();
-  caller.join();
+  ASSERT_TRUE(caller.Join());
   EXPECT_TRUE(result);
 }
 

@@ -1,7 +1,8 @@
 // Stores and loads of one VM replication data manager from several threads.
 #include <atomic>
-#include <thread>
+#include <string>
 
+#include "TestThread.h"
 #include "vsa/VSAReplDataMgr.h"
 #include "engine/DRRecordsTestSupport.h"
 
@@ -19,18 +20,23 @@ TEST_F(VSAReplDataMgrConcurrencyTest, StoreWithReloadOnOneThreadWhileAnotherLoad
   const std::string path = CDBConnection::Path();
 
   std::atomic<int> loads{0};
-  std::thread loader([&] {
-    CDBConnection::SetPath(path);
-    SDataSourceInfo mine = info;
-    for (int i = 0; i < 20; ++i) loads += mgr.LoadData(mine) ? 1 : 0;
-    CDBConnection::CloseThreadConnections();
-  });
-  std::thread storer([&] {
-    for (int i = 0; i < 10; ++i) mgr.UpdateReplPropTbl(1 + i % 4, 2220, std::to_string(i), true);
-    CDBConnection::CloseThreadConnections();
-  });
-  loader.join();
-  storer.join();
+  drtest::CTestThread loader(
+      [&] {
+        CDBConnection::SetPath(path);
+        SDataSourceInfo mine = info;
+        for (int i = 0; i < 20; ++i) loads += mgr.LoadData(mine) ? 1 : 0;
+        CDBConnection::CloseThreadConnections();
+      },
+      "loader");
+  drtest::CTestThread storer(
+      [&] {
+        for (int i = 0; i < 10; ++i) mgr.UpdateReplPropTbl(1 + i % 4, 2220, std::to_string(i), true);
+        CDBConnection::CloseThreadConnections();
+      },
+      "storer");
+  // A deadlock shows as a join that does not come.
+  ASSERT_TRUE(loader.Join());
+  ASSERT_TRUE(storer.Join());
 
   EXPECT_EQ(20, loads.load());
   for (int id = 1; id <= 4; ++id) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Db/DbTestSupport.h"
+#include "TestSupport.h"
 #include "app/AppReplTestSupport.h"
 #include "appmgr/OracleInstance.h"
 #include "appmgr/RemoteExecStore.h"
@@ -26,11 +27,18 @@ class DatabaseStandIns : public CDbTestBase {
     int exitCode = 0;
     std::string error;
   };
+  // The time-out of a command that should answer: in scaled seconds, so as
+  // many as make half the watchdog's real time, which no slow machine
+  // reaches. A command meant to hang gets a short one.
+  static constexpr int kAnswerSeconds = static_cast<int>(drtest::kWatchdogMs / 2 / 1000 / drtest::kTestScale);
+  static constexpr int kHangSeconds = 60;
+
   // A command on a client through the platform's remote execution.
-  static SRun On(int clientId, const std::string& command, const std::string& arguments) {
+  static SRun On(int clientId, const std::string& command, const std::string& arguments,
+                 int timeoutSeconds = kAnswerSeconds) {
     std::string xml;
     EXPECT_TRUE(App::ExecuteCommandReq().serializeUTF8(xml));
-    ZnRemoteExecuteProcess process(clientId, command, arguments, "/opt/drclient/Base", true, 60);
+    ZnRemoteExecuteProcess process(clientId, command, arguments, "/opt/drclient/Base", true, timeoutSeconds);
     SRun run;
     run.result = process.remoteExecuteTool(xml);
     if (run.result == 0) {
@@ -45,8 +53,8 @@ class DatabaseStandIns : public CDbTestBase {
     }
     return run;
   }
-  SRun Script(const std::string& script, const std::string& arguments) {
-    return On(m_site.clientId, std::string("sh ") + script, arguments);
+  SRun Script(const std::string& script, const std::string& arguments, int timeoutSeconds = kAnswerSeconds) {
+    return On(m_site.clientId, std::string("sh ") + script, arguments, timeoutSeconds);
   }
   bool Running() { return drtest::DatabaseRunning(m_site); }
 
@@ -125,7 +133,7 @@ TEST_F(DatabaseStandIns, FaultsHitTheNthCallOfAScriptOnAClient) {
   EXPECT_EQ(7, second.exitCode);
   EXPECT_FALSE(Running());
 
-  SRun hung = Script(CDatabaseHosts::kStartScript, "db5 /u01/app/oracle");
+  SRun hung = Script(CDatabaseHosts::kStartScript, "db5 /u01/app/oracle", kHangSeconds);
   EXPECT_EQ(ZnRemoteExecuteProcess::kLaunchTimedOut, hung.result);
   EXPECT_FALSE(Running());
 

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "ArrayLabTestSupport.h"
+#include "TestThread.h"
+#include "sync/StopState.h"
 
 namespace {
 
@@ -20,16 +22,20 @@ class ArrayLabConcurrency : public CArrayLabTestBase {
   template <class Body>
   static void RunTogether(int n, Body body) {
     std::atomic<int> ready(0);
-    std::vector<std::thread> threads;
+    std::vector<drtest::CTestThread> threads;
     for (int t = 0; t < n; ++t) {
-      threads.emplace_back([&, t] {
-        ++ready;
-        while (ready.load() < n) std::this_thread::yield();
-        body(t);
-        CDBConnection::CloseThreadConnections();
-      });
+      threads.emplace_back(
+          [&, t] {
+            ++ready;
+            // A thread that could not be started leaves the others a stop
+            // request, not a count that never fills.
+            while (ready.load() < n && !CStopState::CurrentStopRequested()) std::this_thread::yield();
+            body(t);
+            CDBConnection::CloseThreadConnections();
+          },
+          "array lab caller " + std::to_string(t));
     }
-    for (std::thread& th : threads) th.join();
+    for (drtest::CTestThread& th : threads) EXPECT_TRUE(th.Join());
   }
 };
 

@@ -2,9 +2,8 @@
 // breaks and re-syncs with their rules and faults, LUN listing and
 // unmapping, arrays that are down or have no management entry, the call
 // journal, and lab state that outlives the connection that wrote it.
-#include <thread>
-
 #include "ArrayLabTestSupport.h"
+#include "TestThread.h"
 
 namespace {
 
@@ -259,7 +258,7 @@ TEST_F(ArrayLibrary, StateSurvivesReopeningTheDatabase) {
   CDBConnection::CloseThreadConnections();
 
   // Another thread has a connection of its own.
-  std::thread([&] {
+  drtest::CTestThread reader([&] {
     SLabRelationship r1 = Relationship(kPath1);
     EXPECT_EQ("broken-off", r1.mirrorState);
     EXPECT_EQ("transferring", r1.status);
@@ -279,7 +278,8 @@ TEST_F(ArrayLibrary, StateSurvivesReopeningTheDatabase) {
     ASSERT_TRUE(again.GetSnapMirrorInfoCMode(info, kPath1));
     EXPECT_EQ("idle", info.relationshipStatus);
     CDBConnection::CloseThreadConnections();
-  }).join();
+  }, "reader with its own connection");
+  EXPECT_TRUE(reader.Join());
 }
 
 }  // namespace

@@ -5,13 +5,13 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "db/App_ExecuteSP.h"
 #include "db/DBConnection.h"
 #include "db/DBDateTime.h"
@@ -321,8 +321,7 @@ TEST_F(DBtableTest, ShapedValuesInTheValuesClauseStayInTheirLiteral) {
 TEST_F(DBtableTest, EachThreadHasItsOwnConnection) {
   CDBConnection* mine = CDBConnection::ForThread();
   CDBConnection* other = nullptr;
-  std::thread th([&other] { other = CDBConnection::ForThread(); });
-  th.join();
+  ASSERT_TRUE(drtest::CTestThread([&other] { other = CDBConnection::ForThread(); }, "other connection").Join());
   EXPECT_NE(mine, nullptr);
   EXPECT_NE(mine, other);
   ZNSimpleDBConnObject conn;

@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "JobSimTestSupport.h"
+#include "TestThread.h"
 #include "db/App_MiscOptions.h"
+#include "sync/StopState.h"
 
 namespace {
 
@@ -55,11 +57,15 @@ TEST_F(JobSimConcurrency, OneOfTheThreadsThatEndAJobAtOnceEndsIt) {
     std::atomic<int> ready(0);
     std::atomic<int> wins(0);
     std::vector<int> won(statuses.size(), 0);
-    std::vector<std::thread> threads;
+    std::vector<drtest::CTestThread> threads;
     for (size_t t = 0; t < statuses.size(); ++t) {
       threads.emplace_back([&, t] {
         ++ready;
-        while (ready.load() < static_cast<int>(statuses.size())) std::this_thread::yield();
+        // A thread that could not be started leaves the others a stop
+        // request, not a count that never fills.
+        while (ready.load() < static_cast<int>(statuses.size()) && !CStopState::CurrentStopRequested()) {
+          std::this_thread::yield();
+        }
         bool ended = false;
         switch (t) {
           case 0: ended = CJobSimulator::Complete(id); break;
@@ -71,9 +77,9 @@ TEST_F(JobSimConcurrency, OneOfTheThreadsThatEndAJobAtOnceEndsIt) {
           won[t] = 1;
           ++wins;
         }
-      });
+      }, "ender as " + statuses[t]);
     }
-    for (std::thread& t : threads) t.join();
+    for (drtest::CTestThread& t : threads) ASSERT_TRUE(t.Join()) << "round " << round;
     ASSERT_EQ(1, wins.load()) << "round " << round;
     const size_t winner = static_cast<size_t>(std::find(won.begin(), won.end(), 1) - won.begin());
     const SChildJobRecord job = ChildJob(id);
@@ -113,7 +119,7 @@ TEST_F(JobSimConcurrency, TheRunnerAndAKillEndAJobOnce) {
 
 TEST_F(JobSimConcurrency, JobsStartedOnManyThreadsGetDistinctRisingIds) {
   std::vector<std::vector<long long>> ids(4);
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (size_t t = 0; t < ids.size(); ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 10; ++i) {
@@ -122,9 +128,9 @@ TEST_F(JobSimConcurrency, JobsStartedOnManyThreadsGetDistinctRisingIds) {
         spec.hang = true;
         ids[t].push_back(CJobSimulator::StartJob(spec));
       }
-    });
+    }, "job starter " + std::to_string(t));
   }
-  for (std::thread& t : threads) t.join();
+  for (drtest::CTestThread& t : threads) ASSERT_TRUE(t.Join());
   std::set<long long> all;
   for (const std::vector<long long>& mine : ids) {
     for (size_t i = 0; i < mine.size(); ++i) {

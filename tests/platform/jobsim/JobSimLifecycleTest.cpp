@@ -38,9 +38,12 @@ class JobSimLifecycle : public CJobSimTestBase {
 
 TEST_F(JobSimLifecycle, RunningJobsStayBelowHundredAndEveryEndingIsExactlyHundred) {
   std::vector<long long> jobs;
-  for (int i = 0; i < 4; ++i) jobs.push_back(StartRestore(5000000));
+  for (int i = 0; i < 4; ++i) jobs.push_back(StartRestore(20000000));
   for (long long id : jobs) {
     ASSERT_TRUE(Eventually([&] { return ChildJob(id).percent > 0; }));
+    // Held from here on, so that the test ends it and not the runner, which
+    // on a slow machine may catch up on its whole duration in one tick.
+    ASSERT_TRUE(CJobSimulator::Hang(id));
     const SChildJobRecord job = ChildJob(id);
     EXPECT_EQ("Running", job.status);
     EXPECT_LT(job.percent, 100.0);
@@ -114,9 +117,13 @@ TEST_F(JobSimLifecycle, SuspendFreezesTheJobAndResumeContinuesIt) {
 TEST_F(JobSimLifecycle, ASuspendedJobIsNotEndedByTheRunnerButCanBeKilled) {
   const long long pacer = StartPacer();
   const long long id = StartRestore(1, true);
+  // The runner is stopped while the job is resumed and suspended again: a
+  // tick in between would end it, due as it is at once.
+  m_simulator.reset();
   ASSERT_TRUE(CJobSimulator::Suspend(id));
   ASSERT_TRUE(CJobSimulator::Resume(id));  // resumes, and is no longer hung
   ASSERT_TRUE(CJobSimulator::Suspend(id));
+  m_simulator.reset(new drtest::CScopedJobSimulator(&m_notices));
   LetTimePass(pacer, 20000);
   EXPECT_EQ("Suspended", ChildJob(id).status);
   ASSERT_TRUE(CJobSimulator::Kill(id));
@@ -143,19 +150,25 @@ TEST_F(JobSimLifecycle, AHungJobStaysRunningUntilResumed) {
 }
 
 TEST_F(JobSimLifecycle, AJobOutlivesTheRunnerThatStartedIt) {
-  const long long id = StartRestore(200000);
+  // Long enough that the runner cannot end it before it is stopped, however
+  // slow the machine; once stopped it is brought near its end, so that the
+  // next runner ends it soon, carrying on from there.
+  const long long id = StartRestore(30000000);
   ASSERT_TRUE(Eventually([&] { return ChildJob(id).percent > 0; }));
   m_simulator.reset();  // the process that ran it is gone
   const SChildJobRecord left = ChildJob(id);
   EXPECT_EQ("Running", left.status);
   EXPECT_FALSE(CJobSimulator::IsRunning());
+  ASSERT_TRUE(CJobSimulator::SetPercent(id, 99));
+  const long long carried = ChildJob(id).elapsedMs;
+  EXPECT_GE(carried, left.elapsedMs);
 
   m_simulator.reset(new drtest::CScopedJobSimulator(&m_notices));
   ASSERT_TRUE(Eventually([&] { return HasEnded(id); }));
   const SChildJobRecord ended = ChildJob(id);
   EXPECT_EQ("Completed", ended.status);
   EXPECT_EQ(100.0, ended.percent);
-  EXPECT_GE(ended.elapsedMs, left.elapsedMs);
+  EXPECT_GE(ended.elapsedMs, carried);
 }
 
 TEST_F(JobSimLifecycle, ChildJobIdsRiseBelowTwoToTheThirtyOneUnderAWideDRJobId) {

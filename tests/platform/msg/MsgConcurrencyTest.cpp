@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestThread.h"
 #include "msg/MsgClasses.h"
 #include "msg/XMLSerializer.h"
 
@@ -42,7 +43,7 @@ TEST(MsgConcurrency, EightThreadsWriteAndReadMessagesAtOnce) {
   }();
   std::atomic<int> failures{0};
   std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       while (!go.load()) std::this_thread::yield();
@@ -63,8 +64,10 @@ TEST(MsgConcurrency, EightThreadsWriteAndReadMessagesAtOnce) {
         if (!copy || !(*copy == shared)) ++failures;
       }
     });
+    // Starting the rest may fail: the ones already waiting must not spin on.
+    threads.back().OnStop([&go] { go = true; });
   }
   go = true;
-  for (std::thread& th : threads) th.join();
+  for (drtest::CTestThread& th : threads) ASSERT_TRUE(th.Join());
   EXPECT_EQ(0, failures.load());
 }

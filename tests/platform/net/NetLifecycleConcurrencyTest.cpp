@@ -11,9 +11,10 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <thread>
 
 #include "NetTestSupport.h"
+#include "TestSupport.h"
+#include "TestThread.h"
 #include "log/LogSink.h"
 #include "msg/MsgClasses.h"
 #include "net/ServiceDirectory.h"
@@ -59,7 +60,12 @@ class CForeignListener {
   ~CForeignListener() { close(m_fd); }
   int Port() const { return m_port; }
   // Accepts one connection and hangs up on it.
-  void HangUpOnOne() { close(accept(m_fd, nullptr, nullptr)); }
+  void HangUpOnOne() {
+    const int fd = accept(m_fd, nullptr, nullptr);
+    if (fd >= 0) close(fd);
+  }
+  // Ends an accept that waits for a connection that will not come.
+  void StopAccepting() { shutdown(m_fd, SHUT_RDWR); }
 
  private:
   int m_fd;
@@ -111,12 +117,16 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   EXPECT_EQ(kZnsErrNoService, r.Code()) << r.AsString();
 
   // The entry of a process that is gone.
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  ASSERT_GT(child, 0);
-  ASSERT_EQ(child, waitpid(child, nullptr, 0));
+  pid_t gonePid = -1;
+  {
+    drtest::CChildProcess child;
+    ASSERT_TRUE(child.Start({"/bin/sh", "-c", "exit 0"}));
+    gonePid = child.Pid();
+    const int status = child.Wait();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
   SZnsServiceEntry dead = stale;
-  dead.pid = child;
+  dead.pid = gonePid;
   Publish("DRSrvc|301", dead);
   r = net.Attach_RemoteService("localhost", "DRSrvc|301", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrNoService, r.Code()) << r.AsString();
@@ -131,11 +141,12 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   Publish("DRSrvc|303", EntryOf("DRSrvc|302"));
   r = net.Attach_RemoteService("localhost", "DRSrvc|303", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrRefused, r.Code()) << r.AsString();
-  EXPECT_TRUE(WaitFor([] { return CLogSink::Instance().Contains("refused: hello for [DRSrvc|303]"); }));
+  EXPECT_TRUE(drtest::Eventually([] { return CLogSink::Instance().Contains("refused: hello for [DRSrvc|303]"); }));
   Publish("DRSrvc|302", foreign);
   r = net.Attach_RemoteService("localhost", "DRSrvc|302", "machine", kTestTimeoutSeconds, timedOut);
   EXPECT_EQ(kZnsErrRefused, r.Code()) << r.AsString();
-  EXPECT_TRUE(WaitFor([] { return CLogSink::Instance().Contains("refused: hello with another server's nonce"); }));
+  EXPECT_TRUE(
+      drtest::Eventually([] { return CLogSink::Instance().Contains("refused: hello with another server's nonce"); }));
   EXPECT_FALSE(timedOut);
   EXPECT_EQ(0u, rec.Count([](const SNetCall& c) { return c.session != 0; })) << "no session was made";
 
@@ -144,9 +155,10 @@ TEST(NetAttachConcurrency, AttachFailsAtOnceWhenThereIsNoServiceToReach) {
   SZnsServiceEntry elsewhere = EntryOf("DRSrvc|302");
   elsewhere.port = other.Port();
   Publish("DRSrvc|304", elsewhere);
-  std::thread hangUp([&] { other.HangUpOnOne(); });
+  drtest::CTestThread hangUp([&] { other.HangUpOnOne(); }, "listener that hangs up");
+  hangUp.OnStop([&] { other.StopAccepting(); });
   r = net.Attach_RemoteService("localhost", "DRSrvc|304", "machine", kTestTimeoutSeconds, timedOut);
-  hangUp.join();
+  ASSERT_TRUE(hangUp.Join());
   EXPECT_EQ(kZnsErrRefused, r.Code()) << r.AsString();
   EXPECT_FALSE(timedOut);
   r = net.Attach_RemoteService("localhost", "DRSrvc|304", "machine", 1, timedOut);
@@ -188,8 +200,8 @@ TEST(NetLifecycleConcurrency, TheEntryLivesFromConstructionUntilQuit) {
   EXPECT_EQ(getpid(), entry.pid);
 
   svc.Start();
-  ASSERT_TRUE(
-      WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
+  ASSERT_TRUE(drtest::Eventually(
+      [&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
   EXPECT_EQ(kZnsErrState, server.SelectData(1, 1, 5).Code()) << "one loop at a time";
   EXPECT_FALSE(svc.Stop().IsError());
   EXPECT_FALSE(EntryExists("DRSrvc|400"));
@@ -250,23 +262,34 @@ TEST(NetLifecycleConcurrency, QuitReturnsOnlyAfterTheCallbacksInFlight) {
   CZnNetwork a, b;
   ASSERT_FALSE(Attach(a, "DRSrvc|402").IsError());
   ASSERT_FALSE(Attach(b, "DRSrvc|402").IsError());
-  std::thread sendA([&] { SendJob(a, 1); });
-  std::thread sendB([&] { SendJob(b, 2); });
-  ASSERT_TRUE(WaitFor([&] { return entered.load() == 2; }));
+  // On an early exit the callbacks must end, or the server's Quit waits for
+  // them for good.
+  auto releaseCallbacks = [&] {
+    gate.Open();
+    never.set();
+  };
+  drtest::CTestThread sendA([&] { SendJob(a, 1); }, "sender of job 1");
+  sendA.OnStop(releaseCallbacks);
+  drtest::CTestThread sendB([&] { SendJob(b, 2); }, "sender of job 2");
+  sendB.OnStop(releaseCallbacks);
+  ASSERT_TRUE(drtest::Eventually([&] { return entered.load() == 2; }));
 
   std::atomic<int> quitReturned{0};
-  std::thread quitter([&] {
-    svc.Server().Quit(true, true);
-    quitReturned = ++order;
-  });
+  drtest::CTestThread quitter(
+      [&] {
+        svc.Server().Quit(true, true);
+        quitReturned = ++order;
+      },
+      "quitter");
+  quitter.OnStop(releaseCallbacks);
   // Quit is under way (it removed the entry first) but cannot return yet.
-  ASSERT_TRUE(WaitFor([] { return !EntryExists("DRSrvc|402"); }));
-  ASSERT_TRUE(WaitFor([&] { return platformWaitStopped.load() == 1; }));
+  ASSERT_TRUE(drtest::Eventually([] { return !EntryExists("DRSrvc|402"); }));
+  ASSERT_TRUE(drtest::Eventually([&] { return platformWaitStopped.load() == 1; }));
   EXPECT_EQ(0, quitReturned.load());
   gate.Open();
-  quitter.join();
-  sendA.join();
-  sendB.join();
+  ASSERT_TRUE(quitter.Join());
+  ASSERT_TRUE(sendA.Join());
+  ASSERT_TRUE(sendB.Join());
   EXPECT_GT(plainEnded.load(), 0);
   EXPECT_GT(quitReturned.load(), plainEnded.load()) << "Quit returned before a callback ended";
   EXPECT_FALSE(svc.Stop().IsError());
@@ -285,7 +308,7 @@ TEST(NetLifecycleConcurrency, QuitFromInsideACallbackDoesNotWaitForItself) {
   CZnNetwork net;
   ASSERT_FALSE(Attach(net, "DRSrvc|403").IsError());
   SendJob(net, 1);  // the session ends with the server: the outcome does not matter
-  ASSERT_TRUE(WaitFor([&] { return quitReturned.load(); }));
+  ASSERT_TRUE(drtest::Eventually([&] { return quitReturned.load(); }));
   EXPECT_FALSE(svc.Stop().IsError());
   EXPECT_FALSE(EntryExists("DRSrvc|403"));
 
@@ -304,7 +327,7 @@ TEST(NetLifecycleConcurrency, QuitFromInsideACallbackDoesNotWaitForItself) {
       },
       5, &arg);
   idle.Start();
-  ASSERT_TRUE(WaitFor([&] { return idleQuit.load(); }));
+  ASSERT_TRUE(drtest::Eventually([&] { return idleQuit.load(); }));
   EXPECT_FALSE(idle.Stop().IsError());
 }
 
@@ -339,6 +362,7 @@ TEST(NetLifecycleConcurrency, AStopRequestToTheLoopsThreadQuitsTheServer) {
     std::atomic<int> code{1};
   } run{&server, {}};
   ZnThread thread;
+  drtest::CTestThread owner(thread, "server loop");
   ASSERT_TRUE(thread.createThread(
       [](void* p) -> void* {
         auto* r = static_cast<SRun*>(p);
@@ -346,10 +370,10 @@ TEST(NetLifecycleConcurrency, AStopRequestToTheLoopsThreadQuitsTheServer) {
         return nullptr;
       },
       &run));
-  ASSERT_TRUE(
-      WaitFor([&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
+  ASSERT_TRUE(drtest::Eventually(
+      [&] { return rec.Count([](const SNetCall& c) { return c.type == ZNS_PM_READY_FOR_RPC; }) == 1; }));
   thread.requestStop();
-  ASSERT_TRUE(thread.join());
+  ASSERT_TRUE(owner.Join());
   EXPECT_EQ(0, run.code.load());
   EXPECT_FALSE(EntryExists("DRSrvc|406"));
   server.Quit(true, true);

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "NetTestSupport.h"
+#include "TestSupport.h"
+#include "TestThread.h"
 #include "log/LogSink.h"
 #include "msg/MsgClasses.h"
 #include "net/ServiceDirectory.h"
@@ -34,7 +36,7 @@ class CBarrier {
   bool Arrive() {
     std::unique_lock<std::mutex> lk(m_mutex);
     if (++m_waiting >= m_n) m_cv.notify_all();
-    return m_cv.wait_for(lk, std::chrono::seconds(20), [this] { return m_waiting >= m_n; });
+    return m_cv.wait_for(lk, std::chrono::milliseconds(drtest::kWatchdogMs), [this] { return m_waiting >= m_n; });
   }
 
  private:
@@ -59,27 +61,29 @@ TEST(NetServerConcurrency, MessagesOfManyClientsArriveInOrderOnSeveralThreads) {
   CServedService svc("DRSrvc|100");
   svc.Start();
   constexpr int kClients = 6, kXml = 10, kXdr = 5;
-  std::vector<std::thread> clients;
+  std::vector<drtest::CTestThread> clients;
   std::atomic<int> failures{0};
   for (int client = 0; client < kClients; ++client) {
-    clients.emplace_back([&, client] {
-      CZnNetwork net;
-      if (Attach(net, "DRSrvc|100").IsError()) ++failures;
-      for (int i = 0; i < kXml; ++i) {
-        if (SendJob(net, client * 100 + i).IsError()) ++failures;
-        if (i < kXdr) {
-          const std::string bytes = "client " + std::to_string(client) + " bytes " + std::to_string(i);
-          bool timedOut = false;
-          if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), kTestTimeoutSeconds, timedOut).IsError())
-            ++failures;
-        }
-      }
-      if (net.Disconnect(kTestTimeoutSeconds).IsError()) ++failures;
-    });
+    clients.emplace_back(
+        [&, client] {
+          CZnNetwork net;
+          if (Attach(net, "DRSrvc|100").IsError()) ++failures;
+          for (int i = 0; i < kXml; ++i) {
+            if (SendJob(net, client * 100 + i).IsError()) ++failures;
+            if (i < kXdr) {
+              const std::string bytes = "client " + std::to_string(client) + " bytes " + std::to_string(i);
+              bool timedOut = false;
+              if (net.SendXDRMessage(0x7602f0a7, bytes.data(), bytes.size(), kTestTimeoutSeconds, timedOut).IsError())
+                ++failures;
+            }
+          }
+          if (net.Disconnect(kTestTimeoutSeconds).IsError()) ++failures;
+        },
+        "client " + std::to_string(client));
   }
-  for (auto& t : clients) t.join();
+  for (auto& t : clients) ASSERT_TRUE(t.Join());
   EXPECT_EQ(0, failures.load());
-  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == kClients; }));
+  ASSERT_TRUE(drtest::Eventually([&] { return rec.Count(IsClosed) == kClients; }));
   EXPECT_TRUE(met.load()) << "two callbacks never ran at once";
   EXPECT_FALSE(svc.Stop().IsError());
 
@@ -134,17 +138,19 @@ TEST(NetServerConcurrency, OneWorkerRunsOneCallbackAtATime) {
   CNetRecorder rec;
   CServedService svc("DRSrvc|101");
   svc.Start();
-  std::vector<std::thread> clients;
+  std::vector<drtest::CTestThread> clients;
   for (int client = 0; client < 4; ++client) {
-    clients.emplace_back([client] {
-      CZnNetwork net;
-      EXPECT_FALSE(Attach(net, "DRSrvc|101").IsError());
-      for (int i = 0; i < 5; ++i) EXPECT_FALSE(SendJob(net, client * 10 + i).IsError());
-      EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
-    });
+    clients.emplace_back(
+        [client] {
+          CZnNetwork net;
+          EXPECT_FALSE(Attach(net, "DRSrvc|101").IsError());
+          for (int i = 0; i < 5; ++i) EXPECT_FALSE(SendJob(net, client * 10 + i).IsError());
+          EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
+        },
+        "client " + std::to_string(client));
   }
-  for (auto& t : clients) t.join();
-  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 4; }));
+  for (auto& t : clients) ASSERT_TRUE(t.Join());
+  ASSERT_TRUE(drtest::Eventually([&] { return rec.Count(IsClosed) == 4; }));
   svc.Stop();
   EXPECT_EQ(1, rec.MaxInFlight());
 }
@@ -168,18 +174,26 @@ TEST(NetServerConcurrency, TheReceiptComesOnlyAfterTheCallbackReturned) {
   ASSERT_FALSE(Attach(net, "DRSrvc|102").IsError());
   std::atomic<bool> sent{false};
   CXoError result(kZnsErrFailed, "not sent");
-  std::thread sender([&] {
-    result = SendJob(net, 5);
-    sent = true;
-  });
-  ASSERT_TRUE(WaitFor([&] { return entered.load(); }));
+  auto openGate = [&] {
+    {
+      std::lock_guard<std::mutex> lk(gateMutex);
+      open = true;
+    }
+    gateCv.notify_all();
+  };
+  drtest::CTestThread sender(
+      [&] {
+        result = SendJob(net, 5);
+        sent = true;
+      },
+      "sender");
+  // On an early exit the callback must end, or the server's Quit waits for
+  // it for good.
+  sender.OnStop(openGate);
+  ASSERT_TRUE(drtest::Eventually([&] { return entered.load(); }));
   EXPECT_FALSE(sent.load()) << "the send returned while its callback still ran";
-  {
-    std::lock_guard<std::mutex> lk(gateMutex);
-    open = true;
-  }
-  gateCv.notify_all();
-  sender.join();
+  openGate();
+  ASSERT_TRUE(sender.Join());
   EXPECT_FALSE(result.IsError()) << result.AsString();
   EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
   svc.Stop();
@@ -200,7 +214,7 @@ TEST(NetServerConcurrency, AMessageNobodyTakesIsRefusedAndTheSessionGoesOn) {
   EXPECT_FALSE(net.SendXDRMessage(77, "still open", 10, kTestTimeoutSeconds, timedOut).IsError());
   EXPECT_FALSE(timedOut);
   EXPECT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
-  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 1; }));
+  ASSERT_TRUE(drtest::Eventually([&] { return rec.Count(IsClosed) == 1; }));
   EXPECT_EQ(1u, rec.Count([](const SNetCall& c) { return c.type == 77 && c.bytes == "still open"; }));
   EXPECT_TRUE(CLogSink::Instance().Contains("Not delivering XML message", "CZnNetworkServer::RunSessionEvent"));
 
@@ -236,7 +250,7 @@ TEST(NetServerConcurrency, DisconnectIsAnsweredByTheCallbackOrElseByTheServer) {
     EXPECT_FALSE(done.IsError()) << done.AsString();
     EXPECT_FALSE(net.IsAttached());
   }
-  ASSERT_TRUE(WaitFor([&] { return rec.Count(IsClosed) == 4; }));
+  ASSERT_TRUE(drtest::Eventually([&] { return rec.Count(IsClosed) == 4; }));
   EXPECT_EQ(2, repliedByCallback.load());
   EXPECT_EQ(2, secondReplyOk.load()) << "a second reply is a harmless no-op";
   EXPECT_EQ(4u, rec.Count([](const SNetCall& c) { return IsClosed(c) && c.type == ZNS_PM_DISCONNECTED; }));
@@ -265,7 +279,7 @@ TEST(NetServerConcurrency, TheIdleCallbackKeepsItsCadenceIdleAndUnderTraffic) {
       },
       5, &idle);
   // Idle: it keeps coming.
-  ASSERT_TRUE(WaitFor([&] { return idle.calls.load() >= 5; }));
+  ASSERT_TRUE(drtest::Eventually([&] { return idle.calls.load() >= 5; }));
   // Under a stream of messages that never lets the loop go idle, it still
   // comes: count three more calls while sending without pause.
   CZnNetwork net;
@@ -340,13 +354,14 @@ TEST(NetServerConcurrency, BrokenClientsAreDroppedAndTheOthersGoOn) {
     } else {
       EXPECT_TRUE(raw.WaitClosed());
     }
-    EXPECT_TRUE(WaitFor([&] { return CLogSink::Instance().Contains(c.logged, "CZnNetworkServer::DropConnection"); }));
+    EXPECT_TRUE(drtest::Eventually(
+        [&] { return CLogSink::Instance().Contains(c.logged, "CZnNetworkServer::DropConnection"); }));
     // The well-behaved client goes on.
     EXPECT_FALSE(SendJob(good, 1).IsError());
   }
   EXPECT_FALSE(good.Disconnect(kTestTimeoutSeconds).IsError());
   // Sessions the server dropped end with "aborted".
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(drtest::Eventually([&] {
     return rec.Count([](const SNetCall& c) { return IsClosed(c) && c.type == ZNS_PM_CONNECTION_ABORTED; }) == 4;
   }));
   svc.Stop();
@@ -362,7 +377,7 @@ TEST(NetServerConcurrency, SessionsAreCountedWhileAcquiredAndGoneOnceClosed) {
   ASSERT_FALSE(Attach(net, "DRSrvc|107").IsError());
   const int64_t id = net.SessionId();
   ASSERT_GT(id, 0);
-  ASSERT_TRUE(WaitFor([&] { return rec.Count([&](const SNetCall& c) { return c.session == id; }) == 1; }));
+  ASSERT_TRUE(drtest::Eventually([&] { return rec.Count([&](const SNetCall& c) { return c.session == id; }) == 1; }));
 
   CZnNetwork* first = nullptr;
   CZnNetwork* second = nullptr;
@@ -382,7 +397,7 @@ TEST(NetServerConcurrency, SessionsAreCountedWhileAcquiredAndGoneOnceClosed) {
   // Still acquired when it closes: the handle lives on, the session cannot
   // be acquired again, and the last release lets it go.
   ASSERT_FALSE(net.Disconnect(kTestTimeoutSeconds).IsError());
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(drtest::Eventually([&] {
     CZnNetwork* again = nullptr;
     const CXoError r = server.AcquireSession(id, &again);
     if (!r.IsError()) server.ReleaseSession(id);  // not closed yet: give it back

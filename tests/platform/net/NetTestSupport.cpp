@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -73,34 +74,47 @@ void RecordXdr(int kind, CZnNetworkServer* server, int64_t session, unsigned lon
   delete buffer;
 }
 
-bool WaitFor(const std::function<bool()>& cond) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return cond();
-}
-
 CServedService::CServedService(const std::string& name, ZnsXdrCallback xdr, ZnsXmlCallback xml)
     : m_server(new CZnNetworkServer(xdr, xml, name, CSessionPort(0, 0))) {}
 
 CServedService::~CServedService() { Stop(); }
 
 void CServedService::Start() {
-  m_loop = std::thread([this] { m_result = m_server->SelectData(1, 1, 5); });
-  m_loopId = m_loop.get_id();
+  CZnNetworkServer* server = m_server.get();
+  const bool started = m_loop.Start(
+      [this, server] {
+        m_loopId = std::this_thread::get_id();
+        m_loopRuns = true;
+        m_result = server->SelectData(1, 1, 5);
+      },
+      "server loop");
+  if (!started) {
+    ADD_FAILURE() << "the server's loop was started twice";
+    return;
+  }
+  // Should the loop outlast a failed join, quitting it is the last resort
+  // before the hang is reported.
+  m_loop.OnStop([this] {
+    if (m_server) m_server->Quit(true, true);
+  });
+  if (!drtest::Eventually([this] { return m_loopRuns.load(); })) ADD_FAILURE() << "the server's loop never started";
+}
+
+void CServedService::JoinLoop(const char* after) {
+  if (m_loopHung || m_loop.Join()) return;
+  m_loopHung = true;  // waiting again would only delay the owner's report
+  ADD_FAILURE() << "the server's loop still runs " << drtest::kWatchdogMs << " ms after " << after;
 }
 
 CXoError CServedService::Stop() {
   if (m_server) m_server->Quit(true, true);
-  if (m_loop.joinable()) m_loop.join();
+  JoinLoop("Quit");
   return m_result;
 }
 
 void CServedService::Destroy() {
   m_server.reset();
-  if (m_loop.joinable()) m_loop.join();
+  JoinLoop("the server was destroyed");
 }
 
 CXoError SendJob(CZnNetwork& net, int64_t jobId) {
@@ -148,7 +162,7 @@ SZnsFrame CRawClient::HelloFor(const std::string& service) {
 }
 
 bool CRawClient::ReadFrame(SZnsFrame& frame) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(drtest::kWatchdogMs);
   char buf[4096];
   while (!m_reader.Next(frame)) {
     if (m_reader.Failed() || std::chrono::steady_clock::now() >= end) return false;
@@ -162,7 +176,7 @@ bool CRawClient::ReadFrame(SZnsFrame& frame) {
 }
 
 bool CRawClient::WaitClosed() {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(drtest::kWatchdogMs);
   char buf[4096];
   while (std::chrono::steady_clock::now() < end) {
     pollfd p{m_fd, POLLIN, 0};

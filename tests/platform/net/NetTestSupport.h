@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
+#include "TestThread.h"
 #include "net/ZnNetworkServer.h"
 #include "net/ZnsFrame.h"
 
@@ -57,16 +59,18 @@ class CNetRecorder {
 void RecordXml(int kind, CZnNetworkServer* server, int64_t session, CNMessageBase* message);
 void RecordXdr(int kind, CZnNetworkServer* server, int64_t session, unsigned long type, znsDatabuf_v2* buffer);
 
-// Polls cond every millisecond for up to 20 s of real time.
-bool WaitFor(const std::function<bool()>& cond);
-
-// A server whose loop runs on a thread of its own.
+// A server whose loop runs on a thread of its own. The loop never outlives
+// the object: on every way out of a test (an assertion that failed included)
+// the destructor quits the server and joins the loop.
 class CServedService {
  public:
   explicit CServedService(const std::string& name, ZnsXdrCallback xdr = &RecordXdr, ZnsXmlCallback xml = &RecordXml);
   ~CServedService();
+  CServedService(const CServedService&) = delete;
+  CServedService& operator=(const CServedService&) = delete;
 
   CZnNetworkServer& Server() { return *m_server; }
+  // Starts the loop and returns once its thread runs.
   void Start();
   // Quit(true, true) and the loop thread joined; what SelectData returned.
   CXoError Stop();
@@ -75,10 +79,17 @@ class CServedService {
   void Destroy();
 
  private:
+  // A loop that neither Quit nor the server's destruction ends is a fault of
+  // the server: reported as a failure, and the owner of the thread then
+  // reports the hang rather than leave the loop running on a freed server.
+  void JoinLoop(const char* after);
+
   std::unique_ptr<CZnNetworkServer> m_server;
-  std::thread m_loop;
   std::thread::id m_loopId;
+  std::atomic<bool> m_loopRuns{false};
+  bool m_loopHung = false;
   CXoError m_result;
+  drtest::CTestThread m_loop;  // last, so it goes first
 };
 
 // Time-out of the tests' client calls: 20 s of real time at the tests' scale,
@@ -101,9 +112,10 @@ class CRawClient {
   bool SendFrame(const SZnsFrame& frame);
   // The hello the service's entry asks for.
   static SZnsFrame HelloFor(const std::string& service);
-  // False at the end of the stream, on a malformed stream or after 20 s.
+  // False at the end of the stream, on a malformed stream or when nothing
+  // came within drtest::kWatchdogMs of real time.
   bool ReadFrame(SZnsFrame& frame);
-  // True once the server has ended the connection.
+  // True once the server has ended the connection (within kWatchdogMs).
   bool WaitClosed();
   void Close();
 

@@ -1,21 +1,24 @@
+#include <chrono>
 #include <condition_variable>
-#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "TestThread.h"
 #include "core/Mutex.h"
 
 namespace {
 
 bool FreeForAnotherThread(CMutex& mutex) {
   bool took = false;
-  std::thread t([&] {
-    if (mutex.TryLock()) {
-      took = true;
-      mutex.Unlock();
-    }
-  });
-  t.join();
+  drtest::CTestThread t(
+      [&] {
+        if (mutex.TryLock()) {
+          took = true;
+          mutex.Unlock();
+        }
+      },
+      "try-lock from another thread");
+  EXPECT_TRUE(t.Join());
   return took;
 }
 
@@ -49,20 +52,23 @@ TEST(MutexConcurrency, ScopeGivesTheMutexUpAndTakesItBack) {
 
 TEST(MutexConcurrency, WaitThroughTheNativeLockSeesTheGuardedValue) {
   SHandOver h;
-  std::thread producer([&] {
-    {
-      CMutexLock lock(h.mutex);
-      h.value = 42;
-    }
-    h.cv.notify_all();
-  });
+  drtest::CTestThread producer(
+      [&] {
+        {
+          CMutexLock lock(h.mutex);
+          h.value = 42;
+        }
+        h.cv.notify_all();
+      },
+      "producer");
   int seen = 0;
   {
     CMutexLock lock(h.mutex);
-    h.cv.wait(lock.Native(), [&h]() DR_REQUIRES(h.mutex) { return h.value != 0; });
+    EXPECT_TRUE(h.cv.wait_for(lock.Native(), std::chrono::milliseconds(drtest::kWatchdogMs),
+                              [&h]() DR_REQUIRES(h.mutex) { return h.value != 0; }));
     seen = h.value;
   }
-  producer.join();
+  ASSERT_TRUE(producer.Join());
   EXPECT_EQ(42, seen);
   EXPECT_TRUE(FreeForAnotherThread(h.mutex)) << "the wait must leave the mutex to the scope, which frees it";
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "core/RunFolder.h"
 #include "sync/ZnEvent.h"
 #include "sync/ZnNamedMutex.h"
@@ -40,7 +41,7 @@ TEST(NamedMutexConcurrency, ExcludesThreadsOfOneProcess) {
   // Each thread uses its own object of the same name, as the lock tables do.
   const int kThreads = 8, kRounds = 200;
   long counter = 0;  // guarded by the named mutex only
-  std::vector<std::thread> threads;
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       ZnNamedMutex m("shared-counter");
@@ -53,7 +54,7 @@ TEST(NamedMutexConcurrency, ExcludesThreadsOfOneProcess) {
       }
     });
   }
-  for (auto& t : threads) t.join();
+  for (auto& t : threads) ASSERT_TRUE(t.Join());
   EXPECT_EQ(kThreads * kRounds, counter);
 }
 
@@ -62,13 +63,13 @@ TEST(NamedMutexConcurrency, UnlockByNonHolderDoesNothing) {
   ASSERT_TRUE(holder.lock());
   bool unlocked = true, took = true;
   int countSeenByOther = -1;
-  std::thread t([&] {
+  drtest::CTestThread t([&] {
     ZnNamedMutex other("held-by-one");
     unlocked = other.unlock();
     countSeenByOther = other.getLockCnt();
     took = other.lock(10);
   });
-  t.join();
+  ASSERT_TRUE(t.Join());
   EXPECT_FALSE(unlocked);
   EXPECT_EQ(0, countSeenByOther);
   EXPECT_FALSE(took) << "a stray unlock must not free the holder's mutex";
@@ -81,22 +82,23 @@ TEST(NamedMutexConcurrency, StopRequestEndsAnUnboundedLock) {
   ZnNamedMutex holder("stop-while-waiting");
   ASSERT_TRUE(holder.lock());
   struct SArgs {
-    ZnEvent started{true};
+    std::atomic<bool> started{false};
     std::atomic<int> result{-1};
   } args;
   ZnThread waiter;
+  drtest::CTestThread owner(waiter, "waiter");
   ASSERT_TRUE(waiter.createThread(
       [](void* p) -> void* {
         auto* a = static_cast<SArgs*>(p);
         ZnNamedMutex m("stop-while-waiting");
-        a->started.set();
+        a->started = true;
         a->result = m.lock() ? 1 : 0;
         return nullptr;
       },
       &args));
-  ASSERT_TRUE(args.started.wait(10000));
+  ASSERT_TRUE(drtest::Eventually([&] { return args.started.load(); }));
   waiter.requestStop();
-  ASSERT_TRUE(waiter.join());
+  ASSERT_TRUE(owner.Join());
   EXPECT_EQ(0, args.result.load());
   holder.unlock();
 }

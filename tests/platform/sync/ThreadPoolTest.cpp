@@ -1,30 +1,48 @@
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+#include "sync/StopState.h"
 #include "sync/ZnEvent.h"
 #include "sync/ZnThreadPool.h"
-#include "time/PlatformClock.h"
 
 namespace {
 
 constexpr unsigned long kForever = 4294967295UL;
+
+// How long, in real time, items wait for company before the test takes the
+// pool for one that never runs them side by side. A sound pool starts its
+// workers well within it even on a loaded machine; a broken one fails the
+// test in seconds instead of holding every item that long.
+constexpr unsigned long kCompanyLimitMs = 30000;
 
 struct SCounters {
   std::atomic<int> ran{0};
   std::atomic<int> running{0};
   std::atomic<int> maxRunning{0};
   std::atomic<int> freed{0};
+  std::atomic<bool> gaveUp{false};  // an item stopped waiting for company
 };
 
 // A heap item that frees itself when it runs, as the DR work items do.
 struct SItem {
   SCounters* counters;
-  ZnEvent* gate;  // when set, the item blocks on it
+  ZnEvent* gate;    // when set, the item blocks on it
+  int company = 0;  // when set, the item holds until that many items run at once
   bool sawStop = false;
 };
+
+// Holds a running item until `company` items have run at once, so that the
+// overlap a test counts on comes from the pool and not from how fast the
+// machine happens to start threads.
+void WaitForCompany(SCounters* c, int company) {
+  if (c->gaveUp.load()) return;
+  const bool met = drtest::Eventually(
+      [&] { return c->maxRunning.load() >= company || c->gaveUp.load() || CStopState::CurrentStopRequested(); },
+      kCompanyLimitMs);
+  if (!met) c->gaveUp = true;
+}
 
 void* RunItem(void* p) {
   auto* item = static_cast<SItem*>(p);
@@ -35,8 +53,8 @@ void* RunItem(void* p) {
   }
   if (item->gate) {
     item->sawStop = !item->gate->wait();
-  } else {
-    CPlatformClock::Instance().Sleep(20000, "RunItem");  // 20 ms of real time: long enough to overlap
+  } else if (item->company > 0) {
+    WaitForCompany(c, item->company);
   }
   ++c->ran;
   --c->running;
@@ -51,26 +69,19 @@ void DeleteItem(void* p) {
   delete static_cast<SItem*>(p);
 }
 
-bool WaitFor(const std::function<bool()>& cond) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return cond();
-}
-
 }  // namespace
 
 TEST(ThreadPoolConcurrency, RunsEveryItemOnAtMostKThreads) {
   SCounters c;
   ZnThreadPool pool;
   ASSERT_TRUE(pool.initThreadPool(kForever, 1, 3, 1));
-  for (int i = 0; i < 40; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, nullptr}));
+  // The first items hold until three run at once: a queue of 40 must grow a
+  // pool of 3 to all three workers, and never past them.
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, nullptr, 3}));
   ASSERT_TRUE(pool.waitForAllThreads(true, true, true, -1));
   EXPECT_EQ(40, c.ran.load());
-  EXPECT_LE(c.maxRunning.load(), 3);
-  EXPECT_GE(c.maxRunning.load(), 2) << "items should overlap on a pool of 3";
+  EXPECT_FALSE(c.gaveUp.load()) << "items never ran three at once on a pool of 3";
+  EXPECT_EQ(3, c.maxRunning.load());
   EXPECT_EQ(0u, pool.getTotalWorkerListCount());
   EXPECT_EQ(0u, pool.getCurrentBusyThreadCount());
   EXPECT_LE(pool.getThreadCount(), 3u);
@@ -85,7 +96,7 @@ TEST(ThreadPoolConcurrency, TerminationFreesQueuedAndRunningItems) {
     pool.setItemDeleter(&DeleteItem);
     ASSERT_TRUE(pool.initThreadPool(kForever, 1, 2, 1));
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, &never}));
-    ASSERT_TRUE(WaitFor([&] { return pool.getCurrentBusyThreadCount() == 2; }));
+    ASSERT_TRUE(drtest::Eventually([&] { return pool.getCurrentBusyThreadCount() == 2; }));
     EXPECT_EQ(8u, pool.getTotalWorkerListCount());
 
     pool.terminateAllThreads();
@@ -107,7 +118,7 @@ TEST(ThreadPoolConcurrency, DestructorDropsWorkThatNeverRan) {
     pool.setItemDeleter(&DeleteItem);
     ASSERT_TRUE(pool.initThreadPool(kForever, 1, 1, 1));
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, &never}));
-    ASSERT_TRUE(WaitFor([&] { return pool.getCurrentBusyThreadCount() == 1; }));
+    ASSERT_TRUE(drtest::Eventually([&] { return pool.getCurrentBusyThreadCount() == 1; }));
   }
   EXPECT_EQ(5, c.freed.load());
 }
@@ -129,10 +140,13 @@ TEST(ThreadPoolConcurrency, IdleWorkersAboveMinimumExit) {
   SCounters c;
   ZnThreadPool pool;
   ASSERT_TRUE(pool.initThreadPool(1000, 1, 4, 1));  // 1 s idle, scaled
-  for (int i = 0; i < 8; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, nullptr}));
+  // Four items run at once, so there surely are workers above the minimum.
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, nullptr, 4}));
   ASSERT_TRUE(pool.waitForAllThreads(true, true, true, -1));
   EXPECT_EQ(8, c.ran.load());
-  EXPECT_TRUE(WaitFor([&] { return pool.getThreadCount() == 1; }));
+  EXPECT_FALSE(c.gaveUp.load()) << "the pool never ran four items at once";
+  EXPECT_EQ(4, c.maxRunning.load());
+  EXPECT_TRUE(drtest::Eventually([&] { return pool.getThreadCount() == 1; }));
   // The pool still works with the one worker left.
   ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, nullptr}));
   ASSERT_TRUE(pool.waitForAllThreads(true, true, true, -1));

@@ -4,9 +4,9 @@
 // that fail chosen VMs or leave them out, and the guarantee that whoever
 // sees the backup ended finds them.
 #include <atomic>
-#include <thread>
 
 #include "TaskSimTestSupport.h"
+#include "TestThread.h"
 #include "appmgr/ClientProperties.h"
 #include "db/App_ExecuteSP.h"
 #include "jobs/StandIns.h"
@@ -183,16 +183,22 @@ TEST_F(BackupEffectsConcurrency, WhoeverSeesTheEndingSeesTheEntries) {
   for (int round = 0; round < 5; ++round) {
     const long long job = StartBackup({101, 102, 103});
     std::atomic<bool> sawEnded{false};
+    std::atomic<bool> giveUp{false};
     std::atomic<size_t> entries{0};
-    std::thread waiter([&] {
-      drtest::Eventually([&] { return drtest::HasEnded(job); });
-      sawEnded = true;
-      std::vector<SVMStatusEntry> found;
-      if (CVMStatusStore::OfJob(job, found) == EStoreResult::kOk) entries = found.size();
-      CDBConnection::CloseThreadConnections();
-    });
+    drtest::CTestThread waiter(
+        [&] {
+          if (drtest::Eventually([&] { return giveUp.load() || drtest::HasEnded(job); }) && !giveUp.load()) {
+            sawEnded = true;
+            std::vector<SVMStatusEntry> found;
+            if (CVMStatusStore::OfJob(job, found) == EStoreResult::kOk) entries = found.size();
+          }
+          CDBConnection::CloseThreadConnections();
+        },
+        "backup end waiter");
+    // A job that never ends must not keep the waiter polling past the test.
+    waiter.OnStop([&] { giveUp = true; });
     ASSERT_TRUE(CJobSimulator::Complete(job));
-    waiter.join();
+    ASSERT_TRUE(waiter.Join());
     ASSERT_TRUE(sawEnded);
     EXPECT_EQ(3u, entries.load());
   }

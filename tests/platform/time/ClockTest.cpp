@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+#include "TestThread.h"
+
 #include "sync/ZnEvent.h"
 #include "sync/ZnSemaphoreH.h"
 #include "sync/ZnThread.h"
@@ -71,21 +74,22 @@ TEST(Clock, WatchdogFailsAWaitThatNeverEnds) {
 
 TEST(ClockConcurrency, StopRequestCutsASleepShort) {
   struct SArgs {
-    ZnEvent started{true};
+    std::atomic<bool> started{false};
     std::atomic<int> result{-1};
   } args;
   ZnThread t;
+  drtest::CTestThread owner(t, "sleeper");
   ASSERT_TRUE(t.createThread(
       [](void* p) -> void* {
         auto* a = static_cast<SArgs*>(p);
-        a->started.set();
+        a->started = true;
         a->result = static_cast<int>(CPlatformClock::Instance().Sleep(kWaitForever, "sleeper"));
         return nullptr;
       },
       &args));
-  ASSERT_TRUE(args.started.wait(10000));
+  ASSERT_TRUE(drtest::Eventually([&] { return args.started.load(); }));
   t.requestStop();
-  ASSERT_TRUE(t.join());
+  ASSERT_TRUE(owner.Join());
   EXPECT_EQ(static_cast<int>(EWaitResult::Stopped), args.result.load());
 }
 
@@ -93,6 +97,7 @@ TEST(ClockConcurrency, EventWakesItsWaiter) {
   ZnEvent ev(false);
   std::atomic<bool> woke{false};
   ZnThread t;
+  drtest::CTestThread owner(t, "waiter");
   struct SArgs {
     ZnEvent* ev;
     std::atomic<bool>* woke;
@@ -105,7 +110,7 @@ TEST(ClockConcurrency, EventWakesItsWaiter) {
       },
       &args));
   ev.set();
-  ASSERT_TRUE(t.join());
+  ASSERT_TRUE(owner.Join());
   EXPECT_TRUE(woke.load());
   EXPECT_FALSE(ev.isSet()) << "an auto-reset event is consumed by its waiter";
 }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <thread>
 
+#include "TestThread.h"
 #include "platform/vm/LabTestSupport.h"
 
 namespace {
@@ -12,17 +12,19 @@ namespace {
 class HypervisorLabConcurrency : public CLabTestBase {};
 
 TEST_F(HypervisorLabConcurrency, TwentyOperationsOnTenThreadsLeaveTwentyJournalRows) {
-  std::vector<std::thread> threads;
   std::vector<int> results(20, -1);
+  std::vector<drtest::CTestThread> threads;
   for (int t = 0; t < 10; ++t) {
-    threads.emplace_back([t, &results] {
-      // Each thread snapshots the source VM and powers the DR VM on or off.
-      results[2 * t] = Op(3, kSiteA, "src-1", "", Snapshot("s" + std::to_string(t))).rc;
-      results[2 * t + 1] = Op(t % 2 == 0 ? 10 : 29, kSiteB, "dst-1").rc;
-      CDBConnection::CloseThreadConnections();
-    });
+    threads.emplace_back(
+        [t, &results] {
+          // Each thread snapshots the source VM and powers the DR VM on or off.
+          results[2 * t] = Op(3, kSiteA, "src-1", "", Snapshot("s" + std::to_string(t))).rc;
+          results[2 * t + 1] = Op(t % 2 == 0 ? 10 : 29, kSiteB, "dst-1").rc;
+          CDBConnection::CloseThreadConnections();
+        },
+        "lab caller " + std::to_string(t));
   }
-  for (std::thread& t : threads) t.join();
+  for (drtest::CTestThread& t : threads) ASSERT_TRUE(t.Join());
   for (int rc : results) EXPECT_EQ(0, rc);
   const std::vector<SLabCall> calls = Journal();
   ASSERT_EQ(20u, calls.size());

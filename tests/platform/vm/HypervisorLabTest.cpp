@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
+#include "TestThread.h"
 #include "appmgr/AppVMStore.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
@@ -433,13 +433,18 @@ TEST_F(HypervisorLab, ResponseQuirks) {
 TEST_F(HypervisorLab, AHungCallCarriesItsOperationOutWhenReleased) {
   Fault(ELabFault::kHang, 29, "src-1", 1, 1);
   SLabOpResult hung;
-  std::thread caller([&hung] { hung = Op(29, kSiteA, "src-1"); });
+  // The call's own time limit is scaled: only one far beyond any slow
+  // machine leaves the release, not the limit, to end it. On an early exit
+  // the caller's stop request ends the hang.
+  constexpr int kAYearOfSeconds = 365 * 24 * 3600;
+  drtest::CTestThread caller([&hung] { hung = Op(29, kSiteA, "src-1", "", nullptr, kAYearOfSeconds); },
+                             "hung lab caller");
   ASSERT_TRUE(drtest::Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
   // While it hangs, other calls go on and the database is free.
   EXPECT_EQ(0, Op(16, kSiteA, "src-2").rc);
   EXPECT_TRUE(VM(kSiteA, "src-1").poweredOn);
   ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
-  caller.join();
+  ASSERT_TRUE(caller.Join());
   EXPECT_EQ(0, hung.rc);
   EXPECT_FALSE(VM(kSiteA, "src-1").poweredOn);
   EXPECT_EQ(2u, Journal().size());
@@ -464,7 +469,7 @@ TEST_F(HypervisorLab, StateFaultsAndJournalOutliveTheConnection) {
   Fault(ELabFault::kError, 10, "src-1", 1, 1, 12, "planted before");
   CDBConnection::CloseThreadConnections();
 
-  std::thread other([] {
+  drtest::CTestThread other([] {
     const SLabVM vm = VM(kSiteA, "src-1");
     EXPECT_FALSE(vm.poweredOn);
     ASSERT_EQ(1u, Snaps(kSiteA, "src-1").size());
@@ -473,8 +478,8 @@ TEST_F(HypervisorLab, StateFaultsAndJournalOutliveTheConnection) {
     EXPECT_EQ(12, Op(10, kSiteA, "src-1").rc);
     EXPECT_EQ(kProxyB2, Op(16, kSiteB, "dst-1").Proxy());
     CDBConnection::CloseThreadConnections();
-  });
-  other.join();
+  }, "reader with its own connection");
+  EXPECT_TRUE(other.Join());
 }
 
 TEST_F(HypervisorLab, MountHooksHearTheLiveMountSourceAndMayRefuse) {
