@@ -13,8 +13,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
-# The test suite's precompiled header hides nothing ccache needs to see.
+# ccache: the test suite's precompiled header hides nothing it needs to see,
+# and a second checkout of the tree on this machine finds the first's objects.
 export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 PACKAGES=(cmake make g++ clang libboost-dev libxerces-c-dev libsqlite3-dev sqlite3
           libgtest-dev libgmock-dev libbenchmark-dev ccache)
 
