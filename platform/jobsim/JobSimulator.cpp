@@ -554,22 +554,37 @@ bool CJobSimulator::CompleteWithErrors(long long jobId) {
 bool CJobSimulator::Fail(long long jobId, const std::string& reason) { return End(jobId, kFailed, reason, false); }
 bool CJobSimulator::Kill(long long jobId) { return End(jobId, kKilled, std::string(), false); }
 
+// Suspend and resume read and change the job in one write transaction: the
+// runner cannot end it between the read and the change, so the answer is
+// about the job as it was changed.
 bool CJobSimulator::Suspend(long long jobId) {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c == nullptr) return false;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return false;
   SChildJobRecord job;
   if (GetJob(jobId, job) != EStoreResult::kOk || job.ended) return false;
   const EStoreResult changed = CJobStore::ChangeStatusIf(jobId, kRunning, kSuspended);
-  if (changed == EStoreResult::kOk) return true;
   // Already suspended is suspended.
-  return changed == EStoreResult::kMissing && GetJob(jobId, job) == EStoreResult::kOk && job.status == kSuspended;
+  const bool suspended = changed == EStoreResult::kOk ||
+                         (changed == EStoreResult::kMissing && GetJob(jobId, job) == EStoreResult::kOk &&
+                          job.status == kSuspended);
+  return suspended && scope.Commit();
 }
 
 bool CJobSimulator::Resume(long long jobId) {
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c == nullptr) return false;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return false;
   SChildJobRecord job;
   if (GetJob(jobId, job) != EStoreResult::kOk || job.ended) return false;
   if (CSimJobStore::SetHung(jobId, false) != EStoreResult::kOk) return false;
   const EStoreResult changed = CJobStore::ChangeStatusIf(jobId, kSuspended, kRunning);
-  return changed == EStoreResult::kOk ||
-         (changed == EStoreResult::kMissing && GetJob(jobId, job) == EStoreResult::kOk && job.status == kRunning);
+  const bool running = changed == EStoreResult::kOk ||
+                       (changed == EStoreResult::kMissing && GetJob(jobId, job) == EStoreResult::kOk &&
+                        job.status == kRunning);
+  return running && scope.Commit();
 }
 
 bool CJobSimulator::Hang(long long jobId) { return CSimJobStore::SetHung(jobId, true) == EStoreResult::kOk; }
