@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include "db/DBConnection.h"
+#include "time/PlatformClock.h"
 
 namespace {
 
@@ -70,20 +71,23 @@ bool ZNGlobalParam::set(const char* name, const std::string& value) {
   if (!c) return false;
   if (c->BeginWrite() != DB_OK) return false;
   bool ok = false;
-  sqlite3_stmt* s = c->Prepare("UPDATE OBGlobalParam SET value = ?, modified = strftime('%s','now') WHERE name = ?");
+  // Stamps come from the platform clock, as every stored time of the simulated server.
+  const sqlite3_int64 now = CPlatformClock::Instance().NowEpochSeconds();
+  sqlite3_stmt* s = c->Prepare("UPDATE OBGlobalParam SET value = ?, modified = ? WHERE name = ?");
   if (s) {
     sqlite3_bind_text(s, 1, value.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s, 2, name, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(s, 2, now);
+    sqlite3_bind_text(s, 3, name, -1, SQLITE_TRANSIENT);
     ok = sqlite3_step(s) == SQLITE_DONE;
     int changed = sqlite3_changes(c->Handle());
     c->Release(s);
     if (ok && changed == 0) {
-      s = c->Prepare(
-          "INSERT INTO OBGlobalParam (name, value, created, modified) VALUES (?, ?, strftime('%s','now'), 0)");
+      s = c->Prepare("INSERT INTO OBGlobalParam (name, value, created, modified) VALUES (?, ?, ?, 0)");
       ok = false;
       if (s) {
         sqlite3_bind_text(s, 1, name, -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(s, 2, value.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int64(s, 3, now);
         ok = sqlite3_step(s) == SQLITE_DONE;
         c->Release(s);
       }

@@ -8,6 +8,8 @@
 
 #include "JobTestSupport.h"
 #include "drorch/DRJobManager.h"
+#include "db/DBConnection.h"
+#include "db/ZNGlobalParam.h"
 #include "jobs/JobStore.h"
 #include "jobs/PhaseRowProcedure.h"
 #include "jobs/PhaseRowStore.h"
@@ -84,6 +86,24 @@ TEST_F(SimulatedStores, PhaseAndApprovalRowsTakeTheirTimesFromThePlatformClock) 
   EXPECT_LE(rows[1].endTime, after);
   // No other job's rows, least of all the job whose id is the low 32 bits.
   EXPECT_TRUE(Rows(5).empty());
+}
+
+TEST_F(SimulatedStores, GlobalParametersAreStampedByThePlatformClock) {
+  ShiftClock(100000000);
+  const long long before = CPlatformClock::Instance().NowEpochSeconds();
+  ASSERT_TRUE(ZNGlobalParam::set("nDRStampProbe", "1"));  // created
+  ASSERT_TRUE(ZNGlobalParam::set("nDRStampProbe", "2"));  // modified
+  const long long after = CPlatformClock::Instance().NowEpochSeconds();
+  CDBConnection* c = CDBConnection::ForThread();
+  ASSERT_NE(nullptr, c);
+  sqlite3_stmt* s = c->Prepare("SELECT created, modified FROM OBGlobalParam WHERE name = 'nDRStampProbe'");
+  ASSERT_NE(nullptr, s);
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(s));
+  const long long created = sqlite3_column_int64(s, 0), modified = sqlite3_column_int64(s, 1);
+  c->Release(s);
+  EXPECT_GE(created, before);
+  EXPECT_LE(modified, after);
+  EXPECT_GE(modified, created);
 }
 
 TEST_F(SimulatedStores, UnreadablePhaseRowsAreAnErrorNotAnEmptyHistory) {
