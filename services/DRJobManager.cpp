@@ -37,6 +37,9 @@
 namespace {
 
 const int kDRApprovalPendingCause = 0x4800006a;
+// How often a wait for a child's completion notice looks at the child
+// itself: the pace of the polling wait.
+const unsigned long kChildBackstopMs = 30000;
 
 // Some requests carry job ids in 32-bit fields. A wider id would arrive as
 // another job's id, so it is refused instead of cut.
@@ -269,21 +272,38 @@ bool CDRJobManager::WaitForJobCompletion(long long& jobId, int flags) {
           agent->ForgetJob(jobId);
           return true;
         }
-        const CDRSrvcAgent::EWake wake = agent->WaitOnJob(jobId, token);
-        const bool quit = IsQuitFlagSet();
-        if (wake == CDRSrvcAgent::kWakeNotice || quit) {
-          if (!quit) return true;
-          if (m_killIssued.load()) {
-            if (flags & kWaitFlagOwnsChild) PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(3));
-            return false;
+        for (;;) {
+          // Bounded: a notice lost on its way (a service too busy, a
+          // notifier that could not run) must not hold this thread until a
+          // DR quit, so the child itself is looked at at the polling pace.
+          const CDRSrvcAgent::EWake wake = agent->WaitOnJob(jobId, token, kChildBackstopMs);
+          if (IsQuitFlagSet()) {
+            if (m_killIssued.load()) {
+              if (flags & kWaitFlagOwnsChild) {
+                PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(3));
+              }
+              return false;
+            }
+            if (m_suspended.load() && (flags & kWaitFlagOwnsChild)) {
+              PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(0));
+            }
+            return true;
           }
-          if (m_suspended.load() && (flags & kWaitFlagOwnsChild)) {
-            PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(0));
+          // Woken without a notice and without a quit (the listener failed
+          // or the agent is going): the child may still run, so poll it.
+          if (wake != CDRSrvcAgent::kWakeNotice && wake != CDRSrvcAgent::kWakeTimeout) break;
+          // A notice is believed only for a child that has ended: anyone on
+          // this machine can send one. A child that runs on, or a read that
+          // fails, keeps the wait going.
+          bool running = true;
+          if (IsJobRunning(jobId, running) && !running) return true;
+          if (wake == CDRSrvcAgent::kWakeNotice) {
+            m_event.Error("WaitForJobCompletion",
+                          "Ignoring a completion notice for job [%lld], which has not ended; waiting on", jobId);
+            agent->DisbelieveNotice(jobId);
           }
-          return true;
+          agent->ExpectJob(jobId);
         }
-        // Woken without a notice and without a quit (the listener failed or
-        // the agent is going): the child may still run, so poll it.
       } else {
         agent->ForgetJob(jobId);
       }

@@ -13,6 +13,7 @@
 #include "net/XoError.h"
 #include "net/ZnNetwork.h"
 #include "settings/ZNPlatformInfo.h"
+#include "sync/StopState.h"
 #include "sync/ZnEvent.h"
 #include "sync/ZnThread.h"
 
@@ -116,7 +117,13 @@ void CDRSrvcAgent::ReleaseExpectation(int64_t childJobId) {
   if (--it->second.waiters <= 0) m_expected.erase(it);
 }
 
-CDRSrvcAgent::EWake CDRSrvcAgent::WaitOnJob(int64_t childJobId, std::string&) {
+void CDRSrvcAgent::DisbelieveNotice(int64_t childJobId) {
+  ZnCriticalSectionLock lock(&m_lock);
+  auto expected = m_expected.find(childJobId);
+  if (expected != m_expected.end()) expected->second.noticed = false;
+}
+
+CDRSrvcAgent::EWake CDRSrvcAgent::WaitOnJob(int64_t childJobId, std::string&, unsigned long limitMs) {
   struct SInWait {
     explicit SInWait(std::atomic<int>& n) : count(n) { ++count; }
     ~SInWait() { --count; }
@@ -145,12 +152,24 @@ CDRSrvcAgent::EWake CDRSrvcAgent::WaitOnJob(int64_t childJobId, std::string&) {
       m_jobEventMap[childJobId] = entry;
     }
   }
-  // A wait the platform cuts short (a stop request of this thread) is taken
-  // as a clean-up: the caller then asks why the DR job stopped.
-  const bool signalled = entry->event.wait();
+  // A wait the platform cuts short (a stop request of this thread, its
+  // watchdog) is taken as a clean-up: the caller then asks why the DR job
+  // stopped. Only a limit that passed is a time-out.
+  const bool bounded = limitMs != static_cast<unsigned long>(-1);
+  bool signalled = bounded ? entry->event.wait(limitMs, kBackstopReason) : entry->event.wait();
+  // Set just as the limit passed: still a signal.
+  if (!signalled && entry->event.isSet()) signalled = true;
   ZnCriticalSectionLock lock(&m_lock);
   ReleaseExpectation(childJobId);
-  return signalled ? static_cast<EWake>(entry->reason.load()) : kWakeCleanup;
+  if (!signalled) {
+    // The last waiter of an unsignalled entry takes it along: a child whose
+    // notice never comes leaves nothing behind. Copies are only made under
+    // m_lock, so the count is exact here.
+    auto it = m_jobEventMap.find(childJobId);
+    if (it != m_jobEventMap.end() && it->second == entry && entry.use_count() == 2) m_jobEventMap.erase(it);
+  }
+  if (signalled) return static_cast<EWake>(entry->reason.load());
+  return bounded && !CStopState::CurrentStopRequested() ? kWakeTimeout : kWakeCleanup;
 }
 
 void CDRSrvcAgent::SignalJobCompletion(int64_t childJobId) {
@@ -164,10 +183,10 @@ void CDRSrvcAgent::SignalJobCompletion(int64_t childJobId) {
       it->second->event.set();
     }
     m_jobEventMap.erase(it);
-    return;
   }
-  // Early: a waiter of this job registered but has not begun to wait. A
-  // child nobody here expects is ignored.
+  // Kept for a waiter of this child that registered but has not begun to
+  // wait: early, or late behind another waiter the event just woke. A child
+  // nobody here expects is ignored.
   auto expected = m_expected.find(childJobId);
   if (expected != m_expected.end()) expected->second.noticed = true;
 }
@@ -331,7 +350,7 @@ CXoError SendXMLMessage(CNMessageBase& message, CZnNetwork* network) {
   return sent.IsError() ? sent : disconnected;
 }
 
-extern "C" DR_EXPORT void DRChildJobDone(unsigned long long childJobId, std::string& token) {
+bool DRChildJobDoneAcknowledged(unsigned long long childJobId, std::string& token) {
   EvDebug log;
   log.DebugLvl(0, "DRChildJobDone", "Received notification of job [%llu] completion with token [%s]", childJobId,
                token.c_str());
@@ -341,16 +360,19 @@ extern "C" DR_EXPORT void DRChildJobDone(unsigned long long childJobId, std::str
   CZnNetwork* network = new (std::nothrow) CZnNetwork();
   if (network == nullptr) {
     log.Error("DRChildJobDone", "Error in attaching to service [%s]", service.c_str());
-    return;
+    return false;
   }
   if (AttachToRemoteService(service, network).IsError()) {
     log.Error("DRChildJobDone", "Error in attaching to service [%s]", service.c_str());
     delete network;
-    return;
+    return false;
   }
   Api::VirtualAppJob notice;
   notice.SetInt64(Api::VirtualAppJob::kJobId, static_cast<int64_t>(childJobId));
-  if (SendXMLMessage(notice, network).IsError()) {
+  // The send waits for the service's receipt, which comes once its message
+  // callback has run: no error means the notice was taken.
+  const bool taken = !SendXMLMessage(notice, network).IsError();
+  if (!taken) {
     log.Error("DRChildJobDone", "Error in sending notification of job [%llu] completion to service [%s]", childJobId,
               service.c_str());
   } else {
@@ -358,4 +380,9 @@ extern "C" DR_EXPORT void DRChildJobDone(unsigned long long childJobId, std::str
                  childJobId, service.c_str());
   }
   delete network;
+  return taken;
+}
+
+void DRChildJobDone(unsigned long long childJobId, std::string& token) {
+  DRChildJobDoneAcknowledged(childJobId, token);
 }

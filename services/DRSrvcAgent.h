@@ -10,8 +10,10 @@
 // that is still blocked, so no worker stays behind a deleted agent.
 //
 // Waiting: a waiter announces the child before it registers for the notice
-// (ExpectJob), so a notice that arrives before WaitOnJob is kept for it;
-// WaitOnJob then tells why it woke. Every waiter of one child shares one
+// (ExpectJob), so a notice that arrives before WaitOnJob is kept for it,
+// also for a waiter of a child whose other waiter the notice woke; WaitOnJob
+// then tells why it woke. A notice is only a hint: the job manager believes
+// it once the child has ended (see CDRJobManager::WaitForJobCompletion). Every waiter of one child shares one
 // manual-reset event, owned jointly by the map and the waiters, so a signal
 // wakes them all and no event is freed under a waiter. What is kept is
 // bounded by the children this job expects: a notice for any other child
@@ -46,10 +48,13 @@ class CDRSrvcAgent : public CZnNetworkServer {
 
   // Why a wait for a child ended.
   enum EWake {
-    kWakeNotice = 0,    // the child's completion notice arrived
-    kWakeCleanup = 1,   // the events were cleaned up (DR quit, agent stopping)
-    kWakeNoService = 2  // the service is not serving (listener failed); the caller polls instead
+    kWakeNotice = 0,     // the child's completion notice arrived
+    kWakeCleanup = 1,    // the events were cleaned up (DR quit, agent stopping)
+    kWakeNoService = 2,  // the service is not serving (listener failed); the caller polls instead
+    kWakeTimeout = 3     // the wait's limit passed; the caller looks at the child itself
   };
+  // What a bounded wait records its request under (see WaitOnJob).
+  static constexpr const char* kBackstopReason = "CDRSrvcAgent::WaitOnJob backstop";
 
   CDRSrvcAgent(CDRJobManager* owner, CSessionPort port, std::string name);
   ~CDRSrvcAgent() override;
@@ -71,8 +76,15 @@ class CDRSrvcAgent : public CZnNetworkServer {
   // or one ForgetJob.
   void ExpectJob(int64_t childJobId);
   void ForgetJob(int64_t childJobId);
-  // Blocks until the child's notice arrives or the events are cleaned up.
-  EWake WaitOnJob(int64_t childJobId, std::string& token);
+  // Blocks until the child's notice arrives or the events are cleaned up,
+  // or, with a limit (scaled ms), until the limit passes: a notice lost on
+  // its way must not hold the waiter for ever, so the caller bounds the wait
+  // and looks at the child itself each time it ends (the request is
+  // recorded under kBackstopReason).
+  EWake WaitOnJob(int64_t childJobId, std::string& token, unsigned long limitMs = static_cast<unsigned long>(-1));
+  // A notice the waiter found to be false (the child still runs) is
+  // forgotten, so the child's other waiters do not take it for its end.
+  void DisbelieveNotice(int64_t childJobId);
   void SignalJobCompletion(int64_t childJobId);
   void CleanupJobEvents();
 

@@ -108,6 +108,12 @@ class CJobSimTestBase : public CDbTestBase {
     CDbTestBase::SetUp();
     // Rows are read back straight from the tables, also where nothing wrote.
     ASSERT_TRUE(CJobSimulator::CreateTables());
+    // The DR job the child jobs belong to runs: notices to it are sent
+    // until taken (to a DR job that has ended, they are given up).
+    SJobRecord drJob;
+    drJob.jobId = kDRJob;
+    drJob.jobType = CJobStore::kTypeDR;
+    ASSERT_EQ(kDRJob, CJobStore::CreateJob(drJob));
     m_simulator.reset(new drtest::CScopedJobSimulator(&m_notices));
   }
   void TearDown() override {

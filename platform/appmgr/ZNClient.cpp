@@ -2,6 +2,7 @@
 
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
+#include "db/DBConnection.h"
 #include "jobs/ZNManageDBForJM.h"
 
 ZNClient::ZNClient(const char* name) : m_name(name ? name : ""), m_id(0), m_loaded(false), m_found(false) {}
@@ -13,6 +14,9 @@ ZNClient::ZNClient(int clientId) : m_id(clientId), m_loaded(false), m_found(fals
 bool ZNClient::Load() {
   if (m_loaded) return m_found;
   m_loaded = true;
+  // A process without a database (the completion notifier) knows a client
+  // by the name it was given, quietly.
+  if (!CDBConnection::Available()) return false;
   SClientRecord client;
   const EStoreResult found =
       m_name.empty() ? CClientStore::FindById(m_id, client) : CClientStore::FindByName(m_name, client);

@@ -1,6 +1,7 @@
 #include "db/DBConnection.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
 #include <memory>
@@ -101,7 +102,13 @@ std::string CDBConnection::CreateTableSql(const SDBTableSchema& s) {
   return sql;
 }
 
+bool CDBConnection::Available() {
+  const char* none = getenv("DR_NO_DATABASE");
+  return none == nullptr || *none == '\0' || strcmp(none, "0") == 0;
+}
+
 CDBConnection* CDBConnection::ForThread() {
+  if (!Available()) return nullptr;
   std::string path = Path();
   auto& slot = t_connections.byPath[path];
   if (!slot) {

@@ -58,8 +58,13 @@ class CDBConnection {
   static int CheckTables(const std::string& path, const std::vector<std::string>& tables, std::string& missing,
                          std::string& error);
 
+  // False in a process that declared it has no management database
+  // ($DR_NO_DATABASE set to anything but "" or "0", as the completion
+  // notifier does): nothing there opens, let alone creates, a database file.
+  static bool Available();
   // The calling thread's connection to the current path (opened on first
-  // use, closed when the thread ends); null when it cannot be opened.
+  // use, closed when the thread ends); null when it cannot be opened, and in
+  // a process without a database.
   static CDBConnection* ForThread();
   // Closes the calling thread's connections (tests moving to a new file).
   static void CloseThreadConnections();

@@ -31,6 +31,8 @@ using Repl = App::VSAReplicationInfo;
 
 // How often the runner looks at the running jobs, in platform milliseconds.
 constexpr uint64_t kTickMs = 5000;
+// How long stopping the runner waits for running notifiers (real ms).
+constexpr unsigned long kSettleSendersMs = 10000;
 constexpr int kRestoreOpType = 3;
 
 const char kCompleted[] = "Completed";
@@ -493,6 +495,9 @@ void CJobSimulator::Stop() {
   }
   r.wake.notify_all();
   r.thread.join();
+  // The answers of the notifiers it started are recorded here, not lost
+  // with the runner.
+  CJobNotices::SettleSenders(kSettleSendersMs);
 }
 
 bool CJobSimulator::IsRunning() {
@@ -675,6 +680,10 @@ void CJobSimulator::RemoveEndHook(int hookId) {
 
 void CJobSimulator::SetInProcessDelivery(std::function<void(unsigned long long, std::string&)> deliver) {
   CJobNotices::SetInProcessDelivery(std::move(deliver));
+}
+
+void CJobSimulator::SetInProcessAcknowledgedDelivery(std::function<bool(unsigned long long, std::string&)> deliver) {
+  CJobNotices::SetInProcessAcknowledgedDelivery(std::move(deliver));
 }
 
 void CJobSimulator::SetNotifierPath(const std::string& path) { CJobNotices::SetNotifierPath(path); }

@@ -71,7 +71,7 @@ enum EJobFault : unsigned {
   kFaultNoticeDropped = 1u << 5,      // the notice is never sent
   kFaultNoticeDoubled = 1u << 6,      // the notice is sent twice
   kFaultNoticeForeignToken = 1u << 7, // the notice's token names DR job foreignDrJobId instead
-  kFaultNoticeEarly = 1u << 8,        // the notice is sent at registration, before anybody waits
+  kFaultNoticeEarly = 1u << 8,        // the job ends at its registration: its notice comes before anybody waits
 };
 
 struct SJobFaults {
@@ -180,6 +180,9 @@ class CJobSimulator {
   // system library (or the given one; empty: the library's name, found
   // through the notifier's RUNPATH).
   static void SetInProcessDelivery(std::function<void(unsigned long long childJobId, std::string& token)> deliver);
+  // The same with the service's answer: a notice not taken is sent again.
+  static void SetInProcessAcknowledgedDelivery(
+      std::function<bool(unsigned long long childJobId, std::string& token)> deliver);
   static void SetNotifierPath(const std::string& path);
   static void SetNotifierLibrary(const std::string& path);
 

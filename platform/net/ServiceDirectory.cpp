@@ -33,9 +33,10 @@ std::string Errno(const char* what, const std::string& path) {
 }
 
 // True when the folder at path may hold entries: a real folder of this
-// user that no one else can write. A mode open to reading by others is
-// narrowed to 0700.
-bool CheckFolder(const std::string& path, std::string& error) {
+// user that no one else can write. Only a publisher that has just made the
+// folder narrows a mode open to reading by others to 0700: a reader
+// changes nothing of a folder it finds.
+bool CheckFolder(const std::string& path, bool narrow, std::string& error) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
     error = Errno("cannot examine service folder", path);
@@ -55,7 +56,7 @@ bool CheckFolder(const std::string& path, std::string& error) {
     error = "service folder [" + path + "] can be written by others (mode " + mode + ")";
     return false;
   }
-  if ((st.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0) {
+  if (narrow && (st.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0) {
     error = Errno("cannot make service folder private", path);
     return false;
   }
@@ -66,11 +67,12 @@ bool CheckFolder(const std::string& path, std::string& error) {
 bool PrepareFolders(const std::string& root, const std::string& entryName, std::string& error) {
   const size_t slash = root.rfind('/');
   if (slash != std::string::npos && slash > 0) CRunFolder::MakeDirs(root.substr(0, slash));
-  if (mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) {
+  bool made = mkdir(root.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) {
     error = Errno("cannot create service folder", root);
     return false;
   }
-  if (!CheckFolder(root, error)) return false;
+  if (!CheckFolder(root, made, error)) return false;
   for (size_t pos = entryName.find('/'); pos != std::string::npos; pos = entryName.find('/', pos + 1)) {
     const std::string sub = root + "/" + entryName.substr(0, pos);
     if (mkdir(sub.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -224,9 +226,11 @@ EStoreResult CZnsServiceDirectory::Lookup(const std::string& service, SZnsServic
   const std::string root = Path();
   struct stat st;
   if (lstat(root.c_str(), &st) != 0 && errno == ENOENT) return EStoreResult::kMissing;
-  if (!CheckFolder(root, error)) return EStoreResult::kFailed;
+  if (!CheckFolder(root, false, error)) return EStoreResult::kFailed;
   const std::string path = root + "/" + EntryName(service);
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Never blocks: a FIFO or device planted under an entry's name is refused
+  // below instead of holding the caller in open().
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return EStoreResult::kMissing;
     error = Errno("cannot open service entry", path);

@@ -31,7 +31,10 @@ constexpr int kMaxSessions = 256;
 constexpr int kMaxPendingHellos = 64;
 constexpr size_t kMaxQueuedEvents = 16;
 constexpr unsigned long kMaxWorkers = 64;
-constexpr uint64_t kHelloTimeoutMs = 600000;
+// A connection says hello at once or not at all; one that has not within
+// this (real time: it is about the peer and the machine, not the code) is
+// closed, so idle connections cannot hold the pending slots.
+constexpr std::chrono::seconds kHelloLimit(5);
 // How long the loop leaves the listening socket alone when accept runs out
 // of descriptors or memory (real time: it is about the machine, not the code).
 constexpr std::chrono::milliseconds kAcceptPause(100);
@@ -353,19 +356,34 @@ void CZnNetworkServer::AcceptAll(SLoop& loop, int listenFd) {
       loop.acceptPausedUntil = SteadyClock::now() + kAcceptPause;
       return;
     }
-    if (loop.pending >= kMaxPendingHellos || loop.sessions >= kMaxSessions) {
+    if (loop.sessions >= kMaxSessions) {
       CLogSink::Instance().Write(0, "CZnNetworkServer::AcceptAll",
                                  "Closing a connection to [%s]: [%d] sessions and [%d] awaiting a hello",
                                  m_name.c_str(), loop.sessions, loop.pending);
       close(fd);
       continue;
     }
+    // Full of connections that have not said hello: the oldest gives way,
+    // so a flood can delay a client but never shut it out.
+    if (loop.pending >= kMaxPendingHellos) DropOldestPending(loop);
     SLoopConn& c = loop.conns[fd];
     c.conn = std::make_shared<CZnsConnection>(fd);
     c.reader.SetMaxFrameBytes(kZnsMaxHelloFrameBytes);
-    c.helloDeadline = CPlatformClock::Instance().DeadlineFor(kHelloTimeoutMs);
+    c.helloDeadline = SteadyClock::now() + kHelloLimit;
     ++loop.pending;
   }
+}
+
+void CZnNetworkServer::DropOldestPending(SLoop& loop) {
+  int oldest = -1;
+  SteadyClock::time_point first = SteadyClock::time_point::max();
+  for (const auto& c : loop.conns) {
+    if (!c.second.session && c.second.helloDeadline < first) {
+      first = c.second.helloDeadline;
+      oldest = c.first;
+    }
+  }
+  if (oldest >= 0) DropConnection(loop, oldest, ZNS_PM_CONNECTION_ABORTED, "no hello yet; a newer connection needs its place");
 }
 
 void CZnNetworkServer::ReadConnection(SLoop& loop, int fd) {

@@ -226,6 +226,7 @@ class CZnNetworkServer {
   // The loop's steps (SelectData's thread only).
   bool LoopStep(SLoop& loop, int pollSeconds, CXoError& failure);
   void AcceptAll(SLoop& loop, int listenFd);
+  void DropOldestPending(SLoop& loop);
   void ReadConnection(SLoop& loop, int fd);
   void OnHello(SLoop& loop, int fd, const SZnsFrame& hello);
   void DropConnection(SLoop& loop, int fd, unsigned long type, const std::string& why);

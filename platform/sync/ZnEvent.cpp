@@ -24,12 +24,13 @@ bool ZnEvent::isSet() const {
 
 bool ZnEvent::wait() { return wait(static_cast<unsigned long>(-1)); }
 
-bool ZnEvent::wait(unsigned long ms) {
+bool ZnEvent::wait(unsigned long ms) { return wait(ms, "ZnEvent::wait"); }
+
+bool ZnEvent::wait(unsigned long ms, const char* reason) {
   CMutexLock lk(m_mutex);
   uint64_t req = (ms == static_cast<unsigned long>(-1)) ? kWaitForever : ms;
   EWaitResult r = CPlatformClock::Instance().WaitOn(
-      lk.Native(), m_cv, req, "ZnEvent::wait", [this]() DR_REQUIRES(m_mutex) { return m_signalled; },
-      req != kWaitForever);
+      lk.Native(), m_cv, req, reason, [this]() DR_REQUIRES(m_mutex) { return m_signalled; }, req != kWaitForever);
   if (r != EWaitResult::Ready) return false;
   if (!m_manualReset) m_signalled = false;
   return true;

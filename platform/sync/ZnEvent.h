@@ -22,6 +22,9 @@ class ZnEvent {
   bool wait();
   // Waits at most ms (scaled). True when signalled.
   bool wait(unsigned long ms);
+  // The same, recording the request under reason rather than the event's
+  // own name, for a caller whose waits a test tells apart.
+  bool wait(unsigned long ms, const char* reason);
 
  private:
   mutable CMutex m_mutex;

@@ -183,13 +183,15 @@ TEST_F(E2EDrJobChildJobs, ARunAdvancesTheLabsChildJobsWhileItLives) {
   const SResult run = Host("run --db " + m_db + " --group Sample --type planned-failover");
   EXPECT_TRUE(Has(run, "finished with state")) << run.output;
   EXPECT_EQ("Completed", ChildJob(job).status);
-  EXPECT_EQ(2, NoticeState(job));
-  // The run's process delivered it through the notifier next to drjob.
+  // The run's process sent it through the notifier next to drjob. Nobody
+  // serves DR job kDRJob, so the notice was not taken: it waits to be sent
+  // again (4), or was given up once that DR job was seen not to run (6);
+  // it is neither counted delivered nor left claimed by the ended run.
   const std::string log = drtest::ReadFile(m_dir + "/run/drorch.log");
   const std::string id = std::to_string(job);
-  EXPECT_TRUE(log.find("Notified completion of job [" + id + "]") != std::string::npos ||
-              log.find("Notifier for job [" + id + "] exited") != std::string::npos)
-      << log;
+  EXPECT_TRUE(log.find("Notifier for job [" + id + "] exited [5]") != std::string::npos) << log;
+  const int state = NoticeState(job);
+  EXPECT_TRUE(state == 4 || state == 6) << state;
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 // manager service, waits on the DR job's own loopback service, and wakes
 // when the ended child's notice arrives through DRChildJobDone; a DR quit
 // reaches blocked waiters through the service's idle callback.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,9 +20,12 @@
 #include "TestSupport.h"
 #include "TestThread.h"
 #include "drorch/DRChildJobDone.h"
+#include "db/App_MiscOptions.h"
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNDROrchestrationClnt.h"
+#include "jobsim/JobNotices.h"
 #include "jobsim/JobSimulator.h"
+#include "net/ServiceDirectory.h"
 #include "net/ZnNetwork.h"
 #include "services/DRSrvcAgent.h"
 #include "services/ServicesTestSupport.h"
@@ -57,13 +64,22 @@ class CJobWaitFixture : public CServicesTestBase {
   void TearDown() override {
     m_jm.reset();
     m_simulator.reset();
+    CJobSimulator::SetNotifierPath(DR_NOTIFIER);
     CServicesTestBase::TearDown();
   }
   // The simulator's notices go straight to the completion entry in this
   // process (in production a separate program calls it).
   void StartSimulator(bool inProcess = true) {
     m_simulator.reset(new drtest::CScopedJobSimulator());
-    if (inProcess) CJobSimulator::SetInProcessDelivery(DRChildJobDone);
+    if (inProcess) CJobSimulator::SetInProcessAcknowledgedDelivery(DRChildJobDoneAcknowledged);
+  }
+  // What became of a child's (first) completion notice.
+  static int NoticeState(long long child) {
+    std::vector<int> states;
+    return CJobNotices::States(child, states) == EStoreResult::kOk && !states.empty() ? states[0] : -1;
+  }
+  static size_t BackstopWaits() {
+    return CPlatformClock::Instance().CountWaits(30000, CDRSrvcAgent::kBackstopReason);
   }
   long long HungChild() {
     SChildJobSpec spec;
@@ -226,25 +242,85 @@ TEST_F(JobWaitService, DoubledUnknownAndForeignNoticesWakeNobodyElse) {
 
 TEST_F(JobWaitService, ADRKillReachesABlockedWaiterThroughTheIdleCallback) {
   StartSimulator();
-  SJobFaults dropped;
-  dropped.flags = kFaultNoticeForeignToken;
-  dropped.foreignDrJobId = 12345;
-  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, dropped));
   const long long child = HungChild();
   SWorker w;
   StartWorker(w, child, CDRJobManager::kWaitFlagOwnsChild);
   ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
-  // Its notice goes to another DR job's service, which does not exist.
-  ASSERT_TRUE(CJobSimulator::Complete(child));
-  ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Error in attaching to service [DRSrvc|12345]"); }));
+  // The child runs on: the waiter looks at it at each backstop and waits on.
+  ASSERT_TRUE(Eventually([&] { return BackstopWaits() >= 3; }));
   EXPECT_FALSE(w.done.load());
 
-  // The DR job is killed: the next idle callback cleans the events up.
+  // The DR job is killed: the next idle callback cleans the events up, or
+  // the next look at the child sees the quit; the owned child is killed.
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
   ASSERT_TRUE(w.thread.Join());
   EXPECT_FALSE(w.result.load());
-  EXPECT_TRUE(Logged("Quit flag is set for DR job. Cleaning up jobs in jobEvent Map"));
   EXPECT_TRUE(m_jm->IsJobKillIssued());
+  EXPECT_EQ("Killed", Status(child));
+}
+
+TEST_F(JobWaitService, ANoticeForAChildThatStillRunsIsIgnoredUntilItEnds) {
+  StartSimulator();
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  // Anyone on this machine can send a notice; this one is invented.
+  std::string token = "DRSrvc|" + std::to_string(kJob) + "|1|JobWait|" + std::to_string(child);
+  ASSERT_TRUE(DRChildJobDoneAcknowledged(static_cast<unsigned long long>(child), token));
+  const std::string ignored =
+      "Ignoring a completion notice for job [" + std::to_string(child) + "], which has not ended; waiting on";
+  ASSERT_TRUE(Eventually([&] { return CLogSink::Instance().Contains(ignored); }));
+  const size_t looks = BackstopWaits();
+  ASSERT_TRUE(Eventually([&] { return BackstopWaits() >= looks + 2; }));
+  EXPECT_FALSE(w.done.load()) << "a false notice does not end the wait";
+
+  // The child's real end does.
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(w.thread.Join());
+  EXPECT_TRUE(w.result.load());
+  EXPECT_EQ(1u, CLogSink::Instance().Count(ignored));
+}
+
+TEST_F(JobWaitService, ADroppedNoticeEndsTheWaitAtTheNextLookAtTheChild) {
+  StartSimulator();
+  SJobFaults dropped;
+  dropped.flags = kFaultNoticeDropped;
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackupCopy, dropped));
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(w.thread.Join());
+  EXPECT_TRUE(w.result.load());
+  EXPECT_EQ(CJobNotices::kDropped, NoticeState(child)) << "never sent";
+  // Ended by a backstop's look, not by falling back to polling.
+  EXPECT_GE(BackstopWaits(), 1u);
+  EXPECT_EQ(0u, CPlatformClock::Instance().CountWaits(30000, "DRJobManager"));
+  EXPECT_FALSE(Logged("Falling back to DBPoll wait mechanism for job[" + std::to_string(child) + "]"));
+}
+
+TEST_F(JobWaitService, ANoticeTheServiceDoesNotTakeIsSentAgainUntilItIs) {
+  StartSimulator();
+  std::atomic<int> calls(0);
+  // The first two attempts find the service unable to take the notice.
+  CJobSimulator::SetInProcessAcknowledgedDelivery([&](unsigned long long jobId, std::string& token) {
+    if (++calls <= 2) return false;
+    return DRChildJobDoneAcknowledged(jobId, token);
+  });
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(Eventually([&] { return NoticeState(child) == CJobNotices::kDelivered; }));
+  ASSERT_TRUE(w.thread.Join());
+  EXPECT_TRUE(w.result.load());
+  EXPECT_EQ(3, calls.load()) << "sent again until taken, and then no more";
+  const std::string id = std::to_string(child);
+  EXPECT_EQ(1u, CLogSink::Instance().Count("Completion notice of job [" + id + "] with token"));
+  EXPECT_TRUE(Logged("Received VirtualAppJob (xml) for job [" + id + "]"));
 }
 
 TEST_F(JobWaitService, AKillCleanupKillsAnOwnedRunningChild) {
@@ -352,7 +428,81 @@ TEST_F(E2EJobWaitService, TheNotifierProgramDeliversTheNotice) {
   ASSERT_TRUE(CJobSimulator::Complete(child));
   ASSERT_TRUE(w.thread.Join());
   EXPECT_TRUE(w.result.load());
-  EXPECT_TRUE(Logged("Signalling completion for Job [" + std::to_string(child) + "] in jobEventMap"));
+  // The waiter may have seen the ended child before the notifier came; the
+  // notice arrives and is taken all the same.
+  ASSERT_TRUE(Eventually([&] { return NoticeState(child) == CJobNotices::kDelivered; }));
+  EXPECT_TRUE(Logged("Received VirtualAppJob (xml) for job [" + std::to_string(child) + "]"));
+  EXPECT_TRUE(Logged("Notified completion of job [" + std::to_string(child) + "]"));
+}
+
+// Connections that never say hello, as many as a flood from another local
+// process: closed when a newer one needs their place, so the notifier's
+// connection is still served.
+TEST_F(E2EJobWaitService, ANoticeGetsThroughAHundredConnectionsThatNeverSayHello) {
+  StartSimulator(false);
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  SZnsServiceEntry entry;
+  std::string error;
+  ASSERT_EQ(EStoreResult::kOk, CZnsServiceDirectory::Lookup("DRSrvc|" + std::to_string(kJob), entry, error)) << error;
+  std::vector<int> silent;
+  struct SClose {
+    std::vector<int>& fds;
+    ~SClose() {
+      for (int fd : fds) close(fd);
+    }
+  } closeAll{silent};
+  for (int i = 0; i < 100; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    silent.push_back(fd);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(entry.port));
+    ASSERT_EQ(0, connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)));
+  }
+  ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("a newer connection needs its place"); }));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(Eventually([&] { return NoticeState(child) == CJobNotices::kDelivered; }));
+  ASSERT_TRUE(w.thread.Join());
+  EXPECT_TRUE(w.result.load());
+  EXPECT_TRUE(Logged("Received VirtualAppJob (xml) for job [" + std::to_string(child) + "]"));
+}
+
+// A notifier that cannot start, and a service that is not there yet: the
+// notice waits and is sent again, and the service takes it once it serves.
+TEST_F(E2EJobWaitService, ANoticeIsSentAgainWhenTheNotifierCannotStartOrTheServiceIsGone) {
+  StartSimulator(false);
+  CJobSimulator::SetNotifierPath("/nonexistent/dr_jobdone_notifier");
+  const long long early = HungChild();
+  const std::string token = "DRSrvc|" + std::to_string(kJob) + "|1|JobWait|" + std::to_string(early);
+  App_MiscOptions options;
+  ASSERT_EQ(0, options.requestJobCompletionNotification(early, 2, 0, 3, token, nullptr));
+  ASSERT_TRUE(CJobSimulator::Complete(early));
+  ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Cannot start the notifier [/nonexistent"); }));
+  const int kept = NoticeState(early);
+  EXPECT_TRUE(kept == CJobNotices::kRetry || kept == CJobNotices::kSending) << "kept to be sent again: " << kept;
+  // The notifier is back; the DR job's service is not serving yet (no wait
+  // has started it), so the notice is still not taken.
+  CJobSimulator::SetNotifierPath(DR_NOTIFIER);
+  ASSERT_TRUE(Eventually([&] {
+    return CLogSink::Instance().Contains("Notifier for job [" + std::to_string(early) + "] exited [5]");
+  }));
+  const int waiting = NoticeState(early);
+  EXPECT_TRUE(waiting == CJobNotices::kRetry || waiting == CJobNotices::kSending) << waiting;
+  // A wait starts the service; the next attempt is taken.
+  const long long child = HungChild();
+  SWorker w;
+  StartWorker(w, child, 0);
+  ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+  ASSERT_TRUE(Eventually([&] { return NoticeState(early) == CJobNotices::kDelivered; }));
+  EXPECT_TRUE(Logged("Received VirtualAppJob (xml) for job [" + std::to_string(early) + "]"));
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(w.thread.Join());
+  EXPECT_TRUE(w.result.load());
 }
 
 TEST_F(E2EJobWaitService, DrjobJobCompleteEndsAJobARunningDRJobWaitsOn) {

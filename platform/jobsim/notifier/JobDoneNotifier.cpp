@@ -9,8 +9,15 @@
 // build and an installation put it), else the one the loader finds by name.
 // The program's own folder is looked up rather than left to its RUNPATH:
 // under a sanitizer the dlopen call comes from the sanitizer's runtime,
-// whose search path is not this program's. Exit 0 once the entry has returned; otherwise one line on stderr
-// and 2 (usage), 3 (no library) or 4 (no entry).
+// whose search path is not this program's.
+//
+// The acknowledged entry is called when the library has it, else the plain
+// one. Exit codes: 0 the notice was taken (or, with the plain entry, sent);
+// 5 the DR job's service did not take it (the simulator sends it again);
+// otherwise one line on stderr and 2 (usage), 3 (no library) or 4 (no entry).
+//
+// It reads nothing but the service directory: the process declares that it
+// has no management database (DR_NO_DATABASE) before the library loads.
 //
 // Not part of the platform library: it links nothing of the system, so what
 // it calls is exactly what the library exports.
@@ -26,7 +33,10 @@
 namespace {
 
 const char kEntry[] = "DRChildJobDone";
+const char kAcknowledgedEntry[] = "DRChildJobDoneAcknowledged";
 typedef void (*ChildJobDone)(unsigned long long childJobId, std::string& token);
+typedef bool (*ChildJobDoneAcknowledged)(unsigned long long childJobId, std::string& token);
+constexpr int kNotTaken = 5;
 
 int Fail(int code, const std::string& text) {
   fprintf(stderr, "dr_jobdone_notifier: %s\n", text.c_str());
@@ -67,8 +77,14 @@ int main(int argc, char** argv) {
     return Fail(2, "usage: dr_jobdone_notifier [--library PATH] CHILD_JOB_ID TOKEN");
   }
   std::string token = argv[next + 1];
+  setenv("DR_NO_DATABASE", "1", 1);
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return Fail(3, "cannot load [" + library + "]: " + dlerror());
+  dlerror();
+  void* acknowledged = dlsym(handle, kAcknowledgedEntry);
+  if (acknowledged != nullptr && dlerror() == nullptr) {
+    return reinterpret_cast<ChildJobDoneAcknowledged>(acknowledged)(childJobId, token) ? 0 : kNotTaken;
+  }
   dlerror();
   void* entry = dlsym(handle, kEntry);
   const char* error = dlerror();

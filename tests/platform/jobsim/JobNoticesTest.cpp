@@ -3,11 +3,13 @@
 // program that delivers them outside the test process.
 #include <stdio.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 
 #include "JobSimTestSupport.h"
+#include "TestSupport.h"
 #include "db/App_MiscOptions.h"
 #include "log/LogSink.h"
 
@@ -165,9 +167,12 @@ TEST_F(JobNotices, AnEarlyNoticeArrivesBeforeTheRegistrationReturns) {
   });
   ASSERT_EQ(0, Request(id, Token(id)));
   returned = true;
+  // The job ended at its registration, so its notice is a true one that
+  // came before anybody could wait for it.
   EXPECT_EQ(1, beforeReturn.load());
-  ASSERT_TRUE(CJobSimulator::Complete(id));
-  EXPECT_EQ((Notices{{id, Token(id)}}), m_notices.Notices()) << "nothing more at the end";
+  EXPECT_TRUE(drtest::HasEnded(id));
+  EXPECT_FALSE(CJobSimulator::Complete(id));
+  EXPECT_EQ((Notices{{id, Token(id)}}), m_notices.Notices()) << "nothing more";
 }
 
 TEST_F(JobNotices, TheNotifierCallsTheLibrarysEntryOncePerRegistration) {
@@ -178,11 +183,13 @@ TEST_F(JobNotices, TheNotifierCallsTheLibrarysEntryOncePerRegistration) {
   ASSERT_EQ(0, Request(id, Token(id, kDRJob, 2)));
   CLogSink::Instance().ClearCapture();
   ASSERT_TRUE(CJobSimulator::Complete(id));
+  // The notifiers run on their own; the runner reaps them.
+  ASSERT_TRUE(Eventually([] { return LogLines("notifier said") == 2; }));
   for (int thread : {1, 2}) {
     EXPECT_EQ(1u, LogLines("notifier said [DRChildJobDone [" + std::to_string(id) + "] [" +
                            Token(id, kDRJob, thread) + "]]"));
   }
-  EXPECT_EQ(2u, LogLines("notifier said"));
+  EXPECT_EQ((std::vector<std::vector<long long>>{{2}, {2}}), States(id)) << "both taken";
 }
 
 TEST_F(JobNotices, ANotifierThatFindsNoEntryIsLoggedWithItsLine) {
@@ -192,8 +199,10 @@ TEST_F(JobNotices, ANotifierThatFindsNoEntryIsLoggedWithItsLine) {
   ASSERT_EQ(0, Request(id, Token(id)));
   CLogSink::Instance().ClearCapture();
   ASSERT_TRUE(CJobSimulator::Complete(id));
-  EXPECT_EQ(1u, LogLines("Notifier for job [" + std::to_string(id) + "] exited [4]: [dr_jobdone_notifier: no "
-                         "DRChildJobDone in [" DR_PLATFORM_LIBRARY "]"));
+  ASSERT_TRUE(Eventually([&] {
+    return LogLines("Notifier for job [" + std::to_string(id) + "] exited [4]: [dr_jobdone_notifier: no "
+                    "DRChildJobDone in [" DR_PLATFORM_LIBRARY "]") >= 1;
+  }));
 }
 
 // The notifier on its own: its exit code and its one line.
@@ -202,9 +211,10 @@ struct SRun {
   std::string output;
 };
 
-SRun RunNotifier(const std::string& args) {
+SRun RunNotifier(const std::string& args, const std::string& environment = std::string()) {
   SRun run{-1, std::string()};
-  FILE* pipe = popen((std::string(DR_NOTIFIER) + " " + args + " 2>&1").c_str(), "r");
+  const std::string prefix = environment.empty() ? std::string() : "env " + environment + " ";
+  FILE* pipe = popen((prefix + DR_NOTIFIER + " " + args + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[512];
   while (fgets(buffer, sizeof(buffer), pipe) != nullptr) run.output += buffer;
@@ -232,10 +242,26 @@ TEST(JobDoneNotifier, ExitsWithOneLineWhenTheLibraryOrItsEntryIsMissing) {
   }
 }
 
-TEST(JobDoneNotifier, CallsTheEntryWithTheJobAndTheTokenAsGiven) {
-  const SRun run = RunNotifier(std::string("--library ") + DR_NOTIFIER_TESTLIB + " 2147483647 'DRSrvc|4294967303|9|JobWait|5'");
+TEST(JobDoneNotifier, CallsTheEntryWithTheJobAndTheTokenAsGivenAndSaysWhetherItWasTaken) {
+  SRun run = RunNotifier(std::string("--library ") + DR_NOTIFIER_TESTLIB + " 2147483647 'DRSrvc|4294967303|9|JobWait|5'");
   EXPECT_EQ(0, run.code);
   EXPECT_EQ("DRChildJobDone [2147483647] [DRSrvc|4294967303|9|JobWait|5]\n", run.output);
+  run = RunNotifier(std::string("--library ") + DR_NOTIFIER_TESTLIB + " 42 'DRSrvc|7|9|JobWait|42'",
+                    "DR_TEST_NOTICE_TAKEN=0");
+  EXPECT_EQ(5, run.code) << "the service did not take it";
+  EXPECT_EQ("DRChildJobDone [42] [DRSrvc|7|9|JobWait|42]\n", run.output);
+}
+
+TEST(JobDoneNotifier, ReadsNothingButTheServiceDirectory) {
+  // The real library, a DR job nobody serves, and a run folder of its own:
+  // the notice is not taken, and no database appears anywhere.
+  const std::string folder = drtest::MakeTempDir("drnotifier");
+  const SRun run = RunNotifier("42 'DRSrvc|424242|9|JobWait|42'", "DR_RUN_DIR='" + folder + "' DR_DB_PATH=");
+  EXPECT_EQ(5, run.code) << run.output;
+  for (const char* file : {"drorch.db", "drorch.db-wal", "drorch.db-shm"}) {
+    EXPECT_NE(0, access((folder + "/" + file).c_str(), F_OK)) << file;
+  }
+  drtest::RemoveTree(folder);
 }
 
 }  // namespace

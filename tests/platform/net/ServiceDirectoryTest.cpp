@@ -1,15 +1,18 @@
 // Where services publish their ports: names that look like paths stay plain
 // files of one private folder, entries are the user's own, and an entry is
 // only ever removed by the server that wrote it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "TestSupport.h"
+#include "TestThread.h"
 #include "net/ServiceDirectory.h"
 
 namespace fs = std::filesystem;
@@ -119,10 +122,12 @@ TEST(NetServiceDirectory, AFolderOthersCouldWriteOrALinkIsRefused) {
   EXPECT_NE(std::string::npos, error.find("can be written by others")) << error;
   EXPECT_EQ(EStoreResult::kFailed, CZnsServiceDirectory::Lookup("DRSrvc|1", read, error));
 
-  // Readable by others only: narrowed, then used.
+  // Readable by others only: used as it is. Neither a reader nor a
+  // publisher changes a folder it did not make.
   ASSERT_EQ(0, chmod(dir.Dir().c_str(), 0755));
   EXPECT_TRUE(CZnsServiceDirectory::Publish("DRSrvc|1", Entry(1), error)) << error;
-  EXPECT_EQ(0700u, Mode(dir.Dir()));
+  EXPECT_EQ(EStoreResult::kOk, CZnsServiceDirectory::Lookup("DRSrvc|1", read, error)) << error;
+  EXPECT_EQ(0755u, Mode(dir.Dir()));
 
   const std::string link = dir.Root() + "/link";
   ASSERT_EQ(0, symlink(dir.Dir().c_str(), link.c_str()));
@@ -130,6 +135,28 @@ TEST(NetServiceDirectory, AFolderOthersCouldWriteOrALinkIsRefused) {
   EXPECT_FALSE(CZnsServiceDirectory::Publish("DRSrvc|2", Entry(2), error));
   EXPECT_NE(std::string::npos, error.find("not a folder")) << error;
   EXPECT_EQ(EStoreResult::kFailed, CZnsServiceDirectory::Lookup("DRSrvc|1", read, error));
+}
+
+TEST(NetServiceDirectory, AFifoUnderAnEntrysNameIsRefusedAtOnce) {
+  CScopedServiceDir dir;
+  std::string error;
+  ASSERT_TRUE(CZnsServiceDirectory::Publish("DRSrvc|5", Entry(5), error)) << error;
+  const std::string entry = CZnsServiceDirectory::EntryPath("DRSrvc|6");
+  ASSERT_EQ(0, mkfifo(entry.c_str(), 0600));
+  std::atomic<int> result(-1);
+  std::string lookupError;
+  drtest::CTestThread lookup([&] {
+    SZnsServiceEntry read;
+    result = static_cast<int>(CZnsServiceDirectory::Lookup("DRSrvc|6", read, lookupError));
+  }, "lookup of a FIFO");
+  // Were the open to block, a writer would free it.
+  lookup.OnStop([&] {
+    const int fd = open(entry.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+  });
+  ASSERT_TRUE(lookup.Join());
+  EXPECT_EQ(static_cast<int>(EStoreResult::kFailed), result.load());
+  EXPECT_NE(std::string::npos, lookupError.find("is not a small file of this user")) << lookupError;
 }
 
 TEST(NetServiceDirectory, OnlyTheWritersNonceRemovesAnEntry) {
