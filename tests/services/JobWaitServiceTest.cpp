@@ -323,6 +323,63 @@ TEST_F(JobWaitService, ANoticeTheServiceDoesNotTakeIsSentAgainUntilItIs) {
   EXPECT_TRUE(Logged("Received VirtualAppJob (xml) for job [" + id + "]"));
 }
 
+// A DR quit during the notice wait that is not a kill ends it well: a
+// suspend suspends a child the waiter owns and leaves another's running, a
+// quit of any other kind leaves the child alone.
+TEST_F(JobWaitService, ASuspendOrAnotherQuitDuringTheNoticeWaitEndsItWell) {
+  StartSimulator();
+  struct SCase {
+    int controlOp;
+    int flags;
+    const char* childStatus;
+  };
+  for (const SCase& c : {SCase{2, CDRJobManager::kWaitFlagOwnsChild, "Suspended"}, SCase{2, 0, "Running"},
+                         SCase{3, CDRJobManager::kWaitFlagOwnsChild, "Running"}}) {
+    SCOPED_TRACE("control operation " + std::to_string(c.controlOp) + ", flags " + std::to_string(c.flags));
+    m_jm.reset(new CDRJobManager());  // the quit flags stay set in a manager
+    ASSERT_TRUE(m_jm->Initialize(*m_client, 0, 2));
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 0));
+    const long long child = HungChild();
+    SWorker w;
+    StartWorker(w, child, c.flags);
+    ASSERT_TRUE(Eventually([&] { return Waiting(child); }));
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, c.controlOp));
+    ASSERT_TRUE(w.thread.Join());
+    EXPECT_TRUE(w.result.load());
+    EXPECT_EQ(c.childStatus, Status(child));
+    CJobSimulator::Kill(child);
+  }
+}
+
+// Two waiters of one child: the notice wakes the one that waits and is kept
+// for the one that registered but had not begun to wait.
+TEST_F(JobWaitService, ANoticeIsKeptForAWaiterThatComesLateBehindAnother) {
+  StartSimulator();
+  const long long child = HungChild();
+  long long id = child;
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(m_jm->WaitForJobCompletion(id, 0));  // starts the service
+  CDRSrvcAgent* agent = CDRJobManagerTestPeer::Agent(*m_jm);
+  ASSERT_NE(nullptr, agent);
+  const int64_t shared = 888;
+  agent->ExpectJob(shared);
+  agent->ExpectJob(shared);  // the late one: registered, not waiting yet
+  std::atomic<int> first{-1};
+  drtest::CTestThread waiter(
+      [&] {
+        std::string token;
+        first = agent->WaitOnJob(shared, token);
+      },
+      "first waiter");
+  ASSERT_TRUE(Eventually([] { return CLogSink::Instance().Contains("Adding Job [888] to jobEventMap"); }));
+  agent->SignalJobCompletion(shared);
+  ASSERT_TRUE(waiter.Join());
+  EXPECT_EQ(static_cast<int>(CDRSrvcAgent::kWakeNotice), first.load());
+  std::string token;
+  EXPECT_EQ(CDRSrvcAgent::kWakeNotice, agent->WaitOnJob(shared, token, 1000000)) << "kept, not waited for";
+  EXPECT_EQ(0u, agent->GetJobEventMapCount());
+}
+
 TEST_F(JobWaitService, AKillCleanupKillsAnOwnedRunningChild) {
   StartSimulator();
   SJobFaults dropped;
