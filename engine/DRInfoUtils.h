@@ -250,6 +250,10 @@ class DRInfoUtils {
   // The caller sets the instance id (kInstance -> kInstanceId) first. False
   // only when the host name cannot be found.
   static bool PopulateVMOpReq(Ida::VMOpReq& req, Api::DRSite& site, CDRInfo* info);
+  // An instance id as the management database's 32-bit columns hold it.
+  // False (out untouched) for an id beyond 32 bits: it names no instance
+  // there and must not be taken for the instance its low bits name.
+  static bool ToDBInstanceId(int64_t instanceId, int& out);
   // Site 0 the source name and GUID, site 1 the destination's; other sites
   // and a null entity get nothing.
   static void PopulateNameandGUID(ZnEntities::VirtualMachineEntity* entity, Api::DRSite site, CDRInfo* info);

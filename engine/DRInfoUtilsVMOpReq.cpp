@@ -78,13 +78,18 @@ bool DRInfoUtils::PopulateVMOpReq(Ida::VMOpReq& req, Api::DRSite& site, CDRInfo*
   PopulatePolicyType(req, site, info);
   const int64_t instanceId = req.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kInstanceId);
   std::string hostName;
-  // An id beyond 32 bits names no instance the database can hold.
-  if (instanceId < INT32_MIN || instanceId > INT32_MAX ||
-      !CDRAppManager::QueryHostName(static_cast<int>(instanceId), hostName)) {
+  int dbInstanceId = 0;
+  if (!ToDBInstanceId(instanceId, dbInstanceId) || !CDRAppManager::QueryHostName(dbInstanceId, hostName)) {
     return false;
   }
   PlacementOf(req).SetString(Ida::VMPlacement::kInstanceHostName, hostName);
   PopulateAdditionalVMOpReq(info, site, req);
+  return true;
+}
+
+bool DRInfoUtils::ToDBInstanceId(int64_t instanceId, int& out) {
+  if (instanceId < INT32_MIN || instanceId > INT32_MAX) return false;
+  out = static_cast<int>(instanceId);
   return true;
 }
 
@@ -230,9 +235,15 @@ bool DRInfoUtils::SetProxiesForBackup(TMMsg::VSABkpOption& options, std::vector<
     const long instanceId = vsa->GetDestInstanceId();
     event.Debug("SetProxiesForBackup", "Fetching member servers configured at instance lvl for dest instance Id [%ld]",
                 instanceId);
+    int dbInstanceId = 0;
+    if (!ToDBInstanceId(instanceId, dbInstanceId)) {
+      event.Error("SetProxiesForBackup", "Destination instance Id [%ld] is beyond the ids the database holds",
+                  instanceId);
+      return false;
+    }
     CDRAppManager* appMgr = AppMgrOf(info);
     std::vector<App::MemberServer> found;
-    const bool ok = appMgr != nullptr && appMgr->QueryMemberServersForInstance(static_cast<int>(instanceId), found);
+    const bool ok = appMgr != nullptr && appMgr->QueryMemberServersForInstance(dbInstanceId, found);
     for (const App::MemberServer& server : found) servers.AppendMsg(App::MemberServerListFields::kMemberServers, server);
     return ok;
   }

@@ -295,10 +295,12 @@ bool CDRAppManager::GetDatacenterInfoFromTask(long taskId, const std::string& vm
   TMMsg::TaskInfo task;
   bool found = false;
   if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return fail();
-  // A task without a subtask or options has nothing to tell.
+  // A task without a subtask has nothing to tell. Without VM restore
+  // options it names no VM of its own, and its allocation policy may still
+  // place the VM.
+  if (task.ListSize(TMMsg::TaskInfo::kSubTasks) == 0) return fail();
   const CNMessageBase* options = VMRestoreOptionsOf(task);
-  if (options == nullptr) return fail();
-  const size_t n = options->ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+  const size_t n = options != nullptr ? options->ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions) : 0;
   if (n > 0) {
     for (size_t i = 0; i < n; ++i) {
       const CNMessageBase& vm = options->GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, i);

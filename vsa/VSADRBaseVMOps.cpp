@@ -214,10 +214,10 @@ bool CVSADRBase::PerformRemoteVMop(SDROperationCtx& ctx, TMMsg::VMProvisioningOp
     const int64_t instanceId =
         request.GetMsg(Ida::VMOpReq::kInstance).GetInt64(ZnEntities::PolicyInstanceFields::kInstanceId);
     std::vector<App::MemberServer> servers;
-    // The member-server query takes 32-bit instance ids: a wider one must
-    // not ask about another instance.
-    if (instanceId < INT32_MIN || instanceId > INT32_MAX || m_appManager == nullptr ||
-        !m_appManager->QueryMemberServersForInstance(static_cast<int>(instanceId), servers)) {
+    // A wider id must not ask about the instance its low bits name.
+    int dbInstanceId = 0;
+    if (!DRInfoUtils::ToDBInstanceId(instanceId, dbInstanceId) || m_appManager == nullptr ||
+        !m_appManager->QueryMemberServersForInstance(dbInstanceId, servers)) {
       m_event.Error("PerformRemoteVMop", "Failed to get member servers for instance [%lld]",
                     static_cast<long long>(instanceId));
       return false;

@@ -162,6 +162,10 @@ int GetTaskDetail(const std::vector<SDBProcValue>& inputs, SDBProcResult& result
     result.error = "task " + std::to_string(taskId) + " is not readable";
     return -3;
   }
+  // The answer names the task it describes, also when the task was stored
+  // as text without its id: a caller that edits it and sends it back in a
+  // modify request says which task it replaces.
+  info.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, task.taskId);
   TMMsg::GetTaskDetailResp resp;
   resp.SetMsg(TMMsg::GetTaskDetailResp::kTaskInfo, info);
   std::string out;

@@ -6,7 +6,9 @@
 // A stored task names itself: its task object carries its id
 // (TMMsg::TaskObjectFields::kTaskId), which is how a modify request says
 // which task it replaces. CreateTask, ModifyTask and the typed PutTask write
-// it; the text PutTask stores the XML as it is given.
+// it; the text PutTask stores the XML as it is given, and "TM_GetTaskDetail"
+// answers every task naming the id it is stored under, so a task stored as
+// text can be read, edited and sent back like any other.
 //
 // A deleted task stays as a tombstone, so a later task never takes its id,
 // but nothing reads it any more. The stored procedure "TM_GetTaskDetail"

@@ -4,7 +4,9 @@
 // simulator's copy jobs, the waits take the notice path, and the test reads
 // back the phase rows, the jobs launched and the copy rows they left.
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "JobSimTestSupport.h"
@@ -13,9 +15,11 @@
 #include "drorch/DRJobManager.h"
 #include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "engine/SDROSubclient.h"
 #include "engine/SDROperationCtx.h"
+#include "engine/SDRStorage.h"
 #include "engine/TestStepContext.h"
 #include "jobs/JobStore.h"
 #include "jobsim/JobManagerRows.h"
@@ -208,9 +212,23 @@ TEST_F(E2EStorageCopies, APlainBackupIsAuxCopiedAndEveryMachineRecordsTheCopyJob
   Machine(1);
   Machine(2);
   const long long backup = Backup();
+  CJobSimulator::SetDuration(EChildJobType::kAuxCopy, 1000000000LL);
   Load({1, 2}, backup);
 
-  EXPECT_TRUE(Copy());
+  bool result = false;
+  drtest::CTestThread copier = CopyLater(result);
+  const long long launched = Launched(EChildJobType::kAuxCopy);
+  ASSERT_TRUE(Eventually([&] { return WaitingOn(launched); }));
+  // While the copy runs, every machine's row names it.
+  std::vector<SPhaseRow> running = Rows(kAuxPhase);
+  ASSERT_EQ(2u, running.size());
+  for (const SPhaseRow& row : running) {
+    EXPECT_EQ(kRunning, row.status) << row.replicationId;
+    EXPECT_TRUE(Names(row, launched)) << row.details;
+  }
+  ASSERT_TRUE(CJobSimulator::Complete(launched));
+  ASSERT_TRUE(copier.Join());
+  EXPECT_TRUE(result);
   std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);
   ASSERT_EQ(1u, aux.size());
   EXPECT_EQ(kPolicy, aux[0].storagePolicyId);
@@ -365,6 +383,50 @@ TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheR
   EXPECT_TRUE(Names(Rows(kAuxPhase)[0], aux));
 }
 
+TEST_F(E2EStorageCopies, ASuspensionDuringTheBackupCopyWaitLeavesThePhaseRunningAndTheRestartResumesTheJob) {
+  Policy(true);
+  Machine(1);
+  const long long backup = Backup(true);
+  CJobSimulator::SetDuration(EChildJobType::kBackupCopy, 1000000000LL);
+  Load({1}, backup);
+  bool result = true;
+  {
+    drtest::CTestThread copier = CopyLater(result);
+    const long long launched = Launched(EChildJobType::kBackupCopy);
+    const bool waiting = Eventually([&] { return WaitingOn(launched); });
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, kSuspend));
+    ASSERT_TRUE(copier.Join());
+    ASSERT_TRUE(waiting);
+  }
+  EXPECT_FALSE(result);
+  const long long copy = JobsOf(EChildJobType::kBackupCopy).at(0).jobId;
+  EXPECT_EQ("Suspended", drtest::ChildJob(copy).status);
+  // Not a failed copy: the phase stays running, naming the suspended job,
+  // and no aux copy follows.
+  ASSERT_EQ(1u, Rows(kBackupCopyPhase).size());
+  EXPECT_EQ(kRunning, Rows(kBackupCopyPhase)[0].status);
+  EXPECT_TRUE(Names(Rows(kBackupCopyPhase)[0], copy));
+  EXPECT_FALSE(Logged("BackupCopy operation failed"));
+  EXPECT_TRUE(JobsOf(EChildJobType::kAuxCopy).empty());
+  EXPECT_TRUE(Rows(kAuxPhase).empty());
+
+  // The restarted job resumes its suspended child and waits for it first.
+  CLogSink::Instance().ClearCapture();
+  CJobSimulator::SetDuration(EChildJobType::kBackupCopy, 0);
+  Load({1}, backup, "1");
+  EXPECT_EQ("Running", drtest::ChildJob(copy).status);
+  drtest::CTestThread again = CopyLater(result);
+  ASSERT_TRUE(Eventually([&] { return Logged("Waiting for backup copy job [" + std::to_string(copy) + "]"); }));
+  ASSERT_TRUE(CJobSimulator::Complete(copy));
+  ASSERT_TRUE(again.Join());
+  EXPECT_TRUE(result);
+  EXPECT_EQ("Completed", drtest::ChildJob(copy).status);
+  EXPECT_EQ(kCopied, CopyStatus(backup, kPrimary));
+  EXPECT_EQ(kSuccess, Rows(kBackupCopyPhase).at(0).status);
+  ASSERT_EQ(1u, Rows(kAuxPhase).size());
+  EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
+}
+
 TEST_F(E2EStorageCopies, AKillDuringTheAuxWaitKillsTheCopyJob) {
   long long backup = 0, aux = 0;
   ASSERT_NO_FATAL_FAILURE(QuitDuringAuxWait(kKill, backup, aux));
@@ -418,6 +480,44 @@ TEST_F(E2EStorageCopies, AFailedBackupCopySkipsTheAuxCopyOfItsStorageWhileAnothe
   EXPECT_EQ(2, auxRows[0].replicationId);
   EXPECT_EQ(kSuccess, auxRows[0].status);
   EXPECT_TRUE(Names(auxRows[0], aux[0].jobId));
+}
+
+TEST_F(E2EStorageCopies, AStorageNoneOfWhoseMachinesIsInTheListIsSkippedAndTheOthersCopied) {
+  // Machine 1 reads copy kAux, machine 2 (another schedule) copy kThird.
+  constexpr int kThird = 53;
+  SStoragePolicy policy;
+  policy.policyId = kPolicy;
+  policy.copies = {SStorageCopy{kPrimary, 1, true, true}, SStorageCopy{kAux, 2, false, false},
+                   SStorageCopy{kThird, 3, false, false}};
+  ASSERT_TRUE(CStoragePolicyStore::PutPolicy(policy));
+  ASSERT_TRUE(CStoragePolicyStore::AssignSubclient(SSubclientPolicy{kSubclient, kPolicy, false}));
+  Machine(1);
+  Machine(2, kTask + 1, true, 3);
+  const long long backup = Backup();
+  Load({1, 2}, backup);
+  std::unordered_map<long, std::vector<CDRInfo*>> taskMap;
+  DRInfoUtils::GetDRInfoTaskMap(taskMap, m_machines);
+  SDROperationCtx ctx;
+  ctx.drInfoList = m_machines;
+  ctx.subclient = m_group.get();
+  ctx.site = Api::DR_SITE_SOURCE;
+  std::set<SDRStorage> storages;
+  ASSERT_TRUE(m_dr->GetStorageDetails(taskMap, storages, ctx));
+  ASSERT_EQ(2u, storages.size());
+
+  // The copies of machine 1 alone: kThird has none of its machines.
+  std::vector<CDRInfo*> first = {m_machines.at(0)};
+  ASSERT_EQ(1, first[0]->GetReplId());
+  EXPECT_TRUE(m_dr->HandleCopyOps(storages, *m_group, first));
+  EXPECT_TRUE(Logged("No machines to copy for spId [" + std::to_string(kPolicy) + "] copyId [" +
+                     std::to_string(kThird) + "]. Skipped."));
+  std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);
+  ASSERT_EQ(1u, aux.size());
+  EXPECT_EQ(kAux, aux[0].copyId);
+  std::vector<SPhaseRow> rows = Rows(kAuxPhase);
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ(1, rows[0].replicationId);
+  EXPECT_EQ(kSuccess, rows[0].status);
 }
 
 TEST_F(E2EStorageCopies, AnAuxJobThatLeavesTheBackupUncopiedFailsThePhase) {

@@ -167,6 +167,34 @@ TEST_F(VMOpRequests, IdentityPolicyTypeAndHostAtEachSiteAndAFailedHostQuery) {
   DRInfoUtils::PopulateNameandGUID(nullptr, Api::DR_SITE_SOURCE, m[0]);
 }
 
+TEST_F(VMOpRequests, InstanceIdsBeyondThirtyTwoBitsNameNoInstance) {
+  struct SCase {
+    int64_t id;
+    bool fits;
+  } cases[] = {
+      {11, true},
+      {INT32_MAX, true},
+      {INT32_MIN, true},
+      {static_cast<int64_t>(INT32_MAX) + 1, false},
+      {(1LL << 32) + 11, false},  // its low bits name instance 11
+      {static_cast<int64_t>(INT32_MIN) - 1, false},
+  };
+  for (const SCase& c : cases) {
+    int out = -7;
+    EXPECT_EQ(c.fits, DRInfoUtils::ToDBInstanceId(c.id, out)) << c.id;
+    EXPECT_EQ(c.fits ? static_cast<int>(c.id) : -7, out) << c.id;
+  }
+
+  // A request naming such an instance gets no host, not instance 11's.
+  HostOf(11, "esx-src");
+  std::vector<CDRInfo*> m = Machines({Vm({1, 1, 5, 0, 11, 12})});
+  Ida::VMOpReq req = Request(m[0], Api::DR_SITE_SOURCE);
+  req.MutableMsg(Ida::VMOpReq::kInstance).SetInt64(Instance::kInstanceId, (1LL << 32) + 11);
+  Api::DRSite site = Api::DR_SITE_SOURCE;
+  EXPECT_FALSE(DRInfoUtils::PopulateVMOpReq(req, site, m[0]));
+  EXPECT_FALSE(VM(req).Has(Ida::VirtualMachine::kPlacement));
+}
+
 TEST_F(VMOpRequests, CloudPlacementTakesTheTasksDatacenterAsRegionAndClusterAsTenant) {
   HostOf(22, "DEFAULT");
   HostOf(23, "eu-west-2");

@@ -419,7 +419,9 @@ TEST_F(JobWaitService, WaitersPollWhenTheListenerHasEnded) {
                       std::to_string(second) + "]"));
 }
 
-TEST_F(JobWaitService, DestroyingTheManagerWakesWaitersOnTheAgentItself) {
+class JobWaitServiceConcurrency : public CJobWaitFixture {};
+
+TEST_F(JobWaitServiceConcurrency, DestroyingTheManagerWakesWaitersOnTheAgentItself) {
   StartSimulator();
   long long child = HungChild();
   long long id = child;
@@ -442,8 +444,6 @@ TEST_F(JobWaitService, DestroyingTheManagerWakesWaitersOnTheAgentItself) {
   ASSERT_TRUE(waiter.Join());
   EXPECT_NE(static_cast<int>(CDRSrvcAgent::kWakeNotice), woken.load());
 }
-
-class JobWaitServiceConcurrency : public CJobWaitFixture {};
 
 TEST_F(JobWaitServiceConcurrency, TwentyWaitersEachWakeOnceForTheirOwnChild) {
   StartSimulator();

@@ -241,6 +241,39 @@ TEST_F(TaskManagement, EditedTasksReachTheTaskManagerOnceWhenTheJobEnds) {
                         .GetString(TMMsg::VMWAdvancedRestoreOptions::kVMName));
 }
 
+TEST_F(TaskManagement, AVMRemovedFromATaskStoredAsTextIsGoneFromTheStoredTaskAfterTheJob) {
+  // Stored as text, as the lab's replication task is: no id inside.
+  Store(56, Task({{"vm-a", "g-a"}, {"vm-b", "g-b"}}));
+  TMMsg::TaskInfo task;
+  bool found = false;
+  ASSERT_TRUE(m_am->QueryTaskInfo(56, task, found));
+  task.MutableListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+      .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+      .MutableMsg(TMMsg::JobOption::kRestoreOptions)
+      .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+      .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
+      .ListRemove(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, 0);
+  m_am->UpdateTaskInfo(56, task);
+  m_am.reset();  // the job ends: the task manager stand-in takes the edit
+
+  EXPECT_TRUE(Logged("Commiting modified task [56]"));
+  EXPECT_FALSE(Logged("Failed to modify task with taskId [56]"));
+  STaskRecord stored;
+  ASSERT_EQ(EStoreResult::kOk, CTaskStore::ReadTask(56, stored));
+  EXPECT_EQ(ETaskKind::kSchedule, stored.kind);
+  TMMsg::TaskInfo back;
+  ASSERT_TRUE(back.Unserialize(stored.xml));
+  EXPECT_EQ(56, CTaskStore::TaskIdOf(back));
+  const CNMessageBase& vms = back.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+                                 .GetMsg(TMMsg::SubTaskInfo::kJobOptions)
+                                 .GetMsg(TMMsg::JobOption::kRestoreOptions)
+                                 .GetMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+                                 .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  ASSERT_EQ(1u, vms.ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions));
+  EXPECT_EQ("vm-b", vms.GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, 0)
+                        .GetString(TMMsg::VMWAdvancedRestoreOptions::kVMName));
+}
+
 TEST_F(TaskManagement, TheTaskLockIsReentrantAcrossTheCacheCalls) {
   Store(61, Task());
   // IsReplicaSyncDirectEnabled holds the lock while QueryTaskInfo, then
@@ -314,6 +347,26 @@ TEST_F(TaskManagement, PlacementFromTheTasksVMOrItsAllocationPolicy) {
   EXPECT_EQ("", cluster);
   EXPECT_EQ("dc-kept", datacenter);
   EXPECT_EQ("new-kept", newName);
+
+  // No VM restore options at all is no VM of its own either: the policy
+  // still places it. Without any options there is nothing to place by.
+  TMMsg::TaskInfo policyOnly;
+  CNMessageBase& policyRestore = policyOnly.AddMsg(TMMsg::TaskInfo::kSubTasks)
+                                     .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+                                     .MutableMsg(TMMsg::JobOption::kRestoreOptions);
+  policyRestore.SetInt32(TMMsg::RestoreOptionFields::kUseAllocationPolicy, 1);
+  policyRestore.MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+      .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kAllocationPolicy)
+      .SetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId, 5);
+  Store(84, policyOnly);
+  host = "-", datastore = "-", cluster = "-";
+  ASSERT_TRUE(m_am->GetDatacenterInfoFromTask(84, "any", host, datastore, datacenter, cluster, newName));
+  EXPECT_EQ("", host);
+  EXPECT_EQ("ds-p", datastore);
+  TMMsg::TaskInfo noOptions;
+  noOptions.AddMsg(TMMsg::TaskInfo::kSubTasks);
+  Store(85, noOptions);
+  EXPECT_FALSE(m_am->GetDatacenterInfoFromTask(85, "any", host, datastore, datacenter, cluster, newName));
 
   // A task without a subtask answers "not found", never a crash.
   Store(83, TMMsg::TaskInfo());

@@ -80,6 +80,26 @@ TEST_F(VSAContext, ScriptsRunOnlyWhenEveryMachineHasThemEachWithItsOwn) {
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowStatus(2, Api::VIRTUAL_APP_PHASE_SCRIPT_EXECUTION));
 }
 
+TEST_F(VSAContext, PostScriptsAreSkippedWhenOneMachineHasNoneWhilePreScriptsRun) {
+  std::vector<CDRInfo*> m =
+      Load({Lab(1), Lab(2)}, TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER,
+           {ScriptedEntry(1, true, true), ScriptedEntry(2, true, false)});
+
+  // Machine 2 has no post-script: the step passes without running anything.
+  SDROperationCtx post = Ctx(m);
+  EXPECT_TRUE(m_ctx->__OP(post, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false));
+  EXPECT_TRUE(Logged("No [POST]-scripts configured on [Destination] vm(s)."));
+  EXPECT_TRUE(m_hypervisor->Calls().empty());
+  EXPECT_TRUE(PhaseRows().empty());
+
+  // The rule holds per kind: both have pre-scripts, which run.
+  SDROperationCtx pre = Ctx(m);
+  pre.preScript = true;
+  EXPECT_TRUE(m_ctx->__OP(pre, ZNDR::BATCH_OP_RUN_PRE_SCRIPTS_PRIMARY, true));
+  EXPECT_EQ(2u, m_hypervisor->Count(TMMsg::VM_OPERATION_SCRIPT_EXECUTION));
+  EXPECT_FALSE(Logged("No [PRE]-scripts configured"));
+}
+
 TEST_F(VSAContext, OperationsWithoutAStepRunNothing) {
   std::vector<CDRInfo*> m = Load({Lab(1)});
   for (ZNDR::BatchOperation op : {ZNDR::BATCH_OP_FAILOVER, ZNDR::BATCH_OP_RUN_PRE_SCRIPTS_SECONDARY}) {

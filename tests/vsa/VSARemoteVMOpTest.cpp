@@ -261,6 +261,16 @@ TEST_F(VSARemoteVMOpProxies, AFailureTheCallerRefusesOrAnInstanceWithoutProxiesE
   EXPECT_FALSE(m_ctx->PerformRemoteVMop(ctx, option, request, response, true, &HeldElsewhere));
   EXPECT_TRUE(LoggedError("Failed to get member servers for instance [404]"));
   EXPECT_EQ(2u, m_hypervisor->Calls().size());
+
+  // An id beyond 32 bits whose low bits name the instance: its proxies are
+  // not offered.
+  const long long wide = (1LL << 32) + kInstance;
+  option = TMMsg::VMProvisioningOption();
+  request = Ida::VMOpReq();
+  Loaded(m[0], ctx, option, request, wide);
+  EXPECT_FALSE(m_ctx->PerformRemoteVMop(ctx, option, request, response, true, &HeldElsewhere));
+  EXPECT_TRUE(LoggedError("Failed to get member servers for instance [" + std::to_string(wide) + "]"));
+  EXPECT_EQ(3u, m_hypervisor->Calls().size());
 }
 
 // ---- The worker thread of a primary's power-on ------------------------------

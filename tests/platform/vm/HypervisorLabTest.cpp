@@ -77,6 +77,25 @@ const long long A = CLabTestBase::kSiteA, B = CLabTestBase::kSiteB;
 
 void PowerOnWithoutTools() { ASSERT_EQ(0, CLabTestBase::Op(10, A, "src-2", "", Flags(2)).rc); }
 void PowerOnDR() { ASSERT_EQ(0, CLabTestBase::Op(10, B, "dst-1").rc); }
+// A clone of the DR VM, a client of its own.
+const char kCloneName[] = "web-DR-Clone-7";
+void CloneOfDR() {
+  const SLabOpResult r = CLabTestBase::Op(6, B, "", kCloneName, [](TMMsg::VMProvisioningOption&, Ida::VMOpReq& req) {
+    req.MutableMsg(Ida::VMOpReq::kCloneSourceVM).SetString(ZnEntities::VirtualMachineEntity::kGuid, "dst-1");
+  });
+  ASSERT_EQ(0, r.rc);
+  SClientRecord client;
+  ASSERT_EQ(EStoreResult::kOk, CClientStore::FindByName(kCloneName, client));
+}
+// The clone and its client are gone; the VM it was made of stays.
+void CloneGone(const SLabOpResult&) {
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(B, vms));
+  for (const SLabVM& vm : vms) EXPECT_NE(kCloneName, vm.name);
+  EXPECT_TRUE(Exists(B, "dst-1"));
+  SClientRecord client;
+  EXPECT_EQ(EStoreResult::kMissing, CClientStore::FindByName(kCloneName, client));
+}
 // The replica synced (content 5) and its DR VM gone.
 void SyncedAndGone() {
   SLabReplica replica;
@@ -166,6 +185,8 @@ const SOpCase kCases[] = {
        EXPECT_EQ(0u, SnapCount(B, "dst-1"));
      },
      nullptr},
+    {"delete a clone and its client", 5, B, "", kCloneName, nullptr, 0, CloneGone, CloneOfDR},
+    {"delete a DR clone and its client", 57, B, "", kCloneName, nullptr, 0, CloneGone, CloneOfDR},
     {"delete of a VM that is not there", 57, B, "dst-9", "", nullptr, kLabVMNotFound, nullptr, nullptr},
     {"create", 0, B, "", "fresh", nullptr, 0,
      [](const SLabOpResult& r) {
