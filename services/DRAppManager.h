@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "appmgr/ApplicationId.h"
-#include "drorch/DRExport.h"
 #include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
@@ -41,12 +40,10 @@ static const std::string IBMI_DEFAULT_SR_ROOT_SERVER_DIR = "/var/korlith/DR_IMAG
 
 // Fill a create-task request for an aux copy / a backup copy of a storage
 // policy copy. Both always succeed.
-DR_EXPORT bool CreateAuxTask(TMMsg::CreateTaskReq& req, int storagePolicyId, int copyId,
-                             const std::string& description);
-DR_EXPORT bool CreateBackupCopyTask(TMMsg::CreateTaskReq& req, int storagePolicyId, int copyId,
-                                    const std::string& description);
+bool CreateAuxTask(TMMsg::CreateTaskReq& req, int storagePolicyId, int copyId, const std::string& description);
+bool CreateBackupCopyTask(TMMsg::CreateTaskReq& req, int storagePolicyId, int copyId, const std::string& description);
 
-class DR_EXPORT CDRAppManager {
+class CDRAppManager {
  public:
   CDRAppManager();
   ~CDRAppManager();
