@@ -68,21 +68,20 @@ class SnapArrayDRReplDataMgrConcurrency : public CSnapArrayTestBase {
   std::vector<int> m_ids;
 };
 
-TEST_F(SnapArrayDRReplDataMgrConcurrency, GroupsChangeWhileOthersStoreReadAndReloadTheRecordsSharingThem) {
+TEST_F(SnapArrayDRReplDataMgrConcurrency, GroupsLoadAndChangeWhileOthersStoreReadAndReloadTheRecordsSharingThem) {
+  // No group is loaded yet: each changer loads its own while the others
+  // read the group map (and put empty stand-ins into it).
   auto mgr = Loaded(m_ids);
-  SnapDRContext ctx = Context(m_ids, AllGroups());
-  ASSERT_TRUE(mgr->QuerySnapReplicaInfo(ctx));
-  std::map<int, SSMReplicaGroup*> groups;
-  SDataSourceInfo all = Source(m_ids);
-  ASSERT_TRUE(mgr->GetReplicaGroups(all, groups));
-  ASSERT_EQ(static_cast<size_t>(kGroups), groups.size());
-
   constexpr int kChangers = kGroups;
   constexpr int kRounds = 2;
   constexpr int kReads = 15;
   std::atomic<int> failures(0);
   RunTogether(kChangers + 4, [&](int t) {
     if (t < kChangers) {
+      SnapDRContext mine = Context({m_ids[t]}, {kFirstGroup + t});
+      std::map<int, SSMReplicaGroup*> groups;
+      SDataSourceInfo source = Source({m_ids[t]});
+      if (!mgr->QuerySnapReplicaInfo(mine) || !mgr->GetReplicaGroups(source, groups)) ++failures;
       SSMReplicaGroup& g = *groups[kFirstGroup + t];
       for (int round = 0; round < kRounds; ++round) {
         if (!mgr->ChangeRelationShipStatus(kCopy, g, kBreak, false)) ++failures;
@@ -104,6 +103,8 @@ TEST_F(SnapArrayDRReplDataMgrConcurrency, GroupsChangeWhileOthersStoreReadAndRel
           std::map<int, SSMReplicaGroup*> mine;
           SDataSourceInfo two = Source({id, m_ids[(n + 5) % m_ids.size()]});
           if (!mgr->GetReplicaGroups(two, mine) || mine.size() < 2) ++failures;
+          SDRStorage storage(false);
+          mgr->GetStorageDetails(kCopy, 0, storage);
           SnapDRContext again = Context({id}, {kFirstGroup + n % kGroups, 7});
           if (!mgr->QuerySnapReplicaInfo(again)) ++failures;
           break;
@@ -131,6 +132,11 @@ TEST_F(SnapArrayDRReplDataMgrConcurrency, GroupsChangeWhileOthersStoreReadAndRel
   }
 
   // Every group broken at once: each record gets both of its groups' status.
+  std::map<int, SSMReplicaGroup*> groups;
+  SDataSourceInfo all = Source(m_ids);
+  ASSERT_TRUE(mgr->GetReplicaGroups(all, groups));
+  ASSERT_EQ(static_cast<size_t>(kGroups), groups.size());
+  for (const auto& g : groups) EXPECT_EQ(g.first, g.second->getReplicaGroupId());
   RunTogether(kChangers, [&](int t) {
     if (!mgr->ChangeRelationShipStatus(kCopy, *groups[kFirstGroup + t], kBreak, false)) ++failures;
   });
