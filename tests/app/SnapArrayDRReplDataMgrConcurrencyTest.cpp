@@ -76,6 +76,7 @@ TEST_F(SnapArrayDRReplDataMgrConcurrency, GroupsLoadAndChangeWhileOthersStoreRea
   constexpr int kRounds = 2;
   constexpr int kReads = 15;
   std::atomic<int> failures(0);
+  std::atomic<int> changersLeft(kChangers);
   RunTogether(kChangers + 4, [&](int t) {
     if (t < kChangers) {
       SnapDRContext mine = Context({m_ids[t]}, {kFirstGroup + t});
@@ -87,10 +88,14 @@ TEST_F(SnapArrayDRReplDataMgrConcurrency, GroupsLoadAndChangeWhileOthersStoreRea
         if (!mgr->ChangeRelationShipStatus(kCopy, g, kBreak, false)) ++failures;
         if (!mgr->ChangeRelationShipStatus(kCopy, g, kResync, false)) ++failures;
       }
+      --changersLeft;
       return;
     }
-    // Readers and writers of the same records while the changers run.
-    for (int n = 0; n < kReads; ++n) {
+    // Writers, readers and reloaders of the same records while the changers
+    // run; the readers of the datastore lists (which touch no database) go
+    // on until the changers are done.
+    const bool lists = t - kChangers == 2;
+    for (int n = 0; n < kReads || (lists && changersLeft.load() > 0); ++n) {
       const int id = m_ids[(t + n) % m_ids.size()];
       SnapDRRepInfo* rep = Record(*mgr, id);
       switch (t - kChangers) {
