@@ -24,7 +24,9 @@
 // record's map entry and never erases it, and the group map never loses an
 // entry, so a record or group pointer handed out stays valid while the
 // manager lives. A group's relationship status is atomic and written
-// without a lock by the operation acting on it.
+// without a lock by the operation acting on it; its other fields are read
+// and written under the snap lock, so callers reach them through the
+// manager's operations (or only after the query that loaded the group).
 #pragma once
 
 #include <stdint.h>

@@ -65,7 +65,9 @@ class SnapDRRepInfo : public AppRepInfo {
   std::string GetSourceName() override;
   std::string GetDestinationName() override;
   std::string GetDestinationGuid() override;
-  // Only for the inherited accessors, which hold the record's lock.
+  // Only for the inherited accessors, which hold the record's lock; the
+  // inherited GetLSReplicationInfo hands the message out unguarded, so
+  // readers on other threads take a copy (GetRepInfo) instead.
   CNMessageBase& GetBaseRepInfo() override DR_REQUIRES(m_lock);
   const SAppRepFieldTable& GetFieldTable() const override;
   // Where the storage-array message keeps each meaning.
