@@ -1,5 +1,7 @@
 #include "AppRepInfo.h"
 
+#include "engine/ZnCriticalSectionLock.h"
+
 namespace {
 
 using Info = App::ReplicaSyncReplicationInfo;
@@ -31,29 +33,49 @@ const SAppRepFieldTable& AppRepInfo::GetFieldTable() const { return ApplicationF
 
 // ---- field access by meaning ----
 
-bool AppRepInfo::HasField(const SMsgField& field) { return !IsNone(field) && GetBaseRepInfo().Has(field); }
+bool AppRepInfo::HasField(const SMsgField& field) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
+  return !IsNone(field) && GetBaseRepInfo().Has(field);
+}
 
-int32_t AppRepInfo::ReadInt32(const SMsgField& field) { return HasField(field) ? GetBaseRepInfo().GetInt32(field) : 0; }
+int32_t AppRepInfo::ReadInt32(const SMsgField& field) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
+  return HasField(field) ? GetBaseRepInfo().GetInt32(field) : 0;
+}
 
-int64_t AppRepInfo::ReadInt64(const SMsgField& field) { return HasField(field) ? GetBaseRepInfo().GetInt64(field) : 0; }
+int64_t AppRepInfo::ReadInt64(const SMsgField& field) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
+  return HasField(field) ? GetBaseRepInfo().GetInt64(field) : 0;
+}
 
 std::string AppRepInfo::ReadText(const SMsgField& field) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
   return HasField(field) ? GetBaseRepInfo().GetString(field) : std::string();
 }
 
 int32_t AppRepInfo::EntityInt(const SMsgField& entity, const SMsgField& field) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
   if (!HasField(entity)) return 0;
   const CNMessageBase& e = GetBaseRepInfo().GetMsg(entity);
   return e.Has(field) ? e.GetInt32(field) : 0;
 }
 
 std::string AppRepInfo::EntityText(const SMsgField& entity, const SMsgField& field) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
   if (!HasField(entity)) return std::string();
   const CNMessageBase& e = GetBaseRepInfo().GetMsg(entity);
   return e.Has(field) ? e.GetString(field) : std::string();
 }
 
 void AppRepInfo::WriteInt32(const SMsgField& field, int32_t value) {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
   if (!IsNone(field)) GetBaseRepInfo().SetInt32(field, value);
 }
 
@@ -102,11 +124,15 @@ App::DRTestFailoverStatus AppRepInfo::GetTestFailoverStatus() {
 int64_t AppRepInfo::GetLastSyncedJobId() { return ReadInt64(GetFieldTable().lastSyncedJobId); }
 
 ZnEntities::SubClientEntity AppRepInfo::GetSource() {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
   const SMsgField& f = GetFieldTable().sourceEntity;
   return HasField(f) ? ZnEntities::SubClientEntity(GetBaseRepInfo().GetMsg(f)) : ZnEntities::SubClientEntity();
 }
 
 ZnEntities::SubClientEntity AppRepInfo::GetDestination() {
+  ZnCriticalSection* guard = MessageGuard();
+  ZnCriticalSectionLock lock(guard);
   const SMsgField& f = GetFieldTable().destinationEntity;
   return HasField(f) ? ZnEntities::SubClientEntity(GetBaseRepInfo().GetMsg(f)) : ZnEntities::SubClientEntity();
 }

@@ -11,13 +11,17 @@
 // 0 or empty and is not written.
 //
 // Threads: a record is a plain value; its data manager decides who may read
-// or change it while others do (CAppReplDataMgr).
+// or change it while others do (CAppReplDataMgr). Every access to the
+// message here holds MessageGuard() for its read or write: none for an
+// application record; a subclass whose message other threads change while
+// its owner reads it returns a lock of its own (SnapDRRepInfo).
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
 
+#include "drorch/ZnCriticalSection.h"
 #include "engine/IRepInfo.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
@@ -100,6 +104,9 @@ class AppRepInfo : public IRepInfo {
   void SetRepInfo(const App::ReplicaSyncReplicationInfo& info);
 
  protected:
+  // The lock every accessor below holds around its use of the message.
+  virtual ZnCriticalSection* MessageGuard() { return nullptr; }
+
   // Reads and writes of one field by meaning.
   bool HasField(const SMsgField& field);
   int32_t ReadInt32(const SMsgField& field);

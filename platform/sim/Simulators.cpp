@@ -1,6 +1,7 @@
 #include "sim/Simulators.h"
 
 #include "appmgr/ActivityControlStore.h"
+#include "array/AfileStore.h"
 #include "array/ArrayLab.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
@@ -14,6 +15,7 @@
 #include "jobs/PhaseRowStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
+#include "msg/MsgEnums.h"
 #include "repl/DeleteOptionsProcedure.h"
 #include "repl/ReplicaSyncStore.h"
 #include "repl/ReplicationStore.h"
@@ -36,6 +38,34 @@ bool LabServerName(std::string& name) {
   return true;
 }
 
+// The hypervisor lab's snapshot mounts (55) and unmounts (56) of an afile
+// (the request's live-mount source) change the afile in the array lab, in
+// the operation's own transaction. A mount without an afile is not a
+// storage-array snapshot's; an afile the array lab does not have refuses
+// the operation.
+const char kArrayMountHook[] = "array";
+
+int RecordArrayMount(const SLabMountEvent& event) {
+  if (!event.hasSource || event.afileId <= 0) return 0;
+  SSnapAfile afile;
+  const EStoreResult read = CAfileStore::Get(event.afileId, afile);
+  if (read == EStoreResult::kMissing) return kLabBadRequest;
+  if (read != EStoreResult::kOk) return kLabStoreFailed;
+  bool recorded = false;
+  if (event.opType == TMMsg::VM_OPERATION_SNAP_MOUNT) {
+    SArrayMount mount;
+    mount.afileId = event.afileId;
+    mount.proxyClientId = static_cast<int>(event.proxyId);
+    mount.test = event.testFailover;
+    mount.proxyVMName = event.vmName;
+    mount.proxyVMGuid = event.vmGuid;
+    recorded = CArrayLab::RecordMount(mount);
+  } else {
+    recorded = CArrayLab::RecordUnmount(event.afileId);
+  }
+  return recorded ? 0 : kLabStoreFailed;
+}
+
 }  // namespace
 
 void CSimulators::Install() {
@@ -54,6 +84,7 @@ void CSimulators::Install() {
   CDeleteOptionsProcedure::Register();
   CHypervisorLab::Register();
   CArrayLab::Register();
+  CHypervisorLab::MountHooks().Register(kArrayMountHook, RecordArrayMount);
   ZNPlatformInfo::SetServerNameSource(LabServerName);
 }
 

@@ -4,6 +4,10 @@
 // them, explicitly and in one place, so no lower platform area reaches up
 // into the simulators and nothing depends on static initialisers.
 //
+// Install also joins the labs where one's calls change the other's state:
+// the hypervisor lab's snapshot mounts and unmounts of an afile change that
+// afile in the array lab (a mount hook, CHypervisorLab::MountHooks).
+//
 // The host calls Install once at start-up, before any command; the test
 // and benchmark programs do the same. Calling it again puts every built-in
 // handler back (a test that replaced one without a CScopedHandler).

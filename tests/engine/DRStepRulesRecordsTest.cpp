@@ -16,6 +16,7 @@
 #include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
 #include "app/SnapArrayDRReplDataMgr.h"
+#include "app/SnapArrayDRReplDataMgrTestPeer.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
 #include "time/PlatformClock.h"
 #include "vsa/VSARepInfo.h"
@@ -25,15 +26,6 @@
 #include "jobs/JobStore.h"
 #include "jobs/TaskStore.h"
 #include "jobs/ZNJobQuery.h"
-
-class CSnapArrayDRReplDataMgrTestPeer {
- public:
-  // Records go in as a load would put them: under the load lock.
-  static void Add(CSnapArrayDRReplDataMgr& mgr, int replId, const SnapDRRepInfo& rec) {
-    ZnCriticalSectionLock lock(&mgr.m_loadLock);
-    mgr.m_snapRepInfoMap[replId] = rec;
-  }
-};
 
 namespace {
 
