@@ -2,7 +2,7 @@
 
 #include <stdint.h>
 
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 FXNamedMutex::FXNamedMutex(const std::string& name) : m_mutex(name) {}
 

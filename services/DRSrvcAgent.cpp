@@ -13,7 +13,7 @@
 #include "net/XoError.h"
 #include "net/ZnNetwork.h"
 #include "settings/ZNPlatformInfo.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 #include "sync/ZnEvent.h"
 #include "sync/ZnThread.h"
 

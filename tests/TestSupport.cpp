@@ -13,7 +13,7 @@
 #include <chrono>
 #include <thread>
 
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 extern char** environ;
 

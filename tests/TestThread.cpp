@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-#include "sync/StopState.h"
+#include "core/StopState.h"
 #include "sync/ZnThread.h"
 
 namespace drtest {

@@ -4,6 +4,7 @@
 // reach down, and a host that sees the exported surface and the platform
 // only. docs/architecture.md explains each rule.
 #include <ctype.h>
+#include <stdio.h>
 
 #include <filesystem>
 #include <fstream>
@@ -146,28 +147,114 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
   }
 }
 
+// What is wrong with one include of a file outside the platform, or "".
+// Within a folder an include is short; one that crosses into another
+// top-level folder names it.
+std::string IncludeFault(const std::string& top, const std::string& file, const std::string& inc) {
+  const std::string folder = Folder(file);
+  if (inc.rfind(folder + "/", 0) == 0 && fs::exists(kRoot / inc)) {
+    return file + " includes its own folder's " + inc + " long";
+  }
+  if (fs::exists(kRoot / folder / inc) || IsPlatformHeader(inc)) return std::string();
+  if (top == "tests" && fs::exists(kRoot / "tests" / inc)) return std::string();
+  const std::string first = FirstComponent(inc);
+  const bool named = ((kSystemFolders.count(first) || first == "host") && fs::exists(kRoot / inc)) ||
+                     (first == "drorch" && fs::exists(kRoot / "include" / inc));
+  return named ? std::string() : file + " includes " + inc + " without naming the folder it lives in";
+}
+
 TEST(TreeRules, IncludesNameTheFolderTheyCrossInto) {
   for (const char* top : {"engine", "services", "Db", "vsa", "app", "include", "host", "tests", "bench"}) {
     for (const std::string& file : Sources(top)) {
-      const std::string folder = Folder(file);
       for (const std::string& inc : Includes(file)) {
-        if (fs::exists(kRoot / folder / inc)) {
-          // Short within the folder; the long form of one's own folder is noise.
-          EXPECT_NE(0u, inc.rfind(folder + "/", 0)) << file << " includes its own folder's " << inc << " long";
-          continue;
-        }
-        if (IsPlatformHeader(inc)) continue;
-        if (std::string(top) == "tests" && fs::exists(kRoot / "tests" / inc)) continue;
-        const std::string first = FirstComponent(inc);
-        const bool named = ((kSystemFolders.count(first) || first == "host") && fs::exists(kRoot / inc)) ||
-                           (first == "drorch" && fs::exists(kRoot / "include" / inc));
-        EXPECT_TRUE(named) << file << " includes " << inc << " without naming the folder it lives in";
+        const std::string fault = IncludeFault(top, file, inc);
+        EXPECT_TRUE(fault.empty()) << fault;
       }
     }
   }
 }
 
+TEST(TreeRules, TheIncludeRuleSeesALongIncludeOfTheOwnFolderAndAnUnnamedCrossing) {
+  EXPECT_FALSE(IncludeFault("Db", "Db/Proc/SprocWrappers.cpp", "Db/Proc/AppGetVSMemberServers.h").empty());
+  EXPECT_TRUE(IncludeFault("Db", "Db/Proc/SprocWrappers.cpp", "AppGetVSMemberServers.h").empty());
+  EXPECT_FALSE(IncludeFault("vsa", "vsa/VSADRBase.cpp", "DRHelper.h").empty()) << "engine's header, unnamed";
+  EXPECT_TRUE(IncludeFault("vsa", "vsa/VSADRBase.cpp", "engine/DRHelper.h").empty());
+}
+
+// Files outside include/drorch/ that mark anything for export.
+std::vector<std::string> ExportsOutsideThePublicHeaders(const std::map<std::string, std::string>& textByFile) {
+  std::vector<std::string> out;
+  for (const auto& f : textByFile) {
+    if (f.first.rfind("include/drorch/", 0) == 0) continue;
+    if (NamesWord(f.second, "DR_EXPORT")) out.push_back(f.first);
+  }
+  return out;
+}
+
+TEST(TreeRules, OnlyThePublicHeadersMarkAnythingForExport) {
+  std::map<std::string, std::string> tree;
+  for (const char* top : {"engine", "services", "Db", "vsa", "app", "include", "host", "platform"}) {
+    for (const std::string& file : Sources(top)) tree[file] = Read(kRoot / file);
+  }
+  EXPECT_EQ(std::vector<std::string>(), ExportsOutsideThePublicHeaders(tree));
+  // The rule sees a mark elsewhere.
+  EXPECT_EQ(std::vector<std::string>{"services/X.h"},
+            ExportsOutsideThePublicHeaders({{"services/X.h", "class DR_EXPORT X {};"},
+                                            {"include/drorch/Y.h", "class DR_EXPORT Y {};"}}));
+}
+
+// The classes and C entries the public headers declare: what the system
+// library may export.
+std::set<std::string> PublicNames() {
+  std::set<std::string> names;
+  static const std::regex declared(R"((?:class|struct)\s+(?:DR_\w+(?:\([^)]*\))?\s+)*(\w+)\s*[:{]|extern "C"[^;(]*\b(\w+)\s*\()");
+  for (const std::string& file : Sources("include/drorch")) {
+    const std::string text = Read(kRoot / file);
+    for (std::sregex_iterator it(text.begin(), text.end(), declared), end; it != end; ++it) {
+      names.insert((*it)[1].matched ? (*it)[1].str() : (*it)[2].str());
+    }
+  }
+  return names;
+}
+
+// Exported symbols (demangled) not declared by the public headers.
+std::vector<std::string> UndeclaredExports(const std::vector<std::string>& symbols, const std::set<std::string>& names) {
+  std::vector<std::string> out;
+  for (const std::string& symbol : symbols) {
+    const size_t end = symbol.find_first_of(":(");
+    if (!names.count(symbol.substr(0, end))) out.push_back(symbol);
+  }
+  return out;
+}
+
+TEST(TreeRules, TheSystemLibraryExportsOnlyWhatThePublicHeadersDeclare) {
+  FILE* pipe = popen("nm -D --defined-only --demangle '" DR_DRORCH_LIBRARY "'", "r");
+  ASSERT_NE(nullptr, pipe);
+  std::vector<std::string> symbols;
+  char line[4096];
+  while (fgets(line, sizeof(line), pipe) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    // "<address> <kind> <name>"; the linker's own markers are not symbols of the code.
+    const size_t kind = text.find(' ');
+    if (kind == std::string::npos || text.size() < kind + 3) continue;
+    const std::string name = text.substr(kind + 3);
+    if (name.empty() || name[0] == '_') continue;
+    symbols.push_back(name);
+  }
+  ASSERT_EQ(0, pclose(pipe));
+  const std::set<std::string> names = PublicNames();
+  ASSERT_TRUE(names.count("CDRJobManager") && names.count("IDROrchestrator") && names.count("DRChildJobDone"));
+  EXPECT_FALSE(symbols.empty());
+  EXPECT_EQ(std::vector<std::string>(), UndeclaredExports(symbols, names));
+  // The check sees a symbol of a class the headers do not declare.
+  EXPECT_EQ(std::vector<std::string>{"CDRAppManager::Initialize(int)"},
+            UndeclaredExports({"CDRJobManager::IsQuitFlagSet()", "CDRAppManager::Initialize(int)", "DRChildJobDone"},
+                              names));
+}
+
 TEST(TreeRules, PlatformAreasOnlyReachDownAndNeverIntoTheSystem) {
+  std::set<std::pair<std::string, std::string>> reaches;
   for (const std::string& file : Sources("platform")) {
     const std::string area = FirstComponent(file.substr(std::string("platform/").size()));
     ASSERT_TRUE(kPlatformLevels.count(area)) << "platform area " << area << " has no level";
@@ -179,8 +266,11 @@ TEST(TreeRules, PlatformAreasOnlyReachDownAndNeverIntoTheSystem) {
       }
       EXPECT_LE(kPlatformLevels.at(to), kPlatformLevels.at(area))
           << file << " (" << area << ") reaches up into " << to;
+      if (to != area) reaches.insert({area, to});
     }
   }
+  // Areas of one level may use each other one way only.
+  for (const auto& r : reaches) EXPECT_FALSE(reaches.count({r.second, r.first})) << r.first << " and " << r.second;
 }
 
 TEST(TreeRules, TheHostSeesTheExportedSurfaceAndThePlatformOnly) {

@@ -1,10 +1,10 @@
 // The procedure wrappers in use, instantiated once here.
 #include "Db/SprocWrapper.h"
 
-#include "Db/Proc/APPSetActivityControl.h"
-#include "Db/Proc/AppGetVSMemberServers.h"
-#include "Db/Proc/AppVSAReplicationsDeleteOptions.h"
-#include "Db/Proc/TM_GetTaskDetail.h"
+#include "APPSetActivityControl.h"
+#include "AppGetVSMemberServers.h"
+#include "AppVSAReplicationsDeleteOptions.h"
+#include "TM_GetTaskDetail.h"
 
 template class CursorWrapper<AppGetVSMemberServers, AppGetVSMemberServers_t>;
 template class SprocWrapper<AppGetVSMemberServers, AppGetVSMemberServers_t>;

@@ -20,7 +20,7 @@
 #include "net/ZnsFrame.h"
 #include "net/ZnsSocket.h"
 #include "settings/ZNPlatformInfo.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 #include "time/PlatformClock.h"
 
 namespace {

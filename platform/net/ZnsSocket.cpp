@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 

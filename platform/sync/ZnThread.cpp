@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "log/LogSink.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 // Lives as long as the thread or the object, whichever is longer.
 struct ZnThread::SShared {

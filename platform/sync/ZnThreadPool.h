@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "core/Mutex.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 class ZnThreadPool {
  public:

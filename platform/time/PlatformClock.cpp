@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "log/LogSink.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "app/AppReplDataMgr.h"
 #include "log/LogSink.h"
 #include "repl/ReplicaSyncReplication.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 

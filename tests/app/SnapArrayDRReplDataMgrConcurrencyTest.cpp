@@ -9,7 +9,7 @@
 
 #include "TestThread.h"
 #include "app/SnapArrayTestSupport.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 

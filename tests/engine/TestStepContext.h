@@ -27,7 +27,7 @@
 #include "engine/SDRPriority.h"
 #include "TestDRContext.h"
 #include "TestSupport.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 #include "time/PlatformClock.h"
 
 class CStepTestDR : public CDRBase {

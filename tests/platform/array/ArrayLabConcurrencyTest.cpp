@@ -10,7 +10,7 @@
 
 #include "ArrayLabTestSupport.h"
 #include "TestThread.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 

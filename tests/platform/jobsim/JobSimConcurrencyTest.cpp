@@ -9,7 +9,7 @@
 #include "JobSimTestSupport.h"
 #include "TestThread.h"
 #include "db/App_MiscOptions.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "sync/StopState.h"
+#include "core/StopState.h"
 #include "sync/ZnEvent.h"
 #include "sync/ZnThreadPool.h"
 

@@ -1,4 +1,4 @@
-#include "sync/StopState.h"
+#include "core/StopState.h"
 
 namespace {
 thread_local CStopState* t_stopState = nullptr;
