@@ -64,8 +64,8 @@ TEST_F(E2EDrJobHardening, SecondRunOfARunningJobIsRefusedAndLeavesTheKillForTheF
   SResult second = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 4294967301");
 
   EXPECT_EQ(3, second.code) << second.output;
-  EXPECT_EQ("drjob: DR job [4294967301] is already running in another process (or its run lock cannot be taken, see "
-            "the log); nothing was changed\n",
+  EXPECT_EQ("drjob: DR job [4294967301] is already running in another process (" +
+                CProcessIdentity::Text(CProcessIdentity::Of(first.Pid())) + "); nothing was changed\n",
             second.output);
   // The refused run neither cleared the kill nor counted an attempt.
   EXPECT_EQ(1, Job(jobId).controlOp);
@@ -128,6 +128,9 @@ TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
   // does not run when it cannot.
   Sql("CREATE TRIGGER frozen_control BEFORE UPDATE OF controlOp ON PLT_Jobs "
       "BEGIN SELECT RAISE(ABORT, 'control frozen'); END");
+  // The run of 501 has ended: this process stands in for one that runs it.
+  SProcessId previous;
+  ASSERT_EQ(ELeaseResult::kTaken, CJobStore::TakeRunLease(501, CProcessIdentity::Self(), previous));
   SResult control = Host("control --db " + m_db + " --job 501 kill");
   EXPECT_EQ(4, control.code);
   EXPECT_EQ("drjob: cannot record the kill request for DR job [501]\n", control.output);

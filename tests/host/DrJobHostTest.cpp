@@ -22,7 +22,15 @@ using drtest::ReadFile;
 using drtest::RunDrJob;
 using drtest::SResult;
 
-class E2EDrJobLab : public drtest::CDrJobLabTest {};
+class E2EDrJobLab : public drtest::CDrJobLabTest {
+ protected:
+  // This process runs the job, as drjob run would: control asks a live
+  // runner only.
+  static void RunHere(long long jobId) {
+    SProcessId previous;
+    ASSERT_EQ(ELeaseResult::kTaken, CJobStore::TakeRunLease(jobId, CProcessIdentity::Self(), previous));
+  }
+};
 
 
 TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
@@ -98,6 +106,7 @@ TEST_F(E2EDrJobLab, RunWithoutAJobIdTakesTheNextFreeOne) {
 TEST_F(E2EDrJobLab, KillFromASecondProcessIsSeenByTheJobsManager) {
   const long long jobId = 5000000002LL;
   CreateDRJob(jobId);
+  RunHere(jobId);
   ZNDROrchestrationClnt client(jobId);
   CDRJobManager jm;
   ASSERT_TRUE(jm.Initialize(client, 0, 2));
@@ -115,6 +124,7 @@ TEST_F(E2EDrJobLab, KillFromASecondProcessIsSeenByTheJobsManager) {
 TEST_F(E2EDrJobLab, SuspendFromASecondProcessIsSeenByTheJobsManager) {
   const long long jobId = 31;
   CreateDRJob(jobId);
+  RunHere(jobId);
   ZNDROrchestrationClnt client(jobId);
   CDRJobManager jm;
   ASSERT_TRUE(jm.Initialize(client, 0, 2));
