@@ -1,8 +1,8 @@
 #include "DrJobCommands.h"
 
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -307,20 +307,22 @@ class CSimulatorRun {
 };
 
 // The fast path of one run per DR job: held for the whole run, so a second
-// process asked to run the same job of the same database through the same
-// lock folder is refused before it reads anything. The run lease in the
-// job's row is what holds whatever the path or folder. The kernel frees the
-// lock when the process dies. The lock outlives this function on purpose
-// (its owner releases it when the run ends, or the kernel when the process
-// does), which the lock checks cannot follow through a returned pointer.
-std::string RunLockName(const std::string& dbPath, long long jobId) {
-  char resolved[PATH_MAX];
-  const std::string db = realpath(dbPath.c_str(), resolved) != nullptr ? std::string(resolved) : dbPath;
-  return "DRJOB_RUN|" + db + "|" + std::to_string(jobId);
-}
-
-std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId) DR_NO_THREAD_SAFETY_ANALYSIS {
-  std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex(RunLockName(dbPath, jobId)));
+// process asked to run the same job of the same database file (by whatever
+// path) through the same lock folder is refused before it opens the
+// database. The run lease in the job's row is what holds whatever the lock
+// folder. The kernel frees the lock when the process dies. The lock outlives
+// this function on purpose (its owner releases it when the run ends, or the
+// kernel when the process does), which the lock checks cannot follow through
+// a returned pointer. Null with name empty when the file cannot be found.
+std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId, std::string& name)
+    DR_NO_THREAD_SAFETY_ANALYSIS {
+  // Named by the file itself, so links and relative paths meet in one lock.
+  struct stat st;
+  name.clear();
+  if (stat(dbPath.c_str(), &st) != 0) return nullptr;
+  name = "DRJOB_RUN|" + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "|" + std::to_string(jobId);
+  std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex(name));
   if (!lock->lock(0)) lock.reset();
   return lock;
 }
@@ -387,27 +389,28 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   const int folder = CRunFolder::OpenLockFolder(CRunFolder::LockPath(), error);
   if (folder < 0) return Error(kExitLockFolder, error + "; nothing was changed");
   close(folder);
-  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
-  const int groupId = CDrJobLab::FindGroup(args.Group());
-  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
-
   // A job id that ran before is the same job again: the job manager finds
   // its restart string and treats this run as the next attempt.
   long long jobId = args.JobId();
-  const SProcessId self = CProcessIdentity::Self();
   std::unique_ptr<ZnNamedMutex> runLock;
   if (jobId > 0) {
-    runLock = TakeRunLock(args.DbPath(), jobId);
-    if (!runLock) {
-      if (!ZnNamedMutex::CanOpen(RunLockName(args.DbPath(), jobId), error)) {
+    std::string lockName;
+    runLock = TakeRunLock(args.DbPath(), jobId, lockName);
+    if (!runLock && !lockName.empty()) {
+      if (!ZnNamedMutex::CanOpen(lockName, error)) {
         return Error(kExitLockFolder, "cannot use the run lock of DR job [" + std::to_string(jobId) + "]: " + error +
                                           "; nothing was changed");
       }
+      // Who runs it, when the lab can be read as it is.
       SJobRecord holder;
-      return RefuseRunning(jobId, CJobStore::GetJob(jobId, holder) == EStoreResult::kOk ? holder.runner
-                                                                                        : SProcessId());
+      const bool known = CDrJobLab::Open(args.DbPath(), error) && CJobStore::GetJob(jobId, holder) == EStoreResult::kOk;
+      return RefuseRunning(jobId, known ? holder.runner : SProcessId());
     }
   }
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  const int groupId = CDrJobLab::FindGroup(args.Group());
+  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+  const SProcessId self = CProcessIdentity::Self();
   // The job is this run's once its run lease is: taken on the record, or
   // with the record when there is none yet, in one write transaction either
   // way, so no other path to the database or lock folder can run it too.

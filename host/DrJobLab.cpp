@@ -93,6 +93,18 @@ bool SeedRows(std::string& error) {
   return true;
 }
 
+// SQLite keeps a database's -wal and -shm beside the name it was opened by:
+// processes that open one file by two names (hard links) each keep their
+// own, do not see each other's writes, and damage the file when both write.
+// A symbolic link is no such name: SQLite follows it.
+bool OneName(const std::string& path, std::string& error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || st.st_nlink <= 1) return true;
+  return Fail(error, "[" + path + "] has [" + std::to_string(st.st_nlink) +
+                         "] hard links: processes that opened it by different names would split and damage it, so "
+                         "drjob uses only a database with one name");
+}
+
 // Why a write of the calling thread's connection failed.
 std::string WriteFailure(CDBConnection* c, const std::string& path) {
   if (c->LastErrorCode() == DB_BUSY) return CDrJobLab::LockedText(path);
@@ -108,6 +120,7 @@ std::string CDrJobLab::LockedText(const std::string& path) {
 
 bool CDrJobLab::Open(const std::string& path, std::string& error) {
   if (access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
+  if (!OneName(path, error)) return false;
   // Only seed makes a lab: anything else is checked without being opened
   // for writing, so a wrong file is left exactly as it was.
   SDBSchemaCheck check;
@@ -146,6 +159,7 @@ bool CDrJobLab::Seed(const std::string& path, bool replace, bool& replaced, std:
   bool lab = false;
   if (existed) {
     if (!S_ISREG(st.st_mode)) return Fail(error, "[" + path + "] is not a file");
+    if (!OneName(path, error)) return false;
     SDBSchemaCheck check;
     check.tables = LabIdentity();
     const int rc = CDBConnection::CheckSchema(path, check);

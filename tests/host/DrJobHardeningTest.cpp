@@ -148,21 +148,6 @@ TEST_F(E2EDrJobHardening, ControlOfAnEndedJobSaysSo) {
   EXPECT_EQ(0, Job(600).controlOp);
 }
 
-// Bytes and modification time of a file.
-struct SFileState {
-  std::string bytes;
-  long long mtimeNs = 0;
-  bool operator==(const SFileState& o) const { return bytes == o.bytes && mtimeNs == o.mtimeNs; }
-};
-
-SFileState StateOf(const std::string& path) {
-  SFileState s;
-  s.bytes = drtest::ReadFile(path);
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) s.mtimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  return s;
-}
-
 TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) {
   const std::string empty = m_dir + "/empty.db";
   FILE* f = fopen(empty.c_str(), "w");
@@ -176,7 +161,7 @@ TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) 
   sqlite3_close(db);
 
   for (const std::string& path : {empty, foreign}) {
-    const SFileState before = StateOf(path);
+    const drtest::SFileState before = drtest::StateOf(path);
     for (const std::string& command :
          {"run --db " + path + " --group Sample --type planned-failover", "control --db " + path + " --job 1 kill"}) {
       SResult r = Host(command);
@@ -185,7 +170,7 @@ TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) 
                                               "seed makes one)"))
           << r.output;
     }
-    EXPECT_TRUE(before == StateOf(path)) << path;
+    EXPECT_TRUE(before == drtest::StateOf(path)) << path;
   }
   // Seed makes one of either.
   EXPECT_EQ(0, Host("seed --db " + empty).code);
