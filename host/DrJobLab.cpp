@@ -129,7 +129,7 @@ bool CDrJobLab::Open(const std::string& path, std::string& error) {
   for (const char* column : CJobStore::kLeaseColumns) check.columns.emplace_back(CJobStore::kTable, column);
   const int rc = CDBConnection::CheckSchema(path, check);
   if (rc == DB_BUSY) return Fail(error, LockedText(path));
-  if (rc == DB_NOT_FOUND && IsIdentity(check.missingTable)) {
+  if (rc == DB_NOT_FOUND && check.missingColumn.empty() && IsIdentity(check.missingTable)) {
     return Fail(error, "[" + path + "] is not a management database: it has no table [" + check.missingTable +
                            "] (drjob seed makes one)");
   }

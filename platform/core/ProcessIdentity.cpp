@@ -14,7 +14,8 @@ std::string HostName() {
 }
 
 // Field 22 of /proc/<pid>/stat: clock ticks since boot at which the process
-// started; -1 when there is no such process.
+// started; -1 when there is no such process, or only its exit status is left
+// for its parent to collect (a zombie runs nothing).
 long long StartTicksSinceBoot(long long pid) {
   char path[64];
   snprintf(path, sizeof(path), "/proc/%lld/stat", pid);
@@ -29,10 +30,11 @@ long long StartTicksSinceBoot(long long pid) {
   const char* p = strrchr(buffer, ')');
   if (p == nullptr) return -1;
   ++p;
-  // Fields 3 to 21 come before the start time.
+  // Fields 3 (the state) to 21 come before the start time.
   for (int field = 3; field <= 22; ++field) {
     while (*p == ' ') ++p;
     if (*p == '\0') return -1;
+    if (field == 3 && (*p == 'Z' || *p == 'X')) return -1;
     if (field == 22) return atoll(p);
     while (*p != ' ' && *p != '\0') ++p;
   }

@@ -180,8 +180,19 @@ int CDBConnection::CheckSchema(const std::string& path, SDBSchemaCheck& check) {
     const unsigned char* text = sqlite3_column_text(s, 0);
     const std::string answer = text ? reinterpret_cast<const char*>(text) : "";
     if (answer != "ok") {
+      // One line: the check's heading dropped, its findings joined.
+      std::string findings;
+      size_t pos = 0;
+      while (pos < answer.size()) {
+        size_t end = answer.find('\n', pos);
+        if (end == std::string::npos) end = answer.size();
+        const std::string line = answer.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty() || line.compare(0, 3, "***") == 0) continue;
+        findings += (findings.empty() ? "" : "; ") + line;
+      }
       result = DB_ERROR;
-      check.error = "the database is damaged: " + answer;
+      check.error = "the database is damaged (" + findings + ")";
     }
   } else {
     fail(rc);

@@ -386,7 +386,7 @@ EStoreResult CJobStore::FindLiveRunner(long long& jobId, SProcessId& runner) {
   if (!c) return EStoreResult::kFailed;
   // A table made before the lease existed (a lab seeded before) has no
   // lease a process could hold.
-  sqlite3_stmt* probe = c->Prepare("SELECT runnerPid FROM PLT_Jobs LIMIT 0", false);
+  sqlite3_stmt* probe = c->Prepare("SELECT runnerHost, runnerPid, runnerStart FROM PLT_Jobs LIMIT 0", false);
   if (probe == nullptr) return EStoreResult::kMissing;
   c->Release(probe);
   sqlite3_stmt* s =
