@@ -46,12 +46,15 @@ int Error(int code, const std::string& text) {
   return code;
 }
 
+// The library's code of the calling thread's last failed database call.
+int LastDatabaseError() {
+  CDBConnection* c = CDBConnection::ForThread();
+  return c != nullptr ? c->LastErrorCode() : DB_ERROR;
+}
+
 // True when the calling thread's last database call failed because another
 // process kept the database locked past the wait.
-bool DatabaseLocked() {
-  CDBConnection* c = CDBConnection::ForThread();
-  return c != nullptr && c->LastErrorCode() == DB_BUSY;
-}
+bool DatabaseLocked() { return LastDatabaseError() == DB_BUSY; }
 
 // Why the last database call failed, for the end of an error line.
 std::string DatabaseReason() {
@@ -446,7 +449,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
       jobId = made;
       created = true;
       lease = ELeaseResult::kTaken;
-    } else if (jobId == 0 || attempt > 0) {
+    } else if (jobId == 0 || attempt > 0 || LastDatabaseError() != DB_CONSTRAINT) {
       return DatabaseError("cannot create the DR job in [" + args.DbPath() + "]");
     }
     // Else another process made the record meanwhile: read it again.
@@ -606,7 +609,9 @@ int CDrJobCommands::Lab(const CDrJobArgs& args) {
   }
   const EStoreResult changed = CHypervisorLab::SetDown(args.Name(), op == "down");
   if (changed == EStoreResult::kMissing) return Error(kExitUnknown, "no site or proxy [" + args.Name() + "] in the lab");
-  if (changed != EStoreResult::kOk) return Error(kExitDatabase, "cannot change [" + args.Name() + "] (" + DatabaseReason() + ")");
+  if (changed != EStoreResult::kOk) {
+    return Error(kExitDatabase, "cannot change [" + args.Name() + "] (" + DatabaseReason() + ")");
+  }
   printf("drjob: [%s] is %s\n", args.Name().c_str(), op.c_str());
   return kExitSuccess;
 }

@@ -134,8 +134,9 @@ bool CDrJobLab::Open(const std::string& path, std::string& error) {
                            "] (drjob seed makes one)");
   }
   if (rc == DB_NOT_FOUND && !check.missingColumn.empty()) {
-    return Fail(error, "[" + path + "] was seeded before table [" + check.missingTable + "] changed: it has no column [" +
-                           check.missingColumn + "] (drjob seed --replace seeds it again)");
+    return Fail(error, "[" + path + "] was seeded before table [" + check.missingTable +
+                           "] changed: it has no column [" + check.missingColumn +
+                           "] (drjob seed --replace seeds it again)");
   }
   if (rc == DB_NOT_FOUND) {
     return Fail(error, "[" + path + "] was seeded before table [" + check.missingTable +
@@ -184,7 +185,8 @@ bool CDrJobLab::Seed(const std::string& path, bool replace, bool& replaced, std:
   // What was examined above may have changed before the write lock was
   // taken: judged again under it.
   int objects = -1;
-  sqlite3_stmt* s = ok ? c->Prepare("SELECT count(*) FROM sqlite_master WHERE substr(name, 1, 7) != 'sqlite_'") : nullptr;
+  sqlite3_stmt* s =
+      ok ? c->Prepare("SELECT count(*) FROM sqlite_master WHERE substr(name, 1, 7) != 'sqlite_'") : nullptr;
   if (s != nullptr && sqlite3_step(s) == SQLITE_ROW) objects = sqlite3_column_int(s, 0);
   if (s != nullptr) c->Release(s);
   if (ok && objects < 0) {

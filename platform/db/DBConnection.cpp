@@ -195,7 +195,8 @@ int CDBConnection::CheckSchema(const std::string& path, SDBSchemaCheck& check) {
   sqlite3_finalize(s);
   s = nullptr;
   if (result == DB_OK) {
-    rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE substr(name, 1, 7) != 'sqlite_'", -1, &s, nullptr);
+    rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE substr(name, 1, 7) != 'sqlite_'", -1, &s,
+                            nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
       check.objects = sqlite3_column_int(s, 0);

@@ -112,7 +112,8 @@ long long CJobStore::CreateJob(const SJobRecord& job) {
   if (!c) return 0;
   // A plain INSERT: a taken id is a constraint error, never a replacement.
   const std::string sql =
-      std::string("INSERT INTO PLT_Jobs (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      std::string("INSERT INTO PLT_Jobs (") + kColumns +
+      ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   sqlite3_stmt* s = c->Prepare(sql);
   if (!s) {
     Failed(c, "CreateJob", job.jobId);

@@ -30,12 +30,10 @@ class E2EDrJobOneRun : public drtest::CDrJobLabTest {
   // a minute between its priorities, so it holds its job until it is
   // killed. Returns once it reports progress: it holds its job and its job
   // manager has counted the attempt.
-  void StartHeldRun(drtest::CChildProcess& run, const std::string& db, long long jobId, std::string* firstLine = nullptr) {
-    std::vector<std::string> argv = {"/usr/bin/env",    "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
-                                     "DR_TIME_SCALE=1", DR_DRJOB,
-                                     "run",             "--db",
-                                     db,                "--group",
-                                     "Sample",          "--type",
+  void StartHeldRun(drtest::CChildProcess& run, const std::string& db, long long jobId,
+                    std::string* firstLine = nullptr) {
+    std::vector<std::string> argv = {"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                     "DR_TIME_SCALE=1", DR_DRJOB, "run", "--db", db, "--group", "Sample", "--type",
                                      "planned-failover"};
     if (jobId > 0) {
       argv.push_back("--job-id");
@@ -184,8 +182,8 @@ TEST_F(E2EDrJobOneRun, RunsOfANewJobStartedTogetherRunItOnce) {
   std::vector<drtest::CChildProcess> runs(ways.size());
   for (size_t i = 0; i < ways.size(); ++i) {
     // Through a shell that becomes the run, for its error lines as well.
-    ASSERT_TRUE(runs[i].Start({"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run",
-                               "DR_LOCK_DIR=" + ways[i].second,
+    ASSERT_TRUE(runs[i].Start({"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env",
+                               "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + ways[i].second,
                                "DR_TIME_SCALE=1", DR_DRJOB, "run", "--db", ways[i].first, "--group", "Sample", "--type",
                                "planned-failover", "--job-id", "90"}));
   }

@@ -219,8 +219,9 @@ TEST(NamedMutex, OnlyAPrivateFolderAndARegularFileReachedWithoutALinkServe) {
     CRunFolder::SetLockPath(c.folder);
     ZnNamedMutex m(c.name);
     EXPECT_FALSE(m.lock(0));
-    EXPECT_TRUE(CLogSink::Instance().Contains("Cannot open lock file [" + c.folder + "/" + ZnNamedMutex::EncodeName(c.name) +
-                                              "] for [" + c.name + "]: [" + c.reason + "]. Retrying"));
+    EXPECT_TRUE(CLogSink::Instance().Contains("Cannot open lock file [" + c.folder + "/" +
+                                              ZnNamedMutex::EncodeName(c.name) + "] for [" + c.name + "]: [" +
+                                              c.reason + "]. Retrying"));
     std::string why;
     EXPECT_FALSE(ZnNamedMutex::CanOpen(c.name, why));
     EXPECT_EQ(c.reason, why);
