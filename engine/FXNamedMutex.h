@@ -1,5 +1,6 @@
 // A mutex shared by every thread and process on this machine that uses the
-// same name (letter case ignored), with a per-holder recursion count.
+// same name (letter case ignored) and the same lock folder (that of one user,
+// unless DR_LOCK_DIR names another), with a per-holder recursion count.
 #pragma once
 
 #include <string>

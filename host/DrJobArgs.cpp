@@ -58,6 +58,8 @@ bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& 
 bool CDrJobArgs::Parse(int argc, char** argv) {
   if (argc < 2) return Fail("no command given (seed, run, control, jobs, job, tasks or lab)");
   std::string command = argv[1];
+  m_help = command == "--help";
+  if (m_help) return true;
   if (command == "seed") {
     m_command = kSeed;
   } else if (command == "run") {
@@ -76,6 +78,13 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     return Fail("unknown command [" + command + "]");
   }
 
+  // Whatever else stands there, --help asks for this command's usage.
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help") {
+      m_help = true;
+      return true;
+    }
+  }
   bool haveJob = false;
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
@@ -84,6 +93,8 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     if (arg == "--db") {
       m_dbPath = argv[++i];
       if (m_dbPath.empty()) return Fail("--db needs a path");
+    } else if (arg == "--replace" && m_command == kSeed) {
+      m_replace = true;
     } else if (arg == "--group" && m_command == kRun) {
       m_group = argv[++i];
       if (m_group.empty()) return Fail("--group needs a name or an id");

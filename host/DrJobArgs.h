@@ -12,10 +12,16 @@ class CDrJobArgs {
  public:
   enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob, kTasks, kLab };
 
-  // False with the reason in Error().
+  // False with the reason in Error(); Command() then still names the
+  // command when it was known.
   bool Parse(int argc, char** argv);
 
   ECommand Command() const { return m_command; }
+  // --help was given: the usage (of the command, when one was named) is
+  // all that is asked for.
+  bool Help() const { return m_help; }
+  // seed: replace a lab that is there.
+  bool Replace() const { return m_replace; }
   const std::string& DbPath() const { return m_dbPath; }
   const std::string& Group() const { return m_group; }
   TMMsg::DROrchestrationType Type() const { return m_type; }
@@ -39,6 +45,8 @@ class CDrJobArgs {
   bool Fail(const std::string& error);
 
   ECommand m_command = kNone;
+  bool m_help = false;
+  bool m_replace = false;
   std::string m_dbPath;
   std::string m_group;
   TMMsg::DROrchestrationType m_type = TMMsg::DR_ORCHESTRATION_NONE;

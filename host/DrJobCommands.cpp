@@ -1,8 +1,9 @@
 #include "DrJobCommands.h"
 
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -12,7 +13,11 @@
 #include "SeedLab.h"
 #include "SeedReplications.h"
 #include "core/JobContext.h"
+#include "core/Mutex.h"
+#include "core/ProcessIdentity.h"
+#include "core/RunFolder.h"
 #include "core/ThreadSafety.h"
+#include "db/DBConnection.h"
 #include "drorch/DRInitParams.h"
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
@@ -39,6 +44,28 @@ const int kStatePending = 64;
 int Error(int code, const std::string& text) {
   fprintf(stderr, "drjob: %s\n", text.c_str());
   return code;
+}
+
+// The library's code of the calling thread's last failed database call.
+int LastDatabaseError() {
+  CDBConnection* c = CDBConnection::ForThread();
+  return c != nullptr ? c->LastErrorCode() : DB_ERROR;
+}
+
+// True when the calling thread's last database call failed because another
+// process kept the database locked past the wait.
+bool DatabaseLocked() { return LastDatabaseError() == DB_BUSY; }
+
+// Why the last database call failed, for the end of an error line.
+std::string DatabaseReason() {
+  return DatabaseLocked() ? CDrJobLab::LockedText(CDBConnection::Path()) : std::string("database error, see the log");
+}
+
+// A failed read or write of the lab: the line, and why when another process
+// holds the database.
+int DatabaseError(const std::string& text) {
+  return Error(CDrJobCommands::kExitDatabase,
+               DatabaseLocked() ? text + ": " + CDrJobLab::LockedText(CDBConnection::Path()) : text);
 }
 
 // The job manager's words for the DR job's own record.
@@ -103,8 +130,9 @@ int CDrJobCommands::ExitCodeOfState(int state) {
 
 int CDrJobCommands::Seed(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), true, error)) return Error(kExitDatabase, error);
-  if (!CDrJobLab::Seed(error)) return Error(kExitDatabase, "cannot seed the lab: " + error);
+  bool replaced = false;
+  if (!CDrJobLab::Seed(args.DbPath(), args.Replace(), replaced, error)) return Error(kExitDatabase, error);
+  if (replaced) printf("drjob: the lab that was in [%s] is replaced whole\n", args.DbPath().c_str());
   printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
          "owner [%s]\n",
          args.DbPath().c_str(), CDrJobLab::kSampleGroup, CDrJobLab::kSampleGroupId, CDrJobLab::kSampleOwnerEmail);
@@ -118,12 +146,12 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
 
 int CDrJobCommands::Control(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
   SJobRecord job;
   const EStoreResult read = CJobStore::GetJob(jobId, job);
-  if (read == EStoreResult::kFailed) return Error(kExitDatabase, "cannot read DR job [" + id + "]");
+  if (read == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + id + "]");
   if (read == EStoreResult::kMissing || job.jobType != CJobStore::kTypeDR) {
     return Error(kExitUnknown, "no DR job [" + id + "]");
   }
@@ -131,11 +159,18 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
     return Error(kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status + "]; nothing to " +
                                     args.Operation());
   }
+  // A request nobody will read would be taken by the next run for its own
+  // and then dropped: say so instead. A runner on another machine cannot be
+  // seen from here and is taken at its word.
+  if (CProcessIdentity::StateOf(job.runner) == CProcessIdentity::kGone) {
+    return Error(kExitNotRunning, "no process runs DR job [" + id + "] (its record says [" + job.status +
+                                      "]); nothing to " + args.Operation());
+  }
   const int op = args.Operation() == "kill" ? 1 : 2;
   const EStoreResult stored = CJobStore::SetControlOperation(jobId, op);
   if (stored == EStoreResult::kMissing) return Error(kExitUnknown, "no DR job [" + id + "]");
   if (stored != EStoreResult::kOk) {
-    return Error(kExitDatabase, "cannot record the " + args.Operation() + " request for DR job [" + id + "]");
+    return DatabaseError("cannot record the " + args.Operation() + " request for DR job [" + id + "]");
   }
   printf("drjob: %s requested for DR job [%lld]\n", args.Operation().c_str(), jobId);
   return kExitSuccess;
@@ -156,11 +191,11 @@ const char* JobTypeText(const SJobRecord& job) {
 
 int CDrJobCommands::Jobs(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   std::vector<SJobRecord> jobs;
   std::vector<SChildJobRecord> children;
   if (CJobStore::Jobs(jobs) != EStoreResult::kOk || CJobSimulator::Jobs(children) != EStoreResult::kOk) {
-    return Error(kExitDatabase, "cannot read the jobs of [" + args.DbPath() + "]");
+    return DatabaseError("cannot read the jobs of [" + args.DbPath() + "]");
   }
   printf("%-12s %-12s %-32s %7s %s\n", "id", "type", "status", "percent", "parent");
   size_t child = 0;
@@ -179,13 +214,13 @@ int CDrJobCommands::Jobs(const CDrJobArgs& args) {
 
 int CDrJobCommands::Job(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
   const std::string& op = args.Operation();
   SChildJobRecord job;
   const EStoreResult read = CJobSimulator::GetJob(jobId, job);
-  if (read == EStoreResult::kFailed) return Error(kExitDatabase, "cannot read job [" + id + "]");
+  if (read == EStoreResult::kFailed) return DatabaseError("cannot read job [" + id + "]");
   if (read == EStoreResult::kMissing) return Error(kExitUnknown, "no child job [" + id + "] of the job simulator");
   if (job.ended) return Error(kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
   bool done = false;
@@ -214,7 +249,7 @@ int CDrJobCommands::Job(const CDrJobArgs& args) {
     if (CJobSimulator::GetJob(jobId, job) == EStoreResult::kOk && job.ended) {
       return Error(kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
     }
-    return Error(kExitDatabase, "cannot " + op + " job [" + id + "] (database error, see the log)");
+    return Error(kExitDatabase, "cannot " + op + " job [" + id + "] (" + DatabaseReason() + ")");
   }
   printf("drjob: job [%lld] %s\n", jobId, what.c_str());
   return kExitSuccess;
@@ -247,10 +282,10 @@ void TaskSummary(const std::string& xml, std::string& operation, std::string& su
 
 int CDrJobCommands::Tasks(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   std::vector<STaskRecord> tasks;
   if (CTaskStore::Tasks(tasks) != EStoreResult::kOk) {
-    return Error(kExitDatabase, "cannot read the tasks of [" + args.DbPath() + "]");
+    return DatabaseError("cannot read the tasks of [" + args.DbPath() + "]");
   }
   printf("%-10s %-9s %-10s %s\n", "id", "kind", "operation", "subclient");
   for (const STaskRecord& task : tasks) {
@@ -274,27 +309,77 @@ class CSimulatorRun {
   void Stop() { CJobSimulator::Stop(); }
 };
 
-// One run per DR job: held for the whole run, so a second process asked to
-// run the same job of the same database is refused before it changes
-// anything. The kernel frees it when the process dies, so a run killed
-// outright leaves the job to the next run, which takes it over as a restart.
-// The lock outlives this function on purpose (its owner releases it when the
-// run ends, or the kernel when the process does), which the lock checks
-// cannot follow through a returned pointer.
-std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId) DR_NO_THREAD_SAFETY_ANALYSIS {
-  char resolved[PATH_MAX];
-  const std::string db = realpath(dbPath.c_str(), resolved) != nullptr ? std::string(resolved) : dbPath;
-  std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex("DRJOB_RUN|" + db + "|" + std::to_string(jobId)));
+// The fast path of one run per DR job: held for the whole run, so a second
+// process asked to run the same job of the same database file (by whatever
+// path) through the same lock folder is refused before it opens the
+// database. The run lease in the job's row is what holds whatever the lock
+// folder. The kernel frees the lock when the process dies. The lock outlives
+// this function on purpose (its owner releases it when the run ends, or the
+// kernel when the process does), which the lock checks cannot follow through
+// a returned pointer. Null with name empty when the file cannot be found.
+std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long jobId, std::string& name)
+    DR_NO_THREAD_SAFETY_ANALYSIS {
+  // Named by the file itself, so links and relative paths meet in one lock.
+  struct stat st;
+  name.clear();
+  if (stat(dbPath.c_str(), &st) != 0) return nullptr;
+  name = "DRJOB_RUN|" + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "|" + std::to_string(jobId);
+  std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex(name));
   if (!lock->lock(0)) lock.reset();
   return lock;
 }
+
+// The run lease of this process on its job, given back when the run ends,
+// however it ends. A process killed outright leaves it to be taken over.
+class CRunLease {
+ public:
+  CRunLease(long long jobId, const SProcessId& self) : m_jobId(jobId), m_self(self) {}
+  ~CRunLease() {
+    if (CJobStore::ReleaseRunLease(m_jobId, m_self) == EStoreResult::kFailed) {
+      fprintf(stderr, "drjob: DR job [%lld]: cannot give back its run lease (%s); the next run takes it over\n",
+              m_jobId, DatabaseReason().c_str());
+    }
+  }
+  CRunLease(const CRunLease&) = delete;
+  CRunLease& operator=(const CRunLease&) = delete;
+
+ private:
+  long long m_jobId;
+  SProcessId m_self;
+};
+
+// The line of a run turned away because another process runs the job.
+int RefuseRunning(long long jobId, const SProcessId& holder) {
+  const std::string who = holder.Empty() ? std::string() : " (" + CProcessIdentity::Text(holder) + ")";
+  return Error(CDrJobCommands::kExitAlreadyRunning,
+               "DR job [" + std::to_string(jobId) + "] is already running in another process" + who +
+                   "; nothing was changed");
+}
+
+// Prints a DR job's progress once per change: the job reports its percent
+// after every step, mostly unchanged, and from several threads.
+class CProgressLines {
+ public:
+  void Report(int64_t jobId, int percent) {
+    CMutexLock lk(m_mutex);
+    if (percent == m_last) return;
+    m_last = percent;
+    printf("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
+    fflush(stdout);
+  }
+
+ private:
+  CMutex m_mutex;
+  int m_last DR_GUARDED_BY(m_mutex) = -1;
+};
 
 // Stores the job's status; an error line naming the state when it cannot.
 bool StoreStatus(long long jobId, const char* status, double percent) {
   const EStoreResult stored = CJobStore::SetStatus(jobId, status, percent);
   if (stored == EStoreResult::kOk) return true;
   fprintf(stderr, "drjob: DR job [%lld]: cannot store its state [%s] (%s)\n", jobId, status,
-          stored == EStoreResult::kMissing ? "the job record is gone" : "database error, see the log");
+          stored == EStoreResult::kMissing ? "the job record is gone" : DatabaseReason().c_str());
   return false;
 }
 
@@ -302,67 +387,99 @@ bool StoreStatus(long long jobId, const char* status, double percent) {
 
 int CDrJobCommands::Run(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
-  const int groupId = CDrJobLab::FindGroup(args.Group());
-  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
-
+  // A run holds its job's run lock; without a usable lock folder it stops
+  // before it touches anything.
+  const int folder = CRunFolder::OpenLockFolder(CRunFolder::LockPath(), error);
+  if (folder < 0) return Error(kExitLockFolder, error + "; nothing was changed");
+  close(folder);
   // A job id that ran before is the same job again: the job manager finds
   // its restart string and treats this run as the next attempt.
   long long jobId = args.JobId();
   std::unique_ptr<ZnNamedMutex> runLock;
-  SJobRecord job;
-  EStoreResult read = EStoreResult::kMissing;
   if (jobId > 0) {
-    runLock = TakeRunLock(args.DbPath(), jobId);
-    if (!runLock) {
-      return Error(kExitAlreadyRunning, "DR job [" + std::to_string(jobId) +
-                                            "] is already running in another process (or its run lock cannot be "
-                                            "taken, see the log); nothing was changed");
+    std::string lockName;
+    runLock = TakeRunLock(args.DbPath(), jobId, lockName);
+    if (!runLock && !lockName.empty()) {
+      if (!ZnNamedMutex::CanOpen(lockName, error)) {
+        return Error(kExitLockFolder, "cannot use the run lock of DR job [" + std::to_string(jobId) + "]: " + error +
+                                          "; nothing was changed");
+      }
+      // Who runs it, when the lab can be read as it is.
+      SJobRecord holder;
+      const bool known = CDrJobLab::Open(args.DbPath(), error) && CJobStore::GetJob(jobId, holder) == EStoreResult::kOk;
+      return RefuseRunning(jobId, known ? holder.runner : SProcessId());
     }
-    read = CJobStore::GetJob(jobId, job);
-    if (read == EStoreResult::kFailed) return Error(kExitDatabase, "cannot read DR job [" + std::to_string(jobId) + "]");
   }
-  if (read == EStoreResult::kOk) {
-    if (job.jobType != CJobStore::kTypeDR) {
-      return Error(kExitUnknown, "job [" + std::to_string(jobId) + "] is not a DR job");
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  const int groupId = CDrJobLab::FindGroup(args.Group());
+  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+  const SProcessId self = CProcessIdentity::Self();
+  // The job is this run's once its run lease is: taken on the record, or
+  // with the record when there is none yet, in one write transaction either
+  // way, so no other path to the database or lock folder can run it too.
+  SJobRecord job;
+  SProcessId previous;
+  bool created = false;
+  ELeaseResult lease = ELeaseResult::kMissing;
+  for (int attempt = 0; attempt < 2 && lease == ELeaseResult::kMissing; ++attempt) {
+    const EStoreResult read = jobId > 0 ? CJobStore::GetJob(jobId, job) : EStoreResult::kMissing;
+    if (read == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + std::to_string(jobId) + "]");
+    if (read == EStoreResult::kOk) {
+      if (job.jobType != CJobStore::kTypeDR) {
+        return Error(kExitUnknown, "job [" + std::to_string(jobId) + "] is not a DR job");
+      }
+      const int jobGroup = CDrJobLab::GroupOfJob(job.optionsXml);
+      if (jobGroup != groupId) {
+        return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
+                                       std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
+      }
+      lease = CJobStore::TakeRunLease(jobId, self, previous);
+      continue;
     }
-    const int jobGroup = CDrJobLab::GroupOfJob(job.optionsXml);
-    if (jobGroup != groupId) {
-      return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
-                                     std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
+    job = SJobRecord();
+    job.jobId = jobId;
+    job.jobType = CJobStore::kTypeDR;
+    job.ownerId = CDrJobLab::OwnerId();
+    job.optionsXml = CDrJobLab::JobOptionsXml(groupId);
+    job.status = "Running";
+    job.name = "DR Orchestration";
+    job.runner = self;
+    const long long made = CJobStore::CreateJob(job);
+    if (made != 0) {
+      jobId = made;
+      created = true;
+      lease = ELeaseResult::kTaken;
+    } else if (jobId == 0 || attempt > 0 || LastDatabaseError() != DB_CONSTRAINT) {
+      return DatabaseError("cannot create the DR job in [" + args.DbPath() + "]");
     }
-    if (job.status == "Running" && !job.restartString.empty()) {
+    // Else another process made the record meanwhile: read it again.
+  }
+  if (lease == ELeaseResult::kHeld) return RefuseRunning(jobId, previous);
+  if (lease == ELeaseResult::kMissing) {
+    return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] was removed while this run took it");
+  }
+  if (lease == ELeaseResult::kFailed) {
+    return DatabaseError("cannot take the run lease of DR job [" + std::to_string(jobId) + "]");
+  }
+  CRunLease held(jobId, self);
+  if (!created) {
+    if (job.status == "Running" && (!previous.Empty() || !job.restartString.empty())) {
       printf("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
              jobId);
     }
     // A kill or suspend of the earlier attempt does not carry over.
     if (CJobStore::SetControlOperation(jobId, 0) != EStoreResult::kOk) {
-      return Error(kExitDatabase, "cannot clear the earlier control request of DR job [" + std::to_string(jobId) + "]");
+      return DatabaseError("cannot clear the earlier control request of DR job [" + std::to_string(jobId) + "]");
     }
     if (!StoreStatus(jobId, "Running", job.percent)) return kExitDatabase;
-  } else {
-    SJobRecord record;
-    record.jobId = jobId;
-    record.jobType = CJobStore::kTypeDR;
-    record.ownerId = CDrJobLab::OwnerId();
-    record.optionsXml = CDrJobLab::JobOptionsXml(groupId);
-    record.status = "Running";
-    record.name = "DR Orchestration";
-    jobId = CJobStore::CreateJob(record);
-    if (jobId == 0) return Error(kExitDatabase, "cannot create the DR job in [" + args.DbPath() + "]");
-    if (!runLock) runLock = TakeRunLock(args.DbPath(), jobId);
-    if (!runLock) {
-      return Error(kExitAlreadyRunning, "DR job [" + std::to_string(jobId) + "] was taken by another process");
-    }
   }
   CJobContext::SetCurrentJobId(jobId);
   printf("drjob: DR job [%lld] on DR group [%s] (id %d)\n", jobId, args.Group().c_str(), groupId);
   fflush(stdout);
 
-  CJobJournal::Instance().SetPercentListener([](int64_t id, int percent) {
-    printf("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(id), percent);
-    fflush(stdout);
-  });
+  CProgressLines progress;
+  CJobJournal::Instance().SetPercentListener(
+      [&progress](int64_t id, int percent) { progress.Report(id, percent); });
 
   CLogSink::Instance().ClearCapture();
   CLogSink::Instance().SetCapture(true);
@@ -480,19 +597,21 @@ bool ShowLab() {
 
 int CDrJobCommands::Lab(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), false, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   const std::string& op = args.Operation();
   if (op == "show") {
-    return ShowLab() ? kExitSuccess : Error(kExitDatabase, "cannot read the hypervisor lab of [" + args.DbPath() + "]");
+    return ShowLab() ? kExitSuccess : DatabaseError("cannot read the hypervisor lab of [" + args.DbPath() + "]");
   }
   if (op == "release") {
-    if (!CHypervisorLab::ReleaseHangs()) return Error(kExitDatabase, "cannot release the hung VM operations");
+    if (!CHypervisorLab::ReleaseHangs()) return DatabaseError("cannot release the hung VM operations");
     printf("drjob: hung VM operations released\n");
     return kExitSuccess;
   }
   const EStoreResult changed = CHypervisorLab::SetDown(args.Name(), op == "down");
   if (changed == EStoreResult::kMissing) return Error(kExitUnknown, "no site or proxy [" + args.Name() + "] in the lab");
-  if (changed != EStoreResult::kOk) return Error(kExitDatabase, "cannot change [" + args.Name() + "] (see the log)");
+  if (changed != EStoreResult::kOk) {
+    return Error(kExitDatabase, "cannot change [" + args.Name() + "] (" + DatabaseReason() + ")");
+  }
   printf("drjob: [%s] is %s\n", args.Name().c_str(), op.c_str());
   return kExitSuccess;
 }

@@ -23,6 +23,8 @@ class CDrJobCommands {
     kExitOtherState = 12,
     kExitStateNotStored = 13,   // the DR job ran, but its final state could not be stored
     kExitJobEnded = 14,         // control of a DR job (or steering of a child job) that has already ended
+    kExitLockFolder = 15,       // the lock folder cannot be used; nothing was changed
+    kExitNotRunning = 16,       // control of a DR job no live process runs; nothing was requested
   };
 
   static int Seed(const CDrJobArgs& args);

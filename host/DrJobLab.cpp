@@ -1,6 +1,7 @@
 #include "DrJobLab.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -9,6 +10,7 @@
 #include "SeedReplications.h"
 #include "appmgr/ClientStore.h"
 #include "db/DBConnection.h"
+#include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
@@ -51,31 +53,25 @@ std::string SampleGroupXml() {
 
 }  // namespace
 
-bool CDrJobLab::Open(const std::string& path, bool create, std::string& error) {
-  if (!create) {
-    if (access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
-    // Only seed makes a lab: anything else is checked without being opened
-    // for writing, so a wrong file is left exactly as it was.
-    std::string missing, reason;
-    const int rc = CDBConnection::CheckTables(path, CSimulators::TableNames(), missing, reason);
-    if (rc == DB_NOT_FOUND) {
-      return Fail(error, "[" + path + "] is not a management database: it has no table [" + missing +
-                             "] (drjob seed makes one)");
-    }
-    if (rc != DB_OK) return Fail(error, "[" + path + "] is not a readable management database: " + reason);
-  }
-  CDBConnection::SetPath(path);
-  CDBConnection* c = CDBConnection::ForThread();
-  if (c == nullptr) return Fail(error, "cannot open the database [" + path + "]");
-  // Any read proves the file is a database at all.
-  if (c->Exec("SELECT count(*) FROM sqlite_master") != 0) {
-    return Fail(error, "[" + path + "] is not a readable management database: " + c->LastErrorText());
-  }
-  if (create && !CSimulators::CreateTables(error)) return Fail(error, "[" + path + "]: " + error);
-  return true;
+namespace {
+
+// The tables every lab seed ever made holds: what tells a lab from another
+// database.
+std::vector<std::string> LabIdentity() {
+  std::vector<std::string> tables = {CJobStore::kTable};
+  for (const char* t : CLabStore::kTables) tables.push_back(t);
+  return tables;
 }
 
-bool CDrJobLab::Seed(std::string& error) {
+bool IsIdentity(const std::string& table) {
+  for (const std::string& t : LabIdentity()) {
+    if (t == table) return true;
+  }
+  return false;
+}
+
+// The sample rows, written through their owners.
+bool SeedRows(std::string& error) {
   // The client the DR job runs on is this machine.
   SClientRecord client;
   client.id = kClientId;
@@ -85,12 +81,144 @@ bool CDrJobLab::Seed(std::string& error) {
   client.displayName = client.name;
   if (!CClientStore::PutClient(client)) return Fail(error, "cannot store the client [" + client.name + "]");
   if (!SeedSampleReplications(error) || !SeedHypervisorLab(error)) return false;
-  if (!CLabStore::AddUser(kSampleOwnerId, "dr-operator", kSampleOwnerEmail)) return Fail(error, "cannot add the owner");
-  if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(kSampleOwnerId))) return Fail(error, "cannot record the owner");
-  if (!CLabStore::PutDRGroup(kSampleGroupId, kSampleGroup, SampleGroupXml())) {
+  if (!CLabStore::AddUser(CDrJobLab::kSampleOwnerId, "dr-operator", CDrJobLab::kSampleOwnerEmail)) {
+    return Fail(error, "cannot add the owner");
+  }
+  if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(CDrJobLab::kSampleOwnerId))) {
+    return Fail(error, "cannot record the owner");
+  }
+  if (!CLabStore::PutDRGroup(CDrJobLab::kSampleGroupId, CDrJobLab::kSampleGroup, SampleGroupXml())) {
     return Fail(error, "cannot store the DR group");
   }
   return true;
+}
+
+// SQLite keeps a database's -wal and -shm beside the name it was opened by:
+// processes that open one file by two names (hard links) each keep their
+// own, do not see each other's writes, and damage the file when both write.
+// A symbolic link is no such name: SQLite follows it.
+bool OneName(const std::string& path, std::string& error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || st.st_nlink <= 1) return true;
+  return Fail(error, "[" + path + "] has [" + std::to_string(st.st_nlink) +
+                         "] hard links: processes that opened it by different names would split and damage it, so "
+                         "drjob uses only a database with one name");
+}
+
+// Why a write of the calling thread's connection failed.
+std::string WriteFailure(CDBConnection* c, const std::string& path) {
+  if (c->LastErrorCode() == DB_BUSY) return CDrJobLab::LockedText(path);
+  return c->LastErrorText();
+}
+
+}  // namespace
+
+std::string CDrJobLab::LockedText(const std::string& path) {
+  return "the database [" + path + "] is locked by another process (waited [" +
+         std::to_string(CDBConnection::BusyTimeoutMs()) + "] ms)";
+}
+
+bool CDrJobLab::Open(const std::string& path, std::string& error) {
+  if (access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
+  if (!OneName(path, error)) return false;
+  // Only seed makes a lab: anything else is checked without being opened
+  // for writing, so a wrong file is left exactly as it was.
+  SDBSchemaCheck check;
+  check.tables = LabIdentity();
+  for (const std::string& t : CSimulators::TableNames()) check.tables.push_back(t);
+  for (const char* column : CJobStore::kLeaseColumns) check.columns.emplace_back(CJobStore::kTable, column);
+  const int rc = CDBConnection::CheckSchema(path, check);
+  if (rc == DB_BUSY) return Fail(error, LockedText(path));
+  if (rc == DB_NOT_FOUND && check.missingColumn.empty() && IsIdentity(check.missingTable)) {
+    return Fail(error, "[" + path + "] is not a management database: it has no table [" + check.missingTable +
+                           "] (drjob seed makes one)");
+  }
+  if (rc == DB_NOT_FOUND && !check.missingColumn.empty()) {
+    return Fail(error, "[" + path + "] was seeded before table [" + check.missingTable +
+                           "] changed: it has no column [" + check.missingColumn +
+                           "] (drjob seed --replace seeds it again)");
+  }
+  if (rc == DB_NOT_FOUND) {
+    return Fail(error, "[" + path + "] was seeded before table [" + check.missingTable +
+                           "] was added (drjob seed --replace seeds it again)");
+  }
+  if (rc != DB_OK) return Fail(error, "[" + path + "] is not a readable management database: " + check.error);
+  CDBConnection::SetPath(path);
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c == nullptr) return Fail(error, "cannot open the database [" + path + "]");
+  // Any read proves the file is a database at all.
+  if (c->Exec("SELECT count(*) FROM sqlite_master") != 0) {
+    return Fail(error, "[" + path + "] is not a readable management database: " + c->LastErrorText());
+  }
+  return true;
+}
+
+bool CDrJobLab::Seed(const std::string& path, bool replace, bool& replaced, std::string& error) {
+  replaced = false;
+  struct stat st;
+  const bool existed = stat(path.c_str(), &st) == 0;
+  bool lab = false;
+  if (existed) {
+    if (!S_ISREG(st.st_mode)) return Fail(error, "[" + path + "] is not a file");
+    if (!OneName(path, error)) return false;
+    SDBSchemaCheck check;
+    check.tables = LabIdentity();
+    const int rc = CDBConnection::CheckSchema(path, check);
+    if (rc == DB_BUSY) return Fail(error, LockedText(path));
+    if (rc != DB_OK && rc != DB_NOT_FOUND) {
+      return Fail(error, "[" + path + "] is not a readable database (" + check.error + "); seed leaves it as it is");
+    }
+    if (check.objects > 0 && rc == DB_NOT_FOUND) {
+      return Fail(error, "[" + path + "] holds a database that is not a lab (it has no table [" + check.missingTable +
+                             "]); seed leaves it as it is, with --replace too");
+    }
+    if (check.objects > 0 && !replace) {
+      return Fail(error, "[" + path + "] already holds a lab; seed --replace replaces it whole");
+    }
+    lab = check.objects > 0;
+  }
+  CDBConnection::SetPath(path);
+  CDBConnection* c = CDBConnection::ForThread();
+  if (c == nullptr) return Fail(error, "cannot open the database [" + path + "]");
+  bool ok = c->BeginWrite() == DB_OK;
+  if (!ok) error = "cannot seed [" + path + "]: " + WriteFailure(c, path);
+  // What was examined above may have changed before the write lock was
+  // taken: judged again under it.
+  int objects = -1;
+  sqlite3_stmt* s =
+      ok ? c->Prepare("SELECT count(*) FROM sqlite_master WHERE substr(name, 1, 7) != 'sqlite_'") : nullptr;
+  if (s != nullptr && sqlite3_step(s) == SQLITE_ROW) objects = sqlite3_column_int(s, 0);
+  if (s != nullptr) c->Release(s);
+  if (ok && objects < 0) {
+    ok = Fail(error, "cannot seed [" + path + "]: " + WriteFailure(c, path));
+  } else if (ok && objects > 0 && !lab) {
+    ok = Fail(error, "[" + path + "] was filled by another process meanwhile; seed leaves it as it is");
+  }
+  if (ok && lab) {
+    long long jobId = 0;
+    SProcessId runner;
+    const EStoreResult live = CJobStore::FindLiveRunner(jobId, runner);
+    if (live == EStoreResult::kOk) {
+      ok = Fail(error, "[" + path + "] is in use: DR job [" + std::to_string(jobId) + "] runs in " +
+                           CProcessIdentity::Text(runner) + "; the lab is not replaced");
+    } else if (live == EStoreResult::kFailed) {
+      ok = Fail(error, "cannot tell whether a DR job runs on [" + path + "]: " + WriteFailure(c, path));
+    } else if (c->DropSchema() != DB_OK) {
+      ok = Fail(error, "cannot clear the lab [" + path + "]: " + WriteFailure(c, path));
+    }
+  }
+  if (ok && !CSimulators::CreateTables(error)) ok = Fail(error, "[" + path + "]: " + error);
+  if (ok && !SeedRows(error)) ok = Fail(error, "cannot seed the lab: " + error);
+  if (ok && c->Commit() != DB_OK) ok = Fail(error, "cannot seed [" + path + "]: " + WriteFailure(c, path));
+  replaced = ok && lab;
+  if (ok) return true;
+  c->Rollback();
+  if (!existed) {
+    // Nothing of a seed that failed stays behind, the file it made included.
+    CDBConnection::CloseThreadConnections();
+    unlink(path.c_str());
+  }
+  return false;
 }
 
 int CDrJobLab::FindGroup(const std::string& nameOrId) {

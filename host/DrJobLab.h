@@ -14,14 +14,23 @@ class CDrJobLab {
   static constexpr int kSampleOwnerId = 2;
   static constexpr const char* kSampleOwnerEmail = "dr-operator@example.com";
 
-  // Points the platform's database at path. False with the reason when the
-  // file cannot be read or is not a management database.
-  static bool Open(const std::string& path, bool create, std::string& error);
+  // Points the platform's database at path, a lab seed made. False with
+  // the reason when the file cannot be read, is not a lab, was seeded before
+  // its tables last changed or stays locked by another process; the file is
+  // checked read-only first, so a refused file is left exactly as it was.
+  static bool Open(const std::string& path, std::string& error);
 
-  // A DR group of two priorities of VM replications with the hypervisor lab
-  // their VMs live in, the client of this machine and the job owner with an
-  // e-mail address. Seeding again replaces the sample rows.
-  static bool Seed(std::string& error);
+  // Makes the sample lab at path: a DR group of two priorities of VM
+  // replications with the hypervisor lab their VMs live in, the client of
+  // this machine and the job owner with an e-mail address. Only a new file,
+  // an empty file or an empty database is filled, and with replace a lab
+  // no live process runs a DR job on, which is replaced whole; anything
+  // else is refused and left as it was. All in one write transaction, so a
+  // seed that fails leaves nothing. replaced tells whether a lab was there.
+  static bool Seed(const std::string& path, bool replace, bool& replaced, std::string& error);
+
+  // "the database [path] is locked by another process (waited [N] ms)".
+  static std::string LockedText(const std::string& path);
 
   // A DR group by id or by name; 0 when there is none.
   static int FindGroup(const std::string& nameOrId);

@@ -3,39 +3,97 @@
 // asks a running DR job to stop; it also lists the lab's jobs and tasks,
 // steers the simulated child jobs and shows and steers the hypervisor lab.
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "DrJobArgs.h"
 #include "DrJobCommands.h"
+#include "core/RunFolder.h"
+#include "db/DBConnection.h"
 #include "jobsim/JobSimulator.h"
 #include "sim/Simulators.h"
 #include "time/PlatformClock.h"
 
 namespace {
 
-int Usage() {
-  fprintf(stderr,
-          "usage: drjob seed --db PATH\n"
-          "       drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n"
-          "       drjob control --db PATH --job N kill|suspend\n"
-          "       drjob jobs --db PATH\n"
-          "       drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n"
-          "       drjob tasks --db PATH\n"
-          "       drjob lab --db PATH [show | down NAME | up NAME | release]\n"
-          "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
-          "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
-          "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
-          "  3 the DR job is already running in another process, 2 bad arguments\n"
-          "exit codes of control: 0 requested, 14 the DR job has already ended, 5 unknown DR job,\n"
-          "  4 unreadable database, 2 bad arguments\n"
-          "exit codes of jobs: 0 listed, 4 unreadable database, 2 bad arguments\n"
-          "exit codes of job: 0 done, 14 the child job has already ended, 5 no such child job,\n"
-          "  4 unreadable database, 2 bad arguments\n"
-          "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments\n"
-          "exit codes of lab: 0 done, 5 no such site or proxy, 4 unreadable database, 2 bad arguments\n");
+struct SCommandUsage {
+  CDrJobArgs::ECommand command;
+  const char* usage;
+  const char* exitCodes;
+};
+
+const SCommandUsage kUsage[] = {
+    {CDrJobArgs::kSeed, "drjob seed --db PATH [--replace]",
+     "exit codes of seed: 0 seeded, 4 unreadable database, a file that holds something other than a lab, or a lab\n"
+     "  without --replace (the file is left as it was), 2 bad arguments or environment\n"},
+    {CDrJobArgs::kRun, "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]",
+     "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
+     "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
+     "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
+     "  3 the DR job is already running in another process, 15 the lock folder cannot be used,\n"
+     "  2 bad arguments or environment\n"},
+    {CDrJobArgs::kControl, "drjob control --db PATH --job N kill|suspend",
+     "exit codes of control: 0 requested, 16 no process runs the DR job, 14 the DR job has already ended,\n"
+     "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
+    {CDrJobArgs::kJobs, "drjob jobs --db PATH",
+     "exit codes of jobs: 0 listed, 4 unreadable database, 2 bad arguments or environment\n"},
+    {CDrJobArgs::kJob, "drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P",
+     "exit codes of job: 0 done, 14 the child job has already ended, 5 no such child job,\n"
+     "  4 unreadable database, 2 bad arguments or environment\n"},
+    {CDrJobArgs::kTasks, "drjob tasks --db PATH",
+     "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments or environment\n"},
+    {CDrJobArgs::kLab, "drjob lab --db PATH [show | down NAME | up NAME | release]",
+     "exit codes of lab: 0 done, 5 no such site or proxy, 4 unreadable database, 2 bad arguments or environment\n"},
+};
+
+const char kEnvironment[] =
+    "environment: DR_RUN_DIR (the run folder, ./run), DR_LOCK_DIR (the lock folder, /tmp/drorch-locks-<uid>),\n"
+    "  DR_TIME_SCALE (1), DR_DB_BUSY_MS (how long to wait for another process's write, 30000)\n";
+
+// Every command, or only the one given.
+void PrintUsage(FILE* out, CDrJobArgs::ECommand only) {
+  const char* lead = "usage: ";
+  for (const SCommandUsage& u : kUsage) {
+    if (only != CDrJobArgs::kNone && u.command != only) continue;
+    fprintf(out, "%s%s\n", lead, u.usage);
+    lead = "       ";
+  }
+  for (const SCommandUsage& u : kUsage) {
+    if (only == CDrJobArgs::kNone || u.command == only) fputs(u.exitCodes, out);
+  }
+  if (only == CDrJobArgs::kNone) fputs(kEnvironment, out);
+}
+
+// After the one error line: the usage of the command that was mistyped and
+// where the rest is; the whole usage when no command was given.
+int UsageAfterError(const CDrJobArgs& args, bool commandGiven) {
+  if (!commandGiven) {
+    PrintUsage(stderr, CDrJobArgs::kNone);
+  } else if (args.Command() != CDrJobArgs::kNone) {
+    PrintUsage(stderr, args.Command());
+    fprintf(stderr, "drjob --help shows every command\n");
+  } else {
+    fprintf(stderr, "drjob --help shows every command\n");
+  }
   return CDrJobCommands::kExitUsage;
+}
+
+// DR_DB_BUSY_MS: a whole number of milliseconds from 0 to a day.
+bool ReadBusyTimeout(std::string& error) {
+  const char* text = getenv("DR_DB_BUSY_MS");
+  if (text == nullptr) return true;
+  const std::string value = text;
+  bool digits = !value.empty() && value.size() <= 8;
+  for (char c : value) digits = digits && c >= '0' && c <= '9';
+  const long ms = digits ? strtol(value.c_str(), nullptr, 10) : -1;
+  if (ms < 0 || ms > 86400000L) {
+    error = "DR_DB_BUSY_MS [" + value + "] is not a number of milliseconds from 0 to 86400000";
+    return false;
+  }
+  CDBConnection::SetBusyTimeoutMs(static_cast<int>(ms));
+  return true;
 }
 
 }  // namespace
@@ -44,9 +102,23 @@ int main(int argc, char** argv) {
   // Every wait of every command runs on the scaled clock: a scale that is not
   // a sensible number would make them vanish or never end, so nothing starts.
   double scale = 1.0;
-  std::string scaleError;
-  if (!CPlatformClock::ReadEnvScale(scale, scaleError)) {
-    fprintf(stderr, "drjob: %s\n", scaleError.c_str());
+  std::string error;
+  if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error)) {
+    fprintf(stderr, "drjob: %s\n", error.c_str());
+    return CDrJobCommands::kExitUsage;
+  }
+  CDrJobArgs args;
+  if (!args.Parse(argc, argv)) {
+    fprintf(stderr, "drjob: %s\n", args.Error().c_str());
+    return UsageAfterError(args, argc >= 2);
+  }
+  if (args.Help()) {
+    PrintUsage(stdout, args.Command());
+    return CDrJobCommands::kExitSuccess;
+  }
+  // Without its run folder a command would run with no log anywhere.
+  if (!CRunFolder::CheckPath(error)) {
+    fprintf(stderr, "drjob: %s (DR_RUN_DIR)\n", error.c_str());
     return CDrJobCommands::kExitUsage;
   }
   // The simulated management server answers this process's requests; the
@@ -58,11 +130,6 @@ int main(int argc, char** argv) {
   if (length > 0) {
     const std::string path(self, static_cast<size_t>(length));
     CJobSimulator::SetNotifierPath(path.substr(0, path.rfind('/') + 1) + "dr_jobdone_notifier");
-  }
-  CDrJobArgs args;
-  if (!args.Parse(argc, argv)) {
-    fprintf(stderr, "drjob: %s\n", args.Error().c_str());
-    return Usage();
   }
   switch (args.Command()) {
     case CDrJobArgs::kSeed:
@@ -80,6 +147,7 @@ int main(int argc, char** argv) {
     case CDrJobArgs::kLab:
       return CDrJobCommands::Lab(args);
     default:
-      return Usage();
+      PrintUsage(stderr, CDrJobArgs::kNone);
+      return CDrJobCommands::kExitUsage;
   }
 }

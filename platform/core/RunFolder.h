@@ -13,11 +13,20 @@ class CRunFolder {
   static void Set(const std::string& path);
   // Path of a file inside the run folder.
   static std::string File(const std::string& name);
+  // True when the run folder is a folder this process can write (created
+  // when missing); false with one line saying why.
+  static bool CheckPath(std::string& error);
 
-  // Host-wide folder of named-mutex lock files, shared by every DR job on this
-  // machine: the last one set, else $DR_LOCK_DIR, else "/tmp/drorch-locks".
+  // Folder of named-mutex lock files, shared by the DR jobs of one user on
+  // this machine: the last one set, else $DR_LOCK_DIR, else
+  // "/tmp/drorch-locks-<uid>". Not created here: OpenLockFolder does.
   static std::string LockPath();
   static void SetLockPath(const std::string& path);
+  // Opens the lock folder at path for openat, creating it 0700 (its parents
+  // as MakeDirs does) when missing. Only a real folder of this user that
+  // nobody else can write is used: a link, another file, a folder of another
+  // user or one others can write gives -1 and one line saying why.
+  static int OpenLockFolder(const std::string& path, std::string& error);
 
   // mkdir -p; true when the folder exists afterwards.
   static bool MakeDirs(const std::string& path);

@@ -1,7 +1,10 @@
 #include "db/DBConnection.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <memory>
@@ -122,39 +125,144 @@ CDBConnection* CDBConnection::ForThread() {
   return slot.get();
 }
 
-int CDBConnection::CheckTables(const std::string& path, const std::vector<std::string>& tables,
-                               std::string& missing, std::string& error) {
+namespace {
+
+// The URI of a file path, every byte that could be read as URI syntax
+// escaped.
+std::string FileUri(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += hex[c >> 4];
+      uri += hex[c & 15];
+    }
+  }
+  return uri;
+}
+
+// A database in WAL mode that nobody has open has no -wal file; a read-only
+// connection would create one (and a -shm) and, being read-only, leave them
+// behind. Without a -wal there is nothing but the file to read, so it is read
+// as immutable: no locks, nothing made beside it. (Not by reading the file's
+// header first: closing any descriptor of the file would drop the locks this
+// process's own connections hold on it.)
+bool ReadAsImmutable(const std::string& path) {
+  struct stat st;
+  return stat((path + "-wal").c_str(), &st) != 0 && errno == ENOENT;
+}
+
+}  // namespace
+
+int CDBConnection::CheckSchema(const std::string& path, SDBSchemaCheck& check) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  const bool immutable = ReadAsImmutable(path);
+  const std::string name = immutable ? FileUri(path) + "?immutable=1" : path;
+  int rc = sqlite3_open_v2(name.c_str(), &db,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | (immutable ? SQLITE_OPEN_URI : 0), nullptr);
   if (rc != SQLITE_OK) {
-    error = db ? sqlite3_errmsg(db) : "cannot open the file";
+    check.error = db ? sqlite3_errmsg(db) : "cannot open the file";
     if (db) sqlite3_close(db);
     return DB_ERROR;
   }
   sqlite3_busy_timeout(db, g_busyTimeoutMs.load());
-  sqlite3_stmt* s = nullptr;
-  rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1, &s, nullptr);
   int result = DB_OK;
-  if (rc != SQLITE_OK) {
-    error = sqlite3_errmsg(db);
-    result = DB_ERROR;
+  auto fail = [&](int code) {
+    result = ResultCode(code) == DB_BUSY ? DB_BUSY : DB_ERROR;
+    check.error = sqlite3_errmsg(db);
+  };
+  // A damaged page anywhere, not only in the schema, refuses the file.
+  sqlite3_stmt* s = nullptr;
+  rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &s, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(s, 0);
+    const std::string answer = text ? reinterpret_cast<const char*>(text) : "";
+    if (answer != "ok") {
+      // One line: the check's heading dropped, its findings joined.
+      std::string findings;
+      size_t pos = 0;
+      while (pos < answer.size()) {
+        size_t end = answer.find('\n', pos);
+        if (end == std::string::npos) end = answer.size();
+        const std::string line = answer.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty() || line.compare(0, 3, "***") == 0) continue;
+        findings += (findings.empty() ? "" : "; ") + line;
+      }
+      result = DB_ERROR;
+      check.error = "the database is damaged (" + findings + ")";
+    }
+  } else {
+    fail(rc);
   }
-  for (size_t i = 0; result == DB_OK && i < tables.size(); ++i) {
+  sqlite3_finalize(s);
+  s = nullptr;
+  if (result == DB_OK) {
+    rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE substr(name, 1, 7) != 'sqlite_'", -1, &s,
+                            nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+      check.objects = sqlite3_column_int(s, 0);
+    } else {
+      fail(rc);
+    }
+    sqlite3_finalize(s);
+    s = nullptr;
+  }
+  if (result == DB_OK) {
+    rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1, &s, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+  }
+  for (size_t i = 0; result == DB_OK && i < check.tables.size(); ++i) {
     sqlite3_reset(s);
-    sqlite3_bind_text(s, 1, tables[i].c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 1, check.tables[i].c_str(), -1, SQLITE_TRANSIENT);
     rc = sqlite3_step(s);
     if (rc == SQLITE_DONE) {
-      missing = tables[i];
+      check.missingTable = check.tables[i];
       result = DB_NOT_FOUND;
     } else if (rc != SQLITE_ROW) {
-      error = sqlite3_errmsg(db);
-      result = DB_ERROR;
+      fail(rc);
+    }
+  }
+  sqlite3_finalize(s);
+  s = nullptr;
+  if (result == DB_OK && !check.columns.empty()) {
+    rc = sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?", -1, &s, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+  }
+  for (size_t i = 0; result == DB_OK && i < check.columns.size(); ++i) {
+    sqlite3_reset(s);
+    sqlite3_bind_text(s, 1, check.columns[i].first.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 2, check.columns[i].second.c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) {
+      check.missingTable = check.columns[i].first;
+      check.missingColumn = check.columns[i].second;
+      result = DB_NOT_FOUND;
+    } else if (rc != SQLITE_ROW) {
+      fail(rc);
     }
   }
   sqlite3_finalize(s);
   sqlite3_close(db);
   return result;
 }
+
+int CDBConnection::CheckTables(const std::string& path, const std::vector<std::string>& tables,
+                               std::string& missing, std::string& error) {
+  SDBSchemaCheck check;
+  check.tables = tables;
+  const int rc = CheckSchema(path, check);
+  missing = check.missingTable;
+  error = check.error;
+  return rc;
+}
+
+int CDBConnection::BusyTimeoutMs() { return g_busyTimeoutMs.load(); }
 
 void CDBConnection::CloseThreadConnections() { t_connections.byPath.clear(); }
 
@@ -224,6 +332,35 @@ int CDBConnection::EnsureAllTables() {
   for (const std::string& n : RegisteredTables()) {
     int rc = EnsureTable(n);
     if (rc != DB_OK) return rc;
+  }
+  return DB_OK;
+}
+
+int CDBConnection::DropSchema() {
+  sqlite3_stmt* s = Prepare("SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view')", false);
+  if (!s) return m_lastError;
+  std::vector<std::pair<std::string, std::string>> objects;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    objects.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+                         reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
+  }
+  Release(s);
+  if (rc != SQLITE_DONE) return MapError(rc);
+  // Cached statements name what is about to go.
+  for (auto& kv : m_cache) sqlite3_finalize(kv.second);
+  m_cache.clear();
+  m_ensured.clear();
+  for (const auto& object : objects) {
+    std::string quoted;
+    for (char ch : object.second) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    // SQLite's own tables cannot be dropped, only emptied.
+    const bool own = object.second.compare(0, 7, "sqlite_") == 0;
+    const std::string sql = own ? "DELETE FROM \"" + quoted + "\""
+                                : "DROP " + std::string(object.first == "view" ? "VIEW" : "TABLE") + " IF EXISTS \"" +
+                                      quoted + "\"";
+    const int code = Exec(sql);
+    if (code != DB_OK) return code;
   }
   return DB_OK;
 }

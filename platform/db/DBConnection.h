@@ -34,6 +34,23 @@ struct SDBTableSchema {
   std::string serial;  // empty when none
 };
 
+// What CDBConnection::CheckSchema looks for in a database file, and what it
+// found.
+struct SDBSchemaCheck {
+  // Tables that must be there, and (table, column) pairs that must be.
+  std::vector<std::string> tables;
+  std::vector<std::pair<std::string, std::string>> columns;
+
+  // Entries of the file's schema (tables, indexes, triggers, views), SQLite's
+  // own left out: 0 for an empty file or an empty database.
+  int objects = 0;
+  // The first table (and column of it) not found.
+  std::string missingTable;
+  std::string missingColumn;
+  // Why the file could not be read as a database.
+  std::string error;
+};
+
 class CDBConnection {
  public:
   // The database file: the last one set, else $DR_DB_PATH, else the run
@@ -51,12 +68,18 @@ class CDBConnection {
   // CREATE TABLE text of a registered table.
   static std::string CreateTableSql(const SDBTableSchema& schema);
 
-  // Opens the file read-only (never creating or changing it) and checks that
-  // it is a database holding every table named. DB_OK when it does;
-  // DB_NOT_FOUND with the first absent table in missing; DB_ERROR with the
-  // reason in error when the file cannot be read as a database.
+  // Opens the file read-only (never creating or changing it, nor leaving a
+  // -wal or -shm file beside it) and checks that it is an intact database
+  // holding every table and column named. DB_OK when it does; DB_NOT_FOUND
+  // with the first absent table (and column) in check; DB_BUSY when another
+  // process held it locked past the busy timeout; DB_ERROR with the reason
+  // in check.error when the file cannot be read as a database or is damaged.
+  static int CheckSchema(const std::string& path, SDBSchemaCheck& check);
+  // CheckSchema of tables only.
   static int CheckTables(const std::string& path, const std::vector<std::string>& tables, std::string& missing,
                          std::string& error);
+  // The busy timeout in use, in real milliseconds.
+  static int BusyTimeoutMs();
 
   // False in a process that declared it has no management database
   // ($DR_NO_DATABASE set to anything but "" or "0", as the completion
@@ -82,6 +105,10 @@ class CDBConnection {
   int EnsureTable(const std::string& name);
   // Every registered table.
   int EnsureAllTables();
+  // Drops every table and view of the database and empties SQLite's own
+  // tables, inside the caller's transaction when one is open; the tables are
+  // created again on their next use. DB_OK or the first error.
+  int DropSchema();
   // Runs create once per connection under the key (a simulated store's own
   // tables, which no binding describes); DB_OK or create's error.
   int EnsureSchema(const std::string& key, const std::function<int(CDBConnection&)>& create);

@@ -3,13 +3,14 @@
 #include <sqlite3.h>
 
 #include "db/DBConnection.h"
+#include "db/DBWriteScope.h"
 #include "log/EvEvent.h"
 
 namespace {
 
 const char* kColumns =
     "jobId, jobType, status, percent, ownerId, optionsXml, restartString, pendingCause, controlOp, parentJobId, name,"
-    " inputs, clientId, ignoreOps, opType";
+    " inputs, clientId, ignoreOps, opType, runnerHost, runnerPid, runnerStart";
 
 const char* kSchema =
     "CREATE TABLE IF NOT EXISTS PLT_Jobs ("
@@ -17,7 +18,8 @@ const char* kSchema =
     " percent REAL NOT NULL DEFAULT 0, ownerId INTEGER NOT NULL DEFAULT 1, optionsXml TEXT,"
     " restartString TEXT, pendingCause INTEGER NOT NULL DEFAULT 0, controlOp INTEGER NOT NULL DEFAULT 0,"
     " parentJobId INTEGER NOT NULL DEFAULT 0, name TEXT, inputs TEXT, clientId INTEGER NOT NULL DEFAULT 0,"
-    " ignoreOps INTEGER NOT NULL DEFAULT 0, opType INTEGER NOT NULL DEFAULT 0)";
+    " ignoreOps INTEGER NOT NULL DEFAULT 0, opType INTEGER NOT NULL DEFAULT 0, runnerHost TEXT,"
+    " runnerPid INTEGER NOT NULL DEFAULT 0, runnerStart INTEGER NOT NULL DEFAULT 0)";
 
 // A database written before jobs had an operation type gets the column.
 int CreateTable(CDBConnection& c) {
@@ -68,6 +70,19 @@ void Read(sqlite3_stmt* s, SJobRecord& r) {
   r.clientId = sqlite3_column_int(s, 12);
   r.ignoreOps = sqlite3_column_int(s, 13) != 0;
   r.opType = sqlite3_column_int(s, 14);
+  r.runner.host = Text(s, 15);
+  r.runner.pid = sqlite3_column_int64(s, 16);
+  r.runner.startTicks = sqlite3_column_int64(s, 17);
+}
+
+void BindRunner(sqlite3_stmt* s, int first, const SProcessId& runner) {
+  if (runner.Empty()) {
+    sqlite3_bind_null(s, first);
+  } else {
+    sqlite3_bind_text(s, first, runner.host.c_str(), -1, SQLITE_TRANSIENT);
+  }
+  sqlite3_bind_int64(s, first + 1, runner.pid);
+  sqlite3_bind_int64(s, first + 2, runner.startTicks);
 }
 
 // Runs an UPDATE of one job: kMissing when no job has the id.
@@ -97,7 +112,8 @@ long long CJobStore::CreateJob(const SJobRecord& job) {
   if (!c) return 0;
   // A plain INSERT: a taken id is a constraint error, never a replacement.
   const std::string sql =
-      std::string("INSERT INTO PLT_Jobs (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      std::string("INSERT INTO PLT_Jobs (") + kColumns +
+      ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   sqlite3_stmt* s = c->Prepare(sql);
   if (!s) {
     Failed(c, "CreateJob", job.jobId);
@@ -126,6 +142,7 @@ long long CJobStore::CreateJob(const SJobRecord& job) {
   sqlite3_bind_int(s, 13, job.clientId);
   sqlite3_bind_int(s, 14, job.ignoreOps ? 1 : 0);
   sqlite3_bind_int(s, 15, job.opType);
+  BindRunner(s, 16, job.runner);
   const int rc = sqlite3_step(s);
   c->Release(s);
   if (rc != SQLITE_DONE) {
@@ -293,4 +310,105 @@ EStoreResult CJobStore::ApplyOperation(long long jobId, int op) {
     default:
       return EStoreResult::kOk;
   }
+}
+
+ELeaseResult CJobStore::TakeRunLease(long long jobId, const SProcessId& runner, SProcessId& previous) {
+  previous = SProcessId();
+  CDBConnection* c = Ready("TakeRunLease");
+  if (!c) return ELeaseResult::kFailed;
+  // Read and write under the write lock: two processes that find the lease
+  // free cannot both take it.
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) {
+    Failed(c, "TakeRunLease", jobId);
+    return ELeaseResult::kFailed;
+  }
+  sqlite3_stmt* s = c->Prepare("SELECT runnerHost, runnerPid, runnerStart FROM PLT_Jobs WHERE jobId = ?");
+  if (!s) {
+    Failed(c, "TakeRunLease", jobId);
+    return ELeaseResult::kFailed;
+  }
+  sqlite3_bind_int64(s, 1, jobId);
+  int rc = sqlite3_step(s);
+  SProcessId holder;
+  if (rc == SQLITE_ROW) {
+    holder.host = Text(s, 0);
+    holder.pid = sqlite3_column_int64(s, 1);
+    holder.startTicks = sqlite3_column_int64(s, 2);
+  }
+  c->Release(s);
+  if (rc == SQLITE_DONE) return ELeaseResult::kMissing;
+  if (rc != SQLITE_ROW) {
+    c->MapError(rc);
+    Failed(c, "TakeRunLease", jobId);
+    return ELeaseResult::kFailed;
+  }
+  if (holder == runner) return scope.Commit() ? ELeaseResult::kTaken : ELeaseResult::kFailed;
+  if (!holder.Empty() && CProcessIdentity::StateOf(holder) != CProcessIdentity::kGone) {
+    previous = holder;
+    return ELeaseResult::kHeld;
+  }
+  s = c->Prepare("UPDATE PLT_Jobs SET runnerHost = ?, runnerPid = ?, runnerStart = ? WHERE jobId = ?");
+  if (!s) {
+    Failed(c, "TakeRunLease", jobId);
+    return ELeaseResult::kFailed;
+  }
+  BindRunner(s, 1, runner);
+  sqlite3_bind_int64(s, 4, jobId);
+  rc = sqlite3_step(s);
+  c->Release(s);
+  if (rc != SQLITE_DONE || !scope.Commit()) {
+    if (rc != SQLITE_DONE) c->MapError(rc);
+    Failed(c, "TakeRunLease", jobId);
+    return ELeaseResult::kFailed;
+  }
+  previous = holder;
+  if (!holder.Empty()) {
+    EvDebug().Debug("TakeRunLease", "Job [%lld]: took over the run lease of [%s], which has gone", jobId,
+                    CProcessIdentity::Text(holder).c_str());
+  }
+  return ELeaseResult::kTaken;
+}
+
+EStoreResult CJobStore::ReleaseRunLease(long long jobId, const SProcessId& runner) {
+  return UpdateJob("ReleaseRunLease",
+                   "UPDATE PLT_Jobs SET runnerHost = NULL, runnerPid = 0, runnerStart = 0"
+                   " WHERE runnerHost = ? AND runnerPid = ? AND runnerStart = ? AND jobId = ?",
+                   jobId, [&](sqlite3_stmt* s) {
+                     sqlite3_bind_text(s, 1, runner.host.c_str(), -1, SQLITE_TRANSIENT);
+                     sqlite3_bind_int64(s, 2, runner.pid);
+                     sqlite3_bind_int64(s, 3, runner.startTicks);
+                     return 4;
+                   });
+}
+
+EStoreResult CJobStore::FindLiveRunner(long long& jobId, SProcessId& runner) {
+  CDBConnection* c = Ready("FindLiveRunner");
+  if (!c) return EStoreResult::kFailed;
+  // A table made before the lease existed (a lab seeded before) has no
+  // lease a process could hold.
+  sqlite3_stmt* probe = c->Prepare("SELECT runnerHost, runnerPid, runnerStart FROM PLT_Jobs LIMIT 0", false);
+  if (probe == nullptr) return EStoreResult::kMissing;
+  c->Release(probe);
+  sqlite3_stmt* s =
+      c->Prepare("SELECT jobId, runnerHost, runnerPid, runnerStart FROM PLT_Jobs WHERE runnerPid != 0 ORDER BY jobId");
+  if (!s) return Failed(c, "FindLiveRunner", 0);
+  int rc = SQLITE_ROW;
+  EStoreResult result = EStoreResult::kMissing;
+  while (result == EStoreResult::kMissing && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    SProcessId holder;
+    holder.host = Text(s, 1);
+    holder.pid = sqlite3_column_int64(s, 2);
+    holder.startTicks = sqlite3_column_int64(s, 3);
+    if (CProcessIdentity::StateOf(holder) == CProcessIdentity::kGone) continue;
+    jobId = sqlite3_column_int64(s, 0);
+    runner = holder;
+    result = EStoreResult::kOk;
+  }
+  c->Release(s);
+  if (result == EStoreResult::kMissing && rc != SQLITE_DONE) {
+    c->MapError(rc);
+    return Failed(c, "FindLiveRunner", 0);
+  }
+  return result;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ProcessIdentity.h"
 #include "core/StoreResult.h"
 
 struct SJobRecord {
@@ -29,6 +30,16 @@ struct SJobRecord {
   bool ignoreOps = false;
   // The job's operation type (ZNOpType); 0 when not known.
   int opType = 0;
+  // The process that holds the job's run lease (empty when none does).
+  SProcessId runner;
+};
+
+// The answer of taking a job's run lease.
+enum class ELeaseResult {
+  kTaken,    // the caller holds the lease now (or held it already)
+  kHeld,     // a live process holds it (or one of another machine); nothing changed
+  kMissing,  // no such job; nothing changed
+  kFailed,   // the database call failed; the reason is logged
 };
 
 class CJobStore {
@@ -45,7 +56,8 @@ class CJobStore {
 
   // Adds a new job; a job id of 0 takes the next free id. A job id that is
   // already taken is refused: a job record is never overwritten. Returns the
-  // job id, 0 on failure (logged).
+  // job id, 0 on failure (logged). A job made with a runner is made with
+  // its run lease held, in the same statement.
   static long long CreateJob(const SJobRecord& job);
   static EStoreResult GetJob(long long jobId, SJobRecord& out);
   // Every job by id; kOk or kFailed.
@@ -85,6 +97,22 @@ class CJobStore {
   // The job manager's reaction to an operation on a job: 0 suspend gives
   // "Suspended", 2 resume "Running", 3 kill "Killed" (percent 100).
   static EStoreResult ApplyOperation(long long jobId, int op);
+
+  // The run lease: one process at a time runs a job, whatever path or
+  // lock folder it came through, because the lease lives in the job's row.
+  // Taking it reads and writes the row in one write transaction: a free
+  // lease, the caller's own, or one whose process has gone is taken
+  // (previous then names the process that had gone, or is empty); a lease
+  // of a live process, or of a process of another machine, is left alone
+  // (kHeld, previous names it).
+  static ELeaseResult TakeRunLease(long long jobId, const SProcessId& runner, SProcessId& previous);
+  // Frees the lease when runner holds it; kMissing when it does not.
+  static EStoreResult ReleaseRunLease(long long jobId, const SProcessId& runner);
+  // A job whose lease a live process (or one of another machine) holds:
+  // kOk with the first such job, kMissing when there is none.
+  static EStoreResult FindLiveRunner(long long& jobId, SProcessId& runner);
+  // The lease's columns, which a jobs table made before them lacks.
+  static constexpr const char* kLeaseColumns[] = {"runnerHost", "runnerPid", "runnerStart"};
 
   // Creates the jobs table on the calling thread's database.
   static bool CreateTables();

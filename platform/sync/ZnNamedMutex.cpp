@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,7 +39,11 @@ struct ZnNamedMutex::SGate {
   std::thread::id owner DR_GUARDED_BY(mutex);
   int count DR_GUARDED_BY(mutex) = 0;
   int fd DR_GUARDED_BY(mutex) = -1;
-  std::string path;  // set before the gate is shared, then only read
+  // Set before the gate is shared, then only read: the lock folder, the
+  // file's name inside it, and the two joined.
+  std::string folder;
+  std::string name;
+  std::string path;
   ~SGate() {
     if (fd >= 0) close(fd);
   }
@@ -70,10 +75,55 @@ std::string ZnNamedMutex::EncodeName(const std::string& name) {
   return path + enc + ".lock";
 }
 
+int ZnNamedMutex::OpenLockFile(const std::string& folder, const std::string& name, std::string& error) {
+  int dir = CRunFolder::OpenLockFolder(folder, error);
+  if (dir < 0) return -1;
+  // Every step below the checked folder is opened without following a
+  // link, so what is opened is what lies inside that folder.
+  std::string where = folder;
+  size_t start = 0;
+  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', start)) {
+    const std::string part = name.substr(start, slash - start);
+    start = slash + 1;
+    where += "/" + part;
+    int sub = -1;
+    if (mkdirat(dir, part.c_str(), 0700) == 0 || errno == EEXIST) {
+      sub = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (sub < 0) error = "cannot open lock folder [" + where + "]: " + strerror(errno);
+    close(dir);
+    if (sub < 0) return -1;
+    dir = sub;
+  }
+  where += "/" + name.substr(start);
+  // Non-blocking, so a FIFO in the file's place cannot hold the open.
+  const int fd = openat(dir, name.c_str() + start, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  const int openError = errno;
+  close(dir);
+  if (fd < 0) {
+    error = "cannot open [" + where + "]: " + strerror(openError);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    error = "[" + where + "] is not a regular file";
+    return -1;
+  }
+  return fd;
+}
+
+bool ZnNamedMutex::CanOpen(const std::string& name, std::string& error) {
+  const int fd = OpenLockFile(CRunFolder::LockPath(), EncodeName(name), error);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 ZnNamedMutex::ZnNamedMutex(const char* name) : ZnNamedMutex(std::string(name ? name : "")) {}
 
 ZnNamedMutex::ZnNamedMutex(const std::string& name)
-    : m_name(name), m_gate(AcquireGate(CRunFolder::LockPath() + "/" + EncodeName(name))) {}
+    : m_name(name), m_gate(AcquireGate(CRunFolder::LockPath(), EncodeName(name))) {}
 
 ZnNamedMutex::~ZnNamedMutex() { ReleaseGate(m_gate); }
 
@@ -84,13 +134,16 @@ CMutex g_gatesMutex;
 
 // One gate per lock file, shared by every ZnNamedMutex of that name in this
 // process and freed with the last of them.
-std::shared_ptr<ZnNamedMutex::SGate> ZnNamedMutex::AcquireGate(const std::string& path) {
+std::shared_ptr<ZnNamedMutex::SGate> ZnNamedMutex::AcquireGate(const std::string& folder, const std::string& name) {
   static auto* gates = new std::map<std::string, std::weak_ptr<SGate>>();
+  const std::string path = folder + "/" + name;
   CMutexLock lk(g_gatesMutex);
   std::weak_ptr<SGate>& slot = (*gates)[path];
   std::shared_ptr<SGate> gate = slot.lock();
   if (!gate) {
     gate = std::make_shared<SGate>();
+    gate->folder = folder;
+    gate->name = name;
     gate->path = path;
     slot = gate;
   }
@@ -133,13 +186,12 @@ bool ZnNamedMutex::LockUntil(unsigned long long ms, bool record) {
   // deadline passes or the thread is asked to stop.
   bool reported = false;
   while (g.fd < 0) {
-    std::string dir = g.path.substr(0, g.path.rfind('/'));
-    CRunFolder::MakeDirs(dir);
-    g.fd = open(g.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    std::string error;
+    g.fd = OpenLockFile(g.folder, g.name, error);
     if (g.fd >= 0) break;
     if (!reported) {
       CLogSink::Instance().Write(0, "ZnNamedMutex::lock", "Cannot open lock file [%s] for [%s]: [%s]. Retrying",
-                                 g.path.c_str(), m_name.c_str(), strerror(errno));
+                                 g.path.c_str(), m_name.c_str(), error.c_str());
       reported = true;
     }
     // Not on the gate's condition variable: this wait must not swallow the

@@ -1,11 +1,13 @@
 // A mutex named across processes: one holder thread at a time among all
-// threads of all processes on this machine that use the same name, with a
-// recursion count per holder.
+// threads of all processes on this machine that use the same name and lock
+// folder, with a recursion count per holder.
 //
 // Names compare without regard to letter case. Each name maps to a lock file
-// in the host-wide lock folder (CRunFolder::LockPath) through an injective,
-// path-safe encoding, and the file is held with flock, so the kernel releases
-// the mutex when the holding process dies. Within a process, threads are
+// in the lock folder (CRunFolder::LockPath: one per user unless DR_LOCK_DIR
+// says otherwise, so the processes that share a mutex are those of one user
+// or of one DR_LOCK_DIR) through an injective, path-safe encoding, and the
+// file is held with flock, so the kernel releases the mutex when the holding
+// process dies. Within a process, threads are
 // excluded by an in-process gate per name: flock alone would let two threads
 // sharing one descriptor both "hold" it.
 #pragma once
@@ -36,12 +38,19 @@ class DR_CAPABILITY("mutex") DR_REENTRANT_CAPABILITY ZnNamedMutex {
   int getLockCnt() const;
 
   const std::string& getName() const { return m_name; }
+  // Whether the lock file of a name can be opened (it is made when missing);
+  // false with the reason. Tells a mutex another holds from one nobody can.
+  static bool CanOpen(const std::string& name, std::string& error);
   // Lock-file path for a name (relative to the lock folder); exposed for tests.
   static std::string EncodeName(const std::string& name);
 
  private:
   struct SGate;
-  static std::shared_ptr<SGate> AcquireGate(const std::string& path);
+  static std::shared_ptr<SGate> AcquireGate(const std::string& folder, const std::string& name);
+  // The lock file name (EncodeName) below folder, created 0600 when missing;
+  // only a regular file reached without a link is opened. -1 with the
+  // reason in error.
+  static int OpenLockFile(const std::string& folder, const std::string& name, std::string& error);
   static void ReleaseGate(std::shared_ptr<SGate>& gate);
   bool LockUntil(unsigned long long ms, bool record);
   bool UnlockGate();

@@ -64,8 +64,8 @@ TEST_F(E2EDrJobHardening, SecondRunOfARunningJobIsRefusedAndLeavesTheKillForTheF
   SResult second = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 4294967301");
 
   EXPECT_EQ(3, second.code) << second.output;
-  EXPECT_EQ("drjob: DR job [4294967301] is already running in another process (or its run lock cannot be taken, see "
-            "the log); nothing was changed\n",
+  EXPECT_EQ("drjob: DR job [4294967301] is already running in another process (" +
+                CProcessIdentity::Text(CProcessIdentity::Of(first.Pid())) + "); nothing was changed\n",
             second.output);
   // The refused run neither cleared the kill nor counted an attempt.
   EXPECT_EQ(1, Job(jobId).controlOp);
@@ -128,6 +128,9 @@ TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
   // does not run when it cannot.
   Sql("CREATE TRIGGER frozen_control BEFORE UPDATE OF controlOp ON PLT_Jobs "
       "BEGIN SELECT RAISE(ABORT, 'control frozen'); END");
+  // The run of 501 has ended: this process stands in for one that runs it.
+  SProcessId previous;
+  ASSERT_EQ(ELeaseResult::kTaken, CJobStore::TakeRunLease(501, CProcessIdentity::Self(), previous));
   SResult control = Host("control --db " + m_db + " --job 501 kill");
   EXPECT_EQ(4, control.code);
   EXPECT_EQ("drjob: cannot record the kill request for DR job [501]\n", control.output);
@@ -145,21 +148,6 @@ TEST_F(E2EDrJobHardening, ControlOfAnEndedJobSaysSo) {
   EXPECT_EQ(0, Job(600).controlOp);
 }
 
-// Bytes and modification time of a file.
-struct SFileState {
-  std::string bytes;
-  long long mtimeNs = 0;
-  bool operator==(const SFileState& o) const { return bytes == o.bytes && mtimeNs == o.mtimeNs; }
-};
-
-SFileState StateOf(const std::string& path) {
-  SFileState s;
-  s.bytes = drtest::ReadFile(path);
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) s.mtimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  return s;
-}
-
 TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) {
   const std::string empty = m_dir + "/empty.db";
   FILE* f = fopen(empty.c_str(), "w");
@@ -173,7 +161,7 @@ TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) 
   sqlite3_close(db);
 
   for (const std::string& path : {empty, foreign}) {
-    const SFileState before = StateOf(path);
+    const drtest::SFileState before = drtest::StateOf(path);
     for (const std::string& command :
          {"run --db " + path + " --group Sample --type planned-failover", "control --db " + path + " --job 1 kill"}) {
       SResult r = Host(command);
@@ -182,7 +170,7 @@ TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) 
                                               "seed makes one)"))
           << r.output;
     }
-    EXPECT_TRUE(before == StateOf(path)) << path;
+    EXPECT_TRUE(before == drtest::StateOf(path)) << path;
   }
   // Seed makes one of either.
   EXPECT_EQ(0, Host("seed --db " + empty).code);

@@ -22,7 +22,15 @@ using drtest::ReadFile;
 using drtest::RunDrJob;
 using drtest::SResult;
 
-class E2EDrJobLab : public drtest::CDrJobLabTest {};
+class E2EDrJobLab : public drtest::CDrJobLabTest {
+ protected:
+  // This process runs the job, as drjob run would: control asks a live
+  // runner only.
+  static void RunHere(long long jobId) {
+    SProcessId previous;
+    ASSERT_EQ(ELeaseResult::kTaken, CJobStore::TakeRunLease(jobId, CProcessIdentity::Self(), previous));
+  }
+};
 
 
 TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
@@ -45,6 +53,59 @@ TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
     EXPECT_EQ(2, r.code) << c.first;
     EXPECT_NE(std::string::npos, r.output.find(std::string("drjob: ") + c.second)) << c.first << "\n" << r.output;
   }
+}
+
+TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorTheUsageOfItsCommand) {
+  const char* const usages[] = {
+      "drjob seed --db PATH [--replace]\n",
+      "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n",
+      "drjob control --db PATH --job N kill|suspend\n",
+      "drjob jobs --db PATH\n",
+      "drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n",
+      "drjob tasks --db PATH\n",
+      "drjob lab --db PATH [show | down NAME | up NAME | release]\n",
+  };
+  const char* const commands[] = {"seed", "run", "control", "jobs", "job", "tasks", "lab"};
+  const SResult help = RunDrJob("--help");
+  EXPECT_EQ(0, help.code) << help.output;
+  for (size_t i = 0; i < 7; ++i) {
+    EXPECT_TRUE(Has(help, usages[i])) << usages[i];
+    EXPECT_TRUE(Has(help, std::string("exit codes of ") + commands[i] + ": ")) << commands[i];
+  }
+  EXPECT_TRUE(Has(help, "16 no process runs the DR job")) << help.output;
+  EXPECT_TRUE(Has(help, "15 the lock folder cannot be used")) << help.output;
+
+  // An error: its line, then the usage of that command only and where the
+  // rest is. The same usage, alone and successful, for the command's --help.
+  const struct {
+    const char* args;
+    const char* error;
+    size_t command;
+  } errors[] = {
+      {"run --db x.db --group g", "drjob: run needs --type TYPE\n", 1},
+      {"control --db x.db --job 5 restart", "drjob: unexpected argument [restart] for control\n", 2},
+      {"seed --db x.db --bogus", "drjob: unexpected argument [--bogus] for seed\n", 0},
+      {"job --db x.db --job 4 percent 100", "drjob: percent needs a number from 0 to 99, not [100]\n", 4},
+  };
+  for (const auto& e : errors) {
+    SCOPED_TRACE(e.args);
+    const SResult r = RunDrJob(e.args);
+    EXPECT_EQ(2, r.code);
+    EXPECT_EQ(0u, r.output.find(std::string(e.error) + "usage: " + usages[e.command])) << r.output;
+    const std::string tail = "drjob --help shows every command\n";
+    EXPECT_EQ(r.output.size() - tail.size(), r.output.rfind(tail)) << r.output;
+    const SResult own = RunDrJob(std::string(commands[e.command]) + " --help");
+    EXPECT_EQ(0, own.code);
+    EXPECT_EQ(0u, own.output.find(std::string("usage: ") + usages[e.command])) << own.output;
+    for (size_t i = 0; i < 7; ++i) {
+      if (i == e.command) continue;
+      EXPECT_FALSE(Has(r, usages[i])) << r.output;
+      EXPECT_FALSE(Has(own, usages[i])) << own.output;
+    }
+  }
+  const SResult unknown = RunDrJob("bogus");
+  EXPECT_EQ(2, unknown.code);
+  EXPECT_EQ("drjob: unknown command [bogus]\ndrjob --help shows every command\n", unknown.output);
 }
 
 TEST(E2EDrJobHost, UnreadableDatabaseIsRefused) {
@@ -77,6 +138,18 @@ TEST_F(E2EDrJobLab, RunGoesFromInitializeToTheFinalStateWithTheSummary) {
   EXPECT_EQ("2", job.restartString);
 }
 
+TEST_F(E2EDrJobLab, ProgressIsPrintedOncePerChange) {
+  const SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 12");
+  EXPECT_EQ(1, r.code) << r.output;
+  std::vector<int> printed;
+  const std::string mark = "drjob: DR job [12] progress [";
+  for (size_t at = r.output.find(mark); at != std::string::npos; at = r.output.find(mark, at + 1)) {
+    printed.push_back(atoi(r.output.c_str() + at + mark.size()));
+  }
+  ASSERT_FALSE(printed.empty()) << r.output;
+  for (size_t i = 1; i < printed.size(); ++i) EXPECT_NE(printed[i - 1], printed[i]) << r.output;
+}
+
 TEST_F(E2EDrJobLab, RunningAJobIdAgainIsARestart) {
   ASSERT_EQ(1, Host("run --db " + m_db + " --group 1 --type 1 --job-id 5000000001").code);
   SResult again = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 5000000001");
@@ -98,6 +171,7 @@ TEST_F(E2EDrJobLab, RunWithoutAJobIdTakesTheNextFreeOne) {
 TEST_F(E2EDrJobLab, KillFromASecondProcessIsSeenByTheJobsManager) {
   const long long jobId = 5000000002LL;
   CreateDRJob(jobId);
+  RunHere(jobId);
   ZNDROrchestrationClnt client(jobId);
   CDRJobManager jm;
   ASSERT_TRUE(jm.Initialize(client, 0, 2));
@@ -115,6 +189,7 @@ TEST_F(E2EDrJobLab, KillFromASecondProcessIsSeenByTheJobsManager) {
 TEST_F(E2EDrJobLab, SuspendFromASecondProcessIsSeenByTheJobsManager) {
   const long long jobId = 31;
   CreateDRJob(jobId);
+  RunHere(jobId);
   ZNDROrchestrationClnt client(jobId);
   CDRJobManager jm;
   ASSERT_TRUE(jm.Initialize(client, 0, 2));

@@ -102,8 +102,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
   }
   EXPECT_EQ(6u, vms.size());
 
-  // Seeding again leaves the same lab, not a second one.
-  ASSERT_EQ(0, Host("seed --db " + m_db).code);
+  // Seeding again replaces the lab with the same lab, not a second one.
+  ASSERT_EQ(0, Host("seed --replace --db " + m_db).code);
   EXPECT_EQ(show.output, Host("lab show --db " + m_db).output);
   SAppVMRecord row;
   ASSERT_EQ(EStoreResult::kOk, CAppVMStore::FindByClient(1101, row));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -23,13 +24,8 @@ struct SResult {
   std::string output;
 };
 
-// The host runs in a run folder of its own, at the tests' time scale.
-inline SResult RunDrJob(const std::string& args, const std::string& runDir = std::string()) {
-  std::string env;
-  if (!runDir.empty()) {
-    env = "DR_RUN_DIR='" + runDir + "/run' DR_LOCK_DIR='" + runDir + "/locks' DR_TIME_SCALE=0.001 ";
-  }
-  std::string command = env + std::string(DR_DRJOB) + " " + args + " 2>&1";
+// A shell command line; its output and error output together.
+inline SResult RunShell(const std::string& command) {
   SResult result{-1, std::string()};
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
@@ -38,6 +34,18 @@ inline SResult RunDrJob(const std::string& args, const std::string& runDir = std
   int status = pclose(pipe);
   result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+// The environment of a host run in a run folder of its own, at the tests'
+// time scale; later assignments on the same line override these.
+inline std::string HostEnvironment(const std::string& runDir) {
+  return "DR_RUN_DIR='" + runDir + "/run' DR_LOCK_DIR='" + runDir + "/locks' DR_TIME_SCALE=0.001 ";
+}
+
+// The host runs in a run folder of its own, at the tests' time scale.
+inline SResult RunDrJob(const std::string& args, const std::string& runDir = std::string()) {
+  const std::string env = runDir.empty() ? std::string() : HostEnvironment(runDir);
+  return RunShell(env + std::string(DR_DRJOB) + " " + args + " 2>&1");
 }
 
 inline bool Has(const SResult& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
@@ -51,6 +59,34 @@ inline std::string ReadFile(const std::string& path) {
   while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
   fclose(f);
   return text;
+}
+
+// Whether SQLite left a -wal or -shm file beside a database file.
+inline bool HasSiblings(const std::string& path) {
+  struct stat st;
+  return stat((path + "-wal").c_str(), &st) == 0 || stat((path + "-shm").c_str(), &st) == 0;
+}
+
+// Bytes and modification time of a file, and whether SQLite left a -wal or
+// -shm file beside it. Reads the file: never for a database this process
+// has open, since closing any descriptor of a file drops every lock the
+// process holds on it, SQLite's included.
+struct SFileState {
+  std::string bytes;
+  long long mtimeNs = 0;
+  bool siblings = false;
+  bool operator==(const SFileState& o) const {
+    return bytes == o.bytes && mtimeNs == o.mtimeNs && siblings == o.siblings;
+  }
+};
+
+inline SFileState StateOf(const std::string& path) {
+  SFileState s;
+  s.bytes = ReadFile(path);
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) s.mtimeNs = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  s.siblings = HasSiblings(path);
+  return s;
 }
 
 // A seeded lab in a folder of its own; the test process opens the same

@@ -1,4 +1,7 @@
+#include <errno.h>
 #include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -11,6 +14,7 @@
 #include "TestSupport.h"
 #include "TestThread.h"
 #include "core/RunFolder.h"
+#include "log/LogSink.h"
 #include "sync/ZnEvent.h"
 #include "sync/ZnNamedMutex.h"
 #include "sync/ZnThread.h"
@@ -169,6 +173,62 @@ TEST(NamedMutex, EncodingStaysInsideTheLockFolder) {
   ZnNamedMutex longName(std::string(700, 'x') + "/tail");
   EXPECT_TRUE(longName.lock(100));
   EXPECT_TRUE(longName.unlock());
+}
+
+// The lock folder is a real folder of this user that nobody else can write,
+// made 0700, and a lock file a regular file reached without a link, made
+// 0600: whatever was planted instead is refused, and nothing is made through
+// a link.
+TEST(NamedMutex, OnlyAPrivateFolderAndARegularFileReachedWithoutALinkServe) {
+  const std::string dir = drtest::MakeTempDir("lockfolder");
+  const std::string saved = CRunFolder::LockPath();
+  const std::string target = dir + "/target";
+  ASSERT_EQ(0, mkdir(target.c_str(), 0700));
+  const std::string good = dir + "/good";
+  CRunFolder::SetLockPath(good);
+  {
+    ZnNamedMutex plain("plain");
+    EXPECT_TRUE(plain.lock(0));
+    plain.unlock();
+  }
+  struct stat st;
+  ASSERT_EQ(0, lstat(good.c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  ASSERT_EQ(0, lstat((good + "/" + ZnNamedMutex::EncodeName("plain")).c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+
+  const std::string link = dir + "/link";
+  ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+  ASSERT_EQ(0, symlink((target + "/victim").c_str(), (good + "/" + ZnNamedMutex::EncodeName("planted")).c_str()));
+  ASSERT_EQ(0, mkfifo((good + "/" + ZnNamedMutex::EncodeName("fifo")).c_str(), 0600));
+  ASSERT_EQ(0, mkdir((good + "/" + ZnNamedMutex::EncodeName("folder")).c_str(), 0700));
+  const struct {
+    std::string folder;
+    std::string name;
+    std::string reason;
+  } cases[] = {
+      {link, "any", "the lock folder [" + link + "] is a link; only a real folder is used"},
+      {good, "planted", "cannot open [" + good + "/planted.lock]: " + strerror(ELOOP)},
+      {good, "fifo", "[" + good + "/fifo.lock] is not a regular file"},
+      {good, "folder", "cannot open [" + good + "/folder.lock]: " + strerror(EISDIR)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CLogSink::Instance().ClearCapture();
+    CRunFolder::SetLockPath(c.folder);
+    ZnNamedMutex m(c.name);
+    EXPECT_FALSE(m.lock(0));
+    EXPECT_TRUE(CLogSink::Instance().Contains("Cannot open lock file [" + c.folder + "/" +
+                                              ZnNamedMutex::EncodeName(c.name) + "] for [" + c.name + "]: [" +
+                                              c.reason + "]. Retrying"));
+    std::string why;
+    EXPECT_FALSE(ZnNamedMutex::CanOpen(c.name, why));
+    EXPECT_EQ(c.reason, why);
+  }
+  CRunFolder::SetLockPath(saved);
+  EXPECT_EQ(0, rmdir(target.c_str())) << "something was made through a link";
+  drtest::RemoveTree(dir);
 }
 
 DR_TEST_LOCK_RULES_ON
