@@ -127,8 +127,9 @@ cmd_demo() {
         return "$rc"
       fi
       say "expected at this stage: the DR job built its priority queue from the sample group, ran every"
-      say "priority and ended FAILED with its summary report, because the VM operations are not built yet;"
-      say "no failover was done. The job's log is $run/drorch.log" ;;
+      say "priority and ended FAILED with its summary report: single VM operations are built, but the"
+      say "planned failover of VM replications is not built yet, so no failover was done."
+      say "The job's log is $run/drorch.log" ;;
     *)
       say "the DR job ended with exit code $rc (see above and $run/drorch.log)"
       return "$rc" ;;
