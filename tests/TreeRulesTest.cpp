@@ -116,6 +116,8 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"APP_VM", "platform/appmgr/AppVMStore"},
       {"APP_InstanceProp", "platform/appmgr/InstancePropStore"},
       {"APP_Application", "platform/appmgr/ApplicationStore"},
+      {"App_VirtualAppProp", "platform/appmgr/VirtualAppPropStore"},
+      {"App_VmAllocationPolicy", "platform/appmgr/VmAllocationPolicyStore"},
       {"PLT_HvInstances", "platform/vm/HypervisorStore"},
       {"PLT_HvRegions", "platform/vm/HypervisorStore"},
       {"PLT_HvProxies", "platform/vm/HypervisorStore"},

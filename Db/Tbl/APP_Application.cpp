@@ -48,9 +48,6 @@ const SDBBindingDesc kDesc = {
     6,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 16, kDesc.serial), true);
 
 }  // namespace
 
@@ -67,7 +64,6 @@ APP_Application_t2::~APP_Application_t2() = default;
 const SDBBindingDesc& APP_Application_t2::Desc() { return kDesc; }
 
 APP_Application::APP_Application(DBtran* tran) : ZNDBGeneratedBinding<APP_Application, APP_Application_t, APP_Application_t2, 16>(tran) {
-  (void)kRegistered;
 }
 
 APP_Application::~APP_Application() = default;

@@ -52,9 +52,6 @@ const SDBBindingDesc kDesc = {
     2,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 24, kDesc.serial), true);
 
 }  // namespace
 
@@ -78,7 +75,6 @@ APP_Client_t2::~APP_Client_t2() = default;
 const SDBBindingDesc& APP_Client_t2::Desc() { return kDesc; }
 
 APP_Client::APP_Client(DBtran* tran) : ZNDBGeneratedBinding<APP_Client, APP_Client_t, APP_Client_t2, 24>(tran) {
-  (void)kRegistered;
 }
 
 APP_Client::~APP_Client() = default;

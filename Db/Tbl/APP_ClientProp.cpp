@@ -34,9 +34,6 @@ const SDBBindingDesc kDesc = {
     1,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 8, kDesc.serial), true);
 
 }  // namespace
 
@@ -53,7 +50,6 @@ APP_ClientProp_t2::~APP_ClientProp_t2() = default;
 const SDBBindingDesc& APP_ClientProp_t2::Desc() { return kDesc; }
 
 APP_ClientProp::APP_ClientProp(DBtran* tran) : ZNDBGeneratedBinding<APP_ClientProp, APP_ClientProp_t, APP_ClientProp_t2, 8>(tran) {
-  (void)kRegistered;
 }
 
 APP_ClientProp::~APP_ClientProp() = default;

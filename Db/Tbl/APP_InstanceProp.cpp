@@ -35,9 +35,6 @@ const SDBBindingDesc kDesc = {
     1,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 8, kDesc.serial), true);
 
 }  // namespace
 
@@ -55,7 +52,6 @@ APP_InstanceProp_t2::~APP_InstanceProp_t2() = default;
 const SDBBindingDesc& APP_InstanceProp_t2::Desc() { return kDesc; }
 
 APP_InstanceProp::APP_InstanceProp(DBtran* tran) : ZNDBGeneratedBinding<APP_InstanceProp, APP_InstanceProp_t, APP_InstanceProp_t2, 8>(tran) {
-  (void)kRegistered;
 }
 
 APP_InstanceProp::~APP_InstanceProp() = default;

@@ -38,9 +38,6 @@ const SDBBindingDesc kDesc = {
     2,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 11, kDesc.serial), true);
 
 }  // namespace
 
@@ -59,7 +56,6 @@ APP_VM_t2::~APP_VM_t2() = default;
 const SDBBindingDesc& APP_VM_t2::Desc() { return kDesc; }
 
 APP_VM::APP_VM(DBtran* tran) : ZNDBGeneratedBinding<APP_VM, APP_VM_t, APP_VM_t2, 11>(tran) {
-  (void)kRegistered;
 }
 
 APP_VM::~APP_VM() = default;

@@ -49,9 +49,6 @@ const SDBBindingDesc kDesc = {
     0,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 25, kDesc.serial), true);
 
 }  // namespace
 
@@ -83,7 +80,6 @@ APP_VSAReplication_t2::~APP_VSAReplication_t2() = default;
 const SDBBindingDesc& APP_VSAReplication_t2::Desc() { return kDesc; }
 
 APP_VSAReplication::APP_VSAReplication(DBtran* tran) : ZNDBGeneratedBinding<APP_VSAReplication, APP_VSAReplication_t, APP_VSAReplication_t2, 25>(tran) {
-  (void)kRegistered;
 }
 
 APP_VSAReplication::~APP_VSAReplication() = default;

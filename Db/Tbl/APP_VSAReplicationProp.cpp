@@ -30,9 +30,6 @@ const SDBBindingDesc kDesc = {
     0,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 6, kDesc.serial), true);
 
 }  // namespace
 
@@ -49,7 +46,6 @@ APP_VSAReplicationProp_t2::~APP_VSAReplicationProp_t2() = default;
 const SDBBindingDesc& APP_VSAReplicationProp_t2::Desc() { return kDesc; }
 
 APP_VSAReplicationProp::APP_VSAReplicationProp(DBtran* tran) : ZNDBGeneratedBinding<APP_VSAReplicationProp, APP_VSAReplicationProp_t, APP_VSAReplicationProp_t2, 6>(tran) {
-  (void)kRegistered;
 }
 
 APP_VSAReplicationProp::~APP_VSAReplicationProp() = default;

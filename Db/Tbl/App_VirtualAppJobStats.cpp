@@ -41,9 +41,6 @@ const SDBBindingDesc kDesc = {
     2,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 13, kDesc.serial), true);
 
 }  // namespace
 
@@ -74,7 +71,6 @@ const SDBBindingDesc& App_VirtualAppJobStats_t2::Desc() { return kDesc; }
 
 App_VirtualAppJobStats::App_VirtualAppJobStats(DBtran* tran)
     : ZNDBGeneratedBinding<App_VirtualAppJobStats, App_VirtualAppJobStats_t, App_VirtualAppJobStats_t2, 13>(tran) {
-  (void)kRegistered;
 }
 
 App_VirtualAppJobStats::~App_VirtualAppJobStats() = default;

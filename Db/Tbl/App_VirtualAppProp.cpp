@@ -32,9 +32,6 @@ const SDBBindingDesc kDesc = {
     1,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 6, kDesc.serial), true);
 
 }  // namespace
 
@@ -64,7 +61,6 @@ App_VirtualAppProp_t2::~App_VirtualAppProp_t2() = default;
 const SDBBindingDesc& App_VirtualAppProp_t2::Desc() { return kDesc; }
 
 App_VirtualAppProp::App_VirtualAppProp(DBtran* tran) : ZNDBGeneratedBinding<App_VirtualAppProp, App_VirtualAppProp_t, App_VirtualAppProp_t2, 6>(tran) {
-  (void)kRegistered;
 }
 
 App_VirtualAppProp::~App_VirtualAppProp() = default;

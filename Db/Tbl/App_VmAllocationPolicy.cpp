@@ -38,9 +38,6 @@ const SDBBindingDesc kDesc = {
     2,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 10, kDesc.serial), true);
 
 }  // namespace
 
@@ -60,7 +57,6 @@ App_VmAllocationPolicy_t2::~App_VmAllocationPolicy_t2() = default;
 const SDBBindingDesc& App_VmAllocationPolicy_t2::Desc() { return kDesc; }
 
 App_VmAllocationPolicy::App_VmAllocationPolicy(DBtran* tran) : ZNDBGeneratedBinding<App_VmAllocationPolicy, App_VmAllocationPolicy_t, App_VmAllocationPolicy_t2, 10>(tran) {
-  (void)kRegistered;
 }
 
 App_VmAllocationPolicy::~App_VmAllocationPolicy() = default;

@@ -78,9 +78,6 @@ const SDBBindingDesc kDesc = {
     1,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 52, kDesc.serial), true);
 
 }  // namespace
 
@@ -111,7 +108,6 @@ const SDBBindingDesc& JMAdminJobInfoTable_t2::Desc() { return kDesc; }
 
 JMAdminJobInfoTable::JMAdminJobInfoTable(DBtran* tran)
     : ZNDBGeneratedBinding<JMAdminJobInfoTable, JMAdminJobInfoTable_t, JMAdminJobInfoTable_t2, 52>(tran) {
-  (void)kRegistered;
 }
 
 JMAdminJobInfoTable::~JMAdminJobInfoTable() = default;

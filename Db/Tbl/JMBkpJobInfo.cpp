@@ -91,9 +91,6 @@ const SDBBindingDesc kDesc = {
     2,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 64, kDesc.serial), true);
 
 }  // namespace
 
@@ -116,7 +113,6 @@ const SDBBindingDesc& JMBkpJobInfo_t2::Desc() { return kDesc; }
 
 JMBkpJobInfo::JMBkpJobInfo(DBtran* tran)
     : ZNDBGeneratedBinding<JMBkpJobInfo, JMBkpJobInfo_t, JMBkpJobInfo_t2, 64>(tran) {
-  (void)kRegistered;
 }
 
 JMBkpJobInfo::~JMBkpJobInfo() = default;

@@ -34,9 +34,6 @@ const SDBBindingDesc kDesc = {
     2,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 7, kDesc.serial), true);
 
 }  // namespace
 
@@ -46,7 +43,6 @@ const SDBBindingDesc& JMJobDataLink_t2::Desc() { return kDesc; }
 
 JMJobDataLink::JMJobDataLink(DBtran* tran)
     : ZNDBGeneratedBinding<JMJobDataLink, JMJobDataLink_t, JMJobDataLink_t2, 7>(tran) {
-  (void)kRegistered;
 }
 
 JMJobDataLink::~JMJobDataLink() = default;

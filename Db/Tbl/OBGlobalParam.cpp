@@ -28,9 +28,6 @@ const SDBBindingDesc kDesc = {
     0,
 };
 
-// The schema is known from load time on, so the database creates the table
-// on first use even before any object of this binding exists.
-const bool kRegistered = (CDBConnection::RegisterTable(kDesc.name, kColumns, 5, kDesc.serial), true);
 
 }  // namespace
 
@@ -48,7 +45,6 @@ OBGlobalParam_t2::~OBGlobalParam_t2() = default;
 const SDBBindingDesc& OBGlobalParam_t2::Desc() { return kDesc; }
 
 OBGlobalParam::OBGlobalParam(DBtran* tran) : ZNDBGeneratedBinding<OBGlobalParam, OBGlobalParam_t, OBGlobalParam_t2, 5>(tran) {
-  (void)kRegistered;
 }
 
 OBGlobalParam::~OBGlobalParam() = default;

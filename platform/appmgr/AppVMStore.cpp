@@ -53,3 +53,17 @@ EStoreResult CAppVMStore::FindByClient(int clientId, SAppVMRecord& out) {
 }
 
 bool CAppVMStore::CreateTables() { return Ready("CreateTables") != nullptr; }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"id", "i", 0}, {"vHostId", "i", 0}, {"clientId", "i", 0}, {"GUID", "s257", 0}, {"name", "s513", 0},
+    {"vxml", "s", 0}, {"timeStamp", "t", 0}, {"addTimeStamp", "t", 0}, {"removalTimeStamp", "t", 0},
+    {"status", "i", 0}, {"vmAllocationPolicyId", "i", 0},
+};
+
+}  // namespace
+
+void CAppVMStore::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, "id");
+}

@@ -30,6 +30,9 @@ class CAppVMStore {
   // The newest row of a client.
   static EStoreResult FindByClient(int clientId, SAppVMRecord& out);
 
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the table on the calling thread's database.
   static bool CreateTables();
 };

@@ -44,3 +44,18 @@ EStoreResult CApplicationStore::FindByInstance(long long instanceId, SApplicatio
 }
 
 bool CApplicationStore::CreateTables() { return Ready("CreateTables") != nullptr; }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"id", "i", 0}, {"clientId", "i", 0}, {"appTypeId", "i", 0}, {"instance", "i", 0}, {"backupSet", "i", 0},
+    {"appNumber", "i", 0}, {"dataArchGrpID", "i", 0}, {"logArchGrpID", "i", 0}, {"refTime", "x", 0},
+    {"modified", "x", 0}, {"subclientName", "s257", 0}, {"subclientStatus", "i", 0}, {"hdpId", "i", 0},
+    {"hdpTime", "x", 0}, {"origHDId", "i", 0}, {"GUID", "s65", 0},
+};
+
+}  // namespace
+
+void CApplicationStore::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, "id");
+}

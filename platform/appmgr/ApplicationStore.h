@@ -23,6 +23,9 @@ class CApplicationStore {
   // The first application of an instance.
   static EStoreResult FindByInstance(long long instanceId, SApplicationRecord& out);
 
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the table on the calling thread's database.
   static bool CreateTables();
 };

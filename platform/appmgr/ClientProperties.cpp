@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "appmgr/ComponentProperties.h"
+#include "db/DBConnection.h"
 
 ClientProperties::ClientProperties(int clientId) : m_clientId(clientId) {}
 
@@ -56,3 +57,16 @@ int ClientProperties::setVSAProjectId(const std::string& projectId) {
 }
 
 bool ClientProperties::CreateTables() { return CComponentProperties::Ready(kTable); }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"id", "i", 0}, {"componentNameId", "i", 0}, {"attrName", "s2049", 0}, {"attrType", "i", 0},
+    {"attrVal", "s2049", 0}, {"created", "x", 0}, {"modified", "x", 0}, {"hdpId", "i", 0},
+};
+
+}  // namespace
+
+void ClientProperties::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, "id");
+}

@@ -51,6 +51,9 @@ class ClientProperties {
   int getAttribute(const std::string& name, std::string& value);
   int setAttribute(const std::string& name, const std::string& value);
 
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the table on the calling thread's database.
   static bool CreateTables();
 

@@ -115,3 +115,20 @@ EStoreResult CClientStore::FindByName(const std::string& name, SClientRecord& ou
 }
 
 bool CClientStore::CreateTables() { return Ready("CreateTables") != nullptr; }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"id", "i", 0}, {"name", "s511", 0}, {"simOperatingSystemId", "i", 0}, {"net_hostname", "s511", 0},
+    {"client_password", "s511", 0}, {"refTime", "x", 0}, {"modified", "x", 0}, {"offlineEntity", "i", 0},
+    {"offlineTimeStamp", "x", 0}, {"dhHostName", "s511", 0}, {"clientDescription", "s", 0},
+    {"jobResultDir", "s511", 0}, {"clientSkewTime", "i", 0}, {"zndPort", "i", 0}, {"evclientPort", "i", 0},
+    {"status", "i", 0}, {"releaseId", "i", 0}, {"spaceCheckFlags", "i", 0}, {"hdpId", "i", 0}, {"hdpTime", "x", 0},
+    {"origHDId", "i", 0}, {"GUID", "s65", 0}, {"specialClientFlags", "i", 0}, {"displayName", "s511", 0},
+};
+
+}  // namespace
+
+void CClientStore::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, "id");
+}

@@ -29,6 +29,9 @@ class CClientStore {
   // By id, or by name without regard to case.
   static EStoreResult FindById(int clientId, SClientRecord& out);
   static EStoreResult FindByName(const std::string& name, SClientRecord& out);
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the table on the calling thread's database.
   static bool CreateTables();
 };

@@ -55,3 +55,16 @@ EStoreResult CInstancePropStore::Attributes(long long instanceId,
 }
 
 bool CInstancePropStore::CreateTables() { return Ready("CreateTables") != nullptr; }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"id", "i", 0}, {"componentNameId", "i", 0}, {"attrName", "s2049", 0}, {"attrType", "i", 0},
+    {"attrVal", "s", 0}, {"created", "x", 0}, {"modified", "x", 0}, {"hdpId", "i", 0},
+};
+
+}  // namespace
+
+void CInstancePropStore::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, "id");
+}

@@ -22,6 +22,9 @@ class CInstancePropStore {
   // Every current attribute of the instance, by name.
   static EStoreResult Attributes(long long instanceId, std::vector<std::pair<std::string, std::string>>& out);
 
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the table on the calling thread's database.
   static bool CreateTables();
 };

@@ -61,8 +61,16 @@ class CDBConnection {
   // held for real time, whatever the clock's scale).
   static void SetBusyTimeoutMs(int ms);
 
-  // Registers a table's columns (the first registration of a name wins).
+  // Registers the description of a table the platform serves, by its
+  // owner, once at start-up (the owners' DescribeTables, which
+  // CSimulators::Install calls): what EnsureTable creates the table from.
+  // The first registration of a name wins. Bindings register nothing: they
+  // describe only the columns they bind.
   static void RegisterTable(const char* name, const SDBColumnBind* columns, int count, const char* serial);
+  template <size_t N>
+  static void RegisterTable(const char* name, const SDBColumnBind (&columns)[N], const char* serial) {
+    RegisterTable(name, columns, static_cast<int>(N), serial);
+  }
   static bool FindTable(const std::string& name, SDBTableSchema& out);
   static std::vector<std::string> RegisteredTables();
   // CREATE TABLE text of a registered table.

@@ -94,7 +94,6 @@ void DBtable::BindColumns(void* row, const SDBColumnBind* columns, int count, lo
   m_row = row;
   m_columns.assign(columns, columns + (count > 0 ? count : 0));
   m_indicators = indicators;
-  if (m_kind == 1) CDBConnection::RegisterTable(m_name.c_str(), columns, count, m_serialName);
 }
 
 void DBtable::UnbindColumns() {

@@ -8,12 +8,10 @@
 
 namespace {
 
-const char* kTable = "OBGlobalParam";
-
 CDBConnection* Ready() {
   CDBConnection* c = CDBConnection::ForThread();
   if (!c) return nullptr;
-  if (c->EnsureTable(kTable) != DB_OK) return nullptr;
+  if (c->EnsureTable(ZNGlobalParam::kTable) != DB_OK) return nullptr;
   return c;
 }
 
@@ -97,3 +95,17 @@ bool ZNGlobalParam::set(const char* name, const std::string& value) {
   if (!ok) c->Rollback();
   return ok;
 }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"id", "i", 0}, {"name", "s129", 0}, {"value", "s", 0}, {"created", "x", 0}, {"modified", "x", 0},
+};
+
+}  // namespace
+
+void ZNGlobalParam::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, "id");
+}
+
+bool ZNGlobalParam::CreateTables() { return Ready() != nullptr; }

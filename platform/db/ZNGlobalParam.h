@@ -18,6 +18,14 @@ class ZNGlobalParam {
   static bool getDelayTimeBeforeSync(int& value);
 
   // Creates or replaces the parameter (fixtures, the host's set-up). True on
-  // success; needs the OBGlobalParam table description to be registered.
+  // success.
   static bool set(const char* name, const std::string& value);
+
+  // The one owner of OBGlobalParam.
+  static constexpr const char* kTable = "OBGlobalParam";
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
+  // Creates the table on the calling thread's database.
+  static bool CreateTables();
 };

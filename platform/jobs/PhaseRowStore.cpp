@@ -182,3 +182,17 @@ EStoreResult CPhaseRowStore::ReadJob(long long jobId, std::vector<SPhaseRowRecor
 }
 
 bool CPhaseRowStore::CreateTables() { return Ready("CreateTables") != nullptr; }
+
+namespace {
+
+const SDBColumnBind kColumns[] = {
+    {"jobId", "i", 0}, {"haldenId", "i", 0}, {"vappId", "i", 0}, {"clientId", "i", 0}, {"replicationId", "i", 0},
+    {"phase", "i", 0}, {"phaseName", "s2049", 0}, {"status", "i", 0}, {"startTime", "x", 0}, {"endTime", "x", 0},
+    {"details", "s", 0}, {"failureReason", "s257", 0}, {"appTypeId", "i", 0},
+};
+
+}  // namespace
+
+void CPhaseRowStore::DescribeTables() {
+  CDBConnection::RegisterTable(kTable, kColumns, nullptr);
+}

@@ -57,6 +57,9 @@ class CPhaseRowStore {
   // Every row of the job, by replication then phase. kFailed when the rows
   // cannot be read (the caller must not take that for "no rows").
   static EStoreResult ReadJob(long long jobId, std::vector<SPhaseRowRecord>& rows);
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the table on the calling thread's database.
   static bool CreateTables();
 };

@@ -40,5 +40,8 @@ class CJobManagerRows {
   // Whether the copy holds the job's data: it has rows, all kCopied.
   static EStoreResult HoldsData(long long jobId, int copyId, bool& holds);
 
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   static bool CreateTables();
 };

@@ -417,3 +417,27 @@ void CReplicationStore::Register() {
   ReplicationIdsLookup ofTask = [](int taskId, std::vector<int>& ids) { return IdsOfTask(taskId, ids); };
   CReplicationSources::Register(kSourceKind, CReplicationSources::FromIds(ofTask, IdsOfSubclient, Sourced));
 }
+
+namespace {
+
+const SDBColumnBind kReplColumns[] = {
+    {"replicationId", "i", 0}, {"replicationGuid", "s256", 0}, {"sourceGuid", "s256", 0}, {"sourceName", "s", 0},
+    {"destinationGuid", "s256", 0}, {"destinationName", "s", 0}, {"lastRestoreTime", "x", 0},
+    {"lastBackupTime", "x", 0}, {"taskId", "i", 0}, {"subclientId", "i", 0}, {"powerOn", "b", 0},
+    {"options", "s", 0}, {"spare1", "s", 0}, {"spare2", "s", 0}, {"spare3", "s", 0}, {"created", "x", 0},
+    {"modified", "x", 0}, {"flags", "i", 0}, {"status", "i", 0}, {"backupsetId", "i", 0},
+    {"lastSyncedBkpJob", "i", 0}, {"VMSyncedTillTime", "i", 0}, {"BkpJobsToSync", "s", 0},
+    {"ValidationFailCount", "i", 0}, {"FailoverStatus", "i", 0},
+};
+
+const SDBColumnBind kPropColumns[] = {
+    {"id", "i", 0}, {"replicationId", "i", 0}, {"propertyTypeId", "i", 0}, {"propertyValue", "s", 0},
+    {"created", "x", 0}, {"modified", "x", 0},
+};
+
+}  // namespace
+
+void CReplicationStore::DescribeTables() {
+  CDBConnection::RegisterTable(kTables[0], kReplColumns, "replicationId");
+  CDBConnection::RegisterTable(kTables[1], kPropColumns, "id");
+}

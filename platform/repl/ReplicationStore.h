@@ -56,6 +56,9 @@ class CReplicationStore {
   // Registers the request handler and the VM replication source
   // (CSimulators::Install).
   static void Register();
+  // Tells the database how its tables look (CSimulators::Install): the
+  // one description a table of the simulated server is created from.
+  static void DescribeTables();
   // Creates the replication tables on the calling thread's database.
   static bool CreateTables();
 };

@@ -1,19 +1,26 @@
 #include "sim/Simulators.h"
 
 #include "appmgr/ActivityControlStore.h"
+#include "appmgr/AppVMStore.h"
+#include "appmgr/ApplicationStore.h"
 #include "array/AfileStore.h"
 #include "array/ArrayLab.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "appmgr/DatabaseHosts.h"
+#include "appmgr/InstancePropStore.h"
 #include "appmgr/RemoteExecStore.h"
 #include "appmgr/SubclientActivityStore.h"
+#include "appmgr/VirtualAppPropStore.h"
+#include "appmgr/VmAllocationPolicyStore.h"
+#include "db/ZNGlobalParam.h"
 #include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "jobs/PhaseRowProcedure.h"
 #include "jobs/PhaseRowStore.h"
 #include "jobs/TaskStore.h"
+#include "jobsim/JobManagerRows.h"
 #include "jobsim/JobSimulator.h"
 #include "msg/MsgEnums.h"
 #include "repl/DeleteOptionsProcedure.h"
@@ -69,6 +76,19 @@ int RecordArrayMount(const SLabMountEvent& event) {
 }  // namespace
 
 void CSimulators::Install() {
+  // Every table the system reaches through its bindings is described by its
+  // owner here, before anything can ask for it.
+  CApplicationStore::DescribeTables();
+  CAppVMStore::DescribeTables();
+  CClientStore::DescribeTables();
+  ClientProperties::DescribeTables();
+  CInstancePropStore::DescribeTables();
+  CJobManagerRows::DescribeTables();
+  CPhaseRowStore::DescribeTables();
+  CReplicationStore::DescribeTables();
+  CVirtualAppPropStore::DescribeTables();
+  CVmAllocationPolicyStore::DescribeTables();
+  ZNGlobalParam::DescribeTables();
   CJobRequestHandlers::Register();
   CReplicationStore::Register();
   CReplicaSyncStore::Register();
@@ -101,6 +121,12 @@ bool CSimulators::CreateTables(std::string& error) {
       {"replications", CReplicationStore::CreateTables},
       {"replica-sync replications", CReplicaSyncStore::CreateTables},
       {"clients", CClientStore::CreateTables},
+      {"applications", CApplicationStore::CreateTables},
+      {"application VMs", CAppVMStore::CreateTables},
+      {"instance properties", CInstancePropStore::CreateTables},
+      {"DR group properties", CVirtualAppPropStore::CreateTables},
+      {"VM allocation policies", CVmAllocationPolicyStore::CreateTables},
+      {"global parameters", ZNGlobalParam::CreateTables},
       {"remote commands", CRemoteExecStore::CreateTables},
       {"database hosts", CDatabaseHosts::CreateTables},
       {"client properties", ClientProperties::CreateTables},
@@ -124,7 +150,10 @@ std::vector<std::string> CSimulators::TableNames() {
   std::vector<std::string> names = {CJobStore::kTable,        CTaskStore::kTable,
                                     CPhaseRowStore::kTable,   CClientStore::kTable,
                                     ClientProperties::kTable, CSubclientActivityStore::kTable,
-                                    CActivityControlStore::kTable,   CReplicaSyncStore::kTable};
+                                    CActivityControlStore::kTable,   CReplicaSyncStore::kTable,
+                                    CApplicationStore::kTable,       CAppVMStore::kTable,
+                                    CInstancePropStore::kTable,      CVirtualAppPropStore::kTable,
+                                    CVmAllocationPolicyStore::kTable, ZNGlobalParam::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const char* t : CRemoteExecStore::kTables) names.push_back(t);

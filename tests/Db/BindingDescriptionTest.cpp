@@ -23,6 +23,7 @@
 #include "Db/Tbl/APP_VM.h"
 #include "Db/Tbl/APP_VSAReplication.h"
 #include "Db/Tbl/APP_VSAReplicationProp.h"
+#include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "Db/Tbl/App_VirtualAppProp.h"
 #include "Db/Tbl/App_VmAllocationPolicy.h"
 #include "Db/Tbl/JMAdminJobInfoTable.h"
@@ -30,6 +31,7 @@
 #include "Db/Tbl/JMJobDataLink.h"
 #include "Db/Tbl/OBGlobalParam.h"
 #include "Db/ZNSimpleDBSem.h"
+#include "db/DBConnection.h"
 
 namespace {
 
@@ -510,4 +512,49 @@ TEST(BindingDescription, StorageArrayProcedureRowsStartEmptyAndHandTheirIndicato
     EXPECT_STREQ(m.getRowDescriptor()->getColumnName_t2(18), "o_replicaPairId");
   }
   DBtable::b_newDBBase = saved;
+}
+
+// A binding describes only the columns it binds; the table is the
+// platform's, described by its owner. The two cannot drift apart: every
+// column a binding binds is in its table's description, of the same kind.
+std::vector<std::string> BindingDrift(const SDBBindingDesc& binding, const SDBTableSchema& table) {
+  std::vector<std::string> drift;
+  for (int i = 0; i < binding.columnCount; ++i) {
+    const SDBColumnBind& bound = binding.columns[i];
+    const SDBColumnBind* described = nullptr;
+    for (const SDBColumnBind& c : table.columns) {
+      if (strcmp(c.name, bound.name) == 0) described = &c;
+    }
+    if (described == nullptr) {
+      drift.push_back(std::string(bound.name) + " is not in " + table.name);
+    } else if (DBParseColumnToken(described->token).kind != DBParseColumnToken(bound.token).kind) {
+      drift.push_back(std::string(bound.name) + " is " + bound.token + " here, " + described->token + " in " +
+                      table.name);
+    }
+  }
+  return drift;
+}
+
+TEST(BindingDescription, EveryTableBindingBindsColumnsItsTablesDescriptionHas) {
+  const std::vector<const SDBBindingDesc*> tables = {
+      &APP_Application_t2::Desc(),    &APP_Client_t2::Desc(),          &APP_ClientProp_t2::Desc(),
+      &APP_InstanceProp_t2::Desc(),   &APP_VM_t2::Desc(),              &APP_VSAReplication_t2::Desc(),
+      &APP_VSAReplicationProp_t2::Desc(), &App_VirtualAppProp_t2::Desc(), &App_VmAllocationPolicy_t2::Desc(),
+      &JMAdminJobInfoTable_t2::Desc(), &JMBkpJobInfo_t2::Desc(),       &JMJobDataLink_t2::Desc(),
+      &OBGlobalParam_t2::Desc(),      &App_VirtualAppJobStats_t2::Desc(),
+  };
+  for (const SDBBindingDesc* binding : tables) {
+    SCOPED_TRACE(binding->name);
+    ASSERT_EQ(1, binding->kind);
+    SDBTableSchema table;
+    ASSERT_TRUE(CDBConnection::FindTable(binding->name, table)) << "no owner describes " << binding->name;
+    EXPECT_EQ(std::vector<std::string>(), BindingDrift(*binding, table));
+  }
+  // The check sees a column the description lacks and one of another kind.
+  const SDBColumnBind bound[] = {{"id", "i", 0}, {"name", "i", 0}, {"extra", "s", 0}};
+  const SDBBindingDesc drifted = {"T", 1, "", "", bound, 3, nullptr, 0, nullptr, "", nullptr, 0};
+  SDBTableSchema described;
+  described.name = "T";
+  described.columns = {{"id", "i", 0}, {"name", "s32", 0}};
+  EXPECT_EQ(2u, BindingDrift(drifted, described).size());
 }

@@ -15,6 +15,7 @@
 #include "jobs/TaskStore.h"
 #include "vsa/VSARepInfo.h"
 #include "xmlreq/XMLHandler.h"
+#include "appmgr/InstancePropStore.h"
 
 namespace {
 
@@ -61,9 +62,7 @@ class VMOpRequests : public CVMMachinesTestBase {
   }
 
   static void HostOf(int instanceId, const std::string& host) {
-    Sql("INSERT INTO APP_InstanceProp (componentNameId, attrName, attrVal) VALUES (" + std::to_string(instanceId) +
-            ", 'Virtual Server Host', '" + host + "')",
-        "APP_InstanceProp");
+    ASSERT_TRUE(CInstancePropStore::SetAttribute(instanceId, "Virtual Server Host", host));
   }
 
   static void PutVMTask(int taskId, const std::vector<STaskVM>& vms) {

@@ -20,6 +20,9 @@
 #include "jobs/TaskStore.h"
 #include "services/DRAppManager.h"
 #include "services/ServicesTestSupport.h"
+#include "appmgr/ApplicationStore.h"
+#include "appmgr/ClientStore.h"
+#include "appmgr/InstancePropStore.h"
 
 namespace {
 
@@ -386,12 +389,20 @@ TEST_F(DRAppManagerQueriesTest, ReplicationEntriesAreDeletedByTheOptions) {
 // ---- host names ---------------------------------------------------------------
 
 TEST_F(DRAppManagerQueriesTest, HostNameFromTheInstanceElseFromItsClient) {
-  Sql("INSERT INTO APP_InstanceProp (componentNameId, attrName, attrVal) VALUES (12, 'Virtual Server Host', "
-      "'esx-01'), (12, 'Other', 'x'), (13, 'Virtual Server Host', ''), (13, 'Other', 'esx-wrong')",
-      "APP_InstanceProp");
-  Sql("INSERT INTO APP_Client (id, name) VALUES (5, 'vcenter-5'), (6, '')", "APP_Client");
-  Sql("INSERT INTO APP_Application (instance, clientId) VALUES (13, 5), (14, 5), (15, 6), (16, 404)",
-      "APP_Application");
+  ASSERT_TRUE(CInstancePropStore::SetAttribute(12, "Virtual Server Host", "esx-01"));
+  ASSERT_TRUE(CInstancePropStore::SetAttribute(12, "Other", "x"));
+  ASSERT_TRUE(CInstancePropStore::SetAttribute(13, "Virtual Server Host", ""));
+  ASSERT_TRUE(CInstancePropStore::SetAttribute(13, "Other", "esx-wrong"));
+  ASSERT_TRUE(CClientStore::PutClient(SClientRecord{5, "vcenter-5", "", ""}));
+  ASSERT_TRUE(CClientStore::PutClient(SClientRecord{6, "", "", ""}));
+  int id = 0;
+  for (const auto& app : {std::make_pair(13, 5), std::make_pair(14, 5), std::make_pair(15, 6), std::make_pair(16, 404)}) {
+    SApplicationRecord record;
+    record.id = ++id;
+    record.instanceId = app.first;
+    record.clientId = app.second;
+    ASSERT_TRUE(CApplicationStore::PutApplication(record));
+  }
   std::string host = "unchanged";
   ASSERT_TRUE(CDRAppManager::QueryHostName(12, host));
   EXPECT_EQ(host, "esx-01");
@@ -506,7 +517,8 @@ TEST_F(DRAppManagerQueriesTest, LastBackupEndTimeOnlyFromASuccessfulBackup) {
 
 TEST_F(DRAppManagerQueriesTest, SourceClientGuidIsWrittenForTheNamedClientOnly) {
   Start();
-  Sql("INSERT INTO APP_Client (id, name) VALUES (30, 'vm-a'), (31, 'vm-b')", "APP_Client");
+  ASSERT_TRUE(CClientStore::PutClient(SClientRecord{30, "vm-a", "", ""}));
+  ASSERT_TRUE(CClientStore::PutClient(SClientRecord{31, "vm-b", "", ""}));
   AddClientProp(30, ZN_PROP_VIRTUAL_SERVER_INSTANCE_UUID, "old-guid");
   const std::string guid = "50'10-cc";
   m_am.UpdateSourceClientGuid("vm-a", guid);

@@ -15,6 +15,7 @@
 #include "msg/MsgClasses.h"
 #include "settings/ZNPlatformInfo.h"
 #include "time/PlatformClock.h"
+#include "appmgr/ClientStore.h"
 
 class CServicesTestBase : public CDbTestBase {
  protected:
@@ -24,7 +25,7 @@ class CServicesTestBase : public CDbTestBase {
   void SetUp() override {
     CDbTestBase::SetUp();
     ZNPlatformInfo::setString("Machine", "PhysicalMachine", "drhost");
-    Sql("INSERT INTO APP_Client (id, name) VALUES (1, 'drhost')", "APP_Client");
+    ASSERT_TRUE(CClientStore::PutClient(SClientRecord{kClientId, "drhost", "", ""}));
     CLabStore::AddUser(kOwner, "owner", "owner@example.com");
     CLogSink::Instance().ClearCapture();
     CPlatformClock::Instance().ClearRecords();

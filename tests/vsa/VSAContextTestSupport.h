@@ -35,6 +35,7 @@
 #include "vsa/SDRVMThread.h"
 #include "vsa/VSADRBase.h"
 #include "vsa/VSARepInfo.h"
+#include "appmgr/InstancePropStore.h"
 
 // One call the hypervisor received.
 struct SVMOpCall {
@@ -323,9 +324,7 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
   }
 
   static void HostOf(int instanceId, const std::string& host) {
-    Sql("INSERT INTO APP_InstanceProp (componentNameId, attrName, attrVal) VALUES (" + std::to_string(instanceId) +
-            ", 'Virtual Server Host', '" + host + "')",
-        "APP_InstanceProp");
+    ASSERT_TRUE(CInstancePropStore::SetAttribute(instanceId, "Virtual Server Host", host));
   }
 
   static SContextVM Lab(int id) {

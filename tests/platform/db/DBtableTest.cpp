@@ -62,11 +62,26 @@ class CEchoProc : public DBtable {
   CEchoProc() : DBtable("LibEcho", 0, nullptr) { m_kind = 2; }
 };
 
+struct SMeasure {
+  int id = 0;
+  float ratio = 0.0f;
+  DB_DATETIME at;
+};
+
+const SDBColumnBind kMeasureColumns[] = {
+    {"id", "i", offsetof(SMeasure, id)},
+    {"ratio", "f", offsetof(SMeasure, ratio)},
+    {"at", "t", offsetof(SMeasure, at)},
+};
+
 class DBtableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_dir = drtest::MakeTempDir("dbtable");
     CDBConnection::SetPath(m_dir + "/t.db");
+    // The tables these bindings bind, described as a table's owner would.
+    CDBConnection::RegisterTable("LibPet", kPetColumns, "id");
+    CDBConnection::RegisterTable("LibMeasure", kMeasureColumns, "id");
   }
   void TearDown() override {
     CDBConnection::CloseThreadConnections();
@@ -332,17 +347,6 @@ TEST_F(DBtableTest, EachThreadHasItsOwnConnection) {
 
 namespace {
 
-struct SMeasure {
-  int id = 0;
-  float ratio = 0.0f;
-  DB_DATETIME at;
-};
-
-const SDBColumnBind kMeasureColumns[] = {
-    {"id", "i", offsetof(SMeasure, id)},
-    {"ratio", "f", offsetof(SMeasure, ratio)},
-    {"at", "t", offsetof(SMeasure, at)},
-};
 
 class CMeasureTable : public DBtable {
  public:
