@@ -526,6 +526,14 @@ std::string CVSALabFixture::StoredProperty(int replicationId, int propertyId, bo
   return std::string();
 }
 
+void CVSALabFixture::Change(int replicationId, const std::function<void(App::VSAReplicationInfo&)>& fields) {
+  App::VSAReplicationInfo partial;
+  partial.SetInt32(App::VSAReplicationInfo::kReplicationId, replicationId);
+  fields(partial);
+  std::string error;
+  ASSERT_EQ(0, CReplicationStore::Merge(partial, error)) << error;
+}
+
 int CVSALabFixture::StoredSyncStatus(int replicationId) {
   return Stored(replicationId).GetInt32(App::VSAReplicationInfo::kSyncStatus);
 }

@@ -186,6 +186,9 @@ class CVSALabFixture : public CDRRecordsTestBase {
   static App::VSAReplicationInfo Stored(int replicationId);
   // The stored property's value; found false when the replication has none.
   static std::string StoredProperty(int replicationId, int propertyId, bool* found = nullptr);
+  // Stores fields of a replication as the management server would change
+  // them (the partial message holds the id).
+  static void Change(int replicationId, const std::function<void(App::VSAReplicationInfo&)>& fields);
   static int StoredSyncStatus(int replicationId);
   static int StoredFailoverStatus(int replicationId);
   static std::vector<SChildJobRecord> ChildJobs(EChildJobType type) { return drtest::ChildJobsOf(type); }
