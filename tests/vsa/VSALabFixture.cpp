@@ -4,6 +4,8 @@
 #include <set>
 
 #include "core/JobContext.h"
+#include "core/RequestTap.h"
+#include "engine/DRDataSource.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRInitParams.h"
 #include "engine/DRInfo.h"
@@ -181,6 +183,10 @@ void CVSALabFixture::SetUp() {
   std::string error;
   ASSERT_TRUE(CSimulators::CreateTables(error)) << error;
   CJobContext::SetCurrentJobId(kJob);
+  // Every phase-row write is kept, so a test sees the states a row went
+  // through.
+  CRequestTap::Clear();
+  CRequestTap::SetEnabled(true);
   m_simulator.reset(new drtest::CScopedJobSimulator());
   // The notices reach the completion entry in this process; in production
   // the notifier program calls it.
@@ -193,6 +199,8 @@ void CVSALabFixture::TearDown() {
   m_jm.reset();
   m_simulator.reset();
   CHypervisorLab::ClearFaults();
+  CRequestTap::SetEnabled(false);
+  CRequestTap::Clear();
   CJobContext::SetCurrentJobId(0);
   CDRRecordsTestBase::TearDown();
 }
@@ -426,6 +434,14 @@ SDROperationCtx CVSALabFixture::Ctx(const std::vector<int>& replicationIds) {
   return ctx;
 }
 
+void CVSALabFixture::Reload() {
+  std::vector<CDRInfo*> machines = Machines();
+  if (machines.empty() || machines.front()->getDataSource() == nullptr) return;
+  SDataSourceInfo info;
+  DRInfoUtils::GetReplIds(machines, info.replIds);
+  ASSERT_TRUE(machines.front()->getDataSource()->ReloadData(info));
+}
+
 void CVSALabFixture::Kill() { ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1)); }
 
 void CVSALabFixture::Suspend() { ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2)); }
@@ -506,6 +522,26 @@ std::string CVSALabFixture::MessageOf(const SPhaseRow& row) {
   return info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
       .GetMsg(Api::VirtualAppJobInfo::kMessage)
       .GetString(Api::GenericResp::kText);
+}
+
+std::vector<int> CVSALabFixture::PhaseUpdates(int replicationId, int phase) {
+  std::vector<int> states;
+  for (const STappedRequest& tapped : CRequestTap::Taken()) {
+    if (tapped.entry != "sp" || tapped.messageType != Api::VirtualAppJobUpdateReq::kTypeId) continue;
+    Api::VirtualAppJobUpdateReq request;
+    if (!request.Unserialize(tapped.request)) continue;
+    for (size_t j = 0; j < request.ListSize(Api::VirtualAppJobUpdateReq::kJobs); ++j) {
+      const CNMessageBase& job = request.GetListMsg(Api::VirtualAppJobUpdateReq::kJobs, j);
+      if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != replicationId) continue;
+      for (size_t p = 0; p < job.ListSize(Api::VirtualAppJob::kPhases); ++p) {
+        const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, p);
+        if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == phase) {
+          states.push_back(entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState));
+        }
+      }
+    }
+  }
+  return states;
 }
 
 App::VSAReplicationInfo CVSALabFixture::Stored(int replicationId) {

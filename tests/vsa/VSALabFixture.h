@@ -163,6 +163,10 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // subclient thread of the machines' first group would have it.
   SDROperationCtx Ctx(const std::vector<int>& replicationIds = {});
 
+  // Loads every machine's record again (after a test changed the stored
+  // replications).
+  void Reload();
+
   // ---- steering ----
   void Kill();
   void Suspend();
@@ -183,6 +187,9 @@ class CVSALabFixture : public CDRRecordsTestBase {
   static long long JobOf(const SPhaseRow& row);
   // The message a phase row carries (a failure's reason).
   static std::string MessageOf(const SPhaseRow& row);
+  // Every state a replication's phase row was written with, in order (the
+  // row keeps only the last).
+  static std::vector<int> PhaseUpdates(int replicationId, int phase);
   static App::VSAReplicationInfo Stored(int replicationId);
   // The stored property's value; found false when the replication has none.
   static std::string StoredProperty(int replicationId, int propertyId, bool* found = nullptr);
