@@ -170,8 +170,9 @@ bool CVSADRBase::IsSyncNeeded(SDROperationCtx& ctx, std::vector<CDRInfo*>& list,
   if (m_appManager->IsJobBucketingEnabledInSync(taskId)) IsSyncNeeded2(ctx, list, taskId);
   ReloadRecords(list);
   for (CDRInfo* info : list) {
+    // A machine without a record has no status to show it in sync.
     VSARepInfo* vsa = GetVSARepInfo(info);
-    if (vsa == nullptr) continue;
+    if (vsa == nullptr) return true;
     if (vsa->GetStatus() != App::VSA_REPL_STATUS_IN_SYNC || !IsLastBackupJobSynced(ctx, info)) return true;
   }
   return false;

@@ -10,6 +10,7 @@
 #include "drorch/DRInitParams.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
+#include "engine/SDRInfoCtx.h"
 #include "engine/TestDRContext.h"
 #include "jobs/JobStore.h"
 #include "jobs/TaskStore.h"
@@ -600,14 +601,47 @@ std::vector<SLabSnapshot> CVSALabFixture::Snapshots(int replicationId, int site)
   return snaps;
 }
 
-std::string CVSALabFixture::AddSnapshot(int replicationId, int site, const std::string& name) {
+std::string CVSALabFixture::AddSnapshot(int replicationId, int site, const std::string& name, long long content) {
   const SVSALabVM& vm = VM(replicationId);
   SLabSnapshot snap;
   snap.instanceId = site == 0 ? kSourceInstance : kDestInstance;
   snap.vmGuid = site == 0 ? vm.sourceGuid : vm.destGuid;
   snap.name = name;
+  snap.content = content;
   EXPECT_TRUE(CHypervisorLab::AddSnapshot(snap));
   return snap.ref;
+}
+
+std::vector<std::string> CVSALabFixture::SnapshotNames(int replicationId, int site) const {
+  std::vector<std::string> names;
+  for (const SLabSnapshot& snap : Snapshots(replicationId, site)) names.push_back(snap.name);
+  return names;
+}
+
+std::vector<std::string> CVSALabFixture::SnapshotRequests(int opType) {
+  std::vector<std::string> out;
+  for (const STappedRequest& tapped : CRequestTap::Taken()) {
+    if (tapped.entry != "vm" || static_cast<int>(tapped.messageType) != opType) continue;
+    TMMsg::VMProvisioningOption option;
+    if (!option.Unserialize(tapped.request)) continue;
+    for (size_t i = 0; i < option.ListSize(TMMsg::VMProvisioningOption::kSnapOpRequests); ++i) {
+      const CNMessageBase& snapshot =
+          option.GetListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, i).GetMsg(Ida::VMSnapOpReq::kSnapshot);
+      out.push_back(snapshot.GetMsg(Ida::VMSnapshot::kVMEntity).GetString(ZnEntities::VirtualMachineEntity::kGuid) +
+                    " " + snapshot.GetString(Ida::VMSnapshot::kName) + " " +
+                    snapshot.GetMsg(Ida::VMSnapshot::kReference).GetString(Ida::SnapshotReference::kMoref));
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<CDRInfo> CVSALabFixture::Orphan(int replicationId) {
+  SDataSourceInfo info;
+  info.replId = replicationId;
+  SDRInfoCtx ctx(nullptr, info, *Priority());
+  ctx.jobManager = m_jm.get();
+  ctx.appManager = m_dr->GetDRAppMgr();
+  return std::unique_ptr<CDRInfo>(new CDRInfo(ctx));
 }
 
 std::vector<SLabCall> CVSALabFixture::LabCalls(int opType) {

@@ -203,8 +203,18 @@ class CVSALabFixture : public CDRRecordsTestBase {
   SLabVM DRVM(int replicationId) const;
   // The snapshots of the replication's VM on the site (0 source, 1 DR).
   std::vector<SLabSnapshot> Snapshots(int replicationId, int site) const;
-  // Adds a snapshot to the replication's VM on the site; its reference.
-  std::string AddSnapshot(int replicationId, int site, const std::string& name);
+  // Adds a snapshot to the replication's VM on the site (holding content);
+  // its reference.
+  std::string AddSnapshot(int replicationId, int site, const std::string& name, long long content = 0);
+  // The names of the snapshots of the replication's VM on the site, oldest
+  // first.
+  std::vector<std::string> SnapshotNames(int replicationId, int site) const;
+  // The snapshot requests the VM operations of a type sent: "<VM GUID>
+  // <name> <reference>", in order.
+  static std::vector<std::string> SnapshotRequests(int opType);
+  // A machine record of the lab's priority without a data source (so
+  // without a replication record or data manager).
+  std::unique_ptr<CDRInfo> Orphan(int replicationId);
   static std::vector<SLabCall> LabCalls(int opType = -1);
   static bool LoggedLine(const std::string& text) { return Logged(text); }
 
