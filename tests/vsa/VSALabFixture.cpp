@@ -21,19 +21,6 @@
 
 namespace {
 
-// The orchestrator of the lab's DR job: a priority runs the steps of the
-// fixture on a step context of its own.
-class CVSALabDR : public CDRBase {
- public:
-  explicit CVSALabDR(TMMsg::DROrchestrationType type) : CDRBase(type) {}
-  bool RunPriority(const SDRPriority& priority) override {
-    CVSAStepTestContext* context = new CVSAStepTestContext(*this);
-    context->steps = steps;
-    return _ExecPriority(context, priority);
-  }
-  std::vector<SVSAStep> steps;
-};
-
 SLabInstance Site(long long id, const std::string& name, int vendor, char letter) {
   SLabInstance site;
   site.id = id;
@@ -82,6 +69,13 @@ SVSAStep Replicate() {
   });
 }
 
+SVSAStep KeepSucceeded() {
+  return Do("keep succeeded", [](CVSAStepTestContext& c, SDROperationCtx& ctx) {
+    c.Orchestrator().FilterSuccessList(ctx);
+    return !ctx.drInfoList.empty();
+  });
+}
+
 SVSAStep TakeOutputList() {
   return Do("output", [](CVSAStepTestContext&, SDROperationCtx& ctx) {
     if (ctx.subclient == nullptr) return false;
@@ -107,9 +101,20 @@ SVSAStep Do(const std::string& name, std::function<bool(CVSAStepTestContext&, SD
 
 // ---- the step context -----------------------------------------------------
 
+bool CVSALabDR::RunPriority(const SDRPriority& priority) {
+  CVSAStepTestContext* context = new CVSAStepTestContext(*this);
+  context->steps = steps;
+  return _ExecPriority(context, priority);
+}
+
 bool CVSAStepTestContext::ProcessPriority(const SDRPriority& priority) {
   m_groups.clear();
   return m_orchestrator->ProcessSubclientsInPriority(priority, m_groups, this);
+}
+
+bool CVSAStepTestContext::_PreReplication(SDROperationCtx& ctx) {
+  if (preReplication) preReplication(ctx);
+  return true;
 }
 
 bool CVSAStepTestContext::ProcessDRSubclientThread(SDROperationCtx& ctx) {
@@ -371,6 +376,17 @@ void CVSALabFixture::Restart() {
   m_dr.reset(new CVSALabDR(m_spec.drType));
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
+}
+
+int32_t CVSALabFixture::RunJob(const std::vector<SVSAStep>& steps) {
+  m_context.reset();
+  CVSALabDR* dr = dynamic_cast<CVSALabDR*>(m_dr.get());
+  if (dr == nullptr) {
+    ADD_FAILURE() << "no orchestrator";
+    return -1;
+  }
+  dr->steps = steps;
+  return m_dr->Run();
 }
 
 CVSAStepTestContext& CVSALabFixture::NewContext(const std::vector<SVSAStep>& steps) {

@@ -54,6 +54,9 @@ namespace vsasteps {
 SVSAStep Backup();
 // The replication step from the source, with the sync list loaded.
 SVSAStep Replicate();
+// The context keeps the machines whose last phase succeeded (or was
+// skipped), as a step with the only-succeeded switch does first.
+SVSAStep KeepSucceeded();
 // The group's context takes the machines that synced (its output list).
 SVSAStep TakeOutputList();
 // The failover snapshots of the context's machines.
@@ -70,13 +73,17 @@ class CVSAStepTestContext : public CVSADRBase {
   // Sets a step's reporting switches, as an operation class's table does;
   // unset, the context keeps the switches it has.
   std::function<void(SDROperationCtx&)> operationConfig;
+  // Runs where an operation class prepares its replication step.
+  std::function<void(SDROperationCtx&)> preReplication;
 
   bool ProcessPriority(const SDRPriority& priority) override;
   bool ProcessDRSubclientThread(SDROperationCtx& ctx) override;
   bool PersistSnapMoref(CDRInfo* info, Api::DRSite site, std::string& moref) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
+  bool _PreReplication(SDROperationCtx& ctx) override;
   bool HandleSyncFailure(SDROperationCtx& ctx, CDRInfo* info) override;
 
+  CDRBase& Orchestrator() { return *m_orchestrator; }
   // The subclient groups of the last ProcessPriority (output lists, backup
   // job ids); read once it has returned.
   std::vector<SDROSubclient>& Groups() { return m_groups; }
@@ -96,6 +103,15 @@ class CVSAStepTestContext : public CVSADRBase {
   std::vector<std::string> m_stepLog DR_GUARDED_BY(m_mutex);
   std::vector<int> m_syncFailures DR_GUARDED_BY(m_mutex);
   std::vector<std::string> m_persisted DR_GUARDED_BY(m_mutex);
+};
+
+// The orchestrator of the lab's DR job: each priority runs the steps on a
+// step context of its own (Run, as the host runs a job).
+class CVSALabDR : public CDRBase {
+ public:
+  explicit CVSALabDR(TMMsg::DROrchestrationType type) : CDRBase(type) {}
+  bool RunPriority(const SDRPriority& priority) override;
+  std::vector<SVSAStep> steps;
 };
 
 // What the lab holds.
@@ -148,6 +164,9 @@ class CVSALabFixture : public CDRRecordsTestBase {
   void Restart();
 
   // ---- running ----
+  // The DR job end to end (Run) with the steps on every priority: the job's
+  // final state.
+  int32_t RunJob(const std::vector<SVSAStep>& steps);
   // A new context with the steps (the one before goes), run on a priority.
   CVSAStepTestContext& NewContext(const std::vector<SVSAStep>& steps);
   bool RunSteps(const std::vector<SVSAStep>& steps, int order = 1);
