@@ -63,7 +63,8 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
       const bool failed = m_jobManager->IsJobFailed(earlier, false);
       if (!failed) {
         if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
-          m_event.Debug("Backup", "Backup job [%lld] already run successfully for subclient [%d] and replication list [%s]",
+          m_event.Debug("Backup",
+                        "Backup job [%lld] already run successfully for subclient [%d] and replication list [%s]",
                         earlier, subclientId, replStr.c_str());
           done = true;
         }
@@ -93,8 +94,9 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
       return false;
     }
     m_orchestrator->UpdatePhaseForList(jobId, list, ctx, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, "");
-    m_event.DebugLvl(1, "Backup", "Waiting for backup job [%lld] to complete for subclient [%d] and replication list [%s]",
-                     jobId, subclientId, replStr.c_str());
+    m_event.DebugLvl(1, "Backup",
+                     "Waiting for backup job [%lld] to complete for subclient [%d] and replication list [%s]", jobId,
+                     subclientId, replStr.c_str());
   }
   if (group != nullptr) group->SetBkpJobId(jobId);
   if (done) return true;
@@ -191,8 +193,8 @@ int CVSADRBase::ProcessVSABkpResults(SDROperationCtx& ctx, long long jobId, std:
       }
       continue;
     }
-    const Api::VirtualAppPhaseState state =
-        DRHelper::GetBackupPhaseStatus(static_cast<App::VmStatusEnum>(found->second->GetInt32(App::VMStatusInfo::kStatus)));
+    const Api::VirtualAppPhaseState state = DRHelper::GetBackupPhaseStatus(
+        static_cast<App::VmStatusEnum>(found->second->GetInt32(App::VMStatusInfo::kStatus)));
     const std::string reason = found->second->GetString(App::VMStatusInfo::kFailureReason);
     if (updatePhase) {
       SDRPhaseCtx phase = StepPhase(ctx, info, state, reason, jobId);

@@ -35,8 +35,8 @@ bool CVSADRBase::DRVMAction(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType ph
   const bool create = phase == Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE;
   const std::string name = create ? vsa->GetSourceName() : vsa->GetDestinationName();
   const std::string guid = create ? vsa->GetSourceGuid() : vsa->GetDestinationGuid();
-  const bool deleteForFirstSync = phase == Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE &&
-                                  m_appManager->IsFirstTimeSyncDuringFailoverSet();
+  const bool deleteForFirstSync =
+      phase == Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE && m_appManager->IsFirstTimeSyncDuringFailoverSet();
   if (!m_appManager->IsCreateDRVMOptionEnabled(vsa->GetTaskId()) && !deleteForFirstSync) return true;
   ctx.site = Api::DR_SITE_DESTINATION;
   const std::string phaseName = DRHelper::GetPhaseNameStr(phase);

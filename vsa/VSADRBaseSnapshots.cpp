@@ -110,7 +110,8 @@ bool CVSADRBase::CreateFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnl
   for (CDRInfo* info : list) {
     VSARepInfo* vsa = GetVSARepInfo(info);
     if (vsa != nullptr && !vsa->GetDestinationSnapMorefProp().empty()) {
-      m_event.Debug("CreateFailoverSnapshots", "OB_FAILOVER snapshot already exists with moref [%s]. Skip creating new one",
+      m_event.Debug("CreateFailoverSnapshots",
+                    "OB_FAILOVER snapshot already exists with moref [%s]. Skip creating new one",
                     vsa->GetDestinationSnapMorefProp().c_str());
       ++counted;
       continue;
@@ -217,8 +218,7 @@ bool CVSADRBase::GetSnapshotsListForVM(SDROperationCtx& ctx, CDRInfo* info, std:
   request.AddMsg(EVGui::DiscoverVMDetailsReq::kGuestHosts).SetString(EVGui::GuestHost::kGuid, guid);
   EVGui::DiscoverVMDetailsResp response;
   std::string xml, error;
-  if (!m_appManager->GetTaskResponse(request, response, EVGui::DiscoverVMDetailsReq::kTypeId, xml, error,
-                                     ZN_OP_NONE)) {
+  if (!m_appManager->GetTaskResponse(request, response, EVGui::DiscoverVMDetailsReq::kTypeId, xml, error, ZN_OP_NONE)) {
     m_event.Error("GetSnapshotsListForVM", "Failed to query DiscoverVMDetailsReq [%s]", error.c_str());
     return false;
   }
@@ -271,8 +271,9 @@ bool CVSADRBase::RevertPointInTimeDestinationVMSnapshot(SDROperationCtx& ctx, un
       return true;
     }
   }
-  m_event.Debug("RevertPointInTimeDestinationVMSnapshot", "Failed to get PIT [%lu] snapshot to revert for VM [%s] on SITE [%s]",
-                pointInTime, guid.c_str(), site.c_str());
+  m_event.Debug("RevertPointInTimeDestinationVMSnapshot",
+                "Failed to get PIT [%lu] snapshot to revert for VM [%s] on SITE [%s]", pointInTime, guid.c_str(),
+                site.c_str());
   return false;
 }
 
@@ -296,8 +297,8 @@ std::string CVSADRBase::RevertToPointInTimeSnapshot(SDROperationCtx& ctx, std::v
       filter = false;
     }
     if (reverted) return moref;
-    m_event.Error("RevertToPointInTimeSnapshot", "Revert to snapshot [%s] [%s] failed. Trying the next one", name.c_str(),
-                  moref.c_str());
+    m_event.Error("RevertToPointInTimeSnapshot", "Revert to snapshot [%s] [%s] failed. Trying the next one",
+                  name.c_str(), moref.c_str());
     // The failed attempt's record would be found first by the next one.
     for (CDRInfo* info : machines) {
       VSARepInfo* vsa = GetVSARepInfo(info);
@@ -332,8 +333,9 @@ bool CVSADRBase::DeletePointInTimeDestinationVMSnapshots(SDROperationCtx& ctx, b
     m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropPitSnapshotId, info->GetReplId());
     ++deleted;
   }
-  m_event.Debug("DeletePointInTimeDestinationVMSnapshots", "Deleted [%d]/[%d] PIT snapshots for DR VM(s) in replication list [%s]",
-                deleted, counted, replStr.c_str());
+  m_event.Debug("DeletePointInTimeDestinationVMSnapshots",
+                "Deleted [%d]/[%d] PIT snapshots for DR VM(s) in replication list [%s]", deleted, counted,
+                replStr.c_str());
   return deleted == counted;
 }
 

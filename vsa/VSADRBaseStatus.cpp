@@ -62,9 +62,8 @@ void CVSADRBase::RevertSyncStatus(CDRInfo* info, App::VSAReplicationStatus statu
 
 bool CVSADRBase::EnableSync(CDRInfo* info, SDROperationCtx& ctx) {
   CDRAppManager* appManager = info != nullptr && info->GetAppMgrPtr() != nullptr ? info->GetAppMgrPtr() : m_appManager;
-  const App::VSAReplicationStatus status = appManager->IsFirstTimeSyncDuringFailoverSet()
-                                               ? App::VSA_REPL_STATUS_NEED_SYNC
-                                               : App::VSA_REPL_STATUS_IN_SYNC;
+  const App::VSAReplicationStatus status =
+      appManager->IsFirstTimeSyncDuringFailoverSet() ? App::VSA_REPL_STATUS_NEED_SYNC : App::VSA_REPL_STATUS_IN_SYNC;
   ctx.phase = Api::VIRTUAL_APP_PHASE_ENABLE_SYNC;
   return UpdateSyncStatus(status, info, ctx);
 }
@@ -190,8 +189,9 @@ void CVSADRBase::CleanupFirstTimeSyncDuringFailover(std::vector<CDRInfo*>& list)
     if (deleted) {
       ResetDestinationVMGuid(info);
     } else {
-      m_event.Error("CleanupFirstTimeSyncDuringFailover", "DR VM [%s] of replication [%d] not deleted. Its GUID is kept",
-                    vsa->GetDestinationGuid().c_str(), info->GetReplId());
+      m_event.Error("CleanupFirstTimeSyncDuringFailover",
+                    "DR VM [%s] of replication [%d] not deleted. Its GUID is kept", vsa->GetDestinationGuid().c_str(),
+                    info->GetReplId());
     }
     ResetSyncLastRestoreTime(info);
     ResetVMSyncedTillTime(info);

@@ -49,7 +49,8 @@ bool CVSADRBase::Sync(SDROperationCtx& ctx) {
     if (RunSync(ctx, list, taskId, output, jobId)) continue;
     m_event.Error("Sync", "Error on sync operation for taskId [%ld] ", taskId);
     ctx.phase = Api::VIRTUAL_APP_PHASE_REPLICATION;
-    m_orchestrator->UpdatePhaseForList(jobId, list, ctx, Api::VIRTUAL_APP_PHASE_STATE_FAILED, "Error on sync operation");
+    m_orchestrator->UpdatePhaseForList(jobId, list, ctx, Api::VIRTUAL_APP_PHASE_STATE_FAILED,
+                                       "Error on sync operation");
     for (CDRInfo* info : list) HandleSyncFailure(ctx, info);
   }
   if (output.empty()) {
@@ -59,8 +60,8 @@ bool CVSADRBase::Sync(SDROperationCtx& ctx) {
   return true;
 }
 
-bool CVSADRBase::RunSync(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long taskId,
-                         std::vector<CDRInfo*>& output, long long& jobId) {
+bool CVSADRBase::RunSync(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long taskId, std::vector<CDRInfo*>& output,
+                         long long& jobId) {
   ctx.phase = Api::VIRTUAL_APP_PHASE_REPLICATION;
   const ZNOpType opType = DRHelper::GetZNOptype(Api::VIRTUAL_APP_PHASE_REPLICATION);
   const int delaySeconds = m_appManager->GetDelayTimeBeforeSync();
@@ -99,8 +100,7 @@ bool CVSADRBase::RunSync(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long
 
   TMMsg::TaskOperationReq request;
   if (!LoadSyncTask(request, list)) {
-    m_event.Debug("RunSync", "Failed to load sync task for taskId [%ld] and repl inputs [%s]", taskId,
-                  replStr.c_str());
+    m_event.Debug("RunSync", "Failed to load sync task for taskId [%ld] and repl inputs [%s]", taskId, replStr.c_str());
     return false;
   }
   // The decision may have waited on bucketed syncs meanwhile: a DR job that
@@ -115,13 +115,13 @@ bool CVSADRBase::RunSync(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long
   TMMsg::CreateTaskResp response;
   std::string xml, error;
   std::list<long long> jobIds;
-  const bool started = m_appManager->StartTask(request, response, TMMsg::TaskOperationReq::kTypeId, xml, error,
-                                               opType, jobIds);
+  const bool started =
+      m_appManager->StartTask(request, response, TMMsg::TaskOperationReq::kTypeId, xml, error, opType, jobIds);
   if (!started && jobIds.empty()) {
     // A start that names no job, failed or not, may still have started the
     // task's syncs: those are the jobs to judge.
-    m_event.Error("RunSync", "Sync start for taskId [%ld] named no job [%s]. Looking for its running sync jobs",
-                  taskId, error.c_str());
+    m_event.Error("RunSync", "Sync start for taskId [%ld] named no job [%s]. Looking for its running sync jobs", taskId,
+                  error.c_str());
     std::vector<JobManager::JobInfo> again;
     WaitOnRunningSyncJobsForSchedule(taskId, backupJobId, list, again);
     for (JobManager::JobInfo& job : again) jobIds.push_back(job.GetInt64(JobManager::JobInfo::kJobId));
@@ -232,7 +232,8 @@ void CVSADRBase::GetSyncJobResults(SDROperationCtx& ctx, long long jobId, int ta
 
 Api::VirtualAppPhaseState CVSADRBase::GetSyncPhaseStatus(SDROperationCtx& ctx, CDRInfo* info, std::string& message) {
   VSARepInfo* vsa = GetVSARepInfo(info);
-  const App::VSAReplicationStatus status = vsa != nullptr ? vsa->GetStatus() : static_cast<App::VSAReplicationStatus>(0);
+  const App::VSAReplicationStatus status =
+      vsa != nullptr ? vsa->GetStatus() : static_cast<App::VSAReplicationStatus>(0);
   const std::string text = DRHelper::GetVSASyncStatusStr(status);
   m_event.Debug("GetSyncPhaseStatus", "Sync status is [%s] for replication [%d] VM [%s]", text.c_str(),
                 info != nullptr ? info->GetReplId() : 0, vsa != nullptr ? vsa->GetSourceName().c_str() : "");

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vsa/VSALabFixture.h"
 #include "tasksim/VMStatusStore.h"
+#include "vsa/VSALabFixture.h"
 #include "vsa/VSARepInfo.h"
 
 namespace {
@@ -41,9 +41,10 @@ TEST_F(E2EVSASteps, ABackedUpAndReplicatedGroupEndsSuccessfulWithItsReport) {
   EXPECT_FALSE(Machine(104)->IsSuccess());
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowOf(104, Api::VIRTUAL_APP_PHASE_BACKUP).status);
   EXPECT_EQ(-1, RowOf(104, Api::VIRTUAL_APP_PHASE_REPLICATION).status);
-  EXPECT_EQ("Virtual Machine Name: [vm-104-DR] Virtual Machine Hostname: [N/A] Virtual machine IP Address: [N/A] "
-            "Status: [FAIL]",
-            Machine(104)->GetReportMsg());
+  EXPECT_EQ(
+      "Virtual Machine Name: [vm-104-DR] Virtual Machine Hostname: [N/A] Virtual machine IP Address: [N/A] "
+      "Status: [FAIL]",
+      Machine(104)->GetReportMsg());
   EXPECT_NE(SourceVM(104).content, DRVM(104).content);
   CVMStatusStore::ClearFaults();
 }

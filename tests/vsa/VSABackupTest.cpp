@@ -82,7 +82,8 @@ TEST_F(VSABackup, OneTaskBacksUpTheGroupAndEachVMIsJudgedByItsStatus) {
   const CNMessageBase& vsa =
       options.GetMsg(TMMsg::JobOption::kBackupOptions).GetMsg(TMMsg::BackupOptionFields::kVSABackupOption);
   ASSERT_EQ(3u, vsa.ListSize(TMMsg::VSABkpOption::kSelectedVMs));
-  EXPECT_EQ("src-102", vsa.GetListMsg(TMMsg::VSABkpOption::kSelectedVMs, 1).GetString(TMMsg::VSASelectiveVMInfo::kVMGuid));
+  EXPECT_EQ("src-102",
+            vsa.GetListMsg(TMMsg::VSABkpOption::kSelectedVMs, 1).GetString(TMMsg::VSASelectiveVMInfo::kVMGuid));
 
   // One VM fails, the others succeed: the step goes on with them.
   ASSERT_TRUE(CVMStatusStore::SetVMFails(102, "disk locked"));
@@ -221,8 +222,7 @@ TEST_P(VSABackupFailedWait, MarksEveryVMFailed) {
     Kill();
   } else {
     noJobList.reset(new CScopedHandler<unsigned long, XMLRequestHandler>(
-        XMLHandler::Handlers(), JobManager::JobListRequest::kTypeId,
-        [](int, std::string&, std::string& error) {
+        XMLHandler::Handlers(), JobManager::JobListRequest::kTypeId, [](int, std::string&, std::string& error) {
           error = "job list unavailable";
           return -1;
         }));
@@ -309,15 +309,15 @@ TEST_P(VSABackupRestart, AdoptsOrLaunchesAnew) {
             Logged("spawned previously has failed for subclient [21] and repl [101,102,103]. Launching another one"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, VSABackupRestart,
-    testing::Values(SRestartCase{"DoneAndAlive", kSuccess, true, "Completed", true, false},
-                    SRestartCase{"RunningIsWaitedOn", kRunning, true, "", true, true},
-                    SRestartCase{"FailedRow", kFailed, true, "Completed", false, true},
-                    SRestartCase{"NoRow", -1, false, "", false, true},
-                    SRestartCase{"RowWithoutJob", kSuccess, false, "", false, true},
-                    SRestartCase{"DoneButTheJobFailedSince", kSuccess, true, "Failed", false, true}),
-    [](const testing::TestParamInfo<SRestartCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, VSABackupRestart,
+                         testing::Values(SRestartCase{"DoneAndAlive", kSuccess, true, "Completed", true, false},
+                                         SRestartCase{"RunningIsWaitedOn", kRunning, true, "", true, true},
+                                         SRestartCase{"FailedRow", kFailed, true, "Completed", false, true},
+                                         SRestartCase{"NoRow", -1, false, "", false, true},
+                                         SRestartCase{"RowWithoutJob", kSuccess, false, "", false, true},
+                                         SRestartCase{"DoneButTheJobFailedSince", kSuccess, true, "Failed", false,
+                                                      true}),
+                         [](const testing::TestParamInfo<SRestartCase>& info) { return info.param.name; });
 
 TEST_F(VSABackup, AfterThePriorityEachMachineHasItsReportLineAndFailedOnesGoPending) {
   Seed();

@@ -103,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
                     -1},
         SActionCase{"DeleteDeployed", true, false, true, Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE, 57},
         SActionCase{"DeleteNotDeployed", false, false, true, Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE, -1},
-        SActionCase{"DeleteForAFirstTimeSync", false, true, true, Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE, 57}),
+        SActionCase{"DeleteForAFirstTimeSync", false, true, true, Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE,
+                    57}),
     [](const testing::TestParamInfo<SActionCase>& info) { return info.param.name; });
 
 TEST_F(VSAFailoverSteps, AFailedDRVMActionNamesTheVM) {

@@ -5,9 +5,9 @@
 
 #include "core/JobContext.h"
 #include "core/RequestTap.h"
-#include "engine/DRDataSource.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRInitParams.h"
+#include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
 #include "engine/SDRInfoCtx.h"

@@ -116,9 +116,9 @@ class CVSALabDR : public CDRBase {
 
 // What the lab holds.
 struct SVSALabSpec {
-  int replications = 3;      // N
-  int subclientGroups = 1;   // G: the replications in G blocks of (nearly) equal size
-  int tasksPerGroup = 1;     // the replications of a group spread over its tasks in turn
+  int replications = 3;     // N
+  int subclientGroups = 1;  // G: the replications in G blocks of (nearly) equal size
+  int tasksPerGroup = 1;    // the replications of a group spread over its tasks in turn
   TMMsg::DROrchestrationType drType = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
   int sourceVendor = 1;
   int destVendor = 1;

@@ -34,9 +34,8 @@ class VSASnapshots : public CVSALabFixture {
     });
   }
   static void Failover(int replicationId, App::VSAFailoverStatus status) {
-    Change(replicationId, [status](App::VSAReplicationInfo& r) {
-      r.SetInt32(App::VSAReplicationInfo::kFailoverStatus, status);
-    });
+    Change(replicationId,
+           [status](App::VSAReplicationInfo& r) { r.SetInt32(App::VSAReplicationInfo::kFailoverStatus, status); });
   }
   // A fault on the calls from..to of an operation type on a VM.
   static void FailCalls(int opType, const std::string& vm, int from = 1, int to = 1000) {
@@ -225,7 +224,8 @@ TEST_F(VSASnapshots, StaleFailoverSnapshotsGoOnlyAfterAKillAndOnlyForFailedFailo
   Seed();
   SDROperationCtx ctx = Ctx();
   ASSERT_TRUE(C().CreateFailoverSnapshots(ctx, true));
-  for (int id : {101, 102, 103}) ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kDestInstance, VM(id).destGuid));
+  for (int id : {101, 102, 103})
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kDestInstance, VM(id).destGuid));
   Failover(101, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED);
   Failover(102, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
   Failover(103, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED);
@@ -258,12 +258,16 @@ TEST_F(VSASnapshots, EveryRoutineClearsTheStoredReferenceSwitch) {
     const char* name;
     Routine run;
   } routines[] = {
-      {"RevertFailover", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.RevertFailoverSnapshots(x, false); }},
-      {"DeleteFailover", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.DeleteFailoverSnapshots(x, false); }},
-      {"CleanupFailover", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.CleanupFailoverSnapshots(x, false); }},
+      {"RevertFailover",
+       [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.RevertFailoverSnapshots(x, false); }},
+      {"DeleteFailover",
+       [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.DeleteFailoverSnapshots(x, false); }},
+      {"CleanupFailover",
+       [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.CleanupFailoverSnapshots(x, false); }},
       {"RevertSource", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.RevertSourceVMSnapshot(x, false); }},
       {"DeleteSource", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.DeleteSourceVMSnapshot(x, false); }},
-      {"CleanupSource", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.CleanupSourceVMSnapshots(x, false); }},
+      {"CleanupSource",
+       [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.CleanupSourceVMSnapshots(x, false); }},
   };
   // With a stored reference (whose snapshot the lab does not have: the
   // steps fail) and without one.
@@ -288,8 +292,8 @@ TEST_F(VSASnapshots, NoMachineOrNoRecordNeverCrashes) {
   const struct {
     const char* name;
     Routine run;
-    bool empty;      // the result without a machine
-    bool noRecord;   // with a machine that has no replication record
+    bool empty;     // the result without a machine
+    bool noRecord;  // with a machine that has no replication record
   } cases[] = {
       {"Backup", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.Backup(x); }, false, false},
       {"BackupResults", [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.GetVSABkpJobResults(0, x); }, false,
@@ -327,7 +331,9 @@ TEST_F(VSASnapshots, NoMachineOrNoRecordNeverCrashes) {
        },
        false, false},
       {"ReplicaSyncDirect",
-       [](CVSAStepTestContext& c, SDROperationCtx& x) { return c.DeleteSnapshotsForReplicaSyncDirect(x, false, false); },
+       [](CVSAStepTestContext& c, SDROperationCtx& x) {
+         return c.DeleteSnapshotsForReplicaSyncDirect(x, false, false);
+       },
        false, false},
       {"DRVMAction",
        [](CVSAStepTestContext& c, SDROperationCtx& x) {

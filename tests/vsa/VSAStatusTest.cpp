@@ -20,14 +20,12 @@ class VSAStatus : public CVSALabFixture {
  protected:
   CVSAStepTestContext& C() { return m_context ? *m_context : NewContext({}); }
   static void Failover(int replicationId, App::VSAFailoverStatus status) {
-    Change(replicationId, [status](App::VSAReplicationInfo& r) {
-      r.SetInt32(App::VSAReplicationInfo::kFailoverStatus, status);
-    });
+    Change(replicationId,
+           [status](App::VSAReplicationInfo& r) { r.SetInt32(App::VSAReplicationInfo::kFailoverStatus, status); });
   }
   static void Sync(int replicationId, App::VSAReplicationStatus status) {
-    Change(replicationId, [status](App::VSAReplicationInfo& r) {
-      r.SetInt32(App::VSAReplicationInfo::kSyncStatus, status);
-    });
+    Change(replicationId,
+           [status](App::VSAReplicationInfo& r) { r.SetInt32(App::VSAReplicationInfo::kSyncStatus, status); });
   }
   // The replication is gone from the server: its stores fail.
   static void Gone(int replicationId) { ASSERT_EQ(EStoreResult::kOk, CReplicationStore::Remove(replicationId)); }

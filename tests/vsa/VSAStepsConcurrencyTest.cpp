@@ -34,9 +34,8 @@ TEST_F(VSAStepsConcurrency, TwoGroupsAtOnceLandEveryStoreOnItsOwnMachine) {
                         })}));
   std::vector<std::string> log = Context().StepLog();
   EXPECT_EQ(10u, log.size());
-  EXPECT_EQ(0, std::count_if(log.begin(), log.end(), [](const std::string& s) {
-              return s.find(":failed") != std::string::npos;
-            }));
+  EXPECT_EQ(0, std::count_if(log.begin(), log.end(),
+                             [](const std::string& s) { return s.find(":failed") != std::string::npos; }));
   const std::vector<std::string> snapshotRequests = SnapshotRequests(TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
   EXPECT_EQ(6u, snapshotRequests.size());
   for (const SVSALabVM& vm : VMs()) {

@@ -34,14 +34,12 @@ class VSASync : public CVSALabFixture {
   }
   static std::string Ids(const std::vector<CDRInfo*>& list) { return DRInfoUtils::GetReplStr(list); }
   static void LastSynced(int replicationId, long long jobId) {
-    Change(replicationId, [jobId](App::VSAReplicationInfo& r) {
-      r.SetInt64(App::VSAReplicationInfo::kLastSyncedBackupJobId, jobId);
-    });
+    Change(replicationId,
+           [jobId](App::VSAReplicationInfo& r) { r.SetInt64(App::VSAReplicationInfo::kLastSyncedBackupJobId, jobId); });
   }
   static void SyncStatus(int replicationId, App::VSAReplicationStatus status) {
-    Change(replicationId, [status](App::VSAReplicationInfo& r) {
-      r.SetInt32(App::VSAReplicationInfo::kSyncStatus, status);
-    });
+    Change(replicationId,
+           [status](App::VSAReplicationInfo& r) { r.SetInt32(App::VSAReplicationInfo::kSyncStatus, status); });
   }
 };
 
@@ -57,8 +55,8 @@ TEST_F(VSASync, UpToDateVMsNeedNoSyncAfterTheDelayBeforeSync) {
     CPlatformClock::Instance().ClearRecords();
     EXPECT_TRUE(RunSteps({Replicate()}));
     EXPECT_EQ(1u, CPlatformClock::Instance().CountWaits(c.waitMs, "DRJobManager"));
-    EXPECT_TRUE(Logged("[Wait before querying running sync jobs]. Checking back in [" +
-                       std::to_string(c.delaySeconds) + "] seconds"));
+    EXPECT_TRUE(Logged("[Wait before querying running sync jobs]. Checking back in [" + std::to_string(c.delaySeconds) +
+                       "] seconds"));
     EXPECT_TRUE(Syncs().empty());
     EXPECT_EQ("101,102,103", Ids(Output(Context())));
     for (int id : {101, 102, 103}) EXPECT_EQ(kSuccess, RowOf(id, kReplicationPhase).status) << id;
@@ -68,18 +66,21 @@ TEST_F(VSASync, UpToDateVMsNeedNoSyncAfterTheDelayBeforeSync) {
 
 TEST_F(VSASync, OneVMBehindTheGroupsBackupSyncsTheTaskGroupAndCarriesTheContent) {
   Seed();
-  for (int id : {101, 102, 103}) ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kSourceInstance, VM(id).sourceGuid));
+  for (int id : {101, 102, 103})
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kSourceInstance, VM(id).sourceGuid));
   SJobFaults faults;
   faults.flags = kFaultSyncFailed;
   faults.replicationIds = {103};
   ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kSync, faults));
   // After the backup, 101 and 102 count as having replicated it; 102 does
   // not.
-  ASSERT_TRUE(RunSteps({Backup(), Do("synced", [](CVSAStepTestContext&, SDROperationCtx&) {
-                          LastSynced(101, 1LL << 40);
-                          LastSynced(103, 1LL << 40);
-                          return true;
-                        }),
+  ASSERT_TRUE(RunSteps({Backup(),
+                        Do("synced",
+                           [](CVSAStepTestContext&, SDROperationCtx&) {
+                             LastSynced(101, 1LL << 40);
+                             LastSynced(103, 1LL << 40);
+                             return true;
+                           }),
                         Replicate()}));
   const std::vector<SChildJobRecord> syncs = Syncs();
   ASSERT_EQ(1u, syncs.size());
