@@ -54,7 +54,7 @@ TEST_F(VSABackup, OneTaskBacksUpTheGroupAndEachVMIsJudgedByItsStatus) {
   drtest::CTestThread runner = RunStepsLater({Backup()}, result);
   const long long job = LaunchedBackup();
   ASSERT_TRUE(drtest::Eventually([&] { return RowsOfPhase(kBackupPhase).size() == 3; }));
-  for (const SPhaseRow& row : RowsOfPhase(kBackupPhase)) {
+  for (const SPhaseRowRecord& row : RowsOfPhase(kBackupPhase)) {
     EXPECT_EQ(kRunning, row.status) << row.replicationId;
     EXPECT_EQ(job, JobOf(row)) << row.replicationId;
   }
@@ -106,7 +106,7 @@ TEST_F(VSABackup, AVMMissingFromTheStatusListIsNotCountedButItsRowEndsFailed) {
   EXPECT_EQ(kSuccess, RowOf(101, kBackupPhase).status);
   EXPECT_EQ(kSuccess, RowOf(103, kBackupPhase).status);
   // No row of a finished backup stays IN-PROGRESS.
-  const SPhaseRow missing = RowOf(102, kBackupPhase);
+  const SPhaseRowRecord missing = RowOf(102, kBackupPhase);
   EXPECT_EQ(kFailed, missing.status);
   EXPECT_EQ("No backup status for VM GUID [src-102]", MessageOf(missing));
   EXPECT_TRUE(Logged("VM GUID [src-102] not found in vmUpdateInfoMap"));

@@ -507,32 +507,38 @@ std::vector<int> CVSALabFixture::TaskIdsOfGroup(int subclientId) const {
   return std::vector<int>(out.begin(), out.end());
 }
 
-SPhaseRow CVSALabFixture::RowOf(int replicationId, int phase) {
-  for (const SPhaseRow& row : PhaseRows()) {
+std::vector<SPhaseRowRecord> CVSALabFixture::JobRows() {
+  std::vector<SPhaseRowRecord> rows;
+  EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kJob, rows));
+  return rows;
+}
+
+SPhaseRowRecord CVSALabFixture::RowOf(int replicationId, int phase) {
+  for (const SPhaseRowRecord& row : JobRows()) {
     if (row.replicationId == replicationId && row.phase == phase) return row;
   }
-  SPhaseRow none;
+  SPhaseRowRecord none;
   none.phase = -1;
   none.status = -1;
   return none;
 }
 
-std::vector<SPhaseRow> CVSALabFixture::RowsOfPhase(int phase) {
-  std::vector<SPhaseRow> out;
-  for (const SPhaseRow& row : PhaseRows()) {
+std::vector<SPhaseRowRecord> CVSALabFixture::RowsOfPhase(int phase) {
+  std::vector<SPhaseRowRecord> out;
+  for (const SPhaseRowRecord& row : JobRows()) {
     if (row.phase == phase) out.push_back(row);
   }
   return out;
 }
 
-long long CVSALabFixture::JobOf(const SPhaseRow& row) {
+long long CVSALabFixture::JobOf(const SPhaseRowRecord& row) {
   Api::VirtualAppPhaseInfo info;
   if (row.details.empty() || !info.Unserialize(row.details)) return 0;
   if (info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return 0;
   return info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId);
 }
 
-std::string CVSALabFixture::MessageOf(const SPhaseRow& row) {
+std::string CVSALabFixture::MessageOf(const SPhaseRowRecord& row) {
   Api::VirtualAppPhaseInfo info;
   if (row.details.empty() || !info.Unserialize(row.details)) return std::string();
   if (info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return std::string();

@@ -36,6 +36,7 @@
 #include "engine/SDROSubclient.h"
 #include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
+#include "jobs/PhaseRowStore.h"
 #include "vm/HypervisorLab.h"
 #include "vsa/VSADRBase.h"
 
@@ -199,13 +200,15 @@ class CVSALabFixture : public CDRRecordsTestBase {
   const SVSALabVM& VM(int replicationId) const;
   std::vector<int> ReplicationIdsOfGroup(int subclientId) const;
   std::vector<int> TaskIdsOfGroup(int subclientId) const;
+  // The DR job's phase rows (CPhaseRowStore).
+  static std::vector<SPhaseRowRecord> JobRows();
   // The phase row of a replication, phase -1 when none.
-  static SPhaseRow RowOf(int replicationId, int phase);
-  static std::vector<SPhaseRow> RowsOfPhase(int phase);
+  static SPhaseRowRecord RowOf(int replicationId, int phase);
+  static std::vector<SPhaseRowRecord> RowsOfPhase(int phase);
   // The child job a phase row names; 0 when none.
-  static long long JobOf(const SPhaseRow& row);
+  static long long JobOf(const SPhaseRowRecord& row);
   // The message a phase row carries (a failure's reason).
-  static std::string MessageOf(const SPhaseRow& row);
+  static std::string MessageOf(const SPhaseRowRecord& row);
   // Every state a replication's phase row was written with, in order (the
   // row keeps only the last).
   static std::vector<int> PhaseUpdates(int replicationId, int phase);

@@ -81,7 +81,7 @@ TEST_F(VSAStatus, TheFailoverStatusCleanUpTouchesOnlyWhatTheRunLeftBehind) {
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, StoredFailoverStatus(102));
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, StoredFailoverStatus(103));
   // No phase row for a failover status.
-  EXPECT_TRUE(PhaseRows().empty());
+  EXPECT_TRUE(JobRows().empty());
 
   C().CleanupStatus(all, App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE, App::VSA_FAILOVER_STATUS_NONE, false);
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE, StoredFailoverStatus(101));
@@ -159,7 +159,7 @@ TEST_F(VSAStatus, WithoutFirstTimeSyncNothingIsEligibleOrCleanedUp) {
     EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
     EXPECT_EQ("dst-" + std::to_string(id), Stored(id).GetString(App::VSAReplicationInfo::kDestinationVMGuid));
   }
-  EXPECT_TRUE(PhaseRows().empty());
+  EXPECT_TRUE(JobRows().empty());
   EXPECT_TRUE(LabCalls().empty());
 }
 
@@ -209,7 +209,7 @@ TEST_F(VSAStatus, TheFirstTimeSyncCleanUpDeletesTheDRVMsTheRunMadeAndKeepsOneItC
   for (const SLabCall& call : LabCalls()) calls.push_back(std::to_string(call.opType) + ":" + call.vmGuid);
   EXPECT_EQ((std::vector<std::string>{"2:dst-101", "57:dst-101", "2:dst-103", "57:dst-103"}), calls);
   // A clean-up writes no phase rows.
-  EXPECT_TRUE(PhaseRows().empty());
+  EXPECT_TRUE(JobRows().empty());
   EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, StoredSyncStatus(104));
 }
 
