@@ -124,6 +124,8 @@ struct SFailedJobCase {
   const char* message;  // every VM's row
 };
 
+void PrintTo(const SFailedJobCase& c, std::ostream* out) { *out << (c.indexingV2 ? "indexing v2" : "indexing v1"); }
+
 class VSABackupFailedJob : public VSABackup, public testing::WithParamInterface<SFailedJobCase> {};
 
 TEST_P(VSABackupFailedJob, FailsEveryVM) {
@@ -197,6 +199,8 @@ struct SFailedWaitCase {
   const char* message;
 };
 
+void PrintTo(const SFailedWaitCase& c, std::ostream* out) { *out << c.name; }
+
 class VSABackupFailedWait : public VSABackup, public testing::WithParamInterface<SFailedWaitCase> {};
 
 TEST_P(VSABackupFailedWait, MarksEveryVMFailed) {
@@ -254,6 +258,8 @@ struct SRestartCase {
   bool adopted;           // no new backup
   bool waited;
 };
+
+void PrintTo(const SRestartCase& c, std::ostream* out) { *out << c.name; }
 
 class VSABackupRestart : public VSABackup, public testing::WithParamInterface<SRestartCase> {};
 

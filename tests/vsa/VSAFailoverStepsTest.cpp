@@ -61,6 +61,8 @@ struct SActionCase {
   int labOp;  // the VM operation sent; -1 none
 };
 
+void PrintTo(const SActionCase& c, std::ostream* out) { *out << c.name; }
+
 class VSADRVMAction : public VSAFailoverSteps, public testing::WithParamInterface<SActionCase> {};
 
 TEST_P(VSADRVMAction, RunsOnlyWhereTheTaskAsksForIt) {

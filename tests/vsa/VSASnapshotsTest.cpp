@@ -62,6 +62,8 @@ struct SSkipCase {
   bool skipped;
 };
 
+void PrintTo(const SSkipCase& c, std::ostream* out) { *out << c.name; }
+
 class VSAFailoverSnapshotSkip : public VSASnapshots, public testing::WithParamInterface<SSkipCase> {};
 
 TEST_P(VSAFailoverSnapshotSkip, OnlyOneSkipsTheFailoverSnapshots) {

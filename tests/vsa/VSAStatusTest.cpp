@@ -40,6 +40,8 @@ struct SSyncChangeCase {
   int stored;
 };
 
+void PrintTo(const SSyncChangeCase& c, std::ostream* out) { *out << c.name; }
+
 class VSASyncStatusChange : public VSAStatus, public testing::WithParamInterface<SSyncChangeCase> {};
 
 TEST_P(VSASyncStatusChange, WritesItsRowRunningThenByTheStoresResult) {

@@ -183,6 +183,8 @@ struct SStartCase {
   bool synced;  // the jobs it started were found and judged
 };
 
+void PrintTo(const SStartCase& c, std::ostream* out) { *out << c.name; }
+
 class VSASyncStart : public VSASync, public testing::WithParamInterface<SStartCase> {};
 
 TEST_P(VSASyncStart, ASyncStartedWithoutAnIdIsFoundAmongTheTasksRunningSyncs) {
