@@ -401,7 +401,9 @@ bool CDRJobManager::WaitForSyncJobCompletion(long long& syncJobId, long long& ba
     bool running = false;
     if (!IsJobRunning(syncJobId, running)) return false;
     if (IsQuitFlagSet()) return HandleQuitDuringWait(syncJobId, flags);
-    if (!IsAllVMsSynced(backupJobId, replicationIds, synced)) return false;
+    // Without a backup there is none to find replicated: the sync job's end
+    // is what is waited for (the check would fail the wait at once).
+    if (backupJobId >= 1 && !IsAllVMsSynced(backupJobId, replicationIds, synced)) return false;
     if (synced || !running) return true;
   }
 }

@@ -76,11 +76,6 @@ bool CVSADRBase::ProcessPriority(const SDRPriority& priority) {
   return m_orchestrator->ProcessIDAPriority(*this, priority, ZNDR::BATCH_OP_FAILOVER);
 }
 
-bool CVSADRBase::PostProcessPriority(const SDRPriority& priority) {
-  m_event.DebugLvl(2, "PostProcessPriority", "No report for priority [%d] yet", priority.order);
-  return true;
-}
-
 bool CVSADRBase::ProcessDROperationThread(SDROperationCtx& ctx) {
   const int op = static_cast<int>(ctx.batchOp);
   if ((op >= 1 && op <= 6) || (op >= 12 && op <= 18) || op == 20 || op == 21 || (op >= 36 && op <= 39) ||
@@ -150,21 +145,9 @@ bool CVSADRBase::NotBuiltYet(const char* function, const char* what) {
   return false;
 }
 
-bool CVSADRBase::Backup(SDROperationCtx&) { return NotBuiltYet("Backup", "The backup of replicated VMs"); }
-
 bool CVSADRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus) { return true; }
 
 bool CVSADRBase::IsPermisableSyncStateForJob(App::VSAReplicationStatus) { return true; }
-
-bool CVSADRBase::Sync(SDROperationCtx&) { return NotBuiltYet("Sync", "The replication sync"); }
-
-bool CVSADRBase::CreateBackupTask(TMMsg::CreateTaskReq&, int, std::vector<CDRInfo*>&) {
-  return NotBuiltYet("CreateBackupTask", "The backup task of replicated VMs");
-}
-
-bool CVSADRBase::GetVSABkpOptions(TMMsg::VSABkpOption&, ApplicationId&, std::vector<CDRInfo*>&) {
-  return NotBuiltYet("GetVSABkpOptions", "The backup options of replicated VMs");
-}
 
 bool CVSADRBase::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list) {
   return m_orchestrator->LoadSyncTask(request, list);
@@ -209,9 +192,6 @@ bool CVSADRBase::PreFailover(SDROperationCtx&, std::vector<CDRInfo*>&) {
 
 bool CVSADRBase::HandleSyncFailure(SDROperationCtx&, CDRInfo*) { return false; }
 
-void CVSADRBase::RevertSyncStatus(CDRInfo*, App::VSAReplicationStatus) {
-  NotBuiltYet("RevertSyncStatus", "Writing back a sync status");
-}
 
 // =============================================================================
 // Steps
@@ -396,28 +376,32 @@ bool CVSADRBase::IsVMOperationAsyncRequired(SDROperationCtx& ctx) {
   return true;
 }
 
-// =============================================================================
-// Snapshot steps
-// =============================================================================
-
-bool CVSADRBase::SnapOp(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, const std::string& name,
-                        const std::string& moref, bool succeededOnly) {
-  ctx.phase = phase;
-  LoadOperationConfig(ctx);
-  LoadSnapshotInfo(ctx, name, moref);
-  return m_orchestrator->RunOperation(*this, ctx, succeededOnly);
+SDRPhaseCtx CVSADRBase::StepPhase(SDROperationCtx& ctx, CDRInfo* info, Api::VirtualAppPhaseState state,
+                                  const std::string& message, long long jobId) {
+  SDRPhaseCtx phase(jobId, ctx.phase, state, ctx.site, true);
+  phase.message = message;
+  phase.updatePhaseInfoTbl = ctx.updatePhaseInfoTbl;
+  phase.raisePendingCause = ctx.raisePendingCauseOnFailure;
+  // A clean-up's phase does not become the machine's last phase.
+  phase.notLastPhase = ctx.ignoreQuit;
+  phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                               DRInfoUtils::GetDRClientName(info, m_orchestrator->GetDRType()));
+  return phase;
 }
 
-bool CVSADRBase::LoadSnapshotInfo(SDROperationCtx& ctx, const std::string& name, const std::string& moref) {
-  for (CDRInfo* info : ctx.drInfoList) {
-    VSARepInfo* vsa = GetVSARepInfo(info);
-    if (vsa == nullptr) continue;
-    SDRSnapshotInfo snapshot;
-    snapshot.site = ctx.site;
-    snapshot.snapType = ctx.snapType;
-    snapshot.snapName = name;
-    snapshot.snapRef = moref;
-    vsa->addSnapshotInfo(snapshot);
+bool CVSADRBase::StoreProperty(CDRInfo* info, ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo& value) {
+  if (info == nullptr) return false;
+  value.replId = info->GetReplId();
+  return info->UpdateProperty(property, &value);
+}
+
+void CVSADRBase::ReloadRecords(std::vector<CDRInfo*>& list) {
+  CDRInfo* first = list.empty() ? nullptr : list.front();
+  CDRDataSource* source = first != nullptr ? first->getDataSource() : nullptr;
+  if (source == nullptr) return;
+  SDataSourceInfo info;
+  DRInfoUtils::GetReplIds(list, info.replIds);
+  if (!source->ReloadData(info)) {
+    m_event.Error("ReloadRecords", "Failed to reload replications [%s]", DRInfoUtils::GetReplStr(list).c_str());
   }
-  return true;
 }

@@ -16,6 +16,28 @@
 // - Request and response options (VSADRBaseVMOpOptions.cpp): what each
 //   operation type carries to the proxy, and what its answer changes in the
 //   machine's replication record.
+// - Backup (VSADRBaseBackup.cpp). One backup job of a subclient group's VMs
+//   through the task manager, waited on and judged VM by VM from the job's
+//   VM status list; a restarted job adopts a backup of its earlier run that
+//   did not fail. The group keeps the job id for the sync step. After the
+//   priority, each machine's report line and pending mark.
+// - Sync (VSADRBaseSync.cpp). Per replication task of the group, in
+//   ascending task id: running syncs are waited for, a sync is started only
+//   when a machine is not in sync or has not replicated the group's backup,
+//   every sync job is waited on, and each machine is judged by its status
+//   after a reload. The machines that synced form the group's output list.
+//   Nothing is started once the DR job quits.
+// - Status changes (VSADRBaseStatus.cpp). Sync and failover statuses, times,
+//   flags, the DR VM's GUID and properties through the machine's data source
+//   into the VM data manager, which serialises the stores; the sync-status
+//   writes carry a phase row. The clean-ups restore what a failed run left.
+// - Snapshots (VSADRBaseSnapshots.cpp). Failover, source, point-in-time and
+//   replica-sync-direct snapshots: which snapshot, on which site, under which
+//   name and reference. Each routine that reads the stored references sets
+//   the context's stored-reference switch for its own steps only and clears
+//   it on every way out.
+// - Failover steps (VSADRBaseFailoverSteps.cpp): the replication step and the
+//   DR VM actions (creation, deletion) the operation classes compose.
 // - The machine's record is asked for its identity only through IRepInfo on
 //   the VM-operation path, so a storage-array record can drive the same
 //   operations; the loaders that need a VM replication's working data
@@ -34,6 +56,7 @@
 #include <vector>
 
 #include "engine/IDRContext.h"
+#include "engine/SDRPhaseCtx.h"
 #include "appmgr/ApplicationId.h"
 #include "drorch/ZnCriticalSection.h"
 #include "log/EvEvent.h"
@@ -47,9 +70,11 @@ class CDRJobManager;
 class CVSAReplDataMgr;
 class IDROrchestrator;
 class VSARepInfo;
+struct SDROSubclient;
+struct SDRSnapshotInfo;
 struct SDROperationCtx;
-struct SDRPhaseCtx;
 struct SDRPriority;
+struct SDataSourceInfo;
 
 class CVSADRBase : public IDRContext {
  public:
@@ -136,13 +161,127 @@ class CVSADRBase : public IDRContext {
   // machine's source vendor is not 1 and its destination vendor is.
   bool IsVMOperationAsyncRequired(SDROperationCtx& ctx);
 
-  // ---- Snapshot steps ----
+  // ---- Backup (VSADRBaseBackup.cpp) ----
+  // A launched or adopted backup job, waited on and judged.
+  bool PostBackupLaunch(long long jobId, SDROperationCtx& ctx);
+  // The job as a whole (unless the first machine indexes with version 2),
+  // then VM by VM; true when at least one VM's backup succeeded.
+  bool GetVSABkpJobResults(long long jobId, SDROperationCtx& ctx);
+  // Judges each machine of the list by the job's VM status entry (phase
+  // rows with updatePhase); the number of machines whose backup succeeded.
+  int ProcessVSABkpResults(SDROperationCtx& ctx, long long jobId, std::vector<CDRInfo*>& list, bool updatePhase);
+
+  // ---- Sync (VSADRBaseSync.cpp) ----
+  // One task group: wait, running syncs, decision, start, waits, judgement.
+  // jobId goes in as 0 and comes out as the job the machines' rows name.
+  bool RunSync(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long taskId, std::vector<CDRInfo*>& output,
+               long long& jobId);
+  // Waits for the task's running sync jobs and lists them in running.
+  bool WaitOnRunningSyncJobsForSchedule(long taskId, long long& backupJobId, std::vector<CDRInfo*>& list,
+                                        std::vector<JobManager::JobInfo>& running);
+  // A machine not in sync, or in sync without the group's backup.
+  bool IsSyncNeeded(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long taskId);
+  // The wait on the bucketed sync jobs of a task: false once every machine
+  // synced the group's backup, true at a failed sync, when no sync runs any
+  // more, or when the DR job quits.
+  bool IsSyncNeeded2(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long taskId);
+  bool IsSyncInProgress(std::vector<CDRInfo*>& list);
+  // Records each machine's replication row under jobId; the ones that synced
+  // join the output list, the others go to HandleSyncFailure.
+  void GetSyncJobResults(SDROperationCtx& ctx, long long jobId, int taskId, std::vector<CDRInfo*>& list,
+                         std::vector<CDRInfo*>& output);
+  Api::VirtualAppPhaseState GetSyncPhaseStatus(SDROperationCtx& ctx, CDRInfo* info, std::string& message);
+  bool IsLastBackupJobSynced(SDROperationCtx& ctx, CDRInfo* info);
+  // The output lists of the groups, in order.
+  void GetBootList(std::vector<SDROSubclient>& groups, std::vector<CDRInfo*>& out);
+
+  // ---- Status changes (VSADRBaseStatus.cpp) ----
+  // No phase row; false without a data source.
+  bool UpdateFailoverStatus(CDRInfo* info, App::VSAFailoverStatus status);
+  // The sync status with the context's phase row: IN-PROGRESS, then SUCCESS
+  // or FAILED by the store's result.
+  bool UpdateSyncStatus(App::VSAReplicationStatus status, CDRInfo* info, SDROperationCtx& ctx);
+  // "Need Sync" with first-time sync during failover, else "In Sync".
+  bool EnableSync(CDRInfo* info, SDROperationCtx& ctx);
+  bool DisableSync(CDRInfo* info, SDROperationCtx& ctx);
+  // Each machine on a fresh context of its own (source site).
+  void DisableSyncForList(std::vector<CDRInfo*>& list);
+  // Machines that neither succeeded nor were skipped get the sync status of
+  // the job's first load back.
+  void ResetSyncStatusOnFailure(std::vector<CDRInfo*>& list);
+  // Sets the failover status of every machine that was not skipped (with
+  // onlyIfExpected: whose status is the expected one); nothing while the DR
+  // job is suspended.
+  void CleanupStatus(std::vector<CDRInfo*>& list, App::VSAFailoverStatus newStatus,
+                     App::VSAFailoverStatus expected, bool onlyIfExpected);
+  bool ClearFailoverStatus(CDRInfo* info);
+  void MarkSuccess(CDRInfo* info, Api::DRSite site);
+  bool UpdateFlags(std::vector<CDRInfo*>& list);
+  // Property 2220: the record's clone count plus one; false without a
+  // record or data manager, or when the store fails.
+  bool PersistCloneVMCount(CDRInfo* info);
+  // "Need Sync" for the eligible machines; stops at the first failed write.
+  bool ChangeSyncStatusDuringFailover(SDROperationCtx& ctx);
+  // First-time sync during failover, no DR VM yet and no sync run.
+  bool IsEligibleToChangeSyncStatusDuringFailover(CDRInfo* info);
+  // After a failed first-time-sync failover: sync disabled, the DR VM the
+  // run created shut down and deleted, the GUID and times reset. A DR VM
+  // that could not be deleted keeps its GUID.
+  void CleanupFirstTimeSyncDuringFailover(std::vector<CDRInfo*>& list);
+  void ResetSyncLastRestoreTime(CDRInfo* info);
+  void ResetVMSyncedTillTime(CDRInfo* info);
+  void ResetDestinationVMGuid(CDRInfo* info);
+
+  // ---- Snapshot steps (VSADRBaseSnapshots.cpp) ----
   // Records the snapshot on every machine, then runs the phase as a step.
   bool SnapOp(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, const std::string& name,
               const std::string& moref, bool succeededOnly);
   // Adds a snapshot record (the context's site and kind) to every machine
   // that has a VM replication record.
   bool LoadSnapshotInfo(SDROperationCtx& ctx, const std::string& name, const std::string& moref);
+  // The first machine's record of the context's site and kind.
+  bool PopulateSnapshotInfo(SDROperationCtx& ctx, SDRSnapshotInfo*& out);
+  // "bSkipFailoverSnapshotCreation" is 1.
+  bool CanSkipFailoverSnapshot();
+  // One failover snapshot per DR VM that has none stored (2213) yet.
+  bool CreateFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  bool RevertFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  // Machine by machine; a deleted snapshot takes its property 2213 along.
+  bool DeleteFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  bool CleanupFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  // After a kill: the failover snapshots of the machines left "Failover
+  // Failed" are reverted and deleted.
+  void CleanupStaleFailoverSnapshots(std::vector<CDRInfo*> list);
+  bool RevertSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly);
+  bool DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly);
+  bool CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  // Reverts the first machine's DR VM to its snapshot of the point in time
+  // and stores that snapshot's reference as property 2214.
+  bool RevertPointInTimeDestinationVMSnapshot(SDROperationCtx& ctx, unsigned long& pointInTime, bool succeededOnly);
+  // The reference of the snapshot reverted to; empty when none.
+  std::string RevertToPointInTimeSnapshot(SDROperationCtx& ctx, std::vector<EVGui::VMSnapshot>& snapshots,
+                                          unsigned long& pointInTime, bool succeededOnly);
+  bool DeletePointInTimeDestinationVMSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  bool DeletePointInTimeSnapshots(SDROperationCtx& ctx, std::vector<EVGui::VMSnapshot>& snapshots,
+                                  const unsigned long& pointInTime, bool succeededOnly);
+  // Every snapshot of the first machine's VM, on that machine only.
+  bool DeleteSnapshotsForReplicaSyncDirect(SDROperationCtx& ctx, bool unused, bool succeededOnly);
+  bool DeleteSnapshots(SDROperationCtx& ctx, std::vector<EVGui::VMSnapshot>& snapshots, bool unused,
+                       bool succeededOnly);
+  // The snapshots the hypervisor lists for the machine's VM on the
+  // context's site; false when it lists none.
+  bool GetSnapshotsListForVM(SDROperationCtx& ctx, CDRInfo* info, std::vector<EVGui::VMSnapshot>& out);
+  // Whether a snapshot name is a point-in-time one: the piece after its last
+  // "_" starts (after blanks and a sign) with digits that are not all 0.
+  static bool IsPointInTimeSnapshotName(const std::string& name);
+
+  // ---- Failover steps (VSADRBaseFailoverSteps.cpp) ----
+  // The sync step (phase 7) of the context's machines from the site.
+  bool ReplicateVMs(SDROperationCtx& ctx, Api::DRSite site, bool loadSyncList);
+  // Creates (31) or deletes (40) the first machine's DR VM when the task
+  // deploys DR VMs at failover (deletion also with first-time sync during
+  // failover); true without a record or when the action does not apply.
+  bool DRVMAction(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, bool succeededOnly);
 
   // ---- VM operations (VSADRBaseVMOps.cpp) ----
   // The VM operation of the context's first machine for the context's phase.
@@ -208,4 +347,12 @@ class CVSADRBase : public IDRContext {
                             Ida::VMOpResp& response);
   // Logs that an operation class's step is not available yet.
   bool NotBuiltYet(const char* function, const char* what);
+  // A phase record of the context's step for the machine, with the
+  // context's reporting switches.
+  SDRPhaseCtx StepPhase(SDROperationCtx& ctx, CDRInfo* info, Api::VirtualAppPhaseState state,
+                        const std::string& message, long long jobId);
+  // Writes a property kind through the machine's data source.
+  bool StoreProperty(CDRInfo* info, ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo& value);
+  // Reloads the records of the machines from their data source.
+  void ReloadRecords(std::vector<CDRInfo*>& list);
 };

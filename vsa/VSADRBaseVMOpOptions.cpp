@@ -186,7 +186,10 @@ bool CVSADRBase::LoadCreateDRVMReqOptions(CDRInfo* info, Ida::VMOpReq& request) 
 
 bool CVSADRBase::LoadDeleteDRVMReqOptions(CDRInfo* info, Ida::VMOpReq& request) {
   VSARepInfo* vsa = GetVSARepInfo(info);
-  if (vsa != nullptr && m_appManager != nullptr && m_appManager->IsCreateDRVMOptionEnabled(vsa->GetTaskId()) &&
+  // A first-time sync during failover creates the DR VM whatever the task's
+  // deploy option says; its clean-up deletes it again.
+  if (vsa != nullptr && m_appManager != nullptr &&
+      (m_appManager->IsCreateDRVMOptionEnabled(vsa->GetTaskId()) || m_appManager->IsFirstTimeSyncDuringFailoverSet()) &&
       _SetDatacenterInfoInVMOpReq(info, request)) {
     return true;
   }

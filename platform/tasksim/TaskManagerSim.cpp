@@ -182,7 +182,7 @@ bool CTaskManagerSim::SetSyncStartFault(ESyncStartFault fault) {
 
 ESyncStartFault CTaskManagerSim::SyncStartFault() {
   const int code = CStandIns::FaultCode(kSyncFault);
-  return code >= 1 && code <= 3 ? static_cast<ESyncStartFault>(code) : ESyncStartFault::kNone;
+  return code >= 1 && code <= 4 ? static_cast<ESyncStartFault>(code) : ESyncStartFault::kNone;
 }
 
 std::vector<std::vector<int>> CTaskManagerSim::SyncBuckets(std::vector<int> ids, int perJob) {

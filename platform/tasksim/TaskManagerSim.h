@@ -68,6 +68,7 @@ enum class ESyncStartFault {
   kRefused = 1,          // fails with an error text; nothing starts
   kFailWithoutIds = 2,   // the jobs start; fails, its reply names none
   kFailWithIds = 3,      // the jobs start; fails, its reply names them all
+  kOkWithoutIds = 4,     // the jobs start; succeeds, its reply names none
 };
 
 // A create-task request as its route sees it.

@@ -161,7 +161,7 @@ int StartSyncOperation(const Request& request, std::string& reply, std::string& 
     return -1;
   }
   TMMsg::CreateTaskResp resp;
-  if (fault != ESyncStartFault::kFailWithoutIds) {
+  if (fault != ESyncStartFault::kFailWithoutIds && fault != ESyncStartFault::kOkWithoutIds) {
     for (long long id : jobIds) resp.AddString(TMMsg::CreateTaskResp::kJobIds, std::to_string(id));
   }
   if (!resp.serializeUTF8(reply)) {
@@ -170,7 +170,7 @@ int StartSyncOperation(const Request& request, std::string& reply, std::string& 
   }
   EvDebug().DebugLvl(5, "StartSync", "Task [%d]: [%zu] replication(s) in [%zu] sync job(s)", taskId, chosen.size(),
                      jobIds.size());
-  if (fault != ESyncStartFault::kNone) {
+  if (fault != ESyncStartFault::kNone && fault != ESyncStartFault::kOkWithoutIds) {
     error = "The sync of task [" + std::to_string(taskId) + "] failed after its start (injected)";
     return -1;
   }

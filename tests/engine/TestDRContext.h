@@ -179,6 +179,9 @@ class CDRBaseTestPeer {
     return sum;
   }
   static int64_t RunningPercent(CDRBase& dr) { return dr.m_percentTotal.Get(); }
+  // What Initialize built: the sub-priorities and the machine records.
+  static const std::vector<SDRPriority*>& Priorities(CDRBase& dr) { return dr.m_priorities; }
+  static const std::vector<IDRBaseInfo*>& Infos(CDRBase& dr) { return dr.m_drInfoList; }
   static bool PriorityDR(CDRBase& dr) { return dr.PriorityDR(); }
   static void LogResults(CDRBase& dr) { dr.LogResults(); }
   static void LoadCfg(CDRBase& dr, int order) { dr.LoadPriorityIterationCfg(dr.m_priorityQueue[order]); }

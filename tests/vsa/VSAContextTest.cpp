@@ -122,12 +122,6 @@ TEST_F(VSAContext, PhasesReachSyncBackupOrNothing) {
   EXPECT_FALSE(m_ctx->PerformOperation(ctx));
   EXPECT_EQ((std::vector<std::string>{"Sync:1", "Backup:1"}), m_ctx->Hooks());
   EXPECT_TRUE(m_hypervisor->Calls().empty());
-
-  // The context's own sync and backup are not available yet and fail.
-  m_ctx->callBase = true;
-  ctx.phase = Api::VIRTUAL_APP_PHASE_REPLICATION;
-  EXPECT_FALSE(m_ctx->PerformOperation(ctx));
-  EXPECT_TRUE(LoggedError("The replication sync is not built yet"));
 }
 
 TEST_F(VSAContext, AMachinesBodyRunsItsVMOperationAndTakesTheAnswerIntoItsRecord) {

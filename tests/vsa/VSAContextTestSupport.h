@@ -235,7 +235,6 @@ class CRecordingVSAContext : public CVSADRBase {
 
   std::set<int> refusedFailoverStatuses;
   std::set<int> refusedSyncStatuses;
-  bool callBase = false;  // Sync and Backup run the context's own versions
 
   std::vector<std::string> Hooks() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -248,11 +247,11 @@ class CRecordingVSAContext : public CVSADRBase {
 
   bool Sync(SDROperationCtx& ctx) override {
     Hook("Sync:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
-    return callBase ? CVSADRBase::Sync(ctx) : true;
+    return true;
   }
   bool Backup(SDROperationCtx& ctx) override {
     Hook("Backup:" + DRInfoUtils::GetReplStr(ctx.drInfoList));
-    return callBase ? CVSADRBase::Backup(ctx) : true;
+    return true;
   }
   bool Failover(SDROperationCtx& ctx) override {
     Hook("Failover:" + DRInfoUtils::GetReplStr(ctx.drInfoList));

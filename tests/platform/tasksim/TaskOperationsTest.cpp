@@ -202,6 +202,17 @@ TEST_F(TaskManagerOperations, SyncStartFaults) {
   ASSERT_EQ(2u, ids.size());
   EXPECT_EQ(std::to_string(running[0]), ids[0]);
   EXPECT_EQ(std::to_string(running[1]), ids[1]);
+  for (long long id : running) ASSERT_TRUE(CJobSimulator::Kill(id));
+
+  // Succeeded without ids: the reply is a success that names no job, the
+  // jobs run all the same.
+  ASSERT_TRUE(CTaskManagerSim::SetSyncStartFault(ESyncStartFault::kOkWithoutIds));
+  sent = Operate(SyncStart(kTask, {}));
+  EXPECT_EQ(0, sent.rc) << sent.error;
+  EXPECT_TRUE(ReplyIds(sent.reply).empty());
+  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::RunningSyncJobs(kTask, running));
+  EXPECT_EQ(2u, running.size());
+  ASSERT_TRUE(CTaskManagerSim::SetSyncStartFault(ESyncStartFault::kNone));
 }
 
 }  // namespace
