@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "DrJobLab.h"
+#include "host/DrJobLab.h"
 #include "core/RunFolder.h"
 #include "db/DBConnection.h"
 #include "sim/Simulators.h"
