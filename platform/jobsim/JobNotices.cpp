@@ -26,13 +26,6 @@ extern char** environ;
 
 namespace {
 
-constexpr int kWaiting = CJobNotices::kWaiting;
-constexpr int kDueLater = CJobNotices::kDueLater;
-constexpr int kDelivered = CJobNotices::kDelivered;
-constexpr int kDropped = CJobNotices::kDropped;
-constexpr int kRetry = CJobNotices::kRetry;
-constexpr int kSending = CJobNotices::kSending;
-constexpr int kAbandoned = CJobNotices::kAbandoned;
 
 const char* kSchema =
     "CREATE TABLE IF NOT EXISTS PLT_SimNotices (id INTEGER PRIMARY KEY AUTOINCREMENT, jobId INTEGER NOT NULL,"
@@ -129,9 +122,9 @@ void Resolve(long long noticeId, unsigned long long jobId, const std::string& to
                   taken ? "UPDATE PLT_SimNotices SET state = ?, delayMs = 0 WHERE id = ?"
                         : "UPDATE PLT_SimNotices SET state = ?, delayMs = ? WHERE id = ? AND state = ?");
   if (taken) {
-    s.Bind(kDelivered).Bind(noticeId);
+    s.Bind(CJobNotices::kDelivered).Bind(noticeId);
   } else {
-    s.Bind(kRetry).Bind(CJobNotices::kRetryMs).Bind(noticeId).Bind(kSending);
+    s.Bind(CJobNotices::kRetry).Bind(CJobNotices::kRetryMs).Bind(noticeId).Bind(CJobNotices::kSending);
   }
   if (s.Run() != EStoreResult::kOk) return;
   if (taken) {
