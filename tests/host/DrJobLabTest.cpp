@@ -1,12 +1,15 @@
 // drjob lab: the seeded hypervisor lab matches the sample replications, and
 // another process takes its sites and proxies down and up and releases hung
 // operations while this one calls it.
+#include <iterator>
 #include <sstream>
 
 #include "JobSimTestSupport.h"
 #include "TestThread.h"
 #include "appmgr/AppVMStore.h"
 #include "host/DrJobTestSupport.h"
+#include "host/SeedArrays.h"
+#include "host/SeedReplications.h"
 #include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 #include "vm/VmOperation.h"
@@ -100,7 +103,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
     EXPECT_EQ("301", std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
     EXPECT_EQ(id == 101 ? 2u : 1u, info.ListSize(Repl::kTrackingIds));
   }
-  EXPECT_EQ(6u, vms.size());
+  // Each VM replication's source and DR VM, and each storage-array VM's source.
+  EXPECT_EQ(2 * std::size(kSampleVMs) + std::size(kSampleArrayVMs), vms.size());
 
   // Seeding again replaces the lab with the same lab, not a second one.
   ASSERT_EQ(0, Host("seed --replace --db " + m_db).code);
