@@ -37,6 +37,9 @@ struct SSeedSnapVM {
   int clientId = 0;
   int applicationId = 0;
   int copyId = 0;
+  // The virtualization instances of the VM's sites (0: not given).
+  int sourceInstanceId = 0;
+  int destinationInstanceId = 0;
   bool toolsInstalled = true;
   std::vector<SSeedDatastore> datastores;
 };
