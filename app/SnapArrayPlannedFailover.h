@@ -32,7 +32,7 @@ class CSnapArrayPlannedFailover : public CSnapArrayDRBase {
   // A group that never started has nothing powered off: true.
   bool IsPowerBackOnFailure(int appId);
 
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
   // Subclient group (application id) -> whether its failed sources are
   // powered back: set until the group passes its storage steps.

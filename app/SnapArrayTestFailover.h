@@ -21,6 +21,6 @@ class CSnapArrayTestFailover : public CSnapArrayDRBase {
                                 Ida::VMOpReq& request) override;
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

@@ -23,6 +23,6 @@ class CSnapArrayUndoFailover : public CSnapArrayDRBase {
   uint64_t GetMountOpJobId(SnapDRRepInfo* rep) override;
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

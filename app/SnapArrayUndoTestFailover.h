@@ -23,6 +23,6 @@ class CSnapArrayUndoTestFailover : public CSnapArrayDRBase {
   void LoadDestinationDetails(SDROperationCtx& ctx);
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

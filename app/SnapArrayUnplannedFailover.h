@@ -20,6 +20,6 @@ class CSnapArrayUnplannedFailover : public CSnapArrayDRBase {
   bool IsQuerySnapDRAfiles(SDROperationCtx& ctx) override;
 
  private:
-  CGenericDR* m_genericDR;
+  [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
 };

@@ -26,6 +26,7 @@ struct SSeedDatastore {
 };
 
 // A VM replicated by array snapshots, as the management server keeps it.
+// The instances go into the source and destination entities.
 struct SSeedSnapVM {
   int replicationId = 0;
   int drGroupId = 0;

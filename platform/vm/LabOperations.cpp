@@ -496,29 +496,41 @@ std::vector<std::string> DatastoresOf(const VM& d) {
   return out;
 }
 
-// A snapshot mount registers the mounted VM on the instance (under the
-// request's name, a new GUID, on the datastores it names); its unmount
-// takes the VM away again.
-SAnswer RegisterMountedVM(SCall& call, const std::vector<std::string>& datastores, SLabMountEvent& event) {
-  SAnswer answer = NameFree(call, call.RequestName());
-  if (answer.rc != 0) return answer;
-  const std::string guid = NewGuid();
-  if (guid.empty()) return Store(false);
-  SLabVM vm = FromDescription(call, guid, call.RequestName());
-  vm.datastores = datastores;
-  if (!CHypervisorStore::PutVM(vm)) return Store(false);
-  AddVMTo(call, vm, true);
+// A snapshot mount brings the VM the request names up on the instance: the
+// VM when the instance has it, else a new one the mount registers (the
+// request's name, a "mount-" GUID, the named datastores, off). Its unmount
+// takes away only a VM a mount registered.
+const char kMountedGuidPrefix[] = "mount-";
+
+SAnswer MountedVM(SCall& call, const std::vector<std::string>& datastores, SLabMountEvent& event) {
+  SLabVM vm;
+  const EStoreResult read = FindRequestVM(call.instance.id, call.RequestGuid(), call.RequestName(), vm);
+  if (read == EStoreResult::kFailed) return Store(false);
+  const bool registered = read == EStoreResult::kMissing;
+  if (registered) {
+    SAnswer answer = NameFree(call, call.RequestName());
+    if (answer.rc != 0) return answer;
+    const long long n = CHypervisorStore::NextValue("vm");
+    if (n <= 0) return Store(false);
+    vm = FromDescription(call, kMountedGuidPrefix + std::to_string(n), call.RequestName());
+    vm.datastores = datastores;
+    if (!CHypervisorStore::PutVM(vm)) return Store(false);
+  }
+  AddVMTo(call, vm, registered);
   event.vmGuid = vm.guid;
   event.vmName = vm.name;
   return SAnswer();
 }
 
-SAnswer RemoveMountedVM(SCall& call) {
+SAnswer UnmountedVM(SCall& call) {
   SLabVM vm;
   const EStoreResult read = FindRequestVM(call.instance.id, call.RequestGuid(), call.RequestName(), vm);
   if (read == EStoreResult::kFailed) return Store(false);
-  // Nothing registered (gone already): the unmount still ends the mount.
-  if (read == EStoreResult::kMissing) return SAnswer();
+  // Nothing registered (gone already), or a VM the mount did not bring:
+  // the unmount still ends the mount.
+  if (read == EStoreResult::kMissing || vm.guid.compare(0, sizeof kMountedGuidPrefix - 1, kMountedGuidPrefix) != 0) {
+    return SAnswer();
+  }
   return Store(CHypervisorStore::RemoveVM(vm.instanceId, vm.guid) == EStoreResult::kOk);
 }
 
@@ -558,7 +570,7 @@ SAnswer Mount(SCall& call, bool mount) {
     records.push_back(datastore);
   }
   if (event.hasSource) {
-    SAnswer answer = mount ? RegisterMountedVM(call, datastores, event) : RemoveMountedVM(call);
+    SAnswer answer = mount ? MountedVM(call, datastores, event) : UnmountedVM(call);
     if (answer.rc != 0) return answer;
   }
   for (const auto& hook : CHypervisorLab::MountHooks().All()) {
