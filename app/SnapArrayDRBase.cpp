@@ -407,6 +407,18 @@ SDROperationCtx CSnapArrayDRBase::OneMachine(const SDROperationCtx& ctx, CDRInfo
   return one;
 }
 
+void CSnapArrayDRBase::ApplyStepSwitches(SDROperationCtx& ctx, const SStepSwitches* table, size_t rows) {
+  if (rows == 0) return;
+  const SStepSwitches* row = &table[rows - 1];
+  for (size_t i = 0; i + 1 < rows; ++i) {
+    if (table[i].batchOp == ctx.batchOp) {
+      row = &table[i];
+      break;
+    }
+  }
+  SetStepSwitches(ctx, row->markRowFailed, row->updatePhaseRows, row->postStep, row->mandateAllSuccess);
+}
+
 int64_t CSnapArrayDRBase::DRJobId() const { return m_jobManager != nullptr ? m_jobManager->GetJobId() : 0; }
 
 void CSnapArrayDRBase::RecordPhase(SDROperationCtx& ctx, int64_t jobId, std::string vmName,

@@ -38,6 +38,7 @@
 #include "msg/MsgEnums.h"
 
 class CSnapArrayDRReplDataMgr;
+class SSMReplicaGroup;
 class CVSADRBase;
 class FXNamedMutex;
 class SnapDRRepInfo;
@@ -161,6 +162,25 @@ class CSnapArrayDRBase : public CAppDRBase {
   // MANDATE ALL SUCCESS.
   static void SetStepSwitches(SDROperationCtx& ctx, int markRowFailed, int updatePhaseRows, int postStep,
                               int mandateAllSuccess);
+  // One row of an operation class's step-switch table; batch operation
+  // BATCH_OP_NONE is the row of any other.
+  struct SStepSwitches {
+    ZNDR::BatchOperation batchOp;
+    int markRowFailed;
+    int updatePhaseRows;
+    int postStep;
+    int mandateAllSuccess;
+  };
+  // The switches of the context's batch operation from a table whose last
+  // row is the one of any other.
+  template <size_t N>
+  static void ApplyStepSwitches(SDROperationCtx& ctx, const SStepSwitches (&table)[N]) {
+    ApplyStepSwitches(ctx, table, N);
+  }
+  static void ApplyStepSwitches(SDROperationCtx& ctx, const SStepSwitches* table, size_t rows);
+  // The replica groups of the context's machines; false (logged) when the
+  // data manager has none to give.
+  bool ReplicaGroupsOf(SDROperationCtx& ctx, const char* function, std::map<int, SSMReplicaGroup*>& groups);
   // The master job of the record's DR mount (its associated job); 0 when
   // none.
   static uint64_t MountedMasterJobId(SnapDRRepInfo* rep);

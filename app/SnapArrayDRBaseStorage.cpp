@@ -78,11 +78,7 @@ bool CSnapArrayDRBase::ChangeSyncStatus(SDROperationCtx& ctx, int copyId, Api::V
   ctx.phase = phase;
   CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
   std::map<int, SSMReplicaGroup*> groups;
-  SDataSourceInfo info = ReplicationsOf(ctx.drInfoList);
-  if (manager == nullptr || !manager->GetReplicaGroups(info, groups)) {
-    m_event.Debug("ChangeSyncStatus", "Failed to get replica Group map for vms");
-    return false;
-  }
+  if (!ReplicaGroupsOf(ctx, "ChangeSyncStatus", groups)) return false;
   const DRThreadType threadType = DRInfoUtils::GetDRThreadType(phase);
   const E_VOLUME_RELATIONSHIP_STATUS success = DRInfoUtils::GetSuccessStatus(phase);
   int successes = 0;
@@ -132,6 +128,15 @@ bool CSnapArrayDRBase::ChangeSyncStatus(SDROperationCtx& ctx, int copyId, Api::V
                 DRInfoUtils::GetDRThreadTypeStr(threadType).c_str(), successes, groups.size(), copyId, list.c_str());
   if (all) return successes == static_cast<int>(groups.size());
   return successes >= 1;
+}
+
+bool CSnapArrayDRBase::ReplicaGroupsOf(SDROperationCtx& ctx, const char* function,
+                                       std::map<int, SSMReplicaGroup*>& groups) {
+  CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
+  SDataSourceInfo info = ReplicationsOf(ctx.drInfoList);
+  if (manager != nullptr && manager->GetReplicaGroups(info, groups)) return true;
+  m_event.Debug(function, "Failed to get replica Group map for vms");
+  return false;
 }
 
 bool CSnapArrayDRBase::_RunPreMountOps(SDROperationCtx& ctx) {
@@ -188,11 +193,7 @@ bool CSnapArrayDRBase::CanSyncVolumes(SDROperationCtx& ctx) {
 bool CSnapArrayDRBase::FilterLUNMappedVMs(SDROperationCtx& ctx) {
   CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
   std::map<int, SSMReplicaGroup*> groups;
-  SDataSourceInfo info = ReplicationsOf(ctx.drInfoList);
-  if (manager == nullptr || !manager->GetReplicaGroups(info, groups)) {
-    m_event.Debug("FilterLUNMappedVMs", "Failed to get replica Group map for vms");
-    return false;
-  }
+  if (!ReplicaGroupsOf(ctx, "FilterLUNMappedVMs", groups)) return false;
   std::set<int> failed;
   for (auto& entry : groups) {
     if (manager->VerifyLUNMapping(*entry.second, true)) continue;

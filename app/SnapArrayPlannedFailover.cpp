@@ -57,22 +57,12 @@ bool CSnapArrayPlannedFailover::Cleanup(const SDRPriority& priority) {
 }
 
 void CSnapArrayPlannedFailover::LoadOperationConfig(SDROperationCtx& ctx) {
-  switch (ctx.batchOp) {
-    case ZNDR::BATCH_OP_SHUTDOWN_PRIMARY:
-    case ZNDR::BATCH_OP_BACKUP_PRIMARY:
-    case ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY:
-      SetStepSwitches(ctx, 1, 1, kKeep, 1);
-      break;
-    case ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP:
-      SetStepSwitches(ctx, 1, 1, kKeep, 0);
-      break;
-    case ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION:
-      SetStepSwitches(ctx, 0, 0, 0, kKeep);
-      break;
-    default:
-      SetStepSwitches(ctx, 1, 0, kKeep, 0);
-      break;
-  }
+  static const SStepSwitches kTable[] = {
+      {ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, 1, 1, kKeep, 1},          {ZNDR::BATCH_OP_BACKUP_PRIMARY, 1, 1, kKeep, 1},
+      {ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, 1, 1, kKeep, 1}, {ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP, 1, 1, kKeep, 0},
+      {ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, 0, 0, 0, kKeep},   {ZNDR::BATCH_OP_NONE, 1, 0, kKeep, 0},
+  };
+  ApplyStepSwitches(ctx, kTable);
 }
 
 void CSnapArrayPlannedFailover::SetPowerBackOnFailure(int appId, bool on) {

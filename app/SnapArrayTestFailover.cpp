@@ -23,17 +23,12 @@ bool CSnapArrayTestFailover::ProcessPriority(const SDRPriority& priority) {
 bool CSnapArrayTestFailover::IsMachineEligible(CDRInfo* info) { return IsTestMachineEligible(info, false); }
 
 void CSnapArrayTestFailover::LoadOperationConfig(SDROperationCtx& ctx) {
-  switch (ctx.batchOp) {
-    case ZNDR::BATCH_OP_DR_VM_TEST_MOUNT:
-      SetStepSwitches(ctx, 1, 1, kKeep, kKeep);
-      break;
-    case ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION:
-      SetStepSwitches(ctx, 0, 0, 0, kKeep);
-      break;
-    default:
-      SetStepSwitches(ctx, 0, 1, kKeep, kKeep);
-      break;
-  }
+  static const SStepSwitches kTable[] = {
+      {ZNDR::BATCH_OP_DR_VM_TEST_MOUNT, 1, 1, kKeep, kKeep},
+      {ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, 0, 0, 0, kKeep},
+      {ZNDR::BATCH_OP_NONE, 0, 1, kKeep, kKeep},
+  };
+  ApplyStepSwitches(ctx, kTable);
 }
 
 bool CSnapArrayTestFailover::PopulateSnapOpReqOptions(SDROperationCtx& ctx, CDRInfo* info,

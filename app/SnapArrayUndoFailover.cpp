@@ -53,21 +53,14 @@ bool CSnapArrayUndoFailover::StorageOps(SDROperationCtx& ctx) {
 }
 
 void CSnapArrayUndoFailover::LoadOperationConfig(SDROperationCtx& ctx) {
-  switch (ctx.batchOp) {
-    case ZNDR::BATCH_OP_SHUTDOWN_SECONDARY:
-    case ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION:
-      SetStepSwitches(ctx, 0, 0, 0, kKeep);
-      break;
-    case ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY:
-      SetStepSwitches(ctx, 1, 1, kKeep, 1);
-      break;
-    case ZNDR::BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP:
-      SetStepSwitches(ctx, 1, 1, 1, kKeep);
-      break;
-    default:
-      SetStepSwitches(ctx, 1, 1, kKeep, 0);
-      break;
-  }
+  static const SStepSwitches kTable[] = {
+      {ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, 0, 0, 0, kKeep},
+      {ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, 1, 1, kKeep, 1},
+      {ZNDR::BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP, 1, 1, 1, kKeep},
+      {ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, 0, 0, 0, kKeep},
+      {ZNDR::BATCH_OP_NONE, 1, 1, kKeep, 0},
+  };
+  ApplyStepSwitches(ctx, kTable);
 }
 
 bool CSnapArrayUndoFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {

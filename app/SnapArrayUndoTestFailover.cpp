@@ -30,11 +30,11 @@ bool CSnapArrayUndoTestFailover::ProcessPriority(const SDRPriority& priority) {
 bool CSnapArrayUndoTestFailover::IsMachineEligible(CDRInfo* info) { return IsTestMachineEligible(info, true); }
 
 void CSnapArrayUndoTestFailover::LoadOperationConfig(SDROperationCtx& ctx) {
-  if (ctx.batchOp == ZNDR::BATCH_OP_DR_VM_TEST_UNMOUNT) {
-    SetStepSwitches(ctx, 1, 1, kKeep, kKeep);
-  } else {
-    SetStepSwitches(ctx, 0, 1, kKeep, kKeep);
-  }
+  static const SStepSwitches kTable[] = {
+      {ZNDR::BATCH_OP_DR_VM_TEST_UNMOUNT, 1, 1, kKeep, kKeep},
+      {ZNDR::BATCH_OP_NONE, 0, 1, kKeep, kKeep},
+  };
+  ApplyStepSwitches(ctx, kTable);
 }
 
 uint64_t CSnapArrayUndoTestFailover::GetMountOpJobId(SnapDRRepInfo* rep) { return MountedMasterJobId(rep); }

@@ -24,20 +24,13 @@ bool CSnapArrayUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx)
 }
 
 void CSnapArrayUnplannedFailover::LoadOperationConfig(SDROperationCtx& ctx) {
-  switch (ctx.batchOp) {
-    case ZNDR::BATCH_OP_SHUTDOWN_PRIMARY:
-      SetStepSwitches(ctx, 0, 1, kKeep, kKeep);
-      break;
-    case ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP:
-      SetStepSwitches(ctx, 1, 1, kKeep, 0);
-      break;
-    case ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION:
-      SetStepSwitches(ctx, 0, 0, 0, kKeep);
-      break;
-    default:
-      SetStepSwitches(ctx, 1, 0, kKeep, 0);
-      break;
-  }
+  static const SStepSwitches kTable[] = {
+      {ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, 0, 1, kKeep, kKeep},
+      {ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP, 1, 1, kKeep, 0},
+      {ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, 0, 0, 0, kKeep},
+      {ZNDR::BATCH_OP_NONE, 1, 0, kKeep, 0},
+  };
+  ApplyStepSwitches(ctx, kTable);
 }
 
 bool CSnapArrayUnplannedFailover::IsQuerySnapDRAfiles(SDROperationCtx&) { return false; }
