@@ -144,6 +144,15 @@ struct SVSALabVM {
   std::string destGuid, destName;
 };
 
+// The two sites of the lab (instances "site-a" and "site-b", each with two
+// proxies: 31, 32 at the source, 41, 42 at the destination) and its VMs.
+namespace vsalab {
+void SeedSites(long long sourceInstance, long long destInstance, int sourceVendor = 1, int destVendor = 1);
+// A VM on the site of the letter ('a' source, 'b' destination): its host,
+// datastore and network are the site's.
+SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter);
+}  // namespace vsalab
+
 class CVSALabFixture : public CDRRecordsTestBase {
  protected:
   static constexpr long long kSourceInstance = 3;
