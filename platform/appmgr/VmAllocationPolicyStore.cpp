@@ -2,6 +2,7 @@
 
 #include "appmgr/AppTableSql.h"
 #include "db/DBConnection.h"
+#include "time/PlatformClock.h"
 
 namespace {
 
@@ -14,6 +15,17 @@ const SDBColumnBind kColumns[] = {
 
 void CVmAllocationPolicyStore::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, "id");
+}
+
+bool CVmAllocationPolicyStore::AddPolicy(int id, const std::string& name, const std::string& policyXml) {
+  CDBConnection* c = AppTableReady("AddPolicy", kTable);
+  if (c == nullptr) return false;
+  CDBStatement add(c, "AddPolicy",
+                   "INSERT INTO App_VmAllocationPolicy (id, name, vDataCenterId, description, vxml, ownerId, created, "
+                   "modified, alive, flags) VALUES (?, ?, 0, '', ?, 0, ?, ?, 1, 0)");
+  const long long now = CPlatformClock::Instance().NowEpochSeconds();
+  add.Bind(id).Bind(name).Bind(policyXml).Bind(now).Bind(now);
+  return add.Run() == EStoreResult::kOk;
 }
 
 bool CVmAllocationPolicyStore::CreateTables() { return AppTableReady("CreateTables", kTable) != nullptr; }
