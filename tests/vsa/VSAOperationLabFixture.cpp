@@ -8,10 +8,13 @@
 void CVSAOperationLabFixture::SeedForOperations(const SVSALabSpec& spec) {
   Seed(spec);
   if (HasFatalFailure()) return;
-  m_context.reset();
-  m_dr.reset(new CGenericDR(spec.drType));
-  DRInitParams params{m_jm.get()};
-  ASSERT_TRUE(m_dr->Initialize(params));
+  UseDispatcher();
+}
+
+void CVSAOperationLabFixture::RestartForOperations() {
+  Restart();
+  if (HasFatalFailure()) return;
+  UseDispatcher();
 }
 
 TMMsg::DROrchestrationOption& CVSAOperationLabFixture::DROptions() {
@@ -57,4 +60,11 @@ std::vector<SLabVM> CVSAOperationLabFixture::DestinationVMsNamed(const std::stri
 
 std::string CVSAOperationLabFixture::CloneName(const SVSALabVM& vm) {
   return vm.destName + "-Clone-" + std::to_string(EvEvent::getProcessId()) + "-" + std::to_string(kJob);
+}
+
+void CVSAOperationLabFixture::UseDispatcher() {
+  m_context.reset();
+  m_dr.reset(new CGenericDR(m_spec.drType));
+  DRInitParams params{m_jm.get()};
+  ASSERT_TRUE(m_dr->Initialize(params));
 }

@@ -19,6 +19,12 @@ class CVSAOperationLabFixture : public CVSALabFixture {
   // Seeds the lab (CVSALabFixture::Seed) and initialises the dispatcher on
   // the DR job instead of the step orchestrator.
   void SeedForOperations(const SVSALabSpec& spec);
+  // A new dispatcher on the DR job (its application manager reads the
+  // stored group, tasks and policies afresh).
+  void UseDispatcher();
+  // The same DR job again, restarted (CVSALabFixture::Restart), on the
+  // dispatcher.
+  void RestartForOperations();
   CGenericDR& Generic() { return *static_cast<CGenericDR*>(m_dr.get()); }
   // The DR job's own DR options, as the application manager read them; a
   // test changes them before the job runs.
