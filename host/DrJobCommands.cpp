@@ -141,6 +141,10 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
   printf("drjob: hypervisor lab: source site [%s] (instance %d), destination site [%s] (instance %d), two proxies "
          "each, VMs src-<id> and dst-<id> (drjob lab shows it)\n",
          kSampleSourceSite, kSampleSourceInstanceId, kSampleDestinationSite, kSampleDestinationInstanceId);
+  printf("drjob: test-failover group [%s] (id %d): replications of the source site to cloud site [%s] (instance %d, "
+         "vendor %d), recovery target [%d] with test size [%s] and test network [%s]\n",
+         CDrJobLab::kSampleTestGroup, CDrJobLab::kSampleTestGroupId, kSampleCloudSite, kSampleCloudInstanceId,
+         kSampleCloudVendor, kSampleTestTargetId, kSampleTestVMSize, kSampleTestNetwork);
   return kExitSuccess;
 }
 
@@ -440,7 +444,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     job.jobId = jobId;
     job.jobType = CJobStore::kTypeDR;
     job.ownerId = CDrJobLab::OwnerId();
-    job.optionsXml = CDrJobLab::JobOptionsXml(groupId);
+    job.optionsXml = CDrJobLab::JobOptionsXml(groupId, args.Type(), args.DeleteFromHypervisor());
     job.status = "Running";
     job.name = "DR Orchestration";
     job.runner = self;

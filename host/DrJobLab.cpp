@@ -27,15 +27,19 @@ bool Fail(std::string& error, const std::string& text) {
   return false;
 }
 
-std::string SampleGroupXml() {
+// A DR group of the sample VMs, one priority per priority number they use.
+template <size_t N>
+std::string SampleGroupXml(const SSampleVM (&vms)[N]) {
+  int priorities = 0;
+  for (const SSampleVM& vm : vms) priorities = vm.priority > priorities ? vm.priority : priorities;
   Api::VirtualApp app;
   CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
-  for (int priority = 1; priority <= 2; ++priority) {
+  for (int priority = 1; priority <= priorities; ++priority) {
     CNMessageBase& group = config.AddMsg(TMMsg::DRGroupConfigFields::kPriorities);
     group.SetInt32(TMMsg::VMGroup::kPriority, priority);
     group.SetInt32(TMMsg::VMGroup::kDelayMinutes, 1);
     group.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
-    for (const SSampleVM& vm : kSampleVMs) {
+    for (const SSampleVM& vm : vms) {
       if (vm.priority != priority) continue;
       CNMessageBase& entry = group.AddMsg(TMMsg::VMGroup::kVMSequence);
       entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kName, vm.source);
@@ -87,8 +91,9 @@ bool SeedRows(std::string& error) {
   if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(CDrJobLab::kSampleOwnerId))) {
     return Fail(error, "cannot record the owner");
   }
-  if (!CLabStore::PutDRGroup(CDrJobLab::kSampleGroupId, CDrJobLab::kSampleGroup, SampleGroupXml())) {
-    return Fail(error, "cannot store the DR group");
+  if (!CLabStore::PutDRGroup(CDrJobLab::kSampleGroupId, CDrJobLab::kSampleGroup, SampleGroupXml(kSampleVMs)) ||
+      !CLabStore::PutDRGroup(CDrJobLab::kSampleTestGroupId, CDrJobLab::kSampleTestGroup, SampleGroupXml(kSampleTestVMs))) {
+    return Fail(error, "cannot store the DR groups");
   }
   return true;
 }
@@ -237,16 +242,38 @@ int CDrJobLab::OwnerId() {
   return owner > 0 ? owner : 1;
 }
 
-std::string CDrJobLab::JobOptionsXml(int groupId) {
+std::string CDrJobLab::JobOptionsXml(int groupId, TMMsg::DROrchestrationType type, bool deleteFromHypervisor) {
   TMMsg::JobOption options;
   CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
                           .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
   dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, 0);
   dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity)
       .SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, groupId);
+  if (type == TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
+    // The clean-up removes the replications its options list: the group's.
+    dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
+        .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, GroupReplications(groupId));
+    dr.SetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor, deleteFromHypervisor ? 1 : 0);
+  }
   std::string xml;
   options.serializeUTF8(xml);
   return xml;
+}
+
+std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
+  std::vector<int32_t> ids;
+  std::string xml;
+  Api::VirtualApp app;
+  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return ids;
+  const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
+  for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
+    const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
+    for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
+      ids.push_back(static_cast<int32_t>(
+          group.GetListMsg(TMMsg::VMGroup::kVMSequence, v).GetInt64(TMMsg::VMDependencyOrder::kReplicationId)));
+    }
+  }
+  return ids;
 }
 
 int CDrJobLab::GroupOfJob(const std::string& optionsXml) {

@@ -5,6 +5,9 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
+
+#include "msg/MsgEnums.h"
 
 class CDrJobLab {
  public:
@@ -13,6 +16,9 @@ class CDrJobLab {
   static constexpr int kSampleGroupId = 1;
   static constexpr int kSampleOwnerId = 2;
   static constexpr const char* kSampleOwnerEmail = "dr-operator@example.com";
+  // The test-failover sample group: two VMs replicated to a cloud site.
+  static constexpr const char* kSampleTestGroup = "SampleTest";
+  static constexpr int kSampleTestGroupId = 2;
 
   // Points the platform's database at path, a lab seed made. False with
   // the reason when the file cannot be read, is not a lab, was seeded before
@@ -21,7 +27,8 @@ class CDrJobLab {
   static bool Open(const std::string& path, std::string& error);
 
   // Makes the sample lab at path: a DR group of two priorities of VM
-  // replications with the hypervisor lab their VMs live in, the client of
+  // replications, a test-failover group of two more, with the hypervisor
+  // lab their VMs live in, the client of
   // this machine and the job owner with an e-mail address. Only a new file,
   // an empty file or an empty database is filled, and with replace a lab
   // no live process runs a DR job on, which is replaced whole; anything
@@ -36,8 +43,12 @@ class CDrJobLab {
   static int FindGroup(const std::string& nameOrId);
   // The owner of the DR jobs drjob creates.
   static int OwnerId();
-  // Job options of a group-based DR job on the group.
-  static std::string JobOptionsXml(int groupId);
+  // Job options of a group-based DR job of the type on the group; a
+  // clean-up of destination VMs lists the group's replications and says
+  // whether their DR VMs are deleted too.
+  static std::string JobOptionsXml(int groupId, TMMsg::DROrchestrationType type, bool deleteFromHypervisor);
+  // The replications a DR group's priorities name, in order.
+  static std::vector<int32_t> GroupReplications(int groupId);
   // The DR group a DR job's options name; 0 when none.
   static int GroupOfJob(const std::string& optionsXml);
 };

@@ -60,8 +60,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
   const auto replicas = Section(show.output, "replicas");
   const auto vms = Section(show.output, "VMs");
   const auto proxies = Section(show.output, "proxies");
-  ASSERT_EQ(3u, replicas.size()) << show.output;
-  for (int id : {101, 102, 201}) {
+  ASSERT_EQ(5u, replicas.size()) << show.output;
+  for (int id : {101, 102, 201, 401, 402}) {
     App::VSAReplicationInfo info;
     ASSERT_TRUE(CReplicationStore::Get(id, info));
     using Repl = App::VSAReplicationInfo;
@@ -97,10 +97,13 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
     bool serves = false;
     for (const auto& p : proxies) serves = serves || (p[0] == proxy && p[3] == destinationInstance);
     EXPECT_TRUE(serves) << "proxy " << proxy;
-    EXPECT_EQ("301", std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
+    // The test-failover group's replications restore through a recovery
+    // target of their own.
+    EXPECT_EQ(id > 400 ? "302" : "301",
+              std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
     EXPECT_EQ(id == 101 ? 2u : 1u, info.ListSize(Repl::kTrackingIds));
   }
-  EXPECT_EQ(6u, vms.size());
+  EXPECT_EQ(10u, vms.size());
 
   // Seeding again replaces the lab with the same lab, not a second one.
   ASSERT_EQ(0, Host("seed --replace --db " + m_db).code);
