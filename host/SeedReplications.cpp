@@ -124,27 +124,18 @@ bool StoreReplicationTask(int taskId, std::string& error) {
   return true;
 }
 
-// The test group's recovery target: found (its region), a clone kept a day,
-// the VM's own size and the test size, the test network and the network the
-// DR VMs use.
+// The test group's recovery target: a clone kept a day, with the test size
+// and the test network.
 bool StoreTestRecoveryTarget(std::string& error) {
-  Ida::VMAllocationPolicy policy;
-  policy.MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(ZnEntities::PolicyInstanceFields::kRegion, "dc-c");
-  policy.SetInt32(Ida::VMAllocationPolicy::kTestVMHours, 24);
-  CNMessageBase& cloud = policy.MutableMsg(Ida::VMAllocationPolicy::kCloudOptions);
-  cloud.AddMsg(Ida::CloudOptions::kOriginalInstanceTypes)
-      .SetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName, "Standard_B1s");
-  cloud.AddMsg(Ida::CloudOptions::kTestFailoverInstanceTypes)
-      .MutableMsg(Ida::InstanceTypeDetails::kInstanceType)
-      .SetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName, kSampleTestVMSize);
-  CNMessageBase& card = policy.AddMsg(Ida::VMAllocationPolicy::kTestNetworkCards);
-  card.SetString(Ida::NetworkCard::kNetworkName, kSampleTestNetwork);
-  card.AddMsg(Ida::NetworkCard::kSubnets).SetString(Ida::SubnetInfo::kSubnet, kSampleTestSubnet);
-  policy.AddMsg(Ida::VMAllocationPolicy::kDestinationNics)
-      .SetString(Ida::VMWAdvancedRestoreOptionsNic::kDestinationNetwork, "net-c");
-  std::string xml;
-  if (!policy.serializeUTF8(xml) ||
-      !CVmAllocationPolicyStore::AddPolicy(kSampleTestTargetId, "SampleTest recovery target", xml)) {
+  SRecoveryTarget target;
+  target.region = "dc-c";
+  target.testVMHours = 24;
+  target.vmSize = "Standard_B1s";
+  target.testVMSize = kSampleTestVMSize;
+  target.testNetwork = kSampleTestNetwork;
+  target.testSubnet = kSampleTestSubnet;
+  target.destinationNetwork = "net-c";
+  if (!CVmAllocationPolicyStore::AddRecoveryTarget(kSampleTestTargetId, "SampleTest recovery target", target)) {
     error = "cannot store recovery target [" + std::to_string(kSampleTestTargetId) + "]";
     return false;
   }

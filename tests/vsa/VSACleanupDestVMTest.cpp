@@ -36,14 +36,8 @@ class E2EVSACleanupDestVM : public CVSAOperationLabFixture {
     });
     Reload();
   }
-  void FailDelete(const SVSALabVM& vm) {
-    SLabFault fault;
-    fault.opType = TMMsg::VM_OPERATION_DELETE;
-    fault.vm = vm.destGuid;
-    fault.toCall = 10;
-    fault.code = 4242;
-    fault.text = "delete refused";
-    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+  static void FailDelete(const SVSALabVM& vm) {
+    PlantFault(TMMsg::VM_OPERATION_DELETE, vm.destGuid, ELabFault::kError, 1, 10, 4242, "delete refused");
   }
   // The skipped machine's row: a failed "Delete Operation" that does not
   // fail the machine.

@@ -24,29 +24,17 @@ TMMsg::DROrchestrationOption& CVSAOperationLabFixture::DROptions() {
   return options != nullptr ? *options : none;
 }
 
-void CVSAOperationLabFixture::AddPolicy(int id, const Ida::VMAllocationPolicy& policy) {
-  std::string xml;
-  ASSERT_TRUE(policy.serializeUTF8(xml));
-  ASSERT_TRUE(CVmAllocationPolicyStore::AddPolicy(id, "target-" + std::to_string(id), xml));
-}
-
-Ida::VMAllocationPolicy CVSAOperationLabFixture::TestTarget(int hours, const std::string& testSize,
-                                                            const std::string& testNetwork, const std::string& subnet) {
-  Ida::VMAllocationPolicy policy;
-  policy.MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(ZnEntities::PolicyInstanceFields::kRegion, "dc-b");
-  policy.SetInt32(Ida::VMAllocationPolicy::kTestVMHours, hours);
-  CNMessageBase& cloud = policy.MutableMsg(Ida::VMAllocationPolicy::kCloudOptions);
-  cloud.AddMsg(Ida::CloudOptions::kOriginalInstanceTypes)
-      .SetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName, "Standard_B1s");
-  cloud.AddMsg(Ida::CloudOptions::kTestFailoverInstanceTypes)
-      .MutableMsg(Ida::InstanceTypeDetails::kInstanceType)
-      .SetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName, testSize);
-  CNMessageBase& card = policy.AddMsg(Ida::VMAllocationPolicy::kTestNetworkCards);
-  card.SetString(Ida::NetworkCard::kNetworkName, testNetwork);
-  card.AddMsg(Ida::NetworkCard::kSubnets).SetString(Ida::SubnetInfo::kSubnet, subnet);
-  policy.AddMsg(Ida::VMAllocationPolicy::kDestinationNics)
-      .SetString(Ida::VMWAdvancedRestoreOptionsNic::kDestinationNetwork, "net-b");
-  return policy;
+void CVSAOperationLabFixture::AddRecoveryTarget(int id, int hours, const std::string& testSize,
+                                                const std::string& testNetwork, const std::string& subnet) {
+  SRecoveryTarget target;
+  target.region = "dc-b";
+  target.testVMHours = hours;
+  target.vmSize = "Standard_B1s";
+  target.testVMSize = testSize;
+  target.testNetwork = testNetwork;
+  target.testSubnet = subnet;
+  target.destinationNetwork = "net-b";
+  ASSERT_TRUE(CVmAllocationPolicyStore::AddRecoveryTarget(id, "target-" + std::to_string(id), target));
 }
 
 std::vector<SLabVM> CVSAOperationLabFixture::DestinationVMsNamed(const std::string& prefix) {

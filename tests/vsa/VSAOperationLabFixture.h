@@ -32,13 +32,11 @@ class CVSAOperationLabFixture : public CVSALabFixture {
   // The DR job end to end: its final state.
   int32_t RunJob() { return m_dr->Run(); }
 
-  // Stores a VM allocation policy through its owner.
-  static void AddPolicy(int id, const Ida::VMAllocationPolicy& policy);
-  // A policy as a recovery target holds it: found (its instance present),
-  // a test VM kept the given hours, the VM's own size and the test size,
-  // the test network with its subnet and the destination network.
-  static Ida::VMAllocationPolicy TestTarget(int hours, const std::string& testSize, const std::string& testNetwork,
-                                            const std::string& subnet);
+  // Stores a recovery target through its owner: a test VM kept the given
+  // hours, the test size, the test network with its subnet (the DR VMs use
+  // "net-b").
+  static void AddRecoveryTarget(int id, int hours, const std::string& testSize, const std::string& testNetwork,
+                                const std::string& subnet);
 
   // The lab's VMs of the destination site whose name starts so.
   static std::vector<SLabVM> DestinationVMsNamed(const std::string& prefix);

@@ -35,7 +35,7 @@ class E2EVSATestFailover : public CVSAOperationLabFixture {
   }
 
   static void AddTestTarget(int id = kTargetId) {
-    AddPolicy(id, TestTarget(kHours, kTestSize, kTestNetwork, "10.9.0.0/24"));
+    AddRecoveryTarget(id, kHours, kTestSize, kTestNetwork, "10.9.0.0/24");
   }
   // The replication task's own allocation policy.
   static void SetTaskPolicy(int taskId, int policyId) {
@@ -102,15 +102,17 @@ class E2EVSATestFailover : public CVSAOperationLabFixture {
       }
     }
   }
-  static void PlantFault(int opType, const std::string& vm, ELabFault kind, int toCall = 1) {
-    SLabFault fault;
-    fault.opType = opType;
-    fault.vm = vm;
-    fault.kind = kind;
-    fault.toCall = toCall;
-    fault.code = 4343;
-    fault.text = "refused by the lab";
-    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+  // The job on a thread of its own, killed while a call it made hangs;
+  // its final state.
+  int32_t RunKilledDuringAHang() {
+    int32_t state = -1;
+    drtest::CTestThread job([this, &state] { state = RunJob(); }, "test failover");
+    job.OnStop([] { CHypervisorLab::ReleaseHangs(); });
+    EXPECT_TRUE(drtest::Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
+    Kill();
+    EXPECT_TRUE(CHypervisorLab::ReleaseHangs());
+    EXPECT_TRUE(job.Join());
+    return state;
   }
 };
 
@@ -226,16 +228,9 @@ TEST_F(E2EVSATestFailover, AFailedCloneStepDuringAQuitRemovesTheCloneByItsName) 
   AddTestTarget();
   // The first clone call hangs until the job is killed, then finds no proxy.
   PlantFault(TMMsg::VM_OPERATION_CLONE_VM, CloneName(VM(101)), ELabFault::kHang);
-  PlantFault(TMMsg::VM_OPERATION_CLONE_VM, CloneName(VM(101)), ELabFault::kConnectionFailure, 6);
-  int32_t state = -1;
-  drtest::CTestThread job([this, &state] { state = RunJob(); }, "test failover");
-  job.OnStop([] { CHypervisorLab::ReleaseHangs(); });
-  ASSERT_TRUE(drtest::Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
-  Kill();
-  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
-  ASSERT_TRUE(job.Join());
+  PlantFault(TMMsg::VM_OPERATION_CLONE_VM, CloneName(VM(101)), ELabFault::kConnectionFailure, 1, 6);
 
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_KILLED, state);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_KILLED, RunKilledDuringAHang());
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowOf(101, Api::VIRTUAL_APP_PHASE_CLONE_VM).status);
   bool removedByName = false;
   for (const SLabCall& call : LabCalls(TMMsg::VM_OPERATION_DELETE)) {
@@ -319,15 +314,8 @@ INSTANTIATE_TEST_SUITE_P(E2ESteps, E2EVSATestFailoverFailedStep,
 TEST_F(E2EVSATestFailover, AKillBetweenStepsLeavesNoClone) {
   AddTestTarget();
   PlantFault(TMMsg::VM_OPERATION_REFRESH_VM, "", ELabFault::kHang);
-  int32_t state = -1;
-  drtest::CTestThread job([this, &state] { state = RunJob(); }, "test failover");
-  job.OnStop([] { CHypervisorLab::ReleaseHangs(); });
-  ASSERT_TRUE(drtest::Eventually([] { return CHypervisorLab::HungCalls() == 1; }));
-  Kill();
-  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
-  ASSERT_TRUE(job.Join());
 
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_KILLED, state);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_KILLED, RunKilledDuringAHang());
   EXPECT_EQ(2u, LabCalls(TMMsg::VM_OPERATION_CLONE_VM).size());
   ExpectNoCloneLeft();
   ExpectDRVMsUntouched();
