@@ -66,6 +66,12 @@ bool SeedSampleGroups(std::string& error) {
   for (const SSampleArrayVM& vm : kSampleArrayVMs) {
     arrays.push_back(SEntry{1, vm.replicationId, vm.name, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION});
   }
+  std::vector<SEntry> tests;
+  int testPriorities = 0;
+  for (const SSampleVM& vm : kSampleTestVMs) {
+    tests.push_back(SEntry{vm.priority, vm.replicationId, vm.source, TMMsg::DR_OP_SOURCE_VSA_REPLICATION});
+    testPriorities = vm.priority > testPriorities ? vm.priority : testPriorities;
+  }
   return Store(kSampleVMGroup, vms, 2, error) && Store(kSampleDBGroup, databases, 1, error) &&
-         Store(kSampleArrayGroup, arrays, 1, error);
+         Store(kSampleArrayGroup, arrays, 1, error) && Store(kSampleTestGroup, tests, testPriorities, error);
 }

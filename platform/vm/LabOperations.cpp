@@ -350,6 +350,13 @@ SLabVM FromDescription(const SCall& call, const std::string& guid, const std::st
     vm.nics.push_back(SLabNic{card.GetString(Ida::NetworkCard::kNetworkName),
                               !card.Has(Ida::NetworkCard::kConnected) || card.GetInt32(Ida::NetworkCard::kConnected) != 0});
   }
+  // The adapters a request adds (a clone's test network) come after the
+  // VM's own, connected.
+  const CNMessageBase& added = d.GetMsg(VM::kGuestOptions);
+  for (size_t i = 0; i < added.ListSize(Ida::VMGuestOptions::kNetworkCards); ++i) {
+    vm.nics.push_back(
+        SLabNic{added.GetListMsg(Ida::VMGuestOptions::kNetworkCards, i).GetString(Ida::NetworkCard::kNetworkName), true});
+  }
   vm.size = d.GetMsg(VM::kInstanceType).GetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName);
   const size_t disks = d.GetMsg(VM::kHardDisks).ListSize(Ida::HardDisks::kDisks);
   vm.diskCount = disks > 0 ? static_cast<int>(disks) : d.Has(VM::kDiskCount) ? static_cast<int>(d.GetInt64(VM::kDiskCount)) : 1;

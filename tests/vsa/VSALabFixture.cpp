@@ -1,5 +1,7 @@
 #include "VSALabFixture.h"
 
+#include "platform/vm/LabTestSupport.h"
+
 #include <algorithm>
 #include <set>
 
@@ -485,6 +487,11 @@ long long CVSALabFixture::StartScheduledBackup(int subclientId, bool hang) {
   const long long id = CJobSimulator::StartJob(spec);
   EXPECT_NE(0, id);
   return id;
+}
+
+void CVSALabFixture::PlantFault(int opType, const std::string& vm, ELabFault kind, int fromCall, int toCall, int code,
+                                const std::string& text) {
+  drtest::AddLabFault(kind, opType, vm, fromCall, toCall, code, text);
 }
 
 const SVSALabVM& CVSALabFixture::VM(int replicationId) const {

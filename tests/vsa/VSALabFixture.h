@@ -204,6 +204,11 @@ class CVSALabFixture : public CDRRecordsTestBase {
   long long StartScheduledSync(int taskId, bool hang = true);
   long long StartScheduledBackup(int subclientId, bool hang = true);
 
+  // A fault on the calls from..to (counted among those it matches) of an
+  // operation type on a VM (GUID, or the name of a VM a call creates).
+  static void PlantFault(int opType, const std::string& vm, ELabFault kind, int fromCall = 1, int toCall = 1,
+                         int code = 7100, const std::string& text = "refused by the lab");
+
   // ---- reading back ----
   const std::vector<SVSALabVM>& VMs() const { return m_vms; }
   const SVSALabVM& VM(int replicationId) const;
