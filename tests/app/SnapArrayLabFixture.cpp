@@ -4,13 +4,10 @@
 
 #include "appmgr/SubclientActivityStore.h"
 #include "array/ArrayLab.h"
-#include "array/ArrayLunStore.h"
 #include "array/ArrayStore.h"
-#include "array/SnapReplicationStore.h"
 #include "core/JobContext.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRInitParams.h"
-#include "jobsim/StoragePolicyStore.h"
 #include "sim/Simulators.h"
 #include "sync/ZnNamedMutex.h"
 #include "vsa/VSALabFixture.h"
@@ -35,30 +32,21 @@ void CSnapArrayLabFixture::TearDown() {
 void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
   m_vms = vms;
   vsalab::SeedSites(kSourceInstance, kDestInstance);
-  ASSERT_TRUE(CArrayStore::Add(SLabArray{kArray, "array-dr", "vs_dr", true, true}));
-  SStoragePolicy policy;
-  policy.policyId = kPolicy;
-  policy.copies = {SStorageCopy{kPrimaryCopy, 1, true, true}, SStorageCopy{kCopy, 2, false, false}};
-  ASSERT_TRUE(CStoragePolicyStore::PutPolicy(policy));
-  std::vector<int> subclients;
+  SSeedArrayLab lab;
+  lab.arrays = {SLabArray{kArray, "array-dr", "vs_dr", true, true}};
+  lab.storagePolicyId = kPolicy;
+  lab.primaryCopyId = kPrimaryCopy;
+  lab.arrayCopyId = kCopy;
+  lab.firstSnapshotJobId = kFirstBackup;
   for (const SSnapLabVM& vm : vms) {
     for (const std::string& ds : vm.datastores) {
       if (std::find(m_datastores.begin(), m_datastores.end(), ds) == m_datastores.end()) m_datastores.push_back(ds);
     }
-    if (std::find(subclients.begin(), subclients.end(), vm.subclientId) == subclients.end()) {
-      subclients.push_back(vm.subclientId);
-    }
-  }
-  for (int subclient : subclients) {
-    ASSERT_TRUE(CStoragePolicyStore::AssignSubclient(SSubclientPolicy{subclient, kPolicy, false}));
   }
   for (size_t i = 0; i < m_datastores.size(); ++i) {
     SSeedReplicaGroup g;
     g.replicaGroupId = kFirstGroup + static_cast<int>(i);
-    g.copyId = kCopy;
-    g.subclientId = subclients.front();
-    g.storagePolicyId = kPolicy;
-    g.defaultCopyId = kPrimaryCopy;
+    g.subclientId = vms.front().subclientId;
     g.pairId = 100 + g.replicaGroupId;
     g.controlHostId = kArray;
     g.sourceArray = "array-prod";
@@ -66,7 +54,7 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
     g.sourcePath = "vs_prod:vol_" + m_datastores[i];
     g.targetPath = Path(m_datastores[i]);
     g.mappedLuns = {"vol_" + m_datastores[i] + "/lun0"};
-    ASSERT_TRUE(CArrayLabSeed::AddReplicaGroup(g));
+    lab.replicaGroups.push_back(g);
   }
   std::vector<TMMsg::VMDependencyOrder> entries;
   for (const SSnapLabVM& vm : vms) {
@@ -79,7 +67,6 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
     seed.subclientId = vm.subclientId;
     seed.clientId = 300 + vm.id;
     seed.applicationId = 400 + vm.id;
-    seed.copyId = kCopy;
     seed.sourceInstanceId = static_cast<int>(kSourceInstance);
     seed.destinationInstanceId = static_cast<int>(kDestInstance);
     for (const std::string& ds : vm.datastores) {
@@ -87,7 +74,7 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
                                                        m_datastores.begin());
       seed.datastores.push_back(SSeedDatastore{ds, group, "", 0});
     }
-    ASSERT_TRUE(CArrayLabSeed::AddVM(seed));
+    lab.vms.push_back(seed);
     SLabVM source = vsalab::LabVM(kSourceInstance, Guid(vm.id), Name(vm.id), 'a');
     source.poweredOn = true;
     source.clientId = seed.clientId;
@@ -97,7 +84,8 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
     entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kGuid, Guid(vm.id));
     entries.push_back(entry);
   }
-  ASSERT_TRUE(CArrayLab::SnapshotCopied(kCopy, kFirstBackup));
+  std::string error;
+  ASSERT_TRUE(CArrayLabSeed::AddLab(lab, error)) << error;
   PutGroup({Group(1, entries)});
 }
 
