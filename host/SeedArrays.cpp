@@ -24,10 +24,6 @@ const int kVMApplicationId = 106;
 
 }  // namespace
 
-std::string SampleArrayVMGuid(int replicationId) { return "snap-src-" + std::to_string(replicationId); }
-
-int SampleArrayVMClient(int replicationId) { return 1000 + replicationId; }
-
 bool SeedSampleArrays(int drGroupId, std::string& error) {
   SSeedArrayLab lab;
   lab.arrays = {SLabArray{kSampleProductionArrayId, kSampleProductionArray, "vs_prod", true, true},
