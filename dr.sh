@@ -134,6 +134,20 @@ cmd_demo() {
       say "the DR job ended with exit code $rc (see above and $run/drorch.log)"
       return "$rc" ;;
   esac
+  # The storage-array group of the same lab: a planned failover, then its
+  # undo, each followed by the relationships, LUNs and afiles (mounts) the
+  # arrays hold after it.
+  local type
+  for type in planned-failover undo-failover; do
+    rc=0
+    "${drjob[@]}" run --db "$run/lab.db" --group SampleArray --type "$type" || rc=$?
+    "${drjob[@]}" lab --db "$run/lab.db" | sed -n '/^relationships:$/,/^array calls:$/p' | sed '$d'
+    if [ "$rc" -ne 0 ]; then
+      say "the $type of the storage-array group ended with exit code $rc (see above and $run/drorch.log)"
+      return "$rc"
+    fi
+    say "the $type of the storage-array group finished successfully"
+  done
 }
 
 # clang, with the lock rules checked as in build/tsan, and the fuzz targets,
