@@ -2,6 +2,7 @@
 // each a DR job as the host runs it: what the arrays, the hypervisor, the
 // replications, the subclient and the datastore locks hold afterwards.
 #include "app/SnapArrayLabFixture.h"
+#include "array/SnapReplicationStore.h"
 
 namespace {
 
@@ -136,6 +137,37 @@ TEST_F(E2ESnapArrayFailover, AFailedShutdownPowersTheSourcesBack) {
   EXPECT_TRUE(SourceOn(2));
   for (int id : {1, 2}) EXPECT_NE(SSnapAfile::kMountedByDR, AfileOf(id).mountStatus) << id;
   for (const std::string& ds : Datastores()) EXPECT_EQ("snapmirrored", MirrorState(ds)) << ds;
+}
+
+// A test failover may run beside a failed-back machine, never beside one
+// whose revert failed: one such machine stops the whole priority.
+TEST_F(E2ESnapArrayFailover, TestFailoverRefusesAFailedRevertAndRunsAfterAFailback) {
+  Seed({{1, {"ds1"}}, {2, {"ds2"}}});
+  const struct {
+    App::VSAFailoverStatus status;
+    int32_t state;
+  } cases[] = {{App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, kFailed},
+               {App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE, kSuccess}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    SSnapReplication stored;
+    ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Get(2, stored));
+    stored.info.SetInt32(Api::SnapDRReplicationInfo::kFailoverStatus, c.status);
+    ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Replace(kGroup, stored.info));
+    EXPECT_EQ(c.state, RunJob(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER));
+    const bool runs = c.state == kSuccess;
+    if (!runs) {
+      EXPECT_TRUE(Logged("App not eligible for Test Failover ops as failover status for replication [2] is ["));
+    }
+    for (int id : {1, 2}) {
+      EXPECT_EQ(runs, AfileOf(id).mountStatus == SSnapAfile::kMountedByDR) << id;
+      EXPECT_EQ(runs ? App::DR_TEST_FAILOVER_STATUS_COMPLETE : App::DR_TEST_FAILOVER_STATUS_NONE,
+                TestFailoverStatus(id))
+          << id;
+    }
+    EXPECT_EQ(c.status, FailoverStatus(2));
+  }
+  EXPECT_TRUE(EveryDatastoreLockFree());
 }
 
 }  // namespace
