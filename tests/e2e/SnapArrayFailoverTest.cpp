@@ -170,4 +170,26 @@ TEST_F(E2ESnapArrayFailover, TestFailoverRefusesAFailedRevertAndRunsAfterAFailba
   EXPECT_TRUE(EveryDatastoreLockFree());
 }
 
+// A snapshot whose afile names no VM application cannot be mounted: its
+// machine fails before any mount call, the other mounts.
+TEST_F(E2ESnapArrayFailover, ASnapshotWithoutItsVMApplicationFailsOnlyItsMachineBeforeTheMount) {
+  Seed({{1, {"ds1"}}, {2, {"ds2"}}});
+  SSnapAfile broken = AfileOf(2);
+  broken.vmAppId = 0;
+  ASSERT_TRUE(CAfileStore::Add(broken));
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS, RunJob(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER));
+  EXPECT_TRUE(Logged("Invalid snapReq Options. ERROR"));
+  EXPECT_EQ(kFailed, RowOf(2, Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT).status);
+  EXPECT_FALSE(DRVMExists(2));
+  EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(2));
+  std::vector<SLabCall> calls;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+  for (const SLabCall& c : calls) {
+    EXPECT_FALSE(c.opType == TMMsg::VM_OPERATION_SNAP_MOUNT && c.vmGuid == Guid(2)) << c.detail;
+  }
+  EXPECT_EQ(SSnapAfile::kMountedByDR, AfileOf(1).mountStatus);
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(1));
+  EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
 }  // namespace
