@@ -100,6 +100,7 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"PLT_DatabaseHostCalls", "platform/appmgr/DatabaseHosts"},
       {"PLT_ClientReachability", "platform/appmgr/RemoteExecStore"},
       {"PLT_SubclientActivity", "platform/appmgr/SubclientActivityStore"},
+      {"PLT_ClientActivity", "platform/appmgr/ClientActivityStore"},
       {"PLT_ActivityControl", "platform/appmgr/ActivityControlStore"},
       {"PLT_VMStatus", "platform/tasksim/VMStatusStore"},
       {"PLT_VMStatusFaults", "platform/tasksim/VMStatusStore"},

@@ -278,10 +278,40 @@ class CVSADRBase : public IDRContext {
   // ---- Failover steps (VSADRBaseFailoverSteps.cpp) ----
   // The sync step (phase 7) of the context's machines from the site.
   bool ReplicateVMs(SDROperationCtx& ctx, Api::DRSite site, bool loadSyncList);
+  // Batch operation 8: the class's PostReplicationThread for every machine
+  // of the context; true when at least one succeeded.
+  bool PostReplication(SDROperationCtx& ctx);
   // Creates (31) or deletes (40) the first machine's DR VM when the task
   // deploys DR VMs at failover (deletion also with first-time sync during
   // failover); true without a record or when the action does not apply.
   bool DRVMAction(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, bool succeededOnly);
+  // The hypervisor's post-failover action (phase 32) on the first machine's
+  // DR VM; true without a record or where the hypervisor has none.
+  bool PostVMFailover(SDROperationCtx& ctx, bool succeededOnly);
+  // Refreshes the first machine's DR VM information (phase 30) and stores
+  // its IP address as property 2222; no address is no failure.
+  bool RecordDRVMIPAddress(SDROperationCtx& ctx, bool succeededOnly);
+  // PerformPostDrOps under a phase row (22) of the context's first machine;
+  // narrows the context to the machines whose last phase succeeded (or was
+  // skipped). False without a machine, and, with its row FAILED, when the
+  // first machine was filtered out.
+  bool _PostDROperation(SDROperationCtx& ctx);
+  // Fewer than two VMs left in the DR backup task; under the task-edit lock.
+  bool CanDeleteDRBackupTask(int taskId);
+  // Drops every entry of the machine's replication from the DR backup
+  // task's selection and keeps the edited task in the application
+  // manager's cache (sent at the job's end); false when none was dropped.
+  // Under the task-edit lock.
+  bool RemoveVMFromDRBackupTask(int taskId, CDRInfo* info);
+  // Whether the machine's post-DR operations have begun and not ended: a VM
+  // step failing inside them is judged by the post-DR operations, not
+  // cleaned up as a failed machine.
+  bool IsPostDROperationRunning(CDRInfo* info);
+  // Backup activity (type 1) of every machine's source VM client on; true
+  // when it could be switched for every machine.
+  bool EnableBackupActivityOnVMs(std::vector<CDRInfo*>& list);
+  // The same switched off, each client's re-enabling scheduled 4 hours on.
+  bool DisableBackupActivityOnVMs(std::vector<CDRInfo*>& list);
 
   // ---- VM operations (VSADRBaseVMOps.cpp) ----
   // The VM operation of the context's first machine for the context's phase.
@@ -345,8 +375,6 @@ class CVSADRBase : public IDRContext {
   // The call on a worker thread; -1 when the job quits first.
   int ExecuteOnWorkerThread(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
                             Ida::VMOpResp& response);
-  // Logs that an operation class's step is not available yet.
-  bool NotBuiltYet(const char* function, const char* what);
   // A phase record of the context's step for the machine, with the
   // context's reporting switches.
   SDRPhaseCtx StepPhase(SDROperationCtx& ctx, CDRInfo* info, Api::VirtualAppPhaseState state,

@@ -1,6 +1,7 @@
 #include "sim/Simulators.h"
 
 #include "appmgr/ActivityControlStore.h"
+#include "appmgr/ClientActivityStore.h"
 #include "appmgr/AppVMStore.h"
 #include "appmgr/ApplicationStore.h"
 #include "array/AfileStore.h"
@@ -131,6 +132,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"database hosts", CDatabaseHosts::CreateTables},
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
+      {"client activity", CClientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
       {"activity control", CActivityControlStore::CreateTables},
       {"VM backup status", CVMStatusStore::CreateTables},
@@ -153,7 +155,8 @@ std::vector<std::string> CSimulators::TableNames() {
                                     CActivityControlStore::kTable,   CReplicaSyncStore::kTable,
                                     CApplicationStore::kTable,       CAppVMStore::kTable,
                                     CInstancePropStore::kTable,      CVirtualAppPropStore::kTable,
-                                    CVmAllocationPolicyStore::kTable, ZNGlobalParam::kTable};
+                                    CVmAllocationPolicyStore::kTable, ZNGlobalParam::kTable,
+                                    CClientActivityStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const char* t : CRemoteExecStore::kTables) names.push_back(t);
