@@ -99,7 +99,9 @@ bool CVSAPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   DisableBackupActivityOnVMs(ctx.drInfoList);
   if (!__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, true)) return false;
   if (!ChangeSyncStatusDuringFailover(ctx)) return false;
-  if (!ReplicateVMs(ctx, Api::DR_SITE_SOURCE, true)) return false;
+  // The machines that synced go on, whatever the step answers for the
+  // others; none synced ends the group below.
+  ReplicateVMs(ctx, Api::DR_SITE_SOURCE, true);
   if (group != nullptr) ctx.drInfoList = group->GetOutputList();
   m_event.Debug("ProcessDRSubclientThread", "Found [%zu] vms to boot for subclient [%d].", ctx.drInfoList.size(),
                 appId);

@@ -2,6 +2,7 @@
 
 #include "appmgr/ActivityControlStore.h"
 #include "appmgr/ClientActivityStore.h"
+#include "jobs/StandIns.h"
 #include "appmgr/AppVMStore.h"
 #include "appmgr/ApplicationStore.h"
 #include "array/AfileStore.h"
@@ -102,6 +103,7 @@ void CSimulators::Install() {
   CReplicaSyncEffects::Register();
   CManagementQueries::Register();
   CActivityControlStore::Register();
+  CStandIns::Register();
   CDeleteOptionsProcedure::Register();
   CHypervisorLab::Register();
   CArrayLab::Register();
