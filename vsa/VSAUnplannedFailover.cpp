@@ -83,6 +83,9 @@ bool CVSAUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   }
   if (!CreateFailoverSnapshots(ctx, true)) return false;
   if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, true)) return false;
+  // A machine whose DR VM did not come up goes no further: disabling its
+  // sync would write a successful last phase over the failed power-on.
+  m_orchestrator->FilterSuccessList(ctx);
   return PostReplication(ctx);
 }
 

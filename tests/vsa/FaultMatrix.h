@@ -12,7 +12,8 @@
 //   job ended SUSPENDED;
 // - the summary report counts each machine as its record ended (succeeded,
 //   failed, skipped; failed machines are not reported in a suspended job);
-// - no child job of the job is still running and no lab call is hung.
+// - no child job is still running (the lab's jobs are all the job's: its
+//   syncs name no parent) and no lab call is hung.
 // A test then checks what its case is about (statuses, the lab, rows).
 //
 // Faults are planted through the simulators' steering APIs before Run, or,
@@ -72,6 +73,8 @@ class CFaultMatrix : public CVSALabFixture {
   void Steer(std::function<bool()> ready, std::function<void()> act);
   // True once a child job of the type runs (and is not ended).
   static bool ChildRunning(EChildJobType type);
+  // The first child job of the type; 0 when none.
+  static long long FirstChild(EChildJobType type);
 
   // ---- reading back ----
   // Machines the job's summary counted, as their records ended.
