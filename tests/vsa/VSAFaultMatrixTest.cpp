@@ -2,6 +2,7 @@
 // one fault on the lab, runs the DR job end to end and passes the harness's
 // checks (final state and summary, final rows, no child job or lab call
 // left running), then its own.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,7 @@ struct SVMStepFault {
   int opType;
   int site;
   bool fatal;  // the machine fails; otherwise it succeeds with the step's row FAILED
+  int groups = 1;
 };
 
 void PrintTo(const SVMStepFault& f, std::ostream* os) { *os << f.name; }
@@ -66,6 +68,7 @@ class E2EFaultMatrixVMStep : public CFaultMatrix, public ::testing::WithParamInt
 TEST_P(E2EFaultMatrixVMStep, OneMachineFailingAStepEndsAsThePartsSay) {
   const SVMStepFault& f = GetParam();
   SVSALabSpec spec = Lab(f.type);
+  spec.subclientGroups = f.groups;
   spec.deployAtFailover = f.opType == TMMsg::VM_OPERATION_CREATE_DR_VM;
   SFaultCase c{f.name, spec, nullptr, f.fatal ? kCWE : kSuccess};
   c.plant = [&f](CFaultMatrix& m) {
@@ -78,11 +81,17 @@ TEST_P(E2EFaultMatrixVMStep, OneMachineFailingAStepEndsAsThePartsSay) {
     EXPECT_TRUE(DRVM(id).poweredOn);
   }
   if (!f.fatal) {
+    if (f.opType == TMMsg::VM_OPERATION_POST_VM_FAILOVER) {
+      EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowOf(102, Api::VIRTUAL_APP_PHASE_POST_VM_FAILOVER).status);
+    }
+    EXPECT_TRUE(Machine(102)->IsSuccess());
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(102));
     EXPECT_TRUE(DRVM(102).poweredOn);
     EXPECT_TRUE(HasSnapshot(SnapshotNames(102, kDR), "__OB_FAILOVER__")) << "a tolerated step reverts nothing";
     return;
   }
+  // No phantom success: the machine is counted failed.
+  EXPECT_FALSE(Machine(102)->IsSuccess());
   EXPECT_FALSE(DRVM(102).poweredOn);
   EXPECT_FALSE(HasSnapshot(SnapshotNames(102, kDR), "__OB_FAILOVER__"));
   bool found = true;
@@ -120,6 +129,18 @@ INSTANTIATE_TEST_SUITE_P(
         SVMStepFault{"UnplannedIPAddress", kUnplanned, TMMsg::VM_OPERATION_GET_VM_INFO, kDR, false}),
     [](const ::testing::TestParamInfo<SVMStepFault>& info) { return std::string(info.param.name); });
 
+// The fatal steps again with the failing machine in the first of two
+// subclient groups, which run at once.
+INSTANTIATE_TEST_SUITE_P(
+    TwoGroups, E2EFaultMatrixVMStep,
+    ::testing::Values(
+        SVMStepFault{"PlannedShutdown", kPlanned, TMMsg::VM_OPERATION_SHUTDOWN, kSource, true, 2},
+        SVMStepFault{"PlannedDRPowerOn", kPlanned, TMMsg::VM_OPERATION_POWER_ON, kDR, true, 2},
+        SVMStepFault{"PlannedSourceSnapshot", kPlanned, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kSource, true, 2},
+        SVMStepFault{"UnplannedFailoverSnapshot", kUnplanned, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kDR, true, 2},
+        SVMStepFault{"UnplannedDRPowerOn", kUnplanned, TMMsg::VM_OPERATION_POWER_ON, kDR, true, 2}),
+    [](const ::testing::TestParamInfo<SVMStepFault>& info) { return std::string(info.param.name); });
+
 // ---- child jobs, proxies and the database -------------------------------------
 
 class E2EFaultMatrix : public CFaultMatrix {
@@ -129,6 +150,33 @@ class E2EFaultMatrix : public CFaultMatrix {
     CFaultMatrix::TearDown();
   }
 };
+
+// ---- priorities -----------------------------------------------------------------
+
+TEST_F(E2EFaultMatrix, PrioritiesNeverOverlap) {
+  SVSALabSpec spec = Lab(kPlanned, 6);
+  spec.subclientGroups = 3;
+  spec.priorities = 3;
+  RunCase(SFaultCase{"three priorities", spec, nullptr, kSuccess});
+  // Each priority's lab calls, by the VMs of its group.
+  std::map<std::string, int> priorityOf;
+  for (const SVSALabVM& vm : VMs()) {
+    const int priority = vm.subclientId - 21 + 1;
+    priorityOf[vm.sourceGuid] = priority;
+    priorityOf[vm.destGuid] = priority;
+  }
+  std::map<int, long long> first, last;
+  for (const SLabCall& call : LabCalls()) {
+    const int priority = priorityOf[call.vmGuid];
+    ASSERT_NE(0, priority) << call.vmGuid;
+    if (first.count(priority) == 0) first[priority] = call.seq;
+    last[priority] = call.seq;
+  }
+  ASSERT_EQ(3u, first.size());
+  EXPECT_LT(last[1], first[2]);
+  EXPECT_LT(last[2], first[3]);
+  EXPECT_EQ(2u, CLogSink::Instance().Count("[Wait before processing next priority]. Checking back in [60] seconds"));
+}
 
 TEST_F(E2EFaultMatrix, AProxyThatStaysUnreachableFailsOnePowerOnAfterFiveWaits) {
   for (auto type : {kPlanned, kUnplanned}) {
