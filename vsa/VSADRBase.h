@@ -303,6 +303,29 @@ class CVSADRBase : public IDRContext {
   // manager's cache (sent at the job's end); false when none was dropped.
   // Under the task-edit lock.
   bool RemoveVMFromDRBackupTask(int taskId, CDRInfo* info);
+  // ---- What the failover classes share (VSADRBaseFailoverSteps.cpp) ----
+  // Logs the priority as a VM one and runs its subclient groups through the
+  // class's ProcessDRSubclientThread; false without an orchestrator.
+  bool ProcessSubclientPriority(const SDRPriority& priority);
+  // A restarted job also admits "Failover in Progress"; otherwise the DR
+  // type's rule.
+  bool IsFailoverStateValidForJob(App::VSAFailoverStatus status);
+  // The end of the context's machine's failover: sync disabled, the post-DR
+  // operations, success; when they fail, the sync status seen before
+  // disabling comes back.
+  bool CompleteMachineFailover(SDROperationCtx& ctx);
+  // The start of the post-DR operations: the post-failover action and the
+  // post-scripts, whose results do not matter; false without a machine.
+  bool RunPostFailoverActions(SDROperationCtx& ctx);
+  // The clean-up of a machine whose post-replication failed, ignoring the
+  // quit flag: with revertSyncStatus its sync status as first loaded comes
+  // back, then its failover snapshots are cleaned up. Nothing while its
+  // post-DR operations run (a tolerated step of theirs failed).
+  void CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatus);
+  // After the priority: its machines left "Failover in Progress" become
+  // "Failover Failed" and their stale failover snapshots go. The machines.
+  std::vector<CDRInfo*> CleanupFailedFailovers(const SDRPriority& priority);
+  static void SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure);
   // Whether the machine's post-DR operations have begun and not ended: a VM
   // step failing inside them is judged by the post-DR operations, not
   // cleaned up as a failed machine.
@@ -379,6 +402,9 @@ class CVSADRBase : public IDRContext {
   // context's reporting switches.
   SDRPhaseCtx StepPhase(SDROperationCtx& ctx, CDRInfo* info, Api::VirtualAppPhaseState state,
                         const std::string& message, long long jobId);
+  // Backup activity (type 1) of every machine's source VM client switched;
+  // disabling schedules the re-enabling. True when every machine counted.
+  bool SwitchBackupActivity(std::vector<CDRInfo*>& list, bool enable);
   // Writes a property kind through the machine's data source.
   bool StoreProperty(CDRInfo* info, ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo& value);
   // Reloads the records of the machines from their data source.

@@ -14,6 +14,9 @@
 #include "engine/DRHelper.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDRPriority.h"
+#include "drorch/DRJobManager.h"
 #include "engine/SDROperationCtx.h"
 #include "engine/SDRPhaseCtx.h"
 #include "engine/ZnCriticalSectionLock.h"
@@ -215,36 +218,105 @@ bool CVSADRBase::RemoveVMFromDRBackupTask(int taskId, CDRInfo* info) {
   return true;
 }
 
-bool CVSADRBase::EnableBackupActivityOnVMs(std::vector<CDRInfo*>& list) {
+bool CVSADRBase::EnableBackupActivityOnVMs(std::vector<CDRInfo*>& list) { return SwitchBackupActivity(list, true); }
+
+bool CVSADRBase::DisableBackupActivityOnVMs(std::vector<CDRInfo*>& list) { return SwitchBackupActivity(list, false); }
+
+bool CVSADRBase::SwitchBackupActivity(std::vector<CDRInfo*>& list, bool enable) {
+  const char* function = enable ? "EnableBackupActivityOnVMs" : "DisableBackupActivityOnVMs";
   JMActivityCtrl controller;
   size_t counted = 0;
   for (CDRInfo* info : list) {
     VSARepInfo* vsa = GetVSARepInfo(info);
     if (vsa == nullptr) continue;
     const int clientId = vsa->GetSourceVMClientId();
-    if (controller.enableClient(clientId, kBackupActivity) != 0) {
-      m_event.Error("EnableBackupActivityOnVMs", "Enable backup activity for the VM client failed");
+    const int rc = enable ? controller.enableClient(clientId, kBackupActivity)
+                          : controller.disableClient(clientId, kBackupActivity);
+    if (rc != 0) {
+      m_event.Error(function, enable ? "Enable backup activity for the VM client failed"
+                                     : "Disable backup activity for the VM client failed");
       continue;
     }
-    m_event.Debug("EnableBackupActivityOnVMs", "Enable backup activity for the VM client [%d] success", clientId);
-    ++counted;
+    if (enable) {
+      m_event.Debug(function, "Enable backup activity for the VM client [%d] success", clientId);
+      ++counted;
+    } else {
+      m_event.Debug(function, "Disable backup activity for the VM client [%d] success", clientId);
+      if (m_appManager->SetEnableBackupActivityAfterDelay(clientId, kBackupActivityDelayHours)) ++counted;
+    }
   }
   return counted == list.size();
 }
 
-bool CVSADRBase::DisableBackupActivityOnVMs(std::vector<CDRInfo*>& list) {
-  JMActivityCtrl controller;
-  size_t counted = 0;
-  for (CDRInfo* info : list) {
-    VSARepInfo* vsa = GetVSARepInfo(info);
-    if (vsa == nullptr) continue;
-    const int clientId = vsa->GetSourceVMClientId();
-    if (controller.disableClient(clientId, kBackupActivity) != 0) {
-      m_event.Error("DisableBackupActivityOnVMs", "Disable backup activity for the VM client failed");
-      continue;
-    }
-    m_event.Debug("DisableBackupActivityOnVMs", "Disable backup activity for the VM client [%d] success", clientId);
-    if (m_appManager->SetEnableBackupActivityAfterDelay(clientId, kBackupActivityDelayHours)) ++counted;
+// =============================================================================
+// What the failover classes share
+// =============================================================================
+
+bool CVSADRBase::ProcessSubclientPriority(const SDRPriority& priority) {
+  if (m_orchestrator == nullptr) return false;
+  m_event.Debug("ProcessPriority", "Priority [%d] is a [VSA Replication] type priority", priority.order);
+  std::vector<SDROSubclient> groups;
+  return m_orchestrator->ProcessSubclientsInPriority(priority, groups, this);
+}
+
+bool CVSADRBase::IsFailoverStateValidForJob(App::VSAFailoverStatus status) {
+  if (m_jobManager != nullptr && m_jobManager->IsJobRestarted() &&
+      status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) {
+    return true;
   }
-  return counted == list.size();
+  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+}
+
+bool CVSADRBase::CompleteMachineFailover(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return false;
+  const App::VSAReplicationStatus noted = vsa->GetStatus();
+  if (!DisableSync(info, ctx)) return false;
+  if (!_PostDROperation(ctx)) {
+    RevertSyncStatus(info, noted);
+    return false;
+  }
+  MarkSuccess(info, Api::DR_SITE_DESTINATION);
+  return true;
+}
+
+bool CVSADRBase::RunPostFailoverActions(SDROperationCtx& ctx) {
+  if (ctx.GetInfo() == nullptr) {
+    m_event.Error("PerformPostDrOps", "No machine for the post-DR operations");
+    return false;
+  }
+  PostVMFailover(ctx, false);
+  __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false);
+  return true;
+}
+
+void CVSADRBase::CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatus) {
+  // A tolerated step of the post-DR operations (the post-failover action,
+  // the IP address) must not revert a DR VM that goes on to succeed; a
+  // failure of the post-DR operations as a whole comes back here after
+  // their row is written.
+  if (IsPostDROperationRunning(ctx.GetInfo())) return;
+  ctx.ignoreQuit = true;
+  if (revertSyncStatus) {
+    for (CDRInfo* info : ctx.drInfoList) {
+      if (info != nullptr) RevertSyncStatus(info, GetOriginalSyncStatus(info));
+    }
+  }
+  CleanupFailoverSnapshots(ctx, false);
+  ctx.ignoreQuit = false;
+}
+
+std::vector<CDRInfo*> CVSADRBase::CleanupFailedFailovers(const SDRPriority& priority) {
+  std::vector<CDRInfo*> machines;
+  m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
+  CleanupStatus(machines, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
+                true);
+  CleanupStaleFailoverSnapshots(machines);
+  return machines;
+}
+
+void CVSADRBase::SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure) {
+  ctx.updatePhaseInfoTbl = updatePhaseInfoTbl;
+  ctx.markRowAsFailedOnFailure = markRowAsFailedOnFailure;
 }

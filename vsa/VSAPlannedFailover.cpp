@@ -20,19 +20,10 @@ CVSAPlannedFailover::CVSAPlannedFailover(CGenericDR& orchestrator) : CVSADRBase(
 
 CVSAPlannedFailover::~CVSAPlannedFailover() { m_event.DebugLvl(2, "~CVSAPlannedFailover", "Invoking CVSAPlannedFailover destructor"); }
 
-bool CVSAPlannedFailover::ProcessPriority(const SDRPriority& priority) {
-  if (m_orchestrator == nullptr) return false;
-  m_event.Debug("ProcessPriority", "Priority [%d] is a [VSA Replication] type priority", priority.order);
-  std::vector<SDROSubclient> groups;
-  return m_orchestrator->ProcessSubclientsInPriority(priority, groups, this);
-}
+bool CVSAPlannedFailover::ProcessPriority(const SDRPriority& priority) { return ProcessSubclientPriority(priority); }
 
 bool CVSAPlannedFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager != nullptr && m_jobManager->IsJobRestarted() &&
-      status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) {
-    return true;
-  }
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return IsFailoverStateValidForJob(status);
 }
 
 bool CVSAPlannedFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
@@ -63,16 +54,13 @@ void CVSAPlannedFailover::LoadOperationConfig(SDROperationCtx& ctx) {
     case ZNDR::BATCH_OP_REPLICATION_PRIMARY:
     case ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY:
     case ZNDR::BATCH_OP_CREATE_VM_DESTINATION:
-      ctx.updatePhaseInfoTbl = true;
-      ctx.markRowAsFailedOnFailure = true;
+      SetReportingSwitches(ctx, true, true);
       break;
     case ZNDR::BATCH_OP_POST_FAILOVER:
-      ctx.updatePhaseInfoTbl = true;
-      ctx.markRowAsFailedOnFailure = false;
+      SetReportingSwitches(ctx, true, false);
       break;
     default:
-      ctx.updatePhaseInfoTbl = false;
-      ctx.markRowAsFailedOnFailure = true;
+      SetReportingSwitches(ctx, false, true);
       break;
   }
 }
@@ -113,31 +101,15 @@ bool CVSAPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
 }
 
 bool CVSAPlannedFailover::PostReplicationThread(SDROperationCtx& ctx) {
-  CDRInfo* info = ctx.GetInfo();
-  VSARepInfo* vsa = GetVSARepInfo(info);
-  if (vsa == nullptr) return false;
   if (!DRVMAction(ctx, Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE, false)) return false;
   if (!CreateFailoverSnapshots(ctx, true)) return false;
   if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, true)) return false;
-  const App::VSAReplicationStatus noted = vsa->GetStatus();
-  if (!DisableSync(info, ctx)) return false;
-  if (!_PostDROperation(ctx)) {
-    RevertSyncStatus(info, noted);
-    return false;
-  }
-  MarkSuccess(info, Api::DR_SITE_DESTINATION);
-  return true;
+  return CompleteMachineFailover(ctx);
 }
 
 bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
-  CDRInfo* info = ctx.GetInfo();
-  if (info == nullptr) {
-    m_event.Error("PerformPostDrOps", "No machine for the post-DR operations");
-    return false;
-  }
-  PostVMFailover(ctx, false);
-  __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false);
-  if (DRInfoUtils::IsVSAFailbackSupported(info)) {
+  if (!RunPostFailoverActions(ctx)) return false;
+  if (DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo())) {
     // The source snapshot is where a failback starts from; without it the
     // destination's backup snapshot stays.
     if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY, false)) return false;
@@ -148,14 +120,7 @@ bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
 }
 
 bool CVSAPlannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
-  // A tolerated step of the post-DR operations (the post-failover action,
-  // the IP address) must not revert a DR VM that goes on to succeed; a
-  // failure of the post-DR operations as a whole comes back here after
-  // their row is written.
-  if (IsPostDROperationRunning(ctx.GetInfo())) return true;
-  ctx.ignoreQuit = true;
-  CleanupFailoverSnapshots(ctx, false);
-  ctx.ignoreQuit = false;
+  CleanupFailedMachine(ctx, false);
   return true;
 }
 
@@ -164,9 +129,7 @@ bool CVSAPlannedFailover::Cleanup(const SDRPriority& priority) {
   m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
   PerformVMOperationOnFailure(machines, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_POWER_ON);
   if (m_appManager->IsFirstTimeSyncDuringFailoverSet()) CleanupFirstTimeSyncDuringFailover(machines);
-  CleanupStatus(machines, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
-                true);
-  CleanupStaleFailoverSnapshots(machines);
+  CleanupFailedFailovers(priority);
   EnableBackupActivityOnVMs(machines);
   return true;
 }

@@ -4,7 +4,6 @@
 
 #include "VSARepInfo.h"
 #include "VSAReplDataMgr.h"
-#include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
@@ -20,19 +19,10 @@ CVSAUnplannedFailover::CVSAUnplannedFailover(CGenericDR& orchestrator) : CVSADRB
 
 CVSAUnplannedFailover::~CVSAUnplannedFailover() { m_event.DebugLvl(2, "~CVSAUnplannedFailover", "Invoking CVSAUnplannedFailover destructor"); }
 
-bool CVSAUnplannedFailover::ProcessPriority(const SDRPriority& priority) {
-  if (m_orchestrator == nullptr) return false;
-  m_event.Debug("ProcessPriority", "Priority [%d] is a [VSA Replication] type priority", priority.order);
-  std::vector<SDROSubclient> groups;
-  return m_orchestrator->ProcessSubclientsInPriority(priority, groups, this);
-}
+bool CVSAUnplannedFailover::ProcessPriority(const SDRPriority& priority) { return ProcessSubclientPriority(priority); }
 
 bool CVSAUnplannedFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager != nullptr && m_jobManager->IsJobRestarted() &&
-      status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) {
-    return true;
-  }
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return IsFailoverStateValidForJob(status);
 }
 
 bool CVSAUnplannedFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
@@ -52,18 +42,15 @@ void CVSAUnplannedFailover::LoadOperationConfig(SDROperationCtx& ctx) {
   switch (DRInfoUtils::GetBatchOp(ctx)) {
     case ZNDR::BATCH_OP_POWER_OFF_PRIMARY:
     case ZNDR::BATCH_OP_POST_FAILOVER:
-      ctx.updatePhaseInfoTbl = true;
-      ctx.markRowAsFailedOnFailure = false;
+      SetReportingSwitches(ctx, true, false);
       break;
     case ZNDR::BATCH_OP_POWER_ON_SECONDARY:
     case ZNDR::BATCH_OP_CREATE_VM_DESTINATION:
     case ZNDR::BATCH_OP_DISABLE_SYNC:
-      ctx.updatePhaseInfoTbl = true;
-      ctx.markRowAsFailedOnFailure = true;
+      SetReportingSwitches(ctx, true, true);
       break;
     default:
-      ctx.updatePhaseInfoTbl = false;
-      ctx.markRowAsFailedOnFailure = true;
+      SetReportingSwitches(ctx, false, true);
       break;
   }
 }
@@ -89,28 +76,11 @@ bool CVSAUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   return PostReplication(ctx);
 }
 
-bool CVSAUnplannedFailover::PostReplicationThread(SDROperationCtx& ctx) {
-  CDRInfo* info = ctx.GetInfo();
-  VSARepInfo* vsa = GetVSARepInfo(info);
-  if (vsa == nullptr) return false;
-  const App::VSAReplicationStatus noted = vsa->GetStatus();
-  if (!DisableSync(info, ctx)) return false;
-  if (!_PostDROperation(ctx)) {
-    RevertSyncStatus(info, noted);
-    return false;
-  }
-  MarkSuccess(info, Api::DR_SITE_DESTINATION);
-  return true;
-}
+bool CVSAUnplannedFailover::PostReplicationThread(SDROperationCtx& ctx) { return CompleteMachineFailover(ctx); }
 
 bool CVSAUnplannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
+  if (!RunPostFailoverActions(ctx)) return false;
   CDRInfo* info = ctx.GetInfo();
-  if (info == nullptr) {
-    m_event.Error("PerformPostDrOps", "No machine for the post-DR operations");
-    return false;
-  }
-  PostVMFailover(ctx, false);
-  __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false);
   if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) {
     return false;
   }
@@ -120,25 +90,11 @@ bool CVSAUnplannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
 }
 
 bool CVSAUnplannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
-  // A tolerated step of the post-DR operations (the post-failover action,
-  // the IP address) must not revert a DR VM that goes on to succeed; a
-  // failure of the post-DR operations as a whole comes back here after
-  // their row is written.
-  if (IsPostDROperationRunning(ctx.GetInfo())) return true;
-  ctx.ignoreQuit = true;
-  for (CDRInfo* info : ctx.drInfoList) {
-    if (info != nullptr) RevertSyncStatus(info, GetOriginalSyncStatus(info));
-  }
-  CleanupFailoverSnapshots(ctx, false);
-  ctx.ignoreQuit = false;
+  CleanupFailedMachine(ctx, true);
   return true;
 }
 
 bool CVSAUnplannedFailover::Cleanup(const SDRPriority& priority) {
-  std::vector<CDRInfo*> machines;
-  m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
-  CleanupStatus(machines, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
-                true);
-  CleanupStaleFailoverSnapshots(machines);
+  CleanupFailedFailovers(priority);
   return true;
 }

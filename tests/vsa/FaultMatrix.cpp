@@ -133,3 +133,18 @@ CFaultMatrix::SCounts CFaultMatrix::Counts() {
   }
   return counts;
 }
+
+SVSALabSpec CFaultMatrix::Lab(TMMsg::DROrchestrationType type, int replications, int groups) {
+  SVSALabSpec spec;
+  spec.drType = type;
+  spec.replications = replications;
+  spec.subclientGroups = groups;
+  return spec;
+}
+
+bool CFaultMatrix::HasSnapshot(int replicationId, int site, const std::string& name) const {
+  for (const std::string& n : SnapshotNames(replicationId, site)) {
+    if (n == name) return true;
+  }
+  return false;
+}

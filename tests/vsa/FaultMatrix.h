@@ -62,6 +62,9 @@ class CFaultMatrix : public CVSALabFixture {
   // The exit code drjob gives for a final state.
   static int ExitCodeOf(int32_t finalState);
 
+  // A lab of the type: N replications in G subclient groups.
+  static SVSALabSpec Lab(TMMsg::DROrchestrationType type, int replications = 3, int groups = 1);
+
   // ---- faults ----
   // A lab fault on calls fromCall..toCall of an operation type on one
   // replication's VM at the site (0 source, 1 DR VM).
@@ -84,6 +87,9 @@ class CFaultMatrix : public CVSALabFixture {
     int skipped = 0;
   };
   SCounts Counts();
+  // Whether the replication's VM on the site (0 source, 1 DR VM) has a
+  // snapshot of the name.
+  bool HasSnapshot(int replicationId, int site, const std::string& name) const;
 
  private:
   drtest::CTestThread m_steer;

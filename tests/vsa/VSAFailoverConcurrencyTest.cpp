@@ -10,13 +10,7 @@
 
 namespace {
 
-SVSALabSpec ThreeGroupsOfFour() {
-  SVSALabSpec spec;
-  spec.drType = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
-  spec.replications = 12;
-  spec.subclientGroups = 3;
-  return spec;
-}
+SVSALabSpec ThreeGroupsOfFour() { return CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 12, 3); }
 
 class FailoverConcurrency : public CFaultMatrix {};
 

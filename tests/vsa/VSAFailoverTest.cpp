@@ -20,21 +20,6 @@ constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
 constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
 
-SVSALabSpec Lab(TMMsg::DROrchestrationType type, int replications = 3, int groups = 1) {
-  SVSALabSpec spec;
-  spec.drType = type;
-  spec.replications = replications;
-  spec.subclientGroups = groups;
-  return spec;
-}
-
-bool Has(const std::vector<std::string>& names, const std::string& name) {
-  for (const std::string& n : names) {
-    if (n == name) return true;
-  }
-  return false;
-}
-
 std::string RefOf(const std::vector<SLabSnapshot>& snapshots, const std::string& name) {
   for (const SLabSnapshot& s : snapshots) {
     if (s.name == name) return s.ref;
@@ -48,7 +33,7 @@ class E2EUnplannedFailover : public CFaultMatrix {
   // With first-time sync during failover the VMs go through the replication
   // step before their failover snapshots; without, nothing is replicated.
   void ExpectReplicationStep(bool firstTimeSync) {
-    SVSALabSpec spec = Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 2);
+    SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 2);
     spec.firstTimeSyncDuringFailover = firstTimeSync;
     ASSERT_EQ(kSuccess, RunCase(SFaultCase{"first-time sync", spec, nullptr, kSuccess}));
     // The unplanned failover writes no rows for its replication step.
@@ -60,7 +45,7 @@ class E2EUnplannedFailover : public CFaultMatrix {
 // ---- planned ----------------------------------------------------------------
 
 TEST_F(E2EPlannedFailover, TheGroupFailsOverWithTheSourcesLastContent) {
-  SFaultCase c{"planned", Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 4, 2), nullptr, kSuccess};
+  SFaultCase c{"planned", CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 4, 2), nullptr, kSuccess};
   // The sources changed after their last sync: the last backup and the
   // sync carry it over.
   c.plant = [](CFaultMatrix& m) {
@@ -79,7 +64,7 @@ TEST_F(E2EPlannedFailover, TheGroupFailsOverWithTheSourcesLastContent) {
     const std::vector<SLabSnapshot> drSnaps = Snapshots(vm.replicationId, 1);
     EXPECT_EQ(RefOf(drSnaps, "__OB_FAILOVER__"), StoredProperty(vm.replicationId, VSARepInfo::kPropDestSnapMoref));
     EXPECT_FALSE(RefOf(drSnaps, "__OB_FAILOVER__").empty());
-    EXPECT_FALSE(Has(SnapshotNames(vm.replicationId, 1), "__OB_BACKUP__"));
+    EXPECT_FALSE(HasSnapshot(vm.replicationId, 1, "__OB_BACKUP__"));
     const std::string sourceRef = RefOf(Snapshots(vm.replicationId, 0), "__OB_BACKUP__");
     EXPECT_FALSE(sourceRef.empty());
     EXPECT_EQ(sourceRef, StoredProperty(vm.replicationId, VSARepInfo::kPropSourceSnapMoref));
@@ -106,7 +91,7 @@ TEST_F(E2EPlannedFailover, TheGroupFailsOverWithTheSourcesLastContent) {
 }
 
 TEST_F(E2EPlannedFailover, OnlyARestartedJobAdmitsAFailoverInProgress) {
-  SVSALabSpec spec = Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
   spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS;
   spec.syncStatus = App::VSA_REPL_STATUS_SYNC_FAILED;
   spec.operationClasses = true;
@@ -125,7 +110,7 @@ TEST_F(E2EPlannedFailover, OnlyARestartedJobAdmitsAFailoverInProgress) {
 }
 
 TEST_F(E2EPlannedFailover, AGroupWithNothingSyncedBootsNothingAndIsRestored) {
-  SFaultCase c{"nothing synced", Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2), nullptr, kFailed};
+  SFaultCase c{"nothing synced", CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2), nullptr, kFailed};
   c.plant = [](CFaultMatrix& m) {
     SJobFaults faults;
     faults.flags = kFaultSyncFailed;
@@ -150,7 +135,7 @@ TEST_F(E2EPlannedFailover, AGroupWithNothingSyncedBootsNothingAndIsRestored) {
 }
 
 TEST_F(E2EPlannedFailover, AFailedPostDROperationRestoresItsMachineAndTheOthersSucceed) {
-  SFaultCase c{"post-DR failure", Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 3), nullptr, kCWE};
+  SFaultCase c{"post-DR failure", CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 3), nullptr, kCWE};
   // The source snapshot of the post-DR operations fails for 102.
   c.plant = [](CFaultMatrix& m) { m.LabFault(102, 0, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, ELabFault::kError); };
   RunCase(c);
@@ -160,7 +145,7 @@ TEST_F(E2EPlannedFailover, AFailedPostDROperationRestoresItsMachineAndTheOthersS
   // The sync status seen before it was disabled comes back; the failover
   // snapshot is reverted and removed; the source runs again.
   EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(102));
-  EXPECT_FALSE(Has(SnapshotNames(102, 1), "__OB_FAILOVER__"));
+  EXPECT_FALSE(HasSnapshot(102, 1, "__OB_FAILOVER__"));
   EXPECT_FALSE(DRVM(102).poweredOn);
   EXPECT_TRUE(SourceVM(102).poweredOn);
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, StoredFailoverStatus(102));
@@ -175,12 +160,12 @@ TEST_F(E2EPlannedFailover, AFailedPostDROperationRestoresItsMachineAndTheOthersS
 }
 
 TEST_F(E2EPlannedFailover, WithoutFailbackSupportTheSnapshotsStayAsTheyWere) {
-  SVSALabSpec spec = Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
   spec.destVendor = Common::VS_VENDOR_HYPERV;
   ASSERT_EQ(kSuccess, RunCase(SFaultCase{"no failback", spec, nullptr, kSuccess}));
   for (const SVSALabVM& vm : VMs()) {
-    EXPECT_TRUE(Has(SnapshotNames(vm.replicationId, 1), "__OB_BACKUP__"));
-    EXPECT_FALSE(Has(SnapshotNames(vm.replicationId, 0), "__OB_BACKUP__"));
+    EXPECT_TRUE(HasSnapshot(vm.replicationId, 1, "__OB_BACKUP__"));
+    EXPECT_FALSE(HasSnapshot(vm.replicationId, 0, "__OB_BACKUP__"));
     bool found = true;
     StoredProperty(vm.replicationId, VSARepInfo::kPropSourceSnapMoref, &found);
     EXPECT_FALSE(found);
@@ -191,7 +176,7 @@ TEST_F(E2EPlannedFailover, WithoutFailbackSupportTheSnapshotsStayAsTheyWere) {
 // ---- unplanned --------------------------------------------------------------
 
 TEST_F(E2EUnplannedFailover, TheSourceSiteDownStillFailsOverEveryMachine) {
-  SVSALabSpec spec = Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 3);
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 3);
   spec.deployAtFailover = true;
   SFaultCase c{"source down", spec, nullptr, kSuccess};
   c.plant = [](CFaultMatrix&) { ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::SetInstanceDown(3, true)); };
@@ -207,7 +192,7 @@ TEST_F(E2EUnplannedFailover, TheSourceSiteDownStillFailsOverEveryMachine) {
 }
 
 TEST_F(E2EUnplannedFailover, ASyncInProgressIsNotAdmitted) {
-  SVSALabSpec spec = Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 2);
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 2);
   spec.syncStatus = App::VSA_REPL_STATUS_SYNC_IN_PROGRESS;
   RunCase(SFaultCase{"sync in progress", spec, nullptr, kFailed});
   EXPECT_TRUE(LoggedLine("Skipping DR"));
@@ -219,7 +204,7 @@ TEST_F(E2EUnplannedFailover, FirstTimeSyncReplicatesFirst) { ExpectReplicationSt
 TEST_F(E2EUnplannedFailover, WithoutFirstTimeSyncNothingIsReplicated) { ExpectReplicationStep(false); }
 
 TEST_F(E2EUnplannedFailover, OnlyTheDRSnapshotIsStoredAndTheRestoreTimeIsReset) {
-  ASSERT_EQ(kSuccess, RunCase(SFaultCase{"unplanned", Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 2), nullptr,
+  ASSERT_EQ(kSuccess, RunCase(SFaultCase{"unplanned", CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER, 2), nullptr,
                                          kSuccess}));
   for (const SVSALabVM& vm : VMs()) {
     bool found = true;

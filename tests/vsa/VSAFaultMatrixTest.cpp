@@ -31,20 +31,6 @@ constexpr auto kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
 constexpr int kSource = 0;
 constexpr int kDR = 1;
 
-SVSALabSpec Lab(TMMsg::DROrchestrationType type, int replications = 3) {
-  SVSALabSpec spec;
-  spec.drType = type;
-  spec.replications = replications;
-  return spec;
-}
-
-bool HasSnapshot(const std::vector<std::string>& names, const std::string& name) {
-  for (const std::string& n : names) {
-    if (n == name) return true;
-  }
-  return false;
-}
-
 // Gives every source new content, so the group's sync has work to do.
 void ChangeSources(CFaultMatrix& m) {
   for (const SVSALabVM& vm : m.VMs()) CHypervisorLab::BumpContent(3, vm.sourceGuid);
@@ -87,13 +73,13 @@ TEST_P(E2EFaultMatrixVMStep, OneMachineFailingAStepEndsAsThePartsSay) {
     EXPECT_TRUE(Machine(102)->IsSuccess());
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(102));
     EXPECT_TRUE(DRVM(102).poweredOn);
-    EXPECT_TRUE(HasSnapshot(SnapshotNames(102, kDR), "__OB_FAILOVER__")) << "a tolerated step reverts nothing";
+    EXPECT_TRUE(HasSnapshot(102, kDR, "__OB_FAILOVER__")) << "a tolerated step reverts nothing";
     return;
   }
   // No phantom success: the machine is counted failed.
   EXPECT_FALSE(Machine(102)->IsSuccess());
   EXPECT_FALSE(DRVM(102).poweredOn);
-  EXPECT_FALSE(HasSnapshot(SnapshotNames(102, kDR), "__OB_FAILOVER__"));
+  EXPECT_FALSE(HasSnapshot(102, kDR, "__OB_FAILOVER__"));
   bool found = true;
   StoredProperty(102, VSARepInfo::kPropDestSnapMoref, &found);
   EXPECT_FALSE(found);
@@ -154,7 +140,7 @@ class E2EFaultMatrix : public CFaultMatrix {
 // ---- priorities -----------------------------------------------------------------
 
 TEST_F(E2EFaultMatrix, PrioritiesNeverOverlap) {
-  SVSALabSpec spec = Lab(kPlanned, 6);
+  SVSALabSpec spec = CFaultMatrix::Lab(kPlanned, 6);
   spec.subclientGroups = 3;
   spec.priorities = 3;
   RunCase(SFaultCase{"three priorities", spec, nullptr, kSuccess});
@@ -198,7 +184,7 @@ TEST_F(E2EFaultMatrix, AProxyThatStaysUnreachableFailsOnePowerOnAfterFiveWaits) 
 }
 
 TEST_F(E2EFaultMatrix, AFailedBackupFailsTheGroupAndBringsTheSourcesBack) {
-  SFaultCase c{"backup failed", Lab(kPlanned), nullptr, kFailed};
+  SFaultCase c{"backup failed", CFaultMatrix::Lab(kPlanned), nullptr, kFailed};
   c.plant = [](CFaultMatrix& m) {
     m.Steer([&m] { return CFaultMatrix::FirstChild(EChildJobType::kBackup) != 0; },
             [&m] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kBackup), "planted backup failure"); });
@@ -213,7 +199,7 @@ TEST_F(E2EFaultMatrix, AFailedBackupFailsTheGroupAndBringsTheSourcesBack) {
 }
 
 TEST_F(E2EFaultMatrix, ASyncEndingFailedForOneVMFailsThatMachineOnly) {
-  SFaultCase c{"sync 5", Lab(kPlanned), nullptr, kCWE};
+  SFaultCase c{"sync 5", CFaultMatrix::Lab(kPlanned), nullptr, kCWE};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
     SJobFaults faults;
@@ -230,7 +216,7 @@ TEST_F(E2EFaultMatrix, ASyncEndingFailedForOneVMFailsThatMachineOnly) {
 }
 
 TEST_F(E2EFaultMatrix, AHungSyncEndsWithTheKillAndIsKilledToo) {
-  SFaultCase c{"sync hung, then kill", Lab(kPlanned), nullptr, kKilled};
+  SFaultCase c{"sync hung, then kill", CFaultMatrix::Lab(kPlanned), nullptr, kKilled};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
     m.Steer([&m] { return CFaultMatrix::FirstChild(EChildJobType::kSync) != 0; },
@@ -248,7 +234,7 @@ TEST_F(E2EFaultMatrix, AHungSyncEndsWithTheKillAndIsKilledToo) {
 }
 
 TEST_F(E2EFaultMatrix, ADroppedNoticeIsWaitedForUntilTheKill) {
-  SFaultCase c{"notice dropped", Lab(kPlanned), nullptr, kKilled};
+  SFaultCase c{"notice dropped", CFaultMatrix::Lab(kPlanned), nullptr, kKilled};
   c.plant = [](CFaultMatrix& m) {
     SJobFaults faults;
     faults.flags = kFaultNoticeDropped;
@@ -269,7 +255,7 @@ TEST_F(E2EFaultMatrix, ADroppedNoticeIsWaitedForUntilTheKill) {
 }
 
 TEST_F(E2EFaultMatrix, WithoutTheJobWaitServiceThePollFindsTheEnd) {
-  SFaultCase c{"job-wait service disabled", Lab(kPlanned), nullptr, kSuccess};
+  SFaultCase c{"job-wait service disabled", CFaultMatrix::Lab(kPlanned), nullptr, kSuccess};
   c.plant = [](CFaultMatrix&) {
     ZNPlatformInfo::setNumber("Session", "bDisableDRJobWaitService", 1);
     SJobFaults faults;
@@ -280,7 +266,7 @@ TEST_F(E2EFaultMatrix, WithoutTheJobWaitServiceThePollFindsTheEnd) {
 }
 
 TEST_F(E2EFaultMatrix, AFailedVMStatusQueryFailsTheBackedUpMachines) {
-  SFaultCase c{"VM status query", Lab(kPlanned), nullptr, kFailed};
+  SFaultCase c{"VM status query", CFaultMatrix::Lab(kPlanned), nullptr, kFailed};
   c.plant = [](CFaultMatrix&) {
     ASSERT_TRUE(CStandIns::SetFailures(CStandIns::ExecuteSPTarget(Api::GetVMStatusReq::kTypeId), 1));
   };
@@ -292,7 +278,7 @@ TEST_F(E2EFaultMatrix, AFailedVMStatusQueryFailsTheBackedUpMachines) {
 }
 
 TEST_F(E2EFaultMatrix, AFailedPhaseRowWriteIsOnlyLogged) {
-  SFaultCase c{"phase row", Lab(kPlanned), nullptr, kSuccess};
+  SFaultCase c{"phase row", CFaultMatrix::Lab(kPlanned), nullptr, kSuccess};
   c.plant = [](CFaultMatrix&) {
     ASSERT_TRUE(CStandIns::SetFailures(CStandIns::ExecuteSPTarget(Api::VirtualAppJobUpdateReq::kTypeId), 1));
   };
@@ -302,7 +288,7 @@ TEST_F(E2EFaultMatrix, AFailedPhaseRowWriteIsOnlyLogged) {
 TEST_F(E2EFaultMatrix, AFailedSyncStatusStoreFailsItsMachine) {
   // One machine, so the merge after its DR VM's power-on is its sync
   // status: the power-on hangs until the fault is planted.
-  SFaultCase c{"sync-status store", Lab(kPlanned, 1), nullptr, kFailed};
+  SFaultCase c{"sync-status store", CFaultMatrix::Lab(kPlanned, 1), nullptr, kFailed};
   c.plant = [](CFaultMatrix& m) {
     m.LabFault(101, kDR, TMMsg::VM_OPERATION_POWER_ON, ELabFault::kHang);
     m.Steer([] { return CHypervisorLab::HungCalls() == 1; },
@@ -372,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SKillPoint>& info) { return std::string(info.param.name); });
 
 TEST_F(E2EFaultMatrix, AKillBetweenPrioritiesKeepsTheFirstPriority) {
-  SVSALabSpec spec = Lab(kPlanned, 4);
+  SVSALabSpec spec = CFaultMatrix::Lab(kPlanned, 4);
   spec.subclientGroups = 2;
   spec.priorities = 2;
   SFaultCase c{"kill between priorities", spec, nullptr, kCWE};
@@ -390,7 +376,7 @@ TEST_F(E2EFaultMatrix, AKillBetweenPrioritiesKeepsTheFirstPriority) {
 }
 
 TEST_F(E2EFaultMatrix, ASuspendAtTheSyncWaitRestartsToSuccessLaunchingNothingTwice) {
-  SFaultCase c{"suspend at the sync wait", Lab(kPlanned), nullptr, kSuspended};
+  SFaultCase c{"suspend at the sync wait", CFaultMatrix::Lab(kPlanned), nullptr, kSuspended};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
     m.Steer([] { return CFaultMatrix::ChildRunning(EChildJobType::kSync); }, [&m] { m.Suspend(); });
