@@ -186,8 +186,8 @@ TEST_F(E2EFaultMatrix, AProxyThatStaysUnreachableFailsOnePowerOnAfterFiveWaits) 
 TEST_F(E2EFaultMatrix, AFailedBackupFailsTheGroupAndBringsTheSourcesBack) {
   SFaultCase c{"backup failed", CFaultMatrix::Lab(kPlanned), nullptr, kFailed};
   c.plant = [](CFaultMatrix& m) {
-    m.Steer([&m] { return CFaultMatrix::FirstChild(EChildJobType::kBackup) != 0; },
-            [&m] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kBackup), "planted backup failure"); });
+    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kBackup) != 0; },
+            [] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kBackup), "planted backup failure"); });
   };
   RunCase(c);
   for (const SVSALabVM& vm : VMs()) {
@@ -219,7 +219,7 @@ TEST_F(E2EFaultMatrix, AHungSyncEndsWithTheKillAndIsKilledToo) {
   SFaultCase c{"sync hung, then kill", CFaultMatrix::Lab(kPlanned), nullptr, kKilled};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
-    m.Steer([&m] { return CFaultMatrix::FirstChild(EChildJobType::kSync) != 0; },
+    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kSync) != 0; },
             [&m] {
               CJobSimulator::Hang(CFaultMatrix::FirstChild(EChildJobType::kSync));
               m.Kill();
@@ -240,7 +240,7 @@ TEST_F(E2EFaultMatrix, ADroppedNoticeIsWaitedForUntilTheKill) {
     faults.flags = kFaultNoticeDropped;
     ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kBackup, faults));
     m.Steer(
-        [&m] {
+        [] {
           SChildJobRecord job;
           const long long id = CFaultMatrix::FirstChild(EChildJobType::kBackup);
           return id != 0 && CJobSimulator::GetJob(id, job) == EStoreResult::kOk && job.ended;
@@ -329,7 +329,7 @@ TEST_P(E2EFaultMatrixKill, AKillEndsTheJobKilledWithEveryRowFinal) {
       m.TriggerOn(101, k.site, k.opType);
       return;
     }
-    m.Steer([&m, &k] { return CFaultMatrix::ChildRunning(k.child); }, [&m] { m.Kill(); });
+    m.Steer([&k] { return CFaultMatrix::ChildRunning(k.child); }, [&m] { m.Kill(); });
   };
   RunCase(c);
   for (const SVSALabVM& vm : VMs()) {
