@@ -27,7 +27,7 @@
 #include "time/PlatformClock.h"
 #include "vm/HypervisorLab.h"
 #include "vm/VmOperation.h"
-#include "vsa/VSALabFixture.h"
+#include "tests/vsa/VSALabFixture.h"
 
 namespace {
 

@@ -137,6 +137,10 @@ class E2EFaultMatrix : public CFaultMatrix {
   }
 };
 
+// The kills and the suspend: the DR job's threads meet the thread that
+// stops it (also run under ThreadSanitizer).
+class FaultMatrixConcurrency : public CFaultMatrix {};
+
 // ---- priorities -----------------------------------------------------------------
 
 TEST_F(E2EFaultMatrix, PrioritiesNeverOverlap) {
@@ -215,7 +219,7 @@ TEST_F(E2EFaultMatrix, ASyncEndingFailedForOneVMFailsThatMachineOnly) {
   EXPECT_TRUE(DRVM(101).poweredOn);
 }
 
-TEST_F(E2EFaultMatrix, AHungSyncEndsWithTheKillAndIsKilledToo) {
+TEST_F(FaultMatrixConcurrency, AHungSyncEndsWithTheKillAndIsKilledToo) {
   SFaultCase c{"sync hung, then kill", CFaultMatrix::Lab(kPlanned), nullptr, kKilled};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
@@ -233,7 +237,7 @@ TEST_F(E2EFaultMatrix, AHungSyncEndsWithTheKillAndIsKilledToo) {
   for (const SVSALabVM& vm : VMs()) EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
 }
 
-TEST_F(E2EFaultMatrix, ADroppedNoticeIsWaitedForUntilTheKill) {
+TEST_F(FaultMatrixConcurrency, ADroppedNoticeIsWaitedForUntilTheKill) {
   SFaultCase c{"notice dropped", CFaultMatrix::Lab(kPlanned), nullptr, kKilled};
   c.plant = [](CFaultMatrix& m) {
     SJobFaults faults;
@@ -318,9 +322,9 @@ struct SKillPoint {
 
 void PrintTo(const SKillPoint& k, std::ostream* os) { *os << k.name; }
 
-class E2EFaultMatrixKill : public CFaultMatrix, public ::testing::WithParamInterface<SKillPoint> {};
+class FaultMatrixKillConcurrency : public CFaultMatrix, public ::testing::WithParamInterface<SKillPoint> {};
 
-TEST_P(E2EFaultMatrixKill, AKillEndsTheJobKilledWithEveryRowFinal) {
+TEST_P(FaultMatrixKillConcurrency, AKillEndsTheJobKilledWithEveryRowFinal) {
   const SKillPoint& k = GetParam();
   SFaultCase c{k.name, Lab(k.type), nullptr, k.expected};
   c.plant = [&k](CFaultMatrix& m) {
@@ -343,7 +347,7 @@ TEST_P(E2EFaultMatrixKill, AKillEndsTheJobKilledWithEveryRowFinal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Points, E2EFaultMatrixKill,
+    Points, FaultMatrixKillConcurrency,
     ::testing::Values(
         SKillPoint{"PlannedPreFailover", kPlanned, TMMsg::VM_OPERATION_POWER_OFF, kDR, EChildJobType::kBackup, kKilled},
         SKillPoint{"PlannedShutdown", kPlanned, TMMsg::VM_OPERATION_SHUTDOWN, kSource, EChildJobType::kBackup, kKilled},
@@ -357,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kKilled}),
     [](const ::testing::TestParamInfo<SKillPoint>& info) { return std::string(info.param.name); });
 
-TEST_F(E2EFaultMatrix, AKillBetweenPrioritiesKeepsTheFirstPriority) {
+TEST_F(FaultMatrixConcurrency, AKillBetweenPrioritiesKeepsTheFirstPriority) {
   SVSALabSpec spec = CFaultMatrix::Lab(kPlanned, 4);
   spec.subclientGroups = 2;
   spec.priorities = 2;
@@ -375,7 +379,7 @@ TEST_F(E2EFaultMatrix, AKillBetweenPrioritiesKeepsTheFirstPriority) {
   }
 }
 
-TEST_F(E2EFaultMatrix, ASuspendAtTheSyncWaitRestartsToSuccessLaunchingNothingTwice) {
+TEST_F(FaultMatrixConcurrency, ASuspendAtTheSyncWaitRestartsToSuccessLaunchingNothingTwice) {
   SFaultCase c{"suspend at the sync wait", CFaultMatrix::Lab(kPlanned), nullptr, kSuspended};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
