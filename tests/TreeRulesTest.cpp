@@ -130,6 +130,7 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"PLT_HvFaults", "platform/vm/HypervisorStore"},
       {"PLT_HvCounters", "platform/vm/HypervisorStore"},
       {"PLT_HvDatastores", "platform/vm/HypervisorStore"},
+      {"PLT_HvMountsInFlight", "platform/vm/HypervisorStore"},
       {"PLT_Arrays", "platform/array/ArrayStore"},
       {"PLT_ArrayRelationships", "platform/array/ArrayRelationshipStore"},
       {"PLT_ArrayLuns", "platform/array/ArrayLunStore"},

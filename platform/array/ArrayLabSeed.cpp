@@ -33,6 +33,11 @@ Api::SnapDRReplicationInfo CArrayLabSeed::Replication(const SSeedSnapVM& vm) {
   source.SetInt32(ZnEntities::SubClientEntity::kClientId, vm.clientId);
   source.SetInt32(ZnEntities::SubClientEntity::kApplicationId, vm.applicationId);
   source.SetString(ZnEntities::SubClientEntity::kName, vm.name);
+  if (vm.sourceInstanceId != 0) source.SetInt32(ZnEntities::SubClientEntity::kInstanceId, vm.sourceInstanceId);
+  if (vm.destinationInstanceId != 0) {
+    info.MutableMsg(Info::kDestinationEntity)
+        .SetInt32(ZnEntities::SubClientEntity::kInstanceId, vm.destinationInstanceId);
+  }
   info.TouchField(Info::kDatastoreReplications);
   for (const SSeedDatastore& ds : vm.datastores) {
     CNMessageBase& v = info.AddMsg(Info::kDatastoreReplications);

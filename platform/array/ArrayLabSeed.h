@@ -26,6 +26,7 @@ struct SSeedDatastore {
 };
 
 // A VM replicated by array snapshots, as the management server keeps it.
+// The instances go into the source and destination entities.
 struct SSeedSnapVM {
   int replicationId = 0;
   int drGroupId = 0;
@@ -37,6 +38,9 @@ struct SSeedSnapVM {
   int clientId = 0;
   int applicationId = 0;
   int copyId = 0;
+  // The virtualization instances of the VM's sites (0: not given).
+  int sourceInstanceId = 0;
+  int destinationInstanceId = 0;
   bool toolsInstalled = true;
   std::vector<SSeedDatastore> datastores;
 };

@@ -80,17 +80,8 @@ int CFaultMatrix::ExitCodeOf(int32_t finalState) {
 }
 
 void CFaultMatrix::LabFault(int replicationId, int site, int opType, ELabFault kind, int fromCall, int toCall) {
-  SLabFault fault;
-  fault.opType = opType;
-  fault.vm = site == 0 ? VM(replicationId).sourceGuid : VM(replicationId).destGuid;
-  fault.fromCall = fromCall;
-  fault.toCall = toCall;
-  fault.kind = kind;
-  if (kind == ELabFault::kError) {
-    fault.code = 7100;
-    fault.text = "planted failure";
-  }
-  ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+  PlantFault(opType, site == 0 ? VM(replicationId).sourceGuid : VM(replicationId).destGuid, kind, fromCall, toCall,
+             7100, "planted failure");
 }
 
 void CFaultMatrix::TriggerOn(int replicationId, int site, int opType, bool kill) {

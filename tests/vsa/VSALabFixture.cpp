@@ -1,5 +1,7 @@
 #include "VSALabFixture.h"
 
+#include "platform/vm/LabTestSupport.h"
+
 #include <algorithm>
 #include <set>
 
@@ -39,7 +41,9 @@ SLabInstance Site(long long id, const std::string& name, int vendor, char letter
   return site;
 }
 
-SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter) {
+}  // namespace
+
+SLabVM vsalab::LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter) {
   SLabVM vm;
   vm.instanceId = instanceId;
   vm.guid = guid;
@@ -52,7 +56,27 @@ SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& n
   return vm;
 }
 
-}  // namespace
+void vsalab::SeedSites(long long sourceInstance, long long destInstance, int sourceVendor, int destVendor) {
+  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(sourceInstance, "site-a", sourceVendor, 'a')));
+  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(destInstance, "site-b", destVendor, 'b')));
+  const struct {
+    long long clientId;
+    long long instanceId;
+    const char* name;
+    int position;
+  } proxies[] = {{31, sourceInstance, "proxy-a1", 1},
+                 {32, sourceInstance, "proxy-a2", 2},
+                 {41, destInstance, "proxy-b1", 1},
+                 {42, destInstance, "proxy-b2", 2}};
+  for (const auto& p : proxies) {
+    SLabProxy proxy;
+    proxy.clientId = p.clientId;
+    proxy.name = p.name;
+    proxy.installDirectory = "/opt/drlab";
+    proxy.instances = {SLabProxyInstance{p.instanceId, p.position}};
+    ASSERT_TRUE(CHypervisorLab::AddProxy(proxy));
+  }
+}
 
 // ---- steps ---------------------------------------------------------------
 
@@ -215,25 +239,7 @@ void CVSALabFixture::TearDown() {
 void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   m_spec = spec;
   m_vms.clear();
-  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(kSourceInstance, "site-a", spec.sourceVendor, 'a')));
-  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(kDestInstance, "site-b", spec.destVendor, 'b')));
-  const struct {
-    long long clientId;
-    long long instanceId;
-    const char* name;
-    int position;
-  } proxies[] = {{31, kSourceInstance, "proxy-a1", 1},
-                 {32, kSourceInstance, "proxy-a2", 2},
-                 {41, kDestInstance, "proxy-b1", 1},
-                 {42, kDestInstance, "proxy-b2", 2}};
-  for (const auto& p : proxies) {
-    SLabProxy proxy;
-    proxy.clientId = p.clientId;
-    proxy.name = p.name;
-    proxy.installDirectory = "/opt/drlab";
-    proxy.instances = {SLabProxyInstance{p.instanceId, p.position}};
-    ASSERT_TRUE(CHypervisorLab::AddProxy(proxy));
-  }
+  vsalab::SeedSites(kSourceInstance, kDestInstance, spec.sourceVendor, spec.destVendor);
 
   // The replications, group by group, and their tasks.
   const int groups = std::max(1, spec.subclientGroups);
@@ -292,7 +298,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   using Info = App::VSAReplicationInfo;
   for (const SVSALabVM& vm : m_vms) {
     const std::string id = std::to_string(vm.replicationId);
-    SLabVM source = LabVM(kSourceInstance, vm.sourceGuid, vm.sourceName, 'a');
+    SLabVM source = vsalab::LabVM(kSourceInstance, vm.sourceGuid, vm.sourceName, 'a');
     source.poweredOn = true;
     source.content = vm.replicationId;
     source.clientId = vm.sourceClientId;
@@ -305,7 +311,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     replica.destInstanceId = kDestInstance;
     replica.destName = vm.destName;
     if (spec.drVMs) {
-      SLabVM dr = LabVM(kDestInstance, vm.destGuid, vm.destName, 'b');
+      SLabVM dr = vsalab::LabVM(kDestInstance, vm.destGuid, vm.destName, 'b');
       dr.content = source.content;
       dr.ip = "10.2.0." + std::to_string(vm.replicationId % 200);
       ASSERT_TRUE(CHypervisorLab::AddVM(dr));
@@ -494,6 +500,11 @@ long long CVSALabFixture::StartScheduledBackup(int subclientId, bool hang) {
   const long long id = CJobSimulator::StartJob(spec);
   EXPECT_NE(0, id);
   return id;
+}
+
+void CVSALabFixture::PlantFault(int opType, const std::string& vm, ELabFault kind, int fromCall, int toCall, int code,
+                                const std::string& text) {
+  drtest::AddLabFault(kind, opType, vm, fromCall, toCall, code, text);
 }
 
 const SVSALabVM& CVSALabFixture::VM(int replicationId) const {

@@ -149,6 +149,15 @@ struct SVSALabVM {
   std::string destGuid, destName;
 };
 
+// The two sites of the lab (instances "site-a" and "site-b", each with two
+// proxies: 31, 32 at the source, 41, 42 at the destination) and its VMs.
+namespace vsalab {
+void SeedSites(long long sourceInstance, long long destInstance, int sourceVendor = 1, int destVendor = 1);
+// A VM on the site of the letter ('a' source, 'b' destination): its host,
+// datastore and network are the site's.
+SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter);
+}  // namespace vsalab
+
 class CVSALabFixture : public CDRRecordsTestBase {
  protected:
   static constexpr long long kSourceInstance = 3;
@@ -201,6 +210,11 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // test lets it go.
   long long StartScheduledSync(int taskId, bool hang = true);
   long long StartScheduledBackup(int subclientId, bool hang = true);
+
+  // A fault on the calls from..to (counted among those it matches) of an
+  // operation type on a VM (GUID, or the name of a VM a call creates).
+  static void PlantFault(int opType, const std::string& vm, ELabFault kind, int fromCall = 1, int toCall = 1,
+                         int code = 7100, const std::string& text = "refused by the lab");
 
   // ---- reading back ----
   const std::vector<SVSALabVM>& VMs() const { return m_vms; }
