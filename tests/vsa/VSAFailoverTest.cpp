@@ -12,6 +12,8 @@
 #include "jobsim/JobSimulator.h"
 #include "time/PlatformClock.h"
 #include "vm/HypervisorLab.h"
+#include "engine/GenericDR.h"
+#include "vsa/VSAPlannedFailover.h"
 #include "vsa/VSARepInfo.h"
 
 namespace {
@@ -171,6 +173,27 @@ TEST_F(E2EPlannedFailover, WithoutFailbackSupportTheSnapshotsStayAsTheyWere) {
     EXPECT_FALSE(found);
   }
   EXPECT_TRUE(LabCalls(TMMsg::VM_OPERATION_POST_VM_FAILOVER).empty()) << "the vendor has no post-failover action";
+}
+
+TEST_F(E2EPlannedFailover, PostDROperationsRunOnlyOnTheirOwnMachine) {
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
+  spec.operationClasses = true;
+  Seed(spec);
+  CVSAPlannedFailover failover(*dynamic_cast<CGenericDR*>(m_dr.get()));
+  SDROperationCtx empty;
+  EXPECT_FALSE(failover._PostDROperation(empty));
+  EXPECT_FALSE(failover.PerformPostDrOps(empty));
+  // 101 failed its last step: its post-DR operations fail without running,
+  // and never run on 102 in its place.
+  SDRPhaseCtx failed(kJob, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::VIRTUAL_APP_PHASE_STATE_FAILED,
+                     Api::DR_SITE_DESTINATION, true);
+  Machine(101)->UpdatePhase(failed);
+  SDROperationCtx ctx = Ctx({101, 102});
+  ctx.site = Api::DR_SITE_DESTINATION;
+  EXPECT_FALSE(failover._PostDROperation(ctx));
+  EXPECT_EQ(kFailed, RowOf(101, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
+  EXPECT_EQ(-1, RowOf(102, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
+  EXPECT_TRUE(LabCalls().empty());
 }
 
 // ---- unplanned --------------------------------------------------------------
