@@ -59,6 +59,25 @@ void CFaultMatrix::CheckEnd(int32_t finalState) {
   EXPECT_EQ(0, CHypervisorLab::HungCalls()) << "a lab call is still in flight";
 }
 
+void CFaultMatrix::CheckKilledRun(int32_t finalState) {
+  const SCounts counts = Counts();
+  EXPECT_EQ(counts.succeeded > 0 ? Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS
+                                 : Api::VIRTUAL_APP_PHASE_STATE_KILLED,
+            finalState)
+      << LoggedErrors();
+  EXPECT_GT(counts.failed, 0);
+  for (const SVSALabVM& vm : VMs()) {
+    const bool succeeded = Machine(vm.replicationId)->IsSuccess();
+    EXPECT_EQ(succeeded ? App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE : App::VSA_FAILOVER_STATUS_FAILOVER_FAILED,
+              StoredFailoverStatus(vm.replicationId))
+        << vm.replicationId;
+    if (m_spec.drType == TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
+      EXPECT_NE(succeeded, SourceVM(vm.replicationId).poweredOn) << vm.replicationId;
+    }
+  }
+  CheckEnd(finalState);
+}
+
 std::string CFaultMatrix::LoggedErrors() {
   std::string out;
   for (const SLogLine& line : CLogSink::Instance().Captured()) {

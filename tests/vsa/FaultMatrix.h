@@ -56,6 +56,11 @@ class CFaultMatrix : public CVSALabFixture {
   int32_t RunCase(const SFaultCase& c);
   // The checks alone, on a run that ended in finalState.
   void CheckEnd(int32_t finalState);
+  // After a kill that other machines may have outrun: the job ended
+  // completed with errors when a machine got through, else KILLED; each
+  // machine's failover status is as it was counted and, in a planned
+  // failover, its source VM is off exactly when it succeeded. Then CheckEnd.
+  void CheckKilledRun(int32_t finalState);
 
   // The error lines the run logged (a failed expectation shows them).
   static std::string LoggedErrors();
