@@ -116,6 +116,17 @@ bool StoreReplicationTask(int taskId, std::string& error) {
                                  .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
   vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, 0);
   vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, 0);
+  // Where each DR VM stands on the destination site, which the VM
+  // operations on it (the post-failover placement among them) carry.
+  for (const SSampleVM& r : kSampleVMs) {
+    CNMessageBase& placement = vmOptions.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, r.source);
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kNewVMName, r.destination);
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-b1");
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatastore, "ds-b1");
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, "dc-b");
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kCluster, "cluster-b");
+  }
   std::string taskXml;
   if (!task.serializeUTF8(taskXml) || !CTaskStore::PutTask(taskId, taskXml)) {
     error = "cannot store replication task [" + std::to_string(taskId) + "]";

@@ -140,11 +140,6 @@ bool CVSADRBase::Cleanup(const SDRPriority&) { return true; }
 // Defaults of the operation classes
 // =============================================================================
 
-bool CVSADRBase::NotBuiltYet(const char* function, const char* what) {
-  m_event.Error(function, "%s is not built yet", what);
-  return false;
-}
-
 bool CVSADRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus) { return true; }
 
 bool CVSADRBase::IsPermisableSyncStateForJob(App::VSAReplicationStatus) { return true; }
@@ -185,10 +180,6 @@ void CVSADRBase::LoadSyncList(SDROperationCtx& ctx) {
 bool CVSADRBase::_PreReplication(SDROperationCtx&) { return true; }
 
 bool CVSADRBase::DeleteDestVM(SDROperationCtx&) { return false; }
-
-bool CVSADRBase::PreFailover(SDROperationCtx&, std::vector<CDRInfo*>&) {
-  return NotBuiltYet("PreFailover", "The pre-failover step");
-}
 
 bool CVSADRBase::HandleSyncFailure(SDROperationCtx&, CDRInfo*) { return false; }
 

@@ -12,6 +12,7 @@
 #include "appmgr/ClientStore.h"
 #include "core/Mutex.h"
 #include "db/DBWriteScope.h"
+#include "jobs/JobStore.h"
 #include "log/EvEvent.h"
 #include "msg/MsgEnums.h"
 #include "time/PlatformClock.h"
@@ -638,7 +639,9 @@ SAnswer ApplyFaults(SCall& call, const std::vector<SLabFault>& faults) {
         return Fail(VmOperation::kProxyConnectionFailure, f.text.empty() ? "Cannot connect to the proxy" : f.text);
       case ELabFault::kMountedElsewhere:
         return Fail(VmOperation::kMountedThroughOtherProxy, f.text.empty() ? "Mounted through another proxy" : f.text);
-      case ELabFault::kHang: break;
+      case ELabFault::kHang:
+      case ELabFault::kKillJob:
+      case ELabFault::kSuspendJob: break;
       default: call.quirks.push_back(f);
     }
   }
@@ -802,6 +805,13 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
   // A hang holds the call before its transaction, so it blocks no writer.
   std::vector<SLabFault> faults;
   if (PlantedFaults(call.journal, faults) == EStoreResult::kOk) {
+    for (const SLabFault& f : faults) {
+      if (f.kind == ELabFault::kKillJob || f.kind == ELabFault::kSuspendJob) {
+        // As the job controller records a request from any process; the DR
+        // job sees it at its next look at its quit flag.
+        CJobStore::SetControlOperation(call.journal.jobId, f.kind == ELabFault::kKillJob ? 1 : 2);
+      }
+    }
     for (const SLabFault& f : faults) {
       if (f.kind == ELabFault::kHang) {
         call.timedOut = !WaitForRelease(static_cast<long long>(timeSeconds) * 1000);

@@ -12,6 +12,7 @@
 #include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
+#include "engine/GenericDR.h"
 #include "engine/SDRInfoCtx.h"
 #include "engine/TestDRContext.h"
 #include "jobs/JobStore.h"
@@ -243,7 +244,8 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   // The replications, group by group, and their tasks.
   const int groups = std::max(1, spec.subclientGroups);
   const int tasks = std::max(1, spec.tasksPerGroup);
-  std::vector<TMMsg::VMDependencyOrder> entries;
+  const int priorities = std::max(1, std::min(spec.priorities, groups));
+  std::vector<std::vector<TMMsg::VMDependencyOrder>> entries(priorities);
   for (int i = 0; i < spec.replications; ++i) {
     const int group = i * groups / spec.replications;
     const int first = (group * spec.replications + groups - 1) / groups;
@@ -258,7 +260,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     vm.destGuid = spec.drVMs ? "dst-" + id : std::string();
     vm.destName = "vm-" + id + "-DR";
     m_vms.push_back(vm);
-    entries.push_back(Entry(vm.replicationId, -1, vm.sourceName));
+    entries[group * priorities / groups].push_back(Entry(vm.replicationId, -1, vm.sourceName));
   }
 
   std::set<int> subclients, taskIds;
@@ -361,10 +363,11 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     StoreRepl(info, vm.taskId);
   }
 
-  PutGroup({Group(1, entries)});
+  std::vector<TMMsg::VMGroup> vmGroups;
+  for (int p = 0; p < priorities; ++p) vmGroups.push_back(Group(p + 1, entries[p], priorities > 1 ? 1 : 0));
+  PutGroup(vmGroups);
   StartJob(JobOptions(false));
-  CVSALabDR* dr = new CVSALabDR(spec.drType);
-  m_dr.reset(dr);
+  m_dr.reset(NewOrchestrator());
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
 }
@@ -379,7 +382,7 @@ void CVSALabFixture::Restart() {
   m_jm.reset(new CDRJobManager());
   ASSERT_TRUE(m_jm->Initialize(*m_client, 0, 2));
   ASSERT_TRUE(m_jm->IsJobRestarted());
-  m_dr.reset(new CVSALabDR(m_spec.drType));
+  m_dr.reset(NewOrchestrator());
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
 }
@@ -393,6 +396,16 @@ int32_t CVSALabFixture::RunJob(const std::vector<SVSAStep>& steps) {
   }
   dr->steps = steps;
   return m_dr->Run();
+}
+
+int32_t CVSALabFixture::RunDR() {
+  m_context.reset();
+  return m_dr->Run();
+}
+
+CDRBase* CVSALabFixture::NewOrchestrator() {
+  if (m_spec.operationClasses) return new CGenericDR(m_spec.drType);
+  return new CVSALabDR(m_spec.drType);
 }
 
 CVSAStepTestContext& CVSALabFixture::NewContext(const std::vector<SVSAStep>& steps) {

@@ -132,6 +132,11 @@ struct SVSALabSpec {
   // lab nor the replication has a DR VM yet (a first-time sync).
   bool drVMs = true;
   bool indexingV2 = false;
+  // The subclient groups in P blocks of priorities 1..P, one minute apart.
+  int priorities = 1;
+  // The job's own operation class (of drType) runs each priority, as the
+  // factory's orchestrator does; without, the test's steps do.
+  bool operationClasses = false;
 };
 
 // One replication of the lab.
@@ -177,6 +182,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // The DR job end to end (Run) with the steps on every priority: the job's
   // final state.
   int32_t RunJob(const std::vector<SVSAStep>& steps);
+  // The DR job end to end with its operation classes (operationClasses).
+  int32_t RunDR();
   // A new context with the steps (the one before goes), run on a priority.
   CVSAStepTestContext& NewContext(const std::vector<SVSAStep>& steps);
   bool RunSteps(const std::vector<SVSAStep>& steps, int order = 1);
@@ -253,6 +260,9 @@ class CVSALabFixture : public CDRRecordsTestBase {
   std::unique_ptr<CDRInfo> Orphan(int replicationId);
   static std::vector<SLabCall> LabCalls(int opType = -1);
   static bool LoggedLine(const std::string& text) { return Logged(text); }
+
+  // The orchestrator the spec asks for.
+  CDRBase* NewOrchestrator();
 
   SVSALabSpec m_spec;
   std::vector<SVSALabVM> m_vms;
