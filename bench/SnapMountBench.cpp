@@ -113,24 +113,11 @@ bool SeedMachines(const std::vector<int>& counts, std::string& error) {
       vm.destinationInstanceId = kSampleDestinationInstanceId;
       vm.datastores = {SSeedDatastore{Datastore(i), kFirstReplicaGroup + i, "", 0}};
       lab.vms.push_back(vm);
-      SLabVM source;
-      source.instanceId = kSampleSourceInstanceId;
-      source.guid = vm.guid;
-      source.name = vm.name;
-      source.host = "esx-a1";
-      source.datastores = {Datastore(i)};
-      source.poweredOn = true;
-      source.clientId = vm.clientId;
-      if (!CHypervisorLab::AddVM(source)) {
+      if (!CArrayLabSeed::AddSourceVM(vm, "esx-a1")) {
         error = "cannot store source VM [" + vm.name + "]";
         return false;
       }
-      CNMessageBase& entry = priority.AddMsg(TMMsg::VMGroup::kVMSequence);
-      CNMessageBase& entity = entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity);
-      entity.SetString(ZnEntities::VirtualMachineEntity::kName, vm.name);
-      entity.SetString(ZnEntities::VirtualMachineEntity::kGuid, vm.guid);
-      entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, id);
-      entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION);
+      CArrayLabSeed::AppendSequenceEntry(vm, priority);
     }
   }
   app.SetInt32(Api::VirtualApp::kApprovalRequired, 0);

@@ -8,6 +8,7 @@
 #include "array/ReplicaGroupReportStore.h"
 #include "array/SnapReplicationStore.h"
 #include "jobsim/StoragePolicyStore.h"
+#include "vm/HypervisorLab.h"
 
 namespace {
 
@@ -142,4 +143,25 @@ bool CArrayLabSeed::AddLab(const SSeedArrayLab& lab, std::string& error) {
     return Fail(error, "cannot store the afiles of backup job [" + std::to_string(lab.firstSnapshotJobId) + "]");
   }
   return true;
+}
+
+bool CArrayLabSeed::AddSourceVM(const SSeedSnapVM& vm, const std::string& host) {
+  SLabVM source;
+  source.instanceId = vm.sourceInstanceId;
+  source.guid = vm.guid;
+  source.name = vm.name;
+  source.host = host;
+  for (const SSeedDatastore& ds : vm.datastores) source.datastores.push_back(ds.name);
+  source.poweredOn = true;
+  source.clientId = vm.clientId;
+  return CHypervisorLab::AddVM(source);
+}
+
+void CArrayLabSeed::AppendSequenceEntry(const SSeedSnapVM& vm, CNMessageBase& priority) {
+  CNMessageBase& entry = priority.AddMsg(TMMsg::VMGroup::kVMSequence);
+  CNMessageBase& entity = entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity);
+  entity.SetString(ZnEntities::VirtualMachineEntity::kName, vm.name);
+  entity.SetString(ZnEntities::VirtualMachineEntity::kGuid, vm.guid);
+  entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, vm.replicationId);
+  entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION);
 }

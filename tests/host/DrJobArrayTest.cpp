@@ -396,21 +396,8 @@ void SeedSecondGroup() {
     vm.destinationInstanceId = kSampleDestinationInstanceId;
     vm.datastores = {SSeedDatastore{"snap-ds3", 73, "", 0}};
     lab.vms.push_back(vm);
-    SLabVM source;
-    source.instanceId = kSampleSourceInstanceId;
-    source.guid = vm.guid;
-    source.name = vm.name;
-    source.host = "esx-a1";
-    source.datastores = {"snap-ds3"};
-    source.poweredOn = true;
-    source.clientId = vm.clientId;
-    ASSERT_TRUE(CHypervisorLab::AddVM(source));
-    CNMessageBase& entry = priority.AddMsg(TMMsg::VMGroup::kVMSequence);
-    CNMessageBase& entity = entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity);
-    entity.SetString(ZnEntities::VirtualMachineEntity::kName, vm.name);
-    entity.SetString(ZnEntities::VirtualMachineEntity::kGuid, vm.guid);
-    entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, id);
-    entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION);
+    ASSERT_TRUE(CArrayLabSeed::AddSourceVM(vm, "esx-a1"));
+    CArrayLabSeed::AppendSequenceEntry(vm, priority);
   }
   std::string error;
   ASSERT_TRUE(CArrayLabSeed::AddLab(lab, error)) << error;
