@@ -31,6 +31,7 @@
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "host/DrJobLab.h"
+#include "host/SeedArrays.h"
 #include "host/SeedLab.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
@@ -113,7 +114,7 @@ bool SeedMachines(const std::vector<int>& counts, std::string& error) {
       vm.destinationInstanceId = kSampleDestinationInstanceId;
       vm.datastores = {SSeedDatastore{Datastore(i), kFirstReplicaGroup + i, "", 0}};
       lab.vms.push_back(vm);
-      if (!CArrayLabSeed::AddSourceVM(vm, "esx-a1")) {
+      if (!CHypervisorLab::AddVM(SampleArraySourceVM(vm))) {
         error = "cannot store source VM [" + vm.name + "]";
         return false;
       }

@@ -8,7 +8,6 @@
 #include "array/ReplicaGroupReportStore.h"
 #include "array/SnapReplicationStore.h"
 #include "jobsim/StoragePolicyStore.h"
-#include "vm/HypervisorLab.h"
 
 namespace {
 
@@ -143,18 +142,6 @@ bool CArrayLabSeed::AddLab(const SSeedArrayLab& lab, std::string& error) {
     return Fail(error, "cannot store the afiles of backup job [" + std::to_string(lab.firstSnapshotJobId) + "]");
   }
   return true;
-}
-
-bool CArrayLabSeed::AddSourceVM(const SSeedSnapVM& vm, const std::string& host) {
-  SLabVM source;
-  source.instanceId = vm.sourceInstanceId;
-  source.guid = vm.guid;
-  source.name = vm.name;
-  source.host = host;
-  for (const SSeedDatastore& ds : vm.datastores) source.datastores.push_back(ds.name);
-  source.poweredOn = true;
-  source.clientId = vm.clientId;
-  return CHypervisorLab::AddVM(source);
 }
 
 void CArrayLabSeed::AppendSequenceEntry(const SSeedSnapVM& vm, CNMessageBase& priority) {

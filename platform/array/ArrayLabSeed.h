@@ -97,9 +97,6 @@ class CArrayLabSeed {
   // Everything of the set-up, in that order; false with what could not be
   // stored.
   static bool AddLab(const SSeedArrayLab& lab, std::string& error);
-  // The VM's source in the hypervisor lab: at its source instance on the
-  // host, powered on, on its datastores.
-  static bool AddSourceVM(const SSeedSnapVM& vm, const std::string& host);
   // Appends the entry that names the VM (name, GUID, replication, storage-
   // array records) to a priority's VM sequence (a TMMsg::VMGroup).
   static void AppendSequenceEntry(const SSeedSnapVM& vm, CNMessageBase& priority);

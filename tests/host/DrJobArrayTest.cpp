@@ -396,7 +396,7 @@ void SeedSecondGroup() {
     vm.destinationInstanceId = kSampleDestinationInstanceId;
     vm.datastores = {SSeedDatastore{"snap-ds3", 73, "", 0}};
     lab.vms.push_back(vm);
-    ASSERT_TRUE(CArrayLabSeed::AddSourceVM(vm, "esx-a1"));
+    ASSERT_TRUE(CHypervisorLab::AddVM(SampleArraySourceVM(vm)));
     CArrayLabSeed::AppendSequenceEntry(vm, priority);
   }
   std::string error;
