@@ -130,6 +130,10 @@ class CSnapArrayDRBase : public CAppDRBase {
   // The datastore's name with every "/" made "_".
   std::string GetMountMutexName(SnapDRRepInfo* rep, VirtualServer::VMDatastoreInfo& datastore);
   bool IsResourceLockRequired(SDROperationCtx& ctx);
+  // For the mount benchmark alone, to weigh what the locks cost: with true
+  // no context of the process takes or releases a datastore lock. A DR job
+  // never sets it.
+  static void SetDatastoreLocksDisabled(bool disabled);
 
   // ---- storage operations (SnapArrayDRBaseStorage.cpp) ----
   bool ChangeSyncStatus(SDROperationCtx& ctx, int copyId, Api::VirtualAppJobPhaseType phase, bool all);

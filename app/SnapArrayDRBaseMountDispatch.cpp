@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <unordered_map>
 
@@ -24,6 +25,8 @@
 #include "engine/TimeInterval.h"
 
 namespace {
+
+std::atomic<bool> g_datastoreLocksDisabled(false);
 
 // The acquisition mutex for the length of one acquisition: taken in the
 // constructor (waiting without limit), given up on every way out. A wait a
@@ -260,4 +263,6 @@ std::string CSnapArrayDRBase::GetMountMutexName(SnapDRRepInfo*, VirtualServer::V
   return name;
 }
 
-bool CSnapArrayDRBase::IsResourceLockRequired(SDROperationCtx&) { return true; }
+bool CSnapArrayDRBase::IsResourceLockRequired(SDROperationCtx&) { return !g_datastoreLocksDisabled.load(); }
+
+void CSnapArrayDRBase::SetDatastoreLocksDisabled(bool disabled) { g_datastoreLocksDisabled.store(disabled); }

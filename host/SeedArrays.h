@@ -8,6 +8,9 @@
 
 #include <string>
 
+#include "array/ArrayLabSeed.h"
+#include "vm/LabModel.h"
+
 constexpr int kSampleArrayGroupPriority = 1;
 // The arrays, by control host id.
 constexpr int kSampleProductionArrayId = 7;
@@ -53,3 +56,18 @@ inline int SampleArrayVMClient(int replicationId) { return 1000 + replicationId;
 // first snapshot copies into the DR group. False with the reason when one
 // cannot be stored.
 bool SeedSampleArrays(int drGroupId, std::string& error);
+
+// The source of a storage-array VM of a group made beside the sample, for
+// the hypervisor lab: on, at its source instance's first host, on its
+// datastores.
+inline SLabVM SampleArraySourceVM(const SSeedSnapVM& vm) {
+  SLabVM source;
+  source.instanceId = vm.sourceInstanceId;
+  source.guid = vm.guid;
+  source.name = vm.name;
+  source.host = "esx-a1";
+  for (const SSeedDatastore& ds : vm.datastores) source.datastores.push_back(ds.name);
+  source.poweredOn = true;
+  source.clientId = vm.clientId;
+  return source;
+}

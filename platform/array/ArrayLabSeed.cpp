@@ -143,3 +143,12 @@ bool CArrayLabSeed::AddLab(const SSeedArrayLab& lab, std::string& error) {
   }
   return true;
 }
+
+void CArrayLabSeed::AppendSequenceEntry(const SSeedSnapVM& vm, CNMessageBase& priority) {
+  CNMessageBase& entry = priority.AddMsg(TMMsg::VMGroup::kVMSequence);
+  CNMessageBase& entity = entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity);
+  entity.SetString(ZnEntities::VirtualMachineEntity::kName, vm.name);
+  entity.SetString(ZnEntities::VirtualMachineEntity::kGuid, vm.guid);
+  entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, vm.replicationId);
+  entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION);
+}

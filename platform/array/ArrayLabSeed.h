@@ -97,4 +97,7 @@ class CArrayLabSeed {
   // Everything of the set-up, in that order; false with what could not be
   // stored.
   static bool AddLab(const SSeedArrayLab& lab, std::string& error);
+  // Appends the entry that names the VM (name, GUID, replication, storage-
+  // array records) to a priority's VM sequence (a TMMsg::VMGroup).
+  static void AppendSequenceEntry(const SSeedSnapVM& vm, CNMessageBase& priority);
 };

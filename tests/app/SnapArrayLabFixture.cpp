@@ -5,11 +5,13 @@
 #include "appmgr/SubclientActivityStore.h"
 #include "array/ArrayLab.h"
 #include "array/ArrayStore.h"
+#include "array/SnapReplicationStore.h"
 #include "core/JobContext.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRInitParams.h"
 #include "sim/Simulators.h"
 #include "sync/ZnNamedMutex.h"
+#include "TestThread.h"
 #include "vsa/VSALabFixture.h"
 
 void CSnapArrayLabFixture::SetUp() {
@@ -72,7 +74,7 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
     for (const std::string& ds : vm.datastores) {
       const int group = kFirstGroup + static_cast<int>(std::find(m_datastores.begin(), m_datastores.end(), ds) -
                                                        m_datastores.begin());
-      seed.datastores.push_back(SSeedDatastore{ds, group, "", 0});
+      seed.datastores.push_back(SSeedDatastore{ds, vm.ungrouped ? 0 : group, "", 0});
     }
     lab.vms.push_back(seed);
     SLabVM source = vsalab::LabVM(kSourceInstance, Guid(vm.id), Name(vm.id), 'a');
@@ -82,6 +84,7 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
     ASSERT_TRUE(CHypervisorLab::AddVM(source));
     TMMsg::VMDependencyOrder entry = Entry(vm.id, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION, Name(vm.id));
     entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kGuid, Guid(vm.id));
+    if (vm.bootOrder != 0) entry.SetInt32(TMMsg::VMDependencyOrder::kBootOrder, vm.bootOrder);
     entries.push_back(entry);
   }
   std::string error;
@@ -89,10 +92,10 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
   PutGroup({Group(1, entries)});
 }
 
-int32_t CSnapArrayLabFixture::RunJob(TMMsg::DROrchestrationType type) {
+int32_t CSnapArrayLabFixture::RunJob(TMMsg::DROrchestrationType type, const std::string& restart) {
   m_jobId = m_jobId == 0 ? kJob : m_jobId + 1;
   CJobContext::SetCurrentJobId(m_jobId);
-  StartJob(JobOptions(false), "", m_jobId);
+  StartJob(JobOptions(false), restart, m_jobId);
   IDROrchestrator* dr = IDROrchestrator::CreateObject(type);
   if (dr == nullptr) return -1;
   DRInitParams params{m_jm.get()};
@@ -135,6 +138,13 @@ int CSnapArrayLabFixture::TestFailoverStatus(int id) {
   return Stored(id).GetInt32(Api::SnapDRReplicationInfo::kTestFailoverStatus);
 }
 
+void CSnapArrayLabFixture::SetFailoverStatus(int id, App::VSAFailoverStatus status) {
+  SSnapReplication r;
+  ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Get(id, r)) << id;
+  r.info.SetInt32(Api::SnapDRReplicationInfo::kFailoverStatus, status);
+  ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Replace(kGroup, r.info)) << id;
+}
+
 bool CSnapArrayLabFixture::SourceOn(int id) {
   SLabVM vm;
   EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(kSourceInstance, Guid(id), vm)) << id;
@@ -163,10 +173,18 @@ SPhaseRow CSnapArrayLabFixture::RowOf(int id, int phase) const {
 }
 
 bool CSnapArrayLabFixture::EveryDatastoreLockFree() const {
-  for (const std::string& ds : m_datastores) {
-    ZnNamedMutex lock(ds);
-    if (!lock.lock(0)) return false;
-    lock.unlock();
-  }
-  return true;
+  // On a thread of its own: a lock the job left held on this thread (a
+  // machine run without the pool) would be taken again here.
+  bool free = true;
+  drtest::CTestThread taker([&] {
+    for (const std::string& ds : m_datastores) {
+      ZnNamedMutex lock(ds);
+      if (!lock.lock(0)) {
+        free = false;
+        continue;
+      }
+      lock.unlock();
+    }
+  }, "lock taker");
+  return taker.Join() && free;
 }

@@ -33,6 +33,10 @@ struct SSnapLabVM {
   std::vector<std::string> datastores;
   int subclientId = 21;
   std::string esxHost = "esx-b1";  // empty: no ESX host for the mount
+  int bootOrder = 0;  // of its entry in the priority's VM sequence
+  // The record names no replica group for its datastores, so no break
+  // ever reaches it.
+  bool ungrouped = false;
 };
 
 class CSnapArrayLabFixture : public CDRRecordsTestBase {
@@ -52,7 +56,8 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   void Seed(const std::vector<SSnapLabVM>& vms);
   // One DR job of the type on the group, Initialize and Run as the host
   // does: the job's final state (-1 when it could not start).
-  int32_t RunJob(TMMsg::DROrchestrationType type);
+  // With a restart string the job is a restarted one.
+  int32_t RunJob(TMMsg::DROrchestrationType type, const std::string& restart = "");
   // The job the last RunJob ran.
   long long JobId() const { return m_jobId; }
 
@@ -66,6 +71,8 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   static Api::SnapDRReplicationInfo Stored(int id);
   static int FailoverStatus(int id);
   static int TestFailoverStatus(int id);
+  // Stores a failover status into the VM's record, as an earlier job left it.
+  static void SetFailoverStatus(int id, App::VSAFailoverStatus status);
   static bool SourceOn(int id);
   // The VM the mount registered on the destination, by the source's name.
   static bool DRVMExists(int id);

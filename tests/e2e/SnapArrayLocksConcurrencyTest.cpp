@@ -6,6 +6,7 @@
 #include "TestThread.h"
 #include "app/SnapArrayLabFixture.h"
 #include "core/RunFolder.h"
+#include "jobs/JobStore.h"
 
 namespace {
 
@@ -51,6 +52,31 @@ TEST_F(SnapArrayLocksConcurrency, ALockReleasedWhileTheMountWaitsLetsItGoOn) {
   ASSERT_TRUE(releaser.Join());
   holder.Wait();
   EXPECT_EQ(SSnapAfile::kMountedByDR, AfileOf(1).mountStatus);
+  EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+TEST_F(SnapArrayLocksConcurrency, AKillDuringALockWaitFailsTheMachineWithNoLockLeftHeld) {
+  // Machine 1's mount takes ds0, then waits for ds1, which another process
+  // holds; machine 2 keeps the mounts on the pool's threads.
+  Seed({{1, {"ds0", "ds1"}}, {2, {"ds2"}}});
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(HoldElsewhere(holder, "ds1"));
+  drtest::CTestThread killer([&] {
+    ASSERT_TRUE(drtest::Eventually([] { return Logged("Waiting for ds acquisition lock [ds1] ..."); }));
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(JobId(), 1));
+  }, "killer");
+  EXPECT_NE(kSuccess, RunJob(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER));
+  ASSERT_TRUE(killer.Join());
+  EXPECT_TRUE(Logged("[1] ds lock(s) acquired for [Mount] for vm [vm1]"));
+  EXPECT_FALSE(Logged("Timed out waiting to acquire ds lock"));
+  const SPhaseRow row = RowOf(1, 38);
+  EXPECT_EQ(kFailed, row.status);
+  EXPECT_NE(std::string::npos, row.failureReason.find("Failed to acquire all ds locks for [Mount]!"))
+      << row.failureReason;
+  EXPECT_NE(SSnapAfile::kMountedByDR, AfileOf(1).mountStatus);
+  holder.CloseInput();
+  holder.Wait();
+  // ds0, taken before the wait, went back with the failure.
   EXPECT_TRUE(EveryDatastoreLockFree());
 }
 

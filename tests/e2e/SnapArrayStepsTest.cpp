@@ -4,6 +4,7 @@
 #include "app/SnapArrayLabFixture.h"
 #include "array/ArrayLab.h"
 #include "array/SnapReplicationStore.h"
+#include "log/LogSink.h"
 
 namespace {
 
@@ -31,12 +32,15 @@ TEST_F(E2ESnapArraySteps, MachinesSharingNoDatastoreStartFirst) {
   EXPECT_TRUE(Logged("Dispatching [3] machines for priority [0]"));
 }
 
-TEST_F(E2ESnapArraySteps, ADatastorePathNamesItsLockWithUnderscores) {
-  Seed({{1, {"vol/ds1"}}});
+TEST_F(E2ESnapArraySteps, ADatastorePathNamesItsLockWithUnderscoresAndCaseAloneMakesNoOtherLock) {
+  Seed({{1, {"vol/ds1"}}, {2, {"VOL/DS1"}}});
   ASSERT_EQ(kSuccess, RunJob(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
   EXPECT_TRUE(Logged("Acquired datastore lock[vol_ds1]"));
   EXPECT_TRUE(Logged("[1] ds lock(s) released for [Mount] for vm [vm1]"));
-  EXPECT_TRUE(Logged("Deleting mutex [vol_ds1]"));
+  EXPECT_TRUE(Logged("[1] ds lock(s) released for [Mount] for vm [vm2]"));
+  // One entry of the lock table serves both spellings.
+  EXPECT_EQ(1u, CLogSink::Instance().Count("Deleting mutex [vol_ds1]") +
+                    CLogSink::Instance().Count("Deleting mutex [VOL_DS1]"));
 }
 
 TEST_F(E2ESnapArraySteps, OneOfTwoBreaksFailingFailsTheGroupAndCountsOneOfTwo) {

@@ -4,7 +4,8 @@
 // lab show" prints; "drjob lab down|up" takes an array. The DR types run on
 // the seeded group from another process, read back through "drjob lab show"
 // and the owners: planned then undo failover, test then undo test, a kill
-// while a mount hangs, and a datastore lock another process holds.
+// while a mount hangs, a datastore lock another process holds, and two
+// groups on one datastore failed over by two drjob processes at once.
 #include <stdio.h>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "TestThread.h"
+#include "array/ArrayLabSeed.h"
+#include "jobs/LabStore.h"
 #include "app/SnapArrayTestSupport.h"
 #include "appmgr/SubclientActivityStore.h"
 #include "host/DrJobTestSupport.h"
@@ -350,6 +353,96 @@ TEST_F(E2EDrJobArrayTypes, ADatastoreLockAnotherProcessHoldsHoldsItsMountsBack) 
   EXPECT_EQ(0, r.code) << r.output;
   for (const auto& vm : VMStates()) EXPECT_EQ("78", vm.second.mount) << vm.first;
   EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+  EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+// A second storage-array group whose two VMs also lie on "snap-ds3" (on a
+// volume of their own), copied to copies of their own.
+constexpr int kSecondGroup = 5;
+constexpr int kSecondVMs[] = {311, 312};
+
+void SeedSecondGroup() {
+  SSeedArrayLab lab;
+  lab.storagePolicyId = 9;
+  lab.primaryCopyId = 91;
+  lab.arrayCopyId = 92;
+  lab.firstSnapshotJobId = 90002;
+  SSeedReplicaGroup g;
+  g.replicaGroupId = 73;
+  g.subclientId = 63;
+  g.pairId = 773;
+  g.controlHostId = kSampleDRArrayId;
+  g.sourceArray = kSampleProductionArray;
+  g.targetArray = kSampleDRArray;
+  g.sourcePath = "vs_prod:vol_snap3";
+  g.targetPath = "vs_dr:vol_snap3";
+  g.mappedLuns = {"vol_snap3/lun0"};
+  lab.replicaGroups.push_back(g);
+  Api::VirtualApp app;
+  CNMessageBase& priority = app.MutableMsg(Api::VirtualApp::kConfig).AddMsg(TMMsg::DRGroupConfigFields::kPriorities);
+  priority.SetInt32(TMMsg::VMGroup::kPriority, 1);
+  priority.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
+  for (int id : kSecondVMs) {
+    SSeedSnapVM vm;
+    vm.replicationId = id;
+    vm.drGroupId = kSecondGroup;
+    vm.name = "snap-b" + std::to_string(id);
+    vm.guid = SampleArrayVMGuid(id);
+    vm.destinationEsxHost = kSampleArrayEsxHost;
+    vm.subclientId = 63;
+    vm.clientId = SampleArrayVMClient(id);
+    vm.applicationId = 106;
+    vm.sourceInstanceId = kSampleSourceInstanceId;
+    vm.destinationInstanceId = kSampleDestinationInstanceId;
+    vm.datastores = {SSeedDatastore{"snap-ds3", 73, "", 0}};
+    lab.vms.push_back(vm);
+    ASSERT_TRUE(CHypervisorLab::AddVM(SampleArraySourceVM(vm)));
+    CArrayLabSeed::AppendSequenceEntry(vm, priority);
+  }
+  std::string error;
+  ASSERT_TRUE(CArrayLabSeed::AddLab(lab, error)) << error;
+  std::string xml;
+  ASSERT_TRUE(app.serializeUTF8(xml));
+  ASSERT_TRUE(CLabStore::PutDRGroup(kSecondGroup, "SampleArrayB", xml));
+}
+
+TEST_F(E2EDrJobArrayTypes, TwoJobsOnGroupsSharingADatastoreNeverMountOnItAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(SeedSecondGroup());
+  // Both jobs reach the shared datastore while another process holds it,
+  // so they contend for it once it is free.
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(holder.Start({DR_MUTEX_HELPER, m_dir + "/locks", "snap-ds3", "hold"}));
+  std::string line;
+  ASSERT_TRUE(holder.ReadLine(line) && line == "LOCKED") << line;
+  ASSERT_TRUE(CHypervisorLab::SetMountDurationMs(20000));
+  drtest::CChildProcess first;
+  drtest::CChildProcess second;
+  StartHost(first, RunArgs("test-failover", kPlannedJob));
+  StartHost(second, "run --db " + m_db + " --group SampleArrayB --type test-failover --job-id " +
+                        std::to_string(kUndoJob));
+  ASSERT_TRUE(drtest::Eventually([&] {
+    const std::string log = Log();
+    return log.find("Waiting for ds acquisition lock [snap-ds3] ...") != std::string::npos &&
+           log.find("ds lock(s) required for [Mount] for vm [snap-b") != std::string::npos &&
+           (log.find("ds lock(s) required for [Mount] for vm [snap-app]") != std::string::npos ||
+            log.find("ds lock(s) required for [Mount] for vm [snap-files]") != std::string::npos);
+  }));
+  holder.CloseInput();
+  ASSERT_TRUE(holder.ReadLine(line) && line == "RELEASED") << line;
+  holder.Wait();
+  const SResult a = Finish(first);
+  const SResult b = Finish(second);
+  ExpectRunOutcome(a);
+  ExpectRunOutcome(b);
+  EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+  for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+    EXPECT_EQ(kSuccess, PhaseState(kPlannedJob, vm.replicationId, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT))
+        << vm.replicationId;
+  }
+  for (int id : kSecondVMs) {
+    EXPECT_EQ(kSuccess, PhaseState(kUndoJob, id, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT)) << id;
+    EXPECT_EQ(App::DR_TEST_FAILOVER_STATUS_COMPLETE, Stored(id).GetInt32(Info::kTestFailoverStatus)) << id;
+  }
   EXPECT_TRUE(EveryDatastoreLockFree());
 }
 
