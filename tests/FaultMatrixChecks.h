@@ -15,10 +15,18 @@
 #include <vector>
 
 #include "TestThread.h"
+#include "msg/MsgEnums.h"
 
 class CDRInfo;
 
 namespace faultmatrix {
+
+// The final states the cases expect.
+constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
+constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
+constexpr int32_t kSuspended = Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
 
 // Machines the job's summary counted, as their records ended.
 struct SCounts {

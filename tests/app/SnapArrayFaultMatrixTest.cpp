@@ -22,22 +22,18 @@
 
 namespace {
 
-constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
-constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
+using namespace faultmatrix;  // the final states
 constexpr auto kPlanned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
 constexpr auto kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
 constexpr auto kUndo = TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER;
-constexpr auto kTest = TMMsg::DR_ORCHESTRATION_TEST_FAILOVER;
 constexpr int kComplete = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
 constexpr int kFailoverFailed = App::VSA_FAILOVER_STATUS_FAILOVER_FAILED;
-constexpr int kReverted = App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE;
-constexpr int kRevertFailed = App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED;
 constexpr const char* kMirrored = "snapmirrored";
 constexpr const char* kBroken = "broken-off";
 
-bool IsMountType(TMMsg::DROrchestrationType type) { return type == kPlanned || type == kUnplanned || type == kTest; }
+bool IsMountType(TMMsg::DROrchestrationType type) {
+  return type == kPlanned || type == kUnplanned || type == TMMsg::DR_ORCHESTRATION_TEST_FAILOVER;
+}
 
 // How one machine ends: its failover status (test-failover status for the
 // test types), its source VM, and whether its snapshot is mounted as its
@@ -105,7 +101,8 @@ class CSnapArrayFaultMatrix : public CSnapArrayLabFixture {
   }
 
   void CheckEnd(const SArrayEnd& end) const {
-    const bool test = m_type == kTest || m_type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+    const bool test =
+        m_type == TMMsg::DR_ORCHESTRATION_TEST_FAILOVER || m_type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
     for (int id : {1, 2}) {
       SCOPED_TRACE("machine " + std::to_string(id));
       const SMachineEnd& m = end.machines[id - 1];
@@ -173,7 +170,7 @@ class CSnapArrayFaultMatrix : public CSnapArrayLabFixture {
 constexpr SMachineEnd kFailedOver{kComplete, false, true};
 constexpr SMachineEnd kPoweredBack{kFailoverFailed, true, false};
 constexpr SMachineEnd kLeftDown{kFailoverFailed, false, false};
-constexpr SMachineEnd kRevertedEnd{kReverted, true, false};
+constexpr SMachineEnd kRevertedEnd{App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE, true, false};
 
 class E2ESnapArrayFaultMatrix : public CSnapArrayFaultMatrix {};
 
@@ -203,7 +200,7 @@ TEST_F(E2ESnapArrayFaultMatrix, AnUnreachableArrayFailsEveryTypeThatNeedsItAndLe
 TEST_F(E2ESnapArrayFaultMatrix, ATestFailoverNeedsNoArray) {
   SeedTwo();
   ASSERT_EQ(EStoreResult::kOk, CArrayStore::SetReachable(kArray, false));
-  EXPECT_EQ(kSuccess, Run(kTest)) << faultmatrix::LoggedErrors();
+  EXPECT_EQ(kSuccess, Run(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
   const SMachineEnd testMounted{App::DR_TEST_FAILOVER_STATUS_COMPLETE, true, true};
   CheckEnd({{testMounted, testMounted}, {kMirrored, kMirrored}, {true, true}});
 }
@@ -247,7 +244,7 @@ TEST_F(E2ESnapArrayFaultMatrix, AReSyncFailingStopsTheUndoWithTheSourcesDown) {
   faults.resyncFails = SRelationshipFaults::kAlways;
   ASSERT_EQ(EStoreResult::kOk, CArrayRelationshipStore::SetFaults(kArray, Path("ds1"), faults));
   EXPECT_EQ(kFailed, Run(kUndo)) << faultmatrix::LoggedErrors();
-  const SMachineEnd unmounted{kRevertFailed, false, false};
+  const SMachineEnd unmounted{App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, false, false};
   CheckEnd({{unmounted, unmounted}, {kBroken, kMirrored}, {false, false}});
 }
 
@@ -263,13 +260,13 @@ TEST_F(E2ESnapArrayFaultMatrix, ALUNThatStaysMappedFailsOnlyItsMachinesUndo) {
 // ---- the mounts ----------------------------------------------------------------
 
 TEST_F(E2ESnapArrayFaultMatrix, AMountAnsweringMountedElsewhereOnceIsRetried) {
-  for (auto type : {kPlanned, kUnplanned, kTest}) {
+  for (auto type : {kPlanned, kUnplanned, TMMsg::DR_ORCHESTRATION_TEST_FAILOVER}) {
     SCOPED_TRACE(type);
     SeedTwo();
     PlantLabFault(TMMsg::VM_OPERATION_SNAP_MOUNT, Guid(1), ELabFault::kMountedElsewhere);
     EXPECT_EQ(kSuccess, Run(type)) << faultmatrix::LoggedErrors();
     EXPECT_TRUE(Logged("Snap is mounted using a proxy client other than"));
-    if (type == kTest) {
+    if (type == TMMsg::DR_ORCHESTRATION_TEST_FAILOVER) {
       const SMachineEnd testMounted{App::DR_TEST_FAILOVER_STATUS_COMPLETE, true, true};
       CheckEnd({{testMounted, testMounted}, {kMirrored, kMirrored}, {true, true}});
     } else {
