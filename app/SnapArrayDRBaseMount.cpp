@@ -352,6 +352,14 @@ bool CSnapArrayDRBase::PostVMMountOperation(SDROperationCtx& ctx) {
     CleanupMount(info, mountPhase);
     return false;
   }
+  // A kill that came while the step ran: the machine did not complete, and a
+  // killed run leaves no mount behind.
+  if (m_jobManager->IsQuitFlagSet() && m_jobManager->IsJobKillIssued()) {
+    m_event.Error("PostVMMountOperation", "Unmounting snap as job kill is issued");
+    RecordPhase(ctx, DRJobId(), vmName, "Unmounting snap as job kill is issued", Api::VIRTUAL_APP_PHASE_STATE_FAILED);
+    CleanupMount(info, mountPhase);
+    return false;
+  }
   m_event.Debug("PostVMMountOperation", "[%s] on VM [%s] [%s] afile [%d] successful for replication [%d] using client [%d]",
                 phaseName.c_str(), vmName.c_str(), vmGuid.c_str(), rep->GetAfileId(), info->GetReplId(),
                 ResponseClient(response));

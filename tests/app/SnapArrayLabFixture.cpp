@@ -9,6 +9,8 @@
 #include "core/JobContext.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRInitParams.h"
+#include "engine/DRBase.h"
+#include "engine/TestDRContext.h"
 #include "sim/Simulators.h"
 #include "sync/ZnNamedMutex.h"
 #include "TestThread.h"
@@ -23,6 +25,7 @@ void CSnapArrayLabFixture::SetUp() {
 }
 
 void CSnapArrayLabFixture::TearDown() {
+  m_dr.reset();
   m_jm.reset();
   m_simulator.reset();
   CHypervisorLab::ClearFaults();
@@ -48,7 +51,11 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
   for (size_t i = 0; i < m_datastores.size(); ++i) {
     SSeedReplicaGroup g;
     g.replicaGroupId = kFirstGroup + static_cast<int>(i);
-    g.subclientId = vms.front().subclientId;
+    // The subclient of the first VM on the datastore.
+    g.subclientId = std::find_if(vms.begin(), vms.end(), [&](const SSnapLabVM& vm) {
+                      return std::find(vm.datastores.begin(), vm.datastores.end(), m_datastores[i]) !=
+                             vm.datastores.end();
+                    })->subclientId;
     g.pairId = 100 + g.replicaGroupId;
     g.controlHostId = kArray;
     g.sourceArray = "array-prod";
@@ -93,20 +100,39 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
 }
 
 int32_t CSnapArrayLabFixture::RunJob(TMMsg::DROrchestrationType type, const std::string& restart) {
+  m_dr.reset();
   m_jobId = m_jobId == 0 ? kJob : m_jobId + 1;
   CJobContext::SetCurrentJobId(m_jobId);
   StartJob(JobOptions(false), restart, m_jobId);
-  IDROrchestrator* dr = IDROrchestrator::CreateObject(type);
-  if (dr == nullptr) return -1;
+  m_dr.reset(IDROrchestrator::CreateObject(type));
+  if (m_dr == nullptr) return -1;
   DRInitParams params{m_jm.get()};
   int32_t state = -1;
-  if (dr->Initialize(params)) {
-    state = dr->Run();
+  if (m_dr->Initialize(params)) {
+    state = m_dr->Run();
   } else {
     ADD_FAILURE() << "Initialize failed";
   }
-  IDROrchestrator::DeleteObject(dr);
   return state;
+}
+
+std::vector<CDRInfo*> CSnapArrayLabFixture::Machines() const {
+  std::vector<CDRInfo*> out;
+  CDRBase* dr = dynamic_cast<CDRBase*>(m_dr.get());
+  if (dr == nullptr) return out;
+  for (IDRBaseInfo* base : CDRBaseTestPeer::Infos(*dr)) {
+    if (CDRInfo* info = dynamic_cast<CDRInfo*>(base)) out.push_back(info);
+  }
+  std::sort(out.begin(), out.end(), [](CDRInfo* a, CDRInfo* b) { return a->GetReplId() < b->GetReplId(); });
+  return out;
+}
+
+CDRInfo* CSnapArrayLabFixture::Machine(int id) const {
+  for (CDRInfo* info : Machines()) {
+    if (info->GetReplId() == id) return info;
+  }
+  ADD_FAILURE() << "no machine " << id;
+  return nullptr;
 }
 
 std::string CSnapArrayLabFixture::MirrorState(const std::string& datastore) {

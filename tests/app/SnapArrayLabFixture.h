@@ -13,7 +13,9 @@
 //   - the DR group kGroup, one priority whose VM sequence names every VM.
 //
 // Each run is a DR job of its own (RunJob), so one test can fail over and
-// then undo. The job simulator runs the child jobs in this process.
+// then undo; the last run's orchestrator stays until the next run (its
+// machine records, Machines). The job simulator runs the child jobs in this
+// process.
 #pragma once
 
 #include <memory>
@@ -24,6 +26,7 @@
 #include "array/AfileStore.h"
 #include "array/ArrayLabSeed.h"
 #include "array/ArrayRelationshipStore.h"
+#include "engine/DRInfo.h"
 #include "drorch/IDROrchestrator.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "vm/HypervisorLab.h"
@@ -60,6 +63,9 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   int32_t RunJob(TMMsg::DROrchestrationType type, const std::string& restart = "");
   // The job the last RunJob ran.
   long long JobId() const { return m_jobId; }
+  // The last run's machine records, in replication id order.
+  std::vector<CDRInfo*> Machines() const;
+  CDRInfo* Machine(int id) const;
 
   // ---- reading back ----
   static std::string Guid(int id) { return "src-" + std::to_string(id); }
@@ -87,4 +93,10 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   std::vector<std::string> m_datastores;
   long long m_jobId = 0;
   std::unique_ptr<drtest::CScopedJobSimulator> m_simulator;
+
+ private:
+  struct SDelete {
+    void operator()(IDROrchestrator* dr) const { IDROrchestrator::DeleteObject(dr); }
+  };
+  std::unique_ptr<IDROrchestrator, SDelete> m_dr;
 };

@@ -25,7 +25,7 @@
 #include <functional>
 #include <string>
 
-#include "TestThread.h"
+#include "FaultMatrixChecks.h"
 #include "vm/LabModel.h"
 #include "vsa/VSALabFixture.h"
 
@@ -62,10 +62,8 @@ class CFaultMatrix : public CVSALabFixture {
   // failover, its source VM is off exactly when it succeeded. Then CheckEnd.
   void CheckKilledRun(int32_t finalState);
 
-  // The error lines the run logged (a failed expectation shows them).
-  static std::string LoggedErrors();
-  // The exit code drjob gives for a final state.
-  static int ExitCodeOf(int32_t finalState);
+  static std::string LoggedErrors() { return faultmatrix::LoggedErrors(); }
+  static int ExitCodeOf(int32_t finalState) { return faultmatrix::ExitCodeOf(finalState); }
 
   // A lab of the type: N replications in G subclient groups.
   static SVSALabSpec Lab(TMMsg::DROrchestrationType type, int replications = 3, int groups = 1);
@@ -85,17 +83,12 @@ class CFaultMatrix : public CVSALabFixture {
   static long long FirstChild(EChildJobType type);
 
   // ---- reading back ----
-  // Machines the job's summary counted, as their records ended.
-  struct SCounts {
-    int succeeded = 0;
-    int failed = 0;
-    int skipped = 0;
-  };
-  SCounts Counts();
+  using SCounts = faultmatrix::SCounts;
+  SCounts Counts() { return faultmatrix::Counts(Machines()); }
   // Whether the replication's VM on the site (0 source, 1 DR VM) has a
   // snapshot of the name.
   bool HasSnapshot(int replicationId, int site, const std::string& name) const;
 
  private:
-  drtest::CTestThread m_steer;
+  CFaultSteer m_steer;
 };

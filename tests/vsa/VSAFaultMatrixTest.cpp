@@ -21,11 +21,7 @@
 
 namespace {
 
-constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
-constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
-constexpr int32_t kSuspended = Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
+using namespace faultmatrix;  // the final states
 constexpr auto kPlanned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
 constexpr auto kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
 constexpr int kSource = 0;
