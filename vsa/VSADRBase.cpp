@@ -186,10 +186,6 @@ bool CVSADRBase::_PreReplication(SDROperationCtx&) { return true; }
 
 bool CVSADRBase::DeleteDestVM(SDROperationCtx&) { return false; }
 
-bool CVSADRBase::PreFailover(SDROperationCtx&, std::vector<CDRInfo*>&) {
-  return NotBuiltYet("PreFailover", "The pre-failover step");
-}
-
 bool CVSADRBase::HandleSyncFailure(SDROperationCtx&, CDRInfo*) { return false; }
 
 

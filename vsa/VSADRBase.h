@@ -282,6 +282,14 @@ class CVSADRBase : public IDRContext {
   // deploys DR VMs at failover (deletion also with first-time sync during
   // failover); true without a record or when the action does not apply.
   bool DRVMAction(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, bool succeededOnly);
+  // Batch operation 8: the class's PostReplicationThread for each machine.
+  bool PostReplication(SDROperationCtx& ctx);
+  bool RecordDRVMIPAddress(SDROperationCtx& ctx, bool succeededOnly);
+  // The class's PerformPostDrOps under a phase-22 row of the first machine;
+  // the context keeps only the machines that succeeded so far.
+  bool _PostDROperation(SDROperationCtx& ctx);
+  bool CanDeleteDRBackupTask(int taskId);
+  bool RemoveVMFromDRBackupTask(int taskId, CDRInfo* info);
 
   // ---- VM operations (VSADRBaseVMOps.cpp) ----
   // The VM operation of the context's first machine for the context's phase.
