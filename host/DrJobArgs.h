@@ -5,8 +5,20 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "msg/MsgEnums.h"
+
+// What run stores in the job's DR orchestration options.
+struct SRunDROptions {
+  // --point-in-time REPL=T, in the order given.
+  std::vector<std::pair<int, uint64_t>> pointsInTime;
+  int64_t testbootWaitMinutes = -1;  // --testboot-wait MIN; -1 not given
+  bool keepNetworkAdapters = false;  // --keep-network-adapters
+  bool noPowerOn = false;            // --no-power-on
+  std::string restoreOptionsFile;    // --restore-options FILE
+};
 
 class CDrJobArgs {
  public:
@@ -35,6 +47,8 @@ class CDrJobArgs {
   // job percent: 0 to 99.
   int Percent() const { return m_percent; }
   const std::string& Error() const { return m_error; }
+  // run: the DR options given.
+  const SRunDROptions& DROptions() const { return m_drOptions; }
 
   // A DR type from its number or its name ("planned-failover", ...).
   static bool ParseType(const std::string& text, TMMsg::DROrchestrationType& type);
@@ -43,6 +57,8 @@ class CDrJobArgs {
 
  private:
   bool Fail(const std::string& error);
+  // A DR option of run at argv[i] (its value taken); false with the error.
+  bool ParseDROption(int argc, char** argv, int& i);
 
   ECommand m_command = kNone;
   bool m_help = false;
@@ -54,5 +70,6 @@ class CDrJobArgs {
   std::string m_operation;
   std::string m_name;
   int m_percent = -1;
+  SRunDROptions m_drOptions;
   std::string m_error;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DrJobLab.h"
+#include "DrJobRunOptions.h"
 #include "SeedLab.h"
 #include "SeedReplications.h"
 #include "core/JobContext.h"
@@ -441,6 +442,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     job.jobType = CJobStore::kTypeDR;
     job.ownerId = CDrJobLab::OwnerId();
     job.optionsXml = CDrJobLab::JobOptionsXml(groupId);
+    if (!CDrJobRunOptions::Apply(args.DROptions(), groupId, job.optionsXml, error)) return Error(kExitUsage, error);
     job.status = "Running";
     job.name = "DR Orchestration";
     job.runner = self;

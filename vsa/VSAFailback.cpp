@@ -134,7 +134,7 @@ bool CVSAFailback::PerformPostDrOps(SDROperationCtx& ctx) {
     ResetSyncLastRestoreTime(info);
     ResetVMSyncedTillTime(info);
   } else {
-    if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, true) || !EnableSync(info, ctx)) return false;
+    if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, false) || !EnableSync(info, ctx)) return false;
   }
   m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropSourceSnapMoref, info->GetReplId());
   std::vector<CDRInfo*> one = {info};

@@ -124,8 +124,8 @@ bool CVSAPointInTimeFailover::GetPointInTime(SDROperationCtx& ctx, unsigned long
 bool CVSAPointInTimeFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
-  __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, true);
-  if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, true)) {
+  __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false);
+  if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) {
     return false;
   }
   unsigned long pointInTime = 0;

@@ -72,6 +72,9 @@ bool CVSARevertFailover::PerformPostDrOps(SDROperationCtx& ctx) {
 void CVSARevertFailover::RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure) {
   SDRPhaseCtx phase(m_jobId, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION, state, Api::DR_SITE_DESTINATION,
                     markRowAsFailedOnFailure);
+  // While it runs, the row must not drop the machine from the source
+  // snapshot steps it is made of, which take only machines that succeeded.
+  phase.notLastPhase = state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
   phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
                                DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_SOURCE));
   info->UpdatePhase(phase);

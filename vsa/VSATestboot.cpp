@@ -7,6 +7,7 @@
 #include "VSARepInfo.h"
 #include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
+#include "engine/DRConstants.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
@@ -45,7 +46,7 @@ bool CVSATestboot::TestBoot(SDROperationCtx& ctx) {
   SetDRSite(ctx);
   CleanupTestbootSnapshots(ctx, false);
   DisableSync(info, ctx);
-  if (!SnapOp(ctx, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, kTestbootSnapshotName, std::string(), false)) return false;
+  if (!SnapOp(ctx, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), false)) return false;
   if (m_appManager->IsDisableNetworkAdapterAllowed() &&
       !__VmOP(ctx, Api::VIRTUAL_APP_PHASE_DISABLE_NETWORK_ADAPTERS, false)) {
     return false;
@@ -57,8 +58,8 @@ bool CVSATestboot::TestBoot(SDROperationCtx& ctx) {
   }
   m_jobManager->Wait(static_cast<int>(m_waitBeforeShutdown), "Invoking wait before shutdown");
   if (!__VmOP(ctx, Api::VIRTUAL_APP_PHASE_SHUTDOWN, false) ||
-      !SnapOp(ctx, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, kTestbootSnapshotName, std::string(), false) ||
-      !SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, kTestbootSnapshotName, std::string(), false)) {
+      !SnapOp(ctx, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), false) ||
+      !SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), false)) {
     return false;
   }
   RevertSyncStatus(info, original);
@@ -115,8 +116,8 @@ bool CVSATestboot::CleanupTestbootSnapshots(SDROperationCtx& ctx, bool succeeded
     one.drInfoList = {info};
     one.site = ctx.site;
     one.ignoreQuit = true;
-    SnapOp(one, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, kTestbootSnapshotName, std::string(), succeededOnly);
-    SnapOp(one, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, kTestbootSnapshotName, std::string(), succeededOnly);
+    SnapOp(one, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), succeededOnly);
+    SnapOp(one, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), succeededOnly);
   }
   return false;
 }

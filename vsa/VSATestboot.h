@@ -13,8 +13,6 @@ class CGenericDR;
 
 class CVSATestboot : public CVSADRBase {
  public:
-  static constexpr const char* kTestbootSnapshotName = "__OB_TESTBOOT__";
-
   explicit CVSATestboot(CGenericDR& orchestrator);
   ~CVSATestboot() override;
 

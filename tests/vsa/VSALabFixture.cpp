@@ -10,6 +10,7 @@
 #include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
+#include "engine/GenericDR.h"
 #include "engine/SDRInfoCtx.h"
 #include "engine/TestDRContext.h"
 #include "jobs/JobStore.h"
@@ -356,9 +357,13 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   }
 
   PutGroup({Group(1, entries)});
-  StartJob(JobOptions(false));
-  CVSALabDR* dr = new CVSALabDR(spec.drType);
-  m_dr.reset(dr);
+  TMMsg::JobOption options = JobOptions(false);
+  if (spec.drOptions) {
+    spec.drOptions(options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                       .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption));
+  }
+  StartJob(options);
+  m_dr.reset(NewOrchestrator());
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
 }
@@ -373,9 +378,19 @@ void CVSALabFixture::Restart() {
   m_jm.reset(new CDRJobManager());
   ASSERT_TRUE(m_jm->Initialize(*m_client, 0, 2));
   ASSERT_TRUE(m_jm->IsJobRestarted());
-  m_dr.reset(new CVSALabDR(m_spec.drType));
+  m_dr.reset(NewOrchestrator());
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
+}
+
+CDRBase* CVSALabFixture::NewOrchestrator() const {
+  if (m_spec.typed) return new CGenericDR(m_spec.drType);
+  return new CVSALabDR(m_spec.drType);
+}
+
+int32_t CVSALabFixture::RunTypedJob() {
+  m_context.reset();
+  return m_dr->Run();
 }
 
 int32_t CVSALabFixture::RunJob(const std::vector<SVSAStep>& steps) {

@@ -132,6 +132,11 @@ struct SVSALabSpec {
   // lab nor the replication has a DR VM yet (a first-time sync).
   bool drVMs = true;
   bool indexingV2 = false;
+  // The orchestrator is the factory's, running drType's own operation class,
+  // instead of the step orchestrator.
+  bool typed = false;
+  // Edits the DR job's DR orchestration options before the job starts.
+  std::function<void(CNMessageBase& drOption)> drOptions;
 };
 
 // One replication of the lab.
@@ -168,6 +173,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // The DR job end to end (Run) with the steps on every priority: the job's
   // final state.
   int32_t RunJob(const std::vector<SVSAStep>& steps);
+  // The DR job end to end on a typed orchestrator (SVSALabSpec::typed).
+  int32_t RunTypedJob();
   // A new context with the steps (the one before goes), run on a priority.
   CVSAStepTestContext& NewContext(const std::vector<SVSAStep>& steps);
   bool RunSteps(const std::vector<SVSAStep>& steps, int order = 1);
@@ -239,6 +246,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   std::unique_ptr<CDRInfo> Orphan(int replicationId);
   static std::vector<SLabCall> LabCalls(int opType = -1);
   static bool LoggedLine(const std::string& text) { return Logged(text); }
+
+  CDRBase* NewOrchestrator() const;
 
   SVSALabSpec m_spec;
   std::vector<SVSALabVM> m_vms;
