@@ -58,7 +58,7 @@ TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
 TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorTheUsageOfItsCommand) {
   const char* const usages[] = {
       "drjob seed --db PATH [--replace]\n",
-      "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N]\n",
+      "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--point-in-time REPL=T]...\n",
       "drjob control --db PATH --job N kill|suspend\n",
       "drjob jobs --db PATH\n",
       "drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n",
