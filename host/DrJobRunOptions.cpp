@@ -1,5 +1,6 @@
 #include "DrJobRunOptions.h"
 
+#include <stdint.h>
 #include <stdio.h>
 
 #include <vector>
@@ -28,7 +29,8 @@ bool GroupReplications(int groupId, std::vector<int32_t>& ids) {
   for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
     const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
     for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
-      ids.push_back(group.GetListMsg(TMMsg::VMGroup::kVMSequence, v).GetInt32(TMMsg::VMDependencyOrder::kReplicationId));
+      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, v);
+      ids.push_back(entry.GetInt32(TMMsg::VMDependencyOrder::kReplicationId));
     }
   }
   return !ids.empty();
@@ -59,8 +61,8 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
   if (advanced) {
     CNMessageBase& adv = dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
     if (options.testbootWaitMinutes >= 0) {
-      adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime,
-                   static_cast<int32_t>(options.testbootWaitMinutes > INT32_MAX ? INT32_MAX : options.testbootWaitMinutes));
+      const int64_t minutes = options.testbootWaitMinutes > INT32_MAX ? INT32_MAX : options.testbootWaitMinutes;
+      adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, static_cast<int32_t>(minutes));
     }
     if (options.keepNetworkAdapters) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter, 1);
     if (options.noPowerOn) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM, 0);

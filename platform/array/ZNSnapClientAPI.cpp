@@ -21,7 +21,9 @@ int ZNSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& info) {
 
 int ZNSnapClientAPI::deleteVolumeSnaps(SMVolSnapInfo& info) {
   const EStoreResult removed = CVolumeSnapStore::RemoveJob(info.snapJobId);
-  if (removed == EStoreResult::kFailed) return Fail(2, "Cannot delete the snapshots of job " + std::to_string(info.snapJobId));
+  if (removed == EStoreResult::kFailed) {
+    return Fail(2, "Cannot delete the snapshots of job " + std::to_string(info.snapJobId));
+  }
   return 0;
 }
 

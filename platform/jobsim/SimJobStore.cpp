@@ -111,7 +111,8 @@ bool CSimJobStore::IsSuccess(const std::string& status) {
 bool CSimJobStore::Insert(const SChildJobRecord& job) {
   CSimStatement s(Ready("Insert"), "Insert",
                   std::string("INSERT INTO PLT_SimJobs (") + kColumns +
-                      ", created) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                      ", created) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,"
+                      " ?)");
   s.Bind(job.jobId).Bind(static_cast<long long>(job.type)).Bind(job.opType).Bind(job.parentJobId);
   s.Bind(job.applicationId).Bind(job.taskId).Bind(job.storagePolicyId).Bind(job.copyId);
   s.Bind(JoinIds(job.replicationIds)).Bind(job.snap ? 1 : 0).Bind(job.vmChildren ? 1 : 0).Bind(job.vmChild ? 1 : 0);

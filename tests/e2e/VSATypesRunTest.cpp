@@ -54,11 +54,31 @@ class E2EVSATypes : public CVSALabFixture {
     }
   }
 
+  // One replication in the given statuses, for a type's admission.
+  void SeedOne(TMMsg::DROrchestrationType type, App::VSAFailoverStatus failover, App::VSAReplicationStatus sync) {
+    SVSALabSpec spec;
+    spec.replications = 1;
+    spec.drType = type;
+    spec.typed = true;
+    spec.failoverStatus = failover;
+    spec.syncStatus = sync;
+    Seed(spec);
+  }
+
   static void SetPower(long long instance, const std::string& guid, bool on) {
     SLabVM vm;
     ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::GetVM(instance, guid, vm));
     vm.poweredOn = on;
     ASSERT_TRUE(CHypervisorStore::PutVM(vm));
+  }
+
+  // Adds a property to a stored replication.
+  static void AddProperty(int replicationId, int propertyId, const std::string& value) {
+    Change(replicationId, [&](App::VSAReplicationInfo& info) {
+      CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
+      p.SetInt32(App::VSAReplicationProperties::kPropertyId, propertyId);
+      p.SetString(App::VSAReplicationProperties::kValue, value);
+    });
   }
 
   // The DR job's child jobs of a type.
@@ -188,15 +208,8 @@ TEST_F(E2EVSATypes, FailbackRemovesTheVMFromItsFailbackScheduleAndDeletesTheLast
   };
   schedule(91, {101, 777});
   schedule(92, {102});
-  auto property = [](int id, int task) {
-    Change(id, [task](App::VSAReplicationInfo& info) {
-      CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
-      p.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropReverseReplicationTaskId);
-      p.SetString(App::VSAReplicationProperties::kValue, std::to_string(task));
-    });
-  };
-  property(101, 91);
-  property(102, 92);
+  AddProperty(101, VSARepInfo::kPropReverseReplicationTaskId, "91");
+  AddProperty(102, VSARepInfo::kPropReverseReplicationTaskId, "92");
   Restart();
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
   // The job's edits reach the task manager when the job ends.
@@ -233,13 +246,8 @@ TEST_F(E2EVSATypes, ReverseReplicationKeepsTheFailoverAndSnapshotsTheSources) {
 }
 
 TEST_F(E2EVSATypes, ReverseReplicationRefusesAFailbackInProgress) {
-  SVSALabSpec spec;
-  spec.replications = 1;
-  spec.drType = TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION;
-  spec.typed = true;
-  spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS;
-  spec.syncStatus = App::VSA_REPL_STATUS_SYNC_DISABLED;
-  Seed(spec);
+  SeedOne(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS,
+          App::VSA_REPL_STATUS_SYNC_DISABLED);
   RunTypedJob();
   EXPECT_TRUE(LoggedLine("Skipping DR"));
   EXPECT_EQ(0u, Count(EChildJobType::kSync));
@@ -319,12 +327,8 @@ TEST_F(E2EVSATypes, TestBootBootsTheDRVMAndPutsItBackAsItWas) {
 }
 
 TEST_F(E2EVSATypes, TestBootSkipsAReplicationThatIsFailingOver) {
-  SVSALabSpec spec;
-  spec.replications = 1;
-  spec.drType = TMMsg::DR_ORCHESTRATION_TESTBOOT;
-  spec.typed = true;
-  spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS;
-  Seed(spec);
+  SeedOne(TMMsg::DR_ORCHESTRATION_TESTBOOT, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
+          App::VSA_REPL_STATUS_IN_SYNC);
   RunTypedJob();
   EXPECT_TRUE(LoggedLine("Skipping DR"));
   EXPECT_TRUE(Machine(101)->IsSkipped());
@@ -337,11 +341,7 @@ TEST_F(E2EVSATypes, TestBootSkipsAReplicationThatIsFailingOver) {
 TEST_F(E2EVSATypes, RevertFailoverBringsBackTheSourceFromItsSnapshotAndEnablesSync) {
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER, 1);
   const std::string ref = AddSnapshot(101, 0, CHypervisorLab::kBackupSnapshotName, 7);
-  Change(101, [&ref](App::VSAReplicationInfo& info) {
-    CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
-    p.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropSourceSnapMoref);
-    p.SetString(App::VSAReplicationProperties::kValue, ref);
-  });
+  AddProperty(101, VSARepInfo::kPropSourceSnapMoref, ref);
   Restart();
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
   EXPECT_EQ(7, SourceVM(101).content);
@@ -355,11 +355,7 @@ TEST_F(E2EVSATypes, RevertFailoverBringsBackTheSourceFromItsSnapshotAndEnablesSy
 TEST_F(E2EVSATypes, RevertFailoverWhoseSourceRevertFailsEndsRevertFailedWithSyncAsBefore) {
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER, 1);
   // The stored snapshot of the source is gone from the lab.
-  Change(101, [](App::VSAReplicationInfo& info) {
-    CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
-    p.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropSourceSnapMoref);
-    p.SetString(App::VSAReplicationProperties::kValue, "snapshot-gone");
-  });
+  AddProperty(101, VSARepInfo::kPropSourceSnapMoref, "snapshot-gone");
   Restart();
   EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowOf(101, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
@@ -385,13 +381,8 @@ TEST_F(E2EVSATypes, UndoFailoverHandsProductionBackToTheSourcesWithoutTheDRWrite
 }
 
 TEST_F(E2EVSATypes, UndoFailoverRefusesAReplicationWhoseSyncIsNotDisabled) {
-  SVSALabSpec spec;
-  spec.syncStatus = App::VSA_REPL_STATUS_IN_SYNC;
-  spec.replications = 1;
-  spec.drType = TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER;
-  spec.typed = true;
-  spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
-  Seed(spec);
+  SeedOne(TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE,
+          App::VSA_REPL_STATUS_IN_SYNC);
   RunTypedJob();
   EXPECT_TRUE(LoggedLine("Skipping DR"));
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(101));

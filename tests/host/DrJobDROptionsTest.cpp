@@ -34,14 +34,11 @@ class E2EDrJobDROptionsLab : public drtest::CDrJobLabTest {};
 
 TEST_F(E2EDrJobDROptionsLab, TheOptionsAreStoredInTheJobsDROptions) {
   const std::string file = m_dir + "/restore.xml";
-  FILE* f = fopen(file.c_str(), "w");
-  ASSERT_NE(nullptr, f);
   CNMessageBase restore(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
   restore.SetString(TMMsg::VirtualServerRestoreOptionFields::kSourceGuid, "guid-from-file");
   std::string xml;
   ASSERT_TRUE(restore.serializeUTF8(xml));
-  fputs(xml.c_str(), f);
-  fclose(f);
+  ASSERT_TRUE(drtest::WriteFile(file, xml));
   const SResult run = Host("run --db " + m_db +
                            " --group Sample --type testboot --job-id 700 --point-in-time 1=42 --point-in-time 1=43"
                            " --testboot-wait 3 --keep-network-adapters --no-power-on --restore-options " + file);
@@ -66,10 +63,7 @@ TEST_F(E2EDrJobDROptionsLab, TheOptionsAreStoredInTheJobsDROptions) {
 
 TEST_F(E2EDrJobDROptionsLab, RestoreOptionsThatDoNotParseStopTheRunBeforeItStarts) {
   const std::string file = m_dir + "/bad.xml";
-  FILE* f = fopen(file.c_str(), "w");
-  ASSERT_NE(nullptr, f);
-  fputs("not a message", f);
-  fclose(f);
+  ASSERT_TRUE(drtest::WriteFile(file, "not a message"));
   const SResult run = Host("run --db " + m_db + " --group Sample --type failback --restore-options " + file);
   EXPECT_EQ(2, run.code) << run.output;
   EXPECT_TRUE(Has(run, "do not parse")) << run.output;
