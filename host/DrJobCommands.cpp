@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "DrJobLab.h"
+#include "DrJobLabView.h"
 #include "DrJobRunOptions.h"
+#include "SeedArrays.h"
+#include "SeedGroups.h"
 #include "SeedLab.h"
 #include "SeedReplications.h"
 #include "core/JobContext.h"
@@ -31,6 +34,7 @@
 #include "log/LogSink.h"
 #include "msg/MsgClasses.h"
 #include "sync/ZnNamedMutex.h"
+#include "tasksim/DatabaseLabSeed.h"
 #include "vm/HypervisorLab.h"
 
 namespace {
@@ -136,12 +140,20 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
   if (replaced) printf("drjob: the lab that was in [%s] is replaced whole\n", args.DbPath().c_str());
   printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
          "owner [%s]\n",
-         args.DbPath().c_str(), CDrJobLab::kSampleGroup, CDrJobLab::kSampleGroupId, CDrJobLab::kSampleOwnerEmail);
+         args.DbPath().c_str(), kSampleVMGroup.name, kSampleVMGroup.id, CDrJobLab::kSampleOwnerEmail);
   printf("drjob: replication task [%d], DR backup schedule [%d] of subclient [%d], storage policy [%d]\n",
          kSampleTaskId, kSampleDRBackupTaskId, kSampleSubclientId, kSampleStoragePolicyId);
   printf("drjob: hypervisor lab: source site [%s] (instance %d), destination site [%s] (instance %d), two proxies "
          "each, VMs src-<id> and dst-<id> (drjob lab shows it)\n",
          kSampleSourceSite, kSampleSourceInstanceId, kSampleDestinationSite, kSampleDestinationInstanceId);
+  const SSeedDBLab databases = CDatabaseLabSeed::Sample();
+  printf("drjob: DR group [%s] (id %d): [%zu] Oracle database replications of replica-sync task [%d], sources "
+         "running, destinations stopped\n",
+         kSampleDBGroup.name, kSampleDBGroup.id, databases.replications.size(), databases.taskId);
+  printf("drjob: DR group [%s] (id %d): [%zu] storage-array VMs replicated from array [%s] to array [%s], storage "
+         "policy [%d] (snap copy %d, array copy %d)\n",
+         kSampleArrayGroup.name, kSampleArrayGroup.id, sizeof(kSampleArrayVMs) / sizeof(kSampleArrayVMs[0]),
+         kSampleProductionArray, kSampleDRArray, kSampleArrayPolicyId, kSampleSnapCopyId, kSampleArrayCopyId);
   return kExitSuccess;
 }
 
@@ -538,79 +550,22 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   return ExitCodeOfState(state);
 }
 
-namespace {
-
-const char* UpDown(bool down) { return down ? "down" : "up"; }
-
-std::string Joined(const std::vector<std::string>& parts) {
-  std::string out;
-  for (const std::string& p : parts) out += (out.empty() ? "" : ",") + p;
-  return out.empty() ? "-" : out;
-}
-
-bool ShowLab() {
-  std::vector<SLabInstance> instances;
-  std::vector<SLabProxy> proxies;
-  std::vector<SLabVM> vms;
-  std::vector<SLabReplica> replicas;
-  if (CHypervisorLab::Instances(instances) != EStoreResult::kOk || CHypervisorLab::Proxies(proxies) != EStoreResult::kOk ||
-      CHypervisorLab::VMs(0, vms) != EStoreResult::kOk || CHypervisorLab::Replicas(replicas) != EStoreResult::kOk) {
-    return false;
-  }
-  printf("instances:\n%-8s %-12s %-6s %-18s %-5s %s\n", "id", "name", "vendor", "host", "state", "proxies");
-  for (const SLabInstance& i : instances) {
-    std::vector<std::string> served;
-    for (const SLabProxy& p : proxies) {
-      for (const SLabProxyInstance& s : p.instances) {
-        if (s.instanceId == i.id) served.push_back(std::to_string(p.clientId));
-      }
-    }
-    printf("%-8lld %-12s %-6d %-18s %-5s %s\n", i.id, i.name.c_str(), i.vendor, i.host.c_str(), UpDown(i.down),
-           Joined(served).c_str());
-  }
-  printf("proxies:\n%-8s %-12s %-5s %s\n", "id", "name", "state", "instances");
-  for (const SLabProxy& p : proxies) {
-    std::vector<std::string> served;
-    for (const SLabProxyInstance& s : p.instances) served.push_back(std::to_string(s.instanceId));
-    printf("%-8lld %-12s %-5s %s\n", p.clientId, p.name.c_str(), UpDown(p.down), Joined(served).c_str());
-  }
-  printf("VMs:\n%-8s %-12s %-16s %-5s %-5s %-15s %-8s %s\n", "instance", "guid", "name", "power", "tools", "ip",
-         "content", "snapshots");
-  for (const SLabVM& vm : vms) {
-    std::vector<SLabSnapshot> snaps;
-    if (CHypervisorLab::Snapshots(vm.instanceId, vm.guid, snaps) != EStoreResult::kOk) return false;
-    std::vector<std::string> names;
-    for (const SLabSnapshot& s : snaps) names.push_back(s.name);
-    const std::string ip = CHypervisorLab::ReportedIp(vm);
-    printf("%-8lld %-12s %-16s %-5s %-5s %-15s %-8lld %s\n", vm.instanceId, vm.guid.c_str(), vm.name.c_str(),
-           vm.poweredOn ? "on" : "off", vm.toolsInstalled ? "yes" : "no", ip.empty() ? "-" : ip.c_str(), vm.content,
-           Joined(names).c_str());
-  }
-  printf("replicas:\n%-8s %-20s %-20s %-10s %s\n", "id", "source", "destination", "backed-up", "synced");
-  for (const SLabReplica& r : replicas) {
-    printf("%-8d %-20s %-20s %-10lld %lld\n", r.replicationId,
-           (std::to_string(r.sourceInstanceId) + ":" + r.sourceGuid).c_str(),
-           (std::to_string(r.destInstanceId) + ":" + r.destGuid).c_str(), r.backedUpContent, r.syncedContent);
-  }
-  return true;
-}
-
-}  // namespace
-
 int CDrJobCommands::Lab(const CDrJobArgs& args) {
   std::string error;
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   const std::string& op = args.Operation();
   if (op == "show") {
-    return ShowLab() ? kExitSuccess : DatabaseError("cannot read the hypervisor lab of [" + args.DbPath() + "]");
+    return CDrJobLabView::Show() ? kExitSuccess : DatabaseError("cannot read the lab of [" + args.DbPath() + "]");
   }
   if (op == "release") {
     if (!CHypervisorLab::ReleaseHangs()) return DatabaseError("cannot release the hung VM operations");
     printf("drjob: hung VM operations released\n");
     return kExitSuccess;
   }
-  const EStoreResult changed = CHypervisorLab::SetDown(args.Name(), op == "down");
-  if (changed == EStoreResult::kMissing) return Error(kExitUnknown, "no site or proxy [" + args.Name() + "] in the lab");
+  const EStoreResult changed = CDrJobLabView::SetDown(args.Name(), op == "down");
+  if (changed == EStoreResult::kMissing) {
+    return Error(kExitUnknown, "no site, proxy, array or client [" + args.Name() + "] in the lab");
+  }
   if (changed != EStoreResult::kOk) {
     return Error(kExitDatabase, "cannot change [" + args.Name() + "] (" + DatabaseReason() + ")");
   }

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "SeedArrays.h"
+#include "SeedGroups.h"
 #include "SeedLab.h"
 #include "SeedReplications.h"
 #include "appmgr/ClientStore.h"
@@ -16,6 +18,7 @@
 #include "msg/MsgEnums.h"
 #include "settings/ZNPlatformInfo.h"
 #include "sim/Simulators.h"
+#include "tasksim/DatabaseLabSeed.h"
 
 namespace {
 
@@ -26,34 +29,6 @@ bool Fail(std::string& error, const std::string& text) {
   error = text;
   return false;
 }
-
-std::string SampleGroupXml() {
-  Api::VirtualApp app;
-  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
-  for (int priority = 1; priority <= 2; ++priority) {
-    CNMessageBase& group = config.AddMsg(TMMsg::DRGroupConfigFields::kPriorities);
-    group.SetInt32(TMMsg::VMGroup::kPriority, priority);
-    group.SetInt32(TMMsg::VMGroup::kDelayMinutes, 1);
-    group.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
-    for (const SSampleVM& vm : kSampleVMs) {
-      if (vm.priority != priority) continue;
-      CNMessageBase& entry = group.AddMsg(TMMsg::VMGroup::kVMSequence);
-      entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kName, vm.source);
-      entry.SetInt32(TMMsg::VMDependencyOrder::kBootOrder, priority);
-      entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, vm.replicationId);
-      entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_VSA_REPLICATION);
-    }
-  }
-  // No approval workflow for the sample group.
-  app.SetInt32(Api::VirtualApp::kApprovalRequired, 0);
-  std::string xml;
-  app.serializeUTF8(xml);
-  return xml;
-}
-
-}  // namespace
-
-namespace {
 
 // The tables every lab seed ever made holds: what tells a lab from another
 // database.
@@ -80,15 +55,18 @@ bool SeedRows(std::string& error) {
   client.hostName = client.name;
   client.displayName = client.name;
   if (!CClientStore::PutClient(client)) return Fail(error, "cannot store the client [" + client.name + "]");
-  if (!SeedSampleReplications(error) || !SeedHypervisorLab(error)) return false;
+  if (!SeedSampleReplications(error) || !SeedHypervisorLab(error) || !SeedSampleArrays(kSampleArrayGroup.id, error) ||
+      !SeedSampleGroups(error)) {
+    return false;
+  }
+  if (!CDatabaseLabSeed::AddLab(CDatabaseLabSeed::Sample())) {
+    return Fail(error, "cannot store the sample database replications");
+  }
   if (!CLabStore::AddUser(CDrJobLab::kSampleOwnerId, "dr-operator", CDrJobLab::kSampleOwnerEmail)) {
     return Fail(error, "cannot add the owner");
   }
   if (!CLabStore::SetKnob(kOwnerKnob, std::to_string(CDrJobLab::kSampleOwnerId))) {
     return Fail(error, "cannot record the owner");
-  }
-  if (!CLabStore::PutDRGroup(CDrJobLab::kSampleGroupId, CDrJobLab::kSampleGroup, SampleGroupXml())) {
-    return Fail(error, "cannot store the DR group");
   }
   return true;
 }

@@ -8,9 +8,6 @@
 
 class CDrJobLab {
  public:
-  // The sample lab's DR group, as `./dr.sh demo` runs it.
-  static constexpr const char* kSampleGroup = "Sample";
-  static constexpr int kSampleGroupId = 1;
   static constexpr int kSampleOwnerId = 2;
   static constexpr const char* kSampleOwnerEmail = "dr-operator@example.com";
 
@@ -20,9 +17,10 @@ class CDrJobLab {
   // checked read-only first, so a refused file is left exactly as it was.
   static bool Open(const std::string& path, std::string& error);
 
-  // Makes the sample lab at path: a DR group of two priorities of VM
-  // replications with the hypervisor lab their VMs live in, the client of
-  // this machine and the job owner with an e-mail address. Only a new file,
+  // Makes the sample lab at path: the sample DR groups (SeedGroups.h) of VM,
+  // database and storage-array replications with the hypervisor, database
+  // and array labs they live in, the client of this machine and the job
+  // owner with an e-mail address. Only a new file,
   // an empty file or an empty database is filled, and with replace a lab
   // no live process runs a DR job on, which is replaced whole; anything
   // else is refused and left as it was. All in one write transaction, so a

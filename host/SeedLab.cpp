@@ -1,5 +1,6 @@
 #include "SeedLab.h"
 
+#include "SeedArrays.h"
 #include "SeedReplications.h"
 #include "vm/HypervisorLab.h"
 
@@ -101,6 +102,20 @@ bool SeedHypervisorLab(std::string& error) {
     replica.destName = dr.name;
     replica.backedUpContent = replica.syncedContent = source.content;
     if (!CHypervisorLab::AddReplica(replica)) return Fail(error, "cannot store the replica of [" + id + "]");
+  }
+  // The storage-array VMs run at the source site on their array datastores;
+  // their DR copies are made from the array's snapshots, not kept here.
+  for (const SSampleArrayVM& sample : kSampleArrayVMs) {
+    ++n;
+    SLabVM source = SampleVM(kSampleSourceInstanceId, SampleArrayVMGuid(sample.replicationId), sample.name, "a", n);
+    source.datastores = {sample.datastore};
+    source.poweredOn = true;
+    source.content = sample.replicationId;
+    source.clientId = SampleArrayVMClient(sample.replicationId);
+    if (!CHypervisorLab::AddVM(source)) {
+      return Fail(error, "cannot store the VM of storage-array replication [" + std::to_string(sample.replicationId) +
+                             "]");
+    }
   }
   return true;
 }

@@ -1,9 +1,11 @@
-// The hypervisor lab of the sample DR group: a source site and a
-// destination site with two proxies each, the source VM of every sample
+// The hypervisor lab of the sample DR groups: a source site and a
+// destination site with two proxies each, the source VM of every sample VM
 // replication (GUID "src-<id>": on, with guest tools and an address) and its
 // DR VM ("dst-<id>": off, with one "__OB_BACKUP__" snapshot of the last
-// sync), and the replicas that tie them. The sample replications name the
-// same instances, proxy, target and source clients (SeedReplications).
+// sync), and the replicas that tie them; also the source VMs of the
+// storage-array replications (SeedArrays) on their array datastores. The
+// sample replications name the same instances, proxy, target and source
+// clients (SeedReplications).
 #pragma once
 
 #include <string>

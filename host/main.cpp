@@ -47,7 +47,9 @@ const SCommandUsage kUsage[] = {
     {CDrJobArgs::kTasks, "drjob tasks --db PATH",
      "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kLab, "drjob lab --db PATH [show | down NAME | up NAME | release]",
-     "exit codes of lab: 0 done, 5 no such site or proxy, 4 unreadable database, 2 bad arguments or environment\n"},
+     "lab down|up NAME takes a hypervisor site or proxy, an array or a client (its remote commands) down or up\n"
+     "exit codes of lab: 0 done, 5 no such site, proxy, array or client, 4 unreadable database,\n"
+     "  2 bad arguments or environment\n"},
 };
 
 const char kEnvironment[] =

@@ -11,6 +11,7 @@
 #include "TestThread.h"
 #include "app/AppReplDataMgr.h"
 #include "app/OracleDBDRBase.h"
+#include "appmgr/InstanceProperties.h"
 #include "engine/SDRInstanceCtx.h"
 #include "engine/SDROSubclient.h"
 #include "engine/SDROperationCtx.h"
@@ -74,7 +75,7 @@ class AppDRContext : public CAppDRLabTestBase {
   // The source entity of replication 1 as the lab has it, changed.
   void ChangeSource(int id, const std::function<void(drtest::SDBSite&, int&)>& change) {
     drtest::SDBSite site = Replication(id).source;
-    int subclient = m_lab.subclientId;
+    int subclient = Replication(id).subclientId;
     change(site, subclient);
     ChangeStored(id, [&](Info& info) { info.SetMsg(Info::kSourceEntity, drtest::DBEntity(site, subclient, 22)); });
   }
@@ -154,13 +155,13 @@ TEST_F(AppDRContext, PerformOperationDispatchesByPhase) {
 TEST_F(AppDRContext, TheBackupRunsOneJobKeepsItInTheGroupAndRecordsIt) {
   LoadMachines({1});
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_BACKUP);
-  SDROSubclient group(1, m_lab.subclientId);
+  SDROSubclient group(1, Replication(1).subclientId);
   ctx.subclient = &group;
 
   EXPECT_TRUE(Context().Backup(ctx));
   const std::vector<SChildJobRecord> backups = JobsOf(EChildJobType::kBackup);
   ASSERT_EQ(1u, backups.size());
-  EXPECT_EQ(m_lab.subclientId, backups[0].applicationId);
+  EXPECT_EQ(Replication(1).subclientId, backups[0].applicationId);
   EXPECT_EQ(backups[0].jobId, group.GetBkpJobId());
   const SPhaseRow row = RowOf(1, Api::VIRTUAL_APP_PHASE_BACKUP);
   ASSERT_EQ(Api::VIRTUAL_APP_PHASE_BACKUP, row.phase);
@@ -219,7 +220,7 @@ TEST_F(AppDRContext, ASuspensionDuringTheBackupKeepsTheRunningRowNamingTheChild)
 TEST_F(AppDRContext, TheDatabaseBackupRequestCarriesTheOracleOptions) {
   LoadMachines({1});
   TMMsg::CreateTaskReq request;
-  ApplicationId app(2, m_lab.subclientId);
+  ApplicationId app(2, Replication(1).subclientId);
   ASSERT_TRUE(Context().CreateBackupTask(request, app, m_machines));
   std::string xml;
   ASSERT_TRUE(request.serializeUTF8(xml, false));
@@ -265,7 +266,7 @@ TEST_F(AppDRContext, AMachineNeedingASyncRunsTheTaskAndPausesAfterIt) {
   ChangeStored(1, [](Info& info) { info.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
   LoadMachines({1});
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_REPLICATION);
-  SDROSubclient group(1, m_lab.subclientId);
+  SDROSubclient group(1, Replication(1).subclientId);
   group.SetBkpJobId(12345);
   ctx.subclient = &group;
   CPlatformClock::Instance().ClearRecords();

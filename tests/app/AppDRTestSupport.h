@@ -1,7 +1,7 @@
-// A database lab for the application DR tests: two Oracle replications of
-// one subclient and one replica-sync task, their clients, instances with
-// Oracle homes and databases (sources running, destinations stopped), the
-// subclient's storage policy and the task; a DR job with a DR group of one
+// A database lab for the application DR tests: drjob's sample (two Oracle
+// replications, each of its own subclient, one replica-sync task, their
+// clients, instances with Oracle homes and databases, sources running and
+// destinations stopped, the subclients' storage policy); a DR job with a DR group of one
 // priority of them, the job simulator running with its notices delivered in
 // this process; and the engine either up to its machine records (for the
 // context tests) or through Initialize and Run (end to end).
@@ -23,47 +23,7 @@
 #include "engine/SDRInfoCtx.h"
 #include "engine/SDRPriority.h"
 #include "engine/TestDRContext.h"
-#include "jobs/TaskStore.h"
-#include "jobsim/StoragePolicyStore.h"
 #include "sim/Simulators.h"
-
-namespace drtest {
-
-// What a database lab holds; SeedDBLab writes it through the owners.
-struct SDBLab {
-  int subclientId = 31;
-  int taskId = 41;
-  int storagePolicyId = 6;
-  int primaryCopyId = 61;
-  std::vector<SDBReplication> replications;
-};
-
-// The sample lab: replications 1 and 2 (SimpleDBReplication).
-inline SDBLab SampleDBLab() {
-  SDBLab lab;
-  for (int id : {1, 2}) lab.replications.push_back(SimpleDBReplication(id, lab.subclientId, lab.taskId));
-  return lab;
-}
-
-// The replica-sync task a sync start names: a schedule with restore options
-// (no bucketing).
-inline void SeedDBLab(const SDBLab& lab) {
-  SStoragePolicy policy;
-  policy.policyId = lab.storagePolicyId;
-  policy.copies = {SStorageCopy{lab.primaryCopyId, 1, true, true}};
-  ASSERT_TRUE(CStoragePolicyStore::PutPolicy(policy));
-  ASSERT_TRUE(CStoragePolicyStore::AssignSubclient(SSubclientPolicy{lab.subclientId, lab.storagePolicyId, false}));
-  TMMsg::TaskInfo task;
-  task.AddMsg(TMMsg::TaskInfo::kSubTasks)
-      .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
-      .MutableMsg(TMMsg::JobOption::kRestoreOptions)
-      .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
-      .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  ASSERT_TRUE(CTaskStore::PutTask(lab.taskId, ETaskKind::kSchedule, task));
-  for (const SDBReplication& r : lab.replications) SeedDBReplication(r);
-}
-
-}  // namespace drtest
 
 class CAppDRLabTestBase : public CDRRecordsTestBase {
  protected:
@@ -71,8 +31,8 @@ class CAppDRLabTestBase : public CDRRecordsTestBase {
     CDRRecordsTestBase::SetUp();
     std::string error;
     ASSERT_TRUE(CSimulators::CreateTables(error)) << error;
-    m_lab = drtest::SampleDBLab();
-    drtest::SeedDBLab(m_lab);
+    m_lab = CDatabaseLabSeed::Sample();
+    ASSERT_TRUE(CDatabaseLabSeed::AddLab(m_lab));
     m_simulator.reset(new drtest::CScopedJobSimulator());
     CJobSimulator::SetInProcessDelivery(DRChildJobDone);
   }
@@ -169,7 +129,7 @@ class CAppDRLabTestBase : public CDRRecordsTestBase {
   static std::vector<SChildJobRecord> JobsOf(EChildJobType type) { return drtest::ChildJobsOf(type); }
   static App::ReplicaSyncReplicationInfo Stored(int id) { return drtest::StoredDBReplication(id); }
 
-  drtest::SDBLab m_lab;
+  SSeedDBLab m_lab;
   std::unique_ptr<drtest::CScopedJobSimulator> m_simulator;
   std::unique_ptr<CGenericDR> m_generic;
   IDROrchestrator* m_orchestrator = nullptr;

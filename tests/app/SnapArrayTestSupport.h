@@ -19,7 +19,9 @@
 // array 3, where its relationship lives.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,33 @@
 #include "engine/DRRecordsTestSupport.h"
 #include "jobs/StandIns.h"
 #include "sim/Simulators.h"
+
+namespace drtest {
+
+// The replica groups of the data source's replications, loaded through the
+// manager as a storage-array context loads them for a storage copy.
+inline std::map<int, SSMReplicaGroup*> ReplicaGroupsOf(CSnapArrayDRReplDataMgr& mgr, const SDataSourceInfo& source,
+                                                       int copyId) {
+  SnapDRContext ctx;
+  ctx.copyId = copyId;
+  ctx.appId = 106;
+  for (int id : source.replIds) {
+    SDataSourceInfo one = source;
+    one.replId = id;
+    ctx.replIds.insert(id);
+    SnapDRRepInfo* rep = static_cast<SnapDRRepInfo*>(mgr.FetchReplData(one));
+    if (rep == nullptr) continue;
+    const std::set<int> groups = rep->GetReplicaGroupIds();
+    ctx.replicaGroupIds.insert(groups.begin(), groups.end());
+  }
+  EXPECT_TRUE(mgr.QuerySnapReplicaInfo(ctx));
+  std::map<int, SSMReplicaGroup*> groups;
+  SDataSourceInfo info = source;
+  EXPECT_TRUE(mgr.GetReplicaGroups(info, groups));
+  return groups;
+}
+
+}  // namespace drtest
 
 class CSnapArrayTestBase : public CDRRecordsTestBase {
  protected:
@@ -155,20 +184,7 @@ class CSnapArrayTestBase : public CDRRecordsTestBase {
 
   // The groups of the ids, loaded through the manager as the context does.
   static std::map<int, SSMReplicaGroup*> Groups(CSnapArrayDRReplDataMgr& mgr, const std::vector<int>& ids) {
-    std::set<int> groupIds;
-    for (int id : ids) {
-      SnapDRRepInfo* rep = Record(mgr, id);
-      if (rep != nullptr) {
-        const std::set<int> g = rep->GetReplicaGroupIds();
-        groupIds.insert(g.begin(), g.end());
-      }
-    }
-    SnapDRContext ctx = Context(ids, groupIds);
-    EXPECT_TRUE(mgr.QuerySnapReplicaInfo(ctx));
-    std::map<int, SSMReplicaGroup*> groups;
-    SDataSourceInfo info = Source(ids);
-    EXPECT_TRUE(mgr.GetReplicaGroups(info, groups));
-    return groups;
+    return drtest::ReplicaGroupsOf(mgr, Source(ids), kCopy);
   }
 
   static Api::SnapDRReplicationInfo Stored(int replId) {

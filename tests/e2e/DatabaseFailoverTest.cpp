@@ -3,6 +3,8 @@
 // backup and sync jobs run in the job simulator, the scripts on the database
 // hosts, and the test reads back the phase rows, the replications, the
 // hosts' states and the commands the hosts were given.
+#include <set>
+
 #include "app/AppDRTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/ZNClient.h"
@@ -37,13 +39,15 @@ TEST_F(E2EDatabaseFailover, EveryStepSucceedsAndTheDestinationsRunInsteadOfTheSo
 
   const std::vector<SChildJobRecord> backups = JobsOf(EChildJobType::kBackup);
   const std::vector<SChildJobRecord> syncs = JobsOf(EChildJobType::kSync);
-  // One backup and one sync per machine, each of its own replication's task.
+  // One backup and one sync per machine: each backs up its own subclient.
   EXPECT_EQ(2u, backups.size());
   EXPECT_EQ(2u, syncs.size());
+  std::set<int> subclients;
   for (const SChildJobRecord& job : backups) {
-    EXPECT_EQ(m_lab.subclientId, job.applicationId);
+    subclients.insert(job.applicationId);
     EXPECT_EQ("Completed", job.status);
   }
+  EXPECT_EQ((std::set<int>{Replication(1).subclientId, Replication(2).subclientId}), subclients);
   for (int id : {1, 2}) {
     const drtest::SDBReplication& r = Replication(id);
     // Backup, replication, shutdown, disable sync, power on: in that order

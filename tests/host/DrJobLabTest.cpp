@@ -1,44 +1,20 @@
 // drjob lab: the seeded hypervisor lab matches the sample replications, and
 // another process takes its sites and proxies down and up and releases hung
 // operations while this one calls it.
-#include <sstream>
+#include <iterator>
 
 #include "JobSimTestSupport.h"
 #include "TestThread.h"
 #include "appmgr/AppVMStore.h"
 #include "host/DrJobTestSupport.h"
+#include "host/SeedArrays.h"
+#include "host/SeedReplications.h"
 #include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 #include "vm/VmOperation.h"
 
 namespace drtest {
 namespace {
-
-// The rows of one section of drjob lab show, split into words.
-std::vector<std::vector<std::string>> Section(const std::string& output, const std::string& title) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(output);
-  std::string line;
-  bool inside = false;
-  bool header = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == ':') {
-      inside = line == title + ":";
-      header = inside;
-      continue;
-    }
-    if (!inside) continue;
-    if (header) {
-      header = false;
-      continue;
-    }
-    std::istringstream words(line);
-    std::vector<std::string> row;
-    for (std::string w; words >> w;) row.push_back(w);
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 int Call(int op, long long instance, const std::string& guid, int seconds = 1800) {
   TMMsg::VMProvisioningOption option;
@@ -57,9 +33,9 @@ class E2EDrJobHypervisorLab : public CDrJobLabTest {};
 TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
   const SResult show = Host("lab --db " + m_db);
   ASSERT_EQ(0, show.code) << show.output;
-  const auto replicas = Section(show.output, "replicas");
-  const auto vms = Section(show.output, "VMs");
-  const auto proxies = Section(show.output, "proxies");
+  const auto replicas = LabSection(show.output, "replicas");
+  const auto vms = LabSection(show.output, "VMs");
+  const auto proxies = LabSection(show.output, "proxies");
   ASSERT_EQ(3u, replicas.size()) << show.output;
   for (int id : {101, 102, 201}) {
     App::VSAReplicationInfo info;
@@ -100,7 +76,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
     EXPECT_EQ("301", std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
     EXPECT_EQ(id == 101 ? 2u : 1u, info.ListSize(Repl::kTrackingIds));
   }
-  EXPECT_EQ(6u, vms.size());
+  // Each VM replication's source and DR VM, and each storage-array VM's source.
+  EXPECT_EQ(2 * std::size(kSampleVMs) + std::size(kSampleArrayVMs), vms.size());
 
   // Seeding again replaces the lab with the same lab, not a second one.
   ASSERT_EQ(0, Host("seed --replace --db " + m_db).code);

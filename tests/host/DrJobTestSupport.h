@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +99,32 @@ inline SFileState StateOf(const std::string& path) {
   return s;
 }
 
+// The rows of one section of drjob lab show, split into words.
+inline std::vector<std::vector<std::string>> LabSection(const std::string& output, const std::string& title) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(output);
+  std::string line;
+  bool inside = false;
+  bool header = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == ':') {
+      inside = line == title + ":";
+      header = inside;
+      continue;
+    }
+    if (!inside) continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::istringstream words(line);
+    std::vector<std::string> row;
+    for (std::string w; words >> w;) row.push_back(w);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 // A seeded lab in a folder of its own; the test process opens the same
 // database file to read back and steer what the host did.
 class CDrJobLabTest : public testing::Test {
@@ -119,14 +147,14 @@ class CDrJobLabTest : public testing::Test {
   }
   SResult Host(const std::string& args) { return RunDrJob(args, m_dir); }
 
-  // A DR job on the sample group, made the way the job manager service
-  // would make it.
-  static void CreateDRJob(long long jobId) {
+  // A DR job on a sample group, made the way the job manager service would
+  // make it.
+  static void CreateDRJob(long long jobId, int groupId = 1) {
     TMMsg::JobOption options;
     CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
                             .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
     dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, 0);
-    dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity).SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, 1);
+    dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity).SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, groupId);
     SJobRecord job;
     job.jobId = jobId;
     job.jobType = CJobStore::kTypeDR;

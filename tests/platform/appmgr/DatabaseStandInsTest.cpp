@@ -6,6 +6,7 @@
 #include "Db/DbTestSupport.h"
 #include "TestSupport.h"
 #include "app/AppReplTestSupport.h"
+#include "appmgr/ClientStore.h"
 #include "appmgr/OracleInstance.h"
 #include "appmgr/RemoteExecStore.h"
 #include "log/LogSink.h"

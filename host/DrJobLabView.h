@@ -1,0 +1,18 @@
+// What "drjob lab" shows and steers: the hypervisor lab (sites, proxies,
+// VMs, replicas), the database hosts, and the array lab (arrays, volume
+// relationships, LUNs, archive files and the calls the arrays were given),
+// read and changed through their owners.
+#pragma once
+
+#include <string>
+
+#include "core/StoreResult.h"
+
+class CDrJobLabView {
+ public:
+  // Prints every section; false when a part of the lab cannot be read.
+  static bool Show();
+  // Takes the site, proxy, array or client of that name down or up (in that
+  // order of look-up); kMissing when the lab has none.
+  static EStoreResult SetDown(const std::string& name, bool down);
+};

@@ -1,0 +1,19 @@
+// The sample lab's DR groups: "Sample" (two priorities of VM replications),
+// "SampleDB" (one priority of database replications) and "SampleArray" (one
+// priority of storage-array replications), each with the replications the
+// other seeding sources store.
+#pragma once
+
+#include <string>
+
+struct SSampleGroup {
+  int id;
+  const char* name;
+};
+
+constexpr SSampleGroup kSampleVMGroup = {1, "Sample"};
+constexpr SSampleGroup kSampleDBGroup = {2, "SampleDB"};
+constexpr SSampleGroup kSampleArrayGroup = {3, "SampleArray"};
+
+// Stores the three groups. False with the reason when one cannot be stored.
+bool SeedSampleGroups(std::string& error);

@@ -1,0 +1,451 @@
+// The planned failover of the sample database group through drjob, on a
+// freshly seeded lab: the success path, the path without a sync, the
+// arguments the database scripts get, and what a failure at each step
+// leaves behind (the job's state and exit code, every machine's phase rows,
+// the replications' statuses, the databases and the child jobs). Faults are
+// planted through the lab's owners in this process; kills and suspensions go
+// through "drjob control" while the run is in another process.
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "JobSimTestSupport.h"
+#include "appmgr/DatabaseHosts.h"
+#include "appmgr/InstanceProperties.h"
+#include "appmgr/RemoteExecStore.h"
+#include "host/DrJobTestSupport.h"
+#include "host/SeedGroups.h"
+#include "jobs/PhaseRowStore.h"
+#include "repl/ReplicaSyncStore.h"
+#include "tasksim/DatabaseLabSeed.h"
+#include "tasksim/ReplicaSyncEffects.h"
+
+namespace {
+
+using drtest::Has;
+using drtest::SResult;
+using Info = App::ReplicaSyncReplicationInfo;
+
+constexpr int kOk = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+constexpr int kFail = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+constexpr int kRunning = Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+constexpr int kBackup = Api::VIRTUAL_APP_PHASE_BACKUP;
+constexpr int kSync = Api::VIRTUAL_APP_PHASE_REPLICATION;
+constexpr int kShutdown = Api::VIRTUAL_APP_PHASE_SHUTDOWN;
+constexpr int kDisable = Api::VIRTUAL_APP_PHASE_DISABLE_SYNC;
+constexpr int kPowerOn = Api::VIRTUAL_APP_PHASE_POWER_ON;
+constexpr long long kDRJob = 7001;
+// A child job that runs until the test ends it.
+constexpr long long kForever = 1000000000LL;
+
+// A replication's phase rows: phase -> state.
+using Rows = std::map<int, int>;
+const Rows kAllDone = {{kBackup, kOk}, {kSync, kOk}, {kPowerOn, kOk}, {kDisable, kOk}, {kShutdown, kOk}};
+
+class E2EDrJobDatabase : public drtest::CDrJobLabTest {
+ protected:
+  void SetUp() override {
+    drtest::CDrJobLabTest::SetUp();
+    m_lab = CDatabaseLabSeed::Sample();
+  }
+
+  std::string RunArgs() const {
+    return "run --db " + m_db + " --group " + kSampleDBGroup.name + " --type planned-failover --job-id " +
+           std::to_string(kDRJob);
+  }
+  SResult Run() { return Host(RunArgs()); }
+
+  // The run in another process, at a time scale of its own, whose output is
+  // read once it ends.
+  void StartRun(drtest::CChildProcess& run, const std::string& scale = "0.001") {
+    std::vector<std::string> argv = {"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                     "DR_TIME_SCALE=" + scale, DR_DRJOB};
+    const std::string args = RunArgs();
+    for (size_t at = 0, next; at < args.size(); at = next + 1) {
+      next = args.find(' ', at);
+      if (next == std::string::npos) next = args.size();
+      argv.push_back(args.substr(at, next - at));
+    }
+    ASSERT_TRUE(run.Start(argv));
+  }
+  static SResult Finish(drtest::CChildProcess& run) {
+    SResult r{-1, std::string()};
+    for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
+    const int status = run.Wait();
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  }
+  SResult Control(const char* operation) {
+    return Host("control --db " + m_db + " --job " + std::to_string(kDRJob) + " " + operation);
+  }
+
+  const SSeedDBReplication& Replication(int id) const { return m_lab.replications.at(id - 1); }
+
+  static Rows RowsOf(int replicationId) {
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDRJob, rows));
+    Rows out;
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.replicationId == replicationId) out[row.phase] = row.status;
+    }
+    return out;
+  }
+  static SPhaseRowRecord RowOf(int replicationId, int phase) {
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDRJob, rows));
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.replicationId == replicationId && row.phase == phase) return row;
+    }
+    return SPhaseRowRecord();
+  }
+  static Info Stored(int id) {
+    Info info;
+    EXPECT_EQ(EStoreResult::kOk, CReplicaSyncStore::Find(id, info)) << id;
+    return info;
+  }
+  static bool Running(const SSeedDBSite& site) {
+    bool running = false;
+    EXPECT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(site.clientId, site.home, running)) << site.clientName;
+    return running;
+  }
+  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) {
+    std::vector<SRemoteExecEntry> entries;
+    EXPECT_EQ(EStoreResult::kOk, CRemoteExecStore::Entries(entries, clientId));
+    return entries;
+  }
+  // The child job of a type a machine started (0 when there is none yet).
+  long long ChildOf(EChildJobType type, int replicationId) const {
+    for (const SChildJobRecord& job : drtest::ChildJobsOf(type)) {
+      const bool mine = type == EChildJobType::kBackup
+                            ? job.applicationId == Replication(replicationId).subclientId
+                            : job.replicationIds == std::vector<int>{replicationId};
+      if (mine) return job.jobId;
+    }
+    return 0;
+  }
+  // Both machines wait on a child of the type, their running rows naming
+  // it.
+  bool BothWaitOn(EChildJobType type, int phase) const {
+    return drtest::Eventually([&] {
+      for (int id : {1, 2}) {
+        const long long child = ChildOf(type, id);
+        const SPhaseRowRecord row = RowOf(id, phase);
+        if (child == 0 || row.status != kRunning || row.details.find(std::to_string(child)) == std::string::npos) {
+          return false;
+        }
+      }
+      return true;
+    });
+  }
+  static bool NoChildRuns() {
+    std::vector<SChildJobRecord> jobs;
+    EXPECT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(jobs));
+    for (const SChildJobRecord& job : jobs) {
+      if (!job.ended) return false;
+    }
+    return true;
+  }
+  std::string Log() const { return drtest::ReadFile(m_dir + "/run/drorch.log"); }
+  static std::string Ended(int state, const char* text) {
+    return "drjob: DR job [" + std::to_string(kDRJob) + "] finished with state [" + std::to_string(state) + "] " +
+           text;
+  }
+
+  SSeedDBLab m_lab;
+};
+
+TEST_F(E2EDrJobDatabase, APlannedFailoverBacksUpSyncsStopsTheSourcesAndStartsTheDestinations) {
+  const SResult r = Run();
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, Ended(0, "SUCCESS"))) << r.output;
+  for (int id : {1, 2}) {
+    const SSeedDBReplication& rep = Replication(id);
+    EXPECT_EQ(kAllDone, RowsOf(id)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(id).GetInt32(Info::kSyncStatus)) << id;
+    EXPECT_FALSE(Running(rep.source)) << id;
+    EXPECT_TRUE(Running(rep.destination)) << id;
+    const std::vector<SRemoteExecEntry> started = Journal(rep.destination.clientId);
+    ASSERT_EQ(1u, started.size()) << id;
+    EXPECT_EQ((std::vector<std::string>{"sh", CDatabaseHosts::kStartScript, rep.destination.clientName,
+                                        rep.destination.home}),
+              started[0].argv);
+    const std::vector<SRemoteExecEntry> stopped = Journal(rep.source.clientId);
+    ASSERT_EQ(1u, stopped.size()) << id;
+    EXPECT_EQ((std::vector<std::string>{"sh", CDatabaseHosts::kStopScript, rep.source.clientName, rep.source.home}),
+              stopped[0].argv);
+    // Its own backup and one sync of it, both ended.
+    EXPECT_NE(0, ChildOf(EChildJobType::kBackup, id)) << id;
+    EXPECT_NE(0, ChildOf(EChildJobType::kSync, id)) << id;
+  }
+  EXPECT_TRUE(NoChildRuns());
+  const SResult show = Host("lab --db " + m_db);
+  EXPECT_TRUE(Has(show, "11       src1         /u01/src1            stopped   up")) << show.output;
+  EXPECT_TRUE(Has(show, "21       dst1         /u01/dst1            running   up")) << show.output;
+}
+
+TEST_F(E2EDrJobDatabase, ReplicationsTheBackupLeavesInSyncStartNoSyncJob) {
+  ASSERT_TRUE(CReplicaSyncEffects::SetBackupsLeaveSyncStatus(true));
+  const SResult r = Run();
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(drtest::ChildJobsOf(EChildJobType::kSync).empty());
+  EXPECT_EQ(2u, drtest::ChildJobsOf(EChildJobType::kBackup).size());
+  const std::string log = Log();
+  for (int id : {1, 2}) {
+    EXPECT_EQ(kAllDone, RowsOf(id)) << id;
+    EXPECT_NE(std::string::npos,
+              log.find("No sync required for instances in list [" + std::to_string(id) +
+                       "] as sync status is [IN SYNC]"))
+        << id;
+    EXPECT_TRUE(Running(Replication(id).destination)) << id;
+  }
+}
+
+TEST_F(E2EDrJobDatabase, AnEmptyOracleHomeIsPassedAsAnEmptyArgument) {
+  const SSeedDBSite& destination = Replication(1).destination;
+  ASSERT_EQ(0, InstanceProperties(destination.instanceId).setAttribute(ZN_PROP_ORACLE_HOME, ""));
+  ASSERT_TRUE(CDatabaseHosts::PutDatabase(destination.clientId, "", false));
+  const SResult r = Run();
+  EXPECT_EQ(0, r.code) << r.output;
+  const std::vector<SRemoteExecEntry> started = Journal(destination.clientId);
+  ASSERT_EQ(1u, started.size());
+  EXPECT_EQ(destination.clientName + " ", started[0].arguments);
+  EXPECT_EQ((std::vector<std::string>{"sh", CDatabaseHosts::kStartScript, destination.clientName, ""}),
+            started[0].argv);
+  bool running = false;
+  ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(destination.clientId, "", running));
+  EXPECT_TRUE(running);
+}
+
+TEST_F(E2EDrJobDatabase, ClientNamesAShellWouldSplitAreNeverSent) {
+  // Replication 1's source client is named with a ';', replication 2's
+  // with a blank: neither shut-down is sent, so no host is given anything.
+  const std::vector<std::string> names = {"src1;reboot", "src 2"};
+  for (int id : {1, 2}) {
+    SSeedDBSite site = Replication(id).source;
+    site.clientName = names[id - 1];
+    Info partial;
+    partial.SetInt32(Info::kReplicationId, id);
+    partial.SetMsg(Info::kSourceEntity, CDatabaseLabSeed::Entity(site, Replication(id).subclientId, 22));
+    std::string error;
+    ASSERT_EQ(0, CReplicaSyncStore::Merge(partial, error)) << error;
+  }
+  const SResult r = Run();
+  EXPECT_EQ(1, r.code) << r.output;
+  EXPECT_TRUE(Has(r, Ended(1, "FAILED"))) << r.output;
+  EXPECT_TRUE(Journal().empty());
+  for (int id : {1, 2}) {
+    EXPECT_EQ((Rows{{kBackup, kOk}, {kSync, kOk}, {kShutdown, kFail}}), RowsOf(id)) << id;
+    EXPECT_TRUE(Running(Replication(id).source)) << id;
+    EXPECT_FALSE(Running(Replication(id).destination)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+  }
+  EXPECT_NE(std::string::npos, Log().find("is not plain text"));
+}
+
+// ---- the fault matrix ----
+
+// A fault on the failover of replication 1 (or of both, for kills) and
+// what the run leaves.
+struct SDBFault {
+  const char* name;
+  std::function<void()> plant;  // before the run
+  std::function<void()> steer;  // while it runs
+  int exitCode;
+  Rows rows1;
+  Rows rows2;  // kAllDone: replication 2 fails over
+  int syncStatus1;
+  int failoverStatus1;
+  bool source1Running;
+  bool destination1Running;
+  const char* logged;  // a line of the run's log; empty: none asked for
+  const char* scale;   // the run's time scale
+};
+
+class E2EDrJobDatabaseFaults : public E2EDrJobDatabase {
+ protected:
+  // Fails machine 1's child of the type the moment both wait on theirs; the
+  // other completes.
+  void EndChildren(EChildJobType type, int phase, const std::function<bool(long long)>& endFirst) {
+    ASSERT_TRUE(BothWaitOn(type, phase));
+    ASSERT_TRUE(endFirst(ChildOf(type, 1)));
+    ASSERT_TRUE(CJobSimulator::Complete(ChildOf(type, 2)));
+  }
+  void KillWhenBothWaitOn(EChildJobType type, int phase) {
+    ASSERT_TRUE(BothWaitOn(type, phase));
+    const SResult r = Control("kill");
+    ASSERT_EQ(0, r.code) << r.output;
+  }
+  void Check(const SDBFault& f) {
+    SCOPED_TRACE(f.name);
+    if (f.plant) f.plant();
+    drtest::CChildProcess run;
+    StartRun(run, f.scale);
+    if (f.steer) f.steer();
+    const SResult r = Finish(run);
+    EXPECT_EQ(f.exitCode, r.code) << r.output;
+    EXPECT_TRUE(Has(r, "finished with state")) << r.output;
+    EXPECT_EQ(f.rows1, RowsOf(1));
+    EXPECT_EQ(f.rows2, RowsOf(2));
+    EXPECT_EQ(f.syncStatus1, Stored(1).GetInt32(Info::kSyncStatus));
+    EXPECT_EQ(f.failoverStatus1, Stored(1).GetInt32(Info::kFailoverStatus));
+    EXPECT_EQ(f.source1Running, Running(Replication(1).source));
+    EXPECT_EQ(f.destination1Running, Running(Replication(1).destination));
+    if (f.rows2 == kAllDone) {
+      EXPECT_FALSE(Running(Replication(2).source));
+      EXPECT_TRUE(Running(Replication(2).destination));
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(2).GetInt32(Info::kFailoverStatus));
+    } else {
+      EXPECT_TRUE(Running(Replication(2).source));
+      EXPECT_FALSE(Running(Replication(2).destination));
+    }
+    EXPECT_TRUE(NoChildRuns());
+    if (*f.logged != '\0') {
+      EXPECT_NE(std::string::npos, Log().find(f.logged)) << f.logged;
+    }
+  }
+};
+
+void Forever(EChildJobType type) { CJobSimulator::SetDuration(type, kForever); }
+bool FailJob(long long id) { return CJobSimulator::Fail(id, "media full"); }
+bool EndInFive(long long id) {
+  SJobFaults faults;
+  faults.flags = kFaultSyncFailed;
+  faults.replicationIds = {1};
+  return CJobSimulator::SetFaults(id, faults) && CJobSimulator::Complete(id);
+}
+
+const int kInSync = App::VSA_REPL_STATUS_IN_SYNC;
+const int kNeedSync = App::VSA_REPL_STATUS_NEED_SYNC;
+const int kSyncFailed = App::VSA_REPL_STATUS_SYNC_FAILED;
+const int kDisabled = App::VSA_REPL_STATUS_SYNC_DISABLED;
+const int kNoFailover = App::VSA_FAILOVER_STATUS_NONE;
+
+const Rows kBackupFailed = {{kBackup, kFail}};
+const Rows kSyncStepFailed = {{kBackup, kOk}, {kSync, kFail}};
+const Rows kShutdownFailed = {{kBackup, kOk}, {kSync, kOk}, {kShutdown, kFail}};
+const Rows kPowerOnFailed = {{kBackup, kOk}, {kSync, kOk}, {kShutdown, kOk}, {kDisable, kOk}, {kPowerOn, kFail}};
+const char kLeftStopped[] = "Source database of replication [1] on client [src1] at Oracle home [/u01/src1] is left stopped";
+
+TEST_F(E2EDrJobDatabaseFaults, EachFailedStepLeavesItsRowFailedAndNothingAfterIt) {
+  const std::vector<SDBFault> cases = {
+      {"backup job fails", [] { Forever(EChildJobType::kBackup); },
+       [this] { EndChildren(EChildJobType::kBackup, kBackup, FailJob); }, 8, kBackupFailed, kAllDone,
+       kInSync, kNoFailover, true, false, "Instance backup failed for replication [1]", "0.001"},
+      {"sync job fails", [] { Forever(EChildJobType::kSync); },
+       [this] { EndChildren(EChildJobType::kSync, kSync, FailJob); }, 8, kSyncStepFailed, kAllDone,
+       kSyncFailed, kNoFailover, true, false, "Instance replication failed for replication [1]", "0.001"},
+      // The step believes the sync job: one that completes while its
+      // replication ends in 5 lets the failover go on.
+      {"sync job completes leaving 5", [] { Forever(EChildJobType::kSync); },
+       [this] { EndChildren(EChildJobType::kSync, kSync, EndInFive); }, 0, kAllDone, kAllDone, kDisabled,
+       App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, false, true, "", "0.001"},
+      {"shut-down exits 1",
+       [this] {
+         ASSERT_TRUE(CDatabaseHosts::SetFault(Replication(1).source.clientId, CDatabaseHosts::kStopScript, 1,
+                                              EDBHostFault::kExitCode, 1));
+       },
+       nullptr, 8, kShutdownFailed, kAllDone, kInSync, kNoFailover, true, false,
+       "Instance shutdown failed for replication [1]", "0.001"},
+      {"source client unreachable",
+       [this] {
+         const SResult down = Host("lab --db " + m_db + " down src1");
+         ASSERT_EQ(0, down.code) << down.output;
+       },
+       nullptr, 8, kShutdownFailed, kAllDone, kInSync, kNoFailover, true, false,
+       "Instance shutdown failed for replication [1]", "0.001"},
+      {"start-up exits 1 after a failed sync",
+       [this] {
+         Info failed;
+         failed.SetInt32(Info::kReplicationId, 1);
+         failed.SetInt32(Info::kSyncStatus, kSyncFailed);
+         std::string error;
+         ASSERT_EQ(0, CReplicaSyncStore::Merge(failed, error)) << error;
+         ASSERT_TRUE(CDatabaseHosts::SetFault(Replication(1).destination.clientId, CDatabaseHosts::kStartScript, 1,
+                                              EDBHostFault::kExitCode, 1));
+       },
+       nullptr, 8, kPowerOnFailed, kAllDone, kInSync, kNoFailover, false, false, kLeftStopped, "0.001"},
+      // The machine counts as failed over before its status is stored.
+      {"failover status not stored",
+       [] {
+         ASSERT_TRUE(CReplicaSyncStore::SetFault(1, EReplicaSyncFault::kStoreFails, Info::kFailoverStatus.a));
+       },
+       nullptr, 0, kAllDone, kAllDone, kDisabled, kNoFailover, false, true, kLeftStopped, "0.001"},
+      {"kill while the backups hang", [] { Forever(EChildJobType::kBackup); },
+       [this] { KillWhenBothWaitOn(EChildJobType::kBackup, kBackup); }, 9, kBackupFailed, kBackupFailed,
+       kInSync, kNoFailover, true, false, "", "0.001"},
+      {"kill while the syncs hang", [] { Forever(EChildJobType::kSync); },
+       [this] { KillWhenBothWaitOn(EChildJobType::kSync, kSync); }, 9, kSyncStepFailed, kSyncStepFailed,
+       kSyncFailed, kNoFailover, true, false, "", "0.001"},
+      // The pause before the sync lasts a minute of the run's clock: long
+      // enough here for the kill to come inside it.
+      {"kill during the pause before the sync", [] { CJobSimulator::SetDuration(EChildJobType::kBackup, 1000); },
+       [this] {
+         ASSERT_TRUE(drtest::Eventually([&] {
+           return Log().find("[Wait before querying running sync jobs]. Checking back in [60] seconds") !=
+                  std::string::npos;
+         }));
+         const SResult r = Control("kill");
+         ASSERT_EQ(0, r.code) << r.output;
+       },
+       9, kSyncStepFailed, kSyncStepFailed, kNeedSync, kNoFailover, true, false, "DR job interrupted before the sync",
+       "0.05"},
+  };
+  for (const SDBFault& f : cases) {
+    Check(f);
+    // A fresh lab for the next case.
+    CDBConnection::CloseThreadConnections();
+    const SResult seed = Host("seed --replace --db " + m_db);
+    ASSERT_EQ(0, seed.code) << seed.output;
+    drtest::RemoveTree(m_dir + "/run");
+  }
+}
+
+TEST_F(E2EDrJobDatabaseFaults, ASuspensionAtTheBackupWaitIsResumedByARestartThatSucceeds) {
+  Forever(EChildJobType::kBackup);
+  drtest::CChildProcess first;
+  StartRun(first);
+  ASSERT_TRUE(BothWaitOn(EChildJobType::kBackup, kBackup));
+  const long long backup1 = ChildOf(EChildJobType::kBackup, 1);
+  const long long backup2 = ChildOf(EChildJobType::kBackup, 2);
+  ASSERT_EQ(0, Control("suspend").code);
+  const SResult suspended = Finish(first);
+  EXPECT_EQ(10, suspended.code) << suspended.output;
+  // The rows still run, naming the backups, which wait suspended.
+  for (int id : {1, 2}) {
+    const SPhaseRowRecord row = RowOf(id, kBackup);
+    EXPECT_EQ(kRunning, row.status) << id;
+    EXPECT_EQ((Rows{{kBackup, kRunning}}), RowsOf(id)) << id;
+  }
+  EXPECT_EQ("Suspended", drtest::ChildJob(backup1).status);
+  EXPECT_EQ("Suspended", drtest::ChildJob(backup2).status);
+  EXPECT_TRUE(Running(Replication(1).source));
+
+  // The restart resumes the suspended backups, and the step backs the
+  // databases up again, now with backups that end by themselves.
+  CJobSimulator::SetDuration(EChildJobType::kBackup, 1000);
+  drtest::CChildProcess restart;
+  StartRun(restart);
+  ASSERT_TRUE(drtest::Eventually([&] {
+    return drtest::ChildJob(backup1).status == "Running" && drtest::ChildJob(backup2).status == "Running";
+  }));
+  ASSERT_TRUE(CJobSimulator::Complete(backup1));
+  ASSERT_TRUE(CJobSimulator::Complete(backup2));
+  const SResult r = Finish(restart);
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "this run is a restart")) << r.output;
+  EXPECT_EQ(4u, drtest::ChildJobsOf(EChildJobType::kBackup).size());
+  for (int id : {1, 2}) {
+    EXPECT_EQ(kAllDone, RowsOf(id)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    EXPECT_FALSE(Running(Replication(id).source)) << id;
+    EXPECT_TRUE(Running(Replication(id).destination)) << id;
+  }
+  EXPECT_TRUE(NoChildRuns());
+}
+
+}  // namespace
