@@ -167,6 +167,10 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
       m_operation = arg;
       m_name = i + 1 < argc ? argv[++i] : std::string();
       if (m_name.empty()) return Fail("lab " + arg + " needs the name of an instance or a proxy");
+    } else if (m_command == kLab && m_operation.empty() && arg == "write") {
+      m_operation = arg;
+      m_name = i + 1 < argc ? argv[++i] : std::string();
+      if (m_name.empty()) return Fail("lab write needs the name of a VM");
     } else {
       return Fail("unexpected argument [" + arg + "] for " + command);
     }

@@ -39,10 +39,10 @@ class CDrJobArgs {
   TMMsg::DROrchestrationType Type() const { return m_type; }
   int64_t JobId() const { return m_jobId; }
   // control: "kill" or "suspend"; job: "complete", "fail", "hang", "resume",
-  // "kill" or "percent"; lab: "show" (the default), "down", "up" or
-  // "release".
+  // "kill" or "percent"; lab: "show" (the default), "down", "up",
+  // "write" or "release".
   const std::string& Operation() const { return m_operation; }
-  // lab down and up: the instance or proxy.
+  // lab down and up: the instance or proxy; lab write: the VM.
   const std::string& Name() const { return m_name; }
   // job percent: 0 to 99.
   int Percent() const { return m_percent; }

@@ -12,6 +12,8 @@
 #include "array/ArrayLunStore.h"
 #include "array/ArrayRelationshipStore.h"
 #include "array/ArrayStore.h"
+#include "msg/MsgClasses.h"
+#include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 
 namespace {
@@ -73,6 +75,69 @@ bool ShowHypervisors() {
 
 const char* Text(const std::string& s) { return s.empty() ? "-" : s.c_str(); }
 
+// The statuses as the console names them.
+struct SStatusText {
+  int status;
+  const char* text;
+};
+constexpr SStatusText kFailoverTexts[] = {
+    {0, "-"},
+    {1, "Failover Complete"},
+    {2, "Failover in Progress"},
+    {4, "Failover Failed"},
+    {5, "Failback Complete"},
+    {6, "Failback in Progress"},
+    {8, "Failback Failed"},
+    {13, "Revert Failover Complete"},
+    {14, "Revert Failover in Progress"},
+    {15, "Revert Failover Failed"},
+};
+constexpr SStatusText kSyncTexts[] = {
+    {1, "In Sync"},       {2, "Need Sync"},     {3, "Sync in Progress"},  {4, "Sync Paused"},
+    {5, "Sync Failed"},   {6, "Sync Disabled"}, {7, "Sync Enabled"},      {8, "Validation Failed"},
+    {10, "Revert Failed"}, {11, "Sync Starting"},
+};
+
+template <size_t N>
+std::string StatusText(const SStatusText (&texts)[N], int status) {
+  for (const SStatusText& t : texts) {
+    if (t.status == status) return t.text;
+  }
+  return "[" + std::to_string(status) + "]";
+}
+
+std::string Property(const App::VSAReplicationInfo& info, int propertyId) {
+  for (size_t i = 0; i < info.ListSize(App::VSAReplicationInfo::kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(App::VSAReplicationInfo::kProperties, i);
+    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
+      return p.GetString(App::VSAReplicationProperties::kValue);
+    }
+  }
+  return std::string();
+}
+
+// The stored statuses of the VM replications the lab holds, with the
+// snapshot and point-in-time properties a DR job leaves.
+bool ShowReplications() {
+  std::vector<SLabReplica> replicas;
+  if (CHypervisorLab::Replicas(replicas) != EStoreResult::kOk) return false;
+  printf("replications:\n%-8s %-28s %-18s %-12s %-12s %s\n", "id", "failover", "sync", "source-snap", "dest-snap",
+         "point-in-time");
+  for (const SLabReplica& r : replicas) {
+    App::VSAReplicationInfo info;
+    const EStoreResult read = CReplicationStore::Find(r.replicationId, info);
+    if (read == EStoreResult::kMissing) continue;
+    if (read != EStoreResult::kOk) return false;
+    printf("%-8d %-28s %-18s %-12s %-12s %s\n", r.replicationId,
+           StatusText(kFailoverTexts, info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)).c_str(),
+           StatusText(kSyncTexts, info.GetInt32(App::VSAReplicationInfo::kSyncStatus)).c_str(),
+           Text(Property(info, CReplicationStore::kPropSourceSnapMoref)),
+           Text(Property(info, CReplicationStore::kPropDestSnapMoref)),
+           Text(Property(info, CReplicationStore::kPropPitSnapshotId)));
+  }
+  return true;
+}
+
 bool ShowDatabaseHosts() {
   std::vector<SDatabaseHost> hosts;
   if (CDatabaseHosts::Databases(hosts) != EStoreResult::kOk) return false;
@@ -131,7 +196,20 @@ bool ShowArrays() {
 
 }  // namespace
 
-bool CDrJobLabView::Show() { return ShowHypervisors() && ShowDatabaseHosts() && ShowArrays(); }
+bool CDrJobLabView::Show() {
+  return ShowHypervisors() && ShowReplications() && ShowDatabaseHosts() && ShowArrays();
+}
+
+EStoreResult CDrJobLabView::FindVM(const std::string& name, SLabVM& out) {
+  std::vector<SLabVM> vms;
+  if (CHypervisorLab::VMs(0, vms) != EStoreResult::kOk) return EStoreResult::kFailed;
+  for (const SLabVM& vm : vms) {
+    if (vm.name != name) continue;
+    out = vm;
+    return EStoreResult::kOk;
+  }
+  return EStoreResult::kMissing;
+}
 
 EStoreResult CDrJobLabView::SetDown(const std::string& name, bool down) {
   const EStoreResult site = CHypervisorLab::SetDown(name, down);

@@ -48,6 +48,8 @@ SLabVM SampleVM(int instanceId, const std::string& guid, const std::string& name
 
 }  // namespace
 
+long long SamplePointInTimeContent(int replicationId, int point) { return replicationId * 100LL + point + 1; }
+
 int SampleDiskCount(int replicationId) { return replicationId == kSampleVMs[0].replicationId ? 2 : 1; }
 
 bool SeedHypervisorLab(std::string& error) {
@@ -92,6 +94,14 @@ bool SeedHypervisorLab(std::string& error) {
       backup.name = CHypervisorLab::kBackupSnapshotName;
       backup.content = dr.content;
       if (!CHypervisorLab::AddSnapshot(backup)) return Fail(error, "cannot store the snapshot of [" + dr.guid + "]");
+      for (int point = 0; point < 2; ++point) {
+        SLabSnapshot pit;
+        pit.instanceId = dr.instanceId;
+        pit.vmGuid = dr.guid;
+        pit.name = dr.name + "_" + std::to_string(kSamplePointsInTime[point]);
+        pit.content = SamplePointInTimeContent(sample.replicationId, point);
+        if (!CHypervisorLab::AddSnapshot(pit)) return Fail(error, "cannot store the snapshots of [" + dr.guid + "]");
+      }
     }
     SLabReplica replica;
     replica.replicationId = sample.replicationId;

@@ -1,5 +1,7 @@
 #include "SeedReplications.h"
 
+#include <vector>
+
 #include "SeedLab.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
@@ -43,6 +45,22 @@ TMMsg::TaskInfo DRBackupSchedule() {
     selected.SetInt64(TMMsg::VSASelectiveVMInfo::kReplicationId, vm.replicationId);
     selected.SetString(TMMsg::VSASelectiveVMInfo::kVMGuid, SourceGuid(vm.replicationId));
   }
+  return task;
+}
+
+// A scheduled failback of the sample group: its DR options list the
+// replications it fails back.
+TMMsg::TaskInfo FailbackSchedule() {
+  TMMsg::TaskInfo task;
+  task.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, kSampleFailbackTaskId);
+  std::vector<int32_t> ids;
+  for (const SSampleVM& vm : kSampleVMs) ids.push_back(vm.replicationId);
+  task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+      .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+      .MutableMsg(TMMsg::JobOption::kBackupOptions)
+      .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
+      .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
+      .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
   return task;
 }
 
@@ -99,6 +117,9 @@ bool SeedSampleReplications(std::string& error) {
     sourceClient.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropSourceVMClientId);
     sourceClient.SetString(App::VSAReplicationProperties::kValue,
                            std::to_string(kSampleSourceClientBase + r.replicationId));
+    CNMessageBase& failback = info.AddMsg(Repl::kProperties);
+    failback.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropFailbackTaskId);
+    failback.SetString(App::VSAReplicationProperties::kValue, std::to_string(kSampleFailbackTaskId));
     info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
     info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
     info.SetInt32(Repl::kDestinationVendor, kVendor);
@@ -111,6 +132,10 @@ bool SeedSampleReplications(std::string& error) {
   }
   if (!CTaskStore::PutTask(kSampleDRBackupTaskId, ETaskKind::kSchedule, DRBackupSchedule())) {
     error = "cannot store the DR backup schedule [" + std::to_string(kSampleDRBackupTaskId) + "]";
+    return false;
+  }
+  if (!CTaskStore::PutTask(kSampleFailbackTaskId, ETaskKind::kSchedule, FailbackSchedule())) {
+    error = "cannot store the failback schedule [" + std::to_string(kSampleFailbackTaskId) + "]";
     return false;
   }
   SStoragePolicy policy;

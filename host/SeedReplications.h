@@ -31,8 +31,11 @@ constexpr int kSampleAuxCopyId = 52;
 // The DR backup schedule of the sample VMs: a backup of the subclient whose
 // VSA backup option selects each of them.
 constexpr int kSampleDRBackupTaskId = 12;
+// The failback schedule of the sample VMs: a DR job's options listing every
+// sample replication, named by each replication's failback-task property.
+constexpr int kSampleFailbackTaskId = 13;
 
 // Stores (or replaces) the sample group's replications, its replication task
-// and DR backup schedule, and the storage policy. False with the reason when
+// DR backup and failback schedules, and the storage policy. False with the reason when
 // one cannot be stored.
 bool SeedSampleReplications(std::string& error);

@@ -46,10 +46,11 @@ const SCommandUsage kUsage[] = {
      "  4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kTasks, "drjob tasks --db PATH",
      "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments or environment\n"},
-    {CDrJobArgs::kLab, "drjob lab --db PATH [show | down NAME | up NAME | release]",
+    {CDrJobArgs::kLab, "drjob lab --db PATH [show | down NAME | up NAME | write NAME | release]",
      "lab down|up NAME takes a hypervisor site or proxy, an array or a client (its remote commands) down or up\n"
-     "exit codes of lab: 0 done, 5 no such site, proxy, array or client, 4 unreadable database,\n"
-     "  2 bad arguments or environment\n"},
+     "lab write NAME writes in the guest of the running VM of that name (its content goes up by one)\n"
+     "exit codes of lab: 0 done, 5 no such site, proxy, array, client or VM, 1 the VM is off,\n"
+     "  4 unreadable database, 2 bad arguments or environment\n"},
 };
 
 const char kEnvironment[] =
