@@ -48,8 +48,6 @@ SLabVM SampleVM(int instanceId, const std::string& guid, const std::string& name
 
 }  // namespace
 
-long long SamplePointInTimeContent(int replicationId, int point) { return replicationId * 100LL + point + 1; }
-
 int SampleDiskCount(int replicationId) { return replicationId == kSampleVMs[0].replicationId ? 2 : 1; }
 
 bool SeedHypervisorLab(std::string& error) {
