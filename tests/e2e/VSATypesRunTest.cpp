@@ -35,25 +35,6 @@ class E2EVSATypes : public CVSALabFixture {
     CVSALabFixture::TearDown();
   }
 
-  // A group of n replications that a planned failover left: the DR VMs run,
-  // carrying what the sources held, the sources are off, sync disabled.
-  void SeedFailedOver(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec()) {
-    spec.replications = n;
-    spec.drType = type;
-    spec.typed = true;
-    spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
-    spec.syncStatus = App::VSA_REPL_STATUS_SYNC_DISABLED;
-    Seed(spec);
-    for (const SVSALabVM& vm : VMs()) {
-      SetPower(kSourceInstance, vm.sourceGuid, false);
-      SetPower(kDestInstance, vm.destGuid, true);
-      // The failover's post-DR step deleted the DR VM's backup snapshot.
-      for (const SLabSnapshot& snap : Snapshots(vm.replicationId, 1)) {
-        ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::RemoveSnapshot(snap.ref));
-      }
-    }
-  }
-
   // One replication in the given statuses, for a type's admission.
   void SeedOne(TMMsg::DROrchestrationType type, App::VSAFailoverStatus failover, App::VSAReplicationStatus sync) {
     SVSALabSpec spec;
@@ -63,22 +44,6 @@ class E2EVSATypes : public CVSALabFixture {
     spec.failoverStatus = failover;
     spec.syncStatus = sync;
     Seed(spec);
-  }
-
-  static void SetPower(long long instance, const std::string& guid, bool on) {
-    SLabVM vm;
-    ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::GetVM(instance, guid, vm));
-    vm.poweredOn = on;
-    ASSERT_TRUE(CHypervisorStore::PutVM(vm));
-  }
-
-  // Adds a property to a stored replication.
-  static void AddProperty(int replicationId, int propertyId, const std::string& value) {
-    Change(replicationId, [&](App::VSAReplicationInfo& info) {
-      CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
-      p.SetInt32(App::VSAReplicationProperties::kPropertyId, propertyId);
-      p.SetString(App::VSAReplicationProperties::kValue, value);
-    });
   }
 
   // The DR job's child jobs of a type.

@@ -17,6 +17,7 @@
 #include "jobs/TaskStore.h"
 #include "jobsim/StoragePolicyStore.h"
 #include "sim/Simulators.h"
+#include "vm/HypervisorStore.h"
 #include "vsa/VSARepInfo.h"
 #include "vsa/VSAReplDataMgr.h"
 
@@ -688,4 +689,36 @@ std::vector<SLabCall> CVSALabFixture::LabCalls(int opType) {
     if (opType < 0 || call.opType == opType) out.push_back(call);
   }
   return out;
+}
+
+void CVSALabFixture::SeedFailedOver(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
+  spec.replications = n;
+  spec.drType = type;
+  spec.typed = true;
+  spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+  spec.syncStatus = App::VSA_REPL_STATUS_SYNC_DISABLED;
+  Seed(spec);
+  for (const SVSALabVM& vm : VMs()) {
+    SetPower(kSourceInstance, vm.sourceGuid, false);
+    SetPower(kDestInstance, vm.destGuid, true);
+    // The failover's post-DR step deleted the DR VM's backup snapshot.
+    for (const SLabSnapshot& snap : Snapshots(vm.replicationId, 1)) {
+      ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::RemoveSnapshot(snap.ref));
+    }
+  }
+}
+
+void CVSALabFixture::SetPower(long long instance, const std::string& guid, bool on) {
+  SLabVM vm;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::GetVM(instance, guid, vm));
+  vm.poweredOn = on;
+  ASSERT_TRUE(CHypervisorStore::PutVM(vm));
+}
+
+void CVSALabFixture::AddProperty(int replicationId, int propertyId, const std::string& value) {
+  Change(replicationId, [&](App::VSAReplicationInfo& info) {
+    CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
+    p.SetInt32(App::VSAReplicationProperties::kPropertyId, propertyId);
+    p.SetString(App::VSAReplicationProperties::kValue, value);
+  });
 }

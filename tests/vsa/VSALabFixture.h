@@ -165,6 +165,10 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // Seeds the lab, the DR group and the DR job, and initialises the
   // orchestrator.
   void Seed(const SVSALabSpec& spec = SVSALabSpec());
+  // A group of n replications that a planned failover left: the DR VMs run,
+  // carrying what the sources held, the sources are off, sync disabled; a
+  // typed orchestrator of the type.
+  void SeedFailedOver(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
   // The same DR job again, as the job controller restarts it: a new job
   // manager (which reads the earlier run's phase rows) and orchestrator.
   void Restart();
@@ -225,6 +229,9 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // Stores fields of a replication as the management server would change
   // them (the partial message holds the id).
   static void Change(int replicationId, const std::function<void(App::VSAReplicationInfo&)>& fields);
+  // Adds a property to a stored replication.
+  static void AddProperty(int replicationId, int propertyId, const std::string& value);
+  static void SetPower(long long instance, const std::string& guid, bool on);
   static int StoredSyncStatus(int replicationId);
   static int StoredFailoverStatus(int replicationId);
   static std::vector<SChildJobRecord> ChildJobs(EChildJobType type) { return drtest::ChildJobsOf(type); }
