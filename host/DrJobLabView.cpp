@@ -13,6 +13,7 @@
 #include "array/ArrayRelationshipStore.h"
 #include "array/ArrayStore.h"
 #include "msg/MsgClasses.h"
+#include "repl/ReplicationStatusTexts.h"
 #include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 
@@ -75,35 +76,10 @@ bool ShowHypervisors() {
 
 const char* Text(const std::string& s) { return s.empty() ? "-" : s.c_str(); }
 
-// The statuses as the console names them.
-struct SStatusText {
-  int status;
-  const char* text;
-};
-constexpr SStatusText kFailoverTexts[] = {
-    {0, "-"},
-    {1, "Failover Complete"},
-    {2, "Failover in Progress"},
-    {4, "Failover Failed"},
-    {5, "Failback Complete"},
-    {6, "Failback in Progress"},
-    {8, "Failback Failed"},
-    {13, "Revert Failover Complete"},
-    {14, "Revert Failover in Progress"},
-    {15, "Revert Failover Failed"},
-};
-constexpr SStatusText kSyncTexts[] = {
-    {1, "In Sync"},       {2, "Need Sync"},     {3, "Sync in Progress"},  {4, "Sync Paused"},
-    {5, "Sync Failed"},   {6, "Sync Disabled"}, {7, "Sync Enabled"},      {8, "Validation Failed"},
-    {10, "Revert Failed"}, {11, "Sync Starting"},
-};
-
-template <size_t N>
-std::string StatusText(const SStatusText (&texts)[N], int status) {
-  for (const SStatusText& t : texts) {
-    if (t.status == status) return t.text;
-  }
-  return "[" + std::to_string(status) + "]";
+// A status as the console names it; "-" for none.
+std::string StatusText(const char* text, int status) {
+  if (status == 0) return "-";
+  return *text != 0 ? std::string(text) : "[" + std::to_string(status) + "]";
 }
 
 std::string Property(const App::VSAReplicationInfo& info, int propertyId) {
@@ -129,8 +105,10 @@ bool ShowReplications() {
     if (read == EStoreResult::kMissing) continue;
     if (read != EStoreResult::kOk) return false;
     printf("%-8d %-28s %-18s %-12s %-12s %s\n", r.replicationId,
-           StatusText(kFailoverTexts, info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)).c_str(),
-           StatusText(kSyncTexts, info.GetInt32(App::VSAReplicationInfo::kSyncStatus)).c_str(),
+           StatusText(CReplicationStatusTexts::Failover(info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)),
+                      info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)).c_str(),
+           StatusText(CReplicationStatusTexts::Sync(info.GetInt32(App::VSAReplicationInfo::kSyncStatus)),
+                      info.GetInt32(App::VSAReplicationInfo::kSyncStatus)).c_str(),
            Text(Property(info, CReplicationStore::kPropSourceSnapMoref)),
            Text(Property(info, CReplicationStore::kPropDestSnapMoref)),
            Text(Property(info, CReplicationStore::kPropPitSnapshotId)));

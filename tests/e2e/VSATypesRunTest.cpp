@@ -160,19 +160,8 @@ TEST_F(E2EVSATypes, AVMWhoseRestoreFailsKeepsItsDRVMWhileTheOthersFailBack) {
 TEST_F(E2EVSATypes, FailbackRemovesTheVMFromItsFailbackScheduleAndDeletesTheLastOne) {
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
   // Schedule 91 lists 101 and another replication; 92 lists 102 alone.
-  auto schedule = [](int taskId, std::vector<int32_t> ids) {
-    TMMsg::TaskInfo task;
-    task.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, taskId);
-    task.AddMsg(TMMsg::TaskInfo::kSubTasks)
-        .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
-        .MutableMsg(TMMsg::JobOption::kBackupOptions)
-        .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
-        .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
-        .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
-    ASSERT_TRUE(CTaskStore::PutTask(taskId, ETaskKind::kSchedule, task));
-  };
-  schedule(91, {101, 777});
-  schedule(92, {102});
+  StoreFailbackSchedule(91, {101, 777});
+  StoreFailbackSchedule(92, {102});
   AddProperty(101, VSARepInfo::kPropReverseReplicationTaskId, "91");
   AddProperty(102, VSARepInfo::kPropReverseReplicationTaskId, "92");
   Restart();

@@ -31,15 +31,7 @@ class VSAFailbackConcurrency : public CVSALabFixture {
       vsa.AddMsg(TMMsg::VSABkpOption::kSelectedVMs).SetInt64(TMMsg::VSASelectiveVMInfo::kReplicationId, id);
     }
     ASSERT_TRUE(CTaskStore::PutTask(kBackupTask, ETaskKind::kSchedule, backup));
-    TMMsg::TaskInfo failback;
-    failback.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, kFailbackTask);
-    failback.AddMsg(TMMsg::TaskInfo::kSubTasks)
-        .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
-        .MutableMsg(TMMsg::JobOption::kBackupOptions)
-        .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
-        .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
-        .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
-    ASSERT_TRUE(CTaskStore::PutTask(kFailbackTask, ETaskKind::kSchedule, failback));
+    StoreFailbackSchedule(kFailbackTask, ids);
   }
 
   static CNMessageBase& Options(TMMsg::TaskInfo& task) {

@@ -722,3 +722,15 @@ void CVSALabFixture::AddProperty(int replicationId, int propertyId, const std::s
     p.SetString(App::VSAReplicationProperties::kValue, value);
   });
 }
+
+void CVSALabFixture::StoreFailbackSchedule(int taskId, const std::vector<int32_t>& replicationIds) {
+  TMMsg::TaskInfo task;
+  task.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, taskId);
+  task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+      .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+      .MutableMsg(TMMsg::JobOption::kBackupOptions)
+      .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
+      .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
+      .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, replicationIds);
+  ASSERT_TRUE(CTaskStore::PutTask(taskId, ETaskKind::kSchedule, task));
+}

@@ -229,6 +229,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // Stores fields of a replication as the management server would change
   // them (the partial message holds the id).
   static void Change(int replicationId, const std::function<void(App::VSAReplicationInfo&)>& fields);
+  // A failback schedule whose DR options list the replications.
+  static void StoreFailbackSchedule(int taskId, const std::vector<int32_t>& replicationIds);
   // Adds a property to a stored replication.
   static void AddProperty(int replicationId, int propertyId, const std::string& value);
   static void SetPower(long long instance, const std::string& guid, bool on);
