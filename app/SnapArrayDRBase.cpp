@@ -1,13 +1,26 @@
 #include "SnapArrayDRBase.h"
 
 #include <new>
+#include <set>
 
+#include "SnapArrayDRReplDataMgr.h"
+#include "SnapDRRepInfo.h"
 #include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRDataSource.h"
+#include "engine/DRHelper.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "engine/FXNamedMutex.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
 #include "engine/SDRPriority.h"
+#include "engine/ZnCriticalSectionLock.h"
 #include "vsa/VSADRBase.h"
 
 CSnapArrayDRBase::CSnapArrayDRBase(IDROrchestrator& orchestrator)
-    : CAppDRBase(orchestrator), m_vsaDRBase(nullptr) {
+    : CAppDRBase(orchestrator), m_vsaDRBase(nullptr), m_snapDataMgr(nullptr), m_allowMultiImageSnapMount(false) {
   if (m_jobManager != nullptr) m_event.setJobId(m_jobManager->GetJobId());
   m_vsaDRBase = new (std::nothrow) CVSADRBase(orchestrator);
 }
@@ -19,9 +32,411 @@ CSnapArrayDRBase::~CSnapArrayDRBase() {
     delete m_vsaDRBase;
     m_vsaDRBase = nullptr;
   }
+  ZnCriticalSectionLock lock(&m_dsLockTableGuard);
+  for (auto& entry : m_dsLockTable) {
+    if (entry.second == nullptr) continue;
+    // Only a hold of this thread can be given up here; the platform's mutex
+    // ignores an unlock by anyone else, and a holder elsewhere would have
+    // finished its mount before the context goes.
+    if (entry.second->GetLockCount() > 0) entry.second->Unlock();
+    m_event.DebugLvl(2, "~CSnapArrayDRBase", "Deleting mutex [%s]", entry.first.c_str());
+    delete entry.second;
+    entry.second = nullptr;
+  }
+  m_dsLockTable.clear();
+}
+
+// ---- IDRContext ----
+
+bool CSnapArrayDRBase::PerformOperation(SDROperationCtx& ctx) {
+  switch (ctx.phase) {
+    case Api::VIRTUAL_APP_PHASE_POWER_ON:
+    case Api::VIRTUAL_APP_PHASE_POWER_OFF:
+    case Api::VIRTUAL_APP_PHASE_BACKUP:
+    case Api::VIRTUAL_APP_PHASE_SHUTDOWN:
+    case Api::VIRTUAL_APP_PHASE_GET_VM_INFO:
+      return m_vsaDRBase != nullptr && m_vsaDRBase->PerformOperation(ctx);
+    case Api::VIRTUAL_APP_PHASE_STORAGE_OPERATION:
+      return StorageOps(ctx);
+    case Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT:
+    case Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT:
+    case Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT:
+    case Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT:
+      return HandleVMMountOps(ctx);
+    case Api::VIRTUAL_APP_PHASE_BREAK_VOLUME_RELATIONSHIP:
+    case Api::VIRTUAL_APP_PHASE_RESYNC_VOLUME_RELATIONSHIP: {
+      CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
+      if (manager == nullptr || ctx.replicaGroup == nullptr) return false;
+      return manager->ChangeRelationShipStatus(ctx.replicaGroup->getCopyId(), *ctx.replicaGroup, ctx.phase, false);
+    }
+    default:
+      return false;
+  }
 }
 
 bool CSnapArrayDRBase::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "Storage-array DR is not built yet: priority [%d] not run", priority.order);
+  m_priority = const_cast<SDRPriority*>(&priority);
+  if (m_orchestrator == nullptr) return false;
+  m_event.Debug("ProcessPriority", "Priority [%d] is a [Snap Array Replication] type priority", priority.order);
+  std::vector<SDROSubclient> subclients;
+  return m_orchestrator->ProcessSubclientsInPriority(priority, subclients, this);
+}
+
+bool CSnapArrayDRBase::PostProcessPriority(const SDRPriority&) { return true; }
+
+bool CSnapArrayDRBase::ProcessDROperationThread(SDROperationCtx& ctx) {
+  switch (ctx.batchOp) {
+    case ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP:
+    case ZNDR::BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP:
+    case ZNDR::BATCH_OP_DR_VM_TEST_MOUNT:
+    case ZNDR::BATCH_OP_DR_VM_TEST_UNMOUNT:
+      return DRMountOperation(ctx);
+    default:
+      return false;
+  }
+}
+
+bool CSnapArrayDRBase::CleanupDROperationThread(SDROperationCtx&) { return true; }
+
+bool CSnapArrayDRBase::ProcessDRSubclientThread(SDROperationCtx&) { return false; }
+
+bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  if (rep == nullptr) return false;
+  std::string reason;
+  if (rep->GetLastSyncedJobId() == 0) {
+    reason = "Machine ineligible as last replicated job is aged or deleted";
+  } else if (rep->GetSourceDSCount() == 0) {
+    reason = "Machine ineligible as source datastores for vm coudn't be retrieved";
+  } else if (IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {
+    return true;
+  } else {
+    reason = "Machine ineligible as Failover Status is [" + DRHelper::GetVSAFailoverStatusStr(rep->GetFailoverStatus()) +
+             "]";
+  }
+  m_orchestrator->LogMessage("IsMachineEligible",
+                             DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
+                             ZNDR::DR_EVENT_MINOR, !m_jobManager->IsJobRestarted());
   return false;
+}
+
+bool CSnapArrayDRBase::Cleanup(const SDRPriority& priority) {
+  std::vector<CDRInfo*> machines;
+  m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
+  CleanupMounts(machines);
+  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  CleanupStatus(machines, DRHelper::GetFailoverFailureStatus(type), DRHelper::GetFailoverRunningStatus(type));
+  CleanupTestFailoverStatus(machines, DRHelper::GetTestFailoverStatus(type, Api::VIRTUAL_APP_PHASE_STATE_FAILED),
+                            DRHelper::GetTestFailoverStatus(type, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS));
+  return true;
+}
+
+// ---- the context's own slots ----
+
+bool CSnapArrayDRBase::IsEligibleForCleanup(CDRInfo* info) {
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  if (rep == nullptr) return true;
+  return rep->GetTestFailoverStatus() != App::DR_TEST_FAILOVER_STATUS_COMPLETE &&
+         rep->GetFailoverStatus() != App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+}
+
+bool CSnapArrayDRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  if (m_jobManager->IsJobRestarted() && status == DRHelper::GetFailoverRunningStatus(type)) return true;
+  switch (type) {
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+      return status != App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE &&
+             status != App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS;
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      return status != App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE &&
+             status != App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS;
+    default:
+      return true;
+  }
+}
+
+void CSnapArrayDRBase::GetSnapMountContext(SDROperationCtx& ctx, SnapDRContext& snapCtx) {
+  std::set<uint64_t> masterJobs;
+  for (CDRInfo* info : ctx.drInfoList) {
+    SnapDRRepInfo* rep = GetSnapRepInfo(info);
+    if (rep == nullptr) continue;
+    const uint64_t jobId = GetMountOpJobId(rep);
+    if (jobId != 0) masterJobs.insert(jobId);
+    snapCtx.appId = DRInfoUtils::GetAppId(info);
+    snapCtx.copyId = rep->GetCopyId();
+    snapCtx.replIds.insert(info->GetReplId());
+  }
+  for (uint64_t jobId : masterJobs) {
+    m_event.Debug("GetSnapMountContext", "Adding master job [%llu] for querying mountInfo",
+                  static_cast<unsigned long long>(jobId));
+    snapCtx.masterJobIds.push_back(jobId);
+  }
+  snapCtx.snapMount = DRHelper::IsSnapMount(ctx.phase);
+}
+
+void CSnapArrayDRBase::GetSnapCopyContext(SDROperationCtx& ctx, SnapDRContext& snapCtx) {
+  for (CDRInfo* info : ctx.drInfoList) {
+    SnapDRRepInfo* rep = GetSnapRepInfo(info);
+    if (rep == nullptr) continue;
+    snapCtx.appId = DRInfoUtils::GetAppId(info);
+    snapCtx.copyId = rep->GetCopyId();
+    const std::set<int> groups = rep->GetReplicaGroupIds();
+    snapCtx.replicaGroupIds.insert(groups.begin(), groups.end());
+  }
+}
+
+uint64_t CSnapArrayDRBase::GetMountOpJobId(SnapDRRepInfo* rep) {
+  const int64_t jobId = rep != nullptr ? rep->GetLastSyncedJobId() : 0;
+  return jobId > 0 ? static_cast<uint64_t>(jobId) : 0;
+}
+
+bool CSnapArrayDRBase::IsQuerySnapDRAfiles(SDROperationCtx&) { return true; }
+
+bool CSnapArrayDRBase::PreFailover(SDROperationCtx& ctx) {
+  m_orchestrator->InitDRSubclient(ctx);
+  return true;
+}
+
+// ---- records, queries and statuses ----
+
+SnapDRRepInfo* CSnapArrayDRBase::GetSnapRepInfo(CDRInfo* info) { return DRInfoUtils::GetSnapRepInfo(info); }
+
+CSnapArrayDRReplDataMgr* CSnapArrayDRBase::GetSnapDataManager(SDROperationCtx& ctx) {
+  CSnapArrayDRReplDataMgr* cached = m_snapDataMgr.load();
+  if (cached != nullptr) return cached;
+  CDRInfo* first = ctx.GetInfo();
+  CDRDataSource* source = first != nullptr ? first->getDataSource() : nullptr;
+  if (source == nullptr || source->GetInfoSource() != TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION) return nullptr;
+  CSnapArrayDRReplDataMgr* manager = dynamic_cast<CSnapArrayDRReplDataMgr*>(source->GetDataManager());
+  if (manager == nullptr) return nullptr;
+  // Every thread finds the same manager; the first store wins, the others
+  // store the same pointer.
+  m_snapDataMgr.store(manager);
+  return manager;
+}
+
+bool CSnapArrayDRBase::QuerySnapDataMgr(SDROperationCtx& ctx, SNAP_REPLMGR_REQ request, bool reQuery) {
+  CDRInfo* first = ctx.GetInfo();
+  SnapDRRepInfo* rep = GetSnapRepInfo(first);
+  if (rep == nullptr) {
+    m_event.Error("QuerySnapDataMgr", "Errorfetching repInfo");
+    return false;
+  }
+  CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
+  if (manager == nullptr) return true;
+  switch (request) {
+    case SNAP_REPLMGR_REQ_MOUNT_AFILES: {
+      if (!IsQuerySnapDRAfiles(ctx)) return true;
+      SnapDRContext snapCtx;
+      GetSnapMountContext(ctx, snapCtx);
+      if (!manager->QueryMountAfiles(snapCtx, reQuery)) {
+        m_event.Error("QuerySnapDataMgr", "Error querying afiles for mount for copyId [%d] appId [%d]",
+                      rep->GetCopyId(), DRInfoUtils::GetAppId(first));
+        return false;
+      }
+      return true;
+    }
+    case SNAP_REPLMGR_REQ_REPLICA_GROUP_INFO: {
+      SnapDRContext snapCtx;
+      GetSnapCopyContext(ctx, snapCtx);
+      if (!manager->QuerySnapReplicaInfo(snapCtx)) {
+        m_event.Error("QuerySnapDataMgr", "Error querying snapReplicaGroup Info for copyId [%d] appId [%d]",
+                      rep->GetCopyId(), DRInfoUtils::GetAppId(first));
+        return false;
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool CSnapArrayDRBase::IsTestFailoverMount(Api::VirtualAppJobPhaseType phase) {
+  return phase == Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT;
+}
+
+bool CSnapArrayDRBase::CleanupMounts(std::vector<CDRInfo*>& machines) {
+  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  if (!DRHelper::IsSnapFailoverJob(type)) return true;
+  SDROperationCtx ctx;
+  for (CDRInfo* info : machines) {
+    if (info != nullptr && IsEligibleForCleanup(info)) ctx.drInfoList.push_back(info);
+  }
+  if (ctx.drInfoList.empty()) return true;
+  if (!QuerySnapDataMgr(ctx, SNAP_REPLMGR_REQ_MOUNT_AFILES, true)) return false;
+  UpdateDatastoreToMountProxyMapping(ctx);
+  const Api::VirtualAppJobPhaseType mountPhase = DRHelper::GetMountType(type);
+  for (CDRInfo* info : ctx.drInfoList) {
+    SnapDRRepInfo* rep = GetSnapRepInfo(info);
+    if (rep == nullptr || !rep->CanUnmount()) continue;
+    if (!IsTestFailoverMount(mountPhase)) {
+      if (rep->GetDestinationName().empty()) rep->SetDestinationName(rep->GetSourceName());
+      SDROperationCtx one = OneMachine(ctx, info);
+      // A clean-up after a kill must still find the DR VM.
+      one.ignoreQuit = true;
+      if (!__OP(one, ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, false)) {
+        m_event.Debug("CleanupMounts",
+                      "Skipping replication [%d] for mount cleanup as VM coudn't be found. Please ensure that vm snaps "
+                      "are unmounted and that there are no TEST-FAILOVER mounts for the vm before trying failover job.",
+                      info->GetReplId());
+        continue;
+      }
+    }
+    m_event.Debug("CleanupMounts", "Adding replication [%d] for mount cleanup", info->GetReplId());
+    if (!CleanupMount(info, mountPhase)) {
+      m_event.Error("CleanupMounts", "Mount cleanup failed for replication [%d]", info->GetReplId());
+    }
+  }
+  return true;
+}
+
+bool CSnapArrayDRBase::CleanupMount(CDRInfo* info, Api::VirtualAppJobPhaseType mountPhase) {
+  SDROperationCtx ctx;
+  ctx.drInfoList.assign(1, info);
+  ctx.site = Api::DR_SITE_DESTINATION;
+  ctx.phase = Api::VIRTUAL_APP_PHASE_POWER_OFF;
+  ctx.updatePhaseInfoTbl = false;
+  ctx.ignoreQuit = true;
+  ctx.postStep = false;
+  if (m_vsaDRBase != nullptr) m_vsaDRBase->PerformVMOperation(ctx);
+  ctx.phase = mountPhase == Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT ? Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT
+                                                                     : Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT;
+  return _VMMountOperation(ctx);
+}
+
+void CSnapArrayDRBase::CleanupTestFailoverStatus(std::vector<CDRInfo*>& machines, App::DRTestFailoverStatus newStatus,
+                                                 App::DRTestFailoverStatus expected) {
+  for (CDRInfo* info : machines) {
+    if (info == nullptr || info->IsSkipped()) continue;
+    if (m_jobManager->IsJobSuspended()) continue;
+    if (expected == App::DR_TEST_FAILOVER_STATUS_NONE) continue;
+    SnapDRRepInfo* rep = GetSnapRepInfo(info);
+    if (rep != nullptr && rep->GetTestFailoverStatus() == expected) UpdateTestFailoverStatus(info, newStatus);
+  }
+}
+
+bool CSnapArrayDRBase::UpdateTestFailoverStatus(CDRInfo* info, App::DRTestFailoverStatus status) {
+  SDROperationCtx one;
+  one.drInfoList.assign(1, info);
+  CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(one);
+  if (manager == nullptr || info == nullptr) return false;
+  SDataSourceInfo source;
+  source.replId = info->GetReplId();
+  source.drGroupId = info->GetVAppId();
+  return manager->UpdateTestFailoverStatus(source, status);
+}
+
+bool CSnapArrayDRBase::CanExecuteTestFailoverOps(SDROperationCtx& ctx) {
+  for (CDRInfo* info : ctx.drInfoList) {
+    SnapDRRepInfo* rep = GetSnapRepInfo(info);
+    if (rep == nullptr) continue;
+    const App::VSAFailoverStatus status = rep->GetFailoverStatus();
+    if (status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS ||
+        status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED) {
+      m_event.Debug("CanExecuteTestFailoverOps",
+                    "App not eligible for Test Failover ops as failover status for replication [%d] is [%s]",
+                    info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(status).c_str());
+      m_jobManager->SetGenericError("Failover state for one or more machines not permissible for current DR Operation.");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CSnapArrayDRBase::IsAnyVMMountedFromTestFailover(SDROperationCtx& ctx) {
+  CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
+  return manager != nullptr && manager->CheckTestFailoverVMMount();
+}
+
+// ---- helpers ----
+
+uint64_t CSnapArrayDRBase::MountedMasterJobId(SnapDRRepInfo* rep) {
+  if (rep == nullptr) return 0;
+  const int64_t jobId = rep->GetMountedMasterJob().GetInt64(App::ReplicasyncAssociatedJob::kJobId);
+  return jobId > 0 ? static_cast<uint64_t>(jobId) : 0;
+}
+
+bool CSnapArrayDRBase::PrepareTestOperation(const SDRPriority& priority, SDROperationCtx& ctx) {
+  m_priority = const_cast<SDRPriority*>(&priority);
+  ctx.priority = m_priority;
+  if (!m_orchestrator->PrepareEligibleMachinesForPriority(priority, ctx.drInfoList, this)) return false;
+  if (!CanExecuteTestFailoverOps(ctx)) return false;
+  SetAllowMultiImageSnapMount();
+  DRInfoUtils::SetRunning(ctx.drInfoList);
+  return true;
+}
+
+bool CSnapArrayDRBase::IsTestMachineEligible(CDRInfo* info, bool undoTest) {
+  if (!CSnapArrayDRBase::IsMachineEligible(info)) return false;
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  const App::VSAFailoverStatus failover = rep->GetFailoverStatus();
+  const App::DRTestFailoverStatus test = rep->GetTestFailoverStatus();
+  const bool restarted = m_jobManager->IsJobRestarted();
+  std::string reason;
+  if (failover == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || failover == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS ||
+      failover == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
+    reason = "Machine ineligible as Failover Status for vm client is [" + DRHelper::GetVSAFailoverStatusStr(failover) +
+             "] in one of the failover groups";
+  } else if (undoTest ? (test == App::DR_TEST_FAILOVER_STATUS_IN_PROGRESS ||
+                         (test == App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS && !restarted))
+                      : (test == App::DR_TEST_FAILOVER_STATUS_COMPLETE ||
+                         test == App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS ||
+                         (test == App::DR_TEST_FAILOVER_STATUS_IN_PROGRESS && !restarted))) {
+    reason = "Machine ineligible as Test Failover status is [" + DRHelper::GetDRTestFailoverStatusStr(test) + "]";
+  } else {
+    return true;
+  }
+  m_orchestrator->LogMessage("IsMachineEligible",
+                             DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
+                             ZNDR::DR_EVENT_MINOR, !restarted);
+  return false;
+}
+
+void CSnapArrayDRBase::SetStepSwitches(SDROperationCtx& ctx, int markRowFailed, int updatePhaseRows, int postStep,
+                                       int mandateAllSuccess) {
+  if (markRowFailed != kKeep) ctx.markRowAsFailedOnFailure = markRowFailed != 0;
+  if (updatePhaseRows != kKeep) ctx.updatePhaseInfoTbl = updatePhaseRows != 0;
+  if (postStep != kKeep) ctx.postStep = postStep != 0;
+  if (mandateAllSuccess != kKeep) ctx.mandateAllSuccess = mandateAllSuccess != 0;
+}
+
+SDROperationCtx CSnapArrayDRBase::OneMachine(const SDROperationCtx& ctx, CDRInfo* info) {
+  SDROperationCtx one(ctx);
+  one.drInfoList.assign(1, info);
+  return one;
+}
+
+void CSnapArrayDRBase::ApplyStepSwitches(SDROperationCtx& ctx, const SStepSwitches* table, size_t rows) {
+  if (rows == 0) return;
+  const SStepSwitches* row = &table[rows - 1];
+  for (size_t i = 0; i + 1 < rows; ++i) {
+    if (table[i].batchOp == ctx.batchOp) {
+      row = &table[i];
+      break;
+    }
+  }
+  SetStepSwitches(ctx, row->markRowFailed, row->updatePhaseRows, row->postStep, row->mandateAllSuccess);
+}
+
+int64_t CSnapArrayDRBase::DRJobId() const { return m_jobManager != nullptr ? m_jobManager->GetJobId() : 0; }
+
+void CSnapArrayDRBase::RecordPhase(SDROperationCtx& ctx, int64_t jobId, std::string vmName,
+                                   const std::string& message, Api::VirtualAppPhaseState state) {
+  if (m_vsaDRBase == nullptr) return;
+  SDRPhaseCtx phase(jobId, ctx.phase, state, ctx.site, true);
+  m_vsaDRBase->UpdateVMPhase(ctx, vmName, phase, message, state);
+}
+
+FXNamedMutex* CSnapArrayDRBase::LockOf(const std::string& name) {
+  ZnCriticalSectionLock lock(&m_dsLockTableGuard);
+  FXNamedMutex*& entry = m_dsLockTable[name];
+  if (entry == nullptr) entry = new FXNamedMutex(name);
+  return entry;
+}
+
+FXNamedMutex* CSnapArrayDRBase::FindLock(const std::string& name) {
+  ZnCriticalSectionLock lock(&m_dsLockTableGuard);
+  auto found = m_dsLockTable.find(name);
+  return found != m_dsLockTable.end() ? found->second : nullptr;
 }

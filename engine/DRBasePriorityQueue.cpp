@@ -97,6 +97,8 @@ bool CDRBase::GenerateSDRPriority() {
     for (const SPair& pair : bucket) priority->vmGroup.AppendMsg(TMMsg::VMGroup::kVMSequence, *pair.second);
     SetupSequence(EntrySource(*bucket.front().second), *priority);
     priority->order = first.GetInt32(TMMsg::VMGroup::kPriority);
+    // The machines' status writes name the DR group through their priority.
+    priority->drGroupId = m_appManager.GetVAppId();
     m_priorities.push_back(priority);
   }
   m_event.Debug("GenerateSDRPriority", "Extracted [%zu] sub-priorities from DRGroup configuration",

@@ -18,7 +18,8 @@ SDROperationCtx::SDROperationCtx()
       mandateAllSuccess(false),
       replicaGroup(nullptr),
       pollWithQuit(false),
-      raisePendingCauseOnFailure(true) {}
+      raisePendingCauseOnFailure(true),
+      failureNotLastPhase(false) {}
 
 void SDROperationCtx::Copy(const SDROperationCtx& other) {
   batchOp = other.batchOp;
@@ -35,6 +36,7 @@ void SDROperationCtx::Copy(const SDROperationCtx& other) {
   mandateAllSuccess = other.mandateAllSuccess;
   pollWithQuit = other.pollWithQuit;
   raisePendingCauseOnFailure = other.raisePendingCauseOnFailure;
+  failureNotLastPhase = other.failureNotLastPhase;
 }
 
 std::string SDROperationCtx::GetHash() const {

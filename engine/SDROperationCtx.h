@@ -49,4 +49,5 @@ struct SDROperationCtx {
   SSMReplicaGroup* replicaGroup;    // volume-relationship target of storage-array items
   bool pollWithQuit;                // wait for per-machine threads by polling with quit handling
   bool raisePendingCauseOnFailure;  // a failed phase raises the job's pending cause
+  bool failureNotLastPhase;         // a VM step's row that does not succeed leaves the machine's last phase
 };

@@ -138,6 +138,8 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     } else if (arg == "--group" && m_command == kRun) {
       m_group = argv[++i];
       if (m_group.empty()) return Fail("--group needs a name or an id");
+    } else if (arg == "--delete-from-hypervisor" && m_command == kRun) {
+      m_deleteFromHypervisor = true;
     } else if (arg == "--type" && m_command == kRun) {
       std::string value = argv[++i];
       if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]");
@@ -179,6 +181,9 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
   if (m_command == kRun) {
     if (m_group.empty()) return Fail("run needs --group NAME|ID");
     if (m_type == TMMsg::DR_ORCHESTRATION_NONE) return Fail("run needs --type TYPE");
+    if (m_deleteFromHypervisor && m_type != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
+      return Fail("--delete-from-hypervisor goes only with --type cleanup-destination-vm");
+    }
   }
   if (m_command == kControl) {
     if (!haveJob) return Fail("control needs --job N");

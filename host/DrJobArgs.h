@@ -38,6 +38,8 @@ class CDrJobArgs {
   const std::string& Group() const { return m_group; }
   TMMsg::DROrchestrationType Type() const { return m_type; }
   int64_t JobId() const { return m_jobId; }
+  // run --type cleanup-destination-vm: delete the DR VMs too.
+  bool DeleteFromHypervisor() const { return m_deleteFromHypervisor; }
   // control: "kill" or "suspend"; job: "complete", "fail", "hang", "resume",
   // "kill" or "percent"; lab: "show" (the default), "down", "up",
   // "write" or "release".
@@ -67,6 +69,7 @@ class CDrJobArgs {
   std::string m_group;
   TMMsg::DROrchestrationType m_type = TMMsg::DR_ORCHESTRATION_NONE;
   int64_t m_jobId = 0;
+  bool m_deleteFromHypervisor = false;
   std::string m_operation;
   std::string m_name;
   int m_percent = -1;

@@ -157,6 +157,10 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
          "policy [%d] (snap copy %d, array copy %d)\n",
          kSampleArrayGroup.name, kSampleArrayGroup.id, sizeof(kSampleArrayVMs) / sizeof(kSampleArrayVMs[0]),
          kSampleProductionArray, kSampleDRArray, kSampleArrayPolicyId, kSampleSnapCopyId, kSampleArrayCopyId);
+  printf("drjob: test-failover group [%s] (id %d): replications of the source site to cloud site [%s] (instance %d, "
+         "vendor %d), recovery target [%d] with test size [%s] and test network [%s]\n",
+         kSampleTestGroup.name, kSampleTestGroup.id, kSampleCloudSite, kSampleCloudInstanceId,
+         kSampleCloudVendor, kSampleTestTargetId, kSampleTestVMSize, kSampleTestNetwork);
   return kExitSuccess;
 }
 
@@ -456,7 +460,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     job.jobId = jobId;
     job.jobType = CJobStore::kTypeDR;
     job.ownerId = CDrJobLab::OwnerId();
-    job.optionsXml = CDrJobLab::JobOptionsXml(groupId);
+    job.optionsXml = CDrJobLab::JobOptionsXml(groupId, args.Type(), args.DeleteFromHypervisor());
     if (!CDrJobRunOptions::Apply(args.DROptions(), groupId, job.optionsXml, error)) return Error(kExitUsage, error);
     job.status = "Running";
     job.name = "DR Orchestration";

@@ -215,16 +215,38 @@ int CDrJobLab::OwnerId() {
   return owner > 0 ? owner : 1;
 }
 
-std::string CDrJobLab::JobOptionsXml(int groupId) {
+std::string CDrJobLab::JobOptionsXml(int groupId, TMMsg::DROrchestrationType type, bool deleteFromHypervisor) {
   TMMsg::JobOption options;
   CNMessageBase& dr = options.MutableMsg(TMMsg::JobOption::kBackupOptions)
                           .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
   dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, 0);
   dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity)
       .SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, groupId);
+  if (type == TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
+    // The clean-up removes the replications its options list: the group's.
+    dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
+        .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, GroupReplications(groupId));
+    dr.SetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor, deleteFromHypervisor ? 1 : 0);
+  }
   std::string xml;
   options.serializeUTF8(xml);
   return xml;
+}
+
+std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
+  std::vector<int32_t> ids;
+  std::string xml;
+  Api::VirtualApp app;
+  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return ids;
+  const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
+  for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
+    const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
+    for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
+      ids.push_back(static_cast<int32_t>(
+          group.GetListMsg(TMMsg::VMGroup::kVMSequence, v).GetInt64(TMMsg::VMDependencyOrder::kReplicationId)));
+    }
+  }
+  return ids;
 }
 
 int CDrJobLab::GroupOfJob(const std::string& optionsXml) {

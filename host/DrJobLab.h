@@ -5,6 +5,9 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
+
+#include "msg/MsgEnums.h"
 
 class CDrJobLab {
  public:
@@ -18,9 +21,9 @@ class CDrJobLab {
   static bool Open(const std::string& path, std::string& error);
 
   // Makes the sample lab at path: the sample DR groups (SeedGroups.h) of VM,
-  // database and storage-array replications with the hypervisor, database
-  // and array labs they live in, the client of this machine and the job
-  // owner with an e-mail address. Only a new file,
+  // database and storage-array replications and the test-failover group, with
+  // the hypervisor, database and array labs they live in, the client of this
+  // machine and the job owner with an e-mail address. Only a new file,
   // an empty file or an empty database is filled, and with replace a lab
   // no live process runs a DR job on, which is replaced whole; anything
   // else is refused and left as it was. All in one write transaction, so a
@@ -34,8 +37,12 @@ class CDrJobLab {
   static int FindGroup(const std::string& nameOrId);
   // The owner of the DR jobs drjob creates.
   static int OwnerId();
-  // Job options of a group-based DR job on the group.
-  static std::string JobOptionsXml(int groupId);
+  // Job options of a group-based DR job of the type on the group; a
+  // clean-up of destination VMs lists the group's replications and says
+  // whether their DR VMs are deleted too.
+  static std::string JobOptionsXml(int groupId, TMMsg::DROrchestrationType type, bool deleteFromHypervisor);
+  // The replications a DR group's priorities name, in order.
+  static std::vector<int32_t> GroupReplications(int groupId);
   // The DR group a DR job's options name; 0 when none.
   static int GroupOfJob(const std::string& optionsXml);
 };

@@ -1,9 +1,7 @@
 #include "SeedArrays.h"
 
-#include "array/ArrayLab.h"
+#include "SeedLab.h"
 #include "array/ArrayLabSeed.h"
-#include "array/ArrayStore.h"
-#include "jobsim/StoragePolicyStore.h"
 
 namespace {
 
@@ -21,45 +19,24 @@ const SSampleVolume kVolumes[] = {
     {72, 62, "vol_snap2", {"vol_snap2/lun0", "vol_snap2/lun1"}},
 };
 
-const int kSubclients[] = {61, 62};
 // The VM application the source entities name.
 const int kVMApplicationId = 106;
 
-bool Fail(std::string& error, const std::string& text) {
-  error = text;
-  return false;
-}
-
 }  // namespace
 
-std::string SampleArrayVMGuid(int replicationId) { return "snap-src-" + std::to_string(replicationId); }
-
-int SampleArrayVMClient(int replicationId) { return 1000 + replicationId; }
-
 bool SeedSampleArrays(int drGroupId, std::string& error) {
-  if (!CArrayStore::Add(SLabArray{kSampleProductionArrayId, kSampleProductionArray, "vs_prod", true, true}) ||
-      !CArrayStore::Add(SLabArray{kSampleDRArrayId, kSampleDRArray, "vs_dr", true, true})) {
-    return Fail(error, "cannot store the arrays");
-  }
-  SStoragePolicy policy;
-  policy.policyId = kSampleArrayPolicyId;
-  policy.copies = {SStorageCopy{kSampleSnapCopyId, 1, true, true}, SStorageCopy{kSampleArrayCopyId, 2, false, false}};
-  if (!CStoragePolicyStore::PutPolicy(policy)) {
-    return Fail(error, "cannot store storage policy [" + std::to_string(kSampleArrayPolicyId) + "]");
-  }
-  for (int subclient : kSubclients) {
-    if (!CStoragePolicyStore::AssignSubclient(SSubclientPolicy{subclient, kSampleArrayPolicyId, true})) {
-      return Fail(error, "cannot assign subclient [" + std::to_string(subclient) + "] its storage policy");
-    }
-  }
+  SSeedArrayLab lab;
+  lab.arrays = {SLabArray{kSampleProductionArrayId, kSampleProductionArray, "vs_prod", true, true},
+                SLabArray{kSampleDRArrayId, kSampleDRArray, "vs_dr", true, true}};
+  lab.storagePolicyId = kSampleArrayPolicyId;
+  lab.primaryCopyId = kSampleSnapCopyId;
+  lab.arrayCopyId = kSampleArrayCopyId;
+  lab.firstSnapshotJobId = kSampleFirstSnapshotJobId;
   int pair = 0;
   for (const SSampleVolume& v : kVolumes) {
     SSeedReplicaGroup g;
     g.replicaGroupId = v.replicaGroupId;
-    g.copyId = kSampleArrayCopyId;
     g.subclientId = v.reportSubclientId;
-    g.storagePolicyId = kSampleArrayPolicyId;
-    g.defaultCopyId = kSampleSnapCopyId;
     g.pairId = 700 + ++pair;
     g.controlHostId = kSampleDRArrayId;
     g.sourceArray = kSampleProductionArray;
@@ -67,9 +44,7 @@ bool SeedSampleArrays(int drGroupId, std::string& error) {
     g.sourcePath = std::string("vs_prod:") + v.volume;
     g.targetPath = std::string("vs_dr:") + v.volume;
     g.mappedLuns = v.luns;
-    if (!CArrayLabSeed::AddReplicaGroup(g)) {
-      return Fail(error, "cannot store replica group [" + std::to_string(v.replicaGroupId) + "]");
-    }
+    lab.replicaGroups.push_back(g);
   }
   for (const SSampleArrayVM& sample : kSampleArrayVMs) {
     SSeedSnapVM vm;
@@ -82,14 +57,10 @@ bool SeedSampleArrays(int drGroupId, std::string& error) {
     vm.subclientId = sample.subclientId;
     vm.clientId = SampleArrayVMClient(sample.replicationId);
     vm.applicationId = kVMApplicationId;
-    vm.copyId = kSampleArrayCopyId;
+    vm.sourceInstanceId = kSampleSourceInstanceId;
+    vm.destinationInstanceId = kSampleDestinationInstanceId;
     vm.datastores = {SSeedDatastore{sample.datastore, sample.replicaGroupId, "", 0}};
-    if (!CArrayLabSeed::AddVM(vm)) {
-      return Fail(error, "cannot store storage-array replication [" + std::to_string(sample.replicationId) + "]");
-    }
+    lab.vms.push_back(vm);
   }
-  if (!CArrayLab::SnapshotCopied(kSampleArrayCopyId, kSampleFirstSnapshotJobId)) {
-    return Fail(error, "cannot store the afiles of backup job [" + std::to_string(kSampleFirstSnapshotJobId) + "]");
-  }
-  return true;
+  return CArrayLabSeed::AddLab(lab, error);
 }

@@ -46,8 +46,8 @@ constexpr SSampleArrayVM kSampleArrayVMs[] = {
 };
 
 // The source VM GUID of a sample storage-array VM, and its client.
-std::string SampleArrayVMGuid(int replicationId);
-int SampleArrayVMClient(int replicationId);
+inline std::string SampleArrayVMGuid(int replicationId) { return "snap-src-" + std::to_string(replicationId); }
+inline int SampleArrayVMClient(int replicationId) { return 1000 + replicationId; }
 
 // Stores the arrays, relationships, LUNs, replications, storage policy and
 // first snapshot copies into the DR group. False with the reason when one

@@ -18,6 +18,7 @@ struct SEntry {
   int replicationId;
   std::string name;
   TMMsg::DROpSourceType source;
+  std::string guid;  // the VM's, when the mounts find it by GUID; empty: none
 };
 
 // A DR group of the entries' priorities, in order, each waiting a minute
@@ -33,7 +34,9 @@ std::string GroupXml(const std::vector<SEntry>& entries, int priorities) {
     for (const SEntry& e : entries) {
       if (e.priority != priority) continue;
       CNMessageBase& entry = group.AddMsg(TMMsg::VMGroup::kVMSequence);
-      entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kName, e.name);
+      CNMessageBase& vm = entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity);
+      vm.SetString(ZnEntities::VirtualMachineEntity::kName, e.name);
+      if (!e.guid.empty()) vm.SetString(ZnEntities::VirtualMachineEntity::kGuid, e.guid);
       entry.SetInt32(TMMsg::VMDependencyOrder::kBootOrder, priority);
       entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, e.replicationId);
       entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, e.source);
@@ -56,16 +59,23 @@ bool Store(const SSampleGroup& group, const std::vector<SEntry>& entries, int pr
 bool SeedSampleGroups(std::string& error) {
   std::vector<SEntry> vms;
   for (const SSampleVM& vm : kSampleVMs) {
-    vms.push_back(SEntry{vm.priority, vm.replicationId, vm.source, TMMsg::DR_OP_SOURCE_VSA_REPLICATION});
+    vms.push_back(SEntry{vm.priority, vm.replicationId, vm.source, TMMsg::DR_OP_SOURCE_VSA_REPLICATION, ""});
   }
   std::vector<SEntry> databases;
   for (const SSeedDBReplication& r : CDatabaseLabSeed::Sample().replications) {
-    databases.push_back(SEntry{1, r.replicationId, r.source.instanceName, TMMsg::DR_OP_SOURCE_DB_REPLICATION});
+    databases.push_back(SEntry{1, r.replicationId, r.source.instanceName, TMMsg::DR_OP_SOURCE_DB_REPLICATION, ""});
   }
   std::vector<SEntry> arrays;
   for (const SSampleArrayVM& vm : kSampleArrayVMs) {
-    arrays.push_back(SEntry{1, vm.replicationId, vm.name, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION});
+    arrays.push_back(SEntry{1, vm.replicationId, vm.name, TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION,
+                            SampleArrayVMGuid(vm.replicationId)});
+  }
+  std::vector<SEntry> tests;
+  int testPriorities = 0;
+  for (const SSampleVM& vm : kSampleTestVMs) {
+    tests.push_back(SEntry{vm.priority, vm.replicationId, vm.source, TMMsg::DR_OP_SOURCE_VSA_REPLICATION, ""});
+    testPriorities = vm.priority > testPriorities ? vm.priority : testPriorities;
   }
   return Store(kSampleVMGroup, vms, 2, error) && Store(kSampleDBGroup, databases, 1, error) &&
-         Store(kSampleArrayGroup, arrays, 1, error);
+         Store(kSampleArrayGroup, arrays, 1, error) && Store(kSampleTestGroup, tests, testPriorities, error);
 }

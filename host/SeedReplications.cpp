@@ -5,6 +5,7 @@
 #include "SeedLab.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
+#include "appmgr/VmAllocationPolicyStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/StoragePolicyStore.h"
 #include "repl/ReplicationStore.h"
@@ -64,10 +65,74 @@ TMMsg::TaskInfo FailbackSchedule() {
   return task;
 }
 
-}  // namespace
+// Where a sample group's replications live.
+struct SSampleGroupSites {
+  int taskId;
+  int subclientId;
+  int destinationInstanceId;
+  int destinationVendor;
+  const SSampleProxy& proxy;
+  int targetId;
+  // The failback schedule its replications name (0: none).
+  int failbackTaskId;
+};
 
-bool SeedSampleReplications(std::string& error) {
-  // The replication task: VM restore options with every DR switch off.
+// One sample replication as the management server stores it.
+bool StoreReplication(const SSampleVM& r, const SSampleGroupSites& where, std::string& error) {
+  const std::string id = std::to_string(r.replicationId);
+  App::VSAReplicationInfo info;
+  using Repl = App::VSAReplicationInfo;
+  info.SetInt32(Repl::kReplicationId, r.replicationId);
+  info.SetString(Repl::kReplicationGuid, "repl-" + id);
+  info.SetString(Repl::kSourceVMGuid, SourceGuid(r.replicationId));
+  info.SetString(Repl::kSourceVMName, r.source);
+  info.SetString(Repl::kDestinationVMGuid, "dst-" + id);
+  info.SetString(Repl::kDestinationVMName, r.destination);
+  CNMessageBase& subtask = info.MutableMsg(Repl::kSubtask);
+  subtask.SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, where.taskId * 10);
+  subtask.SetInt32(ZnEntities::SubtaskEntity::kTaskId, where.taskId);
+  CNMessageBase& subclient = info.MutableMsg(Repl::kSubclient);
+  subclient.SetInt32(ZnEntities::SubClientEntity::kSubclientId, where.subclientId);
+  subclient.SetInt32(ZnEntities::SubClientEntity::kClientId, kClientId);
+  subclient.SetInt32(ZnEntities::SubClientEntity::kInstanceId, kSampleSourceInstanceId);
+  // Where the hypervisor lab keeps the DR VM, and how it is reached.
+  CNMessageBase& destination = info.MutableMsg(Repl::kDestinationInstance);
+  destination.SetInt32(ZnEntities::InstanceEntity::kInstanceId, where.destinationInstanceId);
+  destination.SetInt32(ZnEntities::InstanceEntity::kClientId, where.destinationInstanceId);
+  CNMessageBase& proxy = info.MutableMsg(Repl::kDestinationProxy);
+  proxy.SetInt64(ZnEntities::ClientEntity::kClientId, where.proxy.clientId);
+  proxy.SetString(ZnEntities::ClientEntity::kClientName, where.proxy.name);
+  info.MutableMsg(Repl::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, where.targetId);
+  for (int disk = 0; disk < SampleDiskCount(r.replicationId); ++disk) {
+    CNMessageBase& tracking = info.AddMsg(Repl::kTrackingIds);
+    const std::string suffix = id + "-" + std::to_string(disk);
+    tracking.SetString(App::VSAReplicationTrakingIdInfo::kDiskName, std::string(r.source) + "-disk-" + std::to_string(disk));
+    tracking.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "trk-" + suffix);
+    tracking.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "isnap-" + suffix);
+  }
+  CNMessageBase& sourceClient = info.AddMsg(Repl::kProperties);
+  sourceClient.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropSourceVMClientId);
+  sourceClient.SetString(App::VSAReplicationProperties::kValue,
+                         std::to_string(kSampleSourceClientBase + r.replicationId));
+  if (where.failbackTaskId != 0) {
+    CNMessageBase& failback = info.AddMsg(Repl::kProperties);
+    failback.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropFailbackTaskId);
+    failback.SetString(App::VSAReplicationProperties::kValue, std::to_string(where.failbackTaskId));
+  }
+  info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
+  info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
+  info.SetInt32(Repl::kDestinationVendor, where.destinationVendor);
+  info.SetInt32(Repl::kSourceVendor, kVendor);
+  info.SetInt32(Repl::kToolsInstalled, 1);
+  if (!CReplicationStore::Put(info, where.taskId)) {
+    error = "cannot store replication [" + id + "]";
+    return false;
+  }
+  return true;
+}
+
+// A replication task: VM restore options with every DR switch off.
+bool StoreReplicationTask(int taskId, std::string& error) {
   TMMsg::TaskInfo task;
   CNMessageBase& vmOptions = task.AddMsg(TMMsg::TaskInfo::kSubTasks)
                                  .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
@@ -76,59 +141,57 @@ bool SeedSampleReplications(std::string& error) {
                                  .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
   vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, 0);
   vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, 0);
+  // Where each DR VM stands on the destination site, which the VM
+  // operations on it (the post-failover placement among them) carry.
+  for (const SSampleVM& r : kSampleVMs) {
+    CNMessageBase& placement = vmOptions.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, r.source);
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kNewVMName, r.destination);
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-b1");
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatastore, "ds-b1");
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, "dc-b");
+    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kCluster, "cluster-b");
+  }
   std::string taskXml;
-  if (!task.serializeUTF8(taskXml) || !CTaskStore::PutTask(kReplicationTaskId, taskXml)) {
-    error = "cannot store replication task [" + std::to_string(kReplicationTaskId) + "]";
+  if (!task.serializeUTF8(taskXml) || !CTaskStore::PutTask(taskId, taskXml)) {
+    error = "cannot store replication task [" + std::to_string(taskId) + "]";
     return false;
   }
+  return true;
+}
+
+// The test group's recovery target: a clone kept a day, with the test size
+// and the test network.
+bool StoreTestRecoveryTarget(std::string& error) {
+  SRecoveryTarget target;
+  target.region = "dc-c";
+  target.testVMHours = 24;
+  target.vmSize = "Standard_B1s";
+  target.testVMSize = kSampleTestVMSize;
+  target.testNetwork = kSampleTestNetwork;
+  target.testSubnet = kSampleTestSubnet;
+  target.destinationNetwork = "net-c";
+  if (!CVmAllocationPolicyStore::AddRecoveryTarget(kSampleTestTargetId, "SampleTest recovery target", target)) {
+    error = "cannot store recovery target [" + std::to_string(kSampleTestTargetId) + "]";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SeedSampleReplications(std::string& error) {
+  if (!StoreReplicationTask(kReplicationTaskId, error)) return false;
+  const SSampleGroupSites sample{kReplicationTaskId, kReplicationSubclientId, kSampleDestinationInstanceId, kVendor,
+                                 kSampleDestinationProxy, kSampleTargetId, kSampleFailbackTaskId};
   for (const SSampleVM& r : kSampleVMs) {
-    const std::string id = std::to_string(r.replicationId);
-    App::VSAReplicationInfo info;
-    using Repl = App::VSAReplicationInfo;
-    info.SetInt32(Repl::kReplicationId, r.replicationId);
-    info.SetString(Repl::kReplicationGuid, "repl-" + id);
-    info.SetString(Repl::kSourceVMGuid, SourceGuid(r.replicationId));
-    info.SetString(Repl::kSourceVMName, r.source);
-    info.SetString(Repl::kDestinationVMGuid, "dst-" + id);
-    info.SetString(Repl::kDestinationVMName, r.destination);
-    CNMessageBase& subtask = info.MutableMsg(Repl::kSubtask);
-    subtask.SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, kReplicationTaskId * 10);
-    subtask.SetInt32(ZnEntities::SubtaskEntity::kTaskId, kReplicationTaskId);
-    CNMessageBase& subclient = info.MutableMsg(Repl::kSubclient);
-    subclient.SetInt32(ZnEntities::SubClientEntity::kSubclientId, kReplicationSubclientId);
-    subclient.SetInt32(ZnEntities::SubClientEntity::kClientId, kClientId);
-    subclient.SetInt32(ZnEntities::SubClientEntity::kInstanceId, kSampleSourceInstanceId);
-    // Where the hypervisor lab keeps the DR VM, and how it is reached.
-    CNMessageBase& destination = info.MutableMsg(Repl::kDestinationInstance);
-    destination.SetInt32(ZnEntities::InstanceEntity::kInstanceId, kSampleDestinationInstanceId);
-    destination.SetInt32(ZnEntities::InstanceEntity::kClientId, kSampleDestinationInstanceId);
-    CNMessageBase& proxy = info.MutableMsg(Repl::kDestinationProxy);
-    proxy.SetInt64(ZnEntities::ClientEntity::kClientId, kSampleDestinationProxy.clientId);
-    proxy.SetString(ZnEntities::ClientEntity::kClientName, kSampleDestinationProxy.name);
-    info.MutableMsg(Repl::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, kSampleTargetId);
-    for (int disk = 0; disk < SampleDiskCount(r.replicationId); ++disk) {
-      CNMessageBase& tracking = info.AddMsg(Repl::kTrackingIds);
-      const std::string suffix = id + "-" + std::to_string(disk);
-      tracking.SetString(App::VSAReplicationTrakingIdInfo::kDiskName, std::string(r.source) + "-disk-" + std::to_string(disk));
-      tracking.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "trk-" + suffix);
-      tracking.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "isnap-" + suffix);
-    }
-    CNMessageBase& sourceClient = info.AddMsg(Repl::kProperties);
-    sourceClient.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropSourceVMClientId);
-    sourceClient.SetString(App::VSAReplicationProperties::kValue,
-                           std::to_string(kSampleSourceClientBase + r.replicationId));
-    CNMessageBase& failback = info.AddMsg(Repl::kProperties);
-    failback.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropFailbackTaskId);
-    failback.SetString(App::VSAReplicationProperties::kValue, std::to_string(kSampleFailbackTaskId));
-    info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
-    info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
-    info.SetInt32(Repl::kDestinationVendor, kVendor);
-    info.SetInt32(Repl::kSourceVendor, kVendor);
-    info.SetInt32(Repl::kToolsInstalled, 1);
-    if (!CReplicationStore::Put(info, kReplicationTaskId)) {
-      error = "cannot store replication [" + id + "]";
-      return false;
-    }
+    if (!StoreReplication(r, sample, error)) return false;
+  }
+  const SSampleGroupSites test{kSampleTestTaskId, kSampleTestSubclientId, kSampleCloudInstanceId, kSampleCloudVendor,
+                               kSampleCloudProxy, kSampleTestTargetId, 0};
+  if (!StoreReplicationTask(kSampleTestTaskId, error) || !StoreTestRecoveryTarget(error)) return false;
+  for (const SSampleVM& r : kSampleTestVMs) {
+    if (!StoreReplication(r, test, error)) return false;
   }
   if (!CTaskStore::PutTask(kSampleDRBackupTaskId, ETaskKind::kSchedule, DRBackupSchedule())) {
     error = "cannot store the DR backup schedule [" + std::to_string(kSampleDRBackupTaskId) + "]";

@@ -29,8 +29,9 @@ const SCommandUsage kUsage[] = {
      "exit codes of seed: 0 seeded, 4 unreadable database, a file that holds something other than a lab, or a lab\n"
      "  without --replace (the file is left as it was), 2 bad arguments or environment\n"},
     {CDrJobArgs::kRun,
-     "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--point-in-time REPL=T]...\n"
-     "  [--testboot-wait MIN] [--keep-network-adapters] [--no-power-on] [--restore-options FILE]",
+     "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--delete-from-hypervisor]\n"
+     "  [--point-in-time REPL=T]... [--testboot-wait MIN] [--keep-network-adapters] [--no-power-on]\n"
+     "  [--restore-options FILE]",
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
      "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"

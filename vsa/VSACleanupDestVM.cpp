@@ -1,16 +1,154 @@
 #include "VSACleanupDestVM.h"
 
-#include "engine/GenericDR.h"
-#include "engine/SDRPriority.h"
+#include <algorithm>
+#include <string>
+#include <vector>
 
-CVSACleanupDestVM::CVSACleanupDestVM(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
+#include "VSARepInfo.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "engine/GenericDR.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
+#include "engine/SDRPriority.h"
+#include "services/DRAppManager.h"
+
+CVSACleanupDestVM::CVSACleanupDestVM(CGenericDR& orchestrator) : CVSADRBase(orchestrator) {
   m_event.setJobId(m_jobId);
 }
 
 CVSACleanupDestVM::~CVSACleanupDestVM() { m_event.DebugLvl(2, "~CVSACleanupDestVM", "Invoking CVSACleanupDestVM destructor"); }
 
+bool CVSACleanupDestVM::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  switch (static_cast<int>(status)) {
+    case 2:
+    case 3:
+    case 6:
+    case 7:
+    case 14:
+    case 16:
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool CVSACleanupDestVM::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
+  return status != App::VSA_REPL_STATUS_SYNC_IN_PROGRESS && status != App::VSA_REPL_STATUS_SYNC_STARTING;
+}
+
 bool CVSACleanupDestVM::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "The clean-up of destination VMs of VM replications is not built yet: priority [%d] not run",
-                priority.order);
-  return false;
+  if (m_orchestrator == nullptr) return false;
+  m_event.Debug("ProcessPriority", "Priority [%d] is a [VSA Replication] type priority", priority.order);
+  std::vector<CDRInfo*> machines;
+  if (!m_orchestrator->GetDRInfoListForPriority(priority, machines, 0) || machines.empty()) return false;
+  // Without the job's DR options nobody said what to remove.
+  const TMMsg::DROrchestrationOption* jobOptions =
+      m_appManager != nullptr ? m_appManager->GetDROrchestrationOption() : nullptr;
+  if (jobOptions == nullptr) {
+    m_event.Error("ProcessPriority", "No DR orchestration options in the job. Nothing deleted for priority [%d]",
+                  priority.order);
+    return false;
+  }
+  TMMsg::DROrchestrationOption options;
+  if (jobOptions->GetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) == 0) {
+    m_event.Debug("ProcessPriority",
+                  "Delete destination vm from Hypervisor option is not selected. Skipping call to delete the VMs "
+                  "from destination Hypervisor.");
+    options = *jobOptions;
+    if (!ListForRemoval(priority, options, machines)) return false;
+  } else {
+    DeleteDestVMWrapper(machines);
+    if (machines.empty()) {
+      m_event.Debug("ProcessPriority",
+                    "None of the destination vms were successfully deleted from Hypervisor. Skipping call to delete "
+                    "from database");
+      return false;
+    }
+    CNMessageBase& info = options.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+    for (CDRInfo* machine : machines) info.AddInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, machine->GetReplId());
+  }
+  const bool removed = m_appManager->RemoveReplicationEntriesFromDb(options);
+  if (removed) {
+    for (CDRInfo* machine : machines) MarkSuccess(machine, Api::DR_SITE_DESTINATION);
+  }
+  return removed;
+}
+
+bool CVSACleanupDestVM::ListForRemoval(const SDRPriority& priority, TMMsg::DROrchestrationOption& options,
+                                       std::vector<CDRInfo*>& machines) {
+  CNMessageBase& info = options.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  std::vector<int32_t> listed;
+  info.GetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, listed);
+  std::vector<CDRInfo*> kept;
+  std::vector<int32_t> ids;
+  for (CDRInfo* machine : machines) {
+    if (!IsMachineEligible(machine)) {
+      SkipIneligible(machine);
+      continue;
+    }
+    // Replications of other priorities are left to their own priority,
+    // which tests their eligibility first.
+    if (!listed.empty() && std::find(listed.begin(), listed.end(), machine->GetReplId()) == listed.end()) {
+      m_event.Debug("ListForRemoval", "Replication [%d] is not listed in the job's DR options. Skipped",
+                    machine->GetReplId());
+      machine->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
+      continue;
+    }
+    kept.push_back(machine);
+    ids.push_back(machine->GetReplId());
+  }
+  machines.swap(kept);
+  if (machines.empty()) {
+    m_event.Debug("ListForRemoval",
+                  "No replication of priority [%d] can be removed. Skipping call to delete from database",
+                  priority.order);
+    return false;
+  }
+  info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
+  return true;
+}
+
+bool CVSACleanupDestVM::DeleteDestVMWrapper(std::vector<CDRInfo*>& machines) {
+  SDROperationCtx ctx;
+  ctx.drInfoList = machines;
+  ctx.site = Api::DR_SITE_DESTINATION;
+  ctx.batchOp = ZNDR::BATCH_OP_DELETE_DESTINATION;
+  ctx.priority = machines.empty() ? nullptr : machines.front()->GetPriority();
+  if (m_orchestrator->IsThreadsApplicable(ctx, ctx.drInfoList)) {
+    m_orchestrator->RunParallelDROperation(ctx, this);
+  } else {
+    for (CDRInfo* machine : machines) {
+      SDROperationCtx one(ctx);
+      one.drInfoList.assign(1, machine);
+      ProcessDROperationThread(one);
+    }
+  }
+  m_orchestrator->FilterSuccessList(ctx);
+  machines = ctx.drInfoList;
+  return true;
+}
+
+bool CVSACleanupDestVM::DeleteDestVM(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  if (!IsMachineEligible(info)) {
+    SkipIneligible(info);
+    return false;
+  }
+  // Whatever becomes of the deletion, no sync may copy onto the DR VM now.
+  DisableSync(info, ctx);
+  if (!__VmOP(ctx, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, false)) return false;
+  m_event.Debug("DeleteDestVM", "DeleteDestVM succeeded for replication [%d] ", info->GetReplId());
+  return true;
+}
+
+void CVSACleanupDestVM::SkipIneligible(CDRInfo* info) {
+  info->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
+  SDRPhaseCtx phase(m_jobId, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, Api::VIRTUAL_APP_PHASE_STATE_FAILED,
+                    Api::DR_SITE_DESTINATION, false);
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa != nullptr) phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, vsa->GetDestinationName());
+  info->UpdatePhase(phase);
 }

@@ -1,5 +1,17 @@
-// The clean-up of destination VMs of VM replications, one object per priority.
+// The clean-up of destination VMs of VM replications, one object per
+// priority: with the job's delete-from-hypervisor setting, the DR VMs of the
+// priority's replications are deleted first; then the replications are
+// removed from the management database, and each removed one succeeds.
+//
+// Only replications that may be cleaned up are touched, whichever way the
+// job goes: one in the middle of a failover, failback, revert or sync is
+// skipped with a failed "Delete Operation" row and left out of the removal.
+// The removal names exactly the replications that are marked successful:
+// those whose DR VM was deleted, or, without the setting, the eligible ones
+// the job's options list (all eligible ones when they list none).
 #pragma once
+
+#include <vector>
 
 #include "VSADRBase.h"
 #include "log/EvEvent.h"
@@ -12,8 +24,28 @@ class CVSACleanupDestVM : public CVSADRBase {
   ~CVSACleanupDestVM() override;
 
   bool ProcessPriority(const SDRPriority& priority) override;
+  // Not during a failover, failback or revert (2, 3, 6, 7, 14, 16).
+  bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;
+  // Not while a sync runs or starts (3, 11).
+  bool IsPermisableSyncStateForJob(App::VSAReplicationStatus status) override;
+  // One machine (batch operation 35): an eligible machine's sync is
+  // disabled and its DR VM deleted; an ineligible one is skipped.
+  bool DeleteDestVM(SDROperationCtx& ctx) override;
+
+  // Deletes the DR VMs of the machines (on the DR pool when threads apply);
+  // the list keeps the machines whose deletion succeeded (or was skipped by
+  // the DR sequence).
+  bool DeleteDestVMWrapper(std::vector<CDRInfo*>& machines);
 
  private:
-  [[maybe_unused]] CGenericDR* m_drObject;
+  // Status SKIPPED and a failed "Delete Operation" row at the destination
+  // that does not fail the machine.
+  void SkipIneligible(CDRInfo* info);
+  // The removal's replication list when nothing is deleted: the eligible
+  // machines the job's list names (every eligible one when it names none).
+  // machines keeps those; the others are skipped. False when none is left.
+  bool ListForRemoval(const SDRPriority& priority, TMMsg::DROrchestrationOption& options,
+                      std::vector<CDRInfo*>& machines);
+
   EvEvent m_event;
 };

@@ -140,11 +140,6 @@ bool CVSADRBase::Cleanup(const SDRPriority&) { return true; }
 // Defaults of the operation classes
 // =============================================================================
 
-bool CVSADRBase::NotBuiltYet(const char* function, const char* what) {
-  m_event.Error(function, "%s is not built yet", what);
-  return false;
-}
-
 bool CVSADRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus) { return true; }
 
 bool CVSADRBase::IsPermisableSyncStateForJob(App::VSAReplicationStatus) { return true; }

@@ -278,18 +278,63 @@ class CVSADRBase : public IDRContext {
   // ---- Failover steps (VSADRBaseFailoverSteps.cpp) ----
   // The sync step (phase 7) of the context's machines from the site.
   bool ReplicateVMs(SDROperationCtx& ctx, Api::DRSite site, bool loadSyncList);
+  // Batch operation 8: the class's PostReplicationThread for every machine
+  // of the context; true when at least one succeeded.
+  bool PostReplication(SDROperationCtx& ctx);
   // Creates (31) or deletes (40) the first machine's DR VM when the task
   // deploys DR VMs at failover (deletion also with first-time sync during
   // failover); true without a record or when the action does not apply.
   bool DRVMAction(SDROperationCtx& ctx, Api::VirtualAppJobPhaseType phase, bool succeededOnly);
-  // Batch operation 8: the class's PostReplicationThread for each machine.
-  bool PostReplication(SDROperationCtx& ctx);
+  // The hypervisor's post-failover action (phase 32) on the first machine's
+  // DR VM; true without a record or where the hypervisor has none.
+  bool PostVMFailover(SDROperationCtx& ctx, bool succeededOnly);
+  // Refreshes the first machine's DR VM information (phase 30) and stores
+  // its IP address as property 2222; no address is no failure.
   bool RecordDRVMIPAddress(SDROperationCtx& ctx, bool succeededOnly);
-  // The class's PerformPostDrOps under a phase-22 row of the first machine;
-  // the context keeps only the machines that succeeded so far.
+  // PerformPostDrOps under a phase row (22) of the context's first machine;
+  // narrows the context to the machines whose last phase succeeded (or was
+  // skipped). False without a machine, and, with its row FAILED, when the
+  // first machine was filtered out.
   bool _PostDROperation(SDROperationCtx& ctx);
+  // Fewer than two VMs left in the DR backup task; under the task-edit lock.
   bool CanDeleteDRBackupTask(int taskId);
+  // Drops every entry of the machine's replication from the DR backup
+  // task's selection and keeps the edited task in the application
+  // manager's cache (sent at the job's end); false when none was dropped.
+  // Under the task-edit lock.
   bool RemoveVMFromDRBackupTask(int taskId, CDRInfo* info);
+  // ---- What the failover classes share (VSADRBaseFailoverSteps.cpp) ----
+  // Logs the priority as a VM one and runs its subclient groups through the
+  // class's ProcessDRSubclientThread; false without an orchestrator.
+  bool ProcessSubclientPriority(const SDRPriority& priority);
+  // A restarted job also admits "Failover in Progress"; otherwise the DR
+  // type's rule.
+  bool IsFailoverStateValidForJob(App::VSAFailoverStatus status);
+  // The end of the context's machine's failover: sync disabled, the post-DR
+  // operations, success; when they fail, the sync status seen before
+  // disabling comes back.
+  bool CompleteMachineFailover(SDROperationCtx& ctx);
+  // The start of the post-DR operations: the post-failover action and the
+  // post-scripts, whose results do not matter; false without a machine.
+  bool RunPostFailoverActions(SDROperationCtx& ctx);
+  // The clean-up of a machine whose post-replication failed, ignoring the
+  // quit flag: with revertSyncStatus its sync status as first loaded comes
+  // back, then its failover snapshots are cleaned up. Nothing while its
+  // post-DR operations run (a tolerated step of theirs failed).
+  void CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatus);
+  // After the priority: its machines left "Failover in Progress" become
+  // "Failover Failed" and their stale failover snapshots go. The machines.
+  std::vector<CDRInfo*> CleanupFailedFailovers(const SDRPriority& priority);
+  static void SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure);
+  // Whether the machine's post-DR operations have begun and not ended: a VM
+  // step failing inside them is judged by the post-DR operations, not
+  // cleaned up as a failed machine.
+  bool IsPostDROperationRunning(CDRInfo* info);
+  // Backup activity (type 1) of every machine's source VM client on; true
+  // when it could be switched for every machine.
+  bool EnableBackupActivityOnVMs(std::vector<CDRInfo*>& list);
+  // The same switched off, each client's re-enabling scheduled 4 hours on.
+  bool DisableBackupActivityOnVMs(std::vector<CDRInfo*>& list);
 
   // ---- VM operations (VSADRBaseVMOps.cpp) ----
   // The VM operation of the context's first machine for the context's phase.
@@ -353,12 +398,13 @@ class CVSADRBase : public IDRContext {
   // The call on a worker thread; -1 when the job quits first.
   int ExecuteOnWorkerThread(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
                             Ida::VMOpResp& response);
-  // Logs that an operation class's step is not available yet.
-  bool NotBuiltYet(const char* function, const char* what);
   // A phase record of the context's step for the machine, with the
   // context's reporting switches.
   SDRPhaseCtx StepPhase(SDROperationCtx& ctx, CDRInfo* info, Api::VirtualAppPhaseState state,
                         const std::string& message, long long jobId);
+  // Backup activity (type 1) of every machine's source VM client switched;
+  // disabling schedules the re-enabling. True when every machine counted.
+  bool SwitchBackupActivity(std::vector<CDRInfo*>& list, bool enable);
   // Writes a property kind through the machine's data source.
   bool StoreProperty(CDRInfo* info, ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo& value);
   // Reloads the records of the machines from their data source.

@@ -246,8 +246,10 @@ bool CVSADRBase::UpdateVMPhase(SDROperationCtx& ctx, std::string& vmName, SDRPha
   phase.updatePhaseInfoTbl = ctx.updatePhaseInfoTbl;
   phase.markRowAsFailedOnFailure = ctx.markRowAsFailedOnFailure;
   phase.raisePendingCause = ctx.raisePendingCauseOnFailure;
-  // A clean-up's phase does not become the machine's last phase.
-  phase.notLastPhase = ctx.ignoreQuit;
+  // A clean-up's phase does not become the machine's last phase, nor does a
+  // step's that the operation lets fail without dropping the machine.
+  phase.notLastPhase =
+      ctx.ignoreQuit || (ctx.failureNotLastPhase && state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
   phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, vmName);
   phase.state = state;
   CDRInfo* info = ctx.GetInfo();

@@ -1,7 +1,17 @@
 #include "VSAUnplannedFailover.h"
 
+#include <vector>
+
+#include "VSARepInfo.h"
+#include "VSAReplDataMgr.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
+#include "services/DRAppManager.h"
 
 CVSAUnplannedFailover::CVSAUnplannedFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
@@ -9,8 +19,82 @@ CVSAUnplannedFailover::CVSAUnplannedFailover(CGenericDR& orchestrator) : CVSADRB
 
 CVSAUnplannedFailover::~CVSAUnplannedFailover() { m_event.DebugLvl(2, "~CVSAUnplannedFailover", "Invoking CVSAUnplannedFailover destructor"); }
 
-bool CVSAUnplannedFailover::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "The unplanned failover of VM replications is not built yet: priority [%d] not run",
-                priority.order);
-  return false;
+bool CVSAUnplannedFailover::ProcessPriority(const SDRPriority& priority) { return ProcessSubclientPriority(priority); }
+
+bool CVSAUnplannedFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  return IsFailoverStateValidForJob(status);
+}
+
+bool CVSAUnplannedFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
+  return status == App::VSA_REPL_STATUS_IN_SYNC || status == App::VSA_REPL_STATUS_NEED_SYNC;
+}
+
+bool CVSAUnplannedFailover::PersistSnapMoref(CDRInfo* info, Api::DRSite site, std::string& moref) {
+  if (site != Api::DR_SITE_DESTINATION || info == nullptr) return true;
+  m_event.Debug("PersistSnapMoref", "Persisting snap moref [%s] for DR VM on repl [%d]", moref.c_str(),
+                info->GetReplId());
+  CVSAReplDataMgr* manager = GetVSADataManager(info);
+  if (manager != nullptr) manager->UpdateReplPropTbl(info->GetReplId(), VSARepInfo::kPropDestSnapMoref, moref, true);
+  return true;
+}
+
+void CVSAUnplannedFailover::LoadOperationConfig(SDROperationCtx& ctx) {
+  switch (DRInfoUtils::GetBatchOp(ctx)) {
+    case ZNDR::BATCH_OP_POWER_OFF_PRIMARY:
+    case ZNDR::BATCH_OP_POST_FAILOVER:
+      SetReportingSwitches(ctx, true, false);
+      break;
+    case ZNDR::BATCH_OP_POWER_ON_SECONDARY:
+    case ZNDR::BATCH_OP_CREATE_VM_DESTINATION:
+    case ZNDR::BATCH_OP_DISABLE_SYNC:
+      SetReportingSwitches(ctx, true, true);
+      break;
+    default:
+      SetReportingSwitches(ctx, false, true);
+      break;
+  }
+}
+
+bool CVSAUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
+  m_orchestrator->InitDRSubclient(ctx);
+  // The source site may be down: a source VM that cannot be powered off
+  // keeps its row FAILED, but the machine goes on from the destination.
+  ctx.failureNotLastPhase = true;
+  __OP(ctx, ZNDR::BATCH_OP_POWER_OFF_PRIMARY, false);
+  ctx.failureNotLastPhase = false;
+  if (m_appManager->IsFirstTimeSyncDuringFailoverSet()) {
+    if (!ChangeSyncStatusDuringFailover(ctx)) return false;
+    if (!ReplicateVMs(ctx, Api::DR_SITE_SOURCE, true)) return false;
+  } else if (!DRVMAction(ctx, Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE, false)) {
+    return false;
+  }
+  if (!CreateFailoverSnapshots(ctx, true)) return false;
+  if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, true)) return false;
+  // A machine whose DR VM did not come up goes no further: disabling its
+  // sync would write a successful last phase over the failed power-on.
+  m_orchestrator->FilterSuccessList(ctx);
+  return PostReplication(ctx);
+}
+
+bool CVSAUnplannedFailover::PostReplicationThread(SDROperationCtx& ctx) { return CompleteMachineFailover(ctx); }
+
+bool CVSAUnplannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
+  if (!RunPostFailoverActions(ctx)) return false;
+  CDRInfo* info = ctx.GetInfo();
+  if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) {
+    return false;
+  }
+  ResetSyncLastRestoreTime(info);
+  RecordDRVMIPAddress(ctx, false);
+  return true;
+}
+
+bool CVSAUnplannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
+  CleanupFailedMachine(ctx, true);
+  return true;
+}
+
+bool CVSAUnplannedFailover::Cleanup(const SDRPriority& priority) {
+  CleanupFailedFailovers(priority);
+  return true;
 }

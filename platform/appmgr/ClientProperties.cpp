@@ -56,6 +56,20 @@ int ClientProperties::setVSAProjectId(const std::string& projectId) {
   return setAttribute(ZN_PROP_VSA_PROJECT_ID, projectId);
 }
 
+int ClientProperties::setVMReserveUntil(int epochSeconds) {
+  return setAttribute(ZN_PROP_VM_RESERVE_UNTIL, std::to_string(epochSeconds));
+}
+
+int ClientProperties::setSourceVMClient(int sourceClientId) {
+  return setAttribute(ZN_PROP_SOURCE_VM_CLIENT_ID, std::to_string(sourceClientId));
+}
+
+int ClientProperties::setIsTestDRMachine(bool isTestMachine) {
+  return setAttribute(ZN_PROP_IS_TEST_DR_MACHINE, isTestMachine ? "1" : "0");
+}
+
+int ClientProperties::setVMCreatedBy(int userId) { return setAttribute(ZN_PROP_VM_CREATED_BY, std::to_string(userId)); }
+
 bool ClientProperties::CreateTables() { return CComponentProperties::Ready(kTable); }
 
 namespace {

@@ -24,6 +24,14 @@ static const char* const ZN_PROP_VSA_PROJECT_ID = "Virtual Server Project Id";
 // The attribute of a DR VM's clone naming the client of the source VM it
 // stands for.
 static const char* const ZN_PROP_SOURCE_VM_CLIENT_ID = "Source VM Client Id";
+// The attributes of a test DR machine (a clone a test failover boots): the
+// time (epoch seconds, 0 none) it is kept until, whether it is one, and the
+// user whose job made it.
+static const char* const ZN_PROP_VM_RESERVE_UNTIL = "VM Reserve Until";
+static const char* const ZN_PROP_IS_TEST_DR_MACHINE = "Is Test DR Machine";
+static const char* const ZN_PROP_VM_CREATED_BY = "VM Created By";
+// The user a VM client is associated with as its owner.
+static const char* const ZN_PROP_VM_OWNER_USER_ID = "VM Owner User Id";
 
 class ClientProperties {
  public:
@@ -46,6 +54,12 @@ class ClientProperties {
   // (non-zero) when the client has none.
   int getVSAProjectId(std::string& projectId);
   int setVSAProjectId(const std::string& projectId);
+
+  // A test DR machine's attributes (above); the flag is kept as 1 or 0.
+  int setVMReserveUntil(int epochSeconds);
+  int setSourceVMClient(int sourceClientId);
+  int setIsTestDRMachine(bool isTestMachine);
+  int setVMCreatedBy(int userId);
 
   // Any attribute (the lab and later stand-ins).
   int getAttribute(const std::string& name, std::string& value);

@@ -1,5 +1,6 @@
 #include "appmgr/JMActivityCtrl.h"
 
+#include "appmgr/ClientActivityStore.h"
 #include "appmgr/SubclientActivityStore.h"
 #include "jobs/StandIns.h"
 
@@ -12,4 +13,20 @@ int JMActivityCtrl::enableDisableSubclient(int appId, bool enable, int opType, v
   const EStandInFault fault = CStandIns::Fault(kStandInName);
   if (fault == EStandInFault::kFails || fault == EStandInFault::kErrorCode) return 0;
   return CSubclientActivityStore::SetEnabled(appId, opType, enable) ? 1 : 0;
+}
+
+namespace {
+
+int SwitchClient(int clientId, int activityType, bool enable) {
+  const EStandInFault fault = CStandIns::Fault(JMActivityCtrl::kStandInName);
+  if (fault == EStandInFault::kFails || fault == EStandInFault::kErrorCode || clientId <= 0) return -1;
+  return CClientActivityStore::SetEnabled(clientId, activityType, enable) ? 0 : -1;
+}
+
+}  // namespace
+
+int JMActivityCtrl::enableClient(int clientId, int activityType) { return SwitchClient(clientId, activityType, true); }
+
+int JMActivityCtrl::disableClient(int clientId, int activityType) {
+  return SwitchClient(clientId, activityType, false);
 }

@@ -1,6 +1,7 @@
 // The activity controller of the simulated management server: whether a
 // subclient's activity of an operation type (4: backup) is enabled, and the
-// switch. A subclient with no record is enabled.
+// switch; and the switch of a client's activity of a type (1: backup). A
+// subclient or client with no record is enabled.
 //
 // Faults (CStandIns, by kStandInName): kFails makes both calls fail (the
 // read answers non-zero, the switch 0, nothing changes); kErrorCode makes
@@ -17,4 +18,8 @@ class JMActivityCtrl {
   int isSubclientActivityEnabled(int appId, int opType, bool& enabled);
   // 1 on success, as the controller answers; anything else is a failure.
   int enableDisableSubclient(int appId, bool enable, int opType, void* reserved);
+  // 0 when the client's activity of the type is switched; non-zero when it
+  // cannot be.
+  int enableClient(int clientId, int activityType);
+  int disableClient(int clientId, int activityType);
 };

@@ -2,6 +2,8 @@
 
 #include "appmgr/AppTableSql.h"
 #include "db/DBConnection.h"
+#include "msg/MsgClasses.h"
+#include "time/PlatformClock.h"
 
 namespace {
 
@@ -14,6 +16,36 @@ const SDBColumnBind kColumns[] = {
 
 void CVmAllocationPolicyStore::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, "id");
+}
+
+bool CVmAllocationPolicyStore::AddPolicy(int id, const std::string& name, const std::string& policyXml) {
+  CDBConnection* c = AppTableReady("AddPolicy", kTable);
+  if (c == nullptr) return false;
+  CDBStatement add(c, "AddPolicy",
+                   "INSERT INTO App_VmAllocationPolicy (id, name, vDataCenterId, description, vxml, ownerId, created, "
+                   "modified, alive, flags) VALUES (?, ?, 0, '', ?, 0, ?, ?, 1, 0)");
+  const long long now = CPlatformClock::Instance().NowEpochSeconds();
+  add.Bind(id).Bind(name).Bind(policyXml).Bind(now).Bind(now);
+  return add.Run() == EStoreResult::kOk;
+}
+
+bool CVmAllocationPolicyStore::AddRecoveryTarget(int id, const std::string& name, const SRecoveryTarget& target) {
+  Ida::VMAllocationPolicy policy;
+  policy.MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(ZnEntities::PolicyInstanceFields::kRegion, target.region);
+  policy.SetInt32(Ida::VMAllocationPolicy::kTestVMHours, target.testVMHours);
+  CNMessageBase& cloud = policy.MutableMsg(Ida::VMAllocationPolicy::kCloudOptions);
+  cloud.AddMsg(Ida::CloudOptions::kOriginalInstanceTypes)
+      .SetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName, target.vmSize);
+  cloud.AddMsg(Ida::CloudOptions::kTestFailoverInstanceTypes)
+      .MutableMsg(Ida::InstanceTypeDetails::kInstanceType)
+      .SetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName, target.testVMSize);
+  CNMessageBase& card = policy.AddMsg(Ida::VMAllocationPolicy::kTestNetworkCards);
+  card.SetString(Ida::NetworkCard::kNetworkName, target.testNetwork);
+  card.AddMsg(Ida::NetworkCard::kSubnets).SetString(Ida::SubnetInfo::kSubnet, target.testSubnet);
+  policy.AddMsg(Ida::VMAllocationPolicy::kDestinationNics)
+      .SetString(Ida::VMWAdvancedRestoreOptionsNic::kDestinationNetwork, target.destinationNetwork);
+  std::string xml;
+  return policy.serializeUTF8(xml) && AddPolicy(id, name, xml);
 }
 
 bool CVmAllocationPolicyStore::CreateTables() { return AppTableReady("CreateTables", kTable) != nullptr; }

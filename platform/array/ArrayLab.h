@@ -60,6 +60,9 @@ class CArrayLab {
   static constexpr const char* kReplicaGroupReport = "MM_SMNetAppOpenReplReport";
   // The replication source's kind.
   static constexpr const char* kSourceKind = "snap";
+  // The job simulator's end writer of aux copies (SnapshotCopied for the
+  // snapshots a copy brought to a storage-array copy).
+  static constexpr const char* kAuxCopyWriterName = "array snapshot copy";
 
   static void Register();
   static bool CreateTables();

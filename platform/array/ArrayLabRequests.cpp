@@ -3,6 +3,8 @@
 // report procedures, and the replication source.
 #include "array/ArrayLab.h"
 
+#include <algorithm>
+
 #include "array/AfileStore.h"
 #include "array/ArrayCallJournal.h"
 #include "array/ReplicaGroupReportStore.h"
@@ -12,6 +14,9 @@
 #include "db/DBProcRegistry.h"
 #include "db/DBWriteScope.h"
 #include "jobs/StandIns.h"
+#include "jobsim/JobManagerRows.h"
+#include "jobsim/JobSimulator.h"
+#include "jobsim/SimJobStore.h"
 #include "log/EvEvent.h"
 #include "repl/ReplicationSources.h"
 
@@ -155,6 +160,32 @@ SSourcedReplication Sourced(const SSnapReplication& r) {
   return s;
 }
 
+// An aux copy that ended well brought the snapshots of the policy's
+// successful backups that it copied to its copy: each becomes the last
+// synced job of the copy's replications with an afile under it, oldest
+// first so the newest stays the last synced job.
+bool SnapshotsOfAuxCopy(const SChildJobRecord& copy) {
+  if (copy.status != "Completed") return true;
+  std::vector<SSnapReplication> reps;
+  if (CSnapReplicationStore::OfCopy(copy.copyId, reps) != EStoreResult::kOk) return false;
+  if (reps.empty()) return true;
+  std::vector<SChildJobRecord> backups;
+  if (CSimJobStore::SucceededBackupsOfPolicy(copy.storagePolicyId, backups) != EStoreResult::kOk) return false;
+  std::sort(backups.begin(), backups.end(),
+            [](const SChildJobRecord& a, const SChildJobRecord& b) { return a.jobId < b.jobId; });
+  for (const SChildJobRecord& backup : backups) {
+    bool held = false;
+    if (CJobManagerRows::HoldsData(backup.jobId, copy.copyId, held) != EStoreResult::kOk) return false;
+    std::vector<SChildJobRecord> children;
+    if (!held && CSimJobStore::VMChildren(backup.jobId, children) != EStoreResult::kOk) return false;
+    for (size_t i = 0; !held && i < children.size(); ++i) {
+      if (CJobManagerRows::HoldsData(children[i].jobId, copy.copyId, held) != EStoreResult::kOk) return false;
+    }
+    if (held && !CArrayLab::SnapshotCopied(copy.copyId, backup.jobId)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void CArrayLab::Register() {
@@ -190,4 +221,9 @@ void CArrayLab::Register() {
     return read;
   };
   CReplicationSources::Register(kSourceKind, snap);
+
+  CJobSimulator::SEndWriter copied;
+  copied.type = EChildJobType::kAuxCopy;
+  copied.write = SnapshotsOfAuxCopy;
+  CJobSimulator::EndWriters().Register(kAuxCopyWriterName, copied);
 }

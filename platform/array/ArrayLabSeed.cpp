@@ -1,14 +1,23 @@
 #include "array/ArrayLabSeed.h"
 
+#include <algorithm>
+
+#include "array/ArrayLab.h"
 #include "array/ArrayLunStore.h"
 #include "array/ArrayRelationshipStore.h"
 #include "array/ReplicaGroupReportStore.h"
 #include "array/SnapReplicationStore.h"
+#include "jobsim/StoragePolicyStore.h"
 
 namespace {
 
 using Info = Api::SnapDRReplicationInfo;
 using Volume = Api::DatastoreReplication;
+
+bool Fail(std::string& error, const std::string& text) {
+  error = text;
+  return false;
+}
 
 std::string VolumeOf(const std::string& path) {
   const size_t colon = path.find(':');
@@ -33,6 +42,11 @@ Api::SnapDRReplicationInfo CArrayLabSeed::Replication(const SSeedSnapVM& vm) {
   source.SetInt32(ZnEntities::SubClientEntity::kClientId, vm.clientId);
   source.SetInt32(ZnEntities::SubClientEntity::kApplicationId, vm.applicationId);
   source.SetString(ZnEntities::SubClientEntity::kName, vm.name);
+  if (vm.sourceInstanceId != 0) source.SetInt32(ZnEntities::SubClientEntity::kInstanceId, vm.sourceInstanceId);
+  if (vm.destinationInstanceId != 0) {
+    info.MutableMsg(Info::kDestinationEntity)
+        .SetInt32(ZnEntities::SubClientEntity::kInstanceId, vm.destinationInstanceId);
+  }
   info.TouchField(Info::kDatastoreReplications);
   for (const SSeedDatastore& ds : vm.datastores) {
     CNMessageBase& v = info.AddMsg(Info::kDatastoreReplications);
@@ -84,6 +98,48 @@ bool CArrayLabSeed::AddReplicaGroup(const SSeedReplicaGroup& g) {
   if (!CArrayRelationshipStore::Add(r)) return false;
   for (const std::string& lun : g.mappedLuns) {
     if (!CArrayLunStore::Add(SLabLun{g.controlHostId, VolumeOf(g.targetPath), lun, true, false})) return false;
+  }
+  return true;
+}
+
+bool CArrayLabSeed::AddLab(const SSeedArrayLab& lab, std::string& error) {
+  for (const SLabArray& array : lab.arrays) {
+    if (!CArrayStore::Add(array)) return Fail(error, "cannot store array [" + array.name + "]");
+  }
+  SStoragePolicy policy;
+  policy.policyId = lab.storagePolicyId;
+  policy.copies = {SStorageCopy{lab.primaryCopyId, 1, true, true}, SStorageCopy{lab.arrayCopyId, 2, false, false}};
+  if (!CStoragePolicyStore::PutPolicy(policy)) {
+    return Fail(error, "cannot store storage policy [" + std::to_string(lab.storagePolicyId) + "]");
+  }
+  // Plain backups: their data is on the primary copy, where the aux copy
+  // to the array copy takes it from. A storage-array DR job's copy step is
+  // not per copy task, so it runs no backup copy that would first move a
+  // snap backup's data there.
+  std::vector<int> subclients;
+  for (const SSeedSnapVM& vm : lab.vms) {
+    if (std::find(subclients.begin(), subclients.end(), vm.subclientId) != subclients.end()) continue;
+    subclients.push_back(vm.subclientId);
+    if (!CStoragePolicyStore::AssignSubclient(SSubclientPolicy{vm.subclientId, lab.storagePolicyId, false})) {
+      return Fail(error, "cannot assign subclient [" + std::to_string(vm.subclientId) + "] its storage policy");
+    }
+  }
+  for (SSeedReplicaGroup group : lab.replicaGroups) {
+    group.copyId = lab.arrayCopyId;
+    group.storagePolicyId = lab.storagePolicyId;
+    group.defaultCopyId = lab.primaryCopyId;
+    if (!AddReplicaGroup(group)) {
+      return Fail(error, "cannot store replica group [" + std::to_string(group.replicaGroupId) + "]");
+    }
+  }
+  for (SSeedSnapVM vm : lab.vms) {
+    vm.copyId = lab.arrayCopyId;
+    if (!AddVM(vm)) {
+      return Fail(error, "cannot store storage-array replication [" + std::to_string(vm.replicationId) + "]");
+    }
+  }
+  if (!CArrayLab::SnapshotCopied(lab.arrayCopyId, lab.firstSnapshotJobId)) {
+    return Fail(error, "cannot store the afiles of backup job [" + std::to_string(lab.firstSnapshotJobId) + "]");
   }
   return true;
 }

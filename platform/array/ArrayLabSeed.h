@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "array/ArrayStore.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 
@@ -26,6 +27,7 @@ struct SSeedDatastore {
 };
 
 // A VM replicated by array snapshots, as the management server keeps it.
+// The instances go into the source and destination entities.
 struct SSeedSnapVM {
   int replicationId = 0;
   int drGroupId = 0;
@@ -37,6 +39,9 @@ struct SSeedSnapVM {
   int clientId = 0;
   int applicationId = 0;
   int copyId = 0;
+  // The virtualization instances of the VM's sites (0: not given).
+  int sourceInstanceId = 0;
+  int destinationInstanceId = 0;
   bool toolsInstalled = true;
   std::vector<SSeedDatastore> datastores;
 };
@@ -62,6 +67,23 @@ struct SSeedReplicaGroup {
   std::vector<std::string> mappedLuns;
 };
 
+// A storage-array DR set-up whole: the arrays; one storage policy with its
+// primary copy and the array copy the replications are read from, given to
+// every subclient of the VMs; the replica groups and VMs of that copy; and
+// a first snapshot already copied to it (its backup job the VMs' last
+// synced job, one afile per VM).
+struct SSeedArrayLab {
+  std::vector<SLabArray> arrays;
+  int storagePolicyId = 0;
+  int primaryCopyId = 0;
+  int arrayCopyId = 0;
+  // Their copy, storage policy and default copy are the lab's.
+  std::vector<SSeedReplicaGroup> replicaGroups;
+  // Their copy is the lab's.
+  std::vector<SSeedSnapVM> vms;
+  long long firstSnapshotJobId = 0;
+};
+
 class CArrayLabSeed {
  public:
   // The replication message of a VM (nothing is stored).
@@ -72,4 +94,7 @@ class CArrayLabSeed {
   // the destination array unless it already has a relationship of that
   // destination path.
   static bool AddReplicaGroup(const SSeedReplicaGroup& group);
+  // Everything of the set-up, in that order; false with what could not be
+  // stored.
+  static bool AddLab(const SSeedArrayLab& lab, std::string& error);
 };

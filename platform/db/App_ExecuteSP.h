@@ -11,6 +11,10 @@
 // 0 on success; the response XML is written into response.
 using ExecuteSPHandler = std::function<int(const std::string& request, std::string& response)>;
 using ExecuteSPRegistry = CHandlerRegistry<unsigned long, ExecuteSPHandler>;
+// Asked before a request's handler runs: non-zero fails the request with
+// that code (a fault a higher area plants).
+using ExecuteSPGate = std::function<int(unsigned long messageType)>;
+using ExecuteSPGateRegistry = CHandlerRegistry<std::string, ExecuteSPGate>;
 
 class App_ExecuteSP : public AdaptersBase {
  public:
@@ -25,4 +29,5 @@ class App_ExecuteSP : public AdaptersBase {
   static void UnregisterHandler(unsigned long messageType);
   // For a test's CScopedHandler.
   static ExecuteSPRegistry& Handlers();
+  static ExecuteSPGateRegistry& Gates();
 };

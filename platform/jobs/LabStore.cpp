@@ -144,6 +144,19 @@ bool CLabStore::ClearKnob(const std::string& name) {
   return ok;
 }
 
+bool CLabStore::TakeKnobCount(const std::string& name) {
+  CDBConnection* c = Ready();
+  if (!c) return false;
+  sqlite3_stmt* s = c->Prepare(
+      "UPDATE PLT_Knobs SET value = CAST(CAST(value AS INTEGER) - 1 AS TEXT) "
+      "WHERE name = ? AND CAST(value AS INTEGER) > 0");
+  if (!s) return false;
+  sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  const bool taken = sqlite3_step(s) == SQLITE_DONE && sqlite3_changes(c->Handle()) == 1;
+  c->Release(s);
+  return taken;
+}
+
 bool CLabStore::HasKnob(const std::string& name) {
   CDBConnection* c = Ready();
   if (!c) return false;

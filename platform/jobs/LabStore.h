@@ -47,6 +47,9 @@ class CLabStore {
   static bool ClearKnob(const std::string& name);
   static std::string GetKnob(const std::string& name, const std::string& def = std::string());
   static bool HasKnob(const std::string& name);
+  // A knob holding a count above 0 goes down by one (in one statement, so
+  // two processes never take the same one): true. Otherwise false.
+  static bool TakeKnobCount(const std::string& name);
 
   // What the next "DRApproval" workflow decides: kApprove (default), kDeny
   // or kFailStart.

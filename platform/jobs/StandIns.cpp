@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "db/App_ExecuteSP.h"
 #include "jobs/LabStore.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
@@ -9,6 +10,11 @@
 namespace {
 
 std::string KnobName(const std::string& standIn) { return "fault." + standIn; }
+
+std::string FailuresKnob(const std::string& target) { return "failures." + target; }
+
+// A request type's failures, asked before its handler runs.
+const char* kFailuresGate = "counted failures";
 
 }  // namespace
 
@@ -75,4 +81,23 @@ int CStandIns::RunQuery(const std::string& name, const std::string& request, std
   const int rc = work(request, response);
   if (rc == 0 && fault == EStandInFault::kEmptyAnswer) response.clear();
   return rc;
+}
+
+std::string CStandIns::ExecuteSPTarget(unsigned long messageType) { return "App_ExecuteSP." + std::to_string(messageType); }
+
+bool CStandIns::SetFailures(const std::string& target, int times) {
+  return times <= 0 ? CLabStore::ClearKnob(FailuresKnob(target))
+                    : CLabStore::SetKnob(FailuresKnob(target), std::to_string(times));
+}
+
+bool CStandIns::TakeFailure(const std::string& target) {
+  if (!CLabStore::TakeKnobCount(FailuresKnob(target))) return false;
+  EvDebug().Error("TakeFailure", "Injected failure of [%s]", target.c_str());
+  return true;
+}
+
+void CStandIns::Register() {
+  App_ExecuteSP::Gates().Register(kFailuresGate, [](unsigned long messageType) {
+    return TakeFailure(ExecuteSPTarget(messageType)) ? -1 : 0;
+  });
 }

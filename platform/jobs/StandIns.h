@@ -11,6 +11,12 @@
 //   has no error field, returns a non-zero code instead); nothing is
 //   changed.
 //
+// Counted failures (stored too): the next n calls of a target fail, then it
+// works again. Targets: kReplicationMerge (a merge into a stored VM
+// replication answers 5, nothing changed) and ExecuteSPTarget(type) (an
+// App_ExecuteSP request of that message type fails with -1 before its
+// handler runs, through the gate Register installs).
+//
 // Threads: every member may be called from any thread.
 #pragma once
 
@@ -54,4 +60,13 @@ class CStandIns {
   using QueryWork = std::function<int(const std::string& request, std::string& response)>;
   static int RunQuery(const std::string& name, const std::string& request, std::string& response,
                       const QueryWork& work);
+
+  static constexpr const char* kReplicationMerge = "VSASiteReplication.merge";
+  static std::string ExecuteSPTarget(unsigned long messageType);
+  // 0 clears them.
+  static bool SetFailures(const std::string& target, int times);
+  // True, with one failure fewer left, when the target is to fail now.
+  static bool TakeFailure(const std::string& target);
+  // The App_ExecuteSP gate of the counted failures (CSimulators::Install).
+  static void Register();
 };

@@ -5,6 +5,7 @@
 
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
+#include "jobs/StandIns.h"
 #include "log/EvEvent.h"
 #include "msg/MsgMerge.h"
 #include "repl/ReplicationSources.h"
@@ -292,6 +293,10 @@ int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string
     return 1;
   }
   const int id = partial.GetInt32(Repl::kReplicationId);
+  if (CStandIns::TakeFailure(CStandIns::kReplicationMerge)) {
+    error = "Injected failure of the replication store";
+    return 5;
+  }
   CDBConnection* c = Ready();
   if (!c) {
     error = "Management database not available";

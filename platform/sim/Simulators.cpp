@@ -1,6 +1,8 @@
 #include "sim/Simulators.h"
 
 #include "appmgr/ActivityControlStore.h"
+#include "appmgr/ClientActivityStore.h"
+#include "jobs/StandIns.h"
 #include "appmgr/AppVMStore.h"
 #include "appmgr/ApplicationStore.h"
 #include "array/AfileStore.h"
@@ -101,6 +103,7 @@ void CSimulators::Install() {
   CReplicaSyncEffects::Register();
   CManagementQueries::Register();
   CActivityControlStore::Register();
+  CStandIns::Register();
   CDeleteOptionsProcedure::Register();
   CHypervisorLab::Register();
   CArrayLab::Register();
@@ -131,6 +134,7 @@ bool CSimulators::CreateTables(std::string& error) {
       {"database hosts", CDatabaseHosts::CreateTables},
       {"client properties", ClientProperties::CreateTables},
       {"subclient activity", CSubclientActivityStore::CreateTables},
+      {"client activity", CClientActivityStore::CreateTables},
       {"job simulator", CJobSimulator::CreateTables},
       {"activity control", CActivityControlStore::CreateTables},
       {"VM backup status", CVMStatusStore::CreateTables},
@@ -153,7 +157,8 @@ std::vector<std::string> CSimulators::TableNames() {
                                     CActivityControlStore::kTable,   CReplicaSyncStore::kTable,
                                     CApplicationStore::kTable,       CAppVMStore::kTable,
                                     CInstancePropStore::kTable,      CVirtualAppPropStore::kTable,
-                                    CVmAllocationPolicyStore::kTable, ZNGlobalParam::kTable};
+                                    CVmAllocationPolicyStore::kTable, ZNGlobalParam::kTable,
+                                    CClientActivityStore::kTable};
   for (const char* t : CLabStore::kTables) names.push_back(t);
   for (const char* t : CReplicationStore::kTables) names.push_back(t);
   for (const char* t : CRemoteExecStore::kTables) names.push_back(t);

@@ -15,7 +15,7 @@
 // Each stored table of the simulated server has one owner class, and only
 // that class names the table: CJobStore, CLabStore, CTaskStore,
 // CPhaseRowStore (jobs/), CReplicationStore, CReplicaSyncStore (repl/),
-// CClientStore, ClientProperties, CSubclientActivityStore,
+// CClientStore, ClientProperties, CSubclientActivityStore, CClientActivityStore,
 // CActivityControlStore, CRemoteExecStore, CDatabaseHosts and the owners of
 // the server's VM, instance-property and application tables, CAppVMStore,
 // CInstancePropStore and CApplicationStore (appmgr/), the job simulator's

@@ -247,3 +247,7 @@ std::vector<std::string> CHypervisorLab::TableNames() {
   names.push_back(CApplicationStore::kTable);
   return names;
 }
+
+bool CHypervisorLab::SetMountDurationMs(long long ms) { return CHypervisorStore::SetCounter(kMountDurationCounter, ms); }
+
+long long CHypervisorLab::MountOverlaps() { return CHypervisorStore::Counter(kMountOverlapCounter); }

@@ -70,6 +70,10 @@ class CHypervisorLab {
   static constexpr const char* kBackupSnapshotName = "__OB_BACKUP__";
   // Clones take client ids from here on.
   static constexpr int kFirstCloneClientId = 10001;
+  // Counters: snapshot mounts or unmounts that met another on a datastore
+  // (violations), and the time one takes, in scaled ms (0: none).
+  static constexpr const char* kMountOverlapCounter = "mount-overlaps";
+  static constexpr const char* kMountDurationCounter = "mount-duration-ms";
 
   // ---- building the lab (each replaces what it names)
   // An instance with its regions, and its rows of the management server:
@@ -119,6 +123,9 @@ class CHypervisorLab {
   static long long MemberServerCalls();
 
   static LabMountHookRegistry& MountHooks();
+  static bool SetMountDurationMs(long long ms);
+  // Overlapping mounts journalled so far; -1 when it cannot be read.
+  static long long MountOverlaps();
 
   // Registers the lab's handlers (CSimulators::Install).
   static void Register();

@@ -40,6 +40,8 @@ int CreateSchema(CDBConnection& c) {
       "CREATE TABLE IF NOT EXISTS PLT_HvDatastores (instanceId INTEGER NOT NULL, name TEXT NOT NULL,"
       " holderProxyId INTEGER NOT NULL, mountedVm TEXT, testFailover INTEGER NOT NULL,"
       " PRIMARY KEY (instanceId, name))",
+      "CREATE TABLE IF NOT EXISTS PLT_HvMountsInFlight (token INTEGER NOT NULL, instanceId INTEGER NOT NULL,"
+      " datastore TEXT NOT NULL, since INTEGER NOT NULL, PRIMARY KEY (token, instanceId, datastore))",
   };
   for (const char* sql : kSchema) {
     const int rc = c.Exec(sql);
@@ -652,6 +654,41 @@ long long CHypervisorStore::Counter(const std::string& name) {
   s.Bind(name);
   if (s.Next()) return s.Int(0);
   return s.Failed() ? -1 : 0;
+}
+
+bool CHypervisorStore::SetCounter(const std::string& name, long long value) {
+  CSimStatement s(Ready("SetCounter"), "SetCounter",
+                  "INSERT INTO PLT_HvCounters (name, value) VALUES (?, ?) ON CONFLICT(name) DO UPDATE SET value ="
+                  " excluded.value");
+  s.Bind(name).Bind(value);
+  return s.Run() == EStoreResult::kOk;
+}
+
+bool CHypervisorStore::BeginMountInFlight(long long instanceId, const std::vector<std::string>& datastores,
+                                          long long token, int& overlaps) {
+  overlaps = 0;
+  CDBConnection* c = Ready("BeginMountInFlight");
+  if (c == nullptr) return false;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return false;
+  for (const std::string& datastore : datastores) {
+    CSimStatement held(c, "BeginMountInFlight",
+                       "SELECT COUNT(*) FROM PLT_HvMountsInFlight WHERE instanceId = ? AND datastore = ? AND token <> ?");
+    held.Bind(instanceId).Bind(datastore).Bind(token);
+    if (!held.Next()) return false;
+    if (held.Int(0) > 0) ++overlaps;
+    CSimStatement add(c, "BeginMountInFlight",
+                      "INSERT OR IGNORE INTO PLT_HvMountsInFlight (token, instanceId, datastore, since) VALUES (?, ?, ?, ?)");
+    add.Bind(token).Bind(instanceId).Bind(datastore).Bind(static_cast<long long>(CPlatformClock::Instance().NowEpochSeconds()));
+    if (add.Run() != EStoreResult::kOk) return false;
+  }
+  return scope.Commit();
+}
+
+bool CHypervisorStore::EndMountInFlight(long long token) {
+  CSimStatement s(Ready("EndMountInFlight"), "EndMountInFlight", "DELETE FROM PLT_HvMountsInFlight WHERE token = ?");
+  s.Bind(token);
+  return s.Run() == EStoreResult::kOk;
 }
 
 bool CHypervisorStore::PutDatastore(const SLabDatastore& d) {

@@ -19,7 +19,7 @@ class CHypervisorStore {
   static constexpr const char* kTables[] = {
       "PLT_HvInstances", "PLT_HvRegions",  "PLT_HvProxies", "PLT_HvProxyInstances",
       "PLT_HvVMs",       "PLT_HvSnapshots", "PLT_HvReplicas", "PLT_HvCalls",
-      "PLT_HvFaults",    "PLT_HvCounters",  "PLT_HvDatastores"};
+      "PLT_HvFaults",    "PLT_HvCounters",  "PLT_HvDatastores", "PLT_HvMountsInFlight"};
 
   // Instances, with their regions (replaced whole).
   static bool PutInstance(const SLabInstance& instance);
@@ -72,9 +72,17 @@ class CHypervisorStore {
   // failure, logged); Counter reads one (0 when never counted, -1 on failure).
   static long long NextValue(const std::string& name);
   static long long Counter(const std::string& name);
+  static bool SetCounter(const std::string& name, long long value);
 
   static bool PutDatastore(const SLabDatastore& datastore);
   static EStoreResult GetDatastore(long long instanceId, const std::string& name, SLabDatastore& out);
+
+  // Snapshot mounts and unmounts in flight, per datastore: Begin records
+  // the call (token) on each datastore and answers in overlaps how many of
+  // them another call held at that moment; End drops the call's records.
+  static bool BeginMountInFlight(long long instanceId, const std::vector<std::string>& datastores, long long token,
+                                 int& overlaps);
+  static bool EndMountInFlight(long long token);
 
   static bool CreateTables();
 };

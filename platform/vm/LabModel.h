@@ -116,6 +116,8 @@ enum class ELabFault {
   kNoCreatedEntity,      // response: a new VM without its entity (field 3)
   kNoSnapshotRef,        // response: snapshots without their reference
   kNoRefreshError,       // response: a refresh without its error record
+  kKillJob,              // trigger: the call's DR job gets a kill request as the call starts; the call goes on
+  kSuspendJob,           // trigger: the same with a suspend request
 };
 
 // A fault for the calls fromCall..toCall (counted from 1 among the calls it

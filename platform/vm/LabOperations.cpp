@@ -12,6 +12,7 @@
 #include "appmgr/ClientStore.h"
 #include "core/Mutex.h"
 #include "db/DBWriteScope.h"
+#include "jobs/JobStore.h"
 #include "log/EvEvent.h"
 #include "msg/MsgEnums.h"
 #include "time/PlatformClock.h"
@@ -350,6 +351,13 @@ SLabVM FromDescription(const SCall& call, const std::string& guid, const std::st
     vm.nics.push_back(SLabNic{card.GetString(Ida::NetworkCard::kNetworkName),
                               !card.Has(Ida::NetworkCard::kConnected) || card.GetInt32(Ida::NetworkCard::kConnected) != 0});
   }
+  // The adapters a request adds (a clone's test network) come after the
+  // VM's own, connected.
+  const CNMessageBase& added = d.GetMsg(VM::kGuestOptions);
+  for (size_t i = 0; i < added.ListSize(Ida::VMGuestOptions::kNetworkCards); ++i) {
+    vm.nics.push_back(
+        SLabNic{added.GetListMsg(Ida::VMGuestOptions::kNetworkCards, i).GetString(Ida::NetworkCard::kNetworkName), true});
+  }
   vm.size = d.GetMsg(VM::kInstanceType).GetString(ZnEntities::AmazonVMInstanceTypeEntity::kInstanceTypeName);
   const size_t disks = d.GetMsg(VM::kHardDisks).ListSize(Ida::HardDisks::kDisks);
   vm.diskCount = disks > 0 ? static_cast<int>(disks) : d.Has(VM::kDiskCount) ? static_cast<int>(d.GetInt64(VM::kDiskCount)) : 1;
@@ -473,13 +481,65 @@ SAnswer RecordPlacement(SCall& call) {
   });
 }
 
-std::string DatastoreOf(const VM& d) {
+// The datastores a mount or unmount names: the source datastores of its
+// datastore replications, else the VM's datastores, else its placement's.
+std::vector<std::string> DatastoresOf(const VM& d) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < d.ListSize(VM::kDatastoreReplications); ++i) {
+    const std::string name = d.GetListMsg(VM::kDatastoreReplications, i)
+                                 .GetMsg(Ida::VMDatastoreReplication::kSourceDatastore)
+                                 .GetString(VirtualServer::VMDatastoreInfo::kDatastoreName);
+    if (!name.empty() && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+  }
+  if (!out.empty()) return out;
   if (d.ListSize(VM::kDatastores) > 0) {
     const CNMessageBase& first = d.GetListMsg(VM::kDatastores, 0);
     const std::string name = first.GetString(VirtualServer::VMDatastoreInfo::kDatastoreName);
-    return !name.empty() ? name : first.GetString(VirtualServer::VMDatastoreInfo::kDatastoreId);
+    out.push_back(!name.empty() ? name : first.GetString(VirtualServer::VMDatastoreInfo::kDatastoreId));
+  } else {
+    out.push_back(
+        d.GetMsg(VM::kPlacement).GetMsg(Ida::VMPlacement::kDatastore).GetString(ZnEntities::DataStoreEntity::kDatastoreName));
   }
-  return d.GetMsg(VM::kPlacement).GetMsg(Ida::VMPlacement::kDatastore).GetString(ZnEntities::DataStoreEntity::kDatastoreName);
+  if (out.front().empty()) out.clear();
+  return out;
+}
+
+// A snapshot mount brings the VM the request names up on the instance: the
+// VM when the instance has it, else a new one the mount registers (the
+// request's name, a "mount-" GUID, the named datastores, off). Its unmount
+// takes away only a VM a mount registered.
+const char kMountedGuidPrefix[] = "mount-";
+
+SAnswer MountedVM(SCall& call, const std::vector<std::string>& datastores, SLabMountEvent& event) {
+  SLabVM vm;
+  const EStoreResult read = FindRequestVM(call.instance.id, call.RequestGuid(), call.RequestName(), vm);
+  if (read == EStoreResult::kFailed) return Store(false);
+  const bool registered = read == EStoreResult::kMissing;
+  if (registered) {
+    SAnswer answer = NameFree(call, call.RequestName());
+    if (answer.rc != 0) return answer;
+    const long long n = CHypervisorStore::NextValue("vm");
+    if (n <= 0) return Store(false);
+    vm = FromDescription(call, kMountedGuidPrefix + std::to_string(n), call.RequestName());
+    vm.datastores = datastores;
+    if (!CHypervisorStore::PutVM(vm)) return Store(false);
+  }
+  AddVMTo(call, vm, registered);
+  event.vmGuid = vm.guid;
+  event.vmName = vm.name;
+  return SAnswer();
+}
+
+SAnswer UnmountedVM(SCall& call) {
+  SLabVM vm;
+  const EStoreResult read = FindRequestVM(call.instance.id, call.RequestGuid(), call.RequestName(), vm);
+  if (read == EStoreResult::kFailed) return Store(false);
+  // Nothing registered (gone already), or a VM the mount did not bring:
+  // the unmount still ends the mount.
+  if (read == EStoreResult::kMissing || vm.guid.compare(0, sizeof kMountedGuidPrefix - 1, kMountedGuidPrefix) != 0) {
+    return SAnswer();
+  }
+  return Store(CHypervisorStore::RemoveVM(vm.instanceId, vm.guid) == EStoreResult::kOk);
 }
 
 SAnswer Mount(SCall& call, bool mount) {
@@ -488,7 +548,8 @@ SAnswer Mount(SCall& call, bool mount) {
   event.instanceId = call.instance.id;
   event.vmGuid = call.journal.vmGuid;
   event.vmName = call.journal.vmName;
-  event.datastore = DatastoreOf(call.RequestVM());
+  const std::vector<std::string> datastores = DatastoresOf(call.RequestVM());
+  event.datastore = datastores.empty() ? std::string() : datastores.front();
   event.proxyId = call.proxyId;
   event.testFailover = call.option.GetInt32(TMMsg::VMProvisioningOption::kTestFailover) != 0;
   if (call.option.ListSize(TMMsg::VMProvisioningOption::kLiveMounts) > 0) {
@@ -500,17 +561,25 @@ SAnswer Mount(SCall& call, bool mount) {
     event.jobId = source.GetInt64(Ida::TdfsCtx::kJobId);
     event.copyId = source.GetInt32(Ida::TdfsCtx::kCopyId);
   }
-  if (event.datastore.empty()) return Fail(kLabBadRequest, "No datastore named for the mount");
+  if (datastores.empty()) return Fail(kLabBadRequest, "No datastore named for the mount");
   call.journal.detail = "datastore [" + event.datastore + "] test [" + std::to_string(event.testFailover ? 1 : 0) +
                         "] job [" + std::to_string(event.jobId) + "] copy [" + std::to_string(event.copyId) + "]";
-  SLabDatastore datastore;
-  const EStoreResult read = CHypervisorStore::GetDatastore(call.instance.id, event.datastore, datastore);
-  if (read == EStoreResult::kFailed) return Store(false);
-  datastore.instanceId = call.instance.id;
-  datastore.name = event.datastore;
-  if (mount && datastore.holderProxyId > 0 && datastore.holderProxyId != call.proxyId) {
-    return Fail(VmOperation::kMountedThroughOtherProxy, "Datastore [" + event.datastore + "] is held by proxy [" +
-                                                            std::to_string(datastore.holderProxyId) + "]");
+  std::vector<SLabDatastore> records;
+  for (const std::string& name : datastores) {
+    SLabDatastore datastore;
+    const EStoreResult read = CHypervisorStore::GetDatastore(call.instance.id, name, datastore);
+    if (read == EStoreResult::kFailed) return Store(false);
+    datastore.instanceId = call.instance.id;
+    datastore.name = name;
+    if (mount && datastore.holderProxyId > 0 && datastore.holderProxyId != call.proxyId) {
+      return Fail(VmOperation::kMountedThroughOtherProxy,
+                  "Datastore [" + name + "] is held by proxy [" + std::to_string(datastore.holderProxyId) + "]");
+    }
+    records.push_back(datastore);
+  }
+  if (event.hasSource) {
+    SAnswer answer = mount ? MountedVM(call, datastores, event) : UnmountedVM(call);
+    if (answer.rc != 0) return answer;
   }
   for (const auto& hook : CHypervisorLab::MountHooks().All()) {
     const int rc = hook.second ? hook.second(event) : 0;
@@ -520,9 +589,12 @@ SAnswer Mount(SCall& call, bool mount) {
                   "Mount records [" + hook.first + "] refused the " + (mount ? "mount" : "unmount"));
     }
   }
-  datastore.mountedVm = mount ? (!event.vmGuid.empty() ? event.vmGuid : event.vmName) : std::string();
-  datastore.testFailover = mount && event.testFailover;
-  return Store(CHypervisorStore::PutDatastore(datastore));
+  for (SLabDatastore& datastore : records) {
+    datastore.mountedVm = mount ? (!event.vmGuid.empty() ? event.vmGuid : event.vmName) : std::string();
+    datastore.testFailover = mount && event.testFailover;
+    if (!CHypervisorStore::PutDatastore(datastore)) return Store(false);
+  }
+  return SAnswer();
 }
 
 SAnswer Carry(SCall& call) {
@@ -567,7 +639,9 @@ SAnswer ApplyFaults(SCall& call, const std::vector<SLabFault>& faults) {
         return Fail(VmOperation::kProxyConnectionFailure, f.text.empty() ? "Cannot connect to the proxy" : f.text);
       case ELabFault::kMountedElsewhere:
         return Fail(VmOperation::kMountedThroughOtherProxy, f.text.empty() ? "Mounted through another proxy" : f.text);
-      case ELabFault::kHang: break;
+      case ELabFault::kHang:
+      case ELabFault::kKillJob:
+      case ELabFault::kSuspendJob: break;
       default: call.quirks.push_back(f);
     }
   }
@@ -638,6 +712,39 @@ void Answer(SCall& call, const SAnswer& answer) {
 
 std::atomic<int> g_hungCalls(0);
 
+// The in-flight record of one mount or unmount call, and the time a mount
+// takes (the lab's "mount-duration-ms" counter, scaled).
+class CMountInFlight {
+ public:
+  explicit CMountInFlight(SCall& call) {
+    if (call.op != TMMsg::VM_OPERATION_SNAP_MOUNT && call.op != TMMsg::VM_OPERATION_SNAP_UNMOUNT) return;
+    const std::vector<std::string> datastores = DatastoresOf(call.RequestVM());
+    if (datastores.empty()) return;
+    m_token = CHypervisorStore::NextValue("mount-call");
+    int overlaps = 0;
+    if (m_token <= 0 || !CHypervisorStore::BeginMountInFlight(call.instance.id, datastores, m_token, overlaps)) {
+      m_token = 0;
+      return;
+    }
+    if (overlaps > 0) {
+      for (int i = 0; i < overlaps; ++i) CHypervisorStore::NextValue(CHypervisorLab::kMountOverlapCounter);
+      EvDebug(call.journal.jobId)
+          .Error("PerformOperation", "Violation: operation [%d] on %s overlaps another mount on [%d] datastore(s)",
+                 call.op, VMText(call.journal.vmName, call.journal.vmGuid).c_str(), overlaps);
+    }
+    const long long duration = CHypervisorStore::Counter(CHypervisorLab::kMountDurationCounter);
+    if (duration > 0) CPlatformClock::Instance().Sleep(static_cast<uint64_t>(duration), "snapshot mount");
+  }
+  ~CMountInFlight() {
+    if (m_token > 0) CHypervisorStore::EndMountInFlight(m_token);
+  }
+  CMountInFlight(const CMountInFlight&) = delete;
+  CMountInFlight& operator=(const CMountInFlight&) = delete;
+
+ private:
+  long long m_token = 0;
+};
+
 }  // namespace
 
 int HungCalls() { return g_hungCalls.load(); }
@@ -691,9 +798,20 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
   response = Resp();
   IdentifyCall(call.instance.id, call.RequestGuid(), call.RequestName(), call.journal);
 
+  // A mount or unmount is in flight on its datastores from here to its end;
+  // one that meets another on a datastore is a violation, journalled.
+  CMountInFlight inFlight(call);
+
   // A hang holds the call before its transaction, so it blocks no writer.
   std::vector<SLabFault> faults;
   if (PlantedFaults(call.journal, faults) == EStoreResult::kOk) {
+    for (const SLabFault& f : faults) {
+      if (f.kind == ELabFault::kKillJob || f.kind == ELabFault::kSuspendJob) {
+        // As the job controller records a request from any process; the DR
+        // job sees it at its next look at its quit flag.
+        CJobStore::SetControlOperation(call.journal.jobId, f.kind == ELabFault::kKillJob ? 1 : 2);
+      }
+    }
     for (const SLabFault& f : faults) {
       if (f.kind == ELabFault::kHang) {
         call.timedOut = !WaitForRelease(static_cast<long long>(timeSeconds) * 1000);

@@ -1,5 +1,6 @@
-// The lab's services beside the VM operations: a VM's information, what a
-// region offers, a VM's snapshots, and an instance's proxies.
+// The lab's services beside the VM operations: a VM's information and
+// owner, what a region offers, a VM's snapshots, and an instance's proxies.
+#include "appmgr/ClientProperties.h"
 #include "db/DBProcRegistry.h"
 #include "log/EvEvent.h"
 #include "vm/HypervisorLab.h"
@@ -173,6 +174,18 @@ int VMInfo(const std::string& guid, QSMServer::QVirtualMachineReq& info) {
   return 0;
 }
 
+// The owner of a VM's client: the VM must be the client's.
+int VMOwner(int userId, int clientId, const std::string& guid) {
+  SLabVM vm;
+  const EStoreResult read = CHypervisorStore::FindVM(guid, vm);
+  if (read == EStoreResult::kFailed) return kLabStoreFailed;
+  if (read == EStoreResult::kMissing) return kLabVMNotFound;
+  if (clientId <= 0 || vm.clientId != clientId) return kLabBadRequest;
+  return ClientProperties(clientId).setAttribute(ZN_PROP_VM_OWNER_USER_ID, std::to_string(userId)) == 0
+             ? 0
+             : kLabStoreFailed;
+}
+
 }  // namespace
 
 void DescribeVM(const SLabVM& vm, const std::string& instanceHost, Ida::VirtualMachine& out) {
@@ -213,6 +226,7 @@ void RegisterServices() {
   XMLHandler::RegisterHandler(EVGui::DiscoverVMDetailsReq::kTypeId, DiscoverSnapshots);
   CDBProcRegistry::Register("AppGetVSMemberServers", MemberServers);
   VmAuxOps::VMInfoHandlers().Register(VmAuxOps::kAnyVM, VMInfo);
+  VmAuxOps::VMOwnerHandlers().Register(VmAuxOps::kAnyVM, VMOwner);
 }
 
 }  // namespace hvlab

@@ -37,3 +37,19 @@ int VmAuxOps::getVMInfo(std::string guid, QSMServer::QVirtualMachineReq& info) {
   event.Error("getVMInfo", "No VM information service for VM [%s]", guid.c_str());
   return VmOperation::kNotServed;
 }
+
+VMOwnerRegistry& VmAuxOps::VMOwnerHandlers() {
+  // Never destroyed, as the information handlers.
+  static auto* registry = new VMOwnerRegistry();
+  return *registry;
+}
+
+int VmAuxOps::SetVMClientOwner(int userId, int clientId, const std::string& guid) {
+  VMOwnerHandler handler;
+  if (VMOwnerHandlers().Find(guid, handler) || VMOwnerHandlers().Find(kAnyVM, handler)) {
+    return handler(userId, clientId, guid);
+  }
+  EvEvent event;
+  event.Error("SetVMClientOwner", "No VM owner service for VM [%s]", guid.c_str());
+  return VmOperation::kNotServed;
+}

@@ -1,15 +1,16 @@
 // Auxiliary services of the VM operation library: mail of the management
 // server (a user's e-mail address, and the sending of a mail into the outbox
-// the host and tests read, CLabStore::Outbox), and the VM information of a
-// VM as the hypervisor reports it.
+// the host and tests read, CLabStore::Outbox), the VM information of a VM
+// as the hypervisor reports it, and the owner a VM client is associated with.
 //
-// getVMInfo has no behaviour of its own: it hands the call to the handler
-// registered for the VM's GUID, else to the one registered for kAnyVM. The
-// simulated hypervisor lab registers its handler in CSimulators::Install; a
-// test replaces one with a CScopedHandler on VMInfoHandlers(). A handler
-// answers 0 with the VM's information (GUID, name, host, IP address, power
-// state) or a positive code; without a handler the call answers
-// VmOperation::kNotServed and logs the GUID.
+// getVMInfo and SetVMClientOwner have no behaviour of their own: each hands
+// the call to the handler registered for the VM's GUID, else to the one
+// registered for kAnyVM. The simulated hypervisor lab registers its handlers
+// in CSimulators::Install; a test replaces one with a CScopedHandler on
+// VMInfoHandlers() or VMOwnerHandlers(). A handler answers 0 (with the VM's
+// information: GUID, name, host, IP address, power state) or a positive
+// code; without a handler the call answers VmOperation::kNotServed and logs
+// the GUID.
 //
 // Threads: any thread, several calls at once; a handler runs outside the
 // registry's lock.
@@ -23,6 +24,8 @@
 
 using VMInfoHandler = std::function<int(const std::string& guid, QSMServer::QVirtualMachineReq& info)>;
 using VMInfoRegistry = CHandlerRegistry<std::string, VMInfoHandler>;
+using VMOwnerHandler = std::function<int(int userId, int clientId, const std::string& guid)>;
+using VMOwnerRegistry = CHandlerRegistry<std::string, VMOwnerHandler>;
 
 class VmAuxOps {
  public:
@@ -38,8 +41,14 @@ class VmAuxOps {
   // 0 on success.
   static int getVMInfo(std::string guid, QSMServer::QVirtualMachineReq& info);
 
+  // Associates the user with the VM client (of the VM with that GUID) as
+  // its owner; 0 on success. Handed, like getVMInfo, to the handler of the
+  // GUID, else to the one of kAnyVM; without one kNotServed.
+  static int SetVMClientOwner(int userId, int clientId, const std::string& guid);
+
   // The registry key of a handler that serves every VM without a handler of
   // its own.
   static const char* const kAnyVM;
   static VMInfoRegistry& VMInfoHandlers();
+  static VMOwnerRegistry& VMOwnerHandlers();
 };

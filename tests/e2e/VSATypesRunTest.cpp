@@ -40,7 +40,7 @@ class E2EVSATypes : public CVSALabFixture {
     SVSALabSpec spec;
     spec.replications = 1;
     spec.drType = type;
-    spec.typed = true;
+    spec.operationClasses = true;
     spec.failoverStatus = failover;
     spec.syncStatus = sync;
     Seed(spec);
@@ -57,7 +57,7 @@ TEST_F(E2EVSATypes, FailbackRestoresTheDRWritesOverTheSourcesAndReArmsTheReplica
   for (const SVSALabVM& vm : VMs()) {
     ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kDestInstance, vm.destGuid));
   }
-  const int32_t state = RunTypedJob();
+  const int32_t state = RunDR();
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, state);
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
@@ -101,7 +101,7 @@ TEST_F(E2EVSATypes, FailbackWithTheJobsRestoreOptionsBrowsesNothingAndSendsTheir
     }
   };
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK, 2, spec);
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_FALSE(LoggedLine("Browse response"));
   ASSERT_EQ(1u, Count(EChildJobType::kSync));
   const std::string sent = ChildJobs(EChildJobType::kSync).front().options;
@@ -114,7 +114,7 @@ TEST_F(E2EVSATypes, FailbackWithTheJobsRestoreOptionsBrowsesNothingAndSendsTheir
 TEST_F(E2EVSATypes, AFailedFullBrowseIsRetriedWithTheLastBackupsEndTime) {
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
   ASSERT_TRUE(CIndexBrowseClient::FailFullBrowses(1));
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_TRUE(LoggedLine("Retry query index with toTime ["));
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(101));
 }
@@ -122,7 +122,7 @@ TEST_F(E2EVSATypes, AFailedFullBrowseIsRetriedWithTheLastBackupsEndTime) {
 TEST_F(E2EVSATypes, FailbackWhoseBrowsesAllFailEndsFailbackFailedWithTheDRVMsBackOn) {
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
   ASSERT_TRUE(CIndexBrowseClient::FailFullBrowses(5));
-  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_TRUE(LoggedLine("Full Browse failed"));
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
@@ -141,7 +141,7 @@ TEST_F(E2EVSATypes, AVMWhoseRestoreFailsKeepsItsDRVMWhileTheOthersFailBack) {
   faults.flags = kFaultSyncFailed;
   faults.replicationIds = {102};
   ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kSync, faults));
-  const int32_t state = RunTypedJob();
+  const int32_t state = RunDR();
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS, state);
   // The failed machine's DR VM still carries the workload.
   SLabVM kept;
@@ -165,7 +165,7 @@ TEST_F(E2EVSATypes, FailbackRemovesTheVMFromItsFailbackScheduleAndDeletesTheLast
   AddProperty(101, VSARepInfo::kPropReverseReplicationTaskId, "91");
   AddProperty(102, VSARepInfo::kPropReverseReplicationTaskId, "92");
   Restart();
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   // The job's edits reach the task manager when the job ends.
   m_dr.reset();
   STaskRecord kept;
@@ -188,7 +188,7 @@ TEST_F(E2EVSATypes, FailbackRemovesTheVMFromItsFailbackScheduleAndDeletesTheLast
 
 TEST_F(E2EVSATypes, ReverseReplicationKeepsTheFailoverAndSnapshotsTheSources) {
   SeedFailedOver(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION);
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(vm.replicationId));
@@ -202,7 +202,7 @@ TEST_F(E2EVSATypes, ReverseReplicationKeepsTheFailoverAndSnapshotsTheSources) {
 TEST_F(E2EVSATypes, ReverseReplicationRefusesAFailbackInProgress) {
   SeedOne(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS,
           App::VSA_REPL_STATUS_SYNC_DISABLED);
-  RunTypedJob();
+  RunDR();
   EXPECT_TRUE(LoggedLine("Skipping DR"));
   EXPECT_EQ(0u, Count(EChildJobType::kSync));
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS, StoredFailoverStatus(101));
@@ -216,7 +216,7 @@ class E2EVSAPointInTime : public E2EVSATypes {
     SVSALabSpec spec;
     spec.replications = 1;
     spec.drType = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
-    spec.typed = true;
+    spec.operationClasses = true;
     if (withOption) {
       spec.drOptions = [](CNMessageBase& dr) {
         CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
@@ -235,7 +235,7 @@ class E2EVSAPointInTime : public E2EVSATypes {
 
 TEST_F(E2EVSAPointInTime, TheDRVMComesUpFromTheChosenPointInTime) {
   SeedWithPoints(true);
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   const SLabVM dr = DRVM(101);
   EXPECT_TRUE(dr.poweredOn);
   EXPECT_EQ(42, dr.content);
@@ -247,7 +247,7 @@ TEST_F(E2EVSAPointInTime, TheDRVMComesUpFromTheChosenPointInTime) {
 
 TEST_F(E2EVSAPointInTime, WithoutAPointInTimeTheSourceComesBackAndTheFailoverFails) {
   SeedWithPoints(false);
-  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_TRUE(LoggedLine("No point in time specified for replication Id [101]"));
   EXPECT_TRUE(SourceVM(101).poweredOn);
   EXPECT_FALSE(DRVM(101).poweredOn);
@@ -261,13 +261,13 @@ TEST_F(E2EVSATypes, TestBootBootsTheDRVMAndPutsItBackAsItWas) {
   SVSALabSpec spec;
   spec.replications = 2;
   spec.drType = TMMsg::DR_ORCHESTRATION_TESTBOOT;
-  spec.typed = true;
+  spec.operationClasses = true;
   spec.drOptions = [](CNMessageBase& dr) {
     dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions).SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, 2);
   };
   Seed(spec);
   const long long before = DRVM(101).content;
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
     EXPECT_FALSE(DRVM(vm.replicationId).poweredOn);
@@ -283,7 +283,7 @@ TEST_F(E2EVSATypes, TestBootBootsTheDRVMAndPutsItBackAsItWas) {
 TEST_F(E2EVSATypes, TestBootSkipsAReplicationThatIsFailingOver) {
   SeedOne(TMMsg::DR_ORCHESTRATION_TESTBOOT, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
           App::VSA_REPL_STATUS_IN_SYNC);
-  RunTypedJob();
+  RunDR();
   EXPECT_TRUE(LoggedLine("Skipping DR"));
   EXPECT_TRUE(Machine(101)->IsSkipped());
   EXPECT_TRUE(LabCalls(-1).empty() || !DRVM(101).poweredOn);
@@ -297,7 +297,7 @@ TEST_F(E2EVSATypes, RevertFailoverBringsBackTheSourceFromItsSnapshotAndEnablesSy
   const std::string ref = AddSnapshot(101, 0, CHypervisorLab::kBackupSnapshotName, 7);
   AddProperty(101, VSARepInfo::kPropSourceSnapMoref, ref);
   Restart();
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_EQ(7, SourceVM(101).content);
   EXPECT_TRUE(SnapshotNames(101, 0).empty());
   EXPECT_FALSE(DRVM(101).poweredOn);
@@ -311,7 +311,7 @@ TEST_F(E2EVSATypes, RevertFailoverWhoseSourceRevertFailsEndsRevertFailedWithSync
   // The stored snapshot of the source is gone from the lab.
   AddProperty(101, VSARepInfo::kPropSourceSnapMoref, "snapshot-gone");
   Restart();
-  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowOf(101, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, StoredFailoverStatus(101));
   EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(101));
@@ -322,7 +322,7 @@ TEST_F(E2EVSATypes, UndoFailoverHandsProductionBackToTheSourcesWithoutTheDRWrite
   for (const SVSALabVM& vm : VMs()) {
     ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kDestInstance, vm.destGuid));
   }
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
     EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
@@ -337,7 +337,7 @@ TEST_F(E2EVSATypes, UndoFailoverHandsProductionBackToTheSourcesWithoutTheDRWrite
 TEST_F(E2EVSATypes, UndoFailoverRefusesAReplicationWhoseSyncIsNotDisabled) {
   SeedOne(TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE,
           App::VSA_REPL_STATUS_IN_SYNC);
-  RunTypedJob();
+  RunDR();
   EXPECT_TRUE(LoggedLine("Skipping DR"));
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(101));
 }

@@ -1,7 +1,10 @@
 // The sample storage-array group through drjob: a run loads every record
 // of the seeded lab, and the storage-array data manager, driven on that lab
 // from this process, leaves relationships, LUNs and array calls that "drjob
-// lab show" prints; "drjob lab down|up" takes an array.
+// lab show" prints; "drjob lab down|up" takes an array. The DR types run on
+// the seeded group from another process, read back through "drjob lab show"
+// and the owners: planned then undo failover, test then undo test, a kill
+// while a mount hangs, and a datastore lock another process holds.
 #include <stdio.h>
 
 #include <algorithm>
@@ -11,10 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "TestThread.h"
 #include "app/SnapArrayTestSupport.h"
+#include "appmgr/SubclientActivityStore.h"
 #include "host/DrJobTestSupport.h"
 #include "host/SeedArrays.h"
 #include "host/SeedGroups.h"
+#include "host/SeedLab.h"
+#include "jobs/PhaseRowStore.h"
+#include "vm/HypervisorLab.h"
 
 namespace {
 
@@ -23,11 +31,9 @@ using drtest::SResult;
 
 constexpr long long kDRJob = 7101;
 
-// The storage-array contexts do not run a failover yet: the run stops at
-// the priority and fails.
 void ExpectRunOutcome(const SResult& r) {
-  EXPECT_EQ(1, r.code) << r.output;
-  EXPECT_TRUE(Has(r, "finished with state [1] FAILED")) << r.output;
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "finished with state [0] SUCCESS")) << r.output;
 }
 
 class E2EDrJobArray : public drtest::CDrJobLabTest {
@@ -134,6 +140,217 @@ TEST_F(E2EDrJobArray, ABreakALunCheckAndAReSyncOnTheSeededLabAreWhatLabShowPrint
                                                Api::VIRTUAL_APP_PHASE_RESYNC_VOLUME_RELATIONSHIP, false));
   EXPECT_EQ("snapmirrored", drtest::LabSection(Show(), "relationships").at(0).at(3));
   EXPECT_EQ(5, Host("lab --db " + m_db + " down no-such-array").code);
+}
+
+// ---- the DR types on the seeded group ----
+
+using Info = Api::SnapDRReplicationInfo;
+constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+
+// What "drjob lab show" says of one sample VM.
+struct SArrayVMState {
+  std::string sourcePower;  // "on" or "off"
+  bool drVM = false;        // a VM of its name at the destination site
+  std::string mount;        // the mount status of its newest afile
+  std::string masterJob;    // and that afile's master job
+};
+
+class E2EDrJobArrayTypes : public E2EDrJobArray {
+ protected:
+  std::string RunArgs(const char* type, long long jobId) const {
+    return "run --db " + m_db + " --group " + kSampleArrayGroup.name + " --type " + type + " --job-id " +
+           std::to_string(jobId);
+  }
+  SResult Run(const char* type, long long jobId) { return Host(RunArgs(type, jobId)); }
+  std::string Log() const { return drtest::ReadFile(m_dir + "/run/drorch.log"); }
+  bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+
+  std::map<int, SArrayVMState> VMStates() {
+    const std::string shown = Show();
+    std::map<int, SArrayVMState> states;
+    for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+      SArrayVMState& state = states[vm.replicationId];
+      for (const auto& row : drtest::LabSection(shown, "VMs")) {
+        if (row.at(0) == std::to_string(kSampleSourceInstanceId) && row.at(1) == SampleArrayVMGuid(vm.replicationId)) {
+          state.sourcePower = row.at(3);
+        }
+        if (row.at(0) == std::to_string(kSampleDestinationInstanceId) && row.at(2) == vm.name) state.drVM = true;
+      }
+      // Afiles are listed by id: the newest of the VM comes last.
+      for (const auto& row : drtest::LabSection(shown, "afiles")) {
+        if (row.at(3) != vm.name) continue;
+        state.masterJob = row.at(1);
+        state.mount = row.at(5);
+      }
+    }
+    return states;
+  }
+  std::vector<std::string> MirrorStates() {
+    std::vector<std::string> states;
+    for (const auto& row : drtest::LabSection(Show(), "relationships")) states.push_back(row.at(3));
+    return states;
+  }
+  static Info Stored(int id) {
+    Info info;
+    EXPECT_EQ(EStoreResult::kOk, CArrayLab::AnsweredReplication(id, info)) << id;
+    return info;
+  }
+  static bool SubclientEnabled(int subclientId) {
+    bool enabled = true;
+    // Backups (operation type 4) are what DR turns off.
+    EXPECT_NE(EStoreResult::kFailed, CSubclientActivityStore::IsEnabled(subclientId, 4, enabled));
+    return enabled;
+  }
+  static int PhaseState(long long jobId, int replicationId, int phase) {
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(jobId, rows));
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.replicationId == replicationId && row.phase == phase) return row.status;
+    }
+    return -1;
+  }
+  // dr_mutex_helper takes and gives back the lock of every sample datastore.
+  bool EveryDatastoreLockFree() const {
+    for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+      const SResult r = drtest::RunShell(std::string(DR_MUTEX_HELPER) + " '" + m_dir + "/locks' " + vm.datastore +
+                                         " try 0 2>&1");
+      if (r.output != "LOCKED\n") return false;
+    }
+    return true;
+  }
+};
+
+constexpr long long kPlannedJob = 7201;
+constexpr long long kUndoJob = 7202;
+
+TEST_F(E2EDrJobArrayTypes, PlannedThenUndoFailoverMountOnBrokenRelationshipsAndPutEverythingBack) {
+  SResult r = Run("planned-failover", kPlannedJob);
+  ASSERT_EQ(0, r.code) << r.output;
+  for (const std::string& state : MirrorStates()) EXPECT_EQ("broken-off", state);
+  for (const auto& vm : VMStates()) {
+    const int id = vm.first;
+    EXPECT_EQ("off", vm.second.sourcePower) << id;
+    EXPECT_TRUE(vm.second.drVM) << id;
+    EXPECT_EQ("78", vm.second.mount) << id;
+    // The snapshot mounted is the run's last backup, not the seeded one.
+    EXPECT_NE(std::to_string(kSampleFirstSnapshotJobId), vm.second.masterJob) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    for (int phase : {Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT, Api::VIRTUAL_APP_PHASE_POST_VM_MOUNT_FAILOVER}) {
+      EXPECT_EQ(kSuccess, PhaseState(kPlannedJob, id, phase)) << id << " " << phase;
+    }
+  }
+  for (int subclient : {61, 62}) EXPECT_FALSE(SubclientEnabled(subclient)) << subclient;
+  EXPECT_TRUE(EveryDatastoreLockFree());
+  EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+
+  r = Run("undo-failover", kUndoJob);
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "finished with state [0] SUCCESS")) << r.output;
+  for (const std::string& state : MirrorStates()) EXPECT_EQ("snapmirrored", state);
+  for (const auto& vm : VMStates()) {
+    const int id = vm.first;
+    EXPECT_EQ("on", vm.second.sourcePower) << id;
+    EXPECT_FALSE(vm.second.drVM) << id;
+    EXPECT_EQ("79", vm.second.mount) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    EXPECT_EQ(kSuccess, PhaseState(kUndoJob, id, Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT)) << id;
+  }
+  for (int subclient : {61, 62}) EXPECT_TRUE(SubclientEnabled(subclient)) << subclient;
+  EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+TEST_F(E2EDrJobArrayTypes, TestFailoverThenUndoTestLeaveRelationshipsAndSourcesAlone) {
+  SResult r = Run("test-failover", kPlannedJob);
+  ASSERT_EQ(0, r.code) << r.output;
+  for (const auto& vm : VMStates()) {
+    const int id = vm.first;
+    const Info info = Stored(id);
+    EXPECT_EQ(App::DR_TEST_FAILOVER_STATUS_COMPLETE, info.GetInt32(Info::kTestFailoverStatus)) << id;
+    EXPECT_EQ(info.GetString(Info::kSourceVMName), info.GetString(Info::kProxyVMName)) << id;
+    EXPECT_FALSE(info.GetString(Info::kProxyVMGuid).empty()) << id;
+    EXPECT_EQ("on", vm.second.sourcePower) << id;
+    EXPECT_TRUE(vm.second.drVM) << id;
+    EXPECT_EQ("78", vm.second.mount) << id;
+    EXPECT_EQ(kSuccess, PhaseState(kPlannedJob, id, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT)) << id;
+  }
+  for (const std::string& state : MirrorStates()) EXPECT_EQ("snapmirrored", state);
+  // Each mount went to the lab with the test flag.
+  std::vector<SLabCall> calls;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+  size_t testMounts = 0;
+  for (const SLabCall& c : calls) {
+    testMounts += c.opType == TMMsg::VM_OPERATION_SNAP_MOUNT && c.detail.find("test [1]") != std::string::npos;
+  }
+  EXPECT_EQ(std::size(kSampleArrayVMs), testMounts);
+
+  r = Run("undo-test-failover", kUndoJob);
+  ASSERT_EQ(0, r.code) << r.output;
+  for (const auto& vm : VMStates()) {
+    const int id = vm.first;
+    EXPECT_EQ(App::DR_TEST_FAILOVER_STATUS_NONE, Stored(id).GetInt32(Info::kTestFailoverStatus)) << id;
+    EXPECT_FALSE(Stored(id).Has(Info::kProxyVMName)) << id;
+    EXPECT_FALSE(vm.second.drVM) << id;
+    EXPECT_EQ("79", vm.second.mount) << id;
+    EXPECT_EQ("on", vm.second.sourcePower) << id;
+    EXPECT_EQ(kSuccess, PhaseState(kUndoJob, id, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT)) << id;
+  }
+  EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+TEST_F(E2EDrJobArrayTypes, AKillWhileTheMountsHangEndsKilledWithEveryMountUndone) {
+  // Every mount hangs until released.
+  SLabFault hang;
+  hang.opType = TMMsg::VM_OPERATION_SNAP_MOUNT;
+  hang.toCall = 100;
+  hang.kind = ELabFault::kHang;
+  ASSERT_TRUE(CHypervisorLab::AddFault(hang));
+  drtest::CChildProcess run;
+  StartHost(run, RunArgs("planned-failover", kPlannedJob));
+  ASSERT_TRUE(drtest::Eventually([&] { return Logged("Begin [DR-VM Snap Mount] VM ["); }));
+  const SResult kill = Host("control --db " + m_db + " --job " + std::to_string(kPlannedJob) + " kill");
+  ASSERT_EQ(0, kill.code) << kill.output;
+  // The hung mounts end; the kill they find undoes them.
+  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
+  const SResult r = Finish(run);
+  EXPECT_EQ(9, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "KILLED")) << r.output;
+  EXPECT_TRUE(Logged("Unmounting snap as job kill is issued"));
+  for (const auto& vm : VMStates()) {
+    const int id = vm.first;
+    EXPECT_FALSE(vm.second.drVM) << id;
+    EXPECT_EQ("79", vm.second.mount) << id;
+    EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+  }
+  EXPECT_TRUE(EveryDatastoreLockFree());
+  EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+}
+
+TEST_F(E2EDrJobArrayTypes, ADatastoreLockAnotherProcessHoldsHoldsItsMountsBack) {
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(holder.Start({DR_MUTEX_HELPER, m_dir + "/locks", "snap-ds3", "hold"}));
+  std::string line;
+  ASSERT_TRUE(holder.ReadLine(line) && line == "LOCKED") << line;
+  // Every mount takes a while, so mounts that did not wait would meet.
+  ASSERT_TRUE(CHypervisorLab::SetMountDurationMs(20000));
+  drtest::CChildProcess run;
+  StartHost(run, RunArgs("planned-failover", kPlannedJob));
+  ASSERT_TRUE(drtest::Eventually([&] { return Logged("Waiting for ds acquisition lock [snap-ds3] ..."); }));
+  // Nothing on the held datastore was mounted while the other process held it.
+  std::vector<SLabCall> calls;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+  for (const SLabCall& c : calls) {
+    if (c.opType != TMMsg::VM_OPERATION_SNAP_MOUNT) continue;
+    EXPECT_NE(SampleArrayVMGuid(302), c.vmGuid);
+    EXPECT_NE(SampleArrayVMGuid(304), c.vmGuid);
+  }
+  holder.CloseInput();
+  ASSERT_TRUE(holder.ReadLine(line) && line == "RELEASED") << line;
+  holder.Wait();
+  const SResult r = Finish(run);
+  EXPECT_EQ(0, r.code) << r.output;
+  for (const auto& vm : VMStates()) EXPECT_EQ("78", vm.second.mount) << vm.first;
+  EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+  EXPECT_TRUE(EveryDatastoreLockFree());
 }
 
 }  // namespace

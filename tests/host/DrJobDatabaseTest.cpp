@@ -61,24 +61,7 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
 
   // The run in another process, at a time scale of its own, whose output is
   // read once it ends.
-  void StartRun(drtest::CChildProcess& run, const std::string& scale = "0.001") {
-    std::vector<std::string> argv = {"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
-                                     "DR_TIME_SCALE=" + scale, DR_DRJOB};
-    const std::string args = RunArgs();
-    for (size_t at = 0, next; at < args.size(); at = next + 1) {
-      next = args.find(' ', at);
-      if (next == std::string::npos) next = args.size();
-      argv.push_back(args.substr(at, next - at));
-    }
-    ASSERT_TRUE(run.Start(argv));
-  }
-  static SResult Finish(drtest::CChildProcess& run) {
-    SResult r{-1, std::string()};
-    for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
-    const int status = run.Wait();
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-  }
+  void StartRun(drtest::CChildProcess& run, const std::string& scale = "0.001") { StartHost(run, RunArgs(), scale); }
   SResult Control(const char* operation) {
     return Host("control --db " + m_db + " --job " + std::to_string(kDRJob) + " " + operation);
   }

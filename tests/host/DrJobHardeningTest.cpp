@@ -85,18 +85,18 @@ TEST_F(E2EDrJobHardening, RunKilledOutrightIsTakenOverByTheNextRunAsARestart) {
 
   SResult again = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 77");
 
-  EXPECT_EQ(1, again.code) << again.output;
+  EXPECT_EQ(0, again.code) << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [77] was left running by a run that ended without finishing; this run takes "
                          "it over"))
       << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [77] ran before: this run is a restart, attempt [2]")) << again.output;
-  EXPECT_TRUE(Has(again, "drjob: DR job [77] finished with state [1] FAILED")) << again.output;
-  EXPECT_EQ("Failed", Job(jobId).status);
+  EXPECT_TRUE(Has(again, "drjob: DR job [77] finished with state [0] SUCCESS")) << again.output;
+  EXPECT_EQ("Completed", Job(jobId).status);
   EXPECT_EQ("3", drtest::RestartString(jobId));
 }
 
 TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
-  ASSERT_EQ(1, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 500").code);
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 500").code);
   const SJobRecord before = Job(500);
 
   // The restart string cannot be stored: the job manager goes on (its
@@ -141,10 +141,10 @@ TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
 }
 
 TEST_F(E2EDrJobHardening, ControlOfAnEndedJobSaysSo) {
-  ASSERT_EQ(1, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 600").code);
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 600").code);
   SResult r = Host("control --db " + m_db + " --job 600 suspend");
   EXPECT_EQ(14, r.code);
-  EXPECT_EQ("drjob: DR job [600] has already ended [Failed]; nothing to suspend\n", r.output);
+  EXPECT_EQ("drjob: DR job [600] has already ended [Completed]; nothing to suspend\n", r.output);
   EXPECT_EQ(0, Job(600).controlOp);
 }
 
@@ -174,7 +174,7 @@ TEST_F(E2EDrJobHardening, OnlySeedMakesADatabaseAndOtherFilesAreLeftAsTheyWere) 
   }
   // Seed makes one of either.
   EXPECT_EQ(0, Host("seed --db " + empty).code);
-  EXPECT_EQ(1, Host("run --db " + empty + " --group Sample --type planned-failover").code);
+  EXPECT_EQ(0, Host("run --db " + empty + " --group Sample --type planned-failover").code);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
   const auto replicas = LabSection(show.output, "replicas");
   const auto vms = LabSection(show.output, "VMs");
   const auto proxies = LabSection(show.output, "proxies");
-  ASSERT_EQ(3u, replicas.size()) << show.output;
-  for (int id : {101, 102, 201}) {
+  ASSERT_EQ(5u, replicas.size()) << show.output;
+  for (int id : {101, 102, 201, 401, 402}) {
     App::VSAReplicationInfo info;
     ASSERT_TRUE(CReplicationStore::Get(id, info));
     using Repl = App::VSAReplicationInfo;
@@ -75,11 +75,14 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
     bool serves = false;
     for (const auto& p : proxies) serves = serves || (p[0] == proxy && p[3] == destinationInstance);
     EXPECT_TRUE(serves) << "proxy " << proxy;
-    EXPECT_EQ("301", std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
+    // The test-failover group's replications restore through a recovery
+    // target of their own.
+    EXPECT_EQ(id > 400 ? "302" : "301",
+              std::to_string(info.GetMsg(Repl::kReplicationTarget).GetInt32(ZnEntities::ReplicationTargetEntity::kTargetId)));
     EXPECT_EQ(id == 101 ? 2u : 1u, info.ListSize(Repl::kTrackingIds));
   }
-  // Each VM replication's source and DR VM, and each storage-array VM's source.
-  EXPECT_EQ(2 * std::size(kSampleVMs) + std::size(kSampleArrayVMs), vms.size());
+  // Each VM replication's (sample and test group) source and DR VM, and each storage-array VM's source.
+  EXPECT_EQ(2 * (std::size(kSampleVMs) + std::size(kSampleTestVMs)) + std::size(kSampleArrayVMs), vms.size());
 
   // Seeding again replaces the lab with the same lab, not a second one.
   ASSERT_EQ(0, Host("seed --replace --db " + m_db).code);

@@ -146,6 +146,25 @@ class CDrJobLabTest : public testing::Test {
     drtest::RemoveTree(m_dir);
   }
   SResult Host(const std::string& args) { return RunDrJob(args, m_dir); }
+  // The host in another process, at a time scale of its own, whose output
+  // Finish reads once it ends.
+  void StartHost(CChildProcess& run, const std::string& args, const std::string& scale = "0.001") {
+    std::vector<std::string> argv = {"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                     "DR_TIME_SCALE=" + scale, DR_DRJOB};
+    for (size_t at = 0, next; at < args.size(); at = next + 1) {
+      next = args.find(' ', at);
+      if (next == std::string::npos) next = args.size();
+      argv.push_back(args.substr(at, next - at));
+    }
+    ASSERT_TRUE(run.Start(argv));
+  }
+  static SResult Finish(CChildProcess& run) {
+    SResult r{-1, std::string()};
+    for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
+    const int status = run.Wait();
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  }
 
   // A DR job on a sample group, made the way the job manager service would
   // make it.

@@ -83,7 +83,7 @@ TEST_F(VSAFailbackConcurrency, EightMachinesLeaveBothTasksWhichKeepTheOthersAndA
   }
   StoreTasks(all);
   Restart();
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunTypedJob());
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   // The job's edits reach the task manager when the job ends.
   m_dr.reset();
   EXPECT_EQ(kOutside, SelectedVMs(kBackupTask));

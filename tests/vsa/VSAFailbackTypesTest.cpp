@@ -27,7 +27,7 @@ class VSAFailbackTypes : public CVSALabFixture {
     SVSALabSpec spec;
     spec.replications = 2;
     spec.drType = type;
-    spec.typed = true;
+    spec.operationClasses = true;
     Seed(spec);
     if (restarted) Restart();
   }
@@ -111,7 +111,7 @@ TEST_F(VSAFailbackTypes, TheRestoreRequestCarriesItsFourFiltersInOrder) {
   SVSALabSpec spec;
   spec.replications = 2;
   spec.drType = TMMsg::DR_ORCHESTRATION_FAILBACK;
-  spec.typed = true;
+  spec.operationClasses = true;
   spec.drOptions = [](CNMessageBase& dr) {
     dr.MutableMsg(TMMsg::DROrchestrationOption::kRestoreOptions)
         .SetString(TMMsg::VirtualServerRestoreOptionFields::kSourceGuid, "from-the-job");

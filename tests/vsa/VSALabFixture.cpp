@@ -1,5 +1,7 @@
 #include "VSALabFixture.h"
 
+#include "platform/vm/LabTestSupport.h"
+
 #include <algorithm>
 #include <set>
 
@@ -40,7 +42,9 @@ SLabInstance Site(long long id, const std::string& name, int vendor, char letter
   return site;
 }
 
-SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter) {
+}  // namespace
+
+SLabVM vsalab::LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter) {
   SLabVM vm;
   vm.instanceId = instanceId;
   vm.guid = guid;
@@ -53,7 +57,27 @@ SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& n
   return vm;
 }
 
-}  // namespace
+void vsalab::SeedSites(long long sourceInstance, long long destInstance, int sourceVendor, int destVendor) {
+  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(sourceInstance, "site-a", sourceVendor, 'a')));
+  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(destInstance, "site-b", destVendor, 'b')));
+  const struct {
+    long long clientId;
+    long long instanceId;
+    const char* name;
+    int position;
+  } proxies[] = {{31, sourceInstance, "proxy-a1", 1},
+                 {32, sourceInstance, "proxy-a2", 2},
+                 {41, destInstance, "proxy-b1", 1},
+                 {42, destInstance, "proxy-b2", 2}};
+  for (const auto& p : proxies) {
+    SLabProxy proxy;
+    proxy.clientId = p.clientId;
+    proxy.name = p.name;
+    proxy.installDirectory = "/opt/drlab";
+    proxy.instances = {SLabProxyInstance{p.instanceId, p.position}};
+    ASSERT_TRUE(CHypervisorLab::AddProxy(proxy));
+  }
+}
 
 // ---- steps ---------------------------------------------------------------
 
@@ -216,30 +240,13 @@ void CVSALabFixture::TearDown() {
 void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   m_spec = spec;
   m_vms.clear();
-  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(kSourceInstance, "site-a", spec.sourceVendor, 'a')));
-  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(kDestInstance, "site-b", spec.destVendor, 'b')));
-  const struct {
-    long long clientId;
-    long long instanceId;
-    const char* name;
-    int position;
-  } proxies[] = {{31, kSourceInstance, "proxy-a1", 1},
-                 {32, kSourceInstance, "proxy-a2", 2},
-                 {41, kDestInstance, "proxy-b1", 1},
-                 {42, kDestInstance, "proxy-b2", 2}};
-  for (const auto& p : proxies) {
-    SLabProxy proxy;
-    proxy.clientId = p.clientId;
-    proxy.name = p.name;
-    proxy.installDirectory = "/opt/drlab";
-    proxy.instances = {SLabProxyInstance{p.instanceId, p.position}};
-    ASSERT_TRUE(CHypervisorLab::AddProxy(proxy));
-  }
+  vsalab::SeedSites(kSourceInstance, kDestInstance, spec.sourceVendor, spec.destVendor);
 
   // The replications, group by group, and their tasks.
   const int groups = std::max(1, spec.subclientGroups);
   const int tasks = std::max(1, spec.tasksPerGroup);
-  std::vector<TMMsg::VMDependencyOrder> entries;
+  const int priorities = std::max(1, std::min(spec.priorities, groups));
+  std::vector<std::vector<TMMsg::VMDependencyOrder>> entries(priorities);
   for (int i = 0; i < spec.replications; ++i) {
     const int group = i * groups / spec.replications;
     const int first = (group * spec.replications + groups - 1) / groups;
@@ -254,7 +261,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     vm.destGuid = spec.drVMs ? "dst-" + id : std::string();
     vm.destName = "vm-" + id + "-DR";
     m_vms.push_back(vm);
-    entries.push_back(Entry(vm.replicationId, -1, vm.sourceName));
+    entries[group * priorities / groups].push_back(Entry(vm.replicationId, -1, vm.sourceName));
   }
 
   std::set<int> subclients, taskIds;
@@ -292,7 +299,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   using Info = App::VSAReplicationInfo;
   for (const SVSALabVM& vm : m_vms) {
     const std::string id = std::to_string(vm.replicationId);
-    SLabVM source = LabVM(kSourceInstance, vm.sourceGuid, vm.sourceName, 'a');
+    SLabVM source = vsalab::LabVM(kSourceInstance, vm.sourceGuid, vm.sourceName, 'a');
     source.poweredOn = true;
     source.content = vm.replicationId;
     source.clientId = vm.sourceClientId;
@@ -305,7 +312,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     replica.destInstanceId = kDestInstance;
     replica.destName = vm.destName;
     if (spec.drVMs) {
-      SLabVM dr = LabVM(kDestInstance, vm.destGuid, vm.destName, 'b');
+      SLabVM dr = vsalab::LabVM(kDestInstance, vm.destGuid, vm.destName, 'b');
       dr.content = source.content;
       dr.ip = "10.2.0." + std::to_string(vm.replicationId % 200);
       ASSERT_TRUE(CHypervisorLab::AddVM(dr));
@@ -357,7 +364,9 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     StoreRepl(info, vm.taskId);
   }
 
-  PutGroup({Group(1, entries)});
+  std::vector<TMMsg::VMGroup> vmGroups;
+  for (int p = 0; p < priorities; ++p) vmGroups.push_back(Group(p + 1, entries[p], priorities > 1 ? 1 : 0));
+  PutGroup(vmGroups);
   TMMsg::JobOption options = JobOptions(false);
   if (spec.drOptions) {
     spec.drOptions(options.MutableMsg(TMMsg::JobOption::kBackupOptions)
@@ -384,16 +393,6 @@ void CVSALabFixture::Restart() {
   ASSERT_TRUE(m_dr->Initialize(params));
 }
 
-CDRBase* CVSALabFixture::NewOrchestrator() const {
-  if (m_spec.typed) return new CGenericDR(m_spec.drType);
-  return new CVSALabDR(m_spec.drType);
-}
-
-int32_t CVSALabFixture::RunTypedJob() {
-  m_context.reset();
-  return m_dr->Run();
-}
-
 int32_t CVSALabFixture::RunJob(const std::vector<SVSAStep>& steps) {
   m_context.reset();
   CVSALabDR* dr = dynamic_cast<CVSALabDR*>(m_dr.get());
@@ -403,6 +402,16 @@ int32_t CVSALabFixture::RunJob(const std::vector<SVSAStep>& steps) {
   }
   dr->steps = steps;
   return m_dr->Run();
+}
+
+int32_t CVSALabFixture::RunDR() {
+  m_context.reset();
+  return m_dr->Run();
+}
+
+CDRBase* CVSALabFixture::NewOrchestrator() {
+  if (m_spec.operationClasses) return new CGenericDR(m_spec.drType);
+  return new CVSALabDR(m_spec.drType);
 }
 
 CVSAStepTestContext& CVSALabFixture::NewContext(const std::vector<SVSAStep>& steps) {
@@ -497,6 +506,11 @@ long long CVSALabFixture::StartScheduledBackup(int subclientId, bool hang) {
   const long long id = CJobSimulator::StartJob(spec);
   EXPECT_NE(0, id);
   return id;
+}
+
+void CVSALabFixture::PlantFault(int opType, const std::string& vm, ELabFault kind, int fromCall, int toCall, int code,
+                                const std::string& text) {
+  drtest::AddLabFault(kind, opType, vm, fromCall, toCall, code, text);
 }
 
 const SVSALabVM& CVSALabFixture::VM(int replicationId) const {
@@ -694,7 +708,7 @@ std::vector<SLabCall> CVSALabFixture::LabCalls(int opType) {
 void CVSALabFixture::SeedFailedOver(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
   spec.replications = n;
   spec.drType = type;
-  spec.typed = true;
+  spec.operationClasses = true;
   spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
   spec.syncStatus = App::VSA_REPL_STATUS_SYNC_DISABLED;
   Seed(spec);

@@ -132,9 +132,11 @@ struct SVSALabSpec {
   // lab nor the replication has a DR VM yet (a first-time sync).
   bool drVMs = true;
   bool indexingV2 = false;
-  // The orchestrator is the factory's, running drType's own operation class,
-  // instead of the step orchestrator.
-  bool typed = false;
+  // The subclient groups in P blocks of priorities 1..P, one minute apart.
+  int priorities = 1;
+  // The job's own operation class (of drType) runs each priority, as the
+  // factory's orchestrator does; without, the test's steps do.
+  bool operationClasses = false;
   // Edits the DR job's DR orchestration options before the job starts.
   std::function<void(CNMessageBase& drOption)> drOptions;
 };
@@ -148,6 +150,15 @@ struct SVSALabVM {
   std::string sourceGuid, sourceName;
   std::string destGuid, destName;
 };
+
+// The two sites of the lab (instances "site-a" and "site-b", each with two
+// proxies: 31, 32 at the source, 41, 42 at the destination) and its VMs.
+namespace vsalab {
+void SeedSites(long long sourceInstance, long long destInstance, int sourceVendor = 1, int destVendor = 1);
+// A VM on the site of the letter ('a' source, 'b' destination): its host,
+// datastore and network are the site's.
+SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter);
+}  // namespace vsalab
 
 class CVSALabFixture : public CDRRecordsTestBase {
  protected:
@@ -166,8 +177,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // orchestrator.
   void Seed(const SVSALabSpec& spec = SVSALabSpec());
   // A group of n replications that a planned failover left: the DR VMs run,
-  // carrying what the sources held, the sources are off, sync disabled; a
-  // typed orchestrator of the type.
+  // carrying what the sources held, the sources are off, sync disabled; the
+  // job runs the type's operation class.
   void SeedFailedOver(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
   // The same DR job again, as the job controller restarts it: a new job
   // manager (which reads the earlier run's phase rows) and orchestrator.
@@ -177,8 +188,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // The DR job end to end (Run) with the steps on every priority: the job's
   // final state.
   int32_t RunJob(const std::vector<SVSAStep>& steps);
-  // The DR job end to end on a typed orchestrator (SVSALabSpec::typed).
-  int32_t RunTypedJob();
+  // The DR job end to end with its operation classes (operationClasses).
+  int32_t RunDR();
   // A new context with the steps (the one before goes), run on a priority.
   CVSAStepTestContext& NewContext(const std::vector<SVSAStep>& steps);
   bool RunSteps(const std::vector<SVSAStep>& steps, int order = 1);
@@ -205,6 +216,11 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // test lets it go.
   long long StartScheduledSync(int taskId, bool hang = true);
   long long StartScheduledBackup(int subclientId, bool hang = true);
+
+  // A fault on the calls from..to (counted among those it matches) of an
+  // operation type on a VM (GUID, or the name of a VM a call creates).
+  static void PlantFault(int opType, const std::string& vm, ELabFault kind, int fromCall = 1, int toCall = 1,
+                         int code = 7100, const std::string& text = "refused by the lab");
 
   // ---- reading back ----
   const std::vector<SVSALabVM>& VMs() const { return m_vms; }
@@ -256,7 +272,8 @@ class CVSALabFixture : public CDRRecordsTestBase {
   static std::vector<SLabCall> LabCalls(int opType = -1);
   static bool LoggedLine(const std::string& text) { return Logged(text); }
 
-  CDRBase* NewOrchestrator() const;
+  // The orchestrator the spec asks for.
+  CDRBase* NewOrchestrator();
 
   SVSALabSpec m_spec;
   std::vector<SVSALabVM> m_vms;

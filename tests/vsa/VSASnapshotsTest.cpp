@@ -39,14 +39,7 @@ class VSASnapshots : public CVSALabFixture {
   }
   // A fault on the calls from..to of an operation type on a VM.
   static void FailCalls(int opType, const std::string& vm, int from = 1, int to = 1000) {
-    SLabFault fault;
-    fault.opType = opType;
-    fault.vm = vm;
-    fault.fromCall = from;
-    fault.toCall = to;
-    fault.code = 7100;
-    fault.text = "snapshot locked";
-    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+    PlantFault(opType, vm, ELabFault::kError, from, to, 7100, "snapshot locked");
   }
   std::string FailoverSnapshotRef(int replicationId) {
     for (const SLabSnapshot& snap : Snapshots(replicationId, 1))

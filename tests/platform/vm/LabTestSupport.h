@@ -14,6 +14,26 @@
 #include "vm/HypervisorLab.h"
 #include "vm/VmOperation.h"
 
+namespace drtest {
+
+// Plants a fault of the kind on the calls from..to (counted among those it
+// matches) of an operation type on a VM; the fault as planted.
+inline SLabFault AddLabFault(ELabFault kind, int opType, const std::string& vm, int from, int to, int code = 0,
+                             const std::string& text = "") {
+  SLabFault f;
+  f.kind = kind;
+  f.opType = opType;
+  f.vm = vm;
+  f.fromCall = from;
+  f.toCall = to;
+  f.code = code;
+  f.text = text;
+  EXPECT_TRUE(CHypervisorLab::AddFault(f));
+  return f;
+}
+
+}  // namespace drtest
+
 struct SLabOpResult {
   int rc = 0;
   Ida::VMOpResp response;
@@ -169,15 +189,6 @@ class CLabTestBase : public CJobSimTestBase {
 
   static SLabFault Fault(ELabFault kind, int opType, const std::string& vm, int from, int to, int code = 0,
                          const std::string& text = "") {
-    SLabFault f;
-    f.kind = kind;
-    f.opType = opType;
-    f.vm = vm;
-    f.fromCall = from;
-    f.toCall = to;
-    f.code = code;
-    f.text = text;
-    EXPECT_TRUE(CHypervisorLab::AddFault(f));
-    return f;
+    return drtest::AddLabFault(kind, opType, vm, from, to, code, text);
   }
 };

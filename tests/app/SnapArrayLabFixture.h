@@ -1,0 +1,83 @@
+// Storage-array DR end to end on the array and hypervisor labs: a DR group
+// of VMs whose datastores lie on volumes of array 3, mirrored to the DR
+// site, run by the engine as the host runs a DR job.
+//
+//   - the hypervisor lab's two sites (vsalab::SeedSites): source instance 3
+//     with every source VM powered on, destination instance 4 with proxies
+//     41 and 42 and no DR VM yet;
+//   - one replica group per datastore name (group 7 for the first name, 8
+//     for the next, ...), each a snapmirrored relationship vs_dr:vol_<ds>
+//     with one mapped LUN, reported for copy 52 (policy 5, primary copy 51);
+//   - the VMs' replications with a first snapshot already copied to copy 52
+//     (backup job 100), each VM of subclient 21 unless it says otherwise;
+//   - the DR group kGroup, one priority whose VM sequence names every VM.
+//
+// Each run is a DR job of its own (RunJob), so one test can fail over and
+// then undo. The job simulator runs the child jobs in this process.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "JobSimTestSupport.h"
+#include "array/AfileStore.h"
+#include "array/ArrayLabSeed.h"
+#include "array/ArrayRelationshipStore.h"
+#include "drorch/IDROrchestrator.h"
+#include "engine/DRRecordsTestSupport.h"
+#include "vm/HypervisorLab.h"
+
+struct SSnapLabVM {
+  int id = 0;
+  std::vector<std::string> datastores;
+  int subclientId = 21;
+  std::string esxHost = "esx-b1";  // empty: no ESX host for the mount
+};
+
+class CSnapArrayLabFixture : public CDRRecordsTestBase {
+ protected:
+  static constexpr long long kSourceInstance = 3;
+  static constexpr long long kDestInstance = 4;
+  static constexpr int kArray = 3;
+  static constexpr int kCopy = 52;
+  static constexpr int kPolicy = 5;
+  static constexpr int kPrimaryCopy = 51;
+  static constexpr long long kFirstBackup = 100;
+  static constexpr int kFirstGroup = 7;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  void Seed(const std::vector<SSnapLabVM>& vms);
+  // One DR job of the type on the group, Initialize and Run as the host
+  // does: the job's final state (-1 when it could not start).
+  int32_t RunJob(TMMsg::DROrchestrationType type);
+  // The job the last RunJob ran.
+  long long JobId() const { return m_jobId; }
+
+  // ---- reading back ----
+  static std::string Guid(int id) { return "src-" + std::to_string(id); }
+  static std::string Name(int id) { return "vm" + std::to_string(id); }
+  static std::string Path(const std::string& datastore) { return "vs_dr:vol_" + datastore; }
+  static std::string MirrorState(const std::string& datastore);
+  // The afile of the VM's last synced job (the one a mount takes).
+  static SSnapAfile AfileOf(int id);
+  static Api::SnapDRReplicationInfo Stored(int id);
+  static int FailoverStatus(int id);
+  static int TestFailoverStatus(int id);
+  static bool SourceOn(int id);
+  // The VM the mount registered on the destination, by the source's name.
+  static bool DRVMExists(int id);
+  static bool SubclientEnabled(int subclientId);
+  // Phase rows of the last job for the VM, phase -1 when none.
+  SPhaseRow RowOf(int id, int phase) const;
+  // Takes and gives back every datastore lock: false when one is held.
+  bool EveryDatastoreLockFree() const;
+  std::vector<std::string> Datastores() const { return m_datastores; }
+
+  std::vector<SSnapLabVM> m_vms;
+  std::vector<std::string> m_datastores;
+  long long m_jobId = 0;
+  std::unique_ptr<drtest::CScopedJobSimulator> m_simulator;
+};
