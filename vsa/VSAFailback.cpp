@@ -234,7 +234,17 @@ bool CVSAFailback::RemoveVMFromFailbackSchedule(int taskId, CDRInfo* info) {
 bool CVSAFailback::CleanupDROperationThread(SDROperationCtx& ctx) {
   const bool ignoreQuit = ctx.ignoreQuit;
   ctx.ignoreQuit = true;
-  DisableSyncForList(ctx.drInfoList);
+  // Each machine's sync goes off in a clean-up context of its own: its row
+  // must not become the machine's last phase, or the failed step behind it
+  // would be forgotten and the next succeeded-only step (the DR-site backup
+  // after a failed shutdown) would take a DR VM that still runs.
+  for (CDRInfo* info : ctx.drInfoList) {
+    if (info == nullptr) continue;
+    SDROperationCtx one;
+    one.drInfoList.assign(1, info);
+    one.ignoreQuit = true;
+    DisableSync(info, one);
+  }
   ctx.ignoreQuit = ignoreQuit;
   return true;
 }

@@ -47,6 +47,7 @@ class CFaultMatrix : public CVSALabFixture {
   // What a case's fault or steering reads of the lab.
   using CVSALabFixture::ChildJobs;
   using CVSALabFixture::Kill;
+  using CVSALabFixture::LeaveFailedOver;
   using CVSALabFixture::Suspend;
   using CVSALabFixture::VM;
   using CVSALabFixture::VMs;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "core/JobContext.h"
 #include "core/RequestTap.h"
@@ -705,13 +706,16 @@ std::vector<SLabCall> CVSALabFixture::LabCalls(int opType) {
   return out;
 }
 
-void CVSALabFixture::SeedFailedOver(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
+SVSALabSpec CVSALabFixture::FailedOverSpec(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
   spec.replications = n;
   spec.drType = type;
   spec.operationClasses = true;
   spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
   spec.syncStatus = App::VSA_REPL_STATUS_SYNC_DISABLED;
-  Seed(spec);
+  return spec;
+}
+
+void CVSALabFixture::LeaveFailedOver() {
   for (const SVSALabVM& vm : VMs()) {
     SetPower(kSourceInstance, vm.sourceGuid, false);
     SetPower(kDestInstance, vm.destGuid, true);
@@ -720,6 +724,11 @@ void CVSALabFixture::SeedFailedOver(TMMsg::DROrchestrationType type, int n, SVSA
       ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::RemoveSnapshot(snap.ref));
     }
   }
+}
+
+void CVSALabFixture::SeedFailedOver(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
+  Seed(FailedOverSpec(type, n, std::move(spec)));
+  LeaveFailedOver();
 }
 
 void CVSALabFixture::SetPower(long long instance, const std::string& guid, bool on) {

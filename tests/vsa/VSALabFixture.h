@@ -180,6 +180,10 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // carrying what the sources held, the sources are off, sync disabled; the
   // job runs the type's operation class.
   void SeedFailedOver(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
+  // The same in two steps: the spec of such a group, and, after its seed,
+  // the lab as the failover left it.
+  static SVSALabSpec FailedOverSpec(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
+  void LeaveFailedOver();
   // The same DR job again, as the job controller restarts it: a new job
   // manager (which reads the earlier run's phase rows) and orchestrator.
   void Restart();
