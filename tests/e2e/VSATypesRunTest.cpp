@@ -184,6 +184,60 @@ TEST_F(E2EVSATypes, FailbackRemovesTheVMFromItsFailbackScheduleAndDeletesTheLast
   EXPECT_EQ(EStoreResult::kMissing, CTaskStore::ReadTask(92, deleted));
 }
 
+TEST_F(E2EVSATypes, AFirstTimeSyncFailbackDeletesEachDRVMOnceAndLeavesSyncDisabled) {
+  SVSALabSpec spec;
+  spec.firstTimeSyncDuringFailover = true;
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK, 2, spec);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  for (const SVSALabVM& vm : VMs()) {
+    SCOPED_TRACE(vm.replicationId);
+    size_t deletes = 0;
+    for (const SLabCall& call : LabCalls(TMMsg::VM_OPERATION_DELETE_DR_VM)) {
+      if (call.vmGuid == vm.destGuid) {
+        ++deletes;
+        EXPECT_EQ(0, call.result);
+      }
+    }
+    EXPECT_EQ(1u, deletes);
+    SLabVM gone;
+    EXPECT_EQ(EStoreResult::kMissing, CHypervisorStore::GetVM(kDestInstance, vm.destGuid, gone));
+    EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(vm.replicationId));
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(vm.replicationId));
+    // The DR VM's identity and its restore times are reset (times to 1) for
+    // the next first-time sync.
+    const App::VSAReplicationInfo stored = Stored(vm.replicationId);
+    EXPECT_EQ("", stored.GetString(App::VSAReplicationInfo::kDestinationVMGuid));
+    EXPECT_EQ(1, stored.GetInt64(App::VSAReplicationInfo::kVMSyncedTillTime));
+  }
+}
+
+TEST_F(E2EVSATypes, TheBrowsedRestoreNamesOnlyTheVMDKsOfEachDRVM) {
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  ASSERT_EQ(1u, Count(EChildJobType::kSync));
+  const std::string sent = ChildJobs(EChildJobType::kSync).front().options;
+  for (const SVSALabVM& vm : VMs()) {
+    EXPECT_NE(std::string::npos, sent.find(vm.destName + "-disk-0.vmdk")) << vm.destName;
+    EXPECT_EQ(std::string::npos, sent.find(vm.destName + ".vmx")) << vm.destName;
+  }
+}
+
+TEST_F(E2EVSATypes, AReplicationWithoutASourceNameCannotBeRestoredAndTheDRVMsRunOn) {
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
+  Change(102, [](App::VSAReplicationInfo& info) { info.SetString(App::VSAReplicationInfo::kSourceVMName, ""); });
+  Restart();
+  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  EXPECT_TRUE(LoggedLine("Coudn't retrieve VM name for failback restore"));
+  EXPECT_EQ(0u, Count(EChildJobType::kSync));
+  for (const SVSALabVM& vm : VMs()) {
+    SCOPED_TRACE(vm.replicationId);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(vm.replicationId));
+    EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
+    EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
+  }
+}
+
 // ---- reverse replication ----
 
 TEST_F(E2EVSATypes, ReverseReplicationKeepsTheFailoverAndSnapshotsTheSources) {
