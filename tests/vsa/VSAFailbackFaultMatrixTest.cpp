@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
 constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
 constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
@@ -37,6 +36,15 @@ class CAfterFailoverMatrix : public CFaultMatrix {
     for (const SVSALabVM& vm : VMs()) {
       ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kDestInstance, vm.destGuid));
     }
+  }
+  // A failed-over group of three whose source VM 102 refuses to power on.
+  SFaultCase SourcePowerOnFailing(TMMsg::DROrchestrationType type) {
+    SFaultCase c = FailedOverCase("source power-on of 102 failed", type, kCWE);
+    c.plant = [this](CFaultMatrix& m) {
+      LeaveFailedOverWithWrites();
+      m.LabFault(102, kSource, TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, 1, 1);
+    };
+    return c;
   }
   // A machine that failed back: its source runs what the DR VM held and the
   // replication is in sync again.
@@ -111,17 +119,10 @@ TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLe
   SFaultCase c = FailedOverCase("kill in the restore wait", kFailback, kKilled);
   c.plant = [this](CFaultMatrix& m) {
     LeaveFailedOverWithWrites();
-    m.Steer([] { return CFaultMatrix::ChildRunning(EChildJobType::kSync); },
-            [&m] {
-              CJobSimulator::Hang(CFaultMatrix::FirstChild(EChildJobType::kSync));
-              m.Kill();
-            });
+    m.KillInChildWait(EChildJobType::kSync);
   };
   RunCase(c);
-  SChildJobRecord restore;
-  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::GetJob(FirstChild(EChildJobType::kSync), restore));
-  EXPECT_TRUE(restore.ended);
-  EXPECT_EQ("Killed", restore.status);
+  ExpectChildKilled(EChildJobType::kSync);
   EXPECT_EQ(0, Counts().succeeded);
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
@@ -184,12 +185,7 @@ TEST_F(E2EFailbackFaultMatrix, ATestBootPowerOnFailingPutsThatDRVMBackAsItWas) {
 // ---- revert and undo ----
 
 TEST_F(E2EFailbackFaultMatrix, ARevertWhoseSourcePowerOnFailsFailsThatMachineOnly) {
-  SFaultCase c = FailedOverCase("source power-on of 102 failed", TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER, kCWE);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.LabFault(102, kSource, TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, 1, 1);
-  };
-  RunCase(c);
+  RunCase(SourcePowerOnFailing(TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER));
   EXPECT_FALSE(Machine(102)->IsSuccess());
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, StoredFailoverStatus(102));
   EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(102));
@@ -204,12 +200,7 @@ TEST_F(E2EFailbackFaultMatrix, ARevertWhoseSourcePowerOnFailsFailsThatMachineOnl
 }
 
 TEST_F(E2EFailbackFaultMatrix, AnUndoWhoseSourcePowerOnFailsKeepsThatDRVMRunning) {
-  SFaultCase c = FailedOverCase("source power-on of 102 failed", TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, kCWE);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.LabFault(102, kSource, TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, 1, 1);
-  };
-  RunCase(c);
+  RunCase(SourcePowerOnFailing(TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER));
   EXPECT_FALSE(Machine(102)->IsSuccess());
   EXPECT_TRUE(DRVM(102).poweredOn);
   EXPECT_FALSE(SourceVM(102).poweredOn);
