@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The project's entry points:
-#   ./dr.sh demo   build the host, then run a DR job on the sample DR group
+#   ./dr.sh demo   build the host, then fail the sample VM group over and
+#                  back, and the storage-array group over and undo it
 #   ./dr.sh test   build, run the whole suite (g++), again under
 #                  AddressSanitizer + UndefinedBehaviorSanitizer with a
 #                  bounded run of the fuzz targets, and the concurrency tests
@@ -100,6 +101,25 @@ build_release() {
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 }
 
+# One DR job on the sample VM group: its summary report and the lab after
+# it; its exit code.
+demo_vm_job() {
+  local run="$1" type="$2" rc=0 from=1
+  [ -f "$run/drorch.log" ] && from=$(($(wc -l <"$run/drorch.log") + 1))
+  "${drjob[@]}" run --db "$run/lab.db" --group Sample --type "$type" || rc=$?
+  if ! tail -n "+$from" "$run/drorch.log" | grep "JOB SUMMARY REPORT DR OPERATION" >/dev/null; then
+    say "the $type ended with exit code $rc before its summary (see above and $run/drorch.log)"
+    return 1
+  fi
+  tail -n "+$from" "$run/drorch.log" | sed -n '/JOB SUMMARY REPORT DR OPERATION/,/(): =*$/p' | sed 's/^.*(): //'
+  "${drjob[@]}" lab show --db "$run/lab.db" || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    say "the $type of the sample group ended with exit code $rc (see above and $run/drorch.log)"
+    return "$rc"
+  fi
+  say "the $type of the sample group finished successfully; the job's log is $run/drorch.log"
+}
+
 cmd_demo() {
   ensure_packages
   # Only what the demo runs: the host brings both libraries and the
@@ -110,26 +130,16 @@ cmd_demo() {
   mkdir -p "$run"
   say "running the demo in $run (time scaled 1/1000)"
   local drjob=(env DR_RUN_DIR="$run" DR_TIME_SCALE=0.001 DR_LOCK_DIR="$run/locks" "$ROOT/build/release/drjob")
-  # Seed a fresh lab, then a planned failover of its sample group; show the
-  # job's summary and what the lab holds after it.
+  # Seed a fresh lab, then a planned failover of its sample group, a write
+  # in one of its DR VMs and the failback that brings that write home; show
+  # each job's summary and what the lab holds after it.
   if ! "${drjob[@]}" seed --db "$run/lab.db"; then
     say "seeding the sample lab failed; no DR job was run"
     return 1
   fi
-  local rc=0
-  "${drjob[@]}" run --db "$run/lab.db" --group Sample --type planned-failover || rc=$?
-  if ! grep -q "JOB SUMMARY REPORT DR OPERATION" "$run/drorch.log"; then
-    say "the DR job ended with exit code $rc before its summary (see above and $run/drorch.log)"
-    return 1
-  fi
-  sed -n '/JOB SUMMARY REPORT DR OPERATION/,/(): =*$/p' \
-    "$run/drorch.log" | sed 's/^.*(): //'
-  "${drjob[@]}" lab show --db "$run/lab.db" || rc=$?
-  if [ "$rc" -ne 0 ]; then
-    say "the DR job ended with exit code $rc (see above and $run/drorch.log)"
-    return "$rc"
-  fi
-  say "the planned failover of the sample group finished successfully; the job's log is $run/drorch.log"
+  demo_vm_job "$run" planned-failover || return $?
+  "${drjob[@]}" lab write db-primary-DR --db "$run/lab.db" || return $?
+  demo_vm_job "$run" failback || return $?
   # The storage-array group of the same lab: a planned failover, then its
   # undo, each followed by the relationships, LUNs and afiles (mounts) the
   # arrays hold after it.

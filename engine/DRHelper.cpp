@@ -9,6 +9,7 @@
 #include "jobs/ZNJobQuery.h"
 #include "log/EvEvent.h"
 #include "msg/XMLSerializer.h"
+#include "repl/ReplicationStatusTexts.h"
 
 #include "EnumLookup.h"
 
@@ -58,25 +59,6 @@ const STextEntry kPhaseNames[] = {
 const STextEntry kPhaseStateNames[] = {
     {0, "SUCCESS"}, {1, "FAILED"},  {2, "IN-PROGRESS"}, {4, "CWE"},
     {8, "SKIPPED"}, {16, "KILLED"}, {32, "SUSPENDED"},
-};
-
-const STextEntry kSyncStatusNames[] = {
-    {1, "In Sync"},           {2, "Need Sync"},     {3, "Sync in Progress"},
-    {4, "Sync Paused"},       {5, "Sync Failed"},   {6, "Sync Disabled"},
-    {7, "Sync Enabled"},      {8, "Validation Failed"}, {10, "Revert Failed"},
-    {11, "Sync Starting"},
-};
-
-const STextEntry kFailoverStatusNames[] = {
-    {1, "Failover Complete"},
-    {2, "Failover in Progress"},
-    {4, "Failover Failed"},
-    {5, "Failback Complete"},
-    {6, "Failback in Progress"},
-    {8, "Failback Failed"},
-    {13, "Revert Failover Complete"},
-    {14, "Revert Failover in Progress"},
-    {15, "Revert Failover Failed"},
 };
 
 const STextEntry kTestFailoverStatusNames[] = {
@@ -164,11 +146,11 @@ std::string DRHelper::GetPhaseStatusStr(Api::VirtualAppPhaseState state) {
 }
 
 std::string DRHelper::GetVSASyncStatusStr(App::VSAReplicationStatus status) {
-  return Lookup(kSyncStatusNames, status, "");
+  return CReplicationStatusTexts::Sync(status);
 }
 
 std::string DRHelper::GetVSAFailoverStatusStr(App::VSAFailoverStatus status) {
-  return Lookup(kFailoverStatusNames, status, "");
+  return CReplicationStatusTexts::Failover(status);
 }
 
 std::string DRHelper::GetDRTestFailoverStatusStr(App::DRTestFailoverStatus status) {

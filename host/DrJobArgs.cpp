@@ -55,6 +55,46 @@ bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& 
   return false;
 }
 
+namespace {
+
+bool IsDROption(const std::string& arg) {
+  return arg == "--point-in-time" || arg == "--testboot-wait" || arg == "--keep-network-adapters" ||
+         arg == "--no-power-on" || arg == "--restore-options";
+}
+
+}  // namespace
+
+bool CDrJobArgs::ParseDROption(int argc, char** argv, int& i) {
+  const std::string arg = argv[i];
+  if (arg == "--keep-network-adapters") {
+    m_drOptions.keepNetworkAdapters = true;
+    return true;
+  }
+  if (arg == "--no-power-on") {
+    m_drOptions.noPowerOn = true;
+    return true;
+  }
+  if (i + 1 >= argc) return Fail("option " + arg + " needs a value");
+  const std::string value = argv[++i];
+  if (arg == "--point-in-time") {
+    const size_t eq = value.find('=');
+    int64_t replication = 0, time = 0;
+    if (eq == std::string::npos || !ParseId(value.substr(0, eq), replication) || replication > 0x7fffffff ||
+        !ParseId(value.substr(eq + 1), time)) {
+      return Fail("--point-in-time needs REPLICATION=TIME with positive numbers, not [" + value + "]");
+    }
+    m_drOptions.pointsInTime.emplace_back(static_cast<int>(replication), static_cast<uint64_t>(time));
+  } else if (arg == "--testboot-wait") {
+    int64_t minutes = 0;
+    if (value != "0" && !ParseId(value, minutes)) return Fail("--testboot-wait needs minutes, not [" + value + "]");
+    m_drOptions.testbootWaitMinutes = minutes;
+  } else {
+    if (value.empty()) return Fail("--restore-options needs a file");
+    m_drOptions.restoreOptionsFile = value;
+  }
+  return true;
+}
+
 bool CDrJobArgs::Parse(int argc, char** argv) {
   if (argc < 2) return Fail("no command given (seed, run, control, jobs, job, tasks or lab)");
   std::string command = argv[1];
@@ -108,6 +148,8 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
       std::string value = argv[++i];
       if (!ParseId(value, m_jobId)) return Fail("bad job id [" + value + "]");
       haveJob = true;
+    } else if (m_command == kRun && IsDROption(arg)) {
+      if (!ParseDROption(argc, argv, i)) return false;
     } else if (m_command == kControl && (arg == "kill" || arg == "suspend") && m_operation.empty()) {
       m_operation = arg;
     } else if (m_command == kJob && m_operation.empty() &&
@@ -127,6 +169,10 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
       m_operation = arg;
       m_name = i + 1 < argc ? argv[++i] : std::string();
       if (m_name.empty()) return Fail("lab " + arg + " needs the name of an instance or a proxy");
+    } else if (m_command == kLab && m_operation.empty() && arg == "write") {
+      m_operation = arg;
+      m_name = i + 1 < argc ? argv[++i] : std::string();
+      if (m_name.empty()) return Fail("lab write needs the name of a VM");
     } else {
       return Fail("unexpected argument [" + arg + "] for " + command);
     }

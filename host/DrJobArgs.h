@@ -5,8 +5,20 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "msg/MsgEnums.h"
+
+// What run stores in the job's DR orchestration options.
+struct SRunDROptions {
+  // --point-in-time REPL=T, in the order given.
+  std::vector<std::pair<int, uint64_t>> pointsInTime;
+  int64_t testbootWaitMinutes = -1;  // --testboot-wait MIN; -1 not given
+  bool keepNetworkAdapters = false;  // --keep-network-adapters
+  bool noPowerOn = false;            // --no-power-on
+  std::string restoreOptionsFile;    // --restore-options FILE
+};
 
 class CDrJobArgs {
  public:
@@ -29,14 +41,16 @@ class CDrJobArgs {
   // run --type cleanup-destination-vm: delete the DR VMs too.
   bool DeleteFromHypervisor() const { return m_deleteFromHypervisor; }
   // control: "kill" or "suspend"; job: "complete", "fail", "hang", "resume",
-  // "kill" or "percent"; lab: "show" (the default), "down", "up" or
-  // "release".
+  // "kill" or "percent"; lab: "show" (the default), "down", "up",
+  // "write" or "release".
   const std::string& Operation() const { return m_operation; }
-  // lab down and up: the instance or proxy.
+  // lab down and up: the instance or proxy; lab write: the VM.
   const std::string& Name() const { return m_name; }
   // job percent: 0 to 99.
   int Percent() const { return m_percent; }
   const std::string& Error() const { return m_error; }
+  // run: the DR options given.
+  const SRunDROptions& DROptions() const { return m_drOptions; }
 
   // A DR type from its number or its name ("planned-failover", ...).
   static bool ParseType(const std::string& text, TMMsg::DROrchestrationType& type);
@@ -45,6 +59,8 @@ class CDrJobArgs {
 
  private:
   bool Fail(const std::string& error);
+  // A DR option of run at argv[i] (its value taken); false with the error.
+  bool ParseDROption(int argc, char** argv, int& i);
 
   ECommand m_command = kNone;
   bool m_help = false;
@@ -57,5 +73,6 @@ class CDrJobArgs {
   std::string m_operation;
   std::string m_name;
   int m_percent = -1;
+  SRunDROptions m_drOptions;
   std::string m_error;
 };

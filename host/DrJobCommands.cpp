@@ -11,6 +11,7 @@
 
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
+#include "DrJobRunOptions.h"
 #include "SeedArrays.h"
 #include "SeedGroups.h"
 #include "SeedLab.h"
@@ -140,11 +141,14 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
   printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
          "owner [%s]\n",
          args.DbPath().c_str(), kSampleVMGroup.name, kSampleVMGroup.id, CDrJobLab::kSampleOwnerEmail);
-  printf("drjob: replication task [%d], DR backup schedule [%d] of subclient [%d], storage policy [%d]\n",
-         kSampleTaskId, kSampleDRBackupTaskId, kSampleSubclientId, kSampleStoragePolicyId);
+  printf("drjob: replication task [%d], DR backup schedule [%d] of subclient [%d], failback schedule [%d], storage "
+         "policy [%d]\n",
+         kSampleTaskId, kSampleDRBackupTaskId, kSampleSubclientId, kSampleFailbackTaskId, kSampleStoragePolicyId);
   printf("drjob: hypervisor lab: source site [%s] (instance %d), destination site [%s] (instance %d), two proxies "
-         "each, VMs src-<id> and dst-<id> (drjob lab shows it)\n",
-         kSampleSourceSite, kSampleSourceInstanceId, kSampleDestinationSite, kSampleDestinationInstanceId);
+         "each, VMs src-<id> and dst-<id>, each DR VM with point-in-time snapshots at [%lld] and [%lld] (drjob lab "
+         "shows it)\n",
+         kSampleSourceSite, kSampleSourceInstanceId, kSampleDestinationSite, kSampleDestinationInstanceId,
+         kSamplePointsInTime[0], kSamplePointsInTime[1]);
   const SSeedDBLab databases = CDatabaseLabSeed::Sample();
   printf("drjob: DR group [%s] (id %d): [%zu] Oracle database replications of replica-sync task [%d], sources "
          "running, destinations stopped\n",
@@ -457,6 +461,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     job.jobType = CJobStore::kTypeDR;
     job.ownerId = CDrJobLab::OwnerId();
     job.optionsXml = CDrJobLab::JobOptionsXml(groupId, args.Type(), args.DeleteFromHypervisor());
+    if (!CDrJobRunOptions::Apply(args.DROptions(), groupId, job.optionsXml, error)) return Error(kExitUsage, error);
     job.status = "Running";
     job.name = "DR Orchestration";
     job.runner = self;
@@ -552,6 +557,26 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   return ExitCodeOfState(state);
 }
 
+namespace {
+
+// A write in the guest of a running VM: its content goes up by one.
+int WriteGuest(const CDrJobArgs& args) {
+  SLabVM vm;
+  const EStoreResult found = CDrJobLabView::FindVM(args.Name(), vm);
+  if (found == EStoreResult::kMissing) return Error(CDrJobCommands::kExitUnknown, "no VM [" + args.Name() + "] in the lab");
+  if (found != EStoreResult::kOk) return DatabaseError("cannot read the VMs of [" + args.DbPath() + "]");
+  if (!vm.poweredOn) {
+    return Error(CDrJobCommands::kExitFailed, "VM [" + args.Name() + "] is off: only a running VM is written");
+  }
+  if (CHypervisorLab::BumpContent(vm.instanceId, vm.guid) != EStoreResult::kOk) {
+    return Error(CDrJobCommands::kExitDatabase, "cannot write in VM [" + args.Name() + "] (" + DatabaseReason() + ")");
+  }
+  printf("drjob: VM [%s] now holds content [%lld]\n", args.Name().c_str(), vm.content + 1);
+  return CDrJobCommands::kExitSuccess;
+}
+
+}  // namespace
+
 int CDrJobCommands::Lab(const CDrJobArgs& args) {
   std::string error;
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
@@ -559,6 +584,7 @@ int CDrJobCommands::Lab(const CDrJobArgs& args) {
   if (op == "show") {
     return CDrJobLabView::Show() ? kExitSuccess : DatabaseError("cannot read the lab of [" + args.DbPath() + "]");
   }
+  if (op == "write") return WriteGuest(args);
   if (op == "release") {
     if (!CHypervisorLab::ReleaseHangs()) return DatabaseError("cannot release the hung VM operations");
     printf("drjob: hung VM operations released\n");

@@ -12,6 +12,9 @@
 #include "array/ArrayLunStore.h"
 #include "array/ArrayRelationshipStore.h"
 #include "array/ArrayStore.h"
+#include "msg/MsgClasses.h"
+#include "repl/ReplicationStatusTexts.h"
+#include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 
 namespace {
@@ -73,6 +76,46 @@ bool ShowHypervisors() {
 
 const char* Text(const std::string& s) { return s.empty() ? "-" : s.c_str(); }
 
+// A status as the console names it; "-" for none.
+std::string StatusText(const char* text, int status) {
+  if (status == 0) return "-";
+  return *text != 0 ? std::string(text) : "[" + std::to_string(status) + "]";
+}
+
+std::string Property(const App::VSAReplicationInfo& info, int propertyId) {
+  for (size_t i = 0; i < info.ListSize(App::VSAReplicationInfo::kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(App::VSAReplicationInfo::kProperties, i);
+    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
+      return p.GetString(App::VSAReplicationProperties::kValue);
+    }
+  }
+  return std::string();
+}
+
+// The stored statuses of the VM replications the lab holds, with the
+// snapshot and point-in-time properties a DR job leaves.
+bool ShowReplications() {
+  std::vector<SLabReplica> replicas;
+  if (CHypervisorLab::Replicas(replicas) != EStoreResult::kOk) return false;
+  printf("replications:\n%-8s %-28s %-18s %-12s %-12s %s\n", "id", "failover", "sync", "source-snap", "dest-snap",
+         "point-in-time");
+  for (const SLabReplica& r : replicas) {
+    App::VSAReplicationInfo info;
+    const EStoreResult read = CReplicationStore::Find(r.replicationId, info);
+    if (read == EStoreResult::kMissing) continue;
+    if (read != EStoreResult::kOk) return false;
+    printf("%-8d %-28s %-18s %-12s %-12s %s\n", r.replicationId,
+           StatusText(CReplicationStatusTexts::Failover(info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)),
+                      info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)).c_str(),
+           StatusText(CReplicationStatusTexts::Sync(info.GetInt32(App::VSAReplicationInfo::kSyncStatus)),
+                      info.GetInt32(App::VSAReplicationInfo::kSyncStatus)).c_str(),
+           Text(Property(info, CReplicationStore::kPropSourceSnapMoref)),
+           Text(Property(info, CReplicationStore::kPropDestSnapMoref)),
+           Text(Property(info, CReplicationStore::kPropPitSnapshotId)));
+  }
+  return true;
+}
+
 bool ShowDatabaseHosts() {
   std::vector<SDatabaseHost> hosts;
   if (CDatabaseHosts::Databases(hosts) != EStoreResult::kOk) return false;
@@ -131,7 +174,20 @@ bool ShowArrays() {
 
 }  // namespace
 
-bool CDrJobLabView::Show() { return ShowHypervisors() && ShowDatabaseHosts() && ShowArrays(); }
+bool CDrJobLabView::Show() {
+  return ShowHypervisors() && ShowReplications() && ShowDatabaseHosts() && ShowArrays();
+}
+
+EStoreResult CDrJobLabView::FindVM(const std::string& name, SLabVM& out) {
+  std::vector<SLabVM> vms;
+  if (CHypervisorLab::VMs(0, vms) != EStoreResult::kOk) return EStoreResult::kFailed;
+  for (const SLabVM& vm : vms) {
+    if (vm.name != name) continue;
+    out = vm;
+    return EStoreResult::kOk;
+  }
+  return EStoreResult::kMissing;
+}
 
 EStoreResult CDrJobLabView::SetDown(const std::string& name, bool down) {
   const EStoreResult site = CHypervisorLab::SetDown(name, down);

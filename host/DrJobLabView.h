@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/StoreResult.h"
+#include "vm/LabModel.h"
 
 class CDrJobLabView {
  public:
@@ -15,4 +16,6 @@ class CDrJobLabView {
   // Takes the site, proxy, array or client of that name down or up (in that
   // order of look-up); kMissing when the lab has none.
   static EStoreResult SetDown(const std::string& name, bool down);
+  // The hypervisor lab's VM of that name, on any instance.
+  static EStoreResult FindVM(const std::string& name, SLabVM& out);
 };

@@ -64,7 +64,8 @@ bool SeedVMPair(const SSampleVM& sample, int destinationInstanceId, const char* 
   if (!CHypervisorLab::AddVM(source) || !CHypervisorLab::AddVM(dr)) {
     return Fail(error, "cannot store the VMs of replication [" + id + "]");
   }
-  // The DR VM as the last sync left it: one backup snapshot of its content.
+  // The DR VM as the last sync left it: one backup snapshot of its content,
+  // and two point-in-time snapshots of earlier contents.
   std::vector<SLabSnapshot> snaps;
   if (CHypervisorLab::Snapshots(dr.instanceId, dr.guid, snaps) != EStoreResult::kOk) {
     return Fail(error, "cannot read the snapshots of [" + dr.guid + "]");
@@ -76,6 +77,14 @@ bool SeedVMPair(const SSampleVM& sample, int destinationInstanceId, const char* 
     backup.name = CHypervisorLab::kBackupSnapshotName;
     backup.content = dr.content;
     if (!CHypervisorLab::AddSnapshot(backup)) return Fail(error, "cannot store the snapshot of [" + dr.guid + "]");
+    for (int point = 0; point < 2; ++point) {
+      SLabSnapshot pit;
+      pit.instanceId = dr.instanceId;
+      pit.vmGuid = dr.guid;
+      pit.name = dr.name + "_" + std::to_string(kSamplePointsInTime[point]);
+      pit.content = SamplePointInTimeContent(sample.replicationId, point);
+      if (!CHypervisorLab::AddSnapshot(pit)) return Fail(error, "cannot store the snapshots of [" + dr.guid + "]");
+    }
   }
   SLabReplica replica;
   replica.replicationId = sample.replicationId;

@@ -40,6 +40,11 @@ constexpr int kSampleTargetId = 301;
 // The client of a sample source VM: this plus its replication id.
 constexpr int kSampleSourceClientBase = 1000;
 
+// Each sample DR VM also keeps two point-in-time snapshots "<DR VM>_<t>",
+// at these times (epoch seconds), of contents of their own.
+constexpr long long kSamplePointsInTime[] = {1767225600, 1767229200};
+constexpr long long SamplePointInTimeContent(int replicationId, int point) { return replicationId * 100LL + point + 1; }
+
 // The disks of a sample VM.
 int SampleDiskCount(int replicationId);
 

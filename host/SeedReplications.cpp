@@ -1,5 +1,7 @@
 #include "SeedReplications.h"
 
+#include <vector>
+
 #include "SeedLab.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
@@ -47,6 +49,22 @@ TMMsg::TaskInfo DRBackupSchedule() {
   return task;
 }
 
+// A scheduled failback of the sample group: its DR options list the
+// replications it fails back.
+TMMsg::TaskInfo FailbackSchedule() {
+  TMMsg::TaskInfo task;
+  task.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, kSampleFailbackTaskId);
+  std::vector<int32_t> ids;
+  for (const SSampleVM& vm : kSampleVMs) ids.push_back(vm.replicationId);
+  task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+      .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+      .MutableMsg(TMMsg::JobOption::kBackupOptions)
+      .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
+      .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
+      .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
+  return task;
+}
+
 // Where a sample group's replications live.
 struct SSampleGroupSites {
   int taskId;
@@ -55,6 +73,8 @@ struct SSampleGroupSites {
   int destinationVendor;
   const SSampleProxy& proxy;
   int targetId;
+  // The failback schedule its replications name (0: none).
+  int failbackTaskId;
 };
 
 // One sample replication as the management server stores it.
@@ -94,6 +114,11 @@ bool StoreReplication(const SSampleVM& r, const SSampleGroupSites& where, std::s
   sourceClient.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropSourceVMClientId);
   sourceClient.SetString(App::VSAReplicationProperties::kValue,
                          std::to_string(kSampleSourceClientBase + r.replicationId));
+  if (where.failbackTaskId != 0) {
+    CNMessageBase& failback = info.AddMsg(Repl::kProperties);
+    failback.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropFailbackTaskId);
+    failback.SetString(App::VSAReplicationProperties::kValue, std::to_string(where.failbackTaskId));
+  }
   info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
   info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
   info.SetInt32(Repl::kDestinationVendor, where.destinationVendor);
@@ -158,18 +183,22 @@ bool StoreTestRecoveryTarget(std::string& error) {
 bool SeedSampleReplications(std::string& error) {
   if (!StoreReplicationTask(kReplicationTaskId, error)) return false;
   const SSampleGroupSites sample{kReplicationTaskId, kReplicationSubclientId, kSampleDestinationInstanceId, kVendor,
-                                 kSampleDestinationProxy, kSampleTargetId};
+                                 kSampleDestinationProxy, kSampleTargetId, kSampleFailbackTaskId};
   for (const SSampleVM& r : kSampleVMs) {
     if (!StoreReplication(r, sample, error)) return false;
   }
   const SSampleGroupSites test{kSampleTestTaskId, kSampleTestSubclientId, kSampleCloudInstanceId, kSampleCloudVendor,
-                               kSampleCloudProxy, kSampleTestTargetId};
+                               kSampleCloudProxy, kSampleTestTargetId, 0};
   if (!StoreReplicationTask(kSampleTestTaskId, error) || !StoreTestRecoveryTarget(error)) return false;
   for (const SSampleVM& r : kSampleTestVMs) {
     if (!StoreReplication(r, test, error)) return false;
   }
   if (!CTaskStore::PutTask(kSampleDRBackupTaskId, ETaskKind::kSchedule, DRBackupSchedule())) {
     error = "cannot store the DR backup schedule [" + std::to_string(kSampleDRBackupTaskId) + "]";
+    return false;
+  }
+  if (!CTaskStore::PutTask(kSampleFailbackTaskId, ETaskKind::kSchedule, FailbackSchedule())) {
+    error = "cannot store the failback schedule [" + std::to_string(kSampleFailbackTaskId) + "]";
     return false;
   }
   SStoragePolicy policy;

@@ -46,8 +46,12 @@ constexpr int kSampleAuxCopyId = 52;
 // The DR backup schedule of the sample VMs: a backup of the subclient whose
 // VSA backup option selects each of them.
 constexpr int kSampleDRBackupTaskId = 12;
+// The failback schedule of the sample VMs: a DR job's options listing every
+// sample replication, named by each replication's failback-task property.
+constexpr int kSampleFailbackTaskId = 14;
 
 // Stores (or replaces) the sample groups' replications, their replication
-// tasks, the DR backup schedule, the storage policy and the test group's
-// recovery target. False with the reason when one cannot be stored.
+// tasks, the DR backup and failback schedules, the storage policy and the
+// test group's recovery target. False with the reason when one cannot be
+// stored.
 bool SeedSampleReplications(std::string& error);

@@ -28,7 +28,10 @@ const SCommandUsage kUsage[] = {
     {CDrJobArgs::kSeed, "drjob seed --db PATH [--replace]",
      "exit codes of seed: 0 seeded, 4 unreadable database, a file that holds something other than a lab, or a lab\n"
      "  without --replace (the file is left as it was), 2 bad arguments or environment\n"},
-    {CDrJobArgs::kRun, "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--delete-from-hypervisor]",
+    {CDrJobArgs::kRun,
+     "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--delete-from-hypervisor]\n"
+     "  [--point-in-time REPL=T]... [--testboot-wait MIN] [--keep-network-adapters] [--no-power-on]\n"
+     "  [--restore-options FILE]",
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
      "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
@@ -44,10 +47,11 @@ const SCommandUsage kUsage[] = {
      "  4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kTasks, "drjob tasks --db PATH",
      "exit codes of tasks: 0 listed, 4 unreadable database, 2 bad arguments or environment\n"},
-    {CDrJobArgs::kLab, "drjob lab --db PATH [show | down NAME | up NAME | release]",
+    {CDrJobArgs::kLab, "drjob lab --db PATH [show | down NAME | up NAME | write NAME | release]",
      "lab down|up NAME takes a hypervisor site or proxy, an array or a client (its remote commands) down or up\n"
-     "exit codes of lab: 0 done, 5 no such site, proxy, array or client, 4 unreadable database,\n"
-     "  2 bad arguments or environment\n"},
+     "lab write NAME writes in the guest of the running VM of that name (its content goes up by one)\n"
+     "exit codes of lab: 0 done, 5 no such site, proxy, array, client or VM, 1 the VM is off,\n"
+     "  4 unreadable database, 2 bad arguments or environment\n"},
 };
 
 const char kEnvironment[] =

@@ -12,6 +12,7 @@
 
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "appmgr/ZNClient.h"
+#include "array/ZNSnapClientAPI.h"
 #include "DRAppManager.h"
 #include "DRSrvcAgent.h"
 #include "Db/Tbl/APP_VSAReplication.h"
@@ -974,6 +975,23 @@ bool CDRJobManager::StartDRApprovalJob(const std::string& action, int userId, in
     return false;
   }
   return true;
+}
+
+bool CDRJobManager::DeleteSnapsForJob(long long snapJobId) {
+  SMVolSnapInfo info;
+  info.snapJobId = snapJobId;
+  info.jobId = m_jobId;
+  info.retrieveValidFlags = 1;
+  ZNSnapClientAPI reader;
+  if (reader.getVolumeSnaps(info) == 0) {
+    ZNSnapClientAPI deleter;
+    return deleter.deleteVolumeSnaps(info) == 0;
+  }
+  std::string error;
+  reader.getErrCodeAndStr(error);
+  m_event.Error("DeleteSnapsForJob", "Failed to get SnapShot info for job [%lld] with error [%s]", snapJobId,
+                error.c_str());
+  return false;
 }
 
 bool CDRJobManager::InitZNJobQuery(ZNJobQuery& query) {

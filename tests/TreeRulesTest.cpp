@@ -139,6 +139,7 @@ TEST(TreeRules, EveryStoredTableOfTheSimulatedServerHasOneOwner) {
       {"PLT_SnapReplications", "platform/array/SnapReplicationStore"},
       {"PLT_SnapAfiles", "platform/array/AfileStore"},
       {"PLT_SnapReplicaGroups", "platform/array/ReplicaGroupReportStore"},
+      {"PLT_VolumeSnaps", "platform/array/VolumeSnapStore"},
   };
   for (const std::string& file : Sources("platform")) {
     const std::string text = Read(kRoot / file);

@@ -1,16 +1,157 @@
 #include "VSAPointInTimeFailover.h"
 
+#include "VSAReplDataMgr.h"
+#include "VSARepInfo.h"
+#include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
+#include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
+#include "engine/SDataSourceInfo.h"
+#include "services/DRAppManager.h"
 
-CVSAPointInTimeFailover::CVSAPointInTimeFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
+CVSAPointInTimeFailover::CVSAPointInTimeFailover(CGenericDR& orchestrator)
+    : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
 }
 
-CVSAPointInTimeFailover::~CVSAPointInTimeFailover() { m_event.DebugLvl(2, "~CVSAPointInTimeFailover", "Invoking CVSAPointInTimeFailover destructor"); }
+CVSAPointInTimeFailover::~CVSAPointInTimeFailover() {
+  m_event.DebugLvl(2, "~CVSAPointInTimeFailover", "Invoking CVSAPointInTimeFailover destructor");
+}
 
-bool CVSAPointInTimeFailover::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "The point-in-time failover of VM replications is not built yet: priority [%d] not run",
-                priority.order);
-  return false;
+bool CVSAPointInTimeFailover::IsMachineEligible(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa != nullptr && m_jobManager->IsJobRestarted() &&
+      vsa->GetFailoverStatus() == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) {
+    return true;
+  }
+  return CVSADRBase::IsMachineEligible(info);
+}
+
+bool CVSAPointInTimeFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
+  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+}
+
+bool CVSAPointInTimeFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
+  return status == App::VSA_REPL_STATUS_IN_SYNC || status == App::VSA_REPL_STATUS_NEED_SYNC ||
+         status == App::VSA_REPL_STATUS_SYNC_IN_PROGRESS;
+}
+
+bool CVSAPointInTimeFailover::PersistSnapMoref(CDRInfo* info, Api::DRSite site, std::string& moref) {
+  if (site != Api::DR_SITE_DESTINATION || info == nullptr) return true;
+  m_event.Debug("PersistSnapMoref", "Persisting snap moref [%s] for DR VM on repl [%d]", moref.c_str(),
+                info->GetReplId());
+  CVSAReplDataMgr* manager = GetVSADataManager(info);
+  if (manager == nullptr) return true;
+  return manager->UpdateReplPropTbl(info->GetReplId(), VSARepInfo::kPropDestSnapMoref, moref, true);
+}
+
+bool CVSAPointInTimeFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
+  const bool ignoreQuit = ctx.ignoreQuit;
+  ctx.ignoreQuit = true;
+  for (CDRInfo* info : std::vector<CDRInfo*>(ctx.drInfoList)) {
+    SDROperationCtx one(ctx);
+    one.drInfoList = {info};
+    CleanupFailoverSnapshots(one, false);
+  }
+  ctx.ignoreQuit = ignoreQuit;
+  return true;
+}
+
+bool CVSAPointInTimeFailover::Cleanup(const SDRPriority& priority) {
+  std::vector<CDRInfo*> list;
+  m_orchestrator->GetDRInfoListForPriority(priority, list, 0);
+  PerformVMOperationOnFailure(list, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_POWER_ON);
+  ResetSyncStatusOnFailure(list);
+  CleanupStatus(list, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, true);
+  CleanupStaleFailoverSnapshots(list);
+  return true;
+}
+
+bool CVSAPointInTimeFailover::Failover(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
+  GetOriginalSyncStatus(info);
+  DisableSync(info, ctx);
+  if (!PreFailover(ctx) || !__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, true) || !CreateFailoverSnapshots(ctx, true) ||
+      !RevertToPointInTimeSnapshot(ctx) || !__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, false) ||
+      !_PostDROperation(ctx)) {
+    return false;
+  }
+  MarkSuccess(info, Api::DR_SITE_DESTINATION);
+  return true;
+}
+
+bool CVSAPointInTimeFailover::PreFailover(SDROperationCtx& ctx) {
+  m_event.Debug("PreFailover", "Beginning pre-failover ops ");
+  if (!CVSADRBase::PreFailover(ctx, ctx.drInfoList)) return false;
+  m_event.Debug("PreFailover", "Completed pre-failover ops");
+  return true;
+}
+
+bool CVSAPointInTimeFailover::RevertToPointInTimeSnapshot(SDROperationCtx& ctx) {
+  unsigned long pointInTime = 0;
+  if (GetVSARepInfo(ctx.GetInfo()) == nullptr || !GetPointInTime(ctx, pointInTime)) return false;
+  return RevertPointInTimeDestinationVMSnapshot(ctx, pointInTime, true);
+}
+
+bool CVSAPointInTimeFailover::GetPointInTime(SDROperationCtx& ctx, unsigned long& pointInTime) {
+  CDRInfo* first = ctx.GetInfo();
+  const int replicationId = first != nullptr ? first->GetReplId() : 0;
+  std::vector<TMMsg::DRConfigOption> options;
+  // No match leaves 0, which names no snapshot: never a revert to "*_0".
+  unsigned long found = 0;
+  if (m_appManager->GetReplConfigOptionList(options)) {
+    for (const TMMsg::DRConfigOption& option : options) {
+      if (option.GetInt32(TMMsg::DRConfigOption::kReplicationId) == replicationId) {
+        found = static_cast<unsigned long>(option.GetUInt64(TMMsg::DRConfigOption::kPointInTime));
+      }
+    }
+  }
+  if (found == 0) {
+    m_event.Error("GetPointInTime", "No point in time specified for replication Id [%d]", replicationId);
+    return false;
+  }
+  pointInTime = found;
+  m_event.Debug("GetPointInTime", "Point in time for replication Id [%lu]", pointInTime);
+  return true;
+}
+
+bool CVSAPointInTimeFailover::PerformPostDrOps(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false);
+  if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) {
+    return false;
+  }
+  unsigned long pointInTime = 0;
+  if (GetPointInTime(ctx, pointInTime)) {
+    SDataSourceInfo value;
+    value.replId = info->GetReplId();
+    value.vmSyncedTillTime = pointInTime;
+    info->UpdateProperty(ZNDR::DR_PROPERTY_VM_SYNCED_TILL_TIME, &value);
+    value.lastRestoreTime = pointInTime;
+    info->UpdateProperty(ZNDR::DR_PROPERTY_LAST_RESTORE_TIME, &value);
+  }
+  RecordDRVMIPAddress(ctx, false);
+  return true;
+}
+
+void CVSAPointInTimeFailover::LoadOperationConfig(SDROperationCtx& ctx) {
+  switch (DRInfoUtils::GetBatchOp(ctx)) {
+    case ZNDR::BATCH_OP_POWER_ON_PRIMARY:
+    case ZNDR::BATCH_OP_SHUTDOWN_SECONDARY:
+    case ZNDR::BATCH_OP_REVERT_SNAPSHOT_SECONDARY:
+      ctx.markRowAsFailedOnFailure = true;
+      ctx.updatePhaseInfoTbl = true;
+      break;
+    default:
+      ctx.markRowAsFailedOnFailure = true;
+      ctx.updatePhaseInfoTbl = false;
+      break;
+  }
 }

@@ -1,5 +1,11 @@
-// The point-in-time failover of VM replications, one object per priority.
+// The point-in-time failover of VM replications, one object per priority:
+// each DR VM comes up from the point-in-time snapshot the job names for its
+// replication (DRConfigOption field 2) instead of the latest replicated
+// state.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "VSADRBase.h"
 #include "log/EvEvent.h"
@@ -11,7 +17,25 @@ class CVSAPointInTimeFailover : public CVSADRBase {
   explicit CVSAPointInTimeFailover(CGenericDR& orchestrator);
   ~CVSAPointInTimeFailover() override;
 
-  bool ProcessPriority(const SDRPriority& priority) override;
+  // A restarted job takes back a machine it left failing over, whatever its
+  // (then disabled) sync status.
+  bool IsMachineEligible(CDRInfo* info) override;
+  bool CleanupDROperationThread(SDROperationCtx& ctx) override;
+  bool Cleanup(const SDRPriority& priority) override;
+  bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;
+  bool IsPermisableSyncStateForJob(App::VSAReplicationStatus status) override;
+  bool PersistSnapMoref(CDRInfo* info, Api::DRSite site, std::string& moref) override;
+  bool Failover(SDROperationCtx& ctx) override;
+  void LoadOperationConfig(SDROperationCtx& ctx) override;
+  bool PerformPostDrOps(SDROperationCtx& ctx) override;
+
+  using CVSADRBase::PreFailover;
+  using CVSADRBase::RevertToPointInTimeSnapshot;
+  bool PreFailover(SDROperationCtx& ctx);
+  bool RevertToPointInTimeSnapshot(SDROperationCtx& ctx);
+  // The point in time the job gives the first machine's replication (the
+  // last option naming it); false, with the error, when it gives none.
+  bool GetPointInTime(SDROperationCtx& ctx, unsigned long& pointInTime);
 
  private:
   [[maybe_unused]] CGenericDR* m_drObject;

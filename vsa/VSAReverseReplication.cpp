@@ -1,16 +1,90 @@
 #include "VSAReverseReplication.h"
 
+#include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
 
-CVSAReverseReplication::CVSAReverseReplication(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
+CVSAReverseReplication::CVSAReverseReplication(CGenericDR& orchestrator) : CVSAFailback(orchestrator) {
   m_event.setJobId(m_jobId);
 }
 
-CVSAReverseReplication::~CVSAReverseReplication() { m_event.DebugLvl(2, "~CVSAReverseReplication", "Invoking CVSAReverseReplication destructor"); }
+CVSAReverseReplication::~CVSAReverseReplication() {
+  m_event.DebugLvl(2, "~CVSAReverseReplication", "Invoking CVSAReverseReplication destructor");
+}
 
 bool CVSAReverseReplication::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "The reverse replication of VM replications is not built yet: priority [%d] not run",
+  if (m_orchestrator == nullptr) return false;
+  if (!GetVSRstOptions()) {
+    m_event.Debug("ProcessPriority", "Failed to get failback vsa restore options.");
+    return false;
+  }
+  m_event.Debug("ProcessPriority", "Priority [%d] is a [VSA Replication] type REVERSE REPLICATION priority",
                 priority.order);
-  return false;
+  std::vector<SDROSubclient> subclients;
+  if (!m_orchestrator->ProcessSubclientsInPriority(priority, subclients, this)) return false;
+  SDROperationCtx ctx;
+  ctx.priority = const_cast<SDRPriority*>(&priority);
+  for (SDROSubclient& group : subclients) {
+    ctx.drInfoList.insert(ctx.drInfoList.end(), group.GetOutputList().begin(), group.GetOutputList().end());
+  }
+  return PostReplication(ctx);
+}
+
+bool CVSAReverseReplication::ProcessDRSubclientThread(SDROperationCtx& ctx) {
+  if (!m_orchestrator->InitDRSubclient(ctx)) return false;
+  DeleteFailoverSnapshots(ctx, false);
+  DeletePointInTimeDestinationVMSnapshots(ctx, true);
+  if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, false) ||
+      !__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) ||
+      !ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true)) {
+    return false;
+  }
+  m_jobManager->UpdatePercentComplete(m_orchestrator->ComputePercentComplete());
+  return true;
+}
+
+bool CVSAReverseReplication::Cleanup(const SDRPriority& priority) {
+  std::vector<CDRInfo*> list;
+  m_orchestrator->GetDRInfoListForPriority(priority, list, 0);
+  DisableSyncForList(list);
+  return true;
+}
+
+bool CVSAReverseReplication::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  if (m_jobManager->IsJobRestarted()) return status != App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS;
+  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+}
+
+bool CVSAReverseReplication::PostReplicationThread(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr || !__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY, false)) return false;
+  MarkSuccess(info, Api::DR_SITE_DESTINATION);
+  return true;
+}
+
+void CVSAReverseReplication::LoadOperationConfig(SDROperationCtx& ctx) {
+  switch (DRInfoUtils::GetBatchOp(ctx)) {
+    case ZNDR::BATCH_OP_BACKUP_SECONDARY:
+    case ZNDR::BATCH_OP_REPLICATION_SECONDARY:
+    case ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY:
+      ctx.markRowAsFailedOnFailure = false;
+      ctx.updatePhaseInfoTbl = true;
+      break;
+    case ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY:
+      if (ctx.snapType == 2 || ctx.snapType == 3) {
+        ctx.markRowAsFailedOnFailure = false;
+        ctx.updatePhaseInfoTbl = false;
+        ctx.raisePendingCauseOnFailure = true;
+      }
+      break;
+    default:
+      ctx.markRowAsFailedOnFailure = false;
+      ctx.updatePhaseInfoTbl = false;
+      break;
+  }
 }

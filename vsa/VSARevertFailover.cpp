@@ -1,16 +1,87 @@
 #include "VSARevertFailover.h"
 
+#include <vector>
+
+#include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
 #include "engine/SDRPriority.h"
 
-CVSARevertFailover::CVSARevertFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
+CVSARevertFailover::CVSARevertFailover(CGenericDR& orchestrator)
+    : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
 }
 
-CVSARevertFailover::~CVSARevertFailover() { m_event.DebugLvl(2, "~CVSARevertFailover", "Invoking CVSARevertFailover destructor"); }
+CVSARevertFailover::~CVSARevertFailover() {
+  m_event.DebugLvl(2, "~CVSARevertFailover", "Invoking CVSARevertFailover destructor");
+}
 
-bool CVSARevertFailover::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "The revert failover of VM replications is not built yet: priority [%d] not run",
-                priority.order);
+bool CVSARevertFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
+  return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || status == App::VSA_FAILOVER_STATUS_FAILBACK_FAILED;
+}
+
+bool CVSARevertFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
+  const bool ignoreQuit = ctx.ignoreQuit;
+  ctx.ignoreQuit = true;
+  for (CDRInfo* info : ctx.drInfoList) RevertSyncStatus(info, GetOriginalSyncStatus(info));
+  ctx.ignoreQuit = ignoreQuit;
+  return true;
+}
+
+bool CVSARevertFailover::Cleanup(const SDRPriority& priority) {
+  std::vector<CDRInfo*> list;
+  m_orchestrator->GetDRInfoListForPriority(priority, list, 0);
+  ResetSyncStatusOnFailure(list);
+  CleanupStatus(list, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED,
+                App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS, true);
+  return true;
+}
+
+bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS);
+  if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false)) return false;
+  m_event.Debug("Failover", "Deleting failover snapshots for DR VMs if exists");
+  RevertFailoverSnapshots(ctx, false);
+  DeleteFailoverSnapshots(ctx, false);
+  if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, true)) return false;
+  if (PerformPostDrOps(ctx)) {
+    MarkSuccess(info, Api::DR_SITE_SOURCE);
+    return true;
+  }
+  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_FAILED, false);
   return false;
+}
+
+bool CVSARevertFailover::PerformPostDrOps(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, true);
+  if (!RevertSourceVMSnapshot(ctx, true) || !DeleteSourceVMSnapshot(ctx, true)) return false;
+  EnableSync(info, ctx);
+  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
+  return true;
+}
+
+void CVSARevertFailover::RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure) {
+  SDRPhaseCtx phase(m_jobId, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION, state, Api::DR_SITE_DESTINATION,
+                    markRowAsFailedOnFailure);
+  // While it runs, the row must not drop the machine from the source
+  // snapshot steps it is made of, which take only machines that succeeded.
+  phase.notLastPhase = state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+  phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                               DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_SOURCE));
+  info->UpdatePhase(phase);
+}
+
+void CVSARevertFailover::LoadOperationConfig(SDROperationCtx& ctx) {
+  const ZNDR::BatchOperation op = DRInfoUtils::GetBatchOp(ctx);
+  ctx.markRowAsFailedOnFailure = true;
+  ctx.updatePhaseInfoTbl = op == ZNDR::BATCH_OP_POWER_ON_PRIMARY || op == ZNDR::BATCH_OP_SHUTDOWN_SECONDARY;
 }

@@ -1,4 +1,6 @@
-// The revert failover of VM replications, one object per priority.
+// The revert of a failover, one object per priority: the DR VM is shut down
+// and reverted to its failover snapshots, the source VM powered on and
+// reverted to its snapshot from before the failover, and sync enabled again.
 #pragma once
 
 #include "VSADRBase.h"
@@ -11,9 +13,18 @@ class CVSARevertFailover : public CVSADRBase {
   explicit CVSARevertFailover(CGenericDR& orchestrator);
   ~CVSARevertFailover() override;
 
-  bool ProcessPriority(const SDRPriority& priority) override;
+  bool CleanupDROperationThread(SDROperationCtx& ctx) override;
+  bool Cleanup(const SDRPriority& priority) override;
+  bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;
+  bool Failover(SDROperationCtx& ctx) override;
+  void LoadOperationConfig(SDROperationCtx& ctx) override;
+  bool PerformPostDrOps(SDROperationCtx& ctx) override;
 
  private:
+  // The post-DR phase row of the machine, at the destination, named by the
+  // source VM.
+  void RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure);
+
   [[maybe_unused]] CGenericDR* m_drObject;
   EvEvent m_event;
 };

@@ -1,16 +1,80 @@
 #include "VSAUndoFailover.h"
 
+#include <vector>
+
+#include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
+#include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
+#include "services/DRAppManager.h"
 
 CVSAUndoFailover::CVSAUndoFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
 }
 
-CVSAUndoFailover::~CVSAUndoFailover() { m_event.DebugLvl(2, "~CVSAUndoFailover", "Invoking CVSAUndoFailover destructor"); }
+CVSAUndoFailover::~CVSAUndoFailover() {
+  m_event.DebugLvl(2, "~CVSAUndoFailover", "Invoking CVSAUndoFailover destructor");
+}
 
-bool CVSAUndoFailover::ProcessPriority(const SDRPriority& priority) {
-  m_event.Error("ProcessPriority", "The undo failover of VM replications is not built yet: priority [%d] not run",
-                priority.order);
-  return false;
+bool CVSAUndoFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
+  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
+  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+}
+
+bool CVSAUndoFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
+  return status == App::VSA_REPL_STATUS_SYNC_DISABLED;
+}
+
+bool CVSAUndoFailover::Cleanup(const SDRPriority& priority) {
+  std::vector<CDRInfo*> list;
+  m_orchestrator->GetDRInfoListForPriority(priority, list, 0);
+  PerformVMOperationOnFailure(list, Api::DR_SITE_DESTINATION, Api::VIRTUAL_APP_PHASE_POWER_ON);
+  PerformVMOperationOnFailure(list, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_POWER_OFF);
+  ResetSyncStatusOnFailure(list);
+  CleanupStatus(list, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED,
+                App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS, true);
+  return true;
+}
+
+bool CVSAUndoFailover::Failover(SDROperationCtx& ctx) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return false;
+  UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS);
+  if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false) || !CleanupSnapshots(ctx, false) ||
+      !__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false)) {
+    return false;
+  }
+  if (m_appManager->IsFirstTimeSyncDuringFailoverSet()) {
+    if (!DisableSync(info, ctx) || !DRVMAction(ctx, Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE, false)) {
+      return false;
+    }
+    ResetDestinationVMGuid(info);
+    ResetSyncLastRestoreTime(info);
+    ResetVMSyncedTillTime(info);
+  } else {
+    EnableSync(info, ctx);
+  }
+  MarkSuccess(info, Api::DR_SITE_SOURCE);
+  return true;
+}
+
+bool CVSAUndoFailover::CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr || !DRInfoUtils::IsCleanupSnapshotsRequired(info)) return true;
+  if (!CleanupFailoverSnapshots(ctx, succeededOnly) || !CleanupSourceVMSnapshots(ctx, succeededOnly)) return false;
+  if (m_appManager->IsFirstTimeSyncDuringFailoverSet() || !DRInfoUtils::IsDestinationVMSnapshotCreationAllowed(info)) {
+    return true;
+  }
+  return __OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, succeededOnly);
+}
+
+void CVSAUndoFailover::LoadOperationConfig(SDROperationCtx& ctx) {
+  const ZNDR::BatchOperation op = DRInfoUtils::GetBatchOp(ctx);
+  ctx.markRowAsFailedOnFailure = true;
+  ctx.updatePhaseInfoTbl = op == ZNDR::BATCH_OP_POWER_ON_PRIMARY || op == ZNDR::BATCH_OP_SHUTDOWN_SECONDARY ||
+                           op == ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY ||
+                           op == ZNDR::BATCH_OP_REVERT_SNAPSHOT_SECONDARY;
 }

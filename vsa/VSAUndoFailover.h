@@ -1,4 +1,6 @@
-// The undo failover of VM replications, one object per priority.
+// The undo of a failover, one object per priority: production goes back
+// from the DR VMs to the source VMs without replicating what changed at the
+// DR site; in first-time-sync mode the DR VM is deleted instead of re-armed.
 #pragma once
 
 #include "VSADRBase.h"
@@ -11,7 +13,13 @@ class CVSAUndoFailover : public CVSADRBase {
   explicit CVSAUndoFailover(CGenericDR& orchestrator);
   ~CVSAUndoFailover() override;
 
-  bool ProcessPriority(const SDRPriority& priority) override;
+  bool Cleanup(const SDRPriority& priority) override;
+  bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;
+  bool IsPermisableSyncStateForJob(App::VSAReplicationStatus status) override;
+  bool Failover(SDROperationCtx& ctx) override;
+  void LoadOperationConfig(SDROperationCtx& ctx) override;
+
+  bool CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly);
 
  private:
   [[maybe_unused]] CGenericDR* m_drObject;

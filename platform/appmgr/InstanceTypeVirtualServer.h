@@ -15,6 +15,8 @@
 static const char* const ZN_PROP_FBR_UNIX_MEDIA_AGENT = "FBR Unix MediaAgent Client Id";
 // The instance's property holding the host of the virtualization instance.
 static const char* const ZN_PROP_VIRTUAL_SERVER_HOST = "Virtual Server Host";
+// The user the management server reaches the virtualization instance as.
+static const char* const ZN_PROP_VIRTUAL_SERVER_USER = "Virtual Server User";
 
 class InstanceTypeVirtualServer : public Instance {
  public:

@@ -12,6 +12,7 @@
 #include "array/ArrayStore.h"
 #include "array/ReplicaGroupReportStore.h"
 #include "array/SnapReplicationStore.h"
+#include "array/VolumeSnapStore.h"
 #include "db/DBWriteScope.h"
 #include "jobs/StandIns.h"
 #include "jobsim/JobSimulator.h"
@@ -173,13 +174,14 @@ bool CArrayLab::SeedForeignMount(int afileId, int hostId) {
 bool CArrayLab::CreateTables() {
   return CArrayStore::CreateTables() && CArrayRelationshipStore::CreateTables() && CArrayLunStore::CreateTables() &&
          CArrayCallJournal::CreateTables() && CSnapReplicationStore::CreateTables() && CAfileStore::CreateTables() &&
-         CReplicaGroupReportStore::CreateTables();
+         CReplicaGroupReportStore::CreateTables() && CVolumeSnapStore::CreateTables();
 }
 
 std::vector<std::string> CArrayLab::TableNames() {
   std::vector<std::string> names = {CArrayStore::kTable,           CArrayRelationshipStore::kTable,
                                     CArrayCallJournal::kTable,     CSnapReplicationStore::kTable,
-                                    CAfileStore::kTable,           CReplicaGroupReportStore::kTable};
+                                    CAfileStore::kTable,           CReplicaGroupReportStore::kTable,
+                                    CVolumeSnapStore::kTable};
   for (const char* t : CArrayLunStore::kTables) names.push_back(t);
   return names;
 }

@@ -9,6 +9,7 @@
 #include "array/ArrayCallJournal.h"
 #include "array/ReplicaGroupReportStore.h"
 #include "array/SnapReplicationStore.h"
+#include "array/VolumeSnapStore.h"
 #include "db/App_ExecuteSP.h"
 #include "db/DBProcRegistry.h"
 #include "db/DBWriteScope.h"
@@ -198,6 +199,7 @@ void CArrayLab::Register() {
                                  });
   CDBProcRegistry::Register(kArchiveFiles, ArchiveFiles);
   CDBProcRegistry::Register(kReplicaGroupReport, ReplicaGroupReport);
+  CVolumeSnapStore::Register();
 
   SReplicationSource snap;
   snap.ofTask = [](int, std::vector<SSourcedReplication>& out) {

@@ -521,6 +521,8 @@ long long CJobSimulator::StartJob(const SChildJobSpec& spec) {
   job.snap = spec.snap;
   job.vmChildren = spec.vmChildren;
   job.hung = spec.hang;
+  job.mode = spec.mode;
+  job.options = spec.options;
   job.durationMs = spec.durationMs > 0 ? spec.durationMs : Duration(spec.type);
   std::string error;
   {

@@ -41,6 +41,13 @@
 
 enum class EChildJobType { kBackup, kAuxCopy, kBackupCopy, kSync, kRestore };
 
+// What a backup or sync works on besides its plain kind.
+enum EChildJobMode : unsigned {
+  kModeDRSiteBackup = 1u << 0,     // backup: each listed replication's DR VM, keyed by its source GUID
+  kModeFailbackRestore = 1u << 1,  // sync: the DR VMs restored over their source VMs
+  kModeRestorePowerOn = 1u << 2,   // failback restore: the restored source VMs are powered on
+};
+
 // What a DR job asks the job manager to run.
 struct SChildJobSpec {
   EChildJobType type = EChildJobType::kBackup;
@@ -58,6 +65,8 @@ struct SChildJobSpec {
   long long durationMs = 0;          // platform milliseconds; 0 takes the type's duration (SetDuration)
   bool vmChildren = true;            // backup: one child job per VM at the end, or none
   bool hang = false;                 // starts hung: makes no progress until Resume
+  unsigned mode = 0;                 // EChildJobMode bits
+  std::string options;               // failback restore: the serialized restore options
 };
 
 // Faults a test plants on one job (SetFaults) or on the next job of a type
@@ -107,6 +116,8 @@ struct SChildJobRecord {
   std::string endReason;  // why it failed, when it was made to fail
   std::vector<long long> childJobIds;  // backup: its VM children, in replication id order
   SJobFaults faults;
+  unsigned mode = 0;  // EChildJobMode bits
+  std::string options;
 };
 
 class CJobSimulator {

@@ -17,7 +17,8 @@ const char* kSchema =
     " hung INTEGER NOT NULL DEFAULT 0, ended INTEGER NOT NULL DEFAULT 0, outcome TEXT, endReason TEXT,"
     " faults INTEGER NOT NULL DEFAULT 0, faultJobIds TEXT, shortRowJobId INTEGER NOT NULL DEFAULT 0,"
     " faultReplicationIds TEXT, noticeDelayMs INTEGER NOT NULL DEFAULT 0,"
-    " foreignDrJobId INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL DEFAULT 0);"
+    " foreignDrJobId INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL DEFAULT 0,"
+    " mode INTEGER NOT NULL DEFAULT 0, options TEXT);"
     "CREATE TABLE IF NOT EXISTS PLT_SimSettings (name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS PLT_SimNextFaults (childType INTEGER PRIMARY KEY, faults INTEGER NOT NULL,"
     " faultJobIds TEXT, shortRowJobId INTEGER NOT NULL DEFAULT 0, faultReplicationIds TEXT,"
@@ -26,7 +27,7 @@ const char* kSchema =
 const char* kColumns =
     "jobId, childType, opType, parentJobId, applicationId, taskId, storagePolicyId, copyId, replicationIds, snap,"
     " vmChildren, vmChild, durationMs, elapsedMs, hung, ended, outcome, endReason, faults, faultJobIds,"
-    " shortRowJobId, faultReplicationIds, noticeDelayMs, foreignDrJobId";
+    " shortRowJobId, faultReplicationIds, noticeDelayMs, foreignDrJobId, mode, options";
 
 const char* kSuccessStatuses = "('Completed', 'Completed w/ one or more errors')";
 
@@ -59,6 +60,8 @@ void Read(const CSimStatement& s, SChildJobRecord& r) {
   r.faults.replicationIds = SplitIntIds(s.Text(21));
   r.faults.noticeDelayMs = s.Int(22);
   r.faults.foreignDrJobId = s.Int(23);
+  r.mode = static_cast<unsigned>(s.Int(24));
+  r.options = s.Text(25);
 }
 
 // The rows a query selects (kColumns first), in its order.
@@ -108,7 +111,8 @@ bool CSimJobStore::IsSuccess(const std::string& status) {
 bool CSimJobStore::Insert(const SChildJobRecord& job) {
   CSimStatement s(Ready("Insert"), "Insert",
                   std::string("INSERT INTO PLT_SimJobs (") + kColumns +
-                      ", created) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                      ", created) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,"
+                      " ?)");
   s.Bind(job.jobId).Bind(static_cast<long long>(job.type)).Bind(job.opType).Bind(job.parentJobId);
   s.Bind(job.applicationId).Bind(job.taskId).Bind(job.storagePolicyId).Bind(job.copyId);
   s.Bind(JoinIds(job.replicationIds)).Bind(job.snap ? 1 : 0).Bind(job.vmChildren ? 1 : 0).Bind(job.vmChild ? 1 : 0);
@@ -116,7 +120,7 @@ bool CSimJobStore::Insert(const SChildJobRecord& job) {
   s.Bind(job.ended ? job.status : std::string()).Bind(job.endReason);
   s.Bind(job.faults.flags).Bind(JoinIds(job.faults.jobIds)).Bind(job.faults.shortRowJobId);
   s.Bind(JoinIds(job.faults.replicationIds)).Bind(job.faults.noticeDelayMs).Bind(job.faults.foreignDrJobId);
-  s.Bind(CPlatformClock::Instance().NowEpochSeconds());
+  s.Bind(static_cast<long long>(job.mode)).Bind(job.options).Bind(CPlatformClock::Instance().NowEpochSeconds());
   return s.Run() == EStoreResult::kOk;
 }
 

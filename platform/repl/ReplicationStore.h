@@ -26,6 +26,13 @@ class CReplicationStore {
   static constexpr const char* kSourceKind = "vm";
   // The replication property holding the source VM's client id.
   static constexpr int kPropSourceVMClientId = 2221;
+  // What a DR job leaves on a replication for the lab to show: the source's
+  // and the DR VM's snapshot, the point-in-time snapshot it came up from,
+  // and the failback schedule that lists it.
+  static constexpr int kPropSourceSnapMoref = 2209;
+  static constexpr int kPropFailbackTaskId = 2212;
+  static constexpr int kPropDestSnapMoref = 2213;
+  static constexpr int kPropPitSnapshotId = 2214;
 
   // Stores the whole replication, replacing what was stored under its id
   // (properties included). False when the message has no replication id or

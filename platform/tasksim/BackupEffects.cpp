@@ -1,5 +1,7 @@
 #include "tasksim/BackupEffects.h"
 
+#include <stdint.h>
+
 #include <map>
 
 #include "appmgr/ClientProperties.h"
@@ -30,11 +32,10 @@ SVMStatusEntry JobStatus(const SChildJobRecord& backup) {
   return e;
 }
 
-bool RecordLastBackup(int clientId, long long jobId) {
+bool RecordLastBackup(int clientId, long long jobId, int32_t endTime) {
   App::LastBackupJobInfo info;
   info.SetInt32(App::LastBackupJobInfo::kStatus, 1);
-  info.MutableMsg(App::LastBackupJobInfo::kEndTime)
-      .SetInt32(ZnEntities::TimeEntityFields::kTime, static_cast<int32_t>(CPlatformClock::Instance().NowEpochSeconds()));
+  info.MutableMsg(App::LastBackupJobInfo::kEndTime).SetInt32(ZnEntities::TimeEntityFields::kTime, endTime);
   if (ClientProperties(clientId).setLastVMBackupJobInfo(info) == 0) return true;
   EvDebug(jobId).Error("RecordLastBackup", "Cannot store the last backup of client [%d]", clientId);
   return false;
@@ -48,6 +49,8 @@ bool CBackupEffects::Write(const SChildJobRecord& backup) {
   if (CVMStatusStore::Faults(planted) != EStoreResult::kOk) return false;
   std::map<int, SVMStatusFault> faults;
   for (const SVMStatusFault& f : planted) faults[f.replicationId] = f;
+  // One job, one end time for every VM it took.
+  const int32_t endTime = static_cast<int32_t>(CPlatformClock::Instance().NowEpochSeconds());
   for (int id : backup.replicationIds) {
     auto fault = faults.find(id);
     if (fault != faults.end() && fault->second.leftOut) continue;
@@ -62,7 +65,7 @@ bool CBackupEffects::Write(const SChildJobRecord& backup) {
       entry.reason = fault->second.reason;
     }
     if (!CVMStatusStore::Add(entry)) return false;
-    if (IsVMSuccess(entry.status) && vm.sourceClientId > 0 && !RecordLastBackup(vm.sourceClientId, backup.jobId)) {
+    if (IsVMSuccess(entry.status) && vm.sourceClientId > 0 && !RecordLastBackup(vm.sourceClientId, backup.jobId, endTime)) {
       return false;
     }
   }

@@ -125,10 +125,14 @@ int Backup(const SCreateTaskCall& call, std::vector<long long>& jobIds, std::str
   if (!SelectedVMs(call, spec.replicationIds, error)) return -1;
   // A backup without VM options (a database's) backs the subclient up as a
   // whole: no VM child jobs.
-  spec.vmChildren = call.task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0)
-                        .GetMsg(TMMsg::SubTaskInfo::kJobOptions)
-                        .GetMsg(TMMsg::JobOption::kBackupOptions)
-                        .Has(TMMsg::BackupOptionFields::kVSABackupOption);
+  const CNMessageBase& backup = call.task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+                                    .GetMsg(TMMsg::SubTaskInfo::kJobOptions)
+                                    .GetMsg(TMMsg::JobOption::kBackupOptions);
+  spec.vmChildren = backup.Has(TMMsg::BackupOptionFields::kVSABackupOption);
+  // A failback backs up the DR VMs of the listed replications.
+  if (backup.GetMsg(TMMsg::BackupOptionFields::kVSABackupOption).GetInt64(TMMsg::VSABkpOption::kField2) == 1) {
+    spec.mode |= kModeDRSiteBackup;
+  }
   return Start(spec, "backup of subclient [" + std::to_string(spec.applicationId) + "]", jobIds, error);
 }
 

@@ -17,7 +17,12 @@
 //   3 deletes the named schedules and answers TMMsg::GenericResp; 5 starts a
 //   sync of the subtask's task for the replications its option filters
 //   pick (none: every replication of the task) and answers
-//   TMMsg::CreateTaskResp with every job id. Sync bucketing: when the task's
+//   TMMsg::CreateTaskResp with every job id. With filter 120015 = "true" the
+//   start is a failback restore: one sync job of the task over the
+//   replications of filter 120017, restoring each DR VM over the source VM
+//   that advanced-option field 3 of the restore options (filter 120016,
+//   which must parse) names on the source instance; a VM not found there
+//   fails, the others go on. Sync bucketing: when the task's
 //   VM restore options set kJobBucketingInSync to N > 0, the replications
 //   are taken in id order N at a time, one sync job each; otherwise one job
 //   syncs them all.
@@ -108,6 +113,12 @@ class CTaskManagerSim {
   static constexpr int kTaskOpStartSync = 5;
   // Sync option filters.
   static constexpr int kFilterReplicationId = 120012;
+  // A failback restore: "true", the serialized restore options, the
+  // replication ids (comma-separated) and the source client.
+  static constexpr int kFilterFailback = 120015;
+  static constexpr int kFilterRestoreOptions = 120016;
+  static constexpr int kFilterRestoreReplications = 120017;
+  static constexpr int kFilterSourceClient = 293753447;
   // Error codes of a deletion's TMMsg::GenericResp.
   static constexpr int kErrorBadRequest = 1;
   static constexpr int kErrorNoSuchTask = 2;

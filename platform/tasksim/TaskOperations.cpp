@@ -14,6 +14,9 @@ namespace {
 
 using Request = TMMsg::TaskOperationReq;
 
+bool ReplicationIdFilter(const std::string& value, const std::vector<SSourcedReplication>& ofTask,
+                         std::set<int>& chosen, std::string& error);
+
 // The tasks a request names, in both of its lists, in ascending order.
 std::vector<int> NamedTasks(const Request& request) {
   std::vector<int> ids;
@@ -139,6 +142,72 @@ bool StartSyncJobs(int taskId, const std::vector<std::vector<int>>& buckets, std
   return true;
 }
 
+// The value of an option filter of the request; false when it has none.
+bool FilterValue(const Request& request, int filterId, std::string& value) {
+  const CNMessageBase& options = request.GetMsg(Request::kOptions);
+  for (size_t i = 0; i < options.ListSize(TMMsg::TaskOperationOptionFields::kFilters); ++i) {
+    const CNMessageBase& f = options.GetListMsg(TMMsg::TaskOperationOptionFields::kFilters, i);
+    if (f.GetInt32(TMMsg::OptionFilter::kFilterId) != filterId) continue;
+    value = f.GetString(TMMsg::OptionFilter::kValue);
+    return true;
+  }
+  return false;
+}
+
+// A failback restore: one sync job of the task over the replications the
+// request lists, carrying the restore options its end applies. Options that
+// do not parse fail the job once it started.
+int StartFailbackRestore(const Request& request, int taskId, std::string& reply, std::string& error) {
+  std::vector<SSourcedReplication> ofTask;
+  if (CReplicationSources::OfTask(taskId, ofTask) != EStoreResult::kOk) {
+    error = "Cannot read the replications of task [" + std::to_string(taskId) + "]";
+    return -1;
+  }
+  std::string listed, text;
+  FilterValue(request, CTaskManagerSim::kFilterRestoreReplications, listed);
+  FilterValue(request, CTaskManagerSim::kFilterRestoreOptions, text);
+  std::set<int> chosen;
+  size_t start = 0;
+  while (start <= listed.size()) {
+    const size_t comma = listed.find(',', start);
+    const std::string piece = listed.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (!piece.empty() && !ReplicationIdFilter(piece, ofTask, chosen, error)) return -1;
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (chosen.empty()) {
+    error = "The failback restore of task [" + std::to_string(taskId) + "] lists no replication";
+    return -1;
+  }
+  CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+  const bool parsed = options.Unserialize(text);
+  SChildJobSpec spec;
+  spec.type = EChildJobType::kSync;
+  spec.taskId = taskId;
+  spec.replicationIds.assign(chosen.begin(), chosen.end());
+  spec.mode = kModeFailbackRestore;
+  if (parsed && options.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
+                        .GetInt32(TMMsg::VMRestoreOptionFields::kPowerOnVM) == 1) {
+    spec.mode |= kModeRestorePowerOn;
+  }
+  spec.options = text;
+  const long long jobId = CJobSimulator::StartJob(spec);
+  if (jobId == 0) {
+    error = "Cannot start the failback restore of task [" + std::to_string(taskId) + "]";
+    return -1;
+  }
+  if (!parsed) CJobSimulator::Fail(jobId, "The restore options do not parse");
+  TMMsg::CreateTaskResp resp;
+  resp.AddString(TMMsg::CreateTaskResp::kJobIds, std::to_string(jobId));
+  if (!resp.serializeUTF8(reply)) {
+    error = "Cannot write the restore reply";
+    return -1;
+  }
+  EvDebug().DebugLvl(5, "StartFailbackRestore", "Task [%d]: [%zu] replication(s) restored by job [%lld]", taskId,
+                     chosen.size(), jobId);
+  return 0;
+}
+
 int StartSyncOperation(const Request& request, std::string& reply, std::string& error) {
   const ESyncStartFault fault = CTaskManagerSim::SyncStartFault();
   if (fault == ESyncStartFault::kRefused) {
@@ -152,6 +221,10 @@ int StartSyncOperation(const Request& request, std::string& reply, std::string& 
   if (read != EStoreResult::kOk || !info.Unserialize(task.xml)) {
     error = "Task [" + std::to_string(taskId) + (read == EStoreResult::kMissing ? "] does not exist" : "] not readable");
     return -1;
+  }
+  std::string failback;
+  if (FilterValue(request, CTaskManagerSim::kFilterFailback, failback) && failback == "true") {
+    return StartFailbackRestore(request, taskId, reply, error);
   }
   std::vector<int> chosen;
   if (!ChosenReplications(request, taskId, chosen, error)) return -1;
@@ -198,4 +271,11 @@ void CTaskManagerSim::RegisterOperations() {
   Operations().Register(kTaskOpDelete, DeleteOperation);
   Operations().Register(kTaskOpStartSync, StartSyncOperation);
   Filters().Register(kFilterReplicationId, ReplicationIdFilter);
+  // A failback's other filters are read by the restore start itself.
+  const SyncFilter readElsewhere = [](const std::string&, const std::vector<SSourcedReplication>&, std::set<int>&,
+                                      std::string&) { return true; };
+  Filters().Register(kFilterFailback, readElsewhere);
+  Filters().Register(kFilterRestoreOptions, readElsewhere);
+  Filters().Register(kFilterRestoreReplications, readElsewhere);
+  Filters().Register(kFilterSourceClient, readElsewhere);
 }

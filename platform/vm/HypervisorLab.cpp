@@ -65,6 +65,10 @@ bool CHypervisorLab::AddInstance(const SLabInstance& instance) {
         !CInstancePropStore::SetAttribute(instance.id, ZN_PROP_VIRTUAL_SERVER_HOST, instance.host)) {
       return false;
     }
+    if (!instance.user.empty() &&
+        !CInstancePropStore::SetAttribute(instance.id, ZN_PROP_VIRTUAL_SERVER_USER, instance.user)) {
+      return false;
+    }
     if (!CInstancePropStore::SetAttribute(instance.id, ZN_PROP_FBR_UNIX_MEDIA_AGENT,
                                           std::to_string(instance.fbrClientId))) {
       return false;

@@ -6,6 +6,9 @@
 
 #include "jobsim/JobSimulator.h"
 #include "log/EvEvent.h"
+#include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
+#include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 #include "vm/HypervisorStore.h"
 #include "vm/LabInternals.h"
@@ -41,21 +44,78 @@ bool ForEachReplica(const SChildJobRecord& job, Work work) {
   return true;
 }
 
-// A backup records what each source VM holds now.
+// A backup records what each source VM holds now; a DR-site backup what
+// each DR VM holds.
 bool RecordBackup(const SChildJobRecord& backup) {
   if (backup.vmChild || !Succeeded(backup)) return true;
-  return ForEachReplica(backup, [](SLabReplica& replica) {
-    SLabVM source;
-    const EStoreResult read = CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, source);
+  const bool drSite = (backup.mode & kModeDRSiteBackup) != 0;
+  return ForEachReplica(backup, [drSite](SLabReplica& replica) {
+    SLabVM vm;
+    const EStoreResult read = drSite ? CHypervisorStore::GetVM(replica.destInstanceId, replica.destGuid, vm)
+                                     : CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, vm);
     if (read != EStoreResult::kOk) return read == EStoreResult::kMissing;
-    replica.backedUpContent = source.content;
+    replica.backedUpContent = vm.content;
     return CHypervisorStore::PutReplica(replica);
+  });
+}
+
+// Whether the restore options name the replica's source VM: an advanced
+// option whose field 3 is the name of that VM on the source instance.
+bool RestoreNamesSource(const CNMessageBase& options, const SLabReplica& replica) {
+  const CNMessageBase& disk = options.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  for (size_t i = 0; i < disk.ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions); ++i) {
+    const std::string& name = disk.GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, i)
+                                  .GetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter);
+    SLabVM found;
+    if (!name.empty() && CHypervisorStore::FindVMByName(replica.sourceInstanceId, name, found) == EStoreResult::kOk &&
+        found.guid == replica.sourceGuid) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool MarkRestoreFailed(long long jobId, int replicationId) {
+  App::VSAReplicationInfo partial;
+  partial.SetInt32(App::VSAReplicationInfo::kReplicationId, replicationId);
+  partial.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_FAILED);
+  std::string error;
+  if (CReplicationStore::Merge(partial, error) == 0) return true;
+  EvDebug(jobId).Error("MarkRestoreFailed", "Cannot change replication [%d]: [%s]", replicationId, error.c_str());
+  return false;
+}
+
+// A failback restore copies each DR VM's content over its source VM (a full
+// restore: the source's snapshots go), powered on when the options ask; a
+// VM the options do not name on the source instance fails.
+bool ApplyFailbackRestore(const SChildJobRecord& restore) {
+  if (!Succeeded(restore)) return true;
+  CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+  if (!options.Unserialize(restore.options)) return true;
+  const bool powerOn = (restore.mode & kModeRestorePowerOn) != 0;
+  return ForEachReplica(restore, [&](SLabReplica& replica) {
+    if (SyncFailedFor(restore, replica.replicationId)) return true;
+    if (!RestoreNamesSource(options, replica)) return MarkRestoreFailed(restore.jobId, replica.replicationId);
+    SLabVM dr, source;
+    EStoreResult read = CHypervisorStore::GetVM(replica.destInstanceId, replica.destGuid, dr);
+    if (read == EStoreResult::kOk) read = CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, source);
+    if (read != EStoreResult::kOk) return read == EStoreResult::kMissing;
+    std::vector<SLabSnapshot> snaps;
+    if (CHypervisorStore::Snapshots(source.instanceId, source.guid, snaps) != EStoreResult::kOk) return false;
+    for (const SLabSnapshot& snap : snaps) {
+      if (CHypervisorStore::RemoveSnapshot(snap.ref) == EStoreResult::kFailed) return false;
+    }
+    source.content = dr.content;
+    source.poweredOn = powerOn;
+    replica.backedUpContent = replica.syncedContent = dr.content;
+    return CHypervisorStore::PutVM(source) && CHypervisorStore::PutReplica(replica);
   });
 }
 
 // A sync copies the backed-up content onto the DR VM (when it exists yet),
 // which then holds one backup snapshot of that state.
 bool ApplySync(const SChildJobRecord& sync) {
+  if ((sync.mode & kModeFailbackRestore) != 0) return ApplyFailbackRestore(sync);
   if (!Succeeded(sync)) return true;
   return ForEachReplica(sync, [&sync](SLabReplica& replica) {
     if (replica.backedUpContent < 0 || SyncFailedFor(sync, replica.replicationId)) return true;

@@ -63,7 +63,7 @@ TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorTheUsageOfItsCommand) 
       "drjob jobs --db PATH\n",
       "drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n",
       "drjob tasks --db PATH\n",
-      "drjob lab --db PATH [show | down NAME | up NAME | release]\n",
+      "drjob lab --db PATH [show | down NAME | up NAME | write NAME | release]\n",
   };
   const char* const commands[] = {"seed", "run", "control", "jobs", "job", "tasks", "lab"};
   const SResult help = RunDrJob("--help");

@@ -54,7 +54,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
       EXPECT_EQ(destination, r[2]);
     }
     EXPECT_TRUE(found) << "replica " << id;
-    // The source VM runs with an address; the DR VM is off with its one backup snapshot.
+    // The source VM runs with an address; the DR VM is off with its backup
+    // snapshot and two point-in-time snapshots.
     for (const auto& vm : vms) {
       if (vm[0] + ":" + vm[1] == source) {
         EXPECT_EQ(info.GetString(Repl::kSourceVMName), vm[2]);
@@ -64,7 +65,8 @@ TEST_F(E2EDrJobHypervisorLab, ShowMatchesTheSampleReplications) {
       if (vm[0] + ":" + vm[1] == destination) {
         EXPECT_EQ(info.GetString(Repl::kDestinationVMName), vm[2]);
         EXPECT_EQ("off", vm[3]);
-        EXPECT_EQ("__OB_BACKUP__", vm[7]);
+        const std::string name = info.GetString(Repl::kDestinationVMName);
+        EXPECT_EQ("__OB_BACKUP__," + name + "_1767225600," + name + "_1767229200", vm[7]);
       }
     }
     // The replication's proxy serves its destination.
@@ -109,6 +111,45 @@ TEST_F(E2EDrJobHypervisorLab, AnotherProcessTakesSitesAndProxiesDownAndUp) {
   EXPECT_EQ(5, Host("lab --db " + m_db + " down nowhere").code);
   EXPECT_EQ(2, Host("lab --db " + m_db + " down").code);
   EXPECT_EQ(2, Host("lab --db " + m_db + " sideways").code);
+}
+
+TEST_F(E2EDrJobHypervisorLab, WriteBumpsARunningVMAndShowListsTheReplicationsStatuses) {
+  SResult r = Host("lab --db " + m_db + " write db-primary");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ("drjob: VM [db-primary] now holds content [102]\n", r.output);
+  SLabVM vm;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(3, "src-101", vm));
+  EXPECT_EQ(102, vm.content);
+  r = Host("lab --db " + m_db + " write db-primary-DR");
+  EXPECT_EQ(1, r.code);
+  EXPECT_EQ("drjob: VM [db-primary-DR] is off: only a running VM is written\n", r.output);
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(4, "dst-101", vm));
+  EXPECT_EQ(101, vm.content);
+  EXPECT_EQ(5, Host("lab --db " + m_db + " write nobody").code);
+  EXPECT_EQ(2, Host("lab --db " + m_db + " write").code);
+
+  // A replication that a failover left, with the properties a DR job stores.
+  App::VSAReplicationInfo partial;
+  partial.SetInt32(App::VSAReplicationInfo::kReplicationId, 102);
+  partial.SetInt32(App::VSAReplicationInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
+  partial.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_DISABLED);
+  for (const auto& p : {std::make_pair(CReplicationStore::kPropSourceSnapMoref, "snap-7"),
+                        std::make_pair(CReplicationStore::kPropDestSnapMoref, "snap-8"),
+                        std::make_pair(CReplicationStore::kPropPitSnapshotId, "snap-9")}) {
+    CNMessageBase& property = partial.AddMsg(App::VSAReplicationInfo::kProperties);
+    property.SetInt32(App::VSAReplicationProperties::kPropertyId, p.first);
+    property.SetString(App::VSAReplicationProperties::kValue, p.second);
+  }
+  std::string error;
+  ASSERT_EQ(0, CReplicationStore::Merge(partial, error)) << error;
+  r = Host("lab --db " + m_db);
+  ASSERT_EQ(0, r.code) << r.output;
+  char line[256];
+  snprintf(line, sizeof(line), "%-8d %-28s %-18s %-12s %-12s %s\n", 101, "-", "In Sync", "-", "-", "-");
+  EXPECT_TRUE(Has(r, line)) << r.output;
+  snprintf(line, sizeof(line), "%-8d %-28s %-18s %-12s %-12s %s\n", 102, "Failover Complete", "Sync Disabled",
+           "snap-7", "snap-8", "snap-9");
+  EXPECT_TRUE(Has(r, line)) << r.output;
 }
 
 TEST_F(E2EDrJobHypervisorLab, AnotherProcessReleasesAHungOperation) {

@@ -63,6 +63,14 @@ inline std::string ReadFile(const std::string& path) {
   return text;
 }
 
+// Writes a whole file; false when it cannot be written.
+inline bool WriteFile(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "w");
+  if (f == nullptr) return false;
+  const bool written = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && written;
+}
+
 // Whether SQLite left a -wal or -shm file beside a database file.
 inline bool HasSiblings(const std::string& path) {
   struct stat st;

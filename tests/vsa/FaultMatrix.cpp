@@ -64,6 +64,21 @@ void CFaultMatrix::Steer(std::function<bool()> ready, std::function<void()> act)
   m_steer.Start(kJob, std::move(ready), std::move(act));
 }
 
+void CFaultMatrix::KillInChildWait(EChildJobType type) {
+  Steer([type] { return FirstChild(type) != 0; },
+        [this, type] {
+          CJobSimulator::Hang(FirstChild(type));
+          Kill();
+        });
+}
+
+void CFaultMatrix::ExpectChildKilled(EChildJobType type) {
+  SChildJobRecord job;
+  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::GetJob(FirstChild(type), job));
+  EXPECT_TRUE(job.ended);
+  EXPECT_EQ("Killed", job.status);
+}
+
 bool CFaultMatrix::ChildRunning(EChildJobType type) {
   for (const SChildJobRecord& job : ChildJobs(type)) {
     if (!job.ended) return true;

@@ -47,6 +47,7 @@ class CFaultMatrix : public CVSALabFixture {
   // What a case's fault or steering reads of the lab.
   using CVSALabFixture::ChildJobs;
   using CVSALabFixture::Kill;
+  using CVSALabFixture::LeaveFailedOver;
   using CVSALabFixture::Suspend;
   using CVSALabFixture::VM;
   using CVSALabFixture::VMs;
@@ -77,6 +78,11 @@ class CFaultMatrix : public CVSALabFixture {
   // A thread that waits until ready() holds (real time), then runs act; it
   // ends with the test.
   void Steer(std::function<bool()> ready, std::function<void()> act);
+  // Once the first child job of the type exists: it hangs and the DR job is
+  // killed (a kill in that job's wait).
+  void KillInChildWait(EChildJobType type);
+  // The first child job of the type ended killed.
+  static void ExpectChildKilled(EChildJobType type);
   // True once a child job of the type runs (and is not ended).
   static bool ChildRunning(EChildJobType type);
   // The first child job of the type; 0 when none.

@@ -219,17 +219,10 @@ TEST_F(FaultMatrixConcurrency, AHungSyncEndsWithTheKillAndIsKilledToo) {
   SFaultCase c{"sync hung, then kill", CFaultMatrix::Lab(kPlanned), nullptr, kKilled};
   c.plant = [](CFaultMatrix& m) {
     ChangeSources(m);
-    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kSync) != 0; },
-            [&m] {
-              CJobSimulator::Hang(CFaultMatrix::FirstChild(EChildJobType::kSync));
-              m.Kill();
-            });
+    m.KillInChildWait(EChildJobType::kSync);
   };
   RunCase(c);
-  SChildJobRecord sync;
-  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::GetJob(FirstChild(EChildJobType::kSync), sync));
-  EXPECT_TRUE(sync.ended);
-  EXPECT_EQ("Killed", sync.status);
+  ExpectChildKilled(EChildJobType::kSync);
   for (const SVSALabVM& vm : VMs()) EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "core/JobContext.h"
 #include "core/RequestTap.h"
@@ -19,6 +20,7 @@
 #include "jobs/TaskStore.h"
 #include "jobsim/StoragePolicyStore.h"
 #include "sim/Simulators.h"
+#include "vm/HypervisorStore.h"
 #include "vsa/VSARepInfo.h"
 #include "vsa/VSAReplDataMgr.h"
 
@@ -366,7 +368,12 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   std::vector<TMMsg::VMGroup> vmGroups;
   for (int p = 0; p < priorities; ++p) vmGroups.push_back(Group(p + 1, entries[p], priorities > 1 ? 1 : 0));
   PutGroup(vmGroups);
-  StartJob(JobOptions(false));
+  TMMsg::JobOption options = JobOptions(false);
+  if (spec.drOptions) {
+    spec.drOptions(options.MutableMsg(TMMsg::JobOption::kBackupOptions)
+                       .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption));
+  }
+  StartJob(options);
   m_dr.reset(NewOrchestrator());
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
@@ -697,4 +704,56 @@ std::vector<SLabCall> CVSALabFixture::LabCalls(int opType) {
     if (opType < 0 || call.opType == opType) out.push_back(call);
   }
   return out;
+}
+
+SVSALabSpec CVSALabFixture::FailedOverSpec(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
+  spec.replications = n;
+  spec.drType = type;
+  spec.operationClasses = true;
+  spec.failoverStatus = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+  spec.syncStatus = App::VSA_REPL_STATUS_SYNC_DISABLED;
+  return spec;
+}
+
+void CVSALabFixture::LeaveFailedOver() {
+  for (const SVSALabVM& vm : VMs()) {
+    SetPower(kSourceInstance, vm.sourceGuid, false);
+    SetPower(kDestInstance, vm.destGuid, true);
+    // The failover's post-DR step deleted the DR VM's backup snapshot.
+    for (const SLabSnapshot& snap : Snapshots(vm.replicationId, 1)) {
+      ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::RemoveSnapshot(snap.ref));
+    }
+  }
+}
+
+void CVSALabFixture::SeedFailedOver(TMMsg::DROrchestrationType type, int n, SVSALabSpec spec) {
+  Seed(FailedOverSpec(type, n, std::move(spec)));
+  LeaveFailedOver();
+}
+
+void CVSALabFixture::SetPower(long long instance, const std::string& guid, bool on) {
+  SLabVM vm;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::GetVM(instance, guid, vm));
+  vm.poweredOn = on;
+  ASSERT_TRUE(CHypervisorStore::PutVM(vm));
+}
+
+void CVSALabFixture::AddProperty(int replicationId, int propertyId, const std::string& value) {
+  Change(replicationId, [&](App::VSAReplicationInfo& info) {
+    CNMessageBase& p = info.AddMsg(App::VSAReplicationInfo::kProperties);
+    p.SetInt32(App::VSAReplicationProperties::kPropertyId, propertyId);
+    p.SetString(App::VSAReplicationProperties::kValue, value);
+  });
+}
+
+void CVSALabFixture::StoreFailbackSchedule(int taskId, const std::vector<int32_t>& replicationIds) {
+  TMMsg::TaskInfo task;
+  task.MutableMsg(TMMsg::TaskInfo::kTask).SetInt32(TMMsg::TaskObjectFields::kTaskId, taskId);
+  task.AddMsg(TMMsg::TaskInfo::kSubTasks)
+      .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+      .MutableMsg(TMMsg::JobOption::kBackupOptions)
+      .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
+      .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
+      .SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, replicationIds);
+  ASSERT_TRUE(CTaskStore::PutTask(taskId, ETaskKind::kSchedule, task));
 }

@@ -137,6 +137,8 @@ struct SVSALabSpec {
   // The job's own operation class (of drType) runs each priority, as the
   // factory's orchestrator does; without, the test's steps do.
   bool operationClasses = false;
+  // Edits the DR job's DR orchestration options before the job starts.
+  std::function<void(CNMessageBase& drOption)> drOptions;
 };
 
 // One replication of the lab.
@@ -174,6 +176,14 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // Seeds the lab, the DR group and the DR job, and initialises the
   // orchestrator.
   void Seed(const SVSALabSpec& spec = SVSALabSpec());
+  // A group of n replications that a planned failover left: the DR VMs run,
+  // carrying what the sources held, the sources are off, sync disabled; the
+  // job runs the type's operation class.
+  void SeedFailedOver(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
+  // The same in two steps: the spec of such a group, and, after its seed,
+  // the lab as the failover left it.
+  static SVSALabSpec FailedOverSpec(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
+  void LeaveFailedOver();
   // The same DR job again, as the job controller restarts it: a new job
   // manager (which reads the earlier run's phase rows) and orchestrator.
   void Restart();
@@ -239,6 +249,11 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // Stores fields of a replication as the management server would change
   // them (the partial message holds the id).
   static void Change(int replicationId, const std::function<void(App::VSAReplicationInfo&)>& fields);
+  // A failback schedule whose DR options list the replications.
+  static void StoreFailbackSchedule(int taskId, const std::vector<int32_t>& replicationIds);
+  // Adds a property to a stored replication.
+  static void AddProperty(int replicationId, int propertyId, const std::string& value);
+  static void SetPower(long long instance, const std::string& guid, bool on);
   static int StoredSyncStatus(int replicationId);
   static int StoredFailoverStatus(int replicationId);
   static std::vector<SChildJobRecord> ChildJobs(EChildJobType type) { return drtest::ChildJobsOf(type); }

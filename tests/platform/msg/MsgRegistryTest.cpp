@@ -207,7 +207,7 @@ TEST(MsgRegistry, WrappersAndGivenValuesMatchTheCatalogue) {
       {App::ExecuteToolResp::ClassInfo(), 30, 363, 511998973u},
       {ZNGui::GenericResp::ClassInfo(), 1, 0, 0x10003F0u},
       {ZnEntities::ClientEntity::ClassInfo(), 18, 4, 305124270u},
-      {databrowse::BrowseRequest::ClassInfo(), 100, 9002, 1682736261u},
+      {databrowse::BrowseRequest::ClassInfo(), 100, 92, 1682736261u},
   };
   for (const SExpected& e : classes) {
     SCOPED_TRACE(e.cls.Name());
