@@ -26,11 +26,15 @@ enum ESwitch { kOff, kOn, kLeft };
 
 struct SSwitchRow {
   std::vector<ZNDR::BatchOperation> batchOps;
-  ESwitch markRowFailed;
-  ESwitch updatePhaseRows;
-  ESwitch postStep;
-  ESwitch mandateAllSuccess;
+  // markRowAsFailedOnFailure, updatePhaseInfoTbl, postStep, mandateAllSuccess
+  ESwitch switches[4];
 };
+
+bool SDROperationCtx::*const kSwitches[4] = {&SDROperationCtx::markRowAsFailedOnFailure,
+                                             &SDROperationCtx::updatePhaseInfoTbl, &SDROperationCtx::postStep,
+                                             &SDROperationCtx::mandateAllSuccess};
+const char* const kSwitchNames[4] = {"markRowAsFailedOnFailure", "updatePhaseInfoTbl", "postStep",
+                                     "mandateAllSuccess"};
 
 struct SClassTable {
   const char* name;
@@ -54,53 +58,53 @@ const std::vector<SClassTable>& Tables() {
        TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER,
        Maker<CSnapArrayPlannedFailover>(),
        {
-           {{BATCH_OP_SHUTDOWN_PRIMARY, BATCH_OP_BACKUP_PRIMARY, BATCH_OP_STORAGE_OPERATION_PRIMARY}, kOn, kOn, kLeft,
-            kOn},
-           {{BATCH_OP_DR_VM_MOUNT_FROM_SNAP}, kOn, kOn, kLeft, kOff},
-           {{BATCH_OP_GET_VM_INFO_DESTINATION}, kOff, kOff, kOff, kLeft},
+           {{BATCH_OP_SHUTDOWN_PRIMARY, BATCH_OP_BACKUP_PRIMARY, BATCH_OP_STORAGE_OPERATION_PRIMARY},
+            {kOn, kOn, kLeft, kOn}},
+           {{BATCH_OP_DR_VM_MOUNT_FROM_SNAP}, {kOn, kOn, kLeft, kOff}},
+           {{BATCH_OP_GET_VM_INFO_DESTINATION}, {kOff, kOff, kOff, kLeft}},
            {{BATCH_OP_NONE, BATCH_OP_POWER_ON_PRIMARY, BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP, BATCH_OP_POWER_OFF_SECONDARY},
-            kOn, kOff, kLeft, kOff},
+            {kOn, kOff, kLeft, kOff}},
        }},
       {"unplanned",
        TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER,
        Maker<CSnapArrayUnplannedFailover>(),
        {
-           {{BATCH_OP_SHUTDOWN_PRIMARY}, kOff, kOn, kLeft, kLeft},
-           {{BATCH_OP_DR_VM_MOUNT_FROM_SNAP}, kOn, kOn, kLeft, kOff},
-           {{BATCH_OP_GET_VM_INFO_DESTINATION}, kOff, kOff, kOff, kLeft},
+           {{BATCH_OP_SHUTDOWN_PRIMARY}, {kOff, kOn, kLeft, kLeft}},
+           {{BATCH_OP_DR_VM_MOUNT_FROM_SNAP}, {kOn, kOn, kLeft, kOff}},
+           {{BATCH_OP_GET_VM_INFO_DESTINATION}, {kOff, kOff, kOff, kLeft}},
            {{BATCH_OP_NONE, BATCH_OP_BACKUP_PRIMARY, BATCH_OP_STORAGE_OPERATION_PRIMARY, BATCH_OP_POWER_OFF_SECONDARY,
              BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP},
-            kOn, kOff, kLeft, kOff},
+            {kOn, kOff, kLeft, kOff}},
        }},
       {"undo",
        TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
        Maker<CSnapArrayUndoFailover>(),
        {
-           {{BATCH_OP_SHUTDOWN_SECONDARY}, kOff, kOff, kOff, kLeft},
-           {{BATCH_OP_STORAGE_OPERATION_PRIMARY}, kOn, kOn, kLeft, kOn},
-           {{BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP}, kOn, kOn, kOn, kLeft},
-           {{BATCH_OP_GET_VM_INFO_DESTINATION}, kOff, kOff, kOff, kLeft},
+           {{BATCH_OP_SHUTDOWN_SECONDARY}, {kOff, kOff, kOff, kLeft}},
+           {{BATCH_OP_STORAGE_OPERATION_PRIMARY}, {kOn, kOn, kLeft, kOn}},
+           {{BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP}, {kOn, kOn, kOn, kLeft}},
+           {{BATCH_OP_GET_VM_INFO_DESTINATION}, {kOff, kOff, kOff, kLeft}},
            {{BATCH_OP_NONE, BATCH_OP_POWER_ON_PRIMARY, BATCH_OP_SHUTDOWN_PRIMARY, BATCH_OP_DR_VM_MOUNT_FROM_SNAP,
              BATCH_OP_POWER_OFF_SECONDARY},
-            kOn, kOn, kLeft, kOff},
+            {kOn, kOn, kLeft, kOff}},
        }},
       {"test",
        TMMsg::DR_ORCHESTRATION_TEST_FAILOVER,
        Maker<CSnapArrayTestFailover>(),
        {
-           {{BATCH_OP_DR_VM_TEST_MOUNT}, kOn, kOn, kLeft, kLeft},
-           {{BATCH_OP_GET_VM_INFO_DESTINATION}, kOff, kOff, kOff, kLeft},
+           {{BATCH_OP_DR_VM_TEST_MOUNT}, {kOn, kOn, kLeft, kLeft}},
+           {{BATCH_OP_GET_VM_INFO_DESTINATION}, {kOff, kOff, kOff, kLeft}},
            {{BATCH_OP_NONE, BATCH_OP_DR_VM_TEST_UNMOUNT, BATCH_OP_POWER_OFF_SECONDARY, BATCH_OP_DR_VM_MOUNT_FROM_SNAP},
-            kOff, kOn, kLeft, kLeft},
+            {kOff, kOn, kLeft, kLeft}},
        }},
       {"undo test",
        TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER,
        Maker<CSnapArrayUndoTestFailover>(),
        {
-           {{BATCH_OP_DR_VM_TEST_UNMOUNT}, kOn, kOn, kLeft, kLeft},
+           {{BATCH_OP_DR_VM_TEST_UNMOUNT}, {kOn, kOn, kLeft, kLeft}},
            // Its VM-information step has no row of its own.
            {{BATCH_OP_NONE, BATCH_OP_POWER_OFF_SECONDARY, BATCH_OP_GET_VM_INFO_DESTINATION, BATCH_OP_DR_VM_TEST_MOUNT},
-            kOff, kOn, kLeft, kLeft},
+            {kOff, kOn, kLeft, kLeft}},
        }},
   };
   return tables;
@@ -120,15 +124,11 @@ TEST(SnapArrayStepSwitches, EveryClassSetsTheSwitchesOfItsTableAndLeavesTheRest)
           SCOPED_TRACE("batch operation " + std::to_string(op) + (before ? ", switches on" : ", switches off"));
           SDROperationCtx ctx;
           ctx.batchOp = op;
-          ctx.markRowAsFailedOnFailure = before;
-          ctx.updatePhaseInfoTbl = before;
-          ctx.postStep = before;
-          ctx.mandateAllSuccess = before;
+          for (bool SDROperationCtx::*field : kSwitches) ctx.*field = before;
           context->LoadOperationConfig(ctx);
-          EXPECT_EQ(Expected(row.markRowFailed, before), ctx.markRowAsFailedOnFailure);
-          EXPECT_EQ(Expected(row.updatePhaseRows, before), ctx.updatePhaseInfoTbl);
-          EXPECT_EQ(Expected(row.postStep, before), ctx.postStep);
-          EXPECT_EQ(Expected(row.mandateAllSuccess, before), ctx.mandateAllSuccess);
+          for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(Expected(row.switches[i], before), ctx.*kSwitches[i]) << kSwitchNames[i];
+          }
           EXPECT_EQ(op, ctx.batchOp);
         }
       }
