@@ -54,9 +54,17 @@ bool CanRetryVMOperation(SDROperationCtx& ctx, Ida::VMOpResp& response) {
 }
 
 bool CSnapArrayDRBase::PreVMMountOperation(SDROperationCtx& ctx) {
-  if (m_jobManager->IsQuitFlagSet()) return false;
   CDRInfo* info = ctx.GetInfo();
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  if (m_jobManager->IsQuitFlagSet()) {
+    // Without a row of its own a machine the kill kept from its mount or
+    // unmount would count by its earlier step, and an undo would complete it.
+    if (rep != nullptr && m_jobManager->IsJobKillIssued()) {
+      RecordPhase(ctx, DRJobId(), DRHelper::IsSnapUnmount(ctx.phase) ? rep->GetDestinationName() : rep->GetSourceName(),
+                  "Job kill issued", Api::VIRTUAL_APP_PHASE_STATE_FAILED);
+    }
+    return false;
+  }
   if (rep == nullptr) return false;
   bool queried = true;
   if (IsMultiSnapImageMountAllowed()) {

@@ -333,6 +333,26 @@ TEST_F(SnapArrayFaultMatrixConcurrency, AKillAtTheVolumeActionRetryFailsTheBreak
   CheckEnd({{kLeftDown, kLeftDown}, {kMirrored, kBroken}, {true, true}});
 }
 
+// The DR VMs are already unmounted when the re-sync waits; the undo stops
+// at its storage step, so the sources stay down and the subclient stays
+// disabled. The relationship without a fault re-synced on its first try.
+TEST_F(SnapArrayFaultMatrixConcurrency, AKillAtTheReSyncRetryStopsTheUndoWithTheSourcesDown) {
+  SeedTwo();
+  FailOver();
+  SRelationshipFaults faults;
+  faults.resyncFails = SRelationshipFaults::kAlways;
+  ASSERT_EQ(EStoreResult::kOk, CArrayRelationshipStore::SetFaults(kArray, Path("ds1"), faults));
+  KillWhen([] { return Logged("Waiting [30] seconds before (re)trying DR VOLUME ACTION ..."); });
+  EXPECT_EQ(kKilled, Run(kUndo)) << faultmatrix::LoggedErrors();
+  EXPECT_TRUE(Logged("Quit flag set. Failing DR VOLUME ACTION"));
+  const SMachineEnd unmounted{App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, false, false};
+  CheckEnd({{unmounted, unmounted}, {kBroken, kMirrored}, {false, false}});
+  for (int id : {1, 2}) {
+    EXPECT_EQ(kSuccess, RowOf(id, Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT).status) << id;
+    EXPECT_EQ(-1, RowOf(id, Api::VIRTUAL_APP_PHASE_POWER_ON).phase) << id;
+  }
+}
+
 TEST_F(SnapArrayFaultMatrixConcurrency, ADatastoreLockHeldPastEveryTryFailsOnlyItsMachineOfAPlannedFailover) {
   SeedTwo();
   drtest::CChildProcess holder;
@@ -405,6 +425,32 @@ TEST_F(SnapArrayFaultMatrixConcurrency, AKillAtAHungMountOrPostFailoverStepLeave
     TearDown();
     SetUp();
   }
+}
+
+// An undo test failover killed while machine 1's unmount hangs: the
+// unmount under way ends once the hang does and counts; machine 2's, not yet
+// started (unmounts run one machine at a time), is refused, fails the
+// machine and keeps its test VM recorded, so the next undo test unmounts it.
+TEST_F(SnapArrayFaultMatrixConcurrency, AKillAtAHungUnmountFailsTheUndoTestOfTheMachinesNotYetUnmounted) {
+  SeedTwo();
+  ASSERT_EQ(kSuccess, RunJob(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
+  PlantLabFault(TMMsg::VM_OPERATION_SNAP_UNMOUNT, Name(1), ELabFault::kHang);
+  KillWhen([] { return CHypervisorLab::HungCalls() == 1; }, [] { CHypervisorLab::ReleaseHangs(); });
+  EXPECT_EQ(kCWE, Run(TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
+  const SMachineEnd undone{App::DR_TEST_FAILOVER_STATUS_NONE, true, false};
+  const SMachineEnd stillMounted{App::DR_TEST_FAILOVER_STATUS_UNDO_FAILED, true, true};
+  CheckEnd({{undone, stillMounted}, {kMirrored, kMirrored}, {true, true}});
+  EXPECT_TRUE(Machine(1)->IsSuccess());
+  EXPECT_FALSE(Machine(2)->IsSuccess());
+  const SPhaseRow refused = RowOf(2, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT);
+  EXPECT_EQ(kFailed, refused.status);
+  EXPECT_EQ("Job kill issued", refused.failureReason);
+  EXPECT_EQ(Name(2), Stored(2).GetString(Api::SnapDRReplicationInfo::kProxyVMName));
+
+  m_steer.Stop();
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  EXPECT_EQ(kSuccess, Run(TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
+  CheckEnd({{undone, undone}, {kMirrored, kMirrored}, {true, true}});
 }
 
 }  // namespace
