@@ -12,7 +12,9 @@
 
 #include "FaultMatrix.h"
 #include "jobsim/JobSimulator.h"
+#include "log/LogSink.h"
 #include "vm/HypervisorLab.h"
+#include "vsa/VSARepInfo.h"
 
 namespace {
 
@@ -21,7 +23,10 @@ constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
 constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
 constexpr int kSource = 0;
 constexpr int kDR = 1;
+constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr auto kFailback = TMMsg::DR_ORCHESTRATION_FAILBACK;
+constexpr auto kPointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
+constexpr const char* kNextPriorityWait = "[Wait before processing next priority]. Checking back in";
 
 class CAfterFailoverMatrix : public CFaultMatrix {
  protected:
@@ -70,6 +75,135 @@ class CAfterFailoverMatrix : public CFaultMatrix {
 };
 
 class E2EFailbackFaultMatrix : public CAfterFailoverMatrix {};
+
+class E2EFailbackFaultMatrixStep;
+// A point-in-time snapshot of time 42 on every DR VM.
+void PlantPointInTimeSnapshots(E2EFailbackFaultMatrixStep& m);
+
+// ---- a VM operation failing on one machine at each step ----------------------
+
+// What the failing machine's fault does to the run.
+enum class EStepOutcome {
+  kTolerated,   // the step's failure is only logged: every machine succeeds
+  kMachine,     // the machine fails, the others succeed
+  kWholeGroup,  // the subclient's sequence stops: no machine succeeds
+};
+
+struct SStepFault {
+  const char* name;
+  TMMsg::DROrchestrationType type;
+  int opType;
+  int site;
+  EStepOutcome outcome;
+  void (*lab)(E2EFailbackFaultMatrixStep&) = nullptr;  // what the row adds to the lab before the fault
+};
+
+void PrintTo(const SStepFault& f, std::ostream* os) { *os << f.name; }
+
+class E2EFailbackFaultMatrixStep : public CAfterFailoverMatrix, public ::testing::WithParamInterface<SStepFault> {
+ public:
+  using CVSALabFixture::AddProperty;
+  using CVSALabFixture::AddSnapshot;
+
+ protected:
+  // Both machines of a point-in-time failover are asked for time 42, which
+  // each DR VM has a snapshot of.
+  static SVSALabSpec PointInTimeLab() {
+    SVSALabSpec lab = Lab(kPointInTime, 3);
+    lab.drOptions = [](CNMessageBase& dr) {
+      CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+      info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, {101, 102, 103});
+      for (int id : {101, 102, 103}) {
+        CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
+        option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
+        option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
+      }
+    };
+    return lab;
+  }
+  // A point-in-time failover that got through: the DR VM runs the point in
+  // time, the source is off.
+  void ExpectAtPointInTime(int id) {
+    SCOPED_TRACE(id);
+    EXPECT_TRUE(Machine(id)->IsSuccess());
+    EXPECT_TRUE(DRVM(id).poweredOn);
+    EXPECT_EQ(42, DRVM(id).content);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+  }
+  // One that failed: production stays on the source, the DR VM is back as
+  // it was (off, its replicated content, no failover snapshot) and sync is
+  // as the job found it.
+  void ExpectPointInTimeFailed(int id) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(Machine(id)->IsSuccess());
+    EXPECT_TRUE(SourceVM(id).poweredOn);
+    EXPECT_FALSE(DRVM(id).poweredOn);
+    EXPECT_EQ(id, DRVM(id).content);
+    EXPECT_FALSE(HasSnapshot(id, kDR, "__OB_FAILOVER__"));
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
+  }
+};
+
+TEST_P(E2EFailbackFaultMatrixStep, OneMachineFailingAStepEndsAsItsTypeLeavesIt) {
+  const SStepFault& f = GetParam();
+  const bool failback = f.type == kFailback;
+  SVSALabSpec lab = failback ? FailedOverSpec(kFailback, 3) : PointInTimeLab();
+  const int32_t expected = f.outcome == EStepOutcome::kTolerated ? kSuccess
+                           : f.outcome == EStepOutcome::kMachine ? kCWE
+                                                                 : kFailed;
+  SFaultCase c{f.name, lab, nullptr, expected};
+  c.plant = [this, &f, failback](CFaultMatrix& m) {
+    if (failback) LeaveFailedOverWithWrites();
+    if (!failback) PlantPointInTimeSnapshots(*this);
+    if (f.lab != nullptr) f.lab(*this);
+    m.LabFault(102, f.site, f.opType, ELabFault::kError, 1, 1);
+  };
+  RunCase(c);
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    const bool fails = f.outcome == EStepOutcome::kWholeGroup || (f.outcome == EStepOutcome::kMachine && id == 102);
+    if (failback && fails) ExpectStillFailedOver(id);
+    if (failback && !fails) ExpectFailedBack(id);
+    if (!failback && fails) ExpectPointInTimeFailed(id);
+    if (!failback && !fails) ExpectAtPointInTime(id);
+  }
+}
+
+void PlantPointInTimeSnapshots(E2EFailbackFaultMatrixStep& m) {
+  for (const SVSALabVM& vm : m.VMs()) m.AddSnapshot(vm.replicationId, kDR, vm.destName + "_42", 42);
+}
+
+// The failover snapshots a failover left on the DR VMs, stored as the
+// replications know them.
+void PlantFailoverSnapshots(E2EFailbackFaultMatrixStep& m) {
+  for (const SVSALabVM& vm : m.VMs()) {
+    const std::string ref = m.AddSnapshot(vm.replicationId, kDR, "__OB_FAILOVER__", 7);
+    m.AddProperty(vm.replicationId, VSARepInfo::kPropDestSnapMoref, ref);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, E2EFailbackFaultMatrixStep,
+    ::testing::Values(
+        SStepFault{"FailbackSourcePowerOff", kFailback, TMMsg::VM_OPERATION_POWER_OFF, kSource,
+                   EStepOutcome::kTolerated},
+        SStepFault{"FailbackFailoverSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+                   EStepOutcome::kTolerated, PlantFailoverSnapshots},
+        SStepFault{"FailbackPointInTimeSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+                   EStepOutcome::kWholeGroup, PlantPointInTimeSnapshots},
+        SStepFault{"PointInTimeDRPowerOff", kPointInTime, TMMsg::VM_OPERATION_POWER_OFF, kDR, EStepOutcome::kMachine},
+        SStepFault{"PointInTimeSourceShutdown", kPointInTime, TMMsg::VM_OPERATION_SHUTDOWN, kSource,
+                   EStepOutcome::kMachine},
+        SStepFault{"PointInTimeFailoverSnapshot", kPointInTime, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kDR,
+                   EStepOutcome::kMachine},
+        SStepFault{"PointInTimeRevert", kPointInTime, TMMsg::VM_OPERATION_REVERT_SNAPSHOT, kDR,
+                   EStepOutcome::kMachine},
+        SStepFault{"PointInTimeDRPowerOn", kPointInTime, TMMsg::VM_OPERATION_POWER_ON, kDR, EStepOutcome::kMachine},
+        SStepFault{"PointInTimeBackupSnapshotDelete", kPointInTime, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+                   EStepOutcome::kMachine}),
+    [](const ::testing::TestParamInfo<SStepFault>& info) { return std::string(info.param.name); });
 
 // ---- failback ----
 
@@ -214,5 +348,183 @@ TEST_F(E2EFailbackFaultMatrix, AnUndoWhoseSourcePowerOnFailsKeepsThatDRVMRunning
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(id));
   }
 }
+
+// ---- child jobs and kills ------------------------------------------------------
+
+TEST_F(E2EFailbackFaultMatrix, AFailedRestoreJobFailsBackNothingAndDisablesSync) {
+  SFaultCase c = FailedOverCase("restore job failed", kFailback, kFailed);
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kSync) != 0; },
+            [] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kSync), "planted restore failure"); });
+  };
+  RunCase(c);
+  for (const SVSALabVM& vm : VMs()) {
+    ExpectStillFailedOver(vm.replicationId);
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(vm.replicationId));
+  }
+}
+
+TEST_F(FailbackFaultMatrixConcurrency, AKillInTheDRSiteBackupWaitKillsTheBackupAndRestoresNothing) {
+  SFaultCase c = FailedOverCase("kill in the backup wait", kFailback, kKilled);
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    m.KillInChildWait(EChildJobType::kBackup);
+  };
+  RunCase(c);
+  ExpectChildKilled(EChildJobType::kBackup);
+  EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
+  for (const SVSALabVM& vm : VMs()) ExpectStillFailedOver(vm.replicationId);
+}
+
+// Two priorities of two machines; the kill lands in the wait between them.
+class AfterFailoverPrioritiesConcurrency : public CAfterFailoverMatrix {
+ protected:
+  static SVSALabSpec TwoPriorities(SVSALabSpec spec) {
+    spec.replications = 4;
+    spec.subclientGroups = 2;
+    spec.priorities = 2;
+    return spec;
+  }
+  static void KillInPriorityWait(CFaultMatrix& m) {
+    m.Steer([] { return CLogSink::Instance().Contains(kNextPriorityWait); }, [&m] { m.Kill(); });
+  }
+};
+
+TEST_F(AfterFailoverPrioritiesConcurrency, AFailbackKilledBetweenPrioritiesKeepsTheFirstFailedBack) {
+  SFaultCase c{"failback killed between priorities", TwoPriorities(FailedOverSpec(kFailback)), nullptr, kCWE};
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    KillInPriorityWait(m);
+  };
+  RunCase(c);
+  for (int id : {101, 102}) ExpectFailedBack(id);
+  for (int id : {103, 104}) ExpectStillFailedOver(id);
+}
+
+TEST_F(AfterFailoverPrioritiesConcurrency, APointInTimeFailoverKilledBetweenPrioritiesLeavesTheSecondUntouched) {
+  SVSALabSpec lab = TwoPriorities(Lab(kPointInTime));
+  lab.drOptions = [](CNMessageBase& dr) {
+    CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+    info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, {101, 102, 103, 104});
+    for (int id : {101, 102, 103, 104}) {
+      CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
+      option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
+      option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
+    }
+  };
+  SFaultCase c{"point in time killed between priorities", lab, nullptr, kCWE};
+  c.plant = [this](CFaultMatrix& m) {
+    for (const SVSALabVM& vm : VMs()) AddSnapshot(vm.replicationId, kDR, vm.destName + "_42", 42);
+    KillInPriorityWait(m);
+  };
+  RunCase(c);
+  for (int id : {101, 102}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(42, DRVM(id).content);
+    EXPECT_TRUE(DRVM(id).poweredOn);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+  }
+  for (int id : {103, 104}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(id, DRVM(id).content);
+    EXPECT_FALSE(DRVM(id).poweredOn);
+    EXPECT_TRUE(SourceVM(id).poweredOn);
+    EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+    EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
+  }
+}
+
+TEST_F(FailbackFaultMatrixConcurrency, AReverseReplicationKilledInItsBackupWaitKeepsTheFailover) {
+  SFaultCase c = FailedOverCase("reverse replication killed in the backup wait",
+                                TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, kKilled);
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    m.KillInChildWait(EChildJobType::kBackup);
+  };
+  RunCase(c);
+  ExpectChildKilled(EChildJobType::kBackup);
+  EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    SCOPED_TRACE(id);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id));
+    EXPECT_TRUE(DRVM(id).poweredOn);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    EXPECT_EQ(id, SourceVM(id).content);
+    EXPECT_FALSE(HasSnapshot(id, kSource, "__OB_BACKUP__"));
+  }
+}
+
+// The kill does not cut the wait before shutdown short (half an hour, long
+// enough for the kill to land in it); it stops the shutdown after it, and
+// the clean-up puts the DR VMs back.
+TEST_F(FailbackFaultMatrixConcurrency, ATestBootKilledInItsWaitPutsEveryDRVMBack) {
+  SVSALabSpec lab = Lab(TMMsg::DR_ORCHESTRATION_TESTBOOT, 2);
+  lab.drOptions = [](CNMessageBase& dr) {
+    dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions)
+        .SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, 30);
+  };
+  SFaultCase c{"test boot killed in its wait", lab, nullptr, kKilled};
+  c.plant = [](CFaultMatrix& m) {
+    m.Steer([] { return CLogSink::Instance().Contains("[Invoking wait before shutdown]. Checking back in"); },
+            [&m] { m.Kill(); });
+  };
+  RunCase(c);
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(DRVM(id).poweredOn);
+    EXPECT_EQ(id, DRVM(id).content);
+    EXPECT_FALSE(HasSnapshot(id, kDR, "__OB_TESTBOOT__"));
+    EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
+    EXPECT_TRUE(SourceVM(id).poweredOn);
+  }
+}
+
+// A revert or undo killed as the first DR VM shuts down. That machine
+// fails; the others run on their own threads and may have got through.
+// Each failed machine ends "Revert Failover Failed" with sync as the job
+// found it and its source off; an undo hands it back to its DR VM, a revert
+// powers nothing on.
+class RevertFaultMatrixConcurrency : public CAfterFailoverMatrix,
+                                     public ::testing::WithParamInterface<TMMsg::DROrchestrationType> {};
+
+TEST_P(RevertFaultMatrixConcurrency, AKillAtTheFirstDRShutdownFailsThatMachineRevertFailed) {
+  const TMMsg::DROrchestrationType type = GetParam();
+  Seed(FailedOverSpec(type, 3));
+  LeaveFailedOverWithWrites();
+  TriggerOn(101, kDR, TMMsg::VM_OPERATION_SHUTDOWN);
+  const int32_t state = RunDR();
+  EXPECT_EQ(Counts().succeeded > 0 ? kCWE : kKilled, state) << LoggedErrors();
+  CheckEnd(state);
+  EXPECT_FALSE(Machine(101)->IsSuccess());
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    SCOPED_TRACE(id);
+    if (Machine(id)->IsSuccess()) {
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(id));
+      EXPECT_FALSE(DRVM(id).poweredOn);
+      continue;
+    }
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id));
+    EXPECT_EQ(id, SourceVM(id).content);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    if (type == TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER) {
+      EXPECT_TRUE(DRVM(id).poweredOn);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, RevertFaultMatrixConcurrency,
+                         ::testing::Values(TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER,
+                                           TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER),
+                         [](const ::testing::TestParamInfo<TMMsg::DROrchestrationType>& info) {
+                           return std::string(info.param == TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER ? "Undo" : "Revert");
+                         });
 
 }  // namespace
