@@ -51,26 +51,66 @@ class CAfterFailoverMatrix : public CFaultMatrix {
     };
     return c;
   }
+  // A point-in-time failover of replications 101.. whose options ask each
+  // for time 42.
+  static SVSALabSpec PointInTimeLab(int replications) {
+    SVSALabSpec lab = Lab(TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, replications);
+    lab.drOptions = [replications](CNMessageBase& dr) {
+      std::vector<int32_t> ids;
+      for (int i = 0; i < replications; ++i) ids.push_back(kFirstReplication + i);
+      CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+      info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
+      for (int id : ids) {
+        CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
+        option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
+        option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
+      }
+    };
+    return lab;
+  }
+  // How a machine ended: counted a success or not, which of its VMs run,
+  // its failover status.
+  void ExpectMachine(int id, bool success, bool sourceOn, bool drOn, int failoverStatus) {
+    EXPECT_EQ(success, Machine(id)->IsSuccess());
+    EXPECT_EQ(sourceOn, SourceVM(id).poweredOn);
+    EXPECT_EQ(drOn, DRVM(id).poweredOn);
+    EXPECT_EQ(failoverStatus, StoredFailoverStatus(id));
+  }
+  // A failback of a failed-over group whose first child job of the type
+  // fails as soon as it runs.
+  SFaultCase FailbackChildFailing(const std::string& name, EChildJobType type) {
+    SFaultCase c = FailedOverCase(name, kFailback, kFailed);
+    c.plant = [this, type](CFaultMatrix& m) {
+      LeaveFailedOverWithWrites();
+      m.Steer([type] { return CFaultMatrix::FirstChild(type) != 0; },
+              [type] { CJobSimulator::Fail(CFaultMatrix::FirstChild(type), "planted failure"); });
+    };
+    return c;
+  }
+  // A job of the type on a failed-over group, killed in the wait for its
+  // first child job of the type.
+  SFaultCase KilledInChildWait(TMMsg::DROrchestrationType drType, EChildJobType type) {
+    SFaultCase c = FailedOverCase("kill in a child job's wait", drType, kKilled);
+    c.plant = [this, type](CFaultMatrix& m) {
+      LeaveFailedOverWithWrites();
+      m.KillInChildWait(type);
+    };
+    return c;
+  }
   // A machine that failed back: its source runs what the DR VM held and the
   // replication is in sync again.
   void ExpectFailedBack(int id) {
     SCOPED_TRACE(id);
-    EXPECT_TRUE(Machine(id)->IsSuccess());
-    EXPECT_TRUE(SourceVM(id).poweredOn);
-    EXPECT_FALSE(DRVM(id).poweredOn);
+    ExpectMachine(id, true, true, false, App::VSA_FAILOVER_STATUS_NONE);
     EXPECT_EQ(DRVM(id).content, SourceVM(id).content);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(id));
     EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
   }
   // A machine whose failback failed: production stays on its DR VM and the
   // source keeps what it held before the failover.
   void ExpectStillFailedOver(int id) {
     SCOPED_TRACE(id);
-    EXPECT_FALSE(Machine(id)->IsSuccess());
-    EXPECT_TRUE(DRVM(id).poweredOn);
-    EXPECT_FALSE(SourceVM(id).poweredOn);
+    ExpectMachine(id, false, false, true, App::VSA_FAILOVER_STATUS_FAILBACK_FAILED);
     EXPECT_EQ(id, SourceVM(id).content);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(id));
   }
 };
 
@@ -106,42 +146,21 @@ class E2EFailbackFaultMatrixStep : public CAfterFailoverMatrix, public ::testing
   using CVSALabFixture::AddSnapshot;
 
  protected:
-  // Both machines of a point-in-time failover are asked for time 42, which
-  // each DR VM has a snapshot of.
-  static SVSALabSpec PointInTimeLab() {
-    SVSALabSpec lab = Lab(kPointInTime, 3);
-    lab.drOptions = [](CNMessageBase& dr) {
-      CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
-      info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, {101, 102, 103});
-      for (int id : {101, 102, 103}) {
-        CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
-        option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
-        option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
-      }
-    };
-    return lab;
-  }
   // A point-in-time failover that got through: the DR VM runs the point in
   // time, the source is off.
   void ExpectAtPointInTime(int id) {
     SCOPED_TRACE(id);
-    EXPECT_TRUE(Machine(id)->IsSuccess());
-    EXPECT_TRUE(DRVM(id).poweredOn);
+    ExpectMachine(id, true, false, true, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
     EXPECT_EQ(42, DRVM(id).content);
-    EXPECT_FALSE(SourceVM(id).poweredOn);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
   }
   // One that failed: production stays on the source, the DR VM is back as
   // it was (off, its replicated content, no failover snapshot) and sync is
   // as the job found it.
   void ExpectPointInTimeFailed(int id) {
     SCOPED_TRACE(id);
-    EXPECT_FALSE(Machine(id)->IsSuccess());
-    EXPECT_TRUE(SourceVM(id).poweredOn);
-    EXPECT_FALSE(DRVM(id).poweredOn);
+    ExpectMachine(id, false, true, false, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED);
     EXPECT_EQ(id, DRVM(id).content);
     EXPECT_FALSE(HasSnapshot(id, kDR, "__OB_FAILOVER__"));
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, StoredFailoverStatus(id));
     EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
   }
 };
@@ -149,7 +168,7 @@ class E2EFailbackFaultMatrixStep : public CAfterFailoverMatrix, public ::testing
 TEST_P(E2EFailbackFaultMatrixStep, OneMachineFailingAStepEndsAsItsTypeLeavesIt) {
   const SStepFault& f = GetParam();
   const bool failback = f.type == kFailback;
-  SVSALabSpec lab = failback ? FailedOverSpec(kFailback, 3) : PointInTimeLab();
+  SVSALabSpec lab = failback ? FailedOverSpec(kFailback, 3) : PointInTimeLab(3);
   const int32_t expected = f.outcome == EStepOutcome::kTolerated ? kSuccess
                            : f.outcome == EStepOutcome::kMachine ? kCWE
                                                                  : kFailed;
@@ -185,7 +204,7 @@ void PlantFailoverSnapshots(E2EFailbackFaultMatrixStep& m) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Steps, E2EFailbackFaultMatrixStep,
+    E2ESteps, E2EFailbackFaultMatrixStep,
     ::testing::Values(
         SStepFault{"FailbackSourcePowerOff", kFailback, TMMsg::VM_OPERATION_POWER_OFF, kSource,
                    EStepOutcome::kTolerated},
@@ -224,13 +243,7 @@ TEST_F(E2EFailbackFaultMatrix, ARestoreFailingForOneVMFailsThatMachineOnly) {
 }
 
 TEST_F(E2EFailbackFaultMatrix, AFailedDRSiteBackupFailsBackNothing) {
-  SFaultCase c = FailedOverCase("DR-site backup failed", kFailback, kFailed);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kBackup) != 0; },
-            [] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kBackup), "planted backup failure"); });
-  };
-  RunCase(c);
+  RunCase(FailbackChildFailing("DR-site backup failed", EChildJobType::kBackup));
   for (const SVSALabVM& vm : VMs()) ExpectStillFailedOver(vm.replicationId);
   EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
 }
@@ -250,12 +263,7 @@ TEST_F(E2EFailbackFaultMatrix, ADRVMFailingToShutDownFailsThatMachineOnly) {
 class FailbackFaultMatrixConcurrency : public CAfterFailoverMatrix {};
 
 TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLeavesTheGroupFailedOver) {
-  SFaultCase c = FailedOverCase("kill in the restore wait", kFailback, kKilled);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.KillInChildWait(EChildJobType::kSync);
-  };
-  RunCase(c);
+  RunCase(KilledInChildWait(kFailback, EChildJobType::kSync));
   ExpectChildKilled(EChildJobType::kSync);
   EXPECT_EQ(0, Counts().succeeded);
   for (const SVSALabVM& vm : VMs()) {
@@ -268,17 +276,7 @@ TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLe
 // ---- point in time ----
 
 TEST_F(E2EFailbackFaultMatrix, APointInTimeWithoutASnapshotFailsThatMachineOnly) {
-  SVSALabSpec lab = Lab(TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, 2);
-  lab.drOptions = [](CNMessageBase& dr) {
-    CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
-    info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, {101, 102});
-    for (int id : {101, 102}) {
-      CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
-      option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
-      option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
-    }
-  };
-  SFaultCase c{"no snapshot of 102 at the point in time", lab, nullptr, kCWE};
+  SFaultCase c{"no snapshot of 102 at the point in time", PointInTimeLab(2), nullptr, kCWE};
   // Only 101's DR VM has a snapshot of that time; 102's has another.
   c.plant = [this](CFaultMatrix&) {
     AddSnapshot(101, kDR, "vm-101-DR_42", 42);
@@ -352,13 +350,7 @@ TEST_F(E2EFailbackFaultMatrix, AnUndoWhoseSourcePowerOnFailsKeepsThatDRVMRunning
 // ---- child jobs and kills ------------------------------------------------------
 
 TEST_F(E2EFailbackFaultMatrix, AFailedRestoreJobFailsBackNothingAndDisablesSync) {
-  SFaultCase c = FailedOverCase("restore job failed", kFailback, kFailed);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kSync) != 0; },
-            [] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kSync), "planted restore failure"); });
-  };
-  RunCase(c);
+  RunCase(FailbackChildFailing("restore job failed", EChildJobType::kSync));
   for (const SVSALabVM& vm : VMs()) {
     ExpectStillFailedOver(vm.replicationId);
     EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(vm.replicationId));
@@ -366,12 +358,7 @@ TEST_F(E2EFailbackFaultMatrix, AFailedRestoreJobFailsBackNothingAndDisablesSync)
 }
 
 TEST_F(FailbackFaultMatrixConcurrency, AKillInTheDRSiteBackupWaitKillsTheBackupAndRestoresNothing) {
-  SFaultCase c = FailedOverCase("kill in the backup wait", kFailback, kKilled);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.KillInChildWait(EChildJobType::kBackup);
-  };
-  RunCase(c);
+  RunCase(KilledInChildWait(kFailback, EChildJobType::kBackup));
   ExpectChildKilled(EChildJobType::kBackup);
   EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
   for (const SVSALabVM& vm : VMs()) ExpectStillFailedOver(vm.replicationId);
@@ -403,17 +390,7 @@ TEST_F(AfterFailoverPrioritiesConcurrency, AFailbackKilledBetweenPrioritiesKeeps
 }
 
 TEST_F(AfterFailoverPrioritiesConcurrency, APointInTimeFailoverKilledBetweenPrioritiesLeavesTheSecondUntouched) {
-  SVSALabSpec lab = TwoPriorities(Lab(kPointInTime));
-  lab.drOptions = [](CNMessageBase& dr) {
-    CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
-    info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, {101, 102, 103, 104});
-    for (int id : {101, 102, 103, 104}) {
-      CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
-      option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
-      option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
-    }
-  };
-  SFaultCase c{"point in time killed between priorities", lab, nullptr, kCWE};
+  SFaultCase c{"point in time killed between priorities", TwoPriorities(PointInTimeLab(4)), nullptr, kCWE};
   c.plant = [this](CFaultMatrix& m) {
     for (const SVSALabVM& vm : VMs()) AddSnapshot(vm.replicationId, kDR, vm.destName + "_42", 42);
     KillInPriorityWait(m);
@@ -438,13 +415,7 @@ TEST_F(AfterFailoverPrioritiesConcurrency, APointInTimeFailoverKilledBetweenPrio
 }
 
 TEST_F(FailbackFaultMatrixConcurrency, AReverseReplicationKilledInItsBackupWaitKeepsTheFailover) {
-  SFaultCase c = FailedOverCase("reverse replication killed in the backup wait",
-                                TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, kKilled);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.KillInChildWait(EChildJobType::kBackup);
-  };
-  RunCase(c);
+  RunCase(KilledInChildWait(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, EChildJobType::kBackup));
   ExpectChildKilled(EChildJobType::kBackup);
   EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
   for (const SVSALabVM& vm : VMs()) {
