@@ -12,7 +12,9 @@
 
 #include "FaultMatrix.h"
 #include "jobsim/JobSimulator.h"
+#include "log/LogSink.h"
 #include "vm/HypervisorLab.h"
+#include "vsa/VSARepInfo.h"
 
 namespace {
 
@@ -21,7 +23,10 @@ constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
 constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
 constexpr int kSource = 0;
 constexpr int kDR = 1;
+constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr auto kFailback = TMMsg::DR_ORCHESTRATION_FAILBACK;
+constexpr auto kPointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
+constexpr const char* kNextPriorityWait = "[Wait before processing next priority]. Checking back in";
 
 class CAfterFailoverMatrix : public CFaultMatrix {
  protected:
@@ -46,30 +51,178 @@ class CAfterFailoverMatrix : public CFaultMatrix {
     };
     return c;
   }
+  // A point-in-time failover of replications 101.. whose options ask each
+  // for time 42.
+  static SVSALabSpec PointInTimeLab(int replications) {
+    SVSALabSpec lab = Lab(TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, replications);
+    lab.drOptions = [replications](CNMessageBase& dr) {
+      std::vector<int32_t> ids;
+      for (int i = 0; i < replications; ++i) ids.push_back(kFirstReplication + i);
+      CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+      info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
+      for (int id : ids) {
+        CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
+        option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
+        option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
+      }
+    };
+    return lab;
+  }
+  // How a machine ended: counted a success or not, which of its VMs run,
+  // its failover status.
+  void ExpectMachine(int id, bool success, bool sourceOn, bool drOn, int failoverStatus) {
+    EXPECT_EQ(success, Machine(id)->IsSuccess());
+    EXPECT_EQ(sourceOn, SourceVM(id).poweredOn);
+    EXPECT_EQ(drOn, DRVM(id).poweredOn);
+    EXPECT_EQ(failoverStatus, StoredFailoverStatus(id));
+  }
+  // A failback of a failed-over group whose first child job of the type
+  // fails as soon as it runs.
+  SFaultCase FailbackChildFailing(const std::string& name, EChildJobType type) {
+    SFaultCase c = FailedOverCase(name, kFailback, kFailed);
+    c.plant = [this, type](CFaultMatrix& m) {
+      LeaveFailedOverWithWrites();
+      m.Steer([type] { return CFaultMatrix::FirstChild(type) != 0; },
+              [type] { CJobSimulator::Fail(CFaultMatrix::FirstChild(type), "planted failure"); });
+    };
+    return c;
+  }
+  // A job of the type on a failed-over group, killed in the wait for its
+  // first child job of the type.
+  SFaultCase KilledInChildWait(TMMsg::DROrchestrationType drType, EChildJobType type) {
+    SFaultCase c = FailedOverCase("kill in a child job's wait", drType, kKilled);
+    c.plant = [this, type](CFaultMatrix& m) {
+      LeaveFailedOverWithWrites();
+      m.KillInChildWait(type);
+    };
+    return c;
+  }
   // A machine that failed back: its source runs what the DR VM held and the
   // replication is in sync again.
   void ExpectFailedBack(int id) {
     SCOPED_TRACE(id);
-    EXPECT_TRUE(Machine(id)->IsSuccess());
-    EXPECT_TRUE(SourceVM(id).poweredOn);
-    EXPECT_FALSE(DRVM(id).poweredOn);
+    ExpectMachine(id, true, true, false, App::VSA_FAILOVER_STATUS_NONE);
     EXPECT_EQ(DRVM(id).content, SourceVM(id).content);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(id));
     EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
   }
   // A machine whose failback failed: production stays on its DR VM and the
   // source keeps what it held before the failover.
   void ExpectStillFailedOver(int id) {
     SCOPED_TRACE(id);
-    EXPECT_FALSE(Machine(id)->IsSuccess());
-    EXPECT_TRUE(DRVM(id).poweredOn);
-    EXPECT_FALSE(SourceVM(id).poweredOn);
+    ExpectMachine(id, false, false, true, App::VSA_FAILOVER_STATUS_FAILBACK_FAILED);
     EXPECT_EQ(id, SourceVM(id).content);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(id));
   }
 };
 
 class E2EFailbackFaultMatrix : public CAfterFailoverMatrix {};
+
+class E2EFailbackFaultMatrixStep;
+// A point-in-time snapshot of time 42 on every DR VM.
+void PlantPointInTimeSnapshots(E2EFailbackFaultMatrixStep& m);
+
+// ---- a VM operation failing on one machine at each step ----------------------
+
+// What the failing machine's fault does to the run.
+enum class EStepOutcome {
+  kTolerated,   // the step's failure is only logged: every machine succeeds
+  kMachine,     // the machine fails, the others succeed
+  kWholeGroup,  // the subclient's sequence stops: no machine succeeds
+};
+
+struct SStepFault {
+  const char* name;
+  TMMsg::DROrchestrationType type;
+  int opType;
+  int site;
+  EStepOutcome outcome;
+  void (*lab)(E2EFailbackFaultMatrixStep&) = nullptr;  // what the row adds to the lab before the fault
+};
+
+void PrintTo(const SStepFault& f, std::ostream* os) { *os << f.name; }
+
+class E2EFailbackFaultMatrixStep : public CAfterFailoverMatrix, public ::testing::WithParamInterface<SStepFault> {
+ public:
+  using CVSALabFixture::AddProperty;
+  using CVSALabFixture::AddSnapshot;
+
+ protected:
+  // A point-in-time failover that got through: the DR VM runs the point in
+  // time, the source is off.
+  void ExpectAtPointInTime(int id) {
+    SCOPED_TRACE(id);
+    ExpectMachine(id, true, false, true, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
+    EXPECT_EQ(42, DRVM(id).content);
+  }
+  // One that failed: production stays on the source, the DR VM is back as
+  // it was (off, its replicated content, no failover snapshot) and sync is
+  // as the job found it.
+  void ExpectPointInTimeFailed(int id) {
+    SCOPED_TRACE(id);
+    ExpectMachine(id, false, true, false, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED);
+    EXPECT_EQ(id, DRVM(id).content);
+    EXPECT_FALSE(HasSnapshot(id, kDR, "__OB_FAILOVER__"));
+    EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
+  }
+};
+
+TEST_P(E2EFailbackFaultMatrixStep, OneMachineFailingAStepEndsAsItsTypeLeavesIt) {
+  const SStepFault& f = GetParam();
+  const bool failback = f.type == kFailback;
+  SVSALabSpec lab = failback ? FailedOverSpec(kFailback, 3) : PointInTimeLab(3);
+  const int32_t expected = f.outcome == EStepOutcome::kTolerated ? kSuccess
+                           : f.outcome == EStepOutcome::kMachine ? kCWE
+                                                                 : kFailed;
+  SFaultCase c{f.name, lab, nullptr, expected};
+  c.plant = [this, &f, failback](CFaultMatrix& m) {
+    if (failback) LeaveFailedOverWithWrites();
+    if (!failback) PlantPointInTimeSnapshots(*this);
+    if (f.lab != nullptr) f.lab(*this);
+    m.LabFault(102, f.site, f.opType, ELabFault::kError, 1, 1);
+  };
+  RunCase(c);
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    const bool fails = f.outcome == EStepOutcome::kWholeGroup || (f.outcome == EStepOutcome::kMachine && id == 102);
+    if (failback && fails) ExpectStillFailedOver(id);
+    if (failback && !fails) ExpectFailedBack(id);
+    if (!failback && fails) ExpectPointInTimeFailed(id);
+    if (!failback && !fails) ExpectAtPointInTime(id);
+  }
+}
+
+void PlantPointInTimeSnapshots(E2EFailbackFaultMatrixStep& m) {
+  for (const SVSALabVM& vm : m.VMs()) m.AddSnapshot(vm.replicationId, kDR, vm.destName + "_42", 42);
+}
+
+// The failover snapshots a failover left on the DR VMs, stored as the
+// replications know them.
+void PlantFailoverSnapshots(E2EFailbackFaultMatrixStep& m) {
+  for (const SVSALabVM& vm : m.VMs()) {
+    const std::string ref = m.AddSnapshot(vm.replicationId, kDR, "__OB_FAILOVER__", 7);
+    m.AddProperty(vm.replicationId, VSARepInfo::kPropDestSnapMoref, ref);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2ESteps, E2EFailbackFaultMatrixStep,
+    ::testing::Values(
+        SStepFault{"FailbackSourcePowerOff", kFailback, TMMsg::VM_OPERATION_POWER_OFF, kSource,
+                   EStepOutcome::kTolerated},
+        SStepFault{"FailbackFailoverSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+                   EStepOutcome::kTolerated, PlantFailoverSnapshots},
+        SStepFault{"FailbackPointInTimeSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+                   EStepOutcome::kWholeGroup, PlantPointInTimeSnapshots},
+        SStepFault{"PointInTimeDRPowerOff", kPointInTime, TMMsg::VM_OPERATION_POWER_OFF, kDR, EStepOutcome::kMachine},
+        SStepFault{"PointInTimeSourceShutdown", kPointInTime, TMMsg::VM_OPERATION_SHUTDOWN, kSource,
+                   EStepOutcome::kMachine},
+        SStepFault{"PointInTimeFailoverSnapshot", kPointInTime, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kDR,
+                   EStepOutcome::kMachine},
+        SStepFault{"PointInTimeRevert", kPointInTime, TMMsg::VM_OPERATION_REVERT_SNAPSHOT, kDR,
+                   EStepOutcome::kMachine},
+        SStepFault{"PointInTimeDRPowerOn", kPointInTime, TMMsg::VM_OPERATION_POWER_ON, kDR, EStepOutcome::kMachine},
+        SStepFault{"PointInTimeBackupSnapshotDelete", kPointInTime, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+                   EStepOutcome::kMachine}),
+    [](const ::testing::TestParamInfo<SStepFault>& info) { return std::string(info.param.name); });
 
 // ---- failback ----
 
@@ -90,13 +243,7 @@ TEST_F(E2EFailbackFaultMatrix, ARestoreFailingForOneVMFailsThatMachineOnly) {
 }
 
 TEST_F(E2EFailbackFaultMatrix, AFailedDRSiteBackupFailsBackNothing) {
-  SFaultCase c = FailedOverCase("DR-site backup failed", kFailback, kFailed);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kBackup) != 0; },
-            [] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kBackup), "planted backup failure"); });
-  };
-  RunCase(c);
+  RunCase(FailbackChildFailing("DR-site backup failed", EChildJobType::kBackup));
   for (const SVSALabVM& vm : VMs()) ExpectStillFailedOver(vm.replicationId);
   EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
 }
@@ -116,12 +263,7 @@ TEST_F(E2EFailbackFaultMatrix, ADRVMFailingToShutDownFailsThatMachineOnly) {
 class FailbackFaultMatrixConcurrency : public CAfterFailoverMatrix {};
 
 TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLeavesTheGroupFailedOver) {
-  SFaultCase c = FailedOverCase("kill in the restore wait", kFailback, kKilled);
-  c.plant = [this](CFaultMatrix& m) {
-    LeaveFailedOverWithWrites();
-    m.KillInChildWait(EChildJobType::kSync);
-  };
-  RunCase(c);
+  RunCase(KilledInChildWait(kFailback, EChildJobType::kSync));
   ExpectChildKilled(EChildJobType::kSync);
   EXPECT_EQ(0, Counts().succeeded);
   for (const SVSALabVM& vm : VMs()) {
@@ -134,17 +276,7 @@ TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLe
 // ---- point in time ----
 
 TEST_F(E2EFailbackFaultMatrix, APointInTimeWithoutASnapshotFailsThatMachineOnly) {
-  SVSALabSpec lab = Lab(TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, 2);
-  lab.drOptions = [](CNMessageBase& dr) {
-    CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
-    info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, {101, 102});
-    for (int id : {101, 102}) {
-      CNMessageBase& option = info.AddMsg(TMMsg::DRReplicationInfoFields::kConfigOptions);
-      option.SetInt32(TMMsg::DRConfigOption::kReplicationId, id);
-      option.SetUInt64(TMMsg::DRConfigOption::kPointInTime, 42);
-    }
-  };
-  SFaultCase c{"no snapshot of 102 at the point in time", lab, nullptr, kCWE};
+  SFaultCase c{"no snapshot of 102 at the point in time", PointInTimeLab(2), nullptr, kCWE};
   // Only 101's DR VM has a snapshot of that time; 102's has another.
   c.plant = [this](CFaultMatrix&) {
     AddSnapshot(101, kDR, "vm-101-DR_42", 42);
@@ -214,5 +346,156 @@ TEST_F(E2EFailbackFaultMatrix, AnUndoWhoseSourcePowerOnFailsKeepsThatDRVMRunning
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(id));
   }
 }
+
+// ---- child jobs and kills ------------------------------------------------------
+
+TEST_F(E2EFailbackFaultMatrix, AFailedRestoreJobFailsBackNothingAndDisablesSync) {
+  RunCase(FailbackChildFailing("restore job failed", EChildJobType::kSync));
+  for (const SVSALabVM& vm : VMs()) {
+    ExpectStillFailedOver(vm.replicationId);
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(vm.replicationId));
+  }
+}
+
+TEST_F(FailbackFaultMatrixConcurrency, AKillInTheDRSiteBackupWaitKillsTheBackupAndRestoresNothing) {
+  RunCase(KilledInChildWait(kFailback, EChildJobType::kBackup));
+  ExpectChildKilled(EChildJobType::kBackup);
+  EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
+  for (const SVSALabVM& vm : VMs()) ExpectStillFailedOver(vm.replicationId);
+}
+
+// Two priorities of two machines; the kill lands in the wait between them.
+class AfterFailoverPrioritiesConcurrency : public CAfterFailoverMatrix {
+ protected:
+  static SVSALabSpec TwoPriorities(SVSALabSpec spec) {
+    spec.replications = 4;
+    spec.subclientGroups = 2;
+    spec.priorities = 2;
+    return spec;
+  }
+  static void KillInPriorityWait(CFaultMatrix& m) {
+    m.Steer([] { return CLogSink::Instance().Contains(kNextPriorityWait); }, [&m] { m.Kill(); });
+  }
+};
+
+TEST_F(AfterFailoverPrioritiesConcurrency, AFailbackKilledBetweenPrioritiesKeepsTheFirstFailedBack) {
+  SFaultCase c{"failback killed between priorities", TwoPriorities(FailedOverSpec(kFailback)), nullptr, kCWE};
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    KillInPriorityWait(m);
+  };
+  RunCase(c);
+  for (int id : {101, 102}) ExpectFailedBack(id);
+  for (int id : {103, 104}) ExpectStillFailedOver(id);
+}
+
+TEST_F(AfterFailoverPrioritiesConcurrency, APointInTimeFailoverKilledBetweenPrioritiesLeavesTheSecondUntouched) {
+  SFaultCase c{"point in time killed between priorities", TwoPriorities(PointInTimeLab(4)), nullptr, kCWE};
+  c.plant = [this](CFaultMatrix& m) {
+    for (const SVSALabVM& vm : VMs()) AddSnapshot(vm.replicationId, kDR, vm.destName + "_42", 42);
+    KillInPriorityWait(m);
+  };
+  RunCase(c);
+  for (int id : {101, 102}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(42, DRVM(id).content);
+    EXPECT_TRUE(DRVM(id).poweredOn);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+  }
+  for (int id : {103, 104}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(id, DRVM(id).content);
+    EXPECT_FALSE(DRVM(id).poweredOn);
+    EXPECT_TRUE(SourceVM(id).poweredOn);
+    EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+    EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
+  }
+}
+
+TEST_F(FailbackFaultMatrixConcurrency, AReverseReplicationKilledInItsBackupWaitKeepsTheFailover) {
+  RunCase(KilledInChildWait(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, EChildJobType::kBackup));
+  ExpectChildKilled(EChildJobType::kBackup);
+  EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    SCOPED_TRACE(id);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id));
+    EXPECT_TRUE(DRVM(id).poweredOn);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    EXPECT_EQ(id, SourceVM(id).content);
+    EXPECT_FALSE(HasSnapshot(id, kSource, "__OB_BACKUP__"));
+  }
+}
+
+// The kill does not cut the wait before shutdown short (half an hour, long
+// enough for the kill to land in it); it stops the shutdown after it, and
+// the clean-up puts the DR VMs back.
+TEST_F(FailbackFaultMatrixConcurrency, ATestBootKilledInItsWaitPutsEveryDRVMBack) {
+  SVSALabSpec lab = Lab(TMMsg::DR_ORCHESTRATION_TESTBOOT, 2);
+  lab.drOptions = [](CNMessageBase& dr) {
+    dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions)
+        .SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, 30);
+  };
+  SFaultCase c{"test boot killed in its wait", lab, nullptr, kKilled};
+  c.plant = [](CFaultMatrix& m) {
+    m.Steer([] { return CLogSink::Instance().Contains("[Invoking wait before shutdown]. Checking back in"); },
+            [&m] { m.Kill(); });
+  };
+  RunCase(c);
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(DRVM(id).poweredOn);
+    EXPECT_EQ(id, DRVM(id).content);
+    EXPECT_FALSE(HasSnapshot(id, kDR, "__OB_TESTBOOT__"));
+    EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
+    EXPECT_TRUE(SourceVM(id).poweredOn);
+  }
+}
+
+// A revert or undo killed as the first DR VM shuts down. That machine
+// fails; the others run on their own threads and may have got through.
+// Each failed machine ends "Revert Failover Failed" with sync as the job
+// found it and its source off; an undo hands it back to its DR VM, a revert
+// powers nothing on.
+class RevertFaultMatrixConcurrency : public CAfterFailoverMatrix,
+                                     public ::testing::WithParamInterface<TMMsg::DROrchestrationType> {};
+
+TEST_P(RevertFaultMatrixConcurrency, AKillAtTheFirstDRShutdownFailsThatMachineRevertFailed) {
+  const TMMsg::DROrchestrationType type = GetParam();
+  Seed(FailedOverSpec(type, 3));
+  LeaveFailedOverWithWrites();
+  TriggerOn(101, kDR, TMMsg::VM_OPERATION_SHUTDOWN);
+  const int32_t state = RunDR();
+  EXPECT_EQ(Counts().succeeded > 0 ? kCWE : kKilled, state) << LoggedErrors();
+  CheckEnd(state);
+  EXPECT_FALSE(Machine(101)->IsSuccess());
+  for (const SVSALabVM& vm : VMs()) {
+    const int id = vm.replicationId;
+    SCOPED_TRACE(id);
+    if (Machine(id)->IsSuccess()) {
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(id));
+      EXPECT_FALSE(DRVM(id).poweredOn);
+      continue;
+    }
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED, StoredFailoverStatus(id));
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id));
+    EXPECT_EQ(id, SourceVM(id).content);
+    EXPECT_FALSE(SourceVM(id).poweredOn);
+    if (type == TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER) {
+      EXPECT_TRUE(DRVM(id).poweredOn);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, RevertFaultMatrixConcurrency,
+                         ::testing::Values(TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER,
+                                           TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER),
+                         [](const ::testing::TestParamInfo<TMMsg::DROrchestrationType>& info) {
+                           return std::string(info.param == TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER ? "Undo" : "Revert");
+                         });
 
 }  // namespace
