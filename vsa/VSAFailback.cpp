@@ -16,6 +16,12 @@ namespace {
 
 bool IsFailoverOrPointInTimeSnapshot(const SDROperationCtx& ctx) { return ctx.snapType == 2 || ctx.snapType == 3; }
 
+// The restore replaced the machine's source with its DR VM.
+bool IsRestored(CDRInfo* info) {
+  return info->GetPhaseState(Api::VIRTUAL_APP_PHASE_REPLICATION, Api::DR_SITE_DESTINATION) ==
+         static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+}
+
 // The DR orchestration option a failback schedule's first subtask carries;
 // null when the task has no subtask or the subtask no job options.
 CNMessageBase* DROptionOf(TMMsg::TaskInfo& task) {
@@ -252,7 +258,23 @@ bool CVSAFailback::CleanupDROperationThread(SDROperationCtx& ctx) {
 bool CVSAFailback::Cleanup(const SDRPriority& priority) {
   std::vector<CDRInfo*> list;
   m_orchestrator->GetDRInfoListForPriority(priority, list, 0);
-  PerformVMOperationOnFailure(list, Api::DR_SITE_DESTINATION, Api::VIRTUAL_APP_PHASE_POWER_ON);
+  // A machine that failed after its restore has its source running with
+  // the DR VM's data. The source goes down before the DR VM comes back,
+  // and a source that would not go down keeps the workload: it must never
+  // run at both sites, and "Failback Failed" leaves it on the DR VM.
+  std::vector<CDRInfo*> restored;
+  for (CDRInfo* info : list) {
+    if (info != nullptr && IsRestored(info)) restored.push_back(info);
+  }
+  PerformVMOperationOnFailure(restored, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_SHUTDOWN);
+  std::vector<CDRInfo*> drSide;
+  for (CDRInfo* info : list) {
+    if (info == nullptr) continue;
+    const bool sourceDown = info->GetPhaseState(Api::VIRTUAL_APP_PHASE_SHUTDOWN, Api::DR_SITE_SOURCE) ==
+                            static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+    if (!IsRestored(info) || sourceDown) drSide.push_back(info);
+  }
+  PerformVMOperationOnFailure(drSide, Api::DR_SITE_DESTINATION, Api::VIRTUAL_APP_PHASE_POWER_ON);
   CleanupStatus(list, App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS, true);
   return true;
 }

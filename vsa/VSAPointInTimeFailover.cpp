@@ -53,6 +53,10 @@ bool CVSAPointInTimeFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
   const bool ignoreQuit = ctx.ignoreQuit;
   ctx.ignoreQuit = true;
   for (CDRInfo* info : std::vector<CDRInfo*>(ctx.drInfoList)) {
+    // A step the post-DR operations only log (the IP address) must not
+    // revert a DR VM that goes on to be counted a success; their failure as
+    // a whole comes back here once their row is written.
+    if (IsPostDROperationRunning(info)) continue;
     SDROperationCtx one(ctx);
     one.drInfoList = {info};
     CleanupFailoverSnapshots(one, false);

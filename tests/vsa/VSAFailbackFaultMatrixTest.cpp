@@ -106,11 +106,12 @@ class CAfterFailoverMatrix : public CFaultMatrix {
     EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(id));
   }
   // A machine whose failback failed: production stays on its DR VM and the
-  // source keeps what it held before the failover.
-  void ExpectStillFailedOver(int id) {
+  // source, off, keeps what it held before the failover, or what the DR VM
+  // held when the restore got through before the failure.
+  void ExpectStillFailedOver(int id, bool restored = false) {
     SCOPED_TRACE(id);
     ExpectMachine(id, false, false, true, App::VSA_FAILOVER_STATUS_FAILBACK_FAILED);
-    EXPECT_EQ(id, SourceVM(id).content);
+    EXPECT_EQ(restored ? DRVM(id).content : id, SourceVM(id).content);
   }
 };
 
@@ -126,6 +127,7 @@ void PlantPointInTimeSnapshots(E2EFailbackFaultMatrixStep& m);
 enum class EStepOutcome {
   kTolerated,   // the step's failure is only logged: every machine succeeds
   kMachine,     // the machine fails, the others succeed
+  kRestored,    // the machine fails after its restore, the others succeed
   kWholeGroup,  // the subclient's sequence stops: no machine succeeds
 };
 
@@ -170,8 +172,8 @@ TEST_P(E2EFailbackFaultMatrixStep, OneMachineFailingAStepEndsAsItsTypeLeavesIt) 
   const bool failback = f.type == kFailback;
   SVSALabSpec lab = failback ? FailedOverSpec(kFailback, 3) : PointInTimeLab(3);
   const int32_t expected = f.outcome == EStepOutcome::kTolerated ? kSuccess
-                           : f.outcome == EStepOutcome::kMachine ? kCWE
-                                                                 : kFailed;
+                           : f.outcome == EStepOutcome::kWholeGroup ? kFailed
+                                                                    : kCWE;
   SFaultCase c{f.name, lab, nullptr, expected};
   c.plant = [this, &f, failback](CFaultMatrix& m) {
     if (failback) LeaveFailedOverWithWrites();
@@ -182,8 +184,8 @@ TEST_P(E2EFailbackFaultMatrixStep, OneMachineFailingAStepEndsAsItsTypeLeavesIt) 
   RunCase(c);
   for (const SVSALabVM& vm : VMs()) {
     const int id = vm.replicationId;
-    const bool fails = f.outcome == EStepOutcome::kWholeGroup || (f.outcome == EStepOutcome::kMachine && id == 102);
-    if (failback && fails) ExpectStillFailedOver(id);
+    const bool fails = f.outcome == EStepOutcome::kWholeGroup || (f.outcome != EStepOutcome::kTolerated && id == 102);
+    if (failback && fails) ExpectStillFailedOver(id, f.outcome == EStepOutcome::kRestored);
     if (failback && !fails) ExpectFailedBack(id);
     if (!failback && fails) ExpectPointInTimeFailed(id);
     if (!failback && !fails) ExpectAtPointInTime(id);
@@ -212,6 +214,10 @@ INSTANTIATE_TEST_SUITE_P(
                    EStepOutcome::kTolerated, PlantFailoverSnapshots},
         SStepFault{"FailbackPointInTimeSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
                    EStepOutcome::kWholeGroup, PlantPointInTimeSnapshots},
+        SStepFault{"FailbackBackupSnapshotCreate", kFailback, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kDR,
+                   EStepOutcome::kRestored},
+        SStepFault{"PointInTimeIPAddress", kPointInTime, TMMsg::VM_OPERATION_GET_VM_INFO, kDR,
+                   EStepOutcome::kTolerated},
         SStepFault{"PointInTimeDRPowerOff", kPointInTime, TMMsg::VM_OPERATION_POWER_OFF, kDR, EStepOutcome::kMachine},
         SStepFault{"PointInTimeSourceShutdown", kPointInTime, TMMsg::VM_OPERATION_SHUTDOWN, kSource,
                    EStepOutcome::kMachine},
@@ -256,6 +262,22 @@ TEST_F(E2EFailbackFaultMatrix, ADRVMFailingToShutDownFailsThatMachineOnly) {
   };
   RunCase(c);
   ExpectStillFailedOver(102);
+  ExpectFailedBack(101);
+  ExpectFailedBack(103);
+}
+
+// The backup snapshot fails after 102's restore and its restored source
+// will not shut down: the source keeps the workload, the DR VM stays off.
+TEST_F(E2EFailbackFaultMatrix, ARestoredSourceThatWillNotShutDownKeepsTheDRVMOff) {
+  SFaultCase c = FailedOverCase("backup snapshot and source shutdown of 102 failed", kFailback, kCWE);
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    m.LabFault(102, kDR, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, ELabFault::kError, 1, 1);
+    m.LabFault(102, kSource, TMMsg::VM_OPERATION_SHUTDOWN, ELabFault::kError, 1, 1);
+  };
+  RunCase(c);
+  ExpectMachine(102, false, true, false, App::VSA_FAILOVER_STATUS_FAILBACK_FAILED);
+  EXPECT_EQ(DRVM(102).content, SourceVM(102).content);
   ExpectFailedBack(101);
   ExpectFailedBack(103);
 }
