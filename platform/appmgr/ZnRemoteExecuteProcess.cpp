@@ -9,6 +9,7 @@
 #include "core/RequestTap.h"
 #include "db/DBConnection.h"
 #include "core/Mutex.h"
+#include "core/StopState.h"
 #include "msg/MsgClasses.h"
 #include "sync/ZnThread.h"
 #include "time/PlatformClock.h"
@@ -22,6 +23,7 @@ struct SHandlerRun {
   CMutex mutex;
   std::condition_variable done;
   bool finished DR_GUARDED_BY(mutex) = false;
+  bool cutShort DR_GUARDED_BY(mutex) = false;  // a platform wait of the handler ended for the stop request
   SRemoteOutcome outcome DR_GUARDED_BY(mutex);
 };
 
@@ -30,9 +32,11 @@ void* RunHandler(void* arg) {
   SRemoteOutcome outcome = (*run->handler)(*run->command);
   // The handler's database connections belong to this thread.
   CDBConnection::CloseThreadConnections();
+  const CStopState* stop = CStopState::Current();
   {
     CMutexLock lock(run->mutex);
     run->outcome = outcome;
+    run->cutShort = stop != nullptr && stop->Honoured();
     run->finished = true;
   }
   run->done.notify_all();
@@ -95,20 +99,26 @@ int ZnRemoteExecuteProcess::Run(const RemoteExecHandler& handler, const SRemoteC
     outcome.error = "Cannot start the remote process";
     return kLaunchUnreachable;
   }
-  bool finished = false;
   {
     CMutexLock lock(run.mutex);
     const uint64_t ms = m_timeoutSeconds > 0 ? static_cast<uint64_t>(m_timeoutSeconds) * 1000u : kWaitForever;
     CPlatformClock::Instance().WaitOn(
         lock.Native(), run.done, ms, "ZnRemoteExecuteProcess", [&run]() DR_REQUIRES(run.mutex) { return run.finished; },
         false);
-    finished = run.finished;
-    if (finished) outcome = run.outcome;
+    // A handler past its time is asked to stop; its platform waits end at once.
+    if (!run.finished) thread.requestStop();
   }
-  // A handler past its time is asked to stop; its platform waits end at once.
-  if (!finished) thread.requestStop();
   thread.join();
-  if (finished) return 0;
+  // A handler takes platform time only in its platform waits: one still
+  // running at the time-out merely ran late on a loaded machine and keeps
+  // its answer. Only a wait the stop request ended is a time-out.
+  bool timedOut = false;
+  {
+    CMutexLock lock(run.mutex);
+    timedOut = run.cutShort;
+    if (!timedOut) outcome = run.outcome;
+  }
+  if (!timedOut) return 0;
   outcome = SRemoteOutcome();
   outcome.error = "Remote process timed out after [" + std::to_string(m_timeoutSeconds) + "] seconds";
   return kLaunchTimedOut;

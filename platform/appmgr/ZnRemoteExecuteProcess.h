@@ -13,7 +13,9 @@
 //   client;
 // - kLaunchBadRequest, kLaunchUnknownClient, kLaunchUnreachable (the client
 //   is marked unreachable, or the handler says so), kLaunchTimedOut (the
-//   handler outlived the time-out on the platform clock): ZNGui::GenericResp
+//   handler was still blocked in a platform wait at the time-out on the
+//   platform clock; one merely still running keeps its answer, since a
+//   handler takes platform time only in its waits): ZNGui::GenericResp
 //   with the remote agent's own error code (kReply..., not the launch
 //   result) and a text.
 //

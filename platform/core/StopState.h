@@ -12,12 +12,16 @@
 
 class CStopState {
  public:
-  CStopState() : m_stop(false) {}
+  CStopState() : m_stop(false), m_honoured(false) {}
   CStopState(const CStopState&) = delete;
   CStopState& operator=(const CStopState&) = delete;
 
   void RequestStop() { m_stop.store(true, std::memory_order_release); }
   bool StopRequested() const { return m_stop.load(std::memory_order_acquire); }
+  // A blocking platform call returned early for the request: the thread was
+  // held up by a wait, not merely still running, when it was asked to stop.
+  void NoteHonoured() { m_honoured.store(true, std::memory_order_release); }
+  bool Honoured() const { return m_honoured.load(std::memory_order_acquire); }
 
   // The stop state of the calling thread; null for threads nobody can stop.
   static CStopState* Current();
@@ -28,4 +32,5 @@ class CStopState {
 
  private:
   std::atomic<bool> m_stop;
+  std::atomic<bool> m_honoured;
 };

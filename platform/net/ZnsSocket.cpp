@@ -25,9 +25,12 @@ ZnsDeadline ZnsDeadlineAfterSeconds(int seconds) {
 }
 
 EZnsWait ZnsWaitFd(int fd, short events, ZnsDeadline deadline) {
-  const CStopState* stop = CStopState::Current();
+  CStopState* stop = CStopState::Current();
   for (;;) {
-    if (stop && stop->StopRequested()) return EZnsWait::Stopped;
+    if (stop && stop->StopRequested()) {
+      stop->NoteHonoured();
+      return EZnsWait::Stopped;
+    }
     const auto now = CPlatformClock::SteadyClock::now();
     if (now >= deadline) {
       // One last look, so a reply that is already there is not lost to a

@@ -192,7 +192,9 @@ EWaitResult CPlatformClock::Sleep(uint64_t ms, const char* reason) {
   Record(ms, reason);
   if (ms == 0) {
     std::this_thread::yield();
-    return CStopState::CurrentStopRequested() ? EWaitResult::Stopped : EWaitResult::Timeout;
+    if (!CStopState::CurrentStopRequested()) return EWaitResult::Timeout;
+    CStopState::Current()->NoteHonoured();
+    return EWaitResult::Stopped;
   }
   thread_local std::mutex t_mutex;
   thread_local std::condition_variable t_cv;
@@ -219,11 +221,14 @@ EWaitResult CPlatformClock::WaitUntil(std::unique_lock<std::mutex>& lk, std::con
   const uint64_t watchdogMs = WatchdogMs();
   const SteadyClock::time_point watchdogAt =
       watchdogMs ? start + std::chrono::milliseconds(watchdogMs) : SteadyClock::time_point::max();
-  const CStopState* stop = CStopState::Current();
+  CStopState* stop = CStopState::Current();
 
   for (;;) {
     if (pred()) return EWaitResult::Ready;
-    if (stop && stop->StopRequested()) return EWaitResult::Stopped;
+    if (stop && stop->StopRequested()) {
+      stop->NoteHonoured();
+      return EWaitResult::Stopped;
+    }
     SteadyClock::time_point now = SteadyClock::now();
     if (now >= deadline) return EWaitResult::Timeout;
     if (now >= watchdogAt) {

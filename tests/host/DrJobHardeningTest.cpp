@@ -16,6 +16,8 @@
 #include "host/DrJobTestSupport.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
+#include "msg/MsgEnums.h"
+#include "vm/HypervisorLab.h"
 
 namespace {
 
@@ -57,10 +59,19 @@ class E2EDrJobHardening : public drtest::CDrJobLabTest {
 
 TEST_F(E2EDrJobHardening, SecondRunOfARunningJobIsRefusedAndLeavesTheKillForTheFirst) {
   const long long jobId = 4294967301LL;
+  // The first run's shutdown of a source VM records a kill and hangs: the
+  // first run holds its job, unable to act on the kill, until released.
+  for (ELabFault kind : {ELabFault::kKillJob, ELabFault::kHang}) {
+    SLabFault fault;
+    fault.opType = TMMsg::VM_OPERATION_SHUTDOWN;
+    fault.vm = "src-101";
+    fault.kind = kind;
+    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+  }
   drtest::CChildProcess first;
   StartSlowRun(first, jobId);
+  ASSERT_TRUE(drtest::Eventually([&] { return Job(jobId).controlOp == 1; }));
 
-  ASSERT_EQ(0, Host("control --db " + m_db + " --job 4294967301 kill").code);
   SResult second = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 4294967301");
 
   EXPECT_EQ(3, second.code) << second.output;
@@ -71,6 +82,7 @@ TEST_F(E2EDrJobHardening, SecondRunOfARunningJobIsRefusedAndLeavesTheKillForTheF
   EXPECT_EQ(1, Job(jobId).controlOp);
   EXPECT_EQ("2", drtest::RestartString(jobId));
 
+  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
   EXPECT_EQ(9, ExitCode(first.Wait()));  // the first run saw the kill
   EXPECT_EQ("Killed", Job(jobId).status);
 }

@@ -18,6 +18,7 @@
 #include "appmgr/ZnRemoteExecuteProcess.h"
 #include "core/Mutex.h"
 #include "core/RequestTap.h"
+#include "core/StopState.h"
 #include "services/DRAppManager.h"
 
 namespace {
@@ -218,6 +219,25 @@ TEST_F(RemoteCommandTest, AHandlerOutlivingTheTimeOutIsStoppedAndTheLaunchFails)
   EXPECT_EQ(Remote::kLaunchTimedOut, Journal()[0].result);
   // The time-out is the platform's own wait, not one of the job's.
   EXPECT_EQ(0u, CPlatformClock::Instance().CountWaits(60000));
+}
+
+TEST_F(RemoteCommandTest, AHandlerStillRunningAtTheTimeOutKeepsItsAnswer) {
+  CPlatformClock::Instance().SetScale(m_scale);
+  CScopedHandler<int, RemoteExecHandler> served(Remote::Handlers(), kDbClient, m_handler.Handler());
+  m_handler.answer.exitCode = 3;
+  // Busy, never in a platform wait, until the caller's time-out has passed
+  // and asked it to stop: a handler a loaded machine ran late.
+  bool asked = false;
+  m_handler.during = [&asked] {
+    drtest::Eventually([] { return CStopState::CurrentStopRequested(); });
+    asked = CStopState::CurrentStopRequested();
+  };
+
+  EXPECT_FALSE(Run(kDbClient, "sh dbstartup.sh", "db5 /u01"));
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(Logged("Failed to execute process on remote machine [db5] with exit code [3]"));
+  EXPECT_EQ(0, Journal()[0].result);
+  EXPECT_EQ(3, Journal()[0].exitCode);
 }
 
 TEST_F(RemoteCommandTest, ShellTextReachesTheHandlerAsLiteralArgumentsAndRunsNothing) {
