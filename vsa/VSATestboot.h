@@ -37,6 +37,9 @@ class CVSATestboot : public CVSADRBase {
   static Api::DRSite TestbootSite(VSARepInfo* vsa);
   // Whether the earlier run recorded the phase as succeeded for the machine.
   bool RestartHistorySucceeded(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
+  // Whether the earlier run left the create of the machine's test-boot
+  // snapshot in progress and the snapshot is on the VM.
+  bool IsTestbootSnapshotLeftByKilledCreate(SDROperationCtx& ctx, CDRInfo* info);
 
   [[maybe_unused]] CGenericDR* m_drObject;
   EvEvent m_event;

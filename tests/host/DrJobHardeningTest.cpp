@@ -42,12 +42,6 @@ class E2EDrJobHardening : public drtest::CDrJobLabTest {
     FAIL() << "the background run never started";
   }
 
-  static void Sql(const std::string& sql) {
-    CDBConnection* c = CDBConnection::ForThread();
-    ASSERT_NE(nullptr, c);
-    ASSERT_EQ(DB_OK, c->Exec(sql)) << c->LastErrorText();
-  }
-
   static SJobRecord Job(long long jobId) {
     SJobRecord job;
     EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));

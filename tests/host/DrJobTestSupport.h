@@ -146,6 +146,12 @@ class CDrJobLabTest : public testing::Test {
     drtest::RemoveTree(m_dir);
   }
   SResult Host(const std::string& args) { return RunDrJob(args, m_dir); }
+  // A statement on the lab's database, e.g. a trigger that holds a write back.
+  static void Sql(const std::string& sql) {
+    CDBConnection* c = CDBConnection::ForThread();
+    ASSERT_NE(nullptr, c);
+    ASSERT_EQ(DB_OK, c->Exec(sql)) << c->LastErrorText();
+  }
   // The host in another process, at a time scale of its own, whose output
   // Finish reads once it ends.
   void StartHost(CChildProcess& run, const std::string& args, const std::string& scale = "0.001") {

@@ -252,6 +252,35 @@ TEST_F(E2EDrJobTypesRestart, ATestBootKilledInItsWaitRemovesItsSnapshotFirstAndP
   }
 }
 
+TEST_F(E2EDrJobTypesRestart, ATestBootKilledBetweenASnapshotAndItsRowTakesNoSecondSnapshotOnRestart) {
+  const std::vector<std::string> seeded = SnapshotNames(kSampleDestinationInstanceId, Dest(102));
+  // Machine 102's snapshot is taken but its create row never reads done, as
+  // when the kill lands between the two.
+  const std::string createDone = " ON App_VirtualAppJobStats WHEN NEW.replicationId = 102 AND NEW.phase = " +
+                                 std::to_string(Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT) + " AND NEW.status = " +
+                                 std::to_string(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) +
+                                 " BEGIN SELECT RAISE(IGNORE); END";
+  Sql("CREATE TRIGGER create_row_held_u BEFORE UPDATE OF status" + createDone);
+  Sql("CREATE TRIGGER create_row_held_i BEFORE INSERT" + createDone);
+  drtest::CChildProcess run;
+  StartRun(run, "0.05", {"--type", "testboot", "--job-id", "806", "--testboot-wait", "1"});
+  KillWhen(run, [&] { return VM(kSampleDestinationInstanceId, Dest(102)).poweredOn; });
+  std::vector<SPhaseRowRecord> rows;
+  ASSERT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(806, rows));
+  const auto create = std::find_if(rows.begin(), rows.end(), [](const SPhaseRowRecord& r) {
+    return r.replicationId == 102 && r.phase == Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT;
+  });
+  ASSERT_NE(rows.end(), create);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, create->status);
+  Sql("DROP TRIGGER create_row_held_u; DROP TRIGGER create_row_held_i");
+
+  const SResult again = Rerun(806, "testboot");
+  EXPECT_EQ(0, again.code) << again.output;
+  ExpectSettled(806);
+  EXPECT_EQ(seeded, SnapshotNames(kSampleDestinationInstanceId, Dest(102)));
+  EXPECT_FALSE(VM(kSampleDestinationInstanceId, Dest(102)).poweredOn);
+}
+
 TEST_F(E2EDrJobTypesRestart, ARevertKilledBetweenPrioritiesFinishesOnRestart) {
   FailOver();
   for (const SSampleVM& vm : kSampleVMs) {
