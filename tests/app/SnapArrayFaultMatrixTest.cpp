@@ -466,7 +466,7 @@ TEST_F(SnapArrayFaultMatrixConcurrency, AKillAtAHungUnmountFailsTheUndoTestOfThe
   CheckEnd({{undone, undone}, {kMirrored, kMirrored}, {true, true}});
 }
 
-TEST_F(SnapArrayFaultMatrixConcurrency, ASuspendAtAHungUnmountKeepsTheUndoTestOfTheMachinesNotYetUnmountedForTheRestart) {
+TEST_F(SnapArrayFaultMatrixConcurrency, ASuspendAtAHungUnmountLeavesTheMachinesNotYetUnmountedToTheRestart) {
   SeedTwo();
   ASSERT_EQ(kSuccess, RunJob(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
   PlantLabFault(TMMsg::VM_OPERATION_SNAP_UNMOUNT, Name(1), ELabFault::kHang);
