@@ -170,6 +170,12 @@ bool CDRBase::ProcessIDABatchOp(IDRContext& context, SDROperationCtx& ctx) {
 }
 
 void CDRBase::Complete(SDROperationCtx& ctx) {
+  // A suspended job records no phase, so a machine's last phase may be a
+  // step before the one the suspension stopped; the restart completes them.
+  if (m_jobManager->IsJobSuspended()) {
+    m_event.Debug("Complete", "DR job [%lld] is suspended; no machine completed", static_cast<long long>(m_jobId));
+    return;
+  }
   FilterSuccessList(ctx);
   for (CDRInfo* info : ctx.drInfoList) {
     IRepInfo* rep = info->GetRepInfo();

@@ -69,19 +69,21 @@ class CSnapArrayFaultMatrix : public CSnapArrayLabFixture {
   // The job (the next RunJob's) is killed once ready() holds; when then is
   // given it runs after the kill.
   void KillWhen(std::function<bool()> ready, std::function<void()> then = nullptr) {
-    const long long job = JobId() == 0 ? kJob : JobId() + 1;
-    m_steer.Start(job, std::move(ready), [job, then] {
-      CJobStore::SetControlOperation(job, 1);
-      if (then) then();
-    });
+    StopWhen(1, std::move(ready), std::move(then));
+  }
+  // As KillWhen, suspending the job.
+  void SuspendWhen(std::function<bool()> ready, std::function<void()> then = nullptr) {
+    StopWhen(2, std::move(ready), std::move(then));
   }
 
-  // Runs the job, then (after afterRun: another process's lock given back)
-  // the checks of every case.
-  int32_t Run(TMMsg::DROrchestrationType type, const std::function<void()>& afterRun = nullptr) {
+  // Runs the job (the last one's restart with a restart string), then
+  // (after afterRun: another process's lock given back) the checks of every
+  // case.
+  int32_t Run(TMMsg::DROrchestrationType type, const std::function<void()>& afterRun = nullptr,
+              const std::string& restart = "") {
     CLogSink::Instance().ClearCapture();
     m_type = type;
-    const int32_t state = RunJob(type);
+    const int32_t state = RunJob(type, restart);
     if (m_steer.Started()) {
       EXPECT_TRUE(m_steer.Join()) << "the steering thread did not end";
     }
@@ -163,6 +165,17 @@ class CSnapArrayFaultMatrix : public CSnapArrayLabFixture {
 
   TMMsg::DROrchestrationType m_type = kPlanned;
   bool m_twoGroups = false;
+
+ private:
+  void StopWhen(int controlOp, std::function<bool()> ready, std::function<void()> then) {
+    const long long job = JobId() == 0 ? kJob : JobId() + 1;
+    m_steer.Start(job, std::move(ready), [job, controlOp, then] {
+      CJobStore::SetControlOperation(job, controlOp);
+      if (then) then();
+    });
+  }
+
+ protected:
   CFaultSteer m_steer;
 };
 
@@ -451,6 +464,30 @@ TEST_F(SnapArrayFaultMatrixConcurrency, AKillAtAHungUnmountFailsTheUndoTestOfThe
   ASSERT_TRUE(CHypervisorLab::ClearFaults());
   EXPECT_EQ(kSuccess, Run(TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
   CheckEnd({{undone, undone}, {kMirrored, kMirrored}, {true, true}});
+}
+
+TEST_F(SnapArrayFaultMatrixConcurrency, ASuspendAtAHungUnmountLeavesTheMachinesNotYetUnmountedToTheRestart) {
+  SeedTwo();
+  ASSERT_EQ(kSuccess, RunJob(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
+  PlantLabFault(TMMsg::VM_OPERATION_SNAP_UNMOUNT, Name(1), ELabFault::kHang);
+  SuspendWhen([] { return CHypervisorLab::HungCalls() == 1; }, [] { CHypervisorLab::ReleaseHangs(); });
+  EXPECT_EQ(kSuspended, Run(TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) << faultmatrix::LoggedErrors();
+  // Nothing is completed in a suspended job: machine 2 still has its test VM
+  // and keeps its status; machine 1's unmount ended but went unrecorded.
+  const SMachineEnd unmounted{App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS, true, false};
+  const SMachineEnd testing{App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS, true, true};
+  CheckEnd({{unmounted, testing}, {kMirrored, kMirrored}, {true, true}});
+  EXPECT_FALSE(Machine(2)->IsSuccess());
+  EXPECT_FALSE(Logged("DR complete for replication [2]"));
+
+  // The restart of the same job unmounts what the suspension left mounted.
+  m_steer.Stop();
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  EXPECT_EQ(kSuccess, Run(TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER, nullptr, "1")) << faultmatrix::LoggedErrors();
+  const SMachineEnd undone{App::DR_TEST_FAILOVER_STATUS_NONE, true, false};
+  CheckEnd({{undone, undone}, {kMirrored, kMirrored}, {true, true}});
+  EXPECT_EQ(kSuccess, RowOf(2, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT).status);
+  EXPECT_EQ(kSuccess, RowOf(1, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT).status);
 }
 
 }  // namespace

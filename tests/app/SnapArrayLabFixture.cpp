@@ -101,9 +101,13 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
 
 int32_t CSnapArrayLabFixture::RunJob(TMMsg::DROrchestrationType type, const std::string& restart) {
   m_dr.reset();
-  m_jobId = m_jobId == 0 ? kJob : m_jobId + 1;
-  CJobContext::SetCurrentJobId(m_jobId);
-  StartJob(JobOptions(false), restart, m_jobId);
+  if (restart.empty() || m_jobId == 0) {
+    m_jobId = m_jobId == 0 ? kJob : m_jobId + 1;
+    CJobContext::SetCurrentJobId(m_jobId);
+    StartJob(JobOptions(false), restart, m_jobId);
+  } else {
+    RestartJob(m_jobId, restart);
+  }
   m_dr.reset(IDROrchestrator::CreateObject(type));
   if (m_dr == nullptr) return -1;
   DRInitParams params{m_jm.get()};

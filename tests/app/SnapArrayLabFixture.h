@@ -59,7 +59,7 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   void Seed(const std::vector<SSnapLabVM>& vms);
   // One DR job of the type on the group, Initialize and Run as the host
   // does: the job's final state (-1 when it could not start).
-  // With a restart string the job is a restarted one.
+  // With a restart string the last job (stopped) runs again as its restart.
   int32_t RunJob(TMMsg::DROrchestrationType type, const std::string& restart = "");
   // The job the last RunJob ran.
   long long JobId() const { return m_jobId; }

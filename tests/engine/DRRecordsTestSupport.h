@@ -106,6 +106,19 @@ class CDRRecordsTestBase : public CServicesTestBase {
     return *m_jm;
   }
 
+  // The stopped job jobId running again as its restart, with a job manager
+  // of its own.
+  CDRJobManager& RestartJob(long long jobId, const std::string& restart = "1") {
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::SetStatus(jobId, "Running", 0.0));
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(jobId, 0));
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::SetRestartString(jobId, restart));
+    m_client.reset(new ZNDROrchestrationClnt(jobId));
+    m_jm.reset(new CDRJobManager());
+    EXPECT_TRUE(m_jm->Initialize(*m_client, 0, 2));
+    EXPECT_TRUE(m_jm->IsJobRestarted());
+    return *m_jm;
+  }
+
   static std::vector<SPhaseRow> PhaseRows(long long jobId = kJob) {
     std::vector<SPhaseRow> rows;
     CDBConnection* c = CDBConnection::ForThread();

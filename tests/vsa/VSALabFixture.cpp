@@ -382,13 +382,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
 void CVSALabFixture::Restart() {
   m_context.reset();
   m_dr.reset();
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetStatus(kJob, "Running", 0.0));
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 0));
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetRestartString(kJob, "1"));
-  m_client.reset(new ZNDROrchestrationClnt(kJob));
-  m_jm.reset(new CDRJobManager());
-  ASSERT_TRUE(m_jm->Initialize(*m_client, 0, 2));
-  ASSERT_TRUE(m_jm->IsJobRestarted());
+  RestartJob(kJob);
   m_dr.reset(NewOrchestrator());
   DRInitParams params{m_jm.get()};
   ASSERT_TRUE(m_dr->Initialize(params));
