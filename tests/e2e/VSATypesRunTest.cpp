@@ -344,6 +344,48 @@ TEST_F(E2EVSATypes, TestBootSkipsAReplicationThatIsFailingOver) {
   EXPECT_EQ(std::vector<std::string>{CHypervisorLab::kBackupSnapshotName}, SnapshotNames(101, 1));
 }
 
+// The wait before shutdown a test boot asks the clock for, with the delay
+// in minutes. The run's thread is asked to stop once
+// the clock records the request: the stop ends the wait, which at the
+// test's scale could last for weeks, and the rest of the run goes on.
+class E2EVSATestbootWait : public E2EVSATypes {
+ protected:
+  uint64_t RequestedWaitMs(int minutes, bool keepAdapters) {
+    SVSALabSpec spec;
+    spec.replications = 1;
+    spec.drType = TMMsg::DR_ORCHESTRATION_TESTBOOT;
+    spec.operationClasses = true;
+    spec.drOptions = [minutes, keepAdapters](CNMessageBase& dr) {
+      CNMessageBase& advanced = dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
+      advanced.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, minutes);
+      if (keepAdapters) advanced.SetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter, 1);
+    };
+    Seed(spec);
+    CPlatformClock::Instance().ClearRecords();
+    uint64_t requested = 0;
+    {
+      drtest::CTestThread run([this] { RunDR(); }, "test boot");
+      EXPECT_TRUE(drtest::Eventually([&requested] {
+        for (const SWaitRecord& w : CPlatformClock::Instance().Records()) {
+          if (w.reason == "DRJobManager" && w.requestedMs >= 60000) requested = w.requestedMs;
+        }
+        return requested != 0;
+      }));
+    }
+    return requested;
+  }
+};
+
+TEST_F(E2EVSATestbootWait, ADelayOfMoreMinutesThan32BitMillisecondsHoldWaitsTheLongestWaitAndLogsTheMinutes) {
+  EXPECT_EQ(2147483647u, RequestedWaitMs(40000, false));
+  EXPECT_TRUE(LoggedLine("Wait before shutdown of [40000] minute(s): [2147483647] ms"));
+}
+
+TEST_F(E2EVSATestbootWait, ANegativeDelayCountsAsNoneSoAVMWithItsAdaptersKeptRunsTheDefaultHour) {
+  EXPECT_EQ(3600000u, RequestedWaitMs(-5, true));
+  EXPECT_TRUE(LoggedLine("Wait before shutdown of [-5] minute(s): [3600000] ms"));
+}
+
 // ---- revert and undo ----
 
 TEST_F(E2EVSATypes, RevertFailoverBringsBackTheSourceFromItsSnapshotAndEnablesSync) {
