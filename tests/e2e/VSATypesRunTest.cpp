@@ -30,6 +30,7 @@ class E2EVSATypes : public CVSALabFixture {
       }
     }
     CIndexBrowseClient::FailFullBrowses(0);
+    CIndexBrowseClient::MalformNetworksOf("");
     // No path of a run keeps a browse client.
     EXPECT_EQ(0, CIndexBrowseClient::Live());
     CVSALabFixture::TearDown();
@@ -235,6 +236,24 @@ TEST_F(E2EVSATypes, AReplicationWithoutASourceNameCannotBeRestoredAndTheDRVMsRun
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(vm.replicationId));
     EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
     EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
+  }
+}
+
+TEST_F(E2EVSATypes, ABrowsedVMWhoseNetworksDoNotParseStopsTheRestoreOfItsWholeTaskGroup) {
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
+  ASSERT_TRUE(CIndexBrowseClient::MalformNetworksOf(VM(102).sourceGuid));
+  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  EXPECT_TRUE(LoggedLine("Failed to unserialize the Message ["));
+  EXPECT_TRUE(LoggedLine("] to IdxMetadata::VMNetworks object"));
+  // No restore was started, for 101 either: its request needed 102's entry.
+  EXPECT_EQ(0u, Count(EChildJobType::kSync));
+  for (const SVSALabVM& vm : VMs()) {
+    SCOPED_TRACE(vm.replicationId);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(vm.replicationId));
+    EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
+    EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
+    EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
+              RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_REPLICATION).status);
   }
 }
 
