@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,38 @@ TEST_F(E2EVSATypes, ABrowsedVMWhoseNetworksDoNotParseStopsTheRestoreOfItsWholeTa
     EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
     EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
               RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_REPLICATION).status);
+  }
+}
+
+TEST_F(E2EVSATypes, AMixedGroupClearsTheSourceSnapshotsOfItsReplicaSyncDirectVMOnlyAndFailsBackBoth) {
+  SVSALabSpec spec;
+  spec.tasksPerGroup = 2;
+  spec.replicaSyncDirectTasks = {kFirstTask};
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK, 2, spec);
+  ASSERT_EQ(kFirstTask, VM(101).taskId);
+  ASSERT_NE(kFirstTask, VM(102).taskId);
+  AddSnapshot(101, 0, "left-on-101");
+  AddSnapshot(102, 0, "left-on-102");
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  const std::vector<std::string> deletes = SnapshotRequests(TMMsg::VM_OPERATION_DELETE_SNAPSHOT);
+  const auto sentTo = [&deletes](const std::string& guid, const std::string& name) {
+    return std::count_if(deletes.begin(), deletes.end(), [&](const std::string& d) {
+      return d.rfind(guid + " " + name + " ", 0) == 0;
+    });
+  };
+  // Before the sync, the replica-sync-direct VM's own source snapshots go;
+  // the other VM's are none of that step's business.
+  EXPECT_EQ(1, sentTo(VM(101).sourceGuid, "left-on-101"));
+  EXPECT_EQ(0, sentTo(VM(102).sourceGuid, "left-on-102"));
+  EXPECT_TRUE(LoggedLine("Querying snapshots for vm [" + VM(101).sourceGuid + "] on SITE [Source]"));
+  EXPECT_FALSE(LoggedLine("Querying snapshots for vm [" + VM(102).sourceGuid + "] on SITE [Source]"));
+  // One restore per task group, each from a browse of its own.
+  EXPECT_EQ(2u, Count(EChildJobType::kSync));
+  for (const SVSALabVM& vm : VMs()) {
+    SCOPED_TRACE(vm.replicationId);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(vm.replicationId));
+    EXPECT_EQ(DRVM(vm.replicationId).content, SourceVM(vm.replicationId).content);
+    EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
   }
 }
 
