@@ -11,6 +11,7 @@
 namespace {
 
 const char kFullBrowseFailures[] = "browse.full.failures";
+const char kMalformedNetworks[] = "browse.networks.malformed";
 
 // Takes one planted failure of a full browse; true when there was one.
 bool TakeFullBrowseFailure() {
@@ -36,7 +37,7 @@ bool BackedUpVM(const SLabReplica& replica, SLabVM& vm) {
   return CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, vm) == EStoreResult::kOk;
 }
 
-void FillVMMetadata(const SLabVM& vm, CNMessageBase& meta) {
+void FillVMMetadata(const SLabVM& vm, bool malformedNetworks, CNMessageBase& meta) {
   using Meta = IdxMetadata::VirtualServerIdxMetaData;
   meta.SetString(Meta::kField1, vm.host);
   meta.SetString(Meta::kDatastore, vm.datastores.empty() ? std::string() : vm.datastores.front());
@@ -54,7 +55,12 @@ void FillVMMetadata(const SLabVM& vm, CNMessageBase& meta) {
     n.SetString(IdxMetadata::VMNetwork::kField5, nic.connected ? "connected" : "disconnected");
   }
   std::string text;
-  if (!vm.nics.empty() && networks.serializeUTF8(text)) meta.SetString(Meta::kNetworks, text);
+  if (!networks.serializeUTF8(text)) return;
+  if (malformedNetworks) {
+    meta.SetString(Meta::kNetworks, text.substr(0, text.size() / 2));
+  } else if (!vm.nics.empty()) {
+    meta.SetString(Meta::kNetworks, text);
+  }
 }
 
 CNMessageBase& NewEntry(CNMessageBase& result, const std::string& name, const std::string& path) {
@@ -71,6 +77,7 @@ CNMessageBase& VMMetadataOf(CNMessageBase& entry) {
 }
 
 bool ListVMs(int subclientId, long long toTime, CNMessageBase& result) {
+  const std::string malformed = CLabStore::GetKnob(kMalformedNetworks, "");
   std::vector<SSourcedReplication> replications;
   if (CReplicationSources::OfSubclient(subclientId, replications) != EStoreResult::kOk) return false;
   for (const SSourcedReplication& r : replications) {
@@ -83,7 +90,7 @@ bool ListVMs(int subclientId, long long toTime, CNMessageBase& result) {
     SLabVM vm;
     if (!BackedUpVM(replica, vm)) continue;
     CNMessageBase& entry = NewEntry(result, replica.sourceGuid, "\\" + replica.sourceGuid);
-    FillVMMetadata(vm, VMMetadataOf(entry));
+    FillVMMetadata(vm, !malformed.empty() && malformed == replica.sourceGuid, VMMetadataOf(entry));
   }
   return true;
 }
@@ -121,6 +128,11 @@ long CIndexBrowseClient::Live() { return s_live.load(); }
 bool CIndexBrowseClient::FailFullBrowses(int count) {
   return count > 0 ? CLabStore::SetKnob(kFullBrowseFailures, std::to_string(count))
                    : CLabStore::ClearKnob(kFullBrowseFailures);
+}
+
+bool CIndexBrowseClient::MalformNetworksOf(const std::string& sourceGuid) {
+  return sourceGuid.empty() ? CLabStore::ClearKnob(kMalformedNetworks)
+                            : CLabStore::SetKnob(kMalformedNetworks, sourceGuid);
 }
 
 int CIndexBrowseClient::Initialize(const databrowse::BrowseRequest& request, void*, int, void*, void*) {

@@ -12,7 +12,8 @@
 // - Mode 6 lists the files of the VM at the path: one "<name>-disk-<n>.vmdk"
 //   per disk and its "<name>.vmx", each with index metadata field 2 (the
 //   VM's first datastore).
-// - A stored fault fails the next n full browses (mode 4).
+// - A stored fault fails the next n full browses (mode 4); another makes the
+//   networks (field 23) of one VM's entries a text that does not parse.
 //
 // Every client counts itself while it lives (Live), so a test can see that
 // no caller keeps one.
@@ -43,6 +44,9 @@ class CIndexBrowseClient {
   static long Live();
   // Fails the next count full browses (stored; 0 clears).
   static bool FailFullBrowses(int count);
+  // The entries of the VM of that source GUID carry networks metadata cut
+  // short, as a damaged index answers it (stored; empty clears).
+  static bool MalformNetworksOf(const std::string& sourceGuid);
 
   static constexpr int kModeVMs = 4;
   static constexpr int kModeFiles = 6;

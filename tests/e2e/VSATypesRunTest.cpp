@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ class E2EVSATypes : public CVSALabFixture {
       }
     }
     CIndexBrowseClient::FailFullBrowses(0);
+    CIndexBrowseClient::MalformNetworksOf("");
     // No path of a run keeps a browse client.
     EXPECT_EQ(0, CIndexBrowseClient::Live());
     CVSALabFixture::TearDown();
@@ -48,6 +50,17 @@ class E2EVSATypes : public CVSALabFixture {
 
   // The DR job's child jobs of a type.
   static size_t Count(EChildJobType type) { return ChildJobs(type).size(); }
+
+  // A failback that failed every machine: each is marked failback failed,
+  // its DR VM runs again and its source holds what it held.
+  void ExpectEachFailbackFailedWithItsDRVMBackOn() {
+  for (const SVSALabVM& vm : VMs()) {
+    SCOPED_TRACE(vm.replicationId);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(vm.replicationId));
+    EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
+    EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
+  }
+  }
 };
 
 // ---- failback ----
@@ -124,12 +137,7 @@ TEST_F(E2EVSATypes, FailbackWhoseBrowsesAllFailEndsFailbackFailedWithTheDRVMsBac
   ASSERT_TRUE(CIndexBrowseClient::FailFullBrowses(5));
   EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_TRUE(LoggedLine("Full Browse failed"));
-  for (const SVSALabVM& vm : VMs()) {
-    SCOPED_TRACE(vm.replicationId);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(vm.replicationId));
-    EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
-    EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
-  }
+  ExpectEachFailbackFailedWithItsDRVMBackOn();
 }
 
 TEST_F(E2EVSATypes, AVMWhoseRestoreFailsKeepsItsDRVMWhileTheOthersFailBack) {
@@ -230,11 +238,53 @@ TEST_F(E2EVSATypes, AReplicationWithoutASourceNameCannotBeRestoredAndTheDRVMsRun
   EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
   EXPECT_TRUE(LoggedLine("Coudn't retrieve VM name for failback restore"));
   EXPECT_EQ(0u, Count(EChildJobType::kSync));
+  ExpectEachFailbackFailedWithItsDRVMBackOn();
+}
+
+TEST_F(E2EVSATypes, ABrowsedVMWhoseNetworksDoNotParseStopsTheRestoreOfItsWholeTaskGroup) {
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK);
+  ASSERT_TRUE(CIndexBrowseClient::MalformNetworksOf(VM(102).sourceGuid));
+  EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  EXPECT_TRUE(LoggedLine("Failed to unserialize the Message ["));
+  EXPECT_TRUE(LoggedLine("] to IdxMetadata::VMNetworks object"));
+  // No restore was started, for 101 either: its request needed 102's entry.
+  EXPECT_EQ(0u, Count(EChildJobType::kSync));
+  ExpectEachFailbackFailedWithItsDRVMBackOn();
+  for (const SVSALabVM& vm : VMs()) {
+    EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_REPLICATION).status)
+        << vm.replicationId;
+  }
+}
+
+TEST_F(E2EVSATypes, AMixedGroupClearsTheSourceSnapshotsOfItsReplicaSyncDirectVMOnlyAndFailsBackBoth) {
+  SVSALabSpec spec;
+  spec.tasksPerGroup = 2;
+  spec.replicaSyncDirectTasks = {kFirstTask};
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_FAILBACK, 2, spec);
+  ASSERT_EQ(kFirstTask, VM(101).taskId);
+  ASSERT_NE(kFirstTask, VM(102).taskId);
+  AddSnapshot(101, 0, "left-on-101");
+  AddSnapshot(102, 0, "left-on-102");
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunDR());
+  const std::vector<std::string> deletes = SnapshotRequests(TMMsg::VM_OPERATION_DELETE_SNAPSHOT);
+  const auto sentTo = [&deletes](const std::string& guid, const std::string& name) {
+    return std::count_if(deletes.begin(), deletes.end(), [&](const std::string& d) {
+      return d.rfind(guid + " " + name + " ", 0) == 0;
+    });
+  };
+  // Before the sync, the replica-sync-direct VM's own source snapshots go;
+  // the other VM's are none of that step's business.
+  EXPECT_EQ(1, sentTo(VM(101).sourceGuid, "left-on-101"));
+  EXPECT_EQ(0, sentTo(VM(102).sourceGuid, "left-on-102"));
+  EXPECT_TRUE(LoggedLine("Querying snapshots for vm [" + VM(101).sourceGuid + "] on SITE [Source]"));
+  EXPECT_FALSE(LoggedLine("Querying snapshots for vm [" + VM(102).sourceGuid + "] on SITE [Source]"));
+  // One restore per task group, each from a browse of its own.
+  EXPECT_EQ(2u, Count(EChildJobType::kSync));
   for (const SVSALabVM& vm : VMs()) {
     SCOPED_TRACE(vm.replicationId);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, StoredFailoverStatus(vm.replicationId));
-    EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
-    EXPECT_EQ(vm.replicationId, SourceVM(vm.replicationId).content);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(vm.replicationId));
+    EXPECT_EQ(DRVM(vm.replicationId).content, SourceVM(vm.replicationId).content);
+    EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
   }
 }
 
@@ -342,6 +392,48 @@ TEST_F(E2EVSATypes, TestBootSkipsAReplicationThatIsFailingOver) {
   EXPECT_TRUE(Machine(101)->IsSkipped());
   EXPECT_TRUE(LabCalls(-1).empty() || !DRVM(101).poweredOn);
   EXPECT_EQ(std::vector<std::string>{CHypervisorLab::kBackupSnapshotName}, SnapshotNames(101, 1));
+}
+
+// The wait before shutdown a test boot asks the clock for, with the delay
+// in minutes. The run's thread is asked to stop once
+// the clock records the request: the stop ends the wait, which at the
+// test's scale could last for weeks, and the rest of the run goes on.
+class E2EVSATestbootWait : public E2EVSATypes {
+ protected:
+  uint64_t RequestedWaitMs(int minutes, bool keepAdapters) {
+    SVSALabSpec spec;
+    spec.replications = 1;
+    spec.drType = TMMsg::DR_ORCHESTRATION_TESTBOOT;
+    spec.operationClasses = true;
+    spec.drOptions = [minutes, keepAdapters](CNMessageBase& dr) {
+      CNMessageBase& advanced = dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
+      advanced.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, minutes);
+      if (keepAdapters) advanced.SetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter, 1);
+    };
+    Seed(spec);
+    CPlatformClock::Instance().ClearRecords();
+    uint64_t requested = 0;
+    {
+      drtest::CTestThread run([this] { RunDR(); }, "test boot");
+      EXPECT_TRUE(drtest::Eventually([&requested] {
+        for (const SWaitRecord& w : CPlatformClock::Instance().Records()) {
+          if (w.reason == "DRJobManager" && w.requestedMs >= 60000) requested = w.requestedMs;
+        }
+        return requested != 0;
+      }));
+    }
+    return requested;
+  }
+};
+
+TEST_F(E2EVSATestbootWait, ADelayOfMoreMinutesThan32BitMillisecondsHoldWaitsTheLongestWaitAndLogsTheMinutes) {
+  EXPECT_EQ(2147483647u, RequestedWaitMs(40000, false));
+  EXPECT_TRUE(LoggedLine("Wait before shutdown of [40000] minute(s): [2147483647] ms"));
+}
+
+TEST_F(E2EVSATestbootWait, ANegativeDelayCountsAsNoneSoAVMWithItsAdaptersKeptRunsTheDefaultHour) {
+  EXPECT_EQ(3600000u, RequestedWaitMs(-5, true));
+  EXPECT_TRUE(LoggedLine("Wait before shutdown of [-5] minute(s): [3600000] ms"));
 }
 
 // ---- revert and undo ----

@@ -284,6 +284,12 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     options.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, spec.deployAtFailover ? 1 : 0);
     options.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, spec.firstTimeSyncDuringFailover ? 1 : 0);
     if (spec.jobBucketing > 0) options.SetInt32(TMMsg::VMRestoreOptionFields::kJobBucketingInSync, spec.jobBucketing);
+    if (std::count(spec.replicaSyncDirectTasks.begin(), spec.replicaSyncDirectTasks.end(), taskId) > 0) {
+      task.MutableListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+          .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+          .MutableMsg(TMMsg::JobOption::kRestoreOptions)
+          .SetInt32(TMMsg::RestoreOptionFields::kReplicaSyncDirect, 1);
+    }
     for (const SVSALabVM& vm : m_vms) {
       if (vm.taskId != taskId) continue;
       CNMessageBase& placement = options.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);

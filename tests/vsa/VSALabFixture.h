@@ -126,6 +126,7 @@ struct SVSALabSpec {
   bool deployAtFailover = false;             // tasks create the DR VM at failover
   bool firstTimeSyncDuringFailover = false;  // tasks sync for the first time during failover
   int jobBucketing = 0;                      // sync jobs of N replications each; 0 none
+  std::vector<int> replicaSyncDirectTasks;   // tasks whose syncs go replica sync direct
   App::VSAReplicationStatus syncStatus = App::VSA_REPL_STATUS_IN_SYNC;
   App::VSAFailoverStatus failoverStatus = App::VSA_FAILOVER_STATUS_NONE;
   // The DR VMs exist and the replications know them; without, neither the
