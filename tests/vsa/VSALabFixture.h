@@ -181,7 +181,7 @@ class CVSALabFixture : public CDRRecordsTestBase {
   // carrying what the sources held, the sources are off, sync disabled; the
   // job runs the type's operation class.
   void SeedFailedOver(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
-  // The same in two steps: the spec of such a group, and, after its seed,
+  // The same in two steps: the lab description of such a group, and, after its seed,
   // the lab as the failover left it.
   static SVSALabSpec FailedOverSpec(TMMsg::DROrchestrationType type, int n = 2, SVSALabSpec spec = SVSALabSpec());
   void LeaveFailedOver();
@@ -277,7 +277,7 @@ class CVSALabFixture : public CDRRecordsTestBase {
   static std::vector<SLabCall> LabCalls(int opType = -1);
   static bool LoggedLine(const std::string& text) { return Logged(text); }
 
-  // The orchestrator the spec asks for.
+  // The orchestrator the lab description asks for.
   CDRBase* NewOrchestrator();
 
   SVSALabSpec m_spec;
