@@ -12,6 +12,7 @@
 #include "DrJobCommands.h"
 #include "core/RunFolder.h"
 #include "db/DBConnection.h"
+#include "log/CrashPoint.h"
 #include "jobsim/JobSimulator.h"
 #include "sim/Simulators.h"
 #include "time/PlatformClock.h"
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
   // a sensible number would make them vanish or never end, so nothing starts.
   double scale = 1.0;
   std::string error;
-  if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error)) {
+  if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error) ||
+      !CCrashPoint::ArmFromEnvironment(error)) {
     fprintf(stderr, "drjob: %s\n", error.c_str());
     return CDrJobCommands::kExitUsage;
   }

@@ -9,6 +9,7 @@
 
 #include "core/JobContext.h"
 #include "core/RunFolder.h"
+#include "log/CrashPoint.h"
 
 namespace {
 
@@ -141,6 +142,8 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
             static_cast<int>(tv.tv_usec / 1000), static_cast<long long>(jobId), levelTag, func, text.c_str());
     fflush(m_file);
   }
+  // After the line is in the file: a crash chosen at it leaves it there.
+  CCrashPoint::Check(func, text);
   if (m_capture) {
     if (m_captured.size() >= kMaxCaptured) m_captured.erase(m_captured.begin(), m_captured.begin() + kMaxCaptured / 10);
     m_captured.push_back(SLogLine{level, jobId, func, std::move(text)});

@@ -1,0 +1,93 @@
+#include "log/CrashPoint.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "core/Mutex.h"
+
+namespace {
+
+struct SCrashPlan {
+  std::string fragment;
+  long count = 0;       // matching lines still to come before the crash
+  long afterLines = 0;  // lines still to come before the crash; 0: none
+};
+
+std::atomic<bool> g_armed{false};
+
+CMutex& PlanMutex() {
+  static CMutex* m = new CMutex();
+  return *m;
+}
+
+SCrashPlan& Plan() DR_REQUIRES(PlanMutex()) {
+  static SCrashPlan* plan = new SCrashPlan();
+  return *plan;
+}
+
+// A positive whole number, or false.
+bool ReadCount(const char* name, long& value, std::string& error) {
+  const char* text = getenv(name);
+  if (text == nullptr) return true;
+  char* end = nullptr;
+  const long n = strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || n <= 0) {
+    error = std::string(name) + " [" + text + "] is not a positive whole number";
+    return false;
+  }
+  value = n;
+  return true;
+}
+
+[[noreturn]] void Die() {
+  // SIGKILL: no handler, no exit code of our own, nothing flushed or
+  // unwound; the state left behind is what a crash leaves.
+  kill(getpid(), SIGKILL);
+  for (;;) pause();
+}
+
+}  // namespace
+
+bool CCrashPoint::ArmFromEnvironment(std::string& error) {
+  const char* fragment = getenv("DR_CRASH_AT");
+  long count = 1;
+  long afterLines = 0;
+  if (!ReadCount("DR_CRASH_AT_COUNT", count, error) || !ReadCount("DR_CRASH_AFTER_LINES", afterLines, error)) {
+    return false;
+  }
+  if (fragment != nullptr && *fragment == '\0') {
+    error = "DR_CRASH_AT is empty";
+    return false;
+  }
+  const std::string text = fragment != nullptr ? fragment : "";
+  unsetenv("DR_CRASH_AT");
+  unsetenv("DR_CRASH_AT_COUNT");
+  unsetenv("DR_CRASH_AFTER_LINES");
+  if (!text.empty() || afterLines > 0) Arm(text, text.empty() ? 0 : count, afterLines);
+  return true;
+}
+
+bool CCrashPoint::Armed() { return g_armed.load(std::memory_order_relaxed); }
+
+void CCrashPoint::Arm(const std::string& fragment, long count, long afterLines) {
+  CMutexLock lk(PlanMutex());
+  Plan().fragment = fragment;
+  Plan().count = fragment.empty() ? 0 : count;
+  Plan().afterLines = afterLines;
+  g_armed.store(!fragment.empty() || afterLines > 0);
+}
+
+void CCrashPoint::Disarm() { Arm(std::string(), 0, 0); }
+
+void CCrashPoint::Check(const char* function, const std::string& text) {
+  if (!Armed()) return;
+  CMutexLock lk(PlanMutex());
+  SCrashPlan& plan = Plan();
+  if (plan.afterLines > 0 && --plan.afterLines == 0) Die();
+  if (plan.count <= 0) return;
+  const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
+  if (line.find(plan.fragment) != std::string::npos && --plan.count == 0) Die();
+}

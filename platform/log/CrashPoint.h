@@ -1,0 +1,35 @@
+// A crash on purpose, for the tests that kill a DR job's process at a chosen
+// moment and run the job again: the process sends itself SIGKILL right after
+// it has written a chosen log line, so everything that line reports is done
+// and stored, and nothing after it is. A log line is the one mark every step
+// of the system leaves, which is what makes "after the snapshot was taken
+// and before its reference was stored" nameable from outside.
+//
+// Armed once per process, from its environment, by the program that wants
+// it (drjob's main); the variables are removed when read, so programs it
+// starts (the completion notifier) are never armed:
+//   DR_CRASH_AT         a fragment of the line "<function>(): <text>"
+//   DR_CRASH_AT_COUNT   which matching line crashes (1, the default, is the first)
+//   DR_CRASH_AFTER_LINES  crash after this many lines were written, whatever
+//                       they say (the random crash sampler's knob)
+// Both may be set; the first that is reached crashes.
+//
+// Threads: Check is called by the log sink under its lock, so counts are
+// exact however many threads log.
+#pragma once
+
+#include <string>
+
+class CCrashPoint {
+ public:
+  // Reads and removes the variables above; false with a reason when one is
+  // set to something it cannot use (the caller refuses to start).
+  static bool ArmFromEnvironment(std::string& error);
+  // Whether a crash is armed at all (lines are only looked at when one is).
+  static bool Armed();
+  // One written line; never returns when it is the chosen one.
+  static void Check(const char* function, const std::string& text);
+  // Tests in one process: arm or disarm directly.
+  static void Arm(const std::string& fragment, long count, long afterLines);
+  static void Disarm();
+};
