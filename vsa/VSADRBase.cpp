@@ -105,6 +105,13 @@ bool CVSADRBase::CleanupDROperationThread(SDROperationCtx&) { return true; }
 bool CVSADRBase::ProcessDRSubclientThread(SDROperationCtx&) { return false; }
 
 bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
+  if (IsCompletedByEarlierRun(info)) {
+    m_event.Debug("IsMachineEligible", "Replication [%d] was completed by an earlier run of DR job [%lld]",
+                  info->GetReplId(), static_cast<long long>(m_jobId));
+    if (!info->IsSuccess()) FinishCompletedMachine(info);
+    return false;
+  }
+  if (IsRestartedRun() && IsMovedByEarlierRun(info)) return true;
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) {
     m_event.Error("IsMachineEligible", "No VM replication record for replication [%d]. Machine ineligible",

@@ -130,6 +130,23 @@ class CVSADRBase : public IDRContext {
   virtual bool HandleSyncFailure(SDROperationCtx& ctx, CDRInfo* info);
   virtual void RevertSyncStatus(CDRInfo* info, App::VSAReplicationStatus status);
 
+  // ---- A rerun of a DR job whose process died (VSADRBaseRestart.cpp) ----
+  // The failover statuses this DR type leaves on a machine it completed. A
+  // rerun counts a machine the earlier run of the job completed (such a
+  // status, stored by this job) as succeeded instead of running it again:
+  // refused by its status, it would count as skipped, and a job whose every
+  // machine was done before it died would end FAILED.
+  virtual bool IsCompletedStatus(App::VSAFailoverStatus status);
+  // What an uninterrupted run still does for such a machine once it
+  // succeeded (by default: marks it successful).
+  virtual void FinishCompletedMachine(CDRInfo* info);
+  // Whether the earlier run of this job carried out the step that moved the
+  // machine's workload (a DR VM powered on, a source restored). The rerun
+  // admits such a machine whatever its statuses and takes it past that step
+  // (TakeMovedMachines): repeating the steps before it would overwrite what
+  // the workload wrote since. Asked only in a restarted job; false by default.
+  virtual bool IsMovedByEarlierRun(CDRInfo* info);
+
   // ---- Steps ----
   // The VM step of the context's machines: on the DR pool through the
   // owner's per-machine body when threads apply, else one by one. True when
@@ -380,6 +397,42 @@ class CVSADRBase : public IDRContext {
   // and kind; false without a VM replication record or such a record.
   bool SetSnapMoref(CDRInfo* info, SDROperationCtx& ctx, std::string& moref, bool unused);
 
+  // ---- Restart helpers (VSADRBaseRestart.cpp) ----
+  bool IsRestartedRun() const;
+  // Completed by the earlier run of this job (IsCompletedStatus).
+  bool IsCompletedByEarlierRun(CDRInfo* info);
+  // The machine's state of a phase as the earlier run left its row;
+  // 0xFFFFFFFF when it has none.
+  uint32_t EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
+  // The earlier run powered on the machine's VM at the site in the phase: its
+  // row says SUCCESS, or IN-PROGRESS (it died during the call) and the VM runs.
+  bool EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
+  // The sync (or failback restore) the earlier run launched for the machine
+  // has done its work: its row says so, or, left IN-PROGRESS, the machine is
+  // in sync with the backup the earlier run took (or a later one). The
+  // task's running syncs are waited for first, so the decision is never
+  // taken while one could still end.
+  bool EarlierSyncSucceeded(CDRInfo* info);
+  // Takes the machines an earlier run moved (IsMovedByEarlierRun) out of the
+  // context and of its group's lists, and remembers them as resumed; they
+  // skip the group's steps and join its output. Empty outside a rerun.
+  std::vector<CDRInfo*> TakeMovedMachines(SDROperationCtx& ctx);
+  // Whether TakeMovedMachines took the machine.
+  bool IsResumed(CDRInfo* info);
+  // Whether the machine's VM at the site runs; false when the hypervisor
+  // cannot be asked (running then says nothing).
+  bool IsVMRunning(CDRInfo* info, Api::DRSite site, bool& running);
+  // A snapshot step the earlier run of this job may have done already: a
+  // create whose snapshot (its name, this job's description) the VM holds is
+  // adopted, a delete whose snapshot the VM no longer holds is done. True
+  // when the step is taken over (its rows written as the call would);
+  // false when the call must be made. Only in a rerun.
+  bool TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType, TMMsg::VMProvisioningOption& option,
+                                   Ida::VMOpReq& request);
+  // The snapshots of the machine's VM at the site; false when they cannot
+  // be listed (none is a success).
+  bool ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out);
+
  protected:
   int64_t m_jobId;
   EvEvent m_event;
@@ -391,6 +444,9 @@ class CVSADRBase : public IDRContext {
   CDRBase* m_orchestrator;
 
  private:
+  // The machines a rerun took past the step that moved their workload.
+  ZnCriticalSection m_resumedLock;
+  std::vector<int> m_resumed DR_GUARDED_BY(m_resumedLock);
   // The job's quit flag, unless the context ignores it.
   bool IsQuitRequested(const SDROperationCtx& ctx);
   // A wait of the job (logged with its reason).

@@ -271,6 +271,12 @@ bool CVSADRBase::CompleteMachineFailover(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
+  // Resumed after its post-DR operations: only the success is left to store.
+  if (IsResumed(info) && EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION) ==
+                             static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS)) {
+    MarkSuccess(info, Api::DR_SITE_DESTINATION);
+    return true;
+  }
   const App::VSAReplicationStatus noted = vsa->GetStatus();
   if (!DisableSync(info, ctx)) return false;
   if (!_PostDROperation(ctx)) {

@@ -82,6 +82,7 @@ bool CVSADRBase::PerformVMOperation(SDROperationCtx& ctx) {
                   reason.c_str());
     return true;
   }
+  if (TakeOverEarlierSnapshotStep(ctx, info, opType, option, request)) return true;
   if (!PerformVMOp(ctx, option, request, response, true)) return false;
   LoadVMOpRespOptions(info, response, ctx);
   return true;

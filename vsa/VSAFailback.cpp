@@ -69,19 +69,42 @@ bool CVSAFailback::ProcessPriority(const SDRPriority& priority) {
 }
 
 bool CVSAFailback::ProcessDRSubclientThread(SDROperationCtx& ctx) {
-  if (!m_orchestrator->InitDRSubclient(ctx) || !PreFailback(ctx) ||
-      !__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false) || !__OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, true) ||
-      !__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) ||
-      !ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true)) {
-    return false;
-  }
+  if (!m_orchestrator->InitDRSubclient(ctx)) return false;
+  // Machines an earlier run of this job restored run at the source again:
+  // powering it off and restoring once more would lose what they wrote
+  // since. They join the group's output as if restored now.
+  const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  const bool restoredNow = !ctx.drInfoList.empty() && RestoreGroup(ctx);
   // Only the machines whose restore succeeded lose their DR VM: one whose
   // sync failed still carries the workload there.
   SDROperationCtx restored(ctx);
-  restored.drInfoList = ctx.subclient != nullptr ? ctx.subclient->GetOutputList() : std::vector<CDRInfo*>();
+  if (restoredNow && ctx.subclient != nullptr) restored.drInfoList = ctx.subclient->GetOutputList();
+  for (CDRInfo* info : resumed) {
+    bool running = false;
+    if (IsVMRunning(info, Api::DR_SITE_DESTINATION, running)) restored.drInfoList.push_back(info);
+    if (ctx.subclient != nullptr) ctx.subclient->GetOutputList().push_back(info);
+  }
+  if (!restoredNow && resumed.empty()) return false;
   if (restored.drInfoList.empty()) return true;
   return DRVMAction(restored, Api::VIRTUAL_APP_PHASE_DELETE_DR_VIRTUAL_MACHINE, true);
 }
+
+bool CVSAFailback::RestoreGroup(SDROperationCtx& ctx) {
+  return PreFailback(ctx) && __OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false) &&
+         __OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, true) && __OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) &&
+         ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true);
+}
+
+bool CVSAFailback::IsCompletedStatus(App::VSAFailoverStatus status) {
+  return status == App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE || status == App::VSA_FAILOVER_STATUS_NONE;
+}
+
+void CVSAFailback::FinishCompletedMachine(CDRInfo* info) {
+  MarkSuccess(info, Api::DR_SITE_DESTINATION);
+  ClearFailoverStatus(info);
+}
+
+bool CVSAFailback::IsMovedByEarlierRun(CDRInfo* info) { return EarlierSyncSucceeded(info); }
 
 bool CVSAFailback::PreFailback(SDROperationCtx& ctx) {
   const int appId = ctx.subclient != nullptr ? ctx.subclient->GetAppId() : 0;
@@ -116,7 +139,10 @@ bool CVSAFailback::PreFailback(SDROperationCtx& ctx) {
 
 bool CVSAFailback::PostReplicationThread(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
-  if (info == nullptr || !_PostDROperation(ctx)) return false;
+  if (info == nullptr) return false;
+  const bool postDRDone = IsResumed(info) && EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION) ==
+                                                 static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+  if (!postDRDone && !_PostDROperation(ctx)) return false;
   MarkSuccess(info, Api::DR_SITE_DESTINATION);
   ClearFailoverStatus(info);
   return true;

@@ -39,6 +39,12 @@ class CVSAFailback : public CVSADRBase {
   void LoadSyncList(SDROperationCtx& ctx) override;
   bool _PreReplication(SDROperationCtx& ctx) override;
   bool HandleSyncFailure(SDROperationCtx& ctx, CDRInfo* info) override;
+  // A rerun: "Failback Complete", or no status once it was cleared, stored
+  // by this job is done; a machine the earlier run restored resumes after
+  // its restore.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  void FinishCompletedMachine(CDRInfo* info) override;
+  bool IsMovedByEarlierRun(CDRInfo* info) override;
 
   bool PreFailback(SDROperationCtx& ctx);
   // After the groups ran, whatever their result: the snapshots a
@@ -56,6 +62,8 @@ class CVSAFailback : public CVSADRBase {
   bool LoadVirtualRstOptions(std::vector<CDRInfo*> list, std::string& restoreText);
 
  private:
+  // The group's steps up to the restore; false at the first that fails.
+  bool RestoreGroup(SDROperationCtx& ctx);
   // The advanced restore option of one browsed VM; false when the entry
   // cannot be restored.
   bool LoadVMRestoreOption(CDRInfo* first, CDRInfo* matched, CNMessageBase& entry, ApplicationId& appId, int toTime,

@@ -79,6 +79,25 @@ bool CVSAPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   m_orchestrator->InitDRSubclient(ctx);
   SDROSubclient* group = ctx.subclient;
   const int appId = group != nullptr ? group->GetAppId() : 0;
+  // Machines whose DR VM an earlier run of this job brought up skip the
+  // steps that lead there: they would power it off and sync over it.
+  std::vector<CDRInfo*> boot = TakeMovedMachines(ctx);
+  if (!ctx.drInfoList.empty() && ReplicateGroup(ctx)) {
+    const std::vector<CDRInfo*>& synced = group != nullptr ? group->GetOutputList() : ctx.drInfoList;
+    boot.insert(boot.begin(), synced.begin(), synced.end());
+  }
+  ctx.drInfoList = boot;
+  m_event.Debug("ProcessDRSubclientThread", "Found [%zu] vms to boot for subclient [%d].", ctx.drInfoList.size(),
+                appId);
+  if (ctx.drInfoList.empty()) return false;
+  if (!PostReplication(ctx)) return false;
+  std::vector<CDRInfo*> machines = group != nullptr ? group->GetInputList() : ctx.drInfoList;
+  machines.insert(machines.end(), boot.begin(), boot.end());
+  EnableBackupActivityOnVMs(machines);
+  return true;
+}
+
+bool CVSAPlannedFailover::ReplicateGroup(SDROperationCtx& ctx) {
   if (!PreFailover(ctx)) return false;
   if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, true)) return false;
   if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_PRIMARY, true)) return false;
@@ -88,23 +107,33 @@ bool CVSAPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   if (!__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, true)) return false;
   if (!ChangeSyncStatusDuringFailover(ctx)) return false;
   // The machines that synced go on, whatever the step answers for the
-  // others; none synced ends the group below.
+  // others; none synced ends the group.
   ReplicateVMs(ctx, Api::DR_SITE_SOURCE, true);
-  if (group != nullptr) ctx.drInfoList = group->GetOutputList();
-  m_event.Debug("ProcessDRSubclientThread", "Found [%zu] vms to boot for subclient [%d].", ctx.drInfoList.size(),
-                appId);
-  if (ctx.drInfoList.empty()) return false;
-  if (!PostReplication(ctx)) return false;
-  std::vector<CDRInfo*> machines = group != nullptr ? group->GetInputList() : ctx.drInfoList;
-  EnableBackupActivityOnVMs(machines);
   return true;
 }
 
 bool CVSAPlannedFailover::PostReplicationThread(SDROperationCtx& ctx) {
-  if (!DRVMAction(ctx, Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE, false)) return false;
-  if (!CreateFailoverSnapshots(ctx, true)) return false;
-  if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, true)) return false;
+  if (!IsResumed(ctx.GetInfo())) {
+    if (!DRVMAction(ctx, Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE, false)) return false;
+    if (!CreateFailoverSnapshots(ctx, true)) return false;
+    if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, true)) return false;
+  }
   return CompleteMachineFailover(ctx);
+}
+
+bool CVSAPlannedFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+}
+
+void CVSAPlannedFailover::FinishCompletedMachine(CDRInfo* info) {
+  MarkSuccess(info, Api::DR_SITE_DESTINATION);
+  // The group's end, which switches them back on, may not have come.
+  std::vector<CDRInfo*> one = {info};
+  EnableBackupActivityOnVMs(one);
+}
+
+bool CVSAPlannedFailover::IsMovedByEarlierRun(CDRInfo* info) {
+  return EarlierRunPoweredOn(info, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_DESTINATION);
 }
 
 bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {

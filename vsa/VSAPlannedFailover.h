@@ -38,9 +38,18 @@ class CVSAPlannedFailover : public CVSADRBase {
   bool PostReplicationThread(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
   bool PerformPostDrOps(SDROperationCtx& ctx) override;
+  // A rerun: "Failover Complete" stored by this job is done; a machine whose
+  // DR VM the earlier run powered on resumes after the power-on.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  void FinishCompletedMachine(CDRInfo* info) override;
+  bool IsMovedByEarlierRun(CDRInfo* info) override;
 
   // The group's pre-failover ops, logged as such.
   bool PreFailover(SDROperationCtx& ctx);
+
+ private:
+  // The group's steps up to its replication; false at the first that fails.
+  bool ReplicateGroup(SDROperationCtx& ctx);
 
  private:
   [[maybe_unused]] CGenericDR* m_drObject;

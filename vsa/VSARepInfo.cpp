@@ -192,6 +192,11 @@ long VSARepInfo::GetReverseReplicationTaskId() {
   return p != nullptr ? ToLong(p->GetString(App::VSAReplicationProperties::kValue)) : 0;
 }
 
+int64_t VSARepInfo::GetLastDRJobId() {
+  const CNMessageBase* p = FindProperty(kPropLastDRJobId);
+  return p != nullptr ? ToLong(p->GetString(App::VSAReplicationProperties::kValue)) : 0;
+}
+
 int VSARepInfo::GetCloneVMCount() {
   const CNMessageBase* p = FindProperty(kPropCloneVMCount);
   return p != nullptr ? LeadingInt(p->GetString(App::VSAReplicationProperties::kValue)) : 0;

@@ -114,6 +114,8 @@ class VSARepInfo : public IRepInfo {
   std::string GetHostName();
   std::string GetSourceSnapMorefProp();
   std::string GetDestinationSnapMorefProp();
+  // The DR job that last stored the replication's status (2216); 0 when none.
+  int64_t GetLastDRJobId();
   // The property's presence alone counts.
   bool IsReplicaSyncFromSnap();
 

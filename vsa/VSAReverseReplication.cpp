@@ -37,15 +37,28 @@ bool CVSAReverseReplication::ProcessPriority(const SDRPriority& priority) {
 
 bool CVSAReverseReplication::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   if (!m_orchestrator->InitDRSubclient(ctx)) return false;
-  DeleteFailoverSnapshots(ctx, false);
-  DeletePointInTimeDestinationVMSnapshots(ctx, true);
-  if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, false) ||
-      !__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) ||
-      !ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true)) {
-    return false;
+  // Machines an earlier run of this job restored need only what follows.
+  const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  bool replicated = false;
+  if (!ctx.drInfoList.empty()) {
+    DeleteFailoverSnapshots(ctx, false);
+    DeletePointInTimeDestinationVMSnapshots(ctx, true);
+    replicated = __OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, false) &&
+                 __OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) &&
+                 ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true);
   }
+  if (ctx.subclient != nullptr) {
+    ctx.subclient->GetOutputList().insert(ctx.subclient->GetOutputList().end(), resumed.begin(), resumed.end());
+  }
+  if (!replicated && resumed.empty()) return false;
   m_jobManager->UpdatePercentComplete(m_orchestrator->ComputePercentComplete());
   return true;
+}
+
+bool CVSAReverseReplication::IsCompletedStatus(App::VSAFailoverStatus) {
+  // It keeps the status it starts from, so the status tells nothing; a
+  // machine it restored resumes, and what follows the restore is repeatable.
+  return false;
 }
 
 bool CVSAReverseReplication::Cleanup(const SDRPriority& priority) {

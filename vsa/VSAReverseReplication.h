@@ -20,6 +20,7 @@ class CVSAReverseReplication : public CVSAFailback {
   bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;
   bool PostReplicationThread(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
 
  private:
   EvEvent m_event;

@@ -506,6 +506,27 @@ bool CJobSimulator::IsRunning() {
   return r.thread.joinable();
 }
 
+long long CJobSimulator::Overlaps() { return CSimJobStore::Setting(kOverlapCounter, 0); }
+
+namespace {
+
+// Two jobs that do the same work at once (a second backup of a subclient, a
+// second aux copy to a copy) are a fault of whoever launched the second: it
+// is counted, so tests that restart DR jobs can tell a job adopted from one
+// launched again beside it. Inside the start's transaction, so each start
+// sees the ones before it.
+bool JournalOverlap(const SChildJobRecord& job) {
+  std::vector<long long> running;
+  if (CSimJobStore::RunningOfPurpose(job, running) != EStoreResult::kOk) return false;
+  if (running.empty()) return true;
+  EvDebug(job.parentJobId)
+      .Error("StartJob", "Violation: [%s] job [%lld] started while job [%lld] does the same work", CJobSimulator::TypeName(job.type, job.snap),
+             job.jobId, running.front());
+  return CSimJobStore::SetSetting(CJobSimulator::kOverlapCounter, CJobSimulator::Overlaps() + 1);
+}
+
+}  // namespace
+
 long long CJobSimulator::StartJob(const SChildJobSpec& spec) {
   EvDebug event(spec.parentJobId);
   CDBConnection* c = CDBConnection::ForThread();
@@ -542,7 +563,8 @@ long long CJobSimulator::StartJob(const SChildJobSpec& spec) {
     record.parentJobId = job.parentJobId;
     record.opType = job.opType;
     record.name = TypeName(job.type, job.snap);
-    ok = ok && CJobStore::CreateJob(record) == job.jobId && CSimJobStore::Insert(job) && scope.Commit();
+    ok = ok && CJobStore::CreateJob(record) == job.jobId && CSimJobStore::Insert(job) && JournalOverlap(job) &&
+         scope.Commit();
     if (!ok) {
       event.Error("StartJob", "Cannot start a [%s] job for DR job [%lld]%s%s", TypeName(spec.type, spec.snap),
                   spec.parentJobId, error.empty() ? "" : ": ", error.c_str());

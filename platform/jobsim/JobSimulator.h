@@ -161,6 +161,10 @@ class CJobSimulator {
   // Reads; kMissing for a job the simulator does not know.
   static EStoreResult GetJob(long long jobId, SChildJobRecord& out);
   static EStoreResult Jobs(std::vector<SChildJobRecord>& out);
+  // How many jobs started while another of the same purpose ran (see
+  // CSimJobStore::RunningOfPurpose): each is logged as a violation.
+  static constexpr const char* kOverlapCounter = "child-overlaps";
+  static long long Overlaps();
   // The sync jobs of a replication task that have not ended, by id.
   static EStoreResult RunningSyncJobs(int taskId, std::vector<long long>& out);
 

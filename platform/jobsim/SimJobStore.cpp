@@ -139,6 +139,38 @@ EStoreResult CSimJobStore::AdvanceableIds(std::vector<long long>& out) {
   return SelectIds("AdvanceableIds", "WHERE ended = 0 AND hung = 0 AND vmChild = 0 ORDER BY jobId", {}, out);
 }
 
+EStoreResult CSimJobStore::RunningOfPurpose(const SChildJobRecord& job, std::vector<long long>& out) {
+  std::vector<SChildJobRecord> rows;
+  const EStoreResult r = Select("RunningOfPurpose", "WHERE ended = 0 AND vmChild = 0 AND childType = ? AND jobId <> ?",
+                                {static_cast<long long>(job.type), job.jobId}, rows);
+  if (r != EStoreResult::kOk) return r;
+  out.clear();
+  for (const SChildJobRecord& other : rows) {
+    bool same = false;
+    switch (job.type) {
+      case EChildJobType::kBackup:
+        same = other.applicationId == job.applicationId;
+        break;
+      case EChildJobType::kSync:
+      case EChildJobType::kRestore: {
+        if (other.taskId != job.taskId || other.mode != job.mode) break;
+        // An empty list is every replication of the task.
+        same = other.replicationIds.empty() || job.replicationIds.empty();
+        for (int id : job.replicationIds) {
+          for (int o : other.replicationIds) same = same || id == o;
+        }
+        break;
+      }
+      case EChildJobType::kAuxCopy:
+      case EChildJobType::kBackupCopy:
+        same = other.copyId == job.copyId && other.storagePolicyId == job.storagePolicyId;
+        break;
+    }
+    if (same) out.push_back(other.jobId);
+  }
+  return EStoreResult::kOk;
+}
+
 EStoreResult CSimJobStore::RunningSyncIds(int taskId, std::vector<long long>& out) {
   return SelectIds("RunningSyncIds", "WHERE ended = 0 AND childType = ? AND taskId = ? ORDER BY jobId",
                    {static_cast<long long>(EChildJobType::kSync), taskId}, out);

@@ -32,6 +32,10 @@ class CSimJobStore {
   static EStoreResult All(std::vector<SChildJobRecord>& out);
   // Jobs the runner advances: not ended, not hung, not VM children.
   static EStoreResult AdvanceableIds(std::vector<long long>& out);
+  // Jobs that have not ended and do what the given one does: a backup of
+  // its subclient, a sync or restore of its task sharing a replication, an
+  // aux or backup copy to its copy. VM children are never counted.
+  static EStoreResult RunningOfPurpose(const SChildJobRecord& job, std::vector<long long>& out);
   // Sync jobs of a task that have not ended, by id.
   static EStoreResult RunningSyncIds(int taskId, std::vector<long long>& out);
   // Backup jobs of a storage policy that ended well (not VM children).

@@ -118,6 +118,7 @@ int DiscoverSnapshots(int /*userId*/, std::string& xml, std::string& error) {
       CNMessageBase& out = guest.AddMsg(EVGui::GuestHost::kSnapshots);
       out.SetString(EVGui::VMSnapshot::kReference, snap.ref);
       out.SetString(EVGui::VMSnapshot::kName, snap.name);
+      out.SetString(EVGui::VMSnapshot::kDescription, snap.description);
     }
   }
   return resp.serializeUTF8(xml) ? 0 : Refuse(error, "Cannot write the discovery");

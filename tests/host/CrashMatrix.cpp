@@ -1,0 +1,420 @@
+#include "host/CrashMatrix.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "appmgr/DatabaseHosts.h"
+#include "array/AfileStore.h"
+#include "array/ArrayLunStore.h"
+#include "array/ArrayRelationshipStore.h"
+#include "array/SnapReplicationStore.h"
+#include "host/SeedReplications.h"
+#include "jobs/PhaseRowStore.h"
+#include "jobsim/JobSimulator.h"
+#include "msg/MsgEnums.h"
+#include "repl/ReplicaSyncStore.h"
+#include "repl/ReplicationStatusTexts.h"
+#include "repl/ReplicationStore.h"
+#include "vm/HypervisorLab.h"
+
+namespace crashmatrix {
+
+namespace {
+
+constexpr long long kJobId = 900;
+// Replications of the storage-array and database sample groups.
+constexpr int kArrayReplications[] = {301, 302, 303, 304};
+constexpr int kDatabaseReplications[] = {1, 2};
+
+std::string Status(const char* text, int status) {
+  if (status == 0) return "-";
+  std::string s = *text != 0 ? std::string(text) : "[" + std::to_string(status) + "]";
+  std::replace(s.begin(), s.end(), ' ', '_');
+  return s;
+}
+
+std::string TestStatus(int status) {
+  static const char* const kTexts[] = {"-", "Test_Failover_Complete", "Test_Failover_in_Progress",
+                                       "Test_Failover_Failed", "Undo-Test_Failover_in_Progress",
+                                       "Undo-Test_Failover_Failed"};
+  return status >= 0 && status <= 5 ? kTexts[status] : "[" + std::to_string(status) + "]";
+}
+
+// A clone is named after its DR VM and the process and job that made it.
+std::string StableName(const std::string& name) {
+  const size_t at = name.find("-Clone-");
+  return at == std::string::npos ? name : name.substr(0, at) + "-Clone";
+}
+
+std::string Joined(std::vector<std::string> parts) {
+  std::sort(parts.begin(), parts.end());
+  std::string out;
+  for (const std::string& p : parts) out += (out.empty() ? "" : ",") + p;
+  return out.empty() ? "-" : out;
+}
+
+// The snapshot a property names, by its name on the VM; "gone" when the VM
+// has no snapshot of that reference.
+std::string NamedSnapshot(const std::string& ref, const std::vector<SLabSnapshot>& snapshots) {
+  if (ref.empty()) return "-";
+  for (const SLabSnapshot& s : snapshots) {
+    if (s.ref == ref) return s.name;
+  }
+  return "gone";
+}
+
+std::string Property(const App::VSAReplicationInfo& info, int propertyId) {
+  for (size_t i = 0; i < info.ListSize(App::VSAReplicationInfo::kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(App::VSAReplicationInfo::kProperties, i);
+    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
+      return p.GetString(App::VSAReplicationProperties::kValue);
+    }
+  }
+  return std::string();
+}
+
+void VMLine(std::ostringstream& out, const SLabVM& vm) {
+  std::vector<SLabSnapshot> snaps;
+  EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(vm.instanceId, vm.guid, snaps)) << vm.name;
+  std::vector<std::string> names;
+  for (const SLabSnapshot& s : snaps) names.push_back(s.name);
+  out << "vm " << StableName(vm.name) << " " << (vm.poweredOn ? "on" : "off") << " " << vm.content << " "
+      << Joined(names) << "\n";
+}
+
+void VMReplications(std::ostringstream& out, const std::vector<int>& ids) {
+  std::vector<SLabVM> vms;
+  std::vector<SLabReplica> replicas;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Replicas(replicas));
+  std::vector<std::string> lines;
+  for (int id : ids) {
+    const auto replica = std::find_if(replicas.begin(), replicas.end(),
+                                      [id](const SLabReplica& r) { return r.replicationId == id; });
+    ASSERT_NE(replicas.end(), replica) << "replication " << id;
+    std::vector<SLabSnapshot> sourceSnaps, drSnaps;
+    for (const SLabVM& vm : vms) {
+      const bool source = vm.instanceId == replica->sourceInstanceId && vm.guid == replica->sourceGuid;
+      const bool dr = vm.instanceId == replica->destInstanceId && vm.guid == replica->destGuid;
+      const bool clone = vm.clone && vm.name.rfind(replica->destName + "-Clone-", 0) == 0;
+      if (source || dr || clone) VMLine(out, vm);
+      if (source) CHypervisorLab::Snapshots(vm.instanceId, vm.guid, sourceSnaps);
+      if (dr) CHypervisorLab::Snapshots(vm.instanceId, vm.guid, drSnaps);
+    }
+    App::VSAReplicationInfo info;
+    ASSERT_EQ(EStoreResult::kOk, CReplicationStore::Find(id, info)) << "replication " << id;
+    const int failover = info.GetInt32(App::VSAReplicationInfo::kFailoverStatus);
+    const int sync = info.GetInt32(App::VSAReplicationInfo::kSyncStatus);
+    out << "repl " << id << " " << Status(CReplicationStatusTexts::Failover(failover), failover) << " "
+        << Status(CReplicationStatusTexts::Sync(sync), sync)
+        << " source-snap=" << NamedSnapshot(Property(info, CReplicationStore::kPropSourceSnapMoref), sourceSnaps)
+        << " dr-snap=" << NamedSnapshot(Property(info, CReplicationStore::kPropDestSnapMoref), drSnaps)
+        << " pit=" << (Property(info, CReplicationStore::kPropPitSnapshotId).empty() ? "-" : "set") << "\n";
+  }
+}
+
+void Databases(std::ostringstream& out) {
+  for (int id : kDatabaseReplications) {
+    App::ReplicaSyncReplicationInfo info;
+    ASSERT_EQ(EStoreResult::kOk, CReplicaSyncStore::Find(id, info)) << "database replication " << id;
+    const int failover = info.GetInt32(App::ReplicaSyncReplicationInfo::kFailoverStatus);
+    const int sync = info.GetInt32(App::ReplicaSyncReplicationInfo::kSyncStatus);
+    out << "db-repl " << id << " " << Status(CReplicationStatusTexts::Failover(failover), failover) << " "
+        << Status(CReplicationStatusTexts::Sync(sync), sync) << "\n";
+  }
+  std::vector<SDatabaseHost> hosts;
+  ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::Databases(hosts));
+  for (const SDatabaseHost& h : hosts) {
+    out << "database " << h.clientId << " " << (h.running ? "running" : "stopped") << "\n";
+  }
+}
+
+void Arrays(std::ostringstream& out) {
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  std::vector<std::string> lines;
+  for (const SLabVM& vm : vms) {
+    if (vm.guid.rfind("snap-src-", 0) != 0 && vm.guid.rfind("mount-", 0) != 0) continue;
+    std::ostringstream line;
+    VMLine(line, vm);
+    lines.push_back((vm.guid.rfind("mount-", 0) == 0 ? "mounted " : "") + line.str());
+  }
+  std::sort(lines.begin(), lines.end());
+  for (const std::string& l : lines) out << l;
+  for (int id : kArrayReplications) {
+    SSnapReplication r;
+    ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Get(id, r)) << "storage-array replication " << id;
+    const int failover = r.info.GetInt32(Api::SnapDRReplicationInfo::kFailoverStatus);
+    out << "array-repl " << id << " " << Status(CReplicationStatusTexts::Failover(failover), failover) << " "
+        << TestStatus(r.info.GetInt32(Api::SnapDRReplicationInfo::kTestFailoverStatus)) << "\n";
+  }
+  std::vector<SLabRelationship> relationships;
+  ASSERT_EQ(EStoreResult::kOk, CArrayRelationshipStore::All(relationships));
+  for (const SLabRelationship& r : relationships) out << "relationship " << r.destPath << " " << r.mirrorState << "\n";
+  std::vector<SLabLun> luns;
+  ASSERT_EQ(EStoreResult::kOk, CArrayLunStore::All(luns));
+  for (const SLabLun& l : luns) out << "lun " << l.path << " " << (l.mapped ? "mapped" : "unmapped") << "\n";
+  // Archive files by VM and mount state: their ids and jobs are the run's.
+  std::map<std::string, int> afiles;
+  std::vector<SSnapAfile> all;
+  ASSERT_EQ(EStoreResult::kOk, CAfileStore::All(all));
+  for (const SSnapAfile& f : all) {
+    ++afiles[f.vmName + " " + (f.mountStatus == SSnapAfile::kMountedByDR ? "mounted" : std::to_string(f.mountStatus))];
+  }
+  for (const auto& f : afiles) out << "afile " << f.first << " x" << f.second << "\n";
+}
+
+// The child jobs by kind and how they ended ("running" while they run).
+void ChildJobs(std::ostringstream& out) {
+  std::vector<SChildJobRecord> jobs;
+  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(jobs));
+  std::map<std::string, int> kinds;
+  for (const SChildJobRecord& j : jobs) {
+    if (j.vmChild) continue;
+    std::string kind = CJobSimulator::TypeName(j.type, j.snap);
+    if ((j.mode & kModeFailbackRestore) != 0) kind = "restore";
+    if ((j.mode & kModeDRSiteBackup) != 0) kind = "dr-site " + kind;
+    std::string end = j.ended ? j.status : "running";
+    std::replace(kind.begin(), kind.end(), ' ', '-');
+    std::replace(end.begin(), end.end(), ' ', '_');
+    ++kinds[kind + " " + end];
+  }
+  for (const auto& k : kinds) out << "jobs " << k.first << " x" << k.second << "\n";
+}
+
+std::vector<int> GroupReplications(const std::string& group) {
+  std::vector<int> ids;
+  if (group == "Sample") {
+    for (const SSampleVM& vm : kSampleVMs) ids.push_back(vm.replicationId);
+  } else if (group == "SampleTest") {
+    for (const SSampleVM& vm : kSampleTestVMs) ids.push_back(vm.replicationId);
+  }
+  return ids;
+}
+
+// The start labs of this process, made once each, gone with the process.
+struct SStartLabs {
+  std::string dir;
+  std::map<EStartLab, std::string> made;
+  ~SStartLabs() {
+    if (!dir.empty()) drtest::RemoveTree(dir);
+  }
+};
+SStartLabs& StartLabs() {
+  static SStartLabs labs;
+  return labs;
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+  const std::string bytes = drtest::ReadFile(from);
+  return !bytes.empty() && drtest::WriteFile(to, bytes);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The lines of each that the other lacks, in order.
+std::string Diff(const std::string& expected, const std::string& found) {
+  const std::vector<std::string> e = Lines(expected);
+  const std::vector<std::string> f = Lines(found);
+  std::string out;
+  for (const std::string& line : e) {
+    if (std::find(f.begin(), f.end(), line) == f.end()) out += "- " + line + "\n";
+  }
+  for (const std::string& line : f) {
+    if (std::find(e.begin(), e.end(), line) == e.end()) out += "+ " + line + "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Picture(const std::string& group) {
+  std::ostringstream out;
+  if (group == "SampleDB") {
+    Databases(out);
+  } else if (group == "SampleArray") {
+    Arrays(out);
+  } else {
+    VMReplications(out, GroupReplications(group));
+  }
+  ChildJobs(out);
+  return out.str();
+}
+
+std::string WithWrite(const std::string& picture, const std::string& vmName) {
+  std::istringstream in(picture);
+  std::ostringstream out;
+  const std::string prefix = "vm " + vmName + " ";
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(prefix, 0) == 0) {
+      std::istringstream words(line.substr(prefix.size()));
+      std::string power, snapshots;
+      long long content = 0;
+      words >> power >> content >> snapshots;
+      line = prefix + power + " " + std::to_string(content + 1) + " " + snapshots;
+    }
+    out << line << "\n";
+  }
+  return out.str();
+}
+
+void CCrashMatrix::SetUp() { m_dir = drtest::MakeTempDir("crash"); }
+
+void CCrashMatrix::TearDown() {
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  drtest::RemoveTree(m_dir);
+}
+
+drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
+                                      int& signal) {
+  std::vector<std::string> argv = {"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                   "DR_TIME_SCALE=0.001"};
+  argv.insert(argv.end(), env.begin(), env.end());
+  argv.push_back(DR_DRJOB);
+  argv.insert(argv.end(), args.begin(), args.end());
+  drtest::CChildProcess run;
+  drtest::SResult r{-1, std::string()};
+  signal = 0;
+  if (!run.Start(argv)) return r;
+  for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
+  const int status = run.Wait();
+  if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) signal = WTERMSIG(status);
+  return r;
+}
+
+std::string CCrashMatrix::MakeStartLab(EStartLab start) {
+  SStartLabs& labs = StartLabs();
+  const auto made = labs.made.find(start);
+  if (made != labs.made.end()) return made->second;
+  if (labs.dir.empty()) labs.dir = drtest::MakeTempDir("crashlabs");
+  const std::string path = labs.dir + "/start-" + std::to_string(static_cast<int>(start)) + ".db";
+  int signal = 0;
+  drtest::SResult r = RunHost({}, {"seed", "--db", path}, signal);
+  EXPECT_EQ(0, r.code) << r.output;
+  struct SPrepare {
+    EStartLab start;
+    const char* group;
+    const char* type;
+  };
+  const SPrepare kPrepare[] = {{EStartLab::kFailedOver, "Sample", "planned-failover"},
+                               {EStartLab::kArrayFailedOver, "SampleArray", "planned-failover"},
+                               {EStartLab::kArrayTested, "SampleArray", "test-failover"}};
+  for (const SPrepare& p : kPrepare) {
+    if (p.start != start) continue;
+    r = RunHost({}, {"run", "--db", path, "--group", p.group, "--type", p.type}, signal);
+    EXPECT_EQ(0, r.code) << "preparing the start lab: " << r.output;
+  }
+  labs.made[start] = path;
+  return path;
+}
+
+std::string CCrashMatrix::FreshLab(EStartLab start) {
+  const std::string from = MakeStartLab(start);
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  const std::string path = m_dir + "/case-" + std::to_string(++m_case) + ".db";
+  EXPECT_TRUE(CopyFile(from, path)) << from;
+  struct stat st;
+  if (stat((from + "-wal").c_str(), &st) == 0) {
+    EXPECT_TRUE(CopyFile(from + "-wal", path + "-wal"));
+  }
+  return path;
+}
+
+SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write) {
+  SOutcome outcome;
+  const std::string db = FreshLab(type.start);
+  std::vector<std::string> args = {"run", "--db", db, "--group", type.group, "--type", type.type,
+                                   "--job-id", std::to_string(kJobId)};
+  args.insert(args.end(), type.options.begin(), type.options.end());
+  int signal = 0;
+  if (!crashEnv.empty()) {
+    const drtest::SResult killed = RunHost(crashEnv, args, signal);
+    if (signal != SIGKILL) {
+      outcome.faults.push_back("the run was not killed where asked (exit " + std::to_string(killed.code) +
+                               "):\n" + killed.output);
+      return outcome;
+    }
+    if (write) {
+      CDBConnection::SetPath(db);
+      for (const SMachine& m : type.machines) {
+        std::vector<SLabVM> vms;
+        EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+        auto find = [&vms](const std::string& name) {
+          const auto at = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+          return at == vms.end() ? nullptr : &*at;
+        };
+        const SLabVM* workload = find(m.workload);
+        const SLabVM* other = find(m.other);
+        const SLabVM* target = nullptr;
+        if (workload != nullptr && workload->poweredOn) {
+          target = workload;
+        } else if (type.carriesWrites && other != nullptr && other->poweredOn) {
+          target = other;
+        }
+        if (target == nullptr) continue;
+        EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(target->instanceId, target->guid));
+        outcome.written.push_back(target->name);
+        if (target != workload) outcome.written.push_back(m.workload);
+      }
+      CDBConnection::CloseThreadConnections();
+      CDBConnection::SetPath("");
+    }
+  }
+  const drtest::SResult rerun = RunHost({}, args, signal);
+  outcome.exitCode = rerun.code;
+  outcome.output = rerun.output;
+  CDBConnection::SetPath(db);
+  outcome.picture = Picture(type.group);
+  std::vector<SPhaseRowRecord> rows;
+  EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kJobId, rows));
+  for (const SPhaseRowRecord& row : rows) {
+    if (row.status == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) {
+      outcome.faults.push_back("phase row " + std::to_string(row.phase) + " of replication " +
+                               std::to_string(row.replicationId) + " is left IN-PROGRESS");
+    }
+  }
+  if (CJobSimulator::Overlaps() != 0) {
+    outcome.faults.push_back(std::to_string(CJobSimulator::Overlaps()) +
+                             " child job(s) started while another did the same work");
+  }
+  if (CHypervisorLab::MountOverlaps() != 0) outcome.faults.push_back("snapshot mounts overlapped");
+  if (CHypervisorLab::HungCalls() != 0) outcome.faults.push_back("a lab call is left hung");
+  return outcome;
+}
+
+SOutcome CCrashMatrix::Reference(const SType& type) { return RunCase(type, {}, false); }
+
+SOutcome CCrashMatrix::Crash(const SType& type, const SCrash& crash) {
+  return RunCase(type, {"DR_CRASH_AT=" + crash.marker, "DR_CRASH_AT_COUNT=" + std::to_string(crash.count)},
+                 crash.write);
+}
+
+SOutcome CCrashMatrix::CrashAfterLines(const SType& type, long lines) {
+  return RunCase(type, {"DR_CRASH_AFTER_LINES=" + std::to_string(lines)}, true);
+}
+
+void CCrashMatrix::Expect(const SType& type, const SOutcome& outcome, const std::string& what) {
+  SCOPED_TRACE(type.group + " " + type.type + ": " + what);
+  for (const std::string& fault : outcome.faults) ADD_FAILURE() << fault;
+  if (!outcome.faults.empty() && outcome.exitCode < 0) return;
+  std::string expected = type.picture;
+  for (const std::string& vm : outcome.written) expected = WithWrite(expected, vm);
+  EXPECT_EQ(type.exitCode, outcome.exitCode) << outcome.output;
+  if (expected != outcome.picture) ADD_FAILURE() << "the lab differs (- expected, + found):\n" << Diff(expected, outcome.picture);
+}
+
+}  // namespace crashmatrix

@@ -1,0 +1,110 @@
+// DR jobs whose process dies and is run again, through drjob: a run is
+// SIGKILLed right after a chosen log line (DR_CRASH_AT), something may be
+// written in the VM that runs the workload meanwhile, and the same command
+// with the same job id runs the job to its end. What the lab holds then is
+// compared with one literal picture per DR type: the one an uninterrupted
+// run leaves (checked by the type's own reference case).
+//
+// Each case starts from a copy of a lab made once per test process (seeded,
+// or after an uninterrupted failover), so the cases of one type share it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/DrJobTestSupport.h"
+
+namespace crashmatrix {
+
+// The lab a type starts from; each is made by drjob the first time a case
+// asks for it.
+enum class EStartLab {
+  kSeeded,            // drjob seed
+  kFailedOver,        // then a planned failover of "Sample"
+  kArrayFailedOver,   // then a planned failover of "SampleArray"
+  kArrayTested,       // then a test failover of "SampleArray"
+};
+
+// A machine of the group by its two VMs: the one that runs its workload
+// once the type is done, and the other.
+struct SMachine {
+  std::string workload;
+  std::string other;
+};
+
+// One DR type as the matrix runs it, and the picture (Picture below) an
+// uninterrupted run leaves.
+struct SType {
+  std::string group;
+  std::string type;
+  std::vector<std::string> options;
+  EStartLab start = EStartLab::kSeeded;
+  int exitCode = 0;
+  std::string picture;
+  // Where a case's write goes: into a machine's workload VM when it runs,
+  // else, when the type carries the data of the other VM over (a planned
+  // failover or a failback), into the other when that one runs.
+  std::vector<SMachine> machines;
+  bool carriesWrites = false;
+};
+
+// Where a case kills the run: right after the countth log line that holds
+// marker.
+struct SCrash {
+  std::string name;
+  std::string marker;
+  int count = 1;
+  // A write in the VM that runs the machine's workload when the run died
+  // (when one runs); the rerun must carry it to where the workload ends.
+  bool write = true;
+};
+
+// What a case found: the picture after the rerun, the reruns' exit code,
+// and what went wrong beside the picture (empty when nothing did).
+struct SOutcome {
+  std::string picture;
+  int exitCode = -1;
+  std::string output;                // the last run's
+  std::vector<std::string> written;  // workload VMs a write was meant for
+  std::vector<std::string> faults;
+};
+
+// The lab's state for a group, one line per VM (power, content, snapshot
+// names sorted), per replication (statuses, what its snapshot properties
+// name), per database, array relationship, LUN and archive file of the
+// group, and the child jobs by kind and end. Run-specific names (clone
+// suffixes, snapshot references) are left out.
+std::string Picture(const std::string& group);
+
+class CCrashMatrix : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The uninterrupted run of the type on a fresh copy of its lab.
+  SOutcome Reference(const SType& type);
+  // The run killed at the crash, then run again.
+  SOutcome Crash(const SType& type, const SCrash& crash);
+  // The run killed after lines log lines, then run again (the sampler).
+  SOutcome CrashAfterLines(const SType& type, long lines);
+
+  // Checks an outcome against the type's picture, with the case's write.
+  static void Expect(const SType& type, const SOutcome& outcome, const std::string& what);
+
+  // A fresh copy of the start lab in this case's folder; its path.
+  std::string FreshLab(EStartLab start);
+
+ private:
+  SOutcome RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write);
+  drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
+  std::string MakeStartLab(EStartLab start);
+
+  std::string m_dir;
+  int m_case = 0;
+};
+
+// A picture's line for a VM whose content a write in the crash raised: the
+// expected picture with that VM's content one higher.
+std::string WithWrite(const std::string& picture, const std::string& vmName);
+
+}  // namespace crashmatrix

@@ -1,0 +1,230 @@
+// A DR job whose process died is run again under the same job id. Its rows
+// (the restart history), the statuses its earlier run stored and what the
+// hypervisors hold tell the rerun where that run got to, so the rerun ends
+// as if the job had never died:
+// - a machine the earlier run completed counts as succeeded, without being
+//   run again;
+// - a machine whose workload the earlier run already moved (its DR VM up,
+//   its source restored) goes straight to the steps after the move: the
+//   steps before it would overwrite what the workload wrote since;
+// - a snapshot the earlier run took is adopted rather than taken twice, and
+//   one it deleted is not looked for again.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "VSADRBase.h"
+#include "VSARepInfo.h"
+#include "drorch/DRJobManager.h"
+#include "engine/DRBase.h"
+#include "engine/DRHelper.h"
+#include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
+#include "engine/SDROSubclient.h"
+#include "engine/SDROperationCtx.h"
+#include "engine/ZnCriticalSectionLock.h"
+#include "services/DRAppManager.h"
+#include "vm/VmAuxOps.h"
+
+namespace {
+
+const uint32_t kNoPhaseState = 0xFFFFFFFFu;
+
+void Remove(std::vector<CDRInfo*>& list, CDRInfo* info) {
+  list.erase(std::remove(list.begin(), list.end(), info), list.end());
+}
+
+const std::string& RequestedVM(const Ida::VMOpReq& request) {
+  return request.GetMsg(Ida::VMOpReq::kVirtualMachine)
+      .GetMsg(Ida::VirtualMachine::kEntity)
+      .GetString(ZnEntities::VirtualMachineEntity::kName);
+}
+
+}  // namespace
+
+bool CVSADRBase::IsCompletedStatus(App::VSAFailoverStatus) { return false; }
+
+void CVSADRBase::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_DESTINATION); }
+
+bool CVSADRBase::IsMovedByEarlierRun(CDRInfo*) { return false; }
+
+bool CVSADRBase::IsRestartedRun() const { return m_jobManager != nullptr && m_jobManager->IsJobRestarted(); }
+
+bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || !IsRestartedRun()) return false;
+  // The status alone could be another job's: this job must have stored it.
+  return vsa->GetLastDRJobId() == m_jobId && IsCompletedStatus(vsa->GetFailoverStatus());
+}
+
+uint32_t CVSADRBase::EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
+  if (info == nullptr || !IsRestartedRun()) return kNoPhaseState;
+  return static_cast<uint32_t>(
+      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, info));
+}
+
+bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
+  const uint32_t state = EarlierPhaseState(info, phase);
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  // Died during the call: the VM tells whether it went through, and the
+  // row the call left IN-PROGRESS gets its outcome.
+  bool running = false;
+  if (!IsVMRunning(info, site, running) || !running) return false;
+  SDRPhaseCtx row(m_jobId, phase, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, site, true);
+  row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                             DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site));
+  info->UpdatePhase(row);
+  return true;
+}
+
+bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
+  const uint32_t state = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REPLICATION);
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return false;
+  // The syncs the earlier run launched may still run, and the machine's row
+  // need not name them (a list's rows are written one after the other): the
+  // task's running syncs are waited for, so that none ends after the
+  // decision and behind the rerun's back.
+  std::vector<JobManager::JobInfo> running;
+  m_jobManager->GetRunningSyncJobs(vsa->GetTaskId(), running);
+  for (JobManager::JobInfo& job : running) {
+    long long id = job.GetInt64(JobManager::JobInfo::kJobId);
+    m_event.Debug("EarlierSyncSucceeded", "Waiting for sync job [%lld] of task [%d] before resuming replication [%d]",
+                  id, vsa->GetTaskId(), info->GetReplId());
+    m_jobManager->WaitForJobCompletion(id, 0);
+  }
+  // Synced from the backup this job took (or a later one): the earlier
+  // run's sync of the machine has done its work.
+  long long backup = 0;
+  m_jobManager->GetJobIDForPhase(m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_BACKUP,
+                                 info->GetReplId(), backup);
+  if (backup <= 0) return false;
+  std::vector<CDRInfo*> one = {info};
+  ReloadRecords(one);
+  vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || vsa->GetStatus() != App::VSA_REPL_STATUS_IN_SYNC ||
+      vsa->GetLastSyncedBackupJobId() < backup) {
+    return false;
+  }
+  // The row the earlier run left IN-PROGRESS gets the outcome.
+  SDRPhaseCtx row(m_jobId, Api::VIRTUAL_APP_PHASE_REPLICATION, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
+                  Api::DR_SITE_DESTINATION, true);
+  row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                             DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_SOURCE));
+  info->UpdatePhase(row);
+  return true;
+}
+
+bool CVSADRBase::IsVMRunning(CDRInfo* info, Api::DRSite site, bool& running) {
+  const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
+  if (guid.empty()) return false;
+  QSMServer::QVirtualMachineReq vm;
+  if (VmAuxOps::getVMInfo(guid, vm) != 0) {
+    m_event.Error("IsVMRunning", "Failed to get the power state of VM [%s]", guid.c_str());
+    return false;
+  }
+  running = vm.GetInt32(QSMServer::QVirtualMachineReq::kPowerState) == 1;
+  return true;
+}
+
+std::vector<CDRInfo*> CVSADRBase::TakeMovedMachines(SDROperationCtx& ctx) {
+  std::vector<CDRInfo*> moved;
+  if (!IsRestartedRun()) return moved;
+  for (CDRInfo* info : std::vector<CDRInfo*>(ctx.drInfoList)) {
+    if (info == nullptr || !IsMovedByEarlierRun(info)) continue;
+    m_event.Debug("TakeMovedMachines",
+                  "Replication [%d] was taken past its failover step by an earlier run of DR job [%lld]. Resuming "
+                  "after it",
+                  info->GetReplId(), static_cast<long long>(m_jobId));
+    moved.push_back(info);
+    Remove(ctx.drInfoList, info);
+    if (ctx.subclient != nullptr) Remove(ctx.subclient->GetInputList(), info);
+    ZnCriticalSectionLock lock(&m_resumedLock);
+    m_resumed.push_back(info->GetReplId());
+  }
+  return moved;
+}
+
+bool CVSADRBase::IsResumed(CDRInfo* info) {
+  if (info == nullptr) return false;
+  ZnCriticalSectionLock lock(&m_resumedLock);
+  return std::find(m_resumed.begin(), m_resumed.end(), info->GetReplId()) != m_resumed.end();
+}
+
+bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out) {
+  out.clear();
+  const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
+  EVGui::DiscoverVMDetailsReq request;
+  request.SetInt32(EVGui::DiscoverVMDetailsReq::kDiscover, 1);
+  request.MutableMsg(EVGui::DiscoverVMDetailsReq::kInstance)
+      .SetInt64(ZnEntities::AppInstanceEntity::kInstanceId,
+                DRInfoUtils::GetSiteProp(info, DR_SITE_PROPERTY_INSTANCE_ID, site));
+  request.AddMsg(EVGui::DiscoverVMDetailsReq::kGuestHosts).SetString(EVGui::GuestHost::kGuid, guid);
+  EVGui::DiscoverVMDetailsResp response;
+  std::string xml, error;
+  if (guid.empty() ||
+      !m_appManager->GetTaskResponse(request, response, EVGui::DiscoverVMDetailsReq::kTypeId, xml, error, ZN_OP_NONE)) {
+    m_event.Error("ListSnapshots", "Failed to list the snapshots of VM [%s] [%s]", guid.c_str(), error.c_str());
+    return false;
+  }
+  for (size_t i = 0; i < response.ListSize(EVGui::DiscoverVMDetailsResp::kGuestHosts); ++i) {
+    const CNMessageBase& host = response.GetListMsg(EVGui::DiscoverVMDetailsResp::kGuestHosts, i);
+    if (host.GetString(EVGui::GuestHost::kGuid) != guid) continue;
+    for (size_t s = 0; s < host.ListSize(EVGui::GuestHost::kSnapshots); ++s) {
+      out.push_back(host.GetListMsgAs<EVGui::VMSnapshot>(EVGui::GuestHost::kSnapshots, s));
+    }
+  }
+  return true;
+}
+
+bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType,
+                                             TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request) {
+  if (!IsRestartedRun() || info == nullptr || option.ListSize(TMMsg::VMProvisioningOption::kSnapOpRequests) == 0) {
+    return false;
+  }
+  const bool create = opType == TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
+  if (!create && opType != TMMsg::VM_OPERATION_DELETE_SNAPSHOT) return false;
+  const CNMessageBase& asked =
+      option.GetListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, 0).GetMsg(Ida::VMSnapOpReq::kSnapshot);
+  const std::string name = asked.GetString(Ida::VMSnapshot::kName);
+  const std::string ref = asked.GetMsg(Ida::VMSnapshot::kReference).GetString(Ida::SnapshotReference::kMoref);
+  std::vector<EVGui::VMSnapshot> snapshots;
+  if (!ListSnapshots(info, ctx.site, snapshots)) return false;
+  std::string vmName = RequestedVM(request);
+  if (create) {
+    // Only a snapshot this job took: its description names the job.
+    const std::string description = GetSnapshotDescription();
+    for (const EVGui::VMSnapshot& s : snapshots) {
+      if (s.GetString(EVGui::VMSnapshot::kName) != name || s.GetString(EVGui::VMSnapshot::kDescription) != description) {
+        continue;
+      }
+      const std::string found = s.GetString(EVGui::VMSnapshot::kReference);
+      m_event.Debug("TakeOverEarlierSnapshotStep",
+                    "Snapshot [%s] [%s] of VM [%s] was taken by an earlier run of DR job [%lld]. Using it", name.c_str(),
+                    found.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));
+      SDRPhaseCtx phase(m_jobId, ctx.phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, ctx.site, true);
+      UpdateVMPhase(ctx, vmName, phase, "", Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+      Ida::VMOpResp response;
+      response.AddMsg(Ida::VMOpResp::kSnapshots)
+          .MutableMsg(Ida::VMSnapshot::kReference)
+          .SetString(Ida::SnapshotReference::kMoref, found);
+      LoadVMOpRespOptions(info, response, ctx);
+      return true;
+    }
+    return false;
+  }
+  for (const EVGui::VMSnapshot& s : snapshots) {
+    const bool same = ref.empty() ? s.GetString(EVGui::VMSnapshot::kName) == name
+                                  : s.GetString(EVGui::VMSnapshot::kReference) == ref;
+    if (same) return false;
+  }
+  m_event.Debug("TakeOverEarlierSnapshotStep",
+                "Snapshot [%s] [%s] is no longer on VM [%s]: deleted by an earlier run of DR job [%lld]", name.c_str(),
+                ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));
+  SDRPhaseCtx phase(m_jobId, ctx.phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, ctx.site, true);
+  UpdateVMPhase(ctx, vmName, phase, "", Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+  return true;
+}
