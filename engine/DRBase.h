@@ -249,6 +249,9 @@ class CDRBase : public IDROrchestrator {
   bool SetupDataSource(SDRPriority& priority);
   bool SetupReplDataSource(SDRPriority& priority);
   bool CreateReplBasedDRInfoObjects(SDRPriority& priority);
+  // In a restarted clean-up job, a replication without its record was
+  // removed by the earlier run: its machine record counts as succeeded.
+  bool IsRemovedByEarlierCleanupRun(int32_t replId);
   // A hook per information source; nothing to prepare today.
   bool SetupSequence(TMMsg::DROpSourceType source, SDRPriority& priority);
 };

@@ -18,6 +18,7 @@
 #include "SDRInfoCtx.h"
 #include "SDRPriority.h"
 #include "SDataSourceInfo.h"
+#include "drorch/DRJobManager.h"
 
 namespace {
 
@@ -240,6 +241,16 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
     info.replId = replId;
     info.jobId = m_jobId;
     IRepInfo* rep = priority.dataSource != nullptr ? priority.dataSource->FetchReplData(info) : nullptr;
+    if (rep == nullptr && IsRemovedByEarlierCleanupRun(replId)) {
+      SDRInfoCtx ctx(priority.dataSource, info, priority);
+      ctx.drType = m_drType;
+      ctx.jobManager = m_jobManager;
+      ctx.appManager = &m_appManager;
+      CDRInfo* record = new CDRInfo(ctx);
+      AdoptInfo(record);
+      record->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+      continue;
+    }
     // A replication without its record fails the whole priority.
     if (rep == nullptr) return false;
     info.drGroupId = m_appManager.GetVAppId();
@@ -263,6 +274,19 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
     AdoptInfo(record);
   }
   return m_drInfoList.size() > before;
+}
+
+bool CDRBase::IsRemovedByEarlierCleanupRun(int32_t replId) {
+  // A clean-up removes the replications it completes: when it runs again
+  // after its process died, those have no record any more. They are done,
+  // not missing: refusing them would fail the rerun before it starts.
+  if (m_drType != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM || m_jobManager == nullptr ||
+      !m_jobManager->IsJobRestarted()) {
+    return false;
+  }
+  m_event.Debug("CreateReplBasedDRInfoObjects", "Replication [%d] was removed by an earlier run of DR job [%lld]",
+                replId, static_cast<long long>(m_jobId));
+  return true;
 }
 
 bool CDRBase::SetupSequence(TMMsg::DROpSourceType, SDRPriority&) { return true; }

@@ -105,10 +105,12 @@ bool CVSADRBase::CleanupDROperationThread(SDROperationCtx&) { return true; }
 bool CVSADRBase::ProcessDRSubclientThread(SDROperationCtx&) { return false; }
 
 bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
+  // Done already (in a rerun, by the earlier run): nothing to run again.
+  if (info != nullptr && info->IsSuccess()) return false;
   if (IsCompletedByEarlierRun(info)) {
     m_event.Debug("IsMachineEligible", "Replication [%d] was completed by an earlier run of DR job [%lld]",
                   info->GetReplId(), static_cast<long long>(m_jobId));
-    if (!info->IsSuccess()) FinishCompletedMachine(info);
+    FinishCompletedMachine(info);
     return false;
   }
   if (IsRestartedRun() && IsMovedByEarlierRun(info)) return true;

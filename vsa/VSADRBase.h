@@ -53,6 +53,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/IDRContext.h"
@@ -218,9 +219,14 @@ class CVSADRBase : public IDRContext {
   // The sync status with the context's phase row: IN-PROGRESS, then SUCCESS
   // or FAILED by the store's result.
   bool UpdateSyncStatus(App::VSAReplicationStatus status, CDRInfo* info, SDROperationCtx& ctx);
+  bool UpdateSyncStatus(App::VSAReplicationStatus status, CDRInfo* info, SDROperationCtx& ctx,
+                        const std::string& note);
   // "Need Sync" with first-time sync during failover, else "In Sync".
   bool EnableSync(CDRInfo* info, SDROperationCtx& ctx);
   bool DisableSync(CDRInfo* info, SDROperationCtx& ctx);
+  // The same with a note on its row, written before the status changes (a
+  // rerun reads it back from the restart history).
+  bool DisableSync(CDRInfo* info, SDROperationCtx& ctx, const std::string& note);
   // Each machine on a fresh context of its own (source site).
   void DisableSyncForList(std::vector<CDRInfo*>& list);
   // Machines that neither succeeded nor were skipped get the sync status of
@@ -404,6 +410,9 @@ class CVSADRBase : public IDRContext {
   // The machine's state of a phase as the earlier run left its row;
   // 0xFFFFFFFF when it has none.
   uint32_t EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
+  // The message of the machine's row of the phase as the earlier run left
+  // it; empty when there is none.
+  std::string EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
   // The earlier run powered on the machine's VM at the site in the phase: its
   // row says SUCCESS, or IN-PROGRESS (it died during the call) and the VM runs.
   bool EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
@@ -429,6 +438,12 @@ class CVSADRBase : public IDRContext {
   // false when the call must be made. Only in a rerun.
   bool TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType, TMMsg::VMProvisioningOption& option,
                                    Ida::VMOpReq& request);
+  // In a rerun, the source snapshot 2209 names is no longer on the source VM
+  // (false when 2209 is empty or the snapshots cannot be listed).
+  bool IsSourceSnapshotGone(CDRInfo* info);
+  // The VMs of the instance of the machine's site, by name and GUID; false
+  // when they cannot be listed.
+  bool ListInstanceVMs(CDRInfo* info, Api::DRSite site, std::vector<std::pair<std::string, std::string>>& out);
   // The snapshots of the machine's VM at the site; false when they cannot
   // be listed (none is a success).
   bool ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out);

@@ -63,6 +63,23 @@ uint32_t CVSADRBase::EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseTyp
       DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, info));
 }
 
+std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
+  if (info == nullptr || !IsRestartedRun()) return std::string();
+  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
+    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
+    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+      if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) != phase) continue;
+      const CNMessageBase& details = entry.GetMsg(Api::VirtualAppJobPhase::kPhaseInfo);
+      if (details.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return std::string();
+      return details.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
+          .GetMsg(Api::VirtualAppJobInfo::kMessage)
+          .GetString(Api::GenericResp::kText);
+    }
+  }
+  return std::string();
+}
+
 bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
   const uint32_t state = EarlierPhaseState(info, phase);
   if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
@@ -152,6 +169,40 @@ bool CVSADRBase::IsResumed(CDRInfo* info) {
   if (info == nullptr) return false;
   ZnCriticalSectionLock lock(&m_resumedLock);
   return std::find(m_resumed.begin(), m_resumed.end(), info->GetReplId()) != m_resumed.end();
+}
+
+bool CVSADRBase::IsSourceSnapshotGone(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || !IsRestartedRun() || vsa->GetSourceSnapMorefProp().empty()) return false;
+  std::vector<EVGui::VMSnapshot> snapshots;
+  if (!ListSnapshots(info, Api::DR_SITE_SOURCE, snapshots)) return false;
+  for (const EVGui::VMSnapshot& s : snapshots) {
+    if (s.GetString(EVGui::VMSnapshot::kReference) == vsa->GetSourceSnapMorefProp()) return false;
+  }
+  return true;
+}
+
+bool CVSADRBase::ListInstanceVMs(CDRInfo* info, Api::DRSite site,
+                                 std::vector<std::pair<std::string, std::string>>& out) {
+  out.clear();
+  const int64_t instance = DRInfoUtils::GetSiteProp(info, DR_SITE_PROPERTY_INSTANCE_ID, site);
+  // A discovery that names no VM lists every VM of the instance.
+  EVGui::DiscoverVMDetailsReq request;
+  request.SetInt32(EVGui::DiscoverVMDetailsReq::kDiscover, 1);
+  request.MutableMsg(EVGui::DiscoverVMDetailsReq::kInstance)
+      .SetInt64(ZnEntities::AppInstanceEntity::kInstanceId, instance);
+  EVGui::DiscoverVMDetailsResp response;
+  std::string xml, error;
+  if (!m_appManager->GetTaskResponse(request, response, EVGui::DiscoverVMDetailsReq::kTypeId, xml, error, ZN_OP_NONE)) {
+    m_event.Error("ListInstanceVMs", "Failed to list the VMs of instance [%lld] [%s]", static_cast<long long>(instance),
+                  error.c_str());
+    return false;
+  }
+  for (size_t i = 0; i < response.ListSize(EVGui::DiscoverVMDetailsResp::kGuestHosts); ++i) {
+    const CNMessageBase& host = response.GetListMsg(EVGui::DiscoverVMDetailsResp::kGuestHosts, i);
+    out.emplace_back(host.GetString(EVGui::GuestHost::kName), host.GetString(EVGui::GuestHost::kGuid));
+  }
+  return true;
 }
 
 bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out) {

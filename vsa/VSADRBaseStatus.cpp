@@ -38,15 +38,20 @@ bool CVSADRBase::UpdateFailoverStatus(CDRInfo* info, App::VSAFailoverStatus stat
 }
 
 bool CVSADRBase::UpdateSyncStatus(App::VSAReplicationStatus status, CDRInfo* info, SDROperationCtx& ctx) {
+  return UpdateSyncStatus(status, info, ctx, std::string());
+}
+
+bool CVSADRBase::UpdateSyncStatus(App::VSAReplicationStatus status, CDRInfo* info, SDROperationCtx& ctx,
+                                  const std::string& note) {
   if (info == nullptr) return false;
   const long long jobId = ctx.jobId >= 1 ? ctx.jobId : m_jobId;
-  SDRPhaseCtx phase = StepPhase(ctx, info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, "", jobId);
+  SDRPhaseCtx phase = StepPhase(ctx, info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, note, jobId);
   info->UpdatePhase(phase);
   SDataSourceInfo value;
   value.syncStatus = status;
   const bool stored = StoreProperty(info, ZNDR::DR_PROPERTY_SYNC_STATUS, value);
   phase.state = stored ? Api::VIRTUAL_APP_PHASE_STATE_SUCCESS : Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-  phase.message.clear();
+  phase.message = note;
   info->UpdatePhase(phase);
   return stored;
 }
@@ -68,9 +73,11 @@ bool CVSADRBase::EnableSync(CDRInfo* info, SDROperationCtx& ctx) {
   return UpdateSyncStatus(status, info, ctx);
 }
 
-bool CVSADRBase::DisableSync(CDRInfo* info, SDROperationCtx& ctx) {
+bool CVSADRBase::DisableSync(CDRInfo* info, SDROperationCtx& ctx) { return DisableSync(info, ctx, std::string()); }
+
+bool CVSADRBase::DisableSync(CDRInfo* info, SDROperationCtx& ctx, const std::string& note) {
   ctx.phase = Api::VIRTUAL_APP_PHASE_DISABLE_SYNC;
-  return UpdateSyncStatus(App::VSA_REPL_STATUS_SYNC_DISABLED, info, ctx);
+  return UpdateSyncStatus(App::VSA_REPL_STATUS_SYNC_DISABLED, info, ctx, note);
 }
 
 void CVSADRBase::DisableSyncForList(std::vector<CDRInfo*>& list) {

@@ -81,6 +81,19 @@ bool CVSAPointInTimeFailover::Failover(SDROperationCtx& ctx) {
   UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
   GetOriginalSyncStatus(info);
   DisableSync(info, ctx);
+  if (IsRestartedRun() && IsMovedByEarlierRun(info)) {
+    // Its DR VM runs from the point in time already: reverting it again
+    // would lose what it wrote since.
+    m_event.Debug("Failover", "Replication [%d] runs from its point in time since an earlier run of DR job [%lld]",
+                  info->GetReplId(), static_cast<long long>(m_jobId));
+    if (EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION) !=
+            static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) &&
+        !_PostDROperation(ctx)) {
+      return false;
+    }
+    MarkSuccess(info, Api::DR_SITE_DESTINATION);
+    return true;
+  }
   if (!PreFailover(ctx) || !__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, true) || !CreateFailoverSnapshots(ctx, true) ||
       !RevertToPointInTimeSnapshot(ctx) || !__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, false) ||
       !_PostDROperation(ctx)) {
@@ -88,6 +101,21 @@ bool CVSAPointInTimeFailover::Failover(SDROperationCtx& ctx) {
   }
   MarkSuccess(info, Api::DR_SITE_DESTINATION);
   return true;
+}
+
+bool CVSAPointInTimeFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+}
+
+bool CVSAPointInTimeFailover::IsMovedByEarlierRun(CDRInfo* info) {
+  // Its power-on writes no row: the revert to the point in time does, and
+  // the DR VM running after it is the earlier run's power-on.
+  if (EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT) !=
+      static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS)) {
+    return false;
+  }
+  bool running = false;
+  return IsVMRunning(info, Api::DR_SITE_DESTINATION, running) && running;
 }
 
 bool CVSAPointInTimeFailover::PreFailover(SDROperationCtx& ctx) {

@@ -28,6 +28,10 @@ class CVSAPointInTimeFailover : public CVSADRBase {
   bool Failover(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
   bool PerformPostDrOps(SDROperationCtx& ctx) override;
+  // A rerun: "Failover Complete" stored by this job is done; a machine the
+  // earlier run reverted to its point in time and powered on resumes after.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  bool IsMovedByEarlierRun(CDRInfo* info) override;
 
   using CVSADRBase::PreFailover;
   using CVSADRBase::RevertToPointInTimeSnapshot;

@@ -46,6 +46,18 @@ bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
   UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS);
+  if (IsRestartedRun() && IsMovedByEarlierRun(info)) {
+    // The earlier run reached the source's revert, which may have left the
+    // source off: it is not powered on again, only what is left is done.
+    m_event.Debug("Failover", "Replication [%d] reached its post-DR operations in an earlier run of DR job [%lld]",
+                  info->GetReplId(), static_cast<long long>(m_jobId));
+    if (ResumePostDrOps(ctx, info)) {
+      MarkSuccess(info, Api::DR_SITE_SOURCE);
+      return true;
+    }
+    RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_FAILED, false);
+    return false;
+  }
   if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false)) return false;
   m_event.Debug("Failover", "Deleting failover snapshots for DR VMs if exists");
   RevertFailoverSnapshots(ctx, false);
@@ -68,6 +80,29 @@ bool CVSARevertFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
   return true;
 }
+
+bool CVSARevertFailover::ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info) {
+  if (!IsSourceSnapshotGone(info)) return PerformPostDrOps(ctx);
+  // Reverted and deleted by the earlier run; only its reference and what
+  // follows are left.
+  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, true);
+  if (!DeleteSourceVMSnapshot(ctx, true)) return false;
+  EnableSync(info, ctx);
+  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
+  return true;
+}
+
+bool CVSARevertFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  // "Revert Failover Complete" is stored as no status.
+  return status == App::VSA_FAILOVER_STATUS_NONE;
+}
+
+bool CVSARevertFailover::IsMovedByEarlierRun(CDRInfo* info) {
+  const uint32_t postDR = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION);
+  return postDR == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS || postDR == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+}
+
+void CVSARevertFailover::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_SOURCE); }
 
 void CVSARevertFailover::RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure) {
   SDRPhaseCtx phase(m_jobId, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION, state, Api::DR_SITE_DESTINATION,

@@ -19,8 +19,16 @@ class CVSARevertFailover : public CVSADRBase {
   bool Failover(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
   bool PerformPostDrOps(SDROperationCtx& ctx) override;
+  // A rerun: no status stored by this job is done; a machine whose post-DR
+  // operations the earlier run began resumes there.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  void FinishCompletedMachine(CDRInfo* info) override;
+  bool IsMovedByEarlierRun(CDRInfo* info) override;
 
  private:
+  // The post-DR operations of a resumed machine: the source's revert and
+  // snapshot deletion unless the earlier run did both.
+  bool ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info);
   // The post-DR phase row of the machine, at the destination, named by the
   // source VM.
   void RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure);

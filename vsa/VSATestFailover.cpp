@@ -62,6 +62,7 @@ bool CVSATestFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
 
 bool CVSATestFailover::PerformCloneDRVM(SDROperationCtx& ctx) {
   if (!IsCloneOpValid(ctx)) return false;
+  RemoveEarlierRunClones(ctx);
   std::unordered_map<long, std::vector<CDRInfo*>> taskMap;
   DRInfoUtils::GetDRInfoTaskMap(taskMap, ctx.drInfoList);
   std::vector<int> replicationIds;
@@ -290,6 +291,41 @@ bool CVSATestFailover::Cleanup(const SDRPriority& priority) {
 bool CVSATestFailover::IsCloneRemoved(int replicationId) {
   ZnCriticalSectionLock lock(&m_cloneLock);
   return m_removedClones.count(replicationId) > 0;
+}
+
+void CVSATestFailover::RemoveEarlierRunClones(SDROperationCtx& ctx) {
+  if (!IsRestartedRun()) return;
+  const std::string job = "-" + std::to_string(m_jobId);
+  for (CDRInfo* info : ctx.drInfoList) {
+    VSARepInfo* vsa = GetVSARepInfo(info);
+    std::vector<std::pair<std::string, std::string>> vms;
+    if (vsa == nullptr || !ListInstanceVMs(info, Api::DR_SITE_DESTINATION, vms)) continue;
+    // "<DR VM>-Clone-<pid>-<job>": an earlier run of this job made it under
+    // the pid of its own process (this run has made none yet, so even one
+    // that bears this process's pid is the earlier run's).
+    const std::string prefix = vsa->GetDestinationName() + "-Clone-";
+    const std::string drName = vsa->GetDestinationName();
+    const std::string drGuid = vsa->GetDestinationGuid();
+    for (const auto& vm : vms) {
+      const std::string& name = vm.first;
+      if (name.size() <= prefix.size() + job.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+          name.compare(name.size() - job.size(), job.size(), job) != 0) {
+        continue;
+      }
+      m_event.Debug("RemoveEarlierRunClones", "Removing clone VM [%s] [%s] an earlier run of DR job [%lld] made",
+                    name.c_str(), vm.second.c_str(), static_cast<long long>(m_jobId));
+      vsa->SetDestinationName(name);
+      vsa->SetDestinationGuid(vm.second);
+      SDROperationCtx one;
+      one.drInfoList.assign(1, info);
+      one.site = Api::DR_SITE_DESTINATION;
+      one.ignoreQuit = true;
+      __VmOP(one, Api::VIRTUAL_APP_PHASE_POWER_OFF, false);
+      __VmOP(one, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, false);
+      vsa->SetDestinationName(drName);
+      vsa->SetDestinationGuid(drGuid);
+    }
+  }
 }
 
 void CVSATestFailover::RemoveClone(CDRInfo* info) {

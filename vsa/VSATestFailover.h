@@ -83,6 +83,10 @@ class CVSATestFailover : public CVSADRBase {
   // Powers off and deletes the machine's clone, once, whatever the job's
   // quit flag says.
   void RemoveClone(CDRInfo* info);
+  // In a rerun, the clones an earlier run of this job made (named after its
+  // own process) go before this run makes its own: each machine ends with
+  // one clone, as after a run that never died.
+  void RemoveEarlierRunClones(SDROperationCtx& ctx);
   bool IsCloneRemoved(int replicationId);
 
   EvEvent m_event;

@@ -8,6 +8,7 @@
 #include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
 #include "engine/DRConstants.h"
+#include "engine/DRHelper.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
@@ -42,10 +43,12 @@ bool CVSATestboot::TestBoot(SDROperationCtx& ctx) {
     return true;
   }
   ctx.markRowAsFailedOnFailure = false;
-  const App::VSAReplicationStatus original = GetOriginalSyncStatus(info);
+  const App::VSAReplicationStatus original = SyncStatusBeforeJob(info);
   SetDRSite(ctx);
   CleanupTestbootSnapshots(ctx, false);
-  DisableSync(info, ctx);
+  // What sync was before the job goes on the row before sync goes off: a
+  // rerun finds it there, where a fresh read finds this run's "Sync Disabled".
+  DisableSync(info, ctx, SyncStatusBeforeText(original));
   if (!SnapOp(ctx, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), false)) return false;
   if (m_appManager->IsDisableNetworkAdapterAllowed() &&
       !__VmOP(ctx, Api::VIRTUAL_APP_PHASE_DISABLE_NETWORK_ADAPTERS, false)) {
@@ -109,36 +112,58 @@ bool CVSATestboot::IsCleanupTestbootSnapshotRequired(CDRInfo* info) {
   return !RestartHistorySucceeded(info, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT);
 }
 
-bool CVSATestboot::IsTestbootSnapshotLeftByKilledCreate(SDROperationCtx& ctx, CDRInfo* info) {
-  // Machines boot in parallel: the earlier run can have been killed after
-  // the lab took a machine's snapshot but before its create row was stored
-  // as done. Left there, a second snapshot of the same name would be taken
-  // and the revert and delete would remove only one of the two.
-  if (info == nullptr || !m_jobManager->IsJobRestarted() ||
-      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(),
-                                                Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT,
-                                                info) != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) {
-    return false;
+bool CVSATestboot::IsTestbootSnapshotOfThisJob(SDROperationCtx& one, CDRInfo* info) {
+  if (info == nullptr) return false;
+  // Taken in this run.
+  if (info->GetPhaseState(Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, one.site) ==
+      static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS)) {
+    return true;
   }
+  // Taken by an earlier run of this job: its create row says so, or it died
+  // during the create, which may have gone through. That run may also have
+  // reverted and deleted it already, so only a snapshot still on the VM
+  // and taken by this job (its description names the job) counts; another
+  // job's "__OB_TESTBOOT__" is never reverted to.
+  const uint32_t earlier = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT);
+  if (!IsCreateTestbootSnapshotSuccessful(one) && earlier != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
   std::vector<EVGui::VMSnapshot> snapshots;
-  if (!GetSnapshotsListForVM(ctx, info, snapshots)) return false;
+  if (!ListSnapshots(info, one.site, snapshots)) return false;
+  const std::string description = GetSnapshotDescription();
   for (const EVGui::VMSnapshot& snapshot : snapshots) {
-    if (snapshot.GetString(EVGui::VMSnapshot::kName) == TESTBOOT_SNAPSHOT_NAME) return true;
+    if (snapshot.GetString(EVGui::VMSnapshot::kName) == TESTBOOT_SNAPSHOT_NAME &&
+        snapshot.GetString(EVGui::VMSnapshot::kDescription) == description) {
+      return true;
+    }
   }
   return false;
 }
 
 bool CVSATestboot::CleanupTestbootSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
   for (CDRInfo* info : std::vector<CDRInfo*>(ctx.drInfoList)) {
-    if (!IsCreateTestbootSnapshotSuccessful(ctx) && (false && IsTestbootSnapshotLeftByKilledCreate(ctx, info))) continue;
     SDROperationCtx one;
     one.drInfoList = {info};
     one.site = ctx.site;
     one.ignoreQuit = true;
+    if (!IsTestbootSnapshotOfThisJob(one, info)) continue;
     SnapOp(one, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), succeededOnly);
     SnapOp(one, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, TESTBOOT_SNAPSHOT_NAME, std::string(), succeededOnly);
   }
   return false;
+}
+
+App::VSAReplicationStatus CVSATestboot::SyncStatusBeforeJob(CDRInfo* info) {
+  // The earlier run disabled sync and said on its row what it found; read
+  // afresh, the status would be that run's "Sync Disabled".
+  const std::string found = EarlierPhaseMessage(info, Api::VIRTUAL_APP_PHASE_DISABLE_SYNC);
+  for (App::VSAReplicationStatus status :
+       {App::VSA_REPL_STATUS_IN_SYNC, App::VSA_REPL_STATUS_NEED_SYNC, App::VSA_REPL_STATUS_SYNC_DISABLED}) {
+    if (!found.empty() && found == SyncStatusBeforeText(status)) return status;
+  }
+  return GetOriginalSyncStatus(info);
+}
+
+std::string CVSATestboot::SyncStatusBeforeText(App::VSAReplicationStatus status) {
+  return "Sync status before the test boot [" + DRHelper::GetVSASyncStatusStr(status) + "]";
 }
 
 bool CVSATestboot::CleanupDROperationThread(SDROperationCtx& ctx) {

@@ -37,9 +37,13 @@ class CVSATestboot : public CVSADRBase {
   static Api::DRSite TestbootSite(VSARepInfo* vsa);
   // Whether the earlier run recorded the phase as succeeded for the machine.
   bool RestartHistorySucceeded(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
-  // Whether the earlier run left the create of the machine's test-boot
-  // snapshot in progress and the snapshot is on the VM.
-  bool IsTestbootSnapshotLeftByKilledCreate(SDROperationCtx& ctx, CDRInfo* info);
+  // Whether the machine's "__OB_TESTBOOT__" at the context's site is one
+  // this job took, in this run or an earlier one, and is still there.
+  bool IsTestbootSnapshotOfThisJob(SDROperationCtx& one, CDRInfo* info);
+  // The machine's sync status before the job: what the first run found, as
+  // it wrote it on its "Disable Sync" row, else as this run loaded it.
+  App::VSAReplicationStatus SyncStatusBeforeJob(CDRInfo* info);
+  static std::string SyncStatusBeforeText(App::VSAReplicationStatus status);
 
   [[maybe_unused]] CGenericDR* m_drObject;
   EvEvent m_event;

@@ -43,8 +43,14 @@ bool CVSAUndoFailover::Failover(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
   UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS);
-  if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false) || !CleanupSnapshots(ctx, false) ||
-      !__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false)) {
+  // A source the earlier run of this job powered on again runs the
+  // workload: its snapshot steps are not repeated.
+  const bool resumed = IsRestartedRun() && IsMovedByEarlierRun(info);
+  if (resumed) {
+    m_event.Debug("Failover", "Replication [%d] runs at the source since an earlier run of DR job [%lld]",
+                  info->GetReplId(), static_cast<long long>(m_jobId));
+  } else if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false) || !CleanupSnapshots(ctx, false) ||
+             !__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false)) {
     return false;
   }
   if (m_appManager->IsFirstTimeSyncDuringFailoverSet()) {
@@ -64,11 +70,31 @@ bool CVSAUndoFailover::Failover(SDROperationCtx& ctx) {
 bool CVSAUndoFailover::CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr || !DRInfoUtils::IsCleanupSnapshotsRequired(info)) return true;
-  if (!CleanupFailoverSnapshots(ctx, succeededOnly) || !CleanupSourceVMSnapshots(ctx, succeededOnly)) return false;
+  if (!CleanupFailoverSnapshots(ctx, succeededOnly)) return false;
+  // The earlier run got to the snapshots (its DR VM's revert row) and the
+  // source's is gone: it reverted and deleted that one too, and only the
+  // reference is left.
+  const bool sourceDone = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT) ==
+                              static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) &&
+                          IsSourceSnapshotGone(info);
+  if (sourceDone ? !DeleteSourceVMSnapshot(ctx, succeededOnly) : !CleanupSourceVMSnapshots(ctx, succeededOnly)) {
+    return false;
+  }
   if (m_appManager->IsFirstTimeSyncDuringFailoverSet() || !DRInfoUtils::IsDestinationVMSnapshotCreationAllowed(info)) {
     return true;
   }
   return __OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, succeededOnly);
+}
+
+bool CVSAUndoFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  // Its success is stored as no status.
+  return status == App::VSA_FAILOVER_STATUS_NONE;
+}
+
+void CVSAUndoFailover::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_SOURCE); }
+
+bool CVSAUndoFailover::IsMovedByEarlierRun(CDRInfo* info) {
+  return EarlierRunPoweredOn(info, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_SOURCE);
 }
 
 void CVSAUndoFailover::LoadOperationConfig(SDROperationCtx& ctx) {

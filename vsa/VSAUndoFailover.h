@@ -18,6 +18,11 @@ class CVSAUndoFailover : public CVSADRBase {
   bool IsPermisableSyncStateForJob(App::VSAReplicationStatus status) override;
   bool Failover(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
+  // A rerun: no status stored by this job is done; a machine whose source
+  // the earlier run powered on resumes after the power-on.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  void FinishCompletedMachine(CDRInfo* info) override;
+  bool IsMovedByEarlierRun(CDRInfo* info) override;
 
   bool CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly);
 

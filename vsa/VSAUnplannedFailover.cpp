@@ -57,6 +57,17 @@ void CVSAUnplannedFailover::LoadOperationConfig(SDROperationCtx& ctx) {
 
 bool CVSAUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   m_orchestrator->InitDRSubclient(ctx);
+  // Machines whose DR VM an earlier run of this job brought up go straight
+  // to their completion.
+  const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  const bool up = !ctx.drInfoList.empty() && BringUpGroup(ctx);
+  if (!up) ctx.drInfoList.clear();
+  ctx.drInfoList.insert(ctx.drInfoList.end(), resumed.begin(), resumed.end());
+  if (ctx.drInfoList.empty()) return false;
+  return PostReplication(ctx);
+}
+
+bool CVSAUnplannedFailover::BringUpGroup(SDROperationCtx& ctx) {
   // The source site may be down: a source VM that cannot be powered off
   // keeps its row FAILED, but the machine goes on from the destination.
   ctx.failureNotLastPhase = true;
@@ -73,7 +84,15 @@ bool CVSAUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   // A machine whose DR VM did not come up goes no further: disabling its
   // sync would write a successful last phase over the failed power-on.
   m_orchestrator->FilterSuccessList(ctx);
-  return PostReplication(ctx);
+  return true;
+}
+
+bool CVSAUnplannedFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+}
+
+bool CVSAUnplannedFailover::IsMovedByEarlierRun(CDRInfo* info) {
+  return EarlierRunPoweredOn(info, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_DESTINATION);
 }
 
 bool CVSAUnplannedFailover::PostReplicationThread(SDROperationCtx& ctx) { return CompleteMachineFailover(ctx); }

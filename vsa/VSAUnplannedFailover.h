@@ -33,8 +33,15 @@ class CVSAUnplannedFailover : public CVSADRBase {
   bool PostReplicationThread(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
   bool PerformPostDrOps(SDROperationCtx& ctx) override;
+  // A rerun: "Failover Complete" stored by this job is done; a machine whose
+  // DR VM the earlier run powered on resumes after the power-on.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  bool IsMovedByEarlierRun(CDRInfo* info) override;
 
  private:
+  // The group's steps up to its DR VMs' power-on; false at the first that
+  // fails for every machine.
+  bool BringUpGroup(SDROperationCtx& ctx);
   [[maybe_unused]] CGenericDR* m_drObject;
   EvEvent m_event;
 };
