@@ -141,6 +141,14 @@ bool CAppDRBase::Backup(SDROperationCtx& ctx) {
   IRepInfo* first = machines.front() != nullptr ? machines.front()->GetRepInfo() : nullptr;
   const int subclientId = first != nullptr ? static_cast<int>(first->getSubclientId()) : 0;
   if (subclientId == 0) return FailStep(0, machines, ctx, "No subclient to back up");
+  // A backup of the subclient already running (a schedule's, or one an
+  // earlier run of this job left) goes first: two at once would do the
+  // same work side by side.
+  long long running = 0;
+  m_jobManager->WaitOnRunningBkpJobsForSubclient(subclientId, running);
+  if (!ctx.ignoreQuit && m_jobManager->IsQuitFlagSet()) {
+    return FailStep(0, machines, ctx, "DR job interrupted before the backup");
+  }
   ApplicationId appId(m_jobManager->GetHDID(), subclientId);
   TMMsg::CreateTaskReq request;
   if (!CreateBackupTask(request, appId, machines)) return FailStep(0, machines, ctx, "Backup task not created");

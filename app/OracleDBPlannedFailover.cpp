@@ -4,6 +4,7 @@
 #include "drorch/DRJobManager.h"
 #include "engine/DRDataSource.h"
 #include "engine/DRInfo.h"
+#include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
 #include "engine/SDRInstanceCtx.h"
 #include "engine/SDROSubclient.h"
@@ -83,14 +84,27 @@ bool COracleDBPlannedFailover::Failover(SDROperationCtx& ctx) {
   AppRepInfo* rep = GetAppRepInfo(machine);
   CMachineGroup group(ctx, machine, rep != nullptr ? static_cast<int>(rep->getSubclientId()) : 0);
 
-  if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_PRIMARY, false)) {
-    m_event.Error("Failover", "Instance backup failed for replication [%d]", replId);
-    return false;
+  // A rerun of the job: once the earlier run reached the source's shutdown
+  // its backup and sync carry the source's last data (nothing is written
+  // after the shutdown, as in a run that never died), and once it started
+  // the destination, that database holds the workload and nothing may be
+  // synced over it. A source still running since gets a new backup and sync.
+  const bool stopped = EarlierRunReached(machine, Api::VIRTUAL_APP_PHASE_SHUTDOWN);
+  const bool started = EarlierRunSucceeded(machine, Api::VIRTUAL_APP_PHASE_POWER_ON);
+  if (stopped) {
+    m_event.Debug("Failover", "The source database of replication [%d] was shut down by an earlier run of DR job [%lld]",
+                  replId, static_cast<long long>(m_jobManager->GetJobId()));
+  } else {
+    if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_PRIMARY, false)) {
+      m_event.Error("Failover", "Instance backup failed for replication [%d]", replId);
+      return false;
+    }
+    if (!__OP(ctx, ZNDR::BATCH_OP_REPLICATION_PRIMARY, false)) {
+      m_event.Error("Failover", "Instance replication failed for replication [%d]", replId);
+      return false;
+    }
   }
-  if (!__OP(ctx, ZNDR::BATCH_OP_REPLICATION_PRIMARY, false)) {
-    m_event.Error("Failover", "Instance replication failed for replication [%d]", replId);
-    return false;
-  }
+  if (started) return Complete(ctx, machine);
   if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, false)) {
     m_event.Error("Failover", "Instance shutdown failed for replication [%d]", replId);
     return false;
@@ -111,10 +125,29 @@ bool COracleDBPlannedFailover::Failover(SDROperationCtx& ctx) {
     RevertSyncStatus(machine, noted);
     return FailAfterShutdown(ctx, machine);
   }
+  return Complete(ctx, machine);
+}
+
+bool COracleDBPlannedFailover::Complete(SDROperationCtx& ctx, CDRInfo* machine) {
   machine->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
   if (!UpdateFailoverStatus(machine, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE)) {
     return FailAfterShutdown(ctx, machine);
   }
-  m_event.Debug("Failover", "Failover succeeded for replication [%d] ", replId);
+  m_event.Debug("Failover", "Failover succeeded for replication [%d] ", machine->GetReplId());
   return true;
+}
+
+uint32_t COracleDBPlannedFailover::EarlierPhaseState(CDRInfo* machine, Api::VirtualAppJobPhaseType phase) {
+  if (m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(
+      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, machine));
+}
+
+bool COracleDBPlannedFailover::EarlierRunReached(CDRInfo* machine, Api::VirtualAppJobPhaseType phase) {
+  const uint32_t state = EarlierPhaseState(machine, phase);
+  return state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS || state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+}
+
+bool COracleDBPlannedFailover::EarlierRunSucceeded(CDRInfo* machine, Api::VirtualAppJobPhaseType phase) {
+  return EarlierPhaseState(machine, phase) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 }

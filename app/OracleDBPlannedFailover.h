@@ -11,6 +11,8 @@
 // copies; one error line names it (replication, client, Oracle home).
 #pragma once
 
+#include <stdint.h>
+
 #include "OracleDBDRBase.h"
 #include "log/EvEvent.h"
 
@@ -29,6 +31,13 @@ class COracleDBPlannedFailover : public COracleDBDRBase {
 
  private:
   bool FailAfterShutdown(SDROperationCtx& ctx, CDRInfo* machine);
+  // The machine's success and "Failover Complete".
+  bool Complete(SDROperationCtx& ctx, CDRInfo* machine);
+  // The machine's row of the phase as the earlier run of a restarted job
+  // left it: begun (IN-PROGRESS or SUCCESS), or SUCCESS; never in a fresh job.
+  uint32_t EarlierPhaseState(CDRInfo* machine, Api::VirtualAppJobPhaseType phase);
+  bool EarlierRunReached(CDRInfo* machine, Api::VirtualAppJobPhaseType phase);
+  bool EarlierRunSucceeded(CDRInfo* machine, Api::VirtualAppJobPhaseType phase);
 
   [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/DrJobTestSupport.h"
@@ -46,14 +47,23 @@ struct SType {
   // failover or a failback), into the other when that one runs.
   std::vector<SMachine> machines;
   bool carriesWrites = false;
+  // Machines one at a time (the DR plan's parallel thread count 1), so a
+  // crash always finds the others at the same point.
+  bool serial = false;
 };
 
 // Where a case kills the run: right after the countth log line that holds
-// marker.
+// marker. differs lists lines of the type's picture this case ends with
+// otherwise (whole lines: from, to), e.g. the jobs a rerun must launch again.
 struct SCrash {
+  using Lines = std::vector<std::pair<std::string, std::string>>;
+  SCrash(std::string name_, std::string marker_, int count_ = 1, Lines differs_ = Lines())
+      : name(std::move(name_)), marker(std::move(marker_)), count(count_), differs(std::move(differs_)) {}
+
   std::string name;
   std::string marker;
   int count = 1;
+  Lines differs;
   // A write in the VM that runs the machine's workload when the run died
   // (when one runs); the rerun must carry it to where the workload ends.
   bool write = true;
@@ -88,8 +98,10 @@ class CCrashMatrix : public testing::Test {
   // The run killed after lines log lines, then run again (the sampler).
   SOutcome CrashAfterLines(const SType& type, long lines);
 
-  // Checks an outcome against the type's picture, with the case's write.
-  static void Expect(const SType& type, const SOutcome& outcome, const std::string& what);
+  // Checks an outcome against the type's picture, with the case's write
+  // and the lines it changes.
+  static void Expect(const SType& type, const SOutcome& outcome, const std::string& what,
+                     const std::vector<std::pair<std::string, std::string>>& differs = {});
 
   // A fresh copy of the start lab in this case's folder; its path.
   std::string FreshLab(EStartLab start);

@@ -24,7 +24,7 @@ class E2EDrJobCrashMatrix : public CCrashMatrix {
  protected:
   void Run(const SType& type, const std::vector<SCrash>& crashes) {
     Expect(type, Reference(type), "uninterrupted");
-    for (const SCrash& crash : crashes) Expect(type, Crash(type, crash), crash.name);
+    for (const SCrash& crash : crashes) Expect(type, Crash(type, crash), crash.name, crash.differs);
   }
 };
 
@@ -317,3 +317,4 @@ TEST_F(E2EDrJobCrashMatrix, TestFailover) {
 }
 
 }  // namespace
+
