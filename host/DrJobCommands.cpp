@@ -107,6 +107,13 @@ bool IsEndedStatus(const std::string& status) {
   return false;
 }
 
+// A job that completed did its work: running it again would repeat a DR
+// operation on machines that have already been through it. A failed, killed
+// or suspended job is continued by its restart instead.
+bool IsCompletedStatus(const std::string& status) {
+  return status == JobStatusOfState(kStateSuccess) || status == JobStatusOfState(kStateCompletedWithErrors);
+}
+
 }  // namespace
 
 const char* CDrJobCommands::StateText(int state) {
@@ -377,6 +384,12 @@ int RefuseRunning(long long jobId, const SProcessId& holder) {
                    "; nothing was changed");
 }
 
+// The line of a run turned away because its job completed before.
+int RefuseCompleted(long long jobId, const std::string& status) {
+  return Error(CDrJobCommands::kExitJobEnded, "DR job [" + std::to_string(jobId) + "] has already ended [" + status +
+                                                  "]; a completed DR job is not run again, nothing was changed");
+}
+
 // Prints a DR job's progress once per change: the job reports its percent
 // after every step, mostly unchanged, and from several threads.
 class CProgressLines {
@@ -453,6 +466,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
         return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
                                        std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
       }
+      if (IsCompletedStatus(job.status)) return RefuseCompleted(jobId, job.status);
       lease = CJobStore::TakeRunLease(jobId, self, previous);
       continue;
     }
@@ -484,6 +498,13 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   }
   CRunLease held(jobId, self);
   if (!created) {
+    // The run that held the job may have completed it between the read above
+    // and the lease: read again under the lease, which no run can end now.
+    SJobRecord now;
+    const EStoreResult again = CJobStore::GetJob(jobId, now);
+    if (again == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + std::to_string(jobId) + "]");
+    if (again == EStoreResult::kOk && IsCompletedStatus(now.status)) return RefuseCompleted(jobId, now.status);
+    if (again == EStoreResult::kOk) job = now;
     if (job.status == "Running" && (!previous.Empty() || !job.restartString.empty())) {
       printf("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
              jobId);

@@ -36,8 +36,8 @@ const SCommandUsage kUsage[] = {
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
      "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
-     "  3 the DR job is already running in another process, 15 the lock folder cannot be used,\n"
-     "  2 bad arguments or environment\n"},
+     "  3 the DR job is already running in another process, 14 the DR job has already completed,\n"
+     "  15 the lock folder cannot be used, 2 bad arguments or environment\n"},
     {CDrJobArgs::kControl, "drjob control --db PATH --job N kill|suspend",
      "exit codes of control: 0 requested, 16 no process runs the DR job, 14 the DR job has already ended,\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
