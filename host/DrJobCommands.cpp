@@ -444,8 +444,13 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     }
   }
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
-  const int groupId = CDrJobLab::FindGroup(args.Group());
-  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+  // A rerun may leave the group and type out: its record names them.
+  int groupId = 0;
+  if (!args.Group().empty()) {
+    groupId = CDrJobLab::FindGroup(args.Group());
+    if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+  }
+  TMMsg::DROrchestrationType type = args.Type();
   const SProcessId self = CProcessIdentity::Self();
   // The job is this run's once its run lease is: taken on the record, or
   // with the record when there is none yet, in one write transaction either
@@ -461,20 +466,35 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
       if (job.jobType != CJobStore::kTypeDR) {
         return Error(kExitUnknown, "job [" + std::to_string(jobId) + "] is not a DR job");
       }
-      const int jobGroup = CDrJobLab::GroupOfJob(job.optionsXml);
-      if (jobGroup != groupId) {
+      // The record says what the job is: the same job again runs on its
+      // group, as its type, with its options.
+      SRecordedRun recorded;
+      CDrJobRunOptions::Read(job.optionsXml, recorded);
+      if (recorded.groupId == 0) return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] names no DR group");
+      if (groupId != 0 && recorded.groupId != groupId) {
         return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
-                                       std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
+                                       std::to_string(recorded.groupId) + "], not to [" + args.Group() + "]");
       }
+      groupId = recorded.groupId;
       if (IsCompletedStatus(job.status)) return RefuseCompleted(jobId, job.status);
+      if (!CDrJobRunOptions::MatchRecorded(jobId, args, recorded, error)) return Error(kExitUsage, error);
+      if (recorded.type != TMMsg::DR_ORCHESTRATION_NONE) type = recorded.type;
+      if (type == TMMsg::DR_ORCHESTRATION_NONE) {
+        return Error(kExitUsage, "DR job [" + std::to_string(jobId) +
+                                     "] was made before drjob kept the DR type with the job: run it with --type TYPE");
+      }
       lease = CJobStore::TakeRunLease(jobId, self, previous);
       continue;
+    }
+    if (groupId == 0 || type == TMMsg::DR_ORCHESTRATION_NONE) {
+      return Error(kExitUsage, "DR job [" + std::to_string(jobId) +
+                                   "] has no record: a new DR job needs --group NAME|ID and --type TYPE");
     }
     job = SJobRecord();
     job.jobId = jobId;
     job.jobType = CJobStore::kTypeDR;
     job.ownerId = CDrJobLab::OwnerId();
-    job.optionsXml = CDrJobLab::JobOptionsXml(groupId, args.Type(), args.DeleteFromHypervisor());
+    job.optionsXml = CDrJobLab::JobOptionsXml(groupId, type, args.DeleteFromHypervisor());
     if (!CDrJobRunOptions::Apply(args.DROptions(), groupId, job.optionsXml, error)) return Error(kExitUsage, error);
     job.status = "Running";
     job.name = "DR Orchestration";
@@ -516,7 +536,9 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     if (!StoreStatus(jobId, "Running", job.percent)) return kExitDatabase;
   }
   CJobContext::SetCurrentJobId(jobId);
-  printf("drjob: DR job [%lld] on DR group [%s] (id %d)\n", jobId, args.Group().c_str(), groupId);
+  const std::string group = CDrJobLab::GroupName(groupId);
+  printf("drjob: DR job [%lld] on DR group [%s] (id %d), type [%s]\n", jobId, group.c_str(), groupId,
+         CDrJobArgs::TypeName(type));
   fflush(stdout);
 
   CProgressLines progress;
@@ -540,14 +562,14 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     printf("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
   }
 
-  IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(args.Type());
+  IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(type);
   DRInitParams params{&jobManager};
   const bool initialized = orchestrator->Initialize(params);
   if (!initialized) {
     fprintf(stderr,
             "drjob: DR job [%lld]: the orchestrator could not be initialised for DR group [%s]; no DR operation "
             "was run:\n",
-            jobId, args.Group().c_str());
+            jobId, group.c_str());
     PrintCapturedErrors();
   }
   StopCapture();
