@@ -1,10 +1,12 @@
 #include "DrJobCommands.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,12 +14,14 @@
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
 #include "DrJobRunOptions.h"
+#include "DrJobSignals.h"
 #include "SeedArrays.h"
 #include "SeedGroups.h"
 #include "SeedLab.h"
 #include "SeedReplications.h"
 #include "core/JobContext.h"
 #include "core/Mutex.h"
+#include "core/Printf.h"
 #include "core/ProcessIdentity.h"
 #include "core/RunFolder.h"
 #include "core/ThreadSafety.h"
@@ -390,6 +394,21 @@ int RefuseCompleted(long long jobId, const std::string& status) {
                                                   "]; a completed DR job is not run again, nothing was changed");
 }
 
+// A run's lines on standard output, each written out at once. A reader that
+// went away (drjob run ... | head) must not end or hold up the DR job: once
+// a line cannot be written, the later ones are dropped.
+std::atomic<bool> g_outputGone{false};
+
+void RunLine(const char* format, ...) DR_PRINTF(1, 2);
+void RunLine(const char* format, ...) {
+  if (g_outputGone) return;
+  va_list args;
+  va_start(args, format);
+  const int written = vprintf(format, args);
+  va_end(args);
+  if (written < 0 || fflush(stdout) != 0) g_outputGone = true;
+}
+
 // Prints a DR job's progress once per change: the job reports its percent
 // after every step, mostly unchanged, and from several threads.
 class CProgressLines {
@@ -398,8 +417,7 @@ class CProgressLines {
     CMutexLock lk(m_mutex);
     if (percent == m_last) return;
     m_last = percent;
-    printf("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
-    fflush(stdout);
+    RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
   }
 
  private:
@@ -419,6 +437,7 @@ bool StoreStatus(long long jobId, const char* status, double percent) {
 }  // namespace
 
 int CDrJobCommands::Run(const CDrJobArgs& args) {
+  CRunSignals::IgnoreBrokenPipe();
   std::string error;
   // A run holds its job's run lock; without a usable lock folder it stops
   // before it touches anything.
@@ -526,8 +545,8 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     if (again == EStoreResult::kOk && IsCompletedStatus(now.status)) return RefuseCompleted(jobId, now.status);
     if (again == EStoreResult::kOk) job = now;
     if (job.status == "Running" && (!previous.Empty() || !job.restartString.empty())) {
-      printf("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
-             jobId);
+      RunLine("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
+              jobId);
     }
     // A kill or suspend of the earlier attempt does not carry over.
     if (CJobStore::SetControlOperation(jobId, 0) != EStoreResult::kOk) {
@@ -537,9 +556,15 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   }
   CJobContext::SetCurrentJobId(jobId);
   const std::string group = CDrJobLab::GroupName(groupId);
-  printf("drjob: DR job [%lld] on DR group [%s] (id %d), type [%s]\n", jobId, group.c_str(), groupId,
-         CDrJobArgs::TypeName(type));
-  fflush(stdout);
+  RunLine("drjob: DR job [%lld] on DR group [%s] (id %d), type [%s]\n", jobId, group.c_str(), groupId,
+          CDrJobArgs::TypeName(type));
+  // From here a signal asks the job to stop rather than ending the process
+  // half-way; started before the job's threads, so that only its watcher
+  // takes signals.
+  CRunSignals signals;
+  if (!signals.Start(jobId, error)) {
+    fprintf(stderr, "drjob: DR job [%lld]: %s; a signal ends drjob at once\n", jobId, error.c_str());
+  }
 
   CProgressLines progress;
   CJobJournal::Instance().SetPercentListener(
@@ -559,7 +584,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     return StoreStatus(jobId, "Failed", job.percent) ? kExitJobManager : kExitStateNotStored;
   }
   if (jobManager.IsJobRestarted()) {
-    printf("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
+    RunLine("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
   }
 
   IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(type);
@@ -578,6 +603,8 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   IDROrchestrator::DeleteObject(orchestrator);
   simulator.Stop();
   CJobJournal::Instance().SetPercentListener(nullptr);
+  // The job is over: a kill request now would be left on an ended job.
+  signals.Stop();
 
   const double journalled = CJobJournal::Instance().PercentComplete(jobId);
   if (!initialized) {
@@ -592,11 +619,11 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   SJobRecord after;
   const double percent = CJobStore::GetJob(jobId, after) == EStoreResult::kOk ? after.percent : journalled;
   if (!StoreStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent)) {
-    printf("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
-           StateText(state));
+    RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
+            StateText(state));
     return kExitStateNotStored;
   }
-  printf("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
+  RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
   return ExitCodeOfState(state);
 }
 

@@ -35,6 +35,8 @@ const SCommandUsage kUsage[] = {
      "  [--restore-options FILE]\n"
      "  with the --job-id of a job that has a record, --group, --type and the options may be left out: the\n"
      "  job runs again as it was made; any of them given must be what the job was made with",
+     "a first SIGINT, SIGTERM or SIGHUP during run kills the DR job as control kill does (exit 9); a second\n"
+     "  ends drjob at once. A closed output ends nothing: the lines that cannot be written are dropped\n"
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
      "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
