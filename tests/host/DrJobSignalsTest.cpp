@@ -10,14 +10,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "JobTestSupport.h"
 #include "TestSupport.h"
 #include "host/DrJobTestSupport.h"
-#include "host/SeedLab.h"
 #include "host/SeedReplications.h"
 #include "jobs/JobStore.h"
 #include "jobs/PhaseRowStore.h"
@@ -33,14 +32,6 @@ using drtest::SResult;
 
 class E2EDrJobSignals : public drtest::CDrJobLabTest {
  protected:
-  void SetUp() override {
-    drtest::CDrJobLabTest::SetUp();
-    // Child jobs end soon, so that a run gets to where it is held quickly.
-    for (EChildJobType type : {EChildJobType::kBackup, EChildJobType::kAuxCopy, EChildJobType::kBackupCopy,
-                               EChildJobType::kSync, EChildJobType::kRestore}) {
-      CJobSimulator::SetDuration(type, 2000);
-    }
-  }
   void TearDown() override {
     // A run left behind by a failed assertion is not held any longer.
     CHypervisorLab::ClearFaults();
@@ -70,7 +61,7 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
     return backups;
   }
   static void ReleaseBackups(long long jobId) {
-    CJobSimulator::SetDuration(EChildJobType::kBackup, 2000);
+    CJobSimulator::SetDuration(EChildJobType::kBackup, 0);  // the type's own again
     for (const SChildJobRecord& j : Backups(jobId)) {
       if (!j.ended) {
         EXPECT_TRUE(CJobSimulator::Complete(j.jobId)) << j.jobId;
@@ -80,22 +71,18 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
   static constexpr long long kForever = 1000LL * 3600 * 24 * 365;
 
   // The planned failover in another process, its error lines among its
-  // output. Whatever
-  // the test runner was started with, the stop signals have their default
-  // actions there, except those named in `ignore`, as nohup would leave
-  // them. Returns once the run holds its job and watches for signals.
+  // output. Whatever the test runner was started with, the stop signals
+  // have their default actions there, except those named in `ignore`, as
+  // nohup would leave them. Returns once the run holds its job and watches
+  // for signals.
   void StartRun(drtest::CChildProcess& run, long long jobId, const std::string& scale,
                 const std::string& defaults = "INT,TERM,HUP", const std::string& ignore = "") {
     std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env",
                                      "--default-signal=" + defaults};
     if (!ignore.empty()) argv.push_back("--ignore-signal=" + ignore);
-    for (const std::string& a : {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
-                                 "DR_TIME_SCALE=" + scale, std::string(DR_DRJOB), std::string("run"),
-                                 std::string("--db"), m_db, std::string("--group"), std::string("Sample"),
-                                 std::string("--type"), std::string("planned-failover"), std::string("--job-id"),
-                                 std::to_string(jobId)}) {
-      argv.push_back(a);
-    }
+    argv.insert(argv.end(), {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                             "DR_TIME_SCALE=" + scale, DR_DRJOB, "run", "--db", m_db, "--group", "Sample", "--type",
+                             "planned-failover", "--job-id", std::to_string(jobId)});
     ASSERT_TRUE(run.Start(argv));
     ASSERT_TRUE(ReadUntil(run, "] progress [")) << m_output;
   }
@@ -128,12 +115,10 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
   static bool InProgress(long long jobId, int replicationId, int phase) {
     std::vector<SPhaseRowRecord> rows;
     if (CPhaseRowStore::ReadJob(jobId, rows) != EStoreResult::kOk) return false;
-    for (const SPhaseRowRecord& row : rows) {
-      if (row.replicationId == replicationId && row.phase == phase) {
-        return row.status == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
-      }
-    }
-    return false;
+    return std::any_of(rows.begin(), rows.end(), [&](const SPhaseRowRecord& row) {
+      return row.replicationId == replicationId && row.phase == phase &&
+             row.status == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+    });
   }
 
   // No machine's row of the job in progress, no child job running, no
@@ -164,15 +149,7 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
     ExpectSettled(jobId, &machines);
     EXPECT_EQ((std::set<int>{101, 102, 201}), machines);
     for (const SSampleVM& vm : kSampleVMs) {
-      SCOPED_TRACE(vm.replicationId);
-      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(vm.replicationId));
-      SLabVM source, dr;
-      ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(kSampleSourceInstanceId,
-                                                         "src-" + std::to_string(vm.replicationId), source));
-      ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(kSampleDestinationInstanceId,
-                                                         "dst-" + std::to_string(vm.replicationId), dr));
-      EXPECT_FALSE(source.poweredOn);
-      EXPECT_TRUE(dr.poweredOn);
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(vm.replicationId)) << vm.replicationId;
     }
     const SJobRecord job = Job(jobId);
     EXPECT_EQ("Completed", job.status);
