@@ -44,6 +44,13 @@ bool CDrJobArgs::ParseId(const std::string& text, int64_t& id) {
   return true;
 }
 
+const char* CDrJobArgs::TypeName(TMMsg::DROrchestrationType type) {
+  for (const STypeName& t : kTypes) {
+    if (t.type == type) return t.name;
+  }
+  return "unknown";
+}
+
 bool CDrJobArgs::ParseType(const std::string& text, TMMsg::DROrchestrationType& type) {
   int64_t number = 0;
   for (const STypeName& t : kTypes) {
@@ -179,9 +186,12 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
   }
   if (m_dbPath.empty()) return Fail(command + " needs --db PATH");
   if (m_command == kRun) {
-    if (m_group.empty()) return Fail("run needs --group NAME|ID");
-    if (m_type == TMMsg::DR_ORCHESTRATION_NONE) return Fail("run needs --type TYPE");
-    if (m_deleteFromHypervisor && m_type != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
+    // A rerun of a job takes the group and type its record holds; whether
+    // the record is there is known only once the lab is open.
+    if (m_group.empty() && !haveJob) return Fail("run needs --group NAME|ID");
+    if (m_type == TMMsg::DR_ORCHESTRATION_NONE && !haveJob) return Fail("run needs --type TYPE");
+    if (m_deleteFromHypervisor && m_type != TMMsg::DR_ORCHESTRATION_NONE &&
+        m_type != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
       return Fail("--delete-from-hypervisor goes only with --type cleanup-destination-vm");
     }
   }

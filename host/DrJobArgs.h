@@ -10,7 +10,8 @@
 
 #include "msg/MsgEnums.h"
 
-// What run stores in the job's DR orchestration options.
+// What run stores in the job's DR orchestration options. Each member's
+// default stands for "not given".
 struct SRunDROptions {
   // --point-in-time REPL=T, in the order given.
   std::vector<std::pair<int, uint64_t>> pointsInTime;
@@ -35,7 +36,9 @@ class CDrJobArgs {
   // seed: replace a lab that is there.
   bool Replace() const { return m_replace; }
   const std::string& DbPath() const { return m_dbPath; }
+  // Empty when not given (a rerun takes the recorded one).
   const std::string& Group() const { return m_group; }
+  // DR_ORCHESTRATION_NONE when not given (a rerun takes the recorded one).
   TMMsg::DROrchestrationType Type() const { return m_type; }
   int64_t JobId() const { return m_jobId; }
   // run --type cleanup-destination-vm: delete the DR VMs too.
@@ -52,8 +55,10 @@ class CDrJobArgs {
   // run: the DR options given.
   const SRunDROptions& DROptions() const { return m_drOptions; }
 
-  // A DR type from its number or its name ("planned-failover", ...).
+  // A DR type from its number or its name ("planned-failover", ...), and
+  // the name of a type ("unknown" for one run does not take).
   static bool ParseType(const std::string& text, TMMsg::DROrchestrationType& type);
+  static const char* TypeName(TMMsg::DROrchestrationType type);
   // A positive decimal 64-bit number, nothing else.
   static bool ParseId(const std::string& text, int64_t& id);
 

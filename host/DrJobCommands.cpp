@@ -1,10 +1,12 @@
 #include "DrJobCommands.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,12 +14,14 @@
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
 #include "DrJobRunOptions.h"
+#include "DrJobSignals.h"
 #include "SeedArrays.h"
 #include "SeedGroups.h"
 #include "SeedLab.h"
 #include "SeedReplications.h"
 #include "core/JobContext.h"
 #include "core/Mutex.h"
+#include "core/Printf.h"
 #include "core/ProcessIdentity.h"
 #include "core/RunFolder.h"
 #include "core/ThreadSafety.h"
@@ -105,6 +109,13 @@ bool IsEndedStatus(const std::string& status) {
     if (status == JobStatusOfState(state)) return true;
   }
   return false;
+}
+
+// A job that completed did its work: running it again would repeat a DR
+// operation on machines that have already been through it. A failed, killed
+// or suspended job is continued by its restart instead.
+bool IsCompletedStatus(const std::string& status) {
+  return status == JobStatusOfState(kStateSuccess) || status == JobStatusOfState(kStateCompletedWithErrors);
 }
 
 }  // namespace
@@ -377,6 +388,27 @@ int RefuseRunning(long long jobId, const SProcessId& holder) {
                    "; nothing was changed");
 }
 
+// The line of a run turned away because its job completed before.
+int RefuseCompleted(long long jobId, const std::string& status) {
+  return Error(CDrJobCommands::kExitJobEnded, "DR job [" + std::to_string(jobId) + "] has already ended [" + status +
+                                                  "]; a completed DR job is not run again, nothing was changed");
+}
+
+// A run's lines on standard output, each written out at once. A reader that
+// went away (drjob run ... | head) must not end or hold up the DR job: once
+// a line cannot be written, the later ones are dropped.
+std::atomic<bool> g_outputGone{false};
+
+void RunLine(const char* format, ...) DR_PRINTF(1, 2);
+void RunLine(const char* format, ...) {
+  if (g_outputGone) return;
+  va_list args;
+  va_start(args, format);
+  const int written = vprintf(format, args);
+  va_end(args);
+  if (written < 0 || fflush(stdout) != 0) g_outputGone = true;
+}
+
 // Prints a DR job's progress once per change: the job reports its percent
 // after every step, mostly unchanged, and from several threads.
 class CProgressLines {
@@ -385,8 +417,7 @@ class CProgressLines {
     CMutexLock lk(m_mutex);
     if (percent == m_last) return;
     m_last = percent;
-    printf("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
-    fflush(stdout);
+    RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
   }
 
  private:
@@ -406,6 +437,7 @@ bool StoreStatus(long long jobId, const char* status, double percent) {
 }  // namespace
 
 int CDrJobCommands::Run(const CDrJobArgs& args) {
+  CRunSignals::IgnoreBrokenPipe();
   std::string error;
   // A run holds its job's run lock; without a usable lock folder it stops
   // before it touches anything.
@@ -431,8 +463,13 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     }
   }
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
-  const int groupId = CDrJobLab::FindGroup(args.Group());
-  if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+  // A rerun may leave the group and type out: its record names them.
+  int groupId = 0;
+  if (!args.Group().empty()) {
+    groupId = CDrJobLab::FindGroup(args.Group());
+    if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+  }
+  TMMsg::DROrchestrationType type = args.Type();
   const SProcessId self = CProcessIdentity::Self();
   // The job is this run's once its run lease is: taken on the record, or
   // with the record when there is none yet, in one write transaction either
@@ -448,19 +485,35 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
       if (job.jobType != CJobStore::kTypeDR) {
         return Error(kExitUnknown, "job [" + std::to_string(jobId) + "] is not a DR job");
       }
-      const int jobGroup = CDrJobLab::GroupOfJob(job.optionsXml);
-      if (jobGroup != groupId) {
+      // The record says what the job is: the same job again runs on its
+      // group, as its type, with its options.
+      SRecordedRun recorded;
+      CDrJobRunOptions::Read(job.optionsXml, recorded);
+      if (recorded.groupId == 0) return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] names no DR group");
+      if (groupId != 0 && recorded.groupId != groupId) {
         return Error(kExitUnknown, "DR job [" + std::to_string(jobId) + "] belongs to DR group [" +
-                                       std::to_string(jobGroup) + "], not to [" + args.Group() + "]");
+                                       std::to_string(recorded.groupId) + "], not to [" + args.Group() + "]");
+      }
+      groupId = recorded.groupId;
+      if (IsCompletedStatus(job.status)) return RefuseCompleted(jobId, job.status);
+      if (!CDrJobRunOptions::MatchRecorded(jobId, args, recorded, error)) return Error(kExitUsage, error);
+      if (recorded.type != TMMsg::DR_ORCHESTRATION_NONE) type = recorded.type;
+      if (type == TMMsg::DR_ORCHESTRATION_NONE) {
+        return Error(kExitUsage, "DR job [" + std::to_string(jobId) +
+                                     "] was made before drjob kept the DR type with the job: run it with --type TYPE");
       }
       lease = CJobStore::TakeRunLease(jobId, self, previous);
       continue;
+    }
+    if (groupId == 0 || type == TMMsg::DR_ORCHESTRATION_NONE) {
+      return Error(kExitUsage, "DR job [" + std::to_string(jobId) +
+                                   "] has no record: a new DR job needs --group NAME|ID and --type TYPE");
     }
     job = SJobRecord();
     job.jobId = jobId;
     job.jobType = CJobStore::kTypeDR;
     job.ownerId = CDrJobLab::OwnerId();
-    job.optionsXml = CDrJobLab::JobOptionsXml(groupId, args.Type(), args.DeleteFromHypervisor());
+    job.optionsXml = CDrJobLab::JobOptionsXml(groupId, type, args.DeleteFromHypervisor());
     if (!CDrJobRunOptions::Apply(args.DROptions(), groupId, job.optionsXml, error)) return Error(kExitUsage, error);
     job.status = "Running";
     job.name = "DR Orchestration";
@@ -484,9 +537,16 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   }
   CRunLease held(jobId, self);
   if (!created) {
+    // The run that held the job may have completed it between the read above
+    // and the lease: read again under the lease, which no run can end now.
+    SJobRecord now;
+    const EStoreResult again = CJobStore::GetJob(jobId, now);
+    if (again == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + std::to_string(jobId) + "]");
+    if (again == EStoreResult::kOk && IsCompletedStatus(now.status)) return RefuseCompleted(jobId, now.status);
+    if (again == EStoreResult::kOk) job = now;
     if (job.status == "Running" && (!previous.Empty() || !job.restartString.empty())) {
-      printf("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
-             jobId);
+      RunLine("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it over\n",
+              jobId);
     }
     // A kill or suspend of the earlier attempt does not carry over.
     if (CJobStore::SetControlOperation(jobId, 0) != EStoreResult::kOk) {
@@ -495,8 +555,16 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     if (!StoreStatus(jobId, "Running", job.percent)) return kExitDatabase;
   }
   CJobContext::SetCurrentJobId(jobId);
-  printf("drjob: DR job [%lld] on DR group [%s] (id %d)\n", jobId, args.Group().c_str(), groupId);
-  fflush(stdout);
+  const std::string group = CDrJobLab::GroupName(groupId);
+  RunLine("drjob: DR job [%lld] on DR group [%s] (id %d), type [%s]\n", jobId, group.c_str(), groupId,
+          CDrJobArgs::TypeName(type));
+  // From here a signal asks the job to stop rather than ending the process
+  // half-way; started before the job's threads, so that only its watcher
+  // takes signals.
+  CRunSignals signals;
+  if (!signals.Start(jobId, error)) {
+    fprintf(stderr, "drjob: DR job [%lld]: %s; a signal ends drjob at once\n", jobId, error.c_str());
+  }
 
   CProgressLines progress;
   CJobJournal::Instance().SetPercentListener(
@@ -516,17 +584,17 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     return StoreStatus(jobId, "Failed", job.percent) ? kExitJobManager : kExitStateNotStored;
   }
   if (jobManager.IsJobRestarted()) {
-    printf("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
+    RunLine("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
   }
 
-  IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(args.Type());
+  IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(type);
   DRInitParams params{&jobManager};
   const bool initialized = orchestrator->Initialize(params);
   if (!initialized) {
     fprintf(stderr,
             "drjob: DR job [%lld]: the orchestrator could not be initialised for DR group [%s]; no DR operation "
             "was run:\n",
-            jobId, args.Group().c_str());
+            jobId, group.c_str());
     PrintCapturedErrors();
   }
   StopCapture();
@@ -535,6 +603,8 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   IDROrchestrator::DeleteObject(orchestrator);
   simulator.Stop();
   CJobJournal::Instance().SetPercentListener(nullptr);
+  // The job is over: a kill request now would be left on an ended job.
+  signals.Stop();
 
   const double journalled = CJobJournal::Instance().PercentComplete(jobId);
   if (!initialized) {
@@ -549,11 +619,11 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   SJobRecord after;
   const double percent = CJobStore::GetJob(jobId, after) == EStoreResult::kOk ? after.percent : journalled;
   if (!StoreStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent)) {
-    printf("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
-           StateText(state));
+    RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
+            StateText(state));
     return kExitStateNotStored;
   }
-  printf("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
+  RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
   return ExitCodeOfState(state);
 }
 

@@ -22,7 +22,8 @@ class CDrJobCommands {
     kExitPending = 11,
     kExitOtherState = 12,
     kExitStateNotStored = 13,   // the DR job ran, but its final state could not be stored
-    kExitJobEnded = 14,         // control of a DR job (or steering of a child job) that has already ended
+    kExitJobEnded = 14,         // control of a DR job that has ended, a run of one that completed, or
+                                // steering of a child job that has ended; nothing was changed
     kExitLockFolder = 15,       // the lock folder cannot be used; nothing was changed
     kExitNotRunning = 16,       // control of a DR job no live process runs; nothing was requested
   };

@@ -210,6 +210,11 @@ int CDrJobLab::FindGroup(const std::string& nameOrId) {
   return CLabStore::FindDRGroup(nameOrId);
 }
 
+std::string CDrJobLab::GroupName(int groupId) {
+  const std::string name = CLabStore::DRGroupName(groupId);
+  return name.empty() ? std::to_string(groupId) : name;
+}
+
 int CDrJobLab::OwnerId() {
   int owner = atoi(CLabStore::GetKnob(kOwnerKnob, "1").c_str());
   return owner > 0 ? owner : 1;
@@ -222,6 +227,8 @@ std::string CDrJobLab::JobOptionsXml(int groupId, TMMsg::DROrchestrationType typ
   dr.SetInt32(TMMsg::DROrchestrationOption::kInitiatedFromMonitor, 0);
   dr.MutableMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity)
       .SetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId, groupId);
+  // Kept with the job, so that running the job again runs the same type.
+  dr.SetInt32(TMMsg::DROrchestrationOption::kOrchestrationType, type);
   if (type == TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
     // The clean-up removes the replications its options list: the group's.
     dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
@@ -247,18 +254,4 @@ std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
     }
   }
   return ids;
-}
-
-int CDrJobLab::GroupOfJob(const std::string& optionsXml) {
-  TMMsg::JobOption options;
-  std::string error;
-  if (!options.Unserialize(optionsXml, &error) || !options.Has(TMMsg::JobOption::kBackupOptions)) return 0;
-  const CNMessageBase& job = options.GetMsg(TMMsg::JobOption::kBackupOptions);
-  if (!job.Has(TMMsg::BackupOptionFields::kDROrchestrationOption)) return 0;
-  const CNMessageBase& dr = job.GetMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
-  if (!dr.Has(TMMsg::DROrchestrationOption::kVirtualAppEntity)) return 0;
-  const CNMessageBase& entity = dr.GetMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity);
-  return entity.Has(ZnEntities::VirtualAppEntity::kVirtualAppId)
-             ? entity.GetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId)
-             : 0;
 }

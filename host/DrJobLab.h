@@ -35,14 +35,14 @@ class CDrJobLab {
 
   // A DR group by id or by name; 0 when there is none.
   static int FindGroup(const std::string& nameOrId);
+  // A DR group's name; its id as text when it has none.
+  static std::string GroupName(int groupId);
   // The owner of the DR jobs drjob creates.
   static int OwnerId();
-  // Job options of a group-based DR job of the type on the group; a
-  // clean-up of destination VMs lists the group's replications and says
-  // whether their DR VMs are deleted too.
+  // Job options of a group-based DR job of the type on the group, the type
+  // included; a clean-up of destination VMs lists the group's replications
+  // and says whether their DR VMs are deleted too.
   static std::string JobOptionsXml(int groupId, TMMsg::DROrchestrationType type, bool deleteFromHypervisor);
   // The replications a DR group's priorities name, in order.
   static std::vector<int32_t> GroupReplications(int groupId);
-  // The DR group a DR job's options name; 0 when none.
-  static int GroupOfJob(const std::string& optionsXml);
 };

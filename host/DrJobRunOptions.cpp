@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "jobs/LabStore.h"
@@ -36,6 +38,43 @@ bool GroupReplications(int groupId, std::vector<int32_t>& ids) {
   return !ids.empty();
 }
 
+// The restore options a file holds, as a message of their class.
+bool ReadRestoreOptions(const std::string& path, CNMessageBase& restore, std::string& error) {
+  std::string text;
+  if (!ReadFile(path, text)) {
+    error = "cannot read the restore options [" + path + "]";
+    return false;
+  }
+  std::string why;
+  if (!restore.Unserialize(text, &why)) {
+    error = "the restore options [" + path + "] do not parse: " + why;
+    return false;
+  }
+  return true;
+}
+
+int64_t ClampedMinutes(int64_t minutes) { return minutes > INT32_MAX ? INT32_MAX : minutes; }
+
+// Points in time by replication; the order given is kept within one
+// replication, where it decides which one the system takes.
+std::vector<std::pair<int, uint64_t>> ByReplication(std::vector<std::pair<int, uint64_t>> points) {
+  std::stable_sort(points.begin(), points.end(),
+                   [](const std::pair<int, uint64_t>& a, const std::pair<int, uint64_t>& b) { return a.first < b.first; });
+  return points;
+}
+
+std::string PointsText(const std::vector<std::pair<int, uint64_t>>& points) {
+  if (points.empty()) return "no --point-in-time";
+  std::string text;
+  for (const auto& point : points) {
+    if (!text.empty()) text += " ";
+    text += "--point-in-time " + std::to_string(point.first) + "=" + std::to_string(point.second);
+  }
+  return text;
+}
+
+std::string FlagText(const char* flag, bool set) { return set ? std::string(flag) : std::string("no ") + flag; }
+
 }  // namespace
 
 bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::string& optionsXml, std::string& error) {
@@ -68,18 +107,99 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
     if (options.noPowerOn) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM, 0);
   }
   if (!options.restoreOptionsFile.empty()) {
-    std::string text;
     CNMessageBase restore(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
-    if (!ReadFile(options.restoreOptionsFile, text)) {
-      error = "cannot read the restore options [" + options.restoreOptionsFile + "]";
-      return false;
-    }
-    std::string why;
-    if (!restore.Unserialize(text, &why)) {
-      error = "the restore options [" + options.restoreOptionsFile + "] do not parse: " + why;
-      return false;
-    }
+    if (!ReadRestoreOptions(options.restoreOptionsFile, restore, error)) return false;
     dr.SetMsg(TMMsg::DROrchestrationOption::kRestoreOptions, restore);
   }
   return job.serializeUTF8(optionsXml);
+}
+
+bool CDrJobRunOptions::Read(const std::string& optionsXml, SRecordedRun& recorded) {
+  recorded = SRecordedRun();
+  TMMsg::JobOption job;
+  if (!job.Unserialize(optionsXml) || !job.Has(TMMsg::JobOption::kBackupOptions)) return false;
+  const CNMessageBase& backup = job.GetMsg(TMMsg::JobOption::kBackupOptions);
+  if (!backup.Has(TMMsg::BackupOptionFields::kDROrchestrationOption)) return false;
+  const CNMessageBase& dr = backup.GetMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
+  if (dr.Has(TMMsg::DROrchestrationOption::kOrchestrationType)) {
+    TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_NONE;
+    if (CDrJobArgs::ParseType(std::to_string(dr.GetInt32(TMMsg::DROrchestrationOption::kOrchestrationType)), type)) {
+      recorded.type = type;
+    }
+  }
+  if (dr.Has(TMMsg::DROrchestrationOption::kVirtualAppEntity)) {
+    const CNMessageBase& entity = dr.GetMsg(TMMsg::DROrchestrationOption::kVirtualAppEntity);
+    if (entity.Has(ZnEntities::VirtualAppEntity::kVirtualAppId)) {
+      recorded.groupId = entity.GetInt32(ZnEntities::VirtualAppEntity::kVirtualAppId);
+    }
+  }
+  if (dr.Has(TMMsg::DROrchestrationOption::kReplicationInfo)) {
+    const CNMessageBase& info = dr.GetMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+    for (size_t i = 0; i < info.ListSize(TMMsg::DRReplicationInfoFields::kConfigOptions); ++i) {
+      const CNMessageBase& option = info.GetListMsg(TMMsg::DRReplicationInfoFields::kConfigOptions, i);
+      recorded.options.pointsInTime.emplace_back(option.GetInt32(TMMsg::DRConfigOption::kReplicationId),
+                                                 option.GetUInt64(TMMsg::DRConfigOption::kPointInTime));
+    }
+  }
+  if (dr.Has(TMMsg::DROrchestrationOption::kAdvancedOptions)) {
+    const CNMessageBase& adv = dr.GetMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
+    if (adv.Has(TMMsg::DRAdvancedOptionFields::kDelayTime)) {
+      recorded.options.testbootWaitMinutes = adv.GetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime);
+    }
+    recorded.options.keepNetworkAdapters = adv.Has(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter) &&
+                                           adv.GetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter) == 1;
+    recorded.options.noPowerOn = adv.Has(TMMsg::DRAdvancedOptionFields::kPowerOnVM) &&
+                                 adv.GetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM) == 0;
+  }
+  if (dr.Has(TMMsg::DROrchestrationOption::kRestoreOptions)) {
+    dr.GetMsg(TMMsg::DROrchestrationOption::kRestoreOptions).serializeUTF8(recorded.restoreOptionsXml);
+  }
+  recorded.deleteFromHypervisor = dr.Has(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) &&
+                                  dr.GetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) == 1;
+  return true;
+}
+
+bool CDrJobRunOptions::MatchRecorded(long long jobId, const CDrJobArgs& args, const SRecordedRun& recorded,
+                                     std::string& error) {
+  const SRunDROptions& given = args.DROptions();
+  std::string made, asked;
+  if (args.Type() != TMMsg::DR_ORCHESTRATION_NONE && recorded.type != TMMsg::DR_ORCHESTRATION_NONE &&
+      args.Type() != recorded.type) {
+    made = std::string("--type ") + CDrJobArgs::TypeName(recorded.type);
+    asked = std::string("--type ") + CDrJobArgs::TypeName(args.Type());
+  } else if (!given.pointsInTime.empty() &&
+             ByReplication(given.pointsInTime) != ByReplication(recorded.options.pointsInTime)) {
+    made = PointsText(recorded.options.pointsInTime);
+    asked = PointsText(given.pointsInTime);
+  } else if (given.testbootWaitMinutes >= 0 &&
+             ClampedMinutes(given.testbootWaitMinutes) != recorded.options.testbootWaitMinutes) {
+    made = recorded.options.testbootWaitMinutes < 0
+               ? std::string("no --testboot-wait")
+               : "--testboot-wait " + std::to_string(recorded.options.testbootWaitMinutes);
+    asked = "--testboot-wait " + std::to_string(given.testbootWaitMinutes);
+  } else if (given.keepNetworkAdapters && !recorded.options.keepNetworkAdapters) {
+    made = FlagText("--keep-network-adapters", false);
+    asked = FlagText("--keep-network-adapters", true);
+  } else if (given.noPowerOn && !recorded.options.noPowerOn) {
+    made = FlagText("--no-power-on", false);
+    asked = FlagText("--no-power-on", true);
+  } else if (args.DeleteFromHypervisor() && !recorded.deleteFromHypervisor) {
+    made = FlagText("--delete-from-hypervisor", false);
+    asked = FlagText("--delete-from-hypervisor", true);
+  } else if (!given.restoreOptionsFile.empty()) {
+    // Read whatever the record holds: a file that is gone or broken is the
+    // same mistake on a rerun as on a first run.
+    CNMessageBase restore(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+    if (!ReadRestoreOptions(given.restoreOptionsFile, restore, error)) return false;
+    std::string xml;
+    restore.serializeUTF8(xml);
+    if (xml != recorded.restoreOptionsXml) {
+      made = recorded.restoreOptionsXml.empty() ? std::string("no --restore-options") : std::string("other restore options");
+      asked = "--restore-options " + given.restoreOptionsFile;
+    }
+  }
+  if (made.empty()) return true;
+  error = "DR job [" + std::to_string(jobId) + "] was made with [" + made + "], not [" + asked +
+          "]; a rerun keeps the job's DR type and options, nothing was changed";
+  return false;
 }

@@ -32,12 +32,16 @@ const SCommandUsage kUsage[] = {
     {CDrJobArgs::kRun,
      "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--delete-from-hypervisor]\n"
      "  [--point-in-time REPL=T]... [--testboot-wait MIN] [--keep-network-adapters] [--no-power-on]\n"
-     "  [--restore-options FILE]",
+     "  [--restore-options FILE]\n"
+     "  with the --job-id of a job that has a record, --group, --type and the options may be left out: the\n"
+     "  job runs again as it was made; any of them given must be what the job was made with",
+     "a first SIGINT, SIGTERM or SIGHUP during run kills the DR job as control kill does (exit 9); a second\n"
+     "  ends drjob at once. A closed output ends nothing: the lines that cannot be written are dropped\n"
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
      "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
-     "  3 the DR job is already running in another process, 15 the lock folder cannot be used,\n"
-     "  2 bad arguments or environment\n"},
+     "  3 the DR job is already running in another process, 14 the DR job has already completed,\n"
+     "  15 the lock folder cannot be used, 2 bad arguments or environment (or not what the job was made with)\n"},
     {CDrJobArgs::kControl, "drjob control --db PATH --job N kill|suspend",
      "exit codes of control: 0 requested, 16 no process runs the DR job, 14 the DR job has already ended,\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},

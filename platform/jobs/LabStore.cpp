@@ -88,6 +88,17 @@ int CLabStore::FindDRGroup(const std::string& name) {
   return id;
 }
 
+std::string CLabStore::DRGroupName(int groupId) {
+  CDBConnection* c = Ready();
+  if (!c) return std::string();
+  sqlite3_stmt* s = c->Prepare("SELECT name FROM PLT_DRGroups WHERE id = ?");
+  if (!s) return std::string();
+  sqlite3_bind_int(s, 1, groupId);
+  const std::string name = sqlite3_step(s) == SQLITE_ROW ? Text(s, 0) : std::string();
+  c->Release(s);
+  return name;
+}
+
 bool CLabStore::AddMail(const SOutboxMail& mail) {
   CDBConnection* c = Ready();
   if (!c) return false;

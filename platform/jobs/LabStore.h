@@ -37,6 +37,8 @@ class CLabStore {
   static bool GetDRGroup(int groupId, std::string& virtualAppXml);
   // 0 when no group has that name.
   static int FindDRGroup(const std::string& name);
+  // Empty when there is no such group.
+  static std::string DRGroupName(int groupId);
 
   // Outbox of the simulated mail service.
   static bool AddMail(const SOutboxMail& mail);

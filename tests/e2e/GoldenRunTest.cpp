@@ -142,8 +142,15 @@ TEST(E2EGolden, SeededRunAndItsRestartLogTheSameLines) {
   }
   // The failover succeeds; its restart finds every replication failed over.
   // An unplanned failover waits on no child job, whose progress lines would
-  // differ from run to run.
+  // differ from run to run. A completed job is not run again: the record is
+  // marked failed, as a run that ended badly leaves it, for the restart.
   ASSERT_EQ(0, RunHost(dir, "run --db " + dir + "/lab.db --group Sample --type unplanned-failover --job-id 424242"));
+  {
+    CDBConnection::SetPath(dir + "/lab.db");
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetStatus(424242, "Failed", 100.0));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
   ASSERT_EQ(1, RunHost(dir, "run --db " + dir + "/lab.db --group Sample --type unplanned-failover --job-id 424242"));
   ExpectGolden("seeded_run.log", MaskedLog(ReadFile(dir + "/run/drorch.log"), dir));
   drtest::RemoveTree(dir);

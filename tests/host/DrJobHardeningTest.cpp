@@ -103,6 +103,9 @@ TEST_F(E2EDrJobHardening, RunKilledOutrightIsTakenOverByTheNextRunAsARestart) {
 
 TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
   ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 500").code);
+  // A completed job is not run again: it is left failed, as a run that ended
+  // badly leaves it, so that it restarts.
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetStatus(500, "Failed", 100.0));
   const SJobRecord before = Job(500);
 
   // The restart string cannot be stored: the job manager goes on (its

@@ -13,6 +13,8 @@
 #include "jobs/JobStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
+#include "vm/HypervisorLab.h"
 #include "JobTestSupport.h"
 
 namespace {
@@ -149,17 +151,51 @@ TEST_F(E2EDrJobLab, ProgressIsPrintedOncePerChange) {
   for (size_t i = 1; i < printed.size(); ++i) EXPECT_NE(printed[i - 1], printed[i]) << r.output;
 }
 
-TEST_F(E2EDrJobLab, RunningAJobIdAgainIsARestart) {
-  ASSERT_EQ(0, Host("run --db " + m_db + " --group 1 --type 1 --job-id 5000000001").code);
-  // The restart finds every replication failed over already: none is
-  // eligible, and nothing succeeds.
+TEST_F(E2EDrJobLab, RunningAKilledJobIdAgainIsARestart) {
+  // The lab's kill trigger records the kill the way drjob control does.
+  SLabFault kill;
+  kill.opType = TMMsg::VM_OPERATION_POWER_OFF;
+  kill.vm = "dst-101";
+  kill.kind = ELabFault::kKillJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(kill));
+  const SResult killed = Host("run --db " + m_db + " --group 1 --type 1 --job-id 5000000001");
+  ASSERT_EQ(9, killed.code) << killed.output;
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
   SResult again = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 5000000001");
 
-  EXPECT_EQ(1, again.code) << again.output;
+  EXPECT_EQ(0, again.code) << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [5000000001] ran before: this run is a restart, attempt [2]"))
       << again.output;
-  EXPECT_TRUE(Has(again, "drjob: DR job [5000000001] finished with state [1] FAILED")) << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [5000000001] finished with state [0] SUCCESS")) << again.output;
   EXPECT_EQ("3", drtest::RestartString(5000000001LL));
+}
+
+// A completed job has done its DR operation: a second run would repeat it
+// on machines that went through it already. Refused before the run takes
+// anything, whatever the completion says.
+TEST_F(E2EDrJobLab, ACompletedJobIsNotRunAgainAndItsRecordStaysAsItWas) {
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 77").code);
+  const size_t jobs = drtest::AllJobs().size();
+  for (const std::string status : {"Completed", "Completed w/ one or more errors"}) {
+    SCOPED_TRACE(status);
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetStatus(77, status, 93.0));
+    SJobRecord before;
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(77, before));
+    const SResult again = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 77");
+    EXPECT_EQ(14, again.code) << again.output;
+    EXPECT_EQ("drjob: DR job [77] has already ended [" + status +
+                  "]; a completed DR job is not run again, nothing was changed\n",
+              again.output);
+    SJobRecord after;
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(77, after));
+    EXPECT_EQ(before.status, after.status);
+    EXPECT_EQ(before.percent, after.percent);
+    EXPECT_EQ(before.restartString, after.restartString);
+    EXPECT_EQ(before.controlOp, after.controlOp);
+    EXPECT_EQ(before.optionsXml, after.optionsXml);
+    EXPECT_TRUE(after.runner.Empty());
+    EXPECT_EQ(jobs, drtest::AllJobs().size()) << "no child job was started";
+  }
 }
 
 TEST_F(E2EDrJobLab, RunWithoutAJobIdTakesTheNextFreeOne) {

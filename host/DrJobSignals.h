@@ -1,0 +1,46 @@
+// The signals that would end a run half-way: Ctrl-C (SIGINT), kill's
+// default (SIGTERM) and a terminal that goes away (SIGHUP). Their default
+// action leaves the DR job running in its record, its machines' rows in
+// progress and its sources off until a rerun takes it over. Instead the first
+// becomes the job's own kill request, the one drjob control records, so the
+// job ends through its kill handling with every machine's rows final and the
+// run lease given back. A second ends drjob at once for whoever cannot wait,
+// leaving what a crash leaves. A signal ignored when drjob started (nohup)
+// stays ignored. Only run watches them; the other commands keep the default
+// actions.
+//
+// Threads: Start blocks the signals in the calling thread before the watcher
+// starts, and every thread started after it inherits that, so only the
+// watcher takes them: no call of the job's own threads is cut short by one.
+// The handler only counts and writes to a pipe; the watcher, a normal thread,
+// records the kill.
+#pragma once
+
+#include <string>
+#include <thread>
+
+class CRunSignals {
+ public:
+  CRunSignals() = default;
+  ~CRunSignals() { Stop(); }
+  CRunSignals(const CRunSignals&) = delete;
+  CRunSignals& operator=(const CRunSignals&) = delete;
+
+  // A reader of the run's output that goes away (drjob run ... | head) must
+  // not end the run: writes to it fail instead, for the rest of the process.
+  static void IgnoreBrokenPipe();
+
+  // Turns the first signal into a kill request of the job, from before any
+  // other thread of the run starts. False with the reason when the signals
+  // cannot be watched (they then keep their default actions).
+  bool Start(long long jobId, std::string& error);
+  // The job has ended: the watcher stops, a first signal from now on asks for
+  // nothing and a second still ends drjob at once.
+  void Stop();
+
+ private:
+  void Watch();
+
+  long long m_jobId = 0;
+  std::thread m_watcher;
+};

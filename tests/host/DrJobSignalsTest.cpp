@@ -1,0 +1,272 @@
+// Signals and a closed output during drjob run, in another process: the
+// planned failover of the sample group is held half-way (an operation on a
+// machine of its first priority hangs, its machines "Failover in
+// Progress"), a signal arrives, then the hang is released. The first signal is the job's own kill: the
+// run ends killed with every row final, no child job running and its lease
+// given back, and a rerun finishes the failover. A second ends drjob at once
+// and leaves what a crash leaves, which a rerun takes over. A reader of the
+// output that goes away ends nothing.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "host/DrJobTestSupport.h"
+#include "host/SeedReplications.h"
+#include "jobs/JobStore.h"
+#include "jobs/PhaseRowStore.h"
+#include "jobsim/JobSimulator.h"
+#include "msg/MsgEnums.h"
+#include "repl/ReplicationStore.h"
+#include "vm/HypervisorLab.h"
+
+namespace {
+
+using drtest::Has;
+using drtest::SResult;
+
+class E2EDrJobSignals : public drtest::CDrJobLabTest {
+ protected:
+  void TearDown() override {
+    // A run left behind by a failed assertion is not held any longer.
+    CHypervisorLab::ClearFaults();
+    CHypervisorLab::ReleaseHangs();
+    drtest::CDrJobLabTest::TearDown();
+  }
+  // The run's operation of the type on the VM hangs until released.
+  static void HoldAt(int opType, const std::string& guid) {
+    SLabFault hang;
+    hang.opType = opType;
+    hang.vm = guid;
+    hang.kind = ELabFault::kHang;
+    ASSERT_TRUE(CHypervisorLab::AddFault(hang));
+  }
+  static void Release() {
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
+  }
+  // The job's backups run until completed from here.
+  static void HoldBackups() { CJobSimulator::SetDuration(EChildJobType::kBackup, kForever); }
+  static std::vector<SChildJobRecord> Backups(long long jobId) {
+    std::vector<SChildJobRecord> jobs, backups;
+    EXPECT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(jobs));
+    for (const SChildJobRecord& j : jobs) {
+      if (j.type == EChildJobType::kBackup && !j.vmChild && j.parentJobId == jobId) backups.push_back(j);
+    }
+    return backups;
+  }
+  static void ReleaseBackups(long long jobId) {
+    CJobSimulator::SetDuration(EChildJobType::kBackup, 0);  // the type's own again
+    for (const SChildJobRecord& j : Backups(jobId)) {
+      if (!j.ended) {
+        EXPECT_TRUE(CJobSimulator::Complete(j.jobId)) << j.jobId;
+      }
+    }
+  }
+  static constexpr long long kForever = 1000LL * 3600 * 24 * 365;
+
+  // The planned failover in another process, its error lines among its
+  // output. Whatever the test runner was started with, the stop signals
+  // have their default actions there, except those named in `ignore`, as
+  // nohup would leave them. Returns once the run holds its job and watches
+  // for signals.
+  void StartRun(drtest::CChildProcess& run, long long jobId, const std::string& scale,
+                const std::string& defaults = "INT,TERM,HUP", const std::string& ignore = "") {
+    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env",
+                                     "--default-signal=" + defaults};
+    if (!ignore.empty()) argv.push_back("--ignore-signal=" + ignore);
+    argv.insert(argv.end(), {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                             "DR_TIME_SCALE=" + scale, DR_DRJOB, "run", "--db", m_db, "--group", "Sample", "--type",
+                             "planned-failover", "--job-id", std::to_string(jobId)});
+    ASSERT_TRUE(run.Start(argv));
+    ASSERT_TRUE(ReadUntil(run, "] progress [")) << m_output;
+  }
+  // Reads the run's output up to a line that holds the text.
+  bool ReadUntil(drtest::CChildProcess& run, const std::string& text) {
+    for (std::string line; run.ReadLine(line, 60000);) {
+      m_output += line + "\n";
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  // The rest of the run's output, and how it ended.
+  int ReadToEnd(drtest::CChildProcess& run) {
+    for (std::string line; run.ReadLine(line, 120000);) m_output += line + "\n";
+    return run.Wait();
+  }
+
+  static SJobRecord Job(long long jobId) {
+    SJobRecord job;
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
+    return job;
+  }
+  static int FailoverStatus(int id) {
+    App::VSAReplicationInfo info;
+    EXPECT_TRUE(CReplicationStore::Get(id, info));
+    return info.GetInt32(App::VSAReplicationInfo::kFailoverStatus);
+  }
+  static bool HeldHalfWay() { return FailoverStatus(101) == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS; }
+  // A row of the job's machine in progress: the machine is half-way.
+  static bool InProgress(long long jobId, int replicationId, int phase) {
+    std::vector<SPhaseRowRecord> rows;
+    if (CPhaseRowStore::ReadJob(jobId, rows) != EStoreResult::kOk) return false;
+    return std::any_of(rows.begin(), rows.end(), [&](const SPhaseRowRecord& row) {
+      return row.replicationId == replicationId && row.phase == phase &&
+             row.status == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+    });
+  }
+
+  // No machine's row of the job in progress, no child job running, no
+  // replication left in the middle of a failover.
+  static void ExpectSettled(long long jobId, std::set<int>* machines = nullptr) {
+    std::vector<SPhaseRowRecord> rows;
+    ASSERT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(jobId, rows));
+    EXPECT_FALSE(rows.empty());
+    for (const SPhaseRowRecord& row : rows) {
+      EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, row.status)
+          << "replication " << row.replicationId << " phase " << row.phase;
+      if (machines != nullptr && row.replicationId != 0) machines->insert(row.replicationId);
+    }
+    std::vector<SChildJobRecord> children;
+    ASSERT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(children));
+    for (const SChildJobRecord& j : children) EXPECT_TRUE(j.ended) << "child job " << j.jobId << " " << j.status;
+    for (const SSampleVM& vm : kSampleVMs) {
+      EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, FailoverStatus(vm.replicationId)) << vm.replicationId;
+    }
+  }
+
+  // The rerun that names only the job finishes the failover.
+  void ExpectTheRerunFinishes(long long jobId) {
+    const SResult again = Host("run --db " + m_db + " --job-id " + std::to_string(jobId));
+    EXPECT_EQ(0, again.code) << again.output;
+    EXPECT_TRUE(Has(again, "this run is a restart, attempt [2]")) << again.output;
+    std::set<int> machines;
+    ExpectSettled(jobId, &machines);
+    EXPECT_EQ((std::set<int>{101, 102, 201}), machines);
+    for (const SSampleVM& vm : kSampleVMs) {
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(vm.replicationId)) << vm.replicationId;
+    }
+    const SJobRecord job = Job(jobId);
+    EXPECT_EQ("Completed", job.status);
+    EXPECT_TRUE(job.runner.Empty());
+  }
+
+  // One signal half-way, the first priority's sources shut down and their
+  // backup running: the job's own kill, then the rerun.
+  void KillBySignal(int signal, const std::string& name, long long jobId) {
+    HoldBackups();
+    drtest::CChildProcess run;
+    StartRun(run, jobId, "0.001");
+    ASSERT_TRUE(drtest::Eventually([jobId] {
+      return HeldHalfWay() && InProgress(jobId, 101, Api::VIRTUAL_APP_PHASE_BACKUP) && !Backups(jobId).empty();
+    }));
+    ASSERT_EQ(0, kill(run.Pid(), signal));
+    ASSERT_TRUE(ReadUntil(run, "drjob: " + name + ": kill requested for DR job [" + std::to_string(jobId) +
+                                   "]; it ends through its kill handling, another signal ends drjob at once"))
+        << m_output;
+    const int status = ReadToEnd(run);
+    ASSERT_TRUE(WIFEXITED(status)) << m_output;
+    EXPECT_EQ(9, WEXITSTATUS(status)) << m_output;
+    EXPECT_TRUE(Has(SResult{0, m_output}, "finished with state [16] KILLED")) << m_output;
+    const SJobRecord job = Job(jobId);
+    EXPECT_EQ("Killed", job.status);
+    EXPECT_EQ(1, job.controlOp);
+    EXPECT_TRUE(job.runner.Empty()) << "the run lease is given back";
+    // The backup it waited for went with it.
+    for (const SChildJobRecord& backup : Backups(jobId)) EXPECT_EQ("Killed", backup.status);
+    ExpectSettled(jobId);
+    ReleaseBackups(jobId);
+    ExpectTheRerunFinishes(jobId);
+  }
+
+  std::string m_output;
+};
+
+TEST_F(E2EDrJobSignals, SigintHalfWayKillsTheJobAndTheRerunFinishesIt) { KillBySignal(SIGINT, "SIGINT", 501); }
+
+TEST_F(E2EDrJobSignals, SigtermHalfWayKillsTheJobAndTheRerunFinishesIt) { KillBySignal(SIGTERM, "SIGTERM", 502); }
+
+TEST_F(E2EDrJobSignals, SighupHalfWayKillsTheJobAndTheRerunFinishesIt) { KillBySignal(SIGHUP, "SIGHUP", 503); }
+
+// Held in a source's shutdown, where the job cannot act on the kill the
+// first signal recorded: only the second can end the run.
+TEST_F(E2EDrJobSignals, ASecondSignalEndsDrjobAtOnceAndTheRerunTakesTheJobOver) {
+  HoldAt(TMMsg::VM_OPERATION_SHUTDOWN, "src-101");
+  drtest::CChildProcess run;
+  // Slow enough for the shutdown's hang to outlast the test (half an hour
+  // is a minute and a half).
+  StartRun(run, 504, "0.05");
+  ASSERT_TRUE(drtest::Eventually([] { return HeldHalfWay(); }));
+  ASSERT_EQ(0, kill(run.Pid(), SIGINT));
+  ASSERT_TRUE(ReadUntil(run, "drjob: SIGINT: kill requested for DR job [504]")) << m_output;
+  ASSERT_EQ(0, kill(run.Pid(), SIGINT));
+  const int status = ReadToEnd(run);
+  ASSERT_TRUE(WIFSIGNALED(status)) << m_output;
+  EXPECT_EQ(SIGINT, WTERMSIG(status));
+  EXPECT_TRUE(Has(SResult{0, m_output}, "drjob: a second signal: drjob ends at once")) << m_output;
+  // What a crash leaves: the job running in its record, its machines half-way.
+  const SJobRecord job = Job(504);
+  EXPECT_EQ("Running", job.status);
+  EXPECT_EQ(CProcessIdentity::kGone, CProcessIdentity::StateOf(job.runner));
+  EXPECT_TRUE(HeldHalfWay());
+
+  Release();
+  ExpectTheRerunFinishes(504);
+}
+
+// Started with SIGHUP ignored (as under nohup): a SIGHUP asks nothing, so
+// the SIGINT after it is the first signal, the job's kill.
+TEST_F(E2EDrJobSignals, ASignalIgnoredWhenTheRunStartedStaysIgnored) {
+  HoldAt(TMMsg::VM_OPERATION_SHUTDOWN, "src-101");
+  drtest::CChildProcess run;
+  StartRun(run, 505, "0.05", "INT,TERM", "HUP");
+  ASSERT_TRUE(drtest::Eventually([] { return HeldHalfWay(); }));
+  ASSERT_EQ(0, kill(run.Pid(), SIGHUP));
+  ASSERT_EQ(0, kill(run.Pid(), SIGINT));
+  ASSERT_TRUE(ReadUntil(run, "kill requested for DR job [505]")) << m_output;
+  Release();
+  const int status = ReadToEnd(run);
+  ASSERT_TRUE(WIFEXITED(status)) << m_output;
+  EXPECT_EQ(9, WEXITSTATUS(status)) << m_output;
+  EXPECT_TRUE(Has(SResult{0, m_output}, "drjob: SIGINT: kill requested")) << m_output;
+  EXPECT_FALSE(Has(SResult{0, m_output}, "SIGHUP")) << m_output;
+  EXPECT_EQ("Killed", Job(505).status);
+}
+
+// The reader of the run's output goes away after the first line while the
+// run is held in its backup; every later line meets a closed pipe. The run
+// goes on to the end of the failover.
+TEST_F(E2EDrJobSignals, AClosedOutputEndsNothing) {
+  HoldBackups();
+  const std::string first = m_dir + "/first.txt";
+  const std::string closed = m_dir + "/closed";
+  const std::string errors = m_dir + "/errors.txt";
+  const std::string script = "DR_RUN_DIR='" + m_dir + "/run' DR_LOCK_DIR='" + m_dir + "/locks' DR_TIME_SCALE=0.001 " +
+                             DR_DRJOB + " run --db '" + m_db +
+                             "' --group Sample --type planned-failover --job-id 506 2>'" + errors +
+                             "' | { head -n 1 >'" + first + "'; exec 0<&-; : >'" + closed +
+                             "'; }; exit ${PIPESTATUS[0]}";
+  drtest::CChildProcess shell;
+  ASSERT_TRUE(shell.Start({"/bin/bash", "-c", script}));
+  struct stat st;
+  ASSERT_TRUE(drtest::Eventually([&] { return stat(closed.c_str(), &st) == 0 && !Backups(506).empty(); }));
+  ReleaseBackups(506);
+  const int status = shell.Wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status)) << drtest::ReadFile(errors);
+  EXPECT_EQ("drjob: DR job [506] on DR group [Sample] (id 1), type [planned-failover]\n", drtest::ReadFile(first));
+  EXPECT_EQ("", drtest::ReadFile(errors));
+  const SJobRecord job = Job(506);
+  EXPECT_EQ("Completed", job.status);
+  EXPECT_TRUE(job.runner.Empty());
+  std::set<int> machines;
+  ExpectSettled(506, &machines);
+  EXPECT_EQ((std::set<int>{101, 102, 201}), machines);
+}
+
+}  // namespace
