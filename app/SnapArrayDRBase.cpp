@@ -103,6 +103,13 @@ bool CSnapArrayDRBase::ProcessDRSubclientThread(SDROperationCtx&) { return false
 bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (rep == nullptr) return false;
+  if (info->IsSuccess()) return false;
+  if (IsCompletedByEarlierRun(info, rep)) {
+    m_event.Debug("IsMachineEligible", "Replication [%d] was completed by an earlier run of DR job [%lld]",
+                  info->GetReplId(), static_cast<long long>(DRJobId()));
+    info->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+    return false;
+  }
   std::string reason;
   if (rep->GetLastSyncedJobId() == 0) {
     reason = "Machine ineligible as last replicated job is aged or deleted";
@@ -118,6 +125,38 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
                              ZNDR::DR_EVENT_MINOR, !m_jobManager->IsJobRestarted());
   return false;
+}
+
+bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep) {
+  if (m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return false;
+  // The status a completed machine ends with could be another job's: the
+  // machine's mount (or unmount) row in this job's history says this job
+  // did it.
+  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  const Api::VirtualAppPhaseState success = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+  Api::VirtualAppJobPhaseType last = Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT;
+  bool done = false;
+  switch (type) {
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+      done = rep->GetFailoverStatus() == DRHelper::GetFailoverStatus(type, success);
+      break;
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      last = Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_UNMOUNT;
+      done = rep->GetFailoverStatus() == DRHelper::GetFailoverStatus(type, success);
+      break;
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+      last = Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_MOUNT;
+      done = rep->GetTestFailoverStatus() == DRHelper::GetTestFailoverStatus(type, success);
+      break;
+    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
+      last = Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT;
+      done = rep->GetTestFailoverStatus() == DRHelper::GetTestFailoverStatus(type, success);
+      break;
+    default:
+      return false;
+  }
+  return done && DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), last, info) == success;
 }
 
 bool CSnapArrayDRBase::Cleanup(const SDRPriority& priority) {

@@ -158,6 +158,11 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool SetProxy(SDROperationCtx& ctx, Ida::VMOpReq& request, bool& retry);
   void UpdateDatastoreToMountProxyMapping(SDROperationCtx& ctx);
 
+  // In a rerun of the job, the earlier run completed the machine: it ends
+  // with the status the type gives a completed machine and this job's row
+  // of its mount or unmount says SUCCESS.
+  bool IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep);
+
  protected:
   // A step switch an operation class's table leaves as the context has it.
   static constexpr int kKeep = -1;

@@ -167,7 +167,11 @@ bool CSnapArrayDRBase::_LoadMountReq(SDROperationCtx& ctx, SnapDRRepInfo* rep, s
     vmName = rep->GetProxyVMName();
     vmGuid = rep->GetProxyVMGuid();
   } else {
-    if (rep->GetDestinationName().empty()) rep->SetDestinationName(vmName);
+    // The DR mount registered the VM under the name its request gave it, the
+    // source VM's: a DR VM name stored with the replication names no VM the
+    // mount made, and a rerun looking for it would fail a mounted machine.
+    rep->SetDestinationName(vmName);
+    rep->SetDestinationGUID(std::string());
     // The VM-information step sets its own phase; the mount's stays.
     SDROperationCtx describe = OneMachine(ctx, ctx.GetInfo());
     if (!__OP(describe, ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, false)) {

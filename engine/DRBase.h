@@ -16,6 +16,7 @@
 #include <atomic>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -228,6 +229,16 @@ class CDRBase : public IDROrchestrator {
   ZnCriticalSection m_eventLock;
   // The message as the event's argument, raised with the type's severity.
   void RaiseMessageEvent(const std::string& message, ZNDR::E_DR_EVENT_TYPE type) DR_REQUIRES(m_eventLock);
+  // One aux copy of a storage copy at a time within the job: subclient
+  // groups run at once, and two of them reading one copy would each find no
+  // aux copy running and launch one. Held from the look for a running one
+  // to the end of the one waited for.
+  ZnCriticalSection* AuxCopyLock(long copyId);
+  ZnCriticalSection m_auxCopyLocksGuard;
+  std::map<long, std::unique_ptr<ZnCriticalSection>> m_auxCopyLocks DR_GUARDED_BY(m_auxCopyLocksGuard);
+  // The aux copy the job waited for is over, not only done with the
+  // backup it waited for: a DR job leaves none of its children running.
+  void AwaitAuxCopyEnd(long long auxJobId);
 
   // ---- Priority queue construction (Initialize, host's thread) ----
  public:

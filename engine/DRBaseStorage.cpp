@@ -15,6 +15,7 @@
 #include "SDROSubclient.h"
 #include "SDROperationCtx.h"
 #include "SDRStorage.h"
+#include "ZnCriticalSectionLock.h"
 #include "drorch/DRJobManager.h"
 #include "jobs/ZNJobQuery.h"
 #include "services/DRAppManager.h"
@@ -203,10 +204,18 @@ bool CDRBase::RunAuxCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machi
       return true;
     }
   }
+  ZnCriticalSectionLock copyLock(AuxCopyLock(storage.copyId));
   long long auxJobId = 0;
   bool copied = false;
   m_jobManager->WaitonRunningAuxJobsForCopy(backupJobId, storage.copyId, auxJobId, copied);
+  // An aux copy that ended before this group's turn (another group's, or one
+  // an earlier run of the job launched) may have copied the backup already:
+  // launching another would copy nothing.
+  if (!copied && auxJobId == 0 && backupJobId > 0) {
+    m_jobManager->IsBackupJobAuxCopied(backupJobId, storage.copyId, copied);
+  }
   if (copied) {
+    AwaitAuxCopyEnd(auxJobId);
     m_event.Debug("RunAuxCopy", "Backup job [%lld] successfully aux copied for copyId [%ld]", backupJobId,
                   static_cast<long>(storage.copyId));
     RecordCopyPhase(storage, machines, Api::VIRTUAL_APP_PHASE_AUX_COPY, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, auxJobId,
@@ -232,6 +241,7 @@ bool CDRBase::RunAuxCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machi
     return false;
   }
   if (copied) {
+    AwaitAuxCopyEnd(launched);
     m_event.Debug("RunAuxCopy", "Backup job [%lld] successfully aux copied for copyId [%ld]", backupJobId,
                   static_cast<long>(storage.copyId));
     RecordCopyPhase(storage, machines, Api::VIRTUAL_APP_PHASE_AUX_COPY, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, jobId,
@@ -244,6 +254,20 @@ bool CDRBase::RunAuxCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machi
   m_event.Debug("RunAuxCopy", "Backup job [%lld] failed to aux copy for copyId [%ld]", backupJobId,
                 static_cast<long>(storage.copyId));
   return false;
+}
+
+ZnCriticalSection* CDRBase::AuxCopyLock(long copyId) {
+  ZnCriticalSectionLock lock(&m_auxCopyLocksGuard);
+  std::unique_ptr<ZnCriticalSection>& entry = m_auxCopyLocks[copyId];
+  if (!entry) entry.reset(new ZnCriticalSection());
+  return entry.get();
+}
+
+void CDRBase::AwaitAuxCopyEnd(long long auxJobId) {
+  bool running = false;
+  if (auxJobId <= 0 || !m_jobManager->IsJobRunning(auxJobId, running) || !running) return;
+  m_event.Debug("RunAuxCopy", "Waiting for aux copy job [%lld] to end", auxJobId);
+  m_jobManager->WaitForJobCompletion(auxJobId, CDRJobManager::kWaitFlagOwnsChild);
 }
 
 bool CDRBase::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list) {
