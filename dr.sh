@@ -7,8 +7,9 @@
 #                  bounded run of the fuzz targets, and the concurrency tests
 #                  under ThreadSanitizer (both clang, which also checks the
 #                  lock rules at compile time: -Wthread-safety, errors)
-#   ./dr.sh stress the concurrency and e2e tests under AddressSanitizer,
-#                  five times over, on a machine kept busy
+#   ./dr.sh stress the concurrency and e2e tests and the random crash
+#                  sampler under AddressSanitizer, five times over, on a
+#                  machine kept busy
 # Each installs what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -178,10 +179,11 @@ print_total() {
 cmd_test() {
   ensure_packages
   build_release
-  run_ctest build/release
+  # The random crash sampler (label "stress") runs in ./dr.sh stress.
+  run_ctest build/release -LE stress
   build_asan
   # The whole suite and a bounded run of each fuzz target (label "fuzz").
-  run_asan_ctest build/asan
+  run_asan_ctest build/asan -LE stress
   # clang here: besides ThreadSanitizer, the libraries are compiled with the
   # lock rules checked (build/asan checks them over every test file too), and
   # a guarded member touched without its lock fails the build. Only the test
@@ -232,8 +234,8 @@ cmd_stress() {
   trap stop_busy_loops EXIT
   trap 'stop_busy_loops; exit 130' INT TERM
   start_busy_loops
-  say "running the concurrency and e2e tests 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
-  CTEST_JOBS=$((2 * JOBS)) run_asan_ctest build/asan -L 'concurrency|e2e' --repeat until-fail:5
+  say "running the concurrency and e2e tests and the crash sampler 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
+  CTEST_JOBS=$((2 * JOBS)) run_asan_ctest build/asan -L 'concurrency|e2e|stress' --repeat until-fail:5
   stop_busy_loops
   trap - EXIT INT TERM
   say "stress run took $((SECONDS - t0)) s"

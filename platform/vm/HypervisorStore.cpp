@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include <set>
+
+#include "core/ProcessIdentity.h"
 #include "db/DBWriteScope.h"
 #include "jobsim/SimSql.h"
 #include "time/PlatformClock.h"
@@ -41,10 +44,27 @@ int CreateSchema(CDBConnection& c) {
       " holderProxyId INTEGER NOT NULL, mountedVm TEXT, testFailover INTEGER NOT NULL,"
       " PRIMARY KEY (instanceId, name))",
       "CREATE TABLE IF NOT EXISTS PLT_HvMountsInFlight (token INTEGER NOT NULL, instanceId INTEGER NOT NULL,"
-      " datastore TEXT NOT NULL, since INTEGER NOT NULL, PRIMARY KEY (token, instanceId, datastore))",
+      " datastore TEXT NOT NULL, since INTEGER NOT NULL, ownerHost TEXT, ownerPid INTEGER NOT NULL DEFAULT 0,"
+      " ownerStart INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (token, instanceId, datastore))",
   };
   for (const char* sql : kSchema) {
     const int rc = c.Exec(sql);
+    if (rc != DB_OK) return rc;
+  }
+  // A lab made before a mount in flight named its process lacks the columns.
+  static const char* const kOwnerColumns[][2] = {
+      {"ownerHost", "TEXT"}, {"ownerPid", "INTEGER NOT NULL DEFAULT 0"}, {"ownerStart", "INTEGER NOT NULL DEFAULT 0"}};
+  std::set<std::string> columns;
+  sqlite3_stmt* s = c.Prepare("PRAGMA table_info(PLT_HvMountsInFlight)", false);
+  if (s == nullptr) return DB_ERROR;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    const unsigned char* name = sqlite3_column_text(s, 1);
+    if (name != nullptr) columns.insert(reinterpret_cast<const char*>(name));
+  }
+  c.Release(s);
+  for (const auto& column : kOwnerColumns) {
+    if (columns.count(column[0]) != 0) continue;
+    const int rc = c.Exec(std::string("ALTER TABLE PLT_HvMountsInFlight ADD COLUMN ") + column[0] + " " + column[1]);
     if (rc != DB_OK) return rc;
   }
   return DB_OK;
@@ -671,15 +691,41 @@ bool CHypervisorStore::BeginMountInFlight(long long instanceId, const std::vecto
   if (c == nullptr) return false;
   CDBWriteScope scope(c);
   if (!scope.Ok()) return false;
+  const SProcessId self = CProcessIdentity::Self();
   for (const std::string& datastore : datastores) {
-    CSimStatement held(c, "BeginMountInFlight",
-                       "SELECT COUNT(*) FROM PLT_HvMountsInFlight WHERE instanceId = ? AND datastore = ? AND token <> ?");
-    held.Bind(instanceId).Bind(datastore).Bind(token);
-    if (!held.Next()) return false;
-    if (held.Int(0) > 0) ++overlaps;
+    // A call whose process died (killed during its mount) left its record:
+    // it holds nothing any more and is dropped, not counted.
+    std::vector<long long> gone;
+    int held = 0;
+    {
+      CSimStatement others(c, "BeginMountInFlight",
+                           "SELECT token, ownerHost, ownerPid, ownerStart FROM PLT_HvMountsInFlight WHERE instanceId = ?"
+                           " AND datastore = ? AND token <> ?");
+      others.Bind(instanceId).Bind(datastore).Bind(token);
+      while (others.Next()) {
+        SProcessId owner;
+        owner.host = others.Text(1);
+        owner.pid = others.Int(2);
+        owner.startTicks = others.Int(3);
+        if (!owner.Empty() && CProcessIdentity::StateOf(owner) == CProcessIdentity::kGone) {
+          gone.push_back(others.Int(0));
+        } else {
+          ++held;
+        }
+      }
+      if (others.Failed()) return false;
+    }
+    for (long long dead : gone) {
+      CSimStatement drop(c, "BeginMountInFlight", "DELETE FROM PLT_HvMountsInFlight WHERE token = ?");
+      drop.Bind(dead);
+      if (drop.Run() != EStoreResult::kOk) return false;
+    }
+    if (held > 0) ++overlaps;
     CSimStatement add(c, "BeginMountInFlight",
-                      "INSERT OR IGNORE INTO PLT_HvMountsInFlight (token, instanceId, datastore, since) VALUES (?, ?, ?, ?)");
+                      "INSERT OR IGNORE INTO PLT_HvMountsInFlight (token, instanceId, datastore, since, ownerHost,"
+                      " ownerPid, ownerStart) VALUES (?, ?, ?, ?, ?, ?, ?)");
     add.Bind(token).Bind(instanceId).Bind(datastore).Bind(static_cast<long long>(CPlatformClock::Instance().NowEpochSeconds()));
+    add.Bind(self.host).Bind(self.pid).Bind(self.startTicks);
     if (add.Run() != EStoreResult::kOk) return false;
   }
   return scope.Commit();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "appmgr/DatabaseHosts.h"
@@ -16,6 +17,7 @@
 #include "array/SnapReplicationStore.h"
 #include "db/ZNGlobalParam.h"
 #include "host/SeedReplications.h"
+#include "jobs/JobStore.h"
 #include "jobs/PhaseRowStore.h"
 #include "jobsim/JobSimulator.h"
 #include "msg/MsgEnums.h"
@@ -29,6 +31,8 @@ namespace crashmatrix {
 namespace {
 
 constexpr long long kJobId = 900;
+// drjob's exit code for a job that has ended (a rerun of a completed one).
+constexpr int kExitEnded = 14;
 // Replications of the storage-array and database sample groups.
 constexpr int kArrayReplications[] = {301, 302, 303, 304};
 constexpr int kDatabaseReplications[] = {1, 2};
@@ -351,7 +355,8 @@ std::string CCrashMatrix::FreshLab(EStartLab start) {
   return path;
 }
 
-SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write) {
+SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write,
+                               bool mayFinish) {
   SOutcome outcome;
   const std::string db = FreshLab(type.start);
   if (type.serial) {
@@ -364,13 +369,18 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
                                    "--job-id", std::to_string(kJobId)};
   args.insert(args.end(), type.options.begin(), type.options.end());
   int signal = 0;
+  bool finished = false;
+  drtest::SResult last{-1, std::string()};
   if (!crashEnv.empty()) {
-    const drtest::SResult killed = RunHost(crashEnv, args, signal);
-    if (signal != SIGKILL) {
-      outcome.faults.push_back("the run was not killed where asked (exit " + std::to_string(killed.code) +
-                               "):\n" + killed.output);
+    last = RunHost(crashEnv, args, signal);
+    finished = signal != SIGKILL;
+    if (finished && !mayFinish) {
+      outcome.faults.push_back("the run was not killed where asked (exit " + std::to_string(last.code) + "):\n" +
+                               last.output);
       return outcome;
     }
+  }
+  if (!crashEnv.empty() && !finished) {
     if (write) {
       CDBConnection::SetPath(db);
       for (const SMachine& m : type.machines) {
@@ -397,10 +407,18 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
       CDBConnection::SetPath("");
     }
   }
-  const drtest::SResult rerun = RunHost({}, args, signal);
-  outcome.exitCode = rerun.code;
-  outcome.output = rerun.output;
+  // A run that ended before its line came (the sampler's) is the case's run.
+  if (!finished) last = RunHost({}, args, signal);
+  outcome.exitCode = last.code;
+  outcome.output = last.output;
   CDBConnection::SetPath(db);
+  // Killed after its final state was stored, the job has ended: the rerun
+  // is refused, and the job's end is what that state says.
+  SJobRecord job;
+  if (last.code == kExitEnded && CJobStore::GetJob(kJobId, job) == EStoreResult::kOk) {
+    if (job.status == "Completed") outcome.exitCode = 0;
+    if (job.status == "Completed w/ one or more errors") outcome.exitCode = 8;
+  }
   outcome.picture = Picture(type.group);
   std::vector<SPhaseRowRecord> rows;
   EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kJobId, rows));
@@ -419,15 +437,33 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   return outcome;
 }
 
-SOutcome CCrashMatrix::Reference(const SType& type) { return RunCase(type, {}, false); }
+SOutcome CCrashMatrix::Reference(const SType& type) { return RunCase(type, {}, false, false); }
+
+long CCrashMatrix::ReferenceLines(const SType& type, SOutcome& outcome) {
+  // A log line may run over several lines of the file (an XML message):
+  // each starts with the writer's pid, thread and time.
+  static const std::regex start(R"(^\d+ [0-9a-f]+ \d\d/\d\d \d\d:)");
+  auto count = [this]() {
+    long n = 0;
+    for (const std::string& line : Lines(drtest::ReadFile(m_dir + "/run/drorch.log"))) {
+      if (std::regex_search(line, start)) ++n;
+    }
+    return n;
+  };
+  MakeStartLab(type.start);  // its own runs are not the type's
+  const long before = count();
+  outcome = Reference(type);
+  return count() - before;
+}
 
 SOutcome CCrashMatrix::Crash(const SType& type, const SCrash& crash) {
   return RunCase(type, {"DR_CRASH_AT=" + crash.marker, "DR_CRASH_AT_COUNT=" + std::to_string(crash.count)},
-                 crash.write);
+                 crash.write, false);
 }
 
 SOutcome CCrashMatrix::CrashAfterLines(const SType& type, long lines) {
-  return RunCase(type, {"DR_CRASH_AFTER_LINES=" + std::to_string(lines)}, true);
+  // Runs differ in length (polls): one may end before the line is reached.
+  return RunCase(type, {"DR_CRASH_AFTER_LINES=" + std::to_string(lines)}, true, true);
 }
 
 void CCrashMatrix::Expect(const SType& type, const SOutcome& outcome, const std::string& what,

@@ -97,6 +97,9 @@ class CCrashMatrix : public testing::Test {
   SOutcome Crash(const SType& type, const SCrash& crash);
   // The run killed after lines log lines, then run again (the sampler).
   SOutcome CrashAfterLines(const SType& type, long lines);
+  // How many log lines an uninterrupted run of the type writes (its
+  // reference run, whose outcome goes to outcome).
+  long ReferenceLines(const SType& type, SOutcome& outcome);
 
   // Checks an outcome against the type's picture, with the case's write
   // and the lines it changes.
@@ -107,7 +110,9 @@ class CCrashMatrix : public testing::Test {
   std::string FreshLab(EStartLab start);
 
  private:
-  SOutcome RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write);
+  // The type's run with crashEnv (none: uninterrupted), killed there, then
+  // run again; mayFinish takes a run that ended before its crash as it is.
+  SOutcome RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write, bool mayFinish);
   drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
   std::string MakeStartLab(EStartLab start);
 

@@ -5,20 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "host/CrashMatrix.h"
+#include "host/CrashMatrixTypes.h"
 
 namespace {
 
 using crashmatrix::CCrashMatrix;
-using crashmatrix::EStartLab;
 using crashmatrix::SCrash;
-using crashmatrix::SMachine;
 using crashmatrix::SType;
-
-const std::vector<SMachine> kSampleAtDR = {
-    {"db-primary-DR", "db-primary"}, {"db-replica-DR", "db-replica"}, {"app-server-DR", "app-server"}};
-const std::vector<SMachine> kSampleAtSource = {
-    {"db-primary", "db-primary-DR"}, {"db-replica", "db-replica-DR"}, {"app-server", "app-server-DR"}};
+using crashmatrix::kPlannedFailover;
+using crashmatrix::kFailback;
+using crashmatrix::kUnplannedFailover;
+using crashmatrix::kPointInTimeFailover;
+using crashmatrix::kTestboot;
+using crashmatrix::kRevertFailover;
+using crashmatrix::kUndoFailover;
+using crashmatrix::kReverseReplication;
+using crashmatrix::kCleanupDestinationVM;
+using crashmatrix::kTestFailover;
 
 class E2EDrJobCrashMatrix : public CCrashMatrix {
  protected:
@@ -27,21 +30,6 @@ class E2EDrJobCrashMatrix : public CCrashMatrix {
     for (const SCrash& crash : crashes) Expect(type, Crash(type, crash), crash.name, crash.differs);
   }
 };
-
-const SType kPlannedFailover = {"Sample", "planned-failover", {}, EStartLab::kSeeded, 0,
-                                R"(vm db-primary off 101 __OB_BACKUP__
-vm db-primary-DR on 101 __OB_FAILOVER__,db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 Failover_Complete Sync_Disabled source-snap=__OB_BACKUP__ dr-snap=__OB_FAILOVER__ pit=-
-vm db-replica off 102 __OB_BACKUP__
-vm db-replica-DR on 102 __OB_FAILOVER__,db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 Failover_Complete Sync_Disabled source-snap=__OB_BACKUP__ dr-snap=__OB_FAILOVER__ pit=-
-vm app-server off 201 __OB_BACKUP__
-vm app-server-DR on 201 __OB_FAILOVER__,app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 Failover_Complete Sync_Disabled source-snap=__OB_BACKUP__ dr-snap=__OB_FAILOVER__ pit=-
-jobs backup Completed x2
-jobs sync Completed x2
-)",
-                                kSampleAtDR, true};
 
 TEST_F(E2EDrJobCrashMatrix, PlannedFailover) {
   Run(kPlannedFailover,
@@ -59,23 +47,6 @@ TEST_F(E2EDrJobCrashMatrix, PlannedFailover) {
        {"between priorities", "Wait before processing next priority"},
        {"before the final state", "Total machines for DR"}});
 }
-
-const SType kFailback = {"Sample", "failback", {}, EStartLab::kFailedOver, 0,
-                        R"(vm db-primary on 101 -
-vm db-primary-DR off 101 __OB_BACKUP__
-repl 101 - In_Sync source-snap=- dr-snap=- pit=-
-vm db-replica on 102 -
-vm db-replica-DR off 102 __OB_BACKUP__
-repl 102 - In_Sync source-snap=- dr-snap=- pit=-
-vm app-server on 201 -
-vm app-server-DR off 201 __OB_BACKUP__
-repl 201 - In_Sync source-snap=- dr-snap=- pit=-
-jobs backup Completed x2
-jobs dr-site-backup Completed x2
-jobs restore Completed x2
-jobs sync Completed x2
-)",
-                        kSampleAtSource, true};
 
 TEST_F(E2EDrJobCrashMatrix, Failback) {
   Run(kFailback,
@@ -95,19 +66,6 @@ TEST_F(E2EDrJobCrashMatrix, Failback) {
        {"before the final state", "Total machines for DR"}});
 }
 
-const SType kUnplannedFailover = {"Sample", "unplanned-failover", {}, EStartLab::kSeeded, 0,
-                                  R"(vm db-primary off 101 -
-vm db-primary-DR on 101 __OB_FAILOVER__,db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 Failover_Complete Sync_Disabled source-snap=- dr-snap=__OB_FAILOVER__ pit=-
-vm db-replica off 102 -
-vm db-replica-DR on 102 __OB_FAILOVER__,db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 Failover_Complete Sync_Disabled source-snap=- dr-snap=__OB_FAILOVER__ pit=-
-vm app-server off 201 -
-vm app-server-DR on 201 __OB_FAILOVER__,app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 Failover_Complete Sync_Disabled source-snap=- dr-snap=__OB_FAILOVER__ pit=-
-)",
-                                  kSampleAtDR, false};
-
 TEST_F(E2EDrJobCrashMatrix, UnplannedFailover) {
   Run(kUnplannedFailover,
       {{"source off", "[Power Off] on VM [db-primary] GUID [src-101] successful"},
@@ -120,25 +78,6 @@ TEST_F(E2EDrJobCrashMatrix, UnplannedFailover) {
        {"before the final state", "Total machines for DR"}});
 }
 
-const SType kPointInTimeFailover = {
-    "Sample",
-    "point-in-time-failover",
-    {"--point-in-time", "101=1767225600", "--point-in-time", "102=1767229200", "--point-in-time", "201=1767225600"},
-    EStartLab::kSeeded,
-    0,
-    R"(vm db-primary off 101 -
-vm db-primary-DR on 10101 __OB_FAILOVER__,db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 Failover_Complete Sync_Disabled source-snap=- dr-snap=__OB_FAILOVER__ pit=set
-vm db-replica off 102 -
-vm db-replica-DR on 10202 __OB_FAILOVER__,db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 Failover_Complete Sync_Disabled source-snap=- dr-snap=__OB_FAILOVER__ pit=set
-vm app-server off 201 -
-vm app-server-DR on 20101 __OB_FAILOVER__,app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 Failover_Complete Sync_Disabled source-snap=- dr-snap=__OB_FAILOVER__ pit=set
-)",
-    kSampleAtDR,
-    false};
-
 TEST_F(E2EDrJobCrashMatrix, PointInTimeFailover) {
   Run(kPointInTimeFailover,
       {{"source shut down", "[Shutdown] on VM [db-primary] GUID [src-101] successful"},
@@ -150,19 +89,6 @@ TEST_F(E2EDrJobCrashMatrix, PointInTimeFailover) {
        {"between priorities", "Wait before processing next priority"},
        {"before the final state", "Total machines for DR"}});
 }
-
-const SType kTestboot = {"Sample", "testboot", {}, EStartLab::kSeeded, 0,
-                         R"(vm db-primary on 101 -
-vm db-primary-DR off 101 __OB_BACKUP__,db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 - In_Sync source-snap=- dr-snap=- pit=-
-vm db-replica on 102 -
-vm db-replica-DR off 102 __OB_BACKUP__,db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 - In_Sync source-snap=- dr-snap=- pit=-
-vm app-server on 201 -
-vm app-server-DR off 201 __OB_BACKUP__,app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 - In_Sync source-snap=- dr-snap=- pit=-
-)",
-                         kSampleAtSource, false};
 
 TEST_F(E2EDrJobCrashMatrix, Testboot) {
   Run(kTestboot,
@@ -178,23 +104,6 @@ TEST_F(E2EDrJobCrashMatrix, Testboot) {
        {"before the final state", "Total machines for DR"}});
 }
 
-// A revert leaves nothing running: the sources go back to their snapshot
-// from the failover, off, whatever they held meanwhile.
-const SType kRevertFailover = {"Sample", "revert-failover", {}, EStartLab::kFailedOver, 0,
-                               R"(vm db-primary off 101 -
-vm db-primary-DR off 101 db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 - In_Sync source-snap=- dr-snap=- pit=-
-vm db-replica off 102 -
-vm db-replica-DR off 102 db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 - In_Sync source-snap=- dr-snap=- pit=-
-vm app-server off 201 -
-vm app-server-DR off 201 app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 - In_Sync source-snap=- dr-snap=- pit=-
-jobs backup Completed x2
-jobs sync Completed x2
-)",
-                               {}, false};
-
 TEST_F(E2EDrJobCrashMatrix, RevertFailover) {
   Run(kRevertFailover,
       {{"DR VM shut down", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful"},
@@ -208,21 +117,6 @@ TEST_F(E2EDrJobCrashMatrix, RevertFailover) {
        {"between priorities", "Wait before processing next priority"},
        {"before the final state", "Total machines for DR"}});
 }
-
-const SType kUndoFailover = {"Sample", "undo-failover", {}, EStartLab::kFailedOver, 0,
-                             R"(vm db-primary on 101 -
-vm db-primary-DR off 101 __OB_BACKUP__,db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 - In_Sync source-snap=- dr-snap=- pit=-
-vm db-replica on 102 -
-vm db-replica-DR off 102 __OB_BACKUP__,db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 - In_Sync source-snap=- dr-snap=- pit=-
-vm app-server on 201 -
-vm app-server-DR off 201 __OB_BACKUP__,app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 - In_Sync source-snap=- dr-snap=- pit=-
-jobs backup Completed x2
-jobs sync Completed x2
-)",
-                             kSampleAtSource, false};
 
 TEST_F(E2EDrJobCrashMatrix, UndoFailover) {
   Run(kUndoFailover,
@@ -239,25 +133,6 @@ TEST_F(E2EDrJobCrashMatrix, UndoFailover) {
        {"before the final state", "Total machines for DR"}});
 }
 
-// Both sides run afterwards and the DR VMs keep the workload: a source holds
-// whatever its DR VM held when it was backed up, a write included or not.
-const SType kReverseReplication = {"Sample", "reverse-replication", {}, EStartLab::kFailedOver, 0,
-                                   R"(vm db-primary on * __OB_BACKUP__
-vm db-primary-DR on 101 -
-repl 101 Failover_Complete Sync_Disabled source-snap=gone dr-snap=- pit=-
-vm db-replica on * __OB_BACKUP__
-vm db-replica-DR on 102 -
-repl 102 Failover_Complete Sync_Disabled source-snap=gone dr-snap=- pit=-
-vm app-server on * __OB_BACKUP__
-vm app-server-DR on 201 -
-repl 201 Failover_Complete Sync_Disabled source-snap=gone dr-snap=- pit=-
-jobs backup Completed x2
-jobs dr-site-backup Completed x2
-jobs restore Completed x2
-jobs sync Completed x2
-)",
-                                   kSampleAtDR, false};
-
 TEST_F(E2EDrJobCrashMatrix, ReverseReplication) {
   Run(kReverseReplication,
       {{"failover snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
@@ -273,19 +148,6 @@ TEST_F(E2EDrJobCrashMatrix, ReverseReplication) {
        {"before the final state", "Total machines for DR"}});
 }
 
-const SType kCleanupDestinationVM = {"Sample", "cleanup-destination-vm", {}, EStartLab::kSeeded, 0,
-                                     R"(vm db-primary on 101 -
-vm db-primary-DR off 101 __OB_BACKUP__,db-primary-DR_1767225600,db-primary-DR_1767229200
-repl 101 removed
-vm db-replica on 102 -
-vm db-replica-DR off 102 __OB_BACKUP__,db-replica-DR_1767225600,db-replica-DR_1767229200
-repl 102 removed
-vm app-server on 201 -
-vm app-server-DR off 201 __OB_BACKUP__,app-server-DR_1767225600,app-server-DR_1767229200
-repl 201 removed
-)",
-                                     kSampleAtSource, false};
-
 TEST_F(E2EDrJobCrashMatrix, CleanupDestinationVM) {
   Run(kCleanupDestinationVM,
       {{"first priority removed", "Deleted the VM Replication options successfully from the database."},
@@ -293,18 +155,6 @@ TEST_F(E2EDrJobCrashMatrix, CleanupDestinationVM) {
        {"between priorities", "Wait before processing next priority"},
        {"before the final state", "Total machines for DR"}});
 }
-
-const SType kTestFailover = {"SampleTest", "test-failover", {}, EStartLab::kSeeded, 0,
-                             R"(vm web-front on 401 -
-vm web-front-DR off 401 __OB_BACKUP__,web-front-DR_1767225600,web-front-DR_1767229200
-vm web-front-DR-Clone on 401 -
-repl 401 - In_Sync source-snap=- dr-snap=- pit=-
-vm web-cache on 402 -
-vm web-cache-DR off 402 __OB_BACKUP__,web-cache-DR_1767225600,web-cache-DR_1767229200
-vm web-cache-DR-Clone on 402 -
-repl 402 - In_Sync source-snap=- dr-snap=- pit=-
-)",
-                             {{"web-front", "web-front-DR"}, {"web-cache", "web-cache-DR"}}, false};
 
 TEST_F(E2EDrJobCrashMatrix, TestFailover) {
   Run(kTestFailover,

@@ -1,0 +1,33 @@
+// The DR types of the crash matrix and the crash sampler: the ten VM types
+// on the sample groups, the database planned failover and the five
+// storage-array types, each with the literal picture (Picture) of the lab
+// its uninterrupted run leaves.
+#pragma once
+
+#include <vector>
+
+#include "host/CrashMatrix.h"
+
+namespace crashmatrix {
+
+extern const SType kPlannedFailover;
+extern const SType kFailback;
+extern const SType kUnplannedFailover;
+extern const SType kPointInTimeFailover;
+extern const SType kTestboot;
+extern const SType kRevertFailover;
+extern const SType kUndoFailover;
+extern const SType kReverseReplication;
+extern const SType kCleanupDestinationVM;
+extern const SType kTestFailover;
+extern const SType kDatabaseFailover;
+extern const SType kArrayPlannedFailover;
+extern const SType kArrayUnplannedFailover;
+extern const SType kArrayTestFailover;
+extern const SType kArrayUndoFailover;
+extern const SType kArrayUndoTestFailover;
+
+// Every type above, in that order.
+const std::vector<const SType*>& AllTypes();
+
+}  // namespace crashmatrix
