@@ -1,6 +1,8 @@
 #include "host/CrashMatrix.h"
 
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -295,6 +297,11 @@ void CCrashMatrix::SetUp() { m_dir = drtest::MakeTempDir("crash"); }
 void CCrashMatrix::TearDown() {
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
+  // DR_CRASH_KEEP=1 keeps the cases' labs and the runs' log to look at.
+  if (getenv("DR_CRASH_KEEP") != nullptr) {
+    printf("crash matrix: the cases' labs and log are in %s\n", m_dir.c_str());
+    return;
+  }
   drtest::RemoveTree(m_dir);
 }
 

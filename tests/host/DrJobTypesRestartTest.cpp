@@ -277,6 +277,37 @@ TEST_F(E2EDrJobTypesRestart, ATestBootKilledBetweenASnapshotAndItsRowTakesNoSeco
   EXPECT_FALSE(VM(kSampleDestinationInstanceId, Dest(102)).poweredOn);
 }
 
+TEST_F(E2EDrJobTypesRestart, ATestBootLeavesAnotherJobsTestBootSnapshotAlone) {
+  // An abandoned test boot of another job left its snapshot on the DR VM;
+  // the VM has changed since.
+  SLabSnapshot left;
+  left.instanceId = kSampleDestinationInstanceId;
+  left.vmGuid = Dest(101);
+  left.name = kTestbootSnapshot;
+  left.description = "Snapshot created by Korlith for DR job 77 from elsewhere";
+  left.content = 9999;
+  ASSERT_TRUE(CHypervisorLab::AddSnapshot(left));
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(kSampleDestinationInstanceId, Dest(101)));
+
+  const SResult run = Host("run --db " + m_db + " --group Sample --type testboot --job-id 807");
+  EXPECT_EQ(0, run.code) << run.output;
+  ExpectSettled(807);
+  // Never reverted to the other job's snapshot, which stays; this job's own
+  // came and went.
+  EXPECT_EQ(102, VM(kSampleDestinationInstanceId, Dest(101)).content);
+  const std::vector<std::string> names = SnapshotNames(kSampleDestinationInstanceId, Dest(101));
+  EXPECT_EQ(1, std::count(names.begin(), names.end(), kTestbootSnapshot));
+  SJobRecord job;
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(807, job));
+  EXPECT_EQ(0, job.pendingCause);
+  std::vector<SPhaseRowRecord> rows;
+  ASSERT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(807, rows));
+  for (const SPhaseRowRecord& row : rows) {
+    EXPECT_NE(Api::VIRTUAL_APP_PHASE_STATE_FAILED, row.status)
+        << "replication " << row.replicationId << " phase " << row.phase;
+  }
+}
+
 TEST_F(E2EDrJobTypesRestart, ARevertKilledBetweenPrioritiesFinishesOnRestart) {
   FailOver();
   for (const SSampleVM& vm : kSampleVMs) {
