@@ -98,15 +98,33 @@ bool CSnapReplicationStore::Add(int drGroupId, const Info& info) {
   return s.Run() == EStoreResult::kOk;
 }
 
-EStoreResult CSnapReplicationStore::Replace(int drGroupId, const Info& info) {
+EStoreResult CSnapReplicationStore::Replace(int drGroupId, const Info& in) {
+  CDBConnection* c = Ready("Replace");
+  if (c == nullptr) return EStoreResult::kFailed;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return EStoreResult::kFailed;
+  const int id = in.GetInt32(Info::kReplicationId);
+  SSnapReplication stored;
+  const EStoreResult read = Get(id, stored);
+  if (read != EStoreResult::kOk) return read;
+  // The last synced job is the aux copy's to move: a record the engine read
+  // before a copy ended must not take back what the copy wrote.
+  Info info(in);
+  if (stored.info.Has(Info::kLastSyncedBackupJobId)) {
+    info.SetInt64(Info::kLastSyncedBackupJobId, stored.info.GetInt64(Info::kLastSyncedBackupJobId));
+  } else {
+    info.ClearField(Info::kLastSyncedBackupJobId);
+  }
   SKeys keys;
   if (!KeysOf("Replace", info, keys)) return EStoreResult::kFailed;
-  CSimStatement s(Ready("Replace"), "Replace",
+  CSimStatement s(c, "Replace",
                   "UPDATE PLT_SnapReplications SET copyId = ?, subclientId = ?, sourceGuid = ?, msg = ?"
                   " WHERE replicationId = ? AND drGroupId = ?");
   s.Bind(keys.copyId).Bind(keys.subclientId).Bind(keys.sourceGuid).Bind(keys.text);
-  s.Bind(info.GetInt32(Info::kReplicationId)).Bind(drGroupId);
-  return Changed(s);
+  s.Bind(id).Bind(drGroupId);
+  const EStoreResult written = Changed(s);
+  if (written != EStoreResult::kOk) return written;
+  return scope.Commit() ? EStoreResult::kOk : EStoreResult::kFailed;
 }
 
 EStoreResult CSnapReplicationStore::Get(int replicationId, SSnapReplication& out) {

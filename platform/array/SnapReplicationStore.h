@@ -33,7 +33,8 @@ class CSnapReplicationStore {
   // id (field 4) or DR group, or when the id is taken.
   static bool Add(int drGroupId, const Api::SnapDRReplicationInfo& info);
   // Stores the whole record in place of the one of that id; kMissing when
-  // the DR group has no replication of that id (nothing is stored).
+  // the DR group has no replication of that id (nothing is stored). The
+  // stored last synced backup job stays: only SetLastSyncedJob moves it.
   static EStoreResult Replace(int drGroupId, const Api::SnapDRReplicationInfo& info);
   static EStoreResult Get(int replicationId, SSnapReplication& out);
   static EStoreResult All(std::vector<SSnapReplication>& out);

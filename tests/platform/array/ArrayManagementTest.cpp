@@ -138,6 +138,15 @@ TEST_F(ArrayManagement, WritesStoreWholeRecordsButNeverTheServersFields) {
   EXPECT_FALSE(row.info.Has(Info::kMountRecord));
   EXPECT_FALSE(row.info.Has(Info::kProxyVMName));
 
+  // A record read before an aux copy ended, written after it, leaves the
+  // copy's last synced job where the copy put it.
+  Info stale = ReadOne(11);
+  ASSERT_TRUE(CArrayLab::SnapshotCopied(kCopy, 5002));
+  stale.SetInt32(Info::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
+  ASSERT_TRUE(Write(kGroup, {stale}));
+  EXPECT_EQ(5002, ReadOne(11).GetInt64(Info::kLastSyncedBackupJobId));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, ReadOne(11).GetInt32(Info::kFailoverStatus));
+
   // All or none: a record the group does not have fails the request and the
   // other record stays as it was.
   Info other = ReadOne(12);
