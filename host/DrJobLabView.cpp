@@ -82,16 +82,6 @@ std::string StatusText(const char* text, int status) {
   return *text != 0 ? std::string(text) : "[" + std::to_string(status) + "]";
 }
 
-std::string Property(const App::VSAReplicationInfo& info, int propertyId) {
-  for (size_t i = 0; i < info.ListSize(App::VSAReplicationInfo::kProperties); ++i) {
-    const CNMessageBase& p = info.GetListMsg(App::VSAReplicationInfo::kProperties, i);
-    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
-      return p.GetString(App::VSAReplicationProperties::kValue);
-    }
-  }
-  return std::string();
-}
-
 // The stored statuses of the VM replications the lab holds, with the
 // snapshot and point-in-time properties a DR job leaves.
 bool ShowReplications() {
@@ -109,9 +99,9 @@ bool ShowReplications() {
                       info.GetInt32(App::VSAReplicationInfo::kFailoverStatus)).c_str(),
            StatusText(CReplicationStatusTexts::Sync(info.GetInt32(App::VSAReplicationInfo::kSyncStatus)),
                       info.GetInt32(App::VSAReplicationInfo::kSyncStatus)).c_str(),
-           Text(Property(info, CReplicationStore::kPropSourceSnapMoref)),
-           Text(Property(info, CReplicationStore::kPropDestSnapMoref)),
-           Text(Property(info, CReplicationStore::kPropPitSnapshotId)));
+           Text(CReplicationStore::PropertyOf(info, CReplicationStore::kPropSourceSnapMoref)),
+           Text(CReplicationStore::PropertyOf(info, CReplicationStore::kPropDestSnapMoref)),
+           Text(CReplicationStore::PropertyOf(info, CReplicationStore::kPropPitSnapshotId)));
   }
   return true;
 }

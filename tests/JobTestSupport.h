@@ -23,4 +23,15 @@ inline std::string RestartString(long long jobId) {
   return text;
 }
 
+// A run that was refused left the job as it was: its state, progress,
+// restart string, control request and options, and no runner.
+inline void ExpectJobUntouched(const SJobRecord& before, const SJobRecord& after) {
+  EXPECT_EQ(before.status, after.status);
+  EXPECT_EQ(before.percent, after.percent);
+  EXPECT_EQ(before.restartString, after.restartString);
+  EXPECT_EQ(before.controlOp, after.controlOp);
+  EXPECT_EQ(before.optionsXml, after.optionsXml);
+  EXPECT_TRUE(after.runner.Empty());
+}
+
 }  // namespace drtest

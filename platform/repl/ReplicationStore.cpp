@@ -203,6 +203,16 @@ bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
   return scope.Commit();
 }
 
+std::string CReplicationStore::PropertyOf(const App::VSAReplicationInfo& info, int propertyId) {
+  for (size_t i = 0; i < info.ListSize(App::VSAReplicationInfo::kProperties); ++i) {
+    const CNMessageBase& p = info.GetListMsg(App::VSAReplicationInfo::kProperties, i);
+    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
+      return p.GetString(App::VSAReplicationProperties::kValue);
+    }
+  }
+  return std::string();
+}
+
 bool CReplicationStore::Get(int replicationId, App::VSAReplicationInfo& out) {
   return Find(replicationId, out) == EStoreResult::kOk;
 }

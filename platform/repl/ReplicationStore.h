@@ -38,6 +38,8 @@ class CReplicationStore {
   // (properties included). False when the message has no replication id or
   // the database cannot be written.
   static bool Put(const App::VSAReplicationInfo& info, int taskId);
+  // The text of a replication's property; empty when it has none.
+  static std::string PropertyOf(const App::VSAReplicationInfo& info, int propertyId);
   // The stored replication; false when there is none with that id.
   static bool Get(int replicationId, App::VSAReplicationInfo& out);
   // The same, telling a failed read (kFailed, logged) from none (kMissing).

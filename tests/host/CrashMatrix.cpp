@@ -76,16 +76,6 @@ std::string NamedSnapshot(const std::string& ref, const std::vector<SLabSnapshot
   return "gone";
 }
 
-std::string Property(const App::VSAReplicationInfo& info, int propertyId) {
-  for (size_t i = 0; i < info.ListSize(App::VSAReplicationInfo::kProperties); ++i) {
-    const CNMessageBase& p = info.GetListMsg(App::VSAReplicationInfo::kProperties, i);
-    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
-      return p.GetString(App::VSAReplicationProperties::kValue);
-    }
-  }
-  return std::string();
-}
-
 void VMLine(std::ostringstream& out, const SLabVM& vm) {
   std::vector<SLabSnapshot> snaps;
   EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(vm.instanceId, vm.guid, snaps)) << vm.name;
@@ -124,10 +114,12 @@ void VMReplications(std::ostringstream& out, const std::vector<int>& ids) {
     const int failover = info.GetInt32(App::VSAReplicationInfo::kFailoverStatus);
     const int sync = info.GetInt32(App::VSAReplicationInfo::kSyncStatus);
     out << "repl " << id << " " << Status(CReplicationStatusTexts::Failover(failover), failover) << " "
-        << Status(CReplicationStatusTexts::Sync(sync), sync)
-        << " source-snap=" << NamedSnapshot(Property(info, CReplicationStore::kPropSourceSnapMoref), sourceSnaps)
-        << " dr-snap=" << NamedSnapshot(Property(info, CReplicationStore::kPropDestSnapMoref), drSnaps)
-        << " pit=" << (Property(info, CReplicationStore::kPropPitSnapshotId).empty() ? "-" : "set") << "\n";
+        << Status(CReplicationStatusTexts::Sync(sync), sync) << " source-snap="
+        << NamedSnapshot(CReplicationStore::PropertyOf(info, CReplicationStore::kPropSourceSnapMoref), sourceSnaps)
+        << " dr-snap="
+        << NamedSnapshot(CReplicationStore::PropertyOf(info, CReplicationStore::kPropDestSnapMoref), drSnaps)
+        << " pit=" << (CReplicationStore::PropertyOf(info, CReplicationStore::kPropPitSnapshotId).empty() ? "-" : "set")
+        << "\n";
   }
 }
 
@@ -471,6 +463,11 @@ SOutcome CCrashMatrix::Crash(const SType& type, const SCrash& crash) {
 SOutcome CCrashMatrix::CrashAfterLines(const SType& type, long lines) {
   // Runs differ in length (polls): one may end before the line is reached.
   return RunCase(type, {"DR_CRASH_AFTER_LINES=" + std::to_string(lines)}, true, true);
+}
+
+void CCrashMatrix::RunMatrix(const SType& type, const std::vector<SCrash>& crashes) {
+  Expect(type, Reference(type), "uninterrupted");
+  for (const SCrash& crash : crashes) Expect(type, Crash(type, crash), crash.name, crash.differs);
 }
 
 void CCrashMatrix::Expect(const SType& type, const SOutcome& outcome, const std::string& what,

@@ -106,6 +106,10 @@ class CCrashMatrix : public testing::Test {
   static void Expect(const SType& type, const SOutcome& outcome, const std::string& what,
                      const std::vector<std::pair<std::string, std::string>>& differs = {});
 
+  // The type uninterrupted, then killed at each crash and run again: each
+  // checked against the type's picture.
+  void RunMatrix(const SType& type, const std::vector<SCrash>& crashes);
+
   // A fresh copy of the start lab in this case's folder; its path.
   std::string FreshLab(EStartLab start);
 

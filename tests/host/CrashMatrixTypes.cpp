@@ -291,7 +291,12 @@ afile snap-web 79 x1
                                       {}, false};
 
 const std::vector<const SType*>& AllTypes() {
-  static const std::vector<const SType*> all = {&kPlannedFailover, &kFailback, &kUnplannedFailover, &kPointInTimeFailover, &kTestboot, &kRevertFailover, &kUndoFailover, &kReverseReplication, &kCleanupDestinationVM, &kTestFailover, &kDatabaseFailover, &kArrayPlannedFailover, &kArrayUnplannedFailover, &kArrayTestFailover, &kArrayUndoFailover, &kArrayUndoTestFailover};
+  static const std::vector<const SType*> all = {
+      &kPlannedFailover, &kFailback, &kUnplannedFailover, &kPointInTimeFailover, &kTestboot, &kRevertFailover,
+      &kUndoFailover, &kReverseReplication, &kCleanupDestinationVM, &kTestFailover,
+      // the application types
+      &kDatabaseFailover, &kArrayPlannedFailover, &kArrayUnplannedFailover, &kArrayTestFailover,
+      &kArrayUndoFailover, &kArrayUndoTestFailover};
   return all;
 }
 

@@ -18,13 +18,7 @@ using crashmatrix::kArrayTestFailover;
 using crashmatrix::kArrayUndoFailover;
 using crashmatrix::kArrayUndoTestFailover;
 
-class E2EDrJobCrashMatrixApp : public CCrashMatrix {
- protected:
-  void Run(const SType& type, const std::vector<SCrash>& crashes) {
-    Expect(type, Reference(type), "uninterrupted");
-    for (const SCrash& crash : crashes) Expect(type, Crash(type, crash), crash.name, crash.differs);
-  }
-};
+using E2EDrJobCrashMatrixApp = CCrashMatrix;
 
 // A database still running when the run died may have written since its
 // backup and sync: the rerun takes them again. Once its source was shut
@@ -36,77 +30,77 @@ const SCrash::Lines kBackupAndSyncAgain = {{"jobs backup Completed x2", "jobs ba
                                            {"jobs sync Completed x2", "jobs sync Completed x3"}};
 
 TEST_F(E2EDrJobCrashMatrixApp, DatabaseFailover) {
-  Run(kDatabaseFailover,
-      {{"backup launched", "StartJob(): Started [backup] job"},
-       {"backup ended", "ended [Completed]", 1, kBackupAgain},
-       {"sync launched", "StartJob(): Started [sync] job", 1, kBackupAgain},
-       {"sync ended", "Sync(): Sync operation job", 1, kBackupAndSyncAgain},
-       {"source stopped", "DB shutdown successful on [Source] site for replication [1]"},
-       {"sync disabled", "Setting sync status as [Sync Disabled] for replication [1]"},
-       {"destination started", "DB startup successful on [Destination] site for replication [1]"},
-       {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [1]"},
-       {"before the final state", "Total machines for DR"}});
+  RunMatrix(kDatabaseFailover,
+            {{"backup launched", "StartJob(): Started [backup] job"},
+             {"backup ended", "ended [Completed]", 1, kBackupAgain},
+             {"sync launched", "StartJob(): Started [sync] job", 1, kBackupAgain},
+             {"sync ended", "Sync(): Sync operation job", 1, kBackupAndSyncAgain},
+             {"source stopped", "DB shutdown successful on [Source] site for replication [1]"},
+             {"sync disabled", "Setting sync status as [Sync Disabled] for replication [1]"},
+             {"destination started", "DB startup successful on [Destination] site for replication [1]"},
+             {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [1]"},
+             {"before the final state", "Total machines for DR"}});
 }
 
 TEST_F(E2EDrJobCrashMatrixApp, ArrayPlannedFailover) {
-  Run(kArrayPlannedFailover,
-      {{"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
-       {"backup launched", "StartJob(): Started [backup] job"},
-       {"backup waited on", "Backup(): Waiting for backup job"},
-       {"backup ended", "ended [Completed]"},
-       {"aux copy launched", "StartJob(): Started [aux copy] job"},
-       {"aux copy waited on", "RunAuxCopy(): Waiting for aux copy job"},
-       {"aux copy ended", "successfully aux copied for copyId"},
-       {"relationship broken", "BreakVolumeRelationship(): Break successful"},
-       {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
-       {"mounted", "[DR-VM Snap Mount] on VM [snap-app] GUID [mount-"},
-       {"mount recorded", "_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"},
-       {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
-       {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
-       {"before the final state", "Total machines for DR"}});
+  RunMatrix(kArrayPlannedFailover,
+            {{"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
+             {"backup launched", "StartJob(): Started [backup] job"},
+             {"backup waited on", "Backup(): Waiting for backup job"},
+             {"backup ended", "ended [Completed]"},
+             {"aux copy launched", "StartJob(): Started [aux copy] job"},
+             {"aux copy waited on", "RunAuxCopy(): Waiting for aux copy job"},
+             {"aux copy ended", "successfully aux copied for copyId"},
+             {"relationship broken", "BreakVolumeRelationship(): Break successful"},
+             {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
+             {"mounted", "[DR-VM Snap Mount] on VM [snap-app] GUID [mount-"},
+             {"mount recorded", "_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"},
+             {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
+             {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
+             {"before the final state", "Total machines for DR"}});
 }
 
 TEST_F(E2EDrJobCrashMatrixApp, ArrayUnplannedFailover) {
-  Run(kArrayUnplannedFailover,
-      {{"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
-       {"relationship broken", "BreakVolumeRelationship(): Break successful"},
-       {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
-       {"mounted", "[DR-VM Snap Mount] on VM [snap-app] GUID [mount-"},
-       {"mount recorded", "_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"},
-       {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
-       {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
-       {"before the final state", "Total machines for DR"}});
+  RunMatrix(kArrayUnplannedFailover,
+            {{"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
+             {"relationship broken", "BreakVolumeRelationship(): Break successful"},
+             {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
+             {"mounted", "[DR-VM Snap Mount] on VM [snap-app] GUID [mount-"},
+             {"mount recorded", "_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"},
+             {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
+             {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
+             {"before the final state", "Total machines for DR"}});
 }
 
 TEST_F(E2EDrJobCrashMatrixApp, ArrayTestFailover) {
-  Run(kArrayTestFailover,
-      {{"test mount made", "[DR-VM Test Snap Mount] on VM [snap-app] GUID [mount-"},
-       {"test mount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Mount] on VM [snap-app]"},
-       {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
-       {"complete not stored", "UpdateTestFailoverStatus(): [Test Failover Complete] for replication [302]"},
-       {"before the final state", "Total machines for DR"}});
+  RunMatrix(kArrayTestFailover,
+            {{"test mount made", "[DR-VM Test Snap Mount] on VM [snap-app] GUID [mount-"},
+             {"test mount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Mount] on VM [snap-app]"},
+             {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
+             {"complete not stored", "UpdateTestFailoverStatus(): [Test Failover Complete] for replication [302]"},
+             {"before the final state", "Total machines for DR"}});
 }
 
 TEST_F(E2EDrJobCrashMatrixApp, ArrayUndoFailover) {
-  Run(kArrayUndoFailover,
-      {{"DR VM shut down", "[Shutdown] on VM [snap-app] GUID [mount-"},
-       {"unmounted", "[DR-VM Snap Unmount] on VM [snap-app] GUID [mount-"},
-       {"unmount recorded", "_LoadMountOpResp(): [DR-VM Snap Unmount] on VM [snap-app]"},
-       {"LUN unmapped", "VerifyLUNMapping(): Successfully unmapped LUN"},
-       {"relationships resynced", "ChangeSyncStatus(): [Resync Volume Relationship] successful"},
-       {"subclient enabled", "ChangeSubclientActivity(): Changed activity for appId"},
-       {"source on", "[Power On] on VM [snap-app] GUID [snap-src-302] successful"},
-       {"complete not stored", "UpdateFailoverStatus(): [Revert Failover Complete] for replication [302]"},
-       {"before the final state", "Total machines for DR"}});
+  RunMatrix(kArrayUndoFailover,
+            {{"DR VM shut down", "[Shutdown] on VM [snap-app] GUID [mount-"},
+             {"unmounted", "[DR-VM Snap Unmount] on VM [snap-app] GUID [mount-"},
+             {"unmount recorded", "_LoadMountOpResp(): [DR-VM Snap Unmount] on VM [snap-app]"},
+             {"LUN unmapped", "VerifyLUNMapping(): Successfully unmapped LUN"},
+             {"relationships resynced", "ChangeSyncStatus(): [Resync Volume Relationship] successful"},
+             {"subclient enabled", "ChangeSubclientActivity(): Changed activity for appId"},
+             {"source on", "[Power On] on VM [snap-app] GUID [snap-src-302] successful"},
+             {"complete not stored", "UpdateFailoverStatus(): [Revert Failover Complete] for replication [302]"},
+             {"before the final state", "Total machines for DR"}});
 }
 
 TEST_F(E2EDrJobCrashMatrixApp, ArrayUndoTestFailover) {
-  Run(kArrayUndoTestFailover,
-      {{"test VM off", "[Power Off] on VM [snap-app] GUID [mount-"},
-       {"test mount unmounted", "[DR-VM Test Snap Unmount] on VM [snap-app] GUID [mount-"},
-       {"unmount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Unmount] on VM [snap-app]"},
-       {"complete not stored", "UpdateTestFailoverStatus(): [] for replication [302]"},
-       {"before the final state", "Total machines for DR"}});
+  RunMatrix(kArrayUndoTestFailover,
+            {{"test VM off", "[Power Off] on VM [snap-app] GUID [mount-"},
+             {"test mount unmounted", "[DR-VM Test Snap Unmount] on VM [snap-app] GUID [mount-"},
+             {"unmount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Unmount] on VM [snap-app]"},
+             {"complete not stored", "UpdateTestFailoverStatus(): [] for replication [302]"},
+             {"before the final state", "Total machines for DR"}});
 }
 
 }  // namespace

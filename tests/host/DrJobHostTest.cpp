@@ -188,12 +188,7 @@ TEST_F(E2EDrJobLab, ACompletedJobIsNotRunAgainAndItsRecordStaysAsItWas) {
               again.output);
     SJobRecord after;
     ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(77, after));
-    EXPECT_EQ(before.status, after.status);
-    EXPECT_EQ(before.percent, after.percent);
-    EXPECT_EQ(before.restartString, after.restartString);
-    EXPECT_EQ(before.controlOp, after.controlOp);
-    EXPECT_EQ(before.optionsXml, after.optionsXml);
-    EXPECT_TRUE(after.runner.Empty());
+    drtest::ExpectJobUntouched(before, after);
     EXPECT_EQ(jobs, drtest::AllJobs().size()) << "no child job was started";
   }
 }
