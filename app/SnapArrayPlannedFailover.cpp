@@ -27,7 +27,7 @@ bool CSnapArrayPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   PreFailover(ctx);
   if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, true)) return false;
   bool countFailed = false;
-  if (CanSyncVolumes(ctx, countFailed)) {
+  if (CanSyncVolumes(ctx, countFailed) || IsBackupBegunByEarlierRun(ctx)) {
     if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_PRIMARY, true)) return false;
     if (!__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, true)) return false;
   } else if (countFailed) {
@@ -38,6 +38,13 @@ bool CSnapArrayPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   SetPowerBackOnFailure(appId, false);
   if (!_RunPreMountOps(ctx)) return false;
   return __OP(ctx, ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP, true);
+}
+
+bool CSnapArrayPlannedFailover::IsBackupBegunByEarlierRun(SDROperationCtx& ctx) {
+  if (!m_jobManager->IsJobRestarted()) return false;
+  const uint32_t state = static_cast<uint32_t>(DRInfoUtils::GetPhaseStatusForReplication(
+      m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_BACKUP, ctx.GetInfo()));
+  return state != 0xFFFFFFFFu;
 }
 
 bool CSnapArrayPlannedFailover::Cleanup(const SDRPriority& priority) {

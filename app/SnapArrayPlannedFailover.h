@@ -31,6 +31,12 @@ class CSnapArrayPlannedFailover : public CSnapArrayDRBase {
   void SetPowerBackOnFailure(int appId, bool on);
   // A group that never started has nothing powered off: true.
   bool IsPowerBackOnFailure(int appId);
+  // In a rerun: the killed run began the group's backup. The relationships
+  // the rerun finds broken may be the ones a faster group sharing a replica
+  // group broke since; what the killed run began is still finished (its
+  // backup and copy adopted), so no row stays in progress and the copy
+  // holds the backup the sources ended with.
+  bool IsBackupBegunByEarlierRun(SDROperationCtx& ctx);
 
   [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;
