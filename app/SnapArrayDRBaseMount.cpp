@@ -76,7 +76,8 @@ bool CSnapArrayDRBase::PreVMMountOperation(SDROperationCtx& ctx) {
     }
   }
   if (queried && rep->GetAfileId() != 0) return true;
-  if (DRHelper::IsSnapUnmount(ctx.phase) && rep->GetMountJobId(JOB_LVL_MASTER) < 1) {
+  if (DRHelper::IsSnapUnmount(ctx.phase) &&
+      rep->GetMountedMasterJob().GetInt64(App::ReplicasyncAssociatedJob::kJobId) < 1) {
     m_event.Error("PreVMMountOperation", "No mount job found for replication [%d].", info->GetReplId());
     return true;
   }

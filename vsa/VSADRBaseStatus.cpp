@@ -45,7 +45,14 @@ bool CVSADRBase::UpdateSyncStatus(App::VSAReplicationStatus status, CDRInfo* inf
                                   const std::string& note) {
   if (info == nullptr) return false;
   const long long jobId = ctx.jobId >= 1 ? ctx.jobId : m_jobId;
-  SDRPhaseCtx phase = StepPhase(ctx, info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, note, jobId);
+  // The row is written whatever the step before it turned off: a failback
+  // or revert writes no rows of its own VM steps, but its sync change is
+  // recorded. Only the clean-up's not-last-phase mark follows the context.
+  SDRPhaseCtx phase(jobId, ctx.phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, ctx.site, true);
+  phase.message = note;
+  phase.notLastPhase = ctx.ignoreQuit;
+  phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                               DRInfoUtils::GetDRClientName(info, m_orchestrator->GetDRType()));
   info->UpdatePhase(phase);
   SDataSourceInfo value;
   value.syncStatus = status;

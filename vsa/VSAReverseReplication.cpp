@@ -41,9 +41,8 @@ bool CVSAReverseReplication::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
   bool replicated = false;
   if (!ctx.drInfoList.empty()) {
-    DeleteFailoverSnapshots(ctx, false);
-    DeletePointInTimeDestinationVMSnapshots(ctx, true);
-    replicated = __OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, false) &&
+    replicated = DeleteFailoverSnapshots(ctx, false) && DeletePointInTimeDestinationVMSnapshots(ctx, true) &&
+                 __OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, false) &&
                  __OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) &&
                  ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true);
   }

@@ -3,6 +3,7 @@
 // replications, the subclient and the datastore locks hold afterwards.
 #include "app/SnapArrayLabFixture.h"
 #include "array/SnapReplicationStore.h"
+#include "log/LogSink.h"
 
 namespace {
 
@@ -73,6 +74,26 @@ TEST_F(E2ESnapArrayFailover, TestFailoverThenUndoTestLeaveRelationshipsAndSource
     EXPECT_EQ(kSuccess, RowOf(id, 39).status) << id;
   }
   EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+// A test failover that mounted nothing leaves nothing to unmount: its undo
+// clears the failed test instead of failing on the mount it cannot find.
+TEST_F(E2ESnapArrayFailover, AnUndoOfATestFailoverThatMountedNothingClearsTheFailedTest) {
+  SeedThree();
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::SetInstanceDown(kDestInstance, true));
+  EXPECT_EQ(kFailed, RunJob(TMMsg::DR_ORCHESTRATION_TEST_FAILOVER));
+  for (int id : {1, 2, 3}) {
+    EXPECT_EQ(App::DR_TEST_FAILOVER_STATUS_FAILED, TestFailoverStatus(id)) << id;
+    EXPECT_NE(SSnapAfile::kMountedByDR, AfileOf(id).mountStatus) << id;
+  }
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::SetInstanceDown(kDestInstance, false));
+  EXPECT_EQ(kSuccess, RunJob(TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER));
+  for (int id : {1, 2, 3}) {
+    EXPECT_EQ(App::DR_TEST_FAILOVER_STATUS_NONE, TestFailoverStatus(id)) << id;
+    EXPECT_EQ(kSuccess, RowOf(id, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT).status) << id;
+    EXPECT_TRUE(CLogSink::Instance().Contains("No mount job found for replication [" + std::to_string(id) + "]."))
+        << id;
+  }
 }
 
 TEST_F(E2ESnapArrayFailover, ABrokenRelationshipSkipsBackupAndCopyAndStillMounts) {

@@ -92,6 +92,9 @@ TEST_F(E2EVSATypes, FailbackRestoresTheDRWritesOverTheSourcesAndReArmsTheReplica
               RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_REPLICATION).status);
     EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
               RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
+    // The failback writes no rows of its VM steps, but its sync change is
+    // recorded all the same.
+    EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_ENABLE_SYNC).status);
   }
   // One DR-site backup and one restore for the subclient.
   ASSERT_EQ(1u, Count(EChildJobType::kBackup));
@@ -303,6 +306,27 @@ TEST_F(E2EVSATypes, ReverseReplicationKeepsTheFailoverAndSnapshotsTheSources) {
   EXPECT_TRUE(LoggedLine("Invoking CVSAFailback destructor"));
 }
 
+TEST_F(E2EVSATypes, ReverseReplicationStopsAtAFailoverSnapshotItCannotDelete) {
+  SeedFailedOver(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, 1);
+  const std::string ref = AddSnapshot(101, 1, FAILOVER_SNAPSHOT_NAME);
+  AddProperty(101, VSARepInfo::kPropDestSnapMoref, ref);
+  SLabFault fault;
+  fault.opType = TMMsg::VM_OPERATION_DELETE_SNAPSHOT;
+  fault.vm = VMs().front().destGuid;
+  fault.code = 7100;
+  fault.text = "snapshot locked";
+  ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+  Restart();
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RunDR());
+  // Nothing was backed up or restored over a DR VM that still holds its
+  // failover snapshot, and the snapshot stays known.
+  EXPECT_EQ(0u, Count(EChildJobType::kBackup));
+  EXPECT_EQ(0u, Count(EChildJobType::kSync));
+  EXPECT_EQ(std::vector<std::string>{FAILOVER_SNAPSHOT_NAME}, SnapshotNames(101, 1));
+  EXPECT_EQ(ref, StoredProperty(101, VSARepInfo::kPropDestSnapMoref));
+  EXPECT_TRUE(DRVM(101).poweredOn);
+}
+
 TEST_F(E2EVSATypes, ReverseReplicationRefusesAFailbackInProgress) {
   SeedOne(TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS,
           App::VSA_REPL_STATUS_SYNC_DISABLED);
@@ -450,6 +474,7 @@ TEST_F(E2EVSATypes, RevertFailoverBringsBackTheSourceFromItsSnapshotAndEnablesSy
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(101));
   EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, StoredSyncStatus(101));
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowOf(101, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowOf(101, Api::VIRTUAL_APP_PHASE_ENABLE_SYNC).status);
 }
 
 TEST_F(E2EVSATypes, RevertFailoverWhoseSourceRevertFailsEndsRevertFailedWithSyncAsBefore) {
