@@ -343,7 +343,7 @@ bool CSnapArrayDRBase::PostVMMountOperation(SDROperationCtx& ctx) {
   TMMsg::VMWAdvancedRestoreOptions advanced;
   rep->GetRestoreOpts(advanced);
   restore.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
-      .AppendMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, advanced);
+      .AppendMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, advanced);
   const long instanceId =
       static_cast<long>(request.GetMsg(Ida::VMOpReq::kInstance).GetInt64(ZnEntities::PolicyInstanceFields::kInstanceId));
   std::string fbrServer;

@@ -139,12 +139,12 @@ bool StoreReplicationTask(int taskId, std::string& error) {
                                  .MutableMsg(TMMsg::JobOption::kRestoreOptions)
                                  .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
                                  .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, 0);
-  vmOptions.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, 0);
+  vmOptions.SetInt32(TMMsg::DiskLevelVMRestoreOption::kDeployVMAtFailover, 0);
+  vmOptions.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, 0);
   // Where each DR VM stands on the destination site, which the VM
   // operations on it (the post-failover placement among them) carry.
   for (const SSampleVM& r : kSampleVMs) {
-    CNMessageBase& placement = vmOptions.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+    CNMessageBase& placement = vmOptions.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
     placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, r.source);
     placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kNewVMName, r.destination);
     placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-b1");

@@ -5,7 +5,7 @@
 namespace {
 
 using RestoreOption = TMMsg::RestoreOptionFields;
-using VMRestoreOption = TMMsg::VMRestoreOptionFields;
+using VMRestoreOption = TMMsg::DiskLevelVMRestoreOption;
 
 // Path from a task definition to its restore options: first sub-task, its
 // job options, restore options.

@@ -272,9 +272,9 @@ bool CDRAppManager::QueryDRProjectId(long taskId, const std::string& vmName, con
   if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
   const CNMessageBase* options = VMRestoreOptionsOf(task);
   if (options == nullptr) return false;
-  const size_t n = options->ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+  const size_t n = options->ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
   for (size_t i = 0; i < n; ++i) {
-    const CNMessageBase& vm = options->GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, i);
+    const CNMessageBase& vm = options->GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i);
     const bool byName = strcasecmp(vm.GetString(VMAdvanced::kVMName).c_str(), vmName.c_str()) == 0;
     if (!byName && vm.GetString(VMAdvanced::kVMGuid) != vmGuid) continue;
     if (vm.Has(VMAdvanced::kProjectId)) projectId = vm.GetString(VMAdvanced::kProjectId);
@@ -300,10 +300,10 @@ bool CDRAppManager::GetDatacenterInfoFromTask(long taskId, const std::string& vm
   // place the VM.
   if (task.ListSize(TMMsg::TaskInfo::kSubTasks) == 0) return fail();
   const CNMessageBase* options = VMRestoreOptionsOf(task);
-  const size_t n = options != nullptr ? options->ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions) : 0;
+  const size_t n = options != nullptr ? options->ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions) : 0;
   if (n > 0) {
     for (size_t i = 0; i < n; ++i) {
-      const CNMessageBase& vm = options->GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, i);
+      const CNMessageBase& vm = options->GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i);
       if (vm.GetString(VMAdvanced::kVMName) != vmName) continue;
       esxHost = vm.GetString(VMAdvanced::kEsxHost);
       datastore = vm.GetString(VMAdvanced::kDatastore);

@@ -131,7 +131,7 @@ bool CVSAFailback::LoadVirtualRstOptions(std::vector<CDRInfo*> list, std::string
   entity.SetInt64(ZnEntities::AppInstanceEntity::kInstanceId, appId.getInstanceId());
   entity.SetInt32(ZnEntities::AppInstanceEntity::kApplicationType, kVirtualServerAppType);
   entity.SetInt64(ZnEntities::AppInstanceEntity::kClientId, rep->GetSourceVClientId());
-  CNMessageBase disk(TMMsg::VMRestoreOptionFields::ClassInfo());
+  CNMessageBase disk(TMMsg::DiskLevelVMRestoreOption::ClassInfo());
   int matched = 0;
   for (size_t r = 0; r < response.ListSize(databrowse::BrowseResponseList::kResponses); ++r) {
     const CNMessageBase& result =
@@ -142,16 +142,16 @@ bool CVSAFailback::LoadVirtualRstOptions(std::vector<CDRInfo*> list, std::string
       if (machine == nullptr) continue;
       ++matched;
       const IdxMetadata::VirtualServerIdxMetaData* metadata = MetadataOf(entry);
-      disk.SetString(TMMsg::VMRestoreOptionFields::kVirtualServerHost, host);
-      disk.MutableMsg(TMMsg::VMRestoreOptionFields::kUser).SetString(ZNGui::VirtualServerUserFields::kUserName, user);
-      disk.SetString(TMMsg::VMRestoreOptionFields::kEsxHost,
+      disk.SetString(TMMsg::DiskLevelVMRestoreOption::kVirtualServerHost, host);
+      disk.MutableMsg(TMMsg::DiskLevelVMRestoreOption::kUser).SetString(ZNGui::VirtualServerUserFields::kUserName, user);
+      disk.SetString(TMMsg::DiskLevelVMRestoreOption::kEsxHost,
                      metadata != nullptr ? metadata->GetString(IdxMetadata::VirtualServerIdxMetaData::kField1)
                                          : std::string());
-      disk.SetInt32(TMMsg::VMRestoreOptionFields::kPowerOnVM, m_appManager->IsPowerOnVMAllowed() ? 1 : 0);
-      disk.SetInt32(TMMsg::VMRestoreOptionFields::kFlag10, 0);
+      disk.SetInt32(TMMsg::DiskLevelVMRestoreOption::kPowerOnVM, m_appManager->IsPowerOnVMAllowed() ? 1 : 0);
+      disk.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFlag10, 0);
       TMMsg::VMWAdvancedRestoreOptions advanced;
       if (!LoadVMRestoreOption(first, machine, entry, appId, toTime, advanced)) return false;
-      disk.AppendMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, advanced);
+      disk.AppendMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, advanced);
     }
   }
   if (matched == 0) {

@@ -202,7 +202,7 @@ int CTaskManagerSim::JobBucketing(const TMMsg::TaskInfo& task) {
       .GetMsg(TMMsg::JobOption::kRestoreOptions)
       .GetMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
       .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
-      .GetInt32(TMMsg::VMRestoreOptionFields::kJobBucketingInSync);
+      .GetInt32(TMMsg::DiskLevelVMRestoreOption::kJobBucketingInSync);
 }
 
 long long CTaskManagerSim::LaunchingJob(const std::string& description) {

@@ -187,7 +187,7 @@ int StartFailbackRestore(const Request& request, int taskId, std::string& reply,
   spec.replicationIds.assign(chosen.begin(), chosen.end());
   spec.mode = kModeFailbackRestore;
   if (parsed && options.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
-                        .GetInt32(TMMsg::VMRestoreOptionFields::kPowerOnVM) == 1) {
+                        .GetInt32(TMMsg::DiskLevelVMRestoreOption::kPowerOnVM) == 1) {
     spec.mode |= kModeRestorePowerOn;
   }
   spec.options = text;

@@ -63,8 +63,8 @@ bool RecordBackup(const SChildJobRecord& backup) {
 // option whose field 3 is the name of that VM on the source instance.
 bool RestoreNamesSource(const CNMessageBase& options, const SLabReplica& replica) {
   const CNMessageBase& disk = options.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  for (size_t i = 0; i < disk.ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions); ++i) {
-    const std::string& name = disk.GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, i)
+  for (size_t i = 0; i < disk.ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions); ++i) {
+    const std::string& name = disk.GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i)
                                   .GetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter);
     SLabVM found;
     if (!name.empty() && CHypervisorStore::FindVMByName(replica.sourceInstanceId, name, found) == EStoreResult::kOk &&

@@ -110,9 +110,9 @@ TEST_F(E2EVSATypes, FailbackWithTheJobsRestoreOptionsBrowsesNothingAndSendsTheir
   spec.drOptions = [](CNMessageBase& dr) {
     CNMessageBase& restore = dr.MutableMsg(TMMsg::DROrchestrationOption::kRestoreOptions);
     CNMessageBase& disk = restore.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-    disk.SetInt32(TMMsg::VMRestoreOptionFields::kPowerOnVM, 0);
+    disk.SetInt32(TMMsg::DiskLevelVMRestoreOption::kPowerOnVM, 0);
     for (const char* name : {"vm-101", "vm-102"}) {
-      disk.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions)
+      disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
           .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, name);
     }
   };

@@ -47,8 +47,8 @@ void PutTask(int taskId, int createDRVM, int syncDirect, int firstSync) {
   if (syncDirect) restore.SetInt32(TMMsg::RestoreOptionFields::kReplicaSyncDirect, syncDirect);
   CNMessageBase& vm = restore.MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
                           .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  vm.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, createDRVM);
-  if (firstSync) vm.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, firstSync);
+  vm.SetInt32(TMMsg::DiskLevelVMRestoreOption::kDeployVMAtFailover, createDRVM);
+  if (firstSync) vm.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, firstSync);
   std::string xml;
   ASSERT_TRUE(task.serializeUTF8(xml));
   ASSERT_TRUE(CTaskStore::PutTask(taskId, xml));

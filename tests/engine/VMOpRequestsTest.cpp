@@ -69,7 +69,7 @@ class VMOpRequests : public CVMMachinesTestBase {
     TMMsg::TaskInfo task;
     CNMessageBase& vmOptions = NewVMRestoreOptions(task);
     for (const STaskVM& vm : vms) {
-      CNMessageBase& e = vmOptions.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+      CNMessageBase& e = vmOptions.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
       e.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, vm.name);
       e.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm.datacenter);
       e.SetString(TMMsg::VMWAdvancedRestoreOptions::kCluster, vm.cluster);

@@ -36,9 +36,9 @@ class TaskManagement : public CServicesTestBase {
   static TMMsg::TaskInfo Task(const std::vector<std::vector<std::string>>& vms = {}) {
     TMMsg::TaskInfo task;
     CNMessageBase& vmOptions = NewVMRestoreOptions(task);
-    vmOptions.TouchField(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+    vmOptions.TouchField(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
     for (const auto& vm : vms) {
-      CNMessageBase& e = vmOptions.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+      CNMessageBase& e = vmOptions.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
       const SMsgField fields[] = {TMMsg::VMWAdvancedRestoreOptions::kVMName,    TMMsg::VMWAdvancedRestoreOptions::kVMGuid,
                                   TMMsg::VMWAdvancedRestoreOptions::kEsxHost,   TMMsg::VMWAdvancedRestoreOptions::kDatastore,
                                   TMMsg::VMWAdvancedRestoreOptions::kDatacenter, TMMsg::VMWAdvancedRestoreOptions::kCluster,
@@ -211,7 +211,7 @@ TEST_F(TaskManagement, EditedTasksReachTheTaskManagerOnceWhenTheJobEnds) {
       .MutableMsg(TMMsg::JobOption::kRestoreOptions)
       .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
       .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
-      .ListRemove(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, 0);
+      .ListRemove(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, 0);
   m_am->UpdateTaskInfo(51, task);
   // A refresh must not throw the edit away.
   m_am->RefreshTask(51);
@@ -236,8 +236,8 @@ TEST_F(TaskManagement, EditedTasksReachTheTaskManagerOnceWhenTheJobEnds) {
                                  .GetMsg(TMMsg::JobOption::kRestoreOptions)
                                  .GetMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
                                  .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  ASSERT_EQ(1u, vms.ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions));
-  EXPECT_EQ("vm-b", vms.GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, 0)
+  ASSERT_EQ(1u, vms.ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions));
+  EXPECT_EQ("vm-b", vms.GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, 0)
                         .GetString(TMMsg::VMWAdvancedRestoreOptions::kVMName));
 }
 
@@ -252,7 +252,7 @@ TEST_F(TaskManagement, AVMRemovedFromATaskStoredAsTextIsGoneFromTheStoredTaskAft
       .MutableMsg(TMMsg::JobOption::kRestoreOptions)
       .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
       .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
-      .ListRemove(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, 0);
+      .ListRemove(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, 0);
   m_am->UpdateTaskInfo(56, task);
   m_am.reset();  // the job ends: the task manager stand-in takes the edit
 
@@ -269,8 +269,8 @@ TEST_F(TaskManagement, AVMRemovedFromATaskStoredAsTextIsGoneFromTheStoredTaskAft
                                  .GetMsg(TMMsg::JobOption::kRestoreOptions)
                                  .GetMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
                                  .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  ASSERT_EQ(1u, vms.ListSize(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions));
-  EXPECT_EQ("vm-b", vms.GetListMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions, 0)
+  ASSERT_EQ(1u, vms.ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions));
+  EXPECT_EQ("vm-b", vms.GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, 0)
                         .GetString(TMMsg::VMWAdvancedRestoreOptions::kVMName));
 }
 

@@ -175,7 +175,7 @@ TEST_F(VSAContext, FirstTimeSyncAdmitsAnySyncStatusOnceTheFailoverStatusIsPermit
   EXPECT_FALSE(m_ctx->IsMachineEligible(m[0]));
 
   TMMsg::TaskInfo task;
-  NewVMRestoreOptions(task).SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, 1);
+  NewVMRestoreOptions(task).SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, 1);
   ASSERT_TRUE(CTaskStore::PutTask(11, Xml(task)));
   m_dr->GetDRAppMgr()->QueryFirstTimeSyncDuringFailover(11);
   EXPECT_TRUE(m_ctx->IsMachineEligible(m[0]));

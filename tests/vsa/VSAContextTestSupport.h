@@ -451,8 +451,8 @@ class CVSAContextTestBase : public CDRRecordsTestBase {
                                const std::string& newVMName = "") {
     TMMsg::TaskInfo task;
     CNMessageBase& options = NewVMRestoreOptions(task);
-    if (deployAtFailover) options.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, 1);
-    CNMessageBase& vm = options.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+    if (deployAtFailover) options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kDeployVMAtFailover, 1);
+    CNMessageBase& vm = options.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
     vm.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, vmName);
     vm.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-7");
     vm.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatastore, "ds-7");

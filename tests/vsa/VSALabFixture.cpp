@@ -281,9 +281,9 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   for (int taskId : taskIds) {
     TMMsg::TaskInfo task;
     CNMessageBase& options = NewVMRestoreOptions(task);
-    options.SetInt32(TMMsg::VMRestoreOptionFields::kDeployVMAtFailover, spec.deployAtFailover ? 1 : 0);
-    options.SetInt32(TMMsg::VMRestoreOptionFields::kFirstSyncDuringFailover, spec.firstTimeSyncDuringFailover ? 1 : 0);
-    if (spec.jobBucketing > 0) options.SetInt32(TMMsg::VMRestoreOptionFields::kJobBucketingInSync, spec.jobBucketing);
+    options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kDeployVMAtFailover, spec.deployAtFailover ? 1 : 0);
+    options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, spec.firstTimeSyncDuringFailover ? 1 : 0);
+    if (spec.jobBucketing > 0) options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kJobBucketingInSync, spec.jobBucketing);
     if (std::count(spec.replicaSyncDirectTasks.begin(), spec.replicaSyncDirectTasks.end(), taskId) > 0) {
       task.MutableListMsg(TMMsg::TaskInfo::kSubTasks, 0)
           .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
@@ -292,7 +292,7 @@ void CVSALabFixture::Seed(const SVSALabSpec& spec) {
     }
     for (const SVSALabVM& vm : m_vms) {
       if (vm.taskId != taskId) continue;
-      CNMessageBase& placement = options.AddMsg(TMMsg::VMRestoreOptionFields::kAdvancedRestoreOptions);
+      CNMessageBase& placement = options.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
       placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, vm.sourceName);
       placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kNewVMName, vm.destName);
       placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-b1");

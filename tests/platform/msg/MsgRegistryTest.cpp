@@ -198,6 +198,8 @@ TEST(MsgRegistry, WrappersAndGivenValuesMatchTheCatalogue) {
       {Api::VirtualAppJob::ClassInfo(), 118, 206, 1979904167u},
       {Api::VirtualAppJobPhase::ClassInfo(), 118, 202, 1994684692u},
       {Ida::VMAllocationPolicy::ClassInfo(), 22, 132, 371899145u},
+      {TMMsg::DiskLevelVMRestoreOption::ClassInfo(), 12, 195, 206048389u},
+      {TMMsg::VMWAdvancedRestoreOptions::ClassInfo(), 12, 345, 203217298u},
       // Message types of requests: the type id is what the server routes by.
       {EVGui::GetVirtualMachineDestinationsReq::ClassInfo(), 13, 431, 220241479u},
       {EVGui::DiscoverVMDetailsReq::ClassInfo(), 13, 9006, 233198492u},

@@ -57,7 +57,7 @@ class CTaskSimTestBase : public CJobSimTestBase {
                             .MutableMsg(TMMsg::JobOption::kRestoreOptions)
                             .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
                             .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-    if (perJob > 0) vm.SetInt32(TMMsg::VMRestoreOptionFields::kJobBucketingInSync, perJob);
+    if (perJob > 0) vm.SetInt32(TMMsg::DiskLevelVMRestoreOption::kJobBucketingInSync, perJob);
     ASSERT_TRUE(CTaskStore::PutTask(taskId, ETaskKind::kSchedule, task));
   }
 
