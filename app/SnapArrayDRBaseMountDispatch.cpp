@@ -76,9 +76,6 @@ bool CSnapArrayDRBase::DispatchMount(SDROperationCtx& ctx, const SDRPriority& pr
     const int32_t order = boot.first;
     SDROperationCtx group;
     group.Copy(ctx);
-    group.priority = ctx.priority;
-    group.subclient = ctx.subclient;
-    group.jobId = ctx.jobId;
     std::vector<CDRInfo*> list;
     for (const TMMsg::VMDependencyOrder& entry : boot.second) {
       const std::string& guid =

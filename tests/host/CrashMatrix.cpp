@@ -354,6 +354,13 @@ std::string CCrashMatrix::FreshLab(EStartLab start) {
   return path;
 }
 
+drtest::SResult CCrashMatrix::RunOn(const std::string& db, const std::string& group, const std::string& type,
+                                    long long jobId) {
+  int signal = 0;
+  return RunHost({}, {"run", "--db", db, "--group", group, "--type", type, "--job-id", std::to_string(jobId)},
+                 signal);
+}
+
 SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write,
                                bool mayFinish) {
   SOutcome outcome;

@@ -112,6 +112,8 @@ class CCrashMatrix : public testing::Test {
 
   // A fresh copy of the start lab in this case's folder; its path.
   std::string FreshLab(EStartLab start);
+  // One uninterrupted run of a type on a lab of this case: drjob's result.
+  drtest::SResult RunOn(const std::string& db, const std::string& group, const std::string& type, long long jobId);
 
  private:
   // The type's run with crashEnv (none: uninterrupted), killed there, then
