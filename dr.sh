@@ -143,7 +143,8 @@ cmd_demo() {
   demo_vm_job "$run" failback || return $?
   # The storage-array group of the same lab: a planned failover, then its
   # undo, each followed by the relationships, LUNs and afiles (mounts) the
-  # arrays hold after it.
+  # arrays hold after it, the replications' statuses and the subclients'
+  # activity.
   local type
   for type in planned-failover undo-failover; do
     rc=0

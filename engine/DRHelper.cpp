@@ -61,14 +61,6 @@ const STextEntry kPhaseStateNames[] = {
     {8, "SKIPPED"}, {16, "KILLED"}, {32, "SUSPENDED"},
 };
 
-const STextEntry kTestFailoverStatusNames[] = {
-    {1, "Test Failover Complete"},
-    {2, "Test Failover in Progress"},
-    {3, "Test Failover Failed"},
-    {4, "Undo-Test Failover in Progress"},
-    {5, "Undo-Test Failover Failed"},
-};
-
 const STextEntry kDrTypeNames[] = {
     {1, "Planned Failover"},
     {2, "Failback"},
@@ -154,7 +146,7 @@ std::string DRHelper::GetVSAFailoverStatusStr(App::VSAFailoverStatus status) {
 }
 
 std::string DRHelper::GetDRTestFailoverStatusStr(App::DRTestFailoverStatus status) {
-  return Lookup(kTestFailoverStatusNames, status, "");
+  return CReplicationStatusTexts::TestFailover(status);
 }
 
 std::string DRHelper::GetDrTypeStr(TMMsg::DROrchestrationType drType) {

@@ -652,7 +652,15 @@ int CDrJobCommands::Lab(const CDrJobArgs& args) {
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
   const std::string& op = args.Operation();
   if (op == "show") {
-    return CDrJobLabView::Show() ? kExitSuccess : DatabaseError("cannot read the lab of [" + args.DbPath() + "]");
+    int unreadable = 0;
+    if (!CDrJobLabView::Show(unreadable)) return DatabaseError("cannot read the lab of [" + args.DbPath() + "]");
+    // The rest was shown, but a script reading the view must not take a
+    // record it could not see for one that is fine.
+    if (unreadable > 0) {
+      return Error(kExitDatabase, std::to_string(unreadable) + " record(s) of the lab of [" + args.DbPath() +
+                                      "] cannot be read; the view names them");
+    }
+    return kExitSuccess;
   }
   if (op == "write") return WriteGuest(args);
   if (op == "release") {

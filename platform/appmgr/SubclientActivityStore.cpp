@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "db/DBConnection.h"
+#include "db/DBStatement.h"
 #include "log/EvEvent.h"
 
 namespace {
@@ -35,6 +36,19 @@ EStoreResult CSubclientActivityStore::IsEnabled(int appId, int opType, bool& ena
   enabled = rc == SQLITE_ROW ? sqlite3_column_int(s, 0) != 0 : true;
   c->Release(s);
   return rc == SQLITE_ROW || rc == SQLITE_DONE ? EStoreResult::kOk : EStoreResult::kFailed;
+}
+
+EStoreResult CSubclientActivityStore::All(std::vector<SSubclientActivity>& out) {
+  // A statement that logs and maps its error, so a caller can tell a lock
+  // another process holds from other failures.
+  CDBStatement s(Ready(), "All", "SELECT appId, opType, enabled FROM PLT_SubclientActivity ORDER BY appId, opType");
+  std::vector<SSubclientActivity> rows;
+  while (s.Next()) {
+    rows.push_back(SSubclientActivity{static_cast<int>(s.Int(0)), static_cast<int>(s.Int(1)), s.Int(2) != 0});
+  }
+  if (s.Failed()) return EStoreResult::kFailed;
+  out.swap(rows);
+  return EStoreResult::kOk;
 }
 
 bool CSubclientActivityStore::SetEnabled(int appId, int opType, bool enabled) {

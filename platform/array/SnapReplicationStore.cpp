@@ -141,6 +141,15 @@ EStoreResult CSnapReplicationStore::All(std::vector<SSnapReplication>& out) {
   return Rows(s, out);
 }
 
+EStoreResult CSnapReplicationStore::Ids(std::vector<int>& out) {
+  CSimStatement s(Ready("Ids"), "Ids", "SELECT replicationId FROM PLT_SnapReplications ORDER BY replicationId");
+  std::vector<int> ids;
+  while (s.Next()) ids.push_back(static_cast<int>(s.Int(0)));
+  if (s.Failed()) return EStoreResult::kFailed;
+  out.swap(ids);
+  return EStoreResult::kOk;
+}
+
 EStoreResult CSnapReplicationStore::OfCopy(int copyId, std::vector<SSnapReplication>& out) {
   return Where("OfCopy", "copyId", copyId, out);
 }

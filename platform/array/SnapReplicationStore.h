@@ -38,6 +38,9 @@ class CSnapReplicationStore {
   static EStoreResult Replace(int drGroupId, const Api::SnapDRReplicationInfo& info);
   static EStoreResult Get(int replicationId, SSnapReplication& out);
   static EStoreResult All(std::vector<SSnapReplication>& out);
+  // Every replication's id, in id order; the messages are not read, so one
+  // whose stored message does not read (which fails All) is listed too.
+  static EStoreResult Ids(std::vector<int>& out);
   // By id, each: the replications read from a copy, backed up by a
   // subclient (the source entity's), or of a source VM.
   static EStoreResult OfCopy(int copyId, std::vector<SSnapReplication>& out);

@@ -35,16 +35,20 @@ int SubclientOf(const Info& info) {
 
 std::string FaultKnob(int replicationId) { return "replicasync.fault." + std::to_string(replicationId); }
 
-EStoreResult IdsWhere(const char* function, const char* column, int value, std::vector<int>& out) {
-  CDBStatement s(Ready(function), function,
-                 std::string("SELECT replicationId FROM APP_ReplicaSyncReplication WHERE ") + column +
-                     " = ? ORDER BY replicationId");
-  s.Bind(value);
+EStoreResult IdsOf(CDBStatement& s, std::vector<int>& out) {
   std::vector<int> ids;
   while (s.Next()) ids.push_back(static_cast<int>(s.Int(0)));
   if (!s.Ok() || s.Failed()) return EStoreResult::kFailed;
   out.swap(ids);
   return EStoreResult::kOk;
+}
+
+EStoreResult IdsWhere(const char* function, const char* column, int value, std::vector<int>& out) {
+  CDBStatement s(Ready(function), function,
+                 std::string("SELECT replicationId FROM APP_ReplicaSyncReplication WHERE ") + column +
+                     " = ? ORDER BY replicationId");
+  s.Bind(value);
+  return IdsOf(s, out);
 }
 
 }  // namespace
@@ -116,6 +120,11 @@ int CReplicaSyncStore::Merge(const App::ReplicaSyncReplicationInfo& partial, std
     return 5;
   }
   return 0;
+}
+
+EStoreResult CReplicaSyncStore::Ids(std::vector<int>& out) {
+  CDBStatement s(Ready("Ids"), "Ids", "SELECT replicationId FROM APP_ReplicaSyncReplication ORDER BY replicationId");
+  return IdsOf(s, out);
 }
 
 EStoreResult CReplicaSyncStore::IdsOfTask(int taskId, std::vector<int>& out) {

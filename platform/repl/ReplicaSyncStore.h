@@ -40,6 +40,9 @@ class CReplicaSyncStore {
   // message holds replaces the stored field (msg/MsgMerge.h); 0 on success,
   // otherwise non-zero with the reason in error (4: no such replication).
   static int Merge(const App::ReplicaSyncReplicationInfo& partial, std::string& error);
+  // Every replication's id, in id order; the messages are not read, so one
+  // whose stored message does not read is listed too.
+  static EStoreResult Ids(std::vector<int>& out);
   // The replications of a replication task, or of a subclient, in id order.
   static EStoreResult IdsOfTask(int taskId, std::vector<int>& out);
   static EStoreResult IdsOfSubclient(int subclientId, std::vector<int>& out);

@@ -26,6 +26,14 @@ const SText kFailoverTexts[] = {
     {15, "Revert Failover Failed"},
 };
 
+const SText kTestFailoverTexts[] = {
+    {1, "Test Failover Complete"},
+    {2, "Test Failover in Progress"},
+    {3, "Test Failover Failed"},
+    {4, "Undo-Test Failover in Progress"},
+    {5, "Undo-Test Failover Failed"},
+};
+
 template <unsigned long N>
 const char* Find(const SText (&table)[N], int status) {
   for (const SText& t : table) {
@@ -39,3 +47,5 @@ const char* Find(const SText (&table)[N], int status) {
 const char* CReplicationStatusTexts::Failover(int status) { return Find(kFailoverTexts, status); }
 
 const char* CReplicationStatusTexts::Sync(int status) { return Find(kSyncTexts, status); }
+
+const char* CReplicationStatusTexts::TestFailover(int status) { return Find(kTestFailoverTexts, status); }

@@ -1,5 +1,6 @@
-// The failover and sync statuses of a VM replication as the console names
-// them; shared by the DR engine's reports and the lab's views.
+// The failover, sync and test-failover statuses of a replication (VM,
+// database or storage-array) as the console names them; shared by the DR
+// engine's reports and the lab's views.
 #pragma once
 
 class CReplicationStatusTexts {
@@ -7,4 +8,5 @@ class CReplicationStatusTexts {
   // "" for a status without a name.
   static const char* Failover(int status);
   static const char* Sync(int status);
+  static const char* TestFailover(int status);
 };

@@ -188,6 +188,23 @@ class E2EDrJobArrayTypes : public E2EDrJobArray {
     }
     return states;
   }
+  // "drjob lab show" of each sample VM's replication: its failover and
+  // test-failover texts, as words.
+  std::map<int, std::vector<std::string>> ShownStatuses() {
+    std::map<int, std::vector<std::string>> statuses;
+    for (const auto& row : drtest::LabSection(Show(), "storage-array replications")) {
+      statuses[std::stoi(row.at(0))] = std::vector<std::string>(row.begin() + 3, row.end());
+    }
+    return statuses;
+  }
+  // And each subclient's activity: "operation state".
+  std::map<int, std::string> ShownActivity() {
+    std::map<int, std::string> activity;
+    for (const auto& row : drtest::LabSection(Show(), "subclient activity")) {
+      activity[std::stoi(row.at(0))] = row.at(1) + " " + row.at(2);
+    }
+    return activity;
+  }
   std::vector<std::string> MirrorStates() {
     std::vector<std::string> states;
     for (const auto& row : drtest::LabSection(Show(), "relationships")) states.push_back(row.at(3));
@@ -245,6 +262,11 @@ TEST_F(E2EDrJobArrayTypes, PlannedThenUndoFailoverMountOnBrokenRelationshipsAndP
   for (int subclient : {61, 62}) EXPECT_FALSE(SubclientEnabled(subclient)) << subclient;
   EXPECT_TRUE(EveryDatastoreLockFree());
   EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+  const std::vector<std::string> failedOver = {"Failover", "Complete", "-"};
+  EXPECT_EQ((std::map<int, std::vector<std::string>>{{301, failedOver}, {302, failedOver}, {303, failedOver},
+                                                      {304, failedOver}}),
+            ShownStatuses());
+  EXPECT_EQ((std::map<int, std::string>{{61, "backup disabled"}, {62, "backup disabled"}}), ShownActivity());
 
   r = Run("undo-failover", kUndoJob);
   ASSERT_EQ(0, r.code) << r.output;
@@ -260,6 +282,11 @@ TEST_F(E2EDrJobArrayTypes, PlannedThenUndoFailoverMountOnBrokenRelationshipsAndP
   }
   for (int subclient : {61, 62}) EXPECT_TRUE(SubclientEnabled(subclient)) << subclient;
   EXPECT_TRUE(EveryDatastoreLockFree());
+  const std::vector<std::string> reverted = {"Revert", "Failover", "Complete", "-"};
+  EXPECT_EQ((std::map<int, std::vector<std::string>>{{301, reverted}, {302, reverted}, {303, reverted},
+                                                      {304, reverted}}),
+            ShownStatuses());
+  EXPECT_EQ((std::map<int, std::string>{{61, "backup enabled"}, {62, "backup enabled"}}), ShownActivity());
 }
 
 TEST_F(E2EDrJobArrayTypes, TestFailoverThenUndoTestLeaveRelationshipsAndSourcesAlone) {
@@ -285,6 +312,9 @@ TEST_F(E2EDrJobArrayTypes, TestFailoverThenUndoTestLeaveRelationshipsAndSourcesA
     testMounts += c.opType == TMMsg::VM_OPERATION_SNAP_MOUNT && c.detail.find("test [1]") != std::string::npos;
   }
   EXPECT_EQ(std::size(kSampleArrayVMs), testMounts);
+  for (const auto& shown : ShownStatuses()) {
+    EXPECT_EQ((std::vector<std::string>{"-", "Test", "Failover", "Complete"}), shown.second) << shown.first;
+  }
 
   r = Run("undo-test-failover", kUndoJob);
   ASSERT_EQ(0, r.code) << r.output;

@@ -169,6 +169,10 @@ TEST_F(E2EDrJobDatabase, APlannedFailoverBacksUpSyncsStopsTheSourcesAndStartsThe
   const SResult show = Host("lab --db " + m_db);
   EXPECT_TRUE(Has(show, "11       src1         /u01/src1            stopped   up")) << show.output;
   EXPECT_TRUE(Has(show, "21       dst1         /u01/dst1            running   up")) << show.output;
+  EXPECT_EQ((std::vector<std::vector<std::string>>{
+                {"1", "31", "Failover", "Complete", "Sync", "Disabled"},
+                {"2", "32", "Failover", "Complete", "Sync", "Disabled"}}),
+            drtest::LabSection(show.output, "database replications"));
 }
 
 TEST_F(E2EDrJobDatabase, ReplicationsTheBackupLeavesInSyncStartNoSyncJob) {
