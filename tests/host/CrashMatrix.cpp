@@ -46,13 +46,6 @@ std::string Status(const char* text, int status) {
   return s;
 }
 
-std::string TestStatus(int status) {
-  static const char* const kTexts[] = {"-", "Test_Failover_Complete", "Test_Failover_in_Progress",
-                                       "Test_Failover_Failed", "Undo-Test_Failover_in_Progress",
-                                       "Undo-Test_Failover_Failed"};
-  return status >= 0 && status <= 5 ? kTexts[status] : "[" + std::to_string(status) + "]";
-}
-
 // A clone is named after its DR VM and the process and job that made it.
 std::string StableName(const std::string& name) {
   const size_t at = name.find("-Clone-");
@@ -155,8 +148,9 @@ void Arrays(std::ostringstream& out) {
     SSnapReplication r;
     ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Get(id, r)) << "storage-array replication " << id;
     const int failover = r.info.GetInt32(Api::SnapDRReplicationInfo::kFailoverStatus);
+    const int test = r.info.GetInt32(Api::SnapDRReplicationInfo::kTestFailoverStatus);
     out << "array-repl " << id << " " << Status(CReplicationStatusTexts::Failover(failover), failover) << " "
-        << TestStatus(r.info.GetInt32(Api::SnapDRReplicationInfo::kTestFailoverStatus)) << "\n";
+        << Status(CReplicationStatusTexts::TestFailover(test), test) << "\n";
   }
   std::vector<SLabRelationship> relationships;
   ASSERT_EQ(EStoreResult::kOk, CArrayRelationshipStore::All(relationships));
