@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DrJobLab.h"
@@ -361,6 +363,26 @@ std::unique_ptr<ZnNamedMutex> TakeRunLock(const std::string& dbPath, long long j
   return lock;
 }
 
+// A run lock whose holder the job's record names as gone is about to be
+// freed: a process that died while starting a helper shares the lock's file
+// with that helper until the helper's program starts, which on a busy
+// machine takes a moment. Taken within a few seconds, or refused.
+bool AwaitLockOfGoneRunner(const std::string& dbPath, long long jobId, const SProcessId& runner,
+                           std::unique_ptr<ZnNamedMutex>& lock) {
+  if (runner.Empty() || CProcessIdentity::StateOf(runner) != CProcessIdentity::kGone) return false;
+  printf("drjob: DR job [%lld]: the process that ran it has gone; waiting for its run lock\n", jobId);
+  fflush(stdout);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  std::string name;
+  while (std::chrono::steady_clock::now() < deadline) {
+    // Real time: the kernel frees the lock, whatever the platform's scale.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lock = TakeRunLock(dbPath, jobId, name);
+    if (lock) return true;
+  }
+  return false;
+}
+
 // The run lease of this process on its job, given back when the run ends,
 // however it ends. A process killed outright leaves it to be taken over.
 class CRunLease {
@@ -459,7 +481,9 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
       // Who runs it, when the lab can be read as it is.
       SJobRecord holder;
       const bool known = CDrJobLab::Open(args.DbPath(), error) && CJobStore::GetJob(jobId, holder) == EStoreResult::kOk;
-      return RefuseRunning(jobId, known ? holder.runner : SProcessId());
+      if (!known || !AwaitLockOfGoneRunner(args.DbPath(), jobId, holder.runner, runLock)) {
+        return RefuseRunning(jobId, known ? holder.runner : SProcessId());
+      }
     }
   }
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);

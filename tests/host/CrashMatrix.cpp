@@ -293,7 +293,14 @@ void CCrashMatrix::TearDown() {
 
 drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
                                       int& signal) {
-  std::vector<std::string> argv = {"/usr/bin/env", "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+  // Its error lines too: a failed case shows why a run was turned away.
+  std::vector<std::string> argv = {"/bin/sh",
+                                   "-c",
+                                   "exec \"$@\" 2>&1",
+                                   "sh",
+                                   "/usr/bin/env",
+                                   "DR_RUN_DIR=" + m_dir + "/run",
+                                   "DR_LOCK_DIR=" + m_dir + "/locks",
                                    "DR_TIME_SCALE=0.001"};
   argv.insert(argv.end(), env.begin(), env.end());
   argv.push_back(DR_DRJOB);

@@ -199,6 +199,8 @@ jobs sync Completed x2
 )",
                                  {}, false, true};
 
+// The two subclient groups' backups end in either order: one aux copy may
+// bring both to the copy, or the later one needs an aux copy of its own.
 const SType kArrayPlannedFailover = {"SampleArray", "planned-failover", {}, EStartLab::kSeeded, 0,
                                      std::string(kArrayFailedOverPicture) + R"(afile snap-app 79 x1
 afile snap-app mounted x1
@@ -208,7 +210,7 @@ afile snap-files 79 x1
 afile snap-files mounted x1
 afile snap-web 79 x1
 afile snap-web mounted x1
-jobs aux-copy Completed x1
+jobs aux-copy Completed *
 jobs backup Completed x2
 )",
                                      {}, false};
@@ -246,6 +248,7 @@ afile snap-web mounted x1
 )",
                                   {}, false};
 
+// Its re-sync backs up both groups: as in the failover, one or two aux copies.
 const SType kArrayUndoFailover = {"SampleArray", "undo-failover", {}, EStartLab::kArrayFailedOver, 0,
                                   R"(vm snap-app on 302 -
 vm snap-db on 303 -
@@ -264,7 +267,7 @@ afile snap-app 79 x2
 afile snap-db 79 x2
 afile snap-files 79 x2
 afile snap-web 79 x2
-jobs aux-copy Completed x1
+jobs aux-copy Completed *
 jobs backup Completed x2
 )",
                                   {}, false};

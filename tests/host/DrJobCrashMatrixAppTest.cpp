@@ -33,12 +33,11 @@ const SCrash::Lines kBackupAndSyncAgain = {{"jobs backup Completed x2", "jobs ba
 // in one group before its backup ended may fall between the other's launch
 // and the row that names its job. The rerun cannot tell that backup from a
 // scheduled one, so it waits for it to end and takes its own; the copy then
-// holds both, and a second aux copy may be needed to bring the later one.
+// holds both.
 const SCrash::Lines kBackupMayRunTwice = {{"afile snap-app 79 x1", "afile snap-app 79 *"},
                                           {"afile snap-db 79 x1", "afile snap-db 79 *"},
                                           {"afile snap-files 79 x1", "afile snap-files 79 *"},
                                           {"afile snap-web 79 x1", "afile snap-web 79 *"},
-                                          {"jobs aux-copy Completed x1", "jobs aux-copy Completed *"},
                                           {"jobs backup Completed x2", "jobs backup Completed *"}};
 
 TEST_F(E2EDrJobCrashMatrixApp, DatabaseFailover) {

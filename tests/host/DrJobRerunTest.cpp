@@ -2,8 +2,13 @@
 // and options, a rerun that asks for something else is turned away before
 // it touches the record, and one that names only the job runs what the
 // record holds.
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -142,6 +147,46 @@ TEST_F(E2EDrJobRerun, ARerunNamingOnlyTheJobRunsItsRecordedTypeAndOptions) {
     ASSERT_TRUE(CReplicationStore::Get(c.first, info));
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, info.GetInt32(App::VSAReplicationInfo::kFailoverStatus));
   }
+}
+
+// A run that died while a helper it was starting still shared its run lock
+// leaves the lock held a moment longer than itself: the rerun waits for it
+// instead of calling the job running elsewhere.
+TEST_F(E2EDrJobRerun, ARerunWaitsOutTheRunLockOfARunThatHasGone) {
+  const SResult killed = drtest::RunShell(drtest::HostEnvironment(m_dir) + "DR_CRASH_AT='Total machines for DR' " +
+                                          DR_DRJOB + " run --db " + m_db +
+                                          " --group Sample --type planned-failover --job-id 71 2>&1");
+  ASSERT_TRUE(killed.code == -1 || killed.code == 128 + SIGKILL) << killed.code << killed.output;
+  struct stat st;
+  ASSERT_EQ(0, stat(m_db.c_str(), &st));
+  const std::string lock = "DRJOB_RUN|" + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+                           std::to_string(static_cast<unsigned long long>(st.st_ino)) + "|71";
+  drtest::CChildProcess holder;
+  ASSERT_TRUE(holder.Start({DR_MUTEX_HELPER, m_dir + "/locks", lock, "hold"}));
+  std::string line;
+  ASSERT_TRUE(holder.ReadLine(line) && line == "LOCKED") << line;
+
+  drtest::CChildProcess rerun;
+  StartHost(rerun, "run --db " + m_db + " --job-id 71");
+  ASSERT_TRUE(rerun.ReadLine(line, 60000));
+  EXPECT_EQ("drjob: DR job [71]: the process that ran it has gone; waiting for its run lock", line);
+  holder.CloseInput();
+  ASSERT_TRUE(holder.ReadLine(line) && line == "RELEASED") << line;
+  holder.Wait();
+  const SResult r = Finish(rerun);
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_EQ("Completed", Job(71).status);
+
+  // A lock held by a process the record does not name as gone is refused at
+  // once: the job runs elsewhere.
+  ASSERT_TRUE(holder.Start({DR_MUTEX_HELPER, m_dir + "/locks", lock, "hold"}));
+  ASSERT_TRUE(holder.ReadLine(line) && line == "LOCKED") << line;
+  SJobRecord job = Job(71);
+  EXPECT_TRUE(job.runner.Empty());
+  const SResult refused = Host("run --db " + m_db + " --job-id 71");
+  EXPECT_EQ(3, refused.code) << refused.output;
+  holder.CloseInput();
+  holder.Wait();
 }
 
 }  // namespace
