@@ -1,7 +1,11 @@
 #include "SnapArrayPlannedFailover.h"
 
+#include <algorithm>
+#include <map>
+#include <set>
 #include <vector>
 
+#include "SnapArrayDRReplDataMgr.h"
 #include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
 #include "engine/DRInfo.h"
@@ -27,7 +31,7 @@ bool CSnapArrayPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   PreFailover(ctx);
   if (!__OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_PRIMARY, true)) return false;
   bool countFailed = false;
-  if (CanSyncVolumes(ctx, countFailed) || IsBackupBegunByEarlierRun(ctx)) {
+  if (CanSyncVolumes(ctx, countFailed) || (!countFailed && AreBrokenRelationshipsThisJobs(ctx))) {
     if (!__OP(ctx, ZNDR::BATCH_OP_BACKUP_PRIMARY, true)) return false;
     if (!__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, true)) return false;
   } else if (countFailed) {
@@ -40,11 +44,40 @@ bool CSnapArrayPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   return __OP(ctx, ZNDR::BATCH_OP_DR_VM_MOUNT_FROM_SNAP, true);
 }
 
-bool CSnapArrayPlannedFailover::IsBackupBegunByEarlierRun(SDROperationCtx& ctx) {
-  if (!m_jobManager->IsJobRestarted()) return false;
-  const uint32_t state = static_cast<uint32_t>(DRInfoUtils::GetPhaseStatusForReplication(
-      m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_BACKUP, ctx.GetInfo()));
-  return state != 0xFFFFFFFFu;
+bool CSnapArrayPlannedFailover::AreBrokenRelationshipsThisJobs(SDROperationCtx& ctx) {
+  CSnapArrayDRReplDataMgr* manager = GetSnapDataManager(ctx);
+  std::map<int, SSMReplicaGroup*> groups;
+  if (manager == nullptr || !ReplicaGroupsOf(ctx, "AreBrokenRelationshipsThisJobs", groups)) return false;
+  // The replications whose backup this job began, in this run or an
+  // earlier one: their group found its relationships whole, so a broken
+  // one among them was broken since, by this job.
+  std::vector<Api::VirtualAppJob> rows;
+  if (!m_jobManager->GetPhasesForJob(DRJobId(), rows)) return false;
+  std::set<int> backedUp;
+  for (const Api::VirtualAppJob& row : rows) {
+    for (size_t i = 0; i < row.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& phase = row.GetListMsg(Api::VirtualAppJob::kPhases, i);
+      if (phase.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == Api::VIRTUAL_APP_PHASE_BACKUP) {
+        backedUp.insert(row.GetInt32(Api::VirtualAppJob::kReplicationId));
+      }
+    }
+  }
+  bool any = false;
+  for (auto& entry : groups) {
+    bool broken = false;
+    if (!manager->IsRelationshipBroken(*entry.second, broken)) return false;
+    if (!broken) continue;
+    const std::set<int>& members = entry.second->ReplicationIds();
+    const bool here = std::any_of(members.begin(), members.end(), [&](int id) { return backedUp.count(id) != 0; });
+    if (!here) return false;
+    any = true;
+  }
+  if (any) {
+    m_event.Debug("AreBrokenRelationshipsThisJobs",
+                  "Relationships of replList [%s] were broken by this job: running the backup and copy all the same",
+                  DRInfoUtils::GetReplStr(ctx.drInfoList).c_str());
+  }
+  return any;
 }
 
 bool CSnapArrayPlannedFailover::Cleanup(const SDRPriority& priority) {

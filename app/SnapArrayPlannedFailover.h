@@ -1,7 +1,7 @@
 // The planned failover of storage-array replications, one object per
 // priority: per subclient group the sources shut down, a last backup and the
-// copies bring the array copy up to date (unless a relationship is already
-// broken), the relationships break, the subclient is disabled and the
+// copies bring the array copy up to date (unless a relationship was broken
+// before the job), the relationships break, the subclient is disabled and the
 // snapshots mount as DR VMs.
 //
 // Threads: the groups run on the engine's subclient pool; each group keeps
@@ -31,12 +31,13 @@ class CSnapArrayPlannedFailover : public CSnapArrayDRBase {
   void SetPowerBackOnFailure(int appId, bool on);
   // A group that never started has nothing powered off: true.
   bool IsPowerBackOnFailure(int appId);
-  // In a rerun: the killed run began the group's backup. The relationships
-  // the rerun finds broken may be the ones a faster group sharing a replica
-  // group broke since; what the killed run began is still finished (its
-  // backup and copy adopted), so no row stays in progress and the copy
-  // holds the backup the sources ended with.
-  bool IsBackupBegunByEarlierRun(SDROperationCtx& ctx);
+  // Every relationship of the group's replica groups that is broken was
+  // broken by this job (this run or an earlier one of the same job), for a
+  // group that shares the replica group and got there first. The skip of
+  // the backup and copy is for relationships broken before the job: one
+  // this job broke still owes this group's machines the copy of their last
+  // backup, or they would mount an older one.
+  bool AreBrokenRelationshipsThisJobs(SDROperationCtx& ctx);
 
   [[maybe_unused]] CGenericDR* m_genericDR;
   EvEvent m_event;

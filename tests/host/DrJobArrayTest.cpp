@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TestThread.h"
+#include "array/AfileStore.h"
 #include "array/ArrayLabSeed.h"
 #include "jobs/LabStore.h"
 #include "app/SnapArrayTestSupport.h"
@@ -474,6 +475,41 @@ TEST_F(E2EDrJobArrayTypes, TwoJobsOnGroupsSharingADatastoreNeverMountOnItAtOnce)
     EXPECT_EQ(App::DR_TEST_FAILOVER_STATUS_COMPLETE, Stored(id).GetInt32(Info::kTestFailoverStatus)) << id;
   }
   EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+// Replica group vol_snap2 holds machines of both subclient groups. A group
+// that reaches its relationships after the other group broke that one must
+// still back up and copy its machines, or they would mount the copy's older
+// snapshot and lose what the sources wrote since.
+TEST_F(E2EDrJobArrayTypes, AGroupThatFindsItsSharedRelationshipBrokenByTheOtherGroupStillCopiesItsLastBackup) {
+  // Group 61 is held at the shutdown of snap-web until group 62 has broken
+  // the relationship they share.
+  SLabFault hang;
+  hang.opType = TMMsg::VM_OPERATION_SHUTDOWN;
+  hang.vm = SampleArrayVMGuid(301);
+  hang.kind = ELabFault::kHang;
+  ASSERT_TRUE(CHypervisorLab::AddFault(hang));
+  drtest::CChildProcess run;
+  StartHost(run, RunArgs("planned-failover", kPlannedJob));
+  ASSERT_TRUE(drtest::Eventually(
+      [&] { return Logged("Break successful for Relationship Source  [vs_prod:vol_snap2] Destination  [vs_dr:vol_snap2]"); }));
+  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
+  const SResult r = Finish(run);
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Logged("were broken by this job: running the backup and copy all the same"));
+  // Every machine runs from a snapshot of this job's backups, none from the
+  // copy's older one.
+  std::vector<SSnapAfile> afiles;
+  ASSERT_EQ(EStoreResult::kOk, CAfileStore::All(afiles));
+  std::map<std::string, long long> mountedFrom;
+  for (const SSnapAfile& f : afiles) {
+    if (f.mountStatus == SSnapAfile::kMountedByDR) mountedFrom[f.vmName] = f.masterJobId;
+  }
+  ASSERT_EQ(std::size(kSampleArrayVMs), mountedFrom.size());
+  for (const auto& vm : mountedFrom) EXPECT_NE(kSampleFirstSnapshotJobId, vm.second) << vm.first;
+  for (const auto& vm : VMStates()) {
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(vm.first).GetInt32(Info::kFailoverStatus)) << vm.first;
+  }
 }
 
 }  // namespace
