@@ -613,6 +613,8 @@ std::string CVSALabFixture::StoredProperty(int replicationId, int propertyId, bo
     if (found != nullptr) *found = true;
     return p.GetString(App::VSAReplicationProperties::kValue);
   }
+  // A caller that does not ask whether it is there expects it.
+  if (found == nullptr) ADD_FAILURE() << "replication " << replicationId << " has no property " << propertyId;
   return std::string();
 }
 

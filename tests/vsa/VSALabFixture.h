@@ -246,6 +246,7 @@ class CVSALabFixture : public CDRRecordsTestBase {
   static std::vector<int> PhaseUpdates(int replicationId, int phase);
   static App::VSAReplicationInfo Stored(int replicationId);
   // The stored property's value; found false when the replication has none.
+  // Without found the property must be there: a missing one fails the test.
   static std::string StoredProperty(int replicationId, int propertyId, bool* found = nullptr);
   // Stores fields of a replication as the management server would change
   // them (the partial message holds the id).
