@@ -234,10 +234,11 @@ class CVSALabFixture : public CDRRecordsTestBase {
   std::vector<int> TaskIdsOfGroup(int subclientId) const;
   // The DR job's phase rows (CPhaseRowStore).
   static std::vector<SPhaseRowRecord> JobRows();
-  // The phase row of a replication, phase -1 when none.
+  // The phase row of a replication, phase and status -1 when none.
   static SPhaseRowRecord RowOf(int replicationId, int phase);
   static std::vector<SPhaseRowRecord> RowsOfPhase(int phase);
-  // The child job a phase row names; 0 when none.
+  // The child job a phase row names; 0 when none. Of a row RowOf did not
+  // find (as of the message below), the test fails.
   static long long JobOf(const SPhaseRowRecord& row);
   // The message a phase row carries (a failure's reason).
   static std::string MessageOf(const SPhaseRowRecord& row);
