@@ -113,12 +113,14 @@ class CAppDRLabTestBase : public CDRRecordsTestBase {
       if (row.replicationId == replicationId) out.push_back(row);
     return out;
   }
-  // The replication's row of a phase; phase -1 when there is none.
+  // The replication's row of a phase; phase and status -1 when there is
+  // none, so that no check of a state passes on a missing row.
   static SPhaseRow RowOf(int replicationId, int phase) {
     for (const SPhaseRow& row : RowsOf(replicationId))
       if (row.phase == phase) return row;
     SPhaseRow none;
     none.phase = -1;
+    none.status = -1;
     return none;
   }
   static std::vector<SRemoteExecEntry> Journal(int clientId = 0) {

@@ -199,6 +199,7 @@ SPhaseRow CSnapArrayLabFixture::RowOf(int id, int phase) const {
   }
   SPhaseRow none;
   none.phase = -1;
+  none.status = -1;
   return none;
 }
 

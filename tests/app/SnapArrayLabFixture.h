@@ -83,7 +83,8 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   // The VM the mount registered on the destination, by the source's name.
   static bool DRVMExists(int id);
   static bool SubclientEnabled(int subclientId);
-  // Phase rows of the last job for the VM, phase -1 when none.
+  // The last job's phase row of the VM; phase and status -1 when there is
+  // none, so that no check of a state passes on a missing row.
   SPhaseRow RowOf(int id, int phase) const;
   // Takes and gives back every datastore lock: false when one is held.
   bool EveryDatastoreLockFree() const;

@@ -9,6 +9,8 @@ namespace {
 
 constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+// The storage step's copy row (21).
+constexpr int kAuxCopy = Api::VIRTUAL_APP_PHASE_AUX_COPY;
 
 class E2ESnapArrayFailover : public CSnapArrayLabFixture {
  protected:
@@ -25,7 +27,7 @@ TEST_F(E2ESnapArrayFailover, PlannedFailoverThenUndoMountsOnBrokenRelationshipsA
     EXPECT_TRUE(DRVMExists(id)) << id;
     EXPECT_FALSE(SourceOn(id)) << id;
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(id)) << id;
-    for (int phase : {24, 8, 25, 34, 41}) EXPECT_EQ(kSuccess, RowOf(id, phase).status) << id << " " << phase;
+    for (int phase : {24, 8, kAuxCopy, 34, 41}) EXPECT_EQ(kSuccess, RowOf(id, phase).status) << id << " " << phase;
   }
   EXPECT_FALSE(SubclientEnabled(21));
   EXPECT_TRUE(EveryDatastoreLockFree());
@@ -103,7 +105,7 @@ TEST_F(E2ESnapArrayFailover, ABrokenRelationshipSkipsBackupAndCopyAndStillMounts
   EXPECT_TRUE(Logged("SYNC is [OFF] for all volumes for copy [52]"));
   for (int id : {1, 2, 3}) {
     EXPECT_EQ(-1, RowOf(id, 8).phase) << id;
-    EXPECT_EQ(-1, RowOf(id, 25).phase) << id;
+    EXPECT_EQ(-1, RowOf(id, kAuxCopy).phase) << id;
     // The snapshot mounted is the one copied before the run.
     EXPECT_EQ(kFirstBackup, AfileOf(id).masterJobId) << id;
     EXPECT_EQ(SSnapAfile::kMountedByDR, AfileOf(id).mountStatus) << id;

@@ -334,6 +334,7 @@ TEST_F(E2EStorageCopies, ARunningAuxJobThatLeavesTheBackupUncopiedIsFollowedByAN
   std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);
   ASSERT_EQ(2u, aux.size());
   EXPECT_EQ(running, aux[0].jobId);
+  ASSERT_EQ(1u, Rows(kAuxPhase).size());
   EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
   EXPECT_TRUE(Names(Rows(kAuxPhase)[0], aux[1].jobId));
 }
@@ -353,6 +354,7 @@ TEST_F(E2EStorageCopies, ARestartAfterASuccessfulAuxCopyLaunchesNothingAndKeepsN
     EXPECT_TRUE(Copy());
     EXPECT_EQ(1u, JobsOf(EChildJobType::kAuxCopy).size());
     EXPECT_TRUE(Logged("Aux job [" + std::to_string(first) + "] already ran successfully"));
+    ASSERT_EQ(2u, Rows(kAuxPhase).size());
     for (const SPhaseRow& row : Rows(kAuxPhase)) {
       EXPECT_EQ(kSuccess, row.status);
       EXPECT_TRUE(Names(row, first)) << row.details;
@@ -379,6 +381,7 @@ TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheR
   ASSERT_TRUE(again.Join());
   EXPECT_TRUE(result);
   EXPECT_EQ(1u, JobsOf(EChildJobType::kAuxCopy).size());
+  ASSERT_EQ(1u, Rows(kAuxPhase).size());
   EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
   EXPECT_TRUE(Names(Rows(kAuxPhase)[0], aux));
 }

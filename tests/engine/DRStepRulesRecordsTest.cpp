@@ -454,6 +454,9 @@ TEST_F(DRSubclientRecordsConcurrency, GroupsBySubclientRunOnThePoolOfTwenty) {
   CStepTestContext context(dr);
   context.failIds = {12};
   context.perMachineMs = 50000;
+  // Each group holds (in real time, bounded) until all three run at once,
+  // however late a loaded machine starts the pool's workers.
+  context.holdUntilRunning = 3;
   std::vector<SDROSubclient> groups;
   EXPECT_TRUE(dr.ProcessSubclientsInPriority(priority, groups, &context));
   EXPECT_TRUE(Logged("Initialized thread pool with maxDRThreadPoolCount = [20]"));

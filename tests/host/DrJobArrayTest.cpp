@@ -9,6 +9,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include "jobs/LabStore.h"
 #include "app/SnapArrayTestSupport.h"
 #include "appmgr/SubclientActivityStore.h"
+#include "core/StopState.h"
 #include "host/DrJobTestSupport.h"
 #include "host/SeedArrays.h"
 #include "host/SeedGroups.h"
@@ -339,13 +341,31 @@ TEST_F(E2EDrJobArrayTypes, AKillWhileTheMountsHangEndsKilledWithEveryMountUndone
   hang.kind = ELabFault::kHang;
   ASSERT_TRUE(CHypervisorLab::AddFault(hang));
   drtest::CChildProcess run;
-  StartHost(run, RunArgs("planned-failover", kPlannedJob));
+  // Slow enough that a hung mount's own time-out (half an hour, 18 s) does
+  // not end it before a loaded machine has issued the kill and the release.
+  StartHost(run, RunArgs("planned-failover", kPlannedJob), "0.01");
   ASSERT_TRUE(drtest::Eventually([&] { return Logged("Begin [DR-VM Snap Mount] VM ["); }));
   const SResult kill = Host("control --db " + m_db + " --job " + std::to_string(kPlannedJob) + " kill");
   ASSERT_EQ(0, kill.code) << kill.output;
-  // The hung mounts end; the kill they find undoes them.
-  ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
+  // The job reads the kill while the mounts still hang (a machine waiting
+  // for a datastore lock looks at it).
+  ASSERT_TRUE(drtest::Eventually(
+      [&] { return Logged("DR Job [" + std::to_string(kPlannedJob) + "] quit flag is set"); }));
+  // The hung mounts end; the kill they find undoes them. A mount that logs
+  // its start before its call reaches the hang, on a loaded machine after a
+  // release, waits for the next one: the hangs are released until the run
+  // ends.
+  std::atomic<bool> ended(false);
+  drtest::CTestThread releaser(
+      [&ended] {
+        do {
+          CHypervisorLab::ReleaseHangs();
+        } while (!drtest::Eventually([&ended] { return ended.load(); }, 20) && !CStopState::CurrentStopRequested());
+      },
+      "hang releaser");
   const SResult r = Finish(run);
+  ended = true;
+  ASSERT_TRUE(releaser.Join());
   EXPECT_EQ(9, r.code) << r.output;
   EXPECT_TRUE(Has(r, "KILLED")) << r.output;
   EXPECT_TRUE(Logged("Unmounting snap as job kill is issued"));

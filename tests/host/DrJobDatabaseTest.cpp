@@ -77,13 +77,18 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
     }
     return out;
   }
+  // The replication's row of a phase; phase and status -1 when there is
+  // none, so that no check of a state passes on a missing row.
   static SPhaseRowRecord RowOf(int replicationId, int phase) {
     std::vector<SPhaseRowRecord> rows;
     EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDRJob, rows));
     for (const SPhaseRowRecord& row : rows) {
       if (row.replicationId == replicationId && row.phase == phase) return row;
     }
-    return SPhaseRowRecord();
+    SPhaseRowRecord none;
+    none.phase = -1;
+    none.status = -1;
+    return none;
   }
   static Info Stored(int id) {
     Info info;

@@ -34,9 +34,10 @@ class ChildJobWaits : public CServicesTestBase {
     CServicesTestBase::TearDown();
   }
 
+  // The job's status; a text no status has when there is no such job.
   static std::string Status(long long id) {
     SJobRecord r;
-    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : std::string();
+    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : "<no job " + std::to_string(id) + ">";
   }
   // Ends a child after the waiter has polled it a few times (or, should it
   // never poll, after the watchdog's time, so that the waiter still ends

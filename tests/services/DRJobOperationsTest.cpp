@@ -22,9 +22,10 @@ class DRJobOperationsTest : public CServicesTestBase {
     CPlatformClock::Instance().ClearRecords();
   }
 
+  // The job's status; a text no status has when there is no such job.
   static std::string Status(long long id) {
     SJobRecord r;
-    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : std::string();
+    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : "<no job " + std::to_string(id) + ">";
   }
 
   std::unique_ptr<ZNDROrchestrationClnt> m_client;

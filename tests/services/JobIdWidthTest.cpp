@@ -117,6 +117,7 @@ const SJobIdPlace kPlaces[] = {
        EXPECT_TRUE(dr.SetFinalizeStatus(kBig, Api::VIRTUAL_APP_PHASE_STATE_FAILED));
        ASSERT_EQ(1u, t.PhaseRows(kBig).size());
        EXPECT_EQ(1, t.PhaseRows(kBig)[0].status);
+       ASSERT_EQ(1u, t.PhaseRows(kTwin).size());
        EXPECT_EQ(2, t.PhaseRows(kTwin)[0].status);
      }},
     {"ChildJobOperationRequest",

@@ -89,9 +89,10 @@ class CJobWaitFixture : public CServicesTestBase {
     spec.hang = true;
     return CJobSimulator::StartJob(spec);
   }
+  // The job's status; a text no status has when there is no such job.
   static std::string Status(long long id) {
     SJobRecord r;
-    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : std::string();
+    return CJobStore::GetJob(id, r) == EStoreResult::kOk ? r.status : "<no job " + std::to_string(id) + ">";
   }
   static bool Waiting(long long child) {
     return CLogSink::Instance().Contains("Adding Job [" + std::to_string(child) + "] to jobEventMap");

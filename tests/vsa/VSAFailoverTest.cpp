@@ -22,10 +22,12 @@ constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
 constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
 
+// The reference of the named snapshot, which must be there.
 std::string RefOf(const std::vector<SLabSnapshot>& snapshots, const std::string& name) {
   for (const SLabSnapshot& s : snapshots) {
     if (s.name == name) return s.ref;
   }
+  ADD_FAILURE() << "no snapshot " << name;
   return std::string();
 }
 

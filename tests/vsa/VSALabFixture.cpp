@@ -549,6 +549,7 @@ SPhaseRowRecord CVSALabFixture::RowOf(int replicationId, int phase) {
     if (row.replicationId == replicationId && row.phase == phase) return row;
   }
   SPhaseRowRecord none;
+  none.replicationId = replicationId;
   none.phase = -1;
   none.status = -1;
   return none;
@@ -562,7 +563,19 @@ std::vector<SPhaseRowRecord> CVSALabFixture::RowsOfPhase(int phase) {
   return out;
 }
 
+namespace {
+
+// A row RowOf did not find has nothing to read: the check fails.
+bool Missing(const SPhaseRowRecord& row) {
+  if (row.phase != -1) return false;
+  ADD_FAILURE() << "replication " << row.replicationId << " has no such phase row";
+  return true;
+}
+
+}  // namespace
+
 long long CVSALabFixture::JobOf(const SPhaseRowRecord& row) {
+  if (Missing(row)) return -1;
   Api::VirtualAppPhaseInfo info;
   if (row.details.empty() || !info.Unserialize(row.details)) return 0;
   if (info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return 0;
@@ -570,6 +583,7 @@ long long CVSALabFixture::JobOf(const SPhaseRowRecord& row) {
 }
 
 std::string CVSALabFixture::MessageOf(const SPhaseRowRecord& row) {
+  if (Missing(row)) return "<no row>";
   Api::VirtualAppPhaseInfo info;
   if (row.details.empty() || !info.Unserialize(row.details)) return std::string();
   if (info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return std::string();
@@ -613,6 +627,8 @@ std::string CVSALabFixture::StoredProperty(int replicationId, int propertyId, bo
     if (found != nullptr) *found = true;
     return p.GetString(App::VSAReplicationProperties::kValue);
   }
+  // A caller that does not ask whether it is there expects it.
+  if (found == nullptr) ADD_FAILURE() << "replication " << replicationId << " has no property " << propertyId;
   return std::string();
 }
 

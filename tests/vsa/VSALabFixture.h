@@ -234,10 +234,11 @@ class CVSALabFixture : public CDRRecordsTestBase {
   std::vector<int> TaskIdsOfGroup(int subclientId) const;
   // The DR job's phase rows (CPhaseRowStore).
   static std::vector<SPhaseRowRecord> JobRows();
-  // The phase row of a replication, phase -1 when none.
+  // The phase row of a replication, phase and status -1 when none.
   static SPhaseRowRecord RowOf(int replicationId, int phase);
   static std::vector<SPhaseRowRecord> RowsOfPhase(int phase);
-  // The child job a phase row names; 0 when none.
+  // The child job a phase row names; 0 when none. Of a row RowOf did not
+  // find (as of the message below), the test fails.
   static long long JobOf(const SPhaseRowRecord& row);
   // The message a phase row carries (a failure's reason).
   static std::string MessageOf(const SPhaseRowRecord& row);
@@ -246,6 +247,7 @@ class CVSALabFixture : public CDRRecordsTestBase {
   static std::vector<int> PhaseUpdates(int replicationId, int phase);
   static App::VSAReplicationInfo Stored(int replicationId);
   // The stored property's value; found false when the replication has none.
+  // Without found the property must be there: a missing one fails the test.
   static std::string StoredProperty(int replicationId, int propertyId, bool* found = nullptr);
   // Stores fields of a replication as the management server would change
   // them (the partial message holds the id).

@@ -378,7 +378,7 @@ TEST_F(VSAVMOpWorkerConcurrency, TheWorkersAnswerReachesTheCallerWhenItIsDone) {
   SDROperationCtx ctx = Ctx(m);
   EXPECT_TRUE(m_ctx->__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false));
   EXPECT_TRUE(onOtherThread);
-  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_ON));
+  ASSERT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowStatus(1, Api::VIRTUAL_APP_PHASE_POWER_ON));
   EXPECT_NE(std::string::npos, Rows(Api::VIRTUAL_APP_PHASE_POWER_ON)[0].details.find("vm1-as-worker-saw-it"));
   EXPECT_TRUE(Eventually([] { return SDRVMTHread::Live() == 0; }));
 }
