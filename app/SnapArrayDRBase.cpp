@@ -310,7 +310,10 @@ bool CSnapArrayDRBase::CleanupMounts(std::vector<CDRInfo*>& machines) {
     SnapDRRepInfo* rep = GetSnapRepInfo(info);
     if (rep == nullptr || !rep->CanUnmount()) continue;
     if (!IsTestFailoverMount(mountPhase)) {
-      if (rep->GetDestinationName().empty()) rep->SetDestinationName(rep->GetSourceName());
+      // Without the GUID a mount of this run reported, the VM is the one the
+      // DR mount registered under the source VM's name: a DR VM name stored
+      // with the replication names no VM a mount made.
+      if (rep->GetDestinationGuid().empty()) rep->SetDestinationName(rep->GetSourceName());
       SDROperationCtx one = OneMachine(ctx, info);
       // A clean-up after a kill must still find the DR VM.
       one.ignoreQuit = true;

@@ -19,6 +19,7 @@
 #include "TestThread.h"
 #include "array/AfileStore.h"
 #include "array/ArrayLabSeed.h"
+#include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "app/SnapArrayTestSupport.h"
 #include "appmgr/SubclientActivityStore.h"
@@ -170,6 +171,23 @@ class E2EDrJobArrayTypes : public E2EDrJobArray {
   SResult Run(const char* type, long long jobId) { return Host(RunArgs(type, jobId)); }
   std::string Log() const { return drtest::ReadFile(m_dir + "/run/drorch.log"); }
   bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+  // The run's end, its hung lab calls released until then: a call that logs
+  // its start before it reaches its hang, on a loaded machine after a
+  // release, waits for the next one.
+  static SResult FinishReleasingHangs(drtest::CChildProcess& run) {
+    std::atomic<bool> ended(false);
+    drtest::CTestThread releaser(
+        [&ended] {
+          do {
+            CHypervisorLab::ReleaseHangs();
+          } while (!drtest::Eventually([&ended] { return ended.load(); }, 20) && !CStopState::CurrentStopRequested());
+        },
+        "hang releaser");
+    const SResult r = Finish(run);
+    ended = true;
+    EXPECT_TRUE(releaser.Join());
+    return r;
+  }
 
   std::map<int, SArrayVMState> VMStates() {
     const std::string shown = Show();
@@ -351,21 +369,8 @@ TEST_F(E2EDrJobArrayTypes, AKillWhileTheMountsHangEndsKilledWithEveryMountUndone
   // for a datastore lock looks at it).
   ASSERT_TRUE(drtest::Eventually(
       [&] { return Logged("DR Job [" + std::to_string(kPlannedJob) + "] quit flag is set"); }));
-  // The hung mounts end; the kill they find undoes them. A mount that logs
-  // its start before its call reaches the hang, on a loaded machine after a
-  // release, waits for the next one: the hangs are released until the run
-  // ends.
-  std::atomic<bool> ended(false);
-  drtest::CTestThread releaser(
-      [&ended] {
-        do {
-          CHypervisorLab::ReleaseHangs();
-        } while (!drtest::Eventually([&ended] { return ended.load(); }, 20) && !CStopState::CurrentStopRequested());
-      },
-      "hang releaser");
-  const SResult r = Finish(run);
-  ended = true;
-  ASSERT_TRUE(releaser.Join());
+  // The hung mounts end; the kill they find undoes them.
+  const SResult r = FinishReleasingHangs(run);
   EXPECT_EQ(9, r.code) << r.output;
   EXPECT_TRUE(Has(r, "KILLED")) << r.output;
   EXPECT_TRUE(Logged("Unmounting snap as job kill is issued"));
@@ -530,6 +535,50 @@ TEST_F(E2EDrJobArrayTypes, AGroupThatFindsItsSharedRelationshipBrokenByTheOtherG
   for (const auto& vm : VMStates()) {
     EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(vm.first).GetInt32(Info::kFailoverStatus)) << vm.first;
   }
+}
+
+// A run killed outright after it mounted snap-app, then run again and
+// killed at its first step. The priority's clean-up still finds the VM the
+// earlier run mounted (under the source VM's name, whatever DR VM name the
+// replication holds), though the job is quitting, and unmounts it; machines
+// the earlier run completed stay failed over.
+TEST_F(E2EDrJobArrayTypes, ACleanUpAfterAKillUnmountsWhatAnEarlierRunOfTheJobMounted) {
+  const SResult crashed = drtest::RunShell(drtest::HostEnvironment(m_dir) +
+                                           "DR_CRASH_AT='_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]' " +
+                                           DR_DRJOB + " " + RunArgs("planned-failover", kPlannedJob) + " 2>&1");
+  ASSERT_NE(0, crashed.code) << crashed.output;
+  ASSERT_EQ("78", VMStates().at(302).mount);
+  // The rerun's first step (the second shutdown of the source) asks for a
+  // kill and holds until the job has seen it.
+  SLabFault kill;
+  kill.opType = TMMsg::VM_OPERATION_SHUTDOWN;
+  kill.vm = SampleArrayVMGuid(302);
+  kill.fromCall = kill.toCall = 2;
+  kill.kind = ELabFault::kKillJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(kill));
+  SLabFault hang = kill;
+  hang.kind = ELabFault::kHang;
+  ASSERT_TRUE(CHypervisorLab::AddFault(hang));
+  drtest::CChildProcess run;
+  StartHost(run, RunArgs("planned-failover", kPlannedJob), "0.01");
+  ASSERT_TRUE(drtest::Eventually([&] { return Logged("DR Job [7201] quit flag is set"); }));
+  const SResult r = FinishReleasingHangs(run);
+  // Killed, or completed with errors when the other group's machines were
+  // done before the kill.
+  EXPECT_TRUE(r.code == 9 || r.code == 8) << r.output;
+  EXPECT_TRUE(Logged("Adding replication [302] for mount cleanup"));
+  EXPECT_FALSE(Logged("for mount cleanup as VM coudn't be found"));
+  // Each machine ends either failed over or not at all: mounted, running
+  // and complete, or unmounted with no DR VM and not complete.
+  for (const auto& vm : VMStates()) {
+    const bool complete = Stored(vm.first).GetInt32(Info::kFailoverStatus) == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+    EXPECT_EQ(complete ? "78" : "79", vm.second.mount) << vm.first;
+    EXPECT_EQ(complete, vm.second.drVM) << vm.first;
+    if (vm.first == 302) {
+      EXPECT_FALSE(complete);
+    }
+  }
+  EXPECT_TRUE(EveryDatastoreLockFree());
 }
 
 }  // namespace
