@@ -66,4 +66,5 @@ const SDBColumnBind kColumns[] = {
 
 void CAppVMStore::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, "id");
+  CDBConnection::RegisterIndex(kTable, "clientId");
 }

@@ -83,4 +83,7 @@ const SDBColumnBind kColumns[] = {
 
 void ClientProperties::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, "id");
+  CDBConnection::RegisterIndex(kTable, "componentNameId, attrName");
+  // The clones of a source VM are found by the property naming it.
+  CDBConnection::RegisterIndex(kTable, "attrName, attrVal");
 }

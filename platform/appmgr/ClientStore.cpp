@@ -131,4 +131,6 @@ const SDBColumnBind kColumns[] = {
 
 void CClientStore::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, "id");
+  // Clients are looked up by name as the user typed it.
+  CDBConnection::RegisterIndex(kTable, "name COLLATE NOCASE");
 }

@@ -67,4 +67,5 @@ const SDBColumnBind kColumns[] = {
 
 void CInstancePropStore::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, "id");
+  CDBConnection::RegisterIndex(kTable, "componentNameId, attrName");
 }

@@ -2,6 +2,9 @@
 
 #include <stdint.h>
 
+#include <algorithm>
+#include <set>
+
 #include "jobsim/SimSql.h"
 #include "log/EvEvent.h"
 
@@ -14,7 +17,8 @@ int CreateTable(CDBConnection& c) {
       " vmClientId INTEGER NOT NULL DEFAULT 0, vmGuid TEXT NOT NULL DEFAULT '', vmAppId INTEGER NOT NULL DEFAULT 0,"
       " mountStatus INTEGER NOT NULL, mountHostId INTEGER NOT NULL DEFAULT 0,"
       " isFailoverMount INTEGER NOT NULL DEFAULT 0, copyId INTEGER NOT NULL DEFAULT 0,"
-      " applicationId INTEGER NOT NULL DEFAULT 0)");
+      " applicationId INTEGER NOT NULL DEFAULT 0);"
+      "CREATE INDEX IF NOT EXISTS idx_PLT_SnapAfiles_master ON PLT_SnapAfiles (masterJobId, vmGuid)");
 }
 
 CDBConnection* Ready(const char* function) { return SimReady(function, CAfileStore::kTable, CreateTable); }
@@ -90,15 +94,23 @@ EStoreResult CAfileStore::All(std::vector<SSnapAfile>& out) {
 }
 
 EStoreResult CAfileStore::OfMasterJobs(const std::vector<long long>& masterJobIds, std::vector<SSnapAfile>& out) {
-  std::vector<long long> ids;
+  // One indexed look-up per job: the afiles of every job ever run are in
+  // the table.
+  std::set<long long> ids;
   for (long long id : masterJobIds) {
-    if (FitsJobColumn(id)) ids.push_back(id);
+    if (FitsJobColumn(id)) ids.insert(id);
   }
-  CSimStatement s(Ready("OfMasterJobs"), "OfMasterJobs",
-                  std::string(kColumns) +
-                      " WHERE (',' || ? || ',') LIKE ('%,' || masterJobId || ',%') ORDER BY afileId");
-  s.Bind(JoinIds(ids));
-  return Rows(s, out);
+  std::vector<SSnapAfile> all;
+  for (long long id : ids) {
+    CSimStatement s(Ready("OfMasterJobs"), "OfMasterJobs", std::string(kColumns) + " WHERE masterJobId = ?");
+    s.Bind(id);
+    std::vector<SSnapAfile> rows;
+    if (Rows(s, rows) != EStoreResult::kOk) return EStoreResult::kFailed;
+    all.insert(all.end(), rows.begin(), rows.end());
+  }
+  std::sort(all.begin(), all.end(), [](const SSnapAfile& a, const SSnapAfile& b) { return a.afileId < b.afileId; });
+  out.swap(all);
+  return EStoreResult::kOk;
 }
 
 EStoreResult CAfileStore::Latest(long long masterJobId, const std::string& vmGuid, int copyId, SSnapAfile& out) {

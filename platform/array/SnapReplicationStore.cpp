@@ -13,7 +13,10 @@ int CreateTable(CDBConnection& c) {
       "CREATE TABLE IF NOT EXISTS PLT_SnapReplications (replicationId INTEGER PRIMARY KEY,"
       " drGroupId INTEGER NOT NULL, copyId INTEGER NOT NULL DEFAULT 0, subclientId INTEGER NOT NULL DEFAULT 0,"
       " sourceGuid TEXT NOT NULL DEFAULT '', proxyVMName TEXT NOT NULL DEFAULT '',"
-      " proxyVMGuid TEXT NOT NULL DEFAULT '', msg TEXT NOT NULL)");
+      " proxyVMGuid TEXT NOT NULL DEFAULT '', msg TEXT NOT NULL);"
+      "CREATE INDEX IF NOT EXISTS idx_PLT_SnapReplications_copy ON PLT_SnapReplications (copyId);"
+      "CREATE INDEX IF NOT EXISTS idx_PLT_SnapReplications_subclient ON PLT_SnapReplications (subclientId);"
+      "CREATE INDEX IF NOT EXISTS idx_PLT_SnapReplications_source ON PLT_SnapReplications (sourceGuid)");
 }
 
 CDBConnection* Ready(const char* function) { return SimReady(function, CSnapReplicationStore::kTable, CreateTable); }

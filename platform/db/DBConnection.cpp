@@ -5,12 +5,17 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <set>
 
-#include "core/RunFolder.h"
 #include "core/Mutex.h"
+#include "core/RunFolder.h"
+#include "db/DBWriterQueue.h"
 
 namespace {
 
@@ -23,6 +28,11 @@ std::map<std::string, SDBTableSchema>& Schemas() DR_REQUIRES(g_schemaMutex) {
   static std::map<std::string, SDBTableSchema>* s = new std::map<std::string, SDBTableSchema>();
   return *s;
 }
+
+std::atomic<bool> g_recording{false};
+CMutex g_recordMutex;
+std::vector<std::string> g_recorded DR_GUARDED_BY(g_recordMutex);
+std::set<std::string> g_recordedSeen DR_GUARDED_BY(g_recordMutex);
 
 // The calling thread's open connections, one per database file.
 struct SThreadConnections {
@@ -70,6 +80,36 @@ void CDBConnection::RegisterTable(const char* name, const SDBColumnBind* columns
   s.columns.assign(columns, columns + count);
   s.serial = serial ? serial : "";
   m[name] = s;
+}
+
+void CDBConnection::RegisterIndex(const char* table, const char* columns) {
+  if (!table || !columns || !*columns) return;
+  CMutexLock lk(g_schemaMutex);
+  auto it = Schemas().find(table);
+  if (it == Schemas().end()) return;
+  std::vector<std::string>& indexes = it->second.indexes;
+  if (std::find(indexes.begin(), indexes.end(), columns) == indexes.end()) indexes.push_back(columns);
+}
+
+std::string CDBConnection::CreateIndexSql(const std::string& table, const std::string& columns) {
+  std::string name = "idx_" + table;
+  for (char ch : columns) {
+    if (isalnum(static_cast<unsigned char>(ch))) name += ch;
+    if (ch == ',') name += '_';
+  }
+  return "CREATE INDEX IF NOT EXISTS \"" + name + "\" ON \"" + table + "\" (" + columns + ")";
+}
+
+void CDBConnection::RecordStatements(bool on) {
+  CMutexLock lk(g_recordMutex);
+  g_recording = on;
+  g_recorded.clear();
+  g_recordedSeen.clear();
+}
+
+std::vector<std::string> CDBConnection::RecordedStatements() {
+  CMutexLock lk(g_recordMutex);
+  return g_recorded;
 }
 
 bool CDBConnection::FindTable(const std::string& name, SDBTableSchema& out) {
@@ -279,9 +319,10 @@ CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullp
     return;
   }
   m_db = db;
-  // The timeout first: switching to WAL briefly needs the lock another
+  m_writers = CDBWriterQueue::ForPath(path);
+  // The busy handler first: switching to WAL briefly needs the lock another
   // connection may hold.
-  sqlite3_busy_timeout(m_db, g_busyTimeoutMs.load());
+  sqlite3_busy_handler(m_db, OnBusy, this);
   Exec("PRAGMA journal_mode=WAL");
   Exec("PRAGMA synchronous=NORMAL");
 }
@@ -289,8 +330,41 @@ CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullp
 CDBConnection::~CDBConnection() {
   for (auto& kv : m_cache) sqlite3_finalize(kv.second);
   m_cache.clear();
+  // Closing rolls back what is open; the turn goes on after.
   if (m_db) sqlite3_close_v2(m_db);
+  m_db = nullptr;
+  LeaveQueueWhenDone();
 }
+
+namespace {
+
+long long RealNowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+int CDBConnection::OnBusy(void* self, int count) {
+  // The lock is held for real time, whatever the clock's scale. SQLite's own
+  // back-off sleeps up to 100 ms a retry against transactions of well under
+  // a millisecond: retry in short, growing steps instead.
+  CDBConnection* c = static_cast<CDBConnection*>(self);
+  const long long now = RealNowUs();
+  if (count == 0) c->m_busySinceUs = now;
+  if (now - c->m_busySinceUs >= static_cast<long long>(g_busyTimeoutMs.load()) * 1000) return 0;
+  const int shift = count < 5 ? count : 5;
+  usleep(static_cast<useconds_t>(50 << shift));
+  return 1;
+}
+
+void CDBConnection::LeaveQueueWhenDone() {
+  if (!m_queued || InTransaction()) return;
+  m_queued = false;
+  m_writers->Leave();
+}
+
+int CDBConnection::WaitingWriters() { return CDBWriterQueue::ForPath(Path())->Waiting(); }
 
 int CDBConnection::ResultCode(int rc) {
   if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW) return DB_OK;
@@ -324,6 +398,9 @@ int CDBConnection::EnsureTable(const std::string& name) {
     return DB_NOT_FOUND;
   }
   int rc = Exec(CreateTableSql(s));
+  // An index only speeds look-ups up: a name that is a view (as some tests
+  // make it) takes none, and serves all the same.
+  for (size_t i = 0; rc == DB_OK && i < s.indexes.size(); ++i) Exec(CreateIndexSql(s.name, s.indexes[i]));
   if (rc == DB_OK) m_ensured[name] = true;
   return rc;
 }
@@ -375,6 +452,10 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
       return it->second;
     }
   }
+  if (g_recording.load(std::memory_order_relaxed)) {
+    CMutexLock lk(g_recordMutex);
+    if (g_recording && g_recordedSeen.insert(sql).second) g_recorded.push_back(sql);
+  }
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
   if (rc != SQLITE_OK) {
@@ -412,11 +493,20 @@ int CDBConnection::Exec(const std::string& sql) {
 }
 
 int CDBConnection::BeginWrite() {
+  if (!m_db) return DB_ERROR;
+  if (!m_queued) {
+    if (!m_writers->Enter(g_busyTimeoutMs.load())) {
+      m_lastError = DB_BUSY;
+      m_lastErrorText = "database is locked (by a write of this process that outlasted the busy timeout)";
+      return DB_BUSY;
+    }
+    m_queued = true;
+  }
   sqlite3_stmt* s = Prepare("BEGIN IMMEDIATE");
-  if (!s) return m_lastError;
-  int rc = sqlite3_step(s);
-  Release(s);
-  return MapError(rc);
+  int rc = s != nullptr ? MapError(sqlite3_step(s)) : m_lastError;
+  if (s != nullptr) Release(s);
+  LeaveQueueWhenDone();
+  return rc;
 }
 
 int CDBConnection::Commit() {
@@ -424,14 +514,22 @@ int CDBConnection::Commit() {
   if (!s) return m_lastError;
   int rc = sqlite3_step(s);
   Release(s);
+  // A commit that failed may have rolled back: either way, once nothing is
+  // open the turn goes on.
+  LeaveQueueWhenDone();
   return MapError(rc);
 }
 
 int CDBConnection::Rollback() {
-  if (!InTransaction()) return DB_OK;
+  if (!InTransaction()) {
+    LeaveQueueWhenDone();
+    return DB_OK;
+  }
   // A table created inside the transaction goes with it.
   m_ensured.clear();
-  return Exec("ROLLBACK");
+  const int rc = Exec("ROLLBACK");
+  LeaveQueueWhenDone();
+  return rc;
 }
 
 bool CDBConnection::InTransaction() const { return m_db && !sqlite3_get_autocommit(m_db); }

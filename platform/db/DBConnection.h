@@ -1,6 +1,8 @@
 // The management database underneath the library: one SQLite file (by
-// default "drorch.db" in the run folder), opened once per thread in WAL mode
-// with a busy timeout, so up to 20 threads can write at once.
+// default "drorch.db" in the run folder), opened once per thread in WAL mode.
+// The write transactions of one process queue for each other
+// (CDBWriterQueue); a writer meeting another process's lock retries in short
+// steps up to the busy timeout.
 //
 // Tables are created from the column lists the bindings register: the first
 // use of a table on a connection creates it when it is missing.
@@ -11,10 +13,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "db/DBColumnBind.h"
+
+class CDBWriterQueue;
 
 // Library result codes. 0 success or a row, 100 no (more) row; errors are
 // negative (SQLite's own codes never pass through).
@@ -32,6 +37,9 @@ struct SDBTableSchema {
   std::string name;
   std::vector<SDBColumnBind> columns;
   std::string serial;  // empty when none
+  // The lookup indexes its owner declared, each a comma-separated column
+  // list ("jobId, replicationId, phase").
+  std::vector<std::string> indexes;
 };
 
 // What CDBConnection::CheckSchema looks for in a database file, and what it
@@ -71,6 +79,11 @@ class CDBConnection {
   static void RegisterTable(const char* name, const SDBColumnBind (&columns)[N], const char* serial) {
     RegisterTable(name, columns, static_cast<int>(N), serial);
   }
+  // Declares an index of a registered table on the columns its owner looks
+  // rows up by (a comma-separated list): EnsureTable creates it with the
+  // table, and on a table an earlier version created without it. A table
+  // whose rows grow with a job must not be scanned per row it gets.
+  static void RegisterIndex(const char* table, const char* columns);
   static bool FindTable(const std::string& name, SDBTableSchema& out);
   static std::vector<std::string> RegisteredTables();
   // CREATE TABLE text of a registered table.
@@ -93,12 +106,21 @@ class CDBConnection {
   // ($DR_NO_DATABASE set to anything but "" or "0", as the completion
   // notifier does): nothing there opens, let alone creates, a database file.
   static bool Available();
+  // While on, every statement text any connection prepares is kept (in the
+  // order first seen), for a test that asks the query planner about each.
+  static void RecordStatements(bool on);
+  static std::vector<std::string> RecordedStatements();
+  // CREATE INDEX text of a declared index.
+  static std::string CreateIndexSql(const std::string& table, const std::string& columns);
+
   // The calling thread's connection to the current path (opened on first
   // use, closed when the thread ends); null when it cannot be opened, and in
   // a process without a database.
   static CDBConnection* ForThread();
   // Closes the calling thread's connections (tests moving to a new file).
   static void CloseThreadConnections();
+  // Writers of this process waiting for their turn on the current path.
+  static int WaitingWriters();
 
   explicit CDBConnection(const std::string& path);
   ~CDBConnection();
@@ -130,8 +152,10 @@ class CDBConnection {
   // Runs one statement to its end. DB_OK or an error.
   int Exec(const std::string& sql);
 
-  // Write transactions: BEGIN IMMEDIATE takes the write lock up front, so a
-  // writer waits its turn (busy timeout) instead of failing on an upgrade.
+  // Write transactions: the writer waits its turn behind this process's
+  // earlier writers, then BEGIN IMMEDIATE takes the write lock up front, so
+  // it does not fail on an upgrade. DB_BUSY when the turn or the lock did not
+  // come within the busy timeout. Commit or Rollback gives the turn on.
   int BeginWrite();
   int Commit();
   int Rollback();
@@ -145,8 +169,14 @@ class CDBConnection {
   const std::string& LastErrorText() const { return m_lastErrorText; }
 
  private:
+  static int OnBusy(void* self, int count);
+  void LeaveQueueWhenDone();
+
   std::string m_path;
   sqlite3* m_db;
+  std::shared_ptr<CDBWriterQueue> m_writers;
+  bool m_queued = false;  // holds its turn in m_writers
+  long long m_busySinceUs = 0;
   std::map<std::string, sqlite3_stmt*> m_cache;
   std::map<std::string, bool> m_ensured;
   int m_lastError;

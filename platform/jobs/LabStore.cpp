@@ -158,6 +158,15 @@ bool CLabStore::ClearKnob(const std::string& name) {
 bool CLabStore::TakeKnobCount(const std::string& name) {
   CDBConnection* c = Ready();
   if (!c) return false;
+  // Every store and procedure call asks, and almost never is a fault
+  // planted: a read leaves the write lock to the writers. The update below
+  // still decides, so two takers of the last count cannot both have it.
+  sqlite3_stmt* planted = c->Prepare("SELECT 1 FROM PLT_Knobs WHERE name = ? AND CAST(value AS INTEGER) > 0");
+  if (!planted) return false;
+  sqlite3_bind_text(planted, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  const bool any = sqlite3_step(planted) == SQLITE_ROW;
+  c->Release(planted);
+  if (!any) return false;
   sqlite3_stmt* s = c->Prepare(
       "UPDATE PLT_Knobs SET value = CAST(CAST(value AS INTEGER) - 1 AS TEXT) "
       "WHERE name = ? AND CAST(value AS INTEGER) > 0");

@@ -195,4 +195,7 @@ const SDBColumnBind kColumns[] = {
 
 void CPhaseRowStore::DescribeTables() {
   CDBConnection::RegisterTable(kTable, kColumns, nullptr);
+  // Every phase row update finds its row by these; the table holds every
+  // machine's rows of every run.
+  CDBConnection::RegisterIndex(kTable, "jobId, replicationId, phase");
 }

@@ -6,7 +6,8 @@ namespace {
 
 const char* kStatsSchema =
     "CREATE TABLE IF NOT EXISTS JMJobDataStats (jobId INTEGER NOT NULL, haldenId INTEGER NOT NULL,"
-    " archGrpCopyId INTEGER NOT NULL, status INTEGER NOT NULL DEFAULT 0, streamNo INTEGER NOT NULL DEFAULT 1)";
+    " archGrpCopyId INTEGER NOT NULL, status INTEGER NOT NULL DEFAULT 0, streamNo INTEGER NOT NULL DEFAULT 1);"
+    "CREATE INDEX IF NOT EXISTS idx_JMJobDataStats_job ON JMJobDataStats (jobId, haldenId, archGrpCopyId)";
 
 int CreateTables(CDBConnection& c) {
   for (const char* bound : {"JMBkpJobInfo", "JMAdminJobInfoTable", "JMJobDataLink"}) {
@@ -132,4 +133,9 @@ void CJobManagerRows::DescribeTables() {
   CDBConnection::RegisterTable(kTables[0], kBkpColumns, nullptr);
   CDBConnection::RegisterTable(kTables[1], kAdminColumns, nullptr);
   CDBConnection::RegisterTable(kTables[2], kLinkColumns, nullptr);
+  CDBConnection::RegisterIndex(kTables[0], "jobId");
+  CDBConnection::RegisterIndex(kTables[0], "applicationId");
+  CDBConnection::RegisterIndex(kTables[1], "jobId");
+  CDBConnection::RegisterIndex(kTables[1], "archGrpCopyID");
+  CDBConnection::RegisterIndex(kTables[2], "parentJobId");
 }

@@ -31,7 +31,8 @@ const char* kSchema =
     "CREATE TABLE IF NOT EXISTS PLT_SimNotices (id INTEGER PRIMARY KEY AUTOINCREMENT, jobId INTEGER NOT NULL,"
     " haldenId INTEGER NOT NULL DEFAULT 0, token TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0,"
     " sendToken TEXT, copies INTEGER NOT NULL DEFAULT 1, delayMs INTEGER NOT NULL DEFAULT 0,"
-    " created INTEGER NOT NULL DEFAULT 0)";
+    " created INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX IF NOT EXISTS idx_PLT_SimNotices_state ON PLT_SimNotices (state, jobId)";
 
 int CreateTable(CDBConnection& c) { return c.Exec(kSchema); }
 

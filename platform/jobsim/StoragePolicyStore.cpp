@@ -9,7 +9,9 @@ namespace {
 const char* kSchema =
     "CREATE TABLE IF NOT EXISTS PLT_StoragePolicies (policyId INTEGER NOT NULL, copyId INTEGER NOT NULL DEFAULT 0,"
     " subclientId INTEGER NOT NULL DEFAULT 0, precedence INTEGER NOT NULL DEFAULT 0,"
-    " isPrimary INTEGER NOT NULL DEFAULT 0, isDefault INTEGER NOT NULL DEFAULT 0, snap INTEGER NOT NULL DEFAULT 0)";
+    " isPrimary INTEGER NOT NULL DEFAULT 0, isDefault INTEGER NOT NULL DEFAULT 0, snap INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX IF NOT EXISTS idx_PLT_StoragePolicies_subclient ON PLT_StoragePolicies (subclientId, copyId);"
+    "CREATE INDEX IF NOT EXISTS idx_PLT_StoragePolicies_policy ON PLT_StoragePolicies (policyId, subclientId)";
 
 int CreateTable(CDBConnection& c) { return c.Exec(kSchema); }
 

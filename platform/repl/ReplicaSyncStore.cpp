@@ -18,7 +18,9 @@ int CreateTable(CDBConnection& c) {
   return c.Exec(
       "CREATE TABLE IF NOT EXISTS APP_ReplicaSyncReplication (replicationId INTEGER PRIMARY KEY, taskId INTEGER NOT "
       "NULL DEFAULT 0, subclientId INTEGER NOT NULL DEFAULT 0, xml TEXT NOT NULL, created INTEGER NOT NULL DEFAULT 0, "
-      "modified INTEGER NOT NULL DEFAULT 0)");
+      "modified INTEGER NOT NULL DEFAULT 0);"
+      "CREATE INDEX IF NOT EXISTS idx_APP_ReplicaSyncReplication_task ON APP_ReplicaSyncReplication (taskId);"
+      "CREATE INDEX IF NOT EXISTS idx_APP_ReplicaSyncReplication_subclient ON APP_ReplicaSyncReplication (subclientId)");
 }
 
 CDBConnection* Ready(const char* function) { return DBStoreReady(function, CReplicaSyncStore::kTable, CreateTable); }

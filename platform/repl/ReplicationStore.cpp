@@ -455,4 +455,7 @@ const SDBColumnBind kPropColumns[] = {
 void CReplicationStore::DescribeTables() {
   CDBConnection::RegisterTable(kTables[0], kReplColumns, "replicationId");
   CDBConnection::RegisterTable(kTables[1], kPropColumns, "id");
+  CDBConnection::RegisterIndex(kTables[0], "taskId");
+  CDBConnection::RegisterIndex(kTables[0], "subclientId");
+  CDBConnection::RegisterIndex(kTables[1], "replicationId, propertyTypeId");
 }

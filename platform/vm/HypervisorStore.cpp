@@ -27,12 +27,16 @@ int CreateSchema(CDBConnection& c) {
       " size TEXT, diskCount INTEGER NOT NULL, diskSizeMB INTEGER NOT NULL, content INTEGER NOT NULL,"
       " clientId INTEGER NOT NULL, clone INTEGER NOT NULL, projectId TEXT, placement TEXT,"
       " PRIMARY KEY (instanceId, guid))",
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvVMs_guid ON PLT_HvVMs (guid)",
       "CREATE TABLE IF NOT EXISTS PLT_HvSnapshots (ref TEXT PRIMARY KEY, instanceId INTEGER NOT NULL,"
       " vmGuid TEXT NOT NULL, name TEXT, description TEXT, position INTEGER NOT NULL, content INTEGER NOT NULL,"
       " poweredOn INTEGER NOT NULL)",
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvSnapshots_vm ON PLT_HvSnapshots (instanceId, vmGuid)",
       "CREATE TABLE IF NOT EXISTS PLT_HvReplicas (replicationId INTEGER PRIMARY KEY,"
       " sourceInstanceId INTEGER NOT NULL, sourceGuid TEXT, destInstanceId INTEGER NOT NULL, destGuid TEXT,"
       " destName TEXT, backedUpContent INTEGER NOT NULL, syncedContent INTEGER NOT NULL)",
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvReplicas_source ON PLT_HvReplicas (sourceGuid)",
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvReplicas_dest ON PLT_HvReplicas (destInstanceId, destGuid)",
       "CREATE TABLE IF NOT EXISTS PLT_HvCalls (seq INTEGER PRIMARY KEY AUTOINCREMENT, at INTEGER NOT NULL,"
       " opType INTEGER NOT NULL, instanceId INTEGER NOT NULL, vmGuid TEXT, vmName TEXT,"
       " proxyId INTEGER NOT NULL, result INTEGER NOT NULL, errorText TEXT, detail TEXT, jobId INTEGER NOT NULL)",
@@ -46,6 +50,7 @@ int CreateSchema(CDBConnection& c) {
       "CREATE TABLE IF NOT EXISTS PLT_HvMountsInFlight (token INTEGER NOT NULL, instanceId INTEGER NOT NULL,"
       " datastore TEXT NOT NULL, since INTEGER NOT NULL, ownerHost TEXT, ownerPid INTEGER NOT NULL DEFAULT 0,"
       " ownerStart INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (token, instanceId, datastore))",
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvMountsInFlight_datastore ON PLT_HvMountsInFlight (instanceId, datastore)",
   };
   for (const char* sql : kSchema) {
     const int rc = c.Exec(sql);
@@ -557,13 +562,36 @@ EStoreResult CHypervisorStore::GetReplica(int replicationId, SLabReplica& out) {
   return s.Failed() ? EStoreResult::kFailed : EStoreResult::kMissing;
 }
 
-EStoreResult CHypervisorStore::Replicas(std::vector<SLabReplica>& out) {
-  CSimStatement s(Ready("Replicas"), "Replicas", std::string(kReplicaColumns) + " ORDER BY replicationId");
+namespace {
+
+EStoreResult ReplicaRows(CSimStatement& s, std::vector<SLabReplica>& out) {
   std::vector<SLabReplica> rows;
   while (s.Next()) rows.push_back(ReplicaOf(s));
   if (s.Failed()) return EStoreResult::kFailed;
   out.swap(rows);
   return EStoreResult::kOk;
+}
+
+}  // namespace
+
+EStoreResult CHypervisorStore::Replicas(std::vector<SLabReplica>& out) {
+  CSimStatement s(Ready("Replicas"), "Replicas", std::string(kReplicaColumns) + " ORDER BY replicationId");
+  return ReplicaRows(s, out);
+}
+
+EStoreResult CHypervisorStore::ReplicasOfSource(const std::string& sourceGuid, std::vector<SLabReplica>& out) {
+  CSimStatement s(Ready("ReplicasOfSource"), "ReplicasOfSource",
+                  std::string(kReplicaColumns) + " WHERE sourceGuid = ? ORDER BY replicationId");
+  s.Bind(sourceGuid);
+  return ReplicaRows(s, out);
+}
+
+EStoreResult CHypervisorStore::ReplicasOfDest(long long destInstanceId, const std::string& destGuid,
+                                              std::vector<SLabReplica>& out) {
+  CSimStatement s(Ready("ReplicasOfDest"), "ReplicasOfDest",
+                  std::string(kReplicaColumns) + " WHERE destInstanceId = ? AND destGuid = ? ORDER BY replicationId");
+  s.Bind(destInstanceId).Bind(destGuid);
+  return ReplicaRows(s, out);
 }
 
 bool CHypervisorStore::AddCall(SLabCall& call) {

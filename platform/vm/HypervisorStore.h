@@ -56,6 +56,10 @@ class CHypervisorStore {
   static bool PutReplica(const SLabReplica& replica);
   static EStoreResult GetReplica(int replicationId, SLabReplica& out);
   static EStoreResult Replicas(std::vector<SLabReplica>& out);
+  // The replicas of a source VM, and those whose DR VM is the one named.
+  static EStoreResult ReplicasOfSource(const std::string& sourceGuid, std::vector<SLabReplica>& out);
+  static EStoreResult ReplicasOfDest(long long destInstanceId, const std::string& destGuid,
+                                     std::vector<SLabReplica>& out);
 
   // The call journal; seq and time are given here.
   static bool AddCall(SLabCall& call);

@@ -98,9 +98,8 @@ bool ListVMs(int subclientId, long long toTime, CNMessageBase& result) {
 bool ListFiles(const std::string& path, CNMessageBase& result) {
   const std::string guid = !path.empty() && path[0] == '\\' ? path.substr(1) : path;
   std::vector<SLabReplica> replicas;
-  if (CHypervisorStore::Replicas(replicas) != EStoreResult::kOk) return false;
+  if (CHypervisorStore::ReplicasOfSource(guid, replicas) != EStoreResult::kOk) return false;
   for (const SLabReplica& replica : replicas) {
-    if (replica.sourceGuid != guid) continue;
     SLabVM vm;
     if (!BackedUpVM(replica, vm)) return false;
     const std::string datastore = vm.datastores.empty() ? std::string() : vm.datastores.front();

@@ -305,11 +305,10 @@ SAnswer RunScript(SCall& call) {
 // VM when the clone is made of a DR VM, else the cloned VM's own.
 int SourceClientOf(const SLabVM& cloned) {
   std::vector<SLabReplica> replicas;
-  if (CHypervisorStore::Replicas(replicas) == EStoreResult::kOk) {
+  if (CHypervisorStore::ReplicasOfDest(cloned.instanceId, cloned.guid, replicas) == EStoreResult::kOk) {
     for (const SLabReplica& r : replicas) {
       SLabVM source;
-      if (r.destInstanceId == cloned.instanceId && r.destGuid == cloned.guid &&
-          CHypervisorStore::GetVM(r.sourceInstanceId, r.sourceGuid, source) == EStoreResult::kOk &&
+      if (CHypervisorStore::GetVM(r.sourceInstanceId, r.sourceGuid, source) == EStoreResult::kOk &&
           source.clientId > 0) {
         return source.clientId;
       }

@@ -1,16 +1,19 @@
 // The simulated server's stores: one owner per table, times from the
 // platform clock, a missing record told from a failed read or write, and a
 // record never replaced wholesale.
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "JobTestSupport.h"
+#include "TestThread.h"
 #include "drorch/DRJobManager.h"
 #include "db/DBConnection.h"
 #include "db/ZNGlobalParam.h"
 #include "jobs/JobStore.h"
+#include "jobs/StandIns.h"
 #include "jobs/PhaseRowProcedure.h"
 #include "jobs/PhaseRowStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"
@@ -186,6 +189,42 @@ TEST_F(SimulatedStores, EachPendingCauseCarriesOnlyItsOwnArguments) {
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ((std::vector<std::string>{"Power Off", "failed", machines[i]}), causes[i].args) << i;
   }
+}
+
+TEST_F(SimulatedStores, PlantedFailuresCountDownOnceEachAndAskingForNoneWaitsForNoWriter) {
+  // Planted failures are taken once each, however many threads ask at once.
+  const std::string target = "ProbeStore.write";
+  ASSERT_TRUE(CStandIns::SetFailures(target, 5));
+  std::atomic<int> taken{0};
+  std::vector<drtest::CTestThread> askers;
+  for (int t = 0; t < 6; ++t) {
+    askers.emplace_back([&taken, &target]() {
+      for (int i = 0; i < 4; ++i) {
+        if (CStandIns::TakeFailure(target)) ++taken;
+      }
+      CDBConnection::CloseThreadConnections();
+    });
+  }
+  for (drtest::CTestThread& t : askers) ASSERT_TRUE(t.Join());
+  EXPECT_EQ(5, taken.load());
+  EXPECT_FALSE(CStandIns::TakeFailure(target));
+
+  // With nothing planted, asking reads: it does not queue behind a writer
+  // holding the database (which waits for the answer before it lets go).
+  std::atomic<bool> began{false}, answered{false}, releasedByAnswer{false};
+  drtest::CTestThread holder([&began, &answered, &releasedByAnswer]() {
+    CDBConnection* c = CDBConnection::ForThread();
+    if (c == nullptr || c->BeginWrite() != DB_OK) return;
+    began = true;
+    releasedByAnswer = drtest::Eventually([&answered] { return answered.load(); }, 10000);
+    c->Commit();
+    CDBConnection::CloseThreadConnections();
+  });
+  ASSERT_TRUE(drtest::Eventually([&began] { return began.load(); }));
+  EXPECT_FALSE(CStandIns::TakeFailure("ProbeStore.unplanted"));
+  answered = true;
+  ASSERT_TRUE(holder.Join());
+  EXPECT_TRUE(releasedByAnswer.load());
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+// Writers of one process to one database: they take their turns in the order
+// they asked, none meets a busy error while the one before it is short, and
+// one that gives up does not hold up those behind it.
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "TestThread.h"
+#include "db/DBConnection.h"
+
+namespace {
+
+class DBWriterQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = drtest::MakeTempDir("writerqueue");
+    CDBConnection::SetPath(m_dir + "/w.db");
+    ASSERT_EQ(DB_OK, Db()->Exec("CREATE TABLE Written (who TEXT NOT NULL)"));
+  }
+  void TearDown() override {
+    CDBConnection::SetBusyTimeoutMs(30000);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    drtest::RemoveTree(m_dir);
+  }
+  static CDBConnection* Db() { return CDBConnection::ForThread(); }
+  static int Insert(const std::string& who) { return Db()->Exec("INSERT INTO Written VALUES ('" + who + "')"); }
+  static std::vector<std::string> Written() {
+    std::vector<std::string> out;
+    sqlite3_stmt* s = Db()->Prepare("SELECT who FROM Written ORDER BY rowid");
+    while (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
+      out.push_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+    }
+    Db()->Release(s);
+    return out;
+  }
+  // A writer on a thread of its own: begins, writes its name, commits.
+  static drtest::CTestThread Writer(const std::string& who, std::atomic<int>& result) {
+    return drtest::CTestThread(
+        [who, &result]() {
+          int rc = Db()->BeginWrite();
+          if (rc == DB_OK) rc = Insert(who);
+          if (rc == DB_OK) rc = Db()->Commit();
+          result = rc;
+          CDBConnection::CloseThreadConnections();
+        },
+        "writer " + who);
+  }
+  std::string m_dir;
+};
+
+TEST_F(DBWriterQueueTest, WritersTakeTheirTurnsInTheOrderTheyAsked) {
+  ASSERT_EQ(DB_OK, Db()->BeginWrite());
+  ASSERT_EQ(DB_OK, Insert("first"));
+  std::atomic<int> second{1}, third{1};
+  drtest::CTestThread b = Writer("second", second);
+  ASSERT_TRUE(drtest::Eventually([] { return CDBConnection::WaitingWriters() == 1; }, 10000));
+  drtest::CTestThread c = Writer("third", third);
+  ASSERT_TRUE(drtest::Eventually([] { return CDBConnection::WaitingWriters() == 2; }, 10000));
+  ASSERT_EQ(DB_OK, Db()->Commit());
+  ASSERT_TRUE(b.Join());
+  ASSERT_TRUE(c.Join());
+  EXPECT_EQ(DB_OK, second.load());
+  EXPECT_EQ(DB_OK, third.load());
+  EXPECT_EQ((std::vector<std::string>{"first", "second", "third"}), Written());
+  EXPECT_EQ(0, CDBConnection::WaitingWriters());
+}
+
+TEST_F(DBWriterQueueTest, ManyShortWritersNeverMeetABusyError) {
+  // Far shorter than the queue ahead of any writer lasts in total, far
+  // longer than its turn takes to come.
+  CDBConnection::SetBusyTimeoutMs(500);
+  constexpr int kThreads = 12;
+  constexpr int kWrites = 25;
+  std::atomic<int> busy{0}, failed{0};
+  std::vector<drtest::CTestThread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back(
+        [t, &busy, &failed]() {
+          for (int i = 0; i < kWrites; ++i) {
+            int rc = Db()->BeginWrite();
+            if (rc == DB_OK) rc = Insert(std::to_string(t));
+            usleep(1000);  // a transaction that holds the lock a while
+            if (rc == DB_OK) rc = Db()->Commit();
+            if (rc == DB_BUSY) ++busy;
+            if (rc != DB_OK) {
+              ++failed;
+              Db()->Rollback();
+            }
+          }
+          CDBConnection::CloseThreadConnections();
+        },
+        "short writer");
+  }
+  for (drtest::CTestThread& t : threads) ASSERT_TRUE(t.Join());
+  EXPECT_EQ(0, busy.load());
+  EXPECT_EQ(0, failed.load());
+  EXPECT_EQ(static_cast<size_t>(kThreads * kWrites), Written().size());
+}
+
+TEST_F(DBWriterQueueTest, AWriterThatGivesUpHoldsNobodyUp) {
+  CDBConnection::SetBusyTimeoutMs(50);
+  ASSERT_EQ(DB_OK, Db()->BeginWrite());
+  ASSERT_EQ(DB_OK, Insert("holder"));
+  std::atomic<int> gaveUp{1};
+  drtest::CTestThread b = Writer("gave up", gaveUp);
+  ASSERT_TRUE(b.Join());
+  EXPECT_EQ(DB_BUSY, gaveUp.load());
+  // A write outside a transaction waits for the lock as long, then says so.
+  std::atomic<int> single{1};
+  drtest::CTestThread s([&single]() {
+    single = Insert("single");
+    CDBConnection::CloseThreadConnections();
+  });
+  ASSERT_TRUE(s.Join());
+  EXPECT_EQ(DB_BUSY, single.load());
+  ASSERT_EQ(DB_OK, Db()->Commit());
+
+  // The abandoned turn is skipped: the next writer goes at once, and a
+  // rolled-back transaction gives its turn on as a committed one does.
+  CDBConnection::SetBusyTimeoutMs(30000);
+  ASSERT_EQ(DB_OK, Db()->BeginWrite());
+  ASSERT_EQ(DB_OK, Db()->Rollback());
+  std::atomic<int> next{1};
+  drtest::CTestThread c = Writer("next", next);
+  ASSERT_TRUE(c.Join());
+  EXPECT_EQ(DB_OK, next.load());
+  EXPECT_EQ((std::vector<std::string>{"holder", "next"}), Written());
+  EXPECT_EQ(0, CDBConnection::WaitingWriters());
+}
+
+}  // namespace
