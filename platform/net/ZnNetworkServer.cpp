@@ -40,6 +40,15 @@ constexpr std::chrono::seconds kHelloLimit(5);
 constexpr std::chrono::milliseconds kAcceptPause(100);
 // A loop thread that can be asked to stop looks at its request this often.
 constexpr std::chrono::milliseconds kStopSlice(20);
+// The loop's scaled intervals (its wait for data, the idle call) never come
+// round faster than this in real time. Far below the tests' 1/1000 they
+// shrink to microseconds and the loop would spin; 5 ms is the job-wait
+// service's 5 s at 1/1000, so nothing changes at that scale or slower, and
+// the idle callback, which looks for a DR quit, still runs 200 times a real
+// second. Nothing that must be prompt waits for it: Quit, a new idle callback
+// and a session whose callbacks caught up write to the wake pipe, and
+// connections and data wake the poll themselves.
+constexpr std::chrono::milliseconds kMinLoopWait(5);
 // Receipts and automatic disconnect replies wait this long (requested
 // seconds) for a socket that does not take them.
 constexpr int kReplyTimeoutSeconds = 30;
@@ -98,6 +107,11 @@ struct SLoopConn {
   bool disconnectRequested = false;
 };
 
+SteadyClock::duration LoopInterval(int seconds) {
+  return std::max<SteadyClock::duration>(CPlatformClock::Instance().ToReal(static_cast<uint64_t>(seconds) * 1000u),
+                                         kMinLoopWait);
+}
+
 }  // namespace
 
 // SelectData's own state: touched by its thread only.
@@ -105,9 +119,18 @@ struct CZnNetworkServer::SLoop {
   std::map<int, SLoopConn> conns;  // by descriptor
   int pending = 0;                 // connections awaiting their hello
   int sessions = 0;
+  bool acceptPaused = false;
   SteadyClock::time_point acceptPausedUntil;
   uint64_t idleGeneration = 0;
   SteadyClock::time_point nextIdle = SteadyClock::time_point::max();
+  // What poll watches: the wake pipe, the listening socket (-1 while accepting
+  // pauses), then the connections in the order of conns (-1 while their
+  // callbacks lag). Kept between wake-ups: building it takes the lock and
+  // looks at every session, which an idle loop would do for nothing.
+  std::vector<pollfd> fds;
+  bool fdsStale = true;  // conns, a pause or the accept pause changed since it was built
+  int pausedReads = 0;
+  SteadyClock::time_point firstHelloDeadline = SteadyClock::time_point::max();
 };
 
 CZnNetworkServer::CZnNetworkServer(ZnsXdrCallback xdr, ZnsXmlCallback xml, const std::string& serviceName,
@@ -275,40 +298,32 @@ CXoError CZnNetworkServer::SelectData(int /*a*/, int /*b*/, int pollSeconds) {
 }
 
 bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure) {
-  CPlatformClock& clock = CPlatformClock::Instance();
   auto now = SteadyClock::now();
-  std::vector<pollfd> fds;
-  fds.push_back(pollfd{m_wakeRead, POLLIN, 0});
-  size_t listenIndex = 0;  // 0: not polled
-  auto wakeAt = now + std::chrono::duration_cast<SteadyClock::duration>(
-                          clock.ToReal(static_cast<uint64_t>(pollSeconds > 0 ? pollSeconds : 1) * 1000u));
+  auto wakeAt = now + LoopInterval(pollSeconds > 0 ? pollSeconds : 1);
+  if (loop.acceptPaused && now >= loop.acceptPausedUntil) {
+    loop.acceptPaused = false;
+    loop.fdsStale = true;
+  }
   {
     CMutexLock lk(m_mutex);
     if (m_state != EState::kRunning) return false;
-    if (now >= loop.acceptPausedUntil) {
-      listenIndex = fds.size();
-      fds.push_back(pollfd{m_listenFd, POLLIN, 0});
-    }
-    for (const auto& c : loop.conns) {
-      auto s = c.second.session ? m_sessions.find(c.second.session) : m_sessions.end();
-      // A session whose callbacks lag is not read until they catch up; its
-      // worker wakes the loop then.
-      const bool paused = s != m_sessions.end() && s->second.events.size() >= kMaxQueuedEvents;
-      fds.push_back(pollfd{paused ? -1 : c.first, POLLIN, 0});
-      if (!c.second.session) wakeAt = std::min(wakeAt, c.second.helloDeadline);
-    }
+    if (loop.fdsStale) RebuildPollSetLocked(loop);
     if (m_idleGeneration != loop.idleGeneration) {
       loop.idleGeneration = m_idleGeneration;
-      loop.nextIdle = (m_idle && m_idleSeconds > 0) ? now + clock.ToReal(static_cast<uint64_t>(m_idleSeconds) * 1000u)
+      loop.nextIdle = (m_idle && m_idleSeconds > 0) ? now + LoopInterval(m_idleSeconds)
                                                     : SteadyClock::time_point::max();
     }
   }
-  wakeAt = std::min(wakeAt, loop.nextIdle);
+  wakeAt = std::min({wakeAt, loop.nextIdle, loop.firstHelloDeadline});
+  if (loop.acceptPaused) wakeAt = std::min(wakeAt, loop.acceptPausedUntil);
   if (CStopState::Current()) wakeAt = std::min(wakeAt, now + kStopSlice);
-  const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
+  // Rounded up: a wait that ends short of its deadline comes back to a wait
+  // of 0 ms and spins until the deadline passes.
+  const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
   const int timeout = static_cast<int>(std::min<long long>(std::max<long long>(waitMs, 0), 60000));
 
-  const int n = poll(fds.data(), fds.size(), timeout);
+  const int n = poll(loop.fds.data(), loop.fds.size(), timeout);
+  m_loopWakeups.fetch_add(1, std::memory_order_relaxed);
   if (n < 0 && errno != EINTR) {
     failure = CXoError(kZnsErrSystem, std::string("poll failed: ") + strerror(errno));
     return false;
@@ -323,26 +338,48 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
     return false;
   }
   if (n > 0) {
-    if (fds[0].revents) {
+    if (loop.fds[0].revents) {
       char drain[256];
       while (read(m_wakeRead, drain, sizeof(drain)) > 0) {
       }
+      // Perhaps a worker caught up with a session left out of the set.
+      if (loop.pausedReads > 0) loop.fdsStale = true;
     }
-    for (size_t i = 1; i < fds.size(); ++i) {
-      if (i != listenIndex && fds[i].revents && loop.conns.count(fds[i].fd)) ReadConnection(loop, fds[i].fd);
+    for (size_t i = 2; i < loop.fds.size(); ++i) {
+      if (loop.fds[i].revents && loop.conns.count(loop.fds[i].fd)) ReadConnection(loop, loop.fds[i].fd);
     }
     // Accept after reading: a new descriptor may take the number of one
     // dropped above.
-    if (listenIndex && fds[listenIndex].revents) AcceptAll(loop, fds[listenIndex].fd);
+    if (loop.fds[1].fd >= 0 && loop.fds[1].revents) AcceptAll(loop, loop.fds[1].fd);
   }
   now = SteadyClock::now();
-  std::vector<int> late;
-  for (const auto& c : loop.conns) {
-    if (!c.second.session && now >= c.second.helloDeadline) late.push_back(c.first);
+  if (now >= loop.firstHelloDeadline) {
+    std::vector<int> late;
+    for (const auto& c : loop.conns) {
+      if (!c.second.session && now >= c.second.helloDeadline) late.push_back(c.first);
+    }
+    for (int fd : late) DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED, "no hello in time");
   }
-  for (int fd : late) DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED, "no hello in time");
   if (now >= loop.nextIdle) RunIdle(loop);
   return true;
+}
+
+void CZnNetworkServer::RebuildPollSetLocked(SLoop& loop) {
+  loop.fds.clear();
+  loop.fds.push_back(pollfd{m_wakeRead, POLLIN, 0});
+  loop.fds.push_back(pollfd{loop.acceptPaused ? -1 : m_listenFd, POLLIN, 0});
+  loop.pausedReads = 0;
+  loop.firstHelloDeadline = SteadyClock::time_point::max();
+  for (const auto& c : loop.conns) {
+    auto s = c.second.session ? m_sessions.find(c.second.session) : m_sessions.end();
+    // A session whose callbacks lag is not read until they catch up; its
+    // worker wakes the loop then.
+    const bool paused = s != m_sessions.end() && s->second.events.size() >= kMaxQueuedEvents;
+    if (paused) ++loop.pausedReads;
+    loop.fds.push_back(pollfd{paused ? -1 : c.first, POLLIN, 0});
+    if (!c.second.session) loop.firstHelloDeadline = std::min(loop.firstHelloDeadline, c.second.helloDeadline);
+  }
+  loop.fdsStale = false;
 }
 
 void CZnNetworkServer::AcceptAll(SLoop& loop, int listenFd) {
@@ -353,7 +390,9 @@ void CZnNetworkServer::AcceptAll(SLoop& loop, int listenFd) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) return;
       CLogSink::Instance().Write(0, "CZnNetworkServer::AcceptAll", "Cannot accept on [%s]: [%s]", m_name.c_str(),
                                  strerror(errno));
+      loop.acceptPaused = true;
       loop.acceptPausedUntil = SteadyClock::now() + kAcceptPause;
+      loop.fdsStale = true;
       return;
     }
     if (loop.sessions >= kMaxSessions) {
@@ -371,6 +410,7 @@ void CZnNetworkServer::AcceptAll(SLoop& loop, int listenFd) {
     c.reader.SetMaxFrameBytes(kZnsMaxHelloFrameBytes);
     c.helloDeadline = SteadyClock::now() + kHelloLimit;
     ++loop.pending;
+    loop.fdsStale = true;
   }
 }
 
@@ -441,6 +481,7 @@ void CZnNetworkServer::ReadConnection(SLoop& loop, int fd) {
     event.body = std::move(frame.body);
     CMutexLock lk(m_mutex);
     PushEventLocked(c.session, std::move(event));
+    if (m_sessions.at(c.session).events.size() >= kMaxQueuedEvents) loop.fdsStale = true;
   }
   if (c.reader.Failed()) DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED, "malformed frame: " + c.reader.Error());
 }
@@ -479,6 +520,7 @@ void CZnNetworkServer::OnHello(SLoop& loop, int fd, const SZnsFrame& hello) {
   }
   --loop.pending;
   ++loop.sessions;
+  loop.fdsStale = true;  // its hello deadline no longer counts
   c.reader.SetMaxFrameBytes(kZnsMaxFrameBytes);
   reply.session = c.session;
   CXoError sent = c.conn->SendFrame(reply, ZnsDeadlineAfterSeconds(kReplyTimeoutSeconds), timedOut);
@@ -512,6 +554,7 @@ void CZnNetworkServer::DropConnection(SLoop& loop, int fd, unsigned long type, c
     --loop.pending;
   }
   loop.conns.erase(it);
+  loop.fdsStale = true;
 }
 
 void CZnNetworkServer::RunIdle(SLoop& loop) {
@@ -530,7 +573,7 @@ void CZnNetworkServer::RunIdle(SLoop& loop) {
   }
   // The next call is due an interval after this one starts, so a slow
   // callback is called again at once rather than drifting.
-  loop.nextIdle = SteadyClock::now() + CPlatformClock::Instance().ToReal(static_cast<uint64_t>(seconds) * 1000u);
+  loop.nextIdle = SteadyClock::now() + LoopInterval(seconds);
   CCallbackScope scope(this);
   callback(arg);
 }

@@ -64,8 +64,8 @@
 // keep it short, nothing is read while it runs.
 //
 // Limits: at most 256 sessions and 64 connections awaiting their hello (a
-// connection over either is closed at once); a hello must come within 600 s
-// (scaled) of the accept; a session with 16 frames awaiting their callbacks
+// connection over either is closed at once); a hello must come within 5 s
+// (real time) of the accept; a session with 16 frames awaiting their callbacks
 // is not read until its callbacks catch up; frames are at most
 // kZnsMaxFrameBytes (net/ZnsFrame.h).
 //
@@ -79,6 +79,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -140,15 +141,16 @@ class CZnNetworkServer {
   bool SaveRegisteredPorts() const;
 
   // The idle callback runs on SelectData's thread at least every interval
-  // (requested seconds, scaled: 5 s are 5 ms at 1/1000), whether data flows
-  // or not; the first call comes one interval after the loop starts or the
-  // callback is set. An interval of 0 or less, or a null callback, turns it
+  // (requested seconds, scaled: 5 s are 5 ms at 1/1000, but never less than
+  // 5 ms of real time, however small the scale), whether data flows or not;
+  // the first call comes one interval after the loop starts or the callback
+  // is set. An interval of 0 or less, or a null callback, turns it
   // off. May be called before or while the loop runs.
   void SetIdleAcceptCallback(ZnsIdleCallback callback, int intervalSeconds, void* arg);
 
   // The receive loop, on the calling thread. a and b are kept for callers
-  // and mean nothing here; pollSeconds (scaled, 0 or less: 1) bounds how
-  // long one wait for data lasts. Returns Success once the server has quit
+  // and mean nothing here; pollSeconds (scaled, 0 or less: 1, and never less
+  // than 5 ms of real time) bounds how long one wait for data lasts. Returns Success once the server has quit
   // (at once when it quit before), kZnsErrState when the server does not
   // listen or the loop runs already, kZnsErrSystem when waiting for data
   // fails; a loop that fails ends the server as Quit does.
@@ -176,6 +178,9 @@ class CZnNetworkServer {
   // Acquires the session holds now (for tests and diagnostics); -1 when
   // there is no such session.
   int AcquireCount(int64_t sessionId) const;
+  // How often the receive loop has come back from waiting for data, so a
+  // test can tell a loop that waits from one that spins.
+  uint64_t LoopWakeups() const { return m_loopWakeups.load(std::memory_order_relaxed); }
 
   // Sends the disconnect reply on a session of this server and ends the
   // connection for writing (the client closes it, then the closed notice
@@ -225,6 +230,7 @@ class CZnNetworkServer {
 
   // The loop's steps (SelectData's thread only).
   bool LoopStep(SLoop& loop, int pollSeconds, CXoError& failure);
+  void RebuildPollSetLocked(SLoop& loop) DR_REQUIRES(m_mutex);
   void AcceptAll(SLoop& loop, int listenFd);
   void DropOldestPending(SLoop& loop);
   void ReadConnection(SLoop& loop, int fd);
@@ -247,6 +253,7 @@ class CZnNetworkServer {
   int m_boundPort = 0;
   int m_wakeRead = -1;
   int m_wakeWrite = -1;
+  std::atomic<uint64_t> m_loopWakeups{0};
 
   mutable CMutex m_mutex;
   std::condition_variable m_workCv;   // work queued, or the loop ends (workers)

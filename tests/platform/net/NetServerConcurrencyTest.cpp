@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <set>
@@ -18,6 +19,7 @@
 #include "msg/MsgClasses.h"
 #include "net/ServiceDirectory.h"
 #include "settings/ZNPlatformInfo.h"
+#include "time/PlatformClock.h"
 
 using namespace nettest;
 
@@ -409,4 +411,101 @@ TEST(NetServerConcurrency, SessionsAreCountedWhileAcquiredAndGoneOnceClosed) {
   EXPECT_EQ(-1, server.AcquireCount(id));
   EXPECT_EQ(kZnsErrNoSession, server.ReleaseSession(id).Code());
   svc.Stop();
+}
+
+TEST(NetServerConcurrency, ASessionWhoseCallbacksLagIsReadAgainOnceTheyCatchUp) {
+  SetWorkers(1);
+  CNetRecorder rec;
+  std::atomic<bool> blocked{false}, release{false};
+  rec.hook = [&](const SNetCall& c, CZnNetworkServer*) {
+    if (c.callback != 'x' || c.jobId != 0) return;
+    blocked = true;
+    drtest::Eventually([&] { return release.load(); });
+  };
+  CServedService svc("DRSrvc|109");
+  svc.Start();
+  CRawClient raw;
+  ASSERT_TRUE(raw.Connect(svc.Server().Port()));
+  ASSERT_TRUE(raw.SendFrame(CRawClient::HelloFor("DRSrvc|109")));
+  SZnsFrame frame;
+  ASSERT_TRUE(raw.ReadFrame(frame));
+  // A batch in one write, so that it arrives whole.
+  auto send = [&](uint32_t from, uint32_t to) {
+    std::string bytes, one;
+    for (uint32_t i = from; i < to; ++i) {
+      Api::VirtualAppJob job;
+      job.SetInt64(Api::VirtualAppJob::kJobId, i);
+      SZnsFrame xml;
+      xml.kind = EZnsFrameKind::Xml;
+      xml.seq = i;
+      ASSERT_TRUE(job.serializeUTF8(xml.body));
+      ASSERT_TRUE(ZnsEncodeFrame(xml, one));
+      bytes += one;
+    }
+    ASSERT_TRUE(raw.SendBytes(bytes));
+  };
+  // The first message's callback holds the queue full. Two wake-ups after
+  // the batch is sent the loop has read it and left the session out of its
+  // poll set: what comes next is read only once the callbacks catch up.
+  send(0, 20);
+  const uint64_t wakeups = svc.Server().LoopWakeups();
+  ASSERT_TRUE(drtest::Eventually([&] { return blocked.load() && svc.Server().LoopWakeups() >= wakeups + 2; }));
+  send(20, 30);
+  release = true;
+  for (uint32_t i = 0; i < 30; ++i) {
+    ASSERT_TRUE(raw.ReadFrame(frame)) << "receipt " << i;
+    EXPECT_EQ(i, frame.seq);
+  }
+  svc.Stop();
+}
+
+// Far below the tests' 1/1000 the scaled intervals are microseconds: the loop
+// must keep a real-time pace instead of spinning, and still serve at once.
+class NetLoopPaceConcurrency : public ::testing::Test {
+ protected:
+  static constexpr double kTinyScale = 1e-5;
+  void SetUp() override {
+    m_scale = CPlatformClock::Instance().Scale();
+    CPlatformClock::Instance().SetScale(kTinyScale);
+  }
+  void TearDown() override { CPlatformClock::Instance().SetScale(m_scale); }
+  double m_scale = drtest::kTestScale;
+};
+
+TEST_F(NetLoopPaceConcurrency, AnIdleLoopAtATinyScaleWakesAtARealTimePaceAndStillServesAtOnce) {
+  CNetRecorder rec;
+  std::atomic<int> idleCalls{0};
+  CServedService svc("DRSrvc|108");
+  // The job-wait service's intervals: SelectData(1, 1, 5) and an idle call
+  // every 5 s, which is 50 us here.
+  svc.Server().SetIdleAcceptCallback([](void* arg) { ++*static_cast<std::atomic<int>*>(arg); }, 5, &idleCalls);
+  svc.Start();
+  ASSERT_TRUE(drtest::Eventually([&] { return idleCalls.load() >= 3; }));
+
+  // A window of real time, not a wait for anything: the loop is left idle
+  // and its wake-ups counted. A spinning loop wakes tens of thousands of
+  // times a second even under a sanitizer; one that waits at least its
+  // few-millisecond floor wakes a few hundred times at most, and a busy
+  // machine only lowers that.
+  const uint64_t wakeupsBefore = svc.Server().LoopWakeups();
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double perSecond = static_cast<double>(svc.Server().LoopWakeups() - wakeupsBefore) / seconds;
+  EXPECT_LT(perSecond, 1000.0);
+
+  // The idle callback, which sees a DR quit, still comes.
+  const int idleBefore = idleCalls.load();
+  EXPECT_TRUE(drtest::Eventually([&] { return idleCalls.load() >= idleBefore + 3; }));
+  // A notice still goes through; its receipt comes after its callback.
+  const int timeoutSeconds = static_cast<int>(drtest::kWatchdogMs / 1000 / kTinyScale);
+  CZnNetwork net;
+  ASSERT_FALSE(Attach(net, "DRSrvc|108", timeoutSeconds).IsError());
+  Api::VirtualAppJob job;
+  job.SetInt64(Api::VirtualAppJob::kJobId, 81);
+  bool timedOut = false;
+  ASSERT_FALSE(net.SendXMLMessage(job, 0, timeoutSeconds, timedOut).IsError());
+  EXPECT_EQ(1u, rec.Count([](const SNetCall& c) { return c.callback == 'x' && c.jobId == 81; }));
+  EXPECT_FALSE(net.Disconnect(timeoutSeconds).IsError());
+  EXPECT_FALSE(svc.Stop().IsError());
 }
