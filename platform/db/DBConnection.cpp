@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 
+#include "core/BlockingHook.h"
 #include "core/Mutex.h"
 #include "core/RunFolder.h"
 #include "db/DBWriterQueue.h"
@@ -30,6 +31,7 @@ std::map<std::string, SDBTableSchema>& Schemas() DR_REQUIRES(g_schemaMutex) {
 }
 
 std::atomic<bool> g_recording{false};
+std::atomic<int> g_open{0};
 CMutex g_recordMutex;
 std::vector<std::string> g_recorded DR_GUARDED_BY(g_recordMutex);
 std::set<std::string> g_recordedSeen DR_GUARDED_BY(g_recordMutex);
@@ -39,6 +41,54 @@ struct SThreadConnections {
   std::map<std::string, std::unique_ptr<CDBConnection>> byPath;
 };
 thread_local SThreadConnections t_connections;
+
+// Bumped by every DropSchema: a connection lent again re-checks its tables.
+std::atomic<unsigned> g_schemaGeneration{0};
+
+// Connections given back by threads that went to wait, per database file.
+// A DR job runs hundreds of threads that reach the database now and then and
+// wait on each other the rest of the time; a connection is some two hundred
+// kilobytes (its schema, statements and pages), so one per thread made
+// memory grow with the thread count.
+class CConnectionPool {
+ public:
+  std::unique_ptr<CDBConnection> Take(const std::string& path) {
+    for (;;) {
+      std::unique_ptr<CDBConnection> c;
+      {
+        CMutexLock lk(m_mutex);
+        std::vector<std::unique_ptr<CDBConnection>>& idle = m_idle[path];
+        if (idle.empty()) return nullptr;
+        c = std::move(idle.back());
+        idle.pop_back();
+      }
+      // A file removed or replaced since (a test's, or a lab moved away)
+      // is not the database the path names now.
+      if (c->StillAtItsPath()) return c;
+    }
+  }
+  void Give(std::unique_ptr<CDBConnection> c) {
+    CMutexLock lk(m_mutex);
+    std::vector<std::unique_ptr<CDBConnection>>& idle = m_idle[c->FilePath()];
+    if (idle.size() < kMaxIdle) idle.push_back(std::move(c));
+  }
+
+ private:
+  static constexpr size_t kMaxIdle = 32;
+  CMutex m_mutex;
+  std::map<std::string, std::vector<std::unique_ptr<CDBConnection>>> m_idle DR_GUARDED_BY(m_mutex);
+};
+
+CConnectionPool& Pool() {
+  // Never destroyed: threads may reach the database while the process exits.
+  static CConnectionPool* pool = new CConnectionPool();
+  return *pool;
+}
+
+const bool g_givesBackWhenBlocking = [] {
+  CBlockingHook::Set(&CDBConnection::GiveBackIdleConnections);
+  return true;
+}();
 
 const char* SqlType(char kind) {
   switch (kind) {
@@ -154,7 +204,15 @@ CDBConnection* CDBConnection::ForThread() {
   if (!Available()) return nullptr;
   std::string path = Path();
   auto& slot = t_connections.byPath[path];
-  if (!slot) {
+  if (!slot) slot = Pool().Take(path);
+  if (slot) {
+    // A table dropped since its owner last checked for it is made again.
+    const unsigned generation = g_schemaGeneration.load();
+    if (slot->m_generation != generation) {
+      slot->m_ensured.clear();
+      slot->m_generation = generation;
+    }
+  } else {
     std::unique_ptr<CDBConnection> c(new CDBConnection(path));
     if (!c->IsOpen()) {
       t_connections.byPath.erase(path);
@@ -306,6 +364,36 @@ int CDBConnection::BusyTimeoutMs() { return g_busyTimeoutMs.load(); }
 
 void CDBConnection::CloseThreadConnections() { t_connections.byPath.clear(); }
 
+int CDBConnection::OpenConnections() { return g_open.load(); }
+
+void CDBConnection::GiveBackIdleConnections() {
+  for (auto it = t_connections.byPath.begin(); it != t_connections.byPath.end();) {
+    // One with something open (a transaction, a turn to write, a statement
+    // handed out or a cursor) stays: a frame of this thread still uses it.
+    if (it->second->Idle()) {
+      Pool().Give(std::move(it->second));
+      it = t_connections.byPath.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool CDBConnection::Idle() const {
+  if (!m_db || InTransaction() || m_queued || m_handedOut != 0) return false;
+  size_t statements = 0;
+  for (sqlite3_stmt* s = sqlite3_next_stmt(m_db, nullptr); s != nullptr; s = sqlite3_next_stmt(m_db, s)) {
+    ++statements;
+  }
+  // Only the cached ones, each given back.
+  return statements == m_cache.size();
+}
+
+bool CDBConnection::StillAtItsPath() const {
+  struct stat st;
+  return m_db != nullptr && stat(m_path.c_str(), &st) == 0 && st.st_dev == m_dev && st.st_ino == m_ino;
+}
+
 CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullptr), m_lastError(0) {
   size_t slash = path.find_last_of('/');
   if (slash != std::string::npos && slash > 0) CRunFolder::MakeDirs(path.substr(0, slash));
@@ -319,7 +407,14 @@ CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullp
     return;
   }
   m_db = db;
+  ++g_open;
   m_writers = CDBWriterQueue::ForPath(path);
+  m_generation = g_schemaGeneration.load();
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+  }
   // The busy handler first: switching to WAL briefly needs the lock another
   // connection may hold.
   sqlite3_busy_handler(m_db, OnBusy, this);
@@ -331,7 +426,10 @@ CDBConnection::~CDBConnection() {
   for (auto& kv : m_cache) sqlite3_finalize(kv.second);
   m_cache.clear();
   // Closing rolls back what is open; the turn goes on after.
-  if (m_db) sqlite3_close_v2(m_db);
+  if (m_db) {
+    sqlite3_close_v2(m_db);
+    --g_open;
+  }
   m_db = nullptr;
   LeaveQueueWhenDone();
 }
@@ -427,7 +525,9 @@ int CDBConnection::DropSchema() {
   // Cached statements name what is about to go.
   for (auto& kv : m_cache) sqlite3_finalize(kv.second);
   m_cache.clear();
+  m_handedOut = 0;
   m_ensured.clear();
+  ++g_schemaGeneration;
   for (const auto& object : objects) {
     std::string quoted;
     for (char ch : object.second) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
@@ -449,6 +549,7 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
     if (it != m_cache.end() && !sqlite3_stmt_busy(it->second)) {
       sqlite3_reset(it->second);
       sqlite3_clear_bindings(it->second);
+      ++m_handedOut;
       return it->second;
     }
   }
@@ -468,7 +569,10 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
     m_lastErrorText = "empty statement";
     return nullptr;
   }
-  if (cache && !m_cache.count(sql)) m_cache[sql] = stmt;
+  if (cache && !m_cache.count(sql)) {
+    m_cache[sql] = stmt;
+    ++m_handedOut;
+  }
   return stmt;
 }
 
@@ -479,6 +583,7 @@ void CDBConnection::Release(sqlite3_stmt* stmt) {
   if (it != m_cache.end() && it->second == stmt) {
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
+    if (m_handedOut > 0) --m_handedOut;
     return;
   }
   sqlite3_finalize(stmt);

@@ -1,5 +1,7 @@
 // The management database underneath the library: one SQLite file (by
-// default "drorch.db" in the run folder), opened once per thread in WAL mode.
+// default "drorch.db" in the run folder), in WAL mode, a connection per
+// thread while it works; a thread that goes to wait gives an idle one back
+// for others (GiveBackIdleConnections).
 // The write transactions of one process queue for each other
 // (CDBWriterQueue); a writer meeting another process's lock retries in short
 // steps up to the busy timeout.
@@ -10,6 +12,7 @@
 
 #include <sqlite3.h>
 #include <stddef.h>
+#include <sys/types.h>
 
 #include <functional>
 #include <map>
@@ -121,6 +124,13 @@ class CDBConnection {
   static void CloseThreadConnections();
   // Writers of this process waiting for their turn on the current path.
   static int WaitingWriters();
+  // Gives the calling thread's idle connections (Idle) to a process-wide
+  // pool, from which ForThread takes one before it opens a new one. Called
+  // before a thread blocks in one of the engine's waits (core/BlockingHook.h):
+  // a connection of a thread that waits is then one another thread uses.
+  static void GiveBackIdleConnections();
+  // Connections open in this process, in threads and in the pool.
+  static int OpenConnections();
 
   explicit CDBConnection(const std::string& path);
   ~CDBConnection();
@@ -128,6 +138,11 @@ class CDBConnection {
   CDBConnection& operator=(const CDBConnection&) = delete;
 
   bool IsOpen() const { return m_db != nullptr; }
+  // Nothing open: no transaction or turn to write, every statement given
+  // back. Only such a connection may move to another thread.
+  bool Idle() const;
+  // The file the path names is still the one this connection opened.
+  bool StillAtItsPath() const;
   sqlite3* Handle() const { return m_db; }
   const std::string& FilePath() const { return m_path; }
 
@@ -177,6 +192,10 @@ class CDBConnection {
   std::shared_ptr<CDBWriterQueue> m_writers;
   bool m_queued = false;  // holds its turn in m_writers
   long long m_busySinceUs = 0;
+  int m_handedOut = 0;  // cached statements handed out and not given back
+  unsigned m_generation = 0;  // of the schema when its tables were last checked
+  dev_t m_dev = 0;
+  ino_t m_ino = 0;
   std::map<std::string, sqlite3_stmt*> m_cache;
   std::map<std::string, bool> m_ensured;
   int m_lastError;

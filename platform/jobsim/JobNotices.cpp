@@ -13,10 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/BlockingHook.h"
 #include "core/Mutex.h"
-#include "jobs/JobStore.h"
 #include "db/App_MiscOptions.h"
 #include "db/DBWriteScope.h"
+#include "jobs/JobStore.h"
 #include "jobsim/SimJobStore.h"
 #include "jobsim/SimSql.h"
 #include "log/EvEvent.h"
@@ -263,7 +264,14 @@ void SendOne(const SNotice& notice) {
     std::string sent = notice.token;
     event.DebugLvl(2, "DeliverNotice", "Notifying completion of job [%llu] with token [%s]", jobId,
                    notice.token.c_str());
-    Resolve(notice.id, jobId, notice.token, inProcess(jobId, sent));
+    bool delivered = false;
+    {
+      // The engine's handler may wait on its locks while a caller of this
+      // one still holds the thread's database connection.
+      CBlockingHookShield shield;
+      delivered = inProcess(jobId, sent);
+    }
+    Resolve(notice.id, jobId, notice.token, delivered);
     return;
   }
   SSending started;

@@ -9,6 +9,7 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include "core/Mutex.h"
 #include "log/EvEvent.h"
 #include "msg/MsgSaxHandler.h"
 #include "msg/MsgText.h"
@@ -18,7 +19,7 @@ namespace {
 
 using namespace xercesc;
 
-// A configured parser, reused by one thread for document after document.
+// A configured parser, reused for document after document.
 struct SThreadParser {
   SecurityManager security;
   std::unique_ptr<SAX2XMLReader> reader;
@@ -42,8 +43,41 @@ std::unique_ptr<SThreadParser> NewParser() {
   return p;
 }
 
-thread_local std::unique_ptr<SThreadParser> t_parser;
-thread_local bool t_busy = false;
+// Parsers lent out one parse at a time. A parser is several hundred
+// kilobytes, and a DR job runs hundreds of threads that each parse now and
+// then: a parser per thread made memory grow with the thread count, while
+// only a few parses ever run at once.
+class CParserPool {
+ public:
+  std::unique_ptr<SThreadParser> Take() {
+    {
+      CMutexLock lk(m_mutex);
+      if (!m_idle.empty()) {
+        std::unique_ptr<SThreadParser> p = std::move(m_idle.back());
+        m_idle.pop_back();
+        return p;
+      }
+    }
+    return NewParser();
+  }
+  // A parser left by an exception may hold state: it is dropped.
+  void Give(std::unique_ptr<SThreadParser> p, bool clean) {
+    if (!clean) return;
+    CMutexLock lk(m_mutex);
+    if (m_idle.size() < kMaxIdle) m_idle.push_back(std::move(p));
+  }
+
+ private:
+  static constexpr size_t kMaxIdle = 16;
+  CMutex m_mutex;
+  std::vector<std::unique_ptr<SThreadParser>> m_idle DR_GUARDED_BY(m_mutex);
+};
+
+CParserPool& Parsers() {
+  // Never destroyed: a thread may parse while the process exits.
+  static CParserPool* pool = new CParserPool();
+  return *pool;
+}
 
 // Runs the parse, token by token, until the document ends or the handler
 // has seen enough. False when the parser had to be abandoned.
@@ -100,22 +134,9 @@ std::unique_ptr<CNMessageBase> CMsgXmlReader::Parse(const std::string& xml, cons
     why = "document type declarations are not accepted";
   } else {
     CMsgSaxHandler handler(expected);
-    // A nested call on this thread (never expected) gets a parser of its own.
-    std::unique_ptr<SThreadParser> own;
-    SThreadParser* parser;
-    if (t_busy) {
-      own = NewParser();
-      parser = own.get();
-    } else {
-      if (!t_parser) t_parser = NewParser();
-      parser = t_parser.get();
-    }
-    const bool wasBusy = t_busy;
-    t_busy = true;
+    std::unique_ptr<SThreadParser> parser = Parsers().Take();
     const bool clean = RunParser(*parser->reader, xml, handler);
-    t_busy = wasBusy;
-    // A parser left by an exception may hold state: start afresh next time.
-    if (!clean && parser == t_parser.get()) t_parser.reset();
+    Parsers().Give(std::move(parser), clean);
     if (!handler.Failed() && !handler.Done()) handler.Fail("the document ends before the message");
     result = handler.TakeResult();
     if (!result) why = handler.Error();

@@ -1,10 +1,15 @@
 #include "sync/ZnCriticalSectionH.h"
 
+#include "core/BlockingHook.h"
+
 // The section's own operations work on the standard mutex underneath, which
 // the analysis does not know to be this section.
 bool ZnCriticalSectionH::enter(bool wait) DR_NO_THREAD_SAFETY_ANALYSIS {
   if (wait) {
-    m_mutex.lock();
+    if (!m_mutex.try_lock()) {
+      CBlockingHook::BeforeBlocking();
+      m_mutex.lock();
+    }
   } else if (!m_mutex.try_lock()) {
     return false;
   }

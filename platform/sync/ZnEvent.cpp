@@ -1,5 +1,6 @@
 #include "sync/ZnEvent.h"
 
+#include "core/BlockingHook.h"
 #include "time/PlatformClock.h"
 
 ZnEvent::ZnEvent(bool manualReset) : m_manualReset(manualReset), m_signalled(false) {}
@@ -27,6 +28,7 @@ bool ZnEvent::wait() { return wait(static_cast<unsigned long>(-1)); }
 bool ZnEvent::wait(unsigned long ms) { return wait(ms, "ZnEvent::wait"); }
 
 bool ZnEvent::wait(unsigned long ms, const char* reason) {
+  if (ms != 0) CBlockingHook::BeforeBlocking();
   CMutexLock lk(m_mutex);
   uint64_t req = (ms == static_cast<unsigned long>(-1)) ? kWaitForever : ms;
   EWaitResult r = CPlatformClock::Instance().WaitOn(

@@ -1,5 +1,6 @@
 #include "sync/ZnSemaphoreH.h"
 
+#include "core/BlockingHook.h"
 #include "time/PlatformClock.h"
 
 ZnSemaphoreH::ZnSemaphoreH(int initialCount) : m_count(initialCount < 0 ? 0 : initialCount) {}
@@ -7,6 +8,7 @@ ZnSemaphoreH::ZnSemaphoreH(int initialCount) : m_count(initialCount < 0 ? 0 : in
 bool ZnSemaphoreH::wait() { return wait(static_cast<unsigned long>(-1)); }
 
 bool ZnSemaphoreH::wait(unsigned long ms) {
+  if (ms != 0) CBlockingHook::BeforeBlocking();
   CMutexLock lk(m_mutex);
   uint64_t req = (ms == static_cast<unsigned long>(-1)) ? kWaitForever : ms;
   EWaitResult r = CPlatformClock::Instance().WaitOn(

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "core/BlockingHook.h"
 #include "log/LogSink.h"
 #include "time/PlatformClock.h"
 
@@ -103,6 +104,9 @@ void ZnThreadPool::WorkerLoop(SWorker* self) {
     ++m_busy;
     lk.Unlock();
     item.fn(item.arg);
+    // Between items nothing of the thread is in use: a worker that now
+    // waits for work gives back what others can use meanwhile.
+    CBlockingHook::BeforeBlocking();
     lk.Lock();
     --m_busy;
     // Only a waiter cares, and only once the queue or the workers run dry.
@@ -142,6 +146,7 @@ void ZnThreadPool::JoinAll(std::list<std::unique_ptr<SWorker>>& workers) {
 }
 
 bool ZnThreadPool::waitForAllThreads(bool waitQueued, bool waitBusy, bool failIfTerminated, int timeoutMs) {
+  if (timeoutMs != 0) CBlockingHook::BeforeBlocking();
   CMutexLock lk(m_mutex);
   uint64_t ms = timeoutMs < 0 ? kWaitForever : static_cast<uint64_t>(timeoutMs);
   ++m_waiters;

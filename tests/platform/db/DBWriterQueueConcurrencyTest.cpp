@@ -15,7 +15,7 @@
 
 namespace {
 
-class DBWriterQueueTest : public ::testing::Test {
+class DBWriterQueueConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
     m_dir = drtest::MakeTempDir("writerqueue");
@@ -54,7 +54,7 @@ class DBWriterQueueTest : public ::testing::Test {
   std::string m_dir;
 };
 
-TEST_F(DBWriterQueueTest, WritersTakeTheirTurnsInTheOrderTheyAsked) {
+TEST_F(DBWriterQueueConcurrency, WritersTakeTheirTurnsInTheOrderTheyAsked) {
   ASSERT_EQ(DB_OK, Db()->BeginWrite());
   ASSERT_EQ(DB_OK, Insert("first"));
   std::atomic<int> second{1}, third{1};
@@ -71,7 +71,7 @@ TEST_F(DBWriterQueueTest, WritersTakeTheirTurnsInTheOrderTheyAsked) {
   EXPECT_EQ(0, CDBConnection::WaitingWriters());
 }
 
-TEST_F(DBWriterQueueTest, ManyShortWritersNeverMeetABusyError) {
+TEST_F(DBWriterQueueConcurrency, ManyShortWritersNeverMeetABusyError) {
   // Far shorter than the queue ahead of any writer lasts in total, far
   // longer than its turn takes to come.
   CDBConnection::SetBusyTimeoutMs(500);
@@ -103,7 +103,7 @@ TEST_F(DBWriterQueueTest, ManyShortWritersNeverMeetABusyError) {
   EXPECT_EQ(static_cast<size_t>(kThreads * kWrites), Written().size());
 }
 
-TEST_F(DBWriterQueueTest, AWriterThatGivesUpHoldsNobodyUp) {
+TEST_F(DBWriterQueueConcurrency, AWriterThatGivesUpHoldsNobodyUp) {
   CDBConnection::SetBusyTimeoutMs(50);
   ASSERT_EQ(DB_OK, Db()->BeginWrite());
   ASSERT_EQ(DB_OK, Insert("holder"));
