@@ -172,6 +172,20 @@ bool WriteColumns(CDBConnection* c, int id, const App::VSAReplicationInfo& m) {
   return true;
 }
 
+// A partial of nothing but fields a read takes from their columns whatever
+// the stored message holds (a status, a time, a name): the stored message
+// need not be read and written again for it, which every one-field status
+// store would otherwise do inside the data manager's write section.
+bool OnlyColumns(const App::VSAReplicationInfo& partial) {
+  static const SMsgField kReadFromColumns[] = {
+      Repl::kReplicationId,    Repl::kReplicationGuid, Repl::kSourceVMGuid, Repl::kSourceVMName,
+      Repl::kDestinationVMGuid, Repl::kDestinationVMName, Repl::kLastRestoreTime, Repl::kSyncStatus,
+      Repl::kFlags,            Repl::kVMSyncedTillTime, Repl::kFailoverStatus, Repl::kProperties};
+  App::VSAReplicationInfo rest(partial);
+  for (const SMsgField& f : kReadFromColumns) rest.ClearField(f);
+  return rest.FieldCount() == 0;
+}
+
 }  // namespace
 
 bool CReplicationStore::Put(const App::VSAReplicationInfo& info, int taskId) {
@@ -327,7 +341,7 @@ int CReplicationStore::Merge(const App::VSAReplicationInfo& partial, std::string
     const CNMessageBase& p = partial.GetListMsg(Repl::kProperties, i);
     ok = MergeProperty(c, id, p.GetInt32(Property::kPropertyId), p.GetString(Property::kValue), now);
   }
-  if (ok) {
+  if (ok && !OnlyColumns(partial)) {
     App::VSAReplicationInfo stored;
     ok = ReadStoredMessage(c, id, stored);
     if (ok) {

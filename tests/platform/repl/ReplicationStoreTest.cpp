@@ -1,5 +1,7 @@
 // The simulated server's VM replications: partial stores merge, reads put
 // the columns, properties and stored message back together.
+#include <functional>
+
 #include "engine/DRRecordsTestSupport.h"
 #include "services/DRAppManager.h"
 #include "repl/VSASiteReplication.h"
@@ -48,6 +50,32 @@ TEST_F(ReplicationStoreTest, PartialStoreChangesOnlyThePresentFields) {
   EXPECT_EQ(40, out.GetMsg(ReplInfo::kSubtask).GetInt32(ZnEntities::SubtaskEntity::kTaskId));
   ASSERT_EQ(1u, out.ListSize(ReplInfo::kProperties));
   EXPECT_EQ("esx1", out.GetListMsg(ReplInfo::kProperties, 0).GetString(Property::kValue));
+}
+
+TEST_F(ReplicationStoreTest, StatusStoresBetweenMessageStoresLoseNothingOfEither) {
+  StoreRepl(Repl(13), 40);
+  auto store = [](const std::function<void(App::VSAReplicationInfo&)>& set) {
+    App::VSAReplicationInfo partial;
+    partial.SetInt32(ReplInfo::kReplicationId, 13);
+    set(partial);
+    EXPECT_EQ(0, Store(partial));
+  };
+  store([](App::VSAReplicationInfo& m) { m.SetInt32(ReplInfo::kSyncStatus, 5); });
+  store([](App::VSAReplicationInfo& m) { m.SetInt32(ReplInfo::kDestinationVendor, 3); });
+  store([](App::VSAReplicationInfo& m) {
+    m.SetInt32(ReplInfo::kFailoverStatus, 2);
+    m.SetInt64(ReplInfo::kLastSyncedBackupJobId, 77);
+  });
+  store([](App::VSAReplicationInfo& m) { m.SetInt32(ReplInfo::kSyncStatus, 1); });
+  // A job id put back to none reads as none, not as the one before.
+  store([](App::VSAReplicationInfo& m) { m.SetInt64(ReplInfo::kLastSyncedBackupJobId, 0); });
+
+  const App::VSAReplicationInfo out = Stored(13);
+  EXPECT_EQ(1, out.GetInt32(ReplInfo::kSyncStatus));
+  EXPECT_EQ(2, out.GetInt32(ReplInfo::kFailoverStatus));
+  EXPECT_EQ(3, out.GetInt32(ReplInfo::kDestinationVendor));
+  EXPECT_EQ(0, out.GetInt64(ReplInfo::kLastSyncedBackupJobId));
+  EXPECT_EQ("vm13", out.GetString(ReplInfo::kSourceVMName));
 }
 
 TEST_F(ReplicationStoreTest, PropertiesMergeByIdAndAreNeverReplacedWholesale) {
