@@ -66,17 +66,24 @@ void ExpectNoGrowingScan() {
   for (const std::string& scan : GrowingScans(recorded)) ADD_FAILURE() << scan;
 }
 
-class E2EQueryPlanVM : public CVSALabFixture {
+// A lab fixture that records the statements its test prepares.
+template <class Fixture>
+class CRecordingStatements : public Fixture {
  protected:
   void SetUp() override {
-    CVSALabFixture::SetUp();
+    Fixture::SetUp();
     CDBConnection::RecordStatements(true);
   }
   void TearDown() override {
     CDBConnection::RecordStatements(false);
-    CVSALabFixture::TearDown();
+    Fixture::TearDown();
   }
 };
+
+using E2EQueryPlanVM = CRecordingStatements<CVSALabFixture>;
+using E2EQueryPlanVMOperations = CRecordingStatements<CVSAOperationLabFixture>;
+using E2EQueryPlanArray = CRecordingStatements<CSnapArrayLabFixture>;
+using E2EQueryPlanDatabase = CRecordingStatements<CAppDRLabTestBase>;
 
 TEST_F(E2EQueryPlanVM, APlannedFailoverScansNoGrowingTable) {
   SVSALabSpec spec;
@@ -94,18 +101,6 @@ TEST_F(E2EQueryPlanVM, AFailbackScansNoGrowingTable) {
   ExpectNoGrowingScan();
 }
 
-class E2EQueryPlanVMOperations : public CVSAOperationLabFixture {
- protected:
-  void SetUp() override {
-    CVSAOperationLabFixture::SetUp();
-    CDBConnection::RecordStatements(true);
-  }
-  void TearDown() override {
-    CDBConnection::RecordStatements(false);
-    CVSAOperationLabFixture::TearDown();
-  }
-};
-
 TEST_F(E2EQueryPlanVMOperations, ATestFailoverScansNoGrowingTable) {
   SVSALabSpec spec;
   spec.replications = 4;
@@ -117,36 +112,12 @@ TEST_F(E2EQueryPlanVMOperations, ATestFailoverScansNoGrowingTable) {
   ExpectNoGrowingScan();
 }
 
-class E2EQueryPlanArray : public CSnapArrayLabFixture {
- protected:
-  void SetUp() override {
-    CSnapArrayLabFixture::SetUp();
-    CDBConnection::RecordStatements(true);
-  }
-  void TearDown() override {
-    CDBConnection::RecordStatements(false);
-    CSnapArrayLabFixture::TearDown();
-  }
-};
-
 TEST_F(E2EQueryPlanArray, AFailoverAndItsUndoScanNoGrowingTable) {
   Seed({{1, {"ds1"}}, {2, {"ds1", "ds2"}}, {3, {"ds3"}}});
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunJob(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER));
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunJob(TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER));
   ExpectNoGrowingScan();
 }
-
-class E2EQueryPlanDatabase : public CAppDRLabTestBase {
- protected:
-  void SetUp() override {
-    CAppDRLabTestBase::SetUp();
-    CDBConnection::RecordStatements(true);
-  }
-  void TearDown() override {
-    CDBConnection::RecordStatements(false);
-    CAppDRLabTestBase::TearDown();
-  }
-};
 
 TEST_F(E2EQueryPlanDatabase, AFailoverScansNoGrowingTable) {
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunFailover({1, 2}));
