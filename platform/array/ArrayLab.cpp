@@ -177,11 +177,3 @@ bool CArrayLab::CreateTables() {
          CReplicaGroupReportStore::CreateTables() && CVolumeSnapStore::CreateTables();
 }
 
-std::vector<std::string> CArrayLab::TableNames() {
-  std::vector<std::string> names = {CArrayStore::kTable,           CArrayRelationshipStore::kTable,
-                                    CArrayCallJournal::kTable,     CSnapReplicationStore::kTable,
-                                    CAfileStore::kTable,           CReplicaGroupReportStore::kTable,
-                                    CVolumeSnapStore::kTable};
-  for (const char* t : CArrayLunStore::kTables) names.push_back(t);
-  return names;
-}

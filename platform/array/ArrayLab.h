@@ -65,8 +65,8 @@ class CArrayLab {
   static constexpr const char* kAuxCopyWriterName = "array snapshot copy";
 
   static void Register();
+  // The tables of the lab's stores (a test that needs only this lab).
   static bool CreateTables();
-  static std::vector<std::string> TableNames();
 
   // While set, replication reads answer no mount record (stored, so it
   // holds for every process until cleared).

@@ -727,11 +727,3 @@ bool CJobSimulator::CreateTables() {
          CStoragePolicyStore::CreateTables();
 }
 
-std::vector<std::string> CJobSimulator::TableNames() {
-  std::vector<std::string> names;
-  for (const char* t : CSimJobStore::kTables) names.push_back(t);
-  for (const char* t : CJobManagerRows::kTables) names.push_back(t);
-  names.push_back(CJobNotices::kTable);
-  names.push_back(CStoragePolicyStore::kTable);
-  return names;
-}

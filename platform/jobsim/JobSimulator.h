@@ -210,8 +210,7 @@ class CJobSimulator {
   // operations on child jobs, the running-sync-jobs procedure and the
   // completion-notice registration.
   static void Register();
-  // Creates every table the simulator owns on the calling thread's
-  // database; TableNames lists them.
+  // Creates the tables of the simulator's stores on the calling thread's
+  // database (a test that needs only the simulator).
   static bool CreateTables();
-  static std::vector<std::string> TableNames();
 };

@@ -1,12 +1,11 @@
 #include "sim/Simulators.h"
 
+#include <iterator>
+
 #include "appmgr/ActivityControlStore.h"
-#include "appmgr/ClientActivityStore.h"
-#include "jobs/StandIns.h"
 #include "appmgr/AppVMStore.h"
 #include "appmgr/ApplicationStore.h"
-#include "array/AfileStore.h"
-#include "array/ArrayLab.h"
+#include "appmgr/ClientActivityStore.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "appmgr/DatabaseHosts.h"
@@ -15,15 +14,28 @@
 #include "appmgr/SubclientActivityStore.h"
 #include "appmgr/VirtualAppPropStore.h"
 #include "appmgr/VmAllocationPolicyStore.h"
+#include "array/AfileStore.h"
+#include "array/ArrayCallJournal.h"
+#include "array/ArrayLab.h"
+#include "array/ArrayLunStore.h"
+#include "array/ArrayRelationshipStore.h"
+#include "array/ArrayStore.h"
+#include "array/ReplicaGroupReportStore.h"
+#include "array/SnapReplicationStore.h"
+#include "array/VolumeSnapStore.h"
 #include "db/ZNGlobalParam.h"
 #include "jobs/JobRequestHandlers.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "jobs/PhaseRowProcedure.h"
 #include "jobs/PhaseRowStore.h"
+#include "jobs/StandIns.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobManagerRows.h"
+#include "jobsim/JobNotices.h"
 #include "jobsim/JobSimulator.h"
+#include "jobsim/SimJobStore.h"
+#include "jobsim/StoragePolicyStore.h"
 #include "msg/MsgEnums.h"
 #include "repl/DeleteOptionsProcedure.h"
 #include "repl/ReplicaSyncStore.h"
@@ -35,6 +47,7 @@
 #include "tasksim/TaskManagerSim.h"
 #include "tasksim/VMStatusStore.h"
 #include "vm/HypervisorLab.h"
+#include "vm/HypervisorStore.h"
 
 namespace {
 
@@ -75,22 +88,108 @@ int RecordArrayMount(const SLabMountEvent& event) {
   return recorded ? 0 : kLabStoreFailed;
 }
 
+// Every stored table of the simulated server, by its one owner: what
+// Install describes, CreateTables creates and TableNames lists, and what the
+// tree rules check the architecture notes and the sources against.
+template <size_t N>
+std::vector<std::string> Names(const char* const (&tables)[N]) {
+  return std::vector<std::string>(std::begin(tables), std::end(tables));
+}
+
+struct SOwnerEntry {
+  SSimTableOwner owner;
+  void (*describe)();  // null for an owner that creates its tables from its own text
+  bool (*create)();
+};
+
+const std::vector<SOwnerEntry>& Entries() {
+  static const std::vector<SOwnerEntry>* entries = new std::vector<SOwnerEntry>{
+      {{"jobs", "CJobStore", "platform/jobs/JobStore", {CJobStore::kTable}}, nullptr, CJobStore::CreateTables},
+      {{"lab", "CLabStore", "platform/jobs/LabStore", Names(CLabStore::kTables)}, nullptr, CLabStore::CreateTables},
+      {{"tasks", "CTaskStore", "platform/jobs/TaskStore", {CTaskStore::kTable}}, nullptr, CTaskStore::CreateTables},
+      {{"phase rows", "CPhaseRowStore", "platform/jobs/PhaseRowStore", {CPhaseRowStore::kTable}},
+       CPhaseRowStore::DescribeTables, CPhaseRowStore::CreateTables},
+      {{"replications", "CReplicationStore", "platform/repl/ReplicationStore", Names(CReplicationStore::kTables)},
+       CReplicationStore::DescribeTables, CReplicationStore::CreateTables},
+      {{"replica-sync replications", "CReplicaSyncStore", "platform/repl/ReplicaSyncStore",
+        {CReplicaSyncStore::kTable}},
+       nullptr, CReplicaSyncStore::CreateTables},
+      {{"clients", "CClientStore", "platform/appmgr/ClientStore", {CClientStore::kTable}},
+       CClientStore::DescribeTables, CClientStore::CreateTables},
+      {{"client properties", "ClientProperties", "platform/appmgr/ClientProperties", {ClientProperties::kTable}},
+       ClientProperties::DescribeTables, ClientProperties::CreateTables},
+      {{"application VMs", "CAppVMStore", "platform/appmgr/AppVMStore", {CAppVMStore::kTable}},
+       CAppVMStore::DescribeTables, CAppVMStore::CreateTables},
+      {{"DR group properties", "CVirtualAppPropStore", "platform/appmgr/VirtualAppPropStore",
+        {CVirtualAppPropStore::kTable}},
+       CVirtualAppPropStore::DescribeTables, CVirtualAppPropStore::CreateTables},
+      {{"VM allocation policies", "CVmAllocationPolicyStore", "platform/appmgr/VmAllocationPolicyStore",
+        {CVmAllocationPolicyStore::kTable}},
+       CVmAllocationPolicyStore::DescribeTables, CVmAllocationPolicyStore::CreateTables},
+      {{"instance properties", "CInstancePropStore", "platform/appmgr/InstancePropStore",
+        {CInstancePropStore::kTable}},
+       CInstancePropStore::DescribeTables, CInstancePropStore::CreateTables},
+      {{"applications", "CApplicationStore", "platform/appmgr/ApplicationStore", {CApplicationStore::kTable}},
+       CApplicationStore::DescribeTables, CApplicationStore::CreateTables},
+      {{"subclient activity", "CSubclientActivityStore", "platform/appmgr/SubclientActivityStore",
+        {CSubclientActivityStore::kTable}},
+       nullptr, CSubclientActivityStore::CreateTables},
+      {{"client activity", "CClientActivityStore", "platform/appmgr/ClientActivityStore",
+        {CClientActivityStore::kTable}},
+       nullptr, CClientActivityStore::CreateTables},
+      {{"activity control", "CActivityControlStore", "platform/appmgr/ActivityControlStore",
+        {CActivityControlStore::kTable}},
+       nullptr, CActivityControlStore::CreateTables},
+      {{"remote commands", "CRemoteExecStore", "platform/appmgr/RemoteExecStore", Names(CRemoteExecStore::kTables)},
+       nullptr, CRemoteExecStore::CreateTables},
+      {{"database hosts", "CDatabaseHosts", "platform/appmgr/DatabaseHosts", Names(CDatabaseHosts::kTables)},
+       nullptr, CDatabaseHosts::CreateTables},
+      {{"global parameters", "ZNGlobalParam", "platform/db/ZNGlobalParam", {ZNGlobalParam::kTable}},
+       ZNGlobalParam::DescribeTables, ZNGlobalParam::CreateTables},
+      {{"simulated jobs", "CSimJobStore", "platform/jobsim/SimJobStore", Names(CSimJobStore::kTables)}, nullptr,
+       CSimJobStore::CreateTables},
+      {{"job manager rows", "CJobManagerRows", "platform/jobsim/JobManagerRows", Names(CJobManagerRows::kTables)},
+       CJobManagerRows::DescribeTables, CJobManagerRows::CreateTables},
+      {{"completion notices", "CJobNotices", "platform/jobsim/JobNotices", {CJobNotices::kTable}}, nullptr,
+       CJobNotices::CreateTables},
+      {{"storage policies", "CStoragePolicyStore", "platform/jobsim/StoragePolicyStore",
+        {CStoragePolicyStore::kTable}},
+       nullptr, CStoragePolicyStore::CreateTables},
+      {{"VM backup status", "CVMStatusStore", "platform/tasksim/VMStatusStore", Names(CVMStatusStore::kTables)},
+       nullptr, CVMStatusStore::CreateTables},
+      {{"hypervisor lab", "CHypervisorStore", "platform/vm/HypervisorStore", Names(CHypervisorStore::kTables)},
+       nullptr, CHypervisorStore::CreateTables},
+      {{"arrays", "CArrayStore", "platform/array/ArrayStore", {CArrayStore::kTable}}, nullptr,
+       CArrayStore::CreateTables},
+      {{"array relationships", "CArrayRelationshipStore", "platform/array/ArrayRelationshipStore",
+        {CArrayRelationshipStore::kTable}},
+       nullptr, CArrayRelationshipStore::CreateTables},
+      {{"array LUNs", "CArrayLunStore", "platform/array/ArrayLunStore", Names(CArrayLunStore::kTables)}, nullptr,
+       CArrayLunStore::CreateTables},
+      {{"array calls", "CArrayCallJournal", "platform/array/ArrayCallJournal", {CArrayCallJournal::kTable}},
+       nullptr, CArrayCallJournal::CreateTables},
+      {{"snap replications", "CSnapReplicationStore", "platform/array/SnapReplicationStore",
+        {CSnapReplicationStore::kTable}},
+       nullptr, CSnapReplicationStore::CreateTables},
+      {{"afiles", "CAfileStore", "platform/array/AfileStore", {CAfileStore::kTable}}, nullptr,
+       CAfileStore::CreateTables},
+      {{"replica group reports", "CReplicaGroupReportStore", "platform/array/ReplicaGroupReportStore",
+        {CReplicaGroupReportStore::kTable}},
+       nullptr, CReplicaGroupReportStore::CreateTables},
+      {{"volume snapshots", "CVolumeSnapStore", "platform/array/VolumeSnapStore", {CVolumeSnapStore::kTable}},
+       nullptr, CVolumeSnapStore::CreateTables},
+  };
+  return *entries;
+}
+
 }  // namespace
 
 void CSimulators::Install() {
   // Every table the system reaches through its bindings is described by its
   // owner here, before anything can ask for it.
-  CApplicationStore::DescribeTables();
-  CAppVMStore::DescribeTables();
-  CClientStore::DescribeTables();
-  ClientProperties::DescribeTables();
-  CInstancePropStore::DescribeTables();
-  CJobManagerRows::DescribeTables();
-  CPhaseRowStore::DescribeTables();
-  CReplicationStore::DescribeTables();
-  CVirtualAppPropStore::DescribeTables();
-  CVmAllocationPolicyStore::DescribeTables();
-  ZNGlobalParam::DescribeTables();
+  for (const SOwnerEntry& e : Entries()) {
+    if (e.describe != nullptr) e.describe();
+  }
   CJobRequestHandlers::Register();
   CReplicationStore::Register();
   CReplicaSyncStore::Register();
@@ -112,38 +211,9 @@ void CSimulators::Install() {
 }
 
 bool CSimulators::CreateTables(std::string& error) {
-  struct SOwner {
-    const char* name;
-    bool (*create)();
-  };
-  static const SOwner kOwners[] = {
-      {"jobs", CJobStore::CreateTables},
-      {"lab", CLabStore::CreateTables},
-      {"tasks", CTaskStore::CreateTables},
-      {"phase rows", CPhaseRowStore::CreateTables},
-      {"replications", CReplicationStore::CreateTables},
-      {"replica-sync replications", CReplicaSyncStore::CreateTables},
-      {"clients", CClientStore::CreateTables},
-      {"applications", CApplicationStore::CreateTables},
-      {"application VMs", CAppVMStore::CreateTables},
-      {"instance properties", CInstancePropStore::CreateTables},
-      {"DR group properties", CVirtualAppPropStore::CreateTables},
-      {"VM allocation policies", CVmAllocationPolicyStore::CreateTables},
-      {"global parameters", ZNGlobalParam::CreateTables},
-      {"remote commands", CRemoteExecStore::CreateTables},
-      {"database hosts", CDatabaseHosts::CreateTables},
-      {"client properties", ClientProperties::CreateTables},
-      {"subclient activity", CSubclientActivityStore::CreateTables},
-      {"client activity", CClientActivityStore::CreateTables},
-      {"job simulator", CJobSimulator::CreateTables},
-      {"activity control", CActivityControlStore::CreateTables},
-      {"VM backup status", CVMStatusStore::CreateTables},
-      {"hypervisor lab", CHypervisorLab::CreateTables},
-      {"array lab", CArrayLab::CreateTables},
-  };
-  for (const SOwner& owner : kOwners) {
-    if (!owner.create()) {
-      error = std::string("cannot create the tables of the ") + owner.name;
+  for (const SOwnerEntry& e : Entries()) {
+    if (!e.create()) {
+      error = std::string("cannot create the tables of the ") + e.owner.what;
       return false;
     }
   }
@@ -151,21 +221,13 @@ bool CSimulators::CreateTables(std::string& error) {
 }
 
 std::vector<std::string> CSimulators::TableNames() {
-  std::vector<std::string> names = {CJobStore::kTable,        CTaskStore::kTable,
-                                    CPhaseRowStore::kTable,   CClientStore::kTable,
-                                    ClientProperties::kTable, CSubclientActivityStore::kTable,
-                                    CActivityControlStore::kTable,   CReplicaSyncStore::kTable,
-                                    CApplicationStore::kTable,       CAppVMStore::kTable,
-                                    CInstancePropStore::kTable,      CVirtualAppPropStore::kTable,
-                                    CVmAllocationPolicyStore::kTable, ZNGlobalParam::kTable,
-                                    CClientActivityStore::kTable};
-  for (const char* t : CLabStore::kTables) names.push_back(t);
-  for (const char* t : CReplicationStore::kTables) names.push_back(t);
-  for (const char* t : CRemoteExecStore::kTables) names.push_back(t);
-  for (const char* t : CDatabaseHosts::kTables) names.push_back(t);
-  for (const std::string& t : CJobSimulator::TableNames()) names.push_back(t);
-  for (const char* t : CVMStatusStore::kTables) names.push_back(t);
-  for (const std::string& t : CHypervisorLab::TableNames()) names.push_back(t);
-  for (const std::string& t : CArrayLab::TableNames()) names.push_back(t);
+  std::vector<std::string> names;
+  for (const SOwnerEntry& e : Entries()) names.insert(names.end(), e.owner.tables.begin(), e.owner.tables.end());
   return names;
+}
+
+std::vector<SSimTableOwner> CSimulators::Owners() {
+  std::vector<SSimTableOwner> owners;
+  for (const SOwnerEntry& e : Entries()) owners.push_back(e.owner);
+  return owners;
 }

@@ -13,22 +13,21 @@
 // handler back (a test that replaced one without a CScopedHandler).
 //
 // Each stored table of the simulated server has one owner class, and only
-// that class names the table: CJobStore, CLabStore, CTaskStore,
-// CPhaseRowStore (jobs/), CReplicationStore, CReplicaSyncStore (repl/),
-// CClientStore, ClientProperties, CSubclientActivityStore, CClientActivityStore,
-// CActivityControlStore, CRemoteExecStore, CDatabaseHosts and the owners of
-// the server's VM, instance-property and application tables, CAppVMStore,
-// CInstancePropStore and CApplicationStore (appmgr/), the job simulator's
-// CSimJobStore, CJobManagerRows, CJobNotices and CStoragePolicyStore
-// (jobsim/), the task manager's CVMStatusStore (tasksim/), the hypervisor
-// lab's CHypervisorStore (vm/), and the array lab's CArrayStore,
-// CArrayRelationshipStore, CArrayLunStore, CArrayCallJournal,
-// CSnapReplicationStore, CAfileStore and CReplicaGroupReportStore (array/).
-// docs/architecture.md lists which owns what.
+// that class names the table. The owners are listed once, in Simulators.cpp:
+// Install describes their tables from that list, CreateTables creates them,
+// TableNames names them, and the tree rules check both the sources and the
+// owner table of docs/architecture.md against Owners.
 #pragma once
 
 #include <string>
 #include <vector>
+
+struct SSimTableOwner {
+  std::string what;        // in an error: "cannot create the tables of the <what>"
+  std::string ownerClass;  // "CJobStore"
+  std::string source;      // its files without the extension: "platform/jobs/JobStore"
+  std::vector<std::string> tables;
+};
 
 class CSimulators {
  public:
@@ -39,4 +38,6 @@ class CSimulators {
   static bool CreateTables(std::string& error);
   // The tables a lab database must hold, as CreateTables leaves them.
   static std::vector<std::string> TableNames();
+  // Every stored table's owner.
+  static std::vector<SSimTableOwner> Owners();
 };

@@ -240,13 +240,6 @@ bool CHypervisorLab::CreateTables() {
          CApplicationStore::CreateTables();
 }
 
-std::vector<std::string> CHypervisorLab::TableNames() {
-  std::vector<std::string> names(std::begin(CHypervisorStore::kTables), std::end(CHypervisorStore::kTables));
-  names.push_back(CAppVMStore::kTable);
-  names.push_back(CInstancePropStore::kTable);
-  names.push_back(CApplicationStore::kTable);
-  return names;
-}
 
 bool CHypervisorLab::SetMountDurationMs(long long ms) { return CHypervisorStore::SetCounter(kMountDurationCounter, ms); }
 

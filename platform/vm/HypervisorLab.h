@@ -129,6 +129,6 @@ class CHypervisorLab {
 
   // Registers the lab's handlers (CSimulators::Install).
   static void Register();
+  // The tables of the lab's stores (a test that needs only this lab).
   static bool CreateTables();
-  static std::vector<std::string> TableNames();
 };
