@@ -22,7 +22,6 @@
 
 namespace {
 
-const int kSyncReplicationFilter = 120012;
 const int kStartSyncOperation = 5;
 
 // The context every copy phase is recorded with.
@@ -279,7 +278,7 @@ bool CDRBase::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo
   CNMessageBase& options = request.MutableMsg(TMMsg::TaskOperationReq::kOptions);
   for (CDRInfo* info : list) {
     CNMessageBase& filter = options.AddMsg(TMMsg::TaskOperationOptionFields::kFilters);
-    filter.SetInt32(TMMsg::OptionFilter::kFilterId, kSyncReplicationFilter);
+    filter.SetInt32(TMMsg::OptionFilter::kFilterId, TMMsg::OPTION_FILTER_REPLICATION_ID);
     filter.SetString(TMMsg::OptionFilter::kValue,
                      std::to_string(info != nullptr && info->GetRepInfo() != nullptr
                                         ? info->GetRepInfo()->GetReplId()

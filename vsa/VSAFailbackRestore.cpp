@@ -81,10 +81,10 @@ bool CVSAFailback::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CD
   subtask.SetInt32(ZnEntities::SubtaskEntity::kTaskId, taskId);
   subtask.SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, rep->GetSubTaskId());
   CNMessageBase& options = request.MutableMsg(TMMsg::TaskOperationReq::kOptions);
-  AddFilter(options, 120015, "true");
-  AddFilter(options, 120016, restoreText);
-  AddFilter(options, 120017, DRInfoUtils::GetReplStr(list));
-  AddFilter(options, 293753447, std::to_string(rep->GetSourceVClientId()));
+  AddFilter(options, TMMsg::OPTION_FILTER_FAILBACK, "true");
+  AddFilter(options, TMMsg::OPTION_FILTER_RESTORE_OPTIONS, restoreText);
+  AddFilter(options, TMMsg::OPTION_FILTER_RESTORE_REPLICATIONS, DRInfoUtils::GetReplStr(list));
+  AddFilter(options, TMMsg::OPTION_FILTER_SOURCE_CLIENT, std::to_string(rep->GetSourceVClientId()));
   request.AddUInt32(TMMsg::TaskOperationReq::kTaskIds, static_cast<uint32_t>(taskId));
   request.SetInt32(TMMsg::TaskOperationReq::kOperation, kStartTaskOperation);
   return true;

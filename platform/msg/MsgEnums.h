@@ -253,6 +253,18 @@ enum VMOperationType : int32_t {
   VM_OPERATION_GENERIC = 62,
 };
 
+// Filter ids of a task operation's options (TMMsg::OptionFilter::kFilterId).
+enum OptionFilterId : int32_t {
+  // A sync of the task: the replication to sync.
+  OPTION_FILTER_REPLICATION_ID = 120012,
+  // A failback restore: "true", the serialized restore options, the
+  // replication ids (comma-separated) and the source client.
+  OPTION_FILTER_FAILBACK = 120015,
+  OPTION_FILTER_RESTORE_OPTIONS = 120016,
+  OPTION_FILTER_RESTORE_REPLICATIONS = 120017,
+  OPTION_FILTER_SOURCE_CLIENT = 293753447,
+};
+
 }  // namespace TMMsg
 
 namespace JobManager {

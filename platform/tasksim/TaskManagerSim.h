@@ -111,14 +111,6 @@ class CTaskManagerSim {
   // Task operations.
   static constexpr int kTaskOpDelete = 3;
   static constexpr int kTaskOpStartSync = 5;
-  // Sync option filters.
-  static constexpr int kFilterReplicationId = 120012;
-  // A failback restore: "true", the serialized restore options, the
-  // replication ids (comma-separated) and the source client.
-  static constexpr int kFilterFailback = 120015;
-  static constexpr int kFilterRestoreOptions = 120016;
-  static constexpr int kFilterRestoreReplications = 120017;
-  static constexpr int kFilterSourceClient = 293753447;
   // Error codes of a deletion's TMMsg::GenericResp.
   static constexpr int kErrorBadRequest = 1;
   static constexpr int kErrorNoSuchTask = 2;

@@ -8,6 +8,7 @@
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
 #include "log/EvEvent.h"
+#include "msg/MsgEnums.h"
 #include "tasksim/TaskManagerSim.h"
 
 namespace {
@@ -164,8 +165,8 @@ int StartFailbackRestore(const Request& request, int taskId, std::string& reply,
     return -1;
   }
   std::string listed, text;
-  FilterValue(request, CTaskManagerSim::kFilterRestoreReplications, listed);
-  FilterValue(request, CTaskManagerSim::kFilterRestoreOptions, text);
+  FilterValue(request, TMMsg::OPTION_FILTER_RESTORE_REPLICATIONS, listed);
+  FilterValue(request, TMMsg::OPTION_FILTER_RESTORE_OPTIONS, text);
   std::set<int> chosen;
   size_t start = 0;
   while (start <= listed.size()) {
@@ -223,7 +224,7 @@ int StartSyncOperation(const Request& request, std::string& reply, std::string& 
     return -1;
   }
   std::string failback;
-  if (FilterValue(request, CTaskManagerSim::kFilterFailback, failback) && failback == "true") {
+  if (FilterValue(request, TMMsg::OPTION_FILTER_FAILBACK, failback) && failback == "true") {
     return StartFailbackRestore(request, taskId, reply, error);
   }
   std::vector<int> chosen;
@@ -270,12 +271,12 @@ bool ReplicationIdFilter(const std::string& value, const std::vector<SSourcedRep
 void CTaskManagerSim::RegisterOperations() {
   Operations().Register(kTaskOpDelete, DeleteOperation);
   Operations().Register(kTaskOpStartSync, StartSyncOperation);
-  Filters().Register(kFilterReplicationId, ReplicationIdFilter);
+  Filters().Register(TMMsg::OPTION_FILTER_REPLICATION_ID, ReplicationIdFilter);
   // A failback's other filters are read by the restore start itself.
   const SyncFilter readElsewhere = [](const std::string&, const std::vector<SSourcedReplication>&, std::set<int>&,
                                       std::string&) { return true; };
-  Filters().Register(kFilterFailback, readElsewhere);
-  Filters().Register(kFilterRestoreOptions, readElsewhere);
-  Filters().Register(kFilterRestoreReplications, readElsewhere);
-  Filters().Register(kFilterSourceClient, readElsewhere);
+  Filters().Register(TMMsg::OPTION_FILTER_FAILBACK, readElsewhere);
+  Filters().Register(TMMsg::OPTION_FILTER_RESTORE_OPTIONS, readElsewhere);
+  Filters().Register(TMMsg::OPTION_FILTER_RESTORE_REPLICATIONS, readElsewhere);
+  Filters().Register(TMMsg::OPTION_FILTER_SOURCE_CLIENT, readElsewhere);
 }

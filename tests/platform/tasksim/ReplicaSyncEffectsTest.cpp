@@ -39,7 +39,7 @@ class ReplicaSyncEffects : public CTaskSimTestBase {
     CNMessageBase& options = req.MutableMsg(TMMsg::TaskOperationReq::kOptions);
     for (int id : ids) {
       CNMessageBase& f = options.AddMsg(TMMsg::TaskOperationOptionFields::kFilters);
-      f.SetInt32(TMMsg::OptionFilter::kFilterId, CTaskManagerSim::kFilterReplicationId);
+      f.SetInt32(TMMsg::OptionFilter::kFilterId, TMMsg::OPTION_FILTER_REPLICATION_ID);
       f.SetString(TMMsg::OptionFilter::kValue, std::to_string(id));
     }
     return req;

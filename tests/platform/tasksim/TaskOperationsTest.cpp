@@ -37,7 +37,7 @@ class TaskManagerOperations : public CTaskSimTestBase {
     CNMessageBase& subtask = req.AddMsg(TMMsg::TaskOperationReq::kSubtasks);
     for (const std::string& r : replications) {
       CNMessageBase& f = req.MutableMsg(TMMsg::TaskOperationReq::kOptions).AddMsg(TMMsg::TaskOperationOptionFields::kFilters);
-      f.SetInt32(TMMsg::OptionFilter::kFilterId, CTaskManagerSim::kFilterReplicationId);
+      f.SetInt32(TMMsg::OptionFilter::kFilterId, TMMsg::OPTION_FILTER_REPLICATION_ID);
       f.SetString(TMMsg::OptionFilter::kValue, r);
     }
     req.AddUInt32(TMMsg::TaskOperationReq::kTaskIds, static_cast<uint32_t>(taskId));
