@@ -1,9 +1,12 @@
 // One statement of a simulated store on the calling thread's connection:
 // bound by position, released on every path, a failure logged once with the
-// statement's owner and the database's reason. The stores of the simulated
-// server (the job simulator's, the owners of the management server's tables,
-// the replica-sync replications, the remote commands, the database hosts)
-// use it alike.
+// statement's owner and the database's reason. The job simulator's and the
+// labs' stores use it (as CSimStatement), and so do most owners of the
+// management server's tables, the replica-sync replications, the remote
+// commands and the database hosts. The stores of jobs/ (jobs, the lab's
+// knobs and users, tasks, phase rows), the VM replications, the global
+// parameters and a few appmgr owners (client properties, client activity,
+// activity control, DR group properties) step their statements themselves.
 #pragma once
 
 #include <sqlite3.h>
