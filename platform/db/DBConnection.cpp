@@ -67,6 +67,13 @@ class CConnectionPool {
       if (c->StillAtItsPath()) return c;
     }
   }
+  void DropAll() {
+    std::map<std::string, std::vector<std::unique_ptr<CDBConnection>>> idle;
+    {
+      CMutexLock lk(m_mutex);
+      idle.swap(m_idle);
+    }
+  }
   void Give(std::unique_ptr<CDBConnection> c) {
     CMutexLock lk(m_mutex);
     std::vector<std::unique_ptr<CDBConnection>>& idle = m_idle[c->FilePath()];
@@ -114,8 +121,13 @@ std::string CDBConnection::Path() {
 }
 
 void CDBConnection::SetPath(const std::string& path) {
-  CMutexLock lk(g_configMutex);
-  g_path = path;
+  {
+    CMutexLock lk(g_configMutex);
+    g_path = path;
+  }
+  // Idle connections to the file before hold it open for nobody (a test's
+  // folder is removed after it).
+  Pool().DropAll();
 }
 
 void CDBConnection::SetBusyTimeoutMs(int ms) { g_busyTimeoutMs.store(ms); }
