@@ -28,6 +28,7 @@
 #include "core/RunFolder.h"
 #include "core/ThreadSafety.h"
 #include "db/DBConnection.h"
+#include "db/DBUnwritableReport.h"
 #include "drorch/DRInitParams.h"
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
@@ -460,6 +461,7 @@ bool StoreStatus(long long jobId, const char* status, double percent) {
 
 int CDrJobCommands::Run(const CDrJobArgs& args) {
   CRunSignals::IgnoreBrokenPipe();
+  CRunSignals::IgnoreFileSizeLimit();
   std::string error;
   // A run holds its job's run lock; without a usable lock folder it stops
   // before it touches anything.
@@ -589,6 +591,10 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   if (!signals.Start(jobId, error)) {
     fprintf(stderr, "drjob: DR job [%lld]: %s; a signal ends drjob at once\n", jobId, error.c_str());
   }
+  // From here the job's writes are retried, by the job and its child jobs
+  // alike: a lab that cannot be written (a full disk) would stall them
+  // without a word, and the log may be on the same disk.
+  CDBUnwritableReport::Process().Enable("drjob: ");
 
   CProgressLines progress;
   CJobJournal::Instance().SetPercentListener(
@@ -602,6 +608,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   CDRJobManager jobManager;
   if (!jobManager.Initialize(client, 0, ZNManageDBForJM::getDefaultHaldenID())) {
     CJobJournal::Instance().SetPercentListener(nullptr);
+    CDBUnwritableReport::Process().Disable();
     fprintf(stderr, "drjob: DR job [%lld]: the job manager could not start; no DR operation was run:\n", jobId);
     PrintCapturedErrors();
     StopCapture();
@@ -629,6 +636,8 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   CJobJournal::Instance().SetPercentListener(nullptr);
   // The job is over: a kill request now would be left on an ended job.
   signals.Stop();
+  // What is written from here is not retried; a failure has its own line.
+  CDBUnwritableReport::Process().Disable();
 
   const double journalled = CJobJournal::Instance().PercentComplete(jobId);
   if (!initialized) {

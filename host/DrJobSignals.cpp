@@ -94,6 +94,8 @@ bool OpenPipe(std::string& error) {
 
 void CRunSignals::IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
 
+void CRunSignals::IgnoreFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
+
 bool CRunSignals::Start(long long jobId, std::string& error) {
   if (m_watcher.joinable()) return true;
   if (!OpenPipe(error)) return false;

@@ -29,6 +29,9 @@ class CRunSignals {
   // A reader of the run's output that goes away (drjob run ... | head) must
   // not end the run: writes to it fail instead, for the rest of the process.
   static void IgnoreBrokenPipe();
+  // A file-size limit (ulimit -f) reached must not end the run either: the
+  // write fails as on a full disk, is reported and retried.
+  static void IgnoreFileSizeLimit();
 
   // Turns the first signal into a kill request of the job, from before any
   // other thread of the run starts. False with the reason when the signals

@@ -16,6 +16,7 @@
 #include "core/BlockingHook.h"
 #include "core/Mutex.h"
 #include "core/RunFolder.h"
+#include "db/DBUnwritableReport.h"
 #include "db/DBWriterQueue.h"
 
 namespace {
@@ -489,6 +490,10 @@ int CDBConnection::MapError(int rc) {
   if (code == DB_OK) return DB_OK;
   m_lastErrorText = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
   m_lastError = code;
+  // A write transaction on a full disk fails here at the latest at its
+  // COMMIT, and its caller retries without a word: the process's report
+  // says so when the file cannot be written.
+  CDBUnwritableReport::Process().Failed(m_path, rc, m_lastErrorText);
   return code;
 }
 
@@ -623,6 +628,7 @@ int CDBConnection::BeginWrite() {
   int rc = s != nullptr ? MapError(sqlite3_step(s)) : m_lastError;
   if (s != nullptr) Release(s);
   LeaveQueueWhenDone();
+  m_changesAtBegin = sqlite3_total_changes(m_db);
   return rc;
 }
 
@@ -634,6 +640,11 @@ int CDBConnection::Commit() {
   // A commit that failed may have rolled back: either way, once nothing is
   // open the turn goes on.
   LeaveQueueWhenDone();
+  // A change that reached the file: a database reported unwritable is
+  // written again.
+  if (rc == SQLITE_DONE && sqlite3_total_changes(m_db) != m_changesAtBegin) {
+    CDBUnwritableReport::Process().Written(m_path);
+  }
   return MapError(rc);
 }
 

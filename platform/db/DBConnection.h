@@ -4,7 +4,8 @@
 // for others (GiveBackIdleConnections).
 // The write transactions of one process queue for each other
 // (CDBWriterQueue); a writer meeting another process's lock retries in short
-// steps up to the busy timeout.
+// steps up to the busy timeout. A failure that means the file cannot be
+// written (full, I/O, read-only) is told to CDBUnwritableReport.
 //
 // Tables are created from the column lists the bindings register: the first
 // use of a table on a connection creates it when it is missing.
@@ -192,6 +193,7 @@ class CDBConnection {
   std::shared_ptr<CDBWriterQueue> m_writers;
   bool m_queued = false;  // holds its turn in m_writers
   long long m_busySinceUs = 0;
+  int m_changesAtBegin = 0;  // sqlite3_total_changes when the write began
   int m_handedOut = 0;  // cached statements handed out and not given back
   unsigned m_generation = 0;  // of the schema when its tables were last checked
   dev_t m_dev = 0;
