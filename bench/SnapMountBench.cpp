@@ -114,7 +114,7 @@ bool SeedMachines(const std::vector<int>& counts, std::string& error) {
       vm.destinationInstanceId = kSampleDestinationInstanceId;
       vm.datastores = {SSeedDatastore{Datastore(i), kFirstReplicaGroup + i, "", 0}};
       lab.vms.push_back(vm);
-      if (!CHypervisorLab::AddVM(SampleArraySourceVM(vm))) {
+      if (!CHypervisorLab::AddVM(SampleArraySourceVM(vm, kSampleSourceSiteVMs + 1 + id - kFirstReplication))) {
         error = "cannot store source VM [" + vm.name + "]";
         return false;
       }

@@ -55,7 +55,7 @@ bool SeedRows(std::string& error) {
   client.hostName = client.name;
   client.displayName = client.name;
   if (!CClientStore::PutClient(client)) return Fail(error, "cannot store the client [" + client.name + "]");
-  if (!SeedSampleReplications(error) || !SeedHypervisorLab(error) || !SeedSampleArrays(kSampleArrayGroup.id, error) ||
+  if (!SeedHypervisorLab(error) || !SeedSampleReplications(error) || !SeedSampleArrays(kSampleArrayGroup.id, error) ||
       !SeedSampleGroups(error)) {
     return false;
   }

@@ -6,10 +6,11 @@
 // per VM). The source VMs are in the hypervisor lab (SeedLab).
 #pragma once
 
+#include <iterator>
 #include <string>
 
 #include "array/ArrayLabSeed.h"
-#include "vm/LabModel.h"
+#include "vm/HypervisorLabSeed.h"
 
 constexpr int kSampleArrayGroupPriority = 1;
 // The arrays, by control host id.
@@ -57,17 +58,20 @@ inline int SampleArrayVMClient(int replicationId) { return 1000 + replicationId;
 // cannot be stored.
 bool SeedSampleArrays(int drGroupId, std::string& error);
 
-// The source of a storage-array VM of a group made beside the sample, for
-// the hypervisor lab: on, at its source instance's first host, on its
-// datastores.
-inline SLabVM SampleArraySourceVM(const SSeedSnapVM& vm) {
-  SLabVM source;
-  source.instanceId = vm.sourceInstanceId;
-  source.guid = vm.guid;
-  source.name = vm.name;
-  source.host = "esx-a1";
+// The VMs the sample has on its source site: a VM made beside the sample
+// takes a number after them.
+constexpr int kSampleSourceSiteVMs = static_cast<int>(
+    std::size(CHypervisorLabSeed::kSampleVMs) + std::size(CHypervisorLabSeed::kSampleTestVMs) + std::size(kSampleArrayVMs));
+
+// The source VM of a storage-array VM on the sample's source site, as its
+// n-th VM (which gives its address): on, with its content and client, on
+// its datastores.
+inline SLabVM SampleArraySourceVM(const SSeedSnapVM& vm, int n) {
+  SLabVM source = CHypervisorLabSeed::VM(CHypervisorLabSeed::SampleSourceSite(), vm.guid, vm.name, n);
+  source.datastores.clear();
   for (const SSeedDatastore& ds : vm.datastores) source.datastores.push_back(ds.name);
   source.poweredOn = true;
+  source.content = vm.replicationId;
   source.clientId = vm.clientId;
   return source;
 }

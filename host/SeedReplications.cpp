@@ -2,21 +2,14 @@
 
 #include <vector>
 
-#include "SeedLab.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 #include "appmgr/VmAllocationPolicyStore.h"
 #include "jobs/TaskStore.h"
-#include "jobsim/StoragePolicyStore.h"
-#include "repl/ReplicationStore.h"
 
 namespace {
 
-const int kReplicationTaskId = kSampleTaskId;
-const int kReplicationSubclientId = kSampleSubclientId;
 const int kClientId = 1;
-// Both sites are hypervisors of vendor 1.
-const int kVendor = 1;
 
 std::string SourceGuid(int replicationId) { return "src-" + std::to_string(replicationId); }
 
@@ -27,7 +20,7 @@ TMMsg::TaskInfo DRBackupSchedule() {
   object.SetInt32(TMMsg::TaskObjectFields::kFlag5, 1);
   object.SetInt32(TMMsg::TaskObjectFields::kTaskType, 1);
   CNMessageBase& entity = task.AddMsg(TMMsg::TaskInfo::kAssociations);
-  entity.SetInt32(ZnEntities::GenericEntity::kSubclientId, kReplicationSubclientId);
+  entity.SetInt32(ZnEntities::GenericEntity::kSubclientId, kSampleSubclientId);
   entity.SetInt64(ZnEntities::GenericEntity::kClientId, kClientId);
   CNMessageBase& subtask = task.AddMsg(TMMsg::TaskInfo::kSubTasks);
   CNMessageBase& subtaskObject = subtask.MutableMsg(TMMsg::SubTaskInfo::kSubTask);
@@ -65,101 +58,6 @@ TMMsg::TaskInfo FailbackSchedule() {
   return task;
 }
 
-// Where a sample group's replications live.
-struct SSampleGroupSites {
-  int taskId;
-  int subclientId;
-  int destinationInstanceId;
-  int destinationVendor;
-  const SSampleProxy& proxy;
-  int targetId;
-  // The failback schedule its replications name (0: none).
-  int failbackTaskId;
-};
-
-// One sample replication as the management server stores it.
-bool StoreReplication(const SSampleVM& r, const SSampleGroupSites& where, std::string& error) {
-  const std::string id = std::to_string(r.replicationId);
-  App::VSAReplicationInfo info;
-  using Repl = App::VSAReplicationInfo;
-  info.SetInt32(Repl::kReplicationId, r.replicationId);
-  info.SetString(Repl::kReplicationGuid, "repl-" + id);
-  info.SetString(Repl::kSourceVMGuid, SourceGuid(r.replicationId));
-  info.SetString(Repl::kSourceVMName, r.source);
-  info.SetString(Repl::kDestinationVMGuid, "dst-" + id);
-  info.SetString(Repl::kDestinationVMName, r.destination);
-  CNMessageBase& subtask = info.MutableMsg(Repl::kSubtask);
-  subtask.SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, where.taskId * 10);
-  subtask.SetInt32(ZnEntities::SubtaskEntity::kTaskId, where.taskId);
-  CNMessageBase& subclient = info.MutableMsg(Repl::kSubclient);
-  subclient.SetInt32(ZnEntities::SubClientEntity::kSubclientId, where.subclientId);
-  subclient.SetInt32(ZnEntities::SubClientEntity::kClientId, kClientId);
-  subclient.SetInt32(ZnEntities::SubClientEntity::kInstanceId, kSampleSourceInstanceId);
-  // Where the hypervisor lab keeps the DR VM, and how it is reached.
-  CNMessageBase& destination = info.MutableMsg(Repl::kDestinationInstance);
-  destination.SetInt32(ZnEntities::InstanceEntity::kInstanceId, where.destinationInstanceId);
-  destination.SetInt32(ZnEntities::InstanceEntity::kClientId, where.destinationInstanceId);
-  CNMessageBase& proxy = info.MutableMsg(Repl::kDestinationProxy);
-  proxy.SetInt64(ZnEntities::ClientEntity::kClientId, where.proxy.clientId);
-  proxy.SetString(ZnEntities::ClientEntity::kClientName, where.proxy.name);
-  info.MutableMsg(Repl::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, where.targetId);
-  for (int disk = 0; disk < SampleDiskCount(r.replicationId); ++disk) {
-    CNMessageBase& tracking = info.AddMsg(Repl::kTrackingIds);
-    const std::string suffix = id + "-" + std::to_string(disk);
-    tracking.SetString(App::VSAReplicationTrakingIdInfo::kDiskName, std::string(r.source) + "-disk-" + std::to_string(disk));
-    tracking.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "trk-" + suffix);
-    tracking.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "isnap-" + suffix);
-  }
-  CNMessageBase& sourceClient = info.AddMsg(Repl::kProperties);
-  sourceClient.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropSourceVMClientId);
-  sourceClient.SetString(App::VSAReplicationProperties::kValue,
-                         std::to_string(kSampleSourceClientBase + r.replicationId));
-  if (where.failbackTaskId != 0) {
-    CNMessageBase& failback = info.AddMsg(Repl::kProperties);
-    failback.SetInt32(App::VSAReplicationProperties::kPropertyId, CReplicationStore::kPropFailbackTaskId);
-    failback.SetString(App::VSAReplicationProperties::kValue, std::to_string(where.failbackTaskId));
-  }
-  info.SetInt32(Repl::kSyncStatus, App::VSA_REPL_STATUS_IN_SYNC);
-  info.SetInt32(Repl::kFailoverStatus, App::VSA_FAILOVER_STATUS_NONE);
-  info.SetInt32(Repl::kDestinationVendor, where.destinationVendor);
-  info.SetInt32(Repl::kSourceVendor, kVendor);
-  info.SetInt32(Repl::kToolsInstalled, 1);
-  if (!CReplicationStore::Put(info, where.taskId)) {
-    error = "cannot store replication [" + id + "]";
-    return false;
-  }
-  return true;
-}
-
-// A replication task: VM restore options with every DR switch off.
-bool StoreReplicationTask(int taskId, std::string& error) {
-  TMMsg::TaskInfo task;
-  CNMessageBase& vmOptions = task.AddMsg(TMMsg::TaskInfo::kSubTasks)
-                                 .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
-                                 .MutableMsg(TMMsg::JobOption::kRestoreOptions)
-                                 .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
-                                 .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  vmOptions.SetInt32(TMMsg::DiskLevelVMRestoreOption::kDeployVMAtFailover, 0);
-  vmOptions.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, 0);
-  // Where each DR VM stands on the destination site, which the VM
-  // operations on it (the post-failover placement among them) carry.
-  for (const SSampleVM& r : kSampleVMs) {
-    CNMessageBase& placement = vmOptions.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
-    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, r.source);
-    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kNewVMName, r.destination);
-    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-b1");
-    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatastore, "ds-b1");
-    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, "dc-b");
-    placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kCluster, "cluster-b");
-  }
-  std::string taskXml;
-  if (!task.serializeUTF8(taskXml) || !CTaskStore::PutTask(taskId, taskXml)) {
-    error = "cannot store replication task [" + std::to_string(taskId) + "]";
-    return false;
-  }
-  return true;
-}
-
 // The test group's recovery target: a clone kept a day, with the test size
 // and the test network.
 bool StoreTestRecoveryTarget(std::string& error) {
@@ -181,32 +79,13 @@ bool StoreTestRecoveryTarget(std::string& error) {
 }  // namespace
 
 bool SeedSampleReplications(std::string& error) {
-  if (!StoreReplicationTask(kReplicationTaskId, error)) return false;
-  const SSampleGroupSites sample{kReplicationTaskId, kReplicationSubclientId, kSampleDestinationInstanceId, kVendor,
-                                 kSampleDestinationProxy, kSampleTargetId, kSampleFailbackTaskId};
-  for (const SSampleVM& r : kSampleVMs) {
-    if (!StoreReplication(r, sample, error)) return false;
-  }
-  const SSampleGroupSites test{kSampleTestTaskId, kSampleTestSubclientId, kSampleCloudInstanceId, kSampleCloudVendor,
-                               kSampleCloudProxy, kSampleTestTargetId, 0};
-  if (!StoreReplicationTask(kSampleTestTaskId, error) || !StoreTestRecoveryTarget(error)) return false;
-  for (const SSampleVM& r : kSampleTestVMs) {
-    if (!StoreReplication(r, test, error)) return false;
-  }
+  if (!StoreTestRecoveryTarget(error)) return false;
   if (!CTaskStore::PutTask(kSampleDRBackupTaskId, ETaskKind::kSchedule, DRBackupSchedule())) {
     error = "cannot store the DR backup schedule [" + std::to_string(kSampleDRBackupTaskId) + "]";
     return false;
   }
   if (!CTaskStore::PutTask(kSampleFailbackTaskId, ETaskKind::kSchedule, FailbackSchedule())) {
     error = "cannot store the failback schedule [" + std::to_string(kSampleFailbackTaskId) + "]";
-    return false;
-  }
-  SStoragePolicy policy;
-  policy.policyId = kSampleStoragePolicyId;
-  policy.copies = {SStorageCopy{kSamplePrimaryCopyId, 1, true, true}, SStorageCopy{kSampleAuxCopyId, 2, false, false}};
-  if (!CStoragePolicyStore::PutPolicy(policy) ||
-      !CStoragePolicyStore::AssignSubclient(SSubclientPolicy{kReplicationSubclientId, kSampleStoragePolicyId, false})) {
-    error = "cannot store storage policy [" + std::to_string(kSampleStoragePolicyId) + "]";
     return false;
   }
   return true;

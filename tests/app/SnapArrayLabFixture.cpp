@@ -14,7 +14,7 @@
 #include "sim/Simulators.h"
 #include "sync/ZnNamedMutex.h"
 #include "TestThread.h"
-#include "vsa/VSALabFixture.h"
+#include "vm/HypervisorLabSeed.h"
 
 void CSnapArrayLabFixture::SetUp() {
   CDRRecordsTestBase::SetUp();
@@ -36,7 +36,8 @@ void CSnapArrayLabFixture::TearDown() {
 
 void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
   m_vms = vms;
-  vsalab::SeedSites(kSourceInstance, kDestInstance);
+  ASSERT_TRUE(CHypervisorLabSeed::AddSite(CHypervisorLabSeed::SampleSourceSite()));
+  ASSERT_TRUE(CHypervisorLabSeed::AddSite(CHypervisorLabSeed::SampleDestinationSite()));
   SSeedArrayLab lab;
   lab.arrays = {SLabArray{kArray, "array-dr", "vs_dr", true, true}};
   lab.storagePolicyId = kPolicy;
@@ -66,6 +67,7 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
     lab.replicaGroups.push_back(g);
   }
   std::vector<TMMsg::VMDependencyOrder> entries;
+  int n = 0;
   for (const SSnapLabVM& vm : vms) {
     SSeedSnapVM seed;
     seed.replicationId = vm.id;
@@ -84,7 +86,7 @@ void CSnapArrayLabFixture::Seed(const std::vector<SSnapLabVM>& vms) {
       seed.datastores.push_back(SSeedDatastore{ds, vm.ungrouped ? 0 : group, "", 0});
     }
     lab.vms.push_back(seed);
-    SLabVM source = vsalab::LabVM(kSourceInstance, Guid(vm.id), Name(vm.id), 'a');
+    SLabVM source = CHypervisorLabSeed::VM(CHypervisorLabSeed::SampleSourceSite(), Guid(vm.id), Name(vm.id), ++n);
     source.poweredOn = true;
     source.clientId = seed.clientId;
     source.datastores = vm.datastores;

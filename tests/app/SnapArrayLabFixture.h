@@ -2,9 +2,9 @@
 // of VMs whose datastores lie on volumes of array 3, mirrored to the DR
 // site, run by the engine as the host runs a DR job.
 //
-//   - the hypervisor lab's two sites (vsalab::SeedSites): source instance 3
-//     with every source VM powered on, destination instance 4 with proxies
-//     41 and 42 and no DR VM yet;
+//   - the hypervisor lab's two sample sites (CHypervisorLabSeed): source
+//     instance 3 with every source VM powered on, destination instance 4
+//     with proxies 41 and 42 and no DR VM yet;
 //   - one replica group per datastore name (group 7 for the first name, 8
 //     for the next, ...), each a snapmirrored relationship vs_dr:vol_<ds>
 //     with one mapped LUN, reported for copy 52 (policy 5, primary copy 51);
@@ -30,6 +30,7 @@
 #include "drorch/IDROrchestrator.h"
 #include "engine/DRRecordsTestSupport.h"
 #include "vm/HypervisorLab.h"
+#include "vm/HypervisorLabSeed.h"
 
 struct SSnapLabVM {
   int id = 0;
@@ -44,8 +45,8 @@ struct SSnapLabVM {
 
 class CSnapArrayLabFixture : public CDRRecordsTestBase {
  protected:
-  static constexpr long long kSourceInstance = 3;
-  static constexpr long long kDestInstance = 4;
+  static constexpr long long kSourceInstance = CHypervisorLabSeed::kSampleSourceInstanceId;
+  static constexpr long long kDestInstance = CHypervisorLabSeed::kSampleDestinationInstanceId;
   static constexpr int kArray = 3;
   static constexpr int kCopy = 52;
   static constexpr int kPolicy = 5;

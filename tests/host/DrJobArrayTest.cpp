@@ -438,6 +438,7 @@ void SeedSecondGroup() {
   CNMessageBase& priority = app.MutableMsg(Api::VirtualApp::kConfig).AddMsg(TMMsg::DRGroupConfigFields::kPriorities);
   priority.SetInt32(TMMsg::VMGroup::kPriority, 1);
   priority.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
+  int n = kSampleSourceSiteVMs;
   for (int id : kSecondVMs) {
     SSeedSnapVM vm;
     vm.replicationId = id;
@@ -452,7 +453,7 @@ void SeedSecondGroup() {
     vm.destinationInstanceId = kSampleDestinationInstanceId;
     vm.datastores = {SSeedDatastore{"snap-ds3", 73, "", 0}};
     lab.vms.push_back(vm);
-    ASSERT_TRUE(CHypervisorLab::AddVM(SampleArraySourceVM(vm)));
+    ASSERT_TRUE(CHypervisorLab::AddVM(SampleArraySourceVM(vm, ++n)));
     CArrayLabSeed::AppendSequenceEntry(vm, priority);
   }
   std::string error;

@@ -18,67 +18,10 @@
 #include "engine/TestDRContext.h"
 #include "jobs/JobStore.h"
 #include "jobs/TaskStore.h"
-#include "jobsim/StoragePolicyStore.h"
 #include "sim/Simulators.h"
 #include "vm/HypervisorStore.h"
 #include "vsa/VSARepInfo.h"
 #include "vsa/VSAReplDataMgr.h"
-
-namespace {
-
-SLabInstance Site(long long id, const std::string& name, int vendor, char letter) {
-  SLabInstance site;
-  site.id = id;
-  site.name = name;
-  site.vendor = vendor;
-  site.host = "hv-" + name + ".lab";
-  site.user = "lab-admin";
-  site.clientId = static_cast<int>(id);
-  SLabRegion region;
-  region.name = std::string("dc-") + letter;
-  region.datastores = {std::string("ds-") + letter + "1"};
-  region.networks = {SLabNetwork{std::string("net-") + letter, {"10.0.0.0/24"}}};
-  region.sizes = {SLabVMSize{"Standard_B1s", 1, 1024, 2}};
-  site.regions = {region};
-  return site;
-}
-
-}  // namespace
-
-SLabVM vsalab::LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter) {
-  SLabVM vm;
-  vm.instanceId = instanceId;
-  vm.guid = guid;
-  vm.name = name;
-  vm.host = std::string("esx-") + letter + "1";
-  vm.datastores = {std::string("ds-") + letter + "1"};
-  vm.nics = {SLabNic{std::string("net-") + letter, true}};
-  vm.size = "Standard_B1s";
-  vm.diskSizeMB = 10240;
-  return vm;
-}
-
-void vsalab::SeedSites(long long sourceInstance, long long destInstance, int sourceVendor, int destVendor) {
-  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(sourceInstance, "site-a", sourceVendor, 'a')));
-  ASSERT_TRUE(CHypervisorLab::AddInstance(Site(destInstance, "site-b", destVendor, 'b')));
-  const struct {
-    long long clientId;
-    long long instanceId;
-    const char* name;
-    int position;
-  } proxies[] = {{31, sourceInstance, "proxy-a1", 1},
-                 {32, sourceInstance, "proxy-a2", 2},
-                 {41, destInstance, "proxy-b1", 1},
-                 {42, destInstance, "proxy-b2", 2}};
-  for (const auto& p : proxies) {
-    SLabProxy proxy;
-    proxy.clientId = p.clientId;
-    proxy.name = p.name;
-    proxy.installDirectory = "/opt/drlab";
-    proxy.instances = {SLabProxyInstance{p.instanceId, p.position}};
-    ASSERT_TRUE(CHypervisorLab::AddProxy(proxy));
-  }
-}
 
 // ---- steps ---------------------------------------------------------------
 
@@ -238,139 +181,103 @@ void CVSALabFixture::TearDown() {
   CDRRecordsTestBase::TearDown();
 }
 
+SSeedVMLab CVSALabFixture::LabOf(const SVSALabSpec& spec, std::vector<std::vector<TMMsg::VMDependencyOrder>>& entries) {
+  SSeedVMLab lab;
+  lab.sites = {CHypervisorLabSeed::SampleSourceSite(spec.sourceVendor),
+               CHypervisorLabSeed::SampleDestinationSite(spec.destVendor)};
+  const SSeedVMLab sample = CHypervisorLabSeed::Sample();
+  lab.pointsInTime = sample.pointsInTime;
+  entries.clear();
+  if (spec.sample) {
+    // The group "Sample" as drjob seed stores it, in its priorities.
+    for (const SSampleVM& vm : CHypervisorLabSeed::kSampleVMs) {
+      for (const SSeedVMReplication& r : sample.replications) {
+        if (r.replicationId == vm.replicationId) lab.replications.push_back(r);
+      }
+      if (static_cast<int>(entries.size()) < vm.priority) entries.resize(vm.priority);
+      entries[vm.priority - 1].push_back(Entry(vm.replicationId, -1, vm.source));
+    }
+    for (const SSeedVMTask& task : sample.tasks) {
+      if (task.taskId == CHypervisorLabSeed::kSampleTaskId) lab.tasks.push_back(task);
+    }
+    lab.storagePolicies = sample.storagePolicies;
+  } else {
+    // N replications in G subclient groups, each group's spread over its
+    // tasks in turn, the groups in P blocks of priorities.
+    const int groups = std::max(1, spec.subclientGroups);
+    const int tasks = std::max(1, spec.tasksPerGroup);
+    const int priorities = std::max(1, std::min(spec.priorities, groups));
+    entries.resize(priorities);
+    for (int i = 0; i < spec.replications; ++i) {
+      const int group = i * groups / spec.replications;
+      const int first = (group * spec.replications + groups - 1) / groups;
+      const int id = kFirstReplication + i;
+      SSeedVMReplication r;
+      r.replicationId = id;
+      r.subclientId = kFirstSubclient + group;
+      r.taskId = kFirstTask + group * 10 + (i - first) % tasks;
+      r.sourceInstanceId = kSourceInstance;
+      r.destinationInstanceId = kDestInstance;
+      r.targetId = CHypervisorLabSeed::kSampleTargetId;
+      r.sourceName = "vm-" + std::to_string(id);
+      r.destinationName = r.sourceName + "-DR";
+      r.sourceClientId = kSourceClientBase + id;
+      lab.replications.push_back(r);
+      entries[group * priorities / groups].push_back(Entry(id, -1, r.sourceName));
+      // Each subclient its storage policy (the first one the sample's).
+      const int policyId = CHypervisorLabSeed::kSampleStoragePolicyId + group;
+      if (lab.storagePolicies.empty() || lab.storagePolicies.back().policyId != policyId) {
+        lab.storagePolicies.push_back(SSeedVMStoragePolicy{policyId, {r.subclientId}});
+      }
+      SSeedVMTask* task = nullptr;
+      for (SSeedVMTask& t : lab.tasks) {
+        if (t.taskId == r.taskId) task = &t;
+      }
+      if (task == nullptr) {
+        lab.tasks.push_back(SSeedVMTask());
+        task = &lab.tasks.back();
+        task->taskId = r.taskId;
+      }
+      task->placedReplicationIds.push_back(id);
+    }
+  }
+  for (SSeedVMReplication& r : lab.replications) {
+    r.drVM = spec.drVMs;
+    r.syncStatus = spec.syncStatus;
+    r.failoverStatus = spec.failoverStatus;
+    r.indexingV2 = spec.indexingV2;
+  }
+  for (SSeedVMTask& t : lab.tasks) {
+    t.deployAtFailover = spec.deployAtFailover;
+    t.firstSyncDuringFailover = spec.firstTimeSyncDuringFailover;
+    t.jobBucketing = spec.jobBucketing;
+    t.replicaSyncDirect =
+        std::count(spec.replicaSyncDirectTasks.begin(), spec.replicaSyncDirectTasks.end(), t.taskId) > 0;
+  }
+  return lab;
+}
+
 void CVSALabFixture::Seed(const SVSALabSpec& spec) {
   m_spec = spec;
   m_vms.clear();
-  vsalab::SeedSites(kSourceInstance, kDestInstance, spec.sourceVendor, spec.destVendor);
-
-  // The replications, group by group, and their tasks.
-  const int groups = std::max(1, spec.subclientGroups);
-  const int tasks = std::max(1, spec.tasksPerGroup);
-  const int priorities = std::max(1, std::min(spec.priorities, groups));
-  std::vector<std::vector<TMMsg::VMDependencyOrder>> entries(priorities);
-  for (int i = 0; i < spec.replications; ++i) {
-    const int group = i * groups / spec.replications;
-    const int first = (group * spec.replications + groups - 1) / groups;
+  std::vector<std::vector<TMMsg::VMDependencyOrder>> entries;
+  const SSeedVMLab lab = LabOf(spec, entries);
+  std::string error;
+  ASSERT_TRUE(CHypervisorLabSeed::AddLab(lab, error)) << error;
+  for (const SSeedVMReplication& r : lab.replications) {
     SVSALabVM vm;
-    vm.replicationId = kFirstReplication + i;
-    vm.subclientId = kFirstSubclient + group;
-    vm.taskId = kFirstTask + group * 10 + (i - first) % tasks;
-    vm.sourceClientId = kSourceClientBase + vm.replicationId;
-    const std::string id = std::to_string(vm.replicationId);
-    vm.sourceGuid = "src-" + id;
-    vm.sourceName = "vm-" + id;
-    vm.destGuid = spec.drVMs ? "dst-" + id : std::string();
-    vm.destName = "vm-" + id + "-DR";
+    vm.replicationId = r.replicationId;
+    vm.subclientId = r.subclientId;
+    vm.taskId = r.taskId;
+    vm.sourceClientId = r.sourceClientId;
+    vm.sourceGuid = "src-" + std::to_string(r.replicationId);
+    vm.sourceName = r.sourceName;
+    vm.destGuid = r.drVM ? "dst-" + std::to_string(r.replicationId) : std::string();
+    vm.destName = r.destinationName;
     m_vms.push_back(vm);
-    entries[group * priorities / groups].push_back(Entry(vm.replicationId, -1, vm.sourceName));
   }
 
-  std::set<int> subclients, taskIds;
-  for (const SVSALabVM& vm : m_vms) {
-    subclients.insert(vm.subclientId);
-    taskIds.insert(vm.taskId);
-  }
-  for (int subclient : subclients) {
-    SStoragePolicy policy;
-    policy.policyId = 50 + subclient;
-    policy.copies = {SStorageCopy{policy.policyId * 10 + 1, 1, true, true},
-                     SStorageCopy{policy.policyId * 10 + 2, 2, false, false}};
-    ASSERT_TRUE(CStoragePolicyStore::PutPolicy(policy));
-    ASSERT_TRUE(CStoragePolicyStore::AssignSubclient(SSubclientPolicy{subclient, policy.policyId, false}));
-  }
-  for (int taskId : taskIds) {
-    TMMsg::TaskInfo task;
-    CNMessageBase& options = NewVMRestoreOptions(task);
-    options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kDeployVMAtFailover, spec.deployAtFailover ? 1 : 0);
-    options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, spec.firstTimeSyncDuringFailover ? 1 : 0);
-    if (spec.jobBucketing > 0) options.SetInt32(TMMsg::DiskLevelVMRestoreOption::kJobBucketingInSync, spec.jobBucketing);
-    if (std::count(spec.replicaSyncDirectTasks.begin(), spec.replicaSyncDirectTasks.end(), taskId) > 0) {
-      task.MutableListMsg(TMMsg::TaskInfo::kSubTasks, 0)
-          .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
-          .MutableMsg(TMMsg::JobOption::kRestoreOptions)
-          .SetInt32(TMMsg::RestoreOptionFields::kReplicaSyncDirect, 1);
-    }
-    for (const SVSALabVM& vm : m_vms) {
-      if (vm.taskId != taskId) continue;
-      CNMessageBase& placement = options.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
-      placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kVMName, vm.sourceName);
-      placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kNewVMName, vm.destName);
-      placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kEsxHost, "esx-b1");
-      placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatastore, "ds-b1");
-      placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, "dc-b");
-      placement.SetString(TMMsg::VMWAdvancedRestoreOptions::kCluster, "cluster-b");
-    }
-    ASSERT_TRUE(CTaskStore::PutTask(taskId, ETaskKind::kSchedule, task));
-  }
-
-  using Info = App::VSAReplicationInfo;
-  for (const SVSALabVM& vm : m_vms) {
-    const std::string id = std::to_string(vm.replicationId);
-    SLabVM source = vsalab::LabVM(kSourceInstance, vm.sourceGuid, vm.sourceName, 'a');
-    source.poweredOn = true;
-    source.content = vm.replicationId;
-    source.clientId = vm.sourceClientId;
-    source.ip = "10.1.0." + std::to_string(vm.replicationId % 200);
-    ASSERT_TRUE(CHypervisorLab::AddVM(source));
-    SLabReplica replica;
-    replica.replicationId = vm.replicationId;
-    replica.sourceInstanceId = kSourceInstance;
-    replica.sourceGuid = vm.sourceGuid;
-    replica.destInstanceId = kDestInstance;
-    replica.destName = vm.destName;
-    if (spec.drVMs) {
-      SLabVM dr = vsalab::LabVM(kDestInstance, vm.destGuid, vm.destName, 'b');
-      dr.content = source.content;
-      dr.ip = "10.2.0." + std::to_string(vm.replicationId % 200);
-      ASSERT_TRUE(CHypervisorLab::AddVM(dr));
-      SLabSnapshot backup;
-      backup.instanceId = kDestInstance;
-      backup.vmGuid = dr.guid;
-      backup.name = CHypervisorLab::kBackupSnapshotName;
-      backup.content = dr.content;
-      ASSERT_TRUE(CHypervisorLab::AddSnapshot(backup));
-      replica.destGuid = dr.guid;
-      replica.backedUpContent = replica.syncedContent = source.content;
-    }
-    ASSERT_TRUE(CHypervisorLab::AddReplica(replica));
-
-    Info info;
-    info.SetInt32(Info::kReplicationId, vm.replicationId);
-    info.SetString(Info::kReplicationGuid, "repl-" + id);
-    info.SetString(Info::kSourceVMGuid, vm.sourceGuid);
-    info.SetString(Info::kSourceVMName, vm.sourceName);
-    if (spec.drVMs) info.SetString(Info::kDestinationVMGuid, vm.destGuid);
-    info.SetString(Info::kDestinationVMName, vm.destName);
-    CNMessageBase& subtask = info.MutableMsg(Info::kSubtask);
-    subtask.SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, vm.taskId * 10);
-    subtask.SetInt32(ZnEntities::SubtaskEntity::kTaskId, vm.taskId);
-    CNMessageBase& subclient = info.MutableMsg(Info::kSubclient);
-    subclient.SetInt32(ZnEntities::SubClientEntity::kSubclientId, vm.subclientId);
-    subclient.SetInt32(ZnEntities::SubClientEntity::kClientId, kClientId);
-    subclient.SetInt32(ZnEntities::SubClientEntity::kInstanceId, static_cast<int32_t>(kSourceInstance));
-    CNMessageBase& destination = info.MutableMsg(Info::kDestinationInstance);
-    destination.SetInt32(ZnEntities::InstanceEntity::kInstanceId, static_cast<int32_t>(kDestInstance));
-    destination.SetInt32(ZnEntities::InstanceEntity::kClientId, static_cast<int32_t>(kDestInstance));
-    CNMessageBase& proxy = info.MutableMsg(Info::kDestinationProxy);
-    proxy.SetInt64(ZnEntities::ClientEntity::kClientId, 41);
-    proxy.SetString(ZnEntities::ClientEntity::kClientName, "proxy-b1");
-    info.MutableMsg(Info::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, 301);
-    CNMessageBase& tracking = info.AddMsg(Info::kTrackingIds);
-    tracking.SetString(App::VSAReplicationTrakingIdInfo::kDiskName, vm.sourceName + "-disk-0");
-    tracking.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "trk-" + id);
-    tracking.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, "isnap-" + id);
-    CNMessageBase& client = info.AddMsg(Info::kProperties);
-    client.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropSourceVMClientId);
-    client.SetString(App::VSAReplicationProperties::kValue, std::to_string(vm.sourceClientId));
-    info.SetInt32(Info::kSyncStatus, spec.syncStatus);
-    info.SetInt32(Info::kFailoverStatus, spec.failoverStatus);
-    info.SetInt32(Info::kDestinationVendor, spec.destVendor);
-    info.SetInt32(Info::kSourceVendor, spec.sourceVendor);
-    info.SetInt32(Info::kToolsInstalled, 1);
-    if (spec.indexingV2) info.SetInt32(Info::kIndexingV2, 1);
-    StoreRepl(info, vm.taskId);
-  }
-
+  const int priorities = static_cast<int>(entries.size());
   std::vector<TMMsg::VMGroup> vmGroups;
   for (int p = 0; p < priorities; ++p) vmGroups.push_back(Group(p + 1, entries[p], priorities > 1 ? 1 : 0));
   PutGroup(vmGroups);

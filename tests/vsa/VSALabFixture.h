@@ -2,12 +2,14 @@
 //
 // CVSALabFixture seeds a DR group of N VM replications in G subclient
 // groups (each group's replications spread over its replication tasks, each
-// subclient with a storage policy), the lab behind them (a source site and a
-// destination site with two proxies each, every source VM on with content,
-// every DR VM off with the synced content and one "__OB_BACKUP__"
-// snapshot), starts the DR job and initialises an orchestrator on it, with
-// the job simulator running and its completion notices delivered in this
-// process.
+// subclient with a storage policy), or the sample group "Sample" of drjob
+// seed, and the lab behind them, built by the platform's seeding
+// (CHypervisorLabSeed) as drjob seed builds its lab: the sample's source
+// site "site-a" and destination site "site-b" with two proxies each, every
+// source VM on with content, every DR VM off with the synced content, one
+// "__OB_BACKUP__" snapshot and the sample's two point-in-time snapshots. It
+// starts the DR job and initialises an orchestrator on it, with the job
+// simulator running and its completion notices delivered in this process.
 //
 // CVSAStepTestContext is a VM DR context whose subclient sequence is a list
 // of steps the test chooses: its ProcessPriority runs every subclient group
@@ -38,6 +40,7 @@
 #include "engine/SDRPriority.h"
 #include "jobs/PhaseRowStore.h"
 #include "vm/HypervisorLab.h"
+#include "vm/HypervisorLabSeed.h"
 #include "vsa/VSADRBase.h"
 
 class CVSAStepTestContext;
@@ -140,6 +143,10 @@ struct SVSALabSpec {
   bool operationClasses = false;
   // Edits the DR job's DR orchestration options before the job starts.
   std::function<void(CNMessageBase& drOption)> drOptions;
+  // The replications are the sample group "Sample" of drjob seed (its
+  // replications, task, storage policy and priorities) instead of the N
+  // above; the other settings apply to them alike.
+  bool sample = false;
 };
 
 // One replication of the lab.
@@ -152,28 +159,22 @@ struct SVSALabVM {
   std::string destGuid, destName;
 };
 
-// The two sites of the lab (instances "site-a" and "site-b", each with two
-// proxies: 31, 32 at the source, 41, 42 at the destination) and its VMs.
-namespace vsalab {
-void SeedSites(long long sourceInstance, long long destInstance, int sourceVendor = 1, int destVendor = 1);
-// A VM on the site of the letter ('a' source, 'b' destination): its host,
-// datastore and network are the site's.
-SLabVM LabVM(long long instanceId, const std::string& guid, const std::string& name, char letter);
-}  // namespace vsalab
-
 class CVSALabFixture : public CDRRecordsTestBase {
  protected:
-  static constexpr long long kSourceInstance = 3;
-  static constexpr long long kDestInstance = 4;
+  static constexpr long long kSourceInstance = CHypervisorLabSeed::kSampleSourceInstanceId;
+  static constexpr long long kDestInstance = CHypervisorLabSeed::kSampleDestinationInstanceId;
   static constexpr int kFirstReplication = 101;
-  static constexpr int kFirstSubclient = 21;
-  static constexpr int kFirstTask = 11;
-  static constexpr int kSourceClientBase = 1000;
+  static constexpr int kFirstSubclient = CHypervisorLabSeed::kSampleSubclientId;
+  static constexpr int kFirstTask = CHypervisorLabSeed::kSampleTaskId;
+  static constexpr int kSourceClientBase = CHypervisorLabSeed::kSampleSourceClientBase;
 
   void SetUp() override;
   void TearDown() override;
 
   // ---- building ----
+  // The lab a spec describes, and the entries of each priority of its DR
+  // group (nothing is stored).
+  static SSeedVMLab LabOf(const SVSALabSpec& spec, std::vector<std::vector<TMMsg::VMDependencyOrder>>& entries);
   // Seeds the lab, the DR group and the DR job, and initialises the
   // orchestrator.
   void Seed(const SVSALabSpec& spec = SVSALabSpec());
