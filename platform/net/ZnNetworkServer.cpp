@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <system_error>
 
 #include "log/LogSink.h"
@@ -28,13 +29,37 @@ namespace {
 using SteadyClock = CPlatformClock::SteadyClock;
 
 constexpr int kMaxSessions = 256;
-constexpr int kMaxPendingHellos = 64;
+constexpr size_t kMaxPending = CZnNetworkServer::kMaxPendingHellos;
 constexpr size_t kMaxQueuedEvents = 16;
 constexpr unsigned long kMaxWorkers = 64;
 // A connection says hello at once or not at all; one that has not within
 // this (real time: it is about the peer and the machine, not the code) is
 // closed, so idle connections cannot hold the pending slots.
 constexpr std::chrono::seconds kHelloLimit(5);
+// How long a connection awaiting its hello keeps its place against newer
+// ones (real time, like the limit above). A client sends its hello in the
+// same breath as its connect, so one that has said nothing within a second,
+// even on a loaded machine, is almost surely one of a flood; and at a fifth
+// of the limit the places still turn over under a sustained flood, giving
+// dozens of fresh connections a second their full chance rather than 64
+// every 5 s.
+constexpr std::chrono::milliseconds kHelloChance(CZnNetworkServer::kHelloChanceMs);
+static_assert(kHelloChance < kHelloLimit, "a connection gives way before it is timed out");
+// While every pending connection is within its chance, the newest of them
+// give way to each other: the older ones keep their whole chance, and a
+// newcomer the loop accepted between its connect and its hello is still read
+// while this many newer ones come: a prompt client's hello follows its
+// connect within microseconds, and even a fast flood takes longer than that
+// to make 15 connections.
+constexpr size_t kNewestTakeTurns = CZnNetworkServer::kNewestPendingTakeTurns;
+static_assert(kNewestTakeTurns > 0 && kNewestTakeTurns < kMaxPending, "some places keep their chance");
+// Connections a flood makes are counted and reported at most this often
+// (real time: it is about the log's size, not the code's pace).
+constexpr std::chrono::seconds kUnheardReportEvery(CZnNetworkServer::kUnheardReportSeconds);
+// One pass accepts at most this many connections, so a flood faster than the
+// loop cannot keep it from reading its sessions, timing hellos out or running
+// the idle callback; the rest wait in the backlog for the next pass.
+constexpr int kAcceptsPerPass = 64;
 // How long the loop leaves the listening socket alone when accept runs out
 // of descriptors or memory (real time: it is about the machine, not the code).
 constexpr std::chrono::milliseconds kAcceptPause(100);
@@ -65,6 +90,16 @@ class CCallbackScope {
 
  private:
   const CZnNetworkServer* m_previous;
+};
+
+// Why a connection was closed before its hello (the report's counts).
+enum EUnheard {
+  kUnheardLate,       // no hello within kHelloLimit
+  kUnheardGaveWay,    // waited kHelloChance, then gave way to a newer one
+  kUnheardTookTurns,  // one of the newest, gave way to a newer one sooner
+  kUnheardNoSession,  // every session taken: closed when accepted
+  kUnheardReset,      // reset by the client (a flood's other way to end them)
+  kUnheardKinds
 };
 
 const char* TypeName(unsigned long type) {
@@ -103,6 +138,7 @@ struct SLoopConn {
   std::shared_ptr<CZnsConnection> conn;
   CZnsFrameReader reader;
   int64_t session = 0;  // 0 until its hello is accepted
+  SteadyClock::time_point acceptedAt;
   SteadyClock::time_point helloDeadline;
   bool disconnectRequested = false;
 };
@@ -117,8 +153,13 @@ SteadyClock::duration LoopInterval(int seconds) {
 // SelectData's own state: touched by its thread only.
 struct CZnNetworkServer::SLoop {
   std::map<int, SLoopConn> conns;  // by descriptor
-  int pending = 0;                 // connections awaiting their hello
+  std::deque<int> pending;         // connections awaiting their hello, oldest first
   int sessions = 0;
+  // Connections closed before their hello since the last report, by
+  // EUnheard; the first after a quiet interval is reported at once.
+  uint64_t unheard[kUnheardKinds] = {};
+  uint64_t unheardTotal = 0;
+  SteadyClock::time_point nextUnheardReport = SteadyClock::time_point::min();
   bool acceptPaused = false;
   SteadyClock::time_point acceptPausedUntil;
   uint64_t idleGeneration = 0;
@@ -315,6 +356,7 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
     }
   }
   wakeAt = std::min({wakeAt, loop.nextIdle, loop.firstHelloDeadline});
+  if (loop.unheardTotal) wakeAt = std::min(wakeAt, loop.nextUnheardReport);
   if (loop.acceptPaused) wakeAt = std::min(wakeAt, loop.acceptPausedUntil);
   if (CStopState::Current()) wakeAt = std::min(wakeAt, now + kStopSlice);
   // Rounded up: a wait that ends short of its deadline comes back to a wait
@@ -358,8 +400,9 @@ bool CZnNetworkServer::LoopStep(SLoop& loop, int pollSeconds, CXoError& failure)
     for (const auto& c : loop.conns) {
       if (!c.second.session && now >= c.second.helloDeadline) late.push_back(c.first);
     }
-    for (int fd : late) DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED, "no hello in time");
+    for (int fd : late) CloseUnheard(loop, fd, kUnheardLate);
   }
+  if (loop.unheardTotal && now >= loop.nextUnheardReport) ReportUnheard(loop);
   if (now >= loop.nextIdle) RunIdle(loop);
   return true;
 }
@@ -383,7 +426,7 @@ void CZnNetworkServer::RebuildPollSetLocked(SLoop& loop) {
 }
 
 void CZnNetworkServer::AcceptAll(SLoop& loop, int listenFd) {
-  for (;;) {
+  for (int accepted = 0; accepted < kAcceptsPerPass; ++accepted) {
     const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -396,34 +439,35 @@ void CZnNetworkServer::AcceptAll(SLoop& loop, int listenFd) {
       return;
     }
     if (loop.sessions >= kMaxSessions) {
-      CLogSink::Instance().Write(0, "CZnNetworkServer::AcceptAll",
-                                 "Closing a connection to [%s]: [%d] sessions and [%d] awaiting a hello",
-                                 m_name.c_str(), loop.sessions, loop.pending);
       close(fd);
+      CountUnheard(loop, kUnheardNoSession);
       continue;
     }
-    // Full of connections that have not said hello: the oldest gives way,
-    // so a flood can delay a client but never shut it out.
-    if (loop.pending >= kMaxPendingHellos) DropOldestPending(loop);
     SLoopConn& c = loop.conns[fd];
     c.conn = std::make_shared<CZnsConnection>(fd);
     c.reader.SetMaxFrameBytes(kZnsMaxHelloFrameBytes);
-    c.helloDeadline = SteadyClock::now() + kHelloLimit;
-    ++loop.pending;
+    c.acceptedAt = SteadyClock::now();
+    c.helloDeadline = c.acceptedAt + kHelloLimit;
+    loop.pending.push_back(fd);
     loop.fdsStale = true;
+    // While the loop is busy (a flood) a connection waits in the backlog,
+    // and a client's hello, sent right after its connect, arrives meanwhile:
+    // read it now, and the client is a session before any place is at stake.
+    ReadConnection(loop, fd);
+    if (loop.pending.size() > kMaxPending) MakeRoomForNewest(loop);
   }
 }
 
-void CZnNetworkServer::DropOldestPending(SLoop& loop) {
-  int oldest = -1;
-  SteadyClock::time_point first = SteadyClock::time_point::max();
-  for (const auto& c : loop.conns) {
-    if (!c.second.session && c.second.helloDeadline < first) {
-      first = c.second.helloDeadline;
-      oldest = c.first;
-    }
+void CZnNetworkServer::MakeRoomForNewest(SLoop& loop) {
+  const int oldest = loop.pending.front();
+  if (SteadyClock::now() - loop.conns.at(oldest).acceptedAt >= kHelloChance) {
+    CloseUnheard(loop, oldest, kUnheardGaveWay);
+    return;
   }
-  if (oldest >= 0) DropConnection(loop, oldest, ZNS_PM_CONNECTION_ABORTED, "no hello yet; a newer connection needs its place");
+  // Closing the oldest now would give a flood the power to shut out anyone
+  // slower than it, and closing the newest at once would shut out a client
+  // accepted a moment before its hello came.
+  CloseUnheard(loop, loop.pending[loop.pending.size() - kNewestTakeTurns], kUnheardTookTurns);
 }
 
 void CZnNetworkServer::ReadConnection(SLoop& loop, int fd) {
@@ -432,6 +476,10 @@ void CZnNetworkServer::ReadConnection(SLoop& loop, int fd) {
   const ssize_t n = recv(fd, buf, sizeof(buf), 0);
   if (n < 0) {
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return;
+    if (!c.session && errno == ECONNRESET) {
+      CloseUnheard(loop, fd, kUnheardReset);
+      return;
+    }
     DropConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED, std::string("read failed: ") + strerror(errno));
     return;
   }
@@ -518,7 +566,7 @@ void CZnNetworkServer::OnHello(SLoop& loop, int fd, const SZnsFrame& hello) {
     notice.kind = SEvent::EKind::kNewConnection;
     PushEventLocked(id, std::move(notice));
   }
-  --loop.pending;
+  loop.pending.erase(std::find(loop.pending.begin(), loop.pending.end(), fd));
   ++loop.sessions;
   loop.fdsStale = true;  // its hello deadline no longer counts
   c.reader.SetMaxFrameBytes(kZnsMaxFrameBytes);
@@ -535,10 +583,16 @@ void CZnNetworkServer::OnHello(SLoop& loop, int fd, const SZnsFrame& hello) {
 void CZnNetworkServer::DropConnection(SLoop& loop, int fd, unsigned long type, const std::string& why) {
   auto it = loop.conns.find(fd);
   if (it == loop.conns.end()) return;
-  SLoopConn& c = it->second;
   const int level = type == ZNS_PM_CONNECTION_ABORTED ? 0 : kZnsTraceLevel;
   CLogSink::Instance().Write(level, "CZnNetworkServer::DropConnection", "Connection [%d] session [%lld] of [%s]: [%s]",
-                             fd, static_cast<long long>(c.session), m_name.c_str(), why.c_str());
+                             fd, static_cast<long long>(it->second.session), m_name.c_str(), why.c_str());
+  CloseConnection(loop, fd, type);
+}
+
+void CZnNetworkServer::CloseConnection(SLoop& loop, int fd, unsigned long type) {
+  auto it = loop.conns.find(fd);
+  if (it == loop.conns.end()) return;
+  SLoopConn& c = it->second;
   c.conn->Shutdown(SHUT_RDWR);
   if (c.session) {
     --loop.sessions;
@@ -551,10 +605,37 @@ void CZnNetworkServer::DropConnection(SLoop& loop, int fd, unsigned long type, c
       PushEventLocked(c.session, std::move(closed));
     }
   } else {
-    --loop.pending;
+    loop.pending.erase(std::find(loop.pending.begin(), loop.pending.end(), fd));
   }
   loop.conns.erase(it);
   loop.fdsStale = true;
+}
+
+void CZnNetworkServer::CloseUnheard(SLoop& loop, int fd, int why) {
+  CloseConnection(loop, fd, ZNS_PM_CONNECTION_ABORTED);
+  CountUnheard(loop, why);
+}
+
+void CZnNetworkServer::CountUnheard(SLoop& loop, int why) {
+  ++loop.unheard[why];
+  ++loop.unheardTotal;
+  if (SteadyClock::now() >= loop.nextUnheardReport) ReportUnheard(loop);
+}
+
+void CZnNetworkServer::ReportUnheard(SLoop& loop) {
+  const auto count = [&loop](int why) { return static_cast<unsigned long long>(loop.unheard[why]); };
+  CLogSink::Instance().Write(
+      0, "CZnNetworkServer::ReportUnheard",
+      "Closed [%llu] connection(s) to [%s] before their hello: [%llu] timed out after [%lld] s, [%llu] gave way "
+      "after [%lld] ms, [%llu] gave way sooner among the newest [%zu] of [%zu], [%llu] over [%d] sessions, [%llu] "
+      "reset by the client; counted since the last such line, one at most every [%lld] s",
+      static_cast<unsigned long long>(loop.unheardTotal), m_name.c_str(), count(kUnheardLate),
+      static_cast<long long>(kHelloLimit.count()), count(kUnheardGaveWay), static_cast<long long>(kHelloChance.count()),
+      count(kUnheardTookTurns), kNewestTakeTurns, kMaxPending, count(kUnheardNoSession), kMaxSessions,
+      count(kUnheardReset), static_cast<long long>(kUnheardReportEvery.count()));
+  std::fill(std::begin(loop.unheard), std::end(loop.unheard), 0);
+  loop.unheardTotal = 0;
+  loop.nextUnheardReport = SteadyClock::now() + kUnheardReportEvery;
 }
 
 void CZnNetworkServer::RunIdle(SLoop& loop) {
@@ -611,6 +692,8 @@ void CZnNetworkServer::EndLoop(SLoop& loop) {
     }
   }
   loop.conns.clear();
+  loop.pending.clear();
+  if (loop.unheardTotal) ReportUnheard(loop);
   CLogSink::Instance().Write(kZnsTraceLevel, "CZnNetworkServer::EndLoop", "[%s] has quit", m_name.c_str());
   CMutexLock lk(m_mutex);
   m_state = EState::kQuit;

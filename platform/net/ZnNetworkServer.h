@@ -63,11 +63,24 @@
 // is killed. The idle callback runs on SelectData's thread, between reads:
 // keep it short, nothing is read while it runs.
 //
-// Limits: at most 256 sessions and 64 connections awaiting their hello (a
-// connection over either is closed at once); a hello must come within 5 s
-// (real time) of the accept; a session with 16 frames awaiting their callbacks
-// is not read until its callbacks catch up; frames are at most
+// Limits: at most 256 sessions (a connection over them is closed at once) and
+// kMaxPendingHellos connections awaiting their hello; a hello must come within
+// 5 s (real time) of the accept; a session with 16 frames awaiting their
+// callbacks is not read until its callbacks catch up; frames are at most
 // kZnsMaxFrameBytes (net/ZnsFrame.h).
+//
+// A flood of connections that never say hello. A new connection is read at
+// once, so a client whose hello came with its connect (as Attach_RemoteService
+// sends it) becomes a session without waiting for a place. One that has said
+// nothing yet takes a place among the pending connections; when they are
+// full, the oldest gives way if it has waited kHelloChanceMs (real time) and
+// otherwise the oldest of the newest kNewestPendingTakeTurns does, so the
+// older ones keep their full chance and a newcomer still has a moment to be
+// read. One accept pass takes at most 64 connections, so the sessions are
+// still read under a flood faster than the loop. Connections closed without a
+// hello (given way, timed out, over the sessions, reset by the client) are
+// logged as one error line with their counts at most every
+// kUnheardReportSeconds (real time), never one line each.
 //
 // Thread safety: every public member may be called from any thread, the
 // callbacks included, except the destructor (never from a callback). Quit
@@ -123,6 +136,16 @@ using ZnsIdleCallback = void (*)(void* arg);
 
 class CZnNetworkServer {
  public:
+  // Connections accepted that have not said hello yet, at most.
+  static constexpr int kMaxPendingHellos = 64;
+  // How long (real time) such a connection keeps its place against newer ones.
+  static constexpr int kHelloChanceMs = 1000;
+  // How many of the newest such connections give way to each other while
+  // every older one is still within its chance.
+  static constexpr int kNewestPendingTakeTurns = 16;
+  // Connections closed without a hello are reported at most this often.
+  static constexpr int kUnheardReportSeconds = 5;
+
   CZnNetworkServer(ZnsXdrCallback xdr, ZnsXmlCallback xml, const std::string& serviceName, const CSessionPort& port);
   // Quit(true, true) unless the server has quit; then closes what is left.
   virtual ~CZnNetworkServer();
@@ -232,10 +255,17 @@ class CZnNetworkServer {
   bool LoopStep(SLoop& loop, int pollSeconds, CXoError& failure);
   void RebuildPollSetLocked(SLoop& loop) DR_REQUIRES(m_mutex);
   void AcceptAll(SLoop& loop, int listenFd);
-  void DropOldestPending(SLoop& loop);
+  void MakeRoomForNewest(SLoop& loop);
   void ReadConnection(SLoop& loop, int fd);
   void OnHello(SLoop& loop, int fd, const SZnsFrame& hello);
+  // Logs why, then closes the connection (a session's closed notice has the
+  // type).
   void DropConnection(SLoop& loop, int fd, unsigned long type, const std::string& why);
+  void CloseConnection(SLoop& loop, int fd, unsigned long type);
+  // Closes a connection that has not said hello; counted, not logged.
+  void CloseUnheard(SLoop& loop, int fd, int why);
+  void CountUnheard(SLoop& loop, int why);
+  void ReportUnheard(SLoop& loop);
   void RunIdle(SLoop& loop);
   void EndLoop(SLoop& loop);
 

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <deque>
 
+#include "log/LogSink.h"
 #include "msg/MsgClasses.h"
 #include "net/ServiceDirectory.h"
 
@@ -185,6 +188,66 @@ bool CRawClient::WaitClosed() {
     if (n == 0 || (n < 0 && errno == ECONNRESET)) return true;
   }
   return false;
+}
+
+CSilentFlood::CSilentFlood(int port, int burst, std::chrono::milliseconds pause)
+    : m_port(port), m_burst(burst), m_pause(pause), m_thread([this] { Run(); }, "silent flood") {}
+
+CSilentFlood::~CSilentFlood() { Stop(); }
+
+void CSilentFlood::Run() {
+  std::deque<int> open;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(m_port));
+  while (!m_stop.load()) {
+    for (int i = 0; i < m_burst; ++i) {
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      if (fd < 0) break;
+      if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 && errno != EINPROGRESS) {
+        close(fd);
+        continue;
+      }
+      open.push_back(fd);
+      ++m_made;
+      if (open.size() > kKeptOpen) {
+        close(open.front());
+        open.pop_front();
+      }
+    }
+    std::this_thread::sleep_for(m_pause);
+  }
+  for (int fd : open) close(fd);
+}
+
+bool CSilentFlood::WaitMade(uint64_t n) {
+  return drtest::Eventually([&] { return m_made.load() >= n; });
+}
+
+uint64_t CSilentFlood::Stop() {
+  m_stop = true;
+  m_thread.Join();
+  return m_made.load();
+}
+
+SUnheardReports UnheardReports() {
+  SUnheardReports reports;
+  for (const SLogLine& line : CLogSink::Instance().Captured()) {
+    if (line.function != "CZnNetworkServer::ReportUnheard") continue;
+    ++reports.lines;
+    unsigned long long closed = 0;
+    if (sscanf(line.text.c_str(), "Closed [%llu]", &closed) == 1) reports.closed += closed;
+  }
+  return reports;
+}
+
+size_t ErrorLines(const std::string& functionPrefix) {
+  size_t n = 0;
+  for (const SLogLine& line : CLogSink::Instance().Captured()) {
+    n += (line.level == 0 && line.function.rfind(functionPrefix, 0) == 0) ? 1 : 0;
+  }
+  return n;
 }
 
 }  // namespace nettest

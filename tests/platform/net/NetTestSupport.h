@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -123,5 +124,44 @@ class CRawClient {
   int m_fd = -1;
   CZnsFrameReader m_reader;
 };
+
+// Silent connections to a port, opened in bursts from a thread of its own
+// until Stop, as a local process flooding a service would: each connection
+// says nothing and stays open on this side until kKeptOpen newer ones are
+// (the server closes it sooner or later). Connects without waiting, so a full
+// backlog slows the flood instead of stopping it.
+class CSilentFlood {
+ public:
+  static constexpr size_t kKeptOpen = 512;
+  CSilentFlood(int port, int burst, std::chrono::milliseconds pause);
+  ~CSilentFlood();
+  CSilentFlood(const CSilentFlood&) = delete;
+  CSilentFlood& operator=(const CSilentFlood&) = delete;
+  // True once the flood has made at least n connections (within kWatchdogMs).
+  bool WaitMade(uint64_t n);
+  // Ends the flood and closes its connections; how many it made.
+  uint64_t Stop();
+
+ private:
+  void Run();
+
+  const int m_port;
+  const int m_burst;
+  const std::chrono::milliseconds m_pause;
+  std::atomic<bool> m_stop{false};
+  std::atomic<uint64_t> m_made{0};
+  drtest::CTestThread m_thread;  // last, so it goes first
+};
+
+// The log's reports of connections closed before their hello
+// (CZnNetworkServer::ReportUnheard): how many lines, and the connections
+// they count together.
+struct SUnheardReports {
+  size_t lines = 0;
+  uint64_t closed = 0;
+};
+SUnheardReports UnheardReports();
+// Error lines captured from functions whose name starts with the prefix.
+size_t ErrorLines(const std::string& functionPrefix);
 
 }  // namespace nettest
