@@ -464,7 +464,13 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   // A run holds its job's run lock; without a usable lock folder it stops
   // before it touches anything.
   const int folder = CRunFolder::OpenLockFolder(CRunFolder::LockPath(), error);
-  if (folder < 0) return Error(kExitLockFolder, error + "; nothing was changed");
+  if (folder < 0) {
+    // The default is one name per user in the shared temporary folder,
+    // which another user can take first; the datastore locks are shared only
+    // among runs of one lock folder, so every run must be pointed elsewhere.
+    if (CRunFolder::LockPathIsDefault()) error += " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one)";
+    return Error(kExitLockFolder, error + "; nothing was changed");
+  }
   close(folder);
   // A job id that ran before is the same job again: the job manager finds
   // its restart string and treats this run as the next attempt.
