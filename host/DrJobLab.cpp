@@ -83,6 +83,15 @@ bool OneName(const std::string& path, std::string& error) {
                          "drjob uses only a database with one name");
 }
 
+// Only a regular file is a database: SQLite would open a FIFO and wait for
+// a writer for ever, and a folder would be reported by its link count.
+// Judged by stat, which neither opens nor blocks.
+bool RegularFile(const std::string& path, const struct stat& st, std::string& error) {
+  if (S_ISREG(st.st_mode)) return true;
+  if (S_ISDIR(st.st_mode)) return Fail(error, "[" + path + "] is a folder, not a database file");
+  return Fail(error, "[" + path + "] is not a regular file: only a database file is used");
+}
+
 // Why a write of the calling thread's connection failed.
 std::string WriteFailure(CDBConnection* c, const std::string& path) {
   if (c->LastErrorCode() == DB_BUSY) return CDrJobLab::LockedText(path);
@@ -97,8 +106,11 @@ std::string CDrJobLab::LockedText(const std::string& path) {
 }
 
 bool CDrJobLab::Open(const std::string& path, std::string& error) {
-  if (access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
-  if (!OneName(path, error)) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || access(path.c_str(), R_OK) != 0) {
+    return Fail(error, "cannot read the database [" + path + "]");
+  }
+  if (!RegularFile(path, st, error) || !OneName(path, error)) return false;
   // Only seed makes a lab: anything else is checked without being opened
   // for writing, so a wrong file is left exactly as it was.
   SDBSchemaCheck check;
@@ -137,8 +149,7 @@ bool CDrJobLab::Seed(const std::string& path, bool replace, bool& replaced, std:
   const bool existed = stat(path.c_str(), &st) == 0;
   bool lab = false;
   if (existed) {
-    if (!S_ISREG(st.st_mode)) return Fail(error, "[" + path + "] is not a file");
-    if (!OneName(path, error)) return false;
+    if (!RegularFile(path, st, error) || !OneName(path, error)) return false;
     SDBSchemaCheck check;
     check.tables = LabIdentity();
     const int rc = CDBConnection::CheckSchema(path, check);

@@ -1,7 +1,12 @@
 #include "DrJobRunOptions.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <utility>
@@ -9,16 +14,54 @@
 
 #include "jobs/LabStore.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgXmlStyle.h"
 
 namespace {
 
-bool ReadFile(const std::string& path, std::string& text) {
-  FILE* f = fopen(path.c_str(), "r");
-  if (f == nullptr) return false;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
-  fclose(f);
+// A file the user names is read only when it is a regular file, and no
+// more of it than the longest message text plus one byte: a device such as
+// /dev/zero would otherwise be read until memory ran out, and a FIFO would
+// hold the open (hence O_NONBLOCK, and nothing read before fstat says what
+// was opened).
+bool ReadRestoreFile(const std::string& path, std::string& text, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read the restore options [" + path + "]: " + strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    error = "cannot read the restore options [" + path + "]: " + strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "the restore options [" + path + "] are " + (S_ISDIR(st.st_mode) ? "a folder" : "not a regular file") +
+            ": only a file of restore options is read";
+    close(fd);
+    return false;
+  }
+  const size_t limit = kMsgXmlMaxInputBytes;
+  char buffer[65536];
+  for (;;) {
+    const size_t want = std::min(sizeof(buffer), limit + 1 - text.size());
+    const ssize_t n = read(fd, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read the restore options [" + path + "]: " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > limit) {
+      error = "the restore options [" + path + "] are longer than the [" + std::to_string(limit) +
+              "] bytes a message may take";
+      close(fd);
+      return false;
+    }
+  }
+  close(fd);
   return true;
 }
 
@@ -41,10 +84,7 @@ bool GroupReplications(int groupId, std::vector<int32_t>& ids) {
 // The restore options a file holds, as a message of their class.
 bool ReadRestoreOptions(const std::string& path, CNMessageBase& restore, std::string& error) {
   std::string text;
-  if (!ReadFile(path, text)) {
-    error = "cannot read the restore options [" + path + "]";
-    return false;
-  }
+  if (!ReadRestoreFile(path, text, error)) return false;
   std::string why;
   if (!restore.Unserialize(text, &why)) {
     error = "the restore options [" + path + "] do not parse: " + why;
