@@ -92,8 +92,15 @@ bool CDrJobArgs::ParseDROption(int argc, char** argv, int& i) {
     }
     m_drOptions.pointsInTime.emplace_back(static_cast<int>(replication), static_cast<uint64_t>(time));
   } else if (arg == "--testboot-wait") {
+    bool digits = !value.empty();
+    for (char c : value) digits = digits && c >= '0' && c <= '9';
+    if (!digits) return Fail("--testboot-wait needs minutes, not [" + value + "]");
     int64_t minutes = 0;
-    if (value != "0" && !ParseId(value, minutes)) return Fail("--testboot-wait needs minutes, not [" + value + "]");
+    if ((value.find_first_not_of('0') != std::string::npos && !ParseId(value, minutes)) ||
+        minutes > kMaxTestbootWaitMinutes) {
+      return Fail("--testboot-wait takes at most [" + std::to_string(kMaxTestbootWaitMinutes) +
+                  "] minutes, the longest wait the testboot step can hold, not [" + value + "]");
+    }
     m_drOptions.testbootWaitMinutes = minutes;
   } else {
     if (value.empty()) return Fail("--restore-options needs a file");

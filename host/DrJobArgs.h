@@ -25,6 +25,11 @@ class CDrJobArgs {
  public:
   enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob, kTasks, kLab };
 
+  // The testboot step waits its minutes through the job manager's Wait,
+  // which takes an int of milliseconds: a longer wait would be cut short
+  // there, so it is refused here.
+  static constexpr int64_t kMaxTestbootWaitMinutes = INT32_MAX / 60000;
+
   // False with the reason in Error(); Command() then still names the
   // command when it was known.
   bool Parse(int argc, char** argv);

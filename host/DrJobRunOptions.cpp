@@ -93,8 +93,6 @@ bool ReadRestoreOptions(const std::string& path, CNMessageBase& restore, std::st
   return true;
 }
 
-int64_t ClampedMinutes(int64_t minutes) { return minutes > INT32_MAX ? INT32_MAX : minutes; }
-
 // Points in time by replication; the order given is kept within one
 // replication, where it decides which one the system takes.
 std::vector<std::pair<int, uint64_t>> ByReplication(std::vector<std::pair<int, uint64_t>> points) {
@@ -140,8 +138,8 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
   if (advanced) {
     CNMessageBase& adv = dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
     if (options.testbootWaitMinutes >= 0) {
-      const int64_t minutes = options.testbootWaitMinutes > INT32_MAX ? INT32_MAX : options.testbootWaitMinutes;
-      adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, static_cast<int32_t>(minutes));
+      // At most CDrJobArgs::kMaxTestbootWaitMinutes, which the parser holds to.
+      adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, static_cast<int32_t>(options.testbootWaitMinutes));
     }
     if (options.keepNetworkAdapters) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter, 1);
     if (options.noPowerOn) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM, 0);
@@ -211,8 +209,7 @@ bool CDrJobRunOptions::MatchRecorded(long long jobId, const CDrJobArgs& args, co
              ByReplication(given.pointsInTime) != ByReplication(recorded.options.pointsInTime)) {
     made = PointsText(recorded.options.pointsInTime);
     asked = PointsText(given.pointsInTime);
-  } else if (given.testbootWaitMinutes >= 0 &&
-             ClampedMinutes(given.testbootWaitMinutes) != recorded.options.testbootWaitMinutes) {
+  } else if (given.testbootWaitMinutes >= 0 && given.testbootWaitMinutes != recorded.options.testbootWaitMinutes) {
     made = recorded.options.testbootWaitMinutes < 0
                ? std::string("no --testboot-wait")
                : "--testboot-wait " + std::to_string(recorded.options.testbootWaitMinutes);

@@ -92,7 +92,7 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
        "DR job [61] was made with [other restore options], not [--restore-options " + other + "]" + keeps},
       // A restore-options file is read on a rerun too.
       {" --restore-options " + m_dir + "/missing.xml", 2,
-       "cannot read the restore options [" + m_dir + "/missing.xml]\n"},
+       "cannot read the restore options [" + m_dir + "/missing.xml]: No such file or directory\n"},
       {" --testboot-wait 3 --restore-options " + broken, 2, "the restore options [" + broken + "] do not parse"},
   };
   for (const auto& c : cases) {
