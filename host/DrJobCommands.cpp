@@ -15,6 +15,7 @@
 
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
+#include "DrJobLabWatch.h"
 #include "DrJobRunOptions.h"
 #include "DrJobSignals.h"
 #include "SeedArrays.h"
@@ -595,6 +596,17 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   if (!signals.Start(jobId, error)) {
     fprintf(stderr, "drjob: DR job [%lld]: %s; a signal ends drjob at once\n", jobId, error.c_str());
   }
+  // From here the lab must stay at its path (DrJobLabWatch.h); started after
+  // the signals, so that its thread takes none of them.
+  CLabWatch labWatch;
+  if (!labWatch.Start(args.DbPath(), jobId, error)) {
+    return Error(kExitDatabase, "DR job [" + std::to_string(jobId) + "]: " + error);
+  }
+  // A state that cannot be stored because the lab has gone is told as that.
+  auto endIfLabGone = [&labWatch] {
+    labWatch.Stop();
+    if (!labWatch.Here()) labWatch.End();
+  };
 
   CProgressLines progress;
   CJobJournal::Instance().SetPercentListener(
@@ -611,7 +623,9 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     fprintf(stderr, "drjob: DR job [%lld]: the job manager could not start; no DR operation was run:\n", jobId);
     PrintCapturedErrors();
     StopCapture();
-    return StoreStatus(jobId, "Failed", job.percent) ? kExitJobManager : kExitStateNotStored;
+    if (StoreStatus(jobId, "Failed", job.percent)) return kExitJobManager;
+    endIfLabGone();
+    return kExitStateNotStored;
   }
   if (jobManager.IsJobRestarted()) {
     RunLine("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
@@ -635,10 +649,12 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   CJobJournal::Instance().SetPercentListener(nullptr);
   // The job is over: a kill request now would be left on an ended job.
   signals.Stop();
+  endIfLabGone();
 
   const double journalled = CJobJournal::Instance().PercentComplete(jobId);
   if (!initialized) {
     if (!StoreStatus(jobId, "Failed", journalled > 0 ? journalled : job.percent)) {
+      endIfLabGone();
       fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
               jobId, kExitStateNotStored);
       return kExitStateNotStored;
@@ -649,6 +665,7 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   SJobRecord after;
   const double percent = CJobStore::GetJob(jobId, after) == EStoreResult::kOk ? after.percent : journalled;
   if (!StoreStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent)) {
+    endIfLabGone();
     RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
             StateText(state));
     return kExitStateNotStored;
