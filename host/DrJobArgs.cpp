@@ -44,6 +44,14 @@ bool CDrJobArgs::ParseId(const std::string& text, int64_t& id) {
   return true;
 }
 
+std::string CDrJobArgs::TypesText() {
+  std::string text;
+  for (const STypeName& t : kTypes) {
+    text += (text.empty() ? "" : ", ") + std::string(t.name) + " (" + std::to_string(t.type) + ")";
+  }
+  return text;
+}
+
 const char* CDrJobArgs::TypeName(TMMsg::DROrchestrationType type) {
   for (const STypeName& t : kTypes) {
     if (t.type == type) return t.name;
@@ -156,7 +164,7 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
       m_deleteFromHypervisor = true;
     } else if (arg == "--type" && m_command == kRun) {
       std::string value = argv[++i];
-      if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]");
+      if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]; the DR types are " + TypesText());
     } else if ((arg == "--job-id" && m_command == kRun) ||
                (arg == "--job" && (m_command == kControl || m_command == kJob))) {
       std::string value = argv[++i];

@@ -64,6 +64,8 @@ class CDrJobArgs {
   // the name of a type ("unknown" for one run does not take).
   static bool ParseType(const std::string& text, TMMsg::DROrchestrationType& type);
   static const char* TypeName(TMMsg::DROrchestrationType type);
+  // Every type run takes, "planned-failover (1), failback (2), ...".
+  static std::string TypesText();
   // A positive decimal 64-bit number, nothing else.
   static bool ParseId(const std::string& text, int64_t& id);
 

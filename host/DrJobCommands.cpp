@@ -16,6 +16,8 @@
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
 #include "DrJobLabWatch.h"
+#include "DrJobOutcomes.h"
+#include "DrJobProgress.h"
 #include "DrJobRunOptions.h"
 #include "DrJobSignals.h"
 #include "SeedArrays.h"
@@ -33,6 +35,7 @@
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "jobs/JobStore.h"
+#include "jobs/LabStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
 #include "jobs/ZNDROrchestrationClnt.h"
@@ -432,21 +435,28 @@ void RunLine(const char* format, ...) {
   if (written < 0 || fflush(stdout) != 0) g_outputGone = true;
 }
 
-// Prints a DR job's progress once per change: the job reports its percent
-// after every step, mostly unchanged, and from several threads.
-class CProgressLines {
- public:
-  void Report(int64_t jobId, int percent) {
-    CMutexLock lk(m_mutex);
-    if (percent == m_last) return;
-    m_last = percent;
-    RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
+// One line per machine of the group after the final state line: what the
+// job's phase rows and this run's skip events say of it.
+void PrintOutcomes(long long jobId, int groupId, int state) {
+  const bool stopped = state == kStateKilled || state == kStateSuspended || state == kStatePending;
+  std::vector<SMachineOutcome> outcomes;
+  if (!CMachineOutcomes::Read(jobId, stopped, CDrJobLab::GroupMachines(groupId), CJobJournal::Instance().Events(),
+                              outcomes)) {
+    fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", jobId,
+            DatabaseReason().c_str());
+    return;
   }
+  for (const SMachineOutcome& outcome : outcomes) RunLine("drjob: %s\n", CMachineOutcomes::Line(jobId, outcome).c_str());
+}
 
- private:
-  CMutex m_mutex;
-  int m_last DR_GUARDED_BY(m_mutex) = -1;
-};
+// "Sample (1), SampleDB (2), ...": the groups a --group may name.
+std::string GroupsText() {
+  std::string text;
+  for (const auto& group : CLabStore::DRGroups()) {
+    text += (text.empty() ? "" : ", ") + group.second + " (" + std::to_string(group.first) + ")";
+  }
+  return text;
+}
 
 // Stores the job's status; an error line naming the state when it cannot.
 bool StoreStatus(long long jobId, const char* status, double percent) {
@@ -498,7 +508,12 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   int groupId = 0;
   if (!args.Group().empty()) {
     groupId = CDrJobLab::FindGroup(args.Group());
-    if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+    if (groupId == 0) {
+      const std::string groups = GroupsText();
+      return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]; " +
+                                     (groups.empty() ? std::string("the lab has no DR group")
+                                                     : "the DR groups of the lab are " + groups));
+    }
   }
   TMMsg::DROrchestrationType type = args.Type();
   const SProcessId self = CProcessIdentity::Self();
@@ -608,7 +623,9 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     if (!labWatch.Here()) labWatch.End();
   };
 
-  CProgressLines progress;
+  CProgressLines progress([](int64_t id, int percent) {
+    RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(id), percent);
+  });
   CJobJournal::Instance().SetPercentListener(
       [&progress](int64_t id, int percent) { progress.Report(id, percent); });
 
@@ -668,9 +685,11 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     endIfLabGone();
     RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
             StateText(state));
+    PrintOutcomes(jobId, groupId, state);
     return kExitStateNotStored;
   }
   RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
+  PrintOutcomes(jobId, groupId, state);
   return ExitCodeOfState(state);
 }
 

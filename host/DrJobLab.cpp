@@ -251,18 +251,31 @@ std::string CDrJobLab::JobOptionsXml(int groupId, TMMsg::DROrchestrationType typ
   return xml;
 }
 
-std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
-  std::vector<int32_t> ids;
+std::vector<SGroupMachine> CDrJobLab::GroupMachines(int groupId) {
+  std::vector<SGroupMachine> machines;
   std::string xml;
   Api::VirtualApp app;
-  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return ids;
+  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return machines;
   const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
   for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
     const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
     for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
-      ids.push_back(static_cast<int32_t>(
-          group.GetListMsg(TMMsg::VMGroup::kVMSequence, v).GetInt64(TMMsg::VMDependencyOrder::kReplicationId)));
+      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, v);
+      SGroupMachine machine;
+      machine.priority = static_cast<int>(p);
+      machine.replicationId = static_cast<int32_t>(entry.GetInt64(TMMsg::VMDependencyOrder::kReplicationId));
+      if (entry.Has(TMMsg::VMDependencyOrder::kVMEntity)) {
+        machine.name =
+            entry.GetMsg(TMMsg::VMDependencyOrder::kVMEntity).GetString(ZnEntities::VirtualMachineEntity::kName);
+      }
+      machines.push_back(machine);
     }
   }
+  return machines;
+}
+
+std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
+  std::vector<int32_t> ids;
+  for (const SGroupMachine& machine : GroupMachines(groupId)) ids.push_back(machine.replicationId);
   return ids;
 }

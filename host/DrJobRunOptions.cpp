@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "jobs/LabStore.h"
+#include "DrJobLab.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgXmlStyle.h"
 
@@ -65,22 +65,6 @@ bool ReadRestoreFile(const std::string& path, std::string& text, std::string& er
   return true;
 }
 
-// The replication ids of a DR group, priority by priority.
-bool GroupReplications(int groupId, std::vector<int32_t>& ids) {
-  std::string xml;
-  Api::VirtualApp app;
-  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return false;
-  const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
-  for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
-    const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
-    for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
-      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, v);
-      ids.push_back(entry.GetInt32(TMMsg::VMDependencyOrder::kReplicationId));
-    }
-  }
-  return !ids.empty();
-}
-
 // The restore options a file holds, as a message of their class.
 bool ReadRestoreOptions(const std::string& path, CNMessageBase& restore, std::string& error) {
   std::string text;
@@ -121,8 +105,8 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
   CNMessageBase& dr = job.MutableMsg(TMMsg::JobOption::kBackupOptions)
                           .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
   if (!options.pointsInTime.empty()) {
-    std::vector<int32_t> ids;
-    if (!GroupReplications(groupId, ids)) {
+    const std::vector<int32_t> ids = CDrJobLab::GroupReplications(groupId);
+    if (ids.empty()) {
       error = "DR group [" + std::to_string(groupId) + "] has no replications to give points in time";
       return false;
     }
