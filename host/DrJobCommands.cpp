@@ -446,7 +446,9 @@ void PrintOutcomes(long long jobId, int groupId, int state) {
             DatabaseReason().c_str());
     return;
   }
-  for (const SMachineOutcome& outcome : outcomes) RunLine("drjob: %s\n", CMachineOutcomes::Line(jobId, outcome).c_str());
+  for (const SMachineOutcome& outcome : outcomes) {
+    RunLine("drjob: %s\n", CMachineOutcomes::Line(jobId, outcome).c_str());
+  }
 }
 
 // "Sample (1), SampleDB (2), ...": the groups a --group may name.
@@ -479,7 +481,9 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     // The default is one name per user in the shared temporary folder,
     // which another user can take first; the datastore locks are shared only
     // among runs of one lock folder, so every run must be pointed elsewhere.
-    if (CRunFolder::LockPathIsDefault()) error += " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one)";
+    if (CRunFolder::LockPathIsDefault()) {
+      error += " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one)";
+    }
     return Error(kExitLockFolder, error + "; nothing was changed");
   }
   close(folder);

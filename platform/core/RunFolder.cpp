@@ -164,15 +164,17 @@ int CRunFolder::OpenLockFolder(const std::string& given, std::string& error) {
       const bool link = IsLinkAt(fd, parts[i]);
       struct stat st;
       // A folder of another user this one may not even read: say whose.
-      const bool foreign = openError == EACCES && last && fstatat(fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           S_ISDIR(st.st_mode) && st.st_uid != geteuid();
+      const bool foreign = openError == EACCES && last &&
+                           fstatat(fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+                           st.st_uid != geteuid();
       if (foreign) {
         error = "the lock folder [" + path + "] belongs to user " + std::to_string(st.st_uid) + ", not to user " +
                 std::to_string(geteuid());
       } else if (link && last) {
         error = "the lock folder [" + path + "] is a link; only a real folder is used";
       } else if (link) {
-        error = "the lock folder [" + path + "] lies below a link [" + reached + "]; only a path of real folders is used";
+        error = "the lock folder [" + path + "] lies below a link [" + reached +
+                "]; only a path of real folders is used";
       } else if (openError == ENOTDIR && last) {
         error = "the lock folder [" + path + "] is not a folder";
       } else {
