@@ -14,9 +14,9 @@
 // part of a new database made there. A moved or removed lab's -wal and -shm
 // are then removed from the old path, so nothing is left there.
 //
-// Threads: Start, Stop and Check on the run's thread; the watcher is a
-// thread of its own, started by Start after the run's signals are blocked,
-// so it takes none of them.
+// Threads: Start, Stop, Here and End on the run's thread, End also on the
+// watcher's. The watcher is a thread of its own, started by Start after the
+// run's signals are blocked, so it takes none of them.
 #pragma once
 
 #include <condition_variable>
@@ -39,7 +39,7 @@ class CLabWatch {
   // few times a second in real time. False with the reason when the lab
   // cannot be opened to watch it.
   bool Start(const std::string& path, long long jobId, std::string& error);
-  // Stops the watcher; Check still tells what became of the lab.
+  // Stops the watcher; Here still tells what became of the lab.
   void Stop();
   // True while the path names the file the run opened.
   bool Here() const;
