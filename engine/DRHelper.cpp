@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "appmgr/ApplicationId.h"
+#include "jobs/PhaseTexts.h"
 #include "jobs/ZNJobQuery.h"
 #include "log/EvEvent.h"
 #include "msg/XMLSerializer.h"
@@ -22,39 +23,6 @@ using EnumLookup::STextEntry;
 using EnumLookup::SValueEntry;
 
 // ---- Display texts ----------------------------------------------------------
-
-const STextEntry kPhaseNames[] = {
-    {0, "Script Execution"},
-    {1, "Power On"},
-    {2, "Power Off"},
-    {7, "Replication"},
-    {8, "Backup"},
-    {15, "Disable Sync"},
-    {16, "Enable Sync"},
-    {17, "Create Snapshot"},
-    {18, "Delete Snapshot"},
-    {19, "Revert Snapshot"},
-    {20, "Disable Network Adapters"},
-    {21, "Aux Copy"},
-    {23, "Backup Copy"},
-    {24, "Shutdown"},
-    {25, "Storage Operation"},
-    {28, "Delete Operation"},
-    {29, "Create Virtual Machine"},
-    {30, "Get VM Info VM"},
-    {31, "Create DR Virtual Machine"},
-    {32, "Post VM Failover"},
-    {34, "DR-VM Snap Mount"},
-    {35, "Break Volume Relationship"},
-    {36, "Re-sync Volume Relationship"},
-    {37, "DR-VM Snap Unmount"},
-    {38, "DR-VM Test Snap Mount"},
-    {39, "DR-VM Test Snap Unmount"},
-    {40, "Delete DR Virtual Machine"},
-    {41, "Post VM Failover"},
-    {42, "Clone VM"},
-    {43, "Refresh VM"},
-};
 
 const STextEntry kPhaseStateNames[] = {
     {0, "SUCCESS"}, {1, "FAILED"},  {2, "IN-PROGRESS"}, {4, "CWE"},
@@ -130,7 +98,7 @@ const SFailoverStatuses& FailoverStatusesOf(TMMsg::DROrchestrationType drType) {
 }  // namespace
 
 std::string DRHelper::GetPhaseNameStr(Api::VirtualAppJobPhaseType phase) {
-  return Lookup(kPhaseNames, phase, "DR Operation");
+  return CPhaseTexts::Phase(phase);
 }
 
 std::string DRHelper::GetPhaseStatusStr(Api::VirtualAppPhaseState state) {

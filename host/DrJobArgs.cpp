@@ -44,6 +44,14 @@ bool CDrJobArgs::ParseId(const std::string& text, int64_t& id) {
   return true;
 }
 
+std::string CDrJobArgs::TypesText() {
+  std::string text;
+  for (const STypeName& t : kTypes) {
+    text += (text.empty() ? "" : ", ") + std::string(t.name) + " (" + std::to_string(t.type) + ")";
+  }
+  return text;
+}
+
 const char* CDrJobArgs::TypeName(TMMsg::DROrchestrationType type) {
   for (const STypeName& t : kTypes) {
     if (t.type == type) return t.name;
@@ -92,8 +100,15 @@ bool CDrJobArgs::ParseDROption(int argc, char** argv, int& i) {
     }
     m_drOptions.pointsInTime.emplace_back(static_cast<int>(replication), static_cast<uint64_t>(time));
   } else if (arg == "--testboot-wait") {
+    bool digits = !value.empty();
+    for (char c : value) digits = digits && c >= '0' && c <= '9';
+    if (!digits) return Fail("--testboot-wait needs minutes, not [" + value + "]");
     int64_t minutes = 0;
-    if (value != "0" && !ParseId(value, minutes)) return Fail("--testboot-wait needs minutes, not [" + value + "]");
+    if ((value.find_first_not_of('0') != std::string::npos && !ParseId(value, minutes)) ||
+        minutes > kMaxTestbootWaitMinutes) {
+      return Fail("--testboot-wait takes at most [" + std::to_string(kMaxTestbootWaitMinutes) +
+                  "] minutes, the longest wait the testboot step can hold, not [" + value + "]");
+    }
     m_drOptions.testbootWaitMinutes = minutes;
   } else {
     if (value.empty()) return Fail("--restore-options needs a file");
@@ -149,7 +164,7 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
       m_deleteFromHypervisor = true;
     } else if (arg == "--type" && m_command == kRun) {
       std::string value = argv[++i];
-      if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]");
+      if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]; the DR types are " + TypesText());
     } else if ((arg == "--job-id" && m_command == kRun) ||
                (arg == "--job" && (m_command == kControl || m_command == kJob))) {
       std::string value = argv[++i];

@@ -25,6 +25,11 @@ class CDrJobArgs {
  public:
   enum ECommand { kNone, kSeed, kRun, kControl, kJobs, kJob, kTasks, kLab };
 
+  // The testboot step waits its minutes through the job manager's Wait,
+  // which takes an int of milliseconds: a longer wait would be cut short
+  // there, so it is refused here.
+  static constexpr int64_t kMaxTestbootWaitMinutes = INT32_MAX / 60000;
+
   // False with the reason in Error(); Command() then still names the
   // command when it was known.
   bool Parse(int argc, char** argv);
@@ -59,6 +64,8 @@ class CDrJobArgs {
   // the name of a type ("unknown" for one run does not take).
   static bool ParseType(const std::string& text, TMMsg::DROrchestrationType& type);
   static const char* TypeName(TMMsg::DROrchestrationType type);
+  // Every type run takes, "planned-failover (1), failback (2), ...".
+  static std::string TypesText();
   // A positive decimal 64-bit number, nothing else.
   static bool ParseId(const std::string& text, int64_t& id);
 

@@ -15,6 +15,9 @@
 
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
+#include "DrJobLabWatch.h"
+#include "DrJobOutcomes.h"
+#include "DrJobProgress.h"
 #include "DrJobRunOptions.h"
 #include "DrJobSignals.h"
 #include "SeedArrays.h"
@@ -33,6 +36,7 @@
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "jobs/JobStore.h"
+#include "jobs/LabStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
 #include "jobs/ZNDROrchestrationClnt.h"
@@ -432,21 +436,30 @@ void RunLine(const char* format, ...) {
   if (written < 0 || fflush(stdout) != 0) g_outputGone = true;
 }
 
-// Prints a DR job's progress once per change: the job reports its percent
-// after every step, mostly unchanged, and from several threads.
-class CProgressLines {
- public:
-  void Report(int64_t jobId, int percent) {
-    CMutexLock lk(m_mutex);
-    if (percent == m_last) return;
-    m_last = percent;
-    RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(jobId), percent);
+// One line per machine of the group after the final state line: what the
+// job's phase rows and this run's skip events say of it.
+void PrintOutcomes(long long jobId, int groupId, int state) {
+  const bool stopped = state == kStateKilled || state == kStateSuspended || state == kStatePending;
+  std::vector<SMachineOutcome> outcomes;
+  if (!CMachineOutcomes::Read(jobId, stopped, CDrJobLab::GroupMachines(groupId), CJobJournal::Instance().Events(),
+                              outcomes)) {
+    fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", jobId,
+            DatabaseReason().c_str());
+    return;
   }
+  for (const SMachineOutcome& outcome : outcomes) {
+    RunLine("drjob: %s\n", CMachineOutcomes::Line(jobId, outcome).c_str());
+  }
+}
 
- private:
-  CMutex m_mutex;
-  int m_last DR_GUARDED_BY(m_mutex) = -1;
-};
+// "Sample (1), SampleDB (2), ...": the groups a --group may name.
+std::string GroupsText() {
+  std::string text;
+  for (const auto& group : CLabStore::DRGroups()) {
+    text += (text.empty() ? "" : ", ") + group.second + " (" + std::to_string(group.first) + ")";
+  }
+  return text;
+}
 
 // Stores the job's status; an error line naming the state when it cannot.
 bool StoreStatus(long long jobId, const char* status, double percent) {
@@ -466,7 +479,15 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   // A run holds its job's run lock; without a usable lock folder it stops
   // before it touches anything.
   const int folder = CRunFolder::OpenLockFolder(CRunFolder::LockPath(), error);
-  if (folder < 0) return Error(kExitLockFolder, error + "; nothing was changed");
+  if (folder < 0) {
+    // The default is one name per user in the shared temporary folder,
+    // which another user can take first; the datastore locks are shared only
+    // among runs of one lock folder, so every run must be pointed elsewhere.
+    if (CRunFolder::LockPathIsDefault()) {
+      error += " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one)";
+    }
+    return Error(kExitLockFolder, error + "; nothing was changed");
+  }
   close(folder);
   // A job id that ran before is the same job again: the job manager finds
   // its restart string and treats this run as the next attempt.
@@ -493,7 +514,12 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   int groupId = 0;
   if (!args.Group().empty()) {
     groupId = CDrJobLab::FindGroup(args.Group());
-    if (groupId == 0) return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]");
+    if (groupId == 0) {
+      const std::string groups = GroupsText();
+      return Error(kExitUnknown, "unknown DR group [" + args.Group() + "]; " +
+                                     (groups.empty() ? std::string("the lab has no DR group")
+                                                     : "the DR groups of the lab are " + groups));
+    }
   }
   TMMsg::DROrchestrationType type = args.Type();
   const SProcessId self = CProcessIdentity::Self();
@@ -591,12 +617,25 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   if (!signals.Start(jobId, error)) {
     fprintf(stderr, "drjob: DR job [%lld]: %s; a signal ends drjob at once\n", jobId, error.c_str());
   }
+  // From here the lab must stay at its path (DrJobLabWatch.h); started after
+  // the signals, so that its thread takes none of them.
+  CLabWatch labWatch;
+  if (!labWatch.Start(args.DbPath(), jobId, error)) {
+    return Error(kExitDatabase, "DR job [" + std::to_string(jobId) + "]: " + error);
+  }
+  // A state that cannot be stored because the lab has gone is told as that.
+  auto endIfLabGone = [&labWatch] {
+    labWatch.Stop();
+    if (!labWatch.Here()) labWatch.End();
+  };
   // From here the job's writes are retried, by the job and its child jobs
   // alike: a lab that cannot be written (a full disk) would stall them
   // without a word, and the log may be on the same disk.
   CDBUnwritableReport::Process().Enable("drjob: ");
 
-  CProgressLines progress;
+  CProgressLines progress([](int64_t id, int percent) {
+    RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(id), percent);
+  });
   CJobJournal::Instance().SetPercentListener(
       [&progress](int64_t id, int percent) { progress.Report(id, percent); });
 
@@ -612,7 +651,9 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     fprintf(stderr, "drjob: DR job [%lld]: the job manager could not start; no DR operation was run:\n", jobId);
     PrintCapturedErrors();
     StopCapture();
-    return StoreStatus(jobId, "Failed", job.percent) ? kExitJobManager : kExitStateNotStored;
+    if (StoreStatus(jobId, "Failed", job.percent)) return kExitJobManager;
+    endIfLabGone();
+    return kExitStateNotStored;
   }
   if (jobManager.IsJobRestarted()) {
     RunLine("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", jobId, jobManager.GetAttempt());
@@ -638,10 +679,12 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   signals.Stop();
   // What is written from here is not retried; a failure has its own line.
   CDBUnwritableReport::Process().Disable();
+  endIfLabGone();
 
   const double journalled = CJobJournal::Instance().PercentComplete(jobId);
   if (!initialized) {
     if (!StoreStatus(jobId, "Failed", journalled > 0 ? journalled : job.percent)) {
+      endIfLabGone();
       fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
               jobId, kExitStateNotStored);
       return kExitStateNotStored;
@@ -652,11 +695,14 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
   SJobRecord after;
   const double percent = CJobStore::GetJob(jobId, after) == EStoreResult::kOk ? after.percent : journalled;
   if (!StoreStatus(jobId, JobStatusOfState(state), state == kStateSuccess ? 100.0 : percent)) {
+    endIfLabGone();
     RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
             StateText(state));
+    PrintOutcomes(jobId, groupId, state);
     return kExitStateNotStored;
   }
   RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
+  PrintOutcomes(jobId, groupId, state);
   return ExitCodeOfState(state);
 }
 

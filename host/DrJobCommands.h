@@ -26,6 +26,8 @@ class CDrJobCommands {
                                 // steering of a child job that has ended; nothing was changed
     kExitLockFolder = 15,       // the lock folder cannot be used; nothing was changed
     kExitNotRunning = 16,       // control of a DR job no live process runs; nothing was requested
+    kExitLabGone = 17,          // the lab was moved, removed or replaced under a running job, which
+                                // drjob ended at once, as a crash would
   };
 
   static int Seed(const CDrJobArgs& args);

@@ -83,6 +83,15 @@ bool OneName(const std::string& path, std::string& error) {
                          "drjob uses only a database with one name");
 }
 
+// Only a regular file is a database: SQLite would open a FIFO and wait for
+// a writer for ever, and a folder would be reported by its link count.
+// Judged by stat, which neither opens nor blocks.
+bool RegularFile(const std::string& path, const struct stat& st, std::string& error) {
+  if (S_ISREG(st.st_mode)) return true;
+  if (S_ISDIR(st.st_mode)) return Fail(error, "[" + path + "] is a folder, not a database file");
+  return Fail(error, "[" + path + "] is not a regular file: only a database file is used");
+}
+
 // Why a write of the calling thread's connection failed.
 std::string WriteFailure(CDBConnection* c, const std::string& path) {
   if (c->LastErrorCode() == DB_BUSY) return CDrJobLab::LockedText(path);
@@ -97,8 +106,11 @@ std::string CDrJobLab::LockedText(const std::string& path) {
 }
 
 bool CDrJobLab::Open(const std::string& path, std::string& error) {
-  if (access(path.c_str(), R_OK) != 0) return Fail(error, "cannot read the database [" + path + "]");
-  if (!OneName(path, error)) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || access(path.c_str(), R_OK) != 0) {
+    return Fail(error, "cannot read the database [" + path + "]");
+  }
+  if (!RegularFile(path, st, error) || !OneName(path, error)) return false;
   // Only seed makes a lab: anything else is checked without being opened
   // for writing, so a wrong file is left exactly as it was.
   SDBSchemaCheck check;
@@ -137,8 +149,7 @@ bool CDrJobLab::Seed(const std::string& path, bool replace, bool& replaced, std:
   const bool existed = stat(path.c_str(), &st) == 0;
   bool lab = false;
   if (existed) {
-    if (!S_ISREG(st.st_mode)) return Fail(error, "[" + path + "] is not a file");
-    if (!OneName(path, error)) return false;
+    if (!RegularFile(path, st, error) || !OneName(path, error)) return false;
     SDBSchemaCheck check;
     check.tables = LabIdentity();
     const int rc = CDBConnection::CheckSchema(path, check);
@@ -240,18 +251,31 @@ std::string CDrJobLab::JobOptionsXml(int groupId, TMMsg::DROrchestrationType typ
   return xml;
 }
 
-std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
-  std::vector<int32_t> ids;
+std::vector<SGroupMachine> CDrJobLab::GroupMachines(int groupId) {
+  std::vector<SGroupMachine> machines;
   std::string xml;
   Api::VirtualApp app;
-  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return ids;
+  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return machines;
   const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
   for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
     const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
     for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
-      ids.push_back(static_cast<int32_t>(
-          group.GetListMsg(TMMsg::VMGroup::kVMSequence, v).GetInt64(TMMsg::VMDependencyOrder::kReplicationId)));
+      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, v);
+      SGroupMachine machine;
+      machine.priority = static_cast<int>(p);
+      machine.replicationId = static_cast<int32_t>(entry.GetInt64(TMMsg::VMDependencyOrder::kReplicationId));
+      if (entry.Has(TMMsg::VMDependencyOrder::kVMEntity)) {
+        machine.name =
+            entry.GetMsg(TMMsg::VMDependencyOrder::kVMEntity).GetString(ZnEntities::VirtualMachineEntity::kName);
+      }
+      machines.push_back(machine);
     }
   }
+  return machines;
+}
+
+std::vector<int32_t> CDrJobLab::GroupReplications(int groupId) {
+  std::vector<int32_t> ids;
+  for (const SGroupMachine& machine : GroupMachines(groupId)) ids.push_back(machine.replicationId);
   return ids;
 }

@@ -9,6 +9,14 @@
 
 #include "msg/MsgEnums.h"
 
+// A machine of a DR group: the replication an entry of its priorities names
+// and the name the group shows for it ("" when none).
+struct SGroupMachine {
+  int32_t replicationId = 0;
+  std::string name;
+  int priority = 0;  // the place of its priority in the group, from 0
+};
+
 class CDrJobLab {
  public:
   static constexpr int kSampleOwnerId = 2;
@@ -43,6 +51,8 @@ class CDrJobLab {
   // included; a clean-up of destination VMs lists the group's replications
   // and says whether their DR VMs are deleted too.
   static std::string JobOptionsXml(int groupId, TMMsg::DROrchestrationType type, bool deleteFromHypervisor);
-  // The replications a DR group's priorities name, in order.
+  // The machines a DR group's priorities name, in order; their
+  // replications alone.
+  static std::vector<SGroupMachine> GroupMachines(int groupId);
   static std::vector<int32_t> GroupReplications(int groupId);
 };

@@ -1,50 +1,74 @@
 #include "DrJobRunOptions.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
-#include "jobs/LabStore.h"
+#include "DrJobLab.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgXmlStyle.h"
 
 namespace {
 
-bool ReadFile(const std::string& path, std::string& text) {
-  FILE* f = fopen(path.c_str(), "r");
-  if (f == nullptr) return false;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return true;
-}
-
-// The replication ids of a DR group, priority by priority.
-bool GroupReplications(int groupId, std::vector<int32_t>& ids) {
-  std::string xml;
-  Api::VirtualApp app;
-  if (!CLabStore::GetDRGroup(groupId, xml) || !app.Unserialize(xml)) return false;
-  const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
-  for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
-    const CNMessageBase& group = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
-    for (size_t v = 0; v < group.ListSize(TMMsg::VMGroup::kVMSequence); ++v) {
-      const CNMessageBase& entry = group.GetListMsg(TMMsg::VMGroup::kVMSequence, v);
-      ids.push_back(entry.GetInt32(TMMsg::VMDependencyOrder::kReplicationId));
+// A file the user names is read only when it is a regular file, and no
+// more of it than the longest message text plus one byte: a device such as
+// /dev/zero would otherwise be read until memory ran out, and a FIFO would
+// hold the open (hence O_NONBLOCK, and nothing read before fstat says what
+// was opened).
+bool ReadRestoreFile(const std::string& path, std::string& text, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read the restore options [" + path + "]: " + strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    error = "cannot read the restore options [" + path + "]: " + strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "the restore options [" + path + "] are " + (S_ISDIR(st.st_mode) ? "a folder" : "not a regular file") +
+            ": only a file of restore options is read";
+    close(fd);
+    return false;
+  }
+  const size_t limit = kMsgXmlMaxInputBytes;
+  char buffer[65536];
+  for (;;) {
+    const size_t want = std::min(sizeof(buffer), limit + 1 - text.size());
+    const ssize_t n = read(fd, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read the restore options [" + path + "]: " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > limit) {
+      error = "the restore options [" + path + "] are longer than the [" + std::to_string(limit) +
+              "] bytes a message may take";
+      close(fd);
+      return false;
     }
   }
-  return !ids.empty();
+  close(fd);
+  return true;
 }
 
 // The restore options a file holds, as a message of their class.
 bool ReadRestoreOptions(const std::string& path, CNMessageBase& restore, std::string& error) {
   std::string text;
-  if (!ReadFile(path, text)) {
-    error = "cannot read the restore options [" + path + "]";
-    return false;
-  }
+  if (!ReadRestoreFile(path, text, error)) return false;
   std::string why;
   if (!restore.Unserialize(text, &why)) {
     error = "the restore options [" + path + "] do not parse: " + why;
@@ -52,8 +76,6 @@ bool ReadRestoreOptions(const std::string& path, CNMessageBase& restore, std::st
   }
   return true;
 }
-
-int64_t ClampedMinutes(int64_t minutes) { return minutes > INT32_MAX ? INT32_MAX : minutes; }
 
 // Points in time by replication; the order given is kept within one
 // replication, where it decides which one the system takes.
@@ -83,8 +105,8 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
   CNMessageBase& dr = job.MutableMsg(TMMsg::JobOption::kBackupOptions)
                           .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
   if (!options.pointsInTime.empty()) {
-    std::vector<int32_t> ids;
-    if (!GroupReplications(groupId, ids)) {
+    const std::vector<int32_t> ids = CDrJobLab::GroupReplications(groupId);
+    if (ids.empty()) {
       error = "DR group [" + std::to_string(groupId) + "] has no replications to give points in time";
       return false;
     }
@@ -100,8 +122,8 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
   if (advanced) {
     CNMessageBase& adv = dr.MutableMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
     if (options.testbootWaitMinutes >= 0) {
-      const int64_t minutes = options.testbootWaitMinutes > INT32_MAX ? INT32_MAX : options.testbootWaitMinutes;
-      adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, static_cast<int32_t>(minutes));
+      // At most CDrJobArgs::kMaxTestbootWaitMinutes, which the parser holds to.
+      adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime, static_cast<int32_t>(options.testbootWaitMinutes));
     }
     if (options.keepNetworkAdapters) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter, 1);
     if (options.noPowerOn) adv.SetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM, 0);
@@ -171,8 +193,7 @@ bool CDrJobRunOptions::MatchRecorded(long long jobId, const CDrJobArgs& args, co
              ByReplication(given.pointsInTime) != ByReplication(recorded.options.pointsInTime)) {
     made = PointsText(recorded.options.pointsInTime);
     asked = PointsText(given.pointsInTime);
-  } else if (given.testbootWaitMinutes >= 0 &&
-             ClampedMinutes(given.testbootWaitMinutes) != recorded.options.testbootWaitMinutes) {
+  } else if (given.testbootWaitMinutes >= 0 && given.testbootWaitMinutes != recorded.options.testbootWaitMinutes) {
     made = recorded.options.testbootWaitMinutes < 0
                ? std::string("no --testboot-wait")
                : "--testboot-wait " + std::to_string(recorded.options.testbootWaitMinutes);

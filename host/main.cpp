@@ -41,7 +41,8 @@ const SCommandUsage kUsage[] = {
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
      "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
      "  3 the DR job is already running in another process, 14 the DR job has already completed,\n"
-     "  15 the lock folder cannot be used, 2 bad arguments or environment (or not what the job was made with)\n"},
+     "  15 the lock folder cannot be used, 17 the lab was moved, removed or replaced while the job ran (drjob\n"
+     "  ended at once), 2 bad arguments or environment (or not what the job was made with)\n"},
     {CDrJobArgs::kControl, "drjob control --db PATH --job N kill|suspend",
      "exit codes of control: 0 requested, 16 no process runs the DR job, 14 the DR job has already ended,\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
@@ -133,6 +134,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "drjob: %s (DR_RUN_DIR)\n", error.c_str());
     return CDrJobCommands::kExitUsage;
   }
+  // Only seed makes a database: for every other command a connection that
+  // finds no file fails rather than making an empty one, also when a lab is
+  // moved away while a job runs on it.
+  CDBConnection::SetMayCreate(args.Command() == CDrJobArgs::kSeed);
   // The simulated management server answers this process's requests; the
   // child jobs it ends here notify their DR job through the notifier that
   // lives next to this program.

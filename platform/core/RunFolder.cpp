@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "core/Mutex.h"
 
 namespace {
@@ -15,6 +17,7 @@ namespace {
 CMutex g_mutex;
 std::string g_runPath DR_GUARDED_BY(g_mutex);
 std::string g_lockPath DR_GUARDED_BY(g_mutex);
+bool g_lockPathDefault DR_GUARDED_BY(g_mutex) = false;
 
 std::string FromEnv(const char* name, const std::string& fallback) {
   const char* v = getenv(name);
@@ -81,15 +84,40 @@ std::string CRunFolder::LockPath() {
   if (g_lockPath.empty()) {
     // One folder per user: a folder every user shares would let one of them
     // plant links or hold the files that block the others' DR jobs.
-    g_lockPath = FromEnv("DR_LOCK_DIR", "/tmp/drorch-locks-" + std::to_string(geteuid()));
+    const std::string fallback = "/tmp/drorch-locks-" + std::to_string(geteuid());
+    g_lockPath = FromEnv("DR_LOCK_DIR", fallback);
+    g_lockPathDefault = FromEnv("DR_LOCK_DIR", std::string()).empty();
   }
   return g_lockPath;
+}
+
+bool CRunFolder::LockPathIsDefault() {
+  LockPath();
+  CMutexLock lk(g_mutex);
+  return g_lockPathDefault;
 }
 
 void CRunFolder::SetLockPath(const std::string& path) {
   CMutexLock lk(g_mutex);
   g_lockPath = path;
+  g_lockPathDefault = false;
 }
+
+namespace {
+
+// Opens the folder name inside dir without following a link. -1 with errno
+// set when it cannot be opened.
+int OpenFolderAt(int dir, const std::string& name) {
+  return openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// True when the entry name inside dir is a symbolic link.
+bool IsLinkAt(int dir, const std::string& name) {
+  struct stat st;
+  return fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
 
 int CRunFolder::OpenLockFolder(const std::string& given, std::string& error) {
   if (given.empty()) {
@@ -99,29 +127,65 @@ int CRunFolder::OpenLockFolder(const std::string& given, std::string& error) {
   // A trailing slash would make the kernel follow a link after all.
   std::string path = given;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  const size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) MakeDirs(path.substr(0, slash));
-  // An existing entry of that name, a link included, is left as it is and
-  // judged below.
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = Errno("cannot create the lock folder", path);
+  std::vector<std::string> parts;
+  for (size_t at = 0; at < path.size();) {
+    size_t slash = path.find('/', at);
+    if (slash == std::string::npos) slash = path.size();
+    const std::string part = path.substr(at, slash - at);
+    if (!part.empty() && part != ".") parts.push_back(part);
+    at = slash + 1;
+  }
+  // Every step from the root (or the working folder) on is opened without
+  // following a link, the missing ones made on the way: a link anywhere on
+  // the path, planted by someone who can write a folder above, could
+  // otherwise lead the lock folder into that person's own folder.
+  int fd = open(path[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = Errno("cannot open the lock folder", path);
     return -1;
   }
-  // Opened without following a link, then judged by what was opened: no
-  // gap in which the folder could be swapped for something else.
-  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    const int openError = errno;
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      error = "the lock folder [" + path + "] is a link; only a real folder is used";
-    } else if (openError == ENOTDIR) {
-      error = "the lock folder [" + path + "] is not a folder";
-    } else {
-      errno = openError;
-      error = Errno("cannot open the lock folder", path);
+  std::string reached;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const bool last = i + 1 == parts.size();
+    reached = i == 0 && path[0] != '/' ? parts[i] : reached + "/" + parts[i];
+    int next = OpenFolderAt(fd, parts[i]);
+    // A missing step is made (the lock folder itself private); one made by
+    // another process meanwhile serves as well.
+    if (next < 0 && errno == ENOENT) {
+      if (mkdirat(fd, parts[i].c_str(), last ? 0700 : 0755) != 0 && errno != EEXIST) {
+        error = Errno("cannot create the lock folder", path);
+        close(fd);
+        return -1;
+      }
+      next = OpenFolderAt(fd, parts[i]);
     }
-    return -1;
+    const int openError = errno;
+    if (next < 0) {
+      const bool link = IsLinkAt(fd, parts[i]);
+      struct stat st;
+      // A folder of another user this one may not even read: say whose.
+      const bool foreign = openError == EACCES && last &&
+                           fstatat(fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+                           st.st_uid != geteuid();
+      if (foreign) {
+        error = "the lock folder [" + path + "] belongs to user " + std::to_string(st.st_uid) + ", not to user " +
+                std::to_string(geteuid());
+      } else if (link && last) {
+        error = "the lock folder [" + path + "] is a link; only a real folder is used";
+      } else if (link) {
+        error = "the lock folder [" + path + "] lies below a link [" + reached +
+                "]; only a path of real folders is used";
+      } else if (openError == ENOTDIR && last) {
+        error = "the lock folder [" + path + "] is not a folder";
+      } else {
+        errno = openError;
+        error = Errno(openError == ENOTDIR ? "cannot create the lock folder" : "cannot open the lock folder", path);
+      }
+      close(fd);
+      return -1;
+    }
+    close(fd);
+    fd = next;
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {

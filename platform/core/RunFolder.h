@@ -22,10 +22,15 @@ class CRunFolder {
   // "/tmp/drorch-locks-<uid>". Not created here: OpenLockFolder does.
   static std::string LockPath();
   static void SetLockPath(const std::string& path);
-  // Opens the lock folder at path for openat, creating it 0700 (its parents
-  // as MakeDirs does) when missing. Only a real folder of this user that
-  // nobody else can write is used: a link, another file, a folder of another
-  // user or one others can write gives -1 and one line saying why.
+  // True when LockPath is the per-user default (neither set nor given by
+  // $DR_LOCK_DIR): a refusal of it can point the user to $DR_LOCK_DIR.
+  static bool LockPathIsDefault();
+  // Opens the lock folder at path for openat, creating it 0700 (its missing
+  // parents 0755) when missing. Every step of the path is opened without
+  // following a link, so a link anywhere on it is refused. Only a real
+  // folder of this user that nobody else can write is used: a link on the
+  // path, another file, a folder of another user or one others can write
+  // gives -1 and one line saying why.
   static int OpenLockFolder(const std::string& path, std::string& error);
 
   // mkdir -p; true when the folder exists afterwards.

@@ -24,6 +24,7 @@ namespace {
 CMutex g_configMutex;
 std::string g_path DR_GUARDED_BY(g_configMutex);  // empty: the run folder's file
 std::atomic<int> g_busyTimeoutMs{30000};
+std::atomic<bool> g_mayCreate{true};
 
 CMutex g_schemaMutex;
 std::map<std::string, SDBTableSchema>& Schemas() DR_REQUIRES(g_schemaMutex) {
@@ -132,6 +133,10 @@ void CDBConnection::SetPath(const std::string& path) {
 }
 
 void CDBConnection::SetBusyTimeoutMs(int ms) { g_busyTimeoutMs.store(ms); }
+
+void CDBConnection::SetMayCreate(bool may) { g_mayCreate.store(may); }
+
+bool CDBConnection::MayCreate() { return g_mayCreate.load(); }
 
 void CDBConnection::RegisterTable(const char* name, const SDBColumnBind* columns, int count, const char* serial) {
   if (!name || !*name || !columns || count <= 0) return;
@@ -408,11 +413,14 @@ bool CDBConnection::StillAtItsPath() const {
 }
 
 CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullptr), m_lastError(0) {
+  // Without leave to create, a file that is gone stays gone: a lab moved
+  // away under a running job is not reopened as a new, empty one.
+  const bool create = g_mayCreate.load();
   size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) CRunFolder::MakeDirs(path.substr(0, slash));
+  if (create && slash != std::string::npos && slash > 0) CRunFolder::MakeDirs(path.substr(0, slash));
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     m_lastErrorText = db ? sqlite3_errmsg(db) : "cannot open database";
     m_lastError = DB_ERROR;

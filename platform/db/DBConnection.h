@@ -72,6 +72,13 @@ class CDBConnection {
   // Real-time limit on waiting for another writer (not scaled: the lock is
   // held for real time, whatever the clock's scale).
   static void SetBusyTimeoutMs(int ms);
+  // Whether a connection may create the database file (and its folders)
+  // when it is missing; on by default. A process that must only ever use a
+  // database that is there (drjob, all but its seed) turns it off at
+  // start-up: a file moved away or removed then fails to open instead of
+  // being made anew, empty, at its old path.
+  static void SetMayCreate(bool may);
+  static bool MayCreate();
 
   // Registers the description of a table the platform serves, by its
   // owner, once at start-up (the owners' DescribeTables, which

@@ -88,6 +88,17 @@ int CLabStore::FindDRGroup(const std::string& name) {
   return id;
 }
 
+std::vector<std::pair<int, std::string>> CLabStore::DRGroups() {
+  std::vector<std::pair<int, std::string>> groups;
+  CDBConnection* c = Ready();
+  if (!c) return groups;
+  sqlite3_stmt* s = c->Prepare("SELECT id, name FROM PLT_DRGroups ORDER BY id");
+  if (!s) return groups;
+  while (sqlite3_step(s) == SQLITE_ROW) groups.emplace_back(sqlite3_column_int(s, 0), Text(s, 1));
+  c->Release(s);
+  return groups;
+}
+
 std::string CLabStore::DRGroupName(int groupId) {
   CDBConnection* c = Ready();
   if (!c) return std::string();

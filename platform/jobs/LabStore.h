@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SOutboxMail {
@@ -39,6 +40,8 @@ class CLabStore {
   static int FindDRGroup(const std::string& name);
   // Empty when there is no such group.
   static std::string DRGroupName(int groupId);
+  // Every DR group, (id, name) by id; empty when none or unreadable.
+  static std::vector<std::pair<int, std::string>> DRGroups();
 
   // Outbox of the simulated mail service.
   static bool AddMail(const SOutboxMail& mail);

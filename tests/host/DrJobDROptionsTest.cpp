@@ -21,6 +21,13 @@ TEST(E2EDrJobDROptions, BadValuesGiveOneErrorLineAndExit2) {
       {"--point-in-time x=5", "--point-in-time needs REPLICATION=TIME"},
       {"--point-in-time 101=-5", "--point-in-time needs REPLICATION=TIME"},
       {"--testboot-wait soon", "--testboot-wait needs minutes"},
+      {"--testboot-wait -5", "--testboot-wait needs minutes"},
+      // The step waits an int of milliseconds: 35791 minutes is the most.
+      {"--testboot-wait 35792", "--testboot-wait takes at most [35791] minutes, the longest wait the testboot step "
+                                "can hold, not [35792]\n"},
+      {"--testboot-wait 99999999999", "--testboot-wait takes at most [35791] minutes, the longest wait the "
+                                      "testboot step can hold, not [99999999999]\n"},
+      {"--testboot-wait 99999999999999999999999", "--testboot-wait takes at most [35791] minutes"},
       {"--restore-options", "option --restore-options needs a value"},
   };
   for (const auto& c : cases) {
@@ -31,6 +38,13 @@ TEST(E2EDrJobDROptions, BadValuesGiveOneErrorLineAndExit2) {
 }
 
 class E2EDrJobDROptionsLab : public drtest::CDrJobLabTest {};
+
+// The longest wait is taken as it is; the run stops only at the group.
+TEST_F(E2EDrJobDROptionsLab, TheLongestTestbootWaitIsAccepted) {
+  const SResult run = Host("run --db " + m_db + " --group Nowhere --type testboot --testboot-wait 35791");
+  EXPECT_EQ(5, run.code) << run.output;
+  EXPECT_TRUE(Has(run, "drjob: unknown DR group [Nowhere]")) << run.output;
+}
 
 TEST_F(E2EDrJobDROptionsLab, TheOptionsAreStoredInTheJobsDROptions) {
   const std::string file = m_dir + "/restore.xml";

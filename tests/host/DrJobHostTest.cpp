@@ -139,18 +139,6 @@ TEST_F(E2EDrJobLab, RunGoesFromInitializeToTheFinalStateWithTheSummary) {
   EXPECT_EQ("2", job.restartString);
 }
 
-TEST_F(E2EDrJobLab, ProgressIsPrintedOncePerChange) {
-  const SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 12");
-  EXPECT_EQ(0, r.code) << r.output;
-  std::vector<int> printed;
-  const std::string mark = "drjob: DR job [12] progress [";
-  for (size_t at = r.output.find(mark); at != std::string::npos; at = r.output.find(mark, at + 1)) {
-    printed.push_back(atoi(r.output.c_str() + at + mark.size()));
-  }
-  ASSERT_FALSE(printed.empty()) << r.output;
-  for (size_t i = 1; i < printed.size(); ++i) EXPECT_NE(printed[i - 1], printed[i]) << r.output;
-}
-
 TEST_F(E2EDrJobLab, RunningAKilledJobIdAgainIsARestart) {
   // The lab's kill trigger records the kill the way drjob control does.
   SLabFault kill;
@@ -236,7 +224,8 @@ TEST_F(E2EDrJobLab, SuspendFromASecondProcessIsSeenByTheJobsManager) {
 TEST_F(E2EDrJobLab, UnknownGroupJobOrForeignJobGiveOneErrorLine) {
   SResult group = Host("run --db " + m_db + " --group Nowhere --type 1");
   EXPECT_EQ(5, group.code);
-  EXPECT_EQ("drjob: unknown DR group [Nowhere]\n", group.output);
+  EXPECT_EQ(0u, group.output.find("drjob: unknown DR group [Nowhere]; the DR groups of the lab are Sample (1)"))
+      << group.output;
 
   SResult control = Host("control --db " + m_db + " --job 99 kill");
   EXPECT_EQ(5, control.code);

@@ -250,6 +250,14 @@ TEST_F(E2EDrJobOneRun, ALockFolderThatCannotBeUsedIsRefusedWithItsOwnLine) {
       {open, "the lock folder [" + open + "] can be written by others (mode 777)"},
       {file, "the lock folder [" + file + "] is not a folder"},
       {file + "/locks", "cannot create the lock folder [" + file + "/locks]: Not a directory"},
+      // A link above the folder, present or on the way to missing parents:
+      // nothing is made through it.
+      {link + "/locks", "the lock folder [" + link + "/locks] lies below a link [" + link +
+                            "]; only a path of real folders is used"},
+      {link + "/missing/parents/locks", "the lock folder [" + link + "/missing/parents/locks] lies below a link [" +
+                                            link + "]; only a path of real folders is used"},
+      {m_dir + "/open/../link/locks", "the lock folder [" + m_dir + "/open/../link/locks] lies below a link [" +
+                                          m_dir + "/open/../link]; only a path of real folders is used"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -262,6 +270,17 @@ TEST_F(E2EDrJobOneRun, ALockFolderThatCannotBeUsedIsRefusedWithItsOwnLine) {
   // Nothing was made through the link.
   EXPECT_EQ("", drtest::RunShell("ls -A '" + target + "'").output);
 
+  // Missing parents are made on the way, the lock folder itself private,
+  // before anything else is looked at.
+  const std::string deep = m_dir + "/made/on/the/way/locks";
+  const SResult made = Shell(m_dir, "DR_LOCK_DIR='" + deep + "'",
+                             "run --db " + m_db + " --group Nowhere --type planned-failover --job-id 6", m_dir);
+  EXPECT_EQ(5, made.code) << made.output;
+  struct stat deepStat;
+  ASSERT_EQ(0, lstat(deep.c_str(), &deepStat));
+  EXPECT_TRUE(S_ISDIR(deepStat.st_mode));
+  EXPECT_EQ(0700u, deepStat.st_mode & 07777);
+
   // Without DR_LOCK_DIR, the user's own folder, made private.
   const SResult own = drtest::RunShell("env -u DR_LOCK_DIR DR_RUN_DIR='" + m_dir + "/run' DR_TIME_SCALE=0.001 " +
                                        DR_DRJOB + " run --db " + m_db + " --group Sample --type 1 2>&1");
@@ -272,6 +291,32 @@ TEST_F(E2EDrJobOneRun, ALockFolderThatCannotBeUsedIsRefusedWithItsOwnLine) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(geteuid(), st.st_uid);
   EXPECT_EQ(0u, st.st_mode & 077) << std::oct << st.st_mode;
+}
+
+// The default lock folder is one name per user in the shared temporary
+// folder: another user can make it first. The refusal then says how to run
+// anyway. Played with a user id no test uses, whose default folder root makes
+// first.
+TEST_F(E2EDrJobOneRun, ADefaultLockFolderTakenByAnotherUserPointsToDrLockDir) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+  const uid_t other = 65533;
+  const std::string taken = "/tmp/drorch-locks-" + std::to_string(other);
+  drtest::RemoveTree(taken);
+  ASSERT_EQ(0, mkdir(taken.c_str(), 0700)) << strerror(errno);
+  // A run folder the other user can write.
+  const std::string runDir = drtest::MakeTempDir("otheruser");
+  ASSERT_EQ(0, chown(runDir.c_str(), other, other)) << strerror(errno);
+  const SResult r = drtest::RunShell("/usr/bin/setpriv --reuid=" + std::to_string(other) + " --regid=" +
+                                     std::to_string(other) + " --clear-groups env -u DR_LOCK_DIR DR_RUN_DIR='" +
+                                     runDir + "/run' DR_TIME_SCALE=0.001 " + DR_DRJOB + " run --db " + m_db +
+                                     " --group Sample --type planned-failover 2>&1");
+  EXPECT_EQ(15, r.code) << r.output;
+  EXPECT_EQ("drjob: the lock folder [" + taken + "] belongs to user 0, not to user " + std::to_string(other) +
+                " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one); nothing was changed\n",
+            r.output);
+  EXPECT_TRUE(drtest::AllJobs().empty());
+  drtest::RemoveTree(taken);
+  drtest::RemoveTree(runDir);
 }
 
 }  // namespace

@@ -79,7 +79,9 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
       {" --group Sample --type 6", 2,
        "DR job [61] was made with [--type planned-failover], not [--type undo-failover]" + keeps},
       {" --group SampleTest", 5, "DR job [61] belongs to DR group [1], not to [SampleTest]\n"},
-      {" --group Nowhere", 5, "unknown DR group [Nowhere]\n"},
+      {" --group Nowhere", 5,
+       "unknown DR group [Nowhere]; the DR groups of the lab are Sample (1), SampleDB (2), SampleArray (3), "
+       "SampleTest (4)\n"},
       {" --testboot-wait 5", 2, "DR job [61] was made with [--testboot-wait 3], not [--testboot-wait 5]" + keeps},
       {" --point-in-time 101=1767225600", 2,
        "DR job [61] was made with [no --point-in-time], not [--point-in-time 101=1767225600]" + keeps},
@@ -92,7 +94,7 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
        "DR job [61] was made with [other restore options], not [--restore-options " + other + "]" + keeps},
       // A restore-options file is read on a rerun too.
       {" --restore-options " + m_dir + "/missing.xml", 2,
-       "cannot read the restore options [" + m_dir + "/missing.xml]\n"},
+       "cannot read the restore options [" + m_dir + "/missing.xml]: No such file or directory\n"},
       {" --testboot-wait 3 --restore-options " + broken, 2, "the restore options [" + broken + "] do not parse"},
   };
   for (const auto& c : cases) {

@@ -4,6 +4,7 @@
 // thread. A connection given back is not reused for a file that has gone,
 // nor trusted for tables dropped since.
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <string>
@@ -121,6 +122,33 @@ TEST_F(DBConnectionPoolConcurrency, AConnectionGivenBackIsNotReusedForAFileThatH
                                     nullptr, nullptr, nullptr));
   sqlite3_close(other);
   EXPECT_EQ(3, Rows(Db()));
+}
+
+// A process that may not create its database (drjob, all but seed): a file
+// moved away is not made anew, empty, at its old path, neither for a
+// connection given back nor for a thread's first one.
+TEST_F(DBConnectionPoolConcurrency, WithoutLeaveToCreateAMovedFileIsNotMadeAnew) {
+  struct SRestore {
+    ~SRestore() { CDBConnection::SetMayCreate(true); }
+  } restore;
+  ASSERT_EQ(1, Rows(Db()));
+  CDBConnection::GiveBackIdleConnections();
+  CDBConnection::SetMayCreate(false);
+  const std::string path = m_dir + "/p.db";
+  ASSERT_EQ(0, rename(path.c_str(), (m_dir + "/moved.db").c_str()));
+  EXPECT_EQ(nullptr, Db()) << "the pool's connection is not at its path, and none is made";
+  std::atomic<bool> opened{true};
+  drtest::CTestThread first([&]() { opened = Db() != nullptr; });
+  ASSERT_TRUE(first.Join());
+  EXPECT_FALSE(opened.load());
+  struct stat st;
+  EXPECT_NE(0, stat(path.c_str(), &st)) << "a file was made at the old path";
+  // Nor below a folder that is not there.
+  CDBConnection::SetPath(m_dir + "/none/p.db");
+  EXPECT_EQ(nullptr, Db());
+  EXPECT_NE(0, stat((m_dir + "/none").c_str(), &st));
+  CDBConnection::SetMayCreate(true);
+  EXPECT_NE(nullptr, Db()) << "with leave, as before";
 }
 
 TEST_F(DBConnectionPoolConcurrency, TablesDroppedMeanwhileAreMadeAgainOnAConnectionGivenBack) {
