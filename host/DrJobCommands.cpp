@@ -437,12 +437,14 @@ void RunLine(const char* format, ...) {
 }
 
 // One line per machine of the group after the final state line: what the
-// job's phase rows and this run's skip events say of it.
-void PrintOutcomes(long long jobId, int groupId, int state) {
+// job's phase rows and this run's skip events say of it. killSeen: the job
+// manager saw a kill of the job while it ran.
+void PrintOutcomes(long long jobId, int groupId, int state, bool killSeen) {
   const bool stopped = state == kStateKilled || state == kStateSuspended || state == kStatePending;
+  const bool killedMidway = killSeen && state != kStateSuccess;
   std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(jobId, stopped, CDrJobLab::GroupMachines(groupId), CJobJournal::Instance().Events(),
-                              outcomes)) {
+  if (!CMachineOutcomes::Read(jobId, stopped, killedMidway, CDrJobLab::GroupMachines(groupId),
+                              CJobJournal::Instance().Events(), outcomes)) {
     fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", jobId,
             DatabaseReason().c_str());
     return;
@@ -698,11 +700,11 @@ int CDrJobCommands::Run(const CDrJobArgs& args) {
     endIfLabGone();
     RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", jobId, state,
             StateText(state));
-    PrintOutcomes(jobId, groupId, state);
+    PrintOutcomes(jobId, groupId, state, jobManager.IsJobKillIssued());
     return kExitStateNotStored;
   }
   RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", jobId, state, StateText(state));
-  PrintOutcomes(jobId, groupId, state);
+  PrintOutcomes(jobId, groupId, state, jobManager.IsJobKillIssued());
   return ExitCodeOfState(state);
 }
 

@@ -52,8 +52,10 @@ bool Before(const SPhaseRowRecord* a, const SPhaseRowRecord* b) {
 
 // The machine's outcome from its rows: the first phase that failed, else the
 // first that did not finish, else success, unless the job stopped while
-// its priority ran (finished then tells nothing of what was still ahead).
-void Judge(const std::vector<const SPhaseRowRecord*>& rows, bool stoppedInItsPriority, SMachineOutcome& outcome) {
+// its priority ran or a kill came while the job went on (finished then
+// tells nothing of what was still ahead).
+void Judge(const std::vector<const SPhaseRowRecord*>& rows, bool stoppedInItsPriority, bool killedMidway,
+           SMachineOutcome& outcome) {
   const SPhaseRowRecord* failed = nullptr;
   const SPhaseRowRecord* stopped = nullptr;
   const SPhaseRowRecord* last = nullptr;
@@ -79,6 +81,9 @@ void Judge(const std::vector<const SPhaseRowRecord*>& rows, bool stoppedInItsPri
   } else if (stoppedInItsPriority) {
     outcome.kind = SMachineOutcome::kStoppedAfter;
     outcome.phase = CPhaseTexts::Phase(last->phase);
+  } else if (killedMidway) {
+    outcome.kind = SMachineOutcome::kUnsettled;
+    outcome.phase = CPhaseTexts::Phase(last->phase);
   } else {
     outcome.kind = SMachineOutcome::kSucceeded;
   }
@@ -86,7 +91,7 @@ void Judge(const std::vector<const SPhaseRowRecord*>& rows, bool stoppedInItsPri
 
 }  // namespace
 
-bool CMachineOutcomes::Read(long long jobId, bool stopped, const std::vector<SGroupMachine>& machines,
+bool CMachineOutcomes::Read(long long jobId, bool stopped, bool killedMidway, const std::vector<SGroupMachine>& machines,
                             const std::vector<SJobEvent>& events, std::vector<SMachineOutcome>& outcomes) {
   std::vector<SPhaseRowRecord> rows;
   if (CPhaseRowStore::ReadJob(jobId, rows) == EStoreResult::kFailed) return false;
@@ -114,7 +119,7 @@ bool CMachineOutcomes::Read(long long jobId, bool stopped, const std::vector<SGr
       outcome.kind = SMachineOutcome::kSkipped;
       outcome.reason = skip->second;
     } else if (!own.empty()) {
-      Judge(own, stopped && machine.priority >= reached, outcome);
+      Judge(own, stopped && machine.priority >= reached, killedMidway && !stopped, outcome);
     }
     outcomes.push_back(outcome);
   }
@@ -138,6 +143,9 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
       return line + "stopped in phase [" + outcome.phase + "] (" + outcome.reason + ")";
     case SMachineOutcome::kStoppedAfter:
       return line + "stopped after phase [" + outcome.phase + "]";
+    case SMachineOutcome::kUnsettled:
+      return line + "no phase failed up to [" + outcome.phase +
+             "], but the job was killed while it ran: its log tells whether the machine finished";
     case SMachineOutcome::kNotRun:
     default:
       return line + "not run";

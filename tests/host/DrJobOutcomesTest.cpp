@@ -10,6 +10,7 @@
 
 #include "JobTestSupport.h"
 #include "host/DrJobTestSupport.h"
+#include "host/SeedLab.h"
 #include "jobs/PhaseRowStore.h"
 #include "msg/MsgEnums.h"
 #include "repl/ReplicationStore.h"
@@ -85,17 +86,27 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
             FromFinalState(r, 60));
 }
 
-// A job killed as db-replica's DR VM starts: the machines of the first
-// priority end with the failed row the kill handling writes, the second
-// priority was never reached.
+// A job killed as the DR VMs of the first priority start: the machine whose
+// start saw the kill ends with the failed row the kill handling writes, the
+// other failed or stopped where the kill found it, and the second priority
+// was never reached. Each machine records the kill at its own power-on: one
+// that had finished before the other's kill was seen would end the job
+// completed with errors.
 TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
+  Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
   Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
   const SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 61");
   EXPECT_EQ(9, r.code) << r.output;
   const std::string tail = FromFinalState(r, 61);
   EXPECT_EQ(0u, tail.find("drjob: DR job [61] finished with state [16] KILLED\n")) << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [61] machine [db-replica] (replication 102): failed in phase ["))
+  EXPECT_TRUE(Has(SResult{0, tail}, "(replication 101): failed in phase [") ||
+              Has(SResult{0, tail}, "(replication 102): failed in phase ["))
       << r.output;
+  for (const char* machine : {"db-primary] (replication 101): ", "db-replica] (replication 102): "}) {
+    const std::string line = std::string("drjob: DR job [61] machine [") + machine;
+    EXPECT_TRUE(Has(SResult{0, tail}, line + "failed in phase [") || Has(SResult{0, tail}, line + "stopped "))
+        << r.output;
+  }
   EXPECT_TRUE(Has(SResult{0, tail}, Machine(61, "app-server", 201, "not run"))) << r.output;
   EXPECT_EQ(4, std::count(tail.begin(), tail.end(), '\n')) << r.output;
   // Continued, every machine is done.
@@ -105,6 +116,25 @@ TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
   EXPECT_EQ("drjob: DR job [61] finished with state [0] SUCCESS\n" + Machine(61, "db-primary", 101, "succeeded") +
                 Machine(61, "db-replica", 102, "succeeded") + Machine(61, "app-server", 201, "succeeded"),
             FromFinalState(again, 61));
+}
+
+// A kill seen after a machine has succeeded ends the job with errors, not
+// killed: a point-in-time failover halted by it leaves no failed row, so no
+// machine is called succeeded from rows that cannot tell.
+TEST_F(E2EDrJobOutcomes, AKillThatEndsTheJobWithErrorsCallsNoMachineSucceeded) {
+  const std::string t0 = std::to_string(kSamplePointsInTime[0]);
+  Fault("dst-201", TMMsg::VM_OPERATION_POWER_OFF, ELabFault::kKillJob);
+  const SResult r = Host("run --db " + m_db + " --group Sample --type point-in-time-failover --job-id 66" +
+                         " --point-in-time 101=" + t0 + " --point-in-time 102=" + t0 + " --point-in-time 201=" + t0);
+  EXPECT_EQ(8, r.code) << r.output;
+  const std::string tail = FromFinalState(r, 66);
+  EXPECT_EQ(0u, tail.find("drjob: DR job [66] finished with state [4] COMPLETED WITH ERRORS\n")) << r.output;
+  EXPECT_EQ(std::string::npos, tail.find("succeeded")) << r.output;
+  EXPECT_TRUE(Has(SResult{0, tail}, Machine(66, "app-server", 201,
+                                            "no phase failed up to [Disable Sync], but the job was killed while it "
+                                            "ran: its log tells whether the machine finished")))
+      << r.output;
+  EXPECT_EQ(4, std::count(tail.begin(), tail.end(), '\n')) << r.output;
 }
 
 // A suspended job: a machine whose rows all succeeded may still have phases

@@ -126,7 +126,11 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
 TEST_F(E2EDrJobRerun, ARerunNamingOnlyTheJobRunsItsRecordedTypeAndOptions) {
   const std::string t0 = std::to_string(kSamplePointsInTime[0]);
   const std::string t1 = std::to_string(kSamplePointsInTime[1]);
+  // Each machine of the first priority records the kill at its own
+  // shutdown: one that had finished before the other's kill was seen would
+  // end the job completed with errors, which is not run again.
   KillAt("src-101", TMMsg::VM_OPERATION_SHUTDOWN);
+  KillAt("src-102", TMMsg::VM_OPERATION_SHUTDOWN);
   const SResult killed = Host("run --db " + m_db + " --group Sample --type point-in-time-failover --job-id 63"
                               " --point-in-time 101=" + t1 + " --point-in-time 102=" + t0 +
                               " --point-in-time 201=" + t1);
