@@ -56,6 +56,7 @@ static_assert(kNewestTakeTurns > 0 && kNewestTakeTurns < kMaxPending, "some plac
 // Connections a flood makes are counted and reported at most this often
 // (real time: it is about the log's size, not the code's pace).
 constexpr std::chrono::seconds kUnheardReportEvery(CZnNetworkServer::kUnheardReportSeconds);
+constexpr int kFaultLinesPerReport = CZnNetworkServer::kFaultLinesPerReport;
 // One pass accepts at most this many connections, so a flood faster than the
 // loop cannot keep it from reading its sessions, timing hellos out or running
 // the idle callback; the rest wait in the backlog for the next pass.
@@ -99,6 +100,7 @@ enum EUnheard {
   kUnheardTookTurns,  // one of the newest, gave way to a newer one sooner
   kUnheardNoSession,  // every session taken: closed when accepted
   kUnheardReset,      // reset by the client (a flood's other way to end them)
+  kUnheardFault,      // sent no valid hello, or was refused, past the lines naming such faults
   kUnheardKinds
 };
 
@@ -160,6 +162,10 @@ struct CZnNetworkServer::SLoop {
   uint64_t unheard[kUnheardKinds] = {};
   uint64_t unheardTotal = 0;
   SteadyClock::time_point nextUnheardReport = SteadyClock::time_point::min();
+  // Lines naming what a connection sent instead of a valid hello: a
+  // misconfigured client is worth each one, a flood of garbage is not.
+  int faultLines = 0;
+  SteadyClock::time_point faultLinesUntil = SteadyClock::time_point::min();
   bool acceptPaused = false;
   SteadyClock::time_point acceptPausedUntil;
   uint64_t idleGeneration = 0;
@@ -584,6 +590,18 @@ void CZnNetworkServer::DropConnection(SLoop& loop, int fd, unsigned long type, c
   auto it = loop.conns.find(fd);
   if (it == loop.conns.end()) return;
   const int level = type == ZNS_PM_CONNECTION_ABORTED ? 0 : kZnsTraceLevel;
+  if (level == 0 && !it->second.session) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (now >= loop.faultLinesUntil) {
+      loop.faultLines = 0;
+      loop.faultLinesUntil = now + kUnheardReportEvery;
+    }
+    if (loop.faultLines >= kFaultLinesPerReport) {
+      CloseUnheard(loop, fd, kUnheardFault);
+      return;
+    }
+    ++loop.faultLines;
+  }
   CLogSink::Instance().Write(level, "CZnNetworkServer::DropConnection", "Connection [%d] session [%lld] of [%s]: [%s]",
                              fd, static_cast<long long>(it->second.session), m_name.c_str(), why.c_str());
   CloseConnection(loop, fd, type);
@@ -628,11 +646,13 @@ void CZnNetworkServer::ReportUnheard(SLoop& loop) {
       0, "CZnNetworkServer::ReportUnheard",
       "Closed [%llu] connection(s) to [%s] before their hello: [%llu] timed out after [%lld] s, [%llu] gave way "
       "after [%lld] ms, [%llu] gave way sooner among the newest [%zu] of [%zu], [%llu] over [%d] sessions, [%llu] "
-      "reset by the client; counted since the last such line, one at most every [%lld] s",
+      "reset by the client, [%llu] sent no valid hello or were refused past [%d] lines naming the fault; counted "
+      "since the last such line, one at most every [%lld] s",
       static_cast<unsigned long long>(loop.unheardTotal), m_name.c_str(), count(kUnheardLate),
       static_cast<long long>(kHelloLimit.count()), count(kUnheardGaveWay), static_cast<long long>(kHelloChance.count()),
       count(kUnheardTookTurns), kNewestTakeTurns, kMaxPending, count(kUnheardNoSession), kMaxSessions,
-      count(kUnheardReset), static_cast<long long>(kUnheardReportEvery.count()));
+      count(kUnheardReset), count(kUnheardFault), kFaultLinesPerReport,
+      static_cast<long long>(kUnheardReportEvery.count()));
   std::fill(std::begin(loop.unheard), std::end(loop.unheard), 0);
   loop.unheardTotal = 0;
   loop.nextUnheardReport = SteadyClock::now() + kUnheardReportEvery;

@@ -80,7 +80,10 @@
 // still read under a flood faster than the loop. Connections closed without a
 // hello (given way, timed out, over the sessions, reset by the client) are
 // logged as one error line with their counts at most every
-// kUnheardReportSeconds (real time), never one line each.
+// kUnheardReportSeconds (real time), never one line each. Those that send
+// something other than a valid hello, or are refused, get a line each naming
+// the fault, at most kFaultLinesPerReport in such a span; the rest are
+// counted in the report.
 //
 // Thread safety: every public member may be called from any thread, the
 // callbacks included, except the destructor (never from a callback). Quit
@@ -145,6 +148,10 @@ class CZnNetworkServer {
   static constexpr int kNewestPendingTakeTurns = 16;
   // Connections closed without a hello are reported at most this often.
   static constexpr int kUnheardReportSeconds = 5;
+  // Connections that send something other than a valid hello, or are
+  // refused, get a line each naming the fault, this many in such a span;
+  // the rest are counted in the report.
+  static constexpr int kFaultLinesPerReport = 8;
 
   CZnNetworkServer(ZnsXdrCallback xdr, ZnsXmlCallback xml, const std::string& serviceName, const CSessionPort& port);
   // Quit(true, true) unless the server has quit; then closes what is left.

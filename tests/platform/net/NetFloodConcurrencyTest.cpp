@@ -1,6 +1,7 @@
 // Floods of connections that never say hello: a client that does is still
 // served, a pending connection keeps its place for its chance and then gives
-// way, and the log counts the closed ones in a few lines instead of one each.
+// way, and the log counts the closed ones in a few lines instead of one each,
+// as it does connections that send garbage past the first few.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -249,4 +250,37 @@ TEST_F(NetFloodConcurrency, APendingConnectionGivesWayOnceItHasHadItsChance) {
            CLogSink::Instance().Contains("[1] gave way after [1000] ms", "CZnNetworkServer::ReportUnheard");
   }));
   svc.Stop();
+}
+
+// Connections that send garbage instead of a hello: the first few get a line
+// naming the fault, the rest are counted in the reports, and a client that
+// says hello is still served.
+TEST_F(NetFloodConcurrency, GarbageInsteadOfAHelloGetsAFewLinesAndTheRestAreCounted) {
+  CNetRecorder rec;
+  const auto start = Clock::now();
+  CServedService svc("DRSrvc|134");
+  svc.Start();
+  const int port = svc.Server().Port();
+  constexpr int kGarbage = 100;
+  for (int i = 0; i < kGarbage; ++i) {
+    CRawClient raw;
+    ASSERT_TRUE(raw.Connect(port));
+    ASSERT_TRUE(raw.SendBytes("\x01\x02\x03\x04\x05\x06"));
+    ASSERT_TRUE(raw.WaitClosed()) << "connection " << i;
+  }
+  CZnNetwork good;
+  ASSERT_FALSE(Attach(good, "DRSrvc|134").IsError());
+  EXPECT_FALSE(SendJob(good, 7).IsError());
+  EXPECT_FALSE(good.Disconnect(kTestTimeoutSeconds).IsError());
+  EXPECT_FALSE(svc.Stop().IsError());
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_EQ(1u, rec.Count([](const SNetCall& c) { return IsJob(c, 7); }));
+  const size_t named = ErrorLines("CZnNetworkServer::DropConnection");
+  EXPECT_GE(named, static_cast<size_t>(CZnNetworkServer::kFaultLinesPerReport));
+  EXPECT_LE(named, CZnNetworkServer::kFaultLinesPerReport *
+                       (1 + static_cast<size_t>(seconds / CZnNetworkServer::kUnheardReportSeconds)));
+  EXPECT_TRUE(CLogSink::Instance().Contains("malformed frame", "CZnNetworkServer::DropConnection"));
+  // Named or counted, every one of them once.
+  EXPECT_EQ(static_cast<uint64_t>(kGarbage), named + UnheardReports().closed);
+  EXPECT_TRUE(CLogSink::Instance().Contains("sent no valid hello or were refused", "CZnNetworkServer::ReportUnheard"));
 }
