@@ -91,8 +91,9 @@ void Judge(const std::vector<const SPhaseRowRecord*>& rows, bool stoppedInItsPri
 
 }  // namespace
 
-bool CMachineOutcomes::Read(long long jobId, bool stopped, bool killedMidway, const std::vector<SGroupMachine>& machines,
-                            const std::vector<SJobEvent>& events, std::vector<SMachineOutcome>& outcomes) {
+bool CMachineOutcomes::Read(long long jobId, bool stopped, bool killedMidway,
+                            const std::vector<SGroupMachine>& machines, const std::vector<SJobEvent>& events,
+                            std::vector<SMachineOutcome>& outcomes) {
   std::vector<SPhaseRowRecord> rows;
   if (CPhaseRowStore::ReadJob(jobId, rows) == EStoreResult::kFailed) return false;
   const std::map<int, std::string> skips = SkipReasons(jobId, events);
