@@ -56,7 +56,6 @@ static_assert(kNewestTakeTurns > 0 && kNewestTakeTurns < kMaxPending, "some plac
 // Connections a flood makes are counted and reported at most this often
 // (real time: it is about the log's size, not the code's pace).
 constexpr std::chrono::seconds kUnheardReportEvery(CZnNetworkServer::kUnheardReportSeconds);
-constexpr int kFaultLinesPerReport = CZnNetworkServer::kFaultLinesPerReport;
 // One pass accepts at most this many connections, so a flood faster than the
 // loop cannot keep it from reading its sessions, timing hellos out or running
 // the idle callback; the rest wait in the backlog for the next pass.
