@@ -121,6 +121,7 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
     reason = "Machine ineligible as Failover Status is [" + DRHelper::GetVSAFailoverStatusStr(rep->GetFailoverStatus()) +
              "]";
   }
+  info->SetSkipReason(reason);
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
                              ZNDR::DR_EVENT_MINOR, !m_jobManager->IsJobRestarted());
@@ -429,6 +430,7 @@ bool CSnapArrayDRBase::IsTestMachineEligible(CDRInfo* info, bool undoTest) {
   } else {
     return true;
   }
+  info->SetSkipReason(reason);
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
                              ZNDR::DR_EVENT_MINOR, !restarted);

@@ -14,6 +14,7 @@
 #include "IRepInfo.h"
 #include "SDRPriority.h"
 #include "SDRThreadInfo.h"
+#include "log/LogErrorWatch.h"
 #include "sync/ZnThreadPool.h"
 
 namespace {
@@ -62,6 +63,7 @@ bool CDRBase::Initialize(DRInitParams& params) {
   }
   m_jobId = m_jobManager->GetJobId();
   m_event.setJobId(m_jobId);
+  m_verdicts.Begin(m_jobId, m_jobManager->GetAttempt(), m_drType);
   if (!m_appManager.Initialize(m_jobManager->GetUserID(), &m_jobManager->GetJobOptions())) {
     m_event.Error("Initialize", "DRAppManager initialization failed. Exiting.");
     return false;
@@ -79,10 +81,14 @@ int32_t CDRBase::Run() {
   if (!GetDRApproval()) {
     m_event.Error("Run", "Approval Denied for the orchestration operation [%s]",
                   DRHelper::GetDrTypeStr(m_drType).c_str());
+    m_verdicts.RecordNotReached(m_drInfoList, "the DR operation was not approved");
     return Api::VIRTUAL_APP_PHASE_STATE_FAILED;
   }
   if (m_jobManager->IsQuitFlagSet()) {
     m_event.Error("Run", "Failing job as DR job [%lld] quit flag is set", static_cast<long long>(m_jobId));
+    m_verdicts.RecordNotReached(m_drInfoList, std::string("the job was ") +
+                                                  (m_jobManager->IsJobSuspended() ? "suspended" : "killed") +
+                                                  " before its first priority");
     return Api::VIRTUAL_APP_PHASE_STATE_FAILED;
   }
   PriorityDR();
@@ -90,6 +96,28 @@ int32_t CDRBase::Run() {
   m_event.Debug("", "[%s] has finished ", banner.c_str());
   return m_jobManager->GetDRJobState();
 }
+
+namespace {
+
+// The verdicts learn that an order number ran, and the last error the job
+// logged while it did, on every way out of the loop's body.
+class CPriorityRun {
+ public:
+  CPriorityRun(CDRVerdicts& verdicts, const std::vector<SDRPriority*>& list, const CLogErrorWatch& errors)
+      : m_verdicts(verdicts), m_list(list), m_errors(errors) {
+    m_verdicts.Started(m_list);
+  }
+  ~CPriorityRun() { m_verdicts.Ended(m_list, m_errors.Last()); }
+  CPriorityRun(const CPriorityRun&) = delete;
+  CPriorityRun& operator=(const CPriorityRun&) = delete;
+
+ private:
+  CDRVerdicts& m_verdicts;
+  const std::vector<SDRPriority*>& m_list;
+  const CLogErrorWatch& m_errors;
+};
+
+}  // namespace
 
 bool CDRBase::PriorityDR() {
   size_t done = 0;
@@ -99,6 +127,10 @@ bool CDRBase::PriorityDR() {
     m_event.DebugLvl(5, "PriorityDR", "%s", kSeparator);
     m_event.Debug("PriorityDR", "Processing PRIORITY [%d]", order);
     if (done == 0) LoadPriorityIterationCfg(list);
+    // Whatever way the order number ends, its last error is kept for the
+    // machines that failed without a reason of their own.
+    CLogErrorWatch errors(m_jobId);
+    CPriorityRun run(m_verdicts, list, errors);
 
     if (list.size() > 1) {
       if (!RunParallelSubPriorities(list) && !m_continueOnFailure) return false;

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "DRVerdicts.h"
 #include "IDRBaseInfo.h"
 #include "SDRStorage.h"
 #include "services/DRAppManager.h"
@@ -224,6 +225,8 @@ class CDRBase : public IDROrchestrator {
   bool m_continueOnFailure;
   CDRJobManager* m_jobManager;  // not owned
   CDRAppManager m_appManager;
+  // What the job decides of each machine, for its operator.
+  CDRVerdicts m_verdicts;
   // Contexts on worker threads raise events through the one logger: its
   // pending event arguments and the raise that consumes them go together.
   ZnCriticalSection m_eventLock;

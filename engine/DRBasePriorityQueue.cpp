@@ -268,6 +268,7 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
                               !m_appManager.IsFirstTimeSyncDuringFailoverSet();
     if (preChecksDue && !rep->RunPreChecks()) {
       m_event.Debug("CreateReplBasedDRInfoObjects", "Pre-checks failed for repl [%d]", replId);
+      m_verdicts.LeftOut(replId, rep->GetSourceName(), "its pre-checks failed");
       delete record;
       continue;
     }

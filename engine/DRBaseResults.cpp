@@ -81,6 +81,7 @@ void CDRBase::LogResults() {
   }
   const bool suspended = m_jobManager->IsJobSuspended();
   if (suspended) m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED);
+  m_verdicts.Record(m_drInfoList, m_jobManager->IsJobKillIssued(), suspended);
 
   SendEmails();
 

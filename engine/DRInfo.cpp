@@ -78,6 +78,10 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
   UpdatePhaseMap(phase);
   if (!phase.notLastPhase) m_lastPhase = phase;
   if (phase.state == Api::VIRTUAL_APP_PHASE_STATE_FAILED) {
+    if (!m_hasFailure) {
+      m_firstFailure = phase;
+      m_hasFailure = true;
+    }
     UpdateError(phase, phase.raisePendingCause);
     if (phase.markRowAsFailedOnFailure) {
       m_sourceInfo.status = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
@@ -102,6 +106,12 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
     if (rep != nullptr) phase.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, rep->GetSourceName());
   }
   if (m_dataSource != nullptr) m_dataSource->UpdatePhaseDetails(m_sourceInfo, phase);
+}
+
+bool CDRInfo::GetFirstFailure(SDRPhaseCtx& failure) const {
+  if (!m_hasFailure) return false;
+  failure = m_firstFailure;
+  return true;
 }
 
 void CDRInfo::UpdatePhasePercentage(Api::VirtualAppJobPhaseType phase) {

@@ -84,6 +84,16 @@ class CDRInfo : public IDRBaseInfo {
   bool UpdateProperty(ZNDR::DR_ORCHESTRATION_PROPERTY property, SDataSourceInfo* info);
   bool IsIndexingV2();
 
+  // ---- What the job's verdict on the machine is told by (CDRVerdicts) ----
+  // Why the machine was left out of the DR operation (skipped), in the
+  // words its context logged; the last one given stands.
+  void SetSkipReason(const std::string& reason) { m_skipReason = reason; }
+  const std::string& GetSkipReason() const { return m_skipReason; }
+  // The first phase update of this run that failed; false when none did.
+  bool GetFirstFailure(SDRPhaseCtx& failure) const;
+  // Some phase of the machine was updated in this run.
+  bool HasBegun() const { return !m_phaseMap.empty(); }
+
  private:
   SDataSourceInfo m_sourceInfo;
   TMMsg::DROrchestrationType m_drType;
@@ -100,4 +110,7 @@ class CDRInfo : public IDRBaseInfo {
   CDRJobManager* m_jobManager;
   CDRAppManager* m_appManager;
   std::string m_reportMsg;
+  std::string m_skipReason;
+  bool m_hasFailure = false;
+  SDRPhaseCtx m_firstFailure;
 };

@@ -27,6 +27,42 @@ const STypeName kTypes[] = {
 
 }  // namespace
 
+std::string CDrJobArgs::Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    switch (c) {
+      case '\n': out += "\\n"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\\': out += "\\\\"; continue;
+      default: break;
+    }
+    if (c < 0x20 || c == 0x7f) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+      continue;
+    }
+    out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::string CDrJobArgs::ShellWord(const std::string& text) {
+  const std::string printable = Printable(text);
+  bool plain = !printable.empty();
+  for (char c : printable) {
+    plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '/' || c == '.' || c == '_' || c == '-' || c == '+' || c == ':' || c == ',' || c == '=');
+  }
+  if (plain) return printable;
+  std::string quoted = "'";
+  for (char c : printable) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 bool CDrJobArgs::Fail(const std::string& error) {
   m_error = error;
   return false;
@@ -166,7 +202,7 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
       std::string value = argv[++i];
       if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]; the DR types are " + TypesText());
     } else if ((arg == "--job-id" && m_command == kRun) ||
-               (arg == "--job" && (m_command == kControl || m_command == kJob))) {
+               (arg == "--job" && (m_command == kControl || m_command == kJob || m_command == kJobs))) {
       std::string value = argv[++i];
       if (!ParseId(value, m_jobId)) return Fail("bad job id [" + value + "]");
       haveJob = true;

@@ -69,6 +69,14 @@ class CDrJobArgs {
   // A positive decimal 64-bit number, nothing else.
   static bool ParseId(const std::string& text, int64_t& id);
 
+  // Text a user gave, fit to stand inside one line of output: control
+  // characters and DEL become escapes (\n, \t, \r, \\, \xHH), so a name
+  // echoed in an error cannot break the line or steer the terminal.
+  static std::string Printable(const std::string& text);
+  // A word a shell reads back as text: as it is when it holds only safe
+  // characters, else in single quotes (control characters escaped first).
+  static std::string ShellWord(const std::string& text);
+
  private:
   bool Fail(const std::string& error);
   // A DR option of run at argv[i] (its value taken); false with the error.

@@ -2,6 +2,8 @@
 // writes one clear line to stderr when it cannot do its work.
 #pragma once
 
+#include <string>
+
 #include "DrJobArgs.h"
 
 class CDrJobCommands {
@@ -33,7 +35,9 @@ class CDrJobCommands {
   static int Seed(const CDrJobArgs& args);
   static int Run(const CDrJobArgs& args);
   static int Control(const CDrJobArgs& args);
-  // Lists every job of the lab; steers one child job of the job simulator.
+  // Lists every job of the lab, or tells one DR job (--job): its type,
+  // group, attempts, state and the verdict on each machine; steers one
+  // child job of the job simulator.
   static int Jobs(const CDrJobArgs& args);
   static int Job(const CDrJobArgs& args);
   // Lists the task manager's stored tasks.
@@ -45,4 +49,12 @@ class CDrJobCommands {
   // The text of a DR job's final state and the exit code it gives.
   static const char* StateText(int state);
   static int ExitCodeOfState(int state);
+  // The job manager's words for the DR job's own record in a final state.
+  static const char* JobStatusOfState(int state);
+  // A job that will not run again (control has nothing to do).
+  static bool IsEndedStatus(const std::string& status);
+  // A job that completed did its work: running it again would repeat a DR
+  // operation on machines that have already been through it. A failed,
+  // killed or suspended job is continued by its restart instead.
+  static bool IsCompletedStatus(const std::string& status);
 };

@@ -46,8 +46,9 @@ const SCommandUsage kUsage[] = {
     {CDrJobArgs::kControl, "drjob control --db PATH --job N kill|suspend",
      "exit codes of control: 0 requested, 16 no process runs the DR job, 14 the DR job has already ended,\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
-    {CDrJobArgs::kJobs, "drjob jobs --db PATH",
-     "exit codes of jobs: 0 listed, 4 unreadable database, 2 bad arguments or environment\n"},
+    {CDrJobArgs::kJobs, "drjob jobs --db PATH [--job N]",
+     "jobs --job N tells DR job N: its type, DR group, attempts and state, and what became of each machine\n"
+     "exit codes of jobs: 0 listed, 5 no such DR job, 4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kJob, "drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P",
      "exit codes of job: 0 done, 14 the child job has already ended, 5 no such child job,\n"
      "  4 unreadable database, 2 bad arguments or environment\n"},
@@ -117,12 +118,12 @@ int main(int argc, char** argv) {
   std::string error;
   if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error) ||
       !CCrashPoint::ArmFromEnvironment(error)) {
-    fprintf(stderr, "drjob: %s\n", error.c_str());
+    fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(error).c_str());
     return CDrJobCommands::kExitUsage;
   }
   CDrJobArgs args;
   if (!args.Parse(argc, argv)) {
-    fprintf(stderr, "drjob: %s\n", args.Error().c_str());
+    fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(args.Error()).c_str());
     return UsageAfterError(args, argc >= 2);
   }
   if (args.Help()) {
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
   }
   // Without its run folder a command would run with no log anywhere.
   if (!CRunFolder::CheckPath(error)) {
-    fprintf(stderr, "drjob: %s (DR_RUN_DIR)\n", error.c_str());
+    fprintf(stderr, "drjob: %s (DR_RUN_DIR)\n", CDrJobArgs::Printable(error).c_str());
     return CDrJobCommands::kExitUsage;
   }
   // Only seed makes a database: for every other command a connection that

@@ -93,6 +93,7 @@ bool CVSACleanupDestVM::ListForRemoval(const SDRPriority& priority, TMMsg::DROrc
     if (!listed.empty() && std::find(listed.begin(), listed.end(), machine->GetReplId()) == listed.end()) {
       m_event.Debug("ListForRemoval", "Replication [%d] is not listed in the job's DR options. Skipped",
                     machine->GetReplId());
+      machine->SetSkipReason("it is not listed in the job's DR options");
       machine->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
       continue;
     }

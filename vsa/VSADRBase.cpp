@@ -118,6 +118,7 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
   if (vsa == nullptr) {
     m_event.Error("IsMachineEligible", "No VM replication record for replication [%d]. Machine ineligible",
                   info != nullptr ? info->GetReplId() : 0);
+    if (info != nullptr) info->SetSkipReason("Machine ineligible as it has no VM replication record");
     return false;
   }
   const App::VSAFailoverStatus failover = vsa->GetFailoverStatus();
@@ -130,6 +131,7 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
     if (!DRInfoUtils::IsDRTypeApplicable(info)) {
       m_event.Debug("IsMachineEligible", "Skipping replication [%d]. [%s] is not supported", info->GetReplId(),
                     DRHelper::GetDrTypeStr(info->GetDRType()).c_str());
+      info->SetSkipReason("[" + DRHelper::GetDrTypeStr(info->GetDRType()) + "] is not supported");
       return false;
     }
     return true;
@@ -137,6 +139,7 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
   const std::string reason = "Machine ineligible as failover Status is [" +
                              DRHelper::GetVSAFailoverStatusStr(failover) + "] and sync status is [" +
                              DRHelper::GetVSASyncStatusStr(sync) + "]";
+  info->SetSkipReason(reason);
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
                              ZNDR::DR_EVENT_MINOR, true);

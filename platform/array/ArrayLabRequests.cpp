@@ -157,6 +157,8 @@ SSourcedReplication Sourced(const SSnapReplication& r) {
   s.replicationId = r.replicationId;
   s.sourceGuid = r.info.GetString(Info::kSourceVMGuid);
   s.sourceClientId = r.info.GetMsg(Info::kSourceEntity).GetInt32(ZnEntities::SubClientEntity::kClientId);
+  s.failoverStatus = r.info.GetInt32(Info::kFailoverStatus);
+  s.testFailoverStatus = r.info.GetInt32(Info::kTestFailoverStatus);
   return s;
 }
 

@@ -10,6 +10,7 @@
 #include "core/JobContext.h"
 #include "core/RunFolder.h"
 #include "log/CrashPoint.h"
+#include "log/LogErrorWatch.h"
 
 namespace {
 
@@ -101,6 +102,20 @@ void CLogSink::Write(int level, const char* function, const char* fmt, ...) {
   va_end(ap);
 }
 
+void CLogSink::AddErrorWatch(CLogErrorWatch* watch) {
+  CMutexLock lk(m_mutex);
+  m_errorWatches.push_back(watch);
+}
+
+void CLogSink::RemoveErrorWatch(CLogErrorWatch* watch) {
+  CMutexLock lk(m_mutex);
+  for (size_t i = 0; i < m_errorWatches.size(); ++i) {
+    if (m_errorWatches[i] != watch) continue;
+    m_errorWatches.erase(m_errorWatches.begin() + static_cast<long>(i));
+    return;
+  }
+}
+
 void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char* fmt, va_list ap) {
   {
     CMutexLock lk(m_mutex);
@@ -141,6 +156,9 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
             ThreadTag(), tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
             static_cast<int>(tv.tv_usec / 1000), static_cast<long long>(jobId), levelTag, func, text.c_str());
     fflush(m_file);
+  }
+  if (level == 0) {
+    for (CLogErrorWatch* watch : m_errorWatches) watch->Offer(jobId, func, text);
   }
   // After the line is in the file: a crash chosen at it leaves it there.
   CCrashPoint::Check(func, text);

@@ -15,6 +15,8 @@
 #include "core/Printf.h"
 #include "core/Mutex.h"
 
+class CLogErrorWatch;
+
 struct SLogLine {
   int level;  // 0 = error
   int64_t jobId;
@@ -45,6 +47,11 @@ class CLogSink {
   bool Contains(const std::string& fragment, const std::string& function = std::string()) const;
   size_t Count(const std::string& fragment, const std::string& function = std::string()) const;
 
+  // Error lines are offered to every watch between these two calls
+  // (CLogErrorWatch registers itself).
+  void AddErrorWatch(CLogErrorWatch* watch);
+  void RemoveErrorWatch(CLogErrorWatch* watch);
+
   void Write(int level, const char* function, const char* fmt, ...) DR_PRINTF(4, 5);
   void WriteV(int level, int64_t jobId, const char* function, const char* fmt, va_list ap);
 
@@ -59,4 +66,5 @@ class CLogSink {
   FILE* m_file DR_GUARDED_BY(m_mutex);
   bool m_capture DR_GUARDED_BY(m_mutex);
   std::vector<SLogLine> m_captured DR_GUARDED_BY(m_mutex);
+  std::vector<CLogErrorWatch*> m_errorWatches DR_GUARDED_BY(m_mutex);
 };

@@ -166,6 +166,8 @@ EStoreResult Sourced(int replicationId, SSourcedReplication& out) {
   out = SSourcedReplication();
   out.replicationId = replicationId;
   out.sourceGuid = info.GetString(Info::kSourceGuid);
+  out.failoverStatus = info.GetInt32(Info::kFailoverStatus);
+  out.testFailoverStatus = info.GetInt32(Info::kTestFailoverStatus);
   return EStoreResult::kOk;
 }
 

@@ -25,6 +25,10 @@ struct SSourcedReplication {
   int replicationId = 0;
   std::string sourceGuid;  // what is backed up (a VM's GUID)
   int sourceClientId = 0;  // the client of what is backed up; 0 when not known
+  // The stored failover and test-failover statuses (App::VSAFailoverStatus,
+  // App::DRTestFailoverStatus); -1 where the kind keeps none.
+  int failoverStatus = -1;
+  int testFailoverStatus = -1;
 };
 
 // A kind of replication. Each lookup answers kOk (possibly with nothing),

@@ -430,6 +430,7 @@ EStoreResult Sourced(int replicationId, SSourcedReplication& out) {
   out = SSourcedReplication();
   out.replicationId = replicationId;
   out.sourceGuid = info.GetString(Repl::kSourceVMGuid);
+  out.failoverStatus = info.GetInt32(Repl::kFailoverStatus);
   for (size_t i = 0; i < info.ListSize(Repl::kProperties); ++i) {
     const CNMessageBase& p = info.GetListMsg(Repl::kProperties, i);
     if (p.GetInt32(Property::kPropertyId) == CReplicationStore::kPropSourceVMClientId) {

@@ -28,6 +28,7 @@
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "jobs/PhaseRowProcedure.h"
+#include "jobs/MachineVerdictStore.h"
 #include "jobs/PhaseRowStore.h"
 #include "jobs/StandIns.h"
 #include "jobs/TaskStore.h"
@@ -109,6 +110,9 @@ const std::vector<SOwnerEntry>& Entries() {
       {{"tasks", "CTaskStore", "platform/jobs/TaskStore", {CTaskStore::kTable}}, nullptr, CTaskStore::CreateTables},
       {{"phase rows", "CPhaseRowStore", "platform/jobs/PhaseRowStore", {CPhaseRowStore::kTable}},
        CPhaseRowStore::DescribeTables, CPhaseRowStore::CreateTables},
+      {{"machine verdicts", "CMachineVerdictStore", "platform/jobs/MachineVerdictStore",
+        {CMachineVerdictStore::kTable}},
+       nullptr, CMachineVerdictStore::CreateTables},
       {{"replications", "CReplicationStore", "platform/repl/ReplicationStore", Names(CReplicationStore::kTables)},
        CReplicationStore::DescribeTables, CReplicationStore::CreateTables},
       {{"replica-sync replications", "CReplicaSyncStore", "platform/repl/ReplicaSyncStore",

@@ -62,7 +62,7 @@ TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorTheUsageOfItsCommand) 
       "drjob seed --db PATH [--replace]\n",
       "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--delete-from-hypervisor]\n",
       "drjob control --db PATH --job N kill|suspend\n",
-      "drjob jobs --db PATH\n",
+      "drjob jobs --db PATH [--job N]\n",
       "drjob job --db PATH --job N complete|fail|hang|resume|kill|percent P\n",
       "drjob tasks --db PATH\n",
       "drjob lab --db PATH [show | down NAME | up NAME | write NAME | release]\n",

@@ -1,7 +1,8 @@
 // What drjob run tells its operator: after the final state line, one line
-// per machine of the group in the group's order, with the phase and reason
-// of a failure, the reason of a skip, and the machines a job ended before;
-// progress that never goes down.
+// per machine of the group in the group's order with the engine's verdict
+// (the phase and reason of a failure, the reason of a skip, the machines a
+// job never reached), then how the job goes on; progress that never goes
+// down.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -82,16 +83,19 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
                 Machine(60, "db-replica", 102, "failed in phase [Power On]: " + reason) +
                 Machine(60, "app-server", 201,
                         "skipped: Machine ineligible as failover Status is [Failover Complete] and sync status is "
-                        "[Sync Disabled]"),
+                        "[Sync Disabled]") +
+                "drjob: DR job [60] completed with errors and is not run again; a new DR job on DR group [Sample] "
+                "takes the machines that did not finish: drjob run --db " +
+                m_db + " --group Sample --type planned-failover\n",
             FromFinalState(r, 60));
 }
 
 // A job killed as the DR VMs of the first priority start: the machine whose
 // start saw the kill ends with the failed row the kill handling writes, the
-// other failed or stopped where the kill found it, and the second priority
-// was never reached. Each machine records the kill at its own power-on: one
-// that had finished before the other's kill was seen would end the job
-// completed with errors.
+// other failed where the kill found it, and the second priority was never
+// reached. Each machine records the kill at its own power-on: one that had
+// finished before the other's kill was seen would end the job completed
+// with errors.
 TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
   Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
   Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
@@ -99,16 +103,17 @@ TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
   EXPECT_EQ(9, r.code) << r.output;
   const std::string tail = FromFinalState(r, 61);
   EXPECT_EQ(0u, tail.find("drjob: DR job [61] finished with state [16] KILLED\n")) << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, "(replication 101): failed in phase [") ||
-              Has(SResult{0, tail}, "(replication 102): failed in phase ["))
-      << r.output;
   for (const char* machine : {"db-primary] (replication 101): ", "db-replica] (replication 102): "}) {
-    const std::string line = std::string("drjob: DR job [61] machine [") + machine;
-    EXPECT_TRUE(Has(SResult{0, tail}, line + "failed in phase [") || Has(SResult{0, tail}, line + "stopped "))
+    EXPECT_TRUE(Has(SResult{0, tail}, std::string("drjob: DR job [61] machine [") + machine + "failed"))
         << r.output;
   }
-  EXPECT_TRUE(Has(SResult{0, tail}, Machine(61, "app-server", 201, "not run"))) << r.output;
-  EXPECT_EQ(4, std::count(tail.begin(), tail.end(), '\n')) << r.output;
+  EXPECT_TRUE(Has(SResult{0, tail},
+                  Machine(61, "app-server", 201, "not reached: the job was killed before priority [2] began")))
+      << r.output;
+  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [61] is continued by its restart: drjob run --db " + m_db +
+                                        " --job-id 61\n"))
+      << r.output;
+  EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
   // Continued, every machine is done.
   ASSERT_TRUE(CHypervisorLab::ClearFaults());
   const SResult again = Host("run --db " + m_db + " --job-id 61");
@@ -119,36 +124,40 @@ TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
 }
 
 // A kill seen after a machine has succeeded ends the job with errors, not
-// killed: a point-in-time failover halted by it leaves no failed row, so no
-// machine is called succeeded from rows that cannot tell.
-TEST_F(E2EDrJobOutcomes, AKillThatEndsTheJobWithErrorsCallsNoMachineSucceeded) {
+// killed: the machines the engine finished are called succeeded, the one
+// the kill cut short failed, named by the kill.
+TEST_F(E2EDrJobOutcomes, AKillThatEndsTheJobWithErrorsTellsTheMachineItCutShort) {
   const std::string t0 = std::to_string(kSamplePointsInTime[0]);
   Fault("dst-201", TMMsg::VM_OPERATION_POWER_OFF, ELabFault::kKillJob);
   const SResult r = Host("run --db " + m_db + " --group Sample --type point-in-time-failover --job-id 66" +
                          " --point-in-time 101=" + t0 + " --point-in-time 102=" + t0 + " --point-in-time 201=" + t0);
   EXPECT_EQ(8, r.code) << r.output;
   const std::string tail = FromFinalState(r, 66);
-  EXPECT_EQ(0u, tail.find("drjob: DR job [66] finished with state [4] COMPLETED WITH ERRORS\n")) << r.output;
-  EXPECT_EQ(std::string::npos, tail.find("succeeded")) << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, Machine(66, "app-server", 201,
-                                            "no phase failed up to [Disable Sync], but the job was killed while it "
-                                            "ran: its log tells whether the machine finished")))
+  EXPECT_EQ(0u, tail.find("drjob: DR job [66] finished with state [4] COMPLETED WITH ERRORS\n" +
+                          Machine(66, "db-primary", 101, "succeeded") + Machine(66, "db-replica", 102, "succeeded") +
+                          "drjob: DR job [66] machine [app-server] (replication 201): failed: the job was killed "))
       << r.output;
-  EXPECT_EQ(4, std::count(tail.begin(), tail.end(), '\n')) << r.output;
+  EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
 }
 
-// A suspended job: a machine whose rows all succeeded may still have phases
-// ahead, and is not called succeeded.
+// A suspended job: the machines it was working on are not processed, the
+// priority it never began not reached.
 TEST_F(E2EDrJobOutcomes, ASuspendedJobNamesWhereItsMachinesStopped) {
   Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
   const SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 62");
   EXPECT_EQ(10, r.code) << r.output;
   const std::string tail = FromFinalState(r, 62);
   EXPECT_EQ(0u, tail.find("drjob: DR job [62] finished with state [32] SUSPENDED\n")) << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [62] machine [db-primary] (replication 101): stopped ")) << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [62] machine [db-replica] (replication 102): stopped ")) << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, Machine(62, "app-server", 201, "not run"))) << r.output;
-  EXPECT_EQ(4, std::count(tail.begin(), tail.end(), '\n')) << r.output;
+  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [62] machine [db-primary] (replication 101): not processed: "
+                                    "the job was suspended "))
+      << r.output;
+  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [62] machine [db-replica] (replication 102): not processed: "
+                                    "the job was suspended "))
+      << r.output;
+  EXPECT_TRUE(Has(SResult{0, tail},
+                  Machine(62, "app-server", 201, "not reached: the job was suspended before priority [2] began")))
+      << r.output;
+  EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
 }
 
 // The engine's estimate may fall back as a step's weight is recomputed; the

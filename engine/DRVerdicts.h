@@ -1,0 +1,79 @@
+// What the job decided of each of its machines, told the way its summary
+// counts them: the job summary report counts every machine record as
+// succeeded, skipped, pending (not processed) or failed; this class gives
+// each record the same category, splits the failed ones into those the job
+// began and those it never reached, and names why, from what the engine
+// itself recorded: the machine's first failed phase and its message (or the
+// reason its phase row holds), the machine's stored failover or test-failover
+// status, and the last error logged while its priority ran. The verdicts go
+// to the platform (CMachineVerdictStore), where drjob reads them.
+//
+// Threads: every member is called on the orchestrator's own thread (the
+// host's), before or after the workers of a priority run; the records it
+// reads are no longer written then.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "jobs/MachineVerdictStore.h"
+#include "msg/MsgEnums.h"
+
+class CDRInfo;
+class IDRBaseInfo;
+struct SDRPriority;
+
+class CDRVerdicts {
+ public:
+  // A new attempt of the job begins: the verdicts of the one before are
+  // dropped, so none outlives the attempt that decided it.
+  void Begin(int64_t jobId, int attempt, TMMsg::DROrchestrationType drType);
+  // A replication that never became a machine of the job (its pre-checks
+  // failed); told as not reached.
+  void LeftOut(int32_t replicationId, const std::string& name, const std::string& reason);
+  // The sub-priorities of an order number start, and end with the last
+  // error the job logged meanwhile ("" when none).
+  void Started(const std::vector<SDRPriority*>& list);
+  void Ended(const std::vector<SDRPriority*>& list, const std::string& firstError);
+
+  // The verdict of every record, stored; false when they cannot be stored.
+  // killed and suspended: what the job manager saw of the job.
+  bool Record(const std::vector<IDRBaseInfo*>& records, bool killed, bool suspended);
+  // Every record not reached, for the reason given: the job ended before its
+  // priority loop.
+  bool RecordNotReached(const std::vector<IDRBaseInfo*>& records, const std::string& reason);
+
+  // The verdict of one record (public for its tests).
+  SMachineVerdict Judge(CDRInfo& info, bool killed, bool suspended) const;
+
+ private:
+  struct SPriorityRun {
+    bool started = false;
+    std::string lastError;
+  };
+  // "its failover status is [S]" from the replication's stored status, ""
+  // when it keeps none with a name.
+  std::string StoredStatus(int32_t replicationId) const;
+  // The reason of a failure without a reason of its own: the stop of the
+  // job ("the job was killed ...", or "" when it was not stopped), the
+  // machine's stored status (when the job began it) and, when the job was
+  // not stopped, the last error of its priority.
+  std::string Unexplained(CDRInfo& info, const std::string& stop) const;
+  std::string RowReason(int32_t replicationId, int phase) const;
+  bool Store(std::vector<SMachineVerdict>& verdicts);
+
+  int64_t m_jobId = 0;
+  int m_attempt = 0;
+  TMMsg::DROrchestrationType m_drType = TMMsg::DR_ORCHESTRATION_NONE;
+  std::map<const SDRPriority*, SPriorityRun> m_priorities;
+  bool m_anyStarted = false;
+  int32_t m_lastOrder = 0;
+  std::vector<SMachineVerdict> m_leftOut;
+  // The job's failed phase rows' reasons by (replication, phase), read once
+  // when a failure needs one.
+  mutable bool m_rowsRead = false;
+  mutable std::map<std::pair<int32_t, int>, std::string> m_rowReasons;
+};

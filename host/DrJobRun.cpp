@@ -1,0 +1,465 @@
+#include "DrJobRun.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "DrJobCommands.h"
+#include "DrJobLab.h"
+#include "DrJobLabWatch.h"
+#include "DrJobOutcomes.h"
+#include "DrJobOutput.h"
+#include "DrJobProgress.h"
+#include "DrJobRunOptions.h"
+#include "DrJobSignals.h"
+#include "core/JobContext.h"
+#include "core/RunFolder.h"
+#include "core/ThreadSafety.h"
+#include "db/DBConnection.h"
+#include "db/DBUnwritableReport.h"
+#include "drorch/DRInitParams.h"
+#include "drorch/DRJobManager.h"
+#include "drorch/IDROrchestrator.h"
+#include "jobs/LabStore.h"
+#include "jobs/ZNDROrchestrationClnt.h"
+#include "jobs/ZNManageDBForJM.h"
+#include "jobsim/JobSimulator.h"
+#include "log/JobJournal.h"
+#include "log/LogSink.h"
+#include "sync/ZnNamedMutex.h"
+
+namespace {
+
+using Out = CDrJobOutput;
+
+// The simulator stands in for the backup server's job controller: it runs
+// the DR job's child jobs while the job manager lives, and is stopped
+// after the orchestrator is gone, or when the run returns early.
+class CSimulatorRun {
+ public:
+  CSimulatorRun() { CJobSimulator::Start(); }
+  ~CSimulatorRun() { Stop(); }
+  CSimulatorRun(const CSimulatorRun&) = delete;
+  CSimulatorRun& operator=(const CSimulatorRun&) = delete;
+  void Stop() { CJobSimulator::Stop(); }
+};
+
+// The fast path of one run per DR job: held for the whole run, so a second
+// process asked to run the same job of the same database file (by whatever
+// path) through the same lock folder is refused before it opens the
+// database. The run lease in the job's row is what holds whatever the lock
+// folder. The kernel frees the lock when the process dies. The lock outlives
+// this function on purpose (its owner releases it when the run ends, or the
+// kernel when the process does), which the lock checks cannot follow through
+// a returned pointer. Null with name empty when the file cannot be found.
+std::unique_ptr<ZnNamedMutex> LockOfFile(const std::string& dbPath, long long jobId, std::string& name)
+    DR_NO_THREAD_SAFETY_ANALYSIS {
+  // Named by the file itself, so links and relative paths meet in one lock.
+  struct stat st;
+  name.clear();
+  if (stat(dbPath.c_str(), &st) != 0) return nullptr;
+  name = "DRJOB_RUN|" + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "|" + std::to_string(jobId);
+  std::unique_ptr<ZnNamedMutex> lock(new ZnNamedMutex(name));
+  if (!lock->lock(0)) lock.reset();
+  return lock;
+}
+
+// A run lock whose holder the job's record names as gone is about to be
+// freed: a process that died while starting a helper shares the lock's file
+// with that helper until the helper's program starts, which on a busy
+// machine takes a moment. Taken within a few seconds, or refused.
+bool AwaitLockOfGoneRunner(const std::string& dbPath, long long jobId, const SProcessId& runner,
+                           std::unique_ptr<ZnNamedMutex>& lock) {
+  if (runner.Empty() || CProcessIdentity::StateOf(runner) != CProcessIdentity::kGone) return false;
+  printf("drjob: DR job [%lld]: the process that ran it has gone; waiting for its run lock\n", jobId);
+  fflush(stdout);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  std::string name;
+  while (std::chrono::steady_clock::now() < deadline) {
+    // Real time: the kernel frees the lock, whatever the platform's scale.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lock = LockOfFile(dbPath, jobId, name);
+    if (lock) return true;
+  }
+  return false;
+}
+
+// The run lease of this process on its job, given back when the run ends,
+// however it ends. A process killed outright leaves it to be taken over.
+class CRunLease {
+ public:
+  CRunLease(long long jobId, const SProcessId& self) : m_jobId(jobId), m_self(self) {}
+  ~CRunLease() {
+    if (CJobStore::ReleaseRunLease(m_jobId, m_self) == EStoreResult::kFailed) {
+      fprintf(stderr, "drjob: DR job [%lld]: cannot give back its run lease (%s); the next run takes it over\n",
+              m_jobId, Out::DatabaseReason().c_str());
+    }
+  }
+  CRunLease(const CRunLease&) = delete;
+  CRunLease& operator=(const CRunLease&) = delete;
+
+ private:
+  long long m_jobId;
+  SProcessId m_self;
+};
+
+// The line of a run turned away because another process runs the job.
+int RefuseRunning(long long jobId, const SProcessId& holder) {
+  const std::string who = holder.Empty() ? std::string() : " (" + CProcessIdentity::Text(holder) + ")";
+  return Out::Error(CDrJobCommands::kExitAlreadyRunning,
+                    "DR job [" + std::to_string(jobId) + "] is already running in another process" + who +
+                        "; nothing was changed");
+}
+
+// The line of a run turned away because its job completed before.
+int RefuseCompleted(long long jobId, const std::string& status) {
+  return Out::Error(CDrJobCommands::kExitJobEnded,
+                    "DR job [" + std::to_string(jobId) + "] has already ended [" + status +
+                        "]; a completed DR job is not run again, nothing was changed");
+}
+
+// "Sample (1), SampleDB (2), ...": the groups a --group may name.
+std::string GroupsText() {
+  std::string text;
+  for (const auto& group : CLabStore::DRGroups()) {
+    text += (text.empty() ? "" : ", ") + group.second + " (" + std::to_string(group.first) + ")";
+  }
+  return text;
+}
+
+}  // namespace
+
+CDrJobRun::CDrJobRun(const CDrJobArgs& args)
+    : m_args(args), m_jobId(args.JobId()), m_type(args.Type()), m_self(CProcessIdentity::Self()) {}
+
+CDrJobRun::~CDrJobRun() {}
+
+int CDrJobRun::Execute() {
+  CRunSignals::IgnoreBrokenPipe();
+  CRunSignals::IgnoreFileSizeLimit();
+  int rc = kGoOn;
+  if ((rc = CheckLockFolder()) != kGoOn || (rc = TakeRunLock()) != kGoOn || (rc = OpenLab()) != kGoOn ||
+      (rc = FindGroup()) != kGoOn || (rc = TakeJob()) != kGoOn) {
+    return rc;
+  }
+  CRunLease held(m_jobId, m_self);
+  if ((rc = ResumeJob()) != kGoOn) return rc;
+  return RunJob();
+}
+
+// A run holds its job's run lock; without a usable lock folder it stops
+// before it touches anything.
+int CDrJobRun::CheckLockFolder() {
+  std::string error;
+  const int folder = CRunFolder::OpenLockFolder(CRunFolder::LockPath(), error);
+  if (folder >= 0) {
+    close(folder);
+    return kGoOn;
+  }
+  // The default is one name per user in the shared temporary folder, which
+  // another user can take first; the datastore locks are shared only among
+  // runs of one lock folder, so every run must be pointed elsewhere.
+  if (CRunFolder::LockPathIsDefault()) {
+    error += " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one)";
+  }
+  return Out::Error(CDrJobCommands::kExitLockFolder, error + "; nothing was changed");
+}
+
+// A job id that ran before is the same job again: the job manager finds its
+// restart string and treats this run as the next attempt. A new job (no id)
+// has nothing to lock yet: its record is made with the lease.
+int CDrJobRun::TakeRunLock() {
+  if (m_jobId <= 0) return kGoOn;
+  std::string lockName;
+  std::string error;
+  m_runLock = LockOfFile(m_args.DbPath(), m_jobId, lockName);
+  if (m_runLock || lockName.empty()) return kGoOn;
+  if (!ZnNamedMutex::CanOpen(lockName, error)) {
+    return Out::Error(CDrJobCommands::kExitLockFolder, "cannot use the run lock of DR job [" +
+                                                           std::to_string(m_jobId) + "]: " + error +
+                                                           "; nothing was changed");
+  }
+  // Who runs it, when the lab can be read as it is.
+  SJobRecord holder;
+  const bool known =
+      CDrJobLab::Open(m_args.DbPath(), error) && CJobStore::GetJob(m_jobId, holder) == EStoreResult::kOk;
+  if (known && AwaitLockOfGoneRunner(m_args.DbPath(), m_jobId, holder.runner, m_runLock)) return kGoOn;
+  return RefuseRunning(m_jobId, known ? holder.runner : SProcessId());
+}
+
+int CDrJobRun::OpenLab() {
+  std::string error;
+  if (!CDrJobLab::Open(m_args.DbPath(), error)) return Out::Error(CDrJobCommands::kExitDatabase, error);
+  return kGoOn;
+}
+
+// A rerun may leave the group out: its record names it.
+int CDrJobRun::FindGroup() {
+  if (m_args.Group().empty()) return kGoOn;
+  m_groupId = CDrJobLab::FindGroup(m_args.Group());
+  if (m_groupId != 0) return kGoOn;
+  const std::string groups = GroupsText();
+  return Out::Error(CDrJobCommands::kExitUnknown,
+                    "unknown DR group [" + m_args.Group() + "]; " +
+                        (groups.empty() ? std::string("the lab has no DR group")
+                                        : "the DR groups of the lab are " + groups));
+}
+
+// The job is this run's once its run lease is: taken on the record, or with
+// the record when there is none yet, in one write transaction either way,
+// so no other path to the database or lock folder can run it too.
+int CDrJobRun::TakeJob() {
+  const std::string id = std::to_string(m_jobId);
+  std::string error;
+  ELeaseResult lease = ELeaseResult::kMissing;
+  for (int attempt = 0; attempt < 2 && lease == ELeaseResult::kMissing; ++attempt) {
+    const EStoreResult read = m_jobId > 0 ? CJobStore::GetJob(m_jobId, m_job) : EStoreResult::kMissing;
+    if (read == EStoreResult::kFailed) return Out::DatabaseError("cannot read DR job [" + id + "]");
+    if (read == EStoreResult::kOk) {
+      if (m_job.jobType != CJobStore::kTypeDR) {
+        return Out::Error(CDrJobCommands::kExitUnknown, "job [" + id + "] is not a DR job");
+      }
+      // The record says what the job is: the same job again runs on its
+      // group, as its type, with its options.
+      SRecordedRun recorded;
+      CDrJobRunOptions::Read(m_job.optionsXml, recorded);
+      if (recorded.groupId == 0) {
+        return Out::Error(CDrJobCommands::kExitUnknown, "DR job [" + id + "] names no DR group");
+      }
+      if (m_groupId != 0 && recorded.groupId != m_groupId) {
+        return Out::Error(CDrJobCommands::kExitUnknown, "DR job [" + id + "] belongs to DR group [" +
+                                                            std::to_string(recorded.groupId) + "], not to [" +
+                                                            m_args.Group() + "]");
+      }
+      m_groupId = recorded.groupId;
+      if (CDrJobCommands::IsCompletedStatus(m_job.status)) return RefuseCompleted(m_jobId, m_job.status);
+      if (!CDrJobRunOptions::MatchRecorded(m_jobId, m_args, recorded, error)) {
+        return Out::Error(CDrJobCommands::kExitUsage, error);
+      }
+      if (recorded.type != TMMsg::DR_ORCHESTRATION_NONE) m_type = recorded.type;
+      if (m_type == TMMsg::DR_ORCHESTRATION_NONE) {
+        return Out::Error(CDrJobCommands::kExitUsage,
+                          "DR job [" + id + "] was made before drjob kept the DR type with the job: run it with "
+                                            "--type TYPE");
+      }
+      lease = CJobStore::TakeRunLease(m_jobId, m_self, m_previous);
+      continue;
+    }
+    if (m_groupId == 0 || m_type == TMMsg::DR_ORCHESTRATION_NONE) {
+      return Out::Error(CDrJobCommands::kExitUsage,
+                        "DR job [" + id + "] has no record: a new DR job needs --group NAME|ID and --type TYPE");
+    }
+    m_job = SJobRecord();
+    m_job.jobId = m_jobId;
+    m_job.jobType = CJobStore::kTypeDR;
+    m_job.ownerId = CDrJobLab::OwnerId();
+    m_job.optionsXml = CDrJobLab::JobOptionsXml(m_groupId, m_type, m_args.DeleteFromHypervisor());
+    if (!CDrJobRunOptions::Apply(m_args.DROptions(), m_groupId, m_job.optionsXml, error)) {
+      return Out::Error(CDrJobCommands::kExitUsage, error);
+    }
+    m_job.status = "Running";
+    m_job.name = "DR Orchestration";
+    m_job.runner = m_self;
+    const long long made = CJobStore::CreateJob(m_job);
+    if (made != 0) {
+      m_jobId = made;
+      m_created = true;
+      lease = ELeaseResult::kTaken;
+    } else if (m_jobId == 0 || attempt > 0 || Out::LastDatabaseError() != DB_CONSTRAINT) {
+      return Out::DatabaseError("cannot create the DR job in [" + m_args.DbPath() + "]");
+    }
+    // Else another process made the record meanwhile: read it again.
+  }
+  switch (lease) {
+    case ELeaseResult::kTaken:
+      return kGoOn;
+    case ELeaseResult::kHeld:
+      return RefuseRunning(m_jobId, m_previous);
+    case ELeaseResult::kMissing:
+      return Out::Error(CDrJobCommands::kExitUnknown,
+                        "DR job [" + std::to_string(m_jobId) + "] was removed while this run took it");
+    case ELeaseResult::kFailed:
+    default:
+      return Out::DatabaseError("cannot take the run lease of DR job [" + std::to_string(m_jobId) + "]");
+  }
+}
+
+// The run that held the job may have completed it between the read and the
+// lease: read again under the lease, which no run can end now.
+int CDrJobRun::ResumeJob() {
+  if (m_created) return kGoOn;
+  const std::string id = std::to_string(m_jobId);
+  SJobRecord now;
+  const EStoreResult again = CJobStore::GetJob(m_jobId, now);
+  if (again == EStoreResult::kFailed) return Out::DatabaseError("cannot read DR job [" + id + "]");
+  if (again == EStoreResult::kOk && CDrJobCommands::IsCompletedStatus(now.status)) {
+    return RefuseCompleted(m_jobId, now.status);
+  }
+  if (again == EStoreResult::kOk) m_job = now;
+  if (m_job.status == "Running" && (!m_previous.Empty() || !m_job.restartString.empty())) {
+    Out::RunLine("drjob: DR job [%lld] was left running by a run that ended without finishing; this run takes it "
+                 "over\n",
+                 m_jobId);
+  }
+  // A kill or suspend of the earlier attempt does not carry over.
+  if (CJobStore::SetControlOperation(m_jobId, 0) != EStoreResult::kOk) {
+    return Out::DatabaseError("cannot clear the earlier control request of DR job [" + id + "]");
+  }
+  return StoreStatus("Running", m_job.percent) ? kGoOn : static_cast<int>(CDrJobCommands::kExitDatabase);
+}
+
+int CDrJobRun::RunJob() {
+  CJobContext::SetCurrentJobId(m_jobId);
+  const std::string group = CDrJobLab::GroupName(m_groupId);
+  Out::RunLine("drjob: DR job [%lld] on DR group [%s] (id %d), type [%s]\n", m_jobId, group.c_str(), m_groupId,
+               CDrJobArgs::TypeName(m_type));
+  std::string error;
+  // From here a signal asks the job to stop rather than ending the process
+  // half-way; started before the job's threads, so that only its watcher
+  // takes signals.
+  CRunSignals signals;
+  if (!signals.Start(m_jobId, error)) {
+    fprintf(stderr, "drjob: DR job [%lld]: %s; a signal ends drjob at once\n", m_jobId, error.c_str());
+  }
+  // From here the lab must stay at its path (DrJobLabWatch.h); started after
+  // the signals, so that its thread takes none of them.
+  CLabWatch labWatch;
+  if (!labWatch.Start(m_args.DbPath(), m_jobId, error)) {
+    return Out::Error(CDrJobCommands::kExitDatabase, "DR job [" + std::to_string(m_jobId) + "]: " + error);
+  }
+  // From here the job's writes are retried, by the job and its child jobs
+  // alike: a lab that cannot be written (a full disk) would stall them
+  // without a word, and the log may be on the same disk.
+  CDBUnwritableReport::Process().Enable("drjob: ");
+  CProgressLines progress([](int64_t id, int percent) {
+    Out::RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(id), percent);
+  });
+  CJobJournal::Instance().SetPercentListener([&progress](int64_t id, int percent) { progress.Report(id, percent); });
+
+  const SRunEnd end = RunOrchestrator();
+
+  CJobJournal::Instance().SetPercentListener(nullptr);
+  // The job is over: a kill request now would be left on an ended job.
+  signals.Stop();
+  // What is written from here is not retried; a failure has its own line.
+  CDBUnwritableReport::Process().Disable();
+  return EndJob(end, labWatch);
+}
+
+// The host calling order: the job manager, then the orchestrator made,
+// initialised, run and destroyed. Start-up errors are captured to be told.
+CDrJobRun::SRunEnd CDrJobRun::RunOrchestrator() {
+  SRunEnd end;
+  CLogSink::Instance().ClearCapture();
+  CLogSink::Instance().SetCapture(true);
+  // The child jobs the DR job launches run while the job manager lives.
+  CSimulatorRun simulator;
+  ZNDROrchestrationClnt client(m_jobId);
+  CDRJobManager jobManager;
+  if (!jobManager.Initialize(client, 0, ZNManageDBForJM::getDefaultHaldenID())) {
+    fprintf(stderr, "drjob: DR job [%lld]: the job manager could not start; no DR operation was run:\n", m_jobId);
+    Out::PrintCapturedErrors();
+    Out::StopCapture();
+    return end;
+  }
+  end.managerStarted = true;
+  end.attempt = jobManager.GetAttempt();
+  if (jobManager.IsJobRestarted()) {
+    Out::RunLine("drjob: DR job [%lld] ran before: this run is a restart, attempt [%d]\n", m_jobId, end.attempt);
+  }
+  IDROrchestrator* orchestrator = IDROrchestrator::CreateObject(m_type);
+  DRInitParams params{&jobManager};
+  end.initialized = orchestrator->Initialize(params);
+  if (!end.initialized) {
+    fprintf(stderr,
+            "drjob: DR job [%lld]: the orchestrator could not be initialised for DR group [%s]; no DR operation "
+            "was run:\n",
+            m_jobId, CDrJobLab::GroupName(m_groupId).c_str());
+    Out::PrintCapturedErrors();
+  }
+  Out::StopCapture();
+  if (end.initialized) end.state = orchestrator->Run();
+  IDROrchestrator::DeleteObject(orchestrator);
+  simulator.Stop();
+  return end;
+}
+
+int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
+  // A state that cannot be stored because the lab has gone is told as that.
+  labWatch.Stop();
+  if (!labWatch.Here()) labWatch.End();
+  const double journalled = CJobJournal::Instance().PercentComplete(m_jobId);
+  if (!end.managerStarted || !end.initialized) {
+    const char* why = !end.managerStarted ? "the job manager could not start, so the job began no machine"
+                                          : "the orchestrator could not be initialised, so the job began no machine";
+    const int code =
+        !end.managerStarted ? CDrJobCommands::kExitJobManager : CDrJobCommands::kExitNotInitialized;
+    if (!StoreStatus("Failed", journalled > 0 ? journalled : m_job.percent)) {
+      fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
+              m_jobId, CDrJobCommands::kExitStateNotStored);
+      return CDrJobCommands::kExitStateNotStored;
+    }
+    if (end.managerStarted) {
+      fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", m_jobId, code);
+    }
+    PrintOutcomes(end.attempt, why);
+    PrintNextStep("Failed");
+    return code;
+  }
+  const int state = end.state;
+  const char* status = CDrJobCommands::JobStatusOfState(state);
+  SJobRecord after;
+  const double percent = CJobStore::GetJob(m_jobId, after) == EStoreResult::kOk ? after.percent : journalled;
+  const char* noVerdict = "the job made no machine record of it, so it never took it up";
+  if (!StoreStatus(status, state == 0 ? 100.0 : percent)) {
+    Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", m_jobId,
+                 state, CDrJobCommands::StateText(state));
+    PrintOutcomes(end.attempt, noVerdict);
+    return CDrJobCommands::kExitStateNotStored;
+  }
+  Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobCommands::StateText(state));
+  PrintOutcomes(end.attempt, noVerdict);
+  PrintNextStep(status);
+  return CDrJobCommands::ExitCodeOfState(state);
+}
+
+void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
+  std::vector<SMachineVerdict> verdicts;
+  if (!CMachineOutcomes::Read(m_jobId, attempt, CDrJobLab::GroupMachines(m_groupId), noVerdict, verdicts)) {
+    fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", m_jobId,
+            Out::DatabaseReason().c_str());
+    return;
+  }
+  for (const SMachineVerdict& verdict : verdicts) {
+    Out::RunLine("drjob: %s\n", CMachineOutcomes::Line(m_jobId, verdict).c_str());
+  }
+}
+
+void CDrJobRun::PrintNextStep(const std::string& status) {
+  const std::string db = CDrJobArgs::ShellWord(m_args.DbPath());
+  if (CDrJobCommands::IsCompletedStatus(status)) {
+    if (status == CDrJobCommands::JobStatusOfState(0)) return;
+    const std::string group = CDrJobLab::GroupName(m_groupId);
+    Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] "
+                 "takes the machines that did not finish: drjob run --db %s --group %s --type %s\n",
+                 m_jobId, group.c_str(), db.c_str(), CDrJobArgs::ShellWord(group).c_str(),
+                 CDrJobArgs::TypeName(m_type));
+    return;
+  }
+  Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
+               db.c_str(), m_jobId);
+}
+
+// Stores the job's status; an error line naming the state when it cannot.
+bool CDrJobRun::StoreStatus(const char* status, double percent) {
+  const EStoreResult stored = CJobStore::SetStatus(m_jobId, status, percent);
+  if (stored == EStoreResult::kOk) return true;
+  fprintf(stderr, "drjob: DR job [%lld]: cannot store its state [%s] (%s)\n", m_jobId, status,
+          stored == EStoreResult::kMissing ? "the job record is gone" : Out::DatabaseReason().c_str());
+  return false;
+}

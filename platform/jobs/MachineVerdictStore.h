@@ -1,0 +1,54 @@
+// The one owner of the verdicts a DR job's engine gives its machines
+// (PLT_MachineVerdicts): what became of each machine, counted as the job's
+// summary counts it, with the phase and reason that tell the operator why.
+// The engine replaces a job's verdicts as each attempt ends, and clears them
+// when an attempt begins, so the rows always belong to the job's last
+// attempt; drjob reads them to print its per-machine lines, at the end of
+// the run and later.
+//
+// Threads: any; each call runs on the calling thread's connection.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/StoreResult.h"
+
+// In the order of the job summary's counts.
+enum class EMachineVerdict {
+  kSucceeded = 0,
+  kSkipped = 1,
+  kNotProcessed = 2,  // pending: the job stopped with the machine still to do
+  kFailed = 3,
+  kNotReached = 4,    // counted failed by the summary, but the job never began it
+};
+
+struct SMachineVerdict {
+  long long jobId = 0;
+  int replicationId = 0;
+  int attempt = 0;     // the job's attempt that decided it, from 1
+  int position = 0;    // the machine's place in the job's machine list
+  std::string name;    // the machine as its replication names it
+  EMachineVerdict verdict = EMachineVerdict::kNotReached;
+  std::string phase;   // the phase the verdict names, may be empty
+  std::string reason;  // may be empty (a success)
+};
+
+class CMachineVerdictStore {
+ public:
+  static constexpr const char* kTable = "PLT_MachineVerdicts";
+
+  // The job's verdicts become these, all or none (joining the caller's open
+  // transaction).
+  static bool Replace(long long jobId, const std::vector<SMachineVerdict>& verdicts);
+  // The job has no verdicts (an attempt that begins).
+  static bool Clear(long long jobId);
+  // The job's verdicts in machine-list order; kFailed when they cannot be
+  // read (the caller must not take that for "none").
+  static EStoreResult ReadJob(long long jobId, std::vector<SMachineVerdict>& out);
+
+  // "succeeded", "skipped", "not processed", "failed", "not reached".
+  static const char* Text(EMachineVerdict verdict);
+
+  static bool CreateTables();
+};

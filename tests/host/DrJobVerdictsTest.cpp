@@ -1,0 +1,340 @@
+// What drjob tells of each machine is what the engine decided: over the ends
+// a DR job reaches (success, a failed step, a site or array down, no point in
+// time, a type the group does not take, a kill, a suspend, a crash and its
+// restart), every machine of the group gets one line, the lines of each
+// verdict add up to the job summary's counts, a failed machine names its
+// phase, status or priority's error, a status a line names is the one the
+// lab holds, drjob jobs --job N tells the same lines, and the run ends with
+// how the job goes on.
+#include <stdlib.h>
+
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/DrJobTestSupport.h"
+#include "host/SeedLab.h"
+#include "msg/MsgEnums.h"
+#include "repl/ReplicationSources.h"
+#include "repl/ReplicationStatusTexts.h"
+#include "repl/ReplicationStore.h"
+#include "vm/HypervisorLab.h"
+
+namespace {
+
+using drtest::Has;
+using drtest::SResult;
+
+// One machine line of a run: "drjob: DR job [N] machine [NAME] (replication
+// R): VERDICT...".
+struct SLine {
+  int replicationId = 0;
+  std::string text;  // from the verdict on
+};
+
+// The counts of the job's last summary report in the log; -1 where the
+// report has no such line.
+struct SSummary {
+  int total = -1;
+  int succeeded = -1;
+  int failed = -1;
+  int skipped = -1;
+  int notProcessed = -1;
+};
+
+struct SCase {
+  const char* name;
+  const char* group;
+  const char* type;
+  std::string options;
+  std::function<void(const std::string& db)> setUp;
+  int state;
+  // Per replication, what its line must begin with (after "): ").
+  std::map<int, std::string> expected;
+  // A crash at this log line first, then the run again (a restart).
+  std::string crashAt;
+};
+
+class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
+ protected:
+  static void Fault(const std::string& guid, int opType, ELabFault kind, const std::string& text = std::string()) {
+    SLabFault fault;
+    fault.opType = opType;
+    fault.vm = guid;
+    fault.toCall = 1000;
+    fault.kind = kind;
+    fault.code = 17;
+    fault.text = text;
+    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+  }
+
+  static std::vector<SLine> Lines(const std::string& output, long long jobId, const std::string& prefix) {
+    std::vector<SLine> lines;
+    const std::string mark = prefix + "DR job [" + std::to_string(jobId) + "] machine [";
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, mark.size(), mark) != 0) continue;
+      const size_t at = line.find("(replication ");
+      const size_t end = line.find("): ", at);
+      if (at == std::string::npos || end == std::string::npos) continue;
+      SLine l;
+      l.replicationId = atoi(line.c_str() + at + 13);
+      l.text = line.substr(end + 3);
+      lines.push_back(l);
+    }
+    return lines;
+  }
+
+  SSummary Summary(long long jobId) const {
+    SSummary s;
+    const std::string log = drtest::ReadFile(m_dir + "/run/drorch.log");
+    const std::string job = " " + std::to_string(jobId) + " ";
+    std::istringstream in(log);
+    auto value = [](const std::string& line) { return atoi(line.c_str() + line.rfind('[') + 1); };
+    for (std::string line; std::getline(in, line);) {
+      // "<pid> <tid> <date> <time> <job> <level> <function>(): <text>"
+      std::istringstream words(line);
+      std::string pid, tid, date, time, id;
+      words >> pid >> tid >> date >> time >> id;
+      if (id != std::to_string(jobId)) continue;
+      if (line.find("JOB SUMMARY REPORT DR OPERATION") != std::string::npos) s = SSummary();
+      if (line.find(" Total machines for DR ") != std::string::npos) s.total = value(line);
+      if (line.find(" Total machines succeeded ") != std::string::npos) s.succeeded = value(line);
+      if (line.find(" Total machines failed ") != std::string::npos) s.failed = value(line);
+      if (line.find(" Total machines skipped ") != std::string::npos) s.skipped = value(line);
+      if (line.find(" Total machines not processed ") != std::string::npos) s.notProcessed = value(line);
+    }
+    return s;
+  }
+
+  static int Count(const std::vector<SLine>& lines, const std::string& verdict) {
+    int n = 0;
+    for (const SLine& l : lines) n += l.text.compare(0, verdict.size(), verdict) == 0 ? 1 : 0;
+    return n;
+  }
+
+  // The status text a line names ("its failover status is [S]") is the one
+  // the lab holds for the replication now.
+  static void ExpectStatusOfLab(const SLine& line) {
+    for (const bool test : {false, true}) {
+      const std::string kind = test ? "its test failover status is [" : "its failover status is [";
+      const size_t at = line.text.find(kind);
+      if (at == std::string::npos) continue;
+      const size_t from = at + kind.size();
+      const std::string named = line.text.substr(from, line.text.find(']', from) - from);
+      SSourcedReplication stored;
+      ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(line.replicationId, stored)) << line.text;
+      EXPECT_EQ(named, test ? CReplicationStatusTexts::TestFailover(stored.testFailoverStatus)
+                            : CReplicationStatusTexts::Failover(stored.failoverStatus))
+          << line.text;
+    }
+  }
+
+  void Check(const SCase& c, long long jobId) {
+    SCOPED_TRACE(c.name);
+    SResult r;
+    const std::string run = std::string("run --db ") + m_db + " --group " + c.group + " --type " + c.type +
+                            " --job-id " + std::to_string(jobId) + c.options;
+    if (!c.crashAt.empty()) {
+      const SResult crashed = drtest::RunShell(drtest::HostEnvironment(m_dir) + "DR_CRASH_AT='" + c.crashAt + "' " +
+                                               DR_DRJOB + " " + run + " 2>&1");
+      ASSERT_EQ(137, crashed.code) << crashed.output;  // killed by SIGKILL
+    }
+    r = Host(run);
+    const std::string final = "drjob: DR job [" + std::to_string(jobId) + "] finished with state [" +
+                              std::to_string(c.state) + "]";
+    ASSERT_TRUE(Has(r, final)) << r.output;
+
+    // One line per machine of the group, in the group's order.
+    const std::vector<SLine> lines = Lines(r.output, jobId, "drjob: ");
+    ASSERT_EQ(c.expected.size(), lines.size()) << r.output;
+    auto expected = c.expected.begin();
+    for (const SLine& line : lines) {
+      EXPECT_EQ(expected->first, line.replicationId) << r.output;
+      EXPECT_EQ(0u, line.text.find(expected->second)) << line.text;
+      ++expected;
+      if (line.text.compare(0, 6, "failed") == 0 || line.text.compare(0, 11, "not reached") == 0) {
+        EXPECT_NE(std::string::npos, line.text.find(": ")) << "a failed machine names why: " << line.text;
+        EXPECT_EQ(std::string::npos, line.text.find("(no reason recorded)")) << line.text;
+      }
+      ExpectStatusOfLab(line);
+    }
+
+    // The lines add up to the summary's counts.
+    const SSummary s = Summary(jobId);
+    ASSERT_EQ(static_cast<int>(lines.size()), s.total) << r.output;
+    EXPECT_EQ(std::max(s.succeeded, 0), Count(lines, "succeeded")) << r.output;
+    EXPECT_EQ(std::max(s.skipped, 0), Count(lines, "skipped")) << r.output;
+    const int unfinished = s.total - std::max(s.succeeded, 0) - std::max(s.skipped, 0);
+    if (s.notProcessed >= 0) {
+      EXPECT_EQ(s.notProcessed, Count(lines, "not processed")) << r.output;
+    }
+    if (s.failed >= 0) {
+      EXPECT_EQ(s.failed, Count(lines, "failed") + Count(lines, "not reached")) << r.output;
+    }
+    EXPECT_EQ(unfinished, Count(lines, "failed") + Count(lines, "not reached") + Count(lines, "not processed"))
+        << r.output;
+
+    // The job tells the same lines later.
+    const SResult told = Host("jobs --db " + m_db + " --job " + std::to_string(jobId));
+    EXPECT_EQ(0, told.code) << told.output;
+    const std::vector<SLine> again = Lines(told.output, jobId, "");
+    ASSERT_EQ(lines.size(), again.size()) << told.output;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].text, again[i].text);
+    EXPECT_TRUE(Has(told, "DR job [" + std::to_string(jobId) + "]: type [" + c.type + "], DR group [" + c.group +
+                              "]"))
+        << told.output;
+
+    // Last, how the job goes on.
+    const std::string last = r.output.substr(r.output.rfind('\n', r.output.size() - 2) + 1);
+    const std::string id = std::to_string(jobId);
+    if (c.state == 0) {
+      EXPECT_EQ(0u, last.find("drjob: DR job [" + id + "] machine [")) << r.output;
+    } else if (c.state == 4) {
+      EXPECT_EQ(0u, last.find("drjob: DR job [" + id + "] completed with errors and is not run again; a new DR job "))
+          << r.output;
+    } else {
+      EXPECT_EQ("drjob: DR job [" + id + "] is continued by its restart: drjob run --db " + m_db + " --job-id " + id +
+                    "\n",
+                last);
+    }
+  }
+
+  void RunCase(const SCase& c, long long jobId) {
+    ASSERT_EQ(0, Host("seed --replace --db " + m_db).code);
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    if (c.setUp) c.setUp(m_db);
+    Check(c, jobId);
+  }
+};
+
+TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
+  const std::string t0 = std::to_string(kSamplePointsInTime[0]);
+  const std::map<int, std::string> sampleSucceeded = {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}};
+  const SCase cases[] = {
+      {"success", "Sample", "planned-failover", "", nullptr, 0, sampleSucceeded, ""},
+      {"a failed step and a skip", "Sample", "planned-failover", "",
+       [](const std::string&) {
+         App::VSAReplicationInfo partial;
+         partial.SetInt32(App::VSAReplicationInfo::kReplicationId, 201);
+         partial.SetInt32(App::VSAReplicationInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
+         partial.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_DISABLED);
+         std::string error;
+         ASSERT_EQ(0, CReplicationStore::Merge(partial, error)) << error;
+         Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, "the host refused to start the VM");
+       },
+       4,
+       {{101, "succeeded"},
+        {102, "failed in phase [Power On]: "},
+        {201, "skipped: Machine ineligible as failover Status is [Failover Complete]"}},
+       ""},
+      {"the destination site down", "Sample", "planned-failover", "",
+       [this](const std::string& db) { ASSERT_EQ(0, Host("lab --db " + db + " down site-b").code); }, 1,
+       {{101, "failed in phase [Power Off]: Site [site-b] is down"},
+        {102, "failed in phase [Power Off]: Site [site-b] is down"},
+        {201, "failed in phase [Power Off]: Site [site-b] is down"}},
+       ""},
+      {"the destination array down", "SampleArray", "planned-failover", "",
+       [this](const std::string& db) { ASSERT_EQ(0, Host("lab --db " + db + " down array-dr").code); }, 1,
+       {{301, "failed: its failover status is [Failover Failed]; priority [1] logged: "},
+        {302, "failed: its failover status is [Failover Failed]; priority [1] logged: "},
+        {303, "failed: its failover status is [Failover Failed]; priority [1] logged: "},
+        {304, "failed: its failover status is [Failover Failed]; priority [1] logged: "}},
+       ""},
+      {"no snapshot at the point in time", "Sample", "point-in-time-failover",
+       " --point-in-time 101=111 --point-in-time 102=111 --point-in-time 201=111", nullptr, 1,
+       {{101, "failed: its failover status is [Failover Failed]"},
+        {102, "failed: its failover status is [Failover Failed]"},
+        {201, "failed: its failover status is [Failover Failed]"}},
+       ""},
+      {"a point in time for some machines only", "Sample", "point-in-time-failover",
+       " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, 4,
+       {{101, "succeeded"}, {102, "failed: its failover status is [Failover Failed]"}, {201, "succeeded"}}, ""},
+      {"a type the group does not take", "Sample", "undo-test-failover", "", nullptr, 1,
+       {{101, "failed: priority [1] logged: ProcessVSAReplicationPriority(): Unknown Type Error"},
+        {102, "failed: priority [1] logged: ProcessVSAReplicationPriority(): Unknown Type Error"},
+        {201, "failed: priority [2] logged: ProcessVSAReplicationPriority(): Unknown Type Error"}},
+       ""},
+      {"a kill", "Sample", "planned-failover", "",
+       [](const std::string&) {
+         Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
+         Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
+       },
+       16, {{101, "failed"}, {102, "failed"}, {201, "not reached: the job was killed before priority [2] began"}},
+       ""},
+      {"a suspend", "Sample", "planned-failover", "",
+       [](const std::string&) { Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob); }, 32,
+       {{101, "not processed: the job was suspended "},
+        {102, "not processed: the job was suspended "},
+        {201, "not reached: the job was suspended before priority [2] began"}},
+       ""},
+      {"a clean-up that crashed between its priorities, restarted", "Sample", "cleanup-destination-vm",
+       " --delete-from-hypervisor", nullptr, 0, sampleSucceeded, "Wait before processing next priority"},
+      {"a planned failover that crashed at its summary, restarted", "Sample", "planned-failover", "", nullptr, 0,
+       sampleSucceeded, "Total machines for DR"},
+      {"a database failover with a host down", "SampleDB", "planned-failover", "",
+       [this](const std::string& db) { ASSERT_EQ(0, Host("lab --db " + db + " down dst1").code); }, 4,
+       {{1, "failed in phase [Power On]: "}, {2, "succeeded"}}, ""},
+      {"a test failover", "SampleTest", "test-failover", "", nullptr, 0, {{401, "succeeded"}, {402, "succeeded"}},
+       ""},
+  };
+  long long jobId = 700;
+  for (const SCase& c : cases) RunCase(c, ++jobId);
+}
+
+// A suspended job goes on by its restart: the run again tells the machines
+// the restart finished, and the job's later account is the restart's.
+TEST_F(E2EDrJobVerdicts, ARestartReplacesTheVerdictsOfTheAttemptBefore) {
+  Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
+  const SResult suspended = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 720");
+  ASSERT_EQ(10, suspended.code) << suspended.output;
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  const SResult again = Host("run --db " + m_db + " --job-id 720");
+  ASSERT_EQ(0, again.code) << again.output;
+  const SResult told = Host("jobs --db " + m_db + " --job 720");
+  EXPECT_TRUE(Has(told, "DR job [720]: type [planned-failover], DR group [Sample] (id 1), attempts [2], state "
+                        "[Completed]\n"))
+      << told.output;
+  for (const SLine& line : Lines(told.output, 720, "")) EXPECT_EQ("succeeded", line.text);
+  EXPECT_EQ(3u, Lines(told.output, 720, "").size()) << told.output;
+}
+
+// A job that never reached its orchestrator's run tells every machine of
+// its group as not reached, and why; so does its later account.
+TEST_F(E2EDrJobVerdicts, AJobThatEndsBeforeItsSummaryTellsEveryMachineNotReached) {
+  // A clean-up removes the group's replications: a second one finds none of
+  // their records and cannot be initialised.
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type cleanup-destination-vm --job-id 730").code);
+  const SResult r = Host("run --db " + m_db + " --group Sample --type cleanup-destination-vm --job-id 731");
+  EXPECT_EQ(7, r.code) << r.output;
+  const std::vector<SLine> lines = Lines(r.output, 731, "drjob: ");
+  ASSERT_EQ(3u, lines.size()) << r.output;
+  for (const SLine& line : lines) {
+    EXPECT_EQ("not reached: the orchestrator could not be initialised, so the job began no machine", line.text);
+  }
+  EXPECT_TRUE(Has(r, "drjob: DR job [731] is continued by its restart: drjob run --db " + m_db + " --job-id 731\n"))
+      << r.output;
+  const SResult told = Host("jobs --db " + m_db + " --job 731");
+  for (const SLine& line : Lines(told.output, 731, "")) {
+    EXPECT_EQ("not reached: the job's last attempt ended before its summary", line.text);
+  }
+}
+
+TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
+  // The shell's printf makes the control characters.
+  const SResult group = Host("run --db " + m_db + " --group \"$(printf 'Sam\\nple\\033[2J')\" --type planned-failover");
+  EXPECT_EQ(5, group.code) << group.output;
+  EXPECT_EQ(0u, group.output.find("drjob: unknown DR group [Sam\\nple\\x1b[2J]; the DR groups of the lab are "))
+      << group.output;
+  EXPECT_EQ(1, std::count(group.output.begin(), group.output.end(), '\n')) << group.output;
+  const SResult type = Host("run --db " + m_db + " --group Sample --type \"$(printf 'fail\\tover')\"");
+  EXPECT_EQ(2, type.code) << type.output;
+  EXPECT_EQ(0u, type.output.find("drjob: unknown DR type [fail\\tover]; ")) << type.output;
+  const SResult vm = Host("lab --db " + m_db + " write \"$(printf 'db\\r-primary')\"");
+  EXPECT_EQ(5, vm.code) << vm.output;
+  EXPECT_EQ("drjob: no VM [db\\r-primary] in the lab\n", vm.output);
+}
+
+}  // namespace
