@@ -91,10 +91,11 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
   std::string error;
   bool replaced = false;
   if (!CDrJobLab::Seed(args.DbPath(), args.Replace(), replaced, error)) return Error(kExitDatabase, error);
-  if (replaced) printf("drjob: the lab that was in [%s] is replaced whole\n", args.DbPath().c_str());
+  const std::string path = CDrJobArgs::Printable(args.DbPath());
+  if (replaced) printf("drjob: the lab that was in [%s] is replaced whole\n", path.c_str());
   printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
          "owner [%s]\n",
-         args.DbPath().c_str(), kSampleVMGroup.name, kSampleVMGroup.id, CDrJobLab::kSampleOwnerEmail);
+         path.c_str(), kSampleVMGroup.name, kSampleVMGroup.id, CDrJobLab::kSampleOwnerEmail);
   printf("drjob: replication task [%d], DR backup schedule [%d] of subclient [%d], failback schedule [%d], storage "
          "policy [%d]\n",
          kSampleTaskId, kSampleDRBackupTaskId, kSampleSubclientId, kSampleFailbackTaskId, kSampleStoragePolicyId);

@@ -1,11 +1,14 @@
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/JobContext.h"
 #include "log/EvEvent.h"
 #include "log/JobJournal.h"
+#include "log/LogErrorWatch.h"
 #include "log/LogSink.h"
 
 TEST(Log, LinesCarryFunctionJobAndLevel) {
@@ -87,4 +90,34 @@ TEST(Log, EventsGoToTheJournalWithTheirArguments) {
   journal.SetPercentComplete(99, 55);
   EXPECT_EQ(55, journal.PercentComplete(99));
   EXPECT_EQ(-1, journal.PercentComplete(100));
+}
+
+// The error watch a DR priority is told by: the last error of its own job
+// from whichever thread logs it, nothing of another job, nothing once it is
+// gone (its lines may still be logged while another watch is made).
+TEST(LogErrorWatchConcurrency, KeepsTheLastErrorOfItsJobFromAnyThread) {
+  std::string last;
+  {
+    CLogErrorWatch watch(8801);
+    EXPECT_EQ("", watch.Last());
+    EvEvent(8801).Debug("Probe", "not an error");
+    EXPECT_EQ("", watch.Last()) << "debug lines are not errors";
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([t] {
+        for (int i = 0; i < 50; ++i) {
+          EvEvent(8801).Error("Worker", "error [%d] of thread [%d]", i, t);
+          EvEvent(8802).Error("Other", "another job's error [%d]", i);
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0u, watch.Last().find("Worker(): error [49] of thread [")) << watch.Last();
+    EvEvent(8802).Error("Other", "after the workers");
+    EvEvent(8801).Error("Final", "what ended the priority");
+    last = watch.Last();
+  }
+  EXPECT_EQ("Final(): what ended the priority", last);
+  CLogErrorWatch later(8801);
+  EXPECT_EQ("", later.Last()) << "a watch sees only what is logged while it lives";
 }
