@@ -38,6 +38,21 @@ int Error(int code, const std::string& text) { return CDrJobOutput::Error(code, 
 int DatabaseError(const std::string& text) { return CDrJobOutput::DatabaseError(text); }
 std::string DatabaseReason() { return CDrJobOutput::DatabaseReason(); }
 
+// What a read of a DR job's record returns when the command goes on.
+const int kRead = -1;
+
+// The record of DR job jobId: kRead, or the exit code of the line that says
+// why not.
+int ReadDRJob(long long jobId, SJobRecord& job) {
+  const std::string id = std::to_string(jobId);
+  const EStoreResult read = CJobStore::GetJob(jobId, job);
+  if (read == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + id + "]");
+  if (read == EStoreResult::kMissing || job.jobType != CJobStore::kTypeDR) {
+    return Error(CDrJobCommands::kExitUnknown, "no DR job [" + id + "]");
+  }
+  return kRead;
+}
+
 }  // namespace
 
 const char* CDrJobCommands::JobStatusOfState(int state) {
@@ -125,11 +140,8 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
   SJobRecord job;
-  const EStoreResult read = CJobStore::GetJob(jobId, job);
-  if (read == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + id + "]");
-  if (read == EStoreResult::kMissing || job.jobType != CJobStore::kTypeDR) {
-    return Error(kExitUnknown, "no DR job [" + id + "]");
-  }
+  const int read = ReadDRJob(jobId, job);
+  if (read != kRead) return read;
   if (IsEndedStatus(job.status)) {
     return Error(kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status + "]; nothing to " +
                                     args.Operation());
@@ -171,11 +183,8 @@ int ShowDRJob(const CDrJobArgs& args) {
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
   SJobRecord job;
-  const EStoreResult read = CJobStore::GetJob(jobId, job);
-  if (read == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + id + "]");
-  if (read == EStoreResult::kMissing || job.jobType != CJobStore::kTypeDR) {
-    return Error(CDrJobCommands::kExitUnknown, "no DR job [" + id + "]");
-  }
+  const int read = ReadDRJob(jobId, job);
+  if (read != kRead) return read;
   SRecordedRun recorded;
   CDrJobRunOptions::Read(job.optionsXml, recorded);
   // The job manager stores the number of the attempt to come.

@@ -24,16 +24,8 @@ using drtest::SResult;
 
 class E2EDrJobOutcomes : public drtest::CDrJobLabTest {
  protected:
-  // The fault on every call of an operation type on a VM.
   static void Fault(const std::string& guid, int opType, ELabFault kind, const std::string& text = std::string()) {
-    SLabFault fault;
-    fault.opType = opType;
-    fault.vm = guid;
-    fault.toCall = 1000;
-    fault.kind = kind;
-    fault.code = 17;
-    fault.text = text;
-    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+    drtest::PlantVMFault(guid, opType, kind, text);
   }
   // The output from the final state line on.
   static std::string FromFinalState(const SResult& r, long long jobId) {

@@ -18,6 +18,7 @@
 #include "jobs/JobStore.h"
 #include "msg/MsgClasses.h"
 #include "settings/ZNPlatformInfo.h"
+#include "vm/HypervisorLab.h"
 
 namespace drtest {
 
@@ -51,6 +52,18 @@ inline SResult RunDrJob(const std::string& args, const std::string& runDir = std
 }
 
 inline bool Has(const SResult& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
+
+// A fault of the hypervisor lab on every call of an operation type on a VM.
+inline void PlantVMFault(const std::string& guid, int opType, ELabFault kind, const std::string& text = std::string()) {
+  SLabFault fault;
+  fault.opType = opType;
+  fault.vm = guid;
+  fault.toCall = 1000;
+  fault.kind = kind;
+  fault.code = 17;
+  fault.text = text;
+  ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+}
 
 inline std::string ReadFile(const std::string& path) {
   std::string text;

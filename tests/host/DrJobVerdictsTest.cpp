@@ -60,14 +60,7 @@ struct SCase {
 class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
  protected:
   static void Fault(const std::string& guid, int opType, ELabFault kind, const std::string& text = std::string()) {
-    SLabFault fault;
-    fault.opType = opType;
-    fault.vm = guid;
-    fault.toCall = 1000;
-    fault.kind = kind;
-    fault.code = 17;
-    fault.text = text;
-    ASSERT_TRUE(CHypervisorLab::AddFault(fault));
+    drtest::PlantVMFault(guid, opType, kind, text);
   }
 
   static std::vector<SLine> Lines(const std::string& output, long long jobId, const std::string& prefix) {
