@@ -157,8 +157,13 @@ int main(int argc, char** argv) {
       return CDrJobCommands::Control(args);
     case CDrJobArgs::kJobs:
       return CDrJobCommands::Jobs(args);
-    case CDrJobArgs::kJob:
-      return CDrJobCommands::Job(args);
+    case CDrJobArgs::kJob: {
+      const int code = CDrJobCommands::Job(args);
+      // An ending sends its notices through notifiers: their answers are
+      // recorded before this process goes.
+      CJobSimulator::AwaitNotifiers();
+      return code;
+    }
     case CDrJobArgs::kTasks:
       return CDrJobCommands::Tasks(args);
     case CDrJobArgs::kLab:
