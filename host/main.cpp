@@ -151,8 +151,14 @@ int main(int argc, char** argv) {
   switch (args.Command()) {
     case CDrJobArgs::kSeed:
       return CDrJobCommands::Seed(args);
-    case CDrJobArgs::kRun:
-      return CDrJobCommands::Run(args);
+    case CDrJobArgs::kRun: {
+      const int code = CDrJobCommands::Run(args);
+      // The pool's connections outlive the run: closed, the last of them
+      // carries the WAL into the lab and removes it. Left beside the file,
+      // the run's writes would be lost to a lab moved after it.
+      CDBConnection::CloseIdleConnections();
+      return code;
+    }
     case CDrJobArgs::kControl:
       return CDrJobCommands::Control(args);
     case CDrJobArgs::kJobs:
