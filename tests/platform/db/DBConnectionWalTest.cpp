@@ -6,28 +6,13 @@
 
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "TestSupport.h"
-#include "db/DBConnection.h"
+#include "DBFileTestSupport.h"
 
 namespace {
 
-class DBConnectionWal : public ::testing::Test {
+class DBConnectionWal : public CDBFileTest {
  protected:
-  void SetUp() override {
-    m_dir = drtest::MakeTempDir("connwal");
-    m_path = m_dir + "/w.db";
-    CDBConnection::SetPath(m_path);
-    ASSERT_EQ(DB_OK, Db()->Exec("CREATE TABLE Seen (who TEXT NOT NULL)"));
-  }
-  void TearDown() override {
-    CDBConnection::SetBusyTimeoutMs(30000);
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-    drtest::RemoveTree(m_dir);
-  }
-  static CDBConnection* Db() { return CDBConnection::ForThread(); }
+  void SetUp() override { OpenWithTable("connwal", "Seen"); }
   static void Write(int rows) {
     for (int i = 0; i < rows; ++i) ASSERT_EQ(DB_OK, Db()->Exec("INSERT INTO Seen VALUES ('row')"));
   }
@@ -51,8 +36,6 @@ class DBConnectionWal : public ::testing::Test {
     sqlite3_close(db);
     return rows;
   }
-  std::string m_dir;
-  std::string m_path;
 };
 
 TEST_F(DBConnectionWal, AnEmptiedWalLeavesEveryWriteInTheFileAndAnOlderReaderHoldsItBack) {

@@ -9,26 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "DBFileTestSupport.h"
 #include "TestThread.h"
-#include "db/DBConnection.h"
 
 namespace {
 
-class DBWriterQueueConcurrency : public ::testing::Test {
+class DBWriterQueueConcurrency : public CDBFileTest {
  protected:
-  void SetUp() override {
-    m_dir = drtest::MakeTempDir("writerqueue");
-    CDBConnection::SetPath(m_dir + "/w.db");
-    ASSERT_EQ(DB_OK, Db()->Exec("CREATE TABLE Written (who TEXT NOT NULL)"));
-  }
-  void TearDown() override {
-    CDBConnection::SetBusyTimeoutMs(30000);
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-    drtest::RemoveTree(m_dir);
-  }
-  static CDBConnection* Db() { return CDBConnection::ForThread(); }
+  void SetUp() override { OpenWithTable("writerqueue", "Written"); }
   static int Insert(const std::string& who) { return Db()->Exec("INSERT INTO Written VALUES ('" + who + "')"); }
   static std::vector<std::string> Written() {
     std::vector<std::string> out;
@@ -51,7 +39,6 @@ class DBWriterQueueConcurrency : public ::testing::Test {
         },
         "writer " + who);
   }
-  std::string m_dir;
 };
 
 TEST_F(DBWriterQueueConcurrency, WritersTakeTheirTurnsInTheOrderTheyAsked) {
