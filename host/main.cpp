@@ -152,14 +152,25 @@ int main(int argc, char** argv) {
   switch (args.Command()) {
     case CDrJobArgs::kSeed:
       return CDrJobCommands::Seed(args);
-    case CDrJobArgs::kRun:
-      return CDrJobCommands::Run(args);
+    case CDrJobArgs::kRun: {
+      const int code = CDrJobCommands::Run(args);
+      // The pool's connections outlive the run: closed, the last of them
+      // carries the WAL into the lab and removes it. Left beside the file,
+      // the run's writes would be lost to a lab moved after it.
+      CDBConnection::CloseIdleConnections();
+      return code;
+    }
     case CDrJobArgs::kControl:
       return CDrJobCommands::Control(args);
     case CDrJobArgs::kJobs:
       return CDrJobCommands::Jobs(args);
-    case CDrJobArgs::kJob:
-      return CDrJobCommands::Job(args);
+    case CDrJobArgs::kJob: {
+      const int code = CDrJobCommands::Job(args);
+      // An ending sends its notices through notifiers: their answers are
+      // recorded before this process goes.
+      CJobSimulator::AwaitNotifiers();
+      return code;
+    }
     case CDrJobArgs::kTasks:
       return CDrJobCommands::Tasks(args);
     case CDrJobArgs::kLab:

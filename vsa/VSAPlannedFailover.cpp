@@ -81,18 +81,21 @@ bool CVSAPlannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   const int appId = group != nullptr ? group->GetAppId() : 0;
   // Machines whose DR VM an earlier run of this job brought up skip the
   // steps that lead there: they would power it off and sync over it.
-  std::vector<CDRInfo*> boot = TakeMovedMachines(ctx);
+  const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  // The group's machines are its input list and the resumed ones, which
+  // TakeMovedMachines took out of it; the synced ones are in the input list.
+  std::vector<CDRInfo*> machines = group != nullptr ? group->GetInputList() : ctx.drInfoList;
+  machines.insert(machines.end(), resumed.begin(), resumed.end());
+  std::vector<CDRInfo*> boot;
   if (!ctx.drInfoList.empty() && ReplicateGroup(ctx)) {
-    const std::vector<CDRInfo*>& synced = group != nullptr ? group->GetOutputList() : ctx.drInfoList;
-    boot.insert(boot.begin(), synced.begin(), synced.end());
+    boot = group != nullptr ? group->GetOutputList() : ctx.drInfoList;
   }
+  boot.insert(boot.end(), resumed.begin(), resumed.end());
   ctx.drInfoList = boot;
   m_event.Debug("ProcessDRSubclientThread", "Found [%zu] vms to boot for subclient [%d].", ctx.drInfoList.size(),
                 appId);
   if (ctx.drInfoList.empty()) return false;
   if (!PostReplication(ctx)) return false;
-  std::vector<CDRInfo*> machines = group != nullptr ? group->GetInputList() : ctx.drInfoList;
-  machines.insert(machines.end(), boot.begin(), boot.end());
   EnableBackupActivityOnVMs(machines);
   return true;
 }

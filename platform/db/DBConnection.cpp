@@ -25,6 +25,7 @@ CMutex g_configMutex;
 std::string g_path DR_GUARDED_BY(g_configMutex);  // empty: the run folder's file
 std::atomic<int> g_busyTimeoutMs{30000};
 std::atomic<bool> g_mayCreate{true};
+std::atomic<bool> g_refuseOpen{false};
 
 CMutex g_schemaMutex;
 std::map<std::string, SDBTableSchema>& Schemas() DR_REQUIRES(g_schemaMutex) {
@@ -137,6 +138,8 @@ void CDBConnection::SetBusyTimeoutMs(int ms) { g_busyTimeoutMs.store(ms); }
 void CDBConnection::SetMayCreate(bool may) { g_mayCreate.store(may); }
 
 bool CDBConnection::MayCreate() { return g_mayCreate.load(); }
+
+void CDBConnection::RefuseNewConnections() { g_refuseOpen.store(true); }
 
 void CDBConnection::RegisterTable(const char* name, const SDBColumnBind* columns, int count, const char* serial) {
   if (!name || !*name || !columns || count <= 0) return;
@@ -382,6 +385,11 @@ int CDBConnection::BusyTimeoutMs() { return g_busyTimeoutMs.load(); }
 
 void CDBConnection::CloseThreadConnections() { t_connections.byPath.clear(); }
 
+void CDBConnection::CloseIdleConnections() {
+  CloseThreadConnections();
+  Pool().DropAll();
+}
+
 int CDBConnection::OpenConnections() { return g_open.load(); }
 
 void CDBConnection::GiveBackIdleConnections() {
@@ -413,6 +421,11 @@ bool CDBConnection::StillAtItsPath() const {
 }
 
 CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullptr), m_lastError(0) {
+  if (g_refuseOpen.load()) {
+    m_lastErrorText = "no database is opened any more in this process";
+    m_lastError = DB_ERROR;
+    return;
+  }
   // Without leave to create, a file that is gone stays gone: a lab moved
   // away under a running job is not reopened as a new, empty one.
   const bool create = g_mayCreate.load();
@@ -620,6 +633,21 @@ int CDBConnection::Exec(const std::string& sql) {
   int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
   if (err) sqlite3_free(err);
   return MapError(rc);
+}
+
+int CDBConnection::EmptyWal() {
+  if (!m_db) return DB_ERROR;
+  int logFrames = -1;
+  int copied = -1;
+  const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &copied);
+  if (rc != SQLITE_OK) return MapError(rc);
+  // Not in WAL mode, the call answers -1 frames and does nothing.
+  if (logFrames != 0) {
+    m_lastError = DB_ERROR;
+    m_lastErrorText = "the database is not in WAL mode";
+    return DB_ERROR;
+  }
+  return DB_OK;
 }
 
 int CDBConnection::BeginWrite() {

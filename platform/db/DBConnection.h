@@ -79,6 +79,10 @@ class CDBConnection {
   // being made anew, empty, at its old path.
   static void SetMayCreate(bool may);
   static bool MayCreate();
+  // From now on no connection of this process opens (the constructor and
+  // ForThread fail); those open stay usable. For a process whose file was
+  // replaced under it: a connection opened now would open the other file.
+  static void RefuseNewConnections();
 
   // Registers the description of a table the platform serves, by its
   // owner, once at start-up (the owners' DescribeTables, which
@@ -130,6 +134,11 @@ class CDBConnection {
   static CDBConnection* ForThread();
   // Closes the calling thread's connections (tests moving to a new file).
   static void CloseThreadConnections();
+  // Closes the calling thread's connections and the idle ones of the pool:
+  // a process at its end, whose other threads have ended. The last
+  // connection to a file to close copies the WAL into the file and removes
+  // the -wal and -shm; a connection left open elsewhere keeps them.
+  static void CloseIdleConnections();
   // Writers of this process waiting for their turn on the current path.
   static int WaitingWriters();
   // Gives the calling thread's idle connections (Idle) to a process-wide
@@ -153,6 +162,14 @@ class CDBConnection {
   bool StillAtItsPath() const;
   sqlite3* Handle() const { return m_db; }
   const std::string& FilePath() const { return m_path; }
+
+  // Copies every frame of the file's WAL into the file and empties the WAL
+  // (a truncating checkpoint), waiting up to the busy timeout for the
+  // readers and the writer of the file. DB_OK once the WAL is empty; DB_BUSY
+  // when one outlasted the wait (the frames before its own are copied all
+  // the same); DB_ERROR when the file is not in WAL mode or cannot be
+  // written.
+  int EmptyWal();
 
   // Makes sure the registered table exists on this database.
   int EnsureTable(const std::string& name);

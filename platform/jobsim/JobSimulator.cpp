@@ -497,8 +497,10 @@ void CJobSimulator::Stop() {
   r.thread.join();
   // The answers of the notifiers it started are recorded here, not lost
   // with the runner.
-  CJobNotices::SettleSenders(kSettleSendersMs);
+  AwaitNotifiers();
 }
+
+void CJobSimulator::AwaitNotifiers() { CJobNotices::SettleSenders(kSettleSendersMs); }
 
 bool CJobSimulator::IsRunning() {
   SRunner& r = Runner();

@@ -123,10 +123,15 @@ struct SChildJobRecord {
 class CJobSimulator {
  public:
   // The runner thread. Start is true when it runs (also when it already
-  // did); Stop asks it to stop and joins it.
+  // did); Stop asks it to stop and joins it, then awaits the notifiers.
   static bool Start();
   static void Stop();
   static bool IsRunning();
+  // Waits up to 10 s (real) for the notifiers this process started and
+  // records their answers: what a process that ended child jobs without a
+  // runner of its own does before it exits, or the notices it sent stay
+  // claimed in its name ("sending") until the claim runs out.
+  static void AwaitNotifiers();
 
   // Starts a child job: its job record, simulator row and running rows in
   // one transaction. The id comes from the simulator's own counter: rising,

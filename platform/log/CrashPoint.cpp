@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@ struct SCrashPlan {
   std::string fragment;
   long count = 0;       // matching lines still to come before the crash
   long afterLines = 0;  // lines still to come before the crash; 0: none
+  bool stop = false;    // SIGSTOP first
 };
 
 std::atomic<bool> g_armed{false};
@@ -42,7 +44,11 @@ bool ReadCount(const char* name, long& value, std::string& error) {
   return true;
 }
 
-[[noreturn]] void Die() {
+[[noreturn]] void Die(bool stop) {
+  // The whole process stops where it is, every lock and file still held.
+  // Sent to this thread: sent to the process, it may reach another thread
+  // first, and this one would go on to the kill below before it stops.
+  if (stop) raise(SIGSTOP);
   // SIGKILL: no handler, no exit code of our own, nothing flushed or
   // unwound; the state left behind is what a crash leaves.
   kill(getpid(), SIGKILL);
@@ -58,6 +64,12 @@ bool CCrashPoint::ArmFromEnvironment(std::string& error) {
   if (!ReadCount("DR_CRASH_AT_COUNT", count, error) || !ReadCount("DR_CRASH_AFTER_LINES", afterLines, error)) {
     return false;
   }
+  const char* stopText = getenv("DR_CRASH_STOP");
+  if (stopText != nullptr && strcmp(stopText, "0") != 0 && strcmp(stopText, "1") != 0) {
+    error = std::string("DR_CRASH_STOP [") + stopText + "] is neither 0 nor 1";
+    return false;
+  }
+  const bool stop = stopText != nullptr && strcmp(stopText, "1") == 0;
   if (fragment != nullptr && *fragment == '\0') {
     error = "DR_CRASH_AT is empty";
     return false;
@@ -66,17 +78,19 @@ bool CCrashPoint::ArmFromEnvironment(std::string& error) {
   unsetenv("DR_CRASH_AT");
   unsetenv("DR_CRASH_AT_COUNT");
   unsetenv("DR_CRASH_AFTER_LINES");
-  if (!text.empty() || afterLines > 0) Arm(text, text.empty() ? 0 : count, afterLines);
+  unsetenv("DR_CRASH_STOP");
+  if (!text.empty() || afterLines > 0) Arm(text, text.empty() ? 0 : count, afterLines, stop);
   return true;
 }
 
 bool CCrashPoint::Armed() { return g_armed.load(std::memory_order_relaxed); }
 
-void CCrashPoint::Arm(const std::string& fragment, long count, long afterLines) {
+void CCrashPoint::Arm(const std::string& fragment, long count, long afterLines, bool stop) {
   CMutexLock lk(PlanMutex());
   Plan().fragment = fragment;
   Plan().count = fragment.empty() ? 0 : count;
   Plan().afterLines = afterLines;
+  Plan().stop = stop;
   g_armed.store(!fragment.empty() || afterLines > 0);
 }
 
@@ -86,8 +100,8 @@ void CCrashPoint::Check(const char* function, const std::string& text) {
   if (!Armed()) return;
   CMutexLock lk(PlanMutex());
   SCrashPlan& plan = Plan();
-  if (plan.afterLines > 0 && --plan.afterLines == 0) Die();
+  if (plan.afterLines > 0 && --plan.afterLines == 0) Die(plan.stop);
   if (plan.count <= 0) return;
   const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
-  if (line.find(plan.fragment) != std::string::npos && --plan.count == 0) Die();
+  if (line.find(plan.fragment) != std::string::npos && --plan.count == 0) Die(plan.stop);
 }

@@ -12,7 +12,11 @@
 //   DR_CRASH_AT_COUNT   which matching line crashes (1, the default, is the first)
 //   DR_CRASH_AFTER_LINES  crash after this many lines were written, whatever
 //                       they say (the random crash sampler's knob)
-// Both may be set; the first that is reached crashes.
+//   DR_CRASH_STOP=1     the process stops there (SIGSTOP) instead, holding
+//                       its files and locks, for a test that looks at what
+//                       another process meets at that moment; continued, it
+//                       dies as at a crash
+// Both of the first and the third may be set; the first that is reached crashes.
 //
 // Threads: Check is called by the log sink under its lock, so counts are
 // exact however many threads log.
@@ -30,6 +34,6 @@ class CCrashPoint {
   // One written line; never returns when it is the chosen one.
   static void Check(const char* function, const std::string& text);
   // Tests in one process: arm or disarm directly.
-  static void Arm(const std::string& fragment, long count, long afterLines);
+  static void Arm(const std::string& fragment, long count, long afterLines, bool stop = false);
   static void Disarm();
 };

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <vector>
 
 #include "JobSimTestSupport.h"
 #include "TestThread.h"
@@ -168,6 +169,34 @@ TEST_F(E2EDrJobChildJobs, ACompleteFromAnotherProcessAndAKillHereEndTheJobOnce) 
     EXPECT_EQ(2, NoticeState(job));
     EXPECT_EQ(killed ? 1u : 0u, notices.CountFor(job));
   }
+}
+
+// The steering process sends the notice of the child it ended through the
+// notifier and stays for its answer: a notice the DR job took is recorded
+// delivered, not left claimed in the name of a process that has gone.
+TEST_F(E2EDrJobChildJobs, ANoticeSentByJobCompleteIsRecordedTakenOnceTheDRJobTookIt) {
+  const long long duration = CJobSimulator::Duration(EChildJobType::kBackup);
+  CJobSimulator::SetDuration(EChildJobType::kBackup, 3600000);
+  drtest::CChildProcess run;
+  StartHost(run, "run --db " + m_db + " --group Sample --type planned-failover --job-id 61");
+  long long backup = 0;
+  // Once the DR job waits for its first backup's notice.
+  ASSERT_TRUE(drtest::Eventually([&] {
+    std::vector<SChildJobRecord> jobs;
+    if (CJobSimulator::Jobs(jobs) != EStoreResult::kOk) return false;
+    for (const SChildJobRecord& j : jobs) {
+      if (j.type == EChildJobType::kBackup && !j.vmChild && !j.ended) backup = j.jobId;
+    }
+    return backup != 0 && NoticeState(backup) == 0;
+  })) << "the run never waited for a backup";
+  CJobSimulator::SetDuration(EChildJobType::kBackup, duration);
+
+  const SResult steered = Steer(backup, "complete");
+  ASSERT_EQ(0, steered.code) << steered.output;
+  EXPECT_EQ(2, NoticeState(backup)) << "delivered";
+  const SResult ended = Finish(run);
+  EXPECT_EQ(0, ended.code) << ended.output;
+  EXPECT_EQ(2, NoticeState(backup));
 }
 
 TEST_F(E2EDrJobChildJobs, ARunAdvancesTheLabsChildJobsWhileItLives) {

@@ -22,9 +22,9 @@ class E2EDrJobLabMoved : public drtest::CDrJobLabTest {
   // A run at the real time scale, standard error with its output: the
   // sample group waits a minute between its priorities, so the run holds its
   // job until something ends it. Returns once it reports progress.
-  void StartHeldRun(drtest::CChildProcess& run, long long jobId) {
+  void StartHeldRun(drtest::CChildProcess& run, long long jobId, const std::string& env = std::string()) {
     const std::string command = "exec env DR_RUN_DIR='" + m_dir + "/run' DR_LOCK_DIR='" + m_dir +
-                                "/locks' DR_TIME_SCALE=1 " + DR_DRJOB + " run --db " + m_db +
+                                "/locks' DR_TIME_SCALE=1 " + env + DR_DRJOB + " run --db " + m_db +
                                 " --group Sample --type planned-failover --job-id " + std::to_string(jobId) + " 2>&1";
     ASSERT_TRUE(run.Start({"/bin/sh", "-c", command}));
     std::string line;
@@ -32,6 +32,12 @@ class E2EDrJobLabMoved : public drtest::CDrJobLabTest {
       if (line.find("] progress [") != std::string::npos) return;
     }
     FAIL() << "the run never started";
+  }
+  // Whether the process is stopped (SIGSTOP), as /proc tells.
+  static bool Stopped(pid_t pid) {
+    const std::string stat = drtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
   }
   static bool Exists(const std::string& path) {
     struct stat st;
@@ -87,6 +93,53 @@ TEST_F(E2EDrJobLabMoved, ALabReplacedUnderTheRunEndsItAndTheNewLabIsLeftAlone) {
   EXPECT_FALSE(Has(jobs, "\n42 ")) << jobs.output;
   const SResult show = Host("lab --db " + m_db + " show");
   EXPECT_EQ(0, show.code) << show.output;
+}
+
+// The moment the watcher sees another file it takes the job's -wal and
+// -shm from beside the path and carries the job's writes into the file the
+// run opened. The run is stopped (not ended) right after, holding its
+// files and locks: a process that opens the path then reads the new lab
+// whole, without the job, and the moved lab holds the job.
+TEST_F(E2EDrJobLabMoved, AProcessOpeningTheNewLabWhileTheRunEndsReadsItWholeAndTheMovedLabKeepsTheJob) {
+  const std::string other = m_dir + "/other.db";
+  const std::string moved = m_dir + "/moved.db";
+  ASSERT_EQ(0, Host("seed --db " + other).code);
+  ASSERT_EQ(0, Host("lab --db " + other + " down site-b").code);
+  const SResult before = Host("lab --db " + other + " show");
+  ASSERT_EQ(0, before.code) << before.output;
+  drtest::CChildProcess run;
+  StartHeldRun(run, 43, "DR_CRASH_AT='LabWatch(): The lab [' DR_CRASH_STOP=1 ");
+  ASSERT_EQ(0, rename(m_db.c_str(), moved.c_str()));
+  ASSERT_EQ(0, rename(other.c_str(), m_db.c_str()));
+  ASSERT_TRUE(drtest::Eventually([&] { return Stopped(run.Pid()); })) << "the watcher never saw the other file";
+
+  const SResult jobs = Host("jobs --db " + m_db);
+  EXPECT_EQ(0, jobs.code) << jobs.output;
+  EXPECT_FALSE(Has(jobs, "\n43 ")) << jobs.output;
+  const SResult after = Host("lab --db " + m_db + " show");
+  EXPECT_EQ(0, after.code) << after.output;
+  EXPECT_EQ(before.output, after.output);
+  run.Kill();
+  run.Wait();
+
+  EXPECT_FALSE(drtest::HasSiblings(m_db)) << "the readers' own, removed as they closed";
+  const SResult kept = Host("jobs --db " + moved);
+  ASSERT_EQ(0, kept.code) << kept.output;
+  EXPECT_TRUE(Has(kept, "\n43           DR           Running ")) << kept.output;
+  EXPECT_EQ(0, Host("lab --db " + moved + " show").code);
+}
+
+// A run that ends leaves nothing beside its lab: the lab moved after it
+// holds the whole run.
+TEST_F(E2EDrJobLabMoved, ALabMovedAfterARunHoldsTheRun) {
+  const SResult ran = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 44");
+  ASSERT_EQ(0, ran.code) << ran.output;
+  EXPECT_FALSE(drtest::HasSiblings(m_db));
+  const std::string moved = m_dir + "/moved.db";
+  ASSERT_EQ(0, rename(m_db.c_str(), moved.c_str()));
+  const SResult jobs = Host("jobs --db " + moved);
+  ASSERT_EQ(0, jobs.code) << jobs.output;
+  EXPECT_TRUE(Has(jobs, "\n44           DR           Completed ")) << jobs.output;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "appmgr/ClientActivityStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
+#include "log/LogSink.h"
 #include "time/PlatformClock.h"
 #include "vm/HypervisorLab.h"
 #include "engine/GenericDR.h"
@@ -31,7 +32,15 @@ std::string RefOf(const std::vector<SLabSnapshot>& snapshots, const std::string&
   return std::string();
 }
 
-class E2EPlannedFailover : public CFaultMatrix {};
+class E2EPlannedFailover : public CFaultMatrix {
+ protected:
+  // How often the job enabled the backups of the machine's source VM client
+  // since the capture was last cleared.
+  size_t BackupEnables(const SVSALabVM& vm) const {
+    return CLogSink::Instance().Count("Enable backup activity for the VM client [" +
+                                      std::to_string(vm.sourceClientId) + "] success");
+  }
+};
 class E2EUnplannedFailover : public CFaultMatrix {
  protected:
   // With first-time sync during failover the VMs go through the replication
@@ -92,6 +101,42 @@ TEST_F(E2EPlannedFailover, TheGroupFailsOverWithTheSourcesLastContent) {
   EXPECT_EQ(2u, ChildJobs(EChildJobType::kBackup).size());
   EXPECT_EQ(2u, ChildJobs(EChildJobType::kSync).size());
   EXPECT_TRUE(LoggedLine("Found [2] vms to boot for subclient [21]."));
+}
+
+// The group enables the backups of its machines once at its end and the
+// priority's clean-up once more.
+TEST_F(E2EPlannedFailover, EachMachinesBackupsAreEnabledOnceByItsGroupAndOnceByTheCleanup) {
+  ASSERT_EQ(kSuccess, RunCase(SFaultCase{"planned", CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 3),
+                                         nullptr, kSuccess}));
+  for (const SVSALabVM& vm : VMs()) EXPECT_EQ(2u, BackupEnables(vm)) << vm.replicationId;
+}
+
+TEST_F(E2EPlannedFailover, ARerunEnablesTheBackupsOfTheMachineItResumesLikeTheOthers) {
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
+  spec.operationClasses = true;
+  Seed(spec);
+  // 102 does not sync, so 101 boots alone; its DR VM runs when the job dies
+  // in its post-DR operations. The rerun resumes 101 past its power-on and
+  // fails 102 over from the start.
+  SJobFaults faults;
+  faults.flags = kFaultSyncFailed;
+  faults.replicationIds = {102};
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kSync, faults));
+  for (const SVSALabVM& vm : VMs()) ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(3, vm.sourceGuid));
+  TriggerOn(101, 0, TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
+  RunDR();
+  Restart();
+  CLogSink::Instance().ClearCapture();
+  ASSERT_EQ(kSuccess, RunDR()) << LoggedErrors();
+  EXPECT_TRUE(LoggedLine("Replication [101] was taken past its failover step"));
+  EXPECT_FALSE(LoggedLine("Replication [102] was taken past its failover step"));
+  for (const SVSALabVM& vm : VMs()) {
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(vm.replicationId));
+    EXPECT_EQ(2u, BackupEnables(vm)) << vm.replicationId;
+    bool enabled = false;
+    ASSERT_EQ(EStoreResult::kOk, CClientActivityStore::IsEnabled(vm.sourceClientId, 1, enabled));
+    EXPECT_TRUE(enabled);
+  }
 }
 
 TEST_F(E2EPlannedFailover, OnlyARestartedJobAdmitsAFailoverInProgress) {

@@ -9,26 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "DBFileTestSupport.h"
 #include "TestThread.h"
-#include "db/DBConnection.h"
 
 namespace {
 
-class DBWriterQueueConcurrency : public ::testing::Test {
+class DBWriterQueueConcurrency : public CDBFileTest {
  protected:
-  void SetUp() override {
-    m_dir = drtest::MakeTempDir("writerqueue");
-    CDBConnection::SetPath(m_dir + "/w.db");
-    ASSERT_EQ(DB_OK, Db()->Exec("CREATE TABLE Written (who TEXT NOT NULL)"));
-  }
-  void TearDown() override {
-    CDBConnection::SetBusyTimeoutMs(30000);
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-    drtest::RemoveTree(m_dir);
-  }
-  static CDBConnection* Db() { return CDBConnection::ForThread(); }
+  void SetUp() override { OpenWithTable("writerqueue", "Written"); }
   static int Insert(const std::string& who) { return Db()->Exec("INSERT INTO Written VALUES ('" + who + "')"); }
   static std::vector<std::string> Written() {
     std::vector<std::string> out;
@@ -51,23 +39,32 @@ class DBWriterQueueConcurrency : public ::testing::Test {
         },
         "writer " + who);
   }
-  std::string m_dir;
 };
 
 TEST_F(DBWriterQueueConcurrency, WritersTakeTheirTurnsInTheOrderTheyAsked) {
+  // The first writer holds its turn until every later one has its ticket:
+  // they all wake at its commit, and only the queue puts them in line. It
+  // then asks again, before any of them can be on: last in the queue.
+  constexpr int kLater = 8;
   ASSERT_EQ(DB_OK, Db()->BeginWrite());
   ASSERT_EQ(DB_OK, Insert("first"));
-  std::atomic<int> second{1}, third{1};
-  drtest::CTestThread b = Writer("second", second);
-  ASSERT_TRUE(drtest::Eventually([] { return CDBConnection::WaitingWriters() == 1; }, 10000));
-  drtest::CTestThread c = Writer("third", third);
-  ASSERT_TRUE(drtest::Eventually([] { return CDBConnection::WaitingWriters() == 2; }, 10000));
+  std::atomic<int> results[kLater];
+  std::vector<drtest::CTestThread> later;
+  std::vector<std::string> expected = {"first"};
+  for (int i = 0; i < kLater; ++i) {
+    results[i] = 1;
+    expected.push_back("later " + std::to_string(i));
+    later.push_back(Writer(expected.back(), results[i]));
+    ASSERT_TRUE(drtest::Eventually([i] { return CDBConnection::WaitingWriters() == i + 1; }, 10000));
+  }
   ASSERT_EQ(DB_OK, Db()->Commit());
-  ASSERT_TRUE(b.Join());
-  ASSERT_TRUE(c.Join());
-  EXPECT_EQ(DB_OK, second.load());
-  EXPECT_EQ(DB_OK, third.load());
-  EXPECT_EQ((std::vector<std::string>{"first", "second", "third"}), Written());
+  ASSERT_EQ(DB_OK, Db()->BeginWrite());
+  ASSERT_EQ(DB_OK, Insert("first again"));
+  ASSERT_EQ(DB_OK, Db()->Commit());
+  expected.push_back("first again");
+  for (drtest::CTestThread& t : later) ASSERT_TRUE(t.Join());
+  for (int i = 0; i < kLater; ++i) EXPECT_EQ(DB_OK, results[i].load()) << i;
+  EXPECT_EQ(expected, Written());
   EXPECT_EQ(0, CDBConnection::WaitingWriters());
 }
 
