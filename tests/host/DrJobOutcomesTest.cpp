@@ -133,8 +133,11 @@ TEST_F(E2EDrJobOutcomes, AKillThatEndsTheJobWithErrorsTellsTheMachineItCutShort)
 }
 
 // A suspended job: the machines it was working on are not processed, the
-// priority it never began not reached.
+// priority it never began not reached. Each machine meets the suspend at its
+// own power-on: one that finished before the other's suspend landed would
+// have succeeded.
 TEST_F(E2EDrJobOutcomes, ASuspendedJobNamesWhereItsMachinesStopped) {
+  Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
   Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
   const SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 62");
   EXPECT_EQ(10, r.code) << r.output;

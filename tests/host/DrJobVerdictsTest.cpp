@@ -258,7 +258,14 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
        16, {{101, "failed"}, {102, "failed"}, {201, "not reached: the job was killed before priority [2] began"}},
        ""},
       {"a suspend", "Sample", "planned-failover", "",
-       [](const std::string&) { Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob); }, 32,
+       // Each machine of the first priority meets the suspend at its own
+       // power-on: one that finished before the other's suspend landed
+       // would have succeeded.
+       [](const std::string&) {
+         Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
+         Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
+       },
+       32,
        {{101, "not processed: the job was suspended "},
         {102, "not processed: the job was suspended "},
         {201, "not reached: the job was suspended before priority [2] began"}},
@@ -280,6 +287,7 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
 // A suspended job goes on by its restart: the run again tells the machines
 // the restart finished, and the job's later account is the restart's.
 TEST_F(E2EDrJobVerdicts, ARestartReplacesTheVerdictsOfTheAttemptBefore) {
+  Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
   Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kSuspendJob);
   const SResult suspended = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 720");
   ASSERT_EQ(10, suspended.code) << suspended.output;
