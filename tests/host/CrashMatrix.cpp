@@ -441,6 +441,10 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   }
   if (CHypervisorLab::MountOverlaps() != 0) outcome.faults.push_back("snapshot mounts overlapped");
   if (CHypervisorLab::HungCalls() != 0) outcome.faults.push_back("a lab call is left hung");
+  // Every run has ended: a mount still in flight is one a killed run left.
+  if (CHypervisorLab::MountsInFlight() != 0) {
+    outcome.faults.push_back("a snapshot mount of a run that ended is left in flight");
+  }
   return outcome;
 }
 
