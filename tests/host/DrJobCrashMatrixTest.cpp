@@ -21,6 +21,7 @@ using crashmatrix::kRevertFailover;
 using crashmatrix::kUndoFailover;
 using crashmatrix::kReverseReplication;
 using crashmatrix::kCleanupDestinationVM;
+using crashmatrix::kCleanupDeletingDRVMs;
 using crashmatrix::kTestFailover;
 
 using E2EDrJobCrashMatrix = CCrashMatrix;
@@ -148,6 +149,17 @@ TEST_F(E2EDrJobCrashMatrix, CleanupDestinationVM) {
              {"first machine complete",
               "MarkSuccess(): [Cleanup up Destination VM] has succeeded for replication [101]"},
              {"between priorities", "Wait before processing next priority"},
+             {"before the final state", "Total machines for DR"}});
+}
+
+// A rerun asking the hypervisor to delete a DR VM its earlier run deleted
+// would get "not found", leave the machine out of the removal and end with
+// errors; the record would stay, naming a VM that no longer exists.
+TEST_F(E2EDrJobCrashMatrix, CleanupDeletingDRVMs) {
+  RunMatrix(kCleanupDeletingDRVMs,
+            {{"DR VM deleted", "DeleteDestVM succeeded for replication [101]"},
+             {"DR VM deleted, its row not", "[Delete Operation] on VM [db-primary-DR] GUID [dst-101] successful"},
+             {"first priority removed", "Deleted the VM Replication options successfully from the database."},
              {"before the final state", "Total machines for DR"}});
 }
 
