@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VSARepInfo.h"
@@ -140,8 +141,34 @@ bool CVSACleanupDestVM::DeleteDestVM(SDROperationCtx& ctx) {
   }
   // Whatever becomes of the deletion, no sync may copy onto the DR VM now.
   DisableSync(info, ctx);
+  if (IsDeletedByEarlierRun(info)) return true;
   if (!__VmOP(ctx, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, false)) return false;
   m_event.Debug("DeleteDestVM", "DeleteDestVM succeeded for replication [%d] ", info->GetReplId());
+  return true;
+}
+
+bool CVSACleanupDestVM::IsDeletedByEarlierRun(CDRInfo* info) {
+  const uint32_t state = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION);
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return false;
+  const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, Api::DR_SITE_DESTINATION);
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) {
+    // Died during the call: only a listing of the destination without the
+    // DR VM tells that the call went through.
+    std::vector<std::pair<std::string, std::string>> vms;
+    if (guid.empty() || !ListInstanceVMs(info, Api::DR_SITE_DESTINATION, vms)) return false;
+    for (const auto& vm : vms) {
+      if (vm.second == guid) return false;
+    }
+  }
+  m_event.Debug("IsDeletedByEarlierRun",
+                "DR VM [%s] GUID [%s] of replication [%d] was deleted by an earlier run of DR job [%lld]",
+                vsa->GetDestinationName().c_str(), guid.c_str(), info->GetReplId(), static_cast<long long>(m_jobId));
+  SDRPhaseCtx row(m_jobId, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
+                  Api::DR_SITE_DESTINATION, true);
+  row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName, vsa->GetDestinationName());
+  info->UpdatePhase(row);
   return true;
 }
 

@@ -9,6 +9,10 @@
 // The removal names exactly the replications that are marked successful:
 // those whose DR VM was deleted, or, without the setting, the eligible ones
 // the job's options list (all eligible ones when they list none).
+//
+// A rerun of the job does not delete again a DR VM its earlier run deleted:
+// the machine counts as deleted and its replication is removed with the
+// others, as in a run that never died.
 #pragma once
 
 #include <vector>
@@ -41,6 +45,13 @@ class CVSACleanupDestVM : public CVSADRBase {
   // Status SKIPPED and a failed "Delete Operation" row at the destination
   // that does not fail the machine.
   void SkipIneligible(CDRInfo* info);
+  // In a rerun: the earlier run of this job deleted the machine's DR VM (its
+  // "Delete Operation" row SUCCESS, or IN-PROGRESS and the destination no
+  // longer lists the VM). The row then says SUCCESS and the machine counts
+  // as deleted: asked again, the hypervisor would answer "not found", the
+  // machine would stay out of the removal and its record, naming a DR VM
+  // that no longer exists, could never be cleaned up.
+  bool IsDeletedByEarlierRun(CDRInfo* info);
   // The removal's replication list when nothing is deleted: the eligible
   // machines the job's list names (every eligible one when it names none).
   // machines keeps those; the others are skipped. False when none is left.

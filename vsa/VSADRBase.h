@@ -136,7 +136,12 @@ class CVSADRBase : public IDRContext {
   // rerun counts a machine the earlier run of the job completed (such a
   // status, stored by this job) as succeeded instead of running it again:
   // refused by its status, it would count as skipped, and a job whose every
-  // machine was done before it died would end FAILED.
+  // machine was done before it died would end FAILED. A type whose resumed
+  // path (IsMovedByEarlierRun) takes such a machine to its end without
+  // asking a hypervisor anything leaves it false (revert, undo, reverse
+  // replication). The point-in-time failover's path asks whether the DR VM
+  // runs: with the DR site out of reach, a machine it completed would be
+  // refused there.
   virtual bool IsCompletedStatus(App::VSAFailoverStatus status);
   // What an uninterrupted run still does for such a machine once it
   // succeeded (by default: marks it successful).

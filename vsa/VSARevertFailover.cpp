@@ -92,17 +92,10 @@ bool CVSARevertFailover::ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info) {
   return true;
 }
 
-bool CVSARevertFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
-  // "Revert Failover Complete" is stored as no status.
-  return status == App::VSA_FAILOVER_STATUS_NONE;
-}
-
 bool CVSARevertFailover::IsMovedByEarlierRun(CDRInfo* info) {
   const uint32_t postDR = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION);
   return postDR == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS || postDR == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 }
-
-void CVSARevertFailover::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_SOURCE); }
 
 void CVSARevertFailover::RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure) {
   SDRPhaseCtx phase(m_jobId, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION, state, Api::DR_SITE_DESTINATION,

@@ -19,10 +19,10 @@ class CVSARevertFailover : public CVSADRBase {
   bool Failover(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
   bool PerformPostDrOps(SDROperationCtx& ctx) override;
-  // A rerun: no status stored by this job is done; a machine whose post-DR
-  // operations the earlier run began resumes there.
-  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
-  void FinishCompletedMachine(CDRInfo* info) override;
+  // A rerun: a machine whose post-DR operations the earlier run began
+  // resumes there. One the earlier run completed resumes the same way
+  // rather than counting as done by its status: what is left of it asks no
+  // hypervisor anything, and it ends as in a run that never died.
   bool IsMovedByEarlierRun(CDRInfo* info) override;
 
  private:

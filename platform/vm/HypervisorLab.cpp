@@ -244,3 +244,5 @@ bool CHypervisorLab::CreateTables() {
 bool CHypervisorLab::SetMountDurationMs(long long ms) { return CHypervisorStore::SetCounter(kMountDurationCounter, ms); }
 
 long long CHypervisorLab::MountOverlaps() { return CHypervisorStore::Counter(kMountOverlapCounter); }
+
+long long CHypervisorLab::MountsInFlight() { return CHypervisorStore::MountsInFlight(); }

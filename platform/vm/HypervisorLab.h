@@ -126,6 +126,9 @@ class CHypervisorLab {
   static bool SetMountDurationMs(long long ms);
   // Overlapping mounts journalled so far; -1 when it cannot be read.
   static long long MountOverlaps();
+  // Mount and unmount calls in flight now, in any process; -1 when it cannot
+  // be read.
+  static long long MountsInFlight();
 
   // Registers the lab's handlers (CSimulators::Install).
   static void Register();

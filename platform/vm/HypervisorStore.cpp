@@ -719,36 +719,40 @@ bool CHypervisorStore::BeginMountInFlight(long long instanceId, const std::vecto
   if (c == nullptr) return false;
   CDBWriteScope scope(c);
   if (!scope.Ok()) return false;
+  // A call whose process died (killed during its mount) left its records:
+  // they hold nothing any more and are dropped, not counted. All of them,
+  // not only those this call meets: a datastore nobody mounts again would
+  // keep them for good.
+  std::vector<long long> gone;
+  {
+    CSimStatement others(c, "BeginMountInFlight",
+                         "SELECT DISTINCT token, ownerHost, ownerPid, ownerStart FROM PLT_HvMountsInFlight"
+                         " WHERE token <> ?");
+    others.Bind(token);
+    while (others.Next()) {
+      SProcessId owner;
+      owner.host = others.Text(1);
+      owner.pid = others.Int(2);
+      owner.startTicks = others.Int(3);
+      if (!owner.Empty() && CProcessIdentity::StateOf(owner) == CProcessIdentity::kGone) gone.push_back(others.Int(0));
+    }
+    if (others.Failed()) return false;
+  }
+  for (long long dead : gone) {
+    CSimStatement drop(c, "BeginMountInFlight", "DELETE FROM PLT_HvMountsInFlight WHERE token = ?");
+    drop.Bind(dead);
+    if (drop.Run() != EStoreResult::kOk) return false;
+  }
   const SProcessId self = CProcessIdentity::Self();
   for (const std::string& datastore : datastores) {
-    // A call whose process died (killed during its mount) left its record:
-    // it holds nothing any more and is dropped, not counted.
-    std::vector<long long> gone;
-    int held = 0;
     {
-      CSimStatement others(c, "BeginMountInFlight",
-                           "SELECT token, ownerHost, ownerPid, ownerStart FROM PLT_HvMountsInFlight WHERE instanceId = ?"
-                           " AND datastore = ? AND token <> ?");
-      others.Bind(instanceId).Bind(datastore).Bind(token);
-      while (others.Next()) {
-        SProcessId owner;
-        owner.host = others.Text(1);
-        owner.pid = others.Int(2);
-        owner.startTicks = others.Int(3);
-        if (!owner.Empty() && CProcessIdentity::StateOf(owner) == CProcessIdentity::kGone) {
-          gone.push_back(others.Int(0));
-        } else {
-          ++held;
-        }
-      }
-      if (others.Failed()) return false;
+      CSimStatement held(c, "BeginMountInFlight",
+                         "SELECT COUNT(*) FROM PLT_HvMountsInFlight WHERE instanceId = ? AND datastore = ?"
+                         " AND token <> ?");
+      held.Bind(instanceId).Bind(datastore).Bind(token);
+      if (!held.Next()) return false;
+      if (held.Int(0) > 0) ++overlaps;
     }
-    for (long long dead : gone) {
-      CSimStatement drop(c, "BeginMountInFlight", "DELETE FROM PLT_HvMountsInFlight WHERE token = ?");
-      drop.Bind(dead);
-      if (drop.Run() != EStoreResult::kOk) return false;
-    }
-    if (held > 0) ++overlaps;
     CSimStatement add(c, "BeginMountInFlight",
                       "INSERT OR IGNORE INTO PLT_HvMountsInFlight (token, instanceId, datastore, since, ownerHost,"
                       " ownerPid, ownerStart) VALUES (?, ?, ?, ?, ?, ?, ?)");
@@ -763,6 +767,11 @@ bool CHypervisorStore::EndMountInFlight(long long token) {
   CSimStatement s(Ready("EndMountInFlight"), "EndMountInFlight", "DELETE FROM PLT_HvMountsInFlight WHERE token = ?");
   s.Bind(token);
   return s.Run() == EStoreResult::kOk;
+}
+
+long long CHypervisorStore::MountsInFlight() {
+  CSimStatement s(Ready("MountsInFlight"), "MountsInFlight", "SELECT COUNT(DISTINCT token) FROM PLT_HvMountsInFlight");
+  return s.Next() ? s.Int(0) : -1;
 }
 
 bool CHypervisorStore::PutDatastore(const SLabDatastore& d) {

@@ -83,10 +83,14 @@ class CHypervisorStore {
 
   // Snapshot mounts and unmounts in flight, per datastore: Begin records
   // the call (token) on each datastore and answers in overlaps how many of
-  // them another call held at that moment; End drops the call's records.
+  // them another call held at that moment; it first drops every record of a
+  // process that has gone, on any datastore. End drops the call's records
+  // (in the caller's transaction when one is open).
   static bool BeginMountInFlight(long long instanceId, const std::vector<std::string>& datastores, long long token,
                                  int& overlaps);
   static bool EndMountInFlight(long long token);
+  // The calls in flight (distinct tokens); -1 when they cannot be read.
+  static long long MountsInFlight();
 
   static bool CreateTables();
 };

@@ -737,6 +737,16 @@ class CMountInFlight {
   ~CMountInFlight() {
     if (m_token > 0) CHypervisorStore::EndMountInFlight(m_token);
   }
+  // Commits the call's transaction with the end of its records in it. Ended
+  // after the commit, a process killed in between would leave them behind
+  // for good: its rerun finds the mount done and makes no call that meets
+  // them.
+  bool Commit(CDBWriteScope& scope) {
+    if (m_token > 0 && !CHypervisorStore::EndMountInFlight(m_token)) return false;
+    if (!scope.Commit()) return false;
+    m_token = 0;
+    return true;
+  }
   CMountInFlight(const CMountInFlight&) = delete;
   CMountInFlight& operator=(const CMountInFlight&) = delete;
 
@@ -834,7 +844,9 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
         }
       }
       Answer(call, answer);
-      if (answer.rc != kLabStoreFailed && CHypervisorStore::AddCall(call.journal) && scope.Commit()) return answer.rc;
+      if (answer.rc != kLabStoreFailed && CHypervisorStore::AddCall(call.journal) && inFlight.Commit(scope)) {
+        return answer.rc;
+      }
       if (answer.rc != kLabStoreFailed) answer = Fail(kLabStoreFailed, "Cannot journal the call in the hypervisor lab");
     }
   }

@@ -18,10 +18,12 @@
 namespace {
 
 // Tables whose size is the lab's set-up, whatever the jobs run on it:
-// settings, planted faults, sites and proxies.
+// settings, planted faults, sites and proxies; and the snapshot mounts in
+// flight, which hold only the calls running at that moment (a mount looks
+// at all of them, to drop those of processes that have gone).
 const std::set<std::string> kFixedTables = {
     "OBGlobalParam",    "PLT_HvFaults",        "PLT_VMStatusFaults", "PLT_HvProxies",
-    "PLT_HvProxyInstances", "APP_InstanceProp", "PLT_Jobs",
+    "PLT_HvProxyInstances", "APP_InstanceProp", "PLT_Jobs", "PLT_HvMountsInFlight",
 };
 
 // The table a plan's "SCAN x" names: x itself, or the table x is an alias of.

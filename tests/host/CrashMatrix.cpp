@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 
+#include "appmgr/ClientActivityStore.h"
 #include "appmgr/DatabaseHosts.h"
 #include "array/AfileStore.h"
 #include "array/ArrayLunStore.h"
@@ -35,6 +36,8 @@ namespace {
 constexpr long long kJobId = 900;
 // drjob's exit code for a job that has ended (a rerun of a completed one).
 constexpr int kExitEnded = 14;
+// The activity type of backups (PLT_ClientActivity).
+constexpr int kBackupActivity = 1;
 // Replications of the storage-array and database sample groups.
 constexpr int kArrayReplications[] = {301, 302, 303, 304};
 constexpr int kDatabaseReplications[] = {1, 2};
@@ -113,6 +116,14 @@ void VMReplications(std::ostringstream& out, const std::vector<int>& ids) {
         << NamedSnapshot(CReplicationStore::PropertyOf(info, CReplicationStore::kPropDestSnapMoref), drSnaps)
         << " pit=" << (CReplicationStore::PropertyOf(info, CReplicationStore::kPropPitSnapshotId).empty() ? "-" : "set")
         << "\n";
+    // Every type ends with the machines' backups on: a client left without
+    // them is a fault of its own line.
+    const std::string client = CReplicationStore::PropertyOf(info, CReplicationStore::kPropSourceVMClientId);
+    bool backups = true;
+    if (!client.empty()) {
+      ASSERT_EQ(EStoreResult::kOk, CClientActivityStore::IsEnabled(atoll(client.c_str()), kBackupActivity, backups));
+    }
+    if (!backups) out << "backups " << id << " off\n";
   }
 }
 
@@ -363,7 +374,7 @@ drtest::SResult CCrashMatrix::RunOn(const std::string& db, const std::string& gr
 }
 
 SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write,
-                               bool mayFinish) {
+                               bool mayFinish, const std::string& unreachable) {
   SOutcome outcome;
   const std::string db = FreshLab(type.start);
   if (type.serial) {
@@ -414,11 +425,20 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
       CDBConnection::SetPath("");
     }
   }
+  if (!unreachable.empty()) {
+    CDBConnection::SetPath(db);
+    EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::SetDown(unreachable, true)) << unreachable;
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
   // A run that ended before its line came (the sampler's) is the case's run.
   if (!finished) last = RunHost({}, args, signal);
   outcome.exitCode = last.code;
   outcome.output = last.output;
   CDBConnection::SetPath(db);
+  if (!unreachable.empty()) {
+    EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::SetDown(unreachable, false));
+  }
   // Killed after its final state was stored, the job has ended: the rerun
   // is refused, and the job's end is what that state says.
   SJobRecord job;
@@ -441,6 +461,10 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   }
   if (CHypervisorLab::MountOverlaps() != 0) outcome.faults.push_back("snapshot mounts overlapped");
   if (CHypervisorLab::HungCalls() != 0) outcome.faults.push_back("a lab call is left hung");
+  // Every run has ended: a mount still in flight is one a killed run left.
+  if (CHypervisorLab::MountsInFlight() != 0) {
+    outcome.faults.push_back("a snapshot mount of a run that ended is left in flight");
+  }
   return outcome;
 }
 
@@ -465,7 +489,7 @@ long CCrashMatrix::ReferenceLines(const SType& type, SOutcome& outcome) {
 
 SOutcome CCrashMatrix::Crash(const SType& type, const SCrash& crash) {
   return RunCase(type, {"DR_CRASH_AT=" + crash.marker, "DR_CRASH_AT_COUNT=" + std::to_string(crash.count)},
-                 crash.write, false);
+                 crash.write, false, crash.unreachable);
 }
 
 SOutcome CCrashMatrix::CrashAfterLines(const SType& type, long lines) {

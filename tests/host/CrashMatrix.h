@@ -67,6 +67,9 @@ struct SCrash {
   // A write in the VM that runs the machine's workload when the run died
   // (when one runs); the rerun must carry it to where the workload ends.
   bool write = true;
+  // A site of the hypervisor lab (by name) that cannot be reached while the
+  // job runs again; empty: every site can.
+  std::string unreachable;
 };
 
 // What a case found: the picture after the rerun, the reruns' exit code,
@@ -81,7 +84,8 @@ struct SOutcome {
 
 // The lab's state for a group, one line per VM (power, content, snapshot
 // names sorted), per replication (statuses, what its snapshot properties
-// name), per database, array relationship, LUN and archive file of the
+// name, and a line of its own when its source client's backups are left
+// off), per database, array relationship, LUN and archive file of the
 // group, and the child jobs by kind and end. Run-specific names (clone
 // suffixes, snapshot references) are left out.
 std::string Picture(const std::string& group);
@@ -118,7 +122,8 @@ class CCrashMatrix : public testing::Test {
  private:
   // The type's run with crashEnv (none: uninterrupted), killed there, then
   // run again; mayFinish takes a run that ended before its crash as it is.
-  SOutcome RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write, bool mayFinish);
+  SOutcome RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write, bool mayFinish,
+                   const std::string& unreachable = std::string());
   drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
   std::string MakeStartLab(EStartLab start);
 

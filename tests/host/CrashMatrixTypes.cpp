@@ -175,6 +175,18 @@ repl 201 removed
 )",
                                      kSampleAtSource, false};
 
+// Deleting the DR VMs leaves only the sources, whose replications are gone.
+const SType kCleanupDeletingDRVMs = {"Sample", "cleanup-destination-vm", {"--delete-from-hypervisor"},
+                                     EStartLab::kSeeded, 0,
+                                     R"(vm db-primary on 101 -
+repl 101 removed
+vm db-replica on 102 -
+repl 102 removed
+vm app-server on 201 -
+repl 201 removed
+)",
+                                     kSampleAtSource, false};
+
 const SType kTestFailover = {"SampleTest", "test-failover", {}, EStartLab::kSeeded, 0,
                              R"(vm web-front on 401 -
 vm web-front-DR off 401 __OB_BACKUP__,web-front-DR_1767225600,web-front-DR_1767229200
@@ -296,7 +308,7 @@ afile snap-web 79 x1
 const std::vector<const SType*>& AllTypes() {
   static const std::vector<const SType*> all = {
       &kPlannedFailover, &kFailback, &kUnplannedFailover, &kPointInTimeFailover, &kTestboot, &kRevertFailover,
-      &kUndoFailover, &kReverseReplication, &kCleanupDestinationVM, &kTestFailover,
+      &kUndoFailover, &kReverseReplication, &kCleanupDestinationVM, &kCleanupDeletingDRVMs, &kTestFailover,
       // the application types
       &kDatabaseFailover, &kArrayPlannedFailover, &kArrayUnplannedFailover, &kArrayTestFailover,
       &kArrayUndoFailover, &kArrayUndoTestFailover};

@@ -1,5 +1,5 @@
 // The DR types of the crash matrix and the crash sampler: the ten VM types
-// on the sample groups, the database planned failover and the five
+// on the sample groups (the clean-up with and without deleting the DR VMs), the database planned failover and the five
 // storage-array types, each with the literal picture (Picture) of the lab
 // its uninterrupted run leaves.
 #pragma once
@@ -19,6 +19,7 @@ extern const SType kRevertFailover;
 extern const SType kUndoFailover;
 extern const SType kReverseReplication;
 extern const SType kCleanupDestinationVM;
+extern const SType kCleanupDeletingDRVMs;
 extern const SType kTestFailover;
 extern const SType kDatabaseFailover;
 extern const SType kArrayPlannedFailover;

@@ -21,6 +21,7 @@ using crashmatrix::kRevertFailover;
 using crashmatrix::kUndoFailover;
 using crashmatrix::kReverseReplication;
 using crashmatrix::kCleanupDestinationVM;
+using crashmatrix::kCleanupDeletingDRVMs;
 using crashmatrix::kTestFailover;
 
 using E2EDrJobCrashMatrix = CCrashMatrix;
@@ -38,6 +39,9 @@ TEST_F(E2EDrJobCrashMatrix, PlannedFailover) {
              {"source snapshot taken", "[Create Snapshot] on VM [db-primary] GUID [src-101] successful"},
              {"DR backup snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
              {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [101]"},
+             // Completed before its group switched its client's backups back
+             // on: the rerun, which leaves it out of the group, does that.
+             {"complete, backups still off", "MarkSuccess(): [Planned Failover] has succeeded for replication [101]"},
              {"between priorities", "Wait before processing next priority"},
              {"before the final state", "Total machines for DR"}});
 }
@@ -55,6 +59,7 @@ TEST_F(E2EDrJobCrashMatrix, Failback) {
              {"DR VM snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
              {"sync enabled", "Setting sync status as [In Sync] for replication [101]"},
              {"complete not stored", "UpdateFailoverStatus(): [Failback Complete] for replication [101]"},
+             // Completed, its status not yet cleared: the rerun clears it.
              {"complete not cleared", "MarkSuccess(): [Failback] has succeeded for replication [201]"},
              {"between priorities", "Wait before processing next priority"},
              {"before the final state", "Total machines for DR"}});
@@ -73,6 +78,10 @@ TEST_F(E2EDrJobCrashMatrix, UnplannedFailover) {
 }
 
 TEST_F(E2EDrJobCrashMatrix, PointInTimeFailover) {
+  // Every machine completed; the rerun cannot reach the DR site, where it
+  // could not tell whether a DR VM runs. Done is done: it asks nothing.
+  SCrash unreachable("before the final state, the DR site out of reach", "Total machines for DR");
+  unreachable.unreachable = "site-b";
   RunMatrix(kPointInTimeFailover,
             {{"source shut down", "[Shutdown] on VM [db-primary] GUID [src-101] successful"},
              {"failover snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
@@ -81,7 +90,8 @@ TEST_F(E2EDrJobCrashMatrix, PointInTimeFailover) {
              {"DR backup snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
              {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [101]"},
              {"between priorities", "Wait before processing next priority"},
-             {"before the final state", "Total machines for DR"}});
+             {"before the final state", "Total machines for DR"},
+             unreachable});
 }
 
 TEST_F(E2EDrJobCrashMatrix, Testboot) {
@@ -148,6 +158,17 @@ TEST_F(E2EDrJobCrashMatrix, CleanupDestinationVM) {
              {"first machine complete",
               "MarkSuccess(): [Cleanup up Destination VM] has succeeded for replication [101]"},
              {"between priorities", "Wait before processing next priority"},
+             {"before the final state", "Total machines for DR"}});
+}
+
+// A rerun asking the hypervisor to delete a DR VM its earlier run deleted
+// would get "not found", leave the machine out of the removal and end with
+// errors; the record would stay, naming a VM that no longer exists.
+TEST_F(E2EDrJobCrashMatrix, CleanupDeletingDRVMs) {
+  RunMatrix(kCleanupDeletingDRVMs,
+            {{"DR VM deleted", "DeleteDestVM succeeded for replication [101]"},
+             {"DR VM deleted, its row not", "[Delete Operation] on VM [db-primary-DR] GUID [dst-101] successful"},
+             {"first priority removed", "Deleted the VM Replication options successfully from the database."},
              {"before the final state", "Total machines for DR"}});
 }
 

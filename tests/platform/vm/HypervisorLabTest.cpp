@@ -5,11 +5,13 @@
 
 #include <atomic>
 
+#include "TestSupport.h"
 #include "TestThread.h"
 #include "appmgr/AppVMStore.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "platform/vm/LabTestSupport.h"
+#include "vm/HypervisorStore.h"
 #include "vm/VmAuxOps.h"
 
 namespace {
@@ -532,6 +534,43 @@ TEST_F(HypervisorLab, MountHooksHearTheLiveMountSourceAndMayRefuse) {
   EXPECT_EQ("", d.mountedVm) << "a refused mount mounts nothing";
   answer = -1;
   EXPECT_EQ(kLabBadRequest, Op(55, kSiteB, "dst-1", "", Datastore("snap-ds", false)).rc);
+}
+
+// A DR job killed during a mount leaves the mount's records in flight. A
+// rerun need not mount there again (the mount may have gone through), so the
+// next mount anywhere drops them, and one that meets them counts no overlap;
+// a live process's call stays and is one.
+TEST_F(HypervisorLab, AMountDropsTheCallsInFlightOfAProcessThatHasGoneOnEveryDatastore) {
+  auto killedDuringItsMount = [this](long long instance, const std::vector<std::string>& datastores) {
+    std::vector<std::string> argv = {DR_MOUNT_HELPER, m_dir + "/drorch.db", std::to_string(instance)};
+    argv.insert(argv.end(), datastores.begin(), datastores.end());
+    drtest::CChildProcess process;
+    ASSERT_TRUE(process.Start(argv));
+    std::string line;
+    ASSERT_TRUE(process.ReadLine(line));
+    EXPECT_EQ(0u, line.rfind("BEGUN ", 0)) << line;
+    ASSERT_EQ(0, process.Wait());
+  };
+  killedDuringItsMount(kSiteB, {"snap-ds"});
+  ASSERT_EQ(1, CHypervisorLab::MountsInFlight());
+  ASSERT_EQ(0, Op(55, kSiteB, "dst-1", "", Datastore("snap-ds", true)).rc);
+  EXPECT_EQ(0, CHypervisorLab::MountOverlaps());
+  EXPECT_EQ(0, CHypervisorLab::MountsInFlight());
+  killedDuringItsMount(kSiteB, {"ds-nobody-mounts"});
+  ASSERT_EQ(1, CHypervisorLab::MountsInFlight());
+  ASSERT_EQ(0, Op(56, kSiteB, "dst-1", "", Datastore("snap-ds", false)).rc);
+  EXPECT_EQ(0, CHypervisorLab::MountsInFlight()) << "dropped though nobody met it";
+
+  const long long live = 1000000;
+  int overlaps = -1;
+  ASSERT_TRUE(CHypervisorStore::BeginMountInFlight(kSiteA, {"ds-live"}, live, overlaps));
+  killedDuringItsMount(kSiteA, {"ds-live"});
+  ASSERT_TRUE(CHypervisorStore::BeginMountInFlight(kSiteA, {"ds-live"}, live + 1, overlaps));
+  EXPECT_EQ(1, overlaps) << "the live call holds the datastore";
+  EXPECT_EQ(2, CHypervisorLab::MountsInFlight());
+  ASSERT_TRUE(CHypervisorStore::EndMountInFlight(live));
+  ASSERT_TRUE(CHypervisorStore::EndMountInFlight(live + 1));
+  EXPECT_EQ(0, CHypervisorLab::MountsInFlight());
 }
 
 TEST_F(HypervisorLab, AFailedCallKeepsNothingButItsJournalRow) {
