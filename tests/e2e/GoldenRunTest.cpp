@@ -125,10 +125,23 @@ std::string MaskedLog(const std::string& log, const std::string& dir) {
   static const std::regex token(R"(DRSrvc\|(\d+)\|\d+\|)");
   // The run that died is named by its process.
   static const std::regex pid(R"(pid \[\d+\])");
+  std::vector<std::string> lines;
+  size_t poolMade = std::string::npos;
   while (std::getline(in, line)) {
     line = std::regex_replace(std::regex_replace(line, prefix, ""), token, "DRSrvc|$1|<thread>|");
-    out += std::regex_replace(line, pid, "pid [<pid>]") + "\n";
+    line = std::regex_replace(line, pid, "pid [<pid>]");
+    // A pool's one worker may start its first item before the thread that
+    // filled the pool says it waits: both orders are the same run, told in
+    // one.
+    if (line.find("InitDrThreadPool(): Initialized thread pool") != std::string::npos) poolMade = lines.size();
+    if (line.find("ThreadPoolWait(): Waiting for all") != std::string::npos && poolMade != std::string::npos) {
+      lines.insert(lines.begin() + static_cast<long>(poolMade) + 1, line);
+      poolMade = std::string::npos;
+      continue;
+    }
+    lines.push_back(line);
   }
+  for (const std::string& l : lines) out += l + "\n";
   return out;
 }
 
