@@ -5,6 +5,7 @@
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
 #include "log/EvEvent.h"
+#include "msg/MsgClasses.h"
 #include "time/PlatformClock.h"
 
 namespace {
@@ -178,6 +179,52 @@ EStoreResult CPhaseRowStore::ReadJob(long long jobId, std::vector<SPhaseRowRecor
     return EStoreResult::kFailed;
   }
   rows.swap(out);
+  return EStoreResult::kOk;
+}
+
+std::vector<long long> CPhaseRowStore::ChildJobsOf(const std::string& details) {
+  std::vector<long long> out;
+  Api::VirtualAppPhaseInfo info;
+  if (details.empty() || !info.Unserialize(details)) return out;
+  for (size_t i = 0; i < info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos); ++i) {
+    const CNMessageBase& job = info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, i);
+    const long long id = job.GetInt64(Api::VirtualAppJobInfo::kJobId);
+    if (id > 0) out.push_back(id);
+  }
+  return out;
+}
+
+EStoreResult CPhaseRowStore::JobsNamingChild(long long childJobId, std::vector<long long>& jobIds) {
+  CDBConnection* c = Ready("JobsNamingChild");
+  if (c == nullptr) return EStoreResult::kFailed;
+  // The text match only narrows the rows down; their details decide.
+  sqlite3_stmt* s = c->Prepare(
+      "SELECT jobId, details FROM App_VirtualAppJobStats WHERE jobId <> ? AND details LIKE ? ORDER BY jobId");
+  if (!s) {
+    Failed(c, "JobsNamingChild", "read");
+    return EStoreResult::kFailed;
+  }
+  const std::string pattern = "%>" + std::to_string(childJobId) + "<%";
+  sqlite3_bind_int64(s, 1, childJobId);
+  sqlite3_bind_text(s, 2, pattern.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<long long> out;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const long long jobId = sqlite3_column_int64(s, 0);
+    if (!out.empty() && out.back() == jobId) continue;
+    for (long long named : ChildJobsOf(Text(s, 1))) {
+      if (named != childJobId) continue;
+      out.push_back(jobId);
+      break;
+    }
+  }
+  c->Release(s);
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    Failed(c, "JobsNamingChild", "read");
+    return EStoreResult::kFailed;
+  }
+  jobIds.swap(out);
   return EStoreResult::kOk;
 }
 

@@ -57,6 +57,14 @@ class CPhaseRowStore {
   // Every row of the job, by replication then phase. kFailed when the rows
   // cannot be read (the caller must not take that for "no rows").
   static EStoreResult ReadJob(long long jobId, std::vector<SPhaseRowRecord>& rows);
+  // The child jobs a row's details name (each job entry's id, in order; a
+  // DR job's rows may name the DR job itself); none for details that do not
+  // parse.
+  static std::vector<long long> ChildJobsOf(const std::string& details);
+  // The jobs whose rows name the child job, by id, each once; a job's rows
+  // naming the job itself do not count. kFailed when the rows cannot be
+  // read.
+  static EStoreResult JobsNamingChild(long long childJobId, std::vector<long long>& jobIds);
   // Tells the database how its tables look (CSimulators::Install): the
   // one description a table of the simulated server is created from.
   static void DescribeTables();

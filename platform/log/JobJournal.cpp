@@ -75,6 +75,20 @@ void CJobJournal::SetPercentListener(PercentListener listener) {
   m_percentListener = std::move(listener);
 }
 
+void CJobJournal::ReportChildWait(int64_t jobId, int64_t childJobId) {
+  ChildWaitListener listener;
+  {
+    CMutexLock lk(m_mutex);
+    listener = m_childWaitListener;
+  }
+  if (listener) listener(jobId, childJobId);
+}
+
+void CJobJournal::SetChildWaitListener(ChildWaitListener listener) {
+  CMutexLock lk(m_mutex);
+  m_childWaitListener = std::move(listener);
+}
+
 std::vector<SJobEvent> CJobJournal::Events() const {
   CMutexLock lk(m_mutex);
   return m_events;

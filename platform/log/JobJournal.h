@@ -37,6 +37,14 @@ class CJobJournal {
   // empty function removes the listener.
   using PercentListener = std::function<void(int64_t jobId, int percent)>;
   void SetPercentListener(PercentListener listener);
+  // A job waits on a child job it found running rather than launched (a
+  // backup, copy or sync someone else may have started, or the job itself
+  // on an earlier attempt). Nothing is kept: the listener is told on the
+  // waiting thread, outside the journal's lock, each time a wait begins. An
+  // empty function removes the listener.
+  void ReportChildWait(int64_t jobId, int64_t childJobId);
+  using ChildWaitListener = std::function<void(int64_t jobId, int64_t childJobId)>;
+  void SetChildWaitListener(ChildWaitListener listener);
 
   std::vector<SJobEvent> Events() const;
   std::vector<SPendingCause> PendingCauses() const;
@@ -52,4 +60,5 @@ class CJobJournal {
   std::vector<SPendingCause> m_causes DR_GUARDED_BY(m_mutex);
   std::vector<std::pair<int64_t, int>> m_percent DR_GUARDED_BY(m_mutex);
   PercentListener m_percentListener DR_GUARDED_BY(m_mutex);
+  ChildWaitListener m_childWaitListener DR_GUARDED_BY(m_mutex);
 };

@@ -91,6 +91,24 @@ TEST_F(SimulatedStores, PhaseAndApprovalRowsTakeTheirTimesFromThePlatformClock) 
   EXPECT_TRUE(Rows(5).empty());
 }
 
+// The text match that narrows the rows down must not take a longer id, or
+// the DR job's rows that name the DR job itself, for the child.
+TEST_F(SimulatedStores, TheJobsNamingAChildAreThoseWhoseRowsNameItExactly) {
+  AddPhaseRow(8, 101, 7, 0, 100004);
+  AddPhaseRow(7, 101, 7, 2, 100004);
+  AddPhaseRow(7, 102, 7, 2, 100004);
+  AddPhaseRow(9, 101, 7, 2, 1000041);
+  AddPhaseRow(9, 102, 7, 2, 200004);
+  AddPhaseRow(100004, 0, 24, 2, 100004);
+  AddPhaseRow(10, 101, 8, 2, 0);
+  std::vector<long long> jobs;
+  ASSERT_EQ(EStoreResult::kOk, CPhaseRowStore::JobsNamingChild(100004, jobs));
+  EXPECT_EQ((std::vector<long long>{7, 8}), jobs);
+  ASSERT_EQ(EStoreResult::kOk, CPhaseRowStore::JobsNamingChild(5, jobs));
+  EXPECT_TRUE(jobs.empty());
+  EXPECT_TRUE(CPhaseRowStore::ChildJobsOf("not a message").empty());
+}
+
 TEST_F(SimulatedStores, GlobalParametersAreStampedByThePlatformClock) {
   ShiftClock(100000000);
   const long long before = CPlatformClock::Instance().NowEpochSeconds();
