@@ -72,6 +72,14 @@ bool CDRBase::Initialize(DRInitParams& params) {
 }
 
 int32_t CDRBase::Run() {
+  const int32_t state = RunJob();
+  // However the killed job ended (before its loop too), a child its restart
+  // resumed is ended as a child it launched would have been by its wait.
+  if (m_jobManager->IsJobKillIssued()) m_jobManager->KillResumedChildJobs();
+  return state;
+}
+
+int32_t CDRBase::RunJob() {
   std::string banner = DRHelper::GetDrTypeStr(m_drType);
   if (m_jobManager->IsDRJobCleanupPhase()) banner += " Cleanup";
   m_event.Debug("", "[%s] has started ", banner.c_str());

@@ -202,6 +202,8 @@ class CDRBase : public IDROrchestrator {
 
   // Builds the priority queue.
   bool InitInvocation();
+  // Run's approval, priority loop and final state; the state it returns.
+  int32_t RunJob();
   bool PriorityDR();
   void LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list);
   bool RunParallelSubPriorities(std::vector<SDRPriority*>& list);

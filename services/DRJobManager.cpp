@@ -31,6 +31,7 @@
 #include "jobs/ZNJobQuery.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "jobs/ZNPI_PlatformBase.h"
+#include "log/JobJournal.h"
 #include "settings/ZNPlatformInfo.h"
 #include "time/PlatformClock.h"
 #include "xmlreq/XMLHandler.h"
@@ -133,7 +134,9 @@ bool CDRJobManager::Initialize(ZNDROrchestrationClnt& client, int initArg, int h
       GetSuspendedChildJobs(m_restartHistory, suspended);
       m_event.Debug("Initialize", "Found [%zu] suspended child job(s)", suspended.size());
       for (long long child : suspended) {
-        if (!PerformJobOperation(child, m_jobId, static_cast<JobManager::JobOperation>(2)))
+        if (PerformJobOperation(child, m_jobId, static_cast<JobManager::JobOperation>(2)))
+          m_resumedChildren.insert(child);
+        else
           m_event.Error("Initialize", "Failed to resume job [%lld]", child);
       }
     }
@@ -241,16 +244,35 @@ std::string CDRJobManager::GetDRJobLaunchDesc() {
 // ---------------------------------------------------------------------------
 // Child-job waits
 
+// A child this run resumed is the job's own, as much as one it launched: a
+// restart waits on it as on any job it finds running, and a quit must not
+// leave it running with no job behind it.
+bool CDRJobManager::OwnsChild(long long childJobId, int flags) const {
+  return (flags & kWaitFlagOwnsChild) != 0 || m_resumedChildren.count(childJobId) > 0;
+}
+
 bool CDRJobManager::HandleQuitDuringWait(long long childJobId, int flags) {
   if (m_killIssued.load()) {
-    if (flags & kWaitFlagOwnsChild) PerformJobOperation(childJobId, m_jobId, static_cast<JobManager::JobOperation>(3));
+    if (OwnsChild(childJobId, flags))
+      PerformJobOperation(childJobId, m_jobId, static_cast<JobManager::JobOperation>(3));
     return false;
   }
   if (m_suspended.load()) {
-    if (flags & kWaitFlagOwnsChild) PerformJobOperation(childJobId, m_jobId, static_cast<JobManager::JobOperation>(0));
+    if (OwnsChild(childJobId, flags))
+      PerformJobOperation(childJobId, m_jobId, static_cast<JobManager::JobOperation>(0));
     return true;
   }
   return false;
+}
+
+void CDRJobManager::KillResumedChildJobs() {
+  for (long long child : m_resumedChildren) {
+    bool running = false;
+    if (IsJobRunning(child, running) && !running) continue;
+    m_event.Debug("KillResumedChildJobs", "Killing job [%lld], resumed by this restart of DR job [%lld]", child,
+                  m_jobId);
+    PerformJobOperation(child, m_jobId, static_cast<JobManager::JobOperation>(3));
+  }
 }
 
 bool CDRJobManager::WaitForJobCompletion(long long& jobId, int flags) {
@@ -280,12 +302,12 @@ bool CDRJobManager::WaitForJobCompletion(long long& jobId, int flags) {
           const CDRSrvcAgent::EWake wake = agent->WaitOnJob(jobId, token, kChildBackstopMs);
           if (IsQuitFlagSet()) {
             if (m_killIssued.load()) {
-              if (flags & kWaitFlagOwnsChild) {
+              if (OwnsChild(jobId, flags)) {
                 PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(3));
               }
               return false;
             }
-            if (m_suspended.load() && (flags & kWaitFlagOwnsChild)) {
+            if (m_suspended.load() && OwnsChild(jobId, flags)) {
               PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(0));
             }
             return true;
@@ -596,6 +618,7 @@ void CDRJobManager::WaitOnRunningBkpJobsForSubclient(long appId, long long& jobI
   jobId = table.getDataPtr()->jobId;
   m_event.Debug("WaitOnRunningBkpJobsForSubclient", "Waiting for backup job [%lld] to complete for subclient [%ld]",
                 jobId, appId);
+  CJobJournal::Instance().ReportChildWait(m_jobId, jobId);
   WaitForJobCompletion(jobId, 0);
 }
 
@@ -612,6 +635,7 @@ void CDRJobManager::WaitonRunningAuxJobsForCopy(long long& backupJobId, long cop
   auxJobId = table.getDataPtr()->jobId;
   m_event.Debug("WaitonRunningAuxJobsForCopy", "Waiting for aux copy job [%lld] to complete for copyId [%ld]",
                 auxJobId, copyId);
+  CJobJournal::Instance().ReportChildWait(m_jobId, auxJobId);
   WaitForAuxJobCompletion(backupJobId, auxJobId, copyId, copied, kWaitFlagOwnsChild);
 }
 
@@ -628,6 +652,7 @@ void CDRJobManager::WaitonRunningBackupCopyJobsForSP(long storagePolicyId, long 
   jobId = table.getDataPtr()->jobId;
   m_event.Debug("WaitonRunningBackupCopyJobsForSP", "Waiting for backup copy job [%lld] to complete for sp [%ld]", jobId,
                 storagePolicyId);
+  CJobJournal::Instance().ReportChildWait(m_jobId, jobId);
   WaitForJobCompletion(jobId, 0);
 }
 
@@ -637,6 +662,7 @@ bool CDRJobManager::WaitonRunningSyncJobs(long taskId, long long& backupJobId, c
   for (JobManager::JobInfo& job : jobs) {
     long long syncJobId = job.GetInt64(JobManager::JobInfo::kJobId);
     m_event.Debug("WaitonRunningSyncJobs", "Waiting for sync job [%lld] to complete", syncJobId);
+    CJobJournal::Instance().ReportChildWait(m_jobId, syncJobId);
     WaitForSyncJobCompletion(syncJobId, backupJobId, replicationIds, 0);
   }
   return true;

@@ -81,6 +81,11 @@ class DR_EXPORT CDRJobManager {
   // The host marks a run of the job's clean-up phase before Initialize.
   void SetDRJobCleanupPhase(bool cleanup) { m_cleanupPhase = cleanup; }
   int GetAttempt() const { return m_attempt; }
+  // Kills each child job Initialize resumed on a restart that has not ended.
+  // The orchestrator calls it when the DR job was killed: a resumed child
+  // that no step of this run got to wait on would run on with no job behind
+  // it, where a child the job launched is killed by its wait.
+  void KillResumedChildJobs();
 
   // ---- child-job waits -----------------------------------------------------
   bool WaitForJobCompletion(long long& jobId, int flags);
@@ -141,6 +146,9 @@ class DR_EXPORT CDRJobManager {
   // Reaction to a DR quit seen while waiting on a child: kill or suspend the
   // child when the caller owns it.
   bool HandleQuitDuringWait(long long childJobId, int flags);
+  // Whether a quit seen while waiting on the child kills or suspends it:
+  // the caller owns it (flags), or this run resumed it.
+  bool OwnsChild(long long childJobId, int flags) const;
   static long long ChildJobOfPhase(const Api::VirtualAppJobPhase& phase);
 
   EvEvent m_event;
@@ -159,6 +167,9 @@ class DR_EXPORT CDRJobManager {
   ZNDROrchestrationClnt* m_orchClient DR_PT_GUARDED_BY(m_lock);
   ZnCriticalSection m_lock;
   std::vector<Api::VirtualAppJob> m_restartHistory;
+  // The suspended children Initialize resumed. Written there only, before
+  // the orchestrator's threads can reach the object; read-only afterwards.
+  std::set<long long> m_resumedChildren;
   // Made once, by the first thread that starts the job-wait service.
   CDRSrvcAgent* m_srvcAgent DR_GUARDED_BY(m_lock);
   std::string m_srvcName DR_GUARDED_BY(m_lock);

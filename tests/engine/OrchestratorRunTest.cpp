@@ -41,11 +41,12 @@ class OrchestratorRun : public CServicesTestBase {
   }
 
   // The job, its job manager and an orchestrator started up as far as the
-  // application manager; the queue comes from the test.
-  void Start(long long jobId = kJob, int approval = -1, bool cleanup = false) {
+  // application manager; the queue comes from the test. A restart string
+  // makes the run a restart.
+  void Start(long long jobId = kJob, int approval = -1, bool cleanup = false, const std::string& restart = "") {
     m_jobId = jobId;
     PutGroup(2, approval);
-    ASSERT_EQ(CreateJob(jobId, Xml(MakeOptions(0, kGroupId))), jobId);
+    ASSERT_EQ(CreateJob(jobId, Xml(MakeOptions(0, kGroupId)), restart), jobId);
     // The application manager reports against the process's running job, as
     // it does in the DR job process.
     CJobContext::SetCurrentJobId(jobId);
@@ -168,6 +169,25 @@ TEST_F(OrchestratorRun, QuitBeforeTheLoopFailsTheJob) {
   EXPECT_TRUE(m_script.calls.empty());
   EXPECT_TRUE(m_jm.IsJobKillIssued());
   EXPECT_FALSE(Logged("JOB SUMMARY REPORT"));
+}
+
+// No step got to wait on the child the restart resumed: the kill ends it
+// all the same.
+TEST_F(OrchestratorRun, QuitBeforeTheLoopKillsTheChildTheRestartResumed) {
+  CreateChild(61, "Suspended");
+  AddPhaseRow(kJob, 1, 7, 2, 61);
+  Start(kJob, -1, false, "2");
+  ASSERT_TRUE(m_jm.IsJobRestarted());
+  AddPriorities(1);
+  AddInfo(true, false);
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
+
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, m_dr->Run());
+
+  SJobRecord child;
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(61, child));
+  EXPECT_EQ("Killed", child.status);
+  EXPECT_TRUE(m_script.calls.empty());
 }
 
 TEST_F(OrchestratorRun, KillAfterAFailedSequentialPriorityEndsTheLoopAsKilled) {

@@ -100,6 +100,57 @@ TEST_F(DRJobManagerTest, RestartResumesSuspendedChildrenInAscendingOrder) {
   EXPECT_LT(first, second);
 }
 
+// The children a restart resumed are the job's own: a quit seen while the
+// job waits on one ends it, whatever the wait's flags say, and a kill ends
+// those no wait got to; a running child it found, and a suspended one a
+// finished phase names, are left as they are.
+TEST_F(DRJobManagerTest, TheChildrenARestartResumedAreEndedByItsQuit) {
+  CreateChild(10, "Suspended");
+  CreateChild(30, "Suspended");
+  CreateChild(20, "Running");
+  CreateChild(40, "Suspended");
+  AddPhaseRow(kJob, 1, 7, 2, 10);
+  AddPhaseRow(kJob, 2, 7, 2, 30);
+  AddPhaseRow(kJob, 3, 7, 2, 20);
+  AddPhaseRow(kJob, 4, 7, 0, 40);
+  ASSERT_TRUE(Init("2"));
+  auto status = [](long long id) {
+    SJobRecord r;
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(id, r));
+    return r.status;
+  };
+  ASSERT_EQ("Running", status(10));
+  ASSERT_EQ("Running", status(30));
+
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
+  long long resumed = 10;
+  long long found = 20;
+  EXPECT_FALSE(m_jm.WaitForJobCompletionDBPoll(resumed, 0));
+  EXPECT_FALSE(m_jm.WaitForJobCompletionDBPoll(found, 0));
+  EXPECT_EQ("Killed", status(10));
+  EXPECT_EQ("Running", status(20));
+  EXPECT_EQ("Running", status(30));
+
+  m_jm.KillResumedChildJobs();
+  EXPECT_EQ("Killed", status(30));
+  EXPECT_EQ("Running", status(20));
+  EXPECT_EQ("Suspended", status(40));
+  EXPECT_TRUE(Logged("Killing job [30], resumed by this restart of DR job [4242]"));
+  EXPECT_FALSE(Logged("Killing job [10]")) << "ended already";
+}
+
+TEST_F(DRJobManagerTest, ASuspendInAWaitSuspendsTheChildTheRestartResumed) {
+  CreateChild(10, "Suspended");
+  AddPhaseRow(kJob, 1, 7, 2, 10);
+  ASSERT_TRUE(Init("2"));
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
+  long long resumed = 10;
+  EXPECT_TRUE(m_jm.WaitForJobCompletionDBPoll(resumed, 0));
+  SJobRecord r;
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(10, r));
+  EXPECT_EQ("Suspended", r.status);
+}
+
 TEST_F(DRJobManagerTest, InitializeFailurePaths) {
   // No options for the job.
   {
