@@ -14,6 +14,7 @@
 #include "DrJobOutcomes.h"
 #include "DrJobOutput.h"
 #include "DrJobProgress.h"
+#include "DrJobRunLease.h"
 #include "DrJobRunOptions.h"
 #include "DrJobSignals.h"
 #include "core/JobContext.h"
@@ -88,25 +89,6 @@ bool AwaitLockOfGoneRunner(const std::string& dbPath, long long jobId, const SPr
   }
   return false;
 }
-
-// The run lease of this process on its job, given back when the run ends,
-// however it ends. A process killed outright leaves it to be taken over.
-class CRunLease {
- public:
-  CRunLease(long long jobId, const SProcessId& self) : m_jobId(jobId), m_self(self) {}
-  ~CRunLease() {
-    if (CJobStore::ReleaseRunLease(m_jobId, m_self) == EStoreResult::kFailed) {
-      fprintf(stderr, "drjob: DR job [%lld]: cannot give back its run lease (%s); the next run takes it over\n",
-              m_jobId, Out::DatabaseReason().c_str());
-    }
-  }
-  CRunLease(const CRunLease&) = delete;
-  CRunLease& operator=(const CRunLease&) = delete;
-
- private:
-  long long m_jobId;
-  SProcessId m_self;
-};
 
 // The line of a run turned away because another process runs the job.
 int RefuseRunning(long long jobId, const SProcessId& holder) {

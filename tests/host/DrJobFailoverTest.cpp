@@ -24,11 +24,6 @@ class E2EDrJobFailover : public drtest::CDrJobLabTest {
     EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::GetVM(instanceId, guid, vm));
     return vm;
   }
-  static int FailoverStatus(int replicationId) {
-    App::VSAReplicationInfo info;
-    EXPECT_TRUE(CReplicationStore::Get(replicationId, info));
-    return info.GetInt32(App::VSAReplicationInfo::kFailoverStatus);
-  }
   // The trigger on the calls of an operation type on a VM.
   static void Trigger(const std::string& guid, int opType, ELabFault kind) {
     SLabFault fault;

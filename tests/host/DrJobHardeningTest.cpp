@@ -42,12 +42,6 @@ class E2EDrJobHardening : public drtest::CDrJobLabTest {
     FAIL() << "the background run never started";
   }
 
-  static SJobRecord Job(long long jobId) {
-    SJobRecord job;
-    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
-    return job;
-  }
-
   static int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 };
 

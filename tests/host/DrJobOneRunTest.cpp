@@ -56,12 +56,6 @@ class E2EDrJobOneRun : public drtest::CDrJobLabTest {
                             args + " 2>&1");
   }
 
-  static SJobRecord Job(long long jobId) {
-    SJobRecord job;
-    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
-    return job;
-  }
-
   static std::string Running(long long jobId, const SProcessId& holder) {
     return "drjob: DR job [" + std::to_string(jobId) + "] is already running in another process (" +
            CProcessIdentity::Text(holder) + "); nothing was changed\n";

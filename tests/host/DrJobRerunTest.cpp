@@ -36,11 +36,6 @@ class E2EDrJobRerun : public drtest::CDrJobLabTest {
     kill.kind = ELabFault::kKillJob;
     ASSERT_TRUE(CHypervisorLab::AddFault(kill));
   }
-  static SJobRecord Job(long long jobId) {
-    SJobRecord job;
-    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
-    return job;
-  }
   // A restore-options file of the given source GUID.
   std::string RestoreFile(const std::string& name, const std::string& guid) {
     CNMessageBase restore(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());

@@ -100,16 +100,6 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
     return run.Wait();
   }
 
-  static SJobRecord Job(long long jobId) {
-    SJobRecord job;
-    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
-    return job;
-  }
-  static int FailoverStatus(int id) {
-    App::VSAReplicationInfo info;
-    EXPECT_TRUE(CReplicationStore::Get(id, info));
-    return info.GetInt32(App::VSAReplicationInfo::kFailoverStatus);
-  }
   static bool HeldHalfWay() { return FailoverStatus(101) == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS; }
   // A row of the job's machine in progress: the machine is half-way.
   static bool InProgress(long long jobId, int replicationId, int phase) {

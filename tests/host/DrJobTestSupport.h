@@ -17,6 +17,7 @@
 #include "db/DBConnection.h"
 #include "jobs/JobStore.h"
 #include "msg/MsgClasses.h"
+#include "repl/ReplicationStore.h"
 #include "settings/ZNPlatformInfo.h"
 #include "vm/HypervisorLab.h"
 
@@ -183,6 +184,19 @@ class CDrJobLabTest : public testing::Test {
     const int status = run.Wait();
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+  }
+
+  // A job's record as it is stored now.
+  static SJobRecord Job(long long jobId) {
+    SJobRecord job;
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::GetJob(jobId, job));
+    return job;
+  }
+  // A VM replication's failover status as it is stored now.
+  static int FailoverStatus(int replicationId) {
+    App::VSAReplicationInfo info;
+    EXPECT_TRUE(CReplicationStore::Get(replicationId, info));
+    return info.GetInt32(App::VSAReplicationInfo::kFailoverStatus);
   }
 
   // A DR job on a sample group, made the way the job manager service would
