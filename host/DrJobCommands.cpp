@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DrJobEndStopped.h"
 #include "DrJobLab.h"
 #include "DrJobLabView.h"
 #include "DrJobOutcomes.h"
@@ -150,6 +151,10 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
   // and then dropped: say so instead. A runner on another machine cannot be
   // seen from here and is taken at its word.
   if (CProcessIdentity::StateOf(job.runner) == CProcessIdentity::kGone) {
+    // A kill of a job its run stopped needs no reader: drjob ends it itself.
+    if (args.Operation() == "kill" && CStoppedJobEnd::IsStopped(job.status)) {
+      return CStoppedJobEnd::Kill(args.DbPath(), job);
+    }
     return Error(kExitNotRunning, "no process runs DR job [" + id + "] (its record says [" + job.status +
                                       "]); nothing to " + args.Operation());
   }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "DrJobChildWaits.h"
 #include "DrJobCommands.h"
 #include "DrJobLab.h"
 #include "DrJobLabWatch.h"
@@ -322,10 +323,15 @@ int CDrJobRun::RunJob() {
     Out::RunLine("drjob: DR job [%lld] progress [%d%%]\n", static_cast<long long>(id), percent);
   });
   CJobJournal::Instance().SetPercentListener([&progress](int64_t id, int percent) { progress.Report(id, percent); });
+  CChildWaitLines childWaits(m_args.DbPath(),
+                             [](const std::string& line) { Out::RunLine("drjob: %s\n", line.c_str()); });
+  CJobJournal::Instance().SetChildWaitListener(
+      [&childWaits](int64_t id, int64_t child) { childWaits.Report(id, child); });
 
   const SRunEnd end = RunOrchestrator();
 
   CJobJournal::Instance().SetPercentListener(nullptr);
+  CJobJournal::Instance().SetChildWaitListener(nullptr);
   // The job is over: a kill request now would be left on an ended job.
   signals.Stop();
   // What is written from here is not retried; a failure has its own line.

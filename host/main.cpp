@@ -44,7 +44,10 @@ const SCommandUsage kUsage[] = {
      "  15 the lock folder cannot be used, 17 the lab was moved, removed or replaced while the job ran (drjob\n"
      "  ended at once), 2 bad arguments or environment (or not what the job was made with)\n"},
     {CDrJobArgs::kControl, "drjob control --db PATH --job N kill|suspend",
-     "exit codes of control: 0 requested, 16 no process runs the DR job, 14 the DR job has already ended,\n"
+     "a kill of a suspended or pending DR job that no process runs ends it here: its child jobs killed,\n"
+     "  its record Killed; drjob run --job-id N then runs it again as a restart\n"
+     "exit codes of control: 0 requested (or the job ended here), 16 no process runs the DR job,\n"
+     "  14 the DR job has already ended, 1 a child job could not be killed, 3 another process took the job,\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kJobs, "drjob jobs --db PATH [--job N]",
      "jobs --job N tells DR job N: its type, DR group, attempts and state, and what became of each machine\n"
@@ -160,8 +163,12 @@ int main(int argc, char** argv) {
       CDBConnection::CloseIdleConnections();
       return code;
     }
-    case CDrJobArgs::kControl:
-      return CDrJobCommands::Control(args);
+    case CDrJobArgs::kControl: {
+      // A kill of a job no process runs ends its child jobs here, as job does.
+      const int code = CDrJobCommands::Control(args);
+      CJobSimulator::AwaitNotifiers();
+      return code;
+    }
     case CDrJobArgs::kJobs:
       return CDrJobCommands::Jobs(args);
     case CDrJobArgs::kJob: {

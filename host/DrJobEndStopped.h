@@ -1,0 +1,41 @@
+// The kill of a DR job that no process runs and that its last run stopped,
+// suspended or pending: it keeps its suspended child jobs, which nothing but
+// the job moves on, and a later job on the same DR group waits on them for
+// as long as nobody runs the job. A kill request would only be read by the job's next run, and
+// that run resumes the job's suspended children before it looks at any
+// request, so drjob ends the job itself: it kills the job's children
+// through the job manager's job operation, marks the job's phase rows that
+// were left in progress or suspended killed and its record "Killed", then
+// tells what each machine of the group is left as. The job can then be run
+// again as a restart, which takes its machines over from there.
+//
+// The job's run lease is held from the start to the end, so no run takes
+// the job meanwhile. The children go first, one by one; the rows and the
+// record are stored together afterwards. A child that cannot be killed
+// stops the kill there, the job's rows and record untouched, so the kill can
+// be asked again.
+//
+// The children killed are those named by the rows left in progress or
+// suspended, and those named by any of its rows whose record names the job
+// as their parent. A finished phase's row may name another job's child
+// (one the job waited on): that child is left alone.
+//
+// A job whose record says "Running" with no process behind it (a run that
+// died) is not ended here: its children run on and end by themselves, and
+// its next run takes it over from where the dead run left it.
+#pragma once
+
+#include <string>
+
+struct SJobRecord;
+
+class CStoppedJobEnd {
+ public:
+  // Whether a job whose record says status and that no process runs is one
+  // a kill ends here: suspended or pending.
+  static bool IsStopped(const std::string& status);
+  // Kills the DR job whose record (job) has not ended and names no live
+  // runner; dbPath as the user gave it, for the line that says how the job
+  // goes on. The exit code of drjob control.
+  static int Kill(const std::string& dbPath, const SJobRecord& job);
+};
