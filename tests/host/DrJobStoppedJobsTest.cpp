@@ -111,6 +111,23 @@ TEST_F(E2EDrJobStoppedJobs, AKillOfASuspendedJobNoProcessRunsEndsItAndItsRerunTa
   const long long sync = SuspendMidSync(7);
   const std::string s = std::to_string(sync);
 
+  // A child that takes no kill stops the kill before anything of the job
+  // changes; the kill asked again does it all.
+  const std::vector<SPhaseRowRecord> before = Rows(7);
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetIgnoreOperations(sync, true));
+  const SResult refused = Host("control --db " + m_db + " --job 7 kill");
+  EXPECT_EQ(1, refused.code) << refused.output;
+  EXPECT_TRUE(Has(refused, "drjob: DR job [7]: cannot kill its sync job [" + s +
+                               "] [Suspended] (its record still says [Suspended]); the job is left [Suspended], a "
+                               "kill asked again tries again\n"))
+      << refused.output;
+  EXPECT_EQ("Suspended", Job(7).status);
+  EXPECT_TRUE(Job(7).runner.Empty()) << "the lease drjob control held is given back";
+  const std::vector<SPhaseRowRecord> after = Rows(7);
+  ASSERT_EQ(before.size(), after.size());
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(before[i].status, after[i].status) << i;
+  ASSERT_EQ(EStoreResult::kOk, CJobStore::SetIgnoreOperations(sync, false));
+
   const SResult killed = Host("control --db " + m_db + " --job 7 kill");
   ASSERT_EQ(0, killed.code) << killed.output;
   EXPECT_EQ("drjob: no process runs DR job [7] (its record says [Suspended]); drjob kills it itself\n"
