@@ -49,12 +49,7 @@ class E2EDrJobOutcomes : public drtest::CDrJobLabTest {
 
 TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine) {
   // app-server has failed over already: the planned failover skips it.
-  App::VSAReplicationInfo partial;
-  partial.SetInt32(App::VSAReplicationInfo::kReplicationId, 201);
-  partial.SetInt32(App::VSAReplicationInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
-  partial.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_DISABLED);
-  std::string error;
-  ASSERT_EQ(0, CReplicationStore::Merge(partial, error)) << error;
+  drtest::MarkFailedOver(201);
   // db-replica's DR VM does not start.
   Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, "the host refused to start the VM");
 

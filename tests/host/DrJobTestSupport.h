@@ -17,6 +17,7 @@
 #include "db/DBConnection.h"
 #include "jobs/JobStore.h"
 #include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
 #include "repl/ReplicationStore.h"
 #include "settings/ZNPlatformInfo.h"
 #include "vm/HypervisorLab.h"
@@ -53,6 +54,17 @@ inline SResult RunDrJob(const std::string& args, const std::string& runDir = std
 }
 
 inline bool Has(const SResult& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
+
+// A replication that failed over before: a DR type that takes only machines
+// in sync skips it.
+inline void MarkFailedOver(int replicationId) {
+  App::VSAReplicationInfo partial;
+  partial.SetInt32(App::VSAReplicationInfo::kReplicationId, replicationId);
+  partial.SetInt32(App::VSAReplicationInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
+  partial.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_DISABLED);
+  std::string error;
+  ASSERT_EQ(0, CReplicationStore::Merge(partial, error)) << error;
+}
 
 // A fault of the hypervisor lab on every call of an operation type on a VM.
 inline void PlantVMFault(const std::string& guid, int opType, ELabFault kind, const std::string& text = std::string()) {

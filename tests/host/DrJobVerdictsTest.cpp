@@ -210,12 +210,7 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
       {"success", "Sample", "planned-failover", "", nullptr, 0, sampleSucceeded, ""},
       {"a failed step and a skip", "Sample", "planned-failover", "",
        [](const std::string&) {
-         App::VSAReplicationInfo partial;
-         partial.SetInt32(App::VSAReplicationInfo::kReplicationId, 201);
-         partial.SetInt32(App::VSAReplicationInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
-         partial.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_DISABLED);
-         std::string error;
-         ASSERT_EQ(0, CReplicationStore::Merge(partial, error)) << error;
+         drtest::MarkFailedOver(201);
          Fault("dst-102", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, "the host refused to start the VM");
        },
        4,
