@@ -102,13 +102,18 @@ std::string CDRVerdicts::RowReason(int32_t replicationId, int phase) const {
   return found == m_rowReasons.end() ? std::string() : found->second;
 }
 
-SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) const {
+SMachineVerdict CDRVerdicts::Blank(CDRInfo& info) const {
   SMachineVerdict v;
   v.jobId = m_jobId;
   v.replicationId = info.GetReplId();
   v.attempt = m_attempt;
   IRepInfo* rep = info.GetRepInfo();
   if (rep != nullptr) v.name = rep->GetSourceName();
+  return v;
+}
+
+SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) const {
+  SMachineVerdict v = Blank(info);
   const char* stop = killed ? "killed" : suspended ? "suspended" : nullptr;
   const SDRPhaseCtx last = info.GetLastPhase();
   const char* when = last.state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS ? " during phase [" : " after phase [";
@@ -187,12 +192,7 @@ bool CDRVerdicts::RecordNotReached(const std::vector<IDRBaseInfo*>& records, con
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);
     if (info == nullptr) continue;
-    SMachineVerdict v;
-    v.jobId = m_jobId;
-    v.replicationId = info->GetReplId();
-    v.attempt = m_attempt;
-    IRepInfo* rep = info->GetRepInfo();
-    if (rep != nullptr) v.name = rep->GetSourceName();
+    SMachineVerdict v = Blank(*info);
     v.verdict = EMachineVerdict::kNotReached;
     v.reason = reason;
     verdicts.push_back(v);

@@ -54,6 +54,8 @@ class CDRVerdicts {
     bool started = false;
     std::string lastError;
   };
+  // The verdict's record of the machine, the verdict itself still to give.
+  SMachineVerdict Blank(CDRInfo& info) const;
   // "its failover status is [S]" from the replication's stored status, ""
   // when it keeps none with a name.
   std::string StoredStatus(int32_t replicationId) const;

@@ -14,16 +14,14 @@
 #include "DrJobOutput.h"
 #include "DrJobRunLease.h"
 #include "DrJobRunOptions.h"
-#include "array/SnapReplicationStore.h"
 #include "core/ProcessIdentity.h"
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
 #include "jobs/JobStore.h"
 #include "jobs/PhaseRowStore.h"
 #include "msg/MsgClasses.h"
-#include "repl/ReplicaSyncStore.h"
+#include "repl/ReplicationSources.h"
 #include "repl/ReplicationStatusTexts.h"
-#include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 #include "xmlreq/XMLHandler.h"
 
@@ -144,35 +142,24 @@ std::string VMState(const char* role, long long instanceId, const std::string& g
   return std::string(role) + " [" + vm.name + "] " + (vm.poweredOn ? "on" : "off");
 }
 
-// What a machine is left as: its replication's failover status and, for a
-// VM replication, whether its source and DR VMs run.
+// What a machine is left as: its replication's failover status (whatever
+// kind of replication it is) and, for a VM replication, whether its source
+// and DR VMs run.
 std::string MachineState(int replicationId) {
-  App::VSAReplicationInfo vm;
-  const EStoreResult vmRead = CReplicationStore::Find(replicationId, vm);
-  if (vmRead == EStoreResult::kOk) {
-    std::string text = FailoverText(vm.GetInt32(App::VSAReplicationInfo::kFailoverStatus));
-    SLabReplica replica;
-    if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
-      text += ", " + VMState("source VM", replica.sourceInstanceId, replica.sourceGuid) + ", " +
-              VMState("DR VM", replica.destInstanceId, replica.destGuid);
-    }
-    return text;
-  }
-  App::ReplicaSyncReplicationInfo database;
-  const EStoreResult databaseRead =
-      vmRead == EStoreResult::kMissing ? CReplicaSyncStore::Find(replicationId, database) : EStoreResult::kFailed;
-  if (databaseRead == EStoreResult::kOk) {
-    return FailoverText(database.GetInt32(App::ReplicaSyncReplicationInfo::kFailoverStatus));
-  }
-  SSnapReplication array;
-  const EStoreResult arrayRead =
-      databaseRead == EStoreResult::kMissing ? CSnapReplicationStore::Get(replicationId, array) : EStoreResult::kFailed;
-  if (arrayRead == EStoreResult::kOk) {
-    return FailoverText(array.info.GetInt32(Api::SnapDRReplicationInfo::kFailoverStatus));
-  }
+  SSourcedReplication stored;
+  const EStoreResult read = CReplicationSources::Get(replicationId, stored);
   // A clean-up removes the replications it cleaned.
-  if (arrayRead == EStoreResult::kMissing) return "no replication record";
-  return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
+  if (read == EStoreResult::kMissing) return "no replication record";
+  if (read != EStoreResult::kOk) {
+    return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
+  }
+  std::string text = FailoverText(stored.failoverStatus);
+  SLabReplica replica;
+  if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
+    text += ", " + VMState("source VM", replica.sourceInstanceId, replica.sourceGuid) + ", " +
+            VMState("DR VM", replica.destInstanceId, replica.destGuid);
+  }
+  return text;
 }
 
 }  // namespace
