@@ -13,6 +13,7 @@
 #include "DrJobOutput.h"
 #include "DrJobRun.h"
 #include "DrJobRunOptions.h"
+#include "DrJobStates.h"
 #include "SeedArrays.h"
 #include "SeedGroups.h"
 #include "SeedLab.h"
@@ -28,13 +29,6 @@
 
 namespace {
 
-const int kStateSuccess = 0;
-const int kStateFailed = 1;
-const int kStateCompletedWithErrors = 4;
-const int kStateKilled = 16;
-const int kStateSuspended = 32;
-const int kStatePending = 64;
-
 int Error(int code, const std::string& text) { return CDrJobOutput::Error(code, text); }
 int DatabaseError(const std::string& text) { return CDrJobOutput::DatabaseError(text); }
 std::string DatabaseReason() { return CDrJobOutput::DatabaseReason(); }
@@ -49,64 +43,17 @@ int ReadDRJob(long long jobId, SJobRecord& job) {
   const EStoreResult read = CJobStore::GetJob(jobId, job);
   if (read == EStoreResult::kFailed) return DatabaseError("cannot read DR job [" + id + "]");
   if (read == EStoreResult::kMissing || job.jobType != CJobStore::kTypeDR) {
-    return Error(CDrJobCommands::kExitUnknown, "no DR job [" + id + "]");
+    return Error(CDrJobStates::kExitUnknown, "no DR job [" + id + "]");
   }
   return kRead;
 }
 
 }  // namespace
 
-const char* CDrJobCommands::JobStatusOfState(int state) {
-  switch (state) {
-    case kStateSuccess: return "Completed";
-    case kStateFailed: return "Failed";
-    case kStateCompletedWithErrors: return "Completed w/ one or more errors";
-    case kStateKilled: return "Killed";
-    case kStateSuspended: return "Suspended";
-    case kStatePending: return "Pending";
-    default: return "Failed";
-  }
-}
-
-bool CDrJobCommands::IsEndedStatus(const std::string& status) {
-  for (int state : {kStateSuccess, kStateFailed, kStateCompletedWithErrors, kStateKilled}) {
-    if (status == JobStatusOfState(state)) return true;
-  }
-  return false;
-}
-
-bool CDrJobCommands::IsCompletedStatus(const std::string& status) {
-  return status == JobStatusOfState(kStateSuccess) || status == JobStatusOfState(kStateCompletedWithErrors);
-}
-
-const char* CDrJobCommands::StateText(int state) {
-  switch (state) {
-    case kStateSuccess: return "SUCCESS";
-    case kStateFailed: return "FAILED";
-    case kStateCompletedWithErrors: return "COMPLETED WITH ERRORS";
-    case kStateKilled: return "KILLED";
-    case kStateSuspended: return "SUSPENDED";
-    case kStatePending: return "PENDING";
-    default: return "UNKNOWN";
-  }
-}
-
-int CDrJobCommands::ExitCodeOfState(int state) {
-  switch (state) {
-    case kStateSuccess: return kExitSuccess;
-    case kStateFailed: return kExitFailed;
-    case kStateCompletedWithErrors: return kExitCompletedWithErrors;
-    case kStateKilled: return kExitKilled;
-    case kStateSuspended: return kExitSuspended;
-    case kStatePending: return kExitPending;
-    default: return kExitOtherState;
-  }
-}
-
 int CDrJobCommands::Seed(const CDrJobArgs& args) {
   std::string error;
   bool replaced = false;
-  if (!CDrJobLab::Seed(args.DbPath(), args.Replace(), replaced, error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Seed(args.DbPath(), args.Replace(), replaced, error)) return Error(CDrJobStates::kExitDatabase, error);
   const std::string path = CDrJobArgs::Printable(args.DbPath());
   if (replaced) printf("drjob: the lab that was in [%s] is replaced whole\n", path.c_str());
   printf("drjob: seeded the sample lab in [%s]: DR group [%s] (id %d) with two priorities of VM replications, "
@@ -132,19 +79,19 @@ int CDrJobCommands::Seed(const CDrJobArgs& args) {
          "vendor %d), recovery target [%d] with test size [%s] and test network [%s]\n",
          kSampleTestGroup.name, kSampleTestGroup.id, kSampleCloudSite, kSampleCloudInstanceId,
          kSampleCloudVendor, kSampleTestTargetId, kSampleTestVMSize, kSampleTestNetwork);
-  return kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 int CDrJobCommands::Control(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
   SJobRecord job;
   const int read = ReadDRJob(jobId, job);
   if (read != kRead) return read;
-  if (IsEndedStatus(job.status)) {
-    return Error(kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status + "]; nothing to " +
+  if (CDrJobStates::IsEndedStatus(job.status)) {
+    return Error(CDrJobStates::kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status + "]; nothing to " +
                                     args.Operation());
   }
   // A request nobody will read would be taken by the next run for its own
@@ -155,17 +102,17 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
     if (args.Operation() == "kill" && CStoppedJobEnd::IsStopped(job.status)) {
       return CStoppedJobEnd::Kill(args.DbPath(), job);
     }
-    return Error(kExitNotRunning, "no process runs DR job [" + id + "] (its record says [" + job.status +
+    return Error(CDrJobStates::kExitNotRunning, "no process runs DR job [" + id + "] (its record says [" + job.status +
                                       "]); nothing to " + args.Operation());
   }
   const int op = args.Operation() == "kill" ? 1 : 2;
   const EStoreResult stored = CJobStore::SetControlOperation(jobId, op);
-  if (stored == EStoreResult::kMissing) return Error(kExitUnknown, "no DR job [" + id + "]");
+  if (stored == EStoreResult::kMissing) return Error(CDrJobStates::kExitUnknown, "no DR job [" + id + "]");
   if (stored != EStoreResult::kOk) {
     return DatabaseError("cannot record the " + args.Operation() + " request for DR job [" + id + "]");
   }
   printf("drjob: %s requested for DR job [%lld]\n", args.Operation().c_str(), jobId);
-  return kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 namespace {
@@ -208,14 +155,14 @@ int ShowDRJob(const CDrJobArgs& args) {
     return DatabaseError("cannot read the verdicts of DR job [" + id + "]");
   }
   for (const SMachineVerdict& verdict : verdicts) printf("%s\n", CMachineOutcomes::Line(jobId, verdict).c_str());
-  return CDrJobCommands::kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 }  // namespace
 
 int CDrJobCommands::Jobs(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   if (args.JobId() > 0) return ShowDRJob(args);
   std::vector<SJobRecord> jobs;
   std::vector<SChildJobRecord> children;
@@ -234,20 +181,20 @@ int CDrJobCommands::Jobs(const CDrJobArgs& args) {
     printf("%-12lld %-12s %-32s %7.0f %lld\n", job.jobId, type.c_str(), job.status.c_str(), job.percent,
            job.parentJobId);
   }
-  return kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 int CDrJobCommands::Job(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
   const std::string& op = args.Operation();
   SChildJobRecord job;
   const EStoreResult read = CJobSimulator::GetJob(jobId, job);
   if (read == EStoreResult::kFailed) return DatabaseError("cannot read job [" + id + "]");
-  if (read == EStoreResult::kMissing) return Error(kExitUnknown, "no child job [" + id + "] of the job simulator");
-  if (job.ended) return Error(kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
+  if (read == EStoreResult::kMissing) return Error(CDrJobStates::kExitUnknown, "no child job [" + id + "] of the job simulator");
+  if (job.ended) return Error(CDrJobStates::kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
   bool done = false;
   std::string what;
   if (op == "complete") {
@@ -272,12 +219,12 @@ int CDrJobCommands::Job(const CDrJobArgs& args) {
   if (!done) {
     // Another process or thread may have ended it in the meantime.
     if (CJobSimulator::GetJob(jobId, job) == EStoreResult::kOk && job.ended) {
-      return Error(kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
+      return Error(CDrJobStates::kExitJobEnded, "job [" + id + "] has already ended [" + job.status + "]; nothing to " + op);
     }
-    return Error(kExitDatabase, "cannot " + op + " job [" + id + "] (" + DatabaseReason() + ")");
+    return Error(CDrJobStates::kExitDatabase, "cannot " + op + " job [" + id + "] (" + DatabaseReason() + ")");
   }
   printf("drjob: job [%lld] %s\n", jobId, what.c_str());
-  return kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 namespace {
@@ -307,7 +254,7 @@ void TaskSummary(const std::string& xml, std::string& operation, std::string& su
 
 int CDrJobCommands::Tasks(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   std::vector<STaskRecord> tasks;
   if (CTaskStore::Tasks(tasks) != EStoreResult::kOk) {
     return DatabaseError("cannot read the tasks of [" + args.DbPath() + "]");
@@ -318,7 +265,7 @@ int CDrJobCommands::Tasks(const CDrJobArgs& args) {
     TaskSummary(task.xml, operation, subclient);
     printf("%-10d %-9s %-10s %s\n", task.taskId, CTaskStore::KindText(task.kind), operation.c_str(), subclient.c_str());
   }
-  return kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 int CDrJobCommands::Run(const CDrJobArgs& args) { return CDrJobRun(args).Execute(); }
@@ -329,23 +276,23 @@ namespace {
 int WriteGuest(const CDrJobArgs& args) {
   SLabVM vm;
   const EStoreResult found = CDrJobLabView::FindVM(args.Name(), vm);
-  if (found == EStoreResult::kMissing) return Error(CDrJobCommands::kExitUnknown, "no VM [" + args.Name() + "] in the lab");
+  if (found == EStoreResult::kMissing) return Error(CDrJobStates::kExitUnknown, "no VM [" + args.Name() + "] in the lab");
   if (found != EStoreResult::kOk) return DatabaseError("cannot read the VMs of [" + args.DbPath() + "]");
   if (!vm.poweredOn) {
-    return Error(CDrJobCommands::kExitFailed, "VM [" + args.Name() + "] is off: only a running VM is written");
+    return Error(CDrJobStates::kExitFailed, "VM [" + args.Name() + "] is off: only a running VM is written");
   }
   if (CHypervisorLab::BumpContent(vm.instanceId, vm.guid) != EStoreResult::kOk) {
-    return Error(CDrJobCommands::kExitDatabase, "cannot write in VM [" + args.Name() + "] (" + DatabaseReason() + ")");
+    return Error(CDrJobStates::kExitDatabase, "cannot write in VM [" + args.Name() + "] (" + DatabaseReason() + ")");
   }
   printf("drjob: VM [%s] now holds content [%lld]\n", args.Name().c_str(), vm.content + 1);
-  return CDrJobCommands::kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }
 
 }  // namespace
 
 int CDrJobCommands::Lab(const CDrJobArgs& args) {
   std::string error;
-  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(kExitDatabase, error);
+  if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   const std::string& op = args.Operation();
   if (op == "show") {
     int unreadable = 0;
@@ -353,24 +300,24 @@ int CDrJobCommands::Lab(const CDrJobArgs& args) {
     // The rest was shown, but a script reading the view must not take a
     // record it could not see for one that is fine.
     if (unreadable > 0) {
-      return Error(kExitDatabase, std::to_string(unreadable) + " record(s) of the lab of [" + args.DbPath() +
+      return Error(CDrJobStates::kExitDatabase, std::to_string(unreadable) + " record(s) of the lab of [" + args.DbPath() +
                                       "] cannot be read; the view names them");
     }
-    return kExitSuccess;
+    return CDrJobStates::kExitSuccess;
   }
   if (op == "write") return WriteGuest(args);
   if (op == "release") {
     if (!CHypervisorLab::ReleaseHangs()) return DatabaseError("cannot release the hung VM operations");
     printf("drjob: hung VM operations released\n");
-    return kExitSuccess;
+    return CDrJobStates::kExitSuccess;
   }
   const EStoreResult changed = CDrJobLabView::SetDown(args.Name(), op == "down");
   if (changed == EStoreResult::kMissing) {
-    return Error(kExitUnknown, "no site, proxy, array or client [" + args.Name() + "] in the lab");
+    return Error(CDrJobStates::kExitUnknown, "no site, proxy, array or client [" + args.Name() + "] in the lab");
   }
   if (changed != EStoreResult::kOk) {
-    return Error(kExitDatabase, "cannot change [" + args.Name() + "] (" + DatabaseReason() + ")");
+    return Error(CDrJobStates::kExitDatabase, "cannot change [" + args.Name() + "] (" + DatabaseReason() + ")");
   }
   printf("drjob: [%s] is %s\n", args.Name().c_str(), op.c_str());
-  return kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }

@@ -9,20 +9,18 @@
 
 #include "DrJobArgs.h"
 #include "DrJobChildWaits.h"
-#include "DrJobCommands.h"
 #include "DrJobLab.h"
+#include "DrJobMachinePlace.h"
 #include "DrJobOutput.h"
 #include "DrJobRunLease.h"
 #include "DrJobRunOptions.h"
+#include "DrJobStates.h"
 #include "core/ProcessIdentity.h"
 #include "db/DBConnection.h"
 #include "db/DBWriteScope.h"
 #include "jobs/JobStore.h"
 #include "jobs/PhaseRowStore.h"
 #include "msg/MsgClasses.h"
-#include "repl/ReplicationSources.h"
-#include "repl/ReplicationStatusTexts.h"
-#include "vm/HypervisorLab.h"
 #include "xmlreq/XMLHandler.h"
 
 namespace {
@@ -129,39 +127,6 @@ bool StoreKilled(const SJobRecord& job, const std::vector<SPhaseRowRecord>& rows
   return true;
 }
 
-std::string FailoverText(int status) {
-  if (status == 0) return "no failover status";
-  const char* text = CReplicationStatusTexts::Failover(status);
-  return "failover status [" + (*text != 0 ? std::string(text) : std::to_string(status)) + "]";
-}
-
-std::string VMState(const char* role, long long instanceId, const std::string& guid) {
-  SLabVM vm;
-  const EStoreResult read = CHypervisorLab::GetVM(instanceId, guid, vm);
-  if (read != EStoreResult::kOk) return std::string(role) + " [" + guid + "] cannot be read";
-  return std::string(role) + " [" + vm.name + "] " + (vm.poweredOn ? "on" : "off");
-}
-
-// What a machine is left as: its replication's failover status (whatever
-// kind of replication it is) and, for a VM replication, whether its source
-// and DR VMs run.
-std::string MachineState(int replicationId) {
-  SSourcedReplication stored;
-  const EStoreResult read = CReplicationSources::Get(replicationId, stored);
-  // A clean-up removes the replications it cleaned.
-  if (read == EStoreResult::kMissing) return "no replication record";
-  if (read != EStoreResult::kOk) {
-    return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
-  }
-  std::string text = FailoverText(stored.failoverStatus);
-  SLabReplica replica;
-  if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
-    text += ", " + VMState("source VM", replica.sourceInstanceId, replica.sourceGuid) + ", " +
-            VMState("DR VM", replica.destInstanceId, replica.destGuid);
-  }
-  return text;
-}
-
 }  // namespace
 
 bool CStoppedJobEnd::IsStopped(const std::string& status) { return status == "Suspended" || status == "Pending"; }
@@ -173,13 +138,13 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   SProcessId holder;
   const ELeaseResult lease = CJobStore::TakeRunLease(jobId, self, holder);
   if (lease == ELeaseResult::kHeld) {
-    return Fail(CDrJobCommands::kExitAlreadyRunning, "DR job [" + id + "] is now run by another process (" +
+    return Fail(CDrJobStates::kExitAlreadyRunning, "DR job [" + id + "] is now run by another process (" +
                                                          CProcessIdentity::Text(holder) +
                                                          "); nothing was changed: a kill asked again reaches that run");
   }
-  if (lease == ELeaseResult::kMissing) return Fail(CDrJobCommands::kExitUnknown, "no DR job [" + id + "]");
+  if (lease == ELeaseResult::kMissing) return Fail(CDrJobStates::kExitUnknown, "no DR job [" + id + "]");
   if (lease != ELeaseResult::kTaken) {
-    return Fail(CDrJobCommands::kExitDatabase,
+    return Fail(CDrJobStates::kExitDatabase,
                 "cannot take the run lease of DR job [" + id + "] (" + CDrJobOutput::DatabaseReason() + ")");
   }
   CRunLease held(jobId, self);
@@ -187,20 +152,20 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   SJobRecord job;
   std::vector<SPhaseRowRecord> rows;
   if (CJobStore::GetJob(jobId, job) != EStoreResult::kOk || CPhaseRowStore::ReadJob(jobId, rows) != EStoreResult::kOk) {
-    return Fail(CDrJobCommands::kExitDatabase,
+    return Fail(CDrJobStates::kExitDatabase,
                 "cannot read DR job [" + id + "] (" + CDrJobOutput::DatabaseReason() + ")");
   }
-  if (CDrJobCommands::IsEndedStatus(job.status)) {
-    return Fail(CDrJobCommands::kExitJobEnded,
+  if (CDrJobStates::IsEndedStatus(job.status)) {
+    return Fail(CDrJobStates::kExitJobEnded,
                 "DR job [" + id + "] has already ended [" + job.status + "]; nothing to kill");
   }
   if (!IsStopped(job.status)) {
-    return Fail(CDrJobCommands::kExitNotRunning,
+    return Fail(CDrJobStates::kExitNotRunning,
                 "no process runs DR job [" + id + "] (its record says [" + job.status + "]); nothing to kill");
   }
   std::vector<std::pair<long long, SJobRecord>> children;
   if (ChildrenToKill(jobId, rows, children) != EStoreResult::kOk) {
-    return Fail(CDrJobCommands::kExitDatabase,
+    return Fail(CDrJobStates::kExitDatabase,
                 "cannot read the child jobs of DR job [" + id + "] (" + CDrJobOutput::DatabaseReason() + ")");
   }
   printf("drjob: no process runs DR job [%lld] (its record says [%s]); drjob kills it itself\n", jobId,
@@ -210,7 +175,7 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
                              "] [" + child.second.status + "]";
     std::string error;
     if (!KillChild(jobId, child.first, error)) {
-      return Fail(CDrJobCommands::kExitFailed, "DR job [" + id + "]: cannot kill its " + what + " (" + error +
+      return Fail(CDrJobStates::kExitFailed, "DR job [" + id + "]: cannot kill its " + what + " (" + error +
                                                    "); the job is left [" + job.status +
                                                    "], a kill asked again tries again");
     }
@@ -218,7 +183,7 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   }
   size_t marked = 0;
   if (!StoreKilled(job, rows, marked)) {
-    return Fail(CDrJobCommands::kExitDatabase, "DR job [" + id +
+    return Fail(CDrJobStates::kExitDatabase, "DR job [" + id +
                                                    "]: its child jobs are killed, but its phase rows and record "
                                                    "cannot be marked killed (" +
                                                    CDrJobOutput::DatabaseReason() + "); a kill asked again marks them");
@@ -232,10 +197,10 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   for (const SGroupMachine& machine : CDrJobLab::GroupMachines(recorded.groupId)) {
     const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
     printf("drjob: DR job [%lld] machine [%s] (replication %d) is left with %s\n", jobId, name.c_str(),
-           machine.replicationId, MachineState(machine.replicationId).c_str());
+           machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
   }
   printf("drjob: DR job [%lld] is continued by its restart, which takes its machines over as they are left: drjob "
          "run --db %s --job-id %lld\n",
          jobId, CDrJobArgs::ShellWord(dbPath).c_str(), jobId);
-  return CDrJobCommands::kExitSuccess;
+  return CDrJobStates::kExitSuccess;
 }

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "DrJobCommands.h"
+#include "DrJobStates.h"
 #include "db/DBConnection.h"
 #include "db/DBWriterQueue.h"
 #include "log/EvEvent.h"
@@ -130,7 +130,7 @@ void CLabWatch::End() {
           "is continued by a run of the file that holds it with --job-id %lld\n",
           m_jobId, m_path.c_str(), gone ? "moved away or removed" : "replaced by another file", m_jobId);
   fflush(stdout);
-  _exit(CDrJobCommands::kExitLabGone);
+  _exit(CDrJobStates::kExitLabGone);
 }
 
 CLabWatch::SSideFile CLabWatch::SideFile(const std::string& path) {

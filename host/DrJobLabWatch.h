@@ -51,7 +51,7 @@ class CLabWatch {
   bool Here() const;
   // Ends the process: this process's writes carried into the file it
   // opened and its -wal and -shm gone from the path, the line naming what
-  // happened to the lab, exit code CDrJobCommands::kExitLabGone.
+  // happened to the lab, exit code CDrJobStates::kExitLabGone.
   [[noreturn]] void End();
 
  private:

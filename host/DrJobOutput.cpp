@@ -6,8 +6,8 @@
 #include <atomic>
 
 #include "DrJobArgs.h"
-#include "DrJobCommands.h"
 #include "DrJobLab.h"
+#include "DrJobStates.h"
 #include "db/DBConnection.h"
 #include "log/LogSink.h"
 
@@ -34,7 +34,7 @@ std::string CDrJobOutput::DatabaseReason() {
 }
 
 int CDrJobOutput::DatabaseError(const std::string& text) {
-  return Error(CDrJobCommands::kExitDatabase,
+  return Error(CDrJobStates::kExitDatabase,
                DatabaseLocked() ? text + ": " + CDrJobLab::LockedText(CDBConnection::Path()) : text);
 }
 

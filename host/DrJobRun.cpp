@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "DrJobChildWaits.h"
-#include "DrJobCommands.h"
 #include "DrJobLab.h"
 #include "DrJobLabWatch.h"
 #include "DrJobOutcomes.h"
@@ -18,6 +17,7 @@
 #include "DrJobRunLease.h"
 #include "DrJobRunOptions.h"
 #include "DrJobSignals.h"
+#include "DrJobStates.h"
 #include "core/JobContext.h"
 #include "core/RunFolder.h"
 #include "core/ThreadSafety.h"
@@ -94,14 +94,14 @@ bool AwaitLockOfGoneRunner(const std::string& dbPath, long long jobId, const SPr
 // The line of a run turned away because another process runs the job.
 int RefuseRunning(long long jobId, const SProcessId& holder) {
   const std::string who = holder.Empty() ? std::string() : " (" + CProcessIdentity::Text(holder) + ")";
-  return Out::Error(CDrJobCommands::kExitAlreadyRunning,
+  return Out::Error(CDrJobStates::kExitAlreadyRunning,
                     "DR job [" + std::to_string(jobId) + "] is already running in another process" + who +
                         "; nothing was changed");
 }
 
 // The line of a run turned away because its job completed before.
 int RefuseCompleted(long long jobId, const std::string& status) {
-  return Out::Error(CDrJobCommands::kExitJobEnded,
+  return Out::Error(CDrJobStates::kExitJobEnded,
                     "DR job [" + std::to_string(jobId) + "] has already ended [" + status +
                         "]; a completed DR job is not run again, nothing was changed");
 }
@@ -150,7 +150,7 @@ int CDrJobRun::CheckLockFolder() {
   if (CRunFolder::LockPathIsDefault()) {
     error += " (DR_LOCK_DIR chooses another lock folder; give all your runs the same one)";
   }
-  return Out::Error(CDrJobCommands::kExitLockFolder, error + "; nothing was changed");
+  return Out::Error(CDrJobStates::kExitLockFolder, error + "; nothing was changed");
 }
 
 // A job id that ran before is the same job again: the job manager finds its
@@ -163,7 +163,7 @@ int CDrJobRun::TakeRunLock() {
   m_runLock = LockOfFile(m_args.DbPath(), m_jobId, lockName);
   if (m_runLock || lockName.empty()) return kGoOn;
   if (!ZnNamedMutex::CanOpen(lockName, error)) {
-    return Out::Error(CDrJobCommands::kExitLockFolder, "cannot use the run lock of DR job [" +
+    return Out::Error(CDrJobStates::kExitLockFolder, "cannot use the run lock of DR job [" +
                                                            std::to_string(m_jobId) + "]: " + error +
                                                            "; nothing was changed");
   }
@@ -177,7 +177,7 @@ int CDrJobRun::TakeRunLock() {
 
 int CDrJobRun::OpenLab() {
   std::string error;
-  if (!CDrJobLab::Open(m_args.DbPath(), error)) return Out::Error(CDrJobCommands::kExitDatabase, error);
+  if (!CDrJobLab::Open(m_args.DbPath(), error)) return Out::Error(CDrJobStates::kExitDatabase, error);
   return kGoOn;
 }
 
@@ -187,7 +187,7 @@ int CDrJobRun::FindGroup() {
   m_groupId = CDrJobLab::FindGroup(m_args.Group());
   if (m_groupId != 0) return kGoOn;
   const std::string groups = GroupsText();
-  return Out::Error(CDrJobCommands::kExitUnknown,
+  return Out::Error(CDrJobStates::kExitUnknown,
                     "unknown DR group [" + m_args.Group() + "]; " +
                         (groups.empty() ? std::string("the lab has no DR group")
                                         : "the DR groups of the lab are " + groups));
@@ -205,28 +205,28 @@ int CDrJobRun::TakeJob() {
     if (read == EStoreResult::kFailed) return Out::DatabaseError("cannot read DR job [" + id + "]");
     if (read == EStoreResult::kOk) {
       if (m_job.jobType != CJobStore::kTypeDR) {
-        return Out::Error(CDrJobCommands::kExitUnknown, "job [" + id + "] is not a DR job");
+        return Out::Error(CDrJobStates::kExitUnknown, "job [" + id + "] is not a DR job");
       }
       // The record says what the job is: the same job again runs on its
       // group, as its type, with its options.
       SRecordedRun recorded;
       CDrJobRunOptions::Read(m_job.optionsXml, recorded);
       if (recorded.groupId == 0) {
-        return Out::Error(CDrJobCommands::kExitUnknown, "DR job [" + id + "] names no DR group");
+        return Out::Error(CDrJobStates::kExitUnknown, "DR job [" + id + "] names no DR group");
       }
       if (m_groupId != 0 && recorded.groupId != m_groupId) {
-        return Out::Error(CDrJobCommands::kExitUnknown, "DR job [" + id + "] belongs to DR group [" +
+        return Out::Error(CDrJobStates::kExitUnknown, "DR job [" + id + "] belongs to DR group [" +
                                                             std::to_string(recorded.groupId) + "], not to [" +
                                                             m_args.Group() + "]");
       }
       m_groupId = recorded.groupId;
-      if (CDrJobCommands::IsCompletedStatus(m_job.status)) return RefuseCompleted(m_jobId, m_job.status);
+      if (CDrJobStates::IsCompletedStatus(m_job.status)) return RefuseCompleted(m_jobId, m_job.status);
       if (!CDrJobRunOptions::MatchRecorded(m_jobId, m_args, recorded, error)) {
-        return Out::Error(CDrJobCommands::kExitUsage, error);
+        return Out::Error(CDrJobStates::kExitUsage, error);
       }
       if (recorded.type != TMMsg::DR_ORCHESTRATION_NONE) m_type = recorded.type;
       if (m_type == TMMsg::DR_ORCHESTRATION_NONE) {
-        return Out::Error(CDrJobCommands::kExitUsage,
+        return Out::Error(CDrJobStates::kExitUsage,
                           "DR job [" + id + "] was made before drjob kept the DR type with the job: run it with "
                                             "--type TYPE");
       }
@@ -234,7 +234,7 @@ int CDrJobRun::TakeJob() {
       continue;
     }
     if (m_groupId == 0 || m_type == TMMsg::DR_ORCHESTRATION_NONE) {
-      return Out::Error(CDrJobCommands::kExitUsage,
+      return Out::Error(CDrJobStates::kExitUsage,
                         "DR job [" + id + "] has no record: a new DR job needs --group NAME|ID and --type TYPE");
     }
     m_job = SJobRecord();
@@ -243,7 +243,7 @@ int CDrJobRun::TakeJob() {
     m_job.ownerId = CDrJobLab::OwnerId();
     m_job.optionsXml = CDrJobLab::JobOptionsXml(m_groupId, m_type, m_args.DeleteFromHypervisor());
     if (!CDrJobRunOptions::Apply(m_args.DROptions(), m_groupId, m_job.optionsXml, error)) {
-      return Out::Error(CDrJobCommands::kExitUsage, error);
+      return Out::Error(CDrJobStates::kExitUsage, error);
     }
     m_job.status = "Running";
     m_job.name = "DR Orchestration";
@@ -264,7 +264,7 @@ int CDrJobRun::TakeJob() {
     case ELeaseResult::kHeld:
       return RefuseRunning(m_jobId, m_previous);
     case ELeaseResult::kMissing:
-      return Out::Error(CDrJobCommands::kExitUnknown,
+      return Out::Error(CDrJobStates::kExitUnknown,
                         "DR job [" + std::to_string(m_jobId) + "] was removed while this run took it");
     case ELeaseResult::kFailed:
     default:
@@ -280,7 +280,7 @@ int CDrJobRun::ResumeJob() {
   SJobRecord now;
   const EStoreResult again = CJobStore::GetJob(m_jobId, now);
   if (again == EStoreResult::kFailed) return Out::DatabaseError("cannot read DR job [" + id + "]");
-  if (again == EStoreResult::kOk && CDrJobCommands::IsCompletedStatus(now.status)) {
+  if (again == EStoreResult::kOk && CDrJobStates::IsCompletedStatus(now.status)) {
     return RefuseCompleted(m_jobId, now.status);
   }
   if (again == EStoreResult::kOk) m_job = now;
@@ -293,7 +293,7 @@ int CDrJobRun::ResumeJob() {
   if (CJobStore::SetControlOperation(m_jobId, 0) != EStoreResult::kOk) {
     return Out::DatabaseError("cannot clear the earlier control request of DR job [" + id + "]");
   }
-  return StoreStatus("Running", m_job.percent) ? kGoOn : static_cast<int>(CDrJobCommands::kExitDatabase);
+  return StoreStatus("Running", m_job.percent) ? kGoOn : static_cast<int>(CDrJobStates::kExitDatabase);
 }
 
 int CDrJobRun::RunJob() {
@@ -313,7 +313,7 @@ int CDrJobRun::RunJob() {
   // the signals, so that its thread takes none of them.
   CLabWatch labWatch;
   if (!labWatch.Start(m_args.DbPath(), m_jobId, error)) {
-    return Out::Error(CDrJobCommands::kExitDatabase, "DR job [" + std::to_string(m_jobId) + "]: " + error);
+    return Out::Error(CDrJobStates::kExitDatabase, "DR job [" + std::to_string(m_jobId) + "]: " + error);
   }
   // From here the job's writes are retried, by the job and its child jobs
   // alike: a lab that cannot be written (a full disk) would stall them
@@ -386,11 +386,11 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     const char* why = !end.managerStarted ? "the job manager could not start, so the job began no machine"
                                           : "the orchestrator could not be initialised, so the job began no machine";
     const int code =
-        !end.managerStarted ? CDrJobCommands::kExitJobManager : CDrJobCommands::kExitNotInitialized;
+        !end.managerStarted ? CDrJobStates::kExitJobManager : CDrJobStates::kExitNotInitialized;
     if (!StoreStatus("Failed", journalled > 0 ? journalled : m_job.percent)) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
-              m_jobId, CDrJobCommands::kExitStateNotStored);
-      return CDrJobCommands::kExitStateNotStored;
+              m_jobId, CDrJobStates::kExitStateNotStored);
+      return CDrJobStates::kExitStateNotStored;
     }
     if (end.managerStarted) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", m_jobId, code);
@@ -400,20 +400,20 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     return code;
   }
   const int state = end.state;
-  const char* status = CDrJobCommands::JobStatusOfState(state);
+  const char* status = CDrJobStates::JobStatusOfState(state);
   SJobRecord after;
   const double percent = CJobStore::GetJob(m_jobId, after) == EStoreResult::kOk ? after.percent : journalled;
   const char* noVerdict = "the job made no machine record of it, so it never took it up";
   if (!StoreStatus(status, state == 0 ? 100.0 : percent)) {
     Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", m_jobId,
-                 state, CDrJobCommands::StateText(state));
+                 state, CDrJobStates::StateText(state));
     PrintOutcomes(end.attempt, noVerdict);
-    return CDrJobCommands::kExitStateNotStored;
+    return CDrJobStates::kExitStateNotStored;
   }
-  Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobCommands::StateText(state));
+  Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));
   PrintOutcomes(end.attempt, noVerdict);
   PrintNextStep(status);
-  return CDrJobCommands::ExitCodeOfState(state);
+  return CDrJobStates::ExitCodeOfState(state);
 }
 
 void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
@@ -430,8 +430,8 @@ void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
 
 void CDrJobRun::PrintNextStep(const std::string& status) {
   const std::string db = CDrJobArgs::ShellWord(m_args.DbPath());
-  if (CDrJobCommands::IsCompletedStatus(status)) {
-    if (status == CDrJobCommands::JobStatusOfState(0)) return;
+  if (CDrJobStates::IsCompletedStatus(status)) {
+    if (status == CDrJobStates::JobStatusOfState(0)) return;
     const std::string group = CDrJobLab::GroupName(m_groupId);
     Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] "
                  "takes the machines that did not finish: drjob run --db %s --group %s --type %s\n",

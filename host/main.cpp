@@ -10,10 +10,11 @@
 
 #include "DrJobArgs.h"
 #include "DrJobCommands.h"
+#include "DrJobStates.h"
 #include "core/RunFolder.h"
 #include "db/DBConnection.h"
-#include "log/CrashPoint.h"
 #include "jobsim/JobSimulator.h"
+#include "log/CrashPoint.h"
 #include "sim/Simulators.h"
 #include "time/PlatformClock.h"
 
@@ -93,7 +94,7 @@ int UsageAfterError(const CDrJobArgs& args, bool commandGiven) {
   } else {
     fprintf(stderr, "drjob --help shows every command\n");
   }
-  return CDrJobCommands::kExitUsage;
+  return CDrJobStates::kExitUsage;
 }
 
 // DR_DB_BUSY_MS: a whole number of milliseconds from 0 to a day.
@@ -122,7 +123,7 @@ int main(int argc, char** argv) {
   if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error) ||
       !CCrashPoint::ArmFromEnvironment(error)) {
     fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(error).c_str());
-    return CDrJobCommands::kExitUsage;
+    return CDrJobStates::kExitUsage;
   }
   CDrJobArgs args;
   if (!args.Parse(argc, argv)) {
@@ -131,12 +132,12 @@ int main(int argc, char** argv) {
   }
   if (args.Help()) {
     PrintUsage(stdout, args.Command());
-    return CDrJobCommands::kExitSuccess;
+    return CDrJobStates::kExitSuccess;
   }
   // Without its run folder a command would run with no log anywhere.
   if (!CRunFolder::CheckPath(error)) {
     fprintf(stderr, "drjob: %s (DR_RUN_DIR)\n", CDrJobArgs::Printable(error).c_str());
-    return CDrJobCommands::kExitUsage;
+    return CDrJobStates::kExitUsage;
   }
   // Only seed makes a database: for every other command a connection that
   // finds no file fails rather than making an empty one, also when a lab is
@@ -184,6 +185,6 @@ int main(int argc, char** argv) {
       return CDrJobCommands::Lab(args);
     default:
       PrintUsage(stderr, CDrJobArgs::kNone);
-      return CDrJobCommands::kExitUsage;
+      return CDrJobStates::kExitUsage;
   }
 }

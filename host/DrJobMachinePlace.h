@@ -1,0 +1,17 @@
+// Where a machine of a DR group stands now, as the lab holds it: its
+// replication's failover status and, for a VM replication, whether its
+// source and DR VMs run. What drjob tells of a machine a job left
+// unfinished, so the operator knows where its workload runs before deciding
+// how to go on.
+#pragma once
+
+#include <string>
+
+class CMachinePlace {
+ public:
+  // "failover status [Failover Failed], source VM [db-primary] on, DR VM
+  // [db-primary-DR] off"; a database or storage-array machine has its
+  // failover status alone, a replication a clean-up removed "no replication
+  // record".
+  static std::string Text(int replicationId);
+};
