@@ -7,7 +7,9 @@
 
 #include <atomic>
 
+#include "core/JobContext.h"
 #include "core/Mutex.h"
+#include "log/EvEvent.h"
 
 namespace {
 
@@ -19,6 +21,24 @@ struct SCrashPlan {
 };
 
 std::atomic<bool> g_armed{false};
+
+struct SKillPlan {
+  std::string fragment;
+  long count = 0;  // matching lines still to come before the request
+};
+
+std::atomic<bool> g_killArmed{false};
+std::atomic<CKillPoint::Requester> g_requester{nullptr};
+
+CMutex& KillMutex() {
+  static CMutex* m = new CMutex();
+  return *m;
+}
+
+SKillPlan& KillPlan() DR_REQUIRES(KillMutex()) {
+  static SKillPlan* plan = new SKillPlan();
+  return *plan;
+}
 
 CMutex& PlanMutex() {
   static CMutex* m = new CMutex();
@@ -104,4 +124,56 @@ void CCrashPoint::Check(const char* function, const std::string& text) {
   if (plan.count <= 0) return;
   const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
   if (line.find(plan.fragment) != std::string::npos && --plan.count == 0) Die(plan.stop);
+}
+
+bool CKillPoint::ArmFromEnvironment(std::string& error) {
+  const char* fragment = getenv("DR_KILL_AT");
+  long count = 1;
+  if (!ReadCount("DR_KILL_AT_COUNT", count, error)) return false;
+  if (fragment != nullptr && *fragment == '\0') {
+    error = "DR_KILL_AT is empty";
+    return false;
+  }
+  const std::string text = fragment != nullptr ? fragment : "";
+  unsetenv("DR_KILL_AT");
+  unsetenv("DR_KILL_AT_COUNT");
+  if (!text.empty()) Arm(text, count);
+  return true;
+}
+
+void CKillPoint::SetRequester(Requester requester) { g_requester.store(requester); }
+
+void CKillPoint::Arm(const std::string& fragment, long count) {
+  CMutexLock lk(KillMutex());
+  KillPlan().fragment = fragment;
+  KillPlan().count = fragment.empty() ? 0 : count;
+  g_killArmed.store(!fragment.empty() && count > 0);
+}
+
+void CKillPoint::Disarm() { Arm(std::string(), 0); }
+
+bool CKillPoint::Matches(const char* function, const std::string& text) {
+  if (!g_killArmed.load(std::memory_order_relaxed)) return false;
+  CMutexLock lk(KillMutex());
+  SKillPlan& plan = KillPlan();
+  if (plan.count <= 0) return false;
+  const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
+  if (line.find(plan.fragment) == std::string::npos || --plan.count != 0) return false;
+  g_killArmed.store(false);
+  return true;
+}
+
+void CKillPoint::Request(int64_t lineJobId) {
+  // A line may name a child job of the DR job (its end, say); the kill is
+  // the DR job's, the process's running job.
+  const int64_t running = CJobContext::CurrentJobId();
+  const int64_t jobId = running > 0 ? running : lineJobId;
+  const Requester requester = g_requester.load();
+  if (requester != nullptr && requester(jobId)) {
+    EvDebug(jobId).Debug("KillPoint", "Kill of DR job [%lld] requested after the chosen line",
+                         static_cast<long long>(jobId));
+    return;
+  }
+  EvDebug(jobId).Error("KillPoint", "Cannot request the kill of DR job [%lld] after the chosen line",
+                       static_cast<long long>(jobId));
 }
