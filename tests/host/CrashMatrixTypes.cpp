@@ -485,27 +485,9 @@ const SCrash::Lines kBackupMayRunTwice = {{"afile snap-app 79 x1", "afile snap-a
                                           {"afile snap-web 79 x1", "afile snap-web 79 *"},
                                           {"jobs backup Completed x2", "jobs backup Completed *"}};
 
-const std::vector<SCrash> kArrayPlannedFailoverCrashes = [] {
-  std::vector<SCrash> crashes = {
-      {"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
-      {"backup launched", "StartJob(): Started [backup] job"},
-      {"backup waited on", "Backup(): Waiting for backup job"},
-      {"backup ended", "ended [Completed]"},
-      {"aux copy launched", "StartJob(): Started [aux copy] job"},
-      {"aux copy waited on", "RunAuxCopy(): Waiting for aux copy job"},
-      {"aux copy ended", "successfully aux copied for copyId"},
-      {"relationship broken", "BreakVolumeRelationship(): Break successful"},
-      {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
-      {"mounted", "[DR-VM Snap Mount] on VM [snap-app] GUID [mount-"},
-      {"mount recorded", "_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"},
-      {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
-      {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
-      {"before the final state", "Total machines for DR"}};
-  for (SCrash& crash : crashes) crash.differs = kBackupMayRunTwice;
-  return crashes;
-}();
-
-const std::vector<SCrash> kArrayUnplannedFailoverCrashes = {
+// From the source's shutdown, less the backup and copy of the planned one,
+// the array's planned and unplanned failovers take the same steps.
+const std::vector<SCrash> kArrayFailoverCrashes = {
     {"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
     {"relationship broken", "BreakVolumeRelationship(): Break successful"},
     {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
@@ -514,6 +496,19 @@ const std::vector<SCrash> kArrayUnplannedFailoverCrashes = {
     {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
     {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
     {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kArrayPlannedFailoverCrashes = [] {
+  std::vector<SCrash> crashes = kArrayFailoverCrashes;
+  const std::vector<SCrash> copies = {{"backup launched", "StartJob(): Started [backup] job"},
+                                      {"backup waited on", "Backup(): Waiting for backup job"},
+                                      {"backup ended", "ended [Completed]"},
+                                      {"aux copy launched", "StartJob(): Started [aux copy] job"},
+                                      {"aux copy waited on", "RunAuxCopy(): Waiting for aux copy job"},
+                                      {"aux copy ended", "successfully aux copied for copyId"}};
+  crashes.insert(crashes.begin() + 1, copies.begin(), copies.end());
+  for (SCrash& crash : crashes) crash.differs = kBackupMayRunTwice;
+  return crashes;
+}();
 
 const std::vector<SCrash> kArrayTestFailoverCrashes = {
     {"test mount made", "[DR-VM Test Snap Mount] on VM [snap-app] GUID [mount-"},
@@ -574,7 +569,7 @@ const std::vector<SCrash>& CrashesOf(const SType& type) {
       {&kTestFailover, &kTestFailoverCrashes},
       {&kDatabaseFailover, &kDatabaseFailoverCrashes},
       {&kArrayPlannedFailover, &kArrayPlannedFailoverCrashes},
-      {&kArrayUnplannedFailover, &kArrayUnplannedFailoverCrashes},
+      {&kArrayUnplannedFailover, &kArrayFailoverCrashes},
       {&kArrayTestFailover, &kArrayTestFailoverCrashes},
       {&kArrayUndoFailover, &kArrayUndoFailoverCrashes},
       {&kArrayUndoTestFailover, &kArrayUndoTestFailoverCrashes}};
