@@ -13,6 +13,7 @@
 #include "DrJobStates.h"
 #include "core/RunFolder.h"
 #include "db/DBConnection.h"
+#include "jobs/JobStore.h"
 #include "jobsim/JobSimulator.h"
 #include "log/CrashPoint.h"
 #include "sim/Simulators.h"
@@ -113,6 +114,10 @@ bool ReadBusyTimeout(std::string& error) {
   return true;
 }
 
+// The kill point's request: the one drjob control makes, which the job's
+// job manager reads at its next check.
+bool RequestKill(int64_t jobId) { return CJobStore::SetControlOperation(jobId, 1) == EStoreResult::kOk; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,7 +126,7 @@ int main(int argc, char** argv) {
   double scale = 1.0;
   std::string error;
   if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error) ||
-      !CCrashPoint::ArmFromEnvironment(error)) {
+      !CCrashPoint::ArmFromEnvironment(error) || !CKillPoint::ArmFromEnvironment(error)) {
     fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(error).c_str());
     return CDrJobStates::kExitUsage;
   }
@@ -147,6 +152,7 @@ int main(int argc, char** argv) {
   // child jobs it ends here notify their DR job through the notifier that
   // lives next to this program.
   CSimulators::Install();
+  CKillPoint::SetRequester(&RequestKill);
   char self[4096];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
   if (length > 0) {

@@ -118,17 +118,25 @@ bool CVSACleanupDestVM::DeleteDestVMWrapper(std::vector<CDRInfo*>& machines) {
   ctx.site = Api::DR_SITE_DESTINATION;
   ctx.batchOp = ZNDR::BATCH_OP_DELETE_DESTINATION;
   ctx.priority = machines.empty() ? nullptr : machines.front()->GetPriority();
+  // A machine stays listed only on its own deletion's answer. Its last
+  // phase row cannot tell: a kill halts the delete step before it writes a
+  // row, and the row left last is the successful "Disable Sync", by which
+  // the record would be removed while its DR VM stays on the hypervisor.
+  std::vector<CDRInfo*> deleted;
   if (m_orchestrator->IsThreadsApplicable(ctx, ctx.drInfoList)) {
-    m_orchestrator->RunParallelDROperation(ctx, this);
+    if (m_orchestrator->RunParallelDROperation(ctx, this)) {
+      for (CDRInfo* machine : ctx.drInfoList) {
+        if (machine != nullptr && machine->IsBatchOpSuccess(ctx)) deleted.push_back(machine);
+      }
+    }
   } else {
     for (CDRInfo* machine : machines) {
       SDROperationCtx one(ctx);
       one.drInfoList.assign(1, machine);
-      ProcessDROperationThread(one);
+      if (ProcessDROperationThread(one)) deleted.push_back(machine);
     }
   }
-  m_orchestrator->FilterSuccessList(ctx);
-  machines = ctx.drInfoList;
+  machines.swap(deleted);
   return true;
 }
 

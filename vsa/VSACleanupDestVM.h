@@ -37,8 +37,9 @@ class CVSACleanupDestVM : public CVSADRBase {
   bool DeleteDestVM(SDROperationCtx& ctx) override;
 
   // Deletes the DR VMs of the machines (on the DR pool when threads apply);
-  // the list keeps the machines whose deletion succeeded (or was skipped by
-  // the DR sequence).
+  // the list keeps the machines whose DeleteDestVM answered true in this
+  // run: deleted now, by the earlier run of the job, or skipped by the DR
+  // sequence. A machine whose delete step a kill halted is not kept.
   bool DeleteDestVMWrapper(std::vector<CDRInfo*>& machines);
 
  private:

@@ -7,7 +7,9 @@
 
 #include <atomic>
 
+#include "core/JobContext.h"
 #include "core/Mutex.h"
+#include "log/EvEvent.h"
 
 namespace {
 
@@ -20,6 +22,15 @@ struct SCrashPlan {
 
 std::atomic<bool> g_armed{false};
 
+struct SKillPlan {
+  std::string fragment;
+  long count = 0;  // matching lines still to come before the request
+};
+
+std::atomic<bool> g_killArmed{false};
+std::atomic<CKillPoint::Requester> g_requester{nullptr};
+
+// One lock for both plans: each line is matched against them in turn.
 CMutex& PlanMutex() {
   static CMutex* m = new CMutex();
   return *m;
@@ -27,6 +38,11 @@ CMutex& PlanMutex() {
 
 SCrashPlan& Plan() DR_REQUIRES(PlanMutex()) {
   static SCrashPlan* plan = new SCrashPlan();
+  return *plan;
+}
+
+SKillPlan& KillPlan() DR_REQUIRES(PlanMutex()) {
+  static SKillPlan* plan = new SKillPlan();
   return *plan;
 }
 
@@ -44,6 +60,24 @@ bool ReadCount(const char* name, long& value, std::string& error) {
   return true;
 }
 
+// The variable's fragment of a line ("" when unset), or false when it is
+// set empty.
+bool ReadFragment(const char* name, std::string& fragment, std::string& error) {
+  const char* text = getenv(name);
+  if (text != nullptr && *text == '\0') {
+    error = std::string(name) + " is empty";
+    return false;
+  }
+  fragment = text != nullptr ? text : "";
+  return true;
+}
+
+// Whether the line "<function>(): <text>" holds the fragment.
+bool Holds(const char* function, const std::string& text, const std::string& fragment) {
+  const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
+  return line.find(fragment) != std::string::npos;
+}
+
 [[noreturn]] void Die(bool stop) {
   // The whole process stops where it is, every lock and file still held.
   // Sent to this thread: sent to the process, it may reach another thread
@@ -58,7 +92,7 @@ bool ReadCount(const char* name, long& value, std::string& error) {
 }  // namespace
 
 bool CCrashPoint::ArmFromEnvironment(std::string& error) {
-  const char* fragment = getenv("DR_CRASH_AT");
+  std::string text;
   long count = 1;
   long afterLines = 0;
   if (!ReadCount("DR_CRASH_AT_COUNT", count, error) || !ReadCount("DR_CRASH_AFTER_LINES", afterLines, error)) {
@@ -70,11 +104,7 @@ bool CCrashPoint::ArmFromEnvironment(std::string& error) {
     return false;
   }
   const bool stop = stopText != nullptr && strcmp(stopText, "1") == 0;
-  if (fragment != nullptr && *fragment == '\0') {
-    error = "DR_CRASH_AT is empty";
-    return false;
-  }
-  const std::string text = fragment != nullptr ? fragment : "";
+  if (!ReadFragment("DR_CRASH_AT", text, error)) return false;
   unsetenv("DR_CRASH_AT");
   unsetenv("DR_CRASH_AT_COUNT");
   unsetenv("DR_CRASH_AFTER_LINES");
@@ -101,7 +131,50 @@ void CCrashPoint::Check(const char* function, const std::string& text) {
   CMutexLock lk(PlanMutex());
   SCrashPlan& plan = Plan();
   if (plan.afterLines > 0 && --plan.afterLines == 0) Die(plan.stop);
-  if (plan.count <= 0) return;
-  const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
-  if (line.find(plan.fragment) != std::string::npos && --plan.count == 0) Die(plan.stop);
+  if (plan.count > 0 && Holds(function, text, plan.fragment) && --plan.count == 0) Die(plan.stop);
+}
+
+bool CKillPoint::ArmFromEnvironment(std::string& error) {
+  std::string text;
+  long count = 1;
+  if (!ReadCount("DR_KILL_AT_COUNT", count, error) || !ReadFragment("DR_KILL_AT", text, error)) return false;
+  unsetenv("DR_KILL_AT");
+  unsetenv("DR_KILL_AT_COUNT");
+  if (!text.empty()) Arm(text, count);
+  return true;
+}
+
+void CKillPoint::SetRequester(Requester requester) { g_requester.store(requester); }
+
+void CKillPoint::Arm(const std::string& fragment, long count) {
+  CMutexLock lk(PlanMutex());
+  KillPlan().fragment = fragment;
+  KillPlan().count = fragment.empty() ? 0 : count;
+  g_killArmed.store(!fragment.empty() && count > 0);
+}
+
+void CKillPoint::Disarm() { Arm(std::string(), 0); }
+
+bool CKillPoint::Matches(const char* function, const std::string& text) {
+  if (!g_killArmed.load(std::memory_order_relaxed)) return false;
+  CMutexLock lk(PlanMutex());
+  SKillPlan& plan = KillPlan();
+  if (plan.count <= 0 || !Holds(function, text, plan.fragment) || --plan.count != 0) return false;
+  g_killArmed.store(false);
+  return true;
+}
+
+void CKillPoint::Request(int64_t lineJobId) {
+  // A line may name a child job of the DR job (its end, say); the kill is
+  // the DR job's, the process's running job.
+  const int64_t running = CJobContext::CurrentJobId();
+  const int64_t jobId = running > 0 ? running : lineJobId;
+  const Requester requester = g_requester.load();
+  if (requester != nullptr && requester(jobId)) {
+    EvDebug(jobId).Debug("KillPoint", "Kill of DR job [%lld] requested after the chosen line",
+                         static_cast<long long>(jobId));
+    return;
+  }
+  EvDebug(jobId).Error("KillPoint", "Cannot request the kill of DR job [%lld] after the chosen line",
+                       static_cast<long long>(jobId));
 }

@@ -20,7 +20,12 @@
 //
 // Threads: Check is called by the log sink under its lock, so counts are
 // exact however many threads log.
+//
+// A kill point (CKillPoint, below) is its milder sibling, for the tests that
+// look at what a DR job does with a kill that comes at a chosen moment.
 #pragma once
+
+#include <stdint.h>
 
 #include <string>
 
@@ -35,5 +40,38 @@ class CCrashPoint {
   static void Check(const char* function, const std::string& text);
   // Tests in one process: arm or disarm directly.
   static void Arm(const std::string& fragment, long count, long afterLines, bool stop = false);
+  static void Disarm();
+};
+
+// A kill on purpose: right after a chosen log line is written, the DR job's
+// kill is requested as drjob control kill requests it (the job manager
+// reads it at its next check), by the thread that wrote the line and before
+// that thread goes on, so the kill lands exactly after that line; no sleep
+// decides where. Armed like the crash point, from the environment, by the
+// program that wants it; the variables are removed when read:
+//   DR_KILL_AT          a fragment of the line "<function>(): <text>"
+//   DR_KILL_AT_COUNT    which matching line requests the kill (default 1)
+// Requests are made once. The log area stands below the job records, so the
+// request itself is made by the requester a higher level sets (drjob's main).
+//
+// Threads: Matches is called by the log sink under its lock, so counts are
+// exact; Request is called outside that lock, since the request writes to
+// the database, whose failures are logged.
+class CKillPoint {
+ public:
+  // Stores the kill request of a job; true when it is stored.
+  using Requester = bool (*)(int64_t jobId);
+
+  // Reads and removes the variables above; false with a reason when one is
+  // set to something it cannot use (the caller refuses to start).
+  static bool ArmFromEnvironment(std::string& error);
+  static void SetRequester(Requester requester);
+  // Whether this written line is the chosen one (once).
+  static bool Matches(const char* function, const std::string& text);
+  // The kill of the process's running job (drjob's DR job), whatever job
+  // the line names; without a running job, the line's job.
+  static void Request(int64_t lineJobId);
+  // Tests in one process: arm or disarm directly.
+  static void Arm(const std::string& fragment, long count);
   static void Disarm();
 };

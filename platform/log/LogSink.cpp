@@ -149,21 +149,30 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
     snprintf(levelTag, sizeof levelTag, "%d", level);
   }
 
-  CMutexLock lk(m_mutex);
-  OpenLocked();
-  if (m_file) {
-    fprintf(m_file, "%d %lx %02d/%02d %02d:%02d:%02d.%03d %lld %s %s(): %s\n", static_cast<int>(getpid()),
-            ThreadTag(), tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
-            static_cast<int>(tv.tv_usec / 1000), static_cast<long long>(jobId), levelTag, func, text.c_str());
-    fflush(m_file);
+  bool kill = false;
+  {
+    CMutexLock lk(m_mutex);
+    OpenLocked();
+    if (m_file) {
+      fprintf(m_file, "%d %lx %02d/%02d %02d:%02d:%02d.%03d %lld %s %s(): %s\n", static_cast<int>(getpid()),
+              ThreadTag(), tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
+              static_cast<int>(tv.tv_usec / 1000), static_cast<long long>(jobId), levelTag, func, text.c_str());
+      fflush(m_file);
+    }
+    if (level == 0) {
+      for (CLogErrorWatch* watch : m_errorWatches) watch->Offer(jobId, func, text);
+    }
+    // After the line is in the file: a crash chosen at it leaves it there.
+    CCrashPoint::Check(func, text);
+    kill = CKillPoint::Matches(func, text);
+    if (m_capture) {
+      if (m_captured.size() >= kMaxCaptured) {
+        m_captured.erase(m_captured.begin(), m_captured.begin() + kMaxCaptured / 10);
+      }
+      m_captured.push_back(SLogLine{level, jobId, func, std::move(text)});
+    }
   }
-  if (level == 0) {
-    for (CLogErrorWatch* watch : m_errorWatches) watch->Offer(jobId, func, text);
-  }
-  // After the line is in the file: a crash chosen at it leaves it there.
-  CCrashPoint::Check(func, text);
-  if (m_capture) {
-    if (m_captured.size() >= kMaxCaptured) m_captured.erase(m_captured.begin(), m_captured.begin() + kMaxCaptured / 10);
-    m_captured.push_back(SLogLine{level, jobId, func, std::move(text)});
-  }
+  // Outside the lock, which a failed store would take again to log; on
+  // this thread, so the request is stored before it goes on.
+  if (kill) CKillPoint::Request(jobId);
 }

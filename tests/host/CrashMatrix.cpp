@@ -33,7 +33,6 @@ namespace crashmatrix {
 
 namespace {
 
-constexpr long long kJobId = 900;
 // drjob's exit code for a job that has ended (a rerun of a completed one).
 constexpr int kExitEnded = 14;
 // The activity type of backups (PLT_ClientActivity).
@@ -197,16 +196,6 @@ void ChildJobs(std::ostringstream& out) {
   for (const auto& k : kinds) out << "jobs " << k.first << " x" << k.second << "\n";
 }
 
-std::vector<int> GroupReplications(const std::string& group) {
-  std::vector<int> ids;
-  if (group == "Sample") {
-    for (const SSampleVM& vm : kSampleVMs) ids.push_back(vm.replicationId);
-  } else if (group == "SampleTest") {
-    for (const SSampleVM& vm : kSampleTestVMs) ids.push_back(vm.replicationId);
-  }
-  return ids;
-}
-
 // The start labs of this process, made once each, gone with the process.
 struct SStartLabs {
   std::string dir;
@@ -225,13 +214,6 @@ bool CopyFile(const std::string& from, const std::string& to) {
   return !bytes.empty() && drtest::WriteFile(to, bytes);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // An expected line matches a found one word for word; "*" matches any word.
 bool Matches(const std::string& expected, const std::string& found) {
   std::istringstream e(expected), f(found);
@@ -244,10 +226,18 @@ bool Matches(const std::string& expected, const std::string& found) {
   }
 }
 
-// The lines of each that the other lacks, in order; empty when they match.
-std::string Diff(const std::string& expected, const std::string& found) {
-  const std::vector<std::string> e = Lines(expected);
-  const std::vector<std::string> f = Lines(found);
+}  // namespace
+
+std::vector<std::string> PictureLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string PictureDiff(const std::string& expected, const std::string& found) {
+  const std::vector<std::string> e = PictureLines(expected);
+  const std::vector<std::string> f = PictureLines(found);
   std::string out;
   for (size_t i = 0; i < std::max(e.size(), f.size()); ++i) {
     if (i < e.size() && i < f.size() && Matches(e[i], f[i])) continue;
@@ -257,7 +247,19 @@ std::string Diff(const std::string& expected, const std::string& found) {
   return out;
 }
 
-}  // namespace
+std::vector<int> GroupReplications(const std::string& group) {
+  std::vector<int> ids;
+  if (group == "Sample") {
+    for (const SSampleVM& vm : kSampleVMs) ids.push_back(vm.replicationId);
+  } else if (group == "SampleTest") {
+    for (const SSampleVM& vm : kSampleTestVMs) ids.push_back(vm.replicationId);
+  } else if (group == "SampleDB") {
+    ids.assign(std::begin(kDatabaseReplications), std::end(kDatabaseReplications));
+  } else if (group == "SampleArray") {
+    ids.assign(std::begin(kArrayReplications), std::end(kArrayReplications));
+  }
+  return ids;
+}
 
 std::string Picture(const std::string& group) {
   std::ostringstream out;
@@ -270,6 +272,18 @@ std::string Picture(const std::string& group) {
   }
   ChildJobs(out);
   return out.str();
+}
+
+std::string WithLines(std::string picture, const SCrash::Lines& differs) {
+  for (const auto& line : differs) {
+    const size_t at = picture.find(line.first + "\n");
+    if (at == std::string::npos) {
+      ADD_FAILURE() << "the picture has no line [" << line.first << "]";
+      continue;
+    }
+    picture.replace(at, line.first.size(), line.second);
+  }
+  return picture;
 }
 
 std::string WithWrite(const std::string& picture, const std::string& vmName) {
@@ -376,16 +390,8 @@ drtest::SResult CCrashMatrix::RunOn(const std::string& db, const std::string& gr
 SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write,
                                bool mayFinish, const std::string& unreachable) {
   SOutcome outcome;
-  const std::string db = FreshLab(type.start);
-  if (type.serial) {
-    CDBConnection::SetPath(db);
-    EXPECT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "1"));
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-  }
-  std::vector<std::string> args = {"run", "--db", db, "--group", type.group, "--type", type.type,
-                                   "--job-id", std::to_string(kJobId)};
-  args.insert(args.end(), type.options.begin(), type.options.end());
+  const std::string db = LabFor(type);
+  const std::vector<std::string> args = RunArgs(type, db);
   int signal = 0;
   bool finished = false;
   drtest::SResult last{-1, std::string()};
@@ -447,6 +453,29 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
     if (job.status == "Completed w/ one or more errors") outcome.exitCode = 8;
   }
   outcome.picture = Picture(type.group);
+  CheckRunsEnded(outcome);
+  return outcome;
+}
+
+std::string CCrashMatrix::LabFor(const SType& type) {
+  const std::string db = FreshLab(type.start);
+  if (type.serial) {
+    CDBConnection::SetPath(db);
+    EXPECT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "1"));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+  return db;
+}
+
+std::vector<std::string> CCrashMatrix::RunArgs(const SType& type, const std::string& db) {
+  std::vector<std::string> args = {"run", "--db", db, "--group", type.group, "--type", type.type,
+                                   "--job-id", std::to_string(kJobId)};
+  args.insert(args.end(), type.options.begin(), type.options.end());
+  return args;
+}
+
+void CCrashMatrix::CheckRunsEnded(SOutcome& outcome) {
   std::vector<SPhaseRowRecord> rows;
   EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kJobId, rows));
   for (const SPhaseRowRecord& row : rows) {
@@ -465,7 +494,6 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   if (CHypervisorLab::MountsInFlight() != 0) {
     outcome.faults.push_back("a snapshot mount of a run that ended is left in flight");
   }
-  return outcome;
 }
 
 SOutcome CCrashMatrix::Reference(const SType& type) { return RunCase(type, {}, false, false); }
@@ -476,7 +504,7 @@ long CCrashMatrix::ReferenceLines(const SType& type, SOutcome& outcome) {
   static const std::regex start(R"(^\d+ [0-9a-f]+ \d\d/\d\d \d\d:)");
   auto count = [this]() {
     long n = 0;
-    for (const std::string& line : Lines(drtest::ReadFile(m_dir + "/run/drorch.log"))) {
+    for (const std::string& line : PictureLines(drtest::ReadFile(LogPath()))) {
       if (std::regex_search(line, start)) ++n;
     }
     return n;
@@ -507,18 +535,10 @@ void CCrashMatrix::Expect(const SType& type, const SOutcome& outcome, const std:
   SCOPED_TRACE(type.group + " " + type.type + ": " + what);
   for (const std::string& fault : outcome.faults) ADD_FAILURE() << fault;
   if (!outcome.faults.empty() && outcome.exitCode < 0) return;
-  std::string expected = type.picture;
-  for (const auto& line : differs) {
-    const size_t at = expected.find(line.first + "\n");
-    if (at == std::string::npos) {
-      ADD_FAILURE() << "the picture has no line [" << line.first << "]";
-      continue;
-    }
-    expected.replace(at, line.first.size(), line.second);
-  }
+  std::string expected = WithLines(type.picture, differs);
   for (const std::string& vm : outcome.written) expected = WithWrite(expected, vm);
   EXPECT_EQ(type.exitCode, outcome.exitCode) << outcome.output;
-  const std::string diff = Diff(expected, outcome.picture);
+  const std::string diff = PictureDiff(expected, outcome.picture);
   if (!diff.empty()) ADD_FAILURE() << "the lab differs (- expected, + found):\n" << diff;
 }
 

@@ -17,6 +17,9 @@
 
 namespace crashmatrix {
 
+// The job id every case runs under.
+constexpr long long kJobId = 900;
+
 // The lab a type starts from; each is made by drjob the first time a case
 // asks for it.
 enum class EStartLab {
@@ -90,6 +93,15 @@ struct SOutcome {
 // suffixes, snapshot references) are left out.
 std::string Picture(const std::string& group);
 
+// The replications of a sample group, in the group's order.
+std::vector<int> GroupReplications(const std::string& group);
+
+// A picture's lines, and the lines of each of two pictures that the other
+// lacks, in order, "- " expected and "+ " found (empty when they match): an
+// expected line matches a found one word for word, "*" matching any word.
+std::vector<std::string> PictureLines(const std::string& text);
+std::string PictureDiff(const std::string& expected, const std::string& found);
+
 class CCrashMatrix : public testing::Test {
  protected:
   void SetUp() override;
@@ -119,12 +131,25 @@ class CCrashMatrix : public testing::Test {
   // One uninterrupted run of a type on a lab of this case: drjob's result.
   drtest::SResult RunOn(const std::string& db, const std::string& group, const std::string& type, long long jobId);
 
+  // The type's lab for a case (its start lab, one machine at a time when
+  // the type says so) and drjob's arguments that run the type on it.
+  std::string LabFor(const SType& type);
+  static std::vector<std::string> RunArgs(const SType& type, const std::string& db);
+  // drjob with env before it (its output and error lines, its exit code;
+  // signal: the one that ended it, 0 when none did).
+  drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
+  // What must hold once every run of a case has ended, on the lab open now:
+  // no phase row left IN-PROGRESS, no child job started while another did
+  // the same work, no snapshot mount overlapping, hung or left in flight.
+  static void CheckRunsEnded(SOutcome& outcome);
+  // The log file drjob's runs of this case write to.
+  std::string LogPath() const { return m_dir + "/run/drorch.log"; }
+
  private:
   // The type's run with crashEnv (none: uninterrupted), killed there, then
   // run again; mayFinish takes a run that ended before its crash as it is.
   SOutcome RunCase(const SType& type, const std::vector<std::string>& crashEnv, bool write, bool mayFinish,
                    const std::string& unreachable = std::string());
-  drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
   std::string MakeStartLab(EStartLab start);
 
   std::string m_dir;
@@ -134,5 +159,7 @@ class CCrashMatrix : public testing::Test {
 // A picture's line for a VM whose content a write in the crash raised: the
 // expected picture with that VM's content one higher.
 std::string WithWrite(const std::string& picture, const std::string& vmName);
+// The picture with the lines a case ends with otherwise (SCrash::differs).
+std::string WithLines(std::string picture, const SCrash::Lines& differs);
 
 }  // namespace crashmatrix

@@ -2,6 +2,9 @@
 // and the literal picture of the lab an uninterrupted run leaves.
 #include "host/CrashMatrixTypes.h"
 
+#include <ctype.h>
+
+#include <map>
 #include <string>
 
 namespace crashmatrix {
@@ -313,6 +316,266 @@ const std::vector<const SType*>& AllTypes() {
       &kDatabaseFailover, &kArrayPlannedFailover, &kArrayUnplannedFailover, &kArrayTestFailover,
       &kArrayUndoFailover, &kArrayUndoTestFailover};
   return all;
+}
+
+}  // namespace crashmatrix
+
+namespace crashmatrix {
+
+namespace {
+
+// The moments each type is killed at: those that change what a rerun must
+// handle.
+const std::vector<SCrash> kPlannedFailoverCrashes = {
+    {"backup launched", "StartJob(): Started [backup] job"},
+    {"backup waited on", "Backup(): Waiting for backup job"},
+    {"backup ended", "ended [Completed]"},
+    {"sync launched", "StartJob(): Started [sync] job"},
+    {"sync ended", "IsAllVMsSynced(): All DR VMs are IN SYNC"},
+    {"failover snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM on", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"sync disabled", "Setting sync status as [Sync Disabled] for replication [101]"},
+    {"source snapshot taken", "[Create Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"DR backup snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [101]"},
+    // Completed before its group switched its client's backups back on:
+    // the rerun, which leaves it out of the group, does that.
+    {"complete, backups still off", "MarkSuccess(): [Planned Failover] has succeeded for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kFailbackCrashes = {
+    {"source off", "[Power Off] on VM [db-primary] GUID [src-101] successful"},
+    {"failover snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"point-in-time snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful", 2},
+    {"DR VM shut down", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR-site backup launched", "StartJob(): Started [backup] job"},
+    {"DR-site backup ended", "ended [Completed]"},
+    {"restore launched", "StartJob(): Started [sync] job"},
+    {"restore ended", "IsAllVMsSynced(): All DR VMs are IN SYNC"},
+    {"DR VM snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"sync enabled", "Setting sync status as [In Sync] for replication [101]"},
+    {"complete not stored", "UpdateFailoverStatus(): [Failback Complete] for replication [101]"},
+    // Completed, its status not yet cleared: the rerun clears it.
+    {"complete not cleared", "MarkSuccess(): [Failback] has succeeded for replication [201]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kUnplannedFailoverCrashes = {
+    {"source off", "[Power Off] on VM [db-primary] GUID [src-101] successful"},
+    {"failover snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM on", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"sync disabled", "Setting sync status as [Sync Disabled] for replication [101]"},
+    {"DR backup snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kPointInTimeFailoverCrashes = {
+    {"source shut down", "[Shutdown] on VM [db-primary] GUID [src-101] successful"},
+    {"failover snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"reverted to the point in time", "[Revert Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM on", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR backup snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kTestbootCrashes = {
+    {"sync disabled", "Setting sync status as [Sync Disabled] for replication [101]"},
+    {"test-boot snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"adapters disabled", "[Disable Network Adapters] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM booted", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM shut down", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM reverted", "[Revert Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"test-boot snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"sync back", "Setting sync status as [In Sync] for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kRevertFailoverCrashes = {
+    {"DR VM shut down", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM reverted", "[Revert Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"failover snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"source on", "[Power On] on VM [db-primary] GUID [src-101] successful"},
+    {"source reverted", "[Revert Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"source snapshot deleted", "[Delete Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"sync enabled", "Setting sync status as [In Sync] for replication [101]"},
+    {"complete not stored", "UpdateFailoverStatus(): [] for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kUndoFailoverCrashes = {
+    {"DR VM shut down", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"DR VM reverted", "[Revert Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"failover snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"source reverted", "[Revert Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"source snapshot deleted", "[Delete Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"DR backup snapshot taken", "[Create Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"source on", "[Power On] on VM [db-primary] GUID [src-101] successful"},
+    {"sync enabled", "Setting sync status as [In Sync] for replication [101]"},
+    {"complete not stored", "UpdateFailoverStatus(): [] for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kReverseReplicationCrashes = {
+    {"failover snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"point-in-time snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful", 2},
+    {"DR-site backup launched", "StartJob(): Started [backup] job"},
+    {"DR-site backup ended", "ended [Completed]"},
+    {"restore launched", "StartJob(): Started [sync] job"},
+    {"restore waited on", "RunSync(): Waiting for sync job"},
+    {"restore ended", "IsAllVMsSynced(): All DR VMs are IN SYNC"},
+    {"source snapshot taken", "[Create Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"sync disabled", "Setting sync status as [Sync Disabled] for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kCleanupDestinationVMCrashes = {
+    {"first priority removed", "Deleted the VM Replication options successfully from the database."},
+    {"first machine complete", "MarkSuccess(): [Cleanup up Destination VM] has succeeded for replication [101]"},
+    {"between priorities", "Wait before processing next priority"},
+    {"before the final state", "Total machines for DR"}};
+
+// A rerun asking the hypervisor to delete a DR VM its earlier run deleted
+// would get "not found", leave the machine out of the removal and end with
+// errors; the record would stay, naming a VM that no longer exists.
+const std::vector<SCrash> kCleanupDeletingDRVMsCrashes = {
+    {"DR VM deleted", "DeleteDestVM succeeded for replication [101]"},
+    {"DR VM deleted, its row not", "[Delete Operation] on VM [db-primary-DR] GUID [dst-101] successful"},
+    {"first priority removed", "Deleted the VM Replication options successfully from the database."},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kTestFailoverCrashes = {
+    {"DR VM described", "[Get VM Info VM] on VM [web-front-DR] GUID [dst-401] successful"},
+    {"clone made", "[vm-1] successful with retcode"},
+    {"clone refreshed", "Begin [Refresh VM] on VM [web-front-DR-Clone"},
+    {"clone client set", "SetCloneVMClientProperties(): Set Expiration time"},
+    {"clone powered on", "MarkSuccess(): [Test Failover] has succeeded for replication [401]"},
+    {"before the final state", "Total machines for DR"}};
+
+// A database still running when the run died may have written since its
+// backup and sync: the rerun takes them again. Once its source was shut
+// down, what it replicated is adopted. The databases fail over one at a
+// time (the type's "serial"), so the first one's crash always finds the
+// second one not started.
+const SCrash::Lines kBackupAgain = {{"jobs backup Completed x2", "jobs backup Completed x3"}};
+const SCrash::Lines kBackupAndSyncAgain = {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                                           {"jobs sync Completed x2", "jobs sync Completed x3"}};
+
+const std::vector<SCrash> kDatabaseFailoverCrashes = {
+    {"backup launched", "StartJob(): Started [backup] job"},
+    {"backup ended", "ended [Completed]", 1, kBackupAgain},
+    {"sync launched", "StartJob(): Started [sync] job", 1, kBackupAgain},
+    {"sync ended", "Sync(): Sync operation job", 1, kBackupAndSyncAgain},
+    {"source stopped", "DB shutdown successful on [Source] site for replication [1]"},
+    {"sync disabled", "Setting sync status as [Sync Disabled] for replication [1]"},
+    {"destination started", "DB startup successful on [Destination] site for replication [1]"},
+    {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [1]"},
+    {"before the final state", "Total machines for DR"}};
+
+// The two subclient groups of the array failover run at once: a crash in
+// one group may fall between the other's backup launch and the row that
+// names its job, however far apart the two groups are. The rerun cannot
+// tell that backup from a scheduled one, so it waits for it to end and
+// takes its own; the copy then holds both.
+const SCrash::Lines kBackupMayRunTwice = {{"afile snap-app 79 x1", "afile snap-app 79 *"},
+                                          {"afile snap-db 79 x1", "afile snap-db 79 *"},
+                                          {"afile snap-files 79 x1", "afile snap-files 79 *"},
+                                          {"afile snap-web 79 x1", "afile snap-web 79 *"},
+                                          {"jobs backup Completed x2", "jobs backup Completed *"}};
+
+// From the source's shutdown, less the backup and copy of the planned one,
+// the array's planned and unplanned failovers take the same steps.
+const std::vector<SCrash> kArrayFailoverCrashes = {
+    {"source shut down", "[Shutdown] on VM [snap-app] GUID [snap-src-302] successful"},
+    {"relationship broken", "BreakVolumeRelationship(): Break successful"},
+    {"subclient disabled", "ChangeSubclientActivity(): Changed activity for appId"},
+    {"mounted", "[DR-VM Snap Mount] on VM [snap-app] GUID [mount-"},
+    {"mount recorded", "_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"},
+    {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
+    {"complete not stored", "UpdateFailoverStatus(): [Failover Complete] for replication [302]"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kArrayPlannedFailoverCrashes = [] {
+  std::vector<SCrash> crashes = kArrayFailoverCrashes;
+  const std::vector<SCrash> copies = {{"backup launched", "StartJob(): Started [backup] job"},
+                                      {"backup waited on", "Backup(): Waiting for backup job"},
+                                      {"backup ended", "ended [Completed]"},
+                                      {"aux copy launched", "StartJob(): Started [aux copy] job"},
+                                      {"aux copy waited on", "RunAuxCopy(): Waiting for aux copy job"},
+                                      {"aux copy ended", "successfully aux copied for copyId"}};
+  crashes.insert(crashes.begin() + 1, copies.begin(), copies.end());
+  for (SCrash& crash : crashes) crash.differs = kBackupMayRunTwice;
+  return crashes;
+}();
+
+const std::vector<SCrash> kArrayTestFailoverCrashes = {
+    {"test mount made", "[DR-VM Test Snap Mount] on VM [snap-app] GUID [mount-"},
+    {"test mount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Mount] on VM [snap-app]"},
+    {"post-failover action", "[Post VM Failover] on VM [snap-app] GUID [mount-"},
+    {"complete not stored", "UpdateTestFailoverStatus(): [Test Failover Complete] for replication [302]"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kArrayUndoFailoverCrashes = {
+    {"DR VM shut down", "[Shutdown] on VM [snap-app] GUID [mount-"},
+    {"unmounted", "[DR-VM Snap Unmount] on VM [snap-app] GUID [mount-"},
+    {"unmount recorded", "_LoadMountOpResp(): [DR-VM Snap Unmount] on VM [snap-app]"},
+    {"LUN unmapped", "VerifyLUNMapping(): Successfully unmapped LUN"},
+    {"relationships resynced", "ChangeSyncStatus(): [Resync Volume Relationship] successful"},
+    {"subclient enabled", "ChangeSubclientActivity(): Changed activity for appId"},
+    {"source on", "[Power On] on VM [snap-app] GUID [snap-src-302] successful"},
+    {"complete not stored", "UpdateFailoverStatus(): [Revert Failover Complete] for replication [302]"},
+    {"before the final state", "Total machines for DR"}};
+
+const std::vector<SCrash> kArrayUndoTestFailoverCrashes = {
+    {"test VM off", "[Power Off] on VM [snap-app] GUID [mount-"},
+    {"test mount unmounted", "[DR-VM Test Snap Unmount] on VM [snap-app] GUID [mount-"},
+    {"unmount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Unmount] on VM [snap-app]"},
+    {"complete not stored", "UpdateTestFailoverStatus(): [] for replication [302]"},
+    {"before the final state", "Total machines for DR"}};
+
+}  // namespace
+
+std::string TypeName(const testing::TestParamInfo<size_t>& info) {
+  const SType& type = *AllTypes()[info.param];
+  std::string name = type.group + "_" + type.type;
+  // A type run twice, with options and without, is told apart by them.
+  for (size_t i = 0; i < info.param; ++i) {
+    const SType& earlier = *AllTypes()[i];
+    if (earlier.group == type.group && earlier.type == type.type && !type.options.empty()) {
+      name += "_" + type.options.front();
+      break;
+    }
+  }
+  for (char& c : name) {
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+const std::vector<SCrash>& CrashesOf(const SType& type) {
+  static const std::map<const SType*, const std::vector<SCrash>*> crashes = {
+      {&kPlannedFailover, &kPlannedFailoverCrashes},
+      {&kFailback, &kFailbackCrashes},
+      {&kUnplannedFailover, &kUnplannedFailoverCrashes},
+      {&kPointInTimeFailover, &kPointInTimeFailoverCrashes},
+      {&kTestboot, &kTestbootCrashes},
+      {&kRevertFailover, &kRevertFailoverCrashes},
+      {&kUndoFailover, &kUndoFailoverCrashes},
+      {&kReverseReplication, &kReverseReplicationCrashes},
+      {&kCleanupDestinationVM, &kCleanupDestinationVMCrashes},
+      {&kCleanupDeletingDRVMs, &kCleanupDeletingDRVMsCrashes},
+      {&kTestFailover, &kTestFailoverCrashes},
+      {&kDatabaseFailover, &kDatabaseFailoverCrashes},
+      {&kArrayPlannedFailover, &kArrayPlannedFailoverCrashes},
+      {&kArrayUnplannedFailover, &kArrayFailoverCrashes},
+      {&kArrayTestFailover, &kArrayTestFailoverCrashes},
+      {&kArrayUndoFailover, &kArrayUndoFailoverCrashes},
+      {&kArrayUndoTestFailover, &kArrayUndoTestFailoverCrashes}};
+  static const std::vector<SCrash> none;
+  const auto found = crashes.find(&type);
+  return found != crashes.end() ? *found->second : none;
 }
 
 }  // namespace crashmatrix

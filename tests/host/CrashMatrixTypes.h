@@ -4,6 +4,7 @@
 // its uninterrupted run leaves.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "host/CrashMatrix.h"
@@ -30,5 +31,12 @@ extern const SType kArrayUndoTestFailover;
 
 // Every type above, in that order.
 const std::vector<const SType*>& AllTypes();
+
+// The name of a test of the type AllTypes()[info.param]: its group and DR
+// type, and its first option when the same type is there without it.
+std::string TypeName(const testing::TestParamInfo<size_t>& info);
+
+// The moments the crash matrix kills a type at (none for a type not above).
+const std::vector<SCrash>& CrashesOf(const SType& type);
 
 }  // namespace crashmatrix

@@ -67,23 +67,6 @@ TEST_P(CrashSampler, RerunsAfterRandomCrashesEndAsTheUninterruptedRun) {
   }
 }
 
-std::string TypeName(const testing::TestParamInfo<size_t>& info) {
-  const SType& type = *AllTypes()[info.param];
-  std::string name = type.group + "_" + type.type;
-  // A type run twice, with options and without, is told apart by them.
-  for (size_t i = 0; i < info.param; ++i) {
-    const SType& earlier = *AllTypes()[i];
-    if (earlier.group == type.group && earlier.type == type.type && !type.options.empty()) {
-      name += "_" + type.options.front();
-      break;
-    }
-  }
-  for (char& c : name) {
-    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Types, CrashSampler, testing::Range<size_t>(0, AllTypes().size()), TypeName);
+INSTANTIATE_TEST_SUITE_P(Types, CrashSampler, testing::Range<size_t>(0, AllTypes().size()), crashmatrix::TypeName);
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "VSAOperationLabFixture.h"
+#include "db/ZNGlobalParam.h"
 #include "jobs/StandIns.h"
 #include "repl/ReplicationStore.h"
 #include "services/DRAppManager.h"
@@ -113,6 +114,31 @@ TEST_F(E2EVSACleanupDestVM, OnlyTheReplicationWhoseDRVMWasDeletedIsRemovedAndSuc
     EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id)) << id;
   }
   EXPECT_TRUE(Logged(" Total machines failed        [2]"));
+}
+
+// A kill as the first deletion starts, the deletions on the DR pool one at
+// a time: the machines after it stop at their halted delete step, which
+// writes no row; their last row is the successful "Disable Sync". Only the
+// machine whose DR VM went is removed and succeeds; the others keep their
+// records, which still name DR VMs that remain.
+TEST_F(E2EVSACleanupDestVM, AKillDuringTheDeletionsRemovesOnlyTheReplicationsWhoseDRVMWent) {
+  ASSERT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "1"));
+  UseDispatcher();
+  DROptions().SetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor, 1);
+  PlantFault(TMMsg::VM_OPERATION_DELETE, VM(101).destGuid, ELabFault::kKillJob);
+
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS, RunJob());
+
+  EXPECT_TRUE(Logged("Halting DR step as DR job"));
+  EXPECT_FALSE(DRVMExists(VM(101)));
+  EXPECT_FALSE(IsStored(101));
+  EXPECT_TRUE(Machine(101)->IsSuccess());
+  for (int id : {102, 103}) {
+    EXPECT_TRUE(DRVMExists(VM(id))) << id;
+    EXPECT_TRUE(IsStored(id)) << id;
+    EXPECT_FALSE(Machine(id)->IsSuccess()) << id;
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id)) << id;
+  }
 }
 
 TEST_F(E2EVSACleanupDestVM, DeleteFromHypervisorSkipsAReplicationInTheMiddleOfASync) {

@@ -1,11 +1,18 @@
+#include <stdlib.h>
+
+#include <atomic>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "TestThread.h"
 #include "core/JobContext.h"
+#include "log/CrashPoint.h"
 #include "log/EvEvent.h"
 #include "log/JobJournal.h"
 #include "log/LogErrorWatch.h"
@@ -120,4 +127,103 @@ TEST(LogErrorWatchConcurrency, KeepsTheLastErrorOfItsJobFromAnyThread) {
   EXPECT_EQ("Final(): what ended the priority", last);
   CLogErrorWatch later(8801);
   EXPECT_EQ("", later.Last()) << "a watch sees only what is logged while it lives";
+}
+
+namespace {
+
+// What the kill point asked for, and what its requester found when asked.
+std::atomic<int> g_requests{0};
+std::atomic<long long> g_requestedJob{0};
+std::atomic<bool> g_lineWasWritten{false};
+
+bool RecordKillRequest(int64_t jobId) {
+  // Logging and reading the sink here would deadlock under its lock.
+  EvEvent(jobId).Debug("Requester", "storing the kill of job [%lld]", static_cast<long long>(jobId));
+  g_lineWasWritten = CLogSink::Instance().Contains("the chosen line 2", "Worker");
+  g_requestedJob = jobId;
+  ++g_requests;
+  return true;
+}
+
+class KillPoint : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_requests = 0;
+    g_requestedJob = 0;
+    g_lineWasWritten = false;
+    CKillPoint::SetRequester(&RecordKillRequest);
+  }
+  void TearDown() override {
+    CKillPoint::Disarm();
+    CKillPoint::SetRequester(nullptr);
+  }
+};
+
+using KillPointConcurrency = KillPoint;
+
+}  // namespace
+
+// The request is made once, for the chosen line's job, after that line is
+// written and before the thread that wrote it goes on; the fragment takes
+// in the function as the line shows it.
+TEST_F(KillPoint, RequestsTheKillOnceRightAfterTheChosenLine) {
+  CKillPoint::Arm("Worker(): the chosen", 2);
+  EvEvent(5101).Debug("Worker", "the chosen line 1");
+  EvEvent(5101).Debug("Other", "the chosen line, from another function");
+  EXPECT_EQ(0, g_requests.load());
+  EvEvent(5101).Debug("Worker", "the chosen line 2");
+  EXPECT_EQ(1, g_requests.load());
+  EXPECT_EQ(5101, g_requestedJob.load());
+  EXPECT_TRUE(g_lineWasWritten.load());
+  EXPECT_TRUE(CLogSink::Instance().Contains("Kill of DR job [5101] requested after the chosen line", "KillPoint"));
+  EvEvent(5101).Debug("Worker", "the chosen line 3");
+  EXPECT_EQ(1, g_requests.load()) << "a kill point requests one kill";
+}
+
+// A DR job's process logs the end of its child jobs under their ids: the
+// kill is still the DR job's.
+TEST_F(KillPoint, RequestsTheRunningJobsKillWhateverJobTheLineNames) {
+  CJobContext::SetCurrentJobId(5102);
+  CKillPoint::Arm("child job's end", 1);
+  EvEvent(100001).Debug("End", "the child job's end");
+  CJobContext::SetCurrentJobId(0);
+  EXPECT_EQ(1, g_requests.load());
+  EXPECT_EQ(5102, g_requestedJob.load());
+}
+
+TEST_F(KillPoint, ArmsFromItsVariablesAndRemovesThem) {
+  std::string error;
+  setenv("DR_KILL_AT_COUNT", "0", 1);
+  EXPECT_FALSE(CKillPoint::ArmFromEnvironment(error));
+  EXPECT_NE(std::string::npos, error.find("DR_KILL_AT_COUNT [0]")) << error;
+  setenv("DR_KILL_AT", "", 1);
+  setenv("DR_KILL_AT_COUNT", "1", 1);
+  EXPECT_FALSE(CKillPoint::ArmFromEnvironment(error));
+  EXPECT_EQ("DR_KILL_AT is empty", error);
+  setenv("DR_KILL_AT", "from the environment", 1);
+  setenv("DR_KILL_AT_COUNT", "2", 1);
+  ASSERT_TRUE(CKillPoint::ArmFromEnvironment(error)) << error;
+  EXPECT_EQ(nullptr, getenv("DR_KILL_AT"));
+  EXPECT_EQ(nullptr, getenv("DR_KILL_AT_COUNT"));
+  EvEvent(5103).Debug("Worker", "from the environment, once");
+  EXPECT_EQ(0, g_requests.load());
+  EvEvent(5103).Debug("Worker", "from the environment, twice");
+  EXPECT_EQ(1, g_requests.load());
+}
+
+// Lines from many threads: the chosen count is one line of them all, and
+// exactly one kill is requested.
+TEST_F(KillPointConcurrency, ManyThreadsLoggingTheMarkerRequestOneKill) {
+  CKillPoint::Arm("marker line", 37);
+  std::vector<std::unique_ptr<drtest::CTestThread>> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.push_back(std::make_unique<drtest::CTestThread>(
+        [t] {
+          for (int i = 0; i < 25; ++i) EvEvent(5104).Debug("Worker", "marker line [%d] of thread [%d]", i, t);
+        },
+        "kill point logger"));
+  }
+  for (auto& thread : threads) EXPECT_TRUE(thread->Join());
+  EXPECT_EQ(1, g_requests.load());
+  EXPECT_EQ(5104, g_requestedJob.load());
 }

@@ -1,0 +1,84 @@
+// Each DR type killed once, as drjob control kill kills it, at the moment it
+// acts after a step, and not run again: what drjob printed of each machine
+// against what the lab holds (killtable::CKillTable). The cases share a
+// start lab per test; the whole table, every type at every crash-matrix
+// moment, is DrJobKillTable (label stress).
+#include <string>
+#include <vector>
+
+#include "host/KillTable.h"
+
+namespace {
+
+using crashmatrix::SCrash;
+using crashmatrix::SType;
+using killtable::CKillTable;
+using killtable::SKillOutcome;
+
+using E2EDrJobKills = CKillTable;
+
+// The type and its moment.
+struct SKill {
+  const SType* type;
+  SCrash at;
+};
+
+TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
+  using namespace crashmatrix;
+  const std::vector<SKill> kills = {
+      // Its post-DR operations follow the power-on.
+      {&kPlannedFailover, At(kPlannedFailover, "DR VM on")},
+      // The source's power-off is let fail: the group goes on without it.
+      {&kUnplannedFailover, At(kUnplannedFailover, "source off")},
+      {&kPointInTimeFailover, At(kPointInTimeFailover, "reverted to the point in time")},
+      {&kTestboot, At(kTestboot, "DR VM booted")},
+      // The second priority removes its record with no step before it.
+      {&kCleanupDestinationVM, At(kCleanupDestinationVM, "first priority removed")},
+      {&kTestFailover, At(kTestFailover, "clone client set")},
+      {&kDatabaseFailover, At(kDatabaseFailover, "source stopped")},
+      {&kArrayPlannedFailover, At(kArrayPlannedFailover, "relationship broken")},
+      // The source's shutdown is let fail, as the source site may be down.
+      {&kArrayUnplannedFailover, At(kArrayUnplannedFailover, "source shut down")},
+      {&kArrayTestFailover, At(kArrayTestFailover, "test mount recorded")}};
+  for (const SKill& kill : kills) KillAndExpect(*kill.type, kill.at);
+}
+
+// The delete step of priority 2 is halted by the kill before it writes a
+// row, so app-server's last row is its successful "Disable Sync": the
+// priority must not take that for a deletion and remove the record of a DR
+// VM that stays, nor call the machine, or the job, a success.
+TEST_F(E2EDrJobKills, ACleanupKilledInItsSecondPriorityDeleteKeepsTheRecordOfTheDRVMThatStays) {
+  const SKillOutcome outcome =
+      KillAndExpect(crashmatrix::kCleanupDeletingDRVMs,
+                    SCrash("priority 2's delete", "Setting sync status as [Sync Disabled] for replication [201]"));
+
+  EXPECT_NE(0, outcome.exitCode) << outcome.output;
+  EXPECT_EQ(std::string::npos, outcome.output.find("SUCCESS")) << outcome.output;
+  EXPECT_NE(std::string::npos, outcome.picture.find("vm app-server-DR ")) << outcome.picture;
+  EXPECT_NE(std::string::npos, outcome.picture.find("repl 201 - Sync_Disabled")) << outcome.picture;
+  // The first priority's machines were deleted and removed before the kill.
+  for (const char* gone : {"vm db-primary-DR ", "vm db-replica-DR "}) {
+    EXPECT_EQ(std::string::npos, outcome.picture.find(gone)) << outcome.picture;
+  }
+  EXPECT_NE(std::string::npos, outcome.picture.find("repl 101 removed")) << outcome.picture;
+  EXPECT_NE(std::string::npos, outcome.picture.find("repl 102 removed")) << outcome.picture;
+}
+
+TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAsTheyActAfterAStep) {
+  using namespace crashmatrix;
+  const std::vector<SKill> kills = {{&kFailback, At(kFailback, "restore ended")},
+                                    // The failover snapshots' revert and delete are let fail.
+                                    {&kRevertFailover, At(kRevertFailover, "DR VM shut down")},
+                                    // Only the sync status is stored after the power-on.
+                                    {&kUndoFailover, At(kUndoFailover, "source on")},
+                                    {&kReverseReplication, At(kReverseReplication, "source snapshot taken")}};
+  for (const SKill& kill : kills) KillAndExpect(*kill.type, kill.at);
+}
+
+TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
+  // The DR VMs' shutdown (power-off) before the unmount is let fail.
+  KillAndExpect(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
+  KillAndExpect(crashmatrix::kArrayUndoTestFailover, At(crashmatrix::kArrayUndoTestFailover, "test VM off"));
+}
+
+}  // namespace
