@@ -147,14 +147,16 @@ int ShowDRJob(const CDrJobArgs& args) {
          attempts, job.status.c_str(),
          abandoned ? " (the process that ran it has gone; its restart takes it over)" : "");
   const bool running = job.status == "Running" && !abandoned;
+  // What the attempt did with a machine it gave no verdict is not known:
+  // the lab tells where the machine stands.
   const char* noVerdict = attempts == 0 ? "the job has not begun"
-                          : running     ? "the job has not reached its summary yet"
+                          : running     ? "the job has not reached its summary"
                                         : "the job's last attempt ended before its summary";
-  std::vector<SMachineVerdict> verdicts;
-  if (!CMachineOutcomes::Read(jobId, attempts, CDrJobLab::GroupMachines(recorded.groupId), noVerdict, verdicts)) {
+  std::vector<SMachineOutcome> outcomes;
+  if (!CMachineOutcomes::Read(jobId, attempts, CDrJobLab::GroupMachines(recorded.groupId), noVerdict, outcomes)) {
     return DatabaseError("cannot read the verdicts of DR job [" + id + "]");
   }
-  for (const SMachineVerdict& verdict : verdicts) printf("%s\n", CMachineOutcomes::Line(jobId, verdict).c_str());
+  for (const SMachineOutcome& outcome : outcomes) printf("%s\n", CMachineOutcomes::Line(jobId, outcome).c_str());
   return CDrJobStates::kExitSuccess;
 }
 

@@ -264,6 +264,8 @@ std::vector<SGroupMachine> CDrJobLab::GroupMachines(int groupId) {
       SGroupMachine machine;
       machine.priority = static_cast<int>(p);
       machine.replicationId = static_cast<int32_t>(entry.GetInt64(TMMsg::VMDependencyOrder::kReplicationId));
+      machine.source =
+          static_cast<TMMsg::DROpSourceType>(entry.GetInt32(TMMsg::VMDependencyOrder::kInformationSource));
       if (entry.Has(TMMsg::VMDependencyOrder::kVMEntity)) {
         machine.name =
             entry.GetMsg(TMMsg::VMDependencyOrder::kVMEntity).GetString(ZnEntities::VirtualMachineEntity::kName);

@@ -15,6 +15,9 @@ struct SGroupMachine {
   int32_t replicationId = 0;
   std::string name;
   int priority = 0;  // the place of its priority in the group, from 0
+  // Where the group's entry finds its records: VM, database or
+  // storage-array replications.
+  TMMsg::DROpSourceType source = TMMsg::DR_OP_SOURCE_VSA_REPLICATION;
 };
 
 class CDrJobLab {

@@ -10,16 +10,31 @@
 namespace {
 
 std::string FailoverText(int status) {
-  if (status == 0) return "no failover status";
+  if (status <= 0) return "no failover status";
   const char* text = CReplicationStatusTexts::Failover(status);
   return "failover status [" + (*text != 0 ? std::string(text) : std::to_string(status)) + "]";
 }
 
-std::string VMState(const char* role, long long instanceId, const std::string& guid) {
+// "source VM [NAME] on"; on is -1 when the VM cannot be read, else whether
+// it runs.
+std::string VMState(const char* role, long long instanceId, const std::string& guid, int& on) {
   SLabVM vm;
   const EStoreResult read = CHypervisorLab::GetVM(instanceId, guid, vm);
-  if (read != EStoreResult::kOk) return std::string(role) + " [" + guid + "] cannot be read";
+  if (read != EStoreResult::kOk) {
+    on = -1;
+    return std::string(role) + " [" + guid + "] cannot be read";
+  }
+  on = vm.poweredOn ? 1 : 0;
   return std::string(role) + " [" + vm.name + "] " + (vm.poweredOn ? "on" : "off");
+}
+
+// Which VM runs the machine's workload, when both could be read.
+std::string Runs(int sourceOn, int drOn) {
+  if (sourceOn < 0 || drOn < 0) return std::string();
+  if (sourceOn == 1 && drOn == 1) return ": both VMs run";
+  if (sourceOn == 1) return ": the source VM runs";
+  if (drOn == 1) return ": the DR VM runs";
+  return ": neither VM runs";
 }
 
 }  // namespace
@@ -35,8 +50,11 @@ std::string CMachinePlace::Text(int replicationId) {
   std::string text = FailoverText(stored.failoverStatus);
   SLabReplica replica;
   if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
-    text += ", " + VMState("source VM", replica.sourceInstanceId, replica.sourceGuid) + ", " +
-            VMState("DR VM", replica.destInstanceId, replica.destGuid);
+    int sourceOn = -1;
+    int drOn = -1;
+    const std::string source = VMState("source VM", replica.sourceInstanceId, replica.sourceGuid, sourceOn);
+    const std::string dr = VMState("DR VM", replica.destInstanceId, replica.destGuid, drOn);
+    text += ", " + source + ", " + dr + Runs(sourceOn, drOn);
   }
   return text;
 }

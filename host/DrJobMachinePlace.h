@@ -1,8 +1,8 @@
 // Where a machine of a DR group stands now, as the lab holds it: its
 // replication's failover status and, for a VM replication, whether its
-// source and DR VMs run. What drjob tells of a machine a job left
-// unfinished, so the operator knows where its workload runs before deciding
-// how to go on.
+// source and DR VMs run, so which of them runs its workload. What drjob
+// tells of a machine a job left unfinished, so the operator knows where its
+// workload runs before deciding how to go on.
 #pragma once
 
 #include <string>
@@ -10,7 +10,8 @@
 class CMachinePlace {
  public:
   // "failover status [Failover Failed], source VM [db-primary] on, DR VM
-  // [db-primary-DR] off"; a database or storage-array machine has its
+  // [db-primary-DR] off: the source VM runs" ("the DR VM runs", "both VMs
+  // run", "neither VM runs"); a database or storage-array machine has its
   // failover status alone, a replication a clean-up removed "no replication
   // record".
   static std::string Text(int replicationId);

@@ -2,9 +2,11 @@
 // in the DR group's order, from the verdicts the job's engine stored as the
 // job ended (CMachineVerdictStore): succeeded, skipped, not processed,
 // failed and not reached, counted as the job summary counts them. A machine
-// of the group without a verdict was never taken up by the job's last
-// attempt (it ended before its summary): it is not reached, for the reason
-// the caller knows.
+// of the group without a verdict has none yet: the job's last attempt ended
+// before its summary (or has not reached it), so what it did with the
+// machine is not known; its line says so, for the reason the caller knows.
+// The line of a machine the job did not finish (every one but a success or
+// a skip) ends with where it stands now (CMachinePlace).
 #pragma once
 
 #include <string>
@@ -13,15 +15,24 @@
 #include "DrJobLab.h"
 #include "jobs/MachineVerdictStore.h"
 
+// One machine's account: its stored verdict, or none.
+struct SMachineOutcome {
+  // The verdict as stored; for a machine without one, its replication, its
+  // name and the reason there is none.
+  SMachineVerdict verdict;
+  bool decided = true;  // false: the attempt gave it no verdict
+};
+
 class CMachineOutcomes {
  public:
   // The verdict attempt gave each machine of the group, in the group's
-  // order, then those of machines outside it; a machine without one is not
-  // reached, for noVerdict. Verdicts another attempt left do not count (an
+  // order, then those of machines outside it; a machine without one is
+  // undecided, for noVerdict. Verdicts another attempt left do not count (an
   // attempt that ended before its summary decided nothing). False when the
   // verdicts cannot be read.
   static bool Read(long long jobId, int attempt, const std::vector<SGroupMachine>& machines,
-                   const std::string& noVerdict, std::vector<SMachineVerdict>& out);
-  // "DR job [N] machine [NAME] (replication R): ...", without "drjob: ".
-  static std::string Line(long long jobId, const SMachineVerdict& verdict);
+                   const std::string& noVerdict, std::vector<SMachineOutcome>& out);
+  // "DR job [N] machine [NAME] (replication R): ...", without "drjob: ";
+  // for a machine the job did not finish, "...; now: " and where it stands.
+  static std::string Line(long long jobId, const SMachineOutcome& outcome);
 };

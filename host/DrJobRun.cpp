@@ -1,9 +1,14 @@
 #include "DrJobRun.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -104,6 +109,45 @@ int RefuseCompleted(long long jobId, const std::string& status) {
   return Out::Error(CDrJobStates::kExitJobEnded,
                     "DR job [" + std::to_string(jobId) + "] has already ended [" + status +
                         "]; a completed DR job is not run again, nothing was changed");
+}
+
+// What a new DR job of a type does with the machines a job of the type
+// finished, as running one after a job that completed with errors shows:
+// most types refuse a machine in the state they leave it, so the new job
+// takes only the others; a test failover clones again, a testboot boots
+// again, a reverse replication and a storage-array undo of a test failover
+// go through every machine again, and a database failover shuts every
+// source down and starts it again. A revert leaves a machine it failed
+// "Revert Failover Failed", which no revert takes.
+enum class ENewJob { kUnfinished, kEveryMachine, kStillFailedOver };
+
+ENewJob NewJobTakes(TMMsg::DROpSourceType source, TMMsg::DROrchestrationType type) {
+  if (source == TMMsg::DR_OP_SOURCE_DB_REPLICATION) return ENewJob::kEveryMachine;
+  if (source == TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION) {
+    return type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER ? ENewJob::kEveryMachine : ENewJob::kUnfinished;
+  }
+  switch (type) {
+    case TMMsg::DR_ORCHESTRATION_TESTBOOT:
+    case TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION:
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
+      return ENewJob::kEveryMachine;
+    case TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER:
+      return ENewJob::kStillFailedOver;
+    default:
+      return ENewJob::kUnfinished;
+  }
+}
+
+// A whole file; false (errno set) when it cannot be written.
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  FILE* file = fopen(path.c_str(), "w");
+  if (file == nullptr) return false;
+  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  const int saved = errno;
+  const bool closed = fclose(file) == 0;
+  if (!written) errno = saved;
+  return written && closed;
 }
 
 // "Sample (1), SampleDB (2), ...": the groups a --group may name.
@@ -327,13 +371,22 @@ int CDrJobRun::RunJob() {
                              [](const std::string& line) { Out::RunLine("drjob: %s\n", line.c_str()); });
   CJobJournal::Instance().SetChildWaitListener(
       [&childWaits](int64_t id, int64_t child) { childWaits.Report(id, child); });
+  // Whether the job ever found its quit flag set: a kill requested while no
+  // wait or step of it looked for one after is never acted on.
+  std::atomic<bool> quitSeen{false};
+  const long long jobId = m_jobId;
+  CJobJournal::Instance().SetQuitListener([&quitSeen, jobId](int64_t id, int) {
+    if (id == jobId) quitSeen = true;
+  });
 
   const SRunEnd end = RunOrchestrator();
 
   CJobJournal::Instance().SetPercentListener(nullptr);
   CJobJournal::Instance().SetChildWaitListener(nullptr);
+  CJobJournal::Instance().SetQuitListener(nullptr);
   // The job is over: a kill request now would be left on an ended job.
   signals.Stop();
+  if (!quitSeen.load()) m_unseenKillAtMs = signals.KillRequestedAtMs();
   // What is written from here is not retried; a failure has its own line.
   CDBUnwritableReport::Process().Disable();
   return EndJob(end, labWatch);
@@ -407,40 +460,86 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
   if (!StoreStatus(status, state == 0 ? 100.0 : percent)) {
     Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", m_jobId,
                  state, CDrJobStates::StateText(state));
+    PrintUnseenKill();
     PrintOutcomes(end.attempt, noVerdict);
     return CDrJobStates::kExitStateNotStored;
   }
   Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));
+  PrintUnseenKill();
   PrintOutcomes(end.attempt, noVerdict);
   PrintNextStep(status);
   return CDrJobStates::ExitCodeOfState(state);
 }
 
 void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
-  std::vector<SMachineVerdict> verdicts;
-  if (!CMachineOutcomes::Read(m_jobId, attempt, CDrJobLab::GroupMachines(m_groupId), noVerdict, verdicts)) {
+  std::vector<SMachineOutcome> outcomes;
+  if (!CMachineOutcomes::Read(m_jobId, attempt, CDrJobLab::GroupMachines(m_groupId), noVerdict, outcomes)) {
     fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", m_jobId,
             Out::DatabaseReason().c_str());
     return;
   }
-  for (const SMachineVerdict& verdict : verdicts) {
-    Out::RunLine("drjob: %s\n", CMachineOutcomes::Line(m_jobId, verdict).c_str());
+  for (const SMachineOutcome& outcome : outcomes) {
+    Out::RunLine("drjob: %s\n", CMachineOutcomes::Line(m_jobId, outcome).c_str());
   }
+}
+
+void CDrJobRun::PrintUnseenKill() {
+  if (m_unseenKillAtMs == 0) return;
+  // The wall clock the log's lines carry, so the moment can be found there.
+  const time_t seconds = static_cast<time_t>(m_unseenKillAtMs / 1000);
+  struct tm local;
+  char when[32] = "";
+  if (localtime_r(&seconds, &local) != nullptr) strftime(when, sizeof(when), "%m/%d %H:%M:%S", &local);
+  Out::RunLine("drjob: DR job [%lld]: the kill requested at [%s] was not acted on, because no step of the job "
+               "checked for it after that\n",
+               m_jobId, when);
 }
 
 void CDrJobRun::PrintNextStep(const std::string& status) {
   const std::string db = CDrJobArgs::ShellWord(m_args.DbPath());
   if (CDrJobStates::IsCompletedStatus(status)) {
     if (status == CDrJobStates::JobStatusOfState(0)) return;
-    const std::string group = CDrJobLab::GroupName(m_groupId);
-    Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] "
-                 "takes the machines that did not finish: drjob run --db %s --group %s --type %s\n",
-                 m_jobId, group.c_str(), db.c_str(), CDrJobArgs::ShellWord(group).c_str(),
-                 CDrJobArgs::TypeName(m_type));
+    PrintNewJob(db);
     return;
   }
   Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
                db.c_str(), m_jobId);
+}
+
+void CDrJobRun::PrintNewJob(const std::string& db) {
+  const std::vector<SGroupMachine> machines = CDrJobLab::GroupMachines(m_groupId);
+  const TMMsg::DROpSourceType source = machines.empty() ? TMMsg::DR_OP_SOURCE_VSA_REPLICATION : machines.front().source;
+  const char* takes = "takes the machines that did not finish";
+  switch (NewJobTakes(source, m_type)) {
+    case ENewJob::kEveryMachine:
+      takes = "runs every machine of the group again, the finished ones included";
+      break;
+    case ENewJob::kStillFailedOver:
+      takes = "takes only the machines still failed over, not one whose revert failed";
+      break;
+    case ENewJob::kUnfinished:
+    default:
+      break;
+  }
+  // The new job is made with every option this one was: one left out would
+  // fail a machine for it (a point in time) or do less (keep the DR VMs).
+  SRecordedRun recorded;
+  CDrJobRunOptions::Read(m_job.optionsXml, recorded);
+  std::string restoreFile = m_args.DROptions().restoreOptionsFile;
+  if (!recorded.restoreOptionsXml.empty() && restoreFile.empty()) {
+    // A rerun named only the job: its restore options are in the record
+    // alone, so they are put in a file for the new job.
+    restoreFile = CRunFolder::File("restore-options-job-" + std::to_string(m_jobId) + ".xml");
+    if (!WriteTextFile(restoreFile, recorded.restoreOptionsXml)) {
+      fprintf(stderr, "drjob: DR job [%lld]: cannot write its restore options to [%s] (%s)\n", m_jobId,
+              CDrJobArgs::Printable(restoreFile).c_str(), strerror(errno));
+    }
+  }
+  const std::string group = CDrJobLab::GroupName(m_groupId);
+  Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] %s: "
+               "drjob run --db %s --group %s --type %s%s\n",
+               m_jobId, group.c_str(), takes, db.c_str(), CDrJobArgs::ShellWord(group).c_str(),
+               CDrJobArgs::TypeName(m_type), CDrJobRunOptions::CommandOptions(recorded, restoreFile).c_str());
 }
 
 // Stores the job's status; an error line naming the state when it cannot.

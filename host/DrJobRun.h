@@ -14,7 +14,8 @@
 //                     dropped, its state Running
 //   RunJob            signals and lab watchers, then the job manager and
 //                     the orchestrator (RunOrchestrator)
-//   EndJob            the state stored and told, each machine's verdict
+//   EndJob            the state stored and told, a kill the job never saw
+//                     (PrintUnseenKill), each machine's verdict
 //                     (PrintOutcomes) and how the job goes on (PrintNextStep)
 #pragma once
 
@@ -62,8 +63,14 @@ class CDrJobRun {
   // One line per machine of the group; noVerdict tells a machine the job's
   // attempt left without a verdict.
   void PrintOutcomes(int attempt, const std::string& noVerdict);
+  // After the state line: a kill requested while the job ran that the job
+  // never saw, since no wait or step of it looked for one after it.
+  void PrintUnseenKill();
   // Last, how the job goes on after a run stored as status.
   void PrintNextStep(const std::string& status);
+  // A job that completed with errors: the new DR job that goes on with its
+  // group, with what it does with the machines and every option of the job.
+  void PrintNewJob(const std::string& db);
   bool StoreStatus(const char* status, double percent);
 
   const CDrJobArgs& m_args;
@@ -75,4 +82,7 @@ class CDrJobRun {
   SProcessId m_self;
   SProcessId m_previous;  // the holder of the lease before this run
   std::unique_ptr<ZnNamedMutex> m_runLock;
+  // When a kill the job never saw was requested (ms since the epoch); 0 when
+  // none was, or the job saw it.
+  long long m_unseenKillAtMs = 0;
 };

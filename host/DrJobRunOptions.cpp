@@ -224,3 +224,16 @@ bool CDrJobRunOptions::MatchRecorded(long long jobId, const CDrJobArgs& args, co
           "]; a rerun keeps the job's DR type and options, nothing was changed";
   return false;
 }
+
+std::string CDrJobRunOptions::CommandOptions(const SRecordedRun& recorded, const std::string& restoreFile) {
+  std::string words;
+  if (recorded.deleteFromHypervisor) words += " --delete-from-hypervisor";
+  if (!recorded.options.pointsInTime.empty()) words += " " + PointsText(recorded.options.pointsInTime);
+  if (recorded.options.testbootWaitMinutes >= 0) {
+    words += " --testboot-wait " + std::to_string(recorded.options.testbootWaitMinutes);
+  }
+  if (recorded.options.keepNetworkAdapters) words += " --keep-network-adapters";
+  if (recorded.options.noPowerOn) words += " --no-power-on";
+  if (!recorded.restoreOptionsXml.empty()) words += " --restore-options " + CDrJobArgs::ShellWord(restoreFile);
+  return words;
+}

@@ -35,4 +35,12 @@ class CDrJobRunOptions {
   // restore-options file that cannot be read or parsed.
   static bool MatchRecorded(long long jobId, const CDrJobArgs& args, const SRecordedRun& recorded,
                             std::string& error);
+
+  // The options a job's record holds, as drjob run takes them, each word
+  // quoted for the shell when it needs it: " --delete-from-hypervisor
+  // --point-in-time 101=1767225600 ..." (the points in time in the order
+  // kept), empty when the record holds none. The record keeps restore
+  // options as their text, not the file they came from: restoreFile names a
+  // file that holds them.
+  static std::string CommandOptions(const SRecordedRun& recorded, const std::string& restoreFile);
 };

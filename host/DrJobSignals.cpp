@@ -2,12 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 
 #include "core/StoreResult.h"
 #include "db/DBConnection.h"
@@ -20,6 +22,9 @@ namespace {
 const int kControlKill = 1;
 // What Stop writes to the pipe; the handler writes signal numbers.
 const unsigned char kStopWatching = 0;
+// How often, in real time, the watcher looks for a kill another process
+// recorded.
+const int kRecordLookMs = 250;
 
 struct SStopSignal {
   int number;
@@ -98,8 +103,9 @@ void CRunSignals::IgnoreFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 
 bool CRunSignals::Start(long long jobId, std::string& error) {
   if (m_watcher.joinable()) return true;
-  if (!OpenPipe(error)) return false;
   m_jobId = jobId;
+  m_killAtMs = 0;
+  if (!OpenPipe(error)) return false;
   g_received = 0;
   struct sigaction action;
   memset(&action, 0, sizeof(action));
@@ -121,32 +127,60 @@ bool CRunSignals::Start(long long jobId, std::string& error) {
 }
 
 void CRunSignals::Stop() {
-  if (!m_watcher.joinable()) return;
-  const ssize_t written = write(g_pipe[1], &kStopWatching, 1);
-  (void)written;
-  m_watcher.join();
-  // The job's threads have ended; from here the calling thread takes a
-  // signal, so a second one still ends drjob at once.
-  const sigset_t set = StopSignalSet();
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  if (m_watcher.joinable()) {
+    const ssize_t written = write(g_pipe[1], &kStopWatching, 1);
+    (void)written;
+    m_watcher.join();
+    // The job's threads have ended; from here the calling thread takes a
+    // signal, so a second one still ends drjob at once.
+    const sigset_t set = StopSignalSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  }
+  // A request recorded after the watcher's last look, up to the job's end;
+  // once only.
+  if (m_jobId != 0) LookAtRecord();
+  m_jobId = 0;
+}
+
+void CRunSignals::NoteKill() {
+  const long long now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  long long none = 0;
+  m_killAtMs.compare_exchange_strong(none, now);
+}
+
+void CRunSignals::LookAtRecord() {
+  if (m_killAtMs.load() != 0) return;
+  // A read that fails is tried again at the next look.
+  int operation = 0;
+  if (CJobStore::GetControlOperation(m_jobId, operation) == EStoreResult::kOk && operation == kControlKill) NoteKill();
 }
 
 void CRunSignals::Watch() {
   const sigset_t set = StopSignalSet();
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   for (;;) {
+    struct pollfd wake = {g_pipe[0], POLLIN, 0};
+    const int ready = poll(&wake, 1, kRecordLookMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) {
+      LookAtRecord();
+      continue;
+    }
     unsigned char byte = kStopWatching;
     const ssize_t n = read(g_pipe[0], &byte, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || byte == kStopWatching) break;
     const char* name = NameOf(byte);
     // The same request drjob control makes: the job's job manager reads it
-    // from the job controller at its next check.
+    // from the job controller at its next check, when one comes.
     if (CJobStore::SetControlOperation(m_jobId, kControlKill) == EStoreResult::kOk) {
+      NoteKill();
       EvDebug(m_jobId).Debug("WatchSignals", "[%s] received: kill requested for DR job [%lld]", name, m_jobId);
       fprintf(stderr,
-              "drjob: %s: kill requested for DR job [%lld]; it ends through its kill handling, another signal "
-              "ends drjob at once\n",
+              "drjob: %s: kill requested for DR job [%lld]; the job acts on it at its next wait or step that looks "
+              "for a kill, if one comes (drjob run --help), another signal ends drjob at once\n",
               name, m_jobId);
     } else {
       EvDebug(m_jobId).Error("WatchSignals", "[%s] received: cannot record the kill of DR job [%lld]", name, m_jobId);

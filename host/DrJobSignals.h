@@ -2,12 +2,18 @@
 // default (SIGTERM) and a terminal that goes away (SIGHUP). Their default
 // action leaves the DR job running in its record, its machines' rows in
 // progress and its sources off until a rerun takes it over. Instead the first
-// becomes the job's own kill request, the one drjob control records, so the
-// job ends through its kill handling with every machine's rows final and the
-// run lease given back. A second ends drjob at once for whoever cannot wait,
-// leaving what a crash leaves. A signal ignored when drjob started (nohup)
-// stays ignored. Only run watches them; the other commands keep the default
-// actions.
+// becomes the job's own kill request, the one drjob control records, which
+// the job acts on at its next wait or step that looks for a kill, with every
+// machine's rows final and the run lease given back. A job with no such
+// wait or step left runs to its end. A second signal ends drjob at once for
+// whoever cannot wait, leaving what a crash leaves. A signal ignored when
+// drjob started (nohup) stays ignored. Only run watches them; the other
+// commands keep the default actions.
+//
+// The watcher also notes when the job's kill was first requested, by a
+// signal or by another process in the job's record (looked at four times a
+// second, and once more as the watch stops), so the run can tell a kill the
+// job never acted on.
 //
 // Threads: Start blocks the signals in the calling thread before the watcher
 // starts, and every thread started after it inherits that, so only the
@@ -16,6 +22,7 @@
 // records the kill.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -41,9 +48,18 @@ class CRunSignals {
   // nothing and a second still ends drjob at once.
   void Stop();
 
+  // When the job's kill was first requested since Start, in milliseconds
+  // since the epoch: the moment a signal's kill was recorded, or the moment
+  // the watcher found one another process recorded. 0 when none was.
+  long long KillRequestedAtMs() const { return m_killAtMs.load(); }
+
  private:
   void Watch();
+  // Notes a kill recorded in the job's record by another process.
+  void LookAtRecord();
+  void NoteKill();
 
   long long m_jobId = 0;
   std::thread m_watcher;
+  std::atomic<long long> m_killAtMs{0};
 };

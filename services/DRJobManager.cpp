@@ -187,19 +187,25 @@ bool CDRJobManager::IsQuitFlagSet() {
   }
   if (!m_jobCtrl || !m_jobCtrl->checkQuitFlag()) return false;
   m_event.Debug("IsQuitFlagSet", "DR Job [%lld] quit flag is set", m_jobId);
-  switch (m_jobCtrl->getJMControlOperation()) {
+  const int operation = m_jobCtrl->getJMControlOperation();
+  // Two threads may find the flag at once: the one that sets the state
+  // reports it.
+  bool first = true;
+  switch (operation) {
     case 1:
     case 4:
     case 10:
     case 14:
-      m_killIssued.store(true);
+      first = !m_killIssued.exchange(true);
       break;
     case 2:
-      m_suspended.store(true);
+      first = !m_suspended.exchange(true);
       break;
     default:
       break;
   }
+  // The host tells a kill the job saw from one no step of it looked for.
+  if (first) CJobJournal::Instance().ReportQuitSeen(m_jobId, operation);
   return true;
 }
 

@@ -89,6 +89,20 @@ void CJobJournal::SetChildWaitListener(ChildWaitListener listener) {
   m_childWaitListener = std::move(listener);
 }
 
+void CJobJournal::ReportQuitSeen(int64_t jobId, int controlOperation) {
+  QuitListener listener;
+  {
+    CMutexLock lk(m_mutex);
+    listener = m_quitListener;
+  }
+  if (listener) listener(jobId, controlOperation);
+}
+
+void CJobJournal::SetQuitListener(QuitListener listener) {
+  CMutexLock lk(m_mutex);
+  m_quitListener = std::move(listener);
+}
+
 std::vector<SJobEvent> CJobJournal::Events() const {
   CMutexLock lk(m_mutex);
   return m_events;

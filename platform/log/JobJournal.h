@@ -45,6 +45,15 @@ class CJobJournal {
   void ReportChildWait(int64_t jobId, int64_t childJobId);
   using ChildWaitListener = std::function<void(int64_t jobId, int64_t childJobId)>;
   void SetChildWaitListener(ChildWaitListener listener);
+  // A job found its quit flag set: the control operation it read (1 kill,
+  // 2 suspend, ...), told once per operation it acts on, when the job first
+  // sees it. Whoever asked for the kill learns from it that the job saw the
+  // request; a kill no wait or step of the job looked for after it was made
+  // is never reported. Nothing is kept: the listener is told on the job's
+  // thread, outside the journal's lock. An empty function removes it.
+  void ReportQuitSeen(int64_t jobId, int controlOperation);
+  using QuitListener = std::function<void(int64_t jobId, int controlOperation)>;
+  void SetQuitListener(QuitListener listener);
 
   std::vector<SJobEvent> Events() const;
   std::vector<SPendingCause> PendingCauses() const;
@@ -61,4 +70,5 @@ class CJobJournal {
   std::vector<std::pair<int64_t, int>> m_percent DR_GUARDED_BY(m_mutex);
   PercentListener m_percentListener DR_GUARDED_BY(m_mutex);
   ChildWaitListener m_childWaitListener DR_GUARDED_BY(m_mutex);
+  QuitListener m_quitListener DR_GUARDED_BY(m_mutex);
 };

@@ -67,7 +67,10 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
   EXPECT_NE(std::string::npos, reason.find("the host refused to start the VM")) << reason;
   EXPECT_EQ("drjob: DR job [60] finished with state [4] COMPLETED WITH ERRORS\n" +
                 Machine(60, "db-primary", 101, "succeeded") +
-                Machine(60, "db-replica", 102, "failed in phase [Power On]: " + reason) +
+                Machine(60, "db-replica", 102,
+                        "failed in phase [Power On]: " + reason +
+                            "; now: failover status [Failover Failed], source VM [db-replica] on, DR VM "
+                            "[db-replica-DR] off: the source VM runs") +
                 Machine(60, "app-server", 201,
                         "skipped: Machine ineligible as failover Status is [Failover Complete] and sync status is "
                         "[Sync Disabled]") +
@@ -95,7 +98,9 @@ TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
         << r.output;
   }
   EXPECT_TRUE(Has(SResult{0, tail},
-                  Machine(61, "app-server", 201, "not reached: the job was killed before priority [2] began")))
+                  Machine(61, "app-server", 201,
+                          "not reached: the job was killed before priority [2] began; now: no failover status, source "
+                          "VM [app-server] on, DR VM [app-server-DR] off: the source VM runs")))
       << r.output;
   EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [61] is continued by its restart: drjob run --db " + m_db +
                                         " --job-id 61\n"))
@@ -145,7 +150,9 @@ TEST_F(E2EDrJobOutcomes, ASuspendedJobNamesWhereItsMachinesStopped) {
                                     "the job was suspended "))
       << r.output;
   EXPECT_TRUE(Has(SResult{0, tail},
-                  Machine(62, "app-server", 201, "not reached: the job was suspended before priority [2] began")))
+                  Machine(62, "app-server", 201,
+                          "not reached: the job was suspended before priority [2] began; now: no failover status, "
+                          "source VM [app-server] on, DR VM [app-server-DR] off: the source VM runs")))
       << r.output;
   EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
 }

@@ -76,13 +76,14 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
   // nohup would leave them. Returns once the run holds its job and watches
   // for signals.
   void StartRun(drtest::CChildProcess& run, long long jobId, const std::string& scale,
-                const std::string& defaults = "INT,TERM,HUP", const std::string& ignore = "") {
+                const std::string& defaults = "INT,TERM,HUP", const std::string& ignore = "",
+                const std::string& group = "Sample", const std::string& type = "planned-failover") {
     std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env",
                                      "--default-signal=" + defaults};
     if (!ignore.empty()) argv.push_back("--ignore-signal=" + ignore);
     argv.insert(argv.end(), {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
-                             "DR_TIME_SCALE=" + scale, DR_DRJOB, "run", "--db", m_db, "--group", "Sample", "--type",
-                             "planned-failover", "--job-id", std::to_string(jobId)});
+                             "DR_TIME_SCALE=" + scale, DR_DRJOB, "run", "--db", m_db, "--group", group, "--type", type,
+                             "--job-id", std::to_string(jobId)});
     ASSERT_TRUE(run.Start(argv));
     ASSERT_TRUE(ReadUntil(run, "] progress [")) << m_output;
   }
@@ -157,12 +158,14 @@ class E2EDrJobSignals : public drtest::CDrJobLabTest {
     }));
     ASSERT_EQ(0, kill(run.Pid(), signal));
     ASSERT_TRUE(ReadUntil(run, "drjob: " + name + ": kill requested for DR job [" + std::to_string(jobId) +
-                                   "]; it ends through its kill handling, another signal ends drjob at once"))
+                                   "]; the job acts on it at its next wait or step that looks for a kill, if one "
+                                   "comes (drjob run --help), another signal ends drjob at once"))
         << m_output;
     const int status = ReadToEnd(run);
     ASSERT_TRUE(WIFEXITED(status)) << m_output;
     EXPECT_EQ(9, WEXITSTATUS(status)) << m_output;
     EXPECT_TRUE(Has(SResult{0, m_output}, "finished with state [16] KILLED")) << m_output;
+    EXPECT_FALSE(Has(SResult{0, m_output}, "was not acted on")) << "the job saw this kill: " << m_output;
     const SJobRecord job = Job(jobId);
     EXPECT_EQ("Killed", job.status);
     EXPECT_EQ(1, job.controlOp);
@@ -182,6 +185,69 @@ TEST_F(E2EDrJobSignals, SigintHalfWayKillsTheJobAndTheRerunFinishesIt) { KillByS
 TEST_F(E2EDrJobSignals, SigtermHalfWayKillsTheJobAndTheRerunFinishesIt) { KillBySignal(SIGTERM, "SIGTERM", 502); }
 
 TEST_F(E2EDrJobSignals, SighupHalfWayKillsTheJobAndTheRerunFinishesIt) { KillBySignal(SIGHUP, "SIGHUP", 503); }
+
+// The line that follows a final state when the job never saw the kill
+// requested while it ran.
+std::string Unseen(long long jobId) {
+  return "drjob: DR job [" + std::to_string(jobId) + "]: the kill requested at [";
+}
+bool TellsUnseenKillAfter(const std::string& output, long long jobId, const std::string& state) {
+  const std::string final = "drjob: DR job [" + std::to_string(jobId) + "] finished with state [" + state + "\n";
+  const size_t at = output.find(final);
+  return at != std::string::npos && output.compare(at + final.size(), Unseen(jobId).size(), Unseen(jobId)) == 0 &&
+         output.find("] was not acted on, because no step of the job checked for it after that\n", at) !=
+             std::string::npos;
+}
+
+// A kill no step of the job looks for after it: a test failover whose
+// clones' power-on, its last step, is under way. Requested by a signal (the
+// power-on held until the signal's line is out) and by the lab's trigger in
+// the job's record, as another process's control kill is: the job runs to
+// its end, and drjob says the kill was not acted on.
+TEST_F(E2EDrJobSignals, AKillNoStepLooksForIsToldAfterTheFinalState) {
+  HoldAt(TMMsg::VM_OPERATION_POWER_ON, "");
+  drtest::CChildProcess run;
+  // Slow enough for the power-on's hang to outlast the test.
+  StartRun(run, 507, "0.01", "INT,TERM,HUP", "", "SampleTest", "test-failover");
+  ASSERT_TRUE(drtest::Eventually([] { return InProgress(507, 401, Api::VIRTUAL_APP_PHASE_POWER_ON); }));
+  ASSERT_EQ(0, kill(run.Pid(), SIGINT));
+  ASSERT_TRUE(ReadUntil(run, "drjob: SIGINT: kill requested for DR job [507]")) << m_output;
+  Release();
+  const int status = ReadToEnd(run);
+  ASSERT_TRUE(WIFEXITED(status)) << m_output;
+  EXPECT_EQ(0, WEXITSTATUS(status)) << m_output;
+  EXPECT_TRUE(TellsUnseenKillAfter(m_output, 507, "0] SUCCESS")) << m_output;
+  EXPECT_EQ("Completed", Job(507).status);
+
+  SLabFault trigger;
+  trigger.opType = TMMsg::VM_OPERATION_POWER_ON;
+  trigger.toCall = 1000;  // the calls are counted from the lab's first
+  trigger.kind = ELabFault::kKillJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(trigger));
+  const SResult recorded = Host("run --db " + m_db + " --group SampleTest --type test-failover --job-id 508");
+  EXPECT_EQ(0, recorded.code) << recorded.output;
+  EXPECT_TRUE(TellsUnseenKillAfter(recorded.output, 508, "0] SUCCESS")) << recorded.output;
+  EXPECT_EQ(1, Job(508).controlOp);
+}
+
+// A clean-up that keeps the DR VMs runs no step: drjob control's kill
+// between its priorities is never looked for.
+TEST_F(E2EDrJobSignals, ACleanupKeepingItsDRVMsKilledBetweenPrioritiesRunsToItsEnd) {
+  drtest::CChildProcess run;
+  // The minute between the priorities lasts three seconds.
+  StartHost(run, "run --db " + m_db + " --group Sample --type cleanup-destination-vm --job-id 509", "0.05");
+  const std::string log = m_dir + "/run/drorch.log";
+  ASSERT_TRUE(drtest::Eventually([&] {
+    const std::string text = drtest::ReadFile(log);
+    return text.find(" 509 ") != std::string::npos &&
+           text.find("[Wait before processing next priority]") != std::string::npos;
+  }));
+  const SResult killed = Host("control --db " + m_db + " --job 509 kill");
+  ASSERT_EQ(0, killed.code) << killed.output;
+  const SResult r = Finish(run);
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(TellsUnseenKillAfter(r.output, 509, "0] SUCCESS")) << r.output;
+}
 
 // Held in a source's shutdown, where the job cannot act on the kill the
 // first signal recorded: only the second can end the run.

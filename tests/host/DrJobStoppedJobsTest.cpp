@@ -135,11 +135,11 @@ TEST_F(E2EDrJobStoppedJobs, AKillOfASuspendedJobNoProcessRunsEndsItAndItsRerunTa
             "drjob: DR job [7]: [2] phase row(s) left in progress or suspended are marked killed; its record says "
             "[Killed]\n"
             "drjob: DR job [7] machine [db-primary] (replication 101) is left with failover status [Failover in "
-            "Progress], source VM [db-primary] off, DR VM [db-primary-DR] off\n"
+            "Progress], source VM [db-primary] off, DR VM [db-primary-DR] off: neither VM runs\n"
             "drjob: DR job [7] machine [db-replica] (replication 102) is left with failover status [Failover in "
-            "Progress], source VM [db-replica] off, DR VM [db-replica-DR] off\n"
+            "Progress], source VM [db-replica] off, DR VM [db-replica-DR] off: neither VM runs\n"
             "drjob: DR job [7] machine [app-server] (replication 201) is left with no failover status, source VM "
-            "[app-server] on, DR VM [app-server-DR] off\n"
+            "[app-server] on, DR VM [app-server-DR] off: the source VM runs\n"
             "drjob: DR job [7] is continued by its restart, which takes its machines over as they are left: drjob "
             "run --db " + m_db + " --job-id 7\n",
             killed.output);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/DrJobTestSupport.h"
+#include "host/SeedArrays.h"
 #include "host/SeedLab.h"
 #include "msg/MsgEnums.h"
 #include "repl/ReplicationSources.h"
@@ -100,6 +101,18 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
       if (line.find(" Total machines not processed ") != std::string::npos) s.notProcessed = value(line);
     }
     return s;
+  }
+
+  // Whether a line the job logged holds the text.
+  bool Logged(long long jobId, const std::string& text) const {
+    std::istringstream in(drtest::ReadFile(m_dir + "/run/drorch.log"));
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::string pid, tid, date, time, id;
+      words >> pid >> tid >> date >> time >> id;
+      if (id == std::to_string(jobId) && line.find(text) != std::string::npos) return true;
+    }
+    return false;
   }
 
   static int Count(const std::vector<SLine>& lines, const std::string& verdict) {
@@ -297,9 +310,10 @@ TEST_F(E2EDrJobVerdicts, ARestartReplacesTheVerdictsOfTheAttemptBefore) {
   EXPECT_EQ(3u, Lines(told.output, 720, "").size()) << told.output;
 }
 
-// A job that never reached its orchestrator's run tells every machine of
-// its group as not reached, and why; so does its later account.
-TEST_F(E2EDrJobVerdicts, AJobThatEndsBeforeItsSummaryTellsEveryMachineNotReached) {
+// A job that never reached its orchestrator's run gave its machines no
+// verdict: every line says so, and why, and where the machine stands; so
+// does its later account.
+TEST_F(E2EDrJobVerdicts, AJobThatEndsBeforeItsSummaryGivesEveryMachineNoVerdict) {
   // A clean-up removes the group's replications: a second one finds none of
   // their records and cannot be initialised.
   ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type cleanup-destination-vm --job-id 730").code);
@@ -308,13 +322,183 @@ TEST_F(E2EDrJobVerdicts, AJobThatEndsBeforeItsSummaryTellsEveryMachineNotReached
   const std::vector<SLine> lines = Lines(r.output, 731, "drjob: ");
   ASSERT_EQ(3u, lines.size()) << r.output;
   for (const SLine& line : lines) {
-    EXPECT_EQ("not reached: the orchestrator could not be initialised, so the job began no machine", line.text);
+    EXPECT_EQ("no verdict yet: the orchestrator could not be initialised, so the job began no machine; now: no "
+              "replication record",
+              line.text);
   }
   EXPECT_TRUE(Has(r, "drjob: DR job [731] is continued by its restart: drjob run --db " + m_db + " --job-id 731\n"))
       << r.output;
   const SResult told = Host("jobs --db " + m_db + " --job 731");
+  ASSERT_EQ(3u, Lines(told.output, 731, "").size()) << told.output;
   for (const SLine& line : Lines(told.output, 731, "")) {
-    EXPECT_EQ("not reached: the job's last attempt ended before its summary", line.text);
+    EXPECT_EQ("no verdict yet: the job's last attempt ended before its summary; now: no replication record",
+              line.text);
+  }
+}
+
+// A failback whose process died between its priorities: the first
+// priority's machines are failed back, the second's still failed over. Its
+// later account gives none of them a verdict, and says where each stands as
+// the lab holds it.
+TEST_F(E2EDrJobVerdicts, AJobWhoseProcessDiedTellsWhereEachMachineStandsWithoutAVerdict) {
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type planned-failover").code);
+  const SResult crashed = drtest::RunShell(drtest::HostEnvironment(m_dir) +
+                                           "DR_CRASH_AT='Wait before processing next priority' " + DR_DRJOB +
+                                           " run --db " + m_db + " --group Sample --type failback --job-id 182 2>&1");
+  ASSERT_EQ(137, crashed.code) << crashed.output;  // killed by SIGKILL
+  const SResult told = Host("jobs --db " + m_db + " --job 182");
+  EXPECT_EQ(0, told.code) << told.output;
+  EXPECT_TRUE(Has(told, "DR job [182]: type [failback], DR group [Sample] (id 1), attempts [1], state [Running] (the "
+                        "process that ran it has gone; its restart takes it over)\n"))
+      << told.output;
+  const std::string none = "no verdict yet: the job's last attempt ended before its summary; now: ";
+  const std::vector<SLine> lines = Lines(told.output, 182, "");
+  ASSERT_EQ(3u, lines.size()) << told.output;
+  EXPECT_EQ(none + "no failover status, source VM [db-primary] on, DR VM [db-primary-DR] off: the source VM runs",
+            lines[0].text);
+  EXPECT_EQ(none + "no failover status, source VM [db-replica] on, DR VM [db-replica-DR] off: the source VM runs",
+            lines[1].text);
+  EXPECT_EQ(none + "failover status [Failover Complete], source VM [app-server] off, DR VM [app-server-DR] on: the "
+                   "DR VM runs",
+            lines[2].text);
+  for (const SLine& line : lines) {
+    EXPECT_EQ(std::string::npos, line.text.find("not reached")) << line.text;
+    EXPECT_EQ(FailoverStatus(line.replicationId) == 0, line.text.find("now: no failover status") != std::string::npos)
+        << line.text;
+  }
+}
+
+// After a job that completed with errors drjob names the new DR job that goes
+// on with the group: what a new job of the type does with the machines the
+// job finished, and every option the job was made with. Per type, a job
+// with one machine failed; where the case says so, the new job is run as
+// printed (the fault gone): each machine's line shows what it did, a
+// finished machine skipped or run again as the sentence says, and a machine
+// that failed for its point in time fails for it again, never for a
+// missing option.
+TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns) {
+  enum EStart { kSeeded, kFailedOver, kArrayFailedOver, kArrayTested };
+  // Start labs made by drjob alone, copied for each case: this process
+  // never opens them.
+  const struct {
+    EStart start;
+    const char* group;
+    const char* type;
+  } prepared[] = {{kSeeded, nullptr, nullptr},
+                  {kFailedOver, "Sample", "planned-failover"},
+                  {kArrayFailedOver, "SampleArray", "planned-failover"},
+                  {kArrayTested, "SampleArray", "test-failover"}};
+  std::map<EStart, std::string> starts;
+  for (const auto& p : prepared) {
+    const std::string lab = m_dir + "/start-" + std::to_string(p.start) + ".db";
+    ASSERT_EQ(0, Host("seed --db " + lab).code);
+    if (p.group != nullptr) {
+      ASSERT_EQ(0, Host("run --db " + lab + " --group " + p.group + " --type " + p.type).code);
+    }
+    starts[p.start] = lab;
+  }
+  auto fault = [](int opType, const std::string& guid, int call = 0) {
+    SLabFault f;
+    f.opType = opType;
+    f.vm = guid;
+    f.fromCall = call > 0 ? call : 1;
+    f.toCall = call > 0 ? call : 1000;
+    f.kind = ELabFault::kError;
+    f.code = 17;
+    f.text = "planted";
+    ASSERT_TRUE(CHypervisorLab::AddFault(f));
+  };
+  const std::string unfinished = "takes the machines that did not finish";
+  const std::string every = "runs every machine of the group again, the finished ones included";
+  const std::string t0 = std::to_string(kSamplePointsInTime[0]);
+  const std::string arrayVM = SampleArrayVMGuid(302);
+  struct SNewJobCase {
+    const char* group;
+    const char* type;
+    EStart start;
+    std::string options;  // given to the job, and printed back in this order
+    std::function<void()> setUp;
+    std::string takes;
+    // Run as printed when not empty: what each machine's line then begins with.
+    std::map<int, std::string> again;
+    std::string logged;  // a line of the new job's log an option makes
+  };
+  const SNewJobCase cases[] = {
+      {"Sample", "planned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); }, unfinished,
+       {}, ""},
+      {"Sample", "unplanned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); },
+       unfinished, {}, ""},
+      {"Sample", "point-in-time-failover", kSeeded,
+       " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, unfinished,
+       {{101, "skipped: "}, {102, "failed: its failover status is [Failover Failed]"}, {201, "skipped: "}}, ""},
+      {"Sample", "testboot", kSeeded, " --testboot-wait 1", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); },
+       every, {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}},
+       "Wait before shutdown of [1] minute(s)"},
+      {"Sample", "failback", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); }, unfinished, {}, ""},
+      {"Sample", "revert-failover", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_REVERT_SNAPSHOT, "src-102"); },
+       "takes only the machines still failed over, not one whose revert failed",
+       {{101, "skipped: "}, {102, "skipped: Machine ineligible as failover Status is [Revert Failover Failed]"},
+        {201, "skipped: "}}, ""},
+      {"Sample", "undo-failover", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); },
+       unfinished, {}, ""},
+      {"Sample", "reverse-replication", kFailedOver, "",
+       [&] { fault(TMMsg::VM_OPERATION_DELETE_SNAPSHOT, "dst-102"); }, every, {}, ""},
+      // A new clean-up is not run: the removed machines' group still names them.
+      {"Sample", "cleanup-destination-vm", kSeeded, " --delete-from-hypervisor",
+       [&] { fault(TMMsg::VM_OPERATION_DELETE, "dst-201"); }, unfinished, {}, ""},
+      {"SampleTest", "test-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "", 2); }, every,
+       {{401, "succeeded"}, {402, "succeeded"}}, ""},
+      {"SampleDB", "planned-failover", kSeeded, "",
+       [this] { ASSERT_EQ(0, Host("lab --db " + m_db + " down dst1").code); }, every,
+       {{1, "succeeded"}, {2, "succeeded"}}, ""},
+      {"SampleArray", "planned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_SNAP_MOUNT, arrayVM); },
+       unfinished, {}, ""},
+      {"SampleArray", "unplanned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_SNAP_MOUNT, arrayVM); },
+       unfinished, {}, ""},
+      {"SampleArray", "test-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_SNAP_MOUNT, arrayVM); },
+       unfinished, {}, ""},
+      {"SampleArray", "undo-failover", kArrayFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "", 2); },
+       unfinished, {}, ""},
+      {"SampleArray", "undo-test-failover", kArrayTested, "",
+       [&] { fault(TMMsg::VM_OPERATION_SNAP_UNMOUNT, "", 2); }, every, {}, ""},
+  };
+  long long jobId = 740;
+  for (const SNewJobCase& c : cases) {
+    SCOPED_TRACE(std::string(c.group) + " " + c.type);
+    const std::string id = std::to_string(++jobId);
+    // The case's lab is a copy of its start lab, opened here only after.
+    CDBConnection::CloseThreadConnections();
+    ASSERT_EQ(0, drtest::RunShell("rm -f " + m_db + " " + m_db + "-wal " + m_db + "-shm && cp " + starts[c.start] +
+                                  " " + m_db)
+                     .code);
+    if (c.setUp) c.setUp();
+    const SResult r = Host("run --db " + m_db + " --group " + c.group + " --type " + c.type + " --job-id " + id +
+                           c.options);
+    ASSERT_EQ(8, r.code) << r.output;
+    const std::string command = "drjob run --db " + m_db + " --group " + c.group + " --type " + c.type + c.options;
+    const std::string last = r.output.substr(r.output.rfind('\n', r.output.size() - 2) + 1);
+    EXPECT_EQ("drjob: DR job [" + id + "] completed with errors and is not run again; a new DR job on DR group [" +
+                  c.group + "] " + c.takes + ": " + command + "\n",
+              last);
+    if (c.again.empty()) continue;
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    ASSERT_EQ(0, Host("lab --db " + m_db + " up dst1").code);
+    const SResult next = Host(last.substr(last.find(": drjob ") + 8));
+    const size_t named = next.output.find("drjob: DR job [");
+    ASSERT_NE(std::string::npos, named) << next.output;
+    const long long newId = atoll(next.output.c_str() + named + 15);
+    const std::vector<SLine> lines = Lines(next.output, newId, "drjob: ");
+    ASSERT_EQ(c.again.size(), lines.size()) << next.output;
+    auto expected = c.again.begin();
+    for (const SLine& line : lines) {
+      EXPECT_EQ(expected->first, line.replicationId) << next.output;
+      EXPECT_EQ(0u, line.text.find(expected->second)) << line.text;
+      ++expected;
+    }
+    EXPECT_FALSE(Has(next, "No point in time specified")) << next.output;
+    if (!c.logged.empty()) {
+      EXPECT_TRUE(Logged(newId, c.logged)) << c.logged;
+    }
   }
 }
 
