@@ -56,7 +56,7 @@ void CJobJournal::SetPercentComplete(int64_t jobId, int percent) {
   PercentListener listener;
   {
     CMutexLock lk(m_mutex);
-    listener = m_percentListener;
+    listener = m_listeners.percent;
     bool found = false;
     for (auto& p : m_percent) {
       if (p.first == jobId) {
@@ -70,37 +70,17 @@ void CJobJournal::SetPercentComplete(int64_t jobId, int percent) {
   if (listener) listener(jobId, percent);
 }
 
-void CJobJournal::SetPercentListener(PercentListener listener) {
+CJobJournal::SListeners CJobJournal::Listeners() const {
   CMutexLock lk(m_mutex);
-  m_percentListener = std::move(listener);
+  return m_listeners;
 }
 
 void CJobJournal::ReportChildWait(int64_t jobId, int64_t childJobId) {
-  ChildWaitListener listener;
-  {
-    CMutexLock lk(m_mutex);
-    listener = m_childWaitListener;
-  }
-  if (listener) listener(jobId, childJobId);
-}
-
-void CJobJournal::SetChildWaitListener(ChildWaitListener listener) {
-  CMutexLock lk(m_mutex);
-  m_childWaitListener = std::move(listener);
+  if (const ChildWaitListener listener = Listeners().childWait) listener(jobId, childJobId);
 }
 
 void CJobJournal::ReportQuitSeen(int64_t jobId, int controlOperation) {
-  QuitListener listener;
-  {
-    CMutexLock lk(m_mutex);
-    listener = m_quitListener;
-  }
-  if (listener) listener(jobId, controlOperation);
-}
-
-void CJobJournal::SetQuitListener(QuitListener listener) {
-  CMutexLock lk(m_mutex);
-  m_quitListener = std::move(listener);
+  if (const QuitListener listener = Listeners().quit) listener(jobId, controlOperation);
 }
 
 std::vector<SJobEvent> CJobJournal::Events() const {

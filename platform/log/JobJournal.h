@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Mutex.h"
@@ -36,7 +37,7 @@ class CJobJournal {
   // line); called on the reporting thread, outside the journal's lock. An
   // empty function removes the listener.
   using PercentListener = std::function<void(int64_t jobId, int percent)>;
-  void SetPercentListener(PercentListener listener);
+  void SetPercentListener(PercentListener listener) { Set(&SListeners::percent, std::move(listener)); }
   // A job waits on a child job it found running rather than launched (a
   // backup, copy or sync someone else may have started, or the job itself
   // on an earlier attempt). Nothing is kept: the listener is told on the
@@ -44,7 +45,7 @@ class CJobJournal {
   // empty function removes the listener.
   void ReportChildWait(int64_t jobId, int64_t childJobId);
   using ChildWaitListener = std::function<void(int64_t jobId, int64_t childJobId)>;
-  void SetChildWaitListener(ChildWaitListener listener);
+  void SetChildWaitListener(ChildWaitListener listener) { Set(&SListeners::childWait, std::move(listener)); }
   // A job found its quit flag set: the control operation it read (1 kill,
   // 2 suspend, ...), told once per operation it acts on, when the job first
   // sees it. Whoever asked for the kill learns from it that the job saw the
@@ -53,7 +54,7 @@ class CJobJournal {
   // thread, outside the journal's lock. An empty function removes it.
   void ReportQuitSeen(int64_t jobId, int controlOperation);
   using QuitListener = std::function<void(int64_t jobId, int controlOperation)>;
-  void SetQuitListener(QuitListener listener);
+  void SetQuitListener(QuitListener listener) { Set(&SListeners::quit, std::move(listener)); }
 
   std::vector<SJobEvent> Events() const;
   std::vector<SPendingCause> PendingCauses() const;
@@ -63,12 +64,24 @@ class CJobJournal {
   void Clear();
 
  private:
+  struct SListeners {
+    PercentListener percent;
+    ChildWaitListener childWait;
+    QuitListener quit;
+  };
+
   CJobJournal() = default;
+  // Copied under the lock, so that a listener is called outside it.
+  SListeners Listeners() const;
+  template <typename Listener>
+  void Set(Listener SListeners::*which, Listener listener) {
+    CMutexLock lk(m_mutex);
+    m_listeners.*which = std::move(listener);
+  }
+
   mutable CMutex m_mutex;
   std::vector<SJobEvent> m_events DR_GUARDED_BY(m_mutex);
   std::vector<SPendingCause> m_causes DR_GUARDED_BY(m_mutex);
   std::vector<std::pair<int64_t, int>> m_percent DR_GUARDED_BY(m_mutex);
-  PercentListener m_percentListener DR_GUARDED_BY(m_mutex);
-  ChildWaitListener m_childWaitListener DR_GUARDED_BY(m_mutex);
-  QuitListener m_quitListener DR_GUARDED_BY(m_mutex);
+  SListeners m_listeners DR_GUARDED_BY(m_mutex);
 };

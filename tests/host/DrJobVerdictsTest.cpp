@@ -103,6 +103,19 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
     return s;
   }
 
+  // One line per machine, in the order of expected, each beginning as it
+  // says.
+  static void ExpectLinesBegin(const std::vector<SLine>& lines, const std::map<int, std::string>& expected,
+                               const std::string& output) {
+    ASSERT_EQ(expected.size(), lines.size()) << output;
+    auto next = expected.begin();
+    for (const SLine& line : lines) {
+      EXPECT_EQ(next->first, line.replicationId) << output;
+      EXPECT_EQ(0u, line.text.find(next->second)) << line.text;
+      ++next;
+    }
+  }
+
   // Whether a line the job logged holds the text.
   bool Logged(long long jobId, const std::string& text) const {
     std::istringstream in(drtest::ReadFile(m_dir + "/run/drorch.log"));
@@ -155,12 +168,8 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
 
     // One line per machine of the group, in the group's order.
     const std::vector<SLine> lines = Lines(r.output, jobId, "drjob: ");
-    ASSERT_EQ(c.expected.size(), lines.size()) << r.output;
-    auto expected = c.expected.begin();
+    ASSERT_NO_FATAL_FAILURE(ExpectLinesBegin(lines, c.expected, r.output));
     for (const SLine& line : lines) {
-      EXPECT_EQ(expected->first, line.replicationId) << r.output;
-      EXPECT_EQ(0u, line.text.find(expected->second)) << line.text;
-      ++expected;
       if (line.text.compare(0, 6, "failed") == 0 || line.text.compare(0, 11, "not reached") == 0) {
         EXPECT_NE(std::string::npos, line.text.find(": ")) << "a failed machine names why: " << line.text;
         EXPECT_EQ(std::string::npos, line.text.find("(no reason recorded)")) << line.text;
@@ -487,14 +496,7 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
     const size_t named = next.output.find("drjob: DR job [");
     ASSERT_NE(std::string::npos, named) << next.output;
     const long long newId = atoll(next.output.c_str() + named + 15);
-    const std::vector<SLine> lines = Lines(next.output, newId, "drjob: ");
-    ASSERT_EQ(c.again.size(), lines.size()) << next.output;
-    auto expected = c.again.begin();
-    for (const SLine& line : lines) {
-      EXPECT_EQ(expected->first, line.replicationId) << next.output;
-      EXPECT_EQ(0u, line.text.find(expected->second)) << line.text;
-      ++expected;
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectLinesBegin(Lines(next.output, newId, "drjob: "), c.again, next.output));
     EXPECT_FALSE(Has(next, "No point in time specified")) << next.output;
     if (!c.logged.empty()) {
       EXPECT_TRUE(Logged(newId, c.logged)) << c.logged;
