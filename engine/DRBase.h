@@ -268,6 +268,11 @@ class CDRBase : public IDROrchestrator {
   // In a restarted clean-up job, a replication without its record was
   // removed by the earlier run: its machine record counts as succeeded.
   bool IsRemovedByEarlierCleanupRun(int32_t replId);
+  // A clean-up's removal takes the replications out of their DR group too:
+  // in its restart, those of the job's list the group no longer names go
+  // back into its first priority (one of their own when none is left), so
+  // that their records are made and counted as above.
+  void AddRemovedFromGroup();
   // A hook per information source; nothing to prepare today.
   bool SetupSequence(TMMsg::DROpSourceType source, SDRPriority& priority);
 };

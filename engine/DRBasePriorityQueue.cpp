@@ -4,6 +4,7 @@
 // priority gets its data source and the machine records of its replications.
 #include <stdint.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -51,6 +52,7 @@ bool CDRBase::InitDRGroupInvocation() {
     m_event.Error("InitDRGroupInvocation", "Error in generating SDRPriorities.");
     return false;
   }
+  AddRemovedFromGroup();
   // A priority failing here leaves the ones already filed in the queue;
   // every record stays owned by the creation-order list.
   for (SDRPriority* priority : m_priorities) {
@@ -288,6 +290,40 @@ bool CDRBase::IsRemovedByEarlierCleanupRun(int32_t replId) {
   m_event.Debug("CreateReplBasedDRInfoObjects", "Replication [%d] was removed by an earlier run of DR job [%lld]",
                 replId, static_cast<long long>(m_jobId));
   return true;
+}
+
+void CDRBase::AddRemovedFromGroup() {
+  if (m_drType != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM || m_jobManager == nullptr ||
+      !m_jobManager->IsJobRestarted()) {
+    return;
+  }
+  std::vector<int> listed;
+  if (!m_appManager.GetReplList(listed)) return;
+  std::vector<int> named;
+  for (const SDRPriority* priority : m_priorities) {
+    std::vector<int> ids;
+    DRHelper::GetReplicationList(priority->vmGroup, ids);
+    named.insert(named.end(), ids.begin(), ids.end());
+  }
+  SDRPriority* first = m_priorities.empty() ? nullptr : m_priorities.front();
+  for (int replId : listed) {
+    if (std::find(named.begin(), named.end(), replId) != named.end()) continue;
+    if (first == nullptr) {
+      first = new SDRPriority();
+      first->vmGroup.SetInt32(TMMsg::VMGroup::kPriority, 1);
+      first->vmGroup.SetInt32(TMMsg::VMGroup::kDelayMinutes, 0);
+      first->vmGroup.SetInt32(TMMsg::VMGroup::kContinueOnFailure, 1);
+      first->order = 1;
+      first->drGroupId = m_appManager.GetVAppId();
+      m_priorities.push_back(first);
+    }
+    CNMessageBase& entry = first->vmGroup.AddMsg(TMMsg::VMGroup::kVMSequence);
+    entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, replId);
+    entry.SetInt32(TMMsg::VMDependencyOrder::kInformationSource, TMMsg::DR_OP_SOURCE_VSA_REPLICATION);
+    named.push_back(replId);
+    m_event.Debug("AddRemovedFromGroup", "Replication [%d] of DR job [%lld] is no longer in its DR group", replId,
+                  static_cast<long long>(m_jobId));
+  }
 }
 
 bool CDRBase::SetupSequence(TMMsg::DROpSourceType, SDRPriority&) { return true; }

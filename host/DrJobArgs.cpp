@@ -113,6 +113,44 @@ bool IsDROption(const std::string& arg) {
          arg == "--no-power-on" || arg == "--restore-options";
 }
 
+// The DR types whose context reads each option: the point-in-time failover
+// its points in time, the testboot its wait and adapters, the failback and
+// the reverse replication (its restore) the restore options and, when they
+// build their own, the power-on. Any other type would run as if the option
+// had not been given.
+struct SOptionTypes {
+  const char* option;
+  TMMsg::DROrchestrationType types[2];
+};
+
+const SOptionTypes kOptionTypes[] = {
+    {"--point-in-time", {TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, TMMsg::DR_ORCHESTRATION_NONE}},
+    {"--testboot-wait", {TMMsg::DR_ORCHESTRATION_TESTBOOT, TMMsg::DR_ORCHESTRATION_NONE}},
+    {"--keep-network-adapters", {TMMsg::DR_ORCHESTRATION_TESTBOOT, TMMsg::DR_ORCHESTRATION_NONE}},
+    {"--no-power-on", {TMMsg::DR_ORCHESTRATION_FAILBACK, TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION}},
+    {"--restore-options", {TMMsg::DR_ORCHESTRATION_FAILBACK, TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION}},
+};
+
+bool Given(const SRunDROptions& options, const std::string& option) {
+  if (option == "--point-in-time") return !options.pointsInTime.empty();
+  if (option == "--testboot-wait") return options.testbootWaitMinutes >= 0;
+  if (option == "--keep-network-adapters") return options.keepNetworkAdapters;
+  if (option == "--no-power-on") return options.noPowerOn;
+  return !options.restoreOptionsFile.empty();
+}
+
+// The first option given that the type does not read, with the types that
+// do; empty when there is none.
+std::string UnreadOption(TMMsg::DROrchestrationType type, const SRunDROptions& options) {
+  for (const SOptionTypes& entry : kOptionTypes) {
+    if (!Given(options, entry.option) || type == entry.types[0] || type == entry.types[1]) continue;
+    std::string text = std::string(entry.option) + " goes only with --type " + CDrJobArgs::TypeName(entry.types[0]);
+    if (entry.types[1] != TMMsg::DR_ORCHESTRATION_NONE) text += std::string(" or ") + CDrJobArgs::TypeName(entry.types[1]);
+    return text;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 bool CDrJobArgs::ParseDROption(int argc, char** argv, int& i) {
@@ -133,6 +171,12 @@ bool CDrJobArgs::ParseDROption(int argc, char** argv, int& i) {
     if (eq == std::string::npos || !ParseId(value.substr(0, eq), replication) || replication > 0x7fffffff ||
         !ParseId(value.substr(eq + 1), time)) {
       return Fail("--point-in-time needs REPLICATION=TIME with positive numbers, not [" + value + "]");
+    }
+    for (const auto& point : m_drOptions.pointsInTime) {
+      if (point.first == replication) {
+        return Fail("--point-in-time names replication [" + std::to_string(replication) +
+                    "] twice; a replication takes one point in time");
+      }
     }
     m_drOptions.pointsInTime.emplace_back(static_cast<int>(replication), static_cast<uint64_t>(time));
   } else if (arg == "--testboot-wait") {
@@ -244,6 +288,12 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     if (m_deleteFromHypervisor && m_type != TMMsg::DR_ORCHESTRATION_NONE &&
         m_type != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM) {
       return Fail("--delete-from-hypervisor goes only with --type cleanup-destination-vm");
+    }
+    const std::string unread = m_type != TMMsg::DR_ORCHESTRATION_NONE ? UnreadOption(m_type, m_drOptions) : "";
+    if (!unread.empty()) return Fail(unread);
+    if (m_drOptions.noPowerOn && !m_drOptions.restoreOptionsFile.empty()) {
+      return Fail("--no-power-on is not read with --restore-options: the restore options say whether the VMs "
+                  "power on");
     }
   }
   if (m_command == kControl) {

@@ -159,6 +159,16 @@ std::string GroupsText() {
   return text;
 }
 
+// A clean-up takes the replications it removes out of their DR group: one
+// that removed them all leaves a group naming none, on which a new job would
+// have no machine to run (its initialisation would fail after its record
+// was made). A group that cannot be read is left to the job to report.
+bool NamesNoReplication(int groupId) {
+  std::string xml;
+  Api::VirtualApp app;
+  return CLabStore::GetDRGroup(groupId, xml) && app.Unserialize(xml) && CDrJobLab::GroupMachines(groupId).empty();
+}
+
 }  // namespace
 
 CDrJobRun::CDrJobRun(const CDrJobArgs& args)
@@ -280,6 +290,12 @@ int CDrJobRun::TakeJob() {
     if (m_groupId == 0 || m_type == TMMsg::DR_ORCHESTRATION_NONE) {
       return Out::Error(CDrJobStates::kExitUsage,
                         "DR job [" + id + "] has no record: a new DR job needs --group NAME|ID and --type TYPE");
+    }
+    if (NamesNoReplication(m_groupId)) {
+      return Out::Error(CDrJobStates::kExitUnknown,
+                        "DR group [" + CDrJobLab::GroupName(m_groupId) + "] (id " + std::to_string(m_groupId) +
+                            ") names no replication (a clean-up takes those it removes out of their group), so "
+                            "a DR job on it has no machine to run; nothing was changed");
     }
     m_job = SJobRecord();
     m_job.jobId = m_jobId;

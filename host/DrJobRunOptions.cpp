@@ -110,6 +110,16 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
       error = "DR group [" + std::to_string(groupId) + "] has no replications to give points in time";
       return false;
     }
+    // The job reads a point in time only for a replication of its group:
+    // another would be kept and never used.
+    for (const auto& point : options.pointsInTime) {
+      if (std::find(ids.begin(), ids.end(), point.first) != ids.end()) continue;
+      std::string held;
+      for (int32_t id : ids) held += (held.empty() ? "" : ", ") + std::to_string(id);
+      error = "--point-in-time names replication [" + std::to_string(point.first) + "], which DR group [" +
+              CDrJobLab::GroupName(groupId) + "] does not hold; its replications are " + held;
+      return false;
+    }
     CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
     info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
     for (const auto& point : options.pointsInTime) {

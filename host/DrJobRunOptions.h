@@ -23,7 +23,8 @@ class CDrJobRunOptions {
  public:
   // Edits the job's options XML; false with the reason when an option
   // cannot be applied (a restore-options file that cannot be read or
-  // parsed, a DR group without replications).
+  // parsed, a DR group without replications, a point in time for a
+  // replication the group does not hold).
   static bool Apply(const SRunDROptions& options, int groupId, std::string& optionsXml, std::string& error);
 
   // What a job's options XML records; false when it does not parse.

@@ -49,7 +49,8 @@ const SCommandUsage kUsage[] = {
      "a closed output ends nothing: the lines that cannot be written are dropped\n"
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
-     "  6 the job manager could not start, 5 unknown DR group or job, 4 unreadable database,\n"
+     "  6 the job manager could not start, 5 unknown DR group or job (or a new job on a group naming no\n"
+     "  replication), 4 unreadable database,\n"
      "  3 the DR job is already running in another process, 14 the DR job has already completed,\n"
      "  15 the lock folder cannot be used, 17 the lab was moved, removed or replaced while the job ran (drjob\n"
      "  ended at once), 2 bad arguments or environment (or not what the job was made with)\n"},

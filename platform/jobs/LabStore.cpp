@@ -2,7 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "db/DBConnection.h"
+#include "db/DBWriteScope.h"
+#include "log/EvEvent.h"
+#include "msg/MsgClasses.h"
 
 namespace {
 
@@ -23,6 +28,34 @@ CDBConnection* Ready() {
 std::string Text(sqlite3_stmt* s, int col) {
   const unsigned char* t = sqlite3_column_text(s, col);
   return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+// Takes the entries of the replications out of the group's priorities, and a
+// priority left with none; true when the group named one of them.
+bool DropReplications(Api::VirtualApp& app, const std::vector<int>& ids) {
+  if (!app.Has(Api::VirtualApp::kConfig)) return false;
+  CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
+  bool dropped = false;
+  for (size_t p = config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); p-- > 0;) {
+    CNMessageBase& priority = config.MutableListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
+    const size_t entries = priority.ListSize(TMMsg::VMGroup::kVMSequence);
+    for (size_t e = entries; e-- > 0;) {
+      const int64_t id = priority.GetListMsg(TMMsg::VMGroup::kVMSequence, e)
+                             .GetInt64(TMMsg::VMDependencyOrder::kReplicationId);
+      if (std::find(ids.begin(), ids.end(), id) != ids.end()) priority.ListRemove(TMMsg::VMGroup::kVMSequence, e);
+    }
+    const size_t left = priority.ListSize(TMMsg::VMGroup::kVMSequence);
+    if (left == entries) continue;
+    dropped = true;
+    if (left == 0) config.ListRemove(TMMsg::DRGroupConfigFields::kPriorities, p);
+  }
+  return dropped;
+}
+
+bool GroupsFailed(CDBConnection* c) {
+  EvDebug().Error("RemoveReplicationsFromDRGroups", "Cannot rewrite the DR groups: [%s]",
+                  c != nullptr ? c->LastErrorText().c_str() : "no database");
+  return false;
 }
 
 }  // namespace
@@ -97,6 +130,42 @@ std::vector<std::pair<int, std::string>> CLabStore::DRGroups() {
   while (sqlite3_step(s) == SQLITE_ROW) groups.emplace_back(sqlite3_column_int(s, 0), Text(s, 1));
   c->Release(s);
   return groups;
+}
+
+bool CLabStore::RemoveReplicationsFromDRGroups(const std::vector<int>& replicationIds) {
+  CDBConnection* c = Ready();
+  if (!c) return GroupsFailed(c);
+  // Read and rewritten under one write lock: a group another process
+  // changes meanwhile is not overwritten with what was read before.
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return GroupsFailed(c);
+  std::vector<std::pair<int, std::string>> groups;
+  sqlite3_stmt* s = c->Prepare("SELECT id, xml FROM PLT_DRGroups ORDER BY id");
+  if (!s) return GroupsFailed(c);
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) groups.emplace_back(sqlite3_column_int(s, 0), Text(s, 1));
+  c->Release(s);
+  if (rc != SQLITE_DONE) return GroupsFailed(c);
+  for (const auto& group : groups) {
+    Api::VirtualApp app;
+    std::string error;
+    if (!app.Unserialize(group.second, &error)) {
+      EvDebug().Error("RemoveReplicationsFromDRGroups", "DR group [%d] cannot be read, left as it is: [%s]",
+                      group.first, error.c_str());
+      continue;
+    }
+    if (!DropReplications(app, replicationIds)) continue;
+    std::string xml;
+    if (!app.serializeUTF8(xml)) return GroupsFailed(c);
+    s = c->Prepare("UPDATE PLT_DRGroups SET xml = ? WHERE id = ?");
+    if (!s) return GroupsFailed(c);
+    sqlite3_bind_text(s, 1, xml.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(s, 2, group.first);
+    const bool ok = sqlite3_step(s) == SQLITE_DONE;
+    c->Release(s);
+    if (!ok) return GroupsFailed(c);
+  }
+  return scope.Commit() || GroupsFailed(c);
 }
 
 std::string CLabStore::DRGroupName(int groupId) {

@@ -42,6 +42,13 @@ class CLabStore {
   static std::string DRGroupName(int groupId);
   // Every DR group, (id, name) by id; empty when none or unreadable.
   static std::vector<std::pair<int, std::string>> DRGroups();
+  // Takes the replications out of every DR group that names them, in the
+  // caller's write transaction when there is one: their entries go from
+  // each priority, and a priority this leaves with no entry goes too; every
+  // other field of a group stays as it was. A group that cannot be read is
+  // left as it is (logged): no job can run on it. False (logged) when the
+  // groups cannot be read or written.
+  static bool RemoveReplicationsFromDRGroups(const std::vector<int>& replicationIds);
 
   // Outbox of the simulated mail service.
   static bool AddMail(const SOutboxMail& mail);

@@ -1,6 +1,7 @@
 #include "repl/DeleteOptionsProcedure.h"
 
 #include "db/DBWriteScope.h"
+#include "jobs/LabStore.h"
 #include "jobs/StandIns.h"
 #include "msg/MsgClasses.h"
 #include "repl/ReplicationStore.h"
@@ -20,9 +21,10 @@ int DeleteReplications(const std::vector<SDBProcValue>& inputs, SStandInAnswer& 
     answer.message = "no database";
     return -1;
   }
-  // All of them or none: a half-deleted list would leave the DR group
-  // naming replications that are gone.
+  // All of them or none, and out of their DR groups with them: a group
+  // naming a replication that is gone cannot be set up by any later job.
   CDBWriteScope scope(c);
+  std::vector<int> ids;
   for (size_t i = 0; scope.Ok() && i < info.ListSize(TMMsg::DRReplicationInfoFields::kReplicationIds); ++i) {
     const int id = info.GetListInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, i);
     if (CReplicationStore::Remove(id) == EStoreResult::kFailed) {
@@ -30,6 +32,12 @@ int DeleteReplications(const std::vector<SDBProcValue>& inputs, SStandInAnswer& 
       answer.message = "Cannot delete replication [" + std::to_string(id) + "]";
       return 0;
     }
+    ids.push_back(id);
+  }
+  if (scope.Ok() && !CLabStore::RemoveReplicationsFromDRGroups(ids)) {
+    answer.errorCode = 1;
+    answer.message = "Cannot take the replications out of their DR groups";
+    return 0;
   }
   if (!scope.Ok() || !scope.Commit()) {
     answer.errorCode = 1;

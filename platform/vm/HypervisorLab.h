@@ -23,7 +23,8 @@
 //   a successful backup records each replicated VM's content; a successful
 //   sync copies it onto each DR VM, which keeps exactly one "__OB_BACKUP__"
 //   snapshot; a successful restore (failback) copies each DR VM's content
-//   back onto its source VM.
+//   back onto its source VM, unless the source's site is down (then the
+//   replication's sync fails, as a call there would).
 //
 // The rows of the management server that describe the lab (the instance's
 // host property, its file-recovery media agent, its application and client,

@@ -85,9 +85,24 @@ bool MarkRestoreFailed(long long jobId, int replicationId) {
   return false;
 }
 
+// Whether the restore can reach the replica's source site: one that is down
+// takes no restore, as it takes no VM operation (LabOperations' Perform).
+// kFailed when the site cannot be read.
+EStoreResult SourceSiteDown(long long jobId, const SLabReplica& replica, bool& down) {
+  SLabInstance site;
+  const EStoreResult read = CHypervisorStore::GetInstance(replica.sourceInstanceId, site);
+  down = read == EStoreResult::kOk && site.down;
+  if (down) {
+    EvDebug(jobId).Error("ApplyFailbackRestore", "Cannot restore replication [%d]: Site [%s] is down",
+                         replica.replicationId, site.name.c_str());
+  }
+  return read == EStoreResult::kFailed ? read : EStoreResult::kOk;
+}
+
 // A failback restore copies each DR VM's content over its source VM (a full
 // restore: the source's snapshots go), powered on when the options ask; a
-// VM the options do not name on the source instance fails.
+// VM the options do not name on the source instance, or whose source site
+// is down, fails.
 bool ApplyFailbackRestore(const SChildJobRecord& restore) {
   if (!Succeeded(restore)) return true;
   CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
@@ -95,7 +110,9 @@ bool ApplyFailbackRestore(const SChildJobRecord& restore) {
   const bool powerOn = (restore.mode & kModeRestorePowerOn) != 0;
   return ForEachReplica(restore, [&](SLabReplica& replica) {
     if (SyncFailedFor(restore, replica.replicationId)) return true;
-    if (!RestoreNamesSource(options, replica)) return MarkRestoreFailed(restore.jobId, replica.replicationId);
+    bool down = false;
+    if (SourceSiteDown(restore.jobId, replica, down) != EStoreResult::kOk) return false;
+    if (down || !RestoreNamesSource(options, replica)) return MarkRestoreFailed(restore.jobId, replica.replicationId);
     SLabVM dr, source;
     EStoreResult read = CHypervisorStore::GetVM(replica.destInstanceId, replica.destGuid, dr);
     if (read == EStoreResult::kOk) read = CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, source);

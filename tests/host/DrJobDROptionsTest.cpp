@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "JobTestSupport.h"
 #include "host/DrJobTestSupport.h"
 #include "jobs/JobStore.h"
 #include "msg/MsgClasses.h"
@@ -46,6 +47,7 @@ TEST_F(E2EDrJobDROptionsLab, TheLongestTestbootWaitIsAccepted) {
   EXPECT_TRUE(Has(run, "drjob: unknown DR group [Nowhere]")) << run.output;
 }
 
+// Each option lands where the type that reads it looks.
 TEST_F(E2EDrJobDROptionsLab, TheOptionsAreStoredInTheJobsDROptions) {
   const std::string file = m_dir + "/restore.xml";
   CNMessageBase restore(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
@@ -53,26 +55,65 @@ TEST_F(E2EDrJobDROptionsLab, TheOptionsAreStoredInTheJobsDROptions) {
   std::string xml;
   ASSERT_TRUE(restore.serializeUTF8(xml));
   ASSERT_TRUE(drtest::WriteFile(file, xml));
-  const SResult run = Host("run --db " + m_db +
-                           " --group Sample --type testboot --job-id 700 --point-in-time 1=42 --point-in-time 1=43"
-                           " --testboot-wait 3 --keep-network-adapters --no-power-on --restore-options " + file);
-  SJobRecord job;
-  ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(700, job)) << run.output;
-  TMMsg::JobOption options;
-  ASSERT_TRUE(options.Unserialize(job.optionsXml));
-  const CNMessageBase& dr =
-      options.GetMsg(TMMsg::JobOption::kBackupOptions).GetMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
-  const CNMessageBase& info = dr.GetMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
-  EXPECT_LT(0u, info.ListSize(TMMsg::DRReplicationInfoFields::kReplicationIds));
+  const std::string run = "run --db " + m_db + " --group Sample";
+  Host(run + " --type point-in-time-failover --job-id 700 --point-in-time 102=42 --point-in-time 101=43");
+  Host(run + " --type testboot --job-id 701 --testboot-wait 3 --keep-network-adapters");
+  Host(run + " --type failback --job-id 702 --no-power-on");
+  Host(run + " --type reverse-replication --job-id 703 --restore-options " + file);
+  TMMsg::JobOption options[4];
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(options[i].Unserialize(Job(700 + i).optionsXml)) << i;
+  auto dr = [&options](int i) -> const CNMessageBase& {
+    return options[i].GetMsg(TMMsg::JobOption::kBackupOptions).GetMsg(TMMsg::BackupOptionFields::kDROrchestrationOption);
+  };
+  const CNMessageBase& info = dr(0).GetMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+  EXPECT_EQ(3u, info.ListSize(TMMsg::DRReplicationInfoFields::kReplicationIds));
   ASSERT_EQ(2u, info.ListSize(TMMsg::DRReplicationInfoFields::kConfigOptions));
+  EXPECT_EQ(101, info.GetListMsg(TMMsg::DRReplicationInfoFields::kConfigOptions, 1)
+                     .GetInt32(TMMsg::DRConfigOption::kReplicationId));
   EXPECT_EQ(43u, info.GetListMsg(TMMsg::DRReplicationInfoFields::kConfigOptions, 1)
                      .GetUInt64(TMMsg::DRConfigOption::kPointInTime));
-  const CNMessageBase& adv = dr.GetMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
+  const CNMessageBase& adv = dr(1).GetMsg(TMMsg::DROrchestrationOption::kAdvancedOptions);
   EXPECT_EQ(3, adv.GetInt32(TMMsg::DRAdvancedOptionFields::kDelayTime));
   EXPECT_EQ(1, adv.GetInt32(TMMsg::DRAdvancedOptionFields::kDisableNetworkAdapter));
-  EXPECT_EQ(0, adv.GetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM));
-  EXPECT_EQ("guid-from-file", dr.GetMsg(TMMsg::DROrchestrationOption::kRestoreOptions)
+  EXPECT_FALSE(adv.Has(TMMsg::DRAdvancedOptionFields::kPowerOnVM));
+  EXPECT_EQ(0, dr(2).GetMsg(TMMsg::DROrchestrationOption::kAdvancedOptions)
+                   .GetInt32(TMMsg::DRAdvancedOptionFields::kPowerOnVM));
+  EXPECT_EQ("guid-from-file", dr(3).GetMsg(TMMsg::DROrchestrationOption::kRestoreOptions)
                                   .GetString(TMMsg::VirtualServerRestoreOptionFields::kSourceGuid));
+}
+
+// An option the type does not read, the same replication twice or one the
+// group does not hold would be kept and never used: one error line, nothing
+// made.
+TEST_F(E2EDrJobDROptionsLab, AnOptionTheJobWouldNotUseIsOneLineAndMakesNoJob) {
+  const std::string file = m_dir + "/restore.xml";
+  CNMessageBase restore(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+  std::string xml;
+  ASSERT_TRUE(restore.serializeUTF8(xml));
+  ASSERT_TRUE(drtest::WriteFile(file, xml));
+  const std::string restoreTypes = " goes only with --type failback or reverse-replication\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"--type planned-failover --point-in-time 101=42", "--point-in-time goes only with --type point-in-time-failover\n"},
+      {"--type failback --testboot-wait 3", "--testboot-wait goes only with --type testboot\n"},
+      {"--type test-failover --keep-network-adapters", "--keep-network-adapters goes only with --type testboot\n"},
+      {"--type testboot --no-power-on", "--no-power-on" + restoreTypes},
+      {"--type 1 --restore-options " + file, "--restore-options" + restoreTypes},
+      {"--type failback --no-power-on --restore-options " + file,
+       "--no-power-on is not read with --restore-options: the restore options say whether the VMs power on\n"},
+      {"--type point-in-time-failover --point-in-time 101=42 --point-in-time 102=7 --point-in-time 101=43",
+       "--point-in-time names replication [101] twice; a replication takes one point in time\n"},
+      {"--type point-in-time-failover --point-in-time 101=42 --point-in-time 401=43",
+       "--point-in-time names replication [401], which DR group [Sample] does not hold; its replications are "
+       "101, 102, 201\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    const SResult r = Host("run --db " + m_db + " --group Sample --job-id 90 " + c.first);
+    EXPECT_EQ(2, r.code) << r.output;
+    // Its line first, then the usage when the arguments alone tell.
+    EXPECT_EQ(0u, r.output.find("drjob: " + c.second)) << r.output;
+  }
+  EXPECT_TRUE(drtest::AllJobs().empty());
 }
 
 TEST_F(E2EDrJobDROptionsLab, RestoreOptionsThatDoNotParseStopTheRunBeforeItStarts) {

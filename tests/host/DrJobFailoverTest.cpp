@@ -48,6 +48,34 @@ TEST_F(E2EDrJobFailover, ThePlannedFailoverSucceedsAndTheGroupCannotFailOverTwic
   EXPECT_EQ(1, again.code) << again.output;
 }
 
+// The source site is down: the failback's restore there fails as the calls
+// there do, the workload stays on the DR VMs, and the restart once the site
+// is back brings it home.
+TEST_F(E2EDrJobFailover, AFailbackIntoASourceSiteThatIsDownFailsAndItsRestartFinishesIt) {
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 45").code);
+  ASSERT_EQ(0, Host("lab --db " + m_db + " down site-a").code);
+  const SResult down = Host("run --db " + m_db + " --group Sample --type failback --job-id 46");
+  ASSERT_EQ(1, down.code) << down.output;
+  for (int id : kReplications) {
+    EXPECT_TRUE(Has(down, "(replication " + std::to_string(id) + "): failed")) << down.output;
+    const SLabVM source = VM(3, "src-" + std::to_string(id));
+    EXPECT_FALSE(source.poweredOn) << id;
+    // A restore would have replaced the source's disks, snapshots and all.
+    std::vector<SLabSnapshot> snaps;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(3, source.guid, snaps));
+    EXPECT_FALSE(snaps.empty()) << id;
+    EXPECT_TRUE(VM(4, "dst-" + std::to_string(id)).poweredOn) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_FAILED, FailoverStatus(id));
+  }
+  ASSERT_EQ(0, Host("lab --db " + m_db + " up site-a").code);
+  const SResult again = Host("run --db " + m_db + " --job-id 46");
+  ASSERT_EQ(0, again.code) << again.output;
+  for (int id : kReplications) {
+    EXPECT_TRUE(VM(3, "src-" + std::to_string(id)).poweredOn) << id;
+    EXPECT_FALSE(VM(4, "dst-" + std::to_string(id)).poweredOn) << id;
+  }
+}
+
 TEST_F(E2EDrJobFailover, TheLabsKillTriggerReachesTheJobInItsProcess) {
   Trigger("dst-101", TMMsg::VM_OPERATION_POWER_OFF, ELabFault::kKillJob);
   const SResult r = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 42");

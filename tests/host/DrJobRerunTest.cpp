@@ -53,9 +53,12 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
   const std::string other = RestoreFile("other.xml", "guid-b");
   const std::string broken = m_dir + "/broken.xml";
   ASSERT_TRUE(drtest::WriteFile(broken, "not a message"));
-  KillAt("dst-101", TMMsg::VM_OPERATION_POWER_OFF);
-  const std::string made = "run --db " + m_db + " --group Sample --type planned-failover --job-id 61";
-  const SResult killed = Host(made + " --testboot-wait 3 --restore-options " + restore);
+  // Each machine of the first priority meets the kill at its own snapshot:
+  // one that finished first would end the job completed with errors.
+  KillAt("dst-101", TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
+  KillAt("dst-102", TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
+  const std::string made = "run --db " + m_db + " --group Sample --type testboot --job-id 61";
+  const SResult killed = Host(made + " --testboot-wait 3 --keep-network-adapters");
   ASSERT_EQ(9, killed.code) << killed.output;
   ASSERT_TRUE(CHypervisorLab::ClearFaults());
   const SJobRecord before = Job(61);
@@ -69,10 +72,9 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
     int code;
     std::string line;
   } cases[] = {
-      {" --type undo-failover", 2,
-       "DR job [61] was made with [--type planned-failover], not [--type undo-failover]" + keeps},
+      {" --type undo-failover", 2, "DR job [61] was made with [--type testboot], not [--type undo-failover]" + keeps},
       {" --group Sample --type 6", 2,
-       "DR job [61] was made with [--type planned-failover], not [--type undo-failover]" + keeps},
+       "DR job [61] was made with [--type testboot], not [--type undo-failover]" + keeps},
       {" --group SampleTest", 5, "DR job [61] belongs to DR group [1], not to [SampleTest]\n"},
       {" --group Nowhere", 5,
        "unknown DR group [Nowhere]; the DR groups of the lab are Sample (1), SampleDB (2), SampleArray (3), "
@@ -81,12 +83,10 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
       {" --point-in-time 101=1767225600", 2,
        "DR job [61] was made with [no --point-in-time], not [--point-in-time 101=1767225600]" + keeps},
       {" --no-power-on", 2, "DR job [61] was made with [no --no-power-on], not [--no-power-on]" + keeps},
-      {" --keep-network-adapters", 2,
-       "DR job [61] was made with [no --keep-network-adapters], not [--keep-network-adapters]" + keeps},
       {" --delete-from-hypervisor", 2,
        "DR job [61] was made with [no --delete-from-hypervisor], not [--delete-from-hypervisor]" + keeps},
       {" --restore-options " + other, 2,
-       "DR job [61] was made with [other restore options], not [--restore-options " + other + "]" + keeps},
+       "DR job [61] was made with [no --restore-options], not [--restore-options " + other + "]" + keeps},
       // A restore-options file is read on a rerun too.
       {" --restore-options " + m_dir + "/missing.xml", 2,
        "cannot read the restore options [" + m_dir + "/missing.xml]: No such file or directory\n"},
@@ -110,7 +110,7 @@ TEST_F(E2EDrJobRerun, ARerunAskingForAnotherTypeGroupOrOptionIsTurnedAwayAndChan
   EXPECT_EQ(jobs, drtest::AllJobs().size());
 
   // What the record holds, given again, is the same job.
-  const SResult again = Host(made + " --testboot-wait 3 --restore-options " + restore);
+  const SResult again = Host(made + " --testboot-wait 3 --keep-network-adapters");
   EXPECT_EQ(0, again.code) << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [61] ran before: this run is a restart, attempt [2]")) << again.output;
   EXPECT_EQ(before.optionsXml, Job(61).optionsXml);

@@ -55,7 +55,7 @@ TEST_F(E2EDrJobUserFiles, RestoreOptionsThatAreNoRegularFileOrTooLongAreRefusedU
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
-    const SResult run = Bounded("run --db " + m_db + " --group Sample --type testboot --restore-options " + c.first);
+    const SResult run = Bounded("run --db " + m_db + " --group Sample --type failback --restore-options " + c.first);
     EXPECT_EQ(2, run.code) << run.output;
     EXPECT_EQ(c.second, run.output);
   }
@@ -67,7 +67,7 @@ TEST_F(E2EDrJobUserFiles, RestoreOptionsThatAreNoRegularFileOrTooLongAreRefusedU
   ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(7, before));
   for (const std::string& file : {fifo, std::string("/dev/zero")}) {
     SCOPED_TRACE(file);
-    const SResult rerun = Bounded("run --db " + m_db + " --job-id 7 --type testboot --restore-options " + file);
+    const SResult rerun = Bounded("run --db " + m_db + " --job-id 7 --type failback --restore-options " + file);
     EXPECT_EQ(2, rerun.code) << rerun.output;
     EXPECT_EQ("drjob: the restore options [" + file + "]" + kept, rerun.output);
   }

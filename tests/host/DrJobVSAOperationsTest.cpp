@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "JobTestSupport.h"
 #include "appmgr/AppVMStore.h"
 #include "msg/MsgEnums.h"
 #include "appmgr/ClientProperties.h"
 #include "appmgr/ClientStore.h"
 #include "host/DrJobTestSupport.h"
+#include "jobs/LabStore.h"
 #include "repl/ReplicationStore.h"
 #include "vm/HypervisorLab.h"
 
@@ -29,6 +31,23 @@ class E2EDrJobVSAOperations : public drtest::CDrJobLabTest {
   static bool VMExists(long long instanceId, const std::string& guid) {
     SLabVM vm;
     return CHypervisorLab::GetVM(instanceId, guid, vm) == EStoreResult::kOk;
+  }
+  // The replications the group names, priority by priority.
+  static std::vector<std::vector<int>> GroupPriorities(int groupId) {
+    std::vector<std::vector<int>> out;
+    std::string xml;
+    Api::VirtualApp app;
+    EXPECT_TRUE(CLabStore::GetDRGroup(groupId, xml) && app.Unserialize(xml)) << xml;
+    const CNMessageBase& config = app.GetMsg(Api::VirtualApp::kConfig);
+    for (size_t p = 0; p < config.ListSize(TMMsg::DRGroupConfigFields::kPriorities); ++p) {
+      const CNMessageBase& priority = config.GetListMsg(TMMsg::DRGroupConfigFields::kPriorities, p);
+      out.emplace_back();
+      for (size_t e = 0; e < priority.ListSize(TMMsg::VMGroup::kVMSequence); ++e) {
+        out.back().push_back(static_cast<int>(priority.GetListMsg(TMMsg::VMGroup::kVMSequence, e)
+                                                  .GetInt64(TMMsg::VMDependencyOrder::kReplicationId)));
+      }
+    }
+    return out;
   }
   static std::vector<SLabVM> VMsNamed(long long instanceId, const std::string& prefix) {
     std::vector<SLabVM> all, out;
@@ -99,6 +118,56 @@ TEST_F(E2EDrJobVSAOperations, CleanupOfDestinationVMsRemovesTheGroupsReplication
   const SResult refused = Host("run --db " + m_db + " --group Sample --type test-failover --delete-from-hypervisor");
   EXPECT_EQ(2, refused.code);
   EXPECT_TRUE(Has(refused, "--delete-from-hypervisor goes only with --type cleanup-destination-vm")) << refused.output;
+}
+
+// A clean-up removes what it finished from the group with the records: a new
+// clean-up takes over what one that completed with errors left, and a group
+// it empties takes no job at all.
+TEST_F(E2EDrJobVSAOperations, ACleanupThatCompletedWithErrorsIsFinishedByANewOneThatEmptiesTheGroup) {
+  SLabFault once;  // the first delete of app-server-DR only
+  once.opType = TMMsg::VM_OPERATION_DELETE;
+  once.vm = "app-server-DR";
+  once.code = 7001;
+  once.text = "x";
+  ASSERT_TRUE(CHypervisorLab::AddFault(once));
+  const std::string cleanup = "run --db " + m_db + " --group Sample --type cleanup-destination-vm "
+                              "--delete-from-hypervisor --job-id ";
+  const SResult first = Host(cleanup + "500");
+  ASSERT_EQ(8, first.code) << first.output;
+  EXPECT_TRUE(Has(first, "machine [app-server] (replication 201): failed in phase [Delete Operation]: x; now:"))
+      << first.output;
+  EXPECT_FALSE(IsStored(101));
+  EXPECT_FALSE(IsStored(102));
+  EXPECT_TRUE(IsStored(201));
+  EXPECT_TRUE(VMExists(4, "dst-201"));
+  // Priority 1 went with its two machines; priority 2 keeps app-server.
+  EXPECT_EQ((std::vector<std::vector<int>>{{201}}), GroupPriorities(1));
+  EXPECT_EQ((std::vector<std::vector<int>>{{401, 402}}), GroupPriorities(4));
+
+  // The next step as drjob printed it, options and all.
+  const std::string printed = "takes the machines that did not finish: drjob ";
+  const size_t at = first.output.find(printed);
+  ASSERT_NE(std::string::npos, at) << first.output;
+  const std::string next = first.output.substr(at + printed.size(), first.output.find('\n', at) - at - printed.size());
+  EXPECT_NE(std::string::npos, next.find(" --delete-from-hypervisor")) << next;
+  const SResult second = Host(next + " --job-id 501");
+  ASSERT_EQ(0, second.code) << second.output;
+  EXPECT_TRUE(Has(second, "drjob: DR job [501] machine [app-server] (replication 201): succeeded\n")) << second.output;
+  EXPECT_FALSE(IsStored(201));
+  EXPECT_FALSE(VMExists(4, "dst-201"));
+  EXPECT_TRUE(VMExists(3, "src-201"));
+  EXPECT_TRUE(GroupPriorities(1).empty());
+
+  // A new job on the emptied group is one line, before anything is written.
+  const size_t jobs = drtest::AllJobs().size();
+  const SResult refused = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 502");
+  EXPECT_EQ(5, refused.code);
+  EXPECT_EQ("drjob: DR group [Sample] (id 1) names no replication (a clean-up takes those it removes out of their "
+            "group), so a DR job on it has no machine to run; nothing was changed\n",
+            refused.output);
+  EXPECT_EQ(jobs, drtest::AllJobs().size());
+  // The job that completed with errors stays completed.
+  EXPECT_EQ(14, Host("run --db " + m_db + " --job-id 500").code);
 }
 
 }  // namespace

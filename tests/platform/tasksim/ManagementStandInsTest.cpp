@@ -10,6 +10,7 @@
 #include "appmgr/JMActivityCtrl.h"
 #include "db/App_ExecuteSP.h"
 #include "db/DBSqlText.h"
+#include "jobs/LabStore.h"
 #include "jobs/StandIns.h"
 #include "repl/DeleteOptionsProcedure.h"
 #include "tasksim/ManagementQueries.h"
@@ -175,6 +176,37 @@ class ManagementProcedures : public CDbModeTest {
     App::VSAReplicationInfo info;
     return CReplicationStore::Find(id, info) == EStoreResult::kOk;
   }
+  // A DR group of the priorities' replications, each priority and entry
+  // with settings of its own (delay = its number, a VM name per entry),
+  // approval on: what the deletion must leave as it was.
+  static std::string GroupXml(const std::vector<std::vector<int>>& priorities) {
+    Api::VirtualApp app;
+    CNMessageBase& config = app.MutableMsg(Api::VirtualApp::kConfig);
+    int number = 0;
+    for (const std::vector<int>& ids : priorities) {
+      CNMessageBase& priority = config.AddMsg(TMMsg::DRGroupConfigFields::kPriorities);
+      priority.SetInt32(TMMsg::VMGroup::kPriority, ++number);
+      priority.SetInt32(TMMsg::VMGroup::kDelayMinutes, number);
+      priority.SetInt32(TMMsg::VMGroup::kContinueOnFailure, number % 2);
+      priority.TouchField(TMMsg::VMGroup::kVMSequence);
+      for (int id : ids) {
+        CNMessageBase& entry = priority.AddMsg(TMMsg::VMGroup::kVMSequence);
+        entry.MutableMsg(TMMsg::VMDependencyOrder::kVMEntity)
+            .SetString(ZnEntities::VirtualMachineEntity::kName, "vm-" + std::to_string(id));
+        entry.SetInt32(TMMsg::VMDependencyOrder::kBootOrder, number);
+        entry.SetInt64(TMMsg::VMDependencyOrder::kReplicationId, id);
+      }
+    }
+    app.SetInt32(Api::VirtualApp::kApprovalRequired, 1);
+    std::string xml;
+    EXPECT_TRUE(app.serializeUTF8(xml));
+    return xml;
+  }
+  static std::string StoredGroup(int groupId) {
+    std::string xml;
+    EXPECT_TRUE(CLabStore::GetDRGroup(groupId, xml));
+    return xml;
+  }
 };
 
 INSTANTIATE_TEST_SUITE_P(Modes, ManagementProcedures, ::testing::Bool());
@@ -234,6 +266,54 @@ TEST_P(ManagementProcedures, DeleteOptionsDeletesTheListedReplicationsWithTheirP
   std::vector<int> ofTask;
   ASSERT_EQ(EStoreResult::kOk, CReplicationSources::IdsOfTask(11, ofTask));
   EXPECT_EQ((std::vector<int>{42}), ofTask);
+}
+
+// The groups keep every setting; only the deleted replications' entries go,
+// with a priority they leave empty, in every group that names them.
+TEST_P(ManagementProcedures, DeleteOptionsTakesTheReplicationsOutOfEveryGroupThatNamesThem) {
+  for (int id : {41, 42, 43, 45, 46}) AddReplication(id);
+  ASSERT_TRUE(CLabStore::PutDRGroup(1, "one", GroupXml({{41, 42}, {45, 43}, {}})));
+  ASSERT_TRUE(CLabStore::PutDRGroup(2, "two", GroupXml({{43}, {46}})));
+  ASSERT_TRUE(CLabStore::PutDRGroup(3, "three", GroupXml({{45, 46}})));
+  const std::string untouched = StoredGroup(3);
+  std::string out, error;
+  ASSERT_EQ(0, DeleteReplications({41, 42, 43}, out, error)) << error;
+  EXPECT_EQ(0, GenericCode(out.substr(39))) << out;
+  // The group as it was, less 43's entry and the priority of 41 and 42; the
+  // priority that was empty before stays (the deletion did not empty it).
+  Api::VirtualApp want;
+  ASSERT_TRUE(want.Unserialize(GroupXml({{41, 42}, {45, 43}, {}})));
+  CNMessageBase& config = want.MutableMsg(Api::VirtualApp::kConfig);
+  config.MutableListMsg(TMMsg::DRGroupConfigFields::kPriorities, 1).ListRemove(TMMsg::VMGroup::kVMSequence, 1);
+  config.ListRemove(TMMsg::DRGroupConfigFields::kPriorities, 0);
+  std::string expected;
+  ASSERT_TRUE(want.serializeUTF8(expected));
+  EXPECT_EQ(expected, StoredGroup(1));
+  EXPECT_EQ(untouched, StoredGroup(3));
+  Api::VirtualApp two;
+  ASSERT_TRUE(two.Unserialize(GroupXml({{43}, {46}})));
+  two.MutableMsg(Api::VirtualApp::kConfig).ListRemove(TMMsg::DRGroupConfigFields::kPriorities, 0);
+  ASSERT_TRUE(two.serializeUTF8(expected));
+  EXPECT_EQ(expected, StoredGroup(2));
+  EXPECT_EQ("two", CLabStore::DRGroupName(2));
+}
+
+// Records and groups change together: a group that cannot be rewritten
+// keeps the records too.
+TEST_P(ManagementProcedures, DeleteOptionsChangesNothingWhenAGroupCannotBeRewritten) {
+  for (int id : {41, 42}) AddReplication(id);
+  ASSERT_TRUE(CLabStore::PutDRGroup(1, "one", GroupXml({{41}, {42}})));
+  const std::string before = StoredGroup(1);
+  CDBConnection* c = CDBConnection::ForThread();
+  ASSERT_EQ(DB_OK, c->Exec("CREATE TRIGGER refuse BEFORE UPDATE ON PLT_DRGroups BEGIN SELECT RAISE(ABORT, 'no'); END"));
+  std::string out, error;
+  ASSERT_EQ(0, DeleteReplications({41}, out, error)) << error;
+  std::string message;
+  EXPECT_NE(0, GenericCode(out.substr(39), &message));
+  EXPECT_EQ("Cannot take the replications out of their DR groups", message);
+  EXPECT_TRUE(Exists(41));
+  EXPECT_EQ(1, PropertyRows(41));
+  EXPECT_EQ(before, StoredGroup(1));
 }
 
 TEST_P(ManagementProcedures, DeleteOptionsFaults) {

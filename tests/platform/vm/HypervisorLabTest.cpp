@@ -2,8 +2,11 @@
 // every operation type on a fresh two-site lab, sites and proxies going
 // down, planted faults and hangs, and what survives a new connection.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
+#include <map>
+#include <set>
 
 #include "TestSupport.h"
 #include "TestThread.h"
@@ -571,6 +574,72 @@ TEST_F(HypervisorLab, AMountDropsTheCallsInFlightOfAProcessThatHasGoneOnEveryDat
   ASSERT_TRUE(CHypervisorStore::EndMountInFlight(live));
   ASSERT_TRUE(CHypervisorStore::EndMountInFlight(live + 1));
   EXPECT_EQ(0, CHypervisorLab::MountsInFlight());
+}
+
+// The writes and commits of one connection in the order SQLite makes them:
+// each row change with the number of commits before it, so two changes with
+// the same number land in one transaction.
+class CWriteOrder {
+ public:
+  struct SChange {
+    int op;
+    std::string table;
+    sqlite3_int64 rowid;
+    int transaction;
+  };
+  explicit CWriteOrder(sqlite3* db) : m_db(db) {
+    sqlite3_update_hook(m_db, &CWriteOrder::OnChange, this);
+    sqlite3_commit_hook(m_db, &CWriteOrder::OnCommit, this);
+  }
+  ~CWriteOrder() {
+    sqlite3_update_hook(m_db, nullptr, nullptr);
+    sqlite3_commit_hook(m_db, nullptr, nullptr);
+  }
+  CWriteOrder(const CWriteOrder&) = delete;
+  CWriteOrder& operator=(const CWriteOrder&) = delete;
+  std::vector<SChange> changes;
+
+ private:
+  static void OnChange(void* self, int op, const char*, const char* table, sqlite3_int64 rowid) {
+    CWriteOrder* order = static_cast<CWriteOrder*>(self);
+    order->changes.push_back(SChange{op, table, rowid, order->m_commits});
+  }
+  static int OnCommit(void* self) {
+    ++static_cast<CWriteOrder*>(self)->m_commits;
+    return 0;
+  }
+  sqlite3* m_db;
+  int m_commits = 0;
+};
+
+// A mount's or unmount's in-flight record ends in the transaction that
+// stores what the call did and journals it: a process killed right after
+// that commit leaves no record of a call that is over.
+TEST_F(HypervisorLab, AMountEndsItsInFlightRecordInTheTransactionThatStoresIt) {
+  CDBConnection* c = CDBConnection::ForThread();
+  ASSERT_NE(nullptr, c);
+  for (const int op : {55, 56}) {
+    SCOPED_TRACE(op);
+    CWriteOrder order(c->Handle());
+    ASSERT_EQ(0, Op(op, kSiteB, "dst-1", "", Datastore("snap-ds", false)).rc);
+    std::set<sqlite3_int64> begun;
+    std::map<sqlite3_int64, int> ended;
+    int stored = -1, journalled = -1;
+    for (const CWriteOrder::SChange& change : order.changes) {
+      if (change.table == "PLT_HvMountsInFlight" && change.op == SQLITE_INSERT) begun.insert(change.rowid);
+      if (change.table == "PLT_HvMountsInFlight" && change.op == SQLITE_DELETE) ended[change.rowid] = change.transaction;
+      if (change.table == "PLT_HvDatastores") stored = change.transaction;
+      if (change.table == "PLT_HvCalls") journalled = change.transaction;
+    }
+    ASSERT_FALSE(begun.empty());
+    ASSERT_NE(-1, stored);
+    EXPECT_EQ(stored, journalled);
+    for (const sqlite3_int64 row : begun) {
+      ASSERT_EQ(1u, ended.count(row)) << "the record of row " << row << " was never ended";
+      EXPECT_EQ(stored, ended[row]) << "ended outside the call's transaction";
+    }
+    EXPECT_EQ(0, CHypervisorLab::MountsInFlight());
+  }
 }
 
 TEST_F(HypervisorLab, AFailedCallKeepsNothingButItsJournalRow) {
