@@ -111,6 +111,7 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
     return false;
   }
   std::string reason;
+  std::string told;
   if (rep->GetLastSyncedJobId() == 0) {
     reason = "Machine ineligible as last replicated job is aged or deleted";
   } else if (rep->GetSourceDSCount() == 0) {
@@ -118,14 +119,25 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
   } else if (IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {
     return true;
   } else {
-    reason = "Machine ineligible as Failover Status is [" + DRHelper::GetVSAFailoverStatusStr(rep->GetFailoverStatus()) +
-             "]";
+    const std::string status = DRHelper::GetVSAFailoverStatusStr(rep->GetFailoverStatus());
+    reason = "Machine ineligible as Failover Status is [" + status + "]";
+    // The operator's account names a status never set as such, not as "[]".
+    if (status.empty()) told = "Machine ineligible as it has no failover status";
   }
-  info->SetSkipReason(reason);
+  info->SetSkipReason(told.empty() ? reason : told);
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
                              ZNDR::DR_EVENT_MINOR, !m_jobManager->IsJobRestarted());
   return false;
+}
+
+bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
+  CDRJobManager::CRestartView asRestart;
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  if (rep == nullptr) return false;
+  if (IsCompletedByEarlierRun(info, rep)) return true;
+  return rep->GetLastSyncedJobId() != 0 && rep->GetSourceDSCount() != 0 &&
+         IsPermisableFailoverStateForJob(rep->GetFailoverStatus());
 }
 
 bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep) {

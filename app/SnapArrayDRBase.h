@@ -76,6 +76,10 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool ProcessDRSubclientThread(SDROperationCtx& ctx) override;
   bool IsMachineEligible(CDRInfo* info) override;
   bool Cleanup(const SDRPriority& priority) override;
+  // The base's IsMachineEligible as a restart runs it, with no skip reason,
+  // event or success recorded (the test types' own test left out: it only
+  // refuses more).
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
 
   // ---- CAppDRBase ----
   bool StorageOps(SDROperationCtx& ctx) override;

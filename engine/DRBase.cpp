@@ -204,9 +204,12 @@ bool CDRBase::_ExecPriority(IDRContext* context, const SDRPriority& priority) {
   m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> BEGIN CLEAN-UP operation >>>>>>>>>>>>> ");
   context->Cleanup(priority);
   m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> END CLEAN-UP operation >>>>>>>>>>>>>>>> ");
+  m_verdicts.AskRestart(priority, *context, m_drInfoList);
   delete context;
   return result;
 }
+
+void CDRBase::RefuseDRType(const SDRPriority& priority, const std::string& kind) { m_verdicts.NotTaken(priority, kind); }
 
 void CDRBase::Refresh() { m_jobManager->UpdatePercentComplete(ComputePercentComplete()); }
 

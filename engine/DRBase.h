@@ -185,6 +185,9 @@ class CDRBase : public IDROrchestrator {
   // Runs one priority on a context and destroys the context; the result is
   // ProcessPriority's.
   bool _ExecPriority(IDRContext* context, const SDRPriority& priority);
+  // The priority's kind of replication (kind: "VM replications", ...) has no
+  // context for the job's DR type: its machines' verdicts say so.
+  void RefuseDRType(const SDRPriority& priority, const std::string& kind);
 
   // One copy phase for the machines of a storage, on the storage's site.
   void RecordCopyPhase(const SDRStorage& storage, std::vector<CDRInfo*>& machines, Api::VirtualAppJobPhaseType phase,
@@ -265,9 +268,13 @@ class CDRBase : public IDROrchestrator {
   bool SetupDataSource(SDRPriority& priority);
   bool SetupReplDataSource(SDRPriority& priority);
   bool CreateReplBasedDRInfoObjects(SDRPriority& priority);
-  // In a restarted clean-up job, a replication without its record was
-  // removed by the earlier run: its machine record counts as succeeded.
+  // In a restarted clean-up job, a replication without its record whose
+  // removal the job's earlier attempts recorded in its rows: its machine
+  // record counts as succeeded.
   bool IsRemovedByEarlierCleanupRun(int32_t replId);
+  // The state the job's earlier attempts left on the replication's row of
+  // the phase; -1 when there is none.
+  int32_t EarlierRowState(int32_t replId, Api::VirtualAppJobPhaseType phase);
   // A clean-up's removal takes the replications out of their DR group too:
   // in its restart, those of the job's list the group no longer names go
   // back into its first priority (one of their own when none is left), so

@@ -282,14 +282,38 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
 bool CDRBase::IsRemovedByEarlierCleanupRun(int32_t replId) {
   // A clean-up removes the replications it completes: when it runs again
   // after its process died, those have no record any more. They are done,
-  // not missing: refusing them would fail the rerun before it starts.
+  // not missing: refusing them would fail the rerun before it starts. Only
+  // a removal the job's own rows record counts: a replication another job
+  // removed is not this job's success. With deletion the removal follows
+  // the DR VM's deletion, whose "Delete Operation" row says SUCCESS; without
+  // it that row is begun before the removal and ends with it.
   if (m_drType != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM || m_jobManager == nullptr ||
       !m_jobManager->IsJobRestarted()) {
+    return false;
+  }
+  const TMMsg::DROrchestrationOption* options = m_appManager.GetDROrchestrationOption();
+  const bool deleting =
+      options != nullptr && options->GetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) != 0;
+  const int32_t state = EarlierRowState(replId, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION);
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && (deleting || state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS)) {
     return false;
   }
   m_event.Debug("CreateReplBasedDRInfoObjects", "Replication [%d] was removed by an earlier run of DR job [%lld]",
                 replId, static_cast<long long>(m_jobId));
   return true;
+}
+
+int32_t CDRBase::EarlierRowState(int32_t replId, Api::VirtualAppJobPhaseType phase) {
+  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
+    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != replId) continue;
+    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+      if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == phase) {
+        return entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState);
+      }
+    }
+  }
+  return -1;
 }
 
 void CDRBase::AddRemovedFromGroup() {

@@ -52,6 +52,7 @@ void CDRInfo::SetStatus(Api::VirtualAppPhaseState state) {
       break;
     }
     case Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS:
+      m_underWay = true;
       if (m_dataSource != nullptr) m_dataSource->UpdateStatus(m_sourceInfo);
       break;
     case Api::VIRTUAL_APP_PHASE_STATE_SKIPPED:
@@ -76,7 +77,10 @@ int CDRInfo::GetPercentageComplete() { return IsSuccess() ? 100 : m_percent.load
 void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
   if (m_jobManager != nullptr && m_jobManager->IsJobSuspended()) return;
   UpdatePhaseMap(phase);
-  if (!phase.notLastPhase) m_lastPhase = phase;
+  if (!phase.notLastPhase) {
+    m_lastPhase = phase;
+    m_stepBegun = true;
+  }
   if (phase.state == Api::VIRTUAL_APP_PHASE_STATE_FAILED) {
     if (!m_hasFailure) {
       m_firstFailure = phase;

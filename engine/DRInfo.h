@@ -91,8 +91,12 @@ class CDRInfo : public IDRBaseInfo {
   const std::string& GetSkipReason() const { return m_skipReason; }
   // The first phase update of this run that failed; false when none did.
   bool GetFirstFailure(SDRPhaseCtx& failure) const;
-  // Some phase of the machine was updated in this run.
-  bool HasBegun() const { return !m_phaseMap.empty(); }
+  // The job took the machine up in this run: set it under way, or updated
+  // a phase of it (a step's or a clean-up's).
+  bool HasBegun() const { return m_underWay || !m_phaseMap.empty(); }
+  // A step of this run updated a phase of the machine (GetLastPhase names
+  // the last one); a clean-up's update is not a step's.
+  bool HasStepBegun() const { return m_stepBegun; }
 
  private:
   SDataSourceInfo m_sourceInfo;
@@ -113,4 +117,6 @@ class CDRInfo : public IDRBaseInfo {
   std::string m_skipReason;
   bool m_hasFailure = false;
   SDRPhaseCtx m_firstFailure;
+  bool m_underWay = false;
+  bool m_stepBegun = false;
 };

@@ -1,6 +1,8 @@
 #include "DRVerdicts.h"
 
+#include "DRHelper.h"
 #include "DRInfo.h"
+#include "IDRContext.h"
 #include "IRepInfo.h"
 #include "SDRPriority.h"
 #include "jobs/PhaseRowStore.h"
@@ -62,6 +64,25 @@ void CDRVerdicts::Ended(const std::vector<SDRPriority*>& list, const std::string
   for (SDRPriority* priority : list) m_priorities[priority].lastError = lastError;
 }
 
+void CDRVerdicts::NotTaken(const SDRPriority& priority, const std::string& kind) {
+  // Looked up, never inserted: other sub-priorities may look up theirs now.
+  const auto run = m_priorities.find(&priority);
+  if (run == m_priorities.end()) return;
+  run->second.notTaken = "the DR type [" + DRHelper::GetDrTypeStr(m_drType) + "] is not one for " + kind +
+                         ": the job did nothing to the machine";
+}
+
+void CDRVerdicts::AskRestart(const SDRPriority& priority, IDRContext& context,
+                             const std::vector<IDRBaseInfo*>& records) {
+  const auto run = m_priorities.find(&priority);
+  if (run == m_priorities.end()) return;
+  for (IDRBaseInfo* base : records) {
+    CDRInfo* info = dynamic_cast<CDRInfo*>(base);
+    if (info == nullptr || info->GetPriority() != &priority || info->IsSuccess()) continue;
+    run->second.admittedOnRestart[info->GetReplId()] = context.IsAdmittedOnRestart(info);
+  }
+}
+
 std::string CDRVerdicts::StoredStatus(int32_t replicationId) const {
   SSourcedReplication stored;
   if (CReplicationSources::Get(replicationId, stored) != EStoreResult::kOk) return std::string();
@@ -83,7 +104,40 @@ std::string CDRVerdicts::Unexplained(CDRInfo& info, const std::string& stop) con
     priorityError = "priority [" + std::to_string(info.GetPriority()->order) + "] logged: " + run->second.lastError;
   }
   // A status the job never touched the machine under is another job's.
-  return Joined({stop, info.HasBegun() ? StoredStatus(info.GetReplId()) : std::string(), priorityError});
+  return Joined(
+      {stop, CleanUpText(info), info.HasBegun() ? StoredStatus(info.GetReplId()) : std::string(), priorityError});
+}
+
+std::string CDRVerdicts::CleanUpText(CDRInfo& info) {
+  if (info.HasStepBegun()) return std::string();
+  // Every phase of a machine no step took up is its clean-up's: the VM
+  // operations that bring a machine back after a failure.
+  const Api::VirtualAppJobPhaseType phases[] = {Api::VIRTUAL_APP_PHASE_POWER_ON, Api::VIRTUAL_APP_PHASE_POWER_OFF,
+                                                Api::VIRTUAL_APP_PHASE_SHUTDOWN};
+  std::vector<std::string> done;
+  for (const Api::DRSite site : {Api::DR_SITE_SOURCE, Api::DR_SITE_DESTINATION}) {
+    for (const Api::VirtualAppJobPhaseType phase : phases) {
+      if (info.GetPhaseState(phase, site) != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) continue;
+      done.push_back("[" + PhaseName(phase) + "] on its " + (site == Api::DR_SITE_SOURCE ? "source VM" : "DR VM"));
+    }
+  }
+  std::string text;
+  for (const std::string& one : done) text += (text.empty() ? "the job's clean-up ran " : " and ") + one;
+  return text;
+}
+
+bool CDRVerdicts::RestartTakesOver(CDRInfo& info, const SMachineVerdict& v, bool stopped) const {
+  // A restart counts a machine done as succeeded again and resumes what a
+  // suspension left pending.
+  if (v.verdict == EMachineVerdict::kSucceeded || v.verdict == EMachineVerdict::kNotProcessed) return true;
+  const auto run = m_priorities.find(info.GetPriority());
+  if (run == m_priorities.end()) return true;
+  if (!run->second.notTaken.empty()) return false;
+  // A step a kill or suspend cut short is resumed by a restart whatever the
+  // machine's statuses say (it may have moved the workload).
+  if (stopped && info.HasStepBegun()) return true;
+  const auto asked = run->second.admittedOnRestart.find(info.GetReplId());
+  return asked == run->second.admittedOnRestart.end() || asked->second;
 }
 
 std::string CDRVerdicts::RowReason(int32_t replicationId, int phase) const {
@@ -113,11 +167,24 @@ SMachineVerdict CDRVerdicts::Blank(CDRInfo& info) const {
 }
 
 SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) const {
+  SMachineVerdict v = Verdict(info, killed, suspended);
+  v.restartTakesOver = RestartTakesOver(info, v, killed || suspended);
+  return v;
+}
+
+SMachineVerdict CDRVerdicts::Verdict(CDRInfo& info, bool killed, bool suspended) const {
   SMachineVerdict v = Blank(info);
   const char* stop = killed ? "killed" : suspended ? "suspended" : nullptr;
   const SDRPhaseCtx last = info.GetLastPhase();
   const char* when = last.state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS ? " during phase [" : " after phase [";
-  const std::string after = info.HasBegun() ? when + PhaseName(last.phase) + "]" : std::string();
+  std::string after;
+  if (info.HasStepBegun()) {
+    after = when + PhaseName(last.phase) + "]";
+  } else if (info.HasBegun()) {
+    after = " before its first step on the machine";
+  }
+  const auto run = m_priorities.find(info.GetPriority());
+  const std::string notTaken = run != m_priorities.end() ? run->second.notTaken : std::string();
   // The summary's categories, in its order.
   if (info.IsSuccess()) {
     v.verdict = EMachineVerdict::kSucceeded;
@@ -142,9 +209,13 @@ SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) c
     if (v.reason.empty()) v.reason = Unexplained(info, stop != nullptr ? std::string("the job was ") + stop : "");
     return v;
   }
-  const auto run = m_priorities.find(info.GetPriority());
   const bool started = run != m_priorities.end() && run->second.started;
   const int32_t order = info.GetPriority() != nullptr ? info.GetPriority()->order : 0;
+  if (!notTaken.empty() && !info.HasBegun()) {
+    v.verdict = EMachineVerdict::kFailed;
+    v.reason = notTaken;
+    return v;
+  }
   if (!info.HasBegun() && (!started || stop != nullptr)) {
     v.verdict = EMachineVerdict::kNotReached;
     if (started) {
@@ -161,9 +232,12 @@ SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) c
   }
   v.verdict = EMachineVerdict::kFailed;
   v.reason = Unexplained(info, stop != nullptr ? std::string("the job was ") + stop + after : "");
-  if (v.reason.empty()) {
-    v.reason = info.HasBegun() ? "no phase of it failed, but it did not finish" + after
-                               : "its priority ended before it began the machine";
+  if (v.reason.empty() && !info.HasBegun()) {
+    v.reason = "its priority ended before it began the machine";
+  } else if (v.reason.empty() && !info.HasStepBegun()) {
+    v.reason = "its priority ended before the machine's first step";
+  } else if (v.reason.empty()) {
+    v.reason = "no phase of it failed, but it did not finish" + after;
   }
   return v;
 }

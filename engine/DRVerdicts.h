@@ -5,12 +5,19 @@
 // began and those it never reached, and names why, from what the engine
 // itself recorded: the machine's first failed phase and its message (or the
 // reason its phase row holds), the machine's stored failover or test-failover
-// status, and the last error logged while its priority ran. The verdicts go
-// to the platform (CMachineVerdictStore), where drjob reads them.
+// status, and the last error logged while its priority ran. With each
+// verdict goes whether a restart of the job would take the machine over,
+// from the eligibility test of the machine's DR type as a restart runs it
+// on what the machine holds when its priority ends. The verdicts go to the
+// platform (CMachineVerdictStore), where drjob reads them.
 //
-// Threads: every member is called on the orchestrator's own thread (the
-// host's), before or after the workers of a priority run; the records it
-// reads are no longer written then.
+// Threads: every member but NotTaken and AskRestart is called on the
+// orchestrator's own thread (the host's), before or after the workers of a
+// priority run; the records it reads are no longer written then. NotTaken
+// and AskRestart run on the thread of the priority they name, between
+// Started and Ended of its order number: each writes only that priority's
+// entry, which Started made, so sub-priorities running at once never touch
+// one entry.
 #pragma once
 
 #include <stdint.h>
@@ -24,6 +31,7 @@
 
 class CDRInfo;
 class IDRBaseInfo;
+class IDRContext;
 struct SDRPriority;
 
 class CDRVerdicts {
@@ -38,6 +46,13 @@ class CDRVerdicts {
   // error the job logged meanwhile ("" when none).
   void Started(const std::vector<SDRPriority*>& list);
   void Ended(const std::vector<SDRPriority*>& list, const std::string& firstError);
+  // The priority's kind of replication (kind: "VM replications", ...) does
+  // not take the job's DR type: it ran nothing, and neither would a restart.
+  void NotTaken(const SDRPriority& priority, const std::string& kind);
+  // The priority's context has run it and its clean-up: it tells, for each
+  // machine of the priority that did not succeed, whether a restart would
+  // admit it as it stands.
+  void AskRestart(const SDRPriority& priority, IDRContext& context, const std::vector<IDRBaseInfo*>& records);
 
   // The verdict of every record, stored; false when they cannot be stored.
   // killed and suspended: what the job manager saw of the job.
@@ -46,16 +61,21 @@ class CDRVerdicts {
   // priority loop.
   bool RecordNotReached(const std::vector<IDRBaseInfo*>& records, const std::string& reason);
 
-  // The verdict of one record (public for its tests).
+  // The verdict of one record, with whether a restart takes it over
+  // (public for its tests).
   SMachineVerdict Judge(CDRInfo& info, bool killed, bool suspended) const;
 
  private:
   struct SPriorityRun {
     bool started = false;
     std::string lastError;
+    std::string notTaken;  // why the priority's kind does not take the type
+    std::map<int32_t, bool> admittedOnRestart;  // by replication, as AskRestart found
   };
   // The verdict's record of the machine, the verdict itself still to give.
   SMachineVerdict Blank(CDRInfo& info) const;
+  // The verdict itself and its reason.
+  SMachineVerdict Verdict(CDRInfo& info, bool killed, bool suspended) const;
   // "its failover status is [S]" from the replication's stored status, ""
   // when it keeps none with a name.
   std::string StoredStatus(int32_t replicationId) const;
@@ -64,6 +84,12 @@ class CDRVerdicts {
   // machine's stored status (when the job began it) and, when the job was
   // not stopped, the last error of its priority.
   std::string Unexplained(CDRInfo& info, const std::string& stop) const;
+  // What the job's clean-up did to a machine no step of it took up ("the
+  // job's clean-up ran [Power On] on its source VM"); "" otherwise.
+  static std::string CleanUpText(CDRInfo& info);
+  // Whether a restart of the job would take the machine over after this
+  // verdict.
+  bool RestartTakesOver(CDRInfo& info, const SMachineVerdict& v, bool stopped) const;
   std::string RowReason(int32_t replicationId, int phase) const;
   bool Store(std::vector<SMachineVerdict>& verdicts);
 

@@ -1,6 +1,7 @@
 #include "GenericDR.h"
 
 #include <new>
+#include <string>
 
 #include "IDRContext.h"
 #include "app/OracleDBPlannedFailover.h"
@@ -84,6 +85,7 @@ bool CGenericDR::ProcessVSAReplicationPriority(const SDRPriority& priority) {
       break;
     default:
       m_event.Error("ProcessVSAReplicationPriority", "Unknown Type Error");
+      RefuseDRType(priority, "VM replications");
       return false;
   }
   if (context == nullptr) {
@@ -113,6 +115,7 @@ bool CGenericDR::ProcessSnapArrayReplicationPriority(const SDRPriority& priority
       break;
     default:
       m_event.Error("ProcessSnapArrayReplicationPriority", "Unknown Type Error");
+      RefuseDRType(priority, "storage-array replications");
       return false;
   }
   if (context == nullptr) {
@@ -124,7 +127,12 @@ bool CGenericDR::ProcessSnapArrayReplicationPriority(const SDRPriority& priority
 
 bool CGenericDR::ProcessDBReplicationPriority(const SDRPriority& priority) {
   m_event.Debug("ProcessDBReplicationPriority", "Priority [%d] is a [DB Replication] type priority", priority.order);
-  if (GetApplicationId(priority) != kOracleAppId || GetDRType() != TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
+  if (GetApplicationId(priority) != kOracleAppId) {
+    RefuseDRType(priority, "database replications of application [" + std::to_string(GetApplicationId(priority)) + "]");
+    return false;
+  }
+  if (GetDRType() != TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
+    RefuseDRType(priority, "database replications");
     return false;
   }
   // Runs in a clean-up run too, and without post-processing or clean-up.

@@ -25,6 +25,11 @@ class IDRContext {
   virtual bool IsMachineEligible(CDRInfo* info) = 0;
   // Always called when the priority ends, also in a clean-up run (result unused).
   virtual bool Cleanup(const SDRPriority& priority) = 0;
+  // After Cleanup: whether a restart of the job would take the machine into
+  // this context's priority as it stands now, by the eligibility test a
+  // restart runs, without its side effects; true when the context cannot
+  // tell.
+  virtual bool IsAdmittedOnRestart(CDRInfo*) { return true; }
 
   virtual ~IDRContext() = default;
 };

@@ -14,6 +14,7 @@
 #include "db/DBConnection.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
+#include "jobs/MachineVerdictStore.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 #include "settings/ZNPlatformInfo.h"
@@ -117,6 +118,9 @@ bool CDrJobLab::Open(const std::string& path, std::string& error) {
   check.tables = LabIdentity();
   for (const std::string& t : CSimulators::TableNames()) check.tables.push_back(t);
   for (const char* column : CJobStore::kLeaseColumns) check.columns.emplace_back(CJobStore::kTable, column);
+  for (const char* column : CMachineVerdictStore::kAddedColumns) {
+    check.columns.emplace_back(CMachineVerdictStore::kTable, column);
+  }
   const int rc = CDBConnection::CheckSchema(path, check);
   if (rc == DB_BUSY) return Fail(error, LockedText(path));
   if (rc == DB_NOT_FOUND && check.missingColumn.empty() && IsIdentity(check.missingTable)) {

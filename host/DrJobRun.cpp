@@ -10,12 +10,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "DrJobChildWaits.h"
 #include "DrJobLab.h"
 #include "DrJobLabWatch.h"
+#include "DrJobMachinePlace.h"
 #include "DrJobOutcomes.h"
 #include "DrJobOutput.h"
 #include "DrJobProgress.h"
@@ -32,6 +34,7 @@
 #include "drorch/DRJobManager.h"
 #include "drorch/IDROrchestrator.h"
 #include "jobs/LabStore.h"
+#include "jobs/MachineVerdictStore.h"
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "jobsim/JobSimulator.h"
@@ -148,6 +151,34 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
   const bool closed = fclose(file) == 0;
   if (!written) errno = saved;
   return written && closed;
+}
+
+// A job whose engine found that a restart would skip every machine (its DR
+// type refuses each as it stands, or takes none of its kind) is not pointed
+// at its restart: it says that no restart takes them over, after telling
+// where each machine whose line did not say so stands (a skipped one: the
+// line of every machine the job did not finish ends with it). False,
+// printing nothing, when a restart takes some machine over or the job's
+// last attempt left no verdicts to tell it by.
+bool PrintNoRestart(long long jobId, int groupId) {
+  std::vector<SMachineVerdict> verdicts;
+  if (CMachineVerdictStore::ReadJob(jobId, verdicts) != EStoreResult::kOk || verdicts.empty()) return false;
+  std::set<int> told;
+  for (const SMachineVerdict& v : verdicts) {
+    if (v.restartTakesOver) return false;
+    if (v.verdict != EMachineVerdict::kSucceeded && v.verdict != EMachineVerdict::kSkipped) {
+      told.insert(v.replicationId);
+    }
+  }
+  for (const SGroupMachine& machine : CDrJobLab::GroupMachines(groupId)) {
+    if (told.count(machine.replicationId) != 0) continue;
+    Out::RunLine("drjob: DR job [%lld] leaves machine [%s] (replication %d) as it stands: %s\n", jobId,
+                 machine.name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
+  }
+  Out::RunLine("drjob: DR job [%lld] is not continued by a restart: a restart would skip every machine as it stands, "
+               "so no restart of the job takes them over\n",
+               jobId);
+  return true;
 }
 
 // "Sample (1), SampleDB (2), ...": the groups a --group may name.
@@ -518,6 +549,7 @@ void CDrJobRun::PrintNextStep(const std::string& status) {
     PrintNewJob(db);
     return;
   }
+  if (PrintNoRestart(m_jobId, m_groupId)) return;
   Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
                db.c_str(), m_jobId);
 }

@@ -53,7 +53,8 @@ bool CVSACleanupDestVM::ProcessPriority(const SDRPriority& priority) {
     return false;
   }
   TMMsg::DROrchestrationOption options;
-  if (jobOptions->GetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) == 0) {
+  const bool deleting = jobOptions->GetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) != 0;
+  if (!deleting) {
     m_event.Debug("ProcessPriority",
                   "Delete destination vm from Hypervisor option is not selected. Skipping call to delete the VMs "
                   "from destination Hypervisor.");
@@ -70,7 +71,11 @@ bool CVSACleanupDestVM::ProcessPriority(const SDRPriority& priority) {
     CNMessageBase& info = options.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
     for (CDRInfo* machine : machines) info.AddInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, machine->GetReplId());
   }
+  if (!deleting) RecordRemoval(machines, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
   const bool removed = m_appManager->RemoveReplicationEntriesFromDb(options);
+  if (!deleting) {
+    RecordRemoval(machines, removed ? Api::VIRTUAL_APP_PHASE_STATE_SUCCESS : Api::VIRTUAL_APP_PHASE_STATE_FAILED);
+  }
   if (removed) {
     for (CDRInfo* machine : machines) MarkSuccess(machine, Api::DR_SITE_DESTINATION);
   }
@@ -110,6 +115,16 @@ bool CVSACleanupDestVM::ListForRemoval(const SDRPriority& priority, TMMsg::DROrc
   }
   info.SetInt32List(TMMsg::DRReplicationInfoFields::kReplicationIds, ids);
   return true;
+}
+
+void CVSACleanupDestVM::RecordRemoval(std::vector<CDRInfo*>& machines, Api::VirtualAppPhaseState state) {
+  for (CDRInfo* machine : machines) {
+    SDRPhaseCtx row(m_jobId, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, state, Api::DR_SITE_SOURCE, true);
+    if (state == Api::VIRTUAL_APP_PHASE_STATE_FAILED) {
+      row.message = "The replication could not be removed from the management database";
+    }
+    machine->UpdatePhase(row);
+  }
 }
 
 bool CVSACleanupDestVM::DeleteDestVMWrapper(std::vector<CDRInfo*>& machines) {

@@ -58,6 +58,11 @@ class CVSACleanupDestVM : public CVSADRBase {
   // machines keeps those; the others are skipped. False when none is left.
   bool ListForRemoval(const SDRPriority& priority, TMMsg::DROrchestrationOption& options,
                       std::vector<CDRInfo*>& machines);
+  // Without deletion, the removal of the machines' records on their "Delete
+  // Operation" rows: begun before it, its outcome after. The only mark such
+  // a job leaves of a replication it removed, by which its rerun tells its
+  // own removals from another job's.
+  void RecordRemoval(std::vector<CDRInfo*>& machines, Api::VirtualAppPhaseState state);
 
   EvEvent m_event;
 };

@@ -136,10 +136,14 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
     }
     return true;
   }
-  const std::string reason = "Machine ineligible as failover Status is [" +
-                             DRHelper::GetVSAFailoverStatusStr(failover) + "] and sync status is [" +
-                             DRHelper::GetVSASyncStatusStr(sync) + "]";
-  info->SetSkipReason(reason);
+  const std::string failoverText = DRHelper::GetVSAFailoverStatusStr(failover);
+  const std::string syncText = DRHelper::GetVSASyncStatusStr(sync);
+  const std::string reason =
+      "Machine ineligible as failover Status is [" + failoverText + "] and sync status is [" + syncText + "]";
+  // The operator's account names a status never set as such, not as "[]".
+  info->SetSkipReason(std::string("Machine ineligible as ") +
+                      (failoverText.empty() ? "it has no failover status" : "failover Status is [" + failoverText + "]") +
+                      (syncText.empty() ? " and no sync status" : " and sync status is [" + syncText + "]"));
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
                              ZNDR::DR_EVENT_MINOR, true);
@@ -311,7 +315,8 @@ bool CVSADRBase::IsCleanUpOpValid(CDRInfo* info, Api::VirtualAppJobPhaseType pha
   if (phase != Api::VIRTUAL_APP_PHASE_POWER_ON) return true;
   if (info == nullptr) return false;
   return info->GetPhaseState(Api::VIRTUAL_APP_PHASE_POWER_OFF, site) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS ||
-         info->GetPhaseState(Api::VIRTUAL_APP_PHASE_SHUTDOWN, site) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+         info->GetPhaseState(Api::VIRTUAL_APP_PHASE_SHUTDOWN, site) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS ||
+         EarlierRunStoppedVM(info, site);
 }
 
 void CVSADRBase::PerformVMOperationOnFailure(std::vector<CDRInfo*>& list, Api::DRSite site,

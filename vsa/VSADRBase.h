@@ -105,6 +105,9 @@ class CVSADRBase : public IDRContext {
   // False for a machine without a VM replication record.
   bool IsMachineEligible(CDRInfo* info) override;
   bool Cleanup(const SDRPriority& priority) override;
+  // IsMachineEligible as a restart runs it, on the record's statuses, with
+  // no skip reason, event or success recorded.
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
   ~CVSADRBase() override;
   virtual bool Backup(SDROperationCtx& ctx);
   virtual bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status);
@@ -166,7 +169,8 @@ class CVSADRBase : public IDRContext {
   // when a machine remains. A count that cannot be read counts as 0.
   bool IsCloneOpValid(SDROperationCtx& ctx);
   // Power-on is valid only after this job powered the machine off or shut
-  // it down at the site; every other phase is.
+  // it down at the site (in a restart also in an earlier attempt, by its
+  // rows); every other phase is.
   bool IsCleanUpOpValid(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
   // Brings the failed machines of the list back (power on after a
   // power-off, ...) without phase rows and whatever the job's quit flag;
@@ -421,6 +425,10 @@ class CVSADRBase : public IDRContext {
   // The earlier run powered on the machine's VM at the site in the phase: its
   // row says SUCCESS, or IN-PROGRESS (it died during the call) and the VM runs.
   bool EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
+  // An earlier attempt of this job powered the machine's VM at the site off
+  // or shut it down: its "Power Off" or "Shutdown" row says SUCCESS and names
+  // that VM. Only in a rerun.
+  bool EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site);
   // The sync (or failback restore) the earlier run launched for the machine
   // has done its work: its row says so, or, left IN-PROGRESS, the machine is
   // in sync with the backup the earlier run took (or a later one). The

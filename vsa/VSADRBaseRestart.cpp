@@ -9,6 +9,8 @@
 //   steps before it would overwrite what the workload wrote since;
 // - a snapshot the earlier run took is adopted rather than taken twice, and
 //   one it deleted is not looked for again.
+#include <strings.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -47,6 +49,18 @@ bool CVSADRBase::IsCompletedStatus(App::VSAFailoverStatus) { return false; }
 void CVSADRBase::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_DESTINATION); }
 
 bool CVSADRBase::IsMovedByEarlierRun(CDRInfo*) { return false; }
+
+bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
+  CDRJobManager::CRestartView asRestart;
+  if (info == nullptr) return false;
+  // What a restart finishes without running it, or resumes past its move.
+  if (IsCompletedByEarlierRun(info)) return true;
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr) return false;
+  const bool failover = IsPermisableFailoverStateForJob(vsa->GetFailoverStatus());
+  if (m_appManager != nullptr && m_appManager->IsFirstTimeSyncDuringFailoverSet()) return failover;
+  return failover && IsPermisableSyncStateForJob(vsa->GetStatus()) && DRInfoUtils::IsDRTypeApplicable(info);
+}
 
 bool CVSADRBase::IsRestartedRun() const { return m_jobManager != nullptr && m_jobManager->IsJobRestarted(); }
 
@@ -93,6 +107,32 @@ bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType 
                              DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site));
   info->UpdatePhase(row);
   return true;
+}
+
+bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
+  if (info == nullptr || !IsRestartedRun()) return false;
+  // A phase row has no site: the VM it names tells the source's power-off
+  // from the DR VM's.
+  const std::string vm = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site);
+  if (vm.empty()) return false;
+  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
+    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
+    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+      const int32_t phase = entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType);
+      if ((phase != Api::VIRTUAL_APP_PHASE_POWER_OFF && phase != Api::VIRTUAL_APP_PHASE_SHUTDOWN) ||
+          entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState) != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
+        continue;
+      }
+      const CNMessageBase& details = entry.GetMsg(Api::VirtualAppJobPhase::kPhaseInfo);
+      if (details.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) continue;
+      const std::string& named = details.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
+                                     .GetMsg(Api::VirtualAppJobInfo::kClientEntity)
+                                     .GetString(ZnEntities::GenericEntity::kClientName);
+      if (strcasecmp(named.c_str(), vm.c_str()) == 0) return true;
+    }
+  }
+  return false;
 }
 
 bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {

@@ -32,11 +32,17 @@ struct SMachineVerdict {
   EMachineVerdict verdict = EMachineVerdict::kNotReached;
   std::string phase;   // the phase the verdict names, may be empty
   std::string reason;  // may be empty (a success)
+  // Whether a restart of the job takes the machine over (runs it, resumes
+  // it or counts it done again): false when the job's DR type would skip
+  // it as it stands.
+  bool restartTakesOver = true;
 };
 
 class CMachineVerdictStore {
  public:
   static constexpr const char* kTable = "PLT_MachineVerdicts";
+  // The columns a verdicts table made before them lacks.
+  static constexpr const char* kAddedColumns[] = {"restartTakesOver"};
 
   // The job's verdicts become these, all or none (joining the caller's open
   // transaction).

@@ -149,6 +149,10 @@ TEST_F(E2EDrJobLabFile, ALabSeededBeforeItsTablesChangedIsRefusedUntilSeededAgai
        "drjob: [" + m_db +
            "] was seeded before table [PLT_Jobs] changed: it has no column [runnerStart] (drjob seed --replace seeds "
            "it again)\n"},
+      {"ALTER TABLE PLT_MachineVerdicts DROP COLUMN restartTakesOver",
+       "drjob: [" + m_db +
+           "] was seeded before table [PLT_MachineVerdicts] changed: it has no column [restartTakesOver] (drjob seed "
+           "--replace seeds it again)\n"},
       {"DROP TABLE " + lastTable,
        "drjob: [" + m_db + "] was seeded before table [" + lastTable + "] was added (drjob seed --replace seeds it "
                                                                        "again)\n"},

@@ -238,4 +238,41 @@ TEST_F(E2EDrJobStoppedJobs, ARestartKilledWhileItWaitsOnTheSyncItResumedKillsTha
   }
 }
 
+// The restart of a job whose first attempt shut the sources down is killed
+// at its first step (the DR VMs' power-off): its clean-up takes the earlier
+// attempt's "Shutdown" rows for its own and powers the sources back on, as
+// a first attempt killed there leaves them, and the machines' lines say
+// what the restart did to them. The restart after it finishes the job.
+TEST_F(E2EDrJobStoppedJobs, ARestartKilledAtItsFirstStepPowersBackOnTheSourcesItsFirstAttemptShutDown) {
+  SuspendMidSync(7);
+  const SResult killed = drtest::RunShell(drtest::HostEnvironment(m_dir) + "DR_KILL_AT='Ensuring destination vms are powered off' " +
+                                          DR_DRJOB + " run --db " + m_db + " --job-id 7 2>&1");
+  ASSERT_EQ(9, killed.code) << killed.output;
+  for (const SSampleVM& vm : kSampleVMs) {
+    const std::string line = "drjob: DR job [7] machine [" + std::string(vm.source) + "] (replication " +
+                             std::to_string(vm.replicationId) + "): ";
+    if (vm.priority != 1) {
+      EXPECT_TRUE(Has(killed, line + "not reached: the job was killed before priority [2] began")) << killed.output;
+      continue;
+    }
+    EXPECT_TRUE(Has(killed, line + "failed: the job was killed before its first step on the machine; the job's "
+                                   "clean-up ran [Power On] on its source VM; its failover status is [Failover "
+                                   "Failed]"))
+        << killed.output;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, FailoverStatus(vm.replicationId)) << vm.replicationId;
+    EXPECT_TRUE(PoweredOn(kSampleSourceInstanceId, "src-" + std::to_string(vm.replicationId))) << vm.replicationId;
+    EXPECT_FALSE(PoweredOn(kSampleDestinationInstanceId, "dst-" + std::to_string(vm.replicationId)))
+        << vm.replicationId;
+  }
+  EXPECT_TRUE(Has(killed, "drjob: DR job [7] is continued by its restart: drjob run --db " + m_db + " --job-id 7\n"))
+      << killed.output;
+  ExpectNoChildRunning();
+
+  const SResult again = Host("run --db " + m_db + " --job-id 7");
+  EXPECT_EQ(0, again.code) << again.output;
+  for (const SSampleVM& vm : kSampleVMs) {
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(vm.replicationId)) << vm.replicationId;
+  }
+}
+
 }  // namespace

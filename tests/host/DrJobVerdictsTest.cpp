@@ -57,6 +57,9 @@ struct SCase {
   std::map<int, std::string> expected;
   // A crash at this log line first, then the run again (a restart).
   std::string crashAt;
+  // A restart of the job takes some machine over; when not, the run ends
+  // with each machine as it stands and says no restart takes them over.
+  bool restartTakesOver = true;
 };
 
 class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
@@ -218,10 +221,33 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
     } else if (c.state == 4) {
       EXPECT_EQ(0u, last.find("drjob: DR job [" + id + "] completed with errors and is not run again; a new DR job "))
           << r.output;
-    } else {
+    } else if (c.restartTakesOver) {
       EXPECT_EQ("drjob: DR job [" + id + "] is continued by its restart: drjob run --db " + m_db + " --job-id " + id +
                     "\n",
                 last);
+    } else {
+      EXPECT_EQ("drjob: DR job [" + id + "] is not continued by a restart: a restart would skip every machine as it "
+                "stands, so no restart of the job takes them over\n",
+                last);
+      EXPECT_FALSE(Has(r, "continued by its restart")) << r.output;
+      // Each machine as it stands, once: on its line, or after the lines
+      // for one whose line does not say (a skipped one); the status the lab
+      // holds.
+      for (const SLine& line : lines) {
+        const std::string mark = "] (replication " + std::to_string(line.replicationId) + ") as it stands: ";
+        const size_t at = r.output.find(mark);
+        const size_t now = line.text.find("; now: ");
+        ASSERT_NE(at == std::string::npos, now == std::string::npos) << r.output;
+        const std::string stands =
+            now != std::string::npos
+                ? line.text.substr(now + 7)
+                : r.output.substr(at + mark.size(), r.output.find('\n', at) - at - mark.size());
+        SSourcedReplication stored;
+        ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(line.replicationId, stored));
+        const std::string status = CReplicationStatusTexts::Failover(stored.failoverStatus);
+        EXPECT_NE(std::string::npos, status.empty() ? stands.find("no failover status") : stands.find("[" + status + "]"))
+            << stands;
+      }
     }
   }
 
@@ -235,6 +261,13 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
 
 TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
   const std::string t0 = std::to_string(kSamplePointsInTime[0]);
+  const std::string kNotForVMs =
+      "failed: the DR type [Undo Test Failover] is not one for VM replications: the job did nothing to the machine";
+  const std::string kNotForDatabases =
+      "failed: the DR type [Failback] is not one for database replications: the job did nothing to the machine";
+  // A status never set is named so, not "[]".
+  const std::string kNeverFailedOver =
+      "skipped: Machine ineligible as it has no failover status and sync status is [In Sync]";
   const std::map<int, std::string> sampleSucceeded = {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}};
   const SCase cases[] = {
       {"success", "Sample", "planned-failover", "", nullptr, 0, sampleSucceeded, ""},
@@ -270,11 +303,24 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
       {"a point in time for some machines only", "Sample", "point-in-time-failover",
        " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, 4,
        {{101, "succeeded"}, {102, "failed: its failover status is [Failover Failed]"}, {201, "succeeded"}}, ""},
-      {"a type the group does not take", "Sample", "undo-test-failover", "", nullptr, 1,
-       {{101, "failed: priority [1] logged: ProcessVSAReplicationPriority(): Unknown Type Error"},
-        {102, "failed: priority [1] logged: ProcessVSAReplicationPriority(): Unknown Type Error"},
-        {201, "failed: priority [2] logged: ProcessVSAReplicationPriority(): Unknown Type Error"}},
-       ""},
+      {"a type the VM group does not take", "Sample", "undo-test-failover", "", nullptr, 1,
+       {{101, kNotForVMs}, {102, kNotForVMs}, {201, kNotForVMs}}, "", false},
+      {"a type the database group does not take", "SampleDB", "failback", "", nullptr, 1,
+       {{1, kNotForDatabases}, {2, kNotForDatabases}}, "", false},
+      {"a failback of machines never failed over", "Sample", "failback", "", nullptr, 1,
+       {{101, kNeverFailedOver}, {102, kNeverFailedOver}, {201, kNeverFailedOver}}, "", false},
+      // Every machine ends with a status the revert refuses, its restart
+      // too: that restart would skip them all, sources and DR VMs off.
+      {"a revert with the source site down", "Sample", "revert-failover", "",
+       [this](const std::string& db) {
+         ASSERT_EQ(0, Host("run --db " + db + " --group Sample --type planned-failover --job-id 799").code);
+         ASSERT_EQ(0, Host("lab --db " + db + " down site-a").code);
+       },
+       1,
+       {{101, "failed in phase [Power On]: Site [site-a] is down"},
+        {102, "failed in phase [Power On]: Site [site-a] is down"},
+        {201, "failed in phase [Power On]: Site [site-a] is down"}},
+       "", false},
       {"a kill", "Sample", "planned-failover", "",
        [](const std::string&) {
          Fault("dst-101", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kKillJob);
@@ -512,6 +558,22 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
       EXPECT_TRUE(Logged(newId, c.logged)) << c.logged;
     }
   }
+}
+
+// A restarted clean-up counts as its own success only a removal its earlier
+// attempts' rows record: the replications another clean-up removed while
+// it was down leave it unable to start, not succeeded.
+TEST_F(E2EDrJobVerdicts, ARestartedCleanUpTakesNoCreditForAnotherJobsRemovals) {
+  const SResult crashed = drtest::RunShell(drtest::HostEnvironment(m_dir) + "DR_CRASH_AT='Processing PRIORITY [1]' " +
+                                           DR_DRJOB + " run --db " + m_db +
+                                           " --group Sample --type cleanup-destination-vm --job-id 116 2>&1");
+  ASSERT_EQ(137, crashed.code) << crashed.output;
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type cleanup-destination-vm --job-id 115").code);
+  const SResult again = Host("run --db " + m_db + " --job-id 116");
+  EXPECT_EQ(7, again.code) << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [116] ran before: this run is a restart")) << again.output;
+  EXPECT_TRUE(Has(again, "drjob: DR job [116]: the orchestrator could not be initialised")) << again.output;
+  EXPECT_FALSE(Has(again, "SUCCESS")) << again.output;
 }
 
 TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
