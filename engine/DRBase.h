@@ -272,6 +272,8 @@ class CDRBase : public IDROrchestrator {
   // removal the job's earlier attempts recorded in its rows: its machine
   // record counts as succeeded.
   bool IsRemovedByEarlierCleanupRun(int32_t replId);
+  // A clean-up job run again: its replications may have lost their records.
+  bool IsCleanupRestart() const;
   // The state the job's earlier attempts left on the replication's row of
   // the phase; -1 when there is none.
   int32_t EarlierRowState(int32_t replId, Api::VirtualAppJobPhaseType phase);

@@ -253,6 +253,22 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
       record->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
       continue;
     }
+    if (rep == nullptr && IsCleanupRestart()) {
+      // Gone, but not by this job's hand (another clean-up removed it since
+      // this one stopped): nothing is left to do, and no success to claim.
+      SDRInfoCtx ctx(priority.dataSource, info, priority);
+      ctx.drType = m_drType;
+      ctx.jobManager = m_jobManager;
+      ctx.appManager = &m_appManager;
+      CDRInfo* record = new CDRInfo(ctx);
+      AdoptInfo(record);
+      m_event.Debug("CreateReplBasedDRInfoObjects",
+                    "Replication [%d] has no record and no earlier run of DR job [%lld] removed it. Skipped", replId,
+                    static_cast<long long>(m_jobId));
+      record->SetSkipReason("its replication has no record any more, and no earlier attempt of this job removed it");
+      record->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
+      continue;
+    }
     // A replication without its record fails the whole priority.
     if (rep == nullptr) return false;
     info.drGroupId = m_appManager.GetVAppId();
@@ -287,10 +303,7 @@ bool CDRBase::IsRemovedByEarlierCleanupRun(int32_t replId) {
   // removed is not this job's success. With deletion the removal follows
   // the DR VM's deletion, whose "Delete Operation" row says SUCCESS; without
   // it that row is begun before the removal and ends with it.
-  if (m_drType != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM || m_jobManager == nullptr ||
-      !m_jobManager->IsJobRestarted()) {
-    return false;
-  }
+  if (!IsCleanupRestart()) return false;
   const TMMsg::DROrchestrationOption* options = m_appManager.GetDROrchestrationOption();
   const bool deleting =
       options != nullptr && options->GetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor) != 0;
@@ -301,6 +314,11 @@ bool CDRBase::IsRemovedByEarlierCleanupRun(int32_t replId) {
   m_event.Debug("CreateReplBasedDRInfoObjects", "Replication [%d] was removed by an earlier run of DR job [%lld]",
                 replId, static_cast<long long>(m_jobId));
   return true;
+}
+
+bool CDRBase::IsCleanupRestart() const {
+  return m_drType == TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM && m_jobManager != nullptr &&
+         m_jobManager->IsJobRestarted();
 }
 
 int32_t CDRBase::EarlierRowState(int32_t replId, Api::VirtualAppJobPhaseType phase) {
@@ -317,10 +335,7 @@ int32_t CDRBase::EarlierRowState(int32_t replId, Api::VirtualAppJobPhaseType pha
 }
 
 void CDRBase::AddRemovedFromGroup() {
-  if (m_drType != TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM || m_jobManager == nullptr ||
-      !m_jobManager->IsJobRestarted()) {
-    return;
-  }
+  if (!IsCleanupRestart()) return;
   std::vector<int> listed;
   if (!m_appManager.GetReplList(listed)) return;
   std::vector<int> named;
