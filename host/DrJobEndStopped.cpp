@@ -326,8 +326,8 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   if (KilledWaitRows(rows, nullptr, std::set<long long>(), changes) != EStoreResult::kOk || !Store(job, changes, true)) {
     return Fail(CDrJobStates::kExitDatabase, "DR job [" + id +
                                                    "]: its child jobs are killed, but its phase rows and record "
-                                                   "cannot be marked killed (" +
-                                                   CDrJobOutput::DatabaseReason() + "); a kill asked again marks them");
+                                                   "cannot be stored (" +
+                                                   CDrJobOutput::DatabaseReason() + "); a kill asked again stores them");
   }
   printf(
       "drjob: DR job [%lld]: [%zu] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
