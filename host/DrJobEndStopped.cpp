@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -20,7 +21,9 @@
 #include "db/DBWriteScope.h"
 #include "jobs/JobStore.h"
 #include "jobs/PhaseRowStore.h"
+#include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
+#include "repl/ReplicaSyncStore.h"
 #include "xmlreq/XMLHandler.h"
 
 namespace {
@@ -42,10 +45,11 @@ bool IsLeftOpen(int state) {
   return state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS || state == Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
 }
 
+using SChild = std::pair<long long, SJobRecord>;
+
 // The child jobs of the DR job that are to be killed, by id (see the
 // header); kFailed when one of their records cannot be read.
-EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>& rows,
-                            std::vector<std::pair<long long, SJobRecord>>& out) {
+EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>& rows, std::vector<SChild>& out) {
   std::set<long long> named;
   std::set<long long> open;
   for (const SPhaseRowRecord& row : rows) {
@@ -64,6 +68,18 @@ EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>&
     if (open.count(child) > 0 || record.parentJobId == jobId) out.emplace_back(child, record);
   }
   return EStoreResult::kOk;
+}
+
+// "sync job [100004] [Suspended]"
+std::string Named(const SChild& child) {
+  return CChildWaitLines::KindOf(child.first, child.second) + " [" + std::to_string(child.first) + "] [" +
+         child.second.status + "]";
+}
+
+std::string NamedList(const std::vector<SChild>& children) {
+  std::string text;
+  for (const SChild& child : children) text += (text.empty() ? "" : ", ") + Named(child);
+  return text;
 }
 
 // The job manager's kill of one child job, as the DR job's own kill handling
@@ -97,12 +113,78 @@ bool KillChild(long long jobId, long long childJobId, std::string& error) {
   return true;
 }
 
-// Marks the rows left in progress or suspended killed and the record
-// "Killed", all in one transaction; the count of rows marked.
-bool StoreKilled(const SJobRecord& job, const std::vector<SPhaseRowRecord>& rows, size_t& marked) {
-  std::vector<SPhaseRowChange> changes;
+// The first job entry of a row's details: the child the step waited on.
+long long FirstJobOf(const std::string& details) {
+  Api::VirtualAppPhaseInfo info;
+  if (details.empty() || !info.Unserialize(details) || info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) {
+    return 0;
+  }
+  return info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId);
+}
+
+// The row's details with the message of their first job entry replaced, as
+// the step writes its failure; as they were when they do not parse.
+std::string WithMessage(const std::string& details, const std::string& message) {
+  Api::VirtualAppPhaseInfo info;
+  if (details.empty() || !info.Unserialize(details) || info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) {
+    return details;
+  }
+  info.MutableListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
+      .MutableMsg(Api::VirtualAppJobInfo::kMessage)
+      .SetString(Api::GenericResp::kText, message);
+  std::string xml;
+  return info.serializeUTF8(xml, true) ? xml : details;
+}
+
+// What a kill of the running job writes on a row its suspension left open
+// while the step waited on a child job: the wait ends when the kill kills
+// the child, and the step fails the row with the message below (the
+// database steps name the child). False for the row of any other step: a
+// kill lets a call under way end and stores its outcome, which only the lab
+// now tells, so such a row stays in progress, as a crash during the call
+// leaves it, and the restart judges it from the lab. A restart adopts the
+// child of a backup row that is not FAILED; a killed child adopted would
+// fail the machines.
+bool KilledWaitMessage(const SPhaseRowRecord& row, bool database, std::string& message) {
+  const std::string child = std::to_string(FirstJobOf(row.details));
+  switch (row.phase) {
+    case Api::VIRTUAL_APP_PHASE_BACKUP:
+      message = database ? "Wait for backup job [" + child + "] failed" : "Job kill issued";
+      return true;
+    case Api::VIRTUAL_APP_PHASE_REPLICATION:
+      message = database ? "Wait for sync job [" + child + "] failed" : "Error on sync operation";
+      return true;
+    case Api::VIRTUAL_APP_PHASE_AUX_COPY:
+    case Api::VIRTUAL_APP_PHASE_BACKUP_COPY:
+      message.clear();
+      return !database;
+    default:
+      return false;
+  }
+}
+
+// The failed rows a kill of the running job leaves in place of the open
+// rows of its waits: every such row, or with killed only those that name a
+// child in it and none in spared. kFailed when a replication's kind cannot
+// be read.
+EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std::set<long long>* killed,
+                            const std::set<long long>& spared, std::vector<SPhaseRowChange>& changes) {
+  changes.clear();
   for (const SPhaseRowRecord& row : rows) {
     if (!IsLeftOpen(row.status)) continue;
+    bool names = killed == nullptr;
+    bool keep = false;
+    for (long long child : CPhaseRowStore::ChildJobsOf(row.details)) {
+      names = names || killed->count(child) > 0;
+      keep = keep || spared.count(child) > 0;
+    }
+    if (!names || keep) continue;
+    // The database steps fail their rows in words of their own.
+    App::ReplicaSyncReplicationInfo replica;
+    const EStoreResult kind = CReplicaSyncStore::Find(row.replicationId, replica);
+    if (kind == EStoreResult::kFailed) return kind;
+    std::string message;
+    if (!KilledWaitMessage(row, kind == EStoreResult::kOk, message)) continue;
     SPhaseRowChange change;
     change.jobId = row.jobId;
     change.vappId = row.vappId;
@@ -110,21 +192,44 @@ bool StoreKilled(const SJobRecord& job, const std::vector<SPhaseRowRecord>& rows
     change.replicationId = row.replicationId;
     change.appTypeId = row.appTypeId;
     change.phase = row.phase;
-    change.state = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
-    change.details = row.details;
-    change.failureReason = row.failureReason;
+    change.state = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+    change.details = WithMessage(row.details, message);
+    change.failureReason = message.substr(0, 256);
     changes.push_back(change);
   }
+  return EStoreResult::kOk;
+}
+
+// Stores the rows and, when killed, the record "Killed" with the kill
+// recorded, all in one transaction.
+bool Store(const SJobRecord& job, const std::vector<SPhaseRowChange>& changes, bool killed) {
   CDBConnection* c = CDBConnection::ForThread();
   if (c == nullptr) return false;
   CDBWriteScope scope(c);
-  if (!scope.Ok() || (!changes.empty() && !CPhaseRowStore::Apply(changes)) ||
-      CJobStore::SetStatus(job.jobId, kKilled, job.percent) != EStoreResult::kOk ||
-      CJobStore::SetControlOperation(job.jobId, 1) != EStoreResult::kOk || !scope.Commit()) {
-    return false;
+  if (!scope.Ok() || (!changes.empty() && !CPhaseRowStore::Apply(changes))) return false;
+  if (killed) {
+    // Between the two writes of one transaction: a crash here stores neither.
+    EvDebug(job.jobId).Debug("StoppedJobEnd", "[%zu] phase row(s) of DR job [%lld] written; storing its record [%s]",
+                             changes.size(), job.jobId, kKilled);
+    if (CJobStore::SetStatus(job.jobId, kKilled, job.percent) != EStoreResult::kOk ||
+        CJobStore::SetControlOperation(job.jobId, 1) != EStoreResult::kOk) {
+      return false;
+    }
   }
-  marked = changes.size();
-  return true;
+  return scope.Commit();
+}
+
+size_t OpenRows(const std::vector<SPhaseRowRecord>& rows) {
+  size_t open = 0;
+  for (const SPhaseRowRecord& row : rows) open += IsLeftOpen(row.status) ? 1 : 0;
+  return open;
+}
+
+// "DR job [8]" or "DR jobs [8], [9]"
+std::string JobsText(const std::vector<long long>& jobs) {
+  std::string ids;
+  for (long long id : jobs) ids += (ids.empty() ? "[" : ", [") + std::to_string(id) + "]";
+  return std::string(jobs.size() == 1 ? "DR job " : "DR jobs ") + ids;
 }
 
 }  // namespace
@@ -163,43 +268,95 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
     return Fail(CDrJobStates::kExitNotRunning,
                 "no process runs DR job [" + id + "] (its record says [" + job.status + "]); nothing to kill");
   }
-  std::vector<std::pair<long long, SJobRecord>> children;
+  std::vector<SChild> children;
   if (ChildrenToKill(jobId, rows, children) != EStoreResult::kOk) {
     return Fail(CDrJobStates::kExitDatabase,
                 "cannot read the child jobs of DR job [" + id + "] (" + CDrJobOutput::DatabaseReason() + ")");
   }
+  // A child the job manager ignores operations on would stop the kill half
+  // way, some children killed and the job not: none is killed then.
+  std::vector<SChild> refusing;
+  for (const SChild& child : children) {
+    if (child.second.ignoreOps) refusing.push_back(child);
+  }
+  if (!refusing.empty()) {
+    const bool one = refusing.size() == 1;
+    return Fail(CDrJobStates::kExitFailed, "DR job [" + id + "]: its " + NamedList(refusing) +
+                                               (one ? " takes" : " take") +
+                                               " no kill (the job manager ignores operations on " +
+                                               (one ? "it" : "them") + "); nothing was killed, the job is left [" +
+                                               job.status + "], a kill asked again tries again");
+  }
   printf("drjob: no process runs DR job [%lld] (its record says [%s]); drjob kills it itself\n", jobId,
          job.status.c_str());
-  for (const auto& child : children) {
-    const std::string what = CChildWaitLines::KindOf(child.first, child.second) + " [" + std::to_string(child.first) +
-                             "] [" + child.second.status + "]";
+  std::vector<SChild> killed;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const SChild& child = children[i];
     std::string error;
-    if (!KillChild(jobId, child.first, error)) {
-      return Fail(CDrJobStates::kExitFailed, "DR job [" + id + "]: cannot kill its " + what + " (" + error +
-                                                   "); the job is left [" + job.status +
-                                                   "], a kill asked again tries again");
+    if (KillChild(jobId, child.first, error)) {
+      printf("drjob: DR job [%lld]: its %s is killed\n", jobId, Named(child).c_str());
+      killed.push_back(child);
+      continue;
     }
-    printf("drjob: DR job [%lld]: its %s is killed\n", jobId, what.c_str());
+    const std::string refused = "DR job [" + id + "]: cannot kill its " + Named(child) + " (" + error + ")";
+    if (killed.empty()) {
+      return Fail(CDrJobStates::kExitFailed, refused + "; nothing was killed, the job is left [" + job.status +
+                                                 "], a kill asked again tries again");
+    }
+    // The rows that named the children killed fail as a kill of the running
+    // job fails them, so that a restart does not adopt a killed child.
+    std::set<long long> done;
+    for (const SChild& k : killed) done.insert(k.first);
+    std::set<long long> spared;
+    for (size_t j = i; j < children.size(); ++j) spared.insert(children[j].first);
+    std::vector<SPhaseRowChange> changes;
+    const std::string were = "; its " + NamedList(killed) + (killed.size() == 1 ? " is" : " are") + " killed";
+    if (KilledWaitRows(rows, &done, spared, changes) != EStoreResult::kOk || !Store(job, changes, false)) {
+      return Fail(CDrJobStates::kExitDatabase, refused + were +
+                                                   ", but the phase rows that waited on them cannot be marked failed "
+                                                   "(" +
+                                                   CDrJobOutput::DatabaseReason() + "); a kill asked again marks them");
+    }
+    return Fail(CDrJobStates::kExitFailed,
+                refused + were + " and [" + std::to_string(changes.size()) +
+                    "] phase row(s) that waited on them are marked failed, as a kill of the running job marks them; "
+                    "the job is left [" + job.status + "], a kill asked again kills the rest");
   }
-  size_t marked = 0;
-  if (!StoreKilled(job, rows, marked)) {
+  std::vector<SPhaseRowChange> changes;
+  if (KilledWaitRows(rows, nullptr, std::set<long long>(), changes) != EStoreResult::kOk || !Store(job, changes, true)) {
     return Fail(CDrJobStates::kExitDatabase, "DR job [" + id +
                                                    "]: its child jobs are killed, but its phase rows and record "
-                                                   "cannot be marked killed (" +
-                                                   CDrJobOutput::DatabaseReason() + "); a kill asked again marks them");
+                                                   "cannot be stored (" +
+                                                   CDrJobOutput::DatabaseReason() + "); a kill asked again stores them");
   }
   printf(
-      "drjob: DR job [%lld]: [%zu] phase row(s) left in progress or suspended are marked killed; its record says "
-      "[%s]\n",
-      jobId, marked, kKilled);
+      "drjob: DR job [%lld]: [%zu] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
+      "running job marks them; its record says [%s]\n",
+      jobId, changes.size(), kKilled);
+  const size_t calls = OpenRows(rows) - changes.size();
+  if (calls > 0) {
+    printf(
+        "drjob: DR job [%lld]: [%zu] phase row(s) of a call under way when it was stopped stay in progress: its "
+        "restart judges each from the lab, as after a crash\n",
+        jobId, calls);
+  }
   SRecordedRun recorded;
   CDrJobRunOptions::Read(job.optionsXml, recorded);
+  std::map<int, std::vector<long long>> since;
+  const bool sinceRead = CPhaseRowStore::JobsSince(jobId, since) == EStoreResult::kOk;
   for (const SGroupMachine& machine : CDrJobLab::GroupMachines(recorded.groupId)) {
     const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
-    printf("drjob: DR job [%lld] machine [%s] (replication %d) is left with %s\n", jobId, name.c_str(),
-           machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
+    std::string line = "DR job [" + id + "] machine [" + name + "] (replication " +
+                       std::to_string(machine.replicationId) + ") now: " + CMachinePlace::Text(machine.replicationId);
+    const auto later = since.find(machine.replicationId);
+    if (!sinceRead) {
+      line += " (whether another DR job worked on it since cannot be read: " + CDrJobOutput::DatabaseReason() + ")";
+    } else if (later != since.end()) {
+      line += " (" + JobsText(later->second) + " worked on it after DR job [" + id + "] stopped)";
+    }
+    printf("drjob: %s\n", line.c_str());
   }
-  printf("drjob: DR job [%lld] is continued by its restart, which takes its machines over as they are left: drjob "
+  printf("drjob: DR job [%lld] is continued by its restart, which takes its machines over as they now are: drjob "
          "run --db %s --job-id %lld\n",
          jobId, CDrJobArgs::ShellWord(dbPath).c_str(), jobId);
   return CDrJobStates::kExitSuccess;

@@ -228,6 +228,36 @@ EStoreResult CPhaseRowStore::JobsNamingChild(long long childJobId, std::vector<l
   return EStoreResult::kOk;
 }
 
+EStoreResult CPhaseRowStore::JobsSince(long long jobId, std::map<int, std::vector<long long>>& byReplication) {
+  CDBConnection* c = Ready("JobsSince");
+  if (c == nullptr) return EStoreResult::kFailed;
+  // The rowid orders the rows by when they were added; only the rows after
+  // the job's last are read.
+  sqlite3_stmt* s = c->Prepare(
+      "SELECT replicationId, jobId FROM App_VirtualAppJobStats WHERE rowid > (SELECT MAX(rowid) FROM "
+      "App_VirtualAppJobStats WHERE jobId = ?) AND jobId <> ? AND replicationId <> 0 GROUP BY replicationId, jobId "
+      "ORDER BY MAX(rowid)");
+  if (!s) {
+    Failed(c, "JobsSince", "read");
+    return EStoreResult::kFailed;
+  }
+  sqlite3_bind_int64(s, 1, jobId);
+  sqlite3_bind_int64(s, 2, jobId);
+  std::map<int, std::vector<long long>> out;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    out[sqlite3_column_int(s, 0)].push_back(sqlite3_column_int64(s, 1));
+  }
+  c->Release(s);
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    Failed(c, "JobsSince", "read");
+    return EStoreResult::kFailed;
+  }
+  byReplication.swap(out);
+  return EStoreResult::kOk;
+}
+
 bool CPhaseRowStore::CreateTables() { return Ready("CreateTables") != nullptr; }
 
 namespace {

@@ -7,6 +7,7 @@
 // Threads: any; each call runs on the calling thread's connection.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,13 @@ class CPhaseRowStore {
   // naming the job itself do not count. kFailed when the rows cannot be
   // read.
   static EStoreResult JobsNamingChild(long long childJobId, std::vector<long long>& jobIds);
+  // The rows other jobs added after the last row the job added (none when
+  // it has none), as each replication they name (the approval rows aside)
+  // with those jobs, by the order of their last such row, the latest last.
+  // Rows are added in the order they are first written, whatever process
+  // writes them; a row updated in place keeps its place. kFailed when the
+  // rows cannot be read.
+  static EStoreResult JobsSince(long long jobId, std::map<int, std::vector<long long>>& byReplication);
   // Tells the database how its tables look (CSimulators::Install): the
   // one description a table of the simulated server is created from.
   static void DescribeTables();
