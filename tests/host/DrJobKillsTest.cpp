@@ -3,6 +3,7 @@
 // against what the lab holds (killtable::CKillTable). The cases share a
 // start lab per test; the whole table, every type at every crash-matrix
 // moment, is DrJobKillTable (label stress).
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
 // row, so app-server's last row is its successful "Disable Sync": the
 // priority must not take that for a deletion and remove the record of a DR
 // VM that stays, nor call the machine, or the job, a success.
-TEST_F(E2EDrJobKills, ACleanupKilledInItsSecondPriorityDeleteKeepsTheRecordOfTheDRVMThatStays) {
+TEST_F(E2EDrJobKills, ACleanupKilledInPriorityTwosDeleteKeepsTheRecordOfItsDRVMAndItsNextStepFinishesIt) {
   const SKillOutcome outcome =
       KillAndExpect(crashmatrix::kCleanupDeletingDRVMs,
                     SCrash("priority 2's delete", "Setting sync status as [Sync Disabled] for replication [201]"));
@@ -62,6 +63,25 @@ TEST_F(E2EDrJobKills, ACleanupKilledInItsSecondPriorityDeleteKeepsTheRecordOfThe
   }
   EXPECT_NE(std::string::npos, outcome.picture.find("repl 101 removed")) << outcome.picture;
   EXPECT_NE(std::string::npos, outcome.picture.find("repl 102 removed")) << outcome.picture;
+
+  // The next step drjob printed, run as printed, finishes what the kill
+  // stopped: app-server's DR VM deleted and its record removed.
+  const std::string marker = ": drjob run ";
+  const size_t at = outcome.output.rfind(marker);
+  ASSERT_NE(std::string::npos, at) << outcome.output;
+  const size_t from = at + marker.size() - std::string("run ").size();
+  std::istringstream words(outcome.output.substr(from, outcome.output.find('\n', at) - from));
+  std::vector<std::string> args;
+  for (std::string word; words >> word;) args.push_back(word);
+  int signal = 0;
+  const drtest::SResult next = RunHost({}, args, signal);
+  EXPECT_EQ(0, next.code) << next.output;
+  EXPECT_EQ(0, signal);
+  CDBConnection::SetPath(outcome.db);
+  const std::string after = crashmatrix::Picture("Sample");
+  EXPECT_EQ(std::string::npos, after.find("vm app-server-DR ")) << after;
+  EXPECT_NE(std::string::npos, after.find("repl 201 removed")) << after;
+  EXPECT_NE(std::string::npos, after.find("vm app-server on ")) << after;
 }
 
 TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAsTheyActAfterAStep) {

@@ -121,6 +121,7 @@ SCrash CKillTable::At(const SType& type, const std::string& name) {
 SKillOutcome CKillTable::Kill(const SType& type, const SCrash& at) {
   SKillOutcome outcome;
   const std::string db = LabFor(type);
+  outcome.db = db;
   const size_t logged = drtest::ReadFile(LogPath()).size();
   int signal = 0;
   const drtest::SResult run = RunHost({"DR_KILL_AT=" + at.marker, "DR_KILL_AT_COUNT=" + std::to_string(at.count)},

@@ -36,6 +36,7 @@ struct SMachineEnd {
 };
 
 struct SKillOutcome {
+  std::string db;  // the lab the killed run ran on
   int exitCode = -1;
   std::string output;
   std::string picture;
