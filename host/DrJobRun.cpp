@@ -175,8 +175,8 @@ bool PrintNoRestart(long long jobId, int groupId) {
     Out::RunLine("drjob: DR job [%lld] leaves machine [%s] (replication %d) as it stands: %s\n", jobId,
                  machine.name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
   }
-  Out::RunLine("drjob: DR job [%lld] is not continued by a restart: a restart would skip every machine as it stands, "
-               "so no restart of the job takes them over\n",
+  Out::RunLine("drjob: DR job [%lld] is not continued by a restart: as its machines stand, a restart would take none of "
+               "them over\n",
                jobId);
   return true;
 }

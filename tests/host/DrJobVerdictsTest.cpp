@@ -226,8 +226,8 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
                     "\n",
                 last);
     } else {
-      EXPECT_EQ("drjob: DR job [" + id + "] is not continued by a restart: a restart would skip every machine as it "
-                "stands, so no restart of the job takes them over\n",
+      EXPECT_EQ("drjob: DR job [" + id + "] is not continued by a restart: as its machines stand, a restart would take "
+                "none of them over\n",
                 last);
       EXPECT_FALSE(Has(r, "continued by its restart")) << r.output;
       // Each machine as it stands, once: on its line, or after the lines
