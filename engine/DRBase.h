@@ -40,6 +40,7 @@ class ZnThreadPool;
 struct SDROperationCtx;
 struct SDROSubclient;
 struct SDRPriority;
+struct SDataSourceInfo;
 
 // The sum of GetPercentageComplete over the records an orchestrator adopted,
 // kept by the records themselves as they change.
@@ -272,6 +273,8 @@ class CDRBase : public IDROrchestrator {
   // removal the job's earlier attempts recorded in its rows: its machine
   // record counts as succeeded.
   bool IsRemovedByEarlierCleanupRun(int32_t replId);
+  // The machine record of a replication of the priority (not yet adopted).
+  CDRInfo* MakeInfo(SDRPriority& priority, const SDataSourceInfo& info);
   // A clean-up job run again: its replications may have lost their records.
   bool IsCleanupRestart() const;
   // The state the job's earlier attempts left on the replication's row of

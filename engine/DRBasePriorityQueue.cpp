@@ -243,30 +243,19 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
     info.replId = replId;
     info.jobId = m_jobId;
     IRepInfo* rep = priority.dataSource != nullptr ? priority.dataSource->FetchReplData(info) : nullptr;
-    if (rep == nullptr && IsRemovedByEarlierCleanupRun(replId)) {
-      SDRInfoCtx ctx(priority.dataSource, info, priority);
-      ctx.drType = m_drType;
-      ctx.jobManager = m_jobManager;
-      ctx.appManager = &m_appManager;
-      CDRInfo* record = new CDRInfo(ctx);
-      AdoptInfo(record);
-      record->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
-      continue;
-    }
     if (rep == nullptr && IsCleanupRestart()) {
-      // Gone, but not by this job's hand (another clean-up removed it since
-      // this one stopped): nothing is left to do, and no success to claim.
-      SDRInfoCtx ctx(priority.dataSource, info, priority);
-      ctx.drType = m_drType;
-      ctx.jobManager = m_jobManager;
-      ctx.appManager = &m_appManager;
-      CDRInfo* record = new CDRInfo(ctx);
+      // A clean-up run again finds its own removals gone, which are done,
+      // and maybe another job's since it stopped, which are not its success.
+      const bool own = IsRemovedByEarlierCleanupRun(replId);
+      CDRInfo* record = MakeInfo(priority, info);
       AdoptInfo(record);
-      m_event.Debug("CreateReplBasedDRInfoObjects",
-                    "Replication [%d] has no record and no earlier run of DR job [%lld] removed it. Skipped", replId,
-                    static_cast<long long>(m_jobId));
-      record->SetSkipReason("its replication has no record any more, and no earlier attempt of this job removed it");
-      record->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
+      if (!own) {
+        m_event.Debug("CreateReplBasedDRInfoObjects",
+                      "Replication [%d] has no record and no earlier run of DR job [%lld] removed it. Skipped", replId,
+                      static_cast<long long>(m_jobId));
+        record->SetSkipReason("its replication has no record any more, and no earlier attempt of this job removed it");
+      }
+      record->SetStatus(own ? Api::VIRTUAL_APP_PHASE_STATE_SUCCESS : Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
       continue;
     }
     // A replication without its record fails the whole priority.
@@ -274,11 +263,7 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
     info.drGroupId = m_appManager.GetVAppId();
     info.appId = rep->GetApplicationId();
 
-    SDRInfoCtx ctx(priority.dataSource, info, priority);
-    ctx.drType = m_drType;
-    ctx.jobManager = m_jobManager;
-    ctx.appManager = &m_appManager;
-    CDRInfo* record = new CDRInfo(ctx);
+    CDRInfo* record = MakeInfo(priority, info);
 
     m_appManager.QueryFirstTimeSyncDuringFailover(rep->GetTaskId());
     TMMsg::DROrchestrationType drType = m_drType;
@@ -293,6 +278,14 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
     AdoptInfo(record);
   }
   return m_drInfoList.size() > before;
+}
+
+CDRInfo* CDRBase::MakeInfo(SDRPriority& priority, const SDataSourceInfo& info) {
+  SDRInfoCtx ctx(priority.dataSource, info, priority);
+  ctx.drType = m_drType;
+  ctx.jobManager = m_jobManager;
+  ctx.appManager = &m_appManager;
+  return new CDRInfo(ctx);
 }
 
 bool CDRBase::IsRemovedByEarlierCleanupRun(int32_t replId) {
