@@ -8,6 +8,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <set>
@@ -503,12 +504,24 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
   const char* status = CDrJobStates::JobStatusOfState(state);
   SJobRecord after;
   const double percent = CJobStore::GetJob(m_jobId, after) == EStoreResult::kOk ? after.percent : journalled;
-  const char* noVerdict = "the job made no machine record of it, so it never took it up";
+  // The engine stores a verdict for every machine it made a record of; an
+  // attempt that ran and left none could not store them (a full disk).
+  std::vector<SMachineVerdict> stored;
+  const bool anyStored = CMachineVerdictStore::ReadJob(m_jobId, stored) == EStoreResult::kOk &&
+                         std::any_of(stored.begin(), stored.end(),
+                                     [&end](const SMachineVerdict& v) { return v.attempt == end.attempt; });
+  const char* noVerdict = anyStored ? "the job made no machine record of it, so it never took it up"
+                                    : "the job's verdicts could not be stored in the lab (see the log)";
   if (!StoreStatus(status, state == 0 ? 100.0 : percent)) {
     Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", m_jobId,
                  state, CDrJobStates::StateText(state));
     PrintUnseenKill();
     PrintOutcomes(end.attempt, noVerdict);
+    // The record still says Running, which the next run of the job takes
+    // over from a process that has gone, whatever this one ended as.
+    Out::RunLine("drjob: DR job [%lld] is continued by its restart once the lab can be written: drjob run --db %s "
+                 "--job-id %lld\n",
+                 m_jobId, CDrJobArgs::ShellWord(m_args.DbPath()).c_str(), m_jobId);
     return CDrJobStates::kExitStateNotStored;
   }
   Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));

@@ -117,16 +117,27 @@ TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
   EXPECT_NE(std::string::npos,
             drtest::ReadFile(m_dir + "/run/drorch.log").find("restart string frozen"));
 
-  // The final state cannot be stored: the last line says so.
+  // The final state cannot be stored, nor the verdicts: the lines say so,
+  // and how the job goes on once they can be.
   Sql("CREATE TRIGGER frozen_status BEFORE UPDATE OF status ON PLT_Jobs "
       "BEGIN SELECT RAISE(ABORT, 'status frozen'); END");
+  Sql("CREATE TRIGGER frozen_verdicts BEFORE INSERT ON PLT_MachineVerdicts "
+      "BEGIN SELECT RAISE(ABORT, 'verdicts frozen'); END");
   SResult status = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 501");
   EXPECT_EQ(13, status.code) << status.output;
   EXPECT_TRUE(Has(status, "drjob: DR job [501]: cannot store its state [Failed] (database error, see the log)"))
       << status.output;
   EXPECT_TRUE(Has(status, "drjob: DR job [501] finished with state [1] FAILED, but the state could not be stored"))
       << status.output;
+  EXPECT_TRUE(Has(status, "drjob: DR job [501] machine [db-primary] (replication 101): no verdict yet: the job's "
+                          "verdicts could not be stored in the lab (see the log); now: failover status [Failover "
+                          "Complete]"))
+      << status.output;
+  EXPECT_TRUE(Has(status, "drjob: DR job [501] is continued by its restart once the lab can be written: drjob run "
+                          "--db " + m_db + " --job-id 501\n"))
+      << status.output;
   EXPECT_EQ("Running", Job(501).status);
+  Sql("DROP TRIGGER frozen_verdicts");
 
   // A rerun of a known job must clear the old control request first, and
   // does not run when it cannot.
