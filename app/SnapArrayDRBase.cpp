@@ -132,7 +132,7 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  CDRJobManager::CRestartView asRestart;
+  CAskedAsRestart asRestart(m_askedAsRestart);
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (rep == nullptr) return false;
   if (IsCompletedByEarlierRun(info, rep)) return true;
@@ -140,8 +140,12 @@ bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
          IsPermisableFailoverStateForJob(rep->GetFailoverStatus());
 }
 
+bool CSnapArrayDRBase::IsRestartedRun() const {
+  return m_askedAsRestart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+}
+
 bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep) {
-  if (m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return false;
+  if (!IsRestartedRun()) return false;
   // The status a completed machine ends with could be another job's: the
   // machine's mount (or unmount) row in this job's history says this job
   // did it.
@@ -194,7 +198,7 @@ bool CSnapArrayDRBase::IsEligibleForCleanup(CDRInfo* info) {
 
 bool CSnapArrayDRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
-  if (m_jobManager->IsJobRestarted() && status == DRHelper::GetFailoverRunningStatus(type)) return true;
+  if (IsRestartedRun() && status == DRHelper::GetFailoverRunningStatus(type)) return true;
   switch (type) {
     case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
     case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:

@@ -168,6 +168,10 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep);
 
  protected:
+  // A restart of the job, or asked as one (IsAdmittedOnRestart).
+  bool IsRestartedRun() const;
+  bool m_askedAsRestart = false;
+
   // A step switch an operation class's table leaves as the context has it.
   static constexpr int kKeep = -1;
   // Sets the step switches of a batch operation (0 off, 1 on, kKeep):

@@ -33,3 +33,18 @@ class IDRContext {
 
   virtual ~IDRContext() = default;
 };
+
+// For the length of an IsAdmittedOnRestart: the context's own restart
+// tests (which statuses a restart admits, what an earlier run completed)
+// answer as in a restart. The context is its priority's alone by then, its
+// workers done, so a plain flag of its own serves.
+class CAskedAsRestart {
+ public:
+  explicit CAskedAsRestart(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~CAskedAsRestart() { m_flag = false; }
+  CAskedAsRestart(const CAskedAsRestart&) = delete;
+  CAskedAsRestart& operator=(const CAskedAsRestart&) = delete;
+
+ private:
+  bool& m_flag;
+};

@@ -47,16 +47,7 @@ const unsigned long kChildBackstopMs = 30000;
 // another job's id, so it is refused instead of cut.
 bool FitsInt32(long long jobId) { return jobId >= INT32_MIN && jobId <= INT32_MAX; }
 
-// The restart views the calling thread holds (CDRJobManager::CRestartView).
-thread_local int t_restartViews = 0;
-
 }  // namespace
-
-CDRJobManager::CRestartView::CRestartView() { ++t_restartViews; }
-
-CDRJobManager::CRestartView::~CRestartView() { --t_restartViews; }
-
-bool CDRJobManager::IsJobRestarted() const { return m_restarted || t_restartViews > 0; }
 
 CDRJobManager::CDRJobManager()
     : m_userId(1),

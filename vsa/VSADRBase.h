@@ -413,6 +413,7 @@ class CVSADRBase : public IDRContext {
   bool SetSnapMoref(CDRInfo* info, SDROperationCtx& ctx, std::string& moref, bool unused);
 
   // ---- Restart helpers (VSADRBaseRestart.cpp) ----
+  // A restart of the job, or asked as one (IsAdmittedOnRestart).
   bool IsRestartedRun() const;
   // Completed by the earlier run of this job (IsCompletedStatus).
   bool IsCompletedByEarlierRun(CDRInfo* info);
@@ -470,6 +471,7 @@ class CVSADRBase : public IDRContext {
   // Serialises the edits of tasks and schedules.
   ZnCriticalSection m_taskEditLock;
   CDRBase* m_orchestrator;
+  bool m_askedAsRestart = false;
 
  private:
   // The machines a rerun took past the step that moved their workload.

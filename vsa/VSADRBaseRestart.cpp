@@ -51,7 +51,7 @@ void CVSADRBase::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::
 bool CVSADRBase::IsMovedByEarlierRun(CDRInfo*) { return false; }
 
 bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  CDRJobManager::CRestartView asRestart;
+  CAskedAsRestart asRestart(m_askedAsRestart);
   if (info == nullptr) return false;
   // What a restart finishes without running it, or resumes past its move.
   if (IsCompletedByEarlierRun(info)) return true;
@@ -62,7 +62,9 @@ bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
   return failover && IsPermisableSyncStateForJob(vsa->GetStatus()) && DRInfoUtils::IsDRTypeApplicable(info);
 }
 
-bool CVSADRBase::IsRestartedRun() const { return m_jobManager != nullptr && m_jobManager->IsJobRestarted(); }
+bool CVSADRBase::IsRestartedRun() const {
+  return m_askedAsRestart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+}
 
 bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);

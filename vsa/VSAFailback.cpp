@@ -306,12 +306,12 @@ bool CVSAFailback::Cleanup(const SDRPriority& priority) {
 }
 
 bool CVSAFailback::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS) return true;
+  if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS) return true;
   return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
 }
 
 bool CVSAFailback::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
-  if (m_jobManager->IsJobRestarted()) return true;
+  if (IsRestartedRun()) return true;
   return status == App::VSA_REPL_STATUS_SYNC_DISABLED || status == App::VSA_REPL_STATUS_SYNC_IN_PROGRESS;
 }
 

@@ -27,7 +27,7 @@ bool CVSAPlannedFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus
 }
 
 bool CVSAPlannedFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
-  if (m_jobManager != nullptr && m_jobManager->IsJobRestarted()) return true;
+  if (IsRestartedRun()) return true;
   return status == App::VSA_REPL_STATUS_IN_SYNC || status == App::VSA_REPL_STATUS_NEED_SYNC ||
          status == App::VSA_REPL_STATUS_SYNC_IN_PROGRESS;
 }

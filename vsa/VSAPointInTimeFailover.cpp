@@ -31,7 +31,7 @@ bool CVSAPointInTimeFailover::IsMachineEligible(CDRInfo* info) {
 }
 
 bool CVSAPointInTimeFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
+  if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
   return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
 }
 

@@ -68,7 +68,7 @@ bool CVSAReverseReplication::Cleanup(const SDRPriority& priority) {
 }
 
 bool CVSAReverseReplication::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted()) return status != App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS;
+  if (IsRestartedRun()) return status != App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS;
   return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
 }
 

@@ -21,7 +21,7 @@ CVSARevertFailover::~CVSARevertFailover() {
 }
 
 bool CVSARevertFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
+  if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
   return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || status == App::VSA_FAILOVER_STATUS_FAILBACK_FAILED;
 }
 

@@ -239,7 +239,7 @@ bool CVSATestFailover::IsCloneVMSuccessful(CDRInfo* info) {
 // =============================================================================
 
 bool CVSATestFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
+  if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
   return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
 }
 

@@ -188,7 +188,7 @@ bool CVSATestboot::Cleanup(const SDRPriority& priority) {
 }
 
 bool CVSATestboot::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted()) return true;
+  if (IsRestartedRun()) return true;
   return status == App::VSA_FAILOVER_STATUS_NONE || status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE ||
          status == App::VSA_FAILOVER_STATUS_FAILOVER_FAILED || status == App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE ||
          status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE;

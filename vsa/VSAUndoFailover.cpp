@@ -20,7 +20,7 @@ CVSAUndoFailover::~CVSAUndoFailover() {
 }
 
 bool CVSAUndoFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager->IsJobRestarted() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
+  if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
   return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
 }
 

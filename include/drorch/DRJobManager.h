@@ -69,18 +69,7 @@ class DR_EXPORT CDRJobManager {
   int GetUserID() const { return m_userId; }
   TMMsg::JobOption& GetJobOptions() { return m_jobOptions; }
   int GetHDID() const { return m_haldenId; }
-  // True in a restart, and on a thread while a CRestartView it made lives.
-  bool IsJobRestarted() const;
-  // The orchestrator asks a context what a restart of the job would admit,
-  // by the tests a restart runs: while one lives, IsJobRestarted answers
-  // true on the thread that made it, and only there.
-  class CRestartView {
-   public:
-    CRestartView();
-    ~CRestartView();
-    CRestartView(const CRestartView&) = delete;
-    CRestartView& operator=(const CRestartView&) = delete;
-  };
+  bool IsJobRestarted() const { return m_restarted; }
   std::vector<Api::VirtualAppJob>& GetJobRestartHistory() { return m_restartHistory; }
   Api::VirtualAppPhaseState GetDRJobState() const { return m_drJobState; }
   void SetDRJobState(Api::VirtualAppPhaseState state) { m_drJobState = state; }

@@ -3,15 +3,12 @@
 // clean-up touched says what the clean-up did, a priority whose kind does
 // not take the DR type says so and leaves nothing to a restart, and the
 // context's answer decides for a machine a step did not leave half-way.
-// The restart view the contexts answer under holds on its own thread only.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "TestThread.h"
 #include "engine/DRVerdicts.h"
 #include "engine/IDRContext.h"
 #include "engine/VMMachinesTestBase.h"
@@ -124,33 +121,6 @@ TEST_F(DRVerdicts, APriorityWhoseKindDoesNotTakeTheTypeSaysSoAndLeavesNothingToA
   ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(kJob, stored));
   ASSERT_EQ(4u, stored.size());
   for (const SMachineVerdict& v : stored) EXPECT_FALSE(v.restartTakesOver) << v.replicationId;
-}
-
-// A context asks its eligibility test as a restart on the thread of its
-// priority while sub-priorities of the same order run on others: they go on
-// seeing the job as it is.
-class DRVerdictsConcurrency : public DRVerdicts {};
-
-TEST_F(DRVerdictsConcurrency, ARestartViewHoldsOnItsOwnThreadOnly) {
-  ASSERT_FALSE(m_jm->IsJobRestarted());
-  std::atomic<bool> held(false), seen(false), done(false);
-  bool otherSaw = true;
-  drtest::CTestThread other([&] {
-    ASSERT_TRUE(drtest::Eventually([&] { return held.load(); }));
-    otherSaw = m_jm->IsJobRestarted();
-    seen = true;
-    ASSERT_TRUE(drtest::Eventually([&] { return done.load(); }));
-  });
-  {
-    CDRJobManager::CRestartView asRestart;
-    EXPECT_TRUE(m_jm->IsJobRestarted());
-    held = true;
-    ASSERT_TRUE(drtest::Eventually([&] { return seen.load(); }));
-  }
-  EXPECT_FALSE(m_jm->IsJobRestarted());
-  done = true;
-  ASSERT_TRUE(other.Join());
-  EXPECT_FALSE(otherSaw);
 }
 
 }  // namespace
