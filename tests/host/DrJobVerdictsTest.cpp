@@ -506,7 +506,7 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
        unfinished, {}, ""},
       {"Sample", "reverse-replication", kFailedOver, "",
        [&] { fault(TMMsg::VM_OPERATION_DELETE_SNAPSHOT, "dst-102"); }, every, {}, ""},
-      // A new clean-up is not run: the removed machines' group still names them.
+      // Its new job, run as printed, is E2EDrJobVSAOperations' and E2EDrJobKills'.
       {"Sample", "cleanup-destination-vm", kSeeded, " --delete-from-hypervisor",
        [&] { fault(TMMsg::VM_OPERATION_DELETE, "dst-201"); }, unfinished, {}, ""},
       {"SampleTest", "test-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "", 2); }, every,
