@@ -22,9 +22,12 @@ void RegisterServices();
 // The job effects (end writers).
 void RegisterJobEffects();
 
-// Hangs: a hung call waits for the release counter to move (any process) or
-// for its time to run out on the scaled clock. True when released.
-bool WaitForRelease(long long timeMs);
+// Hangs: a hung call waits for the release counter to move past `mark`
+// (any process) or for its time to run out on the scaled clock. True when
+// released. The caller reads the mark before it reads the planted faults:
+// a release that clears a hang between that read and the wait still ends it.
+long long ReleaseMark();
+bool WaitForRelease(long long mark, long long timeMs);
 void WakeHungCalls();
 // Calls of this process hung now.
 int HungCalls();

@@ -763,9 +763,10 @@ std::string NewSnapshotRef() {
   return n > 0 ? "snapshot-" + std::to_string(n) : std::string();
 }
 
-bool WaitForRelease(long long timeMs) {
+long long ReleaseMark() { return CHypervisorStore::Counter(kReleaseCounter); }
+
+bool WaitForRelease(long long start, long long timeMs) {
   CPlatformClock& clock = CPlatformClock::Instance();
-  const long long start = CHypervisorStore::Counter(kReleaseCounter);
   const int64_t deadline = clock.NowMs() + timeMs;
   ++g_hungCalls;
   bool released = false;
@@ -812,6 +813,7 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
   CMountInFlight inFlight(call);
 
   // A hang holds the call before its transaction, so it blocks no writer.
+  const long long releaseMark = ReleaseMark();
   std::vector<SLabFault> faults;
   if (PlantedFaults(call.journal, faults) == EStoreResult::kOk) {
     for (const SLabFault& f : faults) {
@@ -823,7 +825,7 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
     }
     for (const SLabFault& f : faults) {
       if (f.kind == ELabFault::kHang) {
-        call.timedOut = !WaitForRelease(static_cast<long long>(timeSeconds) * 1000);
+        call.timedOut = !WaitForRelease(releaseMark, static_cast<long long>(timeSeconds) * 1000);
         break;
       }
     }
