@@ -26,7 +26,6 @@ void RegisterJobEffects();
 // (any process) or for its time to run out on the scaled clock. True when
 // released. The caller reads the mark before it reads the planted faults:
 // a release that clears a hang between that read and the wait still ends it.
-long long ReleaseMark();
 bool WaitForRelease(long long mark, long long timeMs);
 void WakeHungCalls();
 // Calls of this process hung now.

@@ -763,8 +763,6 @@ std::string NewSnapshotRef() {
   return n > 0 ? "snapshot-" + std::to_string(n) : std::string();
 }
 
-long long ReleaseMark() { return CHypervisorStore::Counter(kReleaseCounter); }
-
 bool WaitForRelease(long long start, long long timeMs) {
   CPlatformClock& clock = CPlatformClock::Instance();
   const int64_t deadline = clock.NowMs() + timeMs;
@@ -813,7 +811,7 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
   CMountInFlight inFlight(call);
 
   // A hang holds the call before its transaction, so it blocks no writer.
-  const long long releaseMark = ReleaseMark();
+  const long long releaseMark = CHypervisorStore::Counter(kReleaseCounter);
   std::vector<SLabFault> faults;
   if (PlantedFaults(call.journal, faults) == EStoreResult::kOk) {
     for (const SLabFault& f : faults) {
