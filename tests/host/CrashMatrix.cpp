@@ -341,6 +341,26 @@ drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const
   return r;
 }
 
+drtest::SResult CCrashMatrix::RunAsPrinted(const std::string& command) {
+  // "drjob" in the printed line is the host under test.
+  std::vector<std::string> argv = {"/bin/sh",
+                                   "-c",
+                                   "drjob() { \"$DR_TEST_DRJOB\" \"$@\"; }; eval \"$DR_TEST_COMMAND\" 2>&1",
+                                   "sh"};
+  drtest::CChildProcess run;
+  drtest::SResult r{-1, std::string()};
+  const std::vector<std::string> env = {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                        "DR_TIME_SCALE=0.001", std::string("DR_TEST_DRJOB=") + DR_DRJOB,
+                                        "DR_TEST_COMMAND=" + command};
+  argv.insert(argv.begin(), env.begin(), env.end());
+  argv.insert(argv.begin(), "/usr/bin/env");
+  if (!run.Start(argv)) return r;
+  for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
+  const int status = run.Wait();
+  if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+  return r;
+}
+
 std::string CCrashMatrix::MakeStartLab(EStartLab start) {
   SStartLabs& labs = StartLabs();
   const auto made = labs.made.find(start);

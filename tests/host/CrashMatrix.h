@@ -138,6 +138,10 @@ class CCrashMatrix : public testing::Test {
   // drjob with env before it (its output and error lines, its exit code;
   // signal: the one that ended it, 0 when none did).
   drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
+  // A command drjob printed, run as printed: through the shell, so its
+  // quoting is read as a user's shell reads it, in the case's run folder
+  // ("drjob" is the host under test).
+  drtest::SResult RunAsPrinted(const std::string& command);
   // What must hold once every run of a case has ended, on the lab open now:
   // no phase row left IN-PROGRESS, no child job started while another did
   // the same work, no snapshot mount overlapping, hung or left in flight.

@@ -3,7 +3,6 @@
 // against what the lab holds (killtable::CKillTable). The cases share a
 // start lab per test; the whole table, every type at every crash-matrix
 // moment, is DrJobKillTable (label stress).
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,17 +65,10 @@ TEST_F(E2EDrJobKills, ACleanupKilledInPriorityTwosDeleteKeepsTheRecordOfItsDRVMA
 
   // The next step drjob printed, run as printed, finishes what the kill
   // stopped: app-server's DR VM deleted and its record removed.
-  const std::string marker = ": drjob run ";
-  const size_t at = outcome.output.rfind(marker);
-  ASSERT_NE(std::string::npos, at) << outcome.output;
-  const size_t from = at + marker.size() - std::string("run ").size();
-  std::istringstream words(outcome.output.substr(from, outcome.output.find('\n', at) - from));
-  std::vector<std::string> args;
-  for (std::string word; words >> word;) args.push_back(word);
-  int signal = 0;
-  const drtest::SResult next = RunHost({}, args, signal);
+  const std::vector<std::string> steps = killtable::NextSteps(outcome.output);
+  ASSERT_EQ(1u, steps.size()) << outcome.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
-  EXPECT_EQ(0, signal);
   CDBConnection::SetPath(outcome.db);
   const std::string after = crashmatrix::Picture("Sample");
   EXPECT_EQ(std::string::npos, after.find("vm app-server-DR ")) << after;

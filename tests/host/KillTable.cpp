@@ -99,6 +99,17 @@ std::string Joined(const std::vector<std::string>& lines) {
 
 }  // namespace
 
+std::vector<std::string> NextSteps(const std::string& output) {
+  const std::string command = "drjob run ";
+  std::vector<std::string> steps;
+  for (const std::string& line : crashmatrix::PictureLines(output)) {
+    if (line.rfind("drjob: ", 0) != 0) continue;
+    const size_t at = line.find(": " + command);
+    if (at != std::string::npos) steps.push_back(line.substr(at + 2));
+  }
+  return steps;
+}
+
 std::vector<std::string> MachineLines(const std::string& group, int replicationId, const std::string& picture) {
   const std::vector<std::string> prefixes = MachinePrefixes(group, replicationId);
   std::vector<std::string> lines;

@@ -44,6 +44,10 @@ struct SKillOutcome {
   std::vector<std::string> faults;
 };
 
+// The commands drjob printed as how the job goes on, in the order printed:
+// each line's text from "drjob run " to its end, quoted as drjob quoted it.
+std::vector<std::string> NextSteps(const std::string& output);
+
 // The lines of a picture that concern one machine of a sample group: its
 // VMs (and clones, mounts, archive files) and its replication or database
 // records.
