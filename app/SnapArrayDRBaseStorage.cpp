@@ -227,6 +227,9 @@ bool CSnapArrayDRBase::FilterMountedVMs(SDROperationCtx& ctx, Api::DRSite) {
     bool unmounted = rep != nullptr && rep->IsVMAfileUnMounted();
     if (unmounted) {
       SDROperationCtx one = OneMachine(ctx, info);
+      // The look-up asks whether the unmount left a VM registered: "not
+      // found" is the answer hoped for, not a failure of the machine.
+      one.failureNotLastPhase = true;
       if (__OP(one, ZNDR::BATCH_OP_GET_VM_INFO_DESTINATION, false)) {
         m_event.Debug("FilterMountedVMs", "Destination VM - Replication [%d] is registered", info->GetReplId());
         unmounted = false;

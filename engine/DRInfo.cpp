@@ -86,6 +86,14 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
       m_firstFailure = phase;
       m_hasFailure = true;
     }
+    if (!phase.notLastPhase && !m_hasStepFailure) {
+      m_firstStepFailure = phase;
+      m_hasStepFailure = true;
+    } else if (phase.notLastPhase && !m_hasFailureAfterKill && m_jobManager != nullptr &&
+               m_jobManager->IsJobKillIssued()) {
+      m_firstFailureAfterKill = phase;
+      m_hasFailureAfterKill = true;
+    }
     UpdateError(phase, phase.raisePendingCause);
     if (phase.markRowAsFailedOnFailure) {
       m_sourceInfo.status = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
@@ -115,6 +123,18 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
 bool CDRInfo::GetFirstFailure(SDRPhaseCtx& failure) const {
   if (!m_hasFailure) return false;
   failure = m_firstFailure;
+  return true;
+}
+
+bool CDRInfo::GetFirstStepFailure(SDRPhaseCtx& failure) const {
+  if (!m_hasStepFailure) return false;
+  failure = m_firstStepFailure;
+  return true;
+}
+
+bool CDRInfo::GetFirstFailureAfterKill(SDRPhaseCtx& failure) const {
+  if (!m_hasFailureAfterKill) return false;
+  failure = m_firstFailureAfterKill;
   return true;
 }
 

@@ -91,6 +91,14 @@ class CDRInfo : public IDRBaseInfo {
   const std::string& GetSkipReason() const { return m_skipReason; }
   // The first phase update of this run that failed; false when none did.
   bool GetFirstFailure(SDRPhaseCtx& failure) const;
+  // The first failed update of a step, one that became the machine's last
+  // phase (neither a clean-up's nor one its operation lets fail); false
+  // when none did.
+  bool GetFirstStepFailure(SDRPhaseCtx& failure) const;
+  // The first failed update of a clean-up, or of a step that lets it fail,
+  // made after the job's kill was issued: what the kill's clean-up met, not
+  // why the machine failed. False when none did.
+  bool GetFirstFailureAfterKill(SDRPhaseCtx& failure) const;
   // The job took the machine up in this run: set it under way, or updated
   // a phase of it (a step's or a clean-up's).
   bool HasBegun() const { return m_underWay || !m_phaseMap.empty(); }
@@ -117,6 +125,10 @@ class CDRInfo : public IDRBaseInfo {
   std::string m_skipReason;
   bool m_hasFailure = false;
   SDRPhaseCtx m_firstFailure;
+  bool m_hasStepFailure = false;
+  SDRPhaseCtx m_firstStepFailure;
+  bool m_hasFailureAfterKill = false;
+  SDRPhaseCtx m_firstFailureAfterKill;
   bool m_underWay = false;
   bool m_stepBegun = false;
 };

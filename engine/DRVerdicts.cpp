@@ -1,5 +1,10 @@
 #include "DRVerdicts.h"
 
+#include <ctype.h>
+#include <stdlib.h>
+
+#include <set>
+
 #include "DRHelper.h"
 #include "DRInfo.h"
 #include "IDRContext.h"
@@ -24,7 +29,71 @@ std::string Joined(const std::vector<std::string>& parts) {
 
 std::string PhaseName(int phase) { return CPhaseTexts::Phase(phase); }
 
+bool IsWordChar(char c) { return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+
+std::string Lower(const std::string& text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+// The text in the brackets that follow the word at `at` (and at most one
+// more word: "replication Id [102]", "replication list [101,102]"); false
+// when no bracket follows.
+bool BracketAfterWord(const std::string& text, size_t at, std::string& inside) {
+  size_t i = at;
+  for (int words = 0; words < 2; ++words) {
+    while (i < text.size() && IsWordChar(text[i])) ++i;
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i < text.size() && text[i] == '[') {
+      const size_t end = text.find(']', i);
+      if (end == std::string::npos) return false;
+      inside = text.substr(i + 1, end - i - 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// What an error names of the machines: the replication ids in brackets
+// after a word that begins with "repl" ("replication [101]", "repl inputs
+// [101,102]"), and the VM names after the word "VM". A bracket that holds
+// anything but ids is not a replication's ("Replication group [3]" is read
+// as naming one, which only narrows whom the error is told to).
+void NamedMachines(const std::string& error, std::set<int32_t>& ids, std::set<std::string>& vms) {
+  const std::string lower = Lower(error);
+  for (size_t at = lower.find("repl"); at != std::string::npos; at = lower.find("repl", at + 1)) {
+    if (at > 0 && IsWordChar(lower[at - 1])) continue;
+    std::string inside;
+    if (!BracketAfterWord(lower, at, inside)) continue;
+    if (inside.find_first_not_of("0123456789, ") != std::string::npos) continue;
+    for (size_t i = 0; i < inside.size();) {
+      const size_t digits = inside.find_first_of("0123456789", i);
+      if (digits == std::string::npos) break;
+      const size_t end = inside.find_first_not_of("0123456789", digits);
+      ids.insert(atoi(inside.substr(digits, end == std::string::npos ? std::string::npos : end - digits).c_str()));
+      i = end == std::string::npos ? inside.size() : end;
+    }
+  }
+  for (size_t at = lower.find("vm ["); at != std::string::npos; at = lower.find("vm [", at + 1)) {
+    if (at > 0 && IsWordChar(lower[at - 1])) continue;
+    const size_t end = error.find(']', at + 4);
+    if (end != std::string::npos) vms.insert(error.substr(at + 4, end - at - 4));
+  }
+}
+
 }  // namespace
+
+bool CDRVerdicts::IsMachinesError(CDRInfo& info, const std::string& error) {
+  std::set<int32_t> ids;
+  std::set<std::string> vms;
+  NamedMachines(error, ids, vms);
+  if (ids.empty() && vms.empty()) return true;
+  if (ids.count(info.GetReplId()) != 0) return true;
+  IRepInfo* rep = info.GetRepInfo();
+  if (rep == nullptr || vms.empty()) return false;
+  return vms.count(rep->GetSourceName()) != 0 || vms.count(rep->GetDestinationName()) != 0;
+}
 
 void CDRVerdicts::Begin(int64_t jobId, int attempt, TMMsg::DROrchestrationType drType) {
   m_jobId = jobId;
@@ -100,7 +169,10 @@ std::string CDRVerdicts::StoredStatus(int32_t replicationId) const {
 std::string CDRVerdicts::Unexplained(CDRInfo& info, const std::string& stop) const {
   std::string priorityError;
   const auto run = m_priorities.find(info.GetPriority());
-  if (stop.empty() && run != m_priorities.end() && !run->second.lastError.empty()) {
+  // The priority's last error is told only to the machines it may be about:
+  // one that names other machines is theirs.
+  if (stop.empty() && run != m_priorities.end() && !run->second.lastError.empty() &&
+      IsMachinesError(info, run->second.lastError)) {
     priorityError = "priority [" + std::to_string(info.GetPriority()->order) + "] logged: " + run->second.lastError;
   }
   // A status the job never touched the machine under is another job's.
@@ -200,8 +272,11 @@ SMachineVerdict CDRVerdicts::Verdict(CDRInfo& info, bool killed, bool suspended)
     v.reason = std::string("the job was ") + (suspended ? "suspended" : "left pending") + after;
     return v;
   }
+  // A failed step is the machine's reason. A failure the step's operation
+  // let pass, or a clean-up's, is one only when the job was not stopped: a
+  // stop is the reason then, and what its clean-up met after it follows.
   SDRPhaseCtx failure;
-  if (info.GetFirstFailure(failure)) {
+  if (info.GetFirstStepFailure(failure) || (stop == nullptr && info.GetFirstFailure(failure))) {
     v.verdict = EMachineVerdict::kFailed;
     v.phase = PhaseName(failure.phase);
     v.reason = failure.message;
@@ -231,7 +306,17 @@ SMachineVerdict CDRVerdicts::Verdict(CDRInfo& info, bool killed, bool suspended)
     return v;
   }
   v.verdict = EMachineVerdict::kFailed;
-  v.reason = Unexplained(info, stop != nullptr ? std::string("the job was ") + stop + after : "");
+  std::string stopText;
+  if (stop != nullptr) {
+    stopText = std::string("the job was ") + stop + after;
+    SDRPhaseCtx cleanUp;
+    if (info.GetFirstFailureAfterKill(cleanUp)) {
+      std::string met = cleanUp.message;
+      if (met.empty()) met = RowReason(v.replicationId, cleanUp.phase);
+      stopText += "; after the kill, phase [" + PhaseName(cleanUp.phase) + "] failed" + (met.empty() ? "" : ": " + met);
+    }
+  }
+  v.reason = Unexplained(info, stopText);
   if (v.reason.empty() && !info.HasBegun()) {
     v.reason = "its priority ended before it began the machine";
   } else if (v.reason.empty() && !info.HasStepBegun()) {

@@ -64,6 +64,10 @@ class CDRVerdicts {
   // The verdict of one record, with whether a restart takes it over
   // (public for its tests).
   SMachineVerdict Judge(CDRInfo& info, bool killed, bool suspended) const;
+  // Whether an error the machine's priority logged may be the machine's:
+  // it names no replication and no VM, or names the machine's replication
+  // or one of its VMs (public for its tests).
+  static bool IsMachinesError(CDRInfo& info, const std::string& error);
 
  private:
   struct SPriorityRun {

@@ -3,6 +3,10 @@
 #include <string>
 
 #include "DrJobOutput.h"
+#include "appmgr/DatabaseHosts.h"
+#include "appmgr/OracleInstance.h"
+#include "msg/MsgClasses.h"
+#include "repl/ReplicaSyncStore.h"
 #include "repl/ReplicationSources.h"
 #include "repl/ReplicationStatusTexts.h"
 #include "vm/HypervisorLab.h"
@@ -37,6 +41,32 @@ std::string Runs(int sourceOn, int drOn) {
   return ": neither VM runs";
 }
 
+// "source database [src1] stopped"; on is -1 when the database cannot be
+// read, else whether it runs.
+std::string DatabaseState(const char* role, const CNMessageBase& entity, int& on) {
+  using Entity = ZnEntities::SubClientEntity;
+  const std::string name = entity.GetString(Entity::kClientName);
+  std::string home;
+  bool running = false;
+  on = -1;
+  if (OracleInstance(static_cast<unsigned long>(entity.GetInt32(Entity::kInstanceId))).getOracleHome(home, nullptr) !=
+          0 ||
+      CDatabaseHosts::IsRunning(entity.GetInt32(Entity::kClientId), home, running) != EStoreResult::kOk) {
+    return std::string(role) + " [" + name + "] cannot be read";
+  }
+  on = running ? 1 : 0;
+  return std::string(role) + " [" + name + "] " + (running ? "running" : "stopped");
+}
+
+// Which database runs the machine's workload, when both could be read.
+std::string DatabaseRuns(int sourceOn, int drOn) {
+  if (sourceOn < 0 || drOn < 0) return std::string();
+  if (sourceOn == 1 && drOn == 1) return ": both databases run";
+  if (sourceOn == 1) return ": the source database runs";
+  if (drOn == 1) return ": the DR database runs";
+  return ": neither database runs";
+}
+
 }  // namespace
 
 std::string CMachinePlace::Text(int replicationId) {
@@ -48,8 +78,22 @@ std::string CMachinePlace::Text(int replicationId) {
     return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
   }
   std::string text = FailoverText(stored.failoverStatus);
+  // A test failover keeps a status of its own, which its next step reads.
+  if (stored.testFailoverStatus > 0) {
+    const char* test = CReplicationStatusTexts::TestFailover(stored.testFailoverStatus);
+    text += ", test failover status [" + (*test != 0 ? std::string(test) : std::to_string(stored.testFailoverStatus)) +
+            "]";
+  }
   SLabReplica replica;
-  if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
+  App::ReplicaSyncReplicationInfo database;
+  if (CReplicaSyncStore::Find(replicationId, database) == EStoreResult::kOk) {
+    using Info = App::ReplicaSyncReplicationInfo;
+    int sourceOn = -1;
+    int drOn = -1;
+    const std::string source = DatabaseState("source database", database.GetMsg(Info::kSourceEntity), sourceOn);
+    const std::string dr = DatabaseState("DR database", database.GetMsg(Info::kDestinationEntity), drOn);
+    text += ", " + source + ", " + dr + DatabaseRuns(sourceOn, drOn);
+  } else if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
     int sourceOn = -1;
     int drOn = -1;
     const std::string source = VMState("source VM", replica.sourceInstanceId, replica.sourceGuid, sourceOn);

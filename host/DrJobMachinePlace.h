@@ -11,8 +11,11 @@ class CMachinePlace {
  public:
   // "failover status [Failover Failed], source VM [db-primary] on, DR VM
   // [db-primary-DR] off: the source VM runs" ("the DR VM runs", "both VMs
-  // run", "neither VM runs"); a database or storage-array machine has its
-  // failover status alone, a replication a clean-up removed "no replication
-  // record".
+  // run", "neither VM runs"); a database machine tells its databases the
+  // same way from the lab's database hosts ("source database [src1]
+  // stopped, DR database [dst1] running: the DR database runs"), a
+  // storage-array machine its statuses alone. A test failover status the
+  // replication keeps follows the failover status; a replication a
+  // clean-up removed is "no replication record".
   static std::string Text(int replicationId);
 };

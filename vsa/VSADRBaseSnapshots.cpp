@@ -149,6 +149,11 @@ bool CVSADRBase::DeleteFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnl
     SDROperationCtx one = OneMachine(ctx, info);
     if (!SnapOp(one, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, FAILOVER_SNAPSHOT_NAME, "", succeededOnly)) continue;
     m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropDestSnapMoref, info->GetReplId());
+    // The record goes on holding what the store held when it was loaded: a
+    // later clean-up of the same job (the stale snapshots' after a kill)
+    // would revert and delete the snapshot again, and fail the machine for
+    // a snapshot already gone.
+    vsa->RemoveProperty(VSARepInfo::kPropDestSnapMoref);
     ++deleted;
   }
   return attempts == 0 || deleted > 0;

@@ -118,6 +118,9 @@ class VSARepInfo : public IRepInfo {
   int64_t GetLastDRJobId();
   // The property's presence alone counts.
   bool IsReplicaSyncFromSnap();
+  // Drops every entry of the id: the record follows a property the job
+  // removed from the store, so a later step of the job does not act on it.
+  void RemoveProperty(int propertyId);
 
  private:
   // The first property entry of the id; null when none.

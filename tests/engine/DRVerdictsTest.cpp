@@ -12,6 +12,7 @@
 #include "engine/DRVerdicts.h"
 #include "engine/IDRContext.h"
 #include "engine/VMMachinesTestBase.h"
+#include "jobs/JobStore.h"
 
 namespace {
 
@@ -49,6 +50,21 @@ class DRVerdicts : public CVMMachinesTestBase {
     info->UpdatePhase(p);
   }
 
+  static void Failed(CDRInfo* info, Api::VirtualAppJobPhaseType phase, bool notLast, const std::string& message) {
+    SDRPhaseCtx p(kJob, phase, Api::VIRTUAL_APP_PHASE_STATE_FAILED, Api::DR_SITE_DESTINATION, false);
+    p.updatePhaseInfoTbl = false;
+    p.notLastPhase = notLast;
+    p.message = message;
+    info->UpdatePhase(p);
+  }
+  // The job's kill, as control kill requests it and the job's quit check
+  // sees it.
+  void Kill() {
+    ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
+    ASSERT_TRUE(m_jm->IsQuitFlagSet());
+    ASSERT_TRUE(m_jm->IsJobKillIssued());
+  }
+
   std::vector<CDRInfo*> m_machines;
   std::vector<IDRBaseInfo*> m_records;
   CDRVerdicts m_verdicts;
@@ -80,6 +96,75 @@ TEST_F(DRVerdicts, AMachineOnlyTheCleanUpTouchedIsFailedWithWhatTheCleanUpDid) {
 
   // Not stopped: what it holds since the job took it up.
   EXPECT_EQ("its failover status is [Failover in Progress]", m_verdicts.Judge(*m_machines[1], false, false).reason);
+}
+
+// A killed machine's reason is the kill: where it halted the machine comes
+// first, what the kill's clean-up met after it may follow, and a failure
+// the machine's steps let pass before the kill is no reason at all. A step
+// that failed stays the reason, killed or not.
+TEST_F(DRVerdicts, AKilledMachinesReasonNamesTheKillBeforeWhatItsCleanUpMet) {
+  // 1: a step, the kill, then the clean-up's second revert of a snapshot
+  // already gone.
+  Phase(m_machines[0], Api::VIRTUAL_APP_PHASE_CREATE_SNAPSHOT, Api::DR_SITE_DESTINATION, false);
+  // 2: a look-up whose "not found" is let pass, a step, then the kill.
+  Failed(m_machines[1], Api::VIRTUAL_APP_PHASE_GET_VM_INFO, true, "VM [vm2] GUID [g2] not found on instance [4]");
+  Phase(m_machines[1], Api::VIRTUAL_APP_PHASE_STORAGE_OPERATION, Api::DR_SITE_SOURCE, false);
+  // 3: a step that failed on its own before the kill.
+  Failed(m_machines[2], Api::VIRTUAL_APP_PHASE_POWER_ON, false, "Site [site-b] is down");
+  Kill();
+  Failed(m_machines[0], Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, true, "Snapshot [__OB_FAILOVER__] not found");
+  Failed(m_machines[2], Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, true, "Snapshot gone");
+
+  const SMachineVerdict cleanedUp = m_verdicts.Judge(*m_machines[0], true, false);
+  EXPECT_EQ(EMachineVerdict::kFailed, cleanedUp.verdict);
+  EXPECT_EQ("", cleanedUp.phase) << "the phase the clean-up failed in is not the machine's";
+  EXPECT_EQ(0u, cleanedUp.reason.find("the job was killed after phase [Create Snapshot]; after the kill, phase "
+                                      "[Revert Snapshot] failed: Snapshot [__OB_FAILOVER__] not found"))
+      << cleanedUp.reason;
+  const SMachineVerdict lookedUp = m_verdicts.Judge(*m_machines[1], true, false);
+  EXPECT_EQ("", lookedUp.phase);
+  EXPECT_EQ(0u, lookedUp.reason.find("the job was killed after phase [Storage Operation]")) << lookedUp.reason;
+  EXPECT_EQ(std::string::npos, lookedUp.reason.find("not found")) << lookedUp.reason;
+  const SMachineVerdict stepFailed = m_verdicts.Judge(*m_machines[2], true, false);
+  EXPECT_EQ("Power On", stepFailed.phase);
+  EXPECT_EQ("Site [site-b] is down", stepFailed.reason);
+
+  // Not stopped, the failure let pass is all there is to tell.
+  const SMachineVerdict notStopped = m_verdicts.Judge(*m_machines[1], false, false);
+  EXPECT_EQ("Get VM Info VM", notStopped.phase);
+  EXPECT_EQ("VM [vm2] GUID [g2] not found on instance [4]", notStopped.reason);
+}
+
+// The last error a priority logged is told to the machines it may be about:
+// one naming another machine's replication or VM is not this machine's.
+TEST_F(DRVerdicts, APrioritysLastErrorIsToldOnlyToTheMachinesItNames) {
+  struct SCase {
+    const char* error;
+    std::set<int> toldTo;  // of replications 1 to 4
+  };
+  const SCase cases[] = {
+      {"GetPointInTime(): No point in time specified for replication Id [2]", {2}},
+      {"RunSync(): Sync failed for repl inputs [1,3]", {1, 3}},
+      {"Pre-scripts failed for all source vms in replication list [4]", {4}},
+      {"PostVMFailover(): Post Failover failed for VM [vm3-DR] GUID [dst-3]", {3}},
+      {"PerformVMOp(): [Power On] on VM [vm1] failed", {1}},
+      {"Failed to reach the management database", {1, 2, 3, 4}},
+      {"No Replication ids are associated with Replication group [7]", {}},
+  };
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.error);
+    for (CDRInfo* info : m_machines) {
+      EXPECT_EQ(c.toldTo.count(info->GetReplId()) != 0, CDRVerdicts::IsMachinesError(*info, c.error))
+          << info->GetReplId();
+    }
+  }
+  // In the verdict: the machine the error names gets it, the other none.
+  m_machines[0]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
+  m_machines[1]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
+  m_verdicts.Ended({&m_vmPriority}, cases[0].error);
+  EXPECT_EQ(std::string::npos, m_verdicts.Judge(*m_machines[0], false, false).reason.find("logged"));
+  EXPECT_NE(std::string::npos, m_verdicts.Judge(*m_machines[1], false, false).reason.find(
+                                   "priority [1] logged: GetPointInTime(): No point in time specified"));
 }
 
 TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsOrAStopCutShort) {
