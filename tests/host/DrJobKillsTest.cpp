@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "appmgr/DatabaseHosts.h"
 #include "host/KillTable.h"
+#include "repl/ReplicationSources.h"
+#include "repl/ReplicationStatusTexts.h"
 
 namespace {
 
@@ -16,6 +19,22 @@ using killtable::CKillTable;
 using killtable::SKillOutcome;
 
 using E2EDrJobKills = CKillTable;
+
+// drjob's line of the machine, from the verdict on ("" when none).
+std::string LineOf(const std::string& output, int replicationId) {
+  const std::string mark = "(replication " + std::to_string(replicationId) + "): ";
+  for (const std::string& line : crashmatrix::PictureLines(output)) {
+    const size_t at = line.find(mark);
+    if (line.rfind("drjob: DR job [", 0) == 0 && at != std::string::npos) return line.substr(at + mark.size());
+  }
+  return std::string();
+}
+
+size_t Occurrences(const std::string& text, const std::string& what, size_t from) {
+  size_t n = 0;
+  for (size_t at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 // The type and its moment.
 struct SKill {
@@ -91,6 +110,102 @@ TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
   // The DR VMs' shutdown (power-off) before the unmount is let fail.
   KillAndExpect(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
   KillAndExpect(crashmatrix::kArrayUndoTestFailover, At(crashmatrix::kArrayUndoTestFailover, "test VM off"));
+}
+
+// A killed machine's line names the kill first, where it halted the
+// machine: a failure the kill's clean-up met after it may follow, never
+// stand in its place, and one a step lets pass before it is no reason.
+// The planned failover's clean-up reverts each DR VM to its failover
+// snapshot once: the snapshot a machine's own clean-up reverted and deleted
+// is not reverted again by the priority's.
+TEST_F(E2EDrJobKills, AKilledMachinesLineNamesTheKillNotWhatTheCleanUpMetAfterIt) {
+  using namespace crashmatrix;
+  const size_t logged = drtest::ReadFile(LogPath()).size();
+  const SKillOutcome failover = KillAndExpect(kPlannedFailover, At(kPlannedFailover, "DR VM on"));
+  const std::string log = drtest::ReadFile(LogPath());
+  for (const char* vm : {"db-primary-DR", "db-replica-DR"}) {
+    EXPECT_GE(1u, Occurrences(log, std::string("Begin [Revert Snapshot] on VM [") + vm + "]", logged)) << vm;
+  }
+  for (int id : {101, 102}) {
+    const std::string line = LineOf(failover.output, id);
+    EXPECT_EQ(0u, line.find("failed")) << line;
+    EXPECT_NE(std::string::npos, line.find("the job was killed")) << line;
+    EXPECT_EQ(std::string::npos, line.find("Snapshot] failed")) << line;
+    EXPECT_EQ(std::string::npos, line.find("in phase [Revert Snapshot]")) << line;
+  }
+
+  // The array undo: each machine's look-up after its unmount finds no VM,
+  // as hoped; the kill then halts the power-on of the first group's
+  // sources (the second group runs at once: it may finish or not).
+  const SKillOutcome undo = KillAndExpect(
+      kArrayUndoFailover, SCrash("first group's sources about to start", "Changed activity for appId [61] to [ENABLED]"));
+  for (int id : {301, 302}) {
+    const std::string line = LineOf(undo.output, id);
+    EXPECT_EQ(0u, line.find("failed: the job was killed after phase [")) << line;
+    EXPECT_EQ(std::string::npos, line.find("Get VM Info")) << line;
+  }
+}
+
+// Where a database or array machine stands, as its line tells it: which of
+// its databases run, from the lab's database hosts; an array test
+// failover's own status.
+TEST_F(E2EDrJobKills, AKilledDatabaseOrArrayTestMachineIsToldWhereItStands) {
+  using namespace crashmatrix;
+  const SKillOutcome database = KillAndExpect(kDatabaseFailover, SCrash("a database stopping", "dbshutdown"));
+  CDBConnection::SetPath(database.db);
+  struct SDatabases {
+    int replicationId;
+    int sourceClient, drClient;
+    const char* source;
+    const char* dr;
+  };
+  for (const SDatabases& d : {SDatabases{1, 11, 21, "src1", "dst1"}, SDatabases{2, 12, 22, "src2", "dst2"}}) {
+    const std::string line = LineOf(database.output, d.replicationId);
+    bool sourceRuns = false, drRuns = false;
+    ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(d.sourceClient, std::string("/u01/") + d.source, sourceRuns));
+    ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(d.drClient, std::string("/u01/") + d.dr, drRuns));
+    const std::string place = std::string("source database [") + d.source + "] " + (sourceRuns ? "running" : "stopped") +
+                              ", DR database [" + d.dr + "] " + (drRuns ? "running" : "stopped") + ": ";
+    EXPECT_NE(std::string::npos, line.find("; now: ")) << line;
+    EXPECT_NE(std::string::npos, line.find(place)) << line;
+  }
+
+  const SKillOutcome test =
+      KillAndExpect(kArrayTestFailover, SCrash("post-failover action begins", "PerformVMOp(): Begin [Post VM Failover]"));
+  CDBConnection::SetPath(test.db);
+  for (int id : GroupReplications(kArrayTestFailover.group)) {
+    const std::string line = LineOf(test.output, id);
+    SSourcedReplication stored;
+    ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(id, stored));
+    ASSERT_GT(stored.testFailoverStatus, 0) << id;
+    EXPECT_NE(std::string::npos, line.find(std::string("; now: no failover status, test failover status [") +
+                                           CReplicationStatusTexts::TestFailover(stored.testFailoverStatus) + "]"))
+        << line;
+  }
+}
+
+// An undo killed once its DR VM's backup snapshot is taken: its clean-up
+// brings the DR VM up again, and the next step drjob prints, run as
+// printed, leaves one backup snapshot on it, as the uninterrupted undo
+// does, not the killed attempt's beside its own.
+TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNextStepRan) {
+  using namespace crashmatrix;
+  const SKillOutcome outcome = KillAndExpect(
+      kUndoFailover, SCrash("app-server's DR snapshot taken", "Starting [Create Snapshot] on VM [app-server-DR]"));
+  ASSERT_EQ(0u, LineOf(outcome.output, 201).find("failed")) << outcome.output;
+  std::string output = outcome.output;
+  for (int step = 0; step < 2; ++step) {
+    const std::vector<std::string> steps = killtable::NextSteps(output);
+    if (steps.empty()) break;
+    const drtest::SResult next = RunAsPrinted(steps.front());
+    output = next.output;
+    if (next.code == 0) break;
+  }
+  CDBConnection::SetPath(outcome.db);
+  std::string want, found;
+  for (const std::string& l : killtable::MachineLines("Sample", 201, kUndoFailover.picture)) want += l + "\n";
+  for (const std::string& l : killtable::MachineLines("Sample", 201, Picture("Sample"))) found += l + "\n";
+  EXPECT_EQ("", PictureDiff(want, found)) << output;
 }
 
 }  // namespace

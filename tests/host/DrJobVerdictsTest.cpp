@@ -300,6 +300,15 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
         {102, "failed: its failover status is [Failover Failed]"},
         {201, "failed: its failover status is [Failover Failed]"}},
        ""},
+      // The error names the machine it is about: the others are not told it.
+      {"a point in time for one machine only", "Sample", "point-in-time-failover", " --point-in-time 101=5", nullptr,
+       1,
+       {{101, "failed: its failover status is [Failover Failed]; now: "},
+        {102, "failed: its failover status is [Failover Failed]; priority [1] logged: GetPointInTime(): No point in "
+              "time specified for replication Id [102]; now: "},
+        {201, "failed: its failover status is [Failover Failed]; priority [2] logged: GetPointInTime(): No point in "
+              "time specified for replication Id [201]; now: "}},
+       ""},
       {"a point in time for some machines only", "Sample", "point-in-time-failover",
        " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, 4,
        {{101, "succeeded"}, {102, "failed: its failover status is [Failover Failed]"}, {201, "succeeded"}}, ""},
