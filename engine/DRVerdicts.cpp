@@ -57,9 +57,10 @@ bool BracketAfterWord(const std::string& text, size_t at, std::string& inside) {
 
 // What an error names of the machines: the replication ids in brackets
 // after a word that begins with "repl" ("replication [101]", "repl inputs
-// [101,102]"), and the VM names after the word "VM". A bracket that holds
-// anything but ids is not a replication's ("Replication group [3]" is read
-// as naming one, which only narrows whom the error is told to).
+// [101,102]"), and the VM names after the word "VM". A bracket after such
+// a word that holds anything but ids names none; one that holds ids is read
+// as replications even after "Replication group", which only narrows whom
+// the error is told to.
 void NamedMachines(const std::string& error, std::set<int32_t>& ids, std::set<std::string>& vms) {
   const std::string lower = Lower(error);
   for (size_t at = lower.find("repl"); at != std::string::npos; at = lower.find("repl", at + 1)) {

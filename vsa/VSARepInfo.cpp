@@ -227,6 +227,8 @@ bool VSARepInfo::IsReplicaSyncFromSnap() { return FindProperty(kPropReplicaSyncF
 void VSARepInfo::RemoveProperty(int propertyId) {
   for (size_t i = m_info.ListSize(Info::kProperties); i > 0; --i) {
     const CNMessageBase& p = m_info.GetListMsg(Info::kProperties, i - 1);
-    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) m_info.ListRemove(Info::kProperties, i - 1);
+    if (p.GetInt32(App::VSAReplicationProperties::kPropertyId) == propertyId) {
+      m_info.ListRemove(Info::kProperties, i - 1);
+    }
   }
 }

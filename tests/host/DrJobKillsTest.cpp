@@ -137,8 +137,9 @@ TEST_F(E2EDrJobKills, AKilledMachinesLineNamesTheKillNotWhatTheCleanUpMetAfterIt
   // The array undo: each machine's look-up after its unmount finds no VM,
   // as hoped; the kill then halts the power-on of the first group's
   // sources (the second group runs at once: it may finish or not).
-  const SKillOutcome undo = KillAndExpect(
-      kArrayUndoFailover, SCrash("first group's sources about to start", "Changed activity for appId [61] to [ENABLED]"));
+  const SCrash sourcesAboutToStart("first group's sources about to start",
+                                   "Changed activity for appId [61] to [ENABLED]");
+  const SKillOutcome undo = KillAndExpect(kArrayUndoFailover, sourcesAboutToStart);
   for (int id : {301, 302}) {
     const std::string line = LineOf(undo.output, id);
     EXPECT_EQ(0u, line.find("failed: the job was killed after phase [")) << line;
@@ -162,16 +163,19 @@ TEST_F(E2EDrJobKills, AKilledDatabaseOrArrayTestMachineIsToldWhereItStands) {
   for (const SDatabases& d : {SDatabases{1, 11, 21, "src1", "dst1"}, SDatabases{2, 12, 22, "src2", "dst2"}}) {
     const std::string line = LineOf(database.output, d.replicationId);
     bool sourceRuns = false, drRuns = false;
-    ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(d.sourceClient, std::string("/u01/") + d.source, sourceRuns));
-    ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(d.drClient, std::string("/u01/") + d.dr, drRuns));
-    const std::string place = std::string("source database [") + d.source + "] " + (sourceRuns ? "running" : "stopped") +
-                              ", DR database [" + d.dr + "] " + (drRuns ? "running" : "stopped") + ": ";
+    const std::string sourceHome = std::string("/u01/") + d.source;
+    const std::string drHome = std::string("/u01/") + d.dr;
+    ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(d.sourceClient, sourceHome, sourceRuns));
+    ASSERT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(d.drClient, drHome, drRuns));
+    const std::string place = std::string("source database [") + d.source + "] " +
+                              (sourceRuns ? "running" : "stopped") + ", DR database [" + d.dr + "] " +
+                              (drRuns ? "running" : "stopped") + ": ";
     EXPECT_NE(std::string::npos, line.find("; now: ")) << line;
     EXPECT_NE(std::string::npos, line.find(place)) << line;
   }
 
-  const SKillOutcome test =
-      KillAndExpect(kArrayTestFailover, SCrash("post-failover action begins", "PerformVMOp(): Begin [Post VM Failover]"));
+  const SCrash postFailoverBegins("post-failover action begins", "PerformVMOp(): Begin [Post VM Failover]");
+  const SKillOutcome test = KillAndExpect(kArrayTestFailover, postFailoverBegins);
   CDBConnection::SetPath(test.db);
   for (int id : GroupReplications(kArrayTestFailover.group)) {
     const std::string line = LineOf(test.output, id);
