@@ -126,8 +126,10 @@ TEST_F(E2EDrJobKills, AKilledMachinesLineNamesTheKillNotWhatTheCleanUpMetAfterIt
   for (const char* vm : {"db-primary-DR", "db-replica-DR"}) {
     EXPECT_GE(1u, Occurrences(log, std::string("Begin [Revert Snapshot] on VM [") + vm + "]", logged)) << vm;
   }
+  // The second machine runs at once: it may have finished before the kill.
   for (int id : {101, 102}) {
     const std::string line = LineOf(failover.output, id);
+    if (id == 102 && line.rfind("succeeded", 0) == 0) continue;
     EXPECT_EQ(0u, line.find("failed")) << line;
     EXPECT_NE(std::string::npos, line.find("the job was killed")) << line;
     EXPECT_EQ(std::string::npos, line.find("Snapshot] failed")) << line;
@@ -179,6 +181,8 @@ TEST_F(E2EDrJobKills, AKilledDatabaseOrArrayTestMachineIsToldWhereItStands) {
   CDBConnection::SetPath(test.db);
   for (int id : GroupReplications(kArrayTestFailover.group)) {
     const std::string line = LineOf(test.output, id);
+    // A machine may finish before the kill reaches it.
+    if (line.rfind("succeeded", 0) == 0) continue;
     SSourcedReplication stored;
     ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(id, stored));
     ASSERT_GT(stored.testFailoverStatus, 0) << id;
