@@ -367,6 +367,7 @@ SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
     steps = printed;
   }
   CDBConnection::SetPath(db);
+  outcome.picture = crashmatrix::Picture(type.group);
   crashmatrix::SOutcome ended;
   CheckRunsEnded(ended);
   outcome.faults = ended.faults;
@@ -443,7 +444,7 @@ void CKillTable::ExpectRerun(const SType& type, const SCrash& at, const SRerunOu
   }
 
   // The lab the chain ends with, machine by machine, then the rest.
-  const std::string last = WithoutKilledJobs(outcome.attempts.back().picture);
+  const std::string last = WithoutKilledJobs(outcome.picture);
   std::string summary;
   for (int id : crashmatrix::GroupReplications(type.group)) {
     std::string diff;

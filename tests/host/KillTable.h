@@ -1,6 +1,8 @@
 // The kill table: DR jobs killed as drjob control kill kills them, right
-// after a chosen log line (DR_KILL_AT, log/CrashPoint.h), and not run again.
-// What drjob printed of each machine is held against what the lab holds:
+// after a chosen log line (DR_KILL_AT, log/CrashPoint.h), then, in a
+// rerunning case, followed by the next steps drjob printed (below). What
+// the killed run printed of each machine is held against what the lab
+// holds:
 // - a machine drjob calls "succeeded" is where the type puts it: its lines
 //   of the type's picture (its VMs, replication or database records) are
 //   the lab's;
@@ -21,8 +23,8 @@
 // Then the lab must be where the uninterrupted run leaves it, the write
 // where the workload ends (child job counts aside: a kill may make a job
 // run again; a child job the kill killed is left out), or, machine by
-// machine, where a type the issue allows in its stead leaves it (the undo
-// failover for a revert); every "succeeded" line of every attempt must
+// machine, where the type that finishes it instead leaves it (the undo
+// failover, for a revert); every "succeeded" line of every attempt must
 // match the lab after that attempt; and an attempt that prints no next
 // step ends as the uninterrupted run does. A failure names the attempts
 // (command, exit code, drjob's lines) and the picture lines that differ.
@@ -82,6 +84,7 @@ struct SRerunOutcome {
   SKillOutcome kill;
   std::vector<SAttempt> attempts;    // the kill's run first
   std::vector<std::string> written;  // workload VMs a write was meant for
+  std::string picture;               // the lab's at the end
   std::vector<std::string> faults;   // of every run, as in the crash matrix
 };
 
