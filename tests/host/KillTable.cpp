@@ -368,10 +368,11 @@ SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
   }
   CDBConnection::SetPath(db);
   outcome.picture = crashmatrix::Picture(type.group);
+  // What holds after any run of the crash matrix, which reads the rows of
+  // the killed job only: the new jobs' rows are read here.
   crashmatrix::SOutcome ended;
   CheckRunsEnded(ended);
   outcome.faults = ended.faults;
-  // Nor do the new jobs.
   for (long long job : jobs) {
     std::vector<SPhaseRowRecord> rows;
     EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(job, rows)) << "DR job " << job;
