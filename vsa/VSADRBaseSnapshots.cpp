@@ -198,6 +198,15 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
   if (vsa == nullptr || vsa->GetSourceSnapMorefProp().empty()) return true;
   const std::vector<CDRInfo*> list = ctx.drInfoList;
   const bool ok = SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, SNAPSHOT_NAME, "", succeededOnly);
+  if (!ok && IsQuitRequested(ctx)) {
+    // A kill or a suspend halted the step before it reached the
+    // hypervisor: the snapshot is still there, and without its reference
+    // the step that finishes the machine would never find it again.
+    m_event.Debug("DeleteSourceVMSnapshot",
+                  "Delete halted by the quit flag. Keeping the source snapshot reference of [%s]",
+                  DRInfoUtils::GetReplStr(list).c_str());
+    return false;
+  }
   // Also after a failed delete: a reference left behind could later revert
   // a production VM to an old snapshot.
   for (CDRInfo* info : list) {
@@ -208,6 +217,45 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
 
 bool CVSADRBase::CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
   return RevertSourceVMSnapshot(ctx, succeededOnly) && DeleteSourceVMSnapshot(ctx, succeededOnly);
+}
+
+// ---- Backup snapshots an earlier attempt left ---------------------------------
+
+bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool keepOwn,
+                                              bool succeededOnly) {
+  CDRInfo* info = ctx.GetInfo();
+  if (info == nullptr) return true;
+  ctx.site = site;
+  ctx.snapType = kSourceSnapshot;
+  // The snapshots listed are the first VM's: only that VM is sent them.
+  SDROperationCtx one = OneMachine(ctx, info);
+  std::vector<EVGui::VMSnapshot> snapshots;
+  if (!GetSnapshotsListForVM(one, info, snapshots)) return true;
+  const std::string own = GetSnapshotDescription();
+  std::vector<EVGui::VMSnapshot> earlier;
+  for (const EVGui::VMSnapshot& snapshot : snapshots) {
+    if (snapshot.GetString(EVGui::VMSnapshot::kName) != SNAPSHOT_NAME) continue;
+    if (keepOwn && snapshot.GetString(EVGui::VMSnapshot::kDescription) == own) continue;
+    earlier.push_back(snapshot);
+  }
+  if (earlier.empty()) return true;
+  m_event.Debug("DeleteEarlierBackupSnapshots",
+                "Replacing [%zu] backup snapshot(s) an earlier run left on the VM at site [%s] of replication [%d]",
+                earlier.size(), DRHelper::GetSiteStr(site).c_str(), info->GetReplId());
+  for (const EVGui::VMSnapshot& snapshot : earlier) {
+    const bool deleted = SnapOp(one, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, SNAPSHOT_NAME,
+                                snapshot.GetString(EVGui::VMSnapshot::kReference), succeededOnly);
+    // The attempt's record goes, deleted or not: the backup snapshot taken
+    // next is asked for under its own.
+    SDRSnapshotInfo* record = nullptr;
+    VSARepInfo* vsa = GetVSARepInfo(info);
+    if (vsa != nullptr && PopulateSnapshotInfo(one, record)) {
+      SDRSnapshotInfo done = *record;
+      vsa->removeSnapshotInfo(done);
+    }
+    if (!deleted) return false;
+  }
+  return true;
 }
 
 // ---- Listing ------------------------------------------------------------------

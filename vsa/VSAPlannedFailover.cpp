@@ -142,6 +142,14 @@ bool CVSAPlannedFailover::IsMovedByEarlierRun(CDRInfo* info) {
 bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   if (!RunPostFailoverActions(ctx)) return false;
   if (DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo())) {
+    // A source snapshot an earlier attempt took is older than what the
+    // source ran after it (the attempt's clean-up powered it on again), so
+    // the new one replaces it; a machine resumed past its move keeps this
+    // job's, for the create to adopt. The failover does not hinge on an
+    // old snapshot: one that cannot be deleted stays beside the new one.
+    SDROperationCtx earlier(ctx);
+    earlier.failureNotLastPhase = true;
+    DeleteEarlierBackupSnapshots(earlier, Api::DR_SITE_SOURCE, IsResumed(ctx.GetInfo()), false);
     // The source snapshot is where a failback starts from; without it the
     // destination's backup snapshot stays.
     if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY, false)) return false;

@@ -4,20 +4,12 @@
 
 #include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
-#include "engine/DRConstants.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
 #include "engine/SDROperationCtx.h"
 #include "engine/SDRPriority.h"
 #include "services/DRAppManager.h"
-
-namespace {
-
-// The kind of snapshot record the backup snapshot steps use.
-const int kBackupSnapshotKind = 1;
-
-}  // namespace
 
 CVSAUndoFailover::CVSAUndoFailover(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
@@ -91,29 +83,10 @@ bool CVSAUndoFailover::CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly
   if (m_appManager->IsFirstTimeSyncDuringFailoverSet() || !DRInfoUtils::IsDestinationVMSnapshotCreationAllowed(info)) {
     return true;
   }
-  if (!DeleteEarlierDestinationSnapshots(ctx, succeededOnly)) return false;
-  return __OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, succeededOnly);
-}
-
-bool CVSAUndoFailover::DeleteEarlierDestinationSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
-  CDRInfo* info = ctx.GetInfo();
   // A failover deletes the DR VM's backup snapshot, so an uninterrupted
   // undo finds none and takes one.
-  ctx.site = Api::DR_SITE_DESTINATION;
-  ctx.snapType = kBackupSnapshotKind;
-  std::vector<EVGui::VMSnapshot> snapshots;
-  if (info == nullptr || !GetSnapshotsListForVM(ctx, info, snapshots)) return true;
-  std::vector<EVGui::VMSnapshot> earlier;
-  for (const EVGui::VMSnapshot& snapshot : snapshots) {
-    if (snapshot.GetString(EVGui::VMSnapshot::kName) == SNAPSHOT_NAME) earlier.push_back(snapshot);
-  }
-  if (earlier.empty()) return true;
-  m_event.Debug("DeleteEarlierDestinationSnapshots",
-                "Replacing [%zu] backup snapshot(s) an earlier run left on the DR VM of replication [%d]",
-                earlier.size(), info->GetReplId());
-  // Each deletion drops its snapshot record, so the backup snapshot taken
-  // next is asked for under its own.
-  return DeleteSnapshots(ctx, earlier, false, succeededOnly);
+  if (!DeleteEarlierBackupSnapshots(ctx, Api::DR_SITE_DESTINATION, false, succeededOnly)) return false;
+  return __OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, succeededOnly);
 }
 
 bool CVSAUndoFailover::IsMovedByEarlierRun(CDRInfo* info) {

@@ -27,12 +27,6 @@ class CVSAUndoFailover : public CVSADRBase {
   bool CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly);
 
  private:
-  // Deletes the backup snapshots the DR VM already has: an earlier undo of
-  // the machine that did not finish took one, and the DR VM ran again
-  // after it, so it holds no state the new one does not. True when none is
-  // left; a DR VM whose snapshots cannot be listed keeps them.
-  bool DeleteEarlierDestinationSnapshots(SDROperationCtx& ctx, bool succeededOnly);
-
   [[maybe_unused]] CGenericDR* m_drObject;
   EvEvent m_event;
 };

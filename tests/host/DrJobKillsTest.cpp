@@ -243,4 +243,22 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
   EXPECT_EQ("", PictureDiff(want, found)) << output;
 }
 
+// A source "__OB_BACKUP__" a killed attempt took or left behind: the next
+// steps drjob printed, run as printed, end with one on each source, as the
+// uninterrupted run does, or with none once an undo handed the workload
+// back. Priority 2's machine runs alone, so the kill meets it at the step
+// named.
+TEST_F(E2EDrJobKills, ASourceSnapshotAKilledAttemptLeftIsNotKeptBesideTheNextOnesOnceTheNextStepsRan) {
+  using namespace crashmatrix;
+  // Killed between the source snapshot and the DR VM's backup snapshot
+  // deletion: the new job takes app-server's source snapshot again.
+  KillAndRerun(kPlannedFailover, SCrash("app-server's source snapshot taken",
+                                        "[Create Snapshot] on VM [app-server] GUID [src-201] successful"));
+  // Killed between the source's revert and its deletion: the halted
+  // deletion must leave the snapshot to the next step, not its reference
+  // alone behind.
+  KillAndRerun(kUndoFailover, SCrash("app-server's source reverted",
+                                     "[Revert Snapshot] on VM [app-server] GUID [src-201] successful"));
+}
+
 }  // namespace

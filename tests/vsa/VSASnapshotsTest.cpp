@@ -138,6 +138,22 @@ TEST_F(VSASnapshots, AFailedDeletionKeepsTheFailoverReferenceButNeverTheSourceOn
   EXPECT_TRUE(C().DeleteSourceVMSnapshot(ctx, false));
   EXPECT_FALSE(HasProperty(103, kSourceSnapMoref));
   EXPECT_TRUE(Snapshots(103, 0).empty());
+
+  // A delete the kill halts never reaches the VM: the snapshot stays, and
+  // its reference with it for the step that finishes the machine. A
+  // clean-up, which the kill does not halt, deletes it.
+  Kill();
+  const size_t before = SnapshotRequests(TMMsg::VM_OPERATION_DELETE_SNAPSHOT).size();
+  ctx = Ctx({101});
+  EXPECT_FALSE(C().DeleteSourceVMSnapshot(ctx, false));
+  EXPECT_EQ(before, SnapshotRequests(TMMsg::VM_OPERATION_DELETE_SNAPSHOT).size());
+  EXPECT_TRUE(HasProperty(101, kSourceSnapMoref));
+  EXPECT_EQ(1u, Snapshots(101, 0).size());
+  ctx = Ctx({101});
+  ctx.ignoreQuit = true;
+  EXPECT_TRUE(C().DeleteSourceVMSnapshot(ctx, false));
+  EXPECT_FALSE(HasProperty(101, kSourceSnapMoref));
+  EXPECT_TRUE(Snapshots(101, 0).empty());
 }
 
 TEST_F(VSASnapshots, APointInTimeRevertTriesEachMatchingSnapshotWithItsOwnReference) {
