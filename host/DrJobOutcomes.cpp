@@ -1,5 +1,6 @@
 #include "DrJobOutcomes.h"
 
+#include <map>
 #include <set>
 #include <unordered_map>
 
@@ -96,7 +97,17 @@ std::vector<SGroupMachine> CMachineOutcomes::JobMachines(long long jobId, int gr
   const std::unordered_map<int, std::string> fromRows = NamesOfRows(jobId, unnamed);
   for (SGroupMachine& machine : machines) {
     const auto found = machine.name.empty() ? fromRows.find(machine.replicationId) : fromRows.end();
-    if (found != fromRows.end()) machine.name = found->second;
+    if (found == fromRows.end()) continue;
+    machine.name = found->second;
+    unnamed.erase(machine.replicationId);
+  }
+  // A job that stopped before it named a machine (no row, no verdict) has
+  // the name the jobs that ran the machine before gave it.
+  std::map<int, std::string> fromOthers;
+  if (CMachineVerdictStore::LatestNames(unnamed, fromOthers) != EStoreResult::kOk) fromOthers.clear();
+  for (SGroupMachine& machine : machines) {
+    const auto found = machine.name.empty() ? fromOthers.find(machine.replicationId) : fromOthers.end();
+    if (found != fromOthers.end()) machine.name = found->second;
   }
   return machines;
 }

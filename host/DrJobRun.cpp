@@ -203,8 +203,9 @@ bool PrintNoRestart(long long jobId, int groupId, const std::string& optionsXml)
   }
   for (const SGroupMachine& machine : CMachineOutcomes::JobMachines(jobId, groupId, optionsXml)) {
     if (told.count(machine.replicationId) != 0) continue;
+    const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
     Out::RunLine("drjob: DR job [%lld] leaves machine [%s] (replication %d) as it stands: %s\n", jobId,
-                 machine.name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
+                 name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
   }
   Out::RunLine("drjob: DR job [%lld] is not continued by a restart: as its machines stand, a restart would take none of "
                "them over\n",
