@@ -153,7 +153,8 @@ int ShowDRJob(const CDrJobArgs& args) {
                           : running     ? "the job has not reached its summary"
                                         : "the job's last attempt ended before its summary";
   std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(jobId, attempts, CDrJobLab::GroupMachines(recorded.groupId), noVerdict, outcomes)) {
+  if (!CMachineOutcomes::Read(jobId, attempts, CMachineOutcomes::JobMachines(jobId, recorded.groupId, job.optionsXml),
+                              noVerdict, outcomes)) {
     return DatabaseError("cannot read the verdicts of DR job [" + id + "]");
   }
   for (const SMachineOutcome& outcome : outcomes) printf("%s\n", CMachineOutcomes::Line(jobId, outcome).c_str());

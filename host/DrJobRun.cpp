@@ -1,6 +1,7 @@
 #include "DrJobRun.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -143,15 +144,44 @@ ENewJob NewJobTakes(TMMsg::DROpSourceType source, TMMsg::DROrchestrationType typ
   }
 }
 
-// A whole file; false (errno set) when it cannot be written.
-bool WriteTextFile(const std::string& path, const std::string& text) {
-  FILE* file = fopen(path.c_str(), "w");
-  if (file == nullptr) return false;
-  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int saved = errno;
-  const bool closed = fclose(file) == 0;
-  if (!written) errno = saved;
-  return written && closed;
+// A new file holding text, made only where nothing stands at path (no file,
+// no link: a link there would have the write land where it points), so
+// nothing the operator keeps is overwritten; readable by its owner alone,
+// as restore options may name what to restore where. False (errno set) when
+// it cannot be made or written, the partial file then removed.
+bool WriteNewFile(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  int saved = done == text.size() ? 0 : (errno != 0 ? errno : EIO);
+  if (close(fd) != 0 && saved == 0) saved = errno;
+  if (saved == 0) return true;
+  unlink(path.c_str());
+  errno = saved;
+  return false;
+}
+
+// The restore options of a job's record in a file of the run folder for its
+// new job: restore-options-job-N.xml, or -2, -3, ... after it when a name is
+// taken. The path; empty, with why, when no file could be written.
+std::string WriteRestoreOptions(long long jobId, const std::string& xml, std::string& why) {
+  const std::string stem = "restore-options-job-" + std::to_string(jobId);
+  for (int n = 1; n <= 100; ++n) {
+    const std::string path = CRunFolder::File(stem + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".xml");
+    errno = 0;
+    if (WriteNewFile(path, xml)) return path;
+    if (errno == EEXIST) continue;
+    why = "[" + CDrJobArgs::Printable(path) + "]: " + strerror(errno);
+    return std::string();
+  }
+  why = "[" + CDrJobArgs::Printable(CRunFolder::File(stem + ".xml")) + "] and the next 99 names after it are taken";
+  return std::string();
 }
 
 // A job whose engine found that a restart would skip every machine (its DR
@@ -161,7 +191,7 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 // line of every machine the job did not finish ends with it). False,
 // printing nothing, when a restart takes some machine over or the job's
 // last attempt left no verdicts to tell it by.
-bool PrintNoRestart(long long jobId, int groupId) {
+bool PrintNoRestart(long long jobId, int groupId, const std::string& optionsXml) {
   std::vector<SMachineVerdict> verdicts;
   if (CMachineVerdictStore::ReadJob(jobId, verdicts) != EStoreResult::kOk || verdicts.empty()) return false;
   std::set<int> told;
@@ -171,10 +201,11 @@ bool PrintNoRestart(long long jobId, int groupId) {
       told.insert(v.replicationId);
     }
   }
-  for (const SGroupMachine& machine : CDrJobLab::GroupMachines(groupId)) {
+  for (const SGroupMachine& machine : CMachineOutcomes::JobMachines(jobId, groupId, optionsXml)) {
     if (told.count(machine.replicationId) != 0) continue;
+    const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
     Out::RunLine("drjob: DR job [%lld] leaves machine [%s] (replication %d) as it stands: %s\n", jobId,
-                 machine.name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
+                 name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
   }
   Out::RunLine("drjob: DR job [%lld] is not continued by a restart: as its machines stand, a restart would take none of "
                "them over\n",
@@ -533,7 +564,8 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
 
 void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
   std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(m_jobId, attempt, CDrJobLab::GroupMachines(m_groupId), noVerdict, outcomes)) {
+  if (!CMachineOutcomes::Read(m_jobId, attempt, CMachineOutcomes::JobMachines(m_jobId, m_groupId, m_job.optionsXml),
+                              noVerdict, outcomes)) {
     fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", m_jobId,
             Out::DatabaseReason().c_str());
     return;
@@ -562,7 +594,7 @@ void CDrJobRun::PrintNextStep(const std::string& status) {
     PrintNewJob(db);
     return;
   }
-  if (PrintNoRestart(m_jobId, m_groupId)) return;
+  if (PrintNoRestart(m_jobId, m_groupId, m_job.optionsXml)) return;
   Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
                db.c_str(), m_jobId);
 }
@@ -590,10 +622,15 @@ void CDrJobRun::PrintNewJob(const std::string& db) {
   if (!recorded.restoreOptionsXml.empty() && restoreFile.empty()) {
     // A rerun named only the job: its restore options are in the record
     // alone, so they are put in a file for the new job.
-    restoreFile = CRunFolder::File("restore-options-job-" + std::to_string(m_jobId) + ".xml");
-    if (!WriteTextFile(restoreFile, recorded.restoreOptionsXml)) {
-      fprintf(stderr, "drjob: DR job [%lld]: cannot write its restore options to [%s] (%s)\n", m_jobId,
-              CDrJobArgs::Printable(restoreFile).c_str(), strerror(errno));
+    std::string why;
+    restoreFile = WriteRestoreOptions(m_jobId, recorded.restoreOptionsXml, why);
+    if (restoreFile.empty()) {
+      // A command naming a file that is not there, or holds something
+      // else, would run the new job without them or on another's.
+      Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] "
+                   "%s, but no command is printed: its restore options could not be written to a file (%s)\n",
+                   m_jobId, CDrJobLab::GroupName(m_groupId).c_str(), takes, why.c_str());
+      return;
     }
   }
   const std::string group = CDrJobLab::GroupName(m_groupId);

@@ -93,16 +93,19 @@ void PrintUsage(FILE* out, CDrJobArgs::ECommand only) {
   if (only == CDrJobArgs::kNone) fputs(kEnvironment, out);
 }
 
-// After the one error line: the usage of the command that was mistyped and
-// where the rest is; the whole usage when no command was given.
-int UsageAfterError(const CDrJobArgs& args, bool commandGiven) {
-  if (!commandGiven) {
+// An argument error is one line: the error, and where the usage is (the
+// usage itself would bury the error under the options of every command).
+// drjob alone has asked for nothing but the usage.
+int RefuseArguments(const CDrJobArgs& args, int argc, char** argv) {
+  const std::string error = CDrJobArgs::Printable(args.Error());
+  if (argc < 2) {
+    fprintf(stderr, "drjob: %s\n", error.c_str());
     PrintUsage(stderr, CDrJobArgs::kNone);
   } else if (args.Command() != CDrJobArgs::kNone) {
-    PrintUsage(stderr, args.Command());
-    fprintf(stderr, "drjob --help shows every command\n");
+    // The command is a known word, safe to echo as it stands.
+    fprintf(stderr, "drjob: %s; drjob %s --help shows its usage\n", error.c_str(), argv[1]);
   } else {
-    fprintf(stderr, "drjob --help shows every command\n");
+    fprintf(stderr, "drjob: %s; drjob --help shows every command\n", error.c_str());
   }
   return CDrJobStates::kExitUsage;
 }
@@ -140,10 +143,7 @@ int main(int argc, char** argv) {
     return CDrJobStates::kExitUsage;
   }
   CDrJobArgs args;
-  if (!args.Parse(argc, argv)) {
-    fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(args.Error()).c_str());
-    return UsageAfterError(args, argc >= 2);
-  }
+  if (!args.Parse(argc, argv)) return RefuseArguments(args, argc, argv);
   if (args.Help()) {
     PrintUsage(stdout, args.Command());
     return CDrJobStates::kExitSuccess;

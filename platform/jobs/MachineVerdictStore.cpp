@@ -122,6 +122,36 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
   return EStoreResult::kOk;
 }
 
+EStoreResult CMachineVerdictStore::LatestNames(const std::set<int>& replicationIds,
+                                               std::map<int, std::string>& names) {
+  names.clear();
+  if (replicationIds.empty()) return EStoreResult::kOk;
+  CDBConnection* c = Ready("LatestNames");
+  if (c == nullptr) return EStoreResult::kFailed;
+  // One pass over the verdicts, the later jobs' names replacing the
+  // earlier ones': the table has no index by replication.
+  sqlite3_stmt* s =
+      c->Prepare("SELECT replicationId, name FROM PLT_MachineVerdicts WHERE name <> '' ORDER BY jobId, replicationId");
+  if (!s) {
+    Failed(c, "LatestNames", 0);
+    return EStoreResult::kFailed;
+  }
+  std::map<int, std::string> found;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const int id = sqlite3_column_int(s, 0);
+    if (replicationIds.count(id) != 0) found[id] = Column(s, 1);
+  }
+  c->Release(s);
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    Failed(c, "LatestNames", 0);
+    return EStoreResult::kFailed;
+  }
+  names.swap(found);
+  return EStoreResult::kOk;
+}
+
 const char* CMachineVerdictStore::Text(EMachineVerdict verdict) {
   switch (verdict) {
     case EMachineVerdict::kSucceeded: return "succeeded";

@@ -9,6 +9,8 @@
 // Threads: any; each call runs on the calling thread's connection.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,12 @@ class CMachineVerdictStore {
   // The job's verdicts in machine-list order; kFailed when they cannot be
   // read (the caller must not take that for "none").
   static EStoreResult ReadJob(long long jobId, std::vector<SMachineVerdict>& out);
+
+  // The name the latest verdict of any job gave each of the replications
+  // (a machine a clean-up took out of its group is named by the jobs that
+  // ran it before); a replication no verdict names is left out. kFailed
+  // when the verdicts cannot be read.
+  static EStoreResult LatestNames(const std::set<int>& replicationIds, std::map<int, std::string>& names);
 
   // "succeeded", "skipped", "not processed", "failed", "not reached".
   static const char* Text(EMachineVerdict verdict);

@@ -484,6 +484,22 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
   const std::string every = "runs every machine of the group again, the finished ones included";
   const std::string t0 = std::to_string(kSamplePointsInTime[0]);
   const std::string arrayVM = SampleArrayVMGuid(302);
+  // Restore options whose placements name only priority 1's source VMs: a
+  // failback restores those and fails app-server's restore, as its new job
+  // does again when made with them; made without them, it would restore
+  // app-server.
+  const std::string restore = m_dir + "/restore-priority-1.xml";
+  {
+    CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+    CNMessageBase& disk = options.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+    for (const char* vm : {"db-primary", "db-replica"}) {
+      disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
+          .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm);
+    }
+    std::string xml;
+    ASSERT_TRUE(options.serializeUTF8(xml));
+    ASSERT_TRUE(drtest::WriteFile(restore, xml));
+  }
   struct SNewJobCase {
     const char* group;
     const char* type;
@@ -507,6 +523,8 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
        every, {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}},
        "Wait before shutdown of [1] minute(s)"},
       {"Sample", "failback", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); }, unfinished, {}, ""},
+      {"Sample", "failback", kFailedOver, " --restore-options " + restore, nullptr, unfinished,
+       {{101, "skipped: "}, {102, "skipped: "}, {201, "failed in phase [Replication]"}}, ""},
       {"Sample", "revert-failover", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_REVERT_SNAPSHOT, "src-102"); },
        "takes only the machines still failed over, not one whose revert failed",
        {{101, "skipped: "}, {102, "skipped: Machine ineligible as failover Status is [Revert Failover Failed]"},
@@ -593,6 +611,53 @@ TEST_F(E2EDrJobVerdicts, ARestartedCleanUpTakesNoCreditForAnotherJobsRemovals) {
   }
   EXPECT_FALSE(Has(again, "continued by its restart")) << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [116] is not continued by a restart")) << again.output;
+  // The group names none of them any more; the job's own record still
+  // does, and each skipped machine is told where it stands.
+  for (const auto& machine : std::map<int, std::string>{{101, "db-primary"}, {102, "db-replica"}, {201, "app-server"}}) {
+    const std::string named = "[" + machine.second + "] (replication " + std::to_string(machine.first) + ")";
+    std::istringstream in(again.output);
+    int told = 0;
+    for (std::string line; std::getline(in, line);) {
+      told += line.find(named) != std::string::npos && line.find("no replication record") != std::string::npos;
+    }
+    EXPECT_EQ(1, told) << named << "\n" << again.output;
+  }
+}
+
+// A clean-up takes the replications it removes out of their group: what
+// the job tells of its machines, in its run and in drjob jobs, before and
+// after its restart, comes from its own record, every machine by its name,
+// in the order the group had when the job was made.
+TEST_F(E2EDrJobVerdicts, ACleanUpsMachinesAreToldByNameInOneOrderAfterItRewroteTheGroup) {
+  auto machines = [](const std::string& output, const std::string& prefix) {
+    std::vector<std::string> named;
+    const std::string mark = prefix + "DR job [115] machine [";
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, mark.size(), mark) != 0) continue;
+      named.push_back(line.substr(mark.size() - 1, line.find(')') + 1 - (mark.size() - 1)));
+    }
+    return named;
+  };
+  const std::vector<std::string> all = {"[db-primary] (replication 101)", "[db-replica] (replication 102)",
+                                        "[app-server] (replication 201)"};
+  const SResult crashed = drtest::RunShell(drtest::HostEnvironment(m_dir) +
+                                           "DR_CRASH_AT='Wait before processing next priority' " + DR_DRJOB +
+                                           " run --db " + m_db +
+                                           " --group Sample --type cleanup-destination-vm --delete-from-hypervisor "
+                                           "--job-id 115 2>&1");
+  ASSERT_EQ(137, crashed.code) << crashed.output;
+  const SResult before = Host("jobs --db " + m_db + " --job 115");
+  ASSERT_EQ(0, before.code) << before.output;
+  EXPECT_EQ(all, machines(before.output, "")) << before.output;
+  EXPECT_TRUE(Has(before, "machine [db-primary] (replication 101): no verdict yet: the job's last attempt ended "
+                          "before its summary; now: no replication record"))
+      << before.output;
+  const SResult restart = Host("run --db " + m_db + " --job-id 115");
+  ASSERT_EQ(0, restart.code) << restart.output;
+  EXPECT_EQ(all, machines(restart.output, "drjob: ")) << restart.output;
+  const SResult after = Host("jobs --db " + m_db + " --job 115");
+  EXPECT_EQ(all, machines(after.output, "")) << after.output;
 }
 
 TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
