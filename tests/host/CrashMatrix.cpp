@@ -424,33 +424,7 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
       return outcome;
     }
   }
-  if (!crashEnv.empty() && !finished) {
-    if (write) {
-      CDBConnection::SetPath(db);
-      for (const SMachine& m : type.machines) {
-        std::vector<SLabVM> vms;
-        EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
-        auto find = [&vms](const std::string& name) {
-          const auto at = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
-          return at == vms.end() ? nullptr : &*at;
-        };
-        const SLabVM* workload = find(m.workload);
-        const SLabVM* other = find(m.other);
-        const SLabVM* target = nullptr;
-        if (workload != nullptr && workload->poweredOn) {
-          target = workload;
-        } else if (type.carriesWrites && other != nullptr && other->poweredOn) {
-          target = other;
-        }
-        if (target == nullptr) continue;
-        EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(target->instanceId, target->guid));
-        outcome.written.push_back(target->name);
-        if (target != workload) outcome.written.push_back(m.workload);
-      }
-      CDBConnection::CloseThreadConnections();
-      CDBConnection::SetPath("");
-    }
-  }
+  if (!crashEnv.empty() && !finished && write) outcome.written = WriteInWorkloads(type, db);
   if (!unreachable.empty()) {
     CDBConnection::SetPath(db);
     EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::SetDown(unreachable, true)) << unreachable;
@@ -475,6 +449,34 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   outcome.picture = Picture(type.group);
   CheckRunsEnded(outcome);
   return outcome;
+}
+
+std::vector<std::string> CCrashMatrix::WriteInWorkloads(const SType& type, const std::string& db) {
+  std::vector<std::string> written;
+  CDBConnection::SetPath(db);
+  for (const SMachine& m : type.machines) {
+    std::vector<SLabVM> vms;
+    EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+    auto find = [&vms](const std::string& name) {
+      const auto at = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+      return at == vms.end() ? nullptr : &*at;
+    };
+    const SLabVM* workload = find(m.workload);
+    const SLabVM* other = find(m.other);
+    const SLabVM* target = nullptr;
+    if (workload != nullptr && workload->poweredOn) {
+      target = workload;
+    } else if (type.carriesWrites && other != nullptr && other->poweredOn) {
+      target = other;
+    }
+    if (target == nullptr) continue;
+    EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(target->instanceId, target->guid));
+    written.push_back(target->name);
+    if (target != workload) written.push_back(m.workload);
+  }
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  return written;
 }
 
 std::string CCrashMatrix::LabFor(const SType& type) {

@@ -142,6 +142,10 @@ class CCrashMatrix : public testing::Test {
   // quoting is read as a user's shell reads it, in the case's run folder
   // ("drjob" is the host under test).
   drtest::SResult RunAsPrinted(const std::string& command);
+  // A write in each machine's workload VM where it runs, else, for a type
+  // that carries the other VM's data over, in the other where that one
+  // runs: the workload VMs a write was meant for (the other's too).
+  static std::vector<std::string> WriteInWorkloads(const SType& type, const std::string& db);
   // What must hold once every run of a case has ended, on the lab open now:
   // no phase row left IN-PROGRESS, no child job started while another did
   // the same work, no snapshot mount overlapping, hung or left in flight.

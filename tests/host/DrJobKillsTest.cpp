@@ -1,8 +1,11 @@
 // Each DR type killed once, as drjob control kill kills it, at the moment it
-// acts after a step, and not run again: what drjob printed of each machine
-// against what the lab holds (killtable::CKillTable). The cases share a
-// start lab per test; the whole table, every type at every crash-matrix
-// moment, is DrJobKillTable (label stress).
+// acts after a step: what drjob printed of each machine against what the
+// lab holds (killtable::CKillTable). Each type whose restart resumes past a
+// move is killed right after it and followed by its printed next steps,
+// run as printed, up to the lab the uninterrupted run leaves. The cases
+// share a start lab per test; the whole table, every type at every
+// crash-matrix moment followed by its next steps, is DrJobKillTable (label
+// stress).
 #include <string>
 #include <vector>
 
@@ -36,17 +39,16 @@ size_t Occurrences(const std::string& text, const std::string& what, size_t from
   return n;
 }
 
-// The type and its moment.
+// The type and its moment; rerun: followed by its printed next steps.
 struct SKill {
   const SType* type;
   SCrash at;
+  bool rerun = false;
 };
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
   using namespace crashmatrix;
   const std::vector<SKill> kills = {
-      // Its post-DR operations follow the power-on.
-      {&kPlannedFailover, At(kPlannedFailover, "DR VM on")},
       // The source's power-off is let fail: the group goes on without it.
       {&kUnplannedFailover, At(kUnplannedFailover, "source off")},
       {&kPointInTimeFailover, At(kPointInTimeFailover, "reverted to the point in time")},
@@ -54,12 +56,16 @@ TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
       // The second priority removes its record with no step before it.
       {&kCleanupDestinationVM, At(kCleanupDestinationVM, "first priority removed")},
       {&kTestFailover, At(kTestFailover, "clone client set")},
-      {&kDatabaseFailover, At(kDatabaseFailover, "source stopped")},
-      {&kArrayPlannedFailover, At(kArrayPlannedFailover, "relationship broken")},
+      // The application types are followed by their next steps too.
+      {&kDatabaseFailover, At(kDatabaseFailover, "source stopped"), true},
+      {&kArrayPlannedFailover, At(kArrayPlannedFailover, "relationship broken"), true},
       // The source's shutdown is let fail, as the source site may be down.
       {&kArrayUnplannedFailover, At(kArrayUnplannedFailover, "source shut down")},
       {&kArrayTestFailover, At(kArrayTestFailover, "test mount recorded")}};
-  for (const SKill& kill : kills) KillAndExpect(*kill.type, kill.at);
+  for (const SKill& kill : kills) {
+    if (kill.rerun) KillAndRerun(*kill.type, kill.at);
+    if (!kill.rerun) KillAndExpect(*kill.type, kill.at);
+  }
 }
 
 // The delete step of priority 2 is halted by the kill before it writes a
@@ -97,18 +103,39 @@ TEST_F(E2EDrJobKills, ACleanupKilledInPriorityTwosDeleteKeepsTheRecordOfItsDRVMA
 
 TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAsTheyActAfterAStep) {
   using namespace crashmatrix;
-  const std::vector<SKill> kills = {{&kFailback, At(kFailback, "restore ended")},
-                                    // The failover snapshots' revert and delete are let fail.
+  const std::vector<SKill> kills = {// The failover snapshots' revert and delete are let fail.
                                     {&kRevertFailover, At(kRevertFailover, "DR VM shut down")},
-                                    // Only the sync status is stored after the power-on.
-                                    {&kUndoFailover, At(kUndoFailover, "source on")},
                                     {&kReverseReplication, At(kReverseReplication, "source snapshot taken")}};
   for (const SKill& kill : kills) KillAndExpect(*kill.type, kill.at);
 }
 
+// A restart resumes a machine past its move on the earlier attempt's rows
+// (a power-on, a restore, a post-DR operation begun): after a kill, whose
+// clean-up may have undone the move behind those rows, the printed next
+// steps must still end where the uninterrupted run ends, with what the
+// workload wrote after the kill.
+TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAfterTheMoveEndAsUninterruptedOnceTheirNextStepsRun) {
+  using namespace crashmatrix;
+  // Its post-DR operations follow the power-on.
+  for (const SType* type : {&kPlannedFailover, &kUnplannedFailover, &kPointInTimeFailover}) {
+    KillAndRerun(*type, At(*type, "DR VM on"));
+  }
+}
+
+TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAfterTheMoveEndAsUninterruptedOnceTheirNextStepsRun) {
+  using namespace crashmatrix;
+  const std::vector<SKill> kills = {{&kFailback, At(kFailback, "restore ended")},
+                                    {&kReverseReplication, At(kReverseReplication, "restore ended")},
+                                    // Only the sync status is stored after the power-on.
+                                    {&kUndoFailover, At(kUndoFailover, "source on")},
+                                    // Its post-DR operations are under way.
+                                    {&kRevertFailover, At(kRevertFailover, "source reverted")}};
+  for (const SKill& kill : kills) KillAndRerun(*kill.type, kill.at);
+}
+
 TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
   // The DR VMs' shutdown (power-off) before the unmount is let fail.
-  KillAndExpect(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
+  KillAndRerun(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
   KillAndExpect(crashmatrix::kArrayUndoTestFailover, At(crashmatrix::kArrayUndoTestFailover, "test VM off"));
 }
 

@@ -9,8 +9,10 @@
 #include <map>
 #include <sstream>
 
+#include "host/CrashMatrixTypes.h"
 #include "host/SeedArrays.h"
 #include "host/SeedReplications.h"
+#include "jobs/PhaseRowStore.h"
 
 namespace killtable {
 
@@ -97,6 +99,128 @@ std::string Joined(const std::vector<std::string>& lines) {
   return out;
 }
 
+std::string CaseName(const SType& type, const SCrash& at) {
+  std::string what = type.group + " " + type.type;
+  for (const std::string& option : type.options) what += " " + option;
+  return what + ", killed at [" + at.name + "]";
+}
+
+// How many generations of printed next steps a case follows: the steps the
+// kill's run printed, then the steps those printed.
+constexpr int kGenerations = 2;
+
+// An expected picture line matches a found one as in the crash matrix.
+bool Same(const std::string& expected, const std::string& found) {
+  return crashmatrix::PictureDiff(expected + "\n", found + "\n").empty();
+}
+
+// The lines each list lacks, "- " expected and "+ " found, around their
+// longest common run: a line too many or too few shows as that line alone.
+std::string LineDiff(const std::vector<std::string>& e, const std::vector<std::string>& f) {
+  std::vector<std::vector<int>> common(e.size() + 1, std::vector<int>(f.size() + 1, 0));
+  for (size_t i = e.size(); i-- > 0;) {
+    for (size_t j = f.size(); j-- > 0;) {
+      common[i][j] = Same(e[i], f[j]) ? common[i + 1][j + 1] + 1 : std::max(common[i + 1][j], common[i][j + 1]);
+    }
+  }
+  std::string out;
+  size_t i = 0, j = 0;
+  while (i < e.size() || j < f.size()) {
+    if (i < e.size() && j < f.size() && Same(e[i], f[j])) {
+      ++i;
+      ++j;
+    } else if (j == f.size() || (i < e.size() && common[i + 1][j] >= common[i][j + 1])) {
+      out += "- " + e[i++] + "\n";
+    } else {
+      out += "+ " + f[j++] + "\n";
+    }
+  }
+  return out;
+}
+
+// A kill may make a child job (and the backup's archive files) run again:
+// their counts are left open, as in the crash sampler.
+std::string AnyCounts(const std::string& picture) {
+  std::string out;
+  for (std::string line : crashmatrix::PictureLines(picture)) {
+    const size_t count = line.rfind(" x");
+    const bool backedUp = line.rfind("afile ", 0) == 0 && line.find(" mounted ") == std::string::npos;
+    if ((line.rfind("jobs ", 0) == 0 || backedUp) && count != std::string::npos) line = line.substr(0, count) + " *";
+    out += line + "\n";
+  }
+  return out;
+}
+
+// The lab's picture less the child jobs the kill killed.
+std::string WithoutKilledJobs(const std::string& picture) {
+  std::string out;
+  for (const std::string& line : crashmatrix::PictureLines(picture)) {
+    if (line.rfind("jobs ", 0) == 0 && line.find(" Killed x") != std::string::npos) continue;
+    out += line + "\n";
+  }
+  return out;
+}
+
+// Where a type's machines may end instead of where it puts them: a revert
+// that can no longer take a machine leaves it to the undo failover.
+std::vector<const SType*> EndsOf(const SType& type) {
+  std::vector<const SType*> ends = {&type};
+  if (&type == &crashmatrix::kRevertFailover) ends.push_back(&crashmatrix::kUndoFailover);
+  return ends;
+}
+
+// The picture a chain must end with for one of the type's ends: the
+// writes where the workload ends, child job counts open.
+std::string ExpectedEnd(const SType& type, const SType& end, const SCrash& at,
+                        const std::vector<std::string>& written) {
+  std::string expected =
+      &end == &type ? crashmatrix::WithLines(end.picture, at.differs) : end.picture;
+  for (const std::string& vm : written) expected = crashmatrix::WithWrite(expected, vm);
+  return AnyCounts(expected);
+}
+
+// A picture's lines that concern no single machine (child jobs, array
+// relationships and LUNs).
+std::vector<std::string> GroupLines(const std::string& group, const std::string& picture) {
+  std::vector<std::string> machines;
+  for (int id : crashmatrix::GroupReplications(group)) {
+    const std::vector<std::string> lines = MachineLines(group, id, picture);
+    machines.insert(machines.end(), lines.begin(), lines.end());
+  }
+  std::vector<std::string> rest;
+  for (const std::string& line : crashmatrix::PictureLines(picture)) {
+    if (std::find(machines.begin(), machines.end(), line) == machines.end()) rest.push_back(line);
+  }
+  return rest;
+}
+
+// The id of the DR job a run of drjob ran ("drjob: DR job [N] ..."); 0
+// when it names none.
+long long JobIdOf(const std::string& output) {
+  const size_t at = output.find("drjob: DR job [");
+  return at == std::string::npos ? 0 : atoll(output.c_str() + at + sizeof("drjob: DR job [") - 1);
+}
+
+// The attempt by its place in the chain, for a message.
+std::string AttemptName(const SAttempt& a) {
+  return a.generation == 0 ? std::string("the kill's run")
+                           : "follow-up " + std::to_string(a.generation) + " [" + a.command + "]";
+}
+
+// The attempts of a chain, each with its command, exit code and drjob's
+// lines: what a failure message names.
+std::string ChainText(const SRerunOutcome& outcome) {
+  std::string text;
+  for (const SAttempt& a : outcome.attempts) {
+    text += AttemptName(a) + " -> exit " + std::to_string(a.exitCode) + "\n";
+    for (const std::string& line : crashmatrix::PictureLines(a.output)) {
+      if (line.rfind("drjob: ", 0) == 0 && line.find("] progress [") == std::string::npos) text += "    " + line + "\n";
+    }
+  }
+  if (!outcome.written.empty()) text += "written after the kill in: " + Joined(outcome.written) + "\n";
+  return text;
+}
+
 }  // namespace
 
 std::vector<std::string> NextSteps(const std::string& output) {
@@ -163,9 +287,7 @@ SKillOutcome CKillTable::Kill(const SType& type, const SCrash& at) {
 }
 
 void CKillTable::Expect(const SType& type, const SCrash& at, const SKillOutcome& outcome) {
-  std::string what = type.group + " " + type.type;
-  for (const std::string& option : type.options) what += " " + option;
-  what += ", killed at [" + at.name + "]";
+  const std::string what = CaseName(type, at);
   SCOPED_TRACE(what);
   for (const std::string& fault : outcome.faults) ADD_FAILURE() << fault;
   const std::string expected = crashmatrix::WithLines(type.picture, at.differs);
@@ -203,6 +325,165 @@ SKillOutcome CKillTable::KillAndExpect(const SType& type, const SCrash& at) {
   const SKillOutcome outcome = Kill(type, at);
   Expect(type, at, outcome);
   return outcome;
+}
+
+SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
+  SRerunOutcome outcome;
+  outcome.kill = KillAndExpect(type, at);
+  const std::string& db = outcome.kill.db;
+  SAttempt killed;
+  killed.exitCode = outcome.kill.exitCode;
+  killed.output = outcome.kill.output;
+  killed.picture = outcome.kill.picture;
+  killed.nextSteps = NextSteps(killed.output);
+  outcome.attempts.push_back(killed);
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  outcome.written = WriteInWorkloads(type, db);
+  std::vector<std::string> steps = killed.nextSteps;
+  // The new jobs the printed steps made.
+  std::vector<long long> jobs;
+  for (int generation = 1; generation <= kGenerations && !steps.empty(); ++generation) {
+    std::vector<std::string> printed;
+    for (const std::string& command : steps) {
+      SAttempt attempt;
+      attempt.command = command;
+      attempt.generation = generation;
+      const drtest::SResult run = RunAsPrinted(command);
+      attempt.exitCode = run.code;
+      attempt.output = run.output;
+      attempt.nextSteps = NextSteps(run.output);
+      printed.insert(printed.end(), attempt.nextSteps.begin(), attempt.nextSteps.end());
+      const long long job = JobIdOf(run.output);
+      if (job != 0 && job != crashmatrix::kJobId && std::find(jobs.begin(), jobs.end(), job) == jobs.end()) {
+        jobs.push_back(job);
+      }
+      CDBConnection::SetPath(db);
+      attempt.picture = crashmatrix::Picture(type.group);
+      CDBConnection::CloseThreadConnections();
+      CDBConnection::SetPath("");
+      outcome.attempts.push_back(attempt);
+    }
+    steps = printed;
+  }
+  CDBConnection::SetPath(db);
+  outcome.picture = crashmatrix::Picture(type.group);
+  // What holds after any run of the crash matrix, which reads the rows of
+  // the killed job only: the new jobs' rows are read here.
+  crashmatrix::SOutcome ended;
+  CheckRunsEnded(ended);
+  outcome.faults = ended.faults;
+  for (long long job : jobs) {
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(job, rows)) << "DR job " << job;
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.status == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) {
+        outcome.faults.push_back("phase row " + std::to_string(row.phase) + " of replication " +
+                                 std::to_string(row.replicationId) + " of DR job " + std::to_string(job) +
+                                 " is left IN-PROGRESS");
+      }
+    }
+  }
+  ExpectRerun(type, at, outcome);
+  return outcome;
+}
+
+void CKillTable::ExpectRerun(const SType& type, const SCrash& at, const SRerunOutcome& outcome) {
+  const std::string what = CaseName(type, at);
+  // What differs, each with the attempt it concerns; reported once, with
+  // the chain, so that a case fails in one message.
+  std::vector<std::string> problems = outcome.faults;
+  const std::vector<const SType*> ends = EndsOf(type);
+  std::vector<std::string> expected;
+  for (const SType* end : ends) expected.push_back(ExpectedEnd(type, *end, at, outcome.written));
+  // A machine's lines against each end: the index of the first end they
+  // match, or ends.size() with the lines that differ from the first.
+  auto endOf = [&](int id, const std::string& picture, std::string& diff) {
+    const std::vector<std::string> found = MachineLines(type.group, id, picture);
+    for (size_t e = 0; e < ends.size(); ++e) {
+      const std::string d = LineDiff(MachineLines(type.group, id, expected[e]), found);
+      if (d.empty()) return e;
+      if (e == 0) diff = d;
+    }
+    return ends.size();
+  };
+  std::string others;
+  for (size_t e = 1; e < ends.size(); ++e) others += " nor where " + ends[e]->type + " leaves it";
+
+  // Every "succeeded" line of a follow-up holds of the lab after it (the
+  // kill's run's are checked with the kill); the last attempt's are told
+  // with the lab it ends with.
+  std::map<int, std::string> calledSucceeded;
+  for (size_t i = 1; i < outcome.attempts.size(); ++i) {
+    const SAttempt& a = outcome.attempts[i];
+    const std::string picture = WithoutKilledJobs(a.picture);
+    for (const auto& verdict : Verdicts(a.output)) {
+      if (verdict.second != "succeeded") continue;
+      if (i + 1 == outcome.attempts.size()) {
+        calledSucceeded[verdict.first] = AttemptName(a);
+        continue;
+      }
+      std::string diff;
+      if (endOf(verdict.first, picture, diff) < ends.size()) continue;
+      problems.push_back(AttemptName(a) + " calls replication " + std::to_string(verdict.first) +
+                         " succeeded, but the lab after it does not hold it where " + type.type + " puts it" + others +
+                         " (- expected, + found):\n" + diff);
+    }
+  }
+
+  // The chain ends within its generations, each end as the uninterrupted
+  // run ends.
+  for (const SAttempt& a : outcome.attempts) {
+    if (!a.nextSteps.empty() && a.generation == kGenerations) {
+      problems.push_back(AttemptName(a) + " still prints a next step after " + std::to_string(kGenerations) +
+                         " generations of them: " + Joined(a.nextSteps));
+    }
+    if (a.nextSteps.empty() && a.exitCode != type.exitCode) {
+      problems.push_back(AttemptName(a) + " prints no next step, yet exits " + std::to_string(a.exitCode) +
+                         ", not " + std::to_string(type.exitCode) + " as the uninterrupted run");
+    }
+  }
+
+  // The lab the chain ends with, machine by machine, then the rest.
+  const std::string last = WithoutKilledJobs(outcome.picture);
+  std::string summary;
+  for (int id : crashmatrix::GroupReplications(type.group)) {
+    std::string diff;
+    const size_t e = endOf(id, last, diff);
+    summary += " | " + std::to_string(id) + ": " +
+               (e == 0 ? std::string("as uninterrupted") : e < ends.size() ? "as " + ends[e]->type : "differs");
+    if (e < ends.size()) continue;
+    const auto called = calledSucceeded.find(id);
+    problems.push_back("after the last attempt replication " + std::to_string(id) +
+                       " is not where the uninterrupted run leaves it" + others +
+                       (called != calledSucceeded.end() ? ", though " + called->second + " calls it succeeded" : "") +
+                       " (- expected, + found):\n" + diff);
+  }
+  const std::vector<std::string> rest = GroupLines(type.group, last);
+  std::string restDiff;
+  for (size_t e = 0; e < ends.size(); ++e) {
+    const std::string d = LineDiff(GroupLines(type.group, expected[e]), rest);
+    if (d.empty()) {
+      restDiff.clear();
+      break;
+    }
+    if (e == 0) restDiff = d;
+  }
+  if (!restDiff.empty()) {
+    problems.push_back("after the last attempt the group's other lines (child jobs, relationships, LUNs) are not "
+                       "the uninterrupted run's (- expected, + found):\n" +
+                       restDiff);
+  }
+
+  std::string runs = "exit " + std::to_string(outcome.attempts.front().exitCode);
+  for (size_t i = 1; i < outcome.attempts.size(); ++i) {
+    runs += " | then [" + outcome.attempts[i].command + "] exit " + std::to_string(outcome.attempts[i].exitCode);
+  }
+  printf("kill table rerun: %s | %s%s\n", what.c_str(), runs.c_str(), summary.c_str());
+  if (problems.empty()) return;
+  std::string message = what + ", then its next steps as printed:\n";
+  for (const std::string& p : problems) message += "* " + p + (p.back() == '\n' ? "" : "\n");
+  ADD_FAILURE() << message << "the chain:\n" << ChainText(outcome);
 }
 
 }  // namespace killtable

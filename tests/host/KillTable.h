@@ -1,6 +1,8 @@
 // The kill table: DR jobs killed as drjob control kill kills them, right
-// after a chosen log line (DR_KILL_AT, log/CrashPoint.h), and not run again.
-// What drjob printed of each machine is held against what the lab holds:
+// after a chosen log line (DR_KILL_AT, log/CrashPoint.h), then, in a
+// rerunning case, followed by the next steps drjob printed (below). What
+// the killed run printed of each machine is held against what the lab
+// holds:
 // - a machine drjob calls "succeeded" is where the type puts it: its lines
 //   of the type's picture (its VMs, replication or database records) are
 //   the lab's;
@@ -13,6 +15,19 @@
 //   in flight, ...), as in the crash matrix.
 // Only the verdict word of a machine's line is read; the lab is read
 // directly. Each case prints one line per machine, the table.
+//
+// A rerunning case (KillAndRerun) goes on as a user would: something is
+// written in each machine's running workload VM, as in the crash matrix,
+// then the next steps drjob printed are run as printed, in the order
+// printed, and those that each of them prints (two generations at most).
+// Then the lab must be where the uninterrupted run leaves it, the write
+// where the workload ends (child job counts aside: a kill may make a job
+// run again; a child job the kill killed is left out), or, machine by
+// machine, where the type that finishes it instead leaves it (the undo
+// failover, for a revert); every "succeeded" line of every attempt must
+// match the lab after that attempt; and an attempt that prints no next
+// step ends as the uninterrupted run does. A failure names the attempts
+// (command, exit code, drjob's lines) and the picture lines that differ.
 //
 // The types, their start labs and pictures and the moments to kill at are
 // the crash matrix's (CrashMatrixTypes.h).
@@ -53,6 +68,26 @@ std::vector<std::string> NextSteps(const std::string& output);
 // records.
 std::vector<std::string> MachineLines(const std::string& group, int replicationId, const std::string& picture);
 
+// One run of a rerunning case: the kill's run, or a next step run as
+// printed.
+struct SAttempt {
+  std::string command;  // as printed; empty for the kill's run
+  int generation = 0;   // 0: the kill's run; 1: a step it printed; 2: ...
+  int exitCode = -1;
+  std::string output;
+  std::string picture;  // the lab's after the run
+  std::vector<std::string> nextSteps;
+};
+
+// A kill and what followed it.
+struct SRerunOutcome {
+  SKillOutcome kill;
+  std::vector<SAttempt> attempts;    // the kill's run first
+  std::vector<std::string> written;  // workload VMs a write was meant for
+  std::string picture;               // the lab's at the end
+  std::vector<std::string> faults;   // of every run, as in the crash matrix
+};
+
 class CKillTable : public crashmatrix::CCrashMatrix {
  protected:
   // The type run on a fresh copy of its start lab, killed right after the
@@ -62,6 +97,13 @@ class CKillTable : public crashmatrix::CCrashMatrix {
   static void Expect(const crashmatrix::SType& type, const crashmatrix::SCrash& at, const SKillOutcome& outcome);
   // Both.
   SKillOutcome KillAndExpect(const crashmatrix::SType& type, const crashmatrix::SCrash& at);
+
+  // The kill with the checks above, then its next steps as printed, and
+  // the checks on the chain and the lab it ends with.
+  SRerunOutcome KillAndRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at);
+  // The checks on the chain that followed a kill.
+  static void ExpectRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at,
+                          const SRerunOutcome& outcome);
 
   // The crash matrix's moment of the type by its name.
   static crashmatrix::SCrash At(const crashmatrix::SType& type, const std::string& name);
