@@ -124,8 +124,8 @@ bool ReadBusyTimeout(std::string& error) {
 }
 
 // The kill point's request: the one drjob control makes, which the job's
-// job manager reads at its next check.
-bool RequestKill(int64_t jobId) { return CJobStore::SetControlOperation(jobId, 1) == EStoreResult::kOk; }
+// job manager reads at its next check, refused once the job has ended.
+bool RequestKill(int64_t jobId) { return CJobStore::RequestControl(jobId, 1) == EStoreResult::kOk; }
 
 }  // namespace
 
@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
   double scale = 1.0;
   std::string error;
   if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error) ||
-      !CCrashPoint::ArmFromEnvironment(error) || !CKillPoint::ArmFromEnvironment(error)) {
+      !CCrashPoint::ArmFromEnvironment(error) || !CKillPoint::ArmFromEnvironment(error) ||
+      !CPausePoint::ArmFromEnvironment(error)) {
     fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(error).c_str());
     return CDrJobStates::kExitUsage;
   }
