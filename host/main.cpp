@@ -59,7 +59,8 @@ const SCommandUsage kUsage[] = {
      "a kill of a suspended or pending DR job that no process runs ends it here: its child jobs killed,\n"
      "  its record Killed; drjob run --job-id N then runs it again as a restart\n"
      "exit codes of control: 0 requested (or the job ended here), 16 no process runs the DR job,\n"
-     "  14 the DR job has already ended, 1 a child job could not be killed, 3 another process took the job,\n"
+     "  14 the DR job has already ended (also when it ended while control asked), 1 a child job could not be\n"
+     "  killed, 3 another process took the job (or the run that stopped it has not ended after 30 s),\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kJobs, "drjob jobs --db PATH [--job N]",
      "jobs --job N tells DR job N: its type, DR group, attempts and state, and what became of each machine\n"
