@@ -312,6 +312,20 @@ TEST_F(E2EDrJobControlOrder, AKillBeforeTheFinalStateIsToldAndOneAfterIsRefused)
 // is, and taken off the record.
 TEST_F(E2EDrJobControlOrder, ASuspendTheJobNeverActsOnIsToldAndCleared) { RequestBeforeTheFinalState(512, "suspend"); }
 
+// A kill requested once the storage-array test failover's last machine is
+// done: the job reads its quit flag after that, between its mounts' batches,
+// and halts nothing. A flag first read after the last step is not acted on.
+TEST_F(E2EDrJobSignals, AKillFirstReadAfterTheLastStepIsToldAsNotActedOn) {
+  const SResult r = drtest::RunShell(drtest::HostEnvironment(m_dir) +
+                                     "DR_KILL_AT='DR complete for replication [' DR_KILL_AT_COUNT=4 " + DR_DRJOB +
+                                     " run --db " + m_db + " --group SampleArray --type test-failover --job-id 513 2>&1");
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(TellsUnseenKillAfter(r.output, 513, "0] SUCCESS")) << r.output;
+  EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log").find("DR Job [513] quit flag is set"))
+      << "the job read the flag";
+  EXPECT_EQ(0, Job(513).controlOp);
+}
+
 // A clean-up that keeps the DR VMs runs no step: drjob control's kill
 // between its priorities is never looked for.
 TEST_F(E2EDrJobSignals, ACleanupKeepingItsDRVMsKilledBetweenPrioritiesRunsToItsEnd) {
