@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -98,6 +99,17 @@ EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>&
     if (record.jobType == CJobStore::kTypeDR || !IsActive(record.status)) continue;
     if (open.count(child) > 0 || record.parentJobId == jobId) out.emplace_back(child, record);
   }
+  // A child the job launched and stopped before any row named it (a sync
+  // whose row waits with no job in it) is the job's all the same: its record
+  // names the job as its parent.
+  std::vector<SJobRecord> launched;
+  const EStoreResult read = CJobStore::JobsOf(jobId, launched);
+  if (read != EStoreResult::kOk) return read;
+  for (const SJobRecord& record : launched) {
+    if (named.count(record.jobId) > 0 || record.jobType == CJobStore::kTypeDR || !IsActive(record.status)) continue;
+    out.emplace_back(record.jobId, record);
+  }
+  std::sort(out.begin(), out.end(), [](const SChild& a, const SChild& b) { return a.first < b.first; });
   return EStoreResult::kOk;
 }
 

@@ -40,6 +40,7 @@
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "jobsim/JobSimulator.h"
+#include "log/EvEvent.h"
 #include "log/JobJournal.h"
 #include "log/LogSink.h"
 #include "sync/ZnNamedMutex.h"
@@ -450,8 +451,9 @@ int CDrJobRun::RunJob() {
                              [](const std::string& line) { Out::RunLine("drjob: %s\n", line.c_str()); });
   CJobJournal::Instance().SetChildWaitListener(
       [&childWaits](int64_t id, int64_t child) { childWaits.Report(id, child); });
-  // Whether the job ever found its quit flag set: a kill requested while no
-  // wait or step of it looked for one after is never acted on.
+  // Whether the job ever found its quit flag set: a kill or suspend
+  // requested while no wait or step of it looked for one after is never
+  // acted on.
   std::atomic<bool> quitSeen{false};
   const long long jobId = m_jobId;
   CJobJournal::Instance().SetQuitListener([&quitSeen, jobId](int64_t id, int) {
@@ -463,9 +465,12 @@ int CDrJobRun::RunJob() {
   CJobJournal::Instance().SetPercentListener(nullptr);
   CJobJournal::Instance().SetChildWaitListener(nullptr);
   CJobJournal::Instance().SetQuitListener(nullptr);
-  // The job is over: a kill request now would be left on an ended job.
+  // The job is over: what is requested from here is read, or refused, as
+  // the final state is stored (EndJob).
   signals.Stop();
-  if (!quitSeen.load()) m_unseenKillAtMs = signals.KillRequestedAtMs();
+  m_quitSeen = quitSeen.load();
+  m_requestNotedAtMs = signals.RequestedAtMs();
+  m_requestNotedOp = signals.RequestedOperation();
   // What is written from here is not retried; a failure has its own line.
   CDBUnwritableReport::Process().Disable();
   return EndJob(end, labWatch);
@@ -519,7 +524,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
                                           : "the orchestrator could not be initialised, so the job began no machine";
     const int code =
         !end.managerStarted ? CDrJobStates::kExitJobManager : CDrJobStates::kExitNotInitialized;
-    if (!StoreStatus("Failed", journalled > 0 ? journalled : m_job.percent)) {
+    if (!StoreFinalStatus("Failed", journalled > 0 ? journalled : m_job.percent, false)) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
               m_jobId, CDrJobStates::kExitStateNotStored);
       return CDrJobStates::kExitStateNotStored;
@@ -527,6 +532,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     if (end.managerStarted) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", m_jobId, code);
     }
+    PrintUnactedRequest();
     PrintOutcomes(end.attempt, why);
     PrintNextStep("Failed");
     return code;
@@ -543,10 +549,12 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
                                      [&end](const SMachineVerdict& v) { return v.attempt == end.attempt; });
   const char* noVerdict = anyStored ? "the job made no machine record of it, so it never took it up"
                                     : "the job's verdicts could not be stored in the lab (see the log)";
-  if (!StoreStatus(status, state == 0 ? 100.0 : percent)) {
+  if (!StoreFinalStatus(status, state == 0 ? 100.0 : percent, state == 0)) {
     Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", m_jobId,
                  state, CDrJobStates::StateText(state));
-    PrintUnseenKill();
+    // What the watcher last saw of the record is all there is to go by.
+    NoteUnactedRequest(m_requestNotedOp, state == 0);
+    PrintUnactedRequest();
     PrintOutcomes(end.attempt, noVerdict);
     // The record still says Running, which the next run of the job takes
     // over from a process that has gone, whatever this one ended as.
@@ -556,7 +564,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     return CDrJobStates::kExitStateNotStored;
   }
   Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));
-  PrintUnseenKill();
+  PrintUnactedRequest();
   PrintOutcomes(end.attempt, noVerdict);
   PrintNextStep(status);
   return CDrJobStates::ExitCodeOfState(state);
@@ -575,16 +583,60 @@ void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
   }
 }
 
-void CDrJobRun::PrintUnseenKill() {
-  if (m_unseenKillAtMs == 0) return;
+// A request that stood as the final state was stored is acted on when the
+// job found it and it changed what the job did. A job that ends SUCCESS
+// halted nothing: a flag it first read after its last step, or never read,
+// was not acted on.
+void CDrJobRun::NoteUnactedRequest(int request, bool succeeded) {
+  if (request != kRequestKill && request != kRequestSuspend) return;
+  if (m_quitSeen && !succeeded) return;
+  m_unactedRequest = request;
+  m_unactedAtMs = m_requestNotedOp == request ? m_requestNotedAtMs : 0;
+  // Requested after the watcher's last look: the final state's moment is
+  // the latest it can have come.
+  if (m_unactedAtMs == 0) {
+    m_unactedAtMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+  }
+}
+
+// The run's final state and the request that stood then, in one write:
+// drjob control's request is stored only while the record says Running, so
+// it either falls before this and is read here, or after and is refused
+// with "has already ended". Between the last look for a kill and this write
+// is the window a test pins with a pause point on the line logged first.
+bool CDrJobRun::StoreFinalStatus(const char* status, double percent, bool succeeded) {
+  EvDebug(m_jobId).Debug("EndJob", "Storing the final state [%s] of DR job [%lld]", status, m_jobId);
+  int request = 0;
+  const EStoreResult stored = CJobStore::EndRun(m_jobId, status, percent, request);
+  if (stored != EStoreResult::kOk) {
+    fprintf(stderr, "drjob: DR job [%lld]: cannot store its state [%s] (%s)\n", m_jobId, status,
+            stored == EStoreResult::kMissing ? "the job record is gone" : Out::DatabaseReason().c_str());
+    return false;
+  }
+  EvDebug(m_jobId).Debug("EndJob", "Stored the final state [%s] of DR job [%lld]; control request [%d]", status,
+                         m_jobId, request);
+  NoteUnactedRequest(request, succeeded);
+  // Left on the record, the request would read as one the job answered;
+  // no request is taken any more, so none is lost by clearing it.
+  if (m_unactedRequest != 0 && CJobStore::SetControlOperation(m_jobId, 0) != EStoreResult::kOk) {
+    m_requestNotCleared = true;
+  }
+  return true;
+}
+
+void CDrJobRun::PrintUnactedRequest() {
+  if (m_unactedRequest == 0) return;
   // The wall clock the log's lines carry, so the moment can be found there.
-  const time_t seconds = static_cast<time_t>(m_unseenKillAtMs / 1000);
+  const time_t seconds = static_cast<time_t>(m_unactedAtMs / 1000);
   struct tm local;
   char when[32] = "";
   if (localtime_r(&seconds, &local) != nullptr) strftime(when, sizeof(when), "%m/%d %H:%M:%S", &local);
-  Out::RunLine("drjob: DR job [%lld]: the kill requested at [%s] was not acted on, because no step of the job "
-               "checked for it after that\n",
-               m_jobId, when);
+  Out::RunLine("drjob: DR job [%lld]: the %s requested at [%s] was not acted on, because no step of the job "
+               "checked for it after that%s\n",
+               m_jobId, m_unactedRequest == kRequestKill ? "kill" : "suspend", when,
+               m_requestNotCleared ? " (the request could not be cleared from its record: see the log)" : "");
 }
 
 void CDrJobRun::PrintNextStep(const std::string& status) {
