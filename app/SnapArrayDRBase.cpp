@@ -132,16 +132,36 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  CAskedAsRestart asRestart(m_askedAsRestart);
+  SAdmissionQuestion question;
+  question.restart = true;
+  CAskedAs asked(m_asked, question);
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (rep == nullptr) return false;
   if (IsCompletedByEarlierRun(info, rep)) return true;
+  return AdmittedByStatus(rep);
+}
+
+bool CSnapArrayDRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
+  SAdmissionQuestion question;
+  question.firstAttempt = true;
+  question.type = type;
+  CAskedAs asked(m_asked, question);
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  return rep != nullptr && AdmittedByStatus(rep);
+}
+
+bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {
   return rep->GetLastSyncedJobId() != 0 && rep->GetSourceDSCount() != 0 &&
          IsPermisableFailoverStateForJob(rep->GetFailoverStatus());
 }
 
 bool CSnapArrayDRBase::IsRestartedRun() const {
-  return m_askedAsRestart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+  if (m_asked.firstAttempt) return false;
+  return m_asked.restart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+}
+
+TMMsg::DROrchestrationType CSnapArrayDRBase::AdmissionType() const {
+  return m_asked.type != TMMsg::DR_ORCHESTRATION_NONE ? m_asked.type : m_orchestrator->GetDRType();
 }
 
 bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep) {
@@ -197,7 +217,7 @@ bool CSnapArrayDRBase::IsEligibleForCleanup(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  const TMMsg::DROrchestrationType type = AdmissionType();
   if (IsRestartedRun() && status == DRHelper::GetFailoverRunningStatus(type)) return true;
   switch (type) {
     case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:

@@ -15,4 +15,8 @@ class CMachinePlace {
   // failover status alone, a replication a clean-up removed "no replication
   // record".
   static std::string Text(int replicationId);
+  // "failover status [Failover Failed], sync status [Sync Failed]" (a kind
+  // that keeps no sync status: the failover status alone), or "no
+  // replication record".
+  static std::string Statuses(int replicationId);
 };
