@@ -164,9 +164,8 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep);
 
   // ---- IDRAdmission ----
-  // The base's IsMachineEligible as a restart runs it, with no skip reason,
-  // event or success recorded (the test types' own test left out: it only
-  // refuses more).
+  // IsMachineEligible as a restart runs it (the test types' statuses
+  // test included), with no skip reason, event or success recorded.
   bool IsAdmittedOnRestart(CDRInfo* info) override;
   // The same as the first attempt of the type runs it.
   bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
@@ -219,6 +218,8 @@ class CSnapArrayDRBase : public CAppDRBase {
   // place, then the test-failover status (an undo test failover wants a
   // test failover to undo).
   bool IsTestMachineEligible(CDRInfo* info, bool undoTest);
+  // Its statuses part, without side effects: reason says why not.
+  static bool TestStatusAdmits(SnapDRRepInfo* rep, bool undoTest, bool restarted, std::string& reason);
   // A one-machine context with the settings of ctx.
   static SDROperationCtx OneMachine(const SDROperationCtx& ctx, CDRInfo* info);
   // The DR job's id for phase rows.

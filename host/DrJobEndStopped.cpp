@@ -363,7 +363,9 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   next.type = recorded.type;
   next.db = CDrJobArgs::ShellWord(dbPath);
   std::vector<std::string> lines;
-  if (CNextStep::Restart(next, lines)) {
+  // The verdicts are the suspended attempt's: once another job has worked
+  // on a machine since, they no longer tell what a restart takes.
+  if (sinceRead && since.empty() && CNextStep::Restart(next, lines)) {
     for (const std::string& line : lines) printf("drjob: %s\n", line.c_str());
     return CDrJobStates::kExitSuccess;
   }

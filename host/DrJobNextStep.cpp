@@ -1,5 +1,8 @@
 #include "DrJobNextStep.h"
 
+#include <map>
+#include <set>
+
 #include "DrJobArgs.h"
 #include "DrJobLab.h"
 #include "DrJobMachinePlace.h"
@@ -29,16 +32,30 @@ std::string NewJobCommand(const SNextStepJob& job, TMMsg::DROrchestrationType ty
          (type == job.type ? job.ownOptions : std::string());
 }
 
-// Where a machine no printed command takes stands, and what takes it.
-std::string Leaves(const SNextStepJob& job, const SMachineVerdict& v) {
-  std::string line = "DR job [" + std::to_string(job.jobId) + "] leaves machine [" +
-                     (v.name.empty() ? std::to_string(v.replicationId) : v.name) + "] (replication " +
-                     std::to_string(v.replicationId) + ") at " + CMachinePlace::Statuses(v.replicationId) + ": ";
-  const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(v.takingType);
-  if (taking == TMMsg::DR_ORCHESTRATION_NONE) {
-    return line + "no DR type that moves its workload or puts it back takes it as it stands";
+// Where each machine no printed command takes stands, and what takes it;
+// then, once for each DR type that takes some, its command.
+void Leaves(const SNextStepJob& job, const std::vector<const SMachineVerdict*>& left, std::vector<std::string>& lines) {
+  std::map<int, std::vector<const SMachineVerdict*>> byType;
+  const std::string id = std::to_string(job.jobId);
+  for (const SMachineVerdict* v : left) {
+    std::string line = "DR job [" + id + "] leaves machine [" +
+                       (v->name.empty() ? std::to_string(v->replicationId) : v->name) + "] (replication " +
+                       std::to_string(v->replicationId) + ") at " + CMachinePlace::Statuses(v->replicationId) + ": ";
+    const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(v->takingType);
+    if (taking == TMMsg::DR_ORCHESTRATION_NONE) {
+      line += "no DR type that moves its workload or puts it back takes it as it stands";
+    } else {
+      line += "a new DR job of type [" + std::string(CDrJobArgs::TypeName(taking)) + "] takes it";
+      byType[v->takingType].push_back(v);
+    }
+    lines.push_back(line);
   }
-  return line + "a new DR job of type [" + CDrJobArgs::TypeName(taking) + "] takes it: " + NewJobCommand(job, taking);
+  for (const auto& type : byType) {
+    const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(type.first);
+    lines.push_back("DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "] on DR group [" +
+                    CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
+                    NamedList(type.second) + ": " + NewJobCommand(job, taking));
+  }
 }
 
 bool Read(long long jobId, std::vector<SMachineVerdict>& verdicts) {
@@ -68,22 +85,27 @@ bool CNextStep::Restart(const SNextStepJob& job, std::vector<std::string>& lines
     lines.push_back("DR job [" + id +
                     "] is not continued by a restart: as its machines stand, a restart would take none of them over");
   }
-  for (const SMachineVerdict* v : left) lines.push_back(Leaves(job, *v));
+  Leaves(job, left, lines);
   return true;
 }
 
 bool CNextStep::NewJob(const SNextStepJob& job, std::vector<std::string>& lines) {
   std::vector<SMachineVerdict> verdicts;
   if (!Read(job.jobId, verdicts)) return false;
+  // A new job runs on the machines its group names: one a clean-up took
+  // out of the group is no longer its.
+  std::set<int> named;
+  for (const SGroupMachine& machine : CDrJobLab::GroupMachines(job.groupId)) named.insert(machine.replicationId);
   std::vector<const SMachineVerdict*> taken;
   std::vector<const SMachineVerdict*> again;
   std::vector<const SMachineVerdict*> left;
   for (const SMachineVerdict& v : verdicts) {
+    const bool takes = v.newJobTakesOver && named.count(v.replicationId) != 0;
     if (v.verdict == EMachineVerdict::kSucceeded) {
-      if (v.newJobTakesOver) again.push_back(&v);
+      if (takes) again.push_back(&v);
       continue;
     }
-    (v.newJobTakesOver ? taken : left).push_back(&v);
+    (takes ? taken : left).push_back(&v);
   }
   const std::string id = std::to_string(job.jobId);
   std::string line = "DR job [" + id + "] completed with errors and is not run again; ";
@@ -95,6 +117,6 @@ bool CNextStep::NewJob(const SNextStepJob& job, std::vector<std::string>& lines)
             NewJobCommand(job, job.type);
   }
   lines.push_back(line);
-  for (const SMachineVerdict* v : left) lines.push_back(Leaves(job, *v));
+  Leaves(job, left, lines);
   return true;
 }
