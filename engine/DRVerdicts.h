@@ -23,7 +23,9 @@
 // and AskRestart run on the thread of the priority they name, between
 // Started and Ended of its order number: each writes only that priority's
 // entry, which Started made, so sub-priorities running at once never touch
-// one entry.
+// one entry; the contexts AskRestart makes to ask of other types are its
+// own, made and destroyed on that thread, and read nothing another thread
+// writes then. The context maker is set before the job runs.
 #pragma once
 
 #include <stdint.h>
