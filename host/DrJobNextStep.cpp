@@ -52,9 +52,11 @@ void Leaves(const SNextStepJob& job, const std::vector<const SMachineVerdict*>& 
   }
   for (const auto& type : byType) {
     const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(type.first);
+    const bool command = taking != job.type || job.ownOptionsKnown;
     lines.push_back("DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "] on DR group [" +
                     CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
-                    NamedList(type.second) + ": " + NewJobCommand(job, taking));
+                    NamedList(type.second) +
+                    (command ? ": " + NewJobCommand(job, taking) : ", given the job's restore options"));
   }
 }
 

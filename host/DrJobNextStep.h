@@ -20,6 +20,9 @@ struct SNextStepJob {
   TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_NONE;
   std::string db;            // the --db argument as a command prints it
   std::string ownOptions;    // what a new job of the job's own type is given besides
+  // False when not all of them can be given (restore options the run has
+  // no file of): no command of the job's own type is printed then.
+  bool ownOptionsKnown = true;
 };
 
 class CNextStep {

@@ -535,8 +535,16 @@ void CDrJobRun::PrintNextStep(const std::string& status) {
     PrintNewJob(db);
     return;
   }
+  // A machine a restart does not take may be one a new job of the type
+  // takes: its command carries the job's options.
+  SRecordedRun recorded;
+  CDrJobRunOptions::Read(m_job.optionsXml, recorded);
+  const std::string& restoreFile = m_args.DROptions().restoreOptionsFile;
+  SNextStepJob job = NextStepJob(db, CDrJobRunOptions::CommandOptions(recorded, restoreFile));
+  // Restore options kept only in the record have no file to name here.
+  job.ownOptionsKnown = recorded.restoreOptionsXml.empty() || !restoreFile.empty();
   std::vector<std::string> lines;
-  if (CNextStep::Restart(NextStepJob(db, std::string()), lines)) {
+  if (CNextStep::Restart(job, lines)) {
     for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
     return;
   }
