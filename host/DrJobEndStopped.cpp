@@ -15,6 +15,7 @@
 #include "DrJobLab.h"
 #include "DrJobMachinePlace.h"
 #include "DrJobOutcomes.h"
+#include "DrJobNextStep.h"
 #include "DrJobOutput.h"
 #include "DrJobRunLease.h"
 #include "DrJobRunOptions.h"
@@ -393,6 +394,19 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
       line += " (" + JobsText(later->second) + " worked on it after DR job [" + id + "] stopped)";
     }
     printf("drjob: %s\n", line.c_str());
+  }
+  SNextStepJob next;
+  next.jobId = jobId;
+  next.groupId = recorded.groupId;
+  next.type = recorded.type;
+  next.db = CDrJobArgs::ShellWord(dbPath);
+  next.optionsXml = job.optionsXml;
+  std::vector<std::string> lines;
+  // The verdicts are the suspended attempt's: once another job has worked
+  // on a machine since, they no longer tell what a restart takes.
+  if (sinceRead && since.empty() && CNextStep::Restart(next, lines)) {
+    for (const std::string& line : lines) printf("drjob: %s\n", line.c_str());
+    return CDrJobStates::kExitSuccess;
   }
   printf("drjob: DR job [%lld] is continued by its restart, which takes its machines over as they now are: drjob "
          "run --db %s --job-id %lld\n",

@@ -20,6 +20,7 @@
 #include "DrJobLab.h"
 #include "DrJobLabWatch.h"
 #include "DrJobMachinePlace.h"
+#include "DrJobNextStep.h"
 #include "DrJobOutcomes.h"
 #include "DrJobOutput.h"
 #include "DrJobProgress.h"
@@ -183,35 +184,6 @@ std::string WriteRestoreOptions(long long jobId, const std::string& xml, std::st
   }
   why = "[" + CDrJobArgs::Printable(CRunFolder::File(stem + ".xml")) + "] and the next 99 names after it are taken";
   return std::string();
-}
-
-// A job whose engine found that a restart would skip every machine (its DR
-// type refuses each as it stands, or takes none of its kind) is not pointed
-// at its restart: it says that no restart takes them over, after telling
-// where each machine whose line did not say so stands (a skipped one: the
-// line of every machine the job did not finish ends with it). False,
-// printing nothing, when a restart takes some machine over or the job's
-// last attempt left no verdicts to tell it by.
-bool PrintNoRestart(long long jobId, int groupId, const std::string& optionsXml) {
-  std::vector<SMachineVerdict> verdicts;
-  if (CMachineVerdictStore::ReadJob(jobId, verdicts) != EStoreResult::kOk || verdicts.empty()) return false;
-  std::set<int> told;
-  for (const SMachineVerdict& v : verdicts) {
-    if (v.restartTakesOver) return false;
-    if (v.verdict != EMachineVerdict::kSucceeded && v.verdict != EMachineVerdict::kSkipped) {
-      told.insert(v.replicationId);
-    }
-  }
-  for (const SGroupMachine& machine : CMachineOutcomes::JobMachines(jobId, groupId, optionsXml)) {
-    if (told.count(machine.replicationId) != 0) continue;
-    const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
-    Out::RunLine("drjob: DR job [%lld] leaves machine [%s] (replication %d) as it stands: %s\n", jobId,
-                 name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
-  }
-  Out::RunLine("drjob: DR job [%lld] is not continued by a restart: as its machines stand, a restart would take none of "
-               "them over\n",
-               jobId);
-  return true;
 }
 
 // "Sample (1), SampleDB (2), ...": the groups a --group may name.
@@ -646,9 +618,32 @@ void CDrJobRun::PrintNextStep(const std::string& status) {
     PrintNewJob(db);
     return;
   }
-  if (PrintNoRestart(m_jobId, m_groupId, m_job.optionsXml)) return;
+  // A machine a restart does not take may be one a new job of the type
+  // takes: its command carries the job's options.
+  SRecordedRun recorded;
+  CDrJobRunOptions::Read(m_job.optionsXml, recorded);
+  const std::string& restoreFile = m_args.DROptions().restoreOptionsFile;
+  SNextStepJob job = NextStepJob(db, CDrJobRunOptions::CommandOptions(recorded, restoreFile));
+  // Restore options kept only in the record have no file to name here.
+  job.ownOptionsKnown = recorded.restoreOptionsXml.empty() || !restoreFile.empty();
+  std::vector<std::string> lines;
+  if (CNextStep::Restart(job, lines)) {
+    for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
+    return;
+  }
   Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
                db.c_str(), m_jobId);
+}
+
+SNextStepJob CDrJobRun::NextStepJob(const std::string& db, const std::string& ownOptions) const {
+  SNextStepJob job;
+  job.jobId = m_jobId;
+  job.groupId = m_groupId;
+  job.type = m_type;
+  job.db = db;
+  job.ownOptions = ownOptions;
+  job.optionsXml = m_job.optionsXml;
+  return job;
 }
 
 void CDrJobRun::PrintNewJob(const std::string& db) {
@@ -685,11 +680,17 @@ void CDrJobRun::PrintNewJob(const std::string& db) {
       return;
     }
   }
+  const std::string options = CDrJobRunOptions::CommandOptions(recorded, restoreFile);
+  std::vector<std::string> lines;
+  if (CNextStep::NewJob(NextStepJob(db, options), lines)) {
+    for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
+    return;
+  }
   const std::string group = CDrJobLab::GroupName(m_groupId);
-  Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] %s: "
-               "drjob run --db %s --group %s --type %s%s\n",
-               m_jobId, group.c_str(), takes, db.c_str(), CDrJobArgs::ShellWord(group).c_str(),
-               CDrJobArgs::TypeName(m_type), CDrJobRunOptions::CommandOptions(recorded, restoreFile).c_str());
+  Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] (%d) "
+               "%s: drjob run --db %s --group %d --type %s%s\n",
+               m_jobId, group.c_str(), m_groupId, takes, db.c_str(), m_groupId, CDrJobArgs::TypeName(m_type),
+               options.c_str());
 }
 
 // Stores the job's status; an error line naming the state when it cannot.

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "DrJobArgs.h"
+#include "DrJobNextStep.h"
 #include "core/ProcessIdentity.h"
 #include "jobs/JobStore.h"
 
@@ -75,6 +76,8 @@ class CDrJobRun {
   // A job that completed with errors: the new DR job that goes on with its
   // group, with what it does with the machines and every option of the job.
   void PrintNewJob(const std::string& db);
+  // The job as its next-step lines name it (CNextStep).
+  SNextStepJob NextStepJob(const std::string& db, const std::string& ownOptions) const;
   bool StoreStatus(const char* status, double percent);
 
   const CDrJobArgs& m_args;

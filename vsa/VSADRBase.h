@@ -56,6 +56,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/IDRAdmission.h"
 #include "engine/IDRContext.h"
 #include "engine/SDRPhaseCtx.h"
 #include "appmgr/ApplicationId.h"
@@ -77,7 +78,7 @@ struct SDROperationCtx;
 struct SDRPriority;
 struct SDataSourceInfo;
 
-class CVSADRBase : public IDRContext {
+class CVSADRBase : public IDRContext, public IDRAdmission {
  public:
   // The operation-class decision whether a failed VM operation may be tried
   // on the instance's next proxy.
@@ -105,9 +106,6 @@ class CVSADRBase : public IDRContext {
   // False for a machine without a VM replication record.
   bool IsMachineEligible(CDRInfo* info) override;
   bool Cleanup(const SDRPriority& priority) override;
-  // IsMachineEligible as a restart runs it, on the record's statuses, with
-  // no skip reason, event or success recorded.
-  bool IsAdmittedOnRestart(CDRInfo* info) override;
   ~CVSADRBase() override;
   virtual bool Backup(SDROperationCtx& ctx);
   virtual bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status);
@@ -133,6 +131,14 @@ class CVSADRBase : public IDRContext {
   virtual bool PreFailover(SDROperationCtx& ctx, std::vector<CDRInfo*>& list);
   virtual bool HandleSyncFailure(SDROperationCtx& ctx, CDRInfo* info);
   virtual void RevertSyncStatus(CDRInfo* info, App::VSAReplicationStatus status);
+
+  // ---- IDRAdmission (VSADRBaseRestart.cpp) ----
+  // IsMachineEligible as a restart runs it, on the record's statuses, with
+  // no skip reason, event or success recorded.
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
+  // IsMachineEligible as a first attempt of the type runs it, on the
+  // record's statuses alone; this context must be of that type.
+  bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
 
   // ---- A rerun of a DR job whose process died (VSADRBaseRestart.cpp) ----
   // The failover statuses this DR type leaves on a machine it completed. A
@@ -241,6 +247,12 @@ class CVSADRBase : public IDRContext {
   // Machines that neither succeeded nor were skipped get the sync status of
   // the job's first load back.
   void ResetSyncStatusOnFailure(std::vector<CDRInfo*>& list);
+  // The machine's sync status before the job (job: "the test boot", ...):
+  // what the first run found, as it noted it on its "Disable Sync" row
+  // (SyncStatusBeforeText), else as this run loaded it. A rerun's own load
+  // finds the earlier run's "Sync Disabled".
+  App::VSAReplicationStatus SyncStatusBeforeJob(CDRInfo* info, const std::string& job);
+  static std::string SyncStatusBeforeText(App::VSAReplicationStatus status, const std::string& job);
   // Sets the failover status of every machine that was not skipped (with
   // onlyIfExpected: whose status is the expected one); nothing while the DR
   // job is suspended.
@@ -413,8 +425,15 @@ class CVSADRBase : public IDRContext {
   bool SetSnapMoref(CDRInfo* info, SDROperationCtx& ctx, std::string& moref, bool unused);
 
   // ---- Restart helpers (VSADRBaseRestart.cpp) ----
-  // A restart of the job, or asked as one (IsAdmittedOnRestart).
+  // A restart of the job, or asked as one (IsAdmittedOnRestart); never
+  // when asked as a new job's first attempt.
   bool IsRestartedRun() const;
+  // The DR type the admission tests judge for: the one asked about, else
+  // the job's.
+  TMMsg::DROrchestrationType AdmissionType() const;
+  // The record's statuses admit the machine (the eligibility test past
+  // what an earlier run did), without side effects.
+  bool AdmittedByStatus(CDRInfo* info);
   // Completed by the earlier run of this job (IsCompletedStatus).
   bool IsCompletedByEarlierRun(CDRInfo* info);
   // The machine's state of a phase as the earlier run left its row;
@@ -471,7 +490,7 @@ class CVSADRBase : public IDRContext {
   // Serialises the edits of tasks and schedules.
   ZnCriticalSection m_taskEditLock;
   CDRBase* m_orchestrator;
-  bool m_askedAsRestart = false;
+  SAdmissionQuestion m_asked;
 
  private:
   // The machines a rerun took past the step that moved their workload.

@@ -51,10 +51,24 @@ void CVSADRBase::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::
 bool CVSADRBase::IsMovedByEarlierRun(CDRInfo*) { return false; }
 
 bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  CAskedAsRestart asRestart(m_askedAsRestart);
+  SAdmissionQuestion question;
+  question.restart = true;
+  CAskedAs asked(m_asked, question);
   if (info == nullptr) return false;
   // What a restart finishes without running it, or resumes past its move.
   if (IsCompletedByEarlierRun(info)) return true;
+  return AdmittedByStatus(info);
+}
+
+bool CVSADRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
+  SAdmissionQuestion question;
+  question.firstAttempt = true;
+  question.type = type;
+  CAskedAs asked(m_asked, question);
+  return info != nullptr && AdmittedByStatus(info);
+}
+
+bool CVSADRBase::AdmittedByStatus(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
   const bool failover = IsPermisableFailoverStateForJob(vsa->GetFailoverStatus());
@@ -63,7 +77,12 @@ bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
 }
 
 bool CVSADRBase::IsRestartedRun() const {
-  return m_askedAsRestart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+  if (m_asked.firstAttempt) return false;
+  return m_asked.restart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+}
+
+TMMsg::DROrchestrationType CVSADRBase::AdmissionType() const {
+  return m_asked.type != TMMsg::DR_ORCHESTRATION_NONE ? m_asked.type : m_orchestrator->GetDRType();
 }
 
 bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {

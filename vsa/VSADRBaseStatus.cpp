@@ -103,6 +103,19 @@ void CVSADRBase::ResetSyncStatusOnFailure(std::vector<CDRInfo*>& list) {
   }
 }
 
+App::VSAReplicationStatus CVSADRBase::SyncStatusBeforeJob(CDRInfo* info, const std::string& job) {
+  const std::string found = EarlierPhaseMessage(info, Api::VIRTUAL_APP_PHASE_DISABLE_SYNC);
+  for (int value = App::VSA_REPL_STATUS_NONE; !found.empty() && value <= App::VSA_REPL_STATUS_REVERT_FAILED; ++value) {
+    const App::VSAReplicationStatus status = static_cast<App::VSAReplicationStatus>(value);
+    if (found == SyncStatusBeforeText(status, job)) return status;
+  }
+  return GetOriginalSyncStatus(info);
+}
+
+std::string CVSADRBase::SyncStatusBeforeText(App::VSAReplicationStatus status, const std::string& job) {
+  return "Sync status before " + job + " [" + DRHelper::GetVSASyncStatusStr(status) + "]";
+}
+
 void CVSADRBase::CleanupStatus(std::vector<CDRInfo*>& list, App::VSAFailoverStatus newStatus,
                                App::VSAFailoverStatus expected, bool onlyIfExpected) {
   for (CDRInfo* info : list) {

@@ -240,7 +240,7 @@ bool CVSATestFailover::IsCloneVMSuccessful(CDRInfo* info) {
 
 bool CVSATestFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSATestFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {

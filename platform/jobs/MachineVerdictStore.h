@@ -38,13 +38,19 @@ struct SMachineVerdict {
   // it or counts it done again): false when the job's DR type would skip
   // it as it stands.
   bool restartTakesOver = true;
+  // Whether a new job of the same DR type takes it (its first attempt
+  // admits it as it stands, or runs it again), and the DR type
+  // (TMMsg::DROrchestrationType) moving the workload or putting it back
+  // that takes the machine as it stands, the job's own first; 0 when none.
+  bool newJobTakesOver = false;
+  int takingType = 0;
 };
 
 class CMachineVerdictStore {
  public:
   static constexpr const char* kTable = "PLT_MachineVerdicts";
   // The columns a verdicts table made before them lacks.
-  static constexpr const char* kAddedColumns[] = {"restartTakesOver"};
+  static constexpr const char* kAddedColumns[] = {"restartTakesOver", "newJobTakesOver", "takingType"};
 
   // The job's verdicts become these, all or none (joining the caller's open
   // transaction).

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "appmgr/DatabaseHosts.h"
+#include "db/DBConnection.h"
 #include "host/KillTable.h"
 #include "repl/ReplicationSources.h"
 #include "repl/ReplicationStatusTexts.h"
+#include "vm/HypervisorLab.h"
+#include "vm/VmOperation.h"
 
 namespace {
 
@@ -45,6 +48,21 @@ struct SKill {
   SCrash at;
   bool rerun = false;
 };
+
+// The lab of the type's group against where the type's uninterrupted run
+// puts it, but for the child jobs (a stop and its next step launch more).
+void ExpectEndsAsUninterrupted(const SType& type) {
+  auto withoutJobs = [](const std::string& picture) {
+    std::string out;
+    for (const std::string& line : crashmatrix::PictureLines(picture)) {
+      if (line.rfind("jobs ", 0) != 0) out += line + "\n";
+    }
+    return out;
+  };
+  const std::string diff =
+      crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
+  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
+}
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
   using namespace crashmatrix;
@@ -241,6 +259,90 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
   for (const std::string& l : killtable::MachineLines("Sample", 201, kUndoFailover.picture)) want += l + "\n";
   for (const std::string& l : killtable::MachineLines("Sample", 201, Picture("Sample"))) found += l + "\n";
   EXPECT_EQ("", PictureDiff(want, found)) << output;
+}
+
+// Killed as it launches priority 2's sync: the DR job kills that sync,
+// which leaves app-server's replication needing a sync (not failed), so the
+// job's printed new job takes app-server, and run as printed fails it over
+// as the uninterrupted run does.
+TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPrintedNewJob) {
+  const SKillOutcome outcome =
+      KillAndExpect(crashmatrix::kPlannedFailover,
+                    SCrash("priority 2's sync", "RunSync(): Launching sync op for taskId [11] and repl inputs [201]"));
+  EXPECT_EQ(8, outcome.exitCode) << outcome.output;
+  EXPECT_EQ(std::string::npos, outcome.picture.find("Sync_Failed")) << outcome.picture;
+  const std::vector<std::string> steps = killtable::NextSteps(outcome.output);
+  ASSERT_EQ(1u, steps.size()) << outcome.output;
+  EXPECT_NE(std::string::npos, outcome.output.find("takes app-server (201): " + steps.front() + "\n"))
+      << outcome.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_EQ(0, next.code) << next.output;
+  EXPECT_NE(std::string::npos, next.output.find("machine [app-server] (replication 201): succeeded\n")) << next.output;
+  CDBConnection::SetPath(outcome.db);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover);
+}
+
+// A point-in-time failover suspended at app-server's DR VM and ended by
+// control kill; its restart killed as it disables app-server's sync. The
+// restart's clean-up puts back the sync status from before the job (its
+// own load found the first attempt's "Sync Disabled", which no failover
+// takes), so the printed new job takes app-server and, run as printed,
+// fails it over as the uninterrupted run does.
+TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineItsNewJobFailsOver) {
+  const SType& type = crashmatrix::kPointInTimeFailover;
+  const std::string db = LabFor(type);
+  CDBConnection::SetPath(db);
+  SLabFault suspend;
+  suspend.opType = VmOperation::kAnyOperation;
+  suspend.vm = "app-server-DR";
+  suspend.fromCall = 1;
+  suspend.toCall = 1;
+  suspend.kind = ELabFault::kSuspendJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+  int signal = 0;
+  const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
+  ASSERT_EQ(10, first.code) << first.output;
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  const std::string job = std::to_string(crashmatrix::kJobId);
+  const drtest::SResult killed = RunHost({}, {"control", "--db", db, "--job", job, "kill"}, signal);
+  ASSERT_EQ(0, killed.code) << killed.output;
+  const drtest::SResult restart =
+      RunHost({"DR_KILL_AT=Setting sync status as [Sync Disabled] for replication [201]"},
+              {"run", "--db", db, "--job-id", job}, signal);
+  ASSERT_EQ(8, restart.code) << restart.output;
+  const std::vector<std::string> steps = killtable::NextSteps(restart.output);
+  ASSERT_EQ(1u, steps.size()) << restart.output;
+  EXPECT_NE(std::string::npos, restart.output.find("takes app-server (201): " + steps.front() + "\n"))
+      << restart.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_EQ(0, next.code) << next.output;
+  CDBConnection::SetPath(db);
+  ExpectEndsAsUninterrupted(type);
+}
+
+// A planned failover of a group an earlier job failed over, killed before
+// its first priority: a restart would take none of the machines it never
+// reached, so none is printed; the type that takes them is, and run as
+// printed it ends as the uninterrupted failback does.
+TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesItsMachines) {
+  const std::string db = FreshLab(crashmatrix::EStartLab::kFailedOver);
+  int signal = 0;
+  const drtest::SResult killed = RunHost({"DR_KILL_AT=InitDRGroupInvocation"},
+                                         {"run", "--db", db, "--group", "Sample", "--type", "planned-failover",
+                                          "--job-id", std::to_string(crashmatrix::kJobId)},
+                                         signal);
+  ASSERT_EQ(1, killed.code) << killed.output;
+  EXPECT_NE(std::string::npos, killed.output.find("is not continued by a restart")) << killed.output;
+  const std::vector<std::string> steps = killtable::NextSteps(killed.output);
+  ASSERT_EQ(1u, steps.size()) << killed.output;
+  EXPECT_NE(std::string::npos,
+            killed.output.find("takes db-primary (101), db-replica (102), app-server (201): " + steps.front() + "\n"))
+      << killed.output;
+  EXPECT_NE(std::string::npos, steps.front().find(" --type failback")) << steps.front();
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_EQ(0, next.code) << next.output;
+  CDBConnection::SetPath(db);
+  ExpectEndsAsUninterrupted(crashmatrix::kFailback);
 }
 
 }  // namespace

@@ -74,9 +74,17 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
                 Machine(60, "app-server", 201,
                         "skipped: Machine ineligible as failover Status is [Failover Complete] and sync status is "
                         "[Sync Disabled]") +
+                // The new job's command for the machine it takes; the one it
+                // skips told where it stands and the type that takes it.
                 "drjob: DR job [60] completed with errors and is not run again; a new DR job on DR group [Sample] "
-                "takes the machines that did not finish: drjob run --db " +
-                m_db + " --group Sample --type planned-failover\n",
+                "(1) takes db-replica (102): drjob run --db " +
+                m_db +
+                " --group 1 --type planned-failover\n"
+                "drjob: DR job [60] leaves machine [app-server] (replication 201) at failover status [Failover "
+                "Complete], sync status [Sync Disabled]: a new DR job of type [failback] takes it\n"
+                "drjob: DR job [60]: a new DR job of type [failback] on DR group [Sample] (1) takes app-server (201): "
+                "drjob run --db " +
+                m_db + " --group 1 --type failback\n",
             FromFinalState(r, 60));
 }
 
@@ -102,8 +110,9 @@ TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
                           "not reached: the job was killed before priority [2] began; now: no failover status, source "
                           "VM [app-server] on, DR VM [app-server-DR] off: the source VM runs")))
       << r.output;
-  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [61] is continued by its restart: drjob run --db " + m_db +
-                                        " --job-id 61\n"))
+  EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [61] is continued by its restart, which takes over db-primary "
+                                    "(101), db-replica (102), app-server (201): drjob run --db " +
+                                        m_db + " --job-id 61\n"))
       << r.output;
   EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
   // Continued, every machine is done.

@@ -136,8 +136,8 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   const std::string written = run + "restore-options-job-30-3.xml";
   const std::string last = rerun.output.substr(rerun.output.rfind('\n', rerun.output.size() - 2) + 1);
   EXPECT_EQ("drjob: DR job [30] completed with errors and is not run again; a new DR job on DR group [" + group +
-                "] takes the machines that did not finish: drjob run --db " + quotedDb + " --group " +
-                CDrJobArgs::ShellWord(group) + " --type failback --restore-options " + written + "\n",
+                "] (1) takes app-server (201): drjob run --db " + quotedDb +
+                " --group 1 --type failback --restore-options " + written + "\n",
             last);
   EXPECT_EQ("kept", drtest::ReadFile(victim));
   EXPECT_EQ("mine", drtest::ReadFile(run + "restore-options-job-30-2.xml"));
