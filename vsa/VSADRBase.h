@@ -182,6 +182,9 @@ class CVSADRBase : public IDRContext {
   VSARepInfo* GetVSARepInfo(CDRInfo* info);
   // The sync status first loaded for the machine; 0 without a data manager.
   App::VSAReplicationStatus GetOriginalSyncStatus(CDRInfo* info);
+  // The failover status the machine had when this attempt loaded it; none
+  // when it has no VM replication record.
+  App::VSAFailoverStatus GetOriginalFailoverStatus(CDRInfo* info);
   void SetVMOperationAsync(SDROperationCtx& ctx);
   void ResetVMOperationAsync(SDROperationCtx& ctx);
   // True, marking the context's VM operations asynchronous, when the first
@@ -423,9 +426,25 @@ class CVSADRBase : public IDRContext {
   // The message of the machine's row of the phase as the earlier run left
   // it; empty when there is none.
   std::string EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
-  // The earlier run powered on the machine's VM at the site in the phase: its
-  // row says SUCCESS, or IN-PROGRESS (it died during the call) and the VM runs.
+  // The earlier run powered on the machine's VM at the site in the phase and
+  // that still stands: the run left the machine in progress
+  // (EarlierRunLeftInProgress), its row says SUCCESS, or IN-PROGRESS (it died
+  // during the call), and the VM runs.
   bool EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
+  // The earlier attempt of this job left the machine with the type's
+  // in-progress failover status, as this attempt found it at its start: it
+  // crashed, or was suspended and then killed. A killed run's clean-up turns
+  // that status into the failed one after it undid the move (source powered
+  // on again, DR VM reverted to its failover snapshot, DR VMs of a failback
+  // powered on again), so its rows no longer tell where the workload runs
+  // and what it wrote since. True for a type that keeps the status it
+  // starts from (no clean-up undoes a move of it).
+  bool EarlierRunLeftInProgress(CDRInfo* info);
+  // In a rerun, whether a machine of the list was not left in progress
+  // (EarlierRunLeftInProgress): the backup the earlier run took misses what
+  // its workload wrote after the clean-up, so a new one is taken, and the
+  // sync that follows replicates it.
+  bool IsBackupOutdatedByEarlierCleanup(long long backupJobId, std::vector<CDRInfo*>& list);
   // An earlier attempt of this job powered the machine's VM at the site off
   // or shut it down: its "Power Off" or "Shutdown" row says SUCCESS and names
   // that VM. Only in a rerun.

@@ -76,15 +76,14 @@ bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {
 uint32_t CVSADRBase::EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   if (info == nullptr || !IsRestartedRun()) return kNoPhaseState;
   return static_cast<uint32_t>(
-      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, info));
+      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase, info));
 }
 
 std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   if (info == nullptr || !IsRestartedRun()) return std::string();
-  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
-    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
-    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    for (size_t i = 0; i < job->ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job->GetListMsg(Api::VirtualAppJob::kPhases, i);
       if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) != phase) continue;
       const CNMessageBase& details = entry.GetMsg(Api::VirtualAppJobPhase::kPhaseInfo);
       if (details.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return std::string();
@@ -96,14 +95,30 @@ std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPha
   return std::string();
 }
 
+bool CVSADRBase::EarlierRunLeftInProgress(CDRInfo* info) {
+  const App::VSAFailoverStatus running = DRHelper::GetFailoverRunningStatus(m_orchestrator->GetDRType());
+  if (running == App::VSA_FAILOVER_STATUS_NONE) return true;
+  return info != nullptr && GetVSARepInfo(info) != nullptr && GetOriginalFailoverStatus(info) == running;
+}
+
 bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
   const uint32_t state = EarlierPhaseState(info, phase);
-  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
-  if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
-  // Died during the call: the VM tells whether it went through, and the
-  // row the call left IN-PROGRESS gets its outcome.
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  if (!EarlierRunLeftInProgress(info)) {
+    m_event.Debug("EarlierRunPoweredOn",
+                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its move. "
+                  "Taking it over from the start",
+                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
+                  static_cast<long long>(m_jobId));
+    return false;
+  }
+  // The VM tells whether the power-on stands: a call the run died in may
+  // not have gone through, and a restart that took the machine over from
+  // the start may have stopped the VM again before it died in its turn.
   bool running = false;
   if (!IsVMRunning(info, site, running) || !running) return false;
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
+  // The row the call left IN-PROGRESS gets its outcome.
   SDRPhaseCtx row(m_jobId, phase, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, site, true);
   row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
                              DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site));
@@ -117,10 +132,9 @@ bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
   // from the DR VM's.
   const std::string vm = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site);
   if (vm.empty()) return false;
-  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
-    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
-    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    for (size_t i = 0; i < job->ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job->GetListMsg(Api::VirtualAppJob::kPhases, i);
       const int32_t phase = entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType);
       if ((phase != Api::VIRTUAL_APP_PHASE_POWER_OFF && phase != Api::VIRTUAL_APP_PHASE_SHUTDOWN) ||
           entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState) != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
@@ -139,6 +153,15 @@ bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
 
 bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   const uint32_t state = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REPLICATION);
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  if (!EarlierRunLeftInProgress(info)) {
+    m_event.Debug("EarlierSyncSucceeded",
+                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its restore. "
+                  "Taking it over from the start",
+                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
+                  static_cast<long long>(m_jobId));
+    return false;
+  }
   if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
   if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
   VSARepInfo* vsa = GetVSARepInfo(info);
@@ -158,8 +181,7 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   // Synced from the backup this job took (or a later one): the earlier
   // run's sync of the machine has done its work.
   long long backup = 0;
-  m_jobManager->GetJobIDForPhase(m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_BACKUP,
-                                 info->GetReplId(), backup);
+  m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, info->GetReplId(), backup);
   if (backup <= 0) return false;
   std::vector<CDRInfo*> one = {info};
   ReloadRecords(one);

@@ -3,10 +3,12 @@
 // against what the lab holds (killtable::CKillTable). The cases share a
 // start lab per test; the whole table, every type at every crash-matrix
 // moment, is DrJobKillTable (label stress).
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "host/KillTable.h"
+#include "vm/HypervisorLab.h"
 
 namespace {
 
@@ -15,12 +17,66 @@ using crashmatrix::SType;
 using killtable::CKillTable;
 using killtable::SKillOutcome;
 
-using E2EDrJobKills = CKillTable;
-
 // The type and its moment.
 struct SKill {
   const SType* type;
   SCrash at;
+};
+
+// The kill table's cases, and a kill followed by what drjob printed, run as
+// printed (and the step that prints, at most two): the lab must then end as
+// the uninterrupted run leaves it, with what was written in the running
+// workload between the kill and the next step carried to where the
+// workload ends. The moment's differs are the picture's lines the next
+// steps change (the child jobs they launch again).
+class E2EDrJobKills : public CKillTable {
+ protected:
+  void KillRerunAndExpect(const SType& type, const SCrash& at) {
+    const SKillOutcome killed = KillAndExpect(type, at);
+    crashmatrix::SOutcome outcome;
+    outcome.written = WriteInRunningWorkloads(type, killed.db);
+    std::string output = killed.output;
+    for (int step = 0; step < 2; ++step) {
+      const std::vector<std::string> next = killtable::NextSteps(output);
+      if (next.empty()) break;
+      const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.exitCode = run.code;
+      outcome.output += run.output;
+      output = run.output;
+    }
+    CDBConnection::SetPath(killed.db);
+    outcome.picture = crashmatrix::Picture(type.group);
+    CheckRunsEnded(outcome);
+    crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+
+ private:
+  // As the crash matrix writes: in each machine's workload VM where it
+  // runs, else, for a type that carries the other VM's data over, in the
+  // other where that one runs. The VMs whose content must go up by one.
+  static std::vector<std::string> WriteInRunningWorkloads(const SType& type, const std::string& db) {
+    std::vector<std::string> written;
+    CDBConnection::SetPath(db);
+    std::vector<SLabVM> vms;
+    EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+    auto running = [&vms](const std::string& name) -> const SLabVM* {
+      const auto at = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+      return at != vms.end() && at->poweredOn ? &*at : nullptr;
+    };
+    for (const crashmatrix::SMachine& m : type.machines) {
+      const SLabVM* target = running(m.workload);
+      if (target == nullptr && type.carriesWrites) target = running(m.other);
+      if (target == nullptr) continue;
+      EXPECT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(target->instanceId, target->guid));
+      written.push_back(target->name);
+      if (target->name != m.workload) written.push_back(m.workload);
+    }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return written;
+  }
 };
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
@@ -91,6 +147,39 @@ TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
   // The DR VMs' shutdown (power-off) before the unmount is let fail.
   KillAndExpect(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
   KillAndExpect(crashmatrix::kArrayUndoTestFailover, At(crashmatrix::kArrayUndoTestFailover, "test VM off"));
+}
+
+// The kill's clean-up undoes the move each of these had made before the
+// kill: a planned failover's powers the sources on again and reverts the DR
+// VMs to their powered-off failover snapshots, an unplanned failover's
+// reverts the DR VMs, a failback's powers the DR VMs on again. The rows
+// still say the move succeeded; the restart must take the machines over
+// from the start (a new backup of the workload that ran again, a new sync),
+// never call them succeeded where they are not.
+TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("101's sync disabled after its DR VM came up",
+                            "UpdateSyncStatus(): Setting sync status as [Sync Disabled] for replication [101]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x3"}}));
+  KillRerunAndExpect(kUnplannedFailover,
+                     SCrash("101's DR VM on", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"));
+  KillRerunAndExpect(kFailback, SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                                       {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                                        {"jobs restore Completed x2", "jobs restore Completed x3"}}));
+}
+
+// Killed as it launches priority 1's sync, a planned failover's clean-up
+// powers the sources on again: what they write then must reach the DR VMs,
+// so the restart backs them up again rather than syncing the earlier backup.
+TEST_F(E2EDrJobKills, ARestartAfterAKilledSyncBacksUpWhatTheSourcesWroteSince) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("priority 1's sync launched",
+                            "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}));
 }
 
 }  // namespace
