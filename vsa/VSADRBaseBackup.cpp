@@ -107,7 +107,7 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
 
 bool CVSADRBase::IsBackupOutdatedByEarlierCleanup(long long backupJobId, std::vector<CDRInfo*>& list) {
   for (CDRInfo* info : list) {
-    if (info == nullptr || EarlierRunLeftInProgress(info)) continue;
+    if (!IsUndoneByEarlierCleanup(info)) continue;
     // The killed run's clean-up brought the machine's workload back up
     // after its backup: the workload may have written since, and a sync of
     // that backup would leave it behind.

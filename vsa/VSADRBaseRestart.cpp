@@ -95,16 +95,16 @@ std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPha
   return std::string();
 }
 
-bool CVSADRBase::EarlierRunLeftInProgress(CDRInfo* info) {
-  const App::VSAFailoverStatus running = DRHelper::GetFailoverRunningStatus(m_orchestrator->GetDRType());
-  if (running == App::VSA_FAILOVER_STATUS_NONE) return true;
-  return info != nullptr && GetVSARepInfo(info) != nullptr && GetOriginalFailoverStatus(info) == running;
+bool CVSADRBase::IsUndoneByEarlierCleanup(CDRInfo* info) {
+  if (info == nullptr || !IsRestartedRun() || GetVSARepInfo(info) == nullptr) return false;
+  const App::VSAFailoverStatus failed = DRHelper::GetFailoverFailureStatus(m_orchestrator->GetDRType());
+  return failed != App::VSA_FAILOVER_STATUS_NONE && GetOriginalFailoverStatus(info) == failed;
 }
 
 bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
   const uint32_t state = EarlierPhaseState(info, phase);
   if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
-  if (!EarlierRunLeftInProgress(info)) {
+  if (IsUndoneByEarlierCleanup(info)) {
     m_event.Debug("EarlierRunPoweredOn",
                   "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its move. "
                   "Taking it over from the start",
@@ -114,7 +114,9 @@ bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType 
   }
   // The VM tells whether the power-on stands: a call the run died in may
   // not have gone through, and a restart that took the machine over from
-  // the start may have stopped the VM again before it died in its turn.
+  // the start may have stopped the VM again before it died in its turn
+  // (its rows of the steps before the power-on replace the earlier ones,
+  // the power-on's row stays).
   bool running = false;
   if (!IsVMRunning(info, site, running) || !running) return false;
   if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
@@ -154,7 +156,7 @@ bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
 bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   const uint32_t state = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REPLICATION);
   if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
-  if (!EarlierRunLeftInProgress(info)) {
+  if (IsUndoneByEarlierCleanup(info)) {
     m_event.Debug("EarlierSyncSucceeded",
                   "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its restore. "
                   "Taking it over from the start",
@@ -295,6 +297,32 @@ bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGu
   return true;
 }
 
+void CVSADRBase::DeleteEarlierSnapshot(SDROperationCtx& ctx, CDRInfo* info, const TMMsg::VMProvisioningOption& option,
+                                       const Ida::VMOpReq& request, const std::string& ref) {
+  TMMsg::VMProvisioningOption deleteOption(option);
+  deleteOption.SetInt32(TMMsg::VMProvisioningOption::kOperationType, TMMsg::VM_OPERATION_DELETE_SNAPSHOT);
+  CNMessageBase& snapshot =
+      deleteOption.MutableListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, 0).MutableMsg(Ida::VMSnapOpReq::kSnapshot);
+  snapshot.MutableMsg(Ida::VMSnapshot::kReference).SetString(Ida::SnapshotReference::kMoref, ref);
+  Ida::VMOpReq deleteRequest(request);
+  DRInfoUtils::PopulateAdditionalVMSnapOpReq(info, deleteRequest);
+  Ida::VMOpResp response;
+  const std::string name = snapshot.GetString(Ida::VMSnapshot::kName);
+  const std::string vmName = RequestedVM(request);
+  if (ExecuteRemoteVMOp(ctx, deleteOption, deleteRequest, response, true) != 0) {
+    m_event.Error("TakeOverEarlierSnapshotStep",
+                  "Failed to delete snapshot [%s] [%s] of VM [%s], taken before the clean-up of an earlier run of DR "
+                  "job [%lld] [%s]",
+                  name.c_str(), ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId),
+                  response.GetMsg(Ida::VMOpResp::kError).GetString(ZNGui::GenericResp::kErrorText).c_str());
+    return;
+  }
+  m_event.Debug("TakeOverEarlierSnapshotStep",
+                "Deleted snapshot [%s] [%s] of VM [%s], taken before the clean-up of an earlier run of DR job [%lld] "
+                "brought its workload back up. Taking it anew",
+                name.c_str(), ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));
+}
+
 bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType,
                                              TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request) {
   if (!IsRestartedRun() || info == nullptr || option.ListSize(TMMsg::VMProvisioningOption::kSnapOpRequests) == 0) {
@@ -317,6 +345,12 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
         continue;
       }
       const std::string found = s.GetString(EVGui::VMSnapshot::kReference);
+      if (IsUndoneByEarlierCleanup(info)) {
+        // The clean-up brought the workload back up after the snapshot: it
+        // misses what the VM wrote since. It makes way for a new one.
+        DeleteEarlierSnapshot(ctx, info, option, request, found);
+        return false;
+      }
       m_event.Debug("TakeOverEarlierSnapshotStep",
                     "Snapshot [%s] [%s] of VM [%s] was taken by an earlier run of DR job [%lld]. Using it", name.c_str(),
                     found.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));

@@ -31,7 +31,8 @@ struct SKill {
 // steps change (the child jobs they launch again).
 class E2EDrJobKills : public CKillTable {
  protected:
-  void KillRerunAndExpect(const SType& type, const SCrash& at) {
+  // The lab the case ran on.
+  std::string KillRerunAndExpect(const SType& type, const SCrash& at) {
     const SKillOutcome killed = KillAndExpect(type, at);
     crashmatrix::SOutcome outcome;
     outcome.written = WriteInRunningWorkloads(type, killed.db);
@@ -50,6 +51,7 @@ class E2EDrJobKills : public CKillTable {
     crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
+    return killed.db;
   }
 
  private:
@@ -168,6 +170,32 @@ TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
   KillRerunAndExpect(kFailback, SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
                                        {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
                                         {"jobs restore Completed x2", "jobs restore Completed x3"}}));
+}
+
+// Killed after the sources' snapshots were taken, behind the DR VMs' power-on:
+// the clean-up powers the sources on again, and what they write then is in
+// no snapshot the killed run took. The restart takes the snapshots anew from
+// the sources it shut down, which a revert later returns them to.
+TEST_F(E2EDrJobKills, ARestartTakesAnewTheSourceSnapshotsTheKilledRunTookBeforeItsCleanUp) {
+  using namespace crashmatrix;
+  const std::string db =
+      KillRerunAndExpect(kPlannedFailover, SCrash("source snapshot taken",
+                                                  "[Create Snapshot] on VM [db-primary] GUID [src-101] successful", 1,
+                                                  {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                                                   {"jobs sync Completed x2", "jobs sync Completed x3"}}));
+  CDBConnection::SetPath(db);
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  for (const char* name : {"db-primary", "db-replica"}) {
+    const auto vm = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+    ASSERT_NE(vms.end(), vm) << name;
+    std::vector<SLabSnapshot> snapshots;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(vm->instanceId, vm->guid, snapshots));
+    ASSERT_EQ(1u, snapshots.size()) << name;
+    EXPECT_EQ(vm->content, snapshots.front().content) << name << "'s snapshot misses what it wrote after the kill";
+  }
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
 }
 
 // Killed as it launches priority 1's sync, a planned failover's clean-up
