@@ -23,8 +23,10 @@ struct SKill {
   SCrash at;
 };
 
-// The kill table's cases, and a kill followed by what drjob printed, run as
-// printed (and the step that prints, at most two): the lab must then end as
+// The kill table's cases, and a restart after a kill: the kill, then what
+// drjob printed, run as printed (and the step that prints, at most two),
+// one machine at a time so that the kill stops the job in the machine it
+// names and leaves it to its restart. The lab must then end as
 // the uninterrupted run leaves it, with what was written in the running
 // workload between the kill and the next step carried to where the
 // workload ends. The moment's differs are the picture's lines the next
@@ -32,8 +34,10 @@ struct SKill {
 class E2EDrJobKills : public CKillTable {
  protected:
   // The lab the case ran on.
-  std::string KillRerunAndExpect(const SType& type, const SCrash& at) {
+  std::string KillRerunAndExpect(SType type, const SCrash& at) {
+    type.serial = true;
     const SKillOutcome killed = KillAndExpect(type, at);
+    EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
     crashmatrix::SOutcome outcome;
     outcome.written = WriteInRunningWorkloads(type, killed.db);
     std::string output = killed.output;
