@@ -164,10 +164,17 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
                   static_cast<long long>(m_jobId));
     return false;
   }
-  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
-  if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
+    // A restart that took the machine over from the start and died before
+    // its own restore leaves the earlier restore's row, but the row of its
+    // backup names its new backup, which the machine has not synced: what
+    // the workload wrote after the killed run's clean-up is not restored.
+    long long backup = 0;
+    m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, info->GetReplId(), backup);
+    return backup <= 0 || vsa->GetLastSyncedBackupJobId() >= backup;
+  }
   // The syncs the earlier run launched may still run, and the machine's row
   // need not name them (a list's rows are written one after the other): the
   // task's running syncs are waited for, so that none ends after the

@@ -3,6 +3,8 @@
 // against what the lab holds (killtable::CKillTable). The cases share a
 // start lab per test; the whole table, every type at every crash-matrix
 // moment, is DrJobKillTable (label stress).
+#include <signal.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -34,13 +36,21 @@ struct SKill {
 class E2EDrJobKills : public CKillTable {
  protected:
   // The lab the case ran on.
-  std::string KillRerunAndExpect(SType type, const SCrash& at) {
+  // crashRerunAt: the first next step is SIGKILLed after that log line, then
+  // run again as printed.
+  std::string KillRerunAndExpect(SType type, const SCrash& at, const std::string& crashRerunAt = std::string()) {
     type.serial = true;
     const SKillOutcome killed = KillAndExpect(type, at);
     EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
     crashmatrix::SOutcome outcome;
     outcome.written = WriteInRunningWorkloads(type, killed.db);
     std::string output = killed.output;
+    if (!crashRerunAt.empty()) {
+      int signal = 0;
+      RunHost({"DR_CRASH_AT=" + crashRerunAt}, {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)},
+              signal);
+      EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
+    }
     for (int step = 0; step < 2; ++step) {
       const std::vector<std::string> next = killtable::NextSteps(output);
       if (next.empty()) break;
@@ -174,6 +184,19 @@ TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
   KillRerunAndExpect(kFailback, SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
                                        {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
                                         {"jobs restore Completed x2", "jobs restore Completed x3"}}));
+}
+
+// The restart of a killed failback takes the machines over from the start;
+// crashed before its own restore, it leaves the killed run's restore row.
+// Its own rerun must not take that row for its restore: the DR VMs ran
+// after the clean-up, and only the restart's backup carries what they wrote.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kFailback,
+                     SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                            {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                             {"jobs restore Completed x2", "jobs restore Completed x3"}}),
+                     "ended [Completed]");
 }
 
 // Killed after the sources' snapshots were taken, behind the DR VMs' power-on:
