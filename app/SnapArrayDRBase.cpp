@@ -199,7 +199,7 @@ bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep
     default:
       return false;
   }
-  return done && DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), last, info) == success;
+  return done && DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, last, info) == success;
 }
 
 bool CSnapArrayDRBase::Cleanup(const SDRPriority& priority) {

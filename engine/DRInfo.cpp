@@ -106,7 +106,7 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
     uint32_t previous = kNoState;
     if (m_jobManager != nullptr) {
       previous = static_cast<uint32_t>(
-          DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase.phase, this));
+          DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase.phase, this));
     }
     if (previous != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && phase.updatePhaseInfoTbl) {
       UpdatePhasePercentage(phase.phase);

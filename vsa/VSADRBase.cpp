@@ -370,6 +370,12 @@ App::VSAReplicationStatus CVSADRBase::GetOriginalSyncStatus(CDRInfo* info) {
   return manager->GetOriginalSyncStatus(info->GetReplId());
 }
 
+App::VSAFailoverStatus CVSADRBase::GetOriginalFailoverStatus(CDRInfo* info) {
+  CVSAReplDataMgr* manager = GetVSADataManager(info);
+  if (manager == nullptr) return App::VSA_FAILOVER_STATUS_NONE;
+  return manager->GetOriginalFailoverStatus(info->GetReplId());
+}
+
 void CVSADRBase::SetVMOperationAsync(SDROperationCtx& ctx) { ctx.vmOpAsync = true; }
 
 void CVSADRBase::ResetVMOperationAsync(SDROperationCtx& ctx) { ctx.vmOpAsync = false; }

@@ -188,6 +188,9 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   VSARepInfo* GetVSARepInfo(CDRInfo* info);
   // The sync status first loaded for the machine; 0 without a data manager.
   App::VSAReplicationStatus GetOriginalSyncStatus(CDRInfo* info);
+  // The failover status the machine had when this attempt loaded it; none
+  // when it has no VM replication record.
+  App::VSAFailoverStatus GetOriginalFailoverStatus(CDRInfo* info);
   void SetVMOperationAsync(SDROperationCtx& ctx);
   void ResetVMOperationAsync(SDROperationCtx& ctx);
   // True, marking the context's VM operations asynchronous, when the first
@@ -442,9 +445,26 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // The message of the machine's row of the phase as the earlier run left
   // it; empty when there is none.
   std::string EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
-  // The earlier run powered on the machine's VM at the site in the phase: its
-  // row says SUCCESS, or IN-PROGRESS (it died during the call) and the VM runs.
+  // The earlier run powered on the machine's VM at the site in the phase and
+  // that still stands: its row says SUCCESS, or IN-PROGRESS (it died during
+  // the call), no clean-up undid it (IsUndoneByEarlierCleanup), and the VM
+  // runs.
   bool EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
+  // In a rerun, the earlier attempt of this job left the machine with the
+  // failed status of the type, as this attempt found it at its start. A
+  // killed run's clean-up writes it after it undid the move (the source
+  // powered on again and the DR VM reverted to its powered-off failover
+  // snapshot, a failback's DR VMs powered on again, an undo's source
+  // powered off again), so the rows of that run no longer tell where the
+  // workload runs, nor what it wrote since its backup. A crash, or a
+  // suspended run ended by a kill, runs no such clean-up and leaves the
+  // in-progress status. False for a type without a failed status.
+  bool IsUndoneByEarlierCleanup(CDRInfo* info);
+  // In a rerun, whether a machine of the list was undone by the earlier
+  // run's clean-up (IsUndoneByEarlierCleanup): the backup that run took
+  // misses what the workload wrote after the clean-up brought it back up,
+  // so a new one is taken, and the sync that follows replicates it.
+  bool IsBackupOutdatedByEarlierCleanup(long long backupJobId, std::vector<CDRInfo*>& list);
   // An earlier attempt of this job powered the machine's VM at the site off
   // or shut it down: its "Power Off" or "Shutdown" row says SUCCESS and names
   // that VM. Only in a rerun.
@@ -469,8 +489,14 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // adopted, a delete whose snapshot the VM no longer holds is done. True
   // when the step is taken over (its rows written as the call would);
   // false when the call must be made. Only in a rerun.
+  // A snapshot taken before the clean-up undid the machine's move
+  // (IsUndoneByEarlierCleanup) is not adopted: it is deleted and taken anew.
   bool TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType, TMMsg::VMProvisioningOption& option,
                                    Ida::VMOpReq& request);
+  // Deletes the snapshot ref of the VM the create request names, without a
+  // phase row: the create that follows writes the step's rows.
+  void DeleteEarlierSnapshot(SDROperationCtx& ctx, CDRInfo* info, const TMMsg::VMProvisioningOption& option,
+                             const Ida::VMOpReq& request, const std::string& ref);
   // In a rerun, the source snapshot 2209 names is no longer on the source VM
   // (false when 2209 is empty or the snapshots cannot be listed).
   bool IsSourceSnapshotGone(CDRInfo* info);

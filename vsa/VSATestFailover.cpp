@@ -229,7 +229,7 @@ bool CVSATestFailover::SetCloneVMClientProperties(SDROperationCtx& ctx) {
 bool CVSATestFailover::IsCloneVMSuccessful(CDRInfo* info) {
   if (IsStepSucceeded(info, Api::VIRTUAL_APP_PHASE_CLONE_VM)) return true;
   if (info == nullptr || !m_jobManager->IsJobRestarted()) return false;
-  return DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(),
+  return DRInfoUtils::GetPhaseStatusForReplication(m_jobManager,
                                                    Api::VIRTUAL_APP_PHASE_CLONE_VM,
                                                    info) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 }

@@ -96,7 +96,7 @@ void CVSATestboot::SetDRSite(SDROperationCtx& ctx) { ctx.site = TestbootSite(Get
 
 bool CVSATestboot::RestartHistorySucceeded(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   return m_jobManager->IsJobRestarted() &&
-         DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, info) ==
+         DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase, info) ==
              Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 }
 

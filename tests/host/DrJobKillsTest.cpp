@@ -6,6 +6,9 @@
 // share a start lab per test; the whole table, every type at every
 // crash-matrix moment followed by its next steps, is DrJobKillTable (label
 // stress).
+#include <signal.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,8 +26,6 @@ using crashmatrix::SCrash;
 using crashmatrix::SType;
 using killtable::CKillTable;
 using killtable::SKillOutcome;
-
-using E2EDrJobKills = CKillTable;
 
 // drjob's line of the machine, from the verdict on ("" when none).
 std::string LineOf(const std::string& output, int replicationId) {
@@ -63,6 +64,49 @@ void ExpectEndsAsUninterrupted(const SType& type) {
       crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
   EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
 }
+// The kill table's cases, and a restart after a kill: the kill, then what
+// drjob printed, run as printed (and the step that prints, at most two),
+// one machine at a time so that the kill stops the job in the machine it
+// names and leaves it to its restart. The lab must then end as
+// the uninterrupted run leaves it, with what was written in the running
+// workload between the kill and the next step carried to where the
+// workload ends. The moment's differs are the picture's lines the next
+// steps change (the child jobs they launch again).
+class E2EDrJobKills : public CKillTable {
+ protected:
+  // The lab the case ran on.
+  // crashRerunAt: the first next step is SIGKILLed after that log line, then
+  // run again as printed.
+  std::string KillRerunAndExpect(SType type, const SCrash& at, const std::string& crashRerunAt = std::string()) {
+    type.serial = true;
+    const SKillOutcome killed = KillAndExpect(type, at);
+    EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
+    crashmatrix::SOutcome outcome;
+    outcome.written = WriteInWorkloads(type, killed.db);
+    std::string output = killed.output;
+    if (!crashRerunAt.empty()) {
+      int signal = 0;
+      RunHost({"DR_CRASH_AT=" + crashRerunAt}, {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)},
+              signal);
+      EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
+    }
+    for (int step = 0; step < 2; ++step) {
+      const std::vector<std::string> next = killtable::NextSteps(output);
+      if (next.empty()) break;
+      const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.exitCode = run.code;
+      outcome.output += run.output;
+      output = run.output;
+    }
+    CDBConnection::SetPath(killed.db);
+    outcome.picture = crashmatrix::Picture(type.group);
+    CheckRunsEnded(outcome);
+    crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.db;
+  }
+};
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
   using namespace crashmatrix;
@@ -343,6 +387,78 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesIt
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
   ExpectEndsAsUninterrupted(crashmatrix::kFailback);
+}
+
+// The kill's clean-up undoes the move each of these had made before the
+// kill: a planned failover's powers the sources on again and reverts the DR
+// VMs to their powered-off failover snapshots, an unplanned failover's
+// reverts the DR VMs, a failback's powers the DR VMs on again. The rows
+// still say the move succeeded; the restart must take the machines over
+// from the start (a new backup of the workload that ran again, a new sync),
+// never call them succeeded where they are not.
+TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("101's sync disabled after its DR VM came up",
+                            "UpdateSyncStatus(): Setting sync status as [Sync Disabled] for replication [101]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x3"}}));
+  KillRerunAndExpect(kUnplannedFailover,
+                     SCrash("101's DR VM on", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"));
+  KillRerunAndExpect(kFailback, SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                                       {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                                        {"jobs restore Completed x2", "jobs restore Completed x3"}}));
+}
+
+// The restart of a killed failback takes the machines over from the start;
+// crashed before its own restore, it leaves the killed run's restore row.
+// Its own rerun must not take that row for its restore: the DR VMs ran
+// after the clean-up, and only the restart's backup carries what they wrote.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kFailback,
+                     SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                            {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                             {"jobs restore Completed x2", "jobs restore Completed x3"}}),
+                     "ended [Completed]");
+}
+
+// Killed after the sources' snapshots were taken, behind the DR VMs' power-on:
+// the clean-up powers the sources on again, and what they write then is in
+// no snapshot the killed run took. The restart takes the snapshots anew from
+// the sources it shut down, which a revert later returns them to.
+TEST_F(E2EDrJobKills, ARestartTakesAnewTheSourceSnapshotsTheKilledRunTookBeforeItsCleanUp) {
+  using namespace crashmatrix;
+  const std::string db =
+      KillRerunAndExpect(kPlannedFailover, SCrash("source snapshot taken",
+                                                  "[Create Snapshot] on VM [db-primary] GUID [src-101] successful", 1,
+                                                  {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                                                   {"jobs sync Completed x2", "jobs sync Completed x3"}}));
+  CDBConnection::SetPath(db);
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  for (const char* name : {"db-primary", "db-replica"}) {
+    const auto vm = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+    ASSERT_NE(vms.end(), vm) << name;
+    std::vector<SLabSnapshot> snapshots;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(vm->instanceId, vm->guid, snapshots));
+    ASSERT_EQ(1u, snapshots.size()) << name;
+    EXPECT_EQ(vm->content, snapshots.front().content) << name << "'s snapshot misses what it wrote after the kill";
+  }
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+}
+
+// Killed as it launches priority 1's sync, a planned failover's clean-up
+// powers the sources on again: what they write then must reach the DR VMs,
+// so the restart backs them up again rather than syncing the earlier backup.
+TEST_F(E2EDrJobKills, ARestartAfterAKilledSyncBacksUpWhatTheSourcesWroteSince) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("priority 1's sync launched",
+                            "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}));
 }
 
 }  // namespace
