@@ -167,9 +167,7 @@ bool PrintNoRestart(long long jobId, int groupId) {
   std::set<int> told;
   for (const SMachineVerdict& v : verdicts) {
     if (v.restartTakesOver) return false;
-    if (v.verdict != EMachineVerdict::kSucceeded && v.verdict != EMachineVerdict::kSkipped) {
-      told.insert(v.replicationId);
-    }
+    if (v.verdict != EMachineVerdict::kSucceeded) told.insert(v.replicationId);
   }
   for (const SGroupMachine& machine : CDrJobLab::GroupMachines(groupId)) {
     if (told.count(machine.replicationId) != 0) continue;

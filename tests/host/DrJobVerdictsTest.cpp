@@ -579,8 +579,10 @@ TEST_F(E2EDrJobVerdicts, ARestartedCleanUpTakesNoCreditForAnotherJobsRemovals) {
   const std::vector<SLine> lines = Lines(again.output, 116, "drjob: ");
   ASSERT_EQ(3u, lines.size()) << again.output;
   for (const SLine& line : lines) {
-    EXPECT_EQ("skipped: its replication has no record any more, and no earlier attempt of this job removed it",
-              line.text);
+    EXPECT_EQ(
+        "skipped: its replication has no record any more, and no earlier attempt of this job removed it; now: no "
+        "replication record",
+        line.text);
   }
   EXPECT_FALSE(Has(again, "continued by its restart")) << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [116] is not continued by a restart")) << again.output;
