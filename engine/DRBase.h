@@ -220,6 +220,9 @@ class CDRBase : public IDROrchestrator {
   void SendEmails();
   void SummarizeDRList(int32_t& succeeded, int32_t& skipped, int32_t& skippedDRComplete, int32_t& failed,
                        int32_t& pending);
+  // A skipped machine was skipped for a failed status its job's own earlier
+  // attempt left (CDRInfo::IsSkippedAfterOwnFailure).
+  bool AnySkippedAfterOwnFailure();
 
   // The queue files the records under their order numbers; the creation-order
   // list owns them, so a record made before a failed Initialize is freed too.

@@ -273,16 +273,16 @@ std::string CDRVerdicts::CleanUpText(CDRInfo& info) {
   return text;
 }
 
-bool CDRVerdicts::RestartTakesOver(CDRInfo& info, const SMachineVerdict& v, bool stopped) const {
+bool CDRVerdicts::RestartTakesOver(CDRInfo& info, const SMachineVerdict& v) const {
   // A restart counts a machine done as succeeded again and resumes what a
   // suspension left pending.
   if (v.verdict == EMachineVerdict::kSucceeded || v.verdict == EMachineVerdict::kNotProcessed) return true;
   const auto run = m_priorities.find(info.GetPriority());
   if (run == m_priorities.end()) return true;
   if (!run->second.notTaken.empty()) return false;
-  // A step a kill or suspend cut short is resumed by a restart whatever the
-  // machine's statuses say (it may have moved the workload).
-  if (stopped && info.HasStepBegun()) return true;
+  // A machine a stop cut short mid-step is the restart's only where its
+  // eligibility test, the move check included, admits it on the statuses
+  // the clean-up left.
   const SAdmission* asked = Asked(info);
   return asked == nullptr || asked->restart;
 }
@@ -322,7 +322,7 @@ SMachineVerdict CDRVerdicts::Blank(CDRInfo& info) const {
 
 SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) const {
   SMachineVerdict v = Verdict(info, killed, suspended);
-  v.restartTakesOver = RestartTakesOver(info, v, killed || suspended);
+  v.restartTakesOver = RestartTakesOver(info, v);
   const SAdmission* asked = Asked(info);
   if (asked == nullptr) return v;
   v.newJobTakesOver = asked->newJob;

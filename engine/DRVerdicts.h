@@ -126,7 +126,7 @@ class CDRVerdicts {
   static std::string CleanUpText(CDRInfo& info);
   // Whether a restart of the job would take the machine over after this
   // verdict.
-  bool RestartTakesOver(CDRInfo& info, const SMachineVerdict& v, bool stopped) const;
+  bool RestartTakesOver(CDRInfo& info, const SMachineVerdict& v) const;
   std::string RowReason(int32_t replicationId, int phase) const;
   bool Store(std::vector<SMachineVerdict>& verdicts);
 

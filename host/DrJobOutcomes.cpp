@@ -159,8 +159,9 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
   std::string line = "DR job [" + std::to_string(jobId) + "] machine [" + name + "] (replication " +
                      std::to_string(v.replicationId) +
                      "): " + (outcome.decided ? CMachineVerdictStore::Text(v.verdict) : "no verdict yet");
-  const bool finished = outcome.decided && (v.verdict == EMachineVerdict::kSucceeded ||
-                                            v.verdict == EMachineVerdict::kSkipped);
+  // A skipped machine is not finished either: what skipped it may be a
+  // failure this job's earlier attempt left.
+  const bool finished = outcome.decided && v.verdict == EMachineVerdict::kSucceeded;
   if (outcome.decided && v.verdict == EMachineVerdict::kFailed && !v.phase.empty()) {
     line += " in phase [" + v.phase + "]";
   }

@@ -41,6 +41,7 @@ class CMachineOutcomes {
   static bool Read(long long jobId, int attempt, const std::vector<SGroupMachine>& machines,
                    const std::string& noVerdict, std::vector<SMachineOutcome>& out);
   // "DR job [N] machine [NAME] (replication R): ...", without "drjob: ";
-  // for a machine the job did not finish, "...; now: " and where it stands.
+  // for a machine the job did not finish (a skipped one included), "...;
+  // now: " and where it stands.
   static std::string Line(long long jobId, const SMachineOutcome& outcome);
 };

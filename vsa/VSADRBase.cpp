@@ -136,6 +136,7 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
     }
     return true;
   }
+  if (IsLeftFailedByEarlierRun(info)) info->SetSkippedAfterOwnFailure();
   const std::string failoverText = DRHelper::GetVSAFailoverStatusStr(failover);
   const std::string syncText = DRHelper::GetVSASyncStatusStr(sync);
   const std::string reason =

@@ -439,8 +439,12 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   bool AdmittedByStatus(CDRInfo* info);
   // Completed by the earlier run of this job (IsCompletedStatus).
   bool IsCompletedByEarlierRun(CDRInfo* info);
+  // A failed failover status the job's own earlier run left on the
+  // machine, which a restart does not admit: the job has not finished it.
+  bool IsLeftFailedByEarlierRun(CDRInfo* info);
   // The machine's state of a phase as the earlier run left its row;
-  // 0xFFFFFFFF when it has none.
+  // 0xFFFFFFFF when it has none. Asked as a restart, this run's stored row
+  // stands over the earlier runs'.
   uint32_t EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
   // The message of the machine's row of the phase as the earlier run left
   // it; empty when there is none.

@@ -57,6 +57,7 @@ bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
   if (info == nullptr) return false;
   // What a restart finishes without running it, or resumes past its move.
   if (IsCompletedByEarlierRun(info)) return true;
+  if (IsMovedByEarlierRun(info)) return true;
   return AdmittedByStatus(info);
 }
 
@@ -92,8 +93,30 @@ bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {
   return vsa->GetLastDRJobId() == m_jobId && IsCompletedStatus(vsa->GetFailoverStatus());
 }
 
+bool CVSADRBase::IsLeftFailedByEarlierRun(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || !IsRestartedRun()) return false;
+  const App::VSAFailoverStatus status = vsa->GetFailoverStatus();
+  if (status != App::VSA_FAILOVER_STATUS_FAILOVER_FAILED && status != App::VSA_FAILOVER_STATUS_FAILBACK_FAILED &&
+      status != App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED) {
+    return false;
+  }
+  // The earlier run took the machine up (a skip writes no row): the failed
+  // status, which the restart does not admit, is that run's clean-up's.
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    return job->ListSize(Api::VirtualAppJob::kPhases) > 0;
+  }
+  return false;
+}
+
 uint32_t CVSADRBase::EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   if (info == nullptr || !IsRestartedRun()) return kNoPhaseState;
+  if (m_asked.restart) {
+    // A restart would read this run's rows as its earlier run's, over those
+    // of the runs before it.
+    const uint32_t stored = info->GetStoredPhaseState(phase);
+    if (stored != kNoPhaseState) return stored;
+  }
   return static_cast<uint32_t>(
       DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase, info));
 }
@@ -138,7 +161,8 @@ bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType 
   // the power-on's row stays).
   bool running = false;
   if (!IsVMRunning(info, site, running) || !running) return false;
-  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
+  // Only asked: the row a call left IN-PROGRESS is the restart's to settle.
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS || m_asked.restart) return true;
   // The row the call left IN-PROGRESS gets its outcome.
   SDRPhaseCtx row(m_jobId, phase, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, site, true);
   row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
@@ -194,6 +218,13 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
     m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, info->GetReplId(), backup);
     return backup <= 0 || vsa->GetLastSyncedBackupJobId() >= backup;
   }
+  // Only asked: a sync still running (or suspended, for a restart to
+  // resume) is not waited for, and leaves the machine to its statuses.
+  if (m_asked.restart) {
+    std::vector<JobManager::JobInfo> open;
+    m_jobManager->GetRunningSyncJobs(vsa->GetTaskId(), open);
+    if (!open.empty()) return false;
+  }
   // The syncs the earlier run launched may still run, and the machine's row
   // need not name them (a list's rows are written one after the other): the
   // task's running syncs are waited for, so that none ends after the
@@ -218,6 +249,7 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
       vsa->GetLastSyncedBackupJobId() < backup) {
     return false;
   }
+  if (m_asked.restart) return true;
   // The row the earlier run left IN-PROGRESS gets the outcome.
   SDRPhaseCtx row(m_jobId, Api::VIRTUAL_APP_PHASE_REPLICATION, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
                   Api::DR_SITE_DESTINATION, true);

@@ -196,6 +196,11 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
   CStoredSnapRefScope stored(ctx);
   VSARepInfo* vsa = GetVSARepInfo(ctx.GetInfo());
   if (vsa == nullptr || vsa->GetSourceSnapMorefProp().empty()) return true;
+  // A step the job's kill halts deletes nothing: the snapshot stays, and so
+  // does its reference, for what takes the machine next to revert to and
+  // delete (a revert's source was reverted to it already). Without the
+  // reference the snapshot would stay on the source for good.
+  if (!ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsQuitFlagSet()) return false;
   const std::vector<CDRInfo*> list = ctx.drInfoList;
   const bool ok = SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, SNAPSHOT_NAME, "", succeededOnly);
   // Also after a failed delete: a reference left behind could later revert

@@ -32,6 +32,13 @@ const uint64_t kResetTime = 1;
 
 bool CVSADRBase::UpdateFailoverStatus(CDRInfo* info, App::VSAFailoverStatus status) {
   if (info == nullptr || info->getDataSource() == nullptr) return false;
+  // The job has taken the machine up from here on, a step of it run or not:
+  // its clean-up turns this status into the type's failed one.
+  if (status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS ||
+      status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS ||
+      status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
+    info->MarkUnderWay();
+  }
   SDataSourceInfo value;
   value.failoverStatus = status;
   return StoreProperty(info, ZNDR::DR_PROPERTY_FAILOVER_STATUS, value);

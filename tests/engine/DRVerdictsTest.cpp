@@ -2,7 +2,8 @@
 // and whether a restart takes each machine over: a machine only the job's
 // clean-up touched says what the clean-up did, a priority whose kind does
 // not take the DR type says so and leaves nothing to a restart, and the
-// context's answer decides for a machine a step did not leave half-way.
+// context's answer (its restart test, the move check included) decides for
+// every other machine, one a stop cut short mid-step too.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -185,7 +186,7 @@ TEST_F(DRVerdicts, APrioritysLastErrorIsToldOnlyToTheMachinesItNames) {
                                    "priority [1] logged: GetPointInTime(): No point in time specified"));
 }
 
-TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsOrAStopCutShort) {
+TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsAStopCutShortOrNot) {
   m_machines[0]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
   // 2 failed in a step; 3 was cut short by the stop after a step; 4 was
   // only under way.
@@ -197,12 +198,15 @@ TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsOrAStopCutShort) {
 
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[0], false, false).restartTakesOver) << "counted done again";
   EXPECT_FALSE(m_verdicts.Judge(*m_machines[1], false, false).restartTakesOver);
-  EXPECT_TRUE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "a restart resumes a step cut short";
+  // A step cut short is no restart's by itself: its clean-up may have left
+  // a status the restart refuses, and nothing the test admits is resumed.
+  EXPECT_FALSE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "the test refuses it";
   EXPECT_FALSE(m_verdicts.Judge(*m_machines[3], true, false).restartTakesOver) << "no step of it to resume";
 
-  CAdmittingContext admitsTwo({2});
-  m_verdicts.AskRestart(m_vmPriority, admitsTwo, m_records);
+  CAdmittingContext admitsTwoAndThree({2, 3});
+  m_verdicts.AskRestart(m_vmPriority, admitsTwoAndThree, m_records);
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[1], false, false).restartTakesOver);
+  EXPECT_TRUE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "the test (its move check) admits it";
   // A priority never run: a restart runs it.
   CDRVerdicts fresh;
   fresh.Begin(kJob, 1, TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER);

@@ -73,7 +73,8 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
                             "[db-replica-DR] off: the source VM runs") +
                 Machine(60, "app-server", 201,
                         "skipped: Machine ineligible as failover Status is [Failover Complete] and sync status is "
-                        "[Sync Disabled]") +
+                        "[Sync Disabled]; now: failover status [Failover Complete], source VM [app-server] on, DR "
+                        "VM [app-server-DR] off: the source VM runs") +
                 // The new job's command for the machine it takes; the one it
                 // skips told where it stands and the type that takes it.
                 "drjob: DR job [60] completed with errors and is not run again; a new DR job on DR group [Sample] "
