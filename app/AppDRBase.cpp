@@ -105,6 +105,10 @@ bool CAppDRBase::ProcessDRSubclientThread(SDROperationCtx&) { return false; }
 
 bool CAppDRBase::IsMachineEligible(CDRInfo*) { return true; }
 
+bool CAppDRBase::IsAdmittedOnRestart(CDRInfo*) { return true; }
+
+bool CAppDRBase::IsAdmittedOnNewJob(CDRInfo*, TMMsg::DROrchestrationType) { return true; }
+
 bool CAppDRBase::Cleanup(const SDRPriority&) { return true; }
 
 // ---- the context's own slots ----

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "appmgr/ApplicationId.h"
+#include "engine/IDRAdmission.h"
 #include "engine/IDRContext.h"
 #include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
@@ -45,7 +46,7 @@ struct SDRInstanceCtx;
 struct SDROperationCtx;
 struct SDRPriority;
 
-class CAppDRBase : public IDRContext {
+class CAppDRBase : public IDRContext, public IDRAdmission {
  public:
   // The sync step's pause before it asks for running sync jobs, by default.
   static constexpr int kDefaultSyncWaitSeconds = 60;
@@ -87,6 +88,12 @@ class CAppDRBase : public IDRContext {
   virtual bool CreateBackupTask(TMMsg::CreateTaskReq& request, ApplicationId& appId, std::vector<CDRInfo*>& machines);
   // The step switches of a batch operation; the base sets none.
   virtual void LoadOperationConfig(SDROperationCtx& ctx);
+
+  // ---- IDRAdmission ----
+  // A database failover admits every machine, on a restart as on a first
+  // attempt (IsMachineEligible).
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
+  bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
 
   // ---- steps and records ----
   // Runs a batch operation as a step; false without running anything for a

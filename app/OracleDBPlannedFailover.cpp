@@ -140,7 +140,7 @@ bool COracleDBPlannedFailover::Complete(SDROperationCtx& ctx, CDRInfo* machine) 
 uint32_t COracleDBPlannedFailover::EarlierPhaseState(CDRInfo* machine, Api::VirtualAppJobPhaseType phase) {
   if (m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return 0xFFFFFFFFu;
   return static_cast<uint32_t>(
-      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, machine));
+      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase, machine));
 }
 
 bool COracleDBPlannedFailover::EarlierRunReached(CDRInfo* machine, Api::VirtualAppJobPhaseType phase) {

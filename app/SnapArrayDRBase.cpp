@@ -132,16 +132,42 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  CAskedAsRestart asRestart(m_askedAsRestart);
+  SAdmissionQuestion question;
+  question.restart = true;
+  CAskedAs asked(m_asked, question);
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (rep == nullptr) return false;
   if (IsCompletedByEarlierRun(info, rep)) return true;
-  return rep->GetLastSyncedJobId() != 0 && rep->GetSourceDSCount() != 0 &&
-         IsPermisableFailoverStateForJob(rep->GetFailoverStatus());
+  return AdmittedByStatus(rep);
+}
+
+bool CSnapArrayDRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
+  SAdmissionQuestion question;
+  question.firstAttempt = true;
+  question.type = type;
+  CAskedAs asked(m_asked, question);
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  return rep != nullptr && AdmittedByStatus(rep);
+}
+
+bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {
+  if (rep->GetLastSyncedJobId() == 0 || rep->GetSourceDSCount() == 0 ||
+      !IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {
+    return false;
+  }
+  const TMMsg::DROrchestrationType type = AdmissionType();
+  const bool test = type == TMMsg::DR_ORCHESTRATION_TEST_FAILOVER || type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+  std::string reason;
+  return !test || TestStatusAdmits(rep, type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER, IsRestartedRun(), reason);
 }
 
 bool CSnapArrayDRBase::IsRestartedRun() const {
-  return m_askedAsRestart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+  if (m_asked.firstAttempt) return false;
+  return m_asked.restart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+}
+
+TMMsg::DROrchestrationType CSnapArrayDRBase::AdmissionType() const {
+  return m_asked.type != TMMsg::DR_ORCHESTRATION_NONE ? m_asked.type : m_orchestrator->GetDRType();
 }
 
 bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep) {
@@ -173,7 +199,7 @@ bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep
     default:
       return false;
   }
-  return done && DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), last, info) == success;
+  return done && DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, last, info) == success;
 }
 
 bool CSnapArrayDRBase::Cleanup(const SDRPriority& priority) {
@@ -197,7 +223,7 @@ bool CSnapArrayDRBase::IsEligibleForCleanup(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  const TMMsg::DROrchestrationType type = AdmissionType();
   if (IsRestartedRun() && status == DRHelper::GetFailoverRunningStatus(type)) return true;
   switch (type) {
     case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
@@ -426,26 +452,31 @@ bool CSnapArrayDRBase::PrepareTestOperation(const SDRPriority& priority, SDROper
   return true;
 }
 
-bool CSnapArrayDRBase::IsTestMachineEligible(CDRInfo* info, bool undoTest) {
-  if (!CSnapArrayDRBase::IsMachineEligible(info)) return false;
-  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+bool CSnapArrayDRBase::TestStatusAdmits(SnapDRRepInfo* rep, bool undoTest, bool restarted, std::string& reason) {
   const App::VSAFailoverStatus failover = rep->GetFailoverStatus();
   const App::DRTestFailoverStatus test = rep->GetTestFailoverStatus();
-  const bool restarted = m_jobManager->IsJobRestarted();
-  std::string reason;
   if (failover == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || failover == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS ||
       failover == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
     reason = "Machine ineligible as Failover Status for vm client is [" + DRHelper::GetVSAFailoverStatusStr(failover) +
              "] in one of the failover groups";
-  } else if (undoTest ? (test == App::DR_TEST_FAILOVER_STATUS_IN_PROGRESS ||
-                         (test == App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS && !restarted))
-                      : (test == App::DR_TEST_FAILOVER_STATUS_COMPLETE ||
-                         test == App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS ||
-                         (test == App::DR_TEST_FAILOVER_STATUS_IN_PROGRESS && !restarted))) {
-    reason = "Machine ineligible as Test Failover status is [" + DRHelper::GetDRTestFailoverStatusStr(test) + "]";
-  } else {
-    return true;
+    return false;
   }
+  if (undoTest ? (test == App::DR_TEST_FAILOVER_STATUS_IN_PROGRESS ||
+                  (test == App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS && !restarted))
+               : (test == App::DR_TEST_FAILOVER_STATUS_COMPLETE || test == App::DR_TEST_FAILOVER_STATUS_UNDO_IN_PROGRESS ||
+                  (test == App::DR_TEST_FAILOVER_STATUS_IN_PROGRESS && !restarted))) {
+    reason = "Machine ineligible as Test Failover status is [" + DRHelper::GetDRTestFailoverStatusStr(test) + "]";
+    return false;
+  }
+  return true;
+}
+
+bool CSnapArrayDRBase::IsTestMachineEligible(CDRInfo* info, bool undoTest) {
+  if (!CSnapArrayDRBase::IsMachineEligible(info)) return false;
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  const bool restarted = m_jobManager->IsJobRestarted();
+  std::string reason;
+  if (TestStatusAdmits(rep, undoTest, restarted, reason)) return true;
   info->SetSkipReason(reason);
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),

@@ -76,10 +76,6 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool ProcessDRSubclientThread(SDROperationCtx& ctx) override;
   bool IsMachineEligible(CDRInfo* info) override;
   bool Cleanup(const SDRPriority& priority) override;
-  // The base's IsMachineEligible as a restart runs it, with no skip reason,
-  // event or success recorded (the test types' own test left out: it only
-  // refuses more).
-  bool IsAdmittedOnRestart(CDRInfo* info) override;
 
   // ---- CAppDRBase ----
   bool StorageOps(SDROperationCtx& ctx) override;
@@ -167,10 +163,23 @@ class CSnapArrayDRBase : public CAppDRBase {
   // of its mount or unmount says SUCCESS.
   bool IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep);
 
+  // ---- IDRAdmission ----
+  // IsMachineEligible as a restart runs it (the test types' statuses
+  // test included), with no skip reason, event or success recorded.
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
+  // The same as the first attempt of the type runs it.
+  bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
+
  protected:
-  // A restart of the job, or asked as one (IsAdmittedOnRestart).
+  // A restart of the job, or asked as one (IsAdmittedOnRestart); never
+  // when asked as a new job's first attempt.
   bool IsRestartedRun() const;
-  bool m_askedAsRestart = false;
+  // The DR type the admission tests judge for: the one asked about, else
+  // the job's.
+  TMMsg::DROrchestrationType AdmissionType() const;
+  // The record's sync and failover statuses admit the machine.
+  bool AdmittedByStatus(SnapDRRepInfo* rep);
+  SAdmissionQuestion m_asked;
 
   // A step switch an operation class's table leaves as the context has it.
   static constexpr int kKeep = -1;
@@ -209,6 +218,8 @@ class CSnapArrayDRBase : public CAppDRBase {
   // place, then the test-failover status (an undo test failover wants a
   // test failover to undo).
   bool IsTestMachineEligible(CDRInfo* info, bool undoTest);
+  // Its statuses part, without side effects: reason says why not.
+  static bool TestStatusAdmits(SnapDRRepInfo* rep, bool undoTest, bool restarted, std::string& reason);
   // A one-machine context with the settings of ctx.
   static SDROperationCtx OneMachine(const SDROperationCtx& ctx, CDRInfo* info);
   // The DR job's id for phase rows.

@@ -64,7 +64,7 @@ void CSnapArrayUndoFailover::LoadOperationConfig(SDROperationCtx& ctx) {
 }
 
 bool CSnapArrayUndoFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (IsRestartedRun() && status == DRHelper::GetFailoverRunningStatus(m_orchestrator->GetDRType())) {
+  if (IsRestartedRun() && status == DRHelper::GetFailoverRunningStatus(AdmissionType())) {
     return true;
   }
   return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || status == App::VSA_FAILOVER_STATUS_FAILOVER_FAILED ||

@@ -3,6 +3,7 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "DRDataSource.h"
 #include "DRHelper.h"
@@ -210,6 +211,8 @@ bool CDRBase::_ExecPriority(IDRContext* context, const SDRPriority& priority) {
 }
 
 void CDRBase::RefuseDRType(const SDRPriority& priority, const std::string& kind) { m_verdicts.NotTaken(priority, kind); }
+
+void CDRBase::SetContextMaker(CDRVerdicts::ContextMaker maker) { m_verdicts.SetContextMaker(std::move(maker)); }
 
 void CDRBase::Refresh() { m_jobManager->UpdatePercentComplete(ComputePercentComplete()); }
 

@@ -189,6 +189,9 @@ class CDRBase : public IDROrchestrator {
   // The priority's kind of replication (kind: "VM replications", ...) has no
   // context for the job's DR type: its machines' verdicts say so.
   void RefuseDRType(const SDRPriority& priority, const std::string& kind);
+  // How the verdicts make a context of a priority for a DR type, to ask it
+  // whether a job of that type would take a machine up.
+  void SetContextMaker(CDRVerdicts::ContextMaker maker);
 
   // One copy phase for the machines of a storage, on the storage's site.
   void RecordCopyPhase(const SDRStorage& storage, std::vector<CDRInfo*>& machines, Api::VirtualAppJobPhaseType phase,
@@ -217,6 +220,9 @@ class CDRBase : public IDROrchestrator {
   void SendEmails();
   void SummarizeDRList(int32_t& succeeded, int32_t& skipped, int32_t& skippedDRComplete, int32_t& failed,
                        int32_t& pending);
+  // A skipped machine was skipped for a failed status its job's own earlier
+  // attempt left (CDRInfo::IsSkippedAfterOwnFailure).
+  bool AnySkippedAfterOwnFailure();
 
   // The queue files the records under their order numbers; the creation-order
   // list owns them, so a record made before a failed Initialize is freed too.

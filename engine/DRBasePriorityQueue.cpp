@@ -315,10 +315,9 @@ bool CDRBase::IsCleanupRestart() const {
 }
 
 int32_t CDRBase::EarlierRowState(int32_t replId, Api::VirtualAppJobPhaseType phase) {
-  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
-    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != replId) continue;
-    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(replId)) {
+    for (size_t i = 0; i < job->ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job->GetListMsg(Api::VirtualAppJob::kPhases, i);
       if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == phase) {
         return entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState);
       }

@@ -4,6 +4,7 @@
 
 #include "DRBase.h"
 #include "DRHelper.h"
+#include "DRInfo.h"
 #include "drorch/DRJobManager.h"
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "IDRBaseInfo.h"
@@ -54,6 +55,14 @@ void CDRBase::SummarizeDRList(int32_t& succeeded, int32_t& skipped, int32_t& ski
   }
 }
 
+bool CDRBase::AnySkippedAfterOwnFailure() {
+  for (IDRBaseInfo* base : m_drInfoList) {
+    CDRInfo* info = dynamic_cast<CDRInfo*>(base);
+    if (info != nullptr && info->IsSkipped() && info->IsSkippedAfterOwnFailure()) return true;
+  }
+  return false;
+}
+
 void CDRBase::LogResults() {
   if (m_jobManager->IsDRJobCleanupPhase()) return;
 
@@ -68,7 +77,10 @@ void CDRBase::LogResults() {
     } else if (failed > 0) {
       m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS);
     } else if (skipped > 0) {
-      m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+      // A restart that skipped what its own earlier run left failed has not
+      // finished the job's work, whatever else it did.
+      m_jobManager->SetDRJobState(AnySkippedAfterOwnFailure() ? Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS
+                                                              : Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
     }
     // All succeeded, none skipped: the job manager's state stands.
   } else if (m_jobManager->IsJobKillIssued()) {

@@ -189,12 +189,23 @@ bool CDRBase::RunAuxCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machi
   long long backupJobId = storage.subclient != nullptr ? storage.subclient->GetBkpJobId() : 0;
   if (m_jobManager->IsJobRestarted() && !machines.empty() && machines.front() != nullptr &&
       machines.front()->GetRepInfo() != nullptr) {
-    const Api::VirtualAppPhaseState state = DRInfoUtils::GetPhaseStatusForReplication(
-        m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_AUX_COPY, machines.front());
+    const Api::VirtualAppPhaseState state =
+        DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, Api::VIRTUAL_APP_PHASE_AUX_COPY, machines.front());
     long long earlier = 0;
-    m_jobManager->GetJobIDForPhase(m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_AUX_COPY,
-                                   machines.front()->GetRepInfo()->GetReplId(), earlier);
-    if (earlier >= 1 && state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
+    m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_AUX_COPY, machines.front()->GetRepInfo()->GetReplId(),
+                                   earlier);
+    // The earlier copy counts only for the backup it copied: a restart that
+    // took a new backup (the workload ran again after a killed run's
+    // clean-up) needs that one copied too.
+    bool copied = backupJobId <= 0;
+    if (earlier >= 1 && state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && !copied) {
+      m_jobManager->IsBackupJobAuxCopied(backupJobId, storage.copyId, copied);
+      if (!copied) {
+        m_event.Debug("RunAuxCopy", "Aux job [%lld] ran before backup job [%lld] of this run. Copying that one",
+                      earlier, backupJobId);
+      }
+    }
+    if (earlier >= 1 && state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && copied) {
       m_event.Debug("RunAuxCopy", "Aux job [%lld] already ran successfully", earlier);
       // The new row names the earlier job, so a later restart skips as well.
       jobId = earlier;

@@ -106,7 +106,7 @@ void CDRInfo::UpdatePhase(SDRPhaseCtx& phase) {
     uint32_t previous = kNoState;
     if (m_jobManager != nullptr) {
       previous = static_cast<uint32_t>(
-          DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase.phase, this));
+          DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase.phase, this));
     }
     if (previous != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && phase.updatePhaseInfoTbl) {
       UpdatePhasePercentage(phase.phase);
@@ -241,7 +241,15 @@ std::string CDRInfo::GetId() const {
 
 int32_t CDRInfo::GetVAppId() const { return m_priority != nullptr ? m_priority->drGroupId : 0; }
 
-void CDRInfo::UpdatePhaseMap(const SDRPhaseCtx& phase) { m_phaseMap[phase.phase][phase.site] = phase.state; }
+void CDRInfo::UpdatePhaseMap(const SDRPhaseCtx& phase) {
+  m_phaseMap[phase.phase][phase.site] = phase.state;
+  if (phase.updatePhaseInfoTbl) m_storedPhaseState[phase.phase] = phase.state;
+}
+
+uint32_t CDRInfo::GetStoredPhaseState(Api::VirtualAppJobPhaseType phase) const {
+  auto found = m_storedPhaseState.find(phase);
+  return found == m_storedPhaseState.end() ? kNoState : static_cast<uint32_t>(found->second);
+}
 
 uint32_t CDRInfo::GetPhaseState(Api::VirtualAppJobPhaseType phase, Api::DRSite site) const {
   auto byPhase = m_phaseMap.find(phase);

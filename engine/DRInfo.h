@@ -105,6 +105,17 @@ class CDRInfo : public IDRBaseInfo {
   // A step of this run updated a phase of the machine (GetLastPhase names
   // the last one); a clean-up's update is not a step's.
   bool HasStepBegun() const { return m_stepBegun; }
+  // The job took the machine up without a phase of it yet: its context set
+  // the machine's own status to one of the type's in-progress statuses.
+  void MarkUnderWay() { m_underWay = true; }
+  // The state of the phase's last row this run stored, whatever its site
+  // (a stored row has none); 0xFFFFFFFF when it stored none. What a restart
+  // would read of this run in its history.
+  uint32_t GetStoredPhaseState(Api::VirtualAppJobPhaseType phase) const;
+  // Skipped by a restart for a failed status that the job's own earlier
+  // attempt left: the job did not finish the machine, whatever it skipped.
+  void SetSkippedAfterOwnFailure() { m_skippedAfterOwnFailure = true; }
+  bool IsSkippedAfterOwnFailure() const { return m_skippedAfterOwnFailure; }
 
  private:
   SDataSourceInfo m_sourceInfo;
@@ -131,4 +142,6 @@ class CDRInfo : public IDRBaseInfo {
   SDRPhaseCtx m_firstFailureAfterKill;
   bool m_underWay = false;
   bool m_stepBegun = false;
+  std::unordered_map<int32_t, int32_t> m_storedPhaseState;
+  bool m_skippedAfterOwnFailure = false;
 };

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "services/DRAppManager.h"
+#include "drorch/DRJobManager.h"
 #include "DRDataSource.h"
 #include "DRHelper.h"
 #include "DRInfo.h"
@@ -573,21 +574,39 @@ bool DRInfoUtils::CanSkipPreCheck(CDRInfo* info, TMMsg::DROrchestrationType& drT
   return drType == TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM;
 }
 
+namespace {
+
+const Api::VirtualAppPhaseState kNoPhaseFound = static_cast<Api::VirtualAppPhaseState>(0xFFFFFFFFu);
+
+// Only the replication's first record counts: a later one's entry of the
+// phase is not looked at.
+Api::VirtualAppPhaseState PhaseStateIn(const Api::VirtualAppJob& job, Api::VirtualAppJobPhaseType phase) {
+  for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
+    const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+    if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == phase)
+      return static_cast<Api::VirtualAppPhaseState>(entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState));
+  }
+  return kNoPhaseFound;
+}
+
+}  // namespace
+
 Api::VirtualAppPhaseState DRInfoUtils::GetPhaseStatusForReplication(std::vector<Api::VirtualAppJob>& jobs,
                                                                     Api::VirtualAppJobPhaseType phase,
                                                                     CDRInfo* info) {
-  const Api::VirtualAppPhaseState notFound = static_cast<Api::VirtualAppPhaseState>(0xFFFFFFFFu);
-  if (info == nullptr) return notFound;
+  if (info == nullptr) return kNoPhaseFound;
   for (const Api::VirtualAppJob& job : jobs) {
-    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
-    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
-      if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) == phase)
-        return static_cast<Api::VirtualAppPhaseState>(entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState));
-    }
-    return notFound;
+    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) == info->GetReplId()) return PhaseStateIn(job, phase);
   }
-  return notFound;
+  return kNoPhaseFound;
+}
+
+Api::VirtualAppPhaseState DRInfoUtils::GetPhaseStatusForReplication(const CDRJobManager* jobManager,
+                                                                    Api::VirtualAppJobPhaseType phase,
+                                                                    CDRInfo* info) {
+  if (info == nullptr || jobManager == nullptr) return kNoPhaseFound;
+  const std::vector<const Api::VirtualAppJob*>& records = jobManager->GetRestartHistoryOf(info->GetReplId());
+  return records.empty() ? kNoPhaseFound : PhaseStateIn(*records.front(), phase);
 }
 
 bool DRInfoUtils::PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& phase,

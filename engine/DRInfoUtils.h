@@ -38,6 +38,7 @@
 #include "msg/MsgEnums.h"
 
 class ApplicationId;
+class CDRJobManager;
 class CDRInfo;
 class SnapDRRepInfo;
 class VSARepInfo;
@@ -229,6 +230,9 @@ class DRInfoUtils {
   // list: the first job of the replication, its first entry of the phase.
   // All bits set (matching no state) when there is none.
   static Api::VirtualAppPhaseState GetPhaseStatusForReplication(std::vector<Api::VirtualAppJob>& jobs,
+                                                                Api::VirtualAppJobPhaseType phase, CDRInfo* info);
+  // The same answer from the job manager's index of its restart history.
+  static Api::VirtualAppPhaseState GetPhaseStatusForReplication(const CDRJobManager* jobManager,
                                                                 Api::VirtualAppJobPhaseType phase, CDRInfo* info);
   // Fills the phase-row update request: exactly one job holding exactly one
   // phase. False when the phase information cannot be serialised.

@@ -3,10 +3,12 @@
 #include <ctype.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <set>
 
 #include "DRHelper.h"
 #include "DRInfo.h"
+#include "IDRAdmission.h"
 #include "IDRContext.h"
 #include "IRepInfo.h"
 #include "SDRPriority.h"
@@ -83,6 +85,30 @@ void NamedMachines(const std::string& error, std::set<int32_t>& ids, std::set<st
   }
 }
 
+// The DR types a machine no next step of the job takes is pointed at: those
+// that move the workload or put it back, the job's own type first. After
+// an undo or a revert the ways that discard what ran at DR come first, as
+// the job meant to; otherwise a failover's, then a failback's.
+std::vector<TMMsg::DROrchestrationType> TakingTypes(TMMsg::DROrchestrationType own) {
+  using T = TMMsg::DROrchestrationType;
+  const bool backward = own == TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER || own == TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER;
+  const std::vector<T> forward = {TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER,
+                                  TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER};
+  const std::vector<T> back = backward ? std::vector<T>{TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
+                                                        TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER,
+                                                        TMMsg::DR_ORCHESTRATION_FAILBACK}
+                                       : std::vector<T>{TMMsg::DR_ORCHESTRATION_FAILBACK,
+                                                        TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
+                                                        TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER};
+  std::vector<T> order;
+  for (const std::vector<T>* part : {backward ? &back : &forward, backward ? &forward : &back}) {
+    for (T type : *part) order.push_back(type);
+  }
+  const auto found = std::find(order.begin(), order.end(), own);
+  if (found != order.end()) std::rotate(order.begin(), found, found + 1);
+  return order;
+}
+
 }  // namespace
 
 bool CDRVerdicts::IsMachinesError(CDRInfo& info, const std::string& error) {
@@ -144,12 +170,60 @@ void CDRVerdicts::NotTaken(const SDRPriority& priority, const std::string& kind)
 
 void CDRVerdicts::AskRestart(const SDRPriority& priority, IDRContext& context,
                              const std::vector<IDRBaseInfo*>& records) {
+  Ask(priority, &context, records);
+}
+
+void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const std::vector<IDRBaseInfo*>& records) {
   const auto run = m_priorities.find(&priority);
   if (run == m_priorities.end()) return;
+  IDRAdmission* own = dynamic_cast<IDRAdmission*>(context);
+  if (context != nullptr && own == nullptr) return;  // it answers nothing
+  // No context of the job's type: its kind does not take the type.
+  if (!run->second.notTaken.empty()) own = nullptr;
+  // The contexts of the other types, made once each, when first needed.
+  std::map<TMMsg::DROrchestrationType, std::unique_ptr<IDRContext>> others;
+  auto takes = [&](CDRInfo* info, TMMsg::DROrchestrationType type) {
+    auto made = others.find(type);
+    if (made == others.end()) {
+      IDRContext* other = m_makeContext ? m_makeContext(priority, type) : nullptr;
+      made = others.emplace(type, std::unique_ptr<IDRContext>(other)).first;
+    }
+    IDRAdmission* admission = dynamic_cast<IDRAdmission*>(made->second.get());
+    return admission != nullptr && admission->IsAdmittedOnNewJob(info, type);
+  };
+  const std::vector<TMMsg::DROrchestrationType> order = TakingTypes(m_drType);
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);
-    if (info == nullptr || info->GetPriority() != &priority || info->IsSuccess()) continue;
-    run->second.admittedOnRestart[info->GetReplId()] = context.IsAdmittedOnRestart(info);
+    if (info == nullptr || info->GetPriority() != &priority) continue;
+    SAdmission asked;
+    asked.restart = own != nullptr && (info->IsSuccess() || own->IsAdmittedOnRestart(info));
+    asked.newJob = own != nullptr && own->IsAdmittedOnNewJob(info, m_drType);
+    if (!info->IsSuccess()) {
+      for (const TMMsg::DROrchestrationType type : order) {
+        const bool taken = type == m_drType ? asked.newJob : takes(info, type);
+        if (!taken) continue;
+        asked.taking = type;
+        break;
+      }
+    }
+    run->second.admissions[info->GetReplId()] = asked;
+  }
+}
+
+void CDRVerdicts::AskTheRest(const std::vector<IDRBaseInfo*>& records) {
+  if (!m_makeContext) return;
+  std::vector<const SDRPriority*> asked;
+  for (IDRBaseInfo* base : records) {
+    CDRInfo* info = dynamic_cast<CDRInfo*>(base);
+    if (info == nullptr || info->GetPriority() == nullptr) continue;
+    const SDRPriority* priority = info->GetPriority();
+    if (std::find(asked.begin(), asked.end(), priority) != asked.end()) continue;
+    asked.push_back(priority);
+    SPriorityRun& run = m_priorities[priority];
+    if (!run.admissions.empty()) continue;
+    std::unique_ptr<IDRContext> context(
+        run.notTaken.empty() ? m_makeContext(*priority, m_drType) : static_cast<IDRContext*>(nullptr));
+    Ask(*priority, context.get(), records);
   }
 }
 
@@ -199,18 +273,25 @@ std::string CDRVerdicts::CleanUpText(CDRInfo& info) {
   return text;
 }
 
-bool CDRVerdicts::RestartTakesOver(CDRInfo& info, const SMachineVerdict& v, bool stopped) const {
+bool CDRVerdicts::RestartTakesOver(CDRInfo& info, const SMachineVerdict& v) const {
   // A restart counts a machine done as succeeded again and resumes what a
   // suspension left pending.
   if (v.verdict == EMachineVerdict::kSucceeded || v.verdict == EMachineVerdict::kNotProcessed) return true;
   const auto run = m_priorities.find(info.GetPriority());
   if (run == m_priorities.end()) return true;
   if (!run->second.notTaken.empty()) return false;
-  // A step a kill or suspend cut short is resumed by a restart whatever the
-  // machine's statuses say (it may have moved the workload).
-  if (stopped && info.HasStepBegun()) return true;
-  const auto asked = run->second.admittedOnRestart.find(info.GetReplId());
-  return asked == run->second.admittedOnRestart.end() || asked->second;
+  // A machine a stop cut short mid-step is the restart's only where its
+  // eligibility test, the move check included, admits it on the statuses
+  // the clean-up left.
+  const SAdmission* asked = Asked(info);
+  return asked == nullptr || asked->restart;
+}
+
+const CDRVerdicts::SAdmission* CDRVerdicts::Asked(CDRInfo& info) const {
+  const auto run = m_priorities.find(info.GetPriority());
+  if (run == m_priorities.end()) return nullptr;
+  const auto asked = run->second.admissions.find(info.GetReplId());
+  return asked == run->second.admissions.end() ? nullptr : &asked->second;
 }
 
 std::string CDRVerdicts::RowReason(int32_t replicationId, int phase) const {
@@ -241,7 +322,11 @@ SMachineVerdict CDRVerdicts::Blank(CDRInfo& info) const {
 
 SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) const {
   SMachineVerdict v = Verdict(info, killed, suspended);
-  v.restartTakesOver = RestartTakesOver(info, v, killed || suspended);
+  v.restartTakesOver = RestartTakesOver(info, v);
+  const SAdmission* asked = Asked(info);
+  if (asked == nullptr) return v;
+  v.newJobTakesOver = asked->newJob;
+  v.takingType = asked->taking;
   return v;
 }
 
@@ -339,6 +424,7 @@ bool CDRVerdicts::Store(std::vector<SMachineVerdict>& verdicts) {
 }
 
 bool CDRVerdicts::Record(const std::vector<IDRBaseInfo*>& records, bool killed, bool suspended) {
+  AskTheRest(records);
   std::vector<SMachineVerdict> verdicts;
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);
@@ -348,6 +434,7 @@ bool CDRVerdicts::Record(const std::vector<IDRBaseInfo*>& records, bool killed, 
 }
 
 bool CDRVerdicts::RecordNotReached(const std::vector<IDRBaseInfo*>& records, const std::string& reason) {
+  AskTheRest(records);
   std::vector<SMachineVerdict> verdicts;
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);
@@ -355,6 +442,12 @@ bool CDRVerdicts::RecordNotReached(const std::vector<IDRBaseInfo*>& records, con
     SMachineVerdict v = Blank(*info);
     v.verdict = EMachineVerdict::kNotReached;
     v.reason = reason;
+    const SAdmission* asked = Asked(*info);
+    if (asked != nullptr) {
+      v.restartTakesOver = asked->restart;
+      v.newJobTakesOver = asked->newJob;
+      v.takingType = asked->taking;
+    }
     verdicts.push_back(v);
   }
   return Store(verdicts);

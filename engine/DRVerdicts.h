@@ -8,8 +8,14 @@
 // status, and the last error logged while its priority ran. With each
 // verdict goes whether a restart of the job would take the machine over,
 // from the eligibility test of the machine's DR type as a restart runs it
-// on what the machine holds when its priority ends. The verdicts go to the
-// platform (CMachineVerdictStore), where drjob reads them.
+// on what the machine holds when its priority ends, and whether a new job
+// of the same type would: its first attempt's admission test on the same
+// statuses. A machine neither takes over is told with the DR type that
+// would take it, if any: the first, the job's own type first, of those
+// that move the workload or put it back (IDRAdmission of a context the
+// verdicts make of that type). A priority the job never ran is asked as the
+// job ends. The verdicts go to the platform (CMachineVerdictStore), where
+// drjob reads them.
 //
 // Threads: every member but NotTaken and AskRestart is called on the
 // orchestrator's own thread (the host's), before or after the workers of a
@@ -17,12 +23,16 @@
 // and AskRestart run on the thread of the priority they name, between
 // Started and Ended of its order number: each writes only that priority's
 // entry, which Started made, so sub-priorities running at once never touch
-// one entry.
+// one entry; the contexts AskRestart makes to ask of other types are its
+// own, made and destroyed on that thread, and read nothing another thread
+// writes then. The context maker is set before the job runs.
 #pragma once
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +46,13 @@ struct SDRPriority;
 
 class CDRVerdicts {
  public:
+  // A context of the priority as a job of the type would make it (the
+  // caller owns it); nullptr when its kind does not take the type.
+  using ContextMaker = std::function<IDRContext*(const SDRPriority&, TMMsg::DROrchestrationType)>;
+  // Without one, a priority the job never ran is not asked: a restart is
+  // taken to run its machines, and no new job to.
+  void SetContextMaker(ContextMaker maker) { m_makeContext = std::move(maker); }
+
   // A new attempt of the job begins: the verdicts of the one before are
   // dropped, so none outlives the attempt that decided it.
   void Begin(int64_t jobId, int attempt, TMMsg::DROrchestrationType drType);
@@ -50,8 +67,10 @@ class CDRVerdicts {
   // not take the job's DR type: it ran nothing, and neither would a restart.
   void NotTaken(const SDRPriority& priority, const std::string& kind);
   // The priority's context has run it and its clean-up: it tells, for each
-  // machine of the priority that did not succeed, whether a restart would
-  // admit it as it stands.
+  // machine of the priority, whether a restart (of one that did not
+  // succeed) and a new job of the type would admit it as it stands; the
+  // DR type that would take one neither takes is asked of the contexts
+  // the maker makes.
   void AskRestart(const SDRPriority& priority, IDRContext& context, const std::vector<IDRBaseInfo*>& records);
 
   // The verdict of every record, stored; false when they cannot be stored.
@@ -70,12 +89,26 @@ class CDRVerdicts {
   static bool IsMachinesError(CDRInfo& info, const std::string& error);
 
  private:
+  // What a priority's contexts answered of one machine.
+  struct SAdmission {
+    bool restart = true;
+    bool newJob = false;
+    TMMsg::DROrchestrationType taking = TMMsg::DR_ORCHESTRATION_NONE;
+  };
   struct SPriorityRun {
     bool started = false;
     std::string lastError;
     std::string notTaken;  // why the priority's kind does not take the type
-    std::map<int32_t, bool> admittedOnRestart;  // by replication, as AskRestart found
+    std::map<int32_t, SAdmission> admissions;  // by replication, as asked
   };
+  // Asks the context (of the job's type) of each record of the priority,
+  // and the contexts of other types where neither takes a machine over.
+  void Ask(const SDRPriority& priority, IDRContext* context, const std::vector<IDRBaseInfo*>& records);
+  // Asks of each record whose priority was not asked; the job's records
+  // are no longer worked on then.
+  void AskTheRest(const std::vector<IDRBaseInfo*>& records);
+  // What was asked of the machine; nullptr when nothing was.
+  const SAdmission* Asked(CDRInfo& info) const;
   // The verdict's record of the machine, the verdict itself still to give.
   SMachineVerdict Blank(CDRInfo& info) const;
   // The verdict itself and its reason.
@@ -93,7 +126,7 @@ class CDRVerdicts {
   static std::string CleanUpText(CDRInfo& info);
   // Whether a restart of the job would take the machine over after this
   // verdict.
-  bool RestartTakesOver(CDRInfo& info, const SMachineVerdict& v, bool stopped) const;
+  bool RestartTakesOver(CDRInfo& info, const SMachineVerdict& v) const;
   std::string RowReason(int32_t replicationId, int phase) const;
   bool Store(std::vector<SMachineVerdict>& verdicts);
 
@@ -101,6 +134,7 @@ class CDRVerdicts {
   int m_attempt = 0;
   TMMsg::DROrchestrationType m_drType = TMMsg::DR_ORCHESTRATION_NONE;
   std::map<const SDRPriority*, SPriorityRun> m_priorities;
+  ContextMaker m_makeContext;
   bool m_anyStarted = false;
   int32_t m_lastOrder = 0;
   std::vector<SMachineVerdict> m_leftOut;

@@ -30,7 +30,10 @@ const int32_t kOracleAppId = 22;
 
 }  // namespace
 
-CGenericDR::CGenericDR(TMMsg::DROrchestrationType drType) : CDRBase(drType) {}
+CGenericDR::CGenericDR(TMMsg::DROrchestrationType drType) : CDRBase(drType) {
+  SetContextMaker(
+      [this](const SDRPriority& priority, TMMsg::DROrchestrationType type) { return NewContext(priority, type); });
+}
 
 CGenericDR::~CGenericDR() { m_event.DebugLvl(2, "~CGenericDR", "Invoked CGenericDR destructor"); }
 
@@ -50,43 +53,92 @@ bool CGenericDR::RunPriority(const SDRPriority& priority) {
   }
 }
 
-bool CGenericDR::ProcessVSAReplicationPriority(const SDRPriority& priority) {
-  IDRContext* context = nullptr;
-  switch (GetDRType()) {
+bool CGenericDR::NewVSAContext(TMMsg::DROrchestrationType type, IDRContext*& context) {
+  context = nullptr;
+  switch (type) {
     case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
       context = new (std::nothrow) CVSAPlannedFailover(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_FAILBACK:
       context = new (std::nothrow) CVSAFailback(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
       context = new (std::nothrow) CVSAUnplannedFailover(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER:
       context = new (std::nothrow) CVSARevertFailover(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
       context = new (std::nothrow) CVSAUndoFailover(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_TESTBOOT:
       context = new (std::nothrow) CVSATestboot(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER:
       context = new (std::nothrow) CVSAPointInTimeFailover(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION:
       context = new (std::nothrow) CVSAReverseReplication(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM:
       context = new (std::nothrow) CVSACleanupDestVM(*this);
-      break;
+      return true;
     case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
       context = new (std::nothrow) CVSATestFailover(*this);
-      break;
+      return true;
     default:
-      m_event.Error("ProcessVSAReplicationPriority", "Unknown Type Error");
-      RefuseDRType(priority, "VM replications");
       return false;
+  }
+}
+
+bool CGenericDR::NewSnapArrayContext(TMMsg::DROrchestrationType type, IDRContext*& context) {
+  context = nullptr;
+  switch (type) {
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+      context = new (std::nothrow) CSnapArrayPlannedFailover(*this);
+      return true;
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+      context = new (std::nothrow) CSnapArrayUnplannedFailover(*this);
+      return true;
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      context = new (std::nothrow) CSnapArrayUndoFailover(*this);
+      return true;
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+      context = new (std::nothrow) CSnapArrayTestFailover(*this);
+      return true;
+    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
+      context = new (std::nothrow) CSnapArrayUndoTestFailover(*this);
+      return true;
+    default:
+      return false;
+  }
+}
+
+IDRContext* CGenericDR::NewContext(const SDRPriority& priority, TMMsg::DROrchestrationType type) {
+  IDRContext* context = nullptr;
+  switch (priority.infoSource) {
+    case TMMsg::DR_OP_SOURCE_VSA_REPLICATION:
+      NewVSAContext(type, context);
+      return context;
+    case TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION:
+      NewSnapArrayContext(type, context);
+      return context;
+    case TMMsg::DR_OP_SOURCE_DB_REPLICATION:
+      if (GetApplicationId(priority) != kOracleAppId || type != TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
+        return nullptr;
+      }
+      return new (std::nothrow) COracleDBPlannedFailover(*this);
+    default:
+      return nullptr;
+  }
+}
+
+bool CGenericDR::ProcessVSAReplicationPriority(const SDRPriority& priority) {
+  IDRContext* context = nullptr;
+  if (!NewVSAContext(GetDRType(), context)) {
+    m_event.Error("ProcessVSAReplicationPriority", "Unknown Type Error");
+    RefuseDRType(priority, "VM replications");
+    return false;
   }
   if (context == nullptr) {
     m_event.Error("ProcessVSAReplicationPriority", "Memory allocation failed for VSA object.");
@@ -97,26 +149,10 @@ bool CGenericDR::ProcessVSAReplicationPriority(const SDRPriority& priority) {
 
 bool CGenericDR::ProcessSnapArrayReplicationPriority(const SDRPriority& priority) {
   IDRContext* context = nullptr;
-  switch (GetDRType()) {
-    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
-      context = new (std::nothrow) CSnapArrayPlannedFailover(*this);
-      break;
-    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
-      context = new (std::nothrow) CSnapArrayUnplannedFailover(*this);
-      break;
-    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
-      context = new (std::nothrow) CSnapArrayUndoFailover(*this);
-      break;
-    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
-      context = new (std::nothrow) CSnapArrayTestFailover(*this);
-      break;
-    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
-      context = new (std::nothrow) CSnapArrayUndoTestFailover(*this);
-      break;
-    default:
-      m_event.Error("ProcessSnapArrayReplicationPriority", "Unknown Type Error");
-      RefuseDRType(priority, "storage-array replications");
-      return false;
+  if (!NewSnapArrayContext(GetDRType(), context)) {
+    m_event.Error("ProcessSnapArrayReplicationPriority", "Unknown Type Error");
+    RefuseDRType(priority, "storage-array replications");
+    return false;
   }
   if (context == nullptr) {
     m_event.Error("ProcessSnapArrayReplicationPriority", "Memory allocation failed for SnapDR object.");

@@ -1,6 +1,7 @@
 // A per-technology DR context, made for one priority by the dispatcher and
 // driven by the orchestrator's priority loop, step runner and DR workers.
 // The engine destroys it through this interface when its priority ends.
+// Whether a job would take a machine up is asked of IDRAdmission.
 #pragma once
 
 class CDRInfo;
@@ -25,26 +26,5 @@ class IDRContext {
   virtual bool IsMachineEligible(CDRInfo* info) = 0;
   // Always called when the priority ends, also in a clean-up run (result unused).
   virtual bool Cleanup(const SDRPriority& priority) = 0;
-  // After Cleanup: whether a restart of the job would take the machine into
-  // this context's priority as it stands now, by the eligibility test a
-  // restart runs, without its side effects; true when the context cannot
-  // tell.
-  virtual bool IsAdmittedOnRestart(CDRInfo*) { return true; }
-
   virtual ~IDRContext() = default;
-};
-
-// For the length of an IsAdmittedOnRestart: the context's own restart
-// tests (which statuses a restart admits, what an earlier run completed)
-// answer as in a restart. The context is its priority's alone by then, its
-// workers done, so a plain flag of its own serves.
-class CAskedAsRestart {
- public:
-  explicit CAskedAsRestart(bool& flag) : m_flag(flag) { m_flag = true; }
-  ~CAskedAsRestart() { m_flag = false; }
-  CAskedAsRestart(const CAskedAsRestart&) = delete;
-  CAskedAsRestart& operator=(const CAskedAsRestart&) = delete;
-
- private:
-  bool& m_flag;
 };

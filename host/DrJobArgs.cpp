@@ -51,15 +51,43 @@ std::string CDrJobArgs::Printable(const std::string& text) {
 }
 
 std::string CDrJobArgs::ShellWord(const std::string& text) {
-  const std::string printable = Printable(text);
-  bool plain = !printable.empty();
-  for (char c : printable) {
-    plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '/' || c == '.' || c == '_' || c == '-' || c == '+' || c == ':' || c == ',' || c == '=');
+  if (text.empty()) return "''";
+  bool plain = true;
+  bool control = false;
+  for (unsigned char c : text) {
+    plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                      c == '.' || c == '_' || c == '-' || c == '+' || c == ':' || c == ',' || c == '=');
+    control = control || c < 0x20 || c == 0x7f;
   }
-  if (plain) return printable;
-  std::string quoted = "'";
-  for (char c : printable) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  if (plain) return text;
+  if (!control) {
+    // Inside single quotes every byte stands for itself, a backslash too;
+    // only the quote itself has to leave them.
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+  }
+  // A control character would break the line or steer the terminal: it is
+  // written as an escape that the shell's $'...' turns back into the byte.
+  static const char kHex[] = "0123456789abcdef";
+  std::string quoted = "$'";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '\n': quoted += "\\n"; continue;
+      case '\t': quoted += "\\t"; continue;
+      case '\r': quoted += "\\r"; continue;
+      case '\\': quoted += "\\\\"; continue;
+      case '\'': quoted += "\\'"; continue;
+      default: break;
+    }
+    if (c < 0x20 || c == 0x7f) {
+      quoted += "\\x";
+      quoted += kHex[c >> 4];
+      quoted += kHex[c & 0xf];
+      continue;
+    }
+    quoted += static_cast<char>(c);
+  }
   return quoted + "'";
 }
 

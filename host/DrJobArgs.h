@@ -73,8 +73,11 @@ class CDrJobArgs {
   // characters and DEL become escapes (\n, \t, \r, \\, \xHH), so a name
   // echoed in an error cannot break the line or steer the terminal.
   static std::string Printable(const std::string& text);
-  // A word a shell reads back as text: as it is when it holds only safe
-  // characters, else in single quotes (control characters escaped first).
+  // A word a shell reads back as exactly the text's bytes: as it is when it
+  // holds only safe characters, else in single quotes; text with a control
+  // character (a newline, a tab, ...) as $'...' with each such byte, a
+  // backslash and a quote escaped, which bash, ksh and zsh read (and POSIX
+  // sh since its 2024 edition), so the word stays on its line.
   static std::string ShellWord(const std::string& text);
 
  private:

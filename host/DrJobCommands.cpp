@@ -3,7 +3,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DrJobEndStopped.h"
@@ -23,6 +25,7 @@
 #include "jobs/MachineVerdictStore.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
+#include "log/EvEvent.h"
 #include "msg/MsgClasses.h"
 #include "tasksim/DatabaseLabSeed.h"
 #include "vm/HypervisorLab.h"
@@ -35,6 +38,11 @@ std::string DatabaseReason() { return CDrJobOutput::DatabaseReason(); }
 
 // What a read of a DR job's record returns when the command goes on.
 const int kRead = -1;
+
+// How long, in real time, control waits for a run that stopped its job to
+// end, and how often it looks.
+const int kEndingRunWaitSeconds = 30;
+const int kEndingRunLookMs = 50;
 
 // The record of DR job jobId: kRead, or the exit code of the line that says
 // why not.
@@ -87,32 +95,55 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
-  SJobRecord job;
-  const int read = ReadDRJob(jobId, job);
-  if (read != kRead) return read;
-  if (CDrJobStates::IsEndedStatus(job.status)) {
-    return Error(CDrJobStates::kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status + "]; nothing to " +
-                                    args.Operation());
-  }
-  // A request nobody will read would be taken by the next run for its own
-  // and then dropped: say so instead. A runner on another machine cannot be
-  // seen from here and is taken at its word.
-  if (CProcessIdentity::StateOf(job.runner) == CProcessIdentity::kGone) {
-    // A kill of a job its run stopped needs no reader: drjob ends it itself.
-    if (args.Operation() == "kill" && CStoppedJobEnd::IsStopped(job.status)) {
-      return CStoppedJobEnd::Kill(args.DbPath(), job);
-    }
-    return Error(CDrJobStates::kExitNotRunning, "no process runs DR job [" + id + "] (its record says [" + job.status +
-                                      "]); nothing to " + args.Operation());
-  }
   const int op = args.Operation() == "kill" ? 1 : 2;
-  const EStoreResult stored = CJobStore::SetControlOperation(jobId, op);
-  if (stored == EStoreResult::kMissing) return Error(CDrJobStates::kExitUnknown, "no DR job [" + id + "]");
-  if (stored != EStoreResult::kOk) {
-    return DatabaseError("cannot record the " + args.Operation() + " request for DR job [" + id + "]");
+  // A run that stored "Suspended" or "Pending" is ending: its lease goes in
+  // a moment, after which a kill ends the job here. Waited for in real
+  // time, as it is the other process's pace.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kEndingRunWaitSeconds);
+  for (;;) {
+    SJobRecord job;
+    const int read = ReadDRJob(jobId, job);
+    if (read != kRead) return read;
+    if (CDrJobStates::IsEndedStatus(job.status)) {
+      return Error(CDrJobStates::kExitJobEnded, "DR job [" + id + "] has already ended [" + job.status +
+                                                    "]; nothing to " + args.Operation());
+    }
+    const CProcessIdentity::EState runner = CProcessIdentity::StateOf(job.runner);
+    if (runner != CProcessIdentity::kGone && CStoppedJobEnd::IsStopped(job.status)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        return Error(CDrJobStates::kExitAlreadyRunning,
+                     "DR job [" + id + "] stopped [" + job.status + "], but the run that stopped it (" +
+                         CProcessIdentity::Text(job.runner) + ") has not ended; nothing was requested: ask again "
+                                                              "once it has");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(kEndingRunLookMs));
+      continue;
+    }
+    // A request nobody will read would be taken by the next run for its own
+    // and then dropped: say so instead. A runner on another machine cannot
+    // be seen from here and is taken at its word.
+    if (runner == CProcessIdentity::kGone) {
+      // A kill of a job its run stopped needs no reader: drjob ends it itself.
+      if (args.Operation() == "kill" && CStoppedJobEnd::IsStopped(job.status)) {
+        return CStoppedJobEnd::Kill(args.DbPath(), job);
+      }
+      return Error(CDrJobStates::kExitNotRunning, "no process runs DR job [" + id + "] (its record says [" +
+                                                      job.status + "]); nothing to " + args.Operation());
+    }
+    // The run may store its final state between the read above and the
+    // write below (a test pins that with a pause point on this line): the
+    // write is then refused, and the record read again says how it ended.
+    EvDebug(jobId).Debug("Control", "Requesting [%s] of DR job [%lld], its record read as [%s]",
+                         args.Operation().c_str(), jobId, job.status.c_str());
+    const EStoreResult stored = CJobStore::RequestControl(jobId, op);
+    if (stored == EStoreResult::kOk) {
+      printf("drjob: %s requested for DR job [%lld]\n", args.Operation().c_str(), jobId);
+      return CDrJobStates::kExitSuccess;
+    }
+    if (stored != EStoreResult::kMissing) {
+      return DatabaseError("cannot record the " + args.Operation() + " request for DR job [" + id + "]");
+    }
   }
-  printf("drjob: %s requested for DR job [%lld]\n", args.Operation().c_str(), jobId);
-  return CDrJobStates::kExitSuccess;
 }
 
 namespace {
@@ -153,7 +184,8 @@ int ShowDRJob(const CDrJobArgs& args) {
                           : running     ? "the job has not reached its summary"
                                         : "the job's last attempt ended before its summary";
   std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(jobId, attempts, CDrJobLab::GroupMachines(recorded.groupId), noVerdict, outcomes)) {
+  if (!CMachineOutcomes::Read(jobId, attempts, CMachineOutcomes::JobMachines(jobId, recorded.groupId, job.optionsXml),
+                              noVerdict, outcomes)) {
     return DatabaseError("cannot read the verdicts of DR job [" + id + "]");
   }
   for (const SMachineOutcome& outcome : outcomes) printf("%s\n", CMachineOutcomes::Line(jobId, outcome).c_str());

@@ -2,7 +2,9 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -12,6 +14,8 @@
 #include "DrJobChildWaits.h"
 #include "DrJobLab.h"
 #include "DrJobMachinePlace.h"
+#include "DrJobOutcomes.h"
+#include "DrJobNextStep.h"
 #include "DrJobOutput.h"
 #include "DrJobRunLease.h"
 #include "DrJobRunOptions.h"
@@ -47,16 +51,45 @@ bool IsLeftOpen(int state) {
 
 using SChild = std::pair<long long, SJobRecord>;
 
+// A phase row's details, parsed once for all a kill asks of them (a stopped
+// job of thousands of machines has as many rows): the child jobs its job
+// entries name and the id of its first entry, the child its step waited
+// on; for a row left open, the details too, which the kill's failure is
+// written into.
+struct SRowDetails {
+  std::vector<long long> children;
+  long long firstJob = 0;
+  std::unique_ptr<Api::VirtualAppPhaseInfo> open;  // null: not open, or no entry
+};
+
+std::vector<SRowDetails> ParseRows(const std::vector<SPhaseRowRecord>& rows) {
+  std::vector<SRowDetails> parsed(rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    std::unique_ptr<Api::VirtualAppPhaseInfo> info(new Api::VirtualAppPhaseInfo());
+    if (rows[r].details.empty() || !info->Unserialize(rows[r].details)) continue;
+    const size_t entries = info->ListSize(Api::VirtualAppPhaseInfo::kJobInfos);
+    for (size_t i = 0; i < entries; ++i) {
+      const long long id =
+          info->GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, i).GetInt64(Api::VirtualAppJobInfo::kJobId);
+      if (i == 0) parsed[r].firstJob = id;
+      if (id > 0) parsed[r].children.push_back(id);
+    }
+    if (entries > 0 && IsLeftOpen(rows[r].status)) parsed[r].open = std::move(info);
+  }
+  return parsed;
+}
+
 // The child jobs of the DR job that are to be killed, by id (see the
 // header); kFailed when one of their records cannot be read.
-EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>& rows, std::vector<SChild>& out) {
+EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>& rows,
+                            const std::vector<SRowDetails>& parsed, std::vector<SChild>& out) {
   std::set<long long> named;
   std::set<long long> open;
-  for (const SPhaseRowRecord& row : rows) {
-    for (long long child : CPhaseRowStore::ChildJobsOf(row.details)) {
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (long long child : parsed[r].children) {
       if (child == jobId) continue;
       named.insert(child);
-      if (IsLeftOpen(row.status)) open.insert(child);
+      if (IsLeftOpen(rows[r].status)) open.insert(child);
     }
   }
   for (long long child : named) {
@@ -67,6 +100,17 @@ EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>&
     if (record.jobType == CJobStore::kTypeDR || !IsActive(record.status)) continue;
     if (open.count(child) > 0 || record.parentJobId == jobId) out.emplace_back(child, record);
   }
+  // A child the job launched and stopped before any row named it (a sync
+  // whose row waits with no job in it) is the job's all the same: its record
+  // names the job as its parent.
+  std::vector<SJobRecord> launched;
+  const EStoreResult read = CJobStore::JobsOf(jobId, launched);
+  if (read != EStoreResult::kOk) return read;
+  for (const SJobRecord& record : launched) {
+    if (named.count(record.jobId) > 0 || record.jobType == CJobStore::kTypeDR || !IsActive(record.status)) continue;
+    out.emplace_back(record.jobId, record);
+  }
+  std::sort(out.begin(), out.end(), [](const SChild& a, const SChild& b) { return a.first < b.first; });
   return EStoreResult::kOk;
 }
 
@@ -113,27 +157,18 @@ bool KillChild(long long jobId, long long childJobId, std::string& error) {
   return true;
 }
 
-// The first job entry of a row's details: the child the step waited on.
-long long FirstJobOf(const std::string& details) {
-  Api::VirtualAppPhaseInfo info;
-  if (details.empty() || !info.Unserialize(details) || info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) {
-    return 0;
-  }
-  return info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0).GetInt64(Api::VirtualAppJobInfo::kJobId);
-}
-
 // The row's details with the message of their first job entry replaced, as
-// the step writes its failure; as they were when they do not parse.
-std::string WithMessage(const std::string& details, const std::string& message) {
-  Api::VirtualAppPhaseInfo info;
-  if (details.empty() || !info.Unserialize(details) || info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) {
-    return details;
-  }
+// the step writes its failure; as they were when they do not parse. The
+// parsed details take the message in place: a row is written with one
+// message, whichever call asks.
+std::string WithMessage(const SPhaseRowRecord& row, const SRowDetails& parsed, const std::string& message) {
+  if (!parsed.open) return row.details;
+  Api::VirtualAppPhaseInfo& info = *parsed.open;
   info.MutableListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
       .MutableMsg(Api::VirtualAppJobInfo::kMessage)
       .SetString(Api::GenericResp::kText, message);
   std::string xml;
-  return info.serializeUTF8(xml, true) ? xml : details;
+  return info.serializeUTF8(xml, true) ? xml : row.details;
 }
 
 // What a kill of the running job writes on a row its suspension left open
@@ -145,8 +180,8 @@ std::string WithMessage(const std::string& details, const std::string& message) 
 // leaves it, and the restart judges it from the lab. A restart adopts the
 // child of a backup row that is not FAILED; a killed child adopted would
 // fail the machines.
-bool KilledWaitMessage(const SPhaseRowRecord& row, bool database, std::string& message) {
-  const std::string child = std::to_string(FirstJobOf(row.details));
+bool KilledWaitMessage(const SPhaseRowRecord& row, long long firstJob, bool database, std::string& message) {
+  const std::string child = std::to_string(firstJob);
   switch (row.phase) {
     case Api::VIRTUAL_APP_PHASE_BACKUP:
       message = database ? "Wait for backup job [" + child + "] failed" : "Job kill issued";
@@ -167,14 +202,16 @@ bool KilledWaitMessage(const SPhaseRowRecord& row, bool database, std::string& m
 // rows of its waits: every such row, or with killed only those that name a
 // child in it and none in spared. kFailed when a replication's kind cannot
 // be read.
-EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std::set<long long>* killed,
-                            const std::set<long long>& spared, std::vector<SPhaseRowChange>& changes) {
+EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std::vector<SRowDetails>& parsed,
+                            const std::set<long long>* killed, const std::set<long long>& spared,
+                            std::vector<SPhaseRowChange>& changes) {
   changes.clear();
-  for (const SPhaseRowRecord& row : rows) {
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const SPhaseRowRecord& row = rows[r];
     if (!IsLeftOpen(row.status)) continue;
     bool names = killed == nullptr;
     bool keep = false;
-    for (long long child : CPhaseRowStore::ChildJobsOf(row.details)) {
+    for (long long child : parsed[r].children) {
       names = names || killed->count(child) > 0;
       keep = keep || spared.count(child) > 0;
     }
@@ -184,7 +221,7 @@ EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std:
     const EStoreResult kind = CReplicaSyncStore::Find(row.replicationId, replica);
     if (kind == EStoreResult::kFailed) return kind;
     std::string message;
-    if (!KilledWaitMessage(row, kind == EStoreResult::kOk, message)) continue;
+    if (!KilledWaitMessage(row, parsed[r].firstJob, kind == EStoreResult::kOk, message)) continue;
     SPhaseRowChange change;
     change.jobId = row.jobId;
     change.vappId = row.vappId;
@@ -193,7 +230,7 @@ EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std:
     change.appTypeId = row.appTypeId;
     change.phase = row.phase;
     change.state = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-    change.details = WithMessage(row.details, message);
+    change.details = WithMessage(row, parsed[r], message);
     change.failureReason = message.substr(0, 256);
     changes.push_back(change);
   }
@@ -269,7 +306,8 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
                 "no process runs DR job [" + id + "] (its record says [" + job.status + "]); nothing to kill");
   }
   std::vector<SChild> children;
-  if (ChildrenToKill(jobId, rows, children) != EStoreResult::kOk) {
+  const std::vector<SRowDetails> parsed = ParseRows(rows);
+  if (ChildrenToKill(jobId, rows, parsed, children) != EStoreResult::kOk) {
     return Fail(CDrJobStates::kExitDatabase,
                 "cannot read the child jobs of DR job [" + id + "] (" + CDrJobOutput::DatabaseReason() + ")");
   }
@@ -311,7 +349,7 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
     for (size_t j = i; j < children.size(); ++j) spared.insert(children[j].first);
     std::vector<SPhaseRowChange> changes;
     const std::string were = "; its " + NamedList(killed) + (killed.size() == 1 ? " is" : " are") + " killed";
-    if (KilledWaitRows(rows, &done, spared, changes) != EStoreResult::kOk || !Store(job, changes, false)) {
+    if (KilledWaitRows(rows, parsed, &done, spared, changes) != EStoreResult::kOk || !Store(job, changes, false)) {
       return Fail(CDrJobStates::kExitDatabase, refused + were +
                                                    ", but the phase rows that waited on them cannot be marked failed "
                                                    "(" +
@@ -323,7 +361,8 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
                     "the job is left [" + job.status + "], a kill asked again kills the rest");
   }
   std::vector<SPhaseRowChange> changes;
-  if (KilledWaitRows(rows, nullptr, std::set<long long>(), changes) != EStoreResult::kOk || !Store(job, changes, true)) {
+  if (KilledWaitRows(rows, parsed, nullptr, std::set<long long>(), changes) != EStoreResult::kOk ||
+      !Store(job, changes, true)) {
     return Fail(CDrJobStates::kExitDatabase, "DR job [" + id +
                                                    "]: its child jobs are killed, but its phase rows and record "
                                                    "cannot be stored (" +
@@ -344,7 +383,7 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   CDrJobRunOptions::Read(job.optionsXml, recorded);
   std::map<int, std::vector<long long>> since;
   const bool sinceRead = CPhaseRowStore::JobsSince(jobId, since) == EStoreResult::kOk;
-  for (const SGroupMachine& machine : CDrJobLab::GroupMachines(recorded.groupId)) {
+  for (const SGroupMachine& machine : CMachineOutcomes::JobMachines(jobId, recorded.groupId, job.optionsXml)) {
     const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
     std::string line = "DR job [" + id + "] machine [" + name + "] (replication " +
                        std::to_string(machine.replicationId) + ") now: " + CMachinePlace::Text(machine.replicationId);
@@ -355,6 +394,19 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
       line += " (" + JobsText(later->second) + " worked on it after DR job [" + id + "] stopped)";
     }
     printf("drjob: %s\n", line.c_str());
+  }
+  SNextStepJob next;
+  next.jobId = jobId;
+  next.groupId = recorded.groupId;
+  next.type = recorded.type;
+  next.db = CDrJobArgs::ShellWord(dbPath);
+  next.optionsXml = job.optionsXml;
+  std::vector<std::string> lines;
+  // The verdicts are the suspended attempt's: once another job has worked
+  // on a machine since, they no longer tell what a restart takes.
+  if (sinceRead && since.empty() && CNextStep::Restart(next, lines)) {
+    for (const std::string& line : lines) printf("drjob: %s\n", line.c_str());
+    return CDrJobStates::kExitSuccess;
   }
   printf("drjob: DR job [%lld] is continued by its restart, which takes its machines over as they now are: drjob "
          "run --db %s --job-id %lld\n",

@@ -67,7 +67,24 @@ std::string DatabaseRuns(int sourceOn, int drOn) {
   return ": neither database runs";
 }
 
+std::string SyncText(int status) {
+  const char* text = CReplicationStatusTexts::Sync(status);
+  return "sync status [" + (*text != 0 ? std::string(text) : std::to_string(status)) + "]";
+}
+
 }  // namespace
+
+std::string CMachinePlace::Statuses(int replicationId) {
+  SSourcedReplication stored;
+  const EStoreResult read = CReplicationSources::Get(replicationId, stored);
+  if (read == EStoreResult::kMissing) return "no replication record";
+  if (read != EStoreResult::kOk) {
+    return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
+  }
+  std::string text = FailoverText(stored.failoverStatus);
+  if (stored.syncStatus >= 0) text += ", " + SyncText(stored.syncStatus);
+  return text;
+}
 
 std::string CMachinePlace::Text(int replicationId) {
   SSourcedReplication stored;

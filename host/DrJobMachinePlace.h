@@ -18,4 +18,8 @@ class CMachinePlace {
   // replication keeps follows the failover status; a replication a
   // clean-up removed is "no replication record".
   static std::string Text(int replicationId);
+  // "failover status [Failover Failed], sync status [Sync Failed]" (a kind
+  // that keeps no sync status: the failover status alone), or "no
+  // replication record".
+  static std::string Statuses(int replicationId);
 };

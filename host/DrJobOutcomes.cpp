@@ -1,9 +1,116 @@
 #include "DrJobOutcomes.h"
 
+#include <map>
 #include <set>
 #include <unordered_map>
 
 #include "DrJobMachinePlace.h"
+#include "DrJobRunOptions.h"
+#include "jobs/PhaseRowStore.h"
+#include "msg/MsgClasses.h"
+#include "msg/MsgEnums.h"
+
+namespace {
+
+// The VM a phase row names (its first job entry's client), "" when none.
+std::string RowName(const SPhaseRowRecord& row) {
+  Api::VirtualAppPhaseInfo info;
+  if (row.details.empty() || !info.Unserialize(row.details) ||
+      info.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) {
+    return std::string();
+  }
+  return info.GetListMsg(Api::VirtualAppPhaseInfo::kJobInfos, 0)
+      .GetMsg(Api::VirtualAppJobInfo::kClientEntity)
+      .GetString(ZnEntities::GenericEntity::kClientName);
+}
+
+// The machine's name from the job's phase rows, by replication: a
+// clean-up's "Disable Sync" row names the source VM, as the group does,
+// while its deletion row names the DR VM once it deletes it; so the first
+// is taken where there is one, else the name of the earliest phase.
+std::unordered_map<int, std::string> NamesOfRows(long long jobId, const std::set<int>& wanted) {
+  std::unordered_map<int, std::string> names;
+  std::vector<SPhaseRowRecord> rows;
+  if (wanted.empty() || CPhaseRowStore::ReadJob(jobId, rows) != EStoreResult::kOk) return names;
+  std::set<int> fromDisableSync;
+  for (const SPhaseRowRecord& row : rows) {
+    if (wanted.count(row.replicationId) == 0 || fromDisableSync.count(row.replicationId) != 0) continue;
+    const bool disableSync = row.phase == Api::VIRTUAL_APP_PHASE_DISABLE_SYNC;
+    if (!disableSync && names.count(row.replicationId) != 0) continue;
+    const std::string name = RowName(row);
+    if (name.empty()) continue;
+    names[row.replicationId] = name;
+    if (disableSync) fromDisableSync.insert(row.replicationId);
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<SGroupMachine> CMachineOutcomes::JobMachines(long long jobId, int groupId, const std::string& optionsXml) {
+  const std::vector<SGroupMachine> group = CDrJobLab::GroupMachines(groupId);
+  SRecordedRun recorded;
+  CDrJobRunOptions::Read(optionsXml, recorded);
+  std::vector<SMachineVerdict> verdicts;
+  if (CMachineVerdictStore::ReadJob(jobId, verdicts) != EStoreResult::kOk) verdicts.clear();
+  std::unordered_map<int, const SGroupMachine*> inGroup;
+  for (const SGroupMachine& machine : group) inGroup.emplace(machine.replicationId, &machine);
+  std::vector<SGroupMachine> machines;
+  std::set<int> listed;
+  auto add = [&machines, &listed](const SGroupMachine& machine) {
+    if (listed.insert(machine.replicationId).second) machines.push_back(machine);
+  };
+  const TMMsg::DROpSourceType source = group.empty() ? TMMsg::DR_OP_SOURCE_VSA_REPLICATION : group.front().source;
+  for (int32_t id : recorded.replicationIds) {
+    const auto found = inGroup.find(id);
+    if (found != inGroup.end()) {
+      add(*found->second);
+      continue;
+    }
+    SGroupMachine gone;
+    gone.replicationId = id;
+    gone.source = source;
+    add(gone);
+  }
+  for (const SGroupMachine& machine : group) add(machine);
+  for (const SMachineVerdict& v : verdicts) {
+    SGroupMachine other;
+    other.replicationId = v.replicationId;
+    other.source = source;
+    add(other);
+  }
+  // Names for the machines the group no longer names.
+  std::unordered_map<int, std::string> fromVerdicts;
+  for (const SMachineVerdict& v : verdicts) {
+    if (!v.name.empty()) fromVerdicts.emplace(v.replicationId, v.name);
+  }
+  std::set<int> unnamed;
+  for (SGroupMachine& machine : machines) {
+    if (!machine.name.empty()) continue;
+    const auto found = fromVerdicts.find(machine.replicationId);
+    if (found != fromVerdicts.end()) {
+      machine.name = found->second;
+    } else {
+      unnamed.insert(machine.replicationId);
+    }
+  }
+  const std::unordered_map<int, std::string> fromRows = NamesOfRows(jobId, unnamed);
+  for (SGroupMachine& machine : machines) {
+    const auto found = machine.name.empty() ? fromRows.find(machine.replicationId) : fromRows.end();
+    if (found == fromRows.end()) continue;
+    machine.name = found->second;
+    unnamed.erase(machine.replicationId);
+  }
+  // A job that stopped before it named a machine (no row, no verdict) has
+  // the name the jobs that ran the machine before gave it.
+  std::map<int, std::string> fromOthers;
+  if (CMachineVerdictStore::LatestNames(unnamed, fromOthers) != EStoreResult::kOk) fromOthers.clear();
+  for (SGroupMachine& machine : machines) {
+    const auto found = machine.name.empty() ? fromOthers.find(machine.replicationId) : fromOthers.end();
+    if (found != fromOthers.end()) machine.name = found->second;
+  }
+  return machines;
+}
 
 bool CMachineOutcomes::Read(long long jobId, int attempt, const std::vector<SGroupMachine>& machines,
                             const std::string& noVerdict, std::vector<SMachineOutcome>& out) {
@@ -52,8 +159,9 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
   std::string line = "DR job [" + std::to_string(jobId) + "] machine [" + name + "] (replication " +
                      std::to_string(v.replicationId) +
                      "): " + (outcome.decided ? CMachineVerdictStore::Text(v.verdict) : "no verdict yet");
-  const bool finished = outcome.decided && (v.verdict == EMachineVerdict::kSucceeded ||
-                                            v.verdict == EMachineVerdict::kSkipped);
+  // A skipped machine is not finished either: what skipped it may be a
+  // failure this job's earlier attempt left.
+  const bool finished = outcome.decided && v.verdict == EMachineVerdict::kSucceeded;
   if (outcome.decided && v.verdict == EMachineVerdict::kFailed && !v.phase.empty()) {
     line += " in phase [" + v.phase + "]";
   }

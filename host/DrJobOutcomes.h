@@ -25,6 +25,14 @@ struct SMachineOutcome {
 
 class CMachineOutcomes {
  public:
+  // The machines of a DR job, in one order wherever they are told: those
+  // its options list (a clean-up's, made from the group as the job was
+  // made) in that order, then the group's others in the group's order, then
+  // those only its verdicts name. A clean-up takes the replications it
+  // removes out of the group, so a machine the group no longer names is
+  // named by the job's verdicts or, failing those, by its phase rows, and
+  // then by the latest verdict of another job.
+  static std::vector<SGroupMachine> JobMachines(long long jobId, int groupId, const std::string& optionsXml);
   // The verdict attempt gave each machine of the group, in the group's
   // order, then those of machines outside it; a machine without one is
   // undecided, for noVerdict. Verdicts another attempt left do not count (an
@@ -33,6 +41,7 @@ class CMachineOutcomes {
   static bool Read(long long jobId, int attempt, const std::vector<SGroupMachine>& machines,
                    const std::string& noVerdict, std::vector<SMachineOutcome>& out);
   // "DR job [N] machine [NAME] (replication R): ...", without "drjob: ";
-  // for a machine the job did not finish, "...; now: " and where it stands.
+  // for a machine the job did not finish (a skipped one included), "...;
+  // now: " and where it stands.
   static std::string Line(long long jobId, const SMachineOutcome& outcome);
 };

@@ -1,6 +1,7 @@
 #include "DrJobRun.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include "DrJobLab.h"
 #include "DrJobLabWatch.h"
 #include "DrJobMachinePlace.h"
+#include "DrJobNextStep.h"
 #include "DrJobOutcomes.h"
 #include "DrJobOutput.h"
 #include "DrJobProgress.h"
@@ -39,6 +41,7 @@
 #include "jobs/ZNDROrchestrationClnt.h"
 #include "jobs/ZNManageDBForJM.h"
 #include "jobsim/JobSimulator.h"
+#include "log/EvEvent.h"
 #include "log/JobJournal.h"
 #include "log/LogSink.h"
 #include "sync/ZnNamedMutex.h"
@@ -143,43 +146,44 @@ ENewJob NewJobTakes(TMMsg::DROpSourceType source, TMMsg::DROrchestrationType typ
   }
 }
 
-// A whole file; false (errno set) when it cannot be written.
-bool WriteTextFile(const std::string& path, const std::string& text) {
-  FILE* file = fopen(path.c_str(), "w");
-  if (file == nullptr) return false;
-  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int saved = errno;
-  const bool closed = fclose(file) == 0;
-  if (!written) errno = saved;
-  return written && closed;
+// A new file holding text, made only where nothing stands at path (no file,
+// no link: a link there would have the write land where it points), so
+// nothing the operator keeps is overwritten; readable by its owner alone,
+// as restore options may name what to restore where. False (errno set) when
+// it cannot be made or written, the partial file then removed.
+bool WriteNewFile(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  int saved = done == text.size() ? 0 : (errno != 0 ? errno : EIO);
+  if (close(fd) != 0 && saved == 0) saved = errno;
+  if (saved == 0) return true;
+  unlink(path.c_str());
+  errno = saved;
+  return false;
 }
 
-// A job whose engine found that a restart would skip every machine (its DR
-// type refuses each as it stands, or takes none of its kind) is not pointed
-// at its restart: it says that no restart takes them over, after telling
-// where each machine whose line did not say so stands (a skipped one: the
-// line of every machine the job did not finish ends with it). False,
-// printing nothing, when a restart takes some machine over or the job's
-// last attempt left no verdicts to tell it by.
-bool PrintNoRestart(long long jobId, int groupId) {
-  std::vector<SMachineVerdict> verdicts;
-  if (CMachineVerdictStore::ReadJob(jobId, verdicts) != EStoreResult::kOk || verdicts.empty()) return false;
-  std::set<int> told;
-  for (const SMachineVerdict& v : verdicts) {
-    if (v.restartTakesOver) return false;
-    if (v.verdict != EMachineVerdict::kSucceeded && v.verdict != EMachineVerdict::kSkipped) {
-      told.insert(v.replicationId);
-    }
+// The restore options of a job's record in a file of the run folder for its
+// new job: restore-options-job-N.xml, or -2, -3, ... after it when a name is
+// taken. The path; empty, with why, when no file could be written.
+std::string WriteRestoreOptions(long long jobId, const std::string& xml, std::string& why) {
+  const std::string stem = "restore-options-job-" + std::to_string(jobId);
+  for (int n = 1; n <= 100; ++n) {
+    const std::string path = CRunFolder::File(stem + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".xml");
+    errno = 0;
+    if (WriteNewFile(path, xml)) return path;
+    if (errno == EEXIST) continue;
+    why = "[" + CDrJobArgs::Printable(path) + "]: " + strerror(errno);
+    return std::string();
   }
-  for (const SGroupMachine& machine : CDrJobLab::GroupMachines(groupId)) {
-    if (told.count(machine.replicationId) != 0) continue;
-    Out::RunLine("drjob: DR job [%lld] leaves machine [%s] (replication %d) as it stands: %s\n", jobId,
-                 machine.name.c_str(), machine.replicationId, CMachinePlace::Text(machine.replicationId).c_str());
-  }
-  Out::RunLine("drjob: DR job [%lld] is not continued by a restart: as its machines stand, a restart would take none of "
-               "them over\n",
-               jobId);
-  return true;
+  why = "[" + CDrJobArgs::Printable(CRunFolder::File(stem + ".xml")) + "] and the next 99 names after it are taken";
+  return std::string();
 }
 
 // "Sample (1), SampleDB (2), ...": the groups a --group may name.
@@ -419,8 +423,9 @@ int CDrJobRun::RunJob() {
                              [](const std::string& line) { Out::RunLine("drjob: %s\n", line.c_str()); });
   CJobJournal::Instance().SetChildWaitListener(
       [&childWaits](int64_t id, int64_t child) { childWaits.Report(id, child); });
-  // Whether the job ever found its quit flag set: a kill requested while no
-  // wait or step of it looked for one after is never acted on.
+  // Whether the job ever found its quit flag set: a kill or suspend
+  // requested while no wait or step of it looked for one after is never
+  // acted on.
   std::atomic<bool> quitSeen{false};
   const long long jobId = m_jobId;
   CJobJournal::Instance().SetQuitListener([&quitSeen, jobId](int64_t id, int) {
@@ -432,9 +437,12 @@ int CDrJobRun::RunJob() {
   CJobJournal::Instance().SetPercentListener(nullptr);
   CJobJournal::Instance().SetChildWaitListener(nullptr);
   CJobJournal::Instance().SetQuitListener(nullptr);
-  // The job is over: a kill request now would be left on an ended job.
+  // The job is over: what is requested from here is read, or refused, as
+  // the final state is stored (EndJob).
   signals.Stop();
-  if (!quitSeen.load()) m_unseenKillAtMs = signals.KillRequestedAtMs();
+  m_quitSeen = quitSeen.load();
+  m_requestNotedAtMs = signals.RequestedAtMs();
+  m_requestNotedOp = signals.RequestedOperation();
   // What is written from here is not retried; a failure has its own line.
   CDBUnwritableReport::Process().Disable();
   return EndJob(end, labWatch);
@@ -488,7 +496,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
                                           : "the orchestrator could not be initialised, so the job began no machine";
     const int code =
         !end.managerStarted ? CDrJobStates::kExitJobManager : CDrJobStates::kExitNotInitialized;
-    if (!StoreStatus("Failed", journalled > 0 ? journalled : m_job.percent)) {
+    if (!StoreFinalStatus("Failed", journalled > 0 ? journalled : m_job.percent, false)) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running, and its state could not be stored: exit code %d\n",
               m_jobId, CDrJobStates::kExitStateNotStored);
       return CDrJobStates::kExitStateNotStored;
@@ -496,6 +504,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     if (end.managerStarted) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", m_jobId, code);
     }
+    PrintUnactedRequest();
     PrintOutcomes(end.attempt, why);
     PrintNextStep("Failed");
     return code;
@@ -512,10 +521,12 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
                                      [&end](const SMachineVerdict& v) { return v.attempt == end.attempt; });
   const char* noVerdict = anyStored ? "the job made no machine record of it, so it never took it up"
                                     : "the job's verdicts could not be stored in the lab (see the log)";
-  if (!StoreStatus(status, state == 0 ? 100.0 : percent)) {
+  if (!StoreFinalStatus(status, state == 0 ? 100.0 : percent, state == 0)) {
     Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s, but the state could not be stored\n", m_jobId,
                  state, CDrJobStates::StateText(state));
-    PrintUnseenKill();
+    // What the watcher last saw of the record is all there is to go by.
+    NoteUnactedRequest(m_requestNotedOp, state == 0);
+    PrintUnactedRequest();
     PrintOutcomes(end.attempt, noVerdict);
     // The record still says Running, which the next run of the job takes
     // over from a process that has gone, whatever this one ended as.
@@ -525,7 +536,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     return CDrJobStates::kExitStateNotStored;
   }
   Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));
-  PrintUnseenKill();
+  PrintUnactedRequest();
   PrintOutcomes(end.attempt, noVerdict);
   PrintNextStep(status);
   return CDrJobStates::ExitCodeOfState(state);
@@ -533,7 +544,8 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
 
 void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
   std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(m_jobId, attempt, CDrJobLab::GroupMachines(m_groupId), noVerdict, outcomes)) {
+  if (!CMachineOutcomes::Read(m_jobId, attempt, CMachineOutcomes::JobMachines(m_jobId, m_groupId, m_job.optionsXml),
+                              noVerdict, outcomes)) {
     fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", m_jobId,
             Out::DatabaseReason().c_str());
     return;
@@ -543,16 +555,60 @@ void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
   }
 }
 
-void CDrJobRun::PrintUnseenKill() {
-  if (m_unseenKillAtMs == 0) return;
+// A request that stood as the final state was stored is acted on when the
+// job found it and it changed what the job did. A job that ends SUCCESS
+// halted nothing: a flag it first read after its last step, or never read,
+// was not acted on.
+void CDrJobRun::NoteUnactedRequest(int request, bool succeeded) {
+  if (request != kRequestKill && request != kRequestSuspend) return;
+  if (m_quitSeen && !succeeded) return;
+  m_unactedRequest = request;
+  m_unactedAtMs = m_requestNotedOp == request ? m_requestNotedAtMs : 0;
+  // Requested after the watcher's last look: the final state's moment is
+  // the latest it can have come.
+  if (m_unactedAtMs == 0) {
+    m_unactedAtMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+  }
+}
+
+// The run's final state and the request that stood then, in one write:
+// drjob control's request is stored only while the record says Running, so
+// it either falls before this and is read here, or after and is refused
+// with "has already ended". Between the last look for a kill and this write
+// is the window a test pins with a pause point on the line logged first.
+bool CDrJobRun::StoreFinalStatus(const char* status, double percent, bool succeeded) {
+  EvDebug(m_jobId).Debug("EndJob", "Storing the final state [%s] of DR job [%lld]", status, m_jobId);
+  int request = 0;
+  const EStoreResult stored = CJobStore::EndRun(m_jobId, status, percent, request);
+  if (stored != EStoreResult::kOk) {
+    fprintf(stderr, "drjob: DR job [%lld]: cannot store its state [%s] (%s)\n", m_jobId, status,
+            stored == EStoreResult::kMissing ? "the job record is gone" : Out::DatabaseReason().c_str());
+    return false;
+  }
+  EvDebug(m_jobId).Debug("EndJob", "Stored the final state [%s] of DR job [%lld]; control request [%d]", status,
+                         m_jobId, request);
+  NoteUnactedRequest(request, succeeded);
+  // Left on the record, the request would read as one the job answered;
+  // no request is taken any more, so none is lost by clearing it.
+  if (m_unactedRequest != 0 && CJobStore::SetControlOperation(m_jobId, 0) != EStoreResult::kOk) {
+    m_requestNotCleared = true;
+  }
+  return true;
+}
+
+void CDrJobRun::PrintUnactedRequest() {
+  if (m_unactedRequest == 0) return;
   // The wall clock the log's lines carry, so the moment can be found there.
-  const time_t seconds = static_cast<time_t>(m_unseenKillAtMs / 1000);
+  const time_t seconds = static_cast<time_t>(m_unactedAtMs / 1000);
   struct tm local;
   char when[32] = "";
   if (localtime_r(&seconds, &local) != nullptr) strftime(when, sizeof(when), "%m/%d %H:%M:%S", &local);
-  Out::RunLine("drjob: DR job [%lld]: the kill requested at [%s] was not acted on, because no step of the job "
-               "checked for it after that\n",
-               m_jobId, when);
+  Out::RunLine("drjob: DR job [%lld]: the %s requested at [%s] was not acted on, because no step of the job "
+               "checked for it after that%s\n",
+               m_jobId, m_unactedRequest == kRequestKill ? "kill" : "suspend", when,
+               m_requestNotCleared ? " (the request could not be cleared from its record: see the log)" : "");
 }
 
 void CDrJobRun::PrintNextStep(const std::string& status) {
@@ -562,9 +618,32 @@ void CDrJobRun::PrintNextStep(const std::string& status) {
     PrintNewJob(db);
     return;
   }
-  if (PrintNoRestart(m_jobId, m_groupId)) return;
+  // A machine a restart does not take may be one a new job of the type
+  // takes: its command carries the job's options.
+  SRecordedRun recorded;
+  CDrJobRunOptions::Read(m_job.optionsXml, recorded);
+  const std::string& restoreFile = m_args.DROptions().restoreOptionsFile;
+  SNextStepJob job = NextStepJob(db, CDrJobRunOptions::CommandOptions(recorded, restoreFile));
+  // Restore options kept only in the record have no file to name here.
+  job.ownOptionsKnown = recorded.restoreOptionsXml.empty() || !restoreFile.empty();
+  std::vector<std::string> lines;
+  if (CNextStep::Restart(job, lines)) {
+    for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
+    return;
+  }
   Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
                db.c_str(), m_jobId);
+}
+
+SNextStepJob CDrJobRun::NextStepJob(const std::string& db, const std::string& ownOptions) const {
+  SNextStepJob job;
+  job.jobId = m_jobId;
+  job.groupId = m_groupId;
+  job.type = m_type;
+  job.db = db;
+  job.ownOptions = ownOptions;
+  job.optionsXml = m_job.optionsXml;
+  return job;
 }
 
 void CDrJobRun::PrintNewJob(const std::string& db) {
@@ -590,17 +669,28 @@ void CDrJobRun::PrintNewJob(const std::string& db) {
   if (!recorded.restoreOptionsXml.empty() && restoreFile.empty()) {
     // A rerun named only the job: its restore options are in the record
     // alone, so they are put in a file for the new job.
-    restoreFile = CRunFolder::File("restore-options-job-" + std::to_string(m_jobId) + ".xml");
-    if (!WriteTextFile(restoreFile, recorded.restoreOptionsXml)) {
-      fprintf(stderr, "drjob: DR job [%lld]: cannot write its restore options to [%s] (%s)\n", m_jobId,
-              CDrJobArgs::Printable(restoreFile).c_str(), strerror(errno));
+    std::string why;
+    restoreFile = WriteRestoreOptions(m_jobId, recorded.restoreOptionsXml, why);
+    if (restoreFile.empty()) {
+      // A command naming a file that is not there, or holds something
+      // else, would run the new job without them or on another's.
+      Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] "
+                   "%s, but no command is printed: its restore options could not be written to a file (%s)\n",
+                   m_jobId, CDrJobLab::GroupName(m_groupId).c_str(), takes, why.c_str());
+      return;
     }
   }
+  const std::string options = CDrJobRunOptions::CommandOptions(recorded, restoreFile);
+  std::vector<std::string> lines;
+  if (CNextStep::NewJob(NextStepJob(db, options), lines)) {
+    for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
+    return;
+  }
   const std::string group = CDrJobLab::GroupName(m_groupId);
-  Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] %s: "
-               "drjob run --db %s --group %s --type %s%s\n",
-               m_jobId, group.c_str(), takes, db.c_str(), CDrJobArgs::ShellWord(group).c_str(),
-               CDrJobArgs::TypeName(m_type), CDrJobRunOptions::CommandOptions(recorded, restoreFile).c_str());
+  Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] (%d) "
+               "%s: drjob run --db %s --group %d --type %s%s\n",
+               m_jobId, group.c_str(), m_groupId, takes, db.c_str(), m_groupId, CDrJobArgs::TypeName(m_type),
+               options.c_str());
 }
 
 // Stores the job's status; an error line naming the state when it cannot.

@@ -14,8 +14,8 @@
 //                     dropped, its state Running
 //   RunJob            signals and lab watchers, then the job manager and
 //                     the orchestrator (RunOrchestrator)
-//   EndJob            the state stored and told, a kill the job never saw
-//                     (PrintUnseenKill), each machine's verdict
+//   EndJob            the state stored and told, a kill or suspend the job
+//                     never acted on (PrintUnactedRequest), each machine's verdict
 //                     (PrintOutcomes) and how the job goes on (PrintNextStep)
 #pragma once
 
@@ -23,6 +23,7 @@
 #include <string>
 
 #include "DrJobArgs.h"
+#include "DrJobNextStep.h"
 #include "core/ProcessIdentity.h"
 #include "jobs/JobStore.h"
 
@@ -63,14 +64,20 @@ class CDrJobRun {
   // One line per machine of the group; noVerdict tells a machine the job's
   // attempt left without a verdict.
   void PrintOutcomes(int attempt, const std::string& noVerdict);
-  // After the state line: a kill requested while the job ran that the job
-  // never saw, since no wait or step of it looked for one after it.
-  void PrintUnseenKill();
+  // The final state stored with the control request that stood then, which
+  // is noted when the job did not act on it and cleared from the record.
+  bool StoreFinalStatus(const char* status, double percent, bool succeeded);
+  void NoteUnactedRequest(int request, bool succeeded);
+  // After the state line: a kill or suspend requested while the job ran
+  // that the job never acted on.
+  void PrintUnactedRequest();
   // Last, how the job goes on after a run stored as status.
   void PrintNextStep(const std::string& status);
   // A job that completed with errors: the new DR job that goes on with its
   // group, with what it does with the machines and every option of the job.
   void PrintNewJob(const std::string& db);
+  // The job as its next-step lines name it (CNextStep).
+  SNextStepJob NextStepJob(const std::string& db, const std::string& ownOptions) const;
   bool StoreStatus(const char* status, double percent);
 
   const CDrJobArgs& m_args;
@@ -82,7 +89,16 @@ class CDrJobRun {
   SProcessId m_self;
   SProcessId m_previous;  // the holder of the lease before this run
   std::unique_ptr<ZnNamedMutex> m_runLock;
-  // When a kill the job never saw was requested (ms since the epoch); 0 when
-  // none was, or the job saw it.
-  long long m_unseenKillAtMs = 0;
+  // The job controller's codes of a kill and a suspend request.
+  static constexpr int kRequestKill = 1;
+  static constexpr int kRequestSuspend = 2;
+  // Whether the job ever found its quit flag set, and the first request the
+  // signal watcher noted (its code, and when, ms since the epoch).
+  bool m_quitSeen = false;
+  int m_requestNotedOp = 0;
+  long long m_requestNotedAtMs = 0;
+  // The request the job never acted on (0: none) and when it came.
+  int m_unactedRequest = 0;
+  long long m_unactedAtMs = 0;
+  bool m_requestNotCleared = false;
 };

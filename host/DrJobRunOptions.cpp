@@ -167,6 +167,9 @@ bool CDrJobRunOptions::Read(const std::string& optionsXml, SRecordedRun& recorde
   }
   if (dr.Has(TMMsg::DROrchestrationOption::kReplicationInfo)) {
     const CNMessageBase& info = dr.GetMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
+    for (size_t i = 0; i < info.ListSize(TMMsg::DRReplicationInfoFields::kReplicationIds); ++i) {
+      recorded.replicationIds.push_back(info.GetListInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, i));
+    }
     for (size_t i = 0; i < info.ListSize(TMMsg::DRReplicationInfoFields::kConfigOptions); ++i) {
       const CNMessageBase& option = info.GetListMsg(TMMsg::DRReplicationInfoFields::kConfigOptions, i);
       recorded.options.pointsInTime.emplace_back(option.GetInt32(TMMsg::DRConfigOption::kReplicationId),

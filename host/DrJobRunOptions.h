@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "DrJobArgs.h"
 #include "msg/MsgEnums.h"
@@ -17,6 +18,9 @@ struct SRecordedRun {
   SRunDROptions options;           // restoreOptionsFile stays empty
   std::string restoreOptionsXml;   // the restore options as stored; empty when none
   bool deleteFromHypervisor = false;
+  // The replications the options list (a clean-up's, a point in time's), in
+  // the group's order when the job was made; empty when they list none.
+  std::vector<int32_t> replicationIds;
 };
 
 class CDrJobRunOptions {

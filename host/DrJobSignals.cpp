@@ -104,7 +104,8 @@ void CRunSignals::IgnoreFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 bool CRunSignals::Start(long long jobId, std::string& error) {
   if (m_watcher.joinable()) return true;
   m_jobId = jobId;
-  m_killAtMs = 0;
+  m_requestAtMs = 0;
+  m_requestOp = 0;
   if (!OpenPipe(error)) return false;
   g_received = 0;
   struct sigaction action;
@@ -142,19 +143,21 @@ void CRunSignals::Stop() {
   m_jobId = 0;
 }
 
-void CRunSignals::NoteKill() {
+void CRunSignals::NoteRequest(int operation) {
   const long long now =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
           .count();
   long long none = 0;
-  m_killAtMs.compare_exchange_strong(none, now);
+  if (m_requestAtMs.compare_exchange_strong(none, now)) m_requestOp = operation;
 }
 
 void CRunSignals::LookAtRecord() {
-  if (m_killAtMs.load() != 0) return;
+  if (m_requestAtMs.load() != 0) return;
   // A read that fails is tried again at the next look.
   int operation = 0;
-  if (CJobStore::GetControlOperation(m_jobId, operation) == EStoreResult::kOk && operation == kControlKill) NoteKill();
+  if (CJobStore::GetControlOperation(m_jobId, operation) == EStoreResult::kOk && operation != 0) {
+    NoteRequest(operation);
+  }
 }
 
 void CRunSignals::Watch() {
@@ -175,8 +178,10 @@ void CRunSignals::Watch() {
     const char* name = NameOf(byte);
     // The same request drjob control makes: the job's job manager reads it
     // from the job controller at its next check, when one comes.
-    if (CJobStore::SetControlOperation(m_jobId, kControlKill) == EStoreResult::kOk) {
-      NoteKill();
+    // Only while the job runs, as drjob control asks: the run's end reads
+    // what stands when it stores its final state.
+    if (CJobStore::RequestControl(m_jobId, kControlKill) == EStoreResult::kOk) {
+      NoteRequest(kControlKill);
       EvDebug(m_jobId).Debug("WatchSignals", "[%s] received: kill requested for DR job [%lld]", name, m_jobId);
       fprintf(stderr,
               "drjob: %s: kill requested for DR job [%lld]; the job acts on it at its next wait or step that looks "

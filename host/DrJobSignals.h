@@ -10,10 +10,10 @@
 // drjob started (nohup) stays ignored. Only run watches them; the other
 // commands keep the default actions.
 //
-// The watcher also notes when the job's kill was first requested, by a
-// signal or by another process in the job's record (looked at four times a
-// second, and once more as the watch stops), so the run can tell a kill the
-// job never acted on.
+// The watcher also notes when the job's kill or suspend was first
+// requested, by a signal or by another process in the job's record (looked
+// at four times a second, and once more as the watch stops), so the run can
+// say when a request it never acted on came.
 //
 // Threads: Start blocks the signals in the calling thread before the watcher
 // starts, and every thread started after it inherits that, so only the
@@ -48,18 +48,21 @@ class CRunSignals {
   // nothing and a second still ends drjob at once.
   void Stop();
 
-  // When the job's kill was first requested since Start, in milliseconds
-  // since the epoch: the moment a signal's kill was recorded, or the moment
-  // the watcher found one another process recorded. 0 when none was.
-  long long KillRequestedAtMs() const { return m_killAtMs.load(); }
+  // When the job's kill or suspend was first requested since Start, in
+  // milliseconds since the epoch: the moment a signal's kill was recorded,
+  // or the moment the watcher found a request another process recorded. 0
+  // when none was; RequestedOperation then says which (1 kill, 2 suspend).
+  long long RequestedAtMs() const { return m_requestAtMs.load(); }
+  int RequestedOperation() const { return m_requestOp.load(); }
 
  private:
   void Watch();
-  // Notes a kill recorded in the job's record by another process.
+  // Notes a request recorded in the job's record by another process.
   void LookAtRecord();
-  void NoteKill();
+  void NoteRequest(int operation);
 
   long long m_jobId = 0;
   std::thread m_watcher;
-  std::atomic<long long> m_killAtMs{0};
+  std::atomic<long long> m_requestAtMs{0};
+  std::atomic<int> m_requestOp{0};
 };

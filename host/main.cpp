@@ -38,14 +38,15 @@ const SCommandUsage kUsage[] = {
      "  with the --job-id of a job that has a record, --group, --type and the options may be left out: the\n"
      "  job runs again as it was made; any of them given must be what the job was made with",
      "a first SIGINT, SIGTERM or SIGHUP during run requests the DR job's kill, as control kill does; a second\n"
-     "  ends drjob at once. The job acts on a kill (exit 9, or 8 once a machine has succeeded) only where it\n"
-     "  looks for one: as it starts, at the start of each step of a machine (not the steps that put a machine\n"
+     "  ends drjob at once. The job acts on a kill only where it looks for one: before its first priority,\n"
+     "  where it fails (exit 1, every machine not reached); then (exit 9, or 8 once a machine has succeeded)\n"
+     "  at the start of each step of a machine (not the steps that put a machine\n"
      "  back after a failure), while it waits on a child job (a backup, copy or sync), on a proxy\n"
      "  that cannot be reached or on a mount's datastore lock, after a storage-array mount and after a failed\n"
      "  priority. A VM operation once sent (a shutdown, clone, power-on, mount or delete), the wait between\n"
      "  priorities and a testboot's wait before shutdown run to their end first. A clean-up without\n"
-     "  --delete-from-hypervisor looks only as it starts. A kill no look follows is not acted on: the job runs\n"
-     "  to its end and drjob says so after its final state line\n"
+     "  --delete-from-hypervisor looks only before its first priority. A kill or suspend no look follows is\n"
+     "  not acted on: the job runs to its end, and drjob says so after its final state line and clears it\n"
      "a closed output ends nothing: the lines that cannot be written are dropped\n"
      "exit codes of run: 0 success, 1 failed, 8 completed with errors, 9 killed, 10 suspended, 11 pending,\n"
      "  13 the final state could not be stored, 7 the orchestrator could not be initialised (nothing ran),\n"
@@ -58,7 +59,8 @@ const SCommandUsage kUsage[] = {
      "a kill of a suspended or pending DR job that no process runs ends it here: its child jobs killed,\n"
      "  its record Killed; drjob run --job-id N then runs it again as a restart\n"
      "exit codes of control: 0 requested (or the job ended here), 16 no process runs the DR job,\n"
-     "  14 the DR job has already ended, 1 a child job could not be killed, 3 another process took the job,\n"
+     "  14 the DR job has already ended (also when it ended while control asked), 1 a child job could not be\n"
+     "  killed, 3 another process took the job (or the run that stopped it has not ended after 30 s),\n"
      "  5 unknown DR job, 4 unreadable database, 2 bad arguments or environment\n"},
     {CDrJobArgs::kJobs, "drjob jobs --db PATH [--job N]",
      "jobs --job N tells DR job N: its type, DR group, attempts and state, and what became of each machine\n"
@@ -93,16 +95,19 @@ void PrintUsage(FILE* out, CDrJobArgs::ECommand only) {
   if (only == CDrJobArgs::kNone) fputs(kEnvironment, out);
 }
 
-// After the one error line: the usage of the command that was mistyped and
-// where the rest is; the whole usage when no command was given.
-int UsageAfterError(const CDrJobArgs& args, bool commandGiven) {
-  if (!commandGiven) {
+// An argument error is one line: the error, and where the usage is (the
+// usage itself would bury the error under the options of every command).
+// drjob alone has asked for nothing but the usage.
+int RefuseArguments(const CDrJobArgs& args, int argc, char** argv) {
+  const std::string error = CDrJobArgs::Printable(args.Error());
+  if (argc < 2) {
+    fprintf(stderr, "drjob: %s\n", error.c_str());
     PrintUsage(stderr, CDrJobArgs::kNone);
   } else if (args.Command() != CDrJobArgs::kNone) {
-    PrintUsage(stderr, args.Command());
-    fprintf(stderr, "drjob --help shows every command\n");
+    // The command is a known word, safe to echo as it stands.
+    fprintf(stderr, "drjob: %s; drjob %s --help shows its usage\n", error.c_str(), argv[1]);
   } else {
-    fprintf(stderr, "drjob --help shows every command\n");
+    fprintf(stderr, "drjob: %s; drjob --help shows every command\n", error.c_str());
   }
   return CDrJobStates::kExitUsage;
 }
@@ -124,8 +129,8 @@ bool ReadBusyTimeout(std::string& error) {
 }
 
 // The kill point's request: the one drjob control makes, which the job's
-// job manager reads at its next check.
-bool RequestKill(int64_t jobId) { return CJobStore::SetControlOperation(jobId, 1) == EStoreResult::kOk; }
+// job manager reads at its next check, refused once the job has ended.
+bool RequestKill(int64_t jobId) { return CJobStore::RequestControl(jobId, 1) == EStoreResult::kOk; }
 
 }  // namespace
 
@@ -135,15 +140,13 @@ int main(int argc, char** argv) {
   double scale = 1.0;
   std::string error;
   if (!CPlatformClock::ReadEnvScale(scale, error) || !ReadBusyTimeout(error) ||
-      !CCrashPoint::ArmFromEnvironment(error) || !CKillPoint::ArmFromEnvironment(error)) {
+      !CCrashPoint::ArmFromEnvironment(error) || !CKillPoint::ArmFromEnvironment(error) ||
+      !CPausePoint::ArmFromEnvironment(error)) {
     fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(error).c_str());
     return CDrJobStates::kExitUsage;
   }
   CDrJobArgs args;
-  if (!args.Parse(argc, argv)) {
-    fprintf(stderr, "drjob: %s\n", CDrJobArgs::Printable(args.Error()).c_str());
-    return UsageAfterError(args, argc >= 2);
-  }
+  if (!args.Parse(argc, argv)) return RefuseArguments(args, argc, argv);
   if (args.Help()) {
     PrintUsage(stdout, args.Command());
     return CDrJobStates::kExitSuccess;

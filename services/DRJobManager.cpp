@@ -127,6 +127,7 @@ bool CDRJobManager::Initialize(ZNDROrchestrationClnt& client, int initArg, int h
   CheckForRestart();
   if (m_restarted) {
     GetPhasesForJob(m_jobId, m_restartHistory);
+    IndexRestartHistory();
     if (!m_restartHistory.empty()) {
       m_event.Debug("Initialize", "Found [%zu] phase(s) set from previous run for job [%lld]",
                     m_restartHistory.size(), m_jobId);
@@ -896,15 +897,29 @@ void CDRJobManager::GetSuspendedChildJobs(std::vector<Api::VirtualAppJob>& recor
 
 void CDRJobManager::GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppJobPhaseType phase,
                                      int replicationId, long long& jobId) {
-  long long found = 0;
+  const Api::VirtualAppJob* first = nullptr;
   for (const Api::VirtualAppJob& record : records) {
     if (record.GetInt32(Api::VirtualAppJob::kReplicationId) != replicationId) continue;
-    for (size_t i = 0; i < record.ListSize(Api::VirtualAppJob::kPhases) && found == 0; ++i) {
-      const Api::VirtualAppJobPhase& p = record.GetListMsgAs<Api::VirtualAppJobPhase>(Api::VirtualAppJob::kPhases, i);
+    first = &record;
+    break;
+  }
+  JobIDForPhaseIn(first, phase, replicationId, jobId);
+}
+
+void CDRJobManager::GetJobIDForPhase(Api::VirtualAppJobPhaseType phase, int replicationId, long long& jobId) {
+  const std::vector<const Api::VirtualAppJob*>& records = GetRestartHistoryOf(replicationId);
+  JobIDForPhaseIn(records.empty() ? nullptr : records.front(), phase, replicationId, jobId);
+}
+
+void CDRJobManager::JobIDForPhaseIn(const Api::VirtualAppJob* first, Api::VirtualAppJobPhaseType phase,
+                                    int replicationId, long long& jobId) {
+  long long found = 0;
+  if (first != nullptr) {
+    for (size_t i = 0; i < first->ListSize(Api::VirtualAppJob::kPhases) && found == 0; ++i) {
+      const Api::VirtualAppJobPhase& p = first->GetListMsgAs<Api::VirtualAppJobPhase>(Api::VirtualAppJob::kPhases, i);
       if (p.GetInt32(Api::VirtualAppJobPhase::kPhaseType) != phase) continue;
       found = ChildJobOfPhase(p);
     }
-    break;
   }
   if (found == 0) {
     std::string xml;
@@ -921,6 +936,19 @@ void CDRJobManager::GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, A
     m_event.Error("GetJobIDForPhase", "Found existing job [%llu] for phase [%d] replication [%d] in PhaseTbl",
                   static_cast<unsigned long long>(jobId), static_cast<int>(phase), replicationId);
   }
+}
+
+void CDRJobManager::IndexRestartHistory() {
+  m_historyByReplication.clear();
+  for (const Api::VirtualAppJob& record : m_restartHistory) {
+    m_historyByReplication[record.GetInt32(Api::VirtualAppJob::kReplicationId)].push_back(&record);
+  }
+}
+
+const std::vector<const Api::VirtualAppJob*>& CDRJobManager::GetRestartHistoryOf(int replicationId) const {
+  static const std::vector<const Api::VirtualAppJob*> kNone;
+  auto it = m_historyByReplication.find(replicationId);
+  return it == m_historyByReplication.end() ? kNone : it->second;
 }
 
 int CDRJobManager::GetVirtualAppPhaseState(long long jobId, int phase) {

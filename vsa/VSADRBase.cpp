@@ -136,6 +136,7 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
     }
     return true;
   }
+  if (IsLeftFailedByEarlierRun(info)) info->SetSkippedAfterOwnFailure();
   const std::string failoverText = DRHelper::GetVSAFailoverStatusStr(failover);
   const std::string syncText = DRHelper::GetVSASyncStatusStr(sync);
   const std::string reason =
@@ -368,6 +369,12 @@ App::VSAReplicationStatus CVSADRBase::GetOriginalSyncStatus(CDRInfo* info) {
   CVSAReplDataMgr* manager = GetVSADataManager(info);
   if (manager == nullptr) return static_cast<App::VSAReplicationStatus>(0);
   return manager->GetOriginalSyncStatus(info->GetReplId());
+}
+
+App::VSAFailoverStatus CVSADRBase::GetOriginalFailoverStatus(CDRInfo* info) {
+  CVSAReplDataMgr* manager = GetVSADataManager(info);
+  if (manager == nullptr) return App::VSA_FAILOVER_STATUS_NONE;
+  return manager->GetOriginalFailoverStatus(info->GetReplId());
 }
 
 void CVSADRBase::SetVMOperationAsync(SDROperationCtx& ctx) { ctx.vmOpAsync = true; }

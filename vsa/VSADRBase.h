@@ -56,6 +56,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/IDRAdmission.h"
 #include "engine/IDRContext.h"
 #include "engine/SDRPhaseCtx.h"
 #include "appmgr/ApplicationId.h"
@@ -77,7 +78,7 @@ struct SDROperationCtx;
 struct SDRPriority;
 struct SDataSourceInfo;
 
-class CVSADRBase : public IDRContext {
+class CVSADRBase : public IDRContext, public IDRAdmission {
  public:
   // The operation-class decision whether a failed VM operation may be tried
   // on the instance's next proxy.
@@ -105,9 +106,6 @@ class CVSADRBase : public IDRContext {
   // False for a machine without a VM replication record.
   bool IsMachineEligible(CDRInfo* info) override;
   bool Cleanup(const SDRPriority& priority) override;
-  // IsMachineEligible as a restart runs it, on the record's statuses, with
-  // no skip reason, event or success recorded.
-  bool IsAdmittedOnRestart(CDRInfo* info) override;
   ~CVSADRBase() override;
   virtual bool Backup(SDROperationCtx& ctx);
   virtual bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status);
@@ -133,6 +131,14 @@ class CVSADRBase : public IDRContext {
   virtual bool PreFailover(SDROperationCtx& ctx, std::vector<CDRInfo*>& list);
   virtual bool HandleSyncFailure(SDROperationCtx& ctx, CDRInfo* info);
   virtual void RevertSyncStatus(CDRInfo* info, App::VSAReplicationStatus status);
+
+  // ---- IDRAdmission (VSADRBaseRestart.cpp) ----
+  // IsMachineEligible as a restart runs it, on the record's statuses, with
+  // no skip reason, event or success recorded.
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
+  // IsMachineEligible as a first attempt of the type runs it, on the
+  // record's statuses alone; this context must be of that type.
+  bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
 
   // ---- A rerun of a DR job whose process died (VSADRBaseRestart.cpp) ----
   // The failover statuses this DR type leaves on a machine it completed. A
@@ -182,6 +188,9 @@ class CVSADRBase : public IDRContext {
   VSARepInfo* GetVSARepInfo(CDRInfo* info);
   // The sync status first loaded for the machine; 0 without a data manager.
   App::VSAReplicationStatus GetOriginalSyncStatus(CDRInfo* info);
+  // The failover status the machine had when this attempt loaded it; none
+  // when it has no VM replication record.
+  App::VSAFailoverStatus GetOriginalFailoverStatus(CDRInfo* info);
   void SetVMOperationAsync(SDROperationCtx& ctx);
   void ResetVMOperationAsync(SDROperationCtx& ctx);
   // True, marking the context's VM operations asynchronous, when the first
@@ -241,6 +250,12 @@ class CVSADRBase : public IDRContext {
   // Machines that neither succeeded nor were skipped get the sync status of
   // the job's first load back.
   void ResetSyncStatusOnFailure(std::vector<CDRInfo*>& list);
+  // The machine's sync status before the job (job: "the test boot", ...):
+  // what the first run found, as it noted it on its "Disable Sync" row
+  // (SyncStatusBeforeText), else as this run loaded it. A rerun's own load
+  // finds the earlier run's "Sync Disabled".
+  App::VSAReplicationStatus SyncStatusBeforeJob(CDRInfo* info, const std::string& job);
+  static std::string SyncStatusBeforeText(App::VSAReplicationStatus status, const std::string& job);
   // Sets the failover status of every machine that was not skipped (with
   // onlyIfExpected: whose status is the expected one); nothing while the DR
   // job is suspended.
@@ -420,19 +435,47 @@ class CVSADRBase : public IDRContext {
   bool SetSnapMoref(CDRInfo* info, SDROperationCtx& ctx, std::string& moref, bool unused);
 
   // ---- Restart helpers (VSADRBaseRestart.cpp) ----
-  // A restart of the job, or asked as one (IsAdmittedOnRestart).
+  // A restart of the job, or asked as one (IsAdmittedOnRestart); never
+  // when asked as a new job's first attempt.
   bool IsRestartedRun() const;
+  // The DR type the admission tests judge for: the one asked about, else
+  // the job's.
+  TMMsg::DROrchestrationType AdmissionType() const;
+  // The record's statuses admit the machine (the eligibility test past
+  // what an earlier run did), without side effects.
+  bool AdmittedByStatus(CDRInfo* info);
   // Completed by the earlier run of this job (IsCompletedStatus).
   bool IsCompletedByEarlierRun(CDRInfo* info);
+  // A failed failover status the job's own earlier run left on the
+  // machine, which a restart does not admit: the job has not finished it.
+  bool IsLeftFailedByEarlierRun(CDRInfo* info);
   // The machine's state of a phase as the earlier run left its row;
-  // 0xFFFFFFFF when it has none.
+  // 0xFFFFFFFF when it has none. Asked as a restart, this run's stored row
+  // stands over the earlier runs'.
   uint32_t EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
   // The message of the machine's row of the phase as the earlier run left
   // it; empty when there is none.
   std::string EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase);
-  // The earlier run powered on the machine's VM at the site in the phase: its
-  // row says SUCCESS, or IN-PROGRESS (it died during the call) and the VM runs.
+  // The earlier run powered on the machine's VM at the site in the phase and
+  // that still stands: its row says SUCCESS, or IN-PROGRESS (it died during
+  // the call), no clean-up undid it (IsUndoneByEarlierCleanup), and the VM
+  // runs.
   bool EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site);
+  // In a rerun, the earlier attempt of this job left the machine with the
+  // failed status of the type, as this attempt found it at its start. A
+  // killed run's clean-up writes it after it undid the move (the source
+  // powered on again and the DR VM reverted to its powered-off failover
+  // snapshot, a failback's DR VMs powered on again, an undo's source
+  // powered off again), so the rows of that run no longer tell where the
+  // workload runs, nor what it wrote since its backup. A crash, or a
+  // suspended run ended by a kill, runs no such clean-up and leaves the
+  // in-progress status. False for a type without a failed status.
+  bool IsUndoneByEarlierCleanup(CDRInfo* info);
+  // In a rerun, whether a machine of the list was undone by the earlier
+  // run's clean-up (IsUndoneByEarlierCleanup): the backup that run took
+  // misses what the workload wrote after the clean-up brought it back up,
+  // so a new one is taken, and the sync that follows replicates it.
+  bool IsBackupOutdatedByEarlierCleanup(long long backupJobId, std::vector<CDRInfo*>& list);
   // An earlier attempt of this job powered the machine's VM at the site off
   // or shut it down: its "Power Off" or "Shutdown" row says SUCCESS and names
   // that VM. Only in a rerun.
@@ -457,8 +500,14 @@ class CVSADRBase : public IDRContext {
   // adopted, a delete whose snapshot the VM no longer holds is done. True
   // when the step is taken over (its rows written as the call would);
   // false when the call must be made. Only in a rerun.
+  // A snapshot taken before the clean-up undid the machine's move
+  // (IsUndoneByEarlierCleanup) is not adopted: it is deleted and taken anew.
   bool TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType, TMMsg::VMProvisioningOption& option,
                                    Ida::VMOpReq& request);
+  // Deletes the snapshot ref of the VM the create request names, without a
+  // phase row: the create that follows writes the step's rows.
+  void DeleteEarlierSnapshot(SDROperationCtx& ctx, CDRInfo* info, const TMMsg::VMProvisioningOption& option,
+                             const Ida::VMOpReq& request, const std::string& ref);
   // In a rerun, the source snapshot 2209 names is no longer on the source VM
   // (false when 2209 is empty or the snapshots cannot be listed).
   bool IsSourceSnapshotGone(CDRInfo* info);
@@ -478,7 +527,7 @@ class CVSADRBase : public IDRContext {
   // Serialises the edits of tasks and schedules.
   ZnCriticalSection m_taskEditLock;
   CDRBase* m_orchestrator;
-  bool m_askedAsRestart = false;
+  SAdmissionQuestion m_asked;
 
  private:
   // The machines a rerun took past the step that moved their workload.

@@ -54,12 +54,12 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
   if (m_jobManager->IsQuitFlagSet()) return false;
 
   if (m_jobManager->IsJobRestarted()) {
-    std::vector<Api::VirtualAppJob>& history = m_jobManager->GetJobRestartHistory();
-    const uint32_t state =
-        static_cast<uint32_t>(DRInfoUtils::GetPhaseStatusForReplication(history, Api::VIRTUAL_APP_PHASE_BACKUP, first));
+    const uint32_t state = static_cast<uint32_t>(
+        DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, Api::VIRTUAL_APP_PHASE_BACKUP, first));
     long long earlier = 0;
-    m_jobManager->GetJobIDForPhase(history, Api::VIRTUAL_APP_PHASE_BACKUP, first->GetReplId(), earlier);
-    if (earlier >= 1 && state != kNoPhaseState && state != Api::VIRTUAL_APP_PHASE_STATE_FAILED) {
+    m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, first->GetReplId(), earlier);
+    if (earlier >= 1 && state != kNoPhaseState && state != Api::VIRTUAL_APP_PHASE_STATE_FAILED &&
+        !IsBackupOutdatedByEarlierCleanup(earlier, list)) {
       const bool failed = m_jobManager->IsJobFailed(earlier, false);
       if (!failed) {
         if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
@@ -103,6 +103,22 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
   m_event.Debug("Backup", "Proceeding to check bkp job [%lld] status for subclient [%d] and replication list [%s]",
                 jobId, subclientId, replStr.c_str());
   return PostBackupLaunch(jobId, ctx);
+}
+
+bool CVSADRBase::IsBackupOutdatedByEarlierCleanup(long long backupJobId, std::vector<CDRInfo*>& list) {
+  for (CDRInfo* info : list) {
+    if (!IsUndoneByEarlierCleanup(info)) continue;
+    // The killed run's clean-up brought the machine's workload back up
+    // after its backup: the workload may have written since, and a sync of
+    // that backup would leave it behind.
+    m_event.Debug("Backup",
+                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up brought its "
+                  "workload back up. Not adopting backup job [%lld] for replication list [%s]",
+                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
+                  static_cast<long long>(m_jobId), backupJobId, DRInfoUtils::GetReplStr(list).c_str());
+    return true;
+  }
+  return false;
 }
 
 bool CVSADRBase::CreateBackupTask(TMMsg::CreateTaskReq& request, int subclientId, std::vector<CDRInfo*>& list) {

@@ -260,11 +260,8 @@ bool CVSADRBase::ProcessSubclientPriority(const SDRPriority& priority) {
 }
 
 bool CVSADRBase::IsFailoverStateValidForJob(App::VSAFailoverStatus status) {
-  if (m_jobManager != nullptr && m_jobManager->IsJobRestarted() &&
-      status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) {
-    return true;
-  }
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSADRBase::CompleteMachineFailover(SDROperationCtx& ctx) {

@@ -51,10 +51,25 @@ void CVSADRBase::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::
 bool CVSADRBase::IsMovedByEarlierRun(CDRInfo*) { return false; }
 
 bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  CAskedAsRestart asRestart(m_askedAsRestart);
+  SAdmissionQuestion question;
+  question.restart = true;
+  CAskedAs asked(m_asked, question);
   if (info == nullptr) return false;
   // What a restart finishes without running it, or resumes past its move.
   if (IsCompletedByEarlierRun(info)) return true;
+  if (IsMovedByEarlierRun(info)) return true;
+  return AdmittedByStatus(info);
+}
+
+bool CVSADRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
+  SAdmissionQuestion question;
+  question.firstAttempt = true;
+  question.type = type;
+  CAskedAs asked(m_asked, question);
+  return info != nullptr && AdmittedByStatus(info);
+}
+
+bool CVSADRBase::AdmittedByStatus(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
   const bool failover = IsPermisableFailoverStateForJob(vsa->GetFailoverStatus());
@@ -63,7 +78,12 @@ bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
 }
 
 bool CVSADRBase::IsRestartedRun() const {
-  return m_askedAsRestart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+  if (m_asked.firstAttempt) return false;
+  return m_asked.restart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
+}
+
+TMMsg::DROrchestrationType CVSADRBase::AdmissionType() const {
+  return m_asked.type != TMMsg::DR_ORCHESTRATION_NONE ? m_asked.type : m_orchestrator->GetDRType();
 }
 
 bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {
@@ -73,18 +93,39 @@ bool CVSADRBase::IsCompletedByEarlierRun(CDRInfo* info) {
   return vsa->GetLastDRJobId() == m_jobId && IsCompletedStatus(vsa->GetFailoverStatus());
 }
 
+bool CVSADRBase::IsLeftFailedByEarlierRun(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || !IsRestartedRun()) return false;
+  const App::VSAFailoverStatus status = vsa->GetFailoverStatus();
+  if (status != App::VSA_FAILOVER_STATUS_FAILOVER_FAILED && status != App::VSA_FAILOVER_STATUS_FAILBACK_FAILED &&
+      status != App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED) {
+    return false;
+  }
+  // The earlier run took the machine up (a skip writes no row): the failed
+  // status, which the restart does not admit, is that run's clean-up's.
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    return job->ListSize(Api::VirtualAppJob::kPhases) > 0;
+  }
+  return false;
+}
+
 uint32_t CVSADRBase::EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   if (info == nullptr || !IsRestartedRun()) return kNoPhaseState;
+  if (m_asked.restart) {
+    // A restart would read this run's rows as its earlier run's, over those
+    // of the runs before it.
+    const uint32_t stored = info->GetStoredPhaseState(phase);
+    if (stored != kNoPhaseState) return stored;
+  }
   return static_cast<uint32_t>(
-      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, info));
+      DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase, info));
 }
 
 std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   if (info == nullptr || !IsRestartedRun()) return std::string();
-  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
-    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
-    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    for (size_t i = 0; i < job->ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job->GetListMsg(Api::VirtualAppJob::kPhases, i);
       if (entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType) != phase) continue;
       const CNMessageBase& details = entry.GetMsg(Api::VirtualAppJobPhase::kPhaseInfo);
       if (details.ListSize(Api::VirtualAppPhaseInfo::kJobInfos) == 0) return std::string();
@@ -96,14 +137,33 @@ std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPha
   return std::string();
 }
 
+bool CVSADRBase::IsUndoneByEarlierCleanup(CDRInfo* info) {
+  if (info == nullptr || !IsRestartedRun() || GetVSARepInfo(info) == nullptr) return false;
+  const App::VSAFailoverStatus failed = DRHelper::GetFailoverFailureStatus(m_orchestrator->GetDRType());
+  return failed != App::VSA_FAILOVER_STATUS_NONE && GetOriginalFailoverStatus(info) == failed;
+}
+
 bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
   const uint32_t state = EarlierPhaseState(info, phase);
-  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
-  if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
-  // Died during the call: the VM tells whether it went through, and the
-  // row the call left IN-PROGRESS gets its outcome.
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  if (IsUndoneByEarlierCleanup(info)) {
+    m_event.Debug("EarlierRunPoweredOn",
+                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its move. "
+                  "Taking it over from the start",
+                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
+                  static_cast<long long>(m_jobId));
+    return false;
+  }
+  // The VM tells whether the power-on stands: a call the run died in may
+  // not have gone through, and a restart that took the machine over from
+  // the start may have stopped the VM again before it died in its turn
+  // (its rows of the steps before the power-on replace the earlier ones,
+  // the power-on's row stays).
   bool running = false;
   if (!IsVMRunning(info, site, running) || !running) return false;
+  // Only asked: the row a call left IN-PROGRESS is the restart's to settle.
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS || m_asked.restart) return true;
+  // The row the call left IN-PROGRESS gets its outcome.
   SDRPhaseCtx row(m_jobId, phase, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, site, true);
   row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
                              DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site));
@@ -117,10 +177,9 @@ bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
   // from the DR VM's.
   const std::string vm = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, site);
   if (vm.empty()) return false;
-  for (const Api::VirtualAppJob& job : m_jobManager->GetJobRestartHistory()) {
-    if (job.GetInt32(Api::VirtualAppJob::kReplicationId) != info->GetReplId()) continue;
-    for (size_t i = 0; i < job.ListSize(Api::VirtualAppJob::kPhases); ++i) {
-      const CNMessageBase& entry = job.GetListMsg(Api::VirtualAppJob::kPhases, i);
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    for (size_t i = 0; i < job->ListSize(Api::VirtualAppJob::kPhases); ++i) {
+      const CNMessageBase& entry = job->GetListMsg(Api::VirtualAppJob::kPhases, i);
       const int32_t phase = entry.GetInt32(Api::VirtualAppJobPhase::kPhaseType);
       if ((phase != Api::VIRTUAL_APP_PHASE_POWER_OFF && phase != Api::VIRTUAL_APP_PHASE_SHUTDOWN) ||
           entry.GetInt32(Api::VirtualAppJobPhase::kPhaseState) != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
@@ -139,10 +198,33 @@ bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
 
 bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   const uint32_t state = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REPLICATION);
-  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) return true;
-  if (state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
+  if (IsUndoneByEarlierCleanup(info)) {
+    m_event.Debug("EarlierSyncSucceeded",
+                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its restore. "
+                  "Taking it over from the start",
+                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
+                  static_cast<long long>(m_jobId));
+    return false;
+  }
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
+    // A restart that took the machine over from the start and died before
+    // its own restore leaves the earlier restore's row, but the row of its
+    // backup names its new backup, which the machine has not synced: what
+    // the workload wrote after the killed run's clean-up is not restored.
+    long long backup = 0;
+    m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, info->GetReplId(), backup);
+    return backup <= 0 || vsa->GetLastSyncedBackupJobId() >= backup;
+  }
+  // Only asked: a sync still running (or suspended, for a restart to
+  // resume) is not waited for, and leaves the machine to its statuses.
+  if (m_asked.restart) {
+    std::vector<JobManager::JobInfo> open;
+    m_jobManager->GetRunningSyncJobs(vsa->GetTaskId(), open);
+    if (!open.empty()) return false;
+  }
   // The syncs the earlier run launched may still run, and the machine's row
   // need not name them (a list's rows are written one after the other): the
   // task's running syncs are waited for, so that none ends after the
@@ -158,8 +240,7 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   // Synced from the backup this job took (or a later one): the earlier
   // run's sync of the machine has done its work.
   long long backup = 0;
-  m_jobManager->GetJobIDForPhase(m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_BACKUP,
-                                 info->GetReplId(), backup);
+  m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, info->GetReplId(), backup);
   if (backup <= 0) return false;
   std::vector<CDRInfo*> one = {info};
   ReloadRecords(one);
@@ -168,6 +249,7 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
       vsa->GetLastSyncedBackupJobId() < backup) {
     return false;
   }
+  if (m_asked.restart) return true;
   // The row the earlier run left IN-PROGRESS gets the outcome.
   SDRPhaseCtx row(m_jobId, Api::VIRTUAL_APP_PHASE_REPLICATION, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
                   Api::DR_SITE_DESTINATION, true);
@@ -273,6 +355,32 @@ bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGu
   return true;
 }
 
+void CVSADRBase::DeleteEarlierSnapshot(SDROperationCtx& ctx, CDRInfo* info, const TMMsg::VMProvisioningOption& option,
+                                       const Ida::VMOpReq& request, const std::string& ref) {
+  TMMsg::VMProvisioningOption deleteOption(option);
+  deleteOption.SetInt32(TMMsg::VMProvisioningOption::kOperationType, TMMsg::VM_OPERATION_DELETE_SNAPSHOT);
+  CNMessageBase& snapshot =
+      deleteOption.MutableListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, 0).MutableMsg(Ida::VMSnapOpReq::kSnapshot);
+  snapshot.MutableMsg(Ida::VMSnapshot::kReference).SetString(Ida::SnapshotReference::kMoref, ref);
+  Ida::VMOpReq deleteRequest(request);
+  DRInfoUtils::PopulateAdditionalVMSnapOpReq(info, deleteRequest);
+  Ida::VMOpResp response;
+  const std::string name = snapshot.GetString(Ida::VMSnapshot::kName);
+  const std::string vmName = RequestedVM(request);
+  if (ExecuteRemoteVMOp(ctx, deleteOption, deleteRequest, response, true) != 0) {
+    m_event.Error("TakeOverEarlierSnapshotStep",
+                  "Failed to delete snapshot [%s] [%s] of VM [%s], taken before the clean-up of an earlier run of DR "
+                  "job [%lld] [%s]",
+                  name.c_str(), ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId),
+                  response.GetMsg(Ida::VMOpResp::kError).GetString(ZNGui::GenericResp::kErrorText).c_str());
+    return;
+  }
+  m_event.Debug("TakeOverEarlierSnapshotStep",
+                "Deleted snapshot [%s] [%s] of VM [%s], taken before the clean-up of an earlier run of DR job [%lld] "
+                "brought its workload back up. Taking it anew",
+                name.c_str(), ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));
+}
+
 bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info, int opType,
                                              TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request) {
   if (!IsRestartedRun() || info == nullptr || option.ListSize(TMMsg::VMProvisioningOption::kSnapOpRequests) == 0) {
@@ -295,6 +403,12 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
         continue;
       }
       const std::string found = s.GetString(EVGui::VMSnapshot::kReference);
+      if (IsUndoneByEarlierCleanup(info)) {
+        // The clean-up brought the workload back up after the snapshot: it
+        // misses what the VM wrote since. It makes way for a new one.
+        DeleteEarlierSnapshot(ctx, info, option, request, found);
+        return false;
+      }
       m_event.Debug("TakeOverEarlierSnapshotStep",
                     "Snapshot [%s] [%s] of VM [%s] was taken by an earlier run of DR job [%lld]. Using it", name.c_str(),
                     found.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));

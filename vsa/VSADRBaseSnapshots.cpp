@@ -200,8 +200,10 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
   const bool ok = SnapOp(ctx, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, SNAPSHOT_NAME, "", succeededOnly);
   if (!ok && IsQuitRequested(ctx)) {
     // A kill or a suspend halted the step before it reached the
-    // hypervisor: the snapshot is still there, and without its reference
-    // the step that finishes the machine would never find it again.
+    // hypervisor: the snapshot is still there, and so stays its reference,
+    // for what takes the machine next to revert to and delete (a revert's
+    // source was reverted to it already). Without the reference the
+    // snapshot would stay on the source for good.
     m_event.Debug("DeleteSourceVMSnapshot",
                   "Delete halted by the quit flag. Keeping the source snapshot reference of [%s]",
                   DRInfoUtils::GetReplStr(list).c_str());

@@ -32,6 +32,13 @@ const uint64_t kResetTime = 1;
 
 bool CVSADRBase::UpdateFailoverStatus(CDRInfo* info, App::VSAFailoverStatus status) {
   if (info == nullptr || info->getDataSource() == nullptr) return false;
+  // The job has taken the machine up from here on, a step of it run or not:
+  // its clean-up turns this status into the type's failed one.
+  if (status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS ||
+      status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS ||
+      status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
+    info->MarkUnderWay();
+  }
   SDataSourceInfo value;
   value.failoverStatus = status;
   return StoreProperty(info, ZNDR::DR_PROPERTY_FAILOVER_STATUS, value);
@@ -101,6 +108,19 @@ void CVSADRBase::ResetSyncStatusOnFailure(std::vector<CDRInfo*>& list) {
     if (info == nullptr || info->IsSuccess() || info->IsSkipped()) continue;
     RevertSyncStatus(info, GetOriginalSyncStatus(info));
   }
+}
+
+App::VSAReplicationStatus CVSADRBase::SyncStatusBeforeJob(CDRInfo* info, const std::string& job) {
+  const std::string found = EarlierPhaseMessage(info, Api::VIRTUAL_APP_PHASE_DISABLE_SYNC);
+  for (int value = App::VSA_REPL_STATUS_NONE; !found.empty() && value <= App::VSA_REPL_STATUS_REVERT_FAILED; ++value) {
+    const App::VSAReplicationStatus status = static_cast<App::VSAReplicationStatus>(value);
+    if (found == SyncStatusBeforeText(status, job)) return status;
+  }
+  return GetOriginalSyncStatus(info);
+}
+
+std::string CVSADRBase::SyncStatusBeforeText(App::VSAReplicationStatus status, const std::string& job) {
+  return "Sync status before " + job + " [" + DRHelper::GetVSASyncStatusStr(status) + "]";
 }
 
 void CVSADRBase::CleanupStatus(std::vector<CDRInfo*>& list, App::VSAFailoverStatus newStatus,

@@ -86,8 +86,7 @@ bool CVSADRBase::RunSync(SDROperationCtx& ctx, std::vector<CDRInfo*>& list, long
       for (CDRInfo* info : list) {
         if (info == nullptr) continue;
         long long earlier = 0;
-        m_jobManager->GetJobIDForPhase(m_jobManager->GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_REPLICATION,
-                                       info->GetReplId(), earlier);
+        m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_REPLICATION, info->GetReplId(), earlier);
         if (earlier > 0) {
           jobId = earlier;
           m_event.Debug("RunSync", "VM was last synced by job [%llu]", static_cast<unsigned long long>(jobId));

@@ -307,7 +307,7 @@ bool CVSAFailback::Cleanup(const SDRPriority& priority) {
 
 bool CVSAFailback::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS) return true;
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSAFailback::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {

@@ -12,6 +12,13 @@
 #include "engine/SDataSourceInfo.h"
 #include "services/DRAppManager.h"
 
+namespace {
+
+// What the note on the row of its "Disable Sync" calls the job.
+const char kJob[] = "the failover";
+
+}  // namespace
+
 CVSAPointInTimeFailover::CVSAPointInTimeFailover(CGenericDR& orchestrator)
     : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
@@ -32,7 +39,7 @@ bool CVSAPointInTimeFailover::IsMachineEligible(CDRInfo* info) {
 
 bool CVSAPointInTimeFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSAPointInTimeFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
@@ -69,7 +76,13 @@ bool CVSAPointInTimeFailover::Cleanup(const SDRPriority& priority) {
   std::vector<CDRInfo*> list;
   m_orchestrator->GetDRInfoListForPriority(priority, list, 0);
   PerformVMOperationOnFailure(list, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_POWER_ON);
-  ResetSyncStatusOnFailure(list);
+  // Back to the status before the job, not the one a rerun loaded: that is
+  // the earlier run's "Sync Disabled", which no failover takes, so the
+  // machine would be left where no DR type takes it.
+  for (CDRInfo* info : list) {
+    if (info == nullptr || info->IsSuccess() || info->IsSkipped()) continue;
+    RevertSyncStatus(info, SyncStatusBeforeJob(info, kJob));
+  }
   CleanupStatus(list, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, true);
   CleanupStaleFailoverSnapshots(list);
   return true;
@@ -79,8 +92,9 @@ bool CVSAPointInTimeFailover::Failover(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
   UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
-  GetOriginalSyncStatus(info);
-  DisableSync(info, ctx);
+  // What sync was before the job goes on the row before sync goes off: a
+  // rerun's clean-up puts it back from there.
+  DisableSync(info, ctx, SyncStatusBeforeText(SyncStatusBeforeJob(info, kJob), kJob));
   if (IsRestartedRun() && IsMovedByEarlierRun(info)) {
     // Its DR VM runs from the point in time already: reverting it again
     // would lose what it wrote since.

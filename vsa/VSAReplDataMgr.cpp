@@ -46,6 +46,11 @@ App::VSAReplicationStatus CVSAReplDataMgr::GetOriginalSyncStatus(int replId) DR_
   return it == m_initialRepInfoMap.end() ? static_cast<App::VSAReplicationStatus>(0) : it->second.GetStatus();
 }
 
+App::VSAFailoverStatus CVSAReplDataMgr::GetOriginalFailoverStatus(int replId) DR_NO_THREAD_SAFETY_ANALYSIS {
+  auto it = m_initialRepInfoMap.find(replId);
+  return it == m_initialRepInfoMap.end() ? App::VSA_FAILOVER_STATUS_NONE : it->second.GetFailoverStatus();
+}
+
 bool CVSAReplDataMgr::LoadData(SDataSourceInfo& info) {
   // A store reads and changes the cached record it stores, so a load also
   // keeps the stores out while it replaces records; write before load, as

@@ -10,7 +10,7 @@
 // first), so no store reads or changes a record while a load replaces it.
 // A property store with reload holds the write
 // section and then the load section, always in that order; both sections
-// are re-entrant. FetchData, FetchReplData and GetOriginalSyncStatus take no
+// are re-entrant. FetchData, FetchReplData and the original statuses take no
 // lock: a reload assigns into the same map entry, so a record's address
 // stays valid. These and the destination-GUID reset are the commented
 // exceptions to the lock rules below.
@@ -47,6 +47,9 @@ class CVSAReplDataMgr : public IDRDataMgr {
   IRepInfo* FetchData(int replId);
   // Sync status of the id at the first load; 0 when it was not loaded then.
   App::VSAReplicationStatus GetOriginalSyncStatus(int replId);
+  // Failover status of the id at the first load; none when it was not
+  // loaded then.
+  App::VSAFailoverStatus GetOriginalFailoverStatus(int replId);
 
   // ---- stores: true when the replication was stored ----
   bool UpdateFailoverStatus(int replId, App::VSAFailoverStatus status);

@@ -69,7 +69,7 @@ bool CVSAReverseReplication::Cleanup(const SDRPriority& priority) {
 
 bool CVSAReverseReplication::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun()) return status != App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS;
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSAReverseReplication::PostReplicationThread(SDROperationCtx& ctx) {

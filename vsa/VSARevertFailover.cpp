@@ -47,8 +47,8 @@ bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
   if (info == nullptr) return false;
   UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS);
   if (IsRestartedRun() && IsMovedByEarlierRun(info)) {
-    // The earlier run reached the source's revert, which may have left the
-    // source off: it is not powered on again, only what is left is done.
+    // The earlier run reached the source's revert: the steps before it are
+    // not run again, only what is left, the source's power-on included.
     m_event.Debug("Failover", "Replication [%d] reached its post-DR operations in an earlier run of DR job [%lld]",
                   info->GetReplId(), static_cast<long long>(m_jobId));
     if (ResumePostDrOps(ctx, info)) {
@@ -75,7 +75,9 @@ bool CVSARevertFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, true);
-  if (!RevertSourceVMSnapshot(ctx, true) || !DeleteSourceVMSnapshot(ctx, true)) return false;
+  if (!RevertSourceVMSnapshot(ctx, true) || !PowerOnRevertedSource(ctx) || !DeleteSourceVMSnapshot(ctx, true)) {
+    return false;
+  }
   EnableSync(info, ctx);
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
   return true;
@@ -86,10 +88,17 @@ bool CVSARevertFailover::ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info) {
   // Reverted and deleted by the earlier run; only its reference and what
   // follows are left.
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, true);
-  if (!DeleteSourceVMSnapshot(ctx, true)) return false;
+  if (!PowerOnRevertedSource(ctx) || !DeleteSourceVMSnapshot(ctx, true)) return false;
   EnableSync(info, ctx);
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
   return true;
+}
+
+bool CVSARevertFailover::PowerOnRevertedSource(SDROperationCtx& ctx) {
+  // The snapshot was taken with the source shut down, so its revert leaves
+  // the source off: a revert brings production back to the source, running.
+  // The machine's steps so far succeeded, so none is filtered out here.
+  return __OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
 }
 
 bool CVSARevertFailover::IsMovedByEarlierRun(CDRInfo* info) {

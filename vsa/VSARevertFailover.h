@@ -1,6 +1,7 @@
 // The revert of a failover, one object per priority: the DR VM is shut down
-// and reverted to its failover snapshots, the source VM powered on and
-// reverted to its snapshot from before the failover, and sync enabled again.
+// and reverted to its failover snapshots, the source VM powered on,
+// reverted to its snapshot from before the failover and powered on again,
+// and sync enabled again.
 #pragma once
 
 #include "VSADRBase.h"
@@ -29,6 +30,8 @@ class CVSARevertFailover : public CVSADRBase {
   // The post-DR operations of a resumed machine: the source's revert and
   // snapshot deletion unless the earlier run did both.
   bool ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info);
+  // Powers the reverted source on again: an added step after the revert.
+  bool PowerOnRevertedSource(SDROperationCtx& ctx);
   // The post-DR phase row of the machine, at the destination, named by the
   // source VM.
   void RecordPostDR(CDRInfo* info, Api::VirtualAppPhaseState state, bool markRowAsFailedOnFailure);

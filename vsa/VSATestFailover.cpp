@@ -229,7 +229,7 @@ bool CVSATestFailover::SetCloneVMClientProperties(SDROperationCtx& ctx) {
 bool CVSATestFailover::IsCloneVMSuccessful(CDRInfo* info) {
   if (IsStepSucceeded(info, Api::VIRTUAL_APP_PHASE_CLONE_VM)) return true;
   if (info == nullptr || !m_jobManager->IsJobRestarted()) return false;
-  return DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(),
+  return DRInfoUtils::GetPhaseStatusForReplication(m_jobManager,
                                                    Api::VIRTUAL_APP_PHASE_CLONE_VM,
                                                    info) == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 }
@@ -240,7 +240,7 @@ bool CVSATestFailover::IsCloneVMSuccessful(CDRInfo* info) {
 
 bool CVSATestFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSATestFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {

@@ -16,6 +16,13 @@
 #include "engine/SDRPriority.h"
 #include "services/DRAppManager.h"
 
+namespace {
+
+// What the note on the row of its "Disable Sync" calls the job.
+const char kJob[] = "the test boot";
+
+}  // namespace
+
 CVSATestboot::CVSATestboot(CGenericDR& orchestrator) : CVSADRBase(orchestrator), m_drObject(&orchestrator) {
   m_event.setJobId(m_jobId);
 }
@@ -89,7 +96,7 @@ void CVSATestboot::SetDRSite(SDROperationCtx& ctx) { ctx.site = TestbootSite(Get
 
 bool CVSATestboot::RestartHistorySucceeded(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
   return m_jobManager->IsJobRestarted() &&
-         DRInfoUtils::GetPhaseStatusForReplication(m_jobManager->GetJobRestartHistory(), phase, info) ==
+         DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, phase, info) ==
              Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 }
 
@@ -152,18 +159,11 @@ bool CVSATestboot::CleanupTestbootSnapshots(SDROperationCtx& ctx, bool succeeded
 }
 
 App::VSAReplicationStatus CVSATestboot::SyncStatusBeforeJob(CDRInfo* info) {
-  // The earlier run disabled sync and said on its row what it found; read
-  // afresh, the status would be that run's "Sync Disabled".
-  const std::string found = EarlierPhaseMessage(info, Api::VIRTUAL_APP_PHASE_DISABLE_SYNC);
-  for (App::VSAReplicationStatus status :
-       {App::VSA_REPL_STATUS_IN_SYNC, App::VSA_REPL_STATUS_NEED_SYNC, App::VSA_REPL_STATUS_SYNC_DISABLED}) {
-    if (!found.empty() && found == SyncStatusBeforeText(status)) return status;
-  }
-  return GetOriginalSyncStatus(info);
+  return CVSADRBase::SyncStatusBeforeJob(info, kJob);
 }
 
 std::string CVSATestboot::SyncStatusBeforeText(App::VSAReplicationStatus status) {
-  return "Sync status before the test boot [" + DRHelper::GetVSASyncStatusStr(status) + "]";
+  return CVSADRBase::SyncStatusBeforeText(status, kJob);
 }
 
 bool CVSATestboot::CleanupDROperationThread(SDROperationCtx& ctx) {

@@ -21,7 +21,7 @@ CVSAUndoFailover::~CVSAUndoFailover() {
 
 bool CVSAUndoFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) return true;
-  return DRInfoUtils::IsFailoverStatusValid(status, m_orchestrator->GetDRType());
+  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
 }
 
 bool CVSAUndoFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {

@@ -71,6 +71,12 @@ class DR_EXPORT CDRJobManager {
   int GetHDID() const { return m_haldenId; }
   bool IsJobRestarted() const { return m_restarted; }
   std::vector<Api::VirtualAppJob>& GetJobRestartHistory() { return m_restartHistory; }
+  // The history's records of one replication, in the history's order; empty
+  // for a replication the earlier attempts left no record of. Initialize
+  // indexes the history once per attempt, after which it is only read: each
+  // machine's restart checks then cost its own records, not the whole
+  // history's.
+  const std::vector<const Api::VirtualAppJob*>& GetRestartHistoryOf(int replicationId) const;
   Api::VirtualAppPhaseState GetDRJobState() const { return m_drJobState; }
   void SetDRJobState(Api::VirtualAppPhaseState state) { m_drJobState = state; }
   int GetJobBeginPercentage() const { return m_beginPercentage; }
@@ -126,6 +132,8 @@ class DR_EXPORT CDRJobManager {
   void GetSuspendedChildJobs(std::vector<Api::VirtualAppJob>& records, std::set<long long>& out);
   void GetJobIDForPhase(std::vector<Api::VirtualAppJob>& records, Api::VirtualAppJobPhaseType phase,
                         int replicationId, long long& jobId);
+  // The same answer from the restart history's index.
+  void GetJobIDForPhase(Api::VirtualAppJobPhaseType phase, int replicationId, long long& jobId);
   int GetVirtualAppPhaseState(long long jobId, int phase);
   bool GetVirtualAppPhaseDetails(long long jobId, int phase, int replicationId, std::string& details);
   bool StartWorkflowJob(const std::string& workflowName, const std::string& inputs, int clientId, int userId,
@@ -150,6 +158,11 @@ class DR_EXPORT CDRJobManager {
   // the caller owns it (flags), or this run resumed it.
   bool OwnsChild(long long childJobId, int flags) const;
   static long long ChildJobOfPhase(const Api::VirtualAppJobPhase& phase);
+  // The child job of the phase in the replication's first record (0 when
+  // none), else the one the phase table stores for this job.
+  void JobIDForPhaseIn(const Api::VirtualAppJob* first, Api::VirtualAppJobPhaseType phase, int replicationId,
+                       long long& jobId);
+  void IndexRestartHistory();
 
   EvEvent m_event;
   int m_userId;
@@ -167,6 +180,9 @@ class DR_EXPORT CDRJobManager {
   ZNDROrchestrationClnt* m_orchClient DR_PT_GUARDED_BY(m_lock);
   ZnCriticalSection m_lock;
   std::vector<Api::VirtualAppJob> m_restartHistory;
+  // Built by IndexRestartHistory from m_restartHistory, which is not changed
+  // afterwards, so the addresses stay valid; read-only for the threads.
+  std::unordered_map<int, std::vector<const Api::VirtualAppJob*>> m_historyByReplication;
   // The suspended children Initialize resumed. Written there only, before
   // the orchestrator's threads can reach the object; read-only afterwards.
   std::set<long long> m_resumedChildren;

@@ -168,11 +168,16 @@ EStoreResult CJobStore::GetJob(long long jobId, SJobRecord& out) {
   return Failed(c, "GetJob", jobId);
 }
 
-EStoreResult CJobStore::Jobs(std::vector<SJobRecord>& out) {
-  CDBConnection* c = Ready("Jobs");
+namespace {
+
+// The jobs a statement selects, bound to parentJobId when it is not 0.
+EStoreResult SelectJobs(const char* function, const std::string& where, long long parentJobId,
+                        std::vector<SJobRecord>& out) {
+  CDBConnection* c = Ready(function);
   if (!c) return EStoreResult::kFailed;
-  sqlite3_stmt* s = c->Prepare(std::string("SELECT ") + kColumns + " FROM PLT_Jobs ORDER BY jobId");
-  if (!s) return Failed(c, "Jobs", 0);
+  sqlite3_stmt* s = c->Prepare(std::string("SELECT ") + kColumns + " FROM PLT_Jobs" + where + " ORDER BY jobId");
+  if (!s) return Failed(c, function, parentJobId);
+  if (parentJobId != 0) sqlite3_bind_int64(s, 1, parentJobId);
   std::vector<SJobRecord> jobs;
   int rc = SQLITE_ROW;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
@@ -183,10 +188,22 @@ EStoreResult CJobStore::Jobs(std::vector<SJobRecord>& out) {
   c->Release(s);
   if (rc != SQLITE_DONE) {
     c->MapError(rc);
-    return Failed(c, "Jobs", 0);
+    return Failed(c, function, parentJobId);
   }
   out.swap(jobs);
   return EStoreResult::kOk;
+}
+
+}  // namespace
+
+EStoreResult CJobStore::Jobs(std::vector<SJobRecord>& out) { return SelectJobs("Jobs", "", 0, out); }
+
+EStoreResult CJobStore::JobsOf(long long parentJobId, std::vector<SJobRecord>& out) {
+  if (parentJobId == 0) {
+    out.clear();
+    return EStoreResult::kOk;
+  }
+  return SelectJobs("JobsOf", " WHERE parentJobId = ?", parentJobId, out);
 }
 
 EStoreResult CJobStore::SetStatus(long long jobId, const std::string& status, double percent) {
@@ -256,6 +273,28 @@ EStoreResult CJobStore::SetControlOperation(long long jobId, int op) {
                      sqlite3_bind_int(s, 1, op);
                      return 2;
                    });
+}
+
+EStoreResult CJobStore::RequestControl(long long jobId, int op) {
+  return UpdateJob("RequestControl", "UPDATE PLT_Jobs SET controlOp = ? WHERE status = 'Running' AND jobId = ?", jobId,
+                   [&](sqlite3_stmt* s) {
+                     sqlite3_bind_int(s, 1, op);
+                     return 2;
+                   });
+}
+
+EStoreResult CJobStore::EndRun(long long jobId, const std::string& status, double percent, int& request) {
+  CDBConnection* c = Ready("EndRun");
+  if (!c) return EStoreResult::kFailed;
+  CDBWriteScope scope(c);
+  if (!scope.Ok()) return Failed(c, "EndRun", jobId);
+  SJobRecord r;
+  EStoreResult result = GetJob(jobId, r);
+  if (result == EStoreResult::kOk) result = SetStatus(jobId, status, percent);
+  if (result != EStoreResult::kOk) return result;
+  if (!scope.Commit()) return Failed(c, "EndRun", jobId);
+  request = r.controlOp;
+  return EStoreResult::kOk;
 }
 
 EStoreResult CJobStore::GetControlOperation(long long jobId, int& op) {

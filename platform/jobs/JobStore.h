@@ -62,6 +62,9 @@ class CJobStore {
   static EStoreResult GetJob(long long jobId, SJobRecord& out);
   // Every job by id; kOk or kFailed.
   static EStoreResult Jobs(std::vector<SJobRecord>& out);
+  // The jobs whose record names parentJobId as their parent, by id; kOk or
+  // kFailed.
+  static EStoreResult JobsOf(long long parentJobId, std::vector<SJobRecord>& out);
 
   static EStoreResult SetStatus(long long jobId, const std::string& status, double percent);
   static EStoreResult SetPercent(long long jobId, double percent);
@@ -72,6 +75,15 @@ class CJobStore {
   // 2 suspend, ...; 0 clears it). One call is all "drjob control" needs.
   static EStoreResult SetControlOperation(long long jobId, int op);
   static EStoreResult GetControlOperation(long long jobId, int& op);
+  // A request for the run of a job: stored only while the record says
+  // "Running", in one statement, so that it falls either before the run's
+  // EndRun, which then reads it, or after, and is refused. kMissing when
+  // there is no such job or it is not running (nothing changed).
+  static EStoreResult RequestControl(long long jobId, int op);
+  // The run's final status and percent stored, and the control request
+  // that stood at that moment read, in one write transaction: no request
+  // can fall between the read and the write.
+  static EStoreResult EndRun(long long jobId, const std::string& status, double percent, int& request);
 
   static EStoreResult SetOperationType(long long jobId, int opType);
   static EStoreResult GetOperationType(long long jobId, int& opType);

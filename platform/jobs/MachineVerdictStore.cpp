@@ -13,6 +13,7 @@ const char kSchema[] =
     " jobId INTEGER NOT NULL, replicationId INTEGER NOT NULL, attempt INTEGER NOT NULL DEFAULT 0,"
     " position INTEGER NOT NULL DEFAULT 0, name TEXT NOT NULL DEFAULT '', verdict INTEGER NOT NULL,"
     " phase TEXT NOT NULL DEFAULT '', reason TEXT NOT NULL DEFAULT '', restartTakesOver INTEGER NOT NULL DEFAULT 1,"
+    " newJobTakesOver INTEGER NOT NULL DEFAULT 0, takingType INTEGER NOT NULL DEFAULT 0,"
     " PRIMARY KEY (jobId, replicationId))";
 
 int CreateTable(CDBConnection& c) { return c.Exec(kSchema); }
@@ -48,7 +49,7 @@ bool DeleteJob(CDBConnection* c, long long jobId) {
 bool Insert(CDBConnection* c, long long jobId, const SMachineVerdict& v) {
   sqlite3_stmt* s = c->Prepare(
       "INSERT OR REPLACE INTO PLT_MachineVerdicts (jobId, replicationId, attempt, position, name, verdict, phase,"
-      " reason, restartTakesOver) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      " reason, restartTakesOver, newJobTakesOver, takingType) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   if (!s) return false;
   sqlite3_bind_int64(s, 1, jobId);
   sqlite3_bind_int(s, 2, v.replicationId);
@@ -59,6 +60,8 @@ bool Insert(CDBConnection* c, long long jobId, const SMachineVerdict& v) {
   sqlite3_bind_text(s, 7, v.phase.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(s, 8, v.reason.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_int(s, 9, v.restartTakesOver ? 1 : 0);
+  sqlite3_bind_int(s, 10, v.newJobTakesOver ? 1 : 0);
+  sqlite3_bind_int(s, 11, v.takingType);
   const int rc = sqlite3_step(s);
   c->Release(s);
   return rc == SQLITE_DONE || c->MapError(rc) == DB_OK;
@@ -87,7 +90,8 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
   CDBConnection* c = Ready("ReadJob");
   if (c == nullptr) return EStoreResult::kFailed;
   sqlite3_stmt* s = c->Prepare(
-      "SELECT replicationId, attempt, position, name, verdict, phase, reason, restartTakesOver FROM PLT_MachineVerdicts"
+      "SELECT replicationId, attempt, position, name, verdict, phase, reason, restartTakesOver, newJobTakesOver,"
+      " takingType FROM PLT_MachineVerdicts"
       " WHERE jobId = ? ORDER BY position, replicationId");
   if (!s) {
     Failed(c, "ReadJob", jobId);
@@ -110,6 +114,8 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
     v.phase = Column(s, 5);
     v.reason = Column(s, 6);
     v.restartTakesOver = sqlite3_column_int(s, 7) != 0;
+    v.newJobTakesOver = sqlite3_column_int(s, 8) != 0;
+    v.takingType = sqlite3_column_int(s, 9);
     rows.push_back(v);
   }
   c->Release(s);
@@ -119,6 +125,36 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
     return EStoreResult::kFailed;
   }
   out.swap(rows);
+  return EStoreResult::kOk;
+}
+
+EStoreResult CMachineVerdictStore::LatestNames(const std::set<int>& replicationIds,
+                                               std::map<int, std::string>& names) {
+  names.clear();
+  if (replicationIds.empty()) return EStoreResult::kOk;
+  CDBConnection* c = Ready("LatestNames");
+  if (c == nullptr) return EStoreResult::kFailed;
+  // One pass over the verdicts, the later jobs' names replacing the
+  // earlier ones': the table has no index by replication.
+  sqlite3_stmt* s =
+      c->Prepare("SELECT replicationId, name FROM PLT_MachineVerdicts WHERE name <> '' ORDER BY jobId, replicationId");
+  if (!s) {
+    Failed(c, "LatestNames", 0);
+    return EStoreResult::kFailed;
+  }
+  std::map<int, std::string> found;
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const int id = sqlite3_column_int(s, 0);
+    if (replicationIds.count(id) != 0) found[id] = Column(s, 1);
+  }
+  c->Release(s);
+  if (rc != SQLITE_DONE) {
+    c->MapError(rc);
+    Failed(c, "LatestNames", 0);
+    return EStoreResult::kFailed;
+  }
+  names.swap(found);
   return EStoreResult::kOk;
 }
 

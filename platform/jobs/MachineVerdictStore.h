@@ -9,6 +9,8 @@
 // Threads: any; each call runs on the calling thread's connection.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,13 +38,19 @@ struct SMachineVerdict {
   // it or counts it done again): false when the job's DR type would skip
   // it as it stands.
   bool restartTakesOver = true;
+  // Whether a new job of the same DR type takes it (its first attempt
+  // admits it as it stands, or runs it again), and the DR type
+  // (TMMsg::DROrchestrationType) moving the workload or putting it back
+  // that takes the machine as it stands, the job's own first; 0 when none.
+  bool newJobTakesOver = false;
+  int takingType = 0;
 };
 
 class CMachineVerdictStore {
  public:
   static constexpr const char* kTable = "PLT_MachineVerdicts";
   // The columns a verdicts table made before them lacks.
-  static constexpr const char* kAddedColumns[] = {"restartTakesOver"};
+  static constexpr const char* kAddedColumns[] = {"restartTakesOver", "newJobTakesOver", "takingType"};
 
   // The job's verdicts become these, all or none (joining the caller's open
   // transaction).
@@ -52,6 +60,12 @@ class CMachineVerdictStore {
   // The job's verdicts in machine-list order; kFailed when they cannot be
   // read (the caller must not take that for "none").
   static EStoreResult ReadJob(long long jobId, std::vector<SMachineVerdict>& out);
+
+  // The name the latest verdict of any job gave each of the replications
+  // (a machine a clean-up took out of its group is named by the jobs that
+  // ran it before); a replication no verdict names is left out. kFailed
+  // when the verdicts cannot be read.
+  static EStoreResult LatestNames(const std::set<int>& replicationIds, std::map<int, std::string>& names);
 
   // "succeeded", "skipped", "not processed", "failed", "not reached".
   static const char* Text(EMachineVerdict verdict);

@@ -254,8 +254,10 @@ bool EndBackupCopy(const SChildJobRecord& job) {
 }
 
 // A sync that did its work leaves its replications in sync with the VM's
-// latest backup; one that did not (or a planted fault) leaves them failed.
-bool EndSync(const SChildJobRecord& job, bool success) {
+// latest backup; one that failed (or a planted fault) leaves them failed. A
+// killed sync (its DR job killed it) has not failed: it left its
+// replications needing a sync, which a new DR job may run.
+bool EndSync(const SChildJobRecord& job, bool success, bool killed) {
   for (int id : job.replicationIds) {
     bool isVM = false;
     std::string unknown;
@@ -269,7 +271,9 @@ bool EndSync(const SChildJobRecord& job, bool success) {
     const bool synced = success && !((job.faults.flags & kFaultSyncFailed) &&
                                      std::find(job.faults.replicationIds.begin(), job.faults.replicationIds.end(),
                                                id) != job.faults.replicationIds.end());
-    partial.SetInt32(Repl::kSyncStatus, synced ? App::VSA_REPL_STATUS_IN_SYNC : App::VSA_REPL_STATUS_SYNC_FAILED);
+    partial.SetInt32(Repl::kSyncStatus, synced   ? App::VSA_REPL_STATUS_IN_SYNC
+                                        : killed ? App::VSA_REPL_STATUS_NEED_SYNC
+                                                 : App::VSA_REPL_STATUS_SYNC_FAILED);
     if (synced) {
       Repl stored;
       const int subclient = CReplicationStore::Get(id, stored)
@@ -288,13 +292,13 @@ bool EndSync(const SChildJobRecord& job, bool success) {
   return true;
 }
 
-bool EndRows(const SChildJobRecord& job, bool success) {
+bool EndRows(const SChildJobRecord& job, bool success, bool killed) {
   if (!CJobManagerRows::RemoveRunning(job.jobId)) return false;
   switch (job.type) {
     case EChildJobType::kBackup: return !success || EndBackup(job);
     case EChildJobType::kAuxCopy: return !success || EndAuxCopy(job);
     case EChildJobType::kBackupCopy: return !success || EndBackupCopy(job);
-    case EChildJobType::kSync: return EndSync(job, success);
+    case EChildJobType::kSync: return EndSync(job, success, killed);
     case EChildJobType::kRestore: return true;
   }
   return false;
@@ -346,7 +350,8 @@ bool End(long long jobId, const std::string& status, const std::string& reason, 
     job.endReason = reason;
     job.ended = true;
     if (CSimJobStore::MarkEnded(jobId, status, reason) != EStoreResult::kOk ||
-        !EndRows(job, CSimJobStore::IsSuccess(status)) || !RunEndWriters(job) || !CJobNotices::SettleOnEnd(job, due) ||
+        !EndRows(job, CSimJobStore::IsSuccess(status), status == kKilled) || !RunEndWriters(job) ||
+        !CJobNotices::SettleOnEnd(job, due) ||
         !scope.Commit()) {
       event.Error("End", "Cannot end job [%lld] as [%s]; it goes on", jobId, status.c_str());
       return false;

@@ -30,6 +30,9 @@ struct SKillPlan {
 std::atomic<bool> g_killArmed{false};
 std::atomic<CKillPoint::Requester> g_requester{nullptr};
 
+// The pause point's plan: the kill point's shape.
+std::atomic<bool> g_pauseArmed{false};
+
 // One lock for both plans: each line is matched against them in turn.
 CMutex& PlanMutex() {
   static CMutex* m = new CMutex();
@@ -42,6 +45,11 @@ SCrashPlan& Plan() DR_REQUIRES(PlanMutex()) {
 }
 
 SKillPlan& KillPlan() DR_REQUIRES(PlanMutex()) {
+  static SKillPlan* plan = new SKillPlan();
+  return *plan;
+}
+
+SKillPlan& PausePlan() DR_REQUIRES(PlanMutex()) {
   static SKillPlan* plan = new SKillPlan();
   return *plan;
 }
@@ -177,4 +185,37 @@ void CKillPoint::Request(int64_t lineJobId) {
   }
   EvDebug(jobId).Error("KillPoint", "Cannot request the kill of DR job [%lld] after the chosen line",
                        static_cast<long long>(jobId));
+}
+
+bool CPausePoint::ArmFromEnvironment(std::string& error) {
+  std::string text;
+  long count = 1;
+  if (!ReadCount("DR_PAUSE_AT_COUNT", count, error) || !ReadFragment("DR_PAUSE_AT", text, error)) return false;
+  unsetenv("DR_PAUSE_AT");
+  unsetenv("DR_PAUSE_AT_COUNT");
+  if (!text.empty()) Arm(text, count);
+  return true;
+}
+
+void CPausePoint::Arm(const std::string& fragment, long count) {
+  CMutexLock lk(PlanMutex());
+  PausePlan().fragment = fragment;
+  PausePlan().count = fragment.empty() ? 0 : count;
+  g_pauseArmed.store(!fragment.empty() && count > 0);
+}
+
+void CPausePoint::Disarm() { Arm(std::string(), 0); }
+
+bool CPausePoint::Matches(const char* function, const std::string& text) {
+  if (!g_pauseArmed.load(std::memory_order_relaxed)) return false;
+  CMutexLock lk(PlanMutex());
+  SKillPlan& plan = PausePlan();
+  if (plan.count <= 0 || !Holds(function, text, plan.fragment) || --plan.count != 0) return false;
+  g_pauseArmed.store(false);
+  return true;
+}
+
+void CPausePoint::Pause() {
+  // Every thread stops with this one; SIGCONT lets them all go on.
+  kill(getpid(), SIGSTOP);
 }

@@ -22,7 +22,9 @@
 // exact however many threads log.
 //
 // A kill point (CKillPoint, below) is its milder sibling, for the tests that
-// look at what a DR job does with a kill that comes at a chosen moment.
+// look at what a DR job does with a kill that comes at a chosen moment, and
+// a pause point (CPausePoint) the mildest, for the tests that order two
+// processes' writes.
 #pragma once
 
 #include <stdint.h>
@@ -71,6 +73,30 @@ class CKillPoint {
   // The kill of the process's running job (drjob's DR job), whatever job
   // the line names; without a running job, the line's job.
   static void Request(int64_t lineJobId);
+  // Tests in one process: arm or disarm directly.
+  static void Arm(const std::string& fragment, long count);
+  static void Disarm();
+};
+
+// A pause on purpose, for the tests that put another process's write at a
+// chosen moment of this one: right after a chosen log line is written, the
+// process stops itself (SIGSTOP), once, and goes on as if nothing happened
+// when it is continued (SIGCONT). The test sees the stop, makes its write,
+// and continues the process, so the order of the two writes is the test's,
+// not the scheduler's. Armed like the crash point, from the environment;
+// the variables are removed when read:
+//   DR_PAUSE_AT         a fragment of the line "<function>(): <text>"
+//   DR_PAUSE_AT_COUNT   which matching line pauses (default 1)
+//
+// Threads: Matches is called by the log sink under its lock, so counts are
+// exact; Pause is called outside it, by the thread that wrote the line.
+class CPausePoint {
+ public:
+  static bool ArmFromEnvironment(std::string& error);
+  // Whether this written line is the chosen one (once).
+  static bool Matches(const char* function, const std::string& text);
+  // Stops the process until it is continued.
+  static void Pause();
   // Tests in one process: arm or disarm directly.
   static void Arm(const std::string& fragment, long count);
   static void Disarm();

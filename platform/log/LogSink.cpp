@@ -150,6 +150,7 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
   }
 
   bool kill = false;
+  bool pause = false;
   {
     CMutexLock lk(m_mutex);
     OpenLocked();
@@ -165,6 +166,7 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
     // After the line is in the file: a crash chosen at it leaves it there.
     CCrashPoint::Check(func, text);
     kill = CKillPoint::Matches(func, text);
+    pause = CPausePoint::Matches(func, text);
     if (m_capture) {
       if (m_captured.size() >= kMaxCaptured) {
         m_captured.erase(m_captured.begin(), m_captured.begin() + kMaxCaptured / 10);
@@ -175,4 +177,5 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
   // Outside the lock, which a failed store would take again to log; on
   // this thread, so the request is stored before it goes on.
   if (kill) CKillPoint::Request(jobId);
+  if (pause) CPausePoint::Pause();
 }

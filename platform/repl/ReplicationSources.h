@@ -29,6 +29,9 @@ struct SSourcedReplication {
   // App::DRTestFailoverStatus); -1 where the kind keeps none.
   int failoverStatus = -1;
   int testFailoverStatus = -1;
+  // The stored sync status (App::VSAReplicationStatus); -1 where the kind
+  // keeps none.
+  int syncStatus = -1;
 };
 
 // A kind of replication. Each lookup answers kOk (possibly with nothing),

@@ -431,6 +431,7 @@ EStoreResult Sourced(int replicationId, SSourcedReplication& out) {
   out.replicationId = replicationId;
   out.sourceGuid = info.GetString(Repl::kSourceVMGuid);
   out.failoverStatus = info.GetInt32(Repl::kFailoverStatus);
+  out.syncStatus = info.GetInt32(Repl::kSyncStatus);
   for (size_t i = 0; i < info.ListSize(Repl::kProperties); ++i) {
     const CNMessageBase& p = info.GetListMsg(Repl::kProperties, i);
     if (p.GetInt32(Property::kPropertyId) == CReplicationStore::kPropSourceVMClientId) {

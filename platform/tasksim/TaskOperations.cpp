@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/JobContext.h"
 #include "db/DBWriteScope.h"
 #include "jobs/TaskStore.h"
 #include "jobsim/JobSimulator.h"
@@ -116,6 +117,11 @@ bool ChosenReplications(const Request& request, int taskId, std::vector<int>& ch
   return true;
 }
 
+// The DR job whose process asks: a task operation names no job, but the
+// simulated server serves one DR job's process, as the real one knows the
+// session a request came by. 0 in a process that runs no job.
+long long AskingJob() { return CJobContext::CurrentJobId(); }
+
 // Starts the sync jobs, all of them or none.
 bool StartSyncJobs(int taskId, const std::vector<std::vector<int>>& buckets, std::vector<long long>& jobIds,
                    std::string& error) {
@@ -129,6 +135,7 @@ bool StartSyncJobs(int taskId, const std::vector<std::vector<int>>& buckets, std
   for (size_t i = 0; scope.Ok() && i < buckets.size(); ++i) {
     SChildJobSpec spec;
     spec.type = EChildJobType::kSync;
+    spec.parentJobId = AskingJob();
     spec.taskId = taskId;
     spec.replicationIds = buckets[i];
     const long long id = CJobSimulator::StartJob(spec);
@@ -184,6 +191,7 @@ int StartFailbackRestore(const Request& request, int taskId, std::string& reply,
   const bool parsed = options.Unserialize(text);
   SChildJobSpec spec;
   spec.type = EChildJobType::kSync;
+  spec.parentJobId = AskingJob();
   spec.taskId = taskId;
   spec.replicationIds.assign(chosen.begin(), chosen.end());
   spec.mode = kModeFailbackRestore;

@@ -173,6 +173,8 @@ bool CHypervisorLab::AddFault(SLabFault& fault) {
 
 bool CHypervisorLab::ClearFaults() { return CHypervisorStore::ClearFaults(); }
 
+void CHypervisorLab::SetReleaseMarkSeam(ReadsSeam seam) { hvlab::SetReleaseMarkSeam(seam); }
+
 bool CHypervisorLab::ReleaseHangs() {
   if (CHypervisorStore::NextValue(hvlab::kReleaseCounter) == 0) return false;
   hvlab::WakeHungCalls();

@@ -105,6 +105,11 @@ class CHypervisorLab {
   static bool ReleaseHangs();
   // The calls of this process that hang now.
   static int HungCalls();
+  // Tests only: runs in each VM operation between its read of the release
+  // mark and its read of the planted faults, where a release from another
+  // process can land; null (the default) runs nothing.
+  using ReadsSeam = void (*)();
+  static void SetReleaseMarkSeam(ReadsSeam seam);
 
   // ---- reading back
   static EStoreResult Instances(std::vector<SLabInstance>& out);

@@ -28,6 +28,8 @@ void RegisterJobEffects();
 // a release that clears a hang between that read and the wait still ends it.
 bool WaitForRelease(long long mark, long long timeMs);
 void WakeHungCalls();
+// The tests' seam between the two reads (CHypervisorLab::SetReleaseMarkSeam).
+void SetReleaseMarkSeam(void (*seam)());
 // Calls of this process hung now.
 int HungCalls();
 

@@ -787,6 +787,12 @@ bool WaitForRelease(long long start, long long timeMs) {
   return released;
 }
 
+namespace {
+std::atomic<void (*)()> g_releaseMarkSeam{nullptr};
+}  // namespace
+
+void SetReleaseMarkSeam(void (*seam)()) { g_releaseMarkSeam.store(seam); }
+
 void WakeHungCalls() {
   {
     CMutexLock lock(g_hangMutex);
@@ -812,6 +818,7 @@ int PerformOperation(TMMsg::VMProvisioningOption& option, Ida::VMOpReq& request,
 
   // A hang holds the call before its transaction, so it blocks no writer.
   const long long releaseMark = CHypervisorStore::Counter(kReleaseCounter);
+  if (void (*seam)() = g_releaseMarkSeam.load()) seam();
   std::vector<SLabFault> faults;
   if (PlantedFaults(call.journal, faults) == EStoreResult::kOk) {
     for (const SLabFault& f : faults) {

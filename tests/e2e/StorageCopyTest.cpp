@@ -362,6 +362,25 @@ TEST_F(E2EStorageCopies, ARestartAfterASuccessfulAuxCopyLaunchesNothingAndKeepsN
   }
 }
 
+// A restart whose group took a new backup (a killed run's clean-up brought
+// the workload back up) does not adopt the earlier run's copy of the old one.
+TEST_F(E2EStorageCopies, ARestartWithANewBackupCopiesItRatherThanAdoptingTheEarlierCopy) {
+  Policy();
+  Machine(1);
+  const long long backup = Backup();
+  Load({1}, backup);
+  ASSERT_TRUE(Copy());
+  const long long again = Backup();
+  Load({1}, again, "1");
+  EXPECT_TRUE(Copy());
+  const std::vector<SChildJobRecord> aux = JobsOf(EChildJobType::kAuxCopy);
+  ASSERT_EQ(2u, aux.size());
+  EXPECT_EQ(kCopied, CopyStatus(again, kAux));
+  ASSERT_EQ(1u, Rows(kAuxPhase).size());
+  EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
+  EXPECT_TRUE(Names(Rows(kAuxPhase)[0], aux[1].jobId)) << Rows(kAuxPhase)[0].details;
+}
+
 TEST_F(E2EStorageCopies, ASuspensionDuringTheAuxWaitLeavesThePhaseRunningAndTheRestartResumesTheJob) {
   long long backup = 0, aux = 0;
   ASSERT_NO_FATAL_FAILURE(QuitDuringAuxWait(kSuspend, backup, aux));

@@ -2,24 +2,29 @@
 // and whether a restart takes each machine over: a machine only the job's
 // clean-up touched says what the clean-up did, a priority whose kind does
 // not take the DR type says so and leaves nothing to a restart, and the
-// context's answer decides for a machine a step did not leave half-way.
+// context's answer (its restart test, the move check included) decides for
+// every other machine, one a stop cut short mid-step too.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/DRVerdicts.h"
+#include "engine/IDRAdmission.h"
 #include "engine/IDRContext.h"
 #include "engine/VMMachinesTestBase.h"
 #include "jobs/JobStore.h"
 
 namespace {
 
-// A context whose only answer is which replications a restart admits.
-class CAdmittingContext : public IDRContext {
+// A context whose only answers are which replications a restart and a new
+// job admit.
+class CAdmittingContext : public IDRContext, public IDRAdmission {
  public:
-  explicit CAdmittingContext(std::set<int> admitted) : m_admitted(std::move(admitted)) {}
+  explicit CAdmittingContext(std::set<int> admitted, std::set<int> newJob = {})
+      : m_admitted(std::move(admitted)), m_newJob(std::move(newJob)) {}
   bool PerformOperation(SDROperationCtx&) override { return false; }
   bool ProcessPriority(const SDRPriority&) override { return false; }
   bool PostProcessPriority(const SDRPriority&) override { return true; }
@@ -29,10 +34,24 @@ class CAdmittingContext : public IDRContext {
   bool IsMachineEligible(CDRInfo*) override { return true; }
   bool Cleanup(const SDRPriority&) override { return true; }
   bool IsAdmittedOnRestart(CDRInfo* info) override { return m_admitted.count(info->GetReplId()) > 0; }
+  bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType) override {
+    return m_newJob.count(info->GetReplId()) > 0;
+  }
 
  private:
   std::set<int> m_admitted;
+  std::set<int> m_newJob;
 };
+
+// What a new job of each type admits, by replication; a type not named has
+// no context for the priority's kind.
+CDRVerdicts::ContextMaker Admitting(std::map<TMMsg::DROrchestrationType, std::set<int>> byType,
+                                    std::set<int> restart = {}) {
+  return [byType, restart](const SDRPriority&, TMMsg::DROrchestrationType type) -> IDRContext* {
+    const auto found = byType.find(type);
+    return found == byType.end() ? nullptr : new CAdmittingContext(restart, found->second);
+  };
+}
 
 class DRVerdicts : public CVMMachinesTestBase {
  protected:
@@ -167,7 +186,7 @@ TEST_F(DRVerdicts, APrioritysLastErrorIsToldOnlyToTheMachinesItNames) {
                                    "priority [1] logged: GetPointInTime(): No point in time specified"));
 }
 
-TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsOrAStopCutShort) {
+TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsAStopCutShortOrNot) {
   m_machines[0]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
   // 2 failed in a step; 3 was cut short by the stop after a step; 4 was
   // only under way.
@@ -179,12 +198,15 @@ TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsOrAStopCutShort) {
 
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[0], false, false).restartTakesOver) << "counted done again";
   EXPECT_FALSE(m_verdicts.Judge(*m_machines[1], false, false).restartTakesOver);
-  EXPECT_TRUE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "a restart resumes a step cut short";
+  // A step cut short is no restart's by itself: its clean-up may have left
+  // a status the restart refuses, and nothing the test admits is resumed.
+  EXPECT_FALSE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "the test refuses it";
   EXPECT_FALSE(m_verdicts.Judge(*m_machines[3], true, false).restartTakesOver) << "no step of it to resume";
 
-  CAdmittingContext admitsTwo({2});
-  m_verdicts.AskRestart(m_vmPriority, admitsTwo, m_records);
+  CAdmittingContext admitsTwoAndThree({2, 3});
+  m_verdicts.AskRestart(m_vmPriority, admitsTwoAndThree, m_records);
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[1], false, false).restartTakesOver);
+  EXPECT_TRUE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "the test (its move check) admits it";
   // A priority never run: a restart runs it.
   CDRVerdicts fresh;
   fresh.Begin(kJob, 1, TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER);
@@ -206,6 +228,80 @@ TEST_F(DRVerdicts, APriorityWhoseKindDoesNotTakeTheTypeSaysSoAndLeavesNothingToA
   ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(kJob, stored));
   ASSERT_EQ(4u, stored.size());
   for (const SMachineVerdict& v : stored) EXPECT_FALSE(v.restartTakesOver) << v.replicationId;
+}
+
+TEST_F(DRVerdicts, AMachineNoNextStepTakesIsStoredWithTheTypeThatDoesAndANotReachedOneIsAsked) {
+  // A revert killed before its first priority: nothing of it was run, so
+  // each machine is asked as it stands. 1 a revert takes (again, or new);
+  // 2 and 3 an undo and a failback take (the undo is named after a revert),
+  // 4 only a failback; nothing takes the last.
+  m_machines.push_back(Machines({Repl(5)}).front());
+  m_records.push_back(m_machines.back());
+  CDRVerdicts revert;
+  revert.Begin(kJob, 1, TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER);
+  revert.SetContextMaker(Admitting({{TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER, {1}},
+                                    {TMMsg::DR_ORCHESTRATION_FAILBACK, {2, 3, 4}},
+                                    {TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, {2, 3}},
+                                    {TMMsg::DR_ORCHESTRATION_REVERSE_REPLICATION, {5}}},
+                                   {1}));
+  ASSERT_TRUE(revert.RecordNotReached(m_records, "the job was killed before its first priority"));
+  std::vector<SMachineVerdict> stored;
+  ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(kJob, stored));
+  ASSERT_EQ(5u, stored.size());
+  const TMMsg::DROrchestrationType none = TMMsg::DR_ORCHESTRATION_NONE;
+  const TMMsg::DROrchestrationType expected[] = {TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER,
+                                                 TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
+                                                 TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
+                                                 TMMsg::DR_ORCHESTRATION_FAILBACK, none};
+  for (size_t i = 0; i < stored.size(); ++i) {
+    const SMachineVerdict& v = stored[i];
+    EXPECT_EQ(EMachineVerdict::kNotReached, v.verdict);
+    EXPECT_EQ(i == 0, v.restartTakesOver) << "a machine never reached is taken only if a restart admits it: " << i;
+    EXPECT_EQ(i == 0, v.newJobTakesOver) << i;
+    EXPECT_EQ(static_cast<int>(expected[i]), v.takingType) << "a reverse replication moves no workload: " << i;
+  }
+
+  // After a failover the way back through the failback comes first; a
+  // priority its kind has no context for is taken by no restart.
+  CDRVerdicts planned;
+  planned.Begin(kJob, 2, TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER);
+  planned.SetContextMaker(
+      Admitting({{TMMsg::DR_ORCHESTRATION_FAILBACK, {2, 3, 4}}, {TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, {2, 3}}}, {1}));
+  ASSERT_TRUE(planned.Record(m_records, false, false));
+  ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(kJob, stored));
+  ASSERT_EQ(5u, stored.size());
+  for (size_t i = 0; i < stored.size(); ++i) {
+    EXPECT_FALSE(stored[i].restartTakesOver) << i;
+    EXPECT_FALSE(stored[i].newJobTakesOver) << i;
+    EXPECT_EQ(i == 0 || i == 4 ? 0 : static_cast<int>(TMMsg::DR_ORCHESTRATION_FAILBACK), stored[i].takingType) << i;
+  }
+}
+
+TEST_F(DRVerdicts, ThePriorityRunAsksTheContextItRanOnAndMakesOthersOnlyForTheMachinesItLeft) {
+  // 1 succeeded; 2 a restart and a new job take; 3 neither, an unplanned
+  // failover does.
+  m_machines[0]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+  Phase(m_machines[1], Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::DR_SITE_DESTINATION, false);
+  Phase(m_machines[2], Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::DR_SITE_DESTINATION, false);
+  int made = 0;
+  m_verdicts.SetContextMaker([&made](const SDRPriority&, TMMsg::DROrchestrationType type) -> IDRContext* {
+    ++made;
+    return type == TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER ? new CAdmittingContext({}, {3}) : nullptr;
+  });
+  CAdmittingContext ran({2}, {1, 2});
+  m_verdicts.AskRestart(m_vmPriority, ran, m_records);
+  const SMachineVerdict done = m_verdicts.Judge(*m_machines[0], false, false);
+  EXPECT_TRUE(done.restartTakesOver);
+  EXPECT_TRUE(done.newJobTakesOver) << "a new job of the type runs it again";
+  EXPECT_EQ(0, done.takingType) << "a machine done is pointed nowhere";
+  const SMachineVerdict both = m_verdicts.Judge(*m_machines[1], false, false);
+  EXPECT_TRUE(both.restartTakesOver && both.newJobTakesOver);
+  EXPECT_EQ(static_cast<int>(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER), both.takingType);
+  const SMachineVerdict left = m_verdicts.Judge(*m_machines[2], false, false);
+  EXPECT_FALSE(left.restartTakesOver || left.newJobTakesOver);
+  EXPECT_EQ(static_cast<int>(TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER), left.takingType);
+  // Each other type's context made once for the priority, not per machine.
+  EXPECT_LE(made, 5);
 }
 
 }  // namespace

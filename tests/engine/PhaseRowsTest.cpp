@@ -102,6 +102,54 @@ TEST_F(PhaseRowsTest, RestartedJobReadsTheEarlierRunsRows) {
                              again.GetJobRestartHistory(), Api::VIRTUAL_APP_PHASE_BACKUP, m_infos[0].get())));
 }
 
+// A restarted job answers its restart checks from its history indexed by
+// replication: the same answers as a scan of the whole history, for
+// replications with rows, with rows of other phases only, and with none.
+TEST_F(PhaseRowsTest, TheRestartHistorysIndexAnswersAsTheWholeHistoryDoes) {
+  Make({41, 42, 43, 44});
+  const struct {
+    size_t machine;
+    Api::VirtualAppJobPhaseType phase;
+    Api::VirtualAppPhaseState state;
+    long long childJob;
+  } kRows[] = {{0, Api::VIRTUAL_APP_PHASE_BACKUP, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, 5001},
+               {0, Api::VIRTUAL_APP_PHASE_REPLICATION, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, 6001},
+               {1, Api::VIRTUAL_APP_PHASE_BACKUP, Api::VIRTUAL_APP_PHASE_STATE_FAILED, 5002},
+               {1, Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, kJob},
+               {2, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, kJob}};
+  for (const auto& row : kRows) {
+    SDRPhaseCtx phase(row.childJob, row.phase, row.state, Api::DR_SITE_SOURCE, true);
+    m_infos[row.machine]->UpdatePhase(phase);
+  }
+
+  CDRJobManager again;
+  ZNDROrchestrationClnt client(kJob);
+  ASSERT_TRUE(again.Initialize(client, 0, 2));
+  ASSERT_TRUE(again.IsJobRestarted());
+  const Api::VirtualAppJobPhaseType kPhases[] = {Api::VIRTUAL_APP_PHASE_BACKUP, Api::VIRTUAL_APP_PHASE_REPLICATION,
+                                                 Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::VIRTUAL_APP_PHASE_POWER_ON};
+  for (const std::unique_ptr<CDRInfo>& info : m_infos) {
+    for (Api::VirtualAppJobPhaseType phase : kPhases) {
+      SCOPED_TRACE("replication " + std::to_string(info->GetReplId()) + " phase " + std::to_string(phase));
+      EXPECT_EQ(DRInfoUtils::GetPhaseStatusForReplication(again.GetJobRestartHistory(), phase, info.get()),
+                DRInfoUtils::GetPhaseStatusForReplication(&again, phase, info.get()));
+      long long scanned = -1, indexed = -1;
+      again.GetJobIDForPhase(again.GetJobRestartHistory(), phase, info->GetReplId(), scanned);
+      again.GetJobIDForPhase(phase, info->GetReplId(), indexed);
+      EXPECT_EQ(scanned, indexed);
+    }
+  }
+  // The answers name what was stored, not only agree.
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
+            DRInfoUtils::GetPhaseStatusForReplication(&again, Api::VIRTUAL_APP_PHASE_BACKUP, m_infos[0].get()));
+  long long backup = 0;
+  again.GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, 41, backup);
+  EXPECT_EQ(5001, backup);
+  EXPECT_TRUE(again.GetRestartHistoryOf(44).empty());
+  EXPECT_EQ(0xFFFFFFFFu, static_cast<uint32_t>(DRInfoUtils::GetPhaseStatusForReplication(
+                             &again, Api::VIRTUAL_APP_PHASE_BACKUP, m_infos[3].get())));
+}
+
 TEST_F(PhaseRowsTest, RequestHoldsOneJobWithOnePhaseAndOnlyTheFieldsThePhaseHas) {
   SDataSourceInfo info;
   info.replId = 7;

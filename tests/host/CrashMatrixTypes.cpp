@@ -114,16 +114,16 @@ repl 201 - In_Sync source-snap=- dr-snap=- pit=-
 )",
                          kSampleAtSource, false};
 
-// A revert leaves nothing running: the sources go back to their snapshot
-// from the failover, off, whatever they held meanwhile.
+// A revert leaves the sources running: they go back to their snapshot from
+// the failover, whatever they held meanwhile, and are powered on again.
 const SType kRevertFailover = {"Sample", "revert-failover", {}, EStartLab::kFailedOver, 0,
-                               R"(vm db-primary off 101 -
+                               R"(vm db-primary on 101 -
 vm db-primary-DR off 101 db-primary-DR_1767225600,db-primary-DR_1767229200
 repl 101 - In_Sync source-snap=- dr-snap=- pit=-
-vm db-replica off 102 -
+vm db-replica on 102 -
 vm db-replica-DR off 102 db-replica-DR_1767225600,db-replica-DR_1767229200
 repl 102 - In_Sync source-snap=- dr-snap=- pit=-
-vm app-server off 201 -
+vm app-server on 201 -
 vm app-server-DR off 201 app-server-DR_1767225600,app-server-DR_1767229200
 repl 201 - In_Sync source-snap=- dr-snap=- pit=-
 jobs backup Completed x2

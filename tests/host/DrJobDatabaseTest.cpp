@@ -138,6 +138,11 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
     return true;
   }
   std::string Log() const { return drtest::ReadFile(m_dir + "/run/drorch.log"); }
+  static size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+  }
   static std::string Ended(int state, const char* text) {
     return "drjob: DR job [" + std::to_string(kDRJob) + "] finished with state [" + std::to_string(state) + "] " +
            text;
@@ -377,9 +382,10 @@ TEST_F(E2EDrJobDatabaseFaults, EachFailedStepLeavesItsRowFailedAndNothingAfterIt
       // enough here for the kill to come inside it.
       {"kill during the pause before the sync", [] { CJobSimulator::SetDuration(EChildJobType::kBackup, 1000); },
        [this] {
+         // Both machines in the pause: the line names neither, and a kill
+         // while one is still before it would halt that one elsewhere.
          ASSERT_TRUE(drtest::Eventually([&] {
-           return Log().find("[Wait before querying running sync jobs]. Checking back in [60] seconds") !=
-                  std::string::npos;
+           return Count(Log(), "[Wait before querying running sync jobs]. Checking back in [60] seconds") >= 2;
          }));
          const SResult r = Control("kill");
          ASSERT_EQ(0, r.code) << r.output;
@@ -438,6 +444,69 @@ TEST_F(E2EDrJobDatabaseFaults, ASuspensionAtTheBackupWaitIsResumedByARestartThat
     EXPECT_TRUE(Running(Replication(id).destination)) << id;
   }
   EXPECT_TRUE(NoChildRuns());
+}
+
+// Suspended while both machines wait on a sync of their task that another
+// job runs: each goes on, launches its own sync and suspends it, and the
+// suspended job mostly writes no row naming it, so only the syncs' records
+// name the job. drjob control's kill ends them with the job; the printed restart
+// leaves no child suspended and ends as the uninterrupted failover does.
+TEST_F(E2EDrJobDatabaseFaults, SyncsTheSuspendedJobLaunchedAfterItsRowsAreKilledWithItAndItsRestartFinishes) {
+  Forever(EChildJobType::kSync);
+  SChildJobSpec foreign;
+  foreign.type = EChildJobType::kSync;
+  foreign.taskId = m_lab.taskId;
+  foreign.replicationIds = {1, 2};
+  const long long other = CJobSimulator::StartJob(foreign);
+  ASSERT_NE(0, other);
+  drtest::CChildProcess first;
+  StartRun(first);
+  ASSERT_TRUE(drtest::Eventually([&] {
+    return Count(Log(), "WaitonRunningSyncJobs(): Waiting for sync job [" + std::to_string(other) + "] to complete") >=
+           2;
+  }));
+  ASSERT_EQ(0, Control("suspend").code);
+  const SResult suspended = Finish(first);
+  EXPECT_EQ(10, suspended.code) << suspended.output;
+  // Not pending: the database context marks nothing so.
+  EXPECT_TRUE(Has(suspended, "machine [ORCL1] (replication 1): failed: the job was suspended ")) << suspended.output;
+  // Whether a machine's row got to name its sync before the suspension
+  // stopped the row writes varies; its record names the job either way.
+  std::vector<long long> launched;
+  for (const SChildJobRecord& job : drtest::ChildJobsOf(EChildJobType::kSync)) {
+    if (job.jobId == other) continue;
+    EXPECT_EQ("Suspended", job.status) << job.jobId;
+    EXPECT_EQ(kDRJob, job.parentJobId) << job.jobId;
+    launched.push_back(job.jobId);
+  }
+  ASSERT_EQ(2u, launched.size());
+
+  const SResult killed = Control("kill");
+  EXPECT_EQ(0, killed.code) << killed.output;
+  for (long long id : launched) {
+    EXPECT_TRUE(Has(killed, "its sync job [" + std::to_string(id) + "] [Suspended] is killed")) << killed.output;
+    EXPECT_EQ("Killed", drtest::ChildJob(id).status);
+  }
+  EXPECT_EQ("Running", drtest::ChildJob(other).status) << "another job's sync is left alone";
+  ASSERT_TRUE(CJobSimulator::Complete(other));
+
+  CJobSimulator::SetDuration(EChildJobType::kSync, 1000);
+  const std::string restart = "drjob run --db " + m_db + " --job-id " + std::to_string(kDRJob);
+  ASSERT_TRUE(Has(killed, restart)) << killed.output;
+  const SResult r = Host(restart.substr(6));
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r, Ended(0, "SUCCESS"))) << r.output;
+  std::vector<SChildJobRecord> jobs;
+  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(jobs));
+  for (const SChildJobRecord& job : jobs) EXPECT_NE("Suspended", job.status) << job.jobId;
+  EXPECT_TRUE(NoChildRuns());
+  for (int id : {1, 2}) {
+    EXPECT_EQ(kAllDone, RowsOf(id)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(id).GetInt32(Info::kSyncStatus)) << id;
+    EXPECT_FALSE(Running(Replication(id).source)) << id;
+    EXPECT_TRUE(Running(Replication(id).destination)) << id;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -57,7 +59,7 @@ TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
   }
 }
 
-TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorTheUsageOfItsCommand) {
+TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorIsOneLinePointingAtItsCommandsHelp) {
   const char* const usages[] = {
       "drjob seed --db PATH [--replace]\n",
       "drjob run --db PATH --group NAME|ID --type TYPE [--job-id N] [--delete-from-hypervisor]\n",
@@ -77,37 +79,39 @@ TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorTheUsageOfItsCommand) 
   EXPECT_TRUE(Has(help, "16 no process runs the DR job")) << help.output;
   EXPECT_TRUE(Has(help, "15 the lock folder cannot be used")) << help.output;
 
-  // An error: its line, then the usage of that command only and where the
-  // rest is. The same usage, alone and successful, for the command's --help.
+  // An error: one line, the error and where its command's usage is, never
+  // the usage itself. The usage, alone and successful, for the command's
+  // --help.
   const struct {
     const char* args;
     const char* error;
     size_t command;
   } errors[] = {
-      {"run --db x.db --group g", "drjob: run needs --type TYPE\n", 1},
-      {"control --db x.db --job 5 restart", "drjob: unexpected argument [restart] for control\n", 2},
-      {"seed --db x.db --bogus", "drjob: unexpected argument [--bogus] for seed\n", 0},
-      {"job --db x.db --job 4 percent 100", "drjob: percent needs a number from 0 to 99, not [100]\n", 4},
+      {"run --db x.db --group g", "drjob: run needs --type TYPE", 1},
+      {"control --db x.db --job 5 restart", "drjob: unexpected argument [restart] for control", 2},
+      {"seed --db x.db --bogus", "drjob: unexpected argument [--bogus] for seed", 0},
+      {"job --db x.db --job 4 percent 100", "drjob: percent needs a number from 0 to 99, not [100]", 4},
   };
   for (const auto& e : errors) {
     SCOPED_TRACE(e.args);
     const SResult r = RunDrJob(e.args);
     EXPECT_EQ(2, r.code);
-    EXPECT_EQ(0u, r.output.find(std::string(e.error) + "usage: " + usages[e.command])) << r.output;
-    const std::string tail = "drjob --help shows every command\n";
-    EXPECT_EQ(r.output.size() - tail.size(), r.output.rfind(tail)) << r.output;
+    EXPECT_EQ(std::string(e.error) + "; drjob " + commands[e.command] + " --help shows its usage\n", r.output);
     const SResult own = RunDrJob(std::string(commands[e.command]) + " --help");
     EXPECT_EQ(0, own.code);
     EXPECT_EQ(0u, own.output.find(std::string("usage: ") + usages[e.command])) << own.output;
     for (size_t i = 0; i < 7; ++i) {
       if (i == e.command) continue;
-      EXPECT_FALSE(Has(r, usages[i])) << r.output;
       EXPECT_FALSE(Has(own, usages[i])) << own.output;
     }
   }
   const SResult unknown = RunDrJob("bogus");
   EXPECT_EQ(2, unknown.code);
-  EXPECT_EQ("drjob: unknown command [bogus]\ndrjob --help shows every command\n", unknown.output);
+  EXPECT_EQ("drjob: unknown command [bogus]; drjob --help shows every command\n", unknown.output);
+  // drjob alone asks for nothing but the usage.
+  const SResult alone = RunDrJob("");
+  EXPECT_EQ(2, alone.code);
+  for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(Has(alone, usages[i])) << alone.output;
 }
 
 TEST(E2EDrJobHost, UnreadableDatabaseIsRefused) {
@@ -251,6 +255,37 @@ TEST_F(E2EDrJobLab, AFileThatIsNotADatabaseIsRefused) {
   SResult r = Host("run --db " + bad + " --group Sample --type 1");
   EXPECT_EQ(4, r.code);
   EXPECT_TRUE(Has(r, "drjob: [" + bad + "] is not a readable management database")) << r.output;
+}
+
+// A printed command is pasted into a shell: each word drjob quotes must come
+// back as exactly the bytes it stands for, and stay on its line. /bin/sh
+// reads every word without a control character; bash reads every word.
+TEST(DrJobArgs, AShellWordReadsBackAsItsBytesInTheShell) {
+  const std::string texts[] = {"plain/lab-1.db", "", "a\\b", "a\\\\b", "two words", "quote'd", "'",
+                               "$HOME `id` \"x\" *", "tab\there", "new\nline", "ends\n\n", "cr\r\\'\x1b[2J\x7f",
+                               "\xc3\xbc" "ber\tb\\'", "-starts-with-a-dash", "~home"};
+  char folder[] = "/tmp/drjob-shellword-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  const std::string script = std::string(folder) + "/word.sh";
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(CDrJobArgs::Printable(text));
+    const std::string word = CDrJobArgs::ShellWord(text);
+    bool control = false;
+    for (unsigned char c : text) control = control || c < 0x20 || c == 0x7f;
+    for (unsigned char c : word) EXPECT_FALSE(c < 0x20 || c == 0x7f) << word;
+    // The word as the one argument of printf, and a mark after it, so that
+    // no trailing newline is lost.
+    FILE* f = fopen(script.c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    fprintf(f, "printf '%%s|' %s\n", word.c_str());
+    fclose(f);
+    EXPECT_EQ(text + "|", drtest::RunShell("bash " + script).output) << word;
+    if (!control) {
+      EXPECT_EQ(text + "|", drtest::RunShell("/bin/sh " + script).output) << word;
+    }
+  }
+  unlink(script.c_str());
+  rmdir(folder);
 }
 
 TEST(DrJobArgs, TypesByNumberAndName) {

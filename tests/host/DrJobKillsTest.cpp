@@ -6,13 +6,19 @@
 // share a start lab per test; the whole table, every type at every
 // crash-matrix moment followed by its next steps, is DrJobKillTable (label
 // stress).
+#include <signal.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "appmgr/DatabaseHosts.h"
+#include "db/DBConnection.h"
 #include "host/KillTable.h"
 #include "repl/ReplicationSources.h"
 #include "repl/ReplicationStatusTexts.h"
+#include "vm/HypervisorLab.h"
+#include "vm/VmOperation.h"
 
 namespace {
 
@@ -20,8 +26,6 @@ using crashmatrix::SCrash;
 using crashmatrix::SType;
 using killtable::CKillTable;
 using killtable::SKillOutcome;
-
-using E2EDrJobKills = CKillTable;
 
 // drjob's line of the machine, from the verdict on ("" when none).
 std::string LineOf(const std::string& output, int replicationId) {
@@ -44,6 +48,64 @@ struct SKill {
   const SType* type;
   SCrash at;
   bool rerun = false;
+};
+
+// The lab of the type's group against where the type's uninterrupted run
+// puts it, but for the child jobs (a stop and its next step launch more).
+void ExpectEndsAsUninterrupted(const SType& type) {
+  auto withoutJobs = [](const std::string& picture) {
+    std::string out;
+    for (const std::string& line : crashmatrix::PictureLines(picture)) {
+      if (line.rfind("jobs ", 0) != 0) out += line + "\n";
+    }
+    return out;
+  };
+  const std::string diff =
+      crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
+  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
+}
+// The kill table's cases, and a restart after a kill: the kill, then what
+// drjob printed, run as printed (and the step that prints, at most two),
+// one machine at a time so that the kill stops the job in the machine it
+// names and leaves it to its restart. The lab must then end as
+// the uninterrupted run leaves it, with what was written in the running
+// workload between the kill and the next step carried to where the
+// workload ends. The moment's differs are the picture's lines the next
+// steps change (the child jobs they launch again).
+class E2EDrJobKills : public CKillTable {
+ protected:
+  // The lab the case ran on.
+  // crashRerunAt: the first next step is SIGKILLed after that log line, then
+  // run again as printed.
+  std::string KillRerunAndExpect(SType type, const SCrash& at, const std::string& crashRerunAt = std::string()) {
+    type.serial = true;
+    const SKillOutcome killed = KillAndExpect(type, at);
+    EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
+    crashmatrix::SOutcome outcome;
+    outcome.written = WriteInWorkloads(type, killed.db);
+    std::string output = killed.output;
+    if (!crashRerunAt.empty()) {
+      int signal = 0;
+      RunHost({"DR_CRASH_AT=" + crashRerunAt}, {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)},
+              signal);
+      EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
+    }
+    for (int step = 0; step < 2; ++step) {
+      const std::vector<std::string> next = killtable::NextSteps(output);
+      if (next.empty()) break;
+      const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.exitCode = run.code;
+      outcome.output += run.output;
+      output = run.output;
+    }
+    CDBConnection::SetPath(killed.db);
+    outcome.picture = crashmatrix::Picture(type.group);
+    CheckRunsEnded(outcome);
+    crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.db;
+  }
 };
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
@@ -131,6 +193,103 @@ TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAfterTheMoveEndAsUninterrupte
                                     // Its post-DR operations are under way.
                                     {&kRevertFailover, At(kRevertFailover, "source reverted")}};
   for (const SKill& kill : kills) KillAndRerun(*kill.type, kill.at);
+}
+
+// A revert stopped anywhere, by a kill or by a fault, ends through the next
+// steps drjob printed with every machine either reverted (its source
+// running) or undone by the undo failover (its source running, no failover
+// status): none stays "Revert Failover Failed", which no revert takes again.
+// In every run of the chain a "succeeded" machine is where that run's type
+// puts it, and no run ends SUCCESS while it skipped a machine in "Revert
+// Failover Failed".
+TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSteps) {
+  using crashmatrix::kRevertFailover;
+  using crashmatrix::kUndoFailover;
+  struct SStop {
+    const char* name;
+    const char* marker;  // empty: not killed, a source refuses its power-on
+    int count;
+  };
+  const std::vector<SStop> stops = {
+      // db-replica's revert has begun (its status set) but no step of it ran.
+      {"in priority 1", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful", 1},
+      // The source reverted and powered on again, its snapshot's deletion
+      // halted: the snapshot and its reference stay for the undo to remove.
+      {"before the source snapshot's deletion", "[Power On] on VM [db-primary] GUID [src-101] successful", 2},
+      // app-server is set in progress, then its first step halts.
+      {"between priorities", "Wait before processing next priority", 1},
+      {"app-server's source refusing its power-on", "", 0}};
+  const std::vector<int> machines = crashmatrix::GroupReplications("Sample");
+  for (const SStop& stop : stops) {
+    SCOPED_TRACE(stop.name);
+    std::string db;
+    // Checks one run of the chain against the lab it left.
+    auto check = [&](const std::string& output, const crashmatrix::SType& as) {
+      CDBConnection::SetPath(db);
+      const std::string picture = crashmatrix::Picture("Sample");
+      for (int id : machines) {
+        if (output.find("(replication " + std::to_string(id) + "): succeeded") == std::string::npos) continue;
+        EXPECT_EQ(killtable::MachineLines("Sample", id, as.picture), killtable::MachineLines("Sample", id, picture))
+            << "replication " << id << " called succeeded:\n" << output;
+      }
+      if (output.find("] SUCCESS") != std::string::npos) {
+        EXPECT_EQ(std::string::npos, output.find("skipped: Machine ineligible as failover Status is [Revert Failover "
+                                                 "Failed]"))
+            << output;
+      }
+    };
+    std::string output;
+    if (stop.marker[0] != '\0') {
+      const killtable::SKillOutcome killed = KillAndExpect(kRevertFailover, SCrash(stop.name, stop.marker, stop.count));
+      db = killed.db;
+      output = killed.output;
+      // Taken up, so reached, whether or not a step of it ran.
+      EXPECT_EQ(std::string::npos, output.find("not reached: the job was killed before it began the machine"))
+          << output;
+    } else {
+      db = LabFor(kRevertFailover);
+      CDBConnection::SetPath(db);
+      SLabFault refused;
+      refused.opType = 10;
+      refused.vm = "src-201";
+      refused.toCall = 99;
+      refused.code = 7001;
+      refused.text = "injected: power-on refused";
+      ASSERT_TRUE(CHypervisorLab::AddFault(refused));
+      int signal = 0;
+      const drtest::SResult run = RunHost({}, RunArgs(kRevertFailover, db), signal);
+      EXPECT_EQ(8, run.code) << run.output;
+      check(run.output, kRevertFailover);
+      CDBConnection::SetPath(db);
+      ASSERT_TRUE(CHypervisorLab::ClearFaults());
+      output = run.output;
+    }
+    // At most two steps as printed, each after the one before it.
+    std::vector<std::string> steps = killtable::NextSteps(output);
+    for (int taken = 0; taken < 2 && !steps.empty(); ++taken) {
+      const drtest::SResult next = RunAsPrinted(steps.front());
+      check(next.output, steps.front().find("undo-failover") != std::string::npos ? kUndoFailover : kRevertFailover);
+      steps = killtable::NextSteps(next.output);
+    }
+    CDBConnection::SetPath(db);
+    if (crashmatrix::Picture("Sample").find("Revert_Failover_Failed") != std::string::npos) {
+      // drjob is to print the undo failover's command for a machine that
+      // neither a restart nor a new revert takes; until it does, the test
+      // runs that command as it is to be printed.
+      const drtest::SResult undo = RunAsPrinted("drjob run --db " + db + " --group Sample --type undo-failover");
+      EXPECT_EQ(0, undo.code) << undo.output;
+      check(undo.output, kUndoFailover);
+    }
+    CDBConnection::SetPath(db);
+    const std::string end = crashmatrix::Picture("Sample");
+    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end;
+    for (int id : machines) {
+      const std::vector<std::string> lines = killtable::MachineLines("Sample", id, end);
+      EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, kRevertFailover.picture) ||
+                  lines == killtable::MachineLines("Sample", id, kUndoFailover.picture))
+          << "replication " << id << " neither reverted nor undone:\n" << end;
+    }
+  }
 }
 
 TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
@@ -259,6 +418,162 @@ TEST_F(E2EDrJobKills, ASourceSnapshotAKilledAttemptLeftIsNotKeptBesideTheNextOne
   // alone behind.
   KillAndRerun(kUndoFailover, SCrash("app-server's source reverted",
                                      "[Revert Snapshot] on VM [app-server] GUID [src-201] successful"));
+}
+
+// Killed as it launches priority 2's sync: the DR job kills that sync,
+// which leaves app-server's replication needing a sync (not failed), so the
+// job's printed new job takes app-server, and run as printed fails it over
+// as the uninterrupted run does.
+TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPrintedNewJob) {
+  const SKillOutcome outcome =
+      KillAndExpect(crashmatrix::kPlannedFailover,
+                    SCrash("priority 2's sync", "RunSync(): Launching sync op for taskId [11] and repl inputs [201]"));
+  EXPECT_EQ(8, outcome.exitCode) << outcome.output;
+  EXPECT_EQ(std::string::npos, outcome.picture.find("Sync_Failed")) << outcome.picture;
+  const std::vector<std::string> steps = killtable::NextSteps(outcome.output);
+  ASSERT_EQ(1u, steps.size()) << outcome.output;
+  EXPECT_NE(std::string::npos, outcome.output.find("takes app-server (201): " + steps.front() + "\n"))
+      << outcome.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_EQ(0, next.code) << next.output;
+  EXPECT_NE(std::string::npos, next.output.find("machine [app-server] (replication 201): succeeded\n")) << next.output;
+  CDBConnection::SetPath(outcome.db);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover);
+}
+
+// A point-in-time failover suspended at app-server's DR VM and ended by
+// control kill; its restart killed as it disables app-server's sync. The
+// restart's clean-up puts back the sync status from before the job (its
+// own load found the first attempt's "Sync Disabled", which no failover
+// takes), so the printed new job takes app-server and, run as printed,
+// fails it over as the uninterrupted run does.
+TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineItsNewJobFailsOver) {
+  const SType& type = crashmatrix::kPointInTimeFailover;
+  const std::string db = LabFor(type);
+  CDBConnection::SetPath(db);
+  SLabFault suspend;
+  suspend.opType = VmOperation::kAnyOperation;
+  suspend.vm = "app-server-DR";
+  suspend.fromCall = 1;
+  suspend.toCall = 1;
+  suspend.kind = ELabFault::kSuspendJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+  int signal = 0;
+  const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
+  ASSERT_EQ(10, first.code) << first.output;
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  const std::string job = std::to_string(crashmatrix::kJobId);
+  const drtest::SResult killed = RunHost({}, {"control", "--db", db, "--job", job, "kill"}, signal);
+  ASSERT_EQ(0, killed.code) << killed.output;
+  const drtest::SResult restart =
+      RunHost({"DR_KILL_AT=Setting sync status as [Sync Disabled] for replication [201]"},
+              {"run", "--db", db, "--job-id", job}, signal);
+  ASSERT_EQ(8, restart.code) << restart.output;
+  const std::vector<std::string> steps = killtable::NextSteps(restart.output);
+  ASSERT_EQ(1u, steps.size()) << restart.output;
+  EXPECT_NE(std::string::npos, restart.output.find("takes app-server (201): " + steps.front() + "\n"))
+      << restart.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_EQ(0, next.code) << next.output;
+  CDBConnection::SetPath(db);
+  ExpectEndsAsUninterrupted(type);
+}
+
+// A planned failover of a group an earlier job failed over, killed before
+// its first priority: a restart would take none of the machines it never
+// reached, so none is printed; the type that takes them is, and run as
+// printed it ends as the uninterrupted failback does.
+TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesItsMachines) {
+  const std::string db = FreshLab(crashmatrix::EStartLab::kFailedOver);
+  int signal = 0;
+  const drtest::SResult killed = RunHost({"DR_KILL_AT=InitDRGroupInvocation"},
+                                         {"run", "--db", db, "--group", "Sample", "--type", "planned-failover",
+                                          "--job-id", std::to_string(crashmatrix::kJobId)},
+                                         signal);
+  ASSERT_EQ(1, killed.code) << killed.output;
+  EXPECT_NE(std::string::npos, killed.output.find("is not continued by a restart")) << killed.output;
+  const std::vector<std::string> steps = killtable::NextSteps(killed.output);
+  ASSERT_EQ(1u, steps.size()) << killed.output;
+  EXPECT_NE(std::string::npos,
+            killed.output.find("takes db-primary (101), db-replica (102), app-server (201): " + steps.front() + "\n"))
+      << killed.output;
+  EXPECT_NE(std::string::npos, steps.front().find(" --type failback")) << steps.front();
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_EQ(0, next.code) << next.output;
+  CDBConnection::SetPath(db);
+  ExpectEndsAsUninterrupted(crashmatrix::kFailback);
+}
+
+// The kill's clean-up undoes the move each of these had made before the
+// kill: a planned failover's powers the sources on again and reverts the DR
+// VMs to their powered-off failover snapshots, an unplanned failover's
+// reverts the DR VMs, a failback's powers the DR VMs on again. The rows
+// still say the move succeeded; the restart must take the machines over
+// from the start (a new backup of the workload that ran again, a new sync),
+// never call them succeeded where they are not.
+TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("101's sync disabled after its DR VM came up",
+                            "UpdateSyncStatus(): Setting sync status as [Sync Disabled] for replication [101]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x3"}}));
+  KillRerunAndExpect(kUnplannedFailover,
+                     SCrash("101's DR VM on", "[Power On] on VM [db-primary-DR] GUID [dst-101] successful"));
+  KillRerunAndExpect(kFailback, SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                                       {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                                        {"jobs restore Completed x2", "jobs restore Completed x3"}}));
+}
+
+// The restart of a killed failback takes the machines over from the start;
+// crashed before its own restore, it leaves the killed run's restore row.
+// Its own rerun must not take that row for its restore: the DR VMs ran
+// after the clean-up, and only the restart's backup carries what they wrote.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kFailback,
+                     SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                            {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                             {"jobs restore Completed x2", "jobs restore Completed x3"}}),
+                     "ended [Completed]");
+}
+
+// Killed after the sources' snapshots were taken, behind the DR VMs' power-on:
+// the clean-up powers the sources on again, and what they write then is in
+// no snapshot the killed run took. The restart takes the snapshots anew from
+// the sources it shut down, which a revert later returns them to.
+TEST_F(E2EDrJobKills, ARestartTakesAnewTheSourceSnapshotsTheKilledRunTookBeforeItsCleanUp) {
+  using namespace crashmatrix;
+  const std::string db =
+      KillRerunAndExpect(kPlannedFailover, SCrash("source snapshot taken",
+                                                  "[Create Snapshot] on VM [db-primary] GUID [src-101] successful", 1,
+                                                  {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                                                   {"jobs sync Completed x2", "jobs sync Completed x3"}}));
+  CDBConnection::SetPath(db);
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  for (const char* name : {"db-primary", "db-replica"}) {
+    const auto vm = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+    ASSERT_NE(vms.end(), vm) << name;
+    std::vector<SLabSnapshot> snapshots;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(vm->instanceId, vm->guid, snapshots));
+    ASSERT_EQ(1u, snapshots.size()) << name;
+    EXPECT_EQ(vm->content, snapshots.front().content) << name << "'s snapshot misses what it wrote after the kill";
+  }
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+}
+
+// Killed as it launches priority 1's sync, a planned failover's clean-up
+// powers the sources on again: what they write then must reach the DR VMs,
+// so the restart backs them up again rather than syncing the earlier backup.
+TEST_F(E2EDrJobKills, ARestartAfterAKilledSyncBacksUpWhatTheSourcesWroteSince) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("priority 1's sync launched",
+                            "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}));
 }
 
 }  // namespace

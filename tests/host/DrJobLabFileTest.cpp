@@ -153,6 +153,10 @@ TEST_F(E2EDrJobLabFile, ALabSeededBeforeItsTablesChangedIsRefusedUntilSeededAgai
        "drjob: [" + m_db +
            "] was seeded before table [PLT_MachineVerdicts] changed: it has no column [restartTakesOver] (drjob seed "
            "--replace seeds it again)\n"},
+      {"ALTER TABLE PLT_MachineVerdicts DROP COLUMN takingType",
+       "drjob: [" + m_db +
+           "] was seeded before table [PLT_MachineVerdicts] changed: it has no column [takingType] (drjob seed "
+           "--replace seeds it again)\n"},
       {"DROP TABLE " + lastTable,
        "drjob: [" + m_db + "] was seeded before table [" + lastTable + "] was added (drjob seed --replace seeds it "
                                                                        "again)\n"},

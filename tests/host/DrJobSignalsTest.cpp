@@ -227,7 +227,103 @@ TEST_F(E2EDrJobSignals, AKillNoStepLooksForIsToldAfterTheFinalState) {
   const SResult recorded = Host("run --db " + m_db + " --group SampleTest --type test-failover --job-id 508");
   EXPECT_EQ(0, recorded.code) << recorded.output;
   EXPECT_TRUE(TellsUnseenKillAfter(recorded.output, 508, "0] SUCCESS")) << recorded.output;
-  EXPECT_EQ(1, Job(508).controlOp);
+  // Not acted on, the request is cleared: it would read as one the job answered.
+  EXPECT_EQ(0, Job(508).controlOp);
+}
+
+// drjob control's request and the run's final state are ordered, both ways
+// round, by pause points on the lines logged just before each write (a
+// clean-up that keeps its DR VMs looks for no request after it starts).
+// Before the final state: the request is accepted, the run reads it as it
+// stores the state, says it was not acted on, and clears it. After: a
+// control that read the record while the job still ran is refused, as of a
+// job that has ended, and the run says nothing.
+class E2EDrJobControlOrder : public E2EDrJobSignals {
+ protected:
+  static constexpr const char* kBeforeFinalState = "EndJob(): Storing the final state";
+  // Whether the process is stopped (SIGSTOP), as /proc tells.
+  static bool Stopped(pid_t pid) {
+    const std::string stat = drtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
+  }
+  // drjob in another process, paused right after its first log line that
+  // holds `pause`; returns once it is paused.
+  void StartPaused(drtest::CChildProcess& process, const std::string& pause, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env",
+                                     "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                     "DR_TIME_SCALE=0.001", "DR_PAUSE_AT=" + pause, DR_DRJOB};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ASSERT_TRUE(process.Start(argv));
+    ASSERT_TRUE(drtest::Eventually([&] { return Stopped(process.Pid()); })) << "never paused at " << pause;
+  }
+  void StartCleanupPaused(drtest::CChildProcess& run, long long jobId) {
+    StartPaused(run, kBeforeFinalState,
+                {"run", "--db", m_db, "--group", "Sample", "--type", "cleanup-destination-vm", "--job-id",
+                 std::to_string(jobId)});
+  }
+  static SResult Continue(drtest::CChildProcess& process) {
+    EXPECT_EQ(0, kill(process.Pid(), SIGCONT));
+    return Finish(process);
+  }
+  // A request between the job's last look and its final state.
+  void RequestBeforeTheFinalState(long long jobId, const std::string& operation) {
+    drtest::CChildProcess run;
+    StartCleanupPaused(run, jobId);
+    const SResult requested = Host("control --db " + m_db + " --job " + std::to_string(jobId) + " " + operation);
+    EXPECT_EQ(0, requested.code) << requested.output;
+    EXPECT_TRUE(Has(requested, operation + " requested for DR job [" + std::to_string(jobId) + "]"))
+        << requested.output;
+    const SResult ended = Continue(run);
+    EXPECT_EQ(0, ended.code) << ended.output;
+    const std::string told = "drjob: DR job [" + std::to_string(jobId) + "] finished with state [0] SUCCESS\n" +
+                             "drjob: DR job [" + std::to_string(jobId) + "]: the " + operation + " requested at [";
+    EXPECT_TRUE(Has(ended, told)) << ended.output;
+    EXPECT_TRUE(Has(ended, "] was not acted on, because no step of the job checked for it after that\n"))
+        << ended.output;
+    const SJobRecord job = Job(jobId);
+    EXPECT_EQ("Completed", job.status);
+    EXPECT_EQ(0, job.controlOp) << "a request not acted on is cleared from the record";
+  }
+};
+
+TEST_F(E2EDrJobControlOrder, AKillBeforeTheFinalStateIsToldAndOneAfterIsRefused) {
+  RequestBeforeTheFinalState(510, "kill");
+  // The clean-up took the group's machines out of it: a fresh lab.
+  CDBConnection::CloseThreadConnections();
+  const SResult seed = Host("seed --replace --db " + m_db);
+  ASSERT_EQ(0, seed.code) << seed.output;
+
+  drtest::CChildProcess run;
+  StartCleanupPaused(run, 511);
+  drtest::CChildProcess control;
+  StartPaused(control, "Control(): Requesting [kill] of DR job [511]",
+              {"control", "--db", m_db, "--job", "511", "kill"});
+  const SResult ended = Continue(run);
+  EXPECT_EQ(0, ended.code) << ended.output;
+  EXPECT_FALSE(Has(ended, "was not acted on")) << ended.output;
+  const SResult refused = Continue(control);
+  EXPECT_EQ(14, refused.code) << refused.output;
+  EXPECT_TRUE(Has(refused, "DR job [511] has already ended [Completed]; nothing to kill")) << refused.output;
+  EXPECT_EQ(0, Job(511).controlOp);
+}
+
+// A suspend the job never acts on is told after the final state, as a kill
+// is, and taken off the record.
+TEST_F(E2EDrJobControlOrder, ASuspendTheJobNeverActsOnIsToldAndCleared) { RequestBeforeTheFinalState(512, "suspend"); }
+
+// A kill requested once the storage-array test failover's last machine is
+// done: the job reads its quit flag after that, between its mounts' batches,
+// and halts nothing. A flag first read after the last step is not acted on.
+TEST_F(E2EDrJobSignals, AKillFirstReadAfterTheLastStepIsToldAsNotActedOn) {
+  const SResult r = drtest::RunShell(drtest::HostEnvironment(m_dir) +
+                                     "DR_KILL_AT='DR complete for replication [' DR_KILL_AT_COUNT=4 " + DR_DRJOB +
+                                     " run --db " + m_db + " --group SampleArray --type test-failover --job-id 513 2>&1");
+  EXPECT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(TellsUnseenKillAfter(r.output, 513, "0] SUCCESS")) << r.output;
+  EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log").find("DR Job [513] quit flag is set"))
+      << "the job read the flag";
+  EXPECT_EQ(0, Job(513).controlOp);
 }
 
 // A clean-up that keeps the DR VMs runs no step: drjob control's kill

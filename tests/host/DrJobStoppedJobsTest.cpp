@@ -140,8 +140,8 @@ TEST_F(E2EDrJobStoppedJobs, AKillOfASuspendedJobNoProcessRunsEndsItAndItsRerunTa
             "Progress], source VM [db-replica] off, DR VM [db-replica-DR] off: neither VM runs\n"
             "drjob: DR job [7] machine [app-server] (replication 201) now: no failover status, source VM "
             "[app-server] on, DR VM [app-server-DR] off: the source VM runs\n"
-            "drjob: DR job [7] is continued by its restart, which takes its machines over as they now are: drjob "
-            "run --db " + m_db + " --job-id 7\n",
+            "drjob: DR job [7] is continued by its restart, which takes over db-primary (101), db-replica (102), "
+            "app-server (201): drjob run --db " + m_db + " --job-id 7\n",
             killed.output);
   EXPECT_EQ("Killed", drtest::ChildJob(sync).status);
   // As a kill of the running job leaves its wait on the sync.
@@ -268,7 +268,9 @@ TEST_F(E2EDrJobStoppedJobs, ARestartKilledAtItsFirstStepPowersBackOnTheSourcesIt
     EXPECT_FALSE(PoweredOn(kSampleDestinationInstanceId, "dst-" + std::to_string(vm.replicationId)))
         << vm.replicationId;
   }
-  EXPECT_TRUE(Has(killed, "drjob: DR job [7] is continued by its restart: drjob run --db " + m_db + " --job-id 7\n"))
+  EXPECT_TRUE(Has(killed, "drjob: DR job [7] is continued by its restart, which takes over db-primary (101), "
+                          "db-replica (102), app-server (201): drjob run --db " +
+                              m_db + " --job-id 7\n"))
       << killed.output;
   ExpectNoChildRunning();
 

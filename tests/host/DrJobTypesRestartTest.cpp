@@ -206,8 +206,10 @@ TEST_F(E2EDrJobTypesRestart, AFailbackKilledByControlKillsItsRestoreAndTheRestar
     SCOPED_TRACE(vm.replicationId);
     const bool wasRestoring = killed.replicationIds.end() !=
                               std::find(killed.replicationIds.begin(), killed.replicationIds.end(), vm.replicationId);
-    // The backup is adopted; the killed restore is run once more.
-    EXPECT_EQ(1, JobsOn(EChildJobType::kBackup, vm.replicationId));
+    // The kill's clean-up powered the DR VMs it had backed up back on, so
+    // what they wrote since is in no backup the killed run took: the
+    // restart backs them up anew and restores that backup, once.
+    EXPECT_EQ(wasRestoring ? 2 : 1, JobsOn(EChildJobType::kBackup, vm.replicationId));
     EXPECT_EQ(1, JobsOn(EChildJobType::kSync, vm.replicationId, "Completed"));
     EXPECT_EQ(wasRestoring ? 1 : 0, JobsOn(EChildJobType::kSync, vm.replicationId, "Killed"));
     EXPECT_TRUE(VM(kSampleSourceInstanceId, Source(vm.replicationId)).poweredOn);

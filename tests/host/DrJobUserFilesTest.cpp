@@ -3,12 +3,15 @@
 // read, and a restore-options file is read no further than a message may be
 // long. Each refusal is one line and its exit code, and changes nothing.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "JobTestSupport.h"
+#include "db/DBConnection.h"
+#include "host/DrJobArgs.h"
 #include "host/DrJobTestSupport.h"
 #include "jobs/JobStore.h"
 #include "msg/MsgXmlStyle.h"
@@ -75,6 +78,105 @@ TEST_F(E2EDrJobUserFiles, RestoreOptionsThatAreNoRegularFileOrTooLongAreRefusedU
   ASSERT_EQ(EStoreResult::kOk, CJobStore::GetJob(7, after));
   drtest::ExpectJobUntouched(before, after);
   EXPECT_TRUE(IsFifo(fifo));
+}
+
+// A rerun that names only the job has its restore options in the record
+// alone: drjob writes them to a new file for the job it prints, through no
+// link and over no file, and names it in a command that, pasted into the
+// shell, runs on the same lab and group with them, whatever bytes the lab's
+// path and the group's name hold. Where no file can be had, no command is
+// printed.
+TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandThatPastesBack) {
+  // A lab path and a group name that only quoting carries through a shell.
+  const std::string db = m_dir + "/lab \\ \t'x.db";
+  CDBConnection::CloseThreadConnections();
+  ASSERT_EQ(0, rename(m_db.c_str(), db.c_str()));
+  CDBConnection::SetPath(db);
+  const std::string group = "Sam\\ple 'one'";
+  Sql("UPDATE PLT_DRGroups SET name = 'Sam\\ple ''one''' WHERE id = 1");
+  CDBConnection::CloseThreadConnections();
+  const std::string quotedDb = CDrJobArgs::ShellWord(db);
+  // Placements of priority 1's source VMs alone: the failback fails
+  // app-server's restore, and so does a new job made with them.
+  const std::string restore = m_dir + "/restore.xml";
+  CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+  CNMessageBase& disk = options.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  for (const char* vm : {"db-primary", "db-replica"}) {
+    disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
+        .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm);
+  }
+  std::string xml;
+  ASSERT_TRUE(options.serializeUTF8(xml));
+  ASSERT_TRUE(drtest::WriteFile(restore, xml));
+  // bash reads the $'...' that a tab is printed in; the test's commands too.
+  auto bash = [this](const std::string& command) {
+    EXPECT_TRUE(drtest::WriteFile(m_dir + "/command.sh", command + "\n"));
+    return drtest::RunShell(drtest::HostEnvironment(m_dir) + "bash " + m_dir + "/command.sh 2>&1");
+  };
+  const std::string drjob = std::string(DR_DRJOB) + " ";
+  ASSERT_EQ(0, bash(drjob + "run --db " + quotedDb + " --group 1 --type planned-failover --job-id 1").code);
+  // The failed-over lab, for the second failback to start from too.
+  ASSERT_EQ(0, bash("cp " + quotedDb + " " + m_dir + "/failed-over.db").code);
+  auto crashAndRerun = [&](long long jobId) {
+    const std::string id = std::to_string(jobId);
+    const SResult crashed = bash("DR_CRASH_AT='Wait before processing next priority' " + drjob + "run --db " +
+                                 quotedDb + " --group 1 --type failback --job-id " + id + " --restore-options " +
+                                 restore);
+    EXPECT_EQ(137, crashed.code) << crashed.output;
+    return bash(drjob + "run --db " + quotedDb + " --job-id " + id);
+  };
+  const std::string run = m_dir + "/run/";
+  const std::string victim = m_dir + "/victim.txt";
+  ASSERT_TRUE(drtest::WriteFile(victim, "kept"));
+  ASSERT_EQ(0, symlink(victim.c_str(), (run + "restore-options-job-30.xml").c_str()));
+  ASSERT_TRUE(drtest::WriteFile(run + "restore-options-job-30-2.xml", "mine"));
+
+  const SResult rerun = crashAndRerun(30);
+  ASSERT_EQ(8, rerun.code) << rerun.output;
+  const std::string written = run + "restore-options-job-30-3.xml";
+  const std::string last = rerun.output.substr(rerun.output.rfind('\n', rerun.output.size() - 2) + 1);
+  EXPECT_EQ("drjob: DR job [30] completed with errors and is not run again; a new DR job on DR group [" + group +
+                "] (1) takes app-server (201): drjob run --db " + quotedDb +
+                " --group 1 --type failback --restore-options " + written + "\n",
+            last);
+  EXPECT_EQ("kept", drtest::ReadFile(victim));
+  EXPECT_EQ("mine", drtest::ReadFile(run + "restore-options-job-30-2.xml"));
+  struct stat st;
+  ASSERT_EQ(0, lstat(written.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  CNMessageBase kept(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+  ASSERT_TRUE(kept.Unserialize(drtest::ReadFile(written)));
+  EXPECT_EQ(2u, kept.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
+                    .ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions));
+
+  // Pasted into bash as printed: the same lab and group, with the options,
+  // so app-server's restore fails again.
+  const std::string command = last.substr(last.find(": drjob run ") + 2);
+  const SResult next = bash("drjob() { \"" + std::string(DR_DRJOB) + "\" \"$@\"; }\n" + command);
+  EXPECT_EQ(1, next.code) << next.output;
+  EXPECT_NE(std::string::npos, next.output.find("on DR group [" + group + "] (id 1), type [failback]"))
+      << next.output;
+  EXPECT_NE(std::string::npos,
+            next.output.find("machine [app-server] (replication 201): failed in phase [Replication]"))
+      << next.output;
+
+  // Every name taken: no command names a file that is not the job's.
+  ASSERT_EQ(0, bash("rm -f " + quotedDb + "-wal " + quotedDb + "-shm && cp " + m_dir + "/failed-over.db " + quotedDb)
+                   .code);
+  ASSERT_EQ(0, symlink(victim.c_str(), (run + "restore-options-job-31.xml").c_str()));
+  for (int n = 2; n <= 100; ++n) {
+    ASSERT_TRUE(drtest::WriteFile(run + "restore-options-job-31-" + std::to_string(n) + ".xml", "mine"));
+  }
+  const SResult full = crashAndRerun(31);
+  ASSERT_EQ(8, full.code) << full.output;
+  const std::string end = full.output.substr(full.output.rfind('\n', full.output.size() - 2) + 1);
+  EXPECT_EQ("drjob: DR job [31] completed with errors and is not run again; a new DR job on DR group [" + group +
+                "] takes the machines that did not finish, but no command is printed: its restore options could "
+                "not be written to a file ([" + run + "restore-options-job-31.xml] and the next 99 names after it "
+                "are taken)\n",
+            end);
+  EXPECT_EQ("kept", drtest::ReadFile(victim));
 }
 
 TEST_F(E2EDrJobUserFiles, ADatabaseThatIsAFifoOrAFolderIsRefusedWithoutWaiting) {

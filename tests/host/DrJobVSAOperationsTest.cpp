@@ -122,15 +122,17 @@ TEST_F(E2EDrJobVSAOperations, CleanupOfDestinationVMsRemovesTheGroupsReplication
 
 // A clean-up removes what it finished from the group with the records: a new
 // clean-up takes over what one that completed with errors left, and a group
-// it empties takes no job at all.
+// it empties takes no job at all. The group is named "4", the id of
+// another group: the printed command names it so that it runs on this one.
 TEST_F(E2EDrJobVSAOperations, ACleanupThatCompletedWithErrorsIsFinishedByANewOneThatEmptiesTheGroup) {
+  ASSERT_EQ(0, drtest::RunShell("sqlite3 " + m_db + " \"UPDATE PLT_DRGroups SET name='4' WHERE id=1\"").code);
   SLabFault once;  // the first delete of app-server-DR only
   once.opType = TMMsg::VM_OPERATION_DELETE;
   once.vm = "app-server-DR";
   once.code = 7001;
   once.text = "x";
   ASSERT_TRUE(CHypervisorLab::AddFault(once));
-  const std::string cleanup = "run --db " + m_db + " --group Sample --type cleanup-destination-vm "
+  const std::string cleanup = "run --db " + m_db + " --group 1 --type cleanup-destination-vm "
                               "--delete-from-hypervisor --job-id ";
   const SResult first = Host(cleanup + "500");
   ASSERT_EQ(8, first.code) << first.output;
@@ -145,11 +147,11 @@ TEST_F(E2EDrJobVSAOperations, ACleanupThatCompletedWithErrorsIsFinishedByANewOne
   EXPECT_EQ((std::vector<std::vector<int>>{{401, 402}}), GroupPriorities(4));
 
   // The next step as drjob printed it, options and all.
-  const std::string printed = "takes the machines that did not finish: drjob ";
+  const std::string printed = "a new DR job on DR group [4] (1) takes app-server (201): drjob ";
   const size_t at = first.output.find(printed);
   ASSERT_NE(std::string::npos, at) << first.output;
   const std::string next = first.output.substr(at + printed.size(), first.output.find('\n', at) - at - printed.size());
-  EXPECT_NE(std::string::npos, next.find(" --delete-from-hypervisor")) << next;
+  EXPECT_NE(std::string::npos, next.find(" --group 1 --type cleanup-destination-vm --delete-from-hypervisor")) << next;
   const SResult second = Host(next + " --job-id 501");
   ASSERT_EQ(0, second.code) << second.output;
   EXPECT_TRUE(Has(second, "drjob: DR job [501] machine [app-server] (replication 201): succeeded\n")) << second.output;
@@ -157,12 +159,18 @@ TEST_F(E2EDrJobVSAOperations, ACleanupThatCompletedWithErrorsIsFinishedByANewOne
   EXPECT_FALSE(VMExists(4, "dst-201"));
   EXPECT_TRUE(VMExists(3, "src-201"));
   EXPECT_TRUE(GroupPriorities(1).empty());
+  // Group 4 (SampleTest) is not this job's.
+  EXPECT_EQ((std::vector<std::vector<int>>{{401, 402}}), GroupPriorities(4));
+  for (int id : {401, 402}) {
+    EXPECT_TRUE(IsStored(id)) << id;
+    EXPECT_TRUE(VMExists(kCloudSite, "dst-" + std::to_string(id))) << id;
+  }
 
   // A new job on the emptied group is one line, before anything is written.
   const size_t jobs = drtest::AllJobs().size();
-  const SResult refused = Host("run --db " + m_db + " --group Sample --type planned-failover --job-id 502");
+  const SResult refused = Host("run --db " + m_db + " --group 1 --type planned-failover --job-id 502");
   EXPECT_EQ(5, refused.code);
-  EXPECT_EQ("drjob: DR group [Sample] (id 1) names no replication (a clean-up takes those it removes out of their "
+  EXPECT_EQ("drjob: DR group [4] (id 1) names no replication (a clean-up takes those it removes out of their "
             "group), so a DR job on it has no machine to run; nothing was changed\n",
             refused.output);
   EXPECT_EQ(jobs, drtest::AllJobs().size());

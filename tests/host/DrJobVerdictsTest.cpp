@@ -213,41 +213,49 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
                               "]"))
         << told.output;
 
-    // Last, how the job goes on.
+    // Last, how the job goes on: a command only for the machines it takes,
+    // and naming them; every other machine the job did not finish told
+    // where it stands, its status the lab's.
     const std::string last = r.output.substr(r.output.rfind('\n', r.output.size() - 2) + 1);
     const std::string id = std::to_string(jobId);
+    std::string command;  // the line of the job's own next step
+    std::istringstream printed(r.output);
+    for (std::string line; std::getline(printed, line);) {
+      if (line.find("drjob: DR job [" + id + "] is continued by its restart") == 0 ||
+          line.find("drjob: DR job [" + id + "] completed with errors and is not run again; ") == 0) {
+        command = line;
+      }
+    }
     if (c.state == 0) {
       EXPECT_EQ(0u, last.find("drjob: DR job [" + id + "] machine [")) << r.output;
+      return;
     } else if (c.state == 4) {
-      EXPECT_EQ(0u, last.find("drjob: DR job [" + id + "] completed with errors and is not run again; a new DR job "))
-          << r.output;
+      EXPECT_FALSE(command.empty()) << r.output;
     } else if (c.restartTakesOver) {
-      EXPECT_EQ("drjob: DR job [" + id + "] is continued by its restart: drjob run --db " + m_db + " --job-id " + id +
-                    "\n",
-                last);
+      const std::string restart = ": drjob run --db " + m_db + " --job-id " + id;
+      ASSERT_GE(command.size(), restart.size()) << r.output;
+      EXPECT_EQ(restart, command.substr(command.size() - restart.size())) << r.output;
     } else {
-      EXPECT_EQ("drjob: DR job [" + id + "] is not continued by a restart: as its machines stand, a restart would take "
-                "none of them over\n",
-                last);
+      EXPECT_TRUE(Has(r, "drjob: DR job [" + id + "] is not continued by a restart: as its machines stand, a restart "
+                         "would take none of them over\n"))
+          << r.output;
       EXPECT_FALSE(Has(r, "continued by its restart")) << r.output;
-      // Each machine as it stands, once: on its line, or after the lines
-      // for one whose line does not say (a skipped one); the status the lab
-      // holds.
-      for (const SLine& line : lines) {
-        const std::string mark = "] (replication " + std::to_string(line.replicationId) + ") as it stands: ";
-        const size_t at = r.output.find(mark);
-        const size_t now = line.text.find("; now: ");
-        ASSERT_NE(at == std::string::npos, now == std::string::npos) << r.output;
-        const std::string stands =
-            now != std::string::npos
-                ? line.text.substr(now + 7)
-                : r.output.substr(at + mark.size(), r.output.find('\n', at) - at - mark.size());
-        SSourcedReplication stored;
-        ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(line.replicationId, stored));
-        const std::string status = CReplicationStatusTexts::Failover(stored.failoverStatus);
-        EXPECT_NE(std::string::npos, status.empty() ? stands.find("no failover status") : stands.find("[" + status + "]"))
-            << stands;
-      }
+    }
+    for (const SLine& line : lines) {
+      if (line.text == "succeeded") continue;
+      const std::string named = " (" + std::to_string(line.replicationId) + ")";
+      const std::string mark = "] (replication " + std::to_string(line.replicationId) + ") at ";
+      const size_t at = r.output.find(mark);
+      const size_t takes = command.find(" takes");
+      const bool taken = takes != std::string::npos && command.find(named, takes) < command.find(": drjob ");
+      ASSERT_NE(taken, at != std::string::npos) << "named by the command or told where it stands: " << r.output;
+      if (taken) continue;
+      const std::string stands = r.output.substr(at + mark.size(), r.output.find('\n', at) - at - mark.size());
+      SSourcedReplication stored;
+      ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(line.replicationId, stored));
+      const std::string status = CReplicationStatusTexts::Failover(stored.failoverStatus);
+      EXPECT_NE(std::string::npos, status.empty() ? stands.find("no failover status") : stands.find("[" + status + "]"))
+          << stands;
     }
   }
 
@@ -441,13 +449,14 @@ TEST_F(E2EDrJobVerdicts, AJobWhoseProcessDiedTellsWhereEachMachineStandsWithoutA
 }
 
 // After a job that completed with errors drjob names the new DR job that goes
-// on with the group: what a new job of the type does with the machines the
-// job finished, and every option the job was made with. Per type, a job
-// with one machine failed; where the case says so, the new job is run as
-// printed (the fault gone): each machine's line shows what it did, a
-// finished machine skipped or run again as the sentence says, and a machine
-// that failed for its point in time fails for it again, never for a
-// missing option.
+// on with the group, by the group's id: the machines it takes (the finished
+// ones it runs again among them), and every option the job was made with.
+// Per type, a job with one machine failed; where the case says so, the new
+// job is run as printed (the fault gone): each machine's line shows what it
+// did, a finished machine skipped or run again as the line says, and a
+// machine that failed for its point in time fails for it again, never for a
+// missing option. A revert's new job would take none: the undo printed for
+// the machine whose revert failed takes it.
 TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns) {
   enum EStart { kSeeded, kFailedOver, kArrayFailedOver, kArrayTested };
   // Start labs made by drjob alone, copied for each case: this process
@@ -480,59 +489,80 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
     f.text = "planted";
     ASSERT_TRUE(CHypervisorLab::AddFault(f));
   };
-  const std::string unfinished = "takes the machines that did not finish";
-  const std::string every = "runs every machine of the group again, the finished ones included";
   const std::string t0 = std::to_string(kSamplePointsInTime[0]);
   const std::string arrayVM = SampleArrayVMGuid(302);
+  // Restore options whose placements name only priority 1's source VMs: a
+  // failback restores those and fails app-server's restore, as its new job
+  // does again when made with them; made without them, it would restore
+  // app-server.
+  const std::string restore = m_dir + "/restore-priority-1.xml";
+  {
+    CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+    CNMessageBase& disk = options.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+    for (const char* vm : {"db-primary", "db-replica"}) {
+      disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
+          .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm);
+    }
+    std::string xml;
+    ASSERT_TRUE(options.serializeUTF8(xml));
+    ASSERT_TRUE(drtest::WriteFile(restore, xml));
+  }
   struct SNewJobCase {
     const char* group;
     const char* type;
     EStart start;
     std::string options;  // given to the job, and printed back in this order
     std::function<void()> setUp;
+    // The machines the new job takes, as its line names them ("*": the
+    // fault meets whichever machine's call comes second; empty: none, the
+    // revert case, whose undo is run as printed instead).
     std::string takes;
     // Run as printed when not empty: what each machine's line then begins with.
     std::map<int, std::string> again;
     std::string logged;  // a line of the new job's log an option makes
   };
   const SNewJobCase cases[] = {
-      {"Sample", "planned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); }, unfinished,
+      {"Sample", "planned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); }, "db-replica (102)",
        {}, ""},
       {"Sample", "unplanned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); },
-       unfinished, {}, ""},
+       "db-replica (102)", {}, ""},
       {"Sample", "point-in-time-failover", kSeeded,
-       " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, unfinished,
+       " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, "db-replica (102)",
        {{101, "skipped: "}, {102, "failed: its failover status is [Failover Failed]"}, {201, "skipped: "}}, ""},
       {"Sample", "testboot", kSeeded, " --testboot-wait 1", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); },
-       every, {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}},
-       "Wait before shutdown of [1] minute(s)"},
-      {"Sample", "failback", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); }, unfinished, {}, ""},
+       "db-replica (102), and again db-primary (101), app-server (201)",
+       {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}}, "Wait before shutdown of [1] minute(s)"},
+      {"Sample", "failback", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); }, "db-replica (102)", {},
+       ""},
+      {"Sample", "failback", kFailedOver, " --restore-options " + restore, nullptr, "app-server (201)",
+       {{101, "skipped: "}, {102, "skipped: "}, {201, "failed in phase [Replication]"}}, ""},
       {"Sample", "revert-failover", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_REVERT_SNAPSHOT, "src-102"); },
-       "takes only the machines still failed over, not one whose revert failed",
-       {{101, "skipped: "}, {102, "skipped: Machine ineligible as failover Status is [Revert Failover Failed]"},
-        {201, "skipped: "}}, ""},
+       // No revert takes the one whose revert failed; the undo printed for it does.
+       "", {{101, "skipped: "}, {102, "succeeded"}, {201, "skipped: "}}, ""},
       {"Sample", "undo-failover", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); },
-       unfinished, {}, ""},
+       "db-replica (102)", {}, ""},
       {"Sample", "reverse-replication", kFailedOver, "",
-       [&] { fault(TMMsg::VM_OPERATION_DELETE_SNAPSHOT, "dst-102"); }, every, {}, ""},
+       [&] { fault(TMMsg::VM_OPERATION_DELETE_SNAPSHOT, "dst-102"); },
+       "db-primary (101), db-replica (102), and again app-server (201)", {}, ""},
       // Its new job, run as printed, is E2EDrJobVSAOperations' and E2EDrJobKills'.
       {"Sample", "cleanup-destination-vm", kSeeded, " --delete-from-hypervisor",
-       [&] { fault(TMMsg::VM_OPERATION_DELETE, "dst-201"); }, unfinished, {}, ""},
-      {"SampleTest", "test-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "", 2); }, every,
-       {{401, "succeeded"}, {402, "succeeded"}}, ""},
+       [&] { fault(TMMsg::VM_OPERATION_DELETE, "dst-201"); }, "app-server (201)", {}, ""},
+      {"SampleTest", "test-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "", 2); },
+       "*", {{401, "succeeded"}, {402, "succeeded"}}, ""},
       {"SampleDB", "planned-failover", kSeeded, "",
-       [this] { ASSERT_EQ(0, Host("lab --db " + m_db + " down dst1").code); }, every,
+       [this] { ASSERT_EQ(0, Host("lab --db " + m_db + " down dst1").code); }, "ORCL1 (1), and again ORCL2 (2)",
        {{1, "succeeded"}, {2, "succeeded"}}, ""},
       {"SampleArray", "planned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_SNAP_MOUNT, arrayVM); },
-       unfinished, {}, ""},
+       "snap-app (302)", {}, ""},
       {"SampleArray", "unplanned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_SNAP_MOUNT, arrayVM); },
-       unfinished, {}, ""},
+       "snap-app (302)", {}, ""},
       {"SampleArray", "test-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_SNAP_MOUNT, arrayVM); },
-       unfinished, {}, ""},
+       "snap-app (302)", {}, ""},
       {"SampleArray", "undo-failover", kArrayFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "", 2); },
-       unfinished, {}, ""},
+       "*", {}, ""},
       {"SampleArray", "undo-test-failover", kArrayTested, "",
-       [&] { fault(TMMsg::VM_OPERATION_SNAP_UNMOUNT, "", 2); }, every, {}, ""},
+       [&] { fault(TMMsg::VM_OPERATION_SNAP_UNMOUNT, "", 2); },
+       "*", {}, ""},
   };
   long long jobId = 740;
   for (const SNewJobCase& c : cases) {
@@ -547,17 +577,39 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
     const SResult r = Host("run --db " + m_db + " --group " + c.group + " --type " + c.type + " --job-id " + id +
                            c.options);
     ASSERT_EQ(8, r.code) << r.output;
-    const std::string command = "drjob run --db " + m_db + " --group " + c.group + " --type " + c.type + c.options;
-    const std::string last = r.output.substr(r.output.rfind('\n', r.output.size() - 2) + 1);
-    EXPECT_EQ("drjob: DR job [" + id + "] completed with errors and is not run again; a new DR job on DR group [" +
-                  c.group + "] " + c.takes + ": " + command + "\n",
-              last);
+    // The group by its id, which --group reads first.
+    const size_t ofGroup = r.output.find("] (id ");
+    ASSERT_NE(std::string::npos, ofGroup) << r.output;
+    const std::string groupId = std::to_string(atoi(r.output.c_str() + ofGroup + 6));
+    const std::string command = "drjob run --db " + m_db + " --group " + groupId + " --type " + c.type + c.options;
+    const std::string intro = "drjob: DR job [" + id + "] completed with errors and is not run again; ";
+    const size_t from = r.output.find(intro);
+    ASSERT_NE(std::string::npos, from) << r.output;
+    const std::string last = r.output.substr(from, r.output.find('\n', from) + 1 - from);
+    // "*": whichever machine the fault met (the calls run at once).
+    const std::string takes =
+        c.takes != "*" ? c.takes : last.substr(last.find(") takes ") + 8, last.find(": drjob ") - last.find(") takes ") - 8);
+    EXPECT_EQ(intro + (takes.empty() ? "a new DR job of its type would take none of the machines it did not "
+                                         "finish, as they stand"
+                                       : "a new DR job on DR group [" + std::string(c.group) + "] (" + groupId +
+                                             ") takes " + takes + ": " + command) +
+                  "\n",
+              last)
+        << r.output;
     if (c.again.empty()) continue;
+    // Where the job's own type takes nothing, the type that takes what it
+    // left, as printed.
+    std::string printed = last;
+    if (c.takes.empty()) {
+      const size_t other = r.output.find("drjob: DR job [" + id + "]: a new DR job of type [");
+      ASSERT_NE(std::string::npos, other) << r.output;
+      printed = r.output.substr(other, r.output.find('\n', other) + 1 - other);
+    }
     ASSERT_TRUE(CHypervisorLab::ClearFaults());
     if (std::string(c.group) == "SampleDB") {
       ASSERT_EQ(0, Host("lab --db " + m_db + " up dst1").code);
     }
-    const SResult next = Host(last.substr(last.find(": drjob ") + 8));
+    const SResult next = Host(printed.substr(printed.find(": drjob ") + 8));
     const size_t named = next.output.find("drjob: DR job [");
     ASSERT_NE(std::string::npos, named) << next.output;
     const long long newId = atoll(next.output.c_str() + named + 15);
@@ -588,11 +640,61 @@ TEST_F(E2EDrJobVerdicts, ARestartedCleanUpTakesNoCreditForAnotherJobsRemovals) {
   const std::vector<SLine> lines = Lines(again.output, 116, "drjob: ");
   ASSERT_EQ(3u, lines.size()) << again.output;
   for (const SLine& line : lines) {
-    EXPECT_EQ("skipped: its replication has no record any more, and no earlier attempt of this job removed it",
-              line.text);
+    EXPECT_EQ(
+        "skipped: its replication has no record any more, and no earlier attempt of this job removed it; now: no "
+        "replication record",
+        line.text);
   }
   EXPECT_FALSE(Has(again, "continued by its restart")) << again.output;
   EXPECT_TRUE(Has(again, "drjob: DR job [116] is not continued by a restart")) << again.output;
+  // The group names none of them any more; the job's own record still
+  // does: each skipped machine is named, told where it stands and that no
+  // DR type takes it.
+  for (const auto& machine : std::map<int, std::string>{{101, "db-primary"}, {102, "db-replica"}, {201, "app-server"}}) {
+    const std::string id = std::to_string(machine.first);
+    EXPECT_TRUE(Has(again, "drjob: DR job [116] machine [" + machine.second + "] (replication " + id + "): skipped: "))
+        << again.output;
+    EXPECT_TRUE(Has(again, "drjob: DR job [116] leaves machine [" + machine.second + "] (replication " + id +
+                               ") at no replication record: no DR type that moves its workload or puts it back "
+                               "takes it as it stands"))
+        << again.output;
+  }
+}
+
+// A clean-up takes the replications it removes out of their group: what
+// the job tells of its machines, in its run and in drjob jobs, before and
+// after its restart, comes from its own record, every machine by its name,
+// in the order the group had when the job was made.
+TEST_F(E2EDrJobVerdicts, ACleanUpsMachinesAreToldByNameInOneOrderAfterItRewroteTheGroup) {
+  auto machines = [](const std::string& output, const std::string& prefix) {
+    std::vector<std::string> named;
+    const std::string mark = prefix + "DR job [115] machine [";
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, mark.size(), mark) != 0) continue;
+      named.push_back(line.substr(mark.size() - 1, line.find(')') + 1 - (mark.size() - 1)));
+    }
+    return named;
+  };
+  const std::vector<std::string> all = {"[db-primary] (replication 101)", "[db-replica] (replication 102)",
+                                        "[app-server] (replication 201)"};
+  const SResult crashed = drtest::RunShell(drtest::HostEnvironment(m_dir) +
+                                           "DR_CRASH_AT='Wait before processing next priority' " + DR_DRJOB +
+                                           " run --db " + m_db +
+                                           " --group Sample --type cleanup-destination-vm --delete-from-hypervisor "
+                                           "--job-id 115 2>&1");
+  ASSERT_EQ(137, crashed.code) << crashed.output;
+  const SResult before = Host("jobs --db " + m_db + " --job 115");
+  ASSERT_EQ(0, before.code) << before.output;
+  EXPECT_EQ(all, machines(before.output, "")) << before.output;
+  EXPECT_TRUE(Has(before, "machine [db-primary] (replication 101): no verdict yet: the job's last attempt ended "
+                          "before its summary; now: no replication record"))
+      << before.output;
+  const SResult restart = Host("run --db " + m_db + " --job-id 115");
+  ASSERT_EQ(0, restart.code) << restart.output;
+  EXPECT_EQ(all, machines(restart.output, "drjob: ")) << restart.output;
+  const SResult after = Host("jobs --db " + m_db + " --job 115");
+  EXPECT_EQ(all, machines(after.output, "")) << after.output;
 }
 
 TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {

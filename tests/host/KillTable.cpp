@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "host/CrashMatrixTypes.h"
@@ -343,9 +344,13 @@ SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
   std::vector<std::string> steps = killed.nextSteps;
   // The new jobs the printed steps made.
   std::vector<long long> jobs;
+  // A new job's command a later step prints again is the one already run:
+  // the operator does not start the same new job twice.
+  std::set<std::string> newJobsRun;
   for (int generation = 1; generation <= kGenerations && !steps.empty(); ++generation) {
     std::vector<std::string> printed;
     for (const std::string& command : steps) {
+      if (command.find(" --job-id ") == std::string::npos && !newJobsRun.insert(command).second) continue;
       SAttempt attempt;
       attempt.command = command;
       attempt.generation = generation;

@@ -115,15 +115,16 @@ TEST_F(E2EPlannedFailover, ARerunEnablesTheBackupsOfTheMachineItResumesLikeTheOt
   SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
   spec.operationClasses = true;
   Seed(spec);
-  // 102 does not sync, so 101 boots alone; its DR VM runs when the job dies
-  // in its post-DR operations. The rerun resumes 101 past its power-on and
-  // fails 102 over from the start.
+  // 102 does not sync, so 101 boots alone; its DR VM runs when the job is
+  // suspended in its post-DR operations (a suspension runs no clean-up,
+  // where a kill's would undo the move). The rerun resumes 101 past its
+  // power-on and fails 102 over from the start.
   SJobFaults faults;
   faults.flags = kFaultSyncFailed;
   faults.replicationIds = {102};
   ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kSync, faults));
   for (const SVSALabVM& vm : VMs()) ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(3, vm.sourceGuid));
-  TriggerOn(101, 0, TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
+  TriggerOn(101, 0, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, false);
   RunDR();
   Restart();
   CLogSink::Instance().ClearCapture();

@@ -235,7 +235,7 @@ TEST_F(JobSimRows, ASingleModeBackupIsTheLastSyncedJobOfEachVM) {
   EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, SyncStatus(101));
 }
 
-TEST_F(JobSimRows, ASyncFaultOrAFailedSyncLeavesReplicationsFailed) {
+TEST_F(JobSimRows, ASyncFaultOrAFailedSyncLeavesReplicationsFailedButAKilledOneNeedsASync) {
   const SChildJobRecord backup = CompletedBackup();
   SJobFaults faults;
   faults.flags = kFaultSyncFailed;
@@ -254,6 +254,15 @@ TEST_F(JobSimRows, ASyncFaultOrAFailedSyncLeavesReplicationsFailed) {
   ASSERT_TRUE(CJobSimulator::Fail(next, "proxy down"));
   EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_FAILED, SyncStatus(101));
   EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_FAILED, SyncStatus(102));
+
+  // A sync its DR job killed did not fail: its replications still need one
+  // (which a new DR job's first attempt admits), a planted fault or not.
+  ASSERT_TRUE(CJobSimulator::SetNextJobFaults(EChildJobType::kSync, faults));
+  const long long killed = StartHeld(Of(EChildJobType::kSync));
+  ASSERT_TRUE(CJobSimulator::Kill(killed));
+  EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, SyncStatus(101));
+  EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, SyncStatus(102));
+  EXPECT_EQ(0, LastSynced(102));
 }
 
 TEST_F(JobSimRows, TheRunningSyncJobsProcedureListsTheTasksSyncsThatHaveNotEnded) {

@@ -476,6 +476,35 @@ TEST_F(HypervisorLab, AHungCallCarriesItsOperationOutWhenReleased) {
   EXPECT_EQ(2u, Journal().size());
 }
 
+// A release that lands after the call read its release mark but before it
+// read its faults (another process's drjob lab release, here made at that
+// very point) still ends the hang the faults then plant: read the other way
+// round, the mark would already count that release and the call would wait
+// for one more.
+TEST_F(HypervisorLab, AReleaseBetweenTheMarkAndTheFaultsStillEndsTheHang) {
+  Fault(ELabFault::kHang, 29, "src-1", 1, 1);
+  CHypervisorLab::SetReleaseMarkSeam([] { ASSERT_TRUE(CHypervisorLab::ReleaseHangs()); });
+  constexpr int kAYearOfSeconds = 365 * 24 * 3600;
+  std::atomic<bool> done{false};
+  SLabOpResult hung;
+  drtest::CTestThread caller(
+      [&hung, &done] {
+        hung = Op(29, kSiteA, "src-1", "", nullptr, kAYearOfSeconds);
+        done = true;
+      },
+      "lab caller released between its reads");
+  const bool ended = drtest::Eventually([&done] { return done.load(); });
+  CHypervisorLab::SetReleaseMarkSeam(nullptr);
+  // A call left waiting for one more release is ended, so the test can.
+  if (!ended) {
+    ASSERT_TRUE(CHypervisorLab::ReleaseHangs());
+  }
+  ASSERT_TRUE(caller.Join());
+  EXPECT_TRUE(ended) << "the call waited for a release after the one that came between its reads";
+  EXPECT_EQ(0, hung.rc);
+  EXPECT_FALSE(VM(kSiteA, "src-1").poweredOn);
+}
+
 TEST_F(HypervisorLab, AHungCallEndsWhenItsSecondsRunOutOnTheScaledClock) {
   Fault(ELabFault::kHang, 29, "src-1", 1, 1);
   const SLabOpResult r = Op(29, kSiteA, "src-1", "", nullptr, 30);

@@ -1,0 +1,52 @@
+// What a DR context tells, without running anything, of whether a job would
+// take a machine up as the machine stands: a restart of the job, or a new
+// job's first attempt of a DR type. The engine asks it as a priority ends
+// (after the context's clean-up), and of a priority it never ran, so that
+// drjob prints a next step only for the machines that step takes. The VM,
+// storage-array and database contexts answer it besides IDRContext; a
+// context without it answers nothing, and the engine takes no answer as "a
+// restart takes it" and "no new job does".
+#pragma once
+
+#include "msg/MsgEnums.h"
+
+class CDRInfo;
+
+class IDRAdmission {
+ public:
+  // Whether a restart of the job would take the machine into this context's
+  // priority as it stands now, by the eligibility test a restart runs,
+  // without its side effects; true when the context cannot tell.
+  virtual bool IsAdmittedOnRestart(CDRInfo* info) = 0;
+  // Whether the first attempt of a new job of type (the DR type this
+  // context was made for) would admit the machine as it stands: the type's
+  // own admission test as a first attempt runs it, without its side
+  // effects. Nothing of this job's earlier attempts counts.
+  virtual bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) = 0;
+
+ protected:
+  ~IDRAdmission() = default;
+};
+
+// What an admission question asks, for the length of the question: the
+// context's own tests (which statuses its type admits, what an earlier run
+// of the job completed) answer as that run would. The context is its
+// priority's alone then, its workers done (or never started), so a plain
+// member of its own serves.
+struct SAdmissionQuestion {
+  bool restart = false;       // as a restart of the job
+  bool firstAttempt = false;  // as a new job's first attempt: no earlier run counts
+  // The DR type asked about; none: the job's own.
+  TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_NONE;
+};
+
+class CAskedAs {
+ public:
+  CAskedAs(SAdmissionQuestion& held, const SAdmissionQuestion& asked) : m_held(held) { m_held = asked; }
+  ~CAskedAs() { m_held = SAdmissionQuestion(); }
+  CAskedAs(const CAskedAs&) = delete;
+  CAskedAs& operator=(const CAskedAs&) = delete;
+
+ private:
+  SAdmissionQuestion& m_held;
+};
