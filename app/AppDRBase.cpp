@@ -197,6 +197,15 @@ bool CAppDRBase::Sync(SDROperationCtx& ctx) {
   }
   std::vector<JobManager::JobInfo> running;
   m_jobManager->WaitonRunningSyncJobs(taskId, backupJobId, replIds, running);
+  // The wait on another job's sync ends at a kill or suspend of this job
+  // without telling so: a sync launched now would outlive the stop (run on
+  // after the kill, or wait suspended with no row naming it), so the step
+  // ends as a stop during the pause ends it.
+  if (!ctx.ignoreQuit && m_jobManager->IsQuitFlagSet()) {
+    m_event.Error("Sync", "Not launching sync op for taskId [%d] as DR job [%lld] quit", taskId,
+                  static_cast<long long>(m_jobManager->GetJobId()));
+    return FailStep(0, machines, ctx, "DR job interrupted before the sync");
+  }
   m_orchestrator->UpdatePhaseForList(0, machines, ctx, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, "");
 
   const std::string list = DRInfoUtils::GetReplStr(machines);

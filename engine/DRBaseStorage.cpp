@@ -163,7 +163,11 @@ bool CDRBase::HandleCopyOpsForSnap(const SDRStorage& storage, std::vector<CDRInf
 bool CDRBase::RunBackupCopy(const SDRStorage& storage, std::vector<CDRInfo*>& machines, int64_t& jobId) {
   long long running = 0;
   m_jobManager->WaitonRunningBackupCopyJobsForSP(storage.spId, running);
-  if (m_jobManager->IsJobKillIssued()) return false;
+  // That wait ends at a suspend of this job as at a kill, and owns neither
+  // the other job's copy nor any row: a copy launched now would only be
+  // suspended again, so the suspended job launches none, and its restart
+  // copies as a first run does.
+  if (m_jobManager->IsQuitFlagSet()) return false;
   RecordCopyPhase(storage, machines, Api::VIRTUAL_APP_PHASE_BACKUP_COPY, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS,
                   jobId, true);
   long long launched = 0;

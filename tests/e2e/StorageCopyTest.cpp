@@ -449,6 +449,53 @@ TEST_F(E2EStorageCopies, ASuspensionDuringTheBackupCopyWaitLeavesThePhaseRunning
   EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
 }
 
+// Suspended while it waits on a backup copy another job runs for the
+// storage policy: the wait ends, and the job launches no copy of its own
+// (one would only be suspended at once) and writes no row; the other job's
+// copy runs on. The restart, once that copy has ended, copies as a first
+// run does.
+TEST_F(E2EStorageCopies, ASuspensionSeenWhileAnotherJobsBackupCopyRunsLaunchesNoCopyAndTheRestartCopies) {
+  Policy(true);
+  Machine(1);
+  const long long backup = Backup(true);
+  SChildJobSpec spec;
+  spec.type = EChildJobType::kBackupCopy;
+  spec.storagePolicyId = kPolicy;
+  spec.copyId = kPrimary;
+  spec.hang = true;
+  const long long other = CJobSimulator::StartJob(spec);
+  ASSERT_NE(0, other);
+  Load({1}, backup);
+  bool result = true;
+  {
+    drtest::CTestThread copier = CopyLater(result);
+    const bool waiting = Eventually([&] { return WaitingOn(other); });
+    EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, kSuspend));
+    ASSERT_TRUE(copier.Join());
+    ASSERT_TRUE(waiting);
+  }
+  EXPECT_FALSE(result);
+  ASSERT_EQ(1u, JobsOf(EChildJobType::kBackupCopy).size());
+  EXPECT_NE("Suspended", drtest::ChildJob(other).status);
+  EXPECT_TRUE(Rows(kBackupCopyPhase).empty());
+  EXPECT_TRUE(JobsOf(EChildJobType::kAuxCopy).empty());
+  EXPECT_TRUE(Rows(kAuxPhase).empty());
+
+  CLogSink::Instance().ClearCapture();
+  ASSERT_TRUE(CJobSimulator::Resume(other));
+  ASSERT_TRUE(Eventually([&] { return drtest::HasEnded(other); }));
+  Load({1}, backup, "1");
+  EXPECT_TRUE(Copy());
+  const std::vector<SChildJobRecord> copies = JobsOf(EChildJobType::kBackupCopy);
+  ASSERT_EQ(2u, copies.size());
+  EXPECT_EQ(kCopied, CopyStatus(backup, kPrimary));
+  ASSERT_EQ(1u, Rows(kBackupCopyPhase).size());
+  EXPECT_EQ(kSuccess, Rows(kBackupCopyPhase)[0].status);
+  EXPECT_TRUE(Names(Rows(kBackupCopyPhase)[0], copies[1].jobId));
+  ASSERT_EQ(1u, Rows(kAuxPhase).size());
+  EXPECT_EQ(kSuccess, Rows(kAuxPhase)[0].status);
+}
+
 TEST_F(E2EStorageCopies, AKillDuringTheAuxWaitKillsTheCopyJob) {
   long long backup = 0, aux = 0;
   ASSERT_NO_FATAL_FAILURE(QuitDuringAuxWait(kKill, backup, aux));

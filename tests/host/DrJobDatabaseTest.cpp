@@ -5,6 +5,7 @@
 // the replications' statuses, the databases and the child jobs). Faults are
 // planted through the lab's owners in this process; kills and suspensions go
 // through "drjob control" while the run is in another process.
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -18,6 +19,7 @@
 #include "appmgr/InstanceProperties.h"
 #include "appmgr/RemoteExecStore.h"
 #include "host/DrJobTestSupport.h"
+#include "host/KillTable.h"
 #include "host/SeedGroups.h"
 #include "jobs/PhaseRowStore.h"
 #include "repl/ReplicaSyncStore.h"
@@ -446,67 +448,138 @@ TEST_F(E2EDrJobDatabaseFaults, ASuspensionAtTheBackupWaitIsResumedByARestartThat
   EXPECT_TRUE(NoChildRuns());
 }
 
-// Suspended while both machines wait on a sync of their task that another
-// job runs: each goes on, launches its own sync and suspends it, and the
-// suspended job mostly writes no row naming it, so only the syncs' records
-// name the job. drjob control's kill ends them with the job; the printed restart
-// leaves no child suspended and ends as the uninterrupted failover does.
-TEST_F(E2EDrJobDatabaseFaults, SyncsTheSuspendedJobLaunchedAfterItsRowsAreKilledWithItAndItsRestartFinishes) {
-  Forever(EChildJobType::kSync);
-  SChildJobSpec foreign;
-  foreign.type = EChildJobType::kSync;
-  foreign.taskId = m_lab.taskId;
-  foreign.replicationIds = {1, 2};
-  const long long other = CJobSimulator::StartJob(foreign);
-  ASSERT_NE(0, other);
-  drtest::CChildProcess first;
-  StartRun(first);
-  ASSERT_TRUE(drtest::Eventually([&] {
-    return Count(Log(), "WaitonRunningSyncJobs(): Waiting for sync job [" + std::to_string(other) + "] to complete") >=
-           2;
-  }));
-  ASSERT_EQ(0, Control("suspend").code);
-  const SResult suspended = Finish(first);
-  EXPECT_EQ(10, suspended.code) << suspended.output;
-  // Not pending: the database context marks nothing so.
-  EXPECT_TRUE(Has(suspended, "machine [ORCL1] (replication 1): failed: the job was suspended ")) << suspended.output;
-  // Whether a machine's row got to name its sync before the suspension
-  // stopped the row writes varies; its record names the job either way.
-  std::vector<long long> launched;
-  for (const SChildJobRecord& job : drtest::ChildJobsOf(EChildJobType::kSync)) {
-    if (job.jobId == other) continue;
-    EXPECT_EQ("Suspended", job.status) << job.jobId;
-    EXPECT_EQ(kDRJob, job.parentJobId) << job.jobId;
-    launched.push_back(job.jobId);
+// Stopped while both machines wait on a sync of their task that another
+// job runs: the wait ends at the stop, and neither machine launches a sync
+// of its own after it (one would run on past the kill, or wait suspended
+// with no row naming it). The machines end as a stop during the pause
+// before the sync leaves them, the other job's sync runs on, and the next
+// step drjob prints, run as printed once that sync has ended, ends as the
+// uninterrupted failover does.
+class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
+ protected:
+  // The first run, stopped by each control operation in turn while both
+  // machines wait on another job's sync of their task; what the last one
+  // printed. The run's process is paused (SIGSTOP) right after the second
+  // machine says it waits, so the stop is stored before either wait looks
+  // again. That wait ends after its first look, whatever the other sync
+  // does, as it cannot tell a database replication synced: the run's time
+  // scale makes that look late enough for the first machine to be still
+  // waiting when the second one comes.
+  SResult StopInTheWait(const std::vector<const char*>& operations, int exitCode) {
+    Forever(EChildJobType::kSync);
+    SChildJobSpec foreign;
+    foreign.type = EChildJobType::kSync;
+    foreign.taskId = m_lab.taskId;
+    foreign.replicationIds = {1, 2};
+    m_other = CJobSimulator::StartJob(foreign);
+    EXPECT_NE(0, m_other);
+    drtest::CChildProcess first;
+    const std::vector<std::string> argv = {
+        "/usr/bin/env",
+        "DR_RUN_DIR=" + m_dir + "/run",
+        "DR_LOCK_DIR=" + m_dir + "/locks",
+        "DR_TIME_SCALE=0.01",
+        "DR_PAUSE_AT=WaitonRunningSyncJobs(): Waiting for sync job [" + std::to_string(m_other) + "] to complete",
+        "DR_PAUSE_AT_COUNT=2",
+        DR_DRJOB,
+        "run",
+        "--db",
+        m_db,
+        "--group",
+        kSampleDBGroup.name,
+        "--type",
+        "planned-failover",
+        "--job-id",
+        std::to_string(kDRJob)};
+    EXPECT_TRUE(first.Start(argv));
+    EXPECT_TRUE(drtest::Eventually([&] { return Stopped(first.Pid()); }));
+    const SResult stop = Control(operations.front());
+    EXPECT_EQ(0, stop.code) << stop.output;
+    EXPECT_EQ(0, kill(first.Pid(), SIGCONT));
+    const SResult stopped = Finish(first);
+    EXPECT_EQ(exitCode, stopped.code) << stopped.output;
+    EXPECT_EQ(2u, Count(Log(), "Sync(): Not launching sync op for taskId [")) << stopped.output;
+    SResult last = stopped;
+    for (size_t i = 1; i < operations.size(); ++i) {
+      last = Control(operations[i]);
+      EXPECT_EQ(0, last.code) << last.output;
+    }
+    // No sync but the other job's, which runs on.
+    const std::vector<SChildJobRecord> syncs = drtest::ChildJobsOf(EChildJobType::kSync);
+    EXPECT_EQ(1u, syncs.size());
+    for (const SChildJobRecord& job : syncs) EXPECT_EQ(m_other, job.jobId) << job.status;
+    EXPECT_EQ("Running", drtest::ChildJob(m_other).status);
+    for (int id : {1, 2}) {
+      EXPECT_TRUE(Running(Replication(id).source)) << id;
+      EXPECT_FALSE(Running(Replication(id).destination)) << id;
+      EXPECT_EQ(kNoFailover, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    }
+    return last;
   }
-  ASSERT_EQ(2u, launched.size());
-
-  const SResult killed = Control("kill");
-  EXPECT_EQ(0, killed.code) << killed.output;
-  for (long long id : launched) {
-    EXPECT_TRUE(Has(killed, "its sync job [" + std::to_string(id) + "] [Suspended] is killed")) << killed.output;
-    EXPECT_EQ("Killed", drtest::ChildJob(id).status);
+  // Whether the process is stopped (SIGSTOP), as /proc tells.
+  static bool Stopped(pid_t pid) {
+    const std::string stat = drtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
   }
-  EXPECT_EQ("Running", drtest::ChildJob(other).status) << "another job's sync is left alone";
-  ASSERT_TRUE(CJobSimulator::Complete(other));
 
-  CJobSimulator::SetDuration(EChildJobType::kSync, 1000);
-  const std::string restart = "drjob run --db " + m_db + " --job-id " + std::to_string(kDRJob);
-  ASSERT_TRUE(Has(killed, restart)) << killed.output;
-  const SResult r = Host(restart.substr(6));
-  EXPECT_EQ(0, r.code) << r.output;
-  EXPECT_TRUE(Has(r, Ended(0, "SUCCESS"))) << r.output;
-  std::vector<SChildJobRecord> jobs;
-  ASSERT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(jobs));
-  for (const SChildJobRecord& job : jobs) EXPECT_NE("Suspended", job.status) << job.jobId;
-  EXPECT_TRUE(NoChildRuns());
+  // The next steps printed, each run as printed until one ends the job,
+  // after the other job's sync has ended; the lab is then the one the
+  // uninterrupted failover leaves.
+  void FinishAsPrinted(const SResult& stopped) {
+    ASSERT_TRUE(CJobSimulator::Complete(m_other));
+    CJobSimulator::SetDuration(EChildJobType::kSync, 1000);
+    std::string output = stopped.output;
+    int code = -1;
+    for (int generation = 0; generation < 2 && code != 0; ++generation) {
+      const std::vector<std::string> steps = killtable::NextSteps(output);
+      ASSERT_FALSE(steps.empty()) << output;
+      const SResult next = RunAsPrinted(steps.front());
+      code = next.code;
+      output = next.output;
+    }
+    EXPECT_EQ(0, code) << output;
+    EXPECT_NE(std::string::npos, output.find(Ended(0, "SUCCESS"))) << output;
+    std::vector<SChildJobRecord> jobs;
+    ASSERT_EQ(EStoreResult::kOk, CJobSimulator::Jobs(jobs));
+    for (const SChildJobRecord& job : jobs) EXPECT_NE("Suspended", job.status) << job.jobId;
+    EXPECT_TRUE(NoChildRuns());
+    for (int id : {1, 2}) {
+      EXPECT_EQ(kAllDone, RowsOf(id)) << id;
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+      EXPECT_EQ(kDisabled, Stored(id).GetInt32(Info::kSyncStatus)) << id;
+      EXPECT_FALSE(Running(Replication(id).source)) << id;
+      EXPECT_TRUE(Running(Replication(id).destination)) << id;
+    }
+  }
+
+  // A command drjob printed, pasted into a shell, "drjob" being the host
+  // under test.
+  SResult RunAsPrinted(const std::string& command) const {
+    return drtest::RunShell("export DR_RUN_DIR='" + m_dir + "/run' DR_LOCK_DIR='" + m_dir +
+                            "/locks' DR_TIME_SCALE=0.001; drjob() { '" + std::string(DR_DRJOB) + "' \"$@\"; }; {\n" +
+                            command + "\n} 2>&1");
+  }
+
+  long long m_other = 0;
+};
+
+TEST_F(E2EDrJobDatabaseStoppedInASyncWait, AKillLaunchesNoSyncAndItsNextStepFinishesTheFailover) {
+  const SResult killed = StopInTheWait({"kill"}, 9);
   for (int id : {1, 2}) {
-    EXPECT_EQ(kAllDone, RowsOf(id)) << id;
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
-    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(id).GetInt32(Info::kSyncStatus)) << id;
-    EXPECT_FALSE(Running(Replication(id).source)) << id;
-    EXPECT_TRUE(Running(Replication(id).destination)) << id;
+    EXPECT_EQ(kSyncStepFailed, RowsOf(id)) << id;
+    EXPECT_NE(std::string::npos, RowOf(id, kSync).failureReason.find("DR job interrupted before the sync")) << id;
   }
+  FinishAsPrinted(killed);
+}
+
+// The suspended job's kill finds no sync of its own to end, and leaves the
+// other job's alone.
+TEST_F(E2EDrJobDatabaseStoppedInASyncWait, ASuspendLaunchesNoSyncAndTheKillThenTheNextStepFinishTheFailover) {
+  const SResult killed = StopInTheWait({"suspend", "kill"}, 10);
+  for (int id : {1, 2}) EXPECT_EQ((Rows{{kBackup, kOk}}), RowsOf(id)) << id;
+  EXPECT_EQ(std::string::npos, killed.output.find("its sync job [")) << killed.output;
+  FinishAsPrinted(killed);
 }
 
 }  // namespace
