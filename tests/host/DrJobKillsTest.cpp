@@ -569,11 +569,14 @@ TEST_F(E2EDrJobKills, ARestartTakesAnewTheSourceSnapshotsTheKilledRunTookBeforeI
 // so the restart backs them up again rather than syncing the earlier backup.
 TEST_F(E2EDrJobKills, ARestartAfterAKilledSyncBacksUpWhatTheSourcesWroteSince) {
   using namespace crashmatrix;
-  KillRerunAndExpect(kPlannedFailover,
-                     SCrash("priority 1's sync launched",
-                            "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]", 1,
-                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
-                             {"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}));
+  SType serial = kPlannedFailover;
+  serial.serial = true;
+  // The sync the kill meets may end before the kill reaches it: the lab
+  // holds the write only where a new backup carried it.
+  const killtable::SRerunOutcome outcome = KillAndRerun(
+      serial, SCrash("priority 1's sync launched", "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]"));
+  EXPECT_NE(std::string::npos, outcome.kill.output.find("is continued by its restart")) << outcome.kill.output;
+  EXPECT_NE(std::string::npos, outcome.picture.find("jobs backup Completed x3")) << outcome.picture;
 }
 
 }  // namespace
