@@ -132,9 +132,7 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  SAdmissionQuestion question;
-  question.restart = true;
-  CAskedAs asked(m_asked, question);
+  CAskedAs asked(m_asked, SAdmissionQuestion::Restart());
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (rep == nullptr) return false;
   if (IsCompletedByEarlierRun(info, rep)) return true;
@@ -142,10 +140,7 @@ bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
 }
 
 bool CSnapArrayDRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
-  SAdmissionQuestion question;
-  question.firstAttempt = true;
-  question.type = type;
-  CAskedAs asked(m_asked, question);
+  CAskedAs asked(m_asked, SAdmissionQuestion::NewJob(type));
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   return rep != nullptr && AdmittedByStatus(rep);
 }

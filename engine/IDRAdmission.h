@@ -38,6 +38,18 @@ struct SAdmissionQuestion {
   bool firstAttempt = false;  // as a new job's first attempt: no earlier run counts
   // The DR type asked about; none: the job's own.
   TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_NONE;
+
+  static SAdmissionQuestion Restart() {
+    SAdmissionQuestion question;
+    question.restart = true;
+    return question;
+  }
+  static SAdmissionQuestion NewJob(TMMsg::DROrchestrationType type) {
+    SAdmissionQuestion question;
+    question.firstAttempt = true;
+    question.type = type;
+    return question;
+  }
 };
 
 class CAskedAs {

@@ -72,29 +72,32 @@ std::string SyncText(int status) {
   return "sync status [" + (*text != 0 ? std::string(text) : std::to_string(status)) + "]";
 }
 
+// The replication's record; false, with text set to what stands in its place,
+// when there is none or it cannot be read.
+bool ReadStored(int replicationId, SSourcedReplication& stored, std::string& text) {
+  const EStoreResult read = CReplicationSources::Get(replicationId, stored);
+  // A clean-up removes the replications it cleaned.
+  if (read == EStoreResult::kMissing) text = "no replication record";
+  if (read == EStoreResult::kFailed) text = "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
+  return read == EStoreResult::kOk;
+}
+
 }  // namespace
 
 std::string CMachinePlace::Statuses(int replicationId) {
   SSourcedReplication stored;
-  const EStoreResult read = CReplicationSources::Get(replicationId, stored);
-  if (read == EStoreResult::kMissing) return "no replication record";
-  if (read != EStoreResult::kOk) {
-    return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
-  }
-  std::string text = FailoverText(stored.failoverStatus);
+  std::string text;
+  if (!ReadStored(replicationId, stored, text)) return text;
+  text = FailoverText(stored.failoverStatus);
   if (stored.syncStatus >= 0) text += ", " + SyncText(stored.syncStatus);
   return text;
 }
 
 std::string CMachinePlace::Text(int replicationId) {
   SSourcedReplication stored;
-  const EStoreResult read = CReplicationSources::Get(replicationId, stored);
-  // A clean-up removes the replications it cleaned.
-  if (read == EStoreResult::kMissing) return "no replication record";
-  if (read != EStoreResult::kOk) {
-    return "its replication cannot be read (" + CDrJobOutput::DatabaseReason() + ")";
-  }
-  std::string text = FailoverText(stored.failoverStatus);
+  std::string text;
+  if (!ReadStored(replicationId, stored, text)) return text;
+  text = FailoverText(stored.failoverStatus);
   // A test failover keeps a status of its own, which its next step reads.
   if (stored.testFailoverStatus > 0) {
     const char* test = CReplicationStatusTexts::TestFailover(stored.testFailoverStatus);

@@ -51,9 +51,7 @@ void CVSADRBase::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::
 bool CVSADRBase::IsMovedByEarlierRun(CDRInfo*) { return false; }
 
 bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
-  SAdmissionQuestion question;
-  question.restart = true;
-  CAskedAs asked(m_asked, question);
+  CAskedAs asked(m_asked, SAdmissionQuestion::Restart());
   if (info == nullptr) return false;
   // What a restart finishes without running it, or resumes past its move.
   if (IsCompletedByEarlierRun(info)) return true;
@@ -62,10 +60,7 @@ bool CVSADRBase::IsAdmittedOnRestart(CDRInfo* info) {
 }
 
 bool CVSADRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
-  SAdmissionQuestion question;
-  question.firstAttempt = true;
-  question.type = type;
-  CAskedAs asked(m_asked, question);
+  CAskedAs asked(m_asked, SAdmissionQuestion::NewJob(type));
   return info != nullptr && AdmittedByStatus(info);
 }
 

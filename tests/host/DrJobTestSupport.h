@@ -97,6 +97,20 @@ inline bool WriteFile(const std::string& path, const std::string& text) {
   return fclose(f) == 0 && written;
 }
 
+// Restore options whose placements name only priority 1's source VMs of
+// "Sample" (db-primary and db-replica), written to path: a failback made
+// with them restores those and fails app-server's restore.
+inline bool WritePriorityOneRestoreOptions(const std::string& path) {
+  CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
+  CNMessageBase& disk = options.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  for (const char* vm : {"db-primary", "db-replica"}) {
+    disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
+        .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm);
+  }
+  std::string xml;
+  return options.serializeUTF8(xml) && WriteFile(path, xml);
+}
+
 // Whether SQLite left a -wal or -shm file beside a database file.
 inline bool HasSiblings(const std::string& path) {
   struct stat st;

@@ -99,15 +99,7 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   // Placements of priority 1's source VMs alone: the failback fails
   // app-server's restore, and so does a new job made with them.
   const std::string restore = m_dir + "/restore.xml";
-  CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
-  CNMessageBase& disk = options.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-  for (const char* vm : {"db-primary", "db-replica"}) {
-    disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
-        .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm);
-  }
-  std::string xml;
-  ASSERT_TRUE(options.serializeUTF8(xml));
-  ASSERT_TRUE(drtest::WriteFile(restore, xml));
+  ASSERT_TRUE(drtest::WritePriorityOneRestoreOptions(restore));
   // bash reads the $'...' that a tab is printed in; the test's commands too.
   auto bash = [this](const std::string& command) {
     EXPECT_TRUE(drtest::WriteFile(m_dir + "/command.sh", command + "\n"));

@@ -496,17 +496,7 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
   // does again when made with them; made without them, it would restore
   // app-server.
   const std::string restore = m_dir + "/restore-priority-1.xml";
-  {
-    CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
-    CNMessageBase& disk = options.MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
-    for (const char* vm : {"db-primary", "db-replica"}) {
-      disk.AddMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions)
-          .SetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter, vm);
-    }
-    std::string xml;
-    ASSERT_TRUE(options.serializeUTF8(xml));
-    ASSERT_TRUE(drtest::WriteFile(restore, xml));
-  }
+  ASSERT_TRUE(drtest::WritePriorityOneRestoreOptions(restore));
   struct SNewJobCase {
     const char* group;
     const char* type;
