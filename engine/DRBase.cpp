@@ -15,6 +15,7 @@
 #include "IRepInfo.h"
 #include "SDRPriority.h"
 #include "SDRThreadInfo.h"
+#include "log/JobJournal.h"
 #include "log/LogErrorWatch.h"
 #include "sync/ZnThreadPool.h"
 
@@ -101,6 +102,7 @@ int32_t CDRBase::RunJob() {
     return Api::VIRTUAL_APP_PHASE_STATE_FAILED;
   }
   PriorityDR();
+  TellWorkOver();
   LogResults();
   m_event.Debug("", "[%s] has finished ", banner.c_str());
   return m_jobManager->GetDRJobState();
@@ -148,6 +150,12 @@ bool CDRBase::PriorityDR() {
     } else {
       for (SDRPriority* priority : list) {
         if (!RunPriority(*priority)) {
+          // Where the loop ends whether or not a quit is set, its work is
+          // over before the flag is looked at: a quit first found here
+          // halts nothing.
+          if (!m_continueOnFailure || (done + 1 == m_priorityQueue.size() && priority == list.back())) {
+            TellWorkOver();
+          }
           if (m_jobManager->IsQuitFlagSet()) {
             m_event.Debug("PriorityDR", "Halting DR operations as job [%lld] quit flag is set",
                           static_cast<long long>(m_jobId));
@@ -168,6 +176,17 @@ bool CDRBase::PriorityDR() {
     }
   }
   return true;
+}
+
+// Called on the orchestrator's thread only, once no worker of the loop
+// runs: every pool the loop started has been waited for or terminated, and
+// a terminated pool's running items have finished. So a quit any of them
+// found, which its finder reported before any thread could act on it, was
+// reported before this.
+void CDRBase::TellWorkOver() {
+  if (m_workOverTold) return;
+  m_workOverTold = true;
+  CJobJournal::Instance().ReportWorkOver(m_jobId);
 }
 
 void CDRBase::LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list) {

@@ -212,6 +212,8 @@ class CDRBase : public IDROrchestrator {
   // Run's approval, priority loop and final state; the state it returns.
   int32_t RunJob();
   bool PriorityDR();
+  // Tells the job journal, once, that the loop has run its last step.
+  void TellWorkOver();
   void LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list);
   bool RunParallelSubPriorities(std::vector<SDRPriority*>& list);
 
@@ -235,6 +237,7 @@ class CDRBase : public IDROrchestrator {
   CDRPercentTotal m_percentTotal;          // of m_drInfoList
   int32_t m_priorityDelayMs;
   bool m_continueOnFailure;
+  bool m_workOverTold = false;
   CDRJobManager* m_jobManager;  // not owned
   CDRAppManager m_appManager;
   // What the job decides of each machine, for its operator.

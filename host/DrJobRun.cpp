@@ -10,7 +10,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -29,6 +28,7 @@
 #include "DrJobSignals.h"
 #include "DrJobStates.h"
 #include "core/JobContext.h"
+#include "core/Mutex.h"
 #include "core/RunFolder.h"
 #include "core/ThreadSafety.h"
 #include "db/DBConnection.h"
@@ -49,6 +49,40 @@
 namespace {
 
 using Out = CDrJobOutput;
+
+// When the job first found its quit flag set: while its work went on, or
+// once its priority loop had run its last step, when the quit halted
+// nothing. Both reports come from the job's threads, and their order under
+// this lock is the job's own: the finder of a quit reports it before any
+// thread of the job can act on it, and the orchestrator's thread tells its
+// work is over only after every worker of the loop has finished. So a quit
+// the loop halted on is recorded before the work is over, and one first
+// found after it cannot be recorded before.
+class CQuitOrder {
+ public:
+  void QuitSeen() {
+    CMutexLock lk(m_mutex);
+    (m_workOver ? m_seenAfterWork : m_seenInWork) = true;
+  }
+  void WorkOver() {
+    CMutexLock lk(m_mutex);
+    m_workOver = true;
+  }
+  bool SeenInWork() const {
+    CMutexLock lk(m_mutex);
+    return m_seenInWork;
+  }
+  bool SeenAfterWork() const {
+    CMutexLock lk(m_mutex);
+    return m_seenAfterWork;
+  }
+
+ private:
+  mutable CMutex m_mutex;
+  bool m_workOver DR_GUARDED_BY(m_mutex) = false;
+  bool m_seenInWork DR_GUARDED_BY(m_mutex) = false;
+  bool m_seenAfterWork DR_GUARDED_BY(m_mutex) = false;
+};
 
 // The simulator stands in for the backup server's job controller: it runs
 // the DR job's child jobs while the job manager lives, and is stopped
@@ -423,13 +457,16 @@ int CDrJobRun::RunJob() {
                              [](const std::string& line) { Out::RunLine("drjob: %s\n", line.c_str()); });
   CJobJournal::Instance().SetChildWaitListener(
       [&childWaits](int64_t id, int64_t child) { childWaits.Report(id, child); });
-  // Whether the job ever found its quit flag set: a kill or suspend
-  // requested while no wait or step of it looked for one after is never
-  // acted on.
-  std::atomic<bool> quitSeen{false};
+  // Whether the job found its quit flag set while its work went on: a kill
+  // or suspend requested while no wait or step of it looked for one after,
+  // or first found once its last step had run, is never acted on.
+  CQuitOrder quitOrder;
   const long long jobId = m_jobId;
-  CJobJournal::Instance().SetQuitListener([&quitSeen, jobId](int64_t id, int) {
-    if (id == jobId) quitSeen = true;
+  CJobJournal::Instance().SetQuitListener([&quitOrder, jobId](int64_t id, int) {
+    if (id == jobId) quitOrder.QuitSeen();
+  });
+  CJobJournal::Instance().SetWorkOverListener([&quitOrder, jobId](int64_t id) {
+    if (id == jobId) quitOrder.WorkOver();
   });
 
   const SRunEnd end = RunOrchestrator();
@@ -437,10 +474,12 @@ int CDrJobRun::RunJob() {
   CJobJournal::Instance().SetPercentListener(nullptr);
   CJobJournal::Instance().SetChildWaitListener(nullptr);
   CJobJournal::Instance().SetQuitListener(nullptr);
+  CJobJournal::Instance().SetWorkOverListener(nullptr);
   // The job is over: what is requested from here is read, or refused, as
   // the final state is stored (EndJob).
   signals.Stop();
-  m_quitSeen = quitSeen.load();
+  m_quitSeen = quitOrder.SeenInWork();
+  m_quitSeenAfterWork = quitOrder.SeenAfterWork();
   m_requestNotedAtMs = signals.RequestedAtMs();
   m_requestNotedOp = signals.RequestedOperation();
   // What is written from here is not retried; a failure has its own line.
@@ -556,9 +595,10 @@ void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
 }
 
 // A request that stood as the final state was stored is acted on when the
-// job found it and it changed what the job did. A job that ends SUCCESS
-// halted nothing: a flag it first read after its last step, or never read,
-// was not acted on.
+// job found it while its work went on and it changed what the job did. A
+// flag never read, or first read once the priority loop had run its last
+// step, halted nothing, whatever state the job ends in; nor did one read by
+// a job that ends SUCCESS.
 void CDrJobRun::NoteUnactedRequest(int request, bool succeeded) {
   if (request != kRequestKill && request != kRequestSuspend) return;
   if (m_quitSeen && !succeeded) return;
@@ -605,9 +645,10 @@ void CDrJobRun::PrintUnactedRequest() {
   struct tm local;
   char when[32] = "";
   if (localtime_r(&seconds, &local) != nullptr) strftime(when, sizeof(when), "%m/%d %H:%M:%S", &local);
-  Out::RunLine("drjob: DR job [%lld]: the %s requested at [%s] was not acted on, because no step of the job "
-               "checked for it after that%s\n",
-               m_jobId, m_unactedRequest == kRequestKill ? "kill" : "suspend", when,
+  const char* why = !m_quitSeen && m_quitSeenAfterWork ? "the job found it only after its last step"
+                                                       : "no step of the job checked for it after that";
+  Out::RunLine("drjob: DR job [%lld]: the %s requested at [%s] was not acted on, because %s%s\n", m_jobId,
+               m_unactedRequest == kRequestKill ? "kill" : "suspend", when, why,
                m_requestNotCleared ? " (the request could not be cleared from its record: see the log)" : "");
 }
 

@@ -92,9 +92,12 @@ class CDrJobRun {
   // The job controller's codes of a kill and a suspend request.
   static constexpr int kRequestKill = 1;
   static constexpr int kRequestSuspend = 2;
-  // Whether the job ever found its quit flag set, and the first request the
-  // signal watcher noted (its code, and when, ms since the epoch).
+  // Whether the job found its quit flag set while its work went on, or
+  // first once its priority loop had run its last step, and the first
+  // request the signal watcher noted (its code, and when, ms since the
+  // epoch).
   bool m_quitSeen = false;
+  bool m_quitSeenAfterWork = false;
   int m_requestNotedOp = 0;
   long long m_requestNotedAtMs = 0;
   // The request the job never acted on (0: none) and when it came.

@@ -189,24 +189,35 @@ bool CDRJobManager::IsQuitFlagSet() {
   if (!m_jobCtrl || !m_jobCtrl->checkQuitFlag()) return false;
   m_event.Debug("IsQuitFlagSet", "DR Job [%lld] quit flag is set", m_jobId);
   const int operation = m_jobCtrl->getJMControlOperation();
-  // Two threads may find the flag at once: the one that sets the state
-  // reports it.
-  bool first = true;
+  std::atomic<bool>* state = nullptr;
   switch (operation) {
     case 1:
     case 4:
     case 10:
     case 14:
-      first = !m_killIssued.exchange(true);
+      state = &m_killIssued;
       break;
     case 2:
-      first = !m_suspended.exchange(true);
+      state = &m_suspended;
       break;
     default:
       break;
   }
-  // The host tells a kill the job saw from one no step of it looked for.
-  if (first) CJobJournal::Instance().ReportQuitSeen(m_jobId, operation);
+  // The host tells a kill the job saw from one no step of it looked for,
+  // and one seen once its work was over from one that halted something.
+  // The state is set only once the report is made, under a lock that a
+  // second finder waits on: no thread of the job learns of the quit, from
+  // here or from the state, before the report, so nothing the job does on
+  // it (halting the loop, then telling its work is over) precedes it.
+  if (state == nullptr) {
+    CJobJournal::Instance().ReportQuitSeen(m_jobId, operation);
+    return true;
+  }
+  ZnCriticalSectionLock lock(&m_quitLock);
+  if (!state->load()) {
+    CJobJournal::Instance().ReportQuitSeen(m_jobId, operation);
+    state->store(true);
+  }
   return true;
 }
 

@@ -10,7 +10,7 @@
 //
 // Threads: the query, operation and wait members keep no state of their own
 // and may run on any thread at once. The kill and suspend flags are atomic
-// and sticky. Progress, pending cause and the start of the job-wait service
+// and sticky, set after the quit that sets them is reported (m_quitLock). Progress, pending cause and the start of the job-wait service
 // are serialised by m_lock; the backup child-job cache has its own lock.
 #pragma once
 
@@ -176,6 +176,9 @@ class DR_EXPORT CDRJobManager {
   std::string m_jobMgrToken;
   std::atomic<bool> m_killIssued;
   std::atomic<bool> m_suspended;
+  // Held by the thread that first finds the quit flag while it reports it
+  // and sets the state above (IsQuitFlagSet).
+  ZnCriticalSection m_quitLock;
   // Progress and pending cause go to the client one at a time.
   ZNDROrchestrationClnt* m_orchClient DR_PT_GUARDED_BY(m_lock);
   ZnCriticalSection m_lock;

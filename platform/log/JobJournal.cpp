@@ -83,6 +83,10 @@ void CJobJournal::ReportQuitSeen(int64_t jobId, int controlOperation) {
   if (const QuitListener listener = Listeners().quit) listener(jobId, controlOperation);
 }
 
+void CJobJournal::ReportWorkOver(int64_t jobId) {
+  if (const WorkOverListener listener = Listeners().workOver) listener(jobId);
+}
+
 std::vector<SJobEvent> CJobJournal::Events() const {
   CMutexLock lk(m_mutex);
   return m_events;

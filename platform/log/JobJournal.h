@@ -50,11 +50,23 @@ class CJobJournal {
   // 2 suspend, ...), told once per operation it acts on, when the job first
   // sees it. Whoever asked for the kill learns from it that the job saw the
   // request; a kill no wait or step of the job looked for after it was made
-  // is never reported. Nothing is kept: the listener is told on the job's
-  // thread, outside the journal's lock. An empty function removes it.
+  // is never reported. The job reports it before any of its threads can
+  // learn of the quit from another, so whatever the job does on the quit
+  // comes after the report. Nothing is kept: the listener is told on the
+  // job's thread, outside the journal's lock. An empty function removes it.
   void ReportQuitSeen(int64_t jobId, int controlOperation);
   using QuitListener = std::function<void(int64_t jobId, int controlOperation)>;
   void SetQuitListener(QuitListener listener) { Set(&SListeners::quit, std::move(listener)); }
+  // A job's work is over: its priority loop has run its last step, on every
+  // way out of the loop. A quit flag the job first finds after this halts
+  // nothing, whatever state the job ends in; one found before it is acted
+  // on. Told once per run of the job, on the orchestrator's thread after
+  // every worker of the loop has finished, outside the journal's lock, so
+  // a listener that keeps both reports under one lock of its own has them
+  // in the order the job made them. An empty function removes it.
+  void ReportWorkOver(int64_t jobId);
+  using WorkOverListener = std::function<void(int64_t jobId)>;
+  void SetWorkOverListener(WorkOverListener listener) { Set(&SListeners::workOver, std::move(listener)); }
 
   std::vector<SJobEvent> Events() const;
   std::vector<SPendingCause> PendingCauses() const;
@@ -68,6 +80,7 @@ class CJobJournal {
     PercentListener percent;
     ChildWaitListener childWait;
     QuitListener quit;
+    WorkOverListener workOver;
   };
 
   CJobJournal() = default;

@@ -4,12 +4,16 @@
 #include <stdint.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "drorch/DRJobManager.h"
 #include "Db/Tbl/App_VirtualAppJobStats.h"
 #include "TestDRContext.h"
 #include "core/JobContext.h"
+#include "core/Mutex.h"
 #include "jobs/ZNDROrchestrationClnt.h"
+#include "log/JobJournal.h"
 #include "services/ServicesTestSupport.h"
 #include "JobTestSupport.h"
 
@@ -210,6 +214,84 @@ TEST_F(OrchestratorRun, KillAfterAFailedSequentialPriorityEndsTheLoopAsKilled) {
   // The summary still follows.
   EXPECT_TRUE(Logged(" Total machines for DR        [2]"));
 }
+
+// The job journal's reports of a quit found and of the loop's work over,
+// in the order the job made them.
+class CReportOrder {
+ public:
+  explicit CReportOrder(long long jobId) {
+    CJobJournal::Instance().SetQuitListener([this, jobId](int64_t id, int operation) {
+      if (id == jobId) Add("quit " + std::to_string(operation));
+    });
+    CJobJournal::Instance().SetWorkOverListener([this, jobId](int64_t id) {
+      if (id == jobId) Add("work over");
+    });
+  }
+  ~CReportOrder() {
+    CJobJournal::Instance().SetQuitListener(nullptr);
+    CJobJournal::Instance().SetWorkOverListener(nullptr);
+  }
+  CReportOrder(const CReportOrder&) = delete;
+  CReportOrder& operator=(const CReportOrder&) = delete;
+  std::vector<std::string> Reports() const {
+    CMutexLock lk(m_mutex);
+    return m_reports;
+  }
+
+ private:
+  void Add(const std::string& report) {
+    CMutexLock lk(m_mutex);
+    m_reports.push_back(report);
+  }
+  mutable CMutex m_mutex;
+  std::vector<std::string> m_reports DR_GUARDED_BY(m_mutex);
+};
+
+// A kill the loop halts on (continue-on-failure would have gone on to
+// order 2) is reported before the work is over; the loop's end is told
+// once, before the summary.
+TEST_F(OrchestratorRun, AQuitTheLoopHaltsOnIsReportedBeforeItsWorkIsOver) {
+  Start();
+  CReportOrder order(kJob);
+  AddPriorities(3, true);
+  AddInfo(true, false);
+  AddInfo(false, true);
+  m_script.resultByOrder[1] = false;
+  m_script.onProcess = [this](int o) {
+    if (o == 1) CJobStore::SetControlOperation(m_jobId, 1);
+  };
+
+  m_dr->Run();
+
+  EXPECT_EQ((std::vector<std::string>{"quit 1", "work over"}), order.Reports());
+}
+
+// A failed priority after which the loop ends anyway (the last order, or
+// no continue-on-failure): its work is over before the flag is read, so a
+// kill first found there halts nothing, and the machine that succeeded
+// keeps the job's state COMPLETED WITH ERRORS.
+class OrchestratorRunKillAtTheEnd : public OrchestratorRun {
+ protected:
+  void KillInFailingOrder(int orders, bool continueOnFailure, int failing) {
+    Start();
+    CReportOrder order(kJob);
+    AddPriorities(orders, continueOnFailure);
+    AddInfo(true, false);
+    AddInfo(false, false);
+    m_script.resultByOrder[failing] = false;
+    m_script.onProcess = [this, failing](int o) {
+      if (o == failing) CJobStore::SetControlOperation(m_jobId, 1);
+    };
+
+    EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS, m_dr->Run());
+
+    EXPECT_EQ((std::vector<std::string>{"work over", "quit 1"}), order.Reports());
+  }
+};
+
+TEST_F(OrchestratorRunKillAtTheEnd, InTheLastOrder) { KillInFailingOrder(2, true, 2); }
+
+TEST_F(OrchestratorRunKillAtTheEnd, InAnOrderWithoutContinueOnFailure) { KillInFailingOrder(2, false, 1); }
 
 TEST_F(OrchestratorRun, SuspendDuringTheRunEndsSuspendedAndReportsNotProcessed) {
   Start();

@@ -191,12 +191,12 @@ TEST_F(E2EDrJobSignals, SighupHalfWayKillsTheJobAndTheRerunFinishesIt) { KillByS
 std::string Unseen(long long jobId) {
   return "drjob: DR job [" + std::to_string(jobId) + "]: the kill requested at [";
 }
-bool TellsUnseenKillAfter(const std::string& output, long long jobId, const std::string& state) {
+bool TellsUnseenKillAfter(const std::string& output, long long jobId, const std::string& state,
+                          const std::string& because = "no step of the job checked for it after that") {
   const std::string final = "drjob: DR job [" + std::to_string(jobId) + "] finished with state [" + state + "\n";
   const size_t at = output.find(final);
   return at != std::string::npos && output.compare(at + final.size(), Unseen(jobId).size(), Unseen(jobId)) == 0 &&
-         output.find("] was not acted on, because no step of the job checked for it after that\n", at) !=
-             std::string::npos;
+         output.find("] was not acted on, because " + because + "\n", at) != std::string::npos;
 }
 
 // A kill no step of the job looks for after it: a test failover whose
@@ -324,6 +324,63 @@ TEST_F(E2EDrJobSignals, AKillFirstReadAfterTheLastStepIsToldAsNotActedOn) {
   EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log").find("DR Job [513] quit flag is set"))
       << "the job read the flag";
   EXPECT_EQ(0, Job(513).controlOp);
+}
+
+// The same after a machine failed on its own: the planned failover's last
+// priority fails app-server's power-on, and the kill lands right after that
+// priority's clean-up, when the loop reads the flag only to choose how it
+// ends. The job ends COMPLETED WITH ERRORS, says the kill was not acted on
+// and clears it, and the printed new job, the fault gone, takes app-server
+// over. A kill that lands as that priority begins halts app-server's steps:
+// acted on, it is not told.
+TEST_F(E2EDrJobSignals, AKillFirstReadAfterAFailedLastStepIsToldAsNotActedOn) {
+  const auto plant = [] {
+    drtest::PlantVMFault("dst-201", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, "the host refused to start it");
+  };
+  const auto run = [this](const std::string& killAt, int count, long long jobId) {
+    return drtest::RunShell(drtest::HostEnvironment(m_dir) + "DR_KILL_AT='" + killAt +
+                            "' DR_KILL_AT_COUNT=" + std::to_string(count) + " " + DR_DRJOB +
+                            " run --db " + m_db + " --group Sample --type planned-failover --job-id " +
+                            std::to_string(jobId) + " 2>&1");
+  };
+  plant();
+  const SResult late = run("END CLEAN-UP operation", 2, 514);
+  EXPECT_EQ(8, late.code) << late.output;
+  EXPECT_TRUE(TellsUnseenKillAfter(late.output, 514, "4] COMPLETED WITH ERRORS",
+                                   "the job found it only after its last step"))
+      << late.output;
+  EXPECT_TRUE(Has(late, "machine [app-server] (replication 201): failed in phase [Power On]: the host refused"))
+      << late.output;
+  EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log").find("DR Job [514] quit flag is set"))
+      << "the job read the flag";
+  const SJobRecord job = Job(514);
+  EXPECT_EQ("Completed w/ one or more errors", job.status);
+  EXPECT_EQ(0, job.controlOp) << "a kill not acted on is cleared from the record";
+  // The new job drjob printed, as printed.
+  const std::string mark = "takes app-server (201): ";
+  const size_t at = late.output.find(mark);
+  ASSERT_NE(std::string::npos, at) << late.output;
+  const std::string command = late.output.substr(at + mark.size(), late.output.find('\n', at) - at - mark.size());
+  Release();
+  const SResult next = drtest::RunShell("export " + drtest::HostEnvironment(m_dir) + "; drjob() { '" + DR_DRJOB +
+                                        "' \"$@\"; }; " + command + " 2>&1");
+  EXPECT_EQ(0, next.code) << command << "\n" << next.output;
+  EXPECT_FALSE(Has(next, "was not acted on")) << next.output;
+  for (const SSampleVM& vm : kSampleVMs) {
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, FailoverStatus(vm.replicationId)) << vm.replicationId;
+  }
+
+  CDBConnection::CloseThreadConnections();
+  const SResult seed = Host("seed --replace --db " + m_db);
+  ASSERT_EQ(0, seed.code) << seed.output;
+  plant();
+  const SResult early = run("Processing PRIORITY [2]", 1, 515);
+  EXPECT_EQ(8, early.code) << early.output;
+  EXPECT_TRUE(Has(early, "drjob: DR job [515] finished with state [4] COMPLETED WITH ERRORS\n")) << early.output;
+  EXPECT_FALSE(Has(early, "was not acted on")) << early.output;
+  EXPECT_TRUE(Has(early, "machine [app-server] (replication 201): failed")) << early.output;
+  EXPECT_FALSE(Has(early, "the host refused")) << "the kill halted app-server before its power-on: " << early.output;
+  EXPECT_EQ(1, Job(515).controlOp) << "a kill acted on stays on the record";
 }
 
 // A clean-up that keeps the DR VMs runs no step: drjob control's kill
