@@ -224,7 +224,7 @@ bool CDRBase::_ExecPriority(IDRContext* context, const SDRPriority& priority) {
   m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> BEGIN CLEAN-UP operation >>>>>>>>>>>>> ");
   context->Cleanup(priority);
   m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> END CLEAN-UP operation >>>>>>>>>>>>>>>> ");
-  m_verdicts.AskRestart(priority, *context, m_drInfoList);
+  m_verdicts.AskAdmissions(priority, *context, m_drInfoList);
   delete context;
   return result;
 }

@@ -91,19 +91,12 @@ void NamedMachines(const std::string& error, std::set<int32_t>& ids, std::set<st
 // the job meant to; otherwise a failover's, then a failback's.
 std::vector<TMMsg::DROrchestrationType> TakingTypes(TMMsg::DROrchestrationType own) {
   using T = TMMsg::DROrchestrationType;
-  const bool backward = own == TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER || own == TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER;
-  const std::vector<T> forward = {TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER,
-                                  TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER};
-  const std::vector<T> back = backward ? std::vector<T>{TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
-                                                        TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER,
-                                                        TMMsg::DR_ORCHESTRATION_FAILBACK}
-                                       : std::vector<T>{TMMsg::DR_ORCHESTRATION_FAILBACK,
-                                                        TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER,
-                                                        TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER};
-  std::vector<T> order;
-  for (const std::vector<T>* part : {backward ? &back : &forward, backward ? &forward : &back}) {
-    for (T type : *part) order.push_back(type);
-  }
+  const T planned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, unplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER,
+          pointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, failback = TMMsg::DR_ORCHESTRATION_FAILBACK,
+          undo = TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, revert = TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER;
+  std::vector<T> order = own == undo || own == revert
+                             ? std::vector<T>{undo, revert, failback, planned, unplanned, pointInTime}
+                             : std::vector<T>{planned, unplanned, pointInTime, failback, undo, revert};
   const auto found = std::find(order.begin(), order.end(), own);
   if (found != order.end()) std::rotate(order.begin(), found, found + 1);
   return order;
@@ -168,8 +161,8 @@ void CDRVerdicts::NotTaken(const SDRPriority& priority, const std::string& kind)
                          ": the job did nothing to the machine";
 }
 
-void CDRVerdicts::AskRestart(const SDRPriority& priority, IDRContext& context,
-                             const std::vector<IDRBaseInfo*>& records) {
+void CDRVerdicts::AskAdmissions(const SDRPriority& priority, IDRContext& context,
+                                const std::vector<IDRBaseInfo*>& records) {
   Ask(priority, &context, records);
 }
 

@@ -17,13 +17,13 @@
 // job ends. The verdicts go to the platform (CMachineVerdictStore), where
 // drjob reads them.
 //
-// Threads: every member but NotTaken and AskRestart is called on the
+// Threads: every member but NotTaken and AskAdmissions is called on the
 // orchestrator's own thread (the host's), before or after the workers of a
 // priority run; the records it reads are no longer written then. NotTaken
-// and AskRestart run on the thread of the priority they name, between
+// and AskAdmissions run on the thread of the priority they name, between
 // Started and Ended of its order number: each writes only that priority's
 // entry, which Started made, so sub-priorities running at once never touch
-// one entry; the contexts AskRestart makes to ask of other types are its
+// one entry; the contexts AskAdmissions makes to ask of other types are its
 // own, made and destroyed on that thread, and read nothing another thread
 // writes then. The context maker is set before the job runs.
 #pragma once
@@ -71,7 +71,7 @@ class CDRVerdicts {
   // succeed) and a new job of the type would admit it as it stands; the
   // DR type that would take one neither takes is asked of the contexts
   // the maker makes.
-  void AskRestart(const SDRPriority& priority, IDRContext& context, const std::vector<IDRBaseInfo*>& records);
+  void AskAdmissions(const SDRPriority& priority, IDRContext& context, const std::vector<IDRBaseInfo*>& records);
 
   // The verdict of every record, stored; false when they cannot be stored.
   // killed and suspended: what the job manager saw of the job.

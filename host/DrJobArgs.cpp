@@ -68,26 +68,11 @@ std::string CDrJobArgs::ShellWord(const std::string& text) {
     return quoted + "'";
   }
   // A control character would break the line or steer the terminal: it is
-  // written as an escape that the shell's $'...' turns back into the byte.
-  static const char kHex[] = "0123456789abcdef";
+  // written as the escape Printable makes of it (a backslash too), which
+  // the shell's $'...' turns back into the byte; only a quote needs one
+  // more.
   std::string quoted = "$'";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '\n': quoted += "\\n"; continue;
-      case '\t': quoted += "\\t"; continue;
-      case '\r': quoted += "\\r"; continue;
-      case '\\': quoted += "\\\\"; continue;
-      case '\'': quoted += "\\'"; continue;
-      default: break;
-    }
-    if (c < 0x20 || c == 0x7f) {
-      quoted += "\\x";
-      quoted += kHex[c >> 4];
-      quoted += kHex[c & 0xf];
-      continue;
-    }
-    quoted += static_cast<char>(c);
-  }
+  for (char c : Printable(text)) quoted += c == '\'' ? std::string("\\'") : std::string(1, c);
   return quoted + "'";
 }
 

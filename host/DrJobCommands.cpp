@@ -95,7 +95,7 @@ int CDrJobCommands::Control(const CDrJobArgs& args) {
   if (!CDrJobLab::Open(args.DbPath(), error)) return Error(CDrJobStates::kExitDatabase, error);
   const long long jobId = args.JobId();
   const std::string id = std::to_string(jobId);
-  const int op = args.Operation() == "kill" ? 1 : 2;
+  const int op = args.Operation() == "kill" ? CJobStore::kControlKill : CJobStore::kControlSuspend;
   // A run that stored "Suspended" or "Pending" is ending: its lease goes in
   // a moment, after which a kill ends the job here. Waited for in real
   // time, as it is the other process's pace.

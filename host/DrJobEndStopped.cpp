@@ -249,7 +249,7 @@ bool Store(const SJobRecord& job, const std::vector<SPhaseRowChange>& changes, b
     EvDebug(job.jobId).Debug("StoppedJobEnd", "[%zu] phase row(s) of DR job [%lld] written; storing its record [%s]",
                              changes.size(), job.jobId, kKilled);
     if (CJobStore::SetStatus(job.jobId, kKilled, job.percent) != EStoreResult::kOk ||
-        CJobStore::SetControlOperation(job.jobId, 1) != EStoreResult::kOk) {
+        CJobStore::SetControlOperation(job.jobId, CJobStore::kControlKill) != EStoreResult::kOk) {
       return false;
     }
   }

@@ -28,8 +28,8 @@ std::string RowName(const SPhaseRowRecord& row) {
 // clean-up's "Disable Sync" row names the source VM, as the group does,
 // while its deletion row names the DR VM once it deletes it; so the first
 // is taken where there is one, else the name of the earliest phase.
-std::unordered_map<int, std::string> NamesOfRows(long long jobId, const std::set<int>& wanted) {
-  std::unordered_map<int, std::string> names;
+std::map<int, std::string> NamesOfRows(long long jobId, const std::set<int>& wanted) {
+  std::map<int, std::string> names;
   std::vector<SPhaseRowRecord> rows;
   if (wanted.empty() || CPhaseRowStore::ReadJob(jobId, rows) != EStoreResult::kOk) return names;
   std::set<int> fromDisableSync;
@@ -79,36 +79,30 @@ std::vector<SGroupMachine> CMachineOutcomes::JobMachines(long long jobId, int gr
     other.source = source;
     add(other);
   }
-  // Names for the machines the group no longer names.
-  std::unordered_map<int, std::string> fromVerdicts;
+  // Names for the machines the group no longer names: the job's verdicts,
+  // then its phase rows, then the latest verdict of another job.
+  auto unnamed = [&machines] {
+    std::set<int> ids;
+    for (const SGroupMachine& machine : machines) {
+      if (machine.name.empty()) ids.insert(machine.replicationId);
+    }
+    return ids;
+  };
+  auto name = [&machines](const std::map<int, std::string>& names) {
+    for (SGroupMachine& machine : machines) {
+      const auto found = machine.name.empty() ? names.find(machine.replicationId) : names.end();
+      if (found != names.end()) machine.name = found->second;
+    }
+  };
+  std::map<int, std::string> fromVerdicts;
   for (const SMachineVerdict& v : verdicts) {
     if (!v.name.empty()) fromVerdicts.emplace(v.replicationId, v.name);
   }
-  std::set<int> unnamed;
-  for (SGroupMachine& machine : machines) {
-    if (!machine.name.empty()) continue;
-    const auto found = fromVerdicts.find(machine.replicationId);
-    if (found != fromVerdicts.end()) {
-      machine.name = found->second;
-    } else {
-      unnamed.insert(machine.replicationId);
-    }
-  }
-  const std::unordered_map<int, std::string> fromRows = NamesOfRows(jobId, unnamed);
-  for (SGroupMachine& machine : machines) {
-    const auto found = machine.name.empty() ? fromRows.find(machine.replicationId) : fromRows.end();
-    if (found == fromRows.end()) continue;
-    machine.name = found->second;
-    unnamed.erase(machine.replicationId);
-  }
-  // A job that stopped before it named a machine (no row, no verdict) has
-  // the name the jobs that ran the machine before gave it.
+  name(fromVerdicts);
+  name(NamesOfRows(jobId, unnamed()));
   std::map<int, std::string> fromOthers;
-  if (CMachineVerdictStore::LatestNames(unnamed, fromOthers) != EStoreResult::kOk) fromOthers.clear();
-  for (SGroupMachine& machine : machines) {
-    const auto found = machine.name.empty() ? fromOthers.find(machine.replicationId) : fromOthers.end();
-    if (found != fromOthers.end()) machine.name = found->second;
-  }
+  if (CMachineVerdictStore::LatestNames(unnamed(), fromOthers) != EStoreResult::kOk) fromOthers.clear();
+  name(fromOthers);
   return machines;
 }
 

@@ -600,7 +600,7 @@ void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
 // step, halted nothing, whatever state the job ends in; nor did one read by
 // a job that ends SUCCESS.
 void CDrJobRun::NoteUnactedRequest(int request, bool succeeded) {
-  if (request != kRequestKill && request != kRequestSuspend) return;
+  if (request != CJobStore::kControlKill && request != CJobStore::kControlSuspend) return;
   if (m_quitSeen && !succeeded) return;
   m_unactedRequest = request;
   m_unactedAtMs = m_requestNotedOp == request ? m_requestNotedAtMs : 0;
@@ -648,7 +648,7 @@ void CDrJobRun::PrintUnactedRequest() {
   const char* why = !m_quitSeen && m_quitSeenAfterWork ? "the job found it only after its last step"
                                                        : "no step of the job checked for it after that";
   Out::RunLine("drjob: DR job [%lld]: the %s requested at [%s] was not acted on, because %s%s\n", m_jobId,
-               m_unactedRequest == kRequestKill ? "kill" : "suspend", when, why,
+               m_unactedRequest == CJobStore::kControlKill ? "kill" : "suspend", when, why,
                m_requestNotCleared ? " (the request could not be cleared from its record: see the log)" : "");
 }
 

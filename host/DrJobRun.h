@@ -89,9 +89,6 @@ class CDrJobRun {
   SProcessId m_self;
   SProcessId m_previous;  // the holder of the lease before this run
   std::unique_ptr<ZnNamedMutex> m_runLock;
-  // The job controller's codes of a kill and a suspend request.
-  static constexpr int kRequestKill = 1;
-  static constexpr int kRequestSuspend = 2;
   // Whether the job found its quit flag set while its work went on, or
   // first once its priority loop had run its last step, and the first
   // request the signal watcher noted (its code, and when, ms since the

@@ -18,8 +18,6 @@
 
 namespace {
 
-// The job controller's code of a kill, as drjob control records it.
-const int kControlKill = 1;
 // What Stop writes to the pipe; the handler writes signal numbers.
 const unsigned char kStopWatching = 0;
 // How often, in real time, the watcher looks for a kill another process
@@ -180,8 +178,8 @@ void CRunSignals::Watch() {
     // from the job controller at its next check, when one comes.
     // Only while the job runs, as drjob control asks: the run's end reads
     // what stands when it stores its final state.
-    if (CJobStore::RequestControl(m_jobId, kControlKill) == EStoreResult::kOk) {
-      NoteRequest(kControlKill);
+    if (CJobStore::RequestControl(m_jobId, CJobStore::kControlKill) == EStoreResult::kOk) {
+      NoteRequest(CJobStore::kControlKill);
       EvDebug(m_jobId).Debug("WatchSignals", "[%s] received: kill requested for DR job [%lld]", name, m_jobId);
       fprintf(stderr,
               "drjob: %s: kill requested for DR job [%lld]; the job acts on it at its next wait or step that looks "

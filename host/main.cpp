@@ -132,7 +132,9 @@ bool ReadBusyTimeout(std::string& error) {
 
 // The kill point's request: the one drjob control makes, which the job's
 // job manager reads at its next check, refused once the job has ended.
-bool RequestKill(int64_t jobId) { return CJobStore::RequestControl(jobId, 1) == EStoreResult::kOk; }
+bool RequestKill(int64_t jobId) {
+  return CJobStore::RequestControl(jobId, CJobStore::kControlKill) == EStoreResult::kOk;
+}
 
 }  // namespace
 

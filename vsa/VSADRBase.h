@@ -471,6 +471,9 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // suspended run ended by a kill, runs no such clean-up and leaves the
   // in-progress status. False for a type without a failed status.
   bool IsUndoneByEarlierCleanup(CDRInfo* info);
+  // The same, logged for method as the reason a restart takes the machine
+  // over from the start (undone: what the clean-up undid, "move", ...).
+  bool IsTakenOverFromTheStart(CDRInfo* info, const char* method, const char* undone);
   // In a rerun, whether a machine of the list was undone by the earlier
   // run's clean-up (IsUndoneByEarlierCleanup): the backup that run took
   // misses what the workload wrote after the clean-up brought it back up,

@@ -98,10 +98,8 @@ bool CVSADRBase::IsLeftFailedByEarlierRun(CDRInfo* info) {
   }
   // The earlier run took the machine up (a skip writes no row): the failed
   // status, which the restart does not admit, is that run's clean-up's.
-  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
-    return job->ListSize(Api::VirtualAppJob::kPhases) > 0;
-  }
-  return false;
+  const std::vector<const Api::VirtualAppJob*>& records = m_jobManager->GetRestartHistoryOf(info->GetReplId());
+  return !records.empty() && records.front()->ListSize(Api::VirtualAppJob::kPhases) > 0;
 }
 
 uint32_t CVSADRBase::EarlierPhaseState(CDRInfo* info, Api::VirtualAppJobPhaseType phase) {
@@ -138,17 +136,20 @@ bool CVSADRBase::IsUndoneByEarlierCleanup(CDRInfo* info) {
   return failed != App::VSA_FAILOVER_STATUS_NONE && GetOriginalFailoverStatus(info) == failed;
 }
 
+bool CVSADRBase::IsTakenOverFromTheStart(CDRInfo* info, const char* method, const char* undone) {
+  if (!IsUndoneByEarlierCleanup(info)) return false;
+  m_event.Debug(method,
+                "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its %s. Taking "
+                "it over from the start",
+                info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
+                static_cast<long long>(m_jobId), undone);
+  return true;
+}
+
 bool CVSADRBase::EarlierRunPoweredOn(CDRInfo* info, Api::VirtualAppJobPhaseType phase, Api::DRSite site) {
   const uint32_t state = EarlierPhaseState(info, phase);
   if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
-  if (IsUndoneByEarlierCleanup(info)) {
-    m_event.Debug("EarlierRunPoweredOn",
-                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its move. "
-                  "Taking it over from the start",
-                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
-                  static_cast<long long>(m_jobId));
-    return false;
-  }
+  if (IsTakenOverFromTheStart(info, "EarlierRunPoweredOn", "move")) return false;
   // The VM tells whether the power-on stands: a call the run died in may
   // not have gone through, and a restart that took the machine over from
   // the start may have stopped the VM again before it died in its turn
@@ -194,14 +195,7 @@ bool CVSADRBase::EarlierRunStoppedVM(CDRInfo* info, Api::DRSite site) {
 bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   const uint32_t state = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_REPLICATION);
   if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) return false;
-  if (IsUndoneByEarlierCleanup(info)) {
-    m_event.Debug("EarlierSyncSucceeded",
-                  "Replication [%d] was left [%s] by an earlier run of DR job [%lld], whose clean-up undid its restore. "
-                  "Taking it over from the start",
-                  info->GetReplId(), DRHelper::GetVSAFailoverStatusStr(GetOriginalFailoverStatus(info)).c_str(),
-                  static_cast<long long>(m_jobId));
-    return false;
-  }
+  if (IsTakenOverFromTheStart(info, "EarlierSyncSucceeded", "restore")) return false;
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
   if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {

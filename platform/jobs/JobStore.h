@@ -47,6 +47,9 @@ class CJobStore {
   static constexpr const char* kTable = "PLT_Jobs";
   // Job types the simulator knows.
   static constexpr int kTypeDR = 1;
+  // The job controller's codes of a kill and a suspend request (controlOp).
+  static constexpr int kControlKill = 1;
+  static constexpr int kControlSuspend = 2;
   static constexpr int kTypeWorkflow = 2;
   static constexpr int kTypeChild = 3;
 

@@ -22,15 +22,16 @@ struct SCrashPlan {
 
 std::atomic<bool> g_armed{false};
 
-struct SKillPlan {
+// The kill point's and the pause point's plan: the countth line that holds
+// the fragment.
+struct SLinePlan {
   std::string fragment;
-  long count = 0;  // matching lines still to come before the request
+  long count = 0;  // matching lines still to come, the chosen one included
 };
 
 std::atomic<bool> g_killArmed{false};
 std::atomic<CKillPoint::Requester> g_requester{nullptr};
 
-// The pause point's plan: the kill point's shape.
 std::atomic<bool> g_pauseArmed{false};
 
 // One lock for both plans: each line is matched against them in turn.
@@ -44,13 +45,13 @@ SCrashPlan& Plan() DR_REQUIRES(PlanMutex()) {
   return *plan;
 }
 
-SKillPlan& KillPlan() DR_REQUIRES(PlanMutex()) {
-  static SKillPlan* plan = new SKillPlan();
+SLinePlan& KillPlan() DR_REQUIRES(PlanMutex()) {
+  static SLinePlan* plan = new SLinePlan();
   return *plan;
 }
 
-SKillPlan& PausePlan() DR_REQUIRES(PlanMutex()) {
-  static SKillPlan* plan = new SKillPlan();
+SLinePlan& PausePlan() DR_REQUIRES(PlanMutex()) {
+  static SLinePlan* plan = new SLinePlan();
   return *plan;
 }
 
@@ -84,6 +85,31 @@ bool ReadFragment(const char* name, std::string& fragment, std::string& error) {
 bool Holds(const char* function, const std::string& text, const std::string& fragment) {
   const std::string line = std::string(function != nullptr ? function : "") + "(): " + text;
   return line.find(fragment) != std::string::npos;
+}
+
+// A line plan from its two variables (DR_KILL_AT and DR_KILL_AT_COUNT, say),
+// which are removed from the environment once read; fragment "" when unset.
+bool ReadLinePlan(const char* at, const char* countName, std::string& fragment, long& count, std::string& error) {
+  count = 1;
+  if (!ReadCount(countName, count, error) || !ReadFragment(at, fragment, error)) return false;
+  unsetenv(at);
+  unsetenv(countName);
+  return true;
+}
+
+void ArmLinePlan(SLinePlan& plan, std::atomic<bool>& armed, const std::string& fragment, long count)
+    DR_REQUIRES(PlanMutex()) {
+  plan.fragment = fragment;
+  plan.count = fragment.empty() ? 0 : count;
+  armed.store(!fragment.empty() && count > 0);
+}
+
+// Whether the written line is the plan's chosen one; the plan is spent then.
+bool MatchesLinePlan(SLinePlan& plan, std::atomic<bool>& armed, const char* function, const std::string& text)
+    DR_REQUIRES(PlanMutex()) {
+  if (plan.count <= 0 || !Holds(function, text, plan.fragment) || --plan.count != 0) return false;
+  armed.store(false);
+  return true;
 }
 
 [[noreturn]] void Die(bool stop) {
@@ -145,9 +171,7 @@ void CCrashPoint::Check(const char* function, const std::string& text) {
 bool CKillPoint::ArmFromEnvironment(std::string& error) {
   std::string text;
   long count = 1;
-  if (!ReadCount("DR_KILL_AT_COUNT", count, error) || !ReadFragment("DR_KILL_AT", text, error)) return false;
-  unsetenv("DR_KILL_AT");
-  unsetenv("DR_KILL_AT_COUNT");
+  if (!ReadLinePlan("DR_KILL_AT", "DR_KILL_AT_COUNT", text, count, error)) return false;
   if (!text.empty()) Arm(text, count);
   return true;
 }
@@ -156,9 +180,7 @@ void CKillPoint::SetRequester(Requester requester) { g_requester.store(requester
 
 void CKillPoint::Arm(const std::string& fragment, long count) {
   CMutexLock lk(PlanMutex());
-  KillPlan().fragment = fragment;
-  KillPlan().count = fragment.empty() ? 0 : count;
-  g_killArmed.store(!fragment.empty() && count > 0);
+  ArmLinePlan(KillPlan(), g_killArmed, fragment, count);
 }
 
 void CKillPoint::Disarm() { Arm(std::string(), 0); }
@@ -166,10 +188,7 @@ void CKillPoint::Disarm() { Arm(std::string(), 0); }
 bool CKillPoint::Matches(const char* function, const std::string& text) {
   if (!g_killArmed.load(std::memory_order_relaxed)) return false;
   CMutexLock lk(PlanMutex());
-  SKillPlan& plan = KillPlan();
-  if (plan.count <= 0 || !Holds(function, text, plan.fragment) || --plan.count != 0) return false;
-  g_killArmed.store(false);
-  return true;
+  return MatchesLinePlan(KillPlan(), g_killArmed, function, text);
 }
 
 void CKillPoint::Request(int64_t lineJobId) {
@@ -190,18 +209,14 @@ void CKillPoint::Request(int64_t lineJobId) {
 bool CPausePoint::ArmFromEnvironment(std::string& error) {
   std::string text;
   long count = 1;
-  if (!ReadCount("DR_PAUSE_AT_COUNT", count, error) || !ReadFragment("DR_PAUSE_AT", text, error)) return false;
-  unsetenv("DR_PAUSE_AT");
-  unsetenv("DR_PAUSE_AT_COUNT");
+  if (!ReadLinePlan("DR_PAUSE_AT", "DR_PAUSE_AT_COUNT", text, count, error)) return false;
   if (!text.empty()) Arm(text, count);
   return true;
 }
 
 void CPausePoint::Arm(const std::string& fragment, long count) {
   CMutexLock lk(PlanMutex());
-  PausePlan().fragment = fragment;
-  PausePlan().count = fragment.empty() ? 0 : count;
-  g_pauseArmed.store(!fragment.empty() && count > 0);
+  ArmLinePlan(PausePlan(), g_pauseArmed, fragment, count);
 }
 
 void CPausePoint::Disarm() { Arm(std::string(), 0); }
@@ -209,10 +224,7 @@ void CPausePoint::Disarm() { Arm(std::string(), 0); }
 bool CPausePoint::Matches(const char* function, const std::string& text) {
   if (!g_pauseArmed.load(std::memory_order_relaxed)) return false;
   CMutexLock lk(PlanMutex());
-  SKillPlan& plan = PausePlan();
-  if (plan.count <= 0 || !Holds(function, text, plan.fragment) || --plan.count != 0) return false;
-  g_pauseArmed.store(false);
-  return true;
+  return MatchesLinePlan(PausePlan(), g_pauseArmed, function, text);
 }
 
 void CPausePoint::Pause() {

@@ -89,6 +89,17 @@ class E2EStorageCopies : public CDRRecordsTestBase {
     return id;
   }
 
+  // A copy job of the storage policy's copy that another job runs, hung
+  // until the test moves it on.
+  static long long HungCopy(EChildJobType type, int copyId) {
+    SChildJobSpec spec;
+    spec.type = type;
+    spec.storagePolicyId = kPolicy;
+    spec.copyId = copyId;
+    spec.hang = true;
+    return CJobSimulator::StartJob(spec);
+  }
+
   // The DR job (restarted when restart is given), its orchestrator and the
   // machine records of ids in one subclient group after backupJobId.
   void Load(const std::vector<int>& ids, long long backupJobId, const std::string& restart = "") {
@@ -288,12 +299,7 @@ TEST_F(E2EStorageCopies, AnAuxJobAlreadyRunningForTheCopyIsAdoptedInsteadOfLaunc
   Policy();
   Machine(1);
   const long long backup = Backup();
-  SChildJobSpec spec;
-  spec.type = EChildJobType::kAuxCopy;
-  spec.storagePolicyId = kPolicy;
-  spec.copyId = kAux;
-  spec.hang = true;
-  const long long running = CJobSimulator::StartJob(spec);
+  const long long running = HungCopy(EChildJobType::kAuxCopy, kAux);
   ASSERT_NE(0, running);
   Load({1}, backup);
 
@@ -313,12 +319,7 @@ TEST_F(E2EStorageCopies, ARunningAuxJobThatLeavesTheBackupUncopiedIsFollowedByAN
   Policy();
   Machine(1);
   const long long backup = Backup();
-  SChildJobSpec spec;
-  spec.type = EChildJobType::kAuxCopy;
-  spec.storagePolicyId = kPolicy;
-  spec.copyId = kAux;
-  spec.hang = true;
-  const long long running = CJobSimulator::StartJob(spec);
+  const long long running = HungCopy(EChildJobType::kAuxCopy, kAux);
   SJobFaults uncopied;
   uncopied.flags = kFaultAuxUncopied;
   uncopied.jobIds = {backup};
@@ -458,12 +459,7 @@ TEST_F(E2EStorageCopies, ASuspensionSeenWhileAnotherJobsBackupCopyRunsLaunchesNo
   Policy(true);
   Machine(1);
   const long long backup = Backup(true);
-  SChildJobSpec spec;
-  spec.type = EChildJobType::kBackupCopy;
-  spec.storagePolicyId = kPolicy;
-  spec.copyId = kPrimary;
-  spec.hang = true;
-  const long long other = CJobSimulator::StartJob(spec);
+  const long long other = HungCopy(EChildJobType::kBackupCopy, kPrimary);
   ASSERT_NE(0, other);
   Load({1}, backup);
   bool result = true;

@@ -194,7 +194,7 @@ TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsAStopCutShortOrNot) {
   Phase(m_machines[2], Api::VIRTUAL_APP_PHASE_POWER_OFF, Api::DR_SITE_DESTINATION, false);
   m_machines[3]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
   CAdmittingContext refusesAll({});
-  m_verdicts.AskRestart(m_vmPriority, refusesAll, m_records);
+  m_verdicts.AskAdmissions(m_vmPriority, refusesAll, m_records);
 
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[0], false, false).restartTakesOver) << "counted done again";
   EXPECT_FALSE(m_verdicts.Judge(*m_machines[1], false, false).restartTakesOver);
@@ -204,7 +204,7 @@ TEST_F(DRVerdicts, ARestartTakesOverWhatItsTestAdmitsAStopCutShortOrNot) {
   EXPECT_FALSE(m_verdicts.Judge(*m_machines[3], true, false).restartTakesOver) << "no step of it to resume";
 
   CAdmittingContext admitsTwoAndThree({2, 3});
-  m_verdicts.AskRestart(m_vmPriority, admitsTwoAndThree, m_records);
+  m_verdicts.AskAdmissions(m_vmPriority, admitsTwoAndThree, m_records);
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[1], false, false).restartTakesOver);
   EXPECT_TRUE(m_verdicts.Judge(*m_machines[2], true, false).restartTakesOver) << "the test (its move check) admits it";
   // A priority never run: a restart runs it.
@@ -289,7 +289,7 @@ TEST_F(DRVerdicts, ThePriorityRunAsksTheContextItRanOnAndMakesOthersOnlyForTheMa
     return type == TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER ? new CAdmittingContext({}, {3}) : nullptr;
   });
   CAdmittingContext ran({2}, {1, 2});
-  m_verdicts.AskRestart(m_vmPriority, ran, m_records);
+  m_verdicts.AskAdmissions(m_vmPriority, ran, m_records);
   const SMachineVerdict done = m_verdicts.Judge(*m_machines[0], false, false);
   EXPECT_TRUE(done.restartTakesOver);
   EXPECT_TRUE(done.newJobTakesOver) << "a new job of the type runs it again";

@@ -272,15 +272,6 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       steps = killtable::NextSteps(next.output);
     }
     CDBConnection::SetPath(db);
-    if (crashmatrix::Picture("Sample").find("Revert_Failover_Failed") != std::string::npos) {
-      // drjob is to print the undo failover's command for a machine that
-      // neither a restart nor a new revert takes; until it does, the test
-      // runs that command as it is to be printed.
-      const drtest::SResult undo = RunAsPrinted("drjob run --db " + db + " --group Sample --type undo-failover");
-      EXPECT_EQ(0, undo.code) << undo.output;
-      check(undo.output, kUndoFailover);
-    }
-    CDBConnection::SetPath(db);
     const std::string end = crashmatrix::Picture("Sample");
     EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end;
     for (int id : machines) {
