@@ -205,7 +205,8 @@ long long JobIdOf(const std::string& output) {
 // The attempt by its place in the chain, for a message.
 std::string AttemptName(const SAttempt& a) {
   return a.generation == 0 ? std::string("the kill's run")
-                           : "follow-up " + std::to_string(a.generation) + " [" + a.command + "]";
+                           : "follow-up " + std::to_string(a.generation) + " [" + a.command + "]" +
+                                 (a.env.empty() ? std::string() : " with " + a.env);
 }
 
 // The attempts of a chain, each with its command, exit code and drjob's
@@ -328,9 +329,15 @@ SKillOutcome CKillTable::KillAndExpect(const SType& type, const SCrash& at) {
   return outcome;
 }
 
-SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
+SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at, const std::vector<std::string>& stepEnv) {
   SRerunOutcome outcome;
   outcome.kill = KillAndExpect(type, at);
+  FollowAndExpect(type, at, outcome, stepEnv);
+  return outcome;
+}
+
+void CKillTable::FollowAndExpect(const SType& type, const SCrash& at, SRerunOutcome& outcome,
+                                 const std::vector<std::string>& stepEnv) {
   const std::string& db = outcome.kill.db;
   SAttempt killed;
   killed.exitCode = outcome.kill.exitCode;
@@ -354,7 +361,9 @@ SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
       SAttempt attempt;
       attempt.command = command;
       attempt.generation = generation;
-      const drtest::SResult run = RunAsPrinted(command);
+      const std::vector<std::string> env = generation == 1 ? stepEnv : std::vector<std::string>();
+      attempt.env = Joined(env);
+      const drtest::SResult run = RunAsPrinted(command, env);
       attempt.exitCode = run.code;
       attempt.output = run.output;
       attempt.nextSteps = NextSteps(run.output);
@@ -390,7 +399,6 @@ SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
     }
   }
   ExpectRerun(type, at, outcome);
-  return outcome;
 }
 
 void CKillTable::ExpectRerun(const SType& type, const SCrash& at, const SRerunOutcome& outcome) {

@@ -72,6 +72,7 @@ std::vector<std::string> MachineLines(const std::string& group, int replicationI
 // printed.
 struct SAttempt {
   std::string command;  // as printed; empty for the kill's run
+  std::string env;      // what it ran with besides (a kill point), for a message
   int generation = 0;   // 0: the kill's run; 1: a step it printed; 2: ...
   int exitCode = -1;
   std::string output;
@@ -99,8 +100,15 @@ class CKillTable : public crashmatrix::CCrashMatrix {
   SKillOutcome KillAndExpect(const crashmatrix::SType& type, const crashmatrix::SCrash& at);
 
   // The kill with the checks above, then its next steps as printed, and
-  // the checks on the chain and the lab it ends with.
-  SRerunOutcome KillAndRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at);
+  // the checks on the chain and the lab it ends with. stepEnv: what the
+  // first generation of printed steps runs with (a kill point: the printed
+  // step itself stopped); its own next steps run without.
+  SRerunOutcome KillAndRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at,
+                             const std::vector<std::string>& stepEnv = {});
+  // The same chain after a stop a case made itself: outcome.kill holds its
+  // lab, exit code and output.
+  void FollowAndExpect(const crashmatrix::SType& type, const crashmatrix::SCrash& at, SRerunOutcome& outcome,
+                       const std::vector<std::string>& stepEnv = {});
   // The checks on the chain that followed a kill.
   static void ExpectRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at,
                           const SRerunOutcome& outcome);
