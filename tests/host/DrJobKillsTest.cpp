@@ -107,6 +107,27 @@ class E2EDrJobKills : public CKillTable {
     CDBConnection::SetPath("");
     return killed.db;
   }
+
+  // The type run on db, suspended at a call on the VM (guid or name) up to
+  // its toCall-th, then ended by drjob control kill, as a user ends a job
+  // no process runs any more.
+  void SuspendAtAndKill(const SType& type, const std::string& db, const std::string& vm, int toCall) {
+    CDBConnection::SetPath(db);
+    SLabFault suspend;
+    suspend.opType = VmOperation::kAnyOperation;
+    suspend.vm = vm;
+    suspend.fromCall = 1;
+    suspend.toCall = toCall;
+    suspend.kind = ELabFault::kSuspendJob;
+    ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+    int signal = 0;
+    const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
+    ASSERT_EQ(10, first.code) << first.output;
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    const drtest::SResult killed =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);
+    ASSERT_EQ(0, killed.code) << killed.output;
+  }
 };
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
@@ -442,21 +463,9 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
 TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineItsNewJobFailsOver) {
   const SType& type = crashmatrix::kPointInTimeFailover;
   const std::string db = LabFor(type);
-  CDBConnection::SetPath(db);
-  SLabFault suspend;
-  suspend.opType = VmOperation::kAnyOperation;
-  suspend.vm = "app-server-DR";
-  suspend.fromCall = 1;
-  suspend.toCall = 1;
-  suspend.kind = ELabFault::kSuspendJob;
-  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
-  int signal = 0;
-  const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
-  ASSERT_EQ(10, first.code) << first.output;
-  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(type, db, "app-server-DR", 1));
   const std::string job = std::to_string(crashmatrix::kJobId);
-  const drtest::SResult killed = RunHost({}, {"control", "--db", db, "--job", job, "kill"}, signal);
-  ASSERT_EQ(0, killed.code) << killed.output;
+  int signal = 0;
   const drtest::SResult restart =
       RunHost({"DR_KILL_AT=Setting sync status as [Sync Disabled] for replication [201]"},
               {"run", "--db", db, "--job-id", job}, signal);
@@ -517,7 +526,8 @@ TEST_F(E2EDrJobKills, NextStepsKilledThemselvesCarryTheJobForwardNeverBack) {
   for (const SChain& chain : {SChain{&kRevertFailover, " --type planned-failover", "already at the source"},
                               SChain{&kPlannedFailover, " --type failback", "already failed over"}}) {
     SCOPED_TRACE(chain.type->type);
-    const killtable::SRerunOutcome outcome = KillAndRerun(*chain.type, At(*chain.type, "between priorities"), {between});
+    const killtable::SRerunOutcome outcome =
+        KillAndRerun(*chain.type, At(*chain.type, "between priorities"), {between});
     ASSERT_GE(outcome.attempts.size(), 3u) << "the kill's run, its killed next step and that step's own";
     const killtable::SAttempt& step = outcome.attempts[1];
     EXPECT_EQ(9, step.exitCode) << step.output;
@@ -543,28 +553,17 @@ TEST_F(E2EDrJobKills, ARestartsKillLeavesTheMachinesAnEarlierAttemptFinishedDone
   killtable::SRerunOutcome outcome;
   outcome.kill.db = LabFor(kRevertFailover);
   const std::string& db = outcome.kill.db;
-  CDBConnection::SetPath(db);
-  SLabFault suspend;
-  suspend.opType = VmOperation::kAnyOperation;
-  suspend.vm = "dst-201";
-  // The start lab's failover made calls on it already: any call of the
-  // revert's.
-  suspend.fromCall = 1;
-  suspend.toCall = 1000;
-  suspend.kind = ELabFault::kSuspendJob;
-  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
-  int signal = 0;
-  const drtest::SResult first = RunHost({}, RunArgs(kRevertFailover, db), signal);
-  ASSERT_EQ(10, first.code) << first.output;
-  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  // The start lab's failover made calls on app-server's DR VM already: any
+  // call of the revert's.
+  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(kRevertFailover, db, "dst-201", 1000));
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
   const std::string job = std::to_string(crashmatrix::kJobId);
-  const drtest::SResult killed = RunHost({}, {"control", "--db", db, "--job", job, "kill"}, signal);
-  ASSERT_EQ(0, killed.code) << killed.output;
+  int signal = 0;
   const drtest::SResult restart =
       RunHost({"DR_KILL_AT=Processing PRIORITY [1]"}, {"run", "--db", db, "--job-id", job}, signal);
-  for (const char* machine : {"db-primary] (replication 101): succeeded\n", "db-replica] (replication 102): succeeded\n"}) {
+  for (const char* machine :
+       {"db-primary] (replication 101): succeeded\n", "db-replica] (replication 102): succeeded\n"}) {
     EXPECT_NE(std::string::npos, restart.output.find(machine)) << restart.output;
   }
   EXPECT_EQ(std::string::npos, restart.output.find("Revert Failover Failed], source VM [db-")) << restart.output;
