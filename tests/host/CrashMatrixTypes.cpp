@@ -329,6 +329,7 @@ namespace {
 // The moments each type is killed at: those that change what a rerun must
 // handle.
 const std::vector<SCrash> kPlannedFailoverCrashes = {
+    {"source shut down", "[Shutdown] on VM [db-primary] GUID [src-101] successful"},
     {"backup launched", "StartJob(): Started [backup] job"},
     {"backup waited on", "Backup(): Waiting for backup job"},
     {"backup ended", "ended [Completed]"},
@@ -457,6 +458,7 @@ const std::vector<SCrash> kTestFailoverCrashes = {
     {"clone made", "[vm-1] successful with retcode"},
     {"clone refreshed", "Begin [Refresh VM] on VM [web-front-DR-Clone"},
     {"clone client set", "SetCloneVMClientProperties(): Set Expiration time"},
+    {"clone on", "[Power On] on VM [web-front-DR-Clone"},
     {"clone powered on", "MarkSuccess(): [Test Failover] has succeeded for replication [401]"},
     {"before the final state", "Total machines for DR"}};
 
