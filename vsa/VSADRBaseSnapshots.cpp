@@ -230,8 +230,7 @@ bool CVSADRBase::CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOn
 
 // ---- Backup snapshots an earlier attempt left ---------------------------------
 
-bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool keepOwn,
-                                              bool succeededOnly) {
+bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool succeededOnly) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return true;
   ctx.site = site;
@@ -240,12 +239,9 @@ bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite 
   SDROperationCtx one = OneMachine(ctx, info);
   std::vector<EVGui::VMSnapshot> snapshots;
   if (!GetSnapshotsListForVM(one, info, snapshots)) return true;
-  const std::string own = GetSnapshotDescription();
   std::vector<EVGui::VMSnapshot> earlier;
   for (const EVGui::VMSnapshot& snapshot : snapshots) {
-    if (snapshot.GetString(EVGui::VMSnapshot::kName) != SNAPSHOT_NAME) continue;
-    if (keepOwn && snapshot.GetString(EVGui::VMSnapshot::kDescription) == own) continue;
-    earlier.push_back(snapshot);
+    if (snapshot.GetString(EVGui::VMSnapshot::kName) == SNAPSHOT_NAME) earlier.push_back(snapshot);
   }
   if (earlier.empty()) return true;
   m_event.Debug("DeleteEarlierBackupSnapshots",

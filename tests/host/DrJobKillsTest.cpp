@@ -432,6 +432,104 @@ TEST_F(E2EDrJobKills, ASourceSnapshotAKilledAttemptLeftIsNotKeptBesideTheNextOne
                                      "[Revert Snapshot] on VM [app-server] GUID [src-201] successful"));
 }
 
+// An "__OB_BACKUP__" an attempt that did not finish left, which the
+// hypervisor will not delete (on app-server's source before a planned
+// failover, on app-server-DR before an undo), fails the machine before its
+// workload moves or a VM of it is reverted: the VM that runs the workload
+// keeps what it wrote, and no second snapshot of the name is taken beside
+// the stale one, for a later revert or undo to go back to. Once it can be
+// deleted, the next steps drjob printed, run as printed, end as the
+// uninterrupted run does, with what was written after the failure.
+TEST_F(E2EDrJobKills, AStaleBackupSnapshotThatCannotBeDeletedFailsTheMachineBeforeItsWorkloadMoves) {
+  using namespace crashmatrix;
+  struct SCase {
+    const SType* type;
+    const char* stale;     // the VM holding the stale snapshot
+    const char* workload;  // where app-server's workload runs before the job
+    // Where the job's uninterrupted run carries a write made before it (an
+    // undo drops what the DR VM wrote).
+    std::vector<std::string> carried;
+  };
+  for (const SCase& c : {SCase{&kPlannedFailover, "app-server", "app-server", {"app-server", "app-server-DR"}},
+                         SCase{&kUndoFailover, "app-server-DR", "app-server-DR", {}}}) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = LabFor(*c.type);
+    CDBConnection::SetPath(db);
+    std::vector<SLabVM> vms;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+    auto vm = [&vms](const std::string& name) {
+      return *std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+    };
+    SLabSnapshot stale;
+    stale.instanceId = vm(c.stale).instanceId;
+    stale.vmGuid = vm(c.stale).guid;
+    stale.name = "__OB_BACKUP__";
+    stale.description = "Snapshot created by Korlith for DR job 5 from vm";
+    ASSERT_TRUE(CHypervisorLab::AddSnapshot(stale));
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(vm(c.workload).instanceId, vm(c.workload).guid));
+    // The VM's next snapshot deletion is refused: the stale snapshot's,
+    // which comes first.
+    std::vector<SLabCall> calls;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+    const int deletes = static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const SLabCall& call) {
+      return call.opType == TMMsg::VM_OPERATION_DELETE_SNAPSHOT && call.vmGuid == stale.vmGuid;
+    }));
+    SLabFault refused;
+    refused.opType = TMMsg::VM_OPERATION_DELETE_SNAPSHOT;
+    refused.vm = stale.vmGuid;
+    refused.fromCall = deletes + 1;
+    refused.toCall = deletes + 1;
+    refused.code = 7001;
+    refused.text = "injected: snapshot delete refused";
+    ASSERT_TRUE(CHypervisorLab::AddFault(refused));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    int signal = 0;
+    const drtest::SResult run = RunHost({}, RunArgs(*c.type, db), signal);
+    EXPECT_EQ(8, run.code) << run.output;
+    EXPECT_EQ(0u, LineOf(run.output, 201).find("failed in phase [Delete Snapshot]: injected: snapshot delete refused"))
+        << run.output;
+    CDBConnection::SetPath(db);
+    const std::vector<std::string> lines = killtable::MachineLines("Sample", 201, Picture("Sample"));
+    ASSERT_EQ(3u, lines.size()) << run.output;
+    if (c.type == &kPlannedFailover) {
+      // Its source shut down, backed up and synced, then running again.
+      EXPECT_EQ("vm app-server on 202 __OB_BACKUP__", lines[0]);
+      EXPECT_EQ("vm app-server-DR off 202 __OB_BACKUP__,app-server-DR_1767225600,app-server-DR_1767229200", lines[1]);
+      EXPECT_EQ(0u, lines[2].find("repl 201 Failover_Failed ")) << lines[2];
+    } else {
+      EXPECT_EQ("vm app-server off 201 __OB_BACKUP__", lines[0]);
+      EXPECT_EQ("vm app-server-DR on 202 "
+                "__OB_BACKUP__,__OB_FAILOVER__,app-server-DR_1767225600,app-server-DR_1767229200",
+                lines[1]);
+      EXPECT_EQ(0u, lines[2].find("repl 201 Revert_Failover_Failed Sync_Disabled")) << lines[2];
+    }
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    std::vector<std::string> written = WriteInWorkloads(*c.type, db);
+    written.insert(written.end(), c.carried.begin(), c.carried.end());
+    std::string output = run.output;
+    for (int generation = 0; generation < 2; ++generation) {
+      const std::vector<std::string> steps = killtable::NextSteps(output);
+      if (steps.empty()) break;
+      const drtest::SResult next = RunAsPrinted(steps.front());
+      EXPECT_EQ(0, next.code) << next.output;
+      output = next.output;
+    }
+    std::string expected = c.type->picture;
+    for (const std::string& name : written) expected = WithWrite(expected, name);
+    CDBConnection::SetPath(db);
+    const std::string end = Picture("Sample");
+    for (int id : GroupReplications("Sample")) {
+      EXPECT_EQ(killtable::MachineLines("Sample", id, expected), killtable::MachineLines("Sample", id, end))
+          << "replication " << id << ":\n" << output;
+    }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+}
+
 // Killed as it launches priority 2's sync: the DR job kills that sync,
 // which leaves app-server's replication needing a sync (not failed), so the
 // job's printed new job takes app-server, and run as printed fails it over
