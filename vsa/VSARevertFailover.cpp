@@ -65,10 +65,12 @@ bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
   DeleteFailoverSnapshots(ctx, false);
   // The source is not powered on here but at the end of the post-DR
   // operations, once its snapshot is gone. A machine whose steps so far
-  // failed goes no further, its source left off as it is.
+  // failed, or whose job was told to stop, goes no further: its source
+  // stays off, its snapshot and reference kept.
   SDROperationCtx succeeded(ctx);
   m_orchestrator->FilterSuccessList(succeeded);
-  if (succeeded.drInfoList.empty()) return false;
+  const bool quit = !ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsQuitFlagSet();
+  if (succeeded.drInfoList.empty() || quit) return false;
   if (PerformPostDrOps(ctx)) {
     MarkSuccess(info, Api::DR_SITE_SOURCE);
     return true;
