@@ -303,6 +303,11 @@ std::string WithWrite(const std::string& picture, const std::string& vmName) {
   return out.str();
 }
 
+unsigned long EnvNumber(const char* name, unsigned long otherwise) {
+  const char* text = getenv(name);
+  return text != nullptr && *text != '\0' ? strtoul(text, nullptr, 10) : otherwise;
+}
+
 void CCrashMatrix::SetUp() { m_dir = drtest::MakeTempDir("crash"); }
 
 void CCrashMatrix::TearDown() {

@@ -170,4 +170,8 @@ std::string WithWrite(const std::string& picture, const std::string& vmName);
 // The picture with the lines a case ends with otherwise (SCrash::differs).
 std::string WithLines(std::string picture, const SCrash::Lines& differs);
 
+// A sampler's number from the environment (its seed, how many cases), or
+// otherwise when the variable is unset or empty.
+unsigned long EnvNumber(const char* name, unsigned long otherwise);
+
 }  // namespace crashmatrix
