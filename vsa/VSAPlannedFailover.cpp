@@ -141,7 +141,8 @@ bool CVSAPlannedFailover::IsMovedByEarlierRun(CDRInfo* info) {
 
 bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   if (!RunPostFailoverActions(ctx)) return false;
-  if (DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo())) {
+  const bool failback = DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo());
+  if (failback) {
     // A source snapshot an earlier attempt took is older than what the
     // source ran after it (the attempt's clean-up powered it on again), so
     // the new one replaces it; a machine resumed past its move keeps this
@@ -155,8 +156,8 @@ bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
     if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY, false)) return false;
     if (!__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) return false;
   }
-  RecordDRVMIPAddress(ctx, false);
-  return true;
+  // The DR VM's backup snapshot is gone when the VM supports failback.
+  return RecordDRVMIPAddressLast(ctx, failback);
 }
 
 bool CVSAPlannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {
