@@ -303,12 +303,11 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   bool DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly);
   bool CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOnly);
   // Deletes the backup snapshots ("__OB_BACKUP__") the first machine's VM
-  // at the site already holds, before the step that takes a new one: an
+  // at the site already holds, ahead of the step that takes a new one: an
   // attempt of the machine that did not finish took them, and the VM ran
-  // again after it, so they hold no state the new one does not. keepOwn
-  // keeps one this job took, which a rerun adopts. True when none is left;
-  // a VM whose snapshots cannot be listed keeps them.
-  bool DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool keepOwn, bool succeededOnly);
+  // again after it, so they hold no state the new one does not. True when
+  // none is left; a VM whose snapshots cannot be listed keeps them.
+  bool DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool succeededOnly);
   // Reverts the first machine's DR VM to its snapshot of the point in time
   // and stores that snapshot's reference as property 2214.
   bool RevertPointInTimeDestinationVMSnapshot(SDROperationCtx& ctx, unsigned long& pointInTime, bool succeededOnly);

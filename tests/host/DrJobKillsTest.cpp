@@ -16,6 +16,7 @@
 #include "db/DBConnection.h"
 #include "host/KillTable.h"
 #include "host/SeedReplications.h"
+#include "msg/MsgEnums.h"
 #include "repl/ReplicationSources.h"
 #include "repl/ReplicationStore.h"
 #include "repl/ReplicationStatusTexts.h"
@@ -217,37 +218,54 @@ TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAfterTheMoveEndAsUninterrupte
 // steps drjob printed with every machine either reverted (its source
 // running) or undone by the undo failover (its source running, no failover
 // status): none stays "Revert Failover Failed", which no revert takes again.
-// In every run of the chain a "succeeded" machine is where that run's type
-// puts it, and no run ends SUCCESS while it skipped a machine in "Revert
-// Failover Failed".
+// What a running source held after the stop is still there at the end: no
+// step reverts a source once it ran. In every run of the chain a
+// "succeeded" machine is where that run's type puts it, and no run ends
+// SUCCESS while it skipped a machine in "Revert Failover Failed".
 TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSteps) {
   using crashmatrix::kRevertFailover;
   using crashmatrix::kUndoFailover;
   struct SStop {
     const char* name;
-    const char* marker;  // empty: not killed, a source refuses its power-on
+    const char* marker;  // empty: not killed, a VM operation refused
     int count;
+    int refusedOp;     // the operation refused, on the VM below
+    const char* onVM;
   };
   const std::vector<SStop> stops = {
       // db-replica's revert has begun (its status set) but no step of it ran.
-      {"in priority 1", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful", 1},
-      // The source reverted and powered on again, its snapshot's deletion
-      // halted: the snapshot and its reference stay for the undo to remove.
-      {"before the source snapshot's deletion", "[Power On] on VM [db-primary] GUID [src-101] successful", 2},
+      {"in priority 1", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful", 1, 0, ""},
+      // The source reverted, its snapshot's deletion halted: the source
+      // stays off, its snapshot and the reference to it kept for the next
+      // step to remove.
+      {"before the source snapshot's deletion", "[Revert Snapshot] on VM [db-primary] GUID [src-101] successful", 1, 0,
+       ""},
+      // The source runs: a write in it is the workload's.
+      {"as the source starts", "[Power On] on VM [db-primary] GUID [src-101] successful", 1, 0, ""},
       // app-server is set in progress, then its first step halts.
-      {"between priorities", "Wait before processing next priority", 1},
-      {"app-server's source refusing its power-on", "", 0}};
+      {"between priorities", "Wait before processing next priority", 1, 0, ""},
+      {"app-server's source refusing its power-on", "", 0, TMMsg::VM_OPERATION_POWER_ON, "src-201"},
+      // The source is started all the same, its snapshot and reference
+      // gone: the undo that takes the machine next does not revert it.
+      {"db-primary's source refusing its revert", "", 0, TMMsg::VM_OPERATION_REVERT_SNAPSHOT, "src-101"}};
   const std::vector<int> machines = crashmatrix::GroupReplications("Sample");
   for (const SStop& stop : stops) {
     SCOPED_TRACE(stop.name);
     std::string db;
+    std::vector<std::string> written;
+    // A type's picture with the writes made after the stop.
+    auto withWrites = [&written](const crashmatrix::SType& type) {
+      std::string picture = type.picture;
+      for (const std::string& vm : written) picture = crashmatrix::WithWrite(picture, vm);
+      return picture;
+    };
     // Checks one run of the chain against the lab it left.
     auto check = [&](const std::string& output, const crashmatrix::SType& as) {
       CDBConnection::SetPath(db);
       const std::string picture = crashmatrix::Picture("Sample");
       for (int id : machines) {
         if (output.find("(replication " + std::to_string(id) + "): succeeded") == std::string::npos) continue;
-        EXPECT_EQ(killtable::MachineLines("Sample", id, as.picture), killtable::MachineLines("Sample", id, picture))
+        EXPECT_EQ(killtable::MachineLines("Sample", id, withWrites(as)), killtable::MachineLines("Sample", id, picture))
             << "replication " << id << " called succeeded:\n" << output;
       }
       if (output.find("] SUCCESS") != std::string::npos) {
@@ -268,11 +286,11 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       db = LabFor(kRevertFailover);
       CDBConnection::SetPath(db);
       SLabFault refused;
-      refused.opType = 10;
-      refused.vm = "src-201";
+      refused.opType = stop.refusedOp;
+      refused.vm = stop.onVM;
       refused.toCall = 99;
       refused.code = 7001;
-      refused.text = "injected: power-on refused";
+      refused.text = "injected: operation refused";
       ASSERT_TRUE(CHypervisorLab::AddFault(refused));
       int signal = 0;
       const drtest::SResult run = RunHost({}, RunArgs(kRevertFailover, db), signal);
@@ -282,6 +300,9 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       ASSERT_TRUE(CHypervisorLab::ClearFaults());
       output = run.output;
     }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    written = WriteInWorkloads(kRevertFailover, db);
     // At most two steps as printed, each after the one before it.
     std::vector<std::string> steps = killtable::NextSteps(output);
     for (int taken = 0; taken < 2 && !steps.empty(); ++taken) {
@@ -294,9 +315,9 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
     EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end;
     for (int id : machines) {
       const std::vector<std::string> lines = killtable::MachineLines("Sample", id, end);
-      EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, kRevertFailover.picture) ||
-                  lines == killtable::MachineLines("Sample", id, kUndoFailover.picture))
-          << "replication " << id << " neither reverted nor undone:\n" << end;
+      EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, withWrites(kRevertFailover)) ||
+                  lines == killtable::MachineLines("Sample", id, withWrites(kUndoFailover)))
+          << "replication " << id << " neither reverted nor undone, or a write after the stop is lost:\n" << end;
     }
   }
 }
@@ -515,6 +536,104 @@ TEST_F(E2EDrJobKills, ASourceSnapshotAKilledAttemptLeftIsNotKeptBesideTheNextOne
   // alone behind.
   KillAndRerun(kUndoFailover, SCrash("app-server's source reverted",
                                      "[Revert Snapshot] on VM [app-server] GUID [src-201] successful"));
+}
+
+// An "__OB_BACKUP__" an attempt that did not finish left, which the
+// hypervisor will not delete (on app-server's source before a planned
+// failover, on app-server-DR before an undo), fails the machine before its
+// workload moves or a VM of it is reverted: the VM that runs the workload
+// keeps what it wrote, and no second snapshot of the name is taken beside
+// the stale one, for a later revert or undo to go back to. Once it can be
+// deleted, the next steps drjob printed, run as printed, end as the
+// uninterrupted run does, with what was written after the failure.
+TEST_F(E2EDrJobKills, AStaleBackupSnapshotThatCannotBeDeletedFailsTheMachineBeforeItsWorkloadMoves) {
+  using namespace crashmatrix;
+  struct SCase {
+    const SType* type;
+    const char* stale;     // the VM holding the stale snapshot
+    const char* workload;  // where app-server's workload runs before the job
+    // Where the job's uninterrupted run carries a write made before it (an
+    // undo drops what the DR VM wrote).
+    std::vector<std::string> carried;
+  };
+  for (const SCase& c : {SCase{&kPlannedFailover, "app-server", "app-server", {"app-server", "app-server-DR"}},
+                         SCase{&kUndoFailover, "app-server-DR", "app-server-DR", {}}}) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = LabFor(*c.type);
+    CDBConnection::SetPath(db);
+    std::vector<SLabVM> vms;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+    auto vm = [&vms](const std::string& name) {
+      return *std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+    };
+    SLabSnapshot stale;
+    stale.instanceId = vm(c.stale).instanceId;
+    stale.vmGuid = vm(c.stale).guid;
+    stale.name = "__OB_BACKUP__";
+    stale.description = "Snapshot created by Korlith for DR job 5 from vm";
+    ASSERT_TRUE(CHypervisorLab::AddSnapshot(stale));
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(vm(c.workload).instanceId, vm(c.workload).guid));
+    // The VM's next snapshot deletion is refused: the stale snapshot's,
+    // which comes first.
+    std::vector<SLabCall> calls;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+    const int deletes = static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const SLabCall& call) {
+      return call.opType == TMMsg::VM_OPERATION_DELETE_SNAPSHOT && call.vmGuid == stale.vmGuid;
+    }));
+    SLabFault refused;
+    refused.opType = TMMsg::VM_OPERATION_DELETE_SNAPSHOT;
+    refused.vm = stale.vmGuid;
+    refused.fromCall = deletes + 1;
+    refused.toCall = deletes + 1;
+    refused.code = 7001;
+    refused.text = "injected: snapshot delete refused";
+    ASSERT_TRUE(CHypervisorLab::AddFault(refused));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    int signal = 0;
+    const drtest::SResult run = RunHost({}, RunArgs(*c.type, db), signal);
+    EXPECT_EQ(8, run.code) << run.output;
+    EXPECT_EQ(0u, LineOf(run.output, 201).find("failed in phase [Delete Snapshot]: injected: snapshot delete refused"))
+        << run.output;
+    CDBConnection::SetPath(db);
+    const std::vector<std::string> lines = killtable::MachineLines("Sample", 201, Picture("Sample"));
+    ASSERT_EQ(3u, lines.size()) << run.output;
+    if (c.type == &kPlannedFailover) {
+      // Its source shut down, backed up and synced, then running again.
+      EXPECT_EQ("vm app-server on 202 __OB_BACKUP__", lines[0]);
+      EXPECT_EQ("vm app-server-DR off 202 __OB_BACKUP__,app-server-DR_1767225600,app-server-DR_1767229200", lines[1]);
+      EXPECT_EQ(0u, lines[2].find("repl 201 Failover_Failed ")) << lines[2];
+    } else {
+      EXPECT_EQ("vm app-server off 201 __OB_BACKUP__", lines[0]);
+      EXPECT_EQ("vm app-server-DR on 202 "
+                "__OB_BACKUP__,__OB_FAILOVER__,app-server-DR_1767225600,app-server-DR_1767229200",
+                lines[1]);
+      EXPECT_EQ(0u, lines[2].find("repl 201 Revert_Failover_Failed Sync_Disabled")) << lines[2];
+    }
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    std::vector<std::string> written = WriteInWorkloads(*c.type, db);
+    written.insert(written.end(), c.carried.begin(), c.carried.end());
+    std::string output = run.output;
+    for (int generation = 0; generation < 2; ++generation) {
+      const std::vector<std::string> steps = killtable::NextSteps(output);
+      if (steps.empty()) break;
+      const drtest::SResult next = RunAsPrinted(steps.front());
+      EXPECT_EQ(0, next.code) << next.output;
+      output = next.output;
+    }
+    std::string expected = c.type->picture;
+    for (const std::string& name : written) expected = WithWrite(expected, name);
+    CDBConnection::SetPath(db);
+    const std::string end = Picture("Sample");
+    for (int id : GroupReplications("Sample")) {
+      EXPECT_EQ(killtable::MachineLines("Sample", id, expected), killtable::MachineLines("Sample", id, end))
+          << "replication " << id << ":\n" << output;
+    }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
 }
 
 // Killed as it launches priority 2's sync: the DR job kills that sync,

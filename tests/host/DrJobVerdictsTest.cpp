@@ -334,9 +334,9 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
          ASSERT_EQ(0, Host("lab --db " + db + " down site-a").code);
        },
        1,
-       {{101, "failed in phase [Power On]: Site [site-a] is down"},
-        {102, "failed in phase [Power On]: Site [site-a] is down"},
-        {201, "failed in phase [Power On]: Site [site-a] is down"}},
+       {{101, "failed in phase [Revert Snapshot]: Site [site-a] is down"},
+        {102, "failed in phase [Revert Snapshot]: Site [site-a] is down"},
+        {201, "failed in phase [Revert Snapshot]: Site [site-a] is down"}},
        "", false},
       {"a kill", "Sample", "planned-failover", "",
        [](const std::string&) {
