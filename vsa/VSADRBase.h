@@ -344,6 +344,13 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // Refreshes the first machine's DR VM information (phase 30) and stores
   // its IP address as property 2222; no address is no failure.
   bool RecordDRVMIPAddress(SDROperationCtx& ctx, bool succeededOnly);
+  // The failovers' last post-DR operation: RecordDRVMIPAddress, whose
+  // failure is let pass. Once the DR VM's backup snapshot is deleted
+  // (snapshotDeleted), which no clean-up gives back, it runs whatever the
+  // job's quit flag: the machine is finished. Before that, a quit fails the
+  // post-DR operations (false): a step of them was halted or this one would
+  // be, and the machine is not finished.
+  bool RecordDRVMIPAddressLast(SDROperationCtx& ctx, bool snapshotDeleted);
   // PerformPostDrOps under a phase row (22) of the context's first machine;
   // narrows the context to the machines whose last phase succeeded (or was
   // skipped). False without a machine, and, with its row FAILED, when the
@@ -365,7 +372,7 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   bool IsFailoverStateValidForJob(App::VSAFailoverStatus status);
   // The end of the context's machine's failover: sync disabled, the post-DR
   // operations, success; when they fail, the sync status seen before
-  // disabling comes back.
+  // disabling comes back, unless the job is suspended.
   bool CompleteMachineFailover(SDROperationCtx& ctx);
   // The start of the post-DR operations: the post-failover action and the
   // post-scripts, whose results do not matter; false without a machine.

@@ -154,15 +154,16 @@ bool CVSAPlannedFailover::DeleteEarlierSourceSnapshots(SDROperationCtx& ctx) {
 
 bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   if (!RunPostFailoverActions(ctx)) return false;
-  if (DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo())) {
+  const bool failback = DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo());
+  if (failback) {
     // The source snapshot is where a failback starts from; without it the
     // destination's backup snapshot stays. A machine resumed past its move
     // keeps the one this job took, for the create to adopt.
     if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY, false)) return false;
     if (!__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) return false;
   }
-  RecordDRVMIPAddress(ctx, false);
-  return true;
+  // The DR VM's backup snapshot is gone when the VM supports failback.
+  return RecordDRVMIPAddressLast(ctx, failback);
 }
 
 bool CVSAPlannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {

@@ -538,6 +538,9 @@ const std::vector<SCrash> kArrayUndoFailoverCrashes = {
 
 const std::vector<SCrash> kArrayUndoTestFailoverCrashes = {
     {"test VM off", "[Power Off] on VM [snap-app] GUID [mount-"},
+    // The unmounts run one machine at a time, each re-querying its afiles
+    // just before it takes its datastore locks: the second is snap-app's.
+    {"an unmount at its locks", "GetSnapMountContext(): Adding master job [90001] for querying mountInfo", 2},
     {"test mount unmounted", "[DR-VM Test Snap Unmount] on VM [snap-app] GUID [mount-"},
     {"unmount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Unmount] on VM [snap-app]"},
     {"complete not stored", "UpdateTestFailoverStatus(): [] for replication [302]"},

@@ -15,11 +15,14 @@
 #include "appmgr/DatabaseHosts.h"
 #include "db/DBConnection.h"
 #include "host/KillTable.h"
+#include "host/SeedReplications.h"
 #include "msg/MsgEnums.h"
 #include "repl/ReplicationSources.h"
+#include "repl/ReplicationStore.h"
 #include "repl/ReplicationStatusTexts.h"
 #include "vm/HypervisorLab.h"
 #include "vm/VmOperation.h"
+#include "vsa/VSARepInfo.h"
 
 namespace {
 
@@ -65,6 +68,21 @@ void ExpectEndsAsUninterrupted(const SType& type) {
       crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
   EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
 }
+// Each DR VM's IP address recorded with its replication, as the
+// uninterrupted failover records it.
+void ExpectAddressesRecorded(const SType& type) {
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  for (const SSampleVM& sample : kSampleVMs) {
+    const auto drVM = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == sample.destination; });
+    ASSERT_NE(vms.end(), drVM) << sample.destination;
+    App::VSAReplicationInfo info;
+    ASSERT_EQ(EStoreResult::kOk, CReplicationStore::Find(sample.replicationId, info));
+    EXPECT_EQ(CHypervisorLab::ReportedIp(*drVM), CReplicationStore::PropertyOf(info, VSARepInfo::kPropDestVMIpAddress))
+        << type.type << ": replication " << sample.replicationId;
+  }
+}
+
 // The kill table's cases, and a restart after a kill: the kill, then what
 // drjob printed, run as printed (and the step that prints, at most two),
 // one machine at a time so that the kill stops the job in the machine it
@@ -308,6 +326,94 @@ TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
   // The DR VMs' shutdown (power-off) before the unmount is let fail.
   KillAndRerun(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
   KillAndExpect(crashmatrix::kArrayUndoTestFailover, At(crashmatrix::kArrayUndoTestFailover, "test VM off"));
+}
+
+// Unmounts run one machine at a time, each re-querying its afiles first
+// ("Adding master job ..."): a kill right after the second or the fourth
+// re-query keeps snap-app's or snap-files' unmount from taking its
+// datastore locks. The machine's test VM stays mounted: it fails with the
+// kill's reason (the others succeeded), the job ends COMPLETED WITH ERRORS,
+// which acts on the kill, and the undo test failover it prints, run as
+// printed, unmounts what is left.
+TEST_F(E2EDrJobKills, AnUndoTestKilledAsAnUnmountTakesItsLocksFailsThatMachineAndItsNextStepUnmountsIt) {
+  using crashmatrix::kArrayUndoTestFailover;
+  const SCrash second = At(kArrayUndoTestFailover, "an unmount at its locks");
+  const SCrash fourth("the last unmount at its locks", second.marker, 4);
+  const std::vector<std::pair<SCrash, int>> cases = {{second, 302}, {fourth, 304}};
+  for (const auto& c : cases) {
+    const killtable::SRerunOutcome outcome = KillAndRerun(kArrayUndoTestFailover, c.first);
+    const std::string& output = outcome.kill.output;
+    EXPECT_EQ(8, outcome.kill.exitCode) << output;
+    EXPECT_EQ(std::string::npos, output.find("was not acted on")) << output;
+    EXPECT_EQ(0u, LineOf(output, c.second).find("failed in phase [DR-VM Test Snap Unmount]: Job kill issued"))
+        << output;
+  }
+}
+
+// A failover killed once its first machine's DR backup snapshot is
+// deleted, which no clean-up can give back: the machine's one step left,
+// the look-up of its DR VM's IP address, is not halted, and the machine is
+// finished as the uninterrupted run finishes it, its address recorded (a
+// halted look-up let it succeed without one). The kill meets db-replica
+// before its post-DR operations (one machine at a time), and the next steps
+// drjob prints, run as printed, end as the uninterrupted run does.
+TEST_F(E2EDrJobKills, AFailoverKilledPastItsDRSnapshotsDeletionFinishesTheMachine) {
+  using namespace crashmatrix;
+  for (const SType* type : {&kUnplannedFailover, &kPointInTimeFailover, &kPlannedFailover}) {
+    SType serial = *type;
+    serial.serial = true;
+    const killtable::SRerunOutcome outcome = KillAndRerun(serial, At(*type, "DR backup snapshot deleted"));
+    const std::string& output = outcome.kill.output;
+    EXPECT_EQ(8, outcome.kill.exitCode) << output;
+    EXPECT_EQ(std::string::npos, output.find("was not acted on")) << output;
+    EXPECT_EQ(0u, LineOf(output, 101).find("succeeded")) << output;
+    EXPECT_EQ(0u, LineOf(output, 102).find("failed")) << output;
+    CDBConnection::SetPath(outcome.kill.db);
+    ExpectAddressesRecorded(*type);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+}
+
+// A planned failover suspended as its first machine's source snapshot is
+// taken: the machine's post-DR operations stop at their next step, and its
+// DR VM runs the workload. The suspended job leaves its statuses for the
+// restart, so the machine's sync stays disabled (turned back on, a sync
+// would write over the workload at DR); the restart drjob prints, run as
+// printed, ends as the uninterrupted run does, the write included.
+TEST_F(E2EDrJobKills, AFailoverSuspendedInItsPostDROperationsKeepsTheMachinesSyncDisabled) {
+  using namespace crashmatrix;
+  SType serial = kPlannedFailover;
+  serial.serial = true;
+  const std::string db = LabFor(serial);
+  CDBConnection::SetPath(db);
+  SLabFault suspend;
+  suspend.opType = TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
+  suspend.vm = "db-primary";
+  suspend.kind = ELabFault::kSuspendJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+  int signal = 0;
+  const drtest::SResult first = RunHost({}, RunArgs(serial, db), signal);
+  EXPECT_EQ(10, first.code) << first.output;
+  EXPECT_EQ(0u, LineOf(first.output, 101).find("not processed")) << first.output;
+  CDBConnection::SetPath(db);
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  const std::string suspended = Picture("Sample");
+  EXPECT_NE(std::string::npos, suspended.find("vm db-primary-DR on ")) << suspended;
+  EXPECT_NE(std::string::npos, suspended.find("repl 101 Failover_in_Progress Sync_Disabled ")) << suspended;
+  crashmatrix::SOutcome outcome;
+  outcome.written = WriteInWorkloads(serial, db);
+  const std::vector<std::string> steps = killtable::NextSteps(first.output);
+  ASSERT_EQ(1u, steps.size()) << first.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  outcome.exitCode = next.code;
+  outcome.output = next.output;
+  CDBConnection::SetPath(db);
+  outcome.picture = Picture("Sample");
+  CheckRunsEnded(outcome);
+  crashmatrix::CCrashMatrix::Expect(serial, outcome, "suspended as 101's source snapshot is taken, then restarted");
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
 }
 
 // A killed machine's line names the kill first, where it halted the
