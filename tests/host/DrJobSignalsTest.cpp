@@ -256,6 +256,10 @@ class E2EDrJobControlOrder : public E2EDrJobSignals {
     argv.insert(argv.end(), args.begin(), args.end());
     ASSERT_TRUE(process.Start(argv));
     ASSERT_TRUE(drtest::Eventually([&] { return Stopped(process.Pid()); })) << "never paused at " << pause;
+    // The stop is told in the log first, with how the process goes on.
+    EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log")
+                                     .find("PausePoint(): Stopping process [" + std::to_string(process.Pid()) +
+                                           "] (SIGSTOP) after the chosen line; SIGCONT goes on"));
   }
   void StartCleanupPaused(drtest::CChildProcess& run, long long jobId) {
     StartPaused(run, kBeforeFinalState,
