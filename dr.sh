@@ -7,10 +7,9 @@
 #                  bounded run of the fuzz targets, and the concurrency tests
 #                  under ThreadSanitizer (both clang, which also checks the
 #                  lock rules at compile time: -Wthread-safety, errors)
-#   ./dr.sh stress the concurrency and e2e tests, the random crash sampler,
-#                  the rerunning kill table and the live-kill sampler (suite
-#                  DrJobLiveKillSampler) under AddressSanitizer, five times
-#                  over, on a machine kept busy
+#   ./dr.sh stress the concurrency and e2e tests and the random crash
+#                  sampler under AddressSanitizer, five times over, on a
+#                  machine kept busy
 # Each installs what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -184,8 +183,7 @@ print_total() {
 cmd_test() {
   ensure_packages
   build_release
-  # The random crash sampler, the rerunning kill table and the live-kill
-  # sampler (label "stress") run in ./dr.sh stress.
+  # The random crash sampler (label "stress") runs in ./dr.sh stress.
   run_ctest build/release -LE stress
   build_asan
   # The whole suite and a bounded run of each fuzz target (label "fuzz").
@@ -240,7 +238,7 @@ cmd_stress() {
   trap stop_busy_loops EXIT
   trap 'stop_busy_loops; exit 130' INT TERM
   start_busy_loops
-  say "running the concurrency and e2e tests, the crash sampler, the rerunning kill table and the live-kill sampler 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
+  say "running the concurrency and e2e tests and the crash sampler 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
   CTEST_JOBS=$((2 * JOBS)) run_asan_ctest build/asan -L 'concurrency|e2e|stress' --repeat until-fail:5
   stop_busy_loops
   trap - EXIT INT TERM
@@ -252,15 +250,5 @@ case "${1:-}" in
   demo) cmd_demo ;;
   test) cmd_test ;;
   stress) cmd_stress ;;
-  *)
-    {
-      echo "usage: ./dr.sh demo | test | stress"
-      echo "  demo    fail the sample VM group over and back, the storage-array group over and undo it"
-      echo "  test    the whole suite, under AddressSanitizer too, and the concurrency tests under ThreadSanitizer"
-      echo "  stress  the concurrency and e2e tests, the random crash sampler, the rerunning kill table and the"
-      echo "          live-kill sampler (suite DrJobLiveKillSampler) under AddressSanitizer, five times over, on a"
-      echo "          machine kept busy"
-    } >&2
-    exit 2
-    ;;
+  *) echo "usage: ./dr.sh demo | test | stress" >&2; exit 2 ;;
 esac
