@@ -308,8 +308,9 @@ void CCrashMatrix::SetUp() { m_dir = drtest::MakeTempDir("crash"); }
 void CCrashMatrix::TearDown() {
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
-  // DR_CRASH_KEEP=1 keeps the cases' labs and the runs' log to look at.
-  if (getenv("DR_CRASH_KEEP") != nullptr) {
+  // DR_CRASH_KEEP=1 keeps the cases' labs and the runs' log to look at; a
+  // failed test keeps them too, since a fault under load may not come back.
+  if (getenv("DR_CRASH_KEEP") != nullptr || HasFailure()) {
     printf("crash matrix: the cases' labs and log are in %s\n", m_dir.c_str());
     return;
   }
@@ -415,8 +416,16 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   int signal = 0;
   bool finished = false;
   drtest::SResult last{-1, std::string()};
+  auto command = [&args](const std::vector<std::string>& env) {
+    std::string text;
+    for (const std::string& word : env) text += word + " ";
+    text += "drjob";
+    for (const std::string& word : args) text += " " + word;
+    return text;
+  };
   if (!crashEnv.empty()) {
     last = RunHost(crashEnv, args, signal);
+    outcome.runs += RunText(command(crashEnv), last.code, signal, last.output);
     finished = signal != SIGKILL;
     if (finished && !mayFinish) {
       outcome.faults.push_back("the run was not killed where asked (exit " + std::to_string(last.code) + "):\n" +
@@ -432,7 +441,11 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
     CDBConnection::SetPath("");
   }
   // A run that ended before its line came (the sampler's) is the case's run.
-  if (!finished) last = RunHost({}, args, signal);
+  if (!finished) {
+    last = RunHost({}, args, signal);
+    outcome.runs += RunText(command({}), last.code, signal, last.output);
+  }
+  if (!outcome.written.empty()) outcome.runs += "written after the crash in: " + Joined(outcome.written) + "\n";
   outcome.exitCode = last.code;
   outcome.output = last.output;
   CDBConnection::SetPath(db);
@@ -559,9 +572,19 @@ void CCrashMatrix::Expect(const SType& type, const SOutcome& outcome, const std:
   if (!outcome.faults.empty() && outcome.exitCode < 0) return;
   std::string expected = WithLines(type.picture, differs);
   for (const std::string& vm : outcome.written) expected = WithWrite(expected, vm);
-  EXPECT_EQ(type.exitCode, outcome.exitCode) << outcome.output;
+  const std::string& runs = outcome.runs.empty() ? outcome.output : outcome.runs;
+  EXPECT_EQ(type.exitCode, outcome.exitCode) << runs;
   const std::string diff = PictureDiff(expected, outcome.picture);
-  if (!diff.empty()) ADD_FAILURE() << "the lab differs (- expected, + found):\n" << diff;
+  if (!diff.empty()) ADD_FAILURE() << "the lab differs (- expected, + found):\n" << diff << "the runs:\n" << runs;
+}
+
+std::string RunText(const std::string& command, int exitCode, int signal, const std::string& output) {
+  std::string text = "[" + command + "] -> " +
+                     (signal != 0 ? "signal " + std::to_string(signal) : "exit " + std::to_string(exitCode)) + "\n";
+  for (const std::string& line : PictureLines(output)) {
+    if (line.rfind("drjob: ", 0) == 0 && line.find("] progress [") == std::string::npos) text += "    " + line + "\n";
+  }
+  return text;
 }
 
 }  // namespace crashmatrix

@@ -83,7 +83,14 @@ struct SOutcome {
   std::string output;                // the last run's
   std::vector<std::string> written;  // workload VMs a write was meant for
   std::vector<std::string> faults;
+  // Every run of the case in order (RunText), named by a failure whose lab
+  // or exit code differs.
+  std::string runs;
 };
+
+// One run of a case for a failure message: its command, how it ended (exit
+// code, or the signal that ended it) and drjob's own lines but progress.
+std::string RunText(const std::string& command, int exitCode, int signal, const std::string& output);
 
 // The lab's state for a group, one line per VM (power, content, snapshot
 // names sorted), per replication (statuses, what its snapshot properties

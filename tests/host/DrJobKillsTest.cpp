@@ -37,6 +37,12 @@ std::string LineOf(const std::string& output, int replicationId) {
   return std::string();
 }
 
+std::string Joined(const std::vector<std::string>& words, const char* between = ",") {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : between) + word;
+  return text;
+}
+
 size_t Occurrences(const std::string& text, const std::string& what, size_t from) {
   size_t n = 0;
   for (size_t at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -52,7 +58,8 @@ struct SKill {
 
 // The lab of the type's group against where the type's uninterrupted run
 // puts it, but for the child jobs (a stop and its next step launch more).
-void ExpectEndsAsUninterrupted(const SType& type) {
+// runs: the case's runs (RunText), named when the lab differs.
+void ExpectEndsAsUninterrupted(const SType& type, const std::string& runs) {
   auto withoutJobs = [](const std::string& picture) {
     std::string out;
     for (const std::string& line : crashmatrix::PictureLines(picture)) {
@@ -62,7 +69,8 @@ void ExpectEndsAsUninterrupted(const SType& type) {
   };
   const std::string diff =
       crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
-  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
+  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n"
+                            << diff << "the runs:\n" << runs;
 }
 // The kill table's cases, and a restart after a kill: the kill, then what
 // drjob printed, run as printed (and the step that prints, at most two),
@@ -82,18 +90,23 @@ class E2EDrJobKills : public CKillTable {
     const SKillOutcome killed = KillAndExpect(type, at);
     EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
     crashmatrix::SOutcome outcome;
+    outcome.runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
     outcome.written = WriteInWorkloads(type, killed.db);
+    outcome.runs += "written after the kill in: " + Joined(outcome.written) + "\n";
     std::string output = killed.output;
     if (!crashRerunAt.empty()) {
       int signal = 0;
-      RunHost({"DR_CRASH_AT=" + crashRerunAt}, {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)},
-              signal);
+      const std::vector<std::string> args = {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)};
+      const drtest::SResult crashed = RunHost({"DR_CRASH_AT=" + crashRerunAt}, args, signal);
+      outcome.runs += crashmatrix::RunText("DR_CRASH_AT='" + crashRerunAt + "' drjob " + Joined(args, " "),
+                                           crashed.code, signal, crashed.output);
       EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
     }
     for (int step = 0; step < 2; ++step) {
       const std::vector<std::string> next = killtable::NextSteps(output);
       if (next.empty()) break;
       const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.runs += crashmatrix::RunText(next.front(), run.code, 0, run.output);
       outcome.exitCode = run.code;
       outcome.output += run.output;
       output = run.output;
@@ -239,10 +252,12 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       }
     };
     std::string output;
+    std::string runs;  // each run of the chain, for a lab that differs
     if (stop.marker[0] != '\0') {
       const killtable::SKillOutcome killed = KillAndExpect(kRevertFailover, SCrash(stop.name, stop.marker, stop.count));
       db = killed.db;
       output = killed.output;
+      runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
       // Taken up, so reached, whether or not a step of it ran.
       EXPECT_EQ(std::string::npos, output.find("not reached: the job was killed before it began the machine"))
           << output;
@@ -263,22 +278,24 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       CDBConnection::SetPath(db);
       ASSERT_TRUE(CHypervisorLab::ClearFaults());
       output = run.output;
+      runs = crashmatrix::RunText("the run with the refusal", run.code, 0, run.output);
     }
     // At most two steps as printed, each after the one before it.
     std::vector<std::string> steps = killtable::NextSteps(output);
     for (int taken = 0; taken < 2 && !steps.empty(); ++taken) {
       const drtest::SResult next = RunAsPrinted(steps.front());
+      runs += crashmatrix::RunText(steps.front(), next.code, 0, next.output);
       check(next.output, steps.front().find("undo-failover") != std::string::npos ? kUndoFailover : kRevertFailover);
       steps = killtable::NextSteps(next.output);
     }
     CDBConnection::SetPath(db);
     const std::string end = crashmatrix::Picture("Sample");
-    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end;
+    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end << "the runs:\n" << runs;
     for (int id : machines) {
       const std::vector<std::string> lines = killtable::MachineLines("Sample", id, end);
       EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, kRevertFailover.picture) ||
                   lines == killtable::MachineLines("Sample", id, kUndoFailover.picture))
-          << "replication " << id << " neither reverted nor undone:\n" << end;
+          << "replication " << id << " neither reverted nor undone:\n" << end << "the runs:\n" << runs;
     }
   }
 }
@@ -379,10 +396,12 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
       kUndoFailover, SCrash("app-server's DR snapshot taken", "Starting [Create Snapshot] on VM [app-server-DR]"));
   ASSERT_EQ(0u, LineOf(outcome.output, 201).find("failed")) << outcome.output;
   std::string output = outcome.output;
+  std::string runs = RunText("the kill's run", outcome.exitCode, 0, outcome.output);
   for (int step = 0; step < 2; ++step) {
     const std::vector<std::string> steps = killtable::NextSteps(output);
     if (steps.empty()) break;
     const drtest::SResult next = RunAsPrinted(steps.front());
+    runs += RunText(steps.front(), next.code, 0, next.output);
     output = next.output;
     if (next.code == 0) break;
   }
@@ -390,7 +409,7 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
   std::string want, found;
   for (const std::string& l : killtable::MachineLines("Sample", 201, kUndoFailover.picture)) want += l + "\n";
   for (const std::string& l : killtable::MachineLines("Sample", 201, Picture("Sample"))) found += l + "\n";
-  EXPECT_EQ("", PictureDiff(want, found)) << output;
+  EXPECT_EQ("", PictureDiff(want, found)) << runs;
 }
 
 // A source "__OB_BACKUP__" a killed attempt took or left behind: the next
@@ -429,7 +448,9 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
   EXPECT_EQ(0, next.code) << next.output;
   EXPECT_NE(std::string::npos, next.output.find("machine [app-server] (replication 201): succeeded\n")) << next.output;
   CDBConnection::SetPath(outcome.db);
-  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover,
+                            crashmatrix::RunText("the kill's run", outcome.exitCode, 0, outcome.output) +
+                                crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A point-in-time failover suspended at app-server's DR VM and ended by
@@ -467,7 +488,10 @@ TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineIts
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(type);
+  ExpectEndsAsUninterrupted(type, crashmatrix::RunText("the suspended run", first.code, 0, first.output) +
+                                      crashmatrix::RunText("control kill", killed.code, 0, killed.output) +
+                                      crashmatrix::RunText("the restart", restart.code, 0, restart.output) +
+                                      crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A planned failover of a group an earlier job failed over, killed before
@@ -492,7 +516,9 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesIt
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(crashmatrix::kFailback);
+  ExpectEndsAsUninterrupted(crashmatrix::kFailback,
+                            crashmatrix::RunText("the killed run", killed.code, 0, killed.output) +
+                                crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // The kill's clean-up undoes the move each of these had made before the
