@@ -555,6 +555,20 @@ TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByI
                      "ended [Completed]");
 }
 
+// The same restart crashed once its new backup is launched, before the
+// rows of the list name it (a list's rows are written one after the other,
+// and under load the backup can end before the last is): the machines'
+// rows still name the killed run's backup, which their restore synced. The
+// rerun must not take them for restored over that.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsRowsNameItsNewBackupIsNotTakenForRestoredByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kFailback,
+                     SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                            {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                             {"jobs restore Completed x2", "jobs restore Completed x3"}}),
+                     "StartJob(): Started [backup] job [");
+}
+
 // Killed after the sources' snapshots were taken, behind the DR VMs' power-on:
 // the clean-up powers the sources on again, and what they write then is in
 // no snapshot the killed run took. The restart takes the snapshots anew from
