@@ -110,7 +110,7 @@ void CVSAFailback::PowerOnSourcesLeftOff(SDROperationCtx& ctx) {
     bool running = true;
     if (info != nullptr && IsVMRunning(info, Api::DR_SITE_SOURCE, running) && !running) off.push_back(info);
   }
-  if (off.empty() || !m_appManager->IsPowerOnVMAllowed()) return;
+  if (off.empty() || !RestorePowersOn()) return;
   for (CDRInfo* info : off) {
     m_event.Debug("PowerOnSourcesLeftOff",
                   "Source VM [%s] of replication [%d] is off though its sync found it restored. Powering it on",

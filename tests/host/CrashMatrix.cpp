@@ -319,6 +319,14 @@ void CCrashMatrix::TearDown() {
 
 drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
                                       int& signal) {
+  drtest::CChildProcess run;
+  signal = 0;
+  if (!StartHost(env, args, run)) return drtest::SResult{-1, std::string()};
+  return FinishHost(run, signal);
+}
+
+bool CCrashMatrix::StartHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
+                             drtest::CChildProcess& run) {
   // Its error lines too: a failed case shows why a run was turned away.
   std::vector<std::string> argv = {"/bin/sh",
                                    "-c",
@@ -331,10 +339,12 @@ drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const
   argv.insert(argv.end(), env.begin(), env.end());
   argv.push_back(DR_DRJOB);
   argv.insert(argv.end(), args.begin(), args.end());
-  drtest::CChildProcess run;
+  return run.Start(argv);
+}
+
+drtest::SResult CCrashMatrix::FinishHost(drtest::CChildProcess& run, int& signal) {
   drtest::SResult r{-1, std::string()};
   signal = 0;
-  if (!run.Start(argv)) return r;
   for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
   const int status = run.Wait();
   if (WIFEXITED(status)) r.code = WEXITSTATUS(status);

@@ -9,12 +9,15 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "JobSimTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "db/DBConnection.h"
 #include "host/KillTable.h"
+#include "jobs/PhaseRowStore.h"
 #include "repl/ReplicationSources.h"
 #include "repl/ReplicationStatusTexts.h"
 #include "vm/HypervisorLab.h"
@@ -118,6 +121,99 @@ class E2EDrJobKills : public CKillTable {
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
     return killed.db;
+  }
+
+  // The type's run on db paused right after its countth "Waiting for sync
+  // job" line, steered there (whilePaused, with the sync job it waits on),
+  // suspended by control suspend and let go: it ends SUSPENDED.
+  void SuspendInSyncWait(const SType& type, const std::string& db, int count,
+                         const std::function<void(long long)>& whilePaused, crashmatrix::SOutcome& outcome) {
+    drtest::CChildProcess run;
+    ASSERT_TRUE(StartHost({"DR_PAUSE_AT=RunSync(): Waiting for sync job [", "DR_PAUSE_AT_COUNT=" + std::to_string(count)},
+                          RunArgs(type, db), run));
+    ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); }));
+    CDBConnection::SetPath(db);
+    const std::vector<SChildJobRecord> syncs = drtest::ChildJobsOf(EChildJobType::kSync);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    ASSERT_FALSE(syncs.empty());
+    whilePaused(syncs.back().jobId);
+    int signal = 0;
+    const drtest::SResult suspend =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "suspend"}, signal);
+    outcome.runs += crashmatrix::RunText("control suspend", suspend.code, signal, suspend.output);
+    ASSERT_EQ(0, suspend.code) << outcome.runs;
+    ASSERT_EQ(0, kill(run.Pid(), SIGCONT));
+    const drtest::SResult suspended = FinishHost(run, signal);
+    outcome.runs += crashmatrix::RunText("the paused run", suspended.code, signal, suspended.output);
+    ASSERT_EQ(10, suspended.code) << outcome.runs;
+  }
+
+  // The sync rows of the job's replications that name child (or all, when
+  // child is 0) rewritten by change; false when none does.
+  static bool RewriteSyncRows(const std::string& db, long long child,
+                              const std::function<void(SPhaseRowChange&)>& change) {
+    CDBConnection::SetPath(db);
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(crashmatrix::kJobId, rows));
+    std::vector<SPhaseRowChange> changes;
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.phase != Api::VIRTUAL_APP_PHASE_REPLICATION) continue;
+      if (child != 0 && row.details.find("&gt;" + std::to_string(child) + "&lt;") == std::string::npos &&
+          row.details.find(">" + std::to_string(child) + "<") == std::string::npos) {
+        continue;
+      }
+      SPhaseRowChange c;
+      c.jobId = row.jobId;
+      c.vappId = row.vappId;
+      c.replicationId = row.replicationId;
+      c.appTypeId = row.appTypeId;
+      c.phase = row.phase;
+      c.state = row.status;
+      c.details = row.details;
+      change(c);
+      changes.push_back(c);
+    }
+    const bool applied = !changes.empty() && CPhaseRowStore::Apply(changes);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return applied;
+  }
+
+  // A write in each running workload, control kill, then what it prints as
+  // printed (two generations at most), and the lab against the type's
+  // picture with the write. The kill's output; the next steps are not run
+  // when it lacks told (a child it should have killed would hold them).
+  std::string KillFollowAndExpect(const SType& type, const std::string& db, crashmatrix::SOutcome& outcome,
+                                  const std::string& what, const std::string& told,
+                                  const SCrash::Lines& differs = {}) {
+    outcome.written = WriteInWorkloads(type, db);
+    outcome.runs += "written after the stop in: " + Joined(outcome.written) + "\n";
+    int signal = 0;
+    const drtest::SResult killed =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);
+    outcome.runs += crashmatrix::RunText("control kill", killed.code, signal, killed.output);
+    EXPECT_EQ(0, killed.code) << outcome.runs;
+    if (killed.output.find(told) == std::string::npos) {
+      ADD_FAILURE() << "the kill does not say [" << told << "]:\n" << outcome.runs;
+      return killed.output;
+    }
+    std::string output = killed.output;
+    for (int step = 0; step < 2; ++step) {
+      const std::vector<std::string> next = killtable::NextSteps(output);
+      if (next.empty()) break;
+      const drtest::SResult r = RunAsPrinted(next.front());
+      outcome.runs += crashmatrix::RunText(next.front(), r.code, 0, r.output);
+      outcome.exitCode = r.code;
+      output = r.output;
+    }
+    CDBConnection::SetPath(db);
+    outcome.picture = crashmatrix::Picture(type.group);
+    CheckRunsEnded(outcome);
+    crashmatrix::CCrashMatrix::Expect(type, outcome, what, differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.output;
   }
 };
 
@@ -555,6 +651,22 @@ TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByI
                      "ended [Completed]");
 }
 
+// A planned failover killed once 101's DR VM is up: the clean-up reverts the
+// DR VMs to their powered-off snapshots and the restart takes the machines
+// over from the start, setting them in progress again, then crashes as it
+// launches its own sync, the DR VMs still off. The killed run's power-on
+// rows still say SUCCESS and the failed status is gone: only the DR VM,
+// asked, tells the third attempt that the power-on no longer stands.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnPowerOnIsNotTakenForMovedByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("101's sync disabled after its DR VM came up",
+                            "UpdateSyncStatus(): Setting sync status as [Sync Disabled] for replication [101]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x3"}}),
+                     "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]");
+}
+
 // The same restart crashed once its new backup is launched, before the
 // rows of the list name it (a list's rows are written one after the other,
 // and under load the backup can end before the last is): the machines'
@@ -567,6 +679,80 @@ TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsRowsNameItsNewBackupIsNotTakenForR
                             {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
                              {"jobs restore Completed x2", "jobs restore Completed x3"}}),
                      "StartJob(): Started [backup] job [");
+}
+
+// A failback suspended while it waits on priority 2's restore, which
+// completes meanwhile (drjob job, from another process, while the run
+// stands at its pause point), then ended by control kill and followed by
+// what it prints, as printed. The kill leaves app-server's restore row to
+// the restart, which takes the restore as done: had it taken app-server
+// over from the start, it would have powered the source off and, finding
+// it in sync, restored nothing. The same with that row failed, as a kill
+// that failed every waiting row left it: the restart then finds nothing to
+// restore and must still power the source on. Both end as the
+// uninterrupted run, with what app-server wrote during the suspension.
+TEST_F(E2EDrJobKills, ASuspendedFailbacksRestoreThatCompletedMeanwhileIsNotRunAgainNorLeavesItsSourceOff) {
+  using namespace crashmatrix;
+  for (const bool failedRow : {false, true}) {
+    SCOPED_TRACE(failedRow ? "the restore row failed" : "as the kill leaves it");
+    const std::string db = LabFor(kFailback);
+    SOutcome outcome;
+    SuspendInSyncWait(kFailback, db, 2, [&](long long restore) {
+      int signal = 0;
+      const std::vector<std::string> args = {"job", "--db", db, "--job", std::to_string(restore), "complete"};
+      const drtest::SResult r = RunHost({}, args, signal);
+      outcome.runs += RunText("drjob " + Joined(args, " "), r.code, signal, r.output);
+      EXPECT_EQ(0, r.code) << outcome.runs;
+    }, outcome);
+    if (HasFatalFailure()) return;
+    if (failedRow) {
+      ASSERT_TRUE(RewriteSyncRows(db, 0, [](SPhaseRowChange& c) {
+        if (c.replicationId != 201) return;
+        c.state = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+        c.failureReason = "Error on sync operation";
+      }));
+    }
+    KillFollowAndExpect(kFailback, db, outcome, "suspended as its restore completed",
+                        failedRow ? "is continued by its restart"
+                                  : "[1] phase row(s) whose child job completed while the job was stopped stay in "
+                                    "progress");
+  }
+}
+
+// A sync or restore the job launched, suspended with the job, that no row
+// of the job names (as a stop between the launch and the row's update
+// leaves it): the task manager records the DR job as its parent, and the
+// kill of the suspended job kills it by that link. The job's next steps
+// then end it as the uninterrupted run, the write carried; a sync left
+// suspended would hold its replications from every later job.
+TEST_F(E2EDrJobKills, AKillOfASuspendedJobKillsTheSyncOrRestoreNamedOnlyByItsParentLink) {
+  using namespace crashmatrix;
+  struct SCase {
+    const SType* type;
+    int count;  // the "Waiting for sync job" line that pauses the run
+    SCrash::Lines killed;  // the picture's line of the kind of job killed
+  };
+  const std::vector<SCase> cases = {
+      {&kPlannedFailover, 1, {{"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}},
+      {&kFailback, 2, {{"jobs restore Completed x2", "jobs restore Completed x2\njobs restore Killed x1"}}}};
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = LabFor(*c.type);
+    SOutcome outcome;
+    long long child = 0;
+    SuspendInSyncWait(*c.type, db, c.count, [&](long long sync) { child = sync; }, outcome);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(RewriteSyncRows(db, child, [&](SPhaseRowChange& row) {
+      const std::string named = std::to_string(child);
+      for (const std::string& form : {"&gt;" + named + "&lt;", ">" + named + "<"}) {
+        const size_t at = row.details.find(form);
+        if (at != std::string::npos) row.details.replace(at, form.size(), form.substr(0, form.find(named)) + "0" +
+                                                                             form.substr(form.find(named) + named.size()));
+      }
+    }));
+    KillFollowAndExpect(*c.type, db, outcome, "suspended in a sync no row names",
+                        "its sync job [" + std::to_string(child) + "] [Suspended] is killed", c.killed);
+  }
 }
 
 // Killed after the sources' snapshots were taken, behind the DR VMs' power-on:
