@@ -96,7 +96,6 @@ class E2EDrJobKills : public CKillTable {
     outcome.runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
     outcome.written = WriteInWorkloads(type, killed.db);
     outcome.runs += "written after the kill in: " + Joined(outcome.written) + "\n";
-    std::string output = killed.output;
     if (!crashRerunAt.empty()) {
       int signal = 0;
       const std::vector<std::string> args = {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)};
@@ -105,19 +104,7 @@ class E2EDrJobKills : public CKillTable {
                                            crashed.code, signal, crashed.output);
       EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
     }
-    for (int step = 0; step < 2; ++step) {
-      const std::vector<std::string> next = killtable::NextSteps(output);
-      if (next.empty()) break;
-      const drtest::SResult run = RunAsPrinted(next.front());
-      outcome.runs += crashmatrix::RunText(next.front(), run.code, 0, run.output);
-      outcome.exitCode = run.code;
-      outcome.output += run.output;
-      output = run.output;
-    }
-    CDBConnection::SetPath(killed.db);
-    outcome.picture = crashmatrix::Picture(type.group);
-    CheckRunsEnded(outcome);
-    crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
+    FollowAndExpect(type, killed.db, killed.output, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
     return killed.db;
@@ -198,22 +185,30 @@ class E2EDrJobKills : public CKillTable {
       ADD_FAILURE() << "the kill does not say [" << told << "]:\n" << outcome.runs;
       return killed.output;
     }
-    std::string output = killed.output;
+    FollowAndExpect(type, db, killed.output, outcome, what, differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.output;
+  }
+
+  // The next steps output printed, run as printed (and the step that
+  // prints, two at most), then the lab of db (left open) against the type's
+  // picture with the case's write and differs.
+  void FollowAndExpect(const SType& type, const std::string& db, std::string output, crashmatrix::SOutcome& outcome,
+                       const std::string& what, const SCrash::Lines& differs) {
     for (int step = 0; step < 2; ++step) {
       const std::vector<std::string> next = killtable::NextSteps(output);
       if (next.empty()) break;
-      const drtest::SResult r = RunAsPrinted(next.front());
-      outcome.runs += crashmatrix::RunText(next.front(), r.code, 0, r.output);
-      outcome.exitCode = r.code;
-      output = r.output;
+      const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.runs += crashmatrix::RunText(next.front(), run.code, 0, run.output);
+      outcome.exitCode = run.code;
+      outcome.output += run.output;
+      output = run.output;
     }
     CDBConnection::SetPath(db);
     outcome.picture = crashmatrix::Picture(type.group);
     CheckRunsEnded(outcome);
     crashmatrix::CCrashMatrix::Expect(type, outcome, what, differs);
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-    return killed.output;
   }
 };
 
