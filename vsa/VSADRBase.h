@@ -495,6 +495,15 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // task's running syncs are waited for first, so the decision is never
   // taken while one could still end.
   bool EarlierSyncSucceeded(CDRInfo* info);
+  // For a machine the earlier run's clean-up undid (IsUndoneByEarlierCleanup):
+  // marks its backup and sync rows of that run SKIPPED, before this run sets
+  // the machine in progress again and so drops the failed status that tells
+  // a later attempt so. This run's own rows of its new backup and sync come
+  // only after each job is launched, one machine after the other: a crash
+  // before they are all written would leave a later attempt the undone rows
+  // to adopt the old backup from and take the old sync for standing. Not
+  // when only asked.
+  void RetireUndoneRows(CDRInfo* info);
   // Takes the machines an earlier run moved (IsMovedByEarlierRun) out of the
   // context and of its group's lists, and remembers them as resumed; they
   // skip the group's steps and join its output. Empty outside a rerun.

@@ -9,13 +9,16 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "JobSimTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "db/DBConnection.h"
 #include "host/KillTable.h"
 #include "host/SeedReplications.h"
+#include "jobs/PhaseRowStore.h"
 #include "msg/MsgEnums.h"
 #include "repl/ReplicationSources.h"
 #include "repl/ReplicationStore.h"
@@ -41,6 +44,12 @@ std::string LineOf(const std::string& output, int replicationId) {
   return std::string();
 }
 
+std::string Joined(const std::vector<std::string>& words, const char* between = ",") {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : between) + word;
+  return text;
+}
+
 size_t Occurrences(const std::string& text, const std::string& what, size_t from) {
   size_t n = 0;
   for (size_t at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -56,7 +65,8 @@ struct SKill {
 
 // The lab of the type's group against where the type's uninterrupted run
 // puts it, but for the child jobs (a stop and its next step launch more).
-void ExpectEndsAsUninterrupted(const SType& type) {
+// runs: the case's runs (RunText), named when the lab differs.
+void ExpectEndsAsUninterrupted(const SType& type, const std::string& runs) {
   auto withoutJobs = [](const std::string& picture) {
     std::string out;
     for (const std::string& line : crashmatrix::PictureLines(picture)) {
@@ -66,7 +76,8 @@ void ExpectEndsAsUninterrupted(const SType& type) {
   };
   const std::string diff =
       crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
-  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
+  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n"
+                            << diff << "the runs:\n" << runs;
 }
 // Each DR VM's IP address recorded with its replication, as the
 // uninterrupted failover records it.
@@ -101,29 +112,122 @@ class E2EDrJobKills : public CKillTable {
     const SKillOutcome killed = KillAndExpect(type, at);
     EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
     crashmatrix::SOutcome outcome;
+    outcome.runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
     outcome.written = WriteInWorkloads(type, killed.db);
-    std::string output = killed.output;
+    outcome.runs += "written after the kill in: " + Joined(outcome.written) + "\n";
     if (!crashRerunAt.empty()) {
       int signal = 0;
-      RunHost({"DR_CRASH_AT=" + crashRerunAt}, {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)},
-              signal);
+      const std::vector<std::string> args = {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)};
+      const drtest::SResult crashed = RunHost({"DR_CRASH_AT=" + crashRerunAt}, args, signal);
+      outcome.runs += crashmatrix::RunText("DR_CRASH_AT='" + crashRerunAt + "' drjob " + Joined(args, " "),
+                                           crashed.code, signal, crashed.output);
       EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
     }
+    FollowAndExpect(type, killed.db, killed.output, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.db;
+  }
+
+  // The type's run on db paused right after its countth "Waiting for sync
+  // job" line, steered there (whilePaused, with the sync job it waits on),
+  // suspended by control suspend and let go: it ends SUSPENDED.
+  void SuspendInSyncWait(const SType& type, const std::string& db, int count,
+                         const std::function<void(long long)>& whilePaused, crashmatrix::SOutcome& outcome) {
+    drtest::CChildProcess run;
+    ASSERT_TRUE(StartHost({"DR_PAUSE_AT=RunSync(): Waiting for sync job [", "DR_PAUSE_AT_COUNT=" + std::to_string(count)},
+                          RunArgs(type, db), run));
+    ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); }));
+    CDBConnection::SetPath(db);
+    const std::vector<SChildJobRecord> syncs = drtest::ChildJobsOf(EChildJobType::kSync);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    ASSERT_FALSE(syncs.empty());
+    whilePaused(syncs.back().jobId);
+    int signal = 0;
+    const drtest::SResult suspend =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "suspend"}, signal);
+    outcome.runs += crashmatrix::RunText("control suspend", suspend.code, signal, suspend.output);
+    ASSERT_EQ(0, suspend.code) << outcome.runs;
+    ASSERT_EQ(0, kill(run.Pid(), SIGCONT));
+    const drtest::SResult suspended = FinishHost(run, signal);
+    outcome.runs += crashmatrix::RunText("the paused run", suspended.code, signal, suspended.output);
+    ASSERT_EQ(10, suspended.code) << outcome.runs;
+  }
+
+  // The sync rows of the job's replications that name child (or all, when
+  // child is 0) rewritten by change; false when none does.
+  static bool RewriteSyncRows(const std::string& db, long long child,
+                              const std::function<void(SPhaseRowChange&)>& change) {
+    CDBConnection::SetPath(db);
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(crashmatrix::kJobId, rows));
+    std::vector<SPhaseRowChange> changes;
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.phase != Api::VIRTUAL_APP_PHASE_REPLICATION) continue;
+      if (child != 0 && row.details.find("&gt;" + std::to_string(child) + "&lt;") == std::string::npos &&
+          row.details.find(">" + std::to_string(child) + "<") == std::string::npos) {
+        continue;
+      }
+      SPhaseRowChange c;
+      c.jobId = row.jobId;
+      c.vappId = row.vappId;
+      c.replicationId = row.replicationId;
+      c.appTypeId = row.appTypeId;
+      c.phase = row.phase;
+      c.state = row.status;
+      c.details = row.details;
+      change(c);
+      changes.push_back(c);
+    }
+    const bool applied = !changes.empty() && CPhaseRowStore::Apply(changes);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return applied;
+  }
+
+  // A write in each running workload, control kill, then what it prints as
+  // printed (two generations at most), and the lab against the type's
+  // picture with the write. The kill's output; the next steps are not run
+  // when it lacks told (a child it should have killed would hold them).
+  std::string KillFollowAndExpect(const SType& type, const std::string& db, crashmatrix::SOutcome& outcome,
+                                  const std::string& what, const std::string& told,
+                                  const SCrash::Lines& differs = {}) {
+    outcome.written = WriteInWorkloads(type, db);
+    outcome.runs += "written after the stop in: " + Joined(outcome.written) + "\n";
+    int signal = 0;
+    const drtest::SResult killed =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);
+    outcome.runs += crashmatrix::RunText("control kill", killed.code, signal, killed.output);
+    EXPECT_EQ(0, killed.code) << outcome.runs;
+    if (killed.output.find(told) == std::string::npos) {
+      ADD_FAILURE() << "the kill does not say [" << told << "]:\n" << outcome.runs;
+      return killed.output;
+    }
+    FollowAndExpect(type, db, killed.output, outcome, what, differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.output;
+  }
+
+  // The next steps output printed, run as printed (and the step that
+  // prints, two at most), then the lab of db (left open) against the type's
+  // picture with the case's write and differs.
+  void FollowAndExpect(const SType& type, const std::string& db, std::string output, crashmatrix::SOutcome& outcome,
+                       const std::string& what, const SCrash::Lines& differs) {
     for (int step = 0; step < 2; ++step) {
       const std::vector<std::string> next = killtable::NextSteps(output);
       if (next.empty()) break;
       const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.runs += crashmatrix::RunText(next.front(), run.code, 0, run.output);
       outcome.exitCode = run.code;
       outcome.output += run.output;
       output = run.output;
     }
-    CDBConnection::SetPath(killed.db);
+    CDBConnection::SetPath(db);
     outcome.picture = crashmatrix::Picture(type.group);
     CheckRunsEnded(outcome);
-    crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
-    return killed.db;
+    crashmatrix::CCrashMatrix::Expect(type, outcome, what, differs);
   }
 };
 
@@ -275,10 +379,12 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       }
     };
     std::string output;
+    std::string runs;  // each run of the chain, for a lab that differs
     if (stop.marker[0] != '\0') {
       const killtable::SKillOutcome killed = KillAndExpect(kRevertFailover, SCrash(stop.name, stop.marker, stop.count));
       db = killed.db;
       output = killed.output;
+      runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
       // Taken up, so reached, whether or not a step of it ran.
       EXPECT_EQ(std::string::npos, output.find("not reached: the job was killed before it began the machine"))
           << output;
@@ -299,6 +405,7 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       CDBConnection::SetPath(db);
       ASSERT_TRUE(CHypervisorLab::ClearFaults());
       output = run.output;
+      runs = crashmatrix::RunText("the run with the refusal", run.code, 0, run.output);
     }
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
@@ -307,17 +414,19 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
     std::vector<std::string> steps = killtable::NextSteps(output);
     for (int taken = 0; taken < 2 && !steps.empty(); ++taken) {
       const drtest::SResult next = RunAsPrinted(steps.front());
+      runs += crashmatrix::RunText(steps.front(), next.code, 0, next.output);
       check(next.output, steps.front().find("undo-failover") != std::string::npos ? kUndoFailover : kRevertFailover);
       steps = killtable::NextSteps(next.output);
     }
     CDBConnection::SetPath(db);
     const std::string end = crashmatrix::Picture("Sample");
-    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end;
+    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end << "the runs:\n" << runs;
     for (int id : machines) {
       const std::vector<std::string> lines = killtable::MachineLines("Sample", id, end);
       EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, withWrites(kRevertFailover)) ||
                   lines == killtable::MachineLines("Sample", id, withWrites(kUndoFailover)))
-          << "replication " << id << " neither reverted nor undone, or a write after the stop is lost:\n" << end;
+          << "replication " << id << " neither reverted nor undone, or a write after the stop is lost:\n"
+          << end << "the runs:\n" << runs;
     }
   }
 }
@@ -506,10 +615,12 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
       kUndoFailover, SCrash("app-server's DR snapshot taken", "Starting [Create Snapshot] on VM [app-server-DR]"));
   ASSERT_EQ(0u, LineOf(outcome.output, 201).find("failed")) << outcome.output;
   std::string output = outcome.output;
+  std::string runs = RunText("the kill's run", outcome.exitCode, 0, outcome.output);
   for (int step = 0; step < 2; ++step) {
     const std::vector<std::string> steps = killtable::NextSteps(output);
     if (steps.empty()) break;
     const drtest::SResult next = RunAsPrinted(steps.front());
+    runs += RunText(steps.front(), next.code, 0, next.output);
     output = next.output;
     if (next.code == 0) break;
   }
@@ -517,7 +628,7 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
   std::string want, found;
   for (const std::string& l : killtable::MachineLines("Sample", 201, kUndoFailover.picture)) want += l + "\n";
   for (const std::string& l : killtable::MachineLines("Sample", 201, Picture("Sample"))) found += l + "\n";
-  EXPECT_EQ("", PictureDiff(want, found)) << output;
+  EXPECT_EQ("", PictureDiff(want, found)) << runs;
 }
 
 // A source "__OB_BACKUP__" a killed attempt took or left behind: the next
@@ -654,7 +765,9 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
   EXPECT_EQ(0, next.code) << next.output;
   EXPECT_NE(std::string::npos, next.output.find("machine [app-server] (replication 201): succeeded\n")) << next.output;
   CDBConnection::SetPath(outcome.db);
-  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover,
+                            crashmatrix::RunText("the kill's run", outcome.exitCode, 0, outcome.output) +
+                                crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A point-in-time failover suspended at app-server's DR VM and ended by
@@ -692,7 +805,10 @@ TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineIts
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(type);
+  ExpectEndsAsUninterrupted(type, crashmatrix::RunText("the suspended run", first.code, 0, first.output) +
+                                      crashmatrix::RunText("control kill", killed.code, 0, killed.output) +
+                                      crashmatrix::RunText("the restart", restart.code, 0, restart.output) +
+                                      crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A planned failover of a group an earlier job failed over, killed before
@@ -717,7 +833,9 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesIt
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(crashmatrix::kFailback);
+  ExpectEndsAsUninterrupted(crashmatrix::kFailback,
+                            crashmatrix::RunText("the killed run", killed.code, 0, killed.output) +
+                                crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // The kill's clean-up undoes the move each of these had made before the
@@ -745,13 +863,111 @@ TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
 // crashed before its own restore, it leaves the killed run's restore row.
 // Its own rerun must not take that row for its restore: the DR VMs ran
 // after the clean-up, and only the restart's backup carries what they wrote.
+// Crashed as it launches that backup, before the rows of the list name it
+// (they are written one after the other, and under load the backup can
+// end before the last one is), the machines' rows still name the killed
+// run's backup, which their restore synced: the rerun must neither adopt
+// that backup nor take the machines for restored.
 TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByItsRerun) {
   using namespace crashmatrix;
-  KillRerunAndExpect(kFailback,
-                     SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
-                            {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
-                             {"jobs restore Completed x2", "jobs restore Completed x3"}}),
-                     "ended [Completed]");
+  for (const char* crashAt : {"ended [Completed]", "StartJob(): Started [backup] job ["}) {
+    SCOPED_TRACE(crashAt);
+    KillRerunAndExpect(kFailback,
+                       SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                              {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                               {"jobs restore Completed x2", "jobs restore Completed x3"}}),
+                       crashAt);
+  }
+}
+
+// A planned failover killed once 101's DR VM is up: the clean-up reverts the
+// DR VMs to their powered-off snapshots and the restart takes the machines
+// over from the start, setting them in progress again, then crashes as it
+// launches its own sync, the DR VMs still off. The killed run's power-on
+// rows still say SUCCESS and the failed status is gone: only the DR VM,
+// asked, tells the third attempt that the power-on no longer stands.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnPowerOnIsNotTakenForMovedByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("101's sync disabled after its DR VM came up",
+                            "UpdateSyncStatus(): Setting sync status as [Sync Disabled] for replication [101]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x3"}}),
+                     "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]");
+}
+
+// A failback suspended while it waits on priority 2's restore, which
+// completes meanwhile (drjob job, from another process, while the run
+// stands at its pause point), then ended by control kill and followed by
+// what it prints, as printed. The kill leaves app-server's restore row to
+// the restart, which takes the restore as done: had it taken app-server
+// over from the start, it would have powered the source off and, finding
+// it in sync, restored nothing. The same with that row failed, as a kill
+// that failed every waiting row left it: the restart then finds nothing to
+// restore and must still power the source on. Both end as the
+// uninterrupted run, with what app-server wrote during the suspension.
+TEST_F(E2EDrJobKills, ASuspendedFailbacksRestoreThatCompletedMeanwhileIsNotRunAgainNorLeavesItsSourceOff) {
+  using namespace crashmatrix;
+  for (const bool failedRow : {false, true}) {
+    SCOPED_TRACE(failedRow ? "the restore row failed" : "as the kill leaves it");
+    const std::string db = LabFor(kFailback);
+    SOutcome outcome;
+    SuspendInSyncWait(kFailback, db, 2, [&](long long restore) {
+      int signal = 0;
+      const std::vector<std::string> args = {"job", "--db", db, "--job", std::to_string(restore), "complete"};
+      const drtest::SResult r = RunHost({}, args, signal);
+      outcome.runs += RunText("drjob " + Joined(args, " "), r.code, signal, r.output);
+      EXPECT_EQ(0, r.code) << outcome.runs;
+    }, outcome);
+    if (HasFatalFailure()) return;
+    if (failedRow) {
+      ASSERT_TRUE(RewriteSyncRows(db, 0, [](SPhaseRowChange& c) {
+        if (c.replicationId != 201) return;
+        c.state = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+        c.failureReason = "Error on sync operation";
+      }));
+    }
+    KillFollowAndExpect(kFailback, db, outcome, "suspended as its restore completed",
+                        failedRow ? "is continued by its restart"
+                                  : "[1] phase row(s) whose child job completed while the job was stopped stay in "
+                                    "progress");
+  }
+}
+
+// A sync or restore the job launched, suspended with the job, that no row
+// of the job names (as a stop between the launch and the row's update
+// leaves it): the task manager records the DR job as its parent, and the
+// kill of the suspended job kills it by that link. The job's next steps
+// then end it as the uninterrupted run, the write carried; a sync left
+// suspended would hold its replications from every later job.
+TEST_F(E2EDrJobKills, AKillOfASuspendedJobKillsTheSyncOrRestoreNamedOnlyByItsParentLink) {
+  using namespace crashmatrix;
+  struct SCase {
+    const SType* type;
+    int count;  // the "Waiting for sync job" line that pauses the run
+    SCrash::Lines killed;  // the picture's line of the kind of job killed
+  };
+  const std::vector<SCase> cases = {
+      {&kPlannedFailover, 1, {{"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}},
+      {&kFailback, 2, {{"jobs restore Completed x2", "jobs restore Completed x2\njobs restore Killed x1"}}}};
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = LabFor(*c.type);
+    SOutcome outcome;
+    long long child = 0;
+    SuspendInSyncWait(*c.type, db, c.count, [&](long long sync) { child = sync; }, outcome);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(RewriteSyncRows(db, child, [&](SPhaseRowChange& row) {
+      const std::string named = std::to_string(child);
+      for (const std::string& form : {"&gt;" + named + "&lt;", ">" + named + "<"}) {
+        const size_t at = row.details.find(form);
+        if (at != std::string::npos) row.details.replace(at, form.size(), form.substr(0, form.find(named)) + "0" +
+                                                                             form.substr(form.find(named) + named.size()));
+      }
+    }));
+    KillFollowAndExpect(*c.type, db, outcome, "suspended in a sync no row names",
+                        "its sync job [" + std::to_string(child) + "] [Suspended] is killed", c.killed);
+  }
 }
 
 // Killed after the sources' snapshots were taken, behind the DR VMs' power-on:

@@ -212,12 +212,7 @@ std::string AttemptName(const SAttempt& a) {
 // lines: what a failure message names.
 std::string ChainText(const SRerunOutcome& outcome) {
   std::string text;
-  for (const SAttempt& a : outcome.attempts) {
-    text += AttemptName(a) + " -> exit " + std::to_string(a.exitCode) + "\n";
-    for (const std::string& line : crashmatrix::PictureLines(a.output)) {
-      if (line.rfind("drjob: ", 0) == 0 && line.find("] progress [") == std::string::npos) text += "    " + line + "\n";
-    }
-  }
+  for (const SAttempt& a : outcome.attempts) text += crashmatrix::RunText(AttemptName(a), a.exitCode, 0, a.output);
   if (!outcome.written.empty()) text += "written after the kill in: " + Joined(outcome.written) + "\n";
   return text;
 }
@@ -311,7 +306,7 @@ void CKillTable::Expect(const SType& type, const SCrash& at, const SKillOutcome&
       EXPECT_TRUE(diff.empty()) << "drjob calls replication " << machine.replicationId
                                 << " succeeded, but the lab does not hold it where the type puts it (- expected, + "
                                    "found):\n"
-                                << diff << outcome.output;
+                                << diff << crashmatrix::RunText("the kill's run", outcome.exitCode, 0, outcome.output);
     }
     const std::string drVM = DRVMName(type.group, machine.replicationId);
     if (drVM.empty()) continue;
