@@ -7,9 +7,13 @@
 #                  bounded run of the fuzz targets, and the concurrency tests
 #                  under ThreadSanitizer (both clang, which also checks the
 #                  lock rules at compile time: -Wthread-safety, errors)
-#   ./dr.sh stress the concurrency and e2e tests and the random crash
-#                  sampler under AddressSanitizer, five times over, on a
-#                  machine kept busy
+#   ./dr.sh stress the concurrency and e2e tests, the random crash sampler,
+#                  the kill table (every DR type killed at each crash-matrix
+#                  moment, then its printed next steps run as printed) and
+#                  the live-kill sampler (every DR type stopped by control
+#                  kill, SIGINT, a suspend then a kill, or a kill point, at
+#                  random moments, its printed next steps followed) under
+#                  AddressSanitizer, five times over, on a machine kept busy
 # Each installs what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -183,7 +187,8 @@ print_total() {
 cmd_test() {
   ensure_packages
   build_release
-  # The random crash sampler (label "stress") runs in ./dr.sh stress.
+  # The crash sampler, the kill table and the live-kill sampler (label
+  # "stress") run in ./dr.sh stress.
   run_ctest build/release -LE stress
   build_asan
   # The whole suite and a bounded run of each fuzz target (label "fuzz").
@@ -238,7 +243,7 @@ cmd_stress() {
   trap stop_busy_loops EXIT
   trap 'stop_busy_loops; exit 130' INT TERM
   start_busy_loops
-  say "running the concurrency and e2e tests and the crash sampler 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
+  say "running the concurrency and e2e tests, the crash sampler, the kill table and the live-kill sampler 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
   CTEST_JOBS=$((2 * JOBS)) run_asan_ctest build/asan -L 'concurrency|e2e|stress' --repeat until-fail:5
   stop_busy_loops
   trap - EXIT INT TERM
@@ -250,5 +255,16 @@ case "${1:-}" in
   demo) cmd_demo ;;
   test) cmd_test ;;
   stress) cmd_stress ;;
-  *) echo "usage: ./dr.sh demo | test | stress" >&2; exit 2 ;;
+  *)
+    cat >&2 <<'USAGE'
+usage: ./dr.sh demo | test | stress
+  demo    fail the sample groups over and back with the host program
+  test    the whole suite, optimised, under AddressSanitizer with the fuzz
+          targets, and the concurrency tests under ThreadSanitizer
+  stress  the concurrency and e2e tests, the random crash sampler, the kill
+          table and the live-kill sampler (label stress), under
+          AddressSanitizer, five times over beside busy loops
+USAGE
+    exit 2
+    ;;
 esac

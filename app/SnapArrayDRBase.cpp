@@ -527,6 +527,14 @@ void CSnapArrayDRBase::RecordPhase(SDROperationCtx& ctx, int64_t jobId, std::str
   m_vsaDRBase->UpdateVMPhase(ctx, vmName, phase, message, state);
 }
 
+void CSnapArrayDRBase::RecordMountNotRun(SDROperationCtx& ctx, int64_t jobId, SnapDRRepInfo* rep,
+                                         const std::string& reason) {
+  if (rep == nullptr) return;
+  const bool killed = m_jobManager != nullptr && m_jobManager->IsJobKillIssued();
+  RecordPhase(ctx, jobId, DRHelper::IsSnapUnmount(ctx.phase) ? rep->GetDestinationName() : rep->GetSourceName(),
+              killed ? kKillIssued : reason, Api::VIRTUAL_APP_PHASE_STATE_FAILED);
+}
+
 FXNamedMutex* CSnapArrayDRBase::LockOf(const std::string& name) {
   ZnCriticalSectionLock lock(&m_dsLockTableGuard);
   FXNamedMutex*& entry = m_dsLockTable[name];

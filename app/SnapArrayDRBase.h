@@ -62,6 +62,8 @@ class CSnapArrayDRBase : public CAppDRBase {
   static constexpr int kDatastoreLockTryMs = 1000;
   // The relationship changes of several replica groups run on this many threads.
   static constexpr int kRelationshipPoolThreads = 10;
+  // Why a mount or unmount the job's kill kept from going ahead failed.
+  static constexpr const char* kKillIssued = "Job kill issued";
 
   explicit CSnapArrayDRBase(IDROrchestrator& orchestrator);
   ~CSnapArrayDRBase() override;
@@ -231,6 +233,13 @@ class CSnapArrayDRBase : public CAppDRBase {
   // owned VM context.
   void RecordPhase(SDROperationCtx& ctx, int64_t jobId, std::string vmName, const std::string& message,
                    Api::VirtualAppPhaseState state);
+  // Records the context's mount or unmount phase FAILED for a machine whose
+  // mount or unmount did not go ahead, under the VM name the phase goes by
+  // (the DR VM's for an unmount), with the kill's reason when the job's kill
+  // kept it from going ahead. Without that row the machine would count by
+  // its earlier step, and an undo would complete it with its snapshot still
+  // mounted. A suspended job records no phase.
+  void RecordMountNotRun(SDROperationCtx& ctx, int64_t jobId, SnapDRRepInfo* rep, const std::string& reason);
   // The lock-table entry of a name, made when missing.
   FXNamedMutex* LockOf(const std::string& name);
   // The lock-table entry of a name; null when there is none.

@@ -57,12 +57,7 @@ bool CSnapArrayDRBase::PreVMMountOperation(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (m_jobManager->IsQuitFlagSet()) {
-    // Without a row of its own a machine the kill kept from its mount or
-    // unmount would count by its earlier step, and an undo would complete it.
-    if (rep != nullptr && m_jobManager->IsJobKillIssued()) {
-      RecordPhase(ctx, DRJobId(), DRHelper::IsSnapUnmount(ctx.phase) ? rep->GetDestinationName() : rep->GetSourceName(),
-                  "Job kill issued", Api::VIRTUAL_APP_PHASE_STATE_FAILED);
-    }
+    RecordMountNotRun(ctx, DRJobId(), rep, "DR job quit flag is set");
     return false;
   }
   if (rep == nullptr) return false;

@@ -180,13 +180,29 @@ bool CSnapArrayDRBase::AcquireDatastoreLocks(SDROperationCtx& ctx) DR_NO_THREAD_
   m_event.Debug("AcquireDatastoreLocks", "[%d] ds lock(s) required for [%s] for vm [%s]",
                 static_cast<int>(datastores.size()), operation, vmName.c_str());
 
+  char failed[128];
+  snprintf(failed, sizeof failed, "Failed to acquire all ds locks for [%s]!", operation);
+  // The machine's row shows why nothing was mounted: the kill's reason when
+  // the job's quit flag kept the locks from being taken, before or during
+  // the wait.
+  bool halted = false;
+  auto recordFailure = [&] {
+    const int64_t jobId = ctx.jobId >= 1 ? ctx.jobId : DRJobId();
+    if (halted) {
+      RecordMountNotRun(ctx, jobId, rep, failed);
+    } else {
+      RecordPhase(ctx, jobId, DRHelper::IsSnapUnmount(ctx.phase) ? rep->GetDestinationName() : vmName, failed,
+                  Api::VIRTUAL_APP_PHASE_STATE_FAILED);
+    }
+  };
   std::vector<FXNamedMutex*> taken;
   {
     CMountMutexScope acquisition;
-    const bool quit = !ctx.ignoreQuit && m_jobManager->IsQuitFlagSet();
-    if (!acquisition.IsHeld() || quit) {
+    halted = !ctx.ignoreQuit && m_jobManager->IsQuitFlagSet();
+    if (!acquisition.IsHeld() || halted) {
       m_event.Debug("AcquireDatastoreLocks", "Unable to acquire [%d] ds lock(s) for [%s] for vm [%s] as Quit flag is set",
                     static_cast<int>(datastores.size()), operation, vmName.c_str());
+      recordFailure();
       return false;
     }
     for (VirtualServer::VMDatastoreInfo& datastore : datastores) {
@@ -196,7 +212,10 @@ bool CSnapArrayDRBase::AcquireDatastoreLocks(SDROperationCtx& ctx) DR_NO_THREAD_
       int left = kDatastoreLockTries;
       bool locked = false;
       while (left > 0) {
-        if (!ctx.ignoreQuit && m_jobManager->IsQuitFlagSet()) break;
+        if (!ctx.ignoreQuit && m_jobManager->IsQuitFlagSet()) {
+          halted = true;
+          break;
+        }
         if (mutex->TryLock(CTimeInterval(static_cast<long long>(kDatastoreLockTryMs) * CTimeInterval::kTicksPerMillisecond))) {
           locked = true;
           break;
@@ -215,16 +234,11 @@ bool CSnapArrayDRBase::AcquireDatastoreLocks(SDROperationCtx& ctx) DR_NO_THREAD_
   }
   if (taken.size() == datastores.size()) return true;
 
-  m_event.Error("AcquireDatastoreLocks", "Failed to acquire all ds locks for [%s]!", operation);
+  m_event.Error("AcquireDatastoreLocks", "%s", failed);
   // Exactly what this attempt took goes back; a lock it waited on in vain
   // is someone else's.
   for (FXNamedMutex* mutex : taken) mutex->Unlock();
-  // The machine's row shows why nothing was mounted.
-  char message[128];
-  snprintf(message, sizeof message, "Failed to acquire all ds locks for [%s]!", operation);
-  RecordPhase(ctx, ctx.jobId >= 1 ? ctx.jobId : DRJobId(),
-              DRHelper::IsSnapUnmount(ctx.phase) ? rep->GetDestinationName() : vmName, message,
-              Api::VIRTUAL_APP_PHASE_STATE_FAILED);
+  recordFailure();
   return false;
 }
 

@@ -81,6 +81,14 @@ bool CDrJobArgs::Fail(const std::string& error) {
   return false;
 }
 
+bool CDrJobArgs::Once(const std::string& option, const std::string& value) {
+  const auto given = m_given.emplace(option, value);
+  if (given.second) return true;
+  // The last one would win unseen: --group A --group B would run on B.
+  return Fail("option " + option + " is given twice ([" + given.first->second + "] and [" + value +
+              "]), but takes one value");
+}
+
 bool CDrJobArgs::ParseId(const std::string& text, int64_t& id) {
   if (text.empty() || text.size() > 19) return false;
   for (char c : text) {
@@ -178,6 +186,8 @@ bool CDrJobArgs::ParseDROption(int argc, char** argv, int& i) {
   }
   if (i + 1 >= argc) return Fail("option " + arg + " needs a value");
   const std::string value = argv[++i];
+  // Each --point-in-time names a replication of its own.
+  if (arg != "--point-in-time" && !Once(arg, value)) return false;
   if (arg == "--point-in-time") {
     const size_t eq = value.find('=');
     int64_t replication = 0, time = 0;
@@ -246,20 +256,24 @@ bool CDrJobArgs::Parse(int argc, char** argv) {
     bool takesValue = arg == "--db" || arg == "--group" || arg == "--type" || arg == "--job-id" || arg == "--job";
     if (takesValue && i + 1 >= argc) return Fail("option " + arg + " needs a value");
     if (arg == "--db") {
+      if (!Once(arg, argv[i + 1])) return false;
       m_dbPath = argv[++i];
       if (m_dbPath.empty()) return Fail("--db needs a path");
     } else if (arg == "--replace" && m_command == kSeed) {
       m_replace = true;
     } else if (arg == "--group" && m_command == kRun) {
+      if (!Once(arg, argv[i + 1])) return false;
       m_group = argv[++i];
       if (m_group.empty()) return Fail("--group needs a name or an id");
     } else if (arg == "--delete-from-hypervisor" && m_command == kRun) {
       m_deleteFromHypervisor = true;
     } else if (arg == "--type" && m_command == kRun) {
+      if (!Once(arg, argv[i + 1])) return false;
       std::string value = argv[++i];
       if (!ParseType(value, m_type)) return Fail("unknown DR type [" + value + "]; the DR types are " + TypesText());
     } else if ((arg == "--job-id" && m_command == kRun) ||
                (arg == "--job" && (m_command == kControl || m_command == kJob || m_command == kJobs))) {
+      if (!Once(arg, argv[i + 1])) return false;
       std::string value = argv[++i];
       if (!ParseId(value, m_jobId)) return Fail("bad job id [" + value + "]");
       haveJob = true;

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +83,9 @@ class CDrJobArgs {
 
  private:
   bool Fail(const std::string& error);
+  // The first time the option is given (its value kept); false with the
+  // error the second time: an option of one value is never given twice.
+  bool Once(const std::string& option, const std::string& value);
   // A DR option of run at argv[i] (its value taken); false with the error.
   bool ParseDROption(int argc, char** argv, int& i);
 
@@ -98,4 +102,6 @@ class CDrJobArgs {
   int m_percent = -1;
   SRunDROptions m_drOptions;
   std::string m_error;
+  // The value options given so far, with their values.
+  std::map<std::string, std::string> m_given;
 };

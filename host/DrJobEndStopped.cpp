@@ -45,6 +45,11 @@ int Fail(int code, const std::string& text) {
 // A job that still runs or waits to run on.
 bool IsActive(const std::string& status) { return status == "Running" || status == "Suspended"; }
 
+// A child job that ended of itself with its work done.
+bool IsCompleted(const std::string& status) {
+  return status == "Completed" || status == "Completed w/ one or more errors";
+}
+
 bool IsLeftOpen(int state) {
   return state == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS || state == Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
 }
@@ -80,9 +85,11 @@ std::vector<SRowDetails> ParseRows(const std::vector<SPhaseRowRecord>& rows) {
 }
 
 // The child jobs of the DR job that are to be killed, by id (see the
-// header); kFailed when one of their records cannot be read.
+// header), and those its rows name that completed; kFailed when one of
+// their records cannot be read.
 EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>& rows,
-                            const std::vector<SRowDetails>& parsed, std::vector<SChild>& out) {
+                            const std::vector<SRowDetails>& parsed, std::vector<SChild>& out,
+                            std::set<long long>& completed) {
   std::set<long long> named;
   std::set<long long> open;
   for (size_t r = 0; r < rows.size(); ++r) {
@@ -97,6 +104,7 @@ EStoreResult ChildrenToKill(long long jobId, const std::vector<SPhaseRowRecord>&
     const EStoreResult read = CJobStore::GetJob(child, record);
     if (read == EStoreResult::kMissing) continue;
     if (read != EStoreResult::kOk) return read;
+    if (record.jobType != CJobStore::kTypeDR && IsCompleted(record.status)) completed.insert(child);
     if (record.jobType == CJobStore::kTypeDR || !IsActive(record.status)) continue;
     if (open.count(child) > 0 || record.parentJobId == jobId) out.emplace_back(child, record);
   }
@@ -198,17 +206,34 @@ bool KilledWaitMessage(const SPhaseRowRecord& row, long long firstJob, bool data
   }
 }
 
+// An open row whose wait was over before the kill: each child it names
+// completed while the job stood stopped. The kill ends no wait of it, so
+// it fails nothing: the row stays open, as a crash after the child's end
+// leaves it, and the restart takes the child's work from the lab (a
+// failback's restore that completed is not run again over what the
+// restored source then holds).
+bool WaitedOnlyOnCompleted(const SPhaseRowRecord& row, const SRowDetails& parsed,
+                           const std::set<long long>& completed) {
+  bool named = false;
+  for (long long child : parsed.children) {
+    if (child == row.jobId) continue;
+    if (completed.count(child) == 0) return false;
+    named = true;
+  }
+  return named;
+}
+
 // The failed rows a kill of the running job leaves in place of the open
-// rows of its waits: every such row, or with killed only those that name a
-// child in it and none in spared. kFailed when a replication's kind cannot
-// be read.
+// rows of its waits: every such row but those that waited only on children
+// that completed, or with killed only those that name a child in it and
+// none in spared. kFailed when a replication's kind cannot be read.
 EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std::vector<SRowDetails>& parsed,
                             const std::set<long long>* killed, const std::set<long long>& spared,
-                            std::vector<SPhaseRowChange>& changes) {
+                            const std::set<long long>& completed, std::vector<SPhaseRowChange>& changes) {
   changes.clear();
   for (size_t r = 0; r < rows.size(); ++r) {
     const SPhaseRowRecord& row = rows[r];
-    if (!IsLeftOpen(row.status)) continue;
+    if (!IsLeftOpen(row.status) || WaitedOnlyOnCompleted(row, parsed[r], completed)) continue;
     bool names = killed == nullptr;
     bool keep = false;
     for (long long child : parsed[r].children) {
@@ -306,8 +331,9 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
                 "no process runs DR job [" + id + "] (its record says [" + job.status + "]); nothing to kill");
   }
   std::vector<SChild> children;
+  std::set<long long> completed;
   const std::vector<SRowDetails> parsed = ParseRows(rows);
-  if (ChildrenToKill(jobId, rows, parsed, children) != EStoreResult::kOk) {
+  if (ChildrenToKill(jobId, rows, parsed, children, completed) != EStoreResult::kOk) {
     return Fail(CDrJobStates::kExitDatabase,
                 "cannot read the child jobs of DR job [" + id + "] (" + CDrJobOutput::DatabaseReason() + ")");
   }
@@ -349,7 +375,8 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
     for (size_t j = i; j < children.size(); ++j) spared.insert(children[j].first);
     std::vector<SPhaseRowChange> changes;
     const std::string were = "; its " + NamedList(killed) + (killed.size() == 1 ? " is" : " are") + " killed";
-    if (KilledWaitRows(rows, parsed, &done, spared, changes) != EStoreResult::kOk || !Store(job, changes, false)) {
+    if (KilledWaitRows(rows, parsed, &done, spared, completed, changes) != EStoreResult::kOk ||
+        !Store(job, changes, false)) {
       return Fail(CDrJobStates::kExitDatabase, refused + were +
                                                    ", but the phase rows that waited on them cannot be marked failed "
                                                    "(" +
@@ -361,7 +388,7 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
                     "the job is left [" + job.status + "], a kill asked again kills the rest");
   }
   std::vector<SPhaseRowChange> changes;
-  if (KilledWaitRows(rows, parsed, nullptr, std::set<long long>(), changes) != EStoreResult::kOk ||
+  if (KilledWaitRows(rows, parsed, nullptr, std::set<long long>(), completed, changes) != EStoreResult::kOk ||
       !Store(job, changes, true)) {
     return Fail(CDrJobStates::kExitDatabase, "DR job [" + id +
                                                    "]: its child jobs are killed, but its phase rows and record "
@@ -372,7 +399,17 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
       "drjob: DR job [%lld]: [%zu] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
       "running job marks them; its record says [%s]\n",
       jobId, changes.size(), kKilled);
-  const size_t calls = OpenRows(rows) - changes.size();
+  size_t ended = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    ended += IsLeftOpen(rows[r].status) && WaitedOnlyOnCompleted(rows[r], parsed[r], completed) ? 1 : 0;
+  }
+  if (ended > 0) {
+    printf(
+        "drjob: DR job [%lld]: [%zu] phase row(s) whose child job completed while the job was stopped stay in "
+        "progress: its restart takes what each child did from the lab\n",
+        jobId, ended);
+  }
+  const size_t calls = OpenRows(rows) - changes.size() - ended;
   if (calls > 0) {
     printf(
         "drjob: DR job [%lld]: [%zu] phase row(s) of a call under way when it was stopped stay in progress: its "

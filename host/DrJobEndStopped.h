@@ -23,7 +23,10 @@
 // as their parent. A finished phase's row may name another job's child
 // (one the job waited on): that child is left alone. A row of a call under
 // way when the job was stopped stays in progress, as a crash leaves it: the
-// call's outcome is in the lab, where the restart looks for it.
+// call's outcome is in the lab, where the restart looks for it. So does a
+// row whose every child completed while the job stood stopped: no wait of
+// it is left for the kill to end, and the restart takes the child's work
+// from the lab (a restore done is not done again).
 //
 // A job whose record says "Running" with no process behind it (a run that
 // died) is not ended here: its children run on and end by themselves, and

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "DrJobArgs.h"
 #include "SeedArrays.h"
 #include "SeedGroups.h"
 #include "SeedLab.h"
@@ -225,10 +226,12 @@ int CDrJobLab::FindGroup(const std::string& nameOrId) {
   return CLabStore::FindDRGroup(nameOrId);
 }
 
-std::string CDrJobLab::GroupName(int groupId) {
+std::string CDrJobLab::StoredGroupName(int groupId) {
   const std::string name = CLabStore::DRGroupName(groupId);
   return name.empty() ? std::to_string(groupId) : name;
 }
+
+std::string CDrJobLab::GroupName(int groupId) { return CDrJobArgs::Printable(StoredGroupName(groupId)); }
 
 int CDrJobLab::OwnerId() {
   int owner = atoi(CLabStore::GetKnob(kOwnerKnob, "1").c_str());

@@ -363,7 +363,7 @@ int CDrJobRun::TakeJob() {
     }
     if (NamesNoReplication(m_groupId)) {
       return Out::Error(CDrJobStates::kExitUnknown,
-                        "DR group [" + CDrJobLab::GroupName(m_groupId) + "] (id " + std::to_string(m_groupId) +
+                        "DR group [" + CDrJobLab::StoredGroupName(m_groupId) + "] (id " + std::to_string(m_groupId) +
                             ") names no replication (a clean-up takes those it removes out of their group), so "
                             "a DR job on it has no machine to run; nothing was changed");
     }

@@ -117,7 +117,7 @@ bool CDrJobRunOptions::Apply(const SRunDROptions& options, int groupId, std::str
       std::string held;
       for (int32_t id : ids) held += (held.empty() ? "" : ", ") + std::to_string(id);
       error = "--point-in-time names replication [" + std::to_string(point.first) + "], which DR group [" +
-              CDrJobLab::GroupName(groupId) + "] does not hold; its replications are " + held;
+              CDrJobLab::StoredGroupName(groupId) + "] does not hold; its replications are " + held;
       return false;
     }
     CNMessageBase& info = dr.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);

@@ -113,7 +113,10 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
     FinishCompletedMachine(info);
     return false;
   }
-  if (IsRestartedRun() && IsMovedByEarlierRun(info)) return true;
+  if (IsRestartedRun()) {
+    RetireUndoneRows(info);
+    if (IsMovedByEarlierRun(info)) return true;
+  }
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) {
     m_event.Error("IsMachineEligible", "No VM replication record for replication [%d]. Machine ineligible",

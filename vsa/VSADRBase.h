@@ -306,12 +306,11 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   bool DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly);
   bool CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOnly);
   // Deletes the backup snapshots ("__OB_BACKUP__") the first machine's VM
-  // at the site already holds, before the step that takes a new one: an
+  // at the site already holds, ahead of the step that takes a new one: an
   // attempt of the machine that did not finish took them, and the VM ran
-  // again after it, so they hold no state the new one does not. keepOwn
-  // keeps one this job took, which a rerun adopts. True when none is left;
-  // a VM whose snapshots cannot be listed keeps them.
-  bool DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool keepOwn, bool succeededOnly);
+  // again after it, so they hold no state the new one does not. True when
+  // none is left; a VM whose snapshots cannot be listed keeps them.
+  bool DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool succeededOnly);
   // Reverts the first machine's DR VM to its snapshot of the point in time
   // and stores that snapshot's reference as property 2214.
   bool RevertPointInTimeDestinationVMSnapshot(SDROperationCtx& ctx, unsigned long& pointInTime, bool succeededOnly);
@@ -348,6 +347,13 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // Refreshes the first machine's DR VM information (phase 30) and stores
   // its IP address as property 2222; no address is no failure.
   bool RecordDRVMIPAddress(SDROperationCtx& ctx, bool succeededOnly);
+  // The failovers' last post-DR operation: RecordDRVMIPAddress, whose
+  // failure is let pass. Once the DR VM's backup snapshot is deleted
+  // (snapshotDeleted), which no clean-up gives back, it runs whatever the
+  // job's quit flag: the machine is finished. Before that, a quit fails the
+  // post-DR operations (false): a step of them was halted or this one would
+  // be, and the machine is not finished.
+  bool RecordDRVMIPAddressLast(SDROperationCtx& ctx, bool snapshotDeleted);
   // PerformPostDrOps under a phase row (22) of the context's first machine;
   // narrows the context to the machines whose last phase succeeded (or was
   // skipped). False without a machine, and, with its row FAILED, when the
@@ -369,7 +375,7 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   bool IsFailoverStateValidForJob(App::VSAFailoverStatus status);
   // The end of the context's machine's failover: sync disabled, the post-DR
   // operations, success; when they fail, the sync status seen before
-  // disabling comes back.
+  // disabling comes back, unless the job is suspended.
   bool CompleteMachineFailover(SDROperationCtx& ctx);
   // The start of the post-DR operations: the post-failover action and the
   // post-scripts, whose results do not matter; false without a machine.
@@ -492,6 +498,15 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // task's running syncs are waited for first, so the decision is never
   // taken while one could still end.
   bool EarlierSyncSucceeded(CDRInfo* info);
+  // For a machine the earlier run's clean-up undid (IsUndoneByEarlierCleanup):
+  // marks its backup and sync rows of that run SKIPPED, before this run sets
+  // the machine in progress again and so drops the failed status that tells
+  // a later attempt so. This run's own rows of its new backup and sync come
+  // only after each job is launched, one machine after the other: a crash
+  // before they are all written would leave a later attempt the undone rows
+  // to adopt the old backup from and take the old sync for standing. Not
+  // when only asked.
+  void RetireUndoneRows(CDRInfo* info);
   // Takes the machines an earlier run moved (IsMovedByEarlierRun) out of the
   // context and of its group's lists, and remembers them as resumed; they
   // skip the group's steps and join its output. Empty outside a rerun.

@@ -58,8 +58,9 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
         DRInfoUtils::GetPhaseStatusForReplication(m_jobManager, Api::VIRTUAL_APP_PHASE_BACKUP, first));
     long long earlier = 0;
     m_jobManager->GetJobIDForPhase(Api::VIRTUAL_APP_PHASE_BACKUP, first->GetReplId(), earlier);
+    // A SKIPPED row is one a restart marked so (RetireUndoneRows).
     if (earlier >= 1 && state != kNoPhaseState && state != Api::VIRTUAL_APP_PHASE_STATE_FAILED &&
-        !IsBackupOutdatedByEarlierCleanup(earlier, list)) {
+        state != Api::VIRTUAL_APP_PHASE_STATE_SKIPPED && !IsBackupOutdatedByEarlierCleanup(earlier, list)) {
       const bool failed = m_jobManager->IsJobFailed(earlier, false);
       if (!failed) {
         if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS) {
@@ -107,6 +108,16 @@ bool CVSADRBase::Backup(SDROperationCtx& ctx) {
 
 bool CVSADRBase::IsBackupOutdatedByEarlierCleanup(long long backupJobId, std::vector<CDRInfo*>& list) {
   for (CDRInfo* info : list) {
+    if (EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_BACKUP) == Api::VIRTUAL_APP_PHASE_STATE_SKIPPED) {
+      // An attempt in between took the machine over from the start and set
+      // it in progress again, after it marked the undone rows.
+      m_event.Debug("Backup",
+                    "Replication [%d] was taken over from the start by an earlier run of DR job [%lld], after a "
+                    "clean-up brought its workload back up. Not adopting backup job [%lld] for replication list [%s]",
+                    info->GetReplId(), static_cast<long long>(m_jobId), backupJobId,
+                    DRInfoUtils::GetReplStr(list).c_str());
+      return true;
+    }
     if (!IsUndoneByEarlierCleanup(info)) continue;
     // The killed run's clean-up brought the machine's workload back up
     // after its backup: the workload may have written since, and a sync of

@@ -142,6 +142,22 @@ bool CVSADRBase::RecordDRVMIPAddress(SDROperationCtx& ctx, bool succeededOnly) {
   return true;
 }
 
+bool CVSADRBase::RecordDRVMIPAddressLast(SDROperationCtx& ctx, bool snapshotDeleted) {
+  if (!snapshotDeleted && IsQuitRequested(ctx)) {
+    CDRInfo* info = ctx.GetInfo();
+    m_event.Error("RecordDRVMIPAddressLast", "Post-DR operations of replication [%d] halted as DR job [%lld] quit",
+                  info != nullptr ? info->GetReplId() : 0, static_cast<long long>(m_jobId));
+    return false;
+  }
+  // A machine failed past the deletion would be left where no later job
+  // finishes it: a new failover looks for the deleted snapshot in vain.
+  const bool ignoreQuit = ctx.ignoreQuit;
+  ctx.ignoreQuit = ctx.ignoreQuit || snapshotDeleted;
+  RecordDRVMIPAddress(ctx, false);
+  ctx.ignoreQuit = ignoreQuit;
+  return true;
+}
+
 bool CVSADRBase::_PostDROperation(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) {
@@ -277,7 +293,9 @@ bool CVSADRBase::CompleteMachineFailover(SDROperationCtx& ctx) {
   const App::VSAReplicationStatus noted = vsa->GetStatus();
   if (!DisableSync(info, ctx)) return false;
   if (!_PostDROperation(ctx)) {
-    RevertSyncStatus(info, noted);
+    // A suspended job leaves the statuses for its restart: its DR VM stays
+    // up, and a sync enabled under it would write over the workload there.
+    if (!m_jobManager->IsJobSuspended()) RevertSyncStatus(info, noted);
     return false;
   }
   MarkSuccess(info, Api::DR_SITE_DESTINATION);

@@ -254,6 +254,26 @@ bool CVSADRBase::EarlierSyncSucceeded(CDRInfo* info) {
   return true;
 }
 
+void CVSADRBase::RetireUndoneRows(CDRInfo* info) {
+  if (m_asked.restart || !IsUndoneByEarlierCleanup(info)) return;
+  for (const Api::VirtualAppJobPhaseType phase : {Api::VIRTUAL_APP_PHASE_BACKUP, Api::VIRTUAL_APP_PHASE_REPLICATION}) {
+    const uint32_t state = EarlierPhaseState(info, phase);
+    if (state != Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && state != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) continue;
+    // Asked again by the group's steps: marked already.
+    if (info->GetPhaseState(phase, Api::DR_SITE_DESTINATION) ==
+        static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED)) {
+      continue;
+    }
+    SDRPhaseCtx row(m_jobId, phase, Api::VIRTUAL_APP_PHASE_STATE_SKIPPED, Api::DR_SITE_DESTINATION, false);
+    // Not the machine's last phase: no step of this run has begun on it.
+    row.notLastPhase = true;
+    row.message = "Undone by the clean-up of an earlier run of the job";
+    row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                               DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_DESTINATION));
+    info->UpdatePhase(row);
+  }
+}
+
 bool CVSADRBase::IsVMRunning(CDRInfo* info, Api::DRSite site, bool& running) {
   const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
   if (guid.empty()) return false;

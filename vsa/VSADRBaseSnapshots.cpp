@@ -203,17 +203,24 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
     // A kill or a suspend halted the step before it reached the
     // hypervisor: the snapshot is still there, and so stays its reference,
     // for what takes the machine next to revert to and delete (a revert's
-    // source was reverted to it already). Without the reference the
-    // snapshot would stay on the source for good.
+    // source was reverted to it already). The source is still off: neither
+    // the revert nor the undo starts it before this step. Without the
+    // reference the snapshot would stay on the source for good.
     m_event.Debug("DeleteSourceVMSnapshot",
                   "Delete halted by the quit flag. Keeping the source snapshot reference of [%s]",
                   DRInfoUtils::GetReplStr(list).c_str());
     return false;
   }
   // Also after a failed delete: a reference left behind could later revert
-  // a production VM to an old snapshot.
+  // a production VM to an old snapshot. The record follows the store, so
+  // that a source is not started while its reference stands.
   for (CDRInfo* info : list) {
-    if (info != nullptr) m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropSourceSnapMoref, info->GetReplId());
+    if (info == nullptr ||
+        !m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropSourceSnapMoref, info->GetReplId())) {
+      continue;
+    }
+    VSARepInfo* removed = GetVSARepInfo(info);
+    if (removed != nullptr) removed->RemoveProperty(VSARepInfo::kPropSourceSnapMoref);
   }
   return ok;
 }
@@ -224,8 +231,7 @@ bool CVSADRBase::CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOn
 
 // ---- Backup snapshots an earlier attempt left ---------------------------------
 
-bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool keepOwn,
-                                              bool succeededOnly) {
+bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite site, bool succeededOnly) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return true;
   ctx.site = site;
@@ -234,12 +240,9 @@ bool CVSADRBase::DeleteEarlierBackupSnapshots(SDROperationCtx& ctx, Api::DRSite 
   SDROperationCtx one = OneMachine(ctx, info);
   std::vector<EVGui::VMSnapshot> snapshots;
   if (!GetSnapshotsListForVM(one, info, snapshots)) return true;
-  const std::string own = GetSnapshotDescription();
   std::vector<EVGui::VMSnapshot> earlier;
   for (const EVGui::VMSnapshot& snapshot : snapshots) {
-    if (snapshot.GetString(EVGui::VMSnapshot::kName) != SNAPSHOT_NAME) continue;
-    if (keepOwn && snapshot.GetString(EVGui::VMSnapshot::kDescription) == own) continue;
-    earlier.push_back(snapshot);
+    if (snapshot.GetString(EVGui::VMSnapshot::kName) == SNAPSHOT_NAME) earlier.push_back(snapshot);
   }
   if (earlier.empty()) return true;
   m_event.Debug("DeleteEarlierBackupSnapshots",

@@ -1,5 +1,7 @@
 #include "VSAFailback.h"
 
+#include <algorithm>
+
 #include "VSARepInfo.h"
 #include "drorch/DRJobManager.h"
 #include "engine/DRHelper.h"
@@ -75,6 +77,7 @@ bool CVSAFailback::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   // since. They join the group's output as if restored now.
   const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
   const bool restoredNow = !ctx.drInfoList.empty() && RestoreGroup(ctx);
+  if (restoredNow) PowerOnSourcesLeftOff(ctx);
   // Only the machines whose restore succeeded lose their DR VM: one whose
   // sync failed still carries the workload there.
   SDROperationCtx restored(ctx);
@@ -93,6 +96,36 @@ bool CVSAFailback::RestoreGroup(SDROperationCtx& ctx) {
   return PreFailback(ctx) && __OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, false) &&
          __OP(ctx, ZNDR::BATCH_OP_BACKUP_SECONDARY, true) && __OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_SECONDARY, true) &&
          ReplicateVMs(ctx, Api::DR_SITE_DESTINATION, true);
+}
+
+void CVSAFailback::PowerOnSourcesLeftOff(SDROperationCtx& ctx) {
+  if (ctx.subclient == nullptr) return;
+  // The restore powers each source on. A sync that found a machine in sync
+  // with the group's backup (an earlier run of the job restored it)
+  // restores nothing, and the source stays as PreFailback left it: off,
+  // with the workload nowhere.
+  std::vector<CDRInfo*>& output = ctx.subclient->GetOutputList();
+  std::vector<CDRInfo*> off;
+  for (CDRInfo* info : output) {
+    bool running = true;
+    if (info != nullptr && IsVMRunning(info, Api::DR_SITE_SOURCE, running) && !running) off.push_back(info);
+  }
+  if (off.empty() || !RestorePowersOn()) return;
+  for (CDRInfo* info : off) {
+    m_event.Debug("PowerOnSourcesLeftOff",
+                  "Source VM [%s] of replication [%d] is off though its sync found it restored. Powering it on",
+                  DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_SOURCE).c_str(),
+                  info->GetReplId());
+    SDROperationCtx one(ctx);
+    one.drInfoList = {info};
+    if (__OP(one, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false) &&
+        info->GetPhaseState(Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_SOURCE) ==
+            static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS)) {
+      continue;
+    }
+    // Not done: the machine's clean-up hands the workload back to its DR VM.
+    output.erase(std::remove(output.begin(), output.end(), info), output.end());
+  }
 }
 
 bool CVSAFailback::IsCompletedStatus(App::VSAFailoverStatus status) {

@@ -64,6 +64,12 @@ class CVSAFailback : public CVSADRBase {
  private:
   // The group's steps up to the restore; false at the first that fails.
   bool RestoreGroup(SDROperationCtx& ctx);
+  // Powers on, when the restore powers the VMs it restores on, each source
+  // of the group's output that is still off, and drops from the output
+  // those it cannot.
+  void PowerOnSourcesLeftOff(SDROperationCtx& ctx);
+  // Whether the restore powers the VMs it restores on (VSAFailbackRestore.cpp).
+  bool RestorePowersOn();
   // The advanced restore option of one browsed VM; false when the entry
   // cannot be restored.
   bool LoadVMRestoreOption(CDRInfo* first, CDRInfo* matched, CNMessageBase& entry, ApplicationId& appId, int toTime,

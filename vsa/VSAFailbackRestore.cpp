@@ -63,6 +63,18 @@ bool CVSAFailback::GetVSRstOptions() {
   return true;
 }
 
+bool CVSAFailback::RestorePowersOn() {
+  // The job's own restore options say it; without them the options built
+  // from the browse carry the job's power-on option.
+  TMMsg::DROrchestrationOption* option = m_appManager->GetDROrchestrationOption();
+  if (option == nullptr || !option->Has(TMMsg::DROrchestrationOption::kRestoreOptions)) {
+    return m_appManager->IsPowerOnVMAllowed();
+  }
+  return option->GetMsg(TMMsg::DROrchestrationOption::kRestoreOptions)
+             .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions)
+             .GetInt32(TMMsg::DiskLevelVMRestoreOption::kPowerOnVM) == 1;
+}
+
 bool CVSAFailback::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list) {
   // Task groups load their requests at once: a text browsed here is this
   // request's alone.

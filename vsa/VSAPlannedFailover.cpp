@@ -117,6 +117,7 @@ bool CVSAPlannedFailover::ReplicateGroup(SDROperationCtx& ctx) {
 
 bool CVSAPlannedFailover::PostReplicationThread(SDROperationCtx& ctx) {
   if (!IsResumed(ctx.GetInfo())) {
+    if (!DeleteEarlierSourceSnapshots(ctx)) return false;
     if (!DRVMAction(ctx, Api::VIRTUAL_APP_PHASE_CREATE_DR_VIRTUAL_MACHINE, false)) return false;
     if (!CreateFailoverSnapshots(ctx, true)) return false;
     if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_SECONDARY, true)) return false;
@@ -139,24 +140,30 @@ bool CVSAPlannedFailover::IsMovedByEarlierRun(CDRInfo* info) {
   return EarlierRunPoweredOn(info, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_DESTINATION);
 }
 
+bool CVSAPlannedFailover::DeleteEarlierSourceSnapshots(SDROperationCtx& ctx) {
+  if (!DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo())) return true;
+  // A source snapshot an earlier attempt took is older than what the source
+  // ran after it (the attempt's clean-up powered it on again): the one taken
+  // after the move replaces it. One that cannot be deleted fails the machine
+  // here, before its workload moves, so that the failure loses nothing and
+  // no second snapshot of the name is taken beside it, for a rerun to adopt
+  // and a revert or an undo to take the production source back to.
+  SDROperationCtx earlier(ctx);
+  return DeleteEarlierBackupSnapshots(earlier, Api::DR_SITE_SOURCE, false);
+}
+
 bool CVSAPlannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   if (!RunPostFailoverActions(ctx)) return false;
-  if (DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo())) {
-    // A source snapshot an earlier attempt took is older than what the
-    // source ran after it (the attempt's clean-up powered it on again), so
-    // the new one replaces it; a machine resumed past its move keeps this
-    // job's, for the create to adopt. The failover does not hinge on an
-    // old snapshot: one that cannot be deleted stays beside the new one.
-    SDROperationCtx earlier(ctx);
-    earlier.failureNotLastPhase = true;
-    DeleteEarlierBackupSnapshots(earlier, Api::DR_SITE_SOURCE, IsResumed(ctx.GetInfo()), false);
+  const bool failback = DRInfoUtils::IsVSAFailbackSupported(ctx.GetInfo());
+  if (failback) {
     // The source snapshot is where a failback starts from; without it the
-    // destination's backup snapshot stays.
+    // destination's backup snapshot stays. A machine resumed past its move
+    // keeps the one this job took, for the create to adopt.
     if (!__OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_PRIMARY, false)) return false;
     if (!__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) return false;
   }
-  RecordDRVMIPAddress(ctx, false);
-  return true;
+  // The DR VM's backup snapshot is gone when the VM supports failback.
+  return RecordDRVMIPAddressLast(ctx, failback);
 }
 
 bool CVSAPlannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {

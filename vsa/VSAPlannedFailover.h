@@ -50,6 +50,9 @@ class CVSAPlannedFailover : public CVSADRBase {
  private:
   // The group's steps up to its replication; false at the first that fails.
   bool ReplicateGroup(SDROperationCtx& ctx);
+  // Deletes the backup snapshots an earlier failover of the machine that did
+  // not finish left on its source, before the move; false when one stays.
+  bool DeleteEarlierSourceSnapshots(SDROperationCtx& ctx);
 
  private:
   [[maybe_unused]] CGenericDR* m_drObject;

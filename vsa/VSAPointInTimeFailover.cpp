@@ -177,9 +177,8 @@ bool CVSAPointInTimeFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
   __OP(ctx, ZNDR::BATCH_OP_RUN_POST_SCRIPTS_SECONDARY, false);
-  if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) {
-    return false;
-  }
+  const bool failback = DRInfoUtils::IsVSAFailbackSupported(info);
+  if (failback && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) return false;
   unsigned long pointInTime = 0;
   if (GetPointInTime(ctx, pointInTime)) {
     SDataSourceInfo value;
@@ -189,8 +188,8 @@ bool CVSAPointInTimeFailover::PerformPostDrOps(SDROperationCtx& ctx) {
     value.lastRestoreTime = pointInTime;
     info->UpdateProperty(ZNDR::DR_PROPERTY_LAST_RESTORE_TIME, &value);
   }
-  RecordDRVMIPAddress(ctx, false);
-  return true;
+  // The DR VM's backup snapshot is gone when the VM supports failback.
+  return RecordDRVMIPAddressLast(ctx, failback);
 }
 
 void CVSAPointInTimeFailover::LoadOperationConfig(SDROperationCtx& ctx) {

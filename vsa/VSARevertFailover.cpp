@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "VSARepInfo.h"
 #include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
 #include "engine/DRInfo.h"
@@ -62,7 +63,14 @@ bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
   m_event.Debug("Failover", "Deleting failover snapshots for DR VMs if exists");
   RevertFailoverSnapshots(ctx, false);
   DeleteFailoverSnapshots(ctx, false);
-  if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, true)) return false;
+  // The source is not powered on here but at the end of the post-DR
+  // operations, once its snapshot is gone. A machine whose steps so far
+  // failed, or whose job was told to stop, goes no further: its source
+  // stays off, its snapshot and reference kept.
+  SDROperationCtx succeeded(ctx);
+  m_orchestrator->FilterSuccessList(succeeded);
+  const bool quit = !ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsQuitFlagSet();
+  if (succeeded.drInfoList.empty() || quit) return false;
   if (PerformPostDrOps(ctx)) {
     MarkSuccess(info, Api::DR_SITE_SOURCE);
     return true;
@@ -71,33 +79,46 @@ bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
   return false;
 }
 
-bool CVSARevertFailover::PerformPostDrOps(SDROperationCtx& ctx) {
+bool CVSARevertFailover::PerformPostDrOps(SDROperationCtx& ctx) { return RevertAndStartSource(ctx, true); }
+
+bool CVSARevertFailover::ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info) {
+  // A snapshot the earlier run reverted to and deleted is not looked for
+  // again: only its reference and what follows are left.
+  return RevertAndStartSource(ctx, !IsSourceSnapshotGone(info));
+}
+
+bool CVSARevertFailover::RevertAndStartSource(SDROperationCtx& ctx, bool revert) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr) return false;
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, true);
-  if (!RevertSourceVMSnapshot(ctx, true) || !PowerOnRevertedSource(ctx) || !DeleteSourceVMSnapshot(ctx, true)) {
-    return false;
-  }
-  EnableSync(info, ctx);
-  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
-  return true;
-}
-
-bool CVSARevertFailover::ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info) {
-  if (!IsSourceSnapshotGone(info)) return PerformPostDrOps(ctx);
-  // Reverted and deleted by the earlier run; only its reference and what
-  // follows are left.
-  RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, true);
-  if (!PowerOnRevertedSource(ctx) || !DeleteSourceVMSnapshot(ctx, true)) return false;
+  // The source is reverted while it is off, and runs only once its snapshot
+  // and the reference to it are gone: from its power-on, what it writes is
+  // the workload's, which no later step (a restart of this job, the undo
+  // failover) may revert. A source whose revert failed is still started,
+  // so that the workload runs; its snapshot goes first all the same.
+  const bool reverted = !revert || RevertSourceVMSnapshot(ctx, true);
+  const bool deleted = DeleteSourceVMSnapshot(ctx, reverted);
+  const bool running = PowerOnRevertedSource(ctx);
+  if (!reverted || !deleted || !running) return false;
   EnableSync(info, ctx);
   RecordPostDR(info, Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, true);
   return true;
 }
 
 bool CVSARevertFailover::PowerOnRevertedSource(SDROperationCtx& ctx) {
+  VSARepInfo* vsa = GetVSARepInfo(ctx.GetInfo());
+  if (vsa != nullptr && !vsa->GetSourceSnapMorefProp().empty()) {
+    // Its delete was halted by a kill or a suspend, or the reference could
+    // not be removed: the source stays off, still the snapshot's, for the
+    // next step on the machine to revert and delete.
+    m_event.Error("PowerOnRevertedSource",
+                  "Leaving the source VM of replication [%d] off: its snapshot reference [%s] is still stored",
+                  ctx.GetInfo()->GetReplId(), vsa->GetSourceSnapMorefProp().c_str());
+    return false;
+  }
   // The snapshot was taken with the source shut down, so its revert leaves
-  // the source off: a revert brings production back to the source, running.
-  // The machine's steps so far succeeded, so none is filtered out here.
+  // the source off. The machine's steps so far succeeded, or its source
+  // revert failed: none is filtered out here.
   return __OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
 }
 

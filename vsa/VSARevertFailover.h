@@ -1,7 +1,7 @@
 // The revert of a failover, one object per priority: the DR VM is shut down
-// and reverted to its failover snapshots, the source VM powered on,
-// reverted to its snapshot from before the failover and powered on again,
-// and sync enabled again.
+// and reverted to its failover snapshots, the source VM reverted to its
+// snapshot from before the failover, that snapshot deleted, the source
+// powered on, and sync enabled again.
 #pragma once
 
 #include "VSADRBase.h"
@@ -32,10 +32,14 @@ class CVSARevertFailover : public CVSADRBase {
   bool IsMovedByEarlierRun(CDRInfo* info) override;
 
  private:
-  // The post-DR operations of a resumed machine: the source's revert and
-  // snapshot deletion unless the earlier run did both.
+  // The post-DR operations of a resumed machine: the source's revert
+  // unless the earlier run reverted to and deleted its snapshot.
   bool ResumePostDrOps(SDROperationCtx& ctx, CDRInfo* info);
-  // Powers the reverted source on again: an added step after the revert.
+  // The post-DR operations: the source reverted (when revert is set), its
+  // snapshot deleted, the source powered on, sync enabled.
+  bool RevertAndStartSource(SDROperationCtx& ctx, bool revert);
+  // Powers the source on, at the end of its revert: never while a snapshot
+  // reference it could be reverted to is stored.
   bool PowerOnRevertedSource(SDROperationCtx& ctx);
   // The post-DR phase row of the machine, at the destination, named by the
   // source VM.

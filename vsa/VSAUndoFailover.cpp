@@ -70,6 +70,14 @@ bool CVSAUndoFailover::Failover(SDROperationCtx& ctx) {
 bool CVSAUndoFailover::CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
   CDRInfo* info = ctx.GetInfo();
   if (info == nullptr || !DRInfoUtils::IsCleanupSnapshotsRequired(info)) return true;
+  const bool backupSnapshot =
+      !m_appManager->IsFirstTimeSyncDuringFailoverSet() && DRInfoUtils::IsDestinationVMSnapshotCreationAllowed(info);
+  // A failover deletes the DR VM's backup snapshot, so an uninterrupted undo
+  // finds none and takes one: one there was left by an undo of the machine
+  // that did not finish, and the DR VM ran after it. It goes before any VM
+  // is reverted: one that cannot be deleted fails the machine while its DR
+  // VM still holds what it ran, and no second one is taken beside it.
+  if (backupSnapshot && !DeleteEarlierBackupSnapshots(ctx, Api::DR_SITE_DESTINATION, succeededOnly)) return false;
   if (!CleanupFailoverSnapshots(ctx, succeededOnly)) return false;
   // The earlier run got to the snapshots (its DR VM's revert row) and the
   // source's is gone: it reverted and deleted that one too, and only the
@@ -80,12 +88,7 @@ bool CVSAUndoFailover::CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly
   if (sourceDone ? !DeleteSourceVMSnapshot(ctx, succeededOnly) : !CleanupSourceVMSnapshots(ctx, succeededOnly)) {
     return false;
   }
-  if (m_appManager->IsFirstTimeSyncDuringFailoverSet() || !DRInfoUtils::IsDestinationVMSnapshotCreationAllowed(info)) {
-    return true;
-  }
-  // A failover deletes the DR VM's backup snapshot, so an uninterrupted
-  // undo finds none and takes one.
-  if (!DeleteEarlierBackupSnapshots(ctx, Api::DR_SITE_DESTINATION, false, succeededOnly)) return false;
+  if (!backupSnapshot) return true;
   return __OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, succeededOnly);
 }
 

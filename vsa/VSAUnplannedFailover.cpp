@@ -100,12 +100,11 @@ bool CVSAUnplannedFailover::PostReplicationThread(SDROperationCtx& ctx) { return
 bool CVSAUnplannedFailover::PerformPostDrOps(SDROperationCtx& ctx) {
   if (!RunPostFailoverActions(ctx)) return false;
   CDRInfo* info = ctx.GetInfo();
-  if (DRInfoUtils::IsVSAFailbackSupported(info) && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) {
-    return false;
-  }
+  const bool failback = DRInfoUtils::IsVSAFailbackSupported(info);
+  if (failback && !__OP(ctx, ZNDR::BATCH_OP_DELETE_SNAPSHOT_SECONDARY, false)) return false;
   ResetSyncLastRestoreTime(info);
-  RecordDRVMIPAddress(ctx, false);
-  return true;
+  // The DR VM's backup snapshot is gone when the VM supports failback.
+  return RecordDRVMIPAddressLast(ctx, failback);
 }
 
 bool CVSAUnplannedFailover::CleanupDROperationThread(SDROperationCtx& ctx) {

@@ -290,7 +290,12 @@ EStoreResult CJobStore::EndRun(long long jobId, const std::string& status, doubl
   if (!scope.Ok()) return Failed(c, "EndRun", jobId);
   SJobRecord r;
   EStoreResult result = GetJob(jobId, r);
-  if (result == EStoreResult::kOk) result = SetStatus(jobId, status, percent);
+  if (result != EStoreResult::kOk) return result;
+  // Between the read and the write, inside the transaction: a test pins
+  // with a pause point here that no request falls between them.
+  EvDebug(jobId).Debug("EndRun", "Read the control request [%d] of job [%lld]; storing its final state [%s]",
+                       r.controlOp, jobId, status.c_str());
+  result = SetStatus(jobId, status, percent);
   if (result != EStoreResult::kOk) return result;
   if (!scope.Commit()) return Failed(c, "EndRun", jobId);
   request = r.controlOp;

@@ -1,5 +1,6 @@
 #include "log/CrashPoint.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -55,13 +56,18 @@ SLinePlan& PausePlan() DR_REQUIRES(PlanMutex()) {
   return *plan;
 }
 
-// A positive whole number, or false.
+// A positive whole number written in digits, or false: a number too large
+// for a long would be read as the largest one, and arm a line that never
+// comes.
 bool ReadCount(const char* name, long& value, std::string& error) {
   const char* text = getenv(name);
   if (text == nullptr) return true;
+  bool digits = *text != '\0';
+  for (const char* c = text; *c != '\0'; ++c) digits = digits && *c >= '0' && *c <= '9';
+  errno = 0;
   char* end = nullptr;
-  const long n = strtol(text, &end, 10);
-  if (*text == '\0' || *end != '\0' || n <= 0) {
+  const long n = digits ? strtol(text, &end, 10) : 0;
+  if (!digits || errno == ERANGE || n <= 0) {
     error = std::string(name) + " [" + text + "] is not a positive whole number";
     return false;
   }
@@ -227,7 +233,11 @@ bool CPausePoint::Matches(const char* function, const std::string& text) {
   return MatchesLinePlan(PausePlan(), g_pauseArmed, function, text);
 }
 
-void CPausePoint::Pause() {
+void CPausePoint::Pause(int64_t lineJobId) {
+  // Told first: a process that stops with no word looks hung to whoever
+  // reads its log.
+  EvDebug(lineJobId).Debug("PausePoint", "Stopping process [%d] (SIGSTOP) after the chosen line; SIGCONT goes on",
+                           static_cast<int>(getpid()));
   // Every thread stops with this one; SIGCONT lets them all go on.
   kill(getpid(), SIGSTOP);
 }

@@ -17,6 +17,8 @@
 //                       another process meets at that moment; continued, it
 //                       dies as at a crash
 // Both of the first and the third may be set; the first that is reached crashes.
+// A count (here and below) is a positive whole number in digits that fits a
+// long; any other value, one too large included, is refused.
 //
 // Threads: Check is called by the log sink under its lock, so counts are
 // exact however many threads log.
@@ -87,6 +89,8 @@ class CKillPoint {
 // the variables are removed when read:
 //   DR_PAUSE_AT         a fragment of the line "<function>(): <text>"
 //   DR_PAUSE_AT_COUNT   which matching line pauses (default 1)
+// Before it stops, the process logs "PausePoint(): Stopping process [PID]
+// (SIGSTOP) after the chosen line; SIGCONT goes on".
 //
 // Threads: Matches is called by the log sink under its lock, so counts are
 // exact; Pause is called outside it, by the thread that wrote the line.
@@ -95,8 +99,9 @@ class CPausePoint {
   static bool ArmFromEnvironment(std::string& error);
   // Whether this written line is the chosen one (once).
   static bool Matches(const char* function, const std::string& text);
-  // Stops the process until it is continued.
-  static void Pause();
+  // Stops the process until it is continued, after one line (under the
+  // line's job) that says so and that SIGCONT goes on.
+  static void Pause(int64_t lineJobId);
   // Tests in one process: arm or disarm directly.
   static void Arm(const std::string& fragment, long count);
   static void Disarm();

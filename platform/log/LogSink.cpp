@@ -177,5 +177,5 @@ void CLogSink::WriteV(int level, int64_t jobId, const char* function, const char
   // Outside the lock, which a failed store would take again to log; on
   // this thread, so the request is stored before it goes on.
   if (kill) CKillPoint::Request(jobId);
-  if (pause) CPausePoint::Pause();
+  if (pause) CPausePoint::Pause(jobId);
 }

@@ -303,13 +303,19 @@ std::string WithWrite(const std::string& picture, const std::string& vmName) {
   return out.str();
 }
 
+unsigned long EnvNumber(const char* name, unsigned long otherwise) {
+  const char* text = getenv(name);
+  return text != nullptr && *text != '\0' ? strtoul(text, nullptr, 10) : otherwise;
+}
+
 void CCrashMatrix::SetUp() { m_dir = drtest::MakeTempDir("crash"); }
 
 void CCrashMatrix::TearDown() {
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
-  // DR_CRASH_KEEP=1 keeps the cases' labs and the runs' log to look at.
-  if (getenv("DR_CRASH_KEEP") != nullptr) {
+  // DR_CRASH_KEEP=1 keeps the cases' labs and the runs' log to look at; a
+  // failed test keeps them too, since a fault under load may not come back.
+  if (getenv("DR_CRASH_KEEP") != nullptr || HasFailure()) {
     printf("crash matrix: the cases' labs and log are in %s\n", m_dir.c_str());
     return;
   }
@@ -318,6 +324,14 @@ void CCrashMatrix::TearDown() {
 
 drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
                                       int& signal) {
+  drtest::CChildProcess run;
+  signal = 0;
+  if (!StartHost(env, args, run)) return drtest::SResult{-1, std::string()};
+  return FinishHost(run, signal);
+}
+
+bool CCrashMatrix::StartHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
+                             drtest::CChildProcess& run) {
   // Its error lines too: a failed case shows why a run was turned away.
   std::vector<std::string> argv = {"/bin/sh",
                                    "-c",
@@ -330,10 +344,12 @@ drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const
   argv.insert(argv.end(), env.begin(), env.end());
   argv.push_back(DR_DRJOB);
   argv.insert(argv.end(), args.begin(), args.end());
-  drtest::CChildProcess run;
+  return run.Start(argv);
+}
+
+drtest::SResult CCrashMatrix::FinishHost(drtest::CChildProcess& run, int& signal) {
   drtest::SResult r{-1, std::string()};
   signal = 0;
-  if (!run.Start(argv)) return r;
   for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
   const int status = run.Wait();
   if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
@@ -416,8 +432,16 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
   int signal = 0;
   bool finished = false;
   drtest::SResult last{-1, std::string()};
+  auto command = [&args](const std::vector<std::string>& env) {
+    std::string text;
+    for (const std::string& word : env) text += word + " ";
+    text += "drjob";
+    for (const std::string& word : args) text += " " + word;
+    return text;
+  };
   if (!crashEnv.empty()) {
     last = RunHost(crashEnv, args, signal);
+    outcome.runs += RunText(command(crashEnv), last.code, signal, last.output);
     finished = signal != SIGKILL;
     if (finished && !mayFinish) {
       outcome.faults.push_back("the run was not killed where asked (exit " + std::to_string(last.code) + "):\n" +
@@ -433,7 +457,11 @@ SOutcome CCrashMatrix::RunCase(const SType& type, const std::vector<std::string>
     CDBConnection::SetPath("");
   }
   // A run that ended before its line came (the sampler's) is the case's run.
-  if (!finished) last = RunHost({}, args, signal);
+  if (!finished) {
+    last = RunHost({}, args, signal);
+    outcome.runs += RunText(command({}), last.code, signal, last.output);
+  }
+  if (!outcome.written.empty()) outcome.runs += "written after the crash in: " + Joined(outcome.written) + "\n";
   outcome.exitCode = last.code;
   outcome.output = last.output;
   CDBConnection::SetPath(db);
@@ -560,9 +588,19 @@ void CCrashMatrix::Expect(const SType& type, const SOutcome& outcome, const std:
   if (!outcome.faults.empty() && outcome.exitCode < 0) return;
   std::string expected = WithLines(type.picture, differs);
   for (const std::string& vm : outcome.written) expected = WithWrite(expected, vm);
-  EXPECT_EQ(type.exitCode, outcome.exitCode) << outcome.output;
+  const std::string& runs = outcome.runs.empty() ? outcome.output : outcome.runs;
+  EXPECT_EQ(type.exitCode, outcome.exitCode) << runs;
   const std::string diff = PictureDiff(expected, outcome.picture);
-  if (!diff.empty()) ADD_FAILURE() << "the lab differs (- expected, + found):\n" << diff;
+  if (!diff.empty()) ADD_FAILURE() << "the lab differs (- expected, + found):\n" << diff << "the runs:\n" << runs;
+}
+
+std::string RunText(const std::string& command, int exitCode, int signal, const std::string& output) {
+  std::string text = "[" + command + "] -> " +
+                     (signal != 0 ? "signal " + std::to_string(signal) : "exit " + std::to_string(exitCode)) + "\n";
+  for (const std::string& line : PictureLines(output)) {
+    if (line.rfind("drjob: ", 0) == 0 && line.find("] progress [") == std::string::npos) text += "    " + line + "\n";
+  }
+  return text;
 }
 
 }  // namespace crashmatrix

@@ -83,7 +83,14 @@ struct SOutcome {
   std::string output;                // the last run's
   std::vector<std::string> written;  // workload VMs a write was meant for
   std::vector<std::string> faults;
+  // Every run of the case in order (RunText), named by a failure whose lab
+  // or exit code differs.
+  std::string runs;
 };
+
+// One run of a case for a failure message: its command, how it ended (exit
+// code, or the signal that ended it) and drjob's own lines but progress.
+std::string RunText(const std::string& command, int exitCode, int signal, const std::string& output);
 
 // The lab's state for a group, one line per VM (power, content, snapshot
 // names sorted), per replication (statuses, what its snapshot properties
@@ -138,6 +145,10 @@ class CCrashMatrix : public testing::Test {
   // drjob with env before it (its output and error lines, its exit code;
   // signal: the one that ended it, 0 when none did).
   drtest::SResult RunHost(const std::vector<std::string>& env, const std::vector<std::string>& args, int& signal);
+  // The same in two halves, for a run the case steers while it runs (a
+  // pause point, a signal): started, then read to its end.
+  bool StartHost(const std::vector<std::string>& env, const std::vector<std::string>& args, drtest::CChildProcess& run);
+  static drtest::SResult FinishHost(drtest::CChildProcess& run, int& signal);
   // A command drjob printed, run as printed: through the shell, so its
   // quoting is read as a user's shell reads it, in the case's run folder
   // ("drjob" is the host under test); env is added to its environment (a
@@ -170,5 +181,9 @@ class CCrashMatrix : public testing::Test {
 std::string WithWrite(const std::string& picture, const std::string& vmName);
 // The picture with the lines a case ends with otherwise (SCrash::differs).
 std::string WithLines(std::string picture, const SCrash::Lines& differs);
+
+// A sampler's number from the environment (its seed, how many cases), or
+// otherwise when the variable is unset or empty.
+unsigned long EnvNumber(const char* name, unsigned long otherwise);
 
 }  // namespace crashmatrix

@@ -114,8 +114,10 @@ repl 201 - In_Sync source-snap=- dr-snap=- pit=-
 )",
                          kSampleAtSource, false};
 
-// A revert leaves the sources running: they go back to their snapshot from
-// the failover, whatever they held meanwhile, and are powered on again.
+// A revert puts the workload back on the sources: each goes back to its
+// snapshot from the failover while it is off, and runs once that snapshot
+// is gone. What the DR VMs wrote since the failover is dropped; what a
+// source wrote once it ran is the workload's, and a write there stays.
 const SType kRevertFailover = {"Sample", "revert-failover", {}, EStartLab::kFailedOver, 0,
                                R"(vm db-primary on 101 -
 vm db-primary-DR off 101 db-primary-DR_1767225600,db-primary-DR_1767229200
@@ -129,7 +131,7 @@ repl 201 - In_Sync source-snap=- dr-snap=- pit=-
 jobs backup Completed x2
 jobs sync Completed x2
 )",
-                               {}, false};
+                               kSampleAtSource, false};
 
 const SType kUndoFailover = {"Sample", "undo-failover", {}, EStartLab::kFailedOver, 0,
                              R"(vm db-primary on 101 -
@@ -327,6 +329,7 @@ namespace {
 // The moments each type is killed at: those that change what a rerun must
 // handle.
 const std::vector<SCrash> kPlannedFailoverCrashes = {
+    {"source shut down", "[Shutdown] on VM [db-primary] GUID [src-101] successful"},
     {"backup launched", "StartJob(): Started [backup] job"},
     {"backup waited on", "Backup(): Waiting for backup job"},
     {"backup ended", "ended [Completed]"},
@@ -393,13 +396,17 @@ const std::vector<SCrash> kTestbootCrashes = {
     {"between priorities", "Wait before processing next priority"},
     {"before the final state", "Total machines for DR"}};
 
+// A source runs from its one power-on, after its revert and its snapshot's
+// deletion: what it holds then is the workload's, which the rerun keeps.
 const std::vector<SCrash> kRevertFailoverCrashes = {
     {"DR VM shut down", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful"},
     {"DR VM reverted", "[Revert Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
     {"failover snapshot deleted", "[Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"},
-    {"source on", "[Power On] on VM [db-primary] GUID [src-101] successful"},
     {"source reverted", "[Revert Snapshot] on VM [db-primary] GUID [src-101] successful"},
     {"source snapshot deleted", "[Delete Snapshot] on VM [db-primary] GUID [src-101] successful"},
+    {"source on", "[Power On] on VM [db-primary] GUID [src-101] successful"},
+    // db-primary's revert went on past its power-on, or ran beside.
+    {"second source on", "[Power On] on VM [db-replica] GUID [src-102] successful"},
     {"sync enabled", "Setting sync status as [In Sync] for replication [101]"},
     {"complete not stored", "UpdateFailoverStatus(): [] for replication [101]"},
     {"between priorities", "Wait before processing next priority"},
@@ -451,6 +458,7 @@ const std::vector<SCrash> kTestFailoverCrashes = {
     {"clone made", "[vm-1] successful with retcode"},
     {"clone refreshed", "Begin [Refresh VM] on VM [web-front-DR-Clone"},
     {"clone client set", "SetCloneVMClientProperties(): Set Expiration time"},
+    {"clone on", "[Power On] on VM [web-front-DR-Clone"},
     {"clone powered on", "MarkSuccess(): [Test Failover] has succeeded for replication [401]"},
     {"before the final state", "Total machines for DR"}};
 
@@ -530,6 +538,9 @@ const std::vector<SCrash> kArrayUndoFailoverCrashes = {
 
 const std::vector<SCrash> kArrayUndoTestFailoverCrashes = {
     {"test VM off", "[Power Off] on VM [snap-app] GUID [mount-"},
+    // The unmounts run one machine at a time, each re-querying its afiles
+    // just before it takes its datastore locks: the second is snap-app's.
+    {"an unmount at its locks", "GetSnapMountContext(): Adding master job [90001] for querying mountInfo", 2},
     {"test mount unmounted", "[DR-VM Test Snap Unmount] on VM [snap-app] GUID [mount-"},
     {"unmount recorded", "_LoadMountOpResp(): [DR-VM Test Snap Unmount] on VM [snap-app]"},
     {"complete not stored", "UpdateTestFailoverStatus(): [] for replication [302]"},

@@ -17,14 +17,10 @@ namespace {
 
 using crashmatrix::AllTypes;
 using crashmatrix::CCrashMatrix;
+using crashmatrix::EnvNumber;
 using crashmatrix::SCrash;
 using crashmatrix::SOutcome;
 using crashmatrix::SType;
-
-unsigned long EnvNumber(const char* name, unsigned long otherwise) {
-  const char* text = getenv(name);
-  return text != nullptr && *text != '\0' ? strtoul(text, nullptr, 10) : otherwise;
-}
 
 // How many child jobs a rerun ends with may differ from an uninterrupted
 // run: one launched just before the crash and not yet named on a row is

@@ -51,6 +51,16 @@ TEST(E2EDrJobHost, BadArgumentsGiveOneClearErrorAndAFailingExit) {
       {"control --db x.db kill", "control needs --job N"},
       {"control --db x.db --job 5 restart", "unexpected argument [restart]"},
       {"seed --db", "option --db needs a value"},
+      // An option of one value given twice, in every command that takes it.
+      {"seed --db x.db --db y.db", "option --db is given twice ([x.db] and [y.db]), but takes one value"},
+      {"run --db x.db --group g --type 1 --db x.db", "option --db is given twice ([x.db] and [x.db])"},
+      {"run --db x.db --type 1 --group g --type failback", "option --type is given twice ([1] and [failback])"},
+      {"run --db x.db --group g --type 1 --job-id 4 --job-id 5", "option --job-id is given twice ([4] and [5])"},
+      {"control --db x.db --job 5 kill --job 6", "option --job is given twice ([5] and [6])"},
+      {"jobs --db x.db --job 5 --job 6", "option --job is given twice"},
+      {"job --db x.db --job 5 --job 5 complete", "option --job is given twice"},
+      {"tasks --db x.db --db y.db", "option --db is given twice"},
+      {"lab --db x.db show --db y.db", "option --db is given twice"},
   };
   for (const auto& c : cases) {
     SResult r = RunDrJob(c.first);
@@ -91,6 +101,9 @@ TEST(E2EDrJobHost, HelpShowsEveryCommandAndAnArgumentErrorIsOneLinePointingAtIts
       {"control --db x.db --job 5 restart", "drjob: unexpected argument [restart] for control", 2},
       {"seed --db x.db --bogus", "drjob: unexpected argument [--bogus] for seed", 0},
       {"job --db x.db --job 4 percent 100", "drjob: percent needs a number from 0 to 99, not [100]", 4},
+      // Else the last would win: SampleDB would fail over.
+      {"run --db x.db --group Sample --group SampleDB --type 1",
+       "drjob: option --group is given twice ([Sample] and [SampleDB]), but takes one value", 1},
   };
   for (const auto& e : errors) {
     SCOPED_TRACE(e.args);

@@ -9,17 +9,24 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "JobSimTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "db/DBConnection.h"
 #include "host/KillTable.h"
 #include "host/SeedLab.h"
+#include "host/SeedReplications.h"
+#include "jobs/PhaseRowStore.h"
+#include "msg/MsgEnums.h"
 #include "repl/ReplicationSources.h"
+#include "repl/ReplicationStore.h"
 #include "repl/ReplicationStatusTexts.h"
 #include "vm/HypervisorLab.h"
 #include "vm/VmOperation.h"
+#include "vsa/VSARepInfo.h"
 
 namespace {
 
@@ -38,6 +45,12 @@ std::string LineOf(const std::string& output, int replicationId) {
   return std::string();
 }
 
+std::string Joined(const std::vector<std::string>& words, const char* between = ",") {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : between) + word;
+  return text;
+}
+
 size_t Occurrences(const std::string& text, const std::string& what, size_t from) {
   size_t n = 0;
   for (size_t at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -53,7 +66,8 @@ struct SKill {
 
 // The lab of the type's group against where the type's uninterrupted run
 // puts it, but for the child jobs (a stop and its next step launch more).
-void ExpectEndsAsUninterrupted(const SType& type) {
+// runs: the case's runs (RunText), named when the lab differs.
+void ExpectEndsAsUninterrupted(const SType& type, const std::string& runs) {
   auto withoutJobs = [](const std::string& picture) {
     std::string out;
     for (const std::string& line : crashmatrix::PictureLines(picture)) {
@@ -63,8 +77,24 @@ void ExpectEndsAsUninterrupted(const SType& type) {
   };
   const std::string diff =
       crashmatrix::PictureDiff(withoutJobs(type.picture), withoutJobs(crashmatrix::Picture(type.group)));
-  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n" << diff;
+  EXPECT_TRUE(diff.empty()) << type.type << " does not end as uninterrupted (- expected, + found):\n"
+                            << diff << "the runs:\n" << runs;
 }
+// Each DR VM's IP address recorded with its replication, as the
+// uninterrupted failover records it.
+void ExpectAddressesRecorded(const SType& type) {
+  std::vector<SLabVM> vms;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+  for (const SSampleVM& sample : kSampleVMs) {
+    const auto drVM = std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == sample.destination; });
+    ASSERT_NE(vms.end(), drVM) << sample.destination;
+    App::VSAReplicationInfo info;
+    ASSERT_EQ(EStoreResult::kOk, CReplicationStore::Find(sample.replicationId, info));
+    EXPECT_EQ(CHypervisorLab::ReportedIp(*drVM), CReplicationStore::PropertyOf(info, VSARepInfo::kPropDestVMIpAddress))
+        << type.type << ": replication " << sample.replicationId;
+  }
+}
+
 // The kill table's cases, and a restart after a kill: the kill, then what
 // drjob printed, run as printed (and the step that prints, at most two),
 // one machine at a time so that the kill stops the job in the machine it
@@ -83,35 +113,129 @@ class E2EDrJobKills : public CKillTable {
     const SKillOutcome killed = KillAndExpect(type, at);
     EXPECT_NE(std::string::npos, killed.output.find("is continued by its restart")) << killed.output;
     crashmatrix::SOutcome outcome;
+    outcome.runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
     outcome.written = WriteInWorkloads(type, killed.db);
-    std::string output = killed.output;
+    outcome.runs += "written after the kill in: " + Joined(outcome.written) + "\n";
     if (!crashRerunAt.empty()) {
       int signal = 0;
-      RunHost({"DR_CRASH_AT=" + crashRerunAt}, {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)},
-              signal);
+      const std::vector<std::string> args = {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)};
+      const drtest::SResult crashed = RunHost({"DR_CRASH_AT=" + crashRerunAt}, args, signal);
+      outcome.runs += crashmatrix::RunText("DR_CRASH_AT='" + crashRerunAt + "' drjob " + Joined(args, " "),
+                                           crashed.code, signal, crashed.output);
       EXPECT_EQ(SIGKILL, signal) << "the restart was not crashed at [" << crashRerunAt << "]";
     }
-    for (int step = 0; step < 2; ++step) {
-      const std::vector<std::string> next = killtable::NextSteps(output);
-      if (next.empty()) break;
-      const drtest::SResult run = RunAsPrinted(next.front());
-      outcome.exitCode = run.code;
-      outcome.output += run.output;
-      output = run.output;
-    }
-    CDBConnection::SetPath(killed.db);
-    outcome.picture = crashmatrix::Picture(type.group);
-    CheckRunsEnded(outcome);
-    crashmatrix::CCrashMatrix::Expect(type, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
+    FollowAndExpect(type, killed.db, killed.output, outcome, "killed at [" + at.name + "], then its next steps", at.differs);
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
     return killed.db;
   }
 
+  // The type's run on db paused right after its countth "Waiting for sync
+  // job" line, steered there (whilePaused, with the sync job it waits on),
+  // suspended by control suspend and let go: it ends SUSPENDED.
+  void SuspendInSyncWait(const SType& type, const std::string& db, int count,
+                         const std::function<void(long long)>& whilePaused, crashmatrix::SOutcome& outcome) {
+    drtest::CChildProcess run;
+    ASSERT_TRUE(StartHost({"DR_PAUSE_AT=RunSync(): Waiting for sync job [", "DR_PAUSE_AT_COUNT=" + std::to_string(count)},
+                          RunArgs(type, db), run));
+    ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); }));
+    CDBConnection::SetPath(db);
+    const std::vector<SChildJobRecord> syncs = drtest::ChildJobsOf(EChildJobType::kSync);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    ASSERT_FALSE(syncs.empty());
+    whilePaused(syncs.back().jobId);
+    int signal = 0;
+    const drtest::SResult suspend =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "suspend"}, signal);
+    outcome.runs += crashmatrix::RunText("control suspend", suspend.code, signal, suspend.output);
+    ASSERT_EQ(0, suspend.code) << outcome.runs;
+    ASSERT_EQ(0, kill(run.Pid(), SIGCONT));
+    const drtest::SResult suspended = FinishHost(run, signal);
+    outcome.runs += crashmatrix::RunText("the paused run", suspended.code, signal, suspended.output);
+    ASSERT_EQ(10, suspended.code) << outcome.runs;
+  }
+
+  // The sync rows of the job's replications that name child (or all, when
+  // child is 0) rewritten by change; false when none does.
+  static bool RewriteSyncRows(const std::string& db, long long child,
+                              const std::function<void(SPhaseRowChange&)>& change) {
+    CDBConnection::SetPath(db);
+    std::vector<SPhaseRowRecord> rows;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(crashmatrix::kJobId, rows));
+    std::vector<SPhaseRowChange> changes;
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.phase != Api::VIRTUAL_APP_PHASE_REPLICATION) continue;
+      if (child != 0 && row.details.find("&gt;" + std::to_string(child) + "&lt;") == std::string::npos &&
+          row.details.find(">" + std::to_string(child) + "<") == std::string::npos) {
+        continue;
+      }
+      SPhaseRowChange c;
+      c.jobId = row.jobId;
+      c.vappId = row.vappId;
+      c.replicationId = row.replicationId;
+      c.appTypeId = row.appTypeId;
+      c.phase = row.phase;
+      c.state = row.status;
+      c.details = row.details;
+      change(c);
+      changes.push_back(c);
+    }
+    const bool applied = !changes.empty() && CPhaseRowStore::Apply(changes);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return applied;
+  }
+
+  // A write in each running workload, control kill, then what it prints as
+  // printed (two generations at most), and the lab against the type's
+  // picture with the write. The kill's output; the next steps are not run
+  // when it lacks told (a child it should have killed would hold them).
+  std::string KillFollowAndExpect(const SType& type, const std::string& db, crashmatrix::SOutcome& outcome,
+                                  const std::string& what, const std::string& told,
+                                  const SCrash::Lines& differs = {}) {
+    outcome.written = WriteInWorkloads(type, db);
+    outcome.runs += "written after the stop in: " + Joined(outcome.written) + "\n";
+    int signal = 0;
+    const drtest::SResult killed =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);
+    outcome.runs += crashmatrix::RunText("control kill", killed.code, signal, killed.output);
+    EXPECT_EQ(0, killed.code) << outcome.runs;
+    if (killed.output.find(told) == std::string::npos) {
+      ADD_FAILURE() << "the kill does not say [" << told << "]:\n" << outcome.runs;
+      return killed.output;
+    }
+    FollowAndExpect(type, db, killed.output, outcome, what, differs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return killed.output;
+  }
+
+  // The next steps output printed, run as printed (and the step that
+  // prints, two at most), then the lab of db (left open) against the type's
+  // picture with the case's write and differs.
+  void FollowAndExpect(const SType& type, const std::string& db, std::string output, crashmatrix::SOutcome& outcome,
+                       const std::string& what, const SCrash::Lines& differs) {
+    for (int step = 0; step < 2; ++step) {
+      const std::vector<std::string> next = killtable::NextSteps(output);
+      if (next.empty()) break;
+      const drtest::SResult run = RunAsPrinted(next.front());
+      outcome.runs += crashmatrix::RunText(next.front(), run.code, 0, run.output);
+      outcome.exitCode = run.code;
+      outcome.output += run.output;
+      output = run.output;
+    }
+    CDBConnection::SetPath(db);
+    outcome.picture = crashmatrix::Picture(type.group);
+    CheckRunsEnded(outcome);
+    crashmatrix::CCrashMatrix::Expect(type, outcome, what, differs);
+  }
+
   // The type run on db, suspended at a call on the VM (guid or name) up to
   // its toCall-th, then ended by drjob control kill, as a user ends a job
-  // no process runs any more.
-  void SuspendAtAndKill(const SType& type, const std::string& db, const std::string& vm, int toCall) {
+  // no process runs any more; what they printed, added to runs.
+  void SuspendAtAndKill(const SType& type, const std::string& db, const std::string& vm, int toCall,
+                        std::string& runs) {
     CDBConnection::SetPath(db);
     SLabFault suspend;
     suspend.opType = VmOperation::kAnyOperation;
@@ -122,12 +246,29 @@ class E2EDrJobKills : public CKillTable {
     ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
     int signal = 0;
     const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
-    ASSERT_EQ(10, first.code) << first.output;
+    runs += crashmatrix::RunText("the suspended run", first.code, signal, first.output);
+    ASSERT_EQ(10, first.code) << runs;
     ASSERT_TRUE(CHypervisorLab::ClearFaults());
     const drtest::SResult killed =
         RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);
-    ASSERT_EQ(0, killed.code) << killed.output;
+    runs += crashmatrix::RunText("control kill", killed.code, signal, killed.output);
+    ASSERT_EQ(0, killed.code) << runs;
   }
+
+  // The printed steps of the first generation run with m_stepEnv (a kill
+  // point: the printed step itself stopped); theirs as printed.
+  void RunNextStep(const SType& type, const std::string& db, killtable::SAttempt& attempt,
+                   std::vector<std::string>& written) override {
+    if (attempt.generation != 1 || m_stepEnv.empty()) {
+      CKillTable::RunNextStep(type, db, attempt, written);
+      return;
+    }
+    const drtest::SResult run = RunAsPrinted(attempt.command, m_stepEnv);
+    attempt.exitCode = run.code;
+    attempt.output = run.output;
+    attempt.nextSteps = killtable::NextSteps(run.output);
+  }
+  std::vector<std::string> m_stepEnv;
 };
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
@@ -221,37 +362,54 @@ TEST_F(E2EDrJobKills, TypesOnTheFailedOverLabKilledAfterTheMoveEndAsUninterrupte
 // steps drjob printed with every machine either reverted (its source
 // running) or undone by the undo failover (its source running, no failover
 // status): none stays "Revert Failover Failed", which no revert takes again.
-// In every run of the chain a "succeeded" machine is where that run's type
-// puts it, and no run ends SUCCESS while it skipped a machine in "Revert
-// Failover Failed".
+// What a running source held after the stop is still there at the end: no
+// step reverts a source once it ran. In every run of the chain a
+// "succeeded" machine is where that run's type puts it, and no run ends
+// SUCCESS while it skipped a machine in "Revert Failover Failed".
 TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSteps) {
   using crashmatrix::kRevertFailover;
   using crashmatrix::kUndoFailover;
   struct SStop {
     const char* name;
-    const char* marker;  // empty: not killed, a source refuses its power-on
+    const char* marker;  // empty: not killed, a VM operation refused
     int count;
+    int refusedOp;     // the operation refused, on the VM below
+    const char* onVM;
   };
   const std::vector<SStop> stops = {
       // db-replica's revert has begun (its status set) but no step of it ran.
-      {"in priority 1", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful", 1},
-      // The source reverted and powered on again, its snapshot's deletion
-      // halted: the snapshot and its reference stay for the undo to remove.
-      {"before the source snapshot's deletion", "[Power On] on VM [db-primary] GUID [src-101] successful", 2},
+      {"in priority 1", "[Shutdown] on VM [db-primary-DR] GUID [dst-101] successful", 1, 0, ""},
+      // The source reverted, its snapshot's deletion halted: the source
+      // stays off, its snapshot and the reference to it kept for the next
+      // step to remove.
+      {"before the source snapshot's deletion", "[Revert Snapshot] on VM [db-primary] GUID [src-101] successful", 1, 0,
+       ""},
+      // The source runs: a write in it is the workload's.
+      {"as the source starts", "[Power On] on VM [db-primary] GUID [src-101] successful", 1, 0, ""},
       // app-server is set in progress, then its first step halts.
-      {"between priorities", "Wait before processing next priority", 1},
-      {"app-server's source refusing its power-on", "", 0}};
+      {"between priorities", "Wait before processing next priority", 1, 0, ""},
+      {"app-server's source refusing its power-on", "", 0, TMMsg::VM_OPERATION_POWER_ON, "src-201"},
+      // The source is started all the same, its snapshot and reference
+      // gone: the undo that takes the machine next does not revert it.
+      {"db-primary's source refusing its revert", "", 0, TMMsg::VM_OPERATION_REVERT_SNAPSHOT, "src-101"}};
   const std::vector<int> machines = crashmatrix::GroupReplications("Sample");
   for (const SStop& stop : stops) {
     SCOPED_TRACE(stop.name);
     std::string db;
+    std::vector<std::string> written;
+    // A type's picture with the writes made after the stop.
+    auto withWrites = [&written](const crashmatrix::SType& type) {
+      std::string picture = type.picture;
+      for (const std::string& vm : written) picture = crashmatrix::WithWrite(picture, vm);
+      return picture;
+    };
     // Checks one run of the chain against the lab it left.
     auto check = [&](const std::string& output, const crashmatrix::SType& as) {
       CDBConnection::SetPath(db);
       const std::string picture = crashmatrix::Picture("Sample");
       for (int id : machines) {
         if (output.find("(replication " + std::to_string(id) + "): succeeded") == std::string::npos) continue;
-        EXPECT_EQ(killtable::MachineLines("Sample", id, as.picture), killtable::MachineLines("Sample", id, picture))
+        EXPECT_EQ(killtable::MachineLines("Sample", id, withWrites(as)), killtable::MachineLines("Sample", id, picture))
             << "replication " << id << " called succeeded:\n" << output;
       }
       if (output.find("] SUCCESS") != std::string::npos) {
@@ -261,10 +419,12 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       }
     };
     std::string output;
+    std::string runs;  // each run of the chain, for a lab that differs
     if (stop.marker[0] != '\0') {
       const killtable::SKillOutcome killed = KillAndExpect(kRevertFailover, SCrash(stop.name, stop.marker, stop.count));
       db = killed.db;
       output = killed.output;
+      runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
       // Taken up, so reached, whether or not a step of it ran.
       EXPECT_EQ(std::string::npos, output.find("not reached: the job was killed before it began the machine"))
           << output;
@@ -272,11 +432,11 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       db = LabFor(kRevertFailover);
       CDBConnection::SetPath(db);
       SLabFault refused;
-      refused.opType = 10;
-      refused.vm = "src-201";
+      refused.opType = stop.refusedOp;
+      refused.vm = stop.onVM;
       refused.toCall = 99;
       refused.code = 7001;
-      refused.text = "injected: power-on refused";
+      refused.text = "injected: operation refused";
       ASSERT_TRUE(CHypervisorLab::AddFault(refused));
       int signal = 0;
       const drtest::SResult run = RunHost({}, RunArgs(kRevertFailover, db), signal);
@@ -285,22 +445,28 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
       CDBConnection::SetPath(db);
       ASSERT_TRUE(CHypervisorLab::ClearFaults());
       output = run.output;
+      runs = crashmatrix::RunText("the run with the refusal", run.code, 0, run.output);
     }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    written = WriteInWorkloads(kRevertFailover, db);
     // At most two steps as printed, each after the one before it.
     std::vector<std::string> steps = killtable::NextSteps(output);
     for (int taken = 0; taken < 2 && !steps.empty(); ++taken) {
       const drtest::SResult next = RunAsPrinted(steps.front());
+      runs += crashmatrix::RunText(steps.front(), next.code, 0, next.output);
       check(next.output, steps.front().find("undo-failover") != std::string::npos ? kUndoFailover : kRevertFailover);
       steps = killtable::NextSteps(next.output);
     }
     CDBConnection::SetPath(db);
     const std::string end = crashmatrix::Picture("Sample");
-    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end;
+    EXPECT_EQ(std::string::npos, end.find("Revert_Failover_Failed")) << end << "the runs:\n" << runs;
     for (int id : machines) {
       const std::vector<std::string> lines = killtable::MachineLines("Sample", id, end);
-      EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, kRevertFailover.picture) ||
-                  lines == killtable::MachineLines("Sample", id, kUndoFailover.picture))
-          << "replication " << id << " neither reverted nor undone:\n" << end;
+      EXPECT_TRUE(lines == killtable::MachineLines("Sample", id, withWrites(kRevertFailover)) ||
+                  lines == killtable::MachineLines("Sample", id, withWrites(kUndoFailover)))
+          << "replication " << id << " neither reverted nor undone, or a write after the stop is lost:\n"
+          << end << "the runs:\n" << runs;
     }
   }
 }
@@ -309,6 +475,94 @@ TEST_F(E2EDrJobKills, ArrayUndoTypesKilledAsTheyActAfterTheirLetFailStep) {
   // The DR VMs' shutdown (power-off) before the unmount is let fail.
   KillAndRerun(crashmatrix::kArrayUndoFailover, At(crashmatrix::kArrayUndoFailover, "DR VM shut down"));
   KillAndExpect(crashmatrix::kArrayUndoTestFailover, At(crashmatrix::kArrayUndoTestFailover, "test VM off"));
+}
+
+// Unmounts run one machine at a time, each re-querying its afiles first
+// ("Adding master job ..."): a kill right after the second or the fourth
+// re-query keeps snap-app's or snap-files' unmount from taking its
+// datastore locks. The machine's test VM stays mounted: it fails with the
+// kill's reason (the others succeeded), the job ends COMPLETED WITH ERRORS,
+// which acts on the kill, and the undo test failover it prints, run as
+// printed, unmounts what is left.
+TEST_F(E2EDrJobKills, AnUndoTestKilledAsAnUnmountTakesItsLocksFailsThatMachineAndItsNextStepUnmountsIt) {
+  using crashmatrix::kArrayUndoTestFailover;
+  const SCrash second = At(kArrayUndoTestFailover, "an unmount at its locks");
+  const SCrash fourth("the last unmount at its locks", second.marker, 4);
+  const std::vector<std::pair<SCrash, int>> cases = {{second, 302}, {fourth, 304}};
+  for (const auto& c : cases) {
+    const killtable::SRerunOutcome outcome = KillAndRerun(kArrayUndoTestFailover, c.first);
+    const std::string& output = outcome.kill.output;
+    EXPECT_EQ(8, outcome.kill.exitCode) << output;
+    EXPECT_EQ(std::string::npos, output.find("was not acted on")) << output;
+    EXPECT_EQ(0u, LineOf(output, c.second).find("failed in phase [DR-VM Test Snap Unmount]: Job kill issued"))
+        << output;
+  }
+}
+
+// A failover killed once its first machine's DR backup snapshot is
+// deleted, which no clean-up can give back: the machine's one step left,
+// the look-up of its DR VM's IP address, is not halted, and the machine is
+// finished as the uninterrupted run finishes it, its address recorded (a
+// halted look-up let it succeed without one). The kill meets db-replica
+// before its post-DR operations (one machine at a time), and the next steps
+// drjob prints, run as printed, end as the uninterrupted run does.
+TEST_F(E2EDrJobKills, AFailoverKilledPastItsDRSnapshotsDeletionFinishesTheMachine) {
+  using namespace crashmatrix;
+  for (const SType* type : {&kUnplannedFailover, &kPointInTimeFailover, &kPlannedFailover}) {
+    SType serial = *type;
+    serial.serial = true;
+    const killtable::SRerunOutcome outcome = KillAndRerun(serial, At(*type, "DR backup snapshot deleted"));
+    const std::string& output = outcome.kill.output;
+    EXPECT_EQ(8, outcome.kill.exitCode) << output;
+    EXPECT_EQ(std::string::npos, output.find("was not acted on")) << output;
+    EXPECT_EQ(0u, LineOf(output, 101).find("succeeded")) << output;
+    EXPECT_EQ(0u, LineOf(output, 102).find("failed")) << output;
+    CDBConnection::SetPath(outcome.kill.db);
+    ExpectAddressesRecorded(*type);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+}
+
+// A planned failover suspended as its first machine's source snapshot is
+// taken: the machine's post-DR operations stop at their next step, and its
+// DR VM runs the workload. The suspended job leaves its statuses for the
+// restart, so the machine's sync stays disabled (turned back on, a sync
+// would write over the workload at DR); the restart drjob prints, run as
+// printed, ends as the uninterrupted run does, the write included.
+TEST_F(E2EDrJobKills, AFailoverSuspendedInItsPostDROperationsKeepsTheMachinesSyncDisabled) {
+  using namespace crashmatrix;
+  SType serial = kPlannedFailover;
+  serial.serial = true;
+  const std::string db = LabFor(serial);
+  CDBConnection::SetPath(db);
+  SLabFault suspend;
+  suspend.opType = TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
+  suspend.vm = "db-primary";
+  suspend.kind = ELabFault::kSuspendJob;
+  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+  int signal = 0;
+  const drtest::SResult first = RunHost({}, RunArgs(serial, db), signal);
+  EXPECT_EQ(10, first.code) << first.output;
+  EXPECT_EQ(0u, LineOf(first.output, 101).find("not processed")) << first.output;
+  CDBConnection::SetPath(db);
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  const std::string suspended = Picture("Sample");
+  EXPECT_NE(std::string::npos, suspended.find("vm db-primary-DR on ")) << suspended;
+  EXPECT_NE(std::string::npos, suspended.find("repl 101 Failover_in_Progress Sync_Disabled ")) << suspended;
+  crashmatrix::SOutcome outcome;
+  outcome.written = WriteInWorkloads(serial, db);
+  const std::vector<std::string> steps = killtable::NextSteps(first.output);
+  ASSERT_EQ(1u, steps.size()) << first.output;
+  const drtest::SResult next = RunAsPrinted(steps.front());
+  outcome.exitCode = next.code;
+  outcome.output = next.output;
+  CDBConnection::SetPath(db);
+  outcome.picture = Picture("Sample");
+  CheckRunsEnded(outcome);
+  crashmatrix::CCrashMatrix::Expect(serial, outcome, "suspended as 101's source snapshot is taken, then restarted");
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
 }
 
 // A killed machine's line names the kill first, where it halted the
@@ -401,10 +655,12 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
       kUndoFailover, SCrash("app-server's DR snapshot taken", "Starting [Create Snapshot] on VM [app-server-DR]"));
   ASSERT_EQ(0u, LineOf(outcome.output, 201).find("failed")) << outcome.output;
   std::string output = outcome.output;
+  std::string runs = RunText("the kill's run", outcome.exitCode, 0, outcome.output);
   for (int step = 0; step < 2; ++step) {
     const std::vector<std::string> steps = killtable::NextSteps(output);
     if (steps.empty()) break;
     const drtest::SResult next = RunAsPrinted(steps.front());
+    runs += RunText(steps.front(), next.code, 0, next.output);
     output = next.output;
     if (next.code == 0) break;
   }
@@ -412,7 +668,7 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
   std::string want, found;
   for (const std::string& l : killtable::MachineLines("Sample", 201, kUndoFailover.picture)) want += l + "\n";
   for (const std::string& l : killtable::MachineLines("Sample", 201, Picture("Sample"))) found += l + "\n";
-  EXPECT_EQ("", PictureDiff(want, found)) << output;
+  EXPECT_EQ("", PictureDiff(want, found)) << runs;
 }
 
 // A source "__OB_BACKUP__" a killed attempt took or left behind: the next
@@ -433,6 +689,104 @@ TEST_F(E2EDrJobKills, ASourceSnapshotAKilledAttemptLeftIsNotKeptBesideTheNextOne
                                      "[Revert Snapshot] on VM [app-server] GUID [src-201] successful"));
 }
 
+// An "__OB_BACKUP__" an attempt that did not finish left, which the
+// hypervisor will not delete (on app-server's source before a planned
+// failover, on app-server-DR before an undo), fails the machine before its
+// workload moves or a VM of it is reverted: the VM that runs the workload
+// keeps what it wrote, and no second snapshot of the name is taken beside
+// the stale one, for a later revert or undo to go back to. Once it can be
+// deleted, the next steps drjob printed, run as printed, end as the
+// uninterrupted run does, with what was written after the failure.
+TEST_F(E2EDrJobKills, AStaleBackupSnapshotThatCannotBeDeletedFailsTheMachineBeforeItsWorkloadMoves) {
+  using namespace crashmatrix;
+  struct SCase {
+    const SType* type;
+    const char* stale;     // the VM holding the stale snapshot
+    const char* workload;  // where app-server's workload runs before the job
+    // Where the job's uninterrupted run carries a write made before it (an
+    // undo drops what the DR VM wrote).
+    std::vector<std::string> carried;
+  };
+  for (const SCase& c : {SCase{&kPlannedFailover, "app-server", "app-server", {"app-server", "app-server-DR"}},
+                         SCase{&kUndoFailover, "app-server-DR", "app-server-DR", {}}}) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = LabFor(*c.type);
+    CDBConnection::SetPath(db);
+    std::vector<SLabVM> vms;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::VMs(0, vms));
+    auto vm = [&vms](const std::string& name) {
+      return *std::find_if(vms.begin(), vms.end(), [&](const SLabVM& v) { return v.name == name; });
+    };
+    SLabSnapshot stale;
+    stale.instanceId = vm(c.stale).instanceId;
+    stale.vmGuid = vm(c.stale).guid;
+    stale.name = "__OB_BACKUP__";
+    stale.description = "Snapshot created by Korlith for DR job 5 from vm";
+    ASSERT_TRUE(CHypervisorLab::AddSnapshot(stale));
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::BumpContent(vm(c.workload).instanceId, vm(c.workload).guid));
+    // The VM's next snapshot deletion is refused: the stale snapshot's,
+    // which comes first.
+    std::vector<SLabCall> calls;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Calls(calls));
+    const int deletes = static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const SLabCall& call) {
+      return call.opType == TMMsg::VM_OPERATION_DELETE_SNAPSHOT && call.vmGuid == stale.vmGuid;
+    }));
+    SLabFault refused;
+    refused.opType = TMMsg::VM_OPERATION_DELETE_SNAPSHOT;
+    refused.vm = stale.vmGuid;
+    refused.fromCall = deletes + 1;
+    refused.toCall = deletes + 1;
+    refused.code = 7001;
+    refused.text = "injected: snapshot delete refused";
+    ASSERT_TRUE(CHypervisorLab::AddFault(refused));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    int signal = 0;
+    const drtest::SResult run = RunHost({}, RunArgs(*c.type, db), signal);
+    EXPECT_EQ(8, run.code) << run.output;
+    EXPECT_EQ(0u, LineOf(run.output, 201).find("failed in phase [Delete Snapshot]: injected: snapshot delete refused"))
+        << run.output;
+    CDBConnection::SetPath(db);
+    const std::vector<std::string> lines = killtable::MachineLines("Sample", 201, Picture("Sample"));
+    ASSERT_EQ(3u, lines.size()) << run.output;
+    if (c.type == &kPlannedFailover) {
+      // Its source shut down, backed up and synced, then running again.
+      EXPECT_EQ("vm app-server on 202 __OB_BACKUP__", lines[0]);
+      EXPECT_EQ("vm app-server-DR off 202 __OB_BACKUP__,app-server-DR_1767225600,app-server-DR_1767229200", lines[1]);
+      EXPECT_EQ(0u, lines[2].find("repl 201 Failover_Failed ")) << lines[2];
+    } else {
+      EXPECT_EQ("vm app-server off 201 __OB_BACKUP__", lines[0]);
+      EXPECT_EQ("vm app-server-DR on 202 "
+                "__OB_BACKUP__,__OB_FAILOVER__,app-server-DR_1767225600,app-server-DR_1767229200",
+                lines[1]);
+      EXPECT_EQ(0u, lines[2].find("repl 201 Revert_Failover_Failed Sync_Disabled")) << lines[2];
+    }
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    std::vector<std::string> written = WriteInWorkloads(*c.type, db);
+    written.insert(written.end(), c.carried.begin(), c.carried.end());
+    std::string output = run.output;
+    for (int generation = 0; generation < 2; ++generation) {
+      const std::vector<std::string> steps = killtable::NextSteps(output);
+      if (steps.empty()) break;
+      const drtest::SResult next = RunAsPrinted(steps.front());
+      EXPECT_EQ(0, next.code) << next.output;
+      output = next.output;
+    }
+    std::string expected = c.type->picture;
+    for (const std::string& name : written) expected = WithWrite(expected, name);
+    CDBConnection::SetPath(db);
+    const std::string end = Picture("Sample");
+    for (int id : GroupReplications("Sample")) {
+      EXPECT_EQ(killtable::MachineLines("Sample", id, expected), killtable::MachineLines("Sample", id, end))
+          << "replication " << id << ":\n" << output;
+    }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+}
+
 // Killed as it launches priority 2's sync: the DR job kills that sync,
 // which leaves app-server's replication needing a sync (not failed), so the
 // job's printed new job takes app-server, and run as printed fails it over
@@ -451,7 +805,9 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
   EXPECT_EQ(0, next.code) << next.output;
   EXPECT_NE(std::string::npos, next.output.find("machine [app-server] (replication 201): succeeded\n")) << next.output;
   CDBConnection::SetPath(outcome.db);
-  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover,
+                            crashmatrix::RunText("the kill's run", outcome.exitCode, 0, outcome.output) +
+                                crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A point-in-time failover suspended at app-server's DR VM and ended by
@@ -463,7 +819,8 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
 TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineItsNewJobFailsOver) {
   const SType& type = crashmatrix::kPointInTimeFailover;
   const std::string db = LabFor(type);
-  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(type, db, "app-server-DR", 1));
+  std::string runs;
+  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(type, db, "app-server-DR", 1, runs));
   const std::string job = std::to_string(crashmatrix::kJobId);
   int signal = 0;
   const drtest::SResult restart =
@@ -477,7 +834,8 @@ TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineIts
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(type);
+  ExpectEndsAsUninterrupted(type, runs + crashmatrix::RunText("the restart", restart.code, 0, restart.output) +
+                                      crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A planned failover of a group an earlier job failed over, killed before
@@ -503,7 +861,8 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPrintsNoCommandForMachines
                                "puts them\n"))
       << killed.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover,
+                            crashmatrix::RunText("the killed run", killed.code, 0, killed.output));
 }
 
 // The chains of next steps drjob prints, each step of the first generation
@@ -517,7 +876,7 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPrintsNoCommandForMachines
 // (for a revert's machine, where the revert or the undo does).
 TEST_F(E2EDrJobKills, NextStepsKilledThemselvesCarryTheJobForwardNeverBack) {
   using namespace crashmatrix;
-  const std::string between = "DR_KILL_AT=Wait before processing next priority";
+  m_stepEnv = {"DR_KILL_AT=Wait before processing next priority"};
   struct SChain {
     const SType* type;
     const char* back;   // the type no printed step may name
@@ -526,8 +885,7 @@ TEST_F(E2EDrJobKills, NextStepsKilledThemselvesCarryTheJobForwardNeverBack) {
   for (const SChain& chain : {SChain{&kRevertFailover, " --type planned-failover", "already at the source"},
                               SChain{&kPlannedFailover, " --type failback", "already failed over"}}) {
     SCOPED_TRACE(chain.type->type);
-    const killtable::SRerunOutcome outcome =
-        KillAndRerun(*chain.type, At(*chain.type, "between priorities"), {between});
+    const killtable::SRerunOutcome outcome = KillAndRerun(*chain.type, At(*chain.type, "between priorities"));
     ASSERT_GE(outcome.attempts.size(), 3u) << "the kill's run, its killed next step and that step's own";
     const killtable::SAttempt& step = outcome.attempts[1];
     EXPECT_EQ(9, step.exitCode) << step.output;
@@ -550,27 +908,33 @@ TEST_F(E2EDrJobKills, NextStepsKilledThemselvesCarryTheJobForwardNeverBack) {
 // reverted or undone.
 TEST_F(E2EDrJobKills, ARestartsKillLeavesTheMachinesAnEarlierAttemptFinishedDone) {
   using crashmatrix::kRevertFailover;
-  killtable::SRerunOutcome outcome;
-  outcome.kill.db = LabFor(kRevertFailover);
-  const std::string& db = outcome.kill.db;
+  const std::string db = LabFor(kRevertFailover);
+  std::string runs;
   // The start lab's failover made calls on app-server's DR VM already: any
   // call of the revert's.
-  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(kRevertFailover, db, "dst-201", 1000));
+  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(kRevertFailover, db, "dst-201", 1000, runs));
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
-  const std::string job = std::to_string(crashmatrix::kJobId);
   int signal = 0;
-  const drtest::SResult restart =
-      RunHost({"DR_KILL_AT=Processing PRIORITY [1]"}, {"run", "--db", db, "--job-id", job}, signal);
+  const drtest::SResult restart = RunHost({"DR_KILL_AT=Processing PRIORITY [1]"},
+                                          {"run", "--db", db, "--job-id", std::to_string(crashmatrix::kJobId)}, signal);
   for (const char* machine :
        {"db-primary] (replication 101): succeeded\n", "db-replica] (replication 102): succeeded\n"}) {
-    EXPECT_NE(std::string::npos, restart.output.find(machine)) << restart.output;
+    EXPECT_NE(std::string::npos, restart.output.find(machine)) << runs << restart.output;
   }
   EXPECT_EQ(std::string::npos, restart.output.find("Revert Failover Failed], source VM [db-")) << restart.output;
   EXPECT_EQ(std::string::npos, restart.output.find("point-in-time-failover")) << restart.output;
-  outcome.kill.exitCode = restart.code;
-  outcome.kill.output = restart.output;
-  FollowAndExpect(kRevertFailover, SCrash("the restart's first priority", "Processing PRIORITY [1]"), outcome);
+  const SKillOutcome stopped = Stopped(kRevertFailover, db, restart, signal);
+  killtable::SAttempt first;
+  first.exitCode = stopped.exitCode;
+  first.output = stopped.output;
+  first.picture = stopped.picture;
+  first.nextSteps = killtable::NextSteps(stopped.output);
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  const killtable::SRerunOutcome outcome =
+      Follow(kRevertFailover, stopped, first, WriteInWorkloads(kRevertFailover, db));
+  ExpectRerun(kRevertFailover, SCrash("the restart's first priority", "Processing PRIORITY [1]"), outcome);
 }
 
 // A point-in-time failover given a time for db-primary alone: a new job
@@ -597,11 +961,13 @@ TEST_F(E2EDrJobKills, APointInTimeFailoverLackingTimesNamesTheOptionToGiveInstea
                               id + "=TIME`\n"))
         << run.output;
   }
-  const drtest::SResult given = RunAsPrinted("drjob run --db " + db + " --group 1 --type point-in-time-failover " +
-                                             "--point-in-time 102=" + t1 + " --point-in-time 201=" + t0);
-  EXPECT_EQ(0, given.code) << given.output;
+  const std::string given = "drjob run --db " + db + " --group 1 --type point-in-time-failover --point-in-time 102=" +
+                            t1 + " --point-in-time 201=" + t0;
+  const drtest::SResult next = RunAsPrinted(given);
+  EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(kPointInTimeFailover);
+  ExpectEndsAsUninterrupted(kPointInTimeFailover, crashmatrix::RunText("the run", run.code, 0, run.output) +
+                                                      crashmatrix::RunText(given, next.code, 0, next.output));
 }
 
 // The kill's clean-up undoes the move each of these had made before the
@@ -629,13 +995,111 @@ TEST_F(E2EDrJobKills, ARestartTakesOverFromTheStartWhatTheKillsCleanUpUndid) {
 // crashed before its own restore, it leaves the killed run's restore row.
 // Its own rerun must not take that row for its restore: the DR VMs ran
 // after the clean-up, and only the restart's backup carries what they wrote.
+// Crashed as it launches that backup, before the rows of the list name it
+// (they are written one after the other, and under load the backup can
+// end before the last one is), the machines' rows still name the killed
+// run's backup, which their restore synced: the rerun must neither adopt
+// that backup nor take the machines for restored.
 TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnRestoreIsNotTakenForRestoredByItsRerun) {
   using namespace crashmatrix;
-  KillRerunAndExpect(kFailback,
-                     SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
-                            {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
-                             {"jobs restore Completed x2", "jobs restore Completed x3"}}),
-                     "ended [Completed]");
+  for (const char* crashAt : {"ended [Completed]", "StartJob(): Started [backup] job ["}) {
+    SCOPED_TRACE(crashAt);
+    KillRerunAndExpect(kFailback,
+                       SCrash("priority 1 restored", "All DR VMs are IN SYNC", 1,
+                              {{"jobs dr-site-backup Completed x2", "jobs dr-site-backup Completed x3"},
+                               {"jobs restore Completed x2", "jobs restore Completed x3"}}),
+                       crashAt);
+  }
+}
+
+// A planned failover killed once 101's DR VM is up: the clean-up reverts the
+// DR VMs to their powered-off snapshots and the restart takes the machines
+// over from the start, setting them in progress again, then crashes as it
+// launches its own sync, the DR VMs still off. The killed run's power-on
+// rows still say SUCCESS and the failed status is gone: only the DR VM,
+// asked, tells the third attempt that the power-on no longer stands.
+TEST_F(E2EDrJobKills, ARestartCrashedBeforeItsOwnPowerOnIsNotTakenForMovedByItsRerun) {
+  using namespace crashmatrix;
+  KillRerunAndExpect(kPlannedFailover,
+                     SCrash("101's sync disabled after its DR VM came up",
+                            "UpdateSyncStatus(): Setting sync status as [Sync Disabled] for replication [101]", 1,
+                            {{"jobs backup Completed x2", "jobs backup Completed x3"},
+                             {"jobs sync Completed x2", "jobs sync Completed x3"}}),
+                     "RunSync(): Launching sync op for taskId [11] and repl inputs [101,102]");
+}
+
+// A failback suspended while it waits on priority 2's restore, which
+// completes meanwhile (drjob job, from another process, while the run
+// stands at its pause point), then ended by control kill and followed by
+// what it prints, as printed. The kill leaves app-server's restore row to
+// the restart, which takes the restore as done: had it taken app-server
+// over from the start, it would have powered the source off and, finding
+// it in sync, restored nothing. The same with that row failed, as a kill
+// that failed every waiting row left it: the restart then finds nothing to
+// restore and must still power the source on. Both end as the
+// uninterrupted run, with what app-server wrote during the suspension.
+TEST_F(E2EDrJobKills, ASuspendedFailbacksRestoreThatCompletedMeanwhileIsNotRunAgainNorLeavesItsSourceOff) {
+  using namespace crashmatrix;
+  for (const bool failedRow : {false, true}) {
+    SCOPED_TRACE(failedRow ? "the restore row failed" : "as the kill leaves it");
+    const std::string db = LabFor(kFailback);
+    SOutcome outcome;
+    SuspendInSyncWait(kFailback, db, 2, [&](long long restore) {
+      int signal = 0;
+      const std::vector<std::string> args = {"job", "--db", db, "--job", std::to_string(restore), "complete"};
+      const drtest::SResult r = RunHost({}, args, signal);
+      outcome.runs += RunText("drjob " + Joined(args, " "), r.code, signal, r.output);
+      EXPECT_EQ(0, r.code) << outcome.runs;
+    }, outcome);
+    if (HasFatalFailure()) return;
+    if (failedRow) {
+      ASSERT_TRUE(RewriteSyncRows(db, 0, [](SPhaseRowChange& c) {
+        if (c.replicationId != 201) return;
+        c.state = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+        c.failureReason = "Error on sync operation";
+      }));
+    }
+    KillFollowAndExpect(kFailback, db, outcome, "suspended as its restore completed",
+                        failedRow ? "is continued by its restart"
+                                  : "[1] phase row(s) whose child job completed while the job was stopped stay in "
+                                    "progress");
+  }
+}
+
+// A sync or restore the job launched, suspended with the job, that no row
+// of the job names (as a stop between the launch and the row's update
+// leaves it): the task manager records the DR job as its parent, and the
+// kill of the suspended job kills it by that link. The job's next steps
+// then end it as the uninterrupted run, the write carried; a sync left
+// suspended would hold its replications from every later job.
+TEST_F(E2EDrJobKills, AKillOfASuspendedJobKillsTheSyncOrRestoreNamedOnlyByItsParentLink) {
+  using namespace crashmatrix;
+  struct SCase {
+    const SType* type;
+    int count;  // the "Waiting for sync job" line that pauses the run
+    SCrash::Lines killed;  // the picture's line of the kind of job killed
+  };
+  const std::vector<SCase> cases = {
+      {&kPlannedFailover, 1, {{"jobs sync Completed x2", "jobs sync Completed x2\njobs sync Killed x1"}}},
+      {&kFailback, 2, {{"jobs restore Completed x2", "jobs restore Completed x2\njobs restore Killed x1"}}}};
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = LabFor(*c.type);
+    SOutcome outcome;
+    long long child = 0;
+    SuspendInSyncWait(*c.type, db, c.count, [&](long long sync) { child = sync; }, outcome);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(RewriteSyncRows(db, child, [&](SPhaseRowChange& row) {
+      const std::string named = std::to_string(child);
+      for (const std::string& form : {"&gt;" + named + "&lt;", ">" + named + "<"}) {
+        const size_t at = row.details.find(form);
+        if (at != std::string::npos) row.details.replace(at, form.size(), form.substr(0, form.find(named)) + "0" +
+                                                                             form.substr(form.find(named) + named.size()));
+      }
+    }));
+    KillFollowAndExpect(*c.type, db, outcome, "suspended in a sync no row names",
+                        "its sync job [" + std::to_string(child) + "] [Suspended] is killed", c.killed);
+  }
 }
 
 // Killed after the sources' snapshots were taken, behind the DR VMs' power-on:

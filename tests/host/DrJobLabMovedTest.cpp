@@ -33,12 +33,6 @@ class E2EDrJobLabMoved : public drtest::CDrJobLabTest {
     }
     FAIL() << "the run never started";
   }
-  // Whether the process is stopped (SIGSTOP), as /proc tells.
-  static bool Stopped(pid_t pid) {
-    const std::string stat = drtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
-  }
   static bool Exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -111,7 +105,7 @@ TEST_F(E2EDrJobLabMoved, AProcessOpeningTheNewLabWhileTheRunEndsReadsItWholeAndT
   StartHeldRun(run, 43, "DR_CRASH_AT='LabWatch(): The lab [' DR_CRASH_STOP=1 ");
   ASSERT_EQ(0, rename(m_db.c_str(), moved.c_str()));
   ASSERT_EQ(0, rename(other.c_str(), m_db.c_str()));
-  ASSERT_TRUE(drtest::Eventually([&] { return Stopped(run.Pid()); })) << "the watcher never saw the other file";
+  ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); })) << "the watcher never saw the other file";
 
   const SResult jobs = Host("jobs --db " + m_db);
   EXPECT_EQ(0, jobs.code) << jobs.output;

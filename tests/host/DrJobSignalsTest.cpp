@@ -256,6 +256,10 @@ class E2EDrJobControlOrder : public E2EDrJobSignals {
     argv.insert(argv.end(), args.begin(), args.end());
     ASSERT_TRUE(process.Start(argv));
     ASSERT_TRUE(drtest::Eventually([&] { return Stopped(process.Pid()); })) << "never paused at " << pause;
+    // The stop is told in the log first, with how the process goes on.
+    EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log")
+                                     .find("PausePoint(): Stopping process [" + std::to_string(process.Pid()) +
+                                           "] (SIGSTOP) after the chosen line; SIGCONT goes on"));
   }
   void StartCleanupPaused(drtest::CChildProcess& run, long long jobId) {
     StartPaused(run, kBeforeFinalState,
@@ -306,6 +310,41 @@ TEST_F(E2EDrJobControlOrder, AKillBeforeTheFinalStateIsToldAndOneAfterIsRefused)
   EXPECT_EQ(14, refused.code) << refused.output;
   EXPECT_TRUE(Has(refused, "DR job [511] has already ended [Completed]; nothing to kill")) << refused.output;
   EXPECT_EQ(0, Job(511).controlOp);
+}
+
+// Inside the final state's write: the run has read the request that stands
+// and not yet stored its state. A control that cannot wait for the write is
+// refused there; one that waits is refused once the state is stored, as of
+// a job that has ended. Whichever way, a request accepted is told by the
+// run: were the read and the write two transactions, the first control
+// would be accepted between them and never told.
+TEST_F(E2EDrJobControlOrder, AKillWhileTheFinalStateIsWrittenIsToldOrRefusedNeverLost) {
+  drtest::CChildProcess run;
+  StartPaused(run, "EndRun(): Read the control request [0] of job [516]",
+              {"run", "--db", m_db, "--group", "Sample", "--type", "cleanup-destination-vm", "--job-id", "516"});
+  const SResult hurried = drtest::RunShell(drtest::HostEnvironment(m_dir) + "DR_DB_BUSY_MS=0 " + DR_DRJOB +
+                                           " control --db " + m_db + " --job 516 kill 2>&1");
+  drtest::CChildProcess waiting;
+  StartPaused(waiting, "Control(): Requesting [kill] of DR job [516]",
+              {"control", "--db", m_db, "--job", "516", "kill"});
+  EXPECT_EQ(0, kill(waiting.Pid(), SIGCONT));
+  const SResult ended = Continue(run);
+  const SResult waited = Finish(waiting);
+  EXPECT_EQ(0, ended.code) << ended.output;
+  const bool told = Has(ended, "drjob: DR job [516]: the kill requested at [");
+  for (const SResult* control : {&hurried, &waited}) {
+    if (control->code == 0) {
+      EXPECT_TRUE(told) << "accepted, never told:\n" << control->output << ended.output;
+    } else {
+      EXPECT_FALSE(Has(*control, "requested for DR job")) << control->output;
+    }
+  }
+  EXPECT_EQ(4, hurried.code) << hurried.output;
+  EXPECT_TRUE(Has(hurried, "drjob: cannot record the kill request for DR job [516]: the database [")) << hurried.output;
+  EXPECT_EQ(14, waited.code) << waited.output;
+  EXPECT_TRUE(Has(waited, "DR job [516] has already ended [Completed]; nothing to kill")) << waited.output;
+  EXPECT_FALSE(told) << ended.output;
+  EXPECT_EQ(0, Job(516).controlOp);
 }
 
 // A suspend the job never acts on is told after the final state, as a kill

@@ -89,6 +89,13 @@ inline std::string ReadFile(const std::string& path) {
   return text;
 }
 
+// Whether the process is stopped (SIGSTOP, a pause point), as /proc tells.
+inline bool IsStopped(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
+}
+
 // Writes a whole file; false when it cannot be written.
 inline bool WriteFile(const std::string& path, const std::string& text) {
   FILE* f = fopen(path.c_str(), "w");

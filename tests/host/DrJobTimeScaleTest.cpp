@@ -19,11 +19,10 @@ struct SRun {
   std::string output;
 };
 
-// Seeds a lab in dir under the given DR_TIME_SCALE (the variable set, even
-// when empty).
-SRun SeedWithScale(const std::string& dir, const std::string& scale) {
-  const std::string command = "DR_RUN_DIR='" + dir + "/run' DR_LOCK_DIR='" + dir + "/locks' DR_TIME_SCALE='" +
-                              scale + "' " + std::string(DR_DRJOB) + " seed --db '" + dir + "/lab.db' 2>&1";
+// Seeds a lab in dir with the variable set to the value (even when empty).
+SRun SeedWith(const std::string& dir, const std::string& variable, const std::string& value) {
+  const std::string command = "DR_RUN_DIR='" + dir + "/run' DR_LOCK_DIR='" + dir + "/locks' " + variable + "='" +
+                              value + "' " + std::string(DR_DRJOB) + " seed --db '" + dir + "/lab.db' 2>&1";
   SRun run{-1, std::string()};
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -33,6 +32,9 @@ SRun SeedWithScale(const std::string& dir, const std::string& scale) {
   run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
+
+// Seeds a lab in dir under the given DR_TIME_SCALE.
+SRun SeedWithScale(const std::string& dir, const std::string& scale) { return SeedWith(dir, "DR_TIME_SCALE", scale); }
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -80,4 +82,26 @@ TEST(ClockScale, OnlyAFiniteNumberWithinTheBoundsIsAScale) {
   ASSERT_TRUE(CPlatformClock::ParseScale("1e3", scale, error));
   EXPECT_EQ(CPlatformClock::kMaxScale, scale);
   EXPECT_FALSE(CPlatformClock::ParseScale(nullptr, scale, error));
+}
+
+// The counts of the crash, kill and pause points are refused as the scale
+// is: a number too large for a long would otherwise be read as the largest
+// one, and the point armed at a line that never comes.
+TEST(E2EDrJobTimeScale, ABadCountOfACrashKillOrPausePointIsRefusedBeforeAnyCommandRuns) {
+  const std::string dir = drtest::MakeTempDir("pointcounts");
+  for (const char* variable :
+       {"DR_CRASH_AT_COUNT", "DR_CRASH_AFTER_LINES", "DR_KILL_AT_COUNT", "DR_PAUSE_AT_COUNT"}) {
+    for (const char* count : {"99999999999999999999", "9223372036854775808", "0", "-3", "+2", " 2", "2x", ""}) {
+      SCOPED_TRACE(std::string(variable) + "='" + count + "'");
+      SRun run = SeedWith(dir, variable, count);
+      EXPECT_EQ(2, run.code) << run.output;
+      EXPECT_EQ("drjob: " + std::string(variable) + " [" + count + "] is not a positive whole number\n", run.output);
+      EXPECT_FALSE(Exists(dir + "/lab.db")) << "the seed ran";
+    }
+    // The largest count there is still arms (at a line that never comes).
+    SRun run = SeedWith(dir, variable, "9223372036854775807");
+    EXPECT_EQ(0, run.code) << variable << ": " << run.output;
+    remove((dir + "/lab.db").c_str());
+  }
+  drtest::RemoveTree(dir);
 }

@@ -94,6 +94,8 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   CDBConnection::SetPath(db);
   const std::string group = "Sam\\ple 'one'";
   Sql("UPDATE PLT_DRGroups SET name = 'Sam\\ple ''one''' WHERE id = 1");
+  // A line names the group as Printable makes it: its backslash doubled.
+  const std::string shown = CDrJobArgs::Printable(group);
   CDBConnection::CloseThreadConnections();
   const std::string quotedDb = CDrJobArgs::ShellWord(db);
   // Placements of priority 1's source VMs alone: the failback fails
@@ -127,7 +129,7 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   ASSERT_EQ(8, rerun.code) << rerun.output;
   const std::string written = run + "restore-options-job-30-3.xml";
   const std::string last = rerun.output.substr(rerun.output.rfind('\n', rerun.output.size() - 2) + 1);
-  EXPECT_EQ("drjob: DR job [30] completed with errors and is not run again; a new DR job on DR group [" + group +
+  EXPECT_EQ("drjob: DR job [30] completed with errors and is not run again; a new DR job on DR group [" + shown +
                 "] (1) takes app-server (201): drjob run --db " + quotedDb +
                 " --group 1 --type failback --restore-options " + written + "\n",
             last);
@@ -147,7 +149,7 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   const std::string command = last.substr(last.find(": drjob run ") + 2);
   const SResult next = bash("drjob() { \"" + std::string(DR_DRJOB) + "\" \"$@\"; }\n" + command);
   EXPECT_EQ(1, next.code) << next.output;
-  EXPECT_NE(std::string::npos, next.output.find("on DR group [" + group + "] (id 1), type [failback]"))
+  EXPECT_NE(std::string::npos, next.output.find("on DR group [" + shown + "] (id 1), type [failback]"))
       << next.output;
   EXPECT_NE(std::string::npos,
             next.output.find("machine [app-server] (replication 201): failed in phase [Replication]"))
@@ -163,7 +165,7 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   const SResult full = crashAndRerun(31);
   ASSERT_EQ(8, full.code) << full.output;
   const std::string end = full.output.substr(full.output.rfind('\n', full.output.size() - 2) + 1);
-  EXPECT_EQ("drjob: DR job [31] completed with errors and is not run again; a new DR job on DR group [" + group +
+  EXPECT_EQ("drjob: DR job [31] completed with errors and is not run again; a new DR job on DR group [" + shown +
                 "] takes the machines that did not finish, but no command is printed: its restore options could "
                 "not be written to a file ([" + run + "restore-options-job-31.xml] and the next 99 names after it "
                 "are taken)\n",

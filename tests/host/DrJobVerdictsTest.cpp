@@ -346,9 +346,9 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
          ASSERT_EQ(0, Host("lab --db " + db + " down site-a").code);
        },
        1,
-       {{101, "failed in phase [Power On]: Site [site-a] is down"},
-        {102, "failed in phase [Power On]: Site [site-a] is down"},
-        {201, "failed in phase [Power On]: Site [site-a] is down"}},
+       {{101, "failed in phase [Revert Snapshot]: Site [site-a] is down"},
+        {102, "failed in phase [Revert Snapshot]: Site [site-a] is down"},
+        {201, "failed in phase [Revert Snapshot]: Site [site-a] is down"}},
        "", false},
       {"a kill", "Sample", "planned-failover", "",
        [](const std::string&) {
@@ -767,6 +767,35 @@ TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
   const SResult vm = Host("lab --db " + m_db + " write \"$(printf 'db\\r-primary')\"");
   EXPECT_EQ(5, vm.code) << vm.output;
   EXPECT_EQ("drjob: no VM [db\\r-primary] in the lab\n", vm.output);
+
+  // A group's name is the lab's, not the user's: one that holds a line of
+  // drjob's own, a next step on another group, is printed escaped in the
+  // run's header, in the next-step lines and by jobs --job N, so the only
+  // commands printed are the job's.
+  const std::string forged =
+      "drjob: DR job [7]: a new DR job of type [cleanup-destination-vm] on DR group [SampleTest] (4) takes "
+      "web-front (401): drjob run --db " +
+      m_db + " --group 4 --type cleanup-destination-vm --delete-from-hypervisor";
+  Sql("UPDATE PLT_DRGroups SET name = 'Sample' || char(10) || '" + forged + "' || char(10) || 'x' WHERE id = 1");
+  Fault("dst-201", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, "the host refused to start the VM");
+  const std::string shown = "Sample\\n" + forged + "\\nx";
+  const SResult run = Host("run --db " + m_db + " --group 1 --type planned-failover --job-id 7");
+  EXPECT_EQ(8, run.code) << run.output;
+  const SResult shownJob = Host("jobs --db " + m_db + " --job 7");
+  EXPECT_EQ(0, shownJob.code) << shownJob.output;
+  for (const SResult* r : {&run, &shownJob}) {
+    std::istringstream in(r->output);
+    for (std::string line; std::getline(in, line);) {
+      // Every mention of the other group's clean-up stands inside the name.
+      const size_t cleanup = line.find("cleanup-destination-vm");
+      const size_t name = line.find(shown);
+      EXPECT_TRUE(cleanup == std::string::npos || (name != std::string::npos && cleanup > name)) << line;
+    }
+  }
+  EXPECT_TRUE(Has(run, "drjob: DR job [7] on DR group [" + shown + "] (id 1), type [planned-failover]\n"))
+      << run.output;
+  EXPECT_TRUE(Has(run, "DR group [" + shown + "] (1) takes app-server (201): drjob run --db " + m_db)) << run.output;
+  EXPECT_TRUE(Has(shownJob, "DR job [7]: type [planned-failover], DR group [" + shown + "] (id 1)")) << shownJob.output;
 }
 
 }  // namespace

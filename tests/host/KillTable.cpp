@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
-#include <set>
 #include <sstream>
+#include <utility>
 
 #include "host/CrashMatrixTypes.h"
 #include "host/SeedArrays.h"
@@ -205,20 +205,14 @@ long long JobIdOf(const std::string& output) {
 // The attempt by its place in the chain, for a message.
 std::string AttemptName(const SAttempt& a) {
   return a.generation == 0 ? std::string("the kill's run")
-                           : "follow-up " + std::to_string(a.generation) + " [" + a.command + "]" +
-                                 (a.env.empty() ? std::string() : " with " + a.env);
+                           : "follow-up " + std::to_string(a.generation) + " [" + a.command + "]";
 }
 
 // The attempts of a chain, each with its command, exit code and drjob's
 // lines: what a failure message names.
 std::string ChainText(const SRerunOutcome& outcome) {
   std::string text;
-  for (const SAttempt& a : outcome.attempts) {
-    text += AttemptName(a) + " -> exit " + std::to_string(a.exitCode) + "\n";
-    for (const std::string& line : crashmatrix::PictureLines(a.output)) {
-      if (line.rfind("drjob: ", 0) == 0 && line.find("] progress [") == std::string::npos) text += "    " + line + "\n";
-    }
-  }
+  for (const SAttempt& a : outcome.attempts) text += crashmatrix::RunText(AttemptName(a), a.exitCode, 0, a.output);
   if (!outcome.written.empty()) text += "written after the kill in: " + Joined(outcome.written) + "\n";
   return text;
 }
@@ -256,21 +250,26 @@ SCrash CKillTable::At(const SType& type, const std::string& name) {
 }
 
 SKillOutcome CKillTable::Kill(const SType& type, const SCrash& at) {
-  SKillOutcome outcome;
   const std::string db = LabFor(type);
-  outcome.db = db;
   const size_t logged = drtest::ReadFile(LogPath()).size();
   int signal = 0;
   const drtest::SResult run = RunHost({"DR_KILL_AT=" + at.marker, "DR_KILL_AT_COUNT=" + std::to_string(at.count)},
                                       RunArgs(type, db), signal);
-  outcome.exitCode = run.code;
-  outcome.output = run.output;
-  if (signal != 0) outcome.faults.push_back("drjob ended by signal " + std::to_string(signal) + ":\n" + run.output);
+  SKillOutcome outcome = Stopped(type, db, run, signal);
   const std::string log = drtest::ReadFile(LogPath());
   const std::string requested = "KillPoint(): Kill of DR job [" + std::to_string(crashmatrix::kJobId) + "] requested";
   if (log.size() < logged || log.find(requested, logged) == std::string::npos) {
     outcome.faults.push_back("the kill was not requested: no line held the marker");
   }
+  return outcome;
+}
+
+SKillOutcome CKillTable::Stopped(const SType& type, const std::string& db, const drtest::SResult& run, int signal) {
+  SKillOutcome outcome;
+  outcome.db = db;
+  outcome.exitCode = run.code;
+  outcome.output = run.output;
+  if (signal != 0) outcome.faults.push_back("drjob ended by signal " + std::to_string(signal) + ":\n" + run.output);
   CDBConnection::SetPath(db);
   outcome.picture = crashmatrix::Picture(type.group);
   crashmatrix::SOutcome ended;
@@ -307,7 +306,7 @@ void CKillTable::Expect(const SType& type, const SCrash& at, const SKillOutcome&
       EXPECT_TRUE(diff.empty()) << "drjob calls replication " << machine.replicationId
                                 << " succeeded, but the lab does not hold it where the type puts it (- expected, + "
                                    "found):\n"
-                                << diff << outcome.output;
+                                << diff << crashmatrix::RunText("the kill's run", outcome.exitCode, 0, outcome.output);
     }
     const std::string drVM = DRVMName(type.group, machine.replicationId);
     if (drVM.empty()) continue;
@@ -329,46 +328,61 @@ SKillOutcome CKillTable::KillAndExpect(const SType& type, const SCrash& at) {
   return outcome;
 }
 
-SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at, const std::vector<std::string>& stepEnv) {
-  SRerunOutcome outcome;
-  outcome.kill = KillAndExpect(type, at);
-  FollowAndExpect(type, at, outcome, stepEnv);
+SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
+  const SKillOutcome kill = KillAndExpect(type, at);
+  SAttempt killed;
+  killed.exitCode = kill.exitCode;
+  killed.output = kill.output;
+  killed.picture = kill.picture;
+  killed.nextSteps = NextSteps(killed.output);
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  const SRerunOutcome outcome = Follow(type, kill, killed, WriteInWorkloads(type, kill.db));
+  ExpectRerun(type, at, outcome);
   return outcome;
 }
 
-void CKillTable::FollowAndExpect(const SType& type, const SCrash& at, SRerunOutcome& outcome,
-                                 const std::vector<std::string>& stepEnv) {
-  const std::string& db = outcome.kill.db;
-  SAttempt killed;
-  killed.exitCode = outcome.kill.exitCode;
-  killed.output = outcome.kill.output;
-  killed.picture = outcome.kill.picture;
-  killed.nextSteps = NextSteps(killed.output);
-  outcome.attempts.push_back(killed);
-  CDBConnection::CloseThreadConnections();
-  CDBConnection::SetPath("");
-  outcome.written = WriteInWorkloads(type, db);
-  std::vector<std::string> steps = killed.nextSteps;
+void CKillTable::RunNextStep(const SType&, const std::string&, SAttempt& attempt, std::vector<std::string>&) {
+  const drtest::SResult run = RunAsPrinted(attempt.command);
+  attempt.exitCode = run.code;
+  attempt.output = run.output;
+  attempt.nextSteps = NextSteps(run.output);
+}
+
+SRerunOutcome CKillTable::Follow(const SType& type, const SKillOutcome& stopped, const SAttempt& first,
+                                 const std::vector<std::string>& written) {
+  SRerunOutcome outcome;
+  outcome.kill = stopped;
+  const std::string& db = stopped.db;
+  outcome.attempts.push_back(first);
+  outcome.written = written;
+  // Each step to run with the attempt that printed it (its place in
+  // attempts).
+  std::vector<std::pair<std::string, size_t>> steps;
+  for (const std::string& command : first.nextSteps) steps.emplace_back(command, 0);
   // The new jobs the printed steps made.
   std::vector<long long> jobs;
-  // A new job's command a later step prints again is the one already run:
-  // the operator does not start the same new job twice.
-  std::set<std::string> newJobsRun;
+  // Where each new job's command last ran. Printed again by an attempt that
+  // ran before it, it is the job already run: the operator does not start
+  // the same new job twice. Printed again by that job, which completed
+  // with errors and is not run again, or by a later attempt, it is a new
+  // job of its own.
+  std::map<std::string, size_t> newJobRunAt;
   for (int generation = 1; generation <= kGenerations && !steps.empty(); ++generation) {
-    std::vector<std::string> printed;
-    for (const std::string& command : steps) {
-      if (command.find(" --job-id ") == std::string::npos && !newJobsRun.insert(command).second) continue;
+    std::vector<std::pair<std::string, size_t>> printed;
+    for (const auto& step : steps) {
+      const std::string& command = step.first;
+      if (command.find(" --job-id ") == std::string::npos) {
+        const auto ran = newJobRunAt.find(command);
+        if (ran != newJobRunAt.end() && ran->second > step.second) continue;
+        newJobRunAt[command] = outcome.attempts.size();
+      }
       SAttempt attempt;
       attempt.command = command;
       attempt.generation = generation;
-      const std::vector<std::string> env = generation == 1 ? stepEnv : std::vector<std::string>();
-      attempt.env = Joined(env);
-      const drtest::SResult run = RunAsPrinted(command, env);
-      attempt.exitCode = run.code;
-      attempt.output = run.output;
-      attempt.nextSteps = NextSteps(run.output);
-      printed.insert(printed.end(), attempt.nextSteps.begin(), attempt.nextSteps.end());
-      const long long job = JobIdOf(run.output);
+      RunNextStep(type, db, attempt, outcome.written);
+      for (const std::string& next : attempt.nextSteps) printed.emplace_back(next, outcome.attempts.size());
+      const long long job = JobIdOf(attempt.output);
       if (job != 0 && job != crashmatrix::kJobId && std::find(jobs.begin(), jobs.end(), job) == jobs.end()) {
         jobs.push_back(job);
       }
@@ -398,7 +412,7 @@ void CKillTable::FollowAndExpect(const SType& type, const SCrash& at, SRerunOutc
       }
     }
   }
-  ExpectRerun(type, at, outcome);
+  return outcome;
 }
 
 void CKillTable::ExpectRerun(const SType& type, const SCrash& at, const SRerunOutcome& outcome) {

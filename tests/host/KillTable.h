@@ -72,7 +72,6 @@ std::vector<std::string> MachineLines(const std::string& group, int replicationI
 // printed.
 struct SAttempt {
   std::string command;  // as printed; empty for the kill's run
-  std::string env;      // what it ran with besides (a kill point), for a message
   int generation = 0;   // 0: the kill's run; 1: a step it printed; 2: ...
   int exitCode = -1;
   std::string output;
@@ -99,16 +98,26 @@ class CKillTable : public crashmatrix::CCrashMatrix {
   // Both.
   SKillOutcome KillAndExpect(const crashmatrix::SType& type, const crashmatrix::SCrash& at);
 
+  // What a stopped run of the type left on its lab db (the lab stays open
+  // here): drjob's lines, the lab, each machine's verdict and lines, and
+  // what must hold after any run. signal: the one that ended drjob, if any.
+  SKillOutcome Stopped(const crashmatrix::SType& type, const std::string& db, const drtest::SResult& run, int signal);
+
   // The kill with the checks above, then its next steps as printed, and
-  // the checks on the chain and the lab it ends with. stepEnv: what the
-  // first generation of printed steps runs with (a kill point: the printed
-  // step itself stopped); its own next steps run without.
-  SRerunOutcome KillAndRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at,
-                             const std::vector<std::string>& stepEnv = {});
-  // The same chain after a stop a case made itself: outcome.kill holds its
-  // lab, exit code and output.
-  void FollowAndExpect(const crashmatrix::SType& type, const crashmatrix::SCrash& at, SRerunOutcome& outcome,
-                       const std::vector<std::string>& stepEnv = {});
+  // the checks on the chain and the lab it ends with.
+  SRerunOutcome KillAndRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at);
+  // The chain after a stopped run of the type: its attempt (first, whose
+  // next steps are followed) and the workload VMs written after it, then
+  // each printed step run by RunNextStep, two generations deep, for
+  // ExpectRerun to check. The lab must not be open in this process.
+  SRerunOutcome Follow(const crashmatrix::SType& type, const SKillOutcome& stopped, const SAttempt& first,
+                       const std::vector<std::string>& written);
+  // One printed next step (attempt.command, attempt.generation) on the lab
+  // db: here run as printed, its exit code, lines and next steps stored in
+  // the attempt. A case that stops a step writes in the workloads after it
+  // and adds them to written.
+  virtual void RunNextStep(const crashmatrix::SType& type, const std::string& db, SAttempt& attempt,
+                           std::vector<std::string>& written);
   // The checks on the chain that followed a kill.
   static void ExpectRerun(const crashmatrix::SType& type, const crashmatrix::SCrash& at,
                           const SRerunOutcome& outcome);

@@ -9,6 +9,13 @@
 #include "log/LogSink.h"
 #include "vm/HypervisorLab.h"
 
+namespace {
+
+// A child job's planned duration no test waits out (platform milliseconds).
+constexpr long long kNeverEnds = 1000000000LL;
+
+}  // namespace
+
 void CFaultMatrix::TearDown() {
   // The steering thread ends before the fixture's simulators go.
   m_steer.Stop();
@@ -64,7 +71,15 @@ void CFaultMatrix::Steer(std::function<bool()> ready, std::function<void()> act)
   m_steer.Start(kJob, std::move(ready), std::move(act));
 }
 
+// Steered once the job has started, which may be after it ended: the jobs
+// of the type are first made to run until they are told, before the run.
+void CFaultMatrix::FailFirstChild(EChildJobType type, const std::string& reason) {
+  CJobSimulator::SetDuration(type, kNeverEnds);
+  Steer([type] { return FirstChild(type) != 0; }, [type, reason] { CJobSimulator::Fail(FirstChild(type), reason); });
+}
+
 void CFaultMatrix::KillInChildWait(EChildJobType type) {
+  CJobSimulator::SetDuration(type, kNeverEnds);
   Steer([type] { return FirstChild(type) != 0; },
         [this, type] {
           CJobSimulator::Hang(FirstChild(type));

@@ -81,6 +81,8 @@ class CFaultMatrix : public CVSALabFixture {
   // Once the first child job of the type exists: it hangs and the DR job is
   // killed (a kill in that job's wait).
   void KillInChildWait(EChildJobType type);
+  // The first child job of the type fails as it runs.
+  void FailFirstChild(EChildJobType type, const std::string& reason);
   // The first child job of the type ended killed.
   static void ExpectChildKilled(EChildJobType type);
   // True once a child job of the type runs (and is not ended).

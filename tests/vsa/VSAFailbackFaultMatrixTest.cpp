@@ -82,8 +82,7 @@ class CAfterFailoverMatrix : public CFaultMatrix {
     SFaultCase c = FailedOverCase(name, kFailback, kFailed);
     c.plant = [this, type](CFaultMatrix& m) {
       LeaveFailedOverWithWrites();
-      m.Steer([type] { return CFaultMatrix::FirstChild(type) != 0; },
-              [type] { CJobSimulator::Fail(CFaultMatrix::FirstChild(type), "planted failure"); });
+      m.FailFirstChild(type, "planted failure");
     };
     return c;
   }

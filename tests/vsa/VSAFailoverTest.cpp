@@ -223,6 +223,30 @@ TEST_F(E2EPlannedFailover, WithoutFailbackSupportTheSnapshotsStayAsTheyWere) {
   EXPECT_TRUE(LabCalls(TMMsg::VM_OPERATION_POST_VM_FAILOVER).empty()) << "the vendor has no post-failover action";
 }
 
+// Without failback support no snapshot is deleted once the DR VM runs, and
+// the look-up of its IP address is the machine's only post-DR step: a kill
+// seen before it leaves the machine unfinished (a halted look-up let it
+// succeed without its address). It fails, its clean-up brings the source
+// back, and the job's rerun fails it over, its address recorded.
+TEST_F(E2EPlannedFailover, WithoutFailbackSupportAKillBeforeTheLastPostDRStepFailsTheMachine) {
+  SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 1);
+  spec.destVendor = Common::VS_VENDOR_HYPERV;
+  spec.operationClasses = true;
+  Seed(spec);
+  TriggerOn(101, 1, TMMsg::VM_OPERATION_POWER_ON);
+  CheckKilledRun(RunDR());
+  EXPECT_FALSE(Machine(101)->IsSuccess());
+  EXPECT_TRUE(SourceVM(101).poweredOn);
+
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  Restart();
+  ASSERT_EQ(kSuccess, RunDR()) << LoggedErrors();
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(101));
+  EXPECT_TRUE(DRVM(101).poweredOn);
+  EXPECT_FALSE(SourceVM(101).poweredOn);
+  EXPECT_EQ(CHypervisorLab::ReportedIp(DRVM(101)), StoredProperty(101, VSARepInfo::kPropDestVMIpAddress));
+}
+
 TEST_F(E2EPlannedFailover, PostDROperationsRunOnlyOnTheirOwnMachine) {
   SVSALabSpec spec = CFaultMatrix::Lab(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, 2);
   spec.operationClasses = true;

@@ -186,8 +186,7 @@ TEST_F(E2EFaultMatrix, AProxyThatStaysUnreachableFailsOnePowerOnAfterFiveWaits) 
 TEST_F(E2EFaultMatrix, AFailedBackupFailsTheGroupAndBringsTheSourcesBack) {
   SFaultCase c{"backup failed", CFaultMatrix::Lab(kPlanned), nullptr, kFailed};
   c.plant = [](CFaultMatrix& m) {
-    m.Steer([] { return CFaultMatrix::FirstChild(EChildJobType::kBackup) != 0; },
-            [] { CJobSimulator::Fail(CFaultMatrix::FirstChild(EChildJobType::kBackup), "planted backup failure"); });
+    m.FailFirstChild(EChildJobType::kBackup, "planted backup failure");
   };
   RunCase(c);
   for (const SVSALabVM& vm : VMs()) {
