@@ -109,6 +109,8 @@ bool CAppDRBase::IsAdmittedOnRestart(CDRInfo*) { return true; }
 
 bool CAppDRBase::IsAdmittedOnNewJob(CDRInfo*, TMMsg::DROrchestrationType) { return true; }
 
+bool CAppDRBase::IsInPlace(CDRInfo*) { return false; }
+
 bool CAppDRBase::Cleanup(const SDRPriority&) { return true; }
 
 // ---- the context's own slots ----

@@ -94,6 +94,9 @@ class CAppDRBase : public IDRContext, public IDRAdmission {
   // attempt (IsMachineEligible).
   bool IsAdmittedOnRestart(CDRInfo* info) override;
   bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
+  // Never: a new database failover shuts each source down and starts it
+  // again, wherever it runs.
+  bool IsInPlace(CDRInfo* info) override;
 
   // ---- steps and records ----
   // Runs a batch operation as a step; false without running anything for a

@@ -145,6 +145,19 @@ bool CSnapArrayDRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationT
   return rep != nullptr && AdmittedByStatus(rep);
 }
 
+bool CSnapArrayDRBase::IsInPlace(CDRInfo* info) {
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  if (rep == nullptr) return false;
+  switch (m_orchestrator->GetDRType()) {
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+      return rep->GetTestFailoverStatus() == App::DR_TEST_FAILOVER_STATUS_COMPLETE;
+    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
+      return rep->GetTestFailoverStatus() == App::DR_TEST_FAILOVER_STATUS_NONE;
+    default:
+      return DRInfoUtils::IsFailoverStatusWhereTypePutsIt(rep->GetFailoverStatus(), m_orchestrator->GetDRType());
+  }
+}
+
 bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {
   if (rep->GetLastSyncedJobId() == 0 || rep->GetSourceDSCount() == 0 ||
       !IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {

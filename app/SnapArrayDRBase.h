@@ -171,6 +171,9 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool IsAdmittedOnRestart(CDRInfo* info) override;
   // The same as the first attempt of the type runs it.
   bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
+  // The failover status a failover or an undo leaves, or the test failover
+  // status a test failover (complete) or its undo (none) leaves.
+  bool IsInPlace(CDRInfo* info) override;
 
  protected:
   // A restart of the job, or asked as one (IsAdmittedOnRestart); never

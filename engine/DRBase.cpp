@@ -224,9 +224,13 @@ bool CDRBase::_ExecPriority(IDRContext* context, const SDRPriority& priority) {
   m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> BEGIN CLEAN-UP operation >>>>>>>>>>>>> ");
   context->Cleanup(priority);
   m_event.DebugLvl(4, "_ExecPriority", ">>>>>>>>>>> END CLEAN-UP operation >>>>>>>>>>>>>>>> ");
-  m_verdicts.AskAdmissions(priority, *context, m_drInfoList);
+  AskAdmissions(priority, *context);
   delete context;
   return result;
+}
+
+void CDRBase::AskAdmissions(const SDRPriority& priority, IDRContext& context) {
+  m_verdicts.AskAdmissions(priority, context, m_drInfoList);
 }
 
 void CDRBase::RefuseDRType(const SDRPriority& priority, const std::string& kind) { m_verdicts.NotTaken(priority, kind); }

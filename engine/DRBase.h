@@ -189,6 +189,9 @@ class CDRBase : public IDROrchestrator {
   // The priority's kind of replication (kind: "VM replications", ...) has no
   // context for the job's DR type: its machines' verdicts say so.
   void RefuseDRType(const SDRPriority& priority, const std::string& kind);
+  // The context has run the priority: the verdicts ask it what a restart
+  // and a new job would take of its machines (CDRVerdicts::AskAdmissions).
+  void AskAdmissions(const SDRPriority& priority, IDRContext& context);
   // How the verdicts make a context of a priority for a DR type, to ask it
   // whether a job of that type would take a machine up.
   void SetContextMaker(CDRVerdicts::ContextMaker maker);

@@ -24,6 +24,7 @@
 #include "SDRInfoCtx.h"
 #include "SDRPhaseCtx.h"
 #include "SDataSourceInfo.h"
+#include "jobs/MachineVerdictStore.h"
 #include "msg/MsgEnums.h"
 
 class CDRAppManager;
@@ -116,6 +117,11 @@ class CDRInfo : public IDRBaseInfo {
   // attempt left: the job did not finish the machine, whatever it skipped.
   void SetSkippedAfterOwnFailure() { m_skippedAfterOwnFailure = true; }
   bool IsSkippedAfterOwnFailure() const { return m_skippedAfterOwnFailure; }
+  // A step failed the machine for an option of the job: none given for it,
+  // or one that names nothing of it. A restart, or a new job made with the
+  // same options, would fail it again.
+  void SetNeededOption(EMachineOption option) { m_neededOption = option; }
+  EMachineOption GetNeededOption() const { return m_neededOption; }
 
  private:
   SDataSourceInfo m_sourceInfo;
@@ -144,4 +150,5 @@ class CDRInfo : public IDRBaseInfo {
   bool m_stepBegun = false;
   std::unordered_map<int32_t, int32_t> m_storedPhaseState;
   bool m_skippedAfterOwnFailure = false;
+  EMachineOption m_neededOption = EMachineOption::kNone;
 };

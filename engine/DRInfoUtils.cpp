@@ -227,6 +227,23 @@ bool DRInfoUtils::IsFailoverStatusValid(App::VSAFailoverStatus current,
   }
 }
 
+bool DRInfoUtils::IsFailoverStatusWhereTypePutsIt(App::VSAFailoverStatus current,
+                                                  TMMsg::DROrchestrationType drType) {
+  switch (drType) {
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER:
+      return current == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
+    case TMMsg::DR_ORCHESTRATION_FAILBACK:
+    case TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      return current == App::VSA_FAILOVER_STATUS_NONE || current == App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE ||
+             current == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE;
+    default:
+      return false;
+  }
+}
+
 bool DRInfoUtils::IsPriorityBootBased(TMMsg::DRReplicationType replicationType) {
   return replicationType == TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY;
 }

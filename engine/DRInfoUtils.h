@@ -109,6 +109,13 @@ class DRInfoUtils {
   // DR type.
   static bool IsFailoverStatusValid(App::VSAFailoverStatus current,
                                     TMMsg::DROrchestrationType drType);
+  // Whether a replication whose failover status is `current` already
+  // stands where the DR type puts it: failed over after a failover type
+  // (planned, unplanned, point in time), back at the source after a
+  // failback, a revert or an undo (no failover status, or one of theirs
+  // completed). False for every other type: their place is not a failover
+  // status.
+  static bool IsFailoverStatusWhereTypePutsIt(App::VSAFailoverStatus current, TMMsg::DROrchestrationType drType);
   // Whether priorities follow the machines' boot order (storage-array
   // replication).
   static bool IsPriorityBootBased(TMMsg::DRReplicationType replicationType);

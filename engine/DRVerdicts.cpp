@@ -85,21 +85,66 @@ void NamedMachines(const std::string& error, std::set<int32_t>& ids, std::set<st
   }
 }
 
-// The DR types a machine no next step of the job takes is pointed at: those
-// that move the workload or put it back, the job's own type first. After
-// an undo or a revert the ways that discard what ran at DR come first, as
-// the job meant to; otherwise a failover's, then a failback's.
+// The DR types a machine the job left short of its goal is pointed at, the
+// job's own first: those whose uninterrupted run puts it where the job's
+// would have, so that the next step carries the job on and never moves the
+// workload back the way it came. After a failover type, a failover type;
+// after a failback, a revert or an undo, a type that brings the workload
+// home (the ways that discard what ran at DR after the revert and the
+// undo, the failback's first after a failback); after a test failover,
+// itself or its undo; after any other type, that type alone. A type the
+// machine's kind of replication has no context for takes nothing (a
+// storage-array priority knows no failback, a database one only its
+// failover), so each kind keeps to its own types.
 std::vector<TMMsg::DROrchestrationType> TakingTypes(TMMsg::DROrchestrationType own) {
   using T = TMMsg::DROrchestrationType;
   const T planned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, unplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER,
           pointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER, failback = TMMsg::DR_ORCHESTRATION_FAILBACK,
           undo = TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, revert = TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER;
-  std::vector<T> order = own == undo || own == revert
-                             ? std::vector<T>{undo, revert, failback, planned, unplanned, pointInTime}
-                             : std::vector<T>{planned, unplanned, pointInTime, failback, undo, revert};
+  std::vector<T> order;
+  switch (own) {
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER:
+      order = {planned, unplanned, pointInTime};
+      break;
+    case TMMsg::DR_ORCHESTRATION_FAILBACK:
+      order = {failback, undo, revert};
+      break;
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER:
+      order = {undo, revert, failback};
+      break;
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+      order = {own, TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER};
+      break;
+    default:
+      return {own};
+  }
   const auto found = std::find(order.begin(), order.end(), own);
   if (found != order.end()) std::rotate(order.begin(), found, found + 1);
   return order;
+}
+
+// Where the DR type puts the machines it completes, as a place a machine
+// may already stand.
+EMachinePlace PlaceOf(TMMsg::DROrchestrationType type) {
+  switch (type) {
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER:
+      return EMachinePlace::kFailedOver;
+    case TMMsg::DR_ORCHESTRATION_FAILBACK:
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER:
+      return EMachinePlace::kAtSource;
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+      return EMachinePlace::kInTestFailover;
+    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
+      return EMachinePlace::kNoTestFailover;
+    default:
+      return EMachinePlace::kNone;
+  }
 }
 
 }  // namespace
@@ -191,7 +236,10 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
     SAdmission asked;
     asked.restart = own != nullptr && (info->IsSuccess() || own->IsAdmittedOnRestart(info));
     asked.newJob = own != nullptr && own->IsAdmittedOnNewJob(info, m_drType);
-    if (!info->IsSuccess()) {
+    // One the job did not finish but that stands where its type puts it
+    // needs no type: whatever skipped it, or an earlier job, put it there.
+    asked.inPlace = own != nullptr && !info->IsSuccess() && own->IsInPlace(info);
+    if (!info->IsSuccess() && !asked.inPlace) {
       for (const TMMsg::DROrchestrationType type : order) {
         const bool taken = type == m_drType ? asked.newJob : takes(info, type);
         if (!taken) continue;
@@ -199,6 +247,7 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
         break;
       }
     }
+    if (!asked.inPlace) asked.option = NeededOption(*info, asked.taking);
     run->second.admissions[info->GetReplId()] = asked;
   }
 }
@@ -218,6 +267,16 @@ void CDRVerdicts::AskTheRest(const std::vector<IDRBaseInfo*>& records) {
         run.notTaken.empty() ? m_makeContext(*priority, m_drType) : static_cast<IDRContext*>(nullptr));
     Ask(*priority, context.get(), records);
   }
+}
+
+EMachineOption CDRVerdicts::NeededOption(CDRInfo& info, TMMsg::DROrchestrationType taking) const {
+  // The job's own commands, its restart and a new job made with its
+  // options, repeat an option a step failed the machine for.
+  if (taking == m_drType || taking == TMMsg::DR_ORCHESTRATION_NONE) return info.GetNeededOption();
+  // Another type's command carries none of the job's options: a
+  // point-in-time failover given none fails each machine for its time.
+  if (taking == TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER) return EMachineOption::kPointInTime;
+  return EMachineOption::kNone;
 }
 
 std::string CDRVerdicts::StoredStatus(int32_t replicationId) const {
@@ -318,9 +377,15 @@ SMachineVerdict CDRVerdicts::Judge(CDRInfo& info, bool killed, bool suspended) c
   v.restartTakesOver = RestartTakesOver(info, v);
   const SAdmission* asked = Asked(info);
   if (asked == nullptr) return v;
-  v.newJobTakesOver = asked->newJob;
-  v.takingType = asked->taking;
+  Admitted(*asked, v);
   return v;
+}
+
+void CDRVerdicts::Admitted(const SAdmission& asked, SMachineVerdict& v) const {
+  v.newJobTakesOver = asked.newJob;
+  v.takingType = asked.taking;
+  v.place = asked.inPlace ? PlaceOf(m_drType) : EMachinePlace::kNone;
+  v.neededOption = asked.option;
 }
 
 SMachineVerdict CDRVerdicts::Verdict(CDRInfo& info, bool killed, bool suspended) const {
@@ -438,8 +503,7 @@ bool CDRVerdicts::RecordNotReached(const std::vector<IDRBaseInfo*>& records, con
     const SAdmission* asked = Asked(*info);
     if (asked != nullptr) {
       v.restartTakesOver = asked->restart;
-      v.newJobTakesOver = asked->newJob;
-      v.takingType = asked->taking;
+      Admitted(*asked, v);
     }
     verdicts.push_back(v);
   }

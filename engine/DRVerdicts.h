@@ -10,12 +10,15 @@
 // from the eligibility test of the machine's DR type as a restart runs it
 // on what the machine holds when its priority ends, and whether a new job
 // of the same type would: its first attempt's admission test on the same
-// statuses. A machine neither takes over is told with the DR type that
-// would take it, if any: the first, the job's own type first, of those
-// that move the workload or put it back (IDRAdmission of a context the
-// verdicts make of that type). A priority the job never ran is asked as the
-// job ends. The verdicts go to the platform (CMachineVerdictStore), where
-// drjob reads them.
+// statuses. A machine the job did not finish that already stands where the
+// job's type puts it (failed over, home) is told so, and needs no type; any
+// other is told with the DR type that would take it on to where the job's
+// uninterrupted run would have put it, if any: the first, the job's own
+// type first, of those that do (IDRAdmission of a context the verdicts make
+// of that type), with the option that type needs and the job lacks (a
+// point in time). A priority the job never ran is asked as the job ends.
+// The verdicts go to the platform (CMachineVerdictStore), where drjob reads
+// them.
 //
 // Threads: every member but NotTaken and AskAdmissions is called on the
 // orchestrator's own thread (the host's), before or after the workers of a
@@ -93,7 +96,9 @@ class CDRVerdicts {
   struct SAdmission {
     bool restart = true;
     bool newJob = false;
+    bool inPlace = false;  // already where the job's type puts it
     TMMsg::DROrchestrationType taking = TMMsg::DR_ORCHESTRATION_NONE;
+    EMachineOption option = EMachineOption::kNone;
   };
   struct SPriorityRun {
     bool started = false;
@@ -109,6 +114,13 @@ class CDRVerdicts {
   void AskTheRest(const std::vector<IDRBaseInfo*>& records);
   // What was asked of the machine; nullptr when nothing was.
   const SAdmission* Asked(CDRInfo& info) const;
+  // What the contexts answered, into the verdict.
+  void Admitted(const SAdmission& asked, SMachineVerdict& v) const;
+  // What the command that takes the machine lacks for it: for the job's own
+  // type (its restart, a new job made with its options), the option a step
+  // failed it for; for another type, whose command carries none of the
+  // job's options, one that type needs.
+  EMachineOption NeededOption(CDRInfo& info, TMMsg::DROrchestrationType taking) const;
   // The verdict's record of the machine, the verdict itself still to give.
   SMachineVerdict Blank(CDRInfo& info) const;
   // The verdict itself and its reason.

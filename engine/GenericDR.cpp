@@ -172,8 +172,12 @@ bool CGenericDR::ProcessDBReplicationPriority(const SDRPriority& priority) {
     return false;
   }
   // Runs in a clean-up run too, and without post-processing or clean-up.
+  // The verdicts ask this context, not one of their own: each context
+  // logs its destruction.
   COracleDBPlannedFailover context(*this);
-  return context.ProcessPriority(priority);
+  const bool result = context.ProcessPriority(priority);
+  AskAdmissions(priority, context);
+  return result;
 }
 
 bool CGenericDR::ProcessPhysicalMachinePriority(const SDRPriority& priority) {

@@ -23,6 +23,13 @@ class IDRAdmission {
   // own admission test as a first attempt runs it, without its side
   // effects. Nothing of this job's earlier attempts counts.
   virtual bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) = 0;
+  // Whether the machine already stands where an uninterrupted run of the
+  // job's DR type leaves it, as its record holds it now (failed over after
+  // a failover, home after a failback, a revert or an undo): the type has
+  // nothing left to do on it, whatever job put it there. False where the
+  // type has no such place (a testboot, a clean-up, a database failover,
+  // which a new job runs again).
+  virtual bool IsInPlace(CDRInfo* info) = 0;
 
  protected:
   ~IDRAdmission() = default;

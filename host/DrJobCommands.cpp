@@ -183,12 +183,15 @@ int ShowDRJob(const CDrJobArgs& args) {
   const char* noVerdict = attempts == 0 ? "the job has not begun"
                           : running     ? "the job has not reached its summary"
                                         : "the job's last attempt ended before its summary";
-  std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(jobId, attempts, CMachineOutcomes::JobMachines(jobId, recorded.groupId, job.optionsXml),
-                              noVerdict, outcomes)) {
+  SJobEnd end;
+  if (!CMachineOutcomes::ReadEnd(jobId, recorded.groupId, job.optionsXml, end)) {
     return DatabaseError("cannot read the verdicts of DR job [" + id + "]");
   }
-  for (const SMachineOutcome& outcome : outcomes) printf("%s\n", CMachineOutcomes::Line(jobId, outcome).c_str());
+  std::vector<SMachineOutcome> outcomes;
+  CMachineOutcomes::Read(jobId, attempts, end, noVerdict, outcomes);
+  for (const SMachineOutcome& outcome : outcomes) {
+    printf("%s\n", CMachineOutcomes::Line(jobId, outcome, end.standings).c_str());
+  }
   return CDrJobStates::kExitSuccess;
 }
 

@@ -420,10 +420,13 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   CDrJobRunOptions::Read(job.optionsXml, recorded);
   std::map<int, std::vector<long long>> since;
   const bool sinceRead = CPhaseRowStore::JobsSince(jobId, since) == EStoreResult::kOk;
-  for (const SGroupMachine& machine : CMachineOutcomes::JobMachines(jobId, recorded.groupId, job.optionsXml)) {
+  // Read once for the machines' lines and the next step's.
+  SJobEnd end;
+  CMachineOutcomes::ReadEnd(jobId, recorded.groupId, job.optionsXml, end);
+  for (const SGroupMachine& machine : end.machines) {
     const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
     std::string line = "DR job [" + id + "] machine [" + name + "] (replication " +
-                       std::to_string(machine.replicationId) + ") now: " + CMachinePlace::Text(machine.replicationId);
+                       std::to_string(machine.replicationId) + ") now: " + end.standings.Of(machine.replicationId).now;
     const auto later = since.find(machine.replicationId);
     if (!sinceRead) {
       line += " (whether another DR job worked on it since cannot be read: " + CDrJobOutput::DatabaseReason() + ")";
@@ -437,11 +440,10 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   next.groupId = recorded.groupId;
   next.type = recorded.type;
   next.db = CDrJobArgs::ShellWord(dbPath);
-  next.optionsXml = job.optionsXml;
   std::vector<std::string> lines;
   // The verdicts are the suspended attempt's: once another job has worked
   // on a machine since, they no longer tell what a restart takes.
-  if (sinceRead && since.empty() && CNextStep::Restart(next, lines)) {
+  if (sinceRead && since.empty() && CNextStep::Restart(next, end, lines)) {
     for (const std::string& line : lines) printf("drjob: %s\n", line.c_str());
     return CDrJobStates::kExitSuccess;
   }

@@ -84,20 +84,16 @@ bool ReadStored(int replicationId, SSourcedReplication& stored, std::string& tex
 
 }  // namespace
 
-std::string CMachinePlace::Statuses(int replicationId) {
-  SSourcedReplication stored;
-  std::string text;
-  if (!ReadStored(replicationId, stored, text)) return text;
-  text = FailoverText(stored.failoverStatus);
+namespace {
+
+std::string StatusesOf(const SSourcedReplication& stored) {
+  std::string text = FailoverText(stored.failoverStatus);
   if (stored.syncStatus >= 0) text += ", " + SyncText(stored.syncStatus);
   return text;
 }
 
-std::string CMachinePlace::Text(int replicationId) {
-  SSourcedReplication stored;
-  std::string text;
-  if (!ReadStored(replicationId, stored, text)) return text;
-  text = FailoverText(stored.failoverStatus);
+std::string TextOf(int replicationId, const SSourcedReplication& stored) {
+  std::string text = FailoverText(stored.failoverStatus);
   // A test failover keeps a status of its own, which its next step reads.
   if (stored.testFailoverStatus > 0) {
     const char* test = CReplicationStatusTexts::TestFailover(stored.testFailoverStatus);
@@ -121,4 +117,36 @@ std::string CMachinePlace::Text(int replicationId) {
     text += ", " + source + ", " + dr + Runs(sourceOn, drOn);
   }
   return text;
+}
+
+}  // namespace
+
+std::string CMachinePlace::Statuses(int replicationId) {
+  SSourcedReplication stored;
+  std::string text;
+  return ReadStored(replicationId, stored, text) ? StatusesOf(stored) : text;
+}
+
+std::string CMachinePlace::Text(int replicationId) {
+  SSourcedReplication stored;
+  std::string text;
+  return ReadStored(replicationId, stored, text) ? TextOf(replicationId, stored) : text;
+}
+
+SMachineStanding CMachinePlace::Read(int replicationId) {
+  SSourcedReplication stored;
+  SMachineStanding standing;
+  if (!ReadStored(replicationId, stored, standing.now)) {
+    standing.statuses = standing.now;
+    return standing;
+  }
+  standing.now = TextOf(replicationId, stored);
+  standing.statuses = StatusesOf(stored);
+  return standing;
+}
+
+const SMachineStanding& CMachineStandings::Of(int replicationId) {
+  const auto found = m_read.find(replicationId);
+  if (found != m_read.end()) return found->second;
+  return m_read.emplace(replicationId, CMachinePlace::Read(replicationId)).first->second;
 }

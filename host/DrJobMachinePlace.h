@@ -6,6 +6,14 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
+
+// Where a machine stands, both ways a job's end tells it, from one read of
+// its replication.
+struct SMachineStanding {
+  std::string now;       // CMachinePlace::Text
+  std::string statuses;  // CMachinePlace::Statuses
+};
 
 class CMachinePlace {
  public:
@@ -22,4 +30,17 @@ class CMachinePlace {
   // that keeps no sync status: the failover status alone), or "no
   // replication record".
   static std::string Statuses(int replicationId);
+  // Both.
+  static SMachineStanding Read(int replicationId);
+};
+
+// The machines of one job's end, each read once however many of its lines
+// tell where it stands: a job of thousands of machines reads each
+// replication once.
+class CMachineStandings {
+ public:
+  const SMachineStanding& Of(int replicationId);
+
+ private:
+  std::unordered_map<int, SMachineStanding> m_read;
 };

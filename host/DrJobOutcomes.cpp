@@ -47,12 +47,27 @@ std::map<int, std::string> NamesOfRows(long long jobId, const std::set<int>& wan
 
 }  // namespace
 
-std::vector<SGroupMachine> CMachineOutcomes::JobMachines(long long jobId, int groupId, const std::string& optionsXml) {
-  const std::vector<SGroupMachine> group = CDrJobLab::GroupMachines(groupId);
+bool CMachineOutcomes::ReadEnd(long long jobId, int groupId, const std::string& optionsXml, SJobEnd& end) {
+  const bool read = CMachineVerdictStore::ReadJob(jobId, end.verdicts) == EStoreResult::kOk;
+  if (!read) end.verdicts.clear();
+  end.group = CDrJobLab::GroupMachines(groupId);
+  end.machines = JobMachines(jobId, end.group, optionsXml, end.verdicts);
+  // A verdict whose replication a clean-up removed has no name of its own
+  // any more.
+  std::unordered_map<int, const std::string*> names;
+  for (const SGroupMachine& machine : end.machines) names.emplace(machine.replicationId, &machine.name);
+  for (SMachineVerdict& v : end.verdicts) {
+    const auto found = v.name.empty() ? names.find(v.replicationId) : names.end();
+    if (found != names.end()) v.name = *found->second;
+  }
+  return read;
+}
+
+std::vector<SGroupMachine> CMachineOutcomes::JobMachines(long long jobId, const std::vector<SGroupMachine>& group,
+                                                         const std::string& optionsXml,
+                                                         const std::vector<SMachineVerdict>& verdicts) {
   SRecordedRun recorded;
   CDrJobRunOptions::Read(optionsXml, recorded);
-  std::vector<SMachineVerdict> verdicts;
-  if (CMachineVerdictStore::ReadJob(jobId, verdicts) != EStoreResult::kOk) verdicts.clear();
   std::unordered_map<int, const SGroupMachine*> inGroup;
   for (const SGroupMachine& machine : group) inGroup.emplace(machine.replicationId, &machine);
   std::vector<SGroupMachine> machines;
@@ -106,15 +121,14 @@ std::vector<SGroupMachine> CMachineOutcomes::JobMachines(long long jobId, int gr
   return machines;
 }
 
-bool CMachineOutcomes::Read(long long jobId, int attempt, const std::vector<SGroupMachine>& machines,
-                            const std::string& noVerdict, std::vector<SMachineOutcome>& out) {
-  std::vector<SMachineVerdict> all;
-  if (CMachineVerdictStore::ReadJob(jobId, all) != EStoreResult::kOk) return false;
+void CMachineOutcomes::Read(long long jobId, int attempt, const SJobEnd& end, const std::string& noVerdict,
+                            std::vector<SMachineOutcome>& out) {
+  const std::vector<SGroupMachine>& machines = end.machines;
   // A job's verdicts in machine-list order, by replication: a group of
   // thousands of machines is matched in one pass.
   std::vector<const SMachineVerdict*> stored;
   std::unordered_map<int, const SMachineVerdict*> byReplication;
-  for (const SMachineVerdict& v : all) {
+  for (const SMachineVerdict& v : end.verdicts) {
     if (v.attempt != attempt) continue;
     stored.push_back(&v);
     byReplication[v.replicationId] = &v;
@@ -144,10 +158,9 @@ bool CMachineOutcomes::Read(long long jobId, int attempt, const std::vector<SGro
     outcome.verdict = *v;
     out.push_back(outcome);
   }
-  return true;
 }
 
-std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outcome) {
+std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outcome, CMachineStandings& standings) {
   const SMachineVerdict& v = outcome.verdict;
   const std::string name = v.name.empty() ? std::to_string(v.replicationId) : v.name;
   std::string line = "DR job [" + std::to_string(jobId) + "] machine [" + name + "] (replication " +
@@ -166,6 +179,6 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
   }
   // Where the workload of a machine left unfinished runs is what the
   // operator decides the next step on.
-  if (!finished) line += "; now: " + CMachinePlace::Text(v.replicationId);
+  if (!finished) line += "; now: " + standings.Of(v.replicationId).now;
   return line;
 }

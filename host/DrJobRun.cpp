@@ -544,8 +544,10 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
       fprintf(stderr, "drjob: DR job [%lld] ended without running: exit code %d\n", m_jobId, code);
     }
     PrintUnactedRequest();
-    PrintOutcomes(end.attempt, why);
-    PrintNextStep("Failed");
+    SJobEnd jobEnd;
+    const bool endRead = ReadEnd(jobEnd);
+    PrintOutcomes(end.attempt, why, endRead, jobEnd);
+    PrintNextStep("Failed", jobEnd);
     return code;
   }
   const int state = end.state;
@@ -554,10 +556,10 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
   const double percent = CJobStore::GetJob(m_jobId, after) == EStoreResult::kOk ? after.percent : journalled;
   // The engine stores a verdict for every machine it made a record of; an
   // attempt that ran and left none could not store them (a full disk).
-  std::vector<SMachineVerdict> stored;
-  const bool anyStored = CMachineVerdictStore::ReadJob(m_jobId, stored) == EStoreResult::kOk &&
-                         std::any_of(stored.begin(), stored.end(),
-                                     [&end](const SMachineVerdict& v) { return v.attempt == end.attempt; });
+  SJobEnd jobEnd;
+  const bool endRead = ReadEnd(jobEnd);
+  const bool anyStored = endRead && std::any_of(jobEnd.verdicts.begin(), jobEnd.verdicts.end(),
+                                                [&end](const SMachineVerdict& v) { return v.attempt == end.attempt; });
   const char* noVerdict = anyStored ? "the job made no machine record of it, so it never took it up"
                                     : "the job's verdicts could not be stored in the lab (see the log)";
   if (!StoreFinalStatus(status, state == 0 ? 100.0 : percent, state == 0)) {
@@ -566,7 +568,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     // What the watcher last saw of the record is all there is to go by.
     NoteUnactedRequest(m_requestNotedOp, state == 0);
     PrintUnactedRequest();
-    PrintOutcomes(end.attempt, noVerdict);
+    PrintOutcomes(end.attempt, noVerdict, endRead, jobEnd);
     // The record still says Running, which the next run of the job takes
     // over from a process that has gone, whatever this one ended as.
     Out::RunLine("drjob: DR job [%lld] is continued by its restart once the lab can be written: drjob run --db %s "
@@ -576,21 +578,25 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
   }
   Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));
   PrintUnactedRequest();
-  PrintOutcomes(end.attempt, noVerdict);
-  PrintNextStep(status);
+  PrintOutcomes(end.attempt, noVerdict, endRead, jobEnd);
+  PrintNextStep(status, jobEnd);
   return CDrJobStates::ExitCodeOfState(state);
 }
 
-void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict) {
-  std::vector<SMachineOutcome> outcomes;
-  if (!CMachineOutcomes::Read(m_jobId, attempt, CMachineOutcomes::JobMachines(m_jobId, m_groupId, m_job.optionsXml),
-                              noVerdict, outcomes)) {
+bool CDrJobRun::ReadEnd(SJobEnd& jobEnd) const {
+  return CMachineOutcomes::ReadEnd(m_jobId, m_groupId, m_job.optionsXml, jobEnd);
+}
+
+void CDrJobRun::PrintOutcomes(int attempt, const std::string& noVerdict, bool endRead, SJobEnd& jobEnd) {
+  if (!endRead) {
     fprintf(stderr, "drjob: DR job [%lld]: cannot read the outcome of its machines (%s)\n", m_jobId,
             Out::DatabaseReason().c_str());
     return;
   }
+  std::vector<SMachineOutcome> outcomes;
+  CMachineOutcomes::Read(m_jobId, attempt, jobEnd, noVerdict, outcomes);
   for (const SMachineOutcome& outcome : outcomes) {
-    Out::RunLine("drjob: %s\n", CMachineOutcomes::Line(m_jobId, outcome).c_str());
+    Out::RunLine("drjob: %s\n", CMachineOutcomes::Line(m_jobId, outcome, jobEnd.standings).c_str());
   }
 }
 
@@ -652,11 +658,11 @@ void CDrJobRun::PrintUnactedRequest() {
                m_requestNotCleared ? " (the request could not be cleared from its record: see the log)" : "");
 }
 
-void CDrJobRun::PrintNextStep(const std::string& status) {
+void CDrJobRun::PrintNextStep(const std::string& status, SJobEnd& jobEnd) {
   const std::string db = CDrJobArgs::ShellWord(m_args.DbPath());
   if (CDrJobStates::IsCompletedStatus(status)) {
     if (status == CDrJobStates::JobStatusOfState(0)) return;
-    PrintNewJob(db);
+    PrintNewJob(db, jobEnd);
     return;
   }
   // A machine a restart does not take may be one a new job of the type
@@ -668,7 +674,7 @@ void CDrJobRun::PrintNextStep(const std::string& status) {
   // Restore options kept only in the record have no file to name here.
   job.ownOptionsKnown = recorded.restoreOptionsXml.empty() || !restoreFile.empty();
   std::vector<std::string> lines;
-  if (CNextStep::Restart(job, lines)) {
+  if (CNextStep::Restart(job, jobEnd, lines)) {
     for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
     return;
   }
@@ -683,12 +689,11 @@ SNextStepJob CDrJobRun::NextStepJob(const std::string& db, const std::string& ow
   job.type = m_type;
   job.db = db;
   job.ownOptions = ownOptions;
-  job.optionsXml = m_job.optionsXml;
   return job;
 }
 
-void CDrJobRun::PrintNewJob(const std::string& db) {
-  const std::vector<SGroupMachine> machines = CDrJobLab::GroupMachines(m_groupId);
+void CDrJobRun::PrintNewJob(const std::string& db, SJobEnd& jobEnd) {
+  const std::vector<SGroupMachine>& machines = jobEnd.group;
   const TMMsg::DROpSourceType source = machines.empty() ? TMMsg::DR_OP_SOURCE_VSA_REPLICATION : machines.front().source;
   const char* takes = "takes the machines that did not finish";
   switch (NewJobTakes(source, m_type)) {
@@ -723,7 +728,7 @@ void CDrJobRun::PrintNewJob(const std::string& db) {
   }
   const std::string options = CDrJobRunOptions::CommandOptions(recorded, restoreFile);
   std::vector<std::string> lines;
-  if (CNextStep::NewJob(NextStepJob(db, options), lines)) {
+  if (CNextStep::NewJob(NextStepJob(db, options), jobEnd, lines)) {
     for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
     return;
   }

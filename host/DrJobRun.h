@@ -61,9 +61,12 @@ class CDrJobRun {
   int RunJob();
   SRunEnd RunOrchestrator();
   int EndJob(const SRunEnd& end, CLabWatch& labWatch);
+  // The job's end, read once for the lines below; false when its verdicts
+  // cannot be read.
+  bool ReadEnd(SJobEnd& jobEnd) const;
   // One line per machine of the group; noVerdict tells a machine the job's
   // attempt left without a verdict.
-  void PrintOutcomes(int attempt, const std::string& noVerdict);
+  void PrintOutcomes(int attempt, const std::string& noVerdict, bool endRead, SJobEnd& jobEnd);
   // The final state stored with the control request that stood then, which
   // is noted when the job did not act on it and cleared from the record.
   bool StoreFinalStatus(const char* status, double percent, bool succeeded);
@@ -72,10 +75,10 @@ class CDrJobRun {
   // that the job never acted on.
   void PrintUnactedRequest();
   // Last, how the job goes on after a run stored as status.
-  void PrintNextStep(const std::string& status);
+  void PrintNextStep(const std::string& status, SJobEnd& jobEnd);
   // A job that completed with errors: the new DR job that goes on with its
   // group, with what it does with the machines and every option of the job.
-  void PrintNewJob(const std::string& db);
+  void PrintNewJob(const std::string& db, SJobEnd& jobEnd);
   // The job as its next-step lines name it (CNextStep).
   SNextStepJob NextStepJob(const std::string& db, const std::string& ownOptions) const;
   bool StoreStatus(const char* status, double percent);

@@ -139,18 +139,21 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // IsMachineEligible as a first attempt of the type runs it, on the
   // record's statuses alone; this context must be of that type.
   bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) override;
+  // The record's failover status is where the job's type puts it
+  // (DRInfoUtils::IsFailoverStatusWhereTypePutsIt).
+  bool IsInPlace(CDRInfo* info) override;
 
   // ---- A rerun of a DR job whose process died (VSADRBaseRestart.cpp) ----
   // The failover statuses this DR type leaves on a machine it completed. A
   // rerun counts a machine the earlier run of the job completed (such a
   // status, stored by this job) as succeeded instead of running it again:
   // refused by its status, it would count as skipped, and a job whose every
-  // machine was done before it died would end FAILED. A type whose resumed
-  // path (IsMovedByEarlierRun) takes such a machine to its end without
-  // asking a hypervisor anything leaves it false (revert, undo, reverse
-  // replication). The point-in-time failover's path asks whether the DR VM
-  // runs: with the DR site out of reach, a machine it completed would be
-  // refused there.
+  // machine was done before it died would end FAILED; resumed, it would
+  // meet a kill of the rerun and be failed by the rerun's clean-up. Only a
+  // type whose statuses cannot tell a completed machine leaves it false
+  // (reverse replication keeps the failover status). The point-in-time
+  // failover's path asks whether the DR VM runs: with the DR site out of
+  // reach, a machine it completed would be refused there.
   virtual bool IsCompletedStatus(App::VSAFailoverStatus status);
   // What an uninterrupted run still does for such a machine once it
   // succeeded (by default: marks it successful).

@@ -64,6 +64,12 @@ bool CVSADRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType ty
   return info != nullptr && AdmittedByStatus(info);
 }
 
+bool CVSADRBase::IsInPlace(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  return vsa != nullptr &&
+         DRInfoUtils::IsFailoverStatusWhereTypePutsIt(vsa->GetFailoverStatus(), m_orchestrator->GetDRType());
+}
+
 bool CVSADRBase::AdmittedByStatus(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;

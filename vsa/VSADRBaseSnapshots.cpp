@@ -6,6 +6,7 @@
 // record of each attempt that is over before it makes the next.
 #include <ctype.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -327,6 +328,14 @@ bool CVSADRBase::RevertPointInTimeDestinationVMSnapshot(SDROperationCtx& ctx, un
     if (!moref.empty() && manager != nullptr) {
       manager->UpdateReplPropTbl(first->GetReplId(), VSARepInfo::kPropPitSnapshotId, moref, false);
       return true;
+    }
+    // The time names none of the DR VM's snapshots: only another time can
+    // take the machine.
+    const std::string wanted = std::to_string(pointInTime);
+    if (std::none_of(snapshots.begin(), snapshots.end(), [&wanted](const EVGui::VMSnapshot& snapshot) {
+          return LastPiece(snapshot.GetString(EVGui::VMSnapshot::kName)) == wanted;
+        })) {
+      first->SetNeededOption(EMachineOption::kPointInTimeSnapshot);
     }
   }
   m_event.Debug("RevertPointInTimeDestinationVMSnapshot",

@@ -141,7 +141,13 @@ bool CVSAPointInTimeFailover::PreFailover(SDROperationCtx& ctx) {
 
 bool CVSAPointInTimeFailover::RevertToPointInTimeSnapshot(SDROperationCtx& ctx) {
   unsigned long pointInTime = 0;
-  if (GetVSARepInfo(ctx.GetInfo()) == nullptr || !GetPointInTime(ctx, pointInTime)) return false;
+  if (GetVSARepInfo(ctx.GetInfo()) == nullptr) return false;
+  if (!GetPointInTime(ctx, pointInTime)) {
+    // The job was given no time for it: a restart or a new job made alike
+    // would fail it the same way.
+    ctx.GetInfo()->SetNeededOption(EMachineOption::kPointInTime);
+    return false;
+  }
   return RevertPointInTimeDestinationVMSnapshot(ctx, pointInTime, true);
 }
 

@@ -122,6 +122,12 @@ bool CVSARevertFailover::PowerOnRevertedSource(SDROperationCtx& ctx) {
   return __OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false);
 }
 
+bool CVSARevertFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  return status == App::VSA_FAILOVER_STATUS_NONE || status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE;
+}
+
+void CVSARevertFailover::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_SOURCE); }
+
 bool CVSARevertFailover::IsMovedByEarlierRun(CDRInfo* info) {
   const uint32_t postDR = EarlierPhaseState(info, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION);
   return postDR == Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS || postDR == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;

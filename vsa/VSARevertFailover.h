@@ -20,10 +20,15 @@ class CVSARevertFailover : public CVSADRBase {
   bool Failover(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
   bool PerformPostDrOps(SDROperationCtx& ctx) override;
+  // A rerun counts a machine the earlier run completed as done: a
+  // completed revert clears the failover status, and this job stored it.
+  // Resumed instead, its source would be powered on again, a step a kill of
+  // the rerun halts, and the rerun's clean-up would then call the machine
+  // the earlier run reverted "Revert Failover Failed".
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  void FinishCompletedMachine(CDRInfo* info) override;
   // A rerun: a machine whose post-DR operations the earlier run began
-  // resumes there. One the earlier run completed resumes the same way
-  // rather than counting as done by its status: what is left of it asks no
-  // hypervisor anything, and it ends as in a run that never died.
+  // resumes there.
   bool IsMovedByEarlierRun(CDRInfo* info) override;
 
  private:

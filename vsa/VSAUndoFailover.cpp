@@ -92,6 +92,12 @@ bool CVSAUndoFailover::CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly
   return __OP(ctx, ZNDR::BATCH_OP_CREATE_SNAPSHOT_SECONDARY, succeededOnly);
 }
 
+bool CVSAUndoFailover::IsCompletedStatus(App::VSAFailoverStatus status) {
+  return status == App::VSA_FAILOVER_STATUS_NONE || status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_COMPLETE;
+}
+
+void CVSAUndoFailover::FinishCompletedMachine(CDRInfo* info) { MarkSuccess(info, Api::DR_SITE_SOURCE); }
+
 bool CVSAUndoFailover::IsMovedByEarlierRun(CDRInfo* info) {
   return EarlierRunPoweredOn(info, Api::VIRTUAL_APP_PHASE_POWER_ON, Api::DR_SITE_SOURCE);
 }

@@ -18,10 +18,13 @@ class CVSAUndoFailover : public CVSADRBase {
   bool IsPermisableSyncStateForJob(App::VSAReplicationStatus status) override;
   bool Failover(SDROperationCtx& ctx) override;
   void LoadOperationConfig(SDROperationCtx& ctx) override;
+  // A rerun counts a machine the earlier run completed as done, as the
+  // revert does: a completed undo clears the failover status, and this job
+  // stored it.
+  bool IsCompletedStatus(App::VSAFailoverStatus status) override;
+  void FinishCompletedMachine(CDRInfo* info) override;
   // A rerun: a machine whose source the earlier run powered on resumes
-  // after the power-on. One the earlier run completed resumes the same way
-  // rather than counting as done by its status: what is left of it asks no
-  // hypervisor anything, and it ends as in a run that never died.
+  // after the power-on.
   bool IsMovedByEarlierRun(CDRInfo* info) override;
 
   bool CleanupSnapshots(SDROperationCtx& ctx, bool succeededOnly);

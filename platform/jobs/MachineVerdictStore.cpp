@@ -14,6 +14,7 @@ const char kSchema[] =
     " position INTEGER NOT NULL DEFAULT 0, name TEXT NOT NULL DEFAULT '', verdict INTEGER NOT NULL,"
     " phase TEXT NOT NULL DEFAULT '', reason TEXT NOT NULL DEFAULT '', restartTakesOver INTEGER NOT NULL DEFAULT 1,"
     " newJobTakesOver INTEGER NOT NULL DEFAULT 0, takingType INTEGER NOT NULL DEFAULT 0,"
+    " place INTEGER NOT NULL DEFAULT 0, neededOption INTEGER NOT NULL DEFAULT 0,"
     " PRIMARY KEY (jobId, replicationId))";
 
 int CreateTable(CDBConnection& c) { return c.Exec(kSchema); }
@@ -49,7 +50,8 @@ bool DeleteJob(CDBConnection* c, long long jobId) {
 bool Insert(CDBConnection* c, long long jobId, const SMachineVerdict& v) {
   sqlite3_stmt* s = c->Prepare(
       "INSERT OR REPLACE INTO PLT_MachineVerdicts (jobId, replicationId, attempt, position, name, verdict, phase,"
-      " reason, restartTakesOver, newJobTakesOver, takingType) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      " reason, restartTakesOver, newJobTakesOver, takingType, place, neededOption)"
+      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   if (!s) return false;
   sqlite3_bind_int64(s, 1, jobId);
   sqlite3_bind_int(s, 2, v.replicationId);
@@ -62,6 +64,8 @@ bool Insert(CDBConnection* c, long long jobId, const SMachineVerdict& v) {
   sqlite3_bind_int(s, 9, v.restartTakesOver ? 1 : 0);
   sqlite3_bind_int(s, 10, v.newJobTakesOver ? 1 : 0);
   sqlite3_bind_int(s, 11, v.takingType);
+  sqlite3_bind_int(s, 12, static_cast<int>(v.place));
+  sqlite3_bind_int(s, 13, static_cast<int>(v.neededOption));
   const int rc = sqlite3_step(s);
   c->Release(s);
   return rc == SQLITE_DONE || c->MapError(rc) == DB_OK;
@@ -91,7 +95,7 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
   if (c == nullptr) return EStoreResult::kFailed;
   sqlite3_stmt* s = c->Prepare(
       "SELECT replicationId, attempt, position, name, verdict, phase, reason, restartTakesOver, newJobTakesOver,"
-      " takingType FROM PLT_MachineVerdicts"
+      " takingType, place, neededOption FROM PLT_MachineVerdicts"
       " WHERE jobId = ? ORDER BY position, replicationId");
   if (!s) {
     Failed(c, "ReadJob", jobId);
@@ -116,6 +120,13 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
     v.restartTakesOver = sqlite3_column_int(s, 7) != 0;
     v.newJobTakesOver = sqlite3_column_int(s, 8) != 0;
     v.takingType = sqlite3_column_int(s, 9);
+    const int place = sqlite3_column_int(s, 10);
+    v.place = place > 0 && place <= static_cast<int>(EMachinePlace::kNoTestFailover) ? static_cast<EMachinePlace>(place)
+                                                                                     : EMachinePlace::kNone;
+    const int option = sqlite3_column_int(s, 11);
+    v.neededOption = option > 0 && option <= static_cast<int>(EMachineOption::kPointInTimeSnapshot)
+                         ? static_cast<EMachineOption>(option)
+                         : EMachineOption::kNone;
     rows.push_back(v);
   }
   c->Release(s);
@@ -167,6 +178,17 @@ const char* CMachineVerdictStore::Text(EMachineVerdict verdict) {
     case EMachineVerdict::kNotReached: return "not reached";
   }
   return "failed";
+}
+
+const char* CMachineVerdictStore::Text(EMachinePlace place) {
+  switch (place) {
+    case EMachinePlace::kNone: return "";
+    case EMachinePlace::kFailedOver: return "already failed over";
+    case EMachinePlace::kAtSource: return "already at the source";
+    case EMachinePlace::kInTestFailover: return "already in a test failover";
+    case EMachinePlace::kNoTestFailover: return "already without a test failover";
+  }
+  return "";
 }
 
 bool CMachineVerdictStore::CreateTables() { return Ready("CreateTables") != nullptr; }

@@ -25,6 +25,28 @@ enum class EMachineVerdict {
   kNotReached = 4,    // counted failed by the summary, but the job never began it
 };
 
+// Where a machine the job did not finish already stands, when it stands
+// where the job's DR type puts it: the type has nothing left to do there,
+// so no next step names it.
+enum class EMachinePlace {
+  kNone = 0,             // not where the job's type puts it
+  kFailedOver = 1,       // a failover's place
+  kAtSource = 2,         // a failback's, a revert's or an undo's
+  kInTestFailover = 3,   // a test failover's
+  kNoTestFailover = 4,   // an undo test failover's
+};
+
+// What the command of the DR type that takes a machine lacks for it. For
+// the job's own type (its restart, a new job made with its options): an
+// option a step failed the machine for, which they would repeat. For
+// another type, whose command carries none of the job's options: one that
+// type needs.
+enum class EMachineOption {
+  kNone = 0,
+  kPointInTime = 1,          // no point in time for the machine's replication
+  kPointInTimeSnapshot = 2,  // a point in time its DR VM has no snapshot of
+};
+
 struct SMachineVerdict {
   long long jobId = 0;
   int replicationId = 0;
@@ -44,13 +66,19 @@ struct SMachineVerdict {
   // that takes the machine as it stands, the job's own first; 0 when none.
   bool newJobTakesOver = false;
   int takingType = 0;
+  // Where the machine already stands when that is where the job's type
+  // puts it (then no type takes it: none is needed).
+  EMachinePlace place = EMachinePlace::kNone;
+  // What the job lacks for the machine, which the type that takes it needs.
+  EMachineOption neededOption = EMachineOption::kNone;
 };
 
 class CMachineVerdictStore {
  public:
   static constexpr const char* kTable = "PLT_MachineVerdicts";
   // The columns a verdicts table made before them lacks.
-  static constexpr const char* kAddedColumns[] = {"restartTakesOver", "newJobTakesOver", "takingType"};
+  static constexpr const char* kAddedColumns[] = {"restartTakesOver", "newJobTakesOver", "takingType", "place",
+                                                  "neededOption"};
 
   // The job's verdicts become these, all or none (joining the caller's open
   // transaction).
@@ -69,6 +97,9 @@ class CMachineVerdictStore {
 
   // "succeeded", "skipped", "not processed", "failed", "not reached".
   static const char* Text(EMachineVerdict verdict);
+  // "already failed over", "already at the source", "already in a test
+  // failover", "already without a test failover"; "" for none.
+  static const char* Text(EMachinePlace place);
 
   static bool CreateTables();
 };

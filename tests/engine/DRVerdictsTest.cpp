@@ -20,11 +20,11 @@
 namespace {
 
 // A context whose only answers are which replications a restart and a new
-// job admit.
+// job admit, and which stand where its type puts them.
 class CAdmittingContext : public IDRContext, public IDRAdmission {
  public:
-  explicit CAdmittingContext(std::set<int> admitted, std::set<int> newJob = {})
-      : m_admitted(std::move(admitted)), m_newJob(std::move(newJob)) {}
+  explicit CAdmittingContext(std::set<int> admitted, std::set<int> newJob = {}, std::set<int> inPlace = {})
+      : m_admitted(std::move(admitted)), m_newJob(std::move(newJob)), m_inPlace(std::move(inPlace)) {}
   bool PerformOperation(SDROperationCtx&) override { return false; }
   bool ProcessPriority(const SDRPriority&) override { return false; }
   bool PostProcessPriority(const SDRPriority&) override { return true; }
@@ -37,10 +37,12 @@ class CAdmittingContext : public IDRContext, public IDRAdmission {
   bool IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType) override {
     return m_newJob.count(info->GetReplId()) > 0;
   }
+  bool IsInPlace(CDRInfo* info) override { return m_inPlace.count(info->GetReplId()) > 0; }
 
  private:
   std::set<int> m_admitted;
   std::set<int> m_newJob;
+  std::set<int> m_inPlace;
 };
 
 // What a new job of each type admits, by replication; a type not named has
@@ -260,20 +262,63 @@ TEST_F(DRVerdicts, AMachineNoNextStepTakesIsStoredWithTheTypeThatDoesAndANotReac
     EXPECT_EQ(i == 0, v.newJobTakesOver) << i;
     EXPECT_EQ(static_cast<int>(expected[i]), v.takingType) << "a reverse replication moves no workload: " << i;
   }
+}
 
-  // After a failover the way back through the failback comes first; a
-  // priority its kind has no context for is taken by no restart.
+// After a failover type only a failover type carries a machine on: the
+// failback and the undo, which would take the workload back the way it
+// came, are never named, however they admit it. A type that needs an
+// option the job cannot give another type (a point in time) is stored
+// with it; a machine already where the type puts it is stored in place,
+// with no type at all.
+TEST_F(DRVerdicts, AMachineIsPointedOnlyAtATypeThatCarriesTheJobForwardOrAtNoneWhenInPlace) {
+  m_machines.push_back(Machines({Repl(5)}).front());
+  m_records.push_back(m_machines.back());
   CDRVerdicts planned;
   planned.Begin(kJob, 2, TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER);
-  planned.SetContextMaker(
-      Admitting({{TMMsg::DR_ORCHESTRATION_FAILBACK, {2, 3, 4}}, {TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, {2, 3}}}, {1}));
+  // 1 stands failed over; 2 only the ways back take; 3 an unplanned
+  // failover takes; 4 only a point-in-time failover; 5 nothing.
+  planned.SetContextMaker([](const SDRPriority&, TMMsg::DROrchestrationType type) -> IDRContext* {
+    switch (type) {
+      case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER: return new CAdmittingContext({}, {}, {1});
+      case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER: return new CAdmittingContext({}, {3});
+      case TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER: return new CAdmittingContext({}, {3, 4});
+      case TMMsg::DR_ORCHESTRATION_FAILBACK:
+      case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      case TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER: return new CAdmittingContext({}, {1, 2, 3, 4, 5});
+      default: return nullptr;
+    }
+  });
   ASSERT_TRUE(planned.Record(m_records, false, false));
+  std::vector<SMachineVerdict> stored;
+  ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(kJob, stored));
+  ASSERT_EQ(5u, stored.size());
+  const int unplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
+  const int pointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
+  const int expected[] = {0, 0, unplanned, pointInTime, 0};
+  for (size_t i = 0; i < stored.size(); ++i) {
+    EXPECT_EQ(expected[i], stored[i].takingType) << "replication " << stored[i].replicationId;
+    EXPECT_EQ(i == 0 ? EMachinePlace::kFailedOver : EMachinePlace::kNone, stored[i].place) << i;
+    EXPECT_EQ(i == 3 ? EMachineOption::kPointInTime : EMachineOption::kNone, stored[i].neededOption) << i;
+  }
+
+  // After an undo, the ways home: the failover that would take 2 back to
+  // DR is not one of them.
+  CDRVerdicts undo;
+  undo.Begin(kJob, 3, TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER);
+  undo.SetContextMaker([](const SDRPriority&, TMMsg::DROrchestrationType type) -> IDRContext* {
+    switch (type) {
+      case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER: return new CAdmittingContext({}, {}, {1});
+      case TMMsg::DR_ORCHESTRATION_FAILBACK: return new CAdmittingContext({}, {3});
+      case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER: return new CAdmittingContext({}, {1, 2, 3, 4, 5});
+      default: return nullptr;
+    }
+  });
+  ASSERT_TRUE(undo.Record(m_records, false, false));
   ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(kJob, stored));
   ASSERT_EQ(5u, stored.size());
   for (size_t i = 0; i < stored.size(); ++i) {
-    EXPECT_FALSE(stored[i].restartTakesOver) << i;
-    EXPECT_FALSE(stored[i].newJobTakesOver) << i;
-    EXPECT_EQ(i == 0 || i == 4 ? 0 : static_cast<int>(TMMsg::DR_ORCHESTRATION_FAILBACK), stored[i].takingType) << i;
+    EXPECT_EQ(i == 2 ? static_cast<int>(TMMsg::DR_ORCHESTRATION_FAILBACK) : 0, stored[i].takingType) << i;
+    EXPECT_EQ(i == 0 ? EMachinePlace::kAtSource : EMachinePlace::kNone, stored[i].place) << i;
   }
 }
 

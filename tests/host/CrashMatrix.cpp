@@ -357,7 +357,7 @@ drtest::SResult CCrashMatrix::FinishHost(drtest::CChildProcess& run, int& signal
   return r;
 }
 
-drtest::SResult CCrashMatrix::RunAsPrinted(const std::string& command) {
+drtest::SResult CCrashMatrix::RunAsPrinted(const std::string& command, const std::vector<std::string>& env) {
   // "drjob" in the printed line is the host under test.
   std::vector<std::string> argv = {"/bin/sh",
                                    "-c",
@@ -365,10 +365,11 @@ drtest::SResult CCrashMatrix::RunAsPrinted(const std::string& command) {
                                    "sh"};
   drtest::CChildProcess run;
   drtest::SResult r{-1, std::string()};
-  const std::vector<std::string> env = {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
-                                        "DR_TIME_SCALE=0.001", std::string("DR_TEST_DRJOB=") + DR_DRJOB,
-                                        "DR_TEST_COMMAND=" + command};
-  argv.insert(argv.begin(), env.begin(), env.end());
+  std::vector<std::string> vars = {"DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",
+                                   "DR_TIME_SCALE=0.001", std::string("DR_TEST_DRJOB=") + DR_DRJOB,
+                                   "DR_TEST_COMMAND=" + command};
+  vars.insert(vars.end(), env.begin(), env.end());
+  argv.insert(argv.begin(), vars.begin(), vars.end());
   argv.insert(argv.begin(), "/usr/bin/env");
   if (!run.Start(argv)) return r;
   for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";

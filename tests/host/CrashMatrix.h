@@ -151,8 +151,9 @@ class CCrashMatrix : public testing::Test {
   static drtest::SResult FinishHost(drtest::CChildProcess& run, int& signal);
   // A command drjob printed, run as printed: through the shell, so its
   // quoting is read as a user's shell reads it, in the case's run folder
-  // ("drjob" is the host under test).
-  drtest::SResult RunAsPrinted(const std::string& command);
+  // ("drjob" is the host under test); env is added to its environment (a
+  // kill point: the printed step itself stopped).
+  drtest::SResult RunAsPrinted(const std::string& command, const std::vector<std::string>& env = {});
   // A write in each machine's workload VM where it runs, else, for a type
   // that carries the other VM's data over, in the other where that one
   // runs: the workload VMs a write was meant for (the other's too).

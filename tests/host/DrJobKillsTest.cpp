@@ -17,6 +17,7 @@
 #include "appmgr/DatabaseHosts.h"
 #include "db/DBConnection.h"
 #include "host/KillTable.h"
+#include "host/SeedLab.h"
 #include "host/SeedReplications.h"
 #include "jobs/PhaseRowStore.h"
 #include "msg/MsgEnums.h"
@@ -229,6 +230,45 @@ class E2EDrJobKills : public CKillTable {
     CheckRunsEnded(outcome);
     crashmatrix::CCrashMatrix::Expect(type, outcome, what, differs);
   }
+
+  // The type run on db, suspended at a call on the VM (guid or name) up to
+  // its toCall-th, then ended by drjob control kill, as a user ends a job
+  // no process runs any more; what they printed, added to runs.
+  void SuspendAtAndKill(const SType& type, const std::string& db, const std::string& vm, int toCall,
+                        std::string& runs) {
+    CDBConnection::SetPath(db);
+    SLabFault suspend;
+    suspend.opType = VmOperation::kAnyOperation;
+    suspend.vm = vm;
+    suspend.fromCall = 1;
+    suspend.toCall = toCall;
+    suspend.kind = ELabFault::kSuspendJob;
+    ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+    int signal = 0;
+    const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
+    runs += crashmatrix::RunText("the suspended run", first.code, signal, first.output);
+    ASSERT_EQ(10, first.code) << runs;
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    const drtest::SResult killed =
+        RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);
+    runs += crashmatrix::RunText("control kill", killed.code, signal, killed.output);
+    ASSERT_EQ(0, killed.code) << runs;
+  }
+
+  // The printed steps of the first generation run with m_stepEnv (a kill
+  // point: the printed step itself stopped); theirs as printed.
+  void RunNextStep(const SType& type, const std::string& db, killtable::SAttempt& attempt,
+                   std::vector<std::string>& written) override {
+    if (attempt.generation != 1 || m_stepEnv.empty()) {
+      CKillTable::RunNextStep(type, db, attempt, written);
+      return;
+    }
+    const drtest::SResult run = RunAsPrinted(attempt.command, m_stepEnv);
+    attempt.exitCode = run.code;
+    attempt.output = run.output;
+    attempt.nextSteps = killtable::NextSteps(run.output);
+  }
+  std::vector<std::string> m_stepEnv;
 };
 
 TEST_F(E2EDrJobKills, TypesOnTheSeededLabKilledAsTheyActAfterAStep) {
@@ -779,21 +819,10 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
 TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineItsNewJobFailsOver) {
   const SType& type = crashmatrix::kPointInTimeFailover;
   const std::string db = LabFor(type);
-  CDBConnection::SetPath(db);
-  SLabFault suspend;
-  suspend.opType = VmOperation::kAnyOperation;
-  suspend.vm = "app-server-DR";
-  suspend.fromCall = 1;
-  suspend.toCall = 1;
-  suspend.kind = ELabFault::kSuspendJob;
-  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
-  int signal = 0;
-  const drtest::SResult first = RunHost({}, RunArgs(type, db), signal);
-  ASSERT_EQ(10, first.code) << first.output;
-  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  std::string runs;
+  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(type, db, "app-server-DR", 1, runs));
   const std::string job = std::to_string(crashmatrix::kJobId);
-  const drtest::SResult killed = RunHost({}, {"control", "--db", db, "--job", job, "kill"}, signal);
-  ASSERT_EQ(0, killed.code) << killed.output;
+  int signal = 0;
   const drtest::SResult restart =
       RunHost({"DR_KILL_AT=Setting sync status as [Sync Disabled] for replication [201]"},
               {"run", "--db", db, "--job-id", job}, signal);
@@ -805,17 +834,16 @@ TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineIts
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(type, crashmatrix::RunText("the suspended run", first.code, 0, first.output) +
-                                      crashmatrix::RunText("control kill", killed.code, 0, killed.output) +
-                                      crashmatrix::RunText("the restart", restart.code, 0, restart.output) +
+  ExpectEndsAsUninterrupted(type, runs + crashmatrix::RunText("the restart", restart.code, 0, restart.output) +
                                       crashmatrix::RunText(steps.front(), next.code, 0, next.output));
 }
 
 // A planned failover of a group an earlier job failed over, killed before
-// its first priority: a restart would take none of the machines it never
-// reached, so none is printed; the type that takes them is, and run as
-// printed it ends as the uninterrupted failback does.
-TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesItsMachines) {
+// its first priority: every machine already stands where the job puts it.
+// No command is printed for them, least of all the failback that would
+// take them back: the lines say they are failed over already, and the lab
+// is where the uninterrupted run leaves it.
+TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPrintsNoCommandForMachinesAlreadyWhereItPutsThem) {
   const std::string db = FreshLab(crashmatrix::EStartLab::kFailedOver);
   int signal = 0;
   const drtest::SResult killed = RunHost({"DR_KILL_AT=InitDRGroupInvocation"},
@@ -823,19 +851,123 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPointsAtTheTypeThatTakesIt
                                           "--job-id", std::to_string(crashmatrix::kJobId)},
                                          signal);
   ASSERT_EQ(1, killed.code) << killed.output;
-  EXPECT_NE(std::string::npos, killed.output.find("is not continued by a restart")) << killed.output;
-  const std::vector<std::string> steps = killtable::NextSteps(killed.output);
-  ASSERT_EQ(1u, steps.size()) << killed.output;
-  EXPECT_NE(std::string::npos,
-            killed.output.find("takes db-primary (101), db-replica (102), app-server (201): " + steps.front() + "\n"))
+  EXPECT_TRUE(killtable::NextSteps(killed.output).empty()) << killed.output;
+  EXPECT_NE(std::string::npos, killed.output.find("drjob: DR job [900] is not continued by a restart: the machines "
+                                                  "it did not finish already stand where it puts them\n"))
       << killed.output;
-  EXPECT_NE(std::string::npos, steps.front().find(" --type failback")) << steps.front();
-  const drtest::SResult next = RunAsPrinted(steps.front());
+  EXPECT_NE(std::string::npos,
+            killed.output.find("drjob: DR job [900] needs no next step for db-primary (101), db-replica (102), "
+                               "app-server (201): already failed over, where a DR job of type [planned-failover] "
+                               "puts them\n"))
+      << killed.output;
+  CDBConnection::SetPath(db);
+  ExpectEndsAsUninterrupted(crashmatrix::kPlannedFailover,
+                            crashmatrix::RunText("the killed run", killed.code, 0, killed.output));
+}
+
+// The chains of next steps drjob prints, each step of the first generation
+// itself killed at the same moment as the job before it, then followed as
+// printed: a revert killed between its priorities points app-server at the
+// undo; that undo, killed likewise, finds db-primary and db-replica at the
+// source already and its restart takes app-server alone, never the failover
+// that would move the reverted machines back to DR. A planned failover
+// killed likewise, and its new job, end with all three failed over, none
+// pointed at the failback. Each chain ends where the uninterrupted run ends
+// (for a revert's machine, where the revert or the undo does).
+TEST_F(E2EDrJobKills, NextStepsKilledThemselvesCarryTheJobForwardNeverBack) {
+  using namespace crashmatrix;
+  m_stepEnv = {"DR_KILL_AT=Wait before processing next priority"};
+  struct SChain {
+    const SType* type;
+    const char* back;   // the type no printed step may name
+    const char* place;  // what the killed step says of the machines done before it
+  };
+  for (const SChain& chain : {SChain{&kRevertFailover, " --type planned-failover", "already at the source"},
+                              SChain{&kPlannedFailover, " --type failback", "already failed over"}}) {
+    SCOPED_TRACE(chain.type->type);
+    const killtable::SRerunOutcome outcome = KillAndRerun(*chain.type, At(*chain.type, "between priorities"));
+    ASSERT_GE(outcome.attempts.size(), 3u) << "the kill's run, its killed next step and that step's own";
+    const killtable::SAttempt& step = outcome.attempts[1];
+    EXPECT_EQ(9, step.exitCode) << step.output;
+    EXPECT_NE(std::string::npos, step.output.find("needs no next step for db-primary (101), db-replica (102): " +
+                                                  std::string(chain.place)))
+        << step.output;
+    for (const killtable::SAttempt& a : outcome.attempts) {
+      for (const std::string& command : a.nextSteps) {
+        EXPECT_EQ(std::string::npos, command.find(chain.back)) << a.output;
+      }
+    }
+  }
+}
+
+// A revert suspended at app-server, ended by control kill, then restarted
+// and killed as its first priority begins: the restart counts the machines
+// the first attempt reverted done, rather than taking them up again and
+// letting its clean-up set them "Revert Failover Failed"; it prints no
+// failover for them. Followed as printed, the chain ends with every machine
+// reverted or undone.
+TEST_F(E2EDrJobKills, ARestartsKillLeavesTheMachinesAnEarlierAttemptFinishedDone) {
+  using crashmatrix::kRevertFailover;
+  const std::string db = LabFor(kRevertFailover);
+  std::string runs;
+  // The start lab's failover made calls on app-server's DR VM already: any
+  // call of the revert's.
+  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(kRevertFailover, db, "dst-201", 1000, runs));
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  int signal = 0;
+  const drtest::SResult restart = RunHost({"DR_KILL_AT=Processing PRIORITY [1]"},
+                                          {"run", "--db", db, "--job-id", std::to_string(crashmatrix::kJobId)}, signal);
+  for (const char* machine :
+       {"db-primary] (replication 101): succeeded\n", "db-replica] (replication 102): succeeded\n"}) {
+    EXPECT_NE(std::string::npos, restart.output.find(machine)) << runs << restart.output;
+  }
+  EXPECT_EQ(std::string::npos, restart.output.find("Revert Failover Failed], source VM [db-")) << restart.output;
+  EXPECT_EQ(std::string::npos, restart.output.find("point-in-time-failover")) << restart.output;
+  const SKillOutcome stopped = Stopped(kRevertFailover, db, restart, signal);
+  killtable::SAttempt first;
+  first.exitCode = stopped.exitCode;
+  first.output = stopped.output;
+  first.picture = stopped.picture;
+  first.nextSteps = killtable::NextSteps(stopped.output);
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  const killtable::SRerunOutcome outcome =
+      Follow(kRevertFailover, stopped, first, WriteInWorkloads(kRevertFailover, db));
+  ExpectRerun(kRevertFailover, SCrash("the restart's first priority", "Processing PRIORITY [1]"), outcome);
+}
+
+// A point-in-time failover given a time for db-primary alone: a new job
+// made with the same times, or a restart, would fail the other two for
+// theirs again, so no command is printed; each machine's line names the
+// option to give. The chain ends there, as the uninterrupted run does; the
+// option given as told ends as the failover with every time given.
+TEST_F(E2EDrJobKills, APointInTimeFailoverLackingTimesNamesTheOptionToGiveInsteadOfACommand) {
+  using crashmatrix::kPointInTimeFailover;
+  const std::string db = FreshLab(kPointInTimeFailover.start);
+  int signal = 0;
+  const std::string t0 = std::to_string(kSamplePointsInTime[0]);
+  const std::string t1 = std::to_string(kSamplePointsInTime[1]);
+  const drtest::SResult run = RunHost({}, {"run", "--db", db, "--group", "Sample", "--type", "point-in-time-failover",
+                                           "--point-in-time", "101=" + t0, "--job-id", "41"},
+                                      signal);
+  ASSERT_EQ(8, run.code) << run.output;
+  EXPECT_TRUE(killtable::NextSteps(run.output).empty()) << run.output;
+  for (const char* id : {"102", "201"}) {
+    EXPECT_NE(std::string::npos,
+              run.output.find(std::string(") at failover status [Failover Failed], sync status [In Sync]: a new DR "
+                                          "job of type [point-in-time-failover] takes it given a point in time for "
+                                          "it: give `--point-in-time ") +
+                              id + "=TIME`\n"))
+        << run.output;
+  }
+  const std::string given = "drjob run --db " + db + " --group 1 --type point-in-time-failover --point-in-time 102=" +
+                            t1 + " --point-in-time 201=" + t0;
+  const drtest::SResult next = RunAsPrinted(given);
   EXPECT_EQ(0, next.code) << next.output;
   CDBConnection::SetPath(db);
-  ExpectEndsAsUninterrupted(crashmatrix::kFailback,
-                            crashmatrix::RunText("the killed run", killed.code, 0, killed.output) +
-                                crashmatrix::RunText(steps.front(), next.code, 0, next.output));
+  ExpectEndsAsUninterrupted(kPointInTimeFailover, crashmatrix::RunText("the run", run.code, 0, run.output) +
+                                                      crashmatrix::RunText(given, next.code, 0, next.output));
 }
 
 // The kill's clean-up undoes the move each of these had made before the

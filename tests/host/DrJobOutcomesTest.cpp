@@ -76,16 +76,14 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
                         "[Sync Disabled]; now: failover status [Failover Complete], source VM [app-server] on, DR "
                         "VM [app-server-DR] off: the source VM runs") +
                 // The new job's command for the machine it takes; the one it
-                // skips told where it stands and the type that takes it.
+                // skips already stands where a failover puts it: no command
+                // names it, least of all one that takes it back.
                 "drjob: DR job [60] completed with errors and is not run again; a new DR job on DR group [Sample] "
                 "(1) takes db-replica (102): drjob run --db " +
                 m_db +
                 " --group 1 --type planned-failover\n"
-                "drjob: DR job [60] leaves machine [app-server] (replication 201) at failover status [Failover "
-                "Complete], sync status [Sync Disabled]: a new DR job of type [failback] takes it\n"
-                "drjob: DR job [60]: a new DR job of type [failback] on DR group [Sample] (1) takes app-server (201): "
-                "drjob run --db " +
-                m_db + " --group 1 --type failback\n",
+                "drjob: DR job [60] needs no next step for app-server (201): already failed over, where a DR job of "
+                "type [planned-failover] puts it\n",
             FromFinalState(r, 60));
 }
 

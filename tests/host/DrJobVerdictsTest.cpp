@@ -237,9 +237,18 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
       EXPECT_EQ(restart, command.substr(command.size() - restart.size())) << r.output;
     } else {
       EXPECT_TRUE(Has(r, "drjob: DR job [" + id + "] is not continued by a restart: as its machines stand, a restart "
-                         "would take none of them over\n"))
+                         "would take none of them over\n") ||
+                  Has(r, "drjob: DR job [" + id + "] is not continued by a restart: the machines it did not finish "
+                         "already stand where it puts them\n"))
           << r.output;
       EXPECT_FALSE(Has(r, "continued by its restart")) << r.output;
+    }
+    // The line of the machines that already stand where the job's type
+    // puts them, which no command names.
+    std::string inPlace;
+    std::istringstream printedAgain(r.output);
+    for (std::string line; std::getline(printedAgain, line);) {
+      if (line.find("drjob: DR job [" + id + "] needs no next step for ") == 0) inPlace += line + "\n";
     }
     for (const SLine& line : lines) {
       if (line.text == "succeeded") continue;
@@ -248,8 +257,10 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
       const size_t at = r.output.find(mark);
       const size_t takes = command.find(" takes");
       const bool taken = takes != std::string::npos && command.find(named, takes) < command.find(": drjob ");
-      ASSERT_NE(taken, at != std::string::npos) << "named by the command or told where it stands: " << r.output;
-      if (taken) continue;
+      const bool placed = inPlace.find(named) != std::string::npos;
+      ASSERT_EQ(1, int(taken) + int(at != std::string::npos) + int(placed))
+          << "named by the command, told where it stands or already in place: " << r.output;
+      if (taken || placed) continue;
       const std::string stands = r.output.substr(at + mark.size(), r.output.find('\n', at) - at - mark.size());
       SSourcedReplication stored;
       ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(line.replicationId, stored));
@@ -302,12 +313,13 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
         {303, "failed: its failover status is [Failover Failed]; priority [1] logged: "},
         {304, "failed: its failover status is [Failover Failed]; priority [1] logged: "}},
        ""},
+      // A restart would fail them for the same times: none is printed.
       {"no snapshot at the point in time", "Sample", "point-in-time-failover",
        " --point-in-time 101=111 --point-in-time 102=111 --point-in-time 201=111", nullptr, 1,
        {{101, "failed: its failover status is [Failover Failed]"},
         {102, "failed: its failover status is [Failover Failed]"},
         {201, "failed: its failover status is [Failover Failed]"}},
-       ""},
+       "", false},
       // The error names the machine it is about: the others are not told it.
       {"a point in time for one machine only", "Sample", "point-in-time-failover", " --point-in-time 101=5", nullptr,
        1,
@@ -316,7 +328,7 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
               "time specified for replication Id [102]; now: "},
         {201, "failed: its failover status is [Failover Failed]; priority [2] logged: GetPointInTime(): No point in "
               "time specified for replication Id [201]; now: "}},
-       ""},
+       "", false},
       {"a point in time for some machines only", "Sample", "point-in-time-failover",
        " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, 4,
        {{101, "succeeded"}, {102, "failed: its failover status is [Failover Failed]"}, {201, "succeeded"}}, ""},
@@ -370,6 +382,52 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
   };
   long long jobId = 700;
   for (const SCase& c : cases) RunCase(c, ++jobId);
+}
+
+// A job whose machines all stand where its type puts them already, by an
+// earlier job: a planned failover after an unplanned one, an undo failover
+// of a group never failed over, the same of the storage-array group. No
+// command is printed for them, least of all one that would move them back
+// (a failback, a failover): one line tells they are in place, and the lab
+// is left as it stood.
+TEST_F(E2EDrJobVerdicts, AJobOnMachinesAlreadyWhereItPutsThemPrintsNoCommandForThem) {
+  ASSERT_EQ(0, Host("run --db " + m_db + " --group Sample --type unplanned-failover --job-id 750").code);
+  struct SCase {
+    const char* group;
+    const char* type;
+    std::vector<int> ids;
+    const char* machines;
+    const char* place;
+  };
+  const SCase cases[] = {
+      {"Sample", "planned-failover", {101, 102, 201}, "db-primary (101), db-replica (102), app-server (201)",
+       "already failed over"},
+      {"SampleTest", "undo-failover", {401, 402}, "web-front (401), web-cache (402)", "already at the source"},
+      {"SampleArray", "undo-failover", {301, 302, 303, 304},
+       "snap-web (301), snap-app (302), snap-db (303), snap-files (304)", "already at the source"}};
+  long long jobId = 750;
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(std::string(c.group) + " " + c.type);
+    const std::string id = std::to_string(++jobId);
+    // Its statuses, whatever its kind of replication.
+    auto status = [](int replicationId) {
+      SSourcedReplication stored;
+      EXPECT_EQ(EStoreResult::kOk, CReplicationSources::Get(replicationId, stored)) << replicationId;
+      return stored.failoverStatus;
+    };
+    std::map<int, int> before;
+    for (int replicationId : c.ids) before[replicationId] = status(replicationId);
+    const SResult r = Host("run --db " + m_db + " --group " + c.group + " --type " + c.type + " --job-id " + id);
+    EXPECT_EQ(1, r.code) << r.output;
+    EXPECT_FALSE(Has(r, "drjob run ")) << r.output;
+    EXPECT_TRUE(Has(r, "drjob: DR job [" + id + "] is not continued by a restart: the machines it did not finish "
+                       "already stand where it puts them\n"))
+        << r.output;
+    EXPECT_TRUE(Has(r, "drjob: DR job [" + id + "] needs no next step for " + c.machines + ": " + c.place +
+                           ", where a DR job of type [" + c.type + "] puts them\n"))
+        << r.output;
+    for (const auto& stood : before) EXPECT_EQ(stood.second, status(stood.first)) << stood.first;
+  }
 }
 
 // A suspended job goes on by its restart: the run again tells the machines
@@ -516,9 +574,11 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
        {}, ""},
       {"Sample", "unplanned-failover", kSeeded, "", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); },
        "db-replica (102)", {}, ""},
+      // A time its DR VM has no snapshot of: a new job with the same times
+      // would fail db-replica again, so none is printed; its line names the
+      // option to give.
       {"Sample", "point-in-time-failover", kSeeded,
-       " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, "db-replica (102)",
-       {{101, "skipped: "}, {102, "failed: its failover status is [Failover Failed]"}, {201, "skipped: "}}, ""},
+       " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, "", {}, ""},
       {"Sample", "testboot", kSeeded, " --testboot-wait 1", [&] { fault(TMMsg::VM_OPERATION_POWER_ON, "dst-102"); },
        "db-replica (102), and again db-primary (101), app-server (201)",
        {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}}, "Wait before shutdown of [1] minute(s)"},
@@ -586,6 +646,13 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
                   "\n",
               last)
         << r.output;
+    if (std::string(c.type) == "point-in-time-failover") {
+      EXPECT_TRUE(Has(r, "drjob: DR job [" + id + "] leaves machine [db-replica] (replication 102) at failover status "
+                         "[Failover Failed], sync status [In Sync]: a new DR job of type [point-in-time-failover] "
+                         "takes it given a point in time its DR VM has a snapshot of: give `--point-in-time "
+                         "102=TIME`\n"))
+          << r.output;
+    }
     if (c.again.empty()) continue;
     // Where the job's own type takes nothing, the type that takes what it
     // left, as printed.
@@ -645,8 +712,8 @@ TEST_F(E2EDrJobVerdicts, ARestartedCleanUpTakesNoCreditForAnotherJobsRemovals) {
     EXPECT_TRUE(Has(again, "drjob: DR job [116] machine [" + machine.second + "] (replication " + id + "): skipped: "))
         << again.output;
     EXPECT_TRUE(Has(again, "drjob: DR job [116] leaves machine [" + machine.second + "] (replication " + id +
-                               ") at no replication record: no DR type that moves its workload or puts it back "
-                               "takes it as it stands"))
+                               ") at no replication record: no DR type that puts it where a DR job of type "
+                               "[cleanup-destination-vm] does takes it as it stands"))
         << again.output;
   }
 }
