@@ -424,7 +424,8 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   SJobEnd end;
   CMachineOutcomes::ReadEnd(jobId, recorded.groupId, job.optionsXml, end);
   for (const SGroupMachine& machine : end.machines) {
-    const std::string name = machine.name.empty() ? std::to_string(machine.replicationId) : machine.name;
+    const std::string name =
+        machine.name.empty() ? std::to_string(machine.replicationId) : CDrJobArgs::Printable(machine.name);
     std::string line = "DR job [" + id + "] machine [" + name + "] (replication " +
                        std::to_string(machine.replicationId) + ") now: " + end.standings.Of(machine.replicationId).now;
     const auto later = since.find(machine.replicationId);

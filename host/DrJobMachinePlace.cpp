@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "DrJobArgs.h"
 #include "DrJobOutput.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/OracleInstance.h"
@@ -29,7 +30,7 @@ std::string VMState(const char* role, long long instanceId, const std::string& g
     return std::string(role) + " [" + guid + "] cannot be read";
   }
   on = vm.poweredOn ? 1 : 0;
-  return std::string(role) + " [" + vm.name + "] " + (vm.poweredOn ? "on" : "off");
+  return std::string(role) + " [" + CDrJobArgs::Printable(vm.name) + "] " + (vm.poweredOn ? "on" : "off");
 }
 
 // Which VM runs the machine's workload, when both could be read.
@@ -45,7 +46,7 @@ std::string Runs(int sourceOn, int drOn) {
 // read, else whether it runs.
 std::string DatabaseState(const char* role, const CNMessageBase& entity, int& on) {
   using Entity = ZnEntities::SubClientEntity;
-  const std::string name = entity.GetString(Entity::kClientName);
+  const std::string name = CDrJobArgs::Printable(entity.GetString(Entity::kClientName));
   std::string home;
   bool running = false;
   on = -1;

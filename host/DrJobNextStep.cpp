@@ -15,7 +15,8 @@ const size_t kNamed = 20;
 using SVerdicts = std::vector<const SMachineVerdict*>;
 
 std::string Named(const SMachineVerdict& v) {
-  return (v.name.empty() ? std::string("replication") : v.name) + " (" + std::to_string(v.replicationId) + ")";
+  return (v.name.empty() ? std::string("replication") : CDrJobArgs::Printable(v.name)) + " (" +
+         std::to_string(v.replicationId) + ")";
 }
 
 std::string NamedList(const SVerdicts& machines) {
@@ -80,7 +81,8 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, CMachineStandings& s
   const std::string id = std::to_string(job.jobId);
   for (const SMachineVerdict* v : left) {
     std::string line = "DR job [" + id + "] leaves machine [" +
-                       (v->name.empty() ? std::to_string(v->replicationId) : v->name) + "] (replication " +
+                       (v->name.empty() ? std::to_string(v->replicationId) : CDrJobArgs::Printable(v->name)) +
+                       "] (replication " +
                        std::to_string(v->replicationId) + ") at " + standings.Of(v->replicationId).statuses + ": ";
     if (v->takingType == TMMsg::DR_ORCHESTRATION_NONE) {
       line += "no DR type that puts it where a DR job of type [" + std::string(CDrJobArgs::TypeName(job.type)) +

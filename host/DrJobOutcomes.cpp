@@ -4,6 +4,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "DrJobArgs.h"
 #include "DrJobMachinePlace.h"
 #include "DrJobRunOptions.h"
 #include "jobs/PhaseRowStore.h"
@@ -162,7 +163,9 @@ void CMachineOutcomes::Read(long long jobId, int attempt, const SJobEnd& end, co
 
 std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outcome, CMachineStandings& standings) {
   const SMachineVerdict& v = outcome.verdict;
-  const std::string name = v.name.empty() ? std::to_string(v.replicationId) : v.name;
+  // Names, phases and reasons are the lab's and its engine's texts: escaped,
+  // none can break the line or forge another.
+  const std::string name = v.name.empty() ? std::to_string(v.replicationId) : CDrJobArgs::Printable(v.name);
   std::string line = "DR job [" + std::to_string(jobId) + "] machine [" + name + "] (replication " +
                      std::to_string(v.replicationId) +
                      "): " + (outcome.decided ? CMachineVerdictStore::Text(v.verdict) : "no verdict yet");
@@ -170,10 +173,10 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
   // failure this job's earlier attempt left.
   const bool finished = outcome.decided && v.verdict == EMachineVerdict::kSucceeded;
   if (outcome.decided && v.verdict == EMachineVerdict::kFailed && !v.phase.empty()) {
-    line += " in phase [" + v.phase + "]";
+    line += " in phase [" + CDrJobArgs::Printable(v.phase) + "]";
   }
   if (!v.reason.empty()) {
-    line += ": " + v.reason;
+    line += ": " + CDrJobArgs::Printable(v.reason);
   } else if (!outcome.decided || v.verdict != EMachineVerdict::kSucceeded) {
     line += " (no reason recorded)";
   }

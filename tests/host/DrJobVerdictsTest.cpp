@@ -777,6 +777,11 @@ TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
       "web-front (401): drjob run --db " +
       m_db + " --group 4 --type cleanup-destination-vm --delete-from-hypervisor";
   Sql("UPDATE PLT_DRGroups SET name = 'Sample' || char(10) || '" + forged + "' || char(10) || 'x' WHERE id = 1");
+  // So may the names of its machines and VMs, which the machine lines, the
+  // "now:" lines and the next steps print.
+  Sql("UPDATE PLT_DRGroups SET xml = replace(xml, '>app-server<', '>app-server' || char(10) || '" + forged +
+      "<') WHERE id = 1");
+  Sql("UPDATE PLT_HvVMs SET name = name || char(10) || '" + forged + "' WHERE guid IN ('src-201', 'dst-201')");
   Fault("dst-201", TMMsg::VM_OPERATION_POWER_ON, ELabFault::kError, "the host refused to start the VM");
   const std::string shown = "Sample\\n" + forged + "\\nx";
   const SResult run = Host("run --db " + m_db + " --group 1 --type planned-failover --job-id 7");
@@ -786,15 +791,20 @@ TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
   for (const SResult* r : {&run, &shownJob}) {
     std::istringstream in(r->output);
     for (std::string line; std::getline(in, line);) {
-      // Every mention of the other group's clean-up stands inside the name.
+      // Every mention of the other group's clean-up stands inside a name.
       const size_t cleanup = line.find("cleanup-destination-vm");
-      const size_t name = line.find(shown);
+      const size_t name = line.find("\\n" + forged);
       EXPECT_TRUE(cleanup == std::string::npos || (name != std::string::npos && cleanup > name)) << line;
+      EXPECT_EQ(0u, line.find(r == &run ? "drjob: " : "")) << line;
     }
   }
   EXPECT_TRUE(Has(run, "drjob: DR job [7] on DR group [" + shown + "] (id 1), type [planned-failover]\n"))
       << run.output;
+  const std::string machine = "app-server\\n" + forged;
   EXPECT_TRUE(Has(run, "DR group [" + shown + "] (1) takes app-server (201): drjob run --db " + m_db)) << run.output;
+  EXPECT_TRUE(Has(run, "drjob: DR job [7] machine [" + machine + "] (replication 201): failed in phase [Power On]"))
+      << run.output;
+  EXPECT_TRUE(Has(run, "DR VM [app-server-DR\\n" + forged + "] off")) << run.output;
   EXPECT_TRUE(Has(shownJob, "DR job [7]: type [planned-failover], DR group [" + shown + "] (id 1)")) << shownJob.output;
 }
 
