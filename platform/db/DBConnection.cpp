@@ -18,6 +18,7 @@
 #include "core/RunFolder.h"
 #include "db/DBUnwritableReport.h"
 #include "db/DBWriterQueue.h"
+#include "log/CrashPoint.h"
 
 namespace {
 
@@ -97,8 +98,14 @@ CConnectionPool& Pool() {
 
 const bool g_givesBackWhenBlocking = [] {
   CBlockingHook::Set(&CDBConnection::GiveBackIdleConnections);
+  CPausePoint::SetHold(&CDBConnection::HoldOtherWriters, &CDBConnection::ReleaseHeldWriters);
   return true;
 }();
+
+// The turns a pause holds while the process stands stopped.
+CMutex g_heldMutex;
+std::vector<std::shared_ptr<CDBWriterQueue>> g_held DR_GUARDED_BY(g_heldMutex);
+const int kHoldForPauseMs = 3000;
 
 const char* SqlType(char kind) {
   switch (kind) {
@@ -403,6 +410,23 @@ void CDBConnection::GiveBackIdleConnections() {
       ++it;
     }
   }
+}
+
+void CDBConnection::HoldOtherWriters() {
+  std::set<const CDBWriterQueue*> own;
+  for (const auto& kv : t_connections.byPath) {
+    if (kv.second && kv.second->m_queued) own.insert(kv.second->m_writers.get());
+  }
+  CMutexLock lk(g_heldMutex);
+  for (const std::shared_ptr<CDBWriterQueue>& queue : CDBWriterQueue::All()) {
+    if (own.count(queue.get()) == 0 && queue->Enter(kHoldForPauseMs)) g_held.push_back(queue);
+  }
+}
+
+void CDBConnection::ReleaseHeldWriters() {
+  CMutexLock lk(g_heldMutex);
+  for (const std::shared_ptr<CDBWriterQueue>& queue : g_held) queue->Leave();
+  g_held.clear();
 }
 
 bool CDBConnection::Idle() const {

@@ -146,6 +146,13 @@ class CDBConnection {
   // before a thread blocks in one of the engine's waits (core/BlockingHook.h):
   // a connection of a thread that waits is then one another thread uses.
   static void GiveBackIdleConnections();
+  // Takes a turn to write on every file this process writes, but those the
+  // calling thread is writing now, so that no other thread of the process
+  // is inside a write transaction until ReleaseHeldWriters (a pause point's
+  // stop: log/CrashPoint.h). A turn not had within a few seconds of real
+  // time is given up: its writer may wait on the caller.
+  static void HoldOtherWriters();
+  static void ReleaseHeldWriters();
   // Connections open in this process, in threads and in the pool.
   static int OpenConnections();
 

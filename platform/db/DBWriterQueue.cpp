@@ -18,6 +18,13 @@ std::shared_ptr<CDBWriterQueue> CDBWriterQueue::ForPath(const std::string& path)
   return q;
 }
 
+std::vector<std::shared_ptr<CDBWriterQueue>> CDBWriterQueue::All() {
+  CMutexLock lk(g_queuesMutex);
+  std::vector<std::shared_ptr<CDBWriterQueue>> all;
+  for (const auto& kv : g_queues) all.push_back(kv.second);
+  return all;
+}
+
 void CDBWriterQueue::SkipAbandoned() {
   for (;;) {
     auto it = std::find(m_abandoned.begin(), m_abandoned.end(), m_serving);

@@ -22,6 +22,8 @@ class CDBWriterQueue {
  public:
   // The queue of the file (one per path for the life of the process).
   static std::shared_ptr<CDBWriterQueue> ForPath(const std::string& path);
+  // The queues of every file this process has opened.
+  static std::vector<std::shared_ptr<CDBWriterQueue>> All();
 
   // Waits for every writer that asked before, at most timeoutMs of real
   // time: false when the time ran out (the caller's turn is given up).

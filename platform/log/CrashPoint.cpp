@@ -34,6 +34,8 @@ std::atomic<bool> g_killArmed{false};
 std::atomic<CKillPoint::Requester> g_requester{nullptr};
 
 std::atomic<bool> g_pauseArmed{false};
+std::atomic<CPausePoint::Hold> g_pauseHold{nullptr};
+std::atomic<CPausePoint::Hold> g_pauseRelease{nullptr};
 
 // One lock for both plans: each line is matched against them in turn.
 CMutex& PlanMutex() {
@@ -233,11 +235,20 @@ bool CPausePoint::Matches(const char* function, const std::string& text) {
   return MatchesLinePlan(PausePlan(), g_pauseArmed, function, text);
 }
 
+void CPausePoint::SetHold(Hold hold, Hold release) {
+  g_pauseHold.store(hold);
+  g_pauseRelease.store(release);
+}
+
 void CPausePoint::Pause(int64_t lineJobId) {
   // Told first: a process that stops with no word looks hung to whoever
   // reads its log.
   EvDebug(lineJobId).Debug("PausePoint", "Stopping process [%d] (SIGSTOP) after the chosen line; SIGCONT goes on",
                            static_cast<int>(getpid()));
+  const Hold hold = g_pauseHold.load();
+  const Hold release = g_pauseRelease.load();
+  if (hold != nullptr) hold();
   // Every thread stops with this one; SIGCONT lets them all go on.
   kill(getpid(), SIGSTOP);
+  if (release != nullptr) release();
 }

@@ -105,4 +105,12 @@ class CPausePoint {
   // Tests in one process: arm or disarm directly.
   static void Arm(const std::string& fragment, long count);
   static void Disarm();
+  // What the stopped process must not hold: set once, at start-up, by the
+  // layer that owns it. The database's writers are held still before the
+  // stop (no other thread of the process is inside a write transaction
+  // then) and let go after it: a write the test makes meanwhile from
+  // another process would otherwise wait on the lock of a thread the stop
+  // caught mid-transaction. The pausing thread's own transaction is kept.
+  using Hold = void (*)();
+  static void SetHold(Hold hold, Hold release);
 };

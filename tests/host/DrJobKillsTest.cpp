@@ -1087,7 +1087,16 @@ TEST_F(E2EDrJobKills, AKillOfASuspendedJobKillsTheSyncOrRestoreNamedOnlyByItsPar
     const std::string db = LabFor(*c.type);
     SOutcome outcome;
     long long child = 0;
-    SuspendInSyncWait(*c.type, db, c.count, [&](long long sync) { child = sync; }, outcome);
+    // Held running, so that the job still waits on it when it reads the
+    // suspend: one that ended first would leave nothing to kill.
+    SuspendInSyncWait(*c.type, db, c.count, [&](long long sync) {
+      child = sync;
+      int signal = 0;
+      const std::vector<std::string> args = {"job", "--db", db, "--job", std::to_string(sync), "hang"};
+      const drtest::SResult r = RunHost({}, args, signal);
+      outcome.runs += RunText("drjob " + Joined(args, " "), r.code, signal, r.output);
+      EXPECT_EQ(0, r.code) << outcome.runs;
+    }, outcome);
     if (HasFatalFailure()) return;
     ASSERT_TRUE(RewriteSyncRows(db, child, [&](SPhaseRowChange& row) {
       const std::string named = std::to_string(child);
