@@ -131,4 +131,54 @@ TEST_F(DBWriterQueueConcurrency, AWriterThatGivesUpHoldsNobodyUp) {
   EXPECT_EQ(0, CDBConnection::WaitingWriters());
 }
 
+TEST_F(DBWriterQueueConcurrency, APauseWaitsForAnOpenWriteAndHoldsBackNewOnesButKeepsItsOwn) {
+  // Another thread inside a write transaction when a pause comes: the hold
+  // waits for its commit, so the stopped process holds no lock a writer of
+  // another process would wait on; writers that ask meanwhile wait for the
+  // release. The pausing thread's own open transaction is not waited for.
+  std::atomic<bool> begun{false}, commit{false};
+  std::atomic<int> first{1}, second{1};
+  drtest::CTestThread open(
+      [&]() {
+        int rc = Db()->BeginWrite();
+        if (rc == DB_OK) rc = Insert("open");
+        begun = true;
+        drtest::Eventually([&] { return commit.load(); });
+        if (rc == DB_OK) rc = Db()->Commit();
+        first = rc;
+        CDBConnection::CloseThreadConnections();
+      },
+      "open writer");
+  ASSERT_TRUE(drtest::Eventually([&] { return begun.load(); }));
+  std::atomic<bool> held{false};
+  drtest::CTestThread pause(
+      [&]() {
+        CDBConnection::HoldOtherWriters();
+        held = true;
+      },
+      "pause");
+  ASSERT_TRUE(drtest::Eventually([] { return CDBConnection::WaitingWriters() == 1; }));
+  EXPECT_FALSE(held.load());
+  commit = true;
+  ASSERT_TRUE(drtest::Eventually([&] { return held.load(); }));
+  ASSERT_TRUE(open.Join());
+  EXPECT_EQ(DB_OK, first.load());
+  drtest::CTestThread later = Writer("later", second);
+  ASSERT_TRUE(drtest::Eventually([] { return CDBConnection::WaitingWriters() == 1; }));
+  EXPECT_EQ(1, second.load());
+  CDBConnection::ReleaseHeldWriters();
+  ASSERT_TRUE(later.Join());
+  ASSERT_TRUE(pause.Join());
+  EXPECT_EQ(DB_OK, second.load());
+
+  // This thread's own transaction: the hold takes no turn on its file.
+  ASSERT_EQ(DB_OK, Db()->BeginWrite());
+  ASSERT_EQ(DB_OK, Insert("own"));
+  CDBConnection::HoldOtherWriters();
+  ASSERT_EQ(DB_OK, Db()->Commit());
+  CDBConnection::ReleaseHeldWriters();
+  EXPECT_EQ((std::vector<std::string>{"open", "later", "own"}), Written());
+  EXPECT_EQ(0, CDBConnection::WaitingWriters());
+}
+
 }  // namespace
