@@ -130,6 +130,9 @@ bool COracleDBPlannedFailover::Failover(SDROperationCtx& ctx) {
 
 bool COracleDBPlannedFailover::Complete(SDROperationCtx& ctx, CDRInfo* machine) {
   machine->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+  // A suspended job completes no machine (CDRInfo::SetStatus): its status
+  // stays for the restart, which completes it.
+  if (!machine->IsSuccess()) return false;
   if (!UpdateFailoverStatus(machine, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE)) {
     return FailAfterShutdown(ctx, machine);
   }

@@ -41,6 +41,18 @@ bool CDRInfo::IsDRComplete() {
 }
 
 void CDRInfo::SetStatus(Api::VirtualAppPhaseState state) {
+  // A suspended job records no phase from the moment it finds the suspend:
+  // a step under way then keeps its row in progress, and one the quit flag
+  // halted may have been let pass. Completing the machine now would store a
+  // status it may not have reached, and a restart would count it done and
+  // never close that row. The restart completes it, judging the steps from
+  // the lab as after a crash.
+  if (state == Api::VIRTUAL_APP_PHASE_STATE_SUCCESS && m_jobManager != nullptr && m_jobManager->IsJobSuspended()) {
+    EvEvent(m_sourceInfo.jobId)
+        .Debug("SetStatus", "DR job [%lld] is suspended; replication [%d] is left for its restart to complete",
+               static_cast<long long>(m_sourceInfo.jobId), m_sourceInfo.replId);
+    return;
+  }
   m_sourceInfo.status = state;
   switch (state) {
     case Api::VIRTUAL_APP_PHASE_STATE_SUCCESS: {

@@ -3,7 +3,7 @@
 // runs (tests/vsa/FaultMatrix.h for the VM labs, the storage-array matrix
 // for the array lab):
 // - every phase row of the job is final: none IN-PROGRESS, unless the job
-//   ended SUSPENDED;
+//   ended SUSPENDED and did not complete the row's machine;
 // - the summary report counts each machine as its record ended (succeeded,
 //   failed, skipped; failed machines are not reported in a suspended job);
 // - no child job is still running (the lab's jobs are all the job's: its

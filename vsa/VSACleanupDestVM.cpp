@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "VSARepInfo.h"
+#include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
@@ -70,6 +71,17 @@ bool CVSACleanupDestVM::ProcessPriority(const SDRPriority& priority) {
     }
     CNMessageBase& info = options.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo);
     for (CDRInfo* machine : machines) info.AddInt32(TMMsg::DRReplicationInfoFields::kReplicationIds, machine->GetReplId());
+  }
+  // A suspended job records no phase from the moment it found the suspend:
+  // a removal now would leave no row that tells its restart this job removed
+  // the replications (a deletion's row too may be left in progress), and the
+  // restart would take them for another job's. The restart removes them,
+  // judging a deletion left in progress from the hypervisor.
+  if (m_jobManager != nullptr && m_jobManager->IsJobSuspended()) {
+    m_event.Debug("ProcessPriority",
+                  "DR job [%lld] is suspended; the replications of priority [%d] are left for its restart to remove",
+                  static_cast<long long>(m_jobId), priority.order);
+    return false;
   }
   if (!deleting) RecordRemoval(machines, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
   const bool removed = m_appManager->RemoveReplicationEntriesFromDb(options);

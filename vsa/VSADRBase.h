@@ -296,8 +296,12 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // One failover snapshot per DR VM that has none stored (2213) yet.
   bool CreateFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
   bool RevertFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
-  // Machine by machine; a deleted snapshot takes its property 2213 along.
+  // Machine by machine; a deleted snapshot takes its property 2213 along
+  // (not in a suspended job, KeepsDeletedSnapshotReference).
   bool DeleteFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  // Whether the reference of a snapshot a step (not a clean-up) just
+  // deleted stays: in a suspended job, for its restart to remove (logged).
+  bool KeepsDeletedSnapshotReference(const SDROperationCtx& ctx, CDRInfo* info);
   bool CleanupFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly);
   // After a kill: the failover snapshots of the machines left "Failover
   // Failed" are reverted and deleted.

@@ -149,6 +149,10 @@ bool CVSADRBase::DeleteFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnl
     ++attempts;
     SDROperationCtx one = OneMachine(ctx, info);
     if (!SnapOp(one, Api::VIRTUAL_APP_PHASE_DELETE_SNAPSHOT, FAILOVER_SNAPSHOT_NAME, "", succeededOnly)) continue;
+    if (KeepsDeletedSnapshotReference(one, info)) {
+      ++deleted;
+      continue;
+    }
     m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropDestSnapMoref, info->GetReplId());
     // The record goes on holding what the store held when it was loaded: a
     // later clean-up of the same job (the stale snapshots' after a kill)
@@ -158,6 +162,21 @@ bool CVSADRBase::DeleteFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnl
     ++deleted;
   }
   return attempts == 0 || deleted > 0;
+}
+
+bool CVSADRBase::KeepsDeletedSnapshotReference(const SDROperationCtx& ctx, CDRInfo* info) {
+  // A suspended job records no phase: a step's delete may leave its row in
+  // progress, and without the reference the restart would not look at the
+  // snapshot again, nor close that row. It names a snapshot that is gone,
+  // which nothing can revert to; the restart finds it gone and removes it.
+  // A clean-up's delete undoes what this attempt took: the restart takes it
+  // anew, which a reference left would stop.
+  if (ctx.ignoreQuit || m_jobManager == nullptr || !m_jobManager->IsJobSuspended()) return false;
+  m_event.Debug("KeepsDeletedSnapshotReference",
+                "DR job [%lld] is suspended; the reference of the snapshot deleted for replication [%d] is left for "
+                "its restart to remove",
+                static_cast<long long>(m_jobId), info != nullptr ? info->GetReplId() : 0);
+  return true;
 }
 
 bool CVSADRBase::CleanupFailoverSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
@@ -215,7 +234,7 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
   // a production VM to an old snapshot. The record follows the store, so
   // that a source is not started while its reference stands.
   for (CDRInfo* info : list) {
-    if (info == nullptr ||
+    if (info == nullptr || (ok && KeepsDeletedSnapshotReference(ctx, info)) ||
         !m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropSourceSnapMoref, info->GetReplId())) {
       continue;
     }

@@ -101,6 +101,15 @@ bool CVSADRBase::PerformVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& 
   const int64_t jobId = ctx.jobId >= 1 ? ctx.jobId : m_jobId;
   SDRPhaseCtx phase(jobId, ctx.phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, ctx.site, true);
   UpdateVMPhase(ctx, vmName, phase, "", Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS);
+  // A suspended job records no phase: a call sent now, once another thread
+  // found the suspend after this step's quit check, would change the lab
+  // with no row to tell its restart. It is halted as that check halts a
+  // step; a call whose running row was stored is judged from the lab.
+  if (!ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsJobSuspended()) {
+    m_event.Error("PerformVMOp", "Halting [%s] on VM [%s] as DR job [%lld] is suspended", phaseName.c_str(),
+                  vmName.c_str(), static_cast<long long>(m_jobId));
+    return false;
+  }
 
   m_event.Debug("PerformVMOp", "Begin [%s] on VM [%s] ", phaseName.c_str(), vmName.c_str());
   m_event.DebugLvl(2, "PerformVMOp", "Starting [%s] on VM [%s] GUID [%s] XML [%s]", phaseName.c_str(), vmName.c_str(),

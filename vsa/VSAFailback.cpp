@@ -134,7 +134,9 @@ bool CVSAFailback::IsCompletedStatus(App::VSAFailoverStatus status) {
 
 void CVSAFailback::FinishCompletedMachine(CDRInfo* info) {
   MarkSuccess(info, Api::DR_SITE_DESTINATION);
-  ClearFailoverStatus(info);
+  // No status is a completed failback's: a suspended job, which completes
+  // no machine, leaves the status to the restart.
+  if (info != nullptr && info->IsSuccess()) ClearFailoverStatus(info);
 }
 
 bool CVSAFailback::IsMovedByEarlierRun(CDRInfo* info) { return EarlierSyncSucceeded(info); }
@@ -177,7 +179,7 @@ bool CVSAFailback::PostReplicationThread(SDROperationCtx& ctx) {
                                                  static_cast<uint32_t>(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
   if (!postDRDone && !_PostDROperation(ctx)) return false;
   MarkSuccess(info, Api::DR_SITE_DESTINATION);
-  ClearFailoverStatus(info);
+  if (info->IsSuccess()) ClearFailoverStatus(info);
   return true;
 }
 

@@ -490,4 +490,30 @@ TEST_F(SnapArrayFaultMatrixConcurrency, ASuspendAtAHungUnmountLeavesTheMachinesN
   EXPECT_EQ(kSuccess, RowOf(1, Api::VIRTUAL_APP_PHASE_DR_VM_TEST_SNAP_UNMOUNT).status);
 }
 
+// A suspend another thread of the job finds while a machine's post-mount
+// step runs (its call held here): the suspended job stores no phase from
+// then on, so the step's row stays in progress when the call answers. The
+// machine is not completed on that answer: its status stays for the
+// restart, its mount is undone as for any machine the failover did not
+// complete, and the restart ends it failed over with the row closed.
+TEST_F(SnapArrayFaultMatrixConcurrency, ASuspendFoundWhileAPostMountStepRunsLeavesItsMachineToTheRestart) {
+  SeedTwo();
+  PlantLabFault(TMMsg::VM_OPERATION_POST_VM_MOUNT_FAILOVER, Name(1), ELabFault::kHang);
+  SuspendWhen([] { return CHypervisorLab::HungCalls() == 1; },
+              [this] {
+                EXPECT_TRUE(m_jm->IsQuitFlagSet());
+                CHypervisorLab::ReleaseHangs();
+              });
+  EXPECT_EQ(kSuspended, Run(kUnplanned)) << faultmatrix::LoggedErrors();
+  EXPECT_FALSE(Machine(1)->IsSuccess());
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, FailoverStatus(1));
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, RowOf(1, Api::VIRTUAL_APP_PHASE_POST_VM_MOUNT_FAILOVER).status);
+
+  m_steer.Stop();
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  EXPECT_EQ(kSuccess, Run(kUnplanned, nullptr, "1")) << faultmatrix::LoggedErrors();
+  CheckEnd({{kFailedOver, kFailedOver}, {kBroken, kBroken}, {false, false}});
+  EXPECT_EQ(kSuccess, RowOf(1, Api::VIRTUAL_APP_PHASE_POST_VM_MOUNT_FAILOVER).status);
+}
+
 }  // namespace

@@ -8,6 +8,9 @@
 #include "app/AppDRTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/ZNClient.h"
+#include "appmgr/ZnRemoteExecuteProcess.h"
+#include "core/HandlerRegistry.h"
+#include "jobs/JobStore.h"
 #include "tasksim/ReplicaSyncEffects.h"
 
 namespace {
@@ -132,6 +135,31 @@ TEST_F(E2EDatabaseFailover, AFailedStartUpRestoresTheStatusReadAfterTheShutdownA
   EXPECT_TRUE(Logged("Destination instance boot failed for replication [1]"));
   EXPECT_TRUE(Logged("Source database of replication [1] on client [src1] at Oracle home [/u01/src1] is left "
                      "stopped"));
+}
+
+// A suspend another thread of the job finds while the destination database
+// starts: the suspended job stores no phase from then on, so the start-up's
+// row stays in progress. The machine is not completed on the script's
+// answer, neither counted succeeded nor stored failed over: its restart
+// judges the start-up from the databases.
+class DatabaseFailoverConcurrency : public E2EDatabaseFailover {};
+
+TEST_F(DatabaseFailoverConcurrency, ASuspendFoundWhileTheDestinationStartsCompletesNoMachine) {
+  const drtest::SDBReplication& r = Replication(1);
+  CScopedHandler<int, RemoteExecHandler> starts(ZnRemoteExecuteProcess::Handlers(), r.destination.clientId,
+                                                [this](const SRemoteCommand& command) {
+                                                  EXPECT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
+                                                  EXPECT_TRUE(m_jm->IsQuitFlagSet());
+                                                  return CDatabaseHosts::Run(command);
+                                                });
+
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED, RunFailover({1}));
+
+  EXPECT_TRUE(drtest::DatabaseRunning(r.destination)) << "the start-up went through";
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, RowOf(1, Api::VIRTUAL_APP_PHASE_POWER_ON).status);
+  EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(1).GetInt32(Info::kFailoverStatus));
+  EXPECT_FALSE(Logged("Failover succeeded for replication [1] "));
+  EXPECT_FALSE(Logged("Total machines succeeded"));
 }
 
 }  // namespace

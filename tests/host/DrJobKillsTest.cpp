@@ -1137,6 +1137,82 @@ TEST_F(E2EDrJobKills, ARestartTakesAnewTheSourceSnapshotsTheKilledRunTookBeforeI
   CDBConnection::SetPath("");
 }
 
+// A suspend the job finds while a machine's step is under way: the
+// suspended job stores no phase from then on, so the step's row stays in
+// progress. Here the suspend comes while db-replica's post-DR operations
+// delete its DR VM's snapshot, and the quit flag halts their IP-address
+// step, which they let pass. Called succeeded, with its failover stored
+// complete, the machine would be counted done by its restart and the row
+// never closed nor the step taken again. Left to the restart, run as
+// printed (after drjob control kill in the second case), it ends as the
+// uninterrupted run, with what the workloads wrote after the stop.
+TEST_F(E2EDrJobKills, AMachineASuspendCaughtMidStepIsLeftToItsRestartWhichEndsAsTheUninterruptedRun) {
+  using namespace crashmatrix;
+  SType type = kUnplannedFailover;
+  type.serial = true;
+  const std::string job = std::to_string(kJobId);
+  for (const bool kill : {false, true}) {
+    const SCrash at(kill ? "suspended in db-replica's post-DR operations, then killed"
+                         : "suspended in db-replica's post-DR operations",
+                    std::string());
+    SCOPED_TRACE(at.name);
+    const std::string db = LabFor(type);
+    CDBConnection::SetPath(db);
+    SLabFault suspend;
+    suspend.opType = TMMsg::VM_OPERATION_DELETE_SNAPSHOT;
+    suspend.vm = "dst-102";
+    suspend.kind = ELabFault::kSuspendJob;
+    ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    int signal = 0;
+    const drtest::SResult run = RunHost({}, RunArgs(type, db), signal);
+    ASSERT_EQ(10, run.code) << run.output;
+
+    SKillOutcome stopped = Stopped(type, db, run, signal);
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    // The rows a suspended job leaves in progress are its restart's to
+    // close; no machine called succeeded may have one.
+    std::vector<SPhaseRowRecord> rows;
+    ASSERT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kJobId, rows));
+    bool postDROpen = false;
+    for (const SPhaseRowRecord& row : rows) {
+      if (row.status != Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS) continue;
+      postDROpen = postDROpen || (row.replicationId == 102 && row.phase == Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION);
+      EXPECT_NE("succeeded", LineOf(run.output, row.replicationId).substr(0, 9))
+          << "replication " << row.replicationId << " is called succeeded with its phase row " << row.phase
+          << " in progress:\n" << run.output;
+    }
+    EXPECT_TRUE(postDROpen) << "the suspend did not come in db-replica's post-DR operations:\n" << run.output;
+    SSourcedReplication stored;
+    ASSERT_EQ(EStoreResult::kOk, CReplicationSources::Get(102, stored));
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, stored.failoverStatus) << run.output;
+    std::vector<std::string> faults;
+    for (const std::string& fault : stopped.faults) {
+      if (fault.rfind("phase row ", 0) != 0) faults.push_back(fault);
+    }
+    stopped.faults = faults;
+    Expect(type, at, stopped);
+
+    killtable::SAttempt first;
+    first.exitCode = run.code;
+    first.output = run.output;
+    first.picture = stopped.picture;
+    first.nextSteps = killtable::NextSteps(run.output);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    if (kill) {
+      const drtest::SResult killed = RunHost({}, {"control", "--db", db, "--job", job, "kill"}, signal);
+      ASSERT_EQ(0, killed.code) << killed.output;
+      EXPECT_NE(std::string::npos, killed.output.find("[1] phase row(s) of a call under way when it was stopped stay "
+                                                      "in progress"))
+          << killed.output;
+      first.nextSteps = killtable::NextSteps(killed.output);
+    }
+    ExpectRerun(type, at, Follow(type, stopped, first, WriteInWorkloads(type, db)));
+  }
+}
+
 // Killed as it launches priority 1's sync, a planned failover's clean-up
 // powers the sources on again: what they write then must reach the DR VMs,
 // so the restart backs them up again rather than syncing the earlier backup.

@@ -2,9 +2,14 @@
 // which replications are removed, and which machines succeed.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "FaultMatrixChecks.h"
 #include "VSAOperationLabFixture.h"
 #include "db/ZNGlobalParam.h"
+#include "jobs/JobStore.h"
 #include "jobs/StandIns.h"
+#include "log/CrashPoint.h"
 #include "repl/ReplicationStore.h"
 #include "services/DRAppManager.h"
 #include "vsa/VSACleanupDestVM.h"
@@ -51,6 +56,21 @@ class E2EVSACleanupDestVM : public CVSAOperationLabFixture {
     EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED,
               static_cast<int>(info->GetPhaseState(Api::VIRTUAL_APP_PHASE_DELETE_OPERATION, Api::DR_SITE_DESTINATION)));
     EXPECT_TRUE(IsStored(replicationId));
+  }
+  // The job run again as its restart, deleting from the hypervisor: it
+  // ends SUCCESS with every DR VM deleted and every replication removed.
+  void RestartDeletingEverything() {
+    RestartForOperations();
+    DROptions().SetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor, 1);
+    EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RunJob());
+    for (const SVSALabVM& vm : VMs()) {
+      EXPECT_FALSE(DRVMExists(vm)) << vm.replicationId;
+      EXPECT_FALSE(IsStored(vm.replicationId)) << vm.replicationId;
+      EXPECT_TRUE(Machine(vm.replicationId)->IsSuccess()) << vm.replicationId;
+      EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS,
+                RowOf(vm.replicationId, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION).status)
+          << vm.replicationId;
+    }
   }
 };
 
@@ -139,6 +159,85 @@ TEST_F(E2EVSACleanupDestVM, AKillDuringTheDeletionsRemovesOnlyTheReplicationsWho
     EXPECT_FALSE(Machine(id)->IsSuccess()) << id;
     EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, StoredSyncStatus(id)) << id;
   }
+}
+
+// A suspend another thread of the job finds while 101's DR VM is deleted
+// (the call held here): the suspended job records no phase from then on, so
+// the deletion's row stays in progress. The job must not remove the
+// replication then: no row would tell its restart that this job removed
+// it, and the restart would take it for another job's, its row left in
+// progress. The restart judges the deletion from the hypervisor and removes
+// every replication.
+class VSACleanupDestVMConcurrency : public E2EVSACleanupDestVM {};
+
+TEST_F(VSACleanupDestVMConcurrency, ASuspendFoundDuringADeletionLeavesTheRemovalToTheRestart) {
+  ASSERT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "1"));
+  UseDispatcher();
+  DROptions().SetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor, 1);
+  PlantFault(TMMsg::VM_OPERATION_DELETE, VM(101).destGuid, ELabFault::kHang);
+  CFaultSteer steer;
+  steer.Start(kJob, [] { return CHypervisorLab::HungCalls() == 1; },
+              [this] {
+                Suspend();
+                EXPECT_TRUE(m_jm->IsQuitFlagSet());
+                CHypervisorLab::ReleaseHangs();
+              });
+
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED, RunJob());
+  EXPECT_TRUE(steer.Join());
+  EXPECT_FALSE(DRVMExists(VM(101))) << "the held deletion went through";
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, RowOf(101, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION).status);
+  for (const SVSALabVM& vm : VMs()) {
+    EXPECT_TRUE(IsStored(vm.replicationId)) << vm.replicationId;
+    EXPECT_FALSE(Machine(vm.replicationId)->IsSuccess()) << vm.replicationId;
+  }
+
+  ASSERT_TRUE(CHypervisorLab::ClearFaults());
+  RestartDeletingEverything();
+}
+
+// The job manager a chosen log line makes find a suspend (below).
+std::atomic<CDRJobManager*> g_suspendFinder{nullptr};
+
+// As a kill point's requester: stores a suspend request and has the job
+// manager find it, in the thread that wrote the chosen line.
+bool RequestAndFindSuspend(int64_t jobId) {
+  CDRJobManager* manager = g_suspendFinder.load();
+  return CJobStore::SetControlOperation(jobId, 2) == EStoreResult::kOk && manager != nullptr &&
+         manager->IsQuitFlagSet();
+}
+
+// A suspend found after 102's delete step passed its quit check, before its
+// call (at the step's "DumpPhaseDetails" line): the job stores no running
+// row for the call then, so the call must not go out. Sent, it would delete
+// the DR VM with no row of it, and the restart would ask for it again,
+// be told "not found" and fail the machine, its DR VM gone and its record
+// kept. The restart deletes it and removes every replication.
+TEST_F(E2EVSACleanupDestVM, ASuspendFoundBeforeADeletionsCallSendsNoCall) {
+  struct SDisarm {
+    ~SDisarm() {
+      CKillPoint::Disarm();
+      CKillPoint::SetRequester(nullptr);
+      g_suspendFinder = nullptr;
+    }
+  } disarm;
+  ASSERT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "1"));
+  UseDispatcher();
+  DROptions().SetInt32(TMMsg::DROrchestrationOption::kDeleteFromHypervisor, 1);
+  g_suspendFinder = m_jm.get();
+  CKillPoint::SetRequester(&RequestAndFindSuspend);
+  CKillPoint::Arm("DumpPhaseDetails(): [Delete Operation]", 2);
+
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED, RunJob());
+  EXPECT_TRUE(Logged("Halting [Delete Operation] on VM [" + VM(102).destName + "] as DR job [" +
+                     std::to_string(kJob) + "] is suspended"));
+  EXPECT_FALSE(DRVMExists(VM(101)));
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_SUCCESS, RowOf(101, Api::VIRTUAL_APP_PHASE_DELETE_OPERATION).status);
+  for (int id : {102, 103}) EXPECT_TRUE(DRVMExists(VM(id))) << id;
+  for (const SVSALabVM& vm : VMs()) EXPECT_TRUE(IsStored(vm.replicationId)) << vm.replicationId;
+
+  CKillPoint::Disarm();
+  RestartDeletingEverything();
 }
 
 TEST_F(E2EVSACleanupDestVM, DeleteFromHypervisorSkipsAReplicationInTheMiddleOfASync) {

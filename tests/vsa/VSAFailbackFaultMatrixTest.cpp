@@ -21,6 +21,7 @@ namespace {
 constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
 constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
 constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
+constexpr int32_t kSuspended = Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
 constexpr int kSource = 0;
 constexpr int kDR = 1;
 constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
@@ -95,6 +96,25 @@ class CAfterFailoverMatrix : public CFaultMatrix {
       m.KillInChildWait(type);
     };
     return c;
+  }
+  // The job suspended while the first call of the type on 102's DR VM is
+  // held: another thread of the job than the call's (here the steering
+  // one) finds the suspend, then the call goes on.
+  void SuspendInHeldCall(CFaultMatrix& m, int opType) {
+    m.LabFault(102, kDR, opType, ELabFault::kHang, 1, 1);
+    m.Steer([] { return CHypervisorLab::HungCalls() == 1; },
+            [this, &m] {
+              m.Suspend();
+              EXPECT_TRUE(m_jm->IsQuitFlagSet());
+              CHypervisorLab::ReleaseHangs();
+            });
+  }
+  // The suspended job's restart, which must end SUCCESS.
+  void RestartToSuccess() {
+    ASSERT_TRUE(CHypervisorLab::ClearFaults());
+    Restart();
+    ASSERT_EQ(kSuccess, RunDR()) << LoggedErrors();
+    CheckEnd(kSuccess);
   }
   // A machine that failed back: its source runs what the DR VM held and the
   // replication is in sync again.
@@ -291,6 +311,57 @@ TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLe
     SCOPED_TRACE(vm.replicationId);
     EXPECT_NE(App::VSA_FAILOVER_STATUS_NONE, StoredFailoverStatus(vm.replicationId));
     EXPECT_TRUE(DRVM(vm.replicationId).poweredOn);
+  }
+}
+
+// A suspend another thread of the job finds while 102's post-DR operations
+// snapshot its DR VM (the call held here): the suspended job stores no phase
+// from then on, so the post-DR row stays in progress. The machine must not
+// be completed, and with no status the completed one, the failback must not
+// clear 102's status either, or its restart would count it done and never
+// close the row nor enable its sync. The restart fails every machine back.
+TEST_F(FailbackFaultMatrixConcurrency, ASuspendFoundInThePostDROperationsLeavesTheMachineToTheRestart) {
+  SFaultCase c = FailedOverCase("suspend in 102's post-DR operations", kFailback, kSuspended);
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    SuspendInHeldCall(m, TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
+  };
+  RunCase(c);
+  EXPECT_FALSE(Machine(102)->IsSuccess());
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS, StoredFailoverStatus(102));
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, RowOf(102, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
+
+  RestartToSuccess();
+  for (const SVSALabVM& vm : VMs()) ExpectFailedBack(vm.replicationId);
+}
+
+// The same in an undo, as 102's failover snapshot is deleted: the suspended
+// job keeps the snapshot's reference, so that its restart looks at the
+// snapshot again, finds it gone and closes the delete's row. Every machine
+// ends back at the source.
+TEST_F(FailbackFaultMatrixConcurrency, ASuspendFoundAsAnUndoDeletesASnapshotLeavesItToTheRestart) {
+  SFaultCase c = FailedOverCase("suspend in 102's snapshot delete", TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, kSuspended);
+  c.plant = [this](CFaultMatrix& m) {
+    LeaveFailedOverWithWrites();
+    // The failover snapshots the failover took, which the undo reverts to
+    // and deletes.
+    for (const SVSALabVM& vm : VMs()) {
+      AddProperty(vm.replicationId, VSARepInfo::kPropDestSnapMoref,
+                  AddSnapshot(vm.replicationId, kDR, "__OB_FAILOVER__", vm.replicationId));
+    }
+    Reload();
+    SuspendInHeldCall(m, TMMsg::VM_OPERATION_DELETE_SNAPSHOT);
+  };
+  RunCase(c);
+  EXPECT_FALSE(Machine(102)->IsSuccess());
+  EXPECT_FALSE(HasSnapshot(102, kDR, "__OB_FAILOVER__")) << "the held delete went through";
+
+  RestartToSuccess();
+  for (const SVSALabVM& vm : VMs()) {
+    SCOPED_TRACE(vm.replicationId);
+    EXPECT_TRUE(Machine(vm.replicationId)->IsSuccess());
+    EXPECT_TRUE(SourceVM(vm.replicationId).poweredOn);
+    EXPECT_FALSE(DRVM(vm.replicationId).poweredOn);
   }
 }
 
