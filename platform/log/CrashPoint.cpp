@@ -248,7 +248,10 @@ void CPausePoint::Pause(int64_t lineJobId) {
   const Hold hold = g_pauseHold.load();
   const Hold release = g_pauseRelease.load();
   if (hold != nullptr) hold();
-  // Every thread stops with this one; SIGCONT lets them all go on.
-  kill(getpid(), SIGSTOP);
+  // Every thread stops with this one; SIGCONT lets them all go on. Sent
+  // to this thread, as the crash point's stop is: sent to the process, it
+  // may reach another thread first, and this one would run on past its
+  // line for a moment.
+  raise(SIGSTOP);
   if (release != nullptr) release();
 }
