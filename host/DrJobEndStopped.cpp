@@ -247,13 +247,7 @@ EStoreResult KilledWaitRows(const std::vector<SPhaseRowRecord>& rows, const std:
     if (kind == EStoreResult::kFailed) return kind;
     std::string message;
     if (!KilledWaitMessage(row, parsed[r].firstJob, kind == EStoreResult::kOk, message)) continue;
-    SPhaseRowChange change;
-    change.jobId = row.jobId;
-    change.vappId = row.vappId;
-    change.clientId = row.clientId;
-    change.replicationId = row.replicationId;
-    change.appTypeId = row.appTypeId;
-    change.phase = row.phase;
+    SPhaseRowChange change = SPhaseRowChange::Of(row);
     change.state = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
     change.details = WithMessage(row, parsed[r], message);
     change.failureReason = message.substr(0, 256);

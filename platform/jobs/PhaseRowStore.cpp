@@ -112,6 +112,19 @@ bool Upsert(CDBConnection* c, const SPhaseRowChange& change) {
 
 }  // namespace
 
+SPhaseRowChange SPhaseRowChange::Of(const SPhaseRowRecord& row) {
+  SPhaseRowChange change;
+  change.jobId = row.jobId;
+  change.vappId = row.vappId;
+  change.clientId = row.clientId;
+  change.replicationId = row.replicationId;
+  change.appTypeId = row.appTypeId;
+  change.phase = row.phase;
+  change.state = row.status;
+  change.details = row.details;
+  return change;
+}
+
 bool CPhaseRowStore::Apply(const std::vector<SPhaseRowChange>& changes) {
   CDBConnection* c = Ready("Apply");
   if (c == nullptr) return false;

@@ -14,7 +14,13 @@
 #include "core/StoreResult.h"
 
 // One phase of one replication of a DR job, as the procedure receives it.
+struct SPhaseRowRecord;
+
 struct SPhaseRowChange {
+  // A change that leaves the row as it stands: its keys, state and details
+  // (no failure reason), for the caller to alter.
+  static SPhaseRowChange Of(const SPhaseRowRecord& row);
+
   long long jobId = 0;
   int vappId = 0;
   int clientId = 0;  // 0 keeps the client an existing row has

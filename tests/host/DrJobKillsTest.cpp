@@ -130,6 +130,21 @@ class E2EDrJobKills : public CKillTable {
     return killed.db;
   }
 
+  // The type's lab, on which the lab's trigger suspends the job as the
+  // operation op reaches vm.
+  std::string LabSuspendedAt(const SType& type, int op, const std::string& vm) {
+    const std::string db = LabFor(type);
+    CDBConnection::SetPath(db);
+    SLabFault suspend;
+    suspend.opType = op;
+    suspend.vm = vm;
+    suspend.kind = ELabFault::kSuspendJob;
+    EXPECT_TRUE(CHypervisorLab::AddFault(suspend));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return db;
+  }
+
   // The type's run on db paused right after its countth "Waiting for sync
   // job" line, steered there (whilePaused, with the sync job it waits on),
   // suspended by control suspend and let go: it ends SUSPENDED.
@@ -170,14 +185,7 @@ class E2EDrJobKills : public CKillTable {
           row.details.find(">" + std::to_string(child) + "<") == std::string::npos) {
         continue;
       }
-      SPhaseRowChange c;
-      c.jobId = row.jobId;
-      c.vappId = row.vappId;
-      c.replicationId = row.replicationId;
-      c.appTypeId = row.appTypeId;
-      c.phase = row.phase;
-      c.state = row.status;
-      c.details = row.details;
+      SPhaseRowChange c = SPhaseRowChange::Of(row);
       change(c);
       changes.push_back(c);
     }
@@ -534,13 +542,7 @@ TEST_F(E2EDrJobKills, AFailoverSuspendedInItsPostDROperationsKeepsTheMachinesSyn
   using namespace crashmatrix;
   SType serial = kPlannedFailover;
   serial.serial = true;
-  const std::string db = LabFor(serial);
-  CDBConnection::SetPath(db);
-  SLabFault suspend;
-  suspend.opType = TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
-  suspend.vm = "db-primary";
-  suspend.kind = ELabFault::kSuspendJob;
-  ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
+  const std::string db = LabSuspendedAt(serial, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, "db-primary");
   int signal = 0;
   const drtest::SResult first = RunHost({}, RunArgs(serial, db), signal);
   EXPECT_EQ(10, first.code) << first.output;
@@ -1157,15 +1159,7 @@ TEST_F(E2EDrJobKills, AMachineASuspendCaughtMidStepIsLeftToItsRestartWhichEndsAs
                          : "suspended in db-replica's post-DR operations",
                     std::string());
     SCOPED_TRACE(at.name);
-    const std::string db = LabFor(type);
-    CDBConnection::SetPath(db);
-    SLabFault suspend;
-    suspend.opType = TMMsg::VM_OPERATION_DELETE_SNAPSHOT;
-    suspend.vm = "dst-102";
-    suspend.kind = ELabFault::kSuspendJob;
-    ASSERT_TRUE(CHypervisorLab::AddFault(suspend));
-    CDBConnection::CloseThreadConnections();
-    CDBConnection::SetPath("");
+    const std::string db = LabSuspendedAt(type, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, "dst-102");
     int signal = 0;
     const drtest::SResult run = RunHost({}, RunArgs(type, db), signal);
     ASSERT_EQ(10, run.code) << run.output;
