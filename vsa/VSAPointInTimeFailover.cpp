@@ -37,6 +37,12 @@ bool CVSAPointInTimeFailover::IsMachineEligible(CDRInfo* info) {
   return CVSADRBase::IsMachineEligible(info);
 }
 
+bool CVSAPointInTimeFailover::IsAdmittedOnRestart(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa != nullptr && vsa->GetFailoverStatus() == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
+  return CVSADRBase::IsAdmittedOnRestart(info);
+}
+
 bool CVSAPointInTimeFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
   if (IsRestartedRun() && status == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
   return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());

@@ -20,6 +20,9 @@ class CVSAPointInTimeFailover : public CVSADRBase {
   // A restarted job takes back a machine it left failing over, whatever its
   // (then disabled) sync status.
   bool IsMachineEligible(CDRInfo* info) override;
+  // The same asked of a restart (the verdicts of an attempt that never ran
+  // the machine's priority): the restart takes that machine up.
+  bool IsAdmittedOnRestart(CDRInfo* info) override;
   bool CleanupDROperationThread(SDROperationCtx& ctx) override;
   bool Cleanup(const SDRPriority& priority) override;
   bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;

@@ -263,6 +263,41 @@ class E2EDrJobKills : public CKillTable {
     ASSERT_EQ(0, killed.code) << runs;
   }
 
+  // A job suspended at a call on vm, ended by control kill, then its
+  // restart killed right after the line killAt.
+  struct SStoppedRestart {
+    std::string db;
+    std::string runs;  // the suspended run's and control kill's lines
+    drtest::SResult restart;
+    int signal = 0;
+  };
+  SStoppedRestart SuspendKillAndKillTheRestart(const SType& type, const std::string& vm, const std::string& killAt) {
+    SStoppedRestart stopped;
+    stopped.db = LabFor(type);
+    SuspendAtAndKill(type, stopped.db, vm, 1000, stopped.runs);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    if (HasFatalFailure()) return stopped;
+    stopped.restart = RunHost({"DR_KILL_AT=" + killAt},
+                              {"run", "--db", stopped.db, "--job-id", std::to_string(crashmatrix::kJobId)},
+                              stopped.signal);
+    return stopped;
+  }
+  // What the killed restart printed, followed as printed (a write in each
+  // running workload first), against the uninterrupted run.
+  void FollowTheStoppedRestart(const SType& type, const SStoppedRestart& restart, const std::string& killAt) {
+    const SKillOutcome stopped = Stopped(type, restart.db, restart.restart, restart.signal);
+    killtable::SAttempt first;
+    first.exitCode = stopped.exitCode;
+    first.output = stopped.output;
+    first.picture = stopped.picture;
+    first.nextSteps = killtable::NextSteps(stopped.output);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    const killtable::SRerunOutcome outcome = Follow(type, stopped, first, WriteInWorkloads(type, restart.db));
+    ExpectRerun(type, SCrash("the restart, killed at [" + killAt + "]", killAt), outcome);
+  }
+
   // The printed steps of the first generation run with m_stepEnv (a kill
   // point: the printed step itself stopped); theirs as printed.
   void RunNextStep(const SType& type, const std::string& db, killtable::SAttempt& attempt,
@@ -910,33 +945,36 @@ TEST_F(E2EDrJobKills, NextStepsKilledThemselvesCarryTheJobForwardNeverBack) {
 // reverted or undone.
 TEST_F(E2EDrJobKills, ARestartsKillLeavesTheMachinesAnEarlierAttemptFinishedDone) {
   using crashmatrix::kRevertFailover;
-  const std::string db = LabFor(kRevertFailover);
-  std::string runs;
   // The start lab's failover made calls on app-server's DR VM already: any
   // call of the revert's.
-  ASSERT_NO_FATAL_FAILURE(SuspendAtAndKill(kRevertFailover, db, "dst-201", 1000, runs));
-  CDBConnection::CloseThreadConnections();
-  CDBConnection::SetPath("");
-  int signal = 0;
-  const drtest::SResult restart = RunHost({"DR_KILL_AT=Processing PRIORITY [1]"},
-                                          {"run", "--db", db, "--job-id", std::to_string(crashmatrix::kJobId)}, signal);
+  const SStoppedRestart stopped = SuspendKillAndKillTheRestart(kRevertFailover, "dst-201", "Processing PRIORITY [1]");
+  if (HasFatalFailure()) return;
+  const std::string& output = stopped.restart.output;
   for (const char* machine :
        {"db-primary] (replication 101): succeeded\n", "db-replica] (replication 102): succeeded\n"}) {
-    EXPECT_NE(std::string::npos, restart.output.find(machine)) << runs << restart.output;
+    EXPECT_NE(std::string::npos, output.find(machine)) << stopped.runs << output;
   }
-  EXPECT_EQ(std::string::npos, restart.output.find("Revert Failover Failed], source VM [db-")) << restart.output;
-  EXPECT_EQ(std::string::npos, restart.output.find("point-in-time-failover")) << restart.output;
-  const SKillOutcome stopped = Stopped(kRevertFailover, db, restart, signal);
-  killtable::SAttempt first;
-  first.exitCode = stopped.exitCode;
-  first.output = stopped.output;
-  first.picture = stopped.picture;
-  first.nextSteps = killtable::NextSteps(stopped.output);
-  CDBConnection::CloseThreadConnections();
-  CDBConnection::SetPath("");
-  const killtable::SRerunOutcome outcome =
-      Follow(kRevertFailover, stopped, first, WriteInWorkloads(kRevertFailover, db));
-  ExpectRerun(kRevertFailover, SCrash("the restart's first priority", "Processing PRIORITY [1]"), outcome);
+  EXPECT_EQ(std::string::npos, output.find("Revert Failover Failed], source VM [db-")) << output;
+  EXPECT_EQ(std::string::npos, output.find("point-in-time-failover")) << output;
+  FollowTheStoppedRestart(kRevertFailover, stopped, "Processing PRIORITY [1]");
+}
+
+// A point-in-time failover suspended at app-server's DR VM, ended by
+// control kill, then restarted and killed before its first priority: the
+// machine the first attempt left "Failover in Progress", its sync disabled,
+// is the restart's as a running restart takes it, so the killed restart
+// prints its own restart for it, not that none takes it. Followed as
+// printed, the chain ends as the uninterrupted run.
+TEST_F(E2EDrJobKills, ARestartKilledBeforeItsFirstPriorityIsPrintedForTheMachinesItTakesUp) {
+  using crashmatrix::kPointInTimeFailover;
+  const SStoppedRestart stopped =
+      SuspendKillAndKillTheRestart(kPointInTimeFailover, "dst-201", "Run(): Beginning Orchestration");
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(1, stopped.restart.code) << stopped.runs << stopped.restart.output;
+  EXPECT_NE(std::string::npos, stopped.restart.output.find("is continued by its restart, which takes over app-server "
+                                                           "(201): "))
+      << stopped.runs << stopped.restart.output;
+  FollowTheStoppedRestart(kPointInTimeFailover, stopped, "Run(): Beginning Orchestration");
 }
 
 // A point-in-time failover given a time for db-primary alone: a new job
