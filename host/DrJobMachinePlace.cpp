@@ -83,10 +83,6 @@ bool ReadStored(int replicationId, SSourcedReplication& stored, std::string& tex
   return read == EStoreResult::kOk;
 }
 
-}  // namespace
-
-namespace {
-
 std::string StatusesOf(const SSourcedReplication& stored) {
   std::string text = FailoverText(stored.failoverStatus);
   if (stored.syncStatus >= 0) text += ", " + SyncText(stored.syncStatus);
@@ -121,18 +117,6 @@ std::string TextOf(int replicationId, const SSourcedReplication& stored) {
 }
 
 }  // namespace
-
-std::string CMachinePlace::Statuses(int replicationId) {
-  SSourcedReplication stored;
-  std::string text;
-  return ReadStored(replicationId, stored, text) ? StatusesOf(stored) : text;
-}
-
-std::string CMachinePlace::Text(int replicationId) {
-  SSourcedReplication stored;
-  std::string text;
-  return ReadStored(replicationId, stored, text) ? TextOf(replicationId, stored) : text;
-}
 
 SMachineStanding CMachinePlace::Read(int replicationId) {
   SSourcedReplication stored;

@@ -9,28 +9,24 @@
 #include <unordered_map>
 
 // Where a machine stands, both ways a job's end tells it, from one read of
-// its replication.
+// its replication. A replication a clean-up removed is "no replication
+// record" both ways.
 struct SMachineStanding {
-  std::string now;       // CMachinePlace::Text
-  std::string statuses;  // CMachinePlace::Statuses
-};
-
-class CMachinePlace {
- public:
   // "failover status [Failover Failed], source VM [db-primary] on, DR VM
   // [db-primary-DR] off: the source VM runs" ("the DR VM runs", "both VMs
   // run", "neither VM runs"); a database machine tells its databases the
   // same way from the lab's database hosts ("source database [src1]
   // stopped, DR database [dst1] running: the DR database runs"), a
   // storage-array machine its statuses alone. A test failover status the
-  // replication keeps follows the failover status; a replication a
-  // clean-up removed is "no replication record".
-  static std::string Text(int replicationId);
+  // replication keeps follows the failover status.
+  std::string now;
   // "failover status [Failover Failed], sync status [Sync Failed]" (a kind
-  // that keeps no sync status: the failover status alone), or "no
-  // replication record".
-  static std::string Statuses(int replicationId);
-  // Both.
+  // that keeps no sync status: the failover status alone).
+  std::string statuses;
+};
+
+class CMachinePlace {
+ public:
   static SMachineStanding Read(int replicationId);
 };
 

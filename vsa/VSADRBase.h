@@ -542,6 +542,11 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // The snapshots of the machine's VM at the site; false when they cannot
   // be listed (none is a success).
   bool ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out);
+  // The job's quit flag, unless the context ignores it.
+  bool IsQuitRequested(const SDROperationCtx& ctx);
+  // The job's suspend, unless the context ignores the quit flag (a
+  // clean-up's steps run on).
+  bool IsSuspendRequested(const SDROperationCtx& ctx);
 
  protected:
   int64_t m_jobId;
@@ -558,8 +563,6 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // The machines a rerun took past the step that moved their workload.
   ZnCriticalSection m_resumedLock;
   std::vector<int> m_resumed DR_GUARDED_BY(m_resumedLock);
-  // The job's quit flag, unless the context ignores it.
-  bool IsQuitRequested(const SDROperationCtx& ctx);
   // A wait of the job (logged with its reason).
   void Pause(int milliseconds, const char* reason);
   // The call on a worker thread; -1 when the job quits first.

@@ -171,7 +171,7 @@ bool CVSADRBase::KeepsDeletedSnapshotReference(const SDROperationCtx& ctx, CDRIn
   // which nothing can revert to; the restart finds it gone and removes it.
   // A clean-up's delete undoes what this attempt took: the restart takes it
   // anew, which a reference left would stop.
-  if (ctx.ignoreQuit || m_jobManager == nullptr || !m_jobManager->IsJobSuspended()) return false;
+  if (!IsSuspendRequested(ctx)) return false;
   m_event.Debug("KeepsDeletedSnapshotReference",
                 "DR job [%lld] is suspended; the reference of the snapshot deleted for replication [%d] is left for "
                 "its restart to remove",

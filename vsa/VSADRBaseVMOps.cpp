@@ -51,6 +51,10 @@ bool CVSADRBase::IsQuitRequested(const SDROperationCtx& ctx) {
   return !ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsQuitFlagSet();
 }
 
+bool CVSADRBase::IsSuspendRequested(const SDROperationCtx& ctx) {
+  return !ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsJobSuspended();
+}
+
 void CVSADRBase::Pause(int milliseconds, const char* reason) {
   if (m_jobManager != nullptr) {
     m_jobManager->Wait(milliseconds, reason);
@@ -105,7 +109,7 @@ bool CVSADRBase::PerformVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& 
   // found the suspend after this step's quit check, would change the lab
   // with no row to tell its restart. It is halted as that check halts a
   // step; a call whose running row was stored is judged from the lab.
-  if (!ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsJobSuspended()) {
+  if (IsSuspendRequested(ctx)) {
     m_event.Error("PerformVMOp", "Halting [%s] on VM [%s] as DR job [%lld] is suspended", phaseName.c_str(),
                   vmName.c_str(), static_cast<long long>(m_jobId));
     return false;

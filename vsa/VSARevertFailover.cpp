@@ -69,8 +69,7 @@ bool CVSARevertFailover::Failover(SDROperationCtx& ctx) {
   // stays off, its snapshot and reference kept.
   SDROperationCtx succeeded(ctx);
   m_orchestrator->FilterSuccessList(succeeded);
-  const bool quit = !ctx.ignoreQuit && m_jobManager != nullptr && m_jobManager->IsQuitFlagSet();
-  if (succeeded.drInfoList.empty() || quit) return false;
+  if (succeeded.drInfoList.empty() || IsQuitRequested(ctx)) return false;
   if (PerformPostDrOps(ctx)) {
     MarkSuccess(info, Api::DR_SITE_SOURCE);
     return true;

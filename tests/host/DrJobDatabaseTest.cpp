@@ -494,7 +494,7 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
         "--job-id",
         std::to_string(kDRJob)};
     EXPECT_TRUE(first.Start(argv));
-    EXPECT_TRUE(drtest::Eventually([&] { return Stopped(first.Pid()); }));
+    EXPECT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(first.Pid()); }));
     // Both backups are through: the second machine is at or past the step
     // that ends at the stop.
     EXPECT_EQ(2u, Count(Log(), "Backup(): Backup operation job [")) << Log();
@@ -524,12 +524,6 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
       EXPECT_EQ(kNoFailover, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
     }
     return last;
-  }
-  // Whether the process is stopped (SIGSTOP), as /proc tells.
-  static bool Stopped(pid_t pid) {
-    const std::string stat = drtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
   }
 
   // The next steps printed, each run as printed until one ends the job,

@@ -33,6 +33,7 @@ namespace {
 using crashmatrix::SCrash;
 using crashmatrix::SType;
 using killtable::CKillTable;
+using killtable::Joined;
 using killtable::SKillOutcome;
 
 // drjob's line of the machine, from the verdict on ("" when none).
@@ -43,12 +44,6 @@ std::string LineOf(const std::string& output, int replicationId) {
     if (line.rfind("drjob: DR job [", 0) == 0 && at != std::string::npos) return line.substr(at + mark.size());
   }
   return std::string();
-}
-
-std::string Joined(const std::vector<std::string>& words, const char* between = ",") {
-  std::string text;
-  for (const std::string& word : words) text += (text.empty() ? "" : between) + word;
-  return text;
 }
 
 size_t Occurrences(const std::string& text, const std::string& what, size_t from) {
@@ -115,7 +110,7 @@ class E2EDrJobKills : public CKillTable {
     crashmatrix::SOutcome outcome;
     outcome.runs = crashmatrix::RunText("the kill's run", killed.exitCode, 0, killed.output);
     outcome.written = WriteInWorkloads(type, killed.db);
-    outcome.runs += "written after the kill in: " + Joined(outcome.written) + "\n";
+    outcome.runs += "written after the kill in: " + Joined(outcome.written, ",") + "\n";
     if (!crashRerunAt.empty()) {
       int signal = 0;
       const std::vector<std::string> args = {"run", "--db", killed.db, "--job-id", std::to_string(crashmatrix::kJobId)};
@@ -203,7 +198,7 @@ class E2EDrJobKills : public CKillTable {
                                   const std::string& what, const std::string& told,
                                   const SCrash::Lines& differs = {}) {
     outcome.written = WriteInWorkloads(type, db);
-    outcome.runs += "written after the stop in: " + Joined(outcome.written) + "\n";
+    outcome.runs += "written after the stop in: " + Joined(outcome.written, ",") + "\n";
     int signal = 0;
     const drtest::SResult killed =
         RunHost({}, {"control", "--db", db, "--job", std::to_string(crashmatrix::kJobId), "kill"}, signal);

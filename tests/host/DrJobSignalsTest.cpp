@@ -241,12 +241,6 @@ TEST_F(E2EDrJobSignals, AKillNoStepLooksForIsToldAfterTheFinalState) {
 class E2EDrJobControlOrder : public E2EDrJobSignals {
  protected:
   static constexpr const char* kBeforeFinalState = "EndJob(): Storing the final state";
-  // Whether the process is stopped (SIGSTOP), as /proc tells.
-  static bool Stopped(pid_t pid) {
-    const std::string stat = drtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
-  }
   // drjob in another process, paused right after its first log line that
   // holds `pause`; returns once it is paused.
   void StartPaused(drtest::CChildProcess& process, const std::string& pause, const std::vector<std::string>& args) {
@@ -255,7 +249,7 @@ class E2EDrJobControlOrder : public E2EDrJobSignals {
                                      "DR_TIME_SCALE=0.001", "DR_PAUSE_AT=" + pause, DR_DRJOB};
     argv.insert(argv.end(), args.begin(), args.end());
     ASSERT_TRUE(process.Start(argv));
-    ASSERT_TRUE(drtest::Eventually([&] { return Stopped(process.Pid()); })) << "never paused at " << pause;
+    ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(process.Pid()); })) << "never paused at " << pause;
     // The stop is told in the log first, with how the process goes on.
     EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log")
                                      .find("PausePoint(): Stopping process [" + std::to_string(process.Pid()) +

@@ -94,11 +94,6 @@ std::map<int, std::string> Verdicts(const std::string& output) {
   return verdicts;
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += (out.empty() ? "" : " | ") + l;
-  return out;
-}
 
 std::string CaseName(const SType& type, const SCrash& at) {
   std::string what = type.group + " " + type.type;
@@ -213,11 +208,17 @@ std::string AttemptName(const SAttempt& a) {
 std::string ChainText(const SRerunOutcome& outcome) {
   std::string text;
   for (const SAttempt& a : outcome.attempts) text += crashmatrix::RunText(AttemptName(a), a.exitCode, 0, a.output);
-  if (!outcome.written.empty()) text += "written after the kill in: " + Joined(outcome.written) + "\n";
+  if (!outcome.written.empty()) text += "written after the kill in: " + Joined(outcome.written, " | ") + "\n";
   return text;
 }
 
 }  // namespace
+
+std::string Joined(const std::vector<std::string>& words, const char* between) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : between) + word;
+  return text;
+}
 
 std::vector<std::string> NextSteps(const std::string& output) {
   const std::string command = "drjob run ";
@@ -295,7 +296,7 @@ void CKillTable::Expect(const SType& type, const SCrash& at, const SKillOutcome&
   const std::vector<std::string> expectedLines = crashmatrix::PictureLines(expected);
   for (const SMachineEnd& machine : outcome.machines) {
     printf("kill table: %s | replication %d: %s | %s\n", what.c_str(), machine.replicationId,
-           machine.verdict.empty() ? "(no line)" : machine.verdict.c_str(), Joined(machine.lines).c_str());
+           machine.verdict.empty() ? "(no line)" : machine.verdict.c_str(), Joined(machine.lines, " | ").c_str());
     EXPECT_FALSE(machine.verdict.empty()) << "drjob printed no line for replication " << machine.replicationId
                                           << ":\n" << outcome.output;
     if (machine.verdict == "succeeded") {
@@ -472,7 +473,7 @@ void CKillTable::ExpectRerun(const SType& type, const SCrash& at, const SRerunOu
     }
     if (!unfollowed.empty() && a.generation == kGenerations) {
       problems.push_back(AttemptName(a) + " still prints a next step after " + std::to_string(kGenerations) +
-                         " generations of them: " + Joined(unfollowed));
+                         " generations of them: " + Joined(unfollowed, " | "));
     }
     // A job whose every machine another step of the chain already put
     // where its type puts them skips them all, and ends FAILED as any job

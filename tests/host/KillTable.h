@@ -62,6 +62,9 @@ struct SKillOutcome {
 // The commands drjob printed as how the job goes on, in the order printed:
 // each line's text from "drjob run " to its end, quoted as drjob quoted it.
 std::vector<std::string> NextSteps(const std::string& output);
+// The words one after the other, between each two the text between: what a
+// failure message lists.
+std::string Joined(const std::vector<std::string>& words, const char* between);
 
 // The lines of a picture that concern one machine of a sample group: its
 // VMs (and clones, mounts, archive files) and its replication or database

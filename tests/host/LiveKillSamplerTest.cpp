@@ -149,9 +149,6 @@ bool Gone(pid_t pid) {
   return status.empty() || status.find("State:\tZ") != std::string::npos;
 }
 
-// Whether the process has stopped itself at its pause point.
-bool Paused(pid_t pid) { return ProcessStatus(pid).find("State:\tT") != std::string::npos; }
-
 // Whether the process has its SIGINT handler (drjob's run installs it once
 // it holds its job; before that the default action would end it), or has
 // ended.
@@ -192,12 +189,6 @@ std::string MarkerOf(const std::string& message) {
   return digit == std::string::npos ? message : message.substr(0, digit);
 }
 
-std::string Listed(const std::vector<std::string>& names) {
-  std::string out;
-  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
-  return out;
-}
-
 class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithParamInterface<size_t> {
  protected:
   void RunNextStep(const SType& type, const std::string& db, SAttempt& attempt,
@@ -218,7 +209,7 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
     }
     const std::vector<std::string> more = WriteInWorkloads(WritesOf(type), db);
     written.insert(written.end(), more.begin(), more.end());
-    if (!more.empty()) m_told += "written after it in: " + Listed(more) + "\n";
+    if (!more.empty()) m_told += "written after it in: " + killtable::Joined(more, ", ") + "\n";
   }
 
   // The uninterrupted run of the type, checked against its picture.
@@ -322,7 +313,7 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
     const std::vector<std::string> written = WriteInWorkloads(WritesOf(type), db);
-    if (!written.empty()) m_told += "written after it in: " + Listed(written) + "\n";
+    if (!written.empty()) m_told += "written after it in: " + killtable::Joined(written, ", ") + "\n";
     SAttempt first;
     first.exitCode = kill.exitCode;
     first.output = kill.output;
@@ -440,8 +431,8 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
     }
     const pid_t pid = run.Pid();
     if (stop.how != EStop::kKillPoint && stop.when == EWhen::kLine) {
-      EXPECT_TRUE(drtest::Eventually([pid] { return Paused(pid) || Gone(pid); }, 120000));
-      if (Paused(pid)) {
+      EXPECT_TRUE(drtest::Eventually([pid] { return drtest::IsStopped(pid) || Gone(pid); }, 120000));
+      if (drtest::IsStopped(pid)) {
         // The line naming the job came before any the job logs.
         ReadToJob(run, stopped, 1000);
         if (stopped.jobId != 0) {
