@@ -13,9 +13,9 @@
 
 #include "core/StoreResult.h"
 
-// One phase of one replication of a DR job, as the procedure receives it.
 struct SPhaseRowRecord;
 
+// One phase of one replication of a DR job, as the procedure receives it.
 struct SPhaseRowChange {
   // A change that leaves the row as it stands: its keys, state and details
   // (no failure reason), for the caller to alter.
