@@ -309,6 +309,18 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   bool RevertSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly);
   bool DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly);
   bool CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOnly);
+  // The source snapshot reference (2209) lives from the planned failover
+  // that took the snapshot to the revert or undo that goes back to it. A
+  // type that takes a machine otherwise (a failover that takes no source
+  // snapshot, a restore over the source) drops a reference it finds before
+  // it changes anything of the machine: it was left by an earlier job, and
+  // the source will have run, or been replaced, by the time a revert or an
+  // undo comes. The snapshot stays (a later planned failover deletes it);
+  // false when the store keeps the reference.
+  bool DropEarlierSourceSnapshotReference(CDRInfo* info);
+  // The same for each machine of a group's context; a machine whose
+  // reference stays leaves the context and its group's input list.
+  void DropEarlierSourceSnapshotReferences(SDROperationCtx& ctx);
   // Deletes the backup snapshots ("__OB_BACKUP__") the first machine's VM
   // at the site already holds, ahead of the step that takes a new one: an
   // attempt of the machine that did not finish took them, and the VM ran
@@ -540,8 +552,14 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // when they cannot be listed.
   bool ListInstanceVMs(CDRInfo* info, Api::DRSite site, std::vector<std::pair<std::string, std::string>>& out);
   // The snapshots of the machine's VM at the site; false when they cannot
-  // be listed (none is a success).
-  bool ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out);
+  // be listed (none is a success). listed, when given, tells whether the
+  // hypervisor listed the VM at all.
+  bool ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out, bool* listed = nullptr);
+  // Whether the VM of the machine at the context's site, which the
+  // hypervisor lists, holds no snapshot that the option's first snapshot
+  // request names (its reference, else its name): a delete of it has
+  // nothing to delete. False when the VM cannot be listed.
+  bool IsAskedSnapshotAbsent(const SDROperationCtx& ctx, CDRInfo* info, const TMMsg::VMProvisioningOption& option);
   // The job's quit flag, unless the context ignores it.
   bool IsQuitRequested(const SDROperationCtx& ctx);
   // The job's suspend, unless the context ignores the quit flag (a

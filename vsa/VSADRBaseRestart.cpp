@@ -36,6 +36,23 @@ void Remove(std::vector<CDRInfo*>& list, CDRInfo* info) {
   list.erase(std::remove(list.begin(), list.end(), info), list.end());
 }
 
+// The snapshot the first snapshot request of the option names.
+void AskedSnapshot(const TMMsg::VMProvisioningOption& option, std::string& name, std::string& ref) {
+  const CNMessageBase& asked =
+      option.GetListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, 0).GetMsg(Ida::VMSnapOpReq::kSnapshot);
+  name = asked.GetString(Ida::VMSnapshot::kName);
+  ref = asked.GetMsg(Ida::VMSnapshot::kReference).GetString(Ida::SnapshotReference::kMoref);
+}
+
+// Whether the list holds the snapshot a request names: by its reference,
+// else, without one, by its name (as the hypervisor finds it).
+bool HoldsSnapshot(const std::vector<EVGui::VMSnapshot>& snapshots, const std::string& name, const std::string& ref) {
+  return std::any_of(snapshots.begin(), snapshots.end(), [&](const EVGui::VMSnapshot& s) {
+    return ref.empty() ? s.GetString(EVGui::VMSnapshot::kName) == name
+                       : s.GetString(EVGui::VMSnapshot::kReference) == ref;
+  });
+}
+
 const std::string& RequestedVM(const Ida::VMOpReq& request) {
   return request.GetMsg(Ida::VMOpReq::kVirtualMachine)
       .GetMsg(Ida::VirtualMachine::kEntity)
@@ -344,8 +361,21 @@ bool CVSADRBase::ListInstanceVMs(CDRInfo* info, Api::DRSite site,
   return true;
 }
 
-bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out) {
+bool CVSADRBase::IsAskedSnapshotAbsent(const SDROperationCtx& ctx, CDRInfo* info,
+                                       const TMMsg::VMProvisioningOption& option) {
+  if (info == nullptr || option.ListSize(TMMsg::VMProvisioningOption::kSnapOpRequests) == 0) return false;
+  std::string name, ref;
+  AskedSnapshot(option, name, ref);
+  std::vector<EVGui::VMSnapshot> snapshots;
+  bool listed = false;
+  // A VM the hypervisor does not list, or cannot be asked about, is no
+  // proof that the snapshot is gone.
+  return ListSnapshots(info, ctx.site, snapshots, &listed) && listed && !HoldsSnapshot(snapshots, name, ref);
+}
+
+bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out, bool* listed) {
   out.clear();
+  if (listed != nullptr) *listed = false;
   const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
   EVGui::DiscoverVMDetailsReq request;
   request.SetInt32(EVGui::DiscoverVMDetailsReq::kDiscover, 1);
@@ -363,6 +393,7 @@ bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGu
   for (size_t i = 0; i < response.ListSize(EVGui::DiscoverVMDetailsResp::kGuestHosts); ++i) {
     const CNMessageBase& host = response.GetListMsg(EVGui::DiscoverVMDetailsResp::kGuestHosts, i);
     if (host.GetString(EVGui::GuestHost::kGuid) != guid) continue;
+    if (listed != nullptr) *listed = true;
     for (size_t s = 0; s < host.ListSize(EVGui::GuestHost::kSnapshots); ++s) {
       out.push_back(host.GetListMsgAs<EVGui::VMSnapshot>(EVGui::GuestHost::kSnapshots, s));
     }
@@ -403,10 +434,8 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
   }
   const bool create = opType == TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
   if (!create && opType != TMMsg::VM_OPERATION_DELETE_SNAPSHOT) return false;
-  const CNMessageBase& asked =
-      option.GetListMsg(TMMsg::VMProvisioningOption::kSnapOpRequests, 0).GetMsg(Ida::VMSnapOpReq::kSnapshot);
-  const std::string name = asked.GetString(Ida::VMSnapshot::kName);
-  const std::string ref = asked.GetMsg(Ida::VMSnapshot::kReference).GetString(Ida::SnapshotReference::kMoref);
+  std::string name, ref;
+  AskedSnapshot(option, name, ref);
   std::vector<EVGui::VMSnapshot> snapshots;
   if (!ListSnapshots(info, ctx.site, snapshots)) return false;
   std::string vmName = RequestedVM(request);
@@ -438,11 +467,7 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
     }
     return false;
   }
-  for (const EVGui::VMSnapshot& s : snapshots) {
-    const bool same = ref.empty() ? s.GetString(EVGui::VMSnapshot::kName) == name
-                                  : s.GetString(EVGui::VMSnapshot::kReference) == ref;
-    if (same) return false;
-  }
+  if (HoldsSnapshot(snapshots, name, ref)) return false;
   m_event.Debug("TakeOverEarlierSnapshotStep",
                 "Snapshot [%s] [%s] is no longer on VM [%s]: deleted by an earlier run of DR job [%lld]", name.c_str(),
                 ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));

@@ -20,6 +20,7 @@
 #include "engine/DRHelper.h"
 #include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
+#include "engine/SDROSubclient.h"
 #include "engine/SDROperationCtx.h"
 #include "services/DRAppManager.h"
 
@@ -246,6 +247,38 @@ bool CVSADRBase::DeleteSourceVMSnapshot(SDROperationCtx& ctx, bool succeededOnly
 
 bool CVSADRBase::CleanupSourceVMSnapshots(SDROperationCtx& ctx, bool succeededOnly) {
   return RevertSourceVMSnapshot(ctx, succeededOnly) && DeleteSourceVMSnapshot(ctx, succeededOnly);
+}
+
+bool CVSADRBase::DropEarlierSourceSnapshotReference(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || vsa->GetSourceSnapMorefProp().empty()) return true;
+  const std::string moref = vsa->GetSourceSnapMorefProp();
+  const std::string type = DRHelper::GetDrTypeStr(m_orchestrator->GetDRType());
+  if (!m_appManager->RemoveVSAPropTblProperty(VSARepInfo::kPropSourceSnapMoref, info->GetReplId())) {
+    m_event.Error("DropEarlierSourceSnapshotReference",
+                  "Cannot remove the source snapshot reference [%s] of replication [%d], which an earlier DR job left. "
+                  "A DR job of type [%s] does not take the machine while it stands",
+                  moref.c_str(), info->GetReplId(), type.c_str());
+    return false;
+  }
+  vsa->RemoveProperty(VSARepInfo::kPropSourceSnapMoref);
+  m_event.Debug("DropEarlierSourceSnapshotReference",
+                "Dropped the source snapshot reference [%s] of replication [%d], which an earlier DR job left: once a "
+                "DR job of type [%s] takes the machine, no revert or undo goes back to that snapshot",
+                moref.c_str(), info->GetReplId(), type.c_str());
+  return true;
+}
+
+void CVSADRBase::DropEarlierSourceSnapshotReferences(SDROperationCtx& ctx) {
+  for (CDRInfo* info : std::vector<CDRInfo*>(ctx.drInfoList)) {
+    if (info == nullptr || DropEarlierSourceSnapshotReference(info)) continue;
+    // The reference would outlive what the group's steps do to the source:
+    // the machine goes no further.
+    ctx.drInfoList.erase(std::remove(ctx.drInfoList.begin(), ctx.drInfoList.end(), info), ctx.drInfoList.end());
+    if (ctx.subclient == nullptr) continue;
+    std::vector<CDRInfo*>& input = ctx.subclient->GetInputList();
+    input.erase(std::remove(input.begin(), input.end(), info), input.end());
+  }
 }
 
 // ---- Backup snapshots an earlier attempt left ---------------------------------

@@ -123,6 +123,19 @@ bool CVSADRBase::PerformVMOp(SDROperationCtx& ctx, TMMsg::VMProvisioningOption& 
   const bool serialized = DRHelper::GetFormattedXML(response, responseXml);
   if (rc != 0 || !serialized) {
     const std::string error = response.GetMsg(Ida::VMOpResp::kError).GetString(ZNGui::GenericResp::kErrorText);
+    if (rc > 0 && option.GetInt32(TMMsg::VMProvisioningOption::kOperationType) == TMMsg::VM_OPERATION_DELETE_SNAPSHOT &&
+        IsAskedSnapshotAbsent(ctx, ctx.GetInfo(), option)) {
+      // Whatever the hypervisor answered, the snapshot is not on the VM: a
+      // delete of it has nothing to do. A snapshot still there (a site
+      // down, a refused delete) fails the step as any failure does.
+      m_event.Debug("PerformVMOp",
+                    "[%s] on VM [%s] GUID [%s] answered [%d] [%s], and the snapshot is not on the VM. Nothing to "
+                    "delete",
+                    phaseName.c_str(), vmName.c_str(), vmGuid.c_str(), rc, error.c_str());
+      ResetVMOperationAsync(ctx);
+      UpdateVMPhase(ctx, vmName, phase, "", Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
+      return true;
+    }
     UpdateVMPhase(ctx, vmName, phase, error, Api::VIRTUAL_APP_PHASE_STATE_FAILED);
     m_event.Error("PerformVMOp", "[%s] on VM [%s] GUID [%s] failed with retcode [%d] and error [%s]", phaseName.c_str(),
                   vmName.c_str(), vmGuid.c_str(), rc, error.c_str());

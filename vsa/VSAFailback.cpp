@@ -76,6 +76,9 @@ bool CVSAFailback::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   // powering it off and restoring once more would lose what they wrote
   // since. They join the group's output as if restored now.
   const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  // The restore replaces the source: the snapshot a reference names would
+  // no longer be what it ran, whether this job ends or not.
+  DropEarlierSourceSnapshotReferences(ctx);
   const bool restoredNow = !ctx.drInfoList.empty() && RestoreGroup(ctx);
   if (restoredNow) PowerOnSourcesLeftOff(ctx);
   // Only the machines whose restore succeeded lose their DR VM: one whose

@@ -96,7 +96,9 @@ bool CVSAPointInTimeFailover::Cleanup(const SDRPriority& priority) {
 
 bool CVSAPointInTimeFailover::Failover(SDROperationCtx& ctx) {
   CDRInfo* info = ctx.GetInfo();
-  if (info == nullptr) return false;
+  // It takes no source snapshot: a reference one stands under is an
+  // earlier job's.
+  if (info == nullptr || !DropEarlierSourceSnapshotReference(info)) return false;
   UpdateFailoverStatus(info, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
   // What sync was before the job goes on the row before sync goes off: a
   // rerun's clean-up puts it back from there.

@@ -39,6 +39,11 @@ bool CVSAReverseReplication::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   if (!m_orchestrator->InitDRSubclient(ctx)) return false;
   // Machines an earlier run of this job restored need only what follows.
   const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  // The restore replaces the source, which then runs beside its DR VM: no
+  // revert or undo may take it back to a snapshot from before. The backup
+  // snapshot this type ends with is left without a reference for the same
+  // reason.
+  DropEarlierSourceSnapshotReferences(ctx);
   bool replicated = false;
   if (!ctx.drInfoList.empty()) {
     replicated = DeleteFailoverSnapshots(ctx, false) && DeletePointInTimeDestinationVMSnapshots(ctx, true) &&

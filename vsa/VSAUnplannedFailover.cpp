@@ -60,6 +60,9 @@ bool CVSAUnplannedFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   // Machines whose DR VM an earlier run of this job brought up go straight
   // to their completion.
   const std::vector<CDRInfo*> resumed = TakeMovedMachines(ctx);
+  // It takes no source snapshot: a reference one stands under is an
+  // earlier job's.
+  DropEarlierSourceSnapshotReferences(ctx);
   const bool up = !ctx.drInfoList.empty() && BringUpGroup(ctx);
   if (!up) ctx.drInfoList.clear();
   ctx.drInfoList.insert(ctx.drInfoList.end(), resumed.begin(), resumed.end());

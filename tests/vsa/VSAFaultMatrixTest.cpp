@@ -17,6 +17,7 @@
 #include "settings/ZNPlatformInfo.h"
 #include "time/PlatformClock.h"
 #include "vm/HypervisorLab.h"
+#include "vm/HypervisorStore.h"
 #include "vsa/VSARepInfo.h"
 
 namespace {
@@ -295,6 +296,57 @@ TEST_F(E2EFaultMatrix, AFailedSyncStatusStoreFailsItsMachine) {
   EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, StoredFailoverStatus(101));
   EXPECT_FALSE(DRVM(101).poweredOn);
   EXPECT_TRUE(SourceVM(101).poweredOn);
+}
+
+// ---- a snapshot deletion that finds nothing to delete ---------------------------
+
+// The DR VM of a replication without the backup snapshot the unplanned
+// failover deletes last (as a revert leaves it).
+void RemoveDRBackupSnapshot(CFaultMatrix& m, int replicationId) {
+  std::vector<SLabSnapshot> snapshots;
+  ASSERT_EQ(EStoreResult::kOk, CHypervisorLab::Snapshots(CHypervisorLabSeed::kSampleDestinationInstanceId,
+                                                         m.VM(replicationId).destGuid, snapshots));
+  for (const SLabSnapshot& s : snapshots) {
+    if (s.name != "__OB_BACKUP__") continue;
+    ASSERT_EQ(EStoreResult::kOk, CHypervisorStore::RemoveSnapshot(s.ref));
+  }
+}
+
+// Whatever the hypervisor answers the deletion of a snapshot the DR VM does
+// not hold, there was nothing to delete: the machine is failed over.
+TEST_F(E2EFaultMatrix, ADeletionOfASnapshotTheVMDoesNotHoldIsDoneWhateverItAnswers) {
+  SFaultCase c{"snapshot not there", CFaultMatrix::Lab(kUnplanned, 1), nullptr, kSuccess};
+  c.plant = [](CFaultMatrix& m) {
+    RemoveDRBackupSnapshot(m, 101);
+    m.LabFault(101, kDR, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, ELabFault::kError, 1, 1);
+  };
+  RunCase(c);
+  EXPECT_TRUE(CLogSink::Instance().Contains("and the snapshot is not on the VM. Nothing to delete"));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, StoredFailoverStatus(101));
+  EXPECT_TRUE(DRVM(101).poweredOn);
+}
+
+// The site went down by the deletion: the hypervisor can tell neither the
+// deletion nor whether the snapshot is there, and the deletion fails the
+// machine as any failure does.
+TEST_F(E2EFaultMatrix, ADeletionMetByASiteDownFailsTheMachineThoughTheSnapshotIsNotThere) {
+  SFaultCase c{"site down at the deletion", CFaultMatrix::Lab(kUnplanned, 1), nullptr, kFailed};
+  c.plant = [](CFaultMatrix& m) {
+    RemoveDRBackupSnapshot(m, 101);
+    m.LabFault(101, kDR, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, ELabFault::kHang, 1, 1);
+    m.Steer([] { return CHypervisorLab::HungCalls() == 1; },
+            [] {
+              CHypervisorLab::SetInstanceDown(CHypervisorLabSeed::kSampleDestinationInstanceId, true);
+              CHypervisorLab::ReleaseHangs();
+            });
+  };
+  RunCase(c);
+  EXPECT_TRUE(CLogSink::Instance().Contains("[Delete Snapshot] on VM [vm-101-DR] GUID [" + VM(101).destGuid +
+                                            "] failed with retcode [7002]"))
+      << LoggedErrors();
+  EXPECT_FALSE(CLogSink::Instance().Contains("Nothing to delete"));
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, RowOf(101, Api::VIRTUAL_APP_PHASE_POST_DR_OPERATION).status);
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, StoredFailoverStatus(101));
 }
 
 // ---- kills and a suspend at the named points ------------------------------------
