@@ -150,16 +150,18 @@ jobs sync Completed x2
 
 // Both sides run afterwards and the DR VMs keep the workload: a source holds
 // whatever its DR VM held when it was backed up, a write included or not.
+// No reference to a source snapshot is left: the restore replaced the one
+// the planned failover took.
 const SType kReverseReplication = {"Sample", "reverse-replication", {}, EStartLab::kFailedOver, 0,
                                    R"(vm db-primary on * __OB_BACKUP__
 vm db-primary-DR on 101 -
-repl 101 Failover_Complete Sync_Disabled source-snap=gone dr-snap=- pit=-
+repl 101 Failover_Complete Sync_Disabled source-snap=- dr-snap=- pit=-
 vm db-replica on * __OB_BACKUP__
 vm db-replica-DR on 102 -
-repl 102 Failover_Complete Sync_Disabled source-snap=gone dr-snap=- pit=-
+repl 102 Failover_Complete Sync_Disabled source-snap=- dr-snap=- pit=-
 vm app-server on * __OB_BACKUP__
 vm app-server-DR on 201 -
-repl 201 Failover_Complete Sync_Disabled source-snap=gone dr-snap=- pit=-
+repl 201 Failover_Complete Sync_Disabled source-snap=- dr-snap=- pit=-
 jobs backup Completed x2
 jobs dr-site-backup Completed x2
 jobs restore Completed x2
