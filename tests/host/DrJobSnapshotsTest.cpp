@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/DBConnection.h"
+#include "db/ZNGlobalParam.h"
 #include "host/CrashMatrix.h"
 #include "host/KillTable.h"
 #include "host/SeedLab.h"
@@ -35,6 +36,16 @@ class E2EDrJobSnapshots : public crashmatrix::CCrashMatrix {
     }
     int signal = 0;
     return RunHost(env, args, signal);
+  }
+  // A seeded lab whose jobs take one machine at a time: a kill at a line of
+  // db-primary's finds the other machines not begun.
+  std::string SerialSeededLab() {
+    const std::string db = FreshLab(EStartLab::kSeeded);
+    CDBConnection::SetPath(db);
+    EXPECT_TRUE(ZNGlobalParam::set(DRPLAN_SETTINGS_PARALLEL_THREAD_COUNT, "1"));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return db;
   }
   // A write into a VM of the lab, as an operator's.
   void Write(const std::string& db, const std::string& vm) {
@@ -106,7 +117,7 @@ TEST_F(E2EDrJobSnapshots, AnUndoOrRevertNeverTakesASourceBackToTheSnapshotOfAKil
                          SCase{"point-in-time-failover", "undo-failover"},
                          SCase{"point-in-time-failover", "revert-failover"}}) {
     SCOPED_TRACE(std::string(c.failover) + ", then " + c.back);
-    const std::string db = FreshLab(EStartLab::kSeeded);
+    const std::string db = SerialSeededLab();
     Write(db, "db-primary");
     const drtest::SResult killed =
         Run(db, "planned-failover", 1, {"DR_KILL_AT=for source VM on repl [101]"});
@@ -171,7 +182,7 @@ TEST_F(E2EDrJobSnapshots, AnUndoAfterAFailbackKilledPastItsRestoreHandsEveryWork
 // failed over with a reference that a later undo or revert would take the
 // running source back with.
 TEST_F(E2EDrJobSnapshots, AFailoverThatCannotDropAnEarlierSourceSnapshotReferenceLeavesTheMachineAsItRuns) {
-  const std::string db = FreshLab(EStartLab::kSeeded);
+  const std::string db = SerialSeededLab();
   ASSERT_EQ(kExitKilled, Run(db, "planned-failover", 1, {"DR_KILL_AT=for source VM on repl [101]"}).code);
   Write(db, "db-primary");
   Sql(db,
