@@ -20,17 +20,22 @@ std::string FailoverText(int status) {
   return "failover status [" + (*text != 0 ? std::string(text) : std::to_string(status)) + "]";
 }
 
-// "source VM [NAME] on"; on is -1 when the VM cannot be read, else whether
-// it runs.
-std::string VMState(const char* role, long long instanceId, const std::string& guid, int& on) {
+// "source VM [NAME] on" (source: the machine's source VM); on is -1 when
+// the VM cannot be read, else whether it runs.
+std::string VMState(const char* role, bool source, long long instanceId, const std::string& guid, int& on) {
   SLabVM vm;
   const EStoreResult read = CHypervisorLab::GetVM(instanceId, guid, vm);
   if (read != EStoreResult::kOk) {
     on = -1;
-    return std::string(role) + " [" + guid + "] cannot be read";
+    return std::string(role) + " [" + CDrJobArgs::ShownName(guid) + "] cannot be read";
   }
   on = vm.poweredOn ? 1 : 0;
-  return std::string(role) + " [" + CDrJobArgs::Printable(vm.name) + "] " + (vm.poweredOn ? "on" : "off");
+  const char* power = vm.poweredOn ? "on" : "off";
+  // The machine is named by its source VM, at the head of every line that
+  // tells where it stands: a name too long to show whole is shown there
+  // alone, once per line.
+  if (source && vm.name.size() > CDrJobArgs::kNameShown) return std::string(role) + " " + power;
+  return std::string(role) + " [" + CDrJobArgs::ShownName(vm.name) + "] " + power;
 }
 
 // Which VM runs the machine's workload, when both could be read.
@@ -46,7 +51,7 @@ std::string Runs(int sourceOn, int drOn) {
 // read, else whether it runs.
 std::string DatabaseState(const char* role, const CNMessageBase& entity, int& on) {
   using Entity = ZnEntities::SubClientEntity;
-  const std::string name = CDrJobArgs::Printable(entity.GetString(Entity::kClientName));
+  const std::string name = CDrJobArgs::ShownName(entity.GetString(Entity::kClientName));
   std::string home;
   bool running = false;
   on = -1;
@@ -109,8 +114,8 @@ std::string TextOf(int replicationId, const SSourcedReplication& stored) {
   } else if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
     int sourceOn = -1;
     int drOn = -1;
-    const std::string source = VMState("source VM", replica.sourceInstanceId, replica.sourceGuid, sourceOn);
-    const std::string dr = VMState("DR VM", replica.destInstanceId, replica.destGuid, drOn);
+    const std::string source = VMState("source VM", true, replica.sourceInstanceId, replica.sourceGuid, sourceOn);
+    const std::string dr = VMState("DR VM", false, replica.destInstanceId, replica.destGuid, drOn);
     text += ", " + source + ", " + dr + Runs(sourceOn, drOn);
   }
   return text;

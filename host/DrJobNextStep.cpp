@@ -15,7 +15,7 @@ const size_t kNamed = 20;
 using SVerdicts = std::vector<const SMachineVerdict*>;
 
 std::string Named(const SMachineVerdict& v) {
-  return (v.name.empty() ? std::string("replication") : CDrJobArgs::Printable(v.name)) + " (" +
+  return (v.name.empty() ? std::string("replication") : CDrJobArgs::ShownName(v.name)) + " (" +
          std::to_string(v.replicationId) + ")";
 }
 
@@ -81,7 +81,7 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, CMachineStandings& s
   const std::string id = std::to_string(job.jobId);
   for (const SMachineVerdict* v : left) {
     std::string line = "DR job [" + id + "] leaves machine [" +
-                       (v->name.empty() ? std::to_string(v->replicationId) : CDrJobArgs::Printable(v->name)) +
+                       (v->name.empty() ? std::to_string(v->replicationId) : CDrJobArgs::ShownName(v->name)) +
                        "] (replication " +
                        std::to_string(v->replicationId) + ") at " + standings.Of(v->replicationId).statuses + ": ";
     if (v->takingType == TMMsg::DR_ORCHESTRATION_NONE) {
@@ -99,14 +99,23 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, CMachineStandings& s
   for (const auto& type : byType) {
     const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(type.first);
     const bool command = taking != job.type || job.ownOptionsKnown;
-    lines.push_back("DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "] on DR group [" +
-                    CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
-                    NamedList(type.second) +
-                    (command ? ": " + NewJobCommand(job, taking) : ", given the job's restore options"));
+    const std::string text = "DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) +
+                             "] on DR group [" + CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) +
+                             ") takes " + NamedList(type.second);
+    if (command) {
+      CNextStep::Told(text, NewJobCommand(job, taking), lines);
+    } else {
+      lines.push_back(text + ", given the job's restore options");
+    }
   }
 }
 
 }  // namespace
+
+void CNextStep::Told(const std::string& text, const std::string& command, std::vector<std::string>& lines) {
+  lines.push_back(text + ":");
+  lines.push_back(kCommandMark + command);
+}
 
 bool CNextStep::Restart(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines) {
   if (end.verdicts.empty()) return false;
@@ -128,11 +137,10 @@ bool CNextStep::Restart(const SNextStepJob& job, SJobEnd& end, std::vector<std::
   const std::string id = std::to_string(job.jobId);
   const std::string command = "drjob run --db " + job.db + " --job-id " + id;
   if (!taken.empty()) {
-    lines.push_back("DR job [" + id + "] is continued by its restart, which takes over " + NamedList(taken) + ": " +
-                    command);
+    Told("DR job [" + id + "] is continued by its restart, which takes over " + NamedList(taken), command, lines);
   } else if (left.empty() && inPlaceRestarted) {
     // Every machine is done: the restart counts them so and ends the job.
-    lines.push_back("DR job [" + id + "] is continued by its restart: " + command);
+    Told("DR job [" + id + "] is continued by its restart", command, lines);
   } else if (left.empty()) {
     lines.push_back("DR job [" + id +
                     "] is not continued by a restart: the machines it did not finish already stand where it puts "
@@ -171,13 +179,12 @@ bool CNextStep::NewJob(const SNextStepJob& job, SJobEnd& end, std::vector<std::s
   const std::string id = std::to_string(job.jobId);
   std::string line = "DR job [" + id + "] completed with errors and is not run again; ";
   if (taken.empty()) {
-    line += "a new DR job of its type would take none of the machines it did not finish, as they stand";
+    lines.push_back(line + "a new DR job of its type would take none of the machines it did not finish, as they stand");
   } else {
-    line += "a new DR job on DR group [" + CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) +
-            ") takes " + NamedList(taken) + (again.empty() ? "" : ", and again " + NamedList(again)) + ": " +
-            NewJobCommand(job, job.type);
+    Told(line + "a new DR job on DR group [" + CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) +
+             ") takes " + NamedList(taken) + (again.empty() ? "" : ", and again " + NamedList(again)),
+         NewJobCommand(job, job.type), lines);
   }
-  lines.push_back(line);
   InPlace(job, inPlace, lines);
   Leaves(job, left, end.standings, lines);
   return true;

@@ -535,7 +535,7 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
     std::string output = stopped.output;
     int code = -1;
     for (int generation = 0; generation < 2 && code != 0; ++generation) {
-      const std::vector<std::string> steps = killtable::NextSteps(output);
+      const std::vector<std::string> steps = drtest::PrintedCommands(output);
       ASSERT_FALSE(steps.empty()) << output;
       const SResult next = RunAsPrinted(steps.front());
       code = next.code;

@@ -128,11 +128,13 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   const SResult rerun = crashAndRerun(30);
   ASSERT_EQ(8, rerun.code) << rerun.output;
   const std::string written = run + "restore-options-job-30-3.xml";
-  const std::string last = rerun.output.substr(rerun.output.rfind('\n', rerun.output.size() - 2) + 1);
-  EXPECT_EQ("drjob: DR job [30] completed with errors and is not run again; a new DR job on DR group [" + shown +
-                "] (1) takes app-server (201): drjob run --db " + quotedDb +
-                " --group 1 --type failback --restore-options " + written + "\n",
-            last);
+  const std::vector<std::string> commands = drtest::PrintedCommands(rerun.output);
+  ASSERT_EQ(1u, commands.size()) << rerun.output;
+  const std::string command = commands.front();
+  EXPECT_TRUE(drtest::Has(rerun, "drjob: DR job [30] completed with errors and is not run again; a new DR job on DR "
+                                 "group [" + shown + "] (1) takes app-server (201):\ndrjob: $ drjob run --db " +
+                                     quotedDb + " --group 1 --type failback --restore-options " + written + "\n"))
+      << rerun.output;
   EXPECT_EQ("kept", drtest::ReadFile(victim));
   EXPECT_EQ("mine", drtest::ReadFile(run + "restore-options-job-30-2.xml"));
   struct stat st;
@@ -146,7 +148,6 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
 
   // Pasted into bash as printed: the same lab and group, with the options,
   // so app-server's restore fails again.
-  const std::string command = last.substr(last.find(": drjob run ") + 2);
   const SResult next = bash("drjob() { \"" + std::string(DR_DRJOB) + "\" \"$@\"; }\n" + command);
   EXPECT_EQ(1, next.code) << next.output;
   EXPECT_NE(std::string::npos, next.output.find("on DR group [" + shown + "] (id 1), type [failback]"))
