@@ -158,6 +158,20 @@ bool CSnapArrayDRBase::IsInPlace(CDRInfo* info) {
   }
 }
 
+EWorkloadRuns CSnapArrayDRBase::WorkloadRuns(CDRInfo* info) {
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  bool on = false;
+  if (rep == nullptr || !DRInfoUtils::IsVMPoweredOn(rep->GetSourceGuid(), on)) return EWorkloadRuns::kUnknown;
+  if (on) return EWorkloadRuns::kRuns;
+  if (!rep->IsVMAfileMounted() || rep->GetTestFailoverStatus() != App::DR_TEST_FAILOVER_STATUS_NONE) {
+    return EWorkloadRuns::kNowhere;
+  }
+  const std::string guid = rep->GetDestinationGuid();
+  if (guid.empty()) return EWorkloadRuns::kRuns;
+  if (!DRInfoUtils::IsVMPoweredOn(guid, on)) return EWorkloadRuns::kUnknown;
+  return on ? EWorkloadRuns::kRuns : EWorkloadRuns::kNowhere;
+}
+
 bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {
   if (rep->GetLastSyncedJobId() == 0 || rep->GetSourceDSCount() == 0 ||
       !IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {

@@ -20,9 +20,9 @@ std::string FailoverText(int status) {
   return "failover status [" + (*text != 0 ? std::string(text) : std::to_string(status)) + "]";
 }
 
-// "source VM [NAME] on" (source: the machine's source VM); on is -1 when
-// the VM cannot be read, else whether it runs.
-std::string VMState(const char* role, bool source, long long instanceId, const std::string& guid, int& on) {
+// "source VM [NAME] on"; on is -1 when the VM cannot be read, else whether
+// it runs.
+std::string VMState(const char* role, long long instanceId, const std::string& guid, int& on) {
   SLabVM vm;
   const EStoreResult read = CHypervisorLab::GetVM(instanceId, guid, vm);
   if (read != EStoreResult::kOk) {
@@ -31,10 +31,10 @@ std::string VMState(const char* role, bool source, long long instanceId, const s
   }
   on = vm.poweredOn ? 1 : 0;
   const char* power = vm.poweredOn ? "on" : "off";
-  // The machine is named by its source VM, at the head of every line that
-  // tells where it stands: a name too long to show whole is shown there
-  // alone, once per line.
-  if (source && vm.name.size() > CDrJobArgs::kNameShown) return std::string(role) + " " + power;
+  // The machine is named by its source VM (its DR VM's name most often
+  // adds a suffix), at the head of every line that tells where it stands:
+  // a name too long to show whole is shown there alone, once per line.
+  if (vm.name.size() > CDrJobArgs::kNameShown) return std::string(role) + " " + power;
   return std::string(role) + " [" + CDrJobArgs::ShownName(vm.name) + "] " + power;
 }
 
@@ -114,8 +114,8 @@ std::string TextOf(int replicationId, const SSourcedReplication& stored) {
   } else if (CHypervisorLab::GetReplica(replicationId, replica) == EStoreResult::kOk) {
     int sourceOn = -1;
     int drOn = -1;
-    const std::string source = VMState("source VM", true, replica.sourceInstanceId, replica.sourceGuid, sourceOn);
-    const std::string dr = VMState("DR VM", false, replica.destInstanceId, replica.destGuid, drOn);
+    const std::string source = VMState("source VM", replica.sourceInstanceId, replica.sourceGuid, sourceOn);
+    const std::string dr = VMState("DR VM", replica.destInstanceId, replica.destGuid, drOn);
     text += ", " + source + ", " + dr + Runs(sourceOn, drOn);
   }
   return text;

@@ -51,4 +51,8 @@ class CNextStep {
   // The same after a job that completed with errors, which a new job of its
   // type continues.
   static bool NewJob(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines);
+  // After a job that succeeded: only the machines whose workload runs
+  // nowhere (none was left so on request), each with the type that brings
+  // it up; false, with no line, when there is none.
+  static bool Succeeded(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines);
 };

@@ -658,8 +658,8 @@ void CDrJobRun::PrintUnactedRequest() {
 
 void CDrJobRun::PrintNextStep(const std::string& status, SJobEnd& jobEnd) {
   const std::string db = CDrJobArgs::ShellWord(m_args.DbPath());
-  if (CDrJobStates::IsCompletedStatus(status)) {
-    if (status == CDrJobStates::JobStatusOfState(0)) return;
+  const bool succeeded = status == CDrJobStates::JobStatusOfState(0);
+  if (CDrJobStates::IsCompletedStatus(status) && !succeeded) {
     PrintNewJob(db, jobEnd);
     return;
   }
@@ -672,7 +672,12 @@ void CDrJobRun::PrintNextStep(const std::string& status, SJobEnd& jobEnd) {
   // Restore options kept only in the record have no file to name here.
   job.ownOptionsKnown = recorded.restoreOptionsXml.empty() || !restoreFile.empty();
   std::vector<std::string> lines;
-  if (!CNextStep::Restart(job, jobEnd, lines)) lines = Restart("is continued by its restart", db);
+  if (succeeded) {
+    // Only a workload that runs nowhere needs a step after a success.
+    CNextStep::Succeeded(job, jobEnd, lines);
+  } else if (!CNextStep::Restart(job, jobEnd, lines)) {
+    lines = Restart("is continued by its restart", db);
+  }
   PrintLines(lines);
 }
 

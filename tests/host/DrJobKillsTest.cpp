@@ -831,7 +831,7 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
   EXPECT_EQ(std::string::npos, outcome.picture.find("Sync_Failed")) << outcome.picture;
   const std::vector<std::string> steps = drtest::PrintedCommands(outcome.output);
   ASSERT_EQ(1u, steps.size()) << outcome.output;
-  EXPECT_NE(std::string::npos, outcome.output.find("takes app-server (201): " + steps.front() + "\n"))
+  EXPECT_NE(std::string::npos, outcome.output.find("takes app-server (201):\ndrjob: $ " + steps.front() + "\n"))
       << outcome.output;
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
@@ -861,7 +861,7 @@ TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineIts
   ASSERT_EQ(8, restart.code) << restart.output;
   const std::vector<std::string> steps = drtest::PrintedCommands(restart.output);
   ASSERT_EQ(1u, steps.size()) << restart.output;
-  EXPECT_NE(std::string::npos, restart.output.find("takes app-server (201): " + steps.front() + "\n"))
+  EXPECT_NE(std::string::npos, restart.output.find("takes app-server (201):\ndrjob: $ " + steps.front() + "\n"))
       << restart.output;
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
@@ -967,7 +967,7 @@ TEST_F(E2EDrJobKills, ARestartKilledBeforeItsFirstPriorityIsPrintedForTheMachine
   if (HasFatalFailure()) return;
   EXPECT_EQ(1, stopped.restart.code) << stopped.runs << stopped.restart.output;
   EXPECT_NE(std::string::npos, stopped.restart.output.find("is continued by its restart, which takes over app-server "
-                                                           "(201): "))
+                                                           "(201):\n"))
       << stopped.runs << stopped.restart.output;
   FollowTheStoppedRestart(kPointInTimeFailover, stopped, "Run(): Beginning Orchestration");
 }
