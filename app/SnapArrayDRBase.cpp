@@ -163,13 +163,9 @@ EWorkloadRuns CSnapArrayDRBase::WorkloadRuns(CDRInfo* info) {
   bool on = false;
   if (rep == nullptr || !DRInfoUtils::IsVMPoweredOn(rep->GetSourceGuid(), on)) return EWorkloadRuns::kUnknown;
   if (on) return EWorkloadRuns::kRuns;
-  if (!rep->IsVMAfileMounted() || rep->GetTestFailoverStatus() != App::DR_TEST_FAILOVER_STATUS_NONE) {
-    return EWorkloadRuns::kNowhere;
-  }
-  const std::string guid = rep->GetDestinationGuid();
-  if (guid.empty()) return EWorkloadRuns::kRuns;
-  if (!DRInfoUtils::IsVMPoweredOn(guid, on)) return EWorkloadRuns::kUnknown;
-  return on ? EWorkloadRuns::kRuns : EWorkloadRuns::kNowhere;
+  // The failover leaves the DR VM mounted, its power as the VM had it.
+  const bool test = rep->GetTestFailoverStatus() > App::DR_TEST_FAILOVER_STATUS_NONE;
+  return rep->IsVMAfileMounted() && !test ? EWorkloadRuns::kRuns : EWorkloadRuns::kNowhere;
 }
 
 bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {

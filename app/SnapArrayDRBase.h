@@ -176,7 +176,7 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool IsInPlace(CDRInfo* info) override;
   // At the source while its source VM is on; at DR while the VM's archive
   // file is mounted there with no test failover standing (a test
-  // failover's VM is not the workload) and the mounted VM is on.
+  // failover's VM is not the workload).
   EWorkloadRuns WorkloadRuns(CDRInfo* info) override;
 
  protected:

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "host/CrashMatrix.h"
+#include "appmgr/DatabaseHosts.h"
 #include "host/DrJobArgs.h"
+#include "jobs/MachineVerdictStore.h"
 #include "msg/MsgEnums.h"
+#include "tasksim/DatabaseLabSeed.h"
 #include "vm/HypervisorLab.h"
 #include "vm/HypervisorLabSeed.h"
 
@@ -193,6 +196,33 @@ TEST_F(E2EDrJobNextSteps, AnArrayTestFailoverOverWorkloadsRunningNowhereSaysSo) 
         << r.output;
   }
   ExpectEachLineNamesWhatItsCommandTakes(db, r.output);
+}
+
+// A database failover whose start-up of ORCL1's DR database fails, after
+// its source was stopped: that machine's workload runs nowhere, the other's
+// at DR, as each database's state tells (asked of its host).
+TEST_F(E2EDrJobNextSteps, ADatabaseStoppedAtBothSitesRunsNowhere) {
+  const std::string db = FreshLab(EStartLab::kSeeded);
+  const SSeedDBReplication first = CDatabaseLabSeed::Sample().replications.at(0);
+  CDBConnection::SetPath(db);
+  ASSERT_TRUE(CDatabaseHosts::SetFault(first.destination.clientId, CDatabaseHosts::kStartScript, 1,
+                                       EDBHostFault::kExitCode, 1));
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  const SResult r = RunOn(db, "SampleDB", "planned-failover", 7);
+  ASSERT_EQ(8, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "machine [ORCL1] (replication 1): failed in phase [Power On]")) << r.output;
+  CDBConnection::SetPath(db);
+  std::vector<SMachineVerdict> verdicts;
+  ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(7, verdicts));
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  ASSERT_EQ(2u, verdicts.size());
+  EXPECT_TRUE(verdicts[0].runsNowhere) << r.output;
+  EXPECT_FALSE(verdicts[1].runsNowhere) << r.output;
+  // The new job printed takes it, as every database failover takes every
+  // machine: no other line is needed for it.
+  EXPECT_EQ(1u, drtest::PrintedCommands(r.output).size()) << r.output;
 }
 
 // A revert killed right after db-primary's source is reverted: the undo

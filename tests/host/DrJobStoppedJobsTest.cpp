@@ -534,8 +534,7 @@ TEST_F(E2EDrJobStoppedJobEnd, TheKillSaysWhereEachMachineIsNowAndWhichDRJobWorke
   const SResult killed = Host("control --db " + m_db + " --job 7 kill");
   ASSERT_EQ(0, killed.code) << killed.output;
   EXPECT_EQ("drjob: no process runs DR job [7] (its record says [Suspended]); drjob kills it itself\n"
-            "drjob: DR job [7]: [0] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
-            "running job marks them; its record says [Killed]\n"
+            "drjob: DR job [7]: its record says [Killed]\n"
             "drjob: DR job [7] machine [db-primary] (replication 101) now: failover status [Failover in Progress], "
             "source VM [db-primary] off, DR VM [db-primary-DR] off: neither VM runs\n"
             "drjob: DR job [7] machine [db-replica] (replication 102) now: failover status [Failover in Progress], "
