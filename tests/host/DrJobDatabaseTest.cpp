@@ -9,13 +9,13 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "JobSimTestSupport.h"
+#include "app/AppReplTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/InstanceProperties.h"
 #include "appmgr/RemoteExecStore.h"
@@ -103,18 +103,7 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
     EXPECT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(site.clientId, site.home, running)) << site.clientName;
     return running;
   }
-  // The start-ups and shut-downs sent: a status query (the job's end asks
-  // where each workload runs) changes nothing on a host.
-  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) {
-    std::vector<SRemoteExecEntry> entries;
-    EXPECT_EQ(EStoreResult::kOk, CRemoteExecStore::Entries(entries, clientId));
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const SRemoteExecEntry& e) {
-                                   return e.argv.size() >= 2 && e.argv[1] == CDatabaseHosts::kStatusScript;
-                                 }),
-                  entries.end());
-    return entries;
-  }
+  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) { return drtest::DBScriptsSent(clientId); }
   // The child job of a type a machine started (0 when there is none yet).
   long long ChildOf(EChildJobType type, int replicationId) const {
     for (const SChildJobRecord& job : drtest::ChildJobsOf(type)) {
