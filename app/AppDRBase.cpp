@@ -111,6 +111,8 @@ bool CAppDRBase::IsAdmittedOnNewJob(CDRInfo*, TMMsg::DROrchestrationType) { retu
 
 bool CAppDRBase::IsInPlace(CDRInfo*) { return false; }
 
+EWorkloadRuns CAppDRBase::WorkloadRuns(CDRInfo*) { return EWorkloadRuns::kUnknown; }
+
 bool CAppDRBase::Cleanup(const SDRPriority&) { return true; }
 
 // ---- the context's own slots ----

@@ -97,6 +97,8 @@ class CAppDRBase : public IDRContext, public IDRAdmission {
   // Never: a new database failover shuts each source down and starts it
   // again, wherever it runs.
   bool IsInPlace(CDRInfo* info) override;
+  // By the state of its databases, source and DR.
+  EWorkloadRuns WorkloadRuns(CDRInfo* info) override;
 
   // ---- steps and records ----
   // Runs a batch operation as a step; false without running anything for a

@@ -7,6 +7,7 @@
 #include "drorch/DRJobManager.h"
 #include "engine/DRBase.h"
 #include "engine/DRHelper.h"
+#include "engine/DRInfo.h"
 #include "engine/DRInfoUtils.h"
 #include "engine/SDRInstanceCtx.h"
 #include "engine/SDROperationCtx.h"
@@ -103,6 +104,29 @@ bool COracleDBDRBase::RunDBCommand(SDROperationCtx& ctx, const std::string& comm
   std::string arguments = instance.clientName + " " + home;
   if (!m_appManager->ExecuteRemoteCommand(instance.clientId, text, arguments, true, error)) return false;
   return true;
+}
+
+EWorkloadRuns COracleDBDRBase::WorkloadRuns(CDRInfo* info) {
+  bool known = true;
+  for (const Api::DRSite site : {Api::DR_SITE_SOURCE, Api::DR_SITE_DESTINATION}) {
+    SDRInstanceCtx instance;
+    std::string home;
+    int exitCode = -1;
+    std::string error;
+    if (!LoadInstanceCtx(instance, site, info) ||
+        OracleInstance(static_cast<unsigned long>(instance.instanceId)).getOracleHome(home, nullptr) != 0 ||
+        !IsSafeScriptArgument(instance.clientName, false) || !IsSafeScriptArgument(home, true) ||
+        !m_appManager->RemoteExitCode(instance.clientId, kStatusCommand, instance.clientName + " " + home, exitCode,
+                                      error) ||
+        (exitCode != 0 && exitCode != kStatusStopped)) {
+      m_event.Debug("WorkloadRuns", "Cannot tell the state of the database of replication [%d]: [%s]",
+                    info->GetReplId(), error.c_str());
+      known = false;
+      continue;
+    }
+    if (exitCode == 0) return EWorkloadRuns::kRuns;
+  }
+  return known ? EWorkloadRuns::kNowhere : EWorkloadRuns::kUnknown;
 }
 
 bool COracleDBDRBase::GetBkpOptions(CNMessageBase& option, ApplicationId&, std::vector<CDRInfo*>&) {

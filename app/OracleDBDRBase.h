@@ -22,6 +22,9 @@ class COracleDBDRBase : public CAppDRBase {
  public:
   static constexpr const char* kStartUpCommand = "sh dbstartup.sh";
   static constexpr const char* kShutDownCommand = "sh dbshutdown.sh";
+  static constexpr const char* kStatusCommand = "sh dbstatus.sh";
+  // Its exit code for a database that is stopped (0: running).
+  static constexpr int kStatusStopped = 3;
 
   explicit COracleDBDRBase(IDROrchestrator& orchestrator);
   ~COracleDBDRBase() override;
@@ -29,6 +32,9 @@ class COracleDBDRBase : public CAppDRBase {
   bool Shutdown(SDROperationCtx& ctx) override;
   bool PowerOn(SDROperationCtx& ctx) override;
   bool GetBkpOptions(CNMessageBase& backupOption, ApplicationId& appId, std::vector<CDRInfo*>& machines) override;
+  // By its databases' state, each asked of its site's client with the
+  // status script; unknown when either cannot be asked.
+  EWorkloadRuns WorkloadRuns(CDRInfo* info) override;
 
   // Runs the command on the client of the context's site for its first
   // machine's instance; true when it ran and succeeded.

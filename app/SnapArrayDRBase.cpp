@@ -158,6 +158,16 @@ bool CSnapArrayDRBase::IsInPlace(CDRInfo* info) {
   }
 }
 
+EWorkloadRuns CSnapArrayDRBase::WorkloadRuns(CDRInfo* info) {
+  SnapDRRepInfo* rep = GetSnapRepInfo(info);
+  bool on = false;
+  if (rep == nullptr || !DRInfoUtils::IsVMPoweredOn(rep->GetSourceGuid(), on)) return EWorkloadRuns::kUnknown;
+  if (on) return EWorkloadRuns::kRuns;
+  // The failover leaves the DR VM mounted, its power as the VM had it.
+  const bool test = rep->GetTestFailoverStatus() > App::DR_TEST_FAILOVER_STATUS_NONE;
+  return rep->IsVMAfileMounted() && !test ? EWorkloadRuns::kRuns : EWorkloadRuns::kNowhere;
+}
+
 bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {
   if (rep->GetLastSyncedJobId() == 0 || rep->GetSourceDSCount() == 0 ||
       !IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {

@@ -174,6 +174,10 @@ class CSnapArrayDRBase : public CAppDRBase {
   // The failover status a failover or an undo leaves, or the test failover
   // status a test failover (complete) or its undo (none) leaves.
   bool IsInPlace(CDRInfo* info) override;
+  // At the source while its source VM is on; at DR while the VM's archive
+  // file is mounted there with no test failover standing (a test
+  // failover's VM is not the workload).
+  EWorkloadRuns WorkloadRuns(CDRInfo* info) override;
 
  protected:
   // A restart of the job, or asked as one (IsAdmittedOnRestart); never

@@ -246,6 +246,11 @@ class DRInfoUtils {
   static bool PopulateVAppJobUpdateReq(SDataSourceInfo& info, SDRPhaseCtx& phase,
                                        Api::VirtualAppJobUpdateReq& request);
 
+  // Whether the VM of the GUID is powered on; false when it cannot be asked
+  // (logged at debug level only: the verdicts ask it as a priority ends, and
+  // an error then would read as the priority's).
+  static bool IsVMPoweredOn(const std::string& guid, bool& on);
+
   // ---- VM operation requests and VM backups --------------------------------
   // What every VM operation request carries about the machine: its identity
   // at the site, the policy type, the host and cloud placement of its

@@ -11,6 +11,7 @@
 #include "appmgr/ClientProperties.h"
 #include "log/EvEvent.h"
 #include "services/DRAppManager.h"
+#include "vm/VmAuxOps.h"
 #include "vsa/VSARepInfo.h"
 
 namespace {
@@ -290,4 +291,15 @@ bool DRInfoUtils::GetRestoreAsManagedVM(CDRInfo* info, IdxMetadata::VirtualServe
   EvEvent event;
   event.Debug("GetRestoreAsManagedVM", "Restore As Managed VM option [%d] is set", managed ? 1 : 0);
   return managed;
+}
+
+bool DRInfoUtils::IsVMPoweredOn(const std::string& guid, bool& on) {
+  QSMServer::QVirtualMachineReq vm;
+  const int failed = guid.empty() ? -1 : VmAuxOps::getVMInfo(guid, vm);
+  if (failed != 0) {
+    EvEvent().Debug("IsVMPoweredOn", "Cannot read the power state of VM [%s]: [%d]", guid.c_str(), failed);
+    return false;
+  }
+  on = vm.GetInt32(QSMServer::QVirtualMachineReq::kPowerState) == 1;
+  return true;
 }

@@ -126,6 +126,28 @@ std::vector<TMMsg::DROrchestrationType> TakingTypes(TMMsg::DROrchestrationType o
   return order;
 }
 
+// The types that bring up a workload that runs nowhere, in the order they
+// are looked for: those that carry the job forward first (TakingTypes),
+// then any other that starts the workload at the source or at DR. A
+// point-in-time failover needs a time a command without the job's options
+// lacks, and the test types, the testboot and the clean-up start no
+// workload.
+std::vector<TMMsg::DROrchestrationType> NowhereTypes(TMMsg::DROrchestrationType own) {
+  const TMMsg::DROrchestrationType starting[] = {
+      TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER,
+      TMMsg::DR_ORCHESTRATION_FAILBACK, TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER, TMMsg::DR_ORCHESTRATION_REVERT_FAILOVER};
+  std::vector<TMMsg::DROrchestrationType> order;
+  for (const TMMsg::DROrchestrationType type : TakingTypes(own)) {
+    if (std::find(std::begin(starting), std::end(starting), type) != std::end(starting)) order.push_back(type);
+  }
+  for (const TMMsg::DROrchestrationType type : starting) {
+    if (std::find(order.begin(), order.end(), type) == order.end()) order.push_back(type);
+  }
+  return order;
+}
+
+int Bit(TMMsg::DROrchestrationType type) { return 1 << static_cast<int>(type); }
+
 // Where the DR type puts the machines it completes, as a place a machine
 // may already stand.
 EMachinePlace PlaceOf(TMMsg::DROrchestrationType type) {
@@ -229,6 +251,12 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
     IDRAdmission* admission = dynamic_cast<IDRAdmission*>(made->second.get());
     return admission != nullptr && admission->IsAdmittedOnNewJob(info, type);
   };
+  auto first = [&](CDRInfo* info, const SAdmission& asked, const std::vector<TMMsg::DROrchestrationType>& types) {
+    for (const TMMsg::DROrchestrationType type : types) {
+      if (type == m_drType ? asked.newJob : takes(info, type)) return type;
+    }
+    return TMMsg::DR_ORCHESTRATION_NONE;
+  };
   const std::vector<TMMsg::DROrchestrationType> order = TakingTypes(m_drType);
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);
@@ -236,19 +264,50 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
     SAdmission asked;
     asked.restart = own != nullptr && (info->IsSuccess() || own->IsAdmittedOnRestart(info));
     asked.newJob = own != nullptr && own->IsAdmittedOnNewJob(info, m_drType);
+    if (asked.newJob) asked.takenBy |= Bit(m_drType);
     // One the job did not finish but that stands where its type puts it
     // needs no type: whatever skipped it, or an earlier job, put it there.
     asked.inPlace = own != nullptr && !info->IsSuccess() && own->IsInPlace(info);
-    if (!info->IsSuccess() && !asked.inPlace) {
-      for (const TMMsg::DROrchestrationType type : order) {
-        const bool taken = type == m_drType ? asked.newJob : takes(info, type);
-        if (!taken) continue;
-        asked.taking = type;
-        break;
+    asked.runs = own != nullptr ? own->WorkloadRuns(info) : EWorkloadRuns::kUnknown;
+    if (!info->IsSuccess() && !asked.inPlace) asked.taking = first(info, asked, order);
+    // Whatever the job did of it, a workload that runs nowhere is carried
+    // forward by any type that brings it up, of either direction.
+    const bool nowhere = asked.runs == EWorkloadRuns::kNowhere;
+    if (nowhere && asked.taking == TMMsg::DR_ORCHESTRATION_NONE) {
+      asked.taking = first(info, asked, NowhereTypes(m_drType));
+    }
+    if (!asked.inPlace || nowhere) asked.option = NeededOption(*info, asked.taking);
+    run->second.admissions[info->GetReplId()] = asked;
+  }
+}
+
+void CDRVerdicts::AskTakers(const std::vector<IDRBaseInfo*>& records) {
+  // The types the next steps name besides the job's own, whose answers the
+  // job's own new job and restart already gave.
+  std::set<TMMsg::DROrchestrationType> named;
+  for (const auto& run : m_priorities) {
+    for (const auto& asked : run.second.admissions) {
+      if (asked.second.taking != TMMsg::DR_ORCHESTRATION_NONE && asked.second.taking != m_drType) {
+        named.insert(asked.second.taking);
       }
     }
-    if (!asked.inPlace) asked.option = NeededOption(*info, asked.taking);
-    run->second.admissions[info->GetReplId()] = asked;
+  }
+  if (named.empty() || !m_makeContext) return;
+  std::map<const SDRPriority*, std::vector<CDRInfo*>> byPriority;
+  for (IDRBaseInfo* base : records) {
+    CDRInfo* info = dynamic_cast<CDRInfo*>(base);
+    if (info != nullptr && info->GetPriority() != nullptr) byPriority[info->GetPriority()].push_back(info);
+  }
+  for (const auto& priority : byPriority) {
+    SPriorityRun& run = m_priorities[priority.first];
+    for (const TMMsg::DROrchestrationType type : named) {
+      std::unique_ptr<IDRContext> context(m_makeContext(*priority.first, type));
+      IDRAdmission* admission = dynamic_cast<IDRAdmission*>(context.get());
+      if (admission == nullptr) continue;
+      for (CDRInfo* info : priority.second) {
+        if (admission->IsAdmittedOnNewJob(info, type)) run.admissions[info->GetReplId()].takenBy |= Bit(type);
+      }
+    }
   }
 }
 
@@ -386,6 +445,8 @@ void CDRVerdicts::Admitted(const SAdmission& asked, SMachineVerdict& v) const {
   v.takingType = asked.taking;
   v.place = asked.inPlace ? PlaceOf(m_drType) : EMachinePlace::kNone;
   v.neededOption = asked.option;
+  v.runsNowhere = asked.runs == EWorkloadRuns::kNowhere;
+  v.takenBy = asked.takenBy;
 }
 
 SMachineVerdict CDRVerdicts::Verdict(CDRInfo& info, bool killed, bool suspended) const {
@@ -483,6 +544,7 @@ bool CDRVerdicts::Store(std::vector<SMachineVerdict>& verdicts) {
 
 bool CDRVerdicts::Record(const std::vector<IDRBaseInfo*>& records, bool killed, bool suspended) {
   AskTheRest(records);
+  AskTakers(records);
   std::vector<SMachineVerdict> verdicts;
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);
@@ -493,6 +555,7 @@ bool CDRVerdicts::Record(const std::vector<IDRBaseInfo*>& records, bool killed, 
 
 bool CDRVerdicts::RecordNotReached(const std::vector<IDRBaseInfo*>& records, const std::string& reason) {
   AskTheRest(records);
+  AskTakers(records);
   std::vector<SMachineVerdict> verdicts;
   for (IDRBaseInfo* base : records) {
     CDRInfo* info = dynamic_cast<CDRInfo*>(base);

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "IDRAdmission.h"
 #include "jobs/MachineVerdictStore.h"
 #include "msg/MsgEnums.h"
 
@@ -99,6 +100,8 @@ class CDRVerdicts {
     bool inPlace = false;  // already where the job's type puts it
     TMMsg::DROrchestrationType taking = TMMsg::DR_ORCHESTRATION_NONE;
     EMachineOption option = EMachineOption::kNone;
+    EWorkloadRuns runs = EWorkloadRuns::kUnknown;
+    int takenBy = 0;  // the types whose new job takes it (bit 1 << type)
   };
   struct SPriorityRun {
     bool started = false;
@@ -112,6 +115,10 @@ class CDRVerdicts {
   // Asks of each record whose priority was not asked; the job's records
   // are no longer worked on then.
   void AskTheRest(const std::vector<IDRBaseInfo*>& records);
+  // Asks, of every record, each DR type another machine's next step names
+  // whether its new job takes it too (takenBy): a step's line names every
+  // machine its command takes.
+  void AskTakers(const std::vector<IDRBaseInfo*>& records);
   // What was asked of the machine; nullptr when nothing was.
   const SAdmission* Asked(CDRInfo& info) const;
   // What the contexts answered, into the verdict.

@@ -12,6 +12,16 @@
 
 class CDRInfo;
 
+// Whether a machine's workload runs anywhere, by what its kind runs it on:
+// a VM replication by its VMs' power, a storage-array one by its source VM's
+// power and its DR mount, a database one by its databases' state.
+enum class EWorkloadRuns {
+  kUnknown = 0,  // it cannot be told (a site out of reach): nothing is said
+  kRuns = 1,     // at the source, at DR or both
+  kNowhere = 2,  // neither runs it
+  kLeftOff = 3,  // neither, as the job was asked to leave it (no power-on)
+};
+
 class IDRAdmission {
  public:
   // Whether a restart of the job would take the machine into this context's
@@ -30,6 +40,9 @@ class IDRAdmission {
   // type has no such place (a testboot, a clean-up, a database failover,
   // which a new job runs again).
   virtual bool IsInPlace(CDRInfo* info) = 0;
+  // Where the machine's workload runs now, read from its site or sites:
+  // one that runs nowhere needs a next step whatever the job did of it.
+  virtual EWorkloadRuns WorkloadRuns(CDRInfo* info) = 0;
 
  protected:
   ~IDRAdmission() = default;

@@ -50,6 +50,28 @@ std::string CDrJobArgs::Printable(const std::string& text) {
   return out;
 }
 
+std::string CDrJobArgs::CutName(const std::string& name) {
+  if (name.size() <= kNameShown) return name;
+  size_t end = kNameShown;
+  // A UTF-8 character is not split: its continuation bytes go with it.
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end) + "...";
+}
+
+std::string CDrJobArgs::ShownName(const std::string& name) { return Printable(CutName(name)); }
+
+std::string CDrJobArgs::ShownText(const std::string& text) {
+  std::string cut;
+  size_t at = 0;
+  for (size_t open = text.find('['); open != std::string::npos; open = text.find('[', at)) {
+    const size_t close = text.find(']', open + 1);
+    if (close == std::string::npos) break;
+    cut += text.substr(at, open + 1 - at) + CutName(text.substr(open + 1, close - open - 1)) + "]";
+    at = close + 1;
+  }
+  return Printable(cut + text.substr(at));
+}
+
 std::string CDrJobArgs::ShellWord(const std::string& text) {
   if (text.empty()) return "''";
   bool plain = true;

@@ -74,6 +74,17 @@ class CDrJobArgs {
   // characters and DEL become escapes (\n, \t, \r, \\, \xHH), so a name
   // echoed in an error cannot break the line or steer the terminal.
   static std::string Printable(const std::string& text);
+  // A name of the lab (a group's, a machine's, a VM's, a client's) as a line
+  // shows it: its first kNameShown bytes (never half a character), then
+  // "...", when it is longer, so that a name of thousands of characters
+  // cannot bury the line; CutName leaves the text as it is, ShownName makes
+  // it Printable too.
+  static const size_t kNameShown = 512;
+  static std::string CutName(const std::string& name);
+  static std::string ShownName(const std::string& name);
+  // An engine's text that names things in brackets ("VM [NAME]"): each
+  // bracketed part cut as a name is, the whole Printable.
+  static std::string ShownText(const std::string& text);
   // A word a shell reads back as exactly the text's bytes: as it is when it
   // holds only safe characters, else in single quotes; text with a control
   // character (a newline, a tab, ...) as $'...' with each such byte, a

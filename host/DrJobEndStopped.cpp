@@ -389,10 +389,14 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
                                                    "cannot be stored (" +
                                                    CDrJobOutput::DatabaseReason() + "); a kill asked again stores them");
   }
-  printf(
-      "drjob: DR job [%lld]: [%zu] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
-      "running job marks them; its record says [%s]\n",
-      jobId, changes.size(), kKilled);
+  if (changes.empty()) {
+    printf("drjob: DR job [%lld]: its record says [%s]\n", jobId, kKilled);
+  } else {
+    printf(
+        "drjob: DR job [%lld]: [%zu] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
+        "running job marks them; its record says [%s]\n",
+        jobId, changes.size(), kKilled);
+  }
   size_t ended = 0;
   for (size_t r = 0; r < rows.size(); ++r) {
     ended += IsLeftOpen(rows[r].status) && WaitedOnlyOnCompleted(rows[r], parsed[r], completed) ? 1 : 0;
@@ -419,7 +423,7 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   CMachineOutcomes::ReadEnd(jobId, recorded.groupId, job.optionsXml, end);
   for (const SGroupMachine& machine : end.machines) {
     const std::string name =
-        machine.name.empty() ? std::to_string(machine.replicationId) : CDrJobArgs::Printable(machine.name);
+        machine.name.empty() ? std::to_string(machine.replicationId) : CDrJobArgs::ShownName(machine.name);
     std::string line = "DR job [" + id + "] machine [" + name + "] (replication " +
                        std::to_string(machine.replicationId) + ") now: " + end.standings.Of(machine.replicationId).now;
     const auto later = since.find(machine.replicationId);
@@ -438,12 +442,11 @@ int CStoppedJobEnd::Kill(const std::string& dbPath, const SJobRecord& stopped) {
   std::vector<std::string> lines;
   // The verdicts are the suspended attempt's: once another job has worked
   // on a machine since, they no longer tell what a restart takes.
-  if (sinceRead && since.empty() && CNextStep::Restart(next, end, lines)) {
-    for (const std::string& line : lines) printf("drjob: %s\n", line.c_str());
-    return CDrJobStates::kExitSuccess;
+  if (!sinceRead || !since.empty() || !CNextStep::Restart(next, end, lines)) {
+    lines.clear();
+    CNextStep::Told("DR job [" + id + "] is continued by its restart, which takes its machines over as they now are",
+                    "drjob run --db " + next.db + " --job-id " + id, lines);
   }
-  printf("drjob: DR job [%lld] is continued by its restart, which takes its machines over as they now are: drjob "
-         "run --db %s --job-id %lld\n",
-         jobId, CDrJobArgs::ShellWord(dbPath).c_str(), jobId);
+  for (const std::string& line : lines) printf("drjob: %s\n", line.c_str());
   return CDrJobStates::kExitSuccess;
 }

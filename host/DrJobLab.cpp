@@ -228,7 +228,7 @@ int CDrJobLab::FindGroup(const std::string& nameOrId) {
 
 std::string CDrJobLab::StoredGroupName(int groupId) {
   const std::string name = CLabStore::DRGroupName(groupId);
-  return name.empty() ? std::to_string(groupId) : name;
+  return name.empty() ? std::to_string(groupId) : CDrJobArgs::CutName(name);
 }
 
 std::string CDrJobLab::GroupName(int groupId) { return CDrJobArgs::Printable(StoredGroupName(groupId)); }

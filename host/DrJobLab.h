@@ -47,12 +47,12 @@ class CDrJobLab {
   // A DR group by id or by name; 0 when there is none.
   static int FindGroup(const std::string& nameOrId);
   // A DR group's name, fit to stand inside one line of output
-  // (CDrJobArgs::Printable): a name that holds a newline cannot break a
-  // line of drjob's nor forge one (a next step, say). Its id as text when
-  // it has none.
+  // (CDrJobArgs::ShownName): a name that holds a newline cannot break a
+  // line of drjob's nor forge one (a next step, say), and a long one is
+  // cut. Its id as text when it has none.
   static std::string GroupName(int groupId);
-  // The name as stored, for text that is made printable as a whole (an
-  // error line through CDrJobOutput::Error).
+  // The name as stored, cut as GroupName cuts it, for text that is made
+  // printable as a whole (an error line through CDrJobOutput::Error).
   static std::string StoredGroupName(int groupId);
   // The owner of the DR jobs drjob creates.
   static int OwnerId();

@@ -27,10 +27,15 @@ std::string VMState(const char* role, long long instanceId, const std::string& g
   const EStoreResult read = CHypervisorLab::GetVM(instanceId, guid, vm);
   if (read != EStoreResult::kOk) {
     on = -1;
-    return std::string(role) + " [" + guid + "] cannot be read";
+    return std::string(role) + " [" + CDrJobArgs::ShownName(guid) + "] cannot be read";
   }
   on = vm.poweredOn ? 1 : 0;
-  return std::string(role) + " [" + CDrJobArgs::Printable(vm.name) + "] " + (vm.poweredOn ? "on" : "off");
+  const char* power = vm.poweredOn ? "on" : "off";
+  // The machine is named by its source VM (its DR VM's name most often
+  // adds a suffix), at the head of every line that tells where it stands:
+  // a name too long to show whole is shown there alone, once per line.
+  if (vm.name.size() > CDrJobArgs::kNameShown) return std::string(role) + " " + power;
+  return std::string(role) + " [" + CDrJobArgs::ShownName(vm.name) + "] " + power;
 }
 
 // Which VM runs the machine's workload, when both could be read.
@@ -46,7 +51,7 @@ std::string Runs(int sourceOn, int drOn) {
 // read, else whether it runs.
 std::string DatabaseState(const char* role, const CNMessageBase& entity, int& on) {
   using Entity = ZnEntities::SubClientEntity;
-  const std::string name = CDrJobArgs::Printable(entity.GetString(Entity::kClientName));
+  const std::string name = CDrJobArgs::ShownName(entity.GetString(Entity::kClientName));
   std::string home;
   bool running = false;
   on = -1;

@@ -15,7 +15,7 @@ const size_t kNamed = 20;
 using SVerdicts = std::vector<const SMachineVerdict*>;
 
 std::string Named(const SMachineVerdict& v) {
-  return (v.name.empty() ? std::string("replication") : CDrJobArgs::Printable(v.name)) + " (" +
+  return (v.name.empty() ? std::string("replication") : CDrJobArgs::ShownName(v.name)) + " (" +
          std::to_string(v.replicationId) + ")";
 }
 
@@ -55,6 +55,8 @@ std::string OptionNeeded(const SMachineVerdict& v) {
       return "a point in time for it" + give;
     case EMachineOption::kPointInTimeSnapshot:
       return "a point in time its DR VM has a snapshot of" + give;
+    case EMachineOption::kRestoreOptions:
+      return "restore options that name it, or without restore options";
     case EMachineOption::kNone:
       break;
   }
@@ -73,40 +75,85 @@ void InPlace(const SNextStepJob& job, const SVerdicts& inPlace, std::vector<std:
   }
 }
 
+// A command of a type the next steps print: the type, and whether it is
+// the job's own type without the restore options that left a machine out.
+using SCommandKey = std::pair<int, bool>;
+
+// Whether a new job the key's command makes takes the machine, run right
+// after the job: the engine asked each type the next steps name.
+bool CommandTakes(const SNextStepJob& job, const SCommandKey& key, const SMachineVerdict& v) {
+  if (key.first == job.type) return v.newJobTakesOver;
+  return (v.takenBy & (1 << key.first)) != 0;
+}
+
 // Where each machine no printed command takes stands, and what takes it;
-// then, once for each DR type that takes some, its command.
-void Leaves(const SNextStepJob& job, const SVerdicts& left, CMachineStandings& standings,
-            std::vector<std::string>& lines) {
-  std::map<int, SVerdicts> byType;
+// then, once for each command that takes some, the command, naming every
+// machine of the group it takes: those it is printed for, then the others
+// its new job would take too.
+void Leaves(const SNextStepJob& job, const SVerdicts& left, SJobEnd& end, std::vector<std::string>& lines) {
+  std::map<SCommandKey, SVerdicts> byCommand;
   const std::string id = std::to_string(job.jobId);
   for (const SMachineVerdict* v : left) {
     std::string line = "DR job [" + id + "] leaves machine [" +
-                       (v->name.empty() ? std::to_string(v->replicationId) : CDrJobArgs::Printable(v->name)) +
-                       "] (replication " +
-                       std::to_string(v->replicationId) + ") at " + standings.Of(v->replicationId).statuses + ": ";
+                       (v->name.empty() ? std::to_string(v->replicationId) : CDrJobArgs::ShownName(v->name)) +
+                       "] (replication " + std::to_string(v->replicationId) + ") at " +
+                       end.standings.Of(v->replicationId).statuses +
+                       (v->runsNowhere ? ", its workload running nowhere: " : ": ");
     if (v->takingType == TMMsg::DR_ORCHESTRATION_NONE) {
-      line += "no DR type that puts it where a DR job of type [" + std::string(CDrJobArgs::TypeName(job.type)) +
-              "] does takes it as it stands";
+      line += v->runsNowhere ? "no DR type that brings it up takes it as it stands"
+                             : "no DR type that puts it where a DR job of type [" +
+                                   std::string(CDrJobArgs::TypeName(job.type)) + "] does takes it as it stands";
+    } else if (v->neededOption == EMachineOption::kRestoreOptions) {
+      // The same type without the restore options takes it: their file
+      // leaves it out, and a command repeating it would fail it again.
+      line += "the job's restore options leave it out: a new DR job of type [" + TypeWord(v->takingType) +
+              "] takes it given " + OptionNeeded(*v);
+      byCommand[SCommandKey(v->takingType, true)].push_back(v);
     } else if (v->neededOption != EMachineOption::kNone) {
       // No command: one without the option would fail the machine for it.
       line += "a new DR job of type [" + TypeWord(v->takingType) + "] takes it given " + OptionNeeded(*v);
     } else {
       line += "a new DR job of type [" + TypeWord(v->takingType) + "] takes it";
-      byType[v->takingType].push_back(v);
+      byCommand[SCommandKey(v->takingType, false)].push_back(v);
     }
     lines.push_back(line);
   }
-  for (const auto& type : byType) {
-    const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(type.first);
-    const bool command = taking != job.type || job.ownOptionsKnown;
-    lines.push_back("DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "] on DR group [" +
-                    CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
-                    NamedList(type.second) +
-                    (command ? ": " + NewJobCommand(job, taking) : ", given the job's restore options"));
+  std::set<int> inGroup;
+  for (const SGroupMachine& machine : end.group) inGroup.insert(machine.replicationId);
+  for (const auto& command : byCommand) {
+    const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(command.first.first);
+    const bool without = command.first.second;
+    std::set<int> named;
+    for (const SMachineVerdict* v : command.second) named.insert(v->replicationId);
+    SVerdicts also;
+    for (const SMachineVerdict& v : end.verdicts) {
+      if (named.count(v.replicationId) == 0 && inGroup.count(v.replicationId) != 0 &&
+          CommandTakes(job, command.first, v)) {
+        also.push_back(&v);
+      }
+    }
+    const std::string text = "DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "]" +
+                             (without ? " without restore options" : "") + " on DR group [" +
+                             CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
+                             NamedList(command.second) + (also.empty() ? "" : ", and also " + NamedList(also));
+    if (without) {
+      CNextStep::Told(text, "drjob run --db " + job.db + " --group " + GroupWord(job.groupId) + " --type " +
+                                CDrJobArgs::TypeName(taking),
+                      lines);
+    } else if (taking != job.type || job.ownOptionsKnown) {
+      CNextStep::Told(text, NewJobCommand(job, taking), lines);
+    } else {
+      lines.push_back(text + ", given the job's restore options");
+    }
   }
 }
 
 }  // namespace
+
+void CNextStep::Told(const std::string& text, const std::string& command, std::vector<std::string>& lines) {
+  lines.push_back(text + ":");
+  lines.push_back(kCommandMark + command);
+}
 
 bool CNextStep::Restart(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines) {
   if (end.verdicts.empty()) return false;
@@ -117,22 +164,26 @@ bool CNextStep::Restart(const SNextStepJob& job, SJobEnd& end, std::vector<std::
   // them in an earlier attempt).
   bool inPlaceRestarted = true;
   for (const SMachineVerdict& v : end.verdicts) {
-    if (v.verdict == EMachineVerdict::kSucceeded) continue;
-    if (v.place != EMachinePlace::kNone) {
-      inPlace.push_back(&v);
-      inPlaceRestarted = inPlaceRestarted && v.restartTakesOver;
+    if (v.verdict == EMachineVerdict::kSucceeded) {
+      if (v.runsNowhere) left.push_back(&v);
       continue;
     }
-    (v.restartTakesOver && OwnCommandTakes(job, v) ? taken : left).push_back(&v);
+    if (v.restartTakesOver && OwnCommandTakes(job, v) && (v.place == EMachinePlace::kNone || v.runsNowhere)) {
+      taken.push_back(&v);
+    } else if (v.place != EMachinePlace::kNone && !v.runsNowhere) {
+      inPlace.push_back(&v);
+      inPlaceRestarted = inPlaceRestarted && v.restartTakesOver;
+    } else {
+      left.push_back(&v);
+    }
   }
   const std::string id = std::to_string(job.jobId);
   const std::string command = "drjob run --db " + job.db + " --job-id " + id;
   if (!taken.empty()) {
-    lines.push_back("DR job [" + id + "] is continued by its restart, which takes over " + NamedList(taken) + ": " +
-                    command);
+    Told("DR job [" + id + "] is continued by its restart, which takes over " + NamedList(taken), command, lines);
   } else if (left.empty() && inPlaceRestarted) {
     // Every machine is done: the restart counts them so and ends the job.
-    lines.push_back("DR job [" + id + "] is continued by its restart: " + command);
+    Told("DR job [" + id + "] is continued by its restart", command, lines);
   } else if (left.empty()) {
     lines.push_back("DR job [" + id +
                     "] is not continued by a restart: the machines it did not finish already stand where it puts "
@@ -142,7 +193,7 @@ bool CNextStep::Restart(const SNextStepJob& job, SJobEnd& end, std::vector<std::
                     "] is not continued by a restart: as its machines stand, a restart would take none of them over");
   }
   InPlace(job, inPlace, lines);
-  Leaves(job, left, end.standings, lines);
+  Leaves(job, left, end, lines);
   return true;
 }
 
@@ -159,10 +210,14 @@ bool CNextStep::NewJob(const SNextStepJob& job, SJobEnd& end, std::vector<std::s
   for (const SMachineVerdict& v : end.verdicts) {
     const bool takes = v.newJobTakesOver && named.count(v.replicationId) != 0;
     if (v.verdict == EMachineVerdict::kSucceeded) {
-      if (takes) again.push_back(&v);
+      if (takes) {
+        again.push_back(&v);
+      } else if (v.runsNowhere) {
+        left.push_back(&v);
+      }
       continue;
     }
-    if (v.place != EMachinePlace::kNone) {
+    if (v.place != EMachinePlace::kNone && !v.runsNowhere) {
       inPlace.push_back(&v);
       continue;
     }
@@ -171,14 +226,22 @@ bool CNextStep::NewJob(const SNextStepJob& job, SJobEnd& end, std::vector<std::s
   const std::string id = std::to_string(job.jobId);
   std::string line = "DR job [" + id + "] completed with errors and is not run again; ";
   if (taken.empty()) {
-    line += "a new DR job of its type would take none of the machines it did not finish, as they stand";
+    lines.push_back(line + "a new DR job of its type would take none of the machines it did not finish, as they stand");
   } else {
-    line += "a new DR job on DR group [" + CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) +
-            ") takes " + NamedList(taken) + (again.empty() ? "" : ", and again " + NamedList(again)) + ": " +
-            NewJobCommand(job, job.type);
+    Told(line + "a new DR job on DR group [" + CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) +
+             ") takes " + NamedList(taken) + (again.empty() ? "" : ", and again " + NamedList(again)),
+         NewJobCommand(job, job.type), lines);
   }
-  lines.push_back(line);
   InPlace(job, inPlace, lines);
-  Leaves(job, left, end.standings, lines);
+  Leaves(job, left, end, lines);
   return true;
+}
+
+bool CNextStep::Succeeded(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines) {
+  SVerdicts nowhere;
+  for (const SMachineVerdict& v : end.verdicts) {
+    if (v.runsNowhere) nowhere.push_back(&v);
+  }
+  Leaves(job, nowhere, end, lines);
+  return !lines.empty();
 }

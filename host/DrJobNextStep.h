@@ -35,6 +35,15 @@ struct SNextStepJob {
 
 class CNextStep {
  public:
+  // What begins the line of a command drjob prints for its operator to run
+  // (after "drjob: "): each such command stands on a line of its own, right
+  // after the line that says what it takes, so that no text of the lab's
+  // (a group's or machine's name) shares a line with it.
+  static constexpr const char* kCommandMark = "$ ";
+  // The line that says what the command does, ended with ":", and the
+  // command's own line.
+  static void Told(const std::string& text, const std::string& command, std::vector<std::string>& lines);
+
   // The lines (without "drjob: ") after a job a restart continues, from the
   // job's end as read; false, with none, when the job's last attempt left
   // no verdicts to tell them by.
@@ -42,4 +51,8 @@ class CNextStep {
   // The same after a job that completed with errors, which a new job of its
   // type continues.
   static bool NewJob(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines);
+  // After a job that succeeded: only the machines whose workload runs
+  // nowhere (none was left so on request), each with the type that brings
+  // it up; false, with no line, when there is none.
+  static bool Succeeded(const SNextStepJob& job, SJobEnd& end, std::vector<std::string>& lines);
 };

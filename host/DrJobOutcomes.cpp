@@ -165,7 +165,7 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
   const SMachineVerdict& v = outcome.verdict;
   // Names, phases and reasons are the lab's and its engine's texts: escaped,
   // none can break the line or forge another.
-  const std::string name = v.name.empty() ? std::to_string(v.replicationId) : CDrJobArgs::Printable(v.name);
+  const std::string name = v.name.empty() ? std::to_string(v.replicationId) : CDrJobArgs::ShownName(v.name);
   std::string line = "DR job [" + std::to_string(jobId) + "] machine [" + name + "] (replication " +
                      std::to_string(v.replicationId) +
                      "): " + (outcome.decided ? CMachineVerdictStore::Text(v.verdict) : "no verdict yet");
@@ -173,10 +173,10 @@ std::string CMachineOutcomes::Line(long long jobId, const SMachineOutcome& outco
   // failure this job's earlier attempt left.
   const bool finished = outcome.decided && v.verdict == EMachineVerdict::kSucceeded;
   if (outcome.decided && v.verdict == EMachineVerdict::kFailed && !v.phase.empty()) {
-    line += " in phase [" + CDrJobArgs::Printable(v.phase) + "]";
+    line += " in phase [" + CDrJobArgs::ShownText(v.phase) + "]";
   }
   if (!v.reason.empty()) {
-    line += ": " + CDrJobArgs::Printable(v.reason);
+    line += ": " + CDrJobArgs::ShownText(v.reason);
   } else if (!outcome.decided || v.verdict != EMachineVerdict::kSucceeded) {
     line += " (no reason recorded)";
   }

@@ -571,9 +571,7 @@ int CDrJobRun::EndJob(const SRunEnd& end, CLabWatch& labWatch) {
     PrintOutcomes(end.attempt, noVerdict, endRead, jobEnd);
     // The record still says Running, which the next run of the job takes
     // over from a process that has gone, whatever this one ended as.
-    Out::RunLine("drjob: DR job [%lld] is continued by its restart once the lab can be written: drjob run --db %s "
-                 "--job-id %lld\n",
-                 m_jobId, CDrJobArgs::ShellWord(m_args.DbPath()).c_str(), m_jobId);
+    PrintLines(Restart("is continued by its restart once the lab can be written", CDrJobArgs::ShellWord(m_args.DbPath())));
     return CDrJobStates::kExitStateNotStored;
   }
   Out::RunLine("drjob: DR job [%lld] finished with state [%d] %s\n", m_jobId, state, CDrJobStates::StateText(state));
@@ -660,8 +658,8 @@ void CDrJobRun::PrintUnactedRequest() {
 
 void CDrJobRun::PrintNextStep(const std::string& status, SJobEnd& jobEnd) {
   const std::string db = CDrJobArgs::ShellWord(m_args.DbPath());
-  if (CDrJobStates::IsCompletedStatus(status)) {
-    if (status == CDrJobStates::JobStatusOfState(0)) return;
+  const bool succeeded = status == CDrJobStates::JobStatusOfState(0);
+  if (CDrJobStates::IsCompletedStatus(status) && !succeeded) {
     PrintNewJob(db, jobEnd);
     return;
   }
@@ -674,12 +672,24 @@ void CDrJobRun::PrintNextStep(const std::string& status, SJobEnd& jobEnd) {
   // Restore options kept only in the record have no file to name here.
   job.ownOptionsKnown = recorded.restoreOptionsXml.empty() || !restoreFile.empty();
   std::vector<std::string> lines;
-  if (CNextStep::Restart(job, jobEnd, lines)) {
-    for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
-    return;
+  if (succeeded) {
+    // Only a workload that runs nowhere needs a step after a success.
+    CNextStep::Succeeded(job, jobEnd, lines);
+  } else if (!CNextStep::Restart(job, jobEnd, lines)) {
+    lines = Restart("is continued by its restart", db);
   }
-  Out::RunLine("drjob: DR job [%lld] is continued by its restart: drjob run --db %s --job-id %lld\n", m_jobId,
-               db.c_str(), m_jobId);
+  PrintLines(lines);
+}
+
+std::vector<std::string> CDrJobRun::Restart(const std::string& what, const std::string& db) const {
+  const std::string id = std::to_string(m_jobId);
+  std::vector<std::string> lines;
+  CNextStep::Told("DR job [" + id + "] " + what, "drjob run --db " + db + " --job-id " + id, lines);
+  return lines;
+}
+
+void CDrJobRun::PrintLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
 }
 
 SNextStepJob CDrJobRun::NextStepJob(const std::string& db, const std::string& ownOptions) const {
@@ -722,21 +732,21 @@ void CDrJobRun::PrintNewJob(const std::string& db, SJobEnd& jobEnd) {
       // else, would run the new job without them or on another's.
       Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] "
                    "%s, but no command is printed: its restore options could not be written to a file (%s)\n",
-                   m_jobId, CDrJobLab::GroupName(m_groupId).c_str(), takes, why.c_str());
+                   m_jobId, CDrJobLab::GroupName(m_groupId).c_str(), takes, CDrJobArgs::ShownText(why).c_str());
       return;
     }
   }
   const std::string options = CDrJobRunOptions::CommandOptions(recorded, restoreFile);
   std::vector<std::string> lines;
-  if (CNextStep::NewJob(NextStepJob(db, options), jobEnd, lines)) {
-    for (const std::string& line : lines) Out::RunLine("drjob: %s\n", line.c_str());
-    return;
+  if (!CNextStep::NewJob(NextStepJob(db, options), jobEnd, lines)) {
+    CNextStep::Told("DR job [" + std::to_string(m_jobId) +
+                        "] completed with errors and is not run again; a new DR job on DR group [" +
+                        CDrJobLab::GroupName(m_groupId) + "] (" + std::to_string(m_groupId) + ") " + takes,
+                    "drjob run --db " + db + " --group " + std::to_string(m_groupId) + " --type " +
+                        CDrJobArgs::TypeName(m_type) + options,
+                    lines);
   }
-  const std::string group = CDrJobLab::GroupName(m_groupId);
-  Out::RunLine("drjob: DR job [%lld] completed with errors and is not run again; a new DR job on DR group [%s] (%d) "
-               "%s: drjob run --db %s --group %d --type %s%s\n",
-               m_jobId, group.c_str(), m_groupId, takes, db.c_str(), m_groupId, CDrJobArgs::TypeName(m_type),
-               options.c_str());
+  PrintLines(lines);
 }
 
 // Stores the job's status; an error line naming the state when it cannot.

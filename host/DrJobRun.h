@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DrJobArgs.h"
 #include "DrJobNextStep.h"
@@ -81,6 +82,10 @@ class CDrJobRun {
   void PrintNewJob(const std::string& db, SJobEnd& jobEnd);
   // The job as its next-step lines name it (CNextStep).
   SNextStepJob NextStepJob(const std::string& db, const std::string& ownOptions) const;
+  // "DR job [N] " and what, with the restart's command on the lab db.
+  std::vector<std::string> Restart(const std::string& what, const std::string& db) const;
+  // Lines without "drjob: ", each printed with it.
+  static void PrintLines(const std::vector<std::string>& lines);
   bool StoreStatus(const char* status, double percent);
 
   const CDrJobArgs& m_args;

@@ -139,6 +139,11 @@ class CDRAppManager {
   bool ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait);
   bool ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait,
                             std::string& error);
+  // Runs a command that answers by its exit code (a status query): true,
+  // with the code, when it ran; a failure to run it is logged at debug
+  // level only, as the caller decides what it means.
+  bool RemoteExitCode(int clientId, const std::string& command, const std::string& arguments, int& exitCode,
+                      std::string& error);
   bool QueryMemberServersForInstance(int instanceId, std::vector<App::MemberServer>& servers);
   bool SelectProxy(int instanceId, App::MemberServer& proxy);
   bool QueryFBRServerForInstance(long instanceId, std::string& hostName);
@@ -151,6 +156,11 @@ class CDRAppManager {
   bool GetBrowseResponse(const databrowse::BrowseRequest& req, databrowse::BrowseResponseList& resp);
 
  private:
+  // A command run on a client: false, with the reason (logged as an error
+  // when errors, else at debug level), when it did not run; else its exit
+  // code, and the reason when that is not 0.
+  bool RunRemote(int clientId, const std::string& command, const std::string& arguments, bool wait, bool errors,
+                 int& exitCode, std::string& error);
   // The DR option's replication info (12, 545), null when absent.
   const CNMessageBase* ReplicationInfo() const;
   // The DR option's advanced options (12, 550), null when absent.

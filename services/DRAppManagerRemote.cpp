@@ -21,14 +21,35 @@ bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std
 
 bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std::string& arguments, bool wait,
                                          std::string& error) {
+  int exitCode = 0;
+  if (!RunRemote(clientId, command, arguments, wait, true, exitCode, error)) return false;
+  if (exitCode == 0) return true;
+  m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
+  return false;
+}
+
+bool CDRAppManager::RemoteExitCode(int clientId, const std::string& command, const std::string& arguments,
+                                   int& exitCode, std::string& error) {
+  return RunRemote(clientId, command, arguments, true, false, exitCode, error);
+}
+
+bool CDRAppManager::RunRemote(int clientId, const std::string& command, const std::string& arguments, bool wait,
+                              bool errors, int& exitCode, std::string& error) {
+  auto fail = [&](const std::string& text) {
+    error = text;
+    if (errors) {
+      m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
+    } else {
+      m_event.Debug("ExecuteRemoteCommand", "%s", error.c_str());
+    }
+    return false;
+  };
   ZNClient client(clientId);
   std::string installDirectory;
   std::string clientName;
   if (client.getInstallDirectory(installDirectory, kBaseInstallDirectory, nullptr) != 0 ||
       client.getClientName(clientName) != 0) {
-    error = "Cannot read the installation folder of client [" + std::to_string(clientId) + "]";
-    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
-    return false;
+    return fail("Cannot read the installation folder of client [" + std::to_string(clientId) + "]");
   }
   const std::string startDirectory = installDirectory + "/" + "Base";
 
@@ -39,11 +60,7 @@ bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std
   request.SetString(App::ExecuteCommandReq::kArguments, arguments);
   request.SetInt32(App::ExecuteCommandReq::kWait, wait ? 1 : 0);
   std::string xml;
-  if (!request.serializeUTF8(xml)) {
-    error = "Error in serializing ExecuteCommandReq request";
-    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
-    return false;
-  }
+  if (!request.serializeUTF8(xml)) return fail("Error in serializing ExecuteCommandReq request");
   m_event.Debug("ExecuteRemoteCommand", "ExecuteCommandReq request %s", xml.c_str());
 
   ZnRemoteExecuteProcess process(static_cast<unsigned long>(clientId), command, arguments, startDirectory, wait,
@@ -52,24 +69,19 @@ bool CDRAppManager::ExecuteRemoteCommand(int clientId, std::string& command, std
   if (launched != 0) {
     ZNGui::GenericResp reply;
     reply.Unserialize(xml);
-    error = "Failed to launch process on remote machine [" + clientName + "] with error code [" +
-            std::to_string(launched) + "] and error msg [" + reply.GetString(ZNGui::GenericResp::kErrorText) + "]";
-    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
-    return false;
+    return fail("Failed to launch process on remote machine [" + clientName + "] with error code [" +
+                std::to_string(launched) + "] and error msg [" + reply.GetString(ZNGui::GenericResp::kErrorText) +
+                "]");
   }
   App::ExecuteToolResp reply;
   std::string unread;
   if (!reply.Unserialize(xml, &unread)) {
-    error = "Cannot read the reply of remote machine [" + clientName + "]: [" + unread + "]";
-    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
-    return false;
+    return fail("Cannot read the reply of remote machine [" + clientName + "]: [" + unread + "]");
   }
-  const int exitCode = reply.GetInt32(App::ExecuteToolResp::kExitCode);
+  exitCode = reply.GetInt32(App::ExecuteToolResp::kExitCode);
   if (exitCode != 0) {
     error = "Failed to execute process on remote machine [" + clientName + "] with exit code [" +
             std::to_string(exitCode) + "] and error msg [" + reply.GetString(App::ExecuteToolResp::kErrorText) + "]";
-    m_event.Error("ExecuteRemoteCommand", "%s", error.c_str());
-    return false;
   }
   return true;
 }

@@ -142,6 +142,13 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // The record's failover status is where the job's type puts it
   // (DRInfoUtils::IsFailoverStatusWhereTypePutsIt).
   bool IsInPlace(CDRInfo* info) override;
+  // By its VMs' power: the source VM's, then the DR VM's (a machine whose
+  // DR VM the task deploys at failover has none before it).
+  EWorkloadRuns WorkloadRuns(CDRInfo* info) override;
+  // Whether the machine's VMs are off as a job was asked to leave them: a
+  // restore without power-on, this job's (the failback's) or, for a
+  // machine this job did not take up, the one that brought it home.
+  virtual bool IsLeftOffOnRequest(CDRInfo* info);
 
   // ---- A rerun of a DR job whose process died (VSADRBaseRestart.cpp) ----
   // The failover statuses this DR type leaves on a machine it completed. A

@@ -87,6 +87,33 @@ bool CVSADRBase::IsInPlace(CDRInfo* info) {
          DRInfoUtils::IsFailoverStatusWhereTypePutsIt(vsa->GetFailoverStatus(), m_orchestrator->GetDRType());
 }
 
+EWorkloadRuns CVSADRBase::WorkloadRuns(CDRInfo* info) {
+  bool known = true;
+  for (const Api::DRSite site : {Api::DR_SITE_SOURCE, Api::DR_SITE_DESTINATION}) {
+    const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
+    bool on = false;
+    if (guid.empty() && site == Api::DR_SITE_DESTINATION) continue;
+    if (!DRInfoUtils::IsVMPoweredOn(guid, on)) {
+      known = false;
+    } else if (on) {
+      return EWorkloadRuns::kRuns;
+    }
+  }
+  if (!known) return EWorkloadRuns::kUnknown;
+  return IsLeftOffOnRequest(info) ? EWorkloadRuns::kLeftOff : EWorkloadRuns::kNowhere;
+}
+
+bool CVSADRBase::IsLeftOffOnRequest(CDRInfo* info) {
+  // One the job did not take up that stands home with no failover status
+  // was left so by the job that brought it home: a failback whose restore
+  // powered nothing on (an undo or a revert whose source does not start
+  // records a failed status instead).
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa == nullptr || info->HasBegun()) return false;
+  const App::VSAFailoverStatus status = vsa->GetFailoverStatus();
+  return status <= App::VSA_FAILOVER_STATUS_NONE || status == App::VSA_FAILOVER_STATUS_FAILBACK_COMPLETE;
+}
+
 bool CVSADRBase::AdmittedByStatus(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;

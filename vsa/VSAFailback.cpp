@@ -413,6 +413,10 @@ bool CVSAFailback::_PreReplication(SDROperationCtx& ctx) {
 }
 
 bool CVSAFailback::HandleSyncFailure(SDROperationCtx& ctx, CDRInfo* info) {
+  // A restore the job's own options leave the machine out of fails it on
+  // every run made with them: its restart, or a new job given the same
+  // file, would fail it again.
+  if (info != nullptr && IsLeftOutOfRestoreOptions(info)) info->SetNeededOption(EMachineOption::kRestoreOptions);
   SDROperationCtx copy(ctx);
   DisableSync(info, copy);
   std::vector<CDRInfo*> one = {info};

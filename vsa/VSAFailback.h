@@ -45,6 +45,8 @@ class CVSAFailback : public CVSADRBase {
   bool IsCompletedStatus(App::VSAFailoverStatus status) override;
   void FinishCompletedMachine(CDRInfo* info) override;
   bool IsMovedByEarlierRun(CDRInfo* info) override;
+  // A machine the job took up when its restore powers no VM on.
+  bool IsLeftOffOnRequest(CDRInfo* info) override;
 
   bool PreFailback(SDROperationCtx& ctx);
   // After the groups ran, whatever their result: the snapshots a
@@ -70,6 +72,10 @@ class CVSAFailback : public CVSADRBase {
   void PowerOnSourcesLeftOff(SDROperationCtx& ctx);
   // Whether the restore powers the VMs it restores on (VSAFailbackRestore.cpp).
   bool RestorePowersOn();
+  // Whether the job's own restore options name no VM restored as the
+  // machine's source VM (false without them: the options built from the
+  // browse name every machine).
+  bool IsLeftOutOfRestoreOptions(CDRInfo* info);
   // The advanced restore option of one browsed VM; false when the entry
   // cannot be restored.
   bool LoadVMRestoreOption(CDRInfo* first, CDRInfo* matched, CNMessageBase& entry, ApplicationId& appId, int toTime,

@@ -75,6 +75,28 @@ bool CVSAFailback::RestorePowersOn() {
              .GetInt32(TMMsg::DiskLevelVMRestoreOption::kPowerOnVM) == 1;
 }
 
+bool CVSAFailback::IsLeftOutOfRestoreOptions(CDRInfo* info) {
+  TMMsg::DROrchestrationOption* option = m_appManager->GetDROrchestrationOption();
+  IRepInfo* rep = info->GetRepInfo();
+  if (option == nullptr || rep == nullptr || !option->Has(TMMsg::DROrchestrationOption::kRestoreOptions)) return false;
+  const CNMessageBase& disk = option->GetMsg(TMMsg::DROrchestrationOption::kRestoreOptions)
+                                  .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  const std::string name = rep->GetSourceName();
+  for (size_t i = 0; i < disk.ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions); ++i) {
+    // Field 3 names the restored VM.
+    if (disk.GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i)
+            .GetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter) == name) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CVSAFailback::IsLeftOffOnRequest(CDRInfo* info) {
+  if (info == nullptr || !info->HasBegun()) return CVSADRBase::IsLeftOffOnRequest(info);
+  return !RestorePowersOn();
+}
+
 bool CVSAFailback::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list) {
   // Task groups load their requests at once: a text browsed here is this
   // request's alone.

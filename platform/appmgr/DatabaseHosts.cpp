@@ -137,7 +137,8 @@ EStoreResult CDatabaseHosts::Calls(int clientId, const std::string& script, int&
 SRemoteOutcome CDatabaseHosts::Run(const SRemoteCommand& command) {
   const std::vector<std::string>& argv = command.argv;
   const std::string script = argv.size() >= 2 ? argv[1] : std::string();
-  const bool known = argv.size() >= 2 && argv[0] == "sh" && (script == kStartScript || script == kStopScript);
+  const bool known = argv.size() >= 2 && argv[0] == "sh" &&
+                     (script == kStartScript || script == kStopScript || script == kStatusScript);
   bool any = false;
   if (!known || HasDatabases(command.clientId, any) != EStoreResult::kOk || !any) {
     return Exit(ZnRemoteExecuteProcess::kExitNoHandler,
@@ -178,6 +179,9 @@ SRemoteOutcome CDatabaseHosts::Run(const SRemoteCommand& command) {
     return Exit(kExitRefused, read == EStoreResult::kMissing
                                   ? "No database at Oracle home [" + home + "] on client [" + command.clientName + "]"
                                   : "The databases of client [" + command.clientName + "] cannot be read");
+  }
+  if (script == kStatusScript) {
+    return running ? Exit(0, "") : Exit(kExitStopped, "The database at [" + home + "] is stopped");
   }
   if (!PutDatabase(command.clientId, home, script == kStartScript)) {
     return Exit(kExitRefused, "The database state of client [" + command.clientName + "] cannot be stored");

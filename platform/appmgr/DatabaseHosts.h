@@ -10,7 +10,8 @@
 //
 // The commands: "sh dbstartup.sh <client name> <Oracle home>" starts that
 // home's database, "sh dbshutdown.sh ..." stops it; exit 0 (also when it
-// already was in that state). A home the client has no database at, or
+// already was in that state). "sh dbstatus.sh ..." tells its state: exit 0
+// running, 3 stopped. A home the client has no database at, or
 // another client's name, exits 1; another shape of arguments exits 2; any
 // other command, or a client without databases, exits 127.
 //
@@ -40,8 +41,10 @@ class CDatabaseHosts {
   static constexpr const char* kTables[] = {"PLT_DatabaseHosts", "PLT_DatabaseHostFaults", "PLT_DatabaseHostCalls"};
   static constexpr const char* kStartScript = "dbstartup.sh";
   static constexpr const char* kStopScript = "dbshutdown.sh";
+  static constexpr const char* kStatusScript = "dbstatus.sh";
   static constexpr int kExitRefused = 1;
   static constexpr int kExitUsage = 2;
+  static constexpr int kExitStopped = 3;  // dbstatus.sh: the database is stopped
 
   // Adds a database (or sets its state).
   static bool PutDatabase(int clientId, const std::string& home, bool running);

@@ -15,6 +15,7 @@ const char kSchema[] =
     " phase TEXT NOT NULL DEFAULT '', reason TEXT NOT NULL DEFAULT '', restartTakesOver INTEGER NOT NULL DEFAULT 1,"
     " newJobTakesOver INTEGER NOT NULL DEFAULT 0, takingType INTEGER NOT NULL DEFAULT 0,"
     " place INTEGER NOT NULL DEFAULT 0, neededOption INTEGER NOT NULL DEFAULT 0,"
+    " runsNowhere INTEGER NOT NULL DEFAULT 0, takenBy INTEGER NOT NULL DEFAULT 0,"
     " PRIMARY KEY (jobId, replicationId))";
 
 int CreateTable(CDBConnection& c) { return c.Exec(kSchema); }
@@ -50,8 +51,8 @@ bool DeleteJob(CDBConnection* c, long long jobId) {
 bool Insert(CDBConnection* c, long long jobId, const SMachineVerdict& v) {
   sqlite3_stmt* s = c->Prepare(
       "INSERT OR REPLACE INTO PLT_MachineVerdicts (jobId, replicationId, attempt, position, name, verdict, phase,"
-      " reason, restartTakesOver, newJobTakesOver, takingType, place, neededOption)"
-      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      " reason, restartTakesOver, newJobTakesOver, takingType, place, neededOption, runsNowhere, takenBy)"
+      " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   if (!s) return false;
   sqlite3_bind_int64(s, 1, jobId);
   sqlite3_bind_int(s, 2, v.replicationId);
@@ -66,6 +67,8 @@ bool Insert(CDBConnection* c, long long jobId, const SMachineVerdict& v) {
   sqlite3_bind_int(s, 11, v.takingType);
   sqlite3_bind_int(s, 12, static_cast<int>(v.place));
   sqlite3_bind_int(s, 13, static_cast<int>(v.neededOption));
+  sqlite3_bind_int(s, 14, v.runsNowhere ? 1 : 0);
+  sqlite3_bind_int(s, 15, v.takenBy);
   const int rc = sqlite3_step(s);
   c->Release(s);
   return rc == SQLITE_DONE || c->MapError(rc) == DB_OK;
@@ -95,7 +98,7 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
   if (c == nullptr) return EStoreResult::kFailed;
   sqlite3_stmt* s = c->Prepare(
       "SELECT replicationId, attempt, position, name, verdict, phase, reason, restartTakesOver, newJobTakesOver,"
-      " takingType, place, neededOption FROM PLT_MachineVerdicts"
+      " takingType, place, neededOption, runsNowhere, takenBy FROM PLT_MachineVerdicts"
       " WHERE jobId = ? ORDER BY position, replicationId");
   if (!s) {
     Failed(c, "ReadJob", jobId);
@@ -124,9 +127,11 @@ EStoreResult CMachineVerdictStore::ReadJob(long long jobId, std::vector<SMachine
     v.place = place > 0 && place <= static_cast<int>(EMachinePlace::kNoTestFailover) ? static_cast<EMachinePlace>(place)
                                                                                      : EMachinePlace::kNone;
     const int option = sqlite3_column_int(s, 11);
-    v.neededOption = option > 0 && option <= static_cast<int>(EMachineOption::kPointInTimeSnapshot)
+    v.neededOption = option > 0 && option <= static_cast<int>(EMachineOption::kRestoreOptions)
                          ? static_cast<EMachineOption>(option)
                          : EMachineOption::kNone;
+    v.runsNowhere = sqlite3_column_int(s, 12) != 0;
+    v.takenBy = sqlite3_column_int(s, 13);
     rows.push_back(v);
   }
   c->Release(s);

@@ -45,6 +45,7 @@ enum class EMachineOption {
   kNone = 0,
   kPointInTime = 1,          // no point in time for the machine's replication
   kPointInTimeSnapshot = 2,  // a point in time its DR VM has no snapshot of
+  kRestoreOptions = 3,       // restore options that name it (or none)
 };
 
 struct SMachineVerdict {
@@ -71,6 +72,15 @@ struct SMachineVerdict {
   EMachinePlace place = EMachinePlace::kNone;
   // What the job lacks for the machine, which the type that takes it needs.
   EMachineOption neededOption = EMachineOption::kNone;
+  // Its workload runs nowhere (neither of its VMs or databases runs it),
+  // though the job was not asked to leave it so: it needs a next step
+  // whatever the job did of it, and takingType is then a type of either
+  // direction that brings it up.
+  bool runsNowhere = false;
+  // The DR types (bit 1 << type) whose new job, run now, takes the machine
+  // up, of those the job's next steps name: each step's line names every
+  // machine its command takes.
+  int takenBy = 0;
 };
 
 class CMachineVerdictStore {
@@ -78,7 +88,7 @@ class CMachineVerdictStore {
   static constexpr const char* kTable = "PLT_MachineVerdicts";
   // The columns a verdicts table made before them lacks.
   static constexpr const char* kAddedColumns[] = {"restartTakesOver", "newJobTakesOver", "takingType", "place",
-                                                  "neededOption"};
+                                                  "neededOption",     "runsNowhere",     "takenBy"};
 
   // The job's verdicts become these, all or none (joining the caller's open
   // transaction).

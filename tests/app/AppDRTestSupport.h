@@ -123,11 +123,7 @@ class CAppDRLabTestBase : public CDRRecordsTestBase {
     none.status = -1;
     return none;
   }
-  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) {
-    std::vector<SRemoteExecEntry> entries;
-    EXPECT_EQ(EStoreResult::kOk, CRemoteExecStore::Entries(entries, clientId));
-    return entries;
-  }
+  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) { return drtest::DBScriptsSent(clientId); }
   static std::vector<SChildJobRecord> JobsOf(EChildJobType type) { return drtest::ChildJobsOf(type); }
   static App::ReplicaSyncReplicationInfo Stored(int id) { return drtest::StoredDBReplication(id); }
 

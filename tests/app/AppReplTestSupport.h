@@ -5,11 +5,14 @@
 // left on them.
 #pragma once
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "appmgr/DatabaseHosts.h"
+#include "appmgr/RemoteExecStore.h"
 #include "msg/MsgClasses.h"
 #include "msg/MsgEnums.h"
 #include "repl/ReplicaSyncStore.h"
@@ -27,6 +30,20 @@ inline ZnEntities::SubClientEntity DBEntity(const SDBSite& site, int subclientId
 
 inline App::ReplicaSyncReplicationInfo DBReplicationInfo(const SDBReplication& r) {
   return CDatabaseLabSeed::Replication(r);
+}
+
+// The start-ups and shut-downs sent to the client (0: to any), in order: a
+// status query (a job's end asks where each workload runs) changes nothing
+// on a host and is left out.
+inline std::vector<SRemoteExecEntry> DBScriptsSent(int clientId) {
+  std::vector<SRemoteExecEntry> entries;
+  EXPECT_EQ(EStoreResult::kOk, CRemoteExecStore::Entries(entries, clientId));
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [](const SRemoteExecEntry& e) {
+                                 return e.argv.size() >= 2 && e.argv[1] == CDatabaseHosts::kStatusScript;
+                               }),
+                entries.end());
+  return entries;
 }
 
 // CDatabaseLabSeed::Simple, of subclient 31 and task 41 unless told.

@@ -38,6 +38,7 @@ class CAdmittingContext : public IDRContext, public IDRAdmission {
     return m_newJob.count(info->GetReplId()) > 0;
   }
   bool IsInPlace(CDRInfo* info) override { return m_inPlace.count(info->GetReplId()) > 0; }
+  EWorkloadRuns WorkloadRuns(CDRInfo*) override { return EWorkloadRuns::kRuns; }
 
  private:
   std::set<int> m_admitted;

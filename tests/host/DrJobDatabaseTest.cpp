@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "JobSimTestSupport.h"
+#include "app/AppReplTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/InstanceProperties.h"
 #include "appmgr/RemoteExecStore.h"
@@ -102,11 +103,7 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
     EXPECT_EQ(EStoreResult::kOk, CDatabaseHosts::IsRunning(site.clientId, site.home, running)) << site.clientName;
     return running;
   }
-  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) {
-    std::vector<SRemoteExecEntry> entries;
-    EXPECT_EQ(EStoreResult::kOk, CRemoteExecStore::Entries(entries, clientId));
-    return entries;
-  }
+  static std::vector<SRemoteExecEntry> Journal(int clientId = 0) { return drtest::DBScriptsSent(clientId); }
   // The child job of a type a machine started (0 when there is none yet).
   long long ChildOf(EChildJobType type, int replicationId) const {
     for (const SChildJobRecord& job : drtest::ChildJobsOf(type)) {
@@ -535,7 +532,7 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
     std::string output = stopped.output;
     int code = -1;
     for (int generation = 0; generation < 2 && code != 0; ++generation) {
-      const std::vector<std::string> steps = killtable::NextSteps(output);
+      const std::vector<std::string> steps = drtest::PrintedCommands(output);
       ASSERT_FALSE(steps.empty()) << output;
       const SResult next = RunAsPrinted(steps.front());
       code = next.code;

@@ -133,8 +133,8 @@ TEST_F(E2EDrJobHardening, WritesThatFailLeaveTheRecordIntactAndSaySo) {
                           "verdicts could not be stored in the lab (see the log); now: failover status [Failover "
                           "Complete]"))
       << status.output;
-  EXPECT_TRUE(Has(status, "drjob: DR job [501] is continued by its restart once the lab can be written: drjob run "
-                          "--db " + m_db + " --job-id 501\n"))
+  EXPECT_TRUE(Has(status, "drjob: DR job [501] is continued by its restart once the lab can be written:\n"
+                          "drjob: $ drjob run --db " + m_db + " --job-id 501\n"))
       << status.output;
   EXPECT_EQ("Running", Job(501).status);
   Sql("DROP TRIGGER frozen_verdicts");

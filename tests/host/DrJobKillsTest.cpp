@@ -220,7 +220,7 @@ class E2EDrJobKills : public CKillTable {
   void FollowAndExpect(const SType& type, const std::string& db, std::string output, crashmatrix::SOutcome& outcome,
                        const std::string& what, const SCrash::Lines& differs) {
     for (int step = 0; step < 2; ++step) {
-      const std::vector<std::string> next = killtable::NextSteps(output);
+      const std::vector<std::string> next = drtest::PrintedCommands(output);
       if (next.empty()) break;
       const drtest::SResult run = RunAsPrinted(next.front());
       outcome.runs += crashmatrix::RunText(next.front(), run.code, 0, run.output);
@@ -286,7 +286,7 @@ class E2EDrJobKills : public CKillTable {
     first.exitCode = stopped.exitCode;
     first.output = stopped.output;
     first.picture = stopped.picture;
-    first.nextSteps = killtable::NextSteps(stopped.output);
+    first.nextSteps = drtest::PrintedCommands(stopped.output);
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
     const killtable::SRerunOutcome outcome = Follow(type, stopped, first, WriteInWorkloads(type, restart.db));
@@ -304,7 +304,7 @@ class E2EDrJobKills : public CKillTable {
     const drtest::SResult run = RunAsPrinted(attempt.command, m_stepEnv);
     attempt.exitCode = run.code;
     attempt.output = run.output;
-    attempt.nextSteps = killtable::NextSteps(run.output);
+    attempt.nextSteps = drtest::PrintedCommands(run.output);
   }
   std::vector<std::string> m_stepEnv;
 };
@@ -353,7 +353,7 @@ TEST_F(E2EDrJobKills, ACleanupKilledInPriorityTwosDeleteKeepsTheRecordOfItsDRVMA
 
   // The next step drjob printed, run as printed, finishes what the kill
   // stopped: app-server's DR VM deleted and its record removed.
-  const std::vector<std::string> steps = killtable::NextSteps(outcome.output);
+  const std::vector<std::string> steps = drtest::PrintedCommands(outcome.output);
   ASSERT_EQ(1u, steps.size()) << outcome.output;
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
@@ -489,12 +489,12 @@ TEST_F(E2EDrJobKills, ARevertStoppedAnywhereEndsRevertedOrUndoneThroughItsNextSt
     CDBConnection::SetPath("");
     written = WriteInWorkloads(kRevertFailover, db);
     // At most two steps as printed, each after the one before it.
-    std::vector<std::string> steps = killtable::NextSteps(output);
+    std::vector<std::string> steps = drtest::PrintedCommands(output);
     for (int taken = 0; taken < 2 && !steps.empty(); ++taken) {
       const drtest::SResult next = RunAsPrinted(steps.front());
       runs += crashmatrix::RunText(steps.front(), next.code, 0, next.output);
       check(next.output, steps.front().find("undo-failover") != std::string::npos ? kUndoFailover : kRevertFailover);
-      steps = killtable::NextSteps(next.output);
+      steps = drtest::PrintedCommands(next.output);
     }
     CDBConnection::SetPath(db);
     const std::string end = crashmatrix::Picture("Sample");
@@ -584,7 +584,7 @@ TEST_F(E2EDrJobKills, AFailoverSuspendedInItsPostDROperationsKeepsTheMachinesSyn
   EXPECT_NE(std::string::npos, suspended.find("repl 101 Failover_in_Progress Sync_Disabled ")) << suspended;
   crashmatrix::SOutcome outcome;
   outcome.written = WriteInWorkloads(serial, db);
-  const std::vector<std::string> steps = killtable::NextSteps(first.output);
+  const std::vector<std::string> steps = drtest::PrintedCommands(first.output);
   ASSERT_EQ(1u, steps.size()) << first.output;
   const drtest::SResult next = RunAsPrinted(steps.front());
   outcome.exitCode = next.code;
@@ -689,7 +689,7 @@ TEST_F(E2EDrJobKills, AnUndoKilledAfterItsDRSnapshotLeavesOneSnapshotOnceItsNext
   std::string output = outcome.output;
   std::string runs = RunText("the kill's run", outcome.exitCode, 0, outcome.output);
   for (int step = 0; step < 2; ++step) {
-    const std::vector<std::string> steps = killtable::NextSteps(output);
+    const std::vector<std::string> steps = drtest::PrintedCommands(output);
     if (steps.empty()) break;
     const drtest::SResult next = RunAsPrinted(steps.front());
     runs += RunText(steps.front(), next.code, 0, next.output);
@@ -800,7 +800,7 @@ TEST_F(E2EDrJobKills, AStaleBackupSnapshotThatCannotBeDeletedFailsTheMachineBefo
     written.insert(written.end(), c.carried.begin(), c.carried.end());
     std::string output = run.output;
     for (int generation = 0; generation < 2; ++generation) {
-      const std::vector<std::string> steps = killtable::NextSteps(output);
+      const std::vector<std::string> steps = drtest::PrintedCommands(output);
       if (steps.empty()) break;
       const drtest::SResult next = RunAsPrinted(steps.front());
       EXPECT_EQ(0, next.code) << next.output;
@@ -829,9 +829,9 @@ TEST_F(E2EDrJobKills, APlannedFailoverKilledInPriorityTwosSyncIsFinishedByItsPri
                     SCrash("priority 2's sync", "RunSync(): Launching sync op for taskId [11] and repl inputs [201]"));
   EXPECT_EQ(8, outcome.exitCode) << outcome.output;
   EXPECT_EQ(std::string::npos, outcome.picture.find("Sync_Failed")) << outcome.picture;
-  const std::vector<std::string> steps = killtable::NextSteps(outcome.output);
+  const std::vector<std::string> steps = drtest::PrintedCommands(outcome.output);
   ASSERT_EQ(1u, steps.size()) << outcome.output;
-  EXPECT_NE(std::string::npos, outcome.output.find("takes app-server (201): " + steps.front() + "\n"))
+  EXPECT_NE(std::string::npos, outcome.output.find("takes app-server (201):\ndrjob: $ " + steps.front() + "\n"))
       << outcome.output;
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
@@ -859,9 +859,9 @@ TEST_F(E2EDrJobKills, APointInTimeRestartKilledAsItDisablesSyncLeavesAMachineIts
       RunHost({"DR_KILL_AT=Setting sync status as [Sync Disabled] for replication [201]"},
               {"run", "--db", db, "--job-id", job}, signal);
   ASSERT_EQ(8, restart.code) << restart.output;
-  const std::vector<std::string> steps = killtable::NextSteps(restart.output);
+  const std::vector<std::string> steps = drtest::PrintedCommands(restart.output);
   ASSERT_EQ(1u, steps.size()) << restart.output;
-  EXPECT_NE(std::string::npos, restart.output.find("takes app-server (201): " + steps.front() + "\n"))
+  EXPECT_NE(std::string::npos, restart.output.find("takes app-server (201):\ndrjob: $ " + steps.front() + "\n"))
       << restart.output;
   const drtest::SResult next = RunAsPrinted(steps.front());
   EXPECT_EQ(0, next.code) << next.output;
@@ -883,7 +883,7 @@ TEST_F(E2EDrJobKills, AJobKilledBeforeItsFirstPriorityPrintsNoCommandForMachines
                                           "--job-id", std::to_string(crashmatrix::kJobId)},
                                          signal);
   ASSERT_EQ(1, killed.code) << killed.output;
-  EXPECT_TRUE(killtable::NextSteps(killed.output).empty()) << killed.output;
+  EXPECT_TRUE(drtest::PrintedCommands(killed.output).empty()) << killed.output;
   EXPECT_NE(std::string::npos, killed.output.find("drjob: DR job [900] is not continued by a restart: the machines "
                                                   "it did not finish already stand where it puts them\n"))
       << killed.output;
@@ -967,7 +967,7 @@ TEST_F(E2EDrJobKills, ARestartKilledBeforeItsFirstPriorityIsPrintedForTheMachine
   if (HasFatalFailure()) return;
   EXPECT_EQ(1, stopped.restart.code) << stopped.runs << stopped.restart.output;
   EXPECT_NE(std::string::npos, stopped.restart.output.find("is continued by its restart, which takes over app-server "
-                                                           "(201): "))
+                                                           "(201):\n"))
       << stopped.runs << stopped.restart.output;
   FollowTheStoppedRestart(kPointInTimeFailover, stopped, "Run(): Beginning Orchestration");
 }
@@ -987,7 +987,7 @@ TEST_F(E2EDrJobKills, APointInTimeFailoverLackingTimesNamesTheOptionToGiveInstea
                                            "--point-in-time", "101=" + t0, "--job-id", "41"},
                                       signal);
   ASSERT_EQ(8, run.code) << run.output;
-  EXPECT_TRUE(killtable::NextSteps(run.output).empty()) << run.output;
+  EXPECT_TRUE(drtest::PrintedCommands(run.output).empty()) << run.output;
   for (const char* id : {"102", "201"}) {
     EXPECT_NE(std::string::npos,
               run.output.find(std::string(") at failover status [Failover Failed], sync status [In Sync]: a new DR "
@@ -1230,7 +1230,7 @@ TEST_F(E2EDrJobKills, AMachineASuspendCaughtMidStepIsLeftToItsRestartWhichEndsAs
     first.exitCode = run.code;
     first.output = run.output;
     first.picture = stopped.picture;
-    first.nextSteps = killtable::NextSteps(run.output);
+    first.nextSteps = drtest::PrintedCommands(run.output);
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
     if (kill) {
@@ -1241,7 +1241,7 @@ TEST_F(E2EDrJobKills, AMachineASuspendCaughtMidStepIsLeftToItsRestartWhichEndsAs
                                                         "stay in progress"))
             << killed.output;
       }
-      first.nextSteps = killtable::NextSteps(killed.output);
+      first.nextSteps = drtest::PrintedCommands(killed.output);
     }
     ExpectRerun(type, at, Follow(type, stopped, first, WriteInWorkloads(type, db)));
   }

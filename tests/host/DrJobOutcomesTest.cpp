@@ -79,7 +79,7 @@ TEST_F(E2EDrJobOutcomes, AFailedAndASkippedMachineAreNamedAfterTheFinalStateLine
                 // skips already stands where a failover puts it: no command
                 // names it, least of all one that takes it back.
                 "drjob: DR job [60] completed with errors and is not run again; a new DR job on DR group [Sample] "
-                "(1) takes db-replica (102): drjob run --db " +
+                "(1) takes db-replica (102):\ndrjob: $ drjob run --db " +
                 m_db +
                 " --group 1 --type planned-failover\n"
                 "drjob: DR job [60] needs no next step for app-server (201): already failed over, where a DR job of "
@@ -110,10 +110,10 @@ TEST_F(E2EDrJobOutcomes, AKilledJobNamesWhereItsMachinesEnded) {
                           "VM [app-server] on, DR VM [app-server-DR] off: the source VM runs")))
       << r.output;
   EXPECT_TRUE(Has(SResult{0, tail}, "drjob: DR job [61] is continued by its restart, which takes over db-primary "
-                                    "(101), db-replica (102), app-server (201): drjob run --db " +
+                                    "(101), db-replica (102), app-server (201):\ndrjob: $ drjob run --db " +
                                         m_db + " --job-id 61\n"))
       << r.output;
-  EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
+  EXPECT_EQ(6, std::count(tail.begin(), tail.end(), '\n')) << r.output;
   // Continued, every machine is done.
   ASSERT_TRUE(CHypervisorLab::ClearFaults());
   const SResult again = Host("run --db " + m_db + " --job-id 61");
@@ -137,7 +137,7 @@ TEST_F(E2EDrJobOutcomes, AKillThatEndsTheJobWithErrorsTellsTheMachineItCutShort)
                           Machine(66, "db-primary", 101, "succeeded") + Machine(66, "db-replica", 102, "succeeded") +
                           "drjob: DR job [66] machine [app-server] (replication 201): failed: the job was killed "))
       << r.output;
-  EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
+  EXPECT_EQ(6, std::count(tail.begin(), tail.end(), '\n')) << r.output;
 }
 
 // A suspended job: the machines it was working on are not processed, the
@@ -162,7 +162,7 @@ TEST_F(E2EDrJobOutcomes, ASuspendedJobNamesWhereItsMachinesStopped) {
                           "not reached: the job was suspended before priority [2] began; now: no failover status, "
                           "source VM [app-server] on, DR VM [app-server-DR] off: the source VM runs")))
       << r.output;
-  EXPECT_EQ(5, std::count(tail.begin(), tail.end(), '\n')) << r.output;
+  EXPECT_EQ(6, std::count(tail.begin(), tail.end(), '\n')) << r.output;
 }
 
 // The engine's estimate may fall back as a step's weight is recomputed; the

@@ -390,10 +390,11 @@ TEST_F(E2EDrJobSignals, AKillFirstReadAfterAFailedLastStepIsToldAsNotActedOn) {
   EXPECT_EQ("Completed w/ one or more errors", job.status);
   EXPECT_EQ(0, job.controlOp) << "a kill not acted on is cleared from the record";
   // The new job drjob printed, as printed.
-  const std::string mark = "takes app-server (201): ";
-  const size_t at = late.output.find(mark);
-  ASSERT_NE(std::string::npos, at) << late.output;
-  const std::string command = late.output.substr(at + mark.size(), late.output.find('\n', at) - at - mark.size());
+  std::vector<std::string> told;
+  const std::vector<std::string> commands = drtest::PrintedCommands(late.output, &told);
+  ASSERT_EQ(1u, commands.size()) << late.output;
+  EXPECT_NE(std::string::npos, told.front().find("takes app-server (201):")) << late.output;
+  const std::string command = commands.front();
   Release();
   const SResult next = drtest::RunShell("export " + drtest::HostEnvironment(m_dir) + "; drjob() { '" + DR_DRJOB +
                                         "' \"$@\"; }; " + command + " 2>&1");

@@ -141,7 +141,7 @@ TEST_F(E2EDrJobStoppedJobs, AKillOfASuspendedJobNoProcessRunsEndsItAndItsRerunTa
             "drjob: DR job [7] machine [app-server] (replication 201) now: no failover status, source VM "
             "[app-server] on, DR VM [app-server-DR] off: the source VM runs\n"
             "drjob: DR job [7] is continued by its restart, which takes over db-primary (101), db-replica (102), "
-            "app-server (201): drjob run --db " + m_db + " --job-id 7\n",
+            "app-server (201):\ndrjob: $ drjob run --db " + m_db + " --job-id 7\n",
             killed.output);
   EXPECT_EQ("Killed", drtest::ChildJob(sync).status);
   // As a kill of the running job leaves its wait on the sync.
@@ -269,7 +269,7 @@ TEST_F(E2EDrJobStoppedJobs, ARestartKilledAtItsFirstStepPowersBackOnTheSourcesIt
         << vm.replicationId;
   }
   EXPECT_TRUE(Has(killed, "drjob: DR job [7] is continued by its restart, which takes over db-primary (101), "
-                          "db-replica (102), app-server (201): drjob run --db " +
+                          "db-replica (102), app-server (201):\ndrjob: $ drjob run --db " +
                               m_db + " --job-id 7\n"))
       << killed.output;
   ExpectNoChildRunning();
@@ -534,8 +534,7 @@ TEST_F(E2EDrJobStoppedJobEnd, TheKillSaysWhereEachMachineIsNowAndWhichDRJobWorke
   const SResult killed = Host("control --db " + m_db + " --job 7 kill");
   ASSERT_EQ(0, killed.code) << killed.output;
   EXPECT_EQ("drjob: no process runs DR job [7] (its record says [Suspended]); drjob kills it itself\n"
-            "drjob: DR job [7]: [0] phase row(s) it left waiting on a child job are marked failed, as a kill of the "
-            "running job marks them; its record says [Killed]\n"
+            "drjob: DR job [7]: its record says [Killed]\n"
             "drjob: DR job [7] machine [db-primary] (replication 101) now: failover status [Failover in Progress], "
             "source VM [db-primary] off, DR VM [db-primary-DR] off: neither VM runs\n"
             "drjob: DR job [7] machine [db-replica] (replication 102) now: failover status [Failover in Progress], "
@@ -543,8 +542,8 @@ TEST_F(E2EDrJobStoppedJobEnd, TheKillSaysWhereEachMachineIsNowAndWhichDRJobWorke
             "drjob: DR job [7] machine [app-server] (replication 201) now: failover status [Failover Complete], "
             "source VM [app-server] off, DR VM [app-server-DR] on: the DR VM runs (DR job [8] worked on it after DR "
             "job [7] stopped)\n"
-            "drjob: DR job [7] is continued by its restart, which takes its machines over as they now are: drjob run "
-            "--db " + m_db + " --job-id 7\n",
+            "drjob: DR job [7] is continued by its restart, which takes its machines over as they now are:\n"
+            "drjob: $ drjob run --db " + m_db + " --job-id 7\n",
             killed.output);
 }
 

@@ -55,6 +55,25 @@ inline SResult RunDrJob(const std::string& args, const std::string& runDir = std
 
 inline bool Has(const SResult& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
 
+// The commands drjob printed for its operator to run, in the order printed:
+// each stands on a line of its own, "drjob: $ COMMAND", quoted as drjob
+// quoted it, and nothing else a line holds is read (a group or machine name
+// is never taken for a command). told, when given, gets for each command
+// the line before it, which says what the command takes. Every test that
+// follows or checks drjob's printed commands reads them here.
+inline std::vector<std::string> PrintedCommands(const std::string& output, std::vector<std::string>* told = nullptr) {
+  static const std::string kMark = "drjob: $ ";
+  std::vector<std::string> commands;
+  std::istringstream in(output);
+  std::string before;
+  for (std::string line; std::getline(in, line); before = line) {
+    if (line.compare(0, kMark.size(), kMark) != 0) continue;
+    commands.push_back(line.substr(kMark.size()));
+    if (told != nullptr) told->push_back(before);
+  }
+  return commands;
+}
+
 // A replication that failed over before: a DR type that takes only machines
 // in sync skips it.
 inline void MarkFailedOver(int replicationId) {

@@ -98,8 +98,9 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   const std::string shown = CDrJobArgs::Printable(group);
   CDBConnection::CloseThreadConnections();
   const std::string quotedDb = CDrJobArgs::ShellWord(db);
-  // Placements of priority 1's source VMs alone: the failback fails
-  // app-server's restore, and so does a new job made with them.
+  // Placements of priority 1's source VMs alone, and app-server's DR VM
+  // refusing its shutdown: the failback fails app-server before its
+  // restore, and so does a new job made with them.
   const std::string restore = m_dir + "/restore.xml";
   ASSERT_TRUE(drtest::WritePriorityOneRestoreOptions(restore));
   // bash reads the $'...' that a tab is printed in; the test's commands too.
@@ -109,6 +110,10 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   };
   const std::string drjob = std::string(DR_DRJOB) + " ";
   ASSERT_EQ(0, bash(drjob + "run --db " + quotedDb + " --group 1 --type planned-failover --job-id 1").code);
+  CDBConnection::SetPath(db);
+  Sql("INSERT INTO PLT_HvFaults (opType, vm, fromCall, toCall, kind, code, text) VALUES (" +
+      std::to_string(TMMsg::VM_OPERATION_SHUTDOWN) + ", 'dst-201', 1, 999, 1, 7001, 'planted')");
+  CDBConnection::CloseThreadConnections();
   // The failed-over lab, for the second failback to start from too.
   ASSERT_EQ(0, bash("cp " + quotedDb + " " + m_dir + "/failed-over.db").code);
   auto crashAndRerun = [&](long long jobId) {
@@ -128,11 +133,13 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
   const SResult rerun = crashAndRerun(30);
   ASSERT_EQ(8, rerun.code) << rerun.output;
   const std::string written = run + "restore-options-job-30-3.xml";
-  const std::string last = rerun.output.substr(rerun.output.rfind('\n', rerun.output.size() - 2) + 1);
-  EXPECT_EQ("drjob: DR job [30] completed with errors and is not run again; a new DR job on DR group [" + shown +
-                "] (1) takes app-server (201): drjob run --db " + quotedDb +
-                " --group 1 --type failback --restore-options " + written + "\n",
-            last);
+  const std::vector<std::string> commands = drtest::PrintedCommands(rerun.output);
+  ASSERT_EQ(1u, commands.size()) << rerun.output;
+  const std::string command = commands.front();
+  EXPECT_TRUE(drtest::Has(rerun, "drjob: DR job [30] completed with errors and is not run again; a new DR job on DR "
+                                 "group [" + shown + "] (1) takes app-server (201):\ndrjob: $ drjob run --db " +
+                                     quotedDb + " --group 1 --type failback --restore-options " + written + "\n"))
+      << rerun.output;
   EXPECT_EQ("kept", drtest::ReadFile(victim));
   EXPECT_EQ("mine", drtest::ReadFile(run + "restore-options-job-30-2.xml"));
   struct stat st;
@@ -145,14 +152,13 @@ TEST_F(E2EDrJobUserFiles, ARerunsRestoreOptionsGoToANewFileOfTheirOwnInACommandT
                     .ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions));
 
   // Pasted into bash as printed: the same lab and group, with the options,
-  // so app-server's restore fails again.
-  const std::string command = last.substr(last.find(": drjob run ") + 2);
+  // so app-server fails again.
   const SResult next = bash("drjob() { \"" + std::string(DR_DRJOB) + "\" \"$@\"; }\n" + command);
   EXPECT_EQ(1, next.code) << next.output;
   EXPECT_NE(std::string::npos, next.output.find("on DR group [" + shown + "] (id 1), type [failback]"))
       << next.output;
   EXPECT_NE(std::string::npos,
-            next.output.find("machine [app-server] (replication 201): failed in phase [Replication]"))
+            next.output.find("machine [app-server] (replication 201): failed in phase [Shutdown]"))
       << next.output;
 
   // Every name taken: no command names a file that is not the job's.

@@ -147,10 +147,12 @@ TEST_F(E2EDrJobVSAOperations, ACleanupThatCompletedWithErrorsIsFinishedByANewOne
   EXPECT_EQ((std::vector<std::vector<int>>{{401, 402}}), GroupPriorities(4));
 
   // The next step as drjob printed it, options and all.
-  const std::string printed = "a new DR job on DR group [4] (1) takes app-server (201): drjob ";
-  const size_t at = first.output.find(printed);
-  ASSERT_NE(std::string::npos, at) << first.output;
-  const std::string next = first.output.substr(at + printed.size(), first.output.find('\n', at) - at - printed.size());
+  std::vector<std::string> told;
+  const std::vector<std::string> commands = drtest::PrintedCommands(first.output, &told);
+  ASSERT_EQ(1u, commands.size()) << first.output;
+  EXPECT_NE(std::string::npos, told.front().find("a new DR job on DR group [4] (1) takes app-server (201):"))
+      << first.output;
+  const std::string next = commands.front().substr(6);
   EXPECT_NE(std::string::npos, next.find(" --group 1 --type cleanup-destination-vm --delete-from-hypervisor")) << next;
   const SResult second = Host(next + " --job-id 501");
   ASSERT_EQ(0, second.code) << second.output;

@@ -232,9 +232,11 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
     } else if (c.state == 4) {
       EXPECT_FALSE(command.empty()) << r.output;
     } else if (c.restartTakesOver) {
-      const std::string restart = ": drjob run --db " + m_db + " --job-id " + id;
-      ASSERT_GE(command.size(), restart.size()) << r.output;
-      EXPECT_EQ(restart, command.substr(command.size() - restart.size())) << r.output;
+      std::vector<std::string> told;
+      const std::vector<std::string> commands = drtest::PrintedCommands(r.output, &told);
+      const auto restart = std::find(commands.begin(), commands.end(), "drjob run --db " + m_db + " --job-id " + id);
+      ASSERT_NE(commands.end(), restart) << r.output;
+      EXPECT_EQ(command, told[restart - commands.begin()]) << r.output;
     } else {
       EXPECT_TRUE(Has(r, "drjob: DR job [" + id + "] is not continued by a restart: as its machines stand, a restart "
                          "would take none of them over\n") ||
@@ -256,7 +258,7 @@ class E2EDrJobVerdicts : public drtest::CDrJobLabTest {
       const std::string mark = "] (replication " + std::to_string(line.replicationId) + ") at ";
       const size_t at = r.output.find(mark);
       const size_t takes = command.find(" takes");
-      const bool taken = takes != std::string::npos && command.find(named, takes) < command.find(": drjob ");
+      const bool taken = takes != std::string::npos && command.find(named, takes) != std::string::npos;
       const bool placed = inPlace.find(named) != std::string::npos;
       ASSERT_EQ(1, int(taken) + int(at != std::string::npos) + int(placed))
           << "named by the command, told where it stands or already in place: " << r.output;
@@ -464,7 +466,7 @@ TEST_F(E2EDrJobVerdicts, AJobThatEndsBeforeItsSummaryGivesEveryMachineNoVerdict)
               "replication record",
               line.text);
   }
-  EXPECT_TRUE(Has(r, "drjob: DR job [731] is continued by its restart: drjob run --db " + m_db + " --job-id 731\n"))
+  EXPECT_TRUE(Has(r, "drjob: DR job [731] is continued by its restart:\ndrjob: $ drjob run --db " + m_db + " --job-id 731\n"))
       << r.output;
   const SResult told = Host("jobs --db " + m_db + " --job 731");
   ASSERT_EQ(3u, Lines(told.output, 731, "").size()) << told.output;
@@ -551,7 +553,7 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
   const std::string arrayVM = SampleArrayVMGuid(302);
   // Restore options whose placements name only priority 1's source VMs: a
   // failback restores those and fails app-server's restore, as its new job
-  // does again when made with them; made without them, it would restore
+  // would again when made with them; made without them, it restores
   // app-server.
   const std::string restore = m_dir + "/restore-priority-1.xml";
   ASSERT_TRUE(drtest::WritePriorityOneRestoreOptions(restore));
@@ -584,8 +586,10 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
        {{101, "succeeded"}, {102, "succeeded"}, {201, "succeeded"}}, "Wait before shutdown of [1] minute(s)"},
       {"Sample", "failback", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_SHUTDOWN, "dst-102"); }, "db-replica (102)", {},
        ""},
-      {"Sample", "failback", kFailedOver, " --restore-options " + restore, nullptr, "app-server (201)",
-       {{101, "skipped: "}, {102, "skipped: "}, {201, "failed in phase [Replication]"}}, ""},
+      // Restore options that leave app-server out: no command repeats them,
+      // the failback without them, run as printed, restores it.
+      {"Sample", "failback", kFailedOver, " --restore-options " + restore, nullptr, "",
+       {{101, "skipped: "}, {102, "skipped: "}, {201, "succeeded"}}, ""},
       {"Sample", "revert-failover", kFailedOver, "", [&] { fault(TMMsg::VM_OPERATION_REVERT_SNAPSHOT, "src-102"); },
        // No revert takes the one whose revert failed; the undo printed for it does.
        "", {{101, "skipped: "}, {102, "succeeded"}, {201, "skipped: "}}, ""},
@@ -635,14 +639,18 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
     const std::string intro = "drjob: DR job [" + id + "] completed with errors and is not run again; ";
     const size_t from = r.output.find(intro);
     ASSERT_NE(std::string::npos, from) << r.output;
-    const std::string last = r.output.substr(from, r.output.find('\n', from) + 1 - from);
+    // The line, and the line of its command when one follows.
+    const size_t lineEnd = r.output.find('\n', from) + 1;
+    const bool commandFollows = r.output.compare(lineEnd, 9, "drjob: $ ") == 0;
+    const std::string last =
+        r.output.substr(from, (commandFollows ? r.output.find('\n', lineEnd) + 1 : lineEnd) - from);
     // "*": whichever machine the fault met (the calls run at once).
     const std::string takes =
-        c.takes != "*" ? c.takes : last.substr(last.find(") takes ") + 8, last.find(": drjob ") - last.find(") takes ") - 8);
+        c.takes != "*" ? c.takes : last.substr(last.find(") takes ") + 8, last.find(":\n") - last.find(") takes ") - 8);
     EXPECT_EQ(intro + (takes.empty() ? "a new DR job of its type would take none of the machines it did not "
                                          "finish, as they stand"
                                        : "a new DR job on DR group [" + std::string(c.group) + "] (" + groupId +
-                                             ") takes " + takes + ": " + command) +
+                                             ") takes " + takes + ":\ndrjob: $ " + command) +
                   "\n",
               last)
         << r.output;
@@ -660,13 +668,15 @@ TEST_F(E2EDrJobVerdicts, ANewJobAfterOneThatCompletedWithErrorsIsPrintedAsItRuns
     if (c.takes.empty()) {
       const size_t other = r.output.find("drjob: DR job [" + id + "]: a new DR job of type [");
       ASSERT_NE(std::string::npos, other) << r.output;
-      printed = r.output.substr(other, r.output.find('\n', other) + 1 - other);
+      printed = r.output.substr(other, r.output.find('\n', r.output.find('\n', other) + 1) + 1 - other);
     }
     ASSERT_TRUE(CHypervisorLab::ClearFaults());
     if (std::string(c.group) == "SampleDB") {
       ASSERT_EQ(0, Host("lab --db " + m_db + " up dst1").code);
     }
-    const SResult next = Host(printed.substr(printed.find(": drjob ") + 8));
+    const std::vector<std::string> commands = drtest::PrintedCommands(printed);
+    ASSERT_EQ(1u, commands.size()) << r.output;
+    const SResult next = Host(commands.front().substr(6));
     const size_t named = next.output.find("drjob: DR job [");
     ASSERT_NE(std::string::npos, named) << next.output;
     const long long newId = atoll(next.output.c_str() + named + 15);
@@ -801,7 +811,8 @@ TEST_F(E2EDrJobVerdicts, NamesWithControlCharactersAreEchoedOnOneLine) {
   EXPECT_TRUE(Has(run, "drjob: DR job [7] on DR group [" + shown + "] (id 1), type [planned-failover]\n"))
       << run.output;
   const std::string machine = "app-server\\n" + forged;
-  EXPECT_TRUE(Has(run, "DR group [" + shown + "] (1) takes app-server (201): drjob run --db " + m_db)) << run.output;
+  EXPECT_TRUE(Has(run, "DR group [" + shown + "] (1) takes app-server (201):\ndrjob: $ drjob run --db " + m_db))
+      << run.output;
   EXPECT_TRUE(Has(run, "drjob: DR job [7] machine [" + machine + "] (replication 201): failed in phase [Power On]"))
       << run.output;
   EXPECT_TRUE(Has(run, "DR VM [app-server-DR\\n" + forged + "] off")) << run.output;

@@ -220,17 +220,6 @@ std::string Joined(const std::vector<std::string>& words, const char* between) {
   return text;
 }
 
-std::vector<std::string> NextSteps(const std::string& output) {
-  const std::string command = "drjob run ";
-  std::vector<std::string> steps;
-  for (const std::string& line : crashmatrix::PictureLines(output)) {
-    if (line.rfind("drjob: ", 0) != 0) continue;
-    const size_t at = line.find(": " + command);
-    if (at != std::string::npos) steps.push_back(line.substr(at + 2));
-  }
-  return steps;
-}
-
 std::vector<std::string> MachineLines(const std::string& group, int replicationId, const std::string& picture) {
   const std::vector<std::string> prefixes = MachinePrefixes(group, replicationId);
   std::vector<std::string> lines;
@@ -335,7 +324,7 @@ SRerunOutcome CKillTable::KillAndRerun(const SType& type, const SCrash& at) {
   killed.exitCode = kill.exitCode;
   killed.output = kill.output;
   killed.picture = kill.picture;
-  killed.nextSteps = NextSteps(killed.output);
+  killed.nextSteps = drtest::PrintedCommands(killed.output);
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
   const SRerunOutcome outcome = Follow(type, kill, killed, WriteInWorkloads(type, kill.db));
@@ -347,7 +336,7 @@ void CKillTable::RunNextStep(const SType&, const std::string&, SAttempt& attempt
   const drtest::SResult run = RunAsPrinted(attempt.command);
   attempt.exitCode = run.code;
   attempt.output = run.output;
-  attempt.nextSteps = NextSteps(run.output);
+  attempt.nextSteps = drtest::PrintedCommands(run.output);
 }
 
 SRerunOutcome CKillTable::Follow(const SType& type, const SKillOutcome& stopped, const SAttempt& first,

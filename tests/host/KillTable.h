@@ -59,9 +59,6 @@ struct SKillOutcome {
   std::vector<std::string> faults;
 };
 
-// The commands drjob printed as how the job goes on, in the order printed:
-// each line's text from "drjob run " to its end, quoted as drjob quoted it.
-std::vector<std::string> NextSteps(const std::string& output);
 // The words one after the other, between each two the text between: what a
 // failure message lists.
 std::string Joined(const std::vector<std::string>& words, const char* between);

@@ -477,14 +477,14 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
       const bool requested = log.size() > logged && log.find("KillPoint(): Kill of DR job [", logged) != std::string::npos;
       stopped.told += requested ? "  the kill point came\n" : "  the kill point never came: the run was not stopped\n";
     }
-    stopped.nextSteps = killtable::NextSteps(stopped.run.output);
+    stopped.nextSteps = drtest::PrintedCommands(stopped.run.output);
     if (stop.how != EStop::kSuspendThenKill || stopped.jobId == 0) return stopped;
     if (stopped.run.code == kExitSuspended || stopped.run.code == kExitPending) EndRunningChildren(db, stopped.told);
     const drtest::SResult killed =
         Host({}, {"control", "--db", db, "--job", std::to_string(stopped.jobId), "kill"}, stopped.told);
     // drjob killed the job itself: what it printed is how the job goes on.
     if (killed.code == 0) {
-      stopped.nextSteps = killtable::NextSteps(killed.output);
+      stopped.nextSteps = drtest::PrintedCommands(killed.output);
       stopped.callsUnderWay = killed.output.find("stay in progress") != std::string::npos;
     }
     return stopped;
