@@ -70,7 +70,7 @@ class E2EDrJobSnapshots : public crashmatrix::CCrashMatrix {
       EXPECT_TRUE(drtest::Has(r, "drjob: DR job [" + std::to_string(jobId) + "] machine " + machine + ": succeeded\n"))
           << machine << "\n" << r.output;
     }
-    EXPECT_TRUE(killtable::NextSteps(r.output).empty()) << r.output;
+    EXPECT_TRUE(drtest::PrintedCommands(r.output).empty()) << r.output;
   }
   // A statement on the lab's database.
   static void Sql(const std::string& db, const std::string& sql) {
