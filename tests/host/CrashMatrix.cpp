@@ -396,7 +396,7 @@ drtest::SResult CCrashMatrix::FinishHost(drtest::CChildProcess& run, int& signal
 
 int CCrashMatrix::ReadToEnd(drtest::CChildProcess& run, std::string& output,
                             const std::function<void(const std::string&)>& online) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRunBoundMs);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_runBoundMs);
   auto left = [&deadline] {
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
   };
@@ -416,7 +416,7 @@ int CCrashMatrix::ReadToEnd(drtest::CChildProcess& run, std::string& output,
   if (!ended) {
     m_overran = true;
     KillWithDescendants(run.Pid());
-    ADD_FAILURE() << "a drjob run did not end within " << kRunBoundMs / 1000
+    ADD_FAILURE() << "a drjob run did not end within " << m_runBoundMs / 1000
                   << " s: it is killed with the processes it started, and no later run of this case starts; its "
                      "lines:\n"
                   << output;

@@ -156,7 +156,7 @@ class CCrashMatrix : public testing::Test {
   drtest::SResult FinishHost(drtest::CChildProcess& run, int& signal);
   // A started run's lines, each given to online as it comes when given,
   // read to its end, which is waited for. A run still going kRunBoundMs
-  // after this began (a call or child job that never ends) is killed with
+  // (SetRunBoundMs) after this began (a call or child job that never ends) is killed with
   // every process it started and fails the case, which starts no run after
   // it: a hung run ends its test with the lines it printed, not at ctest's
   // timeout. The exit status as from waitpid.
@@ -165,6 +165,8 @@ class CCrashMatrix : public testing::Test {
   // Whether a run of this case overran its bound (above): no run starts
   // after it (the start fails, saying why).
   bool NoMoreRuns() const;
+  // Another bound than kRunBoundMs for the runs of this case.
+  void SetRunBoundMs(int boundMs) { m_runBoundMs = boundMs; }
   // A command drjob printed, run as printed: through the shell, so its
   // quoting is read as a user's shell reads it, in the case's run folder
   // ("drjob" is the host under test); env is added to its environment (a
@@ -190,7 +192,8 @@ class CCrashMatrix : public testing::Test {
 
   std::string m_dir;
   int m_case = 0;
-  // A run of the case overran kRunBoundMs and was killed.
+  int m_runBoundMs = kRunBoundMs;
+  // A run of the case overran its bound and was killed.
   bool m_overran = false;
 };
 
