@@ -26,9 +26,11 @@
 // workload ends; every "succeeded" line must match the lab after its
 // attempt (the kill table's checks).
 // A stop may stop nothing (it came once the job's steps no longer looked
-// for it, or its line never came): each trial says whether each of its
-// stops stopped the job, each test counts them per mode, and a mode none of
-// whose stops stopped a job fails (stoptally::CStopTally).
+// for it, or its line never came), and a trial built on it would be a plain
+// run: such a stop is drawn again, earlier, on a fresh lab (a next step's on
+// the lab put back), up to kRedraws times. Each trial says what each of its
+// stops did, each test counts them per mode, and a mode none of whose stops
+// stopped a job fails (stoptally::CStopTally).
 //
 // Part of ./dr.sh stress, not of ./dr.sh test (label "stress"). Each type
 // is a test of its own, so ctest runs them side by side. The seed is
@@ -36,8 +38,9 @@
 // only its trial k, DR_LIVE_KILL_TRIALS=<n> takes n trials per stop mode
 // (3 by default). A replay draws the same stops: the same delay, child job
 // and share, and the same line number of the uninterrupted run's log, whose
-// lines another run may order otherwise (machines run side by side); the
-// trial's line names the stop it made.
+// lines another run may order otherwise (machines run side by side), and
+// draws again where a stop stopped nothing again; the trial's lines name the
+// stops it made.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -275,7 +278,9 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
   // The stops of the test per mode, printed; judged: a mode that tried
   // stops and stopped no job fails.
   void TellStops(const SType& type, bool judged) {
-    for (const std::string& line : m_tally.Lines()) printf("live-kill sampler: %s, %s\n", Name(type).c_str(), line.c_str());
+    for (const std::string& line : m_tally.Lines()) {
+      printf("live-kill sampler: %s, %s\n", Name(type).c_str(), line.c_str());
+    }
     if (!judged) return;
     for (const std::string& idle : m_tally.Idle()) {
       ADD_FAILURE() << "live-kill sampler: " << Name(type) << ": no stop of a mode stopped a job, so its trials were "
