@@ -12,7 +12,8 @@
 #                  moment, then its printed next steps run as printed) and
 #                  the live-kill sampler (every DR type stopped by control
 #                  kill, SIGINT, a suspend then a kill, or a kill point, at
-#                  random moments, its printed next steps followed) under
+#                  random moments, its printed next steps followed, a mode
+#                  none of whose stops stopped a job failing) under
 #                  AddressSanitizer, five times over, on a machine kept busy
 # Each installs what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail

@@ -1,5 +1,6 @@
 #include "host/CrashMatrix.h"
 
+#include <dirent.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <regex>
@@ -226,6 +228,41 @@ bool Matches(const std::string& expected, const std::string& found) {
   }
 }
 
+// Whether the process has ended (a zombie left to be reaped) or is gone.
+bool HasExited(pid_t pid) {
+  const std::string status = drtest::ReadFile("/proc/" + std::to_string(pid) + "/status");
+  return status.empty() || status.find("State:\tZ") != std::string::npos;
+}
+
+// The processes the process started, by their parent in /proc.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (const dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+    if (pid <= 0) continue;
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+    const std::string stat = drtest::ReadFile("/proc/" + std::string(entry->d_name) + "/stat");
+    const size_t named = stat.rfind(')');
+    char state = 0;
+    int ppid = 0;
+    if (named != std::string::npos && sscanf(stat.c_str() + named + 1, " %c %d", &state, &ppid) == 2 &&
+        ppid == parent) {
+      children.push_back(pid);
+    }
+  }
+  closedir(proc);
+  return children;
+}
+
+// A printed command's drjob runs under a shell: killed alone, the shell
+// would leave it running on the lab.
+void KillWithDescendants(pid_t pid) {
+  for (pid_t child : ChildrenOf(pid)) KillWithDescendants(child);
+  kill(pid, SIGKILL);
+}
+
 }  // namespace
 
 std::vector<std::string> PictureLines(const std::string& text) {
@@ -332,6 +369,7 @@ drtest::SResult CCrashMatrix::RunHost(const std::vector<std::string>& env, const
 
 bool CCrashMatrix::StartHost(const std::vector<std::string>& env, const std::vector<std::string>& args,
                              drtest::CChildProcess& run) {
+  if (NoMoreRuns()) return false;
   // Its error lines too: a failed case shows why a run was turned away.
   std::vector<std::string> argv = {"/bin/sh",
                                    "-c",
@@ -350,11 +388,45 @@ bool CCrashMatrix::StartHost(const std::vector<std::string>& env, const std::vec
 drtest::SResult CCrashMatrix::FinishHost(drtest::CChildProcess& run, int& signal) {
   drtest::SResult r{-1, std::string()};
   signal = 0;
-  for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
-  const int status = run.Wait();
+  const int status = ReadToEnd(run, r.output);
   if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) signal = WTERMSIG(status);
   return r;
+}
+
+int CCrashMatrix::ReadToEnd(drtest::CChildProcess& run, std::string& output,
+                            const std::function<void(const std::string&)>& online) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_runBoundMs);
+  auto left = [&deadline] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  };
+  bool ended = false;
+  for (std::string line; left() > 0;) {
+    if (run.ReadLine(line, static_cast<int>(left()))) {
+      output += line + "\n";
+      if (online) online(line);
+      continue;
+    }
+    // Its output closed (or the bound passed): the run ends, or has.
+    const pid_t pid = run.Pid();
+    ended = left() > 0 && drtest::Eventually([pid] { return HasExited(pid); },
+                                             static_cast<unsigned long>(std::max(0LL, static_cast<long long>(left()))));
+    break;
+  }
+  if (!ended) {
+    m_overran = true;
+    KillWithDescendants(run.Pid());
+    ADD_FAILURE() << "a drjob run did not end within " << m_runBoundMs / 1000
+                  << " s: it is killed with the processes it started, and no later run of this case starts; its "
+                     "lines:\n"
+                  << output;
+  }
+  return run.Wait();
+}
+
+bool CCrashMatrix::NoMoreRuns() const {
+  if (m_overran) ADD_FAILURE() << "not run: an earlier drjob run of this case overran its bound";
+  return m_overran;
 }
 
 drtest::SResult CCrashMatrix::RunAsPrinted(const std::string& command, const std::vector<std::string>& env) {
@@ -371,9 +443,8 @@ drtest::SResult CCrashMatrix::RunAsPrinted(const std::string& command, const std
   vars.insert(vars.end(), env.begin(), env.end());
   argv.insert(argv.begin(), vars.begin(), vars.end());
   argv.insert(argv.begin(), "/usr/bin/env");
-  if (!run.Start(argv)) return r;
-  for (std::string line; run.ReadLine(line, 120000);) r.output += line + "\n";
-  const int status = run.Wait();
+  if (NoMoreRuns() || !run.Start(argv)) return r;
+  const int status = ReadToEnd(run, r.output);
   if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
   return r;
 }

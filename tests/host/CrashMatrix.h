@@ -9,6 +9,7 @@
 // or after an uninterrupted failover), so the cases of one type share it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,10 @@ namespace crashmatrix {
 
 // The job id every case runs under.
 constexpr long long kJobId = 900;
+// How long one drjob run of a case may take, in real time, before the case
+// kills it (ReadToEnd): far above the slowest run under AddressSanitizer on
+// a loaded machine, far below ctest's timeout.
+constexpr int kRunBoundMs = 180000;
 
 // The lab a type starts from; each is made by drjob the first time a case
 // asks for it.
@@ -148,7 +153,20 @@ class CCrashMatrix : public testing::Test {
   // The same in two halves, for a run the case steers while it runs (a
   // pause point, a signal): started, then read to its end.
   bool StartHost(const std::vector<std::string>& env, const std::vector<std::string>& args, drtest::CChildProcess& run);
-  static drtest::SResult FinishHost(drtest::CChildProcess& run, int& signal);
+  drtest::SResult FinishHost(drtest::CChildProcess& run, int& signal);
+  // A started run's lines, each given to online as it comes when given,
+  // read to its end, which is waited for. A run still going kRunBoundMs
+  // (SetRunBoundMs) after this began (a call or child job that never ends) is killed with
+  // every process it started and fails the case, which starts no run after
+  // it: a hung run ends its test with the lines it printed, not at ctest's
+  // timeout. The exit status as from waitpid.
+  int ReadToEnd(drtest::CChildProcess& run, std::string& output,
+                const std::function<void(const std::string&)>& online = nullptr);
+  // Whether a run of this case overran its bound (above): no run starts
+  // after it (the start fails, saying why).
+  bool NoMoreRuns() const;
+  // Another bound than kRunBoundMs for the runs of this case.
+  void SetRunBoundMs(int boundMs) { m_runBoundMs = boundMs; }
   // A command drjob printed, run as printed: through the shell, so its
   // quoting is read as a user's shell reads it, in the case's run folder
   // ("drjob" is the host under test); env is added to its environment (a
@@ -174,6 +192,9 @@ class CCrashMatrix : public testing::Test {
 
   std::string m_dir;
   int m_case = 0;
+  int m_runBoundMs = kRunBoundMs;
+  // A run of the case overran its bound and was killed.
+  bool m_overran = false;
 };
 
 // A picture's line for a VM whose content a write in the crash raised: the

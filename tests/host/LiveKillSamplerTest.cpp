@@ -15,12 +15,22 @@
 // suspend, once a random child job of the run has done a random share of
 // its work, so that children run on through the suspension.
 // In a share of the trials the first printed next step is stopped the same
-// way. After each stop something is written in each running workload VM
-// (the revert's sources too, which the crash matrix leaves unwritten), and
+// way, the stop drawn from that step's own uninterrupted run (made on the
+// lab as the first run left it, which is then put back): the first run's
+// lines and length are another job's. After each stop something is written
+// in each running workload VM (the revert's sources too, which the crash
+// matrix leaves unwritten; a storage-array machine's source VM while it
+// runs; a database cannot be written), and
 // the chain must end where the uninterrupted run ends (a revert's machine
 // where the revert or the undo failover ends), with every write where its
 // workload ends; every "succeeded" line must match the lab after its
 // attempt (the kill table's checks).
+// A stop may stop nothing (it came once the job's steps no longer looked
+// for it, or its line never came), and a trial built on it would be a plain
+// run: such a stop is drawn again, earlier, on a fresh lab (a next step's on
+// the lab put back), up to kRedraws times. Each trial says what each of its
+// stops did, each test counts them per mode, and a mode none of whose stops
+// stopped a job fails (stoptally::CStopTally).
 //
 // Part of ./dr.sh stress, not of ./dr.sh test (label "stress"). Each type
 // is a test of its own, so ctest runs them side by side. The seed is
@@ -28,8 +38,9 @@
 // only its trial k, DR_LIVE_KILL_TRIALS=<n> takes n trials per stop mode
 // (3 by default). A replay draws the same stops: the same delay, child job
 // and share, and the same line number of the uninterrupted run's log, whose
-// lines another run may order otherwise (machines run side by side); the
-// trial's line names the stop it made.
+// lines another run may order otherwise (machines run side by side), and
+// draws again where a stop stopped nothing again; the trial's lines name the
+// stops it made.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -44,6 +55,8 @@
 #include <vector>
 
 #include "host/KillTable.h"
+#include "host/SeedArrays.h"
+#include "host/StopTally.h"
 #include "jobsim/JobSimulator.h"
 
 namespace {
@@ -58,6 +71,11 @@ using killtable::SKillOutcome;
 enum class EStop { kControlKill, kInterrupt, kSuspendThenKill, kKillPoint };
 constexpr EStop kStops[] = {EStop::kControlKill, EStop::kInterrupt, EStop::kSuspendThenKill, EStop::kKillPoint};
 constexpr size_t kStopCount = sizeof(kStops) / sizeof(kStops[0]);
+// The modes' names in the counts, in kStops' order.
+const char* const kStopNames[kStopCount] = {"control kill", "SIGINT", "control suspend then kill", "kill point"};
+
+// How many times a stop that stopped nothing is drawn again, earlier.
+constexpr int kRedraws = 8;
 
 // When a stop other than the kill point is asked for.
 enum class EWhen { kDelay, kLine, kChild };
@@ -74,9 +92,10 @@ struct SStop {
   // kDelay: real time from the run's first line naming its job.
   long long delayUs = 0;
   // kLine and the kill point: right after the countth log line that holds
-  // marker.
+  // marker, the lineth of the run it was drawn from.
   std::string marker;
   long count = 0;
+  size_t line = 0;
   // kChild: once the run's childth child job has run percent of its time,
   // or has ended.
   int child = 0;
@@ -103,12 +122,14 @@ struct SStop {
 };
 
 // A trial: the stop of the type's run and, when stopNext, of the first
-// next step it printed.
+// next step it printed, of the same mode, drawn with random from that
+// step's own uninterrupted run.
 struct STrial {
   unsigned long index = 0;
+  size_t mode = 0;
   SStop first;
   bool stopNext = false;
-  SStop next;
+  std::mt19937 random;
 };
 
 // The uninterrupted run the stops are drawn from: how long it ran, from
@@ -133,6 +154,13 @@ struct SStopped {
   // The kill of the suspended job left rows of a call under way in
   // progress, for its restart to judge.
   bool callsUnderWay = false;
+  // The exit code of the control command that asked for the stop (the
+  // last, when it was asked again); -1 when none did.
+  int asked = -1;
+  // Why nothing was asked, when nothing was.
+  std::string missed = "the run named no job";
+  // Whether the stop stopped the job.
+  stoptally::SStopEffect effect;
 };
 
 long long JobOfHeader(const std::string& line) {
@@ -198,11 +226,33 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
       return;
     }
     m_nextStopped = true;
-    const SStopped stopped = Stop(m_trial->next, db, PrintedArgv(attempt.command, m_trial->next));
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    const stoptally::CSavedLab before(db);
+    const SReference reference = NextStepReference(db, attempt.command, before);
+    if (reference.lines.empty()) {
+      m_told += "the first next step [" + attempt.command + "] logged no line of its own: run unstopped\n";
+      CKillTable::RunNextStep(type, db, attempt, written);
+      return;
+    }
+    SStop next = Draw(m_trial->first.how, reference, m_trial->random);
+    SBounds bounds = BoundsOf(reference);
+    SStopped stopped;
+    m_nextText = "the first next step [" + attempt.command + "]";
+    // A stop that stopped nothing is drawn again, earlier, on the lab put
+    // back as the step found it.
+    for (int redraw = 0;; ++redraw) {
+      stopped = Stop(next, db, PrintedArgv(attempt.command, next));
+      m_tally.Count(m_trial->mode, true, stopped.effect);
+      m_nextText += (redraw == 0 ? ", " : "; drawn again, ") + next.Text() + ": " + stopped.effect.text;
+      if (stopped.effect.acted || redraw == kRedraws || !DrawEarlier(next, reference, bounds, m_trial->random)) break;
+      m_told += "the first next step [" + attempt.command + "] " + stopped.effect.text + ": the lab put back\n";
+      EXPECT_TRUE(before.Restore()) << "cannot put the lab back after a next step that stopped nothing: " << db;
+    }
     attempt.exitCode = stopped.run.code;
     attempt.output = stopped.run.output;
     attempt.nextSteps = stopped.nextSteps;
-    m_told += "the first next step [" + attempt.command + "], " + m_trial->next.Text() + ": exit " +
+    m_told += "the first next step [" + attempt.command + "], " + next.Text() + ": exit " +
               std::to_string(stopped.run.code) + "\n" + stopped.told;
     if (stopped.signal != 0) {
       m_faults.push_back("the stopped next step ended by signal " + std::to_string(stopped.signal));
@@ -212,94 +262,221 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
     if (!more.empty()) m_told += "written after it in: " + killtable::Joined(more, ", ") + "\n";
   }
 
+  // A trial by its index, seed and stops, as its failures name it.
+  static std::string TrialName(const STrial& trial, unsigned long seed) {
+    return "trial " + std::to_string(trial.index) + " of seed [" + std::to_string(seed) + "]: " + trial.first.Text() +
+           (trial.stopNext ? ", and its first next step stopped" : "");
+  }
+
+  // The type as the sampler's lines name it: group, type and options.
+  static std::string Name(const SType& type) {
+    std::string name = type.group + " " + type.type;
+    for (const std::string& option : type.options) name += " " + option;
+    return name;
+  }
+
+  // The stops of the test per mode, printed; judged: a mode that tried
+  // stops and stopped no job fails.
+  void TellStops(const SType& type, bool judged) {
+    for (const std::string& line : m_tally.Lines()) {
+      printf("live-kill sampler: %s, %s\n", Name(type).c_str(), line.c_str());
+    }
+    if (!judged) return;
+    for (const std::string& idle : m_tally.Idle()) {
+      ADD_FAILURE() << "live-kill sampler: " << Name(type) << ": no stop of a mode stopped a job, so its trials were "
+                    << "plain runs: " << idle;
+    }
+  }
+
   // The uninterrupted run of the type, checked against its picture.
   SReference Uninterrupted(const SType& type) {
-    SReference reference;
     const std::string db = LabFor(type);
+    crashmatrix::SOutcome outcome;
+    const SReference reference = Measure(db, HostArgv(RunArgs(type, db), SStop()), outcome);
+    CDBConnection::SetPath(db);
+    outcome.picture = crashmatrix::Picture(type.group);
+    CheckRunsEnded(outcome);
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    crashmatrix::CCrashMatrix::Expect(type, outcome, "uninterrupted");
+    return reference;
+  }
+
+  // The run argv starts (drjob itself, or a shell that drjob replaces) on
+  // the lab db, left to its end: its lines and exit code into outcome, and
+  // what stops are drawn from. Its own log lines are those its process
+  // wrote.
+  SReference Measure(const std::string& db, const std::vector<std::string>& argv, crashmatrix::SOutcome& outcome) {
+    SReference reference;
     const size_t logged = drtest::ReadFile(LogPath()).size();
     const long long childrenBefore = LastChild(db);
     drtest::CChildProcess run;
-    EXPECT_TRUE(run.Start(HostArgv(RunArgs(type, db), SStop())));
-    crashmatrix::SOutcome outcome;
-    std::chrono::steady_clock::time_point named = std::chrono::steady_clock::now();
-    long long job = 0;
-    for (std::string line; run.ReadLine(line, 120000);) {
-      outcome.output += line + "\n";
-      if (job == 0 && (job = JobOfHeader(line)) != 0) named = std::chrono::steady_clock::now();
+    if (NoMoreRuns() || !run.Start(argv)) {
+      ADD_FAILURE() << "cannot start " << argv.back();
+      return reference;
     }
-    const int status = run.Wait();
+    const std::string runner = std::to_string(run.Pid());
+    std::chrono::steady_clock::time_point named = std::chrono::steady_clock::now();
+    bool seen = false;
+    const int status = ReadToEnd(run, outcome.output, [&](const std::string& line) {
+      if (!seen && JobOfHeader(line) != 0) {
+        seen = true;
+        named = std::chrono::steady_clock::now();
+      }
+    });
     reference.durationUs =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - named).count();
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     CDBConnection::SetPath(db);
-    outcome.picture = crashmatrix::Picture(type.group);
-    CheckRunsEnded(outcome);
     reference.children = static_cast<int>(ChildrenSince(childrenBefore).size());
     CDBConnection::CloseThreadConnections();
     CDBConnection::SetPath("");
-    crashmatrix::CCrashMatrix::Expect(type, outcome, "uninterrupted");
-    // The run's own lines: those of the process whose lines name the job.
     const std::string log = drtest::ReadFile(LogPath());
-    std::vector<std::pair<std::string, std::string>> lines;
-    std::string runner;
     for (const std::string& line : crashmatrix::PictureLines(log.size() > logged ? log.substr(logged) : "")) {
       std::string pid, message;
-      long long lineJob = 0;
-      if (!LogMessage(line, pid, lineJob, message)) continue;
-      if (runner.empty() && lineJob == crashmatrix::kJobId) runner = pid;
-      lines.emplace_back(pid, message);
+      long long job = 0;
+      if (LogMessage(line, pid, job, message) && pid == runner) reference.lines.push_back(message);
     }
-    for (const auto& line : lines) {
-      if (line.first == runner) reference.lines.push_back(line.second);
-    }
+    return reference;
+  }
+
+  // The printed next step's own uninterrupted run, on the lab as it stands
+  // (saved), which is then put back as it was.
+  SReference NextStepReference(const std::string& db, const std::string& command, const stoptally::CSavedLab& saved) {
+    crashmatrix::SOutcome outcome;
+    const SReference reference = Measure(db, PrintedArgv(command, SStop()), outcome);
+    EXPECT_TRUE(saved.Restore()) << "cannot put the lab back after the next step's uninterrupted run: " << db;
+    m_told += "the first next step [" + command + "] uninterrupted, to draw its stop from (the lab put back after "
+              "it): exit " + std::to_string(outcome.exitCode) + ", " + std::to_string(reference.durationUs / 1000) +
+              " ms, " + std::to_string(reference.lines.size()) + " log lines, " +
+              std::to_string(reference.children) + " child jobs\n";
     return reference;
   }
 
   // A random stop of the given kind, drawn from the reference.
   static SStop Draw(EStop how, const SReference& reference, std::mt19937& random) {
+    SBounds bounds = BoundsOf(reference);
     SStop stop;
     stop.how = how;
-    if (how == EStop::kKillPoint) {
-      stop.when = EWhen::kLine;
-    } else {
-      const int ways = how == EStop::kSuspendThenKill && reference.children > 0 ? 3 : 2;
-      stop.when = static_cast<EWhen>(std::uniform_int_distribution<int>(0, ways - 1)(random));
-    }
-    switch (stop.when) {
-      case EWhen::kDelay:
-        stop.delayUs = std::uniform_int_distribution<long long>(0, std::max(1LL, reference.durationUs))(random);
-        break;
-      case EWhen::kLine: {
-        const size_t line = std::uniform_int_distribution<size_t>(0, reference.lines.size() - 1)(random);
-        stop.marker = MarkerOf(reference.lines[line]);
-        for (size_t i = 0; i <= line; ++i) {
-          if (reference.lines[i].find(stop.marker) != std::string::npos) ++stop.count;
-        }
-        break;
-      }
-      case EWhen::kChild:
-        stop.child = std::uniform_int_distribution<int>(1, reference.children)(random);
-        stop.percent = std::uniform_int_distribution<int>(0, 99)(random);
-        break;
-    }
+    DrawBelow(stop, reference, bounds, random);
     return stop;
   }
 
+  // The positions (Position) each kind of moment may still take: below
+  // each bound. At first the whole run: its lines, its length, its child
+  // jobs' work.
+  struct SBounds {
+    long long below[3] = {0, 0, 0};
+  };
+  static SBounds BoundsOf(const SReference& reference) {
+    SBounds bounds;
+    bounds.below[static_cast<int>(EWhen::kDelay)] = std::max(1LL, reference.durationUs) + 1;
+    bounds.below[static_cast<int>(EWhen::kLine)] = static_cast<long long>(reference.lines.size());
+    bounds.below[static_cast<int>(EWhen::kChild)] = 100LL * reference.children;
+    return bounds;
+  }
+
+  // The stop's moment drawn at random among the kinds its mode takes (a
+  // kill point: a line only; a suspend: a child's share too) that have
+  // positions left; false when none has.
+  static bool DrawBelow(SStop& stop, const SReference& reference, const SBounds& bounds, std::mt19937& random) {
+    std::vector<EWhen> kinds;
+    const EWhen all[] = {EWhen::kDelay, EWhen::kLine, EWhen::kChild};
+    for (const EWhen when : all) {
+      if (stop.how == EStop::kKillPoint && when != EWhen::kLine) continue;
+      if (stop.how != EStop::kSuspendThenKill && when == EWhen::kChild) continue;
+      if (bounds.below[static_cast<int>(when)] > 0) kinds.push_back(when);
+    }
+    if (kinds.empty()) return false;
+    const EStop how = stop.how;
+    stop = SStop();
+    stop.how = how;
+    stop.when = kinds[std::uniform_int_distribution<size_t>(0, kinds.size() - 1)(random)];
+    DrawMoment(stop, reference, bounds.below[static_cast<int>(stop.when)], random);
+    return true;
+  }
+
+  // A stop that stopped nothing came once no step of the job looked for it
+  // any more (or its line never came), as would any later one of its kind:
+  // the stop drawn again, of any kind its mode takes, each below the
+  // earliest of its kind that stopped nothing (bounds); false when no
+  // moment is left.
+  static bool DrawEarlier(SStop& stop, const SReference& reference, SBounds& bounds, std::mt19937& random) {
+    long long& below = bounds.below[static_cast<int>(stop.when)];
+    below = std::min(below, Position(stop));
+    return DrawBelow(stop, reference, bounds, random);
+  }
+
+  // Where a stop's moment falls among its kind's: a line's index in the
+  // reference, a delay, or a child job's share, (child - 1) * 100 +
+  // percent.
+  static long long Position(const SStop& stop) {
+    switch (stop.when) {
+      case EWhen::kDelay:
+        return stop.delayUs;
+      case EWhen::kLine:
+        return static_cast<long long>(stop.line);
+      case EWhen::kChild:
+        return 100LL * (stop.child - 1) + stop.percent;
+    }
+    return 0;
+  }
+
+  // The stop's moment drawn at random below limit (its kind's positions).
+  static void DrawMoment(SStop& stop, const SReference& reference, long long limit, std::mt19937& random) {
+    const long long at = std::uniform_int_distribution<long long>(0, std::max(1LL, limit) - 1)(random);
+    switch (stop.when) {
+      case EWhen::kDelay:
+        stop.delayUs = at;
+        break;
+      case EWhen::kLine:
+        stop.line = static_cast<size_t>(at);
+        stop.marker = MarkerOf(reference.lines[stop.line]);
+        stop.count = 0;
+        for (size_t i = 0; i <= stop.line; ++i) {
+          if (reference.lines[i].find(stop.marker) != std::string::npos) ++stop.count;
+        }
+        break;
+      case EWhen::kChild:
+        stop.child = static_cast<int>(at / 100) + 1;
+        stop.percent = static_cast<int>(at % 100);
+        break;
+    }
+  }
+
   // One trial: the stop, the writes, the next steps followed, the checks.
-  void RunTrial(const SType& type, const STrial& trial, unsigned long seed) {
-    const std::string name = "trial " + std::to_string(trial.index) + " of seed [" + std::to_string(seed) + "]: " +
-                             trial.first.Text() + (trial.stopNext ? ", and its first next step stopped" : "");
-    const SCrash at(name, std::string());
+  // A stop that stopped nothing is drawn again, earlier, on a fresh lab, up
+  // to kRedraws times; the plain run it left is held to the kill table's
+  // checks on a stopped run.
+  void RunTrial(const SType& type, STrial& trial, const SReference& reference, unsigned long seed) {
     m_trial = &trial;
     m_nextStopped = false;
+    m_nextText.clear();
     m_faults.clear();
-    const std::string db = LabFor(type);
-    const std::vector<std::string> args = RunArgs(type, db);
-    std::string command = "drjob";
-    for (const std::string& a : args) command += " " + a;
-    const SStopped stopped = Stop(trial.first, db, HostArgv(args, trial.first));
-    m_told = "the run [" + command + "], " + trial.first.Text() + ": exit " + std::to_string(stopped.run.code) + "\n" +
-             stopped.told;
+    m_told.clear();
+    std::string db, stops;
+    SStopped stopped;
+    SBounds bounds = BoundsOf(reference);
+    for (int redraw = 0;; ++redraw) {
+      db = LabFor(type);
+      const std::vector<std::string> args = RunArgs(type, db);
+      std::string command = "drjob";
+      for (const std::string& a : args) command += " " + a;
+      stopped = Stop(trial.first, db, HostArgv(args, trial.first));
+      m_told += "the run [" + command + "], " + trial.first.Text() + ": exit " + std::to_string(stopped.run.code) +
+                "\n" + stopped.told;
+      m_tally.Count(trial.mode, false, stopped.effect);
+      stops += (stops.empty() ? "the run: " : "; drawn again, " + trial.first.Text() + ": ") + stopped.effect.text;
+      if (stopped.effect.acted || redraw == kRedraws) break;
+      const SCrash plain(TrialName(trial, seed) + ", a plain run", std::string());
+      const SKillOutcome missed = Stopped(type, db, stopped.run, stopped.signal);
+      CDBConnection::CloseThreadConnections();
+      CDBConnection::SetPath("");
+      Expect(type, plain, missed);
+      if (!DrawEarlier(trial.first, reference, bounds, trial.random)) break;
+    }
+    const std::string name = TrialName(trial, seed);
+    const SCrash at(name, std::string());
     SKillOutcome kill = Stopped(type, db, stopped.run, stopped.signal);
     if (stopped.callsUnderWay) {
       // Left for the restart to judge, as drjob says; the chain's end is
@@ -321,6 +498,8 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
     first.nextSteps = stopped.nextSteps;
     const killtable::SRerunOutcome chain = Follow(type, kill, first, written);
     m_trial = nullptr;
+    printf("live-kill sampler: %s, trial %lu: %s%s\n", Name(type).c_str(), trial.index, stops.c_str(),
+           m_nextText.empty() ? "" : ("; " + m_nextText).c_str());
     // Every failure of the trial says how to replay it and how each run was
     // stopped; the kill table's messages add every attempt's lines and the
     // picture lines that differ.
@@ -410,10 +589,11 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
       const std::vector<std::string> args = {"control", "--db", db, "--job", std::to_string(stopped.jobId),
                                              stop.how == EStop::kControlKill ? "kill" : "suspend"};
       const drtest::SResult asked = Host({paused ? "DR_DB_BUSY_MS=2000" : "DR_DB_BUSY_MS=30000"}, args, stopped.told);
+      stopped.asked = asked.code;
       if (asked.code == kExitDatabase && paused) {
         kill(pid, SIGCONT);
         paused = false;
-        Host({}, args, stopped.told);
+        stopped.asked = Host({}, args, stopped.told).code;
       }
     }
     if (paused) kill(pid, SIGCONT);
@@ -425,7 +605,7 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
     const size_t logged = drtest::ReadFile(LogPath()).size();
     const long long childrenBefore = stop.when == EWhen::kChild ? LastChild(db) : 0;
     drtest::CChildProcess run;
-    if (!run.Start(argv)) {
+    if (NoMoreRuns() || !run.Start(argv)) {
       ADD_FAILURE() << "cannot start " << argv.back();
       return stopped;
     }
@@ -444,6 +624,7 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
         }
       } else {
         stopped.told += "  the line never came: the run was not stopped\n";
+        stopped.missed = "its pause line never came";
       }
     } else if (stop.how != EStop::kKillPoint) {
       ReadToJob(run, stopped, 120000);
@@ -465,18 +646,28 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
         Ask(stop, db, run, stopped, false);
       }
     }
-    for (std::string line; run.ReadLine(line, 120000);) {
-      stopped.run.output += line + "\n";
+    const int status = ReadToEnd(run, stopped.run.output, [&stopped](const std::string& line) {
       if (stopped.jobId == 0) stopped.jobId = JobOfHeader(line);
-    }
-    const int status = run.Wait();
+    });
     if (WIFEXITED(status)) stopped.run.code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) stopped.signal = WTERMSIG(status);
+    // Whether the request reached the job, and how it fell short if not.
+    bool reached = false;
+    std::string notReached;
     if (stop.how == EStop::kKillPoint) {
       const std::string log = drtest::ReadFile(LogPath());
-      const bool requested = log.size() > logged && log.find("KillPoint(): Kill of DR job [", logged) != std::string::npos;
-      stopped.told += requested ? "  the kill point came\n" : "  the kill point never came: the run was not stopped\n";
+      reached = log.size() > logged && log.find("KillPoint(): Kill of DR job [", logged) != std::string::npos;
+      stopped.told += reached ? "  the kill point came\n" : "  the kill point never came: the run was not stopped\n";
+      notReached = "the kill point's line never came";
+    } else if (stop.how == EStop::kInterrupt) {
+      reached = stopped.run.output.find("drjob: SIGINT: kill requested for DR job [") != std::string::npos;
+      notReached = stopped.jobId == 0 ? "the run named no job" : "drjob took no SIGINT for a kill (its job was over)";
+    } else {
+      reached = stopped.asked == 0;
+      notReached = stopped.asked < 0 ? stopped.missed : "drjob control answered exit " + std::to_string(stopped.asked);
     }
+    stopped.effect = stoptally::EffectOf(reached, notReached, stopped.run.output);
+    stopped.told += "  " + stopped.effect.text + "\n";
     stopped.nextSteps = drtest::PrintedCommands(stopped.run.output);
     if (stop.how != EStop::kSuspendThenKill || stopped.jobId == 0) return stopped;
     if (stopped.run.code == kExitSuspended || stopped.run.code == kExitPending) EndRunningChildren(db, stopped.told);
@@ -532,18 +723,27 @@ class DrJobLiveKillSampler : public killtable::CKillTable, public testing::WithP
 
   // The type with the machines a write after a stop goes into: the
   // revert's sources run from their power-on, and nothing may undo what
-  // their workload writes from then on.
+  // their workload writes from then on; a storage-array machine's source VM
+  // runs its workload until a failover stops it and from an undo on, and
+  // what it holds stays with it (the lab keeps no content on the array).
   static SType WritesOf(const SType& type) {
     SType writes = type;
     if (&type == &crashmatrix::kRevertFailover && writes.machines.empty()) {
       writes.machines = {
           {"db-primary", "db-primary-DR"}, {"db-replica", "db-replica-DR"}, {"app-server", "app-server-DR"}};
     }
+    if (type.group == "SampleArray" && writes.machines.empty()) {
+      for (const SSampleArrayVM& vm : kSampleArrayVMs) writes.machines.push_back({vm.name, std::string()});
+    }
     return writes;
   }
 
-  const STrial* m_trial = nullptr;
+  STrial* m_trial = nullptr;
   bool m_nextStopped = false;
+  // What the trial's stopped next step did, for its line.
+  std::string m_nextText;
+  // The test's stops, per mode.
+  stoptally::CStopTally m_tally{std::vector<std::string>(std::begin(kStopNames), std::end(kStopNames))};
   // How each run of the trial was stopped, and the control commands'
   // answers: what a failure names beside the kill table's chain.
   std::string m_told;
@@ -559,8 +759,7 @@ TEST_P(DrJobLiveKillSampler, StoppedLiveThenFollowedAsPrintedEndsAsTheUninterrup
   const bool alone = only != nullptr && *only != '\0';
   const unsigned long from = alone ? strtoul(only, nullptr, 10) : 0;
   const unsigned long to = alone ? from + 1 : perStop * kStopCount;
-  std::string name = type.group + " " + type.type;
-  for (const std::string& option : type.options) name += " " + option;
+  const std::string name = Name(type);
   printf("live-kill sampler: %s, seed [%lu] (DR_LIVE_KILL_SEED=%lu replays it)\n", name.c_str(), seed, seed);
   const SReference reference = Uninterrupted(type);
   ASSERT_FALSE(reference.lines.empty()) << "the uninterrupted run logged no line of its own";
@@ -572,14 +771,16 @@ TEST_P(DrJobLiveKillSampler, StoppedLiveThenFollowedAsPrintedEndsAsTheUninterrup
     std::mt19937 random(seq);
     STrial trial;
     trial.index = k;
-    const EStop how = kStops[k % kStopCount];
-    trial.first = Draw(how, reference, random);
+    trial.mode = k % kStopCount;
+    trial.first = Draw(kStops[trial.mode], reference, random);
     trial.stopNext = std::bernoulli_distribution(0.5)(random);
-    trial.next = Draw(how, reference, random);
+    trial.random = random;
     printf("live-kill sampler: %s, trial %lu: %s%s\n", name.c_str(), k, trial.first.Text().c_str(),
-           trial.stopNext ? (", then the next step: " + trial.next.Text()).c_str() : "");
-    RunTrial(type, trial, seed);
+           trial.stopNext ? ", then its first next step stopped the same way" : "");
+    RunTrial(type, trial, reference, seed);
   }
+  // A trial replayed alone is judged by its own lines.
+  TellStops(type, !alone);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, DrJobLiveKillSampler, testing::Range<size_t>(0, AllTypes().size()),
