@@ -246,6 +246,12 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
         asked.taking = type;
         break;
       }
+      // A failover refuses a machine whose test failover stands: the undo
+      // test failover clears the way, and the failover follows it.
+      if (asked.taking == TMMsg::DR_ORCHESTRATION_NONE && PlaceOf(m_drType) == EMachinePlace::kFailedOver &&
+          takes(info, TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) {
+        asked.taking = TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+      }
     }
     if (!asked.inPlace) asked.option = NeededOption(*info, asked.taking);
     run->second.admissions[info->GetReplId()] = asked;

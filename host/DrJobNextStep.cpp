@@ -61,6 +61,16 @@ std::string OptionNeeded(const SMachineVerdict& v) {
   return std::string();
 }
 
+// The step that takes the machine clears the way for the job's type rather
+// than taking it there: the undo test failover of a machine a failover
+// refused because its test failover stands.
+bool ClearsTheWay(const SNextStepJob& job, const SMachineVerdict& v) {
+  const bool failover = job.type == TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER ||
+                        job.type == TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER ||
+                        job.type == TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
+  return failover && v.takingType == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+}
+
 // The machines that already stand where the job's type puts them, one line
 // for each place.
 void InPlace(const SNextStepJob& job, const SVerdicts& inPlace, std::vector<std::string>& lines) {
@@ -87,6 +97,10 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, CMachineStandings& s
     if (v->takingType == TMMsg::DR_ORCHESTRATION_NONE) {
       line += "no DR type that puts it where a DR job of type [" + std::string(CDrJobArgs::TypeName(job.type)) +
               "] does takes it as it stands";
+    } else if (ClearsTheWay(job, *v)) {
+      line += "its test failover stands: a new DR job of type [" + TypeWord(v->takingType) +
+              "] clears it, and a DR job of type [" + TypeWord(job.type) + "] takes it after that";
+      byType[v->takingType].push_back(v);
     } else if (v->neededOption != EMachineOption::kNone) {
       // No command: one without the option would fail the machine for it.
       line += "a new DR job of type [" + TypeWord(v->takingType) + "] takes it given " + OptionNeeded(*v);
@@ -99,9 +113,11 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, CMachineStandings& s
   for (const auto& type : byType) {
     const TMMsg::DROrchestrationType taking = static_cast<TMMsg::DROrchestrationType>(type.first);
     const bool command = taking != job.type || job.ownOptionsKnown;
+    const bool clears = ClearsTheWay(job, *type.second.front());
     lines.push_back("DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "] on DR group [" +
-                    CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
-                    NamedList(type.second) +
+                    CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") " +
+                    (clears ? "clears the test failover of " : "takes ") + NamedList(type.second) +
+                    (clears ? ", before a DR job of type [" + TypeWord(job.type) + "]" : std::string()) +
                     (command ? ": " + NewJobCommand(job, taking) : ", given the job's restore options"));
   }
 }
