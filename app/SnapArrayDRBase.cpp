@@ -159,12 +159,12 @@ bool CSnapArrayDRBase::Admits(CDRInfo* info, SnapDRRepInfo* rep, std::string& re
   const SAdmissionQuestion asked = m_asked;
   m_asked.firstAttempt = true;
   m_asked.restart = false;
-  const bool first = Refusal(info, rep, reason, told);
+  const bool refused = Refusal(info, rep, reason, told);
   m_asked = asked;
-  if (!first || !IsRestartedRun()) return !first;
-  // A restart admits more (a status its own type sets while it runs), but
-  // only of what an earlier attempt of this job took up: a machine every
-  // attempt refused stays as it is.
+  if (!refused || !IsRestartedRun()) return !refused;
+  // A restart admits more (a status its own type sets while it runs, an
+  // undo with little left to do), but only of what an earlier attempt of
+  // this job took up: a machine every attempt refused stays as it is.
   std::string restartReason, restartTold;
   if (Refusal(info, rep, restartReason, restartTold)) return false;
   if (IsTakenUpByEarlierAttempt(info, rep)) return true;
@@ -209,7 +209,9 @@ bool CSnapArrayDRBase::Refusal(CDRInfo* info, SnapDRRepInfo* rep, std::string& r
       }
       return false;
     case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
-      if (!HasFailoverToUndo(info, rep)) {
+      // A restart finishes what this job's earlier attempt began, however
+      // little of it is left.
+      if (!IsRestartedRun() && !HasFailoverToUndo(info, rep)) {
         reason = "Machine ineligible as no failover left anything of it to undo: its snapshot is not mounted, its "
                  "volume relationships are not broken and its source VM runs";
         return true;
