@@ -163,15 +163,12 @@ bool CSnapArrayDRBase::Admits(CDRInfo* info, SnapDRRepInfo* rep, std::string& re
   m_asked = asked;
   if (!refused || !IsRestartedRun()) return !refused;
   // A restart admits more (a status its own type sets while it runs, an
-  // undo with little left to do), but only of what an earlier attempt of
-  // this job took up: a machine every attempt refused stays as it is.
+  // undo with little left to do), but only of what an attempt of this job
+  // took up: a machine every attempt refused stays refused, for the reason
+  // the first attempt gives.
+  if (!IsTakenUpByThisJob(info, rep)) return false;
   std::string restartReason, restartTold;
-  if (Refusal(info, rep, restartReason, restartTold)) return false;
-  if (IsTakenUpByEarlierAttempt(info, rep)) return true;
-  const std::string untaken = "; no earlier attempt of DR job [" + std::to_string(DRJobId()) + "] took it up";
-  reason += untaken;
-  if (!told.empty()) told += untaken;
-  return false;
+  return !Refusal(info, rep, restartReason, restartTold);
 }
 
 bool CSnapArrayDRBase::Refusal(CDRInfo* info, SnapDRRepInfo* rep, std::string& reason, std::string& told) {
@@ -235,7 +232,7 @@ bool CSnapArrayDRBase::HasFailoverToUndo(CDRInfo* info, SnapDRRepInfo* rep) {
   return m_vsaDRBase == nullptr || !m_vsaDRBase->IsVMRunning(info, Api::DR_SITE_SOURCE, running) || !running;
 }
 
-bool CSnapArrayDRBase::IsTakenUpByEarlierAttempt(CDRInfo* info, SnapDRRepInfo* rep) {
+bool CSnapArrayDRBase::IsTakenUpByThisJob(CDRInfo* info, SnapDRRepInfo* rep) {
   // Asked as a restart: this attempt is the restart's earlier one.
   if (m_asked.restart && info->HasBegun()) return true;
   // Every machine a job takes up gets a status stored under way, and every

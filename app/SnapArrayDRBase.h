@@ -201,7 +201,7 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool HasFailoverToUndo(CDRInfo* info, SnapDRRepInfo* rep);
   // An earlier attempt of this job (or, asked as a restart, this one) took
   // the machine up and its statuses are still as this job stored them.
-  bool IsTakenUpByEarlierAttempt(CDRInfo* info, SnapDRRepInfo* rep);
+  bool IsTakenUpByThisJob(CDRInfo* info, SnapDRRepInfo* rep);
   SAdmissionQuestion m_asked;
 
   // A step switch an operation class's table leaves as the context has it.

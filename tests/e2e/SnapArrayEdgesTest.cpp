@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
         // attempt finds it.
         SEligibilityCase{"FailoverInProgressOnARestartOfAnotherJob", {"ds1"}, -1,
                          App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, true,
-                         "Machine ineligible as Failover Status is [Failover in Progress]; no earlier attempt of DR job ["}),
+                         "Machine ineligible as Failover Status is [Failover in Progress]"}),
     [](const ::testing::TestParamInfo<SEligibilityCase>& info) { return std::string(info.param.name); });
 
 // ---- boot-order groups ----

@@ -805,9 +805,7 @@ TEST_F(E2EDrJobArrayStandings, ARestartTakesNoMachineAnotherJobLeftUnderWay) {
   ExpectNoRestart(other);
   EXPECT_EQ(before, Shown(db));
   const drtest::SResult restart = Restart(db, 7);
-  ExpectEverySkipped(restart,
-                     "Machine ineligible as Failover Status is [Failover in Progress]; no earlier attempt of DR job "
-                     "[7] took it up");
+  ExpectEverySkipped(restart, "Machine ineligible as Failover Status is [Failover in Progress]");
   ExpectNoRestart(restart);
   EXPECT_EQ(before, Shown(db));
   const drtest::SResult own = Restart(db, 1);
@@ -815,20 +813,38 @@ TEST_F(E2EDrJobArrayStandings, ARestartTakesNoMachineAnotherJobLeftUnderWay) {
   ExpectEveryMachine(PictureOf(db), "Failover_Complete -");
 }
 
-// The same for a test failover left "Test Failover in Progress".
+// The same for the test types: a test failover left "Test Failover in
+// Progress", an undo test failover "Undo-Test Failover in Progress".
 TEST_F(E2EDrJobArrayStandings, ARestartTakesNoTestFailoverAnotherJobLeftUnderWay) {
-  const std::string db = FreshLab(EStartLab::kSeeded);
-  const drtest::SResult crashed =
-      Run({"DR_CRASH_AT=DumpPhaseDetails(): [DR-VM Test Snap Mount]"}, db, "test-failover", 1);
-  ASSERT_NE(0, crashed.code) << crashed.output;
-  const std::string before = Shown(db);
-  const drtest::SResult other = Run({}, db, "test-failover", 7);
-  ExpectEverySkipped(other, "Machine ineligible as Test Failover status is [Test Failover in Progress]");
-  ExpectNoRestart(other);
-  EXPECT_EQ(before, Shown(db));
-  const drtest::SResult own = Restart(db, 1);
-  EXPECT_EQ(0, own.code) << own.output;
-  EXPECT_EQ("", PictureDiff(crashmatrix::kArrayTestFailover.picture, PictureOf(db)));
+  struct SCase {
+    const crashmatrix::SType* type;
+    EStartLab start;
+    const char* crashAt;
+    const char* status;
+  };
+  const SCase cases[] = {
+      {&crashmatrix::kArrayTestFailover, EStartLab::kSeeded, "DumpPhaseDetails(): [DR-VM Test Snap Mount]",
+       "Test Failover in Progress"},
+      {&crashmatrix::kArrayUndoTestFailover, EStartLab::kArrayTested, "DumpPhaseDetails(): [Power Off]",
+       "Undo-Test Failover in Progress"}};
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = FreshLab(c.start);
+    const drtest::SResult crashed = Run({std::string("DR_CRASH_AT=") + c.crashAt}, db, c.type->type, 11);
+    ASSERT_TRUE(Has(crashed, "on DR group [SampleArray]")) << crashed.output;
+    ASSERT_NE(0, crashed.code) << crashed.output;
+    const std::string before = Shown(db);
+    const drtest::SResult other = Run({}, db, c.type->type, 17);
+    ExpectEverySkipped(other, std::string("Machine ineligible as Test Failover status is [") + c.status + "]");
+    ExpectNoRestart(other);
+    EXPECT_EQ(before, Shown(db));
+    const drtest::SResult restart = Restart(db, 17);
+    ExpectEverySkipped(restart, std::string("Machine ineligible as Test Failover status is [") + c.status + "]");
+    EXPECT_EQ(before, Shown(db));
+    const drtest::SResult own = Restart(db, 11);
+    EXPECT_EQ(0, own.code) << own.output;
+    EXPECT_EQ("", PictureDiff(c.type->picture, PictureOf(db)));
+  }
 }
 
 // A second test failover over a standing one has nothing to do: the
