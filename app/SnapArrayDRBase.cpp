@@ -112,18 +112,7 @@ bool CSnapArrayDRBase::IsMachineEligible(CDRInfo* info) {
   }
   std::string reason;
   std::string told;
-  if (rep->GetLastSyncedJobId() == 0) {
-    reason = "Machine ineligible as last replicated job is aged or deleted";
-  } else if (rep->GetSourceDSCount() == 0) {
-    reason = "Machine ineligible as source datastores for vm coudn't be retrieved";
-  } else if (IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {
-    return true;
-  } else {
-    const std::string status = DRHelper::GetVSAFailoverStatusStr(rep->GetFailoverStatus());
-    reason = "Machine ineligible as Failover Status is [" + status + "]";
-    // The operator's account names a status never set as such, not as "[]".
-    if (status.empty()) told = "Machine ineligible as it has no failover status";
-  }
+  if (Admits(info, rep, reason, told)) return true;
   info->SetSkipReason(told.empty() ? reason : told);
   m_orchestrator->LogMessage("IsMachineEligible",
                              DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
@@ -136,13 +125,15 @@ bool CSnapArrayDRBase::IsAdmittedOnRestart(CDRInfo* info) {
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
   if (rep == nullptr) return false;
   if (IsCompletedByEarlierRun(info, rep)) return true;
-  return AdmittedByStatus(rep);
+  std::string reason, told;
+  return Admits(info, rep, reason, told);
 }
 
 bool CSnapArrayDRBase::IsAdmittedOnNewJob(CDRInfo* info, TMMsg::DROrchestrationType type) {
   CAskedAs asked(m_asked, SAdmissionQuestion::NewJob(type));
   SnapDRRepInfo* rep = GetSnapRepInfo(info);
-  return rep != nullptr && AdmittedByStatus(rep);
+  std::string reason, told;
+  return rep != nullptr && Admits(info, rep, reason, told);
 }
 
 bool CSnapArrayDRBase::IsInPlace(CDRInfo* info) {
@@ -153,6 +144,11 @@ bool CSnapArrayDRBase::IsInPlace(CDRInfo* info) {
       return rep->GetTestFailoverStatus() == App::DR_TEST_FAILOVER_STATUS_COMPLETE;
     case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
       return rep->GetTestFailoverStatus() == App::DR_TEST_FAILOVER_STATUS_NONE;
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      // Nothing a failover made is left: the workload runs at the source,
+      // whatever status the failed failover stored.
+      return DRInfoUtils::IsFailoverStatusWhereTypePutsIt(rep->GetFailoverStatus(), m_orchestrator->GetDRType()) ||
+             !HasFailoverToUndo(info, rep);
     default:
       return DRInfoUtils::IsFailoverStatusWhereTypePutsIt(rep->GetFailoverStatus(), m_orchestrator->GetDRType());
   }
@@ -168,15 +164,90 @@ EWorkloadRuns CSnapArrayDRBase::WorkloadRuns(CDRInfo* info) {
   return rep->IsVMAfileMounted() && !test ? EWorkloadRuns::kRuns : EWorkloadRuns::kNowhere;
 }
 
-bool CSnapArrayDRBase::AdmittedByStatus(SnapDRRepInfo* rep) {
-  if (rep->GetLastSyncedJobId() == 0 || rep->GetSourceDSCount() == 0 ||
-      !IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {
-    return false;
+bool CSnapArrayDRBase::Admits(CDRInfo* info, SnapDRRepInfo* rep, std::string& reason, std::string& told) {
+  // The statuses as a first attempt of the type judges them.
+  const SAdmissionQuestion asked = m_asked;
+  m_asked.firstAttempt = true;
+  m_asked.restart = false;
+  const bool refused = Refusal(info, rep, reason, told);
+  m_asked = asked;
+  if (!refused || !IsRestartedRun()) return !refused;
+  // A restart admits more (a status its own type sets while it runs, an
+  // undo with little left to do), but only of what an attempt of this job
+  // took up: a machine every attempt refused stays refused, for the reason
+  // the first attempt gives.
+  if (!IsTakenUpByThisJob(info, rep)) return false;
+  std::string restartReason, restartTold;
+  return !Refusal(info, rep, restartReason, restartTold);
+}
+
+bool CSnapArrayDRBase::Refusal(CDRInfo* info, SnapDRRepInfo* rep, std::string& reason, std::string& told) {
+  reason.clear();
+  told.clear();
+  if (rep->GetLastSyncedJobId() == 0) {
+    reason = "Machine ineligible as last replicated job is aged or deleted";
+    return true;
   }
-  const TMMsg::DROrchestrationType type = AdmissionType();
-  const bool test = type == TMMsg::DR_ORCHESTRATION_TEST_FAILOVER || type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
-  std::string reason;
-  return !test || TestStatusAdmits(rep, type == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER, IsRestartedRun(), reason);
+  if (rep->GetSourceDSCount() == 0) {
+    reason = "Machine ineligible as source datastores for vm coudn't be retrieved";
+    return true;
+  }
+  if (!IsPermisableFailoverStateForJob(rep->GetFailoverStatus())) {
+    const std::string status = DRHelper::GetVSAFailoverStatusStr(rep->GetFailoverStatus());
+    reason = "Machine ineligible as Failover Status is [" + status + "]";
+    // The operator's account names a status never set as such, not as "[]".
+    if (status.empty()) told = "Machine ineligible as it has no failover status";
+    return true;
+  }
+  switch (AdmissionType()) {
+    case TMMsg::DR_ORCHESTRATION_TEST_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER:
+      return !TestStatusAdmits(rep, AdmissionType() == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER, IsRestartedRun(),
+                               reason);
+    case TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER:
+    case TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER:
+      // The test VM holds the DR VM's name (a mount would find it taken,
+      // after the sources are down and the relationships broken) or its
+      // snapshot's mount (a failover would take the test VM for its DR VM).
+      if (IsTestFailoverStanding(rep)) {
+        reason = "Machine ineligible as its test failover stands: Test Failover status is [" +
+                 DRHelper::GetDRTestFailoverStatusStr(rep->GetTestFailoverStatus()) + "]";
+        return true;
+      }
+      return false;
+    case TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER:
+      // A restart finishes what this job's earlier attempt began, however
+      // little of it is left.
+      if (!IsRestartedRun() && !HasFailoverToUndo(info, rep)) {
+        reason = "Machine ineligible as no failover left anything of it to undo: its snapshot is not mounted, its "
+                 "volume relationships are not broken and its source VM runs";
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool CSnapArrayDRBase::IsTestFailoverStanding(SnapDRRepInfo* rep) {
+  return rep->GetTestFailoverStatus() != App::DR_TEST_FAILOVER_STATUS_NONE;
+}
+
+bool CSnapArrayDRBase::HasFailoverToUndo(CDRInfo* info, SnapDRRepInfo* rep) {
+  // A mount while a test failover stands is the test's.
+  if (rep->IsVMAfileMounted() && !IsTestFailoverStanding(rep)) return true;
+  if (rep->HasBrokenVolumeRelationship()) return true;
+  // The source a failover shut down; one whose power cannot be read may be.
+  bool running = false;
+  return m_vsaDRBase == nullptr || !m_vsaDRBase->IsVMRunning(info, Api::DR_SITE_SOURCE, running) || !running;
+}
+
+bool CSnapArrayDRBase::IsTakenUpByThisJob(CDRInfo* info, SnapDRRepInfo* rep) {
+  // Asked as a restart: this attempt is the restart's earlier one.
+  if (m_asked.restart && info->HasBegun()) return true;
+  // Every machine a job takes up gets a status stored under way, and every
+  // store names the job: a status another job stored since is that job's.
+  return DRJobId() != 0 && rep->GetLastDRJobId() == DRJobId();
 }
 
 bool CSnapArrayDRBase::IsRestartedRun() const {
@@ -487,19 +558,6 @@ bool CSnapArrayDRBase::TestStatusAdmits(SnapDRRepInfo* rep, bool undoTest, bool 
     return false;
   }
   return true;
-}
-
-bool CSnapArrayDRBase::IsTestMachineEligible(CDRInfo* info, bool undoTest) {
-  if (!CSnapArrayDRBase::IsMachineEligible(info)) return false;
-  SnapDRRepInfo* rep = GetSnapRepInfo(info);
-  const bool restarted = m_jobManager->IsJobRestarted();
-  std::string reason;
-  if (TestStatusAdmits(rep, undoTest, restarted, reason)) return true;
-  info->SetSkipReason(reason);
-  m_orchestrator->LogMessage("IsMachineEligible",
-                             DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", reason, Api::DR_SITE_SOURCE),
-                             ZNDR::DR_EVENT_MINOR, !restarted);
-  return false;
 }
 
 void CSnapArrayDRBase::SetStepSwitches(SDROperationCtx& ctx, int markRowFailed, int updatePhaseRows, int postStep,

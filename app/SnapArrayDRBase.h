@@ -147,6 +147,8 @@ class CSnapArrayDRBase : public CAppDRBase {
   bool CanSyncVolumes(SDROperationCtx& ctx);
   bool FilterLUNMappedVMs(SDROperationCtx& ctx);
   bool FilterMountedVMs(SDROperationCtx& ctx, Api::DRSite site);
+  // Each machine's afiles queried on its own; false when none could be. A
+  // machine whose record names no mount job to query counts as queried.
   bool QueryVMAfiles(SDROperationCtx& ctx, bool reQuery);
 
   // ---- one machine's mount (SnapArrayDRBaseMount.cpp) ----
@@ -186,8 +188,24 @@ class CSnapArrayDRBase : public CAppDRBase {
   // The DR type the admission tests judge for: the one asked about, else
   // the job's.
   TMMsg::DROrchestrationType AdmissionType() const;
-  // The record's sync and failover statuses admit the machine.
-  bool AdmittedByStatus(SnapDRRepInfo* rep);
+  // Whether the machine is admitted for the type: by its statuses as a
+  // first attempt judges them, or, in a restart, as the restart does when
+  // an earlier attempt of this job took the machine up. reason (the logged
+  // words) and told (the operator's, when they differ) say why not.
+  bool Admits(CDRInfo* info, SnapDRRepInfo* rep, std::string& reason, std::string& told);
+  // Why the record's statuses refuse the machine, as the question stands
+  // (a first attempt or a restart); false when they admit it.
+  bool Refusal(CDRInfo* info, SnapDRRepInfo* rep, std::string& reason, std::string& told);
+  // A test failover stands at every test-failover status but none: each
+  // may leave a test VM mounted under the DR VM's name.
+  static bool IsTestFailoverStanding(SnapDRRepInfo* rep);
+  // What an undo failover undoes is there: a failover's mount of the
+  // snapshot, a broken volume relationship, or a source VM that is not
+  // known to run.
+  bool HasFailoverToUndo(CDRInfo* info, SnapDRRepInfo* rep);
+  // An earlier attempt of this job (or, asked as a restart, this one) took
+  // the machine up and its statuses are still as this job stored them.
+  bool IsTakenUpByThisJob(CDRInfo* info, SnapDRRepInfo* rep);
   SAdmissionQuestion m_asked;
 
   // A step switch an operation class's table leaves as the context has it.
@@ -223,11 +241,9 @@ class CSnapArrayDRBase : public CAppDRBase {
   // machines into ctx, the failover statuses checked, multi-image mounts
   // allowed and the machines running. False when the priority cannot go on.
   bool PrepareTestOperation(const SDRPriority& priority, SDROperationCtx& ctx);
-  // The eligibility of the test types: the base's, then no failover in
-  // place, then the test-failover status (an undo test failover wants a
-  // test failover to undo).
-  bool IsTestMachineEligible(CDRInfo* info, bool undoTest);
-  // Its statuses part, without side effects: reason says why not.
+  // The test types' own statuses test: no failover in place, and the
+  // test-failover status (an undo test failover wants a test failover to
+  // undo); reason says why not.
   static bool TestStatusAdmits(SnapDRRepInfo* rep, bool undoTest, bool restarted, std::string& reason);
   // A one-machine context with the settings of ctx.
   static SDROperationCtx OneMachine(const SDROperationCtx& ctx, CDRInfo* info);

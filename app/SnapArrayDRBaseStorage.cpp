@@ -250,6 +250,14 @@ bool CSnapArrayDRBase::FilterMountedVMs(SDROperationCtx& ctx, Api::DRSite) {
 bool CSnapArrayDRBase::QueryVMAfiles(SDROperationCtx& ctx, bool reQuery) {
   bool any = false;
   for (CDRInfo* info : ctx.drInfoList) {
+    // A record that names no mount job (an undo's machine that no failover
+    // mounted) has nothing for the query to find: its loaded mount record
+    // stands, as the unmount judged it.
+    SnapDRRepInfo* rep = GetSnapRepInfo(info);
+    if (rep != nullptr && GetMountOpJobId(rep) == 0) {
+      any = true;
+      continue;
+    }
     SDROperationCtx one = OneMachine(ctx, info);
     if (QuerySnapDataMgr(one, SNAP_REPLMGR_REQ_MOUNT_AFILES, reQuery)) any = true;
   }

@@ -294,6 +294,7 @@ bool CSnapArrayDRReplDataMgr::UpdateFailoverStatus(SDataSourceInfo& info, App::V
     return false;
   }
   rep->setFailoverStatus(status);
+  rep->SetLastDRJobId(static_cast<int64_t>(m_jobId));
   m_event.Debug("UpdateFailoverStatus", "[%s] for replication [%d] VM [%s]",
                 DRHelper::GetVSAFailoverStatusStr(status).c_str(), rep->GetReplId(), rep->GetSourceName().c_str());
   return UpdateDRStatus(info, *rep);
@@ -308,6 +309,7 @@ bool CSnapArrayDRReplDataMgr::UpdateTestFailoverStatus(SDataSourceInfo& info, Ap
     return false;
   }
   rep->setTestFailoverStatus(status);
+  rep->SetLastDRJobId(static_cast<int64_t>(m_jobId));
   m_event.Debug("UpdateTestFailoverStatus", "[%s] for replication [%d] VM [%s]",
                 DRHelper::GetDRTestFailoverStatusStr(status).c_str(), rep->GetReplId(), rep->GetSourceName().c_str());
   return UpdateDRStatus(info, *rep);

@@ -20,7 +20,7 @@ bool CSnapArrayTestFailover::ProcessPriority(const SDRPriority& priority) {
   return __OP(ctx, ZNDR::BATCH_OP_DR_VM_TEST_MOUNT, false);
 }
 
-bool CSnapArrayTestFailover::IsMachineEligible(CDRInfo* info) { return IsTestMachineEligible(info, false); }
+bool CSnapArrayTestFailover::IsMachineEligible(CDRInfo* info) { return CSnapArrayDRBase::IsMachineEligible(info); }
 
 void CSnapArrayTestFailover::LoadOperationConfig(SDROperationCtx& ctx) {
   static const SStepSwitches kTable[] = {

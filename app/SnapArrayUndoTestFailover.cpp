@@ -27,7 +27,7 @@ bool CSnapArrayUndoTestFailover::ProcessPriority(const SDRPriority& priority) {
   return true;
 }
 
-bool CSnapArrayUndoTestFailover::IsMachineEligible(CDRInfo* info) { return IsTestMachineEligible(info, true); }
+bool CSnapArrayUndoTestFailover::IsMachineEligible(CDRInfo* info) { return CSnapArrayDRBase::IsMachineEligible(info); }
 
 void CSnapArrayUndoTestFailover::LoadOperationConfig(SDROperationCtx& ctx) {
   static const SStepSwitches kTable[] = {

@@ -162,6 +162,24 @@ bool SnapDRRepInfo::IsAllVolumeRelationsBroken() {
   return true;
 }
 
+int64_t SnapDRRepInfo::GetLastDRJobId() {
+  ZnCriticalSectionLock lock(&m_lock);
+  return m_info.GetInt64(Info::kLastDRJobId);
+}
+
+void SnapDRRepInfo::SetLastDRJobId(int64_t jobId) {
+  ZnCriticalSectionLock lock(&m_lock);
+  m_info.SetInt64(Info::kLastDRJobId, jobId);
+}
+
+bool SnapDRRepInfo::HasBrokenVolumeRelationship() {
+  ZnCriticalSectionLock lock(&m_lock);
+  for (size_t i = 0; i < m_info.ListSize(Info::kDatastoreReplications); ++i) {
+    if (VolumeAt(m_info, i).GetInt32(Volume::kRelationshipStatus) == VOLUME_RELATIONSHIP_BROKEN) return true;
+  }
+  return false;
+}
+
 std::set<int> SnapDRRepInfo::GetReplicaGroupIds() {
   ZnCriticalSectionLock lock(&m_lock);
   std::set<int> ids;

@@ -87,6 +87,10 @@ class SnapDRRepInfo : public AppRepInfo {
   // The ESX host of the restore options (field 5); empty without one.
   std::string GetDestEsxHost();
   void GetRestoreOpts(TMMsg::VMWAdvancedRestoreOptions& out);
+  // The DR job that stored the record's statuses last (0 when none has):
+  // what tells a restart that its own earlier attempt left a status.
+  int64_t GetLastDRJobId();
+  void SetLastDRJobId(int64_t jobId);
 
   // ---- datastore volumes ----
   std::vector<Api::DatastoreReplication> GetDatastoreVolumes();
@@ -97,6 +101,8 @@ class SnapDRRepInfo : public AppRepInfo {
   unsigned GetSourceDSCount();
   // Every volume's relationship broken (1); true without volumes.
   bool IsAllVolumeRelationsBroken();
+  // Some volume's relationship broken (1), as the record last stored it.
+  bool HasBrokenVolumeRelationship();
   // The replica groups the volumes name (a volume without one names none).
   std::set<int> GetReplicaGroupIds();
   // Writes the relationship status into every volume of the group; the

@@ -307,6 +307,12 @@ void CDRVerdicts::AskTakers(const std::vector<IDRBaseInfo*>& records) {
       for (CDRInfo* info : priority.second) {
         if (admission->IsAdmittedOnNewJob(info, type)) run.admissions[info->GetReplId()].takenBy |= Bit(type);
       }
+      // A failover refuses a machine whose test failover stands: the undo
+      // test failover clears the way, and the failover follows it.
+      if (asked.taking == TMMsg::DR_ORCHESTRATION_NONE && PlaceOf(m_drType) == EMachinePlace::kFailedOver &&
+          takes(info, TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) {
+        asked.taking = TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+      }
     }
   }
 }

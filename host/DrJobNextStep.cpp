@@ -63,6 +63,16 @@ std::string OptionNeeded(const SMachineVerdict& v) {
   return std::string();
 }
 
+// The step that takes the machine clears the way for the job's type rather
+// than taking it there: the undo test failover of a machine a failover
+// refused because its test failover stands.
+bool ClearsTheWay(const SNextStepJob& job, const SMachineVerdict& v) {
+  const bool failover = job.type == TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER ||
+                        job.type == TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER ||
+                        job.type == TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
+  return failover && v.takingType == TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+}
+
 // The machines that already stand where the job's type puts them, one line
 // for each place.
 void InPlace(const SNextStepJob& job, const SVerdicts& inPlace, std::vector<std::string>& lines) {
@@ -103,6 +113,10 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, SJobEnd& end, std::v
       line += v->runsNowhere ? "no DR type that brings it up takes it as it stands"
                              : "no DR type that puts it where a DR job of type [" +
                                    std::string(CDrJobArgs::TypeName(job.type)) + "] does takes it as it stands";
+    } else if (ClearsTheWay(job, *v)) {
+      line += "its test failover stands: a new DR job of type [" + TypeWord(v->takingType) +
+              "] clears it, and a DR job of type [" + TypeWord(job.type) + "] takes it after that";
+      byCommand[SCommandKey(v->takingType, false)].push_back(v);
     } else if (v->neededOption == EMachineOption::kRestoreOptions) {
       // The same type without the restore options takes it: their file
       // leaves it out, and a command repeating it would fail it again.
@@ -132,10 +146,13 @@ void Leaves(const SNextStepJob& job, const SVerdicts& left, SJobEnd& end, std::v
         also.push_back(&v);
       }
     }
-    const std::string text = "DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "]" +
-                             (without ? " without restore options" : "") + " on DR group [" +
-                             CDrJobLab::GroupName(job.groupId) + "] (" + GroupWord(job.groupId) + ") takes " +
-                             NamedList(command.second) + (also.empty() ? "" : ", and also " + NamedList(also));
+    const bool clears = ClearsTheWay(job, *command.second.front());
+    const std::string text =
+        "DR job [" + id + "]: a new DR job of type [" + CDrJobArgs::TypeName(taking) + "]" +
+        (without ? " without restore options" : "") + " on DR group [" + CDrJobLab::GroupName(job.groupId) + "] (" +
+        GroupWord(job.groupId) + ") " + (clears ? "clears the test failover of " : "takes ") +
+        NamedList(command.second) + (clears ? ", before a DR job of type [" + TypeWord(job.type) + "]" : "") +
+        (also.empty() ? "" : (clears ? ", and also takes " : ", and also ") + NamedList(also));
     if (without) {
       CNextStep::Told(text, "drjob run --db " + job.db + " --group " + GroupWord(job.groupId) + " --type " +
                                 CDrJobArgs::TypeName(taking),

@@ -170,10 +170,11 @@ int CSnapArrayLabFixture::TestFailoverStatus(int id) {
   return Stored(id).GetInt32(Api::SnapDRReplicationInfo::kTestFailoverStatus);
 }
 
-void CSnapArrayLabFixture::SetFailoverStatus(int id, App::VSAFailoverStatus status) {
+void CSnapArrayLabFixture::SetFailoverStatus(int id, App::VSAFailoverStatus status, long long byJob) {
   SSnapReplication r;
   ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Get(id, r)) << id;
   r.info.SetInt32(Api::SnapDRReplicationInfo::kFailoverStatus, status);
+  if (byJob != 0) r.info.SetInt64(Api::SnapDRReplicationInfo::kLastDRJobId, byJob);
   ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Replace(kGroup, r.info)) << id;
 }
 

@@ -78,8 +78,9 @@ class CSnapArrayLabFixture : public CDRRecordsTestBase {
   static Api::SnapDRReplicationInfo Stored(int id);
   static int FailoverStatus(int id);
   static int TestFailoverStatus(int id);
-  // Stores a failover status into the VM's record, as an earlier job left it.
-  static void SetFailoverStatus(int id, App::VSAFailoverStatus status);
+  // Stores a failover status into the VM's record, as an earlier job left it
+  // (byJob, when not 0: that job stored it).
+  static void SetFailoverStatus(int id, App::VSAFailoverStatus status, long long byJob = 0);
   static bool SourceOn(int id);
   // The VM the mount registered on the destination, by the source's name.
   static bool DRVMExists(int id);

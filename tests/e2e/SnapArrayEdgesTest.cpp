@@ -22,6 +22,8 @@ struct SEligibilityCase {
   App::VSAFailoverStatus status;
   bool restarted;
   const char* skipReason;  // nullptr: machine 1 fails over
+  // The restarted job's earlier attempt stored machine 1's status.
+  bool takenUpEarlier = false;
 };
 
 void PrintTo(const SEligibilityCase& c, std::ostream* os) { *os << c.name; }
@@ -38,7 +40,7 @@ TEST_P(E2ESnapArrayEligibility, APlannedFailoverTakesOnlyEligibleMachines) {
     ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::SetLastSyncedJob(1, c.lastSynced));
   }
   if (c.status != App::VSA_FAILOVER_STATUS_NONE) {
-    ASSERT_NO_FATAL_FAILURE(SetFailoverStatus(1, c.status));
+    ASSERT_NO_FATAL_FAILURE(SetFailoverStatus(1, c.status, c.takenUpEarlier ? kJob : 0));
   }
   RunJob(TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER, c.restarted ? "restart" : "");
   EXPECT_EQ(kSuccess, RowOf(2, kMount).status);
@@ -65,9 +67,14 @@ INSTANTIATE_TEST_SUITE_P(
                          "Machine ineligible as source datastores for vm coudn't be retrieved"},
         SEligibilityCase{"FailoverInProgress", {"ds1"}, -1, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, false,
                          "Machine ineligible as Failover Status is ["},
-        // A restarted job takes back what its earlier attempt left running.
+        // A restarted job takes back what its earlier attempt left running,
         SEligibilityCase{"FailoverInProgressOnARestart", {"ds1"}, -1, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
-                         true, nullptr}),
+                         true, nullptr, true},
+        // and only that: one another job left running is as a first
+        // attempt finds it.
+        SEligibilityCase{"FailoverInProgressOnARestartOfAnotherJob", {"ds1"}, -1,
+                         App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, true,
+                         "Machine ineligible as Failover Status is [Failover in Progress]"}),
     [](const ::testing::TestParamInfo<SEligibilityCase>& info) { return std::string(info.param.name); });
 
 // ---- boot-order groups ----

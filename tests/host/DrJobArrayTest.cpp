@@ -19,11 +19,15 @@
 #include "TestThread.h"
 #include "array/AfileStore.h"
 #include "array/ArrayLabSeed.h"
+#include "array/SnapReplicationStore.h"
 #include "jobs/JobStore.h"
 #include "jobs/LabStore.h"
 #include "app/SnapArrayTestSupport.h"
 #include "appmgr/SubclientActivityStore.h"
 #include "core/StopState.h"
+#include "db/DBConnection.h"
+#include "host/CrashMatrix.h"
+#include "host/CrashMatrixTypes.h"
 #include "host/DrJobTestSupport.h"
 #include "host/SeedArrays.h"
 #include "host/SeedGroups.h"
@@ -580,6 +584,278 @@ TEST_F(E2EDrJobArrayTypes, ACleanUpAfterAKillUnmountsWhatAnEarlierRunOfTheJobMou
     }
   }
   EXPECT_TRUE(EveryDatastoreLockFree());
+}
+
+// ---- what a DR type finds standing where another left the machines ----
+
+using crashmatrix::EStartLab;
+using crashmatrix::Picture;
+using crashmatrix::PictureDiff;
+
+class E2EDrJobArrayStandings : public crashmatrix::CCrashMatrix {
+ protected:
+  drtest::SResult Run(const std::vector<std::string>& env, const std::string& db, const std::string& type,
+                      long long jobId) {
+    int signal = 0;
+    return RunHost(env, {"run", "--db", db, "--group", "SampleArray", "--type", type, "--job-id", std::to_string(jobId)},
+                   signal);
+  }
+  // A run of the stopped job jobId again, as the restart line prints it.
+  drtest::SResult Restart(const std::string& db, long long jobId) {
+    int signal = 0;
+    return RunHost({}, {"run", "--db", db, "--job-id", std::to_string(jobId)}, signal);
+  }
+  // What "drjob lab show" tells of the lab, but the array call log, which
+  // every run that reads the array grows.
+  std::string Shown(const std::string& db) {
+    int signal = 0;
+    const drtest::SResult r = RunHost({}, {"lab", "--db", db}, signal);
+    EXPECT_EQ(0, r.code) << r.output;
+    return r.output.substr(0, r.output.find("array calls:"));
+  }
+  // The command of the first line of output that holds marker.
+  static std::string Printed(const drtest::SResult& r, const std::string& marker) {
+    std::vector<std::string> told;
+    const std::vector<std::string> commands = drtest::PrintedCommands(r.output, &told);
+    for (size_t i = 0; i < commands.size(); ++i) {
+      if (told[i].find(marker) != std::string::npos) return commands[i];
+    }
+    ADD_FAILURE() << "no command told with [" << marker << "] in:\n" << r.output;
+    return "false";
+  }
+  static std::string PictureOf(const std::string& db) {
+    CDBConnection::SetPath(db);
+    const std::string picture = Picture("SampleArray");
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+    return picture;
+  }
+  static void SetTestFailoverStatus(const std::string& db, int status) {
+    CDBConnection::SetPath(db);
+    for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+      SSnapReplication r;
+      ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Get(vm.replicationId, r));
+      r.info.SetInt32(Api::SnapDRReplicationInfo::kTestFailoverStatus, status);
+      ASSERT_EQ(EStoreResult::kOk, CSnapReplicationStore::Replace(kSampleArrayGroup.id, r.info));
+    }
+    CDBConnection::CloseThreadConnections();
+    CDBConnection::SetPath("");
+  }
+  // Every machine of the group skipped for reason.
+  static void ExpectEverySkipped(const drtest::SResult& r, const std::string& reason) {
+    for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+      EXPECT_TRUE(Has(r, std::string("machine [") + vm.name + "] (replication " + std::to_string(vm.replicationId) +
+                             "): skipped: " + reason))
+          << vm.name << " " << reason << "\n" << r.output;
+    }
+  }
+  // Every machine's statuses in a picture ("Failover_Complete -"), its
+  // source VM running after an undo.
+  static void ExpectEveryMachine(const std::string& picture, const std::string& statuses) {
+    for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+      EXPECT_NE(std::string::npos,
+                picture.find("array-repl " + std::to_string(vm.replicationId) + " " + statuses + "\n"))
+          << picture;
+      if (statuses.rfind("Revert", 0) == 0) {
+        EXPECT_NE(std::string::npos, ("\n" + picture).find(std::string("\nvm ") + vm.name + " on ")) << picture;
+      }
+    }
+  }
+  static void ExpectNoRestart(const drtest::SResult& r) {
+    EXPECT_FALSE(Has(r, "is continued by its restart")) << r.output;
+  }
+};
+
+const char kTestStands[] = "Machine ineligible as its test failover stands: Test Failover status is [";
+
+// The mount would find the test VM's name taken only after the sources are
+// down and the relationships broken: the failover refuses the machines
+// first, and tells the undo test failover, then itself.
+TEST_F(E2EDrJobArrayStandings, AFailoverOverAStandingTestFailoverIsRefusedBeforeItChangesAnything) {
+  for (const crashmatrix::SType* type : {&crashmatrix::kArrayPlannedFailover, &crashmatrix::kArrayUnplannedFailover}) {
+    SCOPED_TRACE(type->type);
+    const std::string db = FreshLab(EStartLab::kArrayTested);
+    const std::string before = Shown(db);
+    const drtest::SResult r = Run({}, db, type->type, 7);
+    EXPECT_EQ(1, r.code) << r.output;
+    ExpectEverySkipped(r, std::string(kTestStands) + "Test Failover Complete]");
+    ExpectNoRestart(r);
+    EXPECT_TRUE(Has(r, "its test failover stands: a new DR job of type [undo-test-failover] clears it, and a DR job "
+                       "of type [" + type->type + "] takes it after that"))
+        << r.output;
+    EXPECT_EQ(before, Shown(db));
+    const drtest::SResult undo =
+        RunAsPrinted(Printed(r, "a new DR job of type [undo-test-failover] on DR group [SampleArray] (3) clears the "
+                                "test failover of snap-web (301), snap-app (302), snap-db (303), snap-files (304), "
+                                "before a DR job of type [" + type->type + "]"));
+    EXPECT_EQ(0, undo.code) << undo.output;
+    const drtest::SResult failover = Run({}, db, type->type, 9);
+    EXPECT_EQ(0, failover.code) << failover.output;
+    EXPECT_EQ("", PictureDiff(type->picture, PictureOf(db)));
+  }
+}
+
+// Each status but none may leave a test VM under the DR VM's name. The undo
+// test failover clears those its first attempt takes; the restart of the
+// job that left one in progress is no new job's to print.
+TEST_F(E2EDrJobArrayStandings, EveryStandingTestFailoverStatusKeepsTheFailoverOff) {
+  const std::pair<int, const char*> statuses[] = {{1, "Test Failover Complete"},
+                                                  {2, "Test Failover in Progress"},
+                                                  {3, "Test Failover Failed"},
+                                                  {4, "Undo-Test Failover in Progress"},
+                                                  {5, "Undo-Test Failover Failed"}};
+  for (const auto& status : statuses) {
+    SCOPED_TRACE(status.second);
+    const std::string db = FreshLab(EStartLab::kArrayTested);
+    ASSERT_NO_FATAL_FAILURE(SetTestFailoverStatus(db, status.first));
+    const std::string before = Shown(db);
+    const drtest::SResult r = Run({}, db, "planned-failover", 7);
+    EXPECT_EQ(1, r.code) << r.output;
+    ExpectEverySkipped(r, std::string(kTestStands) + status.second + "]");
+    ExpectNoRestart(r);
+    const bool undone = status.first != 2 && status.first != 4;
+    EXPECT_EQ(undone, Has(r, "clears it, and a DR job of type [planned-failover] takes it after that")) << r.output;
+    EXPECT_EQ(!undone, Has(r, "no DR type that puts it where a DR job of type [planned-failover] does takes it"))
+        << r.output;
+    EXPECT_EQ(before, Shown(db));
+  }
+}
+
+// A planned failover killed while its backup runs brings its sources back:
+// nothing of it is left for an undo, which refuses every machine and
+// changes nothing, instead of failing each for a DR VM that was never made
+// and printing a restart that fails the same way.
+TEST_F(E2EDrJobArrayStandings, AnUndoFailoverWithNothingToUndoRefusesEveryMachineBeforeItChangesAnything) {
+  const std::string db = FreshLab(EStartLab::kSeeded);
+  const drtest::SResult killed = Run({"DR_KILL_AT=Backup(): Waiting for backup job ["}, db, "planned-failover", 1);
+  ASSERT_EQ(9, killed.code) << killed.output;
+  const std::string before = Shown(db);
+  const drtest::SResult undo = Run({}, db, "undo-failover", 2);
+  EXPECT_EQ(1, undo.code) << undo.output;
+  ExpectEverySkipped(undo, "Machine ineligible as no failover left anything of it to undo");
+  ExpectNoRestart(undo);
+  EXPECT_TRUE(Has(undo, "needs no next step for snap-web (301), snap-app (302), snap-db (303), snap-files (304): "
+                        "already at the source, where a DR job of type [undo-failover] puts them"))
+      << undo.output;
+  EXPECT_EQ(before, Shown(db));
+  // Its restart, run all the same, refuses them too.
+  const drtest::SResult again = Restart(db, 2);
+  ExpectEverySkipped(again, "Machine ineligible as no failover left anything of it to undo");
+  EXPECT_EQ(before, Shown(db));
+  // The killed failover's own restart still takes them over.
+  const drtest::SResult restart = RunAsPrinted(Printed(killed, "is continued by its restart"));
+  EXPECT_EQ(0, restart.code) << restart.output;
+}
+
+// Killed after it broke the relationships, before any mount: the sources
+// are off and no mount job is recorded. The undo has no afile of a mount
+// to query and re-syncs, enables and powers on all the same.
+TEST_F(E2EDrJobArrayStandings, AnUndoFailoverBringsHomeAFailoverKilledBeforeItsMounts) {
+  const std::string db = FreshLab(EStartLab::kSeeded);
+  const drtest::SResult killed =
+      Run({"DR_KILL_AT=BreakVolumeRelationship(): Break successful"}, db, "planned-failover", 1);
+  ASSERT_EQ(9, killed.code) << killed.output;
+  const drtest::SResult undo = Run({}, db, "undo-failover", 2);
+  EXPECT_EQ(0, undo.code) << undo.output;
+  const std::string picture = PictureOf(db);
+  ExpectEveryMachine(picture, "Revert_Failover_Complete -");
+  EXPECT_EQ(std::string::npos, picture.find("broken-off")) << picture;
+}
+
+// An unplanned failover left the machines failed, their sources off; a test
+// failover then mounted their snapshots. The failover's printed restart
+// must not take the test VMs for its DR VMs: it refuses them until the undo
+// test failover has unmounted them, then mounts DR VMs of its own, and no
+// test failover status outlives it.
+TEST_F(E2EDrJobArrayStandings, AFailoverNeverAdoptsATestVMAsItsDRVM) {
+  const std::string db = FreshLab(EStartLab::kSeeded);
+  const drtest::SResult killed =
+      Run({"DR_KILL_AT=ChangeSubclientActivity(): Changed activity for appId"}, db, "unplanned-failover", 1);
+  ASSERT_EQ(9, killed.code) << killed.output;
+  const drtest::SResult test = Run({}, db, "test-failover", 2);
+  ASSERT_EQ(0, test.code) << test.output;
+  const std::string before = Shown(db);
+  const drtest::SResult refused = RunAsPrinted(Printed(killed, "is continued by its restart"));
+  EXPECT_EQ(1, refused.code) << refused.output;
+  ExpectEverySkipped(refused, std::string(kTestStands) + "Test Failover Complete]");
+  ExpectNoRestart(refused);
+  EXPECT_EQ(before, Shown(db));
+  const drtest::SResult undo = RunAsPrinted(Printed(refused, "clears the test failover of"));
+  EXPECT_EQ(0, undo.code) << undo.output;
+  const drtest::SResult restart = Restart(db, 1);
+  EXPECT_EQ(0, restart.code) << restart.output;
+  EXPECT_EQ("", PictureDiff(crashmatrix::kArrayUnplannedFailover.picture, PictureOf(db)));
+  const drtest::SResult back = Run({}, db, "undo-failover", 10);
+  EXPECT_EQ(0, back.code) << back.output;
+  ExpectEveryMachine(PictureOf(db), "Revert_Failover_Complete -");
+}
+
+// A failover whose process died left every machine "Failover in Progress".
+// Another failover job refuses them, and so does its restart: only the job
+// that left them under way takes them over.
+TEST_F(E2EDrJobArrayStandings, ARestartTakesNoMachineAnotherJobLeftUnderWay) {
+  const std::string db = FreshLab(EStartLab::kSeeded);
+  const drtest::SResult crashed =
+      Run({"DR_CRASH_AT=BreakVolumeRelationship(): Break successful"}, db, "planned-failover", 1);
+  ASSERT_NE(0, crashed.code) << crashed.output;
+  const std::string before = Shown(db);
+  const drtest::SResult other = Run({}, db, "planned-failover", 7);
+  EXPECT_EQ(1, other.code) << other.output;
+  ExpectEverySkipped(other, "Machine ineligible as Failover Status is [Failover in Progress]");
+  ExpectNoRestart(other);
+  EXPECT_EQ(before, Shown(db));
+  const drtest::SResult restart = Restart(db, 7);
+  ExpectEverySkipped(restart, "Machine ineligible as Failover Status is [Failover in Progress]");
+  ExpectNoRestart(restart);
+  EXPECT_EQ(before, Shown(db));
+  const drtest::SResult own = Restart(db, 1);
+  EXPECT_EQ(0, own.code) << own.output;
+  ExpectEveryMachine(PictureOf(db), "Failover_Complete -");
+}
+
+// The same for the test types: a test failover left "Test Failover in
+// Progress", an undo test failover "Undo-Test Failover in Progress".
+TEST_F(E2EDrJobArrayStandings, ARestartTakesNoTestFailoverAnotherJobLeftUnderWay) {
+  struct SCase {
+    const crashmatrix::SType* type;
+    EStartLab start;
+    const char* crashAt;
+    const char* status;
+  };
+  const SCase cases[] = {
+      {&crashmatrix::kArrayTestFailover, EStartLab::kSeeded, "DumpPhaseDetails(): [DR-VM Test Snap Mount]",
+       "Test Failover in Progress"},
+      {&crashmatrix::kArrayUndoTestFailover, EStartLab::kArrayTested, "DumpPhaseDetails(): [Power Off]",
+       "Undo-Test Failover in Progress"}};
+  for (const SCase& c : cases) {
+    SCOPED_TRACE(c.type->type);
+    const std::string db = FreshLab(c.start);
+    const drtest::SResult crashed = Run({std::string("DR_CRASH_AT=") + c.crashAt}, db, c.type->type, 11);
+    ASSERT_TRUE(Has(crashed, "on DR group [SampleArray]")) << crashed.output;
+    ASSERT_NE(0, crashed.code) << crashed.output;
+    const std::string before = Shown(db);
+    const drtest::SResult other = Run({}, db, c.type->type, 17);
+    ExpectEverySkipped(other, std::string("Machine ineligible as Test Failover status is [") + c.status + "]");
+    ExpectNoRestart(other);
+    EXPECT_EQ(before, Shown(db));
+    const drtest::SResult restart = Restart(db, 17);
+    ExpectEverySkipped(restart, std::string("Machine ineligible as Test Failover status is [") + c.status + "]");
+    EXPECT_EQ(before, Shown(db));
+    const drtest::SResult own = Restart(db, 11);
+    EXPECT_EQ(0, own.code) << own.output;
+    EXPECT_EQ("", PictureDiff(c.type->picture, PictureOf(db)));
+  }
+}
+
+// A second test failover over a standing one has nothing to do: the
+// machines are where it puts them, and no undo is pointed at.
+TEST_F(E2EDrJobArrayStandings, ASecondTestFailoverOverAStandingOneNeedsNoNextStep) {
+  const std::string db = FreshLab(EStartLab::kArrayTested);
+  const drtest::SResult r = Run({}, db, "test-failover", 2);
+  EXPECT_TRUE(Has(r, "needs no next step for snap-web (301), snap-app (302), snap-db (303), snap-files (304): already "
+                     "in a test failover, where a DR job of type [test-failover] puts them"))
+      << r.output;
+  EXPECT_FALSE(Has(r, "undo-test-failover")) << r.output;
 }
 
 }  // namespace
