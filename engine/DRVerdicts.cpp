@@ -269,7 +269,15 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
     // needs no type: whatever skipped it, or an earlier job, put it there.
     asked.inPlace = own != nullptr && !info->IsSuccess() && own->IsInPlace(info);
     asked.runs = own != nullptr ? own->WorkloadRuns(info) : EWorkloadRuns::kUnknown;
-    if (!info->IsSuccess() && !asked.inPlace) asked.taking = first(info, asked, order);
+    if (!info->IsSuccess() && !asked.inPlace) {
+      asked.taking = first(info, asked, order);
+      // A failover refuses a machine whose test failover stands: the undo
+      // test failover clears the way, and the failover follows it.
+      if (asked.taking == TMMsg::DR_ORCHESTRATION_NONE && PlaceOf(m_drType) == EMachinePlace::kFailedOver &&
+          takes(info, TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) {
+        asked.taking = TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
+      }
+    }
     // Whatever the job did of it, a workload that runs nowhere is carried
     // forward by any type that brings it up, of either direction.
     const bool nowhere = asked.runs == EWorkloadRuns::kNowhere;
@@ -306,12 +314,6 @@ void CDRVerdicts::AskTakers(const std::vector<IDRBaseInfo*>& records) {
       if (admission == nullptr) continue;
       for (CDRInfo* info : priority.second) {
         if (admission->IsAdmittedOnNewJob(info, type)) run.admissions[info->GetReplId()].takenBy |= Bit(type);
-      }
-      // A failover refuses a machine whose test failover stands: the undo
-      // test failover clears the way, and the failover follows it.
-      if (asked.taking == TMMsg::DR_ORCHESTRATION_NONE && PlaceOf(m_drType) == EMachinePlace::kFailedOver &&
-          takes(info, TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER)) {
-        asked.taking = TMMsg::DR_ORCHESTRATION_UNDO_TEST_FAILOVER;
       }
     }
   }
