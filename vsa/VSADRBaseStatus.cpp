@@ -38,6 +38,13 @@ bool CVSADRBase::UpdateFailoverStatus(CDRInfo* info, App::VSAFailoverStatus stat
       status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS ||
       status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
     info->MarkUnderWay();
+    // Stored before the status, as a group's start stores it: a restart
+    // finishes what an attempt of its job took up, and only that
+    // (IsTakenUpByThisJob).
+    CVSAReplDataMgr* manager = GetVSADataManager(info);
+    if (manager != nullptr) {
+      manager->UpdateReplPropTbl(info->GetReplId(), VSARepInfo::kPropLastDRJobId, std::to_string(m_jobId), false);
+    }
   }
   SDataSourceInfo value;
   value.failoverStatus = status;
