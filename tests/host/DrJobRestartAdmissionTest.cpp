@@ -2,6 +2,8 @@
 // only machines that stand failed over, and a restart only what its first
 // attempt would take plus what an attempt of the job took up. A machine
 // every attempt refused is left as it was, and no restart is printed for it.
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -17,9 +19,13 @@ using crashmatrix::EStartLab;
 
 class E2EDrJobRestartAdmission : public crashmatrix::CCrashMatrix {
  protected:
-  drtest::SResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-    int signal = 0;
-    return RunHost(env, args, signal);
+  // signal: the one that ended it, 0 when none did.
+  drtest::SResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                      int* signal = nullptr) {
+    int ended = 0;
+    const drtest::SResult r = RunHost(env, args, ended);
+    if (signal != nullptr) *signal = ended;
+    return r;
   }
   drtest::SResult Type(const std::string& db, const std::string& type, long long jobId,
                        const std::vector<std::string>& options = {}) {
@@ -276,6 +282,27 @@ TEST_F(E2EDrJobRestartAdmission, APlannedFailoversRestartLeavesAMachineItsFirstA
     EXPECT_NE(std::string::npos, picture.find("vm db-primary on 102 -\nvm db-primary-DR off 101 ")) << picture;
     EXPECT_NE(std::string::npos, picture.find("repl 101 - Sync_Disabled ")) << picture;
   });
+}
+
+// A revert that died right after it set its first machine "Revert Failover
+// in Progress", before any row of it: the restart knows the job took the
+// machine up (a status stored with the job's id), and finishes it.
+TEST_F(E2EDrJobRestartAdmission, ARevertCrashedRightAfterSettingAMachineUnderWayFinishesItOnItsRestart) {
+  const std::string db = FreshLab(EStartLab::kFailedOver);
+  int signal = 0;
+  const drtest::SResult crashed =
+      Run({"run", "--db", db, "--group", "Sample", "--type", "revert-failover", "--job-id", "7"},
+          {"DR_CRASH_AT=DumpPhaseDetails(): [Shutdown] on site [Destination]"}, &signal);
+  ASSERT_EQ(SIGKILL, signal) << crashed.output;
+  OnLab(db, [] {
+    EXPECT_NE(std::string::npos, crashmatrix::Picture("Sample").find("repl 101 Revert_Failover_in_Progress "));
+  });
+  const drtest::SResult restart = Restart(db, 7);
+  EXPECT_EQ(0, restart.code) << restart.output;
+  for (const char* machine : {"[db-primary] (replication 101)", "[db-replica] (replication 102)",
+                              "[app-server] (replication 201)"}) {
+    EXPECT_TRUE(drtest::Has(restart, std::string("machine ") + machine + ": succeeded")) << restart.output;
+  }
 }
 
 // A point-in-time failover after a failback, which deleted the DR VMs'
