@@ -112,8 +112,7 @@ bool CVSADRBase::AreStatusesPermitted(CDRInfo* info, App::VSAFailoverStatus fail
 
 bool CVSADRBase::IsTakenUpByThisJob(CDRInfo* info) {
   if (info == nullptr) return false;
-  // This attempt, which the restart asked about counts among its earlier
-  // ones.
+  // This attempt: the restart asked about counts it among its earlier ones.
   if (info->HasBegun()) return true;
   // An attempt stored a status of it (set it under way, or finished it).
   VSARepInfo* vsa = GetVSARepInfo(info);
