@@ -126,18 +126,21 @@ bool CVSADRBase::IsMachineEligible(CDRInfo* info) {
   }
   const App::VSAFailoverStatus failover = vsa->GetFailoverStatus();
   const App::VSAReplicationStatus sync = vsa->GetStatus();
-  if (m_appManager != nullptr && m_appManager->IsFirstTimeSyncDuringFailoverSet() &&
-      IsPermisableFailoverStateForJob(failover)) {
-    return true;
-  }
-  if (IsPermisableSyncStateForJob(sync) && IsPermisableFailoverStateForJob(failover)) {
-    if (!DRInfoUtils::IsDRTypeApplicable(info)) {
+  const bool firstTimeSync = m_appManager != nullptr && m_appManager->IsFirstTimeSyncDuringFailoverSet();
+  if (AreStatusesPermitted(info, failover, sync, firstTimeSync)) {
+    if (!firstTimeSync && !DRInfoUtils::IsDRTypeApplicable(info)) {
       m_event.Debug("IsMachineEligible", "Skipping replication [%d]. [%s] is not supported", info->GetReplId(),
                     DRHelper::GetDrTypeStr(info->GetDRType()).c_str());
       info->SetSkipReason("[" + DRHelper::GetDrTypeStr(info->GetDRType()) + "] is not supported");
       return false;
     }
-    return true;
+    std::string refusal;
+    if (!IsRefusedAsItStands(info, refusal)) return true;
+    info->SetSkipReason(refusal);
+    m_orchestrator->LogMessage("IsMachineEligible",
+                               DRInfoUtils::GetDRInfoMesg(info, "Skipping DR", refusal, Api::DR_SITE_SOURCE),
+                               ZNDR::DR_EVENT_MINOR, true);
+    return false;
   }
   if (IsLeftFailedByEarlierRun(info)) info->SetSkippedAfterOwnFailure();
   const std::string failoverText = DRHelper::GetVSAFailoverStatusStr(failover);
@@ -163,6 +166,8 @@ bool CVSADRBase::Cleanup(const SDRPriority&) { return true; }
 bool CVSADRBase::IsPermisableFailoverStateForJob(App::VSAFailoverStatus) { return true; }
 
 bool CVSADRBase::IsPermisableSyncStateForJob(App::VSAReplicationStatus) { return true; }
+
+bool CVSADRBase::IsRefusedAsItStands(CDRInfo*, std::string&) { return false; }
 
 bool CVSADRBase::LoadSyncTask(TMMsg::TaskOperationReq& request, std::vector<CDRInfo*>& list) {
   return m_orchestrator->LoadSyncTask(request, list);

@@ -171,6 +171,11 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // (TakeMovedMachines): repeating the steps before it would overwrite what
   // the workload wrote since. Asked only in a restarted job; false by default.
   virtual bool IsMovedByEarlierRun(CDRInfo* info);
+  // Whether the type refuses, as it stands, a machine whose statuses it
+  // admits (reason: the skip's "Machine ineligible as ..."), on a first
+  // attempt as on a restart; a machine a restart resumes past its move is
+  // not asked. False by default.
+  virtual bool IsRefusedAsItStands(CDRInfo* info, std::string& reason);
 
   // ---- Steps ----
   // The VM step of the context's machines: on the DR pool through the
@@ -476,6 +481,16 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // The record's statuses admit the machine (the eligibility test past
   // what an earlier run did), without side effects.
   bool AdmittedByStatus(CDRInfo* info);
+  // The type's status tests admit the statuses (with the first-time sync
+  // during failover, the failover status alone): a restart's tests, which
+  // admit more, only for a machine an attempt of this job took up
+  // (IsTakenUpByThisJob); for any other, the first attempt's.
+  bool AreStatusesPermitted(CDRInfo* info, App::VSAFailoverStatus failover, App::VSAReplicationStatus sync,
+                            bool firstTimeSync);
+  // An attempt of this job took the machine up: this one began it, or an
+  // earlier one stored a status of it (2216 names the job) or wrote a row
+  // of it. A machine every attempt refused has none of these.
+  bool IsTakenUpByThisJob(CDRInfo* info);
   // Completed by the earlier run of this job (IsCompletedStatus).
   bool IsCompletedByEarlierRun(CDRInfo* info);
   // A failed failover status the job's own earlier run left on the

@@ -32,6 +32,27 @@ namespace {
 
 const uint32_t kNoPhaseState = 0xFFFFFFFFu;
 
+// The context whose restart tests answer as its first attempt's on this
+// thread: a restart judges a machine no attempt of the job took up as the
+// first attempt judged it. Per thread, since the workers of a priority ask
+// their machines' admission at once.
+thread_local const CVSADRBase* t_asFirstAttempt = nullptr;
+
+// Holds t_asFirstAttempt for the length of a scope, and puts back what an
+// enclosing scope held.
+class CAsFirstAttempt {
+ public:
+  CAsFirstAttempt(const CVSADRBase* context, bool apply) : m_before(t_asFirstAttempt) {
+    if (apply) t_asFirstAttempt = context;
+  }
+  ~CAsFirstAttempt() { t_asFirstAttempt = m_before; }
+  CAsFirstAttempt(const CAsFirstAttempt&) = delete;
+  CAsFirstAttempt& operator=(const CAsFirstAttempt&) = delete;
+
+ private:
+  const CVSADRBase* m_before;
+};
+
 void Remove(std::vector<CDRInfo*>& list, CDRInfo* info) {
   list.erase(std::remove(list.begin(), list.end(), info), list.end());
 }
@@ -117,13 +138,39 @@ bool CVSADRBase::IsLeftOffOnRequest(CDRInfo* info) {
 bool CVSADRBase::AdmittedByStatus(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa == nullptr) return false;
-  const bool failover = IsPermisableFailoverStateForJob(vsa->GetFailoverStatus());
-  if (m_appManager != nullptr && m_appManager->IsFirstTimeSyncDuringFailoverSet()) return failover;
-  return failover && IsPermisableSyncStateForJob(vsa->GetStatus()) && DRInfoUtils::IsDRTypeApplicable(info);
+  const bool firstTimeSync = m_appManager != nullptr && m_appManager->IsFirstTimeSyncDuringFailoverSet();
+  if (!AreStatusesPermitted(info, vsa->GetFailoverStatus(), vsa->GetStatus(), firstTimeSync)) return false;
+  if (!firstTimeSync && !DRInfoUtils::IsDRTypeApplicable(info)) return false;
+  std::string refusal;
+  return !IsRefusedAsItStands(info, refusal);
+}
+
+bool CVSADRBase::AreStatusesPermitted(CDRInfo* info, App::VSAFailoverStatus failover, App::VSAReplicationStatus sync,
+                                      bool firstTimeSync) {
+  // What a restart admits beyond its first attempt is there to finish what
+  // an attempt began; a machine none took up is judged as it was then.
+  CAsFirstAttempt asFirst(this, IsRestartedRun() && !IsTakenUpByThisJob(info));
+  if (firstTimeSync) return IsPermisableFailoverStateForJob(failover);
+  return IsPermisableSyncStateForJob(sync) && IsPermisableFailoverStateForJob(failover);
+}
+
+bool CVSADRBase::IsTakenUpByThisJob(CDRInfo* info) {
+  if (info == nullptr) return false;
+  // This attempt: the restart asked about counts it among its earlier ones.
+  if (info->HasBegun()) return true;
+  // An attempt stored a status of it (set it under way, or finished it).
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  if (vsa != nullptr && vsa->GetLastDRJobId() == m_jobId) return true;
+  // An attempt wrote a row of it: a refusal writes none.
+  if (m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return false;
+  for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
+    if (job->ListSize(Api::VirtualAppJob::kPhases) > 0) return true;
+  }
+  return false;
 }
 
 bool CVSADRBase::IsRestartedRun() const {
-  if (m_asked.firstAttempt) return false;
+  if (m_asked.firstAttempt || t_asFirstAttempt == this) return false;
   return m_asked.restart || (m_jobManager != nullptr && m_jobManager->IsJobRestarted());
 }
 

@@ -38,6 +38,12 @@ bool CVSADRBase::UpdateFailoverStatus(CDRInfo* info, App::VSAFailoverStatus stat
       status == App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS ||
       status == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
     info->MarkUnderWay();
+    // The job is stored with the status: a restart finishes what an attempt
+    // of its job took up, and only that (IsTakenUpByThisJob). Stored apart,
+    // a crash between the two would leave the job's id beside the status
+    // the machine had before, which a restart could take for completed.
+    CVSAReplDataMgr* manager = GetVSADataManager(info);
+    if (manager != nullptr) return manager->UpdateFailoverStatusOfJob(info->GetReplId(), status, m_jobId);
   }
   SDataSourceInfo value;
   value.failoverStatus = status;

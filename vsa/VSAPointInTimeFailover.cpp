@@ -8,6 +8,7 @@
 #include "engine/DRInfoUtils.h"
 #include "engine/GenericDR.h"
 #include "engine/SDROperationCtx.h"
+#include "engine/SDRPhaseCtx.h"
 #include "engine/SDRPriority.h"
 #include "engine/SDataSourceInfo.h"
 #include "services/DRAppManager.h"
@@ -29,18 +30,34 @@ CVSAPointInTimeFailover::~CVSAPointInTimeFailover() {
 }
 
 bool CVSAPointInTimeFailover::IsMachineEligible(CDRInfo* info) {
-  VSARepInfo* vsa = GetVSARepInfo(info);
-  if (vsa != nullptr && m_jobManager->IsJobRestarted() &&
-      vsa->GetFailoverStatus() == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) {
-    return true;
-  }
+  if (m_jobManager->IsJobRestarted() && IsLeftFailingOver(info)) return true;
   return CVSADRBase::IsMachineEligible(info);
 }
 
 bool CVSAPointInTimeFailover::IsAdmittedOnRestart(CDRInfo* info) {
-  VSARepInfo* vsa = GetVSARepInfo(info);
-  if (vsa != nullptr && vsa->GetFailoverStatus() == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS) return true;
+  if (IsLeftFailingOver(info)) return true;
   return CVSADRBase::IsAdmittedOnRestart(info);
+}
+
+bool CVSAPointInTimeFailover::IsLeftFailingOver(CDRInfo* info) {
+  VSARepInfo* vsa = GetVSARepInfo(info);
+  // Another job's "Failover in Progress" is not this job's to finish.
+  return vsa != nullptr && vsa->GetFailoverStatus() == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS &&
+         IsTakenUpByThisJob(info);
+}
+
+bool CVSAPointInTimeFailover::IsRefusedAsItStands(CDRInfo* info, std::string& reason) {
+  // Without a point-in-time snapshot no time can take the machine: refused
+  // before anything of it changes, for a type that takes it as it stands.
+  std::vector<EVGui::VMSnapshot> snapshots;
+  if (!ListSnapshots(info, Api::DR_SITE_DESTINATION, snapshots)) return false;
+  for (const EVGui::VMSnapshot& snapshot : snapshots) {
+    if (IsPointInTimeSnapshotName(snapshot.GetString(EVGui::VMSnapshot::kName))) return false;
+  }
+  reason = "Machine ineligible as its DR VM [" + DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME,
+                                                                               Api::DR_SITE_DESTINATION) +
+           "] has no point-in-time snapshot";
+  return true;
 }
 
 bool CVSAPointInTimeFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
@@ -156,7 +173,21 @@ bool CVSAPointInTimeFailover::RevertToPointInTimeSnapshot(SDROperationCtx& ctx) 
     ctx.GetInfo()->SetNeededOption(EMachineOption::kPointInTime);
     return false;
   }
-  return RevertPointInTimeDestinationVMSnapshot(ctx, pointInTime, true);
+  if (RevertPointInTimeDestinationVMSnapshot(ctx, pointInTime, true)) return true;
+  CDRInfo* info = ctx.GetInfo();
+  if (info->GetNeededOption() == EMachineOption::kPointInTimeSnapshot) {
+    // No revert was tried, so no row tells why the machine failed: its own
+    // account names the time, not only the status the clean-up leaves.
+    SDRPhaseCtx row(m_jobId, Api::VIRTUAL_APP_PHASE_REVERT_SNAPSHOT, Api::VIRTUAL_APP_PHASE_STATE_FAILED,
+                    Api::DR_SITE_DESTINATION, true);
+    row.message = "No snapshot of DR VM [" +
+                  DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_NAME, Api::DR_SITE_DESTINATION) +
+                  "] matches the point in time [" + std::to_string(pointInTime) + "]";
+    row.clientEntity.SetString(ZnEntities::GenericEntity::kClientName,
+                               DRInfoUtils::GetDRClientName(info, m_orchestrator->GetDRType()));
+    info->UpdatePhase(row);
+  }
+  return false;
 }
 
 bool CVSAPointInTimeFailover::GetPointInTime(SDROperationCtx& ctx, unsigned long& pointInTime) {

@@ -17,12 +17,15 @@ class CVSAPointInTimeFailover : public CVSADRBase {
   explicit CVSAPointInTimeFailover(CGenericDR& orchestrator);
   ~CVSAPointInTimeFailover() override;
 
-  // A restarted job takes back a machine it left failing over, whatever its
-  // (then disabled) sync status.
+  // A restarted job takes back a machine it left failing over
+  // (IsLeftFailingOver), whatever its (then disabled) sync status.
   bool IsMachineEligible(CDRInfo* info) override;
   // The same asked of a restart (the verdicts of an attempt that never ran
   // the machine's priority): the restart takes that machine up.
   bool IsAdmittedOnRestart(CDRInfo* info) override;
+  // A DR VM with no point-in-time snapshot (as its snapshots are listed;
+  // when they cannot be, nothing is refused).
+  bool IsRefusedAsItStands(CDRInfo* info, std::string& reason) override;
   bool CleanupDROperationThread(SDROperationCtx& ctx) override;
   bool Cleanup(const SDRPriority& priority) override;
   bool IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) override;
@@ -43,6 +46,8 @@ class CVSAPointInTimeFailover : public CVSADRBase {
   // The point in time the job gives the first machine's replication (the
   // last option naming it); false, with the error, when it gives none.
   bool GetPointInTime(SDROperationCtx& ctx, unsigned long& pointInTime);
+  // "Failover in Progress", left by an attempt of this job.
+  bool IsLeftFailingOver(CDRInfo* info);
 
  private:
   [[maybe_unused]] CGenericDR* m_drObject;

@@ -129,11 +129,20 @@ bool CVSAReplDataMgr::Store(App::VSAReplicationInfo& partial) {
 }
 
 bool CVSAReplDataMgr::UpdateFailoverStatus(int replId, App::VSAFailoverStatus status) {
+  return UpdateFailoverStatusOfJob(replId, status, 0);
+}
+
+bool CVSAReplDataMgr::UpdateFailoverStatusOfJob(int replId, App::VSAFailoverStatus status, int64_t jobId) {
   ZnCriticalSectionLock lock(&m_writeLock);
   VSARepInfo* rep = Cached(replId);
   if (rep != nullptr) rep->setFailoverStatus(status);
   App::VSAReplicationInfo msg = Partial(replId);
   msg.SetInt32(Info::kFailoverStatus, status);
+  if (jobId > 0) {
+    CNMessageBase& property = msg.AddMsg(Info::kProperties);
+    property.SetInt32(App::VSAReplicationProperties::kPropertyId, VSARepInfo::kPropLastDRJobId);
+    property.SetString(App::VSAReplicationProperties::kValue, std::to_string(jobId));
+  }
   m_event.Debug("UpdateFailoverStatus", "[%s] for replication [%d] VM [%s]",
                 DRHelper::GetVSAFailoverStatusStr(status).c_str(), replId, VMName(replId).c_str());
   XOSLEEP(kStatusPauseMs);

@@ -53,6 +53,10 @@ class CVSAReplDataMgr : public IDRDataMgr {
 
   // ---- stores: true when the replication was stored ----
   bool UpdateFailoverStatus(int replId, App::VSAFailoverStatus status);
+  // The same, with the DR job that sets it stored as the one that last
+  // stored the replication's status (2216) in the same write: neither is
+  // ever found without the other.
+  bool UpdateFailoverStatusOfJob(int replId, App::VSAFailoverStatus status, int64_t jobId);
   bool UpdateSyncStatus(int replId, App::VSAReplicationStatus status);
   bool SetLastRestoreTime(int replId, unsigned long time);
   bool SetVMSyncedTillTime(int replId, unsigned long time);

@@ -73,8 +73,11 @@ bool CVSAReverseReplication::Cleanup(const SDRPriority& priority) {
 }
 
 bool CVSAReverseReplication::IsPermisableFailoverStateForJob(App::VSAFailoverStatus status) {
-  if (IsRestartedRun()) return status != App::VSA_FAILOVER_STATUS_FAILBACK_IN_PROGRESS;
-  return DRInfoUtils::IsFailoverStatusValid(status, AdmissionType());
+  // Only a workload moved to DR and not brought home has a DR VM to copy
+  // back: any other source holds the workload's newest content, which the
+  // restore would overwrite with the DR VM's older one. The DR VM's power
+  // does not matter: one the operator powered off still holds the newest.
+  return status == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
 }
 
 bool CVSAReverseReplication::PostReplicationThread(SDROperationCtx& ctx) {

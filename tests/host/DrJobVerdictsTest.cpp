@@ -318,14 +318,15 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
       // A restart would fail them for the same times: none is printed.
       {"no snapshot at the point in time", "Sample", "point-in-time-failover",
        " --point-in-time 101=111 --point-in-time 102=111 --point-in-time 201=111", nullptr, 1,
-       {{101, "failed: its failover status is [Failover Failed]"},
-        {102, "failed: its failover status is [Failover Failed]"},
-        {201, "failed: its failover status is [Failover Failed]"}},
+       {{101, "failed in phase [Revert Snapshot]: No snapshot of DR VM [db-primary-DR] matches the point in time [111]"},
+        {102, "failed in phase [Revert Snapshot]: No snapshot of DR VM [db-replica-DR] matches the point in time [111]"},
+        {201, "failed in phase [Revert Snapshot]: No snapshot of DR VM [app-server-DR] matches the point in time [111]"}},
        "", false},
       // The error names the machine it is about: the others are not told it.
       {"a point in time for one machine only", "Sample", "point-in-time-failover", " --point-in-time 101=5", nullptr,
        1,
-       {{101, "failed: its failover status is [Failover Failed]; now: "},
+       {{101, "failed in phase [Revert Snapshot]: No snapshot of DR VM [db-primary-DR] matches the point in time [5]; "
+              "now: "},
         {102, "failed: its failover status is [Failover Failed]; priority [1] logged: GetPointInTime(): No point in "
               "time specified for replication Id [102]; now: "},
         {201, "failed: its failover status is [Failover Failed]; priority [2] logged: GetPointInTime(): No point in "
@@ -333,7 +334,10 @@ TEST_F(E2EDrJobVerdicts, EveryEndOfAJobTellsEachMachineAsItsSummaryCountsIt) {
        "", false},
       {"a point in time for some machines only", "Sample", "point-in-time-failover",
        " --point-in-time 101=" + t0 + " --point-in-time 102=111 --point-in-time 201=" + t0, nullptr, 4,
-       {{101, "succeeded"}, {102, "failed: its failover status is [Failover Failed]"}, {201, "succeeded"}}, ""},
+       {{101, "succeeded"},
+        {102, "failed in phase [Revert Snapshot]: No snapshot of DR VM [db-replica-DR] matches the point in time [111]"},
+        {201, "succeeded"}},
+       ""},
       {"a type the VM group does not take", "Sample", "undo-test-failover", "", nullptr, 1,
        {{101, kNotForVMs}, {102, kNotForVMs}, {201, kNotForVMs}}, "", false},
       {"a type the database group does not take", "SampleDB", "failback", "", nullptr, 1,

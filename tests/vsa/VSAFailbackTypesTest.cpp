@@ -11,6 +11,7 @@
 #include "vsa/VSAFailback.h"
 #include "vsa/VSALabFixture.h"
 #include "vsa/VSAPointInTimeFailover.h"
+#include "vsa/VSARepInfo.h"
 #include "vsa/VSAReverseReplication.h"
 #include "vsa/VSARevertFailover.h"
 #include "vsa/VSATestboot.h"
@@ -87,6 +88,8 @@ TEST_F(VSAFailbackTypes, ARestartedJobAdmitsWhatItsEarlierAttemptLeftRunning) {
     info.SetInt32(App::VSAReplicationInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
     info.SetInt32(App::VSAReplicationInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_DISABLED);
   });
+  // Left so by this job's earlier attempt, as its stored job id says.
+  AddProperty(101, VSARepInfo::kPropLastDRJobId, std::to_string(kJob));
   Reload();
   CVSAPointInTimeFailover pit(DR());
   EXPECT_TRUE(pit.IsMachineEligible(Machine(101)));

@@ -151,6 +151,14 @@ TEST_F(E2EPlannedFailover, OnlyARestartedJobAdmitsAFailoverInProgress) {
   EXPECT_TRUE(LoggedLine(" Total machines skipped       [2]"));
   EXPECT_TRUE(LabCalls(TMMsg::VM_OPERATION_POWER_ON).empty());
 
+  // Another job left them failing over: a restart of this one refuses them
+  // as its first attempt did.
+  Restart();
+  EXPECT_EQ(kFailed, RunDR());
+  EXPECT_TRUE(LabCalls(TMMsg::VM_OPERATION_POWER_ON).empty());
+
+  // This job's earlier attempt set them under way: its restart finishes them.
+  for (const SVSALabVM& vm : VMs()) AddProperty(vm.replicationId, VSARepInfo::kPropLastDRJobId, std::to_string(kJob));
   Restart();
   ASSERT_EQ(kSuccess, RunDR());
   for (const SVSALabVM& vm : VMs()) {
