@@ -28,6 +28,9 @@ int CreateSchema(CDBConnection& c) {
       " clientId INTEGER NOT NULL, clone INTEGER NOT NULL, projectId TEXT, placement TEXT,"
       " PRIMARY KEY (instanceId, guid))",
       "CREATE INDEX IF NOT EXISTS idx_PLT_HvVMs_guid ON PLT_HvVMs (guid)",
+      // A look-up by name reads the VMs of that name, in the order it
+      // takes the first of them, not every VM of its instance.
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvVMs_name ON PLT_HvVMs (instanceId, name, guid)",
       "CREATE TABLE IF NOT EXISTS PLT_HvSnapshots (ref TEXT PRIMARY KEY, instanceId INTEGER NOT NULL,"
       " vmGuid TEXT NOT NULL, name TEXT, description TEXT, position INTEGER NOT NULL, content INTEGER NOT NULL,"
       " poweredOn INTEGER NOT NULL)",
