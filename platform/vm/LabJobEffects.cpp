@@ -202,6 +202,8 @@ bool RenewBackupSnapshot(const SLabVM& vm) {
   snap.name = CHypervisorLab::kBackupSnapshotName;
   snap.content = vm.content;
   snap.poweredOn = vm.poweredOn;
+  snap.cardsKept = true;
+  snap.nics = vm.nics;
   return !snap.ref.empty() && CHypervisorStore::AddSnapshot(snap);
 }
 
