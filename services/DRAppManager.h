@@ -12,6 +12,7 @@
 // they read is written only by Initialize, before any worker starts.
 #pragma once
 
+#include <functional>
 #include <list>
 #include <map>
 #include <set>
@@ -90,7 +91,16 @@ class CDRAppManager {
                  std::string& xml, std::string& error, ZNOpType operation, std::list<long long>& jobIds);
   bool LaunchBackupCopy(int storagePolicyId, int copyId, const std::string& description, long long& jobId);
   bool LaunchAuxCopy(int storagePolicyId, int copyId, const std::string& description, long long& jobId);
+  // A copy of the task's definition (loaded into the job's cache on first
+  // use); false when it cannot be loaded.
   bool QueryTaskInfo(int taskId, TMMsg::TaskInfo& out, bool& found);
+  // Runs read on the cached definition of the task (loaded on first use)
+  // without copying it, under the task lock: read may call what takes that
+  // lock again (it is re-entrant), must keep no reference past its return,
+  // and must not wait for another DR worker. False, read not run, when the
+  // task cannot be loaded. A per-machine reader uses this: a definition
+  // grows with the task's replications.
+  bool ReadTaskInfo(int taskId, const std::function<void(const TMMsg::TaskInfo&)>& read);
   bool _QueryTaskInfo(int taskId);
   void UpdateTaskInfo(int taskId, TMMsg::TaskInfo& info);
   void RefreshTask(int taskId);

@@ -346,12 +346,15 @@ bool CDRAppManager::UpdatePolicyIdInAppVMTbl(int clientId, long policyId) {
 }
 
 bool CDRAppManager::QueryVMAllocationPolicyFromTask(long taskId, Ida::VMAllocationPolicy& policy) {
-  TMMsg::TaskInfo task;
-  bool found = false;
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
-  const CNMessageBase* entity = TaskAllocationPolicy(task);
-  if (entity == nullptr || !entity->Has(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId)) return false;
-  const int policyId = entity->GetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId);
+  // Once per machine: the task is read in place, and the policy after the
+  // task lock is given back.
+  int policyId = 0;
+  ReadTaskInfo(static_cast<int>(taskId), [&policyId](const TMMsg::TaskInfo& task) {
+    const CNMessageBase* entity = TaskAllocationPolicy(task);
+    if (entity != nullptr && entity->Has(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId)) {
+      policyId = entity->GetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId);
+    }
+  });
   if (policyId < kFirstPolicyId) return false;
   if (!QueryVMAllocationPolicy(policyId, policy)) {
     m_event.Debug("QueryVMAllocationPolicyFromTask",

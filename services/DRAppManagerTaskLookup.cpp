@@ -6,6 +6,12 @@
 #include "engine/ZnCriticalSectionLock.h"
 
 bool CDRAppManager::QueryTaskInfo(int taskId, TMMsg::TaskInfo& out, bool& found) {
+  if (!ReadTaskInfo(taskId, [&out](const TMMsg::TaskInfo& task) { out = task; })) return false;
+  found = true;
+  return true;
+}
+
+bool CDRAppManager::ReadTaskInfo(int taskId, const std::function<void(const TMMsg::TaskInfo&)>& read) {
   ZnCriticalSectionLock lock(&m_taskLock);
   auto cached = m_taskCache.find(taskId);
   if (cached == m_taskCache.end()) {
@@ -13,8 +19,7 @@ bool CDRAppManager::QueryTaskInfo(int taskId, TMMsg::TaskInfo& out, bool& found)
     cached = m_taskCache.find(taskId);
     if (cached == m_taskCache.end()) return false;
   }
-  out = cached->second;
-  found = true;
+  read(cached->second);
   return true;
 }
 

@@ -31,47 +31,53 @@ const CNMessageBase* VMRestoreOptions(const TMMsg::TaskInfo& task) {
 
 }  // namespace
 
+// Each reader runs once per machine: it reads the cached definition in
+// place, as a copy costs what the task's replications make it.
+
 void CDRAppManager::QueryFirstTimeSyncDuringFailover(long taskId) {
-  TMMsg::TaskInfo task;
-  bool found = false;
+  int flag = -1;
   // A task that cannot be loaded changes nothing.
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return;
-  const CNMessageBase* options = VMRestoreOptions(task);
-  if (options == nullptr || !options->Has(VMRestoreOption::kFirstSyncDuringFailover)) return;
-  m_firstTimeSyncDuringFailover = options->GetInt32(VMRestoreOption::kFirstSyncDuringFailover) != 0;
+  ReadTaskInfo(static_cast<int>(taskId), [&flag](const TMMsg::TaskInfo& task) {
+    const CNMessageBase* options = VMRestoreOptions(task);
+    if (options != nullptr && options->Has(VMRestoreOption::kFirstSyncDuringFailover)) {
+      flag = options->GetInt32(VMRestoreOption::kFirstSyncDuringFailover) != 0 ? 1 : 0;
+    }
+  });
+  if (flag < 0) return;
+  m_firstTimeSyncDuringFailover = flag != 0;
   m_event.Debug("QueryFirstTimeSyncDuringFailover", "First time Sync during failover is set [%s] for task [%ld]",
                 m_firstTimeSyncDuringFailover ? "true" : "false", taskId);
 }
 
 bool CDRAppManager::IsReplicaSyncDirectEnabled(long taskId) {
-  ZnCriticalSectionLock lock(&m_taskLock);
-  TMMsg::TaskInfo task;
-  bool found = false;
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
-  const CNMessageBase* restore = RestoreOptions(task);
-  return restore != nullptr && restore->Has(RestoreOption::kReplicaSyncDirect) &&
-         restore->GetInt32(RestoreOption::kReplicaSyncDirect) == 1;
+  bool enabled = false;
+  ReadTaskInfo(static_cast<int>(taskId), [&enabled](const TMMsg::TaskInfo& task) {
+    const CNMessageBase* restore = RestoreOptions(task);
+    enabled = restore != nullptr && restore->Has(RestoreOption::kReplicaSyncDirect) &&
+              restore->GetInt32(RestoreOption::kReplicaSyncDirect) == 1;
+  });
+  return enabled;
 }
 
 bool CDRAppManager::IsJobBucketingEnabledInSync(long taskId) {
-  TMMsg::TaskInfo task;
-  bool found = false;
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
-  const CNMessageBase* options = VMRestoreOptions(task);
-  if (options == nullptr || !options->Has(VMRestoreOption::kJobBucketingInSync) ||
-      options->GetInt32(VMRestoreOption::kJobBucketingInSync) <= 0)
-    return false;
-  m_event.Debug("IsJobBucketingEnabledInSync", "Job bucketing enabled for task [%ld]", taskId);
-  return true;
+  bool enabled = false;
+  ReadTaskInfo(static_cast<int>(taskId), [&enabled](const TMMsg::TaskInfo& task) {
+    const CNMessageBase* options = VMRestoreOptions(task);
+    enabled = options != nullptr && options->Has(VMRestoreOption::kJobBucketingInSync) &&
+              options->GetInt32(VMRestoreOption::kJobBucketingInSync) > 0;
+  });
+  if (enabled) m_event.Debug("IsJobBucketingEnabledInSync", "Job bucketing enabled for task [%ld]", taskId);
+  return enabled;
 }
 
 bool CDRAppManager::IsCreateDRVMOptionEnabled(long taskId) {
-  TMMsg::TaskInfo task;
-  bool found = false;
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
-  const CNMessageBase* options = VMRestoreOptions(task);
-  const bool enabled = options != nullptr && options->Has(VMRestoreOption::kDeployVMAtFailover) &&
-                       options->GetInt32(VMRestoreOption::kDeployVMAtFailover) != 0;
+  bool enabled = false;
+  const bool loaded = ReadTaskInfo(static_cast<int>(taskId), [&enabled](const TMMsg::TaskInfo& task) {
+    const CNMessageBase* options = VMRestoreOptions(task);
+    enabled = options != nullptr && options->Has(VMRestoreOption::kDeployVMAtFailover) &&
+              options->GetInt32(VMRestoreOption::kDeployVMAtFailover) != 0;
+  });
+  if (!loaded) return false;
   m_event.Debug("IsCreateDRVMOptionEnabled", "Deploy VM when failover is [%s] for task [%ld]",
                 enabled ? "true" : "false", taskId);
   return enabled;

@@ -265,23 +265,25 @@ void CDRAppManager::GetTaskIds(long storagePolicyId, long copyId, std::set<long>
 // ---------------------------------------------------------------------------
 // Per-task readers of project and placement
 
+// Both run once per machine: they read the cached definition in place, as
+// a copy costs what the task's replications make it.
+
 bool CDRAppManager::QueryDRProjectId(long taskId, const std::string& vmName, const std::string& vmGuid,
                                      std::string& projectId) {
-  TMMsg::TaskInfo task;
-  bool found = false;
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return false;
-  const CNMessageBase* options = VMRestoreOptionsOf(task);
-  if (options == nullptr) return false;
-  const size_t n = options->ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions);
-  for (size_t i = 0; i < n; ++i) {
-    const CNMessageBase& vm = options->GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i);
-    const bool byName = strcasecmp(vm.GetString(VMAdvanced::kVMName).c_str(), vmName.c_str()) == 0;
-    if (!byName && vm.GetString(VMAdvanced::kVMGuid) != vmGuid) continue;
-    if (vm.Has(VMAdvanced::kProjectId)) projectId = vm.GetString(VMAdvanced::kProjectId);
-    m_event.Debug("QueryDRProjectId", "Project Id [%s] retrieved for task [%ld]", projectId.c_str(), taskId);
-    return true;
-  }
-  return false;
+  bool named = false;
+  ReadTaskInfo(static_cast<int>(taskId), [&](const TMMsg::TaskInfo& task) {
+    const CNMessageBase* options = VMRestoreOptionsOf(task);
+    const size_t n = options != nullptr ? options->ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions) : 0;
+    for (size_t i = 0; i < n && !named; ++i) {
+      const CNMessageBase& vm = options->GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i);
+      const bool byName = strcasecmp(vm.GetString(VMAdvanced::kVMName).c_str(), vmName.c_str()) == 0;
+      if (!byName && vm.GetString(VMAdvanced::kVMGuid) != vmGuid) continue;
+      if (vm.Has(VMAdvanced::kProjectId)) projectId = vm.GetString(VMAdvanced::kProjectId);
+      named = true;
+    }
+  });
+  if (named) m_event.Debug("QueryDRProjectId", "Project Id [%s] retrieved for task [%ld]", projectId.c_str(), taskId);
+  return named;
 }
 
 bool CDRAppManager::GetDatacenterInfoFromTask(long taskId, const std::string& vmName, std::string& esxHost,
@@ -292,48 +294,58 @@ bool CDRAppManager::GetDatacenterInfoFromTask(long taskId, const std::string& vm
                   "Error fetching ESXhostname, Datastorename, Datacentername and clustername from task [%ld]", taskId);
     return false;
   };
-  TMMsg::TaskInfo task;
-  bool found = false;
-  if (!QueryTaskInfo(static_cast<int>(taskId), task, found) || !found) return fail();
-  // A task without a subtask has nothing to tell. Without VM restore
-  // options it names no VM of its own, and its allocation policy may still
-  // place the VM.
-  if (task.ListSize(TMMsg::TaskInfo::kSubTasks) == 0) return fail();
-  const CNMessageBase* options = VMRestoreOptionsOf(task);
-  const size_t n = options != nullptr ? options->ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions) : 0;
-  if (n > 0) {
-    for (size_t i = 0; i < n; ++i) {
-      const CNMessageBase& vm = options->GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i);
-      if (vm.GetString(VMAdvanced::kVMName) != vmName) continue;
-      esxHost = vm.GetString(VMAdvanced::kEsxHost);
-      datastore = vm.GetString(VMAdvanced::kDatastore);
-      datacenter = vm.GetString(VMAdvanced::kDatacenter);
-      cluster = vm.GetString(VMAdvanced::kCluster);
-      newVMName = vm.GetString(VMAdvanced::kNewVMName);
-      m_event.Debug("GetDatacenterInfoFromTask",
-                    "ESX Host Name [%s] Datastore [%s], Datacenter [%s], Cluster [%s] newVMName [%s] for VM [%s] for "
-                    "task [%ld]",
-                    esxHost.c_str(), datastore.c_str(), datacenter.c_str(), cluster.c_str(), newVMName.c_str(),
-                    vmName.c_str(), taskId);
-      return true;
+  // What the task tells: its own entry for the VM, else the allocation
+  // policy that places it (read after the task lock is given back).
+  enum { kNothing, kOwnEntry, kPolicy } told = kNothing;
+  int policyId = 0;
+  const bool loaded = ReadTaskInfo(static_cast<int>(taskId), [&](const TMMsg::TaskInfo& task) {
+    // A task without a subtask has nothing to tell. Without VM restore
+    // options it names no VM of its own, and its allocation policy may still
+    // place the VM.
+    if (task.ListSize(TMMsg::TaskInfo::kSubTasks) == 0) return;
+    const CNMessageBase* options = VMRestoreOptionsOf(task);
+    const size_t n =
+        options != nullptr ? options->ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions) : 0;
+    if (n > 0) {
+      for (size_t i = 0; i < n; ++i) {
+        const CNMessageBase& vm = options->GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i);
+        if (vm.GetString(VMAdvanced::kVMName) != vmName) continue;
+        esxHost = vm.GetString(VMAdvanced::kEsxHost);
+        datastore = vm.GetString(VMAdvanced::kDatastore);
+        datacenter = vm.GetString(VMAdvanced::kDatacenter);
+        cluster = vm.GetString(VMAdvanced::kCluster);
+        newVMName = vm.GetString(VMAdvanced::kNewVMName);
+        told = kOwnEntry;
+        return;
+      }
+      return;
     }
-    return fail();
+    // No VM of its own: the task's allocation policy places the VM.
+    const CNMessageBase& subtask = task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0);
+    const CNMessageBase& restore =
+        subtask.GetMsg(TMMsg::SubTaskInfo::kJobOptions).GetMsg(TMMsg::JobOption::kRestoreOptions);
+    if (!restore.Has(TMMsg::RestoreOptionFields::kUseAllocationPolicy) ||
+        restore.GetInt32(TMMsg::RestoreOptionFields::kUseAllocationPolicy) == 0) {
+      return;
+    }
+    const CNMessageBase& placement = restore.GetMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+                                         .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kAllocationPolicy);
+    if (!placement.Has(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId) ||
+        placement.GetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId) <= 1) {
+      return;
+    }
+    policyId = placement.GetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId);
+    told = kPolicy;
+  });
+  if (!loaded || told == kNothing) return fail();
+  if (told == kOwnEntry) {
+    m_event.Debug("GetDatacenterInfoFromTask",
+                  "ESX Host Name [%s] Datastore [%s], Datacenter [%s], Cluster [%s] newVMName [%s] for VM [%s] for "
+                  "task [%ld]",
+                  esxHost.c_str(), datastore.c_str(), datacenter.c_str(), cluster.c_str(), newVMName.c_str(),
+                  vmName.c_str(), taskId);
+    return true;
   }
-  // No VM of its own: the task's allocation policy places the VM.
-  const CNMessageBase& subtask = task.GetListMsg(TMMsg::TaskInfo::kSubTasks, 0);
-  const CNMessageBase& restore =
-      subtask.GetMsg(TMMsg::SubTaskInfo::kJobOptions).GetMsg(TMMsg::JobOption::kRestoreOptions);
-  if (!restore.Has(TMMsg::RestoreOptionFields::kUseAllocationPolicy) ||
-      restore.GetInt32(TMMsg::RestoreOptionFields::kUseAllocationPolicy) == 0) {
-    return fail();
-  }
-  const CNMessageBase& placement = restore.GetMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
-                                       .GetMsg(TMMsg::VirtualServerRestoreOptionFields::kAllocationPolicy);
-  if (!placement.Has(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId) ||
-      placement.GetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId) <= 1) {
-    return fail();
-  }
-  const int policyId = placement.GetInt32(ZnEntities::PolicyInstanceFields::kVMAllocationPolicyId);
   Ida::VMAllocationPolicy policy;
   if (!QueryVMAllocationPolicy(policyId, policy)) return fail();
   esxHost = policy.ListSize(Ida::VMAllocationPolicy::kESXServers) > 0

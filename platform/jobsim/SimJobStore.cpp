@@ -1,5 +1,7 @@
 #include "jobsim/SimJobStore.h"
 
+#include <set>
+
 #include "jobs/JobStore.h"
 #include "jobsim/SimSql.h"
 #include "log/EvEvent.h"
@@ -22,6 +24,12 @@ const char* kSchema =
     "CREATE INDEX IF NOT EXISTS idx_PLT_SimJobs_open ON PLT_SimJobs (ended, childType);"
     "CREATE INDEX IF NOT EXISTS idx_PLT_SimJobs_parent ON PLT_SimJobs (parentJobId);"
     "CREATE INDEX IF NOT EXISTS idx_PLT_SimJobs_policy ON PLT_SimJobs (storagePolicyId, childType);"
+    // A VM's latest backup (each sync's ending asks it for every VM it
+    // synced) reads that VM's backups, not every job since: a VM child job
+    // names its one replication, a backup without children its subclient.
+    "CREATE INDEX IF NOT EXISTS idx_PLT_SimJobs_vmChild ON PLT_SimJobs (replicationIds, childType) WHERE vmChild = 1;"
+    "CREATE INDEX IF NOT EXISTS idx_PLT_SimJobs_single ON PLT_SimJobs (applicationId, childType)"
+    " WHERE vmChild = 0 AND vmChildren = 0;"
     "CREATE TABLE IF NOT EXISTS PLT_SimSettings (name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS PLT_SimNextFaults (childType INTEGER PRIMARY KEY, faults INTEGER NOT NULL,"
     " faultJobIds TEXT, shortRowJobId INTEGER NOT NULL DEFAULT 0, faultReplicationIds TEXT,"
@@ -148,6 +156,9 @@ EStoreResult CSimJobStore::RunningOfPurpose(const SChildJobRecord& job, std::vec
                                 {static_cast<long long>(job.type), job.jobId}, rows);
   if (r != EStoreResult::kOk) return r;
   out.clear();
+  // Looked up, not compared pair by pair: the syncs of one bucketed task
+  // start together, each against those started before it.
+  const std::set<int> mine(job.replicationIds.begin(), job.replicationIds.end());
   for (const SChildJobRecord& other : rows) {
     bool same = false;
     switch (job.type) {
@@ -159,9 +170,7 @@ EStoreResult CSimJobStore::RunningOfPurpose(const SChildJobRecord& job, std::vec
         if (other.taskId != job.taskId || other.mode != job.mode) break;
         // An empty list is every replication of the task.
         same = other.replicationIds.empty() || job.replicationIds.empty();
-        for (int id : job.replicationIds) {
-          for (int o : other.replicationIds) same = same || id == o;
-        }
+        for (size_t i = 0; !same && i < other.replicationIds.size(); ++i) same = mine.count(other.replicationIds[i]) > 0;
         break;
       }
       case EChildJobType::kAuxCopy:

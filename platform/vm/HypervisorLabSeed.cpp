@@ -269,6 +269,8 @@ bool CHypervisorLabSeed::AddReplicatedVM(const SSeedVMLab& lab, const SSeedVMRep
       backup.vmGuid = dr.guid;
       backup.name = CHypervisorLab::kBackupSnapshotName;
       backup.content = dr.content;
+      backup.cardsKept = true;
+      backup.nics = dr.nics;
       if (!CHypervisorLab::AddSnapshot(backup)) return Fail(error, "cannot store the snapshot of [" + dr.guid + "]");
       for (size_t point = 0; point < lab.pointsInTime.size(); ++point) {
         SLabSnapshot pit;
@@ -276,6 +278,8 @@ bool CHypervisorLabSeed::AddReplicatedVM(const SSeedVMLab& lab, const SSeedVMRep
         pit.vmGuid = dr.guid;
         pit.name = dr.name + "_" + std::to_string(lab.pointsInTime[point]);
         pit.content = SamplePointInTimeContent(r.replicationId, static_cast<int>(point));
+        pit.cardsKept = true;
+        pit.nics = dr.nics;
         if (!CHypervisorLab::AddSnapshot(pit)) return Fail(error, "cannot store the snapshots of [" + dr.guid + "]");
       }
     }

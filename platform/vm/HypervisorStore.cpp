@@ -28,9 +28,12 @@ int CreateSchema(CDBConnection& c) {
       " clientId INTEGER NOT NULL, clone INTEGER NOT NULL, projectId TEXT, placement TEXT,"
       " PRIMARY KEY (instanceId, guid))",
       "CREATE INDEX IF NOT EXISTS idx_PLT_HvVMs_guid ON PLT_HvVMs (guid)",
+      // A look-up by name reads the VMs of that name, in the order it
+      // takes the first of them, not every VM of its instance.
+      "CREATE INDEX IF NOT EXISTS idx_PLT_HvVMs_name ON PLT_HvVMs (instanceId, name, guid)",
       "CREATE TABLE IF NOT EXISTS PLT_HvSnapshots (ref TEXT PRIMARY KEY, instanceId INTEGER NOT NULL,"
       " vmGuid TEXT NOT NULL, name TEXT, description TEXT, position INTEGER NOT NULL, content INTEGER NOT NULL,"
-      " poweredOn INTEGER NOT NULL)",
+      " poweredOn INTEGER NOT NULL, nics TEXT)",
       "CREATE INDEX IF NOT EXISTS idx_PLT_HvSnapshots_vm ON PLT_HvSnapshots (instanceId, vmGuid)",
       "CREATE TABLE IF NOT EXISTS PLT_HvReplicas (replicationId INTEGER PRIMARY KEY,"
       " sourceInstanceId INTEGER NOT NULL, sourceGuid TEXT, destInstanceId INTEGER NOT NULL, destGuid TEXT,"
@@ -56,20 +59,27 @@ int CreateSchema(CDBConnection& c) {
     const int rc = c.Exec(sql);
     if (rc != DB_OK) return rc;
   }
-  // A lab made before a mount in flight named its process lacks the columns.
-  static const char* const kOwnerColumns[][2] = {
-      {"ownerHost", "TEXT"}, {"ownerPid", "INTEGER NOT NULL DEFAULT 0"}, {"ownerStart", "INTEGER NOT NULL DEFAULT 0"}};
-  std::set<std::string> columns;
-  sqlite3_stmt* s = c.Prepare("PRAGMA table_info(PLT_HvMountsInFlight)", false);
-  if (s == nullptr) return DB_ERROR;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    const unsigned char* name = sqlite3_column_text(s, 1);
-    if (name != nullptr) columns.insert(reinterpret_cast<const char*>(name));
+  // A lab made before a later change lacks its columns, which it gains here
+  // on first use: a mount in flight naming its process; a snapshot keeping
+  // the VM's cards (NULL in a snapshot taken before: none kept).
+  static const char* const kAddedColumns[][3] = {{"PLT_HvMountsInFlight", "ownerHost", "TEXT"},
+                                                 {"PLT_HvMountsInFlight", "ownerPid", "INTEGER NOT NULL DEFAULT 0"},
+                                                 {"PLT_HvMountsInFlight", "ownerStart", "INTEGER NOT NULL DEFAULT 0"},
+                                                 {"PLT_HvSnapshots", "nics", "TEXT"}};
+  std::set<std::string> columns;  // "table.column"
+  for (const char* table : {"PLT_HvMountsInFlight", "PLT_HvSnapshots"}) {
+    sqlite3_stmt* s = c.Prepare(std::string("PRAGMA table_info(") + table + ")", false);
+    if (s == nullptr) return DB_ERROR;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(s, 1);
+      if (name != nullptr) columns.insert(std::string(table) + "." + reinterpret_cast<const char*>(name));
+    }
+    c.Release(s);
   }
-  c.Release(s);
-  for (const auto& column : kOwnerColumns) {
-    if (columns.count(column[0]) != 0) continue;
-    const int rc = c.Exec(std::string("ALTER TABLE PLT_HvMountsInFlight ADD COLUMN ") + column[0] + " " + column[1]);
+  for (const auto& column : kAddedColumns) {
+    if (columns.count(std::string(column[0]) + "." + column[1]) != 0) continue;
+    const int rc =
+        c.Exec(std::string("ALTER TABLE ") + column[0] + " ADD COLUMN " + column[1] + " " + column[2]);
     if (rc != DB_OK) return rc;
   }
   return DB_OK;
@@ -485,9 +495,14 @@ bool CHypervisorStore::AddSnapshot(SLabSnapshot& snap) {
   snap.position = static_cast<int>(last.Int(0)) + 1;
   CSimStatement add(c, "AddSnapshot",
                     "INSERT INTO PLT_HvSnapshots (ref, instanceId, vmGuid, name, description, position, content,"
-                    " poweredOn) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                    " poweredOn, nics) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
   add.Bind(snap.ref).Bind(snap.instanceId).Bind(snap.vmGuid).Bind(snap.name).Bind(snap.description);
   add.Bind(snap.position).Bind(snap.content).Bind(snap.poweredOn ? 1 : 0);
+  if (snap.cardsKept) {
+    add.Bind(NicsText(snap.nics));
+  } else {
+    add.BindNull();
+  }
   if (add.Run() != EStoreResult::kOk) return false;
   return scope.Commit();
 }
@@ -495,7 +510,7 @@ bool CHypervisorStore::AddSnapshot(SLabSnapshot& snap) {
 EStoreResult CHypervisorStore::Snapshots(long long instanceId, const std::string& vmGuid,
                                          std::vector<SLabSnapshot>& out) {
   CSimStatement s(Ready("Snapshots"), "Snapshots",
-                  "SELECT ref, instanceId, vmGuid, name, description, position, content, poweredOn FROM"
+                  "SELECT ref, instanceId, vmGuid, name, description, position, content, poweredOn, nics FROM"
                   " PLT_HvSnapshots WHERE instanceId = ? AND vmGuid = ? ORDER BY position");
   s.Bind(instanceId).Bind(vmGuid);
   std::vector<SLabSnapshot> rows;
@@ -509,6 +524,8 @@ EStoreResult CHypervisorStore::Snapshots(long long instanceId, const std::string
     snap.position = static_cast<int>(s.Int(5));
     snap.content = s.Int(6);
     snap.poweredOn = s.Int(7) != 0;
+    snap.cardsKept = !s.IsNull(8);
+    if (snap.cardsKept) snap.nics = NicsOf(s.Text(8));
     rows.push_back(snap);
   }
   if (s.Failed()) return EStoreResult::kFailed;

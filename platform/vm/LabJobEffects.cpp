@@ -3,6 +3,8 @@
 // sees the job ended finds its effect. Replications the lab has no replica
 // of are none of its business.
 #include <algorithm>
+#include <set>
+#include <string>
 
 #include "jobsim/JobSimulator.h"
 #include "log/EvEvent.h"
@@ -59,20 +61,35 @@ bool RecordBackup(const SChildJobRecord& backup) {
   });
 }
 
-// Whether the restore options name the replica's source VM: an advanced
-// option whose field 3 is the name of that VM on the source instance.
-bool RestoreNamesSource(const CNMessageBase& options, const SLabReplica& replica) {
+// The names the restore options give VMs: their advanced options' field 3.
+// Read once per restore, so a replica's check is one look-up whatever the
+// number of VMs the restore takes.
+std::set<std::string> RestoredNames(const CNMessageBase& options) {
+  std::set<std::string> names;
   const CNMessageBase& disk = options.GetMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
   for (size_t i = 0; i < disk.ListSize(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions); ++i) {
     const std::string& name = disk.GetListMsg(TMMsg::DiskLevelVMRestoreOption::kAdvancedRestoreOptions, i)
                                   .GetString(TMMsg::VMWAdvancedRestoreOptions::kDatacenter);
-    SLabVM found;
-    if (!name.empty() && CHypervisorStore::FindVMByName(replica.sourceInstanceId, name, found) == EStoreResult::kOk &&
-        found.guid == replica.sourceGuid) {
-      return true;
-    }
+    if (!name.empty()) names.insert(name);
   }
-  return false;
+  return names;
+}
+
+// Whether the restore options name the replica's source VM: one of the
+// names is that VM's, and the name finds that VM on the source instance
+// (of two VMs of one name, the one a look-up by name finds). kFailed when
+// the lab cannot be read.
+EStoreResult RestoreNamesSource(const std::set<std::string>& names, const SLabReplica& replica, bool& named) {
+  named = false;
+  SLabVM source;
+  EStoreResult read = CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, source);
+  if (read != EStoreResult::kOk || names.count(source.name) == 0) {
+    return read == EStoreResult::kFailed ? read : EStoreResult::kOk;
+  }
+  SLabVM found;
+  read = CHypervisorStore::FindVMByName(replica.sourceInstanceId, source.name, found);
+  named = read == EStoreResult::kOk && found.guid == replica.sourceGuid;
+  return read == EStoreResult::kFailed ? read : EStoreResult::kOk;
 }
 
 bool MarkRestoreFailed(long long jobId, int replicationId) {
@@ -108,11 +125,13 @@ bool ApplyFailbackRestore(const SChildJobRecord& restore) {
   CNMessageBase options(TMMsg::VirtualServerRestoreOptionFields::ClassInfo());
   if (!options.Unserialize(restore.options)) return true;
   const bool powerOn = (restore.mode & kModeRestorePowerOn) != 0;
+  const std::set<std::string> names = RestoredNames(options);
   return ForEachReplica(restore, [&](SLabReplica& replica) {
     if (SyncFailedFor(restore, replica.replicationId)) return true;
-    bool down = false;
+    bool down = false, named = false;
     if (SourceSiteDown(restore.jobId, replica, down) != EStoreResult::kOk) return false;
-    if (down || !RestoreNamesSource(options, replica)) return MarkRestoreFailed(restore.jobId, replica.replicationId);
+    if (!down && RestoreNamesSource(names, replica, named) != EStoreResult::kOk) return false;
+    if (down || !named) return MarkRestoreFailed(restore.jobId, replica.replicationId);
     SLabVM dr, source;
     EStoreResult read = CHypervisorStore::GetVM(replica.destInstanceId, replica.destGuid, dr);
     if (read == EStoreResult::kOk) read = CHypervisorStore::GetVM(replica.sourceInstanceId, replica.sourceGuid, source);
@@ -183,6 +202,8 @@ bool RenewBackupSnapshot(const SLabVM& vm) {
   snap.name = CHypervisorLab::kBackupSnapshotName;
   snap.content = vm.content;
   snap.poweredOn = vm.poweredOn;
+  snap.cardsKept = true;
+  snap.nics = vm.nics;
   return !snap.ref.empty() && CHypervisorStore::AddSnapshot(snap);
 }
 

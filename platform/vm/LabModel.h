@@ -82,7 +82,10 @@ struct SLabVM {
   std::string placementXml;  // the placement last recorded (Ida::VMPlacement)
 };
 
-// A hypervisor snapshot: what the VM held and whether it ran when it was taken.
+// A hypervisor snapshot: what the VM held, whether it ran and its network
+// cards (networks and connected flags) when it was taken: a revert puts all
+// of it back. A snapshot stored before the lab kept cards has none kept
+// (cardsKept false), and a revert leaves the VM's cards as they are.
 struct SLabSnapshot {
   std::string ref;
   long long instanceId = 0;
@@ -92,6 +95,8 @@ struct SLabSnapshot {
   int position = 0;  // order of creation within the VM
   long long content = 0;
   bool poweredOn = false;
+  bool cardsKept = false;
+  std::vector<SLabNic> nics;
 };
 
 // A replication as the hypervisors see it: the source VM, its DR VM and

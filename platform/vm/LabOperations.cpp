@@ -241,6 +241,8 @@ SAnswer TakeSnapshots(SCall& call) {
     snap.description = SnapshotAsked(call, i).GetString(Ida::VMSnapshot::kDescription);
     snap.content = vm.content;
     snap.poweredOn = vm.poweredOn;
+    snap.cardsKept = true;
+    snap.nics = vm.nics;
     if (snap.ref.empty() || !CHypervisorStore::AddSnapshot(snap)) return Store(false);
     AddSnapshotTo(call, vm, snap);
   }
@@ -281,6 +283,7 @@ SAnswer RevertOrDeleteSnapshots(SCall& call, bool revert) {
     if (revert) {
       vm.content = snap.content;
       vm.poweredOn = snap.poweredOn;
+      if (snap.cardsKept) vm.nics = snap.nics;
       if (!CHypervisorStore::PutVM(vm)) return Store(false);
     } else if (CHypervisorStore::RemoveSnapshot(snap.ref) != EStoreResult::kOk) {
       return Store(false);

@@ -2,6 +2,7 @@
 // manager receives them, starting tasks, the task cache and its edits that
 // reach the task manager when the job ends, schedule deletion, and the
 // per-task readers of project and placement.
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
@@ -288,6 +289,84 @@ TEST_F(TaskManagement, TheTaskLockIsReentrantAcrossTheCacheCalls) {
     m_am->RefreshTask(61);
   }
   ASSERT_TRUE(other.Join());
+}
+
+// The readers a job asks once per machine read the cached definition in
+// place: the same object every time, edits included, with the task lock
+// still re-entrant from inside a reader.
+TEST_F(TaskManagement, PerMachineReadersReadTheCachedTaskInPlace) {
+  TMMsg::TaskInfo stored = Task({{"vm-a", "g-a"}});
+  Store(91, stored);
+  const TMMsg::TaskInfo* first = nullptr;
+  const TMMsg::TaskInfo* second = nullptr;
+  ASSERT_TRUE(m_am->ReadTaskInfo(91, [&](const TMMsg::TaskInfo& task) { first = &task; }));
+  ASSERT_TRUE(m_am->ReadTaskInfo(91, [&](const TMMsg::TaskInfo& task) {
+    second = &task;
+    // Another reader and a copy, on the same thread, under the same lock.
+    EXPECT_FALSE(m_am->IsJobBucketingEnabledInSync(91));
+    TMMsg::TaskInfo copy;
+    bool found = false;
+    EXPECT_TRUE(m_am->QueryTaskInfo(91, copy, found));
+  }));
+  EXPECT_EQ(first, second) << "a copy, not the cached definition";
+  EXPECT_FALSE(m_am->IsFirstTimeSyncDuringFailoverSet());
+
+  // An edit of the cached task is what the readers read next.
+  TMMsg::TaskInfo edited;
+  bool found = false;
+  ASSERT_TRUE(m_am->QueryTaskInfo(91, edited, found));
+  CNMessageBase& vmOptions = edited.MutableListMsg(TMMsg::TaskInfo::kSubTasks, 0)
+                                 .MutableMsg(TMMsg::SubTaskInfo::kJobOptions)
+                                 .MutableMsg(TMMsg::JobOption::kRestoreOptions)
+                                 .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
+                                 .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kVMRestoreOptions);
+  vmOptions.SetInt32(TMMsg::DiskLevelVMRestoreOption::kFirstSyncDuringFailover, 1);
+  vmOptions.SetInt32(TMMsg::DiskLevelVMRestoreOption::kJobBucketingInSync, 5);
+  m_am->UpdateTaskInfo(91, edited);
+  m_am->QueryFirstTimeSyncDuringFailover(91);
+  EXPECT_TRUE(m_am->IsFirstTimeSyncDuringFailoverSet());
+  EXPECT_TRUE(m_am->IsJobBucketingEnabledInSync(91));
+
+  // A task that cannot be loaded runs no reader and changes no flag.
+  bool ran = false;
+  EXPECT_FALSE(m_am->ReadTaskInfo(404, [&](const TMMsg::TaskInfo&) { ran = true; }));
+  EXPECT_FALSE(ran);
+  m_am->QueryFirstTimeSyncDuringFailover(404);
+  EXPECT_TRUE(m_am->IsFirstTimeSyncDuringFailoverSet());
+}
+
+class TaskManagementConcurrency : public TaskManagement {};
+
+// Workers read a task in place while another replaces its cached
+// definition (an edit, a refresh): each read sees one whole definition.
+TEST_F(TaskManagementConcurrency, ReadersInPlaceSeeWholeDefinitionsWhileTheTaskIsReplaced) {
+  const TMMsg::TaskInfo one = Task({{"vm-a", "g-a", "host-1", "ds-1", "dc-1", "cl-1", "new-1", "p-1"}});
+  const TMMsg::TaskInfo two = Task({{"vm-a", "g-a", "host-2", "ds-2", "dc-2", "cl-2", "new-2", "p-2"}});
+  Store(92, one);
+  std::atomic<bool> torn(false);
+  std::vector<std::unique_ptr<drtest::CTestThread>> readers;
+  for (int r = 0; r < 4; ++r) {
+    readers.emplace_back(new drtest::CTestThread(
+        [this, &torn] {
+          for (int i = 0; i < 200; ++i) {
+            std::string host, datastore, datacenter, cluster, newName, project;
+            if (!m_am->GetDatacenterInfoFromTask(92, "vm-a", host, datastore, datacenter, cluster, newName) ||
+                !m_am->QueryDRProjectId(92, "vm-a", "g-a", project)) {
+              torn = true;
+              continue;
+            }
+            // One definition's values, never a mix.
+            if (host.substr(5) != datastore.substr(3) || datastore.substr(3) != newName.substr(4)) torn = true;
+          }
+        },
+        "task reader"));
+  }
+  for (int i = 0; i < 200; ++i) {
+    TMMsg::TaskInfo next = i % 2 == 0 ? two : one;
+    m_am->UpdateTaskInfo(92, next);
+  }
+  for (auto& reader : readers) ASSERT_TRUE(reader->Join());
+  EXPECT_FALSE(torn);
 }
 
 TEST_F(TaskManagement, CopyTasksAreKeptPerStoragePolicyCopy) {
