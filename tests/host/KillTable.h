@@ -33,6 +33,7 @@
 // the crash matrix's (CrashMatrixTypes.h).
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,9 @@ struct SKillOutcome {
 // The commands drjob printed as how the job goes on, in the order printed:
 // each line's text from "drjob run " to its end, quoted as drjob quoted it.
 std::vector<std::string> NextSteps(const std::string& output);
+// Each machine's verdict word(s) from drjob's lines "drjob: DR job [N]
+// machine [NAME] (replication R): VERDICT...", by replication id.
+std::map<int, std::string> Verdicts(const std::string& output);
 // The words one after the other, between each two the text between: what a
 // failure message lists.
 std::string Joined(const std::vector<std::string>& words, const char* between);
