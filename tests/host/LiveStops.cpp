@@ -70,6 +70,7 @@ std::string SStop::Text() const {
   const std::string line = "[" + marker + "] x" + std::to_string(count);
   if (how == EStop::kKillPoint) return "kill point at " + line;
   if (how == EStop::kCrash) return "crash at " + line;
+  if (how == EStop::kNone) return "run through";
   std::string at;
   switch (when) {
     case EWhen::kDelay:
@@ -116,7 +117,9 @@ SReference CLiveStops::ReferenceRun(const std::string& db, const std::vector<std
   // The run's own lines: those of the process whose lines name the job.
   const std::string log = drtest::ReadFile(LogPath());
   std::vector<std::pair<std::string, std::string>> lines;
-  std::string runner = job == 0 ? std::to_string(run.Pid()) : std::string();
+  // A new job's id is the one its header names.
+  if (job == 0) job = header;
+  std::string runner;
   for (const std::string& line : crashmatrix::PictureLines(log.size() > logged ? log.substr(logged) : "")) {
     std::string pid, message;
     long long lineJob = 0;
@@ -249,7 +252,9 @@ SStopped CLiveStops::Stop(const SStop& stop, const std::string& db, const std::v
     return stopped;
   }
   const pid_t pid = run.Pid();
-  if (!atLine && stop.when == EWhen::kLine) {
+  if (stop.how == EStop::kNone) {
+    // Read to its end below.
+  } else if (!atLine && stop.when == EWhen::kLine) {
     EXPECT_TRUE(drtest::Eventually([pid] { return drtest::IsStopped(pid) || Gone(pid); }, 120000));
     if (drtest::IsStopped(pid)) {
       // The line naming the job came before any the job logs.

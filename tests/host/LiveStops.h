@@ -30,7 +30,8 @@
 
 namespace livestops {
 
-enum class EStop { kControlKill, kInterrupt, kSuspendThenKill, kKillPoint, kCrash };
+// kNone: the run goes to its end.
+enum class EStop { kControlKill, kInterrupt, kSuspendThenKill, kKillPoint, kCrash, kNone };
 // The operator's four: the live-kill sampler's stop modes.
 constexpr EStop kStops[] = {EStop::kControlKill, EStop::kInterrupt, EStop::kSuspendThenKill, EStop::kKillPoint};
 constexpr size_t kStopCount = sizeof(kStops) / sizeof(kStops[0]);
@@ -98,7 +99,7 @@ class CLiveStops : public killtable::CKillTable {
   // The run started by argv on the lab db, left to its end: its output and
   // exit code into outcome (the lab left closed), and what stops are drawn
   // from. Its own log lines are those of the process whose lines name job
-  // (0: the process argv started, which must be drjob itself).
+  // (0: the job the run's header names).
   SReference ReferenceRun(const std::string& db, const std::vector<std::string>& argv, long long job,
                           crashmatrix::SOutcome& outcome);
   // A random stop of the given kind, drawn from the reference.

@@ -1,0 +1,307 @@
+// The walk over the DR types: random walks of 4 to 8 DR types of one sample
+// group from the fresh lab, each drawn among the group's matrix entries
+// (typeruns::EntriesOf, with their options; a point-in-time failover's
+// times drawn from its DR VMs' listed snapshots), each job run through,
+// stopped by one of the live-kill sampler's four stops (livestops), or
+// crashed right after a line drawn from the log of the same job run to its
+// end on a copy of the lab just before (then run again as a user would).
+// Half the walks follow the next steps a job prints, as printed (then draw
+// again once none is left); the others draw every next type at random. A
+// write goes into every running VM after every run and stop. Every run is
+// judged by TypeJudge.h's rules, with no reference run: a job fails on
+// purpose only as an on-purpose row of TypeMatrixCells.cpp does, matched on
+// the machine's statuses and snapshots before the job. The walk ends after
+// its types, or once a clean-up removed the group's replications.
+//
+// Part of ./dr.sh stress (label "stress"), not of ./dr.sh test. Each part
+// is a test of its own, so ctest runs them side by side: 40 walks in all
+// (Sample 4 x 7, SampleArray 2 x 5, SampleDB and SampleTest 1 each), so the
+// stress run's five repeats walk 200. It counts each stop tried and each
+// that stopped a job, and fails a stop mode that stopped nothing. The seed
+// is printed; DR_TYPE_WALK_SEED=<seed> replays a run, DR_TYPE_WALK=<k> only
+// its walk k, DR_TYPE_WALKS=<n> takes n walks per part.
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <deque>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/TypeRuns.h"
+
+namespace {
+
+using crashmatrix::SType;
+using livestops::EStop;
+using typejudge::SFinding;
+
+struct SPart {
+  const char* group;
+  unsigned long walks;
+};
+constexpr SPart kParts[] = {{"Sample", 7},      {"Sample", 7},   {"Sample", 7},   {"Sample", 7},
+                            {"SampleArray", 5}, {"SampleArray", 5}, {"SampleDB", 1}, {"SampleTest", 1}};
+
+// How a job is run: through, or stopped (the operator's four), or crashed.
+const char* const kModes[] = {"control kill", "SIGINT", "suspend then kill", "kill point", "crash"};
+constexpr size_t kModeCount = sizeof(kModes) / sizeof(kModes[0]);
+constexpr EStop kModeStops[] = {EStop::kControlKill, EStop::kInterrupt, EStop::kSuspendThenKill, EStop::kKillPoint,
+                                EStop::kCrash};
+// Of seven draws two run the job through.
+constexpr int kThroughDraws = 2;
+// Printed steps a walk follows after one drawn job, at most.
+constexpr int kFollowedPerJob = 4;
+
+// A DR job of the walk: its type, its options, the lab before its first
+// attempt, and the machines an attempt of it took up.
+struct SJob {
+  std::string type;
+  std::vector<std::string> options;
+  std::string before;
+  std::set<int> taken;
+};
+
+// The next run: a drawn entry's arguments, or a printed step.
+struct SNext {
+  std::vector<std::string> args;  // drawn: drjob's arguments
+  typejudge::SStep step;          // printed: its command and machines
+  bool printed = false;
+  long long job = 0;  // known before the run (drawn, a restart); 0: a new job's
+};
+
+// The options of a printed command that the table's rows are for.
+std::vector<std::string> FlagsOf(const std::string& command) {
+  std::vector<std::string> flags;
+  for (const char* flag : {"--delete-from-hypervisor", "--no-power-on"}) {
+    if (command.find(std::string(" ") + flag) != std::string::npos) flags.push_back(flag);
+  }
+  return flags;
+}
+
+// The job id and type a run's header names ("drjob: DR job [N] on DR group
+// [G] (id I), type [T]").
+long long HeaderOf(const std::string& output, std::string& type) {
+  for (const std::string& line : crashmatrix::PictureLines(output)) {
+    const long long job = livestops::JobOfHeader(line);
+    const size_t at = line.rfind(", type [");
+    if (job == 0 || at == std::string::npos) continue;
+    type = line.substr(at + 8, line.find(']', at + 8) - at - 8);
+    return job;
+  }
+  return 0;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInterface<size_t> {
+ protected:
+  // One walk; its findings fail the test, each with the walk's runs.
+  void Walk(const std::string& group, unsigned long seed, unsigned long k) {
+    std::seed_seq seq{static_cast<unsigned>(seed), static_cast<unsigned>(GetParam()), static_cast<unsigned>(k)};
+    std::mt19937 random(seq);
+    const bool follow = std::bernoulli_distribution(0.5)(random);
+    const int length = std::uniform_int_distribution<int>(4, 8)(random);
+    const std::vector<const SType*> entries = typeruns::EntriesOf(group);
+    const std::string db = FreshLab(crashmatrix::EStartLab::kSeeded);
+    std::string history = "walk " + std::to_string(k) + " of seed [" + std::to_string(seed) + "] (" +
+                          (follow ? "following printed steps" : "drawing every type") + ", " +
+                          std::to_string(length) + " types; DR_TYPE_WALK_SEED=" + std::to_string(seed) +
+                          " DR_TYPE_WALK=" + std::to_string(k) + " replays it):\n";
+    typejudge::CContents contents;
+    std::map<long long, SJob> jobs;
+    std::deque<typejudge::SStep> pending;
+    std::set<std::string> broken;
+    long long nextJob = 1000;
+    int drawn = 0, followed = 0;
+    while (true) {
+      const std::vector<std::string> written = WriteRunning(db, group);
+      if (!written.empty()) history += "  written in: " + killtable::Joined(written, ", ") + "\n";
+      const std::string before = PictureOf(db, group);
+      contents.Saw(group, before);
+      const auto standings = typejudge::Standings(group, before);
+      if (std::none_of(standings.begin(), standings.end(), [](const auto& m) { return m.second.record; })) break;
+      SNext next;
+      if (follow && !pending.empty() && followed < kFollowedPerJob) {
+        next.printed = true;
+        next.step = pending.front();
+        pending.pop_front();
+        ++followed;
+        const size_t at = next.step.command.find(" --job-id ");
+        if (at != std::string::npos) next.job = atoll(next.step.command.c_str() + at + 10);
+      } else if (drawn < length) {
+        pending.clear();
+        followed = 0;
+        const SType& entry = *entries[std::uniform_int_distribution<size_t>(0, entries.size() - 1)(random)];
+        next.job = nextJob++;
+        Serialise(entry, db);
+        next.args = EntryArgs(entry, db, next.job, &random);
+        jobs[next.job] = SJob{entry.type, std::vector<std::string>(next.args.begin() + 9, next.args.end()), before, {}};
+        ++drawn;
+      } else {
+        break;
+      }
+      const int draw = std::uniform_int_distribution<int>(0, kThroughDraws + static_cast<int>(kModeCount) - 1)(random);
+      const int mode = draw - kThroughDraws;
+      std::string output;
+      const bool crashed = Attempt(group, db, next, mode, random, before, follow, contents, jobs, history, output, broken);
+      if (crashed) {
+        // Run again as the user would after a crash: the same command.
+        const std::string again = PictureOf(db, group);
+        contents.Saw(group, again);
+        Attempt(group, db, next, -1, random, again, follow, contents, jobs, history, output, broken);
+      }
+      if (follow) {
+        for (const typejudge::SStep& step : typejudge::Steps(output)) pending.push_back(step);
+      }
+    }
+    printf("type walk: %s, walk %lu: %d types drawn, %s\n", group.c_str(), k, drawn,
+           broken.empty() ? "held every rule" : ("broke " + killtable::Joined(std::vector<std::string>(broken.begin(), broken.end()), ", ")).c_str());
+    for (const std::string& rule : broken) m_walksBreaking[rule].push_back(k);
+  }
+
+  // One run (mode < 0: through) of next on the lab, judged; whether it
+  // crashed. output: the lines that tell how the job goes on.
+  bool Attempt(const std::string& group, const std::string& db, SNext& next, int mode, std::mt19937& random,
+               const std::string& before, bool follow, typejudge::CContents& contents, std::map<long long, SJob>& jobs,
+               std::string& history, std::string& output, std::set<std::string>& broken) {
+    livestops::SStop stop;
+    stop.how = EStop::kNone;
+    std::string how = stop.Text();
+    if (mode >= 0) {
+      // The same job run to its end on a copy of the lab, for the stop's line.
+      const std::string copy = CopyOf(db);
+      crashmatrix::SOutcome reference;
+      std::vector<std::string> argv;
+      if (next.printed) {
+        argv = PrintedArgv(Replaced(next.step.command, db, copy), livestops::SStop());
+      } else {
+        std::vector<std::string> args = next.args;
+        args[2] = copy;
+        argv = HostArgv(args, livestops::SStop());
+      }
+      const livestops::SReference lines = ReferenceRun(copy, argv, next.job, reference);
+      stop = Draw(kModeStops[mode], lines, random);
+      how = stop.Text();
+      ++m_tried[mode];
+    }
+    const std::vector<std::string> argv =
+        next.printed ? PrintedArgv(next.step.command, stop) : HostArgv(next.args, stop);
+    const livestops::SStopped stopped = Stop(stop, db, argv);
+    const bool crashed = stopped.signal == SIGKILL;
+    // The stop reached the job, and the job acted on it: a kill met before
+    // the job ended may still end it completed with errors.
+    const bool asked = crashed || stopped.told.find("the kill point came") != std::string::npos ||
+                       stopped.run.output.find("drjob: SIGINT: kill requested") != std::string::npos ||
+                       stopped.told.find(" kill] -> exit 0") != std::string::npos ||
+                       stopped.told.find(" suspend] -> exit 0") != std::string::npos;
+    const bool halted = mode >= 0 && asked && stopped.run.code != 0 &&
+                        stopped.run.output.find(" was not acted on") == std::string::npos;
+    if (halted) ++m_stopped[mode];
+    output = stopped.killOutput.empty() ? stopped.run.output : stopped.killOutput;
+    std::string type;
+    const long long job = next.job != 0 ? next.job : HeaderOf(stopped.run.output, type);
+    const std::string command = next.printed ? next.step.command : "drjob " + killtable::Joined(next.args, " ");
+    history += crashmatrix::RunText(command + " (" + how + ")", stopped.run.code, stopped.signal, stopped.run.output);
+    if (job == 0) {
+      // No job ran: a printed step that runs none took none of its machines.
+      const std::vector<SFinding> told = typejudge::JudgeFollowed(next.step, before, PictureOf(db, group), output);
+      if (!told.empty()) {
+        broken.insert("told");
+        ADD_FAILURE() << "type walk: " << group << ", " << command << " breaks:\n" << typejudge::Text(told) << "the "
+                      << history;
+      }
+      return false;
+    }
+    if (jobs.count(job) == 0) {
+      HeaderOf(stopped.run.output, type);
+      jobs[job] = SJob{type, FlagsOf(next.step.command), before, {}};
+    }
+    SJob& info = jobs[job];
+    typejudge::SJobAttempt a;
+    a.group = group;
+    a.type = info.type;
+    a.options = info.options;
+    a.output = output;
+    a.stopped = halted;
+    a.crashed = crashed;
+    a.before = before;
+    a.after = PictureOf(db, group);
+    a.jobBefore = info.before;
+    a.takenBefore = info.taken;
+    std::vector<SFinding> findings = typejudge::Judge(a, contents, info.taken);
+    if (next.printed && follow && !halted && !crashed) {
+      const std::vector<SFinding> told = typejudge::JudgeFollowed(next.step, before, a.after, stopped.run.output);
+      findings.insert(findings.end(), told.begin(), told.end());
+    }
+    if (!stopped.told.empty()) history += stopped.told;
+    if (!stopped.killOutput.empty()) history += crashmatrix::RunText("its control kill", 0, 0, stopped.killOutput);
+    printf("type walk: %s: [%s] (%s%s) -> %s\n", group.c_str(), command.c_str(), how.c_str(),
+           mode < 0 ? "" : halted ? ": stopped the job" : ": stopped nothing",
+           crashed ? "crashed" : ("exit " + std::to_string(stopped.run.code)).c_str());
+    // A job fails on purpose only as an on-purpose named cell does.
+    const std::vector<const typecells::SCell*> cells =
+        typecells::OnPurposeOf(group, typeruns::EntryName(group, info.type, info.options));
+    const auto standings = typejudge::Standings(group, info.before);
+    std::vector<SFinding> left;
+    for (const SFinding& f : findings) {
+      const auto stood = standings.find(f.machine);
+      if (stood == standings.end() || !Excused(f, cells, stood->second)) left.push_back(f);
+    }
+    if (!left.empty()) {
+      for (const SFinding& f : left) broken.insert(f.rule);
+      ADD_FAILURE() << "type walk: " << group << ", " << command << " (" << how << ") breaks:\n"
+                    << typejudge::Text(left) << "the lab before (- ) and after (+ ):\n"
+                    << crashmatrix::PictureDiff(before, a.after) << "the " << history;
+    }
+    return crashed;
+  }
+
+  unsigned long m_tried[kModeCount] = {};
+  unsigned long m_stopped[kModeCount] = {};
+  std::map<std::string, std::vector<unsigned long>> m_walksBreaking;
+};
+
+TEST_P(DrJobTypeWalk, EveryJobOfARandomWalkHoldsTheTable) {
+  const SPart& part = kParts[GetParam()];
+  const unsigned long seed = crashmatrix::EnvNumber("DR_TYPE_WALK_SEED", std::random_device()());
+  const unsigned long walks = crashmatrix::EnvNumber("DR_TYPE_WALKS", part.walks);
+  const char* only = getenv("DR_TYPE_WALK");
+  const bool alone = only != nullptr && *only != '\0';
+  const unsigned long from = alone ? strtoul(only, nullptr, 10) : 0;
+  const unsigned long to = alone ? from + 1 : walks;
+  printf("type walk: %s part %zu, seed [%lu] (DR_TYPE_WALK_SEED=%lu replays it)\n", part.group, GetParam(), seed,
+         seed);
+  for (unsigned long k = from; k < to; ++k) Walk(part.group, seed, k);
+  std::string counts;
+  for (size_t m = 0; m < kModeCount; ++m) {
+    counts += std::string(m == 0 ? "" : ", ") + kModes[m] + " " + std::to_string(m_stopped[m]) + "/" +
+              std::to_string(m_tried[m]);
+    // A stop that never stops anything tests nothing.
+    EXPECT_FALSE(m_tried[m] >= 3 && m_stopped[m] == 0)
+        << kModes[m] << " was tried " << m_tried[m] << " times and stopped no job (seed " << seed << ")";
+  }
+  printf("type walk: %s part %zu, seed [%lu]: %lu walks; stops that stopped a job / tried: %s\n", part.group,
+         GetParam(), seed, to - from, counts.c_str());
+  for (const auto& rule : m_walksBreaking) {
+    std::string walksText;
+    for (unsigned long k : rule.second) walksText += " " + std::to_string(k);
+    printf("type walk: %s part %zu, seed [%lu]: %zu walks broke [%s]:%s\n", part.group, GetParam(), seed,
+           rule.second.size(), rule.first.c_str(), walksText.c_str());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, DrJobTypeWalk, testing::Range<size_t>(0, std::size(kParts)),
+                         [](const testing::TestParamInfo<size_t>& info) {
+                           return std::string(kParts[info.param].group) + "_" + std::to_string(info.param);
+                         });
+
+}  // namespace
