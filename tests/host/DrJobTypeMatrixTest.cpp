@@ -65,7 +65,7 @@ class E2EDrJobTypeMatrix : public typeruns::CTypeRuns, public testing::WithParam
     attempt.type = entry.type;
     attempt.before = attempt.jobBefore = PictureOf(db, column.group);
     const std::vector<std::string> args = EntryArgs(entry, db, kCellJob, nullptr);
-    attempt.options.assign(args.begin() + 9, args.end());
+    attempt.options.assign(args.begin() + 9, args.end());  // after --job-id
     int signal = 0;
     const drtest::SResult run = RunHost({}, args, signal);
     attempt.output = run.output;

@@ -24,6 +24,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <random>
@@ -70,7 +71,12 @@ struct SNext {
   std::vector<std::string> args;  // drawn: drjob's arguments
   typejudge::SStep step;          // printed: its command and machines
   bool printed = false;
-  long long job = 0;  // known before the run (drawn, a restart); 0: a new job's
+  // Known before the run (a restart), or once it has named it; 0: a new
+  // job not yet run.
+  long long job = 0;
+  // A drawn entry's type and options.
+  std::string type;
+  std::vector<std::string> options;
 };
 
 // The options of a printed command that the table's rows are for.
@@ -120,7 +126,6 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
     std::map<long long, SJob> jobs;
     std::deque<typejudge::SStep> pending;
     std::set<std::string> broken;
-    long long nextJob = 1000;
     int drawn = 0, followed = 0;
     while (true) {
       const std::vector<std::string> written = WriteRunning(db, group);
@@ -141,10 +146,11 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
         pending.clear();
         followed = 0;
         const SType& entry = *entries[std::uniform_int_distribution<size_t>(0, entries.size() - 1)(random)];
-        next.job = nextJob++;
         Serialise(entry, db);
-        next.args = EntryArgs(entry, db, next.job, &random);
-        jobs[next.job] = SJob{entry.type, std::vector<std::string>(next.args.begin() + 9, next.args.end()), before, {}};
+        // A new job: drjob gives it its id, as it gives the printed new jobs.
+        next.args = EntryArgs(entry, db, 0, &random);
+        next.options.assign(next.args.begin() + 7, next.args.end());
+        next.type = entry.type;
         ++drawn;
       } else {
         break;
@@ -153,14 +159,21 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
       const int mode = draw - kThroughDraws;
       std::string output;
       const bool crashed = Attempt(group, db, next, mode, random, before, follow, contents, jobs, history, output, broken);
-      if (crashed) {
-        // Run again as the user would after a crash: the same command.
+      if (crashed && next.job != 0) {
+        // Run again as the user would after a crash: its restart.
         const std::string again = PictureOf(db, group);
         contents.Saw(group, again);
-        Attempt(group, db, next, -1, random, again, follow, contents, jobs, history, output, broken);
+        SNext rerun;
+        rerun.job = next.job;
+        rerun.args = {"run", "--db", db, "--job-id", std::to_string(next.job)};
+        Attempt(group, db, rerun, -1, random, again, follow, contents, jobs, history, output, broken);
       }
       if (follow) {
-        for (const typejudge::SStep& step : typejudge::Steps(output)) pending.push_back(step);
+        for (const typejudge::SStep& step : typejudge::Steps(output)) {
+          const bool twice = std::any_of(pending.begin(), pending.end(),
+                                         [&step](const typejudge::SStep& p) { return p.command == step.command; });
+          if (!twice) pending.push_back(step);
+        }
       }
     }
     printf("type walk: %s, walk %lu: %d types drawn, %s\n", group.c_str(), k, drawn,
@@ -206,9 +219,12 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
     const bool halted = mode >= 0 && asked && stopped.run.code != 0 &&
                         stopped.run.output.find(" was not acted on") == std::string::npos;
     if (halted) ++m_stopped[mode];
-    output = stopped.killOutput.empty() ? stopped.run.output : stopped.killOutput;
+    // A suspended job's control kill tells where its machines stand and how
+    // it goes on; the run told their verdicts.
+    output = stopped.run.output + stopped.killOutput;
     std::string type;
     const long long job = next.job != 0 ? next.job : HeaderOf(stopped.run.output, type);
+    next.job = job;
     const std::string command = next.printed ? next.step.command : "drjob " + killtable::Joined(next.args, " ");
     history += crashmatrix::RunText(command + " (" + how + ")", stopped.run.code, stopped.signal, stopped.run.output);
     if (job == 0) {
@@ -223,7 +239,8 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
     }
     if (jobs.count(job) == 0) {
       HeaderOf(stopped.run.output, type);
-      jobs[job] = SJob{type, FlagsOf(next.step.command), before, {}};
+      jobs[job] = next.printed ? SJob{type, FlagsOf(next.step.command), before, {}}
+                               : SJob{next.type, next.options, before, {}};
     }
     SJob& info = jobs[job];
     typejudge::SJobAttempt a;

@@ -437,7 +437,8 @@ std::vector<SFinding> Judge(const SJobAttempt& a, CContents& contents, std::set<
                                                          : "taken, it ended [" + verdict + "]"});
     }
     const bool leftOff = std::find(a.options.begin(), a.options.end(), "--no-power-on") != a.options.end();
-    if (!a.crashed && !leftOff && s.RunsAt(kind).empty() && named.count(id) == 0) {
+    // A machine whose replication was gone before the job is none of its.
+    if (!a.crashed && !leftOff && b.record && s.RunsAt(kind).empty() && named.count(id) == 0) {
       findings.push_back({"nowhere", id, "its workload runs nowhere (" + Described(s) +
                                              "), and no next-step line names it"});
     }

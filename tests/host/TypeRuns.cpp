@@ -136,8 +136,8 @@ std::string CTypeRuns::PictureOf(const std::string& db, const std::string& group
 
 std::vector<std::string> CTypeRuns::EntryArgs(const SType& entry, const std::string& db, long long job,
                                               std::mt19937* random) {
-  std::vector<std::string> args = {"run", "--db", db, "--group", entry.group, "--type", entry.type,
-                                   "--job-id", std::to_string(job)};
+  std::vector<std::string> args = {"run", "--db", db, "--group", entry.group, "--type", entry.type};
+  if (job > 0) args.insert(args.end(), {"--job-id", std::to_string(job)});
   if (entry.type != "point-in-time-failover") {
     args.insert(args.end(), entry.options.begin(), entry.options.end());
     return args;

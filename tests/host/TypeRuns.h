@@ -39,7 +39,8 @@ class CTypeRuns : public livestops::CLiveStops {
   static std::vector<std::string> WriteRunning(const std::string& db, const std::string& group);
   // The group's picture on the lab db (closed again).
   static std::string PictureOf(const std::string& db, const std::string& group);
-  // drjob's arguments that run the entry as job on db; a point-in-time
+  // drjob's arguments that run the entry as job on db (0: a new job of the
+  // id drjob gives it), its options last; a point-in-time
   // failover's times are from its DR VMs' listed snapshots (the first, or a
   // random one when random is given), the entry's own where a DR VM lists
   // none.
