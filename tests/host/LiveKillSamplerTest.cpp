@@ -22,6 +22,9 @@
 // workload ends; every "succeeded" line must match the lab after its
 // attempt (the kill table's checks).
 //
+// The stops are livestops::CLiveStops's (host/LiveStops.h), shared with the
+// walk over the DR types.
+//
 // Part of ./dr.sh stress, not of ./dr.sh test (label "stress"). Each type
 // is a test of its own, so ctest runs them side by side. The seed is
 // printed; DR_LIVE_KILL_SEED=<seed> replays a run, DR_LIVE_KILL_TRIAL=<k>

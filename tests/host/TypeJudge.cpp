@@ -155,6 +155,17 @@ std::set<int> NamedAfterTakes(const std::string& text) {
   return ids;
 }
 
+// What drjob's line of a machine says of it, after its name.
+std::string MachineLine(const std::string& output, int id) {
+  const std::string key = "(replication " + std::to_string(id) + "): ";
+  std::string said;
+  for (const std::string& line : crashmatrix::PictureLines(output)) {
+    const size_t at = line.find(key);
+    if (at != std::string::npos && line.find(" machine [") != std::string::npos) said = line.substr(at + key.size());
+  }
+  return said;
+}
+
 // The machines the "leaves machine [NAME] (replication R)" lines name.
 std::set<int> LeftMachines(const std::string& output) {
   std::set<int> ids;
@@ -392,6 +403,9 @@ std::vector<SFinding> Judge(const SJobAttempt& a, CContents& contents, std::set<
   if (place == nullptr) findings.push_back({"succeeded", 0, "the table has no row for [" + a.type + "]"});
   const std::map<int, SStanding> before = Standings(a.group, a.before);
   const std::map<int, SStanding> after = Standings(a.group, a.after);
+  // Where a type puts a machine is from where the job found it: a restart
+  // finishes what its earlier attempt began.
+  const std::map<int, SStanding> jobBefore = Standings(a.group, a.jobBefore);
   const std::map<int, std::string> verdicts = killtable::Verdicts(a.output);
   std::set<int> named = LeftMachines(a.output), restarted;
   for (const SStep& step : Steps(a.output)) {
@@ -414,10 +428,11 @@ std::vector<SFinding> Judge(const SJobAttempt& a, CContents& contents, std::set<
     if (tookIt) taken.insert(id);
     if (!refused) allRefused = false;
     if (verdict == "succeeded" && place != nullptr) {
-      const bool holds = StatusAsTold(place->failover, b.failover, s.failover, s.record) &&
-                         StatusAsTold(place->sync, b.sync, s.sync, s.record) &&
-                         StatusAsTold(place->test, b.test, s.test, s.record) &&
-                         RunsAsTold(place->runs, kind, b, s, *place, true);
+      const SStanding& was = jobBefore.at(id);
+      const bool holds = StatusAsTold(place->failover, was.failover, s.failover, s.record) &&
+                         StatusAsTold(place->sync, was.sync, s.sync, s.record) &&
+                         StatusAsTold(place->test, was.test, s.test, s.record) &&
+                         RunsAsTold(place->runs, kind, was, s, *place, true);
       if (!holds) {
         findings.push_back({"succeeded", id, "called succeeded, it stands at " + Described(s) + ", not at failover "
                                              "status [" + place->failover + "], sync status [" + place->sync +
@@ -434,7 +449,7 @@ std::vector<SFinding> Judge(const SJobAttempt& a, CContents& contents, std::set<
     }
     if (!a.stopped && !a.crashed && tookIt && verdict != "succeeded") {
       findings.push_back({"planted", id, verdict.empty() ? std::string("drjob printed no line for it")
-                                                         : "taken, it ended [" + verdict + "]"});
+                                                         : "taken, it ended: " + MachineLine(a.output, id)});
     }
     const bool leftOff = std::find(a.options.begin(), a.options.end(), "--no-power-on") != a.options.end();
     // A machine whose replication was gone before the job is none of its.
