@@ -423,8 +423,14 @@ std::vector<SFinding> Judge(const SJobAttempt& a, CContents& contents, std::set<
     // A machine whose replication is gone is no machine of a new job: drjob
     // runs none on a group that names no replication, and prints no line.
     const bool gone = !a.crashed && verdict.empty() && !b.record;
-    const bool refused = !a.crashed && (verdict == "skipped" || gone) && a.takenBefore.count(id) == 0;
-    const bool tookIt = a.crashed || (verdict != "skipped" && !gone);
+    // A priority refused whole (a test or undo test failover refuses it
+    // when one machine's failover status forbids the test operations)
+    // began none of its machines: refused with it.
+    const bool priorityRefused =
+        !a.crashed && MachineLine(a.output, id).rfind("failed: its priority ended before it began the machine", 0) == 0;
+    const bool refused =
+        !a.crashed && (verdict == "skipped" || gone || priorityRefused) && a.takenBefore.count(id) == 0;
+    const bool tookIt = a.crashed || (verdict != "skipped" && !gone && !priorityRefused);
     if (tookIt) taken.insert(id);
     if (!refused) allRefused = false;
     if (verdict == "succeeded" && place != nullptr) {
