@@ -169,7 +169,8 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
         Attempt(group, db, rerun, -1, random, again, follow, contents, jobs, history, output, broken);
       }
       if (follow) {
-        for (const typejudge::SStep& step : typejudge::Steps(output)) {
+        for (typejudge::SStep step : typejudge::Steps(output)) {
+          step.first = pending.empty();
           const bool twice = std::any_of(pending.begin(), pending.end(),
                                          [&step](const typejudge::SStep& p) { return p.command == step.command; });
           if (!twice) pending.push_back(step);

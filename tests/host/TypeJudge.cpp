@@ -479,6 +479,11 @@ std::vector<SFinding> Judge(const SJobAttempt& a, CContents& contents, std::set<
     }
   }
   if (!a.crashed) JudgeInPlace(a.group, a.output, after, findings);
+  for (const std::string& line : crashmatrix::PictureLines(a.output)) {
+    if (line.find(": [0] ") != std::string::npos && line.find("(s) ") != std::string::npos) {
+      findings.push_back({"told", 0, "a line tells a count of nothing: " + line});
+    }
+  }
   return findings;
 }
 
@@ -500,6 +505,14 @@ std::vector<SFinding> JudgeFollowed(const SStep& step, const std::string& before
     }
     return text;
   };
+  if (step.first && !step.restart) {
+    for (const auto& v : verdicts) {
+      if (step.machines.count(v.first) == 0 && v.second != "skipped" && v.second != "not reached") {
+        findings.push_back({"told", v.first, "[" + step.command + "], run first as printed, took it (" + v.second +
+                                                 "), yet its line does not name it"});
+      }
+    }
+  }
   const std::vector<std::string> again = killtable::NextSteps(output);
   if (Has(again, step.command) && withoutJobs(before) == withoutJobs(after)) {
     findings.push_back({"told", 0, "[" + step.command + "] ends where it began and prints itself again"});

@@ -25,7 +25,8 @@
 //   does, or that none does), unless the job left it off on request
 //   (--no-power-on); a crashed run prints nothing and is not held to it;
 // - told: every "needs no next step ... already ..." line is true of the
-//   lab (JudgeFollowed judges a printed command once it has run);
+//   lab, and no line tells a count of nothing ("[0] phase row(s) ...")
+//   (JudgeFollowed judges a printed command once it has run);
 // - records: no replication record, referenced snapshot or point-in-time
 //   snapshot is lost but by the table's removals.
 // "Runs" is by kind: a VM by its power, a storage-array machine by its
@@ -124,12 +125,15 @@ struct SStep {
   std::string command;
   std::set<int> machines;
   bool restart = false;
+  // Run right after the job that printed it, before any other printed
+  // command: a new job's line then names every machine it takes.
+  bool first = false;
 };
 std::vector<SStep> Steps(const std::string& output);
 
 // The told rule on a printed command run as printed (not stopped): it takes
-// the machines its line names, and does not end where it began printing
-// itself again.
+// the machines its line names (and, a new job run first, no other), and
+// does not end where it began printing itself again.
 std::vector<SFinding> JudgeFollowed(const SStep& step, const std::string& before, const std::string& after,
                                     const std::string& output);
 
