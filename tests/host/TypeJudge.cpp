@@ -384,7 +384,7 @@ std::vector<SStep> Steps(const std::string& output) {
       const size_t start = output.rfind('\n', at) == std::string::npos ? 0 : output.rfind('\n', at) + 1;
       std::string text = output.substr(start, at - start);
       // A command on a line of its own is told by the line before it.
-      if (text.find(" takes") == std::string::npos && start > 0) {
+      if (text.find_first_not_of(' ', text.rfind("drjob: ", 0) == 0 ? 7 : 0) == std::string::npos && start > 0) {
         const size_t prev = output.rfind('\n', start - 2);
         text = output.substr(prev == std::string::npos ? 0 : prev + 1, start - (prev == std::string::npos ? 0 : prev + 1));
       }
