@@ -160,7 +160,10 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
       std::string output;
       const bool crashed = Attempt(group, db, next, mode, random, before, follow, contents, jobs, history, output, broken);
       if (crashed && next.job != 0) {
-        // Run again as the user would after a crash: its restart.
+        // Run again as the user would after a crash: its restart, after a
+        // write as at every stop.
+        const std::vector<std::string> more = WriteRunning(db, group);
+        if (!more.empty()) history += "  written in: " + killtable::Joined(more, ", ") + "\n";
         const std::string again = PictureOf(db, group);
         contents.Saw(group, again);
         SNext rerun;
