@@ -219,12 +219,17 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
       const stoptally::CSavedLab saved(w.db);
       const typejudge::CContents contents = w.contents;
       const std::map<long long, SJob> jobs = w.jobs;
+      const size_t told = w.history.size();
       const livestops::SStopped stopped = Attempt(w, next, stop, mode, before, output);
       m_tally.Count(static_cast<size_t>(mode), next.printed, stopped.effect);
+      const std::string was = stop.Text();
       if (stopped.effect.acted || redraw == kRedraws || !DrawEarlier(stop, reference, bounds, random)) {
         return stopped.signal == SIGKILL;
       }
-      w.history += "  " + stopped.effect.text + ": the lab put back as the job found it, the stop drawn again\n";
+      // Its lines are of a run undone: one line says what it was.
+      w.history.resize(told);
+      w.history += "  a run put back as the job found the lab (" + was + ": exit " +
+                   std::to_string(stopped.run.code) + ", " + stopped.effect.text + "); the stop drawn again, earlier\n";
       EXPECT_TRUE(saved.Restore()) << "cannot put the lab back after a stop that stopped nothing: " << w.db;
       w.contents = contents;
       w.jobs = jobs;
@@ -266,6 +271,14 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
     next.job = job;
     const std::string command = next.printed ? next.step.command : "drjob " + killtable::Joined(next.args, " ");
     w.history += crashmatrix::RunText(command + " (" + how + ")", stopped.run.code, stopped.signal, stopped.run.output);
+    if (job != 0 && stopped.run.output.find("a completed DR job is not run again") != std::string::npos) {
+      // A crash after the job stored its end left its lines unprinted, and
+      // its restart runs nothing: drjob jobs tells how it ended.
+      int signal = 0;
+      const drtest::SResult ended = RunHost({}, {"jobs", "--db", w.db, "--job", std::to_string(job)}, signal);
+      output = ended.output;
+      w.history += crashmatrix::RunText("drjob jobs --job " + std::to_string(job), ended.code, signal, ended.output);
+    }
     if (job == 0) {
       // No job ran: a printed step that runs none took none of its machines.
       const std::vector<SFinding> told = typejudge::JudgeFollowed(next.step, before, PictureOf(w.db, group), output);

@@ -258,7 +258,10 @@ std::string Key(const std::string& group, const SVM& vm, bool isDR) {
 
 std::string SStanding::RunsAt(const std::string& kind) const {
   if (kind == "database") return sourceDatabase ? "source" : drDatabase ? "DR" : "";
-  if (kind == "storage array") return source.on ? "source" : mounted && failover == "Failover Complete" ? "DR" : "";
+  // A DR mount runs the workload while the machine stands failed over (an
+  // undo stopped before it unmounted leaves it so), whatever the mounted
+  // VM's power, which the lab does not keep.
+  if (kind == "storage array") return source.on ? "source" : mounted && StandsFailedOver(failover) ? "DR" : "";
   if (source.on) return dr.on ? "both" : "source";
   return dr.on ? "DR" : "";
 }

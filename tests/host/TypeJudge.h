@@ -27,10 +27,11 @@
 // - told: every "needs no next step ... already ..." line is true of the
 //   lab, and no line tells a count of nothing ("[0] phase row(s) ...")
 //   (JudgeFollowed judges a printed command once it has run);
-// - records: no replication record, referenced snapshot or point-in-time
-//   snapshot is lost but by the table's removals.
+// - records: no replication record, referenced snapshot (nor the source
+//   snapshot's reference, its snapshot left) or point-in-time snapshot is
+//   lost but by the table's removals.
 // "Runs" is by kind: a VM by its power, a storage-array machine by its
-// source VM's power, or its failover status and DR mount, a database
+// source VM's power, or a DR mount while it stands failed over, a database
 // machine by its databases' states.
 #pragma once
 
