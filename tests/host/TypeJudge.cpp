@@ -201,11 +201,15 @@ void JudgeInPlace(const std::string& group, const std::string& output, const std
       if (s == after.end()) continue;
       // Where it stands is whether it stands failed over (a storage-array
       // undo's Revert Failover Complete is at the source as no status is),
-      // its test failover and where its workload runs.
+      // its test failover and where its workload runs. A storage-array
+      // machine stands failed over while a DR mount runs its workload: an
+      // undo stopped after its unmount leaves its status behind with
+      // nothing of the failover left, at the source.
+      const bool failedOver =
+          kind == "storage array" ? s->second.RunsAt(kind) == "DR" : StandsFailedOver(s->second.failover);
       const bool fixed = place->failover != "unchanged" && place->failover != "-";
       const bool holds = (!fixed || place->failover == "no record" ? s->second.record == (place->failover != "no record")
-                                                                   : StandsFailedOver(place->failover) ==
-                                                                         StandsFailedOver(s->second.failover)) &&
+                                                                   : StandsFailedOver(place->failover) == failedOver) &&
                          StatusAsTold(place->test, s->second.test, s->second.test, s->second.record) &&
                          (place->runs == "unchanged" ||
                           RunsAsTold(place->runs, kind, s->second, s->second, *place, false));

@@ -146,6 +146,38 @@ repl 101 Failover_Failed In_Sync source-snap=- dr-snap=- pit=-
             Rules(JudgeOf("test-failover", killedFailover, keptOn, Lines("succeeded"))));
 }
 
+// A storage-array machine whose undo was stopped after its unmount stands
+// at the source, its source running and nothing mounted, whatever status
+// the undo left; one whose DR VM is still mounted stands failed over.
+TEST(TypeJudge, AnArrayMachineStandsWhereItsWorkloadRuns) {
+  auto array = [](const char* web) {
+    return std::string(web) + R"(vm snap-app on 302 -
+array-repl 302 - -
+vm snap-db on 303 -
+array-repl 303 - -
+vm snap-files on 304 -
+array-repl 304 - -
+)";
+  };
+  const std::string atSource = array("vm snap-web on 301 -\narray-repl 301 Revert_Failover_in_Progress -\n");
+  const std::string mounted =
+      array("mounted vm snap-web off 0 -\nvm snap-web off 301 -\narray-repl 301 Revert_Failover_Failed -\n");
+  const std::string line = "drjob: DR job [5] needs no next step for snap-web (301): already at the source, where a "
+                           "DR job of type [undo-failover] puts it\n";
+  auto told = [&line](const std::string& picture) {
+    typejudge::SJobAttempt a;
+    a.group = "SampleArray";
+    a.type = "undo-failover";
+    a.before = a.jobBefore = a.after = picture;
+    a.output = "drjob: DR job [5] machine [snap-web] (replication 301): skipped: x\n" + line;
+    typejudge::CContents contents;
+    std::set<int> taken;
+    return Rules(typejudge::Judge(a, contents, taken)).count("told 301");
+  };
+  EXPECT_EQ(0u, told(atSource));
+  EXPECT_EQ(1u, told(mounted));
+}
+
 // Each printed command takes the machines the line before it names: a
 // restart's, a new job's with those it takes along, an undo test failover
 // that clears the way for the failover that refused its machines; a name
