@@ -186,10 +186,16 @@ class DrJobTypeWalk : public typeruns::CTypeRuns, public testing::WithParamInter
       }
       if (w.follow) {
         for (typejudge::SStep step : typejudge::Steps(output)) {
-          step.first = pending.empty();
-          const bool twice = std::any_of(pending.begin(), pending.end(),
-                                         [&step](const typejudge::SStep& p) { return p.command == step.command; });
-          if (!twice) pending.push_back(step);
+          // A command printed again is told anew: its line names what it
+          // takes right after this run, which has moved machines since.
+          const auto again = std::find_if(pending.begin(), pending.end(),
+                                          [&step](const typejudge::SStep& p) { return p.command == step.command; });
+          step.first = pending.empty() || again == pending.begin();
+          if (again != pending.end()) {
+            *again = step;
+          } else {
+            pending.push_back(step);
+          }
         }
       }
     }
