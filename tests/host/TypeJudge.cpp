@@ -127,7 +127,10 @@ bool RunsAsTold(const std::string& runs, const std::string& kind, const SStandin
   if (runs == "DR VM") return after.dr.on && (!strict || !after.source.on);
   if (runs == "both VMs") return after.source.on && after.dr.on;
   // unchanged
-  const bool drAsBefore = after.dr.exists ? after.dr.on == before.dr.on : place.Removes("DR VM");
+  // A DR VM gone before the job (an earlier clean-up deleted it) is as
+  // before when it is gone after.
+  const bool drAsBefore =
+      after.dr.exists ? before.dr.exists && after.dr.on == before.dr.on : !before.dr.exists || place.Removes("DR VM");
   return after.source.on == before.source.on && drAsBefore;
 }
 
