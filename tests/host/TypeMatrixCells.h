@@ -17,7 +17,7 @@ struct SCell {
   const char* after;   // "fresh", or the entry whose end lab it runs on
   const char* rules;   // the rules it breaks, blank-separated
   int machine;         // the one machine it breaks them on; 0: any
-  bool onPurpose;      // a Part or a recorded departure; else a fault its mend removes
+  bool onPurpose;      // the recorded behaviour makes it fail; else a fault its mend removes
   const char* why;
 
   bool Breaks(const std::string& rule) const;
