@@ -13,8 +13,11 @@
 #                  the live-kill sampler (every DR type stopped by control
 #                  kill, SIGINT, a suspend then a kill, or a kill point, at
 #                  random moments, its printed next steps followed, a mode
-#                  none of whose stops stopped a job failing) under
-#                  AddressSanitizer, five times over, on a machine kept busy
+#                  none of whose stops stopped a job failing) and the walk
+#                  over the DR types (random walks of types of one group,
+#                  stopped, crashed or run through, each job judged by
+#                  docs/engine.md's table) under AddressSanitizer, five times
+#                  over, on a machine kept busy
 # Each installs what is missing first (Debian 12, as root or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -188,8 +191,9 @@ print_total() {
 cmd_test() {
   ensure_packages
   build_release
-  # The crash sampler, the kill table and the live-kill sampler (label
-  # "stress") run in ./dr.sh stress.
+  # The crash sampler, the kill table, the live-kill sampler and the walk
+  # over the DR types (label "stress") run in ./dr.sh stress; the type matrix
+  # (label "e2e") runs here, in both trees.
   run_ctest build/release -LE stress
   build_asan
   # The whole suite and a bounded run of each fuzz target (label "fuzz").
@@ -244,7 +248,7 @@ cmd_stress() {
   trap stop_busy_loops EXIT
   trap 'stop_busy_loops; exit 130' INT TERM
   start_busy_loops
-  say "running the concurrency and e2e tests, the crash sampler, the kill table and the live-kill sampler 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
+  say "running the concurrency and e2e tests, the crash sampler, the kill table, the live-kill sampler and the walk over the DR types 5 times over, $((2 * JOBS)) at a time, beside $JOBS busy loops"
   CTEST_JOBS=$((2 * JOBS)) run_asan_ctest build/asan -L 'concurrency|e2e|stress' --repeat until-fail:5
   stop_busy_loops
   trap - EXIT INT TERM
@@ -263,8 +267,9 @@ usage: ./dr.sh demo | test | stress
   test    the whole suite, optimised, under AddressSanitizer with the fuzz
           targets, and the concurrency tests under ThreadSanitizer
   stress  the concurrency and e2e tests, the random crash sampler, the kill
-          table and the live-kill sampler (label stress), under
-          AddressSanitizer, five times over beside busy loops
+          table, the live-kill sampler and the walk over the DR types
+          (label stress), under AddressSanitizer, five times over beside
+          busy loops
 USAGE
     exit 2
     ;;

@@ -65,10 +65,22 @@ bool CChildProcess::Start(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
+  // The stop signals at their defaults, as a terminal's job has them: a
+  // test run in the background (whose shell ignores SIGINT) would pass its
+  // children an ignored SIGINT, which drjob leaves ignored, and a test that
+  // stops a run as Ctrl-C does would stop nothing.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&defaults, number);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  int rc = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+  int rc = posix_spawn(&m_pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(inPipe[0]);

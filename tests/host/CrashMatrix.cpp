@@ -475,8 +475,9 @@ std::string CCrashMatrix::MakeStartLab(EStartLab start) {
   return path;
 }
 
-std::string CCrashMatrix::FreshLab(EStartLab start) {
-  const std::string from = MakeStartLab(start);
+std::string CCrashMatrix::FreshLab(EStartLab start) { return CopyOf(MakeStartLab(start)); }
+
+std::string CCrashMatrix::CopyOf(const std::string& from) {
   CDBConnection::CloseThreadConnections();
   CDBConnection::SetPath("");
   const std::string path = m_dir + "/case-" + std::to_string(++m_case) + ".db";

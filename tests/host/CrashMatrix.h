@@ -140,6 +140,8 @@ class CCrashMatrix : public testing::Test {
 
   // A fresh copy of the start lab in this case's folder; its path.
   std::string FreshLab(EStartLab start);
+  // A copy of the lab from (closed) in this case's folder; its path.
+  std::string CopyOf(const std::string& from);
   // One uninterrupted run of a type on a lab of this case: drjob's result.
   drtest::SResult RunOn(const std::string& db, const std::string& group, const std::string& type, long long jobId);
 

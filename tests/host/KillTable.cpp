@@ -74,27 +74,6 @@ bool HasLineStarting(const std::vector<std::string>& lines, const std::string& p
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
 }
 
-// Each machine's verdict word(s) from drjob's lines "drjob: DR job [N]
-// machine [NAME] (replication R): VERDICT...".
-std::map<int, std::string> Verdicts(const std::string& output) {
-  std::map<int, std::string> verdicts;
-  for (const std::string& line : crashmatrix::PictureLines(output)) {
-    const size_t at = line.find("(replication ");
-    if (line.find(" machine [") == std::string::npos || at == std::string::npos) continue;
-    const size_t close = line.find("): ", at);
-    if (close == std::string::npos) continue;
-    const int id = atoi(line.c_str() + at + sizeof("(replication ") - 1);
-    const std::string rest = line.substr(close + 3);
-    std::string verdict = rest.substr(0, rest.find(':'));
-    for (const char* known : kVerdicts) {
-      if (rest.rfind(known, 0) == 0) verdict = known;
-    }
-    verdicts[id] = verdict;
-  }
-  return verdicts;
-}
-
-
 std::string CaseName(const SType& type, const SCrash& at) {
   std::string what = type.group + " " + type.type;
   for (const std::string& option : type.options) what += " " + option;
@@ -213,6 +192,24 @@ std::string ChainText(const SRerunOutcome& outcome) {
 }
 
 }  // namespace
+
+std::map<int, std::string> Verdicts(const std::string& output) {
+  std::map<int, std::string> verdicts;
+  for (const std::string& line : crashmatrix::PictureLines(output)) {
+    const size_t at = line.find("(replication ");
+    if (line.find(" machine [") == std::string::npos || at == std::string::npos) continue;
+    const size_t close = line.find("): ", at);
+    if (close == std::string::npos) continue;
+    const int id = atoi(line.c_str() + at + sizeof("(replication ") - 1);
+    const std::string rest = line.substr(close + 3);
+    std::string verdict = rest.substr(0, rest.find(':'));
+    for (const char* known : kVerdicts) {
+      if (rest.rfind(known, 0) == 0) verdict = known;
+    }
+    verdicts[id] = verdict;
+  }
+  return verdicts;
+}
 
 std::string Joined(const std::vector<std::string>& words, const char* between) {
   std::string text;

@@ -33,6 +33,7 @@
 // the crash matrix's (CrashMatrixTypes.h).
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ struct SKillOutcome {
   std::vector<std::string> faults;
 };
 
+// Each machine's verdict word(s) from drjob's lines "drjob: DR job [N]
+// machine [NAME] (replication R): VERDICT...", by replication id.
+std::map<int, std::string> Verdicts(const std::string& output);
 // The words one after the other, between each two the text between: what a
 // failure message lists.
 std::string Joined(const std::vector<std::string>& words, const char* between);
