@@ -72,6 +72,13 @@ class E2EDrJobSnapshots : public crashmatrix::CCrashMatrix {
     }
     EXPECT_TRUE(drtest::PrintedCommands(r.output).empty()) << r.output;
   }
+  // The store refuses to remove replication 101's source snapshot
+  // reference.
+  static void KeepSourceSnapshotReferenceOf101(const std::string& db) {
+    Sql(db,
+        "CREATE TRIGGER keep BEFORE DELETE ON APP_VSAReplicationProp WHEN old.propertyTypeId=2209 AND "
+        "old.replicationId=101 BEGIN SELECT RAISE(ABORT,'refused'); END");
+  }
   // A statement on the lab's database.
   static void Sql(const std::string& db, const std::string& sql) {
     CDBConnection::SetPath(db);
@@ -185,9 +192,7 @@ TEST_F(E2EDrJobSnapshots, AFailoverThatCannotDropAnEarlierSourceSnapshotReferenc
   const std::string db = SerialSeededLab();
   ASSERT_EQ(kExitKilled, Run(db, "planned-failover", 1, {"DR_KILL_AT=for source VM on repl [101]"}).code);
   Write(db, "db-primary");
-  Sql(db,
-      "CREATE TRIGGER keep BEFORE DELETE ON APP_VSAReplicationProp WHEN old.propertyTypeId=2209 AND "
-      "old.replicationId=101 BEGIN SELECT RAISE(ABORT,'refused'); END");
+  KeepSourceSnapshotReferenceOf101(db);
   const drtest::SResult failover = Run(db, "unplanned-failover", 2);
   EXPECT_EQ(8, failover.code) << failover.output;
   EXPECT_TRUE(drtest::Has(failover, "drjob: DR job [2] machine [app-server] (replication 201): succeeded\n"))
@@ -203,9 +208,7 @@ TEST_F(E2EDrJobSnapshots, AFailoverThatCannotDropAnEarlierSourceSnapshotReferenc
 // it to, losing what it wrote since.
 TEST_F(E2EDrJobSnapshots, ARevertLeavesASourceOffWhileItsSnapshotReferenceIsStored) {
   const std::string db = FreshLab(EStartLab::kFailedOver);
-  Sql(db,
-      "CREATE TRIGGER keep BEFORE DELETE ON APP_VSAReplicationProp WHEN old.propertyTypeId=2209 AND "
-      "old.replicationId=101 BEGIN SELECT RAISE(ABORT,'refused'); END");
+  KeepSourceSnapshotReferenceOf101(db);
   const drtest::SResult revert = Run(db, "revert-failover", 2);
   EXPECT_EQ(8, revert.code) << revert.output;
   EXPECT_TRUE(drtest::Has(revert, "drjob: DR job [2] machine [db-replica] (replication 102): succeeded\n"))

@@ -17,15 +17,28 @@ const char* const kDRVMs[] = {"db-primary-DR", "db-replica-DR", "app-server-DR"}
 
 class E2EDrJobTestbootRevert : public drtest::CDrJobLabTest {
  protected:
+  using SShown = std::map<std::string, std::pair<std::string, std::string>>;
   // Each VM as drjob lab show lists it: its power and address, by name.
-  std::map<std::string, std::pair<std::string, std::string>> Shown() {
-    std::map<std::string, std::pair<std::string, std::string>> vms;
+  SShown Shown() {
+    SShown vms;
     const SResult show = Host("lab --db " + m_db + " show");
     EXPECT_EQ(0, show.code) << show.output;
     for (const std::vector<std::string>& row : drtest::LabSection(show.output, "VMs")) {
       if (row.size() > 4) vms[row[2]] = {row[3], row[5]};
     }
     return vms;
+  }
+  // Each VM named runs afterwards with the address it had before, one it
+  // had indeed.
+  static void ExpectRunningWithTheirAddresses(const SShown& before, const SShown& after,
+                                              const char* const (&names)[3]) {
+    for (const char* name : names) {
+      SCOPED_TRACE(name);
+      ASSERT_EQ(1u, after.count(name));
+      EXPECT_EQ("on", after.at(name).first);
+      EXPECT_NE("-", before.at(name).second);
+      EXPECT_EQ(before.at(name).second, after.at(name).second);
+    }
   }
   void RunType(const std::string& type, int jobId, const std::string& more = "") {
     const SResult r = Host("run --db " + m_db + " --group Sample --type " + type + " --job-id " +
@@ -42,14 +55,7 @@ TEST_F(E2EDrJobTestbootRevert, AnUndoAfterATestbootBringsTheSourcesBackWithTheir
   RunType("planned-failover", 1);
   RunType("testboot", 2, " --testboot-wait 0");
   RunType("undo-failover", 3);
-  const auto after = Shown();
-  for (const char* name : kSources) {
-    SCOPED_TRACE(name);
-    ASSERT_EQ(1u, after.count(name));
-    EXPECT_EQ("on", after.at(name).first);
-    EXPECT_NE("-", seeded.at(name).second);
-    EXPECT_EQ(seeded.at(name).second, after.at(name).second);
-  }
+  ExpectRunningWithTheirAddresses(seeded, Shown(), kSources);
 }
 
 // A test boot of VMs that run (the DR VMs, powered on by hand): each runs
@@ -58,14 +64,7 @@ TEST_F(E2EDrJobTestbootRevert, ATestbootOfARunningVMLeavesItRunningWithItsAddres
   Sql("UPDATE PLT_HvVMs SET poweredOn = 1 WHERE guid IN ('dst-101', 'dst-102', 'dst-201')");
   const auto running = Shown();
   RunType("testboot", 1, " --testboot-wait 0");
-  const auto after = Shown();
-  for (const char* name : kDRVMs) {
-    SCOPED_TRACE(name);
-    ASSERT_EQ(1u, after.count(name));
-    EXPECT_EQ("on", after.at(name).first);
-    EXPECT_NE("-", running.at(name).second);
-    EXPECT_EQ(running.at(name).second, after.at(name).second);
-  }
+  ExpectRunningWithTheirAddresses(running, Shown(), kDRVMs);
 }
 
 // A lab seeded before snapshots kept cards still loads: lab show lists its
@@ -81,12 +80,7 @@ TEST_F(E2EDrJobTestbootRevert, ALabSeededBeforeSnapshotsKeptCardsLoadsAndTheCase
   RunType("planned-failover", 1);
   RunType("testboot", 2, " --testboot-wait 0");
   RunType("undo-failover", 3);
-  const auto after = Shown();
-  for (const char* name : kSources) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ("on", after.at(name).first);
-    EXPECT_EQ(seeded.at(name).second, after.at(name).second);
-  }
+  ExpectRunningWithTheirAddresses(seeded, Shown(), kSources);
 }
 
 }  // namespace
