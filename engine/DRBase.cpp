@@ -186,8 +186,14 @@ bool CDRBase::PriorityDR() {
 void CDRBase::TellWorkOver() {
   if (m_workOverTold) return;
   m_workOverTold = true;
+  m_killedInWork = m_jobManager->IsJobKillIssued();
+  m_suspendedInWork = m_jobManager->IsJobSuspended();
   CJobJournal::Instance().ReportWorkOver(m_jobId);
 }
+
+bool CDRBase::KilledInWork() const { return m_workOverTold ? m_killedInWork : m_jobManager->IsJobKillIssued(); }
+
+bool CDRBase::SuspendedInWork() const { return m_workOverTold ? m_suspendedInWork : m_jobManager->IsJobSuspended(); }
 
 void CDRBase::LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list) {
   if (list.empty()) return;

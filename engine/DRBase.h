@@ -215,8 +215,15 @@ class CDRBase : public IDROrchestrator {
   // Run's approval, priority loop and final state; the state it returns.
   int32_t RunJob();
   bool PriorityDR();
-  // Tells the job journal, once, that the loop has run its last step.
+  // Tells the job journal, once, that the loop has run its last step, and
+  // keeps whether a kill or suspend was found before that.
   void TellWorkOver();
+  // The kill and suspend that count for the job's state and verdicts: those
+  // found while its work went on. One first found once the work was over
+  // halted nothing, and drjob says so; a job whose work was never told over
+  // counts what its job manager found so far.
+  bool KilledInWork() const;
+  bool SuspendedInWork() const;
   void LoadPriorityIterationCfg(const std::vector<SDRPriority*>& list);
   bool RunParallelSubPriorities(std::vector<SDRPriority*>& list);
 
@@ -241,6 +248,8 @@ class CDRBase : public IDROrchestrator {
   int32_t m_priorityDelayMs;
   bool m_continueOnFailure;
   bool m_workOverTold = false;
+  bool m_killedInWork = false;     // as TellWorkOver found it
+  bool m_suspendedInWork = false;  // as TellWorkOver found it
   CDRJobManager* m_jobManager;  // not owned
   CDRAppManager m_appManager;
   // What the job decides of each machine, for its operator.

@@ -249,6 +249,7 @@ bool CDRBase::CreateReplBasedDRInfoObjects(SDRPriority& priority) {
       const bool own = IsRemovedByEarlierCleanupRun(replId);
       CDRInfo* record = MakeInfo(priority, info);
       AdoptInfo(record);
+      record->SetReplicationRemoved();
       if (!own) {
         m_event.Debug("CreateReplBasedDRInfoObjects",
                       "Replication [%d] has no record and no earlier run of DR job [%lld] removed it. Skipped", replId,

@@ -83,7 +83,7 @@ void CDRBase::LogResults() {
                                                               : Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
     }
     // All succeeded, none skipped: the job manager's state stands.
-  } else if (m_jobManager->IsJobKillIssued()) {
+  } else if (KilledInWork()) {
     m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_KILLED);
   } else if (pending > 0) {
     m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_PENDING);
@@ -91,9 +91,12 @@ void CDRBase::LogResults() {
   } else {
     m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_FAILED);
   }
-  const bool suspended = m_jobManager->IsJobSuspended();
+  // A stop first found once the work was over (by the loop's look after a
+  // failed last priority, which only chooses how the loop ends) changed
+  // nothing the job did: the state and the verdicts are those of the work.
+  const bool suspended = SuspendedInWork();
   if (suspended) m_jobManager->SetDRJobState(Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED);
-  m_verdicts.Record(m_drInfoList, m_jobManager->IsJobKillIssued(), suspended);
+  m_verdicts.Record(m_drInfoList, KilledInWork(), suspended);
 
   SendEmails();
 

@@ -117,6 +117,11 @@ class CDRInfo : public IDRBaseInfo {
   // attempt left: the job did not finish the machine, whatever it skipped.
   void SetSkippedAfterOwnFailure() { m_skippedAfterOwnFailure = true; }
   bool IsSkippedAfterOwnFailure() const { return m_skippedAfterOwnFailure; }
+  // The machine's replication has no record any more (a clean-up removed
+  // it, this run or an earlier one): no DR group names it, so no new job of
+  // any type takes it up, whatever its record last held.
+  void SetReplicationRemoved() { m_replicationRemoved = true; }
+  bool IsReplicationRemoved() const { return m_replicationRemoved; }
   // A step failed the machine for an option of the job: none given for it,
   // or one that names nothing of it. A restart, or a new job made with the
   // same options, would fail it again.
@@ -150,5 +155,6 @@ class CDRInfo : public IDRBaseInfo {
   bool m_stepBegun = false;
   std::unordered_map<int32_t, int32_t> m_storedPhaseState;
   bool m_skippedAfterOwnFailure = false;
+  bool m_replicationRemoved = false;
   EMachineOption m_neededOption = EMachineOption::kNone;
 };

@@ -263,13 +263,16 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
     if (info == nullptr || info->GetPriority() != &priority) continue;
     SAdmission asked;
     asked.restart = own != nullptr && (info->IsSuccess() || own->IsAdmittedOnRestart(info));
-    asked.newJob = own != nullptr && own->IsAdmittedOnNewJob(info, m_drType);
+    // A machine whose replication is gone is in no DR group: no new job
+    // takes it, whatever its record last held.
+    const bool removed = info->IsReplicationRemoved();
+    asked.newJob = !removed && own != nullptr && own->IsAdmittedOnNewJob(info, m_drType);
     if (asked.newJob) asked.takenBy |= Bit(m_drType);
     // One the job did not finish but that stands where its type puts it
     // needs no type: whatever skipped it, or an earlier job, put it there.
     asked.inPlace = own != nullptr && !info->IsSuccess() && own->IsInPlace(info);
     asked.runs = own != nullptr ? own->WorkloadRuns(info) : EWorkloadRuns::kUnknown;
-    if (!info->IsSuccess() && !asked.inPlace) {
+    if (!info->IsSuccess() && !asked.inPlace && !removed) {
       asked.taking = first(info, asked, order);
       // A failover refuses a machine whose test failover stands: the undo
       // test failover clears the way, and the failover follows it.
@@ -281,7 +284,7 @@ void CDRVerdicts::Ask(const SDRPriority& priority, IDRContext* context, const st
     // Whatever the job did of it, a workload that runs nowhere is carried
     // forward by any type that brings it up, of either direction.
     const bool nowhere = asked.runs == EWorkloadRuns::kNowhere;
-    if (nowhere && asked.taking == TMMsg::DR_ORCHESTRATION_NONE) {
+    if (nowhere && asked.taking == TMMsg::DR_ORCHESTRATION_NONE && !removed) {
       asked.taking = first(info, asked, NowhereTypes(m_drType));
     }
     if (!asked.inPlace || nowhere) asked.option = NeededOption(*info, asked.taking);
@@ -313,7 +316,8 @@ void CDRVerdicts::AskTakers(const std::vector<IDRBaseInfo*>& records) {
       IDRAdmission* admission = dynamic_cast<IDRAdmission*>(context.get());
       if (admission == nullptr) continue;
       for (CDRInfo* info : priority.second) {
-        if (admission->IsAdmittedOnNewJob(info, type)) run.admissions[info->GetReplId()].takenBy |= Bit(type);
+        if (info->IsReplicationRemoved() || !admission->IsAdmittedOnNewJob(info, type)) continue;
+        run.admissions[info->GetReplId()].takenBy |= Bit(type);
       }
     }
   }

@@ -83,8 +83,10 @@ class CDRAppManager {
   bool CheckIfEmailsCanBeSend(std::string& email);
 
   // ---- task management -----------------------------------------------------
+  // quiet: a failure is logged at debug level only, for a question asked
+  // where an error line would read as the job's (as a priority ends).
   bool GetTaskResponse(CNMessageBase& request, CNMessageBase& response, unsigned long messageType,
-                       std::string& xml, std::string& error, ZNOpType operation);
+                       std::string& xml, std::string& error, ZNOpType operation, bool quiet = false);
   bool StartTask(CNMessageBase& request, TMMsg::CreateTaskResp& response, unsigned long messageType,
                  std::string& xml, std::string& error, ZNOpType operation, long long& jobId);
   bool StartTask(CNMessageBase& request, TMMsg::CreateTaskResp& response, unsigned long messageType,

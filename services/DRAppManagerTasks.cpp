@@ -93,7 +93,7 @@ bool CreateBackupCopyTask(TMMsg::CreateTaskReq& req, int storagePolicyId, int co
 }
 
 bool CDRAppManager::GetTaskResponse(CNMessageBase& request, CNMessageBase& response, unsigned long messageType,
-                                    std::string& xml, std::string& error, ZNOpType operation) {
+                                    std::string& xml, std::string& error, ZNOpType operation, bool quiet) {
   if (!DRHelper::GetFormattedXML(request, xml)) {
     m_event.Error("GetTaskResponse", "Failed to serialize message request");
     return false;
@@ -101,7 +101,11 @@ bool CDRAppManager::GetTaskResponse(CNMessageBase& request, CNMessageBase& respo
   m_event.Debug("GetTaskResponse", "Launching [%s] for userId [%d] with input [%s] ",
                 DRHelper::GetOpStr(operation).c_str(), m_userId, xml.c_str());
   if (XMLHandler::handleXMLReq(m_userId, messageType, xml, error, "", 0) != 0) {
-    m_event.Error("GetTaskResponse", "Error [%s] launching op [%d] ", xml.c_str(), static_cast<int>(operation));
+    if (quiet) {
+      m_event.Debug("GetTaskResponse", "Error [%s] launching op [%d] ", xml.c_str(), static_cast<int>(operation));
+    } else {
+      m_event.Error("GetTaskResponse", "Error [%s] launching op [%d] ", xml.c_str(), static_cast<int>(operation));
+    }
     return false;
   }
   m_event.Debug("GetTaskResponse", "[%s] operation response [%s]", DRHelper::GetOpStr(operation).c_str(),

@@ -89,7 +89,10 @@ bool CVSACleanupDestVM::ProcessPriority(const SDRPriority& priority) {
     RecordRemoval(machines, removed ? Api::VIRTUAL_APP_PHASE_STATE_SUCCESS : Api::VIRTUAL_APP_PHASE_STATE_FAILED);
   }
   if (removed) {
-    for (CDRInfo* machine : machines) MarkSuccess(machine, Api::DR_SITE_DESTINATION);
+    for (CDRInfo* machine : machines) {
+      machine->SetReplicationRemoved();
+      MarkSuccess(machine, Api::DR_SITE_DESTINATION);
+    }
   }
   return removed;
 }

@@ -143,7 +143,9 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // (DRInfoUtils::IsFailoverStatusWhereTypePutsIt).
   bool IsInPlace(CDRInfo* info) override;
   // By its VMs' power: the source VM's, then the DR VM's (a machine whose
-  // DR VM the task deploys at failover has none before it).
+  // DR VM the task deploys at failover has none before it). A VM its site's
+  // hypervisor answers for and does not list (deleted) runs nothing; one
+  // whose site cannot be asked leaves the answer unknown.
   EWorkloadRuns WorkloadRuns(CDRInfo* info) override;
   // Whether the machine's VMs are off as a job was asked to leave them: a
   // restore without power-on, this job's (the failback's) or, for a
@@ -577,6 +579,13 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // be listed (none is a success). listed, when given, tells whether the
   // hypervisor listed the VM at all.
   bool ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out, bool* listed = nullptr);
+  // Whether the hypervisor of the machine's site, asked for the site's VM,
+  // answers without it: the VM is gone. False when it cannot be asked
+  // (logged at debug level only: the verdicts ask it as a priority ends).
+  bool IsVMGone(CDRInfo* info, Api::DRSite site);
+  // The discovery of the machine's VM at the site; false when the site
+  // cannot be asked, logged as an error unless quiet.
+  bool DiscoverSiteVM(CDRInfo* info, Api::DRSite site, EVGui::DiscoverVMDetailsResp& response, bool quiet);
   // Whether the VM of the machine at the context's site, which the
   // hypervisor lists, holds no snapshot that the option's first snapshot
   // request names (its reference, else its name): a delete of it has

@@ -115,7 +115,8 @@ EWorkloadRuns CVSADRBase::WorkloadRuns(CDRInfo* info) {
     bool on = false;
     if (guid.empty() && site == Api::DR_SITE_DESTINATION) continue;
     if (!DRInfoUtils::IsVMPoweredOn(guid, on)) {
-      known = false;
+      // A deleted VM runs nothing; one out of reach may.
+      if (!IsVMGone(info, site)) known = false;
     } else if (on) {
       return EWorkloadRuns::kRuns;
     }
@@ -447,9 +448,8 @@ bool CVSADRBase::IsAskedSnapshotAbsent(const SDROperationCtx& ctx, CDRInfo* info
   return ListSnapshots(info, ctx.site, snapshots, &listed) && listed && !HoldsSnapshot(snapshots, name, ref);
 }
 
-bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out, bool* listed) {
-  out.clear();
-  if (listed != nullptr) *listed = false;
+bool CVSADRBase::DiscoverSiteVM(CDRInfo* info, Api::DRSite site, EVGui::DiscoverVMDetailsResp& response,
+                                bool quiet) {
   const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
   EVGui::DiscoverVMDetailsReq request;
   request.SetInt32(EVGui::DiscoverVMDetailsReq::kDiscover, 1);
@@ -457,13 +457,39 @@ bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGu
       .SetInt64(ZnEntities::AppInstanceEntity::kInstanceId,
                 DRInfoUtils::GetSiteProp(info, DR_SITE_PROPERTY_INSTANCE_ID, site));
   request.AddMsg(EVGui::DiscoverVMDetailsReq::kGuestHosts).SetString(EVGui::GuestHost::kGuid, guid);
-  EVGui::DiscoverVMDetailsResp response;
   std::string xml, error;
-  if (guid.empty() ||
-      !m_appManager->GetTaskResponse(request, response, EVGui::DiscoverVMDetailsReq::kTypeId, xml, error, ZN_OP_NONE)) {
-    m_event.Error("ListSnapshots", "Failed to list the snapshots of VM [%s] [%s]", guid.c_str(), error.c_str());
-    return false;
+  if (!guid.empty() && m_appManager->GetTaskResponse(request, response, EVGui::DiscoverVMDetailsReq::kTypeId, xml,
+                                                     error, ZN_OP_NONE, quiet)) {
+    return true;
   }
+  if (quiet) {
+    m_event.Debug("DiscoverSiteVM", "Cannot discover VM [%s] [%s]", guid.c_str(), error.c_str());
+  } else {
+    m_event.Error("ListSnapshots", "Failed to list the snapshots of VM [%s] [%s]", guid.c_str(), error.c_str());
+  }
+  return false;
+}
+
+bool CVSADRBase::IsVMGone(CDRInfo* info, Api::DRSite site) {
+  EVGui::DiscoverVMDetailsResp response;
+  if (!DiscoverSiteVM(info, site, response, true)) return false;
+  const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
+  for (size_t i = 0; i < response.ListSize(EVGui::DiscoverVMDetailsResp::kGuestHosts); ++i) {
+    if (response.GetListMsg(EVGui::DiscoverVMDetailsResp::kGuestHosts, i).GetString(EVGui::GuestHost::kGuid) == guid) {
+      return false;
+    }
+  }
+  m_event.Debug("IsVMGone", "VM [%s] is no longer on instance [%lld]", guid.c_str(),
+                static_cast<long long>(DRInfoUtils::GetSiteProp(info, DR_SITE_PROPERTY_INSTANCE_ID, site)));
+  return true;
+}
+
+bool CVSADRBase::ListSnapshots(CDRInfo* info, Api::DRSite site, std::vector<EVGui::VMSnapshot>& out, bool* listed) {
+  out.clear();
+  if (listed != nullptr) *listed = false;
+  const std::string guid = DRInfoUtils::GetSitePropStr(info, DR_SITE_PROPERTY_GUID, site);
+  EVGui::DiscoverVMDetailsResp response;
+  if (!DiscoverSiteVM(info, site, response, false)) return false;
   for (size_t i = 0; i < response.ListSize(EVGui::DiscoverVMDetailsResp::kGuestHosts); ++i) {
     const CNMessageBase& host = response.GetListMsg(EVGui::DiscoverVMDetailsResp::kGuestHosts, i);
     if (host.GetString(EVGui::GuestHost::kGuid) != guid) continue;

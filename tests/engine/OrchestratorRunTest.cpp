@@ -293,6 +293,40 @@ TEST_F(OrchestratorRunKillAtTheEnd, InTheLastOrder) { KillInFailingOrder(2, true
 
 TEST_F(OrchestratorRunKillAtTheEnd, InAnOrderWithoutContinueOnFailure) { KillInFailingOrder(2, false, 1); }
 
+// With no machine succeeded the state is still the work's: a stop first
+// found after it neither kills nor suspends the job (control operation 1
+// kills, 2 suspends).
+class OrchestratorRunStopAfterTheWork : public OrchestratorRun {
+ protected:
+  int32_t StopInTheLastOrder(int operation, bool pending) {
+    Start();
+    AddPriorities(2, true);
+    AddInfo(false, pending);
+    AddInfo(false, false);
+    m_script.resultByOrder[2] = false;
+    m_script.onProcess = [this, operation](int o) {
+      if (o == 2) CJobStore::SetControlOperation(m_jobId, operation);
+    };
+    return m_dr->Run();
+  }
+};
+
+TEST_F(OrchestratorRunStopAfterTheWork, AKillLeavesTheJobFailed) {
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, StopInTheLastOrder(1, false));
+  EXPECT_TRUE(m_jm.IsJobKillIssued()) << "the loop found it";
+  EXPECT_TRUE(Logged(" Total machines failed        [2]"));
+}
+
+TEST_F(OrchestratorRunStopAfterTheWork, AKillLeavesAPendingMachinesJobPending) {
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_PENDING, StopInTheLastOrder(1, true));
+}
+
+TEST_F(OrchestratorRunStopAfterTheWork, ASuspendLeavesTheJobFailed) {
+  EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, StopInTheLastOrder(2, false));
+  EXPECT_TRUE(m_jm.IsJobSuspended()) << "the loop found it";
+  EXPECT_TRUE(Logged(" Total machines failed        [2]"));
+}
+
 TEST_F(OrchestratorRun, SuspendDuringTheRunEndsSuspendedAndReportsNotProcessed) {
   Start();
   AddPriorities(2, true);
@@ -313,11 +347,15 @@ TEST_F(OrchestratorRun, SuspendDuringTheRunEndsSuspendedAndReportsNotProcessed) 
   EXPECT_FALSE(Logged(" Total machines failed"));
 }
 
+// Found while the work went on (continue-on-failure would have gone on to
+// order 2).
 TEST_F(OrchestratorRun, KilledWithoutSuccessIsKilledEvenWithPendingMachines) {
   Start();
-  AddPriorities(1);
+  AddPriorities(2, true);
   AddInfo(false, true);
-  m_script.onProcess = [this](int) { CJobStore::SetControlOperation(m_jobId, 1); };
+  m_script.onProcess = [this](int order) {
+    if (order == 1) CJobStore::SetControlOperation(m_jobId, 1);
+  };
   m_script.resultByOrder[1] = false;
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_KILLED, m_dr->Run());
 }

@@ -199,6 +199,58 @@ TEST_F(E2EDrJobNextSteps, AnArrayTestFailoverOverWorkloadsRunningNowhereSaysSo) 
   ExpectEachLineNamesWhatItsCommandTakes(db, r.output);
 }
 
+// The clean-up that deletes the DR VMs of machines standing failed over,
+// their sources off: each workload runs nowhere (a VM the hypervisor no
+// longer lists runs nothing), and with its replication removed no DR type
+// takes it. The job succeeds, and says so of each; no command is printed.
+TEST_F(E2EDrJobNextSteps, ACleanupThatDeletesRunningDRVMsTellsEachWorkloadRunsNowhereAndNoTypeTakesIt) {
+  const std::string db = FreshLab(EStartLab::kFailedOver);
+  const SResult r = Run({}, {"run", "--db", db, "--group", "Sample", "--type", "cleanup-destination-vm",
+                             "--delete-from-hypervisor", "--job-id", "7"});
+  ASSERT_EQ(0, r.code) << r.output;
+  for (const char* machine : {"[db-primary] (replication 101)", "[db-replica] (replication 102)",
+                              "[app-server] (replication 201)"}) {
+    EXPECT_TRUE(Has(r, std::string("drjob: DR job [7] machine ") + machine + ": succeeded\n")) << r.output;
+    EXPECT_TRUE(Has(r, std::string("drjob: DR job [7] leaves machine ") + machine +
+                           " at no replication record, its workload running nowhere: no DR type that brings it up "
+                           "takes it as it stands\n"))
+        << r.output;
+  }
+  EXPECT_TRUE(drtest::PrintedCommands(r.output).empty()) << r.output;
+  CDBConnection::SetPath(db);
+  std::vector<SMachineVerdict> verdicts;
+  ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(7, verdicts));
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  ASSERT_EQ(3u, verdicts.size());
+  for (const SMachineVerdict& v : verdicts) {
+    EXPECT_TRUE(v.runsNowhere) << v.replicationId;
+    EXPECT_EQ(static_cast<int>(TMMsg::DR_ORCHESTRATION_NONE), v.takingType) << v.replicationId;
+    EXPECT_EQ(0, v.takenBy) << v.replicationId;
+  }
+}
+
+// A DR VM whose site is down may run: it is not taken for gone. The same
+// clean-up with the DR site down fails every deletion, and says nothing of
+// a workload running nowhere.
+TEST_F(E2EDrJobNextSteps, ADRVMWhoseSiteIsDownIsNotTakenForGone) {
+  const std::string db = FreshLab(EStartLab::kFailedOver);
+  ASSERT_EQ(0, Run({}, {"lab", "--db", db, "down", "site-b"}).code);
+  const SResult r = Run({}, {"run", "--db", db, "--group", "Sample", "--type", "cleanup-destination-vm",
+                             "--delete-from-hypervisor", "--job-id", "7"});
+  ASSERT_EQ(1, r.code) << r.output;
+  EXPECT_TRUE(Has(r, "machine [db-primary] (replication 101): failed in phase [Delete Operation]: Site [site-b] is "
+                     "down"))
+      << r.output;
+  EXPECT_FALSE(Has(r, "running nowhere")) << r.output;
+  CDBConnection::SetPath(db);
+  std::vector<SMachineVerdict> verdicts;
+  ASSERT_EQ(EStoreResult::kOk, CMachineVerdictStore::ReadJob(7, verdicts));
+  CDBConnection::CloseThreadConnections();
+  CDBConnection::SetPath("");
+  for (const SMachineVerdict& v : verdicts) EXPECT_FALSE(v.runsNowhere) << v.replicationId;
+}
+
 // A database failover whose start-up of ORCL1's DR database fails, after
 // its source was stopped: that machine's workload runs nowhere, the other's
 // at DR, as each database's state tells (asked of its host).

@@ -417,6 +417,45 @@ TEST_F(E2EDrJobSignals, AKillFirstReadAfterAFailedLastStepIsToldAsNotActedOn) {
   EXPECT_EQ(1, Job(515).controlOp) << "a kill acted on stays on the record";
 }
 
+// A kill or suspend requested while the test group's planned failover ends
+// its only priority, every machine failed on its own (the test group names
+// no tenant): the loop first finds it after its last step, only to choose
+// how it ends. It halted nothing, so the job ends FAILED as it would
+// without it, each machine keeps its own reason, and drjob's line that it
+// was not acted on agrees with both.
+class E2EDrJobStopAfterTheWork : public E2EDrJobControlOrder,
+                                 public testing::WithParamInterface<const char*> {};
+
+TEST_P(E2EDrJobStopAfterTheWork, AStopFirstFoundAfterTheLastStepLeavesTheStateAndVerdictsOfTheWork) {
+  const std::string operation = GetParam();
+  drtest::CChildProcess run;
+  StartPaused(run, "~CVSADRBase(): Invoking CVSADRBase destructor",
+              {"run", "--db", m_db, "--group", "SampleTest", "--type", "planned-failover", "--job-id", "517"});
+  const SResult requested = Host("control --db " + m_db + " --job 517 " + operation);
+  ASSERT_EQ(0, requested.code) << requested.output;
+  const SResult ended = Continue(run);
+  EXPECT_EQ(1, ended.code) << ended.output;
+  EXPECT_TRUE(Has(ended, "drjob: DR job [517] finished with state [1] FAILED\ndrjob: DR job [517]: the " + operation +
+                             " requested at ["))
+      << ended.output;
+  EXPECT_TRUE(Has(ended, "] was not acted on, because the job found it only after its last step\n")) << ended.output;
+  EXPECT_NE(std::string::npos, drtest::ReadFile(m_dir + "/run/drorch.log").find("DR Job [517] quit flag is set"))
+      << "the job read the flag";
+  for (const char* machine : {"web-front] (replication 401)", "web-cache] (replication 402)"}) {
+    EXPECT_TRUE(Has(ended, std::string("machine [") + machine +
+                               ": failed: its failover status is [Failover Failed]; priority [1] logged: "
+                               "PopulateAdditionalVMOpReq(): Failed to query tenant and region from recovery target"))
+        << machine << "\n" << ended.output;
+  }
+  EXPECT_FALSE(Has(ended, "the job was killed")) << ended.output;
+  EXPECT_FALSE(Has(ended, "the job was suspended")) << ended.output;
+  const SJobRecord job = Job(517);
+  EXPECT_EQ("Failed", job.status);
+  EXPECT_EQ(0, job.controlOp) << "a request not acted on is cleared from the record";
+}
+
+INSTANTIATE_TEST_SUITE_P(KillAndSuspend, E2EDrJobStopAfterTheWork, testing::Values("kill", "suspend"));
+
 // A clean-up that keeps the DR VMs runs no step: drjob control's kill
 // between its priorities is never looked for.
 TEST_F(E2EDrJobSignals, ACleanupKeepingItsDRVMsKilledBetweenPrioritiesRunsToItsEnd) {

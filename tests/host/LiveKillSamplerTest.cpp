@@ -27,8 +27,9 @@
 // attempt (the kill table's checks).
 // A stop may stop nothing (it came once the job's steps no longer looked
 // for it, or its line never came), and a trial built on it would be a plain
-// run: such a stop is drawn again, earlier, on a fresh lab (a next step's on
-// the lab put back), up to kRedraws times. Each trial says what each of its
+// run: such a stop is drawn again, earlier and at a line (which holds the
+// run until the stop is asked for), on a fresh lab (a next step's on the lab
+// put back), up to kRedraws times. Each trial says what each of its
 // stops did, each test counts them per mode, and a mode none of whose stops
 // stopped a job fails (stoptally::CStopTally).
 //

@@ -167,7 +167,16 @@ bool CLiveStops::DrawBelow(SStop& stop, const SReference& reference, const SBoun
 bool CLiveStops::DrawEarlier(SStop& stop, const SReference& reference, SBounds& bounds, std::mt19937& random) {
   long long& below = bounds.below[static_cast<int>(stop.when)];
   below = std::min(below, Position(stop));
-  return DrawBelow(stop, reference, bounds, random);
+  // A stop asked for after a delay or at a child's share lands only once
+  // its request is made (a control command started, a signal handled),
+  // which may be after every moment a short job looks for a kill: a
+  // clean-up that keeps its DR VMs looks once, 2 ms into its run. A line
+  // holds the run until the request is made, so a stop drawn again is at a
+  // line while any is left.
+  SBounds lines = bounds;
+  lines.below[static_cast<int>(EWhen::kDelay)] = 0;
+  lines.below[static_cast<int>(EWhen::kChild)] = 0;
+  return DrawBelow(stop, reference, lines, random) || DrawBelow(stop, reference, bounds, random);
 }
 
 long long CLiveStops::Position(const SStop& stop) {

@@ -122,9 +122,12 @@ class CLiveStops : public killtable::CKillTable {
   static SBounds BoundsOf(const SReference& reference);
   // A stop that stopped nothing came once no step of the job looked for it
   // any more (or its line never came), as would any later one of its kind:
-  // the stop drawn again, of any kind its mode takes, each below the
-  // earliest of its kind that stopped nothing (bounds); false when no
-  // moment is left.
+  // the stop drawn again, at a line below the earliest line that stopped
+  // nothing (bounds), or, once no line is left, of any other kind its mode
+  // takes below the earliest of that kind; false when no moment is left.
+  // A line holds the run until the request is made; a delay's or a child's
+  // request lands when it is made, which may be after every look of a
+  // short job.
   static bool DrawEarlier(SStop& stop, const SReference& reference, SBounds& bounds, std::mt19937& random);
 
   // The run started by argv on the lab db, stopped as stop says.
