@@ -247,7 +247,11 @@ bool CSnapArrayDRBase::IsTakenUpByThisJob(CDRInfo* info, SnapDRRepInfo* rep) {
   if (m_asked.restart && info->HasBegun()) return true;
   // Every machine a job takes up gets a status stored under way, and every
   // store names the job: a status another job stored since is that job's.
-  return DRJobId() != 0 && rep->GetLastDRJobId() == DRJobId();
+  // A test type's restart asks after the test failover status alone, which
+  // no job of another type stores.
+  if (DRJobId() == 0) return false;
+  if (DRHelper::IsTestFailoverType(AdmissionType())) return rep->GetLastTestDRJobId() == DRJobId();
+  return rep->GetLastDRJobId() == DRJobId();
 }
 
 bool CSnapArrayDRBase::IsRestartedRun() const {
@@ -294,7 +298,14 @@ bool CSnapArrayDRBase::IsCompletedByEarlierRun(CDRInfo* info, SnapDRRepInfo* rep
 bool CSnapArrayDRBase::Cleanup(const SDRPriority& priority) {
   std::vector<CDRInfo*> machines;
   m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
-  CleanupMounts(machines);
+  // A machine a run that processed the priority never began holds nothing
+  // of this job to undo: what is mounted for it is another job's (a
+  // failover's DR VM under a test failover refused as a whole).
+  std::vector<CDRInfo*> begun;
+  for (CDRInfo* info : machines) {
+    if (info != nullptr && (m_jobManager->IsDRJobCleanupPhase() || info->HasBegun())) begun.push_back(info);
+  }
+  CleanupMounts(begun);
   const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
   CleanupStatus(machines, DRHelper::GetFailoverFailureStatus(type), DRHelper::GetFailoverRunningStatus(type));
   CleanupTestFailoverStatus(machines, DRHelper::GetTestFailoverStatus(type, Api::VIRTUAL_APP_PHASE_STATE_FAILED),
@@ -481,6 +492,9 @@ bool CSnapArrayDRBase::CleanupMount(CDRInfo* info, Api::VirtualAppJobPhaseType m
 
 void CSnapArrayDRBase::CleanupTestFailoverStatus(std::vector<CDRInfo*>& machines, App::DRTestFailoverStatus newStatus,
                                                  App::DRTestFailoverStatus expected) {
+  // Only the test types store a test failover status: one a job of another
+  // type finds under way is the test job's, whose restart takes it over.
+  if (!DRHelper::IsTestFailoverType(m_orchestrator->GetDRType())) return;
   for (CDRInfo* info : machines) {
     if (info == nullptr || info->IsSkipped()) continue;
     if (m_jobManager->IsJobSuspended()) continue;
@@ -544,8 +558,13 @@ bool CSnapArrayDRBase::PrepareTestOperation(const SDRPriority& priority, SDROper
 bool CSnapArrayDRBase::TestStatusAdmits(SnapDRRepInfo* rep, bool undoTest, bool restarted, std::string& reason) {
   const App::VSAFailoverStatus failover = rep->GetFailoverStatus();
   const App::DRTestFailoverStatus test = rep->GetTestFailoverStatus();
+  // The statuses CanExecuteTestFailoverOps refuses the whole priority for
+  // (a failed revert among them) are refused here, machine by machine,
+  // before the job touches any: a priority refused after admission left
+  // its machines to the clean-up as if the job had begun them.
   if (failover == App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE || failover == App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS ||
-      failover == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS) {
+      failover == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_IN_PROGRESS ||
+      failover == App::VSA_FAILOVER_STATUS_REVERT_FAILOVER_FAILED) {
     reason = "Machine ineligible as Failover Status for vm client is [" + DRHelper::GetVSAFailoverStatusStr(failover) +
              "] in one of the failover groups";
     return false;

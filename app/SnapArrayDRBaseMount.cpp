@@ -183,6 +183,11 @@ bool CSnapArrayDRBase::_LoadMountReq(SDROperationCtx& ctx, SnapDRRepInfo* rep, s
   }
   rep->SetDestinationName(vmName);
   rep->SetDestinationGUID(vmGuid);
+  // A mount an earlier run of the job made, whose process died before it
+  // stored the record, is this job's now: the record names its master job
+  // as a mount of this run would, or the undo would query the afile of an
+  // earlier mount and leave this one, and its DR VM, in place.
+  rep->SetMountedMasterJob();
   const uint64_t masterJob = rep->GetMountJobId(JOB_LVL_MASTER);
   m_event.Debug("_LoadMountReq", "VM [%s] [%s] afile [%d] is already mounted. Mount JobId [%lu]",
                 rep->GetDestinationName().c_str(), rep->GetDestinationGuid().c_str(), rep->GetAfileId(),

@@ -310,6 +310,7 @@ bool CSnapArrayDRReplDataMgr::UpdateTestFailoverStatus(SDataSourceInfo& info, Ap
   }
   rep->setTestFailoverStatus(status);
   rep->SetLastDRJobId(static_cast<int64_t>(m_jobId));
+  rep->SetLastTestDRJobId(static_cast<int64_t>(m_jobId));
   m_event.Debug("UpdateTestFailoverStatus", "[%s] for replication [%d] VM [%s]",
                 DRHelper::GetDRTestFailoverStatusStr(status).c_str(), rep->GetReplId(), rep->GetSourceName().c_str());
   return UpdateDRStatus(info, *rep);

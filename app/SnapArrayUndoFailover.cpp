@@ -22,7 +22,11 @@ CSnapArrayUndoFailover::~CSnapArrayUndoFailover() {
 bool CSnapArrayUndoFailover::ProcessDRSubclientThread(SDROperationCtx& ctx) {
   if (!PreFailover(ctx)) return false;
   SetAllowMultiImageSnapMount();
+  // Its result is not read (a DR VM a restart's earlier attempt unmounted
+  // is gone): a failure is no reason of the machine's.
+  ctx.failureNotLastPhase = true;
   __OP(ctx, ZNDR::BATCH_OP_SHUTDOWN_SECONDARY, true);
+  ctx.failureNotLastPhase = false;
   if (!__OP(ctx, ZNDR::BATCH_OP_DR_VM_UNMOUNT_FROM_SNAP, false)) return false;
   if (!__OP(ctx, ZNDR::BATCH_OP_STORAGE_OPERATION_PRIMARY, true)) return false;
   if (!__OP(ctx, ZNDR::BATCH_OP_POWER_ON_PRIMARY, false)) return false;

@@ -172,6 +172,17 @@ void SnapDRRepInfo::SetLastDRJobId(int64_t jobId) {
   m_info.SetInt64(Info::kLastDRJobId, jobId);
 }
 
+int64_t SnapDRRepInfo::GetLastTestDRJobId() {
+  ZnCriticalSectionLock lock(&m_lock);
+  return m_info.Has(Info::kLastTestDRJobId) ? m_info.GetInt64(Info::kLastTestDRJobId)
+                                            : m_info.GetInt64(Info::kLastDRJobId);
+}
+
+void SnapDRRepInfo::SetLastTestDRJobId(int64_t jobId) {
+  ZnCriticalSectionLock lock(&m_lock);
+  m_info.SetInt64(Info::kLastTestDRJobId, jobId);
+}
+
 bool SnapDRRepInfo::HasBrokenVolumeRelationship() {
   ZnCriticalSectionLock lock(&m_lock);
   for (size_t i = 0; i < m_info.ListSize(Info::kDatastoreReplications); ++i) {

@@ -91,6 +91,12 @@ class SnapDRRepInfo : public AppRepInfo {
   // what tells a restart that its own earlier attempt left a status.
   int64_t GetLastDRJobId();
   void SetLastDRJobId(int64_t jobId);
+  // The DR job that stored the test failover status last: a failover or
+  // an undo stores its own status over the record between a test job's
+  // attempts, and is no owner of the test status that job left under way.
+  // A record stored before this was kept names it as GetLastDRJobId.
+  int64_t GetLastTestDRJobId();
+  void SetLastTestDRJobId(int64_t jobId);
 
   // ---- datastore volumes ----
   std::vector<Api::DatastoreReplication> GetDatastoreVolumes();

@@ -6,6 +6,7 @@
 // and the owners: planned then undo failover, test then undo test, a kill
 // while a mount hangs, a datastore lock another process holds, and two
 // groups on one datastore failed over by two drjob processes at once.
+#include <signal.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -856,6 +857,137 @@ TEST_F(E2EDrJobArrayStandings, ASecondTestFailoverOverAStandingOneNeedsNoNextSte
                      "in a test failover, where a DR job of type [test-failover] puts them"))
       << r.output;
   EXPECT_FALSE(Has(r, "undo-test-failover")) << r.output;
+}
+
+// ---- a DR type over what a stopped job of another type left ----
+
+// An undo killed as it re-queried its third machine's afiles left every
+// machine "Revert Failover Failed", three still mounted at DR. The test types
+// refuse that status at admission, as the priority's own check does, and
+// leave the lab as it was: refused after admission, the whole priority
+// reached the clean-up, which unmounted the DR VMs of machines the job never
+// began and printed a restart that did the same for ever. The undo's own
+// restart brings the machines home, and a test failover then runs.
+TEST_F(E2EDrJobArrayStandings, ATestTypeRefusesAFailedRevertAtAdmissionAndUnmountsNothingOfIt) {
+  const std::string db = FreshLab(EStartLab::kArrayFailedOver);
+  const drtest::SResult killed =
+      Run({"DR_KILL_AT=PreVMMountOperation(): Re-querying afiles for mount per vm for replication [",
+           "DR_KILL_AT_COUNT=3"},
+          db, "undo-failover", 2);
+  ASSERT_EQ(9, killed.code) << killed.output;
+  const std::string before = Shown(db);
+  ASSERT_NE(std::string::npos, PictureOf(db).find("mounted vm ")) << before;
+  long long jobId = 3;
+  for (const char* type : {"test-failover", "undo-test-failover"}) {
+    SCOPED_TRACE(type);
+    const drtest::SResult r = Run({}, db, type, jobId++);
+    EXPECT_EQ(1, r.code) << r.output;
+    ExpectEverySkipped(r, "Machine ineligible as Failover Status for vm client is [Revert Failover Failed] in one of "
+                          "the failover groups");
+    ExpectNoRestart(r);
+    EXPECT_EQ(before, Shown(db));
+  }
+  const drtest::SResult restart = RunAsPrinted(Printed(killed, "is continued by its restart"));
+  EXPECT_EQ(0, restart.code) << restart.output;
+  ExpectEveryMachine(PictureOf(db), "Revert_Failover_Complete -");
+  const drtest::SResult test = Run({}, db, "test-failover", jobId);
+  EXPECT_EQ(0, test.code) << test.output;
+}
+
+// A failover killed after its break, then an undo test failover that died
+// while it powered the test VMs off: every machine "Undo-Test Failover in
+// Progress". An undo failover does not own that status and leaves it as it
+// found it (its clean-up turned it "Undo-Test Failover Failed"); the test
+// job's restart, which the undo's stores between its two attempts do not
+// take it from, then ends it.
+TEST_F(E2EDrJobArrayStandings, AnUndoFailoverLeavesTheTestStatusAnotherJobLeftUnderWayToThatJobsRestart) {
+  const std::string db = FreshLab(EStartLab::kSeeded);
+  const drtest::SResult killed =
+      Run({"DR_KILL_AT=BreakVolumeRelationship(): Break successful"}, db, "planned-failover", 1);
+  ASSERT_EQ(9, killed.code) << killed.output;
+  const drtest::SResult crashed =
+      Run({"DR_CRASH_AT=DumpPhaseDetails(): [Power Off] on site [Destination]"}, db, "undo-test-failover", 2);
+  ASSERT_TRUE(Has(crashed, "on DR group [SampleArray]")) << crashed.output;
+  ASSERT_NE(0, crashed.code) << crashed.output;
+  ExpectEveryMachine(PictureOf(db), "Failover_Failed Undo-Test_Failover_in_Progress");
+  const drtest::SResult undo = Run({}, db, "undo-failover", 3);
+  EXPECT_EQ(0, undo.code) << undo.output;
+  ExpectEveryMachine(PictureOf(db), "Revert_Failover_Complete Undo-Test_Failover_in_Progress");
+  const drtest::SResult restart = Restart(db, 2);
+  EXPECT_EQ(0, restart.code) << restart.output;
+  ExpectEveryMachine(PictureOf(db), "Revert_Failover_Complete -");
+}
+
+// A restart of an undo whose earlier attempt unmounted snap-web and snap-db
+// finds their DR VMs gone, and its shut-down of them fails; the undo does
+// not read that step. Suspended later, the restart tells the suspension,
+// not the shut-down, as what its machines stopped at.
+TEST_F(E2EDrJobArrayStandings, ASuspendedUndoRestartBlamesNoShutDownOfADRVMItsEarlierAttemptUnmounted) {
+  const std::string db = FreshLab(EStartLab::kArrayFailedOver);
+  const drtest::SResult killed =
+      Run({"DR_KILL_AT=_LoadMountOpResp(): [DR-VM Snap Unmount] on VM [snap-web] [mount-"}, db, "undo-failover", 2);
+  ASSERT_EQ(9, killed.code) << killed.output;
+  drtest::CChildProcess run;
+  ASSERT_TRUE(StartHost({"DR_PAUSE_AT=ChangeSubclientActivity(): Changed activity for appId ["},
+                        {"run", "--db", db, "--job-id", "2"}, run));
+  ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); }));
+  int signal = 0;
+  const drtest::SResult suspend = RunHost({}, {"control", "--db", db, "--job", "2", "suspend"}, signal);
+  ASSERT_EQ(0, suspend.code) << suspend.output;
+  ASSERT_EQ(0, kill(run.Pid(), SIGCONT));
+  const drtest::SResult suspended = FinishHost(run, signal);
+  ASSERT_EQ(10, suspended.code) << suspended.output;
+  EXPECT_FALSE(Has(suspended, "failed in phase [Shutdown]")) << suspended.output;
+  for (const SSampleArrayVM& vm : kSampleArrayVMs) {
+    EXPECT_TRUE(Has(suspended, std::string("machine [") + vm.name + "] (replication " +
+                                   std::to_string(vm.replicationId) + "): failed: the job was suspended after phase ["))
+        << vm.name << "\n" << suspended.output;
+  }
+  const drtest::SResult restart = RunAsPrinted(Printed(suspended, "is continued by its restart"));
+  EXPECT_EQ(0, restart.code) << restart.output;
+  ExpectEveryMachine(PictureOf(db), "Revert_Failover_Complete -");
+}
+
+// A job whose process died right after a mount reported its DR VM left the
+// record naming the master job of an earlier mount, and its restart took the
+// mount over as it stood. The record names the mount the restart took over,
+// so the undo (of a failover, or of a test failover) unmounts its VM: it
+// queried the earlier mount's afile, found it unmounted, called the unmount
+// done and left the VM in place, the machine "Failover Failed" (or the test
+// VM mounted), and every later failover failed: "A VM named [snap-app]
+// exists on instance [4]".
+TEST_F(E2EDrJobArrayStandings, AnUndoUnmountsTheMountARestartTookOverFromItsCrashedAttempt) {
+  // A failover cycle that left the records naming its mount's master job.
+  std::string db = FreshLab(EStartLab::kArrayFailedOver);
+  ASSERT_EQ(0, Run({}, db, "undo-failover", 2).code);
+  drtest::SResult crashed =
+      Run({"DR_CRASH_AT=_LoadMountOpResp(): [DR-VM Snap Mount] on VM [snap-app]"}, db, "planned-failover", 3);
+  ASSERT_NE(0, crashed.code) << crashed.output;
+  drtest::SResult restart = Restart(db, 3);
+  ASSERT_EQ(0, restart.code) << restart.output;
+  drtest::SResult undo = Run({}, db, "undo-failover", 4);
+  EXPECT_EQ(0, undo.code) << undo.output;
+  std::string picture = PictureOf(db);
+  ExpectEveryMachine(picture, "Revert_Failover_Complete -");
+  EXPECT_EQ(std::string::npos, picture.find("mounted vm ")) << picture;
+  EXPECT_EQ(0, Run({}, db, "planned-failover", 5).code);
+
+  // The same of a test failover: a test mount names the seeded backup's
+  // master job; a failover killed after its break copied a newer backup and
+  // mounted nothing; its undo brought the sources back.
+  db = FreshLab(EStartLab::kArrayTested);
+  ASSERT_EQ(0, Run({}, db, "undo-test-failover", 2).code);
+  ASSERT_EQ(9, Run({"DR_KILL_AT=BreakVolumeRelationship(): Break successful"}, db, "planned-failover", 3).code);
+  ASSERT_EQ(0, Run({}, db, "undo-failover", 4).code);
+  crashed = Run({"DR_CRASH_AT=_LoadMountOpResp(): [DR-VM Test Snap Mount] on VM [snap-app]"}, db, "test-failover", 5);
+  ASSERT_NE(0, crashed.code) << crashed.output;
+  restart = Restart(db, 5);
+  ASSERT_EQ(0, restart.code) << restart.output;
+  undo = Run({}, db, "undo-test-failover", 6);
+  EXPECT_EQ(0, undo.code) << undo.output;
+  picture = PictureOf(db);
+  ExpectEveryMachine(picture, "Revert_Failover_Complete -");
+  EXPECT_EQ(std::string::npos, picture.find("mounted vm ")) << picture;
 }
 
 }  // namespace
