@@ -413,11 +413,19 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // The clean-up of a machine whose post-replication failed, ignoring the
   // quit flag: with revertSyncStatus its sync status as first loaded comes
   // back, then its failover snapshots are cleaned up. Nothing while its
-  // post-DR operations run (a tolerated step of theirs failed).
+  // post-DR operations run (a tolerated step of theirs failed), nor for a
+  // machine left to the restart (IsLeftToRestart).
   void CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatus);
   // After the priority: its machines left "Failover in Progress" become
-  // "Failover Failed" and their stale failover snapshots go. The machines.
+  // "Failover Failed" and their stale failover snapshots go, but for those
+  // left to the restart. The machines.
   std::vector<CDRInfo*> CleanupFailedFailovers(const SDRPriority& priority);
+  // A machine this run resumed (an earlier attempt brought its DR VM up,
+  // and the workload has run and been written into there since) whose
+  // completion a kill or suspend halted: its restart takes it as moved
+  // again, and reverting the DR VM to its failover snapshot would throw
+  // away what the workload wrote.
+  bool IsLeftToRestart(CDRInfo* info);
   static void SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure);
   // Whether the machine's post-DR operations have begun and not ended: a VM
   // step failing inside them is judged by the post-DR operations, not
@@ -518,7 +526,9 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // powered off again), so the rows of that run no longer tell where the
   // workload runs, nor what it wrote since its backup. A crash, or a
   // suspended run ended by a kill, runs no such clean-up and leaves the
-  // in-progress status. False for a type without a failed status.
+  // in-progress status. False for a type without a failed status, and for
+  // a failover's machine the clean-up left to the restart (IsLeftToRestart):
+  // its DR VM runs, its source is off, whatever status the stop stored.
   bool IsUndoneByEarlierCleanup(CDRInfo* info);
   // The same, logged for method as the reason a restart takes the machine
   // over from the start (undone: what the clean-up undid, "move", ...).

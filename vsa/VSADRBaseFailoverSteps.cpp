@@ -318,23 +318,34 @@ void CVSADRBase::CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatu
   // failure of the post-DR operations as a whole comes back here after
   // their row is written.
   if (IsPostDROperationRunning(ctx.GetInfo())) return;
-  ctx.ignoreQuit = true;
-  if (revertSyncStatus) {
-    for (CDRInfo* info : ctx.drInfoList) {
-      if (info != nullptr) RevertSyncStatus(info, GetOriginalSyncStatus(info));
-    }
+  SDROperationCtx undone(ctx);
+  undone.drInfoList.clear();
+  for (CDRInfo* info : ctx.drInfoList) {
+    if (info != nullptr && !IsLeftToRestart(info)) undone.drInfoList.push_back(info);
   }
-  CleanupFailoverSnapshots(ctx, false);
-  ctx.ignoreQuit = false;
+  if (undone.drInfoList.empty()) return;
+  undone.ignoreQuit = true;
+  if (revertSyncStatus) {
+    for (CDRInfo* info : undone.drInfoList) RevertSyncStatus(info, GetOriginalSyncStatus(info));
+  }
+  CleanupFailoverSnapshots(undone, false);
 }
 
 std::vector<CDRInfo*> CVSADRBase::CleanupFailedFailovers(const SDRPriority& priority) {
   std::vector<CDRInfo*> machines;
   m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
-  CleanupStatus(machines, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS,
-                true);
-  CleanupStaleFailoverSnapshots(machines);
+  std::vector<CDRInfo*> undone;
+  for (CDRInfo* info : machines) {
+    if (!IsLeftToRestart(info)) undone.push_back(info);
+  }
+  CleanupStatus(undone, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, true);
+  CleanupStaleFailoverSnapshots(undone);
   return machines;
+}
+
+bool CVSADRBase::IsLeftToRestart(CDRInfo* info) {
+  if (info == nullptr || info->IsSuccess() || !IsResumed(info)) return false;
+  return m_jobManager->IsJobKillIssued() || m_jobManager->IsJobSuspended();
 }
 
 void CVSADRBase::SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure) {

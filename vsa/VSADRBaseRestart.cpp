@@ -230,8 +230,20 @@ std::string CVSADRBase::EarlierPhaseMessage(CDRInfo* info, Api::VirtualAppJobPha
 
 bool CVSADRBase::IsUndoneByEarlierCleanup(CDRInfo* info) {
   if (info == nullptr || !IsRestartedRun() || GetVSARepInfo(info) == nullptr) return false;
-  const App::VSAFailoverStatus failed = DRHelper::GetFailoverFailureStatus(m_orchestrator->GetDRType());
-  return failed != App::VSA_FAILOVER_STATUS_NONE && GetOriginalFailoverStatus(info) == failed;
+  const TMMsg::DROrchestrationType type = m_orchestrator->GetDRType();
+  const App::VSAFailoverStatus failed = DRHelper::GetFailoverFailureStatus(type);
+  if (failed == App::VSA_FAILOVER_STATUS_NONE || GetOriginalFailoverStatus(info) != failed) return false;
+  if (type != TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER && type != TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER) {
+    return true;
+  }
+  // The clean-up of a failover reverts the DR VM to its powered-off
+  // failover snapshot; one that runs, with its source off, was left running
+  // the workload, and a move from the start would write the stale source
+  // over it.
+  bool drRuns = false;
+  bool sourceRuns = true;
+  return !(IsVMRunning(info, Api::DR_SITE_DESTINATION, drRuns) && drRuns &&
+           IsVMRunning(info, Api::DR_SITE_SOURCE, sourceRuns) && !sourceRuns);
 }
 
 bool CVSADRBase::IsTakenOverFromTheStart(CDRInfo* info, const char* method, const char* undone) {

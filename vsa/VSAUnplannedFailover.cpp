@@ -26,6 +26,9 @@ bool CVSAUnplannedFailover::IsPermisableFailoverStateForJob(App::VSAFailoverStat
 }
 
 bool CVSAUnplannedFailover::IsPermisableSyncStateForJob(App::VSAReplicationStatus status) {
+  // A machine an attempt of this job took up may stand with the sync that
+  // attempt disabled: its restart finishes it, as the planned failover's does.
+  if (IsRestartedRun()) return true;
   return status == App::VSA_REPL_STATUS_IN_SYNC || status == App::VSA_REPL_STATUS_NEED_SYNC;
 }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/DBConnection.h"
@@ -301,8 +302,11 @@ TEST_F(E2EDrJobRestartAdmission, ARevertCrashedRightAfterSettingAMachineUnderWay
       Run({"run", "--db", db, "--group", "Sample", "--type", "revert-failover", "--job-id", "7"},
           {"DR_CRASH_AT=DumpPhaseDetails(): [Shutdown] on site [Destination]"}, &signal);
   ASSERT_EQ(SIGKILL, signal) << crashed.output;
+  // The group's machines are set under way on threads of their own: either
+  // may be the first.
   OnLab(db, [] {
-    EXPECT_NE(std::string::npos, crashmatrix::Picture("Sample").find("repl 101 Revert_Failover_in_Progress "));
+    const std::string picture = crashmatrix::Picture("Sample");
+    EXPECT_EQ(1u, Count(picture, " Revert_Failover_in_Progress ")) << picture;
   });
   const drtest::SResult restart = Restart(db, 7);
   EXPECT_EQ(0, restart.code) << restart.output;
@@ -344,6 +348,68 @@ TEST_F(E2EDrJobRestartAdmission, APointInTimeFailoverTellsAMachineThatNoSnapshot
   EXPECT_TRUE(drtest::Has(r, "machine [db-primary] (replication 101): failed in phase [Revert Snapshot]: No snapshot "
                              "of DR VM [db-primary-DR] matches the point in time [5]; now: "))
       << r.output;
+}
+
+// A failover whose db-replica DR VM would not start brought only db-primary
+// over (and, unplanned, disabled its sync) and died. Its restart resumes
+// db-primary (the workload has run and been written into there since) and
+// takes db-replica up again; a suspend or kill found while it brings
+// db-replica up halts db-primary's completion. The clean-up leaves
+// db-primary for the next restart as the first attempt left it, and that
+// restart takes it as moved. The clean-up used to revert the DR VM to its
+// failover snapshot (the write lost) and power it off; the unplanned
+// failover's next restart then refused the machine for the sync its own
+// first attempt had disabled, leaving the workload nowhere. Kept running
+// but stored failed by the kill, the planned failover's was taken for
+// undone: its source powered on beside it, then moved over it again.
+TEST_F(E2EDrJobRestartAdmission, AStopOfARestartLeavesAMachineItResumedRunningForTheNextOne) {
+  const std::pair<const char*, const char*> cases[] = {{"unplanned-failover", "suspend"},
+                                                       {"unplanned-failover", "kill"},
+                                                       {"planned-failover", "suspend"},
+                                                       {"planned-failover", "kill"}};
+  for (const auto& [type, stop] : cases) {
+    SCOPED_TRACE(std::string(type) + ", " + stop);
+    const std::string db = FreshLab(EStartLab::kSeeded);
+    Fail(db, TMMsg::VM_OPERATION_POWER_ON, {"dst-102"});
+    int signal = 0;
+    const drtest::SResult crashed =
+        Run({"run", "--db", db, "--group", "Sample", "--type", type, "--job-id", "7"},
+            {"DR_CRASH_AT=IsVSAPostVMFailoverSupported(): Check PostVMFailover support for vm [db-primary]"}, &signal);
+    ASSERT_EQ(SIGKILL, signal) << crashed.output;
+    ClearFaults(db);
+    OnLab(db, [] {
+      const std::string picture = crashmatrix::Picture("Sample");
+      EXPECT_NE(std::string::npos, picture.find("repl 101 Failover_in_Progress Sync_Disabled ")) << picture;
+      EXPECT_NE(std::string::npos, picture.find("vm db-primary off ")) << picture;
+    });
+    Write(db, "db-primary-DR");
+    const long long written = Content(db, "db-primary-DR");
+
+    drtest::CChildProcess run;
+    ASSERT_TRUE(StartHost({"DR_PAUSE_AT=PersistSnapMoref(): Persisting snap moref ["},
+                          {"run", "--db", db, "--job-id", "7"}, run));
+    ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); }));
+    const drtest::SResult asked = Run({"control", "--db", db, "--job", "7", stop});
+    ASSERT_EQ(0, asked.code) << asked.output;
+    ASSERT_EQ(0, ::kill(run.Pid(), SIGCONT));
+    const drtest::SResult stopped = FinishHost(run, signal);
+    ASSERT_EQ(std::string(stop) == "kill" ? 9 : 10, stopped.code) << stopped.output;
+    EXPECT_TRUE(drtest::Has(stopped, "DR VM [db-primary-DR] on: the DR VM runs")) << stopped.output;
+    EXPECT_EQ(written, Content(db, "db-primary-DR")) << stopped.output;
+
+    drtest::SResult last = stopped;
+    for (int step = 0; step < 3; ++step) {
+      const std::vector<std::string> commands = drtest::PrintedCommands(last.output);
+      if (commands.empty()) break;
+      last = RunAsPrinted(commands.front());
+    }
+    EXPECT_EQ(0, last.code) << last.output;
+    for (const char* machine : {"[db-primary] (replication 101)", "[db-replica] (replication 102)",
+                                "[app-server] (replication 201)"}) {
+      EXPECT_TRUE(drtest::Has(last, std::string("machine ") + machine + ": succeeded")) << last.output;
+    }
+    EXPECT_EQ(written, Content(db, "db-primary-DR"));
+  }
 }
 
 }  // namespace
