@@ -545,7 +545,11 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
     return false;
   }
   const bool create = opType == TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
-  if (!create && opType != TMMsg::VM_OPERATION_DELETE_SNAPSHOT) return false;
+  // A revert's snapshot that is gone was reverted to by the earlier run,
+  // which deleted it right after (a revert's and a delete's steps write no
+  // row to tell): going back to it again can neither be done nor is needed.
+  const bool revert = opType == TMMsg::VM_OPERATION_REVERT_SNAPSHOT;
+  if (!create && !revert && opType != TMMsg::VM_OPERATION_DELETE_SNAPSHOT) return false;
   std::string name, ref;
   AskedSnapshot(option, name, ref);
   std::vector<EVGui::VMSnapshot> snapshots;
@@ -581,8 +585,9 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
   }
   if (HoldsSnapshot(snapshots, name, ref)) return false;
   m_event.Debug("TakeOverEarlierSnapshotStep",
-                "Snapshot [%s] [%s] is no longer on VM [%s]: deleted by an earlier run of DR job [%lld]", name.c_str(),
-                ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId));
+                "Snapshot [%s] [%s] is no longer on VM [%s]: deleted by an earlier run of DR job [%lld]%s", name.c_str(),
+                ref.c_str(), vmName.c_str(), static_cast<long long>(m_jobId),
+                revert ? ", which reverted the VM to it first" : "");
   SDRPhaseCtx phase(m_jobId, ctx.phase, Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, ctx.site, true);
   UpdateVMPhase(ctx, vmName, phase, "", Api::VIRTUAL_APP_PHASE_STATE_SUCCESS);
   return true;

@@ -412,4 +412,30 @@ TEST_F(E2EDrJobRestartAdmission, AStopOfARestartLeavesAMachineItResumedRunningFo
   }
 }
 
+// A revert died right after it deleted db-primary's DR VM failover snapshot,
+// which it had reverted the VM to (neither step writes a row). Its restart
+// takes both over: it used to revert again, fail for the snapshot it had
+// itself deleted and store "Revert Failover Failed" while it went on (its
+// later steps cleared it), so that a stop found in between left the machine
+// to no restart of the job.
+TEST_F(E2EDrJobRestartAdmission, ARevertRestartTakesOverTheDRVMRevertItsEarlierAttemptDidAndDeleted) {
+  const std::string db = FreshLab(EStartLab::kFailedOver);
+  int signal = 0;
+  const drtest::SResult crashed =
+      Run({"run", "--db", db, "--group", "Sample", "--type", "revert-failover", "--job-id", "7"},
+          {"DR_CRASH_AT=PerformVMOp(): [Delete Snapshot] on VM [db-primary-DR] GUID [dst-101] successful"}, &signal);
+  ASSERT_EQ(SIGKILL, signal) << crashed.output;
+  const std::string before = drtest::ReadFile(LogPath());
+  const drtest::SResult restart = Restart(db, 7);
+  EXPECT_EQ(0, restart.code) << restart.output;
+  for (const char* machine : {"[db-primary] (replication 101)", "[db-replica] (replication 102)",
+                              "[app-server] (replication 201)"}) {
+    EXPECT_TRUE(drtest::Has(restart, std::string("machine ") + machine + ": succeeded")) << restart.output;
+  }
+  const std::string log = drtest::ReadFile(LogPath()).substr(before.size());
+  EXPECT_EQ(std::string::npos, log.find("[Revert Failover Failed] for replication [101]")) << log;
+  EXPECT_NE(std::string::npos, log.find("is no longer on VM [db-primary-DR]: deleted by an earlier run of DR job [7], "
+                                        "which reverted the VM to it first"));
+}
+
 }  // namespace
