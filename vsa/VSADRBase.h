@@ -501,6 +501,8 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // earlier one stored a status of it (2216 names the job) or wrote a row
   // of it. A machine every attempt refused has none of these.
   bool IsTakenUpByThisJob(CDRInfo* info);
+  // Whether an earlier attempt of this job wrote a row of the machine.
+  bool HasEarlierRows(CDRInfo* info);
   // Completed by the earlier run of this job (IsCompletedStatus).
   bool IsCompletedByEarlierRun(CDRInfo* info);
   // A failed failover status the job's own earlier run left on the

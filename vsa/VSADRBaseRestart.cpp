@@ -163,7 +163,11 @@ bool CVSADRBase::IsTakenUpByThisJob(CDRInfo* info) {
   VSARepInfo* vsa = GetVSARepInfo(info);
   if (vsa != nullptr && vsa->GetLastDRJobId() == m_jobId) return true;
   // An attempt wrote a row of it: a refusal writes none.
-  if (m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return false;
+  return HasEarlierRows(info);
+}
+
+bool CVSADRBase::HasEarlierRows(CDRInfo* info) {
+  if (info == nullptr || m_jobManager == nullptr || !m_jobManager->IsJobRestarted()) return false;
   for (const Api::VirtualAppJob* job : m_jobManager->GetRestartHistoryOf(info->GetReplId())) {
     if (job->ListSize(Api::VirtualAppJob::kPhases) > 0) return true;
   }
@@ -545,11 +549,14 @@ bool CVSADRBase::TakeOverEarlierSnapshotStep(SDROperationCtx& ctx, CDRInfo* info
     return false;
   }
   const bool create = opType == TMMsg::VM_OPERATION_CREATE_SNAPSHOT;
-  // A revert's snapshot that is gone was reverted to by the earlier run,
-  // which deleted it right after (a revert's and a delete's steps write no
-  // row to tell): going back to it again can neither be done nor is needed.
+  // A DR VM's failover snapshot that is gone was reverted to by an earlier
+  // run that took the machine up, and deleted right after (a revert's and a
+  // delete's steps write no row to tell): going back to it again can
+  // neither be done nor is needed. A source snapshot that is gone is
+  // another matter (IsSourceSnapshotGone).
   const bool revert = opType == TMMsg::VM_OPERATION_REVERT_SNAPSHOT;
   if (!create && !revert && opType != TMMsg::VM_OPERATION_DELETE_SNAPSHOT) return false;
+  if (revert && (ctx.site != Api::DR_SITE_DESTINATION || !HasEarlierRows(info))) return false;
   std::string name, ref;
   AskedSnapshot(option, name, ref);
   std::vector<EVGui::VMSnapshot> snapshots;

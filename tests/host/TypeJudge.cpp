@@ -504,24 +504,13 @@ std::vector<SFinding> JudgeFollowed(const SStep& step, const std::string& before
                                     const std::string& after, const std::string& output) {
   std::vector<SFinding> findings;
   const std::map<int, std::string> verdicts = killtable::Verdicts(output);
-  // Its line names what it takes right after the job; run after another
-  // printed command, a machine that one took too ("and also") may already
-  // stand where this one's type puts it, which the run then says.
-  auto inPlace = [&output](int id) {
-    const std::string named = "(" + std::to_string(id) + ")";
-    size_t at = 0;
-    while ((at = output.find("needs no next step for ", at)) != std::string::npos) {
-      const size_t end = output.find('\n', at);
-      const std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
-      const size_t already = line.find(": already ");
-      if (already != std::string::npos && line.find(named) < already) return true;
-      at = end == std::string::npos ? output.size() : end;
-    }
-    return false;
-  };
+  // Its line names what it takes right after the job. Run after another
+  // printed command that took a machine too ("and also"), it may find the
+  // machine where its own type puts it, and skip it: the refused rule then
+  // holds it to leaving the machine as it was.
   for (int id : step.machines) {
     const auto v = verdicts.find(id);
-    if (!step.first && v != verdicts.end() && v->second == "skipped" && inPlace(id)) continue;
+    if (!step.first && v != verdicts.end() && v->second == "skipped") continue;
     if (v == verdicts.end() || v->second == "skipped" || v->second == "not reached") {
       findings.push_back({"told", id, "[" + step.command + "] names it, yet run as printed it did not take it (" +
                                           (v == verdicts.end() ? std::string("no line") : v->second) + ")"});

@@ -133,7 +133,8 @@ struct SStep {
 std::vector<SStep> Steps(const std::string& output);
 
 // The told rule on a printed command run as printed (not stopped): it takes
-// the machines its line names (and, a new job run first, no other), and
+// the machines its line names (run after another printed command, it may
+// skip one that command took too; a new job run first takes no other), and
 // does not end where it began printing itself again.
 std::vector<SFinding> JudgeFollowed(const SStep& step, const std::string& before, const std::string& after,
                                     const std::string& output);

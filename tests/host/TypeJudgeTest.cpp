@@ -229,25 +229,22 @@ repl 101 Failover_Failed In_Sync source-snap=- dr-snap=- pit=-
 }
 
 // A printed command run first must take what its line names. Run after
-// another printed command that took the machine too, it may find it where
-// its own type puts it and say so; a skip it does not explain still breaks.
-TEST(TypeJudge, AFollowedStepRunLaterMayFindItsMachineAlreadyInPlace) {
-  typejudge::SStep restart;
-  restart.command = "drjob run --db L --job-id 7";
-  restart.machines = {201};
-  restart.restart = true;
+// another printed command that took the machine too, it may skip it; a
+// machine it never reached still breaks.
+TEST(TypeJudge, AFollowedStepRunLaterMaySkipAMachineAnotherTook) {
+  typejudge::SStep undo;
+  undo.command = "drjob run --db L --group 1 --type undo-failover";
+  undo.machines = {201};
   const std::string skipped = "drjob: DR job [7] machine [app-server] (replication 201): skipped: x\n";
-  const std::string inPlace = skipped +
-                              "drjob: DR job [7] needs no next step for app-server (201): already at the source, "
-                              "where a DR job of type [revert-failover] puts them\n";
+  const std::string unreached = "drjob: DR job [7] machine [app-server] (replication 201): not reached: x\n";
   const std::string at = Sample(kAtRest);
   auto told = [&](bool first, const std::string& output) {
-    restart.first = first;
-    return typejudge::JudgeFollowed(restart, at, at, output).size();
+    undo.first = first;
+    return typejudge::JudgeFollowed(undo, at, at, output).size();
   };
-  EXPECT_EQ(0u, told(false, inPlace));
-  EXPECT_EQ(1u, told(true, inPlace));
-  EXPECT_EQ(1u, told(false, skipped));
+  EXPECT_EQ(0u, told(false, skipped));
+  EXPECT_EQ(1u, told(true, skipped));
+  EXPECT_EQ(1u, told(false, unreached));
 }
 
 }  // namespace
