@@ -426,6 +426,8 @@ class CVSADRBase : public IDRContext, public IDRAdmission {
   // again, and reverting the DR VM to its failover snapshot would throw
   // away what the workload wrote.
   bool IsLeftToRestart(CDRInfo* info);
+  // The machines, without those left to the restart (and without nulls).
+  std::vector<CDRInfo*> WithoutLeftToRestart(const std::vector<CDRInfo*>& machines);
   static void SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure);
   // Whether the machine's post-DR operations have begun and not ended: a VM
   // step failing inside them is judged by the post-DR operations, not

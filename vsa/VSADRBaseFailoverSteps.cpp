@@ -319,10 +319,7 @@ void CVSADRBase::CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatu
   // their row is written.
   if (IsPostDROperationRunning(ctx.GetInfo())) return;
   SDROperationCtx undone(ctx);
-  undone.drInfoList.clear();
-  for (CDRInfo* info : ctx.drInfoList) {
-    if (info != nullptr && !IsLeftToRestart(info)) undone.drInfoList.push_back(info);
-  }
+  undone.drInfoList = WithoutLeftToRestart(ctx.drInfoList);
   if (undone.drInfoList.empty()) return;
   undone.ignoreQuit = true;
   if (revertSyncStatus) {
@@ -334,10 +331,7 @@ void CVSADRBase::CleanupFailedMachine(SDROperationCtx& ctx, bool revertSyncStatu
 std::vector<CDRInfo*> CVSADRBase::CleanupFailedFailovers(const SDRPriority& priority) {
   std::vector<CDRInfo*> machines;
   m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
-  std::vector<CDRInfo*> undone;
-  for (CDRInfo* info : machines) {
-    if (!IsLeftToRestart(info)) undone.push_back(info);
-  }
+  std::vector<CDRInfo*> undone = WithoutLeftToRestart(machines);
   CleanupStatus(undone, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, true);
   CleanupStaleFailoverSnapshots(undone);
   return machines;
@@ -346,6 +340,14 @@ std::vector<CDRInfo*> CVSADRBase::CleanupFailedFailovers(const SDRPriority& prio
 bool CVSADRBase::IsLeftToRestart(CDRInfo* info) {
   if (info == nullptr || info->IsSuccess() || !IsResumed(info)) return false;
   return m_jobManager->IsJobKillIssued() || m_jobManager->IsJobSuspended();
+}
+
+std::vector<CDRInfo*> CVSADRBase::WithoutLeftToRestart(const std::vector<CDRInfo*>& machines) {
+  std::vector<CDRInfo*> undone;
+  for (CDRInfo* info : machines) {
+    if (info != nullptr && !IsLeftToRestart(info)) undone.push_back(info);
+  }
+  return undone;
 }
 
 void CVSADRBase::SetReportingSwitches(SDROperationCtx& ctx, bool updatePhaseInfoTbl, bool markRowAsFailedOnFailure) {

@@ -175,10 +175,7 @@ bool CVSAPlannedFailover::Cleanup(const SDRPriority& priority) {
   std::vector<CDRInfo*> machines;
   m_orchestrator->GetDRInfoListForPriority(priority, machines, 0);
   // The workload of a machine left to the restart runs on its DR VM.
-  std::vector<CDRInfo*> undone;
-  for (CDRInfo* info : machines) {
-    if (!IsLeftToRestart(info)) undone.push_back(info);
-  }
+  std::vector<CDRInfo*> undone = WithoutLeftToRestart(machines);
   PerformVMOperationOnFailure(undone, Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_POWER_ON);
   if (m_appManager->IsFirstTimeSyncDuringFailoverSet()) CleanupFirstTimeSyncDuringFailover(machines);
   CleanupFailedFailovers(priority);
