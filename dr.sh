@@ -110,7 +110,7 @@ run_ctest() {
 # information's compile time.
 build_release() {
   build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
-    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DDR_STRESS_TESTS=OFF
 }
 
 # One DR job on the sample VM group: its summary report and the lab after
@@ -169,12 +169,17 @@ cmd_demo() {
   done
 }
 
+# Line tables only in the clang trees: a sanitizer's report keeps each
+# frame's file and line, and the compiler writes a fraction of the debug
+# information.
+CLANG_DEBUG_FLAGS=(-DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only)
+
 # clang, with the lock rules checked as in build/tsan, and the fuzz targets,
-# which share its objects (every source carries the fuzzer's coverage
-# instrumentation here).
+# which share its objects (the libraries carry the fuzzer's coverage
+# instrumentation here). STRESS_TESTS=ON adds the stress run's suites.
 build_asan() {
-  CC=clang CXX=clang++ build build/asan -DCMAKE_BUILD_TYPE=Debug "-DDR_SANITIZE=address;undefined" \
-    -DDR_BUILD_BENCH=OFF -DDR_BUILD_FUZZ=ON
+  CC=clang CXX=clang++ build build/asan -DCMAKE_BUILD_TYPE=Debug "${CLANG_DEBUG_FLAGS[@]}" \
+    "-DDR_SANITIZE=address;undefined" -DDR_BUILD_BENCH=OFF -DDR_BUILD_FUZZ=ON -DDR_STRESS_TESTS="${STRESS_TESTS:-OFF}"
 }
 
 run_asan_ctest() {
@@ -192,8 +197,8 @@ cmd_test() {
   ensure_packages
   build_release
   # The crash sampler, the kill table, the live-kill sampler and the walk
-  # over the DR types (label "stress") run in ./dr.sh stress; the type matrix
-  # (label "e2e") runs here, in both trees.
+  # over the DR types (label "stress") are built and run in ./dr.sh stress
+  # only; the type matrix (label "e2e") runs here, in both trees.
   run_ctest build/release -LE stress
   build_asan
   # The whole suite and a bounded run of each fuzz target (label "fuzz").
@@ -204,8 +209,8 @@ cmd_test() {
   # files with concurrency suites are built. The concurrency label includes
   # the test that a rule broken on purpose still fails to compile.
   CC=clang CXX=clang++ \
-    build build/tsan -DCMAKE_BUILD_TYPE=Debug -DDR_SANITIZE=thread -DDR_BUILD_BENCH=OFF -DDR_THREAD_SAFETY=ON \
-    -DDR_TESTS_CONCURRENCY_ONLY=ON
+    build build/tsan -DCMAKE_BUILD_TYPE=Debug "${CLANG_DEBUG_FLAGS[@]}" -DDR_SANITIZE=thread -DDR_BUILD_BENCH=OFF \
+    -DDR_THREAD_SAFETY=ON -DDR_TESTS_CONCURRENCY_ONLY=ON
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest build/tsan -L concurrency
   if ! grep -q 'LockRules\.UnguardedAccessDoesNotCompile' "$ROOT/build/tsan.ctest.log"; then
@@ -243,7 +248,7 @@ stop_busy_loops() {
 # that only passes on a quiet machine fails here.
 cmd_stress() {
   ensure_packages
-  build_asan
+  STRESS_TESTS=ON build_asan
   local t0=$SECONDS
   trap stop_busy_loops EXIT
   trap 'stop_busy_loops; exit 130' INT TERM

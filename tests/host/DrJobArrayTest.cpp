@@ -861,19 +861,29 @@ TEST_F(E2EDrJobArrayStandings, ASecondTestFailoverOverAStandingOneNeedsNoNextSte
 
 // ---- a DR type over what a stopped job of another type left ----
 
-// An undo killed as it re-queried its third machine's afiles left every
-// machine "Revert Failover Failed", three still mounted at DR. The test types
-// refuse that status at admission, as the priority's own check does, and
-// leave the lab as it was: refused after admission, the whole priority
-// reached the clean-up, which unmounted the DR VMs of machines the job never
-// began and printed a restart that did the same for ever. The undo's own
-// restart brings the machines home, and a test failover then runs.
+// An undo killed right after it set its fourth machine under way left every
+// machine "Revert Failover Failed", still mounted at DR. The kill is stored
+// while the job stands paused at that line; a kill at a later line, such as
+// the third machine's re-query of its afiles, can come after a machine the
+// scheduler ran ahead finished its undo. The test types refuse that status
+// at admission, as the priority's own check does, and leave the lab as it
+// was: refused after admission, the whole priority reached the clean-up,
+// which unmounted the DR VMs of machines the job never began and printed a
+// restart that did the same for ever. The undo's own restart brings the
+// machines home, and a test failover then runs.
 TEST_F(E2EDrJobArrayStandings, ATestTypeRefusesAFailedRevertAtAdmissionAndUnmountsNothingOfIt) {
   const std::string db = FreshLab(EStartLab::kArrayFailedOver);
-  const drtest::SResult killed =
-      Run({"DR_KILL_AT=PreVMMountOperation(): Re-querying afiles for mount per vm for replication [",
-           "DR_KILL_AT_COUNT=3"},
-          db, "undo-failover", 2);
+  drtest::CChildProcess run;
+  ASSERT_TRUE(StartHost({"DR_PAUSE_AT=UpdateFailoverStatus(): [Revert Failover in Progress] for replication [",
+                         "DR_PAUSE_AT_COUNT=4"},
+                        {"run", "--db", db, "--group", "SampleArray", "--type", "undo-failover", "--job-id", "2"},
+                        run));
+  ASSERT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(run.Pid()); }));
+  int signal = 0;
+  const drtest::SResult kill = RunHost({}, {"control", "--db", db, "--job", "2", "kill"}, signal);
+  ASSERT_EQ(0, kill.code) << kill.output;
+  ASSERT_EQ(0, ::kill(run.Pid(), SIGCONT));
+  const drtest::SResult killed = FinishHost(run, signal);
   ASSERT_EQ(9, killed.code) << killed.output;
   const std::string before = Shown(db);
   ASSERT_NE(std::string::npos, PictureOf(db).find("mounted vm ")) << before;
