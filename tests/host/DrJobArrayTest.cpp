@@ -933,9 +933,17 @@ TEST_F(E2EDrJobArrayStandings, AnUndoFailoverLeavesTheTestStatusAnotherJobLeftUn
 // not read that step. Suspended later, the restart tells the suspension,
 // not the shut-down, as what its machines stopped at.
 TEST_F(E2EDrJobArrayStandings, ASuspendedUndoRestartBlamesNoShutDownOfADRVMItsEarlierAttemptUnmounted) {
-  const std::string db = FreshLab(EStartLab::kArrayFailedOver);
-  const drtest::SResult killed =
-      Run({"DR_KILL_AT=_LoadMountOpResp(): [DR-VM Snap Unmount] on VM [snap-web] [mount-"}, db, "undo-failover", 2);
+  // The kill comes after snap-web's unmount. Where the scheduler ran two
+  // other machines through their whole undo before it, the job ends
+  // completed with errors and has no restart: that set-up is made again.
+  std::string db;
+  drtest::SResult killed;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    db = FreshLab(EStartLab::kArrayFailedOver);
+    killed =
+        Run({"DR_KILL_AT=_LoadMountOpResp(): [DR-VM Snap Unmount] on VM [snap-web] [mount-"}, db, "undo-failover", 2);
+    if (killed.code != 8) break;
+  }
   ASSERT_EQ(9, killed.code) << killed.output;
   drtest::CChildProcess run;
   ASSERT_TRUE(StartHost({"DR_PAUSE_AT=ChangeSubclientActivity(): Changed activity for appId ["},
@@ -948,9 +956,14 @@ TEST_F(E2EDrJobArrayStandings, ASuspendedUndoRestartBlamesNoShutDownOfADRVMItsEa
   const drtest::SResult suspended = FinishHost(run, signal);
   ASSERT_EQ(10, suspended.code) << suspended.output;
   EXPECT_FALSE(Has(suspended, "failed in phase [Shutdown]")) << suspended.output;
+  // Each machine stopped at the suspension, before or after a step; one the
+  // scheduler ran ahead of snap-web's unmount may have finished its undo in
+  // the killed attempt.
   for (const SSampleArrayVM& vm : kSampleArrayVMs) {
-    EXPECT_TRUE(Has(suspended, std::string("machine [") + vm.name + "] (replication " +
-                                   std::to_string(vm.replicationId) + "): failed: the job was suspended after phase ["))
+    const std::string told = std::string("machine [") + vm.name + "] (replication " +
+                             std::to_string(vm.replicationId) + "): ";
+    EXPECT_TRUE(Has(suspended, told + "failed: the job was suspended ") ||
+                (vm.name != std::string("snap-web") && Has(suspended, told + "succeeded")))
         << vm.name << "\n" << suspended.output;
   }
   const drtest::SResult restart = RunAsPrinted(Printed(suspended, "is continued by its restart"));
