@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "TestThread.h"
 #include "msg/MsgEnums.h"
 
@@ -21,10 +22,16 @@ class CDRInfo;
 
 namespace faultmatrix {
 
-// The final states the cases expect.
-constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
+// The failover types the matrices run, and the final states the cases expect.
+inline constexpr auto kPlanned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
+inline constexpr auto kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
+using drtest::kSuccess;
+using drtest::kFailed;
+using drtest::kCWE;
+
+// The side of a replication a lab fault strikes.
+inline constexpr int kSource = 0;
+inline constexpr int kDR = 1;
 constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
 constexpr int32_t kSuspended = Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
 

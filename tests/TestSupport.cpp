@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,11 @@
 extern char** environ;
 
 namespace drtest {
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
 
 std::string MakeTempDir(const std::string& prefix) {
   std::string tmpl = "/tmp/" + prefix + ".XXXXXX";

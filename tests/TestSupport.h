@@ -37,6 +37,8 @@ constexpr unsigned long kWatchdogMs = 60000;
 // at once, so a thread's own polling never holds up its owner's join.
 bool Eventually(const std::function<bool()>& pred, unsigned long limitMs = kWatchdogMs);
 
+// Whether anything (a file, a folder) is at path.
+bool PathExists(const std::string& path);
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& path);
 

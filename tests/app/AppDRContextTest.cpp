@@ -17,14 +17,15 @@
 #include "engine/SDROperationCtx.h"
 #include "tasksim/ReplicaSyncEffects.h"
 #include "tasksim/TaskManagerSim.h"
+#include "Phases.h"
 
 namespace {
 
-using Info = App::ReplicaSyncReplicationInfo;
+using SyncInfo = App::ReplicaSyncReplicationInfo;
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int kRunning = Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+using drtest::kSuccess;
+using drtest::kFailed;
+using drtest::kRunning;
 
 // A context that records the steps the engine runs for it.
 class CRecordingAppContext : public CAppDRBase {
@@ -65,9 +66,9 @@ class AppDRContext : public CAppDRLabTestBase {
     ctx.priority = &m_priority;
     return ctx;
   }
-  static void ChangeStored(int id, const std::function<void(Info&)>& change) {
-    Info partial;
-    partial.SetInt32(Info::kReplicationId, id);
+  static void ChangeStored(int id, const std::function<void(SyncInfo&)>& change) {
+    SyncInfo partial;
+    partial.SetInt32(SyncInfo::kReplicationId, id);
     change(partial);
     std::string error;
     ASSERT_EQ(0, CReplicaSyncStore::Merge(partial, error)) << error;
@@ -77,7 +78,7 @@ class AppDRContext : public CAppDRLabTestBase {
     drtest::SDBSite site = Replication(id).source;
     int subclient = Replication(id).subclientId;
     change(site, subclient);
-    ChangeStored(id, [&](Info& info) { info.SetMsg(Info::kSourceEntity, drtest::DBEntity(site, subclient, 22)); });
+    ChangeStored(id, [&](SyncInfo& info) { info.SetMsg(SyncInfo::kSourceEntity, drtest::DBEntity(site, subclient, 22)); });
   }
   static size_t Waits(uint64_t ms) { return CPlatformClock::Instance().CountWaits(ms, "DRJobManager"); }
   // Runs the backup step on a thread of its own with a job that runs until
@@ -169,7 +170,7 @@ TEST_F(AppDRContext, TheBackupRunsOneJobKeepsItInTheGroupAndRecordsIt) {
   EXPECT_NE(std::string::npos, row.details.find(std::to_string(backups[0].jobId))) << row.details;
   EXPECT_TRUE(Logged("Backup operation job [" + std::to_string(backups[0].jobId) + "] successful"));
   // The backup left the replication needing a sync.
-  EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, Stored(1).GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, Stored(1).GetInt32(SyncInfo::kSyncStatus));
 }
 
 TEST_F(AppDRContext, ABackupWithoutSubclientStartsNoJobAndFailsItsRow) {
@@ -263,7 +264,7 @@ TEST_F(AppDRContext, InSyncMachinesPauseOnceAndStartNoSync) {
 }
 
 TEST_F(AppDRContext, AMachineNeedingASyncRunsTheTaskAndPausesAfterIt) {
-  ChangeStored(1, [](Info& info) { info.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
+  ChangeStored(1, [](SyncInfo& info) { info.SetInt32(SyncInfo::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
   LoadMachines({1});
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_REPLICATION);
   SDROSubclient group(1, Replication(1).subclientId);
@@ -278,7 +279,7 @@ TEST_F(AppDRContext, AMachineNeedingASyncRunsTheTaskAndPausesAfterIt) {
   ASSERT_EQ(1u, syncs.size());
   EXPECT_EQ(m_lab.taskId, syncs[0].taskId);
   EXPECT_EQ((std::vector<int>{1}), syncs[0].replicationIds);
-  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, Stored(1).GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, Stored(1).GetInt32(SyncInfo::kSyncStatus));
   const SPhaseRow row = RowOf(1, Api::VIRTUAL_APP_PHASE_REPLICATION);
   ASSERT_EQ(Api::VIRTUAL_APP_PHASE_REPLICATION, row.phase);
   EXPECT_EQ(kSuccess, row.status);
@@ -286,7 +287,7 @@ TEST_F(AppDRContext, AMachineNeedingASyncRunsTheTaskAndPausesAfterIt) {
 }
 
 TEST_F(AppDRContext, AKillDuringThePauseStartsNoSync) {
-  ChangeStored(1, [](Info& info) { info.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
+  ChangeStored(1, [](SyncInfo& info) { info.SetInt32(SyncInfo::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
   LoadMachines({1});
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_REPLICATION);
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 1));
@@ -302,7 +303,7 @@ TEST_F(AppDRContext, AKillDuringThePauseStartsNoSync) {
 }
 
 TEST_F(AppDRContext, ASyncThatCannotStartFailsTheRowItOpened) {
-  ChangeStored(1, [](Info& info) { info.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
+  ChangeStored(1, [](SyncInfo& info) { info.SetInt32(SyncInfo::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC); });
   LoadMachines({1});
   ASSERT_TRUE(CTaskManagerSim::SetSyncStartFault(ESyncStartFault::kRefused));
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_REPLICATION);
@@ -315,8 +316,8 @@ TEST_F(AppDRContext, ASyncThatCannotStartFailsTheRowItOpened) {
 
 TEST_F(AppDRContext, CleanupStatusChangesOnlyExpectedStatusesOfMachinesThatCount) {
   for (int id : {1, 2}) {
-    ChangeStored(id, [](Info& info) {
-      info.SetInt32(Info::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
+    ChangeStored(id, [](SyncInfo& info) {
+      info.SetInt32(SyncInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
     });
   }
   LoadMachines({1, 2});
@@ -324,19 +325,19 @@ TEST_F(AppDRContext, CleanupStatusChangesOnlyExpectedStatusesOfMachinesThatCount
   const App::VSAFailoverStatus running = App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS;
 
   Context().CleanupStatus(m_machines, failed, App::VSA_FAILOVER_STATUS_NONE);
-  EXPECT_EQ(running, Stored(1).GetInt32(Info::kFailoverStatus));
+  EXPECT_EQ(running, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
   Context().CleanupStatus(m_machines, failed, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE);
-  EXPECT_EQ(running, Stored(1).GetInt32(Info::kFailoverStatus));
+  EXPECT_EQ(running, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
 
   m_machines[1]->SetStatus(Api::VIRTUAL_APP_PHASE_STATE_SKIPPED);
   Context().CleanupStatus(m_machines, failed, running);
-  EXPECT_EQ(failed, Stored(1).GetInt32(Info::kFailoverStatus));
-  EXPECT_EQ(running, Stored(2).GetInt32(Info::kFailoverStatus));
+  EXPECT_EQ(failed, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
+  EXPECT_EQ(running, Stored(2).GetInt32(SyncInfo::kFailoverStatus));
 }
 
 TEST_F(AppDRContext, CleanupStatusChangesNothingWhileTheJobIsSuspended) {
-  ChangeStored(1, [](Info& info) {
-    info.SetInt32(Info::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
+  ChangeStored(1, [](SyncInfo& info) {
+    info.SetInt32(SyncInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
   });
   LoadMachines({1});
   ASSERT_EQ(EStoreResult::kOk, CJobStore::SetControlOperation(kJob, 2));
@@ -344,7 +345,7 @@ TEST_F(AppDRContext, CleanupStatusChangesNothingWhileTheJobIsSuspended) {
   ASSERT_TRUE(m_jm->IsJobSuspended());
   Context().CleanupStatus(m_machines, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED,
                           App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS);
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, Stored(1).GetInt32(Info::kFailoverStatus));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_IN_PROGRESS, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
 }
 
 TEST_F(AppDRContext, SyncStatusStoresRecordTheirPhaseAndARevertRecordsNone) {
@@ -352,12 +353,12 @@ TEST_F(AppDRContext, SyncStatusStoresRecordTheirPhaseAndARevertRecordsNone) {
   SDROperationCtx ctx = Step(m_machines[0], Api::DR_SITE_SOURCE, Api::VIRTUAL_APP_PHASE_SHUTDOWN);
   EXPECT_TRUE(Context().DisableSync(m_machines[0], ctx));
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_DISABLE_SYNC, ctx.phase);
-  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(1).GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(1).GetInt32(SyncInfo::kSyncStatus));
   EXPECT_EQ(kSuccess, RowOf(1, Api::VIRTUAL_APP_PHASE_DISABLE_SYNC).status);
 
   const size_t rows = PhaseRows().size();
   Context().RevertSyncStatus(m_machines[0], App::VSA_REPL_STATUS_NEED_SYNC);
-  EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, Stored(1).GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, Stored(1).GetInt32(SyncInfo::kSyncStatus));
   EXPECT_EQ(rows, PhaseRows().size());
 
   // A store that fails fails the row.

@@ -16,7 +16,7 @@
 
 namespace {
 
-using Info = App::ReplicaSyncReplicationInfo;
+using SyncInfo = App::ReplicaSyncReplicationInfo;
 using drtest::SDBReplication;
 
 // A record whose message is another class, with the same meanings at other
@@ -86,8 +86,8 @@ TEST(AppRepInfoFields, TheApplicationMessageByItsOwnNumbers) {
 
   rep.setTestFailoverStatus(App::DR_TEST_FAILOVER_STATUS_COMPLETE);
   rep.setLastRestoreTime(1234);
-  EXPECT_EQ(1, rep.GetLSReplicationInfo().GetInt32(Info::kTestFailoverStatus));
-  EXPECT_EQ(1234, rep.GetLSReplicationInfo().GetInt32(Info::kLastRestoreTime));
+  EXPECT_EQ(1, rep.GetLSReplicationInfo().GetInt32(SyncInfo::kTestFailoverStatus));
+  EXPECT_EQ(1234, rep.GetLSReplicationInfo().GetInt32(SyncInfo::kLastRestoreTime));
 
   AppRepInfo empty;
   EXPECT_EQ(0, empty.GetSubTaskId());
@@ -157,9 +157,9 @@ TEST_F(AppReplDataMgrTest, AReloadAssignsIntoTheRecordItHandedOut) {
   EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, before->GetStatus());
 
   // Another process changes the replication; the reload brings it in.
-  Info change;
-  change.SetInt32(Info::kReplicationId, 1);
-  change.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC);
+  SyncInfo change;
+  change.SetInt32(SyncInfo::kReplicationId, 1);
+  change.SetInt32(SyncInfo::kSyncStatus, App::VSA_REPL_STATUS_NEED_SYNC);
   std::string error;
   ASSERT_EQ(0, CReplicaSyncStore::Merge(change, error)) << error;
   EXPECT_TRUE(mgr.ReloadData(m_info));
@@ -176,33 +176,33 @@ TEST_F(AppReplDataMgrTest, EachStoreSendsOnlyTheIdAndItsField) {
 
   // Fields changed elsewhere after the load: a store that sent the whole
   // cached record would put the old values back.
-  Info elsewhere;
-  elsewhere.SetInt32(Info::kReplicationId, 1);
-  elsewhere.SetInt32(Info::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED);
-  elsewhere.SetInt32(Info::kLastRestoreTime, 999);
-  elsewhere.SetString(Info::kSourceGuid, "moved");
+  SyncInfo elsewhere;
+  elsewhere.SetInt32(SyncInfo::kReplicationId, 1);
+  elsewhere.SetInt32(SyncInfo::kFailoverStatus, App::VSA_FAILOVER_STATUS_FAILOVER_FAILED);
+  elsewhere.SetInt32(SyncInfo::kLastRestoreTime, 999);
+  elsewhere.SetString(SyncInfo::kSourceGuid, "moved");
   std::string error;
   ASSERT_EQ(0, CReplicaSyncStore::Merge(elsewhere, error)) << error;
 
   EXPECT_TRUE(mgr.UpdateSyncStatus(1, App::VSA_REPL_STATUS_SYNC_DISABLED));
-  Info stored = drtest::StoredDBReplication(1);
-  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, stored.GetInt32(Info::kSyncStatus));
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, stored.GetInt32(Info::kFailoverStatus));
-  EXPECT_EQ("moved", stored.GetString(Info::kSourceGuid));
+  SyncInfo stored = drtest::StoredDBReplication(1);
+  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, stored.GetInt32(SyncInfo::kSyncStatus));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_FAILED, stored.GetInt32(SyncInfo::kFailoverStatus));
+  EXPECT_EQ("moved", stored.GetString(SyncInfo::kSourceGuid));
   EXPECT_TRUE(Logged("Setting sync status as [Sync Disabled] for replication [1]"));
 
   SDataSourceInfo one;
   one.replId = 1;
   EXPECT_TRUE(mgr.UpdateFailoverStatus(one, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE));
   stored = drtest::StoredDBReplication(1);
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, stored.GetInt32(Info::kFailoverStatus));
-  EXPECT_EQ(999, stored.GetInt32(Info::kLastRestoreTime));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, stored.GetInt32(SyncInfo::kFailoverStatus));
+  EXPECT_EQ(999, stored.GetInt32(SyncInfo::kLastRestoreTime));
   EXPECT_TRUE(Logged("[Failover Complete] for replication [1]"));
 
   EXPECT_TRUE(mgr.SetLastRestoreTime(1, 4321));
   stored = drtest::StoredDBReplication(1);
-  EXPECT_EQ(4321, stored.GetInt32(Info::kLastRestoreTime));
-  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, stored.GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(4321, stored.GetInt32(SyncInfo::kLastRestoreTime));
+  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, stored.GetInt32(SyncInfo::kSyncStatus));
   EXPECT_TRUE(Logged("Setting last restore time as [4321] for replication [1]"));
 
   // The next query reads every stored change back into the record.
@@ -216,8 +216,8 @@ TEST_F(AppReplDataMgrTest, EachStoreSendsOnlyTheIdAndItsField) {
   one.failoverStatus = App::VSA_FAILOVER_STATUS_NONE;
   EXPECT_TRUE(mgr.UpdateProperty(ZNDR::DR_PROPERTY_FAILOVER_STATUS, one));
   stored = drtest::StoredDBReplication(1);
-  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, stored.GetInt32(Info::kSyncStatus));
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, stored.GetInt32(Info::kFailoverStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, stored.GetInt32(SyncInfo::kSyncStatus));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, stored.GetInt32(SyncInfo::kFailoverStatus));
 }
 
 TEST_F(AppReplDataMgrTest, StoresOfIdsNotLoadedAndOtherPropertiesSendNothing) {
@@ -228,12 +228,12 @@ TEST_F(AppReplDataMgrTest, StoresOfIdsNotLoadedAndOtherPropertiesSendNothing) {
 
   EXPECT_FALSE(mgr.UpdateSyncStatus(2, App::VSA_REPL_STATUS_SYNC_DISABLED));
   EXPECT_TRUE(Logged("Replication [2] is not loaded; nothing stored"));
-  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, drtest::StoredDBReplication(2).GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, drtest::StoredDBReplication(2).GetInt32(SyncInfo::kSyncStatus));
 
   SDataSourceInfo one;
   one.replId = 1;
   one.lastRestoreTime = 55;
-  const Info before = drtest::StoredDBReplication(1);
+  const SyncInfo before = drtest::StoredDBReplication(1);
   for (ZNDR::DR_ORCHESTRATION_PROPERTY p : {ZNDR::DR_PROPERTY_LAST_RESTORE_TIME, ZNDR::DR_PROPERTY_VM_SYNCED_TILL_TIME,
                                            ZNDR::DR_PROPERTY_RESET_DEST_VM_GUID}) {
     EXPECT_TRUE(mgr.UpdateProperty(p, one)) << p;
@@ -250,27 +250,27 @@ TEST_F(AppReplDataMgrTest, AFailedStoreAnswersFalseOnlyForItsField) {
   drtest::StoreDBReplication(drtest::SimpleDBReplication(1));
   CAppReplDataMgr& mgr = Manager({1});
   ASSERT_TRUE(mgr.LoadData(m_info));
-  ASSERT_TRUE(CReplicaSyncStore::SetFault(1, EReplicaSyncFault::kStoreFails, Info::kFailoverStatus.a));
+  ASSERT_TRUE(CReplicaSyncStore::SetFault(1, EReplicaSyncFault::kStoreFails, SyncInfo::kFailoverStatus.a));
 
   EXPECT_TRUE(mgr.UpdateSyncStatus(1, App::VSA_REPL_STATUS_SYNC_DISABLED));
   SDataSourceInfo one;
   one.replId = 1;
   EXPECT_FALSE(mgr.UpdateFailoverStatus(one, App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE));
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, drtest::StoredDBReplication(1).GetInt32(Info::kFailoverStatus));
-  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, drtest::StoredDBReplication(1).GetInt32(Info::kSyncStatus));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, drtest::StoredDBReplication(1).GetInt32(SyncInfo::kFailoverStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, drtest::StoredDBReplication(1).GetInt32(SyncInfo::kSyncStatus));
 }
 
 TEST_F(AppReplDataMgrTest, TheAdapterAnswersAnUnknownIdWithNothing) {
   ReplicaSyncReplication adapter;
-  Info query;
-  query.SetInt32(Info::kReplicationId, 404);
-  std::vector<Info> out(1);
+  SyncInfo query;
+  query.SetInt32(SyncInfo::kReplicationId, 404);
+  std::vector<SyncInfo> out(1);
   std::string error;
   EXPECT_EQ(0, adapter.getSiteReplication(&query, out, error, nullptr));
   EXPECT_TRUE(out.empty());
-  Info change;
-  change.SetInt32(Info::kReplicationId, 404);
-  change.SetInt32(Info::kSyncStatus, 2);
+  SyncInfo change;
+  change.SetInt32(SyncInfo::kReplicationId, 404);
+  change.SetInt32(SyncInfo::kSyncStatus, 2);
   EXPECT_NE(0, adapter.setSiteReplication(&change, error, nullptr));
   EXPECT_EQ("Replication [404] not found", adapter.getErrorString());
 }
@@ -337,13 +337,13 @@ TEST_F(AppReplDataMgrConcurrencyTest, EightStorersAndAReloaderAgreeWithTheStore)
     const int id = ids[i];
     AppRepInfo* rep = Record(id);
     EXPECT_EQ(addresses[i], rep) << id;
-    const Info stored = drtest::StoredDBReplication(id);
-    EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, stored.GetInt32(Info::kSyncStatus)) << id;
-    EXPECT_EQ((kRounds - 1) % 3, stored.GetInt32(Info::kFailoverStatus)) << id;
-    EXPECT_EQ(id * 100 + kRounds - 1, stored.GetInt32(Info::kLastRestoreTime)) << id;
-    EXPECT_EQ(stored.GetInt32(Info::kSyncStatus), rep->GetStatus()) << id;
-    EXPECT_EQ(stored.GetInt32(Info::kFailoverStatus), rep->GetFailoverStatus()) << id;
-    EXPECT_EQ(stored.GetInt32(Info::kLastRestoreTime), rep->GetLSReplicationInfo().GetInt32(Info::kLastRestoreTime));
+    const SyncInfo stored = drtest::StoredDBReplication(id);
+    EXPECT_EQ(App::VSA_REPL_STATUS_NEED_SYNC, stored.GetInt32(SyncInfo::kSyncStatus)) << id;
+    EXPECT_EQ((kRounds - 1) % 3, stored.GetInt32(SyncInfo::kFailoverStatus)) << id;
+    EXPECT_EQ(id * 100 + kRounds - 1, stored.GetInt32(SyncInfo::kLastRestoreTime)) << id;
+    EXPECT_EQ(stored.GetInt32(SyncInfo::kSyncStatus), rep->GetStatus()) << id;
+    EXPECT_EQ(stored.GetInt32(SyncInfo::kFailoverStatus), rep->GetFailoverStatus()) << id;
+    EXPECT_EQ(stored.GetInt32(SyncInfo::kLastRestoreTime), rep->GetLSReplicationInfo().GetInt32(SyncInfo::kLastRestoreTime));
   }
 }
 

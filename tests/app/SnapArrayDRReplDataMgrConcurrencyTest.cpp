@@ -10,13 +10,14 @@
 #include "TestThread.h"
 #include "app/SnapArrayTestSupport.h"
 #include "core/StopState.h"
+#include "Phases.h"
 
 namespace {
 
 using Info = Api::SnapDRReplicationInfo;
 
-const Api::VirtualAppJobPhaseType kBreak = Api::VIRTUAL_APP_PHASE_BREAK_VOLUME_RELATIONSHIP;
-const Api::VirtualAppJobPhaseType kResync = Api::VIRTUAL_APP_PHASE_RESYNC_VOLUME_RELATIONSHIP;
+using drtest::kBreak;
+using drtest::kResync;
 
 class SnapArrayDRReplDataMgrConcurrency : public CSnapArrayTestBase {
  protected:

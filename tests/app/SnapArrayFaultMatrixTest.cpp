@@ -23,8 +23,6 @@
 namespace {
 
 using namespace faultmatrix;  // the final states
-constexpr auto kPlanned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
-constexpr auto kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
 constexpr auto kUndo = TMMsg::DR_ORCHESTRATION_UNDO_FAILOVER;
 constexpr int kComplete = App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE;
 constexpr int kFailoverFailed = App::VSA_FAILOVER_STATUS_FAILOVER_FAILED;

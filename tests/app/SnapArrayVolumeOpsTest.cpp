@@ -9,13 +9,14 @@
 #include "array/ManageONTAP.h"
 #include "jobs/JobStore.h"
 #include "time/PlatformClock.h"
+#include "Phases.h"
 
 namespace {
 
 using Info = Api::SnapDRReplicationInfo;
 
-const Api::VirtualAppJobPhaseType kBreak = Api::VIRTUAL_APP_PHASE_BREAK_VOLUME_RELATIONSHIP;
-const Api::VirtualAppJobPhaseType kResync = Api::VIRTUAL_APP_PHASE_RESYNC_VOLUME_RELATIONSHIP;
+using drtest::kBreak;
+using drtest::kResync;
 
 size_t VolumeWaits() { return CPlatformClock::Instance().CountWaits(30000, "PerformVolumeAction"); }
 

@@ -12,13 +12,14 @@
 #include "core/HandlerRegistry.h"
 #include "jobs/JobStore.h"
 #include "tasksim/ReplicaSyncEffects.h"
+#include "Phases.h"
 
 namespace {
 
-using Info = App::ReplicaSyncReplicationInfo;
+using SyncInfo = App::ReplicaSyncReplicationInfo;
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+using drtest::kSuccess;
+using drtest::kFailed;
 
 class E2EDatabaseFailover : public CAppDRLabTestBase {
  protected:
@@ -59,10 +60,10 @@ TEST_F(E2EDatabaseFailover, EveryStepSucceedsAndTheDestinationsRunInsteadOfTheSo
                                                 {24, kSuccess}}),
               Phases(id))
         << id;
-    const Info stored = Stored(id);
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, stored.GetInt32(Info::kFailoverStatus)) << id;
-    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, stored.GetInt32(Info::kSyncStatus)) << id;
-    EXPECT_NE(0, stored.GetInt64(Info::kLastSyncedJobId)) << id;
+    const SyncInfo stored = Stored(id);
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, stored.GetInt32(SyncInfo::kFailoverStatus)) << id;
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, stored.GetInt32(SyncInfo::kSyncStatus)) << id;
+    EXPECT_NE(0, stored.GetInt64(SyncInfo::kLastSyncedJobId)) << id;
     EXPECT_FALSE(drtest::DatabaseRunning(r.source)) << id;
     EXPECT_TRUE(drtest::DatabaseRunning(r.destination)) << id;
     // Each host was given its script with the client's name and the home as
@@ -112,9 +113,9 @@ TEST_F(E2EDatabaseFailover, InSyncReplicationsStartNoSyncJob) {
 TEST_F(E2EDatabaseFailover, AFailedStartUpRestoresTheStatusReadAfterTheShutdownAndLeavesTheSourceStopped) {
   // Sync failed before the run: the backup and sync put it right, and the
   // status the start-up failure restores is the one after the shut-down.
-  Info failed;
-  failed.SetInt32(Info::kReplicationId, 1);
-  failed.SetInt32(Info::kSyncStatus, App::VSA_REPL_STATUS_SYNC_FAILED);
+  SyncInfo failed;
+  failed.SetInt32(SyncInfo::kReplicationId, 1);
+  failed.SetInt32(SyncInfo::kSyncStatus, App::VSA_REPL_STATUS_SYNC_FAILED);
   std::string error;
   ASSERT_EQ(0, CReplicaSyncStore::Merge(failed, error)) << error;
   const drtest::SDBReplication& r = Replication(1);
@@ -128,8 +129,8 @@ TEST_F(E2EDatabaseFailover, AFailedStartUpRestoresTheStatusReadAfterTheShutdownA
   EXPECT_EQ(kFailed, powerOn.status);
   EXPECT_NE(std::string::npos, powerOn.failureReason.find("exit code [1]")) << powerOn.failureReason;
   EXPECT_EQ(kSuccess, RowOf(1, Api::VIRTUAL_APP_PHASE_SHUTDOWN).status);
-  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, Stored(1).GetInt32(Info::kSyncStatus));
-  EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, Stored(1).GetInt32(Info::kFailoverStatus));
+  EXPECT_EQ(App::VSA_REPL_STATUS_IN_SYNC, Stored(1).GetInt32(SyncInfo::kSyncStatus));
+  EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
   EXPECT_FALSE(drtest::DatabaseRunning(r.source));
   EXPECT_FALSE(drtest::DatabaseRunning(r.destination));
   EXPECT_TRUE(Logged("Destination instance boot failed for replication [1]"));
@@ -157,7 +158,7 @@ TEST_F(DatabaseFailoverConcurrency, ASuspendFoundWhileTheDestinationStartsComple
 
   EXPECT_TRUE(drtest::DatabaseRunning(r.destination)) << "the start-up went through";
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS, RowOf(1, Api::VIRTUAL_APP_PHASE_POWER_ON).status);
-  EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(1).GetInt32(Info::kFailoverStatus));
+  EXPECT_NE(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
   EXPECT_FALSE(Logged("Failover succeeded for replication [1] "));
   EXPECT_FALSE(Logged("Total machines succeeded"));
 }

@@ -7,10 +7,11 @@
 #include "array/ArrayLunStore.h"
 #include "array/SnapReplicationStore.h"
 #include "log/LogSink.h"
+#include "Phases.h"
 
 namespace {
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+using drtest::kSuccess;
 constexpr int kMount = Api::VIRTUAL_APP_PHASE_DR_VM_SNAP_MOUNT;
 
 // ---- eligibility ----

@@ -4,11 +4,12 @@
 #include "app/SnapArrayLabFixture.h"
 #include "array/SnapReplicationStore.h"
 #include "log/LogSink.h"
+#include "Phases.h"
 
 namespace {
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+using drtest::kSuccess;
+using drtest::kFailed;
 // The storage step's copy row (21).
 constexpr int kAuxCopy = Api::VIRTUAL_APP_PHASE_AUX_COPY;
 

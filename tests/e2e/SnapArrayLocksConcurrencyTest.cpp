@@ -7,11 +7,12 @@
 #include "app/SnapArrayLabFixture.h"
 #include "core/RunFolder.h"
 #include "jobs/JobStore.h"
+#include "Phases.h"
 
 namespace {
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+using drtest::kSuccess;
+using drtest::kFailed;
 
 class SnapArrayLocksConcurrency : public CSnapArrayLabFixture {
  protected:

@@ -5,11 +5,12 @@
 #include "array/ArrayLab.h"
 #include "array/SnapReplicationStore.h"
 #include "log/LogSink.h"
+#include "Phases.h"
 
 namespace {
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+using drtest::kSuccess;
+using drtest::kFailed;
 
 class E2ESnapArraySteps : public CSnapArrayLabFixture {
  protected:

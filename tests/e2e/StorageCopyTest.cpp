@@ -25,6 +25,7 @@
 #include "jobsim/JobManagerRows.h"
 #include "jobsim/JobSimulator.h"
 #include "jobsim/StoragePolicyStore.h"
+#include "Phases.h"
 
 namespace {
 
@@ -214,9 +215,9 @@ class E2EStorageCopies : public CDRRecordsTestBase {
 
 constexpr int kAuxPhase = Api::VIRTUAL_APP_PHASE_AUX_COPY;
 constexpr int kBackupCopyPhase = Api::VIRTUAL_APP_PHASE_BACKUP_COPY;
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int kRunning = Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+using drtest::kSuccess;
+using drtest::kFailed;
+using drtest::kRunning;
 
 TEST_F(E2EStorageCopies, APlainBackupIsAuxCopiedAndEveryMachineRecordsTheCopyJob) {
   Policy();

@@ -34,9 +34,9 @@ const int kTaskOff = 200;         // option off
 const int kTaskSyncDirect = 300;  // replica sync direct
 const int kTaskFirstSync = 400;   // first-time sync during failover
 
-const TMMsg::DROrchestrationType kPlanned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
-const TMMsg::DROrchestrationType kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
-const TMMsg::DROrchestrationType kFailback = TMMsg::DR_ORCHESTRATION_FAILBACK;
+const TMMsg::DROrchestrationType kPlannedType = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
+const TMMsg::DROrchestrationType kUnplannedType = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
+const TMMsg::DROrchestrationType kFailbackType = TMMsg::DR_ORCHESTRATION_FAILBACK;
 const TMMsg::DROrchestrationType kTest = TMMsg::DR_ORCHESTRATION_TEST_FAILOVER;
 
 void PutTask(int taskId, int createDRVM, int syncDirect, int firstSync) {
@@ -95,7 +95,7 @@ class DRStepRulesRecords : public CVMMachinesTestBase {
       CSnapArrayDRReplDataMgrTestPeer::Add(*mgr, ++id, SnapDRRepInfo(msg));
       info.replIds.push_back(id);
     }
-    return Records(m_sources.back().get(), info, m_snapPriority, kPlanned);
+    return Records(m_sources.back().get(), info, m_snapPriority, kPlannedType);
   }
 
   static std::set<int> Skipped(CDRInfo* info, int site, TMMsg::DROrchestrationType type, int snapType,
@@ -138,26 +138,26 @@ TEST_F(DRStepRulesRecords, SkipTableOverVendorsSitesAndTheTaskOption) {
     std::set<int> skipped;
   };
   const SCase cases[] = {
-      {4, 0, kPlanned, 1, false, {3, 15}},
-      {4, 1, kFailback, 1, true, {3, 15}},
-      {19, 1, kPlanned, 1, true, {3, 15}},
-      {5, 0, kPlanned, 2, true, {15}},
-      {7, 0, kFailback, 1, true, {15}},
-      {17, 1, kPlanned, 1, false, {15}},
-      {5, 1, kPlanned, 1, true, {10, 15, 16, 29}},
-      {7, 1, kFailback, 1, true, {3, 10, 15, 16, 29}},
-      {17, 1, kPlanned, 2, false, {3, 15}},
-      {5, 1, kFailback, 1, false, {15}},
-      {12, 1, kPlanned, 1, false, {3, 10, 15, 29}},
-      {12, 1, kFailback, 1, true, {3, 15}},
-      {12, 0, kPlanned, 1, false, {3, 15}},
-      {16, 0, kPlanned, 1, true, {3}},
-      {16, 0, kPlanned, 2, false, {3, 15}},
-      {16, 1, kPlanned, 1, true, {3, 10, 16, 29}},
-      {16, 1, kPlanned, 1, false, {3}},
-      {1, 1, kPlanned, 2, true, {}},
-      {2, 1, kPlanned, 2, true, {}},
-      {21, 1, kPlanned, 2, true, {}},
+      {4, 0, kPlannedType, 1, false, {3, 15}},
+      {4, 1, kFailbackType, 1, true, {3, 15}},
+      {19, 1, kPlannedType, 1, true, {3, 15}},
+      {5, 0, kPlannedType, 2, true, {15}},
+      {7, 0, kFailbackType, 1, true, {15}},
+      {17, 1, kPlannedType, 1, false, {15}},
+      {5, 1, kPlannedType, 1, true, {10, 15, 16, 29}},
+      {7, 1, kFailbackType, 1, true, {3, 10, 15, 16, 29}},
+      {17, 1, kPlannedType, 2, false, {3, 15}},
+      {5, 1, kFailbackType, 1, false, {15}},
+      {12, 1, kPlannedType, 1, false, {3, 10, 15, 29}},
+      {12, 1, kFailbackType, 1, true, {3, 15}},
+      {12, 0, kPlannedType, 1, false, {3, 15}},
+      {16, 0, kPlannedType, 1, true, {3}},
+      {16, 0, kPlannedType, 2, false, {3, 15}},
+      {16, 1, kPlannedType, 1, true, {3, 10, 16, 29}},
+      {16, 1, kPlannedType, 1, false, {3}},
+      {1, 1, kPlannedType, 2, true, {}},
+      {2, 1, kPlannedType, 2, true, {}},
+      {21, 1, kPlannedType, 2, true, {}},
   };
   for (const SCase& c : cases) {
     std::string reason;
@@ -180,7 +180,7 @@ TEST_F(DRStepRulesRecords, CreateAndCloneVMDependOnTheVendorsAndKeepTheCallersRe
     SDROperationCtx ctx;
     ctx.drInfoList = {info};
     ctx.site = Api::DR_SITE_DESTINATION;
-    return DRInfoUtils::CanSkipVMOp(Op(op), kPlanned, ctx, reason);
+    return DRInfoUtils::CanSkipVMOp(Op(op), kPlannedType, ctx, reason);
   };
   const bool createSkipped[] = {false, true, true, true, true, true, true};
   const bool cloneSkipped[] = {true, false, true, true, false, false, true};
@@ -201,35 +201,35 @@ TEST_F(DRStepRulesRecords, FirstTimeSyncSkipsPowerOffOfAPlannedFailoverWithoutAD
   ctx.site = Api::DR_SITE_DESTINATION;
   std::string reason = "caller";
   // Without the option vendor 1 never skips a power-off.
-  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(29), kPlanned, ctx, reason));
+  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(29), kPlannedType, ctx, reason));
   m_am.QueryFirstTimeSyncDuringFailover(kTaskFirstSync);
   ASSERT_TRUE(m_am.IsFirstTimeSyncDuringFailoverSet());
   reason = "caller";
-  EXPECT_TRUE(DRInfoUtils::CanSkipVMOp(Op(29), kPlanned, ctx, reason));
+  EXPECT_TRUE(DRInfoUtils::CanSkipVMOp(Op(29), kPlannedType, ctx, reason));
   EXPECT_EQ("caller", reason);
-  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(29), kUnplanned, ctx, reason));
-  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(10), kPlanned, ctx, reason));
+  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(29), kUnplannedType, ctx, reason));
+  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(10), kPlannedType, ctx, reason));
   ctx.drInfoList = {m[1]};
-  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(29), kPlanned, ctx, reason));
+  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(29), kPlannedType, ctx, reason));
   // The pre-checks are skipped too.
-  TMMsg::DROrchestrationType type = kPlanned;
+  TMMsg::DROrchestrationType type = kPlannedType;
   EXPECT_TRUE(DRInfoUtils::CanSkipPreCheck(m[0], type));
 }
 
 TEST_F(DRStepRulesRecords, MachinesWithoutVMRecordsAndEmptyContextsAreNotSkipped) {
   std::string reason = "caller";
   SDROperationCtx empty;
-  for (int op : {0, 3, 6, 29}) EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(op), kPlanned, empty, reason));
+  for (int op : {0, 3, 6, 29}) EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(op), kPlannedType, empty, reason));
   std::vector<CDRInfo*> snap = SnapMachines({{"g1", {"ds1"}}});
   SDROperationCtx ctx;
   ctx.drInfoList = snap;
   ctx.site = Api::DR_SITE_DESTINATION;
-  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(3), kPlanned, ctx, reason));
-  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(15), kPlanned, ctx, reason));
+  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(3), kPlannedType, ctx, reason));
+  EXPECT_FALSE(DRInfoUtils::CanSkipVMOp(Op(15), kPlannedType, ctx, reason));
   EXPECT_EQ("caller", reason);
   // Vendors unknown: neither a new VM nor a clone is made.
-  EXPECT_TRUE(DRInfoUtils::CanSkipVMOp(Op(0), kPlanned, ctx, reason));
-  EXPECT_TRUE(DRInfoUtils::CanSkipVMOp(Op(6), kPlanned, ctx, reason));
+  EXPECT_TRUE(DRInfoUtils::CanSkipVMOp(Op(0), kPlannedType, ctx, reason));
+  EXPECT_TRUE(DRInfoUtils::CanSkipVMOp(Op(6), kPlannedType, ctx, reason));
 }
 
 TEST_F(DRStepRulesRecords, VendorRules) {
@@ -267,7 +267,7 @@ TEST_F(DRStepRulesRecords, VendorRules) {
   }
   EXPECT_TRUE(Logged("Failback not supported as Destination Vendor is HyperV"));
   EXPECT_TRUE(Logged("PostVMFailover SUPPORT [FALSE]"));
-  std::vector<CDRInfo*> planned = Machines({Vm(8, 1, 1, kTaskOff)}, kPlanned);
+  std::vector<CDRInfo*> planned = Machines({Vm(8, 1, 1, kTaskOff)}, kPlannedType);
   EXPECT_TRUE(DRInfoUtils::IsDRTypeApplicable(planned[0]));
 }
 

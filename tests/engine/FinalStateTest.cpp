@@ -14,7 +14,7 @@
 namespace {
 
 // Outcome of one machine record.
-enum EOutcome { kSucceeded, kFailed, kPending, kSkipped };
+enum EOutcome { kSucceeded, kFailedMachine, kPending, kSkipped };
 
 class FinalState : public testing::Test {
  protected:
@@ -66,14 +66,14 @@ TEST_F(FinalState, SucceededAndSkippedIsSuccess) {
 
 TEST_F(FinalState, SucceededAndFailedCompletesWithErrors) {
   Add(kSucceeded, 3);
-  Add(kFailed);
+  Add(kFailedMachine);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS, Result());
   EXPECT_TRUE(Logged(" Total machines failed        [1]"));
 }
 
 TEST_F(FinalState, SucceededAndPendingLeavesTheJobPending) {
   Add(kSucceeded, 3);
-  Add(kFailed);
+  Add(kFailedMachine);
   Add(kPending);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_PENDING, Result());
   EXPECT_FALSE(Logged(" Total machines failed"));
@@ -81,14 +81,14 @@ TEST_F(FinalState, SucceededAndPendingLeavesTheJobPending) {
 }
 
 TEST_F(FinalState, NoSuccessWithPendingIsPending) {
-  Add(kFailed);
+  Add(kFailedMachine);
   Add(kPending, 2);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_PENDING, Result());
   EXPECT_TRUE(Logged(" Total machines not processed [2]"));
 }
 
 TEST_F(FinalState, NoSuccessWithoutPendingFails) {
-  Add(kFailed);
+  Add(kFailedMachine);
   Add(kSkipped);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_FAILED, Result());
   EXPECT_TRUE(Logged(" Total machines failed        [1]"));
@@ -107,7 +107,7 @@ TEST_F(FinalState, ProgressIsTheMeanPlusTheBeginPercentage) {
 TEST_F(FinalState, ApprovalNotNeededWithoutADRGroup) {
   CDRBaseTestPeer::AddPriority(m_dr, 1, TMMsg::DR_OP_SOURCE_VSA_REPLICATION);
   Add(kSucceeded);
-  Add(kFailed);
+  Add(kFailedMachine);
   EXPECT_EQ(Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS, m_dr.Run());
   EXPECT_FALSE(Logged("Approval Denied"));
   EXPECT_TRUE(Logged("Beginning Orchestration with userId [1]"));

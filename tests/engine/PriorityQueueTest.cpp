@@ -42,7 +42,7 @@ class CDRBasePriorityQueueTestPeer {
 
 namespace {
 
-typedef CDRBasePriorityQueueTestPeer Peer;
+typedef CDRBasePriorityQueueTestPeer QueuePeer;
 
 class PriorityQueueTest : public CDRRecordsTestBase {
  protected:
@@ -52,7 +52,7 @@ class PriorityQueueTest : public CDRRecordsTestBase {
                        TMMsg::DROrchestrationType type = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER) {
     StartJob(options);
     m_dr.reset(new CGenericDR(type));
-    EXPECT_TRUE(Peer::InitApp(*m_dr, *m_jm));
+    EXPECT_TRUE(QueuePeer::InitApp(*m_dr, *m_jm));
     return *m_dr;
   }
   bool Initialize(const TMMsg::JobOption& options,
@@ -77,9 +77,9 @@ TEST_F(PriorityQueueTest, SubPrioritiesPerInformationSourceAndGroupPriority) {
   PutGroup({Group(1, {Entry(1, 0)}, 3, 0), Group(1, {Entry(2, 2)}, 9, 1), Group(2, {Entry(3)}, 5, 1),
             Group(1, {Entry(4, 0)}, 7, 1)});
   CGenericDR& dr = Prepared(JobOptions(false));
-  ASSERT_TRUE(Peer::Generate(dr));
+  ASSERT_TRUE(QueuePeer::Generate(dr));
 
-  const std::vector<SDRPriority*>& made = Peer::Created(dr);
+  const std::vector<SDRPriority*>& made = QueuePeer::Created(dr);
   ASSERT_EQ(3u, made.size());
   // 0_1 takes the entries of both its groups and the first group's settings.
   EXPECT_EQ(1, made[0]->order);
@@ -92,7 +92,7 @@ TEST_F(PriorityQueueTest, SubPrioritiesPerInformationSourceAndGroupPriority) {
   EXPECT_EQ((std::vector<int64_t>{3}), ReplIdsOf(*made[2]));
   EXPECT_TRUE(Logged("Extracted [3] sub-priorities from DRGroup configuration"));
 
-  for (SDRPriority* p : made) Peer::SetInfoSource(dr, *p);
+  for (SDRPriority* p : made) QueuePeer::SetInfoSource(dr, *p);
   EXPECT_EQ(TMMsg::DR_OP_SOURCE_VSA_REPLICATION, made[0]->infoSource);
   EXPECT_EQ(TMMsg::DR_OP_SOURCE_DB_REPLICATION, made[1]->infoSource);
   // An entry without field 10 counts as VM replication.
@@ -104,7 +104,7 @@ TEST_F(PriorityQueueTest, StorageArrayReplicationMakesEverySourceStorageArray) {
   CGenericDR& dr = Prepared(JobOptions(false, {}, TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY));
   SDRPriority p;
   p.vmGroup = Group(1, {Entry(1, 2)});
-  EXPECT_TRUE(Peer::SetInfoSource(dr, p));
+  EXPECT_TRUE(QueuePeer::SetInfoSource(dr, p));
   EXPECT_EQ(TMMsg::DR_OP_SOURCE_SNAP_ARRAY_REPLICATION, p.infoSource);
 }
 
@@ -113,24 +113,24 @@ TEST_F(PriorityQueueTest, GroupWithoutVmSequenceFailsBothWays) {
   bare.SetInt32(TMMsg::VMGroup::kPriority, 2);
   PutGroup({Group(1, {Entry(1)}), bare});
   CGenericDR& dr = Prepared(JobOptions(false));
-  EXPECT_FALSE(Peer::Generate(dr));
-  EXPECT_TRUE(Peer::Created(dr).empty());
+  EXPECT_FALSE(QueuePeer::Generate(dr));
+  EXPECT_TRUE(QueuePeer::Created(dr).empty());
   EXPECT_TRUE(Logged("VmSequence not set for one or more groups. Exiting"));
 
   CLogSink::Instance().ClearCapture();
   CGenericDR& boot = Prepared(JobOptions(false, {}, TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY));
-  EXPECT_FALSE(Peer::Generate(boot));
-  EXPECT_TRUE(Peer::Created(boot).empty());
+  EXPECT_FALSE(QueuePeer::Generate(boot));
+  EXPECT_TRUE(QueuePeer::Created(boot).empty());
   EXPECT_TRUE(Logged("VmSequence not set for one or more groups. Exiting"));
 }
 
 TEST_F(PriorityQueueTest, BootOrderQueueKeepsTheSelectedVMsStampedWithTheirGroupsPriority) {
   PutGroup({Group(1, {Entry(1), Entry(2)}, 4, 0), Group(3, {Entry(3), Entry(5)}, 8, 1)});
   CGenericDR& dr = Prepared(JobOptions(false, {1, 3, 5}, TMMsg::DR_REPLICATION_TYPE_SNAP_ARRAY, true));
-  ASSERT_TRUE(Peer::Generate(dr));
+  ASSERT_TRUE(QueuePeer::Generate(dr));
 
-  ASSERT_EQ(1u, Peer::Created(dr).size());
-  const SDRPriority& p = *Peer::Created(dr)[0];
+  ASSERT_EQ(1u, QueuePeer::Created(dr).size());
+  const SDRPriority& p = *QueuePeer::Created(dr)[0];
   EXPECT_EQ(0, p.order);
   EXPECT_EQ(kGroup, p.drGroupId);
   EXPECT_EQ((std::vector<int64_t>{1, 3, 5}), ReplIdsOf(p));
@@ -149,25 +149,25 @@ TEST_F(PriorityQueueTest, BootOrderQueueKeepsTheSelectedVMsStampedWithTheirGroup
 TEST_F(PriorityQueueTest, MonitorBasedRunBuildsOnePriorityUnderOrderZero) {
   for (int id : {7, 8}) StoreRepl(Repl(id));
   CGenericDR& dr = Prepared(JobOptions(true, {7, 8}));
-  ASSERT_TRUE(Peer::Monitor(dr));
-  ASSERT_EQ(1u, Peer::Queue(dr).size());
-  ASSERT_EQ(1u, Peer::Queue(dr).at(0).size());
-  const SDRPriority& p = *Peer::Queue(dr).at(0)[0];
+  ASSERT_TRUE(QueuePeer::Monitor(dr));
+  ASSERT_EQ(1u, QueuePeer::Queue(dr).size());
+  ASSERT_EQ(1u, QueuePeer::Queue(dr).at(0).size());
+  const SDRPriority& p = *QueuePeer::Queue(dr).at(0)[0];
   EXPECT_EQ(TMMsg::DR_OP_SOURCE_VSA_REPLICATION, p.infoSource);
   EXPECT_EQ((std::vector<int32_t>{7, 8}), p.replIds);
-  EXPECT_EQ(2u, Peer::Machines(dr).size());
+  EXPECT_EQ(2u, QueuePeer::Machines(dr).size());
 }
 
 TEST_F(PriorityQueueTest, DatabaseMonitorGivesADatabasePriorityWhoseDataCannotLoadYet) {
   CGenericDR& dr = Prepared(JobOptions(true, {7}, 0, false, 22));
-  EXPECT_FALSE(Peer::Monitor(dr));
-  ASSERT_EQ(1u, Peer::Created(dr).size());
-  EXPECT_EQ(TMMsg::DR_OP_SOURCE_DB_REPLICATION, Peer::Created(dr)[0]->infoSource);
+  EXPECT_FALSE(QueuePeer::Monitor(dr));
+  ASSERT_EQ(1u, QueuePeer::Created(dr).size());
+  EXPECT_EQ(TMMsg::DR_OP_SOURCE_DB_REPLICATION, QueuePeer::Created(dr)[0]->infoSource);
   EXPECT_TRUE(Logged("Found Info Source for Monitor invocation as [DB Replication]"));
   EXPECT_TRUE(Logged("Error in loading data for priority [0] "));
   // The data source that could not load was freed, not kept.
-  EXPECT_EQ(0u, Peer::DataSources(dr));
-  EXPECT_TRUE(Peer::Queue(dr).empty());
+  EXPECT_EQ(0u, QueuePeer::DataSources(dr));
+  EXPECT_TRUE(QueuePeer::Queue(dr).empty());
 }
 
 TEST_F(PriorityQueueTest, InitializeBuildsTheQueueWithItsMachineRecords) {
@@ -178,14 +178,14 @@ TEST_F(PriorityQueueTest, InitializeBuildsTheQueueWithItsMachineRecords) {
   EXPECT_TRUE(Logged("Initiated from Monitor set as [false]. Starting Group based DR"));
   EXPECT_TRUE(Logged("DR Priority-Queue initialized with [2] member(s)"));
   EXPECT_TRUE(Logged("Successfully setup [Replication] datasource for priority [2]"));
-  ASSERT_EQ(2u, Peer::Queue(*m_dr).size());
-  EXPECT_EQ(2u, Peer::DataSources(*m_dr));
-  std::vector<CDRInfo*> machines = Peer::Machines(*m_dr);
+  ASSERT_EQ(2u, QueuePeer::Queue(*m_dr).size());
+  EXPECT_EQ(2u, QueuePeer::DataSources(*m_dr));
+  std::vector<CDRInfo*> machines = QueuePeer::Machines(*m_dr);
   ASSERT_EQ(3u, machines.size());
   EXPECT_EQ("1:1", machines[0]->GetId());
   EXPECT_EQ("2:3", machines[2]->GetId());
   EXPECT_EQ(106, machines[0]->GetRepInfo()->GetApplicationId());
-  EXPECT_EQ(machines[0]->getDataSource(), Peer::Queue(*m_dr).at(1)[0]->dataSource);
+  EXPECT_EQ(machines[0]->getDataSource(), QueuePeer::Queue(*m_dr).at(1)[0]->dataSource);
 }
 
 TEST_F(PriorityQueueTest, ReplicationFailingItsPreChecksIsLeftOut) {
@@ -194,8 +194,8 @@ TEST_F(PriorityQueueTest, ReplicationFailingItsPreChecksIsLeftOut) {
   PutGroup({Group(1, {Entry(1, 0), Entry(2, 0)})});
   ASSERT_TRUE(Initialize(JobOptions(false)));
   EXPECT_TRUE(Logged("Pre-checks failed for repl [1]"));
-  ASSERT_EQ(1u, Peer::Machines(*m_dr).size());
-  EXPECT_EQ(2, Peer::Machines(*m_dr)[0]->GetReplId());
+  ASSERT_EQ(1u, QueuePeer::Machines(*m_dr).size());
+  EXPECT_EQ(2, QueuePeer::Machines(*m_dr)[0]->GetReplId());
 }
 
 TEST_F(PriorityQueueTest, PriorityWhoseReplicationsAllFailPreChecksFailsInitialize) {
@@ -208,16 +208,16 @@ TEST_F(PriorityQueueTest, PriorityWhoseReplicationsAllFailPreChecksFailsInitiali
   EXPECT_TRUE(Logged("Pre-checks failed for repl [3]"));
   EXPECT_TRUE(Logged("Error setting up CDRInfo for priority [2] "));
   // What was built stays until the orchestrator is destroyed.
-  EXPECT_EQ(1u, Peer::Queue(*m_dr).size());
-  EXPECT_EQ(2u, Peer::Created(*m_dr).size());
-  EXPECT_EQ(1u, Peer::Machines(*m_dr).size());
+  EXPECT_EQ(1u, QueuePeer::Queue(*m_dr).size());
+  EXPECT_EQ(2u, QueuePeer::Created(*m_dr).size());
+  EXPECT_EQ(1u, QueuePeer::Machines(*m_dr).size());
 }
 
 TEST_F(PriorityQueueTest, CleanupOfDestinationVMsSkipsThePreChecks) {
   StoreRepl(Repl(1, 0));
   PutGroup({Group(1, {Entry(1, 0)})});
   ASSERT_TRUE(Initialize(JobOptions(false), TMMsg::DR_ORCHESTRATION_CLEANUP_DESTINATION_VM));
-  EXPECT_EQ(1u, Peer::Machines(*m_dr).size());
+  EXPECT_EQ(1u, QueuePeer::Machines(*m_dr).size());
 }
 
 TEST_F(PriorityQueueTest, MissingReplicationRecordFailsThePriority) {
@@ -226,9 +226,9 @@ TEST_F(PriorityQueueTest, MissingReplicationRecordFailsThePriority) {
   EXPECT_FALSE(Initialize(JobOptions(false)));
   EXPECT_TRUE(Logged("Error setting up CDRInfo for priority [1] "));
   // The record made before the missing one stays; priority 2 was never built.
-  EXPECT_EQ(1u, Peer::Machines(*m_dr).size());
-  EXPECT_TRUE(Peer::Queue(*m_dr).empty());
-  EXPECT_EQ(2u, Peer::Created(*m_dr).size());
+  EXPECT_EQ(1u, QueuePeer::Machines(*m_dr).size());
+  EXPECT_TRUE(QueuePeer::Queue(*m_dr).empty());
+  EXPECT_EQ(2u, QueuePeer::Created(*m_dr).size());
 }
 
 TEST_F(PriorityQueueTest, DatabasePriorityCannotLoadAndNothingLeaks) {
@@ -236,22 +236,22 @@ TEST_F(PriorityQueueTest, DatabasePriorityCannotLoadAndNothingLeaks) {
   PutGroup({Group(1, {Entry(1, 0)}), Group(2, {Entry(2, 2)})});
   EXPECT_FALSE(Initialize(JobOptions(false)));
   EXPECT_TRUE(Logged("Error in loading data for priority [2] "));
-  EXPECT_EQ(1u, Peer::DataSources(*m_dr));
-  EXPECT_EQ(1u, Peer::Queue(*m_dr).size());
+  EXPECT_EQ(1u, QueuePeer::DataSources(*m_dr));
+  EXPECT_EQ(1u, QueuePeer::Queue(*m_dr).size());
 }
 
 TEST_F(PriorityQueueTest, GroupWithAnEmptyVmSequenceMakesNoPriority) {
   PutGroup({Group(1, {})});
   EXPECT_TRUE(Initialize(JobOptions(false)));
   EXPECT_TRUE(Logged("DR Priority-Queue initialized with [0] member(s)"));
-  EXPECT_TRUE(Peer::Created(*m_dr).empty());
+  EXPECT_TRUE(QueuePeer::Created(*m_dr).empty());
 }
 
 TEST_F(PriorityQueueTest, ApplicationIdComesFromThePrioritysOwnMachineOfItsSource) {
   for (int id : {1, 2, 3}) StoreRepl(Repl(id));
   PutGroup({Group(1, {Entry(1, 0), Entry(2, 0)}), Group(2, {Entry(3, 0)})});
   ASSERT_TRUE(Initialize(JobOptions(false)));
-  SDRPriority& second = *Peer::Queue(*m_dr).at(2)[0];
+  SDRPriority& second = *QueuePeer::Queue(*m_dr).at(2)[0];
   EXPECT_EQ(106, m_dr->GetApplicationId(second));
 
   // Replications outside the run, or a source the machines do not have.
@@ -268,7 +268,7 @@ TEST_F(PriorityQueueTest, ApplicationIdComesFromThePrioritysOwnMachineOfItsSourc
   EXPECT_EQ(0, m_dr->GetApplicationId(physical));
 
   // A record that is not a replication machine ends the walk.
-  Peer::PrependInfo(*m_dr, new CTestDRInfo(true, false, false));
+  QueuePeer::PrependInfo(*m_dr, new CTestDRInfo(true, false, false));
   EXPECT_EQ(0, m_dr->GetApplicationId(second));
 }
 
@@ -276,7 +276,7 @@ TEST_F(PriorityQueueTest, DatabasePriorityOfANonOracleMachineFailsEvenInACleanup
   StoreRepl(Repl(1));
   PutGroup({Group(1, {Entry(1, 0)})});
   ASSERT_TRUE(Initialize(JobOptions(false)));
-  SDRPriority& priority = *Peer::Queue(*m_dr).at(1)[0];
+  SDRPriority& priority = *QueuePeer::Queue(*m_dr).at(1)[0];
   // The machine now counts as a database replication with application id 106.
   priority.infoSource = TMMsg::DR_OP_SOURCE_DB_REPLICATION;
   ASSERT_EQ(106, m_dr->GetApplicationId(priority));

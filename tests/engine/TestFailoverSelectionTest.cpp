@@ -16,7 +16,7 @@
 
 namespace {
 
-using Info = App::VSAReplicationInfo;
+using VmInfo = App::VSAReplicationInfo;
 using Policy = Ida::VMAllocationPolicy;
 using Req = EVGui::GetVirtualMachineDestinationsReq;
 using Size = EVGui::VMSizeInfo;
@@ -87,12 +87,12 @@ class TestFailoverSelection : public CVMMachinesTestBase {
     std::vector<App::VSAReplicationInfo> repls;
     int id = 0;
     for (int vendor : vendors) {
-      Info info = Repl(++id, vendor);
-      CNMessageBase& sub = info.MutableMsg(Info::kSubclient);
+      VmInfo info = Repl(++id, vendor);
+      CNMessageBase& sub = info.MutableMsg(VmInfo::kSubclient);
       sub.SetInt32(ZnEntities::SubClientEntity::kSubclientId, 100 + id);
       sub.SetInt32(ZnEntities::SubClientEntity::kInstanceId, 8);
-      info.MutableMsg(Info::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kInstanceId, 9);
-      info.MutableMsg(Info::kDestinationProxy).SetInt64(ZnEntities::ClientEntity::kClientId, 55);
+      info.MutableMsg(VmInfo::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kInstanceId, 9);
+      info.MutableMsg(VmInfo::kDestinationProxy).SetInt64(ZnEntities::ClientEntity::kClientId, 55);
       repls.push_back(info);
     }
     return Machines(repls);

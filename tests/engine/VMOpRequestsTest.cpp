@@ -19,8 +19,8 @@
 
 namespace {
 
-using Info = App::VSAReplicationInfo;
-using Instance = ZnEntities::PolicyInstanceFields;
+using VmInfo = App::VSAReplicationInfo;
+using PolicyInstance = ZnEntities::PolicyInstanceFields;
 using Placement = Ida::VMPlacement;
 using Disk = Ida::VHardDisk;
 using VMEntity = ZnEntities::VirtualMachineEntity;
@@ -45,19 +45,19 @@ struct STaskVM {
 class VMOpRequests : public CVMMachinesTestBase {
  protected:
   static App::VSAReplicationInfo Vm(const SVm& vm) {
-    Info info = Repl(vm.id, vm.destVendor, "", vm.taskId);
-    info.SetInt32(Info::kSourceVendor, vm.sourceVendor);
+    VmInfo info = Repl(vm.id, vm.destVendor, "", vm.taskId);
+    info.SetInt32(VmInfo::kSourceVendor, vm.sourceVendor);
     if (vm.sourceInstance) {
-      CNMessageBase& sub = info.MutableMsg(Info::kSubclient);
+      CNMessageBase& sub = info.MutableMsg(VmInfo::kSubclient);
       sub.SetInt32(ZnEntities::SubClientEntity::kSubclientId, 100 + vm.id);
       sub.SetInt32(ZnEntities::SubClientEntity::kInstanceId, vm.sourceInstance);
     }
     if (vm.destInstance) {
-      info.MutableMsg(Info::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kInstanceId, vm.destInstance);
-      info.MutableMsg(Info::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kClientId, 900 + vm.destInstance);
+      info.MutableMsg(VmInfo::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kInstanceId, vm.destInstance);
+      info.MutableMsg(VmInfo::kDestinationInstance).SetInt32(ZnEntities::InstanceEntity::kClientId, 900 + vm.destInstance);
     }
-    info.MutableMsg(Info::kDestinationProxy).SetInt64(ZnEntities::ClientEntity::kClientId, 70 + vm.id);
-    info.MutableMsg(Info::kDestinationProxy).SetString(ZnEntities::ClientEntity::kClientName, "proxy-" + std::to_string(vm.id));
+    info.MutableMsg(VmInfo::kDestinationProxy).SetInt64(ZnEntities::ClientEntity::kClientId, 70 + vm.id);
+    info.MutableMsg(VmInfo::kDestinationProxy).SetString(ZnEntities::ClientEntity::kClientName, "proxy-" + std::to_string(vm.id));
     return info;
   }
 
@@ -87,7 +87,7 @@ class VMOpRequests : public CVMMachinesTestBase {
         .MutableMsg(TMMsg::JobOption::kRestoreOptions)
         .MutableMsg(TMMsg::RestoreOptionFields::kVirtualServerRestoreOptions)
         .MutableMsg(TMMsg::VirtualServerRestoreOptionFields::kAllocationPolicy)
-        .SetInt32(Instance::kVMAllocationPolicyId, policyId);
+        .SetInt32(PolicyInstance::kVMAllocationPolicyId, policyId);
     ASSERT_TRUE(CTaskStore::PutTask(taskId, Xml(task)));
     Sql("INSERT INTO App_VmAllocationPolicy (id, vxml) VALUES (" + std::to_string(policyId) + ", '" + Xml(policy) +
             "')",
@@ -98,7 +98,7 @@ class VMOpRequests : public CVMMachinesTestBase {
   static Ida::VMOpReq Request(CDRInfo* info, Api::DRSite site) {
     Ida::VMOpReq req;
     req.MutableMsg(Ida::VMOpReq::kInstance)
-        .SetInt64(Instance::kInstanceId, DRInfoUtils::GetSiteProp(info, DR_SITE_PROPERTY_INSTANCE_ID, site));
+        .SetInt64(PolicyInstance::kInstanceId, DRInfoUtils::GetSiteProp(info, DR_SITE_PROPERTY_INSTANCE_ID, site));
     return req;
   }
 
@@ -130,14 +130,14 @@ TEST_F(VMOpRequests, IdentityPolicyTypeAndHostAtEachSiteAndAFailedHostQuery) {
   Ida::VMOpReq src = Populate(m[0], Api::DR_SITE_SOURCE);
   EXPECT_EQ("vm1", VM(src).GetMsg(Ida::VirtualMachine::kEntity).GetString(VMEntity::kName));
   EXPECT_EQ("src-guid-1", VM(src).GetMsg(Ida::VirtualMachine::kEntity).GetString(VMEntity::kGuid));
-  EXPECT_EQ(3, src.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kPolicyType));
-  EXPECT_EQ(11, src.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kInstanceId));
+  EXPECT_EQ(3, src.GetMsg(Ida::VMOpReq::kInstance).GetInt64(PolicyInstance::kPolicyType));
+  EXPECT_EQ(11, src.GetMsg(Ida::VMOpReq::kInstance).GetInt64(PolicyInstance::kInstanceId));
   EXPECT_EQ("esx-src", PlacementOf(src).GetString(Placement::kInstanceHostName));
 
   Ida::VMOpReq dst = Populate(m[0], Api::DR_SITE_DESTINATION);
   EXPECT_EQ("vm1-DR", VM(dst).GetMsg(Ida::VirtualMachine::kEntity).GetString(VMEntity::kName));
   EXPECT_EQ("dst-guid-1", VM(dst).GetMsg(Ida::VirtualMachine::kEntity).GetString(VMEntity::kGuid));
-  EXPECT_EQ(7, dst.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kPolicyType));
+  EXPECT_EQ(7, dst.GetMsg(Ida::VMOpReq::kInstance).GetInt64(PolicyInstance::kPolicyType));
   EXPECT_EQ("esx-dst", PlacementOf(dst).GetString(Placement::kInstanceHostName));
   // A destination vendor without a placement of its own adds nothing else.
   EXPECT_FALSE(PlacementOf(dst).Has(Placement::kDatacenter));
@@ -147,19 +147,19 @@ TEST_F(VMOpRequests, IdentityPolicyTypeAndHostAtEachSiteAndAFailedHostQuery) {
   // stay written, the placement is not.
   Ida::VMOpReq failed = Populate(m[1], Api::DR_SITE_SOURCE, false);
   EXPECT_EQ("vm2", VM(failed).GetMsg(Ida::VirtualMachine::kEntity).GetString(VMEntity::kName));
-  EXPECT_EQ(10, failed.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kPolicyType));
+  EXPECT_EQ(10, failed.GetMsg(Ida::VMOpReq::kInstance).GetInt64(PolicyInstance::kPolicyType));
   EXPECT_FALSE(VM(failed).Has(Ida::VirtualMachine::kPlacement));
 
   // A site that is neither: no identity, policy type 0; a request without
   // an instance entity still gets policy type 0.
   Ida::VMOpReq other = Request(m[0], Api::DR_SITE_SOURCE);
   DRInfoUtils::PopulatePolicyType(other, static_cast<Api::DRSite>(2), m[0]);
-  EXPECT_EQ(0, other.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kPolicyType));
+  EXPECT_EQ(0, other.GetMsg(Ida::VMOpReq::kInstance).GetInt64(PolicyInstance::kPolicyType));
   Ida::VMOpReq bare;
   DRInfoUtils::PopulatePolicyType(bare, Api::DR_SITE_SOURCE, m[0]);
   ASSERT_TRUE(bare.Has(Ida::VMOpReq::kInstance));
-  EXPECT_TRUE(bare.GetMsg(Ida::VMOpReq::kInstance).Has(Instance::kPolicyType));
-  EXPECT_EQ(0, bare.GetMsg(Ida::VMOpReq::kInstance).GetInt64(Instance::kPolicyType));
+  EXPECT_TRUE(bare.GetMsg(Ida::VMOpReq::kInstance).Has(PolicyInstance::kPolicyType));
+  EXPECT_EQ(0, bare.GetMsg(Ida::VMOpReq::kInstance).GetInt64(PolicyInstance::kPolicyType));
   ZnEntities::VirtualMachineEntity entity;
   DRInfoUtils::PopulateNameandGUID(&entity, static_cast<Api::DRSite>(2), m[0]);
   EXPECT_EQ(0u, entity.FieldCount());
@@ -188,7 +188,7 @@ TEST_F(VMOpRequests, InstanceIdsBeyondThirtyTwoBitsNameNoInstance) {
   HostOf(11, "esx-src");
   std::vector<CDRInfo*> m = Machines({Vm({1, 1, 5, 0, 11, 12})});
   Ida::VMOpReq req = Request(m[0], Api::DR_SITE_SOURCE);
-  req.MutableMsg(Ida::VMOpReq::kInstance).SetInt64(Instance::kInstanceId, (1LL << 32) + 11);
+  req.MutableMsg(Ida::VMOpReq::kInstance).SetInt64(PolicyInstance::kInstanceId, (1LL << 32) + 11);
   Api::DRSite site = Api::DR_SITE_SOURCE;
   EXPECT_FALSE(DRInfoUtils::PopulateVMOpReq(req, site, m[0]));
   EXPECT_FALSE(VM(req).Has(Ida::VirtualMachine::kPlacement));
@@ -259,9 +259,9 @@ TEST_F(VMOpRequests, Vendor16ProjectIdsTheSourceKeepsItsOwnTheDestinationTheTask
 
 TEST_F(VMOpRequests, ThreeTrackingIdsGiveThreeDisksWithTheCloneDetailsOfTheVMsOwnDisks) {
   auto tracked = [](int id, int destVendor) {
-    Info info = Vm({id, 1, destVendor});
+    VmInfo info = Vm({id, 1, destVendor});
     for (const char* d : {"disk-a", "disk-b", "disk-c"}) {
-      CNMessageBase& t = info.AddMsg(Info::kTrackingIds);
+      CNMessageBase& t = info.AddMsg(VmInfo::kTrackingIds);
       t.SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, d);
       t.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshotFamily5, std::string("s5-") + d);
       t.SetString(App::VSAReplicationTrakingIdInfo::kIntegritySnapshot, std::string("s8-") + d);
@@ -349,7 +349,7 @@ TEST_F(VMOpRequests, ABackupSelectsEveryVMAndSetsItsSwitchesEvenForAnEmptyList) 
 TEST_F(VMOpRequests, BackupProxiesAreTheInstancesWhenAutomaticElseTheReplicationsProxyAppended) {
   Ida::VMAllocationPolicy any, own, chosen;
   for (Ida::VMAllocationPolicy* p : {&any, &own, &chosen})
-    p->MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(Instance::kRegion, "r");
+    p->MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(PolicyInstance::kRegion, "r");
   any.MutableMsg(Ida::VMAllocationPolicy::kProxyClient).SetInt64(ZnEntities::ClientEntity::kClientId, 0);
   own.MutableMsg(Ida::VMAllocationPolicy::kProxyClient).SetInt64(ZnEntities::ClientEntity::kClientId, 931);
   chosen.MutableMsg(Ida::VMAllocationPolicy::kProxyClient).SetInt64(ZnEntities::ClientEntity::kClientId, 77);
@@ -400,7 +400,7 @@ TEST_F(VMOpRequests, BackupProxiesAreTheInstancesWhenAutomaticElseTheReplication
 TEST_F(VMOpRequests, IndexMetadataGivesTheDatastoreAndTheManagedFlag) {
   HostOf(41, "h");
   Ida::VMAllocationPolicy managedTarget;
-  managedTarget.MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(Instance::kRegion, "r");
+  managedTarget.MutableMsg(Ida::VMAllocationPolicy::kInstance).SetString(PolicyInstance::kRegion, "r");
   managedTarget.SetInt32(Ida::VMAllocationPolicy::kRestoreAsManagedVM, 1);
   PutPolicyTask(920, 21, managedTarget);
   std::vector<CDRInfo*> m = Machines({Vm({1, 7, 5, 920, 41, 42}), Vm({2, 1, 5, 920, 41, 42})});

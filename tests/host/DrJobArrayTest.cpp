@@ -35,6 +35,7 @@
 #include "host/SeedLab.h"
 #include "jobs/PhaseRowStore.h"
 #include "vm/HypervisorLab.h"
+#include "Phases.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ TEST_F(E2EDrJobArray, ABreakALunCheckAndAReSyncOnTheSeededLabAreWhatLabShowPrint
 // ---- the DR types on the seeded group ----
 
 using Info = Api::SnapDRReplicationInfo;
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+using drtest::kSuccess;
 
 // What "drjob lab show" says of one sample VM.
 struct SArrayVMState {

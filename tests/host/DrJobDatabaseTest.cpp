@@ -26,28 +26,29 @@
 #include "repl/ReplicaSyncStore.h"
 #include "tasksim/DatabaseLabSeed.h"
 #include "tasksim/ReplicaSyncEffects.h"
+#include "Phases.h"
 
 namespace {
 
 using drtest::Has;
 using drtest::SResult;
-using Info = App::ReplicaSyncReplicationInfo;
+using SyncInfo = App::ReplicaSyncReplicationInfo;
 
 constexpr int kOk = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
 constexpr int kFail = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int kRunning = Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+using drtest::kRunning;
 constexpr int kBackup = Api::VIRTUAL_APP_PHASE_BACKUP;
 constexpr int kSync = Api::VIRTUAL_APP_PHASE_REPLICATION;
 constexpr int kShutdown = Api::VIRTUAL_APP_PHASE_SHUTDOWN;
 constexpr int kDisable = Api::VIRTUAL_APP_PHASE_DISABLE_SYNC;
 constexpr int kPowerOn = Api::VIRTUAL_APP_PHASE_POWER_ON;
-constexpr long long kDRJob = 7001;
+constexpr long long kDatabaseDRJob = 7001;
 // A child job that runs until the test ends it.
-constexpr long long kForever = 1000000000LL;
+constexpr long long kJobNeverEnds = 1000000000LL;
 
 // A replication's phase rows: phase -> state.
-using Rows = std::map<int, int>;
-const Rows kAllDone = {{kBackup, kOk}, {kSync, kOk}, {kPowerOn, kOk}, {kDisable, kOk}, {kShutdown, kOk}};
+using PhaseRows = std::map<int, int>;
+const PhaseRows kAllDone = {{kBackup, kOk}, {kSync, kOk}, {kPowerOn, kOk}, {kDisable, kOk}, {kShutdown, kOk}};
 
 class E2EDrJobDatabase : public drtest::CDrJobLabTest {
  protected:
@@ -58,7 +59,7 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
 
   std::string RunArgs() const {
     return "run --db " + m_db + " --group " + kSampleDBGroup.name + " --type planned-failover --job-id " +
-           std::to_string(kDRJob);
+           std::to_string(kDatabaseDRJob);
   }
   SResult Run() { return Host(RunArgs()); }
 
@@ -66,15 +67,15 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
   // read once it ends.
   void StartRun(drtest::CChildProcess& run, const std::string& scale = "0.001") { StartHost(run, RunArgs(), scale); }
   SResult Control(const char* operation) {
-    return Host("control --db " + m_db + " --job " + std::to_string(kDRJob) + " " + operation);
+    return Host("control --db " + m_db + " --job " + std::to_string(kDatabaseDRJob) + " " + operation);
   }
 
   const SSeedDBReplication& Replication(int id) const { return m_lab.replications.at(id - 1); }
 
-  static Rows RowsOf(int replicationId) {
+  static PhaseRows RowsOf(int replicationId) {
     std::vector<SPhaseRowRecord> rows;
-    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDRJob, rows));
-    Rows out;
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDatabaseDRJob, rows));
+    PhaseRows out;
     for (const SPhaseRowRecord& row : rows) {
       if (row.replicationId == replicationId) out[row.phase] = row.status;
     }
@@ -84,7 +85,7 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
   // none, so that no check of a state passes on a missing row.
   static SPhaseRowRecord RowOf(int replicationId, int phase) {
     std::vector<SPhaseRowRecord> rows;
-    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDRJob, rows));
+    EXPECT_EQ(EStoreResult::kOk, CPhaseRowStore::ReadJob(kDatabaseDRJob, rows));
     for (const SPhaseRowRecord& row : rows) {
       if (row.replicationId == replicationId && row.phase == phase) return row;
     }
@@ -93,8 +94,8 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
     none.status = -1;
     return none;
   }
-  static Info Stored(int id) {
-    Info info;
+  static SyncInfo Stored(int id) {
+    SyncInfo info;
     EXPECT_EQ(EStoreResult::kOk, CReplicaSyncStore::Find(id, info)) << id;
     return info;
   }
@@ -143,7 +144,7 @@ class E2EDrJobDatabase : public drtest::CDrJobLabTest {
     return n;
   }
   static std::string Ended(int state, const char* text) {
-    return "drjob: DR job [" + std::to_string(kDRJob) + "] finished with state [" + std::to_string(state) + "] " +
+    return "drjob: DR job [" + std::to_string(kDatabaseDRJob) + "] finished with state [" + std::to_string(state) + "] " +
            text;
   }
 
@@ -157,8 +158,8 @@ TEST_F(E2EDrJobDatabase, APlannedFailoverBacksUpSyncsStopsTheSourcesAndStartsThe
   for (int id : {1, 2}) {
     const SSeedDBReplication& rep = Replication(id);
     EXPECT_EQ(kAllDone, RowsOf(id)) << id;
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
-    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(id).GetInt32(Info::kSyncStatus)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(SyncInfo::kFailoverStatus)) << id;
+    EXPECT_EQ(App::VSA_REPL_STATUS_SYNC_DISABLED, Stored(id).GetInt32(SyncInfo::kSyncStatus)) << id;
     EXPECT_FALSE(Running(rep.source)) << id;
     EXPECT_TRUE(Running(rep.destination)) << id;
     const std::vector<SRemoteExecEntry> started = Journal(rep.destination.clientId);
@@ -224,9 +225,9 @@ TEST_F(E2EDrJobDatabase, ClientNamesAShellWouldSplitAreNeverSent) {
   for (int id : {1, 2}) {
     SSeedDBSite site = Replication(id).source;
     site.clientName = names[id - 1];
-    Info partial;
-    partial.SetInt32(Info::kReplicationId, id);
-    partial.SetMsg(Info::kSourceEntity, CDatabaseLabSeed::Entity(site, Replication(id).subclientId, 22));
+    SyncInfo partial;
+    partial.SetInt32(SyncInfo::kReplicationId, id);
+    partial.SetMsg(SyncInfo::kSourceEntity, CDatabaseLabSeed::Entity(site, Replication(id).subclientId, 22));
     std::string error;
     ASSERT_EQ(0, CReplicaSyncStore::Merge(partial, error)) << error;
   }
@@ -235,10 +236,10 @@ TEST_F(E2EDrJobDatabase, ClientNamesAShellWouldSplitAreNeverSent) {
   EXPECT_TRUE(Has(r, Ended(1, "FAILED"))) << r.output;
   EXPECT_TRUE(Journal().empty());
   for (int id : {1, 2}) {
-    EXPECT_EQ((Rows{{kBackup, kOk}, {kSync, kOk}, {kShutdown, kFail}}), RowsOf(id)) << id;
+    EXPECT_EQ((PhaseRows{{kBackup, kOk}, {kSync, kOk}, {kShutdown, kFail}}), RowsOf(id)) << id;
     EXPECT_TRUE(Running(Replication(id).source)) << id;
     EXPECT_FALSE(Running(Replication(id).destination)) << id;
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_NONE, Stored(id).GetInt32(SyncInfo::kFailoverStatus)) << id;
   }
   EXPECT_NE(std::string::npos, Log().find("is not plain text"));
 }
@@ -252,8 +253,8 @@ struct SDBFault {
   std::function<void()> plant;  // before the run
   std::function<void()> steer;  // while it runs
   int exitCode;
-  Rows rows1;
-  Rows rows2;  // kAllDone: replication 2 fails over
+  PhaseRows rows1;
+  PhaseRows rows2;  // kAllDone: replication 2 fails over
   int syncStatus1;
   int failoverStatus1;
   bool source1Running;
@@ -287,14 +288,14 @@ class E2EDrJobDatabaseFaults : public E2EDrJobDatabase {
     EXPECT_TRUE(Has(r, "finished with state")) << r.output;
     EXPECT_EQ(f.rows1, RowsOf(1));
     EXPECT_EQ(f.rows2, RowsOf(2));
-    EXPECT_EQ(f.syncStatus1, Stored(1).GetInt32(Info::kSyncStatus));
-    EXPECT_EQ(f.failoverStatus1, Stored(1).GetInt32(Info::kFailoverStatus));
+    EXPECT_EQ(f.syncStatus1, Stored(1).GetInt32(SyncInfo::kSyncStatus));
+    EXPECT_EQ(f.failoverStatus1, Stored(1).GetInt32(SyncInfo::kFailoverStatus));
     EXPECT_EQ(f.source1Running, Running(Replication(1).source));
     EXPECT_EQ(f.destination1Running, Running(Replication(1).destination));
     if (f.rows2 == kAllDone) {
       EXPECT_FALSE(Running(Replication(2).source));
       EXPECT_TRUE(Running(Replication(2).destination));
-      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(2).GetInt32(Info::kFailoverStatus));
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(2).GetInt32(SyncInfo::kFailoverStatus));
     } else {
       EXPECT_TRUE(Running(Replication(2).source));
       EXPECT_FALSE(Running(Replication(2).destination));
@@ -306,7 +307,7 @@ class E2EDrJobDatabaseFaults : public E2EDrJobDatabase {
   }
 };
 
-void Forever(EChildJobType type) { CJobSimulator::SetDuration(type, kForever); }
+void Forever(EChildJobType type) { CJobSimulator::SetDuration(type, kJobNeverEnds); }
 bool FailJob(long long id) { return CJobSimulator::Fail(id, "media full"); }
 bool EndInFive(long long id) {
   SJobFaults faults;
@@ -321,10 +322,10 @@ const int kSyncFailed = App::VSA_REPL_STATUS_SYNC_FAILED;
 const int kDisabled = App::VSA_REPL_STATUS_SYNC_DISABLED;
 const int kNoFailover = App::VSA_FAILOVER_STATUS_NONE;
 
-const Rows kBackupFailed = {{kBackup, kFail}};
-const Rows kSyncStepFailed = {{kBackup, kOk}, {kSync, kFail}};
-const Rows kShutdownFailed = {{kBackup, kOk}, {kSync, kOk}, {kShutdown, kFail}};
-const Rows kPowerOnFailed = {{kBackup, kOk}, {kSync, kOk}, {kShutdown, kOk}, {kDisable, kOk}, {kPowerOn, kFail}};
+const PhaseRows kBackupFailed = {{kBackup, kFail}};
+const PhaseRows kSyncStepFailed = {{kBackup, kOk}, {kSync, kFail}};
+const PhaseRows kShutdownFailed = {{kBackup, kOk}, {kSync, kOk}, {kShutdown, kFail}};
+const PhaseRows kPowerOnFailed = {{kBackup, kOk}, {kSync, kOk}, {kShutdown, kOk}, {kDisable, kOk}, {kPowerOn, kFail}};
 const char kLeftStopped[] = "Source database of replication [1] on client [src1] at Oracle home [/u01/src1] is left stopped";
 
 TEST_F(E2EDrJobDatabaseFaults, EachFailedStepLeavesItsRowFailedAndNothingAfterIt) {
@@ -356,9 +357,9 @@ TEST_F(E2EDrJobDatabaseFaults, EachFailedStepLeavesItsRowFailedAndNothingAfterIt
        "Instance shutdown failed for replication [1]", "0.001"},
       {"start-up exits 1 after a failed sync",
        [this] {
-         Info failed;
-         failed.SetInt32(Info::kReplicationId, 1);
-         failed.SetInt32(Info::kSyncStatus, kSyncFailed);
+         SyncInfo failed;
+         failed.SetInt32(SyncInfo::kReplicationId, 1);
+         failed.SetInt32(SyncInfo::kSyncStatus, kSyncFailed);
          std::string error;
          ASSERT_EQ(0, CReplicaSyncStore::Merge(failed, error)) << error;
          ASSERT_TRUE(CDatabaseHosts::SetFault(Replication(1).destination.clientId, CDatabaseHosts::kStartScript, 1,
@@ -368,7 +369,7 @@ TEST_F(E2EDrJobDatabaseFaults, EachFailedStepLeavesItsRowFailedAndNothingAfterIt
       // The machine counts as failed over before its status is stored.
       {"failover status not stored",
        [] {
-         ASSERT_TRUE(CReplicaSyncStore::SetFault(1, EReplicaSyncFault::kStoreFails, Info::kFailoverStatus.a));
+         ASSERT_TRUE(CReplicaSyncStore::SetFault(1, EReplicaSyncFault::kStoreFails, SyncInfo::kFailoverStatus.a));
        },
        nullptr, 0, kAllDone, kAllDone, kDisabled, kNoFailover, false, true, kLeftStopped, "0.001"},
       {"kill while the backups hang", [] { Forever(EChildJobType::kBackup); },
@@ -416,7 +417,7 @@ TEST_F(E2EDrJobDatabaseFaults, ASuspensionAtTheBackupWaitIsResumedByARestartThat
   for (int id : {1, 2}) {
     const SPhaseRowRecord row = RowOf(id, kBackup);
     EXPECT_EQ(kRunning, row.status) << id;
-    EXPECT_EQ((Rows{{kBackup, kRunning}}), RowsOf(id)) << id;
+    EXPECT_EQ((PhaseRows{{kBackup, kRunning}}), RowsOf(id)) << id;
   }
   EXPECT_EQ("Suspended", drtest::ChildJob(backup1).status);
   EXPECT_EQ("Suspended", drtest::ChildJob(backup2).status);
@@ -438,7 +439,7 @@ TEST_F(E2EDrJobDatabaseFaults, ASuspensionAtTheBackupWaitIsResumedByARestartThat
   EXPECT_EQ(4u, drtest::ChildJobsOf(EChildJobType::kBackup).size());
   for (int id : {1, 2}) {
     EXPECT_EQ(kAllDone, RowsOf(id)) << id;
-    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+    EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(SyncInfo::kFailoverStatus)) << id;
     EXPECT_FALSE(Running(Replication(id).source)) << id;
     EXPECT_TRUE(Running(Replication(id).destination)) << id;
   }
@@ -489,7 +490,7 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
         "--type",
         "planned-failover",
         "--job-id",
-        std::to_string(kDRJob)};
+        std::to_string(kDatabaseDRJob)};
     EXPECT_TRUE(first.Start(argv));
     EXPECT_TRUE(drtest::Eventually([&] { return drtest::IsStopped(first.Pid()); }));
     // Both backups are through: the second machine is at or past the step
@@ -518,7 +519,7 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
     for (int id : {1, 2}) {
       EXPECT_TRUE(Running(Replication(id).source)) << id;
       EXPECT_FALSE(Running(Replication(id).destination)) << id;
-      EXPECT_EQ(kNoFailover, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
+      EXPECT_EQ(kNoFailover, Stored(id).GetInt32(SyncInfo::kFailoverStatus)) << id;
     }
     return last;
   }
@@ -546,8 +547,8 @@ class E2EDrJobDatabaseStoppedInASyncWait : public E2EDrJobDatabaseFaults {
     EXPECT_TRUE(NoChildRuns());
     for (int id : {1, 2}) {
       EXPECT_EQ(kAllDone, RowsOf(id)) << id;
-      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(Info::kFailoverStatus)) << id;
-      EXPECT_EQ(kDisabled, Stored(id).GetInt32(Info::kSyncStatus)) << id;
+      EXPECT_EQ(App::VSA_FAILOVER_STATUS_FAILOVER_COMPLETE, Stored(id).GetInt32(SyncInfo::kFailoverStatus)) << id;
+      EXPECT_EQ(kDisabled, Stored(id).GetInt32(SyncInfo::kSyncStatus)) << id;
       EXPECT_FALSE(Running(Replication(id).source)) << id;
       EXPECT_TRUE(Running(Replication(id).destination)) << id;
     }
@@ -577,7 +578,7 @@ TEST_F(E2EDrJobDatabaseStoppedInASyncWait, AKillLaunchesNoSyncAndItsNextStepFini
 // other job's alone.
 TEST_F(E2EDrJobDatabaseStoppedInASyncWait, ASuspendLaunchesNoSyncAndTheKillThenTheNextStepFinishTheFailover) {
   const SResult killed = StopInTheWait({"suspend", "kill"}, 10);
-  for (int id : {1, 2}) EXPECT_EQ((Rows{{kBackup, kOk}}), RowsOf(id)) << id;
+  for (int id : {1, 2}) EXPECT_EQ((PhaseRows{{kBackup, kOk}}), RowsOf(id)) << id;
   EXPECT_EQ(std::string::npos, killed.output.find("its sync job [")) << killed.output;
   FinishAsPrinted(killed);
 }

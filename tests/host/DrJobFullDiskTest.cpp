@@ -24,7 +24,7 @@ namespace {
 using drtest::Has;
 using drtest::SResult;
 
-constexpr long long kForever = 1000LL * 3600 * 24 * 365;
+constexpr long long kAYear = 1000LL * 3600 * 24 * 365;
 constexpr long long kManyFailures = 50;
 
 class E2EDrJobFullDisk : public drtest::CDrJobLabTest {
@@ -82,7 +82,7 @@ class E2EDrJobFullDisk : public drtest::CDrJobLabTest {
 
 TEST_F(E2EDrJobFullDisk, AChildWaitOnALabThatCannotBeWrittenSaysSoAndTheJobFinishesOnceItCan) {
   const long long jobId = 601;
-  CJobSimulator::SetDuration(EChildJobType::kBackup, kForever);
+  CJobSimulator::SetDuration(EChildJobType::kBackup, kAYear);
   drtest::CChildProcess run;
   const std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", "/usr/bin/env",
                                          "DR_RUN_DIR=" + m_dir + "/run", "DR_LOCK_DIR=" + m_dir + "/locks",

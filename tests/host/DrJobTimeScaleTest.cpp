@@ -36,11 +36,6 @@ SRun SeedWith(const std::string& dir, const std::string& variable, const std::st
 // Seeds a lab in dir under the given DR_TIME_SCALE.
 SRun SeedWithScale(const std::string& dir, const std::string& scale) { return SeedWith(dir, "DR_TIME_SCALE", scale); }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 const char* const kRefused[] = {"nan", "inf", "-1", "0", "1e9", "abc", "0.001x", "", " 0.001", "1e-7", "1000.5"};
 
 }  // namespace
@@ -52,7 +47,7 @@ TEST(E2EDrJobTimeScale, ABadScaleIsRefusedBeforeAnyCommandRuns) {
     SRun run = SeedWithScale(dir, scale);
     EXPECT_EQ(2, run.code) << run.output;
     EXPECT_EQ("drjob: DR_TIME_SCALE [" + std::string(scale) + "] is not a number from 1e-06 to 1000\n", run.output);
-    EXPECT_FALSE(Exists(dir + "/lab.db")) << "the seed ran";
+    EXPECT_FALSE(drtest::PathExists(dir + "/lab.db")) << "the seed ran";
   }
   // The bounds themselves, and the tests' own scale, start.
   for (const char* scale : {"0.001", "1e-6", "1000"}) {
@@ -96,7 +91,7 @@ TEST(E2EDrJobTimeScale, ABadCountOfACrashKillOrPausePointIsRefusedBeforeAnyComma
       SRun run = SeedWith(dir, variable, count);
       EXPECT_EQ(2, run.code) << run.output;
       EXPECT_EQ("drjob: " + std::string(variable) + " [" + count + "] is not a positive whole number\n", run.output);
-      EXPECT_FALSE(Exists(dir + "/lab.db")) << "the seed ran";
+      EXPECT_FALSE(drtest::PathExists(dir + "/lab.db")) << "the seed ran";
     }
     // The largest count there is still arms (at a line that never comes).
     SRun run = SeedWith(dir, variable, "9223372036854775807");

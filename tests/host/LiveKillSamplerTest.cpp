@@ -29,7 +29,7 @@
 // for it, or its line never came), and a trial built on it would be a plain
 // run: such a stop is drawn again, earlier and at a line (which holds the
 // run until the stop is asked for), on a fresh lab (a next step's on the lab
-// put back), up to kRedraws times. Each trial says what each of its
+// put back), up to kSamplerRedraws times. Each trial says what each of its
 // stops did, each test counts them per mode, and a mode none of whose stops
 // stopped a job fails (stoptally::CStopTally).
 //
@@ -75,7 +75,7 @@ constexpr size_t kStopCount = sizeof(kStops) / sizeof(kStops[0]);
 const char* const kStopNames[kStopCount] = {"control kill", "SIGINT", "control suspend then kill", "kill point"};
 
 // How many times a stop that stopped nothing is drawn again, earlier.
-constexpr int kRedraws = 8;
+constexpr int kSamplerRedraws = 8;
 
 // A trial: the stop of the type's run and, when stopNext, of the first
 // next step it printed, of the same mode, drawn with random from that
@@ -116,7 +116,7 @@ class DrJobLiveKillSampler : public livestops::CLiveStops, public testing::WithP
       stopped = Stop(next, db, PrintedArgv(attempt.command, next));
       m_tally.Count(m_trial->mode, true, stopped.effect);
       m_nextText += (redraw == 0 ? ", " : "; drawn again, ") + next.Text() + ": " + stopped.effect.text;
-      if (stopped.effect.acted || redraw == kRedraws || !DrawEarlier(next, reference, bounds, m_trial->random)) break;
+      if (stopped.effect.acted || redraw == kSamplerRedraws || !DrawEarlier(next, reference, bounds, m_trial->random)) break;
       m_told += "the first next step [" + attempt.command + "] " + stopped.effect.text + ": the lab put back\n";
       EXPECT_TRUE(before.Restore()) << "cannot put the lab back after a next step that stopped nothing: " << db;
     }
@@ -188,7 +188,7 @@ class DrJobLiveKillSampler : public livestops::CLiveStops, public testing::WithP
 
   // One trial: the stop, the writes, the next steps followed, the checks.
   // A stop that stopped nothing is drawn again, earlier, on a fresh lab, up
-  // to kRedraws times; the plain run it left is held to the kill table's
+  // to kSamplerRedraws times; the plain run it left is held to the kill table's
   // checks on a stopped run.
   void RunTrial(const SType& type, STrial& trial, const SReference& reference, unsigned long seed) {
     m_trial = &trial;
@@ -209,7 +209,7 @@ class DrJobLiveKillSampler : public livestops::CLiveStops, public testing::WithP
                 "\n" + stopped.told;
       m_tally.Count(trial.mode, false, stopped.effect);
       stops += (stops.empty() ? "the run: " : "; drawn again, " + trial.first.Text() + ": ") + stopped.effect.text;
-      if (stopped.effect.acted || redraw == kRedraws) break;
+      if (stopped.effect.acted || redraw == kSamplerRedraws) break;
       const SCrash plain(TrialName(trial, seed) + ", a plain run", std::string());
       const SKillOutcome missed = Stopped(type, db, stopped.run, stopped.signal);
       CDBConnection::CloseThreadConnections();

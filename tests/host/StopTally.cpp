@@ -15,11 +15,6 @@ namespace {
 // state and halted nothing.
 const char kNotActedOn[] = " was not acted on, because ";
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 SStopEffect EffectOf(bool reached, const std::string& notReached, const std::string& output) {
@@ -77,15 +72,15 @@ std::vector<std::string> CStopTally::Idle() const {
 
 CSavedLab::CSavedLab(std::string db) : m_db(std::move(db)) {
   m_bytes = drtest::ReadFile(m_db);
-  m_hasWal = Exists(m_db + "-wal");
+  m_hasWal = drtest::PathExists(m_db + "-wal");
   if (m_hasWal) m_wal = drtest::ReadFile(m_db + "-wal");
 }
 
 bool CSavedLab::Restore() const {
   if (m_bytes.empty() || !drtest::WriteFile(m_db, m_bytes)) return false;
   if (m_hasWal && !drtest::WriteFile(m_db + "-wal", m_wal)) return false;
-  if (!m_hasWal && Exists(m_db + "-wal") && unlink((m_db + "-wal").c_str()) != 0) return false;
-  return !Exists(m_db + "-shm") || unlink((m_db + "-shm").c_str()) == 0;
+  if (!m_hasWal && drtest::PathExists(m_db + "-wal") && unlink((m_db + "-wal").c_str()) != 0) return false;
+  return !drtest::PathExists(m_db + "-shm") || unlink((m_db + "-shm").c_str()) == 0;
 }
 
 }  // namespace stoptally

@@ -25,11 +25,6 @@ const char kUnacted[] =
     "checked for it after that\n"
     "drjob: DR job [3] machine [db-primary] (replication 101): succeeded\n";
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 TEST(StopTally, AStopStoppedTheJobOnlyWhenItReachedItAndDrjobDoesNotSayItWasNotActedOn) {
   const SStopEffect late = EffectOf(true, "unused", kUnacted);
   EXPECT_TRUE(late.reached);
@@ -80,8 +75,8 @@ TEST(StopTally, ASavedLabIsPutBackWithTheWalItHadAndNoStaleIndex) {
   ASSERT_TRUE(drtest::WriteFile(db + "-shm", "index"));
   ASSERT_TRUE(withoutWal.Restore());
   EXPECT_EQ("before", drtest::ReadFile(db));
-  EXPECT_FALSE(Exists(db + "-wal"));
-  EXPECT_FALSE(Exists(db + "-shm"));
+  EXPECT_FALSE(drtest::PathExists(db + "-wal"));
+  EXPECT_FALSE(drtest::PathExists(db + "-shm"));
 
   ASSERT_TRUE(drtest::WriteFile(db + "-wal", "its wal"));
   const CSavedLab withWal(db);
@@ -90,7 +85,7 @@ TEST(StopTally, ASavedLabIsPutBackWithTheWalItHadAndNoStaleIndex) {
   ASSERT_TRUE(withWal.Restore());
   EXPECT_EQ("before", drtest::ReadFile(db));
   EXPECT_EQ("its wal", drtest::ReadFile(db + "-wal"));
-  EXPECT_FALSE(Exists(db + "-shm"));
+  EXPECT_FALSE(drtest::PathExists(db + "-shm"));
   drtest::RemoveTree(dir);
 }
 

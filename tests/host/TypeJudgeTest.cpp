@@ -28,7 +28,7 @@ vm db-primary-DR off 101 __OB_BACKUP__,db-primary-DR_1767225600
 repl 101 - In_Sync source-snap=- dr-snap=- pit=-
 )";
 
-const char* const kFailedOver = R"(vm db-primary off 101 __OB_BACKUP__
+const char* const kFailedOverPicture = R"(vm db-primary off 101 __OB_BACKUP__
 vm db-primary-DR on 103 __OB_FAILOVER__,db-primary-DR_1767225600
 repl 101 Failover_Complete Sync_Disabled source-snap=__OB_BACKUP__ dr-snap=__OB_FAILOVER__ pit=-
 )";
@@ -123,7 +123,7 @@ repl 101 Failover_Failed In_Sync source-snap=- dr-snap=- pit=-
   EXPECT_EQ((std::set<std::string>{"told 101"}),
             Rules(JudgeOf("planned-failover", Sample(kAtRest), Sample(kAtRest), Lines("skipped: x", notThere))));
   EXPECT_EQ(std::set<std::string>{},
-            Rules(JudgeOf("planned-failover", Sample(kFailedOver), Sample(kFailedOver), Lines("skipped: x", notThere))));
+            Rules(JudgeOf("planned-failover", Sample(kFailedOverPicture), Sample(kFailedOverPicture), Lines("skipped: x", notThere))));
 }
 
 // A source snapshot reference an earlier job left goes only with a type

@@ -26,7 +26,7 @@
 
 namespace {
 
-using ReplInfo = TMMsg::DRReplicationInfoFields;
+using ReplFields = TMMsg::DRReplicationInfoFields;
 
 class CQueriesTestBase : public CServicesTestBase {
  protected:
@@ -41,7 +41,7 @@ class CQueriesTestBase : public CServicesTestBase {
       m_options.MutableMsg(TMMsg::JobOption::kBackupOptions)
           .MutableMsg(TMMsg::BackupOptionFields::kDROrchestrationOption)
           .MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
-          .SetInt32(ReplInfo::kReplicationGroupId, replicationGroup);
+          .SetInt32(ReplFields::kReplicationGroupId, replicationGroup);
     }
     ASSERT_TRUE(m_am.Initialize(kOwner, &m_options));
     CLogSink::Instance().ClearCapture();
@@ -132,7 +132,7 @@ class CQueriesTestBase : public CServicesTestBase {
   void LiveReplicationGroup(int groupId) {
     m_am.GetDROrchestrationOption()
         ->MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo)
-        .SetInt32(ReplInfo::kReplicationGroupId, groupId);
+        .SetInt32(ReplFields::kReplicationGroupId, groupId);
   }
 
   TMMsg::JobOption m_options;
@@ -363,7 +363,7 @@ TEST_F(DRAppManagerQueriesTest, ReplicationEntriesAreDeletedByTheOptions) {
   CGenericRespProc proc("AppVSAReplicationsDeleteOptions");
   proc.Answer(0);
   TMMsg::DROrchestrationOption options;
-  options.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo).SetInt32List(ReplInfo::kReplicationIds, {4, 9});
+  options.MutableMsg(TMMsg::DROrchestrationOption::kReplicationInfo).SetInt32List(ReplFields::kReplicationIds, {4, 9});
   ASSERT_TRUE(m_am.RemoveReplicationEntriesFromDb(options));
   EXPECT_TRUE(Logged("Deleted the VM Replication options successfully from the database."));
   ASSERT_EQ(proc.m_inputs.size(), 1u);

@@ -12,15 +12,16 @@
 #include "tasksim/VMStatusStore.h"
 #include "vsa/VSARepInfo.h"
 #include "xmlreq/XMLHandler.h"
+#include "Phases.h"
 
 namespace {
 
 using namespace vsasteps;
 
 constexpr int kBackupPhase = Api::VIRTUAL_APP_PHASE_BACKUP;
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int kRunning = Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+using drtest::kSuccess;
+using drtest::kFailed;
+using drtest::kRunning;
 constexpr long long kForever = 1000000000LL;
 
 class VSABackup : public CVSALabFixture {

@@ -16,7 +16,7 @@
 
 namespace {
 
-using Info = App::VSAReplicationInfo;
+using VmInfo = App::VSAReplicationInfo;
 
 class E2EVSACleanupDestVM : public CVSAOperationLabFixture {
  protected:
@@ -28,7 +28,7 @@ class E2EVSACleanupDestVM : public CVSAOperationLabFixture {
   }
 
   static bool IsStored(int replicationId) {
-    Info info;
+    VmInfo info;
     return CReplicationStore::Get(replicationId, info);
   }
   // Whether the job's machine of the replication succeeded. A job that has
@@ -43,9 +43,9 @@ class E2EVSACleanupDestVM : public CVSAOperationLabFixture {
     return CHypervisorLab::GetVM(kDestInstance, vm.destGuid, found) == EStoreResult::kOk;
   }
   void SetStatuses(int replicationId, int sync, int failover) {
-    Change(replicationId, [&](Info& info) {
-      info.SetInt32(Info::kSyncStatus, sync);
-      info.SetInt32(Info::kFailoverStatus, failover);
+    Change(replicationId, [&](VmInfo& info) {
+      info.SetInt32(VmInfo::kSyncStatus, sync);
+      info.SetInt32(VmInfo::kFailoverStatus, failover);
     });
     Reload();
   }

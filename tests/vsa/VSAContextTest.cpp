@@ -11,13 +11,13 @@
 
 namespace {
 
-using Entry = TMMsg::VMDependencyOrder;
+using DependencyEntry = TMMsg::VMDependencyOrder;
 
 // A VM-sequence entry whose pre- and post-scripts are complete as asked.
 TMMsg::VMDependencyOrder ScriptedEntry(int replId, bool pre, bool post) {
   TMMsg::VMDependencyOrder e;
-  e.SetInt64(Entry::kReplicationId, replId);
-  e.MutableMsg(Entry::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kName, "vm" + std::to_string(replId));
+  e.SetInt64(DependencyEntry::kReplicationId, replId);
+  e.MutableMsg(DependencyEntry::kVMEntity).SetString(ZnEntities::VirtualMachineEntity::kName, "vm" + std::to_string(replId));
   auto script = [&](const SMsgField& field, const std::string& text, int flag) {
     CNMessageBase& s = e.MutableMsg(field);
     s.SetString(TMMsg::ScriptFields::kScriptText, text);
@@ -25,8 +25,8 @@ TMMsg::VMDependencyOrder ScriptedEntry(int replId, bool pre, bool post) {
     s.TouchField(TMMsg::ScriptFields::kSubRecord4);
     s.TouchField(TMMsg::ScriptFields::kSubRecord7);
   };
-  if (pre) script(Entry::kPreScript, "pre-" + std::to_string(replId), 0);
-  if (post) script(Entry::kPostScript, "post-" + std::to_string(replId), replId == 1 ? 7 : 0);
+  if (pre) script(DependencyEntry::kPreScript, "pre-" + std::to_string(replId), 0);
+  if (post) script(DependencyEntry::kPostScript, "post-" + std::to_string(replId), replId == 1 ? 7 : 0);
   return e;
 }
 

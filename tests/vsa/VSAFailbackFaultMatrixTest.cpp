@@ -15,17 +15,18 @@
 #include "log/LogSink.h"
 #include "vm/HypervisorLab.h"
 #include "vsa/VSARepInfo.h"
+#include "Phases.h"
 
 namespace {
 
-constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
+using drtest::kFailed;
+using drtest::kCWE;
 constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
 constexpr int32_t kSuspended = Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
-constexpr int kSource = 0;
-constexpr int kDR = 1;
-constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr auto kFailback = TMMsg::DR_ORCHESTRATION_FAILBACK;
+using faultmatrix::kSource;
+using faultmatrix::kDR;
+using drtest::kSuccess;
+constexpr auto kFailbackJob = TMMsg::DR_ORCHESTRATION_FAILBACK;
 constexpr auto kPointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
 constexpr const char* kNextPriorityWait = "[Wait before processing next priority]. Checking back in";
 
@@ -80,7 +81,7 @@ class CAfterFailoverMatrix : public CFaultMatrix {
   // A failback of a failed-over group whose first child job of the type
   // fails as soon as it runs.
   SFaultCase FailbackChildFailing(const std::string& name, EChildJobType type) {
-    SFaultCase c = FailedOverCase(name, kFailback, kFailed);
+    SFaultCase c = FailedOverCase(name, kFailbackJob, kFailed);
     c.plant = [this, type](CFaultMatrix& m) {
       LeaveFailedOverWithWrites();
       m.FailFirstChild(type, "planted failure");
@@ -188,8 +189,8 @@ class E2EFailbackFaultMatrixStep : public CAfterFailoverMatrix, public ::testing
 
 TEST_P(E2EFailbackFaultMatrixStep, OneMachineFailingAStepEndsAsItsTypeLeavesIt) {
   const SStepFault& f = GetParam();
-  const bool failback = f.type == kFailback;
-  SVSALabSpec lab = failback ? FailedOverSpec(kFailback, 3) : PointInTimeLab(3);
+  const bool failback = f.type == kFailbackJob;
+  SVSALabSpec lab = failback ? FailedOverSpec(kFailbackJob, 3) : PointInTimeLab(3);
   const int32_t expected = f.outcome == EStepOutcome::kTolerated ? kSuccess
                            : f.outcome == EStepOutcome::kWholeGroup ? kFailed
                                                                     : kCWE;
@@ -227,13 +228,13 @@ void PlantFailoverSnapshots(E2EFailbackFaultMatrixStep& m) {
 INSTANTIATE_TEST_SUITE_P(
     E2ESteps, E2EFailbackFaultMatrixStep,
     ::testing::Values(
-        SStepFault{"FailbackSourcePowerOff", kFailback, TMMsg::VM_OPERATION_POWER_OFF, kSource,
+        SStepFault{"FailbackSourcePowerOff", kFailbackJob, TMMsg::VM_OPERATION_POWER_OFF, kSource,
                    EStepOutcome::kTolerated},
-        SStepFault{"FailbackFailoverSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+        SStepFault{"FailbackFailoverSnapshotDelete", kFailbackJob, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
                    EStepOutcome::kTolerated, PlantFailoverSnapshots},
-        SStepFault{"FailbackPointInTimeSnapshotDelete", kFailback, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
+        SStepFault{"FailbackPointInTimeSnapshotDelete", kFailbackJob, TMMsg::VM_OPERATION_DELETE_SNAPSHOT, kDR,
                    EStepOutcome::kWholeGroup, PlantPointInTimeSnapshots},
-        SStepFault{"FailbackBackupSnapshotCreate", kFailback, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kDR,
+        SStepFault{"FailbackBackupSnapshotCreate", kFailbackJob, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, kDR,
                    EStepOutcome::kRestored},
         SStepFault{"PointInTimeIPAddress", kPointInTime, TMMsg::VM_OPERATION_GET_VM_INFO, kDR,
                    EStepOutcome::kTolerated},
@@ -252,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- failback ----
 
 TEST_F(E2EFailbackFaultMatrix, ARestoreFailingForOneVMFailsThatMachineOnly) {
-  SFaultCase c = FailedOverCase("restore of 102 failed", kFailback, kCWE);
+  SFaultCase c = FailedOverCase("restore of 102 failed", kFailbackJob, kCWE);
   c.plant = [this](CFaultMatrix&) {
     LeaveFailedOverWithWrites();
     SJobFaults faults;
@@ -274,7 +275,7 @@ TEST_F(E2EFailbackFaultMatrix, AFailedDRSiteBackupFailsBackNothing) {
 }
 
 TEST_F(E2EFailbackFaultMatrix, ADRVMFailingToShutDownFailsThatMachineOnly) {
-  SFaultCase c = FailedOverCase("shutdown of DR VM 102 failed", kFailback, kCWE);
+  SFaultCase c = FailedOverCase("shutdown of DR VM 102 failed", kFailbackJob, kCWE);
   c.plant = [this](CFaultMatrix& m) {
     LeaveFailedOverWithWrites();
     m.LabFault(102, kDR, TMMsg::VM_OPERATION_SHUTDOWN, ELabFault::kError, 1, 1);
@@ -288,7 +289,7 @@ TEST_F(E2EFailbackFaultMatrix, ADRVMFailingToShutDownFailsThatMachineOnly) {
 // The backup snapshot fails after 102's restore and its restored source
 // will not shut down: the source keeps the workload, the DR VM stays off.
 TEST_F(E2EFailbackFaultMatrix, ARestoredSourceThatWillNotShutDownKeepsTheDRVMOff) {
-  SFaultCase c = FailedOverCase("backup snapshot and source shutdown of 102 failed", kFailback, kCWE);
+  SFaultCase c = FailedOverCase("backup snapshot and source shutdown of 102 failed", kFailbackJob, kCWE);
   c.plant = [this](CFaultMatrix& m) {
     LeaveFailedOverWithWrites();
     m.LabFault(102, kDR, TMMsg::VM_OPERATION_CREATE_SNAPSHOT, ELabFault::kError, 1, 1);
@@ -304,7 +305,7 @@ TEST_F(E2EFailbackFaultMatrix, ARestoredSourceThatWillNotShutDownKeepsTheDRVMOff
 class FailbackFaultMatrixConcurrency : public CAfterFailoverMatrix {};
 
 TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLeavesTheGroupFailedOver) {
-  RunCase(KilledInChildWait(kFailback, EChildJobType::kSync));
+  RunCase(KilledInChildWait(kFailbackJob, EChildJobType::kSync));
   ExpectChildKilled(EChildJobType::kSync);
   EXPECT_EQ(0, Counts().succeeded);
   for (const SVSALabVM& vm : VMs()) {
@@ -321,7 +322,7 @@ TEST_F(FailbackFaultMatrixConcurrency, AKillInTheRestoreWaitKillsTheRestoreAndLe
 // clear 102's status either, or its restart would count it done and never
 // close the row nor enable its sync. The restart fails every machine back.
 TEST_F(FailbackFaultMatrixConcurrency, ASuspendFoundInThePostDROperationsLeavesTheMachineToTheRestart) {
-  SFaultCase c = FailedOverCase("suspend in 102's post-DR operations", kFailback, kSuspended);
+  SFaultCase c = FailedOverCase("suspend in 102's post-DR operations", kFailbackJob, kSuspended);
   c.plant = [this](CFaultMatrix& m) {
     LeaveFailedOverWithWrites();
     SuspendInHeldCall(m, TMMsg::VM_OPERATION_CREATE_SNAPSHOT);
@@ -450,7 +451,7 @@ TEST_F(E2EFailbackFaultMatrix, AFailedRestoreJobFailsBackNothingAndDisablesSync)
 }
 
 TEST_F(FailbackFaultMatrixConcurrency, AKillInTheDRSiteBackupWaitKillsTheBackupAndRestoresNothing) {
-  RunCase(KilledInChildWait(kFailback, EChildJobType::kBackup));
+  RunCase(KilledInChildWait(kFailbackJob, EChildJobType::kBackup));
   ExpectChildKilled(EChildJobType::kBackup);
   EXPECT_TRUE(ChildJobs(EChildJobType::kSync).empty());
   for (const SVSALabVM& vm : VMs()) ExpectStillFailedOver(vm.replicationId);
@@ -471,7 +472,7 @@ class AfterFailoverPrioritiesConcurrency : public CAfterFailoverMatrix {
 };
 
 TEST_F(AfterFailoverPrioritiesConcurrency, AFailbackKilledBetweenPrioritiesKeepsTheFirstFailedBack) {
-  SFaultCase c{"failback killed between priorities", TwoPriorities(FailedOverSpec(kFailback)), nullptr, kCWE};
+  SFaultCase c{"failback killed between priorities", TwoPriorities(FailedOverSpec(kFailbackJob)), nullptr, kCWE};
   c.plant = [this](CFaultMatrix& m) {
     LeaveFailedOverWithWrites();
     KillInPriorityWait(m);

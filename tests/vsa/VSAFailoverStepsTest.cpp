@@ -6,13 +6,14 @@
 
 #include "VSALabFixture.h"
 #include "vsa/VSARepInfo.h"
+#include "Phases.h"
 
 namespace {
 
 using namespace vsasteps;
 
-constexpr int kReplicationPhase = Api::VIRTUAL_APP_PHASE_REPLICATION;
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+using drtest::kReplicationPhase;
+using drtest::kSuccess;
 
 class VSAFailoverSteps : public CVSALabFixture {
  protected:

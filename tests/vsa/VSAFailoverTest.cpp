@@ -16,12 +16,13 @@
 #include "engine/GenericDR.h"
 #include "vsa/VSAPlannedFailover.h"
 #include "vsa/VSARepInfo.h"
+#include "Phases.h"
 
 namespace {
 
-constexpr int32_t kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int32_t kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int32_t kCWE = Api::VIRTUAL_APP_PHASE_STATE_COMPLETED_WITH_ERRORS;
+using drtest::kSuccess;
+using drtest::kFailed;
+using drtest::kCWE;
 
 // The reference of the named snapshot, which must be there.
 std::string RefOf(const std::vector<SLabSnapshot>& snapshots, const std::string& name) {

@@ -23,10 +23,6 @@
 namespace {
 
 using namespace faultmatrix;  // the final states
-constexpr auto kPlanned = TMMsg::DR_ORCHESTRATION_PLANNED_FAILOVER;
-constexpr auto kUnplanned = TMMsg::DR_ORCHESTRATION_UNPLANNED_FAILOVER;
-constexpr int kSource = 0;
-constexpr int kDR = 1;
 
 // Gives every source new content, so the group's sync has work to do.
 void ChangeSources(CFaultMatrix& m) {

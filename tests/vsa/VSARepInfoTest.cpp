@@ -6,19 +6,19 @@
 
 namespace {
 
-using Info = App::VSAReplicationInfo;
+using VmInfo = App::VSAReplicationInfo;
 using Subclient = ZnEntities::SubClientEntity;
 
-Info WithProperty(Info info, int id, const std::string& value) {
-  CNMessageBase& p = info.AddMsg(Info::kProperties);
+VmInfo WithProperty(VmInfo info, int id, const std::string& value) {
+  CNMessageBase& p = info.AddMsg(VmInfo::kProperties);
   p.SetInt32(App::VSAReplicationProperties::kPropertyId, id);
   p.SetString(App::VSAReplicationProperties::kValue, value);
   return info;
 }
 
 TEST(VSARepInfoTest, EntityComesFromTheSubclientThenTheSourceSubclientThenNothing) {
-  Info info;
-  CNMessageBase& source = info.MutableMsg(Info::kSourceSubclient);
+  VmInfo info;
+  CNMessageBase& source = info.MutableMsg(VmInfo::kSourceSubclient);
   source.SetInt32(Subclient::kSubclientId, 7);
   source.SetInt32(Subclient::kInstanceId, 70);
   source.SetInt32(Subclient::kClientId, 700);
@@ -27,14 +27,14 @@ TEST(VSARepInfoTest, EntityComesFromTheSubclientThenTheSourceSubclientThenNothin
   EXPECT_EQ(70, fromSource.GetSrcInstanceId());
   EXPECT_EQ(700, fromSource.GetSourceVClientId());
 
-  info.MutableMsg(Info::kSubclient).SetInt32(Subclient::kSubclientId, 8);
+  info.MutableMsg(VmInfo::kSubclient).SetInt32(Subclient::kSubclientId, 8);
   VSARepInfo fromSubclient(info);
   EXPECT_EQ(8, fromSubclient.getSubclientId());
   EXPECT_EQ(0, fromSubclient.GetSrcInstanceId());
 
   // A sub-record without a subclient id does not count.
   App::VSAReplicationInfo bare;
-  bare.MutableMsg(Info::kSubclient).SetInt32(Subclient::kInstanceId, 5);
+  bare.MutableMsg(VmInfo::kSubclient).SetInt32(Subclient::kInstanceId, 5);
   VSARepInfo none(bare);
   EXPECT_EQ(nullptr, none.GetEntity());
   EXPECT_EQ(0, none.getSubclientId());
@@ -64,15 +64,15 @@ TEST(VSARepInfoTest, EmptyRecordAnswersNeutrally) {
 
 TEST(VSARepInfoTest, VendorsToolsAndIdsComeFromTheirFields) {
   App::VSAReplicationInfo info;
-  info.SetInt32(Info::kDestinationVendor, 17);
-  info.SetInt32(Info::kSourceVendor, 1);
-  info.SetInt32(Info::kToolsInstalled, 1);
-  info.MutableMsg(Info::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, 31);
-  info.MutableMsg(Info::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kTaskId, 30);
-  info.MutableMsg(Info::kDestinationProxy).SetInt32(ZnEntities::ClientEntity::kClientId, 44);
-  info.MutableMsg(Info::kDestinationProxy).SetString(ZnEntities::ClientEntity::kClientName, "proxy");
-  info.AddMsg(Info::kTrackingIds).SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "t1");
-  info.AddMsg(Info::kTrackingIds).SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "t2");
+  info.SetInt32(VmInfo::kDestinationVendor, 17);
+  info.SetInt32(VmInfo::kSourceVendor, 1);
+  info.SetInt32(VmInfo::kToolsInstalled, 1);
+  info.MutableMsg(VmInfo::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kSubtaskId, 31);
+  info.MutableMsg(VmInfo::kSubtask).SetInt32(ZnEntities::SubtaskEntity::kTaskId, 30);
+  info.MutableMsg(VmInfo::kDestinationProxy).SetInt32(ZnEntities::ClientEntity::kClientId, 44);
+  info.MutableMsg(VmInfo::kDestinationProxy).SetString(ZnEntities::ClientEntity::kClientName, "proxy");
+  info.AddMsg(VmInfo::kTrackingIds).SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "t1");
+  info.AddMsg(VmInfo::kTrackingIds).SetString(App::VSAReplicationTrakingIdInfo::kTrackingId, "t2");
   VSARepInfo rep(info);
   EXPECT_EQ(17, rep.GetDestinationVendor());
   EXPECT_EQ(1, rep.GetSourceVendor());
@@ -106,12 +106,12 @@ TEST(VSARepInfoTest, RestoreTimesKeepSixtyFourBits) {
   VSARepInfo rep;
   const int64_t late = 4102444800LL;  // year 2100, beyond 32 bits
   rep.setLastRestoreTime(late);
-  EXPECT_EQ(late, rep.GetRepInfoMsg().GetInt64(Info::kLastRestoreTime));
+  EXPECT_EQ(late, rep.GetRepInfoMsg().GetInt64(VmInfo::kLastRestoreTime));
 }
 
 TEST(VSARepInfoTest, SnapshotsAreKeptUnderTheRecordsIdAndRemovedOneAtATime) {
   App::VSAReplicationInfo info;
-  info.SetInt32(Info::kReplicationId, 5);
+  info.SetInt32(VmInfo::kReplicationId, 5);
   VSARepInfo rep(info);
   SDRSnapshotInfo snap;
   snap.replId = 99;

@@ -8,14 +8,15 @@
 #include "VSALabFixture.h"
 #include "core/RequestTap.h"
 #include "vsa/VSARepInfo.h"
+#include "Phases.h"
 
 namespace {
 
 constexpr int kDisableSync = Api::VIRTUAL_APP_PHASE_DISABLE_SYNC;
 constexpr int kEnableSync = Api::VIRTUAL_APP_PHASE_ENABLE_SYNC;
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
-constexpr int kRunning = Api::VIRTUAL_APP_PHASE_STATE_IN_PROGRESS;
+using drtest::kSuccess;
+using drtest::kFailed;
+using drtest::kRunning;
 
 class VSAStatus : public CVSALabFixture {
  protected:

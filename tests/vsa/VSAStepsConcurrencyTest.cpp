@@ -6,12 +6,13 @@
 
 #include "VSALabFixture.h"
 #include "vsa/VSARepInfo.h"
+#include "Phases.h"
 
 namespace {
 
 using namespace vsasteps;
 
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
+using drtest::kSuccess;
 
 // Two subclient groups of three VMs each run backup, sync, failover
 // snapshots and a sync-status change at once on one data manager.

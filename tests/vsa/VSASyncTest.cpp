@@ -11,14 +11,15 @@
 #include "db/App_ExecuteSP.h"
 #include "tasksim/TaskManagerSim.h"
 #include "time/PlatformClock.h"
+#include "Phases.h"
 
 namespace {
 
 using namespace vsasteps;
 
-constexpr int kReplicationPhase = Api::VIRTUAL_APP_PHASE_REPLICATION;
-constexpr int kSuccess = Api::VIRTUAL_APP_PHASE_STATE_SUCCESS;
-constexpr int kFailed = Api::VIRTUAL_APP_PHASE_STATE_FAILED;
+using drtest::kReplicationPhase;
+using drtest::kSuccess;
+using drtest::kFailed;
 
 class VSASync : public CVSALabFixture {
  protected:

@@ -17,7 +17,7 @@
 
 namespace {
 
-using Info = App::VSAReplicationInfo;
+using VmInfo = App::VSAReplicationInfo;
 
 const char kTestSize[] = "t3.test";
 const char kTestNetwork[] = "net-test";
@@ -52,8 +52,8 @@ class E2EVSATestFailover : public CVSAOperationLabFixture {
     ASSERT_EQ(EStoreResult::kOk, CTaskStore::ModifyTask(taskId, task));
   }
   void SetTarget(int replicationId, int targetId) {
-    Change(replicationId, [&](Info& info) {
-      info.MutableMsg(Info::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, targetId);
+    Change(replicationId, [&](VmInfo& info) {
+      info.MutableMsg(VmInfo::kReplicationTarget).SetInt32(ZnEntities::ReplicationTargetEntity::kTargetId, targetId);
     });
     Reload();
   }

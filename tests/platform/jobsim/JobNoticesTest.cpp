@@ -206,13 +206,13 @@ TEST_F(JobNotices, ANotifierThatFindsNoEntryIsLoggedWithItsLine) {
 }
 
 // The notifier on its own: its exit code and its one line.
-struct SRun {
+struct SNotifierRun {
   int code;
   std::string output;
 };
 
-SRun RunNotifier(const std::string& args, const std::string& environment = std::string()) {
-  SRun run{-1, std::string()};
+SNotifierRun RunNotifier(const std::string& args, const std::string& environment = std::string()) {
+  SNotifierRun run{-1, std::string()};
   const std::string prefix = environment.empty() ? std::string() : "env " + environment + " ";
   FILE* pipe = popen((prefix + DR_NOTIFIER + " " + args + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return run;
@@ -224,7 +224,7 @@ SRun RunNotifier(const std::string& args, const std::string& environment = std::
 }
 
 TEST(JobDoneNotifier, ExitsWithOneLineWhenTheLibraryOrItsEntryIsMissing) {
-  SRun run = RunNotifier(std::string("--library ") + DR_PLATFORM_LIBRARY + " 42 'DRSrvc|7|1|JobWait|42'");
+  SNotifierRun run = RunNotifier(std::string("--library ") + DR_PLATFORM_LIBRARY + " 42 'DRSrvc|7|1|JobWait|42'");
   EXPECT_EQ(4, run.code);
   EXPECT_EQ(0u, run.output.rfind("dr_jobdone_notifier: no DRChildJobDone in [" DR_PLATFORM_LIBRARY "]: ", 0))
       << run.output;
@@ -243,7 +243,7 @@ TEST(JobDoneNotifier, ExitsWithOneLineWhenTheLibraryOrItsEntryIsMissing) {
 }
 
 TEST(JobDoneNotifier, CallsTheEntryWithTheJobAndTheTokenAsGivenAndSaysWhetherItWasTaken) {
-  SRun run = RunNotifier(std::string("--library ") + DR_NOTIFIER_TESTLIB + " 2147483647 'DRSrvc|4294967303|9|JobWait|5'");
+  SNotifierRun run = RunNotifier(std::string("--library ") + DR_NOTIFIER_TESTLIB + " 2147483647 'DRSrvc|4294967303|9|JobWait|5'");
   EXPECT_EQ(0, run.code);
   EXPECT_EQ("DRChildJobDone [2147483647] [DRSrvc|4294967303|9|JobWait|5]\n", run.output);
   run = RunNotifier(std::string("--library ") + DR_NOTIFIER_TESTLIB + " 42 'DRSrvc|7|9|JobWait|42'",
@@ -256,7 +256,7 @@ TEST(JobDoneNotifier, ReadsNothingButTheServiceDirectory) {
   // The real library, a DR job nobody serves, and a run folder of its own:
   // the notice is not taken, and no database appears anywhere.
   const std::string folder = drtest::MakeTempDir("drnotifier");
-  const SRun run = RunNotifier("42 'DRSrvc|424242|9|JobWait|42'", "DR_RUN_DIR='" + folder + "' DR_DB_PATH=");
+  const SNotifierRun run = RunNotifier("42 'DRSrvc|424242|9|JobWait|42'", "DR_RUN_DIR='" + folder + "' DR_DB_PATH=");
   EXPECT_EQ(5, run.code) << run.output;
   for (const char* file : {"drorch.db", "drorch.db-wal", "drorch.db-shm"}) {
     EXPECT_NE(0, access((folder + "/" + file).c_str(), F_OK)) << file;

@@ -14,7 +14,7 @@
 namespace {
 
 using K = MsgTest::AllKinds;
-using N = MsgTest::Node;
+using XNode = MsgTest::Node;
 
 // The flags the DR group helpers build their formatted XML with.
 const EncodingFlags kFormatted = {1, 0, 1, 0, 0, -1, 0, 0, 1, 0, 0};
@@ -32,13 +32,13 @@ MsgTest::AllKinds RichMessage() {
   m.SetInt32(K::kCrossedInt32, INT32_MAX);
 
   CNMessageBase& child = m.MutableMsg(K::kNode);
-  child.SetString(N::kName, "child");
-  child.MutableMsg(N::kChild).MutableMsg(N::kChild).SetInt32(N::kValue, -1);
+  child.SetString(XNode::kName, "child");
+  child.MutableMsg(XNode::kChild).MutableMsg(XNode::kChild).SetInt32(XNode::kValue, -1);
   m.AddMsg(K::kNodes);  // an empty element
   CNMessageBase& second = m.AddMsg(K::kNodes);
-  second.SetString(N::kName, "");
-  second.TouchField(N::kChildren);  // present and empty
-  second.AddMsg(N::kChildren).SetInt32(N::kValue, 5);
+  second.SetString(XNode::kName, "");
+  second.TouchField(XNode::kChildren);  // present and empty
+  second.AddMsg(XNode::kChildren).SetInt32(XNode::kValue, 5);
 
   for (int32_t v : {INT32_MIN, 0, INT32_MAX}) m.AddInt32(K::kInt32List, v);
   for (int64_t v : {INT64_MIN, INT64_C(-1), INT64_MAX}) m.AddInt64(K::kInt64List, v);
@@ -79,9 +79,9 @@ TEST(MsgXml, RoundTripKeepsEveryKindValueAndStructure) {
     EXPECT_EQ(original.GetString(K::kString), parsed.GetString(K::kString));
     EXPECT_EQ(std::string("bytes \x01\x02\xFF\x00 end", 14), parsed.GetListString(K::kStringList, 1));
     EXPECT_TRUE(parsed.Has(K::kNodes));
-    EXPECT_TRUE(parsed.GetListMsg(K::kNodes, 1).Has(N::kChildren)) << "an empty present list survives";
+    EXPECT_TRUE(parsed.GetListMsg(K::kNodes, 1).Has(XNode::kChildren)) << "an empty present list survives";
     EXPECT_EQ(0u, parsed.GetListMsg(K::kNodes, 0).FieldCount());
-    EXPECT_EQ(-1, parsed.GetMsg(K::kNode).GetMsg(N::kChild).GetMsg(N::kChild).GetInt32(N::kValue));
+    EXPECT_EQ(-1, parsed.GetMsg(K::kNode).GetMsg(XNode::kChild).GetMsg(XNode::kChild).GetInt32(XNode::kValue));
 
     std::unique_ptr<CNMessageBase> any = CNMessageBase::CreateFromXml(xml, &error);
     ASSERT_NE(nullptr, any) << error;
@@ -179,14 +179,14 @@ TEST(MsgXml, SerializerFlagsAreHonoured) {
 TEST(MsgXml, NestingIsCappedOnWriteAsOnRead) {
   MsgTest::Node root;
   CNMessageBase* node = &root;
-  for (int depth = 1; depth < 64; ++depth) node = &node->MutableMsg(N::kChild);
+  for (int depth = 1; depth < 64; ++depth) node = &node->MutableMsg(XNode::kChild);
   std::string xml;
   ASSERT_TRUE(root.serializeUTF8(xml)) << "64 levels are fine";
   MsgTest::Node back;
   ASSERT_TRUE(back.Unserialize(xml));
   EXPECT_TRUE(back == root);
 
-  node->AddMsg(N::kChildren);  // level 65, through a list
+  node->AddMsg(XNode::kChildren);  // level 65, through a list
   std::string kept = "kept";
   EXPECT_FALSE(root.serializeUTF8(kept));
   EXPECT_EQ("kept", kept);

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr unsigned long kForever = 4294967295UL;
+constexpr unsigned long kNoTimeout = 4294967295UL;
 
 // How long, in real time, items wait for company before the test takes the
 // pool for one that never runs them side by side. A sound pool starts its
@@ -74,7 +74,7 @@ void DeleteItem(void* p) {
 TEST(ThreadPoolConcurrency, RunsEveryItemOnAtMostKThreads) {
   SCounters c;
   ZnThreadPool pool;
-  ASSERT_TRUE(pool.initThreadPool(kForever, 1, 3, 1));
+  ASSERT_TRUE(pool.initThreadPool(kNoTimeout, 1, 3, 1));
   // The first items hold until three run at once: a queue of 40 must grow a
   // pool of 3 to all three workers, and never past them.
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, nullptr, 3}));
@@ -94,7 +94,7 @@ TEST(ThreadPoolConcurrency, TerminationFreesQueuedAndRunningItems) {
   {
     ZnThreadPool pool;
     pool.setItemDeleter(&DeleteItem);
-    ASSERT_TRUE(pool.initThreadPool(kForever, 1, 2, 1));
+    ASSERT_TRUE(pool.initThreadPool(kNoTimeout, 1, 2, 1));
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, &never}));
     ASSERT_TRUE(drtest::Eventually([&] { return pool.getCurrentBusyThreadCount() == 2; }));
     EXPECT_EQ(8u, pool.getTotalWorkerListCount());
@@ -116,7 +116,7 @@ TEST(ThreadPoolConcurrency, DestructorDropsWorkThatNeverRan) {
   {
     ZnThreadPool pool;
     pool.setItemDeleter(&DeleteItem);
-    ASSERT_TRUE(pool.initThreadPool(kForever, 1, 1, 1));
+    ASSERT_TRUE(pool.initThreadPool(kNoTimeout, 1, 1, 1));
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, &never}));
     ASSERT_TRUE(drtest::Eventually([&] { return pool.getCurrentBusyThreadCount() == 1; }));
   }
@@ -128,9 +128,9 @@ TEST(ThreadPool, RejectsWorkWhenNotReady) {
   SCounters c;
   SItem item{&c, nullptr};
   EXPECT_FALSE(pool.doWork(&RunItem, &item)) << "not initialised";
-  EXPECT_FALSE(pool.initThreadPool(kForever, 1, 0, 1)) << "no threads";
-  ASSERT_TRUE(pool.initThreadPool(kForever, 1, 2, 1));
-  EXPECT_FALSE(pool.initThreadPool(kForever, 1, 2, 1)) << "initialised twice";
+  EXPECT_FALSE(pool.initThreadPool(kNoTimeout, 1, 0, 1)) << "no threads";
+  ASSERT_TRUE(pool.initThreadPool(kNoTimeout, 1, 2, 1));
+  EXPECT_FALSE(pool.initThreadPool(kNoTimeout, 1, 2, 1)) << "initialised twice";
   pool.terminateAllThreads();
   EXPECT_FALSE(pool.doWork(&RunItem, &item));
   EXPECT_EQ(0, c.ran.load());
@@ -159,7 +159,7 @@ TEST(ThreadPool, TimedWaitGivesUp) {
   ZnEvent gate(true);
   ZnThreadPool pool;
   pool.setItemDeleter(&DeleteItem);
-  ASSERT_TRUE(pool.initThreadPool(kForever, 1, 1, 1));
+  ASSERT_TRUE(pool.initThreadPool(kNoTimeout, 1, 1, 1));
   ASSERT_TRUE(pool.doWork(&RunItem, new SItem{&c, &gate}));
   EXPECT_FALSE(pool.waitForAllThreads(true, true, true, 100));
   gate.set();

@@ -9,7 +9,7 @@
 
 namespace {
 
-using Info = App::ReplicaSyncReplicationInfo;
+using SyncInfo = App::ReplicaSyncReplicationInfo;
 
 class ReplicaSyncEffects : public CTaskSimTestBase {
  protected:
@@ -51,8 +51,8 @@ class ReplicaSyncEffects : public CTaskSimTestBase {
     EXPECT_EQ(1u, jobIds.size());
     return jobIds.empty() ? 0 : atoll(jobIds[0].c_str());
   }
-  static int SyncStatus(int id) { return drtest::StoredDBReplication(id).GetInt32(Info::kSyncStatus); }
-  static long long LastSynced(int id) { return drtest::StoredDBReplication(id).GetInt64(Info::kLastSyncedJobId); }
+  static int SyncStatus(int id) { return drtest::StoredDBReplication(id).GetInt32(SyncInfo::kSyncStatus); }
+  static long long LastSynced(int id) { return drtest::StoredDBReplication(id).GetInt64(SyncInfo::kLastSyncedJobId); }
 };
 
 TEST_F(ReplicaSyncEffects, ADatabaseBackupNeedsASyncAndTheSyncBringsItsJob) {
