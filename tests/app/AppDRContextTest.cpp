@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AppDRTestSupport.h"
+#include "Phases.h"
 #include "TestThread.h"
 #include "app/AppReplDataMgr.h"
 #include "app/OracleDBDRBase.h"
@@ -17,7 +18,6 @@
 #include "engine/SDROperationCtx.h"
 #include "tasksim/ReplicaSyncEffects.h"
 #include "tasksim/TaskManagerSim.h"
-#include "Phases.h"
 
 namespace {
 

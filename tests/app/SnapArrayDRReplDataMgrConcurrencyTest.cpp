@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "Phases.h"
 #include "TestThread.h"
 #include "app/SnapArrayTestSupport.h"
 #include "core/StopState.h"
-#include "Phases.h"
 
 namespace {
 

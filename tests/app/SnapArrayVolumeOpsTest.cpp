@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "app/SnapArrayTestSupport.h"
 #include "array/ManageONTAP.h"
 #include "jobs/JobStore.h"
 #include "time/PlatformClock.h"
-#include "Phases.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 // hosts' states and the commands the hosts were given.
 #include <set>
 
+#include "Phases.h"
 #include "app/AppDRTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/ZNClient.h"
@@ -12,7 +13,6 @@
 #include "core/HandlerRegistry.h"
 #include "jobs/JobStore.h"
 #include "tasksim/ReplicaSyncEffects.h"
-#include "Phases.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 // machines a job takes, boot-order groups with nobody left to mount, and the
 // machines the mount list and the undo's filters fail rather than mount or
 // re-sync.
+#include "Phases.h"
 #include "app/SnapArrayLabFixture.h"
 #include "array/ArrayLab.h"
 #include "array/ArrayLunStore.h"
 #include "array/SnapReplicationStore.h"
 #include "log/LogSink.h"
-#include "Phases.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The storage-array DR types end to end on the array and hypervisor labs,
 // each a DR job as the host runs it: what the arrays, the hypervisor, the
 // replications, the subclient and the datastore locks hold afterwards.
+#include "Phases.h"
 #include "app/SnapArrayLabFixture.h"
 #include "array/SnapReplicationStore.h"
 #include "log/LogSink.h"
-#include "Phases.h"
 
 namespace {
 

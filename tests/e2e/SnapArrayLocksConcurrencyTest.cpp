@@ -2,12 +2,12 @@
 // lock another process holds past every try fails only the machines on
 // it; one released in time lets the mount go on; many machines on shared
 // datastores never mount on one datastore at once.
+#include "Phases.h"
 #include "TestSupport.h"
 #include "TestThread.h"
 #include "app/SnapArrayLabFixture.h"
 #include "core/RunFolder.h"
 #include "jobs/JobStore.h"
-#include "Phases.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The steps of storage-array DR on the labs, each seen through a DR job:
 // the order mounts are dispatched in, the datastore lock names, storage
 // operations over several replica groups, and one machine's mount refusals.
+#include "Phases.h"
 #include "app/SnapArrayLabFixture.h"
 #include "array/ArrayLab.h"
 #include "array/SnapReplicationStore.h"
 #include "log/LogSink.h"
-#include "Phases.h"
 
 namespace {
 

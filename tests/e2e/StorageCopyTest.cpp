@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "JobSimTestSupport.h"
+#include "Phases.h"
 #include "TestThread.h"
 #include "drorch/DRChildJobDone.h"
 #include "drorch/DRJobManager.h"
@@ -25,7 +26,6 @@
 #include "jobsim/JobManagerRows.h"
 #include "jobsim/JobSimulator.h"
 #include "jobsim/StoragePolicyStore.h"
-#include "Phases.h"
 
 namespace {
 

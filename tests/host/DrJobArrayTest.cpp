@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "TestThread.h"
 #include "array/AfileStore.h"
 #include "array/ArrayLabSeed.h"
@@ -35,7 +36,6 @@
 #include "host/SeedLab.h"
 #include "jobs/PhaseRowStore.h"
 #include "vm/HypervisorLab.h"
-#include "Phases.h"
 
 namespace {
 

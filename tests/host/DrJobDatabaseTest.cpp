@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "JobSimTestSupport.h"
+#include "Phases.h"
 #include "app/AppReplTestSupport.h"
 #include "appmgr/DatabaseHosts.h"
 #include "appmgr/InstanceProperties.h"
@@ -26,7 +27,6 @@
 #include "repl/ReplicaSyncStore.h"
 #include "tasksim/DatabaseLabSeed.h"
 #include "tasksim/ReplicaSyncEffects.h"
-#include "Phases.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "VSALabFixture.h"
 #include "core/HandlerRegistry.h"
 #include "jobs/TaskStore.h"
@@ -12,7 +13,6 @@
 #include "tasksim/VMStatusStore.h"
 #include "vsa/VSARepInfo.h"
 #include "xmlreq/XMLHandler.h"
-#include "Phases.h"
 
 namespace {
 

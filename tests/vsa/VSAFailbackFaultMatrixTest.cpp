@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "FaultMatrix.h"
+#include "Phases.h"
 #include "jobsim/JobSimulator.h"
 #include "log/LogSink.h"
 #include "vm/HypervisorLab.h"
 #include "vsa/VSARepInfo.h"
-#include "Phases.h"
 
 namespace {
 

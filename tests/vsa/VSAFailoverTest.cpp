@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "FaultMatrix.h"
+#include "Phases.h"
 #include "appmgr/ActivityControlStore.h"
 #include "appmgr/ClientActivityStore.h"
 #include "jobs/TaskStore.h"
@@ -16,7 +17,6 @@
 #include "engine/GenericDR.h"
 #include "vsa/VSAPlannedFailover.h"
 #include "vsa/VSARepInfo.h"
-#include "Phases.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "VSALabFixture.h"
 #include "core/RequestTap.h"
 #include "vsa/VSARepInfo.h"
-#include "Phases.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "VSALabFixture.h"
 #include "vsa/VSARepInfo.h"
-#include "Phases.h"
 
 namespace {
 

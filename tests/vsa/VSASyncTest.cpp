@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "Phases.h"
 #include "VSALabFixture.h"
 #include "core/HandlerRegistry.h"
 #include "db/App_ExecuteSP.h"
 #include "tasksim/TaskManagerSim.h"
 #include "time/PlatformClock.h"
-#include "Phases.h"
 
 namespace {
 
