@@ -183,13 +183,15 @@ TEST_F(JobNotices, TheNotifierCallsTheLibrarysEntryOncePerRegistration) {
   ASSERT_EQ(0, Request(id, Token(id, kDRJob, 2)));
   CLogSink::Instance().ClearCapture();
   ASSERT_TRUE(CJobSimulator::Complete(id));
-  // The notifiers run on their own; the runner reaps them.
-  ASSERT_TRUE(Eventually([] { return LogLines("notifier said") == 2; }));
+  // The notifiers run on their own; the runner reaps them, and records each
+  // answer just after it logs what that notifier said.
+  const std::vector<std::vector<long long>> bothTaken{{2}, {2}};
+  Eventually([&] { return LogLines("notifier said") == 2 && States(id) == bothTaken; });
   for (int thread : {1, 2}) {
     EXPECT_EQ(1u, LogLines("notifier said [DRChildJobDone [" + std::to_string(id) + "] [" +
                            Token(id, kDRJob, thread) + "]]"));
   }
-  EXPECT_EQ((std::vector<std::vector<long long>>{{2}, {2}}), States(id)) << "both taken";
+  EXPECT_EQ(bothTaken, States(id)) << "both taken";
 }
 
 TEST_F(JobNotices, ANotifierThatFindsNoEntryIsLoggedWithItsLine) {
