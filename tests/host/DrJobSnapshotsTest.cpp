@@ -170,8 +170,18 @@ TEST_F(E2EDrJobSnapshots, AnUndoAfterAReverseReplicationBringsTheSourcesBackAsTh
 // restored machines failed looking for the snapshot the restore replaced,
 // and the printed new undo failed them the same way.
 TEST_F(E2EDrJobSnapshots, AnUndoAfterAFailbackKilledPastItsRestoreHandsEveryWorkloadBack) {
-  const std::string db = FreshLab(EStartLab::kFailedOver);
-  const drtest::SResult killed = Run(db, "failback", 2, {"DR_KILL_AT=Waiting for all [Post Replication]"});
+  // The kill is requested when the job starts waiting on the first
+  // priority's post-replication; on a loaded machine a machine's may finish
+  // before the job takes the kill, and the job completes with errors with
+  // that machine failed back. The case needs the kill: it is made again on
+  // a fresh lab then, at most five times.
+  std::string db;
+  drtest::SResult killed{-1, std::string()};
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    db = FreshLab(EStartLab::kFailedOver);
+    killed = Run(db, "failback", 2, {"DR_KILL_AT=Waiting for all [Post Replication]"});
+    if (killed.code != 8) break;
+  }
   ASSERT_EQ(kExitKilled, killed.code) << killed.output;
   ASSERT_EQ(0u, LineOf(db, "repl", "101").find("repl 101 Failback_Failed ")) << LineOf(db, "repl", "101");
   const drtest::SResult undo = Run(db, "undo-failover", 3);
