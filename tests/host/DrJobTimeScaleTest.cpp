@@ -2,7 +2,6 @@
 // line naming the value and a failing exit, before any command touches the
 // lab. The clock's reader states the same rules for one text.
 #include <stdio.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <string>

@@ -1,6 +1,5 @@
 #include "host/StopTally.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>

@@ -2,7 +2,6 @@
 // its stops per mode, and the lab it puts back after a run made only to be
 // measured (stoptally).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 

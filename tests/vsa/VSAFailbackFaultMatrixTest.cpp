@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "FaultMatrix.h"
-#include "Phases.h"
 #include "jobsim/JobSimulator.h"
 #include "log/LogSink.h"
 #include "vm/HypervisorLab.h"
@@ -19,13 +18,13 @@
 
 namespace {
 
-using drtest::kFailed;
-using drtest::kCWE;
-constexpr int32_t kKilled = Api::VIRTUAL_APP_PHASE_STATE_KILLED;
-constexpr int32_t kSuspended = Api::VIRTUAL_APP_PHASE_STATE_SUSPENDED;
-using faultmatrix::kSource;
+using faultmatrix::kCWE;
 using faultmatrix::kDR;
-using drtest::kSuccess;
+using faultmatrix::kFailed;
+using faultmatrix::kKilled;
+using faultmatrix::kSource;
+using faultmatrix::kSuccess;
+using faultmatrix::kSuspended;
 constexpr auto kFailbackJob = TMMsg::DR_ORCHESTRATION_FAILBACK;
 constexpr auto kPointInTime = TMMsg::DR_ORCHESTRATION_POINT_IN_TIME_FAILOVER;
 constexpr const char* kNextPriorityWait = "[Wait before processing next priority]. Checking back in";
