@@ -318,7 +318,11 @@ bool CDRJobManager::WaitForJobCompletion(long long& jobId, int flags) {
           // notifier that could not run) must not hold this thread until a
           // DR quit, so the child itself is looked at at the polling pace.
           const CDRSrvcAgent::EWake wake = agent->WaitOnJob(jobId, token, kChildBackstopMs);
+          // A timed-out wait still expects the child; every way out but
+          // waiting again gives that up.
+          const bool expecting = wake == CDRSrvcAgent::kWakeTimeout;
           if (IsQuitFlagSet()) {
+            if (expecting) agent->ForgetJob(jobId);
             if (m_killIssued.load()) {
               if (OwnsChild(jobId, flags)) {
                 PerformJobOperation(jobId, m_jobId, static_cast<JobManager::JobOperation>(3));
@@ -337,13 +341,16 @@ bool CDRJobManager::WaitForJobCompletion(long long& jobId, int flags) {
           // this machine can send one. A child that runs on, or a read that
           // fails, keeps the wait going.
           bool running = true;
-          if (IsJobRunning(jobId, running) && !running) return true;
+          if (IsJobRunning(jobId, running) && !running) {
+            if (expecting) agent->ForgetJob(jobId);
+            return true;
+          }
           if (wake == CDRSrvcAgent::kWakeNotice) {
             m_event.Error("WaitForJobCompletion",
                           "Ignoring a completion notice for job [%lld], which has not ended; waiting on", jobId);
             agent->DisbelieveNotice(jobId);
+            agent->ExpectJob(jobId);
           }
-          agent->ExpectJob(jobId);
         }
       } else {
         agent->ForgetJob(jobId);

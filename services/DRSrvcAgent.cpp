@@ -159,8 +159,12 @@ CDRSrvcAgent::EWake CDRSrvcAgent::WaitOnJob(int64_t childJobId, std::string&, un
   bool signalled = bounded ? entry->event.wait(limitMs, kBackstopReason) : entry->event.wait();
   // Set just as the limit passed: still a signal.
   if (!signalled && entry->event.isSet()) signalled = true;
+  const bool timedOut = !signalled && bounded && !CStopState::CurrentStopRequested();
   ZnCriticalSectionLock lock(&m_lock);
-  ReleaseExpectation(childJobId);
+  // A waiter whose limit passed goes to look at its child and may wait
+  // again: it still expects the child, so a notice that comes while it looks
+  // is kept for its next wait rather than dropped.
+  if (!timedOut) ReleaseExpectation(childJobId);
   if (!signalled) {
     // The last waiter of an unsignalled entry takes it along: a child whose
     // notice never comes leaves nothing behind. Copies are only made under
@@ -169,7 +173,7 @@ CDRSrvcAgent::EWake CDRSrvcAgent::WaitOnJob(int64_t childJobId, std::string&, un
     if (it != m_jobEventMap.end() && it->second == entry && entry.use_count() == 2) m_jobEventMap.erase(it);
   }
   if (signalled) return static_cast<EWake>(entry->reason.load());
-  return bounded && !CStopState::CurrentStopRequested() ? kWakeTimeout : kWakeCleanup;
+  return timedOut ? kWakeTimeout : kWakeCleanup;
 }
 
 void CDRSrvcAgent::SignalJobCompletion(int64_t childJobId) {

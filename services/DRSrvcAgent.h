@@ -73,7 +73,8 @@ class CDRSrvcAgent : public CZnNetworkServer {
 
   // A waiter for the child is about to register: a notice arriving from now
   // on is kept until its WaitOnJob. Each ExpectJob is ended by one WaitOnJob
-  // or one ForgetJob.
+  // or one ForgetJob; a WaitOnJob that answers kWakeTimeout ends none: the
+  // waiter still expects the child, and waits again or forgets it.
   void ExpectJob(int64_t childJobId);
   void ForgetJob(int64_t childJobId);
   // Blocks until the child's notice arrives or the events are cleaned up,
