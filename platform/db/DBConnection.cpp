@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <set>
 
@@ -106,6 +107,27 @@ const bool g_givesBackWhenBlocking = [] {
 CMutex g_heldMutex;
 std::vector<std::shared_ptr<CDBWriterQueue>> g_held DR_GUARDED_BY(g_heldMutex);
 const int kHoldForPauseMs = 3000;
+
+// Up while a pause holds the writers. A write outside a transaction takes
+// no turn in a writer queue, and one stopped half-way would keep SQLite's
+// write lock until SIGCONT: such writes wait here instead, before they start.
+std::atomic<bool> g_pauseGate{false};
+CMutex g_gateMutex;
+std::condition_variable g_gateOpened;
+
+// Returns once nobody, in this process or another, is writing the file (or
+// after kHoldForPauseMs): a write that began before the gate went up ends
+// before the stop. The file's lock is taken and given straight back.
+void WaitOutWriteLock(const std::string& path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, kHoldForPauseMs);
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  }
+  sqlite3_close(db);
+}
 
 const char* SqlType(char kind) {
   switch (kind) {
@@ -417,16 +439,31 @@ void CDBConnection::HoldOtherWriters() {
   for (const auto& kv : t_connections.byPath) {
     if (kv.second && kv.second->m_queued) own.insert(kv.second->m_writers.get());
   }
+  g_pauseGate = true;
   CMutexLock lk(g_heldMutex);
-  for (const std::shared_ptr<CDBWriterQueue>& queue : CDBWriterQueue::All()) {
-    if (own.count(queue.get()) == 0 && queue->Enter(kHoldForPauseMs)) g_held.push_back(queue);
+  for (const auto& kv : CDBWriterQueue::All()) {
+    // The caller's own transaction holds the file's lock: nothing to wait out.
+    if (own.count(kv.second.get()) != 0) continue;
+    if (kv.second->Enter(kHoldForPauseMs)) g_held.push_back(kv.second);
+    WaitOutWriteLock(kv.first);
   }
 }
 
 void CDBConnection::ReleaseHeldWriters() {
+  {
+    CMutexLock gate(g_gateMutex);
+    g_pauseGate = false;
+  }
+  g_gateOpened.notify_all();
   CMutexLock lk(g_heldMutex);
   for (const std::shared_ptr<CDBWriterQueue>& queue : g_held) queue->Leave();
   g_held.clear();
+}
+
+void CDBConnection::PassPauseGate() const {
+  if (m_queued || InTransaction()) return;
+  CMutexLock lk(g_gateMutex);
+  while (g_pauseGate.load()) g_gateOpened.wait(lk.Native());
 }
 
 bool CDBConnection::Idle() const {
@@ -476,8 +513,10 @@ CDBConnection::CDBConnection(const std::string& path) : m_path(path), m_db(nullp
   // The busy handler first: switching to WAL briefly needs the lock another
   // connection may hold.
   sqlite3_busy_handler(m_db, OnBusy, this);
-  Exec("PRAGMA journal_mode=WAL");
-  Exec("PRAGMA synchronous=NORMAL");
+  // Not through Exec, whose writes wait out a pause: a connection opened
+  // meanwhile is for a write that waits in its queue, or for a read.
+  sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
 }
 
 CDBConnection::~CDBConnection() {
@@ -611,6 +650,7 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
     if (it != m_cache.end() && !sqlite3_stmt_busy(it->second)) {
       sqlite3_reset(it->second);
       sqlite3_clear_bindings(it->second);
+      if (g_pauseGate.load(std::memory_order_relaxed) && !sqlite3_stmt_readonly(it->second)) PassPauseGate();
       ++m_handedOut;
       return it->second;
     }
@@ -631,6 +671,7 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
     m_lastErrorText = "empty statement";
     return nullptr;
   }
+  if (g_pauseGate.load(std::memory_order_relaxed) && !sqlite3_stmt_readonly(stmt)) PassPauseGate();
   if (cache && !m_cache.count(sql)) {
     m_cache[sql] = stmt;
     ++m_handedOut;
@@ -653,6 +694,8 @@ void CDBConnection::Release(sqlite3_stmt* stmt) {
 
 int CDBConnection::Exec(const std::string& sql) {
   if (!m_db) return DB_ERROR;
+  // Its statements are never queries (their rows would go nowhere).
+  if (g_pauseGate.load(std::memory_order_relaxed)) PassPauseGate();
   char* err = nullptr;
   int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
   if (err) sqlite3_free(err);

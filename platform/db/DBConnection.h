@@ -151,6 +151,8 @@ class CDBConnection {
   // is inside a write transaction until ReleaseHeldWriters (a pause point's
   // stop: log/CrashPoint.h). A turn not had within a few seconds of real
   // time is given up: its writer may wait on the caller.
+  // Writes outside a transaction that other threads start meanwhile wait
+  // for the release, and one already under way is waited out.
   static void HoldOtherWriters();
   static void ReleaseHeldWriters();
   // Connections open in this process, in threads and in the pool.
@@ -218,6 +220,9 @@ class CDBConnection {
  private:
   static int OnBusy(void* self, int count);
   void LeaveQueueWhenDone();
+  // A write outside a transaction waits here while a pause holds the
+  // writers (HoldOtherWriters).
+  void PassPauseGate() const;
 
   std::string m_path;
   sqlite3* m_db;

@@ -18,11 +18,9 @@ std::shared_ptr<CDBWriterQueue> CDBWriterQueue::ForPath(const std::string& path)
   return q;
 }
 
-std::vector<std::shared_ptr<CDBWriterQueue>> CDBWriterQueue::All() {
+std::map<std::string, std::shared_ptr<CDBWriterQueue>> CDBWriterQueue::All() {
   CMutexLock lk(g_queuesMutex);
-  std::vector<std::shared_ptr<CDBWriterQueue>> all;
-  for (const auto& kv : g_queues) all.push_back(kv.second);
-  return all;
+  return g_queues;
 }
 
 void CDBWriterQueue::SkipAbandoned() {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,8 +23,8 @@ class CDBWriterQueue {
  public:
   // The queue of the file (one per path for the life of the process).
   static std::shared_ptr<CDBWriterQueue> ForPath(const std::string& path);
-  // The queues of every file this process has opened.
-  static std::vector<std::shared_ptr<CDBWriterQueue>> All();
+  // The queues of every file this process has opened, by the file's path.
+  static std::map<std::string, std::shared_ptr<CDBWriterQueue>> All();
 
   // Waits for every writer that asked before, at most timeoutMs of real
   // time: false when the time ran out (the caller's turn is given up).

@@ -405,6 +405,32 @@ TEST_F(JobWaitService, ANoticeIsKeptForAWaiterThatComesLateBehindAnother) {
   EXPECT_EQ(0u, agent->GetJobEventMapCount());
 }
 
+// A waiter whose backstop passed looks at its child before it waits again:
+// a notice in that moment is kept for the next wait, not dropped for want of
+// a waiter (which would cost the job another backstop).
+TEST_F(JobWaitService, ANoticeWhileTheWaiterLooksAfterItsBackstopIsKeptForItsNextWait) {
+  StartSimulator();
+  const long long child = HungChild();
+  long long id = child;
+  ASSERT_TRUE(CJobSimulator::Complete(child));
+  ASSERT_TRUE(m_jm->WaitForJobCompletion(id, 0));  // starts the service
+  CDRSrvcAgent* agent = CDRJobManagerTestPeer::Agent(*m_jm);
+  ASSERT_NE(nullptr, agent);
+  const int64_t looked = 889;
+  std::string token;
+  agent->ExpectJob(looked);
+  ASSERT_EQ(CDRSrvcAgent::kWakeTimeout, agent->WaitOnJob(looked, token, 1));
+  EXPECT_EQ(0u, agent->GetJobEventMapCount()) << "a timed-out wait leaves no event behind";
+  agent->SignalJobCompletion(looked);
+  EXPECT_EQ(CDRSrvcAgent::kWakeNotice, agent->WaitOnJob(looked, token, 1000000)) << "kept, not waited for";
+  // Given up, the child is expected no more: a later notice is kept for nobody.
+  agent->ExpectJob(looked);
+  ASSERT_EQ(CDRSrvcAgent::kWakeTimeout, agent->WaitOnJob(looked, token, 1));
+  agent->ForgetJob(looked);
+  agent->SignalJobCompletion(looked);
+  EXPECT_EQ(CDRSrvcAgent::kWakeTimeout, agent->WaitOnJob(looked, token, 1));
+}
+
 TEST_F(JobWaitService, AKillCleanupKillsAnOwnedRunningChild) {
   StartSimulator();
   SJobFaults dropped;

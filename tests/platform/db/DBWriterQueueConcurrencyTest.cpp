@@ -181,4 +181,57 @@ TEST_F(DBWriterQueueConcurrency, APauseWaitsForAnOpenWriteAndHoldsBackNewOnesBut
   EXPECT_EQ(0, CDBConnection::WaitingWriters());
 }
 
+TEST_F(DBWriterQueueConcurrency, APauseWaitsOutAWriteUnderWayAndHoldsBackWritesOutsideATransaction) {
+  // Another connection (another process, or a statement of this one already
+  // past the gate) holds the file's write lock when the pause comes: the
+  // hold returns only once it is given back, so the stop catches nobody
+  // holding it.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(m_path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "INSERT INTO Written VALUES ('under way')", nullptr, nullptr, nullptr));
+  std::atomic<bool> committed{false}, heldAfterCommit{false}, held{false};
+  drtest::CTestThread pause(
+      [&]() {
+        CDBConnection::HoldOtherWriters();
+        heldAfterCommit = committed.load();
+        held = true;
+      },
+      "pause");
+  // Time for the hold to reach the lock; were it not to wait, it would be
+  // done before the commit below.
+  usleep(200 * 1000);
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr));
+  committed = true;
+  sqlite3_close(other);
+  ASSERT_TRUE(drtest::Eventually([&] { return held.load(); }));
+  EXPECT_TRUE(heldAfterCommit.load());
+
+  // Held: a write outside a transaction waits for the release; a read goes on.
+  std::atomic<bool> writing{false}, written{false}, read{false};
+  drtest::CTestThread writer(
+      [&]() {
+        writing = true;
+        if (Insert("outside") == DB_OK) written = true;
+        CDBConnection::CloseThreadConnections();
+      },
+      "writer outside a transaction");
+  drtest::CTestThread reader(
+      [&]() {
+        read = !Written().empty();
+        CDBConnection::CloseThreadConnections();
+      },
+      "reader");
+  ASSERT_TRUE(reader.Join());
+  EXPECT_TRUE(read.load());
+  ASSERT_TRUE(drtest::Eventually([&] { return writing.load(); }));
+  usleep(200 * 1000);
+  EXPECT_FALSE(written.load());
+  CDBConnection::ReleaseHeldWriters();
+  ASSERT_TRUE(writer.Join());
+  ASSERT_TRUE(pause.Join());
+  EXPECT_TRUE(written.load());
+  EXPECT_EQ((std::vector<std::string>{"under way", "outside"}), Written());
+}
+
 }  // namespace
