@@ -460,8 +460,9 @@ void CDBConnection::ReleaseHeldWriters() {
   g_held.clear();
 }
 
-void CDBConnection::PassPauseGate() const {
-  if (m_queued || InTransaction()) return;
+void CDBConnection::PassPauseGate(sqlite3_stmt* stmt) const {
+  if (!g_pauseGate.load(std::memory_order_relaxed)) return;
+  if ((stmt != nullptr && sqlite3_stmt_readonly(stmt)) || m_queued || InTransaction()) return;
   CMutexLock lk(g_gateMutex);
   while (g_pauseGate.load()) g_gateOpened.wait(lk.Native());
 }
@@ -650,7 +651,7 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
     if (it != m_cache.end() && !sqlite3_stmt_busy(it->second)) {
       sqlite3_reset(it->second);
       sqlite3_clear_bindings(it->second);
-      if (g_pauseGate.load(std::memory_order_relaxed) && !sqlite3_stmt_readonly(it->second)) PassPauseGate();
+      PassPauseGate(it->second);
       ++m_handedOut;
       return it->second;
     }
@@ -671,7 +672,7 @@ sqlite3_stmt* CDBConnection::Prepare(const std::string& sql, bool cache) {
     m_lastErrorText = "empty statement";
     return nullptr;
   }
-  if (g_pauseGate.load(std::memory_order_relaxed) && !sqlite3_stmt_readonly(stmt)) PassPauseGate();
+  PassPauseGate(stmt);
   if (cache && !m_cache.count(sql)) {
     m_cache[sql] = stmt;
     ++m_handedOut;
@@ -695,7 +696,7 @@ void CDBConnection::Release(sqlite3_stmt* stmt) {
 int CDBConnection::Exec(const std::string& sql) {
   if (!m_db) return DB_ERROR;
   // Its statements are never queries (their rows would go nowhere).
-  if (g_pauseGate.load(std::memory_order_relaxed)) PassPauseGate();
+  PassPauseGate(nullptr);
   char* err = nullptr;
   int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
   if (err) sqlite3_free(err);

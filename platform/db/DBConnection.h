@@ -220,9 +220,9 @@ class CDBConnection {
  private:
   static int OnBusy(void* self, int count);
   void LeaveQueueWhenDone();
-  // A write outside a transaction waits here while a pause holds the
-  // writers (HoldOtherWriters).
-  void PassPauseGate() const;
+  // A write outside a transaction (stmt, or any statement of Exec when
+  // null) waits here while a pause holds the writers (HoldOtherWriters).
+  void PassPauseGate(sqlite3_stmt* stmt) const;
 
   std::string m_path;
   sqlite3* m_db;

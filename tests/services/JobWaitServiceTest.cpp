@@ -122,6 +122,16 @@ class CJobWaitFixture : public CServicesTestBase {
     w.thread.OnStop([] { CJobStore::SetControlOperation(kJob, 1); });
   }
 
+  // The agent, its service started by a wait on a child that has ended;
+  // null when it did not start. For tests that drive the agent themselves.
+  CDRSrvcAgent* StartedAgent() {
+    StartSimulator();
+    const long long child = HungChild();
+    long long id = child;
+    if (!CJobSimulator::Complete(child) || !m_jm->WaitForJobCompletion(id, 0)) return nullptr;
+    return CDRJobManagerTestPeer::Agent(*m_jm);
+  }
+
   // At the test scale a waiter's backstop passes after thirty real
   // milliseconds, less than a loaded machine may take to deliver a notice:
   // the waiter then finds the child's end itself. A test of what the notice
@@ -379,12 +389,7 @@ TEST_F(JobWaitService, ASuspendOrAnotherQuitDuringTheNoticeWaitEndsItWell) {
 // Two waiters of one child: the notice wakes the one that waits and is kept
 // for the one that registered but had not begun to wait.
 TEST_F(JobWaitService, ANoticeIsKeptForAWaiterThatComesLateBehindAnother) {
-  StartSimulator();
-  const long long child = HungChild();
-  long long id = child;
-  ASSERT_TRUE(CJobSimulator::Complete(child));
-  ASSERT_TRUE(m_jm->WaitForJobCompletion(id, 0));  // starts the service
-  CDRSrvcAgent* agent = CDRJobManagerTestPeer::Agent(*m_jm);
+  CDRSrvcAgent* agent = StartedAgent();
   ASSERT_NE(nullptr, agent);
   const int64_t shared = 888;
   agent->ExpectJob(shared);
@@ -409,12 +414,7 @@ TEST_F(JobWaitService, ANoticeIsKeptForAWaiterThatComesLateBehindAnother) {
 // a notice in that moment is kept for the next wait, not dropped for want of
 // a waiter (which would cost the job another backstop).
 TEST_F(JobWaitService, ANoticeWhileTheWaiterLooksAfterItsBackstopIsKeptForItsNextWait) {
-  StartSimulator();
-  const long long child = HungChild();
-  long long id = child;
-  ASSERT_TRUE(CJobSimulator::Complete(child));
-  ASSERT_TRUE(m_jm->WaitForJobCompletion(id, 0));  // starts the service
-  CDRSrvcAgent* agent = CDRJobManagerTestPeer::Agent(*m_jm);
+  CDRSrvcAgent* agent = StartedAgent();
   ASSERT_NE(nullptr, agent);
   const int64_t looked = 889;
   std::string token;
